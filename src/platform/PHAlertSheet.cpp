@@ -1,0 +1,72 @@
+#include "platform/PHAlertSheet.h"
+
+#include "platform/PHAction.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPushButton>
+
+namespace PHAlertSheet {
+namespace {
+Answerer g_answerer;
+QList<Request> g_recorded;
+QPointer<QMessageBox> g_current;
+} // namespace
+
+void begin(QWidget *window, const Request &request, EndCallback onEnd) {
+    if (g_answerer) {
+        g_recorded.append(request);
+        const int code = g_answerer(request);
+        QObject *target = QCoreApplication::instance();
+        QMetaObject::invokeMethod(
+            target, [onEnd, code] { PHAction::run("alert sheet end", [&] { if (onEnd) onEnd(code); }); },
+            Qt::QueuedConnection);
+        return;
+    }
+
+    auto *box = new QMessageBox(window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(request.title);
+    box->setInformativeText(request.message);
+    QPushButton *defaultButton = box->addButton(
+        request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton, QMessageBox::AcceptRole);
+    QPushButton *alternateButton = request.alternateButton.isEmpty()
+                                       ? nullptr
+                                       : box->addButton(request.alternateButton, QMessageBox::DestructiveRole);
+    QPushButton *otherButton =
+        request.otherButton.isEmpty() ? nullptr : box->addButton(request.otherButton, QMessageBox::RejectRole);
+    box->setDefaultButton(defaultButton);
+    if (otherButton)
+        box->setEscapeButton(otherButton);
+    QObject::connect(box, &QMessageBox::finished, box, [box, defaultButton, alternateButton, otherButton, onEnd] {
+        QAbstractButton *clicked = box->clickedButton();
+        int code = Error;
+        if (clicked == defaultButton)
+            code = Default;
+        else if (alternateButton && clicked == alternateButton)
+            code = Alternate;
+        else if (otherButton && clicked == otherButton)
+            code = Other;
+        else if (!clicked && otherButton)
+            code = Other; // closed with Escape
+        PHAction::run("alert sheet end", [&] { if (onEnd) onEnd(code); });
+    });
+    g_current = box;
+    box->open();
+}
+
+QMessageBox *current() { return g_current.data(); }
+
+void setAnswerer(Answerer answerer) {
+    g_answerer = std::move(answerer);
+}
+
+const QList<Request> &recorded() { return g_recorded; }
+
+void clearRecorded() { g_recorded.clear(); }
+
+} // namespace PHAlertSheet

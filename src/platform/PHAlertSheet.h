@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+class QMessageBox;
+
+/// Alert sheets: a window-modal message box whose buttons map to the return
+/// codes 1 (default), 0 (alternate), -1 (other) and -2 (error). The end
+/// callback receives the code; it runs inside the action guard.
+///
+/// Tests answer sheets through the same helper: with an answerer installed,
+/// each sheet is recorded and answered at once (on the next event-loop turn)
+/// with the code the answerer returns, and no box is shown.
+namespace PHAlertSheet {
+
+enum ReturnCode { Default = 1, Alternate = 0, Other = -1, Error = -2 };
+
+struct Request {
+    QString title;
+    QString message;
+    QString defaultButton;   // empty: "OK"
+    QString alternateButton; // empty: none
+    QString otherButton;     // empty: none
+    QString context;         // a tag the caller may use (for tests and logs)
+};
+
+using EndCallback = std::function<void(int returnCode)>;
+
+/// Shows the sheet on the window (or application-modal without a window) and
+/// returns at once; the callback runs when the user answers.
+void begin(QWidget *window, const Request &request, EndCallback onEnd);
+
+/// The box currently shown for a window, or nullptr.
+QMessageBox *current();
+
+// Test hook.
+using Answerer = std::function<int(const Request &)>;
+void setAnswerer(Answerer answerer);
+/// Every sheet begun while an answerer is installed, in order.
+const QList<Request> &recorded();
+void clearRecorded();
+
+} // namespace PHAlertSheet
