@@ -1,0 +1,204 @@
+#include "update/AbstractSocket.h"
+
+#include "platform/PHException.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+QString errorText(int error) {
+    char scratch[256];
+    // The GNU strerror_r returns either its buffer or a static text.
+    return QString::fromLocal8Bit(strerror_r(error, scratch, sizeof scratch));
+}
+
+constexpr std::chrono::milliseconds PollSlice{100};
+
+} // namespace
+
+AbstractSocket::AbstractSocket() {
+    m_socketfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (m_socketfd < 0) {
+        const int error = errno;
+        m_socketfd = -1;
+        raise("Socket: Can't create socket", error);
+    }
+    try {
+        allocReadBuffer();
+    } catch (...) {
+        ::close(m_socketfd);
+        m_socketfd = -1;
+        throw;
+    }
+}
+
+AbstractSocket::~AbstractSocket() { close(); }
+
+void AbstractSocket::raise(const char *name, int error) {
+    raise(name, QStringLiteral("%1: %2").arg(QString::fromLatin1(name), errorText(error)));
+}
+
+void AbstractSocket::raise(const char *name, const QString &reason) {
+    throw PHException(QString::fromLatin1(name), reason);
+}
+
+void AbstractSocket::allocReadBuffer() {
+    if (m_readBuffer)
+        return;
+    m_readBuffer.reset(new (std::nothrow) char[m_readBufferSize]);
+    if (!m_readBuffer)
+        raise("Socket: Malloc failed", QStringLiteral("Socket: Malloc failed"));
+}
+
+void AbstractSocket::close() {
+    if (m_socketfd != -1) {
+        ::close(m_socketfd);
+        m_socketfd = -1;
+    }
+    m_remoteHostName.clear();
+    m_connected = false;
+    m_remotePort = 0;
+}
+
+AbstractSocket::Wait AbstractSocket::waitFor(short events) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + m_timeout;
+    for (;;) {
+        if (m_abort && m_abort->load())
+            return Wait::Aborted;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return Wait::TimedOut;
+        pollfd entry{m_socketfd, events, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::min(left, PollSlice).count()));
+        if (ready > 0)
+            return Wait::Ready; // errors and hang-ups show in the call that follows
+        if (ready < 0 && errno != EINTR)
+            return Wait::Ready;
+    }
+}
+
+void AbstractSocket::connectToHostNamePort(const QString &hostName, quint16 port) {
+    if (m_socketfd == -1)
+        raise("Socket: Bad socket descriptor", QStringLiteral("Socket: Bad socket descriptor"));
+    if (m_connected)
+        raise("Socket: Already connected", QStringLiteral("Socket: Already connected"));
+
+    // The resolver takes a C string: a name with a zero byte cannot be meant.
+    const QByteArray name = hostName.toLatin1();
+    if (name.isEmpty() || name.contains('\0'))
+        raise("Socket: Host not found", QStringLiteral("Socket: Host not found: %1").arg(errorText(EINVAL)));
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const int lookup = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
+    if (lookup != 0 || !found) {
+        const QString why = lookup == EAI_SYSTEM ? errorText(errno) : QString::fromLocal8Bit(gai_strerror(lookup));
+        if (found)
+            ::freeaddrinfo(found);
+        raise("Socket: Host not found", QStringLiteral("Socket: Host not found: %1").arg(why));
+    }
+    sockaddr_in address{};
+    std::memcpy(&address, found->ai_addr, sizeof address);
+    ::freeaddrinfo(found);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+
+    // Connect without blocking so that the wait can time out or be abandoned;
+    // the descriptor stays non-blocking and every later call polls first.
+    const int flags = ::fcntl(m_socketfd, F_GETFL);
+    if (flags < 0 || ::fcntl(m_socketfd, F_SETFL, flags | O_NONBLOCK) < 0)
+        raise("Socket: Connect failed", errno);
+    if (::connect(m_socketfd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR)
+            raise("Socket: Connect failed", errno);
+        switch (waitFor(POLLOUT)) {
+        case Wait::TimedOut: raise("Socket: Connect failed", ETIMEDOUT);
+        case Wait::Aborted: raise("Socket: Connect failed", ECANCELED);
+        case Wait::Ready: break;
+        }
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(m_socketfd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            error = errno;
+        if (error != 0)
+            raise("Socket: Connect failed", error);
+    }
+    m_remoteHostName = hostName;
+    m_remotePort = port;
+    m_connected = true;
+}
+
+qint64 AbstractSocket::readData(QByteArray *buffer) {
+    if (!buffer)
+        raise("Socket: Invalid buffer", QStringLiteral("Socket: Invalid buffer"));
+    if (m_socketfd == -1)
+        raise("Socket: Bad socket descriptor", QStringLiteral("Socket: Bad socket descriptor"));
+    if (!m_connected)
+        raise("Socket: Not connected", QStringLiteral("Socket: Not connected"));
+    allocReadBuffer();
+
+    for (;;) {
+        const ssize_t received = ::recv(m_socketfd, m_readBuffer.get(), m_readBufferSize, 0);
+        if (received > 0) {
+            buffer->append(m_readBuffer.get(), static_cast<qsizetype>(received));
+            return received;
+        }
+        if (received == 0) {
+            close();
+            return 0;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            raise("Socket: Recv failed", errno);
+        switch (waitFor(POLLIN)) {
+        case Wait::TimedOut: raise("Socket: Recv failed", ETIMEDOUT);
+        case Wait::Aborted: raise("Socket: Recv failed", ECANCELED);
+        case Wait::Ready: break;
+        }
+    }
+}
+
+void AbstractSocket::writeData(const QByteArray &data) {
+    if (m_socketfd == -1)
+        raise("Socket: Bad socket descriptor", QStringLiteral("Socket: Bad socket descriptor"));
+    if (!m_connected)
+        raise("Socket: Not connected", QStringLiteral("Socket: Not connected"));
+
+    const char *next = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        // MSG_NOSIGNAL: a peer that went away is an error here, not a SIGPIPE.
+        const ssize_t sent = ::send(m_socketfd, next, static_cast<size_t>(left), MSG_NOSIGNAL);
+        if (sent >= 0) {
+            next += sent;
+            left -= sent;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            raise("Socket: Send failed", errno);
+        switch (waitFor(POLLOUT)) {
+        case Wait::TimedOut: raise("Socket: Send failed", ETIMEDOUT);
+        case Wait::Aborted: raise("Socket: Send failed", ECANCELED);
+        case Wait::Ready: break;
+        }
+    }
+}
+
+void AbstractSocket::writeString(const QString &text) {
+    if (text.isEmpty())
+        return;
+    writeData(text.toUtf8());
+}
