@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <optional>
+
+/// The panel's settings: per-user values under an application identifier of the
+/// panel's choosing, falling back to registered defaults. Every change is
+/// written through at once to $XDG_CONFIG_HOME/porthold/<identifier>.plist
+/// (~/.config when unset), an XML property list replaced atomically.
+///
+/// Values are property-list values: QString, QByteArray, numbers (bool counts
+/// as a number), QDateTime, QVariantList (QStringList accepted) and QVariantMap
+/// of these. A settings file that exists but cannot be parsed is moved aside
+/// (logged) and never overwritten. Main thread only.
+class PHUserDefaults {
+public:
+    /// The one shared instance, created on first use.
+    static PHUserDefaults *standardUserDefaults();
+
+    QString applicationIdentifier() const { return m_appID; }
+    /// Values stored and defaults registered earlier stay under the old identifier.
+    void setApplicationIdentifier(const QString &identifier);
+
+    /// Merges into the current identifier's registered defaults (same keys replaced).
+    void registerDefaults(const QVariantMap &defaults);
+    /// The registered default under the current identifier, or an invalid QVariant.
+    QVariant registrationObjectForKey(const QString &key) const;
+
+    /// The stored value, else the registered default, else an invalid QVariant.
+    QVariant objectForKey(const QString &key) const;
+    /// Converted from a number or a text ("  42abc" is 42); otherwise 0.
+    qint32 integerForKey(const QString &key) const;
+    /// A number: non-zero; a text: begins (after blanks) with Y, T or a non-zero digit.
+    bool boolForKey(const QString &key) const;
+    float floatForKey(const QString &key) const;
+    double doubleForKey(const QString &key) const;
+    /// The value if it is text, otherwise none.
+    std::optional<QString> stringForKey(const QString &key) const;
+    /// The value if it is a list, otherwise none.
+    std::optional<QVariantList> arrayForKey(const QString &key) const;
+
+    /// Stores a property-list value and writes it through; any other value (an
+    /// invalid QVariant included) raises "Invalid parameter not satisfying: ...".
+    void setObjectForKey(const QVariant &value, const QString &key);
+    void setIntegerForKey(qint32 value, const QString &key);
+    void setBoolForKey(bool value, const QString &key);
+    void setFloatForKey(float value, const QString &key);
+    void setDoubleForKey(double value, const QString &key);
+    /// Removes the stored value so that the registered default shows again.
+    void removeDefaultForKey(const QString &key);
+    /// The common write: sets the value (an invalid QVariant removes it) under
+    /// the current identifier and writes that identifier's file.
+    void setCFObjectForKey(const QVariant &value, const QString &key);
+
+    /// The file that holds an identifier's values.
+    static QString storagePath(const QString &identifier);
+
+    /// Test hook: forget the shared instance, so the next use starts afresh
+    /// (re-reading the files, with nothing registered).
+    static void resetStandardUserDefaultsForTesting();
+
+    PHUserDefaults(const PHUserDefaults &) = delete;
+    PHUserDefaults &operator=(const PHUserDefaults &) = delete;
+
+private:
+    PHUserDefaults();
+    QVariantMap &storedValues(const QString &identifier) const;
+    void synchronize(const QString &identifier) const;
+
+    QString m_appID;
+    QHash<QString, QVariantMap> m_registration;
+    /// Values read from (and written to) each identifier's file, loaded on first use.
+    mutable QHash<QString, QVariantMap> m_stored;
+};
