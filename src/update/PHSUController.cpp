@@ -1,0 +1,680 @@
+#include "update/PHSUController.h"
+
+#include "platform/Log.h"
+#include "platform/PHAction.h"
+#include "platform/PHAlertSheet.h"
+#include "platform/PHException.h"
+#include "support/PHAtomicFile.h"
+#include "support/PHExtensions.h"
+#include "support/PHUserDefaults.h"
+#include "support/PHVersionNumber.h"
+#include "update/Socket.h"
+#include "views/PHXDataSource.h"
+
+#include <QAbstractButton>
+#include <QAbstractTableModel>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStringDecoder>
+#include <QTableView>
+#include <QTextEdit>
+#include <QTimeZone>
+#include <QUiLoader>
+
+#include <plist/plist.h>
+
+#include <climits>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+const QString kSUDefaultFolder = QStringLiteral("SU Default Folder");
+const QString kVersionPath = QStringLiteral("/PHSVersions.php");
+const QString kSegmentDownloaded = QStringLiteral("PHFileSegmentDownloaded");
+constexpr qint64 kReferenceDateOffset = 978307200; // 2001-01-01 00:00:00 UTC in Unix seconds
+constexpr qsizetype kDownloadHeaderWindow = 64 * 1024;
+
+std::atomic<int> g_runningWorkers{0};
+PHSUController::SavePanelAnswerer g_savePanelAnswerer;
+
+/// Counts a worker from its start to its end.
+struct WorkerScope {
+    WorkerScope() { ++g_runningWorkers; }
+    ~WorkerScope() { --g_runningWorkers; }
+};
+
+/// Runs `call` on the main thread without waiting. The functor owns what it
+/// captures; receivers are guarded by QPointer inside it.
+template <typename Call> void onMainThread(Call call) {
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
+}
+
+bool hasLineBreakOrControl(const QString &text) {
+    for (QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    return false;
+}
+
+// Property-list values as Qt values. Nesting deeper than any sensible reply
+// is cut off rather than followed.
+QVariant variantFromPlist(plist_t node, int depth = 0) {
+    if (!node || depth > 64)
+        return {};
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return QVariant(value != 0);
+    }
+    case PLIST_UINT: {
+        uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        // Negative integers are stored in two's complement.
+        return QVariant(static_cast<qlonglong>(value));
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return QVariant(value);
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+        uint64_t length = 0;
+        const char *text = plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &length) : nullptr;
+        if (text)
+            return QString::fromUtf8(text, static_cast<qsizetype>(length));
+        char *copy = nullptr;
+        plist_get_key_val(node, &copy);
+        const QString value = QString::fromUtf8(copy ? copy : "");
+        free(copy);
+        return value;
+    }
+    case PLIST_DATA: {
+        uint64_t length = 0;
+        const char *bytes = plist_get_data_ptr(node, &length);
+        return QByteArray(bytes, static_cast<qsizetype>(length));
+    }
+    case PLIST_DATE: {
+        int32_t seconds = 0;
+        int32_t microseconds = 0;
+        plist_get_date_val(node, &seconds, &microseconds);
+        return QDateTime::fromMSecsSinceEpoch((kReferenceDateOffset + seconds) * 1000 + microseconds / 1000,
+                                              QTimeZone::utc());
+    }
+    case PLIST_ARRAY: {
+        QVariantList list;
+        const uint32_t count = plist_array_get_size(node);
+        for (uint32_t i = 0; i < count; ++i)
+            list.append(variantFromPlist(plist_array_get_item(node, i), depth + 1));
+        return list;
+    }
+    case PLIST_DICT: {
+        QVariantMap record;
+        plist_dict_iter iterator = nullptr;
+        plist_dict_new_iter(node, &iterator);
+        for (;;) {
+            char *key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, iterator, &key, &value);
+            if (!key)
+                break;
+            record.insert(QString::fromUtf8(key), variantFromPlist(value, depth + 1));
+            free(key);
+        }
+        free(iterator);
+        return record;
+    }
+    default:
+        return {};
+    }
+}
+
+/// The table of the update panel: the data source's rows, the columns named by
+/// the table's "columns" property (record keys) and titled by "columnTitles".
+class VersionTableModel : public QAbstractTableModel {
+public:
+    VersionTableModel(PHXDataSource *source, QTableView *table)
+        : QAbstractTableModel(table), m_source(source), m_table(table),
+          m_columns(table->property("columns").toStringList()),
+          m_titles(table->property("columnTitles").toStringList()) {
+        QObject::connect(source, &PHXDataSource::reloadRequested, this, [this] {
+            beginResetModel();
+            endResetModel();
+        });
+    }
+    int rowCount(const QModelIndex &parent) const override {
+        return parent.isValid() || !m_source ? 0 : m_source->numberOfRowsInTableView(m_table);
+    }
+    int columnCount(const QModelIndex &parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+    }
+    QVariant data(const QModelIndex &index, int role) const override {
+        if (!m_source || !index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+            return {};
+        const QVariant value =
+            m_source->tableViewObjectValueForTableColumnRow(m_table, m_columns.value(index.column()), index.row());
+        return PHXDataSource::descriptionOfValue(value);
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return QAbstractTableModel::headerData(section, orientation, role);
+        return m_titles.value(section, m_columns.value(section));
+    }
+
+private:
+    QPointer<PHXDataSource> m_source;
+    QTableView *m_table;
+    QStringList m_columns;
+    QStringList m_titles;
+};
+
+} // namespace
+
+/// What one HTTP exchange needs, copied on the main thread so that the worker
+/// owns it.
+struct PHSUController::Exchange {
+    QString host;
+    quint16 port = 80;
+    QString product;
+    QString version;
+    std::chrono::milliseconds timeout{AbstractSocket::DefaultTimeout};
+    std::shared_ptr<std::atomic<bool>> stopFlag;
+};
+
+struct PHSUController::CheckResult {
+    std::optional<QVariantMap> reply;
+    QString errorText;
+};
+
+struct PHSUController::Download {
+    Exchange exchange;
+    QString urlPath;
+    QString savePath;
+    qint64 expectedSize = 0;
+};
+
+void PHSUController::WidgetDeleter::operator()(QWidget *widget) const { delete widget; }
+
+PHSUController::PHSUController(QObject *parent)
+    : QObject(parent), m_ds(new PHXDataSource(this)), m_timeout(AbstractSocket::DefaultTimeout) {
+    setUpdateServer(QString::fromLatin1(DefaultUpdateServer));
+    Log::write(QStringLiteral("Created %1").arg(QString::fromLatin1(metaObject()->className())));
+}
+
+PHSUController::~PHSUController() {
+    // A running worker keeps its own copies; its result is dropped.
+    if (m_stopFlag)
+        m_stopFlag->store(true);
+}
+
+int PHSUController::runningWorkers() { return g_runningWorkers.load(); }
+
+void PHSUController::setSavePanelAnswerer(SavePanelAnswerer answerer) { g_savePanelAnswerer = std::move(answerer); }
+
+bool PHSUController::loadInterface(const QString &uiPath) {
+    QFile file(uiPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Log::write(QStringLiteral("Cannot open the update panel layout %1: %2").arg(uiPath, file.errorString()));
+        return false;
+    }
+    QUiLoader loader;
+    std::unique_ptr<QWidget, WidgetDeleter> sheet(loader.load(&file));
+    if (!sheet) {
+        Log::write(QStringLiteral("Cannot load the update panel layout %1: %2").arg(uiPath, loader.errorString()));
+        return false;
+    }
+    auto *table = sheet->findChild<QTableView *>(QStringLiteral("newVersion"));
+    auto *notes = sheet->findChild<QTextEdit *>(QStringLiteral("releaseNotes"));
+    auto *quote = sheet->findChild<QLabel *>(QStringLiteral("phsNotes"));
+    auto *progress = sheet->findChild<QProgressBar *>(QStringLiteral("suProgress"));
+    if (!table || !notes || !quote || !progress) {
+        Log::write(QStringLiteral("The update panel layout %1 lacks newVersion, releaseNotes, phsNotes or suProgress")
+                       .arg(uiPath));
+        return false;
+    }
+    m_suSheet = std::move(sheet);
+    m_newVersion = table;
+    m_releaseNotes = notes;
+    m_phsNotes = quote;
+    m_suProgress = progress;
+    m_newVersion->setModel(new VersionTableModel(m_ds, m_newVersion));
+
+    const auto connectButton = [this](const char *name, void (PHSUController::*action)(QObject *)) {
+        if (auto *button = m_suSheet->findChild<QAbstractButton *>(QLatin1String(name)))
+            connect(button, &QAbstractButton::clicked, this,
+                    [this, action, name] { PHAction::run(name, [&] { (this->*action)(nullptr); }); });
+    };
+    connectButton("downloadButton", &PHSUController::downloadNewVersion);
+    connectButton("infoButton", &PHSUController::viewInfoPage);
+    connectButton("laterButton", &PHSUController::hideSWUPanel);
+
+    // Once connected: the progress bar shows only while a download runs.
+    setPIHidden(true);
+    return true;
+}
+
+void PHSUController::setWindow(QWidget *window) { m_window = window; }
+
+bool PHSUController::setUpdateServer(const QString &hostAndPort) {
+    QString host = hostAndPort.trimmed();
+    quint16 port = 80;
+    const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        bool ok = false;
+        const uint value = host.mid(colon + 1).toUInt(&ok);
+        if (!ok || value == 0 || value > 65535)
+            return false;
+        port = static_cast<quint16>(value);
+        host.truncate(colon);
+    }
+    if (host.isEmpty() || host.contains(QLatin1Char(':')) || host.contains(QLatin1Char(' ')) ||
+        host.contains(QLatin1Char('/')) || hasLineBreakOrControl(host))
+        return false;
+    m_serverHost = host;
+    m_serverPort = port;
+    return true;
+}
+
+QString PHSUController::updateServer() const {
+    return m_serverPort == 80 ? m_serverHost : QStringLiteral("%1:%2").arg(m_serverHost).arg(m_serverPort);
+}
+
+PHSUController::Exchange PHSUController::makeExchange() const {
+    Exchange exchange;
+    exchange.host = m_serverHost;
+    exchange.port = m_serverPort;
+    exchange.product = PHApplication::applicationName();
+    exchange.version = PHApplication::applicationVersion();
+    exchange.timeout = m_timeout;
+    return exchange;
+}
+
+// One HTTP/1.0 exchange with the update server, on the calling worker thread.
+// The whole reply comes back, header block included; nothing on any failure.
+std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, const QString &path,
+                                                      const void *progressSender, qint64 sizeLimit,
+                                                      QString *errorText) {
+    // The fields go into the request as they stand: one with a line break
+    // would add header lines of its own.
+    if (hasLineBreakOrControl(path) || path.contains(QLatin1Char(' ')) || hasLineBreakOrControl(exchange.product) ||
+        hasLineBreakOrControl(exchange.version)) {
+        Log::write(QStringLiteral("Update request for %1 refused: a field holds a line break").arg(path));
+        return std::nullopt;
+    }
+    const QString hostField =
+        exchange.port == 80 ? exchange.host : QStringLiteral("%1:%2").arg(exchange.host).arg(exchange.port);
+    const QString request = QStringLiteral("GET %1 HTTP/1.0\nHOST: %2\nUser-Agent: %3/%4\n\n")
+                                .arg(path, hostField, exchange.product, exchange.version);
+    QByteArray buffer;
+    try {
+        auto socket = Socket::socket();
+        socket->setTimeout(exchange.timeout);
+        socket->setAbortFlag(exchange.stopFlag);
+        socket->connectToHostNamePort(exchange.host, exchange.port);
+        socket->writeString(request);
+        for (qint64 received; (received = socket->readData(&buffer)) > 0;) {
+            NotificationCenter::defaultCenter().postOnMainThread(
+                kSegmentDownloaded, progressSender, {{QStringLiteral("bytes"), received}, {QStringLiteral("path"), path}});
+            if (sizeLimit > 0 && buffer.size() > sizeLimit) {
+                Log::write(QStringLiteral("Update reply for %1 exceeds %2 bytes; dropped").arg(path).arg(sizeLimit));
+                return std::nullopt;
+            }
+        }
+        socket->close();
+    } catch (const PHException &e) {
+        Log::write(QStringLiteral("Update exchange for %1 failed: %2").arg(path, e.reason()));
+        if (e.name().contains(QStringLiteral("Host not found")) && errorText)
+            *errorText = QStringLiteral("'%1' could not be found").arg(exchange.host);
+        return std::nullopt;
+    }
+    return buffer;
+}
+
+std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
+    PHData::stripHeaders(reply);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    (void)decoder.decode(reply);
+    if (decoder.hasError())
+        return std::nullopt;
+    if (reply.startsWith("\xEF\xBB\xBF"))
+        reply.remove(0, 3);
+    if (reply.isEmpty() || reply.size() > MaxVersionReplySize)
+        return std::nullopt;
+    plist_t root = nullptr;
+    plist_from_xml(reply.constData(), static_cast<uint32_t>(reply.size()), &root);
+    if (!root)
+        return std::nullopt;
+    const QVariant value = plist_get_node_type(root) == PLIST_DICT ? variantFromPlist(root) : QVariant();
+    plist_free(root);
+    if (value.typeId() != QMetaType::QVariantMap)
+        return std::nullopt;
+    return value.toMap();
+}
+
+std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, qint64 expectedSize, QString *why) {
+    const auto refuse = [why](const QString &reason) -> std::optional<QByteArray> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    const qsizetype headerEnd = reply.left(kDownloadHeaderWindow).indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return refuse(QStringLiteral("no header block in the first 64 KiB"));
+    const QList<QByteArray> lines = reply.left(headerEnd).split('\n');
+    const QList<QByteArray> status = lines.first().trimmed().split(' ');
+    if (status.size() < 2 || !status[0].startsWith("HTTP/") || status[1] != "200")
+        return refuse(QStringLiteral("server answered \"%1\"").arg(QString::fromLatin1(lines.first().trimmed())));
+    const QByteArray body = reply.mid(headerEnd + 4);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon < 0 || lines[i].left(colon).trimmed().toLower() != "content-length")
+            continue;
+        bool ok = false;
+        const qint64 length = lines[i].mid(colon + 1).trimmed().toLongLong(&ok);
+        if (!ok || length != body.size())
+            return refuse(QStringLiteral("received %1 bytes, Content-Length says %2")
+                              .arg(body.size())
+                              .arg(QString::fromLatin1(lines[i].mid(colon + 1).trimmed())));
+    }
+    if (expectedSize > 0 && body.size() != expectedSize)
+        return refuse(QStringLiteral("received %1 bytes of %2").arg(body.size()).arg(expectedSize));
+    return body;
+}
+
+// ---- the version check
+
+void PHSUController::checkForNewVersion(QObject *) {
+    // A fresh flag per check: a cancelled check stays cancelled even when a
+    // new one starts before it has noticed.
+    m_stopFlag = std::make_shared<std::atomic<bool>>(false);
+    auto exchange = std::make_shared<Exchange>(makeExchange());
+    exchange->stopFlag = m_stopFlag;
+    m_checking = true;
+    std::thread(&PHSUController::checkForNewVersion2, exchange, QPointer<PHSUController>(this)).detach();
+    NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUStarted"), this);
+}
+
+void PHSUController::cancelCheck() {
+    if (m_checking && m_stopFlag)
+        m_stopFlag->store(true);
+}
+
+void PHSUController::checkForNewVersion2(std::shared_ptr<Exchange> exchange, QPointer<PHSUController> receiver) {
+    WorkerScope scope;
+    CheckResult result;
+    if (std::optional<QByteArray> reply =
+            getHTTPFile(*exchange, kVersionPath, exchange.get(), MaxVersionReplySize, &result.errorText))
+        result.reply = parseVersionReply(std::move(*reply));
+    if (exchange->stopFlag->load()) {
+        cancelVersionCheck(receiver);
+        return;
+    }
+    onMainThread([receiver, result] {
+        if (receiver)
+            PHAction::run("version check outcome", [&] { receiver->checkForNewVersion3(result); });
+    });
+}
+
+void PHSUController::cancelVersionCheck(QPointer<PHSUController> receiver) {
+    onMainThread([receiver] {
+        if (receiver)
+            PHAction::run("version check cancelled", [&] { receiver->versionCheckCancelled(); });
+    });
+}
+
+void PHSUController::versionCheckCancelled() {
+    m_checking = false;
+    NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUCancelled"), this);
+}
+
+void PHSUController::checkForNewVersion3(const CheckResult &result) {
+    m_checking = false;
+    // Only a failed name lookup sets the text, and nothing clears it.
+    if (!result.errorText.isEmpty())
+        m_errMsg = result.errorText;
+    NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUEnded"), this);
+
+    if (!result.reply) {
+        showConnectionSheet();
+        return;
+    }
+    const QVariant productValue = result.reply->value(QStringLiteral("Porthold"));
+    if (productValue.typeId() != QMetaType::QVariantMap) {
+        showOutcomeSheet(QStringLiteral("Product Not Found"),
+                         QStringLiteral("This application is not currently listed in Quillmere Software's version "
+                                        "checking system. Please contact the author for more information"),
+                         QStringLiteral("product not found"));
+        return;
+    }
+    const QVariantMap product = productValue.toMap();
+    const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0 - kReferenceDateOffset;
+    NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUUpdated"), this,
+                                             {{QStringLiteral("PHSWUSeconds"), now}});
+
+    const auto textOf = [](const QVariant &value) {
+        return value.typeId() == QMetaType::QString ? value.toString() : QString();
+    };
+    std::optional<PHVersionNumber> running = PHVersionNumber::versionWithString(PHApplication::applicationVersion());
+    std::optional<PHVersionNumber> offered =
+        PHVersionNumber::versionWithString(textOf(product.value(QStringLiteral("current version"))));
+    // An offer that does not parse says nothing about being newer.
+    if (offered && offered->numberOfTokens() == 0)
+        offered.reset();
+    const QString quote = textOf(result.reply->value(QStringLiteral("QOTD")));
+
+    if (running && offered && running->compare(*offered) == -1) {
+        if (!m_suSheet) {
+            Log::write(QStringLiteral("A newer version is offered but the update panel is not loaded"));
+            return;
+        }
+        m_ds->setDataArray({product});
+        setProgressMaximum(product.value(QStringLiteral("version byte size")).toLongLong());
+        setProgressBytes(0);
+        setPIHidden(true);
+        m_releaseNotes->setPlainText(textOf(product.value(QStringLiteral("release notes"))));
+        m_phsNotes->setText(quote);
+        m_infoURL = QUrl(textOf(product.value(QStringLiteral("info page"))));
+        m_downloadURL = QUrl(textOf(product.value(QStringLiteral("download URL"))));
+        if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("downloadButton")))
+            button->setEnabled(!m_downloadURL.isEmpty());
+        if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("infoButton")))
+            button->setEnabled(!m_infoURL.isEmpty());
+        showSWUPanel();
+        return;
+    }
+    showOutcomeSheet(QStringLiteral("Up to Date"),
+                     QStringLiteral("This version of Porthold is up to date.%1")
+                         .arg(quote.isEmpty() ? QString() : QStringLiteral("\n\nPHS Notes: ") + quote),
+                     QStringLiteral("up to date"));
+}
+
+void PHSUController::showOutcomeSheet(const QString &title, const QString &message, const QString &context) {
+    PHAlertSheet::Request request;
+    request.title = title;
+    request.message = message;
+    request.defaultButton = QStringLiteral("OK");
+    request.context = context;
+    // The sheets only inform: their end does nothing.
+    PHAlertSheet::begin(m_window, request, [](int) {});
+}
+
+void PHSUController::showConnectionSheet() {
+    showOutcomeSheet(QStringLiteral("Could not connect to server"),
+                     QStringLiteral("Porthold encountered an error while checking for new versions. Please check your "
+                                    "internet connection or try again later%1")
+                         .arg(m_errMsg.isEmpty() ? QString() : QStringLiteral(".\n\n") + m_errMsg),
+                     QStringLiteral("version net access"));
+}
+
+// ---- the update panel
+
+void PHSUController::showSWUPanel() {
+    if (!m_suSheet)
+        return;
+    m_suSheet->adjustSize();
+    QScreen *screen = m_window ? m_window->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        QRect frame = m_suSheet->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        m_suSheet->move(frame.topLeft());
+    }
+    m_suSheet->show();
+    m_suSheet->raise();
+    m_suSheet->activateWindow();
+}
+
+void PHSUController::hideSWUPanel(QObject *) {
+    if (m_suSheet)
+        m_suSheet->hide();
+}
+
+void PHSUController::viewInfoPage(QObject *) {
+    if (m_infoURL.isValid() && !m_infoURL.isEmpty())
+        QDesktopServices::openUrl(m_infoURL);
+}
+
+void PHSUController::setPIHidden(bool hidden) {
+    if (m_suProgress)
+        m_suProgress->setVisible(!hidden);
+}
+
+void PHSUController::setSUDefaultFolder(const QString &folder) {
+    PHUserDefaults::standardUserDefaults()->setObjectForKey(folder, kSUDefaultFolder);
+}
+
+// QProgressBar counts in int: sizes beyond its range are shown scaled.
+void PHSUController::setProgressMaximum(qint64 maximum) {
+    m_progressMaximum = std::max<qint64>(maximum, 0);
+    if (!m_suProgress)
+        return;
+    const qint64 scale = m_progressMaximum / INT_MAX + 1;
+    m_suProgress->setRange(0, static_cast<int>(m_progressMaximum / scale));
+}
+
+void PHSUController::setProgressBytes(qint64 bytes) {
+    // The header block is counted too, so the count may pass the maximum: the
+    // bar stops at full.
+    m_progressBytes = bytes;
+    if (!m_suProgress || m_progressMaximum <= 0)
+        return;
+    const qint64 scale = m_progressMaximum / INT_MAX + 1;
+    m_suProgress->setValue(static_cast<int>(std::min(bytes, m_progressMaximum) / scale));
+}
+
+void PHSUController::updateSUProgress(const Notification &notification) {
+    setProgressBytes(m_progressBytes + notification.userInfo.value(QStringLiteral("bytes")).toLongLong());
+}
+
+// ---- downloading
+
+void PHSUController::downloadNewVersion(QObject *) {
+    if (m_download) {
+        Log::write(QStringLiteral("A download is already running"));
+        return;
+    }
+    QString folder = PHUserDefaults::standardUserDefaults()->stringForKey(kSUDefaultFolder).value_or(QString());
+    if (folder.isEmpty())
+        folder = QDir(QDir::homePath()).filePath(QStringLiteral("Desktop"));
+    const QString name = m_downloadURL.fileName();
+
+    if (g_savePanelAnswerer) {
+        const auto [code, path] = g_savePanelAnswerer(folder, name);
+        QPointer<PHSUController> receiver(this);
+        QMetaObject::invokeMethod(
+            this,
+            [receiver, code, path] {
+                if (receiver)
+                    PHAction::run("save panel end", [&] { receiver->savePanelDidEndReturnCode(code, path); });
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    auto *panel = new QFileDialog(m_suSheet.get(), QStringLiteral("Save the New Version"), folder);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setFileMode(QFileDialog::AnyFile);
+    panel->setWindowModality(Qt::WindowModal);
+    if (!name.isEmpty())
+        panel->selectFile(name);
+    connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
+        const QString path = panel->selectedFiles().value(0);
+        PHAction::run("save panel end",
+                      [&] { savePanelDidEndReturnCode(result == QDialog::Accepted ? 1 : 0, path); });
+    });
+    panel->open();
+}
+
+void PHSUController::savePanelDidEndReturnCode(int returnCode, const QString &path) {
+    if (returnCode != 1 || path.isEmpty())
+        return;
+    m_fileSaveName = path;
+    setSUDefaultFolder(QFileInfo(path).absolutePath());
+    setProgressBytes(0);
+    setPIHidden(false);
+
+    auto download = std::make_shared<Download>();
+    download->exchange = makeExchange();
+    // The path is sent percent-encoded, as it stands in the address.
+    download->urlPath = m_downloadURL.path(QUrl::FullyEncoded);
+    if (download->urlPath.isEmpty())
+        download->urlPath = QStringLiteral("/");
+    download->savePath = path;
+    download->expectedSize = m_progressMaximum;
+    m_download = download;
+    // Registered before the worker starts and removed when its result is
+    // handled: every chunk's notification arrives before that result.
+    m_progressObserver = ObserverRegistration(kSegmentDownloaded, download.get(), [this](const Notification &note) {
+        PHAction::run("download progress", [&] { updateSUProgress(note); });
+    });
+    std::thread(&PHSUController::downloadInBackground, download, QPointer<PHSUController>(this)).detach();
+}
+
+void PHSUController::downloadInBackground(std::shared_ptr<Download> download, QPointer<PHSUController> receiver) {
+    WorkerScope scope;
+    QString errorText;
+    bool saved = false;
+    if (std::optional<QByteArray> reply =
+            getHTTPFile(download->exchange, download->urlPath, download.get(), 0, &errorText)) {
+        QString why;
+        if (std::optional<QByteArray> body = downloadBody(*reply, download->expectedSize, &why)) {
+            saved = PHAtomicFile::write(download->savePath, *body, &why);
+            if (!saved)
+                Log::write(QStringLiteral("Cannot save the new version to %1: %2").arg(download->savePath, why));
+        } else {
+            Log::write(QStringLiteral("Download of %1 failed: %2; nothing saved").arg(download->urlPath, why));
+        }
+    }
+    onMainThread([download, receiver, saved, errorText] {
+        if (receiver)
+            PHAction::run("download end", [&] { receiver->cleanupDownload(download, saved, errorText); });
+    });
+}
+
+void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, bool saved, const QString &errorText) {
+    if (m_download == download) {
+        m_download.reset();
+        m_progressObserver.reset();
+    }
+    if (!errorText.isEmpty())
+        m_errMsg = errorText;
+    if (!saved) {
+        // Nothing was written: keep the update panel for another try.
+        setPIHidden(true);
+        showConnectionSheet();
+        return;
+    }
+    hideSWUPanel(nullptr);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(download->savePath));
+}

@@ -1,0 +1,166 @@
+#pragma once
+
+#include "platform/NotificationCenter.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class PHXDataSource;
+class QAbstractButton;
+class QLabel;
+class QProgressBar;
+class QTableView;
+class QTextEdit;
+class QWidget;
+
+/// Asks the update server whether a newer version of the panel exists, tells
+/// the user the outcome in a sheet on the panel's window, and for a newer
+/// version shows the update panel ("SWU" layout) with its release notes, saves
+/// the new version's file with a progress bar and opens it.
+///
+/// Network work runs on detached worker threads that own what they use; each
+/// hands its result to the main thread through a queued call that is dropped
+/// when the controller is gone.
+///
+/// Notifications (sender: the controller): "PHSWUStarted", "PHSWUEnded",
+/// "PHSWUCancelled", "PHSWUUpdated" (user info "PHSWUSeconds": seconds since
+/// 2001-01-01 UTC), all delivered on the main thread. Every received chunk
+/// posts "PHFileSegmentDownloaded" (user info "bytes", "path") to the main
+/// thread; its sender identifies the exchange that received it.
+class PHSUController : public QObject {
+    Q_OBJECT
+
+public:
+    /// The maker's update server; "host" or "host:port" (port 80 by default).
+    static constexpr const char *DefaultUpdateServer = "updates.quillmere.com";
+    /// The largest version-check reply that is read (a download has no limit).
+    static constexpr qint64 MaxVersionReplySize = 1 << 20;
+
+    explicit PHSUController(QObject *parent = nullptr);
+    ~PHSUController() override;
+
+    /// Loads the update panel from a layout file and connects its named parts.
+    /// False (logged) when the layout cannot be loaded or lacks a part.
+    bool loadInterface(const QString &uiPath);
+
+    void setWindow(QWidget *window);
+    QWidget *window() const { return m_window; }
+    QUrl infoURL() const { return m_infoURL; }
+    void setInfoURL(const QUrl &url) { m_infoURL = url; }
+    QUrl downloadURL() const { return m_downloadURL; }
+    void setDownloadURL(const QUrl &url) { m_downloadURL = url; }
+    QString error() const { return m_errMsg; }
+    void setError(const QString &text) { m_errMsg = text; }
+    QString fileSaveName() const { return m_fileSaveName; }
+
+    /// The update server as "host" or "host:port". False, changing nothing,
+    /// for a text that is not a host name with an optional port 1-65535.
+    bool setUpdateServer(const QString &hostAndPort);
+    QString updateServer() const;
+    /// How long a connect or receive may wait without progress (60 s).
+    void setNetworkTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+
+    // Checks.
+    /// Starts a check on a worker thread and posts "PHSWUStarted".
+    void checkForNewVersion(QObject *sender = nullptr);
+    /// Asks the running check to stop: it ends with "PHSWUCancelled".
+    void cancelCheck();
+    bool isChecking() const { return m_checking; }
+
+    // Actions of the update panel.
+    /// Opens the save panel on the update panel, in "SU Default Folder",
+    /// proposing the download's file name.
+    void downloadNewVersion(QObject *sender = nullptr);
+    void viewInfoPage(QObject *sender = nullptr);
+    void hideSWUPanel(QObject *sender = nullptr);
+    /// The save panel's end: code 1 with the chosen path starts the download.
+    void savePanelDidEndReturnCode(int returnCode, const QString &path);
+
+    // Parts of the update panel (null until the layout is loaded).
+    QWidget *suSheet() const { return m_suSheet.get(); }
+    QTableView *newVersion() const { return m_newVersion; }
+    QTextEdit *releaseNotes() const { return m_releaseNotes; }
+    QLabel *phsNotes() const { return m_phsNotes; }
+    QProgressBar *suProgress() const { return m_suProgress; }
+    PHXDataSource *ds() const { return m_ds; }
+
+    // Reading what the server sent; used by the workers, public for fuzzing.
+    /// The version record of a reply: header block removed, the rest read as
+    /// UTF-8 and parsed as an XML property list whose top level is a record.
+    static std::optional<QVariantMap> parseVersionReply(QByteArray reply);
+    /// The body of a download reply, only when it succeeded: status 200, the
+    /// header block within the first 64 KiB, and the length equal to the
+    /// expected size (when above 0) and to Content-Length (when sent).
+    static std::optional<QByteArray> downloadBody(const QByteArray &reply, qint64 expectedSize,
+                                                  QString *why = nullptr);
+
+    /// Worker threads still running (the plug-in must not unload under them).
+    static int runningWorkers();
+
+    /// Test hook: answers the save panel instead of showing it, with a return
+    /// code and a path, given the start folder and the proposed file name.
+    using SavePanelAnswerer = std::function<std::pair<int, QString>(const QString &folder, const QString &name)>;
+    static void setSavePanelAnswerer(SavePanelAnswerer answerer);
+
+private:
+    struct Exchange;
+    struct CheckResult;
+    struct Download;
+
+    Exchange makeExchange() const;
+    static std::optional<QByteArray> getHTTPFile(const Exchange &exchange, const QString &path,
+                                                 const void *progressSender, qint64 sizeLimit,
+                                                 QString *errorText);
+    static void checkForNewVersion2(std::shared_ptr<Exchange> exchange, QPointer<PHSUController> receiver);
+    void checkForNewVersion3(const CheckResult &result);
+    static void cancelVersionCheck(QPointer<PHSUController> receiver);
+    void versionCheckCancelled();
+    static void downloadInBackground(std::shared_ptr<Download> download, QPointer<PHSUController> receiver);
+    void cleanupDownload(const std::shared_ptr<Download> &download, bool saved, const QString &errorText);
+    void updateSUProgress(const Notification &notification);
+    void showSWUPanel();
+    void setPIHidden(bool hidden);
+    void setSUDefaultFolder(const QString &folder);
+    void showOutcomeSheet(const QString &title, const QString &message, const QString &context);
+    void showConnectionSheet();
+    void setProgressMaximum(qint64 maximum);
+    void setProgressBytes(qint64 bytes);
+
+    // The update panel and its parts.
+    struct WidgetDeleter {
+        void operator()(QWidget *widget) const;
+    };
+    std::unique_ptr<QWidget, WidgetDeleter> m_suSheet;
+    QPointer<QTableView> m_newVersion;
+    QPointer<QTextEdit> m_releaseNotes;
+    QPointer<QLabel> m_phsNotes;
+    QPointer<QProgressBar> m_suProgress;
+    QPointer<QWidget> m_window;
+    PHXDataSource *m_ds = nullptr; // owned as a child
+
+    QUrl m_infoURL;
+    QUrl m_downloadURL;
+    QString m_fileSaveName;
+    QString m_errMsg;
+    std::shared_ptr<std::atomic<bool>> m_stopFlag;
+    bool m_checking = false;
+
+    QString m_serverHost;
+    quint16 m_serverPort = 80;
+    std::chrono::milliseconds m_timeout;
+
+    qint64 m_progressMaximum = 0;
+    qint64 m_progressBytes = 0;
+    std::shared_ptr<Download> m_download;
+    ObserverRegistration m_progressObserver;
+};
