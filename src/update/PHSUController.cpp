@@ -219,6 +219,11 @@ PHSUController::~PHSUController() {
         m_stopFlag->store(true);
 }
 
+QTableView *PHSUController::newVersion() const { return m_newVersion; }
+QTextEdit *PHSUController::releaseNotes() const { return m_releaseNotes; }
+QLabel *PHSUController::phsNotes() const { return m_phsNotes; }
+QProgressBar *PHSUController::suProgress() const { return m_suProgress; }
+
 int PHSUController::runningWorkers() { return g_runningWorkers.load(); }
 
 void PHSUController::setSavePanelAnswerer(SavePanelAnswerer answerer) { g_savePanelAnswerer = std::move(answerer); }

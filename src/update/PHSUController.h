@@ -88,10 +88,10 @@ public:
 
     // Parts of the update panel (null until the layout is loaded).
     QWidget *suSheet() const { return m_suSheet.get(); }
-    QTableView *newVersion() const { return m_newVersion; }
-    QTextEdit *releaseNotes() const { return m_releaseNotes; }
-    QLabel *phsNotes() const { return m_phsNotes; }
-    QProgressBar *suProgress() const { return m_suProgress; }
+    QTableView *newVersion() const;
+    QTextEdit *releaseNotes() const;
+    QLabel *phsNotes() const;
+    QProgressBar *suProgress() const;
     PHXDataSource *ds() const { return m_ds; }
 
     // Reading what the server sent; used by the workers, public for fuzzing.
