@@ -1,0 +1,423 @@
+#include "platform/authorization/Authorization.h"
+
+#include "platform/authorization/AuthorizationRecordStore.h"
+#include "platform/authorization/PrivilegedProcess.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+/// What a reference knows of its authorization. The panel side learns the
+/// rights from what it asked for; the tool side from the record itself.
+struct AuthorizationData {
+    bool hasRecord = false;
+    bool fromStore = false;
+    AuthorizationExternalForm form{};
+    AuthorizationRights rights;
+    std::int64_t expires = 0;
+
+    void clear() {
+        hasRecord = false;
+        ::explicit_bzero(&form, sizeof form);
+        rights.clear();
+        expires = 0;
+    }
+};
+
+namespace {
+
+// Helper exit statuses.
+enum HelperExit { HelperDone = 0, HelperRefused = 1, HelperMalformed = 2 };
+
+std::string helperOverride;
+
+struct ToolSide {
+    std::string storeFolder;
+    uid_t caller = static_cast<uid_t>(-1);
+};
+std::optional<ToolSide> toolSide;
+
+bool grantsAll(const AuthorizationRights &granted, const AuthorizationRights &asked) {
+    for (const AuthorizationItem &right : asked) {
+        bool found = false;
+        for (const AuthorizationItem &have : granted)
+            found = found || (have.name == right.name && (right.value.empty() || have.value == right.value));
+        if (!found)
+            return false;
+    }
+    return true;
+}
+
+const AuthorizationItem *findItem(const AuthorizationEnvironment *environment, const char *name) {
+    if (!environment)
+        return nullptr;
+    for (const AuthorizationItem &item : *environment)
+        if (item.name == name)
+            return &item;
+    return nullptr;
+}
+
+/// Runs the helper with `arguments`, sends `input` and then the end of input,
+/// and collects up to `outputLimit` bytes of its output. The exit status, or
+/// -1 when it could not be started or did not end normally.
+int runHelper(const std::vector<std::string> &arguments, const std::string &input, std::string *output,
+              std::size_t outputLimit) {
+    int inputPair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, inputPair) != 0)
+        return -1;
+    int outputPipe[2];
+    if (::pipe2(outputPipe, O_CLOEXEC) != 0) {
+        ::close(inputPair[0]);
+        ::close(inputPair[1]);
+        return -1;
+    }
+    const std::string helper = AuthorizationHelperPath();
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(helper.c_str()));
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inputPair[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, outputPipe[1], 1);
+    pid_t child = -1;
+    const int spawned = ::posix_spawn(&child, helper.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(inputPair[1]);
+    ::close(outputPipe[1]);
+    if (spawned != 0) {
+        ::close(inputPair[0]);
+        ::close(outputPipe[0]);
+        return -1;
+    }
+
+    // A helper that refuses early leaves the input unread; that is its answer.
+    std::size_t sent = 0;
+    while (sent < input.size()) {
+        const ssize_t n = ::send(inputPair[0], input.data() + sent, input.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        sent += static_cast<std::size_t>(n);
+    }
+    ::shutdown(inputPair[0], SHUT_WR);
+
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::read(outputPipe[0], buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (output && output->size() < outputLimit)
+            output->append(buffer, std::min(static_cast<std::size_t>(n), outputLimit - output->size()));
+    }
+    ::close(outputPipe[0]);
+    ::close(inputPair[0]);
+
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/// Asks the helper for a record granting `rights` and fills `data` with it.
+OSStatus createRecord(AuthorizationData &data, const AuthorizationRights &rights,
+                      const AuthorizationEnvironment *environment) {
+    for (const AuthorizationItem &right : rights)
+        if (!isValidRightName(right.name) || right.value.find('\0') != std::string::npos)
+            return errAuthorizationInvalidSet;
+
+    const AuthorizationItem *user = findItem(environment, kAuthorizationEnvironmentUsername);
+    const AuthorizationItem *password = findItem(environment, kAuthorizationEnvironmentPassword);
+    std::string name = user ? user->value : std::string();
+    if (name.empty()) {
+        if (const passwd *account = ::getpwuid(::getuid()))
+            name = account->pw_name;
+    }
+    if (!password && ::getuid() != 0)
+        return errAuthorizationInteractionNotAllowed;
+    if (name.find('\0') != std::string::npos || (password && password->value.find('\0') != std::string::npos))
+        return errAuthorizationInvalidSet;
+
+    std::string input;
+    input.append(name).push_back('\0');
+    if (password)
+        input.append(password->value);
+    input.push_back('\0');
+    for (const AuthorizationItem &right : rights) {
+        input.append(right.name).push_back('\0');
+        input.append(right.value).push_back('\0');
+    }
+    const std::int64_t asked = PrivilegedProcess::now();
+    std::string output;
+    const int status = runHelper({"create"}, input, &output, kAuthorizationExternalFormLength + 1);
+    ::explicit_bzero(input.data(), input.size());
+
+    if (status == HelperRefused)
+        return errAuthorizationDenied;
+    if (status == HelperMalformed)
+        return errAuthorizationInvalidSet;
+    if (status < 0)
+        return errAuthorizationToolExecuteFailure;
+    if (status != HelperDone || output.size() != kAuthorizationExternalFormLength)
+        return errAuthorizationInternal;
+    data.clear();
+    data.hasRecord = true;
+    data.fromStore = false;
+    std::memcpy(data.form.bytes, output.data(), kAuthorizationExternalFormLength);
+    ::explicit_bzero(output.data(), output.size());
+    data.rights = rights;
+    // The helper counts from a moment after this one: the estimate errs early.
+    data.expires = asked + kAuthorizationLifetimeSeconds;
+    return errAuthorizationSuccess;
+}
+
+OSStatus destroyRecord(AuthorizationData &data) {
+    if (!data.hasRecord)
+        return errAuthorizationSuccess;
+    OSStatus result = errAuthorizationSuccess;
+    if (data.fromStore) {
+        AuthorizationRecordStore store;
+        AuthorizationIdentifier identifier;
+        std::memcpy(identifier.data(), data.form.bytes, identifier.size());
+        if (!toolSide || !store.open(toolSide->storeFolder, false, nullptr) || !store.remove(identifier))
+            result = errAuthorizationInternal;
+    } else {
+        const std::string form(reinterpret_cast<const char *>(data.form.bytes), sizeof data.form.bytes);
+        const int status = runHelper({"destroy"}, form, nullptr, 0);
+        // Refused means there is nothing left to destroy (expired and swept, or gone).
+        if (status != HelperDone && status != HelperRefused)
+            result = status < 0 ? errAuthorizationToolExecuteFailure : errAuthorizationInternal;
+    }
+    data.clear();
+    return result;
+}
+
+/// The record behind a tool-side reference, read again.
+std::optional<AuthorizationRecord> currentRecord(const AuthorizationData &data) {
+    if (!toolSide)
+        return std::nullopt;
+    AuthorizationRecordStore store;
+    if (!store.open(toolSide->storeFolder, false, nullptr))
+        return std::nullopt;
+    AuthorizationRecord record;
+    if (store.lookup(data.form, toolSide->caller, PrivilegedProcess::now(), &record) != AuthorizationLookup::Granted)
+        return std::nullopt;
+    return record;
+}
+
+} // namespace
+
+OSStatus AuthorizationCreate(const AuthorizationRights *rights, const AuthorizationEnvironment *environment,
+                             AuthorizationFlags flags, AuthorizationRef *authorization) {
+    if (!authorization)
+        return errAuthorizationInvalidPointer;
+    auto data = std::make_shared<AuthorizationData>();
+    if (rights && !rights->empty() && (flags & kAuthorizationFlagExtendRights)) {
+        const OSStatus status = createRecord(*data, *rights, environment);
+        if (status != errAuthorizationSuccess)
+            return status;
+    }
+    *authorization = std::move(data);
+    return errAuthorizationSuccess;
+}
+
+OSStatus AuthorizationCopyRights(const AuthorizationRef &authorization, const AuthorizationRights *rights,
+                                 const AuthorizationEnvironment *environment, AuthorizationFlags flags,
+                                 AuthorizationRights *authorizedRights) {
+    if (!authorization)
+        return errAuthorizationInvalidRef;
+    if (!rights)
+        return errAuthorizationInvalidSet;
+    AuthorizationData &data = *authorization;
+
+    if (data.fromStore) {
+        // The tool: the record decides, read again now; nothing is ever extended.
+        std::optional<AuthorizationRecord> record = data.hasRecord ? currentRecord(data) : std::nullopt;
+        if (!record || !grantsAll(record->rights, *rights))
+            return errAuthorizationDenied;
+    } else if (!AuthorizationIsLive(authorization) || !grantsAll(data.rights, *rights)) {
+        if (!(flags & kAuthorizationFlagExtendRights))
+            return errAuthorizationDenied;
+        AuthorizationRights wanted = AuthorizationIsLive(authorization) ? data.rights : AuthorizationRights{};
+        for (const AuthorizationItem &right : *rights)
+            if (!grantsAll(wanted, {right}))
+                wanted.push_back(right);
+        AuthorizationData extended;
+        const OSStatus status = createRecord(extended, wanted, environment);
+        if (status != errAuthorizationSuccess)
+            return status;
+        destroyRecord(data);
+        data = std::move(extended);
+    }
+    if (authorizedRights)
+        *authorizedRights = *rights;
+    return errAuthorizationSuccess;
+}
+
+OSStatus AuthorizationMakeExternalForm(const AuthorizationRef &authorization, AuthorizationExternalForm *extForm) {
+    if (!authorization)
+        return errAuthorizationInvalidRef;
+    if (!extForm)
+        return errAuthorizationInvalidPointer;
+    if (!authorization->hasRecord)
+        return errAuthorizationExternalizeNotAllowed;
+    *extForm = authorization->form;
+    return errAuthorizationSuccess;
+}
+
+OSStatus AuthorizationCreateFromExternalForm(const AuthorizationExternalForm *extForm,
+                                             AuthorizationRef *authorization) {
+    if (!extForm || !authorization)
+        return errAuthorizationInvalidPointer;
+    if (!toolSide)
+        return errAuthorizationInternalizeNotAllowed;
+    AuthorizationRecordStore store;
+    if (!store.open(toolSide->storeFolder, false, nullptr))
+        return errAuthorizationInternal;
+    AuthorizationRecord record;
+    if (store.lookup(*extForm, toolSide->caller, PrivilegedProcess::now(), &record) != AuthorizationLookup::Granted)
+        return errAuthorizationInvalidRef;
+    auto data = std::make_shared<AuthorizationData>();
+    data->hasRecord = true;
+    data->fromStore = true;
+    data->form = *extForm;
+    data->rights = std::move(record.rights);
+    data->expires = record.expires;
+    *authorization = std::move(data);
+    return errAuthorizationSuccess;
+}
+
+OSStatus AuthorizationFree(const AuthorizationRef &authorization, AuthorizationFlags flags) {
+    if (!authorization)
+        return errAuthorizationInvalidRef;
+    if (flags & kAuthorizationFlagDestroyRights)
+        return destroyRecord(*authorization);
+    return errAuthorizationSuccess;
+}
+
+OSStatus AuthorizationExecuteWithPrivileges(const AuthorizationRef &authorization, const char *pathToTool,
+                                            AuthorizationFlags options, char *const *arguments,
+                                            FILE **communicationsPipe) {
+    return AuthorizationExecuteWithPrivilegesPid(authorization, pathToTool, options, arguments, communicationsPipe,
+                                                 nullptr);
+}
+
+OSStatus AuthorizationExecuteWithPrivilegesPid(const AuthorizationRef &authorization, const char *pathToTool,
+                                               AuthorizationFlags options, char *const *arguments,
+                                               FILE **communicationsPipe, pid_t *processIdentifier) {
+    if (!authorization)
+        return errAuthorizationInvalidRef;
+    if (!pathToTool || pathToTool[0] != '/')
+        return errAuthorizationInvalidPointer;
+    if (options != kAuthorizationFlagDefaults)
+        return errAuthorizationInvalidFlags;
+    if (authorization->fromStore || !AuthorizationIsLive(authorization) ||
+        !grantsAll(authorization->rights, {{kAuthorizationRightExecute, pathToTool, 0}}))
+        return errAuthorizationDenied;
+
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return errAuthorizationInternal;
+    const std::string helper = AuthorizationHelperPath();
+    std::vector<char *> argv{const_cast<char *>(helper.c_str()), const_cast<char *>("exec"),
+                             const_cast<char *>(pathToTool)};
+    for (char *const *argument = arguments; argument && *argument; ++argument)
+        argv.push_back(*argument);
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
+    pid_t child = -1;
+    const int spawned = ::posix_spawn(&child, helper.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pair[1]);
+    if (spawned != 0) {
+        ::close(pair[0]);
+        return errAuthorizationToolExecuteFailure;
+    }
+    const AuthorizationExternalForm &form = authorization->form;
+    if (::send(pair[0], form.bytes, sizeof form.bytes, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof form.bytes)) {
+        ::close(pair[0]);
+        int status;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        return errAuthorizationToolExecuteFailure;
+    }
+    if (communicationsPipe) {
+        *communicationsPipe = ::fdopen(pair[0], "r+");
+        if (!*communicationsPipe)
+            ::close(pair[0]);
+    } else {
+        ::close(pair[0]);
+    }
+    if (processIdentifier)
+        *processIdentifier = child;
+    return errAuthorizationSuccess;
+}
+
+std::string AuthorizationHelperPath() {
+    if (!helperOverride.empty())
+        return helperOverride;
+    if (const char *fromEnvironment = ::secure_getenv("PORTHOLD_AUTHORITY"); fromEnvironment && *fromEnvironment)
+        return fromEnvironment;
+    if (::access(PORTHOLD_AUTHORITY_INSTALLED, X_OK) == 0)
+        return PORTHOLD_AUTHORITY_INSTALLED;
+    return PORTHOLD_AUTHORITY_BUILT;
+}
+
+void AuthorizationSetHelperPath(const std::string &path) { helperOverride = path; }
+
+bool AuthorizationHelperIsUsable(std::string *reason) {
+    return AuthorizationHelperIsUsableAt(AuthorizationHelperPath(), ::getuid(), reason);
+}
+
+bool AuthorizationHelperIsUsableAt(const std::string &helperPath, uid_t realUser, std::string *reason) {
+    auto refuse = [&](const std::string &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    struct stat st {};
+    if (::stat(helperPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return refuse("The authorization helper " + helperPath + " is missing. Install Porthold to make changes.");
+    if (realUser == 0)
+        return true;
+    if (st.st_uid != 0 || !(st.st_mode & S_ISUID))
+        return refuse("The authorization helper " + helperPath +
+                      " is not installed set-user-ID root, so changes cannot be authorized. Install Porthold as "
+                      "root (\"sudo cmake --install\"), or run the panel as root.");
+    struct statvfs volume {};
+    if (::statvfs(helperPath.c_str(), &volume) == 0 && (volume.f_flag & ST_NOSUID))
+        return refuse("The authorization helper " + helperPath +
+                      " is on a file system mounted \"nosuid\", where it cannot gain administrator rights. "
+                      "Install Porthold on another file system.");
+    return true;
+}
+
+bool AuthorizationIsLive(const AuthorizationRef &authorization) {
+    return authorization && authorization->hasRecord && authorization->expires > PrivilegedProcess::now();
+}
+
+void AuthorizationConfigureRecordStore(const std::string &storeFolder, uid_t callerUser) {
+    toolSide = ToolSide{storeFolder, callerUser};
+}
