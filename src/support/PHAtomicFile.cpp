@@ -1,0 +1,206 @@
+#include "support/PHAtomicFile.h"
+
+#include "platform/Log.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The kernel's own limit on links followed while resolving one path.
+constexpr int kMaxLinkHops = 40;
+
+QString describe(const QString &step, const QByteArray &path, int error) {
+    return QStringLiteral("%1 %2: %3").arg(step, QString::fromLocal8Bit(path), QString::fromLocal8Bit(std::strerror(error)));
+}
+
+QByteArray folderOf(const QByteArray &path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArrayLiteral(".");
+    if (slash == 0)
+        return QByteArrayLiteral("/");
+    return path.left(slash);
+}
+
+QByteArray nameOf(const QByteArray &path) {
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+// Follows symbolic links at the last component as open(2) would, so that the
+// file a link leads to is the one replaced and the link itself stays. A
+// dangling link leads to the path where the new file will be created.
+bool resolveTarget(QByteArray path, QByteArray *target, int *error) {
+    for (int hops = 0;; ++hops) {
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0) {
+            if (errno == ENOENT) {
+                *target = path;
+                return true;
+            }
+            *error = errno;
+            return false;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            *target = path;
+            return true;
+        }
+        if (hops >= kMaxLinkHops) {
+            *error = ELOOP;
+            return false;
+        }
+        char buffer[PATH_MAX];
+        const ssize_t length = ::readlink(path.constData(), buffer, sizeof buffer);
+        if (length < 0) {
+            *error = errno;
+            return false;
+        }
+        if (static_cast<size_t>(length) >= sizeof buffer) {
+            *error = ENAMETOOLONG;
+            return false;
+        }
+        QByteArray destination(buffer, length);
+        if (!destination.startsWith('/'))
+            destination = folderOf(path) + '/' + destination;
+        path = destination;
+    }
+}
+
+// The process's umask, read without changing it (umask(2) cannot be read
+// without a set, which would race with other threads creating files).
+mode_t currentUmask() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = status.readAll().split('\n');
+        for (const QByteArray &line : lines) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return static_cast<mode_t>(value & 0777);
+            }
+        }
+    }
+    return 022;
+}
+
+bool writeAll(int fd, const QByteArray &data, int *error) {
+    const char *cursor = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, cursor, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            return false;
+        }
+        if (written == 0) {
+            *error = EIO;
+            return false;
+        }
+        cursor += written;
+        left -= written;
+    }
+    return true;
+}
+
+} // namespace
+
+namespace PHAtomicFile {
+
+bool write(const QString &path, const QByteArray &data, QString *error) {
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(QStringLiteral("no path to write"));
+
+    const QByteArray requested = QFile::encodeName(path);
+    QByteArray target;
+    int err = 0;
+    if (!resolveTarget(requested, &target, &err))
+        return fail(describe(QStringLiteral("cannot resolve"), requested, err));
+
+    struct stat old {};
+    const bool existed = ::stat(target.constData(), &old) == 0;
+    if (!existed && errno != ENOENT)
+        return fail(describe(QStringLiteral("cannot read the attributes of"), target, errno));
+    if (existed && !S_ISREG(old.st_mode))
+        return fail(describe(QStringLiteral("not a regular file:"), target, EINVAL));
+    const mode_t mode = existed ? (old.st_mode & 07777) : (0666 & ~currentUmask());
+
+    // Hidden beside the target; a name that already starts with "." (".htaccess")
+    // keeps its prefix, so the server's rule against serving ".ht*" covers it.
+    QByteArray name = nameOf(target);
+    if (!name.startsWith('.'))
+        name.prepend('.');
+    QByteArray pattern = folderOf(target) + '/' + name.left(200) + ".XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(describe(QStringLiteral("cannot create a temporary file in"), folderOf(target), errno));
+    const QByteArray temporary = pattern;
+
+    auto abandon = [&](const QString &why) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        return fail(why);
+    };
+
+    if (existed) {
+        struct stat mine {};
+        if (::fstat(fd, &mine) != 0)
+            return abandon(describe(QStringLiteral("cannot read the attributes of"), temporary, errno));
+        if (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) {
+            if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+                const int refused = errno;
+                // A member of the file's group may still give it back its group.
+                if (mine.st_gid != old.st_gid)
+                    (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+                Log::write(QStringLiteral("Could not give %1 its owner %2 and group %3: %4")
+                               .arg(QString::fromLocal8Bit(target))
+                               .arg(old.st_uid)
+                               .arg(old.st_gid)
+                               .arg(QString::fromLocal8Bit(std::strerror(refused))));
+            }
+        }
+    }
+    // After fchown, which may clear the set-ID bits.
+    if (::fchmod(fd, mode) != 0)
+        return abandon(describe(QStringLiteral("cannot set the permissions of"), temporary, errno));
+    if (!writeAll(fd, data, &err))
+        return abandon(describe(QStringLiteral("cannot write"), temporary, err));
+    if (::fsync(fd) != 0)
+        return abandon(describe(QStringLiteral("cannot flush"), temporary, errno));
+    if (::close(fd) != 0) {
+        const int closeError = errno;
+        ::unlink(temporary.constData());
+        return fail(describe(QStringLiteral("cannot close"), temporary, closeError));
+    }
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.constData());
+        return fail(describe(QStringLiteral("cannot replace"), target, renameError));
+    }
+    // Make the rename itself durable; the data is already safe, so a folder
+    // that cannot be synchronised is no failure.
+    const int folder = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);
+        ::close(folder);
+    }
+    if (error)
+        error->clear();
+    return true;
+}
+
+} // namespace PHAtomicFile
