@@ -1,0 +1,253 @@
+#include "model/PHGroupsDataSource.h"
+
+#include "platform/Log.h"
+#include "platform/PanelContext.h"
+#include "support/PHAtomicFile.h"
+#include "support/PHExtensions.h"
+#include "support/PHTextFile.h"
+#include "support/PHUserDefaults.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+PHUserItem::Ptr emptyRoot() { return PHUserItem::itemWithValueParentChildren(QString(), nullptr, PHUserItem::Children()); }
+
+bool isAscii(const QString &text) {
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+bool breaksLine(const QString &name) {
+    return name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r'));
+}
+
+} // namespace
+
+PHGroupsDataSource::PHGroupsDataSource(QObject *parent) : QObject(parent), m_rootItem(emptyRoot()) {}
+
+PHGroupsDataSource::PHGroupsDataSource(const QStringList &users, QObject *parent)
+    : QObject(parent), m_rootItem(emptyRoot()) {
+    m_rootItem = parseGroupfileWithUsers(users);
+}
+
+PHGroupsDataSource::~PHGroupsDataSource() = default;
+
+QString PHGroupsDataSource::groupfilePath() {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->portholdLocation(3) : QString();
+}
+
+// ---------------------------------------------------------------- reading
+
+PHUserItem::Ptr PHGroupsDataSource::rootFromText(const QString &text, const QStringList &users) {
+    PHUserItem::Ptr root = emptyRoot();
+    const QSet<QString> known(users.cbegin(), users.cend());
+    const qsizetype length = text.size();
+    qsizetype position = 0;
+    while (position < length) {
+        qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), position);
+        if (lineEnd < 0)
+            lineEnd = length;
+        QStringView line = QStringView(text).mid(position, lineEnd - position);
+        position = lineEnd + 1;
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+
+        // A line without a colon, or whose name is blank, makes no group.
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        if (colon < 0)
+            continue;
+        const QString name = line.left(colon).toString();
+        if (PHString::stringByRemovingSurroundingWhitespace(name).isEmpty())
+            continue;
+
+        PHUserItem::Ptr group = PHUserItem::itemWithValueParentChildren(name, root, PHUserItem::Children());
+        root->children().append(group);
+        const QString members = line.mid(colon + 1).toString();
+        if (PHString::stringByRemovingSurroundingWhitespace(members).isEmpty())
+            continue;
+        for (const QString &piece : members.split(QLatin1Char(' '))) {
+            if (known.contains(piece))
+                group->children().append(PHUserItem::itemWithValueParentChildren(piece, group, std::nullopt));
+        }
+    }
+    return root;
+}
+
+PHUserItem::Ptr PHGroupsDataSource::readGroupfile(const QStringList &users, Report report) {
+    m_users = users;
+    m_loadFailed = false;
+    const QString path = groupfilePath();
+    if (path.isEmpty())
+        return emptyRoot();
+    const PHTextFile file = PHTextFile::read(path);
+    switch (file.status) {
+    case PHTextFile::Status::Read:
+        return rootFromText(file.text, users);
+    case PHTextFile::Status::Missing:
+        return emptyRoot();
+    case PHTextFile::Status::Unreadable:
+    case PHTextFile::Status::Undecodable:
+        break;
+    }
+    m_loadFailed = true;
+    Log::write(QStringLiteral("Porthold: could not read the group file %1: %2").arg(path, file.error));
+    if (report == Report::Loudly) {
+        if (PanelContext *context = PanelContext::sharedInstance())
+            context->displayError(kGroupFileReadError);
+    }
+    return emptyRoot();
+}
+
+PHUserItem::Ptr PHGroupsDataSource::parseGroupfileWithUsers(const QStringList &users) {
+    return readGroupfile(users, Report::Loudly);
+}
+
+QStringList PHGroupsDataSource::currentUsers() const {
+    // The panel's list is the current one; the list given when the tree was
+    // read misses users added since.
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->userArray() : m_users;
+}
+
+// ---------------------------------------------------------------- writing
+
+std::optional<QString> PHGroupsDataSource::textFromRoot(const PHUserItem &root, QString *why) {
+    auto refuse = [why](const QString &reason) -> std::optional<QString> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    QString text;
+    for (const PHUserItem::Ptr &group : root.children()) {
+        const QString &name = group->value();
+        if (breaksLine(name) || PHString::stringByRemovingSurroundingWhitespace(name).isEmpty())
+            return refuse(QStringLiteral("the group name \"%1\" cannot be stored in a group file").arg(name));
+        text += name + QStringLiteral(": ");
+        for (const PHUserItem::Ptr &member : group->children()) {
+            if (breaksLine(member->value()))
+                return refuse(QStringLiteral("the member \"%1\" of \"%2\" cannot be stored in a group file")
+                                  .arg(member->value(), name));
+            text += member->value() + QLatin1Char(' ');
+        }
+        text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+void PHGroupsDataSource::failWrite(const QString &path, const QString &why) {
+    Log::write(QStringLiteral("Porthold: could not save the group file %1: %2").arg(path, why));
+    // Show what is in force rather than what failed to be saved.
+    m_rootItem = readGroupfile(currentUsers(), Report::Quietly);
+    emit reloadRequested(m_associatedView);
+    if (PanelContext *context = PanelContext::sharedInstance())
+        context->displayError(kGroupFileWriteError);
+}
+
+bool PHGroupsDataSource::writeGroupfile() {
+    const QString path = groupfilePath();
+    if (path.isEmpty())
+        return false;
+    if (m_loadFailed) {
+        failWrite(path, QStringLiteral("it could not be read, and saving over it would lose its groups"));
+        return false;
+    }
+    if (m_userFileLoadFailed) {
+        failWrite(path, QStringLiteral("the user file could not be read, and saving would drop every member"));
+        return false;
+    }
+    QString why;
+    const std::optional<QString> text = textFromRoot(*m_rootItem, &why);
+    if (!text) {
+        failWrite(path, why);
+        return false;
+    }
+    if (!isAscii(*text)) {
+        failWrite(path, QStringLiteral("a group or member name is not plain ASCII"));
+        return false;
+    }
+    if (!PHAtomicFile::write(path, text->toLatin1(), &why)) {
+        failWrite(path, why);
+        return false;
+    }
+    return true;
+}
+
+bool PHGroupsDataSource::writeGroupfileUnlessEmptyAndMissing() {
+    const QString path = groupfilePath();
+    if (m_rootItem->children().isEmpty() && (path.isEmpty() || !QFileInfo(path).exists()))
+        return true;
+    return writeGroupfile();
+}
+
+// ---------------------------------------------------------------- editing
+
+QStringList PHGroupsDataSource::list() const {
+    QStringList names;
+    names.reserve(m_rootItem->children().size());
+    for (const PHUserItem::Ptr &group : m_rootItem->children())
+        names.append(group->value());
+    return names;
+}
+
+PHUserItem::Ptr PHGroupsDataSource::addNewGroup(const QString &name) {
+    PHUserItem::Ptr group = PHUserItem::itemWithValueParentChildren(name, m_rootItem, PHUserItem::Children());
+    m_rootItem->children().append(group);
+    if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
+        sortGroups();
+    return group;
+}
+
+void PHGroupsDataSource::sortGroups() { PHUserItem::sortItems(m_rootItem->children()); }
+
+bool PHGroupsDataSource::containsItem(const QString &name) const {
+    const PHUserItem *edited = editedItem();
+    const PHUserItem::Children &groups = m_rootItem->children();
+    return std::any_of(groups.cbegin(), groups.cend(), [&](const PHUserItem::Ptr &group) {
+        return group.get() != edited && group->value().compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+void PHGroupsDataSource::removeUserFromGroups(const QString &user) {
+    const QString name = PHString::stringByRemovingSurroundingWhitespace(user);
+    bool removed = false;
+    for (const PHUserItem::Ptr &group : m_rootItem->children()) {
+        // Members only: a group's own children list holds no groups.
+        removed |= group->children().removeIf([&name](const PHUserItem::Ptr &member) {
+            return !member->hasChildren() && member->value() == name;
+        }) > 0;
+    }
+    if (!removed)
+        return;
+    writeGroupfile();
+    emit reloadRequested(m_associatedView);
+}
+
+bool PHGroupsDataSource::belongsToTree(const PHUserItem *item) const {
+    for (PHUserItem::Ptr above = item->parent(); above; above = above->parent()) {
+        if (above == m_rootItem)
+            return true;
+    }
+    return false;
+}
+
+bool PHGroupsDataSource::outlineViewDeleteRowForItem(QObject *outlineView, PHUserItem *item) {
+    if (!item || !belongsToTree(item))
+        return false;
+    const PHUserItem::Ptr parent = item->parent();
+    const qint32 index = item->indexInParent();
+    if (index < 0)
+        return false;
+    parent->children().removeAt(index);
+    const bool written = writeGroupfile();
+    emit reloadRequested(outlineView ? outlineView : m_associatedView.data());
+    return written;
+}
+
+PHFSItem *PHGroupsDataSource::activeDirectory() const {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->selectedItem() : nullptr;
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "model/PHUserItem.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class PHFSItem;
+
+/// The web groups: the group file `.htgroups` read into a tree of
+/// `PHUserItem` nodes (root → groups → members), written back whole after
+/// every change. Members are kept only when they are known users; group names
+/// are kept exactly as written, surrounding blanks included.
+///
+/// The outline's questions (`outlineViewChildOfItem`, ...) take the outline as
+/// a plain `QObject *` and nodes as `PHUserItem *`; the outline's item-model
+/// adapter forwards to them. Rows changes are announced with
+/// `reloadRequested`, never by touching a view.
+///
+/// Failures: a write that cannot be made (unwritable folder, a name that is
+/// not ASCII or would break the line format) leaves the old file whole, reads
+/// the tree again from disk, logs the failure and reports
+/// `kGroupFileWriteError`. A file that exists but cannot be read is logged,
+/// reported with `kGroupFileReadError`, and is not written over until a later
+/// read succeeds; nor is it while the user file could not be read (every
+/// member would look unknown and be lost).
+class PHGroupsDataSource : public QObject {
+    Q_OBJECT
+
+public:
+    /// The group file could not be saved (the tree now shows the file on disk).
+    static constexpr qint32 kGroupFileWriteError = 32;
+    /// The group file exists but could not be read; it is left alone.
+    static constexpr qint32 kGroupFileReadError = 33;
+
+    /// An empty tree.
+    explicit PHGroupsDataSource(QObject *parent = nullptr);
+    /// The tree of the group file at the panel's group-file location, members
+    /// filtered against `users`.
+    explicit PHGroupsDataSource(const QStringList &users, QObject *parent = nullptr);
+    ~PHGroupsDataSource() override;
+
+    /// Reads the group file (see the class comment for failures) and returns
+    /// its root; the data source's own tree is not replaced.
+    PHUserItem::Ptr parseGroupfileWithUsers(const QStringList &users);
+    /// Writes the tree; true when the file on disk now holds it.
+    bool writeGroupfile();
+    /// Writes unless the tree is empty and there is no file (leaving the panel
+    /// must not create files nobody asked for).
+    bool writeGroupfileUnlessEmptyAndMissing();
+
+    PHUserItem *rootItem() const { return m_rootItem.get(); }
+    /// The groups, in tree order.
+    PHUserItem::Children rootArray() const { return m_rootItem->children(); }
+    /// The group names in tree order.
+    QStringList list() const;
+    /// Appends a group with no members (re-sorting the groups when "Sort
+    /// Groups" is on) and returns it. Writes nothing.
+    PHUserItem::Ptr addNewGroup(const QString &name);
+    /// Orders the groups with `PHUserItem::compareTo`.
+    void sortGroups();
+    /// Whether another group has this name ignoring letter case. The group
+    /// being renamed in the outline does not count, so a group can change the
+    /// case of its own name.
+    bool containsItem(const QString &name) const;
+    /// Removes every membership of the user (name trimmed; repeated ones
+    /// too), then writes the file once and reloads the outline when anything
+    /// went.
+    void removeUserFromGroups(const QString &user);
+    /// Removes a group or a membership, writes the file and reloads the
+    /// outline. False for a node that is not in this tree (nothing is written)
+    /// or when the removal could not be saved.
+    bool outlineViewDeleteRowForItem(QObject *outlineView, PHUserItem *item);
+    /// The folder selected in the panel, whose "Require group" list the outline edits.
+    PHFSItem *activeDirectory() const;
+
+    /// The groups outline, used for reloads and to learn which group is being
+    /// renamed.
+    void setOutlineView(QObject *outlineView) { m_associatedView = outlineView; }
+    QObject *associatedView() const { return m_associatedView; }
+    /// Asks the outline which node's name is being edited right now (null
+    /// when none). Without one, no edit is ever in progress.
+    void setEditedItemProvider(std::function<PHUserItem *()> provider) { m_editedItem = std::move(provider); }
+    PHUserItem *editedItem() const { return m_editedItem ? m_editedItem() : nullptr; }
+
+    /// Whether the last read of the group file failed (writing is suspended).
+    bool loadFailed() const { return m_loadFailed; }
+    /// The panel tells the groups when the user file could not be read: the
+    /// members then cannot be told from strangers, so nothing is written.
+    void setUserFileLoadFailed(bool failed) { m_userFileLoadFailed = failed; }
+    /// The group file's path, or empty when the panel names no web folder.
+    static QString groupfilePath();
+
+    /// The tree a group-file text holds. One group per line, "name: member
+    /// member ..."; a "\r" before the line feed is dropped; lines without a
+    /// colon or with a blank name are skipped; members are split at single
+    /// blanks and kept only when they are exactly one of `users`.
+    static PHUserItem::Ptr rootFromText(const QString &text, const QStringList &users);
+    /// The group-file text of a tree, or none when a name would not read back
+    /// (`*why` says which).
+    static std::optional<QString> textFromRoot(const PHUserItem &root, QString *why = nullptr);
+
+signals:
+    /// The tree changed; the outline (the view passed, or any when null) must
+    /// be reloaded.
+    void reloadRequested(QObject *view);
+
+private:
+    enum class Report { Quietly, Loudly };
+    PHUserItem::Ptr readGroupfile(const QStringList &users, Report report);
+    QStringList currentUsers() const;
+    void failWrite(const QString &path, const QString &why);
+    bool belongsToTree(const PHUserItem *item) const;
+
+    PHUserItem::Ptr m_rootItem;
+    QPointer<QObject> m_associatedView;
+    std::function<PHUserItem *()> m_editedItem;
+    QStringList m_users;
+    bool m_loadFailed = false;
+    bool m_userFileLoadFailed = false;
+};

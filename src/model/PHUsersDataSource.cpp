@@ -1,0 +1,283 @@
+#include "model/PHUsersDataSource.h"
+
+#include "platform/Log.h"
+#include "platform/PanelContext.h"
+#include "support/PHAtomicFile.h"
+#include "support/PHTextFile.h"
+#include "support/PHUserDefaults.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <crypt.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+namespace {
+
+constexpr char kSaltAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789./";
+
+bool isBlank(QChar c) { return c.isSpace(); }
+
+bool isAscii(const QString &text) {
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+QImage loadUserIcon() {
+    PanelContext *context = PanelContext::sharedInstance();
+    const QString bundle = context ? context->bundlePath() : QString();
+    if (bundle.isEmpty())
+        return {};
+    for (const char *folder : {"Resources", "Contents/Resources", "."}) {
+        for (const char *type : {"png", "tiff"}) {
+            const QString path = QDir(bundle).filePath(QStringLiteral("%1/genericuser.%2").arg(QLatin1String(folder), QLatin1String(type)));
+            if (QFileInfo::exists(path))
+                return QImage(path);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+PHUsersDataSource::PHUsersDataSource(QObject *parent) : PHXDataSource(parent), m_userIcon(loadUserIcon()) {
+    m_dataArray = parseUserfile(false);
+}
+
+PHUsersDataSource::~PHUsersDataSource() = default;
+
+QString PHUsersDataSource::userfilePath() {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->portholdLocation(1) : QString();
+}
+
+// ---------------------------------------------------------------- reading
+
+QVariantList PHUsersDataSource::recordsFromText(const QString &text) {
+    QVariantList records;
+    const qsizetype length = text.size();
+    qsizetype position = 0;
+    while (position < length) {
+        // Whitespace and line ends before a record are skipped, blank lines with them.
+        while (position < length && isBlank(text.at(position)))
+            ++position;
+        if (position >= length)
+            break;
+        qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), position);
+        if (lineEnd < 0)
+            lineEnd = length;
+        const QStringView line = QStringView(text).mid(position, lineEnd - position);
+        position = lineEnd + 1;
+
+        // A line without a colon, or with nothing before it, names nobody.
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        if (colon <= 0)
+            continue;
+        const QString name = line.left(colon).toString();
+        QStringView hash = line.mid(colon + 1);
+        while (!hash.isEmpty() && isBlank(hash.front()))
+            hash = hash.mid(1);
+        if (name.compare(placeholderName, Qt::CaseInsensitive) == 0)
+            continue;
+        records.append(userRecord(name, hash.toString()));
+    }
+    return records;
+}
+
+QVariantList PHUsersDataSource::readUserfile(const QString &path, Report report, bool *failed) {
+    *failed = false;
+    if (path.isEmpty())
+        return {};
+    const PHTextFile file = PHTextFile::read(path);
+    switch (file.status) {
+    case PHTextFile::Status::Read:
+        return recordsFromText(file.text);
+    case PHTextFile::Status::Missing:
+        return {};
+    case PHTextFile::Status::Unreadable:
+    case PHTextFile::Status::Undecodable:
+        break;
+    }
+    *failed = true;
+    Log::write(QStringLiteral("Porthold: could not read the user file %1: %2").arg(path, file.error));
+    if (report == Report::Loudly) {
+        if (PanelContext *context = PanelContext::sharedInstance())
+            context->displayError(kUserFileReadError);
+    }
+    return {};
+}
+
+QVariantList PHUsersDataSource::parseUserfile(bool useNewExtension) {
+    QString path = userfilePath();
+    if (useNewExtension) {
+        if (path.isEmpty())
+            return {};
+        path += PHUserDefaults::standardUserDefaults()
+                    ->stringForKey(QStringLiteral("New File Extension"))
+                    .value_or(QStringLiteral(".new"));
+        bool failed = false;
+        return readUserfile(path, Report::Loudly, &failed);
+    }
+    return readUserfile(path, Report::Loudly, &m_loadFailed);
+}
+
+// ---------------------------------------------------------------- writing
+
+QVariantMap PHUsersDataSource::userRecord(const QString &name, const QString &hash) {
+    return QVariantMap{{userKey, name}, {passwordKey, hash}};
+}
+
+std::optional<QString> PHUsersDataSource::textFromRecords(const QVariantList &records, QString *why) {
+    auto refuse = [why](const QString &reason) -> std::optional<QString> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    QString text;
+    for (const QVariant &element : records) {
+        if (element.typeId() != QMetaType::QVariantMap)
+            return refuse(QStringLiteral("an entry of the user list is not a user record"));
+        const QVariantMap record = element.toMap();
+        const QString name = record.value(userKey).toString();
+        const QString hash = record.value(passwordKey).toString();
+        // These would come back as another user, as part of a neighbour, or not at all.
+        if (name.isEmpty() || name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n')) ||
+            name.contains(QLatin1Char('\r')))
+            return refuse(QStringLiteral("the user name \"%1\" cannot be stored in a user file").arg(name));
+        if (hash.contains(QLatin1Char('\n')))
+            return refuse(QStringLiteral("the password of \"%1\" spans several lines").arg(name));
+        text += QStringLiteral("%1:%2\n").arg(name, hash);
+    }
+    return text;
+}
+
+void PHUsersDataSource::failWrite(const QString &path, const QString &why) {
+    Log::write(QStringLiteral("Porthold: could not save the user file %1: %2").arg(path, why));
+    // Show what is in force rather than what failed to be saved.
+    m_dataArray = readUserfile(path, Report::Quietly, &m_loadFailed);
+    reloadView(nullptr);
+    if (PanelContext *context = PanelContext::sharedInstance())
+        context->displayError(kUserFileWriteError);
+}
+
+bool PHUsersDataSource::writeUserfile() {
+    const QString path = userfilePath();
+    if (path.isEmpty())
+        return false;
+    if (m_loadFailed) {
+        failWrite(path, QStringLiteral("it could not be read, and saving over it would lose its users"));
+        return false;
+    }
+    QString why;
+    const std::optional<QString> text = textFromRecords(m_dataArray, &why);
+    if (!text) {
+        failWrite(path, why);
+        return false;
+    }
+    if (!isAscii(*text)) {
+        failWrite(path, QStringLiteral("a user name or password is not plain ASCII"));
+        return false;
+    }
+    if (!PHAtomicFile::write(path, text->toLatin1(), &why)) {
+        failWrite(path, why);
+        return false;
+    }
+    return true;
+}
+
+bool PHUsersDataSource::writeUserfileUnlessEmptyAndMissing() {
+    const QString path = userfilePath();
+    if (m_dataArray.isEmpty() && (path.isEmpty() || !QFileInfo(path).exists()))
+        return true;
+    return writeUserfile();
+}
+
+// ---------------------------------------------------------------- passwords
+
+QString PHUsersDataSource::encryptPassword(const QString &password) {
+    if (password.contains(QChar(0)))
+        return {};
+    // Reseeded with the second on every call: two hashes made within one
+    // second share their salt.
+    srandom(unsigned(time(nullptr)));
+    char salt[3];
+    salt[0] = kSaltAlphabet[random() % 64];
+    salt[1] = kSaltAlphabet[random() % 64];
+    salt[2] = '\0';
+
+    const QByteArray phrase = password.toUtf8();
+    auto data = std::make_unique<crypt_data>();
+    const char *hash = crypt_r(phrase.constData(), salt, data.get());
+    // libcrypt answers an unusable setting with NULL or a "*..." failure token.
+    if (!hash || hash[0] == '*' || hash[0] == '\0')
+        return {};
+    return QString::fromLatin1(hash);
+}
+
+// ---------------------------------------------------------------- names
+
+bool PHUsersDataSource::containsItem(const QString &name) const {
+    if (name.isEmpty() || name.compare(anyUserRealName, Qt::CaseInsensitive) == 0 ||
+        name.compare(anyUserDisplayName, Qt::CaseInsensitive) == 0)
+        return true;
+    return std::any_of(m_dataArray.cbegin(), m_dataArray.cend(), [&name](const QVariant &element) {
+        return element.toMap().value(userKey).toString().compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+bool PHUsersDataSource::isAcceptableUserName(const QString &name) {
+    if (name.isEmpty())
+        return false;
+    return std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return c.unicode() > 0x20 && c.unicode() < 0x7F && c != QLatin1Char(':');
+    });
+}
+
+QStringList PHUsersDataSource::userNames() const {
+    QStringList names;
+    names.reserve(m_dataArray.size());
+    for (const QVariant &element : m_dataArray)
+        names.append(element.toMap().value(userKey).toString());
+    return names;
+}
+
+PHFSItem *PHUsersDataSource::activeDirectory() const {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->selectedItem() : nullptr;
+}
+
+int PHUsersDataSource::compareOnUsername(const QVariantMap &record, const QVariantMap &other) {
+    const Qt::CaseSensitivity sensitivity =
+        PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Case Sensitive Compare")) ? Qt::CaseSensitive
+                                                                                                    : Qt::CaseInsensitive;
+    const int order = QString::compare(record.value(userKey).toString(), other.value(userKey).toString(), sensitivity);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
+void PHUsersDataSource::sortByUsername() {
+    std::stable_sort(m_dataArray.begin(), m_dataArray.end(), [](const QVariant &a, const QVariant &b) {
+        return compareOnUsername(a.toMap(), b.toMap()) < 0;
+    });
+}
+
+// ---------------------------------------------------------------- removing
+
+bool PHUsersDataSource::tableViewDeleteRowReplace(QObject *tableView, qint32 row, bool replace) {
+    if (row < 1 || row > m_dataArray.size())
+        return false;
+    const QString name = m_dataArray.at(row - 1).toMap().value(userKey).toString();
+    if (!tableViewDeleteRow(tableView, row))
+        return false;
+    // The file is saved before the groups hear of it: a user whose removal
+    // could not be saved comes back with the file, and must keep its groups.
+    if (!writeUserfile())
+        return false;
+    if (!replace) {
+        if (PanelContext *context = PanelContext::sharedInstance())
+            context->userWasDeleted(name);
+    }
+    return true;
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "views/PHXDataSource.h"
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <optional>
+
+class PHFSItem;
+
+/// The web users: the records of the user file `.htusers` ("user" and "basic
+/// password", the hash exactly as stored), in file order. Reads the file,
+/// writes it back whole after every change, hashes new passwords, tells
+/// whether a name is taken and removes users.
+///
+/// The users table shows one row in front of the records ("Any Valid User"),
+/// so table row r is record r − 1 wherever a row is passed.
+///
+/// A write never half-succeeds: the file is replaced atomically or left whole.
+/// When it cannot be written (unwritable folder, a name that is not ASCII or
+/// would break the line format) the list is read again from disk, so it shows
+/// what is in force, the failure is logged and `kUserFileWriteError` goes to
+/// the panel's error display. A file that exists but cannot be read or decoded
+/// is logged and reported with `kUserFileReadError`, and is never written over
+/// until a later read succeeds.
+class PHUsersDataSource : public PHXDataSource {
+    Q_OBJECT
+
+public:
+    /// Error codes for the panel's error display; the texts name the user file.
+    /// The user file could not be saved (the list now shows the file on disk).
+    static constexpr qint32 kUserFileWriteError = 30;
+    /// The user file exists but could not be read; it is left alone.
+    static constexpr qint32 kUserFileReadError = 31;
+
+    static inline const QString userKey = QStringLiteral("user");
+    static inline const QString passwordKey = QStringLiteral("basic password");
+    /// The label of the table's first row, and the access-file word it stands for.
+    static inline const QString anyUserDisplayName = QStringLiteral("Any Valid User");
+    static inline const QString anyUserRealName = QStringLiteral("valid-user");
+    /// Written where a list would be empty; never a user.
+    static inline const QString placeholderName = QStringLiteral("portholded");
+
+    /// Reads the user file at the panel's user-file location.
+    explicit PHUsersDataSource(QObject *parent = nullptr);
+    ~PHUsersDataSource() override;
+
+    /// The records of the user file (with `useNewExtension`, of the file whose
+    /// path has the "New File Extension" setting appended). Missing file: an
+    /// empty list. A file that cannot be read or decoded: an empty list, logged
+    /// and reported; for the user file itself it also suspends writing.
+    QVariantList parseUserfile(bool useNewExtension);
+    /// Writes every record; true when the file on disk now holds them. See the
+    /// class comment for what a failure does.
+    bool writeUserfile();
+    /// Writes the file unless there is nothing to say: an empty list and no
+    /// file on disk leave the disk alone (leaving the panel must not create
+    /// files nobody asked for).
+    bool writeUserfileUnlessEmptyAndMissing();
+
+    /// A traditional DES crypt hash of the password with a salt drawn from the
+    /// generator reseeded with the current second, so two passwords hashed
+    /// within one second share a salt. A null QString when no hash can be made
+    /// (crypt refused, or the password holds a NUL character): the caller
+    /// refuses the password.
+    static QString encryptPassword(const QString &password);
+
+    /// Whether the name is taken: empty, "valid-user" or "Any Valid User"
+    /// ignoring case, or a user's name ignoring case.
+    bool containsItem(const QString &name) const;
+    /// The folder selected in the panel, whose "Require user" list the table edits.
+    PHFSItem *activeDirectory() const;
+    /// Removes the user of table row `row` (≥ 1) and writes the file. Unless
+    /// `replace` (a password change that already added the new record), the
+    /// panel is told `userWasDeleted` once the file holds the removal, so the
+    /// user leaves every group. False when nothing was removed or the removal
+    /// could not be saved (the list then shows the file again).
+    bool tableViewDeleteRowReplace(QObject *tableView, qint32 row, bool replace);
+
+    /// The order of two user records by name, ascending: case-sensitive when
+    /// "Case Sensitive Compare" is on, otherwise ignoring case. Negative, zero
+    /// or positive.
+    static int compareOnUsername(const QVariantMap &record, const QVariantMap &other);
+    /// Sorts the records with `compareOnUsername`, keeping equal names in their order.
+    void sortByUsername();
+
+    /// The "user" values in list order.
+    QStringList userNames() const;
+    /// Whether a name is written safely into user, group and access files:
+    /// printable ASCII without ":" or whitespace. Front ends refuse others.
+    static bool isAcceptableUserName(const QString &name);
+    /// Whether the last read of the user file failed (writing is suspended).
+    bool loadFailed() const { return m_loadFailed; }
+    /// The user file's path, or empty when the panel names no web folder.
+    static QString userfilePath();
+    /// The icon shown beside user names ("genericuser" from the panel's
+    /// resources; null when the bundle has none).
+    const QImage &userIcon() const { return m_userIcon; }
+
+    /// The records a user-file text holds: one "name:hash" per line. Blank
+    /// lines, lines without a colon or beginning with one are skipped, and so
+    /// is the placeholder user in any letter case; a name keeps trailing blanks,
+    /// a hash is kept exactly as it stands (colons included), empty when the
+    /// line ends after the colon.
+    static QVariantList recordsFromText(const QString &text);
+    /// The user-file text of the records, or none when a record is not one or
+    /// its name or hash would not read back (`*why` says which).
+    static std::optional<QString> textFromRecords(const QVariantList &records, QString *why = nullptr);
+    static QVariantMap userRecord(const QString &name, const QString &hash);
+
+private:
+    enum class Report { Quietly, Loudly };
+    QVariantList readUserfile(const QString &path, Report report, bool *failed);
+    void failWrite(const QString &path, const QString &why);
+
+    bool m_loadFailed = false;
+    QImage m_userIcon;
+};
