@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -76,4 +77,6 @@ private:
     QHash<QString, QVariantMap> m_registration;
     /// Values read from (and written to) each identifier's file, loaded on first use.
     mutable QHash<QString, QVariantMap> m_stored;
+    /// Identifiers whose file exists but could not be read or moved aside: never overwritten.
+    mutable QSet<QString> m_unwritable;
 };

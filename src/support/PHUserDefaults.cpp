@@ -1,0 +1,488 @@
+#include "support/PHUserDefaults.h"
+
+#include "platform/Log.h"
+#include "platform/PHException.h"
+#include "support/PHAtomicFile.h"
+
+#include <plist/plist.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTimeZone>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+std::unique_ptr<PHUserDefaults> g_shared;
+
+// Dates in property lists count seconds from the start of 2001, UTC.
+const QDateTime kReferenceDate(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using Plist = std::unique_ptr<void, PlistFree>;
+
+QString homeFolder() {
+    // The password entry, not $HOME or the login name: what the system says
+    // this user is.
+    if (const passwd *entry = ::getpwuid(::getuid()); entry && entry->pw_dir && *entry->pw_dir)
+        return QFile::decodeName(entry->pw_dir);
+    return QDir::homePath();
+}
+
+QString configFolder() {
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // The base directory specification ignores relative paths here.
+    if (configured.startsWith(u'/'))
+        return configured;
+    return homeFolder() + QStringLiteral("/.config");
+}
+
+QString hostIdentifier() {
+    const QString name = QCoreApplication::applicationName();
+    return name.isEmpty() ? QString::fromLocal8Bit(program_invocation_short_name) : name;
+}
+
+bool isIntegerType(int type) {
+    switch (type) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isRealType(int type) {
+    return type == QMetaType::Double || type == QMetaType::Float;
+}
+
+/// The property-list node for a value, or null when it is not one (or holds
+/// something that is not).
+plist_t toPlist(const QVariant &value) {
+    const int type = value.typeId();
+    if (type == QMetaType::QString)
+        return plist_new_string(value.toString().toUtf8().constData());
+    if (type == QMetaType::QByteArray) {
+        const QByteArray bytes = value.toByteArray();
+        return plist_new_data(bytes.constData(), static_cast<uint64_t>(bytes.size()));
+    }
+    if (type == QMetaType::Bool)
+        return plist_new_bool(value.toBool() ? 1 : 0);
+    if (type == QMetaType::UInt || type == QMetaType::ULong || type == QMetaType::ULongLong)
+        return plist_new_uint(value.toULongLong());
+    if (isIntegerType(type))
+        return plist_new_uint(static_cast<uint64_t>(value.toLongLong())); // stored as two's complement
+    if (isRealType(type))
+        return plist_new_real(value.toDouble());
+    if (type == QMetaType::QDateTime) {
+        const QDateTime date = value.toDateTime();
+        if (!date.isValid())
+            return nullptr;
+        const qint64 msecs = kReferenceDate.msecsTo(date);
+        const qint64 seconds = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
+        if (seconds < INT32_MIN || seconds > INT32_MAX)
+            return nullptr;
+        return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>((msecs - seconds * 1000) * 1000));
+    }
+    if (type == QMetaType::QVariantList || type == QMetaType::QStringList) {
+        Plist array(plist_new_array());
+        for (const QVariant &element : value.toList()) {
+            plist_t node = toPlist(element);
+            if (!node)
+                return nullptr;
+            plist_array_append_item(array.get(), node);
+        }
+        return array.release();
+    }
+    if (type == QMetaType::QVariantMap || type == QMetaType::QVariantHash) {
+        Plist dict(plist_new_dict());
+        const QVariantMap map = value.toMap();
+        for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
+            plist_t node = toPlist(it.value());
+            if (!node)
+                return nullptr;
+            plist_dict_set_item(dict.get(), it.key().toUtf8().constData(), node);
+        }
+        return dict.release();
+    }
+    return nullptr;
+}
+
+QVariant fromPlist(plist_t node) {
+    switch (plist_get_node_type(node)) {
+    case PLIST_STRING: {
+        char *text = nullptr;
+        plist_get_string_val(node, &text);
+        const QString value = QString::fromUtf8(text ? text : "");
+        std::free(text);
+        return value;
+    }
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return QVariant(value != 0);
+    }
+    case PLIST_UINT: {
+        uint64_t raw = 0;
+        plist_get_uint_val(node, &raw);
+        const auto value = static_cast<qint64>(raw);
+        if (value >= INT32_MIN && value <= INT32_MAX)
+            return QVariant(static_cast<int>(value));
+        return QVariant(static_cast<qlonglong>(value));
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return value;
+    }
+    case PLIST_DATA: {
+        uint64_t length = 0;
+        const char *bytes = plist_get_data_ptr(node, &length);
+        return QByteArray(bytes, static_cast<qsizetype>(length));
+    }
+    case PLIST_DATE: {
+        int32_t seconds = 0, micros = 0;
+        plist_get_date_val(node, &seconds, &micros);
+        return kReferenceDate.addMSecs(qint64(seconds) * 1000 + micros / 1000).toLocalTime();
+    }
+    case PLIST_ARRAY: {
+        QVariantList list;
+        const uint32_t count = plist_array_get_size(node);
+        for (uint32_t i = 0; i < count; ++i)
+            if (const QVariant element = fromPlist(plist_array_get_item(node, i)); element.isValid())
+                list.append(element);
+        return list;
+    }
+    case PLIST_DICT:
+        return [node] {
+            QVariantMap map;
+            plist_dict_iter iter = nullptr;
+            plist_dict_new_iter(node, &iter);
+            for (;;) {
+                char *key = nullptr;
+                plist_t value = nullptr;
+                plist_dict_next_item(node, iter, &key, &value);
+                if (!value) {
+                    std::free(key);
+                    break;
+                }
+                if (const QVariant converted = fromPlist(value); key && converted.isValid())
+                    map.insert(QString::fromUtf8(key), converted);
+                std::free(key);
+            }
+            std::free(iter);
+            return map;
+        }();
+    default:
+        return {};
+    }
+}
+
+bool isPropertyListValue(const QVariant &value) {
+    return Plist(toPlist(value)) != nullptr;
+}
+
+/// The value as it will read back from the file, so that this run and the
+/// next see the same types.
+QVariant normalised(const QVariant &value) {
+    Plist node(toPlist(value));
+    return node ? fromPlist(node.get()) : QVariant();
+}
+
+// Text to numbers as the platform reads them: leading blanks skipped, the
+// longest number at the front taken, nothing else required.
+qsizetype skipBlanks(const QString &text) {
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    return i;
+}
+
+qint32 integerFromText(const QString &text) {
+    qsizetype i = skipBlanks(text);
+    bool negative = false;
+    if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-'))
+        negative = text.at(i++) == u'-';
+    qint64 magnitude = 0;
+    for (; i < text.size() && text.at(i) >= u'0' && text.at(i) <= u'9'; ++i)
+        magnitude = std::min<qint64>(magnitude * 10 + (text.at(i).unicode() - u'0'), qint64(INT_MAX) + 1);
+    if (negative)
+        return static_cast<qint32>(-magnitude);
+    return static_cast<qint32>(std::min<qint64>(magnitude, INT_MAX));
+}
+
+double doubleFromText(const QString &text) {
+    qsizetype i = skipBlanks(text);
+    const qsizetype start = i;
+    auto digits = [&] {
+        const qsizetype from = i;
+        while (i < text.size() && text.at(i) >= u'0' && text.at(i) <= u'9')
+            ++i;
+        return i - from;
+    };
+    if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-'))
+        ++i;
+    qsizetype mantissa = digits();
+    if (i < text.size() && text.at(i) == u'.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return 0;
+    qsizetype end = i;
+    if (i < text.size() && (text.at(i) == u'e' || text.at(i) == u'E')) {
+        ++i;
+        if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-'))
+            ++i;
+        if (digits() > 0)
+            end = i;
+    }
+    return text.mid(start, end - start).toLatin1().toDouble(); // always the C locale
+}
+
+bool boolFromText(const QString &text) {
+    qsizetype i = skipBlanks(text);
+    if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-'))
+        ++i;
+    while (i < text.size() && text.at(i) == u'0')
+        ++i;
+    if (i >= text.size())
+        return false;
+    const QChar c = text.at(i);
+    return c == u'Y' || c == u'y' || c == u'T' || c == u't' || (c >= u'1' && c <= u'9');
+}
+
+qint32 clampToInt32(double value) {
+    if (std::isnan(value))
+        return 0;
+    if (value >= double(INT_MAX))
+        return INT_MAX;
+    if (value <= double(INT_MIN))
+        return INT_MIN;
+    return static_cast<qint32>(value);
+}
+
+} // namespace
+
+PHUserDefaults *PHUserDefaults::standardUserDefaults() {
+    if (!g_shared)
+        g_shared.reset(new PHUserDefaults());
+    return g_shared.get();
+}
+
+void PHUserDefaults::resetStandardUserDefaultsForTesting() {
+    g_shared.reset();
+}
+
+PHUserDefaults::PHUserDefaults() : m_appID(hostIdentifier()) {}
+
+void PHUserDefaults::setApplicationIdentifier(const QString &identifier) {
+    m_appID = identifier;
+}
+
+QString PHUserDefaults::storagePath(const QString &identifier) {
+    // An identifier is a reverse domain name; never let it name a file
+    // outside the settings folder.
+    QString name = identifier;
+    name.replace(u'/', u'_');
+    if (name.isEmpty() || name.startsWith(u'.'))
+        name.prepend(u'_');
+    return configFolder() + QStringLiteral("/porthold/") + name + QStringLiteral(".plist");
+}
+
+void PHUserDefaults::registerDefaults(const QVariantMap &defaults) {
+    m_registration[m_appID].insert(defaults);
+}
+
+QVariant PHUserDefaults::registrationObjectForKey(const QString &key) const {
+    return m_registration.value(m_appID).value(key);
+}
+
+QVariant PHUserDefaults::objectForKey(const QString &key) const {
+    const QVariantMap &stored = storedValues(m_appID);
+    if (const auto found = stored.constFind(key); found != stored.constEnd())
+        return *found;
+    return registrationObjectForKey(key);
+}
+
+qint32 PHUserDefaults::integerForKey(const QString &key) const {
+    const QVariant value = objectForKey(key);
+    const int type = value.typeId();
+    if (type == QMetaType::QString)
+        return integerFromText(value.toString());
+    if (type == QMetaType::Bool)
+        return value.toBool() ? 1 : 0;
+    if (isIntegerType(type)) {
+        if (type == QMetaType::ULongLong || type == QMetaType::ULong || type == QMetaType::UInt)
+            return static_cast<qint32>(std::min<qulonglong>(value.toULongLong(), INT_MAX));
+        return static_cast<qint32>(std::clamp<qlonglong>(value.toLongLong(), INT_MIN, INT_MAX));
+    }
+    if (isRealType(type))
+        return clampToInt32(value.toDouble());
+    return 0;
+}
+
+bool PHUserDefaults::boolForKey(const QString &key) const {
+    const QVariant value = objectForKey(key);
+    const int type = value.typeId();
+    if (type == QMetaType::QString)
+        return boolFromText(value.toString());
+    if (type == QMetaType::Bool)
+        return value.toBool();
+    if (isIntegerType(type))
+        return value.toLongLong() != 0 || value.toULongLong() != 0;
+    if (isRealType(type))
+        return value.toDouble() != 0.0;
+    return false;
+}
+
+double PHUserDefaults::doubleForKey(const QString &key) const {
+    const QVariant value = objectForKey(key);
+    const int type = value.typeId();
+    if (type == QMetaType::QString)
+        return doubleFromText(value.toString());
+    if (type == QMetaType::Bool)
+        return value.toBool() ? 1.0 : 0.0;
+    if (isIntegerType(type) || isRealType(type))
+        return value.toDouble();
+    return 0;
+}
+
+float PHUserDefaults::floatForKey(const QString &key) const {
+    return static_cast<float>(doubleForKey(key));
+}
+
+std::optional<QString> PHUserDefaults::stringForKey(const QString &key) const {
+    const QVariant value = objectForKey(key);
+    if (value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    return value.toString();
+}
+
+std::optional<QVariantList> PHUserDefaults::arrayForKey(const QString &key) const {
+    const QVariant value = objectForKey(key);
+    if (value.typeId() != QMetaType::QVariantList && value.typeId() != QMetaType::QStringList)
+        return std::nullopt;
+    return value.toList();
+}
+
+void PHUserDefaults::setObjectForKey(const QVariant &value, const QString &key) {
+    PH_PARAMETER_ASSERT(isPropertyListValue(value));
+    setCFObjectForKey(value, key);
+}
+
+void PHUserDefaults::setIntegerForKey(qint32 value, const QString &key) {
+    setCFObjectForKey(QVariant(value), key);
+}
+
+void PHUserDefaults::setBoolForKey(bool value, const QString &key) {
+    setCFObjectForKey(QVariant(value), key);
+}
+
+void PHUserDefaults::setFloatForKey(float value, const QString &key) {
+    setCFObjectForKey(QVariant(static_cast<double>(value)), key);
+}
+
+void PHUserDefaults::setDoubleForKey(double value, const QString &key) {
+    setCFObjectForKey(QVariant(value), key);
+}
+
+void PHUserDefaults::removeDefaultForKey(const QString &key) {
+    setCFObjectForKey(QVariant(), key);
+}
+
+void PHUserDefaults::setCFObjectForKey(const QVariant &value, const QString &key) {
+    QVariantMap &stored = storedValues(m_appID);
+    if (!value.isValid()) {
+        stored.remove(key);
+    } else {
+        PH_PARAMETER_ASSERT(isPropertyListValue(value));
+        stored.insert(key, normalised(value));
+    }
+    synchronize(m_appID);
+}
+
+QVariantMap &PHUserDefaults::storedValues(const QString &identifier) const {
+    if (const auto found = m_stored.find(identifier); found != m_stored.end())
+        return *found;
+    QVariantMap &values = m_stored[identifier];
+    const QString path = storagePath(identifier);
+    QFile file(path);
+    if (!file.exists())
+        return values;
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Perhaps only for now: keep it, and do not overwrite it either.
+        Log::write(QStringLiteral("Could not read the settings file %1: %2").arg(path, file.errorString()));
+        m_unwritable.insert(identifier);
+        return values;
+    }
+    const QByteArray bytes = file.readAll();
+    plist_t raw = nullptr;
+    if (!bytes.isEmpty() && bytes.size() <= UINT32_MAX)
+        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &raw);
+    const Plist root(raw);
+    if (root && plist_get_node_type(root.get()) == PLIST_DICT) {
+        values = fromPlist(root.get()).toMap();
+        return values;
+    }
+    // Not a settings file we can read: move it aside so that nothing in it is
+    // lost when the next change writes a new one.
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = QStringLiteral("%1.unreadable-%2").arg(path, stamp);
+    for (int n = 2; QFile::exists(aside); ++n)
+        aside = QStringLiteral("%1.unreadable-%2-%3").arg(path, stamp).arg(n);
+    if (QFile::rename(path, aside)) {
+        Log::write(QStringLiteral("The settings file %1 could not be parsed; moved it to %2").arg(path, aside));
+    } else {
+        Log::write(QStringLiteral("The settings file %1 could not be parsed nor moved aside; changes will not be saved")
+                       .arg(path));
+        m_unwritable.insert(identifier);
+    }
+    return values;
+}
+
+void PHUserDefaults::synchronize(const QString &identifier) const {
+    if (m_unwritable.contains(identifier)) {
+        Log::write(QStringLiteral("Settings of %1 not saved: its file could not be read").arg(identifier));
+        return;
+    }
+    const QString path = storagePath(identifier);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo::exists(folder)) {
+        if (!QDir().mkpath(folder)) {
+            Log::write(QStringLiteral("Could not create the settings folder %1").arg(folder));
+            return;
+        }
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const Plist root(toPlist(storedValues(identifier)));
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root.get(), &xml, &length);
+    const QByteArray bytes(xml, length);
+    plist_to_xml_free(xml);
+    QString error;
+    if (!PHAtomicFile::write(path, bytes, &error))
+        Log::write(QStringLiteral("Could not save the settings file %1: %2").arg(path, error));
+}

@@ -1,0 +1,203 @@
+#include "support/PHUserDefaults.h"
+
+#include "platform/Log.h"
+#include "platform/PHException.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QPoint>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <cstdlib>
+
+namespace {
+
+const QString kPanel = QStringLiteral("com.quillmere.porthold");
+
+class UserDefaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(config.isValid());
+        ::setenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()).constData(), 1);
+        restart();
+    }
+    void TearDown() override {
+        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+    /// A new process, as far as the store can tell: files re-read, nothing registered.
+    PHUserDefaults *restart() {
+        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        defaults->setApplicationIdentifier(kPanel);
+        return defaults;
+    }
+    QByteArray file(const QString &identifier = kPanel) {
+        QFile f(PHUserDefaults::storagePath(identifier));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir config;
+};
+
+TEST_F(UserDefaultsTest, StoredValuesWinOverDefaultsAndPersistAcrossRuns) {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    EXPECT_EQ(defaults, PHUserDefaults::standardUserDefaults());
+    EXPECT_EQ(PHUserDefaults::storagePath(kPanel), config.path() + "/porthold/com.quillmere.porthold.plist");
+
+    defaults->registerDefaults({{"ApacheCheckInterval", 2.0}, {"Sort Users", true}});
+    EXPECT_EQ(defaults->doubleForKey("ApacheCheckInterval"), 2.0);
+    defaults->setDoubleForKey(5.5, "ApacheCheckInterval");
+    EXPECT_EQ(defaults->doubleForKey("ApacheCheckInterval"), 5.5);
+    EXPECT_TRUE(file().startsWith("<?xml"));
+    EXPECT_TRUE(file().contains("<key>ApacheCheckInterval</key>"));
+
+    defaults = restart();
+    EXPECT_EQ(defaults->doubleForKey("ApacheCheckInterval"), 5.5); // stored survives
+    EXPECT_FALSE(defaults->objectForKey("Sort Users").isValid());  // registrations do not
+    defaults->registerDefaults({{"ApacheCheckInterval", 2.0}});
+    defaults->removeDefaultForKey("ApacheCheckInterval");
+    EXPECT_EQ(defaults->doubleForKey("ApacheCheckInterval"), 2.0);
+    EXPECT_FALSE(restart()->objectForKey("ApacheCheckInterval").isValid());
+    EXPECT_EQ(restart()->doubleForKey("Missing"), 0.0);
+}
+
+TEST_F(UserDefaultsTest, RegistrationsAndValuesBelongToTheirIdentifier) {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    defaults->registerDefaults({{"A", 1}, {"B", 2}});
+    defaults->registerDefaults({{"B", 3}});
+    EXPECT_EQ(defaults->integerForKey("A"), 1);
+    EXPECT_EQ(defaults->integerForKey("B"), 3);
+    defaults->setObjectForKey("panel value", "Shared");
+
+    defaults->setApplicationIdentifier("org.example.host");
+    EXPECT_EQ(defaults->applicationIdentifier(), "org.example.host");
+    EXPECT_FALSE(defaults->registrationObjectForKey("A").isValid());
+    EXPECT_FALSE(defaults->objectForKey("Shared").isValid());
+    defaults->setObjectForKey("host value", "Shared");
+
+    defaults->setApplicationIdentifier(kPanel);
+    EXPECT_EQ(defaults->stringForKey("Shared"), "panel value");
+    EXPECT_EQ(defaults->integerForKey("A"), 1);
+
+    // An identifier never names a file outside the settings folder.
+    EXPECT_TRUE(PHUserDefaults::storagePath("../../etc/x").startsWith(config.path() + "/porthold/"));
+    EXPECT_FALSE(PHUserDefaults::storagePath("../../etc/x").contains("/../"));
+}
+
+TEST_F(UserDefaultsTest, TypedReadsConvertTextAndNumbers) {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    defaults->setObjectForKey("YES", "yes");
+    defaults->setObjectForKey("no", "no");
+    defaults->setObjectForKey("  42abc", "number text");
+    defaults->setObjectForKey(" -3.5e2x", "real text");
+    defaults->setObjectForKey(QVariantList{1, 2}, "list");
+    defaults->setIntegerForKey(7, "seven");
+    defaults->setBoolForKey(true, "flag");
+    defaults->setObjectForKey("true", "true text");
+    defaults->setObjectForKey("0", "zero text");
+    defaults->setObjectForKey(QByteArray("\x01\x02"), "data");
+    defaults->setObjectForKey(1e12, "huge");
+
+    EXPECT_TRUE(defaults->boolForKey("yes"));
+    EXPECT_FALSE(defaults->boolForKey("no"));
+    EXPECT_TRUE(defaults->boolForKey("true text"));
+    EXPECT_FALSE(defaults->boolForKey("zero text"));
+    EXPECT_TRUE(defaults->boolForKey("number text"));
+    EXPECT_EQ(defaults->integerForKey("number text"), 42);
+    EXPECT_EQ(defaults->doubleForKey("real text"), -350.0);
+    EXPECT_EQ(defaults->floatForKey("real text"), -350.0f);
+    EXPECT_EQ(defaults->integerForKey("real text"), -3);
+    EXPECT_EQ(defaults->integerForKey("list"), 0);
+    EXPECT_EQ(defaults->integerForKey("flag"), 1);
+    EXPECT_EQ(defaults->integerForKey("huge"), 2147483647);
+    EXPECT_TRUE(defaults->boolForKey("seven"));
+    EXPECT_FALSE(defaults->boolForKey("data"));
+    EXPECT_EQ(defaults->stringForKey("seven"), std::nullopt);
+    EXPECT_EQ(defaults->stringForKey("yes"), "YES");
+    EXPECT_EQ(defaults->arrayForKey("list"), QVariantList({1, 2}));
+    EXPECT_EQ(defaults->arrayForKey("yes"), std::nullopt);
+}
+
+TEST_F(UserDefaultsTest, EveryKindOfValueSurvivesARoundTrip) {
+    const QDateTime checked(QDate(2024, 3, 3), QTime(14, 5, 9), QTimeZone::utc());
+    const QVariantMap values{
+        {"text", QString::fromUtf8("Caf\xC3\xA9 <&>")},
+        {"empty text", QString("")},
+        {"data", QByteArray("\x00\xFF\x10", 3)},
+        {"integer", -12},
+        {"large", qlonglong(1) << 40},
+        {"real", 0.25},
+        {"bool", true},
+        {"date", checked},
+        {"list", QVariantList{"a", 2, false}},
+        {"table", QVariantMap{{"inner", QVariantList{QVariantMap{{"x", 1}}}}}},
+    };
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        defaults->setObjectForKey(it.value(), it.key());
+    defaults->setObjectForKey(QStringList{"x", "y"}, "string list");
+
+    defaults = restart();
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        const QVariant read = defaults->objectForKey(it.key());
+        EXPECT_EQ(read, it.value()) << it.key().toStdString();
+        if (it.key() != "large" && it.key() != "date") {
+            EXPECT_EQ(read.typeId(), it.value().typeId()) << it.key().toStdString();
+        }
+    }
+    EXPECT_EQ(defaults->objectForKey("date").toDateTime(), checked);
+    EXPECT_EQ(defaults->objectForKey("large").toLongLong(), qlonglong(1) << 40);
+    EXPECT_EQ(defaults->arrayForKey("string list"), QVariantList({"x", "y"}));
+}
+
+TEST_F(UserDefaultsTest, UnsupportedValuesAreRefusedAndNothingIsWritten) {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    defaults->setObjectForKey("kept", "key");
+    const QByteArray before = file();
+    for (const QVariant &bad : {QVariant(), QVariant(QPoint(1, 2)), QVariant(QVariantList{1, QPoint()}),
+                                QVariant(QDateTime())}) {
+        try {
+            defaults->setObjectForKey(bad, "key");
+            ADD_FAILURE() << "accepted a " << bad.typeName();
+        } catch (const PHException &exception) {
+            EXPECT_EQ(exception.reason(), "Invalid parameter not satisfying: isPropertyListValue(value)");
+        }
+    }
+    EXPECT_EQ(defaults->stringForKey("key"), "kept");
+    EXPECT_EQ(file(), before);
+}
+
+TEST_F(UserDefaultsTest, AnUnparseableFileIsMovedAsideNotOverwritten) {
+    const QString path = PHUserDefaults::storagePath(kPanel);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    const QByteArray garbage = "<?xml version=\"1.0\"?><plist><dict><key>Sort Users</key><tru";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(garbage);
+    }
+    QStringList log;
+    Log::setCapture(&log);
+    PHUserDefaults *defaults = restart();
+    defaults->registerDefaults({{"Sort Users", false}});
+    EXPECT_FALSE(defaults->boolForKey("Sort Users"));
+    defaults->setBoolForKey(true, "Sort Users");
+    Log::setCapture(nullptr);
+
+    const QStringList aside =
+        QDir(QFileInfo(path).absolutePath()).entryList({"com.quillmere.porthold.plist.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    QFile moved(QFileInfo(path).absolutePath() + "/" + aside.first());
+    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(moved.readAll(), garbage);
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log.first().contains("could not be parsed")) << log.first().toStdString();
+    EXPECT_TRUE(restart()->boolForKey("Sort Users"));
+}
+
+} // namespace
