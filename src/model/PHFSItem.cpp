@@ -1,0 +1,653 @@
+#include "model/PHFSItem.h"
+
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PanelContext.h"
+#include "support/PHAtomicFile.h"
+#include "support/PHExtensions.h"
+#include "support/PHRegex.h"
+#include "support/PHTextFile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QHash>
+#include <QLocale>
+#include <QSet>
+
+#include <algorithm>
+#include <utility>
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// ----- Paths -----
+
+// Exactly one "/" between the two sides; a trailing "/" on the left is
+// absorbed. Joining onto an absent (empty) path gives an absent path.
+QString joinPath(const QString &left, const QString &right) {
+    if (left.isEmpty())
+        return {};
+    if (left.endsWith(QLatin1Char('/')))
+        return left + right;
+    return left + QLatin1Char('/') + right;
+}
+
+QString lastPathComponent(const QString &path) {
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    if (trimmed == QLatin1String("/"))
+        return trimmed;
+    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+bool isExistingFolder(const QString &path) {
+    struct stat info {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The expansion-state table lives as long as the process, across trees.
+QHash<QString, bool> &expansionStates() {
+    static QHash<QString, bool> table;
+    return table;
+}
+
+// ----- Panel context -----
+
+QStringList contextUsers() {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->userArray() : QStringList();
+}
+
+QStringList contextGroups() {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->groupArray() : QStringList();
+}
+
+QStringList *contextAddresses() {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? &context->addresses() : nullptr;
+}
+
+bool contextDiscovers() {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context && context->shouldDiscoverAddresses();
+}
+
+QString contextLocation(qint32 kind) {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->adjustedPortholdLocation(kind) : QString();
+}
+
+void contextDisplayError(qint32 code) {
+    if (PanelContext *context = PanelContext::sharedInstance())
+        context->displayError(code);
+}
+
+// ----- Reading -----
+
+// Case as the server ignores it; "." also takes a stray carriage return so a
+// directive is recognised however its line ends.
+constexpr std::uint32_t kIgnoreCase = PHRegex::CaseInsensitive | PHRegex::DotAll;
+
+// Directives the writer regenerates from the state; the reader drops them.
+const QString &regeneratedDirectivePattern() {
+    static const QString pattern = QStringLiteral("^\\s*(AuthType|AuthName|AuthUserFile|AuthGroupFile|Order)(?:\\s+(.*))?$");
+    return pattern;
+}
+
+// Each directive the reader owns must be the first word of the line (after an
+// optional "#"), so a custom line that merely mentions one is left alone.
+QString directivePattern(const QString &phrase) {
+    return QLatin1Char('^') + PHString::regexWithLooseSpaces(phrase) + QStringLiteral("(?:\\s+(.*))?$");
+}
+
+const QString &validUserPattern() {
+    static const QString pattern = QLatin1Char('^') + PHString::regexWithLooseSpaces(QStringLiteral("Require valid-user")) +
+                                   QStringLiteral("(?:\\s|$)");
+    return pattern;
+}
+
+const QString &requireUserPattern() {
+    static const QString pattern = directivePattern(QStringLiteral("Require user"));
+    return pattern;
+}
+
+const QString &requireGroupPattern() {
+    static const QString pattern = directivePattern(QStringLiteral("Require group"));
+    return pattern;
+}
+
+const QString &addressPattern() {
+    static const QString pattern = QLatin1Char('^') + PHString::regexWithLooseSpaces(QStringLiteral("(Allow from|Deny from)")) +
+                                   QStringLiteral("(?:\\s+(.*))?$");
+    return pattern;
+}
+
+const QString &satisfyPattern() {
+    static const QString pattern = directivePattern(QStringLiteral("Satisfy"));
+    return pattern;
+}
+
+QStringList captures(const QString &line, const QString &pattern, std::uint32_t options = kIgnoreCase) {
+    return PHRegex::captureComponentsMatchedByRegexOptionsRangeError(line, pattern, options, PHRegex::kWholeText, nullptr);
+}
+
+QStringList pieces(const QString &value) {
+    QStringList result;
+    const QStringList parts = value.split(QLatin1Char(' '));
+    for (const QString &part : parts)
+        result.append(PHString::stringByRemovingSurroundingWhitespace(part));
+    return result;
+}
+
+bool hasLineBreak(const QString &text) {
+    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+}
+
+// Names written into a directive must read back as the same single word.
+bool isWritableName(const QString &name) {
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name)
+        if (c.isSpace() || c == QLatin1Char('"') || c.category() == QChar::Other_Control)
+            return false;
+    return true;
+}
+
+QStringList writableNames(const QStringList &names) {
+    QStringList result;
+    for (const QString &name : names)
+        if (isWritableName(name))
+            result.append(name);
+    return result;
+}
+
+// Quoted values escape the two characters the server unescapes.
+QString quoted(const QString &value) {
+    QString escaped = value;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return escaped;
+}
+
+QString directiveLine(bool active, const QString &keyword, const QString &value) {
+    return QStringLiteral("%1%2 %3\n").arg(active ? QString() : QStringLiteral("#"), keyword, value);
+}
+
+QString quotedDirectiveLine(bool active, const QString &keyword, const QString &value) {
+    return QStringLiteral("%1%2 \"%3\"\n").arg(active ? QString() : QStringLiteral("#"), keyword, quoted(value));
+}
+
+} // namespace
+
+// ===== Tree =====
+
+PHFSItem::PHFSItem() : PHFSItem(QStringLiteral("/"), nullptr) { Log::write(QStringLiteral("Created /")); }
+
+PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_parent(parent) {
+    m_relativePath = lastPathComponent(path);
+    if (m_relativePath.isEmpty())
+        m_relativePath = QStringLiteral("/");
+    if (!parent)
+        m_rootPath = path;
+
+    m_isDisabled = true;
+    m_accessPath = joinPath(fullPath(), QStringLiteral(".htaccess"));
+    m_authStatus = 0;
+    setAllow(true); // writes nothing: the status is still 0
+
+    if (hasAccessFile())
+        readFromDisk();
+    Log::write(QStringLiteral("Created %1").arg(m_relativePath));
+}
+
+PHFSItem::~PHFSItem() {
+    Log::write(QStringLiteral("Dealloced %1").arg(m_relativePath));
+    const QList<PHFSItem *> children = std::exchange(m_children, {});
+    qDeleteAll(children);
+}
+
+QString PHFSItem::fullPath() const {
+    return m_parent ? joinPath(m_parent->fullPath(), m_relativePath) : m_rootPath;
+}
+
+PHFSItem *PHFSItem::parent() const { return m_parent; }
+
+const QList<PHFSItem *> &PHFSItem::children() {
+    if (m_childrenState == ChildrenState::NotLoaded)
+        loadChildren();
+    return m_children;
+}
+
+bool PHFSItem::isLeaf() {
+    children();
+    return m_childrenState == ChildrenState::Leaf;
+}
+
+PHFSItem *PHFSItem::childAtIndex(qint32 index) {
+    const QList<PHFSItem *> &list = children();
+    return index >= 0 && index < list.size() ? list.at(index) : nullptr;
+}
+
+qint32 PHFSItem::numberOfChildren() {
+    const QList<PHFSItem *> &list = children();
+    return m_childrenState == ChildrenState::Leaf ? -1 : static_cast<qint32>(list.size());
+}
+
+void PHFSItem::loadChildren() {
+    const QString path = fullPath();
+    const bool isFolder = isExistingFolder(path);
+
+    const QList<PHFSItem *> old = std::exchange(m_children, {});
+    qDeleteAll(old);
+
+    if (isFolder) {
+        QStringList names;
+        if (DIR *folder = ::opendir(QFile::encodeName(path).constData())) {
+            while (const dirent *entry = ::readdir(folder)) {
+                const char *name = entry->d_name;
+                if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                    continue;
+                names.append(QFile::decodeName(name));
+            }
+            ::closedir(folder);
+        }
+        // The order a person expects in a folder list, and the same on every
+        // file system: by name ignoring case, ties broken exactly.
+        std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+            const int folded = a.compare(b, Qt::CaseInsensitive);
+            return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
+        });
+        for (const QString &name : std::as_const(names))
+            if (isExistingFolder(joinPath(path, name)))
+                m_children.append(new PHFSItem(name, this));
+    }
+    m_childrenState = m_children.isEmpty() ? ChildrenState::Leaf : ChildrenState::Loaded;
+}
+
+void PHFSItem::saveStateForItem(bool expanded, const PHFSItem *item) {
+    if (item)
+        expansionStates().insert(item->fullPath(), expanded);
+}
+
+bool PHFSItem::expansionStateForItem(const PHFSItem *item) {
+    return item && expansionStates().value(item->fullPath(), false);
+}
+
+// ===== Access state =====
+
+qint32 PHFSItem::authStatus() const {
+    qint32 status = m_authStatus;
+    if ((status & AllRequiredBit) && !((status & PasswordBit) && (status & AddressBit)))
+        status &= ~AllRequiredBit;
+    return status;
+}
+
+void PHFSItem::setAuthStatusDisable(qint32 status, bool disable) {
+    m_authStatus = status;
+    m_isDisabled = disable;
+    if (status & PasswordBit) {
+        if (!m_auth.contains(RequireUserKey))
+            m_auth.insert(RequireUserKey, QStringList());
+        if (!m_auth.contains(RequireGroupKey))
+            m_auth.insert(RequireGroupKey, QStringList());
+    }
+    if (status & AddressBit) {
+        if (!m_auth.contains(AllowFromKey))
+            m_auth.insert(AllowFromKey, QStringList());
+        if (!m_auth.contains(DenyFromKey))
+            m_auth.insert(DenyFromKey, QStringList());
+    }
+    writeAccessFile();
+}
+
+bool PHFSItem::isPasswordProtected() const { return (m_authStatus & PasswordBit) && !m_isDisabled; }
+
+bool PHFSItem::isAddressProtected() const { return (m_authStatus & AddressBit) && !m_isDisabled; }
+
+bool PHFSItem::requiresAll() const { return (m_authStatus & AllRequiredBit) && !m_isDisabled; }
+
+bool PHFSItem::isAllowSet() const { return m_auth.value(AllowOrDenyKey).toBool(); }
+
+void PHFSItem::setAllow(bool allow) {
+    m_auth.insert(AllowOrDenyKey, allow);
+    writeAccessFile();
+}
+
+qint32 PHFSItem::modeIndex() const {
+    if (m_isDisabled)
+        return 0;
+    const qint32 status = authStatus();
+    return status > 3 ? 4 : status;
+}
+
+QString PHFSItem::modeName(qint32 modeIndex) {
+    switch (modeIndex) {
+    case 0: return QStringLiteral("None");
+    case 1: return QStringLiteral("Password");
+    case 2: return QStringLiteral("Address");
+    case 3: return QStringLiteral("Password or Address");
+    case 4: return QStringLiteral("Password and Address");
+    default: return {};
+    }
+}
+
+void PHFSItem::setModeIndex(qint32 modeIndex) {
+    switch (modeIndex) {
+    case 0: setAuthStatusDisable(authStatus(), true); break;
+    case 1:
+    case 2:
+    case 3: setAuthStatusDisable(modeIndex, false); break;
+    case 4: setAuthStatusDisable(7, false); break;
+    default: break;
+    }
+}
+
+QStringList PHFSItem::listForKey(const QString &key) const { return m_auth.value(key).toStringList(); }
+
+bool PHFSItem::hasListForKey(const QString &key) const { return m_auth.contains(key); }
+
+void PHFSItem::setListForKey(const QString &key, const QStringList &list) { m_auth.insert(key, list); }
+
+QString PHFSItem::addressKey() const { return isAllowSet() ? AllowFromKey : DenyFromKey; }
+
+QStringList PHFSItem::addressArray() const { return listForKey(addressKey()); }
+
+void PHFSItem::setAddressArray(const QStringList &addresses) { setListForKey(addressKey(), addresses); }
+
+bool PHFSItem::isReservedAddress(const QString &address) {
+    static const QStringList reserved{QStringLiteral("portholded"), QStringLiteral("all"),
+                                      QStringLiteral("host.domain.tld"), QStringLiteral("(null)")};
+    return reserved.contains(address);
+}
+
+bool PHFSItem::isAcceptableAddress(const QString &address) {
+    return !isReservedAddress(address) && isWritableName(address);
+}
+
+QString PHFSItem::description() const {
+    return QStringLiteral("Path: %1\nEnabled? %2\nExpanded? %3\nAuth Mode: %4")
+        .arg(m_accessPath, m_isDisabled ? QStringLiteral("NO") : QStringLiteral("YES"),
+             expansionStateForItem(this) ? QStringLiteral("YES") : QStringLiteral("NO"), modeName(modeIndex()));
+}
+
+// ===== Reading =====
+
+void PHFSItem::setStringValue(const QString &text) {
+    m_accessText = text;
+    parseAccessString();
+    NotificationCenter::defaultCenter().post(AccessFileDidChangeNotification, this);
+}
+
+void PHFSItem::parseAccessString() {
+    m_userText.clear();
+    m_auth.clear();
+    m_authStatus = AllRequiredBit;
+    m_isDisabled = true;
+    m_handManaged = false;
+
+    const QStringList users = contextUsers();
+    const QStringList groups = contextGroups();
+    QStringList *known = contextAddresses();
+    const bool discover = contextDiscovers();
+
+    // Keys whose list came from a line in force. Further lines in force add to
+    // it (the server applies them all); a commented line never replaces it.
+    QSet<QString> inForce;
+    auto store = [&](const QString &key, QStringList list, bool commented) {
+        if (commented) {
+            if (inForce.contains(key))
+                return;
+        } else if (inForce.contains(key)) {
+            list = listForKey(key) + list;
+        } else {
+            inForce.insert(key);
+        }
+        if (key == RequireUserKey && list.contains(anyUserRealName))
+            list = QStringList{anyUserRealName};
+        m_auth.insert(key, list);
+    };
+    auto enable = [&](qint32 bit, bool commented) {
+        if (commented)
+            return;
+        m_authStatus |= bit;
+        m_isDisabled = false;
+    };
+
+    const QStringList lines = m_accessText.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (PHRegex::isMatchedByRegex(line, QStringLiteral("^\\s*$")))
+            continue;
+
+        // A line is a comment only when "#" is its first non-blank character;
+        // a "#" further in is part of the line, as the server reads it.
+        qsizetype first = 0;
+        while (first < line.size() && (line.at(first) == QLatin1Char(' ') || line.at(first) == QLatin1Char('\t')))
+            ++first;
+        const bool commented = first < line.size() && line.at(first) == QLatin1Char('#');
+        const QString work = commented ? line.mid(first + 1) : line;
+
+        // The writer's own "##" lines and the directives it regenerates.
+        if (commented && work.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList regenerated = captures(work, regeneratedDirectivePattern());
+        if (!regenerated.isEmpty()) {
+            if (!commented && regenerated.at(1).compare(QLatin1String("Order"), Qt::CaseInsensitive) == 0 &&
+                PHString::stringByRemovingSurroundingWhitespace(regenerated.at(2))
+                        .compare(QLatin1String("deny,allow"), Qt::CaseInsensitive) != 0)
+                m_handManaged = true;
+            continue;
+        }
+
+        if (PHRegex::isMatchedByRegexOptionsInRangeError(work, validUserPattern(), kIgnoreCase, PHRegex::kWholeText,
+                                                         nullptr)) {
+            store(RequireUserKey, QStringList{anyUserRealName}, commented);
+            enable(PasswordBit, commented);
+            continue;
+        }
+
+        QStringList found = captures(work, requireUserPattern());
+        if (!found.isEmpty()) {
+            QStringList kept;
+            for (const QString &name : pieces(found.at(1)))
+                if (users.contains(name))
+                    kept.append(name);
+            store(RequireUserKey, kept, commented);
+            enable(PasswordBit, commented);
+            continue;
+        }
+
+        found = captures(work, requireGroupPattern());
+        if (!found.isEmpty()) {
+            QStringList kept;
+            for (const QString &name : pieces(found.at(1)))
+                if (groups.contains(name))
+                    kept.append(name);
+            store(RequireGroupKey, kept, commented);
+            enable(PasswordBit, commented);
+            continue;
+        }
+
+        found = captures(work, addressPattern());
+        if (!found.isEmpty()) {
+            // Filed under the canonical key whatever letter case the line uses.
+            const bool isDeny = found.at(1).startsWith(QLatin1String("deny"), Qt::CaseInsensitive);
+            QStringList listed;
+            for (const QString &piece : pieces(found.at(2))) {
+                if (known && known->contains(piece) && isAcceptableAddress(piece)) {
+                    listed.append(piece);
+                } else if (piece == QLatin1String("all") && isDeny) {
+                    m_auth.insert(AllowOrDenyKey, true);
+                } else if (discover && known && isAcceptableAddress(piece) &&
+                           PHRegex::isMatchedByRegexOptionsInRangeError(piece, QStringLiteral("[a-z0-9]"), 0,
+                                                                        PHRegex::kWholeText, nullptr)) {
+                    listed.append(piece);
+                    known->append(piece);
+                }
+            }
+            store(isDeny ? DenyFromKey : AllowFromKey, listed, commented);
+            enable(AddressBit, commented);
+            continue;
+        }
+
+        found = captures(work, satisfyPattern());
+        if (!found.isEmpty()) {
+            if (found.at(1).contains(QLatin1String("any"), Qt::CaseInsensitive))
+                m_authStatus &= ~AllRequiredBit;
+            continue;
+        }
+
+        m_userText.append(commented ? QLatin1Char('#') + work : work);
+    }
+}
+
+void PHFSItem::readFromDisk() {
+    const PHTextFile file = PHTextFile::read(m_accessPath);
+    m_unreadable = file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
+    if (m_unreadable)
+        Log::write(QStringLiteral("Could not read %1: %2").arg(m_accessPath, file.error));
+    setStringValue(file.ok() ? file.text : QString());
+}
+
+// ===== Writing =====
+
+bool PHFSItem::writeAccessFile() { return writeAccessFileFrom(false); }
+
+bool PHFSItem::writeAccessFileEvenWhenUnprotected() { return writeAccessFileFrom(true); }
+
+bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
+    if (authStatus() == 0 && !evenWhenUnprotected)
+        return true;
+    if (m_accessPath.isEmpty())
+        return false;
+
+    // Replacing a file whose rules we cannot represent would change who gets
+    // in; replacing one we could not read would lose what is in it.
+    if (m_handManaged) {
+        failWrite(ErrorAccessFileHandManaged, QStringLiteral("its address rules use an order other than deny,allow"));
+        return false;
+    }
+    const PHTextFile current = PHTextFile::read(m_accessPath);
+    if (current.status == PHTextFile::Status::Unreadable || current.status == PHTextFile::Status::Undecodable) {
+        failWrite(ErrorAccessFileUnreadable, current.error);
+        return false;
+    }
+    if (hasLineBreak(contextLocation(1)) || hasLineBreak(contextLocation(3))) {
+        failWrite(ErrorAccessFileBadPath, QStringLiteral("the user or group file's path contains a line break"));
+        return false;
+    }
+
+    QString why;
+    if (!PHAtomicFile::write(m_accessPath, generatedText().toUtf8(), &why)) {
+        failWrite(ErrorAccessFileWrite, why);
+        return false;
+    }
+    readFromDisk();
+    return true;
+}
+
+void PHFSItem::failWrite(qint32 code, const QString &why) {
+    Log::write(QStringLiteral("Could not write %1: %2").arg(m_accessPath, why));
+    // Show what is in force, not what we failed to write.
+    readFromDisk();
+    contextDisplayError(code);
+}
+
+QString PHFSItem::generatedText() const {
+    const bool passwordActive = !m_isDisabled && (m_authStatus & PasswordBit);
+    const bool addressActive = !m_isDisabled && (m_authStatus & AddressBit);
+    const QStringList users = writableNames(listForKey(RequireUserKey));
+    const QStringList groups = writableNames(listForKey(RequireGroupKey));
+    const bool allowMode = isAllowSet();
+
+    // Only addresses the panel still knows are written.
+    const QStringList *known = contextAddresses();
+    auto knownAddresses = [&](const QString &key) {
+        QStringList result;
+        if (!known)
+            return result;
+        for (const QString &address : PHArray::intersectionWith(listForKey(key), *known))
+            if (isAcceptableAddress(address))
+                result.append(address);
+        return result;
+    };
+    QStringList allowList = knownAddresses(AllowFromKey);
+    QStringList denyList = knownAddresses(DenyFromKey);
+    if (allowMode && allowList.isEmpty())
+        allowList = QStringList{placeholderName};
+    if (!allowMode && denyList.isEmpty())
+        denyList = QStringList{placeholderName};
+
+    const QString date =
+        QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("MMM d, yyyy 'at' hh:mm AP"));
+    QString text = QStringLiteral("## This file was generated by %1 %2 (%3)\n## on %4\n")
+                       .arg(PHApplication::applicationName(), PHApplication::applicationVersion(),
+                            PHApplication::applicationCompany(), date);
+    text += QStringLiteral("## See Porthold's Help/Tutorial for limitations on manual editing\n");
+
+    text += QStringLiteral("\n## General Password Settings\n");
+    text += directiveLine(passwordActive, QStringLiteral("AuthType"), QStringLiteral("Basic"));
+    text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthName"), QStringLiteral("Protected"));
+
+    text += QStringLiteral("\n## User file location and authorized users\n");
+    text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthUserFile"), contextLocation(1));
+    const bool nothingListed = users.isEmpty() && groups.isEmpty();
+    const QString requireKeyword =
+        !users.isEmpty() && users.first() == anyUserRealName ? QStringLiteral("Require") : QStringLiteral("Require user");
+    const QString requireValue =
+        nothingListed && (m_authStatus & PasswordBit) ? placeholderName : users.join(QLatin1Char(' '));
+    text += directiveLine(passwordActive && (nothingListed || !users.isEmpty()), requireKeyword, requireValue);
+
+    text += QStringLiteral("\n## Group file location and authorized groups\n");
+    text += quotedDirectiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("AuthGroupFile"), contextLocation(3));
+    text += directiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("Require group"), groups.join(QLatin1Char(' ')));
+
+    text += QStringLiteral("\n## Address Settings\n");
+    const bool ordered = addressActive && (allowMode || !allowList.isEmpty());
+    text += directiveLine(ordered, QStringLiteral("Order"), QStringLiteral("deny,allow"));
+    text += directiveLine(addressActive, QStringLiteral("Deny from"),
+                          allowMode ? QStringLiteral("all") : denyList.join(QLatin1Char(' ')));
+    text += directiveLine(ordered, QStringLiteral("Allow from"), allowList.join(QLatin1Char(' ')));
+
+    text += QStringLiteral("\n## Applies to all of the above\n");
+    text += directiveLine(passwordActive && addressActive, QStringLiteral("Satisfy"),
+                          (m_authStatus & AllRequiredBit) ? QStringLiteral("all") : QStringLiteral("any"));
+
+    if (!m_userText.isEmpty()) {
+        text += QLatin1Char('\n');
+        for (const QString &line : m_userText)
+            text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+// ===== Deleting =====
+
+bool PHFSItem::hasAccessFile() const {
+    struct stat info {};
+    return !m_accessPath.isEmpty() && ::lstat(QFile::encodeName(m_accessPath).constData(), &info) == 0;
+}
+
+bool PHFSItem::deleteAccessFile() {
+    if (m_accessPath.isEmpty())
+        return false;
+    m_auth.clear();
+    m_accessText.clear();
+    if (::unlink(QFile::encodeName(m_accessPath).constData()) != 0 && errno != ENOENT) {
+        const int error = errno;
+        Log::write(QStringLiteral("Could not delete %1: %2").arg(m_accessPath, QString::fromLocal8Bit(std::strerror(error))));
+        readFromDisk();
+        contextDisplayError(ErrorAccessFileDelete);
+        return false;
+    }
+    m_handManaged = false;
+    m_unreadable = false;
+    setAuthStatusDisable(0, true);
+    return true;
+}

@@ -1,0 +1,208 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+/// One folder of the web tree and the protection its ".htaccess" gives it.
+///
+/// Tree side: a node knows its name, its parent and, once asked, its
+/// subfolders (listed lazily, sorted by name). Parents own their children
+/// (QObject parenting); hold nodes through QPointer when they may outlive a
+/// re-rooted tree.
+///
+/// Access side: the node keeps the protection state read from the folder's
+/// access file (status bits, disabled flag, directive table, the lines it does
+/// not own) and rebuilds the whole file from that state on every change, then
+/// reads it back, so the state always equals what is on disk. When a write
+/// fails the node re-reads the file, logs the failure and reports an error code
+/// through the panel context.
+///
+/// Main thread only.
+class PHFSItem : public QObject {
+    Q_OBJECT
+
+public:
+    // Status bits.
+    static constexpr qint32 PasswordBit = 1;
+    static constexpr qint32 AddressBit = 2;
+    static constexpr qint32 AllRequiredBit = 4;
+
+    // Error codes reported through PanelContext::displayError (texts in the
+    // bundle's "errors" list). Each text names the folder's ".htaccess".
+    /// The access file could not be written; the old file is unchanged.
+    static constexpr qint32 ErrorAccessFileWrite = 20;
+    /// The access file could not be deleted.
+    static constexpr qint32 ErrorAccessFileDelete = 21;
+    /// The access file orders its address rules other than "deny,allow"; the
+    /// panel leaves such a file to be edited by hand.
+    static constexpr qint32 ErrorAccessFileHandManaged = 22;
+    /// The user or group file's path contains a line break and cannot be named
+    /// in an access file.
+    static constexpr qint32 ErrorAccessFileBadPath = 23;
+    /// The existing access file could not be read or decoded; it is not
+    /// replaced, so nothing in it is lost.
+    static constexpr qint32 ErrorAccessFileUnreadable = 24;
+
+    // Keys of the directive table.
+    static inline const QString RequireUserKey = QStringLiteral("Require user");
+    static inline const QString RequireGroupKey = QStringLiteral("Require group");
+    static inline const QString AllowFromKey = QStringLiteral("Allow from");
+    static inline const QString DenyFromKey = QStringLiteral("Deny from");
+    static inline const QString AllowOrDenyKey = QStringLiteral("Allow or Deny");
+
+    /// Label of the users table's first row.
+    static inline const QString anyUserDisplayName = QStringLiteral("Any Valid User");
+    /// The access-file word for any user of the user file.
+    static inline const QString anyUserRealName = QStringLiteral("valid-user");
+    /// Written where a list would otherwise be empty; never a user or address.
+    static inline const QString placeholderName = QStringLiteral("portholded");
+    /// Posted with the node as sender whenever its access text is replaced.
+    static inline const QString AccessFileDidChangeNotification = QStringLiteral("PHAccessFileDidChange");
+
+    // ----- Tree -----
+
+    /// A root node for "/" (logs "Created /").
+    PHFSItem();
+    /// A node for `path`: a bare folder name below `parent`, or a full path for
+    /// a root (no parent). Reads the folder's access file when there is one.
+    PHFSItem(const QString &path, PHFSItem *parent);
+    ~PHFSItem() override;
+
+    PHFSItem(const PHFSItem &) = delete;
+    PHFSItem &operator=(const PHFSItem &) = delete;
+
+    QString fullPath() const;
+    QString relativePath() const { return m_relativePath; }
+    /// The containing folder's node; nullptr for the root. (Hides
+    /// QObject::parent(): the root may be given any QObject owner.)
+    PHFSItem *parent() const;
+
+    /// The subfolder nodes, listed on first demand; empty for a leaf.
+    const QList<PHFSItem *> &children();
+    /// True when the folder has no subfolder (lists it first if needed).
+    bool isLeaf();
+    /// The child at `index`, or nullptr when there is none there.
+    PHFSItem *childAtIndex(qint32 index);
+    /// The number of subfolders, or -1 for a leaf. Lists the folder if needed.
+    qint32 numberOfChildren();
+    /// Lists the folder again: subfolders (links followed, hidden ones too),
+    /// sorted by name ignoring case, then exactly. Old children are deleted.
+    void loadChildren();
+
+    /// The process-wide expansion-state table, keyed by full path.
+    static void saveStateForItem(bool expanded, const PHFSItem *item);
+    static bool expansionStateForItem(const PHFSItem *item);
+
+    // ----- Access -----
+
+    QString accessPath() const { return m_accessPath; }
+
+    /// Normalised status: 0, 1, 2, 3 or 7 (the all-required bit only counts
+    /// when both password and address bits are set).
+    qint32 authStatus() const;
+    /// The status bits exactly as stored.
+    qint32 storedAuthStatus() const { return m_authStatus; }
+    /// Stores both, creates the lists the status needs, then writes the file.
+    void setAuthStatusDisable(qint32 status, bool disable);
+
+    bool isPasswordProtected() const;
+    bool isAddressProtected() const;
+    bool requiresAll() const;
+    bool isAuthenticationDisabled() const { return m_isDisabled; }
+    /// True in allow mode (everyone denied but the allow list).
+    bool isAllowSet() const;
+    /// Switches allow/deny mode, then writes the file.
+    void setAllow(bool allow);
+
+    /// 0 "None" (disabled), 1 "Password", 2 "Address", 3 "Password or
+    /// Address", 4 "Password and Address".
+    qint32 modeIndex() const;
+    static QString modeName(qint32 modeIndex);
+    /// The outline's mode change: 1-3 enable that status, 4 enables 7, 0
+    /// disables keeping the current status. Writes the file.
+    void setModeIndex(qint32 modeIndex);
+
+    /// The directive table, for in-place edits followed by writeAccessFile().
+    /// Lists are QStringList values; "Allow or Deny" is a bool.
+    QVariantMap &authDict() { return m_auth; }
+    const QVariantMap &authDict() const { return m_auth; }
+    /// The list under `key`, empty when absent.
+    QStringList listForKey(const QString &key) const;
+    bool hasListForKey(const QString &key) const;
+    /// Stores `list` under `key` (creating it). Does not write.
+    void setListForKey(const QString &key, const QStringList &list);
+
+    /// The allow list in allow mode, the deny list otherwise (empty when absent).
+    QStringList addressArray() const;
+    /// The key addressArray() reads: "Allow from" or "Deny from".
+    QString addressKey() const;
+    /// Replaces the list addressArray() reads. Does not write.
+    void setAddressArray(const QStringList &addresses);
+
+    /// Lines of the file the node does not own, in file order.
+    QStringList userText() const { return m_userText; }
+
+    QString stringValue() const { return m_accessText; }
+    /// Replaces the access text, parses it and posts "PHAccessFileDidChange".
+    void setStringValue(const QString &text);
+    /// Rebuilds the state from the access text.
+    void parseAccessString();
+
+    /// Rebuilds the file from the state and reads it back. Writes nothing when
+    /// the normalised status is 0. Returns false when the file was not
+    /// written (failure, or a file the panel does not rewrite): the state is
+    /// then re-read from disk and the error reported.
+    bool writeAccessFile();
+    /// The same, but also writes when the normalised status is 0, giving the
+    /// disabled form (every directive commented out, custom lines kept). For a
+    /// manual edit that leaves no directive in force.
+    bool writeAccessFileEvenWhenUnprotected();
+    /// Clears the directive table and the text and deletes the file (a missing
+    /// file is fine). The custom lines stay in memory. On failure the state is
+    /// re-read from disk and the error reported; returns false.
+    bool deleteAccessFile();
+    bool hasAccessFile() const;
+
+    /// True when the file orders its address rules other than "deny,allow":
+    /// the panel shows it but does not rewrite it.
+    bool isHandManaged() const { return m_handManaged; }
+    /// True when the file on disk could not be read or decoded: not rewritten.
+    bool isUnreadable() const { return m_unreadable; }
+
+    QString description() const;
+
+    // ----- Address words -----
+
+    /// "portholded", "all", "host.domain.tld" and "(null)": never addresses.
+    static bool isReservedAddress(const QString &address);
+    /// Not reserved, not empty, no whitespace, line break or double quote.
+    static bool isAcceptableAddress(const QString &address);
+
+private:
+    enum class ChildrenState { NotLoaded, Loaded, Leaf };
+
+    bool writeAccessFileFrom(bool evenWhenUnprotected);
+    QString generatedText() const;
+    void readFromDisk();
+    void failWrite(qint32 code, const QString &why);
+
+    // Tree fields.
+    QString m_relativePath;
+    QString m_rootPath;
+    PHFSItem *m_parent = nullptr;
+    QList<PHFSItem *> m_children;
+    ChildrenState m_childrenState = ChildrenState::NotLoaded;
+
+    // Access fields.
+    QString m_accessPath;
+    QVariantMap m_auth;
+    QStringList m_userText;
+    QString m_accessText;
+    qint32 m_authStatus = 0;
+    bool m_isDisabled = true;
+    bool m_handManaged = false;
+    bool m_unreadable = false;
+};
