@@ -1,0 +1,24 @@
+#pragma once
+
+#include "views/PHViewProtocols.h"
+#include "views/PHXDataSource.h"
+
+/// The address table: the panel's known-address list (read through the panel
+/// context, never copied) with a check column that says whether the selected
+/// folder lists each address in its current mode. Ticking edits that folder's
+/// list and rewrites its access file; typing into an address hands the new
+/// text, lower-cased, to the panel.
+class PHAddressDataSource : public PHXDataSource, public PHTableViewDelegate {
+    Q_OBJECT
+public:
+    explicit PHAddressDataSource(QObject *parent = nullptr);
+
+    qint32 numberOfRows() const override;
+    QVariant objectAtRowColumn(qint32 row, const QString &column) const override;
+    void setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) override;
+    QString summaryTextForRow(qint32 row) const override;
+
+    bool tableViewShouldEditTableColumnRow(QObject *tableView, const QString &column, qint32 row) override;
+    void tableViewWillDisplayCellForTableColumnRow(QObject *tableView, PHCell &cell, const QString &column,
+                                                   qint32 row) override;
+};

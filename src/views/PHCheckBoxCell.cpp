@@ -1,0 +1,80 @@
+#include "views/PHCheckBoxCell.h"
+
+#include "views/PHItemModelAdapter.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+PHCell cellOf(const QModelIndex &index) {
+    const auto *adapter = qobject_cast<const PHItemModelAdapter *>(index.model());
+    return adapter ? adapter->cellForIndex(index) : PHCell();
+}
+QStyle *styleOf(const QStyleOptionViewItem &option) {
+    return option.widget ? option.widget->style() : QApplication::style();
+}
+} // namespace
+
+QRect PHCheckBoxCell::checkFrame(const QStyleOptionViewItem &option) {
+    QStyle *style = styleOf(option);
+    const QSize size(style->pixelMetric(QStyle::PM_IndicatorWidth, &option, option.widget),
+                     style->pixelMetric(QStyle::PM_IndicatorHeight, &option, option.widget));
+    return QStyle::alignedRect(option.direction, Qt::AlignCenter, size, option.rect);
+}
+
+void PHCheckBoxCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    QStyle *style = styleOf(option);
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, option.widget);
+    const PHCell cell = cellOf(index);
+    const QVariant state = index.data(Qt::CheckStateRole);
+    if (cell.transparent || !state.isValid())
+        return;
+    QStyleOptionViewItem check = opt;
+    check.rect = checkFrame(option);
+    check.state &= ~(QStyle::State_On | QStyle::State_Off | QStyle::State_NoChange | QStyle::State_HasFocus);
+    check.state |= state.toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
+    if (!cell.enabled)
+        check.state &= ~QStyle::State_Enabled;
+    style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &check, painter, option.widget);
+}
+
+QSize PHCheckBoxCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const {
+    QStyle *style = styleOf(option);
+    return QSize(style->pixelMetric(QStyle::PM_IndicatorWidth, &option, option.widget) + 8,
+                 style->pixelMetric(QStyle::PM_IndicatorHeight, &option, option.widget) + 2);
+}
+
+bool PHCheckBoxCell::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                                 const QModelIndex &index) {
+    const Qt::ItemFlags flags = model->flags(index);
+    if (!(flags & Qt::ItemIsUserCheckable) || !(flags & Qt::ItemIsEnabled))
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        // Keep the press from starting a selection drag or an edit.
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        return mouse->button() == Qt::LeftButton && checkFrame(option).contains(mouse->position().toPoint());
+    }
+    case QEvent::MouseButtonRelease: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() != Qt::LeftButton || !checkFrame(option).contains(mouse->position().toPoint()))
+            return false;
+        break;
+    }
+    case QEvent::KeyPress: {
+        const auto key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Space && key != Qt::Key_Select)
+            return false;
+        break;
+    }
+    default:
+        return false;
+    }
+    const bool checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    return model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+/// A small check box centred in its cell. Drawn disabled when the data
+/// source's delegate disabled the cell, not drawn at all when it made it
+/// transparent; a click or Space toggles it only when it is enabled.
+class PHCheckBoxCell : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    /// The check box's frame in a cell.
+    static QRect checkFrame(const QStyleOptionViewItem &option);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                     const QModelIndex &index) override;
+};

@@ -1,0 +1,212 @@
+#include "views/PHFSDataSource.h"
+
+#include "model/PHFSItem.h"
+#include "platform/PanelContext.h"
+#include "support/PHExtensions.h"
+#include "views/PHOutlineView.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+
+namespace {
+const QString kDir = QStringLiteral("dir");
+const QString kProtect = QStringLiteral("protect");
+
+QIcon bundleImage(const QString &name) {
+    PanelContext *context = PanelContext::sharedInstance();
+    if (!context || context->bundlePath().isEmpty())
+        return {};
+    const QString path = QDir(context->bundlePath()).filePath(QStringLiteral("Resources/%1.png").arg(name));
+    return QFileInfo::exists(path) ? QIcon(path) : QIcon();
+}
+} // namespace
+
+PHFSDataSource::PHFSDataSource(QObject *parent) : PHFSDataSource(QStringLiteral("/"), parent) {}
+
+PHFSDataSource::PHFSDataSource(const QString &rootPath, QObject *parent)
+    : QObject(parent), m_deleteIdle(bundleImage(QStringLiteral("delete_idle"))),
+      m_deletePressed(bundleImage(QStringLiteral("delete_pressed"))) {
+    setRootPath(rootPath);
+}
+
+PHFSDataSource::~PHFSDataSource() = default;
+
+void PHFSDataSource::setRootPath(const QString &path) {
+    m_pendingExpansions.clear();
+    m_rootItem = std::make_unique<PHFSItem>(path, nullptr);
+}
+
+QString PHFSDataSource::rootPath() const { return m_rootItem ? m_rootItem->fullPath() : QString(); }
+
+void PHFSDataSource::refresh(QObject *view) {
+    if (auto *outline = qobject_cast<PHOutlineView *>(view))
+        outline->viewport()->update();
+}
+
+PHFSItem *PHFSDataSource::nodeFor(void *item) const { return item ? static_cast<PHFSItem *>(item) : m_rootItem.get(); }
+
+qint32 PHFSDataSource::modeIndexForItem(const PHFSItem *item) {
+    if (!item || item->isAuthenticationDisabled())
+        return 0;
+    const qint32 status = item->authStatus();
+    return status > 3 ? 4 : status;
+}
+
+qint32 PHFSDataSource::outlineViewNumberOfChildrenOfItem(QObject *, void *item) {
+    if (!item)
+        return m_rootItem ? 1 : 0;
+    return static_cast<PHFSItem *>(item)->numberOfChildren();
+}
+
+bool PHFSDataSource::outlineViewIsItemExpandable(QObject *, void *item) {
+    PHFSItem *node = nodeFor(item);
+    return node && node->numberOfChildren() != -1;
+}
+
+void *PHFSDataSource::outlineViewChildOfItem(QObject *, qint32 index, void *item) {
+    if (!item)
+        return m_rootItem.get();
+    return static_cast<PHFSItem *>(item)->childAtIndex(index);
+}
+
+QVariant PHFSDataSource::outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
+                                                                     void *item) {
+    PHFSItem *node = nodeFor(item);
+    if (!node)
+        return QString();
+    if (column == kDir)
+        return node->relativePath();
+    if (column == kProtect)
+        return modeIndexForItem(node);
+    // The other column is asked as rows come into view: the moment to reopen
+    // a folder that was open before the tree was rebuilt.
+    if (item)
+        restoreExpansion(qobject_cast<PHOutlineView *>(outline), node);
+    return QString();
+}
+
+void PHFSDataSource::restoreExpansion(PHOutlineView *outline, PHFSItem *node) {
+    if (!outline || !PHFSItem::expansionStateForItem(node) || outline->isItemExpanded(node) ||
+        m_pendingExpansions.contains(node))
+        return;
+    // Never expand inside the view's own question: queue it.
+    m_pendingExpansions.insert(node);
+    QPointer<PHOutlineView> view(outline);
+    QPointer<PHFSItem> target(node);
+    QPointer<PHFSDataSource> self(this);
+    QMetaObject::invokeMethod(
+        outline,
+        [self, view, target, node] {
+            if (!self)
+                return;
+            self->m_pendingExpansions.remove(node);
+            if (!view || !target || !PHFSItem::expansionStateForItem(target))
+                return;
+            view->expandItem(target);
+            self->refresh(view);
+        },
+        Qt::QueuedConnection);
+}
+
+void PHFSDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
+                                                                    const QString &column, void *item) {
+    if (column != kProtect || !item)
+        return;
+    PanelContext *context = PanelContext::sharedInstance();
+    auto *node = static_cast<PHFSItem *>(item);
+    if (context && context->hasBeenManuallyEdited()) {
+        QPointer<PHFSDataSource> self(this);
+        QPointer<QObject> view(outline);
+        QPointer<PHFSItem> target(node);
+        context->presentManualEditingErrorWithInvocation(
+            DeferredAction{QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"),
+                           [self, view, target, value, column] {
+                               if (self && target)
+                                   self->outlineViewSetObjectValueForTableColumnByItem(view, value, column, target);
+                           }});
+        return;
+    }
+    const qint32 mode = value.toInt();
+    if (mode == 4)
+        node->setAuthStatusDisable(7, false);
+    else if (mode >= 1 && mode <= 3)
+        node->setAuthStatusDisable(mode, false);
+    else if (mode == 0)
+        node->setAuthStatusDisable(node->authStatus(), true);
+    else
+        return;
+    if (auto *view = qobject_cast<PHOutlineView *>(outline))
+        view->reloadItem(node);
+    if (context)
+        context->webOutlineClick(nullptr);
+}
+
+bool PHFSDataSource::outlineViewShouldEditTableColumnItem(QObject *, const QString &column, void *item) {
+    if (column == kDir)
+        return false;
+    PHFSItem *node = nodeFor(item);
+    return node && node->isAuthenticationDisabled();
+}
+
+QIcon PHFSDataSource::iconForPath(const QString &path) {
+    auto found = m_icons.constFind(path);
+    if (found != m_icons.constEnd())
+        return *found;
+    const QIcon icon(PHImage::imageForFileWidthHeight(path, 16, 16));
+    m_icons.insert(path, icon);
+    return icon;
+}
+
+void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell, const QString &column,
+                                                                   void *item) {
+    PHFSItem *node = nodeFor(item);
+    if (!node)
+        return;
+    if (column == kDir) {
+        cell.image = iconForPath(node->fullPath());
+    } else if (column == kProtect) {
+        cell.menu = m_popup;
+        const qint32 status = node->authStatus();
+        cell.selectedItem = status > 3 ? 4 : status;
+    } else if (node->hasAccessFile()) {
+        cell.image = m_deleteIdle;
+        cell.pressedImage = m_deletePressed;
+        cell.enabled = true;
+    } else {
+        cell.image = QIcon();
+        cell.pressedImage = QIcon();
+        cell.enabled = false;
+    }
+}
+
+bool PHFSDataSource::outlineViewShouldSelectItem(QObject *outline, void *item) {
+    PanelContext *context = PanelContext::sharedInstance();
+    if (!context || !context->hasBeenManuallyEdited())
+        return true;
+    // Held back: the confirmed prompt selects this folder (not a row number,
+    // which the intervening actions may have moved).
+    QPointer<PHOutlineView> view(qobject_cast<PHOutlineView *>(outline));
+    QPointer<PHFSItem> target(nodeFor(item));
+    context->presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("selectRowIndexes:byExtendingSelection:"),
+                                                                    [view, target] {
+                                                                        if (view && target)
+                                                                            view->selectItem(target, false);
+                                                                    }});
+    return false;
+}
+
+void PHFSDataSource::outlineViewSelectionDidChange(QObject *outline) {
+    if (auto *view = qobject_cast<PHOutlineView *>(outline))
+        view->sendAction();
+}
+
+void PHFSDataSource::outlineViewItemWillExpand(QObject *, void *item) {
+    if (PHFSItem *node = nodeFor(item))
+        PHFSItem::saveStateForItem(true, node);
+}
+
+void PHFSDataSource::outlineViewItemWillCollapse(QObject *, void *item) {
+    if (PHFSItem *node = nodeFor(item))
+        PHFSItem::saveStateForItem(false, node);
+}

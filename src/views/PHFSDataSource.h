@@ -1,0 +1,69 @@
+#pragma once
+
+#include "views/PHViewProtocols.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+
+#include <memory>
+
+class PHFSItem;
+class PHOutlineView;
+class QMenu;
+
+/// Data source and delegate of the folder outline: one top row (the web
+/// folder itself), subfolders listed as rows are expanded, a mode pop-up per
+/// row, a delete button where an access file exists. Mode changes and new
+/// selections wait for the panel's unsaved-manual-edits prompt, and folders
+/// reopen as they were when rows come into view, also after a rebuild.
+class PHFSDataSource : public QObject, public PHOutlineViewDataSource, public PHOutlineViewDelegate {
+    Q_OBJECT
+public:
+    /// Rooted at "/".
+    explicit PHFSDataSource(QObject *parent = nullptr);
+    PHFSDataSource(const QString &rootPath, QObject *parent = nullptr);
+    ~PHFSDataSource() override;
+
+    /// Replaces the tree with a new one for the path; the old tree goes.
+    void setRootPath(const QString &path);
+    QString rootPath() const;
+    PHFSItem *rootItem() const { return m_rootItem.get(); }
+    void setMenu(QMenu *menu) { m_popup = menu; }
+    QMenu *menu() const { return m_popup; }
+    /// Redraws the outline.
+    void refresh(QObject *view);
+
+    /// The mode a folder shows: 0 when disabled, 4 above status 3, else its status.
+    static qint32 modeIndexForItem(const PHFSItem *item);
+
+    // Data source.
+    qint32 outlineViewNumberOfChildrenOfItem(QObject *outline, void *item) override;
+    bool outlineViewIsItemExpandable(QObject *outline, void *item) override;
+    void *outlineViewChildOfItem(QObject *outline, qint32 index, void *item) override;
+    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column, void *item) override;
+    void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value, const QString &column,
+                                                       void *item) override;
+    // Delegate.
+    bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;
+    void outlineViewWillDisplayCellForTableColumnItem(QObject *outline, PHCell &cell, const QString &column,
+                                                      void *item) override;
+    bool outlineViewShouldSelectItem(QObject *outline, void *item) override;
+    void outlineViewSelectionDidChange(QObject *outline) override;
+    void outlineViewItemWillExpand(QObject *outline, void *item) override;
+    void outlineViewItemWillCollapse(QObject *outline, void *item) override;
+
+private:
+    PHFSItem *nodeFor(void *item) const;
+    QIcon iconForPath(const QString &path);
+    void restoreExpansion(PHOutlineView *outline, PHFSItem *node);
+
+    std::unique_ptr<PHFSItem> m_rootItem;
+    QPointer<QMenu> m_popup;
+    QIcon m_deleteIdle;
+    QIcon m_deletePressed;
+    QHash<QString, QIcon> m_icons;
+    QSet<PHFSItem *> m_pendingExpansions;
+};

@@ -1,0 +1,67 @@
+#include "views/PHImageButtonCell.h"
+
+#include "views/PHItemModelAdapter.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+constexpr QSize kImageSize(16, 16);
+PHCell cellOf(const QModelIndex &index) {
+    const auto *adapter = qobject_cast<const PHItemModelAdapter *>(index.model());
+    return adapter ? adapter->cellForIndex(index) : PHCell();
+}
+} // namespace
+
+QRect PHImageButtonCell::imageFrame(const QStyleOptionViewItem &option, const QSize &size) {
+    return QStyle::alignedRect(option.direction, Qt::AlignCenter, size, option.rect);
+}
+
+void PHImageButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    opt.text.clear();
+    opt.icon = QIcon();
+    QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, option.widget);
+    const PHCell cell = cellOf(index);
+    if (!cell.enabled || cell.transparent)
+        return;
+    const bool pressed = m_pressed.isValid() && m_pressed == index && !cell.pressedImage.isNull();
+    const QIcon &image = pressed ? cell.pressedImage : cell.image;
+    image.paint(painter, imageFrame(option, kImageSize));
+}
+
+QSize PHImageButtonCell::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const {
+    return kImageSize + QSize(8, 4);
+}
+
+bool PHImageButtonCell::editorEvent(QEvent *event, QAbstractItemModel *, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) {
+    const auto type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick)
+        return false;
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    const PHCell cell = cellOf(index);
+    const bool inside = imageFrame(option, kImageSize).contains(mouse->position().toPoint());
+    if (mouse->button() != Qt::LeftButton || !cell.enabled || cell.transparent)
+        return false;
+    auto *view = qobject_cast<QAbstractItemView *>(const_cast<QWidget *>(option.widget));
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+        if (!inside)
+            return false;
+        m_pressed = index;
+        if (view)
+            view->viewport()->update(option.rect);
+        return true;
+    }
+    const bool wasPressed = m_pressed.isValid() && m_pressed == index;
+    m_pressed = QPersistentModelIndex();
+    if (view)
+        view->viewport()->update(option.rect);
+    if (wasPressed && inside)
+        emit clicked(index);
+    return wasPressed;
+}

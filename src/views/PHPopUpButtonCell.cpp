@@ -1,0 +1,103 @@
+#include "views/PHPopUpButtonCell.h"
+
+#include "platform/PHAction.h"
+#include "views/PHItemModelAdapter.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+PHCell cellOf(const QModelIndex &index) {
+    const auto *adapter = qobject_cast<const PHItemModelAdapter *>(index.model());
+    return adapter ? adapter->cellForIndex(index) : PHCell();
+}
+int selectedItemOf(const PHCell &cell, const QModelIndex &index) {
+    if (cell.selectedItem >= 0)
+        return cell.selectedItem;
+    const QVariant value = index.data(Qt::DisplayRole);
+    return value.isValid() ? value.toInt() : -1;
+}
+QString titleOf(const PHCell &cell, int item) {
+    if (!cell.menu || item < 0 || item >= cell.menu->actions().size())
+        return {};
+    return cell.menu->actions().at(item)->text();
+}
+} // namespace
+
+void PHPopUpButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    opt.text.clear();
+    QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, option.widget);
+
+    const PHCell cell = cellOf(index);
+    if (cell.transparent)
+        return;
+    QStyleOptionComboBox combo;
+    combo.initFrom(option.widget);
+    combo.rect = option.rect.adjusted(2, 1, -2, -1);
+    combo.currentText = titleOf(cell, selectedItemOf(cell, index));
+    combo.state = option.state & ~(QStyle::State_Selected | QStyle::State_HasFocus);
+    if (!cell.enabled)
+        combo.state &= ~QStyle::State_Enabled;
+    combo.frame = true;
+    style->drawComplexControl(QStyle::CC_ComboBox, &combo, painter, option.widget);
+    style->drawControl(QStyle::CE_ComboBoxLabel, &combo, painter, option.widget);
+}
+
+QSize PHPopUpButtonCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const {
+    const PHCell cell = cellOf(index);
+    int widest = 0;
+    if (cell.menu)
+        for (const QAction *action : cell.menu->actions())
+            widest = qMax(widest, option.fontMetrics.horizontalAdvance(action->text()));
+    QStyleOptionComboBox combo;
+    combo.initFrom(option.widget);
+    QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+    return style->sizeFromContents(QStyle::CT_ComboBox, &combo,
+                                   QSize(widest, option.fontMetrics.height()), option.widget);
+}
+
+bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) {
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease &&
+        event->type() != QEvent::MouseButtonDblClick)
+        return false;
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    const PHCell cell = cellOf(index);
+    if (mouse->button() != Qt::LeftButton || !cell.enabled || cell.transparent || !cell.menu)
+        return false;
+    if (event->type() != QEvent::MouseButtonRelease)
+        return true; // the click belongs to the pop-up, not to the row selection
+
+    QMenu *menu = cell.menu;
+    const int current = selectedItemOf(cell, index);
+    const QList<QAction *> actions = menu->actions();
+    for (int i = 0; i < actions.size(); ++i) {
+        actions[i]->setCheckable(true);
+        actions[i]->setChecked(i == current);
+    }
+    disconnect(m_chosen);
+    const QPersistentModelIndex target(index);
+    QPointer<QAbstractItemModel> targetModel(model);
+    m_chosen = connect(menu, &QMenu::triggered, this, [this, menu, target, targetModel](QAction *action) {
+        disconnect(m_chosen);
+        const int chosen = int(menu->actions().indexOf(action));
+        if (!targetModel || !target.isValid() || chosen < 0)
+            return;
+        PHAction::run("pop-up choice", [&] { targetModel->setData(target, chosen, Qt::EditRole); });
+    });
+    connect(menu, &QMenu::aboutToHide, this, [this] {
+        // A menu closed without a choice must not act on a later, unrelated one.
+        QMetaObject::invokeMethod(this, [this] { disconnect(m_chosen); }, Qt::QueuedConnection);
+    }, Qt::SingleShotConnection);
+    m_openMenu = menu;
+    const QWidget *viewport = option.widget ? static_cast<const QAbstractItemView *>(option.widget)->viewport() : nullptr;
+    const QPoint at = viewport ? viewport->mapToGlobal(option.rect.bottomLeft()) : QCursor::pos();
+    menu->popup(at, current >= 0 && current < actions.size() ? actions.at(current) : nullptr);
+    return true;
+}

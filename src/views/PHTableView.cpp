@@ -1,0 +1,167 @@
+#include "views/PHTableView.h"
+
+#include "platform/PHAction.h"
+#include "platform/PanelContext.h"
+#include "views/NSImageAndTextCell.h"
+#include "views/PHCheckBoxCell.h"
+#include "views/PHDeleteKey.h"
+#include "views/PHImageButtonCell.h"
+#include "views/PHPopUpButtonCell.h"
+#include "views/PHXDataSource.h"
+
+#include <QDrag>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPainter>
+
+QPixmap PHDragImageForText(const QString &text) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(12);
+    const QFontMetrics metrics(font);
+    const QSize size(qMax(1, metrics.horizontalAdvance(text)), qMax(1, metrics.height()));
+    QPixmap image(size);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignLeft | Qt::AlignTop, text);
+    return image;
+}
+
+PHTableView::PHTableView(QWidget *parent)
+    : QTableView(parent), m_adapter(new PHItemModelAdapter(this, static_cast<PHXDataSource *>(nullptr), nullptr, this)) {
+    setModel(m_adapter);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
+                    QAbstractItemView::EditKeyPressed);
+    setShowGrid(false);
+    verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(20);
+    horizontalHeader()->setHighlightSections(false);
+    connect(this, &QAbstractItemView::clicked, this, [this] { PHAction::run("table action", [&] { emit action(); }); });
+}
+
+void PHTableView::setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *delegate) {
+    m_adapter->setTableDataSource(dataSource, delegate);
+    m_lastSelected = QPersistentModelIndex();
+}
+
+PHXDataSource *PHTableView::dataSource() const { return m_adapter->tableDataSource(); }
+
+void PHTableView::setColumns(const QList<PHItemModelAdapter::Column> &columns) {
+    m_adapter->setColumns(columns);
+    for (int i = 0; i < columns.size(); ++i) {
+        QAbstractItemDelegate *cell = nullptr;
+        switch (columns.at(i).kind) {
+        case PHItemModelAdapter::ColumnKind::Text: cell = new NSImageAndTextCell(this); break;
+        case PHItemModelAdapter::ColumnKind::Check: cell = new PHCheckBoxCell(this); break;
+        case PHItemModelAdapter::ColumnKind::PopUp: cell = new PHPopUpButtonCell(this); break;
+        case PHItemModelAdapter::ColumnKind::Button: cell = new PHImageButtonCell(this); break;
+        }
+        setItemDelegateForColumn(i, cell);
+    }
+}
+
+void PHTableView::setCellForColumn(const QString &identifier, QAbstractItemDelegate *cell) {
+    const int column = m_adapter->columnForIdentifier(identifier);
+    if (column < 0)
+        return;
+    cell->setParent(this);
+    setItemDelegateForColumn(column, cell);
+}
+
+int PHTableView::columnForIdentifier(const QString &identifier) const {
+    return m_adapter->columnForIdentifier(identifier);
+}
+
+qint32 PHTableView::selectedRow() const {
+    if (m_lastSelected.isValid() && selectionModel()->isRowSelected(m_lastSelected.row(), QModelIndex()))
+        return m_lastSelected.row();
+    const QList<qint32> rows = selectedRows();
+    return rows.isEmpty() ? -1 : rows.last();
+}
+
+QList<qint32> PHTableView::selectedRows() const {
+    QList<qint32> rows;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void PHTableView::selectRowByExtendingSelection(qint32 row, bool extend) {
+    const QModelIndex index = m_adapter->index(row, 0);
+    if (!index.isValid())
+        return;
+    auto flags = QItemSelectionModel::Select | QItemSelectionModel::Rows;
+    if (!extend)
+        flags |= QItemSelectionModel::Clear;
+    selectionModel()->select(index, flags);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+void PHTableView::editColumnRow(const QString &identifier, qint32 row) {
+    const QModelIndex index = m_adapter->index(row, m_adapter->columnForIdentifier(identifier));
+    if (!index.isValid())
+        return;
+    scrollTo(index);
+    setCurrentIndex(index);
+    edit(index); // a line editor opens with its text selected
+}
+
+void PHTableView::reloadData() { m_adapter->reloadData(); }
+
+void PHTableView::keyPressEvent(QKeyEvent *event) {
+    if (state() != QAbstractItemView::EditingState && PHIsDeleteKey(event)) {
+        PHAction::run("table delete key", [&] {
+            if (PanelContext *context = PanelContext::sharedInstance())
+                context->tableViewDeleteRow(this, selectedRow());
+        });
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void PHTableView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) {
+    if (hint == QAbstractItemDelegate::EditNextItem || hint == QAbstractItemDelegate::EditPreviousItem) {
+        QTableView::closeEditor(editor, hint);
+        return;
+    }
+    // Return ends the edit where it is and leaves the table focused.
+    QTableView::closeEditor(editor, hint);
+    setFocus(Qt::OtherFocusReason);
+}
+
+void PHTableView::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) {
+    QTableView::selectionChanged(selected, deselected);
+    const QModelIndexList added = selected.indexes();
+    if (!added.isEmpty())
+        m_lastSelected = added.last();
+    PHAction::run("table action", [&] { emit action(); });
+}
+
+void PHTableView::mouseDoubleClickEvent(QMouseEvent *event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    QTableView::mouseDoubleClickEvent(event);
+    if (state() != QAbstractItemView::EditingState && index.isValid())
+        PHAction::run("table double action", [&] { emit doubleAction(); });
+}
+
+void PHTableView::startDrag(Qt::DropActions supportedActions) {
+    const QList<qint32> rows = selectedRows();
+    if (rows.isEmpty())
+        return;
+    QModelIndexList indexes;
+    for (qint32 row : rows)
+        indexes.append(m_adapter->index(row, 0));
+    QMimeData *data = m_adapter->mimeData(indexes);
+    if (!data)
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(data);
+    if (PHXDataSource *source = dataSource())
+        drag->setPixmap(PHDragImageForText(source->summaryTextForRow(rows.first())));
+    drag->exec(supportedActions, Qt::CopyAction);
+}
