@@ -344,14 +344,14 @@ QString applicationCompany() {
 
 namespace PHImage {
 
-QPixmap imageForFileWidthHeight(const QString &path, int width, int height) {
+QIcon imageForFileWidthHeight(const QString &path, int width, int height) {
     if (!guiRuns())
         return {};
     const QFileIconProvider provider;
-    return provider.icon(QFileInfo(path)).pixmap(width, height);
+    return QIcon(provider.icon(QFileInfo(path)).pixmap(width, height));
 }
 
-QPixmap imageForFileTypeWidthHeight(const QString &type, int width, int height) {
+QIcon imageForFileTypeWidthHeight(const QString &type, int width, int height) {
     if (!guiRuns())
         return {};
     const QFileIconProvider provider;
@@ -359,7 +359,7 @@ QPixmap imageForFileTypeWidthHeight(const QString &type, int width, int height) 
     QIcon icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));
     if (icon.isNull())
         icon = provider.icon(QAbstractFileIconProvider::File);
-    return icon.pixmap(width, height);
+    return QIcon(icon.pixmap(width, height));
 }
 
 } // namespace PHImage

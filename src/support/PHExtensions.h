@@ -3,7 +3,7 @@
 #include "support/posix/PHFileAttributes.h"
 
 #include <QByteArray>
-#include <QPixmap>
+#include <QIcon>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -144,10 +144,11 @@ QString applicationCompany();
 
 namespace PHImage {
 
-/// The desktop's icon for the item at `path`, `width` x `height` pixels; a null
-/// pixmap when no GUI application runs.
-QPixmap imageForFileWidthHeight(const QString &path, int width, int height);
+/// The desktop's icon for the item at `path`, drawn at `width` x `height`
+/// pixels (the icon holds that one size); a null icon when no GUI application
+/// runs (pixmaps cannot exist without one).
+QIcon imageForFileWidthHeight(const QString &path, int width, int height);
 /// The desktop's icon for files with the name extension `type` ("log", "conf").
-QPixmap imageForFileTypeWidthHeight(const QString &type, int width, int height);
+QIcon imageForFileTypeWidthHeight(const QString &type, int width, int height);
 
 } // namespace PHImage
