@@ -93,6 +93,26 @@ void PHConfParser::waitForAllParses() {
 }
 
 void PHConfParser::run(QPointer<QObject> delegate, bool delegateListens) {
+    scan([&](const QString &token, const QString &line, qint32 number) {
+        QObject *application = QCoreApplication::instance();
+        if (!delegateListens || !application)
+            return;
+        QMetaObject::invokeMethod(
+            application,
+            [self = shared_from_this(), delegate, token, line, number, path = m_path] {
+                auto *listener = dynamic_cast<PHConfParserDelegate *>(delegate.data());
+                if (!listener)
+                    return;
+                PHAction::run("configuration parse callback", [&] {
+                    listener->parserParsedTokenInLineAtLineNumberOfFile(self.get(), token, line, number, path);
+                });
+            },
+            Qt::QueuedConnection);
+    });
+    m_isParsing.store(false);
+}
+
+void PHConfParser::scan(const FoundToken &found) {
     m_lineNumber.store(1);
     m_lineBuffer.clear();
     const QString &conf = m_conf; // stable: setters are refused while parsing
@@ -109,34 +129,17 @@ void PHConfParser::run(QPointer<QObject> delegate, bool delegateListens) {
             end = length;
         m_lineBuffer = removeComments(conf.mid(position, end - position));
 
-        if (!m_lineBuffer.isEmpty() && delegateListens) {
+        if (!m_lineBuffer.isEmpty()) {
             const Qt::CaseSensitivity sensitivity = caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive;
             for (const QString &token : m_tokens) {
                 // An empty token never occurs; the others count only at the start of the line.
-                if (token.isEmpty() || m_lineBuffer.indexOf(token, 0, sensitivity) != 0)
-                    continue;
-                QObject *application = QCoreApplication::instance();
-                if (!application)
-                    continue;
-                QMetaObject::invokeMethod(
-                    application,
-                    [self = shared_from_this(), delegate, token, line = m_lineBuffer,
-                     number = m_lineNumber.load(), path = m_path] {
-                        auto *listener = dynamic_cast<PHConfParserDelegate *>(delegate.data());
-                        if (!listener)
-                            return;
-                        PHAction::run("configuration parse callback", [&] {
-                            listener->parserParsedTokenInLineAtLineNumberOfFile(self.get(), token, line, number,
-                                                                               path);
-                        });
-                    },
-                    Qt::QueuedConnection);
+                if (!token.isEmpty() && m_lineBuffer.indexOf(token, 0, sensitivity) == 0)
+                    found(token, m_lineBuffer, m_lineNumber.load());
             }
         }
         position = end + 1;
         m_lineNumber.fetch_add(1);
     }
-    m_isParsing.store(false);
 }
 
 QString PHConfParser::removeComments(const QString &line) {

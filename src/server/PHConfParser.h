@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QObject;
@@ -85,6 +86,10 @@ public:
     /// tests and tools.
     QString removeComments(const QString &line);
     QChar currentCommentMarker() const { return m_currentCommentMarker; }
+    /// The parse's line loop, run on the calling thread: every token found,
+    /// with the stripped line and its number. The parse runs it on its thread.
+    using FoundToken = std::function<void(const QString &token, const QString &line, qint32 lineNumber)>;
+    void scan(const FoundToken &found);
     qint32 lineNumber() const { return m_lineNumber.load(); }
 
     /// Blocks until no parse of any parser is running. Called before the
