@@ -1,0 +1,557 @@
+#include "ctl/PHCtl.h"
+
+#include "ctl/PHCtlArguments.h"
+#include "ctl/PHHeadlessContext.h"
+#include "ctl/PHPasswordReader.h"
+#include "model/PHFSItem.h"
+#include "model/PHGroupsDataSource.h"
+#include "model/PHUserItem.h"
+#include "model/PHUsersDataSource.h"
+#include "platform/PHException.h"
+#include "support/PHExtensions.h"
+#include "support/PHUserDefaults.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+#include <QTextStream>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+using Command = PHCtlInvocation::Command;
+
+/// Input the panel would not accept; the message is the panel's where it has one.
+struct Refusal {
+    QString message;
+};
+
+/// A file that could not be read or written.
+struct Failure {
+    QStringList messages;
+};
+
+QTextStream &out() {
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err() {
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+QString quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+
+QString trimmed(const QString &name) { return PHString::stringByRemovingSurroundingWhitespace(name); }
+
+/// One run: the context, the tree of the web root and the command.
+class Session {
+public:
+    Session(PHHeadlessContext &context, const PHCtlInvocation &invocation)
+        : m_context(context), m_invocation(invocation) {}
+
+    void execute() {
+        switch (m_invocation.command) {
+        case Command::Tree: return tree();
+        case Command::Show: return show();
+        case Command::Mode: return mode();
+        case Command::Require:
+        case Command::Unrequire: return require(m_invocation.command == Command::Require);
+        case Command::Address: return address();
+        case Command::Clear: return clear();
+        case Command::UserAdd:
+        case Command::UserPasswd: return setPassword(m_invocation.command == Command::UserAdd);
+        case Command::UserDel: return deleteUser();
+        case Command::UserList: return listUsers();
+        case Command::GroupAdd: return addGroup();
+        case Command::GroupDel: return deleteGroup();
+        case Command::GroupAddMember: return addMember();
+        case Command::GroupRemoveMember: return removeMember();
+        case Command::GroupList: return listGroups();
+        case Command::Help:
+        case Command::Version: return;
+        }
+    }
+
+private:
+    // ------------------------------------------------------------ errors
+
+    /// Turns the errors the model reported into a failure naming the file.
+    void checkReportedErrors(const QString &file) {
+        const QList<qint32> &codes = m_context.reportedErrors();
+        if (codes.size() == m_reportedSoFar)
+            return;
+        Failure failure;
+        for (qsizetype i = m_reportedSoFar; i < codes.size(); ++i)
+            failure.messages.append(QStringLiteral("%1: %2").arg(file, m_context.errorMessage(codes.at(i))));
+        m_reportedSoFar = codes.size();
+        throw failure;
+    }
+
+    // ------------------------------------------------------------ folders
+
+    PHFSItem *rootItem() {
+        if (!m_root)
+            m_root = std::make_unique<PHFSItem>(m_context.webRoot(), nullptr);
+        return m_root.get();
+    }
+
+    /// The node of a folder given relative to the web root, selected as the
+    /// panel's folder so the model's edits act on it.
+    PHFSItem *folder(const QString &relative) {
+        if (QDir::isAbsolutePath(relative))
+            throw Refusal{QStringLiteral("Folders are given relative to the web root %1: %2")
+                              .arg(m_context.webRoot(), quoted(relative))};
+        PHFSItem *node = rootItem();
+        for (const QString &part : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            if (part == QLatin1String("."))
+                continue;
+            if (part == QLatin1String(".."))
+                throw Refusal{QStringLiteral("%1 is not below the web root").arg(quoted(relative))};
+            PHFSItem *next = nullptr;
+            for (PHFSItem *child : node->children())
+                if (child->relativePath() == part)
+                    next = child;
+            if (!next)
+                throw Refusal{
+                    QStringLiteral("No folder %1 below the web root %2").arg(quoted(relative), m_context.webRoot())};
+            node = next;
+        }
+        m_context.select(node);
+        // Listing reads the access files of every folder on the way; only the
+        // one asked about matters here.
+        m_reportedSoFar = m_context.reportedErrors().size();
+        if (node->isUnreadable())
+            throw Failure{{QStringLiteral("%1: the access file cannot be read; it is left alone")
+                               .arg(node->accessPath())}};
+        return node;
+    }
+
+    /// A folder whose access file the panel may rewrite.
+    PHFSItem *editableFolder(const QString &relative) {
+        PHFSItem *node = folder(relative);
+        if (node->isHandManaged())
+            throw Refusal{
+                QStringLiteral("%1 orders its address rules other than \"deny,allow\"; Porthold leaves it to be "
+                               "edited by hand")
+                    .arg(node->accessPath())};
+        return node;
+    }
+
+    void written(PHFSItem *node) { checkReportedErrors(node->accessPath()); }
+
+    void tree() {
+        PHFSItem *root = rootItem();
+        QSet<QString> ancestors;
+        printTree(root, QStringLiteral("."), 0, ancestors);
+    }
+
+    void printTree(PHFSItem *node, const QString &name, int depth, QSet<QString> &ancestors) {
+        out() << QString(depth * 2, QLatin1Char(' ')) << name << '\t' << PHFSItem::modeName(node->modeIndex())
+              << '\n';
+        // A link to a folder above would make the tree endless.
+        const QString canonical = QFileInfo(node->fullPath()).canonicalFilePath();
+        if (ancestors.contains(canonical))
+            return;
+        ancestors.insert(canonical);
+        for (PHFSItem *child : node->children())
+            printTree(child, child->relativePath(), depth + 1, ancestors);
+        ancestors.remove(canonical);
+    }
+
+    void show() {
+        PHFSItem *node = folder(m_invocation.folder);
+        const auto list = [node](const QString &key) { return node->listForKey(key).join(QLatin1Char(' ')); };
+        out() << "Folder: " << node->fullPath() << '\n'
+              << "Mode: " << PHFSItem::modeName(node->modeIndex()) << '\n'
+              << "Disabled: " << (node->isAuthenticationDisabled() ? "yes" : "no") << '\n'
+              << "Address mode: " << (node->isAllowSet() ? "allow" : "deny") << '\n'
+              << "Required users: " << list(PHFSItem::RequireUserKey) << '\n'
+              << "Required groups: " << list(PHFSItem::RequireGroupKey) << '\n'
+              << "Allow from: " << list(PHFSItem::AllowFromKey) << '\n'
+              << "Deny from: " << list(PHFSItem::DenyFromKey) << '\n';
+        if (node->isHandManaged())
+            out() << "Hand-managed: yes (not rewritten by Porthold)\n";
+        if (!node->hasAccessFile()) {
+            out() << "Access file: none\n";
+            return;
+        }
+        out() << "Access file: " << node->accessPath() << "\n\n" << node->stringValue();
+        if (!node->stringValue().isEmpty() && !node->stringValue().endsWith(QLatin1Char('\n')))
+            out() << '\n';
+    }
+
+    void mode() {
+        PHFSItem *node = editableFolder(m_invocation.folder);
+        node->setModeIndex(m_invocation.modeIndex);
+        written(node);
+    }
+
+    void require(bool add) {
+        PHFSItem *node = editableFolder(m_invocation.folder);
+        // The check boxes of users and groups act only on a password-protected folder.
+        if (!node->isPasswordProtected())
+            throw Refusal{QStringLiteral("%1 is not protected by password; choose the mode password, either or "
+                                         "both first")
+                              .arg(quoted(m_invocation.folder))};
+        const QStringList known = m_context.userArray();
+        const QStringList users = trimmedAll(m_invocation.users);
+        for (const QString &user : users)
+            if (!known.contains(user))
+                throw Refusal{QStringLiteral("No user %1").arg(quoted(user))};
+        const QStringList groups = m_context.groupArray();
+        for (const QString &group : m_invocation.groups) {
+            if (!groups.contains(group))
+                throw Refusal{QStringLiteral("No group %1").arg(quoted(group))};
+            // "Require group Group 1" names two groups to the server.
+            if (add && std::any_of(group.cbegin(), group.cend(), [](QChar c) { return c.isSpace(); }))
+                throw Refusal{QStringLiteral("The group %1 cannot be required while its name contains blanks; "
+                                             "give it a new name first")
+                                  .arg(quoted(group))};
+        }
+
+        const QString anyUser = PHFSItem::anyUserRealName;
+        QStringList required = node->listForKey(PHFSItem::RequireUserKey);
+        QStringList requiredGroups = node->listForKey(PHFSItem::RequireGroupKey);
+        if (add) {
+            // "Any Valid User" and named users exclude each other; the later choice wins.
+            if (m_invocation.anyUser)
+                required = QStringList{anyUser};
+            for (const QString &user : users) {
+                if (required.contains(user))
+                    continue;
+                required.removeAll(anyUser);
+                required.append(user);
+            }
+            for (const QString &group : m_invocation.groups)
+                if (!requiredGroups.contains(group))
+                    requiredGroups.append(group);
+        } else {
+            if (m_invocation.anyUser)
+                required.removeAll(anyUser);
+            for (const QString &user : users)
+                required.removeAll(user);
+            for (const QString &group : m_invocation.groups)
+                requiredGroups.removeAll(group);
+        }
+        node->setListForKey(PHFSItem::RequireUserKey, required);
+        node->setListForKey(PHFSItem::RequireGroupKey, requiredGroups);
+        node->writeAccessFile();
+        written(node);
+    }
+
+    void address() {
+        PHFSItem *node = editableFolder(m_invocation.folder);
+        // The address mode and the address check boxes act only on an
+        // address-protected folder.
+        if (!node->isAddressProtected())
+            throw Refusal{QStringLiteral("%1 is not protected by address; choose the mode address, either or "
+                                         "both first")
+                              .arg(quoted(m_invocation.folder))};
+        QStringList additions;
+        for (const QString &address : m_invocation.addAddresses) {
+            const QString lowerCased = address.toLower();
+            const QString refusal = PHHeadlessContext::addressRefusal(lowerCased);
+            if (!refusal.isEmpty())
+                throw Refusal{refusal};
+            additions.append(lowerCased);
+        }
+        QStringList removals;
+        for (const QString &address : m_invocation.removeAddresses) {
+            const QString lowerCased = address.toLower();
+            if (!m_context.addresses().contains(lowerCased))
+                throw Refusal{QStringLiteral("%1 is not a known address").arg(quoted(address))};
+            removals.append(lowerCased);
+        }
+
+        if (m_invocation.setAllow || m_invocation.setDeny) {
+            node->setAllow(m_invocation.setAllow);
+            written(node);
+        }
+        if (additions.isEmpty() && removals.isEmpty())
+            return;
+        for (const QString &address : additions)
+            m_context.addKnownAddress(address);
+        QStringList listed = node->addressArray();
+        for (const QString &address : additions)
+            if (!listed.contains(address))
+                listed.append(address);
+        for (const QString &address : removals)
+            listed.removeAll(address);
+        node->setAddressArray(listed);
+        node->writeAccessFile();
+        written(node);
+    }
+
+    void clear() {
+        PHFSItem *node = folder(m_invocation.folder);
+        node->deleteAccessFile();
+        written(node);
+    }
+
+    static QStringList trimmedAll(const QStringList &names) {
+        QStringList result;
+        for (const QString &name : names)
+            result.append(trimmed(name));
+        return result;
+    }
+
+    // ------------------------------------------------------------ users
+
+    PHUsersDataSource &users() { return *m_context.users(); }
+    PHGroupsDataSource &groups() { return *m_context.groups(); }
+
+    /// The record position of a user, or -1.
+    qint32 userIndex(const QString &name) {
+        const QStringList names = users().userNames();
+        for (qint32 i = 0; i < names.size(); ++i)
+            if (trimmed(names.at(i)) == name)
+                return i;
+        return -1;
+    }
+
+    void usersWritten() { checkReportedErrors(PHUsersDataSource::userfilePath()); }
+    void groupsWritten() { checkReportedErrors(PHGroupsDataSource::groupfilePath()); }
+
+    /// The add-user sheet, and the sheet for a new password, in their order.
+    void setPassword(bool isNew) {
+        const QString name = trimmed(m_invocation.name);
+        const qint32 existing = userIndex(name);
+        if (!isNew && existing < 0)
+            throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+        if (isNew && users().containsItem(name))
+            throw Refusal{QStringLiteral("Please choose a unique username")};
+        if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.isSpace(); }))
+            throw Refusal{QStringLiteral("Usernames cannot contain spaces, tabs, or line returns")};
+        if (isNew && !PHUsersDataSource::isAcceptableUserName(name))
+            throw Refusal{kUnacceptableUserName};
+
+        // Only now, so that a bad name is not answered after typing a password twice.
+        const auto entry =
+            PHPasswordReader::read(QStringLiteral("Password for %1: ").arg(name), QStringLiteral("Again: "));
+        if (!entry)
+            throw Failure{{QStringLiteral("The password could not be read from standard input")}};
+        if (entry->password.isEmpty())
+            throw Refusal{QStringLiteral("You must supply a password")};
+        if (entry->password != entry->confirmation)
+            throw Refusal{QStringLiteral("Passwords do not match")};
+        if (name.compare(PHFSItem::placeholderName, Qt::CaseInsensitive) == 0)
+            throw Refusal{QStringLiteral("Invalid username. Please choose another")};
+        const QString hash = PHUsersDataSource::encryptPassword(entry->password);
+        if (hash.isNull())
+            throw Refusal{kUnusablePassword};
+
+        users().dataArray().append(PHUsersDataSource::userRecord(name, hash));
+        if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Users")))
+            users().sortByUsername();
+        if (isNew) {
+            users().writeUserfile();
+        } else {
+            // The old record goes as a replacement, so the user keeps its
+            // groups. A stable sort keeps it before the new one.
+            users().tableViewDeleteRowReplace(nullptr, userIndex(name) + 1, true);
+        }
+        usersWritten();
+    }
+
+    void deleteUser() {
+        const QString name = trimmed(m_invocation.name);
+        const qint32 index = userIndex(name);
+        if (index < 0)
+            throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+        users().tableViewDeleteRowReplace(nullptr, index + 1, false);
+        usersWritten();
+        groupsWritten();
+    }
+
+    void listUsers() {
+        for (const QString &name : users().userNames())
+            out() << name << '\n';
+    }
+
+    // ------------------------------------------------------------ groups
+
+    PHUserItem *group(const QString &name) {
+        for (const PHUserItem::Ptr &item : groups().rootArray())
+            if (item->value() == name)
+                return item.get();
+        throw Refusal{QStringLiteral("No group %1").arg(quoted(name))};
+    }
+
+    PHUserItem *member(PHUserItem *group, const QString &user) {
+        for (const PHUserItem::Ptr &item : group->children())
+            if (item->value() == user)
+                return item.get();
+        return nullptr;
+    }
+
+    /// A user who can join a group: one of the user file.
+    QString knownUser(const QString &user) {
+        const QString name = trimmed(user);
+        if (!m_context.userArray().contains(name))
+            throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+        return name;
+    }
+
+    void addGroup() {
+        // The outline's name check on the typed text, then its clean-up.
+        const QString typed = m_invocation.name;
+        if (trimmed(typed).isEmpty())
+            throw Refusal{QStringLiteral("A group needs a name")};
+        if (std::any_of(typed.cbegin(), typed.cend(), [](QChar c) { return c.isSpace(); }))
+            throw Refusal{QStringLiteral("Group names cannot contain spaces, tabs, or line returns")};
+        const QString name = PHString::stringByRemovingCharactersInString(typed, QStringLiteral(" :\t\r\n"));
+        // Nothing left would make a line the group file cannot read back.
+        if (name.isEmpty())
+            throw Refusal{QStringLiteral("A group needs a name")};
+        if (groups().containsItem(typed) || groups().containsItem(name))
+            throw Refusal{QStringLiteral("Please choose a unique group name")};
+        if (!PHUsersDataSource::isAcceptableUserName(name))
+            throw Refusal{QStringLiteral("Group names can only contain printable ASCII characters")};
+        QStringList members;
+        for (const QString &user : m_invocation.members) {
+            const QString known = knownUser(user);
+            if (!members.contains(known))
+                members.append(known);
+        }
+
+        PHUserItem::Ptr item = groups().addNewGroup(name);
+        for (const QString &user : members)
+            item->children().append(PHUserItem::itemWithValueParentChildren(user, item, std::nullopt));
+        groups().writeGroupfile();
+        groupsWritten();
+    }
+
+    void deleteGroup() {
+        PHUserItem *item = group(m_invocation.name);
+        groups().outlineViewDeleteRowForItem(nullptr, item);
+        groupsWritten();
+    }
+
+    void addMember() {
+        PHUserItem *item = group(m_invocation.name);
+        const QString user = knownUser(m_invocation.member);
+        // As a drop onto the group: refused when the user is a member already.
+        if (member(item, user))
+            throw Refusal{QStringLiteral("%1 is already a member of %2").arg(quoted(user), quoted(item->value()))};
+        PHUserItem::Ptr self;
+        for (const PHUserItem::Ptr &candidate : groups().rootArray())
+            if (candidate.get() == item)
+                self = candidate;
+        item->children().append(PHUserItem::itemWithValueParentChildren(user, self, std::nullopt));
+        groups().writeGroupfile();
+        groupsWritten();
+    }
+
+    void removeMember() {
+        PHUserItem *item = group(m_invocation.name);
+        const QString user = trimmed(m_invocation.member);
+        PHUserItem *found = member(item, user);
+        if (!found)
+            throw Refusal{QStringLiteral("%1 is not a member of %2").arg(quoted(user), quoted(item->value()))};
+        groups().outlineViewDeleteRowForItem(nullptr, found);
+        groupsWritten();
+    }
+
+    void listGroups() {
+        for (const PHUserItem::Ptr &item : groups().rootArray()) {
+            QStringList members;
+            for (const PHUserItem::Ptr &m : item->children())
+                members.append(m->value());
+            out() << item->value() << ':' << (members.isEmpty() ? QString() : QLatin1Char(' ') + members.join(' '))
+                  << '\n';
+        }
+    }
+
+    static inline const QString kUnacceptableUserName =
+        QStringLiteral("Usernames can only contain printable ASCII characters, and no \":\"");
+    static inline const QString kUnusablePassword =
+        QStringLiteral("This password cannot be used. Please choose another");
+
+    PHHeadlessContext &m_context;
+    const PHCtlInvocation &m_invocation;
+    std::unique_ptr<PHFSItem> m_root;
+    qsizetype m_reportedSoFar = 0;
+};
+
+int usageError(const QString &message) {
+    err() << "portholdctl: " << message << "\n\n" << PHCtlArguments::usage();
+    err().flush();
+    return PHCtl::UsageError;
+}
+
+} // namespace
+
+namespace PHCtl {
+
+int run(const QStringList &arguments) {
+    PHCtlInvocation invocation;
+    try {
+        invocation = PHCtlArguments::parse(arguments);
+    } catch (const PHCtlUsageError &error) {
+        return usageError(error.message());
+    }
+    if (invocation.command == Command::Help) {
+        out() << PHCtlArguments::usage();
+        out().flush();
+        return Success;
+    }
+    if (invocation.command == Command::Version) {
+        PHHeadlessContext::registerDefaults();
+        PHHeadlessContext context(QStringLiteral("/"));
+        out() << "portholdctl " << context.bundleInfo().value(QStringLiteral("CFBundleVersion")).toString() << '\n';
+        out().flush();
+        return Success;
+    }
+
+    PHHeadlessContext::registerDefaults();
+    QString root = invocation.root.isEmpty() ? PHHeadlessContext::configuredWebRoot() : invocation.root;
+    const QFileInfo rootInfo(root);
+    if (root.isEmpty() || !rootInfo.isDir()) {
+        err() << "portholdctl: " << (root.isEmpty() ? QStringLiteral("No web root is configured")
+                                                    : QStringLiteral("The web root %1 is not a folder").arg(quoted(root)))
+              << '\n';
+        err().flush();
+        return Refused;
+    }
+    root = rootInfo.absoluteFilePath();
+    if (root.contains(QLatin1Char('\n')) || root.contains(QLatin1Char('\r'))) {
+        err() << "portholdctl: A web root whose path contains a line break cannot be named in an access file\n";
+        err().flush();
+        return Refused;
+    }
+
+    int status = Success;
+    try {
+        PHHeadlessContext context(root);
+        context.load();
+        // A user or group file that could not be read is never written over,
+        // and without it every name would look unknown: stop here.
+        if (!context.reportedErrors().isEmpty()) {
+            Failure failure;
+            for (qint32 code : context.reportedErrors())
+                failure.messages.append(context.errorMessage(code));
+            throw failure;
+        }
+        Session session(context, invocation);
+        session.execute();
+    } catch (const Refusal &refusal) {
+        err() << "portholdctl: " << refusal.message << '\n';
+        status = Refused;
+    } catch (const Failure &failure) {
+        for (const QString &message : failure.messages)
+            err() << "portholdctl: " << message << '\n';
+        status = Failed;
+    } catch (const PHException &exception) {
+        err() << "portholdctl: " << exception.reason() << '\n';
+        status = Failed;
+    }
+    out().flush();
+    err().flush();
+    return status;
+}
+
+} // namespace PHCtl

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QStringList>
+
+/// portholdctl: the panel's folder, user, group and address edits from a
+/// command line, on the same model, settings and files.
+namespace PHCtl {
+
+/// Exit statuses.
+enum Status {
+    Success = 0,
+    UsageError = 1, ///< the command line is malformed; the usage text was shown
+    Refused = 2,    ///< the input was refused, with the panel's reason
+    Failed = 3,     ///< a file could not be read or written
+};
+
+/// Runs one command (the arguments after the program name), printing to
+/// standard output and error. Needs a QCoreApplication.
+int run(const QStringList &arguments);
+
+} // namespace PHCtl

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/PanelContext.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class PHFSItem;
+class PHUsersDataSource;
+class PHGroupsDataSource;
+
+/// The panel context of a front end without a window: the panel's settings
+/// store, web root, known-address list, users and groups, and one selected
+/// folder. Questions are answered as the panel answers them; errors the model
+/// reports are collected for the caller to print. Installs itself as the
+/// shared context for its lifetime.
+class PHHeadlessContext : public PanelContext {
+public:
+    /// Points the settings store at the panel's identifier and registers the
+    /// panel's defaults for every key this front end reads.
+    static void registerDefaults();
+    /// The web root the panel is configured for ("Porthold Protected Folder").
+    static QString configuredWebRoot();
+
+    /// `webRoot` empty: the configured one.
+    explicit PHHeadlessContext(const QString &webRoot);
+    ~PHHeadlessContext() override;
+    PHHeadlessContext(const PHHeadlessContext &) = delete;
+    PHHeadlessContext &operator=(const PHHeadlessContext &) = delete;
+
+    const QString &webRoot() const { return m_webRoot; }
+
+    /// Reads the user and group files and the stored known addresses, as the
+    /// panel does at start-up.
+    void load();
+
+    PHUsersDataSource *users() const { return m_users.get(); }
+    PHGroupsDataSource *groups() const { return m_groups.get(); }
+
+    /// The folder the data sources act on (the panel's selection).
+    void select(PHFSItem *item) { m_selected = item; }
+
+    /// Why an address may not be known, or empty when it may: reserved words
+    /// (after lower-casing) and texts that would break an access-file line.
+    static QString addressRefusal(const QString &lowerCased);
+    /// Appends the lower-cased address unless it is already known, and stores
+    /// the list. The caller has checked it with `addressRefusal`.
+    void addKnownAddress(const QString &address);
+    /// Stores the known-address list under "Address Array".
+    void storeAddresses();
+
+    /// Error codes the model reported through `displayError`, in order.
+    const QList<qint32> &reportedErrors() const { return m_errors; }
+    /// The panel's wording of an error code.
+    QString errorMessage(qint32 code) const;
+
+    // PanelContext
+    QStringList userArray() override;
+    QStringList groupArray() override;
+    QStringList &addresses() override { return m_addresses; }
+    bool shouldDiscoverAddresses() override;
+    QString addressAtIndex(qint32 index) override;
+    bool hasBeenManuallyEdited() override { return false; }
+    void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
+    void displayError(qint32 code) override;
+    PHFSItem *selectedItem() override { return m_selected; }
+    QString portholdLocation(qint32 kind) override;
+    QString adjustedPortholdLocation(qint32 kind) override;
+    void webOutlineClick(QObject *) override {}
+    void replaceAddressAtIndexWithAddress(qint32 index, const QString &address) override;
+    bool tableViewDeleteRow(QObject *, qint32) override { return false; }
+    void userWasDeleted(const QString &name) override;
+    QVariantMap bundleInfo() override;
+
+private:
+    QString m_webRoot;
+    QStringList m_addresses;
+    std::unique_ptr<PHUsersDataSource> m_users;
+    std::unique_ptr<PHGroupsDataSource> m_groups;
+    PHFSItem *m_selected = nullptr;
+    QList<qint32> m_errors;
+    QStringList m_errorTexts;
+    PanelContext *m_previous;
+};

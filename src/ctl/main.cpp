@@ -1,0 +1,10 @@
+#include "ctl/PHCtl.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    return PHCtl::run(arguments);
+}

@@ -1,0 +1,252 @@
+// What Apache 2.4 really answers for folders protected through portholdctl.
+// One private server serves the whole suite: it reads every .htaccess, user
+// and group file on every request, so no restart is needed between cases.
+
+#include "ctl/CtlFixture.h"
+
+#include <iostream>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using apache_harness::ApacheServer;
+using apache_harness::Credentials;
+using ctl_test::CtlEnvironment;
+
+const Credentials kNobody{};
+const Credentials kAlice{"alice", "wonder-land"};
+const Credentials kAliceWrong{"alice", "not-her-password"};
+const Credentials kBob{"bob", "builder-7"};
+const Credentials kCarol{"carol", "c4rol:with:colons"};
+
+class ApacheProof : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const std::string reason = apache_harness::unavailableReason();
+        if (!reason.empty()) {
+            s_skipReason = reason;
+            return;
+        }
+        s_env = std::make_unique<CtlEnvironment>();
+        s_env->makeFolder("open");
+        s_server = std::make_unique<ApacheServer>(s_env->root());
+        for (const auto &user : {kAlice, kBob, kCarol}) {
+            const auto result = s_env->run({"user", "add", user.user}, user.password + "\n");
+            ASSERT_EQ(result.exitCode, 0) << ctl_test::describe(result);
+        }
+        const auto group = s_env->run({"group", "add", "staff", "--member", "alice"});
+        ASSERT_EQ(group.exitCode, 0) << ctl_test::describe(group);
+    }
+
+    static void TearDownTestSuite() {
+        s_server.reset(); // stops the server before its web root goes
+        s_env.reset();
+    }
+
+    void SetUp() override {
+        if (!s_skipReason.empty())
+            GTEST_SKIP() << "no private Apache: " << s_skipReason;
+        ASSERT_TRUE(s_server) << "the server did not start";
+    }
+
+    /// A fresh folder for one case, with its URL.
+    static std::string folder(const std::string &name) {
+        s_env->makeFolder(name);
+        return "/" + name + "/index.html";
+    }
+
+    static int get(const std::string &url, const Credentials &credentials = kNobody) {
+        return s_server->get(url, credentials);
+    }
+
+    static CtlEnvironment &env() { return *s_env; }
+
+    void TearDown() override {
+        if (HasFailure() && s_server)
+            std::cerr << "--- apache error log\n" << s_server->errorLogText();
+    }
+
+    static inline std::unique_ptr<CtlEnvironment> s_env;
+    static inline std::unique_ptr<ApacheServer> s_server;
+    static inline std::string s_skipReason;
+};
+
+TEST_F(ApacheProof, TheServerHonoursAccessFilesAtAll) {
+    // Without this, every "200" below could just mean .htaccess is ignored.
+    EXPECT_EQ(get("/open/index.html"), 200) << "a folder without an access file is served";
+    const std::string url = folder("hand-denied");
+    ctl_test::writeFile(env().root() / "hand-denied" / ".htaccess", "Require all denied\n");
+    EXPECT_EQ(get(url), 403) << "AllowOverride All: a hand-written denial is enforced";
+}
+
+TEST_F(ApacheProof, PasswordModeWithNamedUsers) {
+    const std::string url = folder("pw-named");
+    CTL_OK(env(), {"mode", "pw-named", "password"});
+    // Nobody listed yet: the placeholder user stands in, so nobody gets in.
+    EXPECT_EQ(get(url, kAlice), 401) << "password mode with nobody listed lets no one in";
+
+    CTL_OK(env(), {"require", "pw-named", "--user", "alice", "carol"});
+    EXPECT_EQ(get(url), 401) << "no credentials: Basic authentication is asked for";
+    EXPECT_EQ(get(url, kAlice), 200) << "a listed user with her password";
+    EXPECT_EQ(get(url, kCarol), 200) << "a password containing colons still checks";
+    EXPECT_EQ(get(url, kAliceWrong), 401) << "a listed user with a wrong password";
+    EXPECT_EQ(get(url, kBob), 401) << "a valid user who is not listed";
+
+    CTL_OK(env(), {"unrequire", "pw-named", "--user", "carol"});
+    EXPECT_EQ(get(url, kCarol), 401) << "an unlisted user no longer gets in";
+    EXPECT_EQ(get(url, kAlice), 200) << "the remaining user still does";
+}
+
+TEST_F(ApacheProof, PasswordModeWithAnyValidUser) {
+    const std::string url = folder("pw-any");
+    CTL_OK(env(), {"mode", "pw-any", "password"});
+    CTL_OK(env(), {"require", "pw-any", "--any-user"});
+    EXPECT_EQ(get(url), 401) << "no credentials: asked for a password";
+    EXPECT_EQ(get(url, kAlice), 200) << "every user of the user file gets in";
+    EXPECT_EQ(get(url, kBob), 200) << "every user of the user file gets in";
+    EXPECT_EQ(get(url, kAliceWrong), 401) << "a wrong password is still refused";
+    EXPECT_EQ(get(url, Credentials{"mallory", "x"}), 401) << "a name that is not in the user file";
+
+    // Ticking a named user replaces "Any Valid User".
+    CTL_OK(env(), {"require", "pw-any", "--user", "bob"});
+    EXPECT_EQ(get(url, kAlice), 401) << "after naming bob, any-user no longer holds";
+    EXPECT_EQ(get(url, kBob), 200) << "the named user gets in";
+}
+
+TEST_F(ApacheProof, PasswordModeWithAGroup) {
+    const std::string url = folder("pw-group");
+    CTL_OK(env(), {"mode", "pw-group", "password"});
+    CTL_OK(env(), {"group", "add", "crew", "--member", "carol"});
+    CTL_OK(env(), {"require", "pw-group", "--group", "crew"});
+    EXPECT_EQ(get(url), 401) << "no credentials: asked for a password";
+    EXPECT_EQ(get(url, kCarol), 200) << "a member of the required group";
+    EXPECT_EQ(get(url, kBob), 401) << "a valid user outside the group";
+
+    CTL_OK(env(), {"group", "add-member", "crew", "bob"});
+    EXPECT_EQ(get(url, kBob), 200) << "a new member gets in without touching the access file";
+    CTL_OK(env(), {"group", "remove-member", "crew", "bob"});
+    EXPECT_EQ(get(url, kBob), 401) << "a removed member is refused again";
+}
+
+TEST_F(ApacheProof, AddressModeAllowingTheClient) {
+    const std::string url = folder("addr-allow");
+    CTL_OK(env(), {"mode", "addr-allow", "address"});
+    CTL_OK(env(), {"address", "addr-allow", "--allow", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(url), 200) << "127.0.0.1 is on the allow list";
+}
+
+TEST_F(ApacheProof, AddressModeAllowingOthersOnly) {
+    const std::string url = folder("addr-others");
+    CTL_OK(env(), {"mode", "addr-others", "address"});
+    CTL_OK(env(), {"address", "addr-others", "--allow"});
+    EXPECT_EQ(get(url), 403) << "allow mode with nothing listed denies everyone";
+    CTL_OK(env(), {"address", "addr-others", "--add", "10.9.8.7"});
+    EXPECT_EQ(get(url), 403) << "127.0.0.1 is not on the allow list";
+    EXPECT_EQ(get(url, kAlice), 403) << "and a password does not help in address mode";
+}
+
+TEST_F(ApacheProof, DenyModeListingTheClient) {
+    const std::string url = folder("deny-listed");
+    CTL_OK(env(), {"mode", "deny-listed", "address"});
+    CTL_OK(env(), {"address", "deny-listed", "--deny", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(url), 403) << "127.0.0.1 is on the deny list";
+}
+
+TEST_F(ApacheProof, DenyModeNotListingTheClient) {
+    const std::string url = folder("deny-others");
+    CTL_OK(env(), {"mode", "deny-others", "address"});
+    CTL_OK(env(), {"address", "deny-others", "--deny"});
+    EXPECT_EQ(get(url), 200) << "deny mode with nothing listed denies no one";
+    CTL_OK(env(), {"address", "deny-others", "--add", "10.9.8.6"});
+    EXPECT_EQ(get(url), 200) << "127.0.0.1 is not on the deny list";
+}
+
+TEST_F(ApacheProof, PasswordOrAddress) {
+    const std::string listed = folder("either-listed");
+    CTL_OK(env(), {"mode", "either-listed", "either"});
+    CTL_OK(env(), {"require", "either-listed", "--user", "alice"});
+    CTL_OK(env(), {"address", "either-listed", "--allow", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(listed), 200) << "the address alone satisfies \"Satisfy any\"";
+
+    const std::string unlisted = folder("either-unlisted");
+    CTL_OK(env(), {"mode", "either-unlisted", "either"});
+    CTL_OK(env(), {"require", "either-unlisted", "--user", "alice"});
+    CTL_OK(env(), {"address", "either-unlisted", "--allow", "--add", "10.9.8.5"});
+    EXPECT_EQ(get(unlisted), 401) << "address not listed: the password is asked for instead";
+    EXPECT_EQ(get(unlisted, kAlice), 200) << "the password alone satisfies \"Satisfy any\"";
+    EXPECT_EQ(get(unlisted, kBob), 401) << "a user who is not listed";
+}
+
+TEST_F(ApacheProof, PasswordAndAddress) {
+    const std::string listed = folder("both-listed");
+    CTL_OK(env(), {"mode", "both-listed", "both"});
+    CTL_OK(env(), {"require", "both-listed", "--user", "alice"});
+    CTL_OK(env(), {"address", "both-listed", "--allow", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(listed), 401) << "the address is not enough under \"Satisfy all\"";
+    EXPECT_EQ(get(listed, kAlice), 200) << "address and password together";
+    EXPECT_EQ(get(listed, kBob), 401) << "an unlisted user at a listed address";
+
+    const std::string unlisted = folder("both-unlisted");
+    CTL_OK(env(), {"mode", "both-unlisted", "both"});
+    CTL_OK(env(), {"require", "both-unlisted", "--user", "alice"});
+    CTL_OK(env(), {"address", "both-unlisted", "--allow", "--add", "10.9.8.4"});
+    EXPECT_EQ(get(unlisted, kAlice), 403) << "a good password from an unlisted address";
+}
+
+TEST_F(ApacheProof, ModeNoneOpensTheFolderAgain) {
+    const std::string url = folder("none-again");
+    CTL_OK(env(), {"mode", "none-again", "both"});
+    CTL_OK(env(), {"require", "none-again", "--user", "alice"});
+    CTL_OK(env(), {"address", "none-again", "--deny", "--add", "127.0.0.1"});
+    ASSERT_EQ(get(url, kAlice), 403) << "protected before";
+    CTL_OK(env(), {"mode", "none-again", "none"});
+    EXPECT_TRUE(fs::exists(env().root() / "none-again" / ".htaccess")) << "the directives stay, commented";
+    EXPECT_EQ(get(url), 200) << "every directive is commented out";
+
+    // The commented lines keep the lists: choosing a mode again restores them.
+    CTL_OK(env(), {"mode", "none-again", "password"});
+    EXPECT_EQ(get(url, kBob), 401) << "the remembered user list is back";
+    EXPECT_EQ(get(url, kAlice), 200) << "the remembered user list is back";
+}
+
+TEST_F(ApacheProof, AClearedFolderIsOpen) {
+    const std::string url = folder("cleared");
+    CTL_OK(env(), {"mode", "cleared", "password"});
+    CTL_OK(env(), {"require", "cleared", "--any-user"});
+    ASSERT_EQ(get(url), 401) << "protected before";
+    CTL_OK(env(), {"clear", "cleared"});
+    EXPECT_FALSE(fs::exists(env().root() / "cleared" / ".htaccess"));
+    EXPECT_EQ(get(url), 200) << "no access file, no protection";
+}
+
+TEST_F(ApacheProof, ADeletedUserIsRefused) {
+    const std::string url = folder("deleted-user");
+    const Credentials dave{"dave", "temporary"};
+    CTL_OK(env(), {"user", "add", "dave"}, dave.password + "\n");
+    CTL_OK(env(), {"mode", "deleted-user", "password"});
+    CTL_OK(env(), {"require", "deleted-user", "--user", "dave", "alice"});
+    ASSERT_EQ(get(url, dave), 200) << "listed and in the user file";
+
+    CTL_OK(env(), {"user", "del", "dave"});
+    EXPECT_EQ(get(url, dave), 401) << "the access file still names dave, but the user file does not";
+    EXPECT_EQ(get(url, kAlice), 200) << "the other users are untouched";
+}
+
+TEST_F(ApacheProof, ANewPasswordReplacesTheOld) {
+    const std::string url = folder("new-password");
+    const Credentials erinOld{"erin", "first-secret"};
+    const Credentials erinNew{"erin", "second-secret"};
+    CTL_OK(env(), {"user", "add", "erin"}, erinOld.password + "\n");
+    CTL_OK(env(), {"group", "add", "erins", "--member", "erin"});
+    CTL_OK(env(), {"mode", "new-password", "password"});
+    CTL_OK(env(), {"require", "new-password", "--group", "erins"});
+    ASSERT_EQ(get(url, erinOld), 200);
+
+    CTL_OK(env(), {"user", "passwd", "erin"}, erinNew.password + "\n");
+    EXPECT_EQ(get(url, erinNew), 200) << "the new password, and the group membership survived";
+    EXPECT_EQ(get(url, erinOld), 401) << "the old password no longer works";
+}
+
+} // namespace

@@ -1,0 +1,311 @@
+// portholdctl's commands without a server: what it writes, what it refuses and
+// how it says so, and the settings it shares with the panel.
+
+#include "ctl/CtlFixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ctl_test::CtlEnvironment;
+using ctl_test::describe;
+using ctl_test::readFile;
+
+bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+TEST(PortholdctlUsage, HelpDocumentsEveryCommandAndMistakesExitOne) {
+    CtlEnvironment env;
+    const auto help = env.run({"--help"});
+    ASSERT_EQ(help.exitCode, 0) << describe(help);
+    for (const char *command : {"tree", "show FOLDER", "mode FOLDER", "require FOLDER", "unrequire FOLDER",
+                                "address FOLDER", "clear FOLDER", "user add", "user passwd", "user del",
+                                "user list", "group add", "group del", "group add-member", "group remove-member",
+                                "group list", "--root DIR", "--any-user", "--member"})
+        EXPECT_TRUE(contains(help.out, command)) << "help does not mention " << command;
+
+    // Each mistake exits 1 with a reason and the usage text on standard error.
+    const std::vector<std::vector<std::string>> mistakes{
+        {},
+        {"frobnicate"},
+        {"mode", "."},
+        {"mode", ".", "sometimes"},
+        {"require", "."},
+        {"require", ".", "--user"},
+        {"require", ".", "--everyone"},
+        {"address", ".", "--allow", "--deny"},
+        {"address", "."},
+        {"user", "add"},
+        {"user", "rename", "a"},
+        {"user", "list", "extra"},
+        {"group", "add-member", "staff"},
+        {"group", "add", "staff", "--owner", "x"},
+        {"tree", "extra"},
+    };
+    for (const auto &arguments : mistakes) {
+        const auto result = env.run(arguments);
+        std::string line;
+        for (const auto &a : arguments)
+            line += a + " ";
+        EXPECT_EQ(result.exitCode, 1) << line << describe(result);
+        EXPECT_TRUE(contains(result.err, "Usage: portholdctl")) << line << describe(result);
+        EXPECT_TRUE(result.out.empty()) << line;
+    }
+    const auto missingRoot = ctl_runner::run({"tree", "--root"}, env.config().string());
+    EXPECT_EQ(missingRoot.exitCode, 1) << describe(missingRoot);
+}
+
+TEST(PortholdctlUsers, TheSheetsChecksInTheirOrder) {
+    CtlEnvironment env;
+    CTL_OK(env, {"user", "add", "alice"}, "secret\n");
+    const std::string usersBefore = readFile(env.root() / ".htusers");
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string input;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        // A taken name is reported before anything else is looked at.
+        {{"user", "add", "ALICE"}, "", "Please choose a unique username"},
+        {{"user", "add", "valid-user"}, "x\n", "Please choose a unique username"},
+        {{"user", "add", "Any Valid User"}, "x\n", "Please choose a unique username"},
+        // Blanks inside a name, before the password is looked at.
+        {{"user", "add", "bo b"}, "", "Usernames cannot contain spaces, tabs, or line returns"},
+        {{"user", "add", "bo\tb"}, "x\n", "Usernames cannot contain spaces, tabs, or line returns"},
+        {{"user", "add", "bob"}, "", "You must supply a password"},
+        {{"user", "add", "bob"}, "\n", "You must supply a password"},
+        // The reserved placeholder, only after the password checks pass.
+        {{"user", "add", "PORTHOLDED"}, "", "You must supply a password"},
+        {{"user", "add", "PORTHOLDED"}, "pw\n", "Invalid username. Please choose another"},
+    };
+    for (const auto &c : cases) {
+        const auto result = env.run(c.arguments, c.input);
+        EXPECT_EQ(result.exitCode, 2) << c.arguments[2] << describe(result);
+        EXPECT_TRUE(contains(result.err, c.message)) << c.arguments[2] << ": expected \"" << c.message << "\"\n"
+                                                     << describe(result);
+    }
+
+    // A colon would end the name early in the user file and corrupt the line.
+    for (const std::string name : {"bo:b", "b\xc3\xb6rk", "bell\x07"}) {
+        const auto result = env.run({"user", "add", name}, "pw\n");
+        EXPECT_EQ(result.exitCode, 2) << name << describe(result);
+        EXPECT_FALSE(result.err.empty()) << name;
+    }
+    EXPECT_EQ(readFile(env.root() / ".htusers"), usersBefore) << "a refused user never reaches the file";
+
+    // A new password needs an existing user; it never reports a taken name.
+    const auto unknown = env.run({"user", "passwd", "nobody"}, "pw\n");
+    EXPECT_EQ(unknown.exitCode, 2) << describe(unknown);
+    const auto passwd = env.run({"user", "passwd", "alice"}, "other\n");
+    EXPECT_EQ(passwd.exitCode, 0) << describe(passwd);
+    EXPECT_NE(readFile(env.root() / ".htusers"), usersBefore) << "the hash changed";
+}
+
+TEST(PortholdctlUsers, TrimmedNamesFileOrderAndDeletionLeavesGroups) {
+    CtlEnvironment env;
+    CTL_OK(env, {"user", "add", "zed "}, "a\n");
+    CTL_OK(env, {"user", "add", "amy"}, "b\n");
+    CTL_OK(env, {"user", "add", "kim"}, "c\r\n");
+    const auto list = env.run({"user", "list"});
+    ASSERT_EQ(list.exitCode, 0) << describe(list);
+    EXPECT_EQ(list.out, "zed\namy\nkim\n") << "file order, the trailing blank trimmed";
+
+    const std::string users = readFile(env.root() / ".htusers");
+    EXPECT_TRUE(contains(users, "zed:")) << users;
+    EXPECT_FALSE(contains(users, "zed :")) << users;
+
+    CTL_OK(env, {"group", "add", "one", "--member", "zed", "amy"});
+    CTL_OK(env, {"group", "add", "two", "--member", "kim", "--member", "zed"});
+    CTL_OK(env, {"user", "del", "zed"});
+    const auto groups = env.run({"group", "list"});
+    ASSERT_EQ(groups.exitCode, 0) << describe(groups);
+    EXPECT_EQ(groups.out, "one: amy\ntwo: kim\n") << "a deleted user leaves every group";
+    EXPECT_EQ(readFile(env.root() / ".htgroups"), "one: amy \ntwo: kim \n");
+
+    const auto again = env.run({"user", "del", "zed"});
+    EXPECT_EQ(again.exitCode, 2) << "deleting a user who is not there is refused: " << describe(again);
+}
+
+TEST(PortholdctlGroups, NamesFollowTheOutlinesRules) {
+    CtlEnvironment env;
+    CTL_OK(env, {"user", "add", "amy"}, "pw\n");
+    CTL_OK(env, {"group", "add", "st:aff"});
+    const auto list = env.run({"group", "list"});
+    EXPECT_EQ(list.out, "staff:\n") << "colons are removed from a group name\n" << describe(list);
+
+    for (const std::vector<std::string> &refused : std::vector<std::vector<std::string>>{
+             {"group", "add", "STAFF"},              // taken, in any letter case
+             {"group", "add", "two words"},          // Apache would read two groups
+             {"group", "add", ":::"},                // nothing left of the name
+             {"group", "add", "sta:ff"},             // "staff" once the colon is gone
+             {"group", "add", "crew", "--member", "ghost"}, // members must be users
+             {"group", "del", "nosuch"},
+             {"group", "add-member", "staff", "ghost"},
+             {"group", "remove-member", "staff", "amy"}, // not a member
+         }) {
+        const auto result = env.run(refused);
+        EXPECT_EQ(result.exitCode, 2) << refused[2] << describe(result);
+        EXPECT_FALSE(result.err.empty());
+    }
+    EXPECT_EQ(readFile(env.root() / ".htgroups"), "staff: \n") << "nothing refused was written";
+
+    CTL_OK(env, {"group", "add-member", "staff", "amy"});
+    const auto twice = env.run({"group", "add-member", "staff", "amy"});
+    EXPECT_EQ(twice.exitCode, 2) << "a user is a member once: " << describe(twice);
+    CTL_OK(env, {"group", "del", "staff"});
+    EXPECT_EQ(readFile(env.root() / ".htgroups"), "");
+}
+
+TEST(PortholdctlFolders, RequireKeepsAnyValidUserAndNamedUsersApart) {
+    CtlEnvironment env;
+    env.makeFolder("f");
+    CTL_OK(env, {"user", "add", "amy"}, "pw\n");
+    CTL_OK(env, {"user", "add", "kim"}, "pw\n");
+    CTL_OK(env, {"group", "add", "grp"});
+
+    const auto early = env.run({"require", "f", "--user", "amy"});
+    EXPECT_EQ(early.exitCode, 2) << "users are chosen for password-protected folders only: " << describe(early);
+    EXPECT_FALSE(fs::exists(env.root() / "f" / ".htaccess"));
+
+    CTL_OK(env, {"mode", "f", "password"});
+    CTL_OK(env, {"require", "f", "--user", "amy", "kim", "--group", "grp"});
+    std::string access = readFile(env.root() / "f" / ".htaccess");
+    EXPECT_TRUE(contains(access, "\nRequire user amy kim\n")) << access;
+    EXPECT_TRUE(contains(access, "\nRequire group grp\n")) << access;
+
+    CTL_OK(env, {"require", "f", "--any-user"});
+    access = readFile(env.root() / "f" / ".htaccess");
+    EXPECT_TRUE(contains(access, "\nRequire valid-user\n")) << "any-user clears the named users\n" << access;
+
+    CTL_OK(env, {"require", "f", "--user", "kim"});
+    access = readFile(env.root() / "f" / ".htaccess");
+    EXPECT_TRUE(contains(access, "\nRequire user kim\n")) << "a named user clears any-user\n" << access;
+
+    for (const std::vector<std::string> &refused : std::vector<std::vector<std::string>>{
+             {"require", "f", "--user", "ghost"},
+             {"require", "f", "--group", "nogroup"},
+             {"require", "f", "--user", "amy", "--group", "nogroup"}, // nothing applied
+             {"require", "missing-folder", "--user", "amy"},
+             {"require", "../outside", "--user", "amy"},
+         }) {
+        const auto result = env.run(refused);
+        EXPECT_EQ(result.exitCode, 2) << refused[1] << " " << refused.back() << describe(result);
+    }
+    EXPECT_EQ(readFile(env.root() / "f" / ".htaccess"), access) << "refusals change nothing";
+
+    CTL_OK(env, {"unrequire", "f", "--user", "kim", "--group", "grp"});
+    access = readFile(env.root() / "f" / ".htaccess");
+    EXPECT_TRUE(contains(access, "\nRequire user portholded\n")) << "nobody left: nobody gets in\n" << access;
+}
+
+TEST(PortholdctlFolders, AddressesAreSharedCheckedAndLowerCased) {
+    CtlEnvironment env;
+    env.makeFolder("f");
+    const auto early = env.run({"address", "f", "--add", "10.0.0.1"});
+    EXPECT_EQ(early.exitCode, 2) << "addresses are chosen for address-protected folders only: " << describe(early);
+
+    CTL_OK(env, {"mode", "f", "address"});
+    CTL_OK(env, {"address", "f", "--allow", "--add", "Host.Example.ORG", "10.0.0.1"});
+    std::string access = readFile(env.root() / "f" / ".htaccess");
+    EXPECT_TRUE(contains(access, "\nAllow from host.example.org 10.0.0.1\n")) << access;
+    EXPECT_TRUE(contains(access, "\nDeny from all\n")) << access;
+    // The known-address list is the panel's: stored in the shared settings.
+    const std::string settings = readFile(env.settingsFile());
+    EXPECT_TRUE(contains(settings, "host.example.org")) << settings;
+    EXPECT_TRUE(contains(settings, "127.0.0.1")) << "the default entry stays\n" << settings;
+
+    for (const std::string bad : {"all", "ALL", "portholded", "host.domain.tld", "(null)", "", "10.0.0.2 10.0.0.3",
+                                  "a\"b"}) {
+        const auto result = env.run({"address", "f", "--add", bad});
+        EXPECT_EQ(result.exitCode, 2) << "\"" << bad << "\" " << describe(result);
+        EXPECT_FALSE(contains(readFile(env.settingsFile()), bad.empty() ? "<string></string>" : bad + "<"))
+            << "\"" << bad << "\" reached the settings";
+    }
+    EXPECT_EQ(readFile(env.root() / "f" / ".htaccess"), access) << "refused addresses change nothing";
+
+    CTL_OK(env, {"address", "f", "--remove", "10.0.0.1"});
+    access = readFile(env.root() / "f" / ".htaccess");
+    EXPECT_TRUE(contains(access, "\nAllow from host.example.org\n")) << access;
+    EXPECT_TRUE(contains(readFile(env.settingsFile()), "10.0.0.1")) << "unticking keeps the known address";
+
+    CTL_OK(env, {"address", "f", "--deny"});
+    access = readFile(env.root() / "f" / ".htaccess");
+    EXPECT_TRUE(contains(access, "\nDeny from portholded\n")) << "the deny list is still empty\n" << access;
+}
+
+TEST(PortholdctlFolders, TreeShowAndClear) {
+    CtlEnvironment env;
+    env.makeFolder("b/inner");
+    env.makeFolder("A");
+    env.makeFolder("c");
+    CTL_OK(env, {"user", "add", "amy"}, "pw\n");
+    CTL_OK(env, {"mode", "b/inner", "both"});
+    CTL_OK(env, {"mode", "c", "password"});
+    CTL_OK(env, {"mode", "c", "none"});
+
+    const auto tree = env.run({"tree"});
+    ASSERT_EQ(tree.exitCode, 0) << describe(tree);
+    EXPECT_EQ(tree.out, ".\tNone\n"
+                        "  A\tNone\n"
+                        "  b\tNone\n"
+                        "    inner\tPassword and Address\n"
+                        "  c\tNone\n")
+        << "sorted by name ignoring case, indented, with the mode names";
+
+    CTL_OK(env, {"require", "b/inner", "--user", "amy"});
+    const auto show = env.run({"show", "b/inner"});
+    ASSERT_EQ(show.exitCode, 0) << describe(show);
+    for (const char *line : {"Mode: Password and Address", "Disabled: no", "Address mode: allow",
+                             "Required users: amy", "Required groups: ", "Allow from: ", "AuthUserFile"})
+        EXPECT_TRUE(contains(show.out, line)) << "missing \"" << line << "\"\n" << show.out;
+
+    const auto disabled = env.run({"show", "c"});
+    EXPECT_TRUE(contains(disabled.out, "Disabled: yes")) << disabled.out;
+
+    CTL_OK(env, {"clear", "b/inner"});
+    EXPECT_FALSE(fs::exists(env.root() / "b" / "inner" / ".htaccess"));
+    const auto cleared = env.run({"show", "b/inner"});
+    EXPECT_TRUE(contains(cleared.out, "Mode: None")) << cleared.out;
+    const auto missing = env.run({"show", "nowhere"});
+    EXPECT_EQ(missing.exitCode, 2) << describe(missing);
+}
+
+TEST(PortholdctlFolders, AHandManagedFileIsNeverRewritten) {
+    CtlEnvironment env;
+    env.makeFolder("manual");
+    const std::string text = "Order allow,deny\nAllow from 10.0.0.1\nDeny from 10.0.0.0/8\n";
+    ctl_test::writeFile(env.root() / "manual" / ".htaccess", text);
+    const auto result = env.run({"mode", "manual", "password"});
+    EXPECT_NE(result.exitCode, 0) << "rewriting would invert who gets in: " << describe(result);
+    EXPECT_TRUE(contains(result.err, "manual")) << "the message names the file\n" << describe(result);
+    EXPECT_EQ(readFile(env.root() / "manual" / ".htaccess"), text);
+}
+
+TEST(PortholdctlSettings, TheWebRootComesFromThePanelsSettings) {
+    CtlEnvironment env;
+    // What the panel stores after a custom web root was chosen.
+    fs::create_directories(env.settingsFile().parent_path());
+    ctl_test::writeFile(env.settingsFile(),
+                        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                        "<plist version=\"1.0\">\n<dict>\n"
+                        "  <key>Porthold Protected Folder</key>\n  <integer>2</integer>\n"
+                        "  <key>Web Dir</key>\n  <string>" +
+                            env.root().string() +
+                            "</string>\n"
+                            "  <key>Address Array</key>\n  <array><string>192.168.1.1</string></array>\n"
+                            "</dict>\n</plist>\n");
+    const auto add = env.runWithoutRoot({"user", "add", "amy"}, "pw\n");
+    ASSERT_EQ(add.exitCode, 0) << describe(add);
+    EXPECT_TRUE(contains(readFile(env.root() / ".htusers"), "amy:")) << "written into the configured root";
+
+    env.makeFolder("f");
+    CTL_OK(env, {"mode", "f", "address"});
+    CTL_OK(env, {"address", "f", "--add", "192.168.1.1"});
+    EXPECT_TRUE(contains(readFile(env.root() / "f" / ".htaccess"), "\nAllow from 192.168.1.1\n"));
+
+    const auto badRoot = env.runWithoutRoot({"--root", (env.root() / "nowhere").string(), "tree"});
+    EXPECT_EQ(badRoot.exitCode, 2) << "a web root that does not exist: " << describe(badRoot);
+}
+
+} // namespace
