@@ -14,7 +14,7 @@ volatile sig_atomic_t g_echoOff = 0;
 
 void restoreEcho() {
     if (g_echoOff) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+        ::tcsetattr(STDIN_FILENO, TCSADRAIN, &g_savedTerminal);
         g_echoOff = 0;
     }
 }
@@ -47,13 +47,14 @@ std::optional<std::string> readLine() {
 }
 
 std::optional<QString> askWithoutEcho(const QString &prompt) {
-    std::fputs(prompt.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
+    // Echo goes off before the prompt shows, so nothing typed after it is seen.
     termios quiet = g_savedTerminal;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
     g_echoOff = 1;
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
     const auto line = readLine();
     restoreEcho();
     if (!line)
