@@ -1,0 +1,399 @@
+// The server tab: construction, the tab's layout, server commands and status.
+// Configuration discovery and repair live in PHApacheControllerRepair.cpp, the
+// privileged execution in PHApacheControllerPrivileged.cpp.
+
+#include "server/PHApacheController.h"
+
+#include "platform/Log.h"
+#include "platform/PHAction.h"
+#include "platform/PHException.h"
+#include "platform/PHProcess.h"
+#include "platform/PanelContext.h"
+#include "platform/SFAuthorizationView.h"
+#include "server/PHLogWindow.h"
+#include "support/PHExtensions.h"
+#include "support/PHUserDefaults.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUiLoader>
+
+#include <unistd.h>
+
+const QStringList PHApacheController::validCommands = {
+    QStringLiteral("start"), QStringLiteral("stop"), QStringLiteral("restart"), QStringLiteral("graceful"),
+    QStringLiteral("configtest")};
+
+namespace {
+
+const QString kGracefulRestart = QStringLiteral("Graceful Restart");
+const QString kCheckInterval = QStringLiteral("ApacheCheckInterval");
+const QString kBinaryLocation = QStringLiteral("ApacheBinaryLocation");
+
+/// How far the configuration-error view pushes the boxes below it.
+constexpr int kErrorPanelHeight = 78;
+
+/// Makes the padlock for the layout's placeholder of class SFAuthorizationView.
+class ApacheControlLoader : public QUiLoader {
+public:
+    using QUiLoader::QUiLoader;
+    QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
+        if (className == QLatin1String("SFAuthorizationView")) {
+            auto *view = new SFAuthorizationView(parent);
+            view->setObjectName(name);
+            return view;
+        }
+        return QUiLoader::createWidget(className, parent, name);
+    }
+};
+
+QString lastPathComponent(const QString &path) {
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+void setTextColor(QWidget *widget, const QColor &color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+PHApacheController::PHApacheController(QWidget *window, QObject *parent)
+    : QObject(parent), m_window(window), m_validCommands(validCommands), m_controlScript(QStringLiteral(PORTHOLD_APACHECTL)) {
+    m_colors = {
+        {QStringLiteral("normal"), QColor::fromRgbF(0, 0, 0, 1)},
+        {QStringLiteral("no apache"), QColor::fromRgbF(1, 0, 0, 1)},
+        {QStringLiteral("no config"), QColor::fromRgbF(1, 0, 0, 1)},
+        {QStringLiteral("no apache or config"), QColor::fromRgbF(1, 0, 0, 1)},
+        {QStringLiteral("config success"), QColor::fromRgbF(0, 0.6f, 0, 1)},
+        {QStringLiteral("config error"), QColor::fromRgbF(0.96f, 0.6f, 0, 1)},
+    };
+    // The tool: the bundle's auxiliary executable "Sentrel".
+    if (PanelContext *context = PanelContext::sharedInstance(); context && !context->bundlePath().isEmpty()) {
+        const QFileInfo tool(QDir(context->bundlePath()).filePath(QStringLiteral("Sentrel")));
+        if (tool.exists() && tool.isFile())
+            m_helperPath = tool.absoluteFilePath();
+    }
+    m_isApacheRunning = false;
+    m_errorPanelIsVisible = false;
+    PHProcess::ignoreSigpipe();
+    getApacheConfFile();
+    m_logs.clear();
+    loadInterface();
+}
+
+PHApacheController::~PHApacheController() {
+    if (m_authView)
+        m_authView->setDelegate(nullptr);
+    // Log windows belong to the panel's window; close them with their tab.
+    for (const QPointer<PHLogWindow> &window : m_logWindows)
+        if (window)
+            window->close();
+    if (m_apacheTab && !m_apacheTab->parent())
+        delete m_apacheTab.data();
+}
+
+void PHApacheController::loadInterface() {
+    PanelContext *context = PanelContext::sharedInstance();
+    const QString bundle = context ? context->bundlePath() : QString();
+    QFile file(QDir(bundle).filePath(QStringLiteral("Resources/ApacheControl.ui")));
+    QWidget *tab = nullptr;
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()) && !bundle.isEmpty() &&
+        file.open(QIODevice::ReadOnly)) {
+        ApacheControlLoader loader;
+        tab = loader.load(&file, nullptr);
+    }
+    if (!tab) {
+        Log::write(QStringLiteral("An error occurred loading ApacheControl.nib"));
+        return;
+    }
+    m_apacheTab = tab;
+    m_apachectlBox = tab->findChild<QGroupBox *>(QStringLiteral("apachectlBox"));
+    m_logBox = tab->findChild<QGroupBox *>(QStringLiteral("logBox"));
+    m_sentrelBox = tab->findChild<QGroupBox *>(QStringLiteral("sentrelBox"));
+    m_toggleButton = tab->findChild<QPushButton *>(QStringLiteral("toggleButton"));
+    m_restartButton = tab->findChild<QPushButton *>(QStringLiteral("restartButton"));
+    m_gracefulSwitch = tab->findChild<QCheckBox *>(QStringLiteral("gracefulSwitch"));
+    m_configCheckButton = tab->findChild<QPushButton *>(QStringLiteral("configCheckButton"));
+    m_configCheckStatus = tab->findChild<QLabel *>(QStringLiteral("configCheckStatus"));
+    m_configErrorView = tab->findChild<QPlainTextEdit *>(QStringLiteral("configErrorView"));
+    m_logPicker = tab->findChild<QComboBox *>(QStringLiteral("logPicker"));
+    m_logDisplayButton = tab->findChild<QPushButton *>(QStringLiteral("logDisplayButton"));
+    m_sentrelButton = tab->findChild<QPushButton *>(QStringLiteral("sentrelButton"));
+    m_authView = tab->findChild<SFAuthorizationView *>(QStringLiteral("authView"));
+    m_apacheStatus = tab->findChild<QLabel *>(QStringLiteral("apacheStatus"));
+    awakeFromNib();
+}
+
+void PHApacheController::awakeFromNib() {
+    setUpAuthorization();
+
+    if (m_logPicker) {
+        m_logPicker->clear();
+        m_logPicker->setEnabled(false);
+    }
+    if (m_logDisplayButton)
+        m_logDisplayButton->setEnabled(false);
+    findLogs();
+
+    // The error output's scrolling container is shown and hidden inside the
+    // box's layout; the box grows and shrinks by a fixed amount around it.
+    if (m_configErrorView) {
+        QWidget *container = m_configErrorView->parentWidget();
+        m_configScrollView = container && container != m_apachectlBox ? container : m_configErrorView.data();
+        m_configScrollView->hide();
+    }
+    if (m_apachectlBox) {
+        m_apachectlBox->layout()->activate();
+        m_apachectlBoxHeight = m_apachectlBox->sizeHint().height();
+        m_apachectlBox->setFixedHeight(m_apachectlBoxHeight);
+    }
+
+    m_isGraceful = PHUserDefaults::standardUserDefaults()->boolForKey(kGracefulRestart);
+    if (m_gracefulSwitch)
+        m_gracefulSwitch->setChecked(m_isGraceful);
+
+    auto wire = [this](QAbstractButton *button, void (PHApacheController::*action)(QObject *), const char *name) {
+        if (!button)
+            return;
+        connect(button, &QAbstractButton::clicked, this,
+                [this, button, action, name] { PHAction::run(name, [&] { (this->*action)(button); }); });
+    };
+    wire(m_toggleButton, &PHApacheController::toggleApache, "toggleApache");
+    wire(m_restartButton, &PHApacheController::resetApache, "resetApache");
+    wire(m_gracefulSwitch, &PHApacheController::toggleGraceful, "toggleGraceful");
+    wire(m_configCheckButton, &PHApacheController::checkApacheConfig, "checkApacheConfig");
+    wire(m_logDisplayButton, &PHApacheController::displayLog, "displayLog");
+    wire(m_sentrelButton, &PHApacheController::sentrel, "sentrel");
+}
+
+QWidget *PHApacheController::tabViewItem() const { return m_apacheTab.data(); }
+
+void PHApacheController::setStatusDisplay(QLabel *field) { m_apacheStatus = field; }
+
+void PHApacheController::enable() {
+    if (m_apacheT)
+        return;
+    double interval = PHUserDefaults::standardUserDefaults()->doubleForKey(kCheckInterval);
+    if (!(interval > 0))
+        interval = 2.0; // a zero or negative interval would spin
+    m_apacheT = new QTimer(this);
+    m_apacheT->setInterval(int(interval * 1000));
+    connect(m_apacheT, &QTimer::timeout, this,
+            [this] { PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); }); });
+    m_apacheT->start();
+}
+
+void PHApacheController::disable() {
+    if (m_authView)
+        m_authView->deauthorize();
+    if (m_apacheT) {
+        m_apacheT->stop();
+        delete m_apacheT;
+        m_apacheT = nullptr;
+    }
+}
+
+// ---- Server commands
+
+void PHApacheController::toggleApache(QObject *) {
+    apachectl(m_isApacheRunning ? QStringLiteral("stop") : QStringLiteral("start"));
+}
+
+void PHApacheController::resetApache(QObject *) {
+    apachectl(m_isGraceful ? QStringLiteral("graceful") : QStringLiteral("restart"));
+}
+
+void PHApacheController::toggleGraceful(QObject *sender) {
+    auto *box = qobject_cast<QAbstractButton *>(sender);
+    m_isGraceful = box && box->isChecked();
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(m_isGraceful, kGracefulRestart);
+}
+
+void PHApacheController::checkApacheConfig(QObject *) { apachectl(QStringLiteral("configtest")); }
+
+void PHApacheController::displayLog(QObject *) { openLogAtIndex(m_logPicker ? m_logPicker->currentIndex() : -1); }
+
+std::pair<int, QString> PHApacheController::runConfigTest() {
+    PHProcess::Result result = PHProcess::run(m_controlScript, {QStringLiteral("configtest")},
+                                              PHProcess::Stream::Null, PHProcess::Stream::Pipe);
+    if (!result.launched)
+        return {127, QStringLiteral("%1 could not be run.\n").arg(m_controlScript)};
+    QString errors = QString::fromUtf8(result.error);
+
+    // Debian's control script first creates the server's run and lock folders,
+    // which only root may do. Without rights, test the configuration with the
+    // server binary itself, Debian's environment and private folders instead.
+    const QString envvars = QStringLiteral("/etc/apache2/envvars");
+    if (result.status != 0 && geteuid() != 0 && QFileInfo::exists(envvars) &&
+        errors.contains(QLatin1String("Permission denied")) &&
+        (errors.contains(QLatin1String("/run/apache2")) || errors.contains(QLatin1String("/lock/apache2")))) {
+        QString binary = PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
+        if (!QFileInfo(binary).isExecutable())
+            binary = QStringLiteral("/usr/sbin/apache2");
+        QTemporaryDir runFolder;
+        if (runFolder.isValid()) {
+            const QString script = QStringLiteral(
+                ". \"$1\" && APACHE_RUN_DIR=\"$2\" && APACHE_LOCK_DIR=\"$2\" && APACHE_PID_FILE=\"$2/apache2.pid\" "
+                "&& export APACHE_RUN_DIR APACHE_LOCK_DIR APACHE_PID_FILE && exec \"$3\" -t");
+            result = PHProcess::run(QStringLiteral("/bin/sh"),
+                                    {QStringLiteral("-c"), script, QStringLiteral("sh"), envvars, runFolder.path(),
+                                     binary},
+                                    PHProcess::Stream::Null, PHProcess::Stream::Pipe);
+            if (result.launched)
+                errors = QString::fromUtf8(result.error);
+        }
+    }
+    return {result.launched ? result.status : 127, errors};
+}
+
+void PHApacheController::apachectl(const QString &command) {
+    PH_PARAMETER_ASSERT(m_validCommands.contains(command));
+    if (command == QLatin1String("configtest")) {
+        const auto [status, errors] = runConfigTest();
+        if (status != 0) {
+            if (m_configCheckStatus) {
+                m_configCheckStatus->setText(QStringLiteral("Syntax Errors Encountered!"));
+                setTextColor(m_configCheckStatus, m_colors.value(QStringLiteral("config error")));
+            }
+            if (m_configErrorView)
+                m_configErrorView->setPlainText(PHString::chop(errors));
+            showErrorPanel(true);
+        } else {
+            if (m_configCheckStatus) {
+                m_configCheckStatus->setText(QStringLiteral("Syntax OK"));
+                setTextColor(m_configCheckStatus, m_colors.value(QStringLiteral("config success")));
+            }
+            showErrorPanel(false);
+        }
+        return;
+    }
+    // The result is not shown: the check two seconds later shows what happened.
+    sentrelWithArgs({QStringLiteral("-operation"), QStringLiteral("ctl"), QStringLiteral("-data"), command});
+    setApacheState(command == QLatin1String("stop") ? 0 : 1);
+    QTimer::singleShot(2000, this, [this] { PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); }); });
+}
+
+// ---- Status
+
+QStringList PHApacheController::allProcessNames() {
+    QStringList names;
+    const QDir proc(QStringLiteral("/proc"));
+    const QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        QFile comm(proc.filePath(entry + QStringLiteral("/comm")));
+        if (!comm.open(QIODevice::ReadOnly))
+            continue; // the process ended meanwhile
+        QByteArray name = comm.readAll();
+        if (name.endsWith('\n'))
+            name.chop(1);
+        names.append(QString::fromUtf8(name));
+    }
+    return names;
+}
+
+void PHApacheController::checkApacheStatus(QObject *) {
+    // The kernel keeps 15 bytes of a process's name.
+    const QString binary = PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
+    const QString wanted = QString::fromUtf8(lastPathComponent(binary).toUtf8().left(15));
+    const QStringList names = allProcessNames();
+    setApacheState(!wanted.isEmpty() && names.contains(wanted) ? 1 : 0);
+}
+
+bool PHApacheController::isAuthorized() const {
+    if (!m_authView)
+        return false;
+    m_authView->updateStatus(nullptr);
+    return m_authView->authorizationState() == SFAuthorizationView::UnlockedState;
+}
+
+void PHApacheController::setApacheState(qint32 state) {
+    m_isApacheRunning = state != 0;
+    if (state == 1) {
+        if (m_toggleButton)
+            m_toggleButton->setText(QStringLiteral("Stop Apache"));
+        const bool authorized = isAuthorized();
+        if (m_restartButton)
+            m_restartButton->setEnabled(authorized);
+        if (m_gracefulSwitch)
+            m_gracefulSwitch->setEnabled(authorized);
+        if (m_apacheStatus) {
+            m_apacheStatus->setText(QStringLiteral("Apache status: Running"));
+            setTextColor(m_apacheStatus, m_colors.value(QStringLiteral("normal")));
+        }
+    } else if (state == 0) {
+        if (m_toggleButton)
+            m_toggleButton->setText(QStringLiteral("Start Apache"));
+        if (m_restartButton)
+            m_restartButton->setEnabled(false);
+        if (m_gracefulSwitch)
+            m_gracefulSwitch->setEnabled(false);
+        if (m_apacheStatus) {
+            m_apacheStatus->setText(QStringLiteral("Apache status: Stopped"));
+            setTextColor(m_apacheStatus, m_colors.value(QStringLiteral("no apache")));
+        }
+    }
+}
+
+// ---- Logs and the error view
+
+QList<PHLogWindow *> PHApacheController::logWindows() const {
+    QList<PHLogWindow *> windows;
+    for (const QPointer<PHLogWindow> &window : m_logWindows)
+        if (window)
+            windows.append(window.data());
+    return windows;
+}
+
+void PHApacheController::openLogAtIndex(qint32 index) {
+    if (index < 0 || index >= m_logs.size())
+        return;
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    auto *window = new PHLogWindow(m_logs.at(index), m_window);
+    m_logWindows.removeAll(nullptr);
+    m_logWindows.append(window);
+    window->show();
+    window->raise();
+}
+
+void PHApacheController::showErrorPanel(bool show) {
+    if (show && !m_errorPanelIsVisible) {
+        if (m_configScrollView)
+            m_configScrollView->show();
+        if (m_apachectlBox)
+            m_apachectlBox->setFixedHeight(m_apachectlBoxHeight + kErrorPanelHeight);
+        m_errorPanelIsVisible = true;
+    } else if (!show && m_errorPanelIsVisible) {
+        if (m_configScrollView)
+            m_configScrollView->hide();
+        if (m_apachectlBox)
+            m_apachectlBox->setFixedHeight(m_apachectlBoxHeight);
+        m_errorPanelIsVisible = false;
+    }
+    if (m_apacheTab) {
+        if (QLayout *layout = m_apacheTab->layout())
+            layout->activate();
+        m_apacheTab->update();
+    }
+}

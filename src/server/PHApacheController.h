@@ -1,0 +1,177 @@
+#pragma once
+
+#include "platform/SFAuthorizationView.h"
+#include "platform/authorization/Authorization.h"
+#include "server/PHConfParser.h"
+
+#include <QColor>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QFile;
+class QGroupBox;
+class QIODevice;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QWidget;
+class PHLogWindow;
+
+/// The server tab: finds the web server's configuration and logs, repairs the
+/// configuration so per-folder access files are honoured, starts, stops,
+/// restarts and tests the server, shows whether it runs, and runs the
+/// privileged helper tool "Sentrel" with the user's authorization.
+///
+/// The panel creates one with its window, adds `tabViewItem()` to its tabs
+/// (when it loaded), hands it the status line (`setStatusDisplay`), and calls
+/// `enable` when the panel is shown and `disable` when it is left.
+class PHApacheController : public QObject, public PHConfParserDelegate, public SFAuthorizationViewDelegate {
+    Q_OBJECT
+public:
+    /// Result codes of the panel's own, beyond those of the tool.
+    enum ResultCode : qint32 {
+        kToolMissing = 1,          ///< the bundle holds no "Sentrel"
+        kNoExternalForm = 2,       ///< no authorization to hand the tool
+        kFileMissing = 4,          ///< nothing at the configuration path
+        kAuthorizationFailed = 7,  ///< the privileged launch for the tool's self-repair failed
+        kFileUnacceptable = 9,     ///< the configuration is empty, unreadable or not decodable
+        kTempFileWriteFailed = 15, ///< the repaired text could not be written out completely
+    };
+
+    /// Loads the tab layout "ApacheControl" from the bundle's resources.
+    /// Without it the controller works but has no tab (`tabViewItem()` is null).
+    explicit PHApacheController(QWidget *window, QObject *parent = nullptr);
+    ~PHApacheController() override;
+
+    // The panel's side.
+    QWidget *tabViewItem() const;
+    void setStatusDisplay(QLabel *field);
+    void enable();
+    void disable();
+
+    // Configuration location, logs and repair.
+    void getApacheConfFile(QObject *sender = nullptr);
+    QString httpdConfRoot() const { return m_confFileDir; }
+    QString httpdConfFile() const;
+    QString userConfFile() const;
+    void findLogs();
+    QStringList logs() const { return m_logs; }
+    void parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *parser, const QString &token, const QString &line,
+                                                   qint32 lineNumber, const QString &path) override;
+    /// Writes the configuration at `path` with "AllowOverride None" made
+    /// "AllowOverride All" inside the document-root blocks; true when a line
+    /// changed. Unchanged lines keep their bytes; changed ones are encoded as
+    /// the file was. `*error` gets 0, 9 (unreadable or undecodable: nothing
+    /// written) or 15 (a write failed).
+    bool grepFileWriteTo(const QString &path, QIODevice &handle, qint32 *error = nullptr);
+    qint32 repairConfFile(const QString &path);
+    void sentrel(QObject *sender = nullptr);
+    void sentrelCheck(QObject *sender = nullptr);
+
+    // Server control and status.
+    static const QStringList validCommands;
+    void apachectl(const QString &command);
+    void checkApacheStatus(QObject *sender = nullptr);
+    void setApacheState(qint32 state);
+    bool isApacheRunning() const { return m_isApacheRunning; }
+    bool isGraceful() const { return m_isGraceful; }
+    bool errorPanelIsVisible() const { return m_errorPanelIsVisible; }
+    void openLogAtIndex(qint32 index);
+    void showErrorPanel(bool show);
+    /// The names of all running processes (the kernel's short names).
+    static QStringList allProcessNames();
+    QColor colorForStatus(const QString &key) const { return m_colors.value(key); }
+
+    // Actions of the tab's controls.
+    void toggleApache(QObject *sender = nullptr);
+    void resetApache(QObject *sender = nullptr);
+    void toggleGraceful(QObject *sender = nullptr);
+    void checkApacheConfig(QObject *sender = nullptr);
+    void displayLog(QObject *sender = nullptr);
+
+    // Privileged execution.
+    QString helperPath() const { return m_helperPath; }
+    bool isHelperSetUID() const;
+    qint32 sentrelWithArgs(const QStringList &arguments);
+    void authorizationViewDidAuthorize(SFAuthorizationView *view) override;
+    void authorizationViewDidDeauthorize(SFAuthorizationView *view) override;
+    void authorizationViewCreatedAuthorization(SFAuthorizationView *view) override;
+    /// The rights the padlock asks for: the tool's two, and the right to run
+    /// the tool as root while it is not yet set-user-ID.
+    AuthorizationRights authorizationRights() const;
+    /// Seconds after an authorization at which the padlock locks again.
+    static constexpr int kDeauthorizeSeconds = 270;
+    SFAuthorizationView *authView() const { return m_authView; }
+
+    /// The control script the configuration test runs (the build's, by
+    /// default; tests point it at a script of their own).
+    QString controlScriptPath() const { return m_controlScript; }
+    void setControlScriptPath(const QString &path) { m_controlScript = path; }
+    /// The timers, for tests: the repeating status check and the deauthorization.
+    QTimer *statusTimer() const { return m_apacheT; }
+    QTimer *authTimer() const { return m_authTimer; }
+    /// The log windows opened so far (a closed one is gone).
+    QList<PHLogWindow *> logWindows() const;
+
+private:
+    void loadInterface();
+    void awakeFromNib();
+    void setUpAuthorization();
+    void addLog(const QString &path, const QString &title);
+    void followInclude(const QString &pattern);
+    /// Runs the configuration test; the exit status and the error text.
+    std::pair<int, QString> runConfigTest();
+    bool isAuthorized() const;
+    qint32 selfRepairHelper();
+
+    QPointer<QWidget> m_window;
+    QStringList m_validCommands;
+    QHash<QString, QColor> m_colors;
+    bool m_isApacheRunning = false;
+    bool m_isGraceful = true;
+    bool m_errorPanelIsVisible = false;
+    QString m_controlScript;
+
+    QString m_confFileDir;
+    QString m_confFileName;
+    QStringList m_logs;
+    std::shared_ptr<PHConfParser> m_findLogFiles;
+    QSet<QString> m_parsedConfFiles; // canonical paths handed to a parser this discovery run
+
+    QString m_helperPath;
+    QByteArray m_helperCPath;
+    AuthorizationRef m_auth;
+
+    QTimer *m_apacheT = nullptr;
+    QTimer *m_authTimer = nullptr;
+
+    // The tab and its named elements (owned by the tab, which the panel's tab
+    // widget owns once added; guarded in case it goes first).
+    QPointer<QWidget> m_apacheTab;
+    QPointer<QLabel> m_apacheStatus;
+    QPointer<QGroupBox> m_apachectlBox;
+    QPointer<QGroupBox> m_logBox;
+    QPointer<QGroupBox> m_sentrelBox;
+    QPointer<QPushButton> m_toggleButton;
+    QPointer<QPushButton> m_restartButton;
+    QPointer<QCheckBox> m_gracefulSwitch;
+    QPointer<QPushButton> m_configCheckButton;
+    QPointer<QLabel> m_configCheckStatus;
+    QPointer<QPlainTextEdit> m_configErrorView;
+    QPointer<QWidget> m_configScrollView;
+    QPointer<QComboBox> m_logPicker;
+    QPointer<QPushButton> m_logDisplayButton;
+    QPointer<QPushButton> m_sentrelButton;
+    QPointer<SFAuthorizationView> m_authView;
+    int m_apachectlBoxHeight = 0;
+    QList<QPointer<PHLogWindow>> m_logWindows;
+};

@@ -1,0 +1,396 @@
+// The server tab: where the configuration is, which logs it names, and the
+// repair that makes the server honour per-folder access files.
+
+#include "server/PHApacheController.h"
+
+#include "platform/Log.h"
+#include "platform/PHProcess.h"
+#include "platform/PanelContext.h"
+#include "support/PHExtensions.h"
+#include "support/PHRegex.h"
+#include "support/PHTextFile.h"
+#include "support/PHUserDefaults.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QPushButton>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kOverrideConfLocation = QStringLiteral("Override Conf Directory Location");
+const QString kConfDirectory = QStringLiteral("Apache Conf Directory");
+const QString kConfFile = QStringLiteral("Apache Conf File");
+const QString kBinaryLocation = QStringLiteral("ApacheBinaryLocation");
+const QString kUserConfDirectory = QStringLiteral("Apache User Conf Directory");
+const QString kOverrideLogDirectory = QStringLiteral("Override Log Directory");
+const QString kLogDirectory = QStringLiteral("Apache Log Directory");
+
+const QStringList kLogTokens = {QStringLiteral("CustomLog"), QStringLiteral("ErrorLog"), QStringLiteral("Include")};
+
+/// The last double-quoted argument of a directive line, within the stretch of
+/// words and quoted words at its start.
+const QString kArgumentPattern = QStringLiteral(R"re(((([-.*/\w]+)|"([-.*/\w\s]+)")\s*)*)re");
+
+struct RepairRule {
+    QString beginMatch;
+    QString search;
+    QString replace;
+    QString endMatch;
+};
+
+// Inside the directory blocks of the document roots, "AllowOverride None"
+// becomes "AllowOverride All". Case-sensitive, searched anywhere in a line.
+const QList<RepairRule> &repairRules() {
+    static const QList<RepairRule> rules = [] {
+        const QString search = QStringLiteral(R"(AllowOverride\s+None)");
+        const QString replace = QStringLiteral("AllowOverride All");
+        const QString end = QStringLiteral("</Directory>");
+        return QList<RepairRule>{
+            {QStringLiteral(R"(<Directory\s+/\s*)"), search, replace, end},
+            {QStringLiteral(R"(<Directory\s+"/var/www/html"\s*)"), search, replace, end},
+            {QStringLiteral(R"(<Directory\s+"/home/.+/public_html/?"\s*)"), search, replace, end},
+        };
+    }();
+    return rules;
+}
+
+QString appendingPathComponent(const QString &path, const QString &component) {
+    if (path.isNull() || component.isNull())
+        return {};
+    if (path.isEmpty())
+        return component;
+    QString base = path;
+    while (base.size() > 1 && base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    QString tail = component;
+    while (tail.startsWith(QLatin1Char('/')))
+        tail.remove(0, 1);
+    if (tail.isEmpty())
+        return base;
+    return base.endsWith(QLatin1Char('/')) ? base + tail : base + QLatin1Char('/') + tail;
+}
+
+QString deletingLastPathComponent(const QString &path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return QStringLiteral("");
+    if (slash == 0)
+        return QStringLiteral("/");
+    return path.left(slash);
+}
+
+QString lastPathComponent(const QString &path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
+
+/// The value of a "-D NAME="value"" line of the server's "-V" output: after the
+/// name, blanks, "=" and quotes are skipped and the text runs to the next quote.
+QString compiledSetting(const QString &output, const QString &name) {
+    qsizetype position = output.indexOf(name);
+    if (position < 0)
+        return {};
+    position += name.size();
+    while (position < output.size() &&
+           (output.at(position).isSpace() || output.at(position) == QLatin1Char('=') ||
+            output.at(position) == QLatin1Char('"')))
+        ++position;
+    qsizetype end = output.indexOf(QLatin1Char('"'), position);
+    if (end < 0)
+        end = output.size();
+    return output.mid(position, end - position);
+}
+
+QString loginName() {
+    const passwd *entry = getpwuid(getuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
+}
+
+/// The byte-order mark at the start of `bytes`, if any.
+qsizetype byteOrderMarkLength(const QByteArray &bytes, const QByteArray &encoding) {
+    const QByteArray name = encoding.toUpper();
+    if (name.startsWith("UTF-32"))
+        return bytes.startsWith(QByteArray("\xFF\xFE\x00\x00", 4)) || bytes.startsWith(QByteArray("\x00\x00\xFE\xFF", 4))
+                   ? 4
+                   : 0;
+    if (name.startsWith("UTF-16"))
+        return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF") ? 2 : 0;
+    if (name == "UTF-8")
+        return bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    return 0;
+}
+
+/// Splits `body` at every line feed as encoded in the file (`lineFeed`, one
+/// code unit long), keeping code-unit alignment.
+QList<QByteArray> splitEncodedLines(const QByteArray &body, const QByteArray &lineFeed) {
+    QList<QByteArray> lines;
+    const qsizetype unit = lineFeed.size();
+    qsizetype start = 0;
+    qsizetype at = body.indexOf(lineFeed, 0);
+    while (at >= 0) {
+        if (at % unit != 0) { // the tail of one code unit and the head of the next
+            at = body.indexOf(lineFeed, at + 1);
+            continue;
+        }
+        lines.append(body.mid(start, at - start));
+        start = at + unit;
+        at = body.indexOf(lineFeed, start);
+    }
+    lines.append(body.mid(start));
+    return lines;
+}
+
+} // namespace
+
+// ---- Configuration location
+
+void PHApacheController::getApacheConfFile(QObject *) {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    if (defaults->boolForKey(kOverrideConfLocation)) {
+        m_confFileDir = defaults->stringForKey(kConfDirectory).value_or(QString());
+        m_confFileName = defaults->stringForKey(kConfFile).value_or(QString());
+        return;
+    }
+    const QString binary = defaults->stringForKey(kBinaryLocation).value_or(QString());
+    if (binary.isEmpty())
+        return;
+    PHProcess server(binary, {QStringLiteral("-V")});
+    server.setStandardInput(PHProcess::Stream::Null);
+    server.setStandardOutput(PHProcess::Stream::Pipe);
+    if (!server.launch()) {
+        Log::write(QStringLiteral("%1 could not be run: %2").arg(binary, server.errorString()));
+        return;
+    }
+    server.waitUntilExit();
+    const QString output = QString::fromUtf8(server.standardOutput());
+    if (!output.contains(QLatin1String("SERVER_CONFIG_FILE")))
+        return;
+    QString path = compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
+    // Debian's server names its configuration relative to its root folder.
+    if (!path.startsWith(QLatin1Char('/'))) {
+        const QString root = compiledSetting(output, QStringLiteral("HTTPD_ROOT"));
+        if (!root.isEmpty())
+            path = appendingPathComponent(root, path);
+    }
+    m_confFileDir = deletingLastPathComponent(path);
+    m_confFileName = lastPathComponent(path);
+}
+
+QString PHApacheController::httpdConfFile() const { return appendingPathComponent(m_confFileDir, m_confFileName); }
+
+QString PHApacheController::userConfFile() const {
+    const QString folder = PHUserDefaults::standardUserDefaults()->stringForKey(kUserConfDirectory).value_or(QString());
+    const QString login = loginName();
+    if (login.isEmpty())
+        return {};
+    return appendingPathComponent(appendingPathComponent(m_confFileDir, folder), login + QStringLiteral(".conf"));
+}
+
+// ---- Log discovery
+
+void PHApacheController::addLog(const QString &path, const QString &title) {
+    m_logs.append(path);
+    if (m_logPicker) {
+        m_logPicker->setEnabled(true);
+        m_logPicker->addItem(QIcon(PHImage::imageForFileWidthHeight(path, 16, 16)), title);
+    }
+    if (m_logDisplayButton)
+        m_logDisplayButton->setEnabled(true);
+}
+
+void PHApacheController::findLogs() {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    if (defaults->boolForKey(kOverrideLogDirectory)) {
+        const QString folder = defaults->stringForKey(kLogDirectory).value_or(QString());
+        if (folder.isEmpty())
+            return;
+        // Listed by name, as people read a log folder.
+        const QStringList entries =
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString &name : entries) {
+            if (name.endsWith(QLatin1String("gz")))
+                continue;
+            addLog(appendingPathComponent(folder, name), name);
+        }
+        return;
+    }
+    m_parsedConfFiles.clear();
+    const QString main = httpdConfFile();
+    m_findLogFiles = PHConfParser::initWithFile(main);
+    if (!m_findLogFiles)
+        return;
+    const QString canonical = QFileInfo(main).canonicalFilePath();
+    m_parsedConfFiles.insert(canonical.isEmpty() ? main : canonical);
+    m_findLogFiles->setDelegate(this);
+    m_findLogFiles->setTokens(kLogTokens);
+    m_findLogFiles->parse();
+}
+
+void PHApacheController::followInclude(const QString &pattern) {
+    const std::optional<QStringList> matches = PHString::glob(pattern);
+    if (!matches)
+        return;
+    for (const QString &path : *matches) {
+        // Each file once per discovery: an Include that matches itself, or two
+        // files that include each other, would otherwise never end.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        const QString key = canonical.isEmpty() ? path : canonical;
+        if (m_parsedConfFiles.contains(key))
+            continue;
+        m_parsedConfFiles.insert(key);
+        std::shared_ptr<PHConfParser> parser = PHConfParser::initWithFile(path);
+        if (!parser)
+            continue;
+        parser->setDelegate(this);
+        parser->setTokens(kLogTokens);
+        parser->parse();
+    }
+}
+
+void PHApacheController::parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *, const QString &token,
+                                                                   const QString &line, qint32, const QString &) {
+    const QStringList components = PHRegex::captureComponentsMatchedByRegex(line, kArgumentPattern);
+    const QString argument = components.size() > 4 ? components.at(4) : QString();
+    if (token == QLatin1String("Include")) {
+        followInclude(argument);
+        return;
+    }
+    if (argument.isEmpty())
+        return;
+    const QFileInfo log(argument);
+    if (!log.exists() && !log.isSymLink())
+        return;
+    addLog(argument, lastPathComponent(argument));
+}
+
+// ---- Repair
+
+bool PHApacheController::grepFileWriteTo(const QString &path, QIODevice &handle, qint32 *error) {
+    auto fail = [error](qint32 code) {
+        if (error)
+            *error = code;
+        return false;
+    };
+    if (error)
+        *error = 0;
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(kFileUnacceptable);
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(kFileUnacceptable);
+    file.close();
+    // A configuration that cannot be decoded is left alone: nothing is written.
+    const PHTextFile decoded = PHTextFile::decode(bytes);
+    if (!decoded.ok())
+        return fail(kFileUnacceptable);
+
+    const QStringList lines = decoded.text.split(QLatin1Char('\n'));
+    const std::optional<QByteArray> lineFeed = PHTextFile::encode(QStringLiteral("\n"), decoded.encoding);
+    if (!lineFeed || lineFeed->isEmpty())
+        return fail(kFileUnacceptable);
+
+    // Unchanged lines are written with their own bytes, so nothing the panel
+    // did not mean to touch changes; that needs one byte line per text line.
+    const qsizetype bom = byteOrderMarkLength(bytes, decoded.encoding);
+    QList<QByteArray> byteLines = splitEncodedLines(bytes.mid(bom), *lineFeed);
+    const bool keepBytes = byteLines.size() == lines.size();
+
+    auto write = [&handle](const QByteArray &data) { return handle.write(data) == data.size(); };
+    if (bom > 0 && !write(bytes.left(bom)))
+        return fail(kTempFileWriteFailed);
+
+    bool inBlock = false;
+    bool changed = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString line = lines.at(i);
+        bool lineChanged = false;
+        for (const RepairRule &rule : repairRules()) {
+            if (PHRegex::isMatchedByRegex(line, rule.beginMatch)) {
+                inBlock = true;
+                break;
+            }
+            if (inBlock && PHRegex::replaceOccurrencesOfRegexWithString(line, rule.search, rule.replace) > 0) {
+                changed = lineChanged = true;
+                break;
+            }
+            if (PHRegex::isMatchedByRegex(line, rule.endMatch)) {
+                inBlock = false;
+                break;
+            }
+        }
+        QByteArray out;
+        if (lineChanged || !keepBytes) {
+            const std::optional<QByteArray> encoded = PHTextFile::encode(line, decoded.encoding);
+            if (!encoded)
+                return fail(kFileUnacceptable);
+            out = *encoded;
+        } else {
+            out = byteLines.at(i);
+        }
+        out += *lineFeed;
+        if (!write(out))
+            return fail(kTempFileWriteFailed);
+    }
+    return changed;
+}
+
+qint32 PHApacheController::repairConfFile(const QString &path) {
+    const qint32 acceptable = PHFileManager::isFileAcceptable(path);
+    if (acceptable != 0)
+        return acceptable;
+
+    QStringList arguments{QStringLiteral("-operation"), QStringLiteral("sentrel"), QStringLiteral("-file"), path};
+    QString temporaryPath;
+    if (std::optional<PHTempFile> temporary = PHFileManager::tempFile()) {
+        temporaryPath = temporary->path;
+        qint32 error = 0;
+        grepFileWriteTo(path, *temporary->handle, &error);
+        // Written completely or not at all: a short file must never be installed.
+        if (error == 0 && (!temporary->handle->flush() || fsync(temporary->handle->handle()) != 0))
+            error = kTempFileWriteFailed;
+        temporary->handle->close();
+        if (error != 0) {
+            QFile::remove(temporaryPath);
+            Log::write(QStringLiteral("The repaired copy of %1 could not be prepared (error %2)").arg(path).arg(error));
+            return error;
+        }
+        arguments << QStringLiteral("-data") << temporaryPath;
+    }
+    const qint32 result = sentrelWithArgs(arguments);
+    if (!temporaryPath.isEmpty() && (QFileInfo::exists(temporaryPath) || QFileInfo(temporaryPath).isSymLink()))
+        QFile::remove(temporaryPath);
+    return result;
+}
+
+void PHApacheController::sentrel(QObject *) {
+    PanelContext *context = PanelContext::sharedInstance();
+    auto show = [context](qint32 code) {
+        if (context)
+            context->displayError(code);
+    };
+    if (m_helperPath.isEmpty()) {
+        show(kToolMissing);
+        return;
+    }
+    if (const qint32 result = repairConfFile(httpdConfFile()); result != 0)
+        show(result);
+    // Most systems have no per-user configuration file: its absence is no failure.
+    if (const qint32 result = repairConfFile(userConfFile()); result != 0 && result != kFileMissing)
+        show(result);
+    checkApacheStatus();
+    if (m_isApacheRunning)
+        apachectl(QStringLiteral("graceful"));
+}
+
+void PHApacheController::sentrelCheck(QObject *) {
+    QFile null(QStringLiteral("/dev/null"));
+    if (!null.open(QIODevice::WriteOnly))
+        return;
+    grepFileWriteTo(httpdConfFile(), null);
+    grepFileWriteTo(userConfFile(), null);
+}
