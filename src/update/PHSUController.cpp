@@ -9,10 +9,10 @@
 #include "support/PHUserDefaults.h"
 #include "support/PHVersionNumber.h"
 #include "update/Socket.h"
+#include "views/PHItemModelAdapter.h"
 #include "views/PHXDataSource.h"
 
 #include <QAbstractButton>
-#include <QAbstractTableModel>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -141,45 +141,6 @@ QVariant variantFromPlist(plist_t node, int depth = 0) {
     }
 }
 
-/// The table of the update panel: the data source's rows, the columns named by
-/// the table's "columns" property (record keys) and titled by "columnTitles".
-class VersionTableModel : public QAbstractTableModel {
-public:
-    VersionTableModel(PHXDataSource *source, QTableView *table)
-        : QAbstractTableModel(table), m_source(source), m_table(table),
-          m_columns(table->property("columns").toStringList()),
-          m_titles(table->property("columnTitles").toStringList()) {
-        QObject::connect(source, &PHXDataSource::reloadRequested, this, [this] {
-            beginResetModel();
-            endResetModel();
-        });
-    }
-    int rowCount(const QModelIndex &parent) const override {
-        return parent.isValid() || !m_source ? 0 : m_source->numberOfRowsInTableView(m_table);
-    }
-    int columnCount(const QModelIndex &parent) const override {
-        return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
-    }
-    QVariant data(const QModelIndex &index, int role) const override {
-        if (!m_source || !index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
-            return {};
-        const QVariant value =
-            m_source->tableViewObjectValueForTableColumnRow(m_table, m_columns.value(index.column()), index.row());
-        return PHXDataSource::descriptionOfValue(value);
-    }
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
-            return QAbstractTableModel::headerData(section, orientation, role);
-        return m_titles.value(section, m_columns.value(section));
-    }
-
-private:
-    QPointer<PHXDataSource> m_source;
-    QTableView *m_table;
-    QStringList m_columns;
-    QStringList m_titles;
-};
-
 } // namespace
 
 /// What one HTTP exchange needs, copied on the main thread so that the worker
@@ -254,7 +215,16 @@ bool PHSUController::loadInterface(const QString &uiPath) {
     m_releaseNotes = notes;
     m_phsNotes = quote;
     m_suProgress = progress;
-    m_newVersion->setModel(new VersionTableModel(m_ds, m_newVersion));
+    // The layout names the table's columns by record key ("columns") and
+    // titles them ("columnTitles").
+    auto *adapter = new PHItemModelAdapter(m_newVersion, m_ds, nullptr, m_newVersion);
+    const QStringList keys = m_newVersion->property("columns").toStringList();
+    const QStringList titles = m_newVersion->property("columnTitles").toStringList();
+    QList<PHItemModelAdapter::Column> columns;
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        columns.append({keys[i], titles.value(i, keys[i]), PHItemModelAdapter::ColumnKind::Text});
+    adapter->setColumns(columns);
+    m_newVersion->setModel(adapter);
 
     const auto connectButton = [this](const char *name, void (PHSUController::*action)(QObject *)) {
         if (auto *button = m_suSheet->findChild<QAbstractButton *>(QLatin1String(name)))
@@ -271,6 +241,8 @@ bool PHSUController::loadInterface(const QString &uiPath) {
 }
 
 void PHSUController::setWindow(QWidget *window) { m_window = window; }
+
+QWidget *PHSUController::window() const { return m_window; }
 
 bool PHSUController::setUpdateServer(const QString &hostAndPort) {
     QString host = hostAndPort.trimmed();
@@ -349,9 +321,9 @@ std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, 
 
 std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
     PHData::stripHeaders(reply);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(reply);
-    if (decoder.hasError())
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    // Decoding is lazy: only the conversion to text finds the errors.
+    if (const QString text = decoder.decode(reply); decoder.hasError())
         return std::nullopt;
     if (reply.startsWith("\xEF\xBB\xBF"))
         reply.remove(0, 3);

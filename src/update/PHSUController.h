@@ -54,7 +54,7 @@ public:
     bool loadInterface(const QString &uiPath);
 
     void setWindow(QWidget *window);
-    QWidget *window() const { return m_window; }
+    QWidget *window() const;
     QUrl infoURL() const { return m_infoURL; }
     void setInfoURL(const QUrl &url) { m_infoURL = url; }
     QUrl downloadURL() const { return m_downloadURL; }

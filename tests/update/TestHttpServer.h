@@ -108,10 +108,13 @@ private:
         // The request ends with an empty line: LF LF (what the panel sends) or CRLF CRLF.
         QByteArray request;
         char chunk[1024];
-        while (!request.contains("\n\n") && !request.contains("\r\n\r\n") && request.size() < 65536) {
+        for (int waited = 0; !request.contains("\n\n") && !request.contains("\r\n\r\n") &&
+                             request.size() < 65536 && waited < 5000 && !m_stop;) {
             pollfd entry{client, POLLIN, 0};
-            if (::poll(&entry, 1, 2000) <= 0)
-                break;
+            if (::poll(&entry, 1, 20) <= 0) {
+                waited += 20;
+                continue;
+            }
             const ssize_t got = ::recv(client, chunk, sizeof chunk, 0);
             if (got <= 0)
                 break;

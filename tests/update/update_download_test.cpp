@@ -1,0 +1,181 @@
+#include "update/PHSUController.h"
+
+#include "update/UpdateTestSupport.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+/// Stands in for the desktop: records the files it is asked to open.
+class OpenRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+namespace {
+
+QByteArray payload(int size) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 253) & 0xff);
+    return bytes;
+}
+
+class UpdateDownload : public UpdateFixture {
+protected:
+    void SetUp() override {
+        UpdateFixture::SetUp();
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+        PHUserDefaults::standardUserDefaults()->setObjectForKey(startFolder.path(), QStringLiteral("SU Default Folder"));
+        target = QDir(saveFolder.path()).filePath(QStringLiteral("Porthold 1.3.tar.gz"));
+        PHSUController::setSavePanelAnswerer([this](const QString &folder, const QString &name) {
+            asked.append(folder + QStringLiteral(" | ") + name);
+            return std::make_pair(saveAnswer, target);
+        });
+    }
+    void TearDown() override {
+        PHSUController::setSavePanelAnswerer({});
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        ASSERT_TRUE(QTest::qWaitFor([] { return PHSUController::runningWorkers() == 0; }, 5000));
+    }
+
+    /// A check that offers 1.3 of `size` bytes at an address on another host.
+    void offerNewVersion(qint64 size) {
+        server.setReply("/PHSVersions.php",
+                        TestHttpServer::ok(versionReply(
+                            QStringLiteral("1.3"), {},
+                            "<key>version byte size</key><integer>" + QByteArray::number(size) +
+                                "</integer>\n<key>download URL</key><string>"
+                                "http://elsewhere.example/files/Porthold%201.3.tar.gz?from=panel#top</string>\n")));
+        runCheck();
+        ASSERT_TRUE(controller.suSheet()->isVisible());
+        PHAlertSheet::clearRecorded();
+    }
+    QString storedFolder() const {
+        return PHUserDefaults::standardUserDefaults()->stringForKey(QStringLiteral("SU Default Folder")).value_or(QString());
+    }
+    /// Starts the download and waits until it has been handled on this side.
+    void download() {
+        const int before = int(server.requests().size());
+        controller.downloadNewVersion();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !recorder.opened.isEmpty() || !PHAlertSheet::recorded().isEmpty(); }, 10000));
+        EXPECT_EQ(server.requests().size(), before + 1);
+    }
+
+    OpenRecorder recorder;
+    QTemporaryDir startFolder;
+    QTemporaryDir saveFolder;
+    QString target;
+    int saveAnswer = 1;
+    QStringList asked;
+};
+
+TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensIt) {
+    const QByteArray body = payload(24000);
+    offerNewVersion(body.size());
+    server.setReply("/files/Porthold%201.3.tar.gz",
+                    {TestHttpServer::ok(body, "Server: test\r\n").bytes, 1500, 5, 0});
+    QSignalSpy progress(controller.suProgress(), &QProgressBar::valueChanged);
+    download();
+
+    ASSERT_EQ(recorder.opened, QList<QUrl>({QUrl::fromLocalFile(target)}));
+    QFile saved(target);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll() == body) << "the file holds the body only";
+    EXPECT_EQ(controller.fileSaveName(), target);
+    // The save panel started in the stored folder with the address's file name.
+    EXPECT_EQ(asked, QStringList({startFolder.path() + QStringLiteral(" | Porthold 1.3.tar.gz")}));
+    EXPECT_EQ(storedFolder(), saveFolder.path());
+    // Always the update server, with the address's path as it stands.
+    EXPECT_TRUE(server.requests().last().startsWith("GET /files/Porthold%201.3.tar.gz HTTP/1.0\nHOST: " +
+                                                     server.hostPort() + "\n"));
+    // The bar moved chunk by chunk and ended full.
+    EXPECT_GE(progress.count(), 5);
+    EXPECT_EQ(controller.suProgress()->maximum(), body.size());
+    EXPECT_EQ(controller.suProgress()->value(), body.size());
+    EXPECT_FALSE(controller.suSheet()->isVisible());
+    EXPECT_TRUE(PHAlertSheet::recorded().isEmpty());
+}
+
+TEST_F(UpdateDownload, CancellingTheSavePanelStartsNothing) {
+    offerNewVersion(100);
+    saveAnswer = 0;
+    const int before = int(server.requests().size());
+    controller.downloadNewVersion();
+    QTest::qWait(100);
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(server.requests().size(), before);
+    EXPECT_EQ(storedFolder(), startFolder.path());
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_FALSE(controller.suProgress()->isVisible());
+    EXPECT_TRUE(recorder.opened.isEmpty());
+}
+
+TEST_F(UpdateDownload, AFailedDownloadWritesAndOpensNothing) {
+    const QByteArray body = payload(5000);
+    offerNewVersion(body.size());
+    QFile previous(target);
+    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+    previous.write("previous contents");
+    previous.close();
+    const auto previousIsIntact = [&] {
+        QFile file(target);
+        return file.open(QIODevice::ReadOnly) && file.readAll() == "previous contents";
+    };
+    const QString connectionSheet = QStringLiteral("Could not connect to server | ") + kConnectionText +
+                                    QStringLiteral(" | version net access");
+
+    // An error page.
+    server.setReply("/files/Porthold%201.3.tar.gz",
+                    {"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nNot found"});
+    download();
+    EXPECT_EQ(takeSheet(), connectionSheet);
+    EXPECT_TRUE(previousIsIntact());
+
+    // A transfer cut short of the offered size.
+    server.setReply("/files/Porthold%201.3.tar.gz", TestHttpServer::ok(body.left(4000)));
+    download();
+    EXPECT_EQ(takeSheet(), connectionSheet);
+    EXPECT_TRUE(previousIsIntact());
+
+    // A transfer cut short of what the server announced.
+    server.setReply("/files/Porthold%201.3.tar.gz",
+                    {"HTTP/1.0 200 OK\r\nContent-Length: 6000\r\n\r\n" + body});
+    download();
+    EXPECT_EQ(takeSheet(), connectionSheet);
+    EXPECT_TRUE(previousIsIntact());
+
+    EXPECT_TRUE(recorder.opened.isEmpty());
+    // The update panel stays for another try, its progress bar hidden.
+    EXPECT_TRUE(controller.suSheet()->isVisible());
+    EXPECT_FALSE(controller.suProgress()->isVisible());
+}
+
+TEST(DownloadReply, OnlyACompleteSuccessHasABody) {
+    QString why;
+    const QByteArray longHeader = "HTTP/1.1 200 OK\r\nX-Long: " + QByteArray(2000, 'h') + "\r\n\r\n";
+    EXPECT_EQ(PHSUController::downloadBody(longHeader + "data", 4, &why), QByteArray("data"));
+    EXPECT_EQ(PHSUController::downloadBody(longHeader + "data", 0), QByteArray("data"));
+    EXPECT_EQ(PHSUController::downloadBody("HTTP/1.0 200 OK\r\n\r\n", 0), QByteArray());
+
+    EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 500 Oops\r\n\r\ndata", 0, &why));
+    EXPECT_EQ(why, QStringLiteral("server answered \"HTTP/1.0 500 Oops\""));
+    EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 200 OK\r\nX: " + QByteArray(70000, 'h') + "\r\n\r\nd", 0));
+    EXPECT_FALSE(PHSUController::downloadBody("data without any header", 0));
+    EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 200 OK\r\nContent-Length: x\r\n\r\ndata", 0));
+    EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 5\r\n\r\ndata", 0));
+    EXPECT_EQ(PHSUController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 4\r\n\r\ndata", 4), QByteArray("data"));
+}
+
+} // namespace
+
+#include "update_download_test.moc"
