@@ -1,0 +1,322 @@
+// The authorization service with real PAM, real users and the helper installed
+// set-user-ID: who may create an authorization, who may use and destroy it,
+// and the panel's library driving it as an ordinary user.
+
+#include "common/PrivilegedTestSupport.h"
+#include "platform/authorization/Authorization.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <sys/socket.h>
+
+using namespace privileged_test;
+
+namespace {
+
+const std::string kBuild = PORTHOLD_BINARY_DIR;
+const std::string kStore = kBuild + "/test-authorizations";
+const std::string kHelperBuilt = kBuild + "/src/platform/authorization/porthold-authority-test";
+const std::string kToolBuilt = kBuild + "/src/tool/sentrel-test";
+const std::string kPamService = "/etc/pam.d/porthold";
+const std::string kAdminPassword = "Adm1n-secret";
+const std::string kPlainPassword = "Pla1n-secret";
+const std::string kReplaceRight = "com.quillmere.porthold.sentrel";
+const std::string kControlRight = "com.quillmere.porthold.apachectl";
+
+std::string fields(const std::vector<std::string> &values) {
+    std::string text;
+    for (const std::string &value : values)
+        text.append(value).push_back('\0');
+    return text;
+}
+
+} // namespace
+
+class AuthorizationService : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!isRoot())
+            return;
+        folder = new TemporaryFolder;
+        admin = new TestUser("phadmin", kAdminPassword, true);
+        plain = new TestUser("phplain", kPlainPassword, false);
+        helper = installProgram(kHelperBuilt, *folder / "porthold-authority");
+        if (lstatOf(kPamService).st_mode == 0) {
+            installedPamService = true;
+            std::filesystem::copy_file(std::string(PORTHOLD_SOURCE_DIR) + "/resources/pam/porthold", kPamService);
+        }
+    }
+    static void TearDownTestSuite() {
+        removeStoredRecords(kStore);
+        if (installedPamService)
+            ::unlink(kPamService.c_str());
+        delete plain;
+        delete admin;
+        delete folder;
+    }
+    void SetUp() override {
+        if (!isRoot())
+            GTEST_SKIP() << "needs root: creates users, installs the helper set-user-ID and a PAM service";
+        ASSERT_TRUE(admin->valid() && plain->valid());
+    }
+
+    static Result helperAs(const TestUser &user, const std::vector<std::string> &arguments, const std::string &input) {
+        Launch launch;
+        launch.arguments = {helper};
+        launch.arguments.insert(launch.arguments.end(), arguments.begin(), arguments.end());
+        launch.input = input;
+        launch.uid = user.uid();
+        launch.gid = user.gid();
+        return run(launch);
+    }
+
+    static inline TemporaryFolder *folder = nullptr;
+    static inline TestUser *admin = nullptr;
+    static inline TestUser *plain = nullptr;
+    static inline std::string helper;
+    static inline bool installedPamService = false;
+};
+
+TEST_F(AuthorizationService, CreatesAnAuthorizationForAnAdministratorsPasswordOnly) {
+    const std::string rights = fields({kReplaceRight, "", kAuthorizationRightExecute, "/opt/tool"});
+    Result result = helperAs(*admin, {"create"}, fields({admin->name(), kAdminPassword}) + rights);
+    ASSERT_EQ(result.exitStatus, 0) << result.error;
+    ASSERT_EQ(result.output.size(), 32u);
+
+    // The record names the asking user, the administrator, the rights and a five-minute life.
+    AuthorizationRecordStore store;
+    ASSERT_TRUE(store.open(kStore, false, nullptr));
+    AuthorizationIdentifier identifier;
+    std::memcpy(identifier.data(), result.output.data(), identifier.size());
+    storedRecords().push_back(identifier);
+    const std::optional<AuthorizationRecord> record = store.read(identifier);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->user, admin->uid());
+    EXPECT_EQ(record->administrator, admin->name());
+    EXPECT_EQ(record->rights,
+              (AuthorizationRights{{kReplaceRight, "", 0}, {kAuthorizationRightExecute, "/opt/tool", 0}}));
+    EXPECT_NEAR(static_cast<double>(record->expires - ::time(nullptr)), 300.0, 5.0);
+    EXPECT_EQ(lstatOf(kStore + "/" + AuthorizationRecordStore::fileName(identifier)).st_mode & 07777, 0600u);
+    EXPECT_EQ(lstatOf(kStore).st_mode & 07777, 0700u);
+
+    // A wrong password is refused after a delay; so is a non-administrator's right password.
+    const auto started = std::chrono::steady_clock::now();
+    result = helperAs(*admin, {"create"}, fields({admin->name(), "wrong"}) + rights);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(result.output.empty());
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1900));
+    result = helperAs(*plain, {"create"}, fields({plain->name(), kPlainPassword}) + rights);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(result.output.empty());
+
+    // Malformed requests: 2, without asking PAM.
+    for (const std::string &input :
+         {std::string(), admin->name(), fields({admin->name(), kAdminPassword}),
+          fields({admin->name(), kAdminPassword, kReplaceRight}), fields({admin->name(), kAdminPassword, "bad right", ""}),
+          fields({"-rf", kAdminPassword, kReplaceRight, ""}), fields({admin->name(), kAdminPassword}) + "x"}) {
+        result = helperAs(*admin, {"create"}, input);
+        EXPECT_EQ(result.exitStatus, 2) << input;
+        EXPECT_TRUE(result.output.empty());
+    }
+    EXPECT_EQ(helperAs(*admin, {"frobnicate"}, "").exitStatus, 2);
+}
+
+TEST_F(AuthorizationService, ExecRunsOnlyTheGrantedToolForTheUserWhoAsked) {
+    const AuthorizationRecord record =
+        storeRecord(kStore, plain->uid(), {{kAuthorizationRightExecute, "/usr/bin/id", 0}, {kReplaceRight, "", 0}});
+    const std::string form = externalFormBytes(record);
+
+    // The granted tool runs with real user root; the rest of the input is the tool's.
+    Result result = helperAs(*plain, {"exec", "/usr/bin/id", "-ru"}, form);
+    EXPECT_EQ(result.exitStatus, 0) << result.error;
+    EXPECT_EQ(result.output, "0\n");
+
+    // Another path, even one naming the same file, is not granted.
+    for (const std::string tool : {"/bin/sh", "/usr/bin/../bin/id", "/bin/id"}) {
+        result = helperAs(*plain, {"exec", tool, "-c", "id"}, form);
+        EXPECT_EQ(result.exitStatus, 1) << tool;
+        EXPECT_TRUE(result.output.empty()) << tool;
+    }
+    // Someone else's record, a forged secret, too few bytes, an expired record.
+    EXPECT_EQ(helperAs(*admin, {"exec", "/usr/bin/id"}, form).exitStatus, 1);
+    std::string forged = form;
+    forged[20] = static_cast<char>(forged[20] ^ 0x40);
+    EXPECT_EQ(helperAs(*plain, {"exec", "/usr/bin/id"}, forged).exitStatus, 1);
+    EXPECT_EQ(helperAs(*plain, {"exec", "/usr/bin/id"}, form.substr(0, 31)).exitStatus, 2);
+    EXPECT_EQ(helperAs(*plain, {"exec", "relative/id"}, form).exitStatus, 2);
+    const AuthorizationRecord expired =
+        storeRecord(kStore, plain->uid(), {{kAuthorizationRightExecute, "/usr/bin/id", 0}}, -1);
+    EXPECT_EQ(helperAs(*plain, {"exec", "/usr/bin/id"}, externalFormBytes(expired)).exitStatus, 1);
+
+    // Only its owner destroys it; afterwards nothing accepts it.
+    EXPECT_EQ(helperAs(*admin, {"destroy"}, form).exitStatus, 1);
+    EXPECT_EQ(helperAs(*plain, {"destroy"}, forged).exitStatus, 1);
+    EXPECT_EQ(helperAs(*plain, {"destroy"}, form).exitStatus, 0);
+    EXPECT_EQ(helperAs(*plain, {"destroy"}, form).exitStatus, 1);
+    EXPECT_EQ(helperAs(*plain, {"exec", "/usr/bin/id"}, form).exitStatus, 1);
+}
+
+/// The panel's side, run as the administrator in a child process: create with
+/// a password, self-repair the tool through the privileged execution, then
+/// use the authorization with the repaired tool, and destroy it.
+TEST_F(AuthorizationService, ThePanelLibraryAuthorizesRepairsAndRunsTheTool) {
+    // The tool as the bundle holds it before its first repair: the user's own file.
+    const std::string tool = *folder / "Sentrel";
+    std::filesystem::copy_file(kToolBuilt, tool, std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(::chown(tool.c_str(), admin->uid(), admin->gid()), 0);
+    ASSERT_EQ(::chmod(tool.c_str(), 0777), 0);
+    const std::string target = *folder / "server.conf";
+    writeFile(target, "AllowOverride None\n", 0644);
+    const std::string data = *folder / "prepared";
+    writeFile(data, "AllowOverride All\n", 0600);
+    ASSERT_EQ(::chown(data.c_str(), admin->uid(), admin->gid()), 0);
+
+    int toParent[2], toChild[2];
+    ASSERT_EQ(::pipe(toParent), 0);
+    ASSERT_EQ(::pipe(toChild), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(toParent[0]);
+        ::close(toChild[1]);
+        if (::setgroups(0, nullptr) || ::setgid(admin->gid()) || ::setuid(admin->uid()))
+            ::_exit(120);
+        AuthorizationSetHelperPath(helper);
+        std::string report;
+        auto note = [&](const std::string &key, long value) { report += key + " " + std::to_string(value) + "\n"; };
+
+        const AuthorizationRights rights{{kReplaceRight, "", 0}, {kControlRight, "", 0}, {kAuthorizationRightExecute, tool, 0}};
+        AuthorizationRef none;
+        note("create-without-password", AuthorizationCreate(&rights, nullptr, kAuthorizationFlagExtendRights, &none));
+        const AuthorizationEnvironment wrong{{kAuthorizationEnvironmentUsername, admin->name(), 0},
+                                             {kAuthorizationEnvironmentPassword, "not it", 0}};
+        note("create-wrong-password", AuthorizationCreate(&rights, &wrong, kAuthorizationFlagExtendRights, &none));
+
+        const AuthorizationEnvironment credentials{{kAuthorizationEnvironmentUsername, admin->name(), 0},
+                                                   {kAuthorizationEnvironmentPassword, kAdminPassword, 0}};
+        AuthorizationRef authorization;
+        note("create", AuthorizationCreate(&rights, &credentials,
+                                           kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights,
+                                           &authorization));
+        const AuthorizationRights asked{{kControlRight, "", 0}};
+        note("copy-granted", AuthorizationCopyRights(authorization, &asked, nullptr, 0, nullptr));
+        const AuthorizationRights other{{"com.example.other", "", 0}};
+        note("copy-not-granted", AuthorizationCopyRights(authorization, &other, nullptr, 0, nullptr));
+        note("execute-other-tool",
+             AuthorizationExecuteWithPrivileges(authorization, "/bin/sh", 0, nullptr, nullptr));
+
+        // Self-repair: the tool prints its process identifier, which is the child's own.
+        char selfRepair[] = "-selfRepair", yes[] = "YES", mypath[] = "-mypath";
+        char *arguments[] = {selfRepair, yes, mypath, const_cast<char *>(tool.c_str()), nullptr};
+        FILE *pipe = nullptr;
+        pid_t started = -1;
+        note("execute", AuthorizationExecuteWithPrivilegesPid(authorization, tool.c_str(), 0, arguments, &pipe, &started));
+        std::string printed;
+        if (pipe) {
+            ::shutdown(::fileno(pipe), SHUT_WR);
+            char buffer[64];
+            std::size_t n;
+            while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+                printed.append(buffer, n);
+            std::fclose(pipe);
+        }
+        int status = -1;
+        ::waitpid(started, &status, 0);
+        note("printed-is-child", printed == std::to_string(started));
+        note("repair-status", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+
+        AuthorizationExternalForm form{};
+        note("external-form", AuthorizationMakeExternalForm(authorization, &form));
+        report += "form " + hexEncoded(form.bytes, sizeof form.bytes) + "\n";
+        (void)!::write(toParent[1], report.data(), report.size());
+        ::close(toParent[1]);
+
+        // The parent uses the form, then says when to destroy it.
+        char go;
+        (void)!::read(toChild[0], &go, 1);
+        AuthorizationFree(authorization, kAuthorizationFlagDestroyRights);
+        AuthorizationExternalForm after{};
+        ::_exit(AuthorizationMakeExternalForm(authorization, &after) == errAuthorizationExternalizeNotAllowed ? 0 : 1);
+    }
+    ::close(toParent[1]);
+    ::close(toChild[0]);
+    std::map<std::string, std::string> report;
+    {
+        std::istringstream lines(drain(toParent[0]));
+        std::string key, value;
+        while (lines >> key >> value)
+            report[key] = value;
+    }
+    ::close(toParent[0]);
+
+    EXPECT_EQ(report["create-without-password"], std::to_string(errAuthorizationInteractionNotAllowed));
+    EXPECT_EQ(report["create-wrong-password"], std::to_string(errAuthorizationDenied));
+    EXPECT_EQ(report["create"], "0");
+    EXPECT_EQ(report["copy-granted"], "0");
+    EXPECT_EQ(report["copy-not-granted"], std::to_string(errAuthorizationDenied));
+    EXPECT_EQ(report["execute-other-tool"], std::to_string(errAuthorizationDenied));
+    EXPECT_EQ(report["execute"], "0");
+    EXPECT_EQ(report["printed-is-child"], "1");
+    EXPECT_EQ(report["repair-status"], "0");
+    EXPECT_EQ(report["external-form"], "0");
+    const struct stat repaired = lstatOf(tool);
+    EXPECT_EQ(repaired.st_uid, 0u);
+    EXPECT_EQ(repaired.st_mode & 07777, 04755u);
+
+    // The repaired tool, started by the administrator as an ordinary child, replaces root's file.
+    std::string form;
+    ASSERT_TRUE(hexDecoded(report["form"], &form));
+    ASSERT_EQ(form.size(), 32u);
+    AuthorizationIdentifier identifier;
+    std::memcpy(identifier.data(), form.data(), identifier.size());
+    storedRecords().push_back(identifier);
+    Launch launch;
+    launch.arguments = {tool, "-mypath", tool, "-operation", "sentrel", "-file", target, "-data", data};
+    launch.input = form;
+    launch.uid = admin->uid();
+    launch.gid = admin->gid();
+    EXPECT_EQ(run(launch).exitStatus, 0);
+    EXPECT_EQ(readFile(target), "AllowOverride All\n");
+    EXPECT_EQ(lstatOf(target).st_uid, 0u);
+
+    // Destroyed by the panel: the tool refuses it.
+    ASSERT_EQ(::write(toChild[1], "g", 1), 1);
+    ::close(toChild[1]);
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    writeFile(data, "again\n", 0600);
+    ASSERT_EQ(::chown(data.c_str(), admin->uid(), admin->gid()), 0);
+    EXPECT_EQ(run(launch).exitStatus, 7);
+    EXPECT_EQ(readFile(target), "AllowOverride All\n");
+}
+
+TEST(AuthorizationHelperUsability, NeedsRootOrASetUserIDHelper) {
+    TemporaryFolder folder;
+    const std::string plainCopy = folder / "porthold-authority";
+    writeFile(plainCopy, "#!/bin/sh\n", 0755);
+    std::string reason;
+    EXPECT_TRUE(AuthorizationHelperIsUsableAt(plainCopy, 0, &reason));
+    EXPECT_FALSE(AuthorizationHelperIsUsableAt(plainCopy, 1000, &reason));
+    EXPECT_NE(reason.find("set-user-ID root"), std::string::npos) << reason;
+    EXPECT_FALSE(AuthorizationHelperIsUsableAt(folder / "missing", 0, &reason));
+    EXPECT_NE(reason.find("missing"), std::string::npos) << reason;
+    if (isRoot()) {
+        ASSERT_EQ(::chown(plainCopy.c_str(), 0, 0), 0);
+        ASSERT_EQ(::chmod(plainCopy.c_str(), 04755), 0);
+        EXPECT_TRUE(AuthorizationHelperIsUsableAt(plainCopy, 1000, &reason)) << reason;
+    }
+
+    // Without a record an authorization has no external form, and nothing runs.
+    AuthorizationRef empty;
+    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &empty), errAuthorizationSuccess);
+    AuthorizationExternalForm form;
+    EXPECT_EQ(AuthorizationMakeExternalForm(empty, &form), errAuthorizationExternalizeNotAllowed);
+    EXPECT_EQ(AuthorizationMakeExternalForm(AuthorizationRef(), &form), errAuthorizationInvalidRef);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(AuthorizationRef(), "/bin/true", 0, nullptr, nullptr),
+              errAuthorizationInvalidRef);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(empty, "/bin/true", 0, nullptr, nullptr), errAuthorizationDenied);
+    // An ordinary process never rebuilds an authorization from bytes.
+    EXPECT_EQ(AuthorizationCreateFromExternalForm(&form, &empty), errAuthorizationInternalizeNotAllowed);
+}
