@@ -1,0 +1,27 @@
+// The update server's reply: any bytes at all, header block included. The
+// version check strips the headers and parses the rest as a property list;
+// the download keeps the body of a complete success.
+#include "update/PHSUController.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const QByteArray reply(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+
+    if (std::optional<QVariantMap> record = PHSUController::parseVersionReply(reply)) {
+        // What the check reads from it must be readable whatever its types.
+        const QVariant product = record->value(QStringLiteral("Porthold"));
+        (void)product.toMap().value(QStringLiteral("current version")).toString();
+        (void)product.toMap().value(QStringLiteral("version byte size")).toLongLong();
+        (void)record->value(QStringLiteral("QOTD")).toString();
+    }
+
+    // A body is always the reply's tail, of the expected size when one is given.
+    const qint64 expected = size > 0 ? data[0] : 0;
+    if (std::optional<QByteArray> body = PHSUController::downloadBody(reply, expected)) {
+        if (!reply.endsWith(*body) || (expected > 0 && body->size() != expected))
+            std::abort();
+    }
+    return 0;
+}
