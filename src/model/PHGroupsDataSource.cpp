@@ -20,9 +20,8 @@ bool isAscii(const QString &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
-bool breaksLine(const QString &name) {
-    return name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r'));
-}
+// A colon would end the group name early; a line feed would start a new group.
+bool breaksLine(const QString &name) { return name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n')); }
 
 } // namespace
 
@@ -199,6 +198,15 @@ PHUserItem::Ptr PHGroupsDataSource::addNewGroup(const QString &name) {
     if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
         sortGroups();
     return group;
+}
+
+QString PHGroupsDataSource::newGroupName() const {
+    // At most one name per group is taken, so this ends within groups + 1 tries.
+    for (qint32 number = 1;; ++number) {
+        const QString name = QStringLiteral("Group %1").arg(number);
+        if (!containsItem(name))
+            return name;
+    }
 }
 
 void PHGroupsDataSource::sortGroups() { PHUserItem::sortItems(m_rootItem->children()); }

@@ -62,6 +62,9 @@ public:
     /// Appends a group with no members (re-sorting the groups when "Sort
     /// Groups" is on) and returns it. Writes nothing.
     PHUserItem::Ptr addNewGroup(const QString &name);
+    /// "Group N" with the smallest N from 1 up that `containsItem` reports
+    /// free: the name a freshly added group gets until it is renamed.
+    QString newGroupName() const;
     /// Orders the groups with `PHUserItem::compareTo`.
     void sortGroups();
     /// Whether another group has this name ignoring letter case. The group

@@ -144,8 +144,7 @@ std::optional<QString> PHUsersDataSource::textFromRecords(const QVariantList &re
         const QString name = record.value(userKey).toString();
         const QString hash = record.value(passwordKey).toString();
         // These would come back as another user, as part of a neighbour, or not at all.
-        if (name.isEmpty() || name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n')) ||
-            name.contains(QLatin1Char('\r')))
+        if (name.isEmpty() || name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n')))
             return refuse(QStringLiteral("the user name \"%1\" cannot be stored in a user file").arg(name));
         if (hash.contains(QLatin1Char('\n')))
             return refuse(QStringLiteral("the password of \"%1\" spans several lines").arg(name));

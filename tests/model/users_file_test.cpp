@@ -1,0 +1,310 @@
+// The user file: reading what people and Apache's tools write, writing what
+// Apache accepts, and never losing the file when a write cannot be made.
+
+#include "model/PHUsersDataSource.h"
+#include "users_groups_fixture.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <random>
+
+namespace {
+
+QVariantMap user(const QString &name, const QString &hash) { return PHUsersDataSource::userRecord(name, hash); }
+
+QStringList namesIn(const QVariantList &records) {
+    QStringList names;
+    for (const QVariant &record : records)
+        names.append(record.toMap().value(QStringLiteral("user")).toString());
+    return names;
+}
+
+int htpasswdVerify(const QString &file, const QString &name, const QString &password) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("htpasswd"), {QStringLiteral("-vb"), file, name, password});
+    if (!process.waitForFinished(10000))
+        return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+bool htpasswdAvailable() { return !QStandardPaths::findExecutable(QStringLiteral("htpasswd")).isEmpty(); }
+
+} // namespace
+
+using UsersFileTest = UsersGroupsTest;
+
+TEST_F(UsersFileTest, ReadsRecordsTheWayTheScannerTakesThem) {
+    // Final line without a line feed, a blank line between records, a colon
+    // inside a hash, leading blanks before a name and a hash, trailing blanks
+    // kept in a name, and a CRLF line whose "\r" stays with the hash.
+    const QVariantList records = PHUsersDataSource::recordsFromText(
+        QStringLiteral("alice:abCDefGHijKL.\n\n  \n  bob:  $apr1$x:y$z\ncarol :hash\r\ndave:last"));
+    EXPECT_EQ(records, (QVariantList{user("alice", "abCDefGHijKL."), user("bob", "$apr1$x:y$z"),
+                                     user("carol ", "hash\r"), user("dave", "last")}));
+}
+
+TEST_F(UsersFileTest, DropsThePlaceholderUserInAnyCaseAndRemovesItAtTheNextWrite) {
+    writeFile(usersPath(), "Portholded:xx\nann:h1\nPORTHOLDED:yy\nportholded:zz\nportholded2:ok\n");
+    PHUsersDataSource users;
+    EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"ann", "portholded2"}));
+    ASSERT_TRUE(users.writeUserfile());
+    EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\nportholded2:ok\n"));
+}
+
+TEST_F(UsersFileTest, SkipsMalformedLinesAndKeepsTheWellFormedOnesAroundThem) {
+    // No colon, a colon first (also after blanks), a colon right before the
+    // line feed (an empty hash, not the next line), and a last name with a
+    // colon and nothing after it.
+    const QVariantList records = PHUsersDataSource::recordsFromText(
+        QStringLiteral("first:h1\nno colon here\n:orphan\n   :orphan2\nempty:\nnext:h2\nlast:"));
+    EXPECT_EQ(records, (QVariantList{user("first", "h1"), user("empty", ""), user("next", "h2"), user("last", "")}));
+    EXPECT_TRUE(PHUsersDataSource::recordsFromText(QStringLiteral(":::\n\n:\n \t \r\n")).isEmpty());
+}
+
+TEST_F(UsersFileTest, AMissingFileIsAnEmptyListAndAnEmptyListWritesAnEmptyFile) {
+    PHUsersDataSource users;
+    EXPECT_TRUE(users.dataArray().isEmpty());
+    EXPECT_FALSE(users.loadFailed());
+    // Leaving the panel with nothing to say creates nothing.
+    EXPECT_TRUE(users.writeUserfileUnlessEmptyAndMissing());
+    EXPECT_FALSE(QFile::exists(usersPath()));
+
+    writeFile(usersPath(), "gone:h\n");
+    PHUsersDataSource reread;
+    ASSERT_EQ(reread.dataArray().size(), 1);
+    ASSERT_TRUE(reread.tableViewDeleteRowReplace(nullptr, 1, false));
+    EXPECT_EQ(readFile(usersPath()), QByteArray());
+    EXPECT_TRUE(context.errors.isEmpty());
+}
+
+TEST_F(UsersFileTest, GeneratedListsSurviveAWriteAndARead) {
+    std::mt19937 random(20240611);
+    const QString nameCharacters = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-@!#$%&'*+/=?^`{|}~()[]<>,;\"\\");
+    const QString hashCharacters = nameCharacters + QStringLiteral(": ");
+    auto pick = [&random](const QString &alphabet, int length) {
+        QString text;
+        for (int i = 0; i < length; ++i)
+            text += alphabet.at(std::uniform_int_distribution<int>(0, int(alphabet.size()) - 1)(random));
+        return text;
+    };
+    for (int round = 0; round < 60; ++round) {
+        QVariantList records;
+        const int count = std::uniform_int_distribution<int>(0, 25)(random);
+        for (int i = 0; i < count; ++i) {
+            QString hash = pick(hashCharacters, std::uniform_int_distribution<int>(0, 60)(random));
+            while (hash.startsWith(QLatin1Char(' ')))  // blanks before a hash are not kept
+                hash.remove(0, 1);
+            records.append(user(pick(nameCharacters, std::uniform_int_distribution<int>(1, 12)(random)), hash));
+        }
+        PHUsersDataSource users;
+        users.setDataArray(records);
+        ASSERT_TRUE(users.writeUserfile()) << "round " << round;
+        PHUsersDataSource reread;
+        ASSERT_EQ(reread.dataArray(), records) << "round " << round;
+    }
+    EXPECT_TRUE(context.errors.isEmpty());
+}
+
+TEST_F(UsersFileTest, ApachesCheckerAcceptsThePasswordsWeHash) {
+    if (!htpasswdAvailable())
+        GTEST_SKIP() << "htpasswd (apache2-utils) is not installed";
+    const QList<QPair<QString, QString>> people{
+        {"alice", "correct horse"}, {"bob", "s3cr3t!"}, {"carol", "p\u00e4ss\u00f6rd"}, {"dave", "x"}};
+    PHUsersDataSource users;
+    for (const auto &[name, password] : people) {
+        const QString hash = PHUsersDataSource::encryptPassword(password);
+        ASSERT_EQ(hash.size(), 13) << hash.toStdString();
+        users.dataArray().append(user(name, hash));
+    }
+    ASSERT_TRUE(users.writeUserfile());
+    for (const auto &[name, password] : people) {
+        EXPECT_EQ(htpasswdVerify(usersPath(), name, password), 0) << name.toStdString();
+        // The hash covers the first eight bytes only, so the wrong one differs early.
+        EXPECT_NE(htpasswdVerify(usersPath(), name, QStringLiteral("#") + password.mid(1)), 0) << name.toStdString();
+    }
+    EXPECT_NE(htpasswdVerify(usersPath(), QStringLiteral("alice"), QStringLiteral("s3cr3t!")), 0);
+}
+
+TEST_F(UsersFileTest, FilesWrittenByApachesToolReadWithoutLossAndWriteBackUnchanged) {
+    if (!htpasswdAvailable())
+        GTEST_SKIP() << "htpasswd (apache2-utils) is not installed";
+    const QString path = usersPath();
+    ASSERT_EQ(QProcess::execute(QStringLiteral("htpasswd"), {"-cbd", path, "crypted", "pw1"}), 0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("htpasswd"), {"-bB", path, "blowfish", "pw2"}), 0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("htpasswd"), {"-bm", path, "md5", "pw3"}), 0);
+    const QByteArray before = readFile(path);
+
+    PHUsersDataSource users;
+    EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"crypted", "blowfish", "md5"}));
+    ASSERT_TRUE(users.writeUserfile());
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(htpasswdVerify(path, QStringLiteral("blowfish"), QStringLiteral("pw2")), 0);
+    EXPECT_EQ(htpasswdVerify(path, QStringLiteral("crypted"), QStringLiteral("pw1")), 0);
+}
+
+TEST_F(UsersFileTest, HashesMadeWithinOneSecondShareTheirSalt) {
+    // Retry until both hashes fall in the same second, which the clock decides.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const time_t start = time(nullptr);
+        const QString first = PHUsersDataSource::encryptPassword(QStringLiteral("one"));
+        const QString second = PHUsersDataSource::encryptPassword(QStringLiteral("two"));
+        if (time(nullptr) != start)
+            continue;
+        ASSERT_EQ(first.size(), 13);
+        ASSERT_EQ(second.size(), 13);
+        EXPECT_EQ(first.left(2), second.left(2));
+        EXPECT_NE(first, second);
+        const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789./");
+        EXPECT_TRUE(alphabet.contains(first.at(0)) && alphabet.contains(first.at(1)));
+        return;
+    }
+    FAIL() << "never hashed twice within one second";
+}
+
+TEST_F(UsersFileTest, RefusesPasswordsThatCannotBeHashedWhole) {
+    EXPECT_TRUE(PHUsersDataSource::encryptPassword(QStringLiteral("ab") + QChar(0) + QStringLiteral("cd")).isNull());
+    EXPECT_FALSE(PHUsersDataSource::encryptPassword(QString()).isNull());  // an empty password is a password
+}
+
+TEST_F(UsersFileTest, NamesAreTakenIgnoringCaseAndReservedNamesAreAlwaysTaken) {
+    writeFile(usersPath(), "Alice:h\n");
+    PHUsersDataSource users;
+    EXPECT_TRUE(users.containsItem(QStringLiteral("alice")));
+    EXPECT_TRUE(users.containsItem(QStringLiteral("ALICE")));
+    EXPECT_TRUE(users.containsItem(QString()));
+    EXPECT_TRUE(users.containsItem(QStringLiteral("Valid-User")));
+    EXPECT_TRUE(users.containsItem(QStringLiteral("any valid user")));
+    EXPECT_FALSE(users.containsItem(QStringLiteral(" ")));
+    EXPECT_FALSE(users.containsItem(QStringLiteral("alice2")));
+
+    EXPECT_TRUE(PHUsersDataSource::isAcceptableUserName(QStringLiteral("j.doe-1")));
+    for (const QString &bad : {QString(), QStringLiteral("a b"), QStringLiteral("a:b"), QStringLiteral("a\tb"),
+                               QStringLiteral("\u00e9mile"), QStringLiteral("x\n")})
+        EXPECT_FALSE(PHUsersDataSource::isAcceptableUserName(bad)) << bad.toStdString();
+}
+
+TEST_F(UsersFileTest, DeletingAUserSavesTheFileAndTellsThePanelUnlessReplacing) {
+    writeFile(usersPath(), "ann:h1\nbob:h2\ncid:h3\n");
+    PHUsersDataSource users;
+    int reloads = 0;
+    QObject::connect(&users, &PHXDataSource::reloadRequested, [&reloads] { ++reloads; });
+
+    EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 0, false));  // the "Any Valid User" row
+    EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 4, false));
+    EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, -1, false));
+    EXPECT_EQ(reloads, 0);
+
+    EXPECT_TRUE(users.tableViewDeleteRowReplace(nullptr, 2, false));
+    EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\ncid:h3\n"));
+    EXPECT_EQ(context.deletedUsers, QStringList{"bob"});
+
+    // A password change: the new record is already there; groups stay.
+    users.dataArray().append(user("ann", "newhash"));
+    EXPECT_TRUE(users.tableViewDeleteRowReplace(nullptr, 1, true));
+    EXPECT_EQ(readFile(usersPath()), QByteArray("cid:h3\nann:newhash\n"));
+    EXPECT_EQ(context.deletedUsers, QStringList{"bob"});
+    EXPECT_EQ(reloads, 2);
+}
+
+TEST_F(UsersFileTest, SortsByNameWithAndWithoutCaseSensitivity) {
+    PHUsersDataSource users;
+    users.setDataArray({user("bob", "1"), user("Carol", "2"), user("alice", "3"), user("Bob", "4"), user("al", "5")});
+    users.sortByUsername();
+    // Ignoring case, "bob" and "Bob" are equal and keep their order.
+    EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"al", "alice", "bob", "Bob", "Carol"}));
+
+    setSetting("Case Sensitive Compare", true);
+    users.sortByUsername();
+    EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"Bob", "Carol", "al", "alice", "bob"}));
+    EXPECT_LT(PHUsersDataSource::compareOnUsername(user("B", ""), user("a", "")), 0);
+    setSetting("Case Sensitive Compare", false);
+    EXPECT_GT(PHUsersDataSource::compareOnUsername(user("B", ""), user("a", "")), 0);
+    EXPECT_EQ(PHUsersDataSource::compareOnUsername(user("ann", ""), user("ANN", "")), 0);
+}
+
+TEST_F(UsersFileTest, ANameThatIsNotAsciiLeavesTheFileWholeAndTheListEqualToTheDisk) {
+    writeFile(usersPath(), "ann:h1\n");
+    PHUsersDataSource users;
+    int reloads = 0;
+    QObject::connect(&users, &PHXDataSource::reloadRequested, [&reloads] { ++reloads; });
+    for (const QVariantMap &broken : {user(QStringLiteral("j\u00f6rg"), "h2"), user("a:b", "h2"), user("two\nlines", "h2"),
+                                      user("ok", "hash\nmore")}) {
+        users.dataArray().append(broken);
+        EXPECT_FALSE(users.writeUserfile());
+        EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\n"));
+        EXPECT_EQ(users.dataArray(), QVariantList{user("ann", "h1")});
+    }
+    EXPECT_EQ(context.errors, QList<qint32>(4, PHUsersDataSource::kUserFileWriteError));
+    EXPECT_EQ(reloads, 4);
+    EXPECT_TRUE(log.filter(QStringLiteral("could not save the user file ") + usersPath()).size() == 4) << log.join('\n').toStdString();
+    EXPECT_EQ(folderEntries(), QStringList{".htusers"});
+}
+
+TEST_F(UsersFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheListEqualToTheDisk) {
+    writeFile(usersPath(), "ann:h1\n");
+    const bool held = whereFolderIsUnwritable([this] {
+        PHUsersDataSource users;
+        users.dataArray().append(user("bob", "h2"));
+        EXPECT_FALSE(users.writeUserfile());
+        EXPECT_EQ(users.dataArray(), QVariantList{user("ann", "h1")});
+        // A deletion that cannot be saved is undone, and the groups keep the user.
+        EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 1, false));
+        EXPECT_EQ(users.dataArray(), QVariantList{user("ann", "h1")});
+        EXPECT_TRUE(context.deletedUsers.isEmpty());
+        EXPECT_EQ(context.errors, QList<qint32>(2, PHUsersDataSource::kUserFileWriteError));
+        EXPECT_FALSE(log.filter(QStringLiteral("could not save the user file")).isEmpty());
+        return !::testing::Test::HasFailure();
+    });
+    EXPECT_TRUE(held);
+    EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\n"));
+    EXPECT_EQ(folderEntries(), QStringList{".htusers"});
+}
+
+TEST_F(UsersFileTest, AFileThatCannotBeReadIsReportedAndNeverWrittenOver) {
+    // A folder where the file should be cannot be read as text as root or not.
+    ASSERT_TRUE(QDir(root()).mkdir(QStringLiteral(".htusers")));
+    {
+        PHUsersDataSource users;
+        EXPECT_TRUE(users.loadFailed());
+        EXPECT_TRUE(users.dataArray().isEmpty());
+        EXPECT_EQ(context.errors, QList<qint32>{PHUsersDataSource::kUserFileReadError});
+        EXPECT_FALSE(log.filter(QStringLiteral("could not read the user file")).isEmpty());
+        users.dataArray().append(user("new", "h"));
+        EXPECT_FALSE(users.writeUserfile());
+        EXPECT_FALSE(users.writeUserfileUnlessEmptyAndMissing());
+        EXPECT_TRUE(QFileInfo(usersPath()).isDir());
+    }
+    // Undecodable bytes (broken UTF-16) are a load failure too; once the file
+    // reads again, writing resumes.
+    ASSERT_TRUE(QDir(root()).rmdir(QStringLiteral(".htusers")));
+    writeFile(usersPath(), QByteArray("\xff\xfe\x00\xd8", 4));
+    PHUsersDataSource users;
+    EXPECT_TRUE(users.loadFailed());
+    EXPECT_FALSE(users.writeUserfile());
+    EXPECT_EQ(readFile(usersPath()), QByteArray("\xff\xfe\x00\xd8", 4));
+    writeFile(usersPath(), "ann:h\n");
+    users.setDataArray(users.parseUserfile(false));
+    EXPECT_FALSE(users.loadFailed());
+    users.dataArray().append(user("bob", "h2"));
+    EXPECT_TRUE(users.writeUserfile());
+    EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h\nbob:h2\n"));
+}
+
+TEST_F(UsersFileTest, ReadsTheFileWithItsEncodingDetected) {
+    // UTF-16 with a byte-order mark, as some editors save it.
+    QByteArray utf16("\xff\xfe", 2);
+    for (const char c : QByteArray("ann:h1\nbob:h2\n")) {
+        utf16.append(c);
+        utf16.append('\0');
+    }
+    writeFile(usersPath(), utf16);
+    PHUsersDataSource users;
+    EXPECT_EQ(users.dataArray(), (QVariantList{user("ann", "h1"), user("bob", "h2")}));
+
+    // The file with the "New File Extension" appended, read on request only.
+    writeFile(usersPath() + ".new", "fresh:h\n");
+    EXPECT_EQ(namesIn(users.parseUserfile(true)), QStringList{"fresh"});
+}

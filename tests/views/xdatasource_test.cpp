@@ -1,0 +1,78 @@
+// The generic table data source: the shape of its rows, what a row reads and
+// stores, its summaries, and deletion counted from 1. And the boxed sender.
+
+#include "views/PHState.h"
+#include "views/PHXDataSource.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+QVariantMap record(const QString &user, const QString &password) {
+    return QVariantMap{{"user", user}, {"basic password", password}};
+}
+} // namespace
+
+TEST(XDataSourceTest, PlainValuesFormOneColumn) {
+    const auto source = PHXDataSource::dataSourceWithDataArray({QStringLiteral("10.0.0.1"), QStringLiteral("example.org")});
+    EXPECT_EQ(source->numberOfRows(), 2);
+    EXPECT_EQ(source->numberOfColumns(), 1);
+    EXPECT_EQ(source->tableViewObjectValueForTableColumnRow(nullptr, QStringLiteral("address"), 1).toString(),
+              QStringLiteral("example.org"));
+    EXPECT_EQ(source->summaryTextForRow(0), QStringLiteral("10.0.0.1"));
+    source->tableViewSetObjectValueForTableColumnRow(nullptr, QStringLiteral("10.0.0.2"), QStringLiteral("any"), 0);
+    EXPECT_EQ(source->dataArray().first().toString(), QStringLiteral("10.0.0.2"));
+    // Rows outside the list read as nothing and store nothing.
+    EXPECT_FALSE(source->objectAtRowColumn(2, QStringLiteral("address")).isValid());
+    EXPECT_FALSE(source->objectAtRowColumn(-1, QStringLiteral("address")).isValid());
+    source->setObjectForRowColumn(QStringLiteral("x"), 5, QStringLiteral("address"));
+    EXPECT_EQ(source->numberOfRows(), 2);
+}
+
+TEST(XDataSourceTest, RecordsFormAColumnPerKey) {
+    PHXDataSource source({record("bob", "h1"), record("ann", "h2")});
+    EXPECT_EQ(source.numberOfColumns(), 2);
+    EXPECT_EQ(source.numberOfRowsInTableView(nullptr), 2);
+    EXPECT_EQ(source.objectAtRowColumn(1, QStringLiteral("user")).toString(), QStringLiteral("ann"));
+    EXPECT_FALSE(source.objectAtRowColumn(1, QStringLiteral("missing")).isValid());
+    source.setObjectForRowColumn(QStringLiteral("h3"), 0, QStringLiteral("basic password"));
+    EXPECT_EQ(source.dataArray().first(), QVariant(record("bob", "h3")));
+    // Every value followed by one space, in the record's own order.
+    EXPECT_EQ(source.summaryTextForRow(0), QStringLiteral("h3 bob "));
+
+    PHXDataSource mixed({QVariantMap{{"on", true}, {"n", 3}}});
+    EXPECT_EQ(mixed.summaryTextForRow(0), QStringLiteral("3 1 "));
+}
+
+TEST(XDataSourceTest, DeletionCountsRowsFromOneAndRefusesRowsOutsideTheList) {
+    PHXDataSource source({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    QObject view;
+    QList<QObject *> reloads;
+    QObject::connect(&source, &PHXDataSource::reloadRequested, [&reloads](QObject *v) { reloads.append(v); });
+
+    for (const qint32 row : {-1, 0, 4})
+        EXPECT_FALSE(source.tableViewDeleteRow(&view, row)) << row;
+    EXPECT_EQ(source.numberOfRows(), 3);
+    EXPECT_TRUE(reloads.isEmpty());
+
+    EXPECT_TRUE(source.tableViewDeleteRow(&view, 1));
+    EXPECT_EQ(source.dataArray(), (QVariantList{QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_TRUE(source.tableViewDeleteRow(&view, 2));
+    EXPECT_EQ(source.dataArray(), QVariantList{QStringLiteral("b")});
+    EXPECT_EQ(reloads, (QList<QObject *>{&view, &view}));
+
+    source.setDataArray({});
+    EXPECT_EQ(source.numberOfRows(), 0);
+    EXPECT_FALSE(source.tableViewDeleteRow(&view, 1));
+}
+
+TEST(StateTest, AnswersEverySendersQuestionWithItsValue) {
+    const auto state = PHState::stateWithState(3);
+    EXPECT_EQ(state->state(), 3);
+    EXPECT_EQ(state->selectedRow(), 3);
+    EXPECT_EQ(state->indexOfSelectedItem(), 3);
+    state->setState(-1);
+    // Code that holds only a QObject sender reads the same value.
+    const QObject *sender = state.get();
+    EXPECT_EQ(sender->property("state").toInt(), -1);
+    EXPECT_EQ(PHState().state(), 0);
+}
