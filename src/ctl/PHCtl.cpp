@@ -532,8 +532,12 @@ int run(const QStringList &arguments) {
         // and without it every name would look unknown: stop here.
         if (!context.reportedErrors().isEmpty()) {
             Failure failure;
-            for (qint32 code : context.reportedErrors())
-                failure.messages.append(context.errorMessage(code));
+            for (qint32 code : context.reportedErrors()) {
+                const bool users = code == PHUsersDataSource::kUserFileReadError ||
+                                   code == PHUsersDataSource::kUserFileWriteError;
+                const QString file = users ? PHUsersDataSource::userfilePath() : PHGroupsDataSource::groupfilePath();
+                failure.messages.append(QStringLiteral("%1: %2").arg(file, context.errorMessage(code)));
+            }
             throw failure;
         }
         Session session(context, invocation);

@@ -6,8 +6,12 @@
 #include "platform/PHException.h"
 #include "support/PHUserDefaults.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QVariantList>
+#include <QXmlStreamReader>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -28,6 +32,46 @@ QString homeFolder() {
 }
 
 PHUserDefaults &settings() { return *PHUserDefaults::standardUserDefaults(); }
+
+/// The panel's bundle: installed beside this program's libraries, or in the
+/// build tree next to it. Empty when there is none.
+QString locateBundle() {
+    const QString here = QCoreApplication::applicationDirPath();
+    QStringList candidates;
+#ifdef PORTHOLD_BUNDLE_FROM_BINDIR
+    candidates.append(QDir(here).filePath(QStringLiteral(PORTHOLD_BUNDLE_FROM_BINDIR)));
+#endif
+#ifdef PORTHOLD_BUILD_BUNDLE_DIR
+    candidates.append(QStringLiteral(PORTHOLD_BUILD_BUNDLE_DIR));
+#endif
+    for (const QString &candidate : candidates)
+        if (QFileInfo::exists(QDir(candidate).filePath(QStringLiteral("Info.plist"))))
+            return QDir(candidate).canonicalPath();
+    return {};
+}
+
+/// The error texts, a property list holding one array of strings.
+QStringList readErrorTexts(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList texts;
+    QXmlStreamReader xml(&file);
+    int depth = 0; // inside <plist><array>, strings are the texts
+    while (!xml.atEnd()) {
+        const auto token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            if (depth == 3 && xml.name() == QLatin1String("string")) {
+                texts.append(xml.readElementText());
+                --depth;
+            }
+        } else if (token == QXmlStreamReader::EndElement) {
+            --depth;
+        }
+    }
+    return xml.hasError() ? QStringList() : texts;
+}
 
 } // namespace
 
@@ -60,7 +104,10 @@ QString PHHeadlessContext::configuredWebRoot() {
 }
 
 PHHeadlessContext::PHHeadlessContext(const QString &webRoot)
-    : m_webRoot(webRoot.isEmpty() ? configuredWebRoot() : webRoot), m_previous(PanelContext::sharedInstance()) {
+    : m_webRoot(webRoot.isEmpty() ? configuredWebRoot() : webRoot), m_bundlePath(locateBundle()),
+      m_previous(PanelContext::sharedInstance()) {
+    if (!m_bundlePath.isEmpty())
+        m_errorTexts = readErrorTexts(QDir(m_bundlePath).filePath(QStringLiteral("Resources/errors.plist")));
     PanelContext::setSharedInstance(this);
 }
 

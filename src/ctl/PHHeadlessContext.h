@@ -74,9 +74,11 @@ public:
     bool tableViewDeleteRow(QObject *, qint32) override { return false; }
     void userWasDeleted(const QString &name) override;
     QVariantMap bundleInfo() override;
+    QString bundlePath() override { return m_bundlePath; }
 
 private:
     QString m_webRoot;
+    QString m_bundlePath;
     QStringList m_addresses;
     std::unique_ptr<PHUsersDataSource> m_users;
     std::unique_ptr<PHGroupsDataSource> m_groups;

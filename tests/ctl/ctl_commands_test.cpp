@@ -3,6 +3,11 @@
 
 #include "ctl/CtlFixture.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -306,6 +311,40 @@ TEST(PortholdctlSettings, TheWebRootComesFromThePanelsSettings) {
 
     const auto badRoot = env.runWithoutRoot({"--root", (env.root() / "nowhere").string(), "tree"});
     EXPECT_EQ(badRoot.exitCode, 2) << "a web root that does not exist: " << describe(badRoot);
+}
+
+} // namespace
+
+namespace {
+
+/// Makes a folder unwritable for this process: immutable when root (which
+/// ignores permissions), read-only otherwise. False when that cannot be done.
+bool makeUnwritable(const fs::path &folder, bool unwritable) {
+    if (::geteuid() != 0)
+        return ::chmod(folder.c_str(), unwritable ? 0555 : 0755) == 0;
+    const std::string command =
+        std::string("chattr ") + (unwritable ? "+i" : "-i") + " '" + folder.string() + "' 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+TEST(PortholdctlFailures, AFileThatCannotBeWrittenIsNeverReportedAsSuccess) {
+    CtlEnvironment env;
+    const fs::path folder = env.makeFolder("locked");
+    if (!makeUnwritable(folder, true))
+        GTEST_SKIP() << "cannot make a folder unwritable here (chattr unsupported?)";
+    const auto mode = env.run({"mode", "locked", "password"});
+    makeUnwritable(folder, false);
+    EXPECT_EQ(mode.exitCode, 3) << describe(mode);
+    EXPECT_TRUE(contains(mode.err, (folder / ".htaccess").string())) << "the message names the file\n"
+                                                                        << describe(mode);
+    EXPECT_FALSE(fs::exists(folder / ".htaccess"));
+
+    // An unreadable user file is a failure too, and is never written over.
+    fs::create_directory(env.root() / ".htusers");
+    const auto add = env.run({"user", "add", "amy"}, "pw\n");
+    EXPECT_EQ(add.exitCode, 3) << describe(add);
+    EXPECT_TRUE(contains(add.err, (env.root() / ".htusers").string())) << describe(add);
+    EXPECT_TRUE(fs::is_directory(env.root() / ".htusers"));
 }
 
 } // namespace
