@@ -1,0 +1,315 @@
+// The server tab on real widgets (offscreen): the configuration test's error
+// view, the padlock's effect on the controls, status, logs.
+
+#include "server/PHApacheController.h"
+
+#include "ServerTestSupport.h"
+#include "common/TestPanelContext.h"
+#include "platform/Log.h"
+#include "platform/PHException.h"
+#include "platform/PHProcess.h"
+#include "server/PHLogWindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+
+namespace {
+
+class ApacheTabTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        servertest::application();
+        ASSERT_TRUE(dir.isValid());
+        servertest::freshDefaults(dir.filePath("config"), {{"ApacheBinaryLocation", dir.filePath("phsrvnone")}});
+        bundle = dir.filePath("Porthold.panel");
+        QDir().mkpath(bundle + "/Resources");
+        ASSERT_TRUE(QFile::copy(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui"),
+                                bundle + "/Resources/ApacheControl.ui"));
+        context.bundle = bundle;
+    }
+    void TearDown() override { PHConfParser::waitForAllParses(); }
+
+    /// A control script whose configuration test fails while `flag` exists.
+    QString configScript(const QString &flag) {
+        const QString script = dir.filePath("apachectl");
+        servertest::writeFile(script, QStringLiteral("#!/bin/sh\n[ \"$1\" = configtest ] || exit 2\n"
+                                                     "if [ -e '%1' ]; then\n"
+                                                     "  echo 'AH00526: Syntax error on line 3 of /x.conf:' >&2\n"
+                                                     "  echo 'Invalid command Lissen' >&2\n  exit 1\nfi\n"
+                                                     "echo 'Syntax OK' >&2\n")
+                                          .arg(flag)
+                                          .toUtf8());
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return script;
+    }
+
+    QTemporaryDir dir;
+    QString bundle;
+    TestPanelContext context;
+};
+
+template <typename T> T *child(PHApacheController &controller, const char *name) {
+    T *widget = controller.tabViewItem()->findChild<T *>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+TEST_F(ApacheTabTest, MissingLayoutIsLoggedAndTheControllerGoesOn) {
+    QFile::remove(bundle + "/Resources/ApacheControl.ui");
+    QStringList lines;
+    Log::setCapture(&lines);
+    PHApacheController controller(nullptr);
+    Log::setCapture(nullptr);
+    EXPECT_EQ(controller.tabViewItem(), nullptr);
+    EXPECT_TRUE(lines.contains("An error occurred loading ApacheControl.nib"));
+    // Everything that acts on the tab is harmless without it.
+    controller.setApacheState(1);
+    controller.showErrorPanel(true);
+    controller.enable();
+    controller.disable();
+    EXPECT_TRUE(controller.isApacheRunning());
+}
+
+TEST_F(ApacheTabTest, FailingTestsShowTheErrorsAndMoveTheBoxesOnce) {
+    PHApacheController controller(nullptr);
+    QWidget *tab = controller.tabViewItem();
+    ASSERT_NE(tab, nullptr);
+    tab->resize(640, 700);
+    tab->show();
+    tab->layout()->activate();
+    auto *apachectlBox = child<QGroupBox>(controller, "apachectlBox");
+    auto *logBox = child<QGroupBox>(controller, "logBox");
+    auto *sentrelBox = child<QGroupBox>(controller, "sentrelBox");
+    auto *status = child<QLabel>(controller, "configCheckStatus");
+    auto *errors = child<QPlainTextEdit>(controller, "configErrorView");
+    ASSERT_TRUE(apachectlBox && logBox && sentrelBox && status && errors);
+    const QRect box = apachectlBox->geometry();
+    const int logY = logBox->y();
+    const int sentrelY = sentrelBox->y();
+    EXPECT_FALSE(controller.errorPanelIsVisible());
+    EXPECT_FALSE(errors->isVisibleTo(tab));
+
+    const QString flag = dir.filePath("broken");
+    servertest::writeFile(flag, "");
+    controller.setControlScriptPath(configScript(flag));
+    // A configuration test runs without any authorization.
+    for (int i = 0; i < 2; ++i) {
+        controller.checkApacheConfig();
+        tab->layout()->activate();
+        EXPECT_TRUE(controller.errorPanelIsVisible());
+        EXPECT_EQ(status->text(), "Syntax Errors Encountered!");
+        EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor::fromRgbF(0.96f, 0.6f, 0, 1));
+        EXPECT_EQ(errors->toPlainText(), "AH00526: Syntax error on line 3 of /x.conf:\nInvalid command Lissen");
+        EXPECT_TRUE(errors->isVisibleTo(tab));
+        EXPECT_EQ(apachectlBox->y(), box.y());
+        EXPECT_EQ(apachectlBox->height(), box.height() + 78);
+        EXPECT_EQ(logBox->y(), logY + 78);
+        EXPECT_EQ(sentrelBox->y(), sentrelY + 78);
+    }
+
+    QFile::remove(flag);
+    controller.checkApacheConfig();
+    tab->layout()->activate();
+    EXPECT_FALSE(controller.errorPanelIsVisible());
+    EXPECT_EQ(status->text(), "Syntax OK");
+    EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor::fromRgbF(0, 0.6f, 0, 1));
+    EXPECT_FALSE(errors->isVisibleTo(tab));
+    EXPECT_EQ(apachectlBox->geometry(), box);
+    EXPECT_EQ(logBox->y(), logY);
+    EXPECT_EQ(sentrelBox->y(), sentrelY);
+
+    // A script that cannot run is a failed test, not a passing one.
+    controller.setControlScriptPath(dir.filePath("no-such-script"));
+    controller.checkApacheConfig();
+    EXPECT_EQ(status->text(), "Syntax Errors Encountered!");
+    EXPECT_TRUE(controller.errorPanelIsVisible());
+}
+
+TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
+    PHApacheController controller(nullptr);
+    ASSERT_NE(controller.tabViewItem(), nullptr);
+    auto *toggle = child<QPushButton>(controller, "toggleButton");
+    auto *restart = child<QPushButton>(controller, "restartButton");
+    auto *graceful = child<QCheckBox>(controller, "gracefulSwitch");
+    auto *repair = child<QPushButton>(controller, "sentrelButton");
+    ASSERT_TRUE(toggle && restart && graceful && repair);
+    ASSERT_NE(controller.authView(), nullptr);
+    EXPECT_EQ(controller.authView()->delegate(), &controller);
+    for (QWidget *control : {static_cast<QWidget *>(toggle), static_cast<QWidget *>(restart),
+                             static_cast<QWidget *>(graceful), static_cast<QWidget *>(repair)})
+        EXPECT_FALSE(control->isEnabled());
+
+    QLabel statusLine;
+    controller.setStatusDisplay(&statusLine);
+    controller.setApacheState(0);
+    EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
+    EXPECT_EQ(statusLine.palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(toggle->text(), "Start Apache");
+
+    controller.authorizationViewDidAuthorize(controller.authView());
+    EXPECT_TRUE(toggle->isEnabled());
+    EXPECT_TRUE(repair->isEnabled());
+    EXPECT_FALSE(restart->isEnabled());
+    EXPECT_FALSE(graceful->isEnabled());
+    ASSERT_NE(controller.authTimer(), nullptr);
+    EXPECT_TRUE(controller.authTimer()->isActive());
+    EXPECT_TRUE(controller.authTimer()->isSingleShot());
+    EXPECT_EQ(controller.authTimer()->interval(), 270 * 1000);
+
+    controller.authorizationViewDidDeauthorize(controller.authView());
+    for (QWidget *control : {static_cast<QWidget *>(toggle), static_cast<QWidget *>(restart),
+                             static_cast<QWidget *>(graceful), static_cast<QWidget *>(repair)})
+        EXPECT_FALSE(control->isEnabled());
+    EXPECT_FALSE(controller.authTimer()->isActive());
+
+    // With the server running, authorizing enables all four.
+    controller.setApacheState(1);
+    EXPECT_EQ(statusLine.text(), "Apache status: Running");
+    EXPECT_EQ(statusLine.palette().color(QPalette::WindowText), QColor(Qt::black));
+    EXPECT_EQ(toggle->text(), "Stop Apache");
+    // Not authorized (the padlock is locked): restart stays off while running.
+    EXPECT_FALSE(restart->isEnabled());
+    controller.authorizationViewDidAuthorize(controller.authView());
+    for (QWidget *control : {static_cast<QWidget *>(toggle), static_cast<QWidget *>(restart),
+                             static_cast<QWidget *>(graceful), static_cast<QWidget *>(repair)})
+        EXPECT_TRUE(control->isEnabled());
+
+    // A later authorization restarts the countdown rather than keeping the old one.
+    controller.authTimer()->start(5000);
+    controller.authorizationViewDidAuthorize(controller.authView());
+    EXPECT_GT(controller.authTimer()->remainingTime(), 260 * 1000);
+
+    // Unchecking graceful restart is stored at once.
+    graceful->click();
+    EXPECT_FALSE(controller.isGraceful());
+    EXPECT_FALSE(PHUserDefaults::standardUserDefaults()->boolForKey("Graceful Restart"));
+    graceful->click();
+    EXPECT_TRUE(controller.isGraceful());
+    EXPECT_TRUE(PHUserDefaults::standardUserDefaults()->boolForKey("Graceful Restart"));
+}
+
+TEST_F(ApacheTabTest, UnknownCommandIsAProgrammingError) {
+    PHApacheController controller(nullptr);
+    try {
+        controller.apachectl(QStringLiteral("status"));
+        FAIL() << "no failure raised";
+    } catch (const PHException &e) {
+        EXPECT_EQ(e.reason(), "Invalid parameter not satisfying: m_validCommands.contains(command)");
+    }
+}
+
+TEST_F(ApacheTabTest, StatusComesFromProcessNamesExactlyAndTruncated) {
+    // Processes named by symbolic links to sleep: the kernel names a process
+    // after the file it was started from.
+    // Processes are named by symbolic links to sleep: the kernel names a
+    // process after the file it was started from.
+    const QString name = QStringLiteral("phsrvtst%1").arg(getpid() % 100000);
+    PHUserDefaults::standardUserDefaults()->setObjectForKey(dir.filePath(name), "ApacheBinaryLocation");
+    PHApacheController controller(nullptr);
+    QLabel statusLine;
+    controller.setStatusDisplay(&statusLine);
+
+    std::vector<std::unique_ptr<PHProcess>> running;
+    auto spawn = [&](const QString &processName) {
+        const QString link = dir.filePath(processName);
+        QFile::link(QStringLiteral("/bin/sleep"), link);
+        auto process = std::make_unique<PHProcess>(link, QStringList{QStringLiteral("30")});
+        process->setStandardInput(PHProcess::Stream::Null);
+        EXPECT_TRUE(process->launch());
+        running.push_back(std::move(process));
+    };
+    spawn(name + "2");
+    spawn(name.toUpper());
+    ASSERT_TRUE(servertest::waitFor([&] { return PHApacheController::allProcessNames().contains(name + "2"); }));
+    controller.checkApacheStatus();
+    EXPECT_FALSE(controller.isApacheRunning());
+    EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
+
+    spawn(name);
+    ASSERT_TRUE(servertest::waitFor([&] { return PHApacheController::allProcessNames().contains(name); }));
+    controller.checkApacheStatus();
+    EXPECT_TRUE(controller.isApacheRunning());
+    EXPECT_EQ(statusLine.text(), "Apache status: Running");
+
+    // A binary whose name is longer than the kernel keeps still counts.
+    const QString longName = QStringLiteral("phsrvtestlonger%1").arg(getpid() % 100000);
+    PHUserDefaults::standardUserDefaults()->setObjectForKey(dir.filePath(longName), "ApacheBinaryLocation");
+    controller.checkApacheStatus();
+    EXPECT_FALSE(controller.isApacheRunning());
+    spawn(longName);
+    ASSERT_TRUE(servertest::waitFor([&] { return PHApacheController::allProcessNames().contains(longName.left(15)); }));
+    controller.checkApacheStatus();
+    EXPECT_TRUE(controller.isApacheRunning());
+
+    for (auto &process : running)
+        kill(process->processIdentifier(), SIGTERM);
+    running.clear(); // each reaps its child
+}
+
+TEST_F(ApacheTabTest, StatusTimerRunsWhileEnabled) {
+    PHUserDefaults::standardUserDefaults()->setDoubleForKey(0.05, "ApacheCheckInterval");
+    PHApacheController controller(nullptr);
+    QLabel statusLine;
+    controller.setStatusDisplay(&statusLine);
+    controller.enable();
+    ASSERT_NE(controller.statusTimer(), nullptr);
+    EXPECT_EQ(controller.statusTimer()->interval(), 50);
+    EXPECT_TRUE(servertest::waitFor([&] { return statusLine.text() == "Apache status: Stopped"; }, 2000));
+    controller.enable(); // a second enable keeps the one timer
+    controller.disable();
+    EXPECT_EQ(controller.statusTimer(), nullptr);
+}
+
+TEST_F(ApacheTabTest, LogsOpenInAWindowThatFollowsTheFile) {
+    const QString logs = dir.filePath("logs");
+    servertest::writeFile(logs + "/error_log", "[notice] started\n");
+    servertest::writeFile(logs + "/access_log", "127.0.0.1 GET /\n");
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(true, "Override Log Directory");
+    PHUserDefaults::standardUserDefaults()->setObjectForKey(logs, "Apache Log Directory");
+    PHApacheController controller(nullptr);
+    auto *picker = child<QComboBox>(controller, "logPicker");
+    auto *show = child<QPushButton>(controller, "logDisplayButton");
+    ASSERT_TRUE(picker && show);
+    EXPECT_EQ(picker->count(), 2);
+    EXPECT_EQ(picker->itemText(1), "error_log");
+    EXPECT_TRUE(picker->isEnabled());
+    EXPECT_TRUE(show->isEnabled());
+
+    controller.openLogAtIndex(-1);
+    controller.openLogAtIndex(2);
+    EXPECT_TRUE(controller.logWindows().isEmpty());
+
+    picker->setCurrentIndex(1);
+    show->click();
+    ASSERT_EQ(controller.logWindows().size(), 1);
+    PHLogWindow *window = controller.logWindows().first();
+    EXPECT_EQ(window->text(), "[notice] started");
+    QFile log(logs + "/error_log");
+    ASSERT_TRUE(log.open(QIODevice::Append));
+    log.write("[error] one\n[error] unfinished");
+    log.close();
+    window->refresh();
+    EXPECT_EQ(window->text(), "[notice] started\n[error] one");
+    // Log rotation: a new, shorter file starts the view over.
+    servertest::writeFile(logs + "/error_log", "fresh\n");
+    window->refresh();
+    EXPECT_EQ(window->text(), "fresh");
+
+    // A log that cannot be read says so instead of showing nothing.
+    PHLogWindow unreadable(logs, nullptr);
+    EXPECT_FALSE(unreadable.isReadable());
+    EXPECT_TRUE(unreadable.text().startsWith(QStringLiteral("The log \"%1\" cannot be shown").arg(logs)));
+}
+
+} // namespace
