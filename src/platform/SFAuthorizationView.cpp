@@ -52,6 +52,7 @@ SFAuthorizationView::SFAuthorizationView(QWidget *parent) : QWidget(parent) {
     m_expiry->setSingleShot(true);
     connect(m_expiry, &QTimer::timeout, this, [this] { PHAction::run("authorization expiry", [this] { deauthorize(); }); });
     connect(m_padlock, &QToolButton::clicked, this, [this] { PHAction::run("padlock", [this] { clicked(); }); });
+    showState();
     updateStatus();
 }
 
