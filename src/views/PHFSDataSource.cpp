@@ -5,7 +5,9 @@
 #include "support/PHExtensions.h"
 #include "views/PHOutlineView.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QStyle>
 #include <QFileInfo>
 #include <QMenu>
 
@@ -153,7 +155,9 @@ QIcon PHFSDataSource::iconForPath(const QString &path) {
     auto found = m_icons.constFind(path);
     if (found != m_icons.constEnd())
         return *found;
-    const QIcon icon(PHImage::imageForFileWidthHeight(path, 16, 16));
+    QIcon icon(PHImage::imageForFileWidthHeight(path, 16, 16));
+    if (icon.isNull()) // no icon theme: the style's folder
+        icon = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
     m_icons.insert(path, icon);
     return icon;
 }

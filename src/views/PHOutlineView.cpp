@@ -113,8 +113,8 @@ void PHOutlineView::setCellForColumn(const QString &identifier, QAbstractItemDel
 
 void PHOutlineView::setOutlineColumn(const QString &identifier) {
     const int column = m_adapter->columnForIdentifier(identifier);
-    if (column > 0)
-        header()->moveSection(header()->visualIndex(column), 0);
+    if (column >= 0)
+        setTreePosition(column);
 }
 
 int PHOutlineView::columnForIdentifier(const QString &identifier) const {

@@ -1,0 +1,775 @@
+// The panel controller: start-up, lifecycle, options, the unsaved-edits guard
+// and the error display. Web-root handling and protection editing are in the
+// neighbouring PortholdPref*.cpp files.
+
+#include "pane/PortholdPref.h"
+
+#include "model/PHFSItem.h"
+#include "model/PHGroupsDataSource.h"
+#include "model/PHUsersDataSource.h"
+#include "pane/PHUpdateDisplay.h"
+#include "pane/PortholdPrefSupport.h"
+#include "platform/Log.h"
+#include "platform/PHAction.h"
+#include "platform/PHAlertSheet.h"
+#include "server/PHApacheController.h"
+#include "support/PHExtensions.h"
+#include "support/PHUserDefaults.h"
+#include "views/PHAddressDataSource.h"
+#include "views/PHFSDataSource.h"
+#include "views/PHGroupsOutline.h"
+#include "views/PHOutlineView.h"
+#include "views/PHTableView.h"
+#include "views/PHUiLoader.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QStyle>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+using namespace PortholdPrefSupport;
+
+namespace {
+
+const QString kManualEditorTitle = QStringLiteral("Do you want to save manual editor changes?");
+const QString kManualEditorMessage =
+    QStringLiteral("If you do not save your manual editor changes, they will be lost when performing this action");
+const QString kReplyToShouldUnselect = QStringLiteral("replyToShouldUnselect:");
+
+QSet<QString> &registeredIdentifiers() {
+    static QSet<QString> identifiers;
+    return identifiers;
+}
+
+/// Until the users data source answers the table's delegate questions itself,
+/// its table only presents: names are not typed into and the check boxes
+/// cannot be changed.
+class PresentingUsersDelegate : public PHTableViewDelegate {
+public:
+    bool tableViewShouldEditTableColumnRow(QObject *, const QString &, qint32) override { return false; }
+    void tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell, const QString &column, qint32) override {
+        if (column == QLatin1String("active"))
+            cell.enabled = false;
+    }
+};
+PresentingUsersDelegate g_presentingUsers;
+
+} // namespace
+
+// ----- Class-level state -----
+
+QList<std::pair<QString, QVariant>> PortholdPref::settingsTable() {
+    return {
+        {QStringLiteral("Address Array"), QVariantList{QStringLiteral("127.0.0.1")}},
+        {QStringLiteral("Check for Updates"), true},
+        {QStringLiteral("Should Discover Addresses"), true},
+        {QStringLiteral("Show Delete Dialog"), true},
+        {QStringLiteral("User Delete Dialog"), true},
+        {QStringLiteral("Group Delete Dialog"), true},
+        {QStringLiteral("Graceful Restart"), true},
+        {QStringLiteral("Sort Users"), false},
+        {QStringLiteral("Sort Groups"), false},
+        {QStringLiteral("Show Manual Editor"), false},
+        {QStringLiteral("Uses Remote Apache"), false},
+        {QStringLiteral("Allow Custom Web Dir"), false},
+        {QStringLiteral("Porthold Protected Folder"), 0},
+        {QStringLiteral("Web Dir"), QString()},
+        {QStringLiteral("SU Default Folder"), QDir(homeFolder()).filePath(QStringLiteral("Desktop"))},
+        {QStringLiteral("ApacheBinaryLocation"), QStringLiteral("/usr/sbin/httpd")},
+        {QStringLiteral("ApacheCheckInterval"), 2.0},
+        {QStringLiteral("Override Conf Directory Location"), false},
+        {QStringLiteral("Apache Conf File"), QStringLiteral("httpd.conf")},
+        {QStringLiteral("Apache Conf Directory"), QStringLiteral("/etc/httpd/")},
+        {QStringLiteral("Apache User Conf Directory"), QStringLiteral("users")},
+        {QStringLiteral("stripVolumesFromPortholdFolder"), 0},
+        {QStringLiteral("portholdFolderPrefix"), QString()},
+        {QStringLiteral("Override Log Directory"), false},
+        {QStringLiteral("Apache Log Directory"), QStringLiteral("/var/log/httpd/")},
+        {QStringLiteral("Apache Site Protocol"), QStringLiteral("http")},
+        {QStringLiteral("Apache Site Address"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("Apache Site Port"), QStringLiteral("80")},
+        {QStringLiteral("New File Extension"), QStringLiteral(".new")},
+    };
+}
+
+const QStringList &PortholdPref::badAddresses() {
+    static const QStringList words{QStringLiteral("portholded"), QStringLiteral("all"),
+                                   QStringLiteral("host.domain.tld"), QStringLiteral("(null)")};
+    return words;
+}
+
+void PortholdPref::initialize(const QString &bundleIdentifier) {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    defaults->setApplicationIdentifier(bundleIdentifier);
+    if (registeredIdentifiers().contains(bundleIdentifier) &&
+        defaults->registrationObjectForKey(QStringLiteral("Address Array")).isValid())
+        return;
+    QVariantMap table;
+    for (const auto &[key, value] : settingsTable())
+        table.insert(key, value);
+    defaults->registerDefaults(table);
+    registeredIdentifiers().insert(bundleIdentifier);
+}
+
+PortholdPref *PortholdPref::sharedInstance() { return dynamic_cast<PortholdPref *>(PanelContext::sharedInstance()); }
+
+// ----- Creation -----
+
+PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent) : QObject(parent), m_bundle(bundlePath) {
+    QString identifier = m_bundle.infoDictionary().value(QStringLiteral("CFBundleIdentifier")).toString();
+    if (identifier.isEmpty())
+        identifier = QStringLiteral("com.quillmere.porthold");
+    initialize(identifier);
+    PanelContext::setSharedInstance(this);
+    for (const QVariant &text : PHBundle::readPropertyList(m_bundle.pathForResource(QStringLiteral("errors"),
+                                                                                    QStringLiteral("plist")))
+                                    .toList())
+        m_errors.append(text.toString());
+    m_accessObserver = ObserverRegistration(PHFSItem::AccessFileDidChangeNotification, nullptr,
+                                            [this](const Notification &) {
+                                                // An edit in progress is the user's: a re-read never replaces it.
+                                                if (!m_manuallyEdited)
+                                                    showCustomEditor();
+                                            });
+    Log::format("Created %s", "PortholdPref");
+}
+
+PortholdPref::~PortholdPref() {
+    m_accessObserver.reset();
+    // The views go first: they ask the data sources (children of this object) until they are gone.
+    delete m_mainView;
+    if (m_apache)
+        m_apache->disable();
+    delete m_helpWindow;
+    if (PanelContext::sharedInstance() == this)
+        PanelContext::setSharedInstance(nullptr);
+}
+
+QWidget *PortholdPref::loadMainView(QWidget *window) {
+    m_window = window;
+    const QString layout = m_bundle.pathForResource(QStringLiteral("Porthold"), QStringLiteral("ui"));
+    QFile file(layout);
+    if (layout.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        Log::write(QStringLiteral("An error occurred loading Porthold.ui from %1").arg(m_bundle.resourcePath()));
+        return nullptr;
+    }
+    PHUiLoader loader;
+    loader.setWorkingDirectory(QDir(m_bundle.resourcePath()));
+    m_mainView = loader.load(&file, window);
+    if (!m_mainView) {
+        Log::write(QStringLiteral("An error occurred loading Porthold.ui: %1").arg(loader.errorString()));
+        return nullptr;
+    }
+    awakeFromNib();
+    return m_mainView;
+}
+
+// ----- Start-up -----
+
+void PortholdPref::awakeFromNib() {
+    QWidget *view = m_mainView;
+    m_tabs = view->findChild<QTabWidget *>(QStringLiteral("tabs"));
+    m_portholdStatus = view->findChild<QLabel *>(QStringLiteral("portholdStatus"));
+    m_webRootStatus = view->findChild<QLabel *>(QStringLiteral("webRootStatus"));
+    m_webDirOutline = view->findChild<PHOutlineView *>(QStringLiteral("webDirOutline"));
+    m_userAddressTabs = view->findChild<QTabWidget *>(QStringLiteral("userAddressTabs"));
+    m_userTable = view->findChild<PHTableView *>(QStringLiteral("userTable"));
+    m_userEditButton = view->findChild<QAbstractButton *>(QStringLiteral("userEditButton"));
+    m_userDeleteButton = view->findChild<QAbstractButton *>(QStringLiteral("userDeleteButton"));
+    m_groupOutline = view->findChild<PHOutlineView *>(QStringLiteral("groupOutline"));
+    m_groupDeleteButton = view->findChild<QAbstractButton *>(QStringLiteral("groupDeleteButton"));
+    m_addressTable = view->findChild<PHTableView *>(QStringLiteral("addressTable"));
+    m_addressDeleteButton = view->findChild<QAbstractButton *>(QStringLiteral("addressDeleteButton"));
+    m_addressDiscoverSwitch = view->findChild<QAbstractButton *>(QStringLiteral("addressDiscoverSwitch"));
+    m_manualEditTabViewItem = view->findChild<QWidget *>(QStringLiteral("custom"));
+    m_customViewText = view->findChild<QPlainTextEdit *>(QStringLiteral("customViewText"));
+    m_customSaveButton = view->findChild<QAbstractButton *>(QStringLiteral("customSaveButton"));
+    m_customRevertButton = view->findChild<QAbstractButton *>(QStringLiteral("customRevertButton"));
+    m_userSortCheck = view->findChild<QAbstractButton *>(QStringLiteral("userSortCheck"));
+    m_groupSortCheck = view->findChild<QAbstractButton *>(QStringLiteral("groupSortCheck"));
+    m_accessFileDeleteCheck = view->findChild<QAbstractButton *>(QStringLiteral("accessFileDeleteCheck"));
+    m_userDeleteCheck = view->findChild<QAbstractButton *>(QStringLiteral("userDeleteCheck"));
+    m_groupDeleteCheck = view->findChild<QAbstractButton *>(QStringLiteral("groupDeleteCheck"));
+    m_webDirFolder = view->findChild<QComboBox *>(QStringLiteral("webDirFolder"));
+    m_manualEditCheck = view->findChild<QAbstractButton *>(QStringLiteral("manualEditCheck"));
+    m_customDirCheck = view->findChild<QAbstractButton *>(QStringLiteral("customDirCheck"));
+    m_remoteApacheCheck = view->findChild<QAbstractButton *>(QStringLiteral("remoteApacheCheck"));
+    m_nameVersionText = view->findChild<QLabel *>(QStringLiteral("nameVersionText"));
+    m_creditsText = view->findChild<QTextBrowser *>(QStringLiteral("creditsText"));
+    m_launchVersionCheck = view->findChild<QAbstractButton *>(QStringLiteral("launchVersionCheck"));
+    m_splitView = view->findChild<QSplitter *>(QStringLiteral("splitView"));
+
+    // The two-row address matrix: row 0 allows the listed addresses, row 1 denies them.
+    m_addressMode = new QButtonGroup(view);
+    m_addressMode->setObjectName(QStringLiteral("addressMode"));
+    if (auto *allow = view->findChild<QRadioButton *>(QStringLiteral("addressModeAllow")))
+        m_addressMode->addButton(allow, 0);
+    if (auto *deny = view->findChild<QRadioButton *>(QStringLiteral("addressModeDeny")))
+        m_addressMode->addButton(deny, 1);
+
+    // The mode pop-up of the folder outline.
+    m_directoryMenu = new QMenu(view);
+    m_directoryMenu->setObjectName(QStringLiteral("directoryMenu"));
+    for (qint32 mode = 0; mode <= 4; ++mode)
+        m_directoryMenu->addAction(PHFSItem::modeName(mode));
+
+    if (m_userAddressTabs && m_manualEditTabViewItem)
+        m_manualEditTabTitle = m_userAddressTabs->tabText(m_userAddressTabs->indexOf(m_manualEditTabViewItem));
+    if (m_splitView) {
+        m_splitView->setStretchFactor(0, 3);
+        m_splitView->setStretchFactor(1, 2);
+    }
+
+    // The update display owns its button, spinner and last-check line.
+    PHUpdateDisplay::Widgets updateWidgets;
+    updateWidgets.versionCheckButton = view->findChild<QAbstractButton *>(QStringLiteral("versionCheckButton"));
+    updateWidgets.versionCheckProgress = view->findChild<QWidget *>(QStringLiteral("versionCheckProgress"));
+    updateWidgets.launchVersionCheck = m_launchVersionCheck;
+    updateWidgets.lastCheckText = view->findChild<QWidget *>(QStringLiteral("lastCheckText"));
+    updateWidgets.window = m_window;
+    m_updateDisplay = new PHUpdateDisplay(updateWidgets, this);
+    m_updateDisplay->setInterfacePath(m_bundle.pathForResource(QStringLiteral("SWU"), QStringLiteral("ui")));
+
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    // 1. The host system version does not exist here: the window keeps the layout's size.
+    // 2. The server tab's controller.
+    loadApache(!defaults->boolForKey(QStringLiteral("Uses Remote Apache")));
+    // 3.-4. Help page and credits.
+    loadHelpAndCredits();
+    // 5.
+    if (m_nameVersionText)
+        m_nameVersionText->setText(PHApplication::applicationVersion());
+    // 6.-8.
+    if (m_addressDiscoverSwitch)
+        m_addressDiscoverSwitch->setChecked(defaults->boolForKey(QStringLiteral("Should Discover Addresses")));
+    setShouldShowDeleteDialog(defaults->boolForKey(QStringLiteral("Show Delete Dialog")));
+    m_updateDisplay->setSecondsSinceCheck(defaults->doubleForKey(QStringLiteral("Last Version Check")));
+    // 9. The pop-up mirrors the stored root before the options act on it, so
+    // that turning custom roots off cannot move a stored system root to item 0.
+    if (m_webDirFolder) {
+        const qint32 stored = defaults->integerForKey(QStringLiteral("Porthold Protected Folder"));
+        m_webDirFolder->setCurrentIndex(stored == 1 ? 1 : 0);
+    }
+    {
+        PHState allowCustom(defaults->boolForKey(QStringLiteral("Allow Custom Web Dir")) ? 1 : 0);
+        setCustomWebDirAllowed(&allowCustom);
+        PHState manualEditor(defaults->boolForKey(QStringLiteral("Show Manual Editor")) ? 1 : 0);
+        setManualEditVisible(&manualEditor);
+        PHState remote(defaults->boolForKey(QStringLiteral("Uses Remote Apache")) ? 1 : 0);
+        setUsesRemoteApache(&remote);
+    }
+    // 10.-11.
+    readOptions();
+    fillWebDirFolderIcons();
+    // 12. The delete images are loaded by the folder data source from the bundle.
+    // 13.
+    reloadUsersAndGroups();
+    setTables();
+    wireActions();
+    userClick(nullptr);
+    groupClick(nullptr);
+    webOutlineClick(nullptr);
+    explainWebRoot();
+}
+
+void PortholdPref::loadHelpAndCredits() {
+    if (!m_helpWindow) {
+        m_helpWindow = new QWidget(nullptr, Qt::Window);
+        m_helpWindow->setObjectName(QStringLiteral("helpWindow"));
+        m_helpWindow->setWindowTitle(QStringLiteral("Porthold Help"));
+        m_helpWindow->resize(720, 640);
+        auto *layout = new QVBoxLayout(m_helpWindow);
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_helpWebView = new QTextBrowser(m_helpWindow);
+        m_helpWebView->setObjectName(QStringLiteral("helpWebView"));
+        m_helpWebView->setOpenExternalLinks(true);
+        layout->addWidget(m_helpWebView);
+    }
+    QString help = m_bundle.pathForResource(QStringLiteral("help/help"), QStringLiteral("html"));
+    if (help.isEmpty())
+        help = m_bundle.pathForResource(QStringLiteral("help"), QStringLiteral("html"));
+    if (!help.isEmpty()) {
+        m_helpWebView->setSearchPaths({QFileInfo(help).absolutePath()});
+        m_helpWebView->setSource(QUrl::fromLocalFile(help));
+    }
+    const QString credits = m_bundle.pathForResource(QStringLiteral("Porthold Credits"), QStringLiteral("html"));
+    QFile file(credits);
+    if (m_creditsText && !credits.isEmpty() && file.open(QIODevice::ReadOnly)) {
+        m_creditsText->setSearchPaths({QFileInfo(credits).absolutePath()});
+        m_creditsText->setHtml(QString::fromUtf8(file.readAll()));
+    }
+}
+
+void PortholdPref::fillWebDirFolderIcons() {
+    if (!m_webDirFolder || m_webDirFolder->count() < 2)
+        return;
+    const auto folderIcon = [](const QString &path) {
+        QIcon icon(PHImage::imageForFileWidthHeight(path, 16, 16));
+        return icon.isNull() ? QApplication::style()->standardIcon(QStyle::SP_DirIcon) : icon;
+    };
+    m_webDirFolder->setItemIcon(0, folderIcon(userWebFolder()));
+    m_webDirFolder->setItemIcon(1, folderIcon(systemWebFolder()));
+}
+
+void PortholdPref::setTables() {
+    // The folder outline.
+    if (m_webDirOutline) {
+        delete m_files;
+        m_files = new PHFSDataSource(portholdLocation(4), this);
+        m_files->setMenu(m_directoryMenu);
+        m_webDirOutline->setDataSource(m_files, m_files);
+        m_webDirOutline->setColumns({{QStringLiteral("dir"), QStringLiteral("Folder"), PHItemModelAdapter::ColumnKind::Text},
+                                     {QStringLiteral("protect"), QStringLiteral("Protection"), PHItemModelAdapter::ColumnKind::PopUp},
+                                     {QStringLiteral("delete"), QString(), PHItemModelAdapter::ColumnKind::Button}});
+        m_webDirOutline->setOutlineColumn(QStringLiteral("dir"));
+        QHeaderView *header = m_webDirOutline->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        header->setSectionResizeMode(1, QHeaderView::Interactive);
+        header->resizeSection(1, 190);
+        header->setSectionResizeMode(2, QHeaderView::Fixed);
+        header->resizeSection(2, 28);
+        m_webDirOutline->setStyleSheet(QStringLiteral("PHOutlineView::item { padding-top: 2px; padding-bottom: 2px; }"));
+        m_webDirOutline->expandToDepth(0);
+    }
+    // The user table and the group outline get their columns here and their
+    // data sources from reloadUsersAndGroups.
+    if (m_userTable) {
+        m_userTable->setColumns({{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+                                 {QStringLiteral("user"), QStringLiteral("User"), PHItemModelAdapter::ColumnKind::Text}});
+        m_userTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
+        m_userTable->horizontalHeader()->resizeSection(0, 28);
+        m_userTable->horizontalHeader()->setStretchLastSection(true);
+        m_userTable->setSelectionMode(QAbstractItemView::SingleSelection);
+        m_userTable->setDragEnabled(true);
+    }
+    if (m_groupOutline) {
+        m_groupOutline->setColumns({{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+                                    {QStringLiteral("group"), QStringLiteral("Group"), PHItemModelAdapter::ColumnKind::Text}});
+        m_groupOutline->setOutlineColumn(QStringLiteral("group"));
+        m_groupOutline->header()->setStretchLastSection(true);
+        m_groupOutline->setAcceptDrops(true);
+        m_groupOutline->setDropIndicatorShown(true);
+    }
+    reloadUsersAndGroups();
+    // Known addresses: start empty, then the stored list.
+    m_addresses.clear();
+    const auto stored = PHUserDefaults::standardUserDefaults()->arrayForKey(QStringLiteral("Address Array"));
+    QStringList storedAddresses;
+    for (const QVariant &address : stored.value_or(QVariantList()))
+        storedAddresses.append(address.toString());
+    addAddressesFromArray(storedAddresses);
+    if (m_addressTable) {
+        delete m_addressSource;
+        m_addressSource = new PHAddressDataSource(this);
+        m_addressTable->setDataSource(m_addressSource, m_addressSource);
+        m_addressTable->setColumns({{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+                                    {QStringLiteral("address"), QStringLiteral("Address"), PHItemModelAdapter::ColumnKind::Text}});
+        m_addressTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
+        m_addressTable->horizontalHeader()->resizeSection(0, 28);
+        m_addressTable->horizontalHeader()->setStretchLastSection(true);
+        m_addressTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    }
+}
+
+void PortholdPref::reloadUsersAndGroups() {
+    delete m_users;
+    m_users = new PHUsersDataSource(this);
+    if (m_userTable) {
+        auto *delegate = dynamic_cast<PHTableViewDelegate *>(m_users.data());
+        m_userTable->setDataSource(m_users, delegate ? delegate : &g_presentingUsers);
+        m_userTable->reloadData();
+    }
+    delete m_groupsOutline;
+    delete m_groups;
+    m_groups = new PHGroupsDataSource(userArray(), this);
+    m_groups->setUserFileLoadFailed(m_users->loadFailed());
+    if (m_groupOutline) {
+        m_groups->setOutlineView(m_groupOutline);
+        auto *source = dynamic_cast<PHOutlineViewDataSource *>(m_groups.data());
+        auto *delegate = dynamic_cast<PHOutlineViewDelegate *>(m_groups.data());
+        if (!source) {
+            m_groupsOutline = new PHGroupsOutline(m_groups, this);
+            source = m_groupsOutline;
+            delegate = m_groupsOutline;
+        }
+        m_groupOutline->setDataSource(source, delegate);
+        QPointer<PHOutlineView> outline(m_groupOutline);
+        connect(m_groups, &PHGroupsDataSource::reloadRequested, m_groupOutline, [outline](QObject *view) {
+            if (outline && (!view || view == outline))
+                outline->reloadData();
+        });
+        m_groupOutline->reloadData();
+    }
+}
+
+void PortholdPref::wireActions() {
+    auto wire = [this](QAbstractButton *button, const char *what, auto action) {
+        if (!button)
+            return;
+        connect(button, &QAbstractButton::clicked, this, [this, button, what, action] {
+            PHAction::run(what, [&] { (this->*action)(button); });
+        });
+    };
+    QWidget *view = m_mainView;
+    auto button = [view](const char *name) { return view->findChild<QAbstractButton *>(QLatin1String(name)); };
+
+    for (QAbstractButton *check : {m_userSortCheck.data(), m_groupSortCheck.data(), m_accessFileDeleteCheck.data(),
+                                   m_userDeleteCheck.data(), m_groupDeleteCheck.data()})
+        wire(check, "writeOption:", &PortholdPref::writeOption);
+    wire(m_addressDiscoverSwitch, "toggleAddressDiscovery:", &PortholdPref::toggleAddressDiscovery);
+    wire(m_customDirCheck, "setCustomWebDirAllowed:", &PortholdPref::setCustomWebDirAllowed);
+    wire(m_manualEditCheck, "setManualEditVisible:", &PortholdPref::setManualEditVisible);
+    wire(m_remoteApacheCheck, "setUsesRemoteApache:", &PortholdPref::setUsesRemoteApache);
+    wire(m_customSaveButton, "saveCustomEdit:", &PortholdPref::saveCustomEdit);
+    wire(m_customRevertButton, "revertCustomEdit:", &PortholdPref::revertCustomEdit);
+    wire(button("addressAddButton"), "addAddress:", &PortholdPref::addAddress);
+    wire(m_addressDeleteButton, "removeAddress:", &PortholdPref::removeAddress);
+    wire(button("webRefreshButton"), "webRefresh:", &PortholdPref::webRefresh);
+    wire(button("revealWebDirButton"), "revealWebDir:", &PortholdPref::revealWebDir);
+    wire(button("viewOnWebButton"), "viewSelectionOnWeb:", &PortholdPref::viewSelectionOnWeb);
+    if (QAbstractButton *helpButton = button("helpButton"))
+        connect(helpButton, &QAbstractButton::clicked, this, [this] { PHAction::run("help:", [&] { help(); }); });
+    if (QAbstractButton *website = button("websiteButton"))
+        connect(website, &QAbstractButton::clicked, this, [this] { PHAction::run("loadWebsite:", [&] { loadWebsite(); }); });
+    if (QAbstractButton *donateButton = button("donateButton"))
+        connect(donateButton, &QAbstractButton::clicked, this, [this] { PHAction::run("donate:", [&] { donate(); }); });
+
+    if (m_addressMode)
+        connect(m_addressMode, &QButtonGroup::idClicked, this, [this] {
+            PHAction::run("changeAddressMode:", [&] { changeAddressMode(m_addressMode); });
+        });
+    if (m_webDirFolder)
+        connect(m_webDirFolder, &QComboBox::activated, this, [this] {
+            PHAction::run("setWebDirRoot:", [&] { setWebDirRoot(m_webDirFolder); });
+        });
+    if (m_customViewText)
+        connect(m_customViewText, &QPlainTextEdit::textChanged, this, [this] {
+            if (!m_customViewText->property("settingText").toBool())
+                PHAction::run("textDidChange:", [&] { textDidChange(); });
+        });
+    if (m_webDirOutline) {
+        connect(m_webDirOutline, &PHOutlineView::action, this,
+                [this] { PHAction::run("webOutlineClick:", [&] { webOutlineClick(m_webDirOutline); }); });
+        connect(m_webDirOutline, &PHOutlineView::doubleAction, this,
+                [this] { PHAction::run("viewSelectionOnWeb:", [&] { viewSelectionOnWeb(m_webDirOutline); }); });
+        connect(m_webDirOutline, &PHOutlineView::buttonClicked, this, [this](const QString &, void *item) {
+            PHAction::run("clearAccessPrompt:", [&] {
+                // The button acts on its own row; when the guard keeps the
+                // selection elsewhere, it does nothing.
+                if (m_webDirOutline->selectItem(item, false) && m_webDirOutline->selectedItem() == item)
+                    clearAccessPrompt(m_webDirOutline);
+            });
+        });
+    }
+    if (m_addressTable)
+        connect(m_addressTable, &PHTableView::action, this,
+                [this] { PHAction::run("addressClick:", [&] { addressClick(m_addressTable); }); });
+    if (m_userTable)
+        connect(m_userTable, &PHTableView::action, this,
+                [this] { PHAction::run("userClick:", [&] { userClick(m_userTable); }); });
+    if (m_groupOutline)
+        connect(m_groupOutline, &PHOutlineView::action, this,
+                [this] { PHAction::run("groupClick:", [&] { groupClick(m_groupOutline); }); });
+}
+
+// ----- Lifecycle -----
+
+void PortholdPref::didSelect() {
+    if (m_updateDisplay)
+        m_updateDisplay->didSelect(); // the first selection may start an update check
+    if (m_apache)
+        m_apache->enable();
+    showCustomEditor();
+}
+
+PHPreferencePane::UnselectReply PortholdPref::shouldUnselect() {
+    if (!m_manuallyEdited)
+        return UnselectNow;
+    if (m_promptOpen)
+        return UnselectCancel; // the prompt on screen must be answered first
+    QPointer<PortholdPref> self(this);
+    presentManualEditingErrorWithInvocation(DeferredAction{kReplyToShouldUnselect, [self] {
+                                                               if (self)
+                                                                   self->replyToShouldUnselect(true);
+                                                           }});
+    return UnselectLater;
+}
+
+void PortholdPref::replyToShouldUnselect(bool mayUnselect) {
+    if (m_unselectReply)
+        m_unselectReply(mayUnselect);
+}
+
+void PortholdPref::didUnselect() {
+    if (m_helpWindow)
+        m_helpWindow->hide();
+    // Leaving writes the lists back, but never creates files for empty lists.
+    if (m_users)
+        m_users->writeUserfileUnlessEmptyAndMissing();
+    if (m_groups)
+        m_groups->writeGroupfileUnlessEmptyAndMissing();
+    if (m_apache)
+        m_apache->disable();
+}
+
+void PortholdPref::loadApache(bool create) {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    if (!m_apache && create) {
+        m_apache = new PHApacheController(m_window, this);
+        m_apacheTabViewItem = m_apache->tabViewItem();
+        m_apache->setStatusDisplay(m_portholdStatus);
+    }
+    if (m_apache && !defaults->boolForKey(QStringLiteral("Uses Remote Apache"))) {
+        m_apache->enable();
+        return;
+    }
+    if (m_apache)
+        m_apache->disable();
+    if (m_portholdStatus) {
+        m_portholdStatus->setStyleSheet(QStringLiteral("color: grey;"));
+        m_portholdStatus->setText(QStringLiteral("Apache status not available"));
+    }
+}
+
+// ----- Guard for unsaved manual edits -----
+
+void PortholdPref::presentManualEditingErrorWithInvocation(const DeferredAction &action) {
+    if (m_promptOpen) {
+        // One question at a time: the prompt on screen already holds an action.
+        Log::write(QStringLiteral("Porthold: %1 held back while the manual editor prompt is open").arg(action.name));
+        return;
+    }
+    m_promptOpen = true;
+    QPointer<PortholdPref> self(this);
+    PHAlertSheet::Request request;
+    request.title = kManualEditorTitle;
+    request.message = kManualEditorMessage;
+    request.defaultButton = QStringLiteral("Save");
+    request.alternateButton = QStringLiteral("Don't Save");
+    request.otherButton = QStringLiteral("Cancel");
+    request.context = action.name;
+    PHAlertSheet::begin(m_window, request, [self, action](int returnCode) {
+        if (!self)
+            return;
+        self->m_promptOpen = false;
+        self->manualEditorSheetDidEnd(returnCode, action);
+    });
+}
+
+void PortholdPref::manualEditorSheetDidEnd(int returnCode, const DeferredAction &action) {
+    const bool hostReply = action.name == kReplyToShouldUnselect;
+    switch (returnCode) {
+    case PHAlertSheet::Default:
+        saveCustomEdit(nullptr);
+        m_manuallyEdited = false;
+        action.perform();
+        return;
+    case PHAlertSheet::Alternate:
+        m_manuallyEdited = false;
+        action.perform();
+        return;
+    case PHAlertSheet::Other:
+        break;
+    case PHAlertSheet::Error:
+        Log::write(QStringLiteral("An error occurred in 'manualEditorSheetDidEnd:returnCode:contextInfo:'"));
+        break;
+    default:
+        break;
+    }
+    // The host waits for an answer whatever ended the prompt.
+    if (hostReply)
+        replyToShouldUnselect(false);
+}
+
+// ----- Queries -----
+
+QStringList PortholdPref::userArray() { return m_users ? m_users->userNames() : QStringList(); }
+
+QStringList PortholdPref::groupArray() { return m_groups ? m_groups->list() : QStringList(); }
+
+bool PortholdPref::shouldDiscoverAddresses() {
+    return PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Should Discover Addresses"));
+}
+
+QString PortholdPref::addressAtIndex(qint32 index) {
+    return index >= 0 && index < m_addresses.size() ? m_addresses.at(index) : QString();
+}
+
+qint32 PortholdPref::indexOfAddress(const QString &address) const { return qint32(m_addresses.indexOf(address)); }
+
+bool PortholdPref::shouldShowDeleteDialog() const {
+    return PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Show Delete Dialog"));
+}
+
+PHFSItem *PortholdPref::selectedItem() { return m_fsItem; }
+
+// ----- Error display -----
+
+void PortholdPref::displayError(qint32 code) {
+    if (code == 0)
+        return;
+    const qint32 magnitude = code < 0 ? -code : code;
+    const QString text = magnitude >= 0 && magnitude < m_errors.size() ? m_errors.at(magnitude) : QString();
+    Log::write(QStringLiteral("[Porthold] Error %1: %2").arg(code).arg(text.isNull() ? QStringLiteral("(null)") : text));
+    PHAlertSheet::Request request;
+    request.title = QStringLiteral("An Error Occured");
+    request.defaultButton = QStringLiteral("OK");
+    request.context = QStringLiteral("displayError:");
+    if (quint32(code) < quint32(m_errors.size()))
+        request.message = QStringLiteral("An error was encountered by Porthold in phase %1: %2").arg(QStringLiteral("1"), text);
+    else
+        request.message = QStringLiteral("An unknown error occured");
+    PHAlertSheet::begin(m_window, request, [](int) {});
+}
+
+// ----- Options -----
+
+void PortholdPref::readOptions() {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    const auto set = [defaults](QAbstractButton *check, const char *key) {
+        if (check)
+            check->setChecked(defaults->boolForKey(QLatin1String(key)));
+    };
+    set(m_userSortCheck, "Sort Users");
+    set(m_groupSortCheck, "Sort Groups");
+    set(m_accessFileDeleteCheck, "Show Delete Dialog");
+    set(m_userDeleteCheck, "User Delete Dialog");
+    set(m_groupDeleteCheck, "Group Delete Dialog");
+    set(m_manualEditCheck, "Show Manual Editor");
+    set(m_customDirCheck, "Allow Custom Web Dir");
+    set(m_remoteApacheCheck, "Uses Remote Apache");
+    set(m_launchVersionCheck, "Check for Updates");
+    if (m_webDirFolder && m_webDirFolder->count() > 0) {
+        qint32 index = defaults->integerForKey(QStringLiteral("Porthold Protected Folder"));
+        const qint32 last = qint32(m_webDirFolder->count()) - 1;
+        if (index >= last)
+            index = last;
+        m_webDirFolder->setCurrentIndex(qMax(0, index));
+    }
+}
+
+void PortholdPref::writeOption(QObject *sender) {
+    auto *check = qobject_cast<QAbstractButton *>(sender);
+    if (!check)
+        return;
+    const bool on = check->isChecked();
+    if (check == m_userSortCheck)
+        setShouldSortUsers(on);
+    else if (check == m_groupSortCheck)
+        setShouldSortGroups(on);
+    else if (check == m_accessFileDeleteCheck)
+        setShouldShowDeleteDialog(on);
+    else if (check == m_userDeleteCheck)
+        setShouldShowUserDeleteDialog(on);
+    else if (check == m_groupDeleteCheck)
+        setShouldShowGroupDeleteDialog(on);
+}
+
+void PortholdPref::setShouldSortUsers(bool value) {
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Sort Users"));
+    if (value && m_users)
+        m_users->sortByUsername(); // the view shows it at its next reload
+}
+
+void PortholdPref::setShouldSortGroups(bool value) {
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Sort Groups"));
+    if (value && m_groups)
+        m_groups->sortGroups();
+}
+
+void PortholdPref::setShouldShowDeleteDialog(bool value) {
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Show Delete Dialog"));
+}
+
+void PortholdPref::setShouldShowUserDeleteDialog(bool value) {
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("User Delete Dialog"));
+}
+
+void PortholdPref::setShouldShowGroupDeleteDialog(bool value) {
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Group Delete Dialog"));
+}
+
+void PortholdPref::setShouldCheckAtLaunch(bool value) {
+    if (m_updateDisplay)
+        m_updateDisplay->setShouldCheckAtLaunch(value);
+    else
+        PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Check for Updates"));
+}
+
+void PortholdPref::setShouldDiscoverAddresses(bool value) {
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Should Discover Addresses"));
+}
+
+void PortholdPref::toggleAddressDiscovery(QObject *sender) { setShouldDiscoverAddresses(stateOf(sender) != 0); }
+
+void PortholdPref::help() {
+    if (!m_helpWindow)
+        return;
+    m_helpWindow->show();
+    m_helpWindow->raise();
+    m_helpWindow->activateWindow();
+}
+
+void PortholdPref::loadWebsite() { QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.quillmere.com/porthold/"))); }
+
+void PortholdPref::donate() { QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.quillmere.com/porthold/donate/"))); }
+
+// ----- Users and groups: button state -----
+
+void PortholdPref::userClick(QObject *) {
+    const bool realUser = m_userTable && m_userTable->selectedRow() > 0;
+    if (m_userEditButton)
+        m_userEditButton->setEnabled(realUser);
+    if (m_userDeleteButton)
+        m_userDeleteButton->setEnabled(realUser);
+}
+
+void PortholdPref::groupClick(QObject *) {
+    if (!m_groupDeleteButton)
+        return;
+    auto *item = m_groupOutline ? static_cast<PHUserItem *>(m_groupOutline->selectedItem()) : nullptr;
+    if (!item) {
+        m_groupDeleteButton->setEnabled(false);
+        m_groupDeleteButton->setToolTip(QString());
+        return;
+    }
+    m_groupDeleteButton->setEnabled(true);
+    if (item->hasChildren() || !item->parent())
+        m_groupDeleteButton->setToolTip(QStringLiteral("Delete \"%1\"").arg(item->value()));
+    else
+        m_groupDeleteButton->setToolTip(
+            QStringLiteral("Remove \"%1\" from \"%2\"").arg(item->value(), item->parent()->value()));
+}
+
+bool PortholdPref::tableViewDeleteRow(QObject *tableView, qint32) {
+    // Each view's delete works on its current selection. Deleting users and
+    // groups comes with their editing sheets; the address table deletes here.
+    if (tableView && tableView == m_addressTable) {
+        removeAddress(tableView);
+        return true;
+    }
+    return false;
+}
+
+void PortholdPref::userWasDeleted(const QString &name) {
+    if (m_groups)
+        m_groups->removeUserFromGroups(name);
+}

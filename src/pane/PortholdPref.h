@@ -1,0 +1,230 @@
+#pragma once
+
+#include "pane/PHBundle.h"
+#include "platform/PHPanelPlugin.h"
+#include "platform/PanelContext.h"
+#include "platform/NotificationCenter.h"
+
+#include "model/PHFSItem.h"
+#include "model/PHGroupsDataSource.h"
+#include "model/PHUsersDataSource.h"
+#include "pane/PHUpdateDisplay.h"
+#include "server/PHApacheController.h"
+#include "views/PHAddressDataSource.h"
+#include "views/PHFSDataSource.h"
+#include "views/PHGroupsOutline.h"
+#include "views/PHOutlineView.h"
+#include "views/PHTableView.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QObject>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QWidget>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+#include <utility>
+
+
+/// The settings panel's controller. It loads the panel's layout, owns the
+/// folder, user and group data sources, the server tab and the update
+/// display, keeps the selected folder and the unsaved-manual-edit flag, maps
+/// the option check boxes onto settings, and is the panel context through
+/// which the model and the views reach the panel.
+///
+/// Operations that would replace the folder tree, the selected folder or its
+/// access state wait behind a save prompt while the manual editor holds
+/// unsaved edits (`presentManualEditingErrorWithInvocation`).
+class PortholdPref : public QObject, public PanelContext, public PHPreferencePane {
+    Q_OBJECT
+public:
+    /// The settings the panel registers, in registration order.
+    static QList<std::pair<QString, QVariant>> settingsTable();
+    /// Reserved address words: never addresses of the known-address list.
+    static const QStringList &badAddresses();
+    /// Sets the settings store's identifier to the bundle's and registers the
+    /// settings table (once per identifier and process).
+    static void initialize(const QString &bundleIdentifier);
+    /// The installed controller, or nullptr.
+    static PortholdPref *sharedInstance();
+
+    /// Made with its bundle folder; installs itself as the shared instance.
+    explicit PortholdPref(const QString &bundlePath, QObject *parent = nullptr);
+    ~PortholdPref() override;
+
+    const PHBundle &bundle() const { return m_bundle; }
+    QWidget *mainView() const { return m_mainView; }
+    QWidget *window() const { return m_window; }
+    QWidget *helpWindow() const { return m_helpWindow; }
+    PHFSDataSource *files() const { return m_files; }
+    PHUsersDataSource *users() const { return m_users; }
+    PHGroupsDataSource *groups() const { return m_groups; }
+    PHApacheController *apache() const { return m_apache; }
+    PHUpdateDisplay *updateDisplay() const { return m_updateDisplay; }
+    const QStringList &errors() const { return m_errors; }
+
+    // Host lifecycle.
+    QWidget *loadMainView(QWidget *window) override;
+    void didSelect() override;
+    UnselectReply shouldUnselect() override;
+    void didUnselect() override;
+    void setShouldUnselectReply(ShouldUnselectReply reply) override { m_unselectReply = std::move(reply); }
+    void replyToShouldUnselect(bool mayUnselect);
+
+    // Start-up and wiring.
+    void awakeFromNib();
+    void setTables();
+    void reloadUsersAndGroups();
+    void loadApache(bool create);
+
+    // Panel context.
+    QStringList userArray() override;
+    QStringList groupArray() override;
+    QStringList &addresses() override { return m_addresses; }
+    bool shouldDiscoverAddresses() override;
+    QString addressAtIndex(qint32 index) override;
+    bool hasBeenManuallyEdited() override { return m_manuallyEdited; }
+    void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
+    void displayError(qint32 code) override;
+    PHFSItem *selectedItem() override;
+    QString portholdLocation(qint32 kind) override;
+    QString adjustedPortholdLocation(qint32 kind) override;
+    void webOutlineClick(QObject *sender) override;
+    void replaceAddressAtIndexWithAddress(qint32 index, const QString &address) override;
+    bool tableViewDeleteRow(QObject *tableView, qint32 row) override;
+    void userWasDeleted(const QString &name) override;
+    QVariantMap bundleInfo() override { return m_bundle.infoDictionary(); }
+    QString bundlePath() override { return m_bundle.bundlePath(); }
+
+    // Options.
+    qint32 indexOfAddress(const QString &address) const;
+    bool shouldShowDeleteDialog() const;
+    void readOptions();
+    void writeOption(QObject *sender);
+    void setShouldSortUsers(bool value);
+    void setShouldSortGroups(bool value);
+    void setShouldShowDeleteDialog(bool value);
+    void setShouldShowUserDeleteDialog(bool value);
+    void setShouldShowGroupDeleteDialog(bool value);
+    void setShouldCheckAtLaunch(bool value);
+    void setShouldDiscoverAddresses(bool value);
+    void toggleAddressDiscovery(QObject *sender);
+    void help();
+    void loadWebsite();
+    void donate();
+    /// The split view's divider limits for a proposed range.
+    static int splitViewConstrainMaxCoordinate(int proposedMax) { return proposedMax - 140; }
+    static int splitViewConstrainMinCoordinate(int proposedMin) { return proposedMin + 70; }
+
+    // Web root and selection.
+    void setWebDirRoot(QObject *sender);
+    void chooseWebDirReturnCode(const QString &path, int returnCode);
+    void setCustomWebDir(const QString &path);
+    void setCustomWebDirAllowed(QObject *sender);
+    void setStartDirectory(qint32 index);
+    void webRefresh(QObject *sender);
+    void revealWebDir(QObject *sender);
+    void viewSelectionOnWeb(QObject *sender);
+    void setUsesRemoteApache(QObject *sender);
+    /// The web address `viewSelectionOnWeb` opens for a folder.
+    QUrl webAddressForItem(PHFSItem *item) const;
+
+    // Protection editing.
+    void setAddressViewsForItem(PHFSItem *item);
+    void changeAddressMode(QObject *sender);
+    void addressClick(QObject *sender);
+    void addAddress(QObject *sender);
+    void removeAddress(QObject *sender);
+    void addAddressesFromArray(const QStringList &list);
+    void deleteAddress(const QString &address);
+    void reeditAddressAfterDelay(qint32 index);
+    void clearAccessPrompt(QObject *sender);
+    void clearAccessReturnCode(int returnCode, PHFSItem *item);
+    void setManualEditVisible(QObject *sender);
+    void showCustomEditor(QObject *sender = nullptr);
+    void textDidChange();
+    void saveCustomEdit(QObject *sender);
+    void revertCustomEdit(QObject *sender);
+
+    // Users and groups: the buttons' state. Editing comes with the users panel.
+    void userClick(QObject *sender);
+    void groupClick(QObject *sender);
+
+private:
+    void manualEditorSheetDidEnd(int returnCode, const DeferredAction &action);
+    void explainWebRoot();
+    void wireActions();
+    void fillWebDirFolderIcons();
+    void loadHelpAndCredits();
+    void storeAddresses();
+    int customEntryIndex() const;
+
+    PHBundle m_bundle;
+    QStringList m_errors;
+    QStringList m_addresses;
+    bool m_manuallyEdited = false;
+    bool m_promptOpen = false;
+    bool m_firstSelection = true;
+    ShouldUnselectReply m_unselectReply;
+    ObserverRegistration m_accessObserver;
+
+    QPointer<QWidget> m_window;
+    QPointer<QWidget> m_mainView;
+    QPointer<QWidget> m_helpWindow;
+    QPointer<QTextBrowser> m_helpWebView;
+
+    // Layout elements, by the names in the layout file.
+    QPointer<QTabWidget> m_tabs;
+    QPointer<QLabel> m_portholdStatus;
+    QPointer<QLabel> m_webRootStatus;
+    QPointer<PHOutlineView> m_webDirOutline;
+    QPointer<QMenu> m_directoryMenu;
+    QPointer<QTabWidget> m_userAddressTabs;
+    QPointer<PHTableView> m_userTable;
+    QPointer<QAbstractButton> m_userEditButton;
+    QPointer<QAbstractButton> m_userDeleteButton;
+    QPointer<PHOutlineView> m_groupOutline;
+    QPointer<QAbstractButton> m_groupDeleteButton;
+    QPointer<QButtonGroup> m_addressMode;
+    QPointer<PHTableView> m_addressTable;
+    QPointer<QAbstractButton> m_addressDeleteButton;
+    QPointer<QAbstractButton> m_addressDiscoverSwitch;
+    QPointer<QWidget> m_manualEditTabViewItem;
+    QString m_manualEditTabTitle;
+    QPointer<QPlainTextEdit> m_customViewText;
+    QPointer<QAbstractButton> m_customSaveButton;
+    QPointer<QAbstractButton> m_customRevertButton;
+    QPointer<QWidget> m_apacheTabViewItem;
+    QPointer<QAbstractButton> m_userSortCheck;
+    QPointer<QAbstractButton> m_groupSortCheck;
+    QPointer<QAbstractButton> m_accessFileDeleteCheck;
+    QPointer<QAbstractButton> m_userDeleteCheck;
+    QPointer<QAbstractButton> m_groupDeleteCheck;
+    QPointer<QComboBox> m_webDirFolder;
+    QPointer<QAbstractButton> m_manualEditCheck;
+    QPointer<QAbstractButton> m_customDirCheck;
+    QPointer<QAbstractButton> m_remoteApacheCheck;
+    QPointer<QLabel> m_nameVersionText;
+    QPointer<QTextBrowser> m_creditsText;
+    QPointer<QAbstractButton> m_launchVersionCheck;
+    QPointer<QSplitter> m_splitView;
+
+    // Owned parts (children of this object).
+    QPointer<PHApacheController> m_apache;
+    QPointer<PHUpdateDisplay> m_updateDisplay;
+    QPointer<PHFSDataSource> m_files;
+    QPointer<PHUsersDataSource> m_users;
+    QPointer<PHGroupsDataSource> m_groups;
+    QPointer<PHGroupsOutline> m_groupsOutline;
+    QPointer<PHAddressDataSource> m_addressSource;
+    QPointer<PHFSItem> m_fsItem;
+};

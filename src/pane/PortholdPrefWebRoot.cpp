@@ -1,0 +1,337 @@
+// The panel controller: the web root, its pop-up and chooser, the paths
+// derived from it, re-rooting, folder selection and opening folders.
+
+#include "pane/PortholdPref.h"
+
+#include "model/PHFSItem.h"
+#include "pane/PortholdPrefSupport.h"
+#include "platform/Log.h"
+#include "platform/PHAction.h"
+#include "server/PHApacheController.h"
+#include "support/PHExtensions.h"
+#include "support/PHUserDefaults.h"
+#include "views/PHFSDataSource.h"
+#include "views/PHOutlineView.h"
+#include "views/PHTableView.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace PortholdPrefSupport;
+
+namespace {
+const QString kCustomFolderRole = QStringLiteral("custom folder");
+constexpr int kItemKindRole = Qt::UserRole + 1;
+
+PHUserDefaults *defaults() { return PHUserDefaults::standardUserDefaults(); }
+
+QString joinPath(const QString &left, const QString &right) {
+    if (left.isEmpty())
+        return right;
+    if (right.isEmpty())
+        return left;
+    return (left.endsWith(QLatin1Char('/')) ? left.chopped(1) : left) + QLatin1Char('/') +
+           (right.startsWith(QLatin1Char('/')) ? right.mid(1) : right);
+}
+} // namespace
+
+// ----- Paths -----
+
+QString PortholdPref::portholdLocation(qint32 kind) {
+    QString base;
+    switch (defaults()->integerForKey(QStringLiteral("Porthold Protected Folder"))) {
+    case 1: base = systemWebFolder(); break;
+    case 2: base = defaults()->stringForKey(QStringLiteral("Web Dir")).value_or(QString()); break;
+    default: base = userWebFolder(); break;
+    }
+    switch (kind) {
+    case 1: return joinPath(base, QStringLiteral(".htusers"));
+    case 3: return joinPath(base, QStringLiteral(".htgroups"));
+    case 4: return base;
+    default: return {};
+    }
+}
+
+QString PortholdPref::adjustedPortholdLocation(qint32 kind) {
+    const QString path = portholdLocation(kind);
+    if (path.isNull())
+        return {};
+    // Components with "/" as the first one of an absolute path.
+    QStringList components;
+    if (path.startsWith(QLatin1Char('/')))
+        components.append(QStringLiteral("/"));
+    components.append(path.split(QLatin1Char('/'), Qt::SkipEmptyParts));
+    if (defaults()->boolForKey(QStringLiteral("stripVolumesFromPortholdFolder")) && components.size() >= 2 &&
+        components.at(1) == QLatin1String("Volumes"))
+        components.removeAt(1);
+    QString joined;
+    for (const QString &component : components)
+        joined = joined.isEmpty() ? component : joinPath(joined, component);
+    const QString prefix = defaults()->stringForKey(QStringLiteral("portholdFolderPrefix")).value_or(QString());
+    return joinPath(prefix, joined);
+}
+
+// ----- The pop-up and the chooser -----
+
+int PortholdPref::customEntryIndex() const { return m_webDirFolder ? m_webDirFolder->count() - 1 : -1; }
+
+void PortholdPref::setWebDirRoot(QObject *sender) {
+    if (!m_webDirFolder)
+        return;
+    const qint32 chosen = selectionOf(sender);
+    const qint32 stored = defaults()->integerForKey(QStringLiteral("Porthold Protected Folder"));
+    if (m_manuallyEdited && chosen != stored) {
+        m_webDirFolder->setCurrentIndex(stored);
+        QPointer<PortholdPref> self(this);
+        presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("setWebDirRoot:"), [self, chosen] {
+                                                                   if (!self)
+                                                                       return;
+                                                                   PHState state(chosen);
+                                                                   self->setWebDirRoot(&state);
+                                                               }});
+        return;
+    }
+    m_webDirFolder->setCurrentIndex(chosen);
+    if (chosen == customEntryIndex() && defaults()->boolForKey(QStringLiteral("Allow Custom Web Dir"))) {
+        auto *chooser = new QFileDialog(m_window, QStringLiteral("Choose a Web Folder"));
+        chooser->setObjectName(QStringLiteral("webDirChooser"));
+        chooser->setAttribute(Qt::WA_DeleteOnClose);
+        chooser->setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
+        chooser->setFileMode(QFileDialog::Directory);
+        chooser->setOption(QFileDialog::ShowDirsOnly, true);
+        const QVariant start = defaults()->objectForKey(QStringLiteral("Custom Web Dir"));
+        if (start.isValid()) {
+            const QString folder = start.toString();
+            chooser->setDirectory(folder.isEmpty() ? QStringLiteral("/") : folder);
+        }
+        QPointer<PortholdPref> self(this);
+        connect(chooser, &QDialog::finished, this, [self, chooser](int result) {
+            const QStringList chosenFolders = chooser->selectedFiles();
+            PHAction::run("chooseWebDir:returnCode:contextInfo:", [&] {
+                if (self)
+                    self->chooseWebDirReturnCode(chosenFolders.value(0), result == QDialog::Accepted ? 1 : 0);
+            });
+        });
+        chooser->open();
+        return;
+    }
+    setStartDirectory(chosen);
+}
+
+void PortholdPref::chooseWebDirReturnCode(const QString &path, int returnCode) {
+    if (!m_webDirFolder)
+        return;
+    if (returnCode != 1) {
+        m_webDirFolder->setCurrentIndex(defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")));
+        return;
+    }
+    setCustomWebDir(path);
+    m_webDirFolder->setCurrentIndex(2);
+    setStartDirectory(2);
+}
+
+void PortholdPref::setCustomWebDir(const QString &path) {
+    if (!m_webDirFolder || path.isEmpty() || !QFileInfo(path).isDir())
+        return;
+    if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))) {
+        // Apache could not be told where the user and group files are.
+        displayError(34);
+        return;
+    }
+    const QString title = QFileInfo(QDir::cleanPath(path)).fileName();
+    // The previous custom folder's item goes, whichever root is active.
+    if (m_webDirFolder->count() > 2 && m_webDirFolder->itemData(2, kItemKindRole).toString() == kCustomFolderRole)
+        m_webDirFolder->removeItem(2);
+    defaults()->setObjectForKey(path, QStringLiteral("Web Dir"));
+    m_webDirFolder->insertItem(2, PHImage::imageForFileWidthHeight(path, 16, 16), title.isEmpty() ? path : title);
+    m_webDirFolder->setItemData(2, kCustomFolderRole, kItemKindRole);
+    m_webDirFolder->setItemData(2, path, Qt::ToolTipRole);
+}
+
+void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
+    if (m_manuallyEdited && defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")) > 1) {
+        if (m_customDirCheck)
+            m_customDirCheck->setChecked(true);
+        QPointer<PortholdPref> self(this);
+        presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("setCustomWebDirAllowed:"), [self] {
+                                                                   if (!self)
+                                                                       return;
+                                                                   PHState off(0);
+                                                                   self->setCustomWebDirAllowed(&off);
+                                                               }});
+        return;
+    }
+    const bool allowed = stateOf(sender) != 0;
+    if (m_customDirCheck)
+        m_customDirCheck->setChecked(allowed);
+    defaults()->setBoolForKey(allowed, QStringLiteral("Allow Custom Web Dir"));
+    if (m_remoteApacheCheck)
+        m_remoteApacheCheck->setEnabled(allowed);
+    if (!m_webDirFolder)
+        return;
+    const int count = m_webDirFolder->count();
+    if (allowed) {
+        if (count > 2)
+            return;
+        m_webDirFolder->insertSeparator(count);
+        m_webDirFolder->addItem(QStringLiteral("Custom%1").arg(QChar(0x2026)));
+        setCustomWebDir(defaults()->stringForKey(QStringLiteral("Web Dir")).value_or(QString()));
+        return;
+    }
+    if (m_remoteApacheCheck) {
+        m_remoteApacheCheck->setChecked(false);
+        setUsesRemoteApache(m_remoteApacheCheck);
+    }
+    for (int i = m_webDirFolder->count() - 1; i >= 2; --i)
+        m_webDirFolder->removeItem(i);
+    setWebDirRoot(m_webDirFolder);
+}
+
+void PortholdPref::setStartDirectory(qint32 index) {
+    defaults()->setIntegerForKey(index, QStringLiteral("Porthold Protected Folder"));
+    if (m_files && m_webDirOutline) {
+        m_files->setRootPath(portholdLocation(4));
+        m_webDirOutline->reloadData();
+        m_webDirOutline->expandToDepth(0);
+    }
+    reloadUsersAndGroups();
+    // The old tree is gone: nothing of it may stay selected.
+    if (m_webDirOutline)
+        m_webDirOutline->clearSelection();
+    webOutlineClick(nullptr);
+    explainWebRoot();
+}
+
+void PortholdPref::webRefresh(QObject *sender) {
+    if (m_manuallyEdited) {
+        QPointer<PortholdPref> self(this);
+        QPointer<QObject> keep(sender);
+        presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("webRefresh:"), [self, keep] {
+                                                                   if (self)
+                                                                       self->webRefresh(keep);
+                                                               }});
+        return;
+    }
+    if (m_files && m_webDirOutline) {
+        m_files->setRootPath(portholdLocation(4));
+        m_webDirOutline->reloadData();
+        m_webDirOutline->expandToDepth(0);
+        m_webDirOutline->clearSelection();
+    }
+    webOutlineClick(nullptr);
+    explainWebRoot();
+}
+
+void PortholdPref::revealWebDir(QObject *) { QDesktopServices::openUrl(QUrl::fromLocalFile(portholdLocation(4))); }
+
+// ----- Selection -----
+
+void PortholdPref::webOutlineClick(QObject *) {
+    if (m_manuallyEdited)
+        return;
+    m_fsItem = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
+    if (m_fsItem && m_webDirOutline)
+        m_webDirOutline->reloadItem(m_fsItem, true);
+    if (m_customViewText) {
+        const bool hasFile = m_fsItem && m_fsItem->hasAccessFile();
+        m_customViewText->setReadOnly(!hasFile);
+        m_customViewText->setTextInteractionFlags(hasFile ? Qt::TextEditorInteraction : Qt::NoTextInteraction);
+    }
+    setAddressViewsForItem(m_fsItem);
+    if (m_userTable)
+        m_userTable->reloadData();
+    if (m_groupOutline)
+        m_groupOutline->viewport()->update();
+    showCustomEditor();
+    userClick(nullptr);
+}
+
+QUrl PortholdPref::webAddressForItem(PHFSItem *item) const {
+    QString base = QStringLiteral("%1://%2").arg(
+        defaults()->stringForKey(QStringLiteral("Apache Site Protocol")).value_or(QString()),
+        defaults()->stringForKey(QStringLiteral("Apache Site Address")).value_or(QString()));
+    // Folder names from the top down, below the outline's root.
+    QStringList names;
+    for (PHFSItem *node = item; node && node->parent(); node = node->parent())
+        names.prepend(QString::fromLatin1(QUrl::toPercentEncoding(node->relativePath())));
+    if (m_webDirFolder && m_webDirFolder->currentIndex() == 0)
+        base += QStringLiteral("/~%1/").arg(QString::fromLatin1(QUrl::toPercentEncoding(loginName())));
+    QString address = base;
+    const QString relative = names.join(QLatin1Char('/'));
+    if (!relative.isEmpty())
+        address = joinPath(address, relative);
+    else if (!address.endsWith(QLatin1Char('/')))
+        address += QLatin1Char('/');
+    return QUrl::fromEncoded(address.toUtf8());
+}
+
+void PortholdPref::viewSelectionOnWeb(QObject *) {
+    auto *item = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
+    if (!item)
+        return;
+    QDesktopServices::openUrl(webAddressForItem(item));
+}
+
+// ----- The server tab -----
+
+void PortholdPref::setUsesRemoteApache(QObject *sender) {
+    const bool remote = stateOf(sender) != 0;
+    defaults()->setBoolForKey(remote, QStringLiteral("Uses Remote Apache"));
+    if (m_remoteApacheCheck && m_remoteApacheCheck != sender)
+        m_remoteApacheCheck->setChecked(remote);
+    if (!m_tabs)
+        return;
+    const bool present = m_apacheTabViewItem && m_tabs->indexOf(m_apacheTabViewItem) >= 0;
+    if (!remote && !present) {
+        loadApache(true);
+        if (m_apacheTabViewItem)
+            m_tabs->insertTab(qMin(2, m_tabs->count()), m_apacheTabViewItem, QStringLiteral("Apache"));
+    } else if (remote && present) {
+        loadApache(false);
+        m_tabs->removeTab(m_tabs->indexOf(m_apacheTabViewItem));
+    }
+}
+
+// ----- What Linux needs explained about a web root -----
+
+void PortholdPref::explainWebRoot() {
+    if (!m_webRootStatus)
+        return;
+    const QString root = portholdLocation(4);
+    const qint32 index = defaults()->integerForKey(QStringLiteral("Porthold Protected Folder"));
+    QStringList notes;
+    const QFileInfo info(root);
+    if (root.isEmpty()) {
+        notes << QStringLiteral("No web folder chosen yet: pick one in the Web folder menu.");
+    } else if (!info.isDir()) {
+        notes << QStringLiteral("%1 does not exist yet.").arg(root);
+        if (index != 1 && index != 2)
+            notes << QStringLiteral("Create it (mkdir ~/public_html) to serve your own pages.");
+    } else if (access(QFile::encodeName(root).constData(), W_OK) != 0) {
+        notes << QStringLiteral("You cannot write to %1, so its folders cannot be protected from this account "
+                                "(see Help: \"Folders you cannot write to\").")
+                     .arg(root);
+    }
+    if (index != 1 && index != 2 && info.isDir()) {
+        if (QFileInfo(QStringLiteral("/etc/apache2/mods-available")).isDir() &&
+            !QFileInfo::exists(QStringLiteral("/etc/apache2/mods-enabled/userdir.load")))
+            notes << QStringLiteral("Apache does not serve ~/public_html until mod_userdir is enabled "
+                                    "(sudo a2enmod userdir).");
+        struct stat home {};
+        if (::stat(QFile::encodeName(homeFolder()).constData(), &home) == 0 && !(home.st_mode & S_IXOTH))
+            notes << QStringLiteral("Apache cannot enter your home folder; allow it with chmod o+x ~.");
+    }
+    m_webRootStatus->setText(notes.join(QLatin1Char(' ')));
+    m_webRootStatus->setToolTip(notes.join(QLatin1Char('\n')));
+}

@@ -1,0 +1,111 @@
+// porthold: the settings host. Opens a window, loads a panel bundle (by
+// default the Porthold panel next to this program) and drives its lifecycle.
+
+#include "platform/host/PHSettingsHost.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool haveDisplay() {
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform)
+        return true; // the caller chose a platform (offscreen, xcb, wayland...)
+    const char *x = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+QString screenshotArgument(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--screenshot") && i + 1 < argc)
+            return QString::fromLocal8Bit(argv[i + 1]);
+        if (arg.startsWith(QLatin1String("--screenshot=")))
+            return arg.mid(13);
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    // A child that ends early must not take the panel down with it.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const bool screenshot = !screenshotArgument(argc, argv).isEmpty();
+    if (!haveDisplay()) {
+        if (screenshot) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        } else {
+            std::fputs("porthold: no display to open a window on.\n"
+                       "  Run it in a desktop session, over ssh with X forwarding (ssh -X),\n"
+                       "  or under a virtual display: xvfb-run porthold\n"
+                       "  To render the panel into a picture instead: porthold --screenshot FILE.png\n",
+                       stderr);
+            return 1;
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("porthold"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Porthold"));
+    QApplication::setDesktopFileName(QStringLiteral("porthold"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Porthold settings host: protects folders of the Apache web tree."));
+    parser.addHelpOption();
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshot"), QStringLiteral("Render the window after start-up into the PNG file and exit."),
+        QStringLiteral("file"));
+    parser.addOption(screenshotOption);
+    parser.addPositionalArgument(QStringLiteral("bundle"),
+                                 QStringLiteral("The panel bundle to load (default: Porthold.panel next to porthold)."),
+                                 QStringLiteral("[bundle]"));
+    parser.process(app);
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        parser.showHelp(2);
+    const QString bundle = positional.isEmpty() ? PHSettingsHost::defaultBundlePath() : positional.first();
+
+    PHSettingsHost host;
+    QString error;
+    if (!host.loadBundle(bundle, &error)) {
+        std::fprintf(stderr, "porthold: %s\n", qPrintable(error));
+        if (!parser.isSet(screenshotOption) && QGuiApplication::platformName() != QLatin1String("offscreen"))
+            QMessageBox::critical(nullptr, QStringLiteral("Porthold"), error);
+        return 1;
+    }
+    host.select();
+
+    if (parser.isSet(screenshotOption)) {
+        const QString file = parser.value(screenshotOption);
+        int status = 0;
+        // Let queued start-up work (expansion, status checks) settle first.
+        QTimer::singleShot(1200, &host, [&] {
+            host.activateWindow();
+            const QPixmap picture = host.grab();
+            if (picture.isNull() || !picture.save(file, "PNG")) {
+                std::fprintf(stderr, "porthold: could not write the screenshot to %s\n", qPrintable(file));
+                status = 1;
+            } else {
+                std::printf("porthold: wrote %s (%d x %d)\n", qPrintable(QFileInfo(file).absoluteFilePath()),
+                            picture.width(), picture.height());
+            }
+            QApplication::exit(status);
+        });
+        return QApplication::exec();
+    }
+
+    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+    return QApplication::exec();
+}
