@@ -99,6 +99,18 @@ TEST_F(ApacheProof, PasswordModeWithNamedUsers) {
     EXPECT_EQ(get(url, kAlice), 200) << "the remaining user still does";
 }
 
+TEST_F(ApacheProof, AUserNamedLikeADirectiveStillGetsIn) {
+    // "border" holds "order": the reader must not drop its require line.
+    const std::string url = folder("pw-border");
+    const Credentials border{"border", "guard-post"};
+    CTL_OK(env(), {"user", "add", "border"}, border.password + "\n");
+    CTL_OK(env(), {"mode", "pw-border", "password"});
+    CTL_OK(env(), {"require", "pw-border", "--user", "border"});
+    CTL_OK(env(), {"mode", "pw-border", "password"}); // read back and written again
+    EXPECT_EQ(get(url, border), 200) << "the user is still required after a rewrite";
+    EXPECT_EQ(get(url, kAlice), 401) << "and the folder is still protected";
+}
+
 TEST_F(ApacheProof, PasswordModeWithAnyValidUser) {
     const std::string url = folder("pw-any");
     CTL_OK(env(), {"mode", "pw-any", "password"});
