@@ -1,0 +1,242 @@
+// The real server through the real tool, as root: the padlock authorizes, the
+// tool repairs itself and runs the control script, which drives apache2 with
+// this test's own configuration on 127.0.0.1. The machine's Apache
+// configuration is not touched.
+
+#include "server/PHApacheController.h"
+
+#include "ServerTestSupport.h"
+#include "common/TestPanelContext.h"
+#include "platform/PHProcess.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const kApache = "/usr/sbin/apache2";
+const char *const kModules = "/usr/lib/apache2/modules";
+
+quint16 freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+bool answers(quint16 port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
+}
+
+class ApacheServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "drives the real server through the set-user-ID tool: needs root";
+        if (!QFileInfo(kApache).isExecutable() || !QFileInfo::exists(QString(kModules) + "/mod_mpm_prefork.so"))
+            GTEST_SKIP() << "Debian's apache2 is not installed";
+        servertest::application();
+        ASSERT_TRUE(dir.isValid());
+        // The server's children run as nobody and must reach the document root.
+        chmod(QFile::encodeName(dir.path()).constData(), 0755);
+
+        name = QStringLiteral("phsrv%1").arg(getpid() % 1000000);
+        binary = dir.filePath(name);
+        ASSERT_TRUE(QFile::link(kApache, binary));
+        servertest::freshDefaults(dir.filePath("config"), {{"ApacheBinaryLocation", binary}});
+        QDir().mkpath(dir.filePath("tmp"));
+        qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
+
+        bundle = dir.filePath("Porthold.panel");
+        QDir().mkpath(bundle + "/Resources");
+        ASSERT_TRUE(QFile::copy(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui", bundle + "/Resources/ApacheControl.ui"));
+        ASSERT_TRUE(QFile::copy(SENTREL_SERVER_TEST_PROGRAM, bundle + "/Sentrel"));
+        chmod(QFile::encodeName(bundle + "/Sentrel").constData(), 0755);
+        context.bundle = bundle;
+        AuthorizationSetHelperPath(AUTHORITY_TEST_PROGRAM);
+        SFAuthorizationView::setCredentialsProvider(
+            [](SFAuthorizationView *, const QString &, const QString &problem)
+                -> std::optional<SFAuthorizationView::Credentials> {
+                if (!problem.isEmpty())
+                    return std::nullopt;
+                return SFAuthorizationView::Credentials{QStringLiteral("root"), QString()};
+            });
+
+        port = freeLoopbackPort();
+        ASSERT_NE(port, 0);
+        for (const char *folder : {"run", "logs", "www"})
+            QDir().mkpath(dir.filePath(folder));
+        servertest::writeFile(dir.filePath("www/index.html"), "<p>Porthold test</p>\n");
+        conf = dir.filePath("httpd.conf");
+        servertest::writeFile(conf, QStringLiteral("ServerRoot \"%1\"\n"
+                                                   "Listen 127.0.0.1:%2\n"
+                                                   "ServerName 127.0.0.1\n"
+                                                   "PidFile \"%1/run/httpd.pid\"\n"
+                                                   "DefaultRuntimeDir \"%1/run\"\n"
+                                                   "ErrorLog \"%1/logs/error_log\"\n"
+                                                   "LogLevel notice\n"
+                                                   "LoadModule mpm_prefork_module %3/mod_mpm_prefork.so\n"
+                                                   "LoadModule authz_core_module %3/mod_authz_core.so\n"
+                                                   "User nobody\nGroup nogroup\n"
+                                                   "DocumentRoot \"%1/www\"\n"
+                                                   "<Directory \"%1/www\">\n  Require all granted\n</Directory>\n")
+                                        .arg(dir.path())
+                                        .arg(port)
+                                        .arg(kModules)
+                                        .toUtf8());
+        // The test copy of the tool runs this script as its control script.
+        servertest::writeFile(SERVER_TEST_APACHECTL,
+                              QStringLiteral("#!/bin/sh\n"
+                                             "case \"$1\" in\n"
+                                             "  configtest) exec '%1' -f '%2' -t ;;\n"
+                                             "  *) exec '%1' -f '%2' -k \"$1\" ;;\n"
+                                             "esac\n")
+                                  .arg(binary, conf)
+                                  .toUtf8());
+        chmod(SERVER_TEST_APACHECTL, 0755);
+        prepared = true;
+    }
+
+    void TearDown() override {
+        if (!prepared)
+            return;
+        // Leave no server behind, whatever happened.
+        bool ok = false;
+        const int pid = QString::fromLatin1(servertest::readFile(dir.filePath("run/httpd.pid"))).trimmed().toInt(&ok);
+        if (ok && pid > 1)
+            kill(pid, SIGTERM);
+        servertest::waitFor([&] { return !PHApacheController::allProcessNames().contains(name); }, 10000);
+        QFile::remove(SERVER_TEST_APACHECTL);
+        SFAuthorizationView::setCredentialsProvider(nullptr);
+        AuthorizationSetHelperPath("");
+        PHConfParser::waitForAllParses();
+    }
+
+    bool running() const { return PHApacheController::allProcessNames().contains(name); }
+
+    QTemporaryDir dir;
+    TestPanelContext context;
+    QString name, binary, bundle, conf;
+    quint16 port = 0;
+    bool prepared = false;
+};
+
+TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
+    PHApacheController controller(nullptr);
+    ASSERT_NE(controller.tabViewItem(), nullptr);
+    QLabel statusLine;
+    controller.setStatusDisplay(&statusLine);
+    controller.setControlScriptPath(SERVER_TEST_APACHECTL);
+    auto *toggle = controller.tabViewItem()->findChild<QPushButton *>("toggleButton");
+    auto *restart = controller.tabViewItem()->findChild<QPushButton *>("restartButton");
+    auto *repair = controller.tabViewItem()->findChild<QPushButton *>("sentrelButton");
+    ASSERT_TRUE(toggle && restart && repair);
+
+    // Before the tool's first repair the padlock also asks to run it as root.
+    EXPECT_FALSE(controller.isHelperSetUID());
+    ASSERT_EQ(controller.authorizationRights().size(), 3u);
+    EXPECT_EQ(controller.authorizationRights()[2].value, QFile::encodeName(bundle + "/Sentrel").toStdString());
+
+    controller.checkApacheStatus();
+    EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
+    ASSERT_TRUE(controller.authView()->authorize());
+    EXPECT_TRUE(toggle->isEnabled());
+    EXPECT_TRUE(repair->isEnabled());
+    EXPECT_FALSE(restart->isEnabled());
+
+    // Start: shown at once, confirmed by the check.
+    toggle->click();
+    EXPECT_EQ(statusLine.text(), "Apache status: Running");
+    EXPECT_TRUE(controller.isHelperSetUID()) << "the tool repaired itself";
+    ASSERT_TRUE(servertest::waitFor([&] { return running() && answers(port); }, 15000));
+    // The check two seconds after the command finds the server.
+    statusLine.clear();
+    EXPECT_TRUE(servertest::waitFor([&] { return !statusLine.text().isEmpty(); }, 5000));
+    EXPECT_EQ(statusLine.text(), "Apache status: Running");
+    EXPECT_EQ(toggle->text(), "Stop Apache");
+    EXPECT_TRUE(restart->isEnabled());
+
+    // Graceful restart (the default), seen in the server's own log.
+    restart->click();
+    EXPECT_TRUE(servertest::waitFor(
+        [&] { return servertest::readFile(dir.filePath("logs/error_log")).contains("Graceful restart requested"); },
+        15000))
+        << servertest::readFile(dir.filePath("logs/error_log")).toStdString();
+    EXPECT_TRUE(servertest::waitFor([&] { return answers(port); }, 15000));
+
+    // Stop.
+    toggle->click();
+    EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
+    ASSERT_TRUE(servertest::waitFor([&] { return !running(); }, 15000));
+    controller.checkApacheStatus();
+    EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
+    EXPECT_EQ(toggle->text(), "Start Apache");
+    EXPECT_FALSE(restart->isEnabled());
+
+    // A broken configuration: the server's own words in the error view.
+    controller.checkApacheConfig();
+    auto *status = controller.tabViewItem()->findChild<QLabel *>("configCheckStatus");
+    auto *errors = controller.tabViewItem()->findChild<QPlainTextEdit *>("configErrorView");
+    EXPECT_EQ(status->text(), "Syntax OK");
+    QFile file(conf);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("Lissen 127.0.0.1:1\n");
+    file.close();
+    controller.checkApacheConfig();
+    EXPECT_EQ(status->text(), "Syntax Errors Encountered!");
+    EXPECT_TRUE(errors->toPlainText().contains("Invalid command 'Lissen'")) << errors->toPlainText().toStdString();
+    EXPECT_FALSE(errors->toPlainText().endsWith('\n'));
+    EXPECT_TRUE(controller.errorPanelIsVisible());
+}
+
+TEST_F(ApacheServerTest, RepairInstallsThroughTheToolAndKeepsABackup) {
+    PHApacheController controller(nullptr);
+    ASSERT_TRUE(controller.authView()->authorize());
+    const QString target = dir.filePath("etc/httpd.conf");
+    const QByteArray original = "<Directory \"/var/www/html\">\r\n    AllowOverride None\r\n</Directory>\r\n";
+    servertest::writeFile(target, original);
+    chmod(QFile::encodeName(target).constData(), 0640);
+    chown(QFile::encodeName(target).constData(), 0, 65534);
+
+    EXPECT_EQ(controller.repairConfFile(target), 0);
+    EXPECT_EQ(servertest::readFile(target),
+              QByteArray("<Directory \"/var/www/html\">\r\n    AllowOverride All\r\n</Directory>\r\n\n"));
+    EXPECT_EQ(servertest::readFile(target + ".preporthold"), original);
+    struct stat info{};
+    ASSERT_EQ(stat(QFile::encodeName(target).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    // The temporary copy went with the tool.
+    EXPECT_TRUE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+
+    // A second repair keeps the first backup.
+    EXPECT_EQ(controller.repairConfFile(target), 0);
+    EXPECT_EQ(servertest::readFile(target + ".preporthold"), original);
+}
+
+} // namespace
