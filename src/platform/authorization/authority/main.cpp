@@ -21,6 +21,7 @@
 // store unusable), 127 the tool could not be started.
 
 #include "platform/authorization/AuthorizationRecordStore.h"
+#include "platform/authorization/AuthorizationRequest.h"
 #include "platform/authorization/PosixLog.h"
 #include "platform/authorization/PrivilegedProcess.h"
 
@@ -44,11 +45,6 @@
 namespace {
 
 enum Exit { Done = 0, Refused = 1, Malformed = 2, Internal = 3, NotStarted = 127 };
-
-constexpr std::size_t kMaximumInput = 64 * 1024;
-constexpr std::size_t kMaximumPassword = 1024;
-constexpr std::size_t kMaximumValue = 4096;
-constexpr std::size_t kMaximumRights = 32;
 
 uid_t caller = static_cast<uid_t>(-1);
 
@@ -168,33 +164,18 @@ bool readExternalForm(AuthorizationExternalForm *form) {
 
 int create() {
     // Read to the end, refusing more than any honest request holds.
-    std::vector<char> input(kMaximumInput + 1);
+    std::vector<char> input(kAuthorizationRequestMaximumLength + 1);
     const std::size_t length = PrivilegedProcess::readUpTo(0, input.data(), input.size());
     auto wipe = [&] { ::explicit_bzero(input.data(), input.size()); };
-    if (length == 0 || length > kMaximumInput || input[length - 1] != '\0') {
+    std::optional<AuthorizationCreationRequest> request = parseAuthorizationCreationRequest(input.data(), length);
+    if (!request) {
         wipe();
         return Malformed;
     }
-    // Fields by position; the password is never copied out of the buffer.
-    std::vector<const char *> fields;
-    for (std::size_t start = 0; start < length; start += std::strlen(input.data() + start) + 1)
-        fields.push_back(input.data() + start);
-    if (fields.size() < 4 || fields.size() % 2 != 0 || (fields.size() - 2) / 2 > kMaximumRights ||
-        std::strlen(fields[1]) > kMaximumPassword || !isValidAccountName(fields[0])) {
-        wipe();
-        return Malformed;
-    }
-    const std::string name = fields[0];
-    const char *password = fields[1];
-
+    const std::string &name = request->name;
+    const char *password = input.data() + request->passwordOffset;
     AuthorizationRecord record;
-    for (std::size_t i = 2; i < fields.size(); i += 2) {
-        if (!isValidRightName(fields[i]) || std::strlen(fields[i + 1]) > kMaximumValue) {
-            wipe();
-            return Malformed;
-        }
-        record.rights.push_back({fields[i], fields[i + 1], 0});
-    }
+    record.rights = std::move(request->rights);
 
     if (caller == 0) {
         record.administrator = "root";
