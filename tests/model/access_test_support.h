@@ -109,6 +109,12 @@ protected:
     QList<const void *> notified;
 
 private:
-    QTemporaryDir m_root;
+    // Memory-backed when the system has it: every write ends in fsync.
+    static QString temporaryTemplate() {
+        const QString shared = QStringLiteral("/dev/shm");
+        const QString base = ::access("/dev/shm", W_OK | X_OK) == 0 ? shared : QDir::tempPath();
+        return base + QStringLiteral("/porthold-access-XXXXXX");
+    }
+    QTemporaryDir m_root{temporaryTemplate()};
     ObserverRegistration m_observer;
 };
