@@ -206,6 +206,13 @@ TEST_F(SentrelAsRoot, RunsOnlyTheServerCommandsInACleanEnvironment) {
         EXPECT_EQ(lstatOf(kProbeReport).st_mode, 0u) << word;
     }
 
+    // A script that cannot be started is a failure, never success.
+    const std::string hidden = std::string(PORTHOLD_TEST_APACHECTL) + ".hidden";
+    ASSERT_EQ(::rename(PORTHOLD_TEST_APACHECTL, hidden.c_str()), 0);
+    result = sentrel({"-operation", "ctl", "-data", "stop"}, form(record));
+    ASSERT_EQ(::rename(hidden.c_str(), PORTHOLD_TEST_APACHECTL), 0);
+    EXPECT_EQ(result.exitStatus, 127);
+
     // Without the control right: 7, nothing run.
     const AuthorizationRecord replaceOnly = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
     result = sentrel({"-operation", "ctl", "-data", "start"}, form(replaceOnly));
@@ -289,6 +296,14 @@ TEST_F(SentrelAsUser, SelfRepairIsHonouredOnlyForRoot) {
     EXPECT_EQ(st.st_uid, 0u);
     EXPECT_EQ(st.st_gid, user->gid());
     EXPECT_EQ(st.st_mode & 07777, 04755u);
+
+    // Only group and other write go; set-group-ID and sticky stay.
+    const std::string other = folder / "Other";
+    std::filesystem::copy_file(SENTREL_TEST_PROGRAM, other);
+    ASSERT_EQ(::chmod(other.c_str(), 03770), 0);
+    launch.arguments = {other, "-selfRepair", "YES"};
+    EXPECT_EQ(run(launch).exitStatus, 0);
+    EXPECT_EQ(lstatOf(other).st_mode & 07777, 07750u);
 
     // Started set-user-ID by the user, whatever it is told or called, it changes nothing.
     const std::string bait = folder / "bait";
