@@ -36,12 +36,15 @@ bool makePipe(int fds[2]) {
     return true;
 }
 
-QString errnoText(int error) { return QString::fromLocal8Bit(strerror(error)); }
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(strerror(error));
+}
 
 } // namespace
 
 PHProcess::PHProcess(QString program, QStringList arguments)
-    : m_program(std::move(program)), m_arguments(std::move(arguments)) {}
+    : m_program(std::move(program)), m_arguments(std::move(arguments)) {
+}
 
 PHProcess::~PHProcess() {
     closeFd(m_inputFd);
@@ -159,7 +162,8 @@ bool PHProcess::launch() {
     envp.push_back(nullptr);
 
     pid_t pid = -1;
-    const int spawnError = posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), envp.data());
+    const int spawnError =
+        posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
 
@@ -200,7 +204,9 @@ bool PHProcess::writeInput(const QByteArray &bytes) {
     return true;
 }
 
-void PHProcess::closeInput() { closeFd(m_inputFd); }
+void PHProcess::closeInput() {
+    closeFd(m_inputFd);
+}
 
 void PHProcess::readToEnd() {
     char buffer[16384];

@@ -61,9 +61,8 @@ public:
         QByteArray output;
         QByteArray error;
     };
-    static Result run(const QString &program, const QStringList &arguments,
-                      Stream output = Stream::Pipe, Stream error = Stream::Pipe,
-                      const QStringList &environment = {});
+    static Result run(const QString &program, const QStringList &arguments, Stream output = Stream::Pipe,
+                      Stream error = Stream::Pipe, const QStringList &environment = {});
 
     /// Ignores SIGPIPE in this process (done by launch; idempotent).
     static void ignoreSigpipe();

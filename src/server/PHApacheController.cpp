@@ -31,9 +31,9 @@
 
 #include <unistd.h>
 
-const QStringList PHApacheController::validCommands = {
-    QStringLiteral("start"), QStringLiteral("stop"), QStringLiteral("restart"), QStringLiteral("graceful"),
-    QStringLiteral("configtest")};
+const QStringList PHApacheController::validCommands = {QStringLiteral("start"), QStringLiteral("stop"),
+                                                       QStringLiteral("restart"), QStringLiteral("graceful"),
+                                                       QStringLiteral("configtest")};
 
 namespace {
 
@@ -75,7 +75,8 @@ void setTextColor(QWidget *widget, const QColor &color) {
 } // namespace
 
 PHApacheController::PHApacheController(QWidget *window, QObject *parent)
-    : QObject(parent), m_window(window), m_validCommands(validCommands), m_controlScript(QStringLiteral(PORTHOLD_APACHECTL)) {
+    : QObject(parent), m_window(window), m_validCommands(validCommands),
+      m_controlScript(QStringLiteral(PORTHOLD_APACHECTL)) {
     m_colors = {
         {QStringLiteral("normal"), QColor::fromRgbF(0, 0, 0, 1)},
         {QStringLiteral("no apache"), QColor::fromRgbF(1, 0, 0, 1)},
@@ -99,6 +100,8 @@ PHApacheController::PHApacheController(QWidget *window, QObject *parent)
 }
 
 PHApacheController::~PHApacheController() {
+    // Parses of this discovery run code of the panel: let them end first.
+    PHConfParser::waitForAllParses();
     if (m_authView)
         m_authView->setDelegate(nullptr);
     // Log windows belong to the panel's window; close them with their tab.
@@ -169,7 +172,8 @@ void PHApacheController::awakeFromNib() {
     if (m_gracefulSwitch)
         m_gracefulSwitch->setChecked(m_isGraceful);
 
-    auto wire = [this](QAbstractButton *button, void (PHApacheController::*action)(QObject *), const char *name) {
+    auto wire = [this](QAbstractButton *button, void (PHApacheController::*action)(QObject *),
+                       const char *name) {
         if (!button)
             return;
         connect(button, &QAbstractButton::clicked, this,
@@ -183,9 +187,13 @@ void PHApacheController::awakeFromNib() {
     wire(m_sentrelButton, &PHApacheController::sentrel, "sentrel");
 }
 
-QWidget *PHApacheController::tabViewItem() const { return m_apacheTab.data(); }
+QWidget *PHApacheController::tabViewItem() const {
+    return m_apacheTab.data();
+}
 
-void PHApacheController::setStatusDisplay(QLabel *field) { m_apacheStatus = field; }
+void PHApacheController::setStatusDisplay(QLabel *field) {
+    m_apacheStatus = field;
+}
 
 void PHApacheController::enable() {
     if (m_apacheT)
@@ -226,9 +234,13 @@ void PHApacheController::toggleGraceful(QObject *sender) {
     PHUserDefaults::standardUserDefaults()->setBoolForKey(m_isGraceful, kGracefulRestart);
 }
 
-void PHApacheController::checkApacheConfig(QObject *) { apachectl(QStringLiteral("configtest")); }
+void PHApacheController::checkApacheConfig(QObject *) {
+    apachectl(QStringLiteral("configtest"));
+}
 
-void PHApacheController::displayLog(QObject *) { openLogAtIndex(m_logPicker ? m_logPicker->currentIndex() : -1); }
+void PHApacheController::displayLog(QObject *) {
+    openLogAtIndex(m_logPicker ? m_logPicker->currentIndex() : -1);
+}
 
 std::pair<int, QString> PHApacheController::runConfigTest() {
     PHProcess::Result result = PHProcess::run(m_controlScript, {QStringLiteral("configtest")},
@@ -244,18 +256,20 @@ std::pair<int, QString> PHApacheController::runConfigTest() {
     if (result.status != 0 && geteuid() != 0 && QFileInfo::exists(envvars) &&
         errors.contains(QLatin1String("Permission denied")) &&
         (errors.contains(QLatin1String("/run/apache2")) || errors.contains(QLatin1String("/lock/apache2")))) {
-        QString binary = PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
+        QString binary =
+            PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
         if (!QFileInfo(binary).isExecutable())
             binary = QStringLiteral("/usr/sbin/apache2");
         QTemporaryDir runFolder;
         if (runFolder.isValid()) {
-            const QString script = QStringLiteral(
-                ". \"$1\" && APACHE_RUN_DIR=\"$2\" && APACHE_LOCK_DIR=\"$2\" && APACHE_PID_FILE=\"$2/apache2.pid\" "
-                "&& export APACHE_RUN_DIR APACHE_LOCK_DIR APACHE_PID_FILE && exec \"$3\" -t");
-            result = PHProcess::run(QStringLiteral("/bin/sh"),
-                                    {QStringLiteral("-c"), script, QStringLiteral("sh"), envvars, runFolder.path(),
-                                     binary},
-                                    PHProcess::Stream::Null, PHProcess::Stream::Pipe);
+            const QString script =
+                QStringLiteral(". \"$1\" && APACHE_RUN_DIR=\"$2\" && APACHE_LOCK_DIR=\"$2\" && "
+                               "APACHE_PID_FILE=\"$2/apache2.pid\" "
+                               "&& export APACHE_RUN_DIR APACHE_LOCK_DIR APACHE_PID_FILE && exec \"$3\" -t");
+            result = PHProcess::run(
+                QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), script, QStringLiteral("sh"), envvars, runFolder.path(), binary},
+                PHProcess::Stream::Null, PHProcess::Stream::Pipe);
             if (result.launched)
                 errors = QString::fromUtf8(result.error);
         }
@@ -287,7 +301,8 @@ void PHApacheController::apachectl(const QString &command) {
     // The result is not shown: the check two seconds later shows what happened.
     sentrelWithArgs({QStringLiteral("-operation"), QStringLiteral("ctl"), QStringLiteral("-data"), command});
     setApacheState(command == QLatin1String("stop") ? 0 : 1);
-    QTimer::singleShot(2000, this, [this] { PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); }); });
+    QTimer::singleShot(2000, this,
+                       [this] { PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); }); });
 }
 
 // ---- Status
@@ -314,7 +329,8 @@ QStringList PHApacheController::allProcessNames() {
 
 void PHApacheController::checkApacheStatus(QObject *) {
     // The kernel keeps 15 bytes of a process's name.
-    const QString binary = PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
+    const QString binary =
+        PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
     const QString wanted = QString::fromUtf8(lastPathComponent(binary).toUtf8().left(15));
     const QStringList names = allProcessNames();
     setApacheState(!wanted.isEmpty() && names.contains(wanted) ? 1 : 0);

@@ -65,8 +65,9 @@ public:
     QString userConfFile() const;
     void findLogs();
     QStringList logs() const { return m_logs; }
-    void parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *parser, const QString &token, const QString &line,
-                                                   qint32 lineNumber, const QString &path) override;
+    void parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *parser, const QString &token,
+                                                   const QString &line, qint32 lineNumber,
+                                                   const QString &path) override;
     /// Writes the configuration at `path` with "AllowOverride None" made
     /// "AllowOverride All" inside the document-root blocks; true when a line
     /// changed. Unchanged lines keep their bytes; changed ones are encoded as

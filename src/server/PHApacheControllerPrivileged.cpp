@@ -54,15 +54,15 @@ bool PHApacheController::isHelperSetUID() const {
     if (!attributes || attributes->ownerID != 0 || !(attributes->permissions & 04000))
         return false;
     // On a file system mounted nosuid the bit does nothing.
-    struct statvfs volume{};
+    struct statvfs volume {};
     if (statvfs(QFile::encodeName(m_helperPath).constData(), &volume) == 0 && (volume.f_flag & ST_NOSUID))
         return false;
     return true;
 }
 
 qint32 PHApacheController::selfRepairHelper() {
-    const std::string tool = m_helperCPath.isEmpty() ? QFile::encodeName(m_helperPath).toStdString()
-                                                     : m_helperCPath.toStdString();
+    const std::string tool =
+        m_helperCPath.isEmpty() ? QFile::encodeName(m_helperPath).toStdString() : m_helperCPath.toStdString();
     std::vector<std::string> arguments{"-selfRepair", "YES", "-mypath", tool};
     std::vector<char *> argv;
     for (std::string &argument : arguments)
@@ -71,8 +71,8 @@ qint32 PHApacheController::selfRepairHelper() {
 
     FILE *pipe = nullptr;
     pid_t child = -1;
-    const OSStatus status = AuthorizationExecuteWithPrivilegesPid(m_auth, tool.c_str(), kAuthorizationFlagDefaults,
-                                                                  argv.data(), &pipe, &child);
+    const OSStatus status = AuthorizationExecuteWithPrivilegesPid(
+        m_auth, tool.c_str(), kAuthorizationFlagDefaults, argv.data(), &pipe, &child);
     if (status != errAuthorizationSuccess) {
         Log::format("Error %d: Authorization failed", int(status));
         return kAuthorizationFailed;
@@ -122,7 +122,8 @@ qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
     }
     // The tool reads exactly 32 bytes; closing the pipe after them means a tool
     // that wants more sees the end instead of waiting for ever.
-    tool.writeInput(QByteArray(reinterpret_cast<const char *>(externalForm.bytes), sizeof externalForm.bytes));
+    tool.writeInput(
+        QByteArray(reinterpret_cast<const char *>(externalForm.bytes), sizeof externalForm.bytes));
     tool.closeInput();
     return tool.waitUntilExit();
 }
@@ -164,4 +165,5 @@ void PHApacheController::authorizationViewDidDeauthorize(SFAuthorizationView *) 
             control->setEnabled(false);
 }
 
-void PHApacheController::authorizationViewCreatedAuthorization(SFAuthorizationView *) {}
+void PHApacheController::authorizationViewCreatedAuthorization(SFAuthorizationView *) {
+}

@@ -31,7 +31,8 @@ const QString kUserConfDirectory = QStringLiteral("Apache User Conf Directory");
 const QString kOverrideLogDirectory = QStringLiteral("Override Log Directory");
 const QString kLogDirectory = QStringLiteral("Apache Log Directory");
 
-const QStringList kLogTokens = {QStringLiteral("CustomLog"), QStringLiteral("ErrorLog"), QStringLiteral("Include")};
+const QStringList kLogTokens = {QStringLiteral("CustomLog"), QStringLiteral("ErrorLog"),
+                                QStringLiteral("Include")};
 
 /// The last double-quoted argument of a directive line, within the stretch of
 /// words and quoted words at its start.
@@ -85,7 +86,9 @@ QString deletingLastPathComponent(const QString &path) {
     return path.left(slash);
 }
 
-QString lastPathComponent(const QString &path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
+QString lastPathComponent(const QString &path) {
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
 
 /// The value of a "-D NAME="value"" line of the server's "-V" output: after the
 /// name, blanks, "=" and quotes are skipped and the text runs to the next quote.
@@ -113,7 +116,8 @@ QString loginName() {
 qsizetype byteOrderMarkLength(const QByteArray &bytes, const QByteArray &encoding) {
     const QByteArray name = encoding.toUpper();
     if (name.startsWith("UTF-32"))
-        return bytes.startsWith(QByteArray("\xFF\xFE\x00\x00", 4)) || bytes.startsWith(QByteArray("\x00\x00\xFE\xFF", 4))
+        return bytes.startsWith(QByteArray("\xFF\xFE\x00\x00", 4)) ||
+                       bytes.startsWith(QByteArray("\x00\x00\xFE\xFF", 4))
                    ? 4
                    : 0;
     if (name.startsWith("UTF-16"))
@@ -179,14 +183,18 @@ void PHApacheController::getApacheConfFile(QObject *) {
     m_confFileName = lastPathComponent(path);
 }
 
-QString PHApacheController::httpdConfFile() const { return appendingPathComponent(m_confFileDir, m_confFileName); }
+QString PHApacheController::httpdConfFile() const {
+    return appendingPathComponent(m_confFileDir, m_confFileName);
+}
 
 QString PHApacheController::userConfFile() const {
-    const QString folder = PHUserDefaults::standardUserDefaults()->stringForKey(kUserConfDirectory).value_or(QString());
+    const QString folder =
+        PHUserDefaults::standardUserDefaults()->stringForKey(kUserConfDirectory).value_or(QString());
     const QString login = loginName();
     if (login.isEmpty())
         return {};
-    return appendingPathComponent(appendingPathComponent(m_confFileDir, folder), login + QStringLiteral(".conf"));
+    return appendingPathComponent(appendingPathComponent(m_confFileDir, folder),
+                                  login + QStringLiteral(".conf"));
 }
 
 // ---- Log discovery
@@ -208,8 +216,8 @@ void PHApacheController::findLogs() {
         if (folder.isEmpty())
             return;
         // Listed by name, as people read a log folder.
-        const QStringList entries =
-            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        const QStringList entries = QDir(folder).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &name : entries) {
             if (name.endsWith(QLatin1String("gz")))
                 continue;
@@ -251,7 +259,8 @@ void PHApacheController::followInclude(const QString &pattern) {
 }
 
 void PHApacheController::parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *, const QString &token,
-                                                                   const QString &line, qint32, const QString &) {
+                                                                   const QString &line, qint32,
+                                                                   const QString &) {
     const QStringList components = PHRegex::captureComponentsMatchedByRegex(line, kArgumentPattern);
     const QString argument = components.size() > 4 ? components.at(4) : QString();
     if (token == QLatin1String("Include")) {
@@ -314,7 +323,8 @@ bool PHApacheController::grepFileWriteTo(const QString &path, QIODevice &handle,
                 inBlock = true;
                 break;
             }
-            if (inBlock && PHRegex::replaceOccurrencesOfRegexWithString(line, rule.search, rule.replace) > 0) {
+            if (inBlock &&
+                PHRegex::replaceOccurrencesOfRegexWithString(line, rule.search, rule.replace) > 0) {
                 changed = lineChanged = true;
                 break;
             }
@@ -344,7 +354,8 @@ qint32 PHApacheController::repairConfFile(const QString &path) {
     if (acceptable != 0)
         return acceptable;
 
-    QStringList arguments{QStringLiteral("-operation"), QStringLiteral("sentrel"), QStringLiteral("-file"), path};
+    QStringList arguments{QStringLiteral("-operation"), QStringLiteral("sentrel"), QStringLiteral("-file"),
+                          path};
     QString temporaryPath;
     if (std::optional<PHTempFile> temporary = PHFileManager::tempFile()) {
         temporaryPath = temporary->path;
@@ -356,13 +367,16 @@ qint32 PHApacheController::repairConfFile(const QString &path) {
         temporary->handle->close();
         if (error != 0) {
             QFile::remove(temporaryPath);
-            Log::write(QStringLiteral("The repaired copy of %1 could not be prepared (error %2)").arg(path).arg(error));
+            Log::write(QStringLiteral("The repaired copy of %1 could not be prepared (error %2)")
+                           .arg(path)
+                           .arg(error));
             return error;
         }
         arguments << QStringLiteral("-data") << temporaryPath;
     }
     const qint32 result = sentrelWithArgs(arguments);
-    if (!temporaryPath.isEmpty() && (QFileInfo::exists(temporaryPath) || QFileInfo(temporaryPath).isSymLink()))
+    if (!temporaryPath.isEmpty() &&
+        (QFileInfo::exists(temporaryPath) || QFileInfo(temporaryPath).isSymLink()))
         QFile::remove(temporaryPath);
     return result;
 }

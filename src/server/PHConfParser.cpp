@@ -104,7 +104,8 @@ void PHConfParser::run(QPointer<QObject> delegate, bool delegateListens) {
                 if (!listener)
                     return;
                 PHAction::run("configuration parse callback", [&] {
-                    listener->parserParsedTokenInLineAtLineNumberOfFile(self.get(), token, line, number, path);
+                    listener->parserParsedTokenInLineAtLineNumberOfFile(self.get(), token, line, number,
+                                                                        path);
                 });
             },
             Qt::QueuedConnection);
@@ -170,7 +171,8 @@ QString PHConfParser::removeComments(const QString &line) {
     for (qsizetype i = 0; i < line.size() && !done; ++i) {
         const QChar c = line.at(i);
         if (!m_currentCommentMarker.isNull()) {
-            const QChar closer = m_currentCommentMarker == QLatin1Char('/') ? QLatin1Char('/') : QLatin1Char(')');
+            const QChar closer =
+                m_currentCommentMarker == QLatin1Char('/') ? QLatin1Char('/') : QLatin1Char(')');
             if (p == QLatin1Char('*') && c == closer) {
                 m_currentCommentMarker = QChar();
                 s = i + 1;

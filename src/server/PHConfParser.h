@@ -36,11 +36,11 @@ class PHConfParser : public std::enable_shared_from_this<PHConfParser> {
 public:
     /// Comment forms (bits of commentType).
     enum CommentType : qint32 {
-        HashComment = 0x0001,      // "#"
-        DashSemicolon = 0x0002,    // "--" and ";"
-        SlashSlash = 0x0004,       // "//"
-        SlashStarBlock = 0x1000,   // "/* ... */"
-        ParenStarBlock = 0x2000,   // "(* ... *)"
+        HashComment = 0x0001,    // "#"
+        DashSemicolon = 0x0002,  // "--" and ";"
+        SlashSlash = 0x0004,     // "//"
+        SlashStarBlock = 0x1000, // "/* ... */"
+        ParenStarBlock = 0x2000, // "(* ... *)"
     };
     /// Quote characters (bits of quoteType).
     enum QuoteType : qint32 { SingleQuote = 1, DoubleQuote = 2, BackQuote = 4 };

@@ -36,11 +36,12 @@ QString PHLogWindow::unreadableText(const QString &path, int error) {
                        .arg(path, QString::fromLocal8Bit(strerror(error)));
     if (error == EACCES || error == EPERM) {
         // Debian keeps the server's logs readable by group adm only.
-        struct stat folder{};
+        struct stat folder {};
         const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
         if (::stat(dir.constData(), &folder) == 0) {
             const passwd *user = getpwuid(getuid());
-            const QString login = user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("<your name>");
+            const QString login =
+                user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("<your name>");
             if (const group *g = getgrgid(folder.st_gid); g && folder.st_gid != 0)
                 text += QStringLiteral("\n\nReading the web server's logs needs membership of group %1. "
                                        "An administrator can add you with \"adduser %2 %1\"; "
@@ -82,7 +83,9 @@ PHLogWindow::PHLogWindow(const QString &path, QWidget *parent)
     reload();
 }
 
-QString PHLogWindow::text() const { return m_view->toPlainText(); }
+QString PHLogWindow::text() const {
+    return m_view->toPlainText();
+}
 
 void PHLogWindow::reload() {
     m_view->clear();
@@ -96,7 +99,7 @@ void PHLogWindow::reload() {
         m_view->setPlainText(unreadableText(m_path, error));
         return;
     }
-    struct stat info{};
+    struct stat info {};
     if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         ::close(fd);
         m_readable = false;
@@ -127,7 +130,7 @@ void PHLogWindow::refresh() {
         m_view->setPlainText(unreadableText(m_path, error));
         return;
     }
-    struct stat info{};
+    struct stat info {};
     if (fstat(fd, &info) != 0) {
         ::close(fd);
         return;

@@ -18,11 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
 
     auto parser = PHConfParser::initWithString(text);
-    parser->setCommentType((options & 0x07) | ((options & 0x08) ? 0x1000 : 0) | ((options & 0x10) ? 0x2000 : 0));
+    parser->setCommentType((options & 0x07) | ((options & 0x08) ? 0x1000 : 0) |
+                           ((options & 0x10) ? 0x2000 : 0));
     parser->setQuoteType((options >> 5) & 0x07);
     parser->setCaseSensitive(options & 0x80);
-    parser->setTokens({QStringLiteral("ErrorLog"), QStringLiteral("Include"), QStringLiteral("#"),
-                       QStringLiteral("x")});
+    parser->setTokens(
+        {QStringLiteral("ErrorLog"), QStringLiteral("Include"), QStringLiteral("#"), QStringLiteral("x")});
 
     qint32 last = 0;
     parser->scan([&](const QString &token, const QString &line, qint32 number) {

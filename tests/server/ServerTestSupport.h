@@ -26,7 +26,8 @@ inline QApplication *application() {
     static char name[] = "server_test";
     static char *argv[] = {name, nullptr};
     static QApplication *app = [] {
-        qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        qputenv("QT_QPA_PLATFORM",
+                qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
         return new QApplication(argc, argv);
     }();
     return app;

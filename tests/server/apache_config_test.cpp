@@ -50,67 +50,67 @@ protected:
 
 TEST_F(ApacheConfigTest, RepairRulesRewriteOnlyDocumentRootBlocks) {
     PHApacheController controller(nullptr);
-    const QByteArray input =
-        "AllowOverride None\n"
-        "<Directory \"/var/www/html\">\n"
-        "    AllowOverride None   # keep this comment\n"
-        "</Directory>\n"
-        "AllowOverride None\n"
-        "<Directory />\n"
-        "\tAllowOverride   None\n"
-        "</Directory>\n"
-        "<Directory /usr/share/doc>\n"
-        "    allowoverride none\n"
-        "    AllowOverride None\n"
-        "</Directory>\n"
-        "<Directory \"/usr/share/doc\">\n"
-        "    AllowOverride None\n"
-        "</Directory>\n"
-        "<Directory \"/home/user1/public_html/\">\n"
-        "    AllowOverride None\n"
-        "</Directory>\n"
-        "<Directory \"/home/user1/public_html\">\n"
-        "    AllowOverride None\n"
-        "</Directory>\n"
-        "<Directory \"/home/user1/www\">\n"
-        "    AllowOverride None\n"
-        "</Directory>";
-    const QByteArray expected =
-        "AllowOverride None\n"
-        "<Directory \"/var/www/html\">\n"
-        "    AllowOverride All   # keep this comment\n"
-        "</Directory>\n"
-        "AllowOverride None\n"
-        "<Directory />\n"
-        "\tAllowOverride All\n"
-        "</Directory>\n"
-        "<Directory /usr/share/doc>\n"
-        "    allowoverride none\n"
-        "    AllowOverride All\n"
-        "</Directory>\n"
-        "<Directory \"/usr/share/doc\">\n"
-        "    AllowOverride None\n"
-        "</Directory>\n"
-        "<Directory \"/home/user1/public_html/\">\n"
-        "    AllowOverride All\n"
-        "</Directory>\n"
-        "<Directory \"/home/user1/public_html\">\n"
-        "    AllowOverride All\n"
-        "</Directory>\n"
-        "<Directory \"/home/user1/www\">\n"
-        "    AllowOverride None\n"
-        "</Directory>\n"; // a file without a final line feed gains one
+    const QByteArray input = "AllowOverride None\n"
+                             "<Directory \"/var/www/html\">\n"
+                             "    AllowOverride None   # keep this comment\n"
+                             "</Directory>\n"
+                             "AllowOverride None\n"
+                             "<Directory />\n"
+                             "\tAllowOverride   None\n"
+                             "</Directory>\n"
+                             "<Directory /usr/share/doc>\n"
+                             "    allowoverride none\n"
+                             "    AllowOverride None\n"
+                             "</Directory>\n"
+                             "<Directory \"/usr/share/doc\">\n"
+                             "    AllowOverride None\n"
+                             "</Directory>\n"
+                             "<Directory \"/home/user1/public_html/\">\n"
+                             "    AllowOverride None\n"
+                             "</Directory>\n"
+                             "<Directory \"/home/user1/public_html\">\n"
+                             "    AllowOverride None\n"
+                             "</Directory>\n"
+                             "<Directory \"/home/user1/www\">\n"
+                             "    AllowOverride None\n"
+                             "</Directory>";
+    const QByteArray expected = "AllowOverride None\n"
+                                "<Directory \"/var/www/html\">\n"
+                                "    AllowOverride All   # keep this comment\n"
+                                "</Directory>\n"
+                                "AllowOverride None\n"
+                                "<Directory />\n"
+                                "\tAllowOverride All\n"
+                                "</Directory>\n"
+                                "<Directory /usr/share/doc>\n"
+                                "    allowoverride none\n"
+                                "    AllowOverride All\n"
+                                "</Directory>\n"
+                                "<Directory \"/usr/share/doc\">\n"
+                                "    AllowOverride None\n"
+                                "</Directory>\n"
+                                "<Directory \"/home/user1/public_html/\">\n"
+                                "    AllowOverride All\n"
+                                "</Directory>\n"
+                                "<Directory \"/home/user1/public_html\">\n"
+                                "    AllowOverride All\n"
+                                "</Directory>\n"
+                                "<Directory \"/home/user1/www\">\n"
+                                "    AllowOverride None\n"
+                                "</Directory>\n"; // a file without a final line feed gains one
     const auto [output, changed] = rewrite(controller, input);
     EXPECT_EQ(output.toStdString(), expected.toStdString());
     EXPECT_TRUE(changed);
 
-    const auto [same, unchanged] = rewrite(controller, "<Directory \"/srv\">\nAllowOverride None\n</Directory>");
+    const auto [same, unchanged] =
+        rewrite(controller, "<Directory \"/srv\">\nAllowOverride None\n</Directory>");
     EXPECT_FALSE(unchanged);
 }
 
 TEST_F(ApacheConfigTest, RewriteKeepsLineEndsAndGrowsTheFinalLine) {
     PHApacheController controller(nullptr);
-    const auto [crlf, changed] = rewrite(controller, "<Directory />\r\n  AllowOverride None\r\n</Directory>\r\n");
+    const auto [crlf, changed] =
+        rewrite(controller, "<Directory />\r\n  AllowOverride None\r\n</Directory>\r\n");
     EXPECT_TRUE(changed);
     EXPECT_EQ(crlf.toStdString(), "<Directory />\r\n  AllowOverride All\r\n</Directory>\r\n\n");
 
@@ -124,14 +124,16 @@ TEST_F(ApacheConfigTest, RewriteKeepsLineEndsAndGrowsTheFinalLine) {
 TEST_F(ApacheConfigTest, RewriteKeepsTheFilesEncoding) {
     PHApacheController controller(nullptr);
     // Latin-1: the unchanged comment keeps its byte, not a UTF-8 pair.
-    const QByteArray latin1 = "# Serveur de d\xe9veloppement pour l'\xe9quipe\n<Directory />\nAllowOverride None\n</Directory>";
+    const QByteArray latin1 =
+        "# Serveur de d\xe9veloppement pour l'\xe9quipe\n<Directory />\nAllowOverride None\n</Directory>";
     const auto [latinOut, c1] = rewrite(controller, latin1);
-    EXPECT_EQ(latinOut.toStdString(),
-              QByteArray("# Serveur de d\xe9veloppement pour l'\xe9quipe\n<Directory />\nAllowOverride All\n</Directory>\n")
-                  .toStdString());
+    EXPECT_EQ(latinOut.toStdString(), QByteArray("# Serveur de d\xe9veloppement pour l'\xe9quipe\n<Directory "
+                                                 "/>\nAllowOverride All\n</Directory>\n")
+                                          .toStdString());
 
     // UTF-16 with a byte-order mark stays UTF-16, mark included.
-    const QString text = QStringLiteral("# caf\u00e9\n<Directory \"/var/www/html\">\nAllowOverride None\n</Directory>\n");
+    const QString text =
+        QStringLiteral("# caf\u00e9\n<Directory \"/var/www/html\">\nAllowOverride None\n</Directory>\n");
     QByteArray utf16("\xff\xfe", 2);
     utf16.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
     const auto [utf16Out, c2] = rewrite(controller, utf16);
@@ -156,7 +158,9 @@ TEST_F(ApacheConfigTest, UndecodableOrUnwritableConfigurationIsNeverInstalled) {
 
     // The repair stops before a temporary copy or the tool (there is none: it would say 1).
     EXPECT_EQ(controller.repairConfFile(binary), 9);
-    EXPECT_TRUE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(QDir(dir.filePath("tmp"))
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
     EXPECT_EQ(controller.repairConfFile(dir.filePath("missing.conf")), 4);
     servertest::writeFile(dir.filePath("empty.conf"), {});
     EXPECT_EQ(controller.repairConfFile(dir.filePath("empty.conf")), 9);
@@ -197,8 +201,9 @@ TEST_F(ApacheConfigTest, DebiansConfigurationIsFoundAndRepairedInACopy) {
         ++rewritten;
         EXPECT_EQ(QByteArray(before[i]).replace("AllowOverride None", "AllowOverride All"), after[i]);
     }
-    EXPECT_EQ(rewritten, std::count_if(before.begin(), before.end(),
-                                       [](const QByteArray &line) { return line.contains("AllowOverride None"); }));
+    EXPECT_EQ(rewritten, std::count_if(before.begin(), before.end(), [](const QByteArray &line) {
+                  return line.contains("AllowOverride None");
+              }));
     EXPECT_GE(rewritten, 1);
 
     // The real file is untouched by discovery; its logs are all named through
@@ -243,22 +248,22 @@ TEST_F(ApacheConfigTest, LogsFromQuotedDirectivesAndNestedIncludes) {
     for (const char *name : {"error_log", "access_log", "nested_log", "deep_log", "format_log"})
         servertest::writeFile(logs + "/" + name, "x\n");
     const QString conf = dir.filePath("conf");
-    servertest::writeFile(conf + "/httpd.conf",
-                          QStringLiteral("ErrorLog \"%1/error_log\" # main\n"
-                                         "ErrorLog %1/access_log\n"
-                                         "CustomLog \"%1/access_log\" common\n"
-                                         "CustomLog \"%1/missing_log\" common\n"
-                                         "# CustomLog \"%1/deep_log\" common\n"
-                                         "ErrorLogFormat \"%1/format_log\"\n"
-                                         "Include %2/extra/*.conf\n"
-                                         "Include \"%2/extra/*.conf\"\n"
-                                         "Include \"%2/httpd.conf\"\n")
-                              .arg(logs, conf)
-                              .toUtf8());
-    servertest::writeFile(conf + "/extra/a.conf",
-                          QStringLiteral("CustomLog \"%1/nested_log\" combined\nInclude \"%2/extra/deeper/*.conf\"\n")
-                              .arg(logs, conf)
-                              .toUtf8());
+    servertest::writeFile(conf + "/httpd.conf", QStringLiteral("ErrorLog \"%1/error_log\" # main\n"
+                                                               "ErrorLog %1/access_log\n"
+                                                               "CustomLog \"%1/access_log\" common\n"
+                                                               "CustomLog \"%1/missing_log\" common\n"
+                                                               "# CustomLog \"%1/deep_log\" common\n"
+                                                               "ErrorLogFormat \"%1/format_log\"\n"
+                                                               "Include %2/extra/*.conf\n"
+                                                               "Include \"%2/extra/*.conf\"\n"
+                                                               "Include \"%2/httpd.conf\"\n")
+                                                    .arg(logs, conf)
+                                                    .toUtf8());
+    servertest::writeFile(
+        conf + "/extra/a.conf",
+        QStringLiteral("CustomLog \"%1/nested_log\" combined\nInclude \"%2/extra/deeper/*.conf\"\n")
+            .arg(logs, conf)
+            .toUtf8());
     // Includes itself and its parent: followed once each.
     servertest::writeFile(conf + "/extra/deeper/b.conf",
                           QStringLiteral("ErrorLog \"%1/deep_log\"\nInclude \"%2/extra/deeper/*.conf\"\n"
@@ -280,7 +285,8 @@ TEST_F(ApacheConfigTest, LogsFromQuotedDirectivesAndNestedIncludes) {
     }));
     QStringList found = controller.logs();
     // The main file's own logs come in its order; included files' in any order.
-    EXPECT_EQ(found.mid(0, 3), (QStringList{logs + "/error_log", logs + "/access_log", logs + "/format_log"}));
+    EXPECT_EQ(found.mid(0, 3),
+              (QStringList{logs + "/error_log", logs + "/access_log", logs + "/format_log"}));
     found.sort();
     EXPECT_EQ(found, (QStringList{logs + "/access_log", logs + "/deep_log", logs + "/error_log",
                                   logs + "/format_log", logs + "/nested_log"}));
@@ -312,7 +318,8 @@ TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {
     // not an error worth an alert.
     const QString bundle = dir.filePath("Porthold.panel");
     const QString marker = dir.filePath("tool-ran");
-    servertest::writeFile(bundle + "/Sentrel", QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+    servertest::writeFile(bundle + "/Sentrel",
+                          QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
     QFile::setPermissions(bundle + "/Sentrel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     context.bundle = bundle;
     const QString conf = dir.filePath("conf");
@@ -329,10 +336,14 @@ TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {
     controller.sentrel();
     Log::setCapture(nullptr);
     EXPECT_EQ(context.errors, QList<qint32>{7});
-    EXPECT_TRUE(lines.filter(QRegularExpression("^Error -?\\d+: Authorization failed$")).size() == 1) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines.filter(QRegularExpression("^Error -?\\d+: Authorization failed$")).size() == 1)
+        << lines.join("\n").toStdString();
     EXPECT_FALSE(QFileInfo::exists(marker));
-    EXPECT_TRUE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
-    EXPECT_EQ(servertest::readFile(conf + "/httpd.conf"), "<Directory />\nAllowOverride None\n</Directory>\n");
+    EXPECT_TRUE(QDir(dir.filePath("tmp"))
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
+    EXPECT_EQ(servertest::readFile(conf + "/httpd.conf"),
+              "<Directory />\nAllowOverride None\n</Directory>\n");
 
     // Once the tool is root's and set-user-ID, the missing authorization is 2.
     if (geteuid() == 0) {

@@ -58,7 +58,8 @@ protected:
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "drives the real server through the set-user-ID tool: needs root";
-        if (!QFileInfo(kApache).isExecutable() || !QFileInfo::exists(QString(kModules) + "/mod_mpm_prefork.so"))
+        if (!QFileInfo(kApache).isExecutable() ||
+            !QFileInfo::exists(QString(kModules) + "/mod_mpm_prefork.so"))
             GTEST_SKIP() << "Debian's apache2 is not installed";
         servertest::application();
         ASSERT_TRUE(dir.isValid());
@@ -74,14 +75,15 @@ protected:
 
         bundle = dir.filePath("Porthold.panel");
         QDir().mkpath(bundle + "/Resources");
-        ASSERT_TRUE(QFile::copy(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui", bundle + "/Resources/ApacheControl.ui"));
+        ASSERT_TRUE(QFile::copy(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui",
+                                bundle + "/Resources/ApacheControl.ui"));
         ASSERT_TRUE(QFile::copy(SENTREL_SERVER_TEST_PROGRAM, bundle + "/Sentrel"));
         chmod(QFile::encodeName(bundle + "/Sentrel").constData(), 0755);
         context.bundle = bundle;
         AuthorizationSetHelperPath(AUTHORITY_TEST_PROGRAM);
         SFAuthorizationView::setCredentialsProvider(
-            [](SFAuthorizationView *, const QString &, const QString &problem)
-                -> std::optional<SFAuthorizationView::Credentials> {
+            [](SFAuthorizationView *, const QString &,
+               const QString &problem) -> std::optional<SFAuthorizationView::Credentials> {
                 if (!problem.isEmpty())
                     return std::nullopt;
                 return SFAuthorizationView::Credentials{QStringLiteral("root"), QString()};
@@ -93,31 +95,31 @@ protected:
             QDir().mkpath(dir.filePath(folder));
         servertest::writeFile(dir.filePath("www/index.html"), "<p>Porthold test</p>\n");
         conf = dir.filePath("httpd.conf");
-        servertest::writeFile(conf, QStringLiteral("ServerRoot \"%1\"\n"
-                                                   "Listen 127.0.0.1:%2\n"
-                                                   "ServerName 127.0.0.1\n"
-                                                   "PidFile \"%1/run/httpd.pid\"\n"
-                                                   "DefaultRuntimeDir \"%1/run\"\n"
-                                                   "ErrorLog \"%1/logs/error_log\"\n"
-                                                   "LogLevel notice\n"
-                                                   "LoadModule mpm_prefork_module %3/mod_mpm_prefork.so\n"
-                                                   "LoadModule authz_core_module %3/mod_authz_core.so\n"
-                                                   "User nobody\nGroup nogroup\n"
-                                                   "DocumentRoot \"%1/www\"\n"
-                                                   "<Directory \"%1/www\">\n  Require all granted\n</Directory>\n")
-                                        .arg(dir.path())
-                                        .arg(port)
-                                        .arg(kModules)
-                                        .toUtf8());
-        // The test copy of the tool runs this script as its control script.
-        servertest::writeFile(SERVER_TEST_APACHECTL,
-                              QStringLiteral("#!/bin/sh\n"
-                                             "case \"$1\" in\n"
-                                             "  configtest) exec '%1' -f '%2' -t ;;\n"
-                                             "  *) exec '%1' -f '%2' -k \"$1\" ;;\n"
-                                             "esac\n")
-                                  .arg(binary, conf)
+        servertest::writeFile(conf,
+                              QStringLiteral("ServerRoot \"%1\"\n"
+                                             "Listen 127.0.0.1:%2\n"
+                                             "ServerName 127.0.0.1\n"
+                                             "PidFile \"%1/run/httpd.pid\"\n"
+                                             "DefaultRuntimeDir \"%1/run\"\n"
+                                             "ErrorLog \"%1/logs/error_log\"\n"
+                                             "LogLevel notice\n"
+                                             "LoadModule mpm_prefork_module %3/mod_mpm_prefork.so\n"
+                                             "LoadModule authz_core_module %3/mod_authz_core.so\n"
+                                             "User nobody\nGroup nogroup\n"
+                                             "DocumentRoot \"%1/www\"\n"
+                                             "<Directory \"%1/www\">\n  Require all granted\n</Directory>\n")
+                                  .arg(dir.path())
+                                  .arg(port)
+                                  .arg(kModules)
                                   .toUtf8());
+        // The test copy of the tool runs this script as its control script.
+        servertest::writeFile(SERVER_TEST_APACHECTL, QStringLiteral("#!/bin/sh\n"
+                                                                    "case \"$1\" in\n"
+                                                                    "  configtest) exec '%1' -f '%2' -t ;;\n"
+                                                                    "  *) exec '%1' -f '%2' -k \"$1\" ;;\n"
+                                                                    "esac\n")
+                                                         .arg(binary, conf)
+                                                         .toUtf8());
         chmod(SERVER_TEST_APACHECTL, 0755);
         prepared = true;
     }
@@ -127,7 +129,8 @@ protected:
             return;
         // Leave no server behind, whatever happened.
         bool ok = false;
-        const int pid = QString::fromLatin1(servertest::readFile(dir.filePath("run/httpd.pid"))).trimmed().toInt(&ok);
+        const int pid =
+            QString::fromLatin1(servertest::readFile(dir.filePath("run/httpd.pid"))).trimmed().toInt(&ok);
         if (ok && pid > 1)
             kill(pid, SIGTERM);
         servertest::waitFor([&] { return !PHApacheController::allProcessNames().contains(name); }, 10000);
@@ -160,7 +163,8 @@ TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
     // Before the tool's first repair the padlock also asks to run it as root.
     EXPECT_FALSE(controller.isHelperSetUID());
     ASSERT_EQ(controller.authorizationRights().size(), 3u);
-    EXPECT_EQ(controller.authorizationRights()[2].value, QFile::encodeName(bundle + "/Sentrel").toStdString());
+    EXPECT_EQ(controller.authorizationRights()[2].value,
+              QFile::encodeName(bundle + "/Sentrel").toStdString());
 
     controller.checkApacheStatus();
     EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
@@ -184,7 +188,10 @@ TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
     // Graceful restart (the default), seen in the server's own log.
     restart->click();
     EXPECT_TRUE(servertest::waitFor(
-        [&] { return servertest::readFile(dir.filePath("logs/error_log")).contains("Graceful restart requested"); },
+        [&] {
+            return servertest::readFile(dir.filePath("logs/error_log"))
+                .contains("Graceful restart requested");
+        },
         15000))
         << servertest::readFile(dir.filePath("logs/error_log")).toStdString();
     EXPECT_TRUE(servertest::waitFor([&] { return answers(port); }, 15000));
@@ -209,7 +216,8 @@ TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
     file.close();
     controller.checkApacheConfig();
     EXPECT_EQ(status->text(), "Syntax Errors Encountered!");
-    EXPECT_TRUE(errors->toPlainText().contains("Invalid command 'Lissen'")) << errors->toPlainText().toStdString();
+    EXPECT_TRUE(errors->toPlainText().contains("Invalid command 'Lissen'"))
+        << errors->toPlainText().toStdString();
     EXPECT_FALSE(errors->toPlainText().endsWith('\n'));
     EXPECT_TRUE(controller.errorPanelIsVisible());
 }
@@ -227,12 +235,14 @@ TEST_F(ApacheServerTest, RepairInstallsThroughTheToolAndKeepsABackup) {
     EXPECT_EQ(servertest::readFile(target),
               QByteArray("<Directory \"/var/www/html\">\r\n    AllowOverride All\r\n</Directory>\r\n\n"));
     EXPECT_EQ(servertest::readFile(target + ".preporthold"), original);
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(stat(QFile::encodeName(target).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(info.st_gid, 65534u);
     // The temporary copy went with the tool.
-    EXPECT_TRUE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(QDir(dir.filePath("tmp"))
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
 
     // A second repair keeps the first backup.
     EXPECT_EQ(controller.repairConfFile(target), 0);

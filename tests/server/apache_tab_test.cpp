@@ -33,7 +33,8 @@ protected:
     void SetUp() override {
         servertest::application();
         ASSERT_TRUE(dir.isValid());
-        servertest::freshDefaults(dir.filePath("config"), {{"ApacheBinaryLocation", dir.filePath("phsrvnone")}});
+        servertest::freshDefaults(dir.filePath("config"),
+                                  {{"ApacheBinaryLocation", dir.filePath("phsrvnone")}});
         bundle = dir.filePath("Porthold.panel");
         QDir().mkpath(bundle + "/Resources");
         ASSERT_TRUE(QFile::copy(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui"),
@@ -45,13 +46,14 @@ protected:
     /// A control script whose configuration test fails while `flag` exists.
     QString configScript(const QString &flag) {
         const QString script = dir.filePath("apachectl");
-        servertest::writeFile(script, QStringLiteral("#!/bin/sh\n[ \"$1\" = configtest ] || exit 2\n"
-                                                     "if [ -e '%1' ]; then\n"
-                                                     "  echo 'AH00526: Syntax error on line 3 of /x.conf:' >&2\n"
-                                                     "  echo 'Invalid command Lissen' >&2\n  exit 1\nfi\n"
-                                                     "echo 'Syntax OK' >&2\n")
-                                          .arg(flag)
-                                          .toUtf8());
+        servertest::writeFile(script,
+                              QStringLiteral("#!/bin/sh\n[ \"$1\" = configtest ] || exit 2\n"
+                                             "if [ -e '%1' ]; then\n"
+                                             "  echo 'AH00526: Syntax error on line 3 of /x.conf:' >&2\n"
+                                             "  echo 'Invalid command Lissen' >&2\n  exit 1\nfi\n"
+                                             "echo 'Syntax OK' >&2\n")
+                                  .arg(flag)
+                                  .toUtf8());
         QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         return script;
     }
@@ -112,7 +114,8 @@ TEST_F(ApacheTabTest, FailingTestsShowTheErrorsAndMoveTheBoxesOnce) {
         EXPECT_TRUE(controller.errorPanelIsVisible());
         EXPECT_EQ(status->text(), "Syntax Errors Encountered!");
         EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor::fromRgbF(0.96f, 0.6f, 0, 1));
-        EXPECT_EQ(errors->toPlainText(), "AH00526: Syntax error on line 3 of /x.conf:\nInvalid command Lissen");
+        EXPECT_EQ(errors->toPlainText(),
+                  "AH00526: Syntax error on line 3 of /x.conf:\nInvalid command Lissen");
         EXPECT_TRUE(errors->isVisibleTo(tab));
         EXPECT_EQ(apachectlBox->y(), box.y());
         EXPECT_EQ(apachectlBox->height(), box.height() + 78);
@@ -233,7 +236,8 @@ TEST_F(ApacheTabTest, StatusComesFromProcessNamesExactlyAndTruncated) {
     };
     spawn(name + "2");
     spawn(name.toUpper());
-    ASSERT_TRUE(servertest::waitFor([&] { return PHApacheController::allProcessNames().contains(name + "2"); }));
+    ASSERT_TRUE(
+        servertest::waitFor([&] { return PHApacheController::allProcessNames().contains(name + "2"); }));
     controller.checkApacheStatus();
     EXPECT_FALSE(controller.isApacheRunning());
     EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
@@ -250,7 +254,8 @@ TEST_F(ApacheTabTest, StatusComesFromProcessNamesExactlyAndTruncated) {
     controller.checkApacheStatus();
     EXPECT_FALSE(controller.isApacheRunning());
     spawn(longName);
-    ASSERT_TRUE(servertest::waitFor([&] { return PHApacheController::allProcessNames().contains(longName.left(15)); }));
+    ASSERT_TRUE(servertest::waitFor(
+        [&] { return PHApacheController::allProcessNames().contains(longName.left(15)); }));
     controller.checkApacheStatus();
     EXPECT_TRUE(controller.isApacheRunning());
 

@@ -24,7 +24,9 @@ public:
     }
 };
 
-QString strip(PHConfParser &parser, const QString &line) { return parser.removeComments(line); }
+QString strip(PHConfParser &parser, const QString &line) {
+    return parser.removeComments(line);
+}
 
 // Parses the text to the end and delivers every callback.
 QList<Found> parse(const QString &text, const QStringList &tokens, bool caseSensitive = false,

@@ -39,8 +39,8 @@ TEST(Process, StreamsAndExitStatus) {
 
 TEST(Process, BothPipesDrainTogether) {
     // 1 MiB on each stream would deadlock a reader that empties one after the other.
-    const auto result = PHProcess::run(
-        "/bin/sh", {"-c", "head -c 1048576 /dev/zero >&2; head -c 1048576 /dev/zero; exit 0"});
+    const auto result =
+        PHProcess::run("/bin/sh", {"-c", "head -c 1048576 /dev/zero >&2; head -c 1048576 /dev/zero; exit 0"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output.size(), 1048576);
     EXPECT_EQ(result.error.size(), 1048576);
