@@ -34,6 +34,8 @@ public:
     /// Starts typing into a cell, its text selected.
     void editColumnRow(const QString &identifier, qint32 row);
     void reloadData();
+    /// Whether a cell is being typed into.
+    bool isEditing() const { return state() == QAbstractItemView::EditingState; }
 
 signals:
     void action();

@@ -1,0 +1,203 @@
+// Protection editing through the panel's own widgets: modes rewriting the
+// access file, the known-address list, clearing a folder, the manual editor.
+
+#include "PaneFixture.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+
+namespace {
+
+class PaneProtection : public PaneFixture {
+protected:
+    PHTableView *addressTable() const { return child<PHTableView>("addressTable"); }
+    QStringList storedAddresses() const {
+        QStringList list;
+        for (const QVariant &value : PHUserDefaults::standardUserDefaults()->arrayForKey("Address Array").value_or(QVariantList()))
+            list << value.toString();
+        return list;
+    }
+    void chooseMode(PHFSItem *item, int mode) {
+        PHOutlineView *view = outline();
+        const QModelIndex index = view->adapter()->indexForItem(item, view->columnForIdentifier("protect"));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+        settle();
+        auto *menu = pref->mainView()->findChild<QMenu *>("directoryMenu");
+        ASSERT_TRUE(menu && menu->isVisible());
+        menu->actions().at(mode)->trigger();
+        menu->hide();
+        settle();
+    }
+    /// Finishes the open edit of the address cell with the text and Return.
+    void typeIntoOpenAddressEditor(const QString &text) {
+        auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        ASSERT_NE(editor, nullptr) << "no address cell is being edited";
+        EXPECT_EQ(editor->selectedText(), editor->text()) << "the edit starts with the text selected";
+        editor->setText(text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        settle();
+    }
+};
+
+TEST_F(PaneProtection, EachModeRewritesTheAccessFile) {
+    start();
+    PHFSItem *item = folder("private");
+    clickFolder(item);
+    const QString file = web + "/private/.htaccess";
+    struct Expect {
+        int mode;
+        const char *inForce;
+        const char *commented;
+    };
+    const Expect expectations[] = {
+        {1, "\nAuthType Basic", "\nSatisfy "},
+        {2, "\nDeny from all\nAllow from portholded", "\nAuthType"},
+        {3, "\nSatisfy any", "\n#AuthType"},
+        {4, "\nSatisfy all", "\n#Deny from"},
+        {0, "\n#AuthType Basic", "\nAuthType"},
+    };
+    for (const Expect &expect : expectations) {
+        chooseMode(item, expect.mode);
+        const QString text = readFile(file);
+        EXPECT_EQ(item->modeIndex(), expect.mode);
+        EXPECT_TRUE(text.contains(expect.inForce)) << expect.mode << "\n" << qPrintable(text);
+        EXPECT_FALSE(text.contains(expect.commented)) << expect.mode << "\n" << qPrintable(text);
+        // The editor follows the file.
+        EXPECT_EQ(child<QPlainTextEdit>("customViewText")->toPlainText(), text);
+    }
+    // The address matrix is usable only while addresses protect the folder.
+    auto *allow = child<QRadioButton>("addressModeAllow");
+    EXPECT_FALSE(allow->isEnabled());
+    chooseMode(item, 2);
+    EXPECT_TRUE(allow->isEnabled());
+    child<QRadioButton>("addressModeDeny")->click();
+    settle();
+    EXPECT_FALSE(item->isAllowSet());
+    EXPECT_TRUE(readFile(file).contains("\nDeny from portholded\n"));
+}
+
+TEST_F(PaneProtection, KnownAddressesAreCheckedTypedAndRefused) {
+    start();
+    EXPECT_EQ(pref->addresses(), QStringList{"127.0.0.1"});
+
+    // A placeholder confirmed unchanged beeps and goes back into editing.
+    auto *add = child<QAbstractButton>("addressAddButton");
+    add->click();
+    settle();
+    ASSERT_EQ(pref->addresses().size(), 2);
+    typeIntoOpenAddressEditor("host.domain.tld");
+    EXPECT_EQ(storedAddresses(), QStringList{"127.0.0.1"});
+    EXPECT_TRUE(addressTable()->isEditing()) << "re-opened for editing";
+    // Capitals are lower-cased, so ALL is a reserved word too.
+    typeIntoOpenAddressEditor("ALL");
+    EXPECT_EQ(storedAddresses(), QStringList{"127.0.0.1"});
+    // A typed address is stored lower-cased and otherwise as typed.
+    typeIntoOpenAddressEditor("Office.Example.COM");
+    EXPECT_EQ(pref->addresses(), (QStringList{"127.0.0.1", "office.example.com"}));
+    EXPECT_EQ(storedAddresses(), (QStringList{"127.0.0.1", "office.example.com"}));
+    EXPECT_FALSE(addressTable()->isEditing()) << "Return ends the edit";
+
+    // A stored list joins lower-cased, without repeats or reserved words.
+    pref->addAddressesFromArray({"A.B", "a.b", "all", "two words"});
+    EXPECT_EQ(pref->addresses(), (QStringList{"127.0.0.1", "office.example.com", "a.b"}));
+
+    // Ticking lists the address for the selected folder, only when it is address-protected.
+    PHFSItem *item = folder("lan");
+    clickFolder(item);
+    PHItemModelAdapter *model = addressTable()->adapter();
+    const QModelIndex check = model->index(2, addressTable()->columnForIdentifier("active"));
+    EXPECT_FALSE(model->flags(check) & Qt::ItemIsUserCheckable) << "not address-protected yet";
+    EXPECT_FALSE(model->setData(check, Qt::Checked, Qt::CheckStateRole));
+    item->setAuthStatusDisable(2, false);
+    pref->webOutlineClick(nullptr);
+    EXPECT_TRUE(model->setData(check, Qt::Checked, Qt::CheckStateRole));
+    EXPECT_TRUE(readFile(web + "/lan/.htaccess").contains("\nDeny from all\nAllow from a.b\n"));
+
+    // Removing three selected rows removes exactly those, and rewrites the folder.
+    pref->addAddressesFromArray({"c.d", "e.f"});
+    addressTable()->selectRowByExtendingSelection(0, false);
+    addressTable()->selectRowByExtendingSelection(2, true);
+    addressTable()->selectRowByExtendingSelection(4, true);
+    QTest::keyClick(addressTable(), Qt::Key_Delete);
+    settle();
+    EXPECT_EQ(pref->addresses(), (QStringList{"office.example.com", "c.d"}));
+    EXPECT_EQ(storedAddresses(), (QStringList{"office.example.com", "c.d"}));
+    EXPECT_TRUE(readFile(web + "/lan/.htaccess").contains("\nAllow from portholded\n"));
+}
+
+TEST_F(PaneProtection, ClearingWithAndWithoutConfirmation) {
+    writeFile(web + "/private/.htaccess", "AuthType Basic\nRequire valid-user\nHeader set X-Team \"#f00\"\n");
+    writeFile(web + "/lan/.htaccess", "Deny from 10.0.0.1\n");
+    start();
+    PHOutlineView *view = outline();
+
+    // Cancel keeps the file; Delete removes it and shows the cleared state.
+    clickFolder(folder("private"));
+    answers = {PHAlertSheet::Other};
+    emit view->buttonClicked("delete", folder("private"));
+    settle();
+    EXPECT_TRUE(QFile::exists(web + "/private/.htaccess"));
+    const auto &asked = PHAlertSheet::recorded().last();
+    EXPECT_EQ(asked.title, "Delete Access File");
+    EXPECT_EQ(asked.message, "Are you sure you want to permanently delete all access restrictions for \"private\"?"
+                             "\n\nThis action cannot be undone.");
+    answers = {PHAlertSheet::Default};
+    emit view->buttonClicked("delete", folder("private"));
+    settle();
+    EXPECT_FALSE(QFile::exists(web + "/private/.htaccess"));
+    EXPECT_EQ(folder("private")->modeIndex(), 0);
+    EXPECT_EQ(child<QPlainTextEdit>("customViewText")->toPlainText(), QString());
+
+    // Without confirmation the button on another row selects it and deletes at once.
+    pref->setShouldShowDeleteDialog(false);
+    const int sheets = int(PHAlertSheet::recorded().size());
+    emit view->buttonClicked("delete", folder("lan"));
+    settle();
+    EXPECT_EQ(PHAlertSheet::recorded().size(), sheets);
+    EXPECT_EQ(pref->selectedItem(), folder("lan"));
+    EXPECT_FALSE(QFile::exists(web + "/lan/.htaccess"));
+}
+
+TEST_F(PaneProtection, ManualEditorSavesRevertsAndKeepsUnsavedText) {
+    writeFile(web + "/private/.htaccess", "AuthType Basic\nRequire valid-user\n");
+    start();
+    auto *editor = child<QPlainTextEdit>("customViewText");
+    auto *save = child<QAbstractButton>("customSaveButton");
+    auto *revert = child<QAbstractButton>("customRevertButton");
+
+    clickFolder(folder("open"));
+    EXPECT_TRUE(editor->isReadOnly()) << "no access file: nothing to edit";
+    clickFolder(folder("private"));
+    EXPECT_FALSE(editor->isReadOnly());
+    EXPECT_FALSE(save->isEnabled());
+
+    // Revert puts the stored text back.
+    const QString stored = editor->toPlainText();
+    typeIntoEditor("# scratch\n");
+    EXPECT_TRUE(save->isEnabled() && revert->isEnabled());
+    revert->click();
+    settle();
+    EXPECT_EQ(editor->toPlainText(), stored);
+    EXPECT_FALSE(pref->hasBeenManuallyEdited());
+    EXPECT_FALSE(save->isEnabled() || revert->isEnabled());
+
+    // A re-read of the file never replaces text the user is typing.
+    typeIntoEditor("# mine\n");
+    folder("private")->setStringValue(readFile(web + "/private/.htaccess"));
+    EXPECT_TRUE(editor->toPlainText().startsWith("# mine"));
+    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+
+    // Save hands the whole text over and writes it; a text without any
+    // directive in force is written in its disabled form.
+    editor->setPlainText("#Require valid-user\nOptions -Indexes\n");
+    save->click();
+    settle();
+    const QString written = readFile(web + "/private/.htaccess");
+    EXPECT_TRUE(written.contains("\nOptions -Indexes")) << qPrintable(written);
+    EXPECT_TRUE(written.contains("\n#AuthType Basic")) << qPrintable(written);
+    EXPECT_EQ(editor->toPlainText(), written);
+    EXPECT_FALSE(pref->hasBeenManuallyEdited());
+}
+
+} // namespace
