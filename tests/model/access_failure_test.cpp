@@ -1,0 +1,149 @@
+// Writes and deletes that fail leave the old file whole, the node's state
+// equal to the file on disk, and an error code reported; files the node
+// cannot read are never replaced.
+
+#include "access_test_support.h"
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+namespace {
+
+const QByteArray kOriginal = "Require user alice\nOptions -Indexes\n";
+
+class AccessFailureTest : public AccessTest {
+protected:
+    /// The state a node shows for kOriginal.
+    static bool showsOriginal(const PHFSItem &item) {
+        EXPECT_EQ(item.listForKey(PHFSItem::RequireUserKey), QStringList({"alice"}));
+        EXPECT_EQ(item.userText(), QStringList({"Options -Indexes"}));
+        EXPECT_EQ(item.authStatus(), 1);
+        EXPECT_FALSE(item.isAuthenticationDisabled());
+        EXPECT_EQ(item.stringValue(), QString::fromUtf8(kOriginal));
+        return item.authStatus() == 1 && item.stringValue() == QString::fromUtf8(kOriginal);
+    }
+    static void changeState(PHFSItem &item) {
+        item.setListForKey(PHFSItem::RequireUserKey, {QStringLiteral("alice"), QStringLiteral("bob")});
+        item.setListForKey(PHFSItem::AllowFromKey, {QStringLiteral("127.0.0.1")});
+        item.setModeIndex(4);
+    }
+};
+
+TEST_F(AccessFailureTest, ReadOnlyFolderKeepsTheOldFile) {
+    const QString path = folder(QStringLiteral("readonly"));
+    writeFile(accessPathIn(path), kOriginal);
+    ::chmod(QFile::encodeName(path).constData(), 0555);
+
+    EXPECT_TRUE(unprivileged([&] {
+        auto item = node(path);
+        changeState(*item);
+        EXPECT_FALSE(item->writeAccessFile());
+        EXPECT_EQ(readFile(accessPathIn(path)), kOriginal);
+        EXPECT_EQ(filesIn(path), QStringList({".htaccess"}));
+        EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileWrite, PHFSItem::ErrorAccessFileWrite}));
+        EXPECT_EQ(log.filter(QStringLiteral("Could not write %1").arg(accessPathIn(path))).size(), 2) << log;
+
+        // Deleting fails the same way.
+        EXPECT_FALSE(item->deleteAccessFile());
+        EXPECT_TRUE(item->hasAccessFile());
+        EXPECT_EQ(context.errors.last(), PHFSItem::ErrorAccessFileDelete);
+        return showsOriginal(*item) && !::testing::Test::HasFailure();
+    }));
+    EXPECT_EQ(readFile(accessPathIn(path)), kOriginal);
+    ::chmod(QFile::encodeName(path).constData(), 0755);
+}
+
+TEST_F(AccessFailureTest, WriteCutShortByTheFileSizeLimit) {
+    const QString path = folder(QStringLiteral("limited"));
+    writeFile(accessPathIn(path), kOriginal);
+    auto item = node(path);
+
+    // The new text is far longer than the limit: the write fails part-way.
+    rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 64;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    changeState(*item);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(readFile(accessPathIn(path)), kOriginal);
+    EXPECT_EQ(filesIn(path), QStringList({".htaccess"})) << "the partial temporary file is gone";
+    EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileWrite}));
+    showsOriginal(*item);
+
+    // Without the limit the same change goes through.
+    changeState(*item);
+    EXPECT_EQ(item->authStatus(), 7);
+    EXPECT_TRUE(readFile(accessPathIn(path)).contains("\nSatisfy all\n"));
+}
+
+TEST_F(AccessFailureTest, SymbolicLinkLeadsToTheFileReplaced) {
+    const QString shared = folder(QStringLiteral("shared"));
+    const QString site = folder(QStringLiteral("site"));
+    const QString target = QDir(shared).filePath(QStringLiteral("site-access"));
+    writeFile(target, kOriginal);
+    ::chmod(QFile::encodeName(target).constData(), 0664);
+    ASSERT_TRUE(QFile::link(QStringLiteral("../shared/site-access"), accessPathIn(site)));
+
+    auto item = node(site);
+    EXPECT_TRUE(showsOriginal(*item));
+    changeState(*item);
+    EXPECT_TRUE(context.errors.isEmpty());
+    EXPECT_TRUE(QFileInfo(accessPathIn(site)).isSymLink());
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u) << "the replaced file keeps its permissions";
+    EXPECT_EQ(item->stringValue(), QString::fromUtf8(readFile(target)));
+    EXPECT_EQ(item->authStatus(), 7);
+
+    // Where the file the link leads to cannot be replaced, nothing changes.
+    const QByteArray written = readFile(target);
+    ::chmod(QFile::encodeName(shared).constData(), 0555);
+    EXPECT_TRUE(unprivileged([&] {
+        auto again = node(site);
+        again->setModeIndex(1);
+        EXPECT_EQ(readFile(target), written);
+        EXPECT_TRUE(QFileInfo(accessPathIn(site)).isSymLink());
+        EXPECT_EQ(again->authStatus(), 7);
+        EXPECT_EQ(again->stringValue(), QString::fromUtf8(written));
+        EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileWrite}));
+        return !::testing::Test::HasFailure();
+    }));
+    ::chmod(QFile::encodeName(shared).constData(), 0755);
+}
+
+TEST_F(AccessFailureTest, FilesThatCannotBeReadAreNeverReplaced) {
+    // Binary data is not an access file we understand.
+    const QString binary = folder(QStringLiteral("binary"));
+    const QByteArray bytes("Require user alice\n\0\x01\x02", 22);
+    writeFile(accessPathIn(binary), bytes);
+    auto item = node(binary);
+    EXPECT_TRUE(item->isUnreadable());
+    EXPECT_TRUE(item->stringValue().isEmpty());
+    item->setModeIndex(1);
+    EXPECT_EQ(readFile(accessPathIn(binary)), bytes);
+    EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileUnreadable}));
+
+    // Nor is a file this user may not read, in a folder it may write.
+    const QString closed = folder(QStringLiteral("closed"));
+    writeFile(accessPathIn(closed), kOriginal);
+    ::chmod(QFile::encodeName(accessPathIn(closed)).constData(), 0);
+    ::chmod(QFile::encodeName(closed).constData(), 0777);
+    EXPECT_TRUE(unprivileged([&] {
+        context.errors.clear();
+        auto shut = node(closed);
+        EXPECT_TRUE(shut->isUnreadable());
+        EXPECT_FALSE(shut->writeAccessFileEvenWhenUnprotected());
+        EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileUnreadable}));
+        EXPECT_EQ(filesIn(closed), QStringList({".htaccess"}));
+        return !::testing::Test::HasFailure();
+    }));
+    ::chmod(QFile::encodeName(accessPathIn(closed)).constData(), 0644);
+    EXPECT_EQ(readFile(accessPathIn(closed)), kOriginal);
+}
+
+} // namespace
