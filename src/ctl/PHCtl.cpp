@@ -16,7 +16,7 @@
 #include <QSet>
 #include <QTextStream>
 
-#include <cstdio>
+#include <algorithm>
 #include <memory>
 
 namespace {
