@@ -1,0 +1,132 @@
+// The folder tree: names and paths, lazy sorted listing, leaves, links, the
+// expansion-state table and the node lifecycle lines.
+
+#include "access_test_support.h"
+
+namespace {
+
+class FSItemTreeTest : public AccessTest {
+protected:
+    static QStringList names(PHFSItem &item) {
+        QStringList result;
+        for (PHFSItem *child : item.children())
+            result.append(child->relativePath());
+        return result;
+    }
+};
+
+TEST_F(FSItemTreeTest, NamesAndPathsJoinWithOneSlash) {
+    PHFSItem system;
+    EXPECT_EQ(system.relativePath(), QStringLiteral("/"));
+    EXPECT_EQ(system.fullPath(), QStringLiteral("/"));
+    EXPECT_EQ(system.accessPath(), QStringLiteral("/.htaccess"));
+    EXPECT_EQ(log.filter(QStringLiteral("Created /")).size(), 2) << log;
+    ASSERT_GT(system.numberOfChildren(), 0);
+    PHFSItem *first = system.childAtIndex(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->fullPath(), QLatin1Char('/') + first->relativePath());
+    EXPECT_EQ(first->parent(), &system);
+
+    folder(QStringLiteral("Documents/inner"));
+    auto documents = node(QDir(root()).filePath(QStringLiteral("Documents/")));
+    EXPECT_EQ(documents->relativePath(), QStringLiteral("Documents"));
+    EXPECT_EQ(documents->fullPath(), QDir(root()).filePath(QStringLiteral("Documents/")));
+    ASSERT_EQ(documents->numberOfChildren(), 1);
+    EXPECT_EQ(documents->childAtIndex(0)->fullPath(), QDir(root()).filePath(QStringLiteral("Documents/inner")));
+    EXPECT_EQ(documents->childAtIndex(0)->accessPath(),
+              QDir(root()).filePath(QStringLiteral("Documents/inner/.htaccess")));
+    EXPECT_EQ(documents->childAtIndex(1), nullptr);
+    EXPECT_EQ(documents->childAtIndex(-1), nullptr);
+
+    // A root without a path is nothing there: no listing, no file.
+    PHFSItem nowhere(QString(), nullptr);
+    EXPECT_EQ(nowhere.relativePath(), QStringLiteral("/"));
+    EXPECT_TRUE(nowhere.fullPath().isEmpty());
+    EXPECT_EQ(nowhere.numberOfChildren(), -1);
+    EXPECT_FALSE(nowhere.hasAccessFile());
+    EXPECT_FALSE(nowhere.writeAccessFile() && nowhere.hasAccessFile());
+}
+
+TEST_F(FSItemTreeTest, ListingIsSortedAndFollowsLinksToFolders) {
+    const QDir web(root());
+    for (const char *name : {"b", "A", "a", ".hidden", "C", "Zeta", "toA-target/deep"})
+        folder(QString::fromLatin1(name));
+    writeFile(web.filePath(QStringLiteral("file.txt")), "x");
+    ASSERT_TRUE(QFile::link(QStringLiteral("toA-target"), web.filePath(QStringLiteral("toA"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("missing"), web.filePath(QStringLiteral("broken"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("file.txt"), web.filePath(QStringLiteral("toFile"))));
+    writeFile(web.filePath(QStringLiteral("A/.htaccess")), "Require user alice\n");
+
+    auto top = node(root());
+    EXPECT_EQ(names(*top), QStringList({".hidden", "A", "a", "b", "C", "toA", "toA-target", "Zeta"}));
+    EXPECT_EQ(top->numberOfChildren(), 8);
+
+    // Listing made the children, and each read its own access file.
+    PHFSItem *upperA = top->childAtIndex(1);
+    EXPECT_TRUE(upperA->isPasswordProtected());
+    EXPECT_EQ(notified, QList<const void *>({upperA}));
+    EXPECT_EQ(upperA->parent(), top.get());
+
+    // A link to a folder is listed through: its own subfolders appear.
+    PHFSItem *link = top->childAtIndex(5);
+    EXPECT_EQ(names(*link), QStringList({"deep"}));
+    EXPECT_EQ(link->childAtIndex(0)->fullPath(), web.filePath(QStringLiteral("toA/deep")));
+}
+
+TEST_F(FSItemTreeTest, LeavesAndLazyListing) {
+    writeFile(QDir(folder(QStringLiteral("files"))).filePath(QStringLiteral("index.html")), "<p>");
+    auto files = node(QDir(root()).filePath(QStringLiteral("files")));
+    EXPECT_EQ(files->numberOfChildren(), -1);
+    EXPECT_TRUE(files->isLeaf());
+    EXPECT_TRUE(files->children().isEmpty());
+
+    auto missing = node(QDir(root()).filePath(QStringLiteral("no-such-folder")));
+    EXPECT_EQ(missing->numberOfChildren(), -1);
+
+    // Nothing is listed before it is asked for, and then only once.
+    auto lazy = node(folder(QStringLiteral("lazy")));
+    folder(QStringLiteral("lazy/first"));
+    EXPECT_EQ(lazy->numberOfChildren(), 1);
+    folder(QStringLiteral("lazy/second"));
+    EXPECT_EQ(lazy->numberOfChildren(), 1);
+    lazy->loadChildren();
+    EXPECT_EQ(names(*lazy), QStringList({"first", "second"}));
+}
+
+TEST_F(FSItemTreeTest, ExpansionStateOutlivesTheTree) {
+    folder(QStringLiteral("x/y"));
+    auto first = node(root());
+    PHFSItem *x = first->childAtIndex(0);
+    ASSERT_NE(x, nullptr);
+    EXPECT_FALSE(PHFSItem::expansionStateForItem(x));
+    PHFSItem::saveStateForItem(true, x);
+    EXPECT_TRUE(x->description().contains(QStringLiteral("\nExpanded? YES\n"))) << x->description();
+    first.reset();
+
+    auto second = node(root() + QLatin1Char('/'));
+    PHFSItem *again = second->childAtIndex(0);
+    EXPECT_TRUE(PHFSItem::expansionStateForItem(again)) << "same path, same entry";
+    EXPECT_FALSE(PHFSItem::expansionStateForItem(again->childAtIndex(0)));
+    PHFSItem::saveStateForItem(false, again);
+    EXPECT_FALSE(PHFSItem::expansionStateForItem(again));
+    EXPECT_FALSE(PHFSItem::expansionStateForItem(nullptr));
+    PHFSItem::saveStateForItem(true, nullptr); // nothing happens
+}
+
+TEST_F(FSItemTreeTest, ReleasingLogsParentThenChildren) {
+    folder(QStringLiteral("tree/one"));
+    folder(QStringLiteral("tree/two"));
+    auto tree = node(QDir(root()).filePath(QStringLiteral("tree")));
+    EXPECT_EQ(tree->numberOfChildren(), 2);
+    EXPECT_EQ(log.mid(log.size() - 3), QStringList({"Created tree", "Created one", "Created two"}));
+
+    // An owner the tree is handed to does not become a folder's parent.
+    QObject owner;
+    tree.release()->setParent(&owner);
+    EXPECT_EQ(owner.findChild<PHFSItem *>()->parent(), nullptr);
+    log.clear();
+    delete owner.findChild<PHFSItem *>();
+    EXPECT_EQ(log, QStringList({"Dealloced tree", "Dealloced one", "Dealloced two"}));
+}
+
+} // namespace
