@@ -17,6 +17,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 namespace {
