@@ -32,8 +32,9 @@ inline QApplication &updateTestApplication() {
     static int argc = 1;
     static char name[] = "porthold-update-test";
     static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit Qt's own statics may already be gone.
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
 }
 
 /// Installs the context and the sheet answerer for one test.
