@@ -50,8 +50,10 @@ SFAuthorizationView::SFAuthorizationView(QWidget *parent) : QWidget(parent) {
 
     m_expiry = new QTimer(this);
     m_expiry->setSingleShot(true);
-    connect(m_expiry, &QTimer::timeout, this, [this] { PHAction::run("authorization expiry", [this] { deauthorize(); }); });
-    connect(m_padlock, &QToolButton::clicked, this, [this] { PHAction::run("padlock", [this] { clicked(); }); });
+    connect(m_expiry, &QTimer::timeout, this,
+            [this] { PHAction::run("authorization expiry", [this] { deauthorize(); }); });
+    connect(m_padlock, &QToolButton::clicked, this,
+            [this] { PHAction::run("padlock", [this] { clicked(); }); });
     showState();
     updateStatus();
 }
@@ -61,13 +63,17 @@ SFAuthorizationView::~SFAuthorizationView() {
         AuthorizationFree(m_authorization, kAuthorizationFlagDestroyRights);
 }
 
-void SFAuthorizationView::setAuthorizationRights(const AuthorizationRights &rights) { m_rights = rights; }
+void SFAuthorizationView::setAuthorizationRights(const AuthorizationRights &rights) {
+    m_rights = rights;
+}
 
 void SFAuthorizationView::setCredentialsProvider(CredentialsProvider provider) {
     credentialsProvider = std::move(provider);
 }
 
-QString SFAuthorizationView::statusText() const { return m_label->text(); }
+QString SFAuthorizationView::statusText() const {
+    return m_label->text();
+}
 
 bool SFAuthorizationView::updateStatus(QObject *) {
     std::string reason;
@@ -117,7 +123,8 @@ bool SFAuthorizationView::deauthorize(QObject *) {
     if (m_authorization) {
         const OSStatus status = AuthorizationFree(m_authorization, kAuthorizationFlagDestroyRights);
         if (status != errAuthorizationSuccess)
-            Log::format("Authorization could not be destroyed (%d); it expires by itself", static_cast<int>(status));
+            Log::format("Authorization could not be destroyed (%d); it expires by itself",
+                        static_cast<int>(status));
     }
     if (m_state != UnlockedState)
         return false;
@@ -145,7 +152,8 @@ void SFAuthorizationView::askInDialog() {
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setWindowTitle(tr("Authenticate"));
     auto *form = new QFormLayout(dialog);
-    auto *explanation = new QLabel(tr("Porthold needs an administrator's name and password to make changes."));
+    auto *explanation =
+        new QLabel(tr("Porthold needs an administrator's name and password to make changes."));
     explanation->setWordWrap(true);
     auto *name = new QLineEdit(currentUserName());
     name->setObjectName(QStringLiteral("name"));
@@ -188,7 +196,8 @@ bool SFAuthorizationView::tryCredentials(const QString &name, QString password, 
     wipe(password);
     const AuthorizationEnvironment environment{
         {kAuthorizationEnvironmentUsername, name.trimmed().toStdString(), 0},
-        {kAuthorizationEnvironmentPassword, std::string(secret.constData(), static_cast<std::size_t>(secret.size())), 0}};
+        {kAuthorizationEnvironmentPassword,
+         std::string(secret.constData(), static_cast<std::size_t>(secret.size())), 0}};
     secret.fill('\0');
 
     AuthorizationRef created;
@@ -214,8 +223,9 @@ bool SFAuthorizationView::tryCredentials(const QString &name, QString password, 
         *problem = tr("That name cannot be an administrator's. Type the name of an administrator account.");
         break;
     default:
-        *problem = tr("The authorization helper failed (error %1). Check that Porthold is installed correctly.")
-                       .arg(status);
+        *problem =
+            tr("The authorization helper failed (error %1). Check that Porthold is installed correctly.")
+                .arg(status);
         break;
     }
     Log::format("[Porthold] Authorization failed: %d", static_cast<int>(status));

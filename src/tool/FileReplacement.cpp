@@ -44,7 +44,9 @@ bool splitPath(const std::string &path, std::string *folder, std::string *name) 
     return *name != "." && *name != "..";
 }
 
-int openFolder(const std::string &folder) { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+int openFolder(const std::string &folder) {
+    return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
 
 /// Opens a regular file for reading without ever blocking on a FIFO or device.
 int openRegularFile(int folder, const std::string &name, int extraFlags, struct stat *st) {
@@ -88,7 +90,8 @@ int createTemporary(int folder, const std::string &name, std::string *created) {
         std::string candidate = "." + name + ".sentrel-";
         for (unsigned char byte : random)
             candidate += letters[byte % 62];
-        const int fd = ::openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd =
+            ::openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             *created = candidate;
             return fd;
@@ -119,11 +122,12 @@ bool makeBackupOnce(int folder, const std::string &name) {
     Descriptor original(openRegularFile(folder, name, 0, &st));
     if (!original)
         return false;
-    Descriptor copy(::openat(folder, backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Descriptor copy(
+        ::openat(folder, backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!copy)
         return errno == EEXIST;
-    if (giveAttributes(copy.get(), st.st_uid, st.st_gid, st.st_mode) && copyContent(original.get(), copy.get()) &&
-        copy.reset())
+    if (giveAttributes(copy.get(), st.st_uid, st.st_gid, st.st_mode) &&
+        copyContent(original.get(), copy.get()) && copy.reset())
         return true;
     ::unlinkat(folder, backup.c_str(), 0);
     return false;
@@ -150,7 +154,8 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
 
     // The new file takes what the target (its destination, for a link) carries.
     int error = 0;
-    const std::optional<PHFileAttributes> attributes = attributesOfItemAtPathTraverseLinkError(target, true, &error);
+    const std::optional<PHFileAttributes> attributes =
+        attributesOfItemAtPathTraverseLinkError(target, true, &error);
     if (!attributes || attributes->type != PHFileAttributes::Type::Regular) {
         PosixLog::write("Sentrel cannot read the attributes of %s: %s", target.c_str(),
                         std::strerror(error ? error : EINVAL));
@@ -179,7 +184,8 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
     auto discard = [&] { ::unlinkat(targetFolder.get(), temporaryName.c_str(), 0); };
 
     if (!giveAttributes(temporary.get(), attributes->ownerID, attributes->groupID, attributes->permissions)) {
-        PosixLog::write("Sentrel cannot give %s its owner, group and mode: %s", target.c_str(), std::strerror(errno));
+        PosixLog::write("Sentrel cannot give %s its owner, group and mode: %s", target.c_str(),
+                        std::strerror(errno));
         discard();
         return ReplacementNoAttributes;
     }
@@ -189,7 +195,8 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
         return ReplacementNotMoved;
     }
     if (::renameat(targetFolder.get(), temporaryName.c_str(), targetFolder.get(), targetName.c_str()) != 0) {
-        PosixLog::write("Sentrel cannot move the new %s into place: %s", target.c_str(), std::strerror(errno));
+        PosixLog::write("Sentrel cannot move the new %s into place: %s", target.c_str(),
+                        std::strerror(errno));
         discard();
         return ReplacementNotMoved;
     }
@@ -200,6 +207,7 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
     if (::fstatat(dataFolder.get(), dataName.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
         now.st_dev != dataStat.st_dev || now.st_ino != dataStat.st_ino ||
         ::unlinkat(dataFolder.get(), dataName.c_str(), 0) != 0)
-        PosixLog::write("Sentrel replaced %s but could not remove the data file %s", target.c_str(), data.c_str());
+        PosixLog::write("Sentrel replaced %s but could not remove the data file %s", target.c_str(),
+                        data.c_str());
     return ReplacementDone;
 }

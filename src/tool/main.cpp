@@ -65,7 +65,9 @@ bool isGranted(const AuthorizationRef &authorization, const char *right) {
                                    nullptr) == errAuthorizationSuccess;
 }
 
-const char *orNull(const std::string *value) { return value ? value->c_str() : "(null)"; }
+const char *orNull(const std::string *value) {
+    return value ? value->c_str() : "(null)";
+}
 
 int replace(const AuthorizationRef &authorization, const SentrelOptions &options, uid_t caller) {
     if (!isGranted(authorization, kReplaceRight))
@@ -84,15 +86,17 @@ int control(const AuthorizationRef &authorization, const SentrelOptions &options
     if (!isGranted(authorization, kControlRight))
         return NotAuthorized;
     const std::string *command = sentrelOption(options, "data");
-    if (command && *command != "start" && *command != "stop" && *command != "restart" && *command != "graceful") {
+    if (command && *command != "start" && *command != "stop" && *command != "restart" &&
+        *command != "graceful") {
         PosixLog::write("Sentrel refused to run apachectl with %s", command->c_str());
         return BadArguments;
     }
     const std::string script = PORTHOLD_APACHECTL;
-    PosixLog::write("Porthold executing %s %s", script.substr(script.rfind('/') + 1).c_str(), orNull(command));
+    PosixLog::write("Porthold executing %s %s", script.substr(script.rfind('/') + 1).c_str(),
+                    orNull(command));
 
-    char *arguments[] = {const_cast<char *>(script.c_str()), command ? const_cast<char *>(command->c_str()) : nullptr,
-                         nullptr};
+    char *arguments[] = {const_cast<char *>(script.c_str()),
+                         command ? const_cast<char *>(command->c_str()) : nullptr, nullptr};
     char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
     char language[] = "LANG=C";
     char *environment[] = {path, language, nullptr};

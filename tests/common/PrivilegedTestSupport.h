@@ -28,12 +28,14 @@
 
 namespace privileged_test {
 
-inline bool isRoot() { return ::geteuid() == 0 && ::getuid() == 0; }
+inline bool isRoot() {
+    return ::geteuid() == 0 && ::getuid() == 0;
+}
 
-#define SKIP_UNLESS_ROOT()                                                                                         \
-    do {                                                                                                           \
-        if (!privileged_test::isRoot())                                                                            \
-            GTEST_SKIP() << "needs root: creates users and installs set-user-ID programs";                         \
+#define SKIP_UNLESS_ROOT()                                                                                   \
+    do {                                                                                                     \
+        if (!privileged_test::isRoot())                                                                      \
+            GTEST_SKIP() << "needs root: creates users and installs set-user-ID programs";                   \
     } while (0)
 
 inline std::string readFile(const std::string &path) {
@@ -129,7 +131,8 @@ private:
 
 /// Copies a program and makes it root's and set-user-ID (or, with
 /// `setUserID` false, leaves it root's and plain).
-inline std::string installProgram(const std::string &source, const std::string &destination, bool setUserID = true) {
+inline std::string installProgram(const std::string &source, const std::string &destination,
+                                  bool setUserID = true) {
     std::filesystem::copy_file(source, destination, std::filesystem::copy_options::overwrite_existing);
     ::chown(destination.c_str(), 0, 0);
     ::chmod(destination.c_str(), setUserID ? 04755 : 0755);
@@ -147,10 +150,10 @@ struct Launch {
     std::vector<std::string> arguments; ///< arguments[0] is the program
     std::string argv0;                  ///< when set, the argv[0] the program sees
     std::string input;
-    std::optional<uid_t> uid;           ///< run as this user (with `gid`, no supplementary groups)
+    std::optional<uid_t> uid; ///< run as this user (with `gid`, no supplementary groups)
     gid_t gid = 0;
     std::vector<std::string> environment{"PATH=/usr/bin:/bin", "PORTHOLD_LOG_STDERR=1"};
-    bool leakDescriptor = false;        ///< hand the child an extra open descriptor (number 7)
+    bool leakDescriptor = false; ///< hand the child an extra open descriptor (number 7)
 };
 
 inline std::string drain(int fd) {
@@ -236,7 +239,8 @@ inline void removeStoredRecords(const std::string &store) {
 }
 
 /// Writes a record straight into a store (as root), as the helper would.
-inline AuthorizationRecord storeRecord(const std::string &store, uid_t user, const AuthorizationRights &rights,
+inline AuthorizationRecord storeRecord(const std::string &store, uid_t user,
+                                       const AuthorizationRights &rights,
                                        std::int64_t lifetime = kAuthorizationLifetimeSeconds) {
     AuthorizationRecord record;
     EXPECT_EQ(::getrandom(record.identifier.data(), record.identifier.size(), 0), 16);

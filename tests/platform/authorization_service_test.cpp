@@ -45,7 +45,8 @@ protected:
         helper = installProgram(kHelperBuilt, *folder / "porthold-authority");
         if (lstatOf(kPamService).st_mode == 0) {
             installedPamService = true;
-            std::filesystem::copy_file(std::string(PORTHOLD_SOURCE_DIR) + "/resources/pam/porthold", kPamService);
+            std::filesystem::copy_file(std::string(PORTHOLD_SOURCE_DIR) + "/resources/pam/porthold",
+                                       kPamService);
         }
     }
     static void TearDownTestSuite() {
@@ -62,7 +63,8 @@ protected:
         ASSERT_TRUE(admin->valid() && plain->valid());
     }
 
-    static Result helperAs(const TestUser &user, const std::vector<std::string> &arguments, const std::string &input) {
+    static Result helperAs(const TestUser &user, const std::vector<std::string> &arguments,
+                           const std::string &input) {
         Launch launch;
         launch.arguments = {helper};
         launch.arguments.insert(launch.arguments.end(), arguments.begin(), arguments.end());
@@ -112,10 +114,11 @@ TEST_F(AuthorizationService, CreatesAnAuthorizationForAnAdministratorsPasswordOn
     EXPECT_TRUE(result.output.empty());
 
     // Malformed requests: 2, without asking PAM.
-    for (const std::string &input :
-         {std::string(), admin->name(), fields({admin->name(), kAdminPassword}),
-          fields({admin->name(), kAdminPassword, kReplaceRight}), fields({admin->name(), kAdminPassword, "bad right", ""}),
-          fields({"-rf", kAdminPassword, kReplaceRight, ""}), fields({admin->name(), kAdminPassword}) + "x"}) {
+    for (const std::string &input : {std::string(), admin->name(), fields({admin->name(), kAdminPassword}),
+                                     fields({admin->name(), kAdminPassword, kReplaceRight}),
+                                     fields({admin->name(), kAdminPassword, "bad right", ""}),
+                                     fields({"-rf", kAdminPassword, kReplaceRight, ""}),
+                                     fields({admin->name(), kAdminPassword}) + "x"}) {
         result = helperAs(*admin, {"create"}, input);
         EXPECT_EQ(result.exitStatus, 2) << input;
         EXPECT_TRUE(result.output.empty());
@@ -124,8 +127,8 @@ TEST_F(AuthorizationService, CreatesAnAuthorizationForAnAdministratorsPasswordOn
 }
 
 TEST_F(AuthorizationService, ExecRunsOnlyTheGrantedToolForTheUserWhoAsked) {
-    const AuthorizationRecord record =
-        storeRecord(kStore, plain->uid(), {{kAuthorizationRightExecute, "/usr/bin/id", 0}, {kReplaceRight, "", 0}});
+    const AuthorizationRecord record = storeRecord(
+        kStore, plain->uid(), {{kAuthorizationRightExecute, "/usr/bin/id", 0}, {kReplaceRight, "", 0}});
     const std::string form = externalFormBytes(record);
 
     // The granted tool runs with real user root; the rest of the input is the tool's.
@@ -184,21 +187,27 @@ TEST_F(AuthorizationService, ThePanelLibraryAuthorizesRepairsAndRunsTheTool) {
             ::_exit(120);
         AuthorizationSetHelperPath(helper);
         std::string report;
-        auto note = [&](const std::string &key, long value) { report += key + " " + std::to_string(value) + "\n"; };
+        auto note = [&](const std::string &key, long value) {
+            report += key + " " + std::to_string(value) + "\n";
+        };
 
-        const AuthorizationRights rights{{kReplaceRight, "", 0}, {kControlRight, "", 0}, {kAuthorizationRightExecute, tool, 0}};
+        const AuthorizationRights rights{
+            {kReplaceRight, "", 0}, {kControlRight, "", 0}, {kAuthorizationRightExecute, tool, 0}};
         AuthorizationRef none;
-        note("create-without-password", AuthorizationCreate(&rights, nullptr, kAuthorizationFlagExtendRights, &none));
+        note("create-without-password",
+             AuthorizationCreate(&rights, nullptr, kAuthorizationFlagExtendRights, &none));
         const AuthorizationEnvironment wrong{{kAuthorizationEnvironmentUsername, admin->name(), 0},
                                              {kAuthorizationEnvironmentPassword, "not it", 0}};
-        note("create-wrong-password", AuthorizationCreate(&rights, &wrong, kAuthorizationFlagExtendRights, &none));
+        note("create-wrong-password",
+             AuthorizationCreate(&rights, &wrong, kAuthorizationFlagExtendRights, &none));
 
         const AuthorizationEnvironment credentials{{kAuthorizationEnvironmentUsername, admin->name(), 0},
                                                    {kAuthorizationEnvironmentPassword, kAdminPassword, 0}};
         AuthorizationRef authorization;
-        note("create", AuthorizationCreate(&rights, &credentials,
-                                           kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights,
-                                           &authorization));
+        note("create",
+             AuthorizationCreate(&rights, &credentials,
+                                 kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights,
+                                 &authorization));
         const AuthorizationRights asked{{kControlRight, "", 0}};
         note("copy-granted", AuthorizationCopyRights(authorization, &asked, nullptr, 0, nullptr));
         const AuthorizationRights other{{"com.example.other", "", 0}};
@@ -211,7 +220,8 @@ TEST_F(AuthorizationService, ThePanelLibraryAuthorizesRepairsAndRunsTheTool) {
         char *arguments[] = {selfRepair, yes, mypath, const_cast<char *>(tool.c_str()), nullptr};
         FILE *pipe = nullptr;
         pid_t started = -1;
-        note("execute", AuthorizationExecuteWithPrivilegesPid(authorization, tool.c_str(), 0, arguments, &pipe, &started));
+        note("execute", AuthorizationExecuteWithPrivilegesPid(authorization, tool.c_str(), 0, arguments,
+                                                              &pipe, &started));
         std::string printed;
         if (pipe) {
             ::shutdown(::fileno(pipe), SHUT_WR);
@@ -237,7 +247,9 @@ TEST_F(AuthorizationService, ThePanelLibraryAuthorizesRepairsAndRunsTheTool) {
         (void)!::read(toChild[0], &go, 1);
         AuthorizationFree(authorization, kAuthorizationFlagDestroyRights);
         AuthorizationExternalForm after{};
-        ::_exit(AuthorizationMakeExternalForm(authorization, &after) == errAuthorizationExternalizeNotAllowed ? 0 : 1);
+        ::_exit(AuthorizationMakeExternalForm(authorization, &after) == errAuthorizationExternalizeNotAllowed
+                    ? 0
+                    : 1);
     }
     ::close(toParent[1]);
     ::close(toChild[0]);
@@ -310,13 +322,15 @@ TEST(AuthorizationHelperUsability, NeedsRootOrASetUserIDHelper) {
 
     // Without a record an authorization has no external form, and nothing runs.
     AuthorizationRef empty;
-    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &empty), errAuthorizationSuccess);
+    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &empty),
+              errAuthorizationSuccess);
     AuthorizationExternalForm form;
     EXPECT_EQ(AuthorizationMakeExternalForm(empty, &form), errAuthorizationExternalizeNotAllowed);
     EXPECT_EQ(AuthorizationMakeExternalForm(AuthorizationRef(), &form), errAuthorizationInvalidRef);
     EXPECT_EQ(AuthorizationExecuteWithPrivileges(AuthorizationRef(), "/bin/true", 0, nullptr, nullptr),
               errAuthorizationInvalidRef);
-    EXPECT_EQ(AuthorizationExecuteWithPrivileges(empty, "/bin/true", 0, nullptr, nullptr), errAuthorizationDenied);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(empty, "/bin/true", 0, nullptr, nullptr),
+              errAuthorizationDenied);
     // An ordinary process never rebuilds an authorization from bytes.
     EXPECT_EQ(AuthorizationCreateFromExternalForm(&form, &empty), errAuthorizationInternalizeNotAllowed);
 }

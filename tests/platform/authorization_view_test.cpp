@@ -21,7 +21,8 @@ using namespace privileged_test;
 namespace {
 
 const std::string kStore = std::string(PORTHOLD_BINARY_DIR) + "/test-authorizations";
-const std::string kHelper = std::string(PORTHOLD_BINARY_DIR) + "/src/platform/authorization/porthold-authority-test";
+const std::string kHelper =
+    std::string(PORTHOLD_BINARY_DIR) + "/src/platform/authorization/porthold-authority-test";
 
 struct RecordingDelegate : SFAuthorizationViewDelegate {
     QStringList calls;
@@ -54,7 +55,8 @@ protected:
         AuthorizationSetHelperPath(kHelper);
         window.resize(400, 100);
         view = new SFAuthorizationView(&window);
-        view->setAuthorizationRights({{"com.quillmere.porthold.sentrel", "", 0}, {"com.quillmere.porthold.apachectl", "", 0}});
+        view->setAuthorizationRights(
+            {{"com.quillmere.porthold.sentrel", "", 0}, {"com.quillmere.porthold.apachectl", "", 0}});
         view->setDelegate(&delegate);
         window.show();
         padlock = view->findChild<QToolButton *>("padlock");

@@ -27,7 +27,9 @@ Result sentrel(const std::vector<std::string> &options, const std::string &input
     return run(launch);
 }
 
-std::string form(const AuthorizationRecord &record) { return externalFormBytes(record); }
+std::string form(const AuthorizationRecord &record) {
+    return externalFormBytes(record);
+}
 
 } // namespace
 
@@ -38,8 +40,8 @@ TEST(SentrelOptions, PairsKeysWithTheNextArgumentWhateverItIs) {
     EXPECT_EQ(options, (SentrelOptions{{"operation", "ctl"}, {"data", "-start"}}));
 
     // Only one dash goes; a later pair replaces an earlier one; "Sentrel" is not "sentrel".
-    options = parseSentrelOptions(std::vector<std::string>{"--x", "1", "-operation", "sentrel", "-operation",
-                                                           "Sentrel", "-", "empty"});
+    options = parseSentrelOptions(
+        std::vector<std::string>{"--x", "1", "-operation", "sentrel", "-operation", "Sentrel", "-", "empty"});
     EXPECT_EQ(options, (SentrelOptions{{"-x", "1"}, {"operation", "Sentrel"}, {"", "empty"}}));
 
     const char *argv[] = {"/path/Sentrel", "-selfRepair", "YES", "-mypath", "/path/Sentrel"};
@@ -73,7 +75,8 @@ TEST_F(SentrelAsRoot, ReplacesAFileKeepingItsAttributesWithABackupMadeOnce) {
     ASSERT_NE(lstatOf(data).st_dev, lstatOf(folder.path()).st_dev) << "the test needs two file systems";
 
     const AuthorizationRecord record = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
-    Result result = sentrel({"-mypath", "/x", "-operation", "sentrel", "-file", target, "-data", data}, form(record));
+    Result result =
+        sentrel({"-mypath", "/x", "-operation", "sentrel", "-file", target, "-data", data}, form(record));
     EXPECT_EQ(result.exitStatus, 0) << result.error;
     EXPECT_NE(result.error.find("Porthold executing Sentrel to modify " + target), std::string::npos);
     EXPECT_EQ(readFile(target), "first replacement\n");
@@ -134,15 +137,19 @@ TEST_F(SentrelAsRoot, RefusesBadRequestsWithTheirExitCodes) {
     // an expired record, a destroyed one: 7, and nothing touched.
     std::string forged = form(good);
     forged[31] = static_cast<char>(forged[31] ^ 1);
-    const AuthorizationRecord otherUser = storeRecord(PORTHOLD_TEST_AUTH_STORE, 12345, {{kReplaceRight, "", 0}});
-    const AuthorizationRecord controlOnly = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kControlRight, "", 0}});
-    const AuthorizationRecord expired = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}}, -1);
+    const AuthorizationRecord otherUser =
+        storeRecord(PORTHOLD_TEST_AUTH_STORE, 12345, {{kReplaceRight, "", 0}});
+    const AuthorizationRecord controlOnly =
+        storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kControlRight, "", 0}});
+    const AuthorizationRecord expired =
+        storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}}, -1);
     const AuthorizationRecord destroyed = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
     AuthorizationRecordStore store;
     ASSERT_TRUE(store.open(PORTHOLD_TEST_AUTH_STORE, false, nullptr));
     ASSERT_TRUE(store.remove(destroyed.identifier));
-    for (const std::string &input : std::vector<std::string>{forged, form(good).substr(0, 31), std::string(), form(otherUser),
-                                     form(controlOnly), form(expired), form(destroyed)}) {
+    for (const std::string &input :
+         std::vector<std::string>{forged, form(good).substr(0, 31), std::string(), form(otherUser),
+                                  form(controlOnly), form(expired), form(destroyed)}) {
         const Result result = sentrel(replace, input);
         EXPECT_EQ(result.exitStatus, 7) << input.size() << " bytes: " << result.error;
         EXPECT_EQ(result.error.find("Porthold executing"), std::string::npos);
@@ -214,7 +221,8 @@ TEST_F(SentrelAsRoot, RunsOnlyTheServerCommandsInACleanEnvironment) {
     EXPECT_EQ(result.exitStatus, 127);
 
     // Without the control right: 7, nothing run.
-    const AuthorizationRecord replaceOnly = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
+    const AuthorizationRecord replaceOnly =
+        storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
     result = sentrel({"-operation", "ctl", "-data", "start"}, form(replaceOnly));
     EXPECT_EQ(result.exitStatus, 7);
     EXPECT_EQ(lstatOf(kProbeReport).st_mode, 0u);
@@ -251,16 +259,20 @@ TEST_F(SentrelAsUser, ReplacesARootFileWithTheUsersOwnAuthorizationOnly) {
     const std::string data = folder / "data";
     writeFile(data, "from the panel\n", 0600);
     ASSERT_EQ(::chown(data.c_str(), user->uid(), user->gid()), 0);
-    const std::vector<std::string> replace{"-mypath", tool, "-operation", "sentrel", "-file", target, "-data", data};
+    const std::vector<std::string> replace{"-mypath", tool,   "-operation", "sentrel",
+                                           "-file",   target, "-data",      data};
 
     // A record asked for by root is not this user's.
     const AuthorizationRecord roots = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
     EXPECT_EQ(asUser(replace, form(roots)).exitStatus, 7);
 
-    const AuthorizationRecord own = storeRecord(PORTHOLD_TEST_AUTH_STORE, user->uid(), {{kReplaceRight, "", 0}});
+    const AuthorizationRecord own =
+        storeRecord(PORTHOLD_TEST_AUTH_STORE, user->uid(), {{kReplaceRight, "", 0}});
     // Data that is not the caller's own is refused: root would read it for them.
     writeFile(folder / "secret", "root only\n", 0600);
-    EXPECT_EQ(asUser({"-operation", "sentrel", "-file", target, "-data", folder / "secret"}, form(own)).exitStatus, 12);
+    EXPECT_EQ(
+        asUser({"-operation", "sentrel", "-file", target, "-data", folder / "secret"}, form(own)).exitStatus,
+        12);
 
     const Result result = asUser(replace, form(own));
     EXPECT_EQ(result.exitStatus, 0);
@@ -273,7 +285,8 @@ TEST_F(SentrelAsUser, ReplacesARootFileWithTheUsersOwnAuthorizationOnly) {
 
 TEST_F(SentrelAsUser, AToolNotYetRepairedStopsBeforeReadingItsInput) {
     const std::string plain = installProgram(SENTREL_TEST_PROGRAM, folder / "Plain", false);
-    const AuthorizationRecord own = storeRecord(PORTHOLD_TEST_AUTH_STORE, user->uid(), {{kControlRight, "", 0}});
+    const AuthorizationRecord own =
+        storeRecord(PORTHOLD_TEST_AUTH_STORE, user->uid(), {{kControlRight, "", 0}});
     const Result result = asUser({"-operation", "ctl", "-data", "start"}, form(own), plain);
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(result.inputLeft, 32u);
@@ -337,7 +350,8 @@ TEST(SetUserIDPrograms, DependOnSystemLibrariesOnly) {
             if (arrow == std::string::npos)
                 continue;
             const std::string path = line.substr(arrow + 3);
-            EXPECT_TRUE(path.rfind("/lib/", 0) == 0 || path.rfind("/lib64/", 0) == 0 || path.rfind("/usr/lib", 0) == 0)
+            EXPECT_TRUE(path.rfind("/lib/", 0) == 0 || path.rfind("/lib64/", 0) == 0 ||
+                        path.rfind("/usr/lib", 0) == 0)
                 << program << ": " << line;
             ++libraries;
         }

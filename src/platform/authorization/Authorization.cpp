@@ -3,6 +3,7 @@
 #include "platform/authorization/AuthorizationRecordStore.h"
 #include "platform/authorization/PrivilegedProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -218,7 +219,8 @@ std::optional<AuthorizationRecord> currentRecord(const AuthorizationData &data) 
     if (!store.open(toolSide->storeFolder, false, nullptr))
         return std::nullopt;
     AuthorizationRecord record;
-    if (store.lookup(data.form, toolSide->caller, PrivilegedProcess::now(), &record) != AuthorizationLookup::Granted)
+    if (store.lookup(data.form, toolSide->caller, PrivilegedProcess::now(), &record) !=
+        AuthorizationLookup::Granted)
         return std::nullopt;
     return record;
 }
@@ -272,7 +274,8 @@ OSStatus AuthorizationCopyRights(const AuthorizationRef &authorization, const Au
     return errAuthorizationSuccess;
 }
 
-OSStatus AuthorizationMakeExternalForm(const AuthorizationRef &authorization, AuthorizationExternalForm *extForm) {
+OSStatus AuthorizationMakeExternalForm(const AuthorizationRef &authorization,
+                                       AuthorizationExternalForm *extForm) {
     if (!authorization)
         return errAuthorizationInvalidRef;
     if (!extForm)
@@ -293,7 +296,8 @@ OSStatus AuthorizationCreateFromExternalForm(const AuthorizationExternalForm *ex
     if (!store.open(toolSide->storeFolder, false, nullptr))
         return errAuthorizationInternal;
     AuthorizationRecord record;
-    if (store.lookup(*extForm, toolSide->caller, PrivilegedProcess::now(), &record) != AuthorizationLookup::Granted)
+    if (store.lookup(*extForm, toolSide->caller, PrivilegedProcess::now(), &record) !=
+        AuthorizationLookup::Granted)
         return errAuthorizationInvalidRef;
     auto data = std::make_shared<AuthorizationData>();
     data->hasRecord = true;
@@ -316,8 +320,8 @@ OSStatus AuthorizationFree(const AuthorizationRef &authorization, AuthorizationF
 OSStatus AuthorizationExecuteWithPrivileges(const AuthorizationRef &authorization, const char *pathToTool,
                                             AuthorizationFlags options, char *const *arguments,
                                             FILE **communicationsPipe) {
-    return AuthorizationExecuteWithPrivilegesPid(authorization, pathToTool, options, arguments, communicationsPipe,
-                                                 nullptr);
+    return AuthorizationExecuteWithPrivilegesPid(authorization, pathToTool, options, arguments,
+                                                 communicationsPipe, nullptr);
 }
 
 OSStatus AuthorizationExecuteWithPrivilegesPid(const AuthorizationRef &authorization, const char *pathToTool,
@@ -356,7 +360,8 @@ OSStatus AuthorizationExecuteWithPrivilegesPid(const AuthorizationRef &authoriza
         return errAuthorizationToolExecuteFailure;
     }
     const AuthorizationExternalForm &form = authorization->form;
-    if (::send(pair[0], form.bytes, sizeof form.bytes, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof form.bytes)) {
+    if (::send(pair[0], form.bytes, sizeof form.bytes, MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(sizeof form.bytes)) {
         ::close(pair[0]);
         int status;
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
@@ -378,14 +383,17 @@ OSStatus AuthorizationExecuteWithPrivilegesPid(const AuthorizationRef &authoriza
 std::string AuthorizationHelperPath() {
     if (!helperOverride.empty())
         return helperOverride;
-    if (const char *fromEnvironment = ::secure_getenv("PORTHOLD_AUTHORITY"); fromEnvironment && *fromEnvironment)
+    if (const char *fromEnvironment = ::secure_getenv("PORTHOLD_AUTHORITY");
+        fromEnvironment && *fromEnvironment)
         return fromEnvironment;
     if (::access(PORTHOLD_AUTHORITY_INSTALLED, X_OK) == 0)
         return PORTHOLD_AUTHORITY_INSTALLED;
     return PORTHOLD_AUTHORITY_BUILT;
 }
 
-void AuthorizationSetHelperPath(const std::string &path) { helperOverride = path; }
+void AuthorizationSetHelperPath(const std::string &path) {
+    helperOverride = path;
+}
 
 bool AuthorizationHelperIsUsable(std::string *reason) {
     return AuthorizationHelperIsUsableAt(AuthorizationHelperPath(), ::getuid(), reason);
@@ -399,13 +407,15 @@ bool AuthorizationHelperIsUsableAt(const std::string &helperPath, uid_t realUser
     };
     struct stat st {};
     if (::stat(helperPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return refuse("The authorization helper " + helperPath + " is missing. Install Porthold to make changes.");
+        return refuse("The authorization helper " + helperPath +
+                      " is missing. Install Porthold to make changes.");
     if (realUser == 0)
         return true;
     if (st.st_uid != 0 || !(st.st_mode & S_ISUID))
-        return refuse("The authorization helper " + helperPath +
-                      " is not installed set-user-ID root, so changes cannot be authorized. Install Porthold as "
-                      "root (\"sudo cmake --install\"), or run the panel as root.");
+        return refuse(
+            "The authorization helper " + helperPath +
+            " is not installed set-user-ID root, so changes cannot be authorized. Install Porthold as "
+            "root (\"sudo cmake --install\"), or run the panel as root.");
     struct statvfs volume {};
     if (::statvfs(helperPath.c_str(), &volume) == 0 && (volume.f_flag & ST_NOSUID))
         return refuse("The authorization helper " + helperPath +

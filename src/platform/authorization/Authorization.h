@@ -116,7 +116,8 @@ OSStatus AuthorizationCopyRights(const AuthorizationRef &authorization, const Au
 /// The 32 bytes of an authorization that holds a record; errAuthorizationInvalidRef
 /// for no authorization, errAuthorizationExternalizeNotAllowed for an empty or
 /// destroyed one.
-OSStatus AuthorizationMakeExternalForm(const AuthorizationRef &authorization, AuthorizationExternalForm *extForm);
+OSStatus AuthorizationMakeExternalForm(const AuthorizationRef &authorization,
+                                       AuthorizationExternalForm *extForm);
 
 /// Tool side only (see AuthorizationConfigureRecordStore): finds the record
 /// named by the identifier, compares the secret in constant time and refuses a
@@ -166,7 +167,8 @@ void AuthorizationSetHelperPath(const std::string &path);
 /// not mounted nosuid. `reason` (optional) receives a sentence for the user
 /// when it cannot.
 bool AuthorizationHelperIsUsable(std::string *reason = nullptr);
-bool AuthorizationHelperIsUsableAt(const std::string &helperPath, uid_t realUser, std::string *reason = nullptr);
+bool AuthorizationHelperIsUsableAt(const std::string &helperPath, uid_t realUser,
+                                   std::string *reason = nullptr);
 
 /// Whether the authorization currently holds a record that has not expired by
 /// this process's clock (the helper and the tool have the last word).

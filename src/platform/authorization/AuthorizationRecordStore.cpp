@@ -17,8 +17,8 @@ constexpr std::size_t kMaximumRights = 32;
 constexpr std::size_t kMaximumValueLength = 4096;
 
 bool isNameCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
 }
 
 bool parseDecimal(const std::string &text, std::int64_t maximum, std::int64_t *value) {
@@ -57,7 +57,9 @@ bool writeAll(int fd, const std::string &text) {
     return true;
 }
 
-bool isPrivateRootItem(const struct stat &st) { return st.st_uid == 0 && (st.st_mode & 077) == 0; }
+bool isPrivateRootItem(const struct stat &st) {
+    return st.st_uid == 0 && (st.st_mode & 077) == 0;
+}
 
 } // namespace
 
@@ -205,8 +207,8 @@ std::optional<AuthorizationRecord> AuthorizationRecord::parse(const std::string 
         const std::string encoded = line.substr(space + 1);
         if (!isValidRightName(right.name))
             return std::nullopt;
-        if (encoded != "-" &&
-            (encoded.empty() || encoded.size() > 2 * kMaximumValueLength || !hexDecoded(encoded, &right.value)))
+        if (encoded != "-" && (encoded.empty() || encoded.size() > 2 * kMaximumValueLength ||
+                               !hexDecoded(encoded, &right.value)))
             return std::nullopt;
         record.rights.push_back(std::move(right));
     }
@@ -271,7 +273,8 @@ bool AuthorizationRecordStore::write(const AuthorizationRecord &record, std::str
         return fail("record store not open");
     const std::string name = fileName(record.identifier);
     const std::string temporary = "." + name + ".new";
-    int fd = ::openat(m_folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd =
+        ::openat(m_folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return fail(std::string("cannot create a record: ") + std::strerror(errno));
     const bool written = writeAll(fd, record.serialized()) && ::fsync(fd) == 0;
@@ -285,7 +288,8 @@ bool AuthorizationRecordStore::write(const AuthorizationRecord &record, std::str
     return true;
 }
 
-std::optional<AuthorizationRecord> AuthorizationRecordStore::read(const AuthorizationIdentifier &identifier) const {
+std::optional<AuthorizationRecord>
+AuthorizationRecordStore::read(const AuthorizationIdentifier &identifier) const {
     if (m_folder < 0)
         return std::nullopt;
     const std::string name = fileName(identifier);
@@ -294,7 +298,8 @@ std::optional<AuthorizationRecord> AuthorizationRecordStore::read(const Authoriz
         return std::nullopt;
     struct stat st {};
     std::string text;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && isPrivateRootItem(st) && st.st_size <= kMaximumRecordSize) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && isPrivateRootItem(st) &&
+        st.st_size <= kMaximumRecordSize) {
         char buffer[4096];
         ssize_t n;
         while ((n = ::read(fd, buffer, sizeof buffer)) > 0 &&

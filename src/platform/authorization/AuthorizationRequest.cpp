@@ -5,7 +5,8 @@
 #include <cstring>
 #include <vector>
 
-std::optional<AuthorizationCreationRequest> parseAuthorizationCreationRequest(const char *input, std::size_t length) {
+std::optional<AuthorizationCreationRequest> parseAuthorizationCreationRequest(const char *input,
+                                                                              std::size_t length) {
     if (!input || length == 0 || length > kAuthorizationRequestMaximumLength || input[length - 1] != '\0')
         return std::nullopt;
     // The last byte is a NUL, so every field below ends inside the input.

@@ -27,4 +27,5 @@ struct AuthorizationCreationRequest {
 /// Absent unless every field is terminated, the name is a valid account name,
 /// at least one right is asked for, every right name is valid and every size
 /// within its limit.
-std::optional<AuthorizationCreationRequest> parseAuthorizationCreationRequest(const char *input, std::size_t length);
+std::optional<AuthorizationCreationRequest> parseAuthorizationCreationRequest(const char *input,
+                                                                              std::size_t length);

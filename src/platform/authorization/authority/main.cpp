@@ -60,7 +60,8 @@ int converse(int count, const pam_message **messages, pam_response **responses, 
     if (count <= 0 || count > PAM_MAX_NUM_MSG)
         return PAM_CONV_ERR;
     const auto *credentials = static_cast<const Credentials *>(data);
-    auto *replies = static_cast<pam_response *>(std::calloc(static_cast<std::size_t>(count), sizeof(pam_response)));
+    auto *replies =
+        static_cast<pam_response *>(std::calloc(static_cast<std::size_t>(count), sizeof(pam_response)));
     if (!replies)
         return PAM_BUF_ERR;
     for (int i = 0; i < count; ++i) {
@@ -94,7 +95,8 @@ int converse(int count, const pam_message **messages, pam_response **responses, 
 }
 
 // PAM modules would otherwise each add their own delay; the helper keeps one.
-void noDelay(int, unsigned, void *) {}
+void noDelay(int, unsigned, void *) {
+}
 
 /// Authenticates `name`; on success `authenticated` holds the account PAM settled on.
 bool authenticate(const std::string &name, const char *password, std::string *authenticated) {
@@ -167,7 +169,8 @@ int create() {
     std::vector<char> input(kAuthorizationRequestMaximumLength + 1);
     const std::size_t length = PrivilegedProcess::readUpTo(0, input.data(), input.size());
     auto wipe = [&] { ::explicit_bzero(input.data(), input.size()); };
-    std::optional<AuthorizationCreationRequest> request = parseAuthorizationCreationRequest(input.data(), length);
+    std::optional<AuthorizationCreationRequest> request =
+        parseAuthorizationCreationRequest(input.data(), length);
     if (!request) {
         wipe();
         return Malformed;
@@ -181,9 +184,8 @@ int create() {
         record.administrator = "root";
     } else {
         std::string authenticated;
-        const bool accepted =
-            authenticate(name, password, &authenticated) && isValidAccountName(authenticated) &&
-            isAdministrator(authenticated);
+        const bool accepted = authenticate(name, password, &authenticated) &&
+                              isValidAccountName(authenticated) && isAdministrator(authenticated);
         wipe();
         if (!accepted) {
             PosixLog::write("porthold-authority: authentication of %s for user %u failed", name.c_str(),
@@ -202,7 +204,8 @@ int create() {
     store.removeExpired(now);
     if (::getrandom(record.identifier.data(), record.identifier.size(), 0) !=
             static_cast<ssize_t>(record.identifier.size()) ||
-        ::getrandom(record.secret.data(), record.secret.size(), 0) != static_cast<ssize_t>(record.secret.size()))
+        ::getrandom(record.secret.data(), record.secret.size(), 0) !=
+            static_cast<ssize_t>(record.secret.size()))
         return Internal;
     record.user = caller;
     record.expires = now + kAuthorizationLifetimeSeconds;
