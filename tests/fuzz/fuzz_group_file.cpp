@@ -23,8 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const PHTextFile file = PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (!file.ok())
         return 0;
-    // Users drawn from the input itself, so members are found as well as dropped.
+    // Users drawn from the input itself, so members are found as well as
+    // dropped; like names read from a user file they hold no ":" or line feed
+    // and do not begin with whitespace.
     QStringList users = file.text.left(200).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    users.removeIf([](const QString &name) {
+        return name.front().isSpace() || name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n'));
+    });
     users << QStringLiteral("ann") << QStringLiteral("bob");
     const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(file.text, users);
     const std::optional<QString> text = PHGroupsDataSource::textFromRoot(*root);
