@@ -428,7 +428,7 @@ void PHFSItem::parseAccessString() {
         // A line is a comment only when "#" is its first non-blank character;
         // a "#" further in is part of the line, as the server reads it.
         qsizetype first = 0;
-        while (first < line.size() && (line.at(first) == QLatin1Char(' ') || line.at(first) == QLatin1Char('\t')))
+        while (first < line.size() && QStringView(u" \t\r\v\f").contains(line.at(first)))
             ++first;
         const bool commented = first < line.size() && line.at(first) == QLatin1Char('#');
         const QString work = commented ? line.mid(first + 1) : line;
@@ -544,7 +544,7 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     }
 
     QString why;
-    if (!PHAtomicFile::write(m_accessPath, generatedText().toUtf8(), &why)) {
+    if (!PHAtomicFile::write(m_accessPath, accessFileText().toUtf8(), &why)) {
         failWrite(ErrorAccessFileWrite, why);
         return false;
     }
@@ -559,7 +559,7 @@ void PHFSItem::failWrite(qint32 code, const QString &why) {
     contextDisplayError(code);
 }
 
-QString PHFSItem::generatedText() const {
+QString PHFSItem::accessFileText() const {
     const bool passwordActive = !m_isDisabled && (m_authStatus & PasswordBit);
     const bool addressActive = !m_isDisabled && (m_authStatus & AddressBit);
     const QStringList users = writableNames(listForKey(RequireUserKey));

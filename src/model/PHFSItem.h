@@ -151,6 +151,8 @@ public:
     /// Rebuilds the state from the access text.
     void parseAccessString();
 
+    /// The text a write would put in the file now (the date line says now).
+    QString accessFileText() const;
     /// Rebuilds the file from the state and reads it back. Writes nothing when
     /// the normalised status is 0. Returns false when the file was not
     /// written (failure, or a file the panel does not rewrite): the state is
@@ -185,7 +187,6 @@ private:
     enum class ChildrenState { NotLoaded, Loaded, Leaf };
 
     bool writeAccessFileFrom(bool evenWhenUnprotected);
-    QString generatedText() const;
     void readFromDisk();
     void failWrite(qint32 code, const QString &why);
 
