@@ -144,6 +144,11 @@ void PHFSDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outl
         context->webOutlineClick(nullptr);
 }
 
+void *PHFSDataSource::outlineViewParentOfItem(QObject *, void *item, bool *known) {
+    *known = item != nullptr;
+    return item ? static_cast<PHFSItem *>(item)->parent() : nullptr;
+}
+
 bool PHFSDataSource::outlineViewShouldEditTableColumnItem(QObject *, const QString &column, void *item) {
     if (column == kDir)
         return false;

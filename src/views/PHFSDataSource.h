@@ -46,6 +46,7 @@ public:
     QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column, void *item) override;
     void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value, const QString &column,
                                                        void *item) override;
+    void *outlineViewParentOfItem(QObject *outline, void *item, bool *known) override;
     // Delegate.
     bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;
     void outlineViewWillDisplayCellForTableColumnItem(QObject *outline, PHCell &cell, const QString &column,

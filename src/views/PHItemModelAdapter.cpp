@@ -80,9 +80,26 @@ void *PHItemModelAdapter::itemForIndex(const QModelIndex &index) const {
 QModelIndex PHItemModelAdapter::indexForItem(void *item, int column) const {
     if (!m_outline || !item)
         return {};
-    const auto place = m_places.constFind(item);
-    if (place == m_places.constEnd())
+    auto place = m_places.constFind(item);
+    if (place == m_places.constEnd() && m_outlineSource) {
+        // Not shown yet: find it below its parent.
+        bool known = false;
+        void *parentItem = m_outlineSource->outlineViewParentOfItem(m_view, item, &known);
+        if (!known)
+            return {};
+        const QModelIndex parentIndex = parentItem ? indexForItem(parentItem, 0) : QModelIndex();
+        if (parentItem && !parentIndex.isValid())
+            return {};
+        const int rows = rowCount(parentIndex);
+        for (int row = 0; row < rows; ++row)
+            if (childOf(parentItem, row) == item)
+                break;
+        place = m_places.constFind(item);
+        if (place == m_places.constEnd())
+            return {};
+    } else if (place == m_places.constEnd()) {
         return {};
+    }
     return createIndex(place->row, column, item);
 }
 

@@ -126,7 +126,23 @@ void PHTableView::keyPressEvent(QKeyEvent *event) {
 
 void PHTableView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) {
     if (hint == QAbstractItemDelegate::EditNextItem || hint == QAbstractItemDelegate::EditPreviousItem) {
-        QTableView::closeEditor(editor, hint);
+        // Tab goes on to the next cell that can be typed into, skipping check
+        // boxes and buttons.
+        const QModelIndex from = currentIndex();
+        QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+        const int columns = m_adapter->columnCount();
+        const int cells = m_adapter->rowCount() * columns;
+        const int step = hint == QAbstractItemDelegate::EditNextItem ? 1 : -1;
+        for (int cell = from.row() * columns + from.column() + step; cells > 0 && cell >= 0 && cell < cells;
+             cell += step) {
+            const QModelIndex next = m_adapter->index(cell / columns, cell % columns);
+            if (m_adapter->flags(next) & Qt::ItemIsEditable) {
+                setCurrentIndex(next);
+                edit(next);
+                return;
+            }
+        }
+        setFocus(Qt::OtherFocusReason);
         return;
     }
     // Return ends the edit where it is and leaves the table focused.

@@ -44,6 +44,12 @@ public:
     virtual QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
                                                                 void *item) = 0;
     virtual void outlineViewSetObjectValueForTableColumnByItem(QObject *, const QVariant &, const QString &, void *) {}
+    /// The item's parent (nullptr at the top), so the view can find an item it
+    /// has not shown yet. `known` is false when the data source cannot tell.
+    virtual void *outlineViewParentOfItem(QObject *, void *, bool *known) {
+        *known = false;
+        return nullptr;
+    }
 };
 
 /// Delegate answers of an outline (`PHOutlineView`), all optional.

@@ -1,0 +1,298 @@
+// The folder outline and the views' own behaviour on real widgets: rows,
+// modes, the delete column, expansion kept across rebuilds, the delete key,
+// Return ending an edit, and the icon-and-text cell's geometry.
+
+#include "common/TestPanelContext.h"
+#include "model/PHFSItem.h"
+#include "views/NSImageAndTextCell.h"
+#include "views/PHAddressDataSource.h"
+#include "views/PHFSDataSource.h"
+#include "views/PHOutlineView.h"
+#include "views/PHTableView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QApplication &application() {
+    static int argc = 1;
+    static char name[] = "outline_test";
+    static char *argv[] = {name, nullptr};
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
+}
+
+void settle() {
+    for (int i = 0; i < 4; ++i) {
+        QCoreApplication::processEvents();
+        QTest::qWait(5);
+    }
+}
+
+void write(const QString &path, const QByteArray &text) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+/// The panel context of these tests also records the delete key's calls.
+class RecordingContext : public TestPanelContext {
+public:
+    QList<std::pair<QObject *, qint32>> deletes;
+    bool tableViewDeleteRow(QObject *view, qint32 row) override {
+        deletes.append({view, row});
+        return false;
+    }
+};
+
+class OutlineFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        application();
+        web = dir.filePath("web");
+        QDir().mkpath(web + "/a/b");
+        QDir().mkpath(web + "/leafy");
+        write(web + "/leafy/index.html", "<p>hi</p>");
+        context.webRoot = web;
+        source = std::make_unique<PHFSDataSource>(web);
+        menuOwner = std::make_unique<QMenu>();
+        viewOwner = std::make_unique<PHOutlineView>();
+        menuPtr = menuOwner.get();
+        viewPtr = viewOwner.get();
+        menuPtr->setObjectName("directoryMenu");
+        for (int mode = 0; mode <= 4; ++mode)
+            menuPtr->addAction(PHFSItem::modeName(mode));
+        source->setMenu(menuPtr);
+        viewPtr->setDataSource(source.get(), source.get());
+        viewPtr->setColumns({{"dir", "Folder", PHItemModelAdapter::ColumnKind::Text},
+                         {"protect", "Protection", PHItemModelAdapter::ColumnKind::PopUp},
+                         {"delete", "", PHItemModelAdapter::ColumnKind::Button}});
+        viewPtr->resize(500, 300);
+        viewPtr->show();
+        settle();
+    }
+    PHFSItem *childNamed(PHFSItem *parent, const QString &name) {
+        for (PHFSItem *child : parent->children())
+            if (child->relativePath() == name)
+                return child;
+        return nullptr;
+    }
+
+    QTemporaryDir dir;
+    QString web;
+    RecordingContext context;
+    std::unique_ptr<PHFSDataSource> source;
+    std::unique_ptr<QMenu> menuOwner;
+    std::unique_ptr<PHOutlineView> viewOwner;
+    QMenu *menuPtr = nullptr;
+    PHOutlineView *viewPtr = nullptr;
+};
+
+TEST_F(OutlineFixture, OneTopRowLazyChildrenAndLeaves) {
+    PHItemModelAdapter *model = viewPtr->adapter();
+    EXPECT_EQ(model->rowCount(), 1) << "the top level is the web folder itself";
+    const QModelIndex top = model->index(0, 0);
+    EXPECT_EQ(top.data().toString(), "web");
+    EXPECT_TRUE(model->hasChildren(top));
+    EXPECT_EQ(model->rowCount(top), 2);
+    PHFSItem *leafy = childNamed(source->rootItem(), "leafy");
+    ASSERT_NE(leafy, nullptr);
+    EXPECT_FALSE(model->hasChildren(model->indexForItem(leafy))) << "a folder of files is a leaf";
+    EXPECT_EQ(model->rowCount(model->indexForItem(leafy)), 0);
+
+    // A web folder without subfolders: one row, not expandable.
+    PHFSDataSource bare(dir.filePath("web/leafy"));
+    PHOutlineView other;
+    other.setDataSource(&bare, &bare);
+    other.setColumns({{"dir", "Folder", PHItemModelAdapter::ColumnKind::Text}});
+    EXPECT_EQ(other.adapter()->rowCount(), 1);
+    EXPECT_FALSE(other.adapter()->hasChildren(other.adapter()->index(0, 0)));
+}
+
+TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
+    write(web + "/a/.htaccess", "AuthType Basic\nRequire valid-user\nDeny from all\nAllow from 127.0.0.1\nSatisfy all\n");
+    write(web + "/leafy/.htaccess", "#AuthType Basic\n#Require valid-user\n");
+    context.knownAddresses = {"127.0.0.1"};
+    source->setRootPath(web);
+    viewPtr->reloadData();
+    viewPtr->expandItem(source->rootItem());
+    settle();
+    PHItemModelAdapter *model = viewPtr->adapter();
+    PHFSItem *a = childNamed(source->rootItem(), "a");
+    PHFSItem *leafy = childNamed(source->rootItem(), "leafy");
+    ASSERT_TRUE(a && leafy);
+    const int protect = viewPtr->columnForIdentifier("protect");
+    const int del = viewPtr->columnForIdentifier("delete");
+    EXPECT_EQ(model->indexForItem(a, protect).data().toInt(), 4) << "Password and Address: fifth item";
+    EXPECT_EQ(model->cellForIndex(model->indexForItem(a, protect)).selectedItem, 4);
+    // Every directive commented out: mode None, but the file exists so it can be deleted.
+    EXPECT_EQ(model->indexForItem(leafy, protect).data().toInt(), 0);
+    EXPECT_TRUE(model->cellForIndex(model->indexForItem(leafy, del)).enabled);
+    EXPECT_FALSE(model->cellForIndex(model->indexForItem(source->rootItem(), del)).enabled);
+    EXPECT_FALSE(model->flags(model->indexForItem(a, 0)) & Qt::ItemIsEditable) << "names are not typed into";
+
+    // The pop-up changes a protected folder's mode and rewrites its file.
+    const QRect cell = viewPtr->visualRect(model->indexForItem(a, protect));
+    QTest::mouseClick(viewPtr->viewport(), Qt::LeftButton, {}, cell.center());
+    settle();
+    ASSERT_TRUE(menuPtr->isVisible());
+    menuPtr->actions().at(1)->trigger();
+    menuPtr->hide();
+    settle();
+    EXPECT_EQ(a->modeIndex(), 1);
+    QFile file(web + "/a/.htaccess");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains("\nAuthType Basic\n"));
+    EXPECT_TRUE(text.contains("\n#Satisfy any\n"));
+    EXPECT_EQ(context.outlineClicks, 1) << "the panel refreshes after a mode change";
+
+    // With unsaved manual edits the choice is handed to the panel's prompt instead.
+    context.manuallyEdited = true;
+    QTest::mouseClick(viewPtr->viewport(), Qt::LeftButton, {}, cell.center());
+    settle();
+    menuPtr->actions().at(2)->trigger();
+    menuPtr->hide();
+    settle();
+    EXPECT_EQ(a->modeIndex(), 1);
+    ASSERT_EQ(context.deferred.size(), 1);
+    context.manuallyEdited = false;
+    context.deferred.first().perform();
+    EXPECT_EQ(a->modeIndex(), 2) << "the same choice, applied once confirmed";
+}
+
+TEST_F(OutlineFixture, SelectionHeldBackAndExpansionKeptAcrossRebuilds) {
+    viewPtr->expandItem(source->rootItem());
+    settle();
+    PHFSItem *a = childNamed(source->rootItem(), "a");
+    PHFSItem *leafy = childNamed(source->rootItem(), "leafy");
+    ASSERT_TRUE(viewPtr->selectItem(a));
+    context.manuallyEdited = true;
+    EXPECT_FALSE(viewPtr->selectItem(leafy));
+    EXPECT_EQ(viewPtr->selectedItem(), a);
+    ASSERT_EQ(context.deferred.size(), 1);
+    context.manuallyEdited = false;
+    context.deferred.first().perform();
+    EXPECT_EQ(viewPtr->selectedItem(), leafy);
+
+    // Expanded folders reopen after the tree is rebuilt; collapsed ones stay shut.
+    viewPtr->expandItem(a);
+    settle();
+    source->setRootPath(web);
+    viewPtr->reloadData();
+    settle();
+    viewPtr->expandItem(source->rootItem());
+    for (int i = 0; i < 5; ++i) {
+        viewPtr->viewport()->repaint();
+        settle();
+    }
+    PHFSItem *again = childNamed(source->rootItem(), "a");
+    ASSERT_NE(again, a);
+    EXPECT_TRUE(viewPtr->isItemExpanded(again));
+    viewPtr->collapse(viewPtr->adapter()->indexForItem(again));
+    settle();
+    source->setRootPath(web);
+    viewPtr->reloadData();
+    viewPtr->expandItem(source->rootItem());
+    for (int i = 0; i < 3; ++i) {
+        viewPtr->viewport()->repaint();
+        settle();
+    }
+    EXPECT_FALSE(viewPtr->isItemExpanded(childNamed(source->rootItem(), "a")));
+}
+
+TEST_F(OutlineFixture, DeleteKeyReachesThePanelWithTheSelectedRow) {
+    viewPtr->setFocus();
+    QTest::keyClick(viewPtr, Qt::Key_Backspace);
+    ASSERT_EQ(context.deletes.size(), 1);
+    EXPECT_EQ(context.deletes.last().first, viewPtr);
+    EXPECT_EQ(context.deletes.last().second, -1) << "no selection: row -1";
+    viewPtr->expandItem(source->rootItem());
+    settle();
+    viewPtr->selectItem(childNamed(source->rootItem(), "leafy"));
+    QTest::keyClick(viewPtr, Qt::Key_Delete);
+    ASSERT_EQ(context.deletes.size(), 2);
+    EXPECT_EQ(context.deletes.last().second, 2);
+}
+
+TEST(TableViews, ReturnEndsAnEditWhereItIsAndTabMovesOn) {
+    application();
+    TestPanelContext context;
+    context.knownAddresses = {"a.example", "b.example", "c.example"};
+    PHAddressDataSource source;
+    PHTableView table;
+    table.setDataSource(&source, &source);
+    table.setColumns({{"active", "", PHItemModelAdapter::ColumnKind::Check},
+                      {"address", "Address", PHItemModelAdapter::ColumnKind::Text}});
+    table.resize(300, 200);
+    table.show();
+    settle();
+    EXPECT_FALSE(table.adapter()->flags(table.adapter()->index(0, 0)) & Qt::ItemIsUserCheckable)
+        << "no folder selected: check boxes are disabled";
+
+    table.editColumnRow("address", 0);
+    settle();
+    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    editor->setText("Z.Example");
+    QTest::keyClick(editor, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(context.knownAddresses.at(0), "z.example") << "typed text arrives lower-cased";
+    EXPECT_FALSE(table.isEditing()) << "Return does not open the next row";
+    EXPECT_EQ(QApplication::focusWidget(), &table);
+
+    table.editColumnRow("address", 1);
+    settle();
+    editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClick(editor, Qt::Key_Tab);
+    settle();
+    EXPECT_TRUE(table.isEditing()) << "Tab moves on to the next editable cell";
+}
+
+TEST(ImageAndTextCell, IconSitsThreeFromTheLeftAndCentredVertically) {
+    application();
+    EXPECT_EQ(NSImageAndTextCell::imageFrameForCellFrame(QRect(10, 40, 200, 20), QSize(16, 16)), QRect(13, 42, 16, 16));
+    EXPECT_EQ(NSImageAndTextCell::imageFrameForCellFrame(QRect(0, 0, 100, 21), QSize(16, 16)).top(), 3)
+        << "odd space rounds up";
+    EXPECT_TRUE(NSImageAndTextCell::imageFrameForCellFrame(QRect(0, 0, 100, 20), QSize()).isEmpty());
+    EXPECT_EQ(NSImageAndTextCell::textFrameForCellFrame(QRect(0, 0, 100, 20), QSize(16, 16)).left(), 19);
+
+    // Drawn where the geometry says: a red icon in a 20-point row.
+    QStandardItemModel model(1, 1);
+    QPixmap red(16, 16);
+    red.fill(Qt::red);
+    model.setData(model.index(0, 0), "name");
+    model.setData(model.index(0, 0), QIcon(red), Qt::DecorationRole);
+    NSImageAndTextCell cell;
+    QImage canvas(120, 20, QImage::Format_ARGB32);
+    canvas.fill(Qt::white);
+    QPainter painter(&canvas);
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 0, 120, 20);
+    option.state = QStyle::State_Enabled;
+    cell.paint(&painter, option, model.index(0, 0));
+    painter.end();
+    EXPECT_EQ(canvas.pixelColor(3, 2), QColor(Qt::red));
+    EXPECT_EQ(canvas.pixelColor(18, 17), QColor(Qt::red));
+    EXPECT_NE(canvas.pixelColor(2, 2), QColor(Qt::red));
+    EXPECT_NE(canvas.pixelColor(3, 1), QColor(Qt::red));
+    EXPECT_NE(canvas.pixelColor(3, 18), QColor(Qt::red));
+    // Wider than the text alone by the margin and the icon.
+    const QSize withIcon = cell.sizeHint(option, model.index(0, 0));
+    model.setData(model.index(0, 0), QVariant(), Qt::DecorationRole);
+    const QSize without = cell.sizeHint(option, model.index(0, 0));
+    EXPECT_EQ(withIcon.width() - without.width(), 16);
+}
+
+} // namespace
