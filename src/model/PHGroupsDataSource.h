@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/PHUserItem.h"
+#include "views/PHViewProtocols.h"
 
 #include <QObject>
 #include <QPointer>
@@ -29,7 +30,7 @@ class PHFSItem;
 /// reported with `kGroupFileReadError`, and is not written over until a later
 /// read succeeds; nor is it while the user file could not be read (every
 /// member would look unknown and be lost).
-class PHGroupsDataSource : public QObject {
+class PHGroupsDataSource : public QObject, public PHOutlineViewDataSource, public PHOutlineViewDelegate {
     Q_OBJECT
 
 public:
@@ -108,10 +109,44 @@ public:
     /// (`*why` says which).
     static std::optional<QString> textFromRoot(const PHUserItem &root, QString *why = nullptr);
 
+    // ----- The groups outline: groups at the top, their members below.
+
+    qint32 outlineViewNumberOfChildrenOfItem(QObject *outline, void *item) override;
+    bool outlineViewIsItemExpandable(QObject *outline, void *item) override;
+    void *outlineViewChildOfItem(QObject *outline, qint32 index, void *item) override;
+    void *outlineViewParentOfItem(QObject *outline, void *item, bool *known) override;
+    /// "group": the name. Any other column: whether the selected folder
+    /// requires the group (false for a member).
+    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column, void *item) override;
+    /// "group" renames a group (blanks, colons, tabs and line ends removed);
+    /// any other column ticks or clears it for the selected folder. Members
+    /// ignore both.
+    void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value, const QString &column,
+                                                       void *item) override;
+    bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;
+    void outlineViewWillDisplayCellForTableColumnItem(QObject *outline, PHCell &cell, const QString &column,
+                                                      void *item) override;
+    void outlineViewSelectionDidChange(QObject *outline) override;
+    /// Selects the collapsing node, so the selection never hides in a closed group.
+    void outlineViewItemWillCollapse(QObject *outline, void *item) override;
+    bool validatesText() const override { return true; }
+    /// The in-place editor's check of a new group name.
+    bool outlineViewValidateText(QObject *outline, const QString &text) override;
+    QStringList outlineViewPasteboardTypes(QObject *outline) override;
+    /// Users may be dropped onto a group (a negative child index becomes 0).
+    bool outlineViewValidateDrop(QObject *outline, const QMimeData *drag, void *&item, qint32 &childIndex) override;
+    /// Makes the dragged user a member at the child index, unless it is one already.
+    bool outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item, qint32 childIndex) override;
+
+    /// The name a typed group name is stored under.
+    static QString cleanGroupName(const QString &typed);
+
 signals:
     /// The tree changed; the outline (the view passed, or any when null) must
     /// be reloaded.
     void reloadRequested(QObject *view);
+    /// A folder now requires this group (the panel checks that Apache can use groups).
+    void groupRequired(const QString &name);
 
 private:
     enum class Report { Quietly, Loudly };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "views/PHViewProtocols.h"
 #include "views/PHXDataSource.h"
 
 #include <QImage>
@@ -27,7 +28,7 @@ class PHFSItem;
 /// the panel's error display. A file that exists but cannot be read or decoded
 /// is logged and reported with `kUserFileReadError`, and is never written over
 /// until a later read succeeds.
-class PHUsersDataSource : public PHXDataSource {
+class PHUsersDataSource : public PHXDataSource, public PHTableViewDelegate {
     Q_OBJECT
 
 public:
@@ -111,6 +112,25 @@ public:
     /// its name or hash would not read back (`*why` says which).
     static std::optional<QString> textFromRecords(const QVariantList &records, QString *why = nullptr);
     static QVariantMap userRecord(const QString &name, const QString &hash);
+
+    // ----- The users table: row 0 is "Any Valid User", row r ≥ 1 record r − 1.
+
+    /// The pasteboard type of a dragged user; the plain-text type carries the same "name:hash".
+    static inline const QString pasteboardType = QStringLiteral("PHPortholdUser");
+
+    qint32 numberOfRows() const override;
+    /// "user": the row's name ("Any Valid User" for row 0). Any other column:
+    /// whether the selected folder's "Require user" list holds the row's name.
+    QVariant objectAtRowColumn(qint32 row, const QString &column) const override;
+    /// Whatever the column, the value is the row's check-box state.
+    void setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) override;
+    QString summaryTextForRow(qint32 row) const override;
+    bool tableViewShouldEditTableColumnRow(QObject *tableView, const QString &column, qint32 row) override;
+    void tableViewWillDisplayCellForTableColumnRow(QObject *tableView, PHCell &cell, const QString &column,
+                                                   qint32 row) override;
+    /// Drag source: the first row's "name:hash" as both types; false for row 0.
+    bool tableViewWriteRowsToPasteboard(QObject *tableView, const QList<qint32> &rows, QMimeData *pasteboard) override;
+    QStringList tableViewPasteboardTypes(QObject *tableView) override;
 
 private:
     enum class Report { Quietly, Loudly };

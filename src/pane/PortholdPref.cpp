@@ -418,6 +418,7 @@ void PortholdPref::reloadUsersAndGroups() {
         });
         m_groupOutline->reloadData();
     }
+    wireGroupsDataSource();
 }
 
 void PortholdPref::wireActions() {
@@ -488,6 +489,7 @@ void PortholdPref::wireActions() {
     if (m_groupOutline)
         connect(m_groupOutline, &PHOutlineView::action, this,
                 [this] { PHAction::run("groupClick:", [&] { groupClick(m_groupOutline); }); });
+    wireUsersAndGroups();
 }
 
 // ----- Lifecycle -----
@@ -760,13 +762,18 @@ void PortholdPref::groupClick(QObject *) {
 }
 
 bool PortholdPref::tableViewDeleteRow(QObject *tableView, qint32) {
-    // Each view's delete works on its current selection. Deleting users and
-    // groups comes with their editing sheets; the address table deletes here.
-    if (tableView && tableView == m_addressTable) {
+    // Each view's delete works on its current selection, not on the row passed.
+    if (!tableView)
+        return false;
+    if (tableView == m_userTable)
+        deleteUser(tableView);
+    else if (tableView == m_groupOutline)
+        deleteGroup(tableView);
+    else if (tableView == m_addressTable)
         removeAddress(tableView);
-        return true;
-    }
-    return false;
+    else
+        return false;
+    return true;
 }
 
 void PortholdPref::userWasDeleted(const QString &name) {

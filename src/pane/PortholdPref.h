@@ -20,6 +20,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QObject>
 #include <QPlainTextEdit>
@@ -155,9 +156,21 @@ public:
     void saveCustomEdit(QObject *sender);
     void revertCustomEdit(QObject *sender);
 
-    // Users and groups: the buttons' state. Editing comes with the users panel.
+    // Users and groups: the buttons' state.
     void userClick(QObject *sender);
     void groupClick(QObject *sender);
+    // User and group editing.
+    void addUser(QObject *sender);
+    void editUser(QObject *sender);
+    void endNewUser(QObject *sender);
+    void closeNewUser(QObject *sender);
+    void addGroup(QObject *sender);
+    void deleteUser(QObject *sender);
+    void deleteGroup(QObject *sender);
+    void deleteUserReturnCodeContextInfo(int returnCode, const QVariantMap &user);
+    void deleteGroupReturnCodeContextInfo(int returnCode, const PHUserItem::Ptr &item);
+    /// The add-user and new-password sheet (null until first shown).
+    QWidget *userAddPanel() const { return m_userAddPanel; }
 
 private:
     void manualEditorSheetDidEnd(int returnCode, const DeferredAction &action);
@@ -167,6 +180,10 @@ private:
     void loadHelpAndCredits();
     void storeAddresses();
     int customEntryIndex() const;
+    bool loadUserAddPanel();
+    void wireUsersAndGroups();
+    void wireGroupsDataSource();
+    void warnIfGroupsUnavailable();
 
     PHBundle m_bundle;
     QStringList m_errors;
@@ -217,6 +234,14 @@ private:
     QPointer<QTextBrowser> m_creditsText;
     QPointer<QAbstractButton> m_launchVersionCheck;
     QPointer<QSplitter> m_splitView;
+    // The user sheet.
+    QPointer<QWidget> m_userAddPanel;
+    QPointer<QLineEdit> m_userField;
+    QPointer<QLineEdit> m_passField;
+    QPointer<QLineEdit> m_confirmField;
+    QPointer<QLabel> m_errorField;
+    QVariantMap m_editedUser; // the record whose password the sheet replaces
+    bool m_groupModuleWarned = false;
 
     // Owned parts (children of this object).
     QPointer<PHApacheController> m_apache;

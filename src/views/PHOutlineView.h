@@ -38,6 +38,8 @@ public:
     bool isItemExpanded(void *item) const;
     void expandItem(void *item);
     void editColumnItem(const QString &identifier, void *item);
+    /// Whether a cell is being typed into (the current index's).
+    bool isEditing() const { return state() == QAbstractItemView::EditingState; }
 
     void reloadData();
     void reloadItem(void *item, bool reloadChildren = false);

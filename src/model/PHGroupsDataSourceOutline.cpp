@@ -1,0 +1,257 @@
+// The groups outline's side of the group tree: groups with their members, the
+// check column that edits the selected folder's "Require group" list, renaming
+// a group in place, and users dropped onto a group.
+
+#include "model/PHGroupsDataSource.h"
+
+#include "model/PHFSItem.h"
+#include "model/PHUsersDataSource.h"
+#include "platform/Log.h"
+#include "platform/PanelContext.h"
+#include "support/PHExtensions.h"
+#include "support/PHUserDefaults.h"
+#include "views/PHOutlineView.h"
+
+#include <QApplication>
+#include <QMimeData>
+#include <QPointer>
+
+#include <algorithm>
+
+namespace {
+
+const QString kGroupColumn = QStringLiteral("group");
+const QString kActiveColumn = QStringLiteral("active");
+
+void beep() {
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        QApplication::beep();
+}
+
+PHUserItem *nodeOf(void *item) { return static_cast<PHUserItem *>(item); }
+
+bool containsWhitespace(const QString &text) {
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
+}
+
+/// A name Apache and the group file read back as this one group: printable
+/// ASCII without blanks or colons.
+bool isWritableGroupName(const QString &name) {
+    return !name.isEmpty() && std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return c.unicode() > 0x20 && c.unicode() < 0x7F && c != QLatin1Char(':');
+    });
+}
+
+void logInvalidStructure() { Log::write(QStringLiteral("Porthold Error: Invalid Group Structure")); }
+
+} // namespace
+
+QString PHGroupsDataSource::cleanGroupName(const QString &typed) {
+    return PHString::stringByRemovingCharactersInString(typed, QStringLiteral(" :\t\r\n"));
+}
+
+// ---------------------------------------------------------------- shape
+
+qint32 PHGroupsDataSource::outlineViewNumberOfChildrenOfItem(QObject *, void *item) {
+    const PHUserItem *node = item ? nodeOf(item) : m_rootItem.get();
+    return node->hasChildren() ? qint32(node->children().size()) : 0;
+}
+
+bool PHGroupsDataSource::outlineViewIsItemExpandable(QObject *, void *item) {
+    return item && nodeOf(item)->hasChildren();
+}
+
+void *PHGroupsDataSource::outlineViewChildOfItem(QObject *, qint32 index, void *item) {
+    const PHUserItem *node = item ? nodeOf(item) : m_rootItem.get();
+    if (index < 0 || index >= node->children().size())
+        return nullptr;
+    return node->children().at(index).get();
+}
+
+void *PHGroupsDataSource::outlineViewParentOfItem(QObject *, void *item, bool *known) {
+    *known = item && belongsToTree(nodeOf(item));
+    if (!*known)
+        return nullptr;
+    PHUserItem *parent = nodeOf(item)->parent().get();
+    return parent == m_rootItem.get() ? nullptr : parent;
+}
+
+// ---------------------------------------------------------------- values
+
+QVariant PHGroupsDataSource::outlineViewObjectValueForTableColumnByItem(QObject *, const QString &column, void *item) {
+    if (!item) {
+        logInvalidStructure();
+        return QString();
+    }
+    const PHUserItem *node = nodeOf(item);
+    if (column == kGroupColumn)
+        return node->value();
+    if (!node->hasChildren())
+        return false;
+    const PHFSItem *folder = activeDirectory();
+    return folder && folder->listForKey(PHFSItem::RequireGroupKey).contains(node->value());
+}
+
+void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
+                                                                       const QString &column, void *item) {
+    if (!item) {
+        logInvalidStructure();
+        return;
+    }
+    PHUserItem *node = nodeOf(item);
+    if (!node->hasChildren() || !belongsToTree(node))
+        return; // members have neither a name to edit nor a check box
+
+    if (column == kGroupColumn) {
+        const QString name = cleanGroupName(value.toString());
+        if (name == node->value())
+            return;
+        const PHUserItem::Children &groups = m_rootItem->children();
+        const bool taken = std::any_of(groups.cbegin(), groups.cend(), [&](const PHUserItem::Ptr &group) {
+            return group.get() != node && group->value().compare(name, Qt::CaseInsensitive) == 0;
+        });
+        // What is left must still read back as this one group.
+        if (!isWritableGroupName(name) || taken) {
+            Log::write(QStringLiteral("Porthold: the group \"%1\" cannot be renamed to \"%2\"").arg(node->value(), name));
+            beep();
+            return;
+        }
+        node->setValue(name);
+        if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
+            sortGroups();
+        writeGroupfile();
+        emit reloadRequested(outline ? outline : m_associatedView.data());
+        // The reload forgets the selection: keep the renamed group selected.
+        if (auto *view = qobject_cast<PHOutlineView *>(outline ? outline : m_associatedView.data())) {
+            QPointer<PHOutlineView> guarded(view);
+            const PHUserItem::Ptr kept = node->shared_from_this();
+            QMetaObject::invokeMethod(
+                view,
+                [guarded, kept] {
+                    if (guarded)
+                        guarded->selectItem(kept.get());
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+
+    PHFSItem *folder = activeDirectory();
+    if (!folder || !folder->isPasswordProtected())
+        return; // the check box is disabled
+    const QString name = node->value();
+    QStringList list = folder->listForKey(PHFSItem::RequireGroupKey);
+    const bool ticked = value.toBool();
+    bool added = false;
+    if (!ticked && list.contains(name)) {
+        list.removeAll(name);
+    } else if (ticked && !list.contains(name)) {
+        // "Require group Group 1" names two groups to Apache.
+        if (!isWritableGroupName(name)) {
+            Log::write(QStringLiteral("Porthold: the group \"%1\" cannot be named in an access file").arg(name));
+            beep();
+            return;
+        }
+        list.append(name);
+        added = true;
+    }
+    folder->setListForKey(PHFSItem::RequireGroupKey, list);
+    if (folder->writeAccessFile() && added)
+        emit groupRequired(name);
+}
+
+// ---------------------------------------------------------------- cells and editing
+
+bool PHGroupsDataSource::outlineViewShouldEditTableColumnItem(QObject *, const QString &column, void *item) {
+    if (column != kGroupColumn)
+        return true;
+    return item && nodeOf(item)->hasChildren();
+}
+
+void PHGroupsDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell, const QString &column,
+                                                                      void *item) {
+    if (column != kActiveColumn || !item)
+        return;
+    if (nodeOf(item)->hasChildren()) {
+        const PHFSItem *folder = activeDirectory();
+        cell.enabled = folder && folder->isPasswordProtected();
+        cell.transparent = false;
+    } else {
+        cell.enabled = false;
+        cell.transparent = true;
+    }
+}
+
+void PHGroupsDataSource::outlineViewSelectionDidChange(QObject *outline) {
+    if (auto *view = qobject_cast<PHOutlineView *>(outline))
+        view->sendAction();
+}
+
+void PHGroupsDataSource::outlineViewItemWillCollapse(QObject *outline, void *item) {
+    auto *view = qobject_cast<PHOutlineView *>(outline);
+    if (!view || !item)
+        return;
+    view->selectItem(item, false);
+    view->sendAction();
+}
+
+bool PHGroupsDataSource::outlineViewValidateText(QObject *, const QString &text) {
+    if (PHString::stringByRemovingSurroundingWhitespace(text).isEmpty() || containsItem(text))
+        return false;
+    if (containsWhitespace(text))
+        return false;
+    // Checked again as it will be stored: "a:b" is kept as "ab".
+    const QString name = cleanGroupName(text);
+    return isWritableGroupName(name) && !containsItem(name);
+}
+
+// ---------------------------------------------------------------- drag and drop
+
+QStringList PHGroupsDataSource::outlineViewPasteboardTypes(QObject *) { return {PHUsersDataSource::pasteboardType}; }
+
+bool PHGroupsDataSource::outlineViewValidateDrop(QObject *, const QMimeData *drag, void *&item, qint32 &childIndex) {
+    if (childIndex < 0)
+        childIndex = 0;
+    if (!drag || !drag->hasFormat(PHUsersDataSource::pasteboardType) || !item)
+        return false;
+    const PHUserItem *node = nodeOf(item);
+    return node->hasChildren() && node != m_rootItem.get() && belongsToTree(node);
+}
+
+bool PHGroupsDataSource::outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item, qint32 childIndex) {
+    if (!drag || !item)
+        return false;
+    PHUserItem *group = nodeOf(item);
+    if (!group->hasChildren() || group == m_rootItem.get() || !belongsToTree(group))
+        return false;
+    const QString text = QString::fromUtf8(drag->data(PHUsersDataSource::pasteboardType));
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    const QString name = colon < 0 ? text : text.left(colon);
+    // Only a user of this panel's file can be a member: a drag from elsewhere
+    // could carry any text into the group file.
+    if (!currentUsers().contains(name)) {
+        Log::write(QStringLiteral("Porthold: \"%1\" is not a user and cannot join \"%2\"").arg(name, group->value()));
+        return false;
+    }
+    PHUserItem::Children &members = group->children();
+    if (std::any_of(members.cbegin(), members.cend(), [&name](const PHUserItem::Ptr &m) { return m->value() == name; }))
+        return false;
+    const qsizetype at = std::clamp<qsizetype>(childIndex, 0, members.size());
+    const PHUserItem::Ptr groupPtr = group->shared_from_this();
+    members.insert(at, PHUserItem::itemWithValueParentChildren(name, groupPtr, std::nullopt));
+    QObject *view = outline ? outline : m_associatedView.data();
+    emit reloadRequested(view);
+    const bool written = writeGroupfile();
+    // Show the new member in its group.
+    if (auto *outlineView = qobject_cast<PHOutlineView *>(view); outlineView && written) {
+        QPointer<PHOutlineView> guarded(outlineView);
+        QMetaObject::invokeMethod(
+            outlineView,
+            [guarded, groupPtr] {
+                if (guarded)
+                    guarded->expandItem(groupPtr.get());
+            },
+            Qt::QueuedConnection);
+    }
+    return written;
+}

@@ -1,0 +1,128 @@
+// The users table's side of the user list: the "Any Valid User" row in front
+// of the records, the check column that edits the selected folder's
+// "Require user" list, the user icon, and users dragged onto groups.
+
+#include "model/PHUsersDataSource.h"
+
+#include "model/PHFSItem.h"
+#include "platform/Log.h"
+#include "support/PHExtensions.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QMimeData>
+#include <QPixmap>
+
+namespace {
+
+const QString kUserColumn = QStringLiteral("user");
+const QString kActiveColumn = QStringLiteral("active");
+
+void beep() {
+    // Only a widget application can beep; a headless caller just gets the refusal.
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        QApplication::beep();
+}
+
+} // namespace
+
+qint32 PHUsersDataSource::numberOfRows() const { return qint32(m_dataArray.size()) + 1; }
+
+QVariant PHUsersDataSource::objectAtRowColumn(qint32 row, const QString &column) const {
+    if (row < 0 || row > m_dataArray.size())
+        return {};
+    const QString name = row == 0 ? anyUserDisplayName : m_dataArray.at(row - 1).toMap().value(userKey).toString();
+    if (column == kUserColumn)
+        return name;
+    const PHFSItem *folder = activeDirectory();
+    if (!folder)
+        return false;
+    const QString listed = row == 0 ? anyUserRealName : PHString::stringByRemovingSurroundingWhitespace(name);
+    return folder->listForKey(PHFSItem::RequireUserKey).contains(listed);
+}
+
+void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row, const QString &) {
+    PHFSItem *folder = activeDirectory();
+    if (!folder || !folder->isPasswordProtected() || row < 0 || row > m_dataArray.size())
+        return; // the check box is disabled: nothing to tick
+    const bool ticked = value.toBool();
+    QStringList list = folder->listForKey(PHFSItem::RequireUserKey);
+
+    if (row == 0) {
+        // Any user of the file: the named users go, since "valid-user" covers them.
+        if (ticked)
+            list = QStringList{anyUserRealName};
+        else
+            list.removeAll(anyUserRealName);
+        folder->setListForKey(PHFSItem::RequireUserKey, list);
+        if (ticked)
+            reloadView(nullptr);
+        folder->writeAccessFile();
+        return;
+    }
+
+    const QString name =
+        PHString::stringByRemovingSurroundingWhitespace(m_dataArray.at(row - 1).toMap().value(userKey).toString());
+    if (ticked) {
+        if (!list.contains(name)) {
+            // Apache splits "Require user" at blanks: such a name would let in
+            // someone else, or nobody.
+            if (!isAcceptableUserName(name)) {
+                Log::write(QStringLiteral("Porthold: the user \"%1\" cannot be named in an access file").arg(name));
+                beep();
+                return;
+            }
+            list.removeAll(anyUserRealName);
+            list.append(name);
+            folder->setListForKey(PHFSItem::RequireUserKey, list);
+            reloadView(nullptr);
+        }
+    } else {
+        list.removeAll(name);
+        folder->setListForKey(PHFSItem::RequireUserKey, list);
+    }
+    folder->writeAccessFile();
+}
+
+QString PHUsersDataSource::summaryTextForRow(qint32 row) const {
+    return objectAtRowColumn(row, kUserColumn).toString();
+}
+
+bool PHUsersDataSource::tableViewShouldEditTableColumnRow(QObject *, const QString &column, qint32 row) {
+    return row != 0 || column != kUserColumn;
+}
+
+void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell, const QString &column,
+                                                                   qint32 row) {
+    if (column == kActiveColumn) {
+        const PHFSItem *folder = activeDirectory();
+        cell.enabled = folder && folder->isPasswordProtected();
+    } else if (column == kUserColumn) {
+        cell.image = row == 0 || m_userIcon.isNull() ? QIcon() : QIcon(QPixmap::fromImage(m_userIcon));
+    }
+}
+
+bool PHUsersDataSource::tableViewWriteRowsToPasteboard(QObject *, const QList<qint32> &rows, QMimeData *pasteboard) {
+    if (rows.isEmpty() || !pasteboard)
+        return false;
+    const qint32 row = rows.first();
+    if (row < 1 || row > m_dataArray.size())
+        return false; // "Any Valid User" is nobody in particular
+    const QVariant &element = m_dataArray.at(row - 1);
+    QString text;
+    if (element.typeId() == QMetaType::QVariantMap) {
+        const QVariantMap record = element.toMap();
+        text = QStringLiteral("%1:%2").arg(record.value(userKey).toString(), record.value(passwordKey).toString());
+    } else {
+        text = element.toString();
+    }
+    if (text.isEmpty())
+        return false;
+    pasteboard->setData(pasteboardType, text.toUtf8());
+    pasteboard->setText(text);
+    return true;
+}
+
+QStringList PHUsersDataSource::tableViewPasteboardTypes(QObject *) {
+    return {pasteboardType, QStringLiteral("text/plain")};
+}
