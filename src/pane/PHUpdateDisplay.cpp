@@ -59,7 +59,8 @@ void PHUpdateDisplay::prepSWU() {
     m_controller = std::make_unique<PHSUController>();
     m_controller->setWindow(m_window);
     if (!m_controller->loadInterface(interfacePath())) {
-        const QString failure = QStringLiteral("Bundle 'SWU' could not be loaded. Software Update unavailable");
+        const QString failure =
+            QStringLiteral("Bundle 'SWU' could not be loaded. Software Update unavailable");
         throw PHException(failure, failure);
     }
     m_observer = ObserverRegistration(QString(), m_controller.get(),
@@ -98,7 +99,8 @@ void PHUpdateDisplay::setCheckRunning(bool running) {
 void PHUpdateDisplay::receiveSWUNotification(const Notification &notification) {
     if (notification.name == QLatin1String("PHSWUStarted"))
         setCheckRunning(true);
-    else if (notification.name == QLatin1String("PHSWUEnded") || notification.name == QLatin1String("PHSWUCancelled"))
+    else if (notification.name == QLatin1String("PHSWUEnded") ||
+             notification.name == QLatin1String("PHSWUCancelled"))
         setCheckRunning(false);
     else if (notification.name == QLatin1String("PHSWUUpdated"))
         setSecondsSinceCheck(notification.userInfo.value(QStringLiteral("PHSWUSeconds")).toDouble());
@@ -125,7 +127,8 @@ QString PHUpdateDisplay::lastCheckLine(double seconds, const QDateTime &now) {
         day = QStringLiteral("Yesterday");
     else
         day = QStringLiteral("Today");
-    const QString time = PHString::stringByRemovingLeadingZero(c.toString(when.time(), QStringLiteral("hh:mm AP")));
+    const QString time =
+        PHString::stringByRemovingLeadingZero(c.toString(when.time(), QStringLiteral("hh:mm AP")));
     return QStringLiteral("Last Check: %1 at %2").arg(day, time);
 }
 

@@ -40,7 +40,9 @@ AbstractSocket::AbstractSocket() {
     }
 }
 
-AbstractSocket::~AbstractSocket() { close(); }
+AbstractSocket::~AbstractSocket() {
+    close();
+}
 
 void AbstractSocket::raise(const char *name, int error) {
     raise(name, QStringLiteral("%1: %2").arg(QString::fromLatin1(name), errorText(error)));
@@ -102,7 +104,8 @@ void AbstractSocket::connectToHostNamePort(const QString &hostName, quint16 port
     addrinfo *found = nullptr;
     const int lookup = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
     if (lookup != 0 || !found) {
-        const QString why = lookup == EAI_SYSTEM ? errorText(errno) : QString::fromLocal8Bit(gai_strerror(lookup));
+        const QString why =
+            lookup == EAI_SYSTEM ? errorText(errno) : QString::fromLocal8Bit(gai_strerror(lookup));
         if (found)
             ::freeaddrinfo(found);
         raise("Socket: Host not found", QStringLiteral("Socket: Host not found: %1").arg(why));
@@ -122,9 +125,12 @@ void AbstractSocket::connectToHostNamePort(const QString &hostName, quint16 port
         if (errno != EINPROGRESS && errno != EINTR)
             raise("Socket: Connect failed", errno);
         switch (waitFor(POLLOUT)) {
-        case Wait::TimedOut: raise("Socket: Connect failed", ETIMEDOUT);
-        case Wait::Aborted: raise("Socket: Connect failed", ECANCELED);
-        case Wait::Ready: break;
+        case Wait::TimedOut:
+            raise("Socket: Connect failed", ETIMEDOUT);
+        case Wait::Aborted:
+            raise("Socket: Connect failed", ECANCELED);
+        case Wait::Ready:
+            break;
         }
         int error = 0;
         socklen_t length = sizeof error;
@@ -162,9 +168,12 @@ qint64 AbstractSocket::readData(QByteArray *buffer) {
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             raise("Socket: Recv failed", errno);
         switch (waitFor(POLLIN)) {
-        case Wait::TimedOut: raise("Socket: Recv failed", ETIMEDOUT);
-        case Wait::Aborted: raise("Socket: Recv failed", ECANCELED);
-        case Wait::Ready: break;
+        case Wait::TimedOut:
+            raise("Socket: Recv failed", ETIMEDOUT);
+        case Wait::Aborted:
+            raise("Socket: Recv failed", ECANCELED);
+        case Wait::Ready:
+            break;
         }
     }
 }
@@ -190,9 +199,12 @@ void AbstractSocket::writeData(const QByteArray &data) {
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             raise("Socket: Send failed", errno);
         switch (waitFor(POLLOUT)) {
-        case Wait::TimedOut: raise("Socket: Send failed", ETIMEDOUT);
-        case Wait::Aborted: raise("Socket: Send failed", ECANCELED);
-        case Wait::Ready: break;
+        case Wait::TimedOut:
+            raise("Socket: Send failed", ETIMEDOUT);
+        case Wait::Aborted:
+            raise("Socket: Send failed", ECANCELED);
+        case Wait::Ready:
+            break;
         }
     }
 }

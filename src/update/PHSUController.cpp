@@ -92,7 +92,8 @@ QVariant variantFromPlist(plist_t node, int depth = 0) {
     case PLIST_STRING:
     case PLIST_KEY: {
         uint64_t length = 0;
-        const char *text = plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &length) : nullptr;
+        const char *text =
+            plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &length) : nullptr;
         if (text)
             return QString::fromUtf8(text, static_cast<qsizetype>(length));
         char *copy = nullptr;
@@ -166,7 +167,9 @@ struct PHSUController::Download {
     qint64 expectedSize = 0;
 };
 
-void PHSUController::WidgetDeleter::operator()(QWidget *widget) const { delete widget; }
+void PHSUController::WidgetDeleter::operator()(QWidget *widget) const {
+    delete widget;
+}
 
 PHSUController::PHSUController(QObject *parent)
     : QObject(parent), m_ds(new PHXDataSource(this)), m_timeout(AbstractSocket::DefaultTimeout) {
@@ -174,31 +177,43 @@ PHSUController::PHSUController(QObject *parent)
     Log::write(QStringLiteral("Created %1").arg(QString::fromLatin1(metaObject()->className())));
 }
 
-PHSUController::~PHSUController() {
-    // A running worker keeps its own copies; its result is dropped.
-    if (m_stopFlag)
-        m_stopFlag->store(true);
+// A running worker keeps its own copies and ends by itself; its result is
+// dropped on arrival.
+PHSUController::~PHSUController() = default;
+
+QTableView *PHSUController::newVersion() const {
+    return m_newVersion;
+}
+QTextEdit *PHSUController::releaseNotes() const {
+    return m_releaseNotes;
+}
+QLabel *PHSUController::phsNotes() const {
+    return m_phsNotes;
+}
+QProgressBar *PHSUController::suProgress() const {
+    return m_suProgress;
 }
 
-QTableView *PHSUController::newVersion() const { return m_newVersion; }
-QTextEdit *PHSUController::releaseNotes() const { return m_releaseNotes; }
-QLabel *PHSUController::phsNotes() const { return m_phsNotes; }
-QProgressBar *PHSUController::suProgress() const { return m_suProgress; }
+int PHSUController::runningWorkers() {
+    return g_runningWorkers.load();
+}
 
-int PHSUController::runningWorkers() { return g_runningWorkers.load(); }
-
-void PHSUController::setSavePanelAnswerer(SavePanelAnswerer answerer) { g_savePanelAnswerer = std::move(answerer); }
+void PHSUController::setSavePanelAnswerer(SavePanelAnswerer answerer) {
+    g_savePanelAnswerer = std::move(answerer);
+}
 
 bool PHSUController::loadInterface(const QString &uiPath) {
     QFile file(uiPath);
     if (!file.open(QIODevice::ReadOnly)) {
-        Log::write(QStringLiteral("Cannot open the update panel layout %1: %2").arg(uiPath, file.errorString()));
+        Log::write(
+            QStringLiteral("Cannot open the update panel layout %1: %2").arg(uiPath, file.errorString()));
         return false;
     }
     QUiLoader loader;
     std::unique_ptr<QWidget, WidgetDeleter> sheet(loader.load(&file));
     if (!sheet) {
-        Log::write(QStringLiteral("Cannot load the update panel layout %1: %2").arg(uiPath, loader.errorString()));
+        Log::write(
+            QStringLiteral("Cannot load the update panel layout %1: %2").arg(uiPath, loader.errorString()));
         return false;
     }
     auto *table = sheet->findChild<QTableView *>(QStringLiteral("newVersion"));
@@ -206,7 +221,8 @@ bool PHSUController::loadInterface(const QString &uiPath) {
     auto *quote = sheet->findChild<QLabel *>(QStringLiteral("phsNotes"));
     auto *progress = sheet->findChild<QProgressBar *>(QStringLiteral("suProgress"));
     if (!table || !notes || !quote || !progress) {
-        Log::write(QStringLiteral("The update panel layout %1 lacks newVersion, releaseNotes, phsNotes or suProgress")
+        Log::write(QStringLiteral(
+                       "The update panel layout %1 lacks newVersion, releaseNotes, phsNotes or suProgress")
                        .arg(uiPath));
         return false;
     }
@@ -240,9 +256,13 @@ bool PHSUController::loadInterface(const QString &uiPath) {
     return true;
 }
 
-void PHSUController::setWindow(QWidget *window) { m_window = window; }
+void PHSUController::setWindow(QWidget *window) {
+    m_window = window;
+}
 
-QWidget *PHSUController::window() const { return m_window; }
+QWidget *PHSUController::window() const {
+    return m_window;
+}
 
 bool PHSUController::setUpdateServer(const QString &hostAndPort) {
     QString host = hostAndPort.trimmed();
@@ -285,8 +305,8 @@ std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, 
                                                       QString *errorText) {
     // The fields go into the request as they stand: one with a line break
     // would add header lines of its own.
-    if (hasLineBreakOrControl(path) || path.contains(QLatin1Char(' ')) || hasLineBreakOrControl(exchange.product) ||
-        hasLineBreakOrControl(exchange.version)) {
+    if (hasLineBreakOrControl(path) || path.contains(QLatin1Char(' ')) ||
+        hasLineBreakOrControl(exchange.product) || hasLineBreakOrControl(exchange.version)) {
         Log::write(QStringLiteral("Update request for %1 refused: a field holds a line break").arg(path));
         return std::nullopt;
     }
@@ -303,9 +323,11 @@ std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, 
         socket->writeString(request);
         for (qint64 received; (received = socket->readData(&buffer)) > 0;) {
             NotificationCenter::defaultCenter().postOnMainThread(
-                kSegmentDownloaded, progressSender, {{QStringLiteral("bytes"), received}, {QStringLiteral("path"), path}});
+                kSegmentDownloaded, progressSender,
+                {{QStringLiteral("bytes"), received}, {QStringLiteral("path"), path}});
             if (sizeLimit > 0 && buffer.size() > sizeLimit) {
-                Log::write(QStringLiteral("Update reply for %1 exceeds %2 bytes; dropped").arg(path).arg(sizeLimit));
+                Log::write(
+                    QStringLiteral("Update reply for %1 exceeds %2 bytes; dropped").arg(path).arg(sizeLimit));
                 return std::nullopt;
             }
         }
@@ -340,7 +362,8 @@ std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
     return value.toMap();
 }
 
-std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, qint64 expectedSize, QString *why) {
+std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, qint64 expectedSize,
+                                                       QString *why) {
     const auto refuse = [why](const QString &reason) -> std::optional<QByteArray> {
         if (why)
             *why = reason;
@@ -352,7 +375,8 @@ std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, 
     const QList<QByteArray> lines = reply.left(headerEnd).split('\n');
     const QList<QByteArray> status = lines.first().trimmed().split(' ');
     if (status.size() < 2 || !status[0].startsWith("HTTP/") || status[1] != "200")
-        return refuse(QStringLiteral("server answered \"%1\"").arg(QString::fromLatin1(lines.first().trimmed())));
+        return refuse(
+            QStringLiteral("server answered \"%1\"").arg(QString::fromLatin1(lines.first().trimmed())));
     const QByteArray body = reply.mid(headerEnd + 4);
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
@@ -388,7 +412,8 @@ void PHSUController::cancelCheck() {
         m_stopFlag->store(true);
 }
 
-void PHSUController::checkForNewVersion2(std::shared_ptr<Exchange> exchange, QPointer<PHSUController> receiver) {
+void PHSUController::checkForNewVersion2(std::shared_ptr<Exchange> exchange,
+                                         QPointer<PHSUController> receiver) {
     WorkerScope scope;
     CheckResult result;
     if (std::optional<QByteArray> reply =
@@ -429,10 +454,11 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
     }
     const QVariant productValue = result.reply->value(QStringLiteral("Porthold"));
     if (productValue.typeId() != QMetaType::QVariantMap) {
-        showOutcomeSheet(QStringLiteral("Product Not Found"),
-                         QStringLiteral("This application is not currently listed in Quillmere Software's version "
-                                        "checking system. Please contact the author for more information"),
-                         QStringLiteral("product not found"));
+        showOutcomeSheet(
+            QStringLiteral("Product Not Found"),
+            QStringLiteral("This application is not currently listed in Quillmere Software's version "
+                           "checking system. Please contact the author for more information"),
+            QStringLiteral("product not found"));
         return;
     }
     const QVariantMap product = productValue.toMap();
@@ -443,7 +469,8 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
     const auto textOf = [](const QVariant &value) {
         return value.typeId() == QMetaType::QString ? value.toString() : QString();
     };
-    std::optional<PHVersionNumber> running = PHVersionNumber::versionWithString(PHApplication::applicationVersion());
+    std::optional<PHVersionNumber> running =
+        PHVersionNumber::versionWithString(PHApplication::applicationVersion());
     std::optional<PHVersionNumber> offered =
         PHVersionNumber::versionWithString(textOf(product.value(QStringLiteral("current version"))));
     // An offer that does not parse says nothing about being newer.
@@ -488,11 +515,12 @@ void PHSUController::showOutcomeSheet(const QString &title, const QString &messa
 }
 
 void PHSUController::showConnectionSheet() {
-    showOutcomeSheet(QStringLiteral("Could not connect to server"),
-                     QStringLiteral("Porthold encountered an error while checking for new versions. Please check your "
-                                    "internet connection or try again later%1")
-                         .arg(m_errMsg.isEmpty() ? QString() : QStringLiteral(".\n\n") + m_errMsg),
-                     QStringLiteral("version net access"));
+    showOutcomeSheet(
+        QStringLiteral("Could not connect to server"),
+        QStringLiteral("Porthold encountered an error while checking for new versions. Please check your "
+                       "internet connection or try again later%1")
+            .arg(m_errMsg.isEmpty() ? QString() : QStringLiteral(".\n\n") + m_errMsg),
+        QStringLiteral("version net access"));
 }
 
 // ---- the update panel
@@ -561,7 +589,8 @@ void PHSUController::downloadNewVersion(QObject *) {
         Log::write(QStringLiteral("A download is already running"));
         return;
     }
-    QString folder = PHUserDefaults::standardUserDefaults()->stringForKey(kSUDefaultFolder).value_or(QString());
+    QString folder =
+        PHUserDefaults::standardUserDefaults()->stringForKey(kSUDefaultFolder).value_or(QString());
     if (folder.isEmpty())
         folder = QDir(QDir::homePath()).filePath(QStringLiteral("Desktop"));
     const QString name = m_downloadURL.fileName();
@@ -612,13 +641,15 @@ void PHSUController::savePanelDidEndReturnCode(int returnCode, const QString &pa
     m_download = download;
     // Registered before the worker starts and removed when its result is
     // handled: every chunk's notification arrives before that result.
-    m_progressObserver = ObserverRegistration(kSegmentDownloaded, download.get(), [this](const Notification &note) {
-        PHAction::run("download progress", [&] { updateSUProgress(note); });
-    });
+    m_progressObserver =
+        ObserverRegistration(kSegmentDownloaded, download.get(), [this](const Notification &note) {
+            PHAction::run("download progress", [&] { updateSUProgress(note); });
+        });
     std::thread(&PHSUController::downloadInBackground, download, QPointer<PHSUController>(this)).detach();
 }
 
-void PHSUController::downloadInBackground(std::shared_ptr<Download> download, QPointer<PHSUController> receiver) {
+void PHSUController::downloadInBackground(std::shared_ptr<Download> download,
+                                          QPointer<PHSUController> receiver) {
     WorkerScope scope;
     QString errorText;
     bool saved = false;
@@ -628,9 +659,11 @@ void PHSUController::downloadInBackground(std::shared_ptr<Download> download, QP
         if (std::optional<QByteArray> body = downloadBody(*reply, download->expectedSize, &why)) {
             saved = PHAtomicFile::write(download->savePath, *body, &why);
             if (!saved)
-                Log::write(QStringLiteral("Cannot save the new version to %1: %2").arg(download->savePath, why));
+                Log::write(
+                    QStringLiteral("Cannot save the new version to %1: %2").arg(download->savePath, why));
         } else {
-            Log::write(QStringLiteral("Download of %1 failed: %2; nothing saved").arg(download->urlPath, why));
+            Log::write(
+                QStringLiteral("Download of %1 failed: %2; nothing saved").arg(download->urlPath, why));
         }
     }
     onMainThread([download, receiver, saved, errorText] {
@@ -639,7 +672,8 @@ void PHSUController::downloadInBackground(std::shared_ptr<Download> download, QP
     });
 }
 
-void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, bool saved, const QString &errorText) {
+void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, bool saved,
+                                     const QString &errorText) {
     if (m_download == download) {
         m_download.reset();
         m_progressObserver.reset();

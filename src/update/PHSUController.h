@@ -109,7 +109,8 @@ public:
 
     /// Test hook: answers the save panel instead of showing it, with a return
     /// code and a path, given the start folder and the proposed file name.
-    using SavePanelAnswerer = std::function<std::pair<int, QString>(const QString &folder, const QString &name)>;
+    using SavePanelAnswerer =
+        std::function<std::pair<int, QString>(const QString &folder, const QString &name)>;
     static void setSavePanelAnswerer(SavePanelAnswerer answerer);
 
 private:

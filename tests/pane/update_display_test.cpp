@@ -46,7 +46,8 @@ TEST(LastCheckLine, NamesTheDayAndTheTime) {
     EXPECT_EQ(line(QDate(2024, 3, 3), QTime(21, 5)), QStringLiteral("Last Check: March 3 at 9:05 PM"));
     EXPECT_EQ(line(QDate(2024, 1, 1), QTime(0, 0)), QStringLiteral("Last Check: January 1 at 12:00 AM"));
     // Last December belongs to an earlier year and says so.
-    EXPECT_EQ(line(QDate(2023, 12, 31), QTime(23, 59)), QStringLiteral("Last Check: December 31, 2023 at 11:59 PM"));
+    EXPECT_EQ(line(QDate(2023, 12, 31), QTime(23, 59)),
+              QStringLiteral("Last Check: December 31, 2023 at 11:59 PM"));
     EXPECT_EQ(line(QDate(2019, 7, 4), QTime(12, 0)), QStringLiteral("Last Check: July 4, 2019 at 12:00 PM"));
 
     // Across the change to daylight saving time the day boundaries stay local midnights.
@@ -60,7 +61,8 @@ TEST(LastCheckLine, NamesTheDayAndTheTime) {
 class UpdateDisplay : public ::testing::Test {
 protected:
     void SetUp() override {
-        PHUserDefaults::standardUserDefaults()->registerDefaults({{QStringLiteral("Check for Updates"), true}});
+        PHUserDefaults::standardUserDefaults()->registerDefaults(
+            {{QStringLiteral("Check for Updates"), true}});
         PHUserDefaults::standardUserDefaults()->setBoolForKey(true, QStringLiteral("Check for Updates"));
         widgets.versionCheckButton = &button;
         widgets.versionCheckProgress = &spinner;
@@ -89,7 +91,9 @@ protected:
         return controller;
     }
     QString storedLastCheck() const {
-        return PHUserDefaults::standardUserDefaults()->objectForKey(QStringLiteral("Last Version Check")).toString();
+        return PHUserDefaults::standardUserDefaults()
+            ->objectForKey(QStringLiteral("Last Version Check"))
+            .toString();
     }
 
     UpdateTestScope scope;
@@ -104,8 +108,9 @@ protected:
 };
 
 TEST_F(UpdateDisplay, TheFirstSelectionChecksAndTheControlsFollow) {
-    server.setReply("/PHSVersions.php",
-                    {TestHttpServer::ok(versionReply(QStringLiteral("1.2"), QStringLiteral("hello"))).bytes, 0, 0, 150});
+    server.setReply(
+        "/PHSVersions.php",
+        {TestHttpServer::ok(versionReply(QStringLiteral("1.2"), QStringLiteral("hello"))).bytes, 0, 0, 150});
     PHSUController *controller = prepared();
     EXPECT_FALSE(spinner.isVisible());
 
@@ -115,8 +120,10 @@ TEST_F(UpdateDisplay, TheFirstSelectionChecksAndTheControlsFollow) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isChecking(); }, 5000));
     EXPECT_EQ(button.text(), QStringLiteral("Check Now"));
     EXPECT_FALSE(spinner.isVisible());
-    EXPECT_TRUE(lastCheck.text().startsWith(QStringLiteral("Last Check: Today at "))) << lastCheck.text().toStdString();
-    EXPECT_NE(PHUserDefaults::standardUserDefaults()->doubleForKey(QStringLiteral("Last Version Check")), 0.0);
+    EXPECT_TRUE(lastCheck.text().startsWith(QStringLiteral("Last Check: Today at ")))
+        << lastCheck.text().toStdString();
+    EXPECT_NE(PHUserDefaults::standardUserDefaults()->doubleForKey(QStringLiteral("Last Version Check")),
+              0.0);
     // A check started by the panel ends like one the user asked for.
     ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
     EXPECT_EQ(PHAlertSheet::recorded().first().title, QStringLiteral("Up to Date"));
@@ -149,7 +156,8 @@ TEST_F(UpdateDisplay, NoCheckAtLaunchWhenTurnedOffAndTheBoxWritesTheSetting) {
 }
 
 TEST_F(UpdateDisplay, TheCancelButtonStopsTheRunningCheck) {
-    server.setReply("/PHSVersions.php", {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
+    server.setReply("/PHSVersions.php",
+                    {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
     PHSUController *controller = prepared();
     QTest::mouseClick(&button, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.requests().isEmpty(); }, 5000));
@@ -181,7 +189,8 @@ TEST_F(UpdateDisplay, AMissingLayoutIsReportedAndStartsNothing) {
         display->beginSWUCheck();
         FAIL() << "no failure raised";
     } catch (const PHException &e) {
-        EXPECT_EQ(e.reason(), QStringLiteral("Bundle 'SWU' could not be loaded. Software Update unavailable"));
+        EXPECT_EQ(e.reason(),
+                  QStringLiteral("Bundle 'SWU' could not be loaded. Software Update unavailable"));
     }
     EXPECT_NE(display->SWUController(), nullptr);
     EXPECT_FALSE(display->SWUController()->isChecking());
@@ -199,7 +208,8 @@ TEST_F(UpdateDisplay, TheLastCheckIsShownAndStoredOnce) {
     const double seconds = referenceSeconds(QDate(2024, 6, 15), QTime(8, 0));
     display->setSecondsSinceCheck(seconds);
     EXPECT_EQ(lastCheck.text(), QStringLiteral("Last Check: Today at 8:00 AM"));
-    EXPECT_EQ(PHUserDefaults::standardUserDefaults()->doubleForKey(QStringLiteral("Last Version Check")), seconds);
+    EXPECT_EQ(PHUserDefaults::standardUserDefaults()->doubleForKey(QStringLiteral("Last Version Check")),
+              seconds);
 
     // The same value again leaves the settings file alone.
     const QString file = PHUserDefaults::storagePath(QStringLiteral("com.quillmere.porthold"));

@@ -24,10 +24,10 @@
 class TestHttpServer {
 public:
     struct Reply {
-        QByteArray bytes;    // sent as they stand: status line, headers and body
-        int chunkSize = 0;   // 0: one send; otherwise sends of this size...
+        QByteArray bytes;     // sent as they stand: status line, headers and body
+        int chunkSize = 0;    // 0: one send; otherwise sends of this size...
         int chunkDelayMs = 0; // ...with this pause before each
-        int holdMs = 0;      // pause before the first byte (a server that stalls)
+        int holdMs = 0;       // pause before the first byte (a server that stalls)
     };
 
     TestHttpServer() {
@@ -37,7 +37,8 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = 0;
         socklen_t length = sizeof address;
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        if (m_listener < 0 ||
+            ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
             ::listen(m_listener, 8) != 0 ||
             ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             throw std::runtime_error("test server: cannot listen on 127.0.0.1");
@@ -61,7 +62,7 @@ public:
     /// A 200 reply with the body and the usual headers.
     static Reply ok(const QByteArray &body, const QByteArray &extraHeaders = {}) {
         return {"HTTP/1.0 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
-                    QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body};
+                QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body};
     }
 
     QList<QByteArray> requests() const {
@@ -130,7 +131,8 @@ private:
         }
         for (int waited = 0; waited < reply.holdMs && !m_stop; waited += 10)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const qsizetype step = reply.chunkSize > 0 ? reply.chunkSize : std::max<qsizetype>(reply.bytes.size(), 1);
+        const qsizetype step =
+            reply.chunkSize > 0 ? reply.chunkSize : std::max<qsizetype>(reply.bytes.size(), 1);
         for (qsizetype at = 0; at < reply.bytes.size() && !m_stop; at += step) {
             if (reply.chunkDelayMs > 0 && reply.chunkSize > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(reply.chunkDelayMs));

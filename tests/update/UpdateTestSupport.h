@@ -5,16 +5,16 @@
 // alert sheets answered "OK" and recorded.
 
 #include "common/TestPanelContext.h"
-#include "platform/PHAlertSheet.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PHAlertSheet.h"
 #include "support/PHUserDefaults.h"
 #include "update/PHSUController.h"
 #include "update/TestHttpServer.h"
 
 #include <QApplication>
 #include <QDateTime>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <cstdlib>
 #include <optional>
@@ -43,7 +43,8 @@ public:
     explicit UpdateTestScope(const QString &version = QStringLiteral("1.2")) {
         updateTestApplication();
         context.info.insert(QStringLiteral("CFBundleVersion"), version);
-        PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(QStringLiteral("com.quillmere.porthold"));
+        PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(
+            QStringLiteral("com.quillmere.porthold"));
         PHAlertSheet::clearRecorded();
         PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Default); });
     }
@@ -54,15 +55,18 @@ public:
     TestPanelContext context;
 };
 
-inline const QString kConnectionText = QStringLiteral(
-    "Porthold encountered an error while checking for new versions. Please check your internet connection or try "
-    "again later");
+inline const QString kConnectionText =
+    QStringLiteral("Porthold encountered an error while checking for new versions. Please check your "
+                   "internet connection or try "
+                   "again later");
 
-inline QByteArray xmlString(const QString &text) { return text.toHtmlEscaped().toUtf8(); }
+inline QByteArray xmlString(const QString &text) {
+    return text.toHtmlEscaped().toUtf8();
+}
 
 /// A version reply: the product record (when `version` is not null) and the note.
 inline QByteArray versionReply(const std::optional<QString> &version, const QString &quote = {},
-                        const QByteArray &moreProductKeys = {}) {
+                               const QByteArray &moreProductKeys = {}) {
     QByteArray body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                       "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
                       "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
@@ -95,7 +99,10 @@ protected:
         });
         controller.checkForNewVersion();
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return seen.contains(QStringLiteral("PHSWUEnded")) || seen.contains(QStringLiteral("PHSWUCancelled")); },
+            [&] {
+                return seen.contains(QStringLiteral("PHSWUEnded")) ||
+                       seen.contains(QStringLiteral("PHSWUCancelled"));
+            },
             10000));
         QCoreApplication::processEvents(); // the sheet's own end
         return seen;

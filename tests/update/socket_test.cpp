@@ -96,8 +96,9 @@ TEST(Socket, ConnectFailuresCarryTheSystemText) {
     }
     {
         Socket socket;
-        EXPECT_TRUE(failureOf([&] { socket.connectToHostNamePort(QString(), 80); })
-                        .startsWith(QStringLiteral("Socket: Host not found")));
+        EXPECT_TRUE(failureOf([&] {
+                        socket.connectToHostNamePort(QString(), 80);
+                    }).startsWith(QStringLiteral("Socket: Host not found")));
     }
 }
 

@@ -26,10 +26,12 @@ TEST_F(UpdateCheck, SendsTheRequestByteForByte) {
 
 TEST_F(UpdateCheck, DecidesByVersionOrder) {
     const double before = QDateTime::currentMSecsSinceEpoch() / 1000.0 - 978307200;
-    server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("1.2"), QStringLiteral("Be well"))));
+    server.setReply("/PHSVersions.php",
+                    TestHttpServer::ok(versionReply(QStringLiteral("1.2"), QStringLiteral("Be well"))));
     EXPECT_EQ(runCheck(), QStringList({"PHSWUStarted", "PHSWUEnded", "PHSWUUpdated"}));
     EXPECT_EQ(takeSheet(),
-              QStringLiteral("Up to Date | This version of Porthold is up to date.\n\nPHS Notes: Be well | up to date"));
+              QStringLiteral(
+                  "Up to Date | This version of Porthold is up to date.\n\nPHS Notes: Be well | up to date"));
     EXPECT_GE(updatedSeconds, before);
     EXPECT_LT(updatedSeconds, before + 60);
     EXPECT_FALSE(controller.suSheet()->isVisible());
@@ -37,7 +39,8 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
     // A pre-release of the running version is older than it.
     server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("1.2b1"))));
     runCheck();
-    EXPECT_EQ(takeSheet(), QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
+    EXPECT_EQ(takeSheet(),
+              QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
 
     for (const QString &offered : {QStringLiteral("1.2.1"), QStringLiteral("1.3")}) {
         controller.hideSWUPanel();
@@ -45,25 +48,28 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
         runCheck();
         EXPECT_EQ(takeSheet(), QStringLiteral("0 sheets")) << offered.toStdString();
         EXPECT_TRUE(controller.suSheet()->isVisible()) << offered.toStdString();
-        EXPECT_EQ(controller.ds()->objectAtRowColumn(0, QStringLiteral("current version")).toString(), offered);
+        EXPECT_EQ(controller.ds()->objectAtRowColumn(0, QStringLiteral("current version")).toString(),
+                  offered);
     }
 }
 
 TEST_F(UpdateCheck, ANewerVersionFillsTheUpdatePanel) {
-    server.setReply("/PHSVersions.php",
-                    TestHttpServer::ok(versionReply(
-                        QStringLiteral("1.3"), QStringLiteral("Spring is here"),
-                        "<key>version byte size</key><integer>123456</integer>\n"
-                        "<key>release notes</key><string>Faster &amp; smaller.</string>\n"
-                        "<key>info page</key><string>http://www.quillmere.com/porthold/</string>\n"
-                        "<key>download URL</key><string>http://www.quillmere.com/files/Porthold-1.3.tar.gz</string>\n")));
+    server.setReply(
+        "/PHSVersions.php",
+        TestHttpServer::ok(versionReply(
+            QStringLiteral("1.3"), QStringLiteral("Spring is here"),
+            "<key>version byte size</key><integer>123456</integer>\n"
+            "<key>release notes</key><string>Faster &amp; smaller.</string>\n"
+            "<key>info page</key><string>http://www.quillmere.com/porthold/</string>\n"
+            "<key>download URL</key><string>http://www.quillmere.com/files/Porthold-1.3.tar.gz</string>\n")));
     runCheck();
     EXPECT_EQ(takeSheet(), QStringLiteral("0 sheets"));
     ASSERT_TRUE(controller.suSheet()->isVisible());
     EXPECT_EQ(controller.releaseNotes()->toPlainText(), QStringLiteral("Faster & smaller."));
     EXPECT_EQ(controller.phsNotes()->text(), QStringLiteral("Spring is here"));
     EXPECT_EQ(controller.infoURL(), QUrl(QStringLiteral("http://www.quillmere.com/porthold/")));
-    EXPECT_EQ(controller.downloadURL(), QUrl(QStringLiteral("http://www.quillmere.com/files/Porthold-1.3.tar.gz")));
+    EXPECT_EQ(controller.downloadURL(),
+              QUrl(QStringLiteral("http://www.quillmere.com/files/Porthold-1.3.tar.gz")));
     EXPECT_EQ(controller.suProgress()->minimum(), 0);
     EXPECT_EQ(controller.suProgress()->maximum(), 123456);
     EXPECT_FALSE(controller.suProgress()->isVisible());
@@ -78,21 +84,24 @@ TEST_F(UpdateCheck, ANewerVersionFillsTheUpdatePanel) {
 TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {
     server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(std::nullopt)));
     runCheck();
-    EXPECT_EQ(takeSheet(), QStringLiteral("Product Not Found | This application is not currently listed in Quillmere "
-                                          "Software's version checking system. Please contact the author for more "
-                                          "information | product not found"));
+    EXPECT_EQ(takeSheet(),
+              QStringLiteral("Product Not Found | This application is not currently listed in Quillmere "
+                             "Software's version checking system. Please contact the author for more "
+                             "information | product not found"));
 
     // No offered version, or one that does not parse, is nothing newer.
     server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QString())));
     runCheck();
-    EXPECT_EQ(takeSheet(), QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
+    EXPECT_EQ(takeSheet(),
+              QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
     server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("2.0-beta"))));
     runCheck();
-    EXPECT_EQ(takeSheet(), QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
+    EXPECT_EQ(takeSheet(),
+              QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
 
     // A header block that ends after byte 511 stays in front of the body.
-    server.setReply("/PHSVersions.php",
-                    TestHttpServer::ok(versionReply(QStringLiteral("1.3")), "X-Padding: " + QByteArray(520, 'p') + "\r\n"));
+    server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("1.3")),
+                                                           "X-Padding: " + QByteArray(520, 'p') + "\r\n"));
     runCheck();
     EXPECT_EQ(takeSheet(), QStringLiteral("Could not connect to server | ") + kConnectionText +
                                QStringLiteral(" | version net access"));
@@ -116,8 +125,9 @@ TEST_F(UpdateCheck, ConnectionFailuresAndTheRememberedLookupError) {
     ASSERT_TRUE(controller.setUpdateServer(QStringLiteral("porthold-test.invalid")));
     EXPECT_EQ(controller.updateServer(), QStringLiteral("porthold-test.invalid"));
     runCheck();
-    const QString lookupText = QStringLiteral("Could not connect to server | ") + kConnectionText +
-                               QStringLiteral(".\n\n'porthold-test.invalid' could not be found | version net access");
+    const QString lookupText =
+        QStringLiteral("Could not connect to server | ") + kConnectionText +
+        QStringLiteral(".\n\n'porthold-test.invalid' could not be found | version net access");
     EXPECT_EQ(takeSheet(), lookupText);
 
     // The text of the failed lookup stays for later failures of any kind.
@@ -127,13 +137,16 @@ TEST_F(UpdateCheck, ConnectionFailuresAndTheRememberedLookupError) {
 }
 
 TEST_F(UpdateCheck, CancellingEndsTheCheckWithoutASheet) {
-    server.setReply("/PHSVersions.php", {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
+    server.setReply("/PHSVersions.php",
+                    {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
     QStringList seen;
-    ObserverRegistration observer(QString(), &controller, [&](const Notification &note) { seen.append(note.name); });
+    ObserverRegistration observer(QString(), &controller,
+                                  [&](const Notification &note) { seen.append(note.name); });
     controller.checkForNewVersion();
     EXPECT_TRUE(controller.isChecking());
-    ASSERT_TRUE(server.requests().isEmpty() ? QTest::qWaitFor([&] { return !server.requests().isEmpty(); }, 5000)
-                                             : true);
+    ASSERT_TRUE(server.requests().isEmpty()
+                    ? QTest::qWaitFor([&] { return !server.requests().isEmpty(); }, 5000)
+                    : true);
     const auto started = std::chrono::steady_clock::now();
     controller.cancelCheck();
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen.contains(QStringLiteral("PHSWUCancelled")); }, 5000));
@@ -145,7 +158,8 @@ TEST_F(UpdateCheck, CancellingEndsTheCheckWithoutASheet) {
 }
 
 TEST_F(UpdateCheck, AResultForAControllerThatIsGoneIsDropped) {
-    server.setReply("/PHSVersions.php", {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 200});
+    server.setReply("/PHSVersions.php",
+                    {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 200});
     {
         PHSUController shortLived;
         ASSERT_TRUE(shortLived.setUpdateServer(QString::fromLatin1(server.hostPort())));
@@ -165,8 +179,8 @@ TEST(UpdateServerName, AcceptsHostAndOptionalPort) {
     EXPECT_TRUE(controller.setUpdateServer(QStringLiteral("example.test:80")));
     EXPECT_EQ(controller.updateServer(), QStringLiteral("example.test"));
     for (const QString &bad : {QStringLiteral(""), QStringLiteral("host:0"), QStringLiteral("host:70000"),
-                              QStringLiteral("host:x"), QStringLiteral("a b"), QStringLiteral("evil\r\nX: 1"),
-                              QStringLiteral(":80")})
+                               QStringLiteral("host:x"), QStringLiteral("a b"),
+                               QStringLiteral("evil\r\nX: 1"), QStringLiteral(":80")})
         EXPECT_FALSE(controller.setUpdateServer(bad)) << bad.toStdString();
     EXPECT_EQ(controller.updateServer(), QStringLiteral("example.test"));
 }

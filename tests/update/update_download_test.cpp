@@ -34,7 +34,8 @@ protected:
     void SetUp() override {
         UpdateFixture::SetUp();
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
-        PHUserDefaults::standardUserDefaults()->setObjectForKey(startFolder.path(), QStringLiteral("SU Default Folder"));
+        PHUserDefaults::standardUserDefaults()->setObjectForKey(startFolder.path(),
+                                                                QStringLiteral("SU Default Folder"));
         target = QDir(saveFolder.path()).filePath(QStringLiteral("Porthold 1.3.tar.gz"));
         PHSUController::setSavePanelAnswerer([this](const QString &folder, const QString &name) {
             asked.append(folder + QStringLiteral(" | ") + name);
@@ -49,18 +50,21 @@ protected:
 
     /// A check that offers 1.3 of `size` bytes at an address on another host.
     void offerNewVersion(qint64 size) {
-        server.setReply("/PHSVersions.php",
-                        TestHttpServer::ok(versionReply(
-                            QStringLiteral("1.3"), {},
-                            "<key>version byte size</key><integer>" + QByteArray::number(size) +
-                                "</integer>\n<key>download URL</key><string>"
-                                "http://elsewhere.example/files/Porthold%201.3.tar.gz?from=panel#top</string>\n")));
+        server.setReply(
+            "/PHSVersions.php",
+            TestHttpServer::ok(versionReply(
+                QStringLiteral("1.3"), {},
+                "<key>version byte size</key><integer>" + QByteArray::number(size) +
+                    "</integer>\n<key>download URL</key><string>"
+                    "http://elsewhere.example/files/Porthold%201.3.tar.gz?from=panel#top</string>\n")));
         runCheck();
         ASSERT_TRUE(controller.suSheet()->isVisible());
         PHAlertSheet::clearRecorded();
     }
     QString storedFolder() const {
-        return PHUserDefaults::standardUserDefaults()->stringForKey(QStringLiteral("SU Default Folder")).value_or(QString());
+        return PHUserDefaults::standardUserDefaults()
+            ->stringForKey(QStringLiteral("SU Default Folder"))
+            .value_or(QString());
     }
     /// Starts the download and waits until it has been handled on this side.
     void download() {
@@ -96,8 +100,8 @@ TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensIt) {
     EXPECT_EQ(asked, QStringList({startFolder.path() + QStringLiteral(" | Porthold 1.3.tar.gz")}));
     EXPECT_EQ(storedFolder(), saveFolder.path());
     // Always the update server, with the address's path as it stands.
-    EXPECT_TRUE(server.requests().last().startsWith("GET /files/Porthold%201.3.tar.gz HTTP/1.0\nHOST: " +
-                                                     server.hostPort() + "\n"));
+    EXPECT_TRUE(server.requests().last().startsWith(
+        "GET /files/Porthold%201.3.tar.gz HTTP/1.0\nHOST: " + server.hostPort() + "\n"));
     // The bar moved chunk by chunk and ended full.
     EXPECT_GE(progress.count(), 5);
     EXPECT_EQ(controller.suProgress()->maximum(), body.size());
@@ -169,11 +173,13 @@ TEST(DownloadReply, OnlyACompleteSuccessHasABody) {
 
     EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 500 Oops\r\n\r\ndata", 0, &why));
     EXPECT_EQ(why, QStringLiteral("server answered \"HTTP/1.0 500 Oops\""));
-    EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 200 OK\r\nX: " + QByteArray(70000, 'h') + "\r\n\r\nd", 0));
+    EXPECT_FALSE(
+        PHSUController::downloadBody("HTTP/1.0 200 OK\r\nX: " + QByteArray(70000, 'h') + "\r\n\r\nd", 0));
     EXPECT_FALSE(PHSUController::downloadBody("data without any header", 0));
     EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 200 OK\r\nContent-Length: x\r\n\r\ndata", 0));
     EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 5\r\n\r\ndata", 0));
-    EXPECT_EQ(PHSUController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 4\r\n\r\ndata", 4), QByteArray("data"));
+    EXPECT_EQ(PHSUController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 4\r\n\r\ndata", 4),
+              QByteArray("data"));
 }
 
 } // namespace
