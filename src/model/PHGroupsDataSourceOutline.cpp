@@ -28,7 +28,9 @@ void beep() {
         QApplication::beep();
 }
 
-PHUserItem *nodeOf(void *item) { return static_cast<PHUserItem *>(item); }
+PHUserItem *nodeOf(void *item) {
+    return static_cast<PHUserItem *>(item);
+}
 
 bool containsWhitespace(const QString &text) {
     return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
@@ -42,7 +44,9 @@ bool isWritableGroupName(const QString &name) {
     });
 }
 
-void logInvalidStructure() { Log::write(QStringLiteral("Porthold Error: Invalid Group Structure")); }
+void logInvalidStructure() {
+    Log::write(QStringLiteral("Porthold Error: Invalid Group Structure"));
+}
 
 } // namespace
 
@@ -78,7 +82,8 @@ void *PHGroupsDataSource::outlineViewParentOfItem(QObject *, void *item, bool *k
 
 // ---------------------------------------------------------------- values
 
-QVariant PHGroupsDataSource::outlineViewObjectValueForTableColumnByItem(QObject *, const QString &column, void *item) {
+QVariant PHGroupsDataSource::outlineViewObjectValueForTableColumnByItem(QObject *, const QString &column,
+                                                                        void *item) {
     if (!item) {
         logInvalidStructure();
         return QString();
@@ -92,7 +97,8 @@ QVariant PHGroupsDataSource::outlineViewObjectValueForTableColumnByItem(QObject 
     return folder && folder->listForKey(PHFSItem::RequireGroupKey).contains(node->value());
 }
 
-void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
+void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outline,
+                                                                       const QVariant &value,
                                                                        const QString &column, void *item) {
     if (!item) {
         logInvalidStructure();
@@ -112,7 +118,8 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
         });
         // What is left must still read back as this one group.
         if (!isWritableGroupName(name) || taken) {
-            Log::write(QStringLiteral("Porthold: the group \"%1\" cannot be renamed to \"%2\"").arg(node->value(), name));
+            Log::write(QStringLiteral("Porthold: the group \"%1\" cannot be renamed to \"%2\"")
+                           .arg(node->value(), name));
             beep();
             return;
         }
@@ -148,7 +155,8 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
     } else if (ticked && !list.contains(name)) {
         // "Require group Group 1" names two groups to Apache.
         if (!isWritableGroupName(name)) {
-            Log::write(QStringLiteral("Porthold: the group \"%1\" cannot be named in an access file").arg(name));
+            Log::write(
+                QStringLiteral("Porthold: the group \"%1\" cannot be named in an access file").arg(name));
             beep();
             return;
         }
@@ -168,8 +176,8 @@ bool PHGroupsDataSource::outlineViewShouldEditTableColumnItem(QObject *, const Q
     return item && nodeOf(item)->hasChildren();
 }
 
-void PHGroupsDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell, const QString &column,
-                                                                      void *item) {
+void PHGroupsDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell,
+                                                                      const QString &column, void *item) {
     if (column != kActiveColumn || !item)
         return;
     if (nodeOf(item)->hasChildren()) {
@@ -207,9 +215,12 @@ bool PHGroupsDataSource::outlineViewValidateText(QObject *, const QString &text)
 
 // ---------------------------------------------------------------- drag and drop
 
-QStringList PHGroupsDataSource::outlineViewPasteboardTypes(QObject *) { return {PHUsersDataSource::pasteboardType}; }
+QStringList PHGroupsDataSource::outlineViewPasteboardTypes(QObject *) {
+    return {PHUsersDataSource::pasteboardType};
+}
 
-bool PHGroupsDataSource::outlineViewValidateDrop(QObject *, const QMimeData *drag, void *&item, qint32 &childIndex) {
+bool PHGroupsDataSource::outlineViewValidateDrop(QObject *, const QMimeData *drag, void *&item,
+                                                 qint32 &childIndex) {
     if (childIndex < 0)
         childIndex = 0;
     if (!drag || !drag->hasFormat(PHUsersDataSource::pasteboardType) || !item)
@@ -218,7 +229,8 @@ bool PHGroupsDataSource::outlineViewValidateDrop(QObject *, const QMimeData *dra
     return node->hasChildren() && node != m_rootItem.get() && belongsToTree(node);
 }
 
-bool PHGroupsDataSource::outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item, qint32 childIndex) {
+bool PHGroupsDataSource::outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item,
+                                               qint32 childIndex) {
     if (!drag || !item)
         return false;
     PHUserItem *group = nodeOf(item);
@@ -230,11 +242,13 @@ bool PHGroupsDataSource::outlineViewAcceptDrop(QObject *outline, const QMimeData
     // Only a user of this panel's file can be a member: a drag from elsewhere
     // could carry any text into the group file.
     if (!currentUsers().contains(name)) {
-        Log::write(QStringLiteral("Porthold: \"%1\" is not a user and cannot join \"%2\"").arg(name, group->value()));
+        Log::write(QStringLiteral("Porthold: \"%1\" is not a user and cannot join \"%2\"")
+                       .arg(name, group->value()));
         return false;
     }
     PHUserItem::Children &members = group->children();
-    if (std::any_of(members.cbegin(), members.cend(), [&name](const PHUserItem::Ptr &m) { return m->value() == name; }))
+    if (std::any_of(members.cbegin(), members.cend(),
+                    [&name](const PHUserItem::Ptr &m) { return m->value() == name; }))
         return false;
     const qsizetype at = std::clamp<qsizetype>(childIndex, 0, members.size());
     const PHUserItem::Ptr groupPtr = group->shared_from_this();

@@ -26,12 +26,15 @@ void beep() {
 
 } // namespace
 
-qint32 PHUsersDataSource::numberOfRows() const { return qint32(m_dataArray.size()) + 1; }
+qint32 PHUsersDataSource::numberOfRows() const {
+    return qint32(m_dataArray.size()) + 1;
+}
 
 QVariant PHUsersDataSource::objectAtRowColumn(qint32 row, const QString &column) const {
     if (row < 0 || row > m_dataArray.size())
         return {};
-    const QString name = row == 0 ? anyUserDisplayName : m_dataArray.at(row - 1).toMap().value(userKey).toString();
+    const QString name =
+        row == 0 ? anyUserDisplayName : m_dataArray.at(row - 1).toMap().value(userKey).toString();
     if (column == kUserColumn)
         return name;
     const PHFSItem *folder = activeDirectory();
@@ -61,14 +64,15 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
         return;
     }
 
-    const QString name =
-        PHString::stringByRemovingSurroundingWhitespace(m_dataArray.at(row - 1).toMap().value(userKey).toString());
+    const QString name = PHString::stringByRemovingSurroundingWhitespace(
+        m_dataArray.at(row - 1).toMap().value(userKey).toString());
     if (ticked) {
         if (!list.contains(name)) {
             // Apache splits "Require user" at blanks: such a name would let in
             // someone else, or nobody.
             if (!isAcceptableUserName(name)) {
-                Log::write(QStringLiteral("Porthold: the user \"%1\" cannot be named in an access file").arg(name));
+                Log::write(
+                    QStringLiteral("Porthold: the user \"%1\" cannot be named in an access file").arg(name));
                 beep();
                 return;
             }
@@ -92,8 +96,8 @@ bool PHUsersDataSource::tableViewShouldEditTableColumnRow(QObject *, const QStri
     return row != 0 || column != kUserColumn;
 }
 
-void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell, const QString &column,
-                                                                   qint32 row) {
+void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell,
+                                                                  const QString &column, qint32 row) {
     if (column == kActiveColumn) {
         const PHFSItem *folder = activeDirectory();
         cell.enabled = folder && folder->isPasswordProtected();
@@ -102,7 +106,8 @@ void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHC
     }
 }
 
-bool PHUsersDataSource::tableViewWriteRowsToPasteboard(QObject *, const QList<qint32> &rows, QMimeData *pasteboard) {
+bool PHUsersDataSource::tableViewWriteRowsToPasteboard(QObject *, const QList<qint32> &rows,
+                                                       QMimeData *pasteboard) {
     if (rows.isEmpty() || !pasteboard)
         return false;
     const qint32 row = rows.first();
@@ -112,7 +117,8 @@ bool PHUsersDataSource::tableViewWriteRowsToPasteboard(QObject *, const QList<qi
     QString text;
     if (element.typeId() == QMetaType::QVariantMap) {
         const QVariantMap record = element.toMap();
-        text = QStringLiteral("%1:%2").arg(record.value(userKey).toString(), record.value(passwordKey).toString());
+        text = QStringLiteral("%1:%2").arg(record.value(userKey).toString(),
+                                           record.value(passwordKey).toString());
     } else {
         text = element.toString();
     }

@@ -12,9 +12,13 @@ QString &root() {
 
 namespace PHGroupFileModule {
 
-QString serverRoot() { return root(); }
+QString serverRoot() {
+    return root();
+}
 
-void setServerRoot(const QString &path) { root() = path; }
+void setServerRoot(const QString &path) {
+    root() = path;
+}
 
 bool isDisabled() {
     const QDir server(root());
@@ -24,6 +28,8 @@ bool isDisabled() {
            !QFileInfo::exists(server.filePath(QStringLiteral("mods-enabled/authz_groupfile.load")));
 }
 
-QString enableCommand() { return QStringLiteral("sudo a2enmod authz_groupfile && sudo systemctl restart apache2"); }
+QString enableCommand() {
+    return QStringLiteral("sudo a2enmod authz_groupfile && sudo systemctl restart apache2");
+}
 
 } // namespace PHGroupFileModule

@@ -28,11 +28,12 @@
 namespace {
 
 const QString kGroupColumn = QStringLiteral("group");
-const QString kConfirmation = QStringLiteral(
-    "Are you sure you wish to %1? This action cannot be undone. To answer yes and not see this dialog in the future, "
-    "click \"Don't Ask\"");
+const QString kConfirmation = QStringLiteral("Are you sure you wish to %1? This action cannot be undone. To "
+                                             "answer yes and not see this dialog in the future, "
+                                             "click \"Don't Ask\"");
 // Names that would break the user file or an access file line.
-const QString kUnacceptableUserName = QStringLiteral("Usernames can only contain printable ASCII characters, and no \":\"");
+const QString kUnacceptableUserName =
+    QStringLiteral("Usernames can only contain printable ASCII characters, and no \":\"");
 const QString kUnusablePassword = QStringLiteral("This password cannot be used. Please choose another");
 
 bool containsWhitespace(const QString &text) {
@@ -55,7 +56,8 @@ PHAlertSheet::Request deletePrompt(const QString &title, const QString &action) 
 
 void PortholdPref::wireUsersAndGroups() {
     QWidget *view = m_mainView;
-    const auto wire = [this, view](const char *name, const char *what, void (PortholdPref::*action)(QObject *)) {
+    const auto wire = [this, view](const char *name, const char *what,
+                                   void (PortholdPref::*action)(QObject *)) {
         auto *button = view->findChild<QAbstractButton *>(QLatin1String(name));
         if (!button)
             return;
@@ -93,13 +95,15 @@ void PortholdPref::warnIfGroupsUnavailable() {
     if (m_groupModuleWarned || !PHGroupFileModule::isDisabled())
         return;
     m_groupModuleWarned = true;
-    Log::write(QStringLiteral("Porthold: a folder requires a group, but Apache's authz_groupfile module is not enabled"));
+    Log::write(QStringLiteral(
+        "Porthold: a folder requires a group, but Apache's authz_groupfile module is not enabled"));
     PHAlertSheet::Request request;
     request.title = QStringLiteral("Apache Cannot Check Groups Yet");
     request.message =
-        QStringLiteral("Apache reads the group file only when its module authz_groupfile is enabled, and it is not. "
-                       "Until it is, visitors to a folder that requires a group get a server error instead of a "
-                       "password prompt. To enable it, run this in a terminal:\n\n%1")
+        QStringLiteral(
+            "Apache reads the group file only when its module authz_groupfile is enabled, and it is not. "
+            "Until it is, visitors to a folder that requires a group get a server error instead of a "
+            "password prompt. To enable it, run this in a terminal:\n\n%1")
             .arg(PHGroupFileModule::enableCommand());
     request.defaultButton = QStringLiteral("OK");
     request.context = QStringLiteral("groupFileModule");
@@ -114,7 +118,8 @@ bool PortholdPref::loadUserAddPanel() {
     const QString layout = m_bundle.pathForResource(QStringLiteral("UserAddPanel"), QStringLiteral("ui"));
     QFile file(layout);
     if (layout.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        Log::write(QStringLiteral("An error occurred loading UserAddPanel.ui from %1").arg(m_bundle.resourcePath()));
+        Log::write(
+            QStringLiteral("An error occurred loading UserAddPanel.ui from %1").arg(m_bundle.resourcePath()));
         return false;
     }
     PHUiLoader loader;
@@ -142,7 +147,8 @@ bool PortholdPref::loadUserAddPanel() {
         connect(cancel, &QAbstractButton::clicked, this,
                 [this, cancel] { PHAction::run("closeNewUser:", [&] { closeNewUser(cancel); }); });
     // Escape ends the sheet as Cancel does.
-    connect(panel, &QDialog::rejected, this, [this] { PHAction::run("closeNewUser:", [&] { closeNewUser(nullptr); }); });
+    connect(panel, &QDialog::rejected, this,
+            [this] { PHAction::run("closeNewUser:", [&] { closeNewUser(nullptr); }); });
     return true;
 }
 
@@ -166,8 +172,8 @@ void PortholdPref::editUser(QObject *) {
     if (row < 1 || row > m_users->dataArray().size() || !loadUserAddPanel())
         return;
     m_editedUser = m_users->dataArray().at(row - 1).toMap();
-    const QString name =
-        PHString::stringByRemovingSurroundingWhitespace(m_editedUser.value(PHUsersDataSource::userKey).toString());
+    const QString name = PHString::stringByRemovingSurroundingWhitespace(
+        m_editedUser.value(PHUsersDataSource::userKey).toString());
     m_userField->setText(name);
     m_userField->setEnabled(false);
     m_passField->clear();
@@ -259,7 +265,8 @@ void PortholdPref::deleteUser(QObject *) {
         deleteUserReturnCodeContextInfo(PHAlertSheet::Default, user);
         return;
     }
-    const QString name = PHString::stringByRemovingSurroundingWhitespace(user.value(PHUsersDataSource::userKey).toString());
+    const QString name =
+        PHString::stringByRemovingSurroundingWhitespace(user.value(PHUsersDataSource::userKey).toString());
     PHAlertSheet::Request request =
         deletePrompt(QStringLiteral("Delete User"), QStringLiteral("delete the user \"%1\"").arg(name));
     request.context = QStringLiteral("deleteUser:");
@@ -304,7 +311,8 @@ void PortholdPref::deleteGroup(QObject *) {
     if (item->hasChildren() || !group)
         action = QStringLiteral("delete the group \"%1\"").arg(item->value());
     else
-        action = QStringLiteral("remove the user \"%1\" from the group \"%2\"").arg(item->value(), group->value());
+        action =
+            QStringLiteral("remove the user \"%1\" from the group \"%2\"").arg(item->value(), group->value());
     PHAlertSheet::Request request = deletePrompt(QStringLiteral("Delete Group"), action);
     request.context = QStringLiteral("deleteGroup:");
     QPointer<PortholdPref> self(this);

@@ -48,7 +48,8 @@ protected:
         QDir().mkpath(m_server.filePath("mods-available"));
         QDir().mkpath(m_server.filePath("mods-enabled"));
         if (groupModuleEnabled)
-            writeFile(m_server.filePath("mods-enabled/authz_groupfile.load"), "LoadModule authz_groupfile_module x\n");
+            writeFile(m_server.filePath("mods-enabled/authz_groupfile.load"),
+                      "LoadModule authz_groupfile_module x\n");
     }
 
     QString usersFile() const { return web + "/.htusers"; }

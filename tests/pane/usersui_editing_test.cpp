@@ -7,8 +7,8 @@ namespace {
 
 class UsersUiEditing : public UsersUiFixture {};
 
-const QString kConfirmTail = QStringLiteral(
-    "? This action cannot be undone. To answer yes and not see this dialog in the future, click \"Don't Ask\"");
+const QString kConfirmTail = QStringLiteral("? This action cannot be undone. To answer yes and not see this "
+                                            "dialog in the future, click \"Don't Ask\"");
 
 TEST_F(UsersUiEditing, TheSheetChecksTheNameBeforeThePasswordAndTheReservedNameLast) {
     writeUsers({"alice"});
@@ -28,8 +28,10 @@ TEST_F(UsersUiEditing, TheSheetChecksTheNameBeforeThePasswordAndTheReservedNameL
     EXPECT_EQ(fillSheet("bo\tb", "", ""), "Usernames cannot contain spaces, tabs, or line returns");
     EXPECT_EQ(fillSheet("bo b", "x", "y"), "Usernames cannot contain spaces, tabs, or line returns");
     // A colon would split the line in the user file; so would other characters Apache cannot match.
-    EXPECT_EQ(fillSheet("a:b", "", ""), "Usernames can only contain printable ASCII characters, and no \":\"");
-    EXPECT_EQ(fillSheet("jos\u00e9", "x", "x"), "Usernames can only contain printable ASCII characters, and no \":\"");
+    EXPECT_EQ(fillSheet("a:b", "", ""),
+              "Usernames can only contain printable ASCII characters, and no \":\"");
+    EXPECT_EQ(fillSheet("jos\u00e9", "x", "x"),
+              "Usernames can only contain printable ASCII characters, and no \":\"");
     // The reserved name passes every check before its own, whatever its case.
     EXPECT_EQ(fillSheet("PORTHOLDED", "", ""), "You must supply a password");
     EXPECT_EQ(fillSheet("PORTHOLDED", "x", "y"), "Passwords do not match");
@@ -73,7 +75,8 @@ TEST_F(UsersUiEditing, ANewPasswordReplacesTheRecordAndKeepsItsGroups) {
     clickUserRow(0);
     EXPECT_FALSE(button("userEditButton")->isEnabled());
     EXPECT_FALSE(button("userDeleteButton")->isEnabled());
-    QTest::mouseDClick(userTable()->viewport(), Qt::LeftButton, {}, userTable()->visualRect(userCell(0, "user")).center());
+    QTest::mouseDClick(userTable()->viewport(), Qt::LeftButton, {},
+                       userTable()->visualRect(userCell(0, "user")).center());
     settle();
     EXPECT_TRUE(!sheet() || !sheet()->isVisible());
 
@@ -99,7 +102,8 @@ TEST_F(UsersUiEditing, ANewPasswordReplacesTheRecordAndKeepsItsGroups) {
     EXPECT_EQ(members("staff"), QStringList({"alice", "bob"}));
 
     // A double click on a user opens the same sheet.
-    QTest::mouseDClick(userTable()->viewport(), Qt::LeftButton, {}, userTable()->visualRect(userCell(2, "user")).center());
+    QTest::mouseDClick(userTable()->viewport(), Qt::LeftButton, {},
+                       userTable()->visualRect(userCell(2, "user")).center());
     settle();
     ASSERT_TRUE(sheet()->isVisible());
     EXPECT_EQ(sheetField("userField")->text(), "bob");
@@ -179,7 +183,8 @@ TEST_F(UsersUiEditing, DeletingGroupsAndMemberships) {
     answers = {PHAlertSheet::Alternate};
     button("groupDeleteButton")->click();
     settle();
-    EXPECT_EQ(PHAlertSheet::recorded().last().message, "Are you sure you wish to delete the group \"team\"" + kConfirmTail);
+    EXPECT_EQ(PHAlertSheet::recorded().last().message,
+              "Are you sure you wish to delete the group \"team\"" + kConfirmTail);
     EXPECT_EQ(readFile(groupsFile()), "staff: bob \n");
     EXPECT_FALSE(PHUserDefaults::standardUserDefaults()->boolForKey("Group Delete Dialog"));
     EXPECT_FALSE(child<QAbstractButton>("groupDeleteCheck")->isChecked());

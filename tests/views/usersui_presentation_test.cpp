@@ -52,7 +52,9 @@ protected:
         settle();
         return drop.isAccepted();
     }
-    QPoint centreOf(PHUserItem *item) const { return groupOutline()->visualRect(groupCell(item, "group")).center(); }
+    QPoint centreOf(PHUserItem *item) const {
+        return groupOutline()->visualRect(groupCell(item, "group")).center();
+    }
 };
 
 TEST_F(UsersUiPresentation, TheTableStartsWithAnyValidUserAndCellsFollowTheFolder) {
@@ -69,21 +71,24 @@ TEST_F(UsersUiPresentation, TheTableStartsWithAnyValidUserAndCellsFollowTheFolde
     writeGroups("staff: alice \n");
     start();
     ASSERT_EQ(userTable()->adapter()->rowCount(), 2);
-    EXPECT_FALSE(userCell(1, "user").data(Qt::DecorationRole).value<QIcon>().isNull()) << "users show their icon";
+    EXPECT_FALSE(userCell(1, "user").data(Qt::DecorationRole).value<QIcon>().isNull())
+        << "users show their icon";
     PHFSItem *item = folder("private");
     clickFolder(item);
     groupOutline()->expandItem(group("staff"));
     settle();
     PHUserItem *member = group("staff")->children().first().get();
     // Not password protected: nothing can be ticked in either view.
-    for (const QModelIndex &index : {userCell(0, "active"), userCell(1, "active"), groupCell(group("staff"), "active")})
+    for (const QModelIndex &index :
+         {userCell(0, "active"), userCell(1, "active"), groupCell(group("staff"), "active")})
         EXPECT_FALSE(checkable(index));
     clickCheck(userTable(), userCell(1, "active"));
     EXPECT_FALSE(QFile::exists(web + "/private/.htaccess"));
 
     item->setModeIndex(1);
     settle();
-    for (const QModelIndex &index : {userCell(0, "active"), userCell(1, "active"), groupCell(group("staff"), "active")})
+    for (const QModelIndex &index :
+         {userCell(0, "active"), userCell(1, "active"), groupCell(group("staff"), "active")})
         EXPECT_TRUE(checkable(index));
     // A member row has no check box at all, and its name cannot be edited.
     EXPECT_FALSE(groupCell(member, "active").data(Qt::CheckStateRole).isValid());
@@ -265,7 +270,8 @@ TEST_F(UsersUiPresentation, CollapsingAGroupSelectsIt) {
     EXPECT_EQ(button("groupDeleteButton")->toolTip(), "Delete \"staff\"");
 
     // Asked about no node at all, the outline's data source says so in the log.
-    EXPECT_EQ(pref->groups()->outlineViewObjectValueForTableColumnByItem(outline, "group", nullptr).toString(), "");
+    EXPECT_EQ(
+        pref->groups()->outlineViewObjectValueForTableColumnByItem(outline, "group", nullptr).toString(), "");
     EXPECT_TRUE(log.contains("Porthold Error: Invalid Group Structure"));
 }
 
