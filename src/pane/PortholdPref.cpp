@@ -365,6 +365,8 @@ void PortholdPref::setTables() {
                                     {QStringLiteral("group"), QStringLiteral("Group"), PHItemModelAdapter::ColumnKind::Text}});
         m_groupOutline->setOutlineColumn(QStringLiteral("group"));
         m_groupOutline->header()->setStretchLastSection(true);
+        m_groupOutline->header()->setSectionResizeMode(0, QHeaderView::Fixed);
+        m_groupOutline->header()->resizeSection(0, 28);
         m_groupOutline->setAcceptDrops(true);
         m_groupOutline->setDropIndicatorShown(true);
     }

@@ -90,8 +90,9 @@ int main(int argc, char **argv) {
     if (parser.isSet(screenshotOption)) {
         const QString file = parser.value(screenshotOption);
         int status = 0;
-        // Let queued start-up work (expansion, status checks) settle first.
-        QTimer::singleShot(1200, &host, [&] {
+        // Let queued start-up work settle first (expansion, the first server
+        // status check one interval after selection).
+        QTimer::singleShot(2600, &host, [&] {
             host.activateWindow();
             const QPixmap picture = host.grab();
             if (picture.isNull() || !picture.save(file, "PNG")) {
