@@ -596,7 +596,9 @@ void PHSUController::downloadNewVersion(QObject *) {
     const QString name = m_downloadURL.fileName();
 
     if (g_savePanelAnswerer) {
-        const auto [code, path] = g_savePanelAnswerer(folder, name);
+        const std::pair<int, QString> answer = g_savePanelAnswerer(folder, name);
+        const int code = answer.first;
+        const QString path = answer.second;
         QPointer<PHSUController> receiver(this);
         QMetaObject::invokeMethod(
             this,
