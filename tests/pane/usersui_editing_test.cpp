@@ -24,6 +24,8 @@ TEST_F(UsersUiEditing, TheSheetChecksTheNameBeforeThePasswordAndTheReservedNameL
 
     EXPECT_EQ(fillSheet("ALICE", "x", "x"), "Please choose a unique username");
     EXPECT_EQ(fillSheet("Any valid user", "x", "x"), "Please choose a unique username");
+    // Nothing but blanks is no name: a line without one is dropped when the file is read.
+    EXPECT_EQ(fillSheet(" \t ", "x", "x"), "Please choose a unique username");
     // A tab in the name is refused before the empty password is looked at.
     EXPECT_EQ(fillSheet("bo\tb", "", ""), "Usernames cannot contain spaces, tabs, or line returns");
     EXPECT_EQ(fillSheet("bo b", "x", "y"), "Usernames cannot contain spaces, tabs, or line returns");
