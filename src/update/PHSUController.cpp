@@ -174,6 +174,10 @@ void PHSUController::WidgetDeleter::operator()(QWidget *widget) const {
 PHSUController::PHSUController(QObject *parent)
     : QObject(parent), m_ds(new PHXDataSource(this)), m_timeout(AbstractSocket::DefaultTimeout) {
     setUpdateServer(QString::fromLatin1(DefaultUpdateServer));
+    // A local server for trying the panel out: PORTHOLD_UPDATE_SERVER=host[:port].
+    const QString override = qEnvironmentVariable("PORTHOLD_UPDATE_SERVER");
+    if (!override.isEmpty() && !setUpdateServer(override))
+        Log::write(QStringLiteral("PORTHOLD_UPDATE_SERVER '%1' is not a host[:port]; ignored").arg(override));
     Log::write(QStringLiteral("Created %1").arg(QString::fromLatin1(metaObject()->className())));
 }
 

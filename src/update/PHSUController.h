@@ -63,7 +63,8 @@ public:
     void setError(const QString &text) { m_errMsg = text; }
     QString fileSaveName() const { return m_fileSaveName; }
 
-    /// The update server as "host" or "host:port". False, changing nothing,
+    /// The update server as "host" or "host:port" (at creation the default,
+    /// or PORTHOLD_UPDATE_SERVER when set). False, changing nothing,
     /// for a text that is not a host name with an optional port 1-65535.
     bool setUpdateServer(const QString &hostAndPort);
     QString updateServer() const;

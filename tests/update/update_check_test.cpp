@@ -183,6 +183,12 @@ TEST(UpdateServerName, AcceptsHostAndOptionalPort) {
                                QStringLiteral("evil\r\nX: 1"), QStringLiteral(":80")})
         EXPECT_FALSE(controller.setUpdateServer(bad)) << bad.toStdString();
     EXPECT_EQ(controller.updateServer(), QStringLiteral("example.test"));
+
+    qputenv("PORTHOLD_UPDATE_SERVER", "127.0.0.1:8123");
+    EXPECT_EQ(PHSUController().updateServer(), QStringLiteral("127.0.0.1:8123"));
+    qputenv("PORTHOLD_UPDATE_SERVER", "bad host");
+    EXPECT_EQ(PHSUController().updateServer(), QStringLiteral("updates.quillmere.com"));
+    qunsetenv("PORTHOLD_UPDATE_SERVER");
 }
 
 } // namespace
