@@ -2,6 +2,7 @@
 
 #include "platform/PHAction.h"
 #include "platform/PanelContext.h"
+#include "support/PHUserDefaults.h"
 #include "views/NSImageAndTextCell.h"
 #include "views/PHCheckBoxCell.h"
 #include "views/PHDeleteKey.h"
@@ -230,6 +231,11 @@ void PHOutlineView::commitData(QWidget *editor) {
     }
     m_refusedEditor = nullptr;
     QTreeView::commitData(editor);
+    // An accepted name takes its place in a sorted list (sorted after the
+    // rename, so the new name is the one that counts).
+    if (outlineDelegate && line && outlineDelegate->validatesText() &&
+        PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
+        PHAction::run("outline sort", [&] { outlineDelegate->outlineViewSortTopLevelItems(this); });
 }
 
 void PHOutlineView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) {

@@ -1,0 +1,77 @@
+// The settings host with the bundle of the build tree: it loads the plug-in,
+// starts the panel and renders it; a missing bundle is refused with a message.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kHost = QStringLiteral(PORTHOLD_BINARY_DIR "/porthold");
+
+QProcessEnvironment sandbox(const QTemporaryDir &dir) {
+    // Its own settings: no update check over the network, no server managed.
+    QDir().mkpath(dir.filePath("config/porthold"));
+    QFile settings(dir.filePath("config/porthold/com.quillmere.porthold.plist"));
+    EXPECT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>Check for Updates</key><false/>
+<key>Uses Remote Apache</key><true/>
+<key>Allow Custom Web Dir</key><true/>
+<key>Porthold Protected Folder</key><integer>2</integer>
+<key>Web Dir</key><string>%1</string>
+</dict></plist>
+)").arg(dir.filePath("www")).toUtf8());
+    QDir().mkpath(dir.filePath("www/members"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    return env;
+}
+
+TEST(SettingsHost, ScreenshotLoadsTheBundleAndRendersThePanel) {
+    if (!QFileInfo(kHost).isExecutable() || !QFileInfo::exists(PORTHOLD_BINARY_DIR "/Porthold.panel/Porthold.so"))
+        GTEST_SKIP() << "build the porthold and porthold_bundle targets first";
+    QTemporaryDir dir;
+    QProcess host;
+    host.setProcessEnvironment(sandbox(dir));
+    const QString picture = dir.filePath("panel.png");
+    host.start(kHost, {"--screenshot", picture});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().constData();
+    const QImage image(picture);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GE(image.width(), 600);
+    EXPECT_GE(image.height(), 400);
+    // Rendering is not a visit: the user and group files are not created.
+    EXPECT_FALSE(QFile::exists(dir.filePath("www/.htusers")));
+}
+
+TEST(SettingsHost, RefusesWhatIsNotABundleAndExplainsAMissingDisplay) {
+    if (!QFileInfo(kHost).isExecutable())
+        GTEST_SKIP() << "build the porthold target first";
+    QTemporaryDir dir;
+    QProcess host;
+    host.setProcessEnvironment(sandbox(dir));
+    host.start(kHost, {"--screenshot", dir.filePath("x.png"), dir.filePath("nothing.panel")});
+    ASSERT_TRUE(host.waitForFinished(30000));
+    EXPECT_NE(host.exitCode(), 0);
+    EXPECT_TRUE(host.readAllStandardError().contains("does not exist"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("x.png")));
+
+    host.start(kHost, {});
+    ASSERT_TRUE(host.waitForFinished(30000));
+    EXPECT_EQ(host.exitCode(), 1);
+    EXPECT_TRUE(host.readAllStandardError().contains("--screenshot"));
+}
+
+} // namespace
