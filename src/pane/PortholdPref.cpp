@@ -25,7 +25,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
-#include <QStyle>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -40,6 +39,7 @@
 #include <QRadioButton>
 #include <QSet>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -49,8 +49,8 @@ using namespace PortholdPrefSupport;
 namespace {
 
 const QString kManualEditorTitle = QStringLiteral("Do you want to save manual editor changes?");
-const QString kManualEditorMessage =
-    QStringLiteral("If you do not save your manual editor changes, they will be lost when performing this action");
+const QString kManualEditorMessage = QStringLiteral(
+    "If you do not save your manual editor changes, they will be lost when performing this action");
 const QString kReplyToShouldUnselect = QStringLiteral("replyToShouldUnselect:");
 
 QSet<QString> &registeredIdentifiers() {
@@ -64,7 +64,8 @@ QSet<QString> &registeredIdentifiers() {
 class PresentingUsersDelegate : public PHTableViewDelegate {
 public:
     bool tableViewShouldEditTableColumnRow(QObject *, const QString &, qint32) override { return false; }
-    void tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell, const QString &column, qint32) override {
+    void tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell, const QString &column,
+                                                   qint32) override {
         if (column == QLatin1String("active"))
             cell.enabled = false;
     }
@@ -128,11 +129,14 @@ void PortholdPref::initialize(const QString &bundleIdentifier) {
     registeredIdentifiers().insert(bundleIdentifier);
 }
 
-PortholdPref *PortholdPref::sharedInstance() { return dynamic_cast<PortholdPref *>(PanelContext::sharedInstance()); }
+PortholdPref *PortholdPref::sharedInstance() {
+    return dynamic_cast<PortholdPref *>(PanelContext::sharedInstance());
+}
 
 // ----- Creation -----
 
-PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent) : QObject(parent), m_bundle(bundlePath) {
+PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
+    : QObject(parent), m_bundle(bundlePath) {
     QString identifier = m_bundle.infoDictionary().value(QStringLiteral("CFBundleIdentifier")).toString();
     if (identifier.isEmpty())
         identifier = QStringLiteral("com.quillmere.porthold");
@@ -144,7 +148,8 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent) : QObject
         m_errors.append(text.toString());
     m_accessObserver = ObserverRegistration(PHFSItem::AccessFileDidChangeNotification, nullptr,
                                             [this](const Notification &) {
-                                                // An edit in progress is the user's: a re-read never replaces it.
+                                                // An edit in progress is the user's: a re-read never replaces
+                                                // it.
                                                 if (!m_manuallyEdited)
                                                     showCustomEditor();
                                             });
@@ -167,7 +172,8 @@ QWidget *PortholdPref::loadMainView(QWidget *window) {
     const QString layout = m_bundle.pathForResource(QStringLiteral("Porthold"), QStringLiteral("ui"));
     QFile file(layout);
     if (layout.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        Log::write(QStringLiteral("An error occurred loading Porthold.ui from %1").arg(m_bundle.resourcePath()));
+        Log::write(
+            QStringLiteral("An error occurred loading Porthold.ui from %1").arg(m_bundle.resourcePath()));
         return nullptr;
     }
     PHUiLoader loader;
@@ -231,7 +237,8 @@ void PortholdPref::awakeFromNib() {
         m_directoryMenu->addAction(PHFSItem::modeName(mode));
 
     if (m_userAddressTabs && m_manualEditTabViewItem)
-        m_manualEditTabTitle = m_userAddressTabs->tabText(m_userAddressTabs->indexOf(m_manualEditTabViewItem));
+        m_manualEditTabTitle =
+            m_userAddressTabs->tabText(m_userAddressTabs->indexOf(m_manualEditTabViewItem));
     if (m_splitView) {
         m_splitView->setStretchFactor(0, 3);
         m_splitView->setStretchFactor(1, 2);
@@ -239,7 +246,8 @@ void PortholdPref::awakeFromNib() {
 
     // The update display owns its button, spinner and last-check line.
     PHUpdateDisplay::Widgets updateWidgets;
-    updateWidgets.versionCheckButton = view->findChild<QAbstractButton *>(QStringLiteral("versionCheckButton"));
+    updateWidgets.versionCheckButton =
+        view->findChild<QAbstractButton *>(QStringLiteral("versionCheckButton"));
     updateWidgets.versionCheckProgress = view->findChild<QWidget *>(QStringLiteral("versionCheckProgress"));
     updateWidgets.launchVersionCheck = m_launchVersionCheck;
     updateWidgets.lastCheckText = view->findChild<QWidget *>(QStringLiteral("lastCheckText"));
@@ -258,7 +266,8 @@ void PortholdPref::awakeFromNib() {
         m_nameVersionText->setText(PHApplication::applicationVersion());
     // 6.-8.
     if (m_addressDiscoverSwitch)
-        m_addressDiscoverSwitch->setChecked(defaults->boolForKey(QStringLiteral("Should Discover Addresses")));
+        m_addressDiscoverSwitch->setChecked(
+            defaults->boolForKey(QStringLiteral("Should Discover Addresses")));
     setShouldShowDeleteDialog(defaults->boolForKey(QStringLiteral("Show Delete Dialog")));
     m_updateDisplay->setSecondsSinceCheck(defaults->doubleForKey(QStringLiteral("Last Version Check")));
     // 9. The pop-up mirrors the stored root before the options act on it, so
@@ -309,7 +318,8 @@ void PortholdPref::loadHelpAndCredits() {
         m_helpWebView->setSearchPaths({QFileInfo(help).absolutePath()});
         m_helpWebView->setSource(QUrl::fromLocalFile(help));
     }
-    const QString credits = m_bundle.pathForResource(QStringLiteral("Porthold Credits"), QStringLiteral("html"));
+    const QString credits =
+        m_bundle.pathForResource(QStringLiteral("Porthold Credits"), QStringLiteral("html"));
     QFile file(credits);
     if (m_creditsText && !credits.isEmpty() && file.open(QIODevice::ReadOnly)) {
         m_creditsText->setSearchPaths({QFileInfo(credits).absolutePath()});
@@ -335,9 +345,10 @@ void PortholdPref::setTables() {
         m_files = new PHFSDataSource(portholdLocation(4), this);
         m_files->setMenu(m_directoryMenu);
         m_webDirOutline->setDataSource(m_files, m_files);
-        m_webDirOutline->setColumns({{QStringLiteral("dir"), QStringLiteral("Folder"), PHItemModelAdapter::ColumnKind::Text},
-                                     {QStringLiteral("protect"), QStringLiteral("Protection"), PHItemModelAdapter::ColumnKind::PopUp},
-                                     {QStringLiteral("delete"), QString(), PHItemModelAdapter::ColumnKind::Button}});
+        m_webDirOutline->setColumns(
+            {{QStringLiteral("dir"), QStringLiteral("Folder"), PHItemModelAdapter::ColumnKind::Text},
+             {QStringLiteral("protect"), QStringLiteral("Protection"), PHItemModelAdapter::ColumnKind::PopUp},
+             {QStringLiteral("delete"), QString(), PHItemModelAdapter::ColumnKind::Button}});
         m_webDirOutline->setOutlineColumn(QStringLiteral("dir"));
         QHeaderView *header = m_webDirOutline->header();
         header->setStretchLastSection(false);
@@ -346,14 +357,16 @@ void PortholdPref::setTables() {
         header->resizeSection(1, 190);
         header->setSectionResizeMode(2, QHeaderView::Fixed);
         header->resizeSection(2, 28);
-        m_webDirOutline->setStyleSheet(QStringLiteral("PHOutlineView::item { padding-top: 2px; padding-bottom: 2px; }"));
+        m_webDirOutline->setStyleSheet(
+            QStringLiteral("PHOutlineView::item { padding-top: 2px; padding-bottom: 2px; }"));
         m_webDirOutline->expandToDepth(0);
     }
     // The user table and the group outline get their columns here and their
     // data sources from reloadUsersAndGroups.
     if (m_userTable) {
-        m_userTable->setColumns({{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-                                 {QStringLiteral("user"), QStringLiteral("User"), PHItemModelAdapter::ColumnKind::Text}});
+        m_userTable->setColumns(
+            {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+             {QStringLiteral("user"), QStringLiteral("User"), PHItemModelAdapter::ColumnKind::Text}});
         m_userTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
         m_userTable->horizontalHeader()->resizeSection(0, 28);
         m_userTable->horizontalHeader()->setStretchLastSection(true);
@@ -361,8 +374,9 @@ void PortholdPref::setTables() {
         m_userTable->setDragEnabled(true);
     }
     if (m_groupOutline) {
-        m_groupOutline->setColumns({{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-                                    {QStringLiteral("group"), QStringLiteral("Group"), PHItemModelAdapter::ColumnKind::Text}});
+        m_groupOutline->setColumns(
+            {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+             {QStringLiteral("group"), QStringLiteral("Group"), PHItemModelAdapter::ColumnKind::Text}});
         m_groupOutline->setOutlineColumn(QStringLiteral("group"));
         m_groupOutline->header()->setStretchLastSection(true);
         m_groupOutline->header()->setSectionResizeMode(0, QHeaderView::Fixed);
@@ -382,8 +396,9 @@ void PortholdPref::setTables() {
         delete m_addressSource;
         m_addressSource = new PHAddressDataSource(this);
         m_addressTable->setDataSource(m_addressSource, m_addressSource);
-        m_addressTable->setColumns({{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-                                    {QStringLiteral("address"), QStringLiteral("Address"), PHItemModelAdapter::ColumnKind::Text}});
+        m_addressTable->setColumns(
+            {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+             {QStringLiteral("address"), QStringLiteral("Address"), PHItemModelAdapter::ColumnKind::Text}});
         m_addressTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
         m_addressTable->horizontalHeader()->resizeSection(0, 28);
         m_addressTable->horizontalHeader()->setStretchLastSection(true);
@@ -427,15 +442,17 @@ void PortholdPref::wireActions() {
     auto wire = [this](QAbstractButton *button, const char *what, auto action) {
         if (!button)
             return;
-        connect(button, &QAbstractButton::clicked, this, [this, button, what, action] {
-            PHAction::run(what, [&] { (this->*action)(button); });
-        });
+        connect(button, &QAbstractButton::clicked, this,
+                [this, button, what, action] { PHAction::run(what, [&] { (this->*action)(button); }); });
     };
     QWidget *view = m_mainView;
-    auto button = [view](const char *name) { return view->findChild<QAbstractButton *>(QLatin1String(name)); };
+    auto button = [view](const char *name) {
+        return view->findChild<QAbstractButton *>(QLatin1String(name));
+    };
 
-    for (QAbstractButton *check : {m_userSortCheck.data(), m_groupSortCheck.data(), m_accessFileDeleteCheck.data(),
-                                   m_userDeleteCheck.data(), m_groupDeleteCheck.data()})
+    for (QAbstractButton *check :
+         {m_userSortCheck.data(), m_groupSortCheck.data(), m_accessFileDeleteCheck.data(),
+          m_userDeleteCheck.data(), m_groupDeleteCheck.data()})
         wire(check, "writeOption:", &PortholdPref::writeOption);
     wire(m_addressDiscoverSwitch, "toggleAddressDiscovery:", &PortholdPref::toggleAddressDiscovery);
     wire(m_customDirCheck, "setCustomWebDirAllowed:", &PortholdPref::setCustomWebDirAllowed);
@@ -449,20 +466,21 @@ void PortholdPref::wireActions() {
     wire(button("revealWebDirButton"), "revealWebDir:", &PortholdPref::revealWebDir);
     wire(button("viewOnWebButton"), "viewSelectionOnWeb:", &PortholdPref::viewSelectionOnWeb);
     if (QAbstractButton *helpButton = button("helpButton"))
-        connect(helpButton, &QAbstractButton::clicked, this, [this] { PHAction::run("help:", [&] { help(); }); });
+        connect(helpButton, &QAbstractButton::clicked, this,
+                [this] { PHAction::run("help:", [&] { help(); }); });
     if (QAbstractButton *website = button("websiteButton"))
-        connect(website, &QAbstractButton::clicked, this, [this] { PHAction::run("loadWebsite:", [&] { loadWebsite(); }); });
+        connect(website, &QAbstractButton::clicked, this,
+                [this] { PHAction::run("loadWebsite:", [&] { loadWebsite(); }); });
     if (QAbstractButton *donateButton = button("donateButton"))
-        connect(donateButton, &QAbstractButton::clicked, this, [this] { PHAction::run("donate:", [&] { donate(); }); });
+        connect(donateButton, &QAbstractButton::clicked, this,
+                [this] { PHAction::run("donate:", [&] { donate(); }); });
 
     if (m_addressMode)
-        connect(m_addressMode, &QButtonGroup::idClicked, this, [this] {
-            PHAction::run("changeAddressMode:", [&] { changeAddressMode(m_addressMode); });
-        });
+        connect(m_addressMode, &QButtonGroup::idClicked, this,
+                [this] { PHAction::run("changeAddressMode:", [&] { changeAddressMode(m_addressMode); }); });
     if (m_webDirFolder)
-        connect(m_webDirFolder, &QComboBox::activated, this, [this] {
-            PHAction::run("setWebDirRoot:", [&] { setWebDirRoot(m_webDirFolder); });
-        });
+        connect(m_webDirFolder, &QComboBox::activated, this,
+                [this] { PHAction::run("setWebDirRoot:", [&] { setWebDirRoot(m_webDirFolder); }); });
     if (m_customViewText)
         connect(m_customViewText, &QPlainTextEdit::textChanged, this, [this] {
             if (!m_customViewText->property("settingText").toBool())
@@ -471,8 +489,9 @@ void PortholdPref::wireActions() {
     if (m_webDirOutline) {
         connect(m_webDirOutline, &PHOutlineView::action, this,
                 [this] { PHAction::run("webOutlineClick:", [&] { webOutlineClick(m_webDirOutline); }); });
-        connect(m_webDirOutline, &PHOutlineView::doubleAction, this,
-                [this] { PHAction::run("viewSelectionOnWeb:", [&] { viewSelectionOnWeb(m_webDirOutline); }); });
+        connect(m_webDirOutline, &PHOutlineView::doubleAction, this, [this] {
+            PHAction::run("viewSelectionOnWeb:", [&] { viewSelectionOnWeb(m_webDirOutline); });
+        });
         connect(m_webDirOutline, &PHOutlineView::buttonClicked, this, [this](const QString &, void *item) {
             PHAction::run("clearAccessPrompt:", [&] {
                 // The button acts on its own row; when the guard keeps the
@@ -558,7 +577,8 @@ void PortholdPref::loadApache(bool create) {
 void PortholdPref::presentManualEditingErrorWithInvocation(const DeferredAction &action) {
     if (m_promptOpen) {
         // One question at a time: the prompt on screen already holds an action.
-        Log::write(QStringLiteral("Porthold: %1 held back while the manual editor prompt is open").arg(action.name));
+        Log::write(
+            QStringLiteral("Porthold: %1 held back while the manual editor prompt is open").arg(action.name));
         return;
     }
     m_promptOpen = true;
@@ -605,9 +625,13 @@ void PortholdPref::manualEditorSheetDidEnd(int returnCode, const DeferredAction 
 
 // ----- Queries -----
 
-QStringList PortholdPref::userArray() { return m_users ? m_users->userNames() : QStringList(); }
+QStringList PortholdPref::userArray() {
+    return m_users ? m_users->userNames() : QStringList();
+}
 
-QStringList PortholdPref::groupArray() { return m_groups ? m_groups->list() : QStringList(); }
+QStringList PortholdPref::groupArray() {
+    return m_groups ? m_groups->list() : QStringList();
+}
 
 bool PortholdPref::shouldDiscoverAddresses() {
     return PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Should Discover Addresses"));
@@ -617,13 +641,17 @@ QString PortholdPref::addressAtIndex(qint32 index) {
     return index >= 0 && index < m_addresses.size() ? m_addresses.at(index) : QString();
 }
 
-qint32 PortholdPref::indexOfAddress(const QString &address) const { return qint32(m_addresses.indexOf(address)); }
+qint32 PortholdPref::indexOfAddress(const QString &address) const {
+    return qint32(m_addresses.indexOf(address));
+}
 
 bool PortholdPref::shouldShowDeleteDialog() const {
     return PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Show Delete Dialog"));
 }
 
-PHFSItem *PortholdPref::selectedItem() { return m_fsItem; }
+PHFSItem *PortholdPref::selectedItem() {
+    return m_fsItem;
+}
 
 // ----- Error display -----
 
@@ -632,13 +660,16 @@ void PortholdPref::displayError(qint32 code) {
         return;
     const qint32 magnitude = code < 0 ? -code : code;
     const QString text = magnitude >= 0 && magnitude < m_errors.size() ? m_errors.at(magnitude) : QString();
-    Log::write(QStringLiteral("[Porthold] Error %1: %2").arg(code).arg(text.isNull() ? QStringLiteral("(null)") : text));
+    Log::write(QStringLiteral("[Porthold] Error %1: %2")
+                   .arg(code)
+                   .arg(text.isNull() ? QStringLiteral("(null)") : text));
     PHAlertSheet::Request request;
     request.title = QStringLiteral("An Error Occured");
     request.defaultButton = QStringLiteral("OK");
     request.context = QStringLiteral("displayError:");
     if (quint32(code) < quint32(m_errors.size()))
-        request.message = QStringLiteral("An error was encountered by Porthold in phase %1: %2").arg(QStringLiteral("1"), text);
+        request.message = QStringLiteral("An error was encountered by Porthold in phase %1: %2")
+                              .arg(QStringLiteral("1"), text);
     else
         request.message = QStringLiteral("An unknown error occured");
     PHAlertSheet::begin(m_window, request, [](int) {});
@@ -722,7 +753,9 @@ void PortholdPref::setShouldDiscoverAddresses(bool value) {
     PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Should Discover Addresses"));
 }
 
-void PortholdPref::toggleAddressDiscovery(QObject *sender) { setShouldDiscoverAddresses(stateOf(sender) != 0); }
+void PortholdPref::toggleAddressDiscovery(QObject *sender) {
+    setShouldDiscoverAddresses(stateOf(sender) != 0);
+}
 
 void PortholdPref::help() {
     if (!m_helpWindow)
@@ -732,9 +765,13 @@ void PortholdPref::help() {
     m_helpWindow->activateWindow();
 }
 
-void PortholdPref::loadWebsite() { QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.quillmere.com/porthold/"))); }
+void PortholdPref::loadWebsite() {
+    QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.quillmere.com/porthold/")));
+}
 
-void PortholdPref::donate() { QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.quillmere.com/porthold/donate/"))); }
+void PortholdPref::donate() {
+    QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.quillmere.com/porthold/donate/")));
+}
 
 // ----- Users and groups: button state -----
 

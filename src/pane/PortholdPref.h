@@ -1,9 +1,9 @@
 #pragma once
 
 #include "pane/PHBundle.h"
+#include "platform/NotificationCenter.h"
 #include "platform/PHPanelPlugin.h"
 #include "platform/PanelContext.h"
-#include "platform/NotificationCenter.h"
 
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
@@ -26,15 +26,14 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QSplitter>
+#include <QStringList>
 #include <QTabWidget>
 #include <QTextBrowser>
-#include <QWidget>
-#include <QStringList>
 #include <QUrl>
+#include <QWidget>
 
 #include <memory>
 #include <utility>
-
 
 /// The settings panel's controller. It loads the panel's layout, owns the
 /// folder, user and group data sources, the server tab and the update

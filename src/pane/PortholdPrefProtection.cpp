@@ -24,7 +24,9 @@ using namespace PortholdPrefSupport;
 
 namespace {
 const QString kPlaceholderAddress = QStringLiteral("host.domain.tld");
-PHUserDefaults *defaults() { return PHUserDefaults::standardUserDefaults(); }
+PHUserDefaults *defaults() {
+    return PHUserDefaults::standardUserDefaults();
+}
 } // namespace
 
 // ----- Addresses -----
@@ -46,12 +48,13 @@ void PortholdPref::changeAddressMode(QObject *sender) {
     if (m_manuallyEdited) {
         setAddressViewsForItem(m_fsItem); // back to what the folder says
         QPointer<PortholdPref> self(this);
-        presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("changeAddressMode:"), [self, row] {
-                                                                   if (!self)
-                                                                       return;
-                                                                   PHState state(row);
-                                                                   self->changeAddressMode(&state);
-                                                               }});
+        presentManualEditingErrorWithInvocation(
+            DeferredAction{QStringLiteral("changeAddressMode:"), [self, row] {
+                               if (!self)
+                                   return;
+                               PHState state(row);
+                               self->changeAddressMode(&state);
+                           }});
         return;
     }
     if (!m_fsItem)
@@ -159,9 +162,10 @@ void PortholdPref::clearAccessPrompt(QObject *) {
     }
     PHAlertSheet::Request request;
     request.title = QStringLiteral("Delete Access File");
-    request.message = QStringLiteral("Are you sure you want to permanently delete all access restrictions for \"%1\"?"
-                                     "\n\nThis action cannot be undone.")
-                          .arg(item->relativePath());
+    request.message =
+        QStringLiteral("Are you sure you want to permanently delete all access restrictions for \"%1\"?"
+                       "\n\nThis action cannot be undone.")
+            .arg(item->relativePath());
     request.defaultButton = QStringLiteral("Delete");
     request.otherButton = QStringLiteral("Cancel");
     request.context = QStringLiteral("clearAccess:returnCode:contextInfo:");
@@ -192,12 +196,13 @@ void PortholdPref::setManualEditVisible(QObject *sender) {
         if (m_manualEditCheck)
             m_manualEditCheck->setChecked(true);
         QPointer<PortholdPref> self(this);
-        presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("setManualEditVisible:"), [self] {
-                                                                   if (!self)
-                                                                       return;
-                                                                   PHState off(0);
-                                                                   self->setManualEditVisible(&off);
-                                                               }});
+        presentManualEditingErrorWithInvocation(
+            DeferredAction{QStringLiteral("setManualEditVisible:"), [self] {
+                               if (!self)
+                                   return;
+                               PHState off(0);
+                               self->setManualEditVisible(&off);
+                           }});
         return;
     }
     const bool visible = stateOf(sender) != 0;

@@ -14,7 +14,9 @@
 namespace PortholdPrefSupport {
 
 /// The current user's password entry (never the login session's name).
-inline const passwd *currentUser() { return getpwuid(getuid()); }
+inline const passwd *currentUser() {
+    return getpwuid(getuid());
+}
 
 inline QString homeFolder() {
     const passwd *user = currentUser();
@@ -27,8 +29,12 @@ inline QString loginName() {
 }
 
 /// What Apache's mod_userdir serves as /~name/.
-inline QString userWebFolder() { return homeFolder() + QStringLiteral("/public_html"); }
-inline QString systemWebFolder() { return QStringLiteral("/var/www/html/"); }
+inline QString userWebFolder() {
+    return homeFolder() + QStringLiteral("/public_html");
+}
+inline QString systemWebFolder() {
+    return QStringLiteral("/var/www/html/");
+}
 
 /// A sender's check-box state: a check box or a boxed state.
 inline qint32 stateOf(QObject *sender) {

@@ -34,7 +34,9 @@ namespace {
 const QString kCustomFolderRole = QStringLiteral("custom folder");
 constexpr int kItemKindRole = Qt::UserRole + 1;
 
-PHUserDefaults *defaults() { return PHUserDefaults::standardUserDefaults(); }
+PHUserDefaults *defaults() {
+    return PHUserDefaults::standardUserDefaults();
+}
 
 QString joinPath(const QString &left, const QString &right) {
     if (left.isEmpty())
@@ -51,15 +53,25 @@ QString joinPath(const QString &left, const QString &right) {
 QString PortholdPref::portholdLocation(qint32 kind) {
     QString base;
     switch (defaults()->integerForKey(QStringLiteral("Porthold Protected Folder"))) {
-    case 1: base = systemWebFolder(); break;
-    case 2: base = defaults()->stringForKey(QStringLiteral("Web Dir")).value_or(QString()); break;
-    default: base = userWebFolder(); break;
+    case 1:
+        base = systemWebFolder();
+        break;
+    case 2:
+        base = defaults()->stringForKey(QStringLiteral("Web Dir")).value_or(QString());
+        break;
+    default:
+        base = userWebFolder();
+        break;
     }
     switch (kind) {
-    case 1: return joinPath(base, QStringLiteral(".htusers"));
-    case 3: return joinPath(base, QStringLiteral(".htgroups"));
-    case 4: return base;
-    default: return {};
+    case 1:
+        return joinPath(base, QStringLiteral(".htusers"));
+    case 3:
+        return joinPath(base, QStringLiteral(".htgroups"));
+    case 4:
+        return base;
+    default:
+        return {};
     }
 }
 
@@ -78,13 +90,16 @@ QString PortholdPref::adjustedPortholdLocation(qint32 kind) {
     QString joined;
     for (const QString &component : components)
         joined = joined.isEmpty() ? component : joinPath(joined, component);
-    const QString prefix = defaults()->stringForKey(QStringLiteral("portholdFolderPrefix")).value_or(QString());
+    const QString prefix =
+        defaults()->stringForKey(QStringLiteral("portholdFolderPrefix")).value_or(QString());
     return joinPath(prefix, joined);
 }
 
 // ----- The pop-up and the chooser -----
 
-int PortholdPref::customEntryIndex() const { return m_webDirFolder ? m_webDirFolder->count() - 1 : -1; }
+int PortholdPref::customEntryIndex() const {
+    return m_webDirFolder ? m_webDirFolder->count() - 1 : -1;
+}
 
 void PortholdPref::setWebDirRoot(QObject *sender) {
     if (!m_webDirFolder)
@@ -94,12 +109,13 @@ void PortholdPref::setWebDirRoot(QObject *sender) {
     if (m_manuallyEdited && chosen != stored) {
         m_webDirFolder->setCurrentIndex(stored);
         QPointer<PortholdPref> self(this);
-        presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("setWebDirRoot:"), [self, chosen] {
-                                                                   if (!self)
-                                                                       return;
-                                                                   PHState state(chosen);
-                                                                   self->setWebDirRoot(&state);
-                                                               }});
+        presentManualEditingErrorWithInvocation(
+            DeferredAction{QStringLiteral("setWebDirRoot:"), [self, chosen] {
+                               if (!self)
+                                   return;
+                               PHState state(chosen);
+                               self->setWebDirRoot(&state);
+                           }});
         return;
     }
     m_webDirFolder->setCurrentIndex(chosen);
@@ -133,7 +149,8 @@ void PortholdPref::chooseWebDirReturnCode(const QString &path, int returnCode) {
     if (!m_webDirFolder)
         return;
     if (returnCode != 1) {
-        m_webDirFolder->setCurrentIndex(defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")));
+        m_webDirFolder->setCurrentIndex(
+            defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")));
         return;
     }
     setCustomWebDir(path);
@@ -151,10 +168,12 @@ void PortholdPref::setCustomWebDir(const QString &path) {
     }
     const QString title = QFileInfo(QDir::cleanPath(path)).fileName();
     // The previous custom folder's item goes, whichever root is active.
-    if (m_webDirFolder->count() > 2 && m_webDirFolder->itemData(2, kItemKindRole).toString() == kCustomFolderRole)
+    if (m_webDirFolder->count() > 2 &&
+        m_webDirFolder->itemData(2, kItemKindRole).toString() == kCustomFolderRole)
         m_webDirFolder->removeItem(2);
     defaults()->setObjectForKey(path, QStringLiteral("Web Dir"));
-    m_webDirFolder->insertItem(2, PHImage::imageForFileWidthHeight(path, 16, 16), title.isEmpty() ? path : title);
+    m_webDirFolder->insertItem(2, PHImage::imageForFileWidthHeight(path, 16, 16),
+                               title.isEmpty() ? path : title);
     m_webDirFolder->setItemData(2, kCustomFolderRole, kItemKindRole);
     m_webDirFolder->setItemData(2, path, Qt::ToolTipRole);
 }
@@ -164,12 +183,13 @@ void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
         if (m_customDirCheck)
             m_customDirCheck->setChecked(true);
         QPointer<PortholdPref> self(this);
-        presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("setCustomWebDirAllowed:"), [self] {
-                                                                   if (!self)
-                                                                       return;
-                                                                   PHState off(0);
-                                                                   self->setCustomWebDirAllowed(&off);
-                                                               }});
+        presentManualEditingErrorWithInvocation(
+            DeferredAction{QStringLiteral("setCustomWebDirAllowed:"), [self] {
+                               if (!self)
+                                   return;
+                               PHState off(0);
+                               self->setCustomWebDirAllowed(&off);
+                           }});
         return;
     }
     const bool allowed = stateOf(sender) != 0;
@@ -233,7 +253,9 @@ void PortholdPref::webRefresh(QObject *sender) {
     explainWebRoot();
 }
 
-void PortholdPref::revealWebDir(QObject *) { QDesktopServices::openUrl(QUrl::fromLocalFile(portholdLocation(4))); }
+void PortholdPref::revealWebDir(QObject *) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(portholdLocation(4)));
+}
 
 // ----- Selection -----
 
@@ -246,7 +268,8 @@ void PortholdPref::webOutlineClick(QObject *) {
     if (m_customViewText) {
         const bool hasFile = m_fsItem && m_fsItem->hasAccessFile();
         m_customViewText->setReadOnly(!hasFile);
-        m_customViewText->setTextInteractionFlags(hasFile ? Qt::TextEditorInteraction : Qt::NoTextInteraction);
+        m_customViewText->setTextInteractionFlags(hasFile ? Qt::TextEditorInteraction
+                                                          : Qt::NoTextInteraction);
     }
     setAddressViewsForItem(m_fsItem);
     if (m_userTable)
@@ -319,8 +342,9 @@ void PortholdPref::explainWebRoot() {
         if (index != 1 && index != 2)
             notes << QStringLiteral("Create it (mkdir ~/public_html) to serve your own pages.");
     } else if (access(QFile::encodeName(root).constData(), W_OK) != 0) {
-        notes << QStringLiteral("You cannot write to %1, so its folders cannot be protected from this account "
-                                "(see Help: \"Folders you cannot write to\").")
+        notes << QStringLiteral(
+                     "You cannot write to %1, so its folders cannot be protected from this account "
+                     "(see Help: \"Folders you cannot write to\").")
                      .arg(root);
     }
     if (index != 1 && index != 2 && info.isDir()) {

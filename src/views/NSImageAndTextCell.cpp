@@ -5,7 +5,8 @@
 
 #include <cmath>
 
-NSImageAndTextCell::NSImageAndTextCell(QObject *parent) : QStyledItemDelegate(parent) {}
+NSImageAndTextCell::NSImageAndTextCell(QObject *parent) : QStyledItemDelegate(parent) {
+}
 
 void NSImageAndTextCell::setImage(const QIcon &image) {
     if (image.cacheKey() == m_image.cacheKey())
@@ -50,7 +51,7 @@ void NSImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &op
     // The background (and selection) spans the whole cell, icon strip included.
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
     if (!icon.isNull()) {
-        const QIcon::Mode mode = !(option.state & QStyle::State_Enabled) ? QIcon::Disabled
+        const QIcon::Mode mode = !(option.state & QStyle::State_Enabled)   ? QIcon::Disabled
                                  : (option.state & QStyle::State_Selected) ? QIcon::Selected
                                                                            : QIcon::Normal;
         icon.paint(painter, imageFrameForCellFrame(option.rect, iconSize), Qt::AlignCenter, mode);

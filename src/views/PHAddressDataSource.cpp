@@ -8,7 +8,8 @@ const QString kAddress = QStringLiteral("address");
 const QString kActive = QStringLiteral("active");
 } // namespace
 
-PHAddressDataSource::PHAddressDataSource(QObject *parent) : PHXDataSource(parent) {}
+PHAddressDataSource::PHAddressDataSource(QObject *parent) : PHXDataSource(parent) {
+}
 
 qint32 PHAddressDataSource::numberOfRows() const {
     PanelContext *context = PanelContext::sharedInstance();
@@ -52,14 +53,16 @@ void PHAddressDataSource::setObjectForRowColumn(const QVariant &value, qint32 ro
     item->writeAccessFile();
 }
 
-QString PHAddressDataSource::summaryTextForRow(qint32 row) const { return objectAtRowColumn(row, kAddress).toString(); }
+QString PHAddressDataSource::summaryTextForRow(qint32 row) const {
+    return objectAtRowColumn(row, kAddress).toString();
+}
 
 bool PHAddressDataSource::tableViewShouldEditTableColumnRow(QObject *, const QString &column, qint32) {
     return column == kAddress;
 }
 
-void PHAddressDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell, const QString &column,
-                                                                     qint32) {
+void PHAddressDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell,
+                                                                    const QString &column, qint32) {
     if (column != kActive)
         return;
     PanelContext *context = PanelContext::sharedInstance();

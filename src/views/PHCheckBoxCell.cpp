@@ -24,7 +24,8 @@ QRect PHCheckBoxCell::checkFrame(const QStyleOptionViewItem &option) {
     return QStyle::alignedRect(option.direction, Qt::AlignCenter, size, option.rect);
 }
 
-void PHCheckBoxCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+void PHCheckBoxCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                           const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     QStyle *style = styleOf(option);

@@ -7,9 +7,9 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QStyle>
 #include <QFileInfo>
 #include <QMenu>
+#include <QStyle>
 
 namespace {
 const QString kDir = QStringLiteral("dir");
@@ -24,7 +24,8 @@ QIcon bundleImage(const QString &name) {
 }
 } // namespace
 
-PHFSDataSource::PHFSDataSource(QObject *parent) : PHFSDataSource(QStringLiteral("/"), parent) {}
+PHFSDataSource::PHFSDataSource(QObject *parent) : PHFSDataSource(QStringLiteral("/"), parent) {
+}
 
 PHFSDataSource::PHFSDataSource(const QString &rootPath, QObject *parent)
     : QObject(parent), m_deleteIdle(bundleImage(QStringLiteral("delete_idle"))),
@@ -39,14 +40,18 @@ void PHFSDataSource::setRootPath(const QString &path) {
     m_rootItem = std::make_unique<PHFSItem>(path, nullptr);
 }
 
-QString PHFSDataSource::rootPath() const { return m_rootItem ? m_rootItem->fullPath() : QString(); }
+QString PHFSDataSource::rootPath() const {
+    return m_rootItem ? m_rootItem->fullPath() : QString();
+}
 
 void PHFSDataSource::refresh(QObject *view) {
     if (auto *outline = qobject_cast<PHOutlineView *>(view))
         outline->viewport()->update();
 }
 
-PHFSItem *PHFSDataSource::nodeFor(void *item) const { return item ? static_cast<PHFSItem *>(item) : m_rootItem.get(); }
+PHFSItem *PHFSDataSource::nodeFor(void *item) const {
+    return item ? static_cast<PHFSItem *>(item) : m_rootItem.get();
+}
 
 qint32 PHFSDataSource::modeIndexForItem(const PHFSItem *item) {
     if (!item || item->isAuthenticationDisabled())
@@ -73,7 +78,7 @@ void *PHFSDataSource::outlineViewChildOfItem(QObject *, qint32 index, void *item
 }
 
 QVariant PHFSDataSource::outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
-                                                                     void *item) {
+                                                                    void *item) {
     PHFSItem *node = nodeFor(item);
     if (!node)
         return QString();
@@ -112,7 +117,7 @@ void PHFSDataSource::restoreExpansion(PHOutlineView *outline, PHFSItem *node) {
 }
 
 void PHFSDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
-                                                                    const QString &column, void *item) {
+                                                                   const QString &column, void *item) {
     if (column != kProtect || !item)
         return;
     PanelContext *context = PanelContext::sharedInstance();
@@ -121,12 +126,12 @@ void PHFSDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outl
         QPointer<PHFSDataSource> self(this);
         QPointer<QObject> view(outline);
         QPointer<PHFSItem> target(node);
-        context->presentManualEditingErrorWithInvocation(
-            DeferredAction{QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"),
-                           [self, view, target, value, column] {
-                               if (self && target)
-                                   self->outlineViewSetObjectValueForTableColumnByItem(view, value, column, target);
-                           }});
+        context->presentManualEditingErrorWithInvocation(DeferredAction{
+            QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"),
+            [self, view, target, value, column] {
+                if (self && target)
+                    self->outlineViewSetObjectValueForTableColumnByItem(view, value, column, target);
+            }});
         return;
     }
     const qint32 mode = value.toInt();
@@ -167,8 +172,8 @@ QIcon PHFSDataSource::iconForPath(const QString &path) {
     return icon;
 }
 
-void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell, const QString &column,
-                                                                   void *item) {
+void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell,
+                                                                  const QString &column, void *item) {
     PHFSItem *node = nodeFor(item);
     if (!node)
         return;
@@ -197,11 +202,11 @@ bool PHFSDataSource::outlineViewShouldSelectItem(QObject *outline, void *item) {
     // which the intervening actions may have moved).
     QPointer<PHOutlineView> view(qobject_cast<PHOutlineView *>(outline));
     QPointer<PHFSItem> target(nodeFor(item));
-    context->presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("selectRowIndexes:byExtendingSelection:"),
-                                                                    [view, target] {
-                                                                        if (view && target)
-                                                                            view->selectItem(target, false);
-                                                                    }});
+    context->presentManualEditingErrorWithInvocation(
+        DeferredAction{QStringLiteral("selectRowIndexes:byExtendingSelection:"), [view, target] {
+                           if (view && target)
+                               view->selectItem(target, false);
+                       }});
     return false;
 }
 

@@ -43,9 +43,10 @@ public:
     qint32 outlineViewNumberOfChildrenOfItem(QObject *outline, void *item) override;
     bool outlineViewIsItemExpandable(QObject *outline, void *item) override;
     void *outlineViewChildOfItem(QObject *outline, qint32 index, void *item) override;
-    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column, void *item) override;
-    void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value, const QString &column,
-                                                       void *item) override;
+    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
+                                                        void *item) override;
+    void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
+                                                       const QString &column, void *item) override;
     void *outlineViewParentOfItem(QObject *outline, void *item, bool *known) override;
     // Delegate.
     bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;

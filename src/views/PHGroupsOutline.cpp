@@ -4,7 +4,9 @@
 #include "model/PHGroupsDataSource.h"
 #include "views/PHOutlineView.h"
 
-PHGroupsOutline::PHGroupsOutline(PHGroupsDataSource *groups, QObject *parent) : QObject(parent), m_groups(groups) {}
+PHGroupsOutline::PHGroupsOutline(PHGroupsDataSource *groups, QObject *parent)
+    : QObject(parent), m_groups(groups) {
+}
 
 qint32 PHGroupsOutline::outlineViewNumberOfChildrenOfItem(QObject *, void *item) {
     if (!m_groups)
@@ -26,7 +28,8 @@ void *PHGroupsOutline::outlineViewChildOfItem(QObject *, qint32 index, void *ite
     return node->children().at(index).get();
 }
 
-QVariant PHGroupsOutline::outlineViewObjectValueForTableColumnByItem(QObject *, const QString &column, void *item) {
+QVariant PHGroupsOutline::outlineViewObjectValueForTableColumnByItem(QObject *, const QString &column,
+                                                                     void *item) {
     if (!item || !m_groups)
         return QString();
     const auto *node = static_cast<PHUserItem *>(item);
@@ -38,10 +41,12 @@ QVariant PHGroupsOutline::outlineViewObjectValueForTableColumnByItem(QObject *, 
     return folder && folder->listForKey(PHFSItem::RequireGroupKey).contains(node->value());
 }
 
-bool PHGroupsOutline::outlineViewShouldEditTableColumnItem(QObject *, const QString &, void *) { return false; }
+bool PHGroupsOutline::outlineViewShouldEditTableColumnItem(QObject *, const QString &, void *) {
+    return false;
+}
 
-void PHGroupsOutline::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell, const QString &column,
-                                                                    void *item) {
+void PHGroupsOutline::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell,
+                                                                   const QString &column, void *item) {
     if (column != QLatin1String("active") || !item)
         return;
     // Presented, not edited here: the check boxes show the folder's groups.

@@ -20,7 +20,8 @@ public:
     qint32 outlineViewNumberOfChildrenOfItem(QObject *outline, void *item) override;
     bool outlineViewIsItemExpandable(QObject *outline, void *item) override;
     void *outlineViewChildOfItem(QObject *outline, qint32 index, void *item) override;
-    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column, void *item) override;
+    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
+                                                        void *item) override;
     bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;
     void outlineViewWillDisplayCellForTableColumnItem(QObject *outline, PHCell &cell, const QString &column,
                                                       void *item) override;

@@ -19,7 +19,8 @@ QRect PHImageButtonCell::imageFrame(const QStyleOptionViewItem &option, const QS
     return QStyle::alignedRect(option.direction, Qt::AlignCenter, size, option.rect);
 }
 
-void PHImageButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+void PHImageButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     opt.text.clear();
@@ -41,7 +42,8 @@ QSize PHImageButtonCell::sizeHint(const QStyleOptionViewItem &, const QModelInde
 bool PHImageButtonCell::editorEvent(QEvent *event, QAbstractItemModel *, const QStyleOptionViewItem &option,
                                     const QModelIndex &index) {
     const auto type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick)
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonDblClick)
         return false;
     const auto *mouse = static_cast<QMouseEvent *>(event);
     const PHCell cell = cellOf(index);

@@ -4,8 +4,8 @@
 
 #include <QMimeData>
 
-PHItemModelAdapter::PHItemModelAdapter(QObject *view, PHXDataSource *dataSource, PHTableViewDelegate *delegate,
-                                       QObject *parent)
+PHItemModelAdapter::PHItemModelAdapter(QObject *view, PHXDataSource *dataSource,
+                                       PHTableViewDelegate *delegate, QObject *parent)
     : QAbstractItemModel(parent), m_view(view), m_outline(false) {
     setTableDataSource(dataSource, delegate);
 }
@@ -24,15 +24,17 @@ void PHItemModelAdapter::setTableDataSource(PHXDataSource *dataSource, PHTableVi
     m_tableDelegate = delegate;
     m_places.clear();
     if (dataSource) {
-        m_reloadConnection = connect(dataSource, &PHXDataSource::reloadRequested, this, [this](QObject *view) {
-            if (!view || view == m_view)
-                reloadData();
-        });
+        m_reloadConnection =
+            connect(dataSource, &PHXDataSource::reloadRequested, this, [this](QObject *view) {
+                if (!view || view == m_view)
+                    reloadData();
+            });
     }
     endResetModel();
 }
 
-void PHItemModelAdapter::setOutlineDataSource(PHOutlineViewDataSource *dataSource, PHOutlineViewDelegate *delegate) {
+void PHItemModelAdapter::setOutlineDataSource(PHOutlineViewDataSource *dataSource,
+                                              PHOutlineViewDelegate *delegate) {
     beginResetModel();
     disconnect(m_reloadConnection);
     m_outline = true;
@@ -143,7 +145,9 @@ int PHItemModelAdapter::rowCount(const QModelIndex &parent) const {
     return qMax(0, int(m_outlineSource->outlineViewNumberOfChildrenOfItem(m_view, item)));
 }
 
-int PHItemModelAdapter::columnCount(const QModelIndex &) const { return int(m_columns.size()); }
+int PHItemModelAdapter::columnCount(const QModelIndex &) const {
+    return int(m_columns.size());
+}
 
 bool PHItemModelAdapter::hasChildren(const QModelIndex &parent) const {
     if (!m_outline)
@@ -159,10 +163,11 @@ QVariant PHItemModelAdapter::objectValue(const QModelIndex &index) const {
         return {};
     const QString identifier = identifierForColumn(index.column());
     if (!m_outline)
-        return m_tableSource ? m_tableSource->tableViewObjectValueForTableColumnRow(m_view, identifier, index.row())
-                             : QVariant();
-    return m_outlineSource ? m_outlineSource->outlineViewObjectValueForTableColumnByItem(m_view, identifier,
-                                                                                         index.internalPointer())
+        return m_tableSource
+                   ? m_tableSource->tableViewObjectValueForTableColumnRow(m_view, identifier, index.row())
+                   : QVariant();
+    return m_outlineSource ? m_outlineSource->outlineViewObjectValueForTableColumnByItem(
+                                 m_view, identifier, index.internalPointer())
                            : QVariant();
 }
 
@@ -208,7 +213,8 @@ QVariant PHItemModelAdapter::data(const QModelIndex &index, int role) const {
     case Qt::EditRole: {
         const QVariant value = objectValue(index);
         if (kind == ColumnKind::Text)
-            return value.typeId() == QMetaType::QString ? value : QVariant(PHXDataSource::descriptionOfValue(value));
+            return value.typeId() == QMetaType::QString ? value
+                                                        : QVariant(PHXDataSource::descriptionOfValue(value));
         if (kind == ColumnKind::PopUp)
             return value.isValid() ? QVariant(value.toInt()) : QVariant();
         return {};
@@ -254,10 +260,11 @@ Qt::ItemFlags PHItemModelAdapter::flags(const QModelIndex &index) const {
     switch (kindOfColumn(index.column())) {
     case ColumnKind::Text: {
         // The edit answers govern typing only; the other kinds follow their cell.
-        const bool editable = m_outline ? (m_outlineDelegate && m_outlineDelegate->outlineViewShouldEditTableColumnItem(
-                                                                    m_view, identifier, index.internalPointer()))
-                                        : (m_tableDelegate && m_tableDelegate->tableViewShouldEditTableColumnRow(
-                                                                  m_view, identifier, index.row()));
+        const bool editable =
+            m_outline ? (m_outlineDelegate && m_outlineDelegate->outlineViewShouldEditTableColumnItem(
+                                                  m_view, identifier, index.internalPointer()))
+                      : (m_tableDelegate &&
+                         m_tableDelegate->tableViewShouldEditTableColumnRow(m_view, identifier, index.row()));
         if (editable)
             flags |= Qt::ItemIsEditable;
         break;
@@ -282,7 +289,8 @@ Qt::ItemFlags PHItemModelAdapter::flags(const QModelIndex &index) const {
 }
 
 QVariant PHItemModelAdapter::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= m_columns.size())
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= m_columns.size())
         return {};
     return m_columns.at(section).title;
 }
@@ -346,6 +354,10 @@ bool PHItemModelAdapter::dropMimeData(const QMimeData *data, Qt::DropAction, int
     return m_outlineDelegate->outlineViewAcceptDrop(m_view, data, item, childIndex);
 }
 
-Qt::DropActions PHItemModelAdapter::supportedDropActions() const { return Qt::CopyAction; }
+Qt::DropActions PHItemModelAdapter::supportedDropActions() const {
+    return Qt::CopyAction;
+}
 
-Qt::DropActions PHItemModelAdapter::supportedDragActions() const { return Qt::CopyAction; }
+Qt::DropActions PHItemModelAdapter::supportedDragActions() const {
+    return Qt::CopyAction;
+}

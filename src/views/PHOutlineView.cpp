@@ -49,8 +49,8 @@ private:
 };
 
 PHOutlineView::PHOutlineView(QWidget *parent)
-    : QTreeView(parent),
-      m_adapter(new PHItemModelAdapter(this, static_cast<PHOutlineViewDataSource *>(nullptr), nullptr, this)) {
+    : QTreeView(parent), m_adapter(new PHItemModelAdapter(
+                             this, static_cast<PHOutlineViewDataSource *>(nullptr), nullptr, this)) {
     setModel(m_adapter);
     auto *oldSelection = selectionModel();
     setSelectionModel(new PHGuardedSelectionModel(this, m_adapter));
@@ -86,9 +86,15 @@ void PHOutlineView::setColumns(const QList<PHItemModelAdapter::Column> &columns)
     for (int i = 0; i < columns.size(); ++i) {
         QAbstractItemDelegate *cell = nullptr;
         switch (columns.at(i).kind) {
-        case PHItemModelAdapter::ColumnKind::Text: cell = new NSImageAndTextCell(this); break;
-        case PHItemModelAdapter::ColumnKind::Check: cell = new PHCheckBoxCell(this); break;
-        case PHItemModelAdapter::ColumnKind::PopUp: cell = new PHPopUpButtonCell(this); break;
+        case PHItemModelAdapter::ColumnKind::Text:
+            cell = new NSImageAndTextCell(this);
+            break;
+        case PHItemModelAdapter::ColumnKind::Check:
+            cell = new PHCheckBoxCell(this);
+            break;
+        case PHItemModelAdapter::ColumnKind::PopUp:
+            cell = new PHPopUpButtonCell(this);
+            break;
         case PHItemModelAdapter::ColumnKind::Button: {
             auto *button = new PHImageButtonCell(this);
             const QString identifier = columns.at(i).identifier;
@@ -160,7 +166,9 @@ void *PHOutlineView::selectedItem() const {
     return rows.isEmpty() ? nullptr : m_adapter->itemForIndex(rows.last());
 }
 
-qint32 PHOutlineView::selectedRow() const { return rowForItem(selectedItem()); }
+qint32 PHOutlineView::selectedRow() const {
+    return rowForItem(selectedItem());
+}
 
 bool PHOutlineView::selectItem(void *item, bool extend) {
     const QModelIndex index = m_adapter->indexForItem(item, 0);
@@ -201,9 +209,13 @@ void PHOutlineView::reloadData() {
     m_lastSelected = QPersistentModelIndex();
 }
 
-void PHOutlineView::reloadItem(void *item, bool reloadChildren) { m_adapter->reloadItem(item, reloadChildren); }
+void PHOutlineView::reloadItem(void *item, bool reloadChildren) {
+    m_adapter->reloadItem(item, reloadChildren);
+}
 
-void PHOutlineView::sendAction() { emit action(); }
+void PHOutlineView::sendAction() {
+    emit action();
+}
 
 void PHOutlineView::keyPressEvent(QKeyEvent *event) {
     if (state() != QAbstractItemView::EditingState && PHIsDeleteKey(event)) {
@@ -221,7 +233,8 @@ void PHOutlineView::commitData(QWidget *editor) {
     auto *line = qobject_cast<QLineEdit *>(editor);
     if (outlineDelegate && line && outlineDelegate->validatesText()) {
         bool valid = true;
-        PHAction::run("outline validate text", [&] { valid = outlineDelegate->outlineViewValidateText(this, line->text()); });
+        PHAction::run("outline validate text",
+                      [&] { valid = outlineDelegate->outlineViewValidateText(this, line->text()); });
         if (!valid) {
             // Refused: the edit stays open for the user to correct.
             m_refusedEditor = editor;

@@ -27,7 +27,8 @@ QString titleOf(const PHCell &cell, int item) {
 }
 } // namespace
 
-void PHPopUpButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+void PHPopUpButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     opt.text.clear();
@@ -58,12 +59,12 @@ QSize PHPopUpButtonCell::sizeHint(const QStyleOptionViewItem &option, const QMod
     QStyleOptionComboBox combo;
     combo.initFrom(option.widget);
     QStyle *style = option.widget ? option.widget->style() : QApplication::style();
-    return style->sizeFromContents(QStyle::CT_ComboBox, &combo,
-                                   QSize(widest, option.fontMetrics.height()), option.widget);
+    return style->sizeFromContents(QStyle::CT_ComboBox, &combo, QSize(widest, option.fontMetrics.height()),
+                                   option.widget);
 }
 
-bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
-                                    const QModelIndex &index) {
+bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model,
+                                    const QStyleOptionViewItem &option, const QModelIndex &index) {
     if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease &&
         event->type() != QEvent::MouseButtonDblClick)
         return false;
@@ -91,12 +92,17 @@ bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model, co
             return;
         PHAction::run("pop-up choice", [&] { targetModel->setData(target, chosen, Qt::EditRole); });
     });
-    connect(menu, &QMenu::aboutToHide, this, [this] {
-        // A menu closed without a choice must not act on a later, unrelated one.
-        QMetaObject::invokeMethod(this, [this] { disconnect(m_chosen); }, Qt::QueuedConnection);
-    }, Qt::SingleShotConnection);
+    connect(
+        menu, &QMenu::aboutToHide, this,
+        [this] {
+            // A menu closed without a choice must not act on a later, unrelated one.
+            QMetaObject::invokeMethod(
+                this, [this] { disconnect(m_chosen); }, Qt::QueuedConnection);
+        },
+        Qt::SingleShotConnection);
     m_openMenu = menu;
-    const QWidget *viewport = option.widget ? static_cast<const QAbstractItemView *>(option.widget)->viewport() : nullptr;
+    const QWidget *viewport =
+        option.widget ? static_cast<const QAbstractItemView *>(option.widget)->viewport() : nullptr;
     const QPoint at = viewport ? viewport->mapToGlobal(option.rect.bottomLeft()) : QCursor::pos();
     menu->popup(at, current >= 0 && current < actions.size() ? actions.at(current) : nullptr);
     return true;

@@ -31,7 +31,8 @@ QPixmap PHDragImageForText(const QString &text) {
 }
 
 PHTableView::PHTableView(QWidget *parent)
-    : QTableView(parent), m_adapter(new PHItemModelAdapter(this, static_cast<PHXDataSource *>(nullptr), nullptr, this)) {
+    : QTableView(parent),
+      m_adapter(new PHItemModelAdapter(this, static_cast<PHXDataSource *>(nullptr), nullptr, this)) {
     setModel(m_adapter);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
@@ -40,7 +41,8 @@ PHTableView::PHTableView(QWidget *parent)
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(20);
     horizontalHeader()->setHighlightSections(false);
-    connect(this, &QAbstractItemView::clicked, this, [this] { PHAction::run("table action", [&] { emit action(); }); });
+    connect(this, &QAbstractItemView::clicked, this,
+            [this] { PHAction::run("table action", [&] { emit action(); }); });
 }
 
 void PHTableView::setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *delegate) {
@@ -48,17 +50,27 @@ void PHTableView::setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *
     m_lastSelected = QPersistentModelIndex();
 }
 
-PHXDataSource *PHTableView::dataSource() const { return m_adapter->tableDataSource(); }
+PHXDataSource *PHTableView::dataSource() const {
+    return m_adapter->tableDataSource();
+}
 
 void PHTableView::setColumns(const QList<PHItemModelAdapter::Column> &columns) {
     m_adapter->setColumns(columns);
     for (int i = 0; i < columns.size(); ++i) {
         QAbstractItemDelegate *cell = nullptr;
         switch (columns.at(i).kind) {
-        case PHItemModelAdapter::ColumnKind::Text: cell = new NSImageAndTextCell(this); break;
-        case PHItemModelAdapter::ColumnKind::Check: cell = new PHCheckBoxCell(this); break;
-        case PHItemModelAdapter::ColumnKind::PopUp: cell = new PHPopUpButtonCell(this); break;
-        case PHItemModelAdapter::ColumnKind::Button: cell = new PHImageButtonCell(this); break;
+        case PHItemModelAdapter::ColumnKind::Text:
+            cell = new NSImageAndTextCell(this);
+            break;
+        case PHItemModelAdapter::ColumnKind::Check:
+            cell = new PHCheckBoxCell(this);
+            break;
+        case PHItemModelAdapter::ColumnKind::PopUp:
+            cell = new PHPopUpButtonCell(this);
+            break;
+        case PHItemModelAdapter::ColumnKind::Button:
+            cell = new PHImageButtonCell(this);
+            break;
         }
         setItemDelegateForColumn(i, cell);
     }
@@ -111,7 +123,9 @@ void PHTableView::editColumnRow(const QString &identifier, qint32 row) {
     edit(index); // a line editor opens with its text selected
 }
 
-void PHTableView::reloadData() { m_adapter->reloadData(); }
+void PHTableView::reloadData() {
+    m_adapter->reloadData();
+}
 
 void PHTableView::keyPressEvent(QKeyEvent *event) {
     if (state() != QAbstractItemView::EditingState && PHIsDeleteKey(event)) {

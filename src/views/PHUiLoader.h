@@ -7,5 +7,6 @@ class PHUiLoader : public QUiLoader {
     Q_OBJECT
 public:
     using QUiLoader::QUiLoader;
-    QWidget *createWidget(const QString &className, QWidget *parent = nullptr, const QString &name = QString()) override;
+    QWidget *createWidget(const QString &className, QWidget *parent = nullptr,
+                          const QString &name = QString()) override;
 };

@@ -11,11 +11,11 @@ class QMenu;
 /// What a data source or delegate may set on a cell before it is shown: the
 /// stand-in for the cell object a view hands to `…WillDisplayCell…`.
 struct PHCell {
-    bool enabled = true;     // check boxes, pop-ups and buttons act only when enabled
+    bool enabled = true;      // check boxes, pop-ups and buttons act only when enabled
     bool transparent = false; // nothing drawn, nothing clickable (a member row's check box)
-    QIcon image;             // icon of an icon-and-text cell, image of a button cell
-    QIcon pressedImage;      // a button cell's image while pressed
-    QMenu *menu = nullptr;   // a pop-up cell's menu
+    QIcon image;              // icon of an icon-and-text cell, image of a button cell
+    QIcon pressedImage;       // a button cell's image while pressed
+    QMenu *menu = nullptr;    // a pop-up cell's menu
     qint32 selectedItem = -1; // a pop-up cell's selected item, when the delegate sets it
 };
 
@@ -28,7 +28,9 @@ public:
     virtual bool tableViewShouldEditTableColumnRow(QObject *, const QString &, qint32) { return true; }
     virtual void tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &, const QString &, qint32) {}
     /// Drag source: fill the pasteboard for the rows; false refuses the drag.
-    virtual bool tableViewWriteRowsToPasteboard(QObject *, const QList<qint32> &, QMimeData *) { return false; }
+    virtual bool tableViewWriteRowsToPasteboard(QObject *, const QList<qint32> &, QMimeData *) {
+        return false;
+    }
     virtual QStringList tableViewPasteboardTypes(QObject *) { return {}; }
 };
 
@@ -43,7 +45,8 @@ public:
     virtual void *outlineViewChildOfItem(QObject *outline, qint32 index, void *item) = 0;
     virtual QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
                                                                 void *item) = 0;
-    virtual void outlineViewSetObjectValueForTableColumnByItem(QObject *, const QVariant &, const QString &, void *) {}
+    virtual void outlineViewSetObjectValueForTableColumnByItem(QObject *, const QVariant &, const QString &,
+                                                               void *) {}
     /// The item's parent (nullptr at the top), so the view can find an item it
     /// has not shown yet. `known` is false when the data source cannot tell.
     virtual void *outlineViewParentOfItem(QObject *, void *, bool *known) {

@@ -28,7 +28,9 @@ QProcessEnvironment sandbox(const QTemporaryDir &dir) {
 <key>Porthold Protected Folder</key><integer>2</integer>
 <key>Web Dir</key><string>%1</string>
 </dict></plist>
-)").arg(dir.filePath("www")).toUtf8());
+)")
+                       .arg(dir.filePath("www"))
+                       .toUtf8());
     QDir().mkpath(dir.filePath("www/members"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
@@ -39,7 +41,8 @@ QProcessEnvironment sandbox(const QTemporaryDir &dir) {
 }
 
 TEST(SettingsHost, ScreenshotLoadsTheBundleAndRendersThePanel) {
-    if (!QFileInfo(kHost).isExecutable() || !QFileInfo::exists(PORTHOLD_BINARY_DIR "/Porthold.panel/Porthold.so"))
+    if (!QFileInfo(kHost).isExecutable() ||
+        !QFileInfo::exists(PORTHOLD_BINARY_DIR "/Porthold.panel/Porthold.so"))
         GTEST_SKIP() << "build the porthold and porthold_bundle targets first";
     QTemporaryDir dir;
     QProcess host;

@@ -27,18 +27,35 @@ TEST_F(PaneOptions, FreshSettingsYieldExactlyTheRegisteredDefaults) {
     paneApplication();
     PortholdPref::initialize("com.quillmere.porthold.fresh");
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    const QVariantMap expected{
-        {"Address Array", QVariantList{"127.0.0.1"}}, {"Check for Updates", true},
-        {"Should Discover Addresses", true}, {"Show Delete Dialog", true}, {"User Delete Dialog", true},
-        {"Group Delete Dialog", true}, {"Graceful Restart", true}, {"Sort Users", false}, {"Sort Groups", false},
-        {"Show Manual Editor", false}, {"Uses Remote Apache", false}, {"Allow Custom Web Dir", false},
-        {"Porthold Protected Folder", 0}, {"Web Dir", ""},
-        {"SU Default Folder", QDir::homePath() + "/Desktop"}, {"ApacheBinaryLocation", "/usr/sbin/httpd"},
-        {"ApacheCheckInterval", 2.0}, {"Override Conf Directory Location", false}, {"Apache Conf File", "httpd.conf"},
-        {"Apache Conf Directory", "/etc/httpd/"}, {"Apache User Conf Directory", "users"},
-        {"stripVolumesFromPortholdFolder", 0}, {"portholdFolderPrefix", ""}, {"Override Log Directory", false},
-        {"Apache Log Directory", "/var/log/httpd/"}, {"Apache Site Protocol", "http"},
-        {"Apache Site Address", "127.0.0.1"}, {"Apache Site Port", "80"}, {"New File Extension", ".new"}};
+    const QVariantMap expected{{"Address Array", QVariantList{"127.0.0.1"}},
+                               {"Check for Updates", true},
+                               {"Should Discover Addresses", true},
+                               {"Show Delete Dialog", true},
+                               {"User Delete Dialog", true},
+                               {"Group Delete Dialog", true},
+                               {"Graceful Restart", true},
+                               {"Sort Users", false},
+                               {"Sort Groups", false},
+                               {"Show Manual Editor", false},
+                               {"Uses Remote Apache", false},
+                               {"Allow Custom Web Dir", false},
+                               {"Porthold Protected Folder", 0},
+                               {"Web Dir", ""},
+                               {"SU Default Folder", QDir::homePath() + "/Desktop"},
+                               {"ApacheBinaryLocation", "/usr/sbin/httpd"},
+                               {"ApacheCheckInterval", 2.0},
+                               {"Override Conf Directory Location", false},
+                               {"Apache Conf File", "httpd.conf"},
+                               {"Apache Conf Directory", "/etc/httpd/"},
+                               {"Apache User Conf Directory", "users"},
+                               {"stripVolumesFromPortholdFolder", 0},
+                               {"portholdFolderPrefix", ""},
+                               {"Override Log Directory", false},
+                               {"Apache Log Directory", "/var/log/httpd/"},
+                               {"Apache Site Protocol", "http"},
+                               {"Apache Site Address", "127.0.0.1"},
+                               {"Apache Site Port", "80"},
+                               {"New File Extension", ".new"}};
     const auto table = PortholdPref::settingsTable();
     EXPECT_EQ(table.size(), expected.size());
     for (const auto &[key, value] : table) {
@@ -47,7 +64,8 @@ TEST_F(PaneOptions, FreshSettingsYieldExactlyTheRegisteredDefaults) {
         EXPECT_EQ(read.toString(), expected.value(key).toString()) << qPrintable(key);
         EXPECT_EQ(read.toList(), expected.value(key).toList()) << qPrintable(key);
         // Booleans stay booleans, numbers numbers.
-        EXPECT_EQ(read.typeId() == QMetaType::Bool, expected.value(key).typeId() == QMetaType::Bool) << qPrintable(key);
+        EXPECT_EQ(read.typeId() == QMetaType::Bool, expected.value(key).typeId() == QMetaType::Bool)
+            << qPrintable(key);
     }
     EXPECT_EQ(defaults->doubleForKey("Last Version Check"), 0.0);
     EXPECT_FALSE(defaults->objectForKey("Custom Web Dir").isValid());
@@ -185,9 +203,11 @@ TEST_F(PaneOptions, PathsAndWebAddresses) {
     ASSERT_TRUE(outline()->selectItem(spaced));
     pref->viewSelectionOnWeb(nullptr);
     // The custom root is served at the site's top; the user's own folder under ~name.
-    EXPECT_EQ(pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded), "http://127.0.0.1:8080/open/a%20b");
+    EXPECT_EQ(pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded),
+              "http://127.0.0.1:8080/open/a%20b");
     child<QComboBox>("webDirFolder")->setCurrentIndex(0);
-    EXPECT_TRUE(pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded).startsWith("http://127.0.0.1:8080/~"));
+    EXPECT_TRUE(
+        pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded).startsWith("http://127.0.0.1:8080/~"));
     EXPECT_TRUE(pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded).endsWith("/open/a%20b"));
     QDesktopServices::unsetUrlHandler("http");
     ASSERT_EQ(catcher.urls.size(), 1);

@@ -14,7 +14,8 @@ protected:
     PHTableView *addressTable() const { return child<PHTableView>("addressTable"); }
     QStringList storedAddresses() const {
         QStringList list;
-        for (const QVariant &value : PHUserDefaults::standardUserDefaults()->arrayForKey("Address Array").value_or(QVariantList()))
+        for (const QVariant &value :
+             PHUserDefaults::standardUserDefaults()->arrayForKey("Address Array").value_or(QVariantList()))
             list << value.toString();
         return list;
     }
@@ -51,10 +52,8 @@ TEST_F(PaneProtection, EachModeRewritesTheAccessFile) {
         const char *commented;
     };
     const Expect expectations[] = {
-        {1, "\nAuthType Basic", "\nSatisfy "},
-        {2, "\nDeny from all\nAllow from portholded", "\nAuthType"},
-        {3, "\nSatisfy any", "\n#AuthType"},
-        {4, "\nSatisfy all", "\n#Deny from"},
+        {1, "\nAuthType Basic", "\nSatisfy "},  {2, "\nDeny from all\nAllow from portholded", "\nAuthType"},
+        {3, "\nSatisfy any", "\n#AuthType"},    {4, "\nSatisfy all", "\n#Deny from"},
         {0, "\n#AuthType Basic", "\nAuthType"},
     };
     for (const Expect &expect : expectations) {
@@ -140,8 +139,9 @@ TEST_F(PaneProtection, ClearingWithAndWithoutConfirmation) {
     EXPECT_TRUE(QFile::exists(web + "/private/.htaccess"));
     const auto &asked = PHAlertSheet::recorded().last();
     EXPECT_EQ(asked.title, "Delete Access File");
-    EXPECT_EQ(asked.message, "Are you sure you want to permanently delete all access restrictions for \"private\"?"
-                             "\n\nThis action cannot be undone.");
+    EXPECT_EQ(asked.message,
+              "Are you sure you want to permanently delete all access restrictions for \"private\"?"
+              "\n\nThis action cannot be undone.");
     answers = {PHAlertSheet::Default};
     emit view->buttonClicked("delete", folder("private"));
     settle();

@@ -75,8 +75,8 @@ protected:
         source->setMenu(menuPtr);
         viewPtr->setDataSource(source.get(), source.get());
         viewPtr->setColumns({{"dir", "Folder", PHItemModelAdapter::ColumnKind::Text},
-                         {"protect", "Protection", PHItemModelAdapter::ColumnKind::PopUp},
-                         {"delete", "", PHItemModelAdapter::ColumnKind::Button}});
+                             {"protect", "Protection", PHItemModelAdapter::ColumnKind::PopUp},
+                             {"delete", "", PHItemModelAdapter::ColumnKind::Button}});
         viewPtr->resize(500, 300);
         viewPtr->show();
         settle();
@@ -120,7 +120,8 @@ TEST_F(OutlineFixture, OneTopRowLazyChildrenAndLeaves) {
 }
 
 TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
-    write(web + "/a/.htaccess", "AuthType Basic\nRequire valid-user\nDeny from all\nAllow from 127.0.0.1\nSatisfy all\n");
+    write(web + "/a/.htaccess",
+          "AuthType Basic\nRequire valid-user\nDeny from all\nAllow from 127.0.0.1\nSatisfy all\n");
     write(web + "/leafy/.htaccess", "#AuthType Basic\n#Require valid-user\n");
     context.knownAddresses = {"127.0.0.1"};
     source->setRootPath(web);
@@ -262,7 +263,8 @@ TEST(TableViews, ReturnEndsAnEditWhereItIsAndTabMovesOn) {
 
 TEST(ImageAndTextCell, IconSitsThreeFromTheLeftAndCentredVertically) {
     application();
-    EXPECT_EQ(NSImageAndTextCell::imageFrameForCellFrame(QRect(10, 40, 200, 20), QSize(16, 16)), QRect(13, 42, 16, 16));
+    EXPECT_EQ(NSImageAndTextCell::imageFrameForCellFrame(QRect(10, 40, 200, 20), QSize(16, 16)),
+              QRect(13, 42, 16, 16));
     EXPECT_EQ(NSImageAndTextCell::imageFrameForCellFrame(QRect(0, 0, 100, 21), QSize(16, 16)).top(), 3)
         << "odd space rounds up";
     EXPECT_TRUE(NSImageAndTextCell::imageFrameForCellFrame(QRect(0, 0, 100, 20), QSize()).isEmpty());

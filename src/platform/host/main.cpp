@@ -61,15 +61,18 @@ int main(int argc, char **argv) {
     QApplication::setDesktopFileName(QStringLiteral("porthold"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Porthold settings host: protects folders of the Apache web tree."));
+    parser.setApplicationDescription(
+        QStringLiteral("Porthold settings host: protects folders of the Apache web tree."));
     parser.addHelpOption();
     const QCommandLineOption screenshotOption(
-        QStringLiteral("screenshot"), QStringLiteral("Render the window after start-up into the PNG file and exit."),
+        QStringLiteral("screenshot"),
+        QStringLiteral("Render the window after start-up into the PNG file and exit."),
         QStringLiteral("file"));
     parser.addOption(screenshotOption);
-    parser.addPositionalArgument(QStringLiteral("bundle"),
-                                 QStringLiteral("The panel bundle to load (default: Porthold.panel next to porthold)."),
-                                 QStringLiteral("[bundle]"));
+    parser.addPositionalArgument(
+        QStringLiteral("bundle"),
+        QStringLiteral("The panel bundle to load (default: Porthold.panel next to porthold)."),
+        QStringLiteral("[bundle]"));
     parser.process(app);
 
     const QStringList positional = parser.positionalArguments();
