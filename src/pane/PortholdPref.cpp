@@ -17,7 +17,6 @@
 #include "support/PHUserDefaults.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHFSDataSource.h"
-#include "views/PHGroupsOutline.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
 #include "views/PHUiLoader.h"
@@ -58,19 +57,6 @@ QSet<QString> &registeredIdentifiers() {
     return identifiers;
 }
 
-/// Until the users data source answers the table's delegate questions itself,
-/// its table only presents: names are not typed into and the check boxes
-/// cannot be changed.
-class PresentingUsersDelegate : public PHTableViewDelegate {
-public:
-    bool tableViewShouldEditTableColumnRow(QObject *, const QString &, qint32) override { return false; }
-    void tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell, const QString &column,
-                                                   qint32) override {
-        if (column == QLatin1String("active"))
-            cell.enabled = false;
-    }
-};
-PresentingUsersDelegate g_presentingUsers;
 
 } // namespace
 
@@ -410,24 +396,15 @@ void PortholdPref::reloadUsersAndGroups() {
     delete m_users;
     m_users = new PHUsersDataSource(this);
     if (m_userTable) {
-        auto *delegate = dynamic_cast<PHTableViewDelegate *>(m_users.data());
-        m_userTable->setDataSource(m_users, delegate ? delegate : &g_presentingUsers);
+        m_userTable->setDataSource(m_users, m_users);
         m_userTable->reloadData();
     }
-    delete m_groupsOutline;
     delete m_groups;
     m_groups = new PHGroupsDataSource(userArray(), this);
     m_groups->setUserFileLoadFailed(m_users->loadFailed());
     if (m_groupOutline) {
         m_groups->setOutlineView(m_groupOutline);
-        auto *source = dynamic_cast<PHOutlineViewDataSource *>(m_groups.data());
-        auto *delegate = dynamic_cast<PHOutlineViewDelegate *>(m_groups.data());
-        if (!source) {
-            m_groupsOutline = new PHGroupsOutline(m_groups, this);
-            source = m_groupsOutline;
-            delegate = m_groupsOutline;
-        }
-        m_groupOutline->setDataSource(source, delegate);
+        m_groupOutline->setDataSource(m_groups, m_groups);
         QPointer<PHOutlineView> outline(m_groupOutline);
         connect(m_groups, &PHGroupsDataSource::reloadRequested, m_groupOutline, [outline](QObject *view) {
             if (outline && (!view || view == outline))
@@ -435,7 +412,6 @@ void PortholdPref::reloadUsersAndGroups() {
         });
         m_groupOutline->reloadData();
     }
-    wireGroupsDataSource();
 }
 
 void PortholdPref::wireActions() {

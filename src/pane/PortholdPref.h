@@ -12,7 +12,6 @@
 #include "server/PHApacheController.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHFSDataSource.h"
-#include "views/PHGroupsOutline.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
 
@@ -248,7 +247,6 @@ private:
     QPointer<PHFSDataSource> m_files;
     QPointer<PHUsersDataSource> m_users;
     QPointer<PHGroupsDataSource> m_groups;
-    QPointer<PHGroupsOutline> m_groupsOutline;
     QPointer<PHAddressDataSource> m_addressSource;
     QPointer<PHFSItem> m_fsItem;
 };
