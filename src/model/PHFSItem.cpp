@@ -15,9 +15,9 @@
 #include <QSet>
 
 #include <algorithm>
-#include <utility>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -48,7 +48,8 @@ QString lastPathComponent(const QString &path) {
 
 bool isExistingFolder(const QString &path) {
     struct stat info {};
-    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
 }
 
 // The expansion-state table lives as long as the process, across trees.
@@ -97,7 +98,8 @@ constexpr std::uint32_t kIgnoreCase = PHRegex::CaseInsensitive | PHRegex::DotAll
 
 // Directives the writer regenerates from the state; the reader drops them.
 const QString &regeneratedDirectivePattern() {
-    static const QString pattern = QStringLiteral("^\\s*(AuthType|AuthName|AuthUserFile|AuthGroupFile|Order)(?:\\s+(.*))?$");
+    static const QString pattern =
+        QStringLiteral("^\\s*(AuthType|AuthName|AuthUserFile|AuthGroupFile|Order)(?:\\s+(.*))?$");
     return pattern;
 }
 
@@ -108,7 +110,8 @@ QString directivePattern(const QString &phrase) {
 }
 
 const QString &validUserPattern() {
-    static const QString pattern = QLatin1Char('^') + PHString::regexWithLooseSpaces(QStringLiteral("Require valid-user")) +
+    static const QString pattern = QLatin1Char('^') +
+                                   PHString::regexWithLooseSpaces(QStringLiteral("Require valid-user")) +
                                    QStringLiteral("(?:\\s|$)");
     return pattern;
 }
@@ -124,7 +127,8 @@ const QString &requireGroupPattern() {
 }
 
 const QString &addressPattern() {
-    static const QString pattern = QLatin1Char('^') + PHString::regexWithLooseSpaces(QStringLiteral("(Allow from|Deny from)")) +
+    static const QString pattern = QLatin1Char('^') +
+                                   PHString::regexWithLooseSpaces(QStringLiteral("(Allow from|Deny from)")) +
                                    QStringLiteral("(?:\\s+(.*))?$");
     return pattern;
 }
@@ -135,7 +139,8 @@ const QString &satisfyPattern() {
 }
 
 QStringList captures(const QString &line, const QString &pattern, std::uint32_t options = kIgnoreCase) {
-    return PHRegex::captureComponentsMatchedByRegexOptionsRangeError(line, pattern, options, PHRegex::kWholeText, nullptr);
+    return PHRegex::captureComponentsMatchedByRegexOptionsRangeError(line, pattern, options,
+                                                                     PHRegex::kWholeText, nullptr);
 }
 
 QStringList pieces(const QString &value) {
@@ -181,14 +186,17 @@ QString directiveLine(bool active, const QString &keyword, const QString &value)
 }
 
 QString quotedDirectiveLine(bool active, const QString &keyword, const QString &value) {
-    return QStringLiteral("%1%2 \"%3\"\n").arg(active ? QString() : QStringLiteral("#"), keyword, quoted(value));
+    return QStringLiteral("%1%2 \"%3\"\n")
+        .arg(active ? QString() : QStringLiteral("#"), keyword, quoted(value));
 }
 
 } // namespace
 
 // ===== Tree =====
 
-PHFSItem::PHFSItem() : PHFSItem(QStringLiteral("/"), nullptr) { Log::write(QStringLiteral("Created /")); }
+PHFSItem::PHFSItem() : PHFSItem(QStringLiteral("/"), nullptr) {
+    Log::write(QStringLiteral("Created /"));
+}
 
 PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_parent(parent) {
     m_relativePath = lastPathComponent(path);
@@ -217,7 +225,9 @@ QString PHFSItem::fullPath() const {
     return m_parent ? joinPath(m_parent->fullPath(), m_relativePath) : m_rootPath;
 }
 
-PHFSItem *PHFSItem::parent() const { return m_parent; }
+PHFSItem *PHFSItem::parent() const {
+    return m_parent;
+}
 
 const QList<PHFSItem *> &PHFSItem::children() {
     if (m_childrenState == ChildrenState::NotLoaded)
@@ -307,13 +317,21 @@ void PHFSItem::setAuthStatusDisable(qint32 status, bool disable) {
     writeAccessFile();
 }
 
-bool PHFSItem::isPasswordProtected() const { return (m_authStatus & PasswordBit) && !m_isDisabled; }
+bool PHFSItem::isPasswordProtected() const {
+    return (m_authStatus & PasswordBit) && !m_isDisabled;
+}
 
-bool PHFSItem::isAddressProtected() const { return (m_authStatus & AddressBit) && !m_isDisabled; }
+bool PHFSItem::isAddressProtected() const {
+    return (m_authStatus & AddressBit) && !m_isDisabled;
+}
 
-bool PHFSItem::requiresAll() const { return (m_authStatus & AllRequiredBit) && !m_isDisabled; }
+bool PHFSItem::requiresAll() const {
+    return (m_authStatus & AllRequiredBit) && !m_isDisabled;
+}
 
-bool PHFSItem::isAllowSet() const { return m_auth.value(AllowOrDenyKey).toBool(); }
+bool PHFSItem::isAllowSet() const {
+    return m_auth.value(AllowOrDenyKey).toBool();
+}
 
 void PHFSItem::setAllow(bool allow) {
     m_auth.insert(AllowOrDenyKey, allow);
@@ -329,37 +347,62 @@ qint32 PHFSItem::modeIndex() const {
 
 QString PHFSItem::modeName(qint32 modeIndex) {
     switch (modeIndex) {
-    case 0: return QStringLiteral("None");
-    case 1: return QStringLiteral("Password");
-    case 2: return QStringLiteral("Address");
-    case 3: return QStringLiteral("Password or Address");
-    case 4: return QStringLiteral("Password and Address");
-    default: return {};
+    case 0:
+        return QStringLiteral("None");
+    case 1:
+        return QStringLiteral("Password");
+    case 2:
+        return QStringLiteral("Address");
+    case 3:
+        return QStringLiteral("Password or Address");
+    case 4:
+        return QStringLiteral("Password and Address");
+    default:
+        return {};
     }
 }
 
 void PHFSItem::setModeIndex(qint32 modeIndex) {
     switch (modeIndex) {
-    case 0: setAuthStatusDisable(authStatus(), true); break;
+    case 0:
+        setAuthStatusDisable(authStatus(), true);
+        break;
     case 1:
     case 2:
-    case 3: setAuthStatusDisable(modeIndex, false); break;
-    case 4: setAuthStatusDisable(7, false); break;
-    default: break;
+    case 3:
+        setAuthStatusDisable(modeIndex, false);
+        break;
+    case 4:
+        setAuthStatusDisable(7, false);
+        break;
+    default:
+        break;
     }
 }
 
-QStringList PHFSItem::listForKey(const QString &key) const { return m_auth.value(key).toStringList(); }
+QStringList PHFSItem::listForKey(const QString &key) const {
+    return m_auth.value(key).toStringList();
+}
 
-bool PHFSItem::hasListForKey(const QString &key) const { return m_auth.contains(key); }
+bool PHFSItem::hasListForKey(const QString &key) const {
+    return m_auth.contains(key);
+}
 
-void PHFSItem::setListForKey(const QString &key, const QStringList &list) { m_auth.insert(key, list); }
+void PHFSItem::setListForKey(const QString &key, const QStringList &list) {
+    m_auth.insert(key, list);
+}
 
-QString PHFSItem::addressKey() const { return isAllowSet() ? AllowFromKey : DenyFromKey; }
+QString PHFSItem::addressKey() const {
+    return isAllowSet() ? AllowFromKey : DenyFromKey;
+}
 
-QStringList PHFSItem::addressArray() const { return listForKey(addressKey()); }
+QStringList PHFSItem::addressArray() const {
+    return listForKey(addressKey());
+}
 
-void PHFSItem::setAddressArray(const QStringList &addresses) { setListForKey(addressKey(), addresses); }
+void PHFSItem::setAddressArray(const QStringList &addresses) {
+    setListForKey(addressKey(), addresses);
+}
 
 bool PHFSItem::isReservedAddress(const QString &address) {
     static const QStringList reserved{QStringLiteral("portholded"), QStringLiteral("all"),
@@ -374,7 +417,8 @@ bool PHFSItem::isAcceptableAddress(const QString &address) {
 QString PHFSItem::description() const {
     return QStringLiteral("Path: %1\nEnabled? %2\nExpanded? %3\nAuth Mode: %4")
         .arg(m_accessPath, m_isDisabled ? QStringLiteral("NO") : QStringLiteral("YES"),
-             expansionStateForItem(this) ? QStringLiteral("YES") : QStringLiteral("NO"), modeName(modeIndex()));
+             expansionStateForItem(this) ? QStringLiteral("YES") : QStringLiteral("NO"),
+             modeName(modeIndex()));
 }
 
 // ===== Reading =====
@@ -445,8 +489,8 @@ void PHFSItem::parseAccessString() {
             continue;
         }
 
-        if (PHRegex::isMatchedByRegexOptionsInRangeError(work, validUserPattern(), kIgnoreCase, PHRegex::kWholeText,
-                                                         nullptr)) {
+        if (PHRegex::isMatchedByRegexOptionsInRangeError(work, validUserPattern(), kIgnoreCase,
+                                                         PHRegex::kWholeText, nullptr)) {
             store(RequireUserKey, QStringList{anyUserRealName}, commented);
             enable(PasswordBit, commented);
             continue;
@@ -509,7 +553,8 @@ void PHFSItem::parseAccessString() {
 
 void PHFSItem::readFromDisk() {
     const PHTextFile file = PHTextFile::read(m_accessPath);
-    m_unreadable = file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
+    m_unreadable =
+        file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
     if (m_unreadable)
         Log::write(QStringLiteral("Could not read %1: %2").arg(m_accessPath, file.error));
     setStringValue(file.ok() ? file.text : QString());
@@ -517,9 +562,13 @@ void PHFSItem::readFromDisk() {
 
 // ===== Writing =====
 
-bool PHFSItem::writeAccessFile() { return writeAccessFileFrom(false); }
+bool PHFSItem::writeAccessFile() {
+    return writeAccessFileFrom(false);
+}
 
-bool PHFSItem::writeAccessFileEvenWhenUnprotected() { return writeAccessFileFrom(true); }
+bool PHFSItem::writeAccessFileEvenWhenUnprotected() {
+    return writeAccessFileFrom(true);
+}
 
 bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     if (authStatus() == 0 && !evenWhenUnprotected)
@@ -530,16 +579,19 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     // Replacing a file whose rules we cannot represent would change who gets
     // in; replacing one we could not read would lose what is in it.
     if (m_handManaged) {
-        failWrite(ErrorAccessFileHandManaged, QStringLiteral("its address rules use an order other than deny,allow"));
+        failWrite(ErrorAccessFileHandManaged,
+                  QStringLiteral("its address rules use an order other than deny,allow"));
         return false;
     }
     const PHTextFile current = PHTextFile::read(m_accessPath);
-    if (current.status == PHTextFile::Status::Unreadable || current.status == PHTextFile::Status::Undecodable) {
+    if (current.status == PHTextFile::Status::Unreadable ||
+        current.status == PHTextFile::Status::Undecodable) {
         failWrite(ErrorAccessFileUnreadable, current.error);
         return false;
     }
     if (hasLineBreak(contextLocation(1)) || hasLineBreak(contextLocation(3))) {
-        failWrite(ErrorAccessFileBadPath, QStringLiteral("the user or group file's path contains a line break"));
+        failWrite(ErrorAccessFileBadPath,
+                  QStringLiteral("the user or group file's path contains a line break"));
         return false;
     }
 
@@ -598,15 +650,19 @@ QString PHFSItem::accessFileText() const {
     text += QStringLiteral("\n## User file location and authorized users\n");
     text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthUserFile"), contextLocation(1));
     const bool nothingListed = users.isEmpty() && groups.isEmpty();
-    const QString requireKeyword =
-        !users.isEmpty() && users.first() == anyUserRealName ? QStringLiteral("Require") : QStringLiteral("Require user");
+    const QString requireKeyword = !users.isEmpty() && users.first() == anyUserRealName
+                                       ? QStringLiteral("Require")
+                                       : QStringLiteral("Require user");
     const QString requireValue =
         nothingListed && (m_authStatus & PasswordBit) ? placeholderName : users.join(QLatin1Char(' '));
-    text += directiveLine(passwordActive && (nothingListed || !users.isEmpty()), requireKeyword, requireValue);
+    text +=
+        directiveLine(passwordActive && (nothingListed || !users.isEmpty()), requireKeyword, requireValue);
 
     text += QStringLiteral("\n## Group file location and authorized groups\n");
-    text += quotedDirectiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("AuthGroupFile"), contextLocation(3));
-    text += directiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("Require group"), groups.join(QLatin1Char(' ')));
+    text += quotedDirectiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("AuthGroupFile"),
+                                contextLocation(3));
+    text += directiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("Require group"),
+                          groups.join(QLatin1Char(' ')));
 
     text += QStringLiteral("\n## Address Settings\n");
     const bool ordered = addressActive && (allowMode || !allowList.isEmpty());
@@ -641,7 +697,8 @@ bool PHFSItem::deleteAccessFile() {
     m_accessText.clear();
     if (::unlink(QFile::encodeName(m_accessPath).constData()) != 0 && errno != ENOENT) {
         const int error = errno;
-        Log::write(QStringLiteral("Could not delete %1: %2").arg(m_accessPath, QString::fromLocal8Bit(std::strerror(error))));
+        Log::write(QStringLiteral("Could not delete %1: %2")
+                       .arg(m_accessPath, QString::fromLocal8Bit(std::strerror(error))));
         readFromDisk();
         contextDisplayError(ErrorAccessFileDelete);
         return false;

@@ -14,7 +14,8 @@ namespace {
 TestPanelContext &context() {
     static TestPanelContext *shared = [] {
         auto *made = new TestPanelContext;
-        made->users = {QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("Order"), QStringLiteral("jürgen")};
+        made->users = {QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("Order"),
+                       QStringLiteral("jürgen")};
         made->groups = {QStringLiteral("staff"), QStringLiteral("deny")};
         made->webRoot = QStringLiteral("/srv/www");
         return made;
@@ -42,11 +43,13 @@ bool onlyFrom(const QStringList &list, const QStringList &allowed) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const PHTextFile file = PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const PHTextFile file =
+        PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (!file.ok())
         return 0;
     TestPanelContext &panel = context();
-    panel.knownAddresses = {QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.0/8"), QStringLiteral("host.domain.tld")};
+    panel.knownAddresses = {QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.0/8"),
+                            QStringLiteral("host.domain.tld")};
     panel.discover = size % 2 == 1;
 
     // A node without a path: nothing on disk is read or written.

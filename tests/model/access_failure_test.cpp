@@ -41,7 +41,8 @@ TEST_F(AccessFailureTest, ReadOnlyFolderKeepsTheOldFile) {
         EXPECT_FALSE(item->writeAccessFile());
         EXPECT_EQ(readFile(accessPathIn(path)), kOriginal);
         EXPECT_EQ(filesIn(path), QStringList({".htaccess"}));
-        EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileWrite, PHFSItem::ErrorAccessFileWrite}));
+        EXPECT_EQ(context.errors,
+                  QList<qint32>({PHFSItem::ErrorAccessFileWrite, PHFSItem::ErrorAccessFileWrite}));
         EXPECT_EQ(log.filter(QStringLiteral("Could not write %1").arg(accessPathIn(path))).size(), 2) << log;
 
         // Deleting fails the same way.
@@ -60,7 +61,7 @@ TEST_F(AccessFailureTest, WriteCutShortByTheFileSizeLimit) {
     auto item = node(path);
 
     // The new text is far longer than the limit: the write fails part-way.
-    rlimit old {};
+    rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit small = old;
     small.rlim_cur = 64;

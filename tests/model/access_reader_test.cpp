@@ -21,8 +21,8 @@ TEST_F(AccessReaderTest, CommentsNeedHashFirstAndTextAroundHashIsKept) {
                                       "Header set X-Colour \"#f00\"\n"
                                       "\t\n"
                                       "#Require user alice\n"));
-    EXPECT_EQ(item->userText(),
-              QStringList({"# indented note", "ErrorDocument 403 \"Desk #4\"", "Header set X-Colour \"#f00\""}));
+    EXPECT_EQ(item->userText(), QStringList({"# indented note", "ErrorDocument 403 \"Desk #4\"",
+                                             "Header set X-Colour \"#f00\""}));
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"alice"}));
     EXPECT_TRUE(item->isAuthenticationDisabled());
     EXPECT_EQ(item->authStatus(), 0);
@@ -41,8 +41,8 @@ TEST_F(AccessReaderTest, OnlyRegeneratedDirectivesAreDropped) {
                                       "# the order of rules matters\n"
                                       "AuthTypeless stays\n"
                                       "Require user border alice\n"));
-    EXPECT_EQ(item->userText(), QStringList({"SetEnvIf Referer border.example ok_ref", "# the order of rules matters",
-                                             "AuthTypeless stays"}));
+    EXPECT_EQ(item->userText(), QStringList({"SetEnvIf Referer border.example ok_ref",
+                                             "# the order of rules matters", "AuthTypeless stays"}));
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"border", "alice"}));
     EXPECT_EQ(item->authStatus(), 1);
     EXPECT_FALSE(item->isHandManaged());
@@ -75,11 +75,12 @@ TEST_F(AccessReaderTest, UsersGroupsAndAddressesAreFiltered) {
 
 TEST_F(AccessReaderTest, DiscoveryLearnsPlausibleAddressesOnly) {
     context.discover = true;
-    auto item = parsed(QStringLiteral("Deny from 192.0.2.7 all portholded (null) host.domain.tld ---- OTHER.NET "
-                                      "a\"b 198.51.100.0/24\n"));
+    auto item =
+        parsed(QStringLiteral("Deny from 192.0.2.7 all portholded (null) host.domain.tld ---- OTHER.NET "
+                              "a\"b 198.51.100.0/24\n"));
     EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey), QStringList({"192.0.2.7", "198.51.100.0/24"}));
-    EXPECT_EQ(context.knownAddresses, QStringList({"127.0.0.1", "10.0.0.0/8", "host.example.org", "192.0.2.7",
-                                                   "198.51.100.0/24"}));
+    EXPECT_EQ(context.knownAddresses,
+              QStringList({"127.0.0.1", "10.0.0.0/8", "host.example.org", "192.0.2.7", "198.51.100.0/24"}));
     EXPECT_TRUE(item->isAllowSet()) << "\"Deny from all\" sets allow mode";
 }
 
@@ -105,7 +106,8 @@ TEST_F(AccessReaderTest, RepeatedDirectivesMergeWhileInForce) {
 }
 
 TEST_F(AccessReaderTest, CommentedSatisfyAndDenyAllStillCount) {
-    auto item = parsed(QStringLiteral("Require user alice\nAllow from 127.0.0.1\n#Satisfy any\n#Deny from all\n"));
+    auto item =
+        parsed(QStringLiteral("Require user alice\nAllow from 127.0.0.1\n#Satisfy any\n#Deny from all\n"));
     EXPECT_TRUE(item->isAllowSet());
     EXPECT_EQ(item->storedAuthStatus(), 3);
     EXPECT_EQ(item->modeIndex(), 3);
@@ -128,7 +130,8 @@ TEST_F(AccessReaderTest, HandManagedOrderIsShownButNeverRewritten) {
     EXPECT_FALSE(item->writeAccessFile());
     item->setModeIndex(0);
     EXPECT_EQ(readFile(accessPathIn(path)), original);
-    EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileHandManaged, PHFSItem::ErrorAccessFileHandManaged}));
+    EXPECT_EQ(context.errors,
+              QList<qint32>({PHFSItem::ErrorAccessFileHandManaged, PHFSItem::ErrorAccessFileHandManaged}));
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"alice"})) << "re-read from disk";
     EXPECT_FALSE(item->isAuthenticationDisabled());
 
@@ -173,7 +176,8 @@ TEST_F(AccessReaderTest, DeleteKeepsCustomLinesAndPostsNothing) {
 
 TEST_F(AccessReaderTest, EncodingsAreDetected) {
     context.users << QStringLiteral("jürgen") << QStringLiteral("zoë");
-    const QString text = QStringLiteral("Require user jürgen zoë\r\n# Zugang für Gäste\r\nAllow from 127.0.0.1");
+    const QString text =
+        QStringLiteral("Require user jürgen zoë\r\n# Zugang für Gäste\r\nAllow from 127.0.0.1");
     const QByteArray utf8 = text.toUtf8();
     QByteArray utf16le("\xff\xfe", 2), utf16be("\xfe\xff", 2);
     for (const QChar c : text) {
@@ -193,7 +197,8 @@ TEST_F(AccessReaderTest, EncodingsAreDetected) {
     };
     for (const auto &file : files) {
         SCOPED_TRACE(file.name);
-        const QString path = folder(QString::fromLatin1(file.name).replace(QLatin1Char(' '), QLatin1Char('-')));
+        const QString path =
+            folder(QString::fromLatin1(file.name).replace(QLatin1Char(' '), QLatin1Char('-')));
         writeFile(accessPathIn(path), file.bytes);
         auto item = node(path);
         EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"jürgen", "zoë"}));

@@ -16,7 +16,8 @@ protected:
     bool coin() { return below(2) == 1; }
 
     QString name() {
-        static const QString alphabet = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-");
+        static const QString alphabet =
+            QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-");
         QString text;
         const int length = 1 + below(10);
         for (int i = 0; i < length; ++i)
@@ -47,7 +48,8 @@ protected:
     static QStringList keepKnown(const QStringList &list, const QStringList &known) {
         QStringList result;
         for (const QString &element : list)
-            if (known.contains(element) && PHFSItem::isAcceptableAddress(element) && !result.contains(element))
+            if (known.contains(element) && PHFSItem::isAcceptableAddress(element) &&
+                !result.contains(element))
                 result.append(element);
         return result;
     }
@@ -69,7 +71,8 @@ const QStringList kCustomLines = {
 };
 
 TEST_F(AccessRoundTripTest, GeneratedStatesSurviveWriteAndRead) {
-    const QStringList strangers = {QStringLiteral("mallory"), QStringLiteral("172.16.9.9"), QStringLiteral("eve")};
+    const QStringList strangers = {QStringLiteral("mallory"), QStringLiteral("172.16.9.9"),
+                                   QStringLiteral("eve")};
     int written = 0;
     for (int round = 0; round < 500; ++round) {
         SCOPED_TRACE(round);
@@ -80,9 +83,9 @@ TEST_F(AccessRoundTripTest, GeneratedStatesSurviveWriteAndRead) {
             context.users << name();
             context.groups << name();
         }
-        context.knownAddresses = {QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.0/8"), QStringLiteral("2001:db8::1"),
-                                  QStringLiteral("border.example.org"), QStringLiteral("host.domain.tld"),
-                                  QStringLiteral(".example.com")};
+        context.knownAddresses = {QStringLiteral("127.0.0.1"),       QStringLiteral("10.0.0.0/8"),
+                                  QStringLiteral("2001:db8::1"),     QStringLiteral("border.example.org"),
+                                  QStringLiteral("host.domain.tld"), QStringLiteral(".example.com")};
         context.discover = coin();
         const QStringList knownBefore = context.knownAddresses;
 
@@ -96,7 +99,8 @@ TEST_F(AccessRoundTripTest, GeneratedStatesSurviveWriteAndRead) {
         ASSERT_EQ(item->userText(), custom);
 
         const bool anyUser = below(5) == 0;
-        const QStringList users = anyUser ? QStringList{PHFSItem::anyUserRealName} : pick(context.users, strangers);
+        const QStringList users =
+            anyUser ? QStringList{PHFSItem::anyUserRealName} : pick(context.users, strangers);
         const QStringList groups = pick(context.groups, strangers);
         const QStringList allowList = pick(context.knownAddresses, strangers);
         const QStringList denyList = pick(context.knownAddresses, strangers);

@@ -20,7 +20,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-inline std::ostream &operator<<(std::ostream &out, const QString &text) { return out << text.toStdString(); }
+inline std::ostream &operator<<(std::ostream &out, const QString &text) {
+    return out << text.toStdString();
+}
 inline std::ostream &operator<<(std::ostream &out, const QStringList &list) {
     return out << '[' << list.join(QStringLiteral("|")).toStdString() << ']';
 }
@@ -53,7 +55,9 @@ protected:
         QDir(root()).mkpath(name);
         return QDir(root()).filePath(name);
     }
-    static QString accessPathIn(const QString &folder) { return QDir(folder).filePath(QStringLiteral(".htaccess")); }
+    static QString accessPathIn(const QString &folder) {
+        return QDir(folder).filePath(QStringLiteral(".htaccess"));
+    }
 
     static void writeFile(const QString &path, const QByteArray &bytes) {
         QFile file(path);
@@ -70,18 +74,21 @@ protected:
         QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
         if (lines.size() < 2)
             return QString::fromUtf8(bytes);
-        static const QRegularExpression form(
-            QStringLiteral("^## on [A-Z][a-z]{2} [1-9][0-9]?, [0-9]{4} at (0[1-9]|1[0-2]):[0-5][0-9] (AM|PM)$"));
+        static const QRegularExpression form(QStringLiteral(
+            "^## on [A-Z][a-z]{2} [1-9][0-9]?, [0-9]{4} at (0[1-9]|1[0-2]):[0-5][0-9] (AM|PM)$"));
         EXPECT_TRUE(form.match(lines.at(1)).hasMatch()) << lines.at(1);
         lines[1] = QStringLiteral("## on DATE");
         return lines.join(QLatin1Char('\n'));
     }
     QStringList filesIn(const QString &folder) const {
-        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                      QDir::Name);
     }
 
     /// A root node for `path` (its access file read at once).
-    static std::unique_ptr<PHFSItem> node(const QString &path) { return std::make_unique<PHFSItem>(path, nullptr); }
+    static std::unique_ptr<PHFSItem> node(const QString &path) {
+        return std::make_unique<PHFSItem>(path, nullptr);
+    }
 
     /// Runs `check` without the right to write into the web root's folders:
     /// as a plain user the checks run here (the caller removes write bits); as

@@ -69,7 +69,8 @@ TEST_F(AccessWriterTest, PlaceholdersKeepEveryoneOutUntilSomeoneIsChosen) {
                                              "#Satisfy any\n")))
         << text;
     EXPECT_TRUE(text.contains(QStringLiteral("\n#AuthType Basic\n#AuthName \"Protected\"\n"))) << text;
-    EXPECT_TRUE(text.contains(QStringLiteral("\n#Require user \n"))) << "bit 1 is off: no placeholder\n" << text;
+    EXPECT_TRUE(text.contains(QStringLiteral("\n#Require user \n"))) << "bit 1 is off: no placeholder\n"
+                                                                     << text;
 
     // Deny mode with nothing listed: nobody denied.
     item->setAllow(false);
@@ -87,7 +88,8 @@ TEST_F(AccessWriterTest, DenyModeWithAnAllowListWritesBothInForce) {
     const QString path = folder(QStringLiteral("d"));
     auto item = node(path);
     item->authDict().insert(PHFSItem::AllowOrDenyKey, false);
-    item->setListForKey(PHFSItem::AllowFromKey, {QStringLiteral("host.example.org"), QStringLiteral("127.0.0.1")});
+    item->setListForKey(PHFSItem::AllowFromKey,
+                        {QStringLiteral("host.example.org"), QStringLiteral("127.0.0.1")});
     item->setListForKey(PHFSItem::DenyFromKey, {QStringLiteral("10.0.0.0/8")});
     item->setAuthStatusDisable(2, false);
     const QString text = withoutDate(readFile(accessPathIn(path)));
@@ -110,7 +112,8 @@ TEST_F(AccessWriterTest, SatisfyFollowsTheModeAndGroupsGetTheirFile) {
     QString text = withoutDate(readFile(accessPathIn(path)));
     EXPECT_TRUE(text.contains(QStringLiteral("\nSatisfy any\n"))) << text;
     EXPECT_TRUE(text.contains(QStringLiteral("\n#Require user \n"))) << "only groups listed\n" << text;
-    EXPECT_TRUE(text.contains(QStringLiteral("\nAuthGroupFile \"%1/.htgroups\"\nRequire group staff\n").arg(root())))
+    EXPECT_TRUE(
+        text.contains(QStringLiteral("\nAuthGroupFile \"%1/.htgroups\"\nRequire group staff\n").arg(root())))
         << text;
     EXPECT_EQ(item->modeIndex(), 3);
 
@@ -153,12 +156,13 @@ TEST_F(AccessWriterTest, OnlyKnownWellFormedAddressesAndNamesAreWritten) {
     const QString path = folder(QStringLiteral("a"));
     context.knownAddresses << QStringLiteral("host.domain.tld") << QStringLiteral("portholded");
     auto item = node(path);
-    item->setListForKey(PHFSItem::AllowFromKey,
-                        {QStringLiteral("172.16.0.9"), QStringLiteral("127.0.0.1"), QStringLiteral("host.domain.tld"),
-                         QStringLiteral("portholded"), QStringLiteral("127.0.0.1")});
+    item->setListForKey(PHFSItem::AllowFromKey, {QStringLiteral("172.16.0.9"), QStringLiteral("127.0.0.1"),
+                                                 QStringLiteral("host.domain.tld"),
+                                                 QStringLiteral("portholded"), QStringLiteral("127.0.0.1")});
     // A name that would become two names, or a second line, is never written.
-    item->setListForKey(PHFSItem::RequireUserKey,
-                        {QStringLiteral("alice"), QStringLiteral("bob\nAllow from all"), QStringLiteral("two words")});
+    item->setListForKey(
+        PHFSItem::RequireUserKey,
+        {QStringLiteral("alice"), QStringLiteral("bob\nAllow from all"), QStringLiteral("two words")});
     item->setModeIndex(3);
     const QString text = withoutDate(readFile(accessPathIn(path)));
     EXPECT_TRUE(text.contains(QStringLiteral("\nAllow from 127.0.0.1\n"))) << text;
@@ -169,7 +173,8 @@ TEST_F(AccessWriterTest, OnlyKnownWellFormedAddressesAndNamesAreWritten) {
 
 TEST_F(AccessWriterTest, CustomLinesFollowTheGeneratedOnes) {
     const QString path = folder(QStringLiteral("c"));
-    writeFile(accessPathIn(path), "Options -Indexes\n  # keep this note\nErrorDocument 403 \"Desk #4\"\nRequire user alice\n");
+    writeFile(accessPathIn(path),
+              "Options -Indexes\n  # keep this note\nErrorDocument 403 \"Desk #4\"\nRequire user alice\n");
     auto item = node(path);
     EXPECT_EQ(item->userText(),
               QStringList({"Options -Indexes", "# keep this note", "ErrorDocument 403 \"Desk #4\""}));
@@ -177,8 +182,9 @@ TEST_F(AccessWriterTest, CustomLinesFollowTheGeneratedOnes) {
     item->writeAccessFile();
     const QString text = withoutDate(readFile(accessPathIn(path)));
     // No Satisfy line was read, so "all required" stays stored (and commented).
-    EXPECT_TRUE(text.endsWith(QStringLiteral("\n## Applies to all of the above\n#Satisfy all\n"
-                                             "\nOptions -Indexes\n# keep this note\nErrorDocument 403 \"Desk #4\"\n")))
+    EXPECT_TRUE(text.endsWith(
+        QStringLiteral("\n## Applies to all of the above\n#Satisfy all\n"
+                       "\nOptions -Indexes\n# keep this note\nErrorDocument 403 \"Desk #4\"\n")))
         << text;
     EXPECT_EQ(item->userText().size(), 3);
 }
@@ -214,8 +220,9 @@ TEST_F(AccessWriterTest, SettersWriteAndNotify) {
     item->setModeIndex(2);
     EXPECT_TRUE(item->hasAccessFile());
     EXPECT_EQ(notified, QList<const void *>({item.get()}));
-    EXPECT_EQ(item->description(),
-              QStringLiteral("Path: %1\nEnabled? YES\nExpanded? NO\nAuth Mode: Address").arg(accessPathIn(path)));
+    EXPECT_EQ(
+        item->description(),
+        QStringLiteral("Path: %1\nEnabled? YES\nExpanded? NO\nAuth Mode: Address").arg(accessPathIn(path)));
 
     // The address list follows the mode; edits in place then a write.
     QStringList addresses = item->addressArray();

@@ -32,7 +32,8 @@ TEST_F(FSItemTreeTest, NamesAndPathsJoinWithOneSlash) {
     EXPECT_EQ(documents->relativePath(), QStringLiteral("Documents"));
     EXPECT_EQ(documents->fullPath(), QDir(root()).filePath(QStringLiteral("Documents/")));
     ASSERT_EQ(documents->numberOfChildren(), 1);
-    EXPECT_EQ(documents->childAtIndex(0)->fullPath(), QDir(root()).filePath(QStringLiteral("Documents/inner")));
+    EXPECT_EQ(documents->childAtIndex(0)->fullPath(),
+              QDir(root()).filePath(QStringLiteral("Documents/inner")));
     EXPECT_EQ(documents->childAtIndex(0)->accessPath(),
               QDir(root()).filePath(QStringLiteral("Documents/inner/.htaccess")));
     EXPECT_EQ(documents->childAtIndex(1), nullptr);
