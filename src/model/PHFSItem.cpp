@@ -596,7 +596,10 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     }
 
     QString why;
-    if (!PHAtomicFile::write(m_accessPath, accessFileText().toUtf8(), &why)) {
+    // A link at the access file becomes a regular file carrying its former
+    // target's attributes; the file it led to (perhaps another folder's) stays.
+    if (!PHAtomicFile::write(m_accessPath, accessFileText().toUtf8(), &why,
+                             PHAtomicFile::LinkPolicy::ReplaceLink)) {
         failWrite(ErrorAccessFileWrite, why);
         return false;
     }
@@ -631,6 +634,11 @@ QString PHFSItem::accessFileText() const {
     };
     QStringList allowList = knownAddresses(AllowFromKey);
     QStringList denyList = knownAddresses(DenyFromKey);
+    // In deny mode the allow list left from allow mode still goes out, and
+    // with "Order deny,allow" its entries override the denials: an address the
+    // user has ticked as denied must not be let in by that hidden list.
+    if (!allowMode)
+        allowList.removeIf([&denyList](const QString &address) { return denyList.contains(address); });
     if (allowMode && allowList.isEmpty())
         allowList = QStringList{placeholderName};
     if (!allowMode && denyList.isEmpty())

@@ -412,6 +412,7 @@ void PortholdPref::reloadUsersAndGroups() {
         });
         m_groupOutline->reloadData();
     }
+    wireGroupsDataSource();
 }
 
 void PortholdPref::wireActions() {

@@ -116,7 +116,7 @@ bool writeAll(int fd, const QByteArray &data, int *error) {
 
 namespace PHAtomicFile {
 
-bool write(const QString &path, const QByteArray &data, QString *error) {
+bool write(const QString &path, const QByteArray &data, QString *error, LinkPolicy links) {
     auto fail = [error](const QString &why) {
         if (error)
             *error = why;
@@ -128,9 +128,12 @@ bool write(const QString &path, const QByteArray &data, QString *error) {
     const QByteArray requested = QFile::encodeName(path);
     QByteArray target;
     int err = 0;
-    if (!resolveTarget(requested, &target, &err))
+    if (links == LinkPolicy::ReplaceLink)
+        target = requested;
+    else if (!resolveTarget(requested, &target, &err))
         return fail(describe(QStringLiteral("cannot resolve"), requested, err));
 
+    // stat follows a link, so a replaced link hands its target's attributes on.
     struct stat old {};
     const bool existed = ::stat(target.constData(), &old) == 0;
     if (!existed && errno != ENOENT)

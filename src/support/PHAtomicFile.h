@@ -15,6 +15,13 @@ namespace PHAtomicFile {
 /// logged, not a failure). Every write and the final fsync are checked; on any
 /// failure the temporary file is removed, the old file is left whole, false
 /// is returned and `*error` (when given) says what failed.
-bool write(const QString &path, const QByteArray &data, QString *error = nullptr);
+/// What happens when the path is a symbolic link.
+enum class LinkPolicy {
+    ReplaceTarget, // the file the link leads to is replaced; the link stays
+    ReplaceLink,   // the link itself becomes a regular file carrying its former target's attributes
+};
+
+bool write(const QString &path, const QByteArray &data, QString *error = nullptr,
+           LinkPolicy links = LinkPolicy::ReplaceTarget);
 
 } // namespace PHAtomicFile

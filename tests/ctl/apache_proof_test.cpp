@@ -166,6 +166,15 @@ TEST_F(ApacheProof, DenyModeListingTheClient) {
     EXPECT_EQ(get(url), 403) << "127.0.0.1 is on the deny list";
 }
 
+TEST_F(ApacheProof, DenyModeAfterAllowingTheSameAddress) {
+    const std::string url = folder("deny-after-allow");
+    CTL_OK(env(), {"mode", "deny-after-allow", "address"});
+    CTL_OK(env(), {"address", "deny-after-allow", "--allow", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(url), 200) << "127.0.0.1 is allowed";
+    CTL_OK(env(), {"address", "deny-after-allow", "--deny", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(url), 403) << "now ticked as denied: the allow list kept from allow mode must not let it in";
+}
+
 TEST_F(ApacheProof, DenyModeNotListingTheClient) {
     const std::string url = folder("deny-others");
     CTL_OK(env(), {"mode", "deny-others", "address"});

@@ -82,7 +82,7 @@ TEST_F(AccessFailureTest, WriteCutShortByTheFileSizeLimit) {
     EXPECT_TRUE(readFile(accessPathIn(path)).contains("\nSatisfy all\n"));
 }
 
-TEST_F(AccessFailureTest, SymbolicLinkLeadsToTheFileReplaced) {
+TEST_F(AccessFailureTest, SymbolicLinkIsReplacedByARegularFileWithItsTargetsAttributes) {
     const QString shared = folder(QStringLiteral("shared"));
     const QString site = folder(QStringLiteral("site"));
     const QString target = QDir(shared).filePath(QStringLiteral("site-access"));
@@ -92,29 +92,29 @@ TEST_F(AccessFailureTest, SymbolicLinkLeadsToTheFileReplaced) {
 
     auto item = node(site);
     EXPECT_TRUE(showsOriginal(*item));
-    changeState(*item);
-    EXPECT_TRUE(context.errors.isEmpty());
-    EXPECT_TRUE(QFileInfo(accessPathIn(site)).isSymLink());
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0664u) << "the replaced file keeps its permissions";
-    EXPECT_EQ(item->stringValue(), QString::fromUtf8(readFile(target)));
-    EXPECT_EQ(item->authStatus(), 7);
 
-    // Where the file the link leads to cannot be replaced, nothing changes.
-    const QByteArray written = readFile(target);
-    ::chmod(QFile::encodeName(shared).constData(), 0555);
+    // Where the link's own folder cannot take a new file, nothing changes.
+    ::chmod(QFile::encodeName(site).constData(), 0555);
     EXPECT_TRUE(unprivileged([&] {
         auto again = node(site);
         again->setModeIndex(1);
-        EXPECT_EQ(readFile(target), written);
+        EXPECT_EQ(readFile(target), kOriginal);
         EXPECT_TRUE(QFileInfo(accessPathIn(site)).isSymLink());
-        EXPECT_EQ(again->authStatus(), 7);
-        EXPECT_EQ(again->stringValue(), QString::fromUtf8(written));
+        EXPECT_TRUE(showsOriginal(*again));
         EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileWrite}));
         return !::testing::Test::HasFailure();
     }));
-    ::chmod(QFile::encodeName(shared).constData(), 0755);
+    ::chmod(QFile::encodeName(site).constData(), 0755);
+
+    changeState(*item);
+    EXPECT_TRUE(context.errors.isEmpty());
+    EXPECT_FALSE(QFileInfo(accessPathIn(site)).isSymLink()) << "the link itself is replaced";
+    EXPECT_EQ(readFile(target), kOriginal) << "the file the link led to is left alone";
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(accessPathIn(site)).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u) << "the new file carries the former target's permissions";
+    EXPECT_EQ(item->stringValue(), QString::fromUtf8(readFile(accessPathIn(site))));
+    EXPECT_EQ(item->authStatus(), 7);
 }
 
 TEST_F(AccessFailureTest, FilesThatCannotBeReadAreNeverReplaced) {

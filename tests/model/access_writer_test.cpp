@@ -102,6 +102,23 @@ TEST_F(AccessWriterTest, DenyModeWithAnAllowListWritesBothInForce) {
     EXPECT_EQ(item->addressArray(), QStringList({"10.0.0.0/8"}));
 }
 
+TEST_F(AccessWriterTest, DenyModeNeverAllowsAnAddressItDenies) {
+    // "Order deny,allow" lets the Allow line win: an address ticked as denied
+    // must not also go out on the allow list kept from allow mode.
+    const QString path = folder(QStringLiteral("dd"));
+    auto item = node(path);
+    item->authDict().insert(PHFSItem::AllowOrDenyKey, false);
+    item->setListForKey(PHFSItem::AllowFromKey, {QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.0/8")});
+    item->setListForKey(PHFSItem::DenyFromKey, {QStringLiteral("127.0.0.1")});
+    item->setAuthStatusDisable(2, false);
+    const QString text = withoutDate(readFile(accessPathIn(path)));
+    EXPECT_TRUE(text.contains(QStringLiteral("Order deny,allow\n"
+                                             "Deny from 127.0.0.1\n"
+                                             "Allow from 10.0.0.0/8\n")))
+        << text;
+    EXPECT_EQ(item->addressArray(), QStringList({"127.0.0.1"}));
+}
+
 TEST_F(AccessWriterTest, SatisfyFollowsTheModeAndGroupsGetTheirFile) {
     const QString path = folder(QStringLiteral("s"));
     auto item = node(path);
