@@ -3,14 +3,12 @@
 #include "platform/Log.h"
 #include "platform/PHException.h"
 #include "support/PHAtomicFile.h"
-
-#include <plist/plist.h>
+#include "support/PHPropertyList.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QTimeZone>
 
 #include <cerrno>
 #include <climits>
@@ -25,13 +23,9 @@ namespace {
 
 std::unique_ptr<PHUserDefaults> g_shared;
 
-// Dates in property lists count seconds from the start of 2001, UTC.
-const QDateTime kReferenceDate(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
-
-struct PlistFree {
-    void operator()(plist_t node) const { plist_free(node); }
-};
-using Plist = std::unique_ptr<void, PlistFree>;
+using PHPropertyList::isIntegerType;
+using PHPropertyList::isRealType;
+using Plist = PHPropertyList::Node;
 
 QString homeFolder() {
     // The password entry, not $HOME or the login name: what the system says
@@ -54,159 +48,19 @@ QString hostIdentifier() {
     return name.isEmpty() ? QString::fromLocal8Bit(program_invocation_short_name) : name;
 }
 
-bool isIntegerType(int type) {
-    switch (type) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isRealType(int type) {
-    return type == QMetaType::Double || type == QMetaType::Float;
-}
-
-/// The property-list node for a value, or null when it is not one (or holds
-/// something that is not).
-plist_t toPlist(const QVariant &value) {
-    const int type = value.typeId();
-    if (type == QMetaType::QString)
-        return plist_new_string(value.toString().toUtf8().constData());
-    if (type == QMetaType::QByteArray) {
-        const QByteArray bytes = value.toByteArray();
-        return plist_new_data(bytes.constData(), static_cast<uint64_t>(bytes.size()));
-    }
-    if (type == QMetaType::Bool)
-        return plist_new_bool(value.toBool() ? 1 : 0);
-    if (type == QMetaType::UInt || type == QMetaType::ULong || type == QMetaType::ULongLong)
-        return plist_new_uint(value.toULongLong());
-    if (isIntegerType(type))
-        return plist_new_uint(static_cast<uint64_t>(value.toLongLong())); // stored as two's complement
-    if (isRealType(type))
-        return plist_new_real(value.toDouble());
-    if (type == QMetaType::QDateTime) {
-        const QDateTime date = value.toDateTime();
-        if (!date.isValid())
-            return nullptr;
-        const qint64 msecs = kReferenceDate.msecsTo(date);
-        const qint64 seconds = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
-        if (seconds < INT32_MIN || seconds > INT32_MAX)
-            return nullptr;
-        return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>((msecs - seconds * 1000) * 1000));
-    }
-    if (type == QMetaType::QVariantList || type == QMetaType::QStringList) {
-        Plist array(plist_new_array());
-        for (const QVariant &element : value.toList()) {
-            plist_t node = toPlist(element);
-            if (!node)
-                return nullptr;
-            plist_array_append_item(array.get(), node);
-        }
-        return array.release();
-    }
-    if (type == QMetaType::QVariantMap || type == QMetaType::QVariantHash) {
-        Plist dict(plist_new_dict());
-        const QVariantMap map = value.toMap();
-        for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
-            plist_t node = toPlist(it.value());
-            if (!node)
-                return nullptr;
-            plist_dict_set_item(dict.get(), it.key().toUtf8().constData(), node);
-        }
-        return dict.release();
-    }
-    return nullptr;
-}
-
-QVariant fromPlist(plist_t node) {
-    switch (plist_get_node_type(node)) {
-    case PLIST_STRING: {
-        char *text = nullptr;
-        plist_get_string_val(node, &text);
-        const QString value = QString::fromUtf8(text ? text : "");
-        std::free(text);
-        return value;
-    }
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return QVariant(value != 0);
-    }
-    case PLIST_UINT: {
-        uint64_t raw = 0;
-        plist_get_uint_val(node, &raw);
-        const auto value = static_cast<qint64>(raw);
-        if (value >= INT32_MIN && value <= INT32_MAX)
-            return QVariant(static_cast<int>(value));
-        return QVariant(static_cast<qlonglong>(value));
-    }
-    case PLIST_REAL: {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return value;
-    }
-    case PLIST_DATA: {
-        uint64_t length = 0;
-        const char *bytes = plist_get_data_ptr(node, &length);
-        return QByteArray(bytes, static_cast<qsizetype>(length));
-    }
-    case PLIST_DATE: {
-        int32_t seconds = 0, micros = 0;
-        plist_get_date_val(node, &seconds, &micros);
-        return kReferenceDate.addMSecs(qint64(seconds) * 1000 + micros / 1000).toLocalTime();
-    }
-    case PLIST_ARRAY: {
-        QVariantList list;
-        const uint32_t count = plist_array_get_size(node);
-        for (uint32_t i = 0; i < count; ++i)
-            if (const QVariant element = fromPlist(plist_array_get_item(node, i)); element.isValid())
-                list.append(element);
-        return list;
-    }
-    case PLIST_DICT:
-        return [node] {
-            QVariantMap map;
-            plist_dict_iter iter = nullptr;
-            plist_dict_new_iter(node, &iter);
-            for (;;) {
-                char *key = nullptr;
-                plist_t value = nullptr;
-                plist_dict_next_item(node, iter, &key, &value);
-                if (!value) {
-                    std::free(key);
-                    break;
-                }
-                if (const QVariant converted = fromPlist(value); key && converted.isValid())
-                    map.insert(QString::fromUtf8(key), converted);
-                std::free(key);
-            }
-            std::free(iter);
-            return map;
-        }();
-    default:
-        return {};
-    }
-}
-
 bool isPropertyListValue(const QVariant &value) {
-    return Plist(toPlist(value)) != nullptr;
+    return Plist(PHPropertyList::fromVariant(value)) != nullptr;
+}
+
+// Settings keep small integers as int, as they were set.
+QVariant fromPlist(plist_t node) {
+    return PHPropertyList::toVariant(node, {.narrowIntegers = true});
 }
 
 /// The value as it will read back from the file, so that this run and the
 /// next see the same types.
 QVariant normalised(const QVariant &value) {
-    Plist node(toPlist(value));
+    Plist node(PHPropertyList::fromVariant(value));
     return node ? fromPlist(node.get()) : QVariant();
 }
 
@@ -476,7 +330,7 @@ void PHUserDefaults::synchronize(const QString &identifier) const {
         }
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    const Plist root(toPlist(storedValues(identifier)));
+    const Plist root(PHPropertyList::fromVariant(storedValues(identifier)));
     char *xml = nullptr;
     uint32_t length = 0;
     plist_to_xml(root.get(), &xml, &length);

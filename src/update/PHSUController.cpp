@@ -6,6 +6,7 @@
 #include "platform/PHException.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
+#include "support/PHPropertyList.h"
 #include "support/PHUserDefaults.h"
 #include "support/PHVersionNumber.h"
 #include "update/Socket.h"
@@ -27,7 +28,6 @@
 #include <QStringDecoder>
 #include <QTableView>
 #include <QTextEdit>
-#include <QTimeZone>
 #include <QUiLoader>
 
 #include <plist/plist.h>
@@ -67,80 +67,8 @@ bool hasLineBreakOrControl(const QString &text) {
     return false;
 }
 
-// Property-list values as Qt values. Nesting deeper than any sensible reply
-// is cut off rather than followed.
-QVariant variantFromPlist(plist_t node, int depth = 0) {
-    if (!node || depth > 64)
-        return {};
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return QVariant(value != 0);
-    }
-    case PLIST_UINT: {
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        // Negative integers are stored in two's complement.
-        return QVariant(static_cast<qlonglong>(value));
-    }
-    case PLIST_REAL: {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return QVariant(value);
-    }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-        uint64_t length = 0;
-        const char *text =
-            plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &length) : nullptr;
-        if (text)
-            return QString::fromUtf8(text, static_cast<qsizetype>(length));
-        char *copy = nullptr;
-        plist_get_key_val(node, &copy);
-        const QString value = QString::fromUtf8(copy ? copy : "");
-        free(copy);
-        return value;
-    }
-    case PLIST_DATA: {
-        uint64_t length = 0;
-        const char *bytes = plist_get_data_ptr(node, &length);
-        return QByteArray(bytes, static_cast<qsizetype>(length));
-    }
-    case PLIST_DATE: {
-        int32_t seconds = 0;
-        int32_t microseconds = 0;
-        plist_get_date_val(node, &seconds, &microseconds);
-        return QDateTime::fromMSecsSinceEpoch((kReferenceDateOffset + seconds) * 1000 + microseconds / 1000,
-                                              QTimeZone::utc());
-    }
-    case PLIST_ARRAY: {
-        QVariantList list;
-        const uint32_t count = plist_array_get_size(node);
-        for (uint32_t i = 0; i < count; ++i)
-            list.append(variantFromPlist(plist_array_get_item(node, i), depth + 1));
-        return list;
-    }
-    case PLIST_DICT: {
-        QVariantMap record;
-        plist_dict_iter iterator = nullptr;
-        plist_dict_new_iter(node, &iterator);
-        for (;;) {
-            char *key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, iterator, &key, &value);
-            if (!key)
-                break;
-            record.insert(QString::fromUtf8(key), variantFromPlist(value, depth + 1));
-            free(key);
-        }
-        free(iterator);
-        return record;
-    }
-    default:
-        return {};
-    }
-}
+// Nesting deeper than any sensible reply is cut off rather than followed.
+constexpr int kMaxReplyDepth = 64;
 
 } // namespace
 
@@ -359,7 +287,7 @@ std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
     plist_from_xml(reply.constData(), static_cast<uint32_t>(reply.size()), &root);
     if (!root)
         return std::nullopt;
-    const QVariant value = plist_get_node_type(root) == PLIST_DICT ? variantFromPlist(root) : QVariant();
+    const QVariant value = plist_get_node_type(root) == PLIST_DICT ? PHPropertyList::toVariant(root, {.maxDepth = kMaxReplyDepth}) : QVariant();
     plist_free(root);
     if (value.typeId() != QMetaType::QVariantMap)
         return std::nullopt;
