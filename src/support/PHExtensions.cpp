@@ -2,6 +2,7 @@
 
 #include "platform/PHException.h"
 #include "platform/PanelContext.h"
+#include "support/PHPropertyList.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,28 +25,6 @@ namespace {
 
 bool isWhitespace(QChar c) {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
-}
-
-bool isNumber(const QVariant &value) {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::Float:
-    case QMetaType::Double:
-        return true;
-    default:
-        return false;
-    }
 }
 
 template <typename List> List distinctCommon(const List &list, const List &other) {
@@ -179,8 +158,8 @@ bool boolForKeyDefaultValue(const QVariantMap &record, const QString &key, bool 
     const QVariant &value = *found;
     if (value.typeId() == QMetaType::QString)
         return value.toString() == QLatin1String("YES");
-    if (isNumber(value)) {
-        if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float)
+    if (PHPropertyList::isNumberType(value.typeId())) {
+        if (PHPropertyList::isRealType(value.typeId()))
             return value.toDouble() != 0.0;
         return value.toLongLong() != 0 || value.toULongLong() != 0;
     }
