@@ -3,11 +3,9 @@
 #include "platform/PHAction.h"
 #include "platform/PanelContext.h"
 #include "support/PHUserDefaults.h"
-#include "views/NSImageAndTextCell.h"
-#include "views/PHCheckBoxCell.h"
+#include "views/PHColumnCells.h"
 #include "views/PHDeleteKey.h"
 #include "views/PHImageButtonCell.h"
-#include "views/PHPopUpButtonCell.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -84,38 +82,20 @@ void PHOutlineView::setDataSource(PHOutlineViewDataSource *dataSource, PHOutline
 void PHOutlineView::setColumns(const QList<PHItemModelAdapter::Column> &columns) {
     m_adapter->setColumns(columns);
     for (int i = 0; i < columns.size(); ++i) {
-        QAbstractItemDelegate *cell = nullptr;
-        switch (columns.at(i).kind) {
-        case PHItemModelAdapter::ColumnKind::Text:
-            cell = new NSImageAndTextCell(this);
-            break;
-        case PHItemModelAdapter::ColumnKind::Check:
-            cell = new PHCheckBoxCell(this);
-            break;
-        case PHItemModelAdapter::ColumnKind::PopUp:
-            cell = new PHPopUpButtonCell(this);
-            break;
-        case PHItemModelAdapter::ColumnKind::Button: {
-            auto *button = new PHImageButtonCell(this);
+        QAbstractItemDelegate *cell = PHNewCellForColumnKind(columns.at(i).kind, this);
+        if (auto *button = qobject_cast<PHImageButtonCell *>(cell)) {
             const QString identifier = columns.at(i).identifier;
             connect(button, &PHImageButtonCell::clicked, this, [this, identifier](const QModelIndex &index) {
                 void *item = m_adapter->itemForIndex(index);
                 PHAction::run("outline button", [&] { emit buttonClicked(identifier, item); });
             });
-            cell = button;
-            break;
-        }
         }
         setItemDelegateForColumn(i, cell);
     }
 }
 
 void PHOutlineView::setCellForColumn(const QString &identifier, QAbstractItemDelegate *cell) {
-    const int column = m_adapter->columnForIdentifier(identifier);
-    if (column < 0)
-        return;
-    cell->setParent(this);
-    setItemDelegateForColumn(column, cell);
+    PHSetCellForColumn(this, m_adapter, identifier, cell);
 }
 
 void PHOutlineView::setOutlineColumn(const QString &identifier) {

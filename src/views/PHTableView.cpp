@@ -2,11 +2,8 @@
 
 #include "platform/PHAction.h"
 #include "platform/PanelContext.h"
-#include "views/NSImageAndTextCell.h"
-#include "views/PHCheckBoxCell.h"
+#include "views/PHColumnCells.h"
 #include "views/PHDeleteKey.h"
-#include "views/PHImageButtonCell.h"
-#include "views/PHPopUpButtonCell.h"
 #include "views/PHXDataSource.h"
 
 #include <QDrag>
@@ -56,32 +53,12 @@ PHXDataSource *PHTableView::dataSource() const {
 
 void PHTableView::setColumns(const QList<PHItemModelAdapter::Column> &columns) {
     m_adapter->setColumns(columns);
-    for (int i = 0; i < columns.size(); ++i) {
-        QAbstractItemDelegate *cell = nullptr;
-        switch (columns.at(i).kind) {
-        case PHItemModelAdapter::ColumnKind::Text:
-            cell = new NSImageAndTextCell(this);
-            break;
-        case PHItemModelAdapter::ColumnKind::Check:
-            cell = new PHCheckBoxCell(this);
-            break;
-        case PHItemModelAdapter::ColumnKind::PopUp:
-            cell = new PHPopUpButtonCell(this);
-            break;
-        case PHItemModelAdapter::ColumnKind::Button:
-            cell = new PHImageButtonCell(this);
-            break;
-        }
-        setItemDelegateForColumn(i, cell);
-    }
+    for (int i = 0; i < columns.size(); ++i)
+        setItemDelegateForColumn(i, PHNewCellForColumnKind(columns.at(i).kind, this));
 }
 
 void PHTableView::setCellForColumn(const QString &identifier, QAbstractItemDelegate *cell) {
-    const int column = m_adapter->columnForIdentifier(identifier);
-    if (column < 0)
-        return;
-    cell->setParent(this);
-    setItemDelegateForColumn(column, cell);
+    PHSetCellForColumn(this, m_adapter, identifier, cell);
 }
 
 int PHTableView::columnForIdentifier(const QString &identifier) const {
