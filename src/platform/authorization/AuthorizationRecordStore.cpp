@@ -1,5 +1,7 @@
 #include "platform/authorization/AuthorizationRecordStore.h"
 
+#include "platform/authorization/PrivilegedProcess.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -41,19 +43,6 @@ template <std::size_t N> bool decodeFixed(const std::string &hex, std::array<uns
     if (hex.size() != 2 * N || !hexDecoded(hex, &bytes))
         return false;
     std::memcpy(out->data(), bytes.data(), N);
-    return true;
-}
-
-bool writeAll(int fd, const std::string &text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
     return true;
 }
 
@@ -277,7 +266,8 @@ bool AuthorizationRecordStore::write(const AuthorizationRecord &record, std::str
         ::openat(m_folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return fail(std::string("cannot create a record: ") + std::strerror(errno));
-    const bool written = writeAll(fd, record.serialized()) && ::fsync(fd) == 0;
+    const std::string text = record.serialized();
+    const bool written = PrivilegedProcess::writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::renameat(m_folder, temporary.c_str(), m_folder, name.c_str()) != 0) {
         const int saved = errno;
