@@ -36,12 +36,18 @@ QIcon NSImageAndTextCell::iconFor(const QModelIndex &index) const {
     return m_image;
 }
 
-void NSImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                               const QModelIndex &index) const {
+QStyleOptionViewItem NSImageAndTextCell::textOnlyOption(const QStyleOptionViewItem &option,
+                                                       const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     opt.icon = QIcon();
     opt.features &= ~QStyleOptionViewItem::HasDecoration;
+    return opt;
+}
+
+void NSImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                               const QModelIndex &index) const {
+    QStyleOptionViewItem opt = textOnlyOption(option, index);
     const QWidget *widget = option.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();
 
@@ -62,10 +68,7 @@ void NSImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &op
 }
 
 QSize NSImageAndTextCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const {
-    QStyleOptionViewItem opt = option;
-    initStyleOption(&opt, index);
-    opt.icon = QIcon();
-    opt.features &= ~QStyleOptionViewItem::HasDecoration;
+    QStyleOptionViewItem opt = textOnlyOption(option, index);
     const QWidget *widget = option.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();
     QSize size = style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), widget);

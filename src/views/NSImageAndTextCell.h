@@ -32,6 +32,9 @@ public:
 
 private:
     QIcon iconFor(const QModelIndex &index) const;
+    /// The item's style option with its decoration taken out: this cell draws
+    /// the icon itself, in its own strip.
+    QStyleOptionViewItem textOnlyOption(const QStyleOptionViewItem &option, const QModelIndex &index) const;
 
     QIcon m_image;
     QSize m_imageSize{16, 16};
