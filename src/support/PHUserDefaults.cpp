@@ -37,7 +37,7 @@ QString homeFolder() {
 
 QString configFolder() {
     const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The base directory specification ignores relative paths here.
+    // XDG_CONFIG_HOME must be absolute; a relative value counts as unset.
     if (configured.startsWith(u'/'))
         return configured;
     return homeFolder() + QStringLiteral("/.config");
