@@ -34,7 +34,7 @@ function(porthold_tests prefix)
       PORTHOLD_BINARY_DIR="${PROJECT_BINARY_DIR}")
     add_test(NAME ${prefix}.${stem} COMMAND ${target})
     set_tests_properties(${prefix}.${stem} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PORTHOLD_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PORTHOLD_SOURCE_DIR=${PROJECT_SOURCE_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
       TIMEOUT 600)
     if(ARG_LABELS)
       set_tests_properties(${prefix}.${stem} PROPERTIES LABELS "${ARG_LABELS}")

@@ -60,6 +60,11 @@ protected:
     void SetUp() override {
         if (!isRoot())
             GTEST_SKIP() << "needs root: creates users, installs the helper set-user-ID and a PAM service";
+#if defined(__SANITIZE_ADDRESS__)
+        // The sanitizer's crypt interceptor crashes on Debian's yescrypt
+        // hashes inside pam_unix; the ordinary build runs these.
+        GTEST_SKIP() << "PAM password checks cannot run under AddressSanitizer";
+#endif
         ASSERT_TRUE(admin->valid() && plain->valid());
     }
 
