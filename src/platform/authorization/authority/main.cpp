@@ -227,19 +227,29 @@ int create() {
     return Done;
 }
 
-int destroy() {
+// Reads the 32 bytes on standard input and finds the record they name for
+// this caller. Answers Done with the record, or the exit status of the refusal.
+int findPresentedRecord(const char *action, bool acceptExpired, AuthorizationRecordStore &store,
+                        AuthorizationRecord *record) {
     AuthorizationExternalForm form;
     if (!readExternalForm(&form))
         return Malformed;
-    AuthorizationRecordStore store;
     if (!openStore(store, false))
         return Refused;
-    AuthorizationRecord record;
-    const AuthorizationLookup found = store.lookup(form, caller, PrivilegedProcess::now(), &record, true);
+    const AuthorizationLookup found =
+        store.lookup(form, caller, PrivilegedProcess::now(), record, acceptExpired);
     if (found != AuthorizationLookup::Granted) {
-        PosixLog::write("porthold-authority: destroy refused: %s", describe(found));
+        PosixLog::write("porthold-authority: %s refused: %s", action, describe(found));
         return Refused;
     }
+    return Done;
+}
+
+int destroy() {
+    AuthorizationRecordStore store;
+    AuthorizationRecord record;
+    if (const int refused = findPresentedRecord("destroy", true, store, &record); refused != Done)
+        return refused;
     return store.remove(record.identifier) ? Done : Internal;
 }
 
@@ -247,18 +257,10 @@ int execute(int argc, char **argv) {
     if (argc < 3 || argv[2][0] != '/')
         return Malformed;
     const std::string tool = argv[2];
-    AuthorizationExternalForm form;
-    if (!readExternalForm(&form))
-        return Malformed;
     AuthorizationRecordStore store;
-    if (!openStore(store, false))
-        return Refused;
     AuthorizationRecord record;
-    const AuthorizationLookup found = store.lookup(form, caller, PrivilegedProcess::now(), &record);
-    if (found != AuthorizationLookup::Granted) {
-        PosixLog::write("porthold-authority: exec refused: %s", describe(found));
-        return Refused;
-    }
+    if (const int refused = findPresentedRecord("exec", false, store, &record); refused != Done)
+        return refused;
     if (!record.grants({kAuthorizationRightExecute, tool, 0})) {
         PosixLog::write("porthold-authority: exec refused: %s is not granted", tool.c_str());
         return Refused;
