@@ -1,0 +1,50 @@
+# The Debian packages Porthold needs, and how the scripts install them.
+# Sourced by scripts/run, scripts/test, scripts/package and the build-dependency
+# check; the lists are installed without recommended packages, so each one
+# names everything it needs itself.
+
+# Building, running the panel and its demo (with a private Apache).
+# The test programs are part of every build, so GoogleTest is here too.
+porthold_build_packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-tools-dev libqt6opengl6-dev libqt6uitools6 qt6-qpa-plugins
+  libicu-dev libplist-dev libpam0g-dev libcrypt-dev libgtest-dev
+  apache2 apache2-utils
+)
+
+# Running the tests, the fuzz targets and the package checks.
+porthold_test_packages=(
+  clang libclang-rt-14-dev
+  util-linux procps passwd file fonts-dejavu-core binutils
+  libpam-modules libpam-runtime
+  dpkg-dev lintian
+)
+
+# porthold_missing_packages PACKAGE...: prints those not installed, one a line.
+porthold_missing_packages() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || echo "$p"
+  done
+}
+
+# porthold_install_packages WHO PACKAGE...: installs what is missing when run
+# as root; otherwise prints the one command that does it and fails.
+porthold_install_packages() {
+  local who=$1; shift
+  if ! command -v dpkg-query >/dev/null 2>&1; then
+    echo "$who: this is not a Debian system; install the equivalents of: $*" >&2
+    return 1
+  fi
+  local missing
+  mapfile -t missing < <(porthold_missing_packages "$@")
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "$who: these packages are missing; install them with:" >&2
+    echo "  sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+    return 1
+  fi
+  echo "$who: installing ${missing[*]}"
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
