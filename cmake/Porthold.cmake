@@ -41,3 +41,43 @@ function(porthold_tests prefix)
     endif()
   endforeach()
 endfunction()
+
+# porthold_install_setuid_root(TARGET DESTINATION NAME): installs a helper that
+# works only as root's set-user-ID program. Installed as root, it becomes
+# root's with mode 4755; staged with DESTDIR (a package build, whose archive
+# records root as the owner) it gets mode 4755. An ordinary user installing for
+# himself gets a plain 0755 program and a warning: a program set-user-ID to him
+# would let others act as him.
+function(porthold_install_setuid_root target destination name)
+  install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${destination} RENAME ${name})
+  install(CODE "
+    if(IS_ABSOLUTE \"${destination}\")
+      set(helper \"\$ENV{DESTDIR}${destination}/${name}\")
+    else()
+      set(helper \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/${name}\")
+    endif()
+    if(CMAKE_INSTALL_DO_STRIP AND EXISTS \"${CMAKE_STRIP}\")
+      execute_process(COMMAND \"${CMAKE_STRIP}\" \"\${helper}\" RESULT_VARIABLE failed)
+      if(failed)
+        message(FATAL_ERROR \"could not strip \${helper}\")
+      endif()
+    endif()
+    execute_process(COMMAND id -u OUTPUT_VARIABLE installer OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(installer STREQUAL \"0\")
+      # The owner first: changing it clears the set-user-ID bit.
+      execute_process(COMMAND chown root:root \"\${helper}\" RESULT_VARIABLE failed)
+      if(failed)
+        message(FATAL_ERROR \"could not make \${helper} root's\")
+      endif()
+      execute_process(COMMAND chmod 4755 \"\${helper}\" RESULT_VARIABLE failed)
+    elseif(NOT \"\$ENV{DESTDIR}\" STREQUAL \"\")
+      execute_process(COMMAND chmod 4755 \"\${helper}\" RESULT_VARIABLE failed)
+    else()
+      set(failed 0)
+      message(WARNING \"${name} was installed without the set-user-ID bit: install as root for the panel to act with administrator rights\")
+    endif()
+    if(failed)
+      message(FATAL_ERROR \"could not make \${helper} set-user-ID\")
+    endif()
+  ")
+endfunction()

@@ -6,5 +6,5 @@ mkdir -p "$work/ours" "$work/peer"
 cp "$work/ours/.htusers" "$work/peer/.htusers"
 middle=$(printf 'user%06d' $((users / 2)))
 row "Change one password, $users-user file" --cpu 1.0 --memory 2 \
-  --ours "echo secret | XDG_CONFIG_HOME='$work/config' '$build/src/ctl/portholdctl' --root '$work/ours' user passwd $middle" \
+  --ours "echo secret | XDG_CONFIG_HOME='$work/config' '$build/portholdctl' --root '$work/ours' user passwd $middle" \
   --peer "htpasswd -b -d '$work/peer/.htusers' $middle secret 2>/dev/null"

@@ -1,7 +1,7 @@
 # The Debian packages Porthold needs, and how the scripts install them.
-# Sourced by scripts/run, scripts/test, scripts/package and the build-dependency
-# check; the lists are installed without recommended packages, so each one
-# names everything it needs itself.
+# Sourced by scripts/run, scripts/test, scripts/package and
+# scripts/lib/check-build-packages. The lists are installed without
+# recommended packages, so each one names everything it needs itself.
 
 # Building, running the panel and its demo (with a private Apache).
 # The test programs are part of every build, so GoogleTest is here too.
@@ -12,12 +12,15 @@ porthold_build_packages=(
   apache2 apache2-utils
 )
 
+# Making the Debian package (dpkg-shlibdeps works out its dependencies).
+porthold_package_packages=(dpkg-dev)
+
 # Running the tests, the fuzz targets and the package checks.
 porthold_test_packages=(
   clang libclang-rt-14-dev
   util-linux procps passwd file fonts-dejavu-core binutils
   libpam-modules libpam-runtime
-  dpkg-dev lintian
+  lintian
 )
 
 # porthold_missing_packages PACKAGE...: prints those not installed, one a line.

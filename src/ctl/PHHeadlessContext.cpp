@@ -4,6 +4,7 @@
 #include "model/PHGroupsDataSource.h"
 #include "model/PHUsersDataSource.h"
 #include "platform/PHException.h"
+#include "support/PHBundleLocation.h"
 #include "support/PHUserDefaults.h"
 
 #include <QCoreApplication>
@@ -32,23 +33,6 @@ QString homeFolder() {
 }
 
 PHUserDefaults &settings() { return *PHUserDefaults::standardUserDefaults(); }
-
-/// The panel's bundle: installed beside this program's libraries, or in the
-/// build tree next to it. Empty when there is none.
-QString locateBundle() {
-    const QString here = QCoreApplication::applicationDirPath();
-    QStringList candidates;
-#ifdef PORTHOLD_BUNDLE_FROM_BINDIR
-    candidates.append(QDir(here).filePath(QStringLiteral(PORTHOLD_BUNDLE_FROM_BINDIR)));
-#endif
-#ifdef PORTHOLD_BUILD_BUNDLE_DIR
-    candidates.append(QStringLiteral(PORTHOLD_BUILD_BUNDLE_DIR));
-#endif
-    for (const QString &candidate : candidates)
-        if (QFileInfo::exists(QDir(candidate).filePath(QStringLiteral("Info.plist"))))
-            return QDir(candidate).canonicalPath();
-    return {};
-}
 
 /// The error texts, a property list holding one array of strings.
 QStringList readErrorTexts(const QString &path) {
@@ -104,7 +88,8 @@ QString PHHeadlessContext::configuredWebRoot() {
 }
 
 PHHeadlessContext::PHHeadlessContext(const QString &webRoot)
-    : m_webRoot(webRoot.isEmpty() ? configuredWebRoot() : webRoot), m_bundlePath(locateBundle()),
+    : m_webRoot(webRoot.isEmpty() ? configuredWebRoot() : webRoot),
+      m_bundlePath(PHBundleLocation::locateForThisProgram()),
       m_previous(PanelContext::sharedInstance()) {
     if (!m_bundlePath.isEmpty())
         m_errorTexts = readErrorTexts(QDir(m_bundlePath).filePath(QStringLiteral("Resources/errors.plist")));

@@ -53,16 +53,6 @@ PHSettingsHost::~PHSettingsHost() {
     m_pane.reset();
 }
 
-QString PHSettingsHost::defaultBundlePath() {
-    const QDir programDir(QCoreApplication::applicationDirPath());
-    const QStringList candidates{programDir.filePath(QStringLiteral("Porthold.panel")),
-                                 programDir.filePath(QStringLiteral("../lib/porthold/Porthold.panel"))};
-    for (const QString &candidate : candidates)
-        if (QFileInfo(candidate).isDir())
-            return QDir::cleanPath(candidate);
-    return QDir::cleanPath(candidates.first());
-}
-
 bool PHSettingsHost::loadBundle(const QString &bundlePath, QString *error) {
     const QFileInfo bundle(bundlePath);
     if (!bundle.isDir()) {

@@ -24,9 +24,6 @@ public:
     /// Asks the panel to unselect and, once it agrees, unselects and closes.
     void requestClose();
 
-    /// The bundle next to the program, or where `cmake --install` puts it.
-    static QString defaultBundlePath();
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -2,6 +2,7 @@
 // default the Porthold panel next to this program) and drives its lifecycle.
 
 #include "platform/host/PHSettingsHost.h"
+#include "support/PHBundleLocation.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -71,18 +72,24 @@ int main(int argc, char **argv) {
     parser.addOption(screenshotOption);
     parser.addPositionalArgument(
         QStringLiteral("bundle"),
-        QStringLiteral("The panel bundle to load (default: Porthold.panel next to porthold)."),
+        QStringLiteral("The panel bundle to load (default: beside porthold, else the installed one)."),
         QStringLiteral("[bundle]"));
     parser.process(app);
 
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
         parser.showHelp(2);
-    const QString bundle = positional.isEmpty() ? PHSettingsHost::defaultBundlePath() : positional.first();
+    const QString bundle =
+        positional.isEmpty() ? PHBundleLocation::locateForThisProgram() : positional.first();
 
     PHSettingsHost host;
     QString error;
-    if (!host.loadBundle(bundle, &error)) {
+    if (bundle.isEmpty()) {
+        error = QStringLiteral("The Porthold panel bundle was not found in %1.")
+                    .arg(PHBundleLocation::candidates(QCoreApplication::applicationDirPath())
+                             .join(QStringLiteral(" or ")));
+    }
+    if (!error.isEmpty() || !host.loadBundle(bundle, &error)) {
         std::fprintf(stderr, "porthold: %s\n", qPrintable(error));
         if (!parser.isSet(screenshotOption) && QGuiApplication::platformName() != QLatin1String("offscreen"))
             QMessageBox::critical(nullptr, QStringLiteral("Porthold"), error);

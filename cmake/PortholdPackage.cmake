@@ -1,0 +1,65 @@
+# The Debian package (cpack -G DEB, run by scripts/package): the installed
+# tree, its shared-library dependencies worked out by dpkg-shlibdeps, the PAM
+# service file as a configuration file, and the two helpers root's and
+# set-user-ID inside the archive itself, not by a script after unpacking.
+
+set(PORTHOLD_PACKAGE_MAINTAINER "Quillmere Software <porthold@quillmere.com>"
+    CACHE STRING "The Maintainer of the Debian package")
+
+set(debian ${PROJECT_SOURCE_DIR}/resources/debian)
+set(staging ${PROJECT_BINARY_DIR}/debian)
+
+# Documentation every Debian package carries. The date honours
+# SOURCE_DATE_EPOCH, so a rebuild of one version gives the same file.
+string(TIMESTAMP PORTHOLD_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${debian}/changelog.in ${staging}/changelog @ONLY)
+add_custom_command(OUTPUT ${staging}/changelog.gz
+                   COMMAND gzip -9nf -k ${staging}/changelog
+                   DEPENDS ${staging}/changelog VERBATIM)
+add_custom_target(porthold_changelog ALL DEPENDS ${staging}/changelog.gz)
+install(FILES ${debian}/copyright ${staging}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The helpers' set-user-ID bits are the point of them; say so to lintian,
+# which names files by their path without the leading "/".
+file(RELATIVE_PATH PORTHOLD_AUTHORITY_PATH / ${CMAKE_INSTALL_FULL_LIBEXECDIR}/porthold-authority)
+file(RELATIVE_PATH PORTHOLD_SENTREL_PATH / ${CMAKE_INSTALL_PREFIX}/${PORTHOLD_BUNDLE_INSTALL_DIR}/Sentrel)
+configure_file(${debian}/lintian-overrides.in ${staging}/lintian-overrides @ONLY)
+install(FILES ${staging}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME porthold)
+
+# Control files.
+configure_file(${debian}/conffiles.in ${staging}/control/conffiles @ONLY)
+configure_file(${debian}/postrm.in ${staging}/control/postrm @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME porthold)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Quillmere Software")
+set(CPACK_PACKAGE_CONTACT ${PORTHOLD_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "settings panel that protects folders of the Apache web tree")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Porthold protects folders of the web tree without hand-editing server files:\n"
+    "it writes each folder's .htaccess (password, client address, or both),\n"
+    "keeps the web users and groups, starts, stops and tests Apache, repairs its\n"
+    "configuration so that .htaccess files are honoured, and shows its logs.\n"
+    "portholdctl makes the same edits from a shell.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at run time, so dpkg-shlibdeps cannot see them: the display plug-ins
+# (libqt6gui6 only recommends them) and the PAM stacks the service file
+# includes.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libpam-runtime")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "apache2")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${staging}/control/conffiles ${staging}/control/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+# Staged with DESTDIR under the configured prefix, which is where the programs
+# look for each other (the authority helper's path is fixed at build time).
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
+include(CPack)
