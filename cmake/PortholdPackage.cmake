@@ -9,15 +9,23 @@ set(PORTHOLD_PACKAGE_MAINTAINER "Quillmere Software <porthold@quillmere.com>"
 set(debian ${PROJECT_SOURCE_DIR}/resources/debian)
 set(staging ${PROJECT_BINARY_DIR}/debian)
 
-# Documentation every Debian package carries. The date honours
-# SOURCE_DATE_EPOCH, so a rebuild of one version gives the same file.
+# Documentation, compressed as Debian keeps it (without names or times in
+# the gzip header, so a rebuild gives the same bytes). The changelog's date
+# honours SOURCE_DATE_EPOCH for the same reason.
 string(TIMESTAMP PORTHOLD_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${debian}/changelog.in ${staging}/changelog @ONLY)
-add_custom_command(OUTPUT ${staging}/changelog.gz
-                   COMMAND gzip -9nf -k ${staging}/changelog
-                   DEPENDS ${staging}/changelog VERBATIM)
-add_custom_target(porthold_changelog ALL DEPENDS ${staging}/changelog.gz)
+set(compressed)
+foreach(source ${staging}/changelog ${PROJECT_SOURCE_DIR}/resources/man/porthold.1
+               ${PROJECT_SOURCE_DIR}/resources/man/portholdctl.1)
+  get_filename_component(name ${source} NAME)
+  add_custom_command(OUTPUT ${staging}/${name}.gz
+                     COMMAND gzip -9n -c ${source} > ${staging}/${name}.gz
+                     DEPENDS ${source})
+  list(APPEND compressed ${staging}/${name}.gz)
+endforeach()
+add_custom_target(porthold_documentation ALL DEPENDS ${compressed})
 install(FILES ${debian}/copyright ${staging}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${staging}/porthold.1.gz ${staging}/portholdctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The helpers' set-user-ID bits are the point of them; say so to lintian,
 # which names files by their path without the leading "/".
 file(RELATIVE_PATH PORTHOLD_AUTHORITY_PATH / ${CMAKE_INSTALL_FULL_LIBEXECDIR}/porthold-authority)
