@@ -24,7 +24,8 @@ foreach(source ${staging}/changelog ${PROJECT_SOURCE_DIR}/resources/man/porthold
   list(APPEND compressed ${staging}/${name}.gz)
 endforeach()
 add_custom_target(porthold_documentation ALL DEPENDS ${compressed})
-install(FILES ${debian}/copyright ${staging}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Named by the package, not by the project.
+install(FILES ${debian}/copyright ${staging}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/porthold)
 install(FILES ${staging}/porthold.1.gz ${staging}/portholdctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The helpers' set-user-ID bits are the point of them; say so to lintian,
 # which names files by their path without the leading "/".
