@@ -62,8 +62,17 @@ double number(const char *text) {
     return value;
 }
 
+// What the command wrote to standard error, shown only when it fails.
+void showErrors(const std::string &path) {
+    std::ifstream errors(path);
+    std::string line;
+    while (std::getline(errors, line))
+        std::fprintf(stderr, "  %s\n", line.c_str());
+}
+
 Sample run(const std::string &command, const std::string &reportPath) {
     ::unlink(reportPath.c_str());
+    const std::string errorPath = reportPath + ".stderr";
     const pid_t child = ::fork();
     if (child < 0) {
         std::perror("phbench: fork");
@@ -75,6 +84,9 @@ Sample run(const std::string &command, const std::string &reportPath) {
             ::dup2(null, STDIN_FILENO);
             ::dup2(null, STDOUT_FILENO);
         }
+        const int errors = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (errors >= 0)
+            ::dup2(errors, STDERR_FILENO);
         ::setenv("PHBENCH_REPORT", reportPath.c_str(), 1);
         ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
         ::_exit(127);
@@ -91,6 +103,7 @@ Sample run(const std::string &command, const std::string &reportPath) {
         std::fprintf(stderr, "phbench: the command failed (%s %d): %s\n",
                      WIFEXITED(status) ? "exit status" : "signal",
                      WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status), command.c_str());
+        showErrors(errorPath);
         std::exit(1);
     }
     Sample sample;
@@ -207,6 +220,7 @@ int main(int argc, char **argv) {
         memoryAbove.push_back(a.memory - b.memory);
     }
     ::unlink(reportPath.c_str());
+    ::unlink((reportPath + ".stderr").c_str());
     ::rmdir(folder);
 
     bool allMet = true;

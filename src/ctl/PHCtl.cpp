@@ -7,7 +7,9 @@
 #include "model/PHGroupsDataSource.h"
 #include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
+#include "platform/Log.h"
 #include "platform/PHException.h"
+#include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
 
@@ -19,6 +21,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -51,8 +55,11 @@ QString trimmed(const QString &name) { return PHString::stringByRemovingSurround
 /// One run: the context, the tree of the web root and the command.
 class Session {
 public:
-    Session(PHHeadlessContext &context, const PHCtlInvocation &invocation)
-        : m_context(context), m_invocation(invocation) {}
+    /// With `userFile`, a password change works on those bytes in one pass
+    /// (the context then holds no user records).
+    Session(PHHeadlessContext &context, const PHCtlInvocation &invocation,
+            std::optional<PHUserFileBytes> userFile = std::nullopt)
+        : m_context(context), m_invocation(invocation), m_userFile(std::move(userFile)) {}
 
     void execute() {
         switch (m_invocation.command) {
@@ -320,8 +327,8 @@ private:
     /// The add-user sheet, and the sheet for a new password, in their order.
     void setPassword(bool isNew) {
         const QString name = trimmed(m_invocation.name);
-        const qint32 existing = userIndex(name);
-        if (!isNew && existing < 0)
+        const bool exists = m_userFile ? m_userFile->hasUser(name) : userIndex(name) >= 0;
+        if (!isNew && !exists)
             throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
         if (isNew && users().containsItem(name))
             throw Refusal{QStringLiteral("Please choose a unique username")};
@@ -345,6 +352,10 @@ private:
         if (hash.isNull())
             throw Refusal{kUnusablePassword};
 
+        if (m_userFile) {
+            replacePasswordInOnePass(name, hash);
+            return;
+        }
         users().dataArray().append(PHUsersDataSource::userRecord(name, hash));
         if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Users")))
             users().sortByUsername();
@@ -354,6 +365,19 @@ private:
             // The old record goes as a replacement, so the user keeps its
             // groups. A stable sort keeps it before the new one.
             users().tableViewDeleteRowReplace(nullptr, userIndex(name) + 1, true);
+        }
+        usersWritten();
+    }
+
+    /// The same file the records would give, made from the bytes: a large
+    /// user file is never held as records.
+    void replacePasswordInOnePass(const QString &name, const QString &hash) {
+        const QString path = PHUsersDataSource::userfilePath();
+        const std::optional<QByteArray> text = m_userFile->replacingPassword(name, hash);
+        QString why = QStringLiteral("the new record would not read back");
+        if (!text || !PHAtomicFile::write(path, *text, &why)) {
+            Log::write(QStringLiteral("Porthold: could not save the user file %1: %2").arg(path, why));
+            m_context.displayError(PHUsersDataSource::kUserFileWriteError);
         }
         usersWritten();
     }
@@ -474,6 +498,7 @@ private:
 
     PHHeadlessContext &m_context;
     const PHCtlInvocation &m_invocation;
+    std::optional<PHUserFileBytes> m_userFile;
     std::unique_ptr<PHFSItem> m_root;
     qsizetype m_reportedSoFar = 0;
 };
@@ -528,7 +553,16 @@ int run(const QStringList &arguments) {
     int status = Success;
     try {
         PHHeadlessContext context(root);
-        context.load();
+        // A password change in a plain user file keeps the file in the order
+        // it has, so it need not become records: it is rewritten in one pass.
+        std::optional<PHUserFileBytes> userFile;
+        if (invocation.command == Command::UserPasswd &&
+            !PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Users"))) {
+            PHUserFileBytes bytes = PHUserFileBytes::read(PHUsersDataSource::userfilePath());
+            if (bytes.state == PHUserFileBytes::State::Plain)
+                userFile = std::move(bytes);
+        }
+        context.load(!userFile);
         // A user or group file that could not be read is never written over,
         // and without it every name would look unknown: stop here.
         if (!context.reportedErrors().isEmpty()) {
@@ -541,7 +575,7 @@ int run(const QStringList &arguments) {
             }
             throw failure;
         }
-        Session session(context, invocation);
+        Session session(context, invocation, std::move(userFile));
         session.execute();
     } catch (const Refusal &refusal) {
         err() << "portholdctl: " << refusal.message << '\n';

@@ -103,11 +103,12 @@ PHHeadlessContext::~PHHeadlessContext() {
     PanelContext::setSharedInstance(m_previous);
 }
 
-void PHHeadlessContext::load() {
-    m_users = std::make_unique<PHUsersDataSource>();
+void PHHeadlessContext::load(bool userRecords) {
+    if (userRecords)
+        m_users = std::make_unique<PHUsersDataSource>();
     m_groups = std::make_unique<PHGroupsDataSource>(userArray());
     // Without the user file every member would look unknown and be dropped.
-    m_groups->setUserFileLoadFailed(m_users->loadFailed());
+    m_groups->setUserFileLoadFailed(!m_users || m_users->loadFailed());
 
     // As the panel fills its list at start-up: lower-cased, each once, and
     // never a reserved word or a text that would break an access file.

@@ -34,8 +34,10 @@ public:
     const QString &webRoot() const { return m_webRoot; }
 
     /// Reads the user and group files and the stored known addresses, as the
-    /// panel does at start-up.
-    void load();
+    /// panel does at start-up. Without `userRecords` the user file is left to
+    /// the caller (users() stays null; group members are not checked against
+    /// the users): for a command that changes the user file in one pass.
+    void load(bool userRecords = true);
 
     PHUsersDataSource *users() const { return m_users.get(); }
     PHGroupsDataSource *groups() const { return m_groups.get(); }

@@ -208,10 +208,7 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_p
     m_isDisabled = true;
     m_accessPath = joinPath(fullPath(), QStringLiteral(".htaccess"));
     m_authStatus = 0;
-    setAllow(true); // writes nothing: the status is still 0
-
-    if (hasAccessFile())
-        readFromDisk();
+    m_auth.insert(AllowOrDenyKey, true);
     Log::write(QStringLiteral("Created %1").arg(m_relativePath));
 }
 
@@ -260,11 +257,20 @@ void PHFSItem::loadChildren() {
     if (isFolder) {
         QStringList names;
         if (DIR *folder = ::opendir(QFile::encodeName(path).constData())) {
+            const int descriptor = ::dirfd(folder);
             while (const dirent *entry = ::readdir(folder)) {
                 const char *name = entry->d_name;
                 if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
                     continue;
-                names.append(QFile::decodeName(name));
+                // The entry's type answers for most file systems; a link (followed)
+                // or a file system that leaves the type unknown needs a stat.
+                bool isFolder = entry->d_type == DT_DIR;
+                if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+                    struct stat info {};
+                    isFolder = ::fstatat(descriptor, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+                }
+                if (isFolder)
+                    names.append(QFile::decodeName(name));
             }
             ::closedir(folder);
         }
@@ -274,9 +280,9 @@ void PHFSItem::loadChildren() {
             const int folded = a.compare(b, Qt::CaseInsensitive);
             return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
         });
+        m_children.reserve(names.size());
         for (const QString &name : std::as_const(names))
-            if (isExistingFolder(joinPath(path, name)))
-                m_children.append(new PHFSItem(name, this));
+            m_children.append(new PHFSItem(name, this));
     }
     m_childrenState = m_children.isEmpty() ? ChildrenState::Leaf : ChildrenState::Loaded;
 }
@@ -293,6 +299,7 @@ bool PHFSItem::expansionStateForItem(const PHFSItem *item) {
 // ===== Access state =====
 
 qint32 PHFSItem::authStatus() const {
+    loadAccess();
     qint32 status = m_authStatus;
     if ((status & AllRequiredBit) && !((status & PasswordBit) && (status & AddressBit)))
         status &= ~AllRequiredBit;
@@ -300,6 +307,7 @@ qint32 PHFSItem::authStatus() const {
 }
 
 void PHFSItem::setAuthStatusDisable(qint32 status, bool disable) {
+    loadAccess();
     m_authStatus = status;
     m_isDisabled = disable;
     if (status & PasswordBit) {
@@ -318,27 +326,33 @@ void PHFSItem::setAuthStatusDisable(qint32 status, bool disable) {
 }
 
 bool PHFSItem::isPasswordProtected() const {
+    loadAccess();
     return (m_authStatus & PasswordBit) && !m_isDisabled;
 }
 
 bool PHFSItem::isAddressProtected() const {
+    loadAccess();
     return (m_authStatus & AddressBit) && !m_isDisabled;
 }
 
 bool PHFSItem::requiresAll() const {
+    loadAccess();
     return (m_authStatus & AllRequiredBit) && !m_isDisabled;
 }
 
 bool PHFSItem::isAllowSet() const {
+    loadAccess();
     return m_auth.value(AllowOrDenyKey).toBool();
 }
 
 void PHFSItem::setAllow(bool allow) {
+    loadAccess();
     m_auth.insert(AllowOrDenyKey, allow);
     writeAccessFile();
 }
 
 qint32 PHFSItem::modeIndex() const {
+    loadAccess();
     if (m_isDisabled)
         return 0;
     const qint32 status = authStatus();
@@ -381,14 +395,17 @@ void PHFSItem::setModeIndex(qint32 modeIndex) {
 }
 
 QStringList PHFSItem::listForKey(const QString &key) const {
+    loadAccess();
     return m_auth.value(key).toStringList();
 }
 
 bool PHFSItem::hasListForKey(const QString &key) const {
+    loadAccess();
     return m_auth.contains(key);
 }
 
 void PHFSItem::setListForKey(const QString &key, const QStringList &list) {
+    loadAccess();
     m_auth.insert(key, list);
 }
 
@@ -415,6 +432,7 @@ bool PHFSItem::isAcceptableAddress(const QString &address) {
 }
 
 QString PHFSItem::description() const {
+    loadAccess();
     return QStringLiteral("Path: %1\nEnabled? %2\nExpanded? %3\nAuth Mode: %4")
         .arg(m_accessPath, m_isDisabled ? QStringLiteral("NO") : QStringLiteral("YES"),
              expansionStateForItem(this) ? QStringLiteral("YES") : QStringLiteral("NO"),
@@ -424,12 +442,14 @@ QString PHFSItem::description() const {
 // ===== Reading =====
 
 void PHFSItem::setStringValue(const QString &text) {
+    m_accessLoaded = true;
     m_accessText = text;
     parseAccessString();
     NotificationCenter::defaultCenter().post(AccessFileDidChangeNotification, this);
 }
 
 void PHFSItem::parseAccessString() {
+    m_accessLoaded = true;
     m_userText.clear();
     m_auth.clear();
     m_authStatus = AllRequiredBit;
@@ -551,13 +571,26 @@ void PHFSItem::parseAccessString() {
     }
 }
 
-void PHFSItem::readFromDisk() {
+void PHFSItem::readAccessFirstTime() {
+    m_accessLoaded = true;
+    // The first reading is the node's initial state, not a change to announce.
+    if (hasAccessFile())
+        readFromDisk(false);
+}
+
+void PHFSItem::readFromDisk(bool announce) {
+    m_accessLoaded = true;
     const PHTextFile file = PHTextFile::read(m_accessPath);
     m_unreadable =
         file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
     if (m_unreadable)
         Log::write(QStringLiteral("Could not read %1: %2").arg(m_accessPath, file.error));
-    setStringValue(file.ok() ? file.text : QString());
+    if (announce) {
+        setStringValue(file.ok() ? file.text : QString());
+    } else {
+        m_accessText = file.ok() ? file.text : QString();
+        parseAccessString();
+    }
 }
 
 // ===== Writing =====
@@ -571,6 +604,7 @@ bool PHFSItem::writeAccessFileEvenWhenUnprotected() {
 }
 
 bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
+    loadAccess();
     if (authStatus() == 0 && !evenWhenUnprotected)
         return true;
     if (m_accessPath.isEmpty())
@@ -615,6 +649,7 @@ void PHFSItem::failWrite(qint32 code, const QString &why) {
 }
 
 QString PHFSItem::accessFileText() const {
+    loadAccess();
     const bool passwordActive = !m_isDisabled && (m_authStatus & PasswordBit);
     const bool addressActive = !m_isDisabled && (m_authStatus & AddressBit);
     const QStringList users = writableNames(listForKey(RequireUserKey));
@@ -701,6 +736,7 @@ bool PHFSItem::hasAccessFile() const {
 bool PHFSItem::deleteAccessFile() {
     if (m_accessPath.isEmpty())
         return false;
+    loadAccess();
     m_auth.clear();
     m_accessText.clear();
     if (::unlink(QFile::encodeName(m_accessPath).constData()) != 0 && errno != ENOENT) {

@@ -14,7 +14,8 @@
 /// re-rooted tree.
 ///
 /// Access side: the node keeps the protection state read from the folder's
-/// access file (status bits, disabled flag, directive table, the lines it does
+/// access file (read on first demand: the first question about the state, or
+/// the first change, reads it; a node that is only listed never opens it) (status bits, disabled flag, directive table, the lines it does
 /// not own) and rebuilds the whole file from that state on every change, then
 /// reads it back, so the state always equals what is on disk. When a write
 /// fails the node re-reads the file, logs the failure and reports an error code
@@ -67,7 +68,8 @@ public:
     /// A root node for "/" (logs "Created /").
     PHFSItem();
     /// A node for `path`: a bare folder name below `parent`, or a full path for
-    /// a root (no parent). Reads the folder's access file when there is one.
+    /// a root (no parent). The folder's access file is read when the node's
+    /// protection is first asked for or changed.
     PHFSItem(const QString &path, PHFSItem *parent);
     ~PHFSItem() override;
 
@@ -104,14 +106,20 @@ public:
     /// when both password and address bits are set).
     qint32 authStatus() const;
     /// The status bits exactly as stored.
-    qint32 storedAuthStatus() const { return m_authStatus; }
+    qint32 storedAuthStatus() const {
+        loadAccess();
+        return m_authStatus;
+    }
     /// Stores both, creates the lists the status needs, then writes the file.
     void setAuthStatusDisable(qint32 status, bool disable);
 
     bool isPasswordProtected() const;
     bool isAddressProtected() const;
     bool requiresAll() const;
-    bool isAuthenticationDisabled() const { return m_isDisabled; }
+    bool isAuthenticationDisabled() const {
+        loadAccess();
+        return m_isDisabled;
+    }
     /// True in allow mode (everyone denied but the allow list).
     bool isAllowSet() const;
     /// Switches allow/deny mode, then writes the file.
@@ -127,8 +135,14 @@ public:
 
     /// The directive table, for in-place edits followed by writeAccessFile().
     /// Lists are QStringList values; "Allow or Deny" is a bool.
-    QVariantMap &authDict() { return m_auth; }
-    const QVariantMap &authDict() const { return m_auth; }
+    QVariantMap &authDict() {
+        loadAccess();
+        return m_auth;
+    }
+    const QVariantMap &authDict() const {
+        loadAccess();
+        return m_auth;
+    }
     /// The list under `key`, empty when absent.
     QStringList listForKey(const QString &key) const;
     bool hasListForKey(const QString &key) const;
@@ -143,9 +157,15 @@ public:
     void setAddressArray(const QStringList &addresses);
 
     /// Lines of the file the node does not own, in file order.
-    QStringList userText() const { return m_userText; }
+    QStringList userText() const {
+        loadAccess();
+        return m_userText;
+    }
 
-    QString stringValue() const { return m_accessText; }
+    QString stringValue() const {
+        loadAccess();
+        return m_accessText;
+    }
     /// Replaces the access text, parses it and posts "PHAccessFileDidChange".
     void setStringValue(const QString &text);
     /// Rebuilds the state from the access text.
@@ -170,9 +190,17 @@ public:
 
     /// True when the file orders its address rules other than "deny,allow":
     /// the panel shows it but does not rewrite it.
-    bool isHandManaged() const { return m_handManaged; }
+    bool isHandManaged() const {
+        loadAccess();
+        return m_handManaged;
+    }
     /// True when the file on disk could not be read or decoded: not rewritten.
-    bool isUnreadable() const { return m_unreadable; }
+    bool isUnreadable() const {
+        loadAccess();
+        return m_unreadable;
+    }
+    /// Whether the access file has been read yet (for tests and measurements).
+    bool isAccessLoaded() const { return m_accessLoaded; }
 
     QString description() const;
 
@@ -187,7 +215,15 @@ private:
     enum class ChildrenState { NotLoaded, Loaded, Leaf };
 
     bool writeAccessFileFrom(bool evenWhenUnprotected);
-    void readFromDisk();
+    /// Reads the access file the first time the state is needed. Every
+    /// accessor of the access side calls it, so a node asked about by another
+    /// (a descendant working out what applies to it) reads on demand as well.
+    void loadAccess() const {
+        if (!m_accessLoaded)
+            const_cast<PHFSItem *>(this)->readAccessFirstTime();
+    }
+    void readAccessFirstTime();
+    void readFromDisk(bool announce = true);
     void failWrite(qint32 code, const QString &why);
 
     // Tree fields.
@@ -206,4 +242,5 @@ private:
     bool m_isDisabled = true;
     bool m_handManaged = false;
     bool m_unreadable = false;
+    bool m_accessLoaded = false;
 };

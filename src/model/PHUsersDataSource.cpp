@@ -6,12 +6,15 @@
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
 
+#include <QByteArrayView>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <crypt.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
@@ -279,4 +282,118 @@ bool PHUsersDataSource::tableViewDeleteRowReplace(QObject *tableView, qint32 row
             context->userWasDeleted(name);
     }
     return true;
+}
+
+// ---------------------------------------------------------------- one pass over the bytes
+
+namespace {
+
+bool isAsciiBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The blanks a front end trims from a typed user name.
+bool isNameBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+QByteArrayView trimmedAscii(QByteArrayView text) {
+    while (!text.isEmpty() && isNameBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isNameBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
+PHUserFileBytes PHUserFileBytes::read(const QString &path) {
+    PHUserFileBytes file;
+    QFile input(path);
+    if (!input.exists()) {
+        file.state = State::Missing;
+        return file;
+    }
+    if (!input.open(QIODevice::ReadOnly)) {
+        file.state = State::Unreadable;
+        return file;
+    }
+    file.bytes = input.readAll();
+    if (input.error() != QFileDevice::NoError) {
+        file.bytes.clear();
+        file.state = State::Unreadable;
+        return file;
+    }
+    const bool plain = std::all_of(file.bytes.cbegin(), file.bytes.cend(),
+                                   [](char c) { return c != '\0' && static_cast<unsigned char>(c) < 0x80; });
+    file.state = plain ? State::Plain : State::NotPlain;
+    if (!plain)
+        file.bytes.clear();
+    return file;
+}
+
+template <typename Record> void PHUserFileBytes::forEachRecord(Record record) const {
+    const char *const data = bytes.constData();
+    const qsizetype length = bytes.size();
+    qsizetype position = 0;
+    while (position < length) {
+        while (position < length && isAsciiBlank(data[position]))
+            ++position;
+        if (position >= length)
+            break;
+        const char *found = static_cast<const char *>(std::memchr(data + position, '\n', length - position));
+        const qsizetype lineEnd = found ? found - data : length;
+        const QByteArrayView line(data + position, lineEnd - position);
+        const qsizetype start = position;
+        position = lineEnd + 1;
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArrayView name = line.first(colon);
+        QByteArrayView hash = line.sliced(colon + 1);
+        while (!hash.isEmpty() && isAsciiBlank(hash.front()))
+            hash = hash.sliced(1);
+        if (QLatin1String(name.data(), name.size()).compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0)
+            continue;
+        if (!record(name, hash, start, lineEnd))
+            return;
+    }
+}
+
+bool PHUserFileBytes::hasUser(const QString &name) const {
+    const QByteArray wanted = name.toLatin1();
+    bool found = false;
+    forEachRecord([&](QByteArrayView recordName, QByteArrayView, qsizetype, qsizetype) {
+        found = trimmedAscii(recordName) == wanted;
+        return !found;
+    });
+    return found;
+}
+
+std::optional<QByteArray> PHUserFileBytes::replacingPassword(const QString &name, const QString &hash) const {
+    const QByteArray newName = name.toLatin1();
+    const QByteArray newHash = hash.toLatin1();
+    // What textFromRecords would refuse, and what would not be plain ASCII.
+    const auto plain = [](const QString &text) {
+        return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() > 0 && c.unicode() < 0x80; });
+    };
+    if (name.isEmpty() || !plain(name) || !plain(hash) || newName.contains(':') || newName.contains('\n') ||
+        newHash.contains('\n'))
+        return std::nullopt;
+
+    QByteArray text;
+    text.reserve(bytes.size() + newName.size() + newHash.size() + 2);
+    bool replaced = false;
+    forEachRecord([&](QByteArrayView recordName, QByteArrayView recordHash, qsizetype, qsizetype) {
+        if (!replaced && trimmedAscii(recordName) == newName) {
+            replaced = true;
+            return true;
+        }
+        text.append(recordName).append(':').append(recordHash).append('\n');
+        return true;
+    });
+    if (!replaced)
+        return std::nullopt;
+    text.append(newName).append(':').append(newHash).append('\n');
+    return text;
 }

@@ -3,6 +3,7 @@
 #include "views/PHViewProtocols.h"
 #include "views/PHXDataSource.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,37 @@
 #include <optional>
 
 class PHFSItem;
+
+/// A user file held as its bytes alone, for changing one password in a file
+/// too large to hold as records. Only a plain file qualifies: ASCII text
+/// without NUL bytes (any other file goes through PHUsersDataSource). Reads
+/// the records exactly as PHUsersDataSource::recordsFromText does.
+class PHUserFileBytes {
+public:
+    enum class State {
+        Plain,    ///< read; `bytes` hold the file
+        Missing,  ///< no file at the path
+        NotPlain, ///< read, but not plain ASCII
+        Unreadable,
+    };
+    static PHUserFileBytes read(const QString &path);
+
+    State state = State::Missing;
+    QByteArray bytes;
+
+    /// Whether a record's name, less surrounding blanks, is `name`.
+    bool hasUser(const QString &name) const;
+    /// The file as PHUsersDataSource writes it after the panel's password
+    /// change: the first record named `name` (less surrounding blanks) gone,
+    /// `name:hash` appended, every other record rewritten in place. None when
+    /// no record has that name or the new record would not read back.
+    std::optional<QByteArray> replacingPassword(const QString &name, const QString &hash) const;
+
+private:
+    /// Calls `record(name, hash, start, end)` for each record in file order
+    /// (`start`/`end`: the record's line in `bytes`); stops when it returns false.
+    template <typename Record> void forEachRecord(Record record) const;
+};
 
 /// The web users: the records of the user file `.htusers` ("user" and "basic
 /// password", the hash exactly as stored), in file order. Reads the file,

@@ -206,6 +206,11 @@ void PHApacheController::enable() {
     connect(m_apacheT, &QTimer::timeout, this,
             [this] { PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); }); });
     m_apacheT->start();
+    // The status shows as soon as the panel does, not one interval later.
+    QTimer::singleShot(0, this, [this] {
+        if (m_apacheT)
+            PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); });
+    });
 }
 
 void PHApacheController::disable() {

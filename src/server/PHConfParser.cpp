@@ -6,7 +6,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QList>
+#include <QVarLengthArray>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -40,10 +42,16 @@ std::shared_ptr<PHConfParser> PHConfParser::initWithFile(const QString &path) {
     if (!info.exists() && !info.isSymLink())
         return nullptr;
     std::shared_ptr<PHConfParser> parser(new PHConfParser);
-    const PHTextFile file = PHTextFile::read(path);
-    if (file.ok())
-        parser->m_conf = file.text;
     parser->m_path = path;
+    const PHTextFile::Reader reader(path);
+    if (reader.status() == PHTextFile::Status::Read) {
+        parser->m_streamsFile = true;
+    } else if (reader.status() == PHTextFile::Status::Undecodable) {
+        // Its beginning does not settle the encoding: the whole file may.
+        const PHTextFile file = PHTextFile::read(path);
+        if (file.ok())
+            parser->m_conf = file.text;
+    }
     return parser;
 }
 
@@ -60,8 +68,10 @@ void PHConfParser::setPath(const QString &path) {
 }
 
 void PHConfParser::setConf(const QString &conf) {
-    if (!isParsing())
+    if (!isParsing()) {
         m_conf = conf;
+        m_streamsFile = false;
+    }
 }
 
 void PHConfParser::setTokens(const QStringList &tokens) {
@@ -70,7 +80,7 @@ void PHConfParser::setTokens(const QStringList &tokens) {
 }
 
 void PHConfParser::parse() {
-    if (isParsing() || m_delegate.isNull() || m_tokens.isEmpty() || m_conf.isEmpty())
+    if (isParsing() || m_delegate.isNull() || m_tokens.isEmpty() || (m_conf.isEmpty() && !m_streamsFile))
         return;
     m_isParsing.store(true);
     const bool listens = dynamic_cast<PHConfParserDelegate *>(m_delegate.data()) != nullptr;
@@ -116,26 +126,83 @@ void PHConfParser::run(QPointer<QObject> delegate, bool delegateListens) {
 void PHConfParser::scan(const FoundToken &found) {
     m_lineNumber.store(1);
     m_lineBuffer.clear();
-    const QString &conf = m_conf; // stable: setters are refused while parsing
-    const qsizetype length = conf.size();
+    if (!m_streamsFile) {
+        scanPiece(m_conf, true, found); // stable: setters are refused while parsing
+        return;
+    }
+    // The file a piece at a time: only the line being read is ever held whole.
+    PHTextFile::Reader reader(m_path);
+    QString text;
+    qsizetype start = 0;
+    for (;;) {
+        text.remove(0, start);
+        const bool more = reader.readInto(text);
+        start = scanPiece(text, !more, found);
+        if (!more)
+            break;
+    }
+}
+
+qsizetype PHConfParser::scanPiece(QStringView text, bool atEnd, const FoundToken &found) {
+    const qsizetype length = text.size();
     qsizetype position = 0;
+    // The characters a token may begin with, case folded: without block
+    // comments a line that begins with none of them cannot hold a token, and
+    // its comments need not be looked at.
+    QVarLengthArray<QChar, 16> firstCharacters;
+    bool filter = true;
+    for (const QString &token : std::as_const(m_tokens)) {
+        if (!token.isEmpty()) {
+            filter = filter && !token.front().isSurrogate();
+            firstCharacters.append(token.front().toCaseFolded());
+        }
+    }
+    // The same for plain ASCII, looked up directly.
+    bool asciiFirst[128] = {};
+    for (QChar c : std::as_const(firstCharacters)) {
+        for (QChar form : {c, c.toUpper(), c.toLower()})
+            if (form.unicode() < 128)
+                asciiFirst[form.unicode()] = true;
+    }
+    const auto mayHoldToken = [&](QChar first) {
+        if (!filter)
+            return true;
+        // An ASCII character folds to ASCII.
+        if (first.unicode() < 128)
+            return asciiFirst[first.unicode()];
+        return first.isSurrogate() || std::find(firstCharacters.cbegin(), firstCharacters.cend(),
+                                                first.toCaseFolded()) != firstCharacters.cend();
+    };
     for (;;) {
         // Blank lines are never handled; a line starts at its first non-blank character.
-        while (position < length && conf.at(position).isSpace())
+        while (position < length && text.at(position).isSpace())
             ++position;
         if (position >= length)
-            break;
-        qsizetype end = conf.indexOf(QLatin1Char('\n'), position);
-        if (end < 0)
+            return length;
+        qsizetype end = text.indexOf(QLatin1Char('\n'), position);
+        if (end < 0) {
+            if (!atEnd)
+                return position;
             end = length;
-        m_lineBuffer = removeComments(conf.mid(position, end - position));
+        }
+        if (!mayHoldToken(text.at(position)) && m_currentCommentMarker.isNull() &&
+            !(commentType() & (SlashStarBlock | ParenStarBlock))) {
+            position = end + 1;
+            m_lineNumber.fetch_add(1);
+            continue;
+        }
+        const QStringView line = removeComments(text.mid(position, end - position), m_lineBuffer);
 
-        if (!m_lineBuffer.isEmpty()) {
+        if (!line.isEmpty()) {
             const Qt::CaseSensitivity sensitivity = caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+            QString copy; // made once, for the first token found
             for (const QString &token : m_tokens) {
                 // An empty token never occurs; the others count only at the start of the line.
-                if (!token.isEmpty() && m_lineBuffer.indexOf(token, 0, sensitivity) == 0)
-                    found(token, m_lineBuffer, m_lineNumber.load());
+                if (!token.isEmpty() && line.startsWith(token, sensitivity)) {
+                    if (copy.isNull())
+                        copy = line.toString();
+                    found(token, copy, m_lineNumber.load());
+                }
             }
         }
         position = end + 1;
@@ -144,6 +211,16 @@ void PHConfParser::scan(const FoundToken &found) {
 }
 
 QString PHConfParser::removeComments(const QString &line) {
+    QString joined;
+    const QStringView stripped = removeComments(QStringView(line), joined);
+    if (stripped.data() == line.constData() && stripped.size() == line.size())
+        return line;
+    if (!joined.isNull() && stripped.data() == joined.constData())
+        return joined;
+    return stripped.toString();
+}
+
+QStringView PHConfParser::removeComments(QStringView line, QString &joined) {
     const qint32 comments = commentType();
     const qint32 quotes = quoteType();
     auto quoteEnabled = [quotes](QChar c) {
@@ -152,7 +229,30 @@ QString PHConfParser::removeComments(const QString &line) {
                (c == QLatin1Char('`') && (quotes & BackQuote));
     };
 
-    QList<Piece> pieces;
+    // Quotes and escapes only decide whether a marker counts: a line outside a
+    // block comment without the first character of any enabled marker keeps
+    // everything.
+    if (m_currentCommentMarker.isNull()) {
+        char markers[5];
+        int count = 0;
+        if (comments & HashComment)
+            markers[count++] = '#';
+        if (comments & DashSemicolon) {
+            markers[count++] = ';';
+            markers[count++] = '-';
+        }
+        if (comments & (SlashSlash | SlashStarBlock))
+            markers[count++] = '/';
+        if (comments & ParenStarBlock)
+            markers[count++] = '(';
+        const bool anyMarker = std::any_of(markers, markers + count, [&line](char marker) {
+            return line.contains(QLatin1Char(marker));
+        });
+        if (!anyMarker)
+            return line;
+    }
+
+    QVarLengthArray<Piece, 8> pieces;
     // A marker's first character may lie before the current piece (right after
     // a block comment closed): the text before it is then empty, never negative.
     auto record = [&pieces](qsizetype start, qsizetype length) {
@@ -210,8 +310,21 @@ QString PHConfParser::removeComments(const QString &line) {
         return line;
     if (!done && m_currentCommentMarker.isNull())
         record(s, n);
-    QString result;
+    // Most lines keep a single piece (the text before a comment): no copy.
+    qsizetype kept = 0;
+    const Piece *only = nullptr;
+    for (const Piece &piece : pieces) {
+        if (piece.length > 0) {
+            ++kept;
+            only = &piece;
+        }
+    }
+    if (kept == 0)
+        return line.first(0);
+    if (kept == 1)
+        return line.mid(only->start, only->length);
+    joined.resize(0); // keeps its room for the next line
     for (const Piece &piece : pieces)
-        result += line.mid(piece.start, piece.length);
-    return result;
+        joined += line.mid(piece.start, piece.length);
+    return joined;
 }

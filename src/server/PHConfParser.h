@@ -52,7 +52,8 @@ public:
     static std::shared_ptr<PHConfParser> initWithString(const QString &text);
     /// A parser over the file's text (its encoding detected), or nullptr when
     /// nothing exists at the path. A file that cannot be read gives a parser
-    /// without text, whose parse does nothing.
+    /// without text, whose parse does nothing. The file is read piece by piece
+    /// as the scan goes, so its size does not matter; conf() stays empty.
     static std::shared_ptr<PHConfParser> initWithFile(const QString &path);
 
     ~PHConfParser();
@@ -85,6 +86,10 @@ public:
     /// from the previous line. The parse uses it for every line; exposed for
     /// tests and tools.
     QString removeComments(const QString &line);
+    /// The same without copying: the stripped line as a view into `line`
+    /// when it is one piece of it, otherwise into `joined`, which receives
+    /// the pieces.
+    QStringView removeComments(QStringView line, QString &joined);
     QChar currentCommentMarker() const { return m_currentCommentMarker; }
     /// The parse's line loop, run on the calling thread: every token found,
     /// with the stripped line and its number. The parse runs it on its thread.
@@ -99,10 +104,15 @@ public:
 private:
     PHConfParser() = default;
     void run(QPointer<QObject> delegate, bool delegateListens);
+    /// Reports the lines of `text` from `position` on; unless `atEnd`, a last
+    /// line without its line break is left for the next piece. Returns where
+    /// the unscanned text starts.
+    qsizetype scanPiece(QStringView text, bool atEnd, const FoundToken &found);
 
     QPointer<QObject> m_delegate;
     QString m_path;
     QString m_conf;
+    bool m_streamsFile = false; ///< the text is the file at m_path, read while scanning
     QStringList m_tokens;
     std::atomic<qint32> m_commentType{HashComment};
     std::atomic<qint32> m_quoteType{SingleQuote | DoubleQuote};

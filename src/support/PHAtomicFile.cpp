@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -91,9 +92,7 @@ mode_t currentUmask() {
     return 022;
 }
 
-bool writeAll(int fd, const QByteArray &data, int *error) {
-    const char *cursor = data.constData();
-    qsizetype left = data.size();
+bool writeAll(int fd, const char *cursor, qsizetype left, int *error) {
     while (left > 0) {
         const ssize_t written = ::write(fd, cursor, static_cast<size_t>(left));
         if (written < 0) {
@@ -117,6 +116,32 @@ bool writeAll(int fd, const QByteArray &data, int *error) {
 namespace PHAtomicFile {
 
 bool write(const QString &path, const QByteArray &data, QString *error, LinkPolicy links) {
+    Writer writer;
+    if (!writer.open(path, error, links) || !writer.append(data.constData(), data.size(), error) ||
+        !writer.commit(error))
+        return false;
+    if (error)
+        error->clear();
+    return true;
+}
+
+Writer::~Writer() {
+    abandon();
+}
+
+void Writer::abandon() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_temporary.isEmpty())
+        ::unlink(m_temporary.constData());
+    m_fd = -1;
+    m_temporary.clear();
+    m_target.clear();
+    m_written = 0;
+}
+
+bool Writer::open(const QString &path, QString *error, LinkPolicy links) {
+    abandon();
     auto fail = [error](const QString &why) {
         if (error)
             *error = why;
@@ -151,18 +176,19 @@ bool write(const QString &path, const QByteArray &data, QString *error, LinkPoli
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         return fail(describe(QStringLiteral("cannot create a temporary file in"), folderOf(target), errno));
-    const QByteArray temporary = pattern;
+    m_fd = fd;
+    m_temporary = pattern;
+    m_target = target;
 
-    auto abandon = [&](const QString &why) {
-        ::close(fd);
-        ::unlink(temporary.constData());
+    auto abandonWith = [&](const QString &why) {
+        abandon();
         return fail(why);
     };
 
     if (existed) {
         struct stat mine {};
         if (::fstat(fd, &mine) != 0)
-            return abandon(describe(QStringLiteral("cannot read the attributes of"), temporary, errno));
+            return abandonWith(describe(QStringLiteral("cannot read the attributes of"), pattern, errno));
         if (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) {
             if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
                 const int refused = errno;
@@ -179,21 +205,46 @@ bool write(const QString &path, const QByteArray &data, QString *error, LinkPoli
     }
     // After fchown, which may clear the set-ID bits.
     if (::fchmod(fd, mode) != 0)
-        return abandon(describe(QStringLiteral("cannot set the permissions of"), temporary, errno));
-    if (!writeAll(fd, data, &err))
-        return abandon(describe(QStringLiteral("cannot write"), temporary, err));
-    if (::fsync(fd) != 0)
-        return abandon(describe(QStringLiteral("cannot flush"), temporary, errno));
-    if (::close(fd) != 0) {
-        const int closeError = errno;
-        ::unlink(temporary.constData());
-        return fail(describe(QStringLiteral("cannot close"), temporary, closeError));
+        return abandonWith(describe(QStringLiteral("cannot set the permissions of"), pattern, errno));
+    return true;
+}
+
+bool Writer::append(const char *data, qsizetype size, QString *error) {
+    if (m_fd < 0) {
+        if (error)
+            *error = QStringLiteral("no file is open for writing");
+        return false;
     }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        const int renameError = errno;
-        ::unlink(temporary.constData());
-        return fail(describe(QStringLiteral("cannot replace"), target, renameError));
+    int err = 0;
+    if (!writeAll(m_fd, data, size, &err)) {
+        if (error)
+            *error = describe(QStringLiteral("cannot write"), m_temporary, err);
+        abandon();
+        return false;
     }
+    m_written += size;
+    return true;
+}
+
+bool Writer::commit(QString *error) {
+    auto fail = [&](const QString &why) {
+        abandon();
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (m_fd < 0)
+        return fail(QStringLiteral("no file is open for writing"));
+    if (::fsync(m_fd) != 0)
+        return fail(describe(QStringLiteral("cannot flush"), m_temporary, errno));
+    const int fd = std::exchange(m_fd, -1);
+    if (::close(fd) != 0)
+        return fail(describe(QStringLiteral("cannot close"), m_temporary, errno));
+    if (::rename(m_temporary.constData(), m_target.constData()) != 0)
+        return fail(describe(QStringLiteral("cannot replace"), m_target, errno));
+    const QByteArray target = m_target;
+    m_temporary.clear();
+    m_target.clear();
     // Make the rename itself durable; the data is already safe, so a folder
     // that cannot be synchronised is no failure.
     const int folder = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -201,8 +252,6 @@ bool write(const QString &path, const QByteArray &data, QString *error, LinkPoli
         (void)::fsync(folder);
         ::close(folder);
     }
-    if (error)
-        error->clear();
     return true;
 }
 

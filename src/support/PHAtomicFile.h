@@ -24,4 +24,33 @@ enum class LinkPolicy {
 bool write(const QString &path, const QByteArray &data, QString *error = nullptr,
            LinkPolicy links = LinkPolicy::ReplaceTarget);
 
+/// The same replacement for data that arrives in pieces (a download): the
+/// pieces go straight to the temporary file, and only commit() puts it in
+/// place. A writer destroyed, or abandoned, before a successful commit removes
+/// its temporary file and leaves the target as it was.
+class Writer {
+public:
+    Writer() = default;
+    ~Writer();
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+
+    /// Creates the temporary file beside `path`; false (with `*error`) when it
+    /// cannot be made.
+    bool open(const QString &path, QString *error = nullptr, LinkPolicy links = LinkPolicy::ReplaceTarget);
+    /// Appends to the temporary file; false (with `*error`) on a failed write.
+    bool append(const char *data, qsizetype size, QString *error = nullptr);
+    /// Flushes the temporary file and renames it over the target.
+    bool commit(QString *error = nullptr);
+    /// Removes the temporary file; the target stays as it was.
+    void abandon();
+    qint64 written() const { return m_written; }
+
+private:
+    int m_fd = -1;
+    QByteArray m_temporary;
+    QByteArray m_target;
+    qint64 m_written = 0;
+};
+
 } // namespace PHAtomicFile

@@ -7,12 +7,14 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
+#include <QStringDecoder>
 
 namespace {
 
@@ -51,14 +53,16 @@ std::optional<QString> decodeStrict(const char *encoding, const char *data, qsiz
         return std::nullopt;
     QString text(length + 1, Qt::Uninitialized);
     UErrorCode status = U_ZERO_ERROR;
-    int32_t produced = ucnv_toUChars(converter.get(), reinterpret_cast<UChar *>(text.data()),
-                                     static_cast<int32_t>(text.size()), data, static_cast<int32_t>(length), &status);
+    int32_t produced =
+        ucnv_toUChars(converter.get(), reinterpret_cast<UChar *>(text.data()),
+                      static_cast<int32_t>(text.size()), data, static_cast<int32_t>(length), &status);
     if (status == U_BUFFER_OVERFLOW_ERROR) {
         text = QString(produced + 1, Qt::Uninitialized);
         status = U_ZERO_ERROR;
         ucnv_resetToUnicode(converter.get());
-        produced = ucnv_toUChars(converter.get(), reinterpret_cast<UChar *>(text.data()),
-                                 static_cast<int32_t>(text.size()), data, static_cast<int32_t>(length), &status);
+        produced =
+            ucnv_toUChars(converter.get(), reinterpret_cast<UChar *>(text.data()),
+                          static_cast<int32_t>(text.size()), data, static_cast<int32_t>(length), &status);
     }
     if (U_FAILURE(status))
         return std::nullopt;
@@ -130,7 +134,8 @@ PHTextFile PHTextFile::decode(const QByteArray &bytes) {
                 const QByteArray name = ucsdet_getName(match, &status);
                 const int confidence = ucsdet_getConfidence(match, &status);
                 if (U_SUCCESS(status) && acceptedGuess(name, confidence, hasZeroBytes)) {
-                    if (std::optional<QString> text = decodeStrict(name.constData(), bytes.constData(), bytes.size())) {
+                    if (std::optional<QString> text =
+                            decodeStrict(name.constData(), bytes.constData(), bytes.size())) {
                         result.text = *text;
                         result.encoding = name;
                         return result;
@@ -208,4 +213,159 @@ std::optional<QByteArray> PHTextFile::encode(const QString &text, const QByteArr
     if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING)
         return std::nullopt;
     return bytes;
+}
+
+// ---------------------------------------------------------------- reading in pieces
+
+namespace {
+
+constexpr qsizetype kPiece = 65536;
+
+// Reads up to `wanted` bytes, retrying interrupted reads; -1 on failure.
+qsizetype readSome(int fd, char *buffer, qsizetype wanted) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, static_cast<size_t>(wanted));
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
+} // namespace
+
+PHTextFile::Reader::Reader(const QString &path) {
+    auto fail = [this](Status status, int error) {
+        m_status = status;
+        m_error = QString::fromLocal8Bit(std::strerror(error));
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    };
+    if (path.isEmpty()) {
+        fail(Status::Missing, ENOENT);
+        return;
+    }
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (m_fd < 0) {
+        fail(errno == ENOENT || errno == ENOTDIR ? Status::Missing : Status::Unreadable, errno);
+        return;
+    }
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        fail(Status::Unreadable, S_ISDIR(info.st_mode) ? EISDIR : (errno ? errno : EINVAL));
+        return;
+    }
+
+    // The beginning decides the encoding; up to one piece of it.
+    m_pending.resize(kPiece);
+    qsizetype filled = 0;
+    while (filled < kPiece) {
+        const qsizetype got = readSome(m_fd, m_pending.data() + filled, kPiece - filled);
+        if (got < 0) {
+            fail(Status::Unreadable, errno);
+            return;
+        }
+        if (got == 0) {
+            m_atEnd = true;
+            break;
+        }
+        filled += got;
+    }
+    m_pending.truncate(filled);
+
+    qsizetype skip = 0;
+    if (m_atEnd) {
+        // The whole file is here: decide exactly as a whole read would.
+        const PHTextFile whole = decode(m_pending);
+        if (!whole.ok()) {
+            m_status = whole.status;
+            m_error = whole.error;
+            return;
+        }
+        m_encoding = whole.encoding;
+        skip = whole.byteOrderMark ? (m_encoding == "UTF-8" ? 3 : 2) : 0;
+    } else if (startsWith(m_pending, "\xEF\xBB\xBF")) {
+        m_encoding = "UTF-8";
+        skip = 3;
+    } else if (startsWith(m_pending, "\xFF\xFE")) {
+        m_encoding = "UTF-16LE";
+        skip = 2;
+    } else if (startsWith(m_pending, "\xFE\xFF")) {
+        m_encoding = "UTF-16BE";
+        skip = 2;
+    } else {
+        // Complete lines only, so a character cut at the end does not count
+        // against an encoding.
+        const qsizetype lastBreak = m_pending.lastIndexOf('\n');
+        const QByteArray head = lastBreak > 0 ? m_pending.left(lastBreak + 1) : m_pending;
+        const PHTextFile guess = decode(head);
+        if (!guess.ok() || head.contains('\0')) {
+            m_status = Status::Undecodable;
+            m_error = guess.ok() ? QStringLiteral("the beginning of the file does not settle its encoding")
+                                 : guess.error;
+            return;
+        }
+        m_encoding = guess.encoding;
+    }
+    m_pending.remove(0, skip);
+
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter *converter = ucnv_open(m_encoding.constData(), &status);
+    if (U_FAILURE(status)) {
+        m_status = Status::Undecodable;
+        m_error = QStringLiteral("the encoding %1 is not available").arg(QLatin1String(m_encoding));
+        return;
+    }
+    m_converter = converter;
+    if (m_encoding == "UTF-8")
+        m_utf8 = std::make_unique<QStringDecoder>(QStringDecoder::Utf8);
+    m_status = Status::Read;
+}
+
+PHTextFile::Reader::~Reader() {
+    if (m_converter)
+        ucnv_close(static_cast<UConverter *>(m_converter));
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool PHTextFile::Reader::readInto(QString &text) {
+    if (m_status != Status::Read)
+        return false;
+    QByteArray bytes;
+    if (!m_pending.isEmpty()) {
+        bytes = std::exchange(m_pending, QByteArray());
+    } else if (!m_atEnd) {
+        bytes.resize(kPiece);
+        const qsizetype got = readSome(m_fd, bytes.data(), kPiece);
+        if (got < 0) {
+            m_status = Status::Unreadable;
+            m_error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        bytes.truncate(got);
+        m_atEnd = got == 0;
+    } else {
+        return false;
+    }
+    // Room for any converter: at most two UTF-16 units a byte, plus a flush.
+    const qsizetype start = text.size();
+    if (m_utf8) {
+        // Qt's decoder is the faster for UTF-8; it too substitutes U+FFFD.
+        text += m_utf8->decode(bytes);
+        return !bytes.isEmpty() || !m_atEnd ? true : text.size() > start;
+    }
+    text.resize(start + 2 * bytes.size() + 8);
+    auto *target = reinterpret_cast<UChar *>(text.data() + start);
+    UChar *const targetLimit = reinterpret_cast<UChar *>(text.data() + text.size());
+    const char *source = bytes.constData();
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_toUnicode(static_cast<UConverter *>(m_converter), &target, targetLimit, &source,
+                   bytes.constData() + bytes.size(), nullptr, m_atEnd, &status);
+    text.truncate(target - reinterpret_cast<UChar *>(text.data()));
+    if (U_FAILURE(status)) {
+        m_status = Status::Undecodable;
+        m_error = QStringLiteral("the text could not be decoded from %1").arg(QLatin1String(m_encoding));
+        return false;
+    }
+    return !bytes.isEmpty() || !m_atEnd ? true : text.size() > start;
 }

@@ -1,5 +1,7 @@
 #include "update/AbstractSocket.h"
 
+#include <algorithm>
+
 #include "platform/PHException.h"
 
 #include <arpa/inet.h>
@@ -50,6 +52,14 @@ void AbstractSocket::raise(const char *name, int error) {
 
 void AbstractSocket::raise(const char *name, const QString &reason) {
     throw PHException(QString::fromLatin1(name), reason);
+}
+
+void AbstractSocket::setReadBufferSize(quint32 size) {
+    size = std::max<quint32>(size, 1);
+    if (size != m_readBufferSize) {
+        m_readBufferSize = size;
+        m_readBuffer.reset();
+    }
 }
 
 void AbstractSocket::allocReadBuffer() {

@@ -38,6 +38,9 @@ public:
     void writeString(const QString &text);
 
     quint32 readBufferSize() const { return m_readBufferSize; }
+    /// The most one receive takes (at least 1 byte); a new size takes effect
+    /// with the next receive.
+    void setReadBufferSize(quint32 size);
     void allocReadBuffer();
     /// Closes the descriptor and forgets the peer; harmless when closed.
     void close();

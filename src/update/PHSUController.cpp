@@ -32,7 +32,9 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <climits>
+#include <exception>
 #include <cstdlib>
 #include <thread>
 
@@ -231,46 +233,127 @@ PHSUController::Exchange PHSUController::makeExchange() const {
 }
 
 // One HTTP/1.0 exchange with the update server, on the calling worker thread.
-// The whole reply comes back, header block included; nothing on any failure.
-std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, const QString &path,
-                                                      const void *progressSender, qint64 sizeLimit,
-                                                      QString *errorText) {
+// Every piece of the reply, header block included, goes to `take` as it arrives.
+bool PHSUController::exchangeHTTP(const Exchange &exchange, const QString &path, const void *progressSender,
+                                  quint32 readSize, const PieceTaker &take, QString *errorText) {
     // The fields go into the request as they stand: one with a line break
     // would add header lines of its own.
     if (hasLineBreakOrControl(path) || path.contains(QLatin1Char(' ')) ||
         hasLineBreakOrControl(exchange.product) || hasLineBreakOrControl(exchange.version)) {
         Log::write(QStringLiteral("Update request for %1 refused: a field holds a line break").arg(path));
-        return std::nullopt;
+        return false;
     }
     const QString hostField =
         exchange.port == 80 ? exchange.host : QStringLiteral("%1:%2").arg(exchange.host).arg(exchange.port);
     const QString request = QStringLiteral("GET %1 HTTP/1.0\nHOST: %2\nUser-Agent: %3/%4\n\n")
                                 .arg(path, hostField, exchange.product, exchange.version);
-    QByteArray buffer;
     try {
         auto socket = Socket::socket();
         socket->setTimeout(exchange.timeout);
         socket->setAbortFlag(exchange.stopFlag);
+        socket->setReadBufferSize(readSize);
         socket->connectToHostNamePort(exchange.host, exchange.port);
         socket->writeString(request);
-        for (qint64 received; (received = socket->readData(&buffer)) > 0;) {
+        QByteArray piece;
+        for (qint64 received; (received = socket->readData(&piece)) > 0; piece.resize(0)) {
             NotificationCenter::defaultCenter().postOnMainThread(
                 kSegmentDownloaded, progressSender,
                 {{QStringLiteral("bytes"), received}, {QStringLiteral("path"), path}});
-            if (sizeLimit > 0 && buffer.size() > sizeLimit) {
-                Log::write(
-                    QStringLiteral("Update reply for %1 exceeds %2 bytes; dropped").arg(path).arg(sizeLimit));
-                return std::nullopt;
-            }
+            if (!take(piece.constData(), piece.size()))
+                return false;
         }
         socket->close();
     } catch (const PHException &e) {
         Log::write(QStringLiteral("Update exchange for %1 failed: %2").arg(path, e.reason()));
         if (e.name().contains(QStringLiteral("Host not found")) && errorText)
             *errorText = QStringLiteral("'%1' could not be found").arg(exchange.host);
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+// The whole reply, header block included; nothing on any failure or when it
+// grows past `sizeLimit` (when above 0).
+std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, const QString &path,
+                                                      const void *progressSender, qint64 sizeLimit,
+                                                      QString *errorText) {
+    QByteArray buffer;
+    const bool received = exchangeHTTP(
+        exchange, path, progressSender, AbstractSocket::DefaultReadBufferSize,
+        [&](const char *data, qsizetype size) {
+            buffer.append(data, size);
+            if (sizeLimit > 0 && buffer.size() > sizeLimit) {
+                Log::write(
+                    QStringLiteral("Update reply for %1 exceeds %2 bytes; dropped").arg(path).arg(sizeLimit));
+                return false;
+            }
+            return true;
+        },
+        errorText);
+    if (!received)
+        return std::nullopt;
     return buffer;
+}
+
+// A download reply straight into a temporary file beside the chosen path:
+// the header block is held (up to 64 KiB), the body never is. The file takes
+// the chosen name only when the body arrived whole at its advertised length.
+bool PHSUController::receiveDownload(const Download &download, QString *errorText) {
+    QByteArray header;
+    bool inBody = false;
+    qint64 limit = 0;
+    qint64 expected = -1;
+    QString why;
+    PHAtomicFile::Writer file;
+
+    const auto takeBody = [&](const char *data, qsizetype size) {
+        if (file.written() + size > limit) {
+            why = expected >= 0 ? QStringLiteral("the server sent more than the %1 bytes advertised").arg(expected)
+                                : QStringLiteral("the server sent more than %1 bytes").arg(limit);
+            return false;
+        }
+        return file.append(data, size, &why);
+    };
+    const bool received = exchangeHTTP(
+        download.exchange, download.urlPath, &download, 64 * 1024,
+        [&](const char *data, qsizetype size) {
+            if (inBody)
+                return takeBody(data, size);
+            // Only the part of the piece that may still belong to the header block.
+            const qsizetype kept = header.size();
+            header.append(data, std::min<qsizetype>(size, kDownloadHeaderWindow - kept));
+            const qsizetype end = header.indexOf("\r\n\r\n", std::max<qsizetype>(kept - 3, 0));
+            if (end < 0) {
+                if (header.size() < kDownloadHeaderWindow)
+                    return true;
+                why = QStringLiteral("no header block in the first 64 KiB");
+                return false;
+            }
+            const std::optional<qint64> length =
+                downloadBodyLength(header.left(end), download.expectedSize, &why);
+            if (!length)
+                return false;
+            expected = *length;
+            limit = expected >= 0 ? expected : MaxUnadvertisedDownloadSize;
+            if (!file.open(download.savePath, &why))
+                return false;
+            inBody = true;
+            const qsizetype bodyStart = end + 4 - kept; // within this piece
+            header.clear();
+            return takeBody(data + bodyStart, size - bodyStart);
+        },
+        errorText);
+
+    if (received && !inBody)
+        why = QStringLiteral("no header block in the reply");
+    else if (received && expected >= 0 && file.written() != expected)
+        why = QStringLiteral("received %1 bytes of %2").arg(file.written()).arg(expected);
+    else if (received && file.commit(&why))
+        return true;
+    file.abandon();
+    if (!why.isEmpty())
+        Log::write(QStringLiteral("Download of %1 failed: %2; nothing saved").arg(download.urlPath, why));
+    return false;
 }
 
 std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
@@ -294,6 +377,37 @@ std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
     return value.toMap();
 }
 
+std::optional<qint64> PHSUController::downloadBodyLength(const QByteArray &header, qint64 expectedSize,
+                                                         QString *why) {
+    const auto refuse = [why](const QString &reason) -> std::optional<qint64> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    const QList<QByteArray> lines = header.split('\n');
+    const QList<QByteArray> status = lines.first().trimmed().split(' ');
+    if (status.size() < 2 || !status[0].startsWith("HTTP/") || status[1] != "200")
+        return refuse(
+            QStringLiteral("server answered \"%1\"").arg(QString::fromLatin1(lines.first().trimmed())));
+    qint64 length = expectedSize > 0 ? expectedSize : -1;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon < 0 || lines[i].left(colon).trimmed().toLower() != "content-length")
+            continue;
+        bool ok = false;
+        const QByteArray value = lines[i].mid(colon + 1).trimmed();
+        const qint64 announced = value.toLongLong(&ok);
+        if (!ok || announced < 0)
+            return refuse(QStringLiteral("Content-Length says %1").arg(QString::fromLatin1(value)));
+        if (length >= 0 && announced != length)
+            return refuse(QStringLiteral("Content-Length says %1, but %2 bytes were advertised")
+                              .arg(QString::fromLatin1(value))
+                              .arg(length));
+        length = announced;
+    }
+    return length;
+}
+
 std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, qint64 expectedSize,
                                                        QString *why) {
     const auto refuse = [why](const QString &reason) -> std::optional<QByteArray> {
@@ -304,25 +418,12 @@ std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, 
     const qsizetype headerEnd = reply.left(kDownloadHeaderWindow).indexOf("\r\n\r\n");
     if (headerEnd < 0)
         return refuse(QStringLiteral("no header block in the first 64 KiB"));
-    const QList<QByteArray> lines = reply.left(headerEnd).split('\n');
-    const QList<QByteArray> status = lines.first().trimmed().split(' ');
-    if (status.size() < 2 || !status[0].startsWith("HTTP/") || status[1] != "200")
-        return refuse(
-            QStringLiteral("server answered \"%1\"").arg(QString::fromLatin1(lines.first().trimmed())));
+    const std::optional<qint64> length = downloadBodyLength(reply.left(headerEnd), expectedSize, why);
+    if (!length)
+        return std::nullopt;
     const QByteArray body = reply.mid(headerEnd + 4);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype colon = lines[i].indexOf(':');
-        if (colon < 0 || lines[i].left(colon).trimmed().toLower() != "content-length")
-            continue;
-        bool ok = false;
-        const qint64 length = lines[i].mid(colon + 1).trimmed().toLongLong(&ok);
-        if (!ok || length != body.size())
-            return refuse(QStringLiteral("received %1 bytes, Content-Length says %2")
-                              .arg(body.size())
-                              .arg(QString::fromLatin1(lines[i].mid(colon + 1).trimmed())));
-    }
-    if (expectedSize > 0 && body.size() != expectedSize)
-        return refuse(QStringLiteral("received %1 bytes of %2").arg(body.size()).arg(expectedSize));
+    if (*length >= 0 && body.size() != *length)
+        return refuse(QStringLiteral("received %1 bytes of %2").arg(body.size()).arg(*length));
     return body;
 }
 
@@ -348,9 +449,15 @@ void PHSUController::checkForNewVersion2(std::shared_ptr<Exchange> exchange,
                                          QPointer<PHSUController> receiver) {
     WorkerScope scope;
     CheckResult result;
-    if (std::optional<QByteArray> reply =
-            getHTTPFile(*exchange, kVersionPath, exchange.get(), MaxVersionReplySize, &result.errorText))
-        result.reply = parseVersionReply(std::move(*reply));
+    // Nothing may leave a worker thread: running out of memory is a failed check.
+    try {
+        if (std::optional<QByteArray> reply =
+                getHTTPFile(*exchange, kVersionPath, exchange.get(), MaxVersionReplySize, &result.errorText))
+            result.reply = parseVersionReply(std::move(*reply));
+    } catch (const std::exception &e) {
+        result.reply.reset();
+        Log::write(QStringLiteral("Version check failed: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
     if (exchange->stopFlag->load()) {
         cancelVersionCheck(receiver);
         return;
@@ -587,18 +694,14 @@ void PHSUController::downloadInBackground(std::shared_ptr<Download> download,
     WorkerScope scope;
     QString errorText;
     bool saved = false;
-    if (std::optional<QByteArray> reply =
-            getHTTPFile(download->exchange, download->urlPath, download.get(), 0, &errorText)) {
-        QString why;
-        if (std::optional<QByteArray> body = downloadBody(*reply, download->expectedSize, &why)) {
-            saved = PHAtomicFile::write(download->savePath, *body, &why);
-            if (!saved)
-                Log::write(
-                    QStringLiteral("Cannot save the new version to %1: %2").arg(download->savePath, why));
-        } else {
-            Log::write(
-                QStringLiteral("Download of %1 failed: %2; nothing saved").arg(download->urlPath, why));
-        }
+    // Nothing may leave a worker thread: running out of memory is a failed
+    // download (the temporary file is gone with the writer).
+    try {
+        saved = receiveDownload(*download, &errorText);
+    } catch (const std::exception &e) {
+        saved = false;
+        Log::write(QStringLiteral("Download of %1 failed: %2; nothing saved")
+                       .arg(download->urlPath, QString::fromLocal8Bit(e.what())));
     }
     onMainThread([download, receiver, saved, errorText] {
         if (receiver)

@@ -43,8 +43,12 @@ class PHSUController : public QObject {
 public:
     /// The maker's update server; "host" or "host:port" (port 80 by default).
     static constexpr const char *DefaultUpdateServer = "updates.quillmere.com";
-    /// The largest version-check reply that is read (a download has no limit).
+    /// The largest version-check reply that is read.
     static constexpr qint64 MaxVersionReplySize = 1 << 20;
+    /// The largest download body taken when neither the version record nor
+    /// the server says how large it is. An advertised size is the limit
+    /// otherwise: a body that goes past it is dropped as it arrives.
+    static constexpr qint64 MaxUnadvertisedDownloadSize = qint64(2) << 30;
 
     explicit PHSUController(QObject *parent = nullptr);
     ~PHSUController() override;
@@ -104,6 +108,12 @@ public:
     /// expected size (when above 0) and to Content-Length (when sent).
     static std::optional<QByteArray> downloadBody(const QByteArray &reply, qint64 expectedSize,
                                                   QString *why = nullptr);
+    /// The header block of a download reply (`header` ends before its empty
+    /// line): the body's length when it succeeded, status 200 with a
+    /// Content-Length that reads as a number and, when `expectedSize` is above
+    /// 0, agrees with it; -1 when neither gives a length.
+    static std::optional<qint64> downloadBodyLength(const QByteArray &header, qint64 expectedSize,
+                                                    QString *why = nullptr);
 
     /// Worker threads still running (the plug-in must not unload under them).
     static int runningWorkers();
@@ -123,6 +133,13 @@ private:
     static std::optional<QByteArray> getHTTPFile(const Exchange &exchange, const QString &path,
                                                  const void *progressSender, qint64 sizeLimit,
                                                  QString *errorText);
+    /// Receives what `take` wants of one exchange's reply, piece by piece as
+    /// it arrives; `take` returns false to end the exchange early. False when
+    /// the exchange failed or was ended early.
+    using PieceTaker = std::function<bool(const char *data, qsizetype size)>;
+    static bool exchangeHTTP(const Exchange &exchange, const QString &path, const void *progressSender,
+                             quint32 readSize, const PieceTaker &take, QString *errorText);
+    static bool receiveDownload(const Download &download, QString *errorText);
     static void checkForNewVersion2(std::shared_ptr<Exchange> exchange, QPointer<PHSUController> receiver);
     void checkForNewVersion3(const CheckResult &result);
     static void cancelVersionCheck(QPointer<PHSUController> receiver);

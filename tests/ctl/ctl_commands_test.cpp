@@ -14,6 +14,7 @@ namespace fs = std::filesystem;
 using ctl_test::CtlEnvironment;
 using ctl_test::describe;
 using ctl_test::readFile;
+using ctl_test::writeFile;
 
 bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
@@ -103,6 +104,33 @@ TEST(PortholdctlUsers, TheSheetsChecksInTheirOrder) {
     const auto passwd = env.run({"user", "passwd", "alice"}, "other\n");
     EXPECT_EQ(passwd.exitCode, 0) << describe(passwd);
     EXPECT_NE(readFile(env.root() / ".htusers"), usersBefore) << "the hash changed";
+}
+
+TEST(PortholdctlUsers, ANewPasswordRewritesTheFileAroundTheUser) {
+    CtlEnvironment env;
+    writeFile(env.root() / ".htusers", "amy:AAAAAAAAAAAAA\n\n bob :BBBBBBBBBBBBB\r\nnot a record\nkim: KKKKKKKKKKKKK\n");
+    CTL_OK(env, {"user", "passwd", "bob"}, "s3cret\n");
+    const std::string users = readFile(env.root() / ".htusers");
+    // The others as the writer writes them; the user last, with the new hash.
+    ASSERT_EQ(users.rfind("amy:AAAAAAAAAAAAA\nkim:KKKKKKKKKKKKK\nbob:", 0), 0u) << users;
+    ASSERT_EQ(users.back(), '\n');
+    const std::string command = "htpasswd -vb '" + (env.root() / ".htusers").string() + "' bob s3cret >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << "htpasswd accepts the new password: " << users;
+
+    // A group file that cannot be read stops the change, as for every command.
+    writeFile(env.root() / ".htgroups", "g: amy\n");
+    ASSERT_EQ(::chmod((env.root() / ".htgroups").c_str(), 0), 0);
+    if (::geteuid() != 0) {
+        const auto refused = env.run({"user", "passwd", "amy"}, "x\n");
+        EXPECT_EQ(refused.exitCode, 3) << describe(refused);
+    }
+    ::chmod((env.root() / ".htgroups").c_str(), 0644);
+
+    // A file that is not plain ASCII takes the records' way, with the same result.
+    writeFile(env.root() / ".htusers", "j\xc3\xb6rg:JJJJJJJJJJJJJ\nbob:BBBBBBBBBBBBB\n");
+    const auto mixed = env.run({"user", "passwd", "bob"}, "x\n");
+    EXPECT_EQ(mixed.exitCode, 3) << "a name that is not ASCII cannot be written back: " << describe(mixed);
+    EXPECT_EQ(readFile(env.root() / ".htusers"), "j\xc3\xb6rg:JJJJJJJJJJJJJ\nbob:BBBBBBBBBBBBB\n");
 }
 
 TEST(PortholdctlUsers, TrimmedNamesFileOrderAndDeletionLeavesGroups) {

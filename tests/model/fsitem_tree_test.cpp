@@ -62,10 +62,16 @@ TEST_F(FSItemTreeTest, ListingIsSortedAndFollowsLinksToFolders) {
     EXPECT_EQ(names(*top), QStringList({".hidden", "A", "a", "b", "C", "toA", "toA-target", "Zeta"}));
     EXPECT_EQ(top->numberOfChildren(), 8);
 
-    // Listing made the children, and each read its own access file.
+    // Listing made the children without opening their access files; the
+    // first question reads the file, and that first reading is no change to
+    // announce.
     PHFSItem *upperA = top->childAtIndex(1);
+    for (PHFSItem *child : top->children())
+        EXPECT_FALSE(child->isAccessLoaded()) << child->relativePath().toStdString();
     EXPECT_TRUE(upperA->isPasswordProtected());
-    EXPECT_EQ(notified, QList<const void *>({upperA}));
+    EXPECT_TRUE(upperA->isAccessLoaded());
+    EXPECT_FALSE(top->childAtIndex(2)->isAccessLoaded());
+    EXPECT_TRUE(notified.isEmpty());
     EXPECT_EQ(upperA->parent(), top.get());
 
     // A link to a folder is listed through: its own subfolders appear.
@@ -92,6 +98,34 @@ TEST_F(FSItemTreeTest, LeavesAndLazyListing) {
     EXPECT_EQ(lazy->numberOfChildren(), 1);
     lazy->loadChildren();
     EXPECT_EQ(names(*lazy), QStringList({"first", "second"}));
+}
+
+TEST_F(FSItemTreeTest, AccessFilesAreReadOnFirstDemandFromAnyNode) {
+    writeFile(accessPathIn(folder(QStringLiteral("site"))),
+              "AuthType Basic\nRequire valid-user\nOptions -Indexes\n");
+    folder(QStringLiteral("site/inner"));
+    auto top = node(QDir(root()).filePath(QStringLiteral("site")));
+    PHFSItem *inner = top->childAtIndex(0);
+    ASSERT_NE(inner, nullptr);
+    EXPECT_FALSE(top->isAccessLoaded());
+
+    // A descendant asking about its folder's parent reads the parent's file then.
+    EXPECT_EQ(inner->parent()->modeIndex(), 1);
+    EXPECT_TRUE(top->isAccessLoaded());
+    EXPECT_FALSE(inner->isAccessLoaded());
+    EXPECT_EQ(inner->modeIndex(), 0);
+
+    // The first change reads the file before rebuilding it: the line the
+    // panel does not own survives a change made before any question.
+    folder(QStringLiteral("other"));
+    writeFile(accessPathIn(folder(QStringLiteral("other"))), "Options -Indexes\n");
+    auto other = node(QDir(root()).filePath(QStringLiteral("other")));
+    other->setModeIndex(1);
+    QFile written(other->accessPath());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray text = written.readAll();
+    EXPECT_TRUE(text.contains("\nOptions -Indexes\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nAuthType Basic\n")) << text.toStdString();
 }
 
 TEST_F(FSItemTreeTest, ExpansionStateOutlivesTheTree) {

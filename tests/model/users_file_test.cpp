@@ -308,3 +308,59 @@ TEST_F(UsersFileTest, ReadsTheFileWithItsEncodingDetected) {
     writeFile(usersPath() + ".new", "fresh:h\n");
     EXPECT_EQ(namesIn(users.parseUserfile(true)), QStringList{"fresh"});
 }
+
+// The password change made on the bytes gives the file the records would give:
+// the first record of the name (blanks around it ignored) goes, the new one
+// comes last, every other record is rewritten as the writer writes it.
+TEST_F(UsersFileTest, OnePassPasswordChangeWritesWhatTheRecordsWould) {
+    const QByteArray file = "alice:$apr1$x$abc\n"
+                            "\n"
+                            "  bob :  AbCdEfGhIjKlM\r\n"
+                            "no colon here\n"
+                            ":nameless\n"
+                            "PortHolded:xyz\n"
+                            "carol:has:colons\n"
+                            "bob:second-bob\n"
+                            "dave:\n"
+                            "\tlast:zz";
+    const QString path = QDir(root()).filePath(QStringLiteral("bytes.htusers"));
+    writeFile(path, file);
+    const PHUserFileBytes bytes = PHUserFileBytes::read(path);
+    ASSERT_EQ(bytes.state, PHUserFileBytes::State::Plain);
+
+    for (const QString &name : {QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("last"),
+                                QStringLiteral("dave")}) {
+        // The records' way, as the panel's password sheet does it.
+        QVariantList records = PHUsersDataSource::recordsFromText(QString::fromLatin1(file));
+        qsizetype first = -1;
+        for (qsizetype i = 0; i < records.size() && first < 0; ++i)
+            if (records.at(i).toMap().value(QStringLiteral("user")).toString().trimmed() == name)
+                first = i;
+        ASSERT_GE(first, 0) << name.toStdString();
+        records.removeAt(first);
+        records.append(user(name, QStringLiteral("NEWHASH")));
+        const std::optional<QString> expected = PHUsersDataSource::textFromRecords(records);
+        ASSERT_TRUE(expected);
+
+        EXPECT_TRUE(bytes.hasUser(name)) << name.toStdString();
+        const std::optional<QByteArray> rewritten = bytes.replacingPassword(name, QStringLiteral("NEWHASH"));
+        ASSERT_TRUE(rewritten) << name.toStdString();
+        EXPECT_EQ(QString::fromLatin1(*rewritten), *expected) << name.toStdString();
+    }
+
+    // Nobody by that name, the placeholder, a line that names nobody.
+    for (const QString &name : {QStringLiteral("erin"), QStringLiteral("portholded"), QStringLiteral("no colon here"),
+                                QStringLiteral("")}) {
+        EXPECT_FALSE(bytes.hasUser(name)) << name.toStdString();
+        EXPECT_FALSE(bytes.replacingPassword(name, QStringLiteral("h"))) << name.toStdString();
+    }
+    // A hash that would not read back is refused rather than written.
+    EXPECT_FALSE(bytes.replacingPassword(QStringLiteral("bob"), QStringLiteral("two\nlines")));
+
+    // Only plain ASCII qualifies; the rest goes through the records.
+    writeFile(path, "j\xc3\xb6rg:abc\n");
+    EXPECT_EQ(PHUserFileBytes::read(path).state, PHUserFileBytes::State::NotPlain);
+    writeFile(path, QByteArray("a:b\n\0c:d\n", 9));
+    EXPECT_EQ(PHUserFileBytes::read(path).state, PHUserFileBytes::State::NotPlain);
+    EXPECT_EQ(PHUserFileBytes::read(path + QStringLiteral(".none")).state, PHUserFileBytes::State::Missing);
+}

@@ -3,6 +3,7 @@
 #include "ServerTestSupport.h"
 
 #include <QObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -181,6 +182,69 @@ TEST(ConfParser, FileParserPassesPathAndRefusesChangesWhileParsing) {
     EXPECT_EQ(recorder.found.last().number, 20000);
     EXPECT_EQ(recorder.found.last().path, path);
     EXPECT_EQ(recorder.found.last().line, "ErrorLog \"/var/log/x\" ");
+}
+
+// Every token line the scan reports, as "number|token|line".
+QStringList scanned(PHConfParser &parser, const QStringList &tokens, qint32 commentType) {
+    parser.setTokens(tokens);
+    parser.setCommentType(commentType);
+    QStringList lines;
+    parser.scan([&](const QString &token, const QString &line, qint32 number) {
+        lines.append(QStringLiteral("%1|%2|%3").arg(number).arg(token, line));
+    });
+    return lines;
+}
+
+TEST(ConfParser, AFileIsScannedInPiecesAsItsWholeTextWouldBe) {
+    servertest::application();
+    QTemporaryDir dir;
+    // Long enough for many pieces; lines of every kind cross the piece
+    // boundaries, block comments span lines, and some text is not ASCII.
+    QString text;
+    for (int i = 0; i < 6000; ++i) {
+        text += QStringLiteral("  ErrorLog /var/log/caf\u00e9-%1.log # note\n").arg(i);
+        text += QStringLiteral("\n\t\r\n");
+        text += QStringLiteral("Include \"conf/%1.conf\" /* block\n").arg(i);
+        text += QStringLiteral(" still */ CustomLog x%1 common\r\n").arg(i);
+        text += QStringLiteral("\u00a0errorlog %1 ; dash\n").arg(QString(i % 97, QLatin1Char('y')));
+    }
+    const QStringList tokens{"CustomLog", "ErrorLog", "Include"};
+    const struct {
+        const char *encoding;
+        QByteArray bytes;
+    } files[] = {
+        {"UTF-8", text.toUtf8()},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + text.toUtf8()},
+        {"Latin-1", text.toLatin1()},
+        {"UTF-16LE with a mark",
+         QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2)},
+    };
+    for (qint32 comments : {qint32(PHConfParser::HashComment),
+                            qint32(PHConfParser::HashComment | PHConfParser::DashSemicolon |
+                                   PHConfParser::SlashStarBlock)}) {
+        auto whole = PHConfParser::initWithString(text);
+        const QStringList expected = scanned(*whole, tokens, comments);
+        ASSERT_GT(expected.size(), 6000);
+        for (const auto &file : files) {
+            const QString path = dir.filePath(QStringLiteral("httpd.conf"));
+            servertest::writeFile(path, file.bytes);
+            auto parser = PHConfParser::initWithFile(path);
+            ASSERT_NE(parser, nullptr);
+            EXPECT_TRUE(parser->conf().isEmpty()) << "the file is never held whole";
+            const QStringList lines = scanned(*parser, tokens, comments);
+            ASSERT_EQ(lines.size(), expected.size()) << file.encoding;
+            EXPECT_EQ(lines, expected) << file.encoding;
+        }
+    }
+
+    // Text past the first piece that is not valid in the file's encoding
+    // costs a character, not the file.
+    const QString path = dir.filePath(QStringLiteral("mixed.conf"));
+    servertest::writeFile(path, QByteArray(100000, '#') + "\nErrorLog caf\xE9\nInclude x\n");
+    auto mixed = PHConfParser::initWithFile(path);
+    ASSERT_NE(mixed, nullptr);
+    EXPECT_EQ(scanned(*mixed, tokens, PHConfParser::HashComment),
+              QStringList({QStringLiteral("2|ErrorLog|ErrorLog caf\ufffd"), QStringLiteral("3|Include|Include x")}));
 }
 
 TEST(ConfParser, NothingHappensWithoutDelegateTokensOrText) {

@@ -8,7 +8,9 @@
 #include <QList>
 #include <QMap>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,6 +30,7 @@ public:
         int chunkSize = 0;    // 0: one send; otherwise sends of this size...
         int chunkDelayMs = 0; // ...with this pause before each
         int holdMs = 0;       // pause before the first byte (a server that stalls)
+        qint64 fillerBytes = 0; // then this many bytes of filler; -1: filler until the client hangs up
     };
 
     TestHttpServer() {
@@ -138,7 +141,21 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(reply.chunkDelayMs));
             const QByteArray piece = reply.bytes.mid(at, step);
             if (::send(client, piece.constData(), piece.size(), MSG_NOSIGNAL) < 0)
-                break;
+                return;
+        }
+        const QByteArray filler(64 * 1024, 'x');
+        for (qint64 left = reply.fillerBytes; (reply.fillerBytes < 0 || left > 0) && !m_stop;) {
+            const qsizetype size = reply.fillerBytes < 0 ? filler.size() : std::min<qint64>(left, filler.size());
+            pollfd entry{client, POLLOUT, 0};
+            if (::poll(&entry, 1, 100) <= 0)
+                continue;
+            const ssize_t sent = ::send(client, filler.constData(), size, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                return;
+            if (sent > 0) {
+                left -= sent;
+                m_fillerSent += sent;
+            }
         }
     }
 
@@ -151,4 +168,11 @@ private:
     QMap<QByteArray, Reply> m_replies;
     QList<QByteArray> m_requests;
     int m_served = 0;
+
+public:
+    /// Filler bytes sent so far, over all replies.
+    qint64 fillerSent() const { return m_fillerSent.load(); }
+
+private:
+    std::atomic<qint64> m_fillerSent{0};
 };

@@ -3,6 +3,7 @@
 #include "update/UpdateTestSupport.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -160,6 +161,53 @@ TEST_F(UpdateDownload, AFailedDownloadWritesAndOpensNothing) {
 
     EXPECT_TRUE(recorder.opened.isEmpty());
     // The update panel stays for another try, its progress bar hidden.
+    EXPECT_TRUE(controller.suSheet()->isVisible());
+    EXPECT_FALSE(controller.suProgress()->isVisible());
+}
+
+// Peak resident memory of this process so far, in KiB.
+long peakKilobytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+TEST_F(UpdateDownload, ABodyPastItsAdvertisedSizeIsDroppedAsItArrives) {
+    const QString connectionSheet = QStringLiteral("Could not connect to server | ") + kConnectionText +
+                                    QStringLiteral(" | version net access");
+    const long before = peakKilobytes();
+    ASSERT_GT(before, 0);
+    const auto nothingSaved = [&] {
+        // Neither the file nor a temporary file beside it.
+        return QDir(saveFolder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty();
+    };
+
+    // A server that never stops: the download ends at the advertised size.
+    offerNewVersion(1 << 20);
+    server.setReply("/files/Porthold%201.3.tar.gz", {"HTTP/1.0 200 OK\r\n\r\n", 0, 0, 0, -1});
+    download();
+    EXPECT_EQ(takeSheet(), connectionSheet);
+    EXPECT_TRUE(nothingSaved());
+    EXPECT_TRUE(recorder.opened.isEmpty());
+
+    // A server that sends more than its own Content-Length, which agrees with
+    // the version record: 64 MiB past the 1 MiB both advertise.
+    server.setReply("/files/Porthold%201.3.tar.gz",
+                    {"HTTP/1.0 200 OK\r\nContent-Length: 1048576\r\n\r\n", 0, 0, 0, (65 << 20)});
+    download();
+    EXPECT_EQ(takeSheet(), connectionSheet);
+    EXPECT_TRUE(nothingSaved());
+    EXPECT_TRUE(recorder.opened.isEmpty());
+
+    // Both ended at the advertised size, not at what the server could send,
+    // and memory stayed flat: well under the 64 MiB offered.
+    EXPECT_LT(server.fillerSent(), qint64(40) << 20);
+    EXPECT_LT(peakKilobytes() - before, 32 * 1024);
+    // The panel is still there for another try.
     EXPECT_TRUE(controller.suSheet()->isVisible());
     EXPECT_FALSE(controller.suProgress()->isVisible());
 }

@@ -4,6 +4,7 @@
 #include "platform/host/PHSettingsHost.h"
 #include "support/PHBundleLocation.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -100,9 +102,7 @@ int main(int argc, char **argv) {
     if (parser.isSet(screenshotOption)) {
         const QString file = parser.value(screenshotOption);
         int status = 0;
-        // Let queued start-up work settle first (expansion, the first server
-        // status check one interval after selection).
-        QTimer::singleShot(2600, &host, [&] {
+        const auto grab = [&] {
             host.activateWindow();
             const QPixmap picture = host.grab();
             if (picture.isNull() || !picture.save(file, "PNG")) {
@@ -113,6 +113,15 @@ int main(int argc, char **argv) {
                             picture.width(), picture.height());
             }
             QApplication::exit(status);
+        };
+        // Grab once start-up work has settled: the first time the event loop
+        // runs out of queued work (expansion, the first server status check)
+        // and is about to wait.
+        auto *dispatcher = QAbstractEventDispatcher::instance();
+        auto settled = std::make_shared<QMetaObject::Connection>();
+        *settled = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &host, [&, settled] {
+            QObject::disconnect(*settled);
+            QTimer::singleShot(0, &host, grab);
         });
         return QApplication::exec();
     }
