@@ -3,8 +3,11 @@
 #include "ctl/PHCtlArguments.h"
 #include "ctl/PHHeadlessContext.h"
 #include "ctl/PHPasswordReader.h"
+#include "model/PHAccessGrants.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
+#include "model/PHNameRule.h"
+#include "model/PHPasswordHash.h"
 #include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
 #include "platform/Log.h"
@@ -74,6 +77,8 @@ public:
         case Command::UserPasswd: return setPassword(m_invocation.command == Command::UserAdd);
         case Command::UserDel: return deleteUser();
         case Command::UserList: return listUsers();
+        case Command::UserCheck: return checkPassword();
+        case Command::UserAudit: return auditUsers();
         case Command::GroupAdd: return addGroup();
         case Command::GroupDel: return deleteGroup();
         case Command::GroupAddMember: return addMember();
@@ -207,18 +212,23 @@ private:
                               .arg(quoted(m_invocation.folder))};
         const QStringList known = m_context.userArray();
         const QStringList users = trimmedAll(m_invocation.users);
-        for (const QString &user : users)
+        for (const QString &user : users) {
             if (!known.contains(user))
                 throw Refusal{QStringLiteral("No user %1").arg(quoted(user))};
+            // Names the server would misread are kept in the user file but never required.
+            const QString why = PHNameRule::refusal(user, PHNameRule::Kind::User);
+            if (add && !why.isEmpty())
+                throw Refusal{QStringLiteral("%1 cannot be let into a folder. %2.").arg(quoted(user), why)};
+        }
         const QStringList groups = m_context.groupArray();
         for (const QString &group : m_invocation.groups) {
             if (!groups.contains(group))
                 throw Refusal{QStringLiteral("No group %1").arg(quoted(group))};
             // "Require group Group 1" names two groups to the server.
-            if (add && std::any_of(group.cbegin(), group.cend(), [](QChar c) { return c.isSpace(); }))
-                throw Refusal{QStringLiteral("The group %1 cannot be required while its name contains blanks; "
-                                             "give it a new name first")
-                                  .arg(quoted(group))};
+            const QString why = PHNameRule::refusal(group, PHNameRule::Kind::Group);
+            if (add && !why.isEmpty())
+                throw Refusal{QStringLiteral("The group %1 cannot be let into a folder. %2; give it a new name first.")
+                                  .arg(quoted(group), why)};
         }
 
         const QString anyUser = PHFSItem::anyUserRealName;
@@ -332,10 +342,11 @@ private:
             throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
         if (isNew && users().containsItem(name))
             throw Refusal{QStringLiteral("Please choose a unique username")};
-        if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.isSpace(); }))
-            throw Refusal{QStringLiteral("Usernames cannot contain spaces, tabs, or line returns")};
-        if (isNew && !PHUsersDataSource::isAcceptableUserName(name))
-            throw Refusal{kUnacceptableUserName};
+        // A user already in the file keeps its name, whatever it is.
+        if (isNew) {
+            if (const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User); !why.isEmpty())
+                throw Refusal{why};
+        }
 
         // Only now, so that a bad name is not answered after typing a password twice.
         const auto entry =
@@ -348,10 +359,15 @@ private:
             throw Refusal{QStringLiteral("Passwords do not match")};
         if (name.compare(PHFSItem::placeholderName, Qt::CaseInsensitive) == 0)
             throw Refusal{QStringLiteral("Invalid username. Please choose another")};
-        const QString hash = PHUsersDataSource::encryptPassword(entry->password);
+        const PHPasswordHash::Scheme scheme = PHPasswordHash::configuredScheme();
+        const QString hash = PHPasswordHash::hash(entry->password, scheme);
         if (hash.isNull())
             throw Refusal{kUnusablePassword};
+        if (const QString warning = PHPasswordHash::truncationWarning(entry->password, scheme); !warning.isEmpty())
+            err() << "portholdctl: warning: " << warning << '\n';
 
+        if (isNew)
+            warnIfStillRequired(name, PHAccessGrants::Kind::User);
         if (m_userFile) {
             replacePasswordInOnePass(name, hash);
             return;
@@ -387,14 +403,94 @@ private:
         const qint32 index = userIndex(name);
         if (index < 0)
             throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+        // Found while the name is still a user; taken out once it is gone, so
+        // a failed save of the user file leaves every folder as it was.
+        const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::User);
         users().tableViewDeleteRowReplace(nullptr, index + 1, false);
         usersWritten();
+        const QStringList failed = removeGrants(folders, name, PHAccessGrants::Kind::User);
         groupsWritten();
+        if (!failed.isEmpty())
+            throw Failure{failed};
+    }
+
+    // ------------------------------------------------------------ access granted by name
+
+    QList<PHAccessGrants::Folder> grantingFolders(const QString &name, PHAccessGrants::Kind kind) {
+        const QList<PHAccessGrants::Folder> folders = PHAccessGrants::foldersRequiring(rootItem(), name, kind);
+        // Reading the whole tree reports files that cannot be read; they are
+        // not the ones this command is about.
+        m_reportedSoFar = m_context.reportedErrors().size();
+        return folders;
+    }
+
+    /// Takes the name out of the folders' access files, printing each folder
+    /// changed; hand-managed files are named on standard error and left alone.
+    /// Returns a message for each file that still lets the name in.
+    QStringList removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name,
+                             PHAccessGrants::Kind kind) {
+        const PHAccessGrants::Removal removal = PHAccessGrants::removeName(folders, name, kind);
+        m_reportedSoFar = m_context.reportedErrors().size();
+        for (const QString &folder : removal.changed)
+            out() << "Removed " << quoted(name) << " from the access file of " << folder << '\n';
+        for (const QString &folder : removal.leftAlone)
+            err() << "portholdctl: warning: the access file of " << folder << " is edited by hand and still lets "
+                  << quoted(name) << " in; it was left alone\n";
+        QStringList failed;
+        for (const QString &message : removal.failed)
+            failed.append(QStringLiteral("%1 is still let in by the access file of %2").arg(quoted(name), message));
+        return failed;
+    }
+
+    /// Before a new user or group takes a name some access file still requires.
+    void warnIfStillRequired(const QString &name, PHAccessGrants::Kind kind) {
+        const QList<PHAccessGrants::Folder> folders = grantingFolders(name, kind);
+        if (folders.isEmpty())
+            return;
+        err() << "portholdctl: warning: " << quoted(name) << " is still required by the access files of "
+              << PHAccessGrants::joinedFolderNames(folders) << "; the new "
+              << (kind == PHAccessGrants::Kind::User ? "user" : "group") << " is let in there\n";
     }
 
     void listUsers() {
         for (const QString &name : users().userNames())
             out() << name << '\n';
+    }
+
+    QString storedHash(qint32 index) {
+        return users().dataArray().at(index).toMap().value(PHUsersDataSource::passwordKey).toString();
+    }
+
+    /// As the server checks a password: 0 when it matches, 2 when not.
+    void checkPassword() {
+        const QString name = trimmed(m_invocation.name);
+        const qint32 index = userIndex(name);
+        if (index < 0)
+            throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+        const std::optional<QString> password = PHPasswordReader::readOnce(QStringLiteral("Password for %1: ").arg(name));
+        if (!password)
+            throw Failure{{QStringLiteral("The password could not be read from standard input")}};
+        if (!PHPasswordHash::verify(*password, storedHash(index)))
+            throw Refusal{QStringLiteral("The password of %1 does not match").arg(quoted(name))};
+        out() << "The password of " << quoted(name) << " matches\n";
+    }
+
+    /// One line per user whose hash should be replaced; refused when there is any.
+    void auditUsers() {
+        const QStringList names = users().userNames();
+        qsizetype weak = 0;
+        for (qint32 i = 0; i < names.size(); ++i) {
+            const QString hash = storedHash(i);
+            if (!PHPasswordHash::isWeak(hash))
+                continue;
+            out() << names.at(i) << ": " << PHPasswordHash::storedSchemeName(hash) << '\n';
+            ++weak;
+        }
+        if (weak > 0)
+            throw Refusal{QStringLiteral("%1 of %2 users have a weak password hash; give them new passwords with "
+                                         "\"portholdctl user passwd NAME\"")
+                              .arg(weak)
+                              .arg(names.size())};
     }
 
     // ------------------------------------------------------------ groups
@@ -426,16 +522,11 @@ private:
         const QString typed = m_invocation.name;
         if (trimmed(typed).isEmpty())
             throw Refusal{QStringLiteral("A group needs a name")};
-        if (std::any_of(typed.cbegin(), typed.cend(), [](QChar c) { return c.isSpace(); }))
-            throw Refusal{QStringLiteral("Group names cannot contain spaces, tabs, or line returns")};
-        const QString name = PHString::stringByRemovingCharactersInString(typed, QStringLiteral(" :\t\r\n"));
-        // Nothing left would make a line the group file cannot read back.
-        if (name.isEmpty())
-            throw Refusal{QStringLiteral("A group needs a name")};
+        if (const QString why = PHNameRule::refusal(typed, PHNameRule::Kind::Group); !why.isEmpty())
+            throw Refusal{why};
+        const QString name = PHGroupsDataSource::cleanGroupName(typed);
         if (groups().containsItem(typed) || groups().containsItem(name))
             throw Refusal{QStringLiteral("Please choose a unique group name")};
-        if (!PHUsersDataSource::isAcceptableUserName(name))
-            throw Refusal{QStringLiteral("Group names can only contain printable ASCII characters")};
         QStringList members;
         for (const QString &user : m_invocation.members) {
             const QString known = knownUser(user);
@@ -443,6 +534,7 @@ private:
                 members.append(known);
         }
 
+        warnIfStillRequired(name, PHAccessGrants::Kind::Group);
         PHUserItem::Ptr item = groups().addNewGroup(name);
         for (const QString &user : members)
             item->children().append(PHUserItem::itemWithValueParentChildren(user, item, std::nullopt));
@@ -452,8 +544,13 @@ private:
 
     void deleteGroup() {
         PHUserItem *item = group(m_invocation.name);
+        const QString name = item->value();
+        const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::Group);
         groups().outlineViewDeleteRowForItem(nullptr, item);
         groupsWritten();
+        const QStringList failed = removeGrants(folders, name, PHAccessGrants::Kind::Group);
+        if (!failed.isEmpty())
+            throw Failure{failed};
     }
 
     void addMember() {
@@ -491,8 +588,6 @@ private:
         }
     }
 
-    static inline const QString kUnacceptableUserName =
-        QStringLiteral("Usernames can only contain printable ASCII characters, and no \":\"");
     static inline const QString kUnusablePassword =
         QStringLiteral("This password cannot be used. Please choose another");
 

@@ -122,12 +122,16 @@ void parseAddress(Reader &reader, PHCtlInvocation &invocation) {
 }
 
 void parseUser(Reader &reader, PHCtlInvocation &invocation) {
-    const QString verb = reader.takeValue(QStringLiteral("user command (add, passwd, del, list)"));
+    const QString verb = reader.takeValue(QStringLiteral("user command (add, passwd, del, list, check, audit)"));
     if (verb == QLatin1String("list")) {
         invocation.command = Command::UserList;
+    } else if (verb == QLatin1String("audit")) {
+        invocation.command = Command::UserAudit;
     } else {
-        static const QHash<QString, Command> verbs{
-            {"add", Command::UserAdd}, {"passwd", Command::UserPasswd}, {"del", Command::UserDel}};
+        static const QHash<QString, Command> verbs{{"add", Command::UserAdd},
+                                                   {"passwd", Command::UserPasswd},
+                                                   {"del", Command::UserDel},
+                                                   {"check", Command::UserCheck}};
         if (!verbs.contains(verb))
             throw PHCtlUsageError(QStringLiteral("unknown user command \"%1\"").arg(verb));
         invocation.command = verbs.value(verb);
@@ -266,13 +270,21 @@ QString usage() {
         "  user add NAME              add a user; the password is read from standard input\n"
         "                             (one line; asked twice, without echo, on a terminal)\n"
         "  user passwd NAME           give a user a new password, read the same way\n"
-        "  user del NAME              delete a user; it also leaves every group\n"
+        "                             (new passwords are hashed as the setting \"Password\n"
+        "                             Hash\" says: bcrypt, SHA-512 or DES)\n"
+        "  user del NAME              delete a user; it also leaves every group and every\n"
+        "                             access file that lets it in (the folders are listed)\n"
         "  user list                  the user names, one a line, in file order\n"
+        "  user check NAME            read a password from standard input; exit 0 when it\n"
+        "                             is the user's password, 2 when it is not\n"
+        "  user audit                 list the users whose password has a weak hash (DES,\n"
+        "                             SHA-1, plain text); exit 0 when none, 2 when some\n"
         "\n"
         "Groups (the web root's .htgroups):\n"
         "  group add NAME [--member USER...]\n"
         "                             add a group, optionally with members\n"
-        "  group del NAME             delete a group\n"
+        "  group del NAME             delete a group, also from every access file that\n"
+        "                             lets it in (the folders are listed)\n"
         "  group add-member GROUP USER\n"
         "  group remove-member GROUP USER\n"
         "  group list                 \"group: member member\", one group a line\n"
@@ -283,7 +295,8 @@ QString usage() {
         "shown, as the panel words it); 3 a file could not be read or written.\n"
         "\n"
         "Settings are the panel's own ($XDG_CONFIG_HOME/porthold/com.quillmere.porthold.plist):\n"
-        "the web root, the known addresses and \"Should Discover Addresses\" are shared.\n");
+        "the web root, the known addresses, \"Should Discover Addresses\" and \"Password\n"
+        "Hash\" are shared.\n");
 }
 
 } // namespace PHCtlArguments

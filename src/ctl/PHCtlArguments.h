@@ -21,6 +21,8 @@ struct PHCtlInvocation {
         UserPasswd,
         UserDel,
         UserList,
+        UserCheck,
+        UserAudit,
         GroupAdd,
         GroupDel,
         GroupAddMember,

@@ -1,5 +1,6 @@
 #include "ctl/PHHeadlessContext.h"
 
+#include "model/PHPasswordHash.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
 #include "model/PHUsersDataSource.h"
@@ -73,6 +74,7 @@ void PHHeadlessContext::registerDefaults() {
         {"stripVolumesFromPortholdFolder", 0},
         {"portholdFolderPrefix", QString()},
         {"New File Extension", QStringLiteral(".new")},
+        {PHPasswordHash::settingKey, PHPasswordHash::bcryptValue},
     });
 }
 

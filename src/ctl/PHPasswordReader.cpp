@@ -89,4 +89,16 @@ std::optional<Entry> read(const QString &prompt, const QString &confirmPrompt) {
     return entry;
 }
 
+std::optional<QString> readOnce(const QString &prompt) {
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0) {
+        const auto line = readLine();
+        if (!line)
+            return std::nullopt;
+        return QString::fromUtf8(line->data(), static_cast<qsizetype>(line->size()));
+    }
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP})
+        std::signal(signal, restoreAndReraise);
+    return askWithoutEcho(prompt);
+}
+
 } // namespace PHPasswordReader

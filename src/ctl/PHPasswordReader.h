@@ -17,4 +17,8 @@ struct Entry {
 /// asking). End of input before any line gives an empty password.
 std::optional<Entry> read(const QString &prompt, const QString &confirmPrompt);
 
+/// Reads a password to check: one line, asked once without echo on a
+/// terminal. Absent when standard input could not be read.
+std::optional<QString> readOnce(const QString &prompt);
+
 } // namespace PHPasswordReader

@@ -147,6 +147,9 @@ signals:
     void reloadRequested(QObject *view);
     /// A folder now requires this group (the panel checks that Apache can use groups).
     void groupRequired(const QString &name);
+    /// A name could not be used as asked (typed, ticked or dropped); the
+    /// message says why, for the person who asked.
+    void nameRefused(const QString &message);
 
 private:
     enum class Report { Quietly, Loudly };

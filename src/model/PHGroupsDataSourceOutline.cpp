@@ -5,6 +5,7 @@
 #include "model/PHGroupsDataSource.h"
 
 #include "model/PHFSItem.h"
+#include "model/PHNameRule.h"
 #include "model/PHUsersDataSource.h"
 #include "platform/Log.h"
 #include "platform/PanelContext.h"
@@ -30,18 +31,6 @@ void beep() {
 
 PHUserItem *nodeOf(void *item) {
     return static_cast<PHUserItem *>(item);
-}
-
-bool containsWhitespace(const QString &text) {
-    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
-}
-
-/// A name Apache and the group file read back as this one group: printable
-/// ASCII without blanks or colons.
-bool isWritableGroupName(const QString &name) {
-    return !name.isEmpty() && std::all_of(name.cbegin(), name.cend(), [](QChar c) {
-        return c.unicode() > 0x20 && c.unicode() < 0x7F && c != QLatin1Char(':');
-    });
 }
 
 void logInvalidStructure() {
@@ -116,11 +105,14 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
         const bool taken = std::any_of(groups.cbegin(), groups.cend(), [&](const PHUserItem::Ptr &group) {
             return group.get() != node && group->value().compare(name, Qt::CaseInsensitive) == 0;
         });
-        // What is left must still read back as this one group.
-        if (!isWritableGroupName(name) || taken) {
+        // The name as typed must read back as this one group.
+        const QString why = PHNameRule::refusal(value.toString(), PHNameRule::Kind::Group);
+        if (!why.isEmpty() || taken) {
             Log::write(QStringLiteral("Porthold: the group \"%1\" cannot be renamed to \"%2\"")
-                           .arg(node->value(), name));
+                           .arg(node->value(), value.toString()));
             beep();
+            if (!why.isEmpty())
+                emit nameRefused(why);
             return;
         }
         node->setValue(name);
@@ -153,11 +145,16 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
     if (!ticked && list.contains(name)) {
         list.removeAll(name);
     } else if (ticked && !list.contains(name)) {
-        // "Require group Group 1" names two groups to Apache.
-        if (!isWritableGroupName(name)) {
+        // "Require group Group 1" names two groups to Apache; other names it
+        // would misread are shown as the file has them, but never required.
+        const QString why = PHNameRule::refusal(name, PHNameRule::Kind::Group);
+        if (!why.isEmpty()) {
             Log::write(
                 QStringLiteral("Porthold: the group \"%1\" cannot be named in an access file").arg(name));
             beep();
+            emit nameRefused(
+                QStringLiteral("The group \"%1\" cannot be let into a folder. %2; give it a new name first.")
+                    .arg(name, why));
             return;
         }
         list.append(name);
@@ -206,11 +203,12 @@ void PHGroupsDataSource::outlineViewItemWillCollapse(QObject *outline, void *ite
 bool PHGroupsDataSource::outlineViewValidateText(QObject *, const QString &text) {
     if (PHString::stringByRemovingSurroundingWhitespace(text).isEmpty() || containsItem(text))
         return false;
-    if (containsWhitespace(text))
+    const QString why = PHNameRule::refusal(text, PHNameRule::Kind::Group);
+    if (!why.isEmpty()) {
+        emit nameRefused(why);
         return false;
-    // Checked again as it will be stored: "a:b" is kept as "ab".
-    const QString name = cleanGroupName(text);
-    return isWritableGroupName(name) && !containsItem(name);
+    }
+    return !containsItem(cleanGroupName(text));
 }
 
 // ---------------------------------------------------------------- drag and drop
@@ -244,6 +242,13 @@ bool PHGroupsDataSource::outlineViewAcceptDrop(QObject *outline, const QMimeData
     if (!currentUsers().contains(name)) {
         Log::write(QStringLiteral("Porthold: \"%1\" is not a user and cannot join \"%2\"")
                        .arg(name, group->value()));
+        return false;
+    }
+    // A member Apache would misread in the group file.
+    if (const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User); !why.isEmpty()) {
+        Log::write(QStringLiteral("Porthold: \"%1\" cannot join \"%2\": %3").arg(name, group->value(), why));
+        beep();
+        emit nameRefused(QStringLiteral("\"%1\" cannot join a group. %2.").arg(name, why));
         return false;
     }
     PHUserItem::Children &members = group->children();

@@ -1,5 +1,7 @@
 #include "model/PHUsersDataSource.h"
 
+#include "model/PHPasswordHash.h"
+
 #include "platform/Log.h"
 #include "platform/PanelContext.h"
 #include "support/PHAtomicFile.h"
@@ -11,17 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <crypt.h>
-
 #include <algorithm>
 #include <cstring>
-#include <cstdlib>
-#include <ctime>
-#include <memory>
 
 namespace {
-
-constexpr char kSaltAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789./";
 
 bool isBlank(QChar c) { return c.isSpace(); }
 
@@ -200,23 +195,7 @@ bool PHUsersDataSource::writeUserfileUnlessEmptyAndMissing() {
 // ---------------------------------------------------------------- passwords
 
 QString PHUsersDataSource::encryptPassword(const QString &password) {
-    if (password.contains(QChar(0)))
-        return {};
-    // Reseeded with the second on every call: two hashes made within one
-    // second share their salt.
-    srandom(unsigned(time(nullptr)));
-    char salt[3];
-    salt[0] = kSaltAlphabet[random() % 64];
-    salt[1] = kSaltAlphabet[random() % 64];
-    salt[2] = '\0';
-
-    const QByteArray phrase = password.toUtf8();
-    auto data = std::make_unique<crypt_data>();
-    const char *hash = crypt_r(phrase.constData(), salt, data.get());
-    // libcrypt answers an unusable setting with NULL or a "*..." failure token.
-    if (!hash || hash[0] == '*' || hash[0] == '\0')
-        return {};
-    return QString::fromLatin1(hash);
+    return PHPasswordHash::hash(password);
 }
 
 // ---------------------------------------------------------------- names
@@ -227,14 +206,6 @@ bool PHUsersDataSource::containsItem(const QString &name) const {
         return true;
     return std::any_of(m_dataArray.cbegin(), m_dataArray.cend(), [&name](const QVariant &element) {
         return element.toMap().value(userKey).toString().compare(name, Qt::CaseInsensitive) == 0;
-    });
-}
-
-bool PHUsersDataSource::isAcceptableUserName(const QString &name) {
-    if (name.isEmpty())
-        return false;
-    return std::all_of(name.cbegin(), name.cend(), [](QChar c) {
-        return c.unicode() > 0x20 && c.unicode() < 0x7F && c != QLatin1Char(':');
     });
 }
 

@@ -95,11 +95,10 @@ public:
     /// files nobody asked for).
     bool writeUserfileUnlessEmptyAndMissing();
 
-    /// A traditional DES crypt hash of the password with a salt drawn from the
-    /// generator reseeded with the current second, so two passwords hashed
-    /// within one second share a salt. A null QString when no hash can be made
-    /// (crypt refused, or the password holds a NUL character): the caller
-    /// refuses the password.
+    /// A new hash of the password in the scheme of the "Password Hash"
+    /// setting, with a fresh salt from the system's random source. A null
+    /// QString when no hash can be made (crypt refused, or the password holds
+    /// a NUL character): the caller refuses the password.
     static QString encryptPassword(const QString &password);
 
     /// Whether the name is taken: empty, "valid-user" or "Any Valid User"
@@ -123,9 +122,6 @@ public:
 
     /// The "user" values in list order.
     QStringList userNames() const;
-    /// Whether a name is written safely into user, group and access files:
-    /// printable ASCII without ":" or whitespace. Front ends refuse others.
-    static bool isAcceptableUserName(const QString &name);
     /// Whether the last read of the user file failed (writing is suspended).
     bool loadFailed() const { return m_loadFailed; }
     /// The user file's path, or empty when the panel names no web folder.
@@ -163,6 +159,11 @@ public:
     /// Drag source: the first row's "name:hash" as both types; false for row 0.
     bool tableViewWriteRowsToPasteboard(QObject *tableView, const QList<qint32> &rows, QMimeData *pasteboard) override;
     QStringList tableViewPasteboardTypes(QObject *tableView) override;
+
+signals:
+    /// A name could not be used as asked (ticked into a folder); the message
+    /// says why, for the person who asked.
+    void nameRefused(const QString &message);
 
 private:
     enum class Report { Quietly, Loudly };

@@ -5,6 +5,8 @@
 #include "model/PHUsersDataSource.h"
 
 #include "model/PHFSItem.h"
+#include "model/PHNameRule.h"
+#include "model/PHPasswordHash.h"
 #include "platform/Log.h"
 #include "support/PHExtensions.h"
 
@@ -12,11 +14,19 @@
 #include <QIcon>
 #include <QMimeData>
 #include <QPixmap>
+#include <QStyle>
 
 namespace {
 
 const QString kUserColumn = QStringLiteral("user");
 const QString kActiveColumn = QStringLiteral("active");
+
+QIcon weakHashIcon() {
+    QIcon fallback;
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        fallback = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    return QIcon::fromTheme(QStringLiteral("dialog-warning"), fallback);
+}
 
 void beep() {
     // Only a widget application can beep; a headless caller just gets the refusal.
@@ -68,12 +78,15 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
         m_dataArray.at(row - 1).toMap().value(userKey).toString());
     if (ticked) {
         if (!list.contains(name)) {
-            // Apache splits "Require user" at blanks: such a name would let in
-            // someone else, or nobody.
-            if (!isAcceptableUserName(name)) {
+            // A name Apache would misread in "Require user" would let in
+            // someone else, or nobody. Such names are shown as the file has
+            // them, but never required.
+            const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User);
+            if (!why.isEmpty()) {
                 Log::write(
                     QStringLiteral("Porthold: the user \"%1\" cannot be named in an access file").arg(name));
                 beep();
+                emit nameRefused(QStringLiteral("\"%1\" cannot be let into a folder. %2.").arg(name, why));
                 return;
             }
             list.removeAll(anyUserRealName);
@@ -103,6 +116,12 @@ void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHC
         cell.enabled = folder && folder->isPasswordProtected();
     } else if (column == kUserColumn) {
         cell.image = row == 0 || m_userIcon.isNull() ? QIcon() : QIcon(QPixmap::fromImage(m_userIcon));
+        if (row >= 1 && row <= m_dataArray.size() &&
+            PHPasswordHash::isWeak(m_dataArray.at(row - 1).toMap().value(passwordKey).toString())) {
+            // The theme's warning sign in place of the user icon.
+            cell.image = weakHashIcon();
+            cell.toolTip = PHPasswordHash::weakHashToolTip;
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "pane/PortholdPref.h"
 
+#include "model/PHPasswordHash.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
 #include "model/PHUsersDataSource.h"
@@ -93,6 +94,7 @@ QList<std::pair<QString, QVariant>> PortholdPref::settingsTable() {
         {QStringLiteral("Apache Site Address"), QStringLiteral("127.0.0.1")},
         {QStringLiteral("Apache Site Port"), QStringLiteral("80")},
         {QStringLiteral("New File Extension"), QStringLiteral(".new")},
+        {PHPasswordHash::settingKey, PHPasswordHash::bcryptValue},
     };
 }
 

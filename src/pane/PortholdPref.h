@@ -5,6 +5,7 @@
 #include "platform/PHPanelPlugin.h"
 #include "platform/PanelContext.h"
 
+#include "model/PHAccessGrants.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
 #include "model/PHUsersDataSource.h"
@@ -182,6 +183,10 @@ private:
     void wireUsersAndGroups();
     void wireGroupsDataSource();
     void warnIfGroupsUnavailable();
+    void showPasswordWarning();
+    QList<PHAccessGrants::Folder> grantingFolders(const QString &name, PHAccessGrants::Kind kind);
+    void removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name, PHAccessGrants::Kind kind);
+    void explainRefusedName(const QString &message);
 
     PHBundle m_bundle;
     QStringList m_errors;
@@ -238,6 +243,9 @@ private:
     QPointer<QLineEdit> m_passField;
     QPointer<QLineEdit> m_confirmField;
     QPointer<QLabel> m_errorField;
+    QPointer<QLabel> m_passwordWarningField;
+    /// A new user's name the sheet has already said is still required somewhere.
+    QString m_acknowledgedRequiredName;
     QVariantMap m_editedUser; // the record whose password the sheet replaces
     bool m_groupModuleWarned = false;
 

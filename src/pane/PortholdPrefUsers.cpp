@@ -4,7 +4,10 @@
 
 #include "pane/PortholdPref.h"
 
+#include "model/PHAccessGrants.h"
 #include "model/PHGroupsDataSource.h"
+#include "model/PHNameRule.h"
+#include "model/PHPasswordHash.h"
 #include "model/PHUsersDataSource.h"
 #include "pane/PHGroupFileModule.h"
 #include "platform/Log.h"
@@ -12,11 +15,13 @@
 #include "platform/PHAlertSheet.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
+#include "views/PHFSDataSource.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
 #include "views/PHUiLoader.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -31,19 +36,31 @@ const QString kGroupColumn = QStringLiteral("group");
 const QString kConfirmation = QStringLiteral("Are you sure you wish to %1? This action cannot be undone. To "
                                              "answer yes and not see this dialog in the future, "
                                              "click \"Don't Ask\"");
-// Names that would break the user file or an access file line.
-const QString kUnacceptableUserName =
-    QStringLiteral("Usernames can only contain printable ASCII characters, and no \":\"");
 const QString kUnusablePassword = QStringLiteral("This password cannot be used. Please choose another");
 
-bool containsWhitespace(const QString &text) {
-    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
+/// What deleting the name does to the folders that let it in, for the
+/// confirmation: empty when no folder names it.
+QString grantsNotice(const QString &name, const QList<PHAccessGrants::Folder> &folders) {
+    if (folders.isEmpty())
+        return {};
+    QList<PHAccessGrants::Folder> rewritten;
+    QList<PHAccessGrants::Folder> byHand;
+    for (const PHAccessGrants::Folder &folder : folders)
+        (folder.handManaged ? byHand : rewritten).append(folder);
+    QString notice = QStringLiteral("\"%1\" is allowed in %2").arg(name, PHAccessGrants::joinedFolderNames(folders));
+    if (!rewritten.isEmpty())
+        notice += QStringLiteral("; deleting \"%1\" also removes it from %2")
+                      .arg(name, PHAccessGrants::joinedFolderNames(rewritten));
+    if (!byHand.isEmpty())
+        notice += QStringLiteral(". The access file of %1 is edited by hand and is left as it is: edit it yourself")
+                      .arg(PHAccessGrants::joinedFolderNames(byHand));
+    return notice + QStringLiteral(".\n\n");
 }
 
-PHAlertSheet::Request deletePrompt(const QString &title, const QString &action) {
+PHAlertSheet::Request deletePrompt(const QString &title, const QString &action, const QString &notice = {}) {
     PHAlertSheet::Request request;
     request.title = title;
-    request.message = kConfirmation.arg(action);
+    request.message = notice + kConfirmation.arg(action);
     request.defaultButton = QStringLiteral("Yes");
     request.alternateButton = QStringLiteral("Don't Ask");
     request.otherButton = QStringLiteral("No");
@@ -69,6 +86,19 @@ void PortholdPref::wireUsersAndGroups() {
     wire("userDeleteButton", "deleteUser:", &PortholdPref::deleteUser);
     wire("groupAddButton", "addGroup:", &PortholdPref::addGroup);
     wire("groupDeleteButton", "deleteGroup:", &PortholdPref::deleteGroup);
+    if (auto *menu = view->findChild<QComboBox *>(QStringLiteral("passwordHashMenu"))) {
+        menu->clear();
+        for (PHPasswordHash::Scheme scheme : PHPasswordHash::schemes())
+            menu->addItem(PHPasswordHash::label(scheme), PHPasswordHash::settingValue(scheme));
+        menu->setCurrentIndex(menu->findData(PHPasswordHash::settingValue(PHPasswordHash::configuredScheme())));
+        connect(menu, &QComboBox::activated, this, [this, menu](int index) {
+            PHAction::run("setPasswordHash:", [&] {
+                PHUserDefaults::standardUserDefaults()->setObjectForKey(menu->itemData(index),
+                                                                        PHPasswordHash::settingKey);
+                showPasswordWarning();
+            });
+        });
+    }
     if (m_userTable) {
         // A double click opens the password sheet; names are never typed into the table.
         m_userTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -78,6 +108,11 @@ void PortholdPref::wireUsersAndGroups() {
 }
 
 void PortholdPref::wireGroupsDataSource() {
+    if (m_users) {
+        connect(m_users, &PHUsersDataSource::nameRefused, this, [this](const QString &message) {
+            PHAction::run("nameRefused", [&] { explainRefusedName(message); });
+        });
+    }
     if (!m_groups)
         return;
     // The group being renamed does not count as taking its own name.
@@ -89,6 +124,18 @@ void PortholdPref::wireGroupsDataSource() {
     });
     connect(m_groups, &PHGroupsDataSource::groupRequired, this,
             [this] { PHAction::run("groupRequired", [&] { warnIfGroupsUnavailable(); }); });
+    connect(m_groups, &PHGroupsDataSource::nameRefused, this, [this](const QString &message) {
+        PHAction::run("nameRefused", [&] { explainRefusedName(message); });
+    });
+}
+
+void PortholdPref::explainRefusedName(const QString &message) {
+    PHAlertSheet::Request request;
+    request.title = QStringLiteral("This Name Cannot Be Used");
+    request.message = message;
+    request.defaultButton = QStringLiteral("OK");
+    request.context = QStringLiteral("nameRefused");
+    PHAlertSheet::begin(m_window, request, [](int) {});
 }
 
 void PortholdPref::warnIfGroupsUnavailable() {
@@ -140,6 +187,10 @@ bool PortholdPref::loadUserAddPanel() {
         delete panel;
         return false;
     }
+    // Said while typing, so nobody saves a password believing every character counts.
+    m_passwordWarningField = panel->findChild<QLabel *>(QStringLiteral("passwordWarningField"));
+    connect(m_passField, &QLineEdit::textChanged, this,
+            [this] { PHAction::run("passwordWarning", [&] { showPasswordWarning(); }); });
     if (auto *save = panel->findChild<QAbstractButton *>(QStringLiteral("userSaveButton")))
         connect(save, &QAbstractButton::clicked, this,
                 [this, save] { PHAction::run("endNewUser:", [&] { endNewUser(save); }); });
@@ -150,6 +201,15 @@ bool PortholdPref::loadUserAddPanel() {
     connect(panel, &QDialog::rejected, this,
             [this] { PHAction::run("closeNewUser:", [&] { closeNewUser(nullptr); }); });
     return true;
+}
+
+void PortholdPref::showPasswordWarning() {
+    if (!m_passwordWarningField || !m_passField)
+        return;
+    const QString warning =
+        PHPasswordHash::truncationWarning(m_passField->text(), PHPasswordHash::configuredScheme());
+    m_passwordWarningField->setText(warning);
+    m_passwordWarningField->setVisible(!warning.isEmpty());
 }
 
 void PortholdPref::addUser(QObject *) {
@@ -192,19 +252,30 @@ void PortholdPref::endNewUser(QObject *sender) {
     const auto refuse = [this](const QString &message) { m_errorField->setText(message); };
 
     // The name first, so nobody types a password twice for a name that cannot be.
+    // A user already in the file keeps its name, whatever it is.
     if (isNew && m_users->containsItem(name))
         return refuse(QStringLiteral("Please choose a unique username"));
-    if (containsWhitespace(name))
-        return refuse(QStringLiteral("Usernames cannot contain spaces, tabs, or line returns"));
-    // The user file splits each line at its first ":".
-    if (isNew && !PHUsersDataSource::isAcceptableUserName(name))
-        return refuse(kUnacceptableUserName);
+    if (isNew) {
+        if (const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User); !why.isEmpty())
+            return refuse(why);
+    }
     if (password.isEmpty())
         return refuse(QStringLiteral("You must supply a password"));
     if (password != m_confirmField->text())
         return refuse(QStringLiteral("Passwords do not match"));
     if (name.compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0)
         return refuse(QStringLiteral("Invalid username. Please choose another"));
+    // Before a new user takes a name some access file still requires: said
+    // once, and a second Save adds the user anyway.
+    if (isNew && m_acknowledgedRequiredName != name) {
+        const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::User);
+        if (!folders.isEmpty()) {
+            m_acknowledgedRequiredName = name;
+            return refuse(QStringLiteral("\"%1\" is still allowed in %2 by their access files; the new user "
+                                         "gets in there too. Click Save again to add the user anyway.")
+                              .arg(name, PHAccessGrants::joinedFolderNames(folders)));
+        }
+    }
     const QString hash = PHUsersDataSource::encryptPassword(password);
     if (hash.isNull())
         return refuse(kUnusablePassword);
@@ -229,6 +300,7 @@ void PortholdPref::endNewUser(QObject *sender) {
 
 void PortholdPref::closeNewUser(QObject *) {
     m_editedUser.clear();
+    m_acknowledgedRequiredName.clear();
     if (!m_userAddPanel)
         return;
     // Passwords do not stay in a hidden window.
@@ -268,7 +340,8 @@ void PortholdPref::deleteUser(QObject *) {
     const QString name =
         PHString::stringByRemovingSurroundingWhitespace(user.value(PHUsersDataSource::userKey).toString());
     PHAlertSheet::Request request =
-        deletePrompt(QStringLiteral("Delete User"), QStringLiteral("delete the user \"%1\"").arg(name));
+        deletePrompt(QStringLiteral("Delete User"), QStringLiteral("delete the user \"%1\"").arg(name),
+                     grantsNotice(name, grantingFolders(name, PHAccessGrants::Kind::User)));
     request.context = QStringLiteral("deleteUser:");
     QPointer<PortholdPref> self(this);
     PHAlertSheet::begin(m_window, request, [self, user](int returnCode) {
@@ -291,8 +364,47 @@ void PortholdPref::deleteUserReturnCodeContextInfo(int returnCode, const QVarian
     const qsizetype index = m_users->dataArray().indexOf(QVariant(user));
     if (index < 0)
         return;
-    m_users->tableViewDeleteRowReplace(m_userTable, qint32(index) + 1, false);
+    // Found while the name is still a user; taken out only once the user file
+    // no longer holds it, so a failed save leaves every folder as it was.
+    const QString name =
+        PHString::stringByRemovingSurroundingWhitespace(user.value(PHUsersDataSource::userKey).toString());
+    const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::User);
+    if (m_users->tableViewDeleteRowReplace(m_userTable, qint32(index) + 1, false))
+        removeGrants(folders, name, PHAccessGrants::Kind::User);
     userClick(m_userTable);
+}
+
+QList<PHAccessGrants::Folder> PortholdPref::grantingFolders(const QString &name, PHAccessGrants::Kind kind) {
+    return m_files ? PHAccessGrants::foldersRequiring(m_files->rootItem(), name, kind)
+                   : QList<PHAccessGrants::Folder>();
+}
+
+void PortholdPref::removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name,
+                                PHAccessGrants::Kind kind) {
+    if (folders.isEmpty())
+        return;
+    const PHAccessGrants::Removal removal = PHAccessGrants::removeName(folders, name, kind);
+    if (!removal.changed.isEmpty())
+        Log::write(QStringLiteral("Porthold: \"%1\" was removed from the access files of %2")
+                       .arg(name, removal.changed.join(QStringLiteral(", "))));
+    // The folder shown may be one of them.
+    webOutlineClick(m_webDirOutline);
+    if (removal.failed.isEmpty() && removal.leftAlone.isEmpty())
+        return;
+    QStringList lines;
+    for (const QString &failure : removal.failed)
+        lines.append(QStringLiteral("%1 (could not be rewritten)").arg(failure));
+    for (const QString &folder : removal.leftAlone)
+        lines.append(QStringLiteral("%1: edited by hand, left as it is").arg(folder));
+    PHAlertSheet::Request request;
+    request.title = QStringLiteral("\"%1\" Is Still Allowed in Some Folders").arg(name);
+    request.message = QStringLiteral("These access files still let \"%1\" in. Edit them yourself, or anyone "
+                                     "given that name later gets in there too:\n\n%2")
+                          .arg(name, lines.join(QLatin1Char('\n')));
+    request.defaultButton = QStringLiteral("OK");
+    request.context = QStringLiteral("grantsLeft");
+    Log::write(request.message);
+    PHAlertSheet::begin(m_window, request, [](int) {});
 }
 
 void PortholdPref::deleteGroup(QObject *) {
@@ -308,12 +420,15 @@ void PortholdPref::deleteGroup(QObject *) {
     }
     const PHUserItem::Ptr group = item->parent();
     QString action;
-    if (item->hasChildren() || !group)
+    QString notice;
+    if (item->hasChildren() || !group) {
         action = QStringLiteral("delete the group \"%1\"").arg(item->value());
-    else
+        notice = grantsNotice(item->value(), grantingFolders(item->value(), PHAccessGrants::Kind::Group));
+    } else {
         action =
             QStringLiteral("remove the user \"%1\" from the group \"%2\"").arg(item->value(), group->value());
-    PHAlertSheet::Request request = deletePrompt(QStringLiteral("Delete Group"), action);
+    }
+    PHAlertSheet::Request request = deletePrompt(QStringLiteral("Delete Group"), action, notice);
     request.context = QStringLiteral("deleteGroup:");
     QPointer<PortholdPref> self(this);
     PHAlertSheet::begin(m_window, request, [self, item](int returnCode) {
@@ -332,7 +447,13 @@ void PortholdPref::deleteGroupReturnCodeContextInfo(int returnCode, const PHUser
     }
     // A node of a tree read again since the question is not in this one: the
     // data source refuses it.
-    if (m_groups && item)
-        m_groups->outlineViewDeleteRowForItem(m_groupOutline, item.get());
+    if (m_groups && item) {
+        const bool isGroup = item->hasChildren() && item->parent() && !item->parent()->parent();
+        const QString name = item->value();
+        const QList<PHAccessGrants::Folder> folders =
+            isGroup ? grantingFolders(name, PHAccessGrants::Kind::Group) : QList<PHAccessGrants::Folder>();
+        if (m_groups->outlineViewDeleteRowForItem(m_groupOutline, item.get()))
+            removeGrants(folders, name, PHAccessGrants::Kind::Group);
+    }
     groupClick(m_groupOutline);
 }

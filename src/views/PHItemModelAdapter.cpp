@@ -228,6 +228,10 @@ QVariant PHItemModelAdapter::data(const QModelIndex &index, int role) const {
         if (kind == ColumnKind::Text)
             return cellForIndex(index).image;
         return {};
+    case Qt::ToolTipRole: {
+        const QString tip = cellForIndex(index).toolTip;
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     default:
         return {};
     }

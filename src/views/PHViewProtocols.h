@@ -17,6 +17,7 @@ struct PHCell {
     QIcon pressedImage;       // a button cell's image while pressed
     QMenu *menu = nullptr;    // a pop-up cell's menu
     qint32 selectedItem = -1; // a pop-up cell's selected item, when the delegate sets it
+    QString toolTip;          // shown when the pointer rests on the cell
 };
 
 /// Delegate answers of a table (`PHTableView`). Every answer has a harmless

@@ -251,7 +251,7 @@ TEST_F(ApacheProof, ADeletedUserIsRefused) {
     ASSERT_EQ(get(url, dave), 200) << "listed and in the user file";
 
     CTL_OK(env(), {"user", "del", "dave"});
-    EXPECT_EQ(get(url, dave), 401) << "the access file still names dave, but the user file does not";
+    EXPECT_EQ(get(url, dave), 401) << "neither the user file nor the access file names dave";
     EXPECT_EQ(get(url, kAlice), 200) << "the other users are untouched";
 }
 

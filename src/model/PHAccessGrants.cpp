@@ -1,0 +1,106 @@
+#include "model/PHAccessGrants.h"
+
+#include "model/PHFSItem.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+
+QString keyFor(PHAccessGrants::Kind kind) {
+    return kind == PHAccessGrants::Kind::User ? PHFSItem::RequireUserKey : PHFSItem::RequireGroupKey;
+}
+
+void collect(PHFSItem *node, const QString &rootPath, const QString &name, PHAccessGrants::Kind kind,
+             QSet<QString> &visited, QList<PHAccessGrants::Folder> &found) {
+    // A link back up the tree, or a second way to the same folder, is walked once.
+    const QString canonical = QFileInfo(node->fullPath()).canonicalFilePath();
+    if (canonical.isEmpty() || visited.contains(canonical))
+        return;
+    visited.insert(canonical);
+    if (PHAccessGrants::textRequires(node->stringValue(), name, kind)) {
+        QString relative = QDir(rootPath).relativeFilePath(node->fullPath());
+        if (relative.isEmpty())
+            relative = QStringLiteral(".");
+        found.append({node, relative, node->isHandManaged()});
+    }
+    for (PHFSItem *child : node->children())
+        collect(child, rootPath, name, kind, visited, found);
+}
+
+} // namespace
+
+bool PHAccessGrants::textRequires(const QString &accessText, const QString &name, Kind kind) {
+    static const QRegularExpression userLine(QStringLiteral("^\\s*Require\\s+user\\s+(.*)$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression groupLine(QStringLiteral("^\\s*Require\\s+group\\s+(.*)$"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QRegularExpression &pattern = kind == Kind::User ? userLine : groupLine;
+    for (const QString &line : accessText.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = pattern.match(line);
+        if (!match.hasMatch())
+            continue;
+        // The server compares names exactly; the names may be quoted.
+        for (QString word : match.captured(1).split(blanks, Qt::SkipEmptyParts)) {
+            if (word.size() >= 2 && (word.front() == QLatin1Char('"') || word.front() == QLatin1Char('\'')) &&
+                word.back() == word.front())
+                word = word.mid(1, word.size() - 2);
+            if (word == name)
+                return true;
+        }
+    }
+    return false;
+}
+
+QList<PHAccessGrants::Folder> PHAccessGrants::foldersRequiring(PHFSItem *root, const QString &name,
+                                                               Kind kind) {
+    QList<Folder> found;
+    if (!root || name.isEmpty())
+        return found;
+    QSet<QString> visited;
+    collect(root, root->fullPath(), name, kind, visited, found);
+    return found;
+}
+
+PHAccessGrants::Removal PHAccessGrants::removeName(const QList<Folder> &folders, const QString &name,
+                                                   Kind kind) {
+    Removal removal;
+    for (const Folder &folder : folders) {
+        PHFSItem *node = folder.node;
+        if (!node) {
+            removal.failed.append(QStringLiteral("%1: the folder is no longer in the list; look at it again")
+                                      .arg(folder.relativePath));
+            continue;
+        }
+        if (node->isHandManaged()) {
+            removal.leftAlone.append(folder.relativePath);
+            continue;
+        }
+        QStringList list = node->listForKey(keyFor(kind));
+        list.removeAll(name);
+        node->setListForKey(keyFor(kind), list);
+        // The folder writes and reads its file back; what it read is what counts.
+        const bool written = node->writeAccessFileEvenWhenUnprotected();
+        if (textRequires(node->stringValue(), name, kind))
+            removal.failed.append(QStringLiteral("%1: %2").arg(
+                folder.relativePath, written ? QStringLiteral("the rewritten file still names it")
+                                             : QStringLiteral("the access file could not be rewritten")));
+        else
+            removal.changed.append(folder.relativePath);
+    }
+    return removal;
+}
+
+QString PHAccessGrants::joinedFolderNames(const QList<Folder> &folders) {
+    QStringList names;
+    for (const Folder &folder : folders)
+        names.append(folder.relativePath == QLatin1String(".") ? QStringLiteral("the web root")
+                                                               : folder.relativePath);
+    if (names.size() <= 1)
+        return names.join(QString());
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
