@@ -105,14 +105,13 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
         const bool taken = std::any_of(groups.cbegin(), groups.cend(), [&](const PHUserItem::Ptr &group) {
             return group.get() != node && group->value().compare(name, Qt::CaseInsensitive) == 0;
         });
-        // The name as typed must read back as this one group.
-        const QString why = PHNameRule::refusal(value.toString(), PHNameRule::Kind::Group);
+        // What is left must still read back as this one group. (The editor
+        // has already refused blanks and colons with its own message.)
+        const QString why = PHNameRule::refusal(name, PHNameRule::Kind::Group);
         if (!why.isEmpty() || taken) {
             Log::write(QStringLiteral("Porthold: the group \"%1\" cannot be renamed to \"%2\"")
-                           .arg(node->value(), value.toString()));
+                           .arg(node->value(), name));
             beep();
-            if (!why.isEmpty())
-                emit nameRefused(why);
             return;
         }
         node->setValue(name);

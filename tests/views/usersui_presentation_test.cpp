@@ -220,12 +220,18 @@ TEST_F(UsersUiPresentation, RenamingAGroupCleansTheNameAndKeepsTheOrder) {
     start();
     PHGroupsDataSource *groups = pref->groups();
     PHOutlineView *outline = groupOutline();
-    // The in-place editor's check.
+    // The in-place editor's check; a name the server would misread is
+    // explained in a sheet.
     EXPECT_FALSE(groups->outlineViewValidateText(outline, "  "));
     EXPECT_FALSE(groups->outlineViewValidateText(outline, "TEAM"));
+    answers = {PHAlertSheet::Default, PHAlertSheet::Default, PHAlertSheet::Default};
     EXPECT_FALSE(groups->outlineViewValidateText(outline, "new team"));
     EXPECT_FALSE(groups->outlineViewValidateText(outline, ":"));
-    EXPECT_FALSE(groups->outlineViewValidateText(outline, "te:am")) << "stored as a name already taken";
+    EXPECT_FALSE(groups->outlineViewValidateText(outline, "te:am"));
+    settle();
+    ASSERT_EQ(PHAlertSheet::recorded().size(), 3);
+    EXPECT_EQ(PHAlertSheet::recorded().at(0).message, "Group names cannot contain spaces, tabs, or line returns");
+    EXPECT_TRUE(PHAlertSheet::recorded().at(2).message.contains("no \":\""));
     EXPECT_TRUE(groups->outlineViewValidateText(outline, "admins"));
 
     // Blanks and colons go; the groups are sorted again, and the file written.
