@@ -55,7 +55,8 @@ TEST_F(PaneOptions, FreshSettingsYieldExactlyTheRegisteredDefaults) {
                                {"Apache Site Protocol", "http"},
                                {"Apache Site Address", "127.0.0.1"},
                                {"Apache Site Port", "80"},
-                               {"New File Extension", ".new"}};
+                               {"New File Extension", ".new"},
+                               {"Password Hash", "bcrypt"}};
     const auto table = PortholdPref::settingsTable();
     EXPECT_EQ(table.size(), expected.size());
     for (const auto &[key, value] : table) {

@@ -214,10 +214,14 @@ TEST_F(UsersUiEditing, ANewGroupTakesTheFirstFreeNumberAndIsNamedInPlace) {
     auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
     ASSERT_NE(editor, nullptr) << "the new group's name is open for typing";
     EXPECT_EQ(editor->selectedText(), "Group 3");
-    // The generated name has a blank: Return alone is refused and the edit stays open.
+    // The generated name has a blank: Return alone is refused, with the reason,
+    // and the edit stays open.
+    answers = {PHAlertSheet::Default};
     QTest::keyClick(editor, Qt::Key_Return);
     settle();
     EXPECT_EQ(QApplication::focusWidget(), editor);
+    ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
+    EXPECT_EQ(PHAlertSheet::recorded().first().message, "Group names cannot contain spaces, tabs, or line returns");
     editor->setText("GROUP 4");
     QTest::keyClick(editor, Qt::Key_Return);
     settle();

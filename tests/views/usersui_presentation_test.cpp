@@ -143,10 +143,14 @@ TEST_F(UsersUiPresentation, TickingAGroupPutsTheGroupFileInForce) {
     EXPECT_TRUE(inForce(accessFile(), "Require group staff team")) << qPrintable(accessFile());
     EXPECT_EQ(PHAlertSheet::recorded().size(), 1);
 
-    // A name with a blank would be two groups to Apache: it cannot be ticked.
+    // A name with a blank would be two groups to Apache: it cannot be ticked,
+    // and a sheet says why.
+    answers = {PHAlertSheet::Default};
     clickCheck(groupOutline(), groupCell(group("Group 1"), "active"));
     EXPECT_EQ(item->listForKey(PHFSItem::RequireGroupKey), QStringList({"staff", "team"}));
     EXPECT_TRUE(log.join('\n').contains("cannot be named in an access file"));
+    ASSERT_EQ(PHAlertSheet::recorded().size(), 2);
+    EXPECT_TRUE(PHAlertSheet::recorded().last().message.contains("cannot contain spaces"));
 
     clickCheck(groupOutline(), groupCell(group("staff"), "active"));
     EXPECT_TRUE(inForce(accessFile(), "Require group team")) << qPrintable(accessFile());
