@@ -147,10 +147,9 @@ private:
     PHFSItem *editableFolder(const QString &relative) {
         PHFSItem *node = folder(relative);
         if (node->isHandManaged())
-            throw Refusal{
-                QStringLiteral("%1 orders its address rules other than \"deny,allow\"; Porthold leaves it to be "
-                               "edited by hand")
-                    .arg(node->accessPath())};
+            throw Refusal{QStringLiteral("%1: %2 (%3)")
+                              .arg(node->accessPath(), PHFSItem::handManagedMessage,
+                                   node->handManagedReasons().join(QStringLiteral("; ")))};
         return node;
     }
 
@@ -163,8 +162,14 @@ private:
     }
 
     void printTree(PHFSItem *node, const QString &name, int depth, QSet<QString> &ancestors) {
-        out() << QString(depth * 2, QLatin1Char(' ')) << name << '\t' << PHFSItem::modeName(node->modeIndex())
-              << '\n';
+        out() << QString(depth * 2, QLatin1Char(' ')) << name << '\t' << PHFSItem::modeName(node->modeIndex());
+        // Protection that comes from a folder above shows beside the folder's own mode.
+        const QString inherited = node->effectiveAccess().inheritedNote();
+        if (!inherited.isEmpty())
+            out() << "\t[" << inherited << ']';
+        if (node->isHandManaged())
+            out() << "\t[hand-managed]";
+        out() << '\n';
         // A link to a folder above would make the tree endless.
         const QString canonical = QFileInfo(node->fullPath()).canonicalFilePath();
         if (ancestors.contains(canonical))
@@ -187,7 +192,11 @@ private:
               << "Allow from: " << list(PHFSItem::AllowFromKey) << '\n'
               << "Deny from: " << list(PHFSItem::DenyFromKey) << '\n';
         if (node->isHandManaged())
-            out() << "Hand-managed: yes (not rewritten by Porthold)\n";
+            out() << "Hand-managed: yes: " << PHFSItem::handManagedMessage << " ("
+                  << node->handManagedReasons().join(QStringLiteral("; ")) << ")\n";
+        out() << "Effective:\n";
+        for (const QString &line : node->effectiveAccess().lines())
+            out() << "  " << line << '\n';
         if (!node->hasAccessFile()) {
             out() << "Access file: none\n";
             return;

@@ -160,8 +160,7 @@ QString PHHeadlessContext::errorMessage(qint32 code) const {
     case PHFSItem::ErrorAccessFileDelete:
         return QStringLiteral("The access file could not be deleted");
     case PHFSItem::ErrorAccessFileHandManaged:
-        return QStringLiteral("The access file orders its address rules other than \"deny,allow\"; it is left "
-                              "to be edited by hand");
+        return PHFSItem::handManagedMessage;
     case PHFSItem::ErrorAccessFileBadPath:
         return QStringLiteral("The path of the user or group file contains a line break and cannot be named in "
                               "an access file");

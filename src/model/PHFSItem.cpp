@@ -1,5 +1,6 @@
 #include "model/PHFSItem.h"
 
+#include "model/PHEffectiveAccess.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -151,6 +153,39 @@ QStringList pieces(const QString &value) {
     return result;
 }
 
+// Entries of an address line as the server splits them: blanks or tabs.
+QStringList addressPieces(const QString &value) {
+    QStringList result;
+    for (const QString &part : value.split(QRegularExpression(QStringLiteral("[ \\t\\r]+")), Qt::SkipEmptyParts))
+        result.append(part);
+    return result;
+}
+
+// The address that stands for this computer, and the loopback form it also
+// covers: a browser reaching "localhost" may come over either.
+const QString kThisComputer = QStringLiteral("127.0.0.1");
+const QString kThisComputerV6 = QStringLiteral("::1");
+
+// Long lists go over several lines (the server refuses a line of more than
+// about 8 KB); each line of one directive adds to the same list.
+constexpr qsizetype kLineBudget = 2000;
+
+QStringList chunked(const QStringList &names) {
+    QStringList lines;
+    QString line;
+    for (const QString &name : names) {
+        if (!line.isEmpty() && line.size() + 1 + name.size() > kLineBudget) {
+            lines.append(line);
+            line.clear();
+        }
+        if (!line.isEmpty())
+            line += QLatin1Char(' ');
+        line += name;
+    }
+    lines.append(line);
+    return lines;
+}
+
 bool hasLineBreak(const QString &text) {
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
@@ -183,6 +218,14 @@ QString quoted(const QString &value) {
 
 QString directiveLine(bool active, const QString &keyword, const QString &value) {
     return QStringLiteral("%1%2 %3\n").arg(active ? QString() : QStringLiteral("#"), keyword, value);
+}
+
+// One line per chunk of the list; an empty list still gives one line.
+QString listDirectiveLines(bool active, const QString &keyword, const QStringList &names) {
+    QString text;
+    for (const QString &chunk : chunked(names))
+        text += directiveLine(active, keyword, chunk);
+    return text;
 }
 
 QString quotedDirectiveLine(bool active, const QString &keyword, const QString &value) {
@@ -455,6 +498,7 @@ void PHFSItem::parseAccessString() {
     m_authStatus = AllRequiredBit;
     m_isDisabled = true;
     m_handManaged = false;
+    m_handManagedReasons.clear();
 
     const QStringList users = contextUsers();
     const QStringList groups = contextGroups();
@@ -464,10 +508,16 @@ void PHFSItem::parseAccessString() {
     // Keys whose list came from a line in force. Further lines in force add to
     // it (the server applies them all); a commented line never replaces it.
     QSet<QString> inForce;
+    // A list the writer split over several commented lines reads back whole:
+    // a commented line adds to the commented line of the same key just above.
+    QString lastCommentedKey, previousCommentedKey;
     auto store = [&](const QString &key, QStringList list, bool commented) {
         if (commented) {
             if (inForce.contains(key))
                 return;
+            if (key == previousCommentedKey)
+                list = listForKey(key) + list;
+            lastCommentedKey = key;
         } else if (inForce.contains(key)) {
             list = listForKey(key) + list;
         } else {
@@ -477,6 +527,7 @@ void PHFSItem::parseAccessString() {
             list = QStringList{anyUserRealName};
         m_auth.insert(key, list);
     };
+    std::optional<bool> satisfyAnyInForce, satisfyAnyCommented;
     auto enable = [&](qint32 bit, bool commented) {
         if (commented)
             return;
@@ -496,6 +547,7 @@ void PHFSItem::parseAccessString() {
             ++first;
         const bool commented = first < line.size() && line.at(first) == QLatin1Char('#');
         const QString work = commented ? line.mid(first + 1) : line;
+        previousCommentedKey = std::exchange(lastCommentedKey, QString());
 
         // The writer's own "##" lines and the directives it regenerates.
         if (commented && work.startsWith(QLatin1Char('#')))
@@ -543,18 +595,29 @@ void PHFSItem::parseAccessString() {
             // Filed under the canonical key whatever letter case the line uses.
             const bool isDeny = found.at(1).startsWith(QLatin1String("deny"), Qt::CaseInsensitive);
             QStringList listed;
-            for (const QString &piece : pieces(found.at(2))) {
+            // The server compares "all" and host names ignoring case; the
+            // known addresses are kept in lower case.
+            for (const QString &entry : addressPieces(found.at(2))) {
+                const QString piece = entry.toLower();
+                if (listed.contains(piece))
+                    continue;
                 if (known && known->contains(piece) && isAcceptableAddress(piece)) {
                     listed.append(piece);
                 } else if (piece == QLatin1String("all") && isDeny) {
                     m_auth.insert(AllowOrDenyKey, true);
-                } else if (discover && known && isAcceptableAddress(piece) &&
-                           PHRegex::isMatchedByRegexOptionsInRangeError(piece, QStringLiteral("[a-z0-9]"), 0,
-                                                                        PHRegex::kWholeText, nullptr)) {
+                } else if (known && isAcceptableAddress(piece) &&
+                           (!commented || (discover && PHRegex::isMatchedByRegexOptionsInRangeError(
+                                                           piece, QStringLiteral("[a-z0-9]"), 0,
+                                                           PHRegex::kWholeText, nullptr)))) {
+                    // An entry the server enforces is never dropped: it stays
+                    // on the folder and joins the known addresses.
                     listed.append(piece);
                     known->append(piece);
                 }
             }
+            // This computer's address covers its IPv6 loopback too.
+            if (listed.contains(kThisComputer))
+                listed.removeAll(kThisComputerV6);
             store(isDeny ? DenyFromKey : AllowFromKey, listed, commented);
             enable(AddressBit, commented);
             continue;
@@ -562,13 +625,28 @@ void PHFSItem::parseAccessString() {
 
         found = captures(work, satisfyPattern());
         if (!found.isEmpty()) {
-            if (found.at(1).contains(QLatin1String("any"), Qt::CaseInsensitive))
-                m_authStatus &= ~AllRequiredBit;
+            const bool any = found.at(1).contains(QLatin1String("any"), Qt::CaseInsensitive);
+            if (commented)
+                satisfyAnyCommented = any;
+            else
+                satisfyAnyInForce = any; // the last one is the one in force
             continue;
         }
 
         m_userText.append(commented ? QLatin1Char('#') + work : work);
     }
+
+    // A Satisfy line in force decides; a commented one only speaks for a
+    // folder that has none in force (a disabled folder remembers its mode).
+    if (satisfyAnyInForce ? *satisfyAnyInForce : satisfyAnyCommented.value_or(false))
+        m_authStatus &= ~AllRequiredBit;
+
+    // Rules the panel cannot represent make the file hand-managed.
+    const PHEffectiveAccess::Section section = PHEffectiveAccess::parse(m_accessText);
+    m_handManagedReasons = section.handManagedReasons;
+    if (m_handManaged && m_handManagedReasons.isEmpty())
+        m_handManagedReasons.append(QStringLiteral("its address rules use an order other than deny,allow"));
+    m_handManaged = !m_handManagedReasons.isEmpty();
 }
 
 void PHFSItem::readAccessFirstTime() {
@@ -605,18 +683,19 @@ bool PHFSItem::writeAccessFileEvenWhenUnprotected() {
 
 bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     loadAccess();
-    if (authStatus() == 0 && !evenWhenUnprotected)
-        return true;
     if (m_accessPath.isEmpty())
         return false;
-
-    // Replacing a file whose rules we cannot represent would change who gets
-    // in; replacing one we could not read would lose what is in it.
-    if (m_handManaged) {
-        failWrite(ErrorAccessFileHandManaged,
-                  QStringLiteral("its address rules use an order other than deny,allow"));
+    // Rebuilding a file whose rules we cannot represent would change who gets
+    // in. Only the manual editor writes it, and then exactly as typed.
+    const bool verbatim = m_handManaged && evenWhenUnprotected;
+    if (m_handManaged && !evenWhenUnprotected) {
+        failWrite(ErrorAccessFileHandManaged, m_handManagedReasons.join(QStringLiteral("; ")));
         return false;
     }
+    if (authStatus() == 0 && !evenWhenUnprotected)
+        return true;
+
+    // Replacing a file we could not read would lose what is in it.
     const PHTextFile current = PHTextFile::read(m_accessPath);
     if (current.status == PHTextFile::Status::Unreadable ||
         current.status == PHTextFile::Status::Undecodable) {
@@ -632,7 +711,8 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     QString why;
     // A link at the access file becomes a regular file carrying its former
     // target's attributes; the file it led to (perhaps another folder's) stays.
-    if (!PHAtomicFile::write(m_accessPath, accessFileText().toUtf8(), &why,
+    const QString text = verbatim ? m_accessText : accessFileText();
+    if (!PHAtomicFile::write(m_accessPath, text.toUtf8(), &why,
                              PHAtomicFile::LinkPolicy::ReplaceLink)) {
         failWrite(ErrorAccessFileWrite, why);
         return false;
@@ -665,15 +745,13 @@ QString PHFSItem::accessFileText() const {
         for (const QString &address : PHArray::intersectionWith(listForKey(key), *known))
             if (isAcceptableAddress(address))
                 result.append(address);
+        // This computer is reached over IPv4 and IPv6 loopback alike.
+        if (result.contains(kThisComputer) && !result.contains(kThisComputerV6))
+            result.insert(result.indexOf(kThisComputer) + 1, kThisComputerV6);
         return result;
     };
     QStringList allowList = knownAddresses(AllowFromKey);
     QStringList denyList = knownAddresses(DenyFromKey);
-    // In deny mode the allow list left from allow mode still goes out, and
-    // with "Order deny,allow" its entries override the denials: an address the
-    // user has ticked as denied must not be let in by that hidden list.
-    if (!allowMode)
-        allowList.removeIf([&denyList](const QString &address) { return denyList.contains(address); });
     if (allowMode && allowList.isEmpty())
         allowList = QStringList{placeholderName};
     if (!allowMode && denyList.isEmpty())
@@ -696,27 +774,34 @@ QString PHFSItem::accessFileText() const {
     const QString requireKeyword = !users.isEmpty() && users.first() == anyUserRealName
                                        ? QStringLiteral("Require")
                                        : QStringLiteral("Require user");
-    const QString requireValue =
-        nothingListed && (m_authStatus & PasswordBit) ? placeholderName : users.join(QLatin1Char(' '));
-    text +=
-        directiveLine(passwordActive && (nothingListed || !users.isEmpty()), requireKeyword, requireValue);
+    const QStringList requireValue =
+        nothingListed && (m_authStatus & PasswordBit) ? QStringList{placeholderName} : users;
+    text += listDirectiveLines(passwordActive && (nothingListed || !users.isEmpty()), requireKeyword,
+                               requireValue);
 
     text += QStringLiteral("\n## Group file location and authorized groups\n");
     text += quotedDirectiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("AuthGroupFile"),
                                 contextLocation(3));
-    text += directiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("Require group"),
-                          groups.join(QLatin1Char(' ')));
+    text += listDirectiveLines(passwordActive && !groups.isEmpty(), QStringLiteral("Require group"), groups);
 
     text += QStringLiteral("\n## Address Settings\n");
-    const bool ordered = addressActive && (allowMode || !allowList.isEmpty());
+    // In deny mode the allow list kept from allow mode stays commented out:
+    // with "Order deny,allow" any entry of it that covers a denied client
+    // (the same address, its network, its domain) would let that client in.
+    const bool ordered = addressActive && allowMode;
     text += directiveLine(ordered, QStringLiteral("Order"), QStringLiteral("deny,allow"));
-    text += directiveLine(addressActive, QStringLiteral("Deny from"),
-                          allowMode ? QStringLiteral("all") : denyList.join(QLatin1Char(' ')));
-    text += directiveLine(ordered, QStringLiteral("Allow from"), allowList.join(QLatin1Char(' ')));
+    text += listDirectiveLines(addressActive, QStringLiteral("Deny from"),
+                               allowMode ? QStringList{QStringLiteral("all")} : denyList);
+    text += listDirectiveLines(ordered, QStringLiteral("Allow from"), allowList);
 
+    // "Satisfy" is in force whenever the folder is protected: address rules
+    // and "Satisfy any" of a folder above are then not inherited, so only
+    // "Password or Address" lets either one suffice.
     text += QStringLiteral("\n## Applies to all of the above\n");
-    text += directiveLine(passwordActive && addressActive, QStringLiteral("Satisfy"),
-                          (m_authStatus & AllRequiredBit) ? QStringLiteral("all") : QStringLiteral("any"));
+    const bool eitherSuffices =
+        (m_authStatus & PasswordBit) && (m_authStatus & AddressBit) && !(m_authStatus & AllRequiredBit);
+    text += directiveLine(passwordActive || addressActive, QStringLiteral("Satisfy"),
+                          eitherSuffices ? QStringLiteral("any") : QStringLiteral("all"));
 
     if (!m_userText.isEmpty()) {
         text += QLatin1Char('\n');
@@ -748,7 +833,24 @@ bool PHFSItem::deleteAccessFile() {
         return false;
     }
     m_handManaged = false;
+    m_handManagedReasons.clear();
     m_unreadable = false;
     setAuthStatusDisable(0, true);
     return true;
+}
+
+// ===== Effective access =====
+
+QString PHFSItem::treePath() const {
+    if (!m_parent)
+        return QStringLiteral(".");
+    const QString above = m_parent->treePath();
+    return above == QLatin1String(".") ? m_relativePath : above + QLatin1Char('/') + m_relativePath;
+}
+
+PHEffectiveAccess PHFSItem::effectiveAccess() const {
+    QList<PHEffectiveAccess::Layer> layers;
+    for (const PHFSItem *node = this; node; node = node->m_parent)
+        layers.prepend(PHEffectiveAccess::Layer{node->treePath(), node->stringValue()});
+    return PHEffectiveAccess::merge(layers);
 }

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include "model/PHEffectiveAccess.h"
+
 /// One folder of the web tree and the protection its ".htaccess" gives it.
 ///
 /// Tree side: a node knows its name, its parent and, once asked, its
@@ -37,8 +39,8 @@ public:
     static constexpr qint32 ErrorAccessFileWrite = 20;
     /// The access file could not be deleted.
     static constexpr qint32 ErrorAccessFileDelete = 21;
-    /// The access file orders its address rules other than "deny,allow"; the
-    /// panel leaves such a file to be edited by hand.
+    /// The access file holds rules of its own the panel cannot represent; the
+    /// panel leaves such a file to the manual editor.
     static constexpr qint32 ErrorAccessFileHandManaged = 22;
     /// The user or group file's path contains a line break and cannot be named
     /// in an access file.
@@ -60,6 +62,9 @@ public:
     static inline const QString anyUserRealName = QStringLiteral("valid-user");
     /// Written where a list would otherwise be empty; never a user or address.
     static inline const QString placeholderName = QStringLiteral("portholded");
+    /// Why a hand-managed folder refuses the panel's edits.
+    static inline const QString handManagedMessage =
+        QStringLiteral("This folder's access file has rules of its own: edit it in the Manual Editor");
     /// Posted with the node as sender whenever its access text is replaced.
     static inline const QString AccessFileDidChangeNotification = QStringLiteral("PHAccessFileDidChange");
 
@@ -180,7 +185,8 @@ public:
     bool writeAccessFile();
     /// The same, but also writes when the normalised status is 0, giving the
     /// disabled form (every directive commented out, custom lines kept). For a
-    /// manual edit that leaves no directive in force.
+    /// manual edit that leaves no directive in force. A hand-managed text is
+    /// written exactly as it stands.
     bool writeAccessFileEvenWhenUnprotected();
     /// Clears the directive table and the text and deletes the file (a missing
     /// file is fine). The custom lines stay in memory. On failure the state is
@@ -188,12 +194,24 @@ public:
     bool deleteAccessFile();
     bool hasAccessFile() const;
 
-    /// True when the file orders its address rules other than "deny,allow":
-    /// the panel shows it but does not rewrite it.
+    /// True when the file holds rules the panel cannot represent (rules inside
+    /// a container, `Require` forms other than user, group and valid-user,
+    /// an order other than "deny,allow", "Allow from all"...): the panel shows
+    /// it but its edits never rewrite it; the manual editor writes it as typed.
     bool isHandManaged() const {
         loadAccess();
         return m_handManaged;
     }
+    /// Why the file is hand-managed, one reason per rule.
+    QStringList handManagedReasons() const {
+        loadAccess();
+        return m_handManagedReasons;
+    }
+    /// What the web server enforces here, from this file and the access files
+    /// of the folders above up to the root of the tree. Worked out on demand.
+    PHEffectiveAccess effectiveAccess() const;
+    /// The folder as named relative to the root of the tree ("." for the root).
+    QString treePath() const;
     /// True when the file on disk could not be read or decoded: not rewritten.
     bool isUnreadable() const {
         loadAccess();
@@ -241,6 +259,7 @@ private:
     qint32 m_authStatus = 0;
     bool m_isDisabled = true;
     bool m_handManaged = false;
+    QStringList m_handManagedReasons;
     bool m_unreadable = false;
     bool m_accessLoaded = false;
 };

@@ -68,10 +68,23 @@ struct Credentials {
     std::string password;
 };
 
-/// One HTTP/1.0 GET to 127.0.0.1:port; returns the status code, or -1 when no
-/// status line came back.
-inline int httpStatus(int port, const std::string &path, const Credentials &credentials = {}) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+/// True when this machine has an IPv6 loopback to listen on.
+inline bool hasIpv6Loopback() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+/// One HTTP/1.0 GET to 127.0.0.1:port (or [::1]:port); returns the status
+/// code, or -1 when no status line came back.
+inline int httpStatus(int port, const std::string &path, const Credentials &credentials = {}, bool ipv6 = false) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     timeval timeout{10, 0};
@@ -81,11 +94,18 @@ inline int httpStatus(int port, const std::string &path, const Credentials &cred
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = htons(static_cast<uint16_t>(port));
+    address6.sin6_addr = in6addr_loopback;
+    const int connected = ipv6 ? ::connect(fd, reinterpret_cast<sockaddr *>(&address6), sizeof address6)
+                               : ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    if (connected != 0) {
         ::close(fd);
         return -1;
     }
-    std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + (ipv6 ? "[::1]:" : "127.0.0.1:") +
+                          std::to_string(port) + "\r\n";
     if (!credentials.user.empty())
         request += "Authorization: Basic " + base64(credentials.user + ":" + credentials.password) + "\r\n";
     request += "Connection: close\r\n\r\n";
@@ -205,6 +225,7 @@ public:
         if (!reason.empty())
             throw std::runtime_error(reason);
         m_serverRoot = makeReadableTempFolder("porthold-apache");
+        m_ipv6 = hasIpv6Loopback();
         std::string lastError;
         for (int attempt = 0; attempt < 5; ++attempt) {
             m_port = freeLoopbackPort();
@@ -235,6 +256,14 @@ public:
         return httpStatus(m_port, path, credentials);
     }
 
+    /// True when the server also listens on [::1].
+    bool servesIpv6() const { return m_ipv6; }
+
+    /// A GET from ::1 (-1 when the server does not listen there).
+    int get6(const std::string &path, const Credentials &credentials = {}) const {
+        return m_ipv6 ? httpStatus(m_port, path, credentials, true) : -1;
+    }
+
     std::string errorLogText() const {
         std::ifstream in(errorLog());
         std::stringstream text;
@@ -249,6 +278,7 @@ private:
         conf << "ServerRoot \"" << m_serverRoot.string() << "\"\n"
              << "ServerName 127.0.0.1\n"
              << "Listen 127.0.0.1:" << m_port << "\n"
+             << (m_ipv6 ? "Listen [::1]:" + std::to_string(m_port) + "\n" : std::string())
              << "PidFile \"" << (m_serverRoot / "httpd.pid").string() << "\"\n"
              << "DefaultRuntimeDir \"" << m_serverRoot.string() << "\"\n"
              << "Mutex file:" << m_serverRoot.string() << " default\n"
@@ -353,6 +383,7 @@ private:
     fs::path m_documentRoot;
     fs::path m_serverRoot;
     int m_port = 0;
+    bool m_ipv6 = false;
     pid_t m_pid = -1;
 };
 

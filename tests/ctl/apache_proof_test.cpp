@@ -5,6 +5,7 @@
 #include "ctl/CtlFixture.h"
 
 #include <iostream>
+#include <sstream>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -268,6 +269,209 @@ TEST_F(ApacheProof, ANewPasswordReplacesTheOld) {
     CTL_OK(env(), {"user", "passwd", "erin"}, erinNew.password + "\n");
     EXPECT_EQ(get(url, erinNew), 200) << "the new password, and the group membership survived";
     EXPECT_EQ(get(url, erinOld), 401) << "the old password no longer works";
+}
+
+// ----- What the panel shows is what the server does -----
+// Each case names what the server answered before the panel wrote or read
+// the files soundly, and what it answers now.
+
+bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+TEST_F(ApacheProof, AProtectedChildDoesNotInheritItsParentsAddressPass) {
+    // Before: the child wrote its Satisfy line commented out and so inherited
+    // the parent's "Satisfy any" and allow list: 127.0.0.1 got 200 unasked.
+    folder("team");
+    const std::string url = folder("team/secret");
+    CTL_OK(env(), {"mode", "team", "either"});
+    CTL_OK(env(), {"require", "team", "--user", "alice"});
+    CTL_OK(env(), {"address", "team", "--allow", "--add", "127.0.0.1"});
+    CTL_OK(env(), {"mode", "team/secret", "password"});
+    CTL_OK(env(), {"require", "team/secret", "--user", "bob"});
+    EXPECT_EQ(get("/team/index.html"), 200) << "the parent still lets its address in";
+    EXPECT_EQ(get(url), 401) << "the child asks for a password even from the parent's address";
+    EXPECT_EQ(get(url, kBob), 200);
+    EXPECT_EQ(get(url, kAlice), 401) << "the parent's user is not the child's";
+}
+
+TEST_F(ApacheProof, InheritedProtectionIsShown) {
+    // Before: the subfolder showed "None" everywhere while Apache asked for
+    // the parent's password (401).
+    folder("private");
+    const std::string url = folder("private/sub");
+    CTL_OK(env(), {"mode", "private", "password"});
+    CTL_OK(env(), {"require", "private", "--user", "alice"});
+    EXPECT_EQ(get(url), 401);
+    EXPECT_EQ(get(url, kAlice), 200);
+
+    const auto show = env().run({"show", "private/sub"});
+    ASSERT_EQ(show.exitCode, 0) << ctl_test::describe(show);
+    EXPECT_TRUE(contains(show.out, "Mode: None\n")) << show.out;
+    EXPECT_TRUE(contains(show.out, "Effective:\n  Password: users alice (from private)\n")) << show.out;
+    const auto tree = env().run({"tree"});
+    EXPECT_TRUE(contains(tree.out, "    sub\tNone\t[Password required: inherited from private]\n")) << tree.out;
+    EXPECT_TRUE(contains(tree.out, "  private\tPassword\n")) << "the parent's own protection is not marked\n"
+                                                              << tree.out;
+
+    // An address-only child of a password parent still asks for the password.
+    const std::string addressed = folder("private/addressed");
+    CTL_OK(env(), {"mode", "private/addressed", "address"});
+    CTL_OK(env(), {"address", "private/addressed", "--allow", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(addressed), 401);
+    const auto both = env().run({"show", "private/addressed"});
+    EXPECT_TRUE(contains(both.out, "  Password: users alice (from private)\n")) << both.out;
+    EXPECT_TRUE(contains(both.out, "  Address: only from 127.0.0.1 ::1 (this folder)\n")) << both.out;
+    EXPECT_TRUE(contains(both.out, "  Both a password and an allowed address are needed\n")) << both.out;
+}
+
+TEST_F(ApacheProof, AFileWithRulesInAContainerIsNeverRewritten) {
+    // Before: requiring erin moved "Require user bob erin" out of the
+    // RequireAll, so bob from 127.0.0.1 went from 403 to 200.
+    const std::string url = folder("contained");
+    const fs::path file = env().root() / "contained" / ".htaccess";
+    const std::string text = "AuthType Basic\nAuthName \"contained\"\nAuthUserFile \"" +
+                             (env().root() / ".htusers").string() +
+                             "\"\n<RequireAll>\n  Require user bob\n  Require ip 10.0.0.1\n</RequireAll>\n";
+    ctl_test::writeFile(file, text);
+    ASSERT_EQ(get(url, kBob), 403) << "password and address are both needed";
+
+    for (const std::vector<std::string> &edit :
+         {std::vector<std::string>{"require", "contained", "--user", "carol"},
+          std::vector<std::string>{"mode", "contained", "none"},
+          std::vector<std::string>{"mode", "contained", "either"}}) {
+        const auto result = env().run(edit);
+        EXPECT_EQ(result.exitCode, 2) << ctl_test::describe(result);
+        EXPECT_TRUE(contains(result.err, "This folder's access file has rules of its own: edit it in the Manual Editor"))
+            << result.err;
+        EXPECT_EQ(ctl_test::readFile(file), text) << "the file is left byte for byte";
+    }
+    EXPECT_EQ(get(url, kBob), 403);
+    EXPECT_EQ(get(url, kCarol), 403);
+    const auto show = env().run({"show", "contained"});
+    EXPECT_TRUE(contains(show.out, "Hand-managed: yes")) << show.out;
+    EXPECT_TRUE(contains(show.out, "Require ip 10.0.0.1")) << show.out;
+
+    // An allow line kept to one method; before, an edit widened it to GET.
+    const std::string limited = folder("limited");
+    const fs::path limitedFile = env().root() / "limited" / ".htaccess";
+    const std::string limitedText = "Order deny,allow\nDeny from 127.0.0.1\n<Limit POST>\n  Allow from 127.0.0.1\n</Limit>\n";
+    ctl_test::writeFile(limitedFile, limitedText);
+    ASSERT_EQ(get(limited), 403);
+    const auto result = env().run({"address", "limited", "--add", "10.0.0.9"});
+    EXPECT_EQ(result.exitCode, 2) << ctl_test::describe(result);
+    EXPECT_EQ(ctl_test::readFile(limitedFile), limitedText);
+    EXPECT_EQ(get(limited), 403);
+}
+
+TEST_F(ApacheProof, AKeptRuleThatOpensTheFolderIsShown) {
+    // Before: show said "Password" while 127.0.0.1 got 200 without one.
+    const std::string url = folder("kept");
+    CTL_OK(env(), {"mode", "kept", "password"});
+    CTL_OK(env(), {"require", "kept", "--user", "alice"});
+    const fs::path file = env().root() / "kept" / ".htaccess";
+    ctl_test::writeFile(file, ctl_test::readFile(file) + "Require ip 127.0.0.1\n");
+    EXPECT_EQ(get(url), 200) << "top-level Require lines are alternatives";
+    const auto show = env().run({"show", "kept"});
+    EXPECT_TRUE(contains(show.out, "Hand-managed: yes")) << show.out;
+    EXPECT_TRUE(contains(show.out, "  Rule: Require ip 127.0.0.1 (in kept)\n")) << show.out;
+    const std::string before = ctl_test::readFile(file);
+    const auto result = env().run({"unrequire", "kept", "--user", "alice"});
+    EXPECT_EQ(result.exitCode, 2) << ctl_test::describe(result);
+    EXPECT_EQ(ctl_test::readFile(file), before);
+}
+
+TEST_F(ApacheProof, DenyRulesApacheEnforcesSurviveAnEdit) {
+    // Before: "ALL" in capitals, entries after a tab and upper-case host
+    // names were dropped on reading; the next edit wrote
+    // "Deny from portholded" and 403 became 200.
+    const std::string capital = folder("deny-capital");
+    ctl_test::writeFile(env().root() / "deny-capital" / ".htaccess",
+                        "Order deny,allow\nDeny from ALL\nAllow from 10.1.1.1\n");
+    ASSERT_EQ(get(capital), 403);
+    CTL_OK(env(), {"address", "deny-capital", "--add", "10.2.2.2"});
+    EXPECT_EQ(get(capital), 403);
+    const auto capitalShow = env().run({"show", "deny-capital"});
+    EXPECT_TRUE(contains(capitalShow.out, "Address mode: allow\n")) << capitalShow.out;
+    EXPECT_TRUE(contains(capitalShow.out, "Allow from: 10.1.1.1 10.2.2.2\n")) << capitalShow.out;
+
+    const std::string tabbed = folder("deny-tabbed");
+    ctl_test::writeFile(env().root() / "deny-tabbed" / ".htaccess",
+                        "Deny from 10.3.3.3\t127.0.0.0/8 NO-SUCH.EXAMPLE.INVALID\n");
+    ASSERT_EQ(get(tabbed), 403);
+    CTL_OK(env(), {"address", "deny-tabbed", "--add", "10.4.4.4"});
+    EXPECT_EQ(get(tabbed), 403);
+    const auto tabbedShow = env().run({"show", "deny-tabbed"});
+    EXPECT_TRUE(contains(tabbedShow.out, "Deny from: 10.3.3.3 127.0.0.0/8 no-such.example.invalid 10.4.4.4\n"))
+        << tabbedShow.out;
+}
+
+TEST_F(ApacheProof, DenyModeCannotBeUndoneByANetworkOnTheAllowList) {
+    // Before: the allow list kept from allow mode (127.0.0.0/8) stayed in
+    // force and re-admitted the denied 127.0.0.1: 200.
+    const std::string url = folder("deny-network");
+    CTL_OK(env(), {"mode", "deny-network", "address"});
+    CTL_OK(env(), {"address", "deny-network", "--allow", "--add", "127.0.0.0/8"});
+    ASSERT_EQ(get(url), 200);
+    CTL_OK(env(), {"address", "deny-network", "--deny", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(url), 403);
+    // The allow list is remembered for allow mode.
+    CTL_OK(env(), {"address", "deny-network", "--allow"});
+    EXPECT_EQ(get(url), 200);
+}
+
+TEST_F(ApacheProof, LongUserListsStayWithinApachesLineLimit) {
+    // Before: 900 ticked users went on one line of about 9 KB and the whole
+    // folder answered 500.
+    const std::string url = folder("many-users");
+    const fs::path users = env().root() / ".htusers";
+    std::string text = ctl_test::readFile(users);
+    const size_t start = text.find("alice:");
+    ASSERT_NE(start, std::string::npos);
+    const std::string hash = text.substr(start + 6, text.find('\n', start) - start - 6);
+    std::vector<std::string> arguments{"require", "many-users", "--user"};
+    for (int i = 0; i < 900; ++i) {
+        const std::string name = "member" + std::to_string(1000 + i);
+        text += name + ":" + hash + "\n";
+        arguments.push_back(name);
+    }
+    arguments.push_back("alice");
+    ctl_test::writeFile(users, text);
+    CTL_OK(env(), {"mode", "many-users", "password"});
+    CTL_OK(env(), arguments);
+    EXPECT_EQ(get(url, kAlice), 200);
+    EXPECT_EQ(get(url, Credentials{"member1899", kAlice.password}), 200) << "the last of the list";
+    EXPECT_EQ(get(url, kBob), 401);
+    const std::string written = ctl_test::readFile(env().root() / "many-users" / ".htaccess");
+    std::istringstream lines(written);
+    int requireLines = 0;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LT(line.size(), 8190u);
+        requireLines += line.rfind("Require user ", 0) == 0;
+    }
+    EXPECT_GT(requireLines, 1);
+    // Read back whole: a further edit keeps every one of them.
+    CTL_OK(env(), {"unrequire", "many-users", "--user", "member1000"});
+    EXPECT_EQ(get(url, Credentials{"member1899", kAlice.password}), 200);
+    EXPECT_EQ(get(url, Credentials{"member1000", kAlice.password}), 401);
+}
+
+TEST_F(ApacheProof, ThisComputerCoversBothLoopbackForms) {
+    if (!s_server->servesIpv6())
+        GTEST_SKIP() << "no IPv6 loopback here";
+    // Before: only 127.0.0.1 was written; a browser reaching localhost over
+    // ::1 got 403.
+    const std::string url = folder("this-computer");
+    CTL_OK(env(), {"mode", "this-computer", "address"});
+    CTL_OK(env(), {"address", "this-computer", "--allow", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(url), 200);
+    EXPECT_EQ(s_server->get6(url), 200);
+
+    const std::string denied = folder("this-computer-denied");
+    CTL_OK(env(), {"mode", "this-computer-denied", "address"});
+    CTL_OK(env(), {"address", "this-computer-denied", "--deny", "--add", "127.0.0.1"});
+    EXPECT_EQ(get(denied), 403);
+    EXPECT_EQ(s_server->get6(denied), 403);
+    const auto show = env().run({"show", "this-computer-denied"});
+    EXPECT_TRUE(contains(show.out, "Deny from: 127.0.0.1\n")) << "::1 comes with it\n" << show.out;
 }
 
 } // namespace

@@ -1,0 +1,162 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+/// What the web server enforces for one folder: the folder's own access file
+/// and every access file above it up to the web root, read and merged the way
+/// Apache 2.4 does.
+///
+/// - `Require` lines and their containers (mod_authz_core): a file that has
+///   any replaces what it inherits; one that has none inherits the parent's.
+///   "AuthMerging And|Or" combines instead of replacing.
+/// - `Order`, `Allow`, `Deny`, `Satisfy` (mod_access_compat): a file that uses
+///   any of them starts afresh and inherits none of them from above.
+/// - `AuthType`, `AuthName`, `AuthUserFile`, `AuthGroupFile` are inherited
+///   one by one when a file does not set them.
+///
+/// The value is small and readable (who may pass with a password, which
+/// clients pass or are refused by address, whether either is enough, and which
+/// folder each piece comes from), and it predicts the status code a GET
+/// request gets.
+class PHEffectiveAccess {
+public:
+    /// One access file along the way, the web root's first: the folder as the
+    /// panel names it ("." for the web root) and the file's text (empty when
+    /// there is none).
+    struct Layer {
+        QString folder;
+        QString text;
+    };
+
+    /// One node of the authorization logic: a container or a `Require` line.
+    struct Rule {
+        enum class Kind { Any, All, None, User, Group, ValidUser, Ip, Host, Local, Granted, Denied, Other };
+        Kind kind = Kind::Any;
+        bool negated = false;
+        QStringList arguments;
+        QString line;   ///< as written, for people
+        QString folder; ///< where it is written ("" for the server's own configuration)
+        std::vector<Rule> children;
+        bool isContainer() const { return kind == Kind::Any || kind == Kind::All || kind == Kind::None; }
+    };
+
+    /// One `Allow from` / `Deny from` entry.
+    struct AddressEntry {
+        QString text;
+        bool forGet = true; ///< false inside a method limit that leaves GET out
+    };
+
+    /// How the server reads one access file: only what bears on access.
+    struct Section {
+        QString folder;
+        bool hasRequire = false;
+        std::vector<Rule> requires_; ///< top-level rules: any one of them is enough
+        std::optional<QString> merging;
+        std::optional<QString> authType, authName, authUserFile, authGroupFile;
+
+        bool hasCompat = false;
+        QString order = QStringLiteral("deny,allow");
+        std::vector<AddressEntry> allow, deny;
+        std::optional<bool> satisfyAny;
+
+        /// Lines in force whose effect cannot be worked out here (another
+        /// method, a Files section, an expression...).
+        QStringList unpredictable;
+        /// Why the panel cannot represent this file (empty: it can).
+        QStringList handManagedReasons;
+    };
+
+    /// Reads one file's text (continuation lines joined, comments skipped).
+    static Section parse(const QString &text, const QString &folder = QString());
+
+    /// Merges the layers, the web root's first.
+    static PHEffectiveAccess merge(const QList<Layer> &layers);
+
+    // ----- The readable value -----
+
+    QString folder() const { return m_folder; }
+
+    /// A password lets someone in: users, groups, any valid user.
+    bool passwordRequired() const { return m_passwordRequired; }
+    QStringList users() const { return m_users; }
+    QStringList groups() const { return m_groups; }
+    bool anyValidUser() const { return m_anyValidUser; }
+    QString passwordFrom() const { return m_passwordFrom; }
+
+    /// Address rules in force: "only" (everyone refused but `addresses`),
+    /// "except" (the listed clients refused), "none" (everyone refused), or
+    /// empty for no address rule.
+    QString addressRule() const { return m_addressRule; }
+    QStringList addresses() const { return m_addresses; }
+    QString addressFrom() const { return m_addressFrom; }
+
+    /// Either an allowed address or a password is enough ("Satisfy any").
+    bool eitherIsEnough() const { return m_either; }
+    QString eitherFrom() const { return m_eitherFrom; }
+
+    /// Rules in force that are neither a user list nor an address list, with
+    /// the folder they come from ("Require ip 10.0.0.1 (in team)").
+    QStringList otherRules() const { return m_otherRules; }
+
+    /// True when some part of the protection comes from a folder above.
+    bool isInherited() const;
+    /// "Password required: inherited from private", or empty when nothing
+    /// protecting this folder comes from above.
+    QString inheritedNote() const;
+    /// The whole value in words, one line per piece.
+    QStringList lines() const;
+
+    // ----- Prediction -----
+
+    struct Client {
+        QString address;  ///< "127.0.0.1", "::1"
+        QString hostName; ///< the name the address resolves to both ways, or empty
+    };
+    struct Credentials {
+        QString user;               ///< empty: none sent
+        bool passwordRight = false; ///< the password matches the user file
+    };
+    /// What the server knows about users: whether `user` is in `userFile`,
+    /// and the groups of `groupFile` that hold `user`.
+    struct Directory {
+        std::function<bool(const QString &userFile, const QString &user)> hasUser;
+        std::function<QStringList(const QString &groupFile, const QString &user)> groupsOf;
+    };
+    /// The status code a GET for a file of the folder gets (200, 401, 403 or
+    /// 500), or -1 when rules in force cannot be predicted here. `reason`
+    /// says why in words.
+    int predict(const Client &client, const Credentials &credentials, const Directory &directory,
+                QString *reason = nullptr) const;
+
+    /// True when `entry` (an Allow/Deny entry or the argument of
+    /// `Require ip`) covers `client`.
+    static bool addressCovers(const QString &entry, const Client &client);
+    /// 127.0.0.0/8 or ::1.
+    static bool isLoopback(const QString &address);
+
+private:
+    void describe();
+
+    QString m_folder;
+    Rule m_require;
+    std::optional<QString> m_authType, m_authName, m_authUserFile, m_authGroupFile;
+    Section m_compat;
+    QStringList m_unpredictable;
+
+    bool m_passwordRequired = false;
+    QStringList m_users, m_groups;
+    bool m_anyValidUser = false;
+    QString m_passwordFrom;
+    QString m_addressRule;
+    QStringList m_addresses;
+    QString m_addressFrom;
+    bool m_either = false;
+    QString m_eitherFrom;
+    QStringList m_otherRules;
+};
