@@ -145,15 +145,7 @@ QStringList captures(const QString &line, const QString &pattern, std::uint32_t 
                                                                      PHRegex::kWholeText, nullptr);
 }
 
-QStringList pieces(const QString &value) {
-    QStringList result;
-    const QStringList parts = value.split(QLatin1Char(' '));
-    for (const QString &part : parts)
-        result.append(PHString::stringByRemovingSurroundingWhitespace(part));
-    return result;
-}
-
-// Entries of an address line as the server splits them: blanks or tabs.
+// Entries of a list line as the server splits them: blanks or tabs.
 QStringList addressPieces(const QString &value) {
     QStringList result;
     for (const QString &part : value.split(QRegularExpression(QStringLiteral("[ \\t\\r]+")), Qt::SkipEmptyParts))
@@ -571,7 +563,7 @@ void PHFSItem::parseAccessString() {
         QStringList found = captures(work, requireUserPattern());
         if (!found.isEmpty()) {
             QStringList kept;
-            for (const QString &name : pieces(found.at(1)))
+            for (const QString &name : addressPieces(found.at(1)))
                 if (users.contains(name))
                     kept.append(name);
             store(RequireUserKey, kept, commented);
@@ -582,7 +574,7 @@ void PHFSItem::parseAccessString() {
         found = captures(work, requireGroupPattern());
         if (!found.isEmpty()) {
             QStringList kept;
-            for (const QString &name : pieces(found.at(1)))
+            for (const QString &name : addressPieces(found.at(1)))
                 if (groups.contains(name))
                     kept.append(name);
             store(RequireGroupKey, kept, commented);
@@ -597,9 +589,10 @@ void PHFSItem::parseAccessString() {
             QStringList listed;
             // The server compares "all" and host names ignoring case; the
             // known addresses are kept in lower case.
-            for (const QString &entry : addressPieces(found.at(2))) {
-                const QString piece = entry.toLower();
-                if (listed.contains(piece))
+            const QStringList entries = addressPieces(found.at(2).toLower());
+            for (const QString &piece : entries) {
+                // This computer's address covers its IPv6 loopback too.
+                if (listed.contains(piece) || (piece == kThisComputerV6 && entries.contains(kThisComputer)))
                     continue;
                 if (known && known->contains(piece) && isAcceptableAddress(piece)) {
                     listed.append(piece);
@@ -615,9 +608,7 @@ void PHFSItem::parseAccessString() {
                     known->append(piece);
                 }
             }
-            // This computer's address covers its IPv6 loopback too.
-            if (listed.contains(kThisComputer))
-                listed.removeAll(kThisComputerV6);
+
             store(isDeny ? DenyFromKey : AllowFromKey, listed, commented);
             enable(AddressBit, commented);
             continue;
@@ -745,9 +736,12 @@ QString PHFSItem::accessFileText() const {
         for (const QString &address : PHArray::intersectionWith(listForKey(key), *known))
             if (isAcceptableAddress(address))
                 result.append(address);
-        // This computer is reached over IPv4 and IPv6 loopback alike.
-        if (result.contains(kThisComputer) && !result.contains(kThisComputerV6))
-            result.insert(result.indexOf(kThisComputer) + 1, kThisComputerV6);
+        // This computer is reached over IPv4 and IPv6 loopback alike; the two
+        // stay on one line.
+        if (result.contains(kThisComputer)) {
+            result.removeAll(kThisComputerV6);
+            result.replace(result.indexOf(kThisComputer), kThisComputer + QLatin1Char(' ') + kThisComputerV6);
+        }
         return result;
     };
     QStringList allowList = knownAddresses(AllowFromKey);

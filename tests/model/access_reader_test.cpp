@@ -66,21 +66,25 @@ TEST_F(AccessReaderTest, UsersGroupsAndAddressesAreFiltered) {
                                       "Require group staff nobody\tweb\n"
                                       "Allow from 127.0.0.1 192.0.2.7 all host.domain.tld portholded\n"));
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"alice", "bob", "alice"}));
-    // "nobody\tweb" is one piece (split at blanks only) and not a group.
-    EXPECT_EQ(item->listForKey(PHFSItem::RequireGroupKey), QStringList({"staff"}));
-    EXPECT_EQ(item->listForKey(PHFSItem::AllowFromKey), QStringList({"127.0.0.1"}));
+    // Tabs separate names as blanks do, as the server reads them.
+    EXPECT_EQ(item->listForKey(PHFSItem::RequireGroupKey), QStringList({"staff", "web"}));
+    // An address in force is kept and learnt even while discovery is off:
+    // dropping it would open the folder on the next write.
+    EXPECT_EQ(item->listForKey(PHFSItem::AllowFromKey), QStringList({"127.0.0.1", "192.0.2.7"}));
     EXPECT_EQ(item->authStatus(), 7) << "no Satisfy line: all required";
-    EXPECT_EQ(context.knownAddresses.size(), 4) << "nothing discovered while discovery is off";
+    EXPECT_EQ(context.knownAddresses.size(), 5);
+    EXPECT_TRUE(item->isHandManaged()) << "\"Allow from all\" cannot be represented";
 }
 
 TEST_F(AccessReaderTest, DiscoveryLearnsPlausibleAddressesOnly) {
     context.discover = true;
     auto item =
-        parsed(QStringLiteral("Deny from 192.0.2.7 all portholded (null) host.domain.tld ---- OTHER.NET "
+        parsed(QStringLiteral("#Deny from 192.0.2.7 all portholded (null) host.domain.tld ---- OTHER.NET "
                               "a\"b 198.51.100.0/24\n"));
-    EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey), QStringList({"192.0.2.7", "198.51.100.0/24"}));
-    EXPECT_EQ(context.knownAddresses,
-              QStringList({"127.0.0.1", "10.0.0.0/8", "host.example.org", "192.0.2.7", "198.51.100.0/24"}));
+    // From a commented line only plausible addresses are learnt.
+    EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey), QStringList({"192.0.2.7", "other.net", "198.51.100.0/24"}));
+    EXPECT_EQ(context.knownAddresses, QStringList({"127.0.0.1", "10.0.0.0/8", "host.example.org", "192.0.2.7",
+                                                   "other.net", "198.51.100.0/24"}));
     EXPECT_TRUE(item->isAllowSet()) << "\"Deny from all\" sets allow mode";
 }
 
@@ -97,9 +101,10 @@ TEST_F(AccessReaderTest, RepeatedDirectivesMergeWhileInForce) {
                                       "#Require group web\n"));
     // Lines in force add up; a comment does not replace them.
     EXPECT_EQ(item->listForKey(PHFSItem::AllowFromKey), QStringList({"127.0.0.1", "10.0.0.0/8"}));
-    // Commented repeats: the later replaces.
-    EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey), QStringList({"host.example.org"}));
-    EXPECT_EQ(item->listForKey(PHFSItem::RequireGroupKey), QStringList({"web"}));
+    // Commented lines that follow each other continue one list (the writer
+    // splits long lists so).
+    EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey), QStringList({"127.0.0.1", "host.example.org"}));
+    EXPECT_EQ(item->listForKey(PHFSItem::RequireGroupKey), QStringList({"staff", "web"}));
     // Any valid user already admits every named one.
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"valid-user"}));
     EXPECT_EQ(item->authDict().size(), 4) << "no key under another spelling";
@@ -136,10 +141,11 @@ TEST_F(AccessReaderTest, HandManagedOrderIsShownButNeverRewritten) {
     EXPECT_FALSE(item->isAuthenticationDisabled());
 
     // A commented Order is no rule; text saved with deny,allow clears the mark.
-    item->setStringValue(QStringLiteral("#Order allow,deny\nORDER deny,allow\nAllow from 127.0.0.1\n"));
+    item->setStringValue(
+        QStringLiteral("#Order allow,deny\nORDER deny,allow\nDeny from all\nAllow from 127.0.0.1\n"));
     EXPECT_FALSE(item->isHandManaged());
     EXPECT_TRUE(item->writeAccessFile());
-    EXPECT_TRUE(readFile(accessPathIn(path)).contains("\nAllow from 127.0.0.1\n"));
+    EXPECT_TRUE(readFile(accessPathIn(path)).contains("\nAllow from 127.0.0.1 ::1\n"));
 
     // Clearing a hand-managed folder is the user's explicit choice.
     writeFile(accessPathIn(path), original);

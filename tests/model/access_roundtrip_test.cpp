@@ -118,10 +118,8 @@ TEST_F(AccessRoundTripTest, GeneratedStatesSurviveWriteAndRead) {
                                           ? QStringList()
                                           : (anyUser ? users : keepNames(users, context.users));
         const QStringList wantGroups = keepNames(item->listForKey(PHFSItem::RequireGroupKey), context.groups);
-        // In deny mode an address ticked as denied never stays on the allow list.
+        // The allow list is kept whole in deny mode too, commented out.
         QStringList wantAllow = keepKnown(allowList, knownBefore);
-        if (!allowMode)
-            wantAllow.removeIf([&](const QString &a) { return keepKnown(denyList, knownBefore).contains(a); });
 
         item->setAuthStatusDisable(status, disabled);
         const qint32 normalised = (status & 4) && (status & 3) != 3 ? status & 3 : status;

@@ -36,8 +36,9 @@ TEST_F(AccessWriterTest, PasswordWithTwoUsersAndStoredStatusFive) {
                                                   "#Deny from all\n"
                                                   "#Allow from portholded\n"
                                                   "\n## Applies to all of the above\n"
-                                                  "#Satisfy all\n")));
-    // Read back: the commented "Satisfy all" leaves bit 4 stored, not in force.
+                                                  "Satisfy all\n")));
+    // "Satisfy all" is in force so nothing from a folder above lets anyone in
+    // without the password; with only the password bit it is not "both".
     EXPECT_EQ(item->storedAuthStatus(), 5);
     EXPECT_EQ(item->authStatus(), 1);
     EXPECT_EQ(item->modeIndex(), 1);
@@ -66,7 +67,7 @@ TEST_F(AccessWriterTest, PlaceholdersKeepEveryoneOutUntilSomeoneIsChosen) {
                                              "Deny from all\n"
                                              "Allow from portholded\n"
                                              "\n## Applies to all of the above\n"
-                                             "#Satisfy any\n")))
+                                             "Satisfy all\n")))
         << text;
     EXPECT_TRUE(text.contains(QStringLiteral("\n#AuthType Basic\n#AuthName \"Protected\"\n"))) << text;
     EXPECT_TRUE(text.contains(QStringLiteral("\n#Require user \n"))) << "bit 1 is off: no placeholder\n"
@@ -84,7 +85,7 @@ TEST_F(AccessWriterTest, PlaceholdersKeepEveryoneOutUntilSomeoneIsChosen) {
     EXPECT_EQ(item->authStatus(), 2);
 }
 
-TEST_F(AccessWriterTest, DenyModeWithAnAllowListWritesBothInForce) {
+TEST_F(AccessWriterTest, DenyModeKeepsItsAllowListCommentedOut) {
     const QString path = folder(QStringLiteral("d"));
     auto item = node(path);
     item->authDict().insert(PHFSItem::AllowOrDenyKey, false);
@@ -93,18 +94,21 @@ TEST_F(AccessWriterTest, DenyModeWithAnAllowListWritesBothInForce) {
     item->setListForKey(PHFSItem::DenyFromKey, {QStringLiteral("10.0.0.0/8")});
     item->setAuthStatusDisable(2, false);
     const QString text = withoutDate(readFile(accessPathIn(path)));
+    // In force, the allow list would let denied clients back in; it stays
+    // for allow mode, commented out.
     EXPECT_TRUE(text.contains(QStringLiteral("\n## Address Settings\n"
-                                             "Order deny,allow\n"
+                                             "#Order deny,allow\n"
                                              "Deny from 10.0.0.0/8\n"
-                                             "Allow from host.example.org 127.0.0.1\n")))
+                                             "#Allow from host.example.org 127.0.0.1 ::1\n")))
         << text;
     EXPECT_EQ(item->listForKey(PHFSItem::AllowFromKey), QStringList({"host.example.org", "127.0.0.1"}));
     EXPECT_EQ(item->addressArray(), QStringList({"10.0.0.0/8"}));
 }
 
 TEST_F(AccessWriterTest, DenyModeNeverAllowsAnAddressItDenies) {
-    // "Order deny,allow" lets the Allow line win: an address ticked as denied
-    // must not also go out on the allow list kept from allow mode.
+    // "Order deny,allow" lets the Allow line win: no entry of the allow list
+    // kept from allow mode (the same address, or a network holding it) may
+    // let a denied client in.
     const QString path = folder(QStringLiteral("dd"));
     auto item = node(path);
     item->authDict().insert(PHFSItem::AllowOrDenyKey, false);
@@ -112,11 +116,13 @@ TEST_F(AccessWriterTest, DenyModeNeverAllowsAnAddressItDenies) {
     item->setListForKey(PHFSItem::DenyFromKey, {QStringLiteral("127.0.0.1")});
     item->setAuthStatusDisable(2, false);
     const QString text = withoutDate(readFile(accessPathIn(path)));
-    EXPECT_TRUE(text.contains(QStringLiteral("Order deny,allow\n"
-                                             "Deny from 127.0.0.1\n"
-                                             "Allow from 10.0.0.0/8\n")))
+    EXPECT_TRUE(text.contains(QStringLiteral("#Order deny,allow\n"
+                                             "Deny from 127.0.0.1 ::1\n"
+                                             "#Allow from 127.0.0.1 ::1 10.0.0.0/8\n")))
         << text;
     EXPECT_EQ(item->addressArray(), QStringList({"127.0.0.1"}));
+    item->setAllow(true);
+    EXPECT_EQ(item->addressArray(), QStringList({"127.0.0.1", "10.0.0.0/8"})) << "remembered for allow mode";
 }
 
 TEST_F(AccessWriterTest, SatisfyFollowsTheModeAndGroupsGetTheirFile) {
@@ -182,7 +188,7 @@ TEST_F(AccessWriterTest, OnlyKnownWellFormedAddressesAndNamesAreWritten) {
         {QStringLiteral("alice"), QStringLiteral("bob\nAllow from all"), QStringLiteral("two words")});
     item->setModeIndex(3);
     const QString text = withoutDate(readFile(accessPathIn(path)));
-    EXPECT_TRUE(text.contains(QStringLiteral("\nAllow from 127.0.0.1\n"))) << text;
+    EXPECT_TRUE(text.contains(QStringLiteral("\nAllow from 127.0.0.1 ::1\n"))) << text;
     EXPECT_TRUE(text.contains(QStringLiteral("\nRequire user alice\n"))) << text;
     EXPECT_FALSE(text.contains(QStringLiteral("Allow from all"))) << text;
     EXPECT_FALSE(text.contains(QStringLiteral("words"))) << text;
@@ -198,9 +204,8 @@ TEST_F(AccessWriterTest, CustomLinesFollowTheGeneratedOnes) {
     EXPECT_EQ(item->authStatus(), 1);
     item->writeAccessFile();
     const QString text = withoutDate(readFile(accessPathIn(path)));
-    // No Satisfy line was read, so "all required" stays stored (and commented).
     EXPECT_TRUE(text.endsWith(
-        QStringLiteral("\n## Applies to all of the above\n#Satisfy all\n"
+        QStringLiteral("\n## Applies to all of the above\nSatisfy all\n"
                        "\nOptions -Indexes\n# keep this note\nErrorDocument 403 \"Desk #4\"\n")))
         << text;
     EXPECT_EQ(item->userText().size(), 3);
