@@ -3,6 +3,7 @@
 #include "ctl/PHCtlArguments.h"
 #include "ctl/PHHeadlessContext.h"
 #include "ctl/PHPasswordReader.h"
+#include "model/PHAccessCheck.h"
 #include "model/PHAccessGrants.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
@@ -39,6 +40,11 @@ struct Refusal {
 /// A file that could not be read or written.
 struct Failure {
     QStringList messages;
+};
+
+/// A command that ends with a status of its own (verify).
+struct Outcome {
+    int status;
 };
 
 QTextStream &out() {
@@ -84,6 +90,7 @@ public:
         case Command::GroupAddMember: return addMember();
         case Command::GroupRemoveMember: return removeMember();
         case Command::GroupList: return listGroups();
+        case Command::Verify: return verify();
         case Command::Help:
         case Command::Version: return;
         }
@@ -204,6 +211,42 @@ private:
         out() << "Access file: " << node->accessPath() << "\n\n" << node->stringValue();
         if (!node->stringValue().isEmpty() && !node->stringValue().endsWith(QLatin1Char('\n')))
             out() << '\n';
+    }
+
+    void verify() {
+        PHFSItem *node = folder(m_invocation.folder);
+        QString password;
+        if (!m_invocation.name.isEmpty()) {
+            if (!m_context.userArray().contains(m_invocation.name))
+                throw Refusal{QStringLiteral("No user %1").arg(quoted(m_invocation.name))};
+            const auto entry = PHPasswordReader::read(QStringLiteral("Password for %1: ").arg(m_invocation.name),
+                                                      QStringLiteral("Again: "));
+            if (!entry)
+                throw Failure{{QStringLiteral("The password could not be read from standard input")}};
+            password = entry->password;
+        }
+        QString base = m_invocation.url;
+        if (base.isEmpty()) {
+            // The address "View on Web" opens.
+            PHUserDefaults *settings = PHUserDefaults::standardUserDefaults();
+            base = QStringLiteral("%1://%2/").arg(
+                settings->stringForKey(QStringLiteral("Apache Site Protocol")).value_or(QStringLiteral("http")),
+                settings->stringForKey(QStringLiteral("Apache Site Address")).value_or(QStringLiteral("localhost")));
+            const QString home = QDir::homePath();
+            if (QDir(m_context.webRoot()) == QDir(QDir(home).filePath(QStringLiteral("public_html"))))
+                base += QStringLiteral("~%1/").arg(QFileInfo(home).fileName());
+        }
+        QString errorLog = m_invocation.errorLog;
+        if (errorLog.isEmpty() && QFileInfo(QStringLiteral("/var/log/apache2/error.log")).isReadable())
+            errorLog = QStringLiteral("/var/log/apache2/error.log");
+
+        out() << "Folder: " << node->fullPath() << '\n' << "Effective:\n";
+        for (const QString &line : node->effectiveAccess().lines())
+            out() << "  " << line << '\n';
+        const PHAccessCheck::Report report = PHAccessCheck::run(node, base, m_invocation.name, password, errorLog);
+        for (const QString &line : report.lines())
+            out() << line << '\n';
+        throw Outcome{!report.reachable ? PHCtl::Unreachable : report.agrees() ? PHCtl::Success : PHCtl::Differs};
     }
 
     void mode() {
@@ -688,6 +731,8 @@ int run(const QStringList &arguments) {
         for (const QString &message : failure.messages)
             err() << "portholdctl: " << message << '\n';
         status = Failed;
+    } catch (const Outcome &outcome) {
+        status = outcome.status;
     } catch (const PHException &exception) {
         err() << "portholdctl: " << exception.reason() << '\n';
         status = Failed;

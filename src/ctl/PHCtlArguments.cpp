@@ -213,6 +213,20 @@ PHCtlInvocation parse(const QStringList &arguments) {
     } else if (command == QLatin1String("address")) {
         invocation.command = Command::Address;
         parseAddress(reader, invocation);
+    } else if (command == QLatin1String("verify")) {
+        invocation.command = Command::Verify;
+        invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
+        while (!reader.atEnd()) {
+            const QString option = reader.take(QStringLiteral("option"));
+            if (option == QLatin1String("--user"))
+                invocation.name = reader.takeValue(QStringLiteral("a user name after --user"));
+            else if (option == QLatin1String("--url"))
+                invocation.url = reader.takeValue(QStringLiteral("an address after --url"));
+            else if (option == QLatin1String("--error-log"))
+                invocation.errorLog = reader.takeValue(QStringLiteral("a file after --error-log"));
+            else
+                throw PHCtlUsageError(QStringLiteral("unknown option \"%1\" for verify").arg(option));
+        }
     } else if (command == QLatin1String("user")) {
         parseUser(reader, invocation);
     } else if (command == QLatin1String("group")) {
@@ -265,6 +279,15 @@ QString usage() {
         "                             lists them for the folder in its current mode,\n"
         "                             --remove unlists them (they stay known)\n"
         "  clear FOLDER               delete the folder's .htaccess\n"
+        "  verify FOLDER [--user NAME] [--url BASE] [--error-log FILE]\n"
+        "                             ask the running server over loopback (IPv4 and\n"
+        "                             IPv6) what a visitor gets, without a password and,\n"
+        "                             with --user, with NAME's password read from standard\n"
+        "                             input; compare with the effective access. BASE is\n"
+        "                             the web root's address (default: the one \"View on\n"
+        "                             Web\" opens); FILE the server's error log (default\n"
+        "                             /var/log/apache2/error.log), whose lines about the\n"
+        "                             folder are shown\n"
         "\n"
         "Users (the web root's .htusers):\n"
         "  user add NAME              add a user; the password is read from standard input\n"
@@ -292,7 +315,9 @@ QString usage() {
         "Several names may follow an option, and an option may be repeated.\n"
         "\n"
         "Exit status: 0 success; 1 usage error; 2 input refused (the reason is\n"
-        "shown, as the panel words it); 3 a file could not be read or written.\n"
+        "shown, as the panel words it); 3 a file could not be read or written, or\n"
+        "(verify) the server cannot be reached; 4 (verify) the server does not do\n"
+        "what the effective access predicts.\n"
         "\n"
         "Settings are the panel's own ($XDG_CONFIG_HOME/porthold/com.quillmere.porthold.plist):\n"
         "the web root, the known addresses, \"Should Discover Addresses\" and \"Password\n"

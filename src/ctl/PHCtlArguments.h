@@ -28,6 +28,7 @@ struct PHCtlInvocation {
         GroupAddMember,
         GroupRemoveMember,
         GroupList,
+        Verify,
     };
 
     Command command = Command::Help;
@@ -50,6 +51,10 @@ struct PHCtlInvocation {
 
     // group add
     QStringList members;
+
+    // verify: the web root's address and the server's error log
+    QString url;
+    QString errorLog;
 };
 
 /// A malformed command line; the message is shown above the usage text.

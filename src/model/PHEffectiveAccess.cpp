@@ -1,5 +1,8 @@
 #include "model/PHEffectiveAccess.h"
 
+#include <QFile>
+#include <QRegularExpression>
+
 #include <arpa/inet.h>
 
 #include <cstring>
@@ -95,6 +98,7 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
 
     // Lines ending in a backslash go on with the next one, as the server reads them.
     QStringList lines;
+    QList<bool> continued;
     QString pending;
     for (QString line : text.split(QLatin1Char('\n'))) {
         if (line.endsWith(QLatin1Char('\r')))
@@ -103,11 +107,14 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
             pending += line.left(line.size() - 1);
             continue;
         }
+        continued.append(!pending.isEmpty());
         lines.append(pending + line);
         pending.clear();
     }
-    if (!pending.isEmpty())
+    if (!pending.isEmpty()) {
+        continued.append(true);
         lines.append(pending);
+    }
 
     struct Frame {
         QString name;
@@ -125,8 +132,8 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
         return section.requires_;
     };
 
-    for (const QString &raw : std::as_const(lines)) {
-        const QString line = raw.trimmed();
+    for (qsizetype index = 0; index < lines.size(); ++index) {
+        const QString line = lines.at(index).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
 
@@ -177,6 +184,9 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
         if (!isAccessDirective(directive))
             continue;
         const QStringList arguments = parts.mid(1);
+        // The panel reads and writes one line per rule.
+        if (continued.at(index) && !line.startsWith(QLatin1Char('#')))
+            section.handManagedReasons.append(QStringLiteral("the rule \"%1\" goes on over several lines").arg(line));
 
         bool opaque = false, appliesToGet = true, limited = false;
         for (Frame &frame : stack) {
@@ -245,10 +255,10 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
         if (directive == QLatin1String("order") || directive == QLatin1String("allow") ||
             directive == QLatin1String("deny") || directive == QLatin1String("satisfy")) {
             section.hasCompat = true;
-            if (!appliesToGet) {
-                section.unpredictable.append(line);
+            // These rules are kept per method: one limited to other methods
+            // still starts the section afresh, but says nothing about a GET.
+            if (!appliesToGet && directive != QLatin1String("allow") && directive != QLatin1String("deny"))
                 continue;
-            }
             if (directive == QLatin1String("order")) {
                 section.order = arguments.join(QString()).toLower();
                 if (section.order != QLatin1String("deny,allow"))
@@ -262,7 +272,7 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
                     arguments.value(0).compare(QLatin1String("from"), Qt::CaseInsensitive) == 0 ? 1 : 0;
                 for (qsizetype i = first; i < arguments.size(); ++i) {
                     const QString entry = arguments.at(i);
-                    list.push_back(AddressEntry{entry, true});
+                    list.push_back(AddressEntry{entry, appliesToGet});
                     if (entry.startsWith(QLatin1String("env="), Qt::CaseInsensitive) ||
                         entry.startsWith(QLatin1String("env!"), Qt::CaseInsensitive)) {
                         section.unpredictable.append(line);
@@ -727,4 +737,35 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
     if (withUser == Result::Error)
         return answer(500, QStringLiteral("a rule the server cannot apply"));
     return answer(401, QStringLiteral("%1 is not among those allowed").arg(credentials.user));
+}
+
+PHEffectiveAccess::Directory PHEffectiveAccess::filesOnDisk() {
+    const auto lines = [](const QString &path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringList();
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    };
+    Directory directory;
+    directory.hasUser = [lines](const QString &userFile, const QString &user) {
+        for (const QString &line : lines(userFile))
+            if (line.section(QLatin1Char(':'), 0, 0) == user && line.contains(QLatin1Char(':')))
+                return true;
+        return false;
+    };
+    directory.groupsOf = [lines](const QString &groupFile, const QString &user) {
+        QStringList groups;
+        for (QString line : lines(groupFile)) {
+            line.remove(QLatin1Char('\r'));
+            const qsizetype colon = line.indexOf(QLatin1Char(':'));
+            if (colon <= 0)
+                continue;
+            const QStringList members =
+                line.mid(colon + 1).split(QRegularExpression(QStringLiteral("[ \\t]+")), Qt::SkipEmptyParts);
+            if (members.contains(user))
+                groups.append(line.left(colon).trimmed());
+        }
+        return groups;
+    };
+    return directory;
 }

@@ -104,6 +104,9 @@ public:
     /// the folder they come from ("Require ip 10.0.0.1 (in team)").
     QStringList otherRules() const { return m_otherRules; }
 
+    /// The user file in force, or empty.
+    QString authUserFile() const { return m_authUserFile.value_or(QString()); }
+
     /// True when some part of the protection comes from a folder above.
     bool isInherited() const;
     /// "Password required: inherited from private", or empty when nothing
@@ -128,6 +131,8 @@ public:
         std::function<bool(const QString &userFile, const QString &user)> hasUser;
         std::function<QStringList(const QString &groupFile, const QString &user)> groupsOf;
     };
+    /// The user and group files as the server reads them from disk.
+    static Directory filesOnDisk();
     /// The status code a GET for a file of the folder gets (200, 401, 403 or
     /// 500), or -1 when rules in force cannot be predicted here. `reason`
     /// says why in words.

@@ -327,6 +327,16 @@ void PortholdPref::fillWebDirFolderIcons() {
 }
 
 void PortholdPref::setTables() {
+    // Folders are read against the users, groups and known addresses, so
+    // those are loaded first: read against empty lists, the first edit of a
+    // folder would drop entries that are in force.
+    reloadUsersAndGroups();
+    m_addresses.clear();
+    const auto stored = PHUserDefaults::standardUserDefaults()->arrayForKey(QStringLiteral("Address Array"));
+    QStringList storedAddresses;
+    for (const QVariant &address : stored.value_or(QVariantList()))
+        storedAddresses.append(address.toString());
+    addAddressesFromArray(storedAddresses);
     // The folder outline.
     if (m_webDirOutline) {
         delete m_files;
@@ -372,14 +382,6 @@ void PortholdPref::setTables() {
         m_groupOutline->setAcceptDrops(true);
         m_groupOutline->setDropIndicatorShown(true);
     }
-    reloadUsersAndGroups();
-    // Known addresses: start empty, then the stored list.
-    m_addresses.clear();
-    const auto stored = PHUserDefaults::standardUserDefaults()->arrayForKey(QStringLiteral("Address Array"));
-    QStringList storedAddresses;
-    for (const QVariant &address : stored.value_or(QVariantList()))
-        storedAddresses.append(address.toString());
-    addAddressesFromArray(storedAddresses);
     if (m_addressTable) {
         delete m_addressSource;
         m_addressSource = new PHAddressDataSource(this);
@@ -444,6 +446,7 @@ void PortholdPref::wireActions() {
     wire(button("webRefreshButton"), "webRefresh:", &PortholdPref::webRefresh);
     wire(button("revealWebDirButton"), "revealWebDir:", &PortholdPref::revealWebDir);
     wire(button("viewOnWebButton"), "viewSelectionOnWeb:", &PortholdPref::viewSelectionOnWeb);
+    wire(button("checkAccessButton"), "checkSelectionAccess:", &PortholdPref::checkSelectionAccess);
     if (QAbstractButton *helpButton = button("helpButton"))
         connect(helpButton, &QAbstractButton::clicked, this,
                 [this] { PHAction::run("help:", [&] { help(); }); });

@@ -134,6 +134,9 @@ public:
     void webRefresh(QObject *sender);
     void revealWebDir(QObject *sender);
     void viewSelectionOnWeb(QObject *sender);
+    /// Asks the running server what a visitor of the selected folder gets and
+    /// shows it beside what the panel predicts.
+    void checkSelectionAccess(QObject *sender);
     void setUsesRemoteApache(QObject *sender);
     /// The web address `viewSelectionOnWeb` opens for a folder.
     QUrl webAddressForItem(PHFSItem *item) const;

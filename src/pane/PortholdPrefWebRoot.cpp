@@ -3,9 +3,11 @@
 
 #include "pane/PortholdPref.h"
 
+#include "model/PHAccessCheck.h"
 #include "model/PHFSItem.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/Log.h"
+#include "platform/PHAlertSheet.h"
 #include "platform/PHAction.h"
 #include "server/PHApacheController.h"
 #include "support/PHExtensions.h"
@@ -220,12 +222,13 @@ void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
 
 void PortholdPref::setStartDirectory(qint32 index) {
     defaults()->setIntegerForKey(index, QStringLiteral("Porthold Protected Folder"));
+    // The new root's users and groups first: its folders are read against them.
+    reloadUsersAndGroups();
     if (m_files && m_webDirOutline) {
         m_files->setRootPath(portholdLocation(4));
         m_webDirOutline->reloadData();
         m_webDirOutline->expandToDepth(0);
     }
-    reloadUsersAndGroups();
     // The old tree is gone: nothing of it may stay selected.
     if (m_webDirOutline)
         m_webDirOutline->clearSelection();
@@ -272,6 +275,18 @@ void PortholdPref::webOutlineClick(QObject *) {
                                                           : Qt::NoTextInteraction);
     }
     setAddressViewsForItem(m_fsItem);
+    // What the web server enforces for the selected folder, in words.
+    if (auto *label = m_window ? m_window->findChild<QLabel *>(QStringLiteral("effectiveAccessLabel")) : nullptr) {
+        QStringList lines;
+        if (m_fsItem) {
+            lines = m_fsItem->effectiveAccess().lines();
+            if (m_fsItem->isHandManaged())
+                lines.prepend(PHFSItem::handManagedMessage + QLatin1Char('.'));
+        }
+        label->setText(lines.isEmpty() ? QString()
+                                       : QStringLiteral("%1: %2").arg(m_fsItem->relativePath(),
+                                                                      lines.join(QStringLiteral("; "))));
+    }
     if (m_userTable)
         m_userTable->reloadData();
     if (m_groupOutline)
@@ -304,6 +319,27 @@ void PortholdPref::viewSelectionOnWeb(QObject *) {
     if (!item)
         return;
     QDesktopServices::openUrl(webAddressForItem(item));
+}
+
+void PortholdPref::checkSelectionAccess(QObject *) {
+    auto *item = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
+    if (!item || !m_files)
+        return;
+    const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
+    const QString errorLog = QStringLiteral("/var/log/apache2/error.log");
+    const PHAccessCheck::Report report = PHAccessCheck::run(item, base, QString(), QString(),
+                                                            QFileInfo(errorLog).isReadable() ? errorLog : QString());
+    PHAlertSheet::Request request;
+    request.title = !report.reachable ? QStringLiteral("The web server cannot be reached")
+                    : report.agrees() ? QStringLiteral("The web server does what the panel shows")
+                                      : QStringLiteral("The web server does not do what the panel shows");
+    QStringList lines = item->effectiveAccess().lines();
+    lines.prepend(QStringLiteral("Effective access:"));
+    lines.append(QString());
+    lines.append(report.lines());
+    request.message = lines.join(QLatin1Char('\n'));
+    request.context = QStringLiteral("checkSelectionAccess:");
+    PHAlertSheet::begin(m_window, request, [](int) {});
 }
 
 // ----- The server tab -----

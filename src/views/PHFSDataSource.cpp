@@ -183,6 +183,17 @@ void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHC
         cell.menu = m_popup;
         const qint32 status = node->authStatus();
         cell.selectedItem = status > 3 ? 4 : status;
+        // Protection that comes from a folder above is marked beside the
+        // folder's own mode and named in the tooltip.
+        const QString inherited = node->effectiveAccess().inheritedNote();
+        QStringList tips;
+        if (!inherited.isEmpty()) {
+            cell.mark = inheritedMark;
+            tips.append(inherited);
+        }
+        if (node->isHandManaged())
+            tips.append(PHFSItem::handManagedMessage);
+        cell.toolTip = tips.join(QLatin1Char('\n'));
     } else if (node->hasAccessFile()) {
         cell.image = m_deleteIdle;
         cell.pressedImage = m_deletePressed;

@@ -22,6 +22,9 @@ class QMenu;
 class PHFSDataSource : public QObject, public PHOutlineViewDataSource, public PHOutlineViewDelegate {
     Q_OBJECT
 public:
+    /// Drawn after the mode of a folder whose protection also comes from a
+    /// folder above (its tooltip says which).
+    static inline const QString inheritedMark = QStringLiteral("\u2191");
     /// Rooted at "/".
     explicit PHFSDataSource(QObject *parent = nullptr);
     PHFSDataSource(const QString &rootPath, QObject *parent = nullptr);

@@ -228,7 +228,8 @@ QVariant PHItemModelAdapter::data(const QModelIndex &index, int role) const {
         if (kind == ColumnKind::Text)
             return cellForIndex(index).image;
         return {};
-    case Qt::ToolTipRole: {
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole: {
         const QString tip = cellForIndex(index).toolTip;
         return tip.isEmpty() ? QVariant() : QVariant(tip);
     }

@@ -42,6 +42,8 @@ void PHPopUpButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &opt
     combo.initFrom(option.widget);
     combo.rect = option.rect.adjusted(2, 1, -2, -1);
     combo.currentText = titleOf(cell, selectedItemOf(cell, index));
+    if (!cell.mark.isEmpty())
+        combo.currentText += QStringLiteral("  ") + cell.mark;
     combo.state = option.state & ~(QStyle::State_Selected | QStyle::State_HasFocus);
     if (!cell.enabled)
         combo.state &= ~QStyle::State_Enabled;

@@ -17,6 +17,7 @@ struct PHCell {
     QIcon pressedImage;       // a button cell's image while pressed
     QMenu *menu = nullptr;    // a pop-up cell's menu
     qint32 selectedItem = -1; // a pop-up cell's selected item, when the delegate sets it
+    QString mark;             // a short sign drawn after a pop-up cell's title
     QString toolTip;          // shown when the pointer rests on the cell
 };
 

@@ -474,4 +474,56 @@ TEST_F(ApacheProof, ThisComputerCoversBothLoopbackForms) {
     EXPECT_TRUE(contains(show.out, "Deny from: 127.0.0.1\n")) << "::1 comes with it\n" << show.out;
 }
 
+TEST_F(ApacheProof, VerifyAsksTheRunningServer) {
+    folder("checked");
+    CTL_OK(env(), {"mode", "checked", "password"});
+    CTL_OK(env(), {"require", "checked", "--user", "alice"});
+    const std::string base = "http://127.0.0.1:" + std::to_string(s_server->port()) + "/";
+    const std::string log = s_server->errorLog().string();
+    auto result = env().run({"verify", "checked", "--user", "alice", "--url", base, "--error-log", log},
+                            kAlice.password + "\n");
+    EXPECT_EQ(result.exitCode, 0) << ctl_test::describe(result);
+    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 401 asked for a password")) << result.out;
+    // Past the access rules the private server has no index page to give:
+    // any answer but 401, 403 and 500 counts as allowed.
+    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 as alice: 404 allowed (as predicted: allowed as alice)"))
+        << result.out;
+    if (s_server->servesIpv6()) {
+        EXPECT_TRUE(contains(result.out, "From ::1 as alice: 404 allowed")) << result.out;
+    }
+    EXPECT_TRUE(contains(result.out, "The server agrees with the effective access.")) << result.out;
+
+    // A wrong password is refused as predicted, and the log says why.
+    result = env().run({"verify", "checked", "--user", "alice", "--url", base, "--error-log", log},
+                       kAliceWrong.password + "\n");
+    EXPECT_EQ(result.exitCode, 0) << ctl_test::describe(result);
+    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 as alice: 401 asked for a password")) << result.out;
+    EXPECT_TRUE(contains(result.out, "AH01617")) << "password mismatch, from the error log\n" << result.out;
+}
+
+TEST_F(ApacheProof, VerifyReportsAServerThatIsNotRunning) {
+    const int port = apache_harness::freeLoopbackPort();
+    const auto result =
+        env().run({"verify", "open", "--url", "http://127.0.0.1:" + std::to_string(port) + "/"});
+    EXPECT_EQ(result.exitCode, 3) << ctl_test::describe(result);
+    EXPECT_TRUE(contains(result.out, "The server cannot be reached")) << result.out;
+}
+
+TEST_F(ApacheProof, VerifyReportsWhatThePredictionMissed) {
+    // The server serves this tree; the prediction is made from a copy whose
+    // folder has no access file, as if the file had changed behind its back.
+    folder("mirrored");
+    CTL_OK(env(), {"mode", "mirrored", "address"});
+    CTL_OK(env(), {"address", "mirrored", "--deny", "--add", "127.0.0.1"});
+    ASSERT_EQ(get("/mirrored/index.html"), 403);
+    CtlEnvironment copy;
+    copy.makeFolder("mirrored");
+    const auto result = copy.run({"verify", "mirrored", "--url",
+                                  "http://127.0.0.1:" + std::to_string(s_server->port()) + "/", "--error-log",
+                                  s_server->errorLog().string()});
+    EXPECT_EQ(result.exitCode, 4) << ctl_test::describe(result);
+    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 403 refused (predicted 200")) << result.out;
+    EXPECT_TRUE(contains(result.out, "does not do what the effective access predicts")) << result.out;
+}
+
 } // namespace

@@ -52,7 +52,7 @@ TEST_F(PaneProtection, EachModeRewritesTheAccessFile) {
         const char *commented;
     };
     const Expect expectations[] = {
-        {1, "\nAuthType Basic", "\nSatisfy "},  {2, "\nDeny from all\nAllow from portholded", "\nAuthType"},
+        {1, "\nSatisfy all", "\nSatisfy any"},  {2, "\nDeny from all\nAllow from portholded", "\nAuthType"},
         {3, "\nSatisfy any", "\n#AuthType"},    {4, "\nSatisfy all", "\n#Deny from"},
         {0, "\n#AuthType Basic", "\nAuthType"},
     };

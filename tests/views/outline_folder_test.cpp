@@ -119,6 +119,49 @@ TEST_F(OutlineFixture, OneTopRowLazyChildrenAndLeaves) {
     EXPECT_FALSE(other.adapter()->hasChildren(other.adapter()->index(0, 0)));
 }
 
+TEST_F(OutlineFixture, InheritedProtectionIsMarkedAndHandManagedFoldersRefuseModes) {
+    // "a" asks for a password; its subfolder "b" has no file of its own.
+    write(web + "/a/.htaccess", "AuthType Basic\nAuthName \"a\"\nRequire valid-user\n");
+    const QByteArray handWritten = "<RequireAll>\n  Require valid-user\n  Require ip 10.0.0.1\n</RequireAll>\n";
+    write(web + "/leafy/.htaccess", handWritten);
+    source->setRootPath(web);
+    viewPtr->reloadData();
+    viewPtr->expandItem(source->rootItem());
+    settle();
+    PHItemModelAdapter *model = viewPtr->adapter();
+    PHFSItem *a = childNamed(source->rootItem(), "a");
+    ASSERT_NE(a, nullptr);
+    viewPtr->expandItem(a);
+    settle();
+    PHFSItem *b = childNamed(a, "b");
+    PHFSItem *leafy = childNamed(source->rootItem(), "leafy");
+    ASSERT_TRUE(b && leafy);
+    const int protect = viewPtr->columnForIdentifier("protect");
+
+    const QModelIndex bCell = model->indexForItem(b, protect);
+    EXPECT_EQ(model->cellForIndex(bCell).mark, PHFSDataSource::inheritedMark);
+    EXPECT_EQ(bCell.data(Qt::ToolTipRole).toString(), "Password required: inherited from a");
+    const QModelIndex aCell = model->indexForItem(a, protect);
+    EXPECT_TRUE(model->cellForIndex(aCell).mark.isEmpty()) << "its own protection is not marked";
+    EXPECT_FALSE(aCell.data(Qt::ToolTipRole).isValid());
+    // A hand-managed folder: the pop-up's choice is refused with error 22
+    // and the file stays byte for byte.
+    EXPECT_TRUE(leafy->isHandManaged());
+    EXPECT_EQ(model->indexForItem(leafy, protect).data(Qt::ToolTipRole).toString(), PHFSItem::handManagedMessage);
+    const QRect cell = viewPtr->visualRect(model->indexForItem(leafy, protect));
+    QTest::mouseClick(viewPtr->viewport(), Qt::LeftButton, {}, cell.center());
+    settle();
+    ASSERT_TRUE(menuPtr->isVisible());
+    menuPtr->actions().at(3)->trigger();
+    menuPtr->hide();
+    settle();
+    EXPECT_EQ(context.errors, QList<qint32>{PHFSItem::ErrorAccessFileHandManaged});
+    QFile file(web + "/leafy/.htaccess");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), handWritten);
+    EXPECT_TRUE(leafy->isHandManaged()) << "the state is read back from the file";
+}
+
 TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
     write(web + "/a/.htaccess",
           "AuthType Basic\nRequire valid-user\nDeny from all\nAllow from 127.0.0.1\nSatisfy all\n");
@@ -155,7 +198,7 @@ TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
     EXPECT_TRUE(text.contains("\nAuthType Basic\n"));
-    EXPECT_TRUE(text.contains("\n#Satisfy any\n"));
+    EXPECT_TRUE(text.contains("\nSatisfy all\n")) << "no parent can weaken it";
     EXPECT_EQ(context.outlineClicks, 1) << "the panel refreshes after a mode change";
 
     // With unsaved manual edits the choice is handed to the panel's prompt instead.

@@ -1,0 +1,228 @@
+#include "model/PHAccessCheck.h"
+
+#include "model/PHFSItem.h"
+
+#include <QFile>
+#include <QUrl>
+
+#include <arpa/inet.h>
+#include <crypt.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QByteArray base64Credentials(const QString &user, const QString &password) {
+    return (user + QLatin1Char(':') + password).toUtf8().toBase64();
+}
+
+/// One HTTP/1.0 GET over loopback; the status code, or -1 with `why` set.
+int get(const QString &client, int port, const QByteArray &host, const QByteArray &path, const QString &user,
+        const QString &password, QString *why) {
+    const bool ipv6 = client.contains(QLatin1Char(':'));
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    timeval timeout{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    int connected = -1;
+    if (ipv6) {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_port = htons(static_cast<uint16_t>(port));
+        address.sin6_addr = in6addr_loopback;
+        connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    } else {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    }
+    if (connected != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    QByteArray request = "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\n";
+    if (!user.isEmpty())
+        request += "Authorization: Basic " + base64Credentials(user, password) + "\r\n";
+    request += "Connection: close\r\n\r\n";
+    qsizetype sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = ::send(fd, request.constData() + sent, static_cast<size_t>(request.size() - sent),
+                                 MSG_NOSIGNAL);
+        if (n <= 0) {
+            *why = QStringLiteral("the connection closed while asking");
+            ::close(fd);
+            return -1;
+        }
+        sent += n;
+    }
+    QByteArray reply;
+    char buffer[4096];
+    while (!reply.contains("\r\n") && reply.size() < 65536) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        reply.append(buffer, n);
+    }
+    ::close(fd);
+    const QList<QByteArray> parts = reply.left(reply.indexOf('\n')).split(' ');
+    if (!reply.startsWith("HTTP/") || parts.size() < 2) {
+        *why = QStringLiteral("no HTTP answer");
+        return -1;
+    }
+    return parts.at(1).toInt();
+}
+
+/// 401, 403 and 500 stand for themselves; any other answer means the
+/// request got past the access rules.
+int bucket(int status) {
+    return status == 401 || status == 403 || status >= 500 || status < 0 ? status : 200;
+}
+
+bool passwordMatches(const QString &userFile, const QString &user, const QString &password) {
+    QFile file(userFile);
+    if (userFile.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0 || QString::fromUtf8(line.left(colon)) != user)
+            continue;
+        const QByteArray hash = line.mid(colon + 1).trimmed();
+        crypt_data data{};
+        const char *computed = ::crypt_r(password.toUtf8().constData(), hash.constData(), &data);
+        return computed && computed[0] != '*' && hash == computed;
+    }
+    return false;
+}
+
+qint64 sizeOf(const QString &path) {
+    struct stat info {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_size : -1;
+}
+
+} // namespace
+
+bool PHAccessCheck::Report::agrees() const {
+    if (!reachable)
+        return false;
+    for (const Probe &probe : probes)
+        if (probe.answered >= 0 && bucket(probe.answered) != probe.predicted)
+            return false;
+    return true;
+}
+
+QString PHAccessCheck::wordsFor(int status) {
+    switch (bucket(status)) {
+    case 200:
+        return QStringLiteral("allowed");
+    case 401:
+        return QStringLiteral("asked for a password");
+    case 403:
+        return QStringLiteral("refused");
+    case -1:
+        return QStringLiteral("no answer");
+    default:
+        return QStringLiteral("server error");
+    }
+}
+
+QStringList PHAccessCheck::Report::lines() const {
+    QStringList result{QStringLiteral("Address: %1").arg(url)};
+    if (!reachable) {
+        result.append(QStringLiteral("The server cannot be reached: %1").arg(unreachableWhy));
+        return result;
+    }
+    for (const Probe &probe : probes) {
+        if (probe.answered < 0)
+            continue;
+        const QString who = probe.user.isEmpty() ? QStringLiteral("without a password")
+                                                 : QStringLiteral("as %1").arg(probe.user);
+        QString line = QStringLiteral("From %1 %2: %3 %4").arg(probe.client, who).arg(probe.answered).arg(wordsFor(probe.answered));
+        if (probe.predicted < 0)
+            line += QStringLiteral(" (not predicted: %1)").arg(probe.predictedWhy);
+        else if (bucket(probe.answered) == probe.predicted)
+            line += QStringLiteral(" (as predicted: %1)").arg(probe.predictedWhy);
+        else
+            line += QStringLiteral(" (predicted %1: %2)").arg(probe.predicted).arg(probe.predictedWhy);
+        result.append(line);
+    }
+    result.append(agrees() ? QStringLiteral("The server agrees with the effective access.")
+                           : QStringLiteral("The server does not do what the effective access predicts."));
+    if (!logLines.isEmpty()) {
+        result.append(QStringLiteral("Server error log:"));
+        for (const QString &line : logLines)
+            result.append(QStringLiteral("  ") + line);
+    }
+    return result;
+}
+
+PHAccessCheck::Report PHAccessCheck::run(const PHFSItem *folder, const QString &base, const QString &user,
+                                         const QString &password, const QString &errorLog) {
+    Report report;
+    const QUrl url(base);
+    QString basePath = url.path(QUrl::FullyEncoded);
+    if (!basePath.endsWith(QLatin1Char('/')))
+        basePath += QLatin1Char('/');
+    QStringList names;
+    for (const PHFSItem *node = folder; node && node->parent(); node = node->parent())
+        names.prepend(QString::fromLatin1(QUrl::toPercentEncoding(node->relativePath())));
+    const QByteArray path = (basePath + names.join(QLatin1Char('/')) + (names.isEmpty() ? "" : "/")).toUtf8();
+    const int port = url.port(80);
+    const QByteArray host = url.host().toUtf8() + (url.port() > 0 ? ":" + QByteArray::number(port) : QByteArray());
+    report.url = QStringLiteral("%1://%2%3").arg(url.scheme(), QString::fromUtf8(host), QString::fromUtf8(path));
+    if (url.scheme() != QLatin1String("http") || url.host().isEmpty()) {
+        report.unreachableWhy = QStringLiteral("only http:// addresses of this computer can be checked");
+        return report;
+    }
+
+    const PHEffectiveAccess access = folder->effectiveAccess();
+    const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
+    const bool rightPassword = !user.isEmpty() && passwordMatches(access.authUserFile(), user, password);
+    const qint64 logStart = sizeOf(errorLog);
+
+    for (const QString &client : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
+        for (const bool withUser : {false, true}) {
+            if (withUser && user.isEmpty())
+                continue;
+            Probe probe;
+            probe.client = client;
+            probe.user = withUser ? user : QString();
+            QString why;
+            probe.answered = get(client, port, host, path, probe.user, password, &why);
+            if (probe.answered < 0) {
+                if (report.unreachableWhy.isEmpty())
+                    report.unreachableWhy = QStringLiteral("%1 port %2: %3").arg(client).arg(port).arg(why);
+                continue;
+            }
+            report.reachable = true;
+            probe.predicted =
+                access.predict(PHEffectiveAccess::Client{client, QStringLiteral("localhost")},
+                               PHEffectiveAccess::Credentials{probe.user, rightPassword}, directory, &probe.predictedWhy);
+            report.probes.append(probe);
+        }
+    }
+
+    // What the server wrote down meanwhile about this folder.
+    QFile log(errorLog);
+    if (logStart >= 0 && log.open(QIODevice::ReadOnly) && log.seek(logStart)) {
+        const QString fullPath = folder->fullPath();
+        for (const QByteArray &raw : log.readAll().split('\n')) {
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (!line.isEmpty() && (line.contains(fullPath) || line.contains(QString::fromUtf8(path))))
+                report.logLines.append(line);
+        }
+    }
+    return report;
+}
