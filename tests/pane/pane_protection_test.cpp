@@ -76,6 +76,27 @@ TEST_F(PaneProtection, EachModeRewritesTheAccessFile) {
     EXPECT_TRUE(readFile(file).contains("\nDeny from portholded\n"));
 }
 
+TEST_F(PaneProtection, AnotherWebRootIsReadAgainstItsOwnUsers) {
+    // Before: after a switch of web root, the new root's folders were read
+    // against the old root's users: "Require user dave" read as nobody, and
+    // the first edit wrote "Require user portholded", locking dave out.
+    const QString other = QFileInfo(web).absolutePath() + QStringLiteral("/other");
+    writeFile(other + "/.htusers", "dave:Zb5c8mK2iUqYk\n");
+    writeFile(other + "/club/.htaccess",
+              "AuthType Basic\nAuthName \"club\"\nAuthUserFile \"" + other + "/.htusers\"\nRequire user dave\n");
+    start();
+    pref->setCustomWebDir(other);
+    pref->setStartDirectory(2);
+    settle();
+    PHFSItem *club = folder("club");
+    ASSERT_NE(club, nullptr);
+    EXPECT_EQ(club->listForKey(PHFSItem::RequireUserKey), QStringList{"dave"});
+    clickFolder(club);
+    chooseMode(club, 4);
+    EXPECT_TRUE(readFile(other + "/club/.htaccess").contains("\nRequire user dave\n"))
+        << qPrintable(readFile(other + "/club/.htaccess"));
+}
+
 TEST_F(PaneProtection, KnownAddressesAreCheckedTypedAndRefused) {
     start();
     EXPECT_EQ(pref->addresses(), QStringList{"127.0.0.1"});
