@@ -81,6 +81,16 @@ protected:
         viewPtr->show();
         settle();
     }
+    /// Picks a mode from a folder's pop-up like a user does.
+    void chooseMode(PHFSItem *item, int mode) {
+        const QModelIndex index = viewPtr->adapter()->indexForItem(item, viewPtr->columnForIdentifier("protect"));
+        QTest::mouseClick(viewPtr->viewport(), Qt::LeftButton, {}, viewPtr->visualRect(index).center());
+        settle();
+        ASSERT_TRUE(menuPtr->isVisible());
+        menuPtr->actions().at(mode)->trigger();
+        menuPtr->hide();
+        settle();
+    }
     PHFSItem *childNamed(PHFSItem *parent, const QString &name) {
         for (PHFSItem *child : parent->children())
             if (child->relativePath() == name)
@@ -148,13 +158,7 @@ TEST_F(OutlineFixture, InheritedProtectionIsMarkedAndHandManagedFoldersRefuseMod
     // and the file stays byte for byte.
     EXPECT_TRUE(leafy->isHandManaged());
     EXPECT_EQ(model->indexForItem(leafy, protect).data(Qt::ToolTipRole).toString(), PHFSItem::handManagedMessage);
-    const QRect cell = viewPtr->visualRect(model->indexForItem(leafy, protect));
-    QTest::mouseClick(viewPtr->viewport(), Qt::LeftButton, {}, cell.center());
-    settle();
-    ASSERT_TRUE(menuPtr->isVisible());
-    menuPtr->actions().at(3)->trigger();
-    menuPtr->hide();
-    settle();
+    chooseMode(leafy, 3);
     EXPECT_EQ(context.errors, QList<qint32>{PHFSItem::ErrorAccessFileHandManaged});
     QFile file(web + "/leafy/.htaccess");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -187,12 +191,7 @@ TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
 
     // The pop-up changes a protected folder's mode and rewrites its file.
     const QRect cell = viewPtr->visualRect(model->indexForItem(a, protect));
-    QTest::mouseClick(viewPtr->viewport(), Qt::LeftButton, {}, cell.center());
-    settle();
-    ASSERT_TRUE(menuPtr->isVisible());
-    menuPtr->actions().at(1)->trigger();
-    menuPtr->hide();
-    settle();
+    chooseMode(a, 1);
     EXPECT_EQ(a->modeIndex(), 1);
     QFile file(web + "/a/.htaccess");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
