@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -142,6 +143,29 @@ void SFAuthorizationView::clicked() {
         authorize();
 }
 
+QString SFAuthorizationView::requestDescription() const {
+    QStringList wanted;
+    QStringList others;
+    for (const AuthorizationItem &right : m_rights) {
+        if (right.name == "com.quillmere.porthold.apachectl")
+            wanted.prepend(tr("run the Apache control script"));
+        else if (right.name == "com.quillmere.porthold.sentrel")
+            wanted.append(tr("replace Apache's configuration files"));
+        else if (right.name == kAuthorizationRightExecute && !right.value.empty())
+            others.append(tr("set up its helper tool %1")
+                              .arg(QFile::decodeName(QByteArray::fromStdString(right.value))));
+        else
+            others.append(tr("use the right \u201c%1\u201d").arg(QString::fromStdString(right.name)));
+    }
+    wanted += others;
+    if (wanted.isEmpty())
+        return tr("Porthold wants to make changes as root.");
+    QString actions = wanted.takeLast();
+    if (!wanted.isEmpty())
+        actions = wanted.join(QStringLiteral(", ")) + tr(" and ") + actions;
+    return tr("Porthold wants to %1 as root.").arg(actions);
+}
+
 void SFAuthorizationView::askInDialog() {
     if (m_dialog) {
         m_dialog->raise();
@@ -152,8 +176,9 @@ void SFAuthorizationView::askInDialog() {
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setWindowTitle(tr("Authenticate"));
     auto *form = new QFormLayout(dialog);
-    auto *explanation =
-        new QLabel(tr("Porthold needs an administrator's name and password to make changes."));
+    auto *explanation = new QLabel(requestDescription() + QLatin1Char(' ') +
+                                   tr("Type an administrator's name and password to allow this."));
+    explanation->setObjectName(QStringLiteral("explanation"));
     explanation->setWordWrap(true);
     auto *name = new QLineEdit(currentUserName());
     name->setObjectName(QStringLiteral("name"));
@@ -217,7 +242,9 @@ bool SFAuthorizationView::tryCredentials(const QString &name, QString password, 
     }
     switch (status) {
     case errAuthorizationDenied:
-        *problem = tr("The name or password is wrong, or the account is not an administrator's. Try again.");
+        *problem = tr("The name or password is wrong, or the account is not an administrator's. Try again. "
+                      "After several wrong passwords Porthold waits longer before it checks the next one "
+                      "(up to five minutes).");
         break;
     case errAuthorizationInvalidSet:
         *problem = tr("That name cannot be an administrator's. Type the name of an administrator account.");

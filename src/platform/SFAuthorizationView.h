@@ -50,6 +50,10 @@ public:
     AuthorizationViewState authorizationState() const { return m_state; }
     /// The sentence beside the padlock.
     QString statusText() const;
+    /// What the dialog says it asks for: the view's rights in words ("Porthold
+    /// wants to run the Apache control script and replace Apache's
+    /// configuration files as root.").
+    QString requestDescription() const;
 
     /// Brings the padlock up to date: the helper's state, and the expiry of the
     /// authorization (an expired one is deauthorized). True when unlocked.

@@ -2,14 +2,17 @@
 
 #include "platform/authorization/PosixLog.h"
 #include "platform/authorization/PrivilegedProcess.h"
-#include "support/posix/PHFileAttributes.h"
-
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -22,6 +25,12 @@ public:
     Descriptor &operator=(const Descriptor &) = delete;
     int get() const { return m_fd; }
     explicit operator bool() const { return m_fd >= 0; }
+    int release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    friend void swap(Descriptor &a, Descriptor &b) noexcept { std::swap(a.m_fd, b.m_fd); }
     /// Closes now, reporting whether the close (which may flush) worked.
     bool reset() {
         const bool closed = m_fd < 0 || ::close(m_fd) == 0;
@@ -46,6 +55,80 @@ bool splitPath(const std::string &path, std::string *folder, std::string *name) 
 
 int openFolder(const std::string &folder) {
     return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+/// Opens the folder `name` inside `folder` without following a link and
+/// without leaving `folder`.
+int openComponent(int folder, const std::string &name) {
+#ifdef SYS_openat2
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = ::syscall(SYS_openat2, folder, name.c_str(), &how, sizeof how);
+    // Kernels or sandboxes without openat2 get the same walk by hand.
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != EINVAL && errno != E2BIG))
+        return static_cast<int>(fd);
+#endif
+    return ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+/// Whether someone other than root may add, remove or rename entries of a
+/// folder. A sticky folder that others may write (as /tmp) protects root's
+/// entries from them, which is enough for a folder on the way but not for the
+/// folder that holds the target.
+bool othersMayChange(const struct stat &st, bool holdsTarget) {
+    const bool othersWrite = (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != 0);
+    return st.st_uid != 0 || (othersWrite && (holdsTarget || !(st.st_mode & S_ISVTX)));
+}
+
+enum class FolderCheck { Trusted, Unsafe, Failed };
+
+/// Opens an absolute folder path one component at a time from "/", refusing a
+/// symbolic link anywhere and any folder that others than root may change.
+/// "." and ".." are resolved by name first: with no link on the way, that is
+/// what the kernel would do.
+FolderCheck openTrustedFolder(const std::string &path, int *opened, std::string *problem) {
+    std::vector<std::string> components;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string component = path.substr(start, end - start);
+        if (component == "..") {
+            if (!components.empty())
+                components.pop_back();
+        } else if (!component.empty() && component != ".") {
+            components.push_back(component);
+        }
+        start = end + 1;
+    }
+
+    Descriptor folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string walked;
+    for (std::size_t i = 0;; ++i) {
+        if (!folder)
+            return FolderCheck::Failed;
+        struct stat st {};
+        if (::fstat(folder.get(), &st) != 0)
+            return FolderCheck::Failed;
+        if (othersMayChange(st, i == components.size())) {
+            *problem = "the folder " + (walked.empty() ? std::string("/") : walked) +
+                       " may be changed by someone other than root";
+            return FolderCheck::Unsafe;
+        }
+        if (i == components.size())
+            break;
+        walked += "/" + components[i];
+        Descriptor next(openComponent(folder.get(), components[i]));
+        if (!next && errno == ELOOP) {
+            *problem = "the path passes through the symbolic link " + walked;
+            return FolderCheck::Unsafe;
+        }
+        swap(folder, next);
+    }
+    *opened = folder.release();
+    return FolderCheck::Trusted;
 }
 
 /// Opens a regular file for reading without ever blocking on a FIFO or device.
@@ -102,15 +185,38 @@ int createTemporary(int folder, const std::string &name, std::string *created) {
     return -1;
 }
 
-/// Gives an open file the owner, group and mode; the owner first, since a
-/// change of owner clears the set-ID bits.
-bool giveAttributes(int fd, uid_t owner, gid_t group, mode_t permissions) {
-    return ::fchown(fd, owner, group) == 0 && ::fchmod(fd, permissions & 07777) == 0;
+/// Gives an open file the owner, group and mode, never a set-user-ID or
+/// set-group-ID bit; the owner first, since a change of owner clears them.
+bool giveAttributes(int fd, const struct stat &from) {
+    return ::fchown(fd, from.st_uid, from.st_gid) == 0 && ::fchmod(fd, from.st_mode & 01777) == 0;
 }
 
-/// Keeps the target as it was before its first replacement. True when a backup
-/// exists afterwards.
-bool makeBackupOnce(int folder, const std::string &name) {
+/// Fills a new temporary file beside `name` from `source` with the attributes
+/// of `attributes` and closes it; the name of the whole file, or empty (with
+/// nothing left behind) when any step failed.
+std::string writeTemporaryCopy(int folder, const std::string &name, int source, const struct stat &attributes,
+                               bool *attributesFailed) {
+    std::string temporaryName;
+    Descriptor temporary(createTemporary(folder, name, &temporaryName));
+    if (!temporary)
+        return {};
+    bool whole = giveAttributes(temporary.get(), attributes);
+    if (!whole && attributesFailed)
+        *attributesFailed = true;
+    whole = whole && copyContent(source, temporary.get());
+    whole = temporary.reset() && whole;
+    if (whole)
+        return temporaryName;
+    const int saved = errno;
+    ::unlinkat(folder, temporaryName.c_str(), 0);
+    errno = saved;
+    return {};
+}
+
+/// Keeps the target as it was before its first replacement: a whole copy of
+/// `original` is renamed into place, never over an existing backup. True when
+/// a backup exists afterwards.
+bool makeBackupOnce(int folder, const std::string &name, int original, const struct stat &st) {
     const std::string backup = name + ".preporthold";
     struct stat existing {};
     if (::fstatat(folder, backup.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
@@ -118,19 +224,21 @@ bool makeBackupOnce(int folder, const std::string &name) {
     if (errno != ENOENT)
         return false;
 
-    struct stat st {};
-    Descriptor original(openRegularFile(folder, name, 0, &st));
-    if (!original)
+    const std::string copy = writeTemporaryCopy(folder, backup, original, st, nullptr);
+    if (copy.empty())
         return false;
-    Descriptor copy(
-        ::openat(folder, backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!copy)
-        return errno == EEXIST;
-    if (giveAttributes(copy.get(), st.st_uid, st.st_gid, st.st_mode) &&
-        copyContent(original.get(), copy.get()) && copy.reset())
+    if (::renameat2(folder, copy.c_str(), folder, backup.c_str(), RENAME_NOREPLACE) == 0)
         return true;
-    ::unlinkat(folder, backup.c_str(), 0);
-    return false;
+    int error = errno;
+    // A file system without the no-replace rename: a hard link never replaces either.
+    if (error == EINVAL && ::linkat(folder, copy.c_str(), folder, backup.c_str(), 0) == 0)
+        error = 0;
+    ::unlinkat(folder, copy.c_str(), 0);
+    // Another run made the backup meanwhile: that one is kept.
+    if (error == EEXIST)
+        return true;
+    errno = error;
+    return error == 0;
 }
 
 } // namespace
@@ -141,24 +249,30 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
         PosixLog::write("Sentrel needs absolute paths of the file and of the data");
         return ReplacementBadArguments;
     }
-    Descriptor targetFolder(openFolder(targetFolderPath));
-    if (!targetFolder) {
+    int opened = -1;
+    std::string problem;
+    switch (openTrustedFolder(targetFolderPath, &opened, &problem)) {
+    case FolderCheck::Trusted:
+        break;
+    case FolderCheck::Unsafe:
+        PosixLog::write("Sentrel refuses to replace %s: %s", target.c_str(), problem.c_str());
+        return ReplacementUnsafeFolder;
+    case FolderCheck::Failed:
         PosixLog::write("Sentrel cannot open the folder of %s: %s", target.c_str(), std::strerror(errno));
         return ReplacementNoBackup;
     }
+    Descriptor targetFolder(opened);
 
-    if (!makeBackupOnce(targetFolder.get(), targetName)) {
-        PosixLog::write("Sentrel cannot back up %s: %s", target.c_str(), std::strerror(errno));
+    // The file as it is now (its destination, for a link): what is backed up
+    // is what the new file takes its attributes from.
+    struct stat st {};
+    Descriptor original(openRegularFile(targetFolder.get(), targetName, 0, &st));
+    if (!original) {
+        PosixLog::write("Sentrel cannot read %s: %s", target.c_str(), std::strerror(errno));
         return ReplacementNoBackup;
     }
-
-    // The new file takes what the target (its destination, for a link) carries.
-    int error = 0;
-    const std::optional<PHFileAttributes> attributes =
-        attributesOfItemAtPathTraverseLinkError(target, true, &error);
-    if (!attributes || attributes->type != PHFileAttributes::Type::Regular) {
-        PosixLog::write("Sentrel cannot read the attributes of %s: %s", target.c_str(),
-                        std::strerror(error ? error : EINVAL));
+    if (!makeBackupOnce(targetFolder.get(), targetName, original.get(), st)) {
+        PosixLog::write("Sentrel cannot back up %s: %s", target.c_str(), std::strerror(errno));
         return ReplacementNoBackup;
     }
 
@@ -175,29 +289,19 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
         return ReplacementNotMoved;
     }
 
-    std::string temporaryName;
-    Descriptor temporary(createTemporary(targetFolder.get(), targetName, &temporaryName));
-    if (!temporary) {
-        PosixLog::write("Sentrel cannot create a file beside %s: %s", target.c_str(), std::strerror(errno));
-        return ReplacementNotMoved;
-    }
-    auto discard = [&] { ::unlinkat(targetFolder.get(), temporaryName.c_str(), 0); };
-
-    if (!giveAttributes(temporary.get(), attributes->ownerID, attributes->groupID, attributes->permissions)) {
-        PosixLog::write("Sentrel cannot give %s its owner, group and mode: %s", target.c_str(),
-                        std::strerror(errno));
-        discard();
-        return ReplacementNoAttributes;
-    }
-    if (!copyContent(dataFile.get(), temporary.get()) || !temporary.reset()) {
-        PosixLog::write("Sentrel cannot copy the data for %s: %s", target.c_str(), std::strerror(errno));
-        discard();
-        return ReplacementNotMoved;
+    bool attributesFailed = false;
+    const std::string temporaryName =
+        writeTemporaryCopy(targetFolder.get(), targetName, dataFile.get(), st, &attributesFailed);
+    if (temporaryName.empty()) {
+        PosixLog::write(attributesFailed ? "Sentrel cannot give %s its owner, group and mode: %s"
+                                         : "Sentrel cannot copy the data for %s: %s",
+                        target.c_str(), std::strerror(errno));
+        return attributesFailed ? ReplacementNoAttributes : ReplacementNotMoved;
     }
     if (::renameat(targetFolder.get(), temporaryName.c_str(), targetFolder.get(), targetName.c_str()) != 0) {
         PosixLog::write("Sentrel cannot move the new %s into place: %s", target.c_str(),
                         std::strerror(errno));
-        discard();
+        ::unlinkat(targetFolder.get(), temporaryName.c_str(), 0);
         return ReplacementNotMoved;
     }
     ::fsync(targetFolder.get());

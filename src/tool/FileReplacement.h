@@ -9,21 +9,31 @@
 /// Exit statuses of a replacement.
 enum ReplacementResult {
     ReplacementDone = 0,
-    ReplacementBadArguments = 3, ///< a path missing, relative, or naming no file
-    ReplacementNotMoved = 12,    ///< the data could not be copied or renamed into place; target untouched
-    ReplacementNoBackup = 13,    ///< the backup could not be made, or the target cannot be read
-    ReplacementNoAttributes = 14 ///< owner, group or mode could not be given; target untouched
+    ReplacementBadArguments = 3,  ///< a path missing, relative, or naming no file
+    ReplacementUnsafeFolder = 11, ///< a folder on the way is a link, or others than root may change it
+    ReplacementNotMoved = 12,     ///< the data could not be copied or renamed into place; target untouched
+    ReplacementNoBackup = 13,     ///< the backup could not be made, or the target cannot be read
+    ReplacementNoAttributes = 14  ///< owner, group or mode could not be given; target untouched
 };
 
 /// Replaces the file at `target` with the content of the file at `data`.
 ///
+/// The target's folder is opened once, one component at a time, and every
+/// later step works on that descriptor: no folder on the way may be a
+/// symbolic link, and none may be changed by anyone but root (a folder that
+/// others may write, such as /tmp, is accepted above the target's folder only
+/// with its sticky bit set, since then nobody else may rename root's folder in
+/// it). The target itself may be a link, which is followed once.
+///
 /// The first time a target is replaced, a copy of it is kept beside it as
-/// `target` + ".preporthold"; an existing backup is never touched. The new
-/// content goes into a temporary file in the target's folder that receives the
-/// owner, group and mode of the target (of its destination, when the target is
-/// a symbolic link) before it is renamed over the target, so the target is
-/// never missing, and the data file may sit on any file system. The data file
-/// must be a regular file (never reached through a symbolic link) owned by
-/// `caller` unless the caller is root; it is removed once the target is
-/// replaced.
+/// `target` + ".preporthold", written to a temporary file and renamed into
+/// place only when whole; an existing backup is never touched. The new content
+/// goes into a temporary file in the target's folder that receives the owner,
+/// group and mode of the file that was backed up (of the link's destination,
+/// for a link) before it is renamed over the target, so the target is never
+/// missing, and the data file may sit on any file system. Set-user-ID and
+/// set-group-ID bits are never copied. The data file must be a regular file
+/// (never reached through a symbolic link) owned by `caller` unless the caller
+/// is root; it is removed once the target is replaced. No temporary file
+/// outlives a failure.
 ReplacementResult replaceFile(const std::string &target, const std::string &data, uid_t caller);

@@ -3,8 +3,8 @@
 // caller's authorization grants the right for that operation. One request a
 // run; the answer is the exit status.
 
-#include "platform/authorization/Authorization.h"
 #include "platform/authorization/PosixLog.h"
+#include "platform/authorization/PresentedAuthorization.h"
 #include "platform/authorization/PrivilegedProcess.h"
 #include "tool/FileReplacement.h"
 #include "tool/SentrelOptions.h"
@@ -13,7 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +34,9 @@ constexpr const char *kReplaceRight = "com.quillmere.porthold.sentrel";
 constexpr const char *kControlRight = "com.quillmere.porthold.apachectl";
 
 enum Exit { Success = 0, NotRoot = 2, BadArguments = 3, NotAuthorized = 7, ScriptNotStarted = 127 };
+
+/// How long the caller has to hand over the authorization.
+constexpr int kInputSeconds = 5;
 
 /// Makes the running program root's and set-user-ID. Only a start with real
 /// user root (the privileged-execution service) may do this, and it acts on the
@@ -58,20 +64,11 @@ int selfRepair(uid_t caller) {
     return done ? Success : NotRoot;
 }
 
-bool isGranted(const AuthorizationRef &authorization, const char *right) {
-    const AuthorizationRights rights{{right, {}, 0}};
-    return AuthorizationCopyRights(authorization, &rights, nullptr,
-                                   kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights,
-                                   nullptr) == errAuthorizationSuccess;
-}
-
 const char *orNull(const std::string *value) {
     return value ? value->c_str() : "(null)";
 }
 
-int replace(const AuthorizationRef &authorization, const SentrelOptions &options, uid_t caller) {
-    if (!isGranted(authorization, kReplaceRight))
-        return NotAuthorized;
+int replace(const SentrelOptions &options, uid_t caller) {
     const std::string *file = sentrelOption(options, "file");
     const std::string *data = sentrelOption(options, "data");
     PosixLog::write("Porthold executing Sentrel to modify %s", orNull(file));
@@ -81,10 +78,10 @@ int replace(const AuthorizationRef &authorization, const SentrelOptions &options
 }
 
 /// Runs the control script with at most one of the server commands, in a clean
-/// environment, its output and error output discarded.
-int control(const AuthorizationRef &authorization, const SentrelOptions &options) {
-    if (!isGranted(authorization, kControlRight))
-        return NotAuthorized;
+/// environment, with the file mode mask 022 and root's default limits (what
+/// the server creates must be readable as usual, and the caller's limits are
+/// not the server's), its output and error output discarded.
+int control(const SentrelOptions &options) {
     const std::string *command = sentrelOption(options, "data");
     if (command && *command != "start" && *command != "stop" && *command != "restart" &&
         *command != "graceful") {
@@ -104,8 +101,20 @@ int control(const AuthorizationRef &authorization, const SentrelOptions &options
     posix_spawn_file_actions_init(&actions);
     for (int fd = 0; fd <= 2; ++fd)
         posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    // The script starts with every signal unblocked and at its default.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const mode_t mask = ::umask(022);
     pid_t child = -1;
-    const int spawned = ::posix_spawn(&child, script.c_str(), &actions, nullptr, arguments, environment);
+    const int spawned = ::posix_spawn(&child, script.c_str(), &actions, &attributes, arguments, environment);
+    ::umask(mask);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         PosixLog::write("Sentrel cannot run %s: %s", script.c_str(), std::strerror(spawned));
@@ -135,23 +144,53 @@ int main(int argc, char **argv) {
     if (selfRepairSetting && *selfRepairSetting == "YES")
         return selfRepair(caller);
 
+    if (::geteuid() != 0) {
+        PosixLog::write("Sentrel must be selfrepaired before use");
+        return NotRoot;
+    }
+    ::prctl(PR_SET_DUMPABLE, 0);
+
+    // Until the authorization is checked this process stays the caller's: it
+    // waits for the input with the caller's rights, the caller may signal it,
+    // and it counts against the caller's limits. Input that never comes ends
+    // the wait after a few seconds.
+    if (!PrivilegedProcess::actAsCaller()) {
+        PosixLog::write("Sentrel cannot take its caller's identity");
+        return NotRoot;
+    }
+    AuthorizationExternalForm form{};
+    const bool complete =
+        PrivilegedProcess::readWithin(0, form.bytes, sizeof form.bytes, kInputSeconds) == sizeof form.bytes;
+
+    const std::string *operation = sentrelOption(options, "operation");
+    const char *right = !operation                ? nullptr
+                        : *operation == "sentrel" ? kReplaceRight
+                        : *operation == "ctl"     ? kControlRight
+                                                  : nullptr;
+    if (!right) {
+        ::explicit_bzero(&form, sizeof form);
+        PosixLog::write("No valid command specified");
+        return Success;
+    }
+    if (!PrivilegedProcess::actAsRoot())
+        return NotRoot;
+    PresentedAuthorization authorization(PORTHOLD_AUTH_STORE, caller);
+    const bool granted = complete && authorization.accept(form) == AuthorizationLookup::Granted &&
+                         authorization.grants({{right, {}, 0}});
+    ::explicit_bzero(&form, sizeof form);
+    if (!granted)
+        return NotAuthorized;
+
+    // Root for the operation alone, beyond the caller's reach: no signal of
+    // the caller's or a terminal's, and none of the caller's limits, cuts it short.
     if (!PrivilegedProcess::becomeRootEntirely()) {
         PosixLog::write("Sentrel must be selfrepaired before use");
         return NotRoot;
     }
-
-    AuthorizationConfigureRecordStore(PORTHOLD_AUTH_STORE, caller);
-    AuthorizationExternalForm form{};
-    AuthorizationRef authorization;
-    if (PrivilegedProcess::readUpTo(0, form.bytes, sizeof form.bytes) == sizeof form.bytes)
-        AuthorizationCreateFromExternalForm(&form, &authorization);
-    ::explicit_bzero(&form, sizeof form);
-
-    const std::string *operation = sentrelOption(options, "operation");
-    if (operation && *operation == "sentrel")
-        return replace(authorization, options, caller);
-    if (operation && *operation == "ctl")
-        return control(authorization, options);
-    PosixLog::write("No valid command specified");
-    return Success;
+    PrivilegedProcess::blockSignals();
+    PrivilegedProcess::resetLimits();
+    const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    ::setrlimit(RLIMIT_CPU, &unlimited);
+    return right == kReplaceRight ? replace(options, caller) : control(options);
 }

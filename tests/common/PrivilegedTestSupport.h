@@ -20,6 +20,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -82,6 +83,21 @@ public:
 private:
     std::string m_path;
 };
+
+/// Whether this process may raise a hard resource limit (CAP_SYS_RESOURCE,
+/// which containers often withhold even from root).
+inline bool mayRaiseHardLimits() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit lowered{4096, 4096}, raised{8192, 8192};
+        ::_exit(::setrlimit(RLIMIT_FSIZE, &lowered) == 0 && ::setrlimit(RLIMIT_FSIZE, &raised) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 /// Runs `command` with /bin/sh, serialised against the other test programs
 /// that change the account files at the same time.
@@ -153,8 +169,23 @@ struct Launch {
     std::optional<uid_t> uid; ///< run as this user (with `gid`, no supplementary groups)
     gid_t gid = 0;
     std::vector<std::string> environment{"PATH=/usr/bin:/bin", "PORTHOLD_LOG_STDERR=1"};
-    bool leakDescriptor = false; ///< hand the child an extra open descriptor (number 7)
+    bool leakDescriptor = false;                ///< hand the child an extra open descriptor (number 7)
+    std::optional<mode_t> umask;                ///< the child's file mode mask, when set
+    std::vector<std::pair<int, rlimit>> limits; ///< resource limits the child starts with
 };
+
+/// In a child about to run `launch`: its mask, limits and identity.
+inline void becomeLaunchedUser(const Launch &launch) {
+    if (launch.umask)
+        ::umask(*launch.umask);
+    for (const auto &[resource, limit] : launch.limits)
+        if (::setrlimit(resource, &limit) != 0)
+            ::_exit(119);
+    if (launch.uid) {
+        if (::setgroups(0, nullptr) || ::setgid(launch.gid) || ::setuid(*launch.uid))
+            ::_exit(120);
+    }
+}
 
 inline std::string drain(int fd) {
     std::string text;
@@ -186,10 +217,7 @@ inline Result run(const Launch &launch) {
             const int leaked = ::open("/dev/null", O_RDONLY);
             ::dup2(leaked, 7);
         }
-        if (launch.uid) {
-            if (::setgroups(0, nullptr) || ::setgid(launch.gid) || ::setuid(*launch.uid))
-                ::_exit(120);
-        }
+        becomeLaunchedUser(launch);
         std::vector<char *> argv;
         for (const std::string &argument : launch.arguments)
             argv.push_back(const_cast<char *>(argument.c_str()));

@@ -25,6 +25,12 @@ const std::string kPlainPassword = "Pla1n-secret";
 const std::string kReplaceRight = "com.quillmere.porthold.sentrel";
 const std::string kControlRight = "com.quillmere.porthold.apachectl";
 
+/// Forgets the failed password attempts counted for these accounts.
+void forgetFailures(const std::vector<std::string> &names) {
+    for (const std::string &name : names)
+        ::unlink((kStore + "/failures-" + name).c_str());
+}
+
 std::string fields(const std::vector<std::string> &values) {
     std::string text;
     for (const std::string &value : values)
@@ -43,6 +49,7 @@ protected:
         admin = new TestUser("phadmin", kAdminPassword, true);
         plain = new TestUser("phplain", kPlainPassword, false);
         helper = installProgram(kHelperBuilt, *folder / "porthold-authority");
+        forgetFailures({"phadmin", "phplain"});
         if (lstatOf(kPamService).st_mode == 0) {
             installedPamService = true;
             std::filesystem::copy_file(std::string(PORTHOLD_SOURCE_DIR) + "/resources/pam/porthold",
@@ -51,6 +58,7 @@ protected:
     }
     static void TearDownTestSuite() {
         removeStoredRecords(kStore);
+        forgetFailures({"phadmin", "phplain"});
         if (installedPamService)
             ::unlink(kPamService.c_str());
         delete plain;
@@ -309,6 +317,188 @@ TEST_F(AuthorizationService, ThePanelLibraryAuthorizesRepairsAndRunsTheTool) {
     EXPECT_EQ(readFile(target), "AllowOverride All\n");
 }
 
+/// A child running the helper as `user` with `input`, its output discarded.
+pid_t startHelperAs(const std::string &helper, const TestUser &user, const std::string &input) {
+    int in[2];
+    if (::pipe(in) != 0 || ::write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+        return -1;
+    ::close(in[1]);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(in[0], 0);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (::setgroups(0, nullptr) || ::setgid(user.gid()) || ::setuid(user.uid()))
+            ::_exit(120);
+        ::execl(helper.c_str(), helper.c_str(), "create", nullptr);
+        ::_exit(121);
+    }
+    ::close(in[0]);
+    return child;
+}
+
+TEST_F(AuthorizationService, KilledGuessingStaysWithinTheRate) {
+    TestUser target("phguess", "Gue55-right", true);
+    ASSERT_TRUE(target.valid());
+    forgetFailures({target.name()});
+    const std::string rights = fields({kReplaceRight, ""});
+
+    // The plain user guesses the administrator's password, four attempts at a
+    // time, killing each one that has not answered within 300 ms.
+    constexpr double kSeconds = 12;
+    struct Attempt {
+        pid_t pid;
+        std::chrono::steady_clock::time_point started;
+    };
+    std::vector<Attempt> running;
+    int started = 0, answered = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    };
+    while (elapsed() < kSeconds || !running.empty()) {
+        while (elapsed() < kSeconds && running.size() < 4) {
+            const std::string guess = "guess-" + std::to_string(started++);
+            running.push_back({startHelperAs(helper, *plain, fields({target.name(), guess}) + rights),
+                               std::chrono::steady_clock::now()});
+        }
+        for (auto attempt = running.begin(); attempt != running.end();) {
+            int status = 0;
+            if (::waitpid(attempt->pid, &status, WNOHANG) == attempt->pid) {
+                ++answered;
+                attempt = running.erase(attempt);
+            } else if (std::chrono::steady_clock::now() - attempt->started > std::chrono::milliseconds(300)) {
+                ::kill(attempt->pid, SIGKILL);
+                ::waitpid(attempt->pid, &status, 0);
+                attempt = running.erase(attempt);
+            } else {
+                ++attempt;
+            }
+        }
+        ::usleep(20 * 1000);
+    }
+
+    // What was checked is what the store counted; the schedule allows one
+    // check at once, then after 2, 4, 8, 16 s and every 5 minutes, counted in
+    // whole seconds of the clock (so each wait may be up to a second short).
+    long long checked = 0, last = 0;
+    std::ifstream record(kStore + "/failures-" + target.name());
+    std::string magic;
+    std::getline(record, magic);
+    std::string key;
+    record >> key >> checked >> key >> last;
+    int allowed = 0;
+    for (std::int64_t at = 0; at <= static_cast<std::int64_t>(kSeconds);
+         at += (std::int64_t{1} << std::min(allowed, 8)) - 1)
+        ++allowed;
+    std::printf("killed guessing: %d attempts started, %d answered, %lld passwords checked in %.0f s: "
+                "%.1f guesses per minute (at most %d allowed)\n",
+                started, answered, checked, kSeconds, checked * 60 / kSeconds, allowed);
+    EXPECT_GE(checked, 2);
+    EXPECT_LE(checked, allowed);
+    EXPECT_GT(started, 2 * allowed);
+
+    // Right after the guessing, even the right password gets no quick answer.
+    const pid_t right = startHelperAs(helper, *plain, fields({target.name(), "Gue55-right"}) + rights);
+    ::usleep(300 * 1000);
+    int status = 0;
+    const bool answeredAtOnce = ::waitpid(right, &status, WNOHANG) == right;
+    if (!answeredAtOnce) {
+        ::kill(right, SIGKILL);
+        ::waitpid(right, &status, 0);
+    }
+    EXPECT_FALSE(answeredAtOnce && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    forgetFailures({target.name()});
+}
+
+TEST_F(AuthorizationService, OnlyMembersOfTheListedGroupsAreAdministrators) {
+    // A group named "admin", which Debian's adduser makes for an ordinary account.
+    const bool madeGroup = ::getgrnam("admin") == nullptr;
+    if (madeGroup)
+        ASSERT_EQ(accountCommand("groupadd admin"), 0);
+    TestUser member("phadmgrp", "Memb3r-secret", false);
+    ASSERT_TRUE(member.valid());
+    ASSERT_EQ(accountCommand("usermod -a -G admin phadmgrp"), 0);
+    forgetFailures({member.name(), admin->name()});
+    const std::string list = PORTHOLD_TEST_ADMIN_GROUPS;
+    const std::string rights = fields({kReplaceRight, ""});
+    auto create = [&](const TestUser &who, const std::string &password) {
+        const Result result = helperAs(who, {"create"}, fields({who.name(), password}) + rights);
+        if (result.exitStatus == 0) {
+            AuthorizationIdentifier identifier;
+            std::memcpy(identifier.data(), result.output.data(), identifier.size());
+            storedRecords().push_back(identifier);
+        }
+        return result.exitStatus;
+    };
+
+    // Without the file, the system's group ("sudo" here) only.
+    ::unlink(list.c_str());
+    EXPECT_EQ(create(member, "Memb3r-secret"), 1);
+    EXPECT_EQ(create(*admin, kAdminPassword), 0);
+
+    // Listed, "admin" counts; a file others may change lists nobody.
+    writeFile(list, "# administrators\nsudo\n", 0644);
+    EXPECT_EQ(create(member, "Memb3r-secret"), 1);
+    writeFile(list, "# administrators\nsudo  admin # and the old group\n", 0644);
+    EXPECT_EQ(create(member, "Memb3r-secret"), 0);
+    ASSERT_EQ(::chmod(list.c_str(), 0666), 0);
+    EXPECT_EQ(create(*admin, kAdminPassword), 1);
+
+    ::unlink(list.c_str());
+    forgetFailures({member.name(), admin->name()});
+    if (madeGroup)
+        accountCommand("groupdel admin");
+}
+
+TEST(AuthorizationHelperPath, IsTheInstalledOneAndNeverAFileOthersMayChange) {
+    if (!isRoot())
+        GTEST_SKIP() << "needs root: plants root's and users' files";
+    // Without an override the library names the installed helper only, never
+    // the build tree's, even when the installed one is missing.
+    AuthorizationSetHelperPath({});
+    EXPECT_EQ(AuthorizationHelperPath(), PORTHOLD_AUTHORITY_INSTALLED_PATH);
+    EXPECT_NE(AuthorizationHelperPath(), PORTHOLD_AUTHORITY_BUILT_PATH);
+
+    // A root panel with the installed helper missing runs nothing, however
+    // plausible the file at the build tree's path.
+    TemporaryFolder folder;
+    const std::string marker = folder / "ran";
+    const AuthorizationRights rights{{kReplaceRight, "", 0}};
+    const AuthorizationEnvironment credentials{{kAuthorizationEnvironmentUsername, "someone", 0},
+                                               {kAuthorizationEnvironmentPassword, "typed secret", 0}};
+    AuthorizationRef authorization;
+    if (lstatOf(PORTHOLD_AUTHORITY_INSTALLED_PATH).st_mode == 0) {
+        const std::string built = PORTHOLD_AUTHORITY_BUILT_PATH;
+        const std::string saved = built + ".saved";
+        ASSERT_EQ(::rename(built.c_str(), saved.c_str()), 0);
+        writeFile(built, "#!/bin/sh\ncat > " + marker + "\n", 0755);
+        const OSStatus status =
+            AuthorizationCreate(&rights, &credentials, kAuthorizationFlagExtendRights, &authorization);
+        ASSERT_EQ(::rename(saved.c_str(), built.c_str()), 0);
+        EXPECT_EQ(status, errAuthorizationToolExecuteFailure);
+        EXPECT_EQ(lstatOf(marker).st_mode, 0u) << "the planted helper ran";
+    }
+
+    // A helper named explicitly but owned by a user, or writable by others,
+    // is never run, with a password or without.
+    const std::string planted = folder / "porthold-authority";
+    for (const auto &[owner, mode] : std::vector<std::pair<uid_t, mode_t>>{{1, 0755}, {0, 0777}, {0, 0775}}) {
+        writeFile(planted, "#!/bin/sh\ncat > " + marker + "\n", 0755);
+        ASSERT_EQ(::chown(planted.c_str(), owner, 1), 0);
+        ASSERT_EQ(::chmod(planted.c_str(), mode), 0);
+        AuthorizationSetHelperPath(planted);
+        std::string reason;
+        EXPECT_FALSE(AuthorizationHelperIsTrusted(planted, &reason)) << owner << " " << mode;
+        EXPECT_NE(reason.find("someone other than root"), std::string::npos) << reason;
+        EXPECT_EQ(AuthorizationCreate(&rights, &credentials, kAuthorizationFlagExtendRights, &authorization),
+                  errAuthorizationToolExecuteFailure);
+        EXPECT_EQ(lstatOf(marker).st_mode, 0u) << "the planted helper ran";
+    }
+    AuthorizationSetHelperPath({});
+}
+
 TEST(AuthorizationHelperUsability, NeedsRootOrASetUserIDHelper) {
     TemporaryFolder folder;
     const std::string plainCopy = folder / "porthold-authority";
@@ -338,4 +528,31 @@ TEST(AuthorizationHelperUsability, NeedsRootOrASetUserIDHelper) {
               errAuthorizationDenied);
     // An ordinary process never rebuilds an authorization from bytes.
     EXPECT_EQ(AuthorizationCreateFromExternalForm(&form, &empty), errAuthorizationInternalizeNotAllowed);
+}
+
+TEST(AuthorizationRecordStoreFolders, AreRootsWhateverTheMaskAndTheCallersGroup) {
+    if (!isRoot())
+        GTEST_SKIP() << "needs root: creates root's folders";
+    // As the helper runs: effective user root, the caller's group, the caller's mask.
+    TemporaryFolder folder;
+    const std::string store = folder / "run/porthold/authorizations";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::umask(077);
+        if (::setegid(12345) != 0)
+            ::_exit(120);
+        AuthorizationRecordStore records;
+        ::_exit(records.open(store, true, nullptr) ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const auto &[path, mode] : std::vector<std::pair<std::string, mode_t>>{
+             {folder / "run", 0755}, {folder / "run/porthold", 0755}, {store, 0700}}) {
+        const struct stat st = lstatOf(path);
+        EXPECT_TRUE(S_ISDIR(st.st_mode)) << path;
+        EXPECT_EQ(st.st_mode & 07777, mode) << path;
+        EXPECT_EQ(st.st_uid, 0u) << path;
+        EXPECT_EQ(st.st_gid, 0u) << path;
+    }
 }

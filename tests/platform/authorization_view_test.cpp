@@ -155,6 +155,15 @@ TEST_F(AuthorizationView, CancellingOrAFailingHelperLeavesItLocked) {
     EXPECT_TRUE(padlock->isEnabled());
 }
 
+TEST_F(AuthorizationView, TheRequestNamesTheRightsAndTheProgram) {
+    view->setAuthorizationRights({{"com.quillmere.porthold.sentrel", "", 0},
+                                  {"com.quillmere.porthold.apachectl", "", 0},
+                                  {kAuthorizationRightExecute, "/opt/Porthold.panel/Sentrel", 0}});
+    EXPECT_EQ(view->requestDescription().toStdString(),
+              "Porthold wants to run the Apache control script, replace Apache's configuration files and "
+              "set up its helper tool /opt/Porthold.panel/Sentrel as root.");
+}
+
 TEST_F(AuthorizationView, TheDialogAsksForNameAndPasswordOnTheWindow) {
     QTest::mouseClick(padlock, Qt::LeftButton);
     QDialog *dialog = window.findChild<QDialog *>();
@@ -166,6 +175,12 @@ TEST_F(AuthorizationView, TheDialogAsksForNameAndPasswordOnTheWindow) {
     ASSERT_TRUE(name && password);
     EXPECT_EQ(name->text(), "root");
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    // It names what it asks for.
+    auto *explanation = dialog->findChild<QLabel *>("explanation");
+    ASSERT_NE(explanation, nullptr);
+    EXPECT_TRUE(explanation->text().startsWith("Porthold wants to run the Apache control script and replace "
+                                               "Apache's configuration files as root."))
+        << explanation->text().toStdString();
 
     password->setText("anything: root needs none");
     dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();

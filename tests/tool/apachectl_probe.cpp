@@ -1,10 +1,13 @@
 // Stands in for the server control script in the tool's tests: writes what it
-// received (arguments, environment, open descriptors, user) beside itself to
+// received (arguments, environment, open descriptors, user, file mode mask and
+// the limits on open files and file size) beside itself to
 // "<its path>.out" and exits with 42, so a test can see the status pass through.
 
 #include <cstdio>
 #include <dirent.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -30,6 +33,14 @@ int main(int argc, char **argv) {
     for (char **variable = environ; *variable; ++variable)
         std::fprintf(out, "env %s\n", *variable);
     std::fprintf(out, "fds %s\n", descriptors.c_str());
+    const mode_t mask = umask(0);
+    std::fprintf(out, "umask %04o\n", static_cast<unsigned>(mask));
+    rlimit files{}, size{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    getrlimit(RLIMIT_FSIZE, &size);
+    std::fprintf(out, "nofile %llu %llu\n", static_cast<unsigned long long>(files.rlim_cur),
+                 static_cast<unsigned long long>(files.rlim_max));
+    std::fprintf(out, "fsize %llu\n", static_cast<unsigned long long>(size.rlim_cur));
     std::fclose(out);
     return 42;
 }

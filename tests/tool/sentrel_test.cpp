@@ -193,11 +193,12 @@ TEST_F(SentrelAsRoot, RunsOnlyTheServerCommandsInACleanEnvironment) {
     Result result = sentrel({"-mypath", "/x", "-operation", "ctl", "-data", "graceful"}, form(record), true);
     EXPECT_EQ(result.exitStatus, 42) << result.error;
     EXPECT_NE(result.error.find("Porthold executing apachectl-probe graceful"), std::string::npos);
-    EXPECT_EQ(readFile(kProbeReport), "uid 0 euid 0\n"
-                                      "arg graceful\n"
-                                      "env PATH=/usr/sbin:/usr/bin:/sbin:/bin\n"
-                                      "env LANG=C\n"
-                                      "fds 0 1 2 \n");
+    const std::string report = readFile(kProbeReport);
+    EXPECT_EQ(report.substr(0, report.find("umask")), "uid 0 euid 0\n"
+                                                      "arg graceful\n"
+                                                      "env PATH=/usr/sbin:/usr/bin:/sbin:/bin\n"
+                                                      "env LANG=C\n"
+                                                      "fds 0 1 2 \n");
 
     // No data: the script runs with no argument.
     ::unlink(kProbeReport.c_str());
@@ -363,5 +364,60 @@ TEST(SetUserIDPrograms, DependOnSystemLibrariesOnly) {
             EXPECT_EQ(dynamic.output.find("RPATH"), std::string::npos);
             EXPECT_EQ(dynamic.output.find("RUNPATH"), std::string::npos);
         }
+    }
+}
+
+TEST_F(SentrelAsUser, TheControlScriptGetsUmask022AndRootsLimitsNotTheCallers) {
+    const AuthorizationRecord own =
+        storeRecord(PORTHOLD_TEST_AUTH_STORE, user->uid(), {{kControlRight, "", 0}});
+    Launch launch;
+    launch.arguments = {tool, "-operation", "ctl", "-data", "start"};
+    launch.input = form(own);
+    launch.uid = user->uid();
+    launch.gid = user->gid();
+    launch.umask = 077;
+    // The hard limits too, where root may raise them again; elsewhere the
+    // soft limits rise as far as the caller's hard ones allow.
+    rlimit files{}, size{}, ownFiles{}, ownSize{};
+    ASSERT_EQ(::prlimit(1, RLIMIT_NOFILE, nullptr, &files), 0);
+    ASSERT_EQ(::prlimit(1, RLIMIT_FSIZE, nullptr, &size), 0);
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &ownFiles), 0);
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &ownSize), 0);
+    if (mayRaiseHardLimits()) {
+        launch.limits = {{RLIMIT_NOFILE, {40, 40}}, {RLIMIT_FSIZE, {8 * 1024, 8 * 1024}}};
+    } else {
+        launch.limits = {{RLIMIT_NOFILE, {40, ownFiles.rlim_max}},
+                         {RLIMIT_FSIZE, {8 * 1024, ownSize.rlim_max}}};
+        files = {std::min(files.rlim_cur, ownFiles.rlim_max), ownFiles.rlim_max};
+        size.rlim_cur = std::min(size.rlim_cur, ownSize.rlim_max);
+    }
+    const Result result = run(launch);
+    EXPECT_EQ(result.exitStatus, 42) << result.error;
+
+    const std::string report = readFile(kProbeReport);
+    EXPECT_NE(report.find("uid 0 euid 0\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("umask 0022\n"), std::string::npos) << report;
+    EXPECT_NE(
+        report.find("nofile " + std::to_string(files.rlim_cur) + " " + std::to_string(files.rlim_max) + "\n"),
+        std::string::npos)
+        << report;
+    EXPECT_NE(report.find("fsize " + std::to_string(static_cast<unsigned long long>(size.rlim_cur)) + "\n"),
+              std::string::npos)
+        << report;
+}
+
+TEST(SetUserIDPrograms, LinkOnlyTheToolHalfOfTheAuthorizationService) {
+    // The client half creates authorizations and starts programs on the
+    // panel's behalf: none of it belongs in a program that runs as root.
+    for (const std::string program : {SENTREL_PROGRAM, AUTHORITY_PROGRAM}) {
+        Launch launch;
+        launch.arguments = {"/usr/bin/nm", "-C", program};
+        const Result result = run(launch);
+        ASSERT_EQ(result.exitStatus, 0) << result.error;
+        EXPECT_NE(result.output.find("AuthorizationRecordStore"), std::string::npos) << program;
+        for (const char *client :
+             {"AuthorizationCreate", "AuthorizationCopyRights", "AuthorizationExecuteWithPrivileges",
+              "AuthorizationHelperPath", "AuthorizationFree"})
+            EXPECT_EQ(result.output.find(client), std::string::npos) << program << " holds " << client;
     }
 }

@@ -19,11 +19,9 @@
 
 extern char **environ;
 
-/// What a reference knows of its authorization. The panel side learns the
-/// rights from what it asked for; the tool side from the record itself.
+/// What a reference knows of its authorization: the rights it asked for.
 struct AuthorizationData {
     bool hasRecord = false;
-    bool fromStore = false;
     AuthorizationExternalForm form{};
     AuthorizationRights rights;
     std::int64_t expires = 0;
@@ -42,12 +40,6 @@ namespace {
 enum HelperExit { HelperDone = 0, HelperRefused = 1, HelperMalformed = 2 };
 
 std::string helperOverride;
-
-struct ToolSide {
-    std::string storeFolder;
-    uid_t caller = static_cast<uid_t>(-1);
-};
-std::optional<ToolSide> toolSide;
 
 bool grantsAll(const AuthorizationRights &granted, const AuthorizationRights &asked) {
     for (const AuthorizationItem &right : asked) {
@@ -84,6 +76,13 @@ int runHelper(const std::vector<std::string> &arguments, const std::string &inpu
         return -1;
     }
     const std::string helper = AuthorizationHelperPath();
+    if (!AuthorizationHelperIsTrusted(helper)) {
+        ::close(inputPair[0]);
+        ::close(inputPair[1]);
+        ::close(outputPipe[0]);
+        ::close(outputPipe[1]);
+        return -1;
+    }
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(helper.c_str()));
     for (const std::string &argument : arguments)
@@ -152,7 +151,10 @@ OSStatus createRecord(AuthorizationData &data, const AuthorizationRights &rights
         if (const passwd *account = ::getpwuid(::getuid()))
             name = account->pw_name;
     }
-    if (!password && ::getuid() != 0)
+    // Root needs no password, so none is ever handed to a program for it.
+    if (::getuid() == 0)
+        password = nullptr;
+    else if (!password)
         return errAuthorizationInteractionNotAllowed;
     if (name.find('\0') != std::string::npos || (password && password->value.find('\0') != std::string::npos))
         return errAuthorizationInvalidSet;
@@ -181,7 +183,6 @@ OSStatus createRecord(AuthorizationData &data, const AuthorizationRights &rights
         return errAuthorizationInternal;
     data.clear();
     data.hasRecord = true;
-    data.fromStore = false;
     std::memcpy(data.form.bytes, output.data(), kAuthorizationExternalFormLength);
     ::explicit_bzero(output.data(), output.size());
     data.rights = rights;
@@ -194,35 +195,13 @@ OSStatus destroyRecord(AuthorizationData &data) {
     if (!data.hasRecord)
         return errAuthorizationSuccess;
     OSStatus result = errAuthorizationSuccess;
-    if (data.fromStore) {
-        AuthorizationRecordStore store;
-        AuthorizationIdentifier identifier;
-        std::memcpy(identifier.data(), data.form.bytes, identifier.size());
-        if (!toolSide || !store.open(toolSide->storeFolder, false, nullptr) || !store.remove(identifier))
-            result = errAuthorizationInternal;
-    } else {
-        const std::string form(reinterpret_cast<const char *>(data.form.bytes), sizeof data.form.bytes);
-        const int status = runHelper({"destroy"}, form, nullptr, 0);
-        // Refused means there is nothing left to destroy (expired and swept, or gone).
-        if (status != HelperDone && status != HelperRefused)
-            result = status < 0 ? errAuthorizationToolExecuteFailure : errAuthorizationInternal;
-    }
+    const std::string form(reinterpret_cast<const char *>(data.form.bytes), sizeof data.form.bytes);
+    const int status = runHelper({"destroy"}, form, nullptr, 0);
+    // Refused means there is nothing left to destroy (expired and swept, or gone).
+    if (status != HelperDone && status != HelperRefused)
+        result = status < 0 ? errAuthorizationToolExecuteFailure : errAuthorizationInternal;
     data.clear();
     return result;
-}
-
-/// The record behind a tool-side reference, read again.
-std::optional<AuthorizationRecord> currentRecord(const AuthorizationData &data) {
-    if (!toolSide)
-        return std::nullopt;
-    AuthorizationRecordStore store;
-    if (!store.open(toolSide->storeFolder, false, nullptr))
-        return std::nullopt;
-    AuthorizationRecord record;
-    if (store.lookup(data.form, toolSide->caller, PrivilegedProcess::now(), &record) !=
-        AuthorizationLookup::Granted)
-        return std::nullopt;
-    return record;
 }
 
 } // namespace
@@ -250,12 +229,7 @@ OSStatus AuthorizationCopyRights(const AuthorizationRef &authorization, const Au
         return errAuthorizationInvalidSet;
     AuthorizationData &data = *authorization;
 
-    if (data.fromStore) {
-        // The tool: the record decides, read again now; nothing is ever extended.
-        std::optional<AuthorizationRecord> record = data.hasRecord ? currentRecord(data) : std::nullopt;
-        if (!record || !grantsAll(record->rights, *rights))
-            return errAuthorizationDenied;
-    } else if (!AuthorizationIsLive(authorization) || !grantsAll(data.rights, *rights)) {
+    if (!AuthorizationIsLive(authorization) || !grantsAll(data.rights, *rights)) {
         if (!(flags & kAuthorizationFlagExtendRights))
             return errAuthorizationDenied;
         AuthorizationRights wanted = AuthorizationIsLive(authorization) ? data.rights : AuthorizationRights{};
@@ -290,23 +264,7 @@ OSStatus AuthorizationCreateFromExternalForm(const AuthorizationExternalForm *ex
                                              AuthorizationRef *authorization) {
     if (!extForm || !authorization)
         return errAuthorizationInvalidPointer;
-    if (!toolSide)
-        return errAuthorizationInternalizeNotAllowed;
-    AuthorizationRecordStore store;
-    if (!store.open(toolSide->storeFolder, false, nullptr))
-        return errAuthorizationInternal;
-    AuthorizationRecord record;
-    if (store.lookup(*extForm, toolSide->caller, PrivilegedProcess::now(), &record) !=
-        AuthorizationLookup::Granted)
-        return errAuthorizationInvalidRef;
-    auto data = std::make_shared<AuthorizationData>();
-    data->hasRecord = true;
-    data->fromStore = true;
-    data->form = *extForm;
-    data->rights = std::move(record.rights);
-    data->expires = record.expires;
-    *authorization = std::move(data);
-    return errAuthorizationSuccess;
+    return errAuthorizationInternalizeNotAllowed;
 }
 
 OSStatus AuthorizationFree(const AuthorizationRef &authorization, AuthorizationFlags flags) {
@@ -333,7 +291,7 @@ OSStatus AuthorizationExecuteWithPrivilegesPid(const AuthorizationRef &authoriza
         return errAuthorizationInvalidPointer;
     if (options != kAuthorizationFlagDefaults)
         return errAuthorizationInvalidFlags;
-    if (authorization->fromStore || !AuthorizationIsLive(authorization) ||
+    if (!AuthorizationIsLive(authorization) ||
         !grantsAll(authorization->rights, {{kAuthorizationRightExecute, pathToTool, 0}}))
         return errAuthorizationDenied;
 
@@ -341,6 +299,11 @@ OSStatus AuthorizationExecuteWithPrivilegesPid(const AuthorizationRef &authoriza
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return errAuthorizationInternal;
     const std::string helper = AuthorizationHelperPath();
+    if (!AuthorizationHelperIsTrusted(helper)) {
+        ::close(pair[0]);
+        ::close(pair[1]);
+        return errAuthorizationToolExecuteFailure;
+    }
     std::vector<char *> argv{const_cast<char *>(helper.c_str()), const_cast<char *>("exec"),
                              const_cast<char *>(pathToTool)};
     for (char *const *argument = arguments; argument && *argument; ++argument)
@@ -383,12 +346,38 @@ OSStatus AuthorizationExecuteWithPrivilegesPid(const AuthorizationRef &authoriza
 std::string AuthorizationHelperPath() {
     if (!helperOverride.empty())
         return helperOverride;
+#ifdef PORTHOLD_TEST_HELPER_PATHS
     if (const char *fromEnvironment = ::secure_getenv("PORTHOLD_AUTHORITY");
         fromEnvironment && *fromEnvironment)
         return fromEnvironment;
-    if (::access(PORTHOLD_AUTHORITY_INSTALLED, X_OK) == 0)
-        return PORTHOLD_AUTHORITY_INSTALLED;
-    return PORTHOLD_AUTHORITY_BUILT;
+    if (::access(PORTHOLD_AUTHORITY_INSTALLED, X_OK) != 0)
+        return PORTHOLD_AUTHORITY_BUILT;
+#endif
+    return PORTHOLD_AUTHORITY_INSTALLED;
+}
+
+bool AuthorizationHelperIsTrusted(const std::string &helperPath, std::string *reason) {
+    auto refuse = [&](const std::string &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    auto othersMayChange = [](const struct stat &st) {
+        return st.st_uid != 0 || (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != 0);
+    };
+    struct stat st {};
+    if (helperPath.empty() || helperPath[0] != '/' || ::stat(helperPath.c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
+        return refuse("The authorization helper " + helperPath +
+                      " is missing. Install Porthold to make changes.");
+    const std::string folder = helperPath.substr(0, std::max<std::size_t>(helperPath.rfind('/'), 1));
+    struct stat folderStat {};
+    if (othersMayChange(st) || ::stat(folder.c_str(), &folderStat) != 0 ||
+        (othersMayChange(folderStat) && !(folderStat.st_uid == 0 && (folderStat.st_mode & S_ISVTX))))
+        return refuse("The authorization helper " + helperPath +
+                      " may be changed by someone other than root, so Porthold will not run it. Reinstall "
+                      "Porthold as root (\"sudo cmake --install\").");
+    return true;
 }
 
 void AuthorizationSetHelperPath(const std::string &path) {
@@ -405,8 +394,10 @@ bool AuthorizationHelperIsUsableAt(const std::string &helperPath, uid_t realUser
             *reason = why;
         return false;
     };
+    if (!AuthorizationHelperIsTrusted(helperPath, reason))
+        return false;
     struct stat st {};
-    if (::stat(helperPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(helperPath.c_str(), &st) != 0)
         return refuse("The authorization helper " + helperPath +
                       " is missing. Install Porthold to make changes.");
     if (realUser == 0)
@@ -426,8 +417,4 @@ bool AuthorizationHelperIsUsableAt(const std::string &helperPath, uid_t realUser
 
 bool AuthorizationIsLive(const AuthorizationRef &authorization) {
     return authorization && authorization->hasRecord && authorization->expires > PrivilegedProcess::now();
-}
-
-void AuthorizationConfigureRecordStore(const std::string &storeFolder, uid_t callerUser) {
-    toolSide = ToolSide{storeFolder, callerUser};
 }

@@ -230,14 +230,25 @@ bool AuthorizationRecordStore::open(const std::string &folder, bool create, std:
 
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && create) {
-        // Parents readable by all (as /run/porthold), the store itself root's alone.
+        // Parents readable by all (as /run/porthold), the store itself root's
+        // alone: set explicitly, since the mask and the group of a set-user-ID
+        // start are the caller's.
+        auto makeRoots = [](const std::string &path, mode_t mode) {
+            if (::mkdir(path.c_str(), mode) != 0)
+                return errno == EEXIST;
+            const int made = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const bool given = made >= 0 && ::fchown(made, 0, 0) == 0 && ::fchmod(made, mode) == 0;
+            if (made >= 0)
+                ::close(made);
+            return given;
+        };
         std::size_t slash = 0;
         while ((slash = folder.find('/', slash + 1)) != std::string::npos) {
             const std::string parent = folder.substr(0, slash);
-            if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST)
+            if (!makeRoots(parent, 0755))
                 return fail(std::string("cannot create ") + parent + ": " + std::strerror(errno));
         }
-        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        if (!makeRoots(folder, 0700))
             return fail(std::string("cannot create it: ") + std::strerror(errno));
         fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }

@@ -3,7 +3,7 @@
 // Plain C++ and POSIX: the root-only store of authorization records, used by
 // the helper (which writes them) and by the root tool (which reads them).
 
-#include "platform/authorization/Authorization.h"
+#include "platform/authorization/AuthorizationTypes.h"
 
 #include <array>
 #include <cstdint>
@@ -76,6 +76,10 @@ public:
                                AuthorizationRecord *record, bool acceptExpired = false) const;
 
     static std::string fileName(const AuthorizationIdentifier &identifier);
+
+    /// The open folder's descriptor (-1 when not open), for other root-only
+    /// records kept beside the authorizations.
+    int folder() const { return m_folder; }
 
 private:
     int m_folder = -1;

@@ -3,7 +3,7 @@
 // Plain C++: the request that `porthold-authority create` reads on its
 // standard input, from a caller it does not trust.
 
-#include "platform/authorization/Authorization.h"
+#include "platform/authorization/AuthorizationTypes.h"
 
 #include <cstddef>
 #include <optional>

@@ -5,7 +5,11 @@
 //       administrator's name, the password, then for each right its name and
 //       its value (an empty field for none). Authenticates with PAM service
 //       "porthold" (no password needed when the caller's real user is root);
-//       the name must be root or a member of "sudo", "wheel" or "admin".
+//       the name must be root or a member of a group listed in the
+//       administrators file (fixed at build time; without it "sudo" on
+//       Debian-like systems, "wheel" elsewhere). Passwords for one account are
+//       checked at a growing pace (2 s, 4 s, 8 s, 16 s, then 5 minutes between
+//       attempts after failures), counted before the check in the record store.
 //       Writes the record and prints the 32-byte external form.
 //   porthold-authority exec TOOL ARGS...
 //       Standard input: the 32 bytes, then whatever the tool reads. Requires a
@@ -16,10 +20,13 @@
 //       Standard input: the 32 bytes. Removes the caller's record.
 //
 // Exit status: 0 done, 1 refused (authentication failed, after a two-second
-// wait; no such live record of the caller; right not granted), 2 malformed
+// wait; too soon after failed attempts; no such live record of the caller;
+// right not granted), 2 malformed
 // input or usage, 3 internal failure (not installed set-user-ID root, record
 // store unusable), 127 the tool could not be started.
 
+#include "platform/authorization/AdministratorGroups.h"
+#include "platform/authorization/AuthenticationThrottle.h"
 #include "platform/authorization/AuthorizationRecordStore.h"
 #include "platform/authorization/AuthorizationRequest.h"
 #include "platform/authorization/PosixLog.h"
@@ -40,6 +47,9 @@
 
 #ifndef PORTHOLD_AUTH_STORE
 #error "PORTHOLD_AUTH_STORE must be fixed at build time"
+#endif
+#ifndef PORTHOLD_ADMIN_GROUPS
+#error "PORTHOLD_ADMIN_GROUPS must be fixed at build time"
 #endif
 
 namespace {
@@ -120,28 +130,33 @@ bool authenticate(const std::string &name, const char *password, std::string *au
     return status == PAM_SUCCESS;
 }
 
-bool isAdministrator(const std::string &name) {
-    const passwd *account = ::getpwnam(name.c_str());
-    if (!account)
-        return false;
-    if (account->pw_uid == 0)
-        return true;
-    std::vector<gid_t> groups(64);
-    int count = static_cast<int>(groups.size());
-    while (::getgrouplist(name.c_str(), account->pw_gid, groups.data(), &count) < 0) {
-        if (count <= static_cast<int>(groups.size()) || count > 65536)
+bool isListedAdministrator(const std::string &name) {
+    std::string problem;
+    const std::vector<std::string> groups = administratorGroups(PORTHOLD_ADMIN_GROUPS, &problem);
+    if (!problem.empty())
+        PosixLog::write("porthold-authority: only root is an administrator: %s", problem.c_str());
+    return isAdministrator(name, groups);
+}
+
+/// Waits out a short pause the throttle asks for (an honest retry after a
+/// wrong password); a long one refuses the attempt at once. Each wake-up asks
+/// again, so attempts started together are checked one at a time.
+bool mayCheckPassword(AuthenticationThrottle &throttle, const std::string &name) {
+    constexpr std::int64_t kLongestPause = 16;
+    for (;;) {
+        const std::int64_t wait = throttle.begin(PrivilegedProcess::now());
+        if (wait == 0)
+            return true;
+        if (wait > kLongestPause) {
+            PosixLog::write(
+                "porthold-authority: %lld failed attempts for %s; the next password is checked in %lld s",
+                static_cast<long long>(throttle.failures()), name.c_str(), static_cast<long long>(wait));
             return false;
-        groups.resize(static_cast<std::size_t>(count));
+        }
+        timespec pause{static_cast<time_t>(wait), 0};
+        while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+        }
     }
-    for (const char *administrators : {"sudo", "wheel", "admin"}) {
-        const group *entry = ::getgrnam(administrators);
-        if (!entry)
-            continue;
-        for (int i = 0; i < count; ++i)
-            if (groups[static_cast<std::size_t>(i)] == entry->gr_gid)
-                return true;
-    }
-    return false;
 }
 
 void failedAuthenticationDelay() {
@@ -180,12 +195,25 @@ int create() {
     AuthorizationRecord record;
     record.rights = std::move(request->rights);
 
+    AuthorizationRecordStore store;
+    if (!openStore(store, true)) {
+        wipe();
+        return Internal;
+    }
     if (caller == 0) {
         record.administrator = "root";
     } else {
+        // Counted before the check: a caller that kills the helper while it
+        // checks has spent the attempt all the same.
+        AuthenticationThrottle throttle(store.folder(), name);
+        if (!mayCheckPassword(throttle, name)) {
+            wipe();
+            failedAuthenticationDelay();
+            return Refused;
+        }
         std::string authenticated;
         const bool accepted = authenticate(name, password, &authenticated) &&
-                              isValidAccountName(authenticated) && isAdministrator(authenticated);
+                              isValidAccountName(authenticated) && isListedAdministrator(authenticated);
         wipe();
         if (!accepted) {
             PosixLog::write("porthold-authority: authentication of %s for user %u failed", name.c_str(),
@@ -193,13 +221,11 @@ int create() {
             failedAuthenticationDelay();
             return Refused;
         }
+        throttle.succeeded();
         record.administrator = authenticated;
     }
     wipe();
 
-    AuthorizationRecordStore store;
-    if (!openStore(store, true))
-        return Internal;
     const std::int64_t now = PrivilegedProcess::now();
     store.removeExpired(now);
     if (::getrandom(record.identifier.data(), record.identifier.size(), 0) !=
