@@ -415,8 +415,9 @@ TEST_F(AuthorizationService, KilledGuessingStaysWithinTheRate) {
 TEST_F(AuthorizationService, OnlyMembersOfTheListedGroupsAreAdministrators) {
     // A group named "admin", which Debian's adduser makes for an ordinary account.
     const bool madeGroup = ::getgrnam("admin") == nullptr;
-    if (madeGroup)
+    if (madeGroup) {
         ASSERT_EQ(accountCommand("groupadd admin"), 0);
+    }
     TestUser member("phadmgrp", "Memb3r-secret", false);
     ASSERT_TRUE(member.valid());
     ASSERT_EQ(accountCommand("usermod -a -G admin phadmgrp"), 0);
