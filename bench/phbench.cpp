@@ -30,8 +30,8 @@
 namespace {
 
 struct Sample {
-    double cpu = 0;      // seconds
-    double memory = 0;   // MiB, peak resident
+    double cpu = 0;    // seconds
+    double memory = 0; // MiB, peak resident
 };
 
 enum class Measure { Cpu, Memory, MemoryAbove, Speedup };

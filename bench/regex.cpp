@@ -30,7 +30,8 @@ int main(int argc, char **argv) {
     }
     const bool cached = std::strcmp(argv[1], "cached") == 0;
     const long count = std::strtol(argv[2], nullptr, 10);
-    const QString pattern = QStringLiteral("^\\s*(AuthType|AuthName|AuthUserFile|AuthGroupFile|Order)(?:\\s+(.*))?$");
+    const QString pattern =
+        QStringLiteral("^\\s*(AuthType|AuthName|AuthUserFile|AuthGroupFile|Order)(?:\\s+(.*))?$");
     const QString lines[] = {QStringLiteral("AuthType Basic"), QStringLiteral("  Require user alice bob"),
                              QStringLiteral("#AuthUserFile \"/home/alice/public_html/.htusers\""),
                              QStringLiteral("Options -Indexes")};
@@ -44,11 +45,11 @@ int main(int argc, char **argv) {
             continue;
         }
         UErrorCode status = U_ZERO_ERROR;
-        URegularExpression *regex = uregex_open(reinterpret_cast<const UChar *>(pattern.utf16()),
-                                                static_cast<int32_t>(pattern.size()), PHRegex::CaseInsensitive,
-                                                nullptr, &status);
-        uregex_setText(regex, reinterpret_cast<const UChar *>(line.utf16()), static_cast<int32_t>(line.size()),
-                       &status);
+        URegularExpression *regex =
+            uregex_open(reinterpret_cast<const UChar *>(pattern.utf16()),
+                        static_cast<int32_t>(pattern.size()), PHRegex::CaseInsensitive, nullptr, &status);
+        uregex_setText(regex, reinterpret_cast<const UChar *>(line.utf16()),
+                       static_cast<int32_t>(line.size()), &status);
         matched += uregex_findNext(regex, &status);
         uregex_close(regex);
         if (U_FAILURE(status))

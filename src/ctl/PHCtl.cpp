@@ -57,9 +57,13 @@ QTextStream &err() {
     return stream;
 }
 
-QString quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+QString quoted(const QString &text) {
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
 
-QString trimmed(const QString &name) { return PHString::stringByRemovingSurroundingWhitespace(name); }
+QString trimmed(const QString &name) {
+    return PHString::stringByRemovingSurroundingWhitespace(name);
+}
 
 /// One run: the context, the tree of the web root and the command.
 class Session {
@@ -72,27 +76,45 @@ public:
 
     void execute() {
         switch (m_invocation.command) {
-        case Command::Tree: return tree();
-        case Command::Show: return show();
-        case Command::Mode: return mode();
+        case Command::Tree:
+            return tree();
+        case Command::Show:
+            return show();
+        case Command::Mode:
+            return mode();
         case Command::Require:
-        case Command::Unrequire: return require(m_invocation.command == Command::Require);
-        case Command::Address: return address();
-        case Command::Clear: return clear();
+        case Command::Unrequire:
+            return require(m_invocation.command == Command::Require);
+        case Command::Address:
+            return address();
+        case Command::Clear:
+            return clear();
         case Command::UserAdd:
-        case Command::UserPasswd: return setPassword(m_invocation.command == Command::UserAdd);
-        case Command::UserDel: return deleteUser();
-        case Command::UserList: return listUsers();
-        case Command::UserCheck: return checkPassword();
-        case Command::UserAudit: return auditUsers();
-        case Command::GroupAdd: return addGroup();
-        case Command::GroupDel: return deleteGroup();
-        case Command::GroupAddMember: return addMember();
-        case Command::GroupRemoveMember: return removeMember();
-        case Command::GroupList: return listGroups();
-        case Command::Verify: return verify();
+        case Command::UserPasswd:
+            return setPassword(m_invocation.command == Command::UserAdd);
+        case Command::UserDel:
+            return deleteUser();
+        case Command::UserList:
+            return listUsers();
+        case Command::UserCheck:
+            return checkPassword();
+        case Command::UserAudit:
+            return auditUsers();
+        case Command::GroupAdd:
+            return addGroup();
+        case Command::GroupDel:
+            return deleteGroup();
+        case Command::GroupAddMember:
+            return addMember();
+        case Command::GroupRemoveMember:
+            return removeMember();
+        case Command::GroupList:
+            return listGroups();
+        case Command::Verify:
+            return verify();
         case Command::Help:
-        case Command::Version: return;
+        case Command::Version:
+            return;
         }
     }
 
@@ -136,8 +158,8 @@ private:
                 if (child->relativePath() == part)
                     next = child;
             if (!next)
-                throw Refusal{
-                    QStringLiteral("No folder %1 below the web root %2").arg(quoted(relative), m_context.webRoot())};
+                throw Refusal{QStringLiteral("No folder %1 below the web root %2")
+                                  .arg(quoted(relative), m_context.webRoot())};
             node = next;
         }
         m_context.select(node);
@@ -169,7 +191,8 @@ private:
     }
 
     void printTree(PHFSItem *node, const QString &name, int depth, QSet<QString> &ancestors) {
-        out() << QString(depth * 2, QLatin1Char(' ')) << name << '\t' << PHFSItem::modeName(node->modeIndex());
+        out() << QString(depth * 2, QLatin1Char(' ')) << name << '\t'
+              << PHFSItem::modeName(node->modeIndex());
         // Protection that comes from a folder above shows beside the folder's own mode.
         const QString inherited = node->effectiveAccess().inheritedNote();
         if (!inherited.isEmpty())
@@ -219,8 +242,8 @@ private:
         if (!m_invocation.name.isEmpty()) {
             if (!m_context.userArray().contains(m_invocation.name))
                 throw Refusal{QStringLiteral("No user %1").arg(quoted(m_invocation.name))};
-            const auto entry = PHPasswordReader::read(QStringLiteral("Password for %1: ").arg(m_invocation.name),
-                                                      QStringLiteral("Again: "));
+            const auto entry = PHPasswordReader::read(
+                QStringLiteral("Password for %1: ").arg(m_invocation.name), QStringLiteral("Again: "));
             if (!entry)
                 throw Failure{{QStringLiteral("The password could not be read from standard input")}};
             password = entry->password;
@@ -229,9 +252,11 @@ private:
         if (base.isEmpty()) {
             // The address "View on Web" opens.
             PHUserDefaults *settings = PHUserDefaults::standardUserDefaults();
-            base = QStringLiteral("%1://%2/").arg(
-                settings->stringForKey(QStringLiteral("Apache Site Protocol")).value_or(QStringLiteral("http")),
-                settings->stringForKey(QStringLiteral("Apache Site Address")).value_or(QStringLiteral("localhost")));
+            base = QStringLiteral("%1://%2/")
+                       .arg(settings->stringForKey(QStringLiteral("Apache Site Protocol"))
+                                .value_or(QStringLiteral("http")),
+                            settings->stringForKey(QStringLiteral("Apache Site Address"))
+                                .value_or(QStringLiteral("localhost")));
             const QString home = QDir::homePath();
             if (QDir(m_context.webRoot()) == QDir(QDir(home).filePath(QStringLiteral("public_html"))))
                 base += QStringLiteral("~%1/").arg(QFileInfo(home).fileName());
@@ -243,10 +268,13 @@ private:
         out() << "Folder: " << node->fullPath() << '\n' << "Effective:\n";
         for (const QString &line : node->effectiveAccess().lines())
             out() << "  " << line << '\n';
-        const PHAccessCheck::Report report = PHAccessCheck::run(node, base, m_invocation.name, password, errorLog);
+        const PHAccessCheck::Report report =
+            PHAccessCheck::run(node, base, m_invocation.name, password, errorLog);
         for (const QString &line : report.lines())
             out() << line << '\n';
-        throw Outcome{!report.reachable ? PHCtl::Unreachable : report.agrees() ? PHCtl::Success : PHCtl::Differs};
+        throw Outcome{!report.reachable ? PHCtl::Unreachable
+                      : report.agrees() ? PHCtl::Success
+                                        : PHCtl::Differs};
     }
 
     void mode() {
@@ -259,9 +287,10 @@ private:
         PHFSItem *node = editableFolder(m_invocation.folder);
         // The check boxes of users and groups act only on a password-protected folder.
         if (!node->isPasswordProtected())
-            throw Refusal{QStringLiteral("%1 is not protected by password; choose the mode password, either or "
-                                         "both first")
-                              .arg(quoted(m_invocation.folder))};
+            throw Refusal{
+                QStringLiteral("%1 is not protected by password; choose the mode password, either or "
+                               "both first")
+                    .arg(quoted(m_invocation.folder))};
         const QStringList known = m_context.userArray();
         const QStringList users = trimmedAll(m_invocation.users);
         for (const QString &user : users) {
@@ -279,8 +308,9 @@ private:
             // "Require group Group 1" names two groups to the server.
             const QString why = PHNameRule::refusal(group, PHNameRule::Kind::Group);
             if (add && !why.isEmpty())
-                throw Refusal{QStringLiteral("The group %1 cannot be let into a folder. %2; give it a new name first.")
-                                  .arg(quoted(group), why)};
+                throw Refusal{
+                    QStringLiteral("The group %1 cannot be let into a folder. %2; give it a new name first.")
+                        .arg(quoted(group), why)};
         }
 
         const QString anyUser = PHFSItem::anyUserRealName;
@@ -415,7 +445,8 @@ private:
         const QString hash = PHPasswordHash::hash(entry->password, scheme);
         if (hash.isNull())
             throw Refusal{kUnusablePassword};
-        if (const QString warning = PHPasswordHash::truncationWarning(entry->password, scheme); !warning.isEmpty())
+        if (const QString warning = PHPasswordHash::truncationWarning(entry->password, scheme);
+            !warning.isEmpty())
             err() << "portholdctl: warning: " << warning << '\n';
 
         if (isNew)
@@ -469,7 +500,8 @@ private:
     // ------------------------------------------------------------ access granted by name
 
     QList<PHAccessGrants::Folder> grantingFolders(const QString &name, PHAccessGrants::Kind kind) {
-        const QList<PHAccessGrants::Folder> folders = PHAccessGrants::foldersRequiring(rootItem(), name, kind);
+        const QList<PHAccessGrants::Folder> folders =
+            PHAccessGrants::foldersRequiring(rootItem(), name, kind);
         // Reading the whole tree reports files that cannot be read; they are
         // not the ones this command is about.
         m_reportedSoFar = m_context.reportedErrors().size();
@@ -486,11 +518,12 @@ private:
         for (const QString &folder : removal.changed)
             out() << "Removed " << quoted(name) << " from the access file of " << folder << '\n';
         for (const QString &folder : removal.leftAlone)
-            err() << "portholdctl: warning: the access file of " << folder << " is edited by hand and still lets "
-                  << quoted(name) << " in; it was left alone\n";
+            err() << "portholdctl: warning: the access file of " << folder
+                  << " is edited by hand and still lets " << quoted(name) << " in; it was left alone\n";
         QStringList failed;
         for (const QString &message : removal.failed)
-            failed.append(QStringLiteral("%1 is still let in by the access file of %2").arg(quoted(name), message));
+            failed.append(
+                QStringLiteral("%1 is still let in by the access file of %2").arg(quoted(name), message));
         return failed;
     }
 
@@ -519,7 +552,8 @@ private:
         const qint32 index = userIndex(name);
         if (index < 0)
             throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
-        const std::optional<QString> password = PHPasswordReader::readOnce(QStringLiteral("Password for %1: ").arg(name));
+        const std::optional<QString> password =
+            PHPasswordReader::readOnce(QStringLiteral("Password for %1: ").arg(name));
         if (!password)
             throw Failure{{QStringLiteral("The password could not be read from standard input")}};
         if (!PHPasswordHash::verify(*password, storedHash(index)))
@@ -539,10 +573,11 @@ private:
             ++weak;
         }
         if (weak > 0)
-            throw Refusal{QStringLiteral("%1 of %2 users have a weak password hash; give them new passwords with "
-                                         "\"portholdctl user passwd NAME\"")
-                              .arg(weak)
-                              .arg(names.size())};
+            throw Refusal{
+                QStringLiteral("%1 of %2 users have a weak password hash; give them new passwords with "
+                               "\"portholdctl user passwd NAME\"")
+                    .arg(weak)
+                    .arg(names.size())};
     }
 
     // ------------------------------------------------------------ groups
@@ -610,7 +645,8 @@ private:
         const QString user = knownUser(m_invocation.member);
         // As a drop onto the group: refused when the user is a member already.
         if (member(item, user))
-            throw Refusal{QStringLiteral("%1 is already a member of %2").arg(quoted(user), quoted(item->value()))};
+            throw Refusal{
+                QStringLiteral("%1 is already a member of %2").arg(quoted(user), quoted(item->value()))};
         PHUserItem::Ptr self;
         for (const PHUserItem::Ptr &candidate : groups().rootArray())
             if (candidate.get() == item)
@@ -625,7 +661,8 @@ private:
         const QString user = trimmed(m_invocation.member);
         PHUserItem *found = member(item, user);
         if (!found)
-            throw Refusal{QStringLiteral("%1 is not a member of %2").arg(quoted(user), quoted(item->value()))};
+            throw Refusal{
+                QStringLiteral("%1 is not a member of %2").arg(quoted(user), quoted(item->value()))};
         groups().outlineViewDeleteRowForItem(nullptr, found);
         groupsWritten();
     }
@@ -635,8 +672,8 @@ private:
             QStringList members;
             for (const PHUserItem::Ptr &m : item->children())
                 members.append(m->value());
-            out() << item->value() << ':' << (members.isEmpty() ? QString() : QLatin1Char(' ') + members.join(' '))
-                  << '\n';
+            out() << item->value() << ':'
+                  << (members.isEmpty() ? QString() : QLatin1Char(' ') + members.join(' ')) << '\n';
         }
     }
 
@@ -675,7 +712,8 @@ int run(const QStringList &arguments) {
     if (invocation.command == Command::Version) {
         PHHeadlessContext::registerDefaults();
         PHHeadlessContext context(QStringLiteral("/"));
-        out() << "portholdctl " << context.bundleInfo().value(QStringLiteral("CFBundleVersion")).toString() << '\n';
+        out() << "portholdctl " << context.bundleInfo().value(QStringLiteral("CFBundleVersion")).toString()
+              << '\n';
         out().flush();
         return Success;
     }
@@ -684,15 +722,17 @@ int run(const QStringList &arguments) {
     QString root = invocation.root.isEmpty() ? PHHeadlessContext::configuredWebRoot() : invocation.root;
     const QFileInfo rootInfo(root);
     if (root.isEmpty() || !rootInfo.isDir()) {
-        err() << "portholdctl: " << (root.isEmpty() ? QStringLiteral("No web root is configured")
-                                                    : QStringLiteral("The web root %1 is not a folder").arg(quoted(root)))
+        err() << "portholdctl: "
+              << (root.isEmpty() ? QStringLiteral("No web root is configured")
+                                 : QStringLiteral("The web root %1 is not a folder").arg(quoted(root)))
               << '\n';
         err().flush();
         return Refused;
     }
     root = rootInfo.absoluteFilePath();
     if (root.contains(QLatin1Char('\n')) || root.contains(QLatin1Char('\r'))) {
-        err() << "portholdctl: A web root whose path contains a line break cannot be named in an access file\n";
+        err()
+            << "portholdctl: A web root whose path contains a line break cannot be named in an access file\n";
         err().flush();
         return Refused;
     }
@@ -717,7 +757,8 @@ int run(const QStringList &arguments) {
             for (qint32 code : context.reportedErrors()) {
                 const bool users = code == PHUsersDataSource::kUserFileReadError ||
                                    code == PHUsersDataSource::kUserFileWriteError;
-                const QString file = users ? PHUsersDataSource::userfilePath() : PHGroupsDataSource::groupfilePath();
+                const QString file =
+                    users ? PHUsersDataSource::userfilePath() : PHGroupsDataSource::groupfilePath();
                 failure.messages.append(QStringLiteral("%1: %2").arg(file, context.errorMessage(code)));
             }
             throw failure;

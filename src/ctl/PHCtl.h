@@ -9,9 +9,9 @@ namespace PHCtl {
 /// Exit statuses.
 enum Status {
     Success = 0,
-    UsageError = 1, ///< the command line is malformed; the usage text was shown
-    Refused = 2,    ///< the input was refused, with the panel's reason
-    Failed = 3,     ///< a file could not be read or written
+    UsageError = 1,  ///< the command line is malformed; the usage text was shown
+    Refused = 2,     ///< the input was refused, with the panel's reason
+    Failed = 3,      ///< a file could not be read or written
     Unreachable = 3, ///< verify: the server cannot be reached
     Differs = 4,     ///< verify: the server does not do what was predicted
 };

@@ -122,7 +122,8 @@ void parseAddress(Reader &reader, PHCtlInvocation &invocation) {
 }
 
 void parseUser(Reader &reader, PHCtlInvocation &invocation) {
-    const QString verb = reader.takeValue(QStringLiteral("user command (add, passwd, del, list, check, audit)"));
+    const QString verb =
+        reader.takeValue(QStringLiteral("user command (add, passwd, del, list, check, audit)"));
     if (verb == QLatin1String("list")) {
         invocation.command = Command::UserList;
     } else if (verb == QLatin1String("audit")) {
@@ -158,8 +159,8 @@ void parseGroup(Reader &reader, PHCtlInvocation &invocation) {
         invocation.command = Command::GroupDel;
         invocation.name = reader.takeValue(QStringLiteral("group NAME"));
     } else if (verb == QLatin1String("add-member") || verb == QLatin1String("remove-member")) {
-        invocation.command = verb == QLatin1String("add-member") ? Command::GroupAddMember
-                                                                 : Command::GroupRemoveMember;
+        invocation.command =
+            verb == QLatin1String("add-member") ? Command::GroupAddMember : Command::GroupRemoveMember;
         invocation.name = reader.takeValue(QStringLiteral("GROUP"));
         invocation.member = reader.takeValue(QStringLiteral("USER"));
     } else {

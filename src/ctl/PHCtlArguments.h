@@ -32,10 +32,10 @@ struct PHCtlInvocation {
     };
 
     Command command = Command::Help;
-    QString root;   // --root, empty for the panel's configured web root
-    QString folder; // relative to the web root, "." for the root itself
-    QString name;   // user or group the command is about
-    QString member; // add-member / remove-member
+    QString root;         // --root, empty for the panel's configured web root
+    QString folder;       // relative to the web root, "." for the root itself
+    QString name;         // user or group the command is about
+    QString member;       // add-member / remove-member
     qint32 modeIndex = 0; // mode: 0 none .. 4 both
 
     // require / unrequire

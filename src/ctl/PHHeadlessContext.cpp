@@ -1,8 +1,8 @@
 #include "ctl/PHHeadlessContext.h"
 
-#include "model/PHPasswordHash.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
+#include "model/PHPasswordHash.h"
 #include "model/PHUsersDataSource.h"
 #include "platform/PHException.h"
 #include "support/PHBundleLocation.h"
@@ -33,7 +33,9 @@ QString homeFolder() {
     return QDir::homePath();
 }
 
-PHUserDefaults &settings() { return *PHUserDefaults::standardUserDefaults(); }
+PHUserDefaults &settings() {
+    return *PHUserDefaults::standardUserDefaults();
+}
 
 /// The error texts, a property list holding one array of strings.
 QStringList readErrorTexts(const QString &path) {
@@ -91,8 +93,7 @@ QString PHHeadlessContext::configuredWebRoot() {
 
 PHHeadlessContext::PHHeadlessContext(const QString &webRoot)
     : m_webRoot(webRoot.isEmpty() ? configuredWebRoot() : webRoot),
-      m_bundlePath(PHBundleLocation::locateForThisProgram()),
-      m_previous(PanelContext::sharedInstance()) {
+      m_bundlePath(PHBundleLocation::locateForThisProgram()), m_previous(PanelContext::sharedInstance()) {
     if (!m_bundlePath.isEmpty())
         m_errorTexts = readErrorTexts(QDir(m_bundlePath).filePath(QStringLiteral("Resources/errors.plist")));
     PanelContext::setSharedInstance(this);
@@ -115,7 +116,8 @@ void PHHeadlessContext::load(bool userRecords) {
     // As the panel fills its list at start-up: lower-cased, each once, and
     // never a reserved word or a text that would break an access file.
     m_addresses.clear();
-    const QVariantList stored = settings().arrayForKey(QStringLiteral("Address Array")).value_or(QVariantList());
+    const QVariantList stored =
+        settings().arrayForKey(QStringLiteral("Address Array")).value_or(QVariantList());
     for (const QVariant &value : stored) {
         if (value.typeId() != QMetaType::QString)
             continue;
@@ -162,8 +164,9 @@ QString PHHeadlessContext::errorMessage(qint32 code) const {
     case PHFSItem::ErrorAccessFileHandManaged:
         return PHFSItem::handManagedMessage;
     case PHFSItem::ErrorAccessFileBadPath:
-        return QStringLiteral("The path of the user or group file contains a line break and cannot be named in "
-                              "an access file");
+        return QStringLiteral(
+            "The path of the user or group file contains a line break and cannot be named in "
+            "an access file");
     case PHFSItem::ErrorAccessFileUnreadable:
         return QStringLiteral("The access file could not be read; it is left alone");
     case PHUsersDataSource::kUserFileWriteError:
@@ -179,9 +182,13 @@ QString PHHeadlessContext::errorMessage(qint32 code) const {
     }
 }
 
-QStringList PHHeadlessContext::userArray() { return m_users ? m_users->userNames() : QStringList(); }
+QStringList PHHeadlessContext::userArray() {
+    return m_users ? m_users->userNames() : QStringList();
+}
 
-QStringList PHHeadlessContext::groupArray() { return m_groups ? m_groups->list() : QStringList(); }
+QStringList PHHeadlessContext::groupArray() {
+    return m_groups ? m_groups->list() : QStringList();
+}
 
 bool PHHeadlessContext::shouldDiscoverAddresses() {
     return settings().boolForKey(QStringLiteral("Should Discover Addresses"));
@@ -225,7 +232,8 @@ QString PHHeadlessContext::adjustedPortholdLocation(qint32 kind) {
     if (settings().boolForKey(QStringLiteral("stripVolumesFromPortholdFolder"))) {
         QStringList components = path.split(QLatin1Char('/'));
         // "/Volumes/Disk/x" splits into "", "Volumes", "Disk", "x".
-        if (components.size() > 2 && components.at(0).isEmpty() && components.at(1) == QLatin1String("Volumes")) {
+        if (components.size() > 2 && components.at(0).isEmpty() &&
+            components.at(1) == QLatin1String("Volumes")) {
             components.removeAt(1);
             path = components.join(QLatin1Char('/'));
         }

@@ -59,8 +59,8 @@ int get(const QString &client, int port, const QByteArray &host, const QByteArra
     request += "Connection: close\r\n\r\n";
     qsizetype sent = 0;
     while (sent < request.size()) {
-        const ssize_t n = ::send(fd, request.constData() + sent, static_cast<size_t>(request.size() - sent),
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, request.constData() + sent, static_cast<size_t>(request.size() - sent), MSG_NOSIGNAL);
         if (n <= 0) {
             *why = QStringLiteral("the connection closed while asking");
             ::close(fd);
@@ -149,7 +149,10 @@ QStringList PHAccessCheck::Report::lines() const {
             continue;
         const QString who = probe.user.isEmpty() ? QStringLiteral("without a password")
                                                  : QStringLiteral("as %1").arg(probe.user);
-        QString line = QStringLiteral("From %1 %2: %3 %4").arg(probe.client, who).arg(probe.answered).arg(wordsFor(probe.answered));
+        QString line = QStringLiteral("From %1 %2: %3 %4")
+                           .arg(probe.client, who)
+                           .arg(probe.answered)
+                           .arg(wordsFor(probe.answered));
         if (probe.predicted < 0)
             line += QStringLiteral(" (not predicted: %1)").arg(probe.predictedWhy);
         else if (bucket(probe.answered) == probe.predicted)
@@ -180,8 +183,10 @@ PHAccessCheck::Report PHAccessCheck::run(const PHFSItem *folder, const QString &
         names.prepend(QString::fromLatin1(QUrl::toPercentEncoding(node->relativePath())));
     const QByteArray path = (basePath + names.join(QLatin1Char('/')) + (names.isEmpty() ? "" : "/")).toUtf8();
     const int port = url.port(80);
-    const QByteArray host = url.host().toUtf8() + (url.port() > 0 ? ":" + QByteArray::number(port) : QByteArray());
-    report.url = QStringLiteral("%1://%2%3").arg(url.scheme(), QString::fromUtf8(host), QString::fromUtf8(path));
+    const QByteArray host =
+        url.host().toUtf8() + (url.port() > 0 ? ":" + QByteArray::number(port) : QByteArray());
+    report.url =
+        QStringLiteral("%1://%2%3").arg(url.scheme(), QString::fromUtf8(host), QString::fromUtf8(path));
     if (url.scheme() != QLatin1String("http") || url.host().isEmpty()) {
         report.unreachableWhy = QStringLiteral("only http:// addresses of this computer can be checked");
         return report;
@@ -207,9 +212,9 @@ PHAccessCheck::Report PHAccessCheck::run(const PHFSItem *folder, const QString &
                 continue;
             }
             report.reachable = true;
-            probe.predicted =
-                access.predict(PHEffectiveAccess::Client{client, QStringLiteral("localhost")},
-                               PHEffectiveAccess::Credentials{probe.user, rightPassword}, directory, &probe.predictedWhy);
+            probe.predicted = access.predict(PHEffectiveAccess::Client{client, QStringLiteral("localhost")},
+                                             PHEffectiveAccess::Credentials{probe.user, rightPassword},
+                                             directory, &probe.predictedWhy);
             report.probes.append(probe);
         }
     }

@@ -38,8 +38,8 @@ public:
     /// "http://localhost/~name/"); only the port and path are used, the
     /// server is always asked over loopback. `password` is checked against the
     /// user file to predict its answer. `errorLog` may be empty.
-    static Report run(const PHFSItem *folder, const QString &base, const QString &user, const QString &password,
-                      const QString &errorLog);
+    static Report run(const PHFSItem *folder, const QString &base, const QString &user,
+                      const QString &password, const QString &errorLog);
 
     /// What a status code means to a visitor.
     static QString wordsFor(int status);

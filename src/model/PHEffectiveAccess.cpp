@@ -43,10 +43,10 @@ QStringList words(const QString &text) {
 }
 
 bool isAccessDirective(const QString &name) {
-    static const QStringList names{QStringLiteral("require"),      QStringLiteral("order"),
-                                   QStringLiteral("allow"),        QStringLiteral("deny"),
-                                   QStringLiteral("satisfy"),      QStringLiteral("authtype"),
-                                   QStringLiteral("authname"),     QStringLiteral("authuserfile"),
+    static const QStringList names{QStringLiteral("require"),       QStringLiteral("order"),
+                                   QStringLiteral("allow"),         QStringLiteral("deny"),
+                                   QStringLiteral("satisfy"),       QStringLiteral("authtype"),
+                                   QStringLiteral("authname"),      QStringLiteral("authuserfile"),
                                    QStringLiteral("authgroupfile"), QStringLiteral("authmerging")};
     return names.contains(name.toLower());
 }
@@ -74,7 +74,8 @@ bool isPlaceholder(const QString &entry) {
 }
 
 bool isPasswordLeaf(const Rule &rule) {
-    return !rule.negated && (rule.kind == Kind::User || rule.kind == Kind::Group || rule.kind == Kind::ValidUser);
+    return !rule.negated &&
+           (rule.kind == Kind::User || rule.kind == Kind::Group || rule.kind == Kind::ValidUser);
 }
 
 QString render(const Rule &rule) {
@@ -83,8 +84,9 @@ QString render(const Rule &rule) {
     QStringList inner;
     for (const Rule &child : rule.children)
         inner.append(render(child));
-    const QString name = rule.kind == Kind::All ? QStringLiteral("all of") :
-                         rule.kind == Kind::None ? QStringLiteral("none of") : QStringLiteral("any of");
+    const QString name = rule.kind == Kind::All    ? QStringLiteral("all of")
+                         : rule.kind == Kind::None ? QStringLiteral("none of")
+                                                   : QStringLiteral("any of");
     return QStringLiteral("%1 (%2)").arg(name, inner.join(QStringLiteral("; ")));
 }
 
@@ -157,8 +159,9 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
             if (name == QLatin1String("requireall") || name == QLatin1String("requireany") ||
                 name == QLatin1String("requirenone")) {
                 Rule rule;
-                rule.kind = name == QLatin1String("requireall") ? Kind::All :
-                            name == QLatin1String("requirenone") ? Kind::None : Kind::Any;
+                rule.kind = name == QLatin1String("requireall")    ? Kind::All
+                            : name == QLatin1String("requirenone") ? Kind::None
+                                                                   : Kind::Any;
                 rule.line = line;
                 rule.folder = folder;
                 section.hasRequire = true;
@@ -186,7 +189,8 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
         const QStringList arguments = parts.mid(1);
         // The panel reads and writes one line per rule.
         if (continued.at(index) && !line.startsWith(QLatin1Char('#')))
-            section.handManagedReasons.append(QStringLiteral("the rule \"%1\" goes on over several lines").arg(line));
+            section.handManagedReasons.append(
+                QStringLiteral("the rule \"%1\" goes on over several lines").arg(line));
 
         bool opaque = false, appliesToGet = true, limited = false;
         for (Frame &frame : stack) {
@@ -264,7 +268,8 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
                 if (section.order != QLatin1String("deny,allow"))
                     section.handManagedReasons.append(QStringLiteral("the order \"%1\"").arg(line));
             } else if (directive == QLatin1String("satisfy")) {
-                section.satisfyAny = arguments.value(0).compare(QLatin1String("any"), Qt::CaseInsensitive) == 0;
+                section.satisfyAny =
+                    arguments.value(0).compare(QLatin1String("any"), Qt::CaseInsensitive) == 0;
             } else {
                 const bool isAllow = directive == QLatin1String("allow");
                 std::vector<AddressEntry> &list = isAllow ? section.allow : section.deny;
@@ -434,7 +439,8 @@ QString PHEffectiveAccess::inheritedNote() const {
 
 QStringList PHEffectiveAccess::lines() const {
     const auto from = [this](const QString &folder) {
-        return folder == m_folder ? QStringLiteral("this folder") : QStringLiteral("from %1").arg(placeName(folder));
+        return folder == m_folder ? QStringLiteral("this folder")
+                                  : QStringLiteral("from %1").arg(placeName(folder));
     };
     QStringList result;
     if (m_passwordRequired) {
@@ -447,7 +453,8 @@ QStringList PHEffectiveAccess::lines() const {
             who.append(QStringLiteral("groups %1").arg(m_groups.join(QStringLiteral(", "))));
         if (who.isEmpty())
             who.append(QStringLiteral("nobody listed"));
-        result.append(QStringLiteral("Password: %1 (%2)").arg(who.join(QStringLiteral("; ")), from(m_passwordFrom)));
+        result.append(
+            QStringLiteral("Password: %1 (%2)").arg(who.join(QStringLiteral("; ")), from(m_passwordFrom)));
     }
     if (m_addressRule == QLatin1String("only"))
         result.append(QStringLiteral("Address: only from %1 (%2)")
@@ -537,7 +544,8 @@ bool inDomain(const QString &domain, const QString &host) {
         return false;
     if (host.size() == domain.size())
         return true;
-    return domain.startsWith(QLatin1Char('.')) || host.at(host.size() - domain.size() - 1) == QLatin1Char('.');
+    return domain.startsWith(QLatin1Char('.')) ||
+           host.at(host.size() - domain.size() - 1) == QLatin1Char('.');
 }
 
 bool looksNumeric(const QString &entry) {
@@ -576,7 +584,8 @@ bool PHEffectiveAccess::addressCovers(const QString &entry, const Client &client
     if (looksNumeric(entry)) {
         quint32 network = 0, mask = 0;
         in_addr address{};
-        if (!ipv4Network(entry, &network, &mask) || ::inet_pton(AF_INET, clientText.constData(), &address) != 1)
+        if (!ipv4Network(entry, &network, &mask) ||
+            ::inet_pton(AF_INET, clientText.constData(), &address) != 1)
             return false;
         return (ntohl(address.s_addr) & mask) == network;
     }
@@ -587,8 +596,8 @@ bool PHEffectiveAccess::isLoopback(const QString &address) {
     return address == QLatin1String("::1") || address.startsWith(QLatin1String("127."));
 }
 
-int PHEffectiveAccess::predict(const Client &client, const Credentials &credentials, const Directory &directory,
-                               QString *reason) const {
+int PHEffectiveAccess::predict(const Client &client, const Credentials &credentials,
+                               const Directory &directory, QString *reason) const {
     auto answer = [reason](int status, const QString &why) {
         if (reason)
             *reason = why;
@@ -645,21 +654,25 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
                         result = childResult;
                         break;
                     }
-                    if ((childResult == Result::NoUser && result != Result::Denied) || result == Result::Neutral)
+                    if ((childResult == Result::NoUser && result != Result::Denied) ||
+                        result == Result::Neutral)
                         result = childResult;
                 } else {
                     if (childResult == Result::Granted) {
                         result = childResult;
                         break;
                     }
-                    if ((childResult == Result::NoUser && result == Result::Denied) || result == Result::Neutral)
+                    if ((childResult == Result::NoUser && result == Result::Denied) ||
+                        result == Result::Neutral)
                         result = childResult;
                 }
             }
             break;
         }
         case Kind::User:
-            result = !user ? Result::NoUser : rule.arguments.contains(*user) ? Result::Granted : Result::Denied;
+            result = !user                            ? Result::NoUser
+                     : rule.arguments.contains(*user) ? Result::Granted
+                                                      : Result::Denied;
             break;
         case Kind::ValidUser:
             result = !user ? Result::NoUser : Result::Granted;
@@ -673,7 +686,8 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
                 result = Result::Denied;
                 break;
             }
-            const QStringList groups = directory.groupsOf ? directory.groupsOf(*m_authGroupFile, *user) : QStringList();
+            const QStringList groups =
+                directory.groupsOf ? directory.groupsOf(*m_authGroupFile, *user) : QStringList();
             result = Result::Denied;
             for (const QString &group : rule.arguments)
                 if (groups.contains(group))
@@ -711,8 +725,8 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
 
     const Result userless = evaluate(m_require, nullptr);
     if (userless == Result::Granted)
-        return answer(200, satisfyAny ? QStringLiteral("allowed without a password")
-                                      : QStringLiteral("allowed"));
+        return answer(200,
+                      satisfyAny ? QStringLiteral("allowed without a password") : QStringLiteral("allowed"));
     if (userless == Result::Error)
         return answer(500, QStringLiteral("a rule the server cannot apply"));
     if (userless != Result::NoUser)

@@ -148,7 +148,8 @@ QStringList captures(const QString &line, const QString &pattern, std::uint32_t 
 // Entries of a list line as the server splits them: blanks or tabs.
 QStringList addressPieces(const QString &value) {
     QStringList result;
-    for (const QString &part : value.split(QRegularExpression(QStringLiteral("[ \\t\\r]+")), Qt::SkipEmptyParts))
+    for (const QString &part :
+         value.split(QRegularExpression(QStringLiteral("[ \\t\\r]+")), Qt::SkipEmptyParts))
         result.append(part);
     return result;
 }
@@ -703,8 +704,7 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     // A link at the access file becomes a regular file carrying its former
     // target's attributes; the file it led to (perhaps another folder's) stays.
     const QString text = verbatim ? m_accessText : accessFileText();
-    if (!PHAtomicFile::write(m_accessPath, text.toUtf8(), &why,
-                             PHAtomicFile::LinkPolicy::ReplaceLink)) {
+    if (!PHAtomicFile::write(m_accessPath, text.toUtf8(), &why, PHAtomicFile::LinkPolicy::ReplaceLink)) {
         failWrite(ErrorAccessFileWrite, why);
         return false;
     }

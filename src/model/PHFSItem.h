@@ -17,11 +17,10 @@
 ///
 /// Access side: the node keeps the protection state read from the folder's
 /// access file (read on first demand: the first question about the state, or
-/// the first change, reads it; a node that is only listed never opens it) (status bits, disabled flag, directive table, the lines it does
-/// not own) and rebuilds the whole file from that state on every change, then
-/// reads it back, so the state always equals what is on disk. When a write
-/// fails the node re-reads the file, logs the failure and reports an error code
-/// through the panel context.
+/// the first change, reads it; a node that is only listed never opens it) (status bits, disabled flag,
+/// directive table, the lines it does not own) and rebuilds the whole file from that state on every change,
+/// then reads it back, so the state always equals what is on disk. When a write fails the node re-reads the
+/// file, logs the failure and reports an error code through the panel context.
 ///
 /// Main thread only.
 class PHFSItem : public QObject {

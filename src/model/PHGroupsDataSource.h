@@ -117,12 +117,13 @@ public:
     void *outlineViewParentOfItem(QObject *outline, void *item, bool *known) override;
     /// "group": the name. Any other column: whether the selected folder
     /// requires the group (false for a member).
-    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column, void *item) override;
+    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
+                                                        void *item) override;
     /// "group" renames a group (blanks, colons, tabs and line ends removed);
     /// any other column ticks or clears it for the selected folder. Members
     /// ignore both.
-    void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value, const QString &column,
-                                                       void *item) override;
+    void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
+                                                       const QString &column, void *item) override;
     bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;
     void outlineViewWillDisplayCellForTableColumnItem(QObject *outline, PHCell &cell, const QString &column,
                                                       void *item) override;
@@ -134,9 +135,11 @@ public:
     bool outlineViewValidateText(QObject *outline, const QString &text) override;
     QStringList outlineViewPasteboardTypes(QObject *outline) override;
     /// Users may be dropped onto a group (a negative child index becomes 0).
-    bool outlineViewValidateDrop(QObject *outline, const QMimeData *drag, void *&item, qint32 &childIndex) override;
+    bool outlineViewValidateDrop(QObject *outline, const QMimeData *drag, void *&item,
+                                 qint32 &childIndex) override;
     /// Makes the dragged user a member at the child index, unless it is one already.
-    bool outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item, qint32 childIndex) override;
+    bool outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item,
+                               qint32 childIndex) override;
 
     /// The name a typed group name is stored under.
     static QString cleanGroupName(const QString &typed);

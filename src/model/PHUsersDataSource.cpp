@@ -18,7 +18,9 @@
 
 namespace {
 
-bool isBlank(QChar c) { return c.isSpace(); }
+bool isBlank(QChar c) {
+    return c.isSpace();
+}
 
 bool isAscii(const QString &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
@@ -31,7 +33,8 @@ QImage loadUserIcon() {
         return {};
     for (const char *folder : {"Resources", "Contents/Resources", "."}) {
         for (const char *type : {"png", "tiff"}) {
-            const QString path = QDir(bundle).filePath(QStringLiteral("%1/genericuser.%2").arg(QLatin1String(folder), QLatin1String(type)));
+            const QString path = QDir(bundle).filePath(
+                QStringLiteral("%1/genericuser.%2").arg(QLatin1String(folder), QLatin1String(type)));
             if (QFileInfo::exists(path))
                 return QImage(path);
         }
@@ -224,9 +227,11 @@ PHFSItem *PHUsersDataSource::activeDirectory() const {
 
 int PHUsersDataSource::compareOnUsername(const QVariantMap &record, const QVariantMap &other) {
     const Qt::CaseSensitivity sensitivity =
-        PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Case Sensitive Compare")) ? Qt::CaseSensitive
-                                                                                                    : Qt::CaseInsensitive;
-    const int order = QString::compare(record.value(userKey).toString(), other.value(userKey).toString(), sensitivity);
+        PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Case Sensitive Compare"))
+            ? Qt::CaseSensitive
+            : Qt::CaseInsensitive;
+    const int order =
+        QString::compare(record.value(userKey).toString(), other.value(userKey).toString(), sensitivity);
     return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
@@ -324,7 +329,8 @@ template <typename Record> void PHUserFileBytes::forEachRecord(Record record) co
         QByteArrayView hash = line.sliced(colon + 1);
         while (!hash.isEmpty() && isAsciiBlank(hash.front()))
             hash = hash.sliced(1);
-        if (QLatin1String(name.data(), name.size()).compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0)
+        if (QLatin1String(name.data(), name.size())
+                .compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0)
             continue;
         if (!record(name, hash, start, lineEnd))
             return;
@@ -346,7 +352,8 @@ std::optional<QByteArray> PHUserFileBytes::replacingPassword(const QString &name
     const QByteArray newHash = hash.toLatin1();
     // What textFromRecords would refuse, and what would not be plain ASCII.
     const auto plain = [](const QString &text) {
-        return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() > 0 && c.unicode() < 0x80; });
+        return std::all_of(text.cbegin(), text.cend(),
+                           [](QChar c) { return c.unicode() > 0 && c.unicode() < 0x80; });
     };
     if (name.isEmpty() || !plain(name) || !plain(hash) || newName.contains(':') || newName.contains('\n') ||
         newHash.contains('\n'))

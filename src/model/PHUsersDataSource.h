@@ -157,7 +157,8 @@ public:
     void tableViewWillDisplayCellForTableColumnRow(QObject *tableView, PHCell &cell, const QString &column,
                                                    qint32 row) override;
     /// Drag source: the first row's "name:hash" as both types; false for row 0.
-    bool tableViewWriteRowsToPasteboard(QObject *tableView, const QList<qint32> &rows, QMimeData *pasteboard) override;
+    bool tableViewWriteRowsToPasteboard(QObject *tableView, const QList<qint32> &rows,
+                                        QMimeData *pasteboard) override;
     QStringList tableViewPasteboardTypes(QObject *tableView) override;
 
 signals:

@@ -4,9 +4,9 @@
 
 #include "pane/PortholdPref.h"
 
-#include "model/PHPasswordHash.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
+#include "model/PHPasswordHash.h"
 #include "model/PHUsersDataSource.h"
 #include "pane/PHUpdateDisplay.h"
 #include "pane/PortholdPrefSupport.h"
@@ -57,7 +57,6 @@ QSet<QString> &registeredIdentifiers() {
     static QSet<QString> identifiers;
     return identifiers;
 }
-
 
 } // namespace
 

@@ -188,7 +188,8 @@ private:
     void warnIfGroupsUnavailable();
     void showPasswordWarning();
     QList<PHAccessGrants::Folder> grantingFolders(const QString &name, PHAccessGrants::Kind kind);
-    void removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name, PHAccessGrants::Kind kind);
+    void removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name,
+                      PHAccessGrants::Kind kind);
     void explainRefusedName(const QString &message);
 
     PHBundle m_bundle;

@@ -47,13 +47,15 @@ QString grantsNotice(const QString &name, const QList<PHAccessGrants::Folder> &f
     QList<PHAccessGrants::Folder> byHand;
     for (const PHAccessGrants::Folder &folder : folders)
         (folder.handManaged ? byHand : rewritten).append(folder);
-    QString notice = QStringLiteral("\"%1\" is allowed in %2").arg(name, PHAccessGrants::joinedFolderNames(folders));
+    QString notice =
+        QStringLiteral("\"%1\" is allowed in %2").arg(name, PHAccessGrants::joinedFolderNames(folders));
     if (!rewritten.isEmpty())
         notice += QStringLiteral("; deleting \"%1\" also removes it from %2")
                       .arg(name, PHAccessGrants::joinedFolderNames(rewritten));
     if (!byHand.isEmpty())
-        notice += QStringLiteral(". The access file of %1 is edited by hand and is left as it is: edit it yourself")
-                      .arg(PHAccessGrants::joinedFolderNames(byHand));
+        notice +=
+            QStringLiteral(". The access file of %1 is edited by hand and is left as it is: edit it yourself")
+                .arg(PHAccessGrants::joinedFolderNames(byHand));
     return notice + QStringLiteral(".\n\n");
 }
 
@@ -90,7 +92,8 @@ void PortholdPref::wireUsersAndGroups() {
         menu->clear();
         for (PHPasswordHash::Scheme scheme : PHPasswordHash::schemes())
             menu->addItem(PHPasswordHash::label(scheme), PHPasswordHash::settingValue(scheme));
-        menu->setCurrentIndex(menu->findData(PHPasswordHash::settingValue(PHPasswordHash::configuredScheme())));
+        menu->setCurrentIndex(
+            menu->findData(PHPasswordHash::settingValue(PHPasswordHash::configuredScheme())));
         connect(menu, &QComboBox::activated, this, [this, menu](int index) {
             PHAction::run("setPasswordHash:", [&] {
                 PHUserDefaults::standardUserDefaults()->setObjectForKey(menu->itemData(index),

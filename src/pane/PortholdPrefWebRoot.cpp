@@ -7,8 +7,8 @@
 #include "model/PHFSItem.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/Log.h"
-#include "platform/PHAlertSheet.h"
 #include "platform/PHAction.h"
+#include "platform/PHAlertSheet.h"
 #include "server/PHApacheController.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
@@ -276,7 +276,8 @@ void PortholdPref::webOutlineClick(QObject *) {
     }
     setAddressViewsForItem(m_fsItem);
     // What the web server enforces for the selected folder, in words.
-    if (auto *label = m_window ? m_window->findChild<QLabel *>(QStringLiteral("effectiveAccessLabel")) : nullptr) {
+    if (auto *label =
+            m_window ? m_window->findChild<QLabel *>(QStringLiteral("effectiveAccessLabel")) : nullptr) {
         QStringList lines;
         if (m_fsItem) {
             lines = m_fsItem->effectiveAccess().lines();
@@ -327,8 +328,8 @@ void PortholdPref::checkSelectionAccess(QObject *) {
         return;
     const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
     const QString errorLog = QStringLiteral("/var/log/apache2/error.log");
-    const PHAccessCheck::Report report = PHAccessCheck::run(item, base, QString(), QString(),
-                                                            QFileInfo(errorLog).isReadable() ? errorLog : QString());
+    const PHAccessCheck::Report report = PHAccessCheck::run(
+        item, base, QString(), QString(), QFileInfo(errorLog).isReadable() ? errorLog : QString());
     PHAlertSheet::Request request;
     request.title = !report.reachable ? QStringLiteral("The web server cannot be reached")
                     : report.agrees() ? QStringLiteral("The web server does what the panel shows")

@@ -245,9 +245,8 @@ QStringView PHConfParser::removeComments(QStringView line, QString &joined) {
             markers[count++] = '/';
         if (comments & ParenStarBlock)
             markers[count++] = '(';
-        const bool anyMarker = std::any_of(markers, markers + count, [&line](char marker) {
-            return line.contains(QLatin1Char(marker));
-        });
+        const bool anyMarker = std::any_of(
+            markers, markers + count, [&line](char marker) { return line.contains(QLatin1Char(marker)); });
         if (!anyMarker)
             return line;
     }

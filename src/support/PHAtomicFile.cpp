@@ -19,7 +19,8 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 
 QString describe(const QString &step, const QByteArray &path, int error) {
-    return QStringLiteral("%1 %2: %3").arg(step, QString::fromLocal8Bit(path), QString::fromLocal8Bit(std::strerror(error)));
+    return QStringLiteral("%1 %2: %3")
+        .arg(step, QString::fromLocal8Bit(path), QString::fromLocal8Bit(std::strerror(error)));
 }
 
 QByteArray folderOf(const QByteArray &path) {

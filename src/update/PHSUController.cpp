@@ -34,8 +34,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <exception>
 #include <cstdlib>
+#include <exception>
 #include <thread>
 
 namespace {
@@ -308,8 +308,9 @@ bool PHSUController::receiveDownload(const Download &download, QString *errorTex
 
     const auto takeBody = [&](const char *data, qsizetype size) {
         if (file.written() + size > limit) {
-            why = expected >= 0 ? QStringLiteral("the server sent more than the %1 bytes advertised").arg(expected)
-                                : QStringLiteral("the server sent more than %1 bytes").arg(limit);
+            why = expected >= 0
+                      ? QStringLiteral("the server sent more than the %1 bytes advertised").arg(expected)
+                      : QStringLiteral("the server sent more than %1 bytes").arg(limit);
             return false;
         }
         return file.append(data, size, &why);
@@ -370,7 +371,9 @@ std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
     plist_from_xml(reply.constData(), static_cast<uint32_t>(reply.size()), &root);
     if (!root)
         return std::nullopt;
-    const QVariant value = plist_get_node_type(root) == PLIST_DICT ? PHPropertyList::toVariant(root, {.maxDepth = kMaxReplyDepth}) : QVariant();
+    const QVariant value = plist_get_node_type(root) == PLIST_DICT
+                               ? PHPropertyList::toVariant(root, {.maxDepth = kMaxReplyDepth})
+                               : QVariant();
     plist_free(root);
     if (value.typeId() != QMetaType::QVariantMap)
         return std::nullopt;

@@ -41,7 +41,8 @@ inline std::string base64(const std::string &in) {
     std::string out;
     size_t i = 0;
     for (; i + 2 < in.size(); i += 3) {
-        const unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
+        const unsigned v =
+            (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
         out += table[v >> 18 & 63];
         out += table[v >> 12 & 63];
         out += table[v >> 6 & 63];
@@ -83,7 +84,8 @@ inline bool hasIpv6Loopback() {
 
 /// One HTTP/1.0 GET to 127.0.0.1:port (or [::1]:port); returns the status
 /// code, or -1 when no status line came back.
-inline int httpStatus(int port, const std::string &path, const Credentials &credentials = {}, bool ipv6 = false) {
+inline int httpStatus(int port, const std::string &path, const Credentials &credentials = {},
+                      bool ipv6 = false) {
     const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
@@ -182,14 +184,15 @@ inline fs::path makeReadableTempFolder(const std::string &stem) {
 /// The module files the access tests need; mod_dir and mod_mime are not needed
 /// since the tests ask for files by name.
 inline const std::vector<std::string> &requiredModules() {
-    static const std::vector<std::string> modules{
-        "mpm_event", "authn_core", "authn_file", "authz_core", "authz_host",
-        "authz_user", "authz_groupfile", "auth_basic", "access_compat"};
+    static const std::vector<std::string> modules{"mpm_event",       "authn_core", "authn_file",
+                                                  "authz_core",      "authz_host", "authz_user",
+                                                  "authz_groupfile", "auth_basic", "access_compat"};
     return modules;
 }
 
 inline std::string moduleFolder() {
-    for (const char *candidate : {"/usr/lib/apache2/modules", "/usr/lib64/httpd/modules", "/usr/lib/httpd/modules"})
+    for (const char *candidate :
+         {"/usr/lib/apache2/modules", "/usr/lib64/httpd/modules", "/usr/lib/httpd/modules"})
         if (fs::exists(fs::path(candidate) / "mod_authz_core.so"))
             return candidate;
     return {};
@@ -278,8 +281,8 @@ private:
         conf << "ServerRoot \"" << m_serverRoot.string() << "\"\n"
              << "ServerName 127.0.0.1\n"
              << "Listen 127.0.0.1:" << m_port << "\n"
-             << (m_ipv6 ? "Listen [::1]:" + std::to_string(m_port) + "\n" : std::string())
-             << "PidFile \"" << (m_serverRoot / "httpd.pid").string() << "\"\n"
+             << (m_ipv6 ? "Listen [::1]:" + std::to_string(m_port) + "\n" : std::string()) << "PidFile \""
+             << (m_serverRoot / "httpd.pid").string() << "\"\n"
              << "DefaultRuntimeDir \"" << m_serverRoot.string() << "\"\n"
              << "Mutex file:" << m_serverRoot.string() << " default\n"
              << "ErrorLog \"" << errorLog().string() << "\"\n"
@@ -351,8 +354,8 @@ private:
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        error = "no answer on port " + std::to_string(m_port) + ": " + readFile(m_serverRoot / "startup.log") +
-                readFile(errorLog());
+        error = "no answer on port " + std::to_string(m_port) + ": " +
+                readFile(m_serverRoot / "startup.log") + readFile(errorLog());
         return false;
     }
 

@@ -35,17 +35,17 @@ const QList<User> kUsers{{QStringLiteral("alice"), QStringLiteral("wonder-land")
                          {QStringLiteral("bob"), QStringLiteral("builder-7")},
                          {QStringLiteral("carol"), QStringLiteral("c4rol-x")}};
 const QStringList kGroups{QStringLiteral("staff"), QStringLiteral("crew")};
-const QStringList kAddresses{QStringLiteral("127.0.0.1"),   QStringLiteral("::1"),
-                             QStringLiteral("10.1.2.3"),    QStringLiteral("127.0.0.0/8"),
-                             QStringLiteral("10.0.0.0/8"),  QStringLiteral("127.0"),
-                             QStringLiteral("::1/128"),     QStringLiteral("no-such.example.invalid")};
+const QStringList kAddresses{QStringLiteral("127.0.0.1"),  QStringLiteral("::1"),
+                             QStringLiteral("10.1.2.3"),   QStringLiteral("127.0.0.0/8"),
+                             QStringLiteral("10.0.0.0/8"), QStringLiteral("127.0"),
+                             QStringLiteral("::1/128"),    QStringLiteral("no-such.example.invalid")};
 
 // Lines people keep below the panel's own.
 const QStringList kCustomLines{
-    QStringLiteral("Options -Indexes"),     QStringLiteral("Require ip 127.0.0.1"),
-    QStringLiteral("Require all granted"),  QStringLiteral("Satisfy any"),
-    QStringLiteral("Deny from ::1"),        QStringLiteral("ErrorDocument 403 \"Desk #4\""),
-    QStringLiteral("Require local"),        QStringLiteral("Allow from 127.0.0.1"),
+    QStringLiteral("Options -Indexes"),    QStringLiteral("Require ip 127.0.0.1"),
+    QStringLiteral("Require all granted"), QStringLiteral("Satisfy any"),
+    QStringLiteral("Deny from ::1"),       QStringLiteral("ErrorDocument 403 \"Desk #4\""),
+    QStringLiteral("Require local"),       QStringLiteral("Allow from 127.0.0.1"),
 };
 
 // Files written by hand; USERS and GROUPS stand for the files' paths.
@@ -65,7 +65,8 @@ const QStringList kHandWritten{
     QStringLiteral("Require all granted\n"),
     QStringLiteral("AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\n"
                    "<RequireAny>\n  Require ip ::1\n  Require user carol\n</RequireAny>\n"),
-    QStringLiteral("AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\nRequire valid-user\nRequire ip ::1\n"),
+    QStringLiteral(
+        "AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\nRequire valid-user\nRequire ip ::1\n"),
     QStringLiteral("Deny from all\n"),
     QStringLiteral("Order Deny,Allow\nDeny from all\nAllow from ::1\nSatisfy Any\n"),
     QStringLiteral("AuthGroupFile \"GROUPS\"\nRequire group crew\n"),
@@ -74,7 +75,8 @@ const QStringList kHandWritten{
     QStringLiteral("AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\nRequire user alice\n"
                    "Order deny,allow\nDeny from all\nAllow from 127.0.0.1\nSatisfy any\n"),
     QStringLiteral("DENY FROM 127.0.0.1\n"),
-    QStringLiteral("AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\nRequire user \\\n  carol alice\n"),
+    QStringLiteral(
+        "AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\nRequire user \\\n  carol alice\n"),
 };
 
 QString readText(const QString &path) {
@@ -106,8 +108,8 @@ protected:
         bool first = true;
         for (const User &user : kUsers) {
             const std::string command = "/usr/bin/htpasswd -b " + std::string(first ? "-c " : "") + "'" +
-                                        (m_root / ".htusers").string() + "' " + user.name.toStdString() + " '" +
-                                        user.password.toStdString() + "' 2>/dev/null";
+                                        (m_root / ".htusers").string() + "' " + user.name.toStdString() +
+                                        " '" + user.password.toStdString() + "' 2>/dev/null";
             ASSERT_EQ(std::system(command.c_str()), 0) << command;
             first = false;
         }
@@ -250,10 +252,9 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
         for (const QString &path : paths) {
             QDir(root).mkpath(path);
             writeText(root + QLatin1Char('/') + path + QStringLiteral("/index.html"), path);
-            QFile::setPermissions(root + QLatin1Char('/') + path, QFile::ReadOwner | QFile::WriteOwner |
-                                                                      QFile::ExeOwner | QFile::ReadGroup |
-                                                                      QFile::ExeGroup | QFile::ReadOther |
-                                                                      QFile::ExeOther);
+            QFile::setPermissions(root + QLatin1Char('/') + path,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                      QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
         }
         PHFSItem tree(root, nullptr);
         std::ostringstream story;
@@ -272,15 +273,16 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
             const PHEffectiveAccess access = node->effectiveAccess();
             const std::string url = "/" + node->treePath().toStdString() + "/index.html";
             for (const Probe &probe : probes) {
-                PHEffectiveAccess::Client client{probe.ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"),
+                PHEffectiveAccess::Client client{probe.ipv6 ? QStringLiteral("::1")
+                                                            : QStringLiteral("127.0.0.1"),
                                                  QStringLiteral("localhost")};
                 PHEffectiveAccess::Credentials credentials;
                 Credentials sent;
                 if (probe.user >= 0) {
                     const User &user = kUsers.at(probe.user);
                     credentials = {user.name, probe.rightPassword};
-                    sent = {user.name.toStdString(),
-                            probe.rightPassword ? user.password.toStdString() : std::string("not-the-password")};
+                    sent = {user.name.toStdString(), probe.rightPassword ? user.password.toStdString()
+                                                                         : std::string("not-the-password")};
                 }
                 QString why;
                 const int predicted = access.predict(client, credentials, directory, &why);
@@ -297,8 +299,8 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
                 }
                 ADD_FAILURE() << "GET " << url << " from " << client.address.toStdString() << " as "
                               << (sent.user.empty() ? std::string("nobody") : sent.user) << " ("
-                              << (probe.rightPassword ? "right" : "wrong") << " password): predicted " << predicted
-                              << " (" << why.toStdString() << "), Apache answered " << answered
+                              << (probe.rightPassword ? "right" : "wrong") << " password): predicted "
+                              << predicted << " (" << why.toStdString() << "), Apache answered " << answered
                               << "\nthe model says:\n  "
                               << access.lines().join(QStringLiteral("\n  ")).toStdString() << "\n--- tree\n"
                               << story.str();

@@ -5,8 +5,8 @@
 #include "ctl/CtlFixture.h"
 
 #include <iostream>
-#include <sstream>
 #include <memory>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -173,7 +173,8 @@ TEST_F(ApacheProof, DenyModeAfterAllowingTheSameAddress) {
     CTL_OK(env(), {"address", "deny-after-allow", "--allow", "--add", "127.0.0.1"});
     EXPECT_EQ(get(url), 200) << "127.0.0.1 is allowed";
     CTL_OK(env(), {"address", "deny-after-allow", "--deny", "--add", "127.0.0.1"});
-    EXPECT_EQ(get(url), 403) << "now ticked as denied: the allow list kept from allow mode must not let it in";
+    EXPECT_EQ(get(url), 403)
+        << "now ticked as denied: the allow list kept from allow mode must not let it in";
 }
 
 TEST_F(ApacheProof, DenyModeNotListingTheClient) {
@@ -275,7 +276,9 @@ TEST_F(ApacheProof, ANewPasswordReplacesTheOld) {
 // Each case names what the server answered before the panel wrote or read
 // the files soundly, and what it answers now.
 
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST_F(ApacheProof, AProtectedChildDoesNotInheritItsParentsAddressPass) {
     // Before: the child wrote its Satisfy line commented out and so inherited
@@ -308,9 +311,10 @@ TEST_F(ApacheProof, InheritedProtectionIsShown) {
     EXPECT_TRUE(contains(show.out, "Mode: None\n")) << show.out;
     EXPECT_TRUE(contains(show.out, "Effective:\n  Password: users alice (from private)\n")) << show.out;
     const auto tree = env().run({"tree"});
-    EXPECT_TRUE(contains(tree.out, "    sub\tNone\t[Password required: inherited from private]\n")) << tree.out;
+    EXPECT_TRUE(contains(tree.out, "    sub\tNone\t[Password required: inherited from private]\n"))
+        << tree.out;
     EXPECT_TRUE(contains(tree.out, "  private\tPassword\n")) << "the parent's own protection is not marked\n"
-                                                              << tree.out;
+                                                             << tree.out;
 
     // An address-only child of a password parent still asks for the password.
     const std::string addressed = folder("private/addressed");
@@ -340,7 +344,8 @@ TEST_F(ApacheProof, AFileWithRulesInAContainerIsNeverRewritten) {
           std::vector<std::string>{"mode", "contained", "either"}}) {
         const auto result = env().run(edit);
         EXPECT_EQ(result.exitCode, 2) << ctl_test::describe(result);
-        EXPECT_TRUE(contains(result.err, "This folder's access file has rules of its own: edit it in the Manual Editor"))
+        EXPECT_TRUE(contains(result.err,
+                             "This folder's access file has rules of its own: edit it in the Manual Editor"))
             << result.err;
         EXPECT_EQ(ctl_test::readFile(file), text) << "the file is left byte for byte";
     }
@@ -353,7 +358,8 @@ TEST_F(ApacheProof, AFileWithRulesInAContainerIsNeverRewritten) {
     // An allow line kept to one method; before, an edit widened it to GET.
     const std::string limited = folder("limited");
     const fs::path limitedFile = env().root() / "limited" / ".htaccess";
-    const std::string limitedText = "Order deny,allow\nDeny from 127.0.0.1\n<Limit POST>\n  Allow from 127.0.0.1\n</Limit>\n";
+    const std::string limitedText =
+        "Order deny,allow\nDeny from 127.0.0.1\n<Limit POST>\n  Allow from 127.0.0.1\n</Limit>\n";
     ctl_test::writeFile(limitedFile, limitedText);
     ASSERT_EQ(get(limited), 403);
     const auto result = env().run({"address", "limited", "--add", "10.0.0.9"});
@@ -400,7 +406,8 @@ TEST_F(ApacheProof, DenyRulesApacheEnforcesSurviveAnEdit) {
     CTL_OK(env(), {"address", "deny-tabbed", "--add", "10.4.4.4"});
     EXPECT_EQ(get(tabbed), 403);
     const auto tabbedShow = env().run({"show", "deny-tabbed"});
-    EXPECT_TRUE(contains(tabbedShow.out, "Deny from: 10.3.3.3 127.0.0.0/8 no-such.example.invalid 10.4.4.4\n"))
+    EXPECT_TRUE(
+        contains(tabbedShow.out, "Deny from: 10.3.3.3 127.0.0.0/8 no-such.example.invalid 10.4.4.4\n"))
         << tabbedShow.out;
 }
 
@@ -483,7 +490,8 @@ TEST_F(ApacheProof, VerifyAsksTheRunningServer) {
     auto result = env().run({"verify", "checked", "--user", "alice", "--url", base, "--error-log", log},
                             kAlice.password + "\n");
     EXPECT_EQ(result.exitCode, 0) << ctl_test::describe(result);
-    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 401 asked for a password")) << result.out;
+    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 401 asked for a password"))
+        << result.out;
     // Past the access rules the private server has no index page to give:
     // any answer but 401, 403 and 500 counts as allowed.
     EXPECT_TRUE(contains(result.out, "From 127.0.0.1 as alice: 404 allowed (as predicted: allowed as alice)"))
@@ -518,11 +526,12 @@ TEST_F(ApacheProof, VerifyReportsWhatThePredictionMissed) {
     ASSERT_EQ(get("/mirrored/index.html"), 403);
     CtlEnvironment copy;
     copy.makeFolder("mirrored");
-    const auto result = copy.run({"verify", "mirrored", "--url",
-                                  "http://127.0.0.1:" + std::to_string(s_server->port()) + "/", "--error-log",
-                                  s_server->errorLog().string()});
+    const auto result =
+        copy.run({"verify", "mirrored", "--url", "http://127.0.0.1:" + std::to_string(s_server->port()) + "/",
+                  "--error-log", s_server->errorLog().string()});
     EXPECT_EQ(result.exitCode, 4) << ctl_test::describe(result);
-    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 403 refused (predicted 200")) << result.out;
+    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 403 refused (predicted 200"))
+        << result.out;
     EXPECT_TRUE(contains(result.out, "does not do what the effective access predicts")) << result.out;
 }
 

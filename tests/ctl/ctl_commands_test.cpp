@@ -16,16 +16,18 @@ using ctl_test::describe;
 using ctl_test::readFile;
 using ctl_test::writeFile;
 
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST(PortholdctlUsage, HelpDocumentsEveryCommandAndMistakesExitOne) {
     CtlEnvironment env;
     const auto help = env.run({"--help"});
     ASSERT_EQ(help.exitCode, 0) << describe(help);
-    for (const char *command : {"tree", "show FOLDER", "mode FOLDER", "require FOLDER", "unrequire FOLDER",
-                                "address FOLDER", "clear FOLDER", "user add", "user passwd", "user del",
-                                "user list", "group add", "group del", "group add-member", "group remove-member",
-                                "group list", "--root DIR", "--any-user", "--member"})
+    for (const char *command :
+         {"tree", "show FOLDER", "mode FOLDER", "require FOLDER", "unrequire FOLDER", "address FOLDER",
+          "clear FOLDER", "user add", "user passwd", "user del", "user list", "group add", "group del",
+          "group add-member", "group remove-member", "group list", "--root DIR", "--any-user", "--member"})
         EXPECT_TRUE(contains(help.out, command)) << "help does not mention " << command;
 
     // Each mistake exits 1 with a reason and the usage text on standard error.
@@ -86,8 +88,9 @@ TEST(PortholdctlUsers, TheSheetsChecksInTheirOrder) {
     for (const auto &c : cases) {
         const auto result = env.run(c.arguments, c.input);
         EXPECT_EQ(result.exitCode, 2) << c.arguments[2] << describe(result);
-        EXPECT_TRUE(contains(result.err, c.message)) << c.arguments[2] << ": expected \"" << c.message << "\"\n"
-                                                     << describe(result);
+        EXPECT_TRUE(contains(result.err, c.message))
+            << c.arguments[2] << ": expected \"" << c.message << "\"\n"
+            << describe(result);
     }
 
     // A colon would end the name early in the user file and corrupt the line.
@@ -108,13 +111,15 @@ TEST(PortholdctlUsers, TheSheetsChecksInTheirOrder) {
 
 TEST(PortholdctlUsers, ANewPasswordRewritesTheFileAroundTheUser) {
     CtlEnvironment env;
-    writeFile(env.root() / ".htusers", "amy:AAAAAAAAAAAAA\n\n bob :BBBBBBBBBBBBB\r\nnot a record\nkim: KKKKKKKKKKKKK\n");
+    writeFile(env.root() / ".htusers",
+              "amy:AAAAAAAAAAAAA\n\n bob :BBBBBBBBBBBBB\r\nnot a record\nkim: KKKKKKKKKKKKK\n");
     CTL_OK(env, {"user", "passwd", "bob"}, "s3cret\n");
     const std::string users = readFile(env.root() / ".htusers");
     // The others as the writer writes them; the user last, with the new hash.
     ASSERT_EQ(users.rfind("amy:AAAAAAAAAAAAA\nkim:KKKKKKKKKKKKK\nbob:", 0), 0u) << users;
     ASSERT_EQ(users.back(), '\n');
-    const std::string command = "htpasswd -vb '" + (env.root() / ".htusers").string() + "' bob s3cret >/dev/null 2>&1";
+    const std::string command =
+        "htpasswd -vb '" + (env.root() / ".htusers").string() + "' bob s3cret >/dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << "htpasswd accepts the new password: " << users;
 
     // A group file that cannot be read stops the change, as for every command.
@@ -166,10 +171,10 @@ TEST(PortholdctlGroups, NamesFollowTheOutlinesRules) {
     EXPECT_EQ(list.out, "staff:\n") << describe(list);
 
     for (const std::vector<std::string> &refused : std::vector<std::vector<std::string>>{
-             {"group", "add", "STAFF"},              // taken, in any letter case
-             {"group", "add", "two words"},          // Apache would read two groups
-             {"group", "add", ":::"},                // nothing left of the name
-             {"group", "add", "st:aff"},             // a colon would end the name in the group file
+             {"group", "add", "STAFF"},                     // taken, in any letter case
+             {"group", "add", "two words"},                 // Apache would read two groups
+             {"group", "add", ":::"},                       // nothing left of the name
+             {"group", "add", "st:aff"},                    // a colon would end the name in the group file
              {"group", "add", "crew", "--member", "ghost"}, // members must be users
              {"group", "del", "nosuch"},
              {"group", "add-member", "staff", "ghost"},
@@ -196,7 +201,8 @@ TEST(PortholdctlFolders, RequireKeepsAnyValidUserAndNamedUsersApart) {
     CTL_OK(env, {"group", "add", "grp"});
 
     const auto early = env.run({"require", "f", "--user", "amy"});
-    EXPECT_EQ(early.exitCode, 2) << "users are chosen for password-protected folders only: " << describe(early);
+    EXPECT_EQ(early.exitCode, 2) << "users are chosen for password-protected folders only: "
+                                 << describe(early);
     EXPECT_FALSE(fs::exists(env.root() / "f" / ".htaccess"));
 
     CTL_OK(env, {"mode", "f", "password"});
@@ -234,7 +240,8 @@ TEST(PortholdctlFolders, AddressesAreSharedCheckedAndLowerCased) {
     CtlEnvironment env;
     env.makeFolder("f");
     const auto early = env.run({"address", "f", "--add", "10.0.0.1"});
-    EXPECT_EQ(early.exitCode, 2) << "addresses are chosen for address-protected folders only: " << describe(early);
+    EXPECT_EQ(early.exitCode, 2) << "addresses are chosen for address-protected folders only: "
+                                 << describe(early);
 
     CTL_OK(env, {"mode", "f", "address"});
     CTL_OK(env, {"address", "f", "--allow", "--add", "Host.Example.ORG", "10.0.0.1"});
@@ -246,8 +253,8 @@ TEST(PortholdctlFolders, AddressesAreSharedCheckedAndLowerCased) {
     EXPECT_TRUE(contains(settings, "host.example.org")) << settings;
     EXPECT_TRUE(contains(settings, "127.0.0.1")) << "the default entry stays\n" << settings;
 
-    for (const std::string bad : {"all", "ALL", "portholded", "host.domain.tld", "(null)", "", "10.0.0.2 10.0.0.3",
-                                  "a\"b"}) {
+    for (const std::string bad :
+         {"all", "ALL", "portholded", "host.domain.tld", "(null)", "", "10.0.0.2 10.0.0.3", "a\"b"}) {
         const auto result = env.run({"address", "f", "--add", bad});
         EXPECT_EQ(result.exitCode, 2) << "\"" << bad << "\" " << describe(result);
         EXPECT_FALSE(contains(readFile(env.settingsFile()), bad.empty() ? "<string></string>" : bad + "<"))
@@ -364,7 +371,7 @@ TEST(PortholdctlFailures, AFileThatCannotBeWrittenIsNeverReportedAsSuccess) {
     makeUnwritable(folder, false);
     EXPECT_EQ(mode.exitCode, 3) << describe(mode);
     EXPECT_TRUE(contains(mode.err, (folder / ".htaccess").string())) << "the message names the file\n"
-                                                                        << describe(mode);
+                                                                     << describe(mode);
     EXPECT_FALSE(fs::exists(folder / ".htaccess"));
 
     // An unreadable user file is a failure too, and is never written over.

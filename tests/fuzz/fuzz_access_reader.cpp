@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             list.removeAll(QStringLiteral("::1"));
         return list;
     };
-    check(back.listForKey(PHFSItem::AllowFromKey) == thisComputer(distinct(item.listForKey(PHFSItem::AllowFromKey))));
+    check(back.listForKey(PHFSItem::AllowFromKey) ==
+          thisComputer(distinct(item.listForKey(PHFSItem::AllowFromKey))));
     if (!item.isAllowSet())
         check(back.listForKey(PHFSItem::DenyFromKey) ==
               thisComputer(distinct(item.listForKey(PHFSItem::DenyFromKey))));

@@ -82,7 +82,8 @@ TEST_F(AccessReaderTest, DiscoveryLearnsPlausibleAddressesOnly) {
         parsed(QStringLiteral("#Deny from 192.0.2.7 all portholded (null) host.domain.tld ---- OTHER.NET "
                               "a\"b 198.51.100.0/24\n"));
     // From a commented line only plausible addresses are learnt.
-    EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey), QStringList({"192.0.2.7", "other.net", "198.51.100.0/24"}));
+    EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey),
+              QStringList({"192.0.2.7", "other.net", "198.51.100.0/24"}));
     EXPECT_EQ(context.knownAddresses, QStringList({"127.0.0.1", "10.0.0.0/8", "host.example.org", "192.0.2.7",
                                                    "other.net", "198.51.100.0/24"}));
     EXPECT_TRUE(item->isAllowSet()) << "\"Deny from all\" sets allow mode";

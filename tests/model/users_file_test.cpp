@@ -12,7 +12,9 @@
 
 namespace {
 
-QVariantMap user(const QString &name, const QString &hash) { return PHUsersDataSource::userRecord(name, hash); }
+QVariantMap user(const QString &name, const QString &hash) {
+    return PHUsersDataSource::userRecord(name, hash);
+}
 
 QStringList namesIn(const QVariantList &records) {
     QStringList names;
@@ -30,7 +32,9 @@ int htpasswdVerify(const QString &file, const QString &name, const QString &pass
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-bool htpasswdAvailable() { return !QStandardPaths::findExecutable(QStringLiteral("htpasswd")).isEmpty(); }
+bool htpasswdAvailable() {
+    return !QStandardPaths::findExecutable(QStringLiteral("htpasswd")).isEmpty();
+}
 
 } // namespace
 
@@ -60,7 +64,8 @@ TEST_F(UsersFileTest, SkipsMalformedLinesAndKeepsTheWellFormedOnesAroundThem) {
     // colon and nothing after it.
     const QVariantList records = PHUsersDataSource::recordsFromText(
         QStringLiteral("first:h1\nno colon here\n:orphan\n   :orphan2\nempty:\nnext:h2\nlast:"));
-    EXPECT_EQ(records, (QVariantList{user("first", "h1"), user("empty", ""), user("next", "h2"), user("last", "")}));
+    EXPECT_EQ(records,
+              (QVariantList{user("first", "h1"), user("empty", ""), user("next", "h2"), user("last", "")}));
     EXPECT_TRUE(PHUsersDataSource::recordsFromText(QStringLiteral(":::\n\n:\n \t \r\n")).isEmpty());
 }
 
@@ -82,7 +87,8 @@ TEST_F(UsersFileTest, AMissingFileIsAnEmptyListAndAnEmptyListWritesAnEmptyFile) 
 
 TEST_F(UsersFileTest, GeneratedListsSurviveAWriteAndARead) {
     std::mt19937 random(20240611);
-    const QString nameCharacters = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-@!#$%&'*+/=?^`{|}~()[]<>,;\"\\");
+    const QString nameCharacters = QStringLiteral(
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-@!#$%&'*+/=?^`{|}~()[]<>,;\"\\");
     const QString hashCharacters = nameCharacters + QStringLiteral(": ");
     auto pick = [&random](const QString &alphabet, int length) {
         QString text;
@@ -95,9 +101,10 @@ TEST_F(UsersFileTest, GeneratedListsSurviveAWriteAndARead) {
         const int count = std::uniform_int_distribution<int>(0, 25)(random);
         for (int i = 0; i < count; ++i) {
             QString hash = pick(hashCharacters, std::uniform_int_distribution<int>(0, 60)(random));
-            while (hash.startsWith(QLatin1Char(' ')))  // blanks before a hash are not kept
+            while (hash.startsWith(QLatin1Char(' '))) // blanks before a hash are not kept
                 hash.remove(0, 1);
-            records.append(user(pick(nameCharacters, std::uniform_int_distribution<int>(1, 12)(random)), hash));
+            records.append(
+                user(pick(nameCharacters, std::uniform_int_distribution<int>(1, 12)(random)), hash));
         }
         PHUsersDataSource users;
         users.setDataArray(records);
@@ -126,8 +133,9 @@ TEST_F(UsersFileTest, FilesWrittenByApachesToolReadWithoutLossAndWriteBackUnchan
 }
 
 TEST_F(UsersFileTest, RefusesPasswordsThatCannotBeHashedWhole) {
-    EXPECT_TRUE(PHUsersDataSource::encryptPassword(QStringLiteral("ab") + QChar(0) + QStringLiteral("cd")).isNull());
-    EXPECT_FALSE(PHUsersDataSource::encryptPassword(QString()).isNull());  // an empty password is a password
+    EXPECT_TRUE(
+        PHUsersDataSource::encryptPassword(QStringLiteral("ab") + QChar(0) + QStringLiteral("cd")).isNull());
+    EXPECT_FALSE(PHUsersDataSource::encryptPassword(QString()).isNull()); // an empty password is a password
 }
 
 TEST_F(UsersFileTest, NamesAreTakenIgnoringCaseAndReservedNamesAreAlwaysTaken) {
@@ -148,7 +156,7 @@ TEST_F(UsersFileTest, DeletingAUserSavesTheFileAndTellsThePanelUnlessReplacing) 
     int reloads = 0;
     QObject::connect(&users, &PHXDataSource::reloadRequested, [&reloads] { ++reloads; });
 
-    EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 0, false));  // the "Any Valid User" row
+    EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 0, false)); // the "Any Valid User" row
     EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 4, false));
     EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, -1, false));
     EXPECT_EQ(reloads, 0);
@@ -167,7 +175,8 @@ TEST_F(UsersFileTest, DeletingAUserSavesTheFileAndTellsThePanelUnlessReplacing) 
 
 TEST_F(UsersFileTest, SortsByNameWithAndWithoutCaseSensitivity) {
     PHUsersDataSource users;
-    users.setDataArray({user("bob", "1"), user("Carol", "2"), user("alice", "3"), user("Bob", "4"), user("al", "5")});
+    users.setDataArray(
+        {user("bob", "1"), user("Carol", "2"), user("alice", "3"), user("Bob", "4"), user("al", "5")});
     users.sortByUsername();
     // Ignoring case, "bob" and "Bob" are equal and keep their order.
     EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"al", "alice", "bob", "Bob", "Carol"}));
@@ -186,8 +195,8 @@ TEST_F(UsersFileTest, ANameThatIsNotAsciiLeavesTheFileWholeAndTheListEqualToTheD
     PHUsersDataSource users;
     int reloads = 0;
     QObject::connect(&users, &PHXDataSource::reloadRequested, [&reloads] { ++reloads; });
-    for (const QVariantMap &broken : {user(QStringLiteral("j\u00f6rg"), "h2"), user("a:b", "h2"), user("two\nlines", "h2"),
-                                      user("ok", "hash\nmore")}) {
+    for (const QVariantMap &broken : {user(QStringLiteral("j\u00f6rg"), "h2"), user("a:b", "h2"),
+                                      user("two\nlines", "h2"), user("ok", "hash\nmore")}) {
         users.dataArray().append(broken);
         EXPECT_FALSE(users.writeUserfile());
         EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\n"));
@@ -195,7 +204,8 @@ TEST_F(UsersFileTest, ANameThatIsNotAsciiLeavesTheFileWholeAndTheListEqualToTheD
     }
     EXPECT_EQ(context.errors, QList<qint32>(4, PHUsersDataSource::kUserFileWriteError));
     EXPECT_EQ(reloads, 4);
-    EXPECT_TRUE(log.filter(QStringLiteral("could not save the user file ") + usersPath()).size() == 4) << log.join('\n').toStdString();
+    EXPECT_TRUE(log.filter(QStringLiteral("could not save the user file ") + usersPath()).size() == 4)
+        << log.join('\n').toStdString();
     EXPECT_EQ(folderEntries(), QStringList{".htusers"});
 }
 
@@ -284,8 +294,8 @@ TEST_F(UsersFileTest, OnePassPasswordChangeWritesWhatTheRecordsWould) {
     const PHUserFileBytes bytes = PHUserFileBytes::read(path);
     ASSERT_EQ(bytes.state, PHUserFileBytes::State::Plain);
 
-    for (const QString &name : {QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("last"),
-                                QStringLiteral("dave")}) {
+    for (const QString &name :
+         {QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("last"), QStringLiteral("dave")}) {
         // The records' way, as the panel's password sheet does it.
         QVariantList records = PHUsersDataSource::recordsFromText(QString::fromLatin1(file));
         qsizetype first = -1;
@@ -305,8 +315,8 @@ TEST_F(UsersFileTest, OnePassPasswordChangeWritesWhatTheRecordsWould) {
     }
 
     // Nobody by that name, the placeholder, a line that names nobody.
-    for (const QString &name : {QStringLiteral("erin"), QStringLiteral("portholded"), QStringLiteral("no colon here"),
-                                QStringLiteral("")}) {
+    for (const QString &name : {QStringLiteral("erin"), QStringLiteral("portholded"),
+                                QStringLiteral("no colon here"), QStringLiteral("")}) {
         EXPECT_FALSE(bytes.hasUser(name)) << name.toStdString();
         EXPECT_FALSE(bytes.replacingPassword(name, QStringLiteral("h"))) << name.toStdString();
     }

@@ -82,8 +82,8 @@ TEST_F(PaneProtection, AnotherWebRootIsReadAgainstItsOwnUsers) {
     // the first edit wrote "Require user portholded", locking dave out.
     const QString other = QFileInfo(web).absolutePath() + QStringLiteral("/other");
     writeFile(other + "/.htusers", "dave:Zb5c8mK2iUqYk\n");
-    writeFile(other + "/club/.htaccess",
-              "AuthType Basic\nAuthName \"club\"\nAuthUserFile \"" + other + "/.htusers\"\nRequire user dave\n");
+    writeFile(other + "/club/.htaccess", "AuthType Basic\nAuthName \"club\"\nAuthUserFile \"" + other +
+                                             "/.htusers\"\nRequire user dave\n");
     start();
     pref->setCustomWebDir(other);
     pref->setStartDirectory(2);

@@ -221,7 +221,8 @@ TEST_F(UsersUiEditing, ANewGroupTakesTheFirstFreeNumberAndIsNamedInPlace) {
     settle();
     EXPECT_EQ(QApplication::focusWidget(), editor);
     ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
-    EXPECT_EQ(PHAlertSheet::recorded().first().message, "Group names cannot contain spaces, tabs, or line returns");
+    EXPECT_EQ(PHAlertSheet::recorded().first().message,
+              "Group names cannot contain spaces, tabs, or line returns");
     editor->setText("GROUP 4");
     QTest::keyClick(editor, Qt::Key_Return);
     settle();

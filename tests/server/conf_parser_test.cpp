@@ -219,9 +219,9 @@ TEST(ConfParser, AFileIsScannedInPiecesAsItsWholeTextWouldBe) {
         {"UTF-16LE with a mark",
          QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2)},
     };
-    for (qint32 comments : {qint32(PHConfParser::HashComment),
-                            qint32(PHConfParser::HashComment | PHConfParser::DashSemicolon |
-                                   PHConfParser::SlashStarBlock)}) {
+    for (qint32 comments :
+         {qint32(PHConfParser::HashComment),
+          qint32(PHConfParser::HashComment | PHConfParser::DashSemicolon | PHConfParser::SlashStarBlock)}) {
         auto whole = PHConfParser::initWithString(text);
         const QStringList expected = scanned(*whole, tokens, comments);
         ASSERT_GT(expected.size(), 6000);
@@ -244,7 +244,8 @@ TEST(ConfParser, AFileIsScannedInPiecesAsItsWholeTextWouldBe) {
     auto mixed = PHConfParser::initWithFile(path);
     ASSERT_NE(mixed, nullptr);
     EXPECT_EQ(scanned(*mixed, tokens, PHConfParser::HashComment),
-              QStringList({QStringLiteral("2|ErrorLog|ErrorLog caf\ufffd"), QStringLiteral("3|Include|Include x")}));
+              QStringList(
+                  {QStringLiteral("2|ErrorLog|ErrorLog caf\ufffd"), QStringLiteral("3|Include|Include x")}));
 }
 
 TEST(ConfParser, NothingHappensWithoutDelegateTokensOrText) {

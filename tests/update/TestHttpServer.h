@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -26,10 +26,10 @@
 class TestHttpServer {
 public:
     struct Reply {
-        QByteArray bytes;     // sent as they stand: status line, headers and body
-        int chunkSize = 0;    // 0: one send; otherwise sends of this size...
-        int chunkDelayMs = 0; // ...with this pause before each
-        int holdMs = 0;       // pause before the first byte (a server that stalls)
+        QByteArray bytes;       // sent as they stand: status line, headers and body
+        int chunkSize = 0;      // 0: one send; otherwise sends of this size...
+        int chunkDelayMs = 0;   // ...with this pause before each
+        int holdMs = 0;         // pause before the first byte (a server that stalls)
         qint64 fillerBytes = 0; // then this many bytes of filler; -1: filler until the client hangs up
     };
 
@@ -145,7 +145,8 @@ private:
         }
         const QByteArray filler(64 * 1024, 'x');
         for (qint64 left = reply.fillerBytes; (reply.fillerBytes < 0 || left > 0) && !m_stop;) {
-            const qsizetype size = reply.fillerBytes < 0 ? filler.size() : std::min<qint64>(left, filler.size());
+            const qsizetype size =
+                reply.fillerBytes < 0 ? filler.size() : std::min<qint64>(left, filler.size());
             pollfd entry{client, POLLOUT, 0};
             if (::poll(&entry, 1, 100) <= 0)
                 continue;

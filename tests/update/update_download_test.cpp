@@ -183,7 +183,9 @@ TEST_F(UpdateDownload, ABodyPastItsAdvertisedSizeIsDroppedAsItArrives) {
     ASSERT_GT(before, 0);
     const auto nothingSaved = [&] {
         // Neither the file nor a temporary file beside it.
-        return QDir(saveFolder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty();
+        return QDir(saveFolder.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+            .isEmpty();
     };
 
     // A server that never stops: the download ends at the advertised size.

@@ -83,7 +83,8 @@ protected:
     }
     /// Picks a mode from a folder's pop-up like a user does.
     void chooseMode(PHFSItem *item, int mode) {
-        const QModelIndex index = viewPtr->adapter()->indexForItem(item, viewPtr->columnForIdentifier("protect"));
+        const QModelIndex index =
+            viewPtr->adapter()->indexForItem(item, viewPtr->columnForIdentifier("protect"));
         QTest::mouseClick(viewPtr->viewport(), Qt::LeftButton, {}, viewPtr->visualRect(index).center());
         settle();
         ASSERT_TRUE(menuPtr->isVisible());
@@ -132,7 +133,8 @@ TEST_F(OutlineFixture, OneTopRowLazyChildrenAndLeaves) {
 TEST_F(OutlineFixture, InheritedProtectionIsMarkedAndHandManagedFoldersRefuseModes) {
     // "a" asks for a password; its subfolder "b" has no file of its own.
     write(web + "/a/.htaccess", "AuthType Basic\nAuthName \"a\"\nRequire valid-user\n");
-    const QByteArray handWritten = "<RequireAll>\n  Require valid-user\n  Require ip 10.0.0.1\n</RequireAll>\n";
+    const QByteArray handWritten =
+        "<RequireAll>\n  Require valid-user\n  Require ip 10.0.0.1\n</RequireAll>\n";
     write(web + "/leafy/.htaccess", handWritten);
     source->setRootPath(web);
     viewPtr->reloadData();
@@ -157,7 +159,8 @@ TEST_F(OutlineFixture, InheritedProtectionIsMarkedAndHandManagedFoldersRefuseMod
     // A hand-managed folder: the pop-up's choice is refused with error 22
     // and the file stays byte for byte.
     EXPECT_TRUE(leafy->isHandManaged());
-    EXPECT_EQ(model->indexForItem(leafy, protect).data(Qt::ToolTipRole).toString(), PHFSItem::handManagedMessage);
+    EXPECT_EQ(model->indexForItem(leafy, protect).data(Qt::ToolTipRole).toString(),
+              PHFSItem::handManagedMessage);
     chooseMode(leafy, 3);
     EXPECT_EQ(context.errors, QList<qint32>{PHFSItem::ErrorAccessFileHandManaged});
     QFile file(web + "/leafy/.htaccess");

@@ -234,7 +234,8 @@ TEST_F(UsersUiPresentation, RenamingAGroupCleansTheNameAndKeepsTheOrder) {
     EXPECT_FALSE(groups->outlineViewValidateText(outline, "te:am"));
     settle();
     ASSERT_EQ(PHAlertSheet::recorded().size(), 3);
-    EXPECT_EQ(PHAlertSheet::recorded().at(0).message, "Group names cannot contain spaces, tabs, or line returns");
+    EXPECT_EQ(PHAlertSheet::recorded().at(0).message,
+              "Group names cannot contain spaces, tabs, or line returns");
     EXPECT_TRUE(PHAlertSheet::recorded().at(2).message.contains("no \":\""));
     EXPECT_TRUE(groups->outlineViewValidateText(outline, "admins"));
 
