@@ -6,6 +6,7 @@
 #include "platform/PanelContext.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
+#include "support/PHFileName.h"
 #include "support/PHRegex.h"
 #include "support/PHTextFile.h"
 
@@ -50,7 +51,7 @@ QString lastPathComponent(const QString &path) {
 
 bool isExistingFolder(const QString &path) {
     struct stat info {};
-    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 &&
+    return !path.isEmpty() && ::stat(PHFileName::encode(path).constData(), &info) == 0 &&
            S_ISDIR(info.st_mode);
 }
 
@@ -245,11 +246,11 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_p
     m_accessPath = joinPath(fullPath(), QStringLiteral(".htaccess"));
     m_authStatus = 0;
     m_auth.insert(AllowOrDenyKey, true);
-    Log::write(QStringLiteral("Created %1").arg(m_relativePath));
+    Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
 }
 
 PHFSItem::~PHFSItem() {
-    Log::write(QStringLiteral("Dealloced %1").arg(m_relativePath));
+    Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(m_relativePath)));
     const QList<PHFSItem *> children = std::exchange(m_children, {});
     qDeleteAll(children);
 }
@@ -292,7 +293,7 @@ void PHFSItem::loadChildren() {
 
     if (isFolder) {
         QStringList names;
-        if (DIR *folder = ::opendir(QFile::encodeName(path).constData())) {
+        if (DIR *folder = ::opendir(PHFileName::encode(path).constData())) {
             const int descriptor = ::dirfd(folder);
             while (const dirent *entry = ::readdir(folder)) {
                 const char *name = entry->d_name;
@@ -305,8 +306,9 @@ void PHFSItem::loadChildren() {
                     struct stat info {};
                     isFolder = ::fstatat(descriptor, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
                 }
+                // Kept byte for byte: a name that is not UTF-8 must still open.
                 if (isFolder)
-                    names.append(QFile::decodeName(name));
+                    names.append(PHFileName::decode(QByteArray(name)));
             }
             ::closedir(folder);
         }
@@ -809,7 +811,7 @@ QString PHFSItem::accessFileText() const {
 
 bool PHFSItem::hasAccessFile() const {
     struct stat info {};
-    return !m_accessPath.isEmpty() && ::lstat(QFile::encodeName(m_accessPath).constData(), &info) == 0;
+    return !m_accessPath.isEmpty() && ::lstat(PHFileName::encode(m_accessPath).constData(), &info) == 0;
 }
 
 bool PHFSItem::deleteAccessFile() {
@@ -818,7 +820,7 @@ bool PHFSItem::deleteAccessFile() {
     loadAccess();
     m_auth.clear();
     m_accessText.clear();
-    if (::unlink(QFile::encodeName(m_accessPath).constData()) != 0 && errno != ENOENT) {
+    if (::unlink(PHFileName::encode(m_accessPath).constData()) != 0 && errno != ENOENT) {
         const int error = errno;
         Log::write(QStringLiteral("Could not delete %1: %2")
                        .arg(m_accessPath, QString::fromLocal8Bit(std::strerror(error))));

@@ -168,7 +168,7 @@ bool PHGroupsDataSource::writeGroupfile() {
         failWrite(path, QStringLiteral("a group or member name is not plain ASCII"));
         return false;
     }
-    if (!PHAtomicFile::write(path, text->toLatin1(), &why)) {
+    if (!PHAtomicFile::write(path, text->toLatin1(), &why, PHAtomicFile::LinkPolicy::ReplaceOwnersTarget)) {
         failWrite(path, why);
         return false;
     }

@@ -114,15 +114,17 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
             beep();
             return;
         }
+        // A failed write replaces the tree, and with it this node: hold it first.
+        const PHUserItem::Ptr kept = node->shared_from_this();
         node->setValue(name);
         if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
             sortGroups();
-        writeGroupfile();
+        if (!writeGroupfile())
+            return; // the tree now shows the file on disk, and the outline was reloaded
         emit reloadRequested(outline ? outline : m_associatedView.data());
         // The reload forgets the selection: keep the renamed group selected.
         if (auto *view = qobject_cast<PHOutlineView *>(outline ? outline : m_associatedView.data())) {
             QPointer<PHOutlineView> guarded(view);
-            const PHUserItem::Ptr kept = node->shared_from_this();
             QMetaObject::invokeMethod(
                 view,
                 [guarded, kept] {

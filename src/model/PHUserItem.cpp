@@ -48,8 +48,8 @@ void PHUserItem::sortItems(Children &items) {
 
 QString PHUserItem::description() const {
     const Ptr above = parent();
+    // One arg() call: a name holding "%1" must not be taken for a placeholder.
     return QStringLiteral("I am %1 at index %2 in %3")
-        .arg(m_myValue.isNull() ? QStringLiteral("(null)") : m_myValue)
-        .arg(indexInParent())
-        .arg(above ? above->description() : QStringLiteral("(null)"));
+        .arg(m_myValue.isNull() ? QStringLiteral("(null)") : m_myValue, QString::number(indexInParent()),
+             above ? above->description() : QStringLiteral("(null)"));
 }

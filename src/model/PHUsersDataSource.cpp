@@ -181,7 +181,7 @@ bool PHUsersDataSource::writeUserfile() {
         failWrite(path, QStringLiteral("a user name or password is not plain ASCII"));
         return false;
     }
-    if (!PHAtomicFile::write(path, text->toLatin1(), &why)) {
+    if (!PHAtomicFile::write(path, text->toLatin1(), &why, PHAtomicFile::LinkPolicy::ReplaceOwnersTarget)) {
         failWrite(path, why);
         return false;
     }

@@ -128,7 +128,8 @@ public:
     // Web root and selection.
     void setWebDirRoot(QObject *sender);
     void chooseWebDirReturnCode(const QString &path, int returnCode);
-    void setCustomWebDir(const QString &path);
+    /// False (and nothing changed) when the folder is missing or refused.
+    bool setCustomWebDir(const QString &path);
     void setCustomWebDirAllowed(QObject *sender);
     void setStartDirectory(qint32 index);
     void webRefresh(QObject *sender);

@@ -11,6 +11,7 @@
 #include "platform/PHAlertSheet.h"
 #include "server/PHApacheController.h"
 #include "support/PHExtensions.h"
+#include "support/PHFileName.h"
 #include "support/PHUserDefaults.h"
 #include "views/PHFSDataSource.h"
 #include "views/PHOutlineView.h"
@@ -65,6 +66,10 @@ QString PortholdPref::portholdLocation(qint32 kind) {
         base = userWebFolder();
         break;
     }
+    // No folder chosen yet: there is no user or group file either, rather
+    // than one in whatever folder the panel was started from.
+    if (base.isEmpty())
+        return {};
     switch (kind) {
     case 1:
         return joinPath(base, QStringLiteral(".htusers"));
@@ -155,18 +160,23 @@ void PortholdPref::chooseWebDirReturnCode(const QString &path, int returnCode) {
             defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")));
         return;
     }
-    setCustomWebDir(path);
+    if (!setCustomWebDir(path)) {
+        // Refused or gone: the panel stays where it was.
+        m_webDirFolder->setCurrentIndex(
+            defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")));
+        return;
+    }
     m_webDirFolder->setCurrentIndex(2);
     setStartDirectory(2);
 }
 
-void PortholdPref::setCustomWebDir(const QString &path) {
+bool PortholdPref::setCustomWebDir(const QString &path) {
     if (!m_webDirFolder || path.isEmpty() || !QFileInfo(path).isDir())
-        return;
+        return false;
     if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))) {
         // Apache could not be told where the user and group files are.
         displayError(34);
-        return;
+        return false;
     }
     const QString title = QFileInfo(QDir::cleanPath(path)).fileName();
     // The previous custom folder's item goes, whichever root is active.
@@ -178,6 +188,7 @@ void PortholdPref::setCustomWebDir(const QString &path) {
                                title.isEmpty() ? path : title);
     m_webDirFolder->setItemData(2, kCustomFolderRole, kItemKindRole);
     m_webDirFolder->setItemData(2, path, Qt::ToolTipRole);
+    return true;
 }
 
 void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
@@ -303,7 +314,7 @@ QUrl PortholdPref::webAddressForItem(PHFSItem *item) const {
     // Folder names from the top down, below the outline's root.
     QStringList names;
     for (PHFSItem *node = item; node && node->parent(); node = node->parent())
-        names.prepend(QString::fromLatin1(QUrl::toPercentEncoding(node->relativePath())));
+        names.prepend(QString::fromLatin1(PHFileName::encode(node->relativePath()).toPercentEncoding()));
     if (m_webDirFolder && m_webDirFolder->currentIndex() == 0)
         base += QStringLiteral("/~%1/").arg(QString::fromLatin1(QUrl::toPercentEncoding(loginName())));
     QString address = base;

@@ -21,7 +21,10 @@ bool copyToStderr() {
 
 namespace Log {
 
-void write(const QString &line) {
+void write(const QString &message) {
+    // One line each: a folder or user name must not forge further log lines.
+    QString line = message;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
     const QByteArray bytes = line.toUtf8();
     static const bool opened = [] {
         openlog("Porthold", LOG_PID, LOG_USER);

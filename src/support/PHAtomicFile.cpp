@@ -1,6 +1,7 @@
 #include "support/PHAtomicFile.h"
 
 #include "platform/Log.h"
+#include "support/PHFileName.h"
 
 #include <QFile>
 
@@ -112,6 +113,30 @@ bool writeAll(int fd, const char *cursor, qsizetype left, int *error) {
     return true;
 }
 
+// Whether a link at `link`, leading to `target`, stays within the files of
+// the owner of the link's folder.
+bool linkStaysWithOwner(const QByteArray &link, const QByteArray &target, QString *why) {
+    struct stat folder {};
+    struct stat file {};
+    struct stat targetFolder {};
+    if (::stat(folderOf(link).constData(), &folder) != 0) {
+        *why = describe(QStringLiteral("cannot read the attributes of"), folderOf(link), errno);
+        return false;
+    }
+    const QString prefix = QStringLiteral("will not follow the symbolic link %1 to %2: ")
+                               .arg(QString::fromLocal8Bit(link), QString::fromLocal8Bit(target));
+    if (::lstat(target.constData(), &file) != 0 || !S_ISREG(file.st_mode)) {
+        *why = prefix + QStringLiteral("it does not lead to a regular file");
+        return false;
+    }
+    if (file.st_uid != folder.st_uid || ::stat(folderOf(target).constData(), &targetFolder) != 0 ||
+        targetFolder.st_uid != folder.st_uid) {
+        *why = prefix + QStringLiteral("it leads out of the files of the folder's owner");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 namespace PHAtomicFile {
@@ -151,13 +176,18 @@ bool Writer::open(const QString &path, QString *error, LinkPolicy links) {
     if (path.isEmpty())
         return fail(QStringLiteral("no path to write"));
 
-    const QByteArray requested = QFile::encodeName(path);
+    const QByteArray requested = PHFileName::encode(path);
     QByteArray target;
     int err = 0;
     if (links == LinkPolicy::ReplaceLink)
         target = requested;
     else if (!resolveTarget(requested, &target, &err))
         return fail(describe(QStringLiteral("cannot resolve"), requested, err));
+    if (links == LinkPolicy::ReplaceOwnersTarget && target != requested) {
+        QString why;
+        if (!linkStaysWithOwner(requested, target, &why))
+            return fail(why);
+    }
 
     // stat follows a link, so a replaced link hands its target's attributes on.
     struct stat old {};

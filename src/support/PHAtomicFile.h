@@ -19,6 +19,10 @@ namespace PHAtomicFile {
 enum class LinkPolicy {
     ReplaceTarget, // the file the link leads to is replaced; the link stays
     ReplaceLink,   // the link itself becomes a regular file carrying its former target's attributes
+    // The link is followed only to a regular file whose owner also owns the
+    // link's folder and the target's folder; any other link is refused. A
+    // link in a web folder must not lead a privileged writer to a system file.
+    ReplaceOwnersTarget,
 };
 
 bool write(const QString &path, const QByteArray &data, QString *error = nullptr,

@@ -1,5 +1,7 @@
 #include "support/PHTextFile.h"
 
+#include "support/PHFileName.h"
+
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
 
@@ -156,7 +158,7 @@ PHTextFile PHTextFile::decode(const QByteArray &bytes) {
 
 PHTextFile PHTextFile::read(const QString &path) {
     PHTextFile result;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = PHFileName::encode(path);
     auto failed = [&](Status status, int error) {
         result.status = status;
         result.error = QString::fromLocal8Bit(std::strerror(error));

@@ -3,6 +3,7 @@
 #include "model/PHFSItem.h"
 #include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
+#include "support/PHFileName.h"
 #include "views/PHOutlineView.h"
 
 #include <QApplication>
@@ -83,7 +84,7 @@ QVariant PHFSDataSource::outlineViewObjectValueForTableColumnByItem(QObject *out
     if (!node)
         return QString();
     if (column == kDir)
-        return node->relativePath();
+        return PHFileName::readable(node->relativePath());
     if (column == kProtect)
         return modeIndexForItem(node);
     // The other column is asked as rows come into view: the moment to reopen

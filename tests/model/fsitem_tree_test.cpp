@@ -3,6 +3,12 @@
 
 #include "access_test_support.h"
 
+#include "support/PHFileName.h"
+
+#include <QScopeGuard>
+
+#include <sys/stat.h>
+
 namespace {
 
 class FSItemTreeTest : public AccessTest {
@@ -162,6 +168,53 @@ TEST_F(FSItemTreeTest, ReleasingLogsParentThenChildren) {
     log.clear();
     delete owner.findChild<PHFSItem *>();
     EXPECT_EQ(log, QStringList({"Dealloced tree", "Dealloced one", "Dealloced two"}));
+}
+
+TEST_F(FSItemTreeTest, NamesThatAreNotUtf8AreListedAndOpenTheirOwnFolder) {
+    // Latin-1 "caf\xe9", a lone continuation byte, and a UTF-8 neighbour.
+    const QByteArray web = QFile::encodeName(root());
+    // The temporary folder's own removal decodes names lossily and would leave these.
+    const auto cleanUp = qScopeGuard([web] {
+        ::unlink((web + "/caf\xe9/.htaccess").constData());
+        ::rmdir((web + "/caf\xe9/inner").constData());
+        ::rmdir((web + "/caf\xe9").constData());
+        ::rmdir((web + "/x\x80y").constData());
+    });
+    for (const QByteArray &name : {QByteArray("caf\xe9"), QByteArray("x\x80y"), QByteArray("caf\xc3\xa9")})
+        ASSERT_EQ(::mkdir((web + '/' + name).constData(), 0755), 0) << name.toStdString();
+    ASSERT_EQ(::mkdir((web + "/caf\xe9/inner").constData(), 0755), 0);
+    writeFile(QString::fromUtf8(web + "/caf\xc3\xa9/.htaccess"), "Require user alice\n");
+
+    auto top = node(root());
+    ASSERT_EQ(top->numberOfChildren(), 3) << names(*top).join(',').toStdString();
+    QStringList shown;
+    for (PHFSItem *child : top->children())
+        shown.append(PHFileName::readable(child->relativePath()));
+    EXPECT_EQ(shown, QStringList({"caf\u00e9", "caf\uFFFD", "x\uFFFDy"}));
+
+    // Each name leads back to its own bytes: the Latin-1 folder lists its
+    // child, and its access file is written beside it, not beside its UTF-8 twin.
+    PHFSItem *latin = top->childAtIndex(1);
+    EXPECT_EQ(PHFileName::encode(latin->fullPath()), web + "/caf\xe9");
+    EXPECT_EQ(names(*latin), QStringList{"inner"});
+    EXPECT_FALSE(latin->hasAccessFile());
+    EXPECT_TRUE(top->childAtIndex(0)->hasAccessFile());
+    latin->setModeIndex(1);
+    EXPECT_TRUE(latin->hasAccessFile());
+    struct stat info {};
+    EXPECT_EQ(::stat((web + "/caf\xe9/.htaccess").constData(), &info), 0);
+    EXPECT_EQ(readFile(QString::fromUtf8(web + "/caf\xc3\xa9/.htaccess")), QByteArray("Require user alice\n"));
+}
+
+TEST_F(FSItemTreeTest, NamesWithLineBreaksCannotForgeLogLines) {
+    folder(QStringLiteral("evil\nsentrel: granted root\r"));
+    auto top = node(root());
+    ASSERT_EQ(top->numberOfChildren(), 1);
+    EXPECT_EQ(log.last(), QStringLiteral("Created evil sentrel: granted root ")) << log.join('|').toStdString();
+    top.reset();
+    EXPECT_TRUE(log.contains(QStringLiteral("Dealloced evil sentrel: granted root ")));
+    for (const QString &line : std::as_const(log))
+        EXPECT_FALSE(line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r')));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // and sorting, removing users, and failures that must leave the file whole.
 
 #include "model/PHGroupsDataSource.h"
+#include "model/PHUsersDataSource.h"
 #include "users_groups_fixture.h"
 
 #include <random>
@@ -249,4 +250,65 @@ TEST_F(GroupsFileTest, NodesDescribeTheirPlace) {
     EXPECT_EQ(member->indexInParent(), 0);
     EXPECT_EQ(groups.rootArray().at(1)->indexInParent(), 1);
     EXPECT_EQ(member->description(), QStringLiteral("I am ann at index 0 in I am g at index 0 in I am (null) at index -1 in (null)"));
+    // Names that look like placeholders are printed as they are.
+    const PHUserItem::Ptr odd = groups.addNewGroup(QStringLiteral("%2%1"));
+    EXPECT_EQ(odd->description(), QStringLiteral("I am %2%1 at index 2 in I am (null) at index -1 in (null)"));
+}
+
+// A link at the user or group file is followed only into a file of the web
+// folder's owner, in a folder that owner owns: run as root, following a link
+// to a system file would rewrite it.
+TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesLeadOnlyToTheWebOwnersFiles) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the web folder another owner";
+    constexpr uid_t kOwner = 65534;
+    ASSERT_EQ(::chown(QFile::encodeName(root()).constData(), kOwner, kOwner), 0);
+    QTemporaryDir system;
+    ASSERT_TRUE(system.isValid());
+    const QString systemGroups = system.filePath(QStringLiteral("group"));
+    const QString systemUsers = system.filePath(QStringLiteral("passwd"));
+    writeFile(systemGroups, "root:x:0:\nadm:x:4:syslog\n");
+    writeFile(systemUsers, "root:x:0:0::/root:/bin/bash\n");
+    ASSERT_TRUE(QFile::link(systemGroups, groupsPath()));
+    ASSERT_TRUE(QFile::link(systemUsers, usersPath()));
+
+    {
+        PHUsersDataSource users;
+        users.dataArray().append(PHUsersDataSource::userRecord(QStringLiteral("ann"), QStringLiteral("hash")));
+        EXPECT_FALSE(users.writeUserfile());
+        PHGroupsDataSource groups(QStringList{"ann"});
+        groups.addNewGroup(QStringLiteral("extra"));
+        EXPECT_FALSE(groups.writeGroupfile());
+    }
+    EXPECT_EQ(readFile(systemGroups), QByteArray("root:x:0:\nadm:x:4:syslog\n"));
+    EXPECT_EQ(readFile(systemUsers), QByteArray("root:x:0:0::/root:/bin/bash\n"));
+    EXPECT_TRUE(QFileInfo(groupsPath()).isSymLink());
+    EXPECT_EQ(context.errors, QList<qint32>({PHUsersDataSource::kUserFileWriteError,
+                                             PHGroupsDataSource::kGroupFileWriteError}));
+    EXPECT_EQ(log.filter(QStringLiteral("symbolic link ") + usersPath()).size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter(QStringLiteral("symbolic link ") + groupsPath()).size(), 1);
+
+    // The owner's own file in the owner's own folder: the link stays and its
+    // target is written.
+    QTemporaryDir mine;
+    ASSERT_TRUE(mine.isValid());
+    context.users = {"ann"};
+    const QString ownGroups = mine.filePath(QStringLiteral("groups"));
+    writeFile(ownGroups, "staff: ann\n");
+    ASSERT_EQ(::chown(QFile::encodeName(ownGroups).constData(), kOwner, kOwner), 0);
+    ASSERT_TRUE(QFile::remove(groupsPath()));
+    ASSERT_TRUE(QFile::link(ownGroups, groupsPath()));
+    {
+        PHGroupsDataSource groups(QStringList{"ann"});
+        groups.addNewGroup(QStringLiteral("extra"));
+        // The folder is still root's.
+        EXPECT_FALSE(groups.writeGroupfile());
+        EXPECT_EQ(readFile(ownGroups), QByteArray("staff: ann\n"));
+        ASSERT_EQ(::chown(QFile::encodeName(mine.path()).constData(), kOwner, kOwner), 0);
+        groups.addNewGroup(QStringLiteral("extra"));
+        EXPECT_TRUE(groups.writeGroupfile());
+    }
+    EXPECT_EQ(readFile(ownGroups), QByteArray("staff: ann \nextra: \n"));
+    EXPECT_TRUE(QFileInfo(groupsPath()).isSymLink());
+    EXPECT_EQ(QFileInfo(ownGroups).ownerId(), kOwner);
 }

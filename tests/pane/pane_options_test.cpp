@@ -169,6 +169,37 @@ TEST_F(PaneOptions, CustomRootsAddAndRemoveTheirItems) {
     EXPECT_FALSE(child<QCheckBox>("remoteApacheCheck")->isEnabled());
 }
 
+TEST_F(PaneOptions, ARefusedOrVanishedChoiceKeepsThePreviousRoot) {
+    start(false);
+    auto *popup = child<QComboBox>("webDirFolder");
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    child<QCheckBox>("customDirCheck")->click();
+    ASSERT_EQ(popup->count(), 4);
+    const QString before = pref->files()->rootPath();
+
+    // A folder that vanished before the answer arrived, and one whose name
+    // Apache's configuration cannot hold.
+    const QString broken = web + "/two\nlines";
+    ASSERT_TRUE(QDir().mkpath(broken));
+    answers.push_back(PHAlertSheet::Default);
+    for (const QString &chosen : {web + "/gone", broken}) {
+        popup->setCurrentIndex(3);
+        pref->chooseWebDirReturnCode(chosen, 1);
+        settle();
+        EXPECT_EQ(popup->currentIndex(), 0) << qPrintable(chosen);
+        EXPECT_EQ(popup->count(), 4);
+        EXPECT_EQ(defaults->integerForKey("Porthold Protected Folder"), 0);
+        EXPECT_EQ(pref->files()->rootPath(), before);
+    }
+    EXPECT_EQ(PHAlertSheet::recorded().size(), 1);
+
+    // With no custom folder stored, the custom root names no user or group file.
+    defaults->setIntegerForKey(2, "Porthold Protected Folder");
+    EXPECT_EQ(pref->portholdLocation(1), QString());
+    EXPECT_EQ(pref->portholdLocation(3), QString());
+    EXPECT_EQ(pref->adjustedPortholdLocation(1), QString());
+}
+
 TEST_F(PaneOptions, PathsAndWebAddresses) {
     start();
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();

@@ -265,6 +265,29 @@ TEST_F(UsersUiPresentation, RenamingAGroupCleansTheNameAndKeepsTheOrder) {
     EXPECT_EQ(readFile(groupsFile()), "Alpha: \nStaff: alice \n");
 }
 
+TEST_F(UsersUiPresentation, ARenameThatCannotBeSavedShowsTheFileOnDisk) {
+    writeUsers({"alice"});
+    writeGroups("staff: alice \nteam: \n");
+    start();
+    PHGroupsDataSource *groups = pref->groups();
+    PHOutlineView *outline = groupOutline();
+    ASSERT_TRUE(outline->selectItem(group("team")));
+    // Writing is refused, so the failed write replaces the tree the renamed
+    // node belonged to; nothing may touch that node afterwards.
+    groups->setUserFileLoadFailed(true);
+    answers.push_back(PHAlertSheet::Default);
+    groups->outlineViewSetObjectValueForTableColumnByItem(outline, "crew", "group", group("team"));
+    settle();
+    EXPECT_EQ(groups->list(), QStringList({"staff", "team"}));
+    EXPECT_EQ(readFile(groupsFile()), "staff: alice \nteam: \n");
+    ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
+    EXPECT_TRUE(PHAlertSheet::recorded().first().message.contains(".htgroups"));
+    EXPECT_EQ(log.filter("could not save the group file " + groupsFile()).size(), 1);
+    // The selection never holds a node of the discarded tree.
+    PHUserItem *selected = static_cast<PHUserItem *>(outline->selectedItem());
+    EXPECT_TRUE(selected == nullptr || selected == group("staff") || selected == group("team"));
+}
+
 TEST_F(UsersUiPresentation, CollapsingAGroupSelectsIt) {
     writeUsers({"alice"});
     writeGroups("staff: alice \n");
