@@ -179,6 +179,10 @@ bool PHGroupsDataSource::writeGroupfileUnlessEmptyAndMissing() {
     const QString path = groupfilePath();
     if (m_rootItem->children().isEmpty() && (path.isEmpty() || !QFileInfo(path).exists()))
         return true;
+    // Every change since the failed read was refused and reported when it
+    // was made: there is nothing unsaved to report again.
+    if (m_loadFailed || m_userFileLoadFailed)
+        return false;
     return writeGroupfile();
 }
 
@@ -195,8 +199,10 @@ QStringList PHGroupsDataSource::list() const {
 PHUserItem::Ptr PHGroupsDataSource::addNewGroup(const QString &name) {
     PHUserItem::Ptr group = PHUserItem::itemWithValueParentChildren(name, m_rootItem, PHUserItem::Children());
     m_rootItem->children().append(group);
+    // Not a re-ordering the outline could follow (a row was added): the
+    // caller reloads it.
     if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
-        sortGroups();
+        PHUserItem::sortItems(m_rootItem->children());
     return group;
 }
 
@@ -209,7 +215,11 @@ QString PHGroupsDataSource::newGroupName() const {
     }
 }
 
-void PHGroupsDataSource::sortGroups() { PHUserItem::sortItems(m_rootItem->children()); }
+void PHGroupsDataSource::sortGroups() {
+    emit groupsAboutToBeReordered();
+    PHUserItem::sortItems(m_rootItem->children());
+    emit groupsReordered();
+}
 
 bool PHGroupsDataSource::containsItem(const QString &name) const {
     const PHUserItem *edited = editedItem();

@@ -52,7 +52,8 @@ public:
     /// Writes the tree; true when the file on disk now holds it.
     bool writeGroupfile();
     /// Writes unless the tree is empty and there is no file (leaving the panel
-    /// must not create files nobody asked for).
+    /// must not create files nobody asked for), nor while it or the user file
+    /// could not be read (false, quietly: refused changes were reported then).
     bool writeGroupfileUnlessEmptyAndMissing();
 
     PHUserItem *rootItem() const { return m_rootItem.get(); }
@@ -148,6 +149,10 @@ signals:
     /// The tree changed; the outline (the view passed, or any when null) must
     /// be reloaded.
     void reloadRequested(QObject *view);
+    /// The groups are about to change places (none added or removed), and
+    /// have: the outline moves its rows, selection and expansion with them.
+    void groupsAboutToBeReordered();
+    void groupsReordered();
     /// A folder now requires this group (the panel checks that Apache can use groups).
     void groupRequired(const QString &name);
     /// A name could not be used as asked (typed, ticked or dropped); the

@@ -192,6 +192,10 @@ bool PHUsersDataSource::writeUserfileUnlessEmptyAndMissing() {
     const QString path = userfilePath();
     if (m_dataArray.isEmpty() && (path.isEmpty() || !QFileInfo(path).exists()))
         return true;
+    // Every change since the failed read was refused and reported when it
+    // was made: there is nothing unsaved to report again.
+    if (m_loadFailed)
+        return false;
     return writeUserfile();
 }
 

@@ -92,7 +92,8 @@ public:
     bool writeUserfile();
     /// Writes the file unless there is nothing to say: an empty list and no
     /// file on disk leave the disk alone (leaving the panel must not create
-    /// files nobody asked for).
+    /// files nobody asked for), nor while the file could not be read (false,
+    /// quietly: each refused change was reported as it was made).
     bool writeUserfileUnlessEmptyAndMissing();
 
     /// A new hash of the password in the scheme of the "Password Hash"

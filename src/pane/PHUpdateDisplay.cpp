@@ -21,6 +21,9 @@ const QString kCheckForUpdates = QStringLiteral("Check for Updates");
 const QString kLastVersionCheck = QStringLiteral("Last Version Check");
 constexpr qint64 kReferenceDateOffset = 978307200; // 2001-01-01 00:00:00 UTC in Unix seconds
 
+// The check at launch runs once per process, however often the panel is loaded.
+bool g_firstSelection = true;
+
 } // namespace
 
 PHUpdateDisplay::PHUpdateDisplay(const Widgets &widgets, QObject *parent)
@@ -59,6 +62,9 @@ void PHUpdateDisplay::prepSWU() {
     m_controller = std::make_unique<PHSUController>();
     m_controller->setWindow(m_window);
     if (!m_controller->loadInterface(interfacePath())) {
+        // Without its layout the controller could run a check that nothing
+        // shows or ends: the next attempt starts from scratch and fails too.
+        m_controller.reset();
         const QString failure =
             QStringLiteral("Bundle 'SWU' could not be loaded. Software Update unavailable");
         throw PHException(failure, failure);
@@ -73,10 +79,14 @@ void PHUpdateDisplay::beginSWUCheck(QObject *) {
 }
 
 void PHUpdateDisplay::didSelect() {
-    const bool first = m_firstSelection;
-    m_firstSelection = false;
+    const bool first = g_firstSelection;
+    g_firstSelection = false;
     if (first && PHUserDefaults::standardUserDefaults()->boolForKey(kCheckForUpdates))
         beginSWUCheck(nullptr);
+}
+
+void PHUpdateDisplay::resetFirstSelectionForTesting() {
+    g_firstSelection = true;
 }
 
 void PHUpdateDisplay::versionCheckButtonClicked() {

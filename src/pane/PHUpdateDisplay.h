@@ -67,6 +67,8 @@ public:
     void setSecondsSinceCheck(double seconds);
     /// The line for a check time as seen at `now` (local time zone).
     static QString lastCheckLine(double seconds, const QDateTime &now);
+    /// The next selection counts as the process's first again.
+    static void resetFirstSelectionForTesting();
 
     void setShouldCheckAtLaunch(bool shouldCheck);
     void changeCheckAtLaunch(qint32 value) { setShouldCheckAtLaunch(value != 0); }
@@ -86,6 +88,5 @@ private:
     std::unique_ptr<PHSUController> m_controller;
     ObserverRegistration m_observer;
     QString m_interfacePath;
-    bool m_firstSelection = true;
     std::function<QDateTime()> m_clock;
 };

@@ -16,6 +16,7 @@
 #include "server/PHApacheController.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
+#include "views/NSImageAndTextCell.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHFSDataSource.h"
 #include "views/PHOutlineView.h"
@@ -229,6 +230,14 @@ void PortholdPref::awakeFromNib() {
     if (m_splitView) {
         m_splitView->setStretchFactor(0, 3);
         m_splitView->setStretchFactor(1, 2);
+        // The divider stays 70 points from the left edge and 140 from the
+        // right one: each side keeps at least that much.
+        if (m_splitView->count() == 2) {
+            QWidget *left = m_splitView->widget(0);
+            QWidget *right = m_splitView->widget(1);
+            left->setMinimumWidth(qMax(left->minimumWidth(), splitViewConstrainMinCoordinate(0)));
+            right->setMinimumWidth(qMax(right->minimumWidth(), -splitViewConstrainMaxCoordinate(0)));
+        }
     }
 
     // The update display owns its button, spinner and last-check line.
@@ -275,8 +284,7 @@ void PortholdPref::awakeFromNib() {
     readOptions();
     fillWebDirFolderIcons();
     // 12. The delete images are loaded by the folder data source from the bundle.
-    // 13.
-    reloadUsersAndGroups();
+    // 13. setTables reads the user and group files, once.
     setTables();
     wireActions();
     userClick(nullptr);
@@ -381,6 +389,17 @@ void PortholdPref::setTables() {
         m_groupOutline->setAcceptDrops(true);
         m_groupOutline->setDropIndicatorShown(true);
     }
+    // Folder and user names are set in the label font at 11 points.
+    QFont labelFont = QApplication::font("QLabel");
+    labelFont.setPointSize(11);
+    const auto useLabelFont = [&labelFont](QAbstractItemView *view, int column) {
+        if (auto *cell = view ? qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(column)) : nullptr)
+            cell->setFont(labelFont);
+    };
+    if (m_webDirOutline)
+        useLabelFont(m_webDirOutline, m_webDirOutline->columnForIdentifier(QStringLiteral("dir")));
+    if (m_userTable)
+        useLabelFont(m_userTable, m_userTable->columnForIdentifier(QStringLiteral("user")));
     if (m_addressTable) {
         delete m_addressSource;
         m_addressSource = new PHAddressDataSource(this);
@@ -485,6 +504,15 @@ void PortholdPref::wireActions() {
     if (m_addressTable)
         connect(m_addressTable, &PHTableView::action, this,
                 [this] { PHAction::run("addressClick:", [&] { addressClick(m_addressTable); }); });
+    // A reload forgets the selection: the buttons that act on it follow.
+    if (m_addressTable)
+        connect(m_addressTable->adapter(), &QAbstractItemModel::modelReset, this,
+                [this] { addressClick(m_addressTable); });
+    if (m_userTable)
+        connect(m_userTable->adapter(), &QAbstractItemModel::modelReset, this, [this] { userClick(m_userTable); });
+    if (m_groupOutline)
+        connect(m_groupOutline->adapter(), &QAbstractItemModel::modelReset, this,
+                [this] { groupClick(m_groupOutline); });
     if (m_userTable)
         connect(m_userTable, &PHTableView::action, this,
                 [this] { PHAction::run("userClick:", [&] { userClick(m_userTable); }); });
@@ -583,10 +611,11 @@ void PortholdPref::manualEditorSheetDidEnd(int returnCode, const DeferredAction 
     const bool hostReply = action.name == kReplyToShouldUnselect;
     switch (returnCode) {
     case PHAlertSheet::Default:
-        saveCustomEdit(nullptr);
-        m_manuallyEdited = false;
-        action.perform();
-        return;
+        if (saveCustomEdit(nullptr)) {
+            action.perform();
+            return;
+        }
+        break; // not saved: stay, as if Cancel had been chosen
     case PHAlertSheet::Alternate:
         m_manuallyEdited = false;
         action.perform();
@@ -639,8 +668,9 @@ PHFSItem *PortholdPref::selectedItem() {
 void PortholdPref::displayError(qint32 code) {
     if (code == 0)
         return;
-    const qint32 magnitude = code < 0 ? -code : code;
-    const QString text = magnitude >= 0 && magnitude < m_errors.size() ? m_errors.at(magnitude) : QString();
+    // Widened first: the negative of the smallest code does not fit in 32 bits.
+    const qint64 magnitude = qAbs(qint64(code));
+    const QString text = magnitude < m_errors.size() ? m_errors.at(magnitude) : QString();
     Log::write(QStringLiteral("[Porthold] Error %1: %2")
                    .arg(code)
                    .arg(text.isNull() ? QStringLiteral("(null)") : text));

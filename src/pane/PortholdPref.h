@@ -156,7 +156,9 @@ public:
     void setManualEditVisible(QObject *sender);
     void showCustomEditor(QObject *sender = nullptr);
     void textDidChange();
-    void saveCustomEdit(QObject *sender);
+    /// True when the editor's text is now the folder's file; on failure the
+    /// text stays, still unsaved.
+    bool saveCustomEdit(QObject *sender);
     void revertCustomEdit(QObject *sender);
 
     // Users and groups: the buttons' state.

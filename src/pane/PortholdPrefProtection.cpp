@@ -245,18 +245,22 @@ void PortholdPref::textDidChange() {
         m_customRevertButton->setEnabled(true);
 }
 
-void PortholdPref::saveCustomEdit(QObject *) {
+bool PortholdPref::saveCustomEdit(QObject *) {
     PHFSItem *item = m_fsItem;
     if (!item || !m_customViewText)
-        return;
+        return false;
+    // The edits stay flagged until they are on disk, so the re-read that
+    // follows a refused or failed write cannot replace the typed text.
     item->setStringValue(m_customViewText->toPlainText());
-    m_manuallyEdited = false;
     // A text with no directive in force is still written, in its disabled
     // form, so the file on disk is what the editor showed.
-    item->writeAccessFileEvenWhenUnprotected();
+    if (!item->writeAccessFileEvenWhenUnprotected())
+        return false;
+    m_manuallyEdited = false;
     if (m_webDirOutline && m_fsItem)
         m_webDirOutline->reloadItem(m_fsItem);
     webOutlineClick(nullptr);
+    return true;
 }
 
 void PortholdPref::revertCustomEdit(QObject *) {

@@ -125,6 +125,12 @@ void PortholdPref::wireGroupsDataSource() {
             return nullptr;
         return static_cast<PHUserItem *>(outline->adapter()->itemForIndex(outline->currentIndex()));
     });
+    if (m_groupOutline) {
+        PHItemModelAdapter *adapter = m_groupOutline->adapter();
+        connect(m_groups, &PHGroupsDataSource::groupsAboutToBeReordered, adapter,
+                &PHItemModelAdapter::beginReorder);
+        connect(m_groups, &PHGroupsDataSource::groupsReordered, adapter, &PHItemModelAdapter::endReorder);
+    }
     connect(m_groups, &PHGroupsDataSource::groupRequired, this,
             [this] { PHAction::run("groupRequired", [&] { warnIfGroupsUnavailable(); }); });
     connect(m_groups, &PHGroupsDataSource::nameRefused, this, [this](const QString &message) {

@@ -234,7 +234,9 @@ void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
 void PortholdPref::setStartDirectory(qint32 index) {
     defaults()->setIntegerForKey(index, QStringLiteral("Porthold Protected Folder"));
     // The new root's users and groups first: its folders are read against them.
-    reloadUsersAndGroups();
+    // Before the tables are set up nothing is read yet (they read the files once).
+    if (m_users)
+        reloadUsersAndGroups();
     if (m_files && m_webDirOutline) {
         m_files->setRootPath(portholdLocation(4));
         m_webDirOutline->reloadData();
@@ -257,6 +259,9 @@ void PortholdPref::webRefresh(QObject *sender) {
                                                                }});
         return;
     }
+    // Refresh is what the read errors of these files tell people to choose;
+    // read first, as the folders are read against them.
+    reloadUsersAndGroups();
     if (m_files && m_webDirOutline) {
         m_files->setRootPath(portholdLocation(4));
         m_webDirOutline->reloadData();

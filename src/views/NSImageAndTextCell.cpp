@@ -42,6 +42,10 @@ QStyleOptionViewItem NSImageAndTextCell::textOnlyOption(const QStyleOptionViewIt
     initStyleOption(&opt, index);
     opt.icon = QIcon();
     opt.features &= ~QStyleOptionViewItem::HasDecoration;
+    if (m_font) {
+        opt.font = *m_font;
+        opt.fontMetrics = QFontMetrics(*m_font);
+    }
     return opt;
 }
 

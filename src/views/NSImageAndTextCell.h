@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QFont>
 #include <QIcon>
 #include <QStyledItemDelegate>
+
+#include <optional>
 
 /// A text cell with an icon drawn in front of the text: the icon sits
 /// `kMargin` from the left edge and is centred vertically; the text, and the
@@ -18,6 +21,9 @@ public:
     void setImage(const QIcon &image);
     QSize imageSize() const { return m_imageSize; }
     void setImageSize(const QSize &size) { m_imageSize = size; }
+    /// The text's font; without one set, the view's.
+    QFont font() const { return m_font.value_or(QFont()); }
+    void setFont(const QFont &font) { m_font = font; }
 
     /// Where the icon goes in a cell's frame; empty without an icon.
     static QRect imageFrameForCellFrame(const QRect &frame, const QSize &imageSize);
@@ -38,4 +44,5 @@ private:
 
     QIcon m_image;
     QSize m_imageSize{16, 16};
+    std::optional<QFont> m_font;
 };

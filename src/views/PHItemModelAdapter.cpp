@@ -320,6 +320,30 @@ void PHItemModelAdapter::reloadItem(void *item, bool reloadChildren) {
     }
 }
 
+void PHItemModelAdapter::beginReorder() {
+    emit layoutAboutToBeChanged();
+    m_reorderedIndexes = persistentIndexList();
+    m_reorderedItems.clear();
+    for (const QModelIndex &index : std::as_const(m_reorderedIndexes))
+        m_reorderedItems.append(itemForIndex(index));
+}
+
+void PHItemModelAdapter::endReorder() {
+    // Every row may have moved: find each item again below its parent.
+    m_places.clear();
+    QModelIndexList moved;
+    moved.reserve(m_reorderedIndexes.size());
+    for (qsizetype i = 0; i < m_reorderedIndexes.size(); ++i) {
+        void *item = m_reorderedItems.at(i);
+        moved.append(m_outline && item ? indexForItem(item, m_reorderedIndexes.at(i).column())
+                                       : m_reorderedIndexes.at(i));
+    }
+    changePersistentIndexList(m_reorderedIndexes, moved);
+    m_reorderedIndexes.clear();
+    m_reorderedItems.clear();
+    emit layoutChanged();
+}
+
 QStringList PHItemModelAdapter::mimeTypes() const {
     if (m_outline)
         return m_outlineDelegate ? m_outlineDelegate->outlineViewPasteboardTypes(m_view) : QStringList();

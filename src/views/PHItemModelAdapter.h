@@ -64,6 +64,11 @@ public:
     void reloadData();
     /// Shows an item's values again, and those of its loaded children.
     void reloadItem(void *item, bool reloadChildren);
+    /// The outline's data source is about to re-order items it has shown,
+    /// adding and removing none; after `endReorder` the view finds its rows,
+    /// selection and expansion on the items' new places.
+    void beginReorder();
+    void endReorder();
 
     // QAbstractItemModel
     QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
@@ -99,6 +104,9 @@ private:
     PHOutlineViewDelegate *m_outlineDelegate = nullptr;
     QList<Column> m_columns;
     QMetaObject::Connection m_reloadConnection;
+    // Between beginReorder and endReorder: the view's indexes and their items.
+    QModelIndexList m_reorderedIndexes;
+    QList<void *> m_reorderedItems;
     // Where each item the view has been given sits: its parent and row.
     mutable QHash<void *, Place> m_places;
 };

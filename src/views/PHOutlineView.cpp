@@ -259,6 +259,8 @@ void PHOutlineView::selectionChanged(const QItemSelection &selected, const QItem
 void PHOutlineView::mouseDoubleClickEvent(QMouseEvent *event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     QTreeView::mouseDoubleClickEvent(event);
-    if (state() != QAbstractItemView::EditingState && index.isValid())
+    // Only the name opens: the pop-up and the buttons have their own clicks.
+    if (state() != QAbstractItemView::EditingState && index.isValid() &&
+        m_adapter->kindOfColumn(index.column()) == PHItemModelAdapter::ColumnKind::Text)
         PHAction::run("outline double action", [&] { emit doubleAction(); });
 }

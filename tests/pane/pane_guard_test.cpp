@@ -3,6 +3,7 @@
 
 #include "PaneFixture.h"
 
+#include <QAbstractButton>
 #include <QMenu>
 
 namespace {
@@ -83,6 +84,46 @@ TEST_F(PaneGuard, LeavingWithUnsavedEditsAsksAndFollowsTheAnswer) {
     const int prompts = promptsShown();
     EXPECT_EQ(pref->shouldUnselect(), PHPreferencePane::UnselectNow);
     EXPECT_EQ(promptsShown(), prompts);
+}
+
+TEST_F(PaneGuard, ASaveThatFailsKeepsTheTextAndStays) {
+    std::optional<bool> reply;
+    pref->setShouldUnselectReply([&](bool may) { reply = may; });
+    auto *editor = child<QPlainTextEdit>("customViewText");
+    const QString before = privateFile();
+
+    // The panel will not write a file that orders its rules "allow,deny".
+    typeIntoEditor("Order allow,deny\n");
+    const QString typed = editor->toPlainText();
+    answers = {PHAlertSheet::Default, PHAlertSheet::Default};
+    EXPECT_EQ(pref->shouldUnselect(), PHPreferencePane::UnselectLater);
+    settle();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_FALSE(*reply) << "a failed save answers as Cancel";
+    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+    EXPECT_EQ(editor->toPlainText(), typed);
+    EXPECT_EQ(privateFile(), before);
+    ASSERT_EQ(PHAlertSheet::recorded().size(), 2);
+    EXPECT_TRUE(PHAlertSheet::recorded().last().message.contains(".htaccess"));
+
+    // A refresh waits too, and the folder stays selected.
+    answers = {PHAlertSheet::Default, PHAlertSheet::Default};
+    pref->webRefresh(nullptr);
+    settle();
+    EXPECT_EQ(pref->selectedItem(), folder("private"));
+    EXPECT_EQ(editor->toPlainText(), typed);
+    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+
+    // The Save button alone: same.
+    auto *save = child<QAbstractButton>("customSaveButton");
+    answers = {PHAlertSheet::Default};
+    save->click();
+    settle();
+    EXPECT_EQ(editor->toPlainText(), typed);
+    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_EQ(privateFile(), before);
+    EXPECT_TRUE(answers.empty());
 }
 
 TEST_F(PaneGuard, ModeChangeWaitsForTheAnswerThenApplies) {

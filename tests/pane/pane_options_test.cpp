@@ -5,11 +5,15 @@
 #include "PaneFixture.h"
 
 #include "platform/Log.h"
+#include "views/NSImageAndTextCell.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QSplitter>
 #include <QUrl>
+
+#include <limits>
 
 namespace {
 
@@ -100,6 +104,35 @@ TEST_F(PaneOptions, ErrorDisplayShowsKnownCodesAndUnknownOnes) {
     // Every code the model reports has a text.
     for (int code : {1, 2, 4, 7, 9, 12, 13, 14, 15, 20, 21, 22, 23, 24, 30, 31, 32, 33})
         EXPECT_FALSE(pref->errors().value(code).isEmpty()) << code;
+}
+
+TEST_F(PaneOptions, TheDividerLimitsTheTextCellFontAndAnyErrorCode) {
+    start();
+    // The divider keeps 70 points on the left and 140 on the right.
+    auto *split = child<QSplitter>("splitView");
+    split->setSizes({2000, 0});
+    settle();
+    EXPECT_GE(split->sizes().value(1), 140);
+    split->setSizes({0, 2000});
+    settle();
+    EXPECT_GE(split->sizes().value(0), 70);
+
+    // The folder names and user names use the label font at 11 points.
+    for (const char *name : {"webDirOutline", "userTable"}) {
+        auto *view = child<QAbstractItemView>(name);
+        auto *cell = qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(name[0] == 'w' ? 0 : 1));
+        ASSERT_NE(cell, nullptr) << name;
+        EXPECT_EQ(cell->font().pointSize(), 11) << name;
+    }
+
+    // Codes at the edges of the range are unknown errors, not arithmetic faults.
+    answers = {PHAlertSheet::Default, PHAlertSheet::Default};
+    pref->displayError(std::numeric_limits<qint32>::min());
+    pref->displayError(std::numeric_limits<qint32>::max());
+    settle();
+    ASSERT_EQ(PHAlertSheet::recorded().size(), 2);
+    EXPECT_EQ(PHAlertSheet::recorded().at(0).message, "An unknown error occured");
+    EXPECT_EQ(PHAlertSheet::recorded().at(1).message, "An unknown error occured");
 }
 
 TEST_F(PaneOptions, OptionsFollowTheirCheckBoxesAndThePopUpIsClamped) {

@@ -74,6 +74,7 @@ protected:
         for (QWidget *widget : {static_cast<QWidget *>(&button), static_cast<QWidget *>(&spinner),
                                 static_cast<QWidget *>(&launchCheck), static_cast<QWidget *>(&lastCheck)})
             layout->addWidget(widget);
+        PHUpdateDisplay::resetFirstSelectionForTesting();
         display = std::make_unique<PHUpdateDisplay>(widgets);
         display->setInterfacePath(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/SWU.ui"));
         display->setClock([] { return QDateTime::currentDateTime(); });
@@ -192,12 +193,32 @@ TEST_F(UpdateDisplay, AMissingLayoutIsReportedAndStartsNothing) {
         EXPECT_EQ(e.reason(),
                   QStringLiteral("Bundle 'SWU' could not be loaded. Software Update unavailable"));
     }
-    EXPECT_NE(display->SWUController(), nullptr);
-    EXPECT_FALSE(display->SWUController()->isChecking());
+    EXPECT_TRUE(!display->SWUController() || !display->SWUController()->isChecking());
     EXPECT_EQ(button.text(), QStringLiteral("Check Now"));
-    // The button's action is guarded: the failure is logged, the panel goes on.
-    QTest::mouseClick(&button, Qt::LeftButton);
-    EXPECT_EQ(button.text(), QStringLiteral("Check Now"));
+    // The button's action is guarded: the failure is logged, the panel goes on,
+    // and no check starts that nothing would show or end.
+    for (int click = 0; click < 2; ++click) {
+        QTest::mouseClick(&button, Qt::LeftButton);
+        EXPECT_TRUE(!display->SWUController() || !display->SWUController()->isChecking());
+        EXPECT_EQ(button.text(), QStringLiteral("Check Now"));
+    }
+    QTest::qWait(50);
+    EXPECT_EQ(PHSUController::runningWorkers(), 0);
+}
+
+TEST_F(UpdateDisplay, OnlyTheFirstSelectionInTheProcessChecks) {
+    server.setReply("/PHSVersions.php", {TestHttpServer::ok(versionReply(QStringLiteral("1.2"))).bytes, 0, 0, 0});
+    PHSUController *controller = prepared();
+    display->didSelect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isChecking(); }, 5000));
+    ASSERT_EQ(server.requests().size(), 1);
+    // A panel loaded again in the same process does not check again.
+    display = std::make_unique<PHUpdateDisplay>(widgets);
+    display->setInterfacePath(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/SWU.ui"));
+    prepared();
+    display->didSelect();
+    QTest::qWait(50);
+    EXPECT_EQ(server.requests().size(), 1);
 }
 
 TEST_F(UpdateDisplay, TheLastCheckIsShownAndStoredOnce) {

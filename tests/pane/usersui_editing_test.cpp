@@ -10,6 +10,47 @@ class UsersUiEditing : public UsersUiFixture {};
 const QString kConfirmTail = QStringLiteral("? This action cannot be undone. To answer yes and not see this "
                                             "dialog in the future, click \"Don't Ask\"");
 
+TEST_F(UsersUiEditing, UnreadableFilesAreReportedOnceAndRefreshReadsThemAgain) {
+    // Directories where the files should be: they exist but cannot be read.
+    ASSERT_TRUE(QDir().mkpath(usersFile()));
+    ASSERT_TRUE(QDir().mkpath(groupsFile()));
+    answers.assign(10, PHAlertSheet::Default);
+    start();
+    const auto shown = [](const QString &file) {
+        int count = 0;
+        for (const PHAlertSheet::Request &request : PHAlertSheet::recorded())
+            count += request.message.contains(file) && request.message.contains("could not be read");
+        return count;
+    };
+    EXPECT_EQ(shown(".htusers"), 1);
+    EXPECT_EQ(shown(".htgroups"), 1);
+    EXPECT_EQ(PHAlertSheet::recorded().size(), 2);
+
+    // Mended on disk: Refresh reads both files again.
+    ASSERT_TRUE(QDir().rmdir(usersFile()));
+    ASSERT_TRUE(QDir().rmdir(groupsFile()));
+    writeUsers({"alice"});
+    writeGroups("staff: alice \n");
+    pref->webRefresh(nullptr);
+    settle();
+    EXPECT_EQ(pref->userArray(), QStringList{"alice"});
+    EXPECT_EQ(members("staff"), QStringList{"alice"});
+    EXPECT_EQ(PHAlertSheet::recorded().size(), 2);
+}
+
+TEST_F(UsersUiEditing, LeavingAfterAnUnreadableUserFileShowsNoSavingError) {
+    ASSERT_TRUE(QDir().mkpath(usersFile()));
+    answers.assign(10, PHAlertSheet::Default);
+    start();
+    const qsizetype before = PHAlertSheet::recorded().size();
+    EXPECT_EQ(before, 1);
+    pref->didUnselect();
+    settle();
+    // Nothing was changed, so nothing failed to be saved.
+    EXPECT_EQ(PHAlertSheet::recorded().size(), before);
+    EXPECT_TRUE(QFileInfo(usersFile()).isDir());
+}
+
 TEST_F(UsersUiEditing, TheSheetChecksTheNameBeforeThePasswordAndTheReservedNameLast) {
     writeUsers({"alice"});
     start();

@@ -217,6 +217,28 @@ TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
     EXPECT_EQ(a->modeIndex(), 2) << "the same choice, applied once confirmed";
 }
 
+TEST_F(OutlineFixture, OnlyADoubleClickOnTheNameIsTheDoubleAction) {
+    viewPtr->expandItem(source->rootItem());
+    settle();
+    int doubles = 0;
+    QObject::connect(viewPtr, &PHOutlineView::doubleAction, [&doubles] { ++doubles; });
+    PHFSItem *a = childNamed(source->rootItem(), "a");
+    ASSERT_NE(a, nullptr);
+    PHItemModelAdapter *model = viewPtr->adapter();
+    for (const char *column : {"protect", "delete"}) {
+        const QRect cell = viewPtr->visualRect(model->indexForItem(a, viewPtr->columnForIdentifier(column)));
+        ASSERT_TRUE(cell.isValid()) << column;
+        QTest::mouseDClick(viewPtr->viewport(), Qt::LeftButton, {}, cell.center());
+        menuPtr->hide();
+        settle();
+        EXPECT_EQ(doubles, 0) << column;
+    }
+    const QRect name = viewPtr->visualRect(model->indexForItem(a, 0));
+    QTest::mouseDClick(viewPtr->viewport(), Qt::LeftButton, {}, name.center());
+    settle();
+    EXPECT_EQ(doubles, 1);
+}
+
 TEST_F(OutlineFixture, SelectionHeldBackAndExpansionKeptAcrossRebuilds) {
     viewPtr->expandItem(source->rootItem());
     settle();

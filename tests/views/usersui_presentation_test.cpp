@@ -288,6 +288,55 @@ TEST_F(UsersUiPresentation, ARenameThatCannotBeSavedShowsTheFileOnDisk) {
     EXPECT_TRUE(selected == nullptr || selected == group("staff") || selected == group("team"));
 }
 
+TEST_F(UsersUiPresentation, SortingGroupsMovesTheRowsTheOutlineShows) {
+    writeUsers({"alice"});
+    writeGroups("zeta: alice \nmid: \nalpha: \n");
+    start();
+    PHOutlineView *outline = groupOutline();
+    outline->expandItem(group("zeta"));
+    ASSERT_TRUE(outline->selectItem(group("alpha")));
+    settle();
+    pref->setShouldSortGroups(true);
+    settle();
+    ASSERT_EQ(pref->groups()->list(), QStringList({"alpha", "mid", "zeta"}));
+    // The rows the view walks are the rows the model answers for.
+    QStringList shown;
+    for (QModelIndex row = outline->indexAt(QPoint(40, 2)); row.isValid() && shown.size() < 10;
+         row = outline->indexBelow(row))
+        shown << row.siblingAtColumn(outline->columnForIdentifier("group")).data().toString();
+    EXPECT_EQ(shown, QStringList({"alpha", "mid", "zeta", "alice"}));
+    EXPECT_EQ(outline->selectedItem(), group("alpha"));
+    EXPECT_EQ(outline->selectionModel()->selectedRows().value(0).row(), 0);
+    EXPECT_TRUE(outline->isExpanded(groupCell(group("zeta"), "group").siblingAtColumn(0)));
+}
+
+TEST_F(UsersUiPresentation, DeleteButtonsFollowTheSelectionAfterReloads) {
+    writeUsers({"alice"});
+    writeGroups("staff: alice \n");
+    start();
+    // A group selected, then the root switched: nothing of the old root stays deletable.
+    ASSERT_TRUE(groupOutline()->selectItem(group("staff")));
+    settle();
+    EXPECT_TRUE(button("groupDeleteButton")->isEnabled());
+    pref->webRefresh(nullptr);
+    settle();
+    EXPECT_EQ(groupOutline()->selectedItem(), nullptr);
+    EXPECT_FALSE(button("groupDeleteButton")->isEnabled());
+    EXPECT_EQ(button("groupDeleteButton")->toolTip(), QString());
+
+    // An address selected under one folder, then another folder clicked.
+    pref->addresses() = QStringList{"10.0.0.1"};
+    clickFolder(folder("private"));
+    PHTableView *addresses = child<PHTableView>("addressTable");
+    addresses->reloadData();
+    addresses->selectRowByExtendingSelection(0, false);
+    settle();
+    ASSERT_TRUE(button("addressDeleteButton")->isEnabled());
+    clickFolder(folder("open"));
+    EXPECT_LT(addresses->selectedRow(), 0);
+    EXPECT_FALSE(button("addressDeleteButton")->isEnabled());
+}
+
 TEST_F(UsersUiPresentation, CollapsingAGroupSelectsIt) {
     writeUsers({"alice"});
     writeGroups("staff: alice \n");
