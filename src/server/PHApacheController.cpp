@@ -29,6 +29,9 @@
 #include <QTimer>
 #include <QUiLoader>
 
+#include <algorithm>
+#include <cmath>
+
 #include <unistd.h>
 
 const QStringList PHApacheController::validCommands = {QStringLiteral("start"), QStringLiteral("stop"),
@@ -198,11 +201,16 @@ void PHApacheController::setStatusDisplay(QLabel *field) {
 void PHApacheController::enable() {
     if (m_apacheT)
         return;
-    double interval = PHUserDefaults::standardUserDefaults()->doubleForKey(kCheckInterval);
-    if (!(interval > 0))
-        interval = 2.0; // a zero or negative interval would spin
+    const double stored = PHUserDefaults::standardUserDefaults()->doubleForKey(kCheckInterval);
+    // A zero or negative interval means the default. Under half a second the
+    // process table is read all the time; over an hour the timer would not fit.
+    const double interval = !(stored > 0) ? 2.0 : std::clamp(stored, 0.5, 3600.0);
+    if (interval != stored)
+        Log::write(QStringLiteral("Porthold: ApacheCheckInterval %1 is out of range; the status is checked every %2 s")
+                       .arg(stored)
+                       .arg(interval));
     m_apacheT = new QTimer(this);
-    m_apacheT->setInterval(int(interval * 1000));
+    m_apacheT->setInterval(int(std::lround(interval * 1000)));
     connect(m_apacheT, &QTimer::timeout, this,
             [this] { PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); }); });
     m_apacheT->start();

@@ -219,7 +219,7 @@ void PHApacheController::findLogs() {
         const QStringList entries = QDir(folder).entryList(
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &name : entries) {
-            if (name.endsWith(QLatin1String("gz")))
+            if (name.endsWith(QLatin1String("gz")) || !QFileInfo::exists(appendingPathComponent(folder, name)))
                 continue;
             addLog(appendingPathComponent(folder, name), name);
         }
@@ -269,8 +269,8 @@ void PHApacheController::parserParsedTokenInLineAtLineNumberOfFile(PHConfParser 
     }
     if (argument.isEmpty())
         return;
-    const QFileInfo log(argument);
-    if (!log.exists() && !log.isSymLink())
+    // exists() follows links: a link to a log that is gone is no log.
+    if (!QFileInfo::exists(argument))
         return;
     addLog(argument, lastPathComponent(argument));
 }
@@ -373,6 +373,12 @@ qint32 PHApacheController::repairConfFile(const QString &path) {
             return error;
         }
         arguments << QStringLiteral("-data") << temporaryPath;
+    } else {
+        // Started without the prepared copy, the tool could only refuse.
+        Log::write(QStringLiteral("The repaired copy of %1 could not be prepared: no temporary file could be "
+                                  "created in the temporary folder")
+                       .arg(path));
+        return kTempFileWriteFailed;
     }
     const qint32 result = sentrelWithArgs(arguments);
     if (!temporaryPath.isEmpty() &&

@@ -1,5 +1,6 @@
 #include "server/PHConfParser.h"
 
+#include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "support/PHTextFile.h"
 
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 const QString PHConfParser::PHConfParserNotification = QStringLiteral("PHConfParserNotification");
@@ -79,22 +81,38 @@ void PHConfParser::setTokens(const QStringList &tokens) {
         m_tokens = tokens;
 }
 
-void PHConfParser::parse() {
+bool PHConfParser::parse() {
     if (isParsing() || m_delegate.isNull() || m_tokens.isEmpty() || (m_conf.isEmpty() && !m_streamsFile))
-        return;
+        return false;
     m_isParsing.store(true);
     const bool listens = dynamic_cast<PHConfParserDelegate *>(m_delegate.data()) != nullptr;
     {
         std::lock_guard lock(g_runningMutex);
         ++g_running;
     }
-    std::thread([self = shared_from_this(), delegate = m_delegate, listens]() mutable {
-        self->run(delegate, listens);
-        self.reset();
-        std::lock_guard lock(g_runningMutex);
-        --g_running;
-        g_runningChanged.notify_all();
-    }).detach();
+    try {
+        std::thread([self = shared_from_this(), delegate = m_delegate, listens]() mutable {
+            self->run(delegate, listens);
+            self.reset();
+            std::lock_guard lock(g_runningMutex);
+            --g_running;
+            g_runningChanged.notify_all();
+        }).detach();
+    } catch (const std::system_error &error) {
+        // No thread (a process or thread limit): no parse runs, so nobody may
+        // wait for one.
+        {
+            std::lock_guard lock(g_runningMutex);
+            --g_running;
+            g_runningChanged.notify_all();
+        }
+        m_isParsing.store(false);
+        Log::write(QStringLiteral("Porthold: could not start reading %1: %2")
+                       .arg(m_path.isEmpty() ? QStringLiteral("the configuration") : m_path,
+                            QString::fromLocal8Bit(error.what())));
+        return false;
+    }
+    return true;
 }
 
 void PHConfParser::waitForAllParses() {

@@ -79,8 +79,9 @@ public:
 
     bool isParsing() const { return m_isParsing.load(); }
     /// Starts a parse on a new thread and returns at once. Does nothing while a
-    /// parse runs, without a delegate, without tokens or without text.
-    void parse();
+    /// parse runs, without a delegate, without tokens or without text. False
+    /// when no parse was started; a thread that cannot be created is logged.
+    bool parse();
 
     /// Removes the comments from one line, carrying the block-comment state
     /// from the previous line. The parse uses it for every line; exposed for

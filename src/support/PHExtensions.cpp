@@ -274,8 +274,10 @@ bool resetFile(const QString &path) {
 }
 
 std::optional<PHTempFile> tempFile() {
+    // The helper tool takes only absolute paths: a relative TMPDIR counts as
+    // unset, as a relative XDG_CONFIG_HOME does for the settings.
     QString folder = qEnvironmentVariable("TMPDIR");
-    if (folder.isEmpty())
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
         folder = QStringLiteral("/tmp");
     // glibc's mkstemp wants exactly six trailing X.
     const QString name = QStringLiteral(".%1XXXXXX").arg(PHApplication::applicationName());

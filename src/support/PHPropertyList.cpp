@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 namespace PHPropertyList {
 
@@ -27,6 +28,35 @@ QVariant stringValue(plist_t node) {
     const QString value = QString::fromUtf8(copy ? copy : "");
     std::free(copy);
     return value;
+}
+
+// libplist keeps a date as a double of seconds since 2001 but hands it out as
+// 32-bit whole seconds (cut toward zero) and the fraction's magnitude. Whole
+// seconds beyond 32 bits come from its text form, which it writes exactly.
+qint64 wholeSecondsFromText(plist_t node) {
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node, &xml, &length);
+    const QString text = QString::fromUtf8(xml ? xml : "", xml ? qsizetype(length) : 0);
+    plist_to_xml_free(xml);
+    const qsizetype start = text.indexOf(QLatin1String("<date>"));
+    const qsizetype end = text.indexOf(QLatin1String("</date>"));
+    if (start < 0 || end < start)
+        return 0;
+    const QDateTime when = QDateTime::fromString(text.mid(start + 6, end - start - 6), Qt::ISODate);
+    return when.isValid() ? kReferenceDate.secsTo(when) : 0;
+}
+
+QDateTime dateValue(plist_t node) {
+    int32_t seconds = 0;
+    int32_t micros = 0;
+    plist_get_date_val(node, &seconds, &micros);
+    const qint64 whole = seconds == INT32_MIN || seconds == INT32_MAX ? wholeSecondsFromText(node) : seconds;
+    // The fraction carries the sign of the whole seconds. (Within the last
+    // second before 2001 the library has already lost that sign.)
+    // Rounded: the library cuts the microseconds off a double (0.9 s gives 899999).
+    const qint64 fraction = (qint64(micros) + 500) / 1000;
+    return kReferenceDate.addMSecs(whole * 1000 + (whole < 0 ? -fraction : fraction)).toLocalTime();
 }
 
 QVariant integerValue(plist_t node, bool narrow) {
@@ -62,12 +92,8 @@ QVariant read(plist_t node, const ReadOptions &options, int depth) {
         const char *bytes = plist_get_data_ptr(node, &length);
         return QByteArray(bytes, static_cast<qsizetype>(length));
     }
-    case PLIST_DATE: {
-        int32_t seconds = 0;
-        int32_t micros = 0;
-        plist_get_date_val(node, &seconds, &micros);
-        return kReferenceDate.addMSecs(qint64(seconds) * 1000 + micros / 1000).toLocalTime();
-    }
+    case PLIST_DATE:
+        return dateValue(node);
     case PLIST_ARRAY: {
         QVariantList list;
         const uint32_t count = plist_array_get_size(node);
@@ -105,9 +131,22 @@ plist_t dateNode(const QDateTime &date) {
         return nullptr;
     const qint64 msecs = kReferenceDate.msecsTo(date);
     const qint64 seconds = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
-    if (seconds < INT32_MIN || seconds > INT32_MAX)
+    if (seconds > INT32_MIN && seconds < INT32_MAX)
+        return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>((msecs - seconds * 1000) * 1000));
+    // Beyond what the library takes in numbers (from 2069 on, before 1933):
+    // through its text form, to the second, as the settings file keeps dates.
+    const QDateTime utc = date.toUTC();
+    if (utc.date().year() < 1 || utc.date().year() > 9999)
         return nullptr;
-    return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>((msecs - seconds * 1000) * 1000));
+    const QByteArray xml = "<plist version=\"1.0\"><date>" +
+                           utc.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")).toLatin1() + "</date></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), static_cast<uint32_t>(xml.size()), &node);
+    if (node && plist_get_node_type(node) != PLIST_DATE) {
+        plist_free(node);
+        return nullptr;
+    }
+    return node;
 }
 
 } // namespace
@@ -153,8 +192,13 @@ plist_t fromVariant(const QVariant &value) {
     }
     if (type == QMetaType::Bool)
         return plist_new_bool(value.toBool() ? 1 : 0);
-    if (type == QMetaType::UInt || type == QMetaType::ULong || type == QMetaType::ULongLong)
+    if (type == QMetaType::UInt || type == QMetaType::ULong || type == QMetaType::ULongLong) {
+        // The library writes every integer as a signed 64-bit one: a larger
+        // value would come back negative, so it is refused.
+        if (value.toULongLong() > quint64(std::numeric_limits<qint64>::max()))
+            return nullptr;
         return plist_new_uint(value.toULongLong());
+    }
     if (isIntegerType(type))
         return plist_new_uint(static_cast<uint64_t>(value.toLongLong())); // two's complement
     if (isRealType(type))

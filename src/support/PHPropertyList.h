@@ -42,7 +42,9 @@ QVariant toVariant(plist_t node, const ReadOptions &options = {});
 
 /// A new node tree for a property-list value, owned by the caller; null when the
 /// value is not one or holds something that is not (an invalid QVariant, an
-/// invalid date or one outside the format's range included).
+/// invalid date or one outside the format's range, and an unsigned value above
+/// the signed 64-bit range, included). Dates from 2069 on and before 1933 keep
+/// whole seconds only.
 plist_t fromVariant(const QVariant &value);
 
 } // namespace PHPropertyList

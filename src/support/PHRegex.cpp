@@ -215,7 +215,8 @@ Error compileError(const Call &call, const CompileFailure &failure) {
     error.code = failure.status;
     error.localizedDescription = QStringLiteral("There was an error compiling the regular expression.");
     const QString name = QLatin1String(u_errorName(failure.status));
-    if (failure.parse.offset >= 0 && failure.parse.line >= 0)
+    // ICU counts lines from 1; line 0 (what the record was set to) means it gave no position.
+    if (failure.parse.offset >= 0 && failure.parse.line > 0)
         error.localizedFailureReason = QStringLiteral("The error %1 occurred at line %2, column %3: %4<<HERE>>%5")
                                            .arg(name)
                                            .arg(failure.parse.line)
@@ -239,6 +240,8 @@ Error compileError(const Call &call, const CompileFailure &failure) {
 URegularExpression *prepare(const Call &call, Error *error, Line **found = nullptr) {
     if (call.pattern.isNull())
         call.raise("NSInvalidArgumentException", QStringLiteral("The regular expression argument is NULL."));
+    if (call.subject.isNull())
+        call.raise("NSInvalidArgumentException", QStringLiteral("The match string argument is NULL."));
     if (call.subject.size() > kMaxLength)
         call.raise("NSRangeException", QStringLiteral("String length exceeds INT_MAX."));
     if (call.pattern.size() > kMaxLength)
@@ -328,6 +331,8 @@ qint64 replaceOccurrencesOfRegexWithString(QString &subject, const QString &patt
                        .arg(QLatin1String(u_errorName(status))));
         return qint64(-1);
     };
+    if (!pattern.isNull() && !subject.isNull() && replacement.isNull())
+        call.raise("NSInvalidArgumentException", QStringLiteral("The replacement string argument is NULL."));
     QString replaced;
     {
         SpinLocker locker;

@@ -12,7 +12,7 @@
 /// process-wide cache (13 sets of 4 ways, least recently used replaced), so a
 /// constant pattern applied line after line is compiled once.
 ///
-/// Programming errors (a null pattern, a range outside the subject, a text too
+/// Programming errors (a null pattern, subject or replacement, a range outside the subject, a text too
 /// long for ICU) and ICU failures while matching raise PHException. The names
 /// are "NSInvalidArgumentException", "NSRangeException" and
 /// "PHICURegexException"; the detail record carries the keys below.

@@ -298,8 +298,10 @@ std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, 
 // A download reply straight into a temporary file beside the chosen path:
 // the header block is held (up to 64 KiB), the body never is. The file takes
 // the chosen name only when the body arrived whole at its advertised length.
-bool PHSUController::receiveDownload(const Download &download, QString *errorText) {
+bool PHSUController::receiveDownload(const Download &download, QString *errorText, QString *saveError) {
     QByteArray header;
+    // The file, not the transfer, failed: said apart from connection failures.
+    bool fileFailed = false;
     bool inBody = false;
     qint64 limit = 0;
     qint64 expected = -1;
@@ -313,7 +315,8 @@ bool PHSUController::receiveDownload(const Download &download, QString *errorTex
                       : QStringLiteral("the server sent more than %1 bytes").arg(limit);
             return false;
         }
-        return file.append(data, size, &why);
+        fileFailed = !file.append(data, size, &why);
+        return !fileFailed;
     };
     const bool received = exchangeHTTP(
         download.exchange, download.urlPath, &download, 64 * 1024,
@@ -336,8 +339,10 @@ bool PHSUController::receiveDownload(const Download &download, QString *errorTex
                 return false;
             expected = *length;
             limit = expected >= 0 ? expected : MaxUnadvertisedDownloadSize;
-            if (!file.open(download.savePath, &why))
+            if (!file.open(download.savePath, &why)) {
+                fileFailed = true;
                 return false;
+            }
             inBody = true;
             const qsizetype bodyStart = end + 4 - kept; // within this piece
             header.clear();
@@ -351,7 +356,11 @@ bool PHSUController::receiveDownload(const Download &download, QString *errorTex
         why = QStringLiteral("received %1 bytes of %2").arg(file.written()).arg(expected);
     else if (received && file.commit(&why))
         return true;
+    else if (received)
+        fileFailed = true;
     file.abandon();
+    if (fileFailed && saveError)
+        *saveError = why;
     if (!why.isEmpty())
         Log::write(QStringLiteral("Download of %1 failed: %2; nothing saved").arg(download.urlPath, why));
     return false;
@@ -696,24 +705,26 @@ void PHSUController::downloadInBackground(std::shared_ptr<Download> download,
                                           QPointer<PHSUController> receiver) {
     WorkerScope scope;
     QString errorText;
+    QString saveError;
     bool saved = false;
     // Nothing may leave a worker thread: running out of memory is a failed
     // download (the temporary file is gone with the writer).
     try {
-        saved = receiveDownload(*download, &errorText);
+        saved = receiveDownload(*download, &errorText, &saveError);
     } catch (const std::exception &e) {
         saved = false;
         Log::write(QStringLiteral("Download of %1 failed: %2; nothing saved")
                        .arg(download->urlPath, QString::fromLocal8Bit(e.what())));
     }
-    onMainThread([download, receiver, saved, errorText] {
+    onMainThread([download, receiver, saved, errorText, saveError] {
         if (receiver)
-            PHAction::run("download end", [&] { receiver->cleanupDownload(download, saved, errorText); });
+            PHAction::run("download end",
+                          [&] { receiver->cleanupDownload(download, saved, errorText, saveError); });
     });
 }
 
 void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, bool saved,
-                                     const QString &errorText) {
+                                     const QString &errorText, const QString &saveError) {
     if (m_download == download) {
         m_download.reset();
         m_progressObserver.reset();
@@ -723,6 +734,16 @@ void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, 
     if (!saved) {
         // Nothing was written: keep the update panel for another try.
         setPIHidden(true);
+        if (!saveError.isEmpty()) {
+            // The file failed, not the connection.
+            showOutcomeSheet(QStringLiteral("Could not save the new version"),
+                             QStringLiteral("The new version could not be saved as %1 (%2). Download it "
+                                            "again and choose a folder you may write to, with enough free "
+                                            "space.")
+                                 .arg(download->savePath, saveError),
+                             QStringLiteral("version save"));
+            return;
+        }
         showConnectionSheet();
         return;
     }

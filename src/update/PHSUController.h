@@ -139,13 +139,17 @@ private:
     using PieceTaker = std::function<bool(const char *data, qsizetype size)>;
     static bool exchangeHTTP(const Exchange &exchange, const QString &path, const void *progressSender,
                              quint32 readSize, const PieceTaker &take, QString *errorText);
-    static bool receiveDownload(const Download &download, QString *errorText);
+    /// `saveError` (when given) says why the file could not be written, when that is what failed.
+    static bool receiveDownload(const Download &download, QString *errorText, QString *saveError = nullptr);
     static void checkForNewVersion2(std::shared_ptr<Exchange> exchange, QPointer<PHSUController> receiver);
     void checkForNewVersion3(const CheckResult &result);
     static void cancelVersionCheck(QPointer<PHSUController> receiver);
     void versionCheckCancelled();
     static void downloadInBackground(std::shared_ptr<Download> download, QPointer<PHSUController> receiver);
-    void cleanupDownload(const std::shared_ptr<Download> &download, bool saved, const QString &errorText);
+    /// `saveError` says why a complete download could not be saved (empty
+    /// when it was, or when the download itself failed).
+    void cleanupDownload(const std::shared_ptr<Download> &download, bool saved, const QString &errorText,
+                         const QString &saveError = {});
     void updateSUProgress(const Notification &notification);
     void showSWUPanel();
     void setPIHidden(bool hidden);

@@ -296,12 +296,68 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
     const QString logs = dir.filePath("var-log");
     for (const char *name : {"error_log", "error_log.1.gz", "access_log"})
         servertest::writeFile(logs + "/" + name, "x\n");
+    // A link to a log that is gone is nothing to show; one to a log is a log.
+    ASSERT_TRUE(QFile::link(logs + "/rotated_away", logs + "/dangling_log"));
+    ASSERT_TRUE(QFile::link(logs + "/error_log", logs + "/linked_log"));
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     defaults->setBoolForKey(true, QStringLiteral("Override Log Directory"));
     defaults->setObjectForKey(logs + "/", QStringLiteral("Apache Log Directory"));
     PHApacheController controller(nullptr);
     controller.findLogs();
-    EXPECT_EQ(controller.logs(), (QStringList{logs + "/access_log", logs + "/error_log"}));
+    EXPECT_EQ(controller.logs(), (QStringList{logs + "/access_log", logs + "/error_log", logs + "/linked_log"}));
+
+    // Named by the configuration: the same.
+    const QString conf = dir.filePath("conf");
+    servertest::writeFile(conf + "/httpd.conf", QStringLiteral("ErrorLog \"%1/dangling_log\"\nCustomLog \"%1/linked_log\" c\n")
+                                                    .arg(logs)
+                                                    .toUtf8());
+    defaults->setBoolForKey(false, QStringLiteral("Override Log Directory"));
+    defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
+    defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
+    PHApacheController configured(nullptr);
+    configured.findLogs();
+    ASSERT_TRUE(servertest::waitFor([&] {
+        PHConfParser::waitForAllParses();
+        QCoreApplication::processEvents();
+        return !configured.logs().isEmpty();
+    }));
+    EXPECT_EQ(configured.logs(), QStringList{logs + "/linked_log"});
+}
+
+TEST_F(ApacheConfigTest, ARepairWithoutATemporaryFileSaysSoAndStartsNoTool) {
+    const QString bundle = dir.filePath("Porthold.panel");
+    const QString marker = dir.filePath("tool-ran");
+    servertest::writeFile(bundle + "/Sentrel", QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+    QFile::setPermissions(bundle + "/Sentrel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    context.bundle = bundle;
+    const QString conf = dir.filePath("conf");
+    servertest::writeFile(conf + "/httpd.conf", "<Directory />\nAllowOverride None\n</Directory>\n");
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
+    defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
+    qputenv("TMPDIR", QFile::encodeName(dir.filePath("no-such-folder")));
+
+    PHApacheController controller(nullptr);
+    QStringList lines;
+    Log::setCapture(&lines);
+    controller.sentrel();
+    Log::setCapture(nullptr);
+    qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
+    // The temporary-file error, whose text says what happened and what to do.
+    EXPECT_EQ(context.errors, QList<qint32>{15});
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    EXPECT_EQ(lines.filter("no temporary file could be created").size(), 1) << lines.join('\n').toStdString();
+
+    QFile errors(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/errors.plist"));
+    ASSERT_TRUE(errors.open(QIODevice::ReadOnly));
+    const QStringList texts = QString::fromUtf8(errors.readAll()).split("<string>").mid(1);
+    ASSERT_GT(texts.size(), 15);
+    EXPECT_TRUE(texts.at(15).contains("temporary file"));
+    // Neither a tool started without its file nor a prepared file that was
+    // swapped is a fault of Porthold to report.
+    EXPECT_FALSE(texts.at(3).contains("report it")) << texts.at(3).toStdString();
+    EXPECT_TRUE(texts.at(3).contains("temporary folder")) << texts.at(3).toStdString();
+    EXPECT_TRUE(texts.at(12).contains("prepared copy")) << texts.at(12).toStdString();
 }
 
 TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {

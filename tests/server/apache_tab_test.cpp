@@ -265,17 +265,37 @@ TEST_F(ApacheTabTest, StatusComesFromProcessNamesExactlyAndTruncated) {
 }
 
 TEST_F(ApacheTabTest, StatusTimerRunsWhileEnabled) {
-    PHUserDefaults::standardUserDefaults()->setDoubleForKey(0.05, "ApacheCheckInterval");
+    PHUserDefaults::standardUserDefaults()->setDoubleForKey(0.5, "ApacheCheckInterval");
     PHApacheController controller(nullptr);
     QLabel statusLine;
     controller.setStatusDisplay(&statusLine);
     controller.enable();
     ASSERT_NE(controller.statusTimer(), nullptr);
-    EXPECT_EQ(controller.statusTimer()->interval(), 50);
+    EXPECT_EQ(controller.statusTimer()->interval(), 500);
     EXPECT_TRUE(servertest::waitFor([&] { return statusLine.text() == "Apache status: Stopped"; }, 2000));
     controller.enable(); // a second enable keeps the one timer
     controller.disable();
     EXPECT_EQ(controller.statusTimer(), nullptr);
+}
+
+TEST_F(ApacheTabTest, StatusIntervalsOutsideHalfASecondToAnHourAreCorrected) {
+    QStringList lines;
+    Log::setCapture(&lines);
+    // Below a millisecond the timer would fire on every pass of the event
+    // loop; above about 25 days Qt refuses it and nothing is ever checked.
+    const QList<std::pair<double, int>> cases{{0.0004, 500}, {0.2, 500}, {3e6, 3600000}, {1e300, 3600000},
+                                              {-1.0, 2000}, {7.5, 7500}};
+    for (const auto &[seconds, milliseconds] : cases) {
+        PHUserDefaults::standardUserDefaults()->setDoubleForKey(seconds, "ApacheCheckInterval");
+        PHApacheController controller(nullptr);
+        controller.enable();
+        ASSERT_NE(controller.statusTimer(), nullptr);
+        EXPECT_EQ(controller.statusTimer()->interval(), milliseconds) << seconds;
+        EXPECT_TRUE(controller.statusTimer()->isActive()) << seconds;
+        controller.disable();
+    }
+    Log::setCapture(nullptr);
+    EXPECT_EQ(lines.filter("ApacheCheckInterval").size(), 5) << lines.join('\n').toStdString();
 }
 
 TEST_F(ApacheTabTest, LogsOpenInAWindowThatFollowsTheFile) {

@@ -264,6 +264,19 @@ TEST(Files, TempFileIsPrivateUniqueAndOpen) {
 
     qputenv("TMPDIR", encoded(dir.filePath("absent")));
     EXPECT_FALSE(PHFileManager::tempFile());
+
+    // A relative folder counts as none: the helper tool takes absolute paths only.
+    QDir here(dir.path());
+    ASSERT_TRUE(here.mkdir("relative"));
+    const QString previousFolder = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    qputenv("TMPDIR", "relative");
+    std::optional<PHTempFile> fallback = PHFileManager::tempFile();
+    QDir::setCurrent(previousFolder);
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(QFileInfo(fallback->path).path(), "/tmp") << fallback->path.toStdString();
+    EXPECT_TRUE(QFile::remove(fallback->path));
+    EXPECT_TRUE(QDir(dir.filePath("relative")).isEmpty());
     if (previous.isNull())
         qunsetenv("TMPDIR");
     else

@@ -99,6 +99,31 @@ TEST(Regex, FailuresAreNamedWithTheirReasonAndDetails) {
     EXPECT_EQ(error.userInfo.value(kPreContext).toString(), "ab(c");
     EXPECT_TRUE(captureComponentsMatchedByRegexOptionsRangeError("abc", "[", NoOptions, kWholeText, &error).isEmpty());
 
+    // Without a position from ICU (here: an option bit it does not know) the
+    // reason names the error alone.
+    EXPECT_FALSE(isMatchedByRegexOptionsInRangeError("abc", "a", 0x40000000u, kWholeText, &error));
+    EXPECT_EQ(error.localizedFailureReason, "The error U_REGEX_INVALID_FLAG occurred.");
+
+    // Absent texts are refused like an absent pattern, not taken as empty ones.
+    const PHException nullSubject = raised([] { isMatchedByRegex(QString(), "x*"); });
+    EXPECT_EQ(nullSubject.name(), "NSInvalidArgumentException");
+    EXPECT_TRUE(nullSubject.reason().endsWith("]: The match string argument is NULL.")) << nullSubject.reason().toStdString();
+    EXPECT_EQ(raised([] { captureComponentsMatchedByRegex(QString(), "(x*)"); }).name(), "NSInvalidArgumentException");
+    QString absent;
+    EXPECT_TRUE(raised([&] { replaceOccurrencesOfRegexWithString(absent, "x*", "y"); })
+                    .reason()
+                    .endsWith("]: The match string argument is NULL."));
+    QString kept = "keep me";
+    const PHException nullReplacement = raised([&] { replaceOccurrencesOfRegexWithString(kept, "me", QString()); });
+    EXPECT_EQ(nullReplacement.name(), "NSInvalidArgumentException");
+    EXPECT_TRUE(nullReplacement.reason().endsWith("]: The replacement string argument is NULL."))
+        << nullReplacement.reason().toStdString();
+    EXPECT_EQ(kept, "keep me");
+    // Empty texts are texts.
+    EXPECT_TRUE(isMatchedByRegex(QStringLiteral(""), "^$"));
+    EXPECT_EQ(replaceOccurrencesOfRegexWithString(kept, "me", QStringLiteral("")), 1);
+    EXPECT_EQ(kept, "keep ");
+
     // ...and is raised when none is.
     const PHException uncompiled = raised([] { captureComponentsMatchedByRegex("abc", "ab(c"); });
     EXPECT_EQ(uncompiled.name(), "PHICURegexException");

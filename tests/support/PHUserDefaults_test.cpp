@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/PHException.h"
+#include "support/PHPropertyList.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <QTimeZone>
 
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -153,6 +155,45 @@ TEST_F(UserDefaultsTest, EveryKindOfValueSurvivesARoundTrip) {
     EXPECT_EQ(defaults->objectForKey("date").toDateTime(), checked);
     EXPECT_EQ(defaults->objectForKey("large").toLongLong(), qlonglong(1) << 40);
     EXPECT_EQ(defaults->arrayForKey("string list"), QVariantList({"x", "y"}));
+}
+
+TEST_F(UserDefaultsTest, DatesOnEitherSideOf2001AndFarOffSurvive) {
+    const auto utc = [](int year, int month, int day, int msecOfDay) {
+        return QDateTime(QDate(year, month, day), QTime::fromMSecsSinceStartOfDay(msecOfDay), QTimeZone::utc());
+    };
+    // In memory, to the millisecond.
+    for (const QDateTime &date : {utc(1999, 6, 1, 43200900), utc(1960, 3, 3, 36000250), utc(2000, 12, 31, 86398100),
+                                  utc(2024, 3, 3, 50709750), utc(2001, 1, 1, 0)}) {
+        const PHPropertyList::Node node(PHPropertyList::fromVariant(date));
+        ASSERT_TRUE(node) << date.toString(Qt::ISODateWithMs).toStdString();
+        EXPECT_EQ(PHPropertyList::toVariant(node.get()).toDateTime(), date)
+            << date.toString(Qt::ISODateWithMs).toStdString();
+    }
+    // Beyond 32-bit seconds from 2001, to the second, in memory and in the file.
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    const QList<QDateTime> far{utc(2069, 6, 1, 28800000), utc(2150, 1, 1, 1000), utc(1901, 1, 1, 0)};
+    for (const QDateTime &date : far) {
+        const PHPropertyList::Node node(PHPropertyList::fromVariant(date));
+        ASSERT_TRUE(node) << date.toString(Qt::ISODate).toStdString();
+        EXPECT_EQ(PHPropertyList::toVariant(node.get()).toDateTime(), date) << date.toString(Qt::ISODate).toStdString();
+        defaults->setObjectForKey(date, date.toString(Qt::ISODate));
+    }
+    defaults = restart();
+    for (const QDateTime &date : far)
+        EXPECT_EQ(defaults->objectForKey(date.toString(Qt::ISODate)).toDateTime(), date)
+            << date.toString(Qt::ISODate).toStdString();
+}
+
+TEST_F(UserDefaultsTest, UnsignedNumbersBeyondTheSignedRangeAreRefusedNotTurnedNegative) {
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    const quint64 largest = quint64(std::numeric_limits<qint64>::max());
+    defaults->setObjectForKey(QVariant::fromValue(largest), "largest");
+    EXPECT_THROW(defaults->setObjectForKey(QVariant::fromValue(largest + 1), "beyond"), PHException);
+    EXPECT_THROW(defaults->setObjectForKey(QVariant::fromValue(std::numeric_limits<quint64>::max()), "beyond"),
+                 PHException);
+    defaults = restart();
+    EXPECT_EQ(defaults->objectForKey("largest").toULongLong(), largest);
+    EXPECT_FALSE(defaults->objectForKey("beyond").isValid());
 }
 
 TEST_F(UserDefaultsTest, UnsupportedValuesAreRefusedAndNothingIsWritten) {

@@ -214,6 +214,23 @@ TEST_F(UpdateDownload, ABodyPastItsAdvertisedSizeIsDroppedAsItArrives) {
     EXPECT_FALSE(controller.suProgress()->isVisible());
 }
 
+TEST_F(UpdateDownload, ADownloadThatCannotBeSavedSaysWhere) {
+    const QByteArray body = payload(3000);
+    offerNewVersion(body.size());
+    server.setReply("/files/Porthold%201.3.tar.gz", TestHttpServer::ok(body));
+    // The chosen folder is gone by the time the file arrives.
+    target = QDir(saveFolder.path()).filePath(QStringLiteral("removed/Porthold 1.3.tar.gz"));
+    download();
+    const QString sheet = takeSheet();
+    EXPECT_TRUE(sheet.startsWith(QStringLiteral("Could not save the new version | "))) << sheet.toStdString();
+    EXPECT_TRUE(sheet.contains(target)) << sheet.toStdString();
+    EXPECT_FALSE(sheet.contains(QStringLiteral("internet connection"))) << sheet.toStdString();
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_TRUE(recorder.opened.isEmpty());
+    EXPECT_TRUE(controller.suSheet()->isVisible());
+    EXPECT_FALSE(controller.suProgress()->isVisible());
+}
+
 TEST(DownloadReply, OnlyACompleteSuccessHasABody) {
     QString why;
     const QByteArray longHeader = "HTTP/1.1 200 OK\r\nX-Long: " + QByteArray(2000, 'h') + "\r\n\r\n";
