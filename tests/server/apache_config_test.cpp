@@ -33,6 +33,17 @@ protected:
     }
     void TearDown() override { PHConfParser::waitForAllParses(); }
 
+    /// Runs discovery's parses until the controller lists at least `count` logs.
+    static bool logsFound(const PHApacheController &controller, qsizetype count) {
+        return servertest::waitFor([&] {
+            PHConfParser::waitForAllParses();
+            QCoreApplication::processEvents();
+            PHConfParser::waitForAllParses();
+            QCoreApplication::processEvents();
+            return controller.logs().size() >= count;
+        });
+    }
+
     /// Runs the rewrite over bytes; the written bytes and whether a line changed.
     std::pair<QByteArray, bool> rewrite(PHApacheController &controller, const QByteArray &input,
                                         qint32 *error = nullptr) {
@@ -276,13 +287,7 @@ TEST_F(ApacheConfigTest, LogsFromQuotedDirectivesAndNestedIncludes) {
 
     PHApacheController controller(nullptr);
     controller.findLogs();
-    ASSERT_TRUE(servertest::waitFor([&] {
-        PHConfParser::waitForAllParses();
-        QCoreApplication::processEvents();
-        PHConfParser::waitForAllParses();
-        QCoreApplication::processEvents();
-        return controller.logs().size() >= 5;
-    }));
+    ASSERT_TRUE(logsFound(controller, 5));
     QStringList found = controller.logs();
     // The main file's own logs come in its order; included files' in any order.
     EXPECT_EQ(found.mid(0, 3),
@@ -316,11 +321,7 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
     PHApacheController configured(nullptr);
     configured.findLogs();
-    ASSERT_TRUE(servertest::waitFor([&] {
-        PHConfParser::waitForAllParses();
-        QCoreApplication::processEvents();
-        return !configured.logs().isEmpty();
-    }));
+    ASSERT_TRUE(logsFound(configured, 1));
     EXPECT_EQ(configured.logs(), QStringList{logs + "/linked_log"});
 }
 
