@@ -4,6 +4,8 @@
 #include "PaneFixture.h"
 
 #include <QAbstractButton>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
 
 namespace {
@@ -90,11 +92,14 @@ TEST_F(PaneGuard, ASaveThatFailsKeepsTheTextAndStays) {
     std::optional<bool> reply;
     pref->setShouldUnselectReply([&](bool may) { reply = may; });
     auto *editor = child<QPlainTextEdit>("customViewText");
-    const QString before = privateFile();
 
-    // The panel will not write a file that orders its rules "allow,deny".
-    typeIntoEditor("Order allow,deny\n");
+    // Something else takes the access file's place: the panel will not
+    // replace what it cannot read.
+    typeIntoEditor("# mine\n");
     const QString typed = editor->toPlainText();
+    ASSERT_TRUE(QFile::remove(web + "/private/.htaccess"));
+    ASSERT_TRUE(QDir().mkdir(web + "/private/.htaccess"));
+    const QString before = privateFile();
     answers = {PHAlertSheet::Default, PHAlertSheet::Default};
     EXPECT_EQ(pref->shouldUnselect(), PHPreferencePane::UnselectLater);
     settle();
