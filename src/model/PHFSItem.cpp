@@ -23,6 +23,7 @@
 #include <utility>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,12 +48,6 @@ QString lastPathComponent(const QString &path) {
     if (trimmed == QLatin1String("/"))
         return trimmed;
     return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-bool isExistingFolder(const QString &path) {
-    struct stat info {};
-    return !path.isEmpty() && ::stat(PHFileName::encode(path).constData(), &info) == 0 &&
-           S_ISDIR(info.st_mode);
 }
 
 // The expansion-state table lives as long as the process, across trees.
@@ -286,14 +281,17 @@ qint32 PHFSItem::numberOfChildren() {
 
 void PHFSItem::loadChildren() {
     const QString path = fullPath();
-    const bool isFolder = isExistingFolder(path);
-
     const QList<PHFSItem *> old = std::exchange(m_children, {});
     qDeleteAll(old);
 
-    if (isFolder) {
+    // Opened as a folder or not at all: one call answers both questions, which
+    // counts when the outline asks each of ten thousand rows for children.
+    const int opened = path.isEmpty() ? -1
+                                      : ::open(PHFileName::encode(path).constData(),
+                                               O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (opened >= 0) {
         QStringList names;
-        if (DIR *folder = ::opendir(PHFileName::encode(path).constData())) {
+        if (DIR *folder = ::fdopendir(opened)) {
             const int descriptor = ::dirfd(folder);
             while (const dirent *entry = ::readdir(folder)) {
                 const char *name = entry->d_name;
@@ -311,6 +309,8 @@ void PHFSItem::loadChildren() {
                     names.append(PHFileName::decode(QByteArray(name)));
             }
             ::closedir(folder);
+        } else {
+            ::close(opened);
         }
         // The order a person expects in a folder list, and the same on every
         // file system: by name ignoring case, ties broken exactly.
