@@ -228,34 +228,27 @@ int main(int argc, char **argv) {
         std::string oursText, peerText, ratioText, goalText;
         bool met = false;
         char limit[48];
+        // A ratio row: ours and the peer in one unit, the ratio against its limit.
+        auto ratioRow = [&](double ratio, const std::string &ours, const std::string &peer, const char *unit,
+                            bool atLeast) {
+            oursText = ours;
+            peerText = peer;
+            ratioText = times(ratio) + " " + unit;
+            std::snprintf(limit, sizeof limit, "%s %gx %s", atLeast ? ">=" : "<=", goal.limit, unit);
+            met = atLeast ? ratio >= goal.limit : ratio <= goal.limit;
+        };
         switch (goal.measure) {
-        case Measure::Cpu: {
-            const double ratio = median(cpuRatio);
-            oursText = seconds(median(oursCpu));
-            peerText = seconds(median(peerCpu));
-            ratioText = times(ratio) + " CPU";
-            std::snprintf(limit, sizeof limit, "<= %gx CPU", goal.limit);
-            met = ratio <= goal.limit;
+        case Measure::Cpu:
+            ratioRow(median(cpuRatio), seconds(median(oursCpu)), seconds(median(peerCpu)), "CPU", false);
             break;
-        }
-        case Measure::Speedup: {
-            const double ratio = 1.0 / median(cpuRatio);
-            oursText = seconds(median(oursCpu));
-            peerText = seconds(median(peerCpu));
-            ratioText = times(ratio) + " faster";
-            std::snprintf(limit, sizeof limit, ">= %gx faster", goal.limit);
-            met = ratio >= goal.limit;
+        case Measure::Speedup:
+            ratioRow(1.0 / median(cpuRatio), seconds(median(oursCpu)), seconds(median(peerCpu)), "faster",
+                     true);
             break;
-        }
-        case Measure::Memory: {
-            const double ratio = median(memoryRatio);
-            oursText = mebibytes(median(oursMemory));
-            peerText = mebibytes(median(peerMemory));
-            ratioText = times(ratio) + " memory";
-            std::snprintf(limit, sizeof limit, "<= %gx memory", goal.limit);
-            met = ratio <= goal.limit;
+        case Measure::Memory:
+            ratioRow(median(memoryRatio), mebibytes(median(oursMemory)), mebibytes(median(peerMemory)),
+                     "memory", false);
             break;
-        }
         case Measure::MemoryAbove: {
             const double above = median(memoryAbove);
             oursText = mebibytes(median(oursMemory));

@@ -44,6 +44,21 @@ protected:
         });
     }
 
+    /// A stand-in tool that leaves `marker` when it runs, and a server
+    /// configuration that ignores access files: a repair has work to do.
+    void prepareRepair(const QString &marker) {
+        const QString bundle = dir.filePath("Porthold.panel");
+        servertest::writeFile(bundle + "/Sentrel",
+                              QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+        QFile::setPermissions(bundle + "/Sentrel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        context.bundle = bundle;
+        const QString conf = dir.filePath("conf");
+        servertest::writeFile(conf + "/httpd.conf", "<Directory />\nAllowOverride None\n</Directory>\n");
+        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
+        defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
+    }
+
     /// Runs the rewrite over bytes; the written bytes and whether a line changed.
     std::pair<QByteArray, bool> rewrite(PHApacheController &controller, const QByteArray &input,
                                         qint32 *error = nullptr) {
@@ -309,13 +324,14 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
     defaults->setObjectForKey(logs + "/", QStringLiteral("Apache Log Directory"));
     PHApacheController controller(nullptr);
     controller.findLogs();
-    EXPECT_EQ(controller.logs(), (QStringList{logs + "/access_log", logs + "/error_log", logs + "/linked_log"}));
+    EXPECT_EQ(controller.logs(),
+              (QStringList{logs + "/access_log", logs + "/error_log", logs + "/linked_log"}));
 
     // Named by the configuration: the same.
     const QString conf = dir.filePath("conf");
-    servertest::writeFile(conf + "/httpd.conf", QStringLiteral("ErrorLog \"%1/dangling_log\"\nCustomLog \"%1/linked_log\" c\n")
-                                                    .arg(logs)
-                                                    .toUtf8());
+    servertest::writeFile(
+        conf + "/httpd.conf",
+        QStringLiteral("ErrorLog \"%1/dangling_log\"\nCustomLog \"%1/linked_log\" c\n").arg(logs).toUtf8());
     defaults->setBoolForKey(false, QStringLiteral("Override Log Directory"));
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
@@ -326,16 +342,8 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
 }
 
 TEST_F(ApacheConfigTest, ARepairWithoutATemporaryFileSaysSoAndStartsNoTool) {
-    const QString bundle = dir.filePath("Porthold.panel");
     const QString marker = dir.filePath("tool-ran");
-    servertest::writeFile(bundle + "/Sentrel", QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
-    QFile::setPermissions(bundle + "/Sentrel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    context.bundle = bundle;
-    const QString conf = dir.filePath("conf");
-    servertest::writeFile(conf + "/httpd.conf", "<Directory />\nAllowOverride None\n</Directory>\n");
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
-    defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
+    prepareRepair(marker);
     qputenv("TMPDIR", QFile::encodeName(dir.filePath("no-such-folder")));
 
     PHApacheController controller(nullptr);
@@ -375,15 +383,7 @@ TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {
     // not an error worth an alert.
     const QString bundle = dir.filePath("Porthold.panel");
     const QString marker = dir.filePath("tool-ran");
-    servertest::writeFile(bundle + "/Sentrel",
-                          QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
-    QFile::setPermissions(bundle + "/Sentrel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    context.bundle = bundle;
-    const QString conf = dir.filePath("conf");
-    servertest::writeFile(conf + "/httpd.conf", "<Directory />\nAllowOverride None\n</Directory>\n");
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
-    defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
+    prepareRepair(marker);
 
     PHApacheController controller(nullptr);
     EXPECT_EQ(controller.helperPath(), QFileInfo(bundle + "/Sentrel").absoluteFilePath());
@@ -399,7 +399,7 @@ TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {
     EXPECT_TRUE(QDir(dir.filePath("tmp"))
                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
                     .isEmpty());
-    EXPECT_EQ(servertest::readFile(conf + "/httpd.conf"),
+    EXPECT_EQ(servertest::readFile(dir.filePath("conf/httpd.conf")),
               "<Directory />\nAllowOverride None\n</Directory>\n");
 
     // Once the tool is root's and set-user-ID, the missing authorization is 2.
