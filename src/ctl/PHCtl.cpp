@@ -182,7 +182,13 @@ private:
         return node;
     }
 
-    void written(PHFSItem *node) { checkReportedErrors(node->accessPath()); }
+    /// After a write: the model's errors, then a warning when the folder now
+    /// refuses the computer this program (and a browser here) is seen as.
+    void written(PHFSItem *node) {
+        checkReportedErrors(node->accessPath());
+        if (const QString warning = node->effectiveAccess().thisComputerWarning(); !warning.isEmpty())
+            err() << "portholdctl: warning: " << warning << '\n';
+    }
 
     void tree() {
         PHFSItem *root = rootItem();
@@ -224,9 +230,12 @@ private:
         if (node->isHandManaged())
             out() << "Hand-managed: yes: " << PHFSItem::handManagedMessage << " ("
                   << node->handManagedReasons().join(QStringLiteral("; ")) << ")\n";
+        const PHEffectiveAccess effective = node->effectiveAccess();
         out() << "Effective:\n";
-        for (const QString &line : node->effectiveAccess().lines())
+        for (const QString &line : effective.lines())
             out() << "  " << line << '\n';
+        if (const QString warning = effective.thisComputerWarning(); !warning.isEmpty())
+            out() << "Warning: " << warning << '\n';
         if (!node->hasAccessFile()) {
             out() << "Access file: none\n";
             return;
@@ -367,11 +376,15 @@ private:
             removals.append(lowerCased);
         }
 
+        const bool listChanges = !additions.isEmpty() || !removals.isEmpty();
         if (m_invocation.setAllow || m_invocation.setDeny) {
             node->setAllow(m_invocation.setAllow);
-            written(node);
+            if (listChanges)
+                checkReportedErrors(node->accessPath());
+            else
+                written(node);
         }
-        if (additions.isEmpty() && removals.isEmpty())
+        if (!listChanges)
             return;
         for (const QString &address : additions)
             m_context.addKnownAddress(address);

@@ -171,9 +171,9 @@ QStringList PHAccessCheck::Report::lines() const {
     return result;
 }
 
-PHAccessCheck::Report PHAccessCheck::run(const PHFSItem *folder, const QString &base, const QString &user,
-                                         const QString &password, const QString &errorLog) {
-    Report report;
+PHAccessCheck::Plan PHAccessCheck::prepare(const PHFSItem *folder, const QString &base, const QString &user,
+                                           const QString &password, const QString &errorLog) {
+    Plan plan;
     const QUrl url(base);
     QString basePath = url.path(QUrl::FullyEncoded);
     if (!basePath.endsWith(QLatin1Char('/')))
@@ -181,53 +181,72 @@ PHAccessCheck::Report PHAccessCheck::run(const PHFSItem *folder, const QString &
     QStringList names;
     for (const PHFSItem *node = folder; node && node->parent(); node = node->parent())
         names.prepend(QString::fromLatin1(QUrl::toPercentEncoding(node->relativePath())));
-    const QByteArray path = (basePath + names.join(QLatin1Char('/')) + (names.isEmpty() ? "" : "/")).toUtf8();
-    const int port = url.port(80);
-    const QByteArray host =
-        url.host().toUtf8() + (url.port() > 0 ? ":" + QByteArray::number(port) : QByteArray());
-    report.url =
-        QStringLiteral("%1://%2%3").arg(url.scheme(), QString::fromUtf8(host), QString::fromUtf8(path));
-    if (url.scheme() != QLatin1String("http") || url.host().isEmpty()) {
-        report.unreachableWhy = QStringLiteral("only http:// addresses of this computer can be checked");
+    plan.path = (basePath + names.join(QLatin1Char('/')) + (names.isEmpty() ? "" : "/")).toUtf8();
+    plan.port = url.port(80);
+    plan.host = url.host().toUtf8() + (url.port() > 0 ? ":" + QByteArray::number(plan.port) : QByteArray());
+    plan.url = QStringLiteral("%1://%2%3")
+                   .arg(url.scheme(), QString::fromUtf8(plan.host), QString::fromUtf8(plan.path));
+    if (url.scheme() != QLatin1String("http") || url.host().isEmpty())
+        plan.refusedWhy = QStringLiteral("only http:// addresses of this computer can be checked");
+    if (folder) {
+        plan.access = folder->effectiveAccess();
+        plan.folderPath = folder->fullPath();
+    }
+    plan.user = user;
+    plan.password = password;
+    plan.errorLog = errorLog;
+    return plan;
+}
+
+PHAccessCheck::Report PHAccessCheck::execute(const Plan &plan) {
+    Report report;
+    report.url = plan.url;
+    if (!plan.refusedWhy.isEmpty()) {
+        report.unreachableWhy = plan.refusedWhy;
         return report;
     }
-
-    const PHEffectiveAccess access = folder->effectiveAccess();
     const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
-    const bool rightPassword = !user.isEmpty() && passwordMatches(access.authUserFile(), user, password);
-    const qint64 logStart = sizeOf(errorLog);
+    const bool rightPassword =
+        !plan.user.isEmpty() && passwordMatches(plan.access.authUserFile(), plan.user, plan.password);
+    const qint64 logStart = sizeOf(plan.errorLog);
 
     for (const QString &client : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
         for (const bool withUser : {false, true}) {
-            if (withUser && user.isEmpty())
+            if (withUser && plan.user.isEmpty())
                 continue;
             Probe probe;
             probe.client = client;
-            probe.user = withUser ? user : QString();
+            probe.user = withUser ? plan.user : QString();
             QString why;
-            probe.answered = get(client, port, host, path, probe.user, password, &why);
+            probe.answered = get(client, plan.port, plan.host, plan.path, probe.user, plan.password, &why);
             if (probe.answered < 0) {
                 if (report.unreachableWhy.isEmpty())
-                    report.unreachableWhy = QStringLiteral("%1 port %2: %3").arg(client).arg(port).arg(why);
+                    report.unreachableWhy =
+                        QStringLiteral("%1 port %2: %3").arg(client).arg(plan.port).arg(why);
                 continue;
             }
             report.reachable = true;
-            probe.predicted = access.predict(PHEffectiveAccess::Client{client, QStringLiteral("localhost")},
-                                             PHEffectiveAccess::Credentials{probe.user, rightPassword},
-                                             directory, &probe.predictedWhy);
+            probe.predicted = plan.access.predict(
+                PHEffectiveAccess::Client{client, QStringLiteral("localhost")},
+                PHEffectiveAccess::Credentials{probe.user, rightPassword}, directory, &probe.predictedWhy);
             report.probes.append(probe);
         }
     }
 
     // What the server wrote down meanwhile about this folder.
-    QFile log(errorLog);
+    QFile log(plan.errorLog);
     if (logStart >= 0 && log.open(QIODevice::ReadOnly) && log.seek(logStart)) {
-        const QString fullPath = folder->fullPath();
         for (const QByteArray &raw : log.readAll().split('\n')) {
             const QString line = QString::fromUtf8(raw).trimmed();
-            if (!line.isEmpty() && (line.contains(fullPath) || line.contains(QString::fromUtf8(path))))
+            if (!line.isEmpty() && ((!plan.folderPath.isEmpty() && line.contains(plan.folderPath)) ||
+                                    line.contains(QString::fromUtf8(plan.path))))
                 report.logLines.append(line);
         }
     }
     return report;
+}
+
+PHAccessCheck::Report PHAccessCheck::run(const PHFSItem *folder, const QString &base, const QString &user,
+                                         const QString &password, const QString &errorLog) {
+    return execute(prepare(folder, base, user, password, errorLog));
 }

@@ -34,6 +34,27 @@ public:
         QStringList lines() const;
     };
 
+    /// What to ask, worked out from the folder on the thread that owns it.
+    struct Plan {
+        QString url;     ///< for people
+        QByteArray host; ///< the Host header
+        QByteArray path; ///< the folder's path on the server
+        int port = 80;
+        QString refusedWhy; ///< non-empty: the address cannot be checked
+        PHEffectiveAccess access;
+        QString folderPath; ///< the folder on disk, to find its log lines
+        QString user;
+        QString password;
+        QString errorLog;
+    };
+
+    /// Reads what the check needs from `folder` and its parents (see `run`).
+    static Plan prepare(const PHFSItem *folder, const QString &base, const QString &user,
+                        const QString &password, const QString &errorLog);
+    /// Asks the server. It touches no folder node, so it may run on a worker
+    /// thread while the panel goes on.
+    static Report execute(const Plan &plan);
+
     /// `base` is the web root's address ("http://localhost/" or
     /// "http://localhost/~name/"); only the port and path are used, the
     /// server is always asked over loopback. `password` is checked against the

@@ -753,6 +753,24 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
     return answer(401, QStringLiteral("%1 is not among those allowed").arg(credentials.user));
 }
 
+QStringList PHEffectiveAccess::refusedLoopbackClients() const {
+    QStringList refused;
+    for (const QString &address : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")})
+        if (predict(Client{address, QStringLiteral("localhost")}, Credentials{}, Directory{}) == 403)
+            refused.append(address);
+    return refused;
+}
+
+QString PHEffectiveAccess::thisComputerWarning() const {
+    const QStringList refused = refusedLoopbackClients();
+    if (refused.isEmpty())
+        return {};
+    return QStringLiteral(
+               "These rules refuse this computer (%1): a browser here, View on Web and Check Access "
+               "get 403 Forbidden for %2.")
+        .arg(refused.join(QStringLiteral(" and ")), placeName(m_folder));
+}
+
 PHEffectiveAccess::Directory PHEffectiveAccess::filesOnDisk() {
     const auto lines = [](const QString &path) {
         QFile file(path);

@@ -139,6 +139,15 @@ public:
     int predict(const Client &client, const Credentials &credentials, const Directory &directory,
                 QString *reason = nullptr) const;
 
+    /// The loopback forms of this computer ("127.0.0.1", "::1") that the
+    /// folder refuses outright (403 before any password is asked): a browser
+    /// on this computer, "View on Web" and "Check Access" are refused there.
+    /// Empty when this computer gets in or is asked for a password, and when
+    /// the rules in force cannot be worked out here.
+    QStringList refusedLoopbackClients() const;
+    /// The warning for `refusedLoopbackClients`, or empty.
+    QString thisComputerWarning() const;
+
     /// True when `entry` (an Allow/Deny entry or the argument of
     /// `Require ip`) covers `client`.
     static bool addressCovers(const QString &entry, const Client &client);

@@ -152,7 +152,7 @@ QStringList addressPieces(const QString &value) {
 
 // The address that stands for this computer, and the loopback form it also
 // covers: a browser reaching "localhost" may come over either.
-const QString kThisComputer = QStringLiteral("127.0.0.1");
+const QString kThisComputer = QStringLiteral("127.0.0.1"); // PHFSItem::thisComputerAddress
 const QString kThisComputerV6 = QStringLiteral("::1");
 
 // Long lists go over several lines (the server refuses a line of more than
@@ -845,8 +845,12 @@ QString PHFSItem::treePath() const {
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccess() const {
-    QList<PHEffectiveAccess::Layer> layers;
-    for (const PHFSItem *node = this; node; node = node->m_parent)
+    return effectiveAccessWithText(stringValue());
+}
+
+PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) const {
+    QList<PHEffectiveAccess::Layer> layers{PHEffectiveAccess::Layer{treePath(), ownText}};
+    for (const PHFSItem *node = m_parent; node; node = node->m_parent)
         layers.prepend(PHEffectiveAccess::Layer{node->treePath(), node->stringValue()});
     return PHEffectiveAccess::merge(layers);
 }

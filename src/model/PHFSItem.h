@@ -54,6 +54,9 @@ public:
     static inline const QString AllowFromKey = QStringLiteral("Allow from");
     static inline const QString DenyFromKey = QStringLiteral("Deny from");
     static inline const QString AllowOrDenyKey = QStringLiteral("Allow or Deny");
+    /// The address entry that stands for this computer: written together with
+    /// "::1", so it covers a browser here over IPv4 and IPv6 alike.
+    static inline const QString thisComputerAddress = QStringLiteral("127.0.0.1");
 
     /// Label of the users table's first row.
     static inline const QString anyUserDisplayName = QStringLiteral("Any Valid User");
@@ -209,6 +212,9 @@ public:
     /// What the web server enforces here, from this file and the access files
     /// of the folders above up to the root of the tree. Worked out on demand.
     PHEffectiveAccess effectiveAccess() const;
+    /// The same, were this folder's access file to hold `ownText` (the manual
+    /// editor's text before it is saved).
+    PHEffectiveAccess effectiveAccessWithText(const QString &ownText) const;
     /// The folder as named relative to the root of the tree ("." for the root).
     QString treePath() const;
     /// True when the file on disk could not be read or decoded: not rewritten.

@@ -112,8 +112,11 @@ bool PHUsersDataSource::tableViewShouldEditTableColumnRow(QObject *, const QStri
 void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell,
                                                                   const QString &column, qint32 row) {
     if (column == kActiveColumn) {
+        // A hand-managed file is shown as it is, read-only, with the reason.
         const PHFSItem *folder = activeDirectory();
-        cell.enabled = folder && folder->isPasswordProtected();
+        cell.enabled = folder && folder->isPasswordProtected() && !folder->isHandManaged();
+        if (folder && folder->isHandManaged())
+            cell.toolTip = PHFSItem::handManagedMessage;
     } else if (column == kUserColumn) {
         cell.image = row == 0 || m_userIcon.isNull() ? QIcon() : QIcon(QPixmap::fromImage(m_userIcon));
         if (row >= 1 && row <= m_dataArray.size() &&

@@ -140,6 +140,8 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
                                                 // it.
                                                 if (!m_manuallyEdited)
                                                     showCustomEditor();
+                                                else
+                                                    showEffectiveAccess(); // a folder above changed
                                             });
     Log::format("Created %s", "PortholdPref");
 }

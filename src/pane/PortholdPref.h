@@ -5,6 +5,7 @@
 #include "platform/PHPanelPlugin.h"
 #include "platform/PanelContext.h"
 
+#include "model/PHAccessCheck.h"
 #include "model/PHAccessGrants.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
@@ -138,6 +139,8 @@ public:
     /// Asks the running server what a visitor of the selected folder gets and
     /// shows it beside what the panel predicts.
     void checkSelectionAccess(QObject *sender);
+    /// True while "Check Access" waits for the server (its button is disabled).
+    bool isCheckingAccess() const { return m_checkingAccess; }
     void setUsesRemoteApache(QObject *sender);
     /// The web address `viewSelectionOnWeb` opens for a folder.
     QUrl webAddressForItem(PHFSItem *item) const;
@@ -180,6 +183,13 @@ public:
 private:
     void manualEditorSheetDidEnd(int returnCode, const DeferredAction &action);
     void explainWebRoot();
+    /// The selected folder's effective access in words, and the warning when
+    /// it refuses this computer (for the manual editor's unsaved text, what
+    /// saving it would do).
+    void showEffectiveAccess();
+    void accessCheckDidEnd(const PHAccessCheck::Report &report, const QString &folder,
+                           const QStringList &effective);
+    void showAccessCheckRunning(bool running);
     void wireActions();
     void fillWebDirFolderIcons();
     void loadHelpAndCredits();
@@ -255,6 +265,7 @@ private:
     QString m_acknowledgedRequiredName;
     QVariantMap m_editedUser; // the record whose password the sheet replaces
     bool m_groupModuleWarned = false;
+    bool m_checkingAccess = false;
 
     // Owned parts (children of this object).
     QPointer<PHApacheController> m_apache;

@@ -36,8 +36,9 @@ void PortholdPref::setAddressViewsForItem(PHFSItem *item) {
         const int row = item && !item->isAllowSet() ? 1 : 0;
         if (QAbstractButton *button = m_addressMode->button(row))
             button->setChecked(true);
+        // A hand-managed file is shown as it is, read-only.
         for (QAbstractButton *button : m_addressMode->buttons())
-            button->setEnabled(item && item->isAddressProtected());
+            button->setEnabled(item && item->isAddressProtected() && !item->isHandManaged());
     }
     if (m_addressTable)
         m_addressTable->reloadData();
@@ -235,6 +236,7 @@ void PortholdPref::showCustomEditor(QObject *) {
         m_customSaveButton->setEnabled(false);
     if (m_customRevertButton)
         m_customRevertButton->setEnabled(false);
+    showEffectiveAccess();
 }
 
 void PortholdPref::textDidChange() {
@@ -243,6 +245,7 @@ void PortholdPref::textDidChange() {
         m_customSaveButton->setEnabled(true);
     if (m_customRevertButton)
         m_customRevertButton->setEnabled(true);
+    showEffectiveAccess(); // says before saving whether the text would shut this computer out
 }
 
 bool PortholdPref::saveCustomEdit(QObject *) {

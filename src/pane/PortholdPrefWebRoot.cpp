@@ -20,6 +20,7 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -27,6 +28,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -291,19 +294,6 @@ void PortholdPref::webOutlineClick(QObject *) {
                                                           : Qt::NoTextInteraction);
     }
     setAddressViewsForItem(m_fsItem);
-    // What the web server enforces for the selected folder, in words.
-    if (auto *label =
-            m_window ? m_window->findChild<QLabel *>(QStringLiteral("effectiveAccessLabel")) : nullptr) {
-        QStringList lines;
-        if (m_fsItem) {
-            lines = m_fsItem->effectiveAccess().lines();
-            if (m_fsItem->isHandManaged())
-                lines.prepend(PHFSItem::handManagedMessage + QLatin1Char('.'));
-        }
-        label->setText(lines.isEmpty() ? QString()
-                                       : QStringLiteral("%1: %2").arg(m_fsItem->relativePath(),
-                                                                      lines.join(QStringLiteral("; "))));
-    }
     if (m_userTable)
         m_userTable->reloadData();
     if (m_groupOutline)
@@ -338,20 +328,88 @@ void PortholdPref::viewSelectionOnWeb(QObject *) {
     QDesktopServices::openUrl(webAddressForItem(item));
 }
 
+void PortholdPref::showEffectiveAccess() {
+    auto *label = m_window ? m_window->findChild<QLabel *>(QStringLiteral("effectiveAccessLabel")) : nullptr;
+    auto *warning = m_window ? m_window->findChild<QLabel *>(QStringLiteral("thisComputerWarning")) : nullptr;
+    QStringList lines;
+    QString refusal;
+    if (m_fsItem) {
+        const PHEffectiveAccess access = m_fsItem->effectiveAccess();
+        lines = access.lines();
+        if (m_fsItem->isHandManaged())
+            lines.prepend(PHFSItem::handManagedMessage + QLatin1Char('.'));
+        refusal = access.thisComputerWarning();
+        // An unsaved text in the manual editor: what saving it would do.
+        if (m_manuallyEdited && m_customViewText) {
+            const QString pending =
+                m_fsItem->effectiveAccessWithText(m_customViewText->toPlainText()).thisComputerWarning();
+            refusal = pending.isEmpty() ? QString() : QStringLiteral("Once saved: ") + pending;
+        }
+    }
+    if (label)
+        label->setText(lines.isEmpty() ? QString()
+                                       : QStringLiteral("%1: %2").arg(m_fsItem->relativePath(),
+                                                                      lines.join(QStringLiteral("; "))));
+    if (warning) {
+        warning->setText(refusal);
+        warning->setToolTip(
+            refusal.isEmpty()
+                ? QString()
+                : QStringLiteral("Tick 127.0.0.1 (this computer) among the allowed addresses, "
+                                 "or untick it among the denied ones, to let this computer in."));
+        warning->setVisible(!refusal.isEmpty());
+    }
+}
+
 void PortholdPref::checkSelectionAccess(QObject *) {
     auto *item = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
-    if (!item || !m_files)
+    if (!item || !m_files || m_checkingAccess)
         return;
     const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
     const QString errorLog = QStringLiteral("/var/log/apache2/error.log");
-    const PHAccessCheck::Report report = PHAccessCheck::run(
+    // What the folder says is read here; the server is asked on a worker
+    // thread (each request may wait up to 10 s), so the panel stays usable.
+    const PHAccessCheck::Plan plan = PHAccessCheck::prepare(
         item, base, QString(), QString(), QFileInfo(errorLog).isReadable() ? errorLog : QString());
+    const QString folder = item->treePath();
+    const QStringList effective = plan.access.lines();
+    showAccessCheckRunning(true);
+    QPointer<PortholdPref> self(this);
+    std::thread([plan, folder, effective, self] {
+        const PHAccessCheck::Report report = PHAccessCheck::execute(plan);
+        QObject *application = QCoreApplication::instance();
+        if (!application)
+            return;
+        QMetaObject::invokeMethod(
+            application,
+            [self, report, folder, effective] {
+                if (self)
+                    PHAction::run("checkSelectionAccess:",
+                                  [&] { self->accessCheckDidEnd(report, folder, effective); });
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void PortholdPref::showAccessCheckRunning(bool running) {
+    m_checkingAccess = running;
+    if (m_window) {
+        if (auto *button = m_window->findChild<QAbstractButton *>(QStringLiteral("checkAccessButton")))
+            button->setEnabled(!running);
+        if (auto *progress = m_window->findChild<QWidget *>(QStringLiteral("checkAccessProgress")))
+            progress->setVisible(running);
+    }
+}
+
+void PortholdPref::accessCheckDidEnd(const PHAccessCheck::Report &report, const QString &folder,
+                                     const QStringList &effective) {
+    showAccessCheckRunning(false);
     PHAlertSheet::Request request;
     request.title = !report.reachable ? QStringLiteral("The web server cannot be reached")
                     : report.agrees() ? QStringLiteral("The web server does what the panel shows")
                                       : QStringLiteral("The web server does not do what the panel shows");
-    QStringList lines = item->effectiveAccess().lines();
-    lines.prepend(QStringLiteral("Effective access:"));
+    QStringList lines = effective;
+    lines.prepend(QStringLiteral("Effective access of %1:").arg(folder));
     lines.append(QString());
     lines.append(report.lines());
     request.message = lines.join(QLatin1Char('\n'));

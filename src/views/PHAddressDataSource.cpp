@@ -62,10 +62,23 @@ bool PHAddressDataSource::tableViewShouldEditTableColumnRow(QObject *, const QSt
 }
 
 void PHAddressDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell,
-                                                                    const QString &column, qint32) {
+                                                                    const QString &column, qint32 row) {
+    PanelContext *context = PanelContext::sharedInstance();
+    if (column == kAddress) {
+        // 127.0.0.1 is written with ::1 beside it: it stands for this computer
+        // whichever way a browser here reaches the server.
+        if (context && row >= 0 && row < numberOfRows() &&
+            context->addressAtIndex(row) == PHFSItem::thisComputerAddress) {
+            cell.title = thisComputerTitle;
+            cell.toolTip =
+                QStringLiteral("Clients on this computer: 127.0.0.1 and ::1 (IPv4 and IPv6 loopback)");
+        }
+        return;
+    }
     if (column != kActive)
         return;
-    PanelContext *context = PanelContext::sharedInstance();
     PHFSItem *item = context ? context->selectedItem() : nullptr;
-    cell.enabled = item && item->isAddressProtected();
+    cell.enabled = item && item->isAddressProtected() && !item->isHandManaged();
+    if (item && item->isHandManaged())
+        cell.toolTip = PHFSItem::handManagedMessage;
 }

@@ -11,6 +11,9 @@
 class PHAddressDataSource : public PHXDataSource, public PHTableViewDelegate {
     Q_OBJECT
 public:
+    /// What the address table shows for 127.0.0.1 (typing still edits the address).
+    static inline const QString thisComputerTitle = QStringLiteral("This computer (127.0.0.1, ::1)");
+
     explicit PHAddressDataSource(QObject *parent = nullptr);
 
     qint32 numberOfRows() const override;

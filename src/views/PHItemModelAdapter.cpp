@@ -211,6 +211,9 @@ QVariant PHItemModelAdapter::data(const QModelIndex &index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole: {
+        if (role == Qt::DisplayRole && kind == ColumnKind::Text)
+            if (const QString title = cellForIndex(index).title; !title.isEmpty())
+                return title;
         const QVariant value = objectValue(index);
         if (kind == ColumnKind::Text)
             return value.typeId() == QMetaType::QString ? value

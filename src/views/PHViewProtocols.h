@@ -19,6 +19,7 @@ struct PHCell {
     qint32 selectedItem = -1; // a pop-up cell's selected item, when the delegate sets it
     QString mark;             // a short sign drawn after a pop-up cell's title
     QString toolTip;          // shown when the pointer rests on the cell
+    QString title;            // a text cell's shown text, when it is not the value (typing edits the value)
 };
 
 /// Delegate answers of a table (`PHTableView`). Every answer has a harmless

@@ -237,7 +237,7 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
         probes.append({ipv6, 0, false});
     }
 
-    int asked = 0, agreed = 0, unpredictable = 0, folders = 0;
+    int asked = 0, agreed = 0, unpredictable = 0, folders = 0, thisComputerRefused = 0;
     std::map<int, int> answers;
     for (int round = 0; asked < 1200 && round < 400; ++round) {
         // A tree of up to three levels below the web root.
@@ -271,6 +271,7 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
         for (PHFSItem *node : nodes) {
             ++folders;
             const PHEffectiveAccess access = node->effectiveAccess();
+            const QStringList refusedHere = access.refusedLoopbackClients();
             const std::string url = "/" + node->treePath().toStdString() + "/index.html";
             for (const Probe &probe : probes) {
                 PHEffectiveAccess::Client client{probe.ipv6 ? QStringLiteral("::1")
@@ -293,6 +294,16 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
                 const int answered = probe.ipv6 ? server().get6(url, sent) : server().get(url, sent);
                 ++asked;
                 ++answers[answered];
+                // The warning that this computer is refused holds exactly when
+                // a visitor from it without a password gets 403.
+                if (probe.user < 0) {
+                    const bool warned = refusedHere.contains(client.address);
+                    thisComputerRefused += warned ? 1 : 0;
+                    EXPECT_EQ(warned, answered == 403)
+                        << "GET " << url << " from " << client.address.toStdString() << ": Apache answered "
+                        << answered << "\n--- tree\n"
+                        << story.str();
+                }
                 if (predicted == answered) {
                     ++agreed;
                     continue;
@@ -311,7 +322,8 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
     }
     std::cout << "differential: " << folders << " folders, " << asked << " probes, " << agreed
               << " agreements, " << unpredictable << " not predicted, " << handManagedRefusals
-              << " refused edits of hand-managed files; answers:";
+              << " refused edits of hand-managed files, " << thisComputerRefused
+              << " probes where this computer is refused (and warned); answers:";
     for (const auto &[status, count] : answers)
         std::cout << ' ' << status << " x" << count;
     std::cout << '\n';
@@ -321,6 +333,7 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
     EXPECT_EQ(agreed, asked);
     EXPECT_GE(asked, 1000);
     EXPECT_EQ(unpredictable, 0) << "every generated rule is one the model works out";
+    EXPECT_GT(thisComputerRefused, 0) << "the warning was put to the test";
 }
 
 } // namespace

@@ -481,6 +481,58 @@ TEST_F(ApacheProof, ThisComputerCoversBothLoopbackForms) {
     EXPECT_TRUE(contains(show.out, "Deny from: 127.0.0.1\n")) << "::1 comes with it\n" << show.out;
 }
 
+TEST_F(ApacheProof, AWarningSaysWhenTheRulesRefuseThisComputer) {
+    // Each edit that leaves this computer refused (a browser here gets 403)
+    // warns; an edit after which it gets in, or is asked for a password, does
+    // not. The server's answers prove the warning right each time.
+    const std::string warning = "These rules refuse this computer (127.0.0.1";
+    const auto ctl = [](std::initializer_list<std::string> arguments) {
+        auto result = env().run(std::vector<std::string>(arguments));
+        EXPECT_EQ(result.exitCode, 0) << ctl_test::describe(result);
+        return result;
+    };
+    const std::string url = folder("refuses-me");
+    // "Address" with nobody listed refuses everyone, this computer included.
+    auto result = ctl({"mode", "refuses-me", "address"});
+    EXPECT_TRUE(contains(result.err, "portholdctl: warning: " + warning)) << result.err;
+    EXPECT_EQ(get(url), 403);
+    result = ctl({"address", "refuses-me", "--allow", "--add", "10.9.8.7"});
+    EXPECT_TRUE(contains(result.err, "portholdctl: warning: " + warning)) << result.err;
+    EXPECT_EQ(get(url), 403);
+    if (s_server->servesIpv6()) {
+        EXPECT_TRUE(contains(result.err, "127.0.0.1 and ::1)")) << result.err;
+        EXPECT_EQ(s_server->get6(url), 403);
+    }
+    EXPECT_TRUE(contains(ctl({"show", "refuses-me"}).out, "Warning: " + warning));
+
+    // Either a password or the address: this computer is asked for a password.
+    result = ctl({"mode", "refuses-me", "either"});
+    EXPECT_FALSE(contains(result.err, warning)) << result.err;
+    EXPECT_EQ(get(url), 401);
+    // Both are needed: refused before any password is asked.
+    result = ctl({"mode", "refuses-me", "both"});
+    EXPECT_TRUE(contains(result.err, warning)) << result.err;
+    EXPECT_EQ(get(url, kAlice), 403);
+
+    // This computer on the allow list: no warning, and it gets in.
+    ctl({"mode", "refuses-me", "address"});
+    result = ctl({"address", "refuses-me", "--add", "127.0.0.1"});
+    EXPECT_FALSE(contains(result.err, warning)) << result.err;
+    EXPECT_EQ(get(url), 200);
+    // Denying it instead warns again (deny mode has a list of its own).
+    result = ctl({"address", "refuses-me", "--deny"});
+    EXPECT_FALSE(contains(result.err, warning)) << "nobody denied yet\n" << result.err;
+    EXPECT_EQ(get(url), 200);
+    result = ctl({"address", "refuses-me", "--add", "127.0.0.1"});
+    EXPECT_TRUE(contains(result.err, warning)) << result.err;
+    EXPECT_EQ(get(url), 403);
+
+    // A folder below, with no file of its own, inherits the refusal.
+    s_env->makeFolder("refuses-me/below");
+    EXPECT_TRUE(contains(ctl({"show", "refuses-me/below"}).out, "Warning: " + warning));
+    EXPECT_EQ(get("/refuses-me/below/index.html"), 403);
+}
+
 TEST_F(ApacheProof, VerifyAsksTheRunningServer) {
     folder("checked");
     CTL_OK(env(), {"mode", "checked", "password"});

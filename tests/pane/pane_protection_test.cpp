@@ -3,9 +3,17 @@
 
 #include "PaneFixture.h"
 
+#include "ctl/ApacheHarness.h"
+#include "views/PHAddressDataSource.h"
+
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QScopeGuard>
+
 #include <QMenu>
 #include <QRadioButton>
+#include <optional>
 
 namespace {
 
@@ -219,6 +227,148 @@ TEST_F(PaneProtection, ManualEditorSavesRevertsAndKeepsUnsavedText) {
     EXPECT_TRUE(written.contains("\n#AuthType Basic")) << qPrintable(written);
     EXPECT_EQ(editor->toPlainText(), written);
     EXPECT_FALSE(pref->hasBeenManuallyEdited());
+}
+
+TEST_F(PaneProtection, ThisComputerIsNamedAndAWarningSaysWhenTheRulesRefuseIt) {
+    start();
+    // 127.0.0.1 stands for this computer, IPv4 and IPv6 alike; typing still
+    // edits the address itself.
+    PHItemModelAdapter *model = addressTable()->adapter();
+    const QModelIndex address = model->index(0, addressTable()->columnForIdentifier("address"));
+    EXPECT_EQ(address.data(Qt::DisplayRole).toString(), PHAddressDataSource::thisComputerTitle);
+    EXPECT_EQ(address.data(Qt::EditRole).toString(), "127.0.0.1");
+    EXPECT_TRUE(address.data(Qt::ToolTipRole).toString().contains("::1"));
+
+    auto *warning = child<QLabel>("thisComputerWarning");
+    PHFSItem *item = folder("lan");
+    clickFolder(item);
+    EXPECT_FALSE(warning->isVisible()) << "an open folder lets this computer in";
+    // "Address" with nothing ticked refuses everyone, this computer included.
+    chooseMode(item, 2);
+    EXPECT_TRUE(warning->isVisible());
+    EXPECT_TRUE(warning->text().startsWith("These rules refuse this computer (127.0.0.1"))
+        << qPrintable(warning->text());
+    // Ticking this computer lets it in again.
+    const QModelIndex check = model->index(0, addressTable()->columnForIdentifier("active"));
+    EXPECT_TRUE(model->setData(check, Qt::Checked, Qt::CheckStateRole));
+    settle();
+    EXPECT_TRUE(readFile(web + "/lan/.htaccess").contains("\nAllow from 127.0.0.1 ::1\n"));
+    EXPECT_FALSE(warning->isVisible());
+    // Deny mode has a list of its own: denying this computer refuses it.
+    child<QRadioButton>("addressModeDeny")->click();
+    settle();
+    EXPECT_FALSE(warning->isVisible()) << "nobody denied yet";
+    EXPECT_TRUE(model->setData(check, Qt::Checked, Qt::CheckStateRole));
+    settle();
+    EXPECT_TRUE(warning->isVisible());
+    // "Password or Address": refused by address, this computer is asked for a password.
+    chooseMode(item, 3);
+    EXPECT_FALSE(warning->isVisible());
+
+    // The manual editor says it before the text is saved.
+    chooseMode(item, 1);
+    EXPECT_FALSE(warning->isVisible());
+    typeIntoEditor("Deny from all\n");
+    EXPECT_TRUE(warning->isVisible());
+    EXPECT_TRUE(warning->text().startsWith("Once saved: These rules refuse this computer"))
+        << qPrintable(warning->text());
+    EXPECT_FALSE(readFile(web + "/lan/.htaccess").contains("\nDeny from all\n")) << "not saved yet";
+    child<QAbstractButton>("customRevertButton")->click();
+    settle();
+    EXPECT_FALSE(warning->isVisible());
+}
+
+TEST_F(PaneProtection, CheckAccessAsksTheRunningServerWithoutHoldingThePanel) {
+    const std::string reason = apache_harness::unavailableReason();
+    if (!reason.empty())
+        GTEST_SKIP() << "no private Apache: " << reason;
+    // A web root the server's workers can read.
+    web = QString::fromStdString(apache_harness::makeReadableTempFolder("porthold-pane-web").string());
+    const auto removeWeb = qScopeGuard([this] { QDir(web).removeRecursively(); });
+    for (const char *name : {"open", "private"}) {
+        QDir().mkpath(web + "/" + name);
+        QFile::setPermissions(web + "/" + name, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                    QFile::ExeOther);
+        writeFile(web + "/" + name + "/index.html", "<p>hi</p>\n");
+    }
+    writeFile(web + "/private/.htaccess", "AuthType Basic\nAuthName \"private\"\nAuthUserFile \"" + web +
+                                              "/.htusers\"\nRequire valid-user\n");
+    std::optional<apache_harness::ApacheServer> server;
+    server.emplace(web.toStdString());
+    preset("Apache Site Protocol", "http");
+    preset("Apache Site Address", QStringLiteral("127.0.0.1:%1").arg(server->port()));
+    start();
+    auto *button = child<QAbstractButton>("checkAccessButton");
+    auto *progress = child<QProgressBar>("checkAccessProgress");
+    EXPECT_FALSE(progress->isVisible());
+    clickFolder(folder("private"));
+
+    answers = {PHAlertSheet::Default};
+    PHAlertSheet::clearRecorded();
+    QTest::mouseClick(button, Qt::LeftButton);
+    // The click has returned: the server is being asked on a worker, the
+    // button waits and the progress shows.
+    EXPECT_TRUE(pref->isCheckingAccess());
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_TRUE(progress->isVisible());
+    EXPECT_TRUE(PHAlertSheet::recorded().isEmpty()) << "no answer before the event loop runs again";
+    // A second click while it runs starts nothing.
+    pref->checkSelectionAccess(button);
+    ASSERT_TRUE(QTest::qWaitFor([] { return !PHAlertSheet::recorded().isEmpty(); }, 30000));
+    settle();
+    EXPECT_EQ(PHAlertSheet::recorded().size(), 1);
+    const PHAlertSheet::Request sheet = PHAlertSheet::recorded().first();
+    EXPECT_EQ(sheet.title, "The web server does what the panel shows") << qPrintable(sheet.message);
+    EXPECT_TRUE(sheet.message.contains("From 127.0.0.1 without a password: 401 asked for a password (as "
+                                       "predicted"))
+        << qPrintable(sheet.message);
+    EXPECT_TRUE(sheet.message.startsWith("Effective access of private:\nPassword: any valid user"))
+        << qPrintable(sheet.message);
+    EXPECT_FALSE(pref->isCheckingAccess());
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_FALSE(progress->isVisible());
+
+    // A folder the server lets in (it has no index page to give: 404), and
+    // then a server that is not running.
+    clickFolder(folder("open"));
+    answers = {PHAlertSheet::Default};
+    PHAlertSheet::clearRecorded();
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([] { return !PHAlertSheet::recorded().isEmpty(); }, 30000));
+    EXPECT_TRUE(
+        PHAlertSheet::recorded().first().message.contains("From 127.0.0.1 without a password: 404 allowed"))
+        << qPrintable(PHAlertSheet::recorded().first().message);
+    server.reset();
+    answers = {PHAlertSheet::Default};
+    PHAlertSheet::clearRecorded();
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([] { return !PHAlertSheet::recorded().isEmpty(); }, 30000));
+    EXPECT_EQ(PHAlertSheet::recorded().first().title, "The web server cannot be reached");
+    EXPECT_TRUE(button->isEnabled());
+}
+
+TEST_F(PaneProtection, AHandManagedFolderIsShownReadOnlyWithTheReason) {
+    const QString handWritten = "AuthType Basic\nAuthName \"lan\"\n<RequireAll>\n  Require valid-user\n"
+                                "  Require ip 10.0.0.1\n</RequireAll>\nOrder deny,allow\nDeny from all\n";
+    writeFile(web + "/lan/.htaccess", handWritten);
+    start();
+    clickFolder(folder("lan"));
+    EXPECT_TRUE(
+        child<QLabel>("effectiveAccessLabel")->text().startsWith("lan: " + PHFSItem::handManagedMessage))
+        << qPrintable(child<QLabel>("effectiveAccessLabel")->text());
+    // Users, groups and addresses cannot be ticked, and say why.
+    auto *users = child<PHTableView>("userTable");
+    const QModelIndex anyUser = users->adapter()->index(0, users->columnForIdentifier("active"));
+    EXPECT_FALSE(users->adapter()->flags(anyUser) & Qt::ItemIsUserCheckable);
+    EXPECT_EQ(anyUser.data(Qt::ToolTipRole).toString(), PHFSItem::handManagedMessage);
+    PHItemModelAdapter *addresses = addressTable()->adapter();
+    const QModelIndex address = addresses->index(0, addressTable()->columnForIdentifier("active"));
+    EXPECT_FALSE(addresses->flags(address) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(addresses->setData(address, Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(address.data(Qt::ToolTipRole).toString(), PHFSItem::handManagedMessage);
+    EXPECT_FALSE(child<QRadioButton>("addressModeDeny")->isEnabled());
+    EXPECT_EQ(readFile(web + "/lan/.htaccess"), handWritten);
 }
 
 } // namespace
