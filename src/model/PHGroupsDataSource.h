@@ -92,6 +92,14 @@ public:
     /// when none). Without one, no edit is ever in progress.
     void setEditedItemProvider(std::function<PHUserItem *()> provider) { m_editedItem = std::move(provider); }
     PHUserItem *editedItem() const { return m_editedItem ? m_editedItem() : nullptr; }
+    /// Asks which folders' access files still require a group name (their
+    /// names joined for people; empty when none). A group renamed to such a
+    /// name is refused with a warning (`nameStillRequired`) until the person
+    /// has read it (`acknowledgeRequiredName`); then the same name is taken.
+    void setRequiredElsewhereProvider(std::function<QString(const QString &)> provider) {
+        m_requiredElsewhere = std::move(provider);
+    }
+    void acknowledgeRequiredName(const QString &name) { m_acknowledgedRequiredName = name; }
 
     /// Whether the last read of the group file failed (writing is suspended).
     bool loadFailed() const { return m_loadFailed; }
@@ -158,6 +166,9 @@ signals:
     /// A name could not be used as asked (typed, ticked or dropped); the
     /// message says why, for the person who asked.
     void nameRefused(const QString &message);
+    /// A new group name is still required by some access files: said once
+    /// before the name is taken.
+    void nameStillRequired(const QString &name, const QString &message);
 
 private:
     enum class Report { Quietly, Loudly };
@@ -169,6 +180,9 @@ private:
     PHUserItem::Ptr m_rootItem;
     QPointer<QObject> m_associatedView;
     std::function<PHUserItem *()> m_editedItem;
+    std::function<QString(const QString &)> m_requiredElsewhere;
+    QString m_warnedRequiredName;       // a required name being warned about
+    QString m_acknowledgedRequiredName; // ... and the person has read the warning
     QStringList m_users;
     bool m_loadFailed = false;
     bool m_userFileLoadFailed = false;

@@ -180,8 +180,10 @@ void PHGroupsDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *,
         return;
     if (nodeOf(item)->hasChildren()) {
         const PHFSItem *folder = activeDirectory();
-        cell.enabled = folder && folder->isPasswordProtected();
+        cell.enabled = folder && folder->isPasswordProtected() && !folder->isHandManaged();
         cell.transparent = false;
+        if (folder && folder->isHandManaged())
+            cell.toolTip = PHFSItem::handManagedMessage;
     } else {
         cell.enabled = false;
         cell.transparent = true;
@@ -209,7 +211,24 @@ bool PHGroupsDataSource::outlineViewValidateText(QObject *, const QString &text)
         emit nameRefused(why);
         return false;
     }
-    return !containsItem(cleanGroupName(text));
+    const QString name = cleanGroupName(text);
+    if (containsItem(name))
+        return false;
+    // A name access files still let in: whoever joins the group would get in
+    // there. Said once; once read, the same name typed again is taken.
+    if (!m_requiredElsewhere || name == m_acknowledgedRequiredName)
+        return true;
+    if (name == m_warnedRequiredName)
+        return false; // the warning is still open (the editor lost focus to it)
+    if (const QString folders = m_requiredElsewhere(name); !folders.isEmpty()) {
+        m_warnedRequiredName = name;
+        emit nameStillRequired(
+            name, QStringLiteral("The group \"%1\" is still allowed in %2 by their access files; its members "
+                                 "will get in there too. Press Return again to use the name anyway.")
+                      .arg(name, folders));
+        return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------- drag and drop

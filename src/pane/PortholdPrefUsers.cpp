@@ -136,6 +136,25 @@ void PortholdPref::wireGroupsDataSource() {
     connect(m_groups, &PHGroupsDataSource::nameRefused, this, [this](const QString &message) {
         PHAction::run("nameRefused", [&] { explainRefusedName(message); });
     });
+    // A group renamed to a name some access file still requires.
+    m_groups->setRequiredElsewhereProvider([this](const QString &name) {
+        return PHAccessGrants::joinedFolderNames(grantingFolders(name, PHAccessGrants::Kind::Group));
+    });
+    connect(m_groups, &PHGroupsDataSource::nameStillRequired, this,
+            [this](const QString &name, const QString &message) {
+                PHAction::run("nameStillRequired", [&] {
+                    PHAlertSheet::Request request;
+                    request.title = QStringLiteral("This Name Is Still Allowed in Some Folders");
+                    request.message = message;
+                    request.defaultButton = QStringLiteral("OK");
+                    request.context = QStringLiteral("nameStillRequired");
+                    QPointer<PHGroupsDataSource> groups(m_groups);
+                    PHAlertSheet::begin(m_window, request, [groups, name](int) {
+                        if (groups)
+                            groups->acknowledgeRequiredName(name);
+                    });
+                });
+            });
 }
 
 void PortholdPref::explainRefusedName(const QString &message) {

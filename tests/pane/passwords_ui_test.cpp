@@ -176,3 +176,37 @@ TEST_F(PasswordsUi, DeletingAUserNamesItsFoldersAndTakesItOutOfThem) {
     EXPECT_FALSE(sheet()->isVisible());
     EXPECT_TRUE(passwordMatches("dave", "pw"));
 }
+
+TEST_F(PasswordsUi, AGroupRenamedToANameFoldersStillRequireIsWarnedAboutFirst) {
+    // "staff" was deleted by another program, but two folders still let it
+    // in: naming a new group "staff" would let its members in there.
+    writeUsers({"erin"});
+    writeAccess(web + "/open/.htaccess", protectedBy("Require group staff"));
+    writeAccess(web + "/lan/.htaccess", protectedBy("Require group staff web"));
+    writeGroups("web: erin\n");
+    start();
+    button("groupAddButton")->click();
+    settle();
+    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr) << "the new group's name is open for typing";
+
+    answers = {PHAlertSheet::Default};
+    editor->setText("staff");
+    QTest::keyClick(editor, Qt::Key_Return);
+    settle();
+    ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
+    EXPECT_EQ(PHAlertSheet::recorded().first().message,
+              "The group \"staff\" is still allowed in lan and open by their access files; its members will "
+              "get in there too. Press Return again to use the name anyway.");
+    EXPECT_EQ(QApplication::focusWidget(), editor) << "the edit stays open";
+    EXPECT_EQ(group("staff"), nullptr);
+    EXPECT_EQ(readFile(groupsFile()), "web: erin\n") << "nothing saved before the warning is read";
+
+    // Once the warning is read, the same name is taken.
+    editor->setText("staff");
+    QTest::keyClick(editor, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(PHAlertSheet::recorded().size(), 1) << "said once";
+    ASSERT_NE(group("staff"), nullptr);
+    EXPECT_TRUE(readFile(groupsFile()).contains("staff: \n")) << qPrintable(readFile(groupsFile()));
+}
