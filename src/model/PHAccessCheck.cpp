@@ -168,6 +168,23 @@ QStringList PHAccessCheck::Report::lines() const {
         for (const QString &line : logLines)
             result.append(QStringLiteral("  ") + line);
     }
+    // Causes the error log does not name.
+    bool letInUnexpectedly = false, failedUnlogged = false;
+    for (const Probe &probe : probes) {
+        if (probe.answered < 0 || probe.predicted < 0)
+            continue;
+        letInUnexpectedly |= bucket(probe.answered) == 200 && probe.predicted != 200;
+        failedUnlogged |= probe.answered >= 500 && logLines.isEmpty();
+    }
+    if (letInUnexpectedly)
+        result.append(QStringLiteral(
+            "The server let in a visitor the access files refuse: it may not read them here. Check that its "
+            "configuration allows them for this folder (\"AllowOverride None\" ignores .htaccess files; "
+            "they need at least \"AllowOverride AuthConfig Limit\")."));
+    if (failedUnlogged)
+        result.append(QStringLiteral(
+            "The server's error log says why it failed; reading it may need membership of the group adm "
+            "(/var/log/apache2/error.log on Debian)."));
     return result;
 }
 

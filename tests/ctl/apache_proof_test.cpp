@@ -587,4 +587,20 @@ TEST_F(ApacheProof, VerifyReportsWhatThePredictionMissed) {
     EXPECT_TRUE(contains(result.out, "does not do what the effective access predicts")) << result.out;
 }
 
+TEST_F(ApacheProof, VerifySaysWhenTheServerSeemsNotToReadTheAccessFiles) {
+    // The model reads a protected folder; the server serves it without the
+    // file, as when its configuration says "AllowOverride None".
+    folder("ignored");
+    CtlEnvironment copy;
+    copy.makeFolder("ignored");
+    CTL_OK(copy, {"mode", "ignored", "password"});
+    const auto result =
+        copy.run({"verify", "ignored", "--url", "http://127.0.0.1:" + std::to_string(s_server->port()) + "/",
+                  "--error-log", s_server->errorLog().string()});
+    EXPECT_EQ(result.exitCode, 4) << ctl_test::describe(result);
+    EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 404 allowed (predicted 401"))
+        << result.out;
+    EXPECT_TRUE(contains(result.out, "\"AllowOverride None\" ignores .htaccess files")) << result.out;
+}
+
 } // namespace
