@@ -64,6 +64,14 @@ protected:
 
     static CtlEnvironment &env() { return *s_env; }
 
+    /// `verify` run on a copy of the tree (what the model reads) against the
+    /// suite's server (what it serves).
+    static ctl_runner::Result verifyFromCopy(const CtlEnvironment &copy, const std::string &folder) {
+        return copy.run({"verify", folder, "--url",
+                         "http://127.0.0.1:" + std::to_string(s_server->port()) + "/", "--error-log",
+                         s_server->errorLog().string()});
+    }
+
     void TearDown() override {
         if (HasFailure() && s_server)
             std::cerr << "--- apache error log\n" << s_server->errorLogText();
@@ -578,9 +586,7 @@ TEST_F(ApacheProof, VerifyReportsWhatThePredictionMissed) {
     ASSERT_EQ(get("/mirrored/index.html"), 403);
     CtlEnvironment copy;
     copy.makeFolder("mirrored");
-    const auto result =
-        copy.run({"verify", "mirrored", "--url", "http://127.0.0.1:" + std::to_string(s_server->port()) + "/",
-                  "--error-log", s_server->errorLog().string()});
+    const auto result = verifyFromCopy(copy, "mirrored");
     EXPECT_EQ(result.exitCode, 4) << ctl_test::describe(result);
     EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 403 refused (predicted 200"))
         << result.out;
@@ -594,9 +600,7 @@ TEST_F(ApacheProof, VerifySaysWhenTheServerSeemsNotToReadTheAccessFiles) {
     CtlEnvironment copy;
     copy.makeFolder("ignored");
     CTL_OK(copy, {"mode", "ignored", "password"});
-    const auto result =
-        copy.run({"verify", "ignored", "--url", "http://127.0.0.1:" + std::to_string(s_server->port()) + "/",
-                  "--error-log", s_server->errorLog().string()});
+    const auto result = verifyFromCopy(copy, "ignored");
     EXPECT_EQ(result.exitCode, 4) << ctl_test::describe(result);
     EXPECT_TRUE(contains(result.out, "From 127.0.0.1 without a password: 404 allowed (predicted 401"))
         << result.out;
