@@ -4,6 +4,7 @@
 #include "PaneFixture.h"
 
 #include "ctl/ApacheHarness.h"
+#include "model/PHPasswordHash.h"
 #include "views/PHAddressDataSource.h"
 
 #include <QLabel>
@@ -88,10 +89,24 @@ TEST_F(PaneProtection, AnotherWebRootIsReadAgainstItsOwnUsers) {
     // Before: after a switch of web root, the new root's folders were read
     // against the old root's users: "Require user dave" read as nobody, and
     // the first edit wrote "Require user portholded", locking dave out.
-    const QString other = QFileInfo(web).absolutePath() + QStringLiteral("/other");
-    writeFile(other + "/.htusers", "dave:Zb5c8mK2iUqYk\n");
+    const std::string unavailable = apache_harness::unavailableReason();
+    const QString other =
+        unavailable.empty()
+            ? QString::fromStdString(apache_harness::makeReadableTempFolder("porthold-pane-other").string())
+            : QFileInfo(web).absolutePath() + QStringLiteral("/other");
+    const auto removeOther = qScopeGuard([other] { QDir(other).removeRecursively(); });
+    writeFile(other + "/.htusers",
+              "dave:" + PHPasswordHash::hash("dave-pw", PHPasswordHash::Scheme::Bcrypt) + "\n");
     writeFile(other + "/club/.htaccess", "AuthType Basic\nAuthName \"club\"\nAuthUserFile \"" + other +
                                              "/.htusers\"\nRequire user dave\n");
+    writeFile(other + "/club/index.html", "<p>club</p>\n");
+    for (const QString &path : {other, other + "/club", other + "/club/index.html", other + "/.htusers"})
+        QFile::setPermissions(
+            path, QFile::permissions(path) | QFile::ReadOther | QFile::ReadGroup |
+                      (QFileInfo(path).isDir() ? QFile::ExeOther | QFile::ExeGroup : QFile::Permissions()));
+    std::optional<apache_harness::ApacheServer> server;
+    if (unavailable.empty())
+        server.emplace(other.toStdString());
     start();
     pref->setCustomWebDir(other);
     pref->setStartDirectory(2);
@@ -100,9 +115,14 @@ TEST_F(PaneProtection, AnotherWebRootIsReadAgainstItsOwnUsers) {
     ASSERT_NE(club, nullptr);
     EXPECT_EQ(club->listForKey(PHFSItem::RequireUserKey), QStringList{"dave"});
     clickFolder(club);
-    chooseMode(club, 4);
+    chooseMode(club, 4); // the address list (deny mode) is empty: a password is what counts
     EXPECT_TRUE(readFile(other + "/club/.htaccess").contains("\nRequire user dave\n"))
         << qPrintable(readFile(other + "/club/.htaccess"));
+    // The server still lets dave in after the edit (before: 401).
+    if (server) {
+        EXPECT_EQ(server->get("/club/index.html", {"dave", "dave-pw"}), 200);
+        EXPECT_EQ(server->get("/club/index.html"), 401) << qPrintable(readFile(other + "/club/.htaccess"));
+    }
 }
 
 TEST_F(PaneProtection, KnownAddressesAreCheckedTypedAndRefused) {
