@@ -7,10 +7,12 @@
 #include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHException.h"
+#include "platform/PHMessageLine.h"
 #include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
 #include "platform/SFAuthorizationView.h"
 #include "server/PHLogWindow.h"
+#include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
 
@@ -21,6 +23,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QPlainTextEdit>
@@ -68,11 +71,21 @@ QString lastPathComponent(const QString &path) {
     return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-void setTextColor(QWidget *widget, const QColor &color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
+/// The first line of a program's error output that says something.
+QString firstLine(const QString &text) {
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const QString trimmed = line.trimmed();
+        if (!trimmed.isEmpty())
+            return trimmed;
+    }
+    return {};
+}
+
+void showProblem(QLabel *label, const QString &problem) {
+    if (!label)
+        return;
+    label->setText(problem);
+    label->setVisible(!problem.isEmpty());
 }
 
 } // namespace
@@ -80,13 +93,15 @@ void setTextColor(QWidget *widget, const QColor &color) {
 PHApacheController::PHApacheController(QWidget *window, QObject *parent)
     : QObject(parent), m_window(window), m_validCommands(validCommands),
       m_controlScript(QStringLiteral(PORTHOLD_APACHECTL)) {
+    // Meanings, not colours: the theme decides how each one looks.
+    using Meaning = PHThemeColors::Meaning;
     m_colors = {
-        {QStringLiteral("normal"), QColor::fromRgbF(0, 0, 0, 1)},
-        {QStringLiteral("no apache"), QColor::fromRgbF(1, 0, 0, 1)},
-        {QStringLiteral("no config"), QColor::fromRgbF(1, 0, 0, 1)},
-        {QStringLiteral("no apache or config"), QColor::fromRgbF(1, 0, 0, 1)},
-        {QStringLiteral("config success"), QColor::fromRgbF(0, 0.6f, 0, 1)},
-        {QStringLiteral("config error"), QColor::fromRgbF(0.96f, 0.6f, 0, 1)},
+        {QStringLiteral("normal"), Meaning::Normal},
+        {QStringLiteral("no apache"), Meaning::Negative},
+        {QStringLiteral("no config"), Meaning::Negative},
+        {QStringLiteral("no apache or config"), Meaning::Negative},
+        {QStringLiteral("config success"), Meaning::Positive},
+        {QStringLiteral("config error"), Meaning::Warning},
     };
     // The tool: the bundle's auxiliary executable "Sentrel".
     if (PanelContext *context = PanelContext::sharedInstance(); context && !context->bundlePath().isEmpty()) {
@@ -144,6 +159,14 @@ void PHApacheController::loadInterface() {
     m_sentrelButton = tab->findChild<QPushButton *>(QStringLiteral("sentrelButton"));
     m_authView = tab->findChild<SFAuthorizationView *>(QStringLiteral("authView"));
     m_apacheStatus = tab->findChild<QLabel *>(QStringLiteral("apacheStatus"));
+    m_serverProblem = tab->findChild<QLabel *>(QStringLiteral("serverProblem"));
+    m_logProblem = tab->findChild<QLabel *>(QStringLiteral("logProblem"));
+    showProblem(m_serverProblem, QString());
+    showProblem(m_logProblem, QString());
+    // Results of the tab's commands are said at its top, without a dialog.
+    m_messageLine = new PHMessageLine(tab);
+    if (auto *layout = qobject_cast<QBoxLayout *>(tab->layout()))
+        layout->insertWidget(0, m_messageLine);
     awakeFromNib();
 }
 
@@ -297,7 +320,7 @@ void PHApacheController::apachectl(const QString &command) {
         if (status != 0) {
             if (m_configCheckStatus) {
                 m_configCheckStatus->setText(QStringLiteral("Syntax Errors Encountered!"));
-                setTextColor(m_configCheckStatus, m_colors.value(QStringLiteral("config error")));
+                PHThemeColors::setTextMeaning(m_configCheckStatus, m_colors.value(QStringLiteral("config error")));
             }
             if (m_configErrorView)
                 m_configErrorView->setPlainText(PHString::chop(errors));
@@ -305,17 +328,72 @@ void PHApacheController::apachectl(const QString &command) {
         } else {
             if (m_configCheckStatus) {
                 m_configCheckStatus->setText(QStringLiteral("Syntax OK"));
-                setTextColor(m_configCheckStatus, m_colors.value(QStringLiteral("config success")));
+                PHThemeColors::setTextMeaning(m_configCheckStatus, m_colors.value(QStringLiteral("config success")));
             }
             showErrorPanel(false);
         }
         return;
     }
-    // The result is not shown: the check two seconds later shows what happened.
-    sentrelWithArgs({QStringLiteral("-operation"), QStringLiteral("ctl"), QStringLiteral("-data"), command});
+    m_toolRan = false;
+    const qint32 result =
+        sentrelWithArgs({QStringLiteral("-operation"), QStringLiteral("ctl"), QStringLiteral("-data"), command});
+    reportCommandResult(command, result);
+    if (result != 0) {
+        // A command that failed changed nothing: show the server as it is.
+        checkApacheStatus();
+        return;
+    }
     setApacheState(command == QLatin1String("stop") ? 0 : 1);
     QTimer::singleShot(2000, this,
                        [this] { PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); }); });
+}
+
+void PHApacheController::reportCommandResult(const QString &command, qint32 result) {
+    static const QHash<QString, std::pair<QString, QString>> kWords = {
+        {QStringLiteral("start"), {QStringLiteral("Apache started"), QStringLiteral("Apache did not start")}},
+        {QStringLiteral("stop"), {QStringLiteral("Apache stopped"), QStringLiteral("Apache did not stop")}},
+        {QStringLiteral("restart"),
+         {QStringLiteral("Apache restarted"), QStringLiteral("Apache did not restart")}},
+        {QStringLiteral("graceful"),
+         {QStringLiteral("Apache restarted gracefully"), QStringLiteral("Apache did not restart")}},
+    };
+    const auto words = kWords.value(command);
+    if (result == 0) {
+        showMessage(PHThemeColors::Meaning::Positive, words.first);
+        return;
+    }
+    QString reason;
+    if (!m_toolRan) {
+        switch (result) {
+        case kNoExternalForm:
+            reason = QStringLiteral("no authorization: click the padlock first");
+            break;
+        case kAuthorizationFailed:
+            reason = QStringLiteral("the helper tool could not be given root rights");
+            break;
+        default:
+            reason = m_helperPath.isEmpty() ? QStringLiteral("the helper tool Sentrel is missing from the bundle")
+                                            : QStringLiteral("the helper tool Sentrel could not be run");
+        }
+    } else {
+        // The tool keeps the server's words to itself; a broken configuration
+        // is the usual cause, and its test says where.
+        const auto [status, errors] = runConfigTest();
+        reason = status != 0 ? firstLine(errors) : QString();
+        if (reason.isEmpty())
+            reason = QStringLiteral("the control script ended with status %1; see the server's error log").arg(result);
+    }
+    showMessage(PHThemeColors::Meaning::Negative, QStringLiteral("%1: %2").arg(words.second, reason));
+}
+
+void PHApacheController::showMessage(PHThemeColors::Meaning meaning, const QString &text) {
+    Log::write(text);
+    if (m_messageLine)
+        m_messageLine->showMessage(meaning, text);
+}
+
+PHMessageLine *PHApacheController::messageLine() const {
+    return m_messageLine.data();
 }
 
 // ---- Status
@@ -344,6 +422,7 @@ void PHApacheController::checkApacheStatus(QObject *) {
     // The kernel keeps 15 bytes of a process's name.
     const QString binary =
         PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
+    showProblem(m_serverProblem, PHServerLayout::binaryProblem(binary));
     const QString wanted = QString::fromUtf8(lastPathComponent(binary).toUtf8().left(15));
     const QStringList names = allProcessNames();
     setApacheState(!wanted.isEmpty() && names.contains(wanted) ? 1 : 0);
@@ -368,7 +447,7 @@ void PHApacheController::setApacheState(qint32 state) {
             m_gracefulSwitch->setEnabled(authorized);
         if (m_apacheStatus) {
             m_apacheStatus->setText(QStringLiteral("Apache status: Running"));
-            setTextColor(m_apacheStatus, m_colors.value(QStringLiteral("normal")));
+            PHThemeColors::setTextMeaning(m_apacheStatus, m_colors.value(QStringLiteral("normal")));
         }
     } else if (state == 0) {
         if (m_toggleButton)
@@ -379,7 +458,7 @@ void PHApacheController::setApacheState(qint32 state) {
             m_gracefulSwitch->setEnabled(false);
         if (m_apacheStatus) {
             m_apacheStatus->setText(QStringLiteral("Apache status: Stopped"));
-            setTextColor(m_apacheStatus, m_colors.value(QStringLiteral("no apache")));
+            PHThemeColors::setTextMeaning(m_apacheStatus, m_colors.value(QStringLiteral("no apache")));
         }
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/PHThemeColors.h"
 #include "platform/SFAuthorizationView.h"
 #include "platform/authorization/Authorization.h"
 #include "server/PHConfParser.h"
@@ -25,6 +26,7 @@ class QPushButton;
 class QTimer;
 class QWidget;
 class PHLogWindow;
+class PHMessageLine;
 
 /// The server tab: finds the web server's configuration and logs, repairs the
 /// configuration so per-folder access files are honoured, starts, stops,
@@ -90,7 +92,13 @@ public:
     void showErrorPanel(bool show);
     /// The names of all running processes (the kernel's short names).
     static QStringList allProcessNames();
-    QColor colorForStatus(const QString &key) const { return m_colors.value(key); }
+    /// The meaning (and so the theme's colour) of a status ("no apache", "config success", ...).
+    PHThemeColors::Meaning meaningForStatus(const QString &key) const { return m_colors.value(key); }
+    /// The tab's line of news: results of the server commands and the repair.
+    PHMessageLine *messageLine() const;
+    /// Reads the server's program, configuration and log settings again (after
+    /// they changed in Options): the configuration, the logs and the status.
+    void reloadServerSettings();
 
     // Actions of the tab's controls.
     void toggleApache(QObject *sender = nullptr);
@@ -132,11 +140,13 @@ private:
     /// Runs the configuration test; the exit status and the error text.
     std::pair<int, QString> runConfigTest();
     bool isAuthorized() const;
+    void reportCommandResult(const QString &command, qint32 result);
+    void showMessage(PHThemeColors::Meaning meaning, const QString &text);
     qint32 selfRepairHelper();
 
     QPointer<QWidget> m_window;
     QStringList m_validCommands;
-    QHash<QString, QColor> m_colors;
+    QHash<QString, PHThemeColors::Meaning> m_colors;
     bool m_isApacheRunning = false;
     bool m_isGraceful = true;
     bool m_errorPanelIsVisible = false;
@@ -175,4 +185,8 @@ private:
     QPointer<SFAuthorizationView> m_authView;
     int m_apachectlBoxHeight = 0;
     QList<QPointer<PHLogWindow>> m_logWindows;
+    QPointer<QLabel> m_serverProblem;
+    QPointer<QLabel> m_logProblem;
+    QPointer<PHMessageLine> m_messageLine;
+    bool m_toolRan = false; // whether the last sentrelWithArgs reached the tool
 };

@@ -125,6 +125,7 @@ qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
     tool.writeInput(
         QByteArray(reinterpret_cast<const char *>(externalForm.bytes), sizeof externalForm.bytes));
     tool.closeInput();
+    m_toolRan = true;
     return tool.waitUntilExit();
 }
 

@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 #include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
+#include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
 #include "support/PHRegex.h"
 #include "support/PHTextFile.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLabel>
 #include <QPushButton>
 
 #include <pwd.h>
@@ -209,12 +211,35 @@ void PHApacheController::addLog(const QString &path, const QString &title) {
         m_logDisplayButton->setEnabled(true);
 }
 
+void PHApacheController::reloadServerSettings() {
+    getApacheConfFile();
+    m_logs.clear();
+    if (m_logPicker) {
+        m_logPicker->clear();
+        m_logPicker->setEnabled(false);
+    }
+    if (m_logDisplayButton)
+        m_logDisplayButton->setEnabled(false);
+    findLogs();
+    checkApacheStatus();
+}
+
 void PHApacheController::findLogs() {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    if (m_logProblem) {
+        m_logProblem->clear();
+        m_logProblem->hide();
+    }
     if (defaults->boolForKey(kOverrideLogDirectory)) {
         const QString folder = defaults->stringForKey(kLogDirectory).value_or(QString());
-        if (folder.isEmpty())
+        // An empty list says why, where the logs would be.
+        if (const QString problem = PHServerLayout::logFolderProblem(folder); !problem.isEmpty()) {
+            if (m_logProblem) {
+                m_logProblem->setText(problem);
+                m_logProblem->show();
+            }
             return;
+        }
         // Listed by name, as people read a log folder.
         const QStringList entries = QDir(folder).entryList(
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -223,13 +248,24 @@ void PHApacheController::findLogs() {
                 continue;
             addLog(appendingPathComponent(folder, name), name);
         }
+        if (m_logs.isEmpty() && m_logProblem) {
+            m_logProblem->setText(QStringLiteral("The log folder %1 holds no logs yet.").arg(folder));
+            m_logProblem->show();
+        }
         return;
     }
     m_parsedConfFiles.clear();
     const QString main = httpdConfFile();
     m_findLogFiles = PHConfParser::initWithFile(main);
-    if (!m_findLogFiles)
+    if (!m_findLogFiles) {
+        if (m_logProblem) {
+            m_logProblem->setText(
+                main.isEmpty() ? QStringLiteral("The server's configuration is not known: choose Detect in Options.")
+                               : QStringLiteral("The logs are named in %1, which cannot be read.").arg(main));
+            m_logProblem->show();
+        }
         return;
+    }
     const QString canonical = QFileInfo(main).canonicalFilePath();
     m_parsedConfFiles.insert(canonical.isEmpty() ? main : canonical);
     m_findLogFiles->setDelegate(this);

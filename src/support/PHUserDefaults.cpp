@@ -180,6 +180,10 @@ QVariant PHUserDefaults::objectForKey(const QString &key) const {
     return registrationObjectForKey(key);
 }
 
+bool PHUserDefaults::hasStoredValueForKey(const QString &key) const {
+    return storedValues(m_appID).contains(key);
+}
+
 qint32 PHUserDefaults::integerForKey(const QString &key) const {
     const QVariant value = objectForKey(key);
     const int type = value.typeId();

@@ -34,6 +34,8 @@ public:
 
     /// The stored value, else the registered default, else an invalid QVariant.
     QVariant objectForKey(const QString &key) const;
+    /// Whether the user's settings hold a value of their own for the key.
+    bool hasStoredValueForKey(const QString &key) const;
     /// Converted from a number or a text ("  42abc" is 42); otherwise 0.
     qint32 integerForKey(const QString &key) const;
     /// A number: non-zero; a text: begins (after blanks) with Y, T or a non-zero digit.

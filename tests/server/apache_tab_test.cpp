@@ -113,7 +113,8 @@ TEST_F(ApacheTabTest, FailingTestsShowTheErrorsAndMoveTheBoxesOnce) {
         tab->layout()->activate();
         EXPECT_TRUE(controller.errorPanelIsVisible());
         EXPECT_EQ(status->text(), "Syntax Errors Encountered!");
-        EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor::fromRgbF(0.96f, 0.6f, 0, 1));
+        EXPECT_EQ(status->palette().color(QPalette::WindowText),
+                  PHThemeColors::textColor(tab->palette(), PHThemeColors::Meaning::Warning));
         EXPECT_EQ(errors->toPlainText(),
                   "AH00526: Syntax error on line 3 of /x.conf:\nInvalid command Lissen");
         EXPECT_TRUE(errors->isVisibleTo(tab));
@@ -128,7 +129,8 @@ TEST_F(ApacheTabTest, FailingTestsShowTheErrorsAndMoveTheBoxesOnce) {
     tab->layout()->activate();
     EXPECT_FALSE(controller.errorPanelIsVisible());
     EXPECT_EQ(status->text(), "Syntax OK");
-    EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor::fromRgbF(0, 0.6f, 0, 1));
+    EXPECT_EQ(status->palette().color(QPalette::WindowText),
+              PHThemeColors::textColor(tab->palette(), PHThemeColors::Meaning::Positive));
     EXPECT_FALSE(errors->isVisibleTo(tab));
     EXPECT_EQ(apachectlBox->geometry(), box);
     EXPECT_EQ(logBox->y(), logY);
@@ -159,7 +161,9 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
     controller.setStatusDisplay(&statusLine);
     controller.setApacheState(0);
     EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
-    EXPECT_EQ(statusLine.palette().color(QPalette::WindowText), QColor(Qt::red));
+    const QColor stopped = statusLine.palette().color(QPalette::WindowText);
+    EXPECT_GT(stopped.red(), stopped.green() + 60) << "bad news reads red";
+    EXPECT_GE(PHThemeColors::contrastRatio(stopped, statusLine.palette().color(QPalette::Window)), 4.5);
     EXPECT_EQ(toggle->text(), "Start Apache");
 
     controller.authorizationViewDidAuthorize(controller.authView());
