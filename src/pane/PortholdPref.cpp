@@ -181,6 +181,7 @@ QWidget *PortholdPref::loadMainView(QWidget *window) {
 
 void PortholdPref::awakeFromNib() {
     QWidget *view = m_mainView;
+    setUpMessageLine();
     m_tabs = view->findChild<QTabWidget *>(QStringLiteral("tabs"));
     m_portholdStatus = view->findChild<QLabel *>(QStringLiteral("portholdStatus"));
     m_webRootStatus = view->findChild<QLabel *>(QStringLiteral("webRootStatus"));
@@ -257,6 +258,7 @@ void PortholdPref::awakeFromNib() {
     // 1. The host system version does not exist here: the window keeps the layout's size.
     // 2. The server tab's controller.
     loadApache(!defaults->boolForKey(QStringLiteral("Uses Remote Apache")));
+    setUpServerOptions();
     // 3.-4. Help page and credits.
     loadHelpAndCredits();
     // 5.
@@ -567,6 +569,7 @@ void PortholdPref::didUnselect() {
 void PortholdPref::loadApache(bool create) {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     if (!m_apache && create) {
+        detectServerOnFirstStart();
         m_apache = new PHApacheController(m_window, this);
         m_apacheTabViewItem = m_apache->tabViewItem();
         m_apache->setStatusDisplay(m_portholdStatus);
@@ -578,7 +581,7 @@ void PortholdPref::loadApache(bool create) {
     if (m_apache)
         m_apache->disable();
     if (m_portholdStatus) {
-        m_portholdStatus->setStyleSheet(QStringLiteral("color: grey;"));
+        PHThemeColors::setTextMeaning(m_portholdStatus, PHThemeColors::Meaning::Inactive);
         m_portholdStatus->setText(QStringLiteral("Apache status not available"));
     }
 }

@@ -2,6 +2,7 @@
 
 #include "pane/PHBundle.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PHMessageLine.h"
 #include "platform/PHPanelPlugin.h"
 #include "platform/PanelContext.h"
 
@@ -70,6 +71,9 @@ public:
     PHUsersDataSource *users() const { return m_users; }
     PHGroupsDataSource *groups() const { return m_groups; }
     PHApacheController *apache() const { return m_apache; }
+    /// The panel's line of news (results of edits and refusals).
+    PHMessageLine *messageLine() const;
+    void showMessage(PHThemeColors::Meaning meaning, const QString &text);
     PHUpdateDisplay *updateDisplay() const { return m_updateDisplay; }
     const QStringList &errors() const { return m_errors; }
 
@@ -142,6 +146,9 @@ public:
     /// True while "Check Access" waits for the server (its button is disabled).
     bool isCheckingAccess() const { return m_checkingAccess; }
     void setUsesRemoteApache(QObject *sender);
+    /// Options: the server's program and folders, typed or detected.
+    void setServerLocation(QLineEdit *field);
+    void detectServer();
     /// The web address `viewSelectionOnWeb` opens for a folder.
     QUrl webAddressForItem(PHFSItem *item) const;
 
@@ -181,6 +188,10 @@ public:
     QWidget *userAddPanel() const { return m_userAddPanel; }
 
 private:
+    void setUpMessageLine();
+    void detectServerOnFirstStart();
+    void setUpServerOptions();
+    void readServerOptions();
     void manualEditorSheetDidEnd(int returnCode, const DeferredAction &action);
     void explainWebRoot();
     /// The selected folder's effective access in words, and the warning when
@@ -257,6 +268,10 @@ private:
     // The user sheet.
     QPointer<QWidget> m_userAddPanel;
     QPointer<QLineEdit> m_userField;
+    QPointer<PHMessageLine> m_messageLine;
+    QPointer<QLineEdit> m_binaryField;
+    QPointer<QLineEdit> m_confDirField;
+    QPointer<QLineEdit> m_logDirField;
     QPointer<QLineEdit> m_passField;
     QPointer<QLineEdit> m_confirmField;
     QPointer<QLabel> m_errorField;
