@@ -462,7 +462,7 @@ void PHFSItem::setAddressArray(const QStringList &addresses) {
 bool PHFSItem::isReservedAddress(const QString &address) {
     static const QStringList reserved{QStringLiteral("portholded"), QStringLiteral("all"),
                                       QStringLiteral("host.domain.tld"), QStringLiteral("(null)")};
-    return reserved.contains(address);
+    return reserved.contains(address, Qt::CaseInsensitive);
 }
 
 bool PHFSItem::isAcceptableAddress(const QString &address) {
@@ -711,6 +711,7 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
         return false;
     }
     readFromDisk();
+    NotificationCenter::defaultCenter().post(AccessFileDidSaveNotification, this);
     return true;
 }
 

@@ -69,6 +69,8 @@ public:
         QStringLiteral("This folder's access file has rules of its own: edit it in the Manual Editor");
     /// Posted with the node as sender whenever its access text is replaced.
     static inline const QString AccessFileDidChangeNotification = QStringLiteral("PHAccessFileDidChange");
+    /// Posted after the access file was written to disk (the item is the sender).
+    static inline const QString AccessFileDidSaveNotification = QStringLiteral("PHAccessFileDidSave");
 
     // ----- Tree -----
 

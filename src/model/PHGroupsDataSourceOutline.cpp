@@ -109,7 +109,7 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
         // has already refused blanks and colons with its own message.)
         const QString why = PHNameRule::refusal(name, PHNameRule::Kind::Group);
         if (!why.isEmpty() || taken) {
-            Log::write(QStringLiteral("Porthold: the group \"%1\" cannot be renamed to \"%2\"")
+            Log::write(QStringLiteral("The group \"%1\" cannot be renamed to \"%2\"")
                            .arg(node->value(), name));
             beep();
             return;
@@ -151,7 +151,7 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
         const QString why = PHNameRule::refusal(name, PHNameRule::Kind::Group);
         if (!why.isEmpty()) {
             Log::write(
-                QStringLiteral("Porthold: the group \"%1\" cannot be named in an access file").arg(name));
+                QStringLiteral("The group \"%1\" cannot be named in an access file").arg(name));
             beep();
             emit nameRefused(
                 QStringLiteral("The group \"%1\" cannot be let into a folder. %2; give it a new name first.")

@@ -84,7 +84,7 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
             const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User);
             if (!why.isEmpty()) {
                 Log::write(
-                    QStringLiteral("Porthold: the user \"%1\" cannot be named in an access file").arg(name));
+                    QStringLiteral("The user \"%1\" cannot be named in an access file").arg(name));
                 beep();
                 emit nameRefused(QStringLiteral("\"%1\" cannot be let into a folder. %2.").arg(name, why));
                 return;

@@ -143,11 +143,28 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
                                                 else
                                                     showEffectiveAccess(); // a folder above changed
                                             });
+    // Every write of an access file is said, so a change never passes unseen.
+    m_savedObserver = ObserverRegistration(PHFSItem::AccessFileDidSaveNotification, nullptr,
+                                           [this](const Notification &notification) {
+                                               const auto *item = static_cast<const PHFSItem *>(notification.sender);
+                                               if (!item)
+                                                   return;
+                                               const QString folder = item->relativePath();
+                                               showMessage(PHThemeColors::Meaning::Positive,
+                                                           folder.isEmpty()
+                                                               ? QStringLiteral("Saved .htaccess in the web folder")
+                                                               : QStringLiteral("Saved .htaccess in %1").arg(folder));
+                                           });
+    m_refusalObserver = ObserverRegistration(PHActionRefusedNotification, nullptr, [this](const Notification &n) {
+        showMessage(PHThemeColors::Meaning::Negative, n.userInfo.value(QStringLiteral("reason")).toString());
+    });
     Log::format("Created %s", "PortholdPref");
 }
 
 PortholdPref::~PortholdPref() {
     m_accessObserver.reset();
+    m_savedObserver.reset();
+    m_refusalObserver.reset();
     // The views go first: they ask the data sources (children of this object) until they are gone.
     delete m_mainView;
     if (m_apache)
@@ -826,6 +843,12 @@ bool PortholdPref::tableViewDeleteRow(QObject *tableView, qint32) {
         deleteGroup(tableView);
     else if (tableView == m_addressTable)
         removeAddress(tableView);
+    else if (tableView == m_webDirOutline) {
+        auto *item = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
+        if (!item || !item->hasAccessFile())
+            return false;
+        clearAccessPrompt(tableView);
+    }
     else
         return false;
     return true;

@@ -224,6 +224,8 @@ private:
     bool m_firstSelection = true;
     ShouldUnselectReply m_unselectReply;
     ObserverRegistration m_accessObserver;
+    ObserverRegistration m_savedObserver;
+    ObserverRegistration m_refusalObserver;
 
     QPointer<QWidget> m_window;
     QPointer<QWidget> m_mainView;

@@ -110,6 +110,16 @@ void PortholdPref::replaceAddressAtIndexWithAddress(qint32 index, const QString 
     }
     // Refused: back into the cell once the table has finished this edit.
     QApplication::beep();
+    const QString shown = address.trimmed();
+    if (PHFSItem::isReservedAddress(address))
+        showMessage(PHThemeColors::Meaning::Negative,
+                    QStringLiteral("%1 is a reserved word, not an address").arg(address));
+    else if (shown.isEmpty())
+        showMessage(PHThemeColors::Meaning::Negative, QStringLiteral("An address cannot be empty"));
+    else
+        showMessage(PHThemeColors::Meaning::Negative,
+                    QStringLiteral("\"%1\" is not an address: addresses contain no spaces, line breaks or quotes")
+                        .arg(shown));
     QPointer<PortholdPref> self(this);
     QTimer::singleShot(0, this, [self, index] {
         PHAction::run("reeditAddressAfterDelay:", [&] {

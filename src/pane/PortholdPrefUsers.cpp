@@ -266,6 +266,7 @@ void PortholdPref::editUser(QObject *) {
     m_userField->setEnabled(false);
     m_passField->clear();
     m_confirmField->clear();
+    PHThemeColors::setTextMeaning(m_errorField, PHThemeColors::Meaning::Normal);
     m_errorField->setText(QStringLiteral("Please enter a new password for %1").arg(name));
     static_cast<QDialog *>(m_userAddPanel.data())->open();
     m_passField->setFocus(Qt::OtherFocusReason);
@@ -277,7 +278,10 @@ void PortholdPref::endNewUser(QObject *sender) {
     const QString name = PHString::stringByRemovingSurroundingWhitespace(m_userField->text());
     const bool isNew = m_userField->isEnabled();
     const QString password = m_passField->text();
-    const auto refuse = [this](const QString &message) { m_errorField->setText(message); };
+    const auto refuse = [this](const QString &message) {
+        PHThemeColors::setTextMeaning(m_errorField, PHThemeColors::Meaning::Negative);
+        m_errorField->setText(message);
+    };
 
     // The name first, so nobody types a password twice for a name that cannot be.
     // A user already in the file keeps its name, whatever it is.

@@ -8,6 +8,10 @@
 #include <vector>
 
 /// A posted notification: its name, the object that posted it and a record.
+/// Posted by the model when it refuses what the user asked; userInfo "reason"
+/// says why in words for the user.
+inline const QString PHActionRefusedNotification = QStringLiteral("PHActionRefused");
+
 struct Notification {
     QString name;
     const void *sender = nullptr;

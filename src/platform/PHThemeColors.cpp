@@ -30,6 +30,12 @@ int hueOf(Meaning meaning) {
     }
 }
 
+QColor mix(const QColor &a, const QColor &b, double shareOfA) {
+    return QColor::fromRgbF(float(a.redF() * shareOfA + b.redF() * (1 - shareOfA)),
+                            float(a.greenF() * shareOfA + b.greenF() * (1 - shareOfA)),
+                            float(a.blueF() * shareOfA + b.blueF() * (1 - shareOfA)));
+}
+
 bool isDark(const QPalette &palette) {
     return luminance(palette.color(QPalette::Window)) < 0.18;
 }
@@ -46,8 +52,8 @@ QColor textColor(const QPalette &palette, Meaning meaning) {
     const QColor background = palette.color(QPalette::Window);
     if (meaning == Meaning::Normal)
         return palette.color(QPalette::WindowText);
-    if (meaning == Meaning::Inactive)
-        return palette.color(QPalette::Disabled, QPalette::WindowText);
+    if (meaning == Meaning::Inactive) // receding, yet readable (some themes' disabled text is not)
+        return mix(palette.color(QPalette::WindowText), background, 0.6);
     // Walk the lightness away from the background until the text reads
     // (contrast 4.5, the usual threshold for body text).
     const bool dark = isDark(palette);
@@ -60,15 +66,16 @@ QColor textColor(const QPalette &palette, Meaning meaning) {
     return color;
 }
 
+QColor frameColor(const QPalette &palette, QPalette::ColorGroup group) {
+    return mix(palette.color(group, QPalette::Text), palette.color(group, QPalette::Base), 0.55);
+}
+
 QColor backgroundColor(const QPalette &palette, Meaning meaning) {
     const QColor window = palette.color(QPalette::Window);
     const QColor tint = meaning == Meaning::Normal || meaning == Meaning::Inactive
                             ? palette.color(QPalette::Highlight)
                             : QColor::fromHsl(hueOf(meaning), 200, 128);
-    const double share = 0.22;
-    return QColor::fromRgbF(float(window.redF() * (1 - share) + tint.redF() * share),
-                            float(window.greenF() * (1 - share) + tint.greenF() * share),
-                            float(window.blueF() * (1 - share) + tint.blueF() * share));
+    return mix(tint, window, 0.22);
 }
 
 void setTextMeaning(QWidget *widget, Meaning meaning) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPalette>
 
 class QPalette;
 class QWidget;
@@ -18,6 +19,9 @@ QColor textColor(const QPalette &palette, Meaning meaning);
 /// A soft background for a message of that meaning, between the window
 /// colour and the meaning's hue.
 QColor backgroundColor(const QPalette &palette, Meaning meaning);
+
+/// A frame that shows on the palette's Base (an unticked box in a list).
+QColor frameColor(const QPalette &palette, QPalette::ColorGroup group = QPalette::Active);
 
 /// Sets the widget's text roles for a meaning; Normal restores the
 /// application's palette (so nothing of an earlier meaning stays behind).

@@ -1,5 +1,6 @@
 #include "views/PHCheckBoxCell.h"
 
+#include "platform/PHThemeColors.h"
 #include "views/PHItemModelAdapter.h"
 
 #include <QApplication>
@@ -41,6 +42,15 @@ void PHCheckBoxCell::paint(QPainter *painter, const QStyleOptionViewItem &option
     if (!cell.enabled)
         check.state &= ~QStyle::State_Enabled;
     style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &check, painter, option.widget);
+    // Some styles outline the box in a shade of the window colour, which
+    // vanishes on a dark list; a frame from the text colour always shows.
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(PHThemeColors::frameColor(
+        opt.palette, (check.state & QStyle::State_Enabled) ? QPalette::Active : QPalette::Disabled));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(check.rect.adjusted(0, 0, -1, -1));
+    painter->restore();
 }
 
 QSize PHCheckBoxCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const {

@@ -199,6 +199,7 @@ void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHC
         cell.image = m_deleteIdle;
         cell.pressedImage = m_deletePressed;
         cell.enabled = true;
+        cell.toolTip = QStringLiteral("Remove protection");
     } else {
         cell.image = QIcon();
         cell.pressedImage = QIcon();

@@ -231,6 +231,8 @@ QVariant PHItemModelAdapter::data(const QModelIndex &index, int role) const {
         if (kind == ColumnKind::Text)
             return cellForIndex(index).image;
         return {};
+    case Qt::AccessibleTextRole:
+        return accessibleText(index);
     case Qt::ToolTipRole:
     case Qt::AccessibleDescriptionRole: {
         const QString tip = cellForIndex(index).toolTip;
@@ -239,6 +241,48 @@ QVariant PHItemModelAdapter::data(const QModelIndex &index, int role) const {
     default:
         return {};
     }
+}
+
+QString PHItemModelAdapter::accessibleText(const QModelIndex &index) const {
+    const ColumnKind kind = kindOfColumn(index.column());
+    const PHCell cell = cellForIndex(index);
+    if (cell.transparent)
+        return {};
+    const QString title = index.column() < m_columns.size() ? m_columns.at(index.column()).title : QString();
+    QString text;
+    switch (kind) {
+    case ColumnKind::Text: {
+        const QVariant value = objectValue(index);
+        return value.typeId() == QMetaType::QString ? value.toString() : PHXDataSource::descriptionOfValue(value);
+    }
+    case ColumnKind::Check:
+        text = objectValue(index).toBool() ? QStringLiteral("checked") : QStringLiteral("not checked");
+        break;
+    case ColumnKind::PopUp: {
+        const QVariant value = objectValue(index);
+        const int item = cell.selectedItem >= 0 ? cell.selectedItem : (value.isValid() ? value.toInt() : -1);
+        if (cell.menu && item >= 0 && item < cell.menu->actions().size())
+            text = cell.menu->actions().at(item)->text();
+        break;
+    }
+    case ColumnKind::Button:
+        text = cell.toolTip.isEmpty() ? QStringLiteral("button") : cell.toolTip;
+        break;
+    }
+    // A check box without a title speaks for its row ("alice: checked").
+    QString label = title;
+    if (label.isEmpty() && kind == ColumnKind::Check) {
+        for (int column = 0; column < m_columns.size(); ++column)
+            if (m_columns.at(column).kind == ColumnKind::Text) {
+                label = accessibleText(index.siblingAtColumn(column));
+                break;
+            }
+    }
+    if (!label.isEmpty())
+        text = label + QStringLiteral(": ") + text;
+    if (!cell.enabled)
+        text += QStringLiteral(" (unavailable)");
+    return text;
 }
 
 bool PHItemModelAdapter::setData(const QModelIndex &index, const QVariant &value, int role) {

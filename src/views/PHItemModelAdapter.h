@@ -103,6 +103,7 @@ private:
     PHOutlineViewDataSource *m_outlineSource = nullptr;
     PHOutlineViewDelegate *m_outlineDelegate = nullptr;
     QList<Column> m_columns;
+    QString accessibleText(const QModelIndex &index) const;
     QMetaObject::Connection m_reloadConnection;
     // Between beginReorder and endReorder: the view's indexes and their items.
     QModelIndexList m_reorderedIndexes;

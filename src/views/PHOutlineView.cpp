@@ -1,6 +1,7 @@
 #include "views/PHOutlineView.h"
 
 #include "platform/PHAction.h"
+#include "views/PHPopUpButtonCell.h"
 #include "platform/PanelContext.h"
 #include "support/PHUserDefaults.h"
 #include "views/PHColumnCells.h"
@@ -205,6 +206,10 @@ void PHOutlineView::keyPressEvent(QKeyEvent *event) {
         });
         return;
     }
+    // A row's pop-up opens from the keyboard as from a click.
+    if (state() != QAbstractItemView::EditingState && PHPopUpButtonCell::isPopUpKey(event) &&
+        PHPopUpButtonCell::popUpInRow(this, currentIndex()))
+        return;
     QTreeView::keyPressEvent(event);
 }
 

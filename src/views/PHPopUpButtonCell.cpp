@@ -4,6 +4,7 @@
 #include "views/PHItemModelAdapter.h"
 
 #include <QAbstractItemView>
+#include <QKeyEvent>
 #include <QApplication>
 #include <QMenu>
 #include <QMouseEvent>
@@ -76,7 +77,42 @@ bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model,
         return false;
     if (event->type() != QEvent::MouseButtonRelease)
         return true; // the click belongs to the pop-up, not to the row selection
+    return popUp(model, index, qobject_cast<QAbstractItemView *>(const_cast<QWidget *>(option.widget)));
+}
 
+bool PHPopUpButtonCell::isPopUpKey(const QKeyEvent *event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_F2:
+        return modifiers == Qt::NoModifier;
+    case Qt::Key_Down:
+        return modifiers == Qt::AltModifier;
+    default:
+        return false;
+    }
+}
+
+bool PHPopUpButtonCell::popUpInRow(QAbstractItemView *view, const QModelIndex &index) {
+    if (!view || !index.isValid() || !view->model())
+        return false;
+    QAbstractItemModel *model = view->model();
+    for (int column = 0; column < model->columnCount(index.parent()); ++column) {
+        auto *cell = qobject_cast<PHPopUpButtonCell *>(view->itemDelegateForColumn(column));
+        if (!cell)
+            continue;
+        const QModelIndex target = model->index(index.row(), column, index.parent());
+        return cell->popUp(model, target, view);
+    }
+    return false;
+}
+
+bool PHPopUpButtonCell::popUp(QAbstractItemModel *model, const QModelIndex &index, QAbstractItemView *view) {
+    const PHCell cell = cellOf(index);
+    if (!model || !cell.enabled || cell.transparent || !cell.menu)
+        return false;
     QMenu *menu = cell.menu;
     const int current = selectedItemOf(cell, index);
     const QList<QAction *> actions = menu->actions();
@@ -103,9 +139,12 @@ bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model,
         },
         Qt::SingleShotConnection);
     m_openMenu = menu;
-    const QWidget *viewport =
-        option.widget ? static_cast<const QAbstractItemView *>(option.widget)->viewport() : nullptr;
-    const QPoint at = viewport ? viewport->mapToGlobal(option.rect.bottomLeft()) : QCursor::pos();
-    menu->popup(at, current >= 0 && current < actions.size() ? actions.at(current) : nullptr);
+    const QPoint at =
+        view ? view->viewport()->mapToGlobal(view->visualRect(index).bottomLeft()) : QCursor::pos();
+    QAction *active = current >= 0 && current < actions.size() ? actions.at(current) : nullptr;
+    menu->popup(at, active);
+    // From the keyboard, the arrows start on the current choice.
+    if (active)
+        menu->setActiveAction(active);
     return true;
 }

@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 
+class QAbstractItemView;
+class QKeyEvent;
 class QMenu;
 
 /// A pop-up button in a cell. It shows the title of the menu item the row's
@@ -18,6 +20,14 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
                      const QModelIndex &index) override;
+
+    /// Opens the cell's menu under the cell, as a click does.
+    bool popUp(QAbstractItemModel *model, const QModelIndex &index, QAbstractItemView *view);
+    /// The keys that open a pop-up: Space, Return, Enter, F2 and Alt+Down.
+    static bool isPopUpKey(const QKeyEvent *event);
+    /// Opens the pop-up of the row of `index` (the first pop-up column); false
+    /// when the row has none or it is disabled.
+    static bool popUpInRow(QAbstractItemView *view, const QModelIndex &index);
 
     /// The menu shown for the last click, while it is open.
     QMenu *openMenu() const { return m_openMenu; }

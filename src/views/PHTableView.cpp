@@ -1,6 +1,7 @@
 #include "views/PHTableView.h"
 
 #include "platform/PHAction.h"
+#include "views/PHPopUpButtonCell.h"
 #include "platform/PanelContext.h"
 #include "views/PHColumnCells.h"
 #include "views/PHDeleteKey.h"
@@ -8,6 +9,7 @@
 
 #include <QDrag>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -22,7 +24,7 @@ QPixmap PHDragImageForText(const QString &text) {
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setFont(font);
-    painter.setPen(Qt::black);
+    painter.setPen(QGuiApplication::palette().color(QPalette::WindowText));
     painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignLeft | Qt::AlignTop, text);
     return image;
 }
@@ -35,6 +37,7 @@ PHTableView::PHTableView(QWidget *parent)
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
                     QAbstractItemView::EditKeyPressed);
     setShowGrid(false);
+    setTabKeyNavigation(false);
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(20);
     horizontalHeader()->setHighlightSections(false);
@@ -112,6 +115,10 @@ void PHTableView::keyPressEvent(QKeyEvent *event) {
         });
         return;
     }
+    // A row's pop-up opens from the keyboard as from a click.
+    if (state() != QAbstractItemView::EditingState && PHPopUpButtonCell::isPopUpKey(event) &&
+        PHPopUpButtonCell::popUpInRow(this, currentIndex()))
+        return;
     QTableView::keyPressEvent(event);
 }
 

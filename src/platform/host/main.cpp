@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <csignal>
@@ -72,6 +73,10 @@ int main(int argc, char **argv) {
         QStringLiteral("Render the window after start-up into the PNG file and exit."),
         QStringLiteral("file"));
     parser.addOption(screenshotOption);
+    const QCommandLineOption tabOption(QStringLiteral("tab"),
+                                       QStringLiteral("Show the panel's tab with this title first (e.g. Apache)."),
+                                       QStringLiteral("title"));
+    parser.addOption(tabOption);
     parser.addPositionalArgument(
         QStringLiteral("bundle"),
         QStringLiteral("The panel bundle to load (default: beside porthold, else the installed one)."),
@@ -98,6 +103,18 @@ int main(int argc, char **argv) {
         return 1;
     }
     host.select();
+    if (parser.isSet(tabOption)) {
+        const QString wanted = parser.value(tabOption);
+        bool found = false;
+        for (QTabWidget *tabs : host.findChildren<QTabWidget *>(QStringLiteral("tabs")))
+            for (int i = 0; i < tabs->count() && !found; ++i)
+                if (tabs->tabText(i).remove(QLatin1Char('&')).compare(wanted, Qt::CaseInsensitive) == 0) {
+                    tabs->setCurrentIndex(i);
+                    found = true;
+                }
+        if (!found)
+            std::fprintf(stderr, "porthold: the panel has no tab \"%s\"\n", qPrintable(wanted));
+    }
 
     if (parser.isSet(screenshotOption)) {
         const QString file = parser.value(screenshotOption);
