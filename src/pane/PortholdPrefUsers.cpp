@@ -167,7 +167,18 @@ void PortholdPref::explainRefusedName(const QString &message) {
 }
 
 void PortholdPref::warnIfGroupsUnavailable() {
-    if (m_groupModuleWarned || !PHGroupFileModule::isDisabled())
+    if (m_groupModuleWarned)
+        return;
+    // The server this panel manages says best what it loads; the module
+    // folders are the answer only when it cannot be asked.
+    std::optional<bool> loaded;
+    if (m_apache) {
+        const QString binary = PHUserDefaults::standardUserDefaults()
+                                   ->stringForKey(QStringLiteral("ApacheBinaryLocation"))
+                                   .value_or(QString());
+        loaded = PHGroupFileModule::loadedByServer(binary, m_apache->httpdConfFile());
+    }
+    if (loaded.value_or(!PHGroupFileModule::isDisabled()))
         return;
     m_groupModuleWarned = true;
     Log::write(QStringLiteral(

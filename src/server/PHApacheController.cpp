@@ -172,14 +172,7 @@ void PHApacheController::loadInterface() {
 
 void PHApacheController::awakeFromNib() {
     setUpAuthorization();
-
-    if (m_logPicker) {
-        m_logPicker->clear();
-        m_logPicker->setEnabled(false);
-    }
-    if (m_logDisplayButton)
-        m_logDisplayButton->setEnabled(false);
-    findLogs();
+    relistLogs();
 
     // The error output's scrolling container is shown and hidden inside the
     // box's layout; the box grows and shrinks by a fixed amount around it.

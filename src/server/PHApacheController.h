@@ -137,6 +137,8 @@ private:
     void setUpAuthorization();
     void addLog(const QString &path, const QString &title);
     void followInclude(const QString &pattern);
+    /// Empties the log list and finds the logs again.
+    void relistLogs();
     /// Runs the configuration test; the exit status and the error text.
     std::pair<int, QString> runConfigTest();
     bool isAuthorized() const;

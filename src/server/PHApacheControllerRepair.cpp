@@ -213,6 +213,11 @@ void PHApacheController::addLog(const QString &path, const QString &title) {
 
 void PHApacheController::reloadServerSettings() {
     getApacheConfFile();
+    relistLogs();
+    checkApacheStatus();
+}
+
+void PHApacheController::relistLogs() {
     m_logs.clear();
     if (m_logPicker) {
         m_logPicker->clear();
@@ -221,7 +226,6 @@ void PHApacheController::reloadServerSettings() {
     if (m_logDisplayButton)
         m_logDisplayButton->setEnabled(false);
     findLogs();
-    checkApacheStatus();
 }
 
 void PHApacheController::findLogs() {
