@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ctl/PHCtlCommands.h"
+
 #include <QStringList>
+#include <QTextStream>
 
 /// portholdctl: the panel's folder, user, group and address edits from a
 /// command line, on the same model, settings and files.
@@ -17,7 +20,11 @@ enum Status {
 };
 
 /// Runs one command (the arguments after the program name), printing to
-/// standard output and error. Needs a QCoreApplication.
+/// standard output and error and reading passwords from standard input.
+/// Needs a QCoreApplication.
 int run(const QStringList &arguments);
+/// The same, printing to `out` and `err` and asking `passwords` for passwords.
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
+        const PHCtlCommands::Passwords &passwords = {});
 
 } // namespace PHCtl

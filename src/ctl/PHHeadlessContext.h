@@ -45,11 +45,8 @@ public:
     /// The folder the data sources act on (the panel's selection).
     void select(PHFSItem *item) { m_selected = item; }
 
-    /// Why an address may not be known, or empty when it may: reserved words
-    /// (after lower-casing) and texts that would break an access-file line.
-    static QString addressRefusal(const QString &lowerCased);
     /// Appends the lower-cased address unless it is already known, and stores
-    /// the list. The caller has checked it with `addressRefusal`.
+    /// the list. The caller has checked it with `PHEditRules::addressRefusal`.
     void addKnownAddress(const QString &address);
     /// Stores the known-address list under "Address Array".
     void storeAddresses();

@@ -1,12 +1,14 @@
 #include "model/PHFSItem.h"
 
 #include "model/PHEffectiveAccess.h"
+#include "model/PHWebRoot.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
+#include "support/PHPath.h"
 #include "support/PHRegex.h"
 #include "support/PHTextFile.h"
 
@@ -31,24 +33,8 @@ namespace {
 
 // ----- Paths -----
 
-// Exactly one "/" between the two sides; a trailing "/" on the left is
-// absorbed. Joining onto an absent (empty) path gives an absent path.
-QString joinPath(const QString &left, const QString &right) {
-    if (left.isEmpty())
-        return {};
-    if (left.endsWith(QLatin1Char('/')))
-        return left + right;
-    return left + QLatin1Char('/') + right;
-}
-
-QString lastPathComponent(const QString &path) {
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
-        trimmed.chop(1);
-    if (trimmed == QLatin1String("/"))
-        return trimmed;
-    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
+using PHPath::joinPath;
+using PHPath::lastPathComponent;
 
 // The expansion-state table lives as long as the process, across trees.
 QHash<QString, bool> &expansionStates() {
@@ -460,13 +446,11 @@ void PHFSItem::setAddressArray(const QStringList &addresses) {
 }
 
 bool PHFSItem::isReservedAddress(const QString &address) {
-    static const QStringList reserved{QStringLiteral("portholded"), QStringLiteral("all"),
-                                      QStringLiteral("host.domain.tld"), QStringLiteral("(null)")};
-    return reserved.contains(address, Qt::CaseInsensitive);
+    return PHEditRules::isReservedAddress(address);
 }
 
 bool PHFSItem::isAcceptableAddress(const QString &address) {
-    return !isReservedAddress(address) && isWritableName(address);
+    return PHEditRules::addressRefusal(address).isEmpty();
 }
 
 QString PHFSItem::description() const {
@@ -696,7 +680,8 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
         failWrite(ErrorAccessFileUnreadable, current.error);
         return false;
     }
-    if (hasLineBreak(contextLocation(1)) || hasLineBreak(contextLocation(3))) {
+    if (hasLineBreak(contextLocation(PHWebRoot::UserFile)) ||
+        hasLineBreak(contextLocation(PHWebRoot::GroupFile))) {
         failWrite(ErrorAccessFileBadPath,
                   QStringLiteral("the user or group file's path contains a line break"));
         return false;
@@ -766,7 +751,8 @@ QString PHFSItem::accessFileText() const {
     text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthName"), QStringLiteral("Protected"));
 
     text += QStringLiteral("\n## User file location and authorized users\n");
-    text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthUserFile"), contextLocation(1));
+    text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthUserFile"),
+                                contextLocation(PHWebRoot::UserFile));
     const bool nothingListed = users.isEmpty() && groups.isEmpty();
     const QString requireKeyword = !users.isEmpty() && users.first() == anyUserRealName
                                        ? QStringLiteral("Require")
@@ -778,7 +764,7 @@ QString PHFSItem::accessFileText() const {
 
     text += QStringLiteral("\n## Group file location and authorized groups\n");
     text += quotedDirectiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("AuthGroupFile"),
-                                contextLocation(3));
+                                contextLocation(PHWebRoot::GroupFile));
     text += listDirectiveLines(passwordActive && !groups.isEmpty(), QStringLiteral("Require group"), groups);
 
     text += QStringLiteral("\n## Address Settings\n");

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "model/PHEditRules.h"
+#include "support/posix/PHErrorCode.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -35,18 +38,18 @@ public:
     // Error codes reported through PanelContext::displayError (texts in the
     // bundle's "errors" list). Each text names the folder's ".htaccess".
     /// The access file could not be written; the old file is unchanged.
-    static constexpr qint32 ErrorAccessFileWrite = 20;
+    static constexpr qint32 ErrorAccessFileWrite = PHError::AccessFileWrite;
     /// The access file could not be deleted.
-    static constexpr qint32 ErrorAccessFileDelete = 21;
+    static constexpr qint32 ErrorAccessFileDelete = PHError::AccessFileDelete;
     /// The access file holds rules of its own the panel cannot represent; the
     /// panel leaves such a file to the manual editor.
-    static constexpr qint32 ErrorAccessFileHandManaged = 22;
+    static constexpr qint32 ErrorAccessFileHandManaged = PHError::AccessFileHandManaged;
     /// The user or group file's path contains a line break and cannot be named
     /// in an access file.
-    static constexpr qint32 ErrorAccessFileBadPath = 23;
+    static constexpr qint32 ErrorAccessFileBadPath = PHError::AccessFileBadPath;
     /// The existing access file could not be read or decoded; it is not
     /// replaced, so nothing in it is lost.
-    static constexpr qint32 ErrorAccessFileUnreadable = 24;
+    static constexpr qint32 ErrorAccessFileUnreadable = PHError::AccessFileUnreadable;
 
     // Keys of the directive table.
     static inline const QString RequireUserKey = QStringLiteral("Require user");
@@ -59,11 +62,11 @@ public:
     static inline const QString thisComputerAddress = QStringLiteral("127.0.0.1");
 
     /// Label of the users table's first row.
-    static inline const QString anyUserDisplayName = QStringLiteral("Any Valid User");
+    static inline const QString &anyUserDisplayName = PHEditRules::anyUserDisplayName;
     /// The access-file word for any user of the user file.
-    static inline const QString anyUserRealName = QStringLiteral("valid-user");
+    static inline const QString &anyUserRealName = PHEditRules::anyUserRealName;
     /// Written where a list would otherwise be empty; never a user or address.
-    static inline const QString placeholderName = QStringLiteral("portholded");
+    static inline const QString &placeholderName = PHEditRules::placeholderName;
     /// Why a hand-managed folder refuses the panel's edits.
     static inline const QString handManagedMessage =
         QStringLiteral("This folder's access file has rules of its own: edit it in the Manual Editor");

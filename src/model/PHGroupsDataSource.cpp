@@ -1,5 +1,8 @@
 #include "model/PHGroupsDataSource.h"
 
+#include "model/PHFileMerge.h"
+#include "model/PHSettings.h"
+#include "model/PHWebRoot.h"
 #include "platform/Log.h"
 #include "platform/PanelContext.h"
 #include "support/PHAtomicFile.h"
@@ -14,18 +17,64 @@
 
 namespace {
 
-PHUserItem::Ptr emptyRoot() { return PHUserItem::itemWithValueParentChildren(QString(), nullptr, PHUserItem::Children()); }
+PHUserItem::Ptr emptyRoot() {
+    return PHUserItem::itemWithValueParentChildren(QString(), nullptr, PHUserItem::Children());
+}
 
 bool isAscii(const QString &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
 // A colon would end the group name early; a line feed would start a new group.
-bool breaksLine(const QString &name) { return name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n')); }
+bool breaksLine(const QString &name) {
+    return name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n'));
+}
+
+/// Each group of a group-file text with every member listed, known or not.
+PHFileMerge::Entries rawEntries(const QString &text) {
+    QStringList words;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        if (colon >= 0)
+            words += line.mid(colon + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
+    PHFileMerge::Entries entries;
+    const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(text, words);
+    for (const PHUserItem::Ptr &group : root->children()) {
+        QStringList members;
+        for (const PHUserItem::Ptr &member : group->children())
+            members.append(member->value());
+        entries.append({group->value(), members.join(QLatin1Char(' '))});
+    }
+    return entries;
+}
+
+/// What a tree that never read the file holds as the file's groups: a group
+/// without a name, which no file can hold. Such a tree has no version of the
+/// file to merge from, and writes its own.
+const PHFileMerge::Entries &neverRead() {
+    static const PHFileMerge::Entries marker{{QString(), QString()}};
+    return marker;
+}
+
+/// The entries with only the members who are users.
+PHFileMerge::Entries knownMembersOnly(const PHFileMerge::Entries &entries, const QStringList &users) {
+    PHFileMerge::Entries known;
+    for (const auto &[group, members] : entries) {
+        QStringList kept;
+        for (const QString &member : members.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            if (users.contains(member))
+                kept.append(member);
+        known.append({group, kept.join(QLatin1Char(' '))});
+    }
+    return known;
+}
 
 } // namespace
 
-PHGroupsDataSource::PHGroupsDataSource(QObject *parent) : QObject(parent), m_rootItem(emptyRoot()) {}
+PHGroupsDataSource::PHGroupsDataSource(QObject *parent)
+    : QObject(parent), m_rootItem(emptyRoot()), m_savedEntries(neverRead()) {
+}
 
 PHGroupsDataSource::PHGroupsDataSource(const QStringList &users, QObject *parent)
     : QObject(parent), m_rootItem(emptyRoot()) {
@@ -36,7 +85,7 @@ PHGroupsDataSource::~PHGroupsDataSource() = default;
 
 QString PHGroupsDataSource::groupfilePath() {
     PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->portholdLocation(3) : QString();
+    return context ? context->portholdLocation(PHWebRoot::GroupFile) : QString();
 }
 
 // ---------------------------------------------------------------- reading
@@ -84,9 +133,12 @@ PHUserItem::Ptr PHGroupsDataSource::readGroupfile(const QStringList &users, Repo
         return emptyRoot();
     const PHTextFile file = PHTextFile::read(path);
     switch (file.status) {
-    case PHTextFile::Status::Read:
+    case PHTextFile::Status::Read: {
+        m_savedEntries = rawEntries(file.text);
         return rootFromText(file.text, users);
+    }
     case PHTextFile::Status::Missing:
+        m_savedEntries.clear();
         return emptyRoot();
     case PHTextFile::Status::Unreadable:
     case PHTextFile::Status::Undecodable:
@@ -155,9 +207,12 @@ bool PHGroupsDataSource::writeGroupfile() {
         return false;
     }
     if (m_userFileLoadFailed) {
-        failWrite(path, QStringLiteral("the user file could not be read, and saving would drop every member"));
+        failWrite(path,
+                  QStringLiteral("the user file could not be read, and saving would drop every member"));
         return false;
     }
+    if (!mergeChangesOnDisk(path))
+        return false;
     QString why;
     const std::optional<QString> text = textFromRoot(*m_rootItem, &why);
     if (!text) {
@@ -172,6 +227,52 @@ bool PHGroupsDataSource::writeGroupfile() {
         failWrite(path, why);
         return false;
     }
+    m_savedEntries = rawEntries(*text);
+    return true;
+}
+
+QList<std::pair<QString, QString>> PHGroupsDataSource::entriesOf(const PHUserItem &root) {
+    QList<std::pair<QString, QString>> entries;
+    for (const PHUserItem::Ptr &group : root.children()) {
+        QStringList members;
+        for (const PHUserItem::Ptr &member : group->children())
+            members.append(member->value());
+        entries.append({group->value(), members.join(QLatin1Char(' '))});
+    }
+    return entries;
+}
+
+bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
+    const PHTextFile file = PHTextFile::read(path);
+    if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable) {
+        failWrite(path, QStringLiteral("it could not be read again before saving: %1").arg(file.error));
+        return false;
+    }
+    const auto onDisk =
+        file.status == PHTextFile::Status::Read ? rawEntries(file.text) : PHFileMerge::Entries();
+    if (onDisk == m_savedEntries || m_savedEntries == neverRead())
+        return true;
+    // Both versions of the file as this tree reads them: members who are no
+    // users are left out alike, so only real changes count.
+    const QStringList users = currentUsers();
+    const PHFileMerge::Result merge = PHFileMerge::threeWay(
+        knownMembersOnly(m_savedEntries, users), entriesOf(*m_rootItem), knownMembersOnly(onDisk, users));
+    PHUserItem::Ptr root = emptyRoot();
+    for (const auto &[name, members] : merge.merged) {
+        PHUserItem::Ptr group = PHUserItem::itemWithValueParentChildren(name, root, PHUserItem::Children());
+        root->children().append(group);
+        for (const QString &member : members.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            group->children().append(PHUserItem::itemWithValueParentChildren(member, group, std::nullopt));
+    }
+    m_rootItem = root;
+    emit reloadRequested(m_associatedView);
+    if (!merge.conflicts.isEmpty()) {
+        Log::write(QStringLiteral(
+                       "Porthold: the group file %1 was changed by another program; kept its version of %2")
+                       .arg(path, merge.conflicts.join(QStringLiteral(", "))));
+        if (PanelContext *context = PanelContext::sharedInstance())
+            context->displayError(kGroupFileConflictError);
+    }
     return true;
 }
 
@@ -183,6 +284,8 @@ bool PHGroupsDataSource::writeGroupfileUnlessEmptyAndMissing() {
     // was made: there is nothing unsaved to report again.
     if (m_loadFailed || m_userFileLoadFailed)
         return false;
+    if (entriesOf(*m_rootItem) == m_savedEntries)
+        return true; // nothing changed here since the file was read or written
     return writeGroupfile();
 }
 
@@ -201,7 +304,7 @@ PHUserItem::Ptr PHGroupsDataSource::addNewGroup(const QString &name) {
     m_rootItem->children().append(group);
     // Not a re-ordering the outline could follow (a row was added): the
     // caller reloads it.
-    if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
+    if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortGroups))
         PHUserItem::sortItems(m_rootItem->children());
     return group;
 }

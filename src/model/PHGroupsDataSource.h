@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/PHUserItem.h"
+#include "support/posix/PHErrorCode.h"
 #include "views/PHViewProtocols.h"
 
 #include <QObject>
@@ -35,9 +36,12 @@ class PHGroupsDataSource : public QObject, public PHOutlineViewDataSource, publi
 
 public:
     /// The group file could not be saved (the tree now shows the file on disk).
-    static constexpr qint32 kGroupFileWriteError = 32;
+    static constexpr qint32 kGroupFileWriteError = PHError::GroupFileWrite;
     /// The group file exists but could not be read; it is left alone.
-    static constexpr qint32 kGroupFileReadError = 33;
+    static constexpr qint32 kGroupFileReadError = PHError::GroupFileRead;
+    /// Another program changed some of the groups this tree changed; its
+    /// version was kept.
+    static constexpr qint32 kGroupFileConflictError = PHError::GroupFileConflict;
 
     /// An empty tree.
     explicit PHGroupsDataSource(QObject *parent = nullptr);
@@ -175,6 +179,11 @@ private:
     PHUserItem::Ptr readGroupfile(const QStringList &users, Report report);
     QStringList currentUsers() const;
     void failWrite(const QString &path, const QString &why);
+    /// Each group with its members as one line's worth of text.
+    static QList<std::pair<QString, QString>> entriesOf(const PHUserItem &root);
+    /// Folds in what another program changed on disk since the last read or
+    /// write; false when the file cannot be read now.
+    bool mergeChangesOnDisk(const QString &path);
     bool belongsToTree(const PHUserItem *item) const;
 
     PHUserItem::Ptr m_rootItem;
@@ -186,4 +195,6 @@ private:
     QStringList m_users;
     bool m_loadFailed = false;
     bool m_userFileLoadFailed = false;
+    /// The groups as the file held them when last read or written here.
+    QList<std::pair<QString, QString>> m_savedEntries;
 };

@@ -4,8 +4,10 @@
 
 #include "model/PHGroupsDataSource.h"
 
+#include "model/PHEditRules.h"
 #include "model/PHFSItem.h"
 #include "model/PHNameRule.h"
+#include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
 #include "platform/Log.h"
 #include "platform/PanelContext.h"
@@ -40,7 +42,7 @@ void logInvalidStructure() {
 } // namespace
 
 QString PHGroupsDataSource::cleanGroupName(const QString &typed) {
-    return PHString::stringByRemovingCharactersInString(typed, QStringLiteral(" :\t\r\n"));
+    return PHEditRules::cleanGroupName(typed);
 }
 
 // ---------------------------------------------------------------- shape
@@ -117,7 +119,7 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
         // A failed write replaces the tree, and with it this node: hold it first.
         const PHUserItem::Ptr kept = node->shared_from_this();
         node->setValue(name);
-        if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
+        if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortGroups))
             sortGroups();
         if (!writeGroupfile())
             return; // the tree now shows the file on disk, and the outline was reloaded
@@ -206,14 +208,16 @@ void PHGroupsDataSource::outlineViewItemWillCollapse(QObject *outline, void *ite
 bool PHGroupsDataSource::outlineViewValidateText(QObject *, const QString &text) {
     if (PHString::stringByRemovingSurroundingWhitespace(text).isEmpty() || containsItem(text))
         return false;
-    const QString why = PHNameRule::refusal(text, PHNameRule::Kind::Group);
-    if (!why.isEmpty()) {
-        emit nameRefused(why);
+    // Checked as typed and as it will be stored: a name the server would
+    // misread is explained, one taken is simply not accepted.
+    if (const QString why =
+            PHEditRules::groupNameRefusal(text, [this](const QString &name) { return containsItem(name); });
+        !why.isEmpty()) {
+        if (why != PHEditRules::uniqueGroupNameText)
+            emit nameRefused(why);
         return false;
     }
     const QString name = cleanGroupName(text);
-    if (containsItem(name))
-        return false;
     // A name access files still let in: whoever joins the group would get in
     // there. Said once; once read, the same name typed again is taken.
     if (!m_requiredElsewhere || name == m_acknowledgedRequiredName)

@@ -1,12 +1,14 @@
 #include "model/PHUserItem.h"
 
+#include "model/PHSettings.h"
 #include "support/PHUserDefaults.h"
 
 #include <algorithm>
 
 PHUserItem::PHUserItem(const QString &value, const Ptr &parent, std::optional<Children> children)
     : m_myParent(parent), m_myChildren(children.value_or(Children())), m_myValue(value),
-      m_hasChildren(children.has_value()) {}
+      m_hasChildren(children.has_value()) {
+}
 
 PHUserItem::Ptr PHUserItem::itemWithValueParentChildren(const QString &value, const Ptr &parent,
                                                         std::optional<Children> children) {
@@ -27,7 +29,7 @@ qint32 PHUserItem::indexInParent() const {
 
 namespace {
 Qt::CaseSensitivity comparedCase() {
-    return PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Case Sensitive Compare"))
+    return PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CaseSensitiveCompare)
                ? Qt::CaseSensitive
                : Qt::CaseInsensitive;
 }

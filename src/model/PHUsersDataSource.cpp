@@ -1,7 +1,9 @@
 #include "model/PHUsersDataSource.h"
 
+#include "model/PHFileMerge.h"
 #include "model/PHPasswordHash.h"
-
+#include "model/PHSettings.h"
+#include "model/PHWebRoot.h"
 #include "platform/Log.h"
 #include "platform/PanelContext.h"
 #include "support/PHAtomicFile.h"
@@ -52,7 +54,7 @@ PHUsersDataSource::~PHUsersDataSource() = default;
 
 QString PHUsersDataSource::userfilePath() {
     PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->portholdLocation(1) : QString();
+    return context ? context->portholdLocation(PHWebRoot::UserFile) : QString();
 }
 
 // ---------------------------------------------------------------- reading
@@ -95,8 +97,12 @@ QVariantList PHUsersDataSource::readUserfile(const QString &path, Report report,
     const PHTextFile file = PHTextFile::read(path);
     switch (file.status) {
     case PHTextFile::Status::Read:
+        if (path == userfilePath())
+            m_savedRecords = recordsFromText(file.text);
         return recordsFromText(file.text);
     case PHTextFile::Status::Missing:
+        if (path == userfilePath())
+            m_savedRecords.clear();
         return {};
     case PHTextFile::Status::Unreadable:
     case PHTextFile::Status::Undecodable:
@@ -117,7 +123,7 @@ QVariantList PHUsersDataSource::parseUserfile(bool useNewExtension) {
         if (path.isEmpty())
             return {};
         path += PHUserDefaults::standardUserDefaults()
-                    ->stringForKey(QStringLiteral("New File Extension"))
+                    ->stringForKey(PHSettings::Key::NewFileExtension)
                     .value_or(QStringLiteral(".new"));
         bool failed = false;
         return readUserfile(path, Report::Loudly, &failed);
@@ -171,6 +177,8 @@ bool PHUsersDataSource::writeUserfile() {
         failWrite(path, QStringLiteral("it could not be read, and saving over it would lose its users"));
         return false;
     }
+    if (!mergeChangesOnDisk(path))
+        return false;
     QString why;
     const std::optional<QString> text = textFromRecords(m_dataArray, &why);
     if (!text) {
@@ -185,6 +193,41 @@ bool PHUsersDataSource::writeUserfile() {
         failWrite(path, why);
         return false;
     }
+    m_savedRecords = m_dataArray;
+    return true;
+}
+
+bool PHUsersDataSource::mergeChangesOnDisk(const QString &path) {
+    const PHTextFile file = PHTextFile::read(path);
+    if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable) {
+        failWrite(path, QStringLiteral("it could not be read again before saving: %1").arg(file.error));
+        return false;
+    }
+    const QVariantList onDisk =
+        file.status == PHTextFile::Status::Read ? recordsFromText(file.text) : QVariantList();
+    if (onDisk == m_savedRecords)
+        return true;
+    const auto entries = [](const QVariantList &records) {
+        PHFileMerge::Entries list;
+        for (const QVariant &record : records) {
+            const QVariantMap map = record.toMap();
+            list.append({map.value(userKey).toString(), map.value(passwordKey).toString()});
+        }
+        return list;
+    };
+    const PHFileMerge::Result merge =
+        PHFileMerge::threeWay(entries(m_savedRecords), entries(m_dataArray), entries(onDisk));
+    m_dataArray.clear();
+    for (const auto &[name, hash] : merge.merged)
+        m_dataArray.append(userRecord(name, hash));
+    reloadView(nullptr);
+    if (!merge.conflicts.isEmpty()) {
+        Log::write(QStringLiteral(
+                       "Porthold: the user file %1 was changed by another program; kept its version of %2")
+                       .arg(path, merge.conflicts.join(QStringLiteral(", "))));
+        if (PanelContext *context = PanelContext::sharedInstance())
+            context->displayError(kUserFileConflictError);
+    }
     return true;
 }
 
@@ -196,6 +239,8 @@ bool PHUsersDataSource::writeUserfileUnlessEmptyAndMissing() {
     // was made: there is nothing unsaved to report again.
     if (m_loadFailed)
         return false;
+    if (m_dataArray == m_savedRecords)
+        return true; // nothing changed here since the file was read or written
     return writeUserfile();
 }
 
@@ -231,7 +276,7 @@ PHFSItem *PHUsersDataSource::activeDirectory() const {
 
 int PHUsersDataSource::compareOnUsername(const QVariantMap &record, const QVariantMap &other) {
     const Qt::CaseSensitivity sensitivity =
-        PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Case Sensitive Compare"))
+        PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CaseSensitiveCompare)
             ? Qt::CaseSensitive
             : Qt::CaseInsensitive;
     const int order =
@@ -257,7 +302,8 @@ bool PHUsersDataSource::tableViewDeleteRowReplace(QObject *tableView, qint32 row
     // could not be saved comes back with the file, and must keep its groups.
     if (!writeUserfile())
         return false;
-    if (!replace) {
+    // A user another program changed meanwhile is kept (a conflict): it keeps its groups too.
+    if (!replace && !userNames().contains(name)) {
         if (PanelContext *context = PanelContext::sharedInstance())
             context->userWasDeleted(name);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/PHEditRules.h"
+#include "support/posix/PHErrorCode.h"
 #include "views/PHViewProtocols.h"
 #include "views/PHXDataSource.h"
 
@@ -66,17 +68,20 @@ class PHUsersDataSource : public PHXDataSource, public PHTableViewDelegate {
 public:
     /// Error codes for the panel's error display; the texts name the user file.
     /// The user file could not be saved (the list now shows the file on disk).
-    static constexpr qint32 kUserFileWriteError = 30;
+    static constexpr qint32 kUserFileWriteError = PHError::UserFileWrite;
     /// The user file exists but could not be read; it is left alone.
-    static constexpr qint32 kUserFileReadError = 31;
+    static constexpr qint32 kUserFileReadError = PHError::UserFileRead;
+    /// Another program changed some of the users this list changed; its
+    /// version was kept.
+    static constexpr qint32 kUserFileConflictError = PHError::UserFileConflict;
 
     static inline const QString userKey = QStringLiteral("user");
     static inline const QString passwordKey = QStringLiteral("basic password");
     /// The label of the table's first row, and the access-file word it stands for.
-    static inline const QString anyUserDisplayName = QStringLiteral("Any Valid User");
-    static inline const QString anyUserRealName = QStringLiteral("valid-user");
+    static inline const QString &anyUserDisplayName = PHEditRules::anyUserDisplayName;
+    static inline const QString &anyUserRealName = PHEditRules::anyUserRealName;
     /// Written where a list would be empty; never a user.
-    static inline const QString placeholderName = QStringLiteral("portholded");
+    static inline const QString &placeholderName = PHEditRules::placeholderName;
 
     /// Reads the user file at the panel's user-file location.
     explicit PHUsersDataSource(QObject *parent = nullptr);
@@ -88,12 +93,16 @@ public:
     /// and reported; for the user file itself it also suspends writing.
     QVariantList parseUserfile(bool useNewExtension);
     /// Writes every record; true when the file on disk now holds them. See the
-    /// class comment for what a failure does.
+    /// class comment for what a failure does. When another program changed the
+    /// file since it was read here, its changes are merged in: a user changed
+    /// on both sides keeps the file's version, and that is reported.
     bool writeUserfile();
-    /// Writes the file unless there is nothing to say: an empty list and no
-    /// file on disk leave the disk alone (leaving the panel must not create
-    /// files nobody asked for), nor while the file could not be read (false,
-    /// quietly: each refused change was reported as it was made).
+    /// Writes the file unless there is nothing to say: a list unchanged since
+    /// the file was read or written, or an empty list and no file on disk,
+    /// leave the disk alone (leaving the panel must neither undo another
+    /// program's changes nor create files nobody asked for), nor while the
+    /// file could not be read (false, quietly: each refused change was
+    /// reported as it was made).
     bool writeUserfileUnlessEmptyAndMissing();
 
     /// A new hash of the password in the scheme of the "Password Hash"
@@ -171,7 +180,12 @@ private:
     enum class Report { Quietly, Loudly };
     QVariantList readUserfile(const QString &path, Report report, bool *failed);
     void failWrite(const QString &path, const QString &why);
+    /// Folds in what another program changed on disk since the last read or
+    /// write; false when the file cannot be read now.
+    bool mergeChangesOnDisk(const QString &path);
 
     bool m_loadFailed = false;
+    /// The records as the file held them when last read or written here.
+    QVariantList m_savedRecords;
     QImage m_userIcon;
 };

@@ -64,7 +64,7 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
     if (row == 0) {
         // Any user of the file: the named users go, since "valid-user" covers them.
         if (ticked)
-            list = QStringList{anyUserRealName};
+            list = PHEditRules::requireUser(list, anyUserRealName);
         else
             list.removeAll(anyUserRealName);
         folder->setListForKey(PHFSItem::RequireUserKey, list);
@@ -89,8 +89,7 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
                 emit nameRefused(QStringLiteral("\"%1\" cannot be let into a folder. %2.").arg(name, why));
                 return;
             }
-            list.removeAll(anyUserRealName);
-            list.append(name);
+            list = PHEditRules::requireUser(list, name);
             folder->setListForKey(PHFSItem::RequireUserKey, list);
             reloadView(nullptr);
         }

@@ -32,15 +32,5 @@ QString PHBundle::pathForAuxiliaryExecutable(const QString &name) const {
 }
 
 QVariant PHBundle::readPropertyList(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    plist_t root = nullptr;
-    plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &root);
-    if (!root)
-        return {};
-    QVariant value = PHPropertyList::toVariant(root);
-    plist_free(root);
-    return value;
+    return PHPropertyList::readFile(path);
 }

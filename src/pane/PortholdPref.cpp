@@ -4,10 +4,13 @@
 
 #include "pane/PortholdPref.h"
 
+#include "model/PHEditRules.h"
+#include "model/PHErrorTexts.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
-#include "model/PHPasswordHash.h"
+#include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
+#include "model/PHWebRoot.h"
 #include "pane/PHUpdateDisplay.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/Log.h"
@@ -54,67 +57,16 @@ const QString kManualEditorMessage = QStringLiteral(
     "If you do not save your manual editor changes, they will be lost when performing this action");
 const QString kReplyToShouldUnselect = QStringLiteral("replyToShouldUnselect:");
 
-QSet<QString> &registeredIdentifiers() {
-    static QSet<QString> identifiers;
-    return identifiers;
-}
-
 } // namespace
 
 // ----- Class-level state -----
 
 QList<std::pair<QString, QVariant>> PortholdPref::settingsTable() {
-    return {
-        {QStringLiteral("Address Array"), QVariantList{QStringLiteral("127.0.0.1")}},
-        {QStringLiteral("Check for Updates"), true},
-        {QStringLiteral("Should Discover Addresses"), true},
-        {QStringLiteral("Show Delete Dialog"), true},
-        {QStringLiteral("User Delete Dialog"), true},
-        {QStringLiteral("Group Delete Dialog"), true},
-        {QStringLiteral("Graceful Restart"), true},
-        {QStringLiteral("Sort Users"), false},
-        {QStringLiteral("Sort Groups"), false},
-        {QStringLiteral("Show Manual Editor"), false},
-        {QStringLiteral("Uses Remote Apache"), false},
-        {QStringLiteral("Allow Custom Web Dir"), false},
-        {QStringLiteral("Porthold Protected Folder"), 0},
-        {QStringLiteral("Web Dir"), QString()},
-        {QStringLiteral("SU Default Folder"), QDir(homeFolder()).filePath(QStringLiteral("Desktop"))},
-        {QStringLiteral("ApacheBinaryLocation"), QStringLiteral("/usr/sbin/httpd")},
-        {QStringLiteral("ApacheCheckInterval"), 2.0},
-        {QStringLiteral("Override Conf Directory Location"), false},
-        {QStringLiteral("Apache Conf File"), QStringLiteral("httpd.conf")},
-        {QStringLiteral("Apache Conf Directory"), QStringLiteral("/etc/httpd/")},
-        {QStringLiteral("Apache User Conf Directory"), QStringLiteral("users")},
-        {QStringLiteral("stripVolumesFromPortholdFolder"), 0},
-        {QStringLiteral("portholdFolderPrefix"), QString()},
-        {QStringLiteral("Override Log Directory"), false},
-        {QStringLiteral("Apache Log Directory"), QStringLiteral("/var/log/httpd/")},
-        {QStringLiteral("Apache Site Protocol"), QStringLiteral("http")},
-        {QStringLiteral("Apache Site Address"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("Apache Site Port"), QStringLiteral("80")},
-        {QStringLiteral("New File Extension"), QStringLiteral(".new")},
-        {PHPasswordHash::settingKey, PHPasswordHash::bcryptValue},
-    };
-}
-
-const QStringList &PortholdPref::badAddresses() {
-    static const QStringList words{QStringLiteral("portholded"), QStringLiteral("all"),
-                                   QStringLiteral("host.domain.tld"), QStringLiteral("(null)")};
-    return words;
+    return PHSettings::defaultsTable();
 }
 
 void PortholdPref::initialize(const QString &bundleIdentifier) {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    defaults->setApplicationIdentifier(bundleIdentifier);
-    if (registeredIdentifiers().contains(bundleIdentifier) &&
-        defaults->registrationObjectForKey(QStringLiteral("Address Array")).isValid())
-        return;
-    QVariantMap table;
-    for (const auto &[key, value] : settingsTable())
-        table.insert(key, value);
-    defaults->registerDefaults(table);
-    registeredIdentifiers().insert(bundleIdentifier);
+    PHSettings::registerDefaults(bundleIdentifier);
 }
 
 PortholdPref *PortholdPref::sharedInstance() {
@@ -127,13 +79,10 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
     : QObject(parent), m_bundle(bundlePath) {
     QString identifier = m_bundle.infoDictionary().value(QStringLiteral("CFBundleIdentifier")).toString();
     if (identifier.isEmpty())
-        identifier = QStringLiteral("com.quillmere.porthold");
+        identifier = PHSettings::defaultIdentifier;
     initialize(identifier);
     PanelContext::setSharedInstance(this);
-    for (const QVariant &text : PHBundle::readPropertyList(m_bundle.pathForResource(QStringLiteral("errors"),
-                                                                                    QStringLiteral("plist")))
-                                    .toList())
-        m_errors.append(text.toString());
+    m_errors = PHErrorTexts::read(m_bundle.bundlePath());
     m_accessObserver = ObserverRegistration(PHFSItem::AccessFileDidChangeNotification, nullptr,
                                             [this](const Notification &) {
                                                 // An edit in progress is the user's: a re-read never replaces
@@ -143,6 +92,18 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
                                                 else
                                                     showEffectiveAccess(); // a folder above changed
                                             });
+    m_settingsObserver = ObserverRegistration(PHUserDefaults::DidChangeNotification, nullptr,
+                                              [this](const Notification &note) {
+                                                  // Another front end changed the settings: show what is
+                                                  // stored now.
+                                                  if (!m_mainView)
+                                                      return;
+                                                  readOptions();
+                                                  if (note.userInfo.value(QStringLiteral("keys"))
+                                                          .toStringList()
+                                                          .contains(PHSettings::Key::AddressArray))
+                                                      reloadKnownAddresses();
+                                              });
     // Every write of an access file is said, so a change never passes unseen.
     m_savedObserver = ObserverRegistration(PHFSItem::AccessFileDidSaveNotification, nullptr,
                                            [this](const Notification &notification) {
@@ -163,6 +124,7 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
 
 PortholdPref::~PortholdPref() {
     m_accessObserver.reset();
+    m_settingsObserver.reset();
     m_savedObserver.reset();
     m_refusalObserver.reset();
     // The views go first: they ask the data sources (children of this object) until they are gone.
@@ -274,7 +236,7 @@ void PortholdPref::awakeFromNib() {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     // 1. The host system version does not exist here: the window keeps the layout's size.
     // 2. The server tab's controller.
-    loadApache(!defaults->boolForKey(QStringLiteral("Uses Remote Apache")));
+    loadApache(!defaults->boolForKey(PHSettings::Key::UsesRemoteApache));
     setUpServerOptions();
     // 3.-4. Help page and credits.
     loadHelpAndCredits();
@@ -283,22 +245,21 @@ void PortholdPref::awakeFromNib() {
         m_nameVersionText->setText(PHApplication::applicationVersion());
     // 6.-8.
     if (m_addressDiscoverSwitch)
-        m_addressDiscoverSwitch->setChecked(
-            defaults->boolForKey(QStringLiteral("Should Discover Addresses")));
-    setShouldShowDeleteDialog(defaults->boolForKey(QStringLiteral("Show Delete Dialog")));
-    m_updateDisplay->setSecondsSinceCheck(defaults->doubleForKey(QStringLiteral("Last Version Check")));
+        m_addressDiscoverSwitch->setChecked(defaults->boolForKey(PHSettings::Key::ShouldDiscoverAddresses));
+    setShouldShowDeleteDialog(defaults->boolForKey(PHSettings::Key::ShowDeleteDialog));
+    m_updateDisplay->setSecondsSinceCheck(defaults->doubleForKey(PHSettings::Key::LastVersionCheck));
     // 9. The pop-up mirrors the stored root before the options act on it, so
     // that turning custom roots off cannot move a stored system root to item 0.
     if (m_webDirFolder) {
-        const qint32 stored = defaults->integerForKey(QStringLiteral("Porthold Protected Folder"));
+        const qint32 stored = defaults->integerForKey(PHSettings::Key::ProtectedFolder);
         m_webDirFolder->setCurrentIndex(stored == 1 ? 1 : 0);
     }
     {
-        PHState allowCustom(defaults->boolForKey(QStringLiteral("Allow Custom Web Dir")) ? 1 : 0);
+        PHState allowCustom(defaults->boolForKey(PHSettings::Key::AllowCustomWebDir) ? 1 : 0);
         setCustomWebDirAllowed(&allowCustom);
-        PHState manualEditor(defaults->boolForKey(QStringLiteral("Show Manual Editor")) ? 1 : 0);
+        PHState manualEditor(defaults->boolForKey(PHSettings::Key::ShowManualEditor) ? 1 : 0);
         setManualEditVisible(&manualEditor);
-        PHState remote(defaults->boolForKey(QStringLiteral("Uses Remote Apache")) ? 1 : 0);
+        PHState remote(defaults->boolForKey(PHSettings::Key::UsesRemoteApache) ? 1 : 0);
         setUsesRemoteApache(&remote);
     }
     // 10.-11.
@@ -350,8 +311,20 @@ void PortholdPref::fillWebDirFolderIcons() {
         QIcon icon(PHImage::imageForFileWidthHeight(path, 16, 16));
         return icon.isNull() ? QApplication::style()->standardIcon(QStyle::SP_DirIcon) : icon;
     };
-    m_webDirFolder->setItemIcon(0, folderIcon(userWebFolder()));
-    m_webDirFolder->setItemIcon(1, folderIcon(systemWebFolder()));
+    m_webDirFolder->setItemIcon(0, folderIcon(PHWebRoot::userWebFolder()));
+    m_webDirFolder->setItemIcon(1, folderIcon(PHWebRoot::systemWebFolder()));
+}
+
+void PortholdPref::reloadKnownAddresses() {
+    // Start empty, then the stored list.
+    m_addresses.clear();
+    const auto stored = PHUserDefaults::standardUserDefaults()->arrayForKey(PHSettings::Key::AddressArray);
+    QStringList storedAddresses;
+    for (const QVariant &address : stored.value_or(QVariantList()))
+        storedAddresses.append(address.toString());
+    addAddressesFromArray(storedAddresses);
+    if (m_addressTable)
+        m_addressTable->reloadData();
 }
 
 void PortholdPref::setTables() {
@@ -359,17 +332,19 @@ void PortholdPref::setTables() {
     // those are loaded first: read against empty lists, the first edit of a
     // folder would drop entries that are in force.
     reloadUsersAndGroups();
-    m_addresses.clear();
-    const auto stored = PHUserDefaults::standardUserDefaults()->arrayForKey(QStringLiteral("Address Array"));
-    QStringList storedAddresses;
-    for (const QVariant &address : stored.value_or(QVariantList()))
-        storedAddresses.append(address.toString());
-    addAddressesFromArray(storedAddresses);
+    reloadKnownAddresses();
     // The folder outline.
     if (m_webDirOutline) {
         delete m_files;
-        m_files = new PHFSDataSource(portholdLocation(4), this);
+        m_files = new PHFSDataSource(portholdLocation(PHWebRoot::Root), this);
         m_files->setMenu(m_directoryMenu);
+        connect(m_files, &PHFSDataSource::accessFileChangedOnDisk, this, [this](PHFSItem *item) {
+            // Another program edited a folder's access file: show what it says now.
+            if (m_webDirOutline)
+                m_webDirOutline->reloadItem(item, false);
+            if (item == m_fsItem)
+                webOutlineClick(nullptr);
+        });
         m_webDirOutline->setDataSource(m_files, m_files);
         m_webDirOutline->setColumns(
             {{QStringLiteral("dir"), QStringLiteral("Folder"), PHItemModelAdapter::ColumnKind::Text},
@@ -414,7 +389,8 @@ void PortholdPref::setTables() {
     QFont labelFont = QApplication::font("QLabel");
     labelFont.setPointSize(11);
     const auto useLabelFont = [&labelFont](QAbstractItemView *view, int column) {
-        if (auto *cell = view ? qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(column)) : nullptr)
+        if (auto *cell =
+                view ? qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(column)) : nullptr)
             cell->setFont(labelFont);
     };
     if (m_webDirOutline)
@@ -530,7 +506,8 @@ void PortholdPref::wireActions() {
         connect(m_addressTable->adapter(), &QAbstractItemModel::modelReset, this,
                 [this] { addressClick(m_addressTable); });
     if (m_userTable)
-        connect(m_userTable->adapter(), &QAbstractItemModel::modelReset, this, [this] { userClick(m_userTable); });
+        connect(m_userTable->adapter(), &QAbstractItemModel::modelReset, this,
+                [this] { userClick(m_userTable); });
     if (m_groupOutline)
         connect(m_groupOutline->adapter(), &QAbstractItemModel::modelReset, this,
                 [this] { groupClick(m_groupOutline); });
@@ -558,11 +535,7 @@ PHPreferencePane::UnselectReply PortholdPref::shouldUnselect() {
         return UnselectNow;
     if (m_promptOpen)
         return UnselectCancel; // the prompt on screen must be answered first
-    QPointer<PortholdPref> self(this);
-    presentManualEditingErrorWithInvocation(DeferredAction{kReplyToShouldUnselect, [self] {
-                                                               if (self)
-                                                                   self->replyToShouldUnselect(true);
-                                                           }});
+    retryAfterManualEditPrompt(kReplyToShouldUnselect, [this] { replyToShouldUnselect(true); });
     return UnselectLater;
 }
 
@@ -591,7 +564,7 @@ void PortholdPref::loadApache(bool create) {
         m_apacheTabViewItem = m_apache->tabViewItem();
         m_apache->setStatusDisplay(m_portholdStatus);
     }
-    if (m_apache && !defaults->boolForKey(QStringLiteral("Uses Remote Apache"))) {
+    if (m_apache && !defaults->boolForKey(PHSettings::Key::UsesRemoteApache)) {
         m_apache->enable();
         return;
     }
@@ -604,6 +577,15 @@ void PortholdPref::loadApache(bool create) {
 }
 
 // ----- Guard for unsaved manual edits -----
+
+void PortholdPref::retryAfterManualEditPrompt(const QString &name, const std::function<void()> &retry) {
+    // The panel may be gone by the time the prompt is answered.
+    QPointer<PortholdPref> self(this);
+    presentManualEditingErrorWithInvocation(DeferredAction{name, [self, retry] {
+                                                               if (self)
+                                                                   retry();
+                                                           }});
+}
 
 void PortholdPref::presentManualEditingErrorWithInvocation(const DeferredAction &action) {
     if (m_promptOpen) {
@@ -666,7 +648,7 @@ QStringList PortholdPref::groupArray() {
 }
 
 bool PortholdPref::shouldDiscoverAddresses() {
-    return PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Should Discover Addresses"));
+    return PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::ShouldDiscoverAddresses);
 }
 
 QString PortholdPref::addressAtIndex(qint32 index) {
@@ -678,7 +660,7 @@ qint32 PortholdPref::indexOfAddress(const QString &address) const {
 }
 
 bool PortholdPref::shouldShowDeleteDialog() const {
-    return PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Show Delete Dialog"));
+    return PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::ShowDeleteDialog);
 }
 
 PHFSItem *PortholdPref::selectedItem() {
@@ -700,11 +682,7 @@ void PortholdPref::displayError(qint32 code) {
     request.title = QStringLiteral("An Error Occured");
     request.defaultButton = QStringLiteral("OK");
     request.context = QStringLiteral("displayError:");
-    if (quint32(code) < quint32(m_errors.size()))
-        request.message = QStringLiteral("An error was encountered by Porthold in phase %1: %2")
-                              .arg(QStringLiteral("1"), text);
-    else
-        request.message = QStringLiteral("An unknown error occured");
+    request.message = PHErrorTexts::message(m_errors, code);
     PHAlertSheet::begin(m_window, request, [](int) {});
 }
 
@@ -712,21 +690,21 @@ void PortholdPref::displayError(qint32 code) {
 
 void PortholdPref::readOptions() {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    const auto set = [defaults](QAbstractButton *check, const char *key) {
+    const auto set = [defaults](QAbstractButton *check, const QString &key) {
         if (check)
-            check->setChecked(defaults->boolForKey(QLatin1String(key)));
+            check->setChecked(defaults->boolForKey(key));
     };
-    set(m_userSortCheck, "Sort Users");
-    set(m_groupSortCheck, "Sort Groups");
-    set(m_accessFileDeleteCheck, "Show Delete Dialog");
-    set(m_userDeleteCheck, "User Delete Dialog");
-    set(m_groupDeleteCheck, "Group Delete Dialog");
-    set(m_manualEditCheck, "Show Manual Editor");
-    set(m_customDirCheck, "Allow Custom Web Dir");
-    set(m_remoteApacheCheck, "Uses Remote Apache");
-    set(m_launchVersionCheck, "Check for Updates");
+    set(m_userSortCheck, PHSettings::Key::SortUsers);
+    set(m_groupSortCheck, PHSettings::Key::SortGroups);
+    set(m_accessFileDeleteCheck, PHSettings::Key::ShowDeleteDialog);
+    set(m_userDeleteCheck, PHSettings::Key::UserDeleteDialog);
+    set(m_groupDeleteCheck, PHSettings::Key::GroupDeleteDialog);
+    set(m_manualEditCheck, PHSettings::Key::ShowManualEditor);
+    set(m_customDirCheck, PHSettings::Key::AllowCustomWebDir);
+    set(m_remoteApacheCheck, PHSettings::Key::UsesRemoteApache);
+    set(m_launchVersionCheck, PHSettings::Key::CheckForUpdates);
     if (m_webDirFolder && m_webDirFolder->count() > 0) {
-        qint32 index = defaults->integerForKey(QStringLiteral("Porthold Protected Folder"));
+        qint32 index = defaults->integerForKey(PHSettings::Key::ProtectedFolder);
         const qint32 last = qint32(m_webDirFolder->count()) - 1;
         if (index >= last)
             index = last;
@@ -752,38 +730,38 @@ void PortholdPref::writeOption(QObject *sender) {
 }
 
 void PortholdPref::setShouldSortUsers(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Sort Users"));
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::SortUsers);
     if (value && m_users)
         m_users->sortByUsername(); // the view shows it at its next reload
 }
 
 void PortholdPref::setShouldSortGroups(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Sort Groups"));
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::SortGroups);
     if (value && m_groups)
         m_groups->sortGroups();
 }
 
 void PortholdPref::setShouldShowDeleteDialog(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Show Delete Dialog"));
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::ShowDeleteDialog);
 }
 
 void PortholdPref::setShouldShowUserDeleteDialog(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("User Delete Dialog"));
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::UserDeleteDialog);
 }
 
 void PortholdPref::setShouldShowGroupDeleteDialog(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Group Delete Dialog"));
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::GroupDeleteDialog);
 }
 
 void PortholdPref::setShouldCheckAtLaunch(bool value) {
     if (m_updateDisplay)
         m_updateDisplay->setShouldCheckAtLaunch(value);
     else
-        PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Check for Updates"));
+        PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::CheckForUpdates);
 }
 
 void PortholdPref::setShouldDiscoverAddresses(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QStringLiteral("Should Discover Addresses"));
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::ShouldDiscoverAddresses);
 }
 
 void PortholdPref::toggleAddressDiscovery(QObject *sender) {

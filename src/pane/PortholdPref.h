@@ -51,8 +51,6 @@ class PortholdPref : public QObject, public PanelContext, public PHPreferencePan
 public:
     /// The settings the panel registers, in registration order.
     static QList<std::pair<QString, QVariant>> settingsTable();
-    /// Reserved address words: never addresses of the known-address list.
-    static const QStringList &badAddresses();
     /// Sets the settings store's identifier to the bundle's and registers the
     /// settings table (once per identifier and process).
     static void initialize(const QString &bundleIdentifier);
@@ -193,6 +191,9 @@ private:
     void setUpServerOptions();
     void readServerOptions();
     void manualEditorSheetDidEnd(int returnCode, const DeferredAction &action);
+    /// Asks whether to save the manual editor's unsaved edits, then runs
+    /// `retry` (the operation held back, as `name`) unless the answer was Cancel.
+    void retryAfterManualEditPrompt(const QString &name, const std::function<void()> &retry);
     void explainWebRoot();
     /// The selected folder's effective access in words, and the warning when
     /// it refuses this computer (for the manual editor's unsaved text, what
@@ -205,6 +206,8 @@ private:
     void fillWebDirFolderIcons();
     void loadHelpAndCredits();
     void storeAddresses();
+    /// The known-address list as stored.
+    void reloadKnownAddresses();
     int customEntryIndex() const;
     bool loadUserAddPanel();
     void wireUsersAndGroups();
@@ -224,6 +227,7 @@ private:
     bool m_firstSelection = true;
     ShouldUnselectReply m_unselectReply;
     ObserverRegistration m_accessObserver;
+    ObserverRegistration m_settingsObserver;
     ObserverRegistration m_savedObserver;
     ObserverRegistration m_refusalObserver;
 

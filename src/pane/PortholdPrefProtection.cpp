@@ -4,6 +4,7 @@
 #include "pane/PortholdPref.h"
 
 #include "model/PHFSItem.h"
+#include "model/PHSettings.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
@@ -48,15 +49,10 @@ void PortholdPref::changeAddressMode(QObject *sender) {
     const qint32 row = selectionOf(sender);
     if (m_manuallyEdited) {
         setAddressViewsForItem(m_fsItem); // back to what the folder says
-        QPointer<PortholdPref> self(this);
-        presentManualEditingErrorWithInvocation(
-            DeferredAction{QStringLiteral("changeAddressMode:"), [self, row] {
-                               if (!self)
-                                   return;
-                               PHState state(row);
-                               self->changeAddressMode(&state);
-                           }});
-        return;
+        return retryAfterManualEditPrompt(QStringLiteral("changeAddressMode:"), [this, row] {
+            PHState state(row);
+            changeAddressMode(&state);
+        });
     }
     if (!m_fsItem)
         return;
@@ -75,7 +71,7 @@ void PortholdPref::storeAddresses() {
     for (const QString &address : m_addresses)
         if (PHFSItem::isAcceptableAddress(address))
             accepted.append(address);
-    defaults()->setObjectForKey(accepted, QStringLiteral("Address Array"));
+    defaults()->setObjectForKey(accepted, PHSettings::Key::AddressArray);
 }
 
 void PortholdPref::addAddressesFromArray(const QStringList &list) {
@@ -206,20 +202,15 @@ void PortholdPref::setManualEditVisible(QObject *sender) {
     if (m_manuallyEdited) {
         if (m_manualEditCheck)
             m_manualEditCheck->setChecked(true);
-        QPointer<PortholdPref> self(this);
-        presentManualEditingErrorWithInvocation(
-            DeferredAction{QStringLiteral("setManualEditVisible:"), [self] {
-                               if (!self)
-                                   return;
-                               PHState off(0);
-                               self->setManualEditVisible(&off);
-                           }});
-        return;
+        return retryAfterManualEditPrompt(QStringLiteral("setManualEditVisible:"), [this] {
+            PHState off(0);
+            setManualEditVisible(&off);
+        });
     }
     const bool visible = stateOf(sender) != 0;
     if (m_manualEditCheck)
         m_manualEditCheck->setChecked(visible);
-    defaults()->setBoolForKey(visible, QStringLiteral("Show Manual Editor"));
+    defaults()->setBoolForKey(visible, PHSettings::Key::ShowManualEditor);
     if (!m_userAddressTabs || !m_manualEditTabViewItem)
         return;
     const int index = m_userAddressTabs->indexOf(m_manualEditTabViewItem);

@@ -7,34 +7,8 @@
 #include <QComboBox>
 #include <QString>
 
-#include <pwd.h>
-#include <unistd.h>
-
 /// Small helpers the panel controller's files share.
 namespace PortholdPrefSupport {
-
-/// The current user's password entry (never the login session's name).
-inline const passwd *currentUser() {
-    return getpwuid(getuid());
-}
-
-inline QString homeFolder() {
-    const passwd *user = currentUser();
-    return user && user->pw_dir ? QString::fromLocal8Bit(user->pw_dir) : QString();
-}
-
-inline QString loginName() {
-    const passwd *user = currentUser();
-    return user && user->pw_name ? QString::fromLocal8Bit(user->pw_name) : QString();
-}
-
-/// What Apache's mod_userdir serves as /~name/.
-inline QString userWebFolder() {
-    return homeFolder() + QStringLiteral("/public_html");
-}
-inline QString systemWebFolder() {
-    return QStringLiteral("/var/www/html/");
-}
 
 /// A sender's check-box state: a check box or a boxed state.
 inline qint32 stateOf(QObject *sender) {

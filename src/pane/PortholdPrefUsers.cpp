@@ -5,9 +5,10 @@
 #include "pane/PortholdPref.h"
 
 #include "model/PHAccessGrants.h"
+#include "model/PHEditRules.h"
 #include "model/PHGroupsDataSource.h"
-#include "model/PHNameRule.h"
 #include "model/PHPasswordHash.h"
+#include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
 #include "pane/PHGroupFileModule.h"
 #include "platform/Log.h"
@@ -36,8 +37,6 @@ const QString kGroupColumn = QStringLiteral("group");
 const QString kConfirmation = QStringLiteral("Are you sure you wish to %1? This action cannot be undone. To "
                                              "answer yes and not see this dialog in the future, "
                                              "click \"Don't Ask\"");
-const QString kUnusablePassword = QStringLiteral("This password cannot be used. Please choose another");
-
 /// What deleting the name does to the folders that let it in, for the
 /// confirmation: empty when no folder names it.
 QString grantsNotice(const QString &name, const QList<PHAccessGrants::Folder> &folders) {
@@ -295,19 +294,10 @@ void PortholdPref::endNewUser(QObject *sender) {
     };
 
     // The name first, so nobody types a password twice for a name that cannot be.
-    // A user already in the file keeps its name, whatever it is.
-    if (isNew && m_users->containsItem(name))
-        return refuse(QStringLiteral("Please choose a unique username"));
-    if (isNew) {
-        if (const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User); !why.isEmpty())
-            return refuse(why);
-    }
-    if (password.isEmpty())
-        return refuse(QStringLiteral("You must supply a password"));
-    if (password != m_confirmField->text())
-        return refuse(QStringLiteral("Passwords do not match"));
-    if (name.compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0)
-        return refuse(QStringLiteral("Invalid username. Please choose another"));
+    if (const QString refusal = PHEditRules::userRefusal(name, isNew, m_users->containsItem(name), password,
+                                                         m_confirmField->text());
+        !refusal.isEmpty())
+        return refuse(refusal);
     // Before a new user takes a name some access file still requires: said
     // once, and a second Save adds the user anyway.
     if (isNew && m_acknowledgedRequiredName != name) {
@@ -321,11 +311,11 @@ void PortholdPref::endNewUser(QObject *sender) {
     }
     const QString hash = PHUsersDataSource::encryptPassword(password);
     if (hash.isNull())
-        return refuse(kUnusablePassword);
+        return refuse(PHEditRules::unusablePasswordText());
 
     QVariantList &records = m_users->dataArray();
     records.append(PHUsersDataSource::userRecord(name, hash));
-    if (PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Users")))
+    if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortUsers))
         m_users->sortByUsername();
     // A new password replaces the old record, which a stable sort keeps in
     // front of the new one. As a replacement it keeps the user's groups.
@@ -376,7 +366,7 @@ void PortholdPref::deleteUser(QObject *) {
     if (row < 1 || row > m_users->dataArray().size())
         return; // "Any Valid User" or nothing selected
     const QVariantMap user = m_users->dataArray().at(row - 1).toMap();
-    if (!PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("User Delete Dialog"))) {
+    if (!PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::UserDeleteDialog)) {
         deleteUserReturnCodeContextInfo(PHAlertSheet::Default, user);
         return;
     }
@@ -457,7 +447,7 @@ void PortholdPref::deleteGroup(QObject *) {
     if (!selected)
         return;
     const PHUserItem::Ptr item = selected->shared_from_this();
-    if (!PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Group Delete Dialog"))) {
+    if (!PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::GroupDeleteDialog)) {
         deleteGroupReturnCodeContextInfo(PHAlertSheet::Default, item);
         return;
     }

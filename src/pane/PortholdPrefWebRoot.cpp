@@ -5,6 +5,8 @@
 
 #include "model/PHAccessCheck.h"
 #include "model/PHFSItem.h"
+#include "model/PHSettings.h"
+#include "model/PHWebRoot.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/Log.h"
 #include "platform/PHAction.h"
@@ -12,6 +14,7 @@
 #include "server/PHApacheController.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
+#include "support/PHPath.h"
 #include "support/PHUserDefaults.h"
 #include "views/PHFSDataSource.h"
 #include "views/PHOutlineView.h"
@@ -44,65 +47,16 @@ PHUserDefaults *defaults() {
     return PHUserDefaults::standardUserDefaults();
 }
 
-QString joinPath(const QString &left, const QString &right) {
-    if (left.isEmpty())
-        return right;
-    if (right.isEmpty())
-        return left;
-    return (left.endsWith(QLatin1Char('/')) ? left.chopped(1) : left) + QLatin1Char('/') +
-           (right.startsWith(QLatin1Char('/')) ? right.mid(1) : right);
-}
 } // namespace
 
 // ----- Paths -----
 
 QString PortholdPref::portholdLocation(qint32 kind) {
-    QString base;
-    switch (defaults()->integerForKey(QStringLiteral("Porthold Protected Folder"))) {
-    case 1:
-        base = systemWebFolder();
-        break;
-    case 2:
-        base = defaults()->stringForKey(QStringLiteral("Web Dir")).value_or(QString());
-        break;
-    default:
-        base = userWebFolder();
-        break;
-    }
-    // No folder chosen yet: there is no user or group file either, rather
-    // than one in whatever folder the panel was started from.
-    if (base.isEmpty())
-        return {};
-    switch (kind) {
-    case 1:
-        return joinPath(base, QStringLiteral(".htusers"));
-    case 3:
-        return joinPath(base, QStringLiteral(".htgroups"));
-    case 4:
-        return base;
-    default:
-        return {};
-    }
+    return PHWebRoot::location(PHWebRoot::configured(), kind);
 }
 
 QString PortholdPref::adjustedPortholdLocation(qint32 kind) {
-    const QString path = portholdLocation(kind);
-    if (path.isNull())
-        return {};
-    // Components with "/" as the first one of an absolute path.
-    QStringList components;
-    if (path.startsWith(QLatin1Char('/')))
-        components.append(QStringLiteral("/"));
-    components.append(path.split(QLatin1Char('/'), Qt::SkipEmptyParts));
-    if (defaults()->boolForKey(QStringLiteral("stripVolumesFromPortholdFolder")) && components.size() >= 2 &&
-        components.at(1) == QLatin1String("Volumes"))
-        components.removeAt(1);
-    QString joined;
-    for (const QString &component : components)
-        joined = joined.isEmpty() ? component : joinPath(joined, component);
-    const QString prefix =
-        defaults()->stringForKey(QStringLiteral("portholdFolderPrefix")).value_or(QString());
-    return joinPath(prefix, joined);
+    return PHWebRoot::adjusted(portholdLocation(kind));
 }
 
 // ----- The pop-up and the chooser -----
@@ -115,28 +69,23 @@ void PortholdPref::setWebDirRoot(QObject *sender) {
     if (!m_webDirFolder)
         return;
     const qint32 chosen = selectionOf(sender);
-    const qint32 stored = defaults()->integerForKey(QStringLiteral("Porthold Protected Folder"));
+    const qint32 stored = defaults()->integerForKey(PHSettings::Key::ProtectedFolder);
     if (m_manuallyEdited && chosen != stored) {
         m_webDirFolder->setCurrentIndex(stored);
-        QPointer<PortholdPref> self(this);
-        presentManualEditingErrorWithInvocation(
-            DeferredAction{QStringLiteral("setWebDirRoot:"), [self, chosen] {
-                               if (!self)
-                                   return;
-                               PHState state(chosen);
-                               self->setWebDirRoot(&state);
-                           }});
-        return;
+        return retryAfterManualEditPrompt(QStringLiteral("setWebDirRoot:"), [this, chosen] {
+            PHState state(chosen);
+            setWebDirRoot(&state);
+        });
     }
     m_webDirFolder->setCurrentIndex(chosen);
-    if (chosen == customEntryIndex() && defaults()->boolForKey(QStringLiteral("Allow Custom Web Dir"))) {
+    if (chosen == customEntryIndex() && defaults()->boolForKey(PHSettings::Key::AllowCustomWebDir)) {
         auto *chooser = new QFileDialog(m_window, QStringLiteral("Choose a Web Folder"));
         chooser->setObjectName(QStringLiteral("webDirChooser"));
         chooser->setAttribute(Qt::WA_DeleteOnClose);
         chooser->setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
         chooser->setFileMode(QFileDialog::Directory);
         chooser->setOption(QFileDialog::ShowDirsOnly, true);
-        const QVariant start = defaults()->objectForKey(QStringLiteral("Custom Web Dir"));
+        const QVariant start = defaults()->objectForKey(PHSettings::Key::CustomWebDir);
         if (start.isValid()) {
             const QString folder = start.toString();
             chooser->setDirectory(folder.isEmpty() ? QStringLiteral("/") : folder);
@@ -159,14 +108,12 @@ void PortholdPref::chooseWebDirReturnCode(const QString &path, int returnCode) {
     if (!m_webDirFolder)
         return;
     if (returnCode != 1) {
-        m_webDirFolder->setCurrentIndex(
-            defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")));
+        m_webDirFolder->setCurrentIndex(defaults()->integerForKey(PHSettings::Key::ProtectedFolder));
         return;
     }
     if (!setCustomWebDir(path)) {
         // Refused or gone: the panel stays where it was.
-        m_webDirFolder->setCurrentIndex(
-            defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")));
+        m_webDirFolder->setCurrentIndex(defaults()->integerForKey(PHSettings::Key::ProtectedFolder));
         return;
     }
     m_webDirFolder->setCurrentIndex(2);
@@ -178,7 +125,7 @@ bool PortholdPref::setCustomWebDir(const QString &path) {
         return false;
     if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))) {
         // Apache could not be told where the user and group files are.
-        displayError(34);
+        displayError(PHError::WebRootLineBreak);
         return false;
     }
     const QString title = QFileInfo(QDir::cleanPath(path)).fileName();
@@ -186,7 +133,7 @@ bool PortholdPref::setCustomWebDir(const QString &path) {
     if (m_webDirFolder->count() > 2 &&
         m_webDirFolder->itemData(2, kItemKindRole).toString() == kCustomFolderRole)
         m_webDirFolder->removeItem(2);
-    defaults()->setObjectForKey(path, QStringLiteral("Web Dir"));
+    defaults()->setObjectForKey(path, PHSettings::Key::WebDir);
     m_webDirFolder->insertItem(2, PHImage::imageForFileWidthHeight(path, 16, 16),
                                title.isEmpty() ? path : title);
     m_webDirFolder->setItemData(2, kCustomFolderRole, kItemKindRole);
@@ -195,23 +142,18 @@ bool PortholdPref::setCustomWebDir(const QString &path) {
 }
 
 void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
-    if (m_manuallyEdited && defaults()->integerForKey(QStringLiteral("Porthold Protected Folder")) > 1) {
+    if (m_manuallyEdited && defaults()->integerForKey(PHSettings::Key::ProtectedFolder) > 1) {
         if (m_customDirCheck)
             m_customDirCheck->setChecked(true);
-        QPointer<PortholdPref> self(this);
-        presentManualEditingErrorWithInvocation(
-            DeferredAction{QStringLiteral("setCustomWebDirAllowed:"), [self] {
-                               if (!self)
-                                   return;
-                               PHState off(0);
-                               self->setCustomWebDirAllowed(&off);
-                           }});
-        return;
+        return retryAfterManualEditPrompt(QStringLiteral("setCustomWebDirAllowed:"), [this] {
+            PHState off(0);
+            setCustomWebDirAllowed(&off);
+        });
     }
     const bool allowed = stateOf(sender) != 0;
     if (m_customDirCheck)
         m_customDirCheck->setChecked(allowed);
-    defaults()->setBoolForKey(allowed, QStringLiteral("Allow Custom Web Dir"));
+    defaults()->setBoolForKey(allowed, PHSettings::Key::AllowCustomWebDir);
     if (m_remoteApacheCheck)
         m_remoteApacheCheck->setEnabled(allowed);
     if (!m_webDirFolder)
@@ -222,7 +164,7 @@ void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
             return;
         m_webDirFolder->insertSeparator(count);
         m_webDirFolder->addItem(QStringLiteral("Custom%1").arg(QChar(0x2026)));
-        setCustomWebDir(defaults()->stringForKey(QStringLiteral("Web Dir")).value_or(QString()));
+        setCustomWebDir(defaults()->stringForKey(PHSettings::Key::WebDir).value_or(QString()));
         return;
     }
     if (m_remoteApacheCheck) {
@@ -235,13 +177,13 @@ void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
 }
 
 void PortholdPref::setStartDirectory(qint32 index) {
-    defaults()->setIntegerForKey(index, QStringLiteral("Porthold Protected Folder"));
+    defaults()->setIntegerForKey(index, PHSettings::Key::ProtectedFolder);
     // The new root's users and groups first: its folders are read against them.
     // Before the tables are set up nothing is read yet (they read the files once).
     if (m_users)
         reloadUsersAndGroups();
     if (m_files && m_webDirOutline) {
-        m_files->setRootPath(portholdLocation(4));
+        m_files->setRootPath(portholdLocation(PHWebRoot::Root));
         m_webDirOutline->reloadData();
         m_webDirOutline->expandToDepth(0);
     }
@@ -254,19 +196,14 @@ void PortholdPref::setStartDirectory(qint32 index) {
 
 void PortholdPref::webRefresh(QObject *sender) {
     if (m_manuallyEdited) {
-        QPointer<PortholdPref> self(this);
         QPointer<QObject> keep(sender);
-        presentManualEditingErrorWithInvocation(DeferredAction{QStringLiteral("webRefresh:"), [self, keep] {
-                                                                   if (self)
-                                                                       self->webRefresh(keep);
-                                                               }});
-        return;
+        return retryAfterManualEditPrompt(QStringLiteral("webRefresh:"), [this, keep] { webRefresh(keep); });
     }
     // Refresh is what the read errors of these files tell people to choose;
     // read first, as the folders are read against them.
     reloadUsersAndGroups();
     if (m_files && m_webDirOutline) {
-        m_files->setRootPath(portholdLocation(4));
+        m_files->setRootPath(portholdLocation(PHWebRoot::Root));
         m_webDirOutline->reloadData();
         m_webDirOutline->expandToDepth(0);
         m_webDirOutline->clearSelection();
@@ -276,7 +213,7 @@ void PortholdPref::webRefresh(QObject *sender) {
 }
 
 void PortholdPref::revealWebDir(QObject *) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(portholdLocation(4)));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(portholdLocation(PHWebRoot::Root)));
 }
 
 // ----- Selection -----
@@ -304,18 +241,19 @@ void PortholdPref::webOutlineClick(QObject *) {
 
 QUrl PortholdPref::webAddressForItem(PHFSItem *item) const {
     QString base = QStringLiteral("%1://%2").arg(
-        defaults()->stringForKey(QStringLiteral("Apache Site Protocol")).value_or(QString()),
-        defaults()->stringForKey(QStringLiteral("Apache Site Address")).value_or(QString()));
+        defaults()->stringForKey(PHSettings::Key::SiteProtocol).value_or(QString()),
+        defaults()->stringForKey(PHSettings::Key::SiteAddress).value_or(QString()));
     // Folder names from the top down, below the outline's root.
     QStringList names;
     for (PHFSItem *node = item; node && node->parent(); node = node->parent())
         names.prepend(QString::fromLatin1(PHFileName::encode(node->relativePath()).toPercentEncoding()));
     if (m_webDirFolder && m_webDirFolder->currentIndex() == 0)
-        base += QStringLiteral("/~%1/").arg(QString::fromLatin1(QUrl::toPercentEncoding(loginName())));
+        base +=
+            QStringLiteral("/~%1/").arg(QString::fromLatin1(QUrl::toPercentEncoding(PHPath::loginName())));
     QString address = base;
     const QString relative = names.join(QLatin1Char('/'));
     if (!relative.isEmpty())
-        address = joinPath(address, relative);
+        address = PHPath::joinPath(address, relative);
     else if (!address.endsWith(QLatin1Char('/')))
         address += QLatin1Char('/');
     return QUrl::fromEncoded(address.toUtf8());
@@ -421,7 +359,7 @@ void PortholdPref::accessCheckDidEnd(const PHAccessCheck::Report &report, const 
 
 void PortholdPref::setUsesRemoteApache(QObject *sender) {
     const bool remote = stateOf(sender) != 0;
-    defaults()->setBoolForKey(remote, QStringLiteral("Uses Remote Apache"));
+    defaults()->setBoolForKey(remote, PHSettings::Key::UsesRemoteApache);
     if (m_remoteApacheCheck && m_remoteApacheCheck != sender)
         m_remoteApacheCheck->setChecked(remote);
     if (!m_tabs)
@@ -442,8 +380,8 @@ void PortholdPref::setUsesRemoteApache(QObject *sender) {
 void PortholdPref::explainWebRoot() {
     if (!m_webRootStatus)
         return;
-    const QString root = portholdLocation(4);
-    const qint32 index = defaults()->integerForKey(QStringLiteral("Porthold Protected Folder"));
+    const QString root = portholdLocation(PHWebRoot::Root);
+    const qint32 index = defaults()->integerForKey(PHSettings::Key::ProtectedFolder);
     QStringList notes;
     const QFileInfo info(root);
     if (root.isEmpty()) {
@@ -464,7 +402,8 @@ void PortholdPref::explainWebRoot() {
             notes << QStringLiteral("Apache does not serve ~/public_html until mod_userdir is enabled "
                                     "(sudo a2enmod userdir).");
         struct stat home {};
-        if (::stat(QFile::encodeName(homeFolder()).constData(), &home) == 0 && !(home.st_mode & S_IXOTH))
+        if (::stat(QFile::encodeName(PHPath::homeFolder()).constData(), &home) == 0 &&
+            !(home.st_mode & S_IXOTH))
             notes << QStringLiteral("Apache cannot enter your home folder; allow it with chmod o+x ~.");
     }
     m_webRootStatus->setText(notes.join(QLatin1Char(' ')));

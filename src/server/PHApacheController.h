@@ -4,6 +4,7 @@
 #include "platform/SFAuthorizationView.h"
 #include "platform/authorization/Authorization.h"
 #include "server/PHConfParser.h"
+#include "support/posix/PHErrorCode.h"
 
 #include <QColor>
 #include <QHash>
@@ -41,12 +42,15 @@ class PHApacheController : public QObject, public PHConfParserDelegate, public S
 public:
     /// Result codes of the panel's own, beyond those of the tool.
     enum ResultCode : qint32 {
-        kToolMissing = 1,          ///< the bundle holds no "Sentrel"
-        kNoExternalForm = 2,       ///< no authorization to hand the tool
-        kFileMissing = 4,          ///< nothing at the configuration path
-        kAuthorizationFailed = 7,  ///< the privileged launch for the tool's self-repair failed
-        kFileUnacceptable = 9,     ///< the configuration is empty, unreadable or not decodable
-        kTempFileWriteFailed = 15, ///< the repaired text could not be written out completely
+        kToolMissing = PHError::ToolMissing,      ///< the bundle holds no "Sentrel"
+        kNoExternalForm = PHError::NotPrivileged, ///< no authorization to hand the tool
+        kFileMissing = PHError::ConfFileMissing,  ///< nothing at the configuration path
+        kAuthorizationFailed =
+            PHError::NotAuthorized, ///< the privileged launch for the tool's self-repair failed
+        kFileUnacceptable =
+            PHError::ConfFileUnacceptable, ///< the configuration is empty, unreadable or not decodable
+        kTempFileWriteFailed =
+            PHError::TempFileWriteFailed, ///< the repaired text could not be written out completely
     };
 
     /// Loads the tab layout "ApacheControl" from the bundle's resources.

@@ -1,6 +1,7 @@
 #include "support/PHPropertyList.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QTimeZone>
 #include <QVariantList>
 #include <QVariantMap>
@@ -132,14 +133,16 @@ plist_t dateNode(const QDateTime &date) {
     const qint64 msecs = kReferenceDate.msecsTo(date);
     const qint64 seconds = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
     if (seconds > INT32_MIN && seconds < INT32_MAX)
-        return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>((msecs - seconds * 1000) * 1000));
+        return plist_new_date(static_cast<int32_t>(seconds),
+                              static_cast<int32_t>((msecs - seconds * 1000) * 1000));
     // Beyond what the library takes in numbers (from 2069 on, before 1933):
     // through its text form, to the second, as the settings file keeps dates.
     const QDateTime utc = date.toUTC();
     if (utc.date().year() < 1 || utc.date().year() > 9999)
         return nullptr;
     const QByteArray xml = "<plist version=\"1.0\"><date>" +
-                           utc.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")).toLatin1() + "</date></plist>";
+                           utc.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")).toLatin1() +
+                           "</date></plist>";
     plist_t node = nullptr;
     plist_from_xml(xml.constData(), static_cast<uint32_t>(xml.size()), &node);
     if (node && plist_get_node_type(node) != PLIST_DATE) {
@@ -227,6 +230,17 @@ plist_t fromVariant(const QVariant &value) {
         return dict.release();
     }
     return nullptr;
+}
+
+QVariant readFile(const QString &path, const ReadOptions &options) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    plist_t root = nullptr;
+    plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &root);
+    const Node owned(root);
+    return root ? toVariant(root, options) : QVariant();
 }
 
 } // namespace PHPropertyList

@@ -47,4 +47,8 @@ QVariant toVariant(plist_t node, const ReadOptions &options = {});
 /// whole seconds only.
 plist_t fromVariant(const QVariant &value);
 
+/// The property list in the file at `path` (XML or binary); an invalid QVariant
+/// when it cannot be read or is not one.
+QVariant readFile(const QString &path, const ReadOptions &options = {});
+
 } // namespace PHPropertyList

@@ -1,6 +1,7 @@
 #include "support/PHUserDefaults.h"
 
 #include "platform/Log.h"
+#include "platform/NotificationCenter.h"
 #include "platform/PHException.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHPropertyList.h"
@@ -9,6 +10,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QThread>
 
 #include <cerrno>
 #include <climits>
@@ -16,7 +20,10 @@
 #include <cstring>
 #include <memory>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -137,6 +144,30 @@ qint32 clampToInt32(double value) {
     return static_cast<qint32>(value);
 }
 
+/// Holds an exclusive lock on the settings folder while a change is read,
+/// made and written, so two processes never interleave their changes.
+class FolderLock {
+public:
+    explicit FolderLock(const QString &folder) {
+        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_fd < 0)
+            return; // unlocked: the write itself reports what is wrong with the folder
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FolderLock() {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 } // namespace
 
 PHUserDefaults *PHUserDefaults::standardUserDefaults() {
@@ -149,7 +180,12 @@ void PHUserDefaults::resetStandardUserDefaultsForTesting() {
     g_shared.reset();
 }
 
-PHUserDefaults::PHUserDefaults() : m_appID(hostIdentifier()) {}
+PHUserDefaults::PHUserDefaults() : m_appID(hostIdentifier()) {
+}
+
+PHUserDefaults::~PHUserDefaults() {
+    delete m_watcher.data();
+}
 
 void PHUserDefaults::setApplicationIdentifier(const QString &identifier) {
     m_appID = identifier;
@@ -271,20 +307,51 @@ void PHUserDefaults::removeDefaultForKey(const QString &key) {
 }
 
 void PHUserDefaults::setCFObjectForKey(const QVariant &value, const QString &key) {
+    PH_PARAMETER_ASSERT(!value.isValid() || isPropertyListValue(value));
+    // Another process may have changed other keys since this one read the
+    // file: read it again under the lock and change only this key.
+    const FolderLock lock(QFileInfo(storagePath(m_appID)).absolutePath());
+    if (stampOf(storagePath(m_appID)).exists)
+        m_stamps.remove(m_appID);
     QVariantMap &stored = storedValues(m_appID);
-    if (!value.isValid()) {
+    if (!value.isValid())
         stored.remove(key);
-    } else {
-        PH_PARAMETER_ASSERT(isPropertyListValue(value));
+    else
         stored.insert(key, normalised(value));
-    }
     synchronize(m_appID);
 }
 
+PHUserDefaults::FileStamp PHUserDefaults::stampOf(const QString &path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {true, qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            quint64(info.st_ino), qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+}
+
 QVariantMap &PHUserDefaults::storedValues(const QString &identifier) const {
-    if (const auto found = m_stored.find(identifier); found != m_stored.end())
+    const QString path = storagePath(identifier);
+    const FileStamp stamp = stampOf(path);
+    const auto found = m_stored.find(identifier);
+    if (found != m_stored.end() && m_stamps.value(identifier) == stamp)
         return *found;
+    // A file that went away takes nothing with it: the values read stay and
+    // the next change writes them back.
+    if (found != m_stored.end() && !stamp.exists) {
+        m_stamps.insert(identifier, stamp);
+        return *found;
+    }
+    watch(path);
     QVariantMap &values = m_stored[identifier];
+    values = readValues(identifier);
+    // Taken before reading: a change made while reading is read again next time.
+    m_stamps.insert(identifier, stamp);
+    return values;
+}
+
+QVariantMap PHUserDefaults::readValues(const QString &identifier) const {
+    QVariantMap values;
+    m_unwritable.remove(identifier);
     const QString path = storagePath(identifier);
     QFile file(path);
     if (!file.exists())
@@ -300,10 +367,8 @@ QVariantMap &PHUserDefaults::storedValues(const QString &identifier) const {
     if (!bytes.isEmpty() && bytes.size() <= UINT32_MAX)
         plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &raw);
     const Plist root(raw);
-    if (root && plist_get_node_type(root.get()) == PLIST_DICT) {
-        values = fromPlist(root.get()).toMap();
-        return values;
-    }
+    if (root && plist_get_node_type(root.get()) == PLIST_DICT)
+        return fromPlist(root.get()).toMap();
     // Not a settings file we can read: move it aside so that nothing in it is
     // lost when the next change writes a new one.
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -311,9 +376,11 @@ QVariantMap &PHUserDefaults::storedValues(const QString &identifier) const {
     for (int n = 2; QFile::exists(aside); ++n)
         aside = QStringLiteral("%1.unreadable-%2-%3").arg(path, stamp).arg(n);
     if (QFile::rename(path, aside)) {
-        Log::write(QStringLiteral("The settings file %1 could not be parsed; moved it to %2").arg(path, aside));
+        Log::write(
+            QStringLiteral("The settings file %1 could not be parsed; moved it to %2").arg(path, aside));
     } else {
-        Log::write(QStringLiteral("The settings file %1 could not be parsed nor moved aside; changes will not be saved")
+        Log::write(QStringLiteral(
+                       "The settings file %1 could not be parsed nor moved aside; changes will not be saved")
                        .arg(path));
         m_unwritable.insert(identifier);
     }
@@ -341,6 +408,44 @@ void PHUserDefaults::synchronize(const QString &identifier) const {
     const QByteArray bytes(xml, length);
     plist_to_xml_free(xml);
     QString error;
-    if (!PHAtomicFile::write(path, bytes, &error))
+    if (!PHAtomicFile::write(path, bytes, &error)) {
         Log::write(QStringLiteral("Could not save the settings file %1: %2").arg(path, error));
+        m_stamps.remove(identifier); // read what is there next time
+        return;
+    }
+    m_stamps.insert(identifier, stampOf(path));
+}
+
+void PHUserDefaults::watch(const QString &path) const {
+    // Only where an event loop can deliver the changes: the main thread of an application.
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return;
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!m_watcher) {
+        m_watcher = new QFileSystemWatcher(app);
+        QObject::connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_watcher,
+                         [this] { folderChanged(); });
+    }
+    // A file replaced by renaming shows as a change of its folder.
+    if (QFileInfo(folder).isDir() && !m_watcher->directories().contains(folder))
+        m_watcher->addPath(folder);
+}
+
+void PHUserDefaults::folderChanged() const {
+    const auto found = m_stored.constFind(m_appID);
+    if (found == m_stored.constEnd() || m_stamps.value(m_appID) == stampOf(storagePath(m_appID)))
+        return; // nothing read yet, or this process's own write
+    const QVariantMap before = *found;
+    const QVariantMap &after = storedValues(m_appID);
+    QStringList keys;
+    for (auto it = before.constBegin(); it != before.constEnd(); ++it)
+        if (after.value(it.key()) != it.value())
+            keys.append(it.key());
+    for (auto it = after.constBegin(); it != after.constEnd(); ++it)
+        if (!before.contains(it.key()))
+            keys.append(it.key());
+    if (!keys.isEmpty())
+        NotificationCenter::defaultCenter().post(DidChangeNotification, this,
+                                                 {{QStringLiteral("keys"), keys}});
 }

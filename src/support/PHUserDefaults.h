@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QHash>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <memory>
 #include <optional>
 
 /// The panel's settings: per-user values under an application identifier of the
@@ -14,12 +17,22 @@
 /// written through at once to $XDG_CONFIG_HOME/porthold/<identifier>.plist
 /// (~/.config when unset), an XML property list replaced atomically.
 ///
+/// Several processes share the file (the panel and portholdctl): a change
+/// re-reads the file under a lock and writes only its own key, so the last
+/// writer wins per key, never per file; a read notices a file replaced by
+/// another process and reads it again. With an event loop running, a change
+/// made by another process is posted as `DidChangeNotification`.
+///
 /// Values are property-list values: QString, QByteArray, numbers (bool counts
 /// as a number), QDateTime, QVariantList (QStringList accepted) and QVariantMap
 /// of these. A settings file that exists but cannot be parsed is moved aside
 /// (logged) and never overwritten. Main thread only.
 class PHUserDefaults {
 public:
+    /// Posted (sender: the store) when another process changed the current
+    /// identifier's file; userInfo "keys" lists the keys whose values changed.
+    static inline const QString DidChangeNotification = QStringLiteral("PHUserDefaultsDidChange");
+
     /// The one shared instance, created on first use.
     static PHUserDefaults *standardUserDefaults();
 
@@ -70,15 +83,37 @@ public:
     PHUserDefaults(const PHUserDefaults &) = delete;
     PHUserDefaults &operator=(const PHUserDefaults &) = delete;
 
+    ~PHUserDefaults();
+
 private:
+    /// What identifies one version of a file: replaced or rewritten, it differs.
+    struct FileStamp {
+        bool exists = false;
+        qint64 size = 0;
+        qint64 modified = 0; // nanoseconds
+        quint64 inode = 0;
+        qint64 changed = 0; // nanoseconds
+        bool operator==(const FileStamp &) const = default;
+    };
+    static FileStamp stampOf(const QString &path);
+
     PHUserDefaults();
+    /// The identifier's values, read again when its file changed since.
     QVariantMap &storedValues(const QString &identifier) const;
+    QVariantMap readValues(const QString &identifier) const;
     void synchronize(const QString &identifier) const;
+    /// Watches the settings folder (once, with an event loop) for other writers.
+    void watch(const QString &path) const;
+    void folderChanged() const;
 
     QString m_appID;
     QHash<QString, QVariantMap> m_registration;
     /// Values read from (and written to) each identifier's file, loaded on first use.
     mutable QHash<QString, QVariantMap> m_stored;
+    /// The file version each identifier's values were read from or written as.
+    mutable QHash<QString, FileStamp> m_stamps;
     /// Identifiers whose file exists but could not be read or moved aside: never overwritten.
     mutable QSet<QString> m_unwritable;
+    /// Owned by the application, so it never outlives the event loop.
+    mutable QPointer<QFileSystemWatcher> m_watcher;
 };

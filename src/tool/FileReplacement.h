@@ -3,17 +3,23 @@
 // Plain C++ and POSIX: how the tool puts a prepared file in place of a
 // protected one, as root.
 
+#include "support/posix/PHErrorCode.h"
+
 #include <string>
 #include <sys/types.h>
 
 /// Exit statuses of a replacement.
 enum ReplacementResult {
-    ReplacementDone = 0,
-    ReplacementBadArguments = 3,  ///< a path missing, relative, or naming no file
-    ReplacementUnsafeFolder = 11, ///< a folder on the way is a link, or others than root may change it
-    ReplacementNotMoved = 12,     ///< the data could not be copied or renamed into place; target untouched
-    ReplacementNoBackup = 13,     ///< the backup could not be made, or the target cannot be read
-    ReplacementNoAttributes = 14  ///< owner, group or mode could not be given; target untouched
+    ReplacementDone = PHError::None,
+    ReplacementBadArguments = PHError::ToolBadArguments, ///< a path missing, relative, or naming no file
+    ReplacementUnsafeFolder = PHError::ReplacementUnsafeFolder, ///< a folder on the way is a link, or others
+                                                                ///< than root may change it
+    ReplacementNotMoved = PHError::ReplacementNotMoved, ///< the data could not be copied or renamed into
+                                                        ///< place; target untouched
+    ReplacementNoBackup =
+        PHError::ReplacementNoBackup, ///< the backup could not be made, or the target cannot be read
+    ReplacementNoAttributes =
+        PHError::ReplacementNoAttributes ///< owner, group or mode could not be given; target untouched
 };
 
 /// Replaces the file at `target` with the content of the file at `data`.

@@ -6,6 +6,7 @@
 #include "platform/authorization/PosixLog.h"
 #include "platform/authorization/PresentedAuthorization.h"
 #include "platform/authorization/PrivilegedProcess.h"
+#include "support/posix/PHErrorCode.h"
 #include "tool/FileReplacement.h"
 #include "tool/SentrelOptions.h"
 
@@ -33,7 +34,13 @@ namespace {
 constexpr const char *kReplaceRight = "com.quillmere.porthold.sentrel";
 constexpr const char *kControlRight = "com.quillmere.porthold.apachectl";
 
-enum Exit { Success = 0, NotRoot = 2, BadArguments = 3, NotAuthorized = 7, ScriptNotStarted = 127 };
+enum Exit {
+    Success = PHError::None,
+    NotRoot = PHError::NotPrivileged,
+    BadArguments = PHError::ToolBadArguments,
+    NotAuthorized = PHError::NotAuthorized,
+    ScriptNotStarted = 127
+};
 
 /// How long the caller has to hand over the authorization.
 constexpr int kInputSeconds = 5;

@@ -4,11 +4,13 @@
 #include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
+#include "support/PHTextFile.h"
 #include "views/PHOutlineView.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QMenu>
 #include <QStyle>
 
@@ -30,7 +32,9 @@ PHFSDataSource::PHFSDataSource(QObject *parent) : PHFSDataSource(QStringLiteral(
 
 PHFSDataSource::PHFSDataSource(const QString &rootPath, QObject *parent)
     : QObject(parent), m_deleteIdle(bundleImage(QStringLiteral("delete_idle"))),
-      m_deletePressed(bundleImage(QStringLiteral("delete_pressed"))) {
+      m_deletePressed(bundleImage(QStringLiteral("delete_pressed"))),
+      m_watcher(new QFileSystemWatcher(this)) {
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &PHFSDataSource::folderChangedOnDisk);
     setRootPath(rootPath);
 }
 
@@ -38,7 +42,58 @@ PHFSDataSource::~PHFSDataSource() = default;
 
 void PHFSDataSource::setRootPath(const QString &path) {
     m_pendingExpansions.clear();
+    if (const QStringList watched = m_watcher->directories(); !watched.isEmpty())
+        m_watcher->removePaths(watched);
     m_rootItem = std::make_unique<PHFSItem>(path, nullptr);
+    watch(m_rootItem.get());
+}
+
+void PHFSDataSource::watch(PHFSItem *node) {
+    const QString path = node->fullPath();
+    if (!path.isEmpty() && !m_watcher->directories().contains(path) && QFileInfo(path).isDir())
+        m_watcher->addPath(path);
+}
+
+PHFSItem *PHFSDataSource::loadedNodeForPath(const QString &path) const {
+    if (!m_rootItem)
+        return nullptr;
+    const QString root = QDir::cleanPath(m_rootItem->fullPath());
+    const QString wanted = QDir::cleanPath(path);
+    if (wanted == root)
+        return m_rootItem.get();
+    if (!wanted.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/')))
+        return nullptr;
+    // Only the folders on the way are asked for their children: they are
+    // loaded already, since the watched folder was shown.
+    PHFSItem *node = m_rootItem.get();
+    for (const QString &part : wanted.mid(root.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        PHFSItem *next = nullptr;
+        for (PHFSItem *child : node->children())
+            if (child->relativePath() == part)
+                next = child;
+        if (!next)
+            return nullptr;
+        node = next;
+    }
+    return node;
+}
+
+void PHFSDataSource::folderChangedOnDisk(const QString &path) {
+    PHFSItem *node = loadedNodeForPath(path);
+    if (!node)
+        return;
+    // An edit in progress is the user's: it is not replaced behind their back.
+    PanelContext *context = PanelContext::sharedInstance();
+    if (context && context->hasBeenManuallyEdited() && context->selectedItem() == node)
+        return;
+    const PHTextFile file = PHTextFile::read(node->accessPath());
+    if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable)
+        return; // the node says what it knows; writing over it stays refused by the model
+    const QString text = file.ok() ? file.text : QString();
+    if (text == node->stringValue())
+        return; // another file of the folder, or this panel's own write
+    node->setStringValue(text);
+    emit accessFileChangedOnDisk(node);
 }
 
 QString PHFSDataSource::rootPath() const {
@@ -83,6 +138,7 @@ QVariant PHFSDataSource::outlineViewObjectValueForTableColumnByItem(QObject *out
     PHFSItem *node = nodeFor(item);
     if (!node)
         return QString();
+    watch(node); // a row in view: its access file is followed
     if (column == kDir)
         return PHFileName::readable(node->relativePath());
     if (column == kProtect)

@@ -12,13 +12,17 @@
 
 class PHFSItem;
 class PHOutlineView;
+class QFileSystemWatcher;
 class QMenu;
 
 /// Data source and delegate of the folder outline: one top row (the web
 /// folder itself), subfolders listed as rows are expanded, a mode pop-up per
 /// row, a delete button where an access file exists. Mode changes and new
 /// selections wait for the panel's unsaved-manual-edits prompt, and folders
-/// reopen as they were when rows come into view, also after a rebuild.
+/// reopen as they were when rows come into view, also after a rebuild. The
+/// folders of the rows shown are watched: an access file another program
+/// changed is read again (unless it is the one being edited by hand) and
+/// `accessFileChangedOnDisk` names its folder.
 class PHFSDataSource : public QObject, public PHOutlineViewDataSource, public PHOutlineViewDelegate {
     Q_OBJECT
 public:
@@ -38,6 +42,10 @@ public:
     QMenu *menu() const { return m_popup; }
     /// Redraws the outline.
     void refresh(QObject *view);
+
+    /// Reads again the access files of the watched folders that changed on
+    /// disk; the watcher calls it when a folder changes.
+    void folderChangedOnDisk(const QString &path);
 
     /// The mode a folder shows: 0 when disabled, 4 above status 3, else its status.
     static qint32 modeIndexForItem(const PHFSItem *item);
@@ -60,8 +68,15 @@ public:
     void outlineViewItemWillExpand(QObject *outline, void *item) override;
     void outlineViewItemWillCollapse(QObject *outline, void *item) override;
 
+signals:
+    /// The access file of `item` was changed by another program and read again.
+    void accessFileChangedOnDisk(PHFSItem *item);
+
 private:
     PHFSItem *nodeFor(void *item) const;
+    /// The loaded node of a folder path, or nullptr.
+    PHFSItem *loadedNodeForPath(const QString &path) const;
+    void watch(PHFSItem *node);
     QIcon iconForPath(const QString &path);
     void restoreExpansion(PHOutlineView *outline, PHFSItem *node);
 
@@ -71,4 +86,5 @@ private:
     QIcon m_deletePressed;
     QHash<QString, QIcon> m_icons;
     QSet<PHFSItem *> m_pendingExpansions;
+    QFileSystemWatcher *m_watcher;
 };

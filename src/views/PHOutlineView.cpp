@@ -1,5 +1,6 @@
 #include "views/PHOutlineView.h"
 
+#include "model/PHSettings.h"
 #include "platform/PHAction.h"
 #include "views/PHPopUpButtonCell.h"
 #include "platform/PanelContext.h"
@@ -232,7 +233,7 @@ void PHOutlineView::commitData(QWidget *editor) {
     // An accepted name takes its place in a sorted list (sorted after the
     // rename, so the new name is the one that counts).
     if (outlineDelegate && line && outlineDelegate->validatesText() &&
-        PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Sort Groups")))
+        PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortGroups))
         PHAction::run("outline sort", [&] { outlineDelegate->outlineViewSortTopLevelItems(this); });
 }
 

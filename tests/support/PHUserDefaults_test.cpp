@@ -159,11 +159,13 @@ TEST_F(UserDefaultsTest, EveryKindOfValueSurvivesARoundTrip) {
 
 TEST_F(UserDefaultsTest, DatesOnEitherSideOf2001AndFarOffSurvive) {
     const auto utc = [](int year, int month, int day, int msecOfDay) {
-        return QDateTime(QDate(year, month, day), QTime::fromMSecsSinceStartOfDay(msecOfDay), QTimeZone::utc());
+        return QDateTime(QDate(year, month, day), QTime::fromMSecsSinceStartOfDay(msecOfDay),
+                         QTimeZone::utc());
     };
     // In memory, to the millisecond.
-    for (const QDateTime &date : {utc(1999, 6, 1, 43200900), utc(1960, 3, 3, 36000250), utc(2000, 12, 31, 86398100),
-                                  utc(2024, 3, 3, 50709750), utc(2001, 1, 1, 0)}) {
+    for (const QDateTime &date :
+         {utc(1999, 6, 1, 43200900), utc(1960, 3, 3, 36000250), utc(2000, 12, 31, 86398100),
+          utc(2024, 3, 3, 50709750), utc(2001, 1, 1, 0)}) {
         const PHPropertyList::Node node(PHPropertyList::fromVariant(date));
         ASSERT_TRUE(node) << date.toString(Qt::ISODateWithMs).toStdString();
         EXPECT_EQ(PHPropertyList::toVariant(node.get()).toDateTime(), date)
@@ -175,7 +177,8 @@ TEST_F(UserDefaultsTest, DatesOnEitherSideOf2001AndFarOffSurvive) {
     for (const QDateTime &date : far) {
         const PHPropertyList::Node node(PHPropertyList::fromVariant(date));
         ASSERT_TRUE(node) << date.toString(Qt::ISODate).toStdString();
-        EXPECT_EQ(PHPropertyList::toVariant(node.get()).toDateTime(), date) << date.toString(Qt::ISODate).toStdString();
+        EXPECT_EQ(PHPropertyList::toVariant(node.get()).toDateTime(), date)
+            << date.toString(Qt::ISODate).toStdString();
         defaults->setObjectForKey(date, date.toString(Qt::ISODate));
     }
     defaults = restart();
@@ -189,8 +192,9 @@ TEST_F(UserDefaultsTest, UnsignedNumbersBeyondTheSignedRangeAreRefusedNotTurnedN
     const quint64 largest = quint64(std::numeric_limits<qint64>::max());
     defaults->setObjectForKey(QVariant::fromValue(largest), "largest");
     EXPECT_THROW(defaults->setObjectForKey(QVariant::fromValue(largest + 1), "beyond"), PHException);
-    EXPECT_THROW(defaults->setObjectForKey(QVariant::fromValue(std::numeric_limits<quint64>::max()), "beyond"),
-                 PHException);
+    EXPECT_THROW(
+        defaults->setObjectForKey(QVariant::fromValue(std::numeric_limits<quint64>::max()), "beyond"),
+        PHException);
     defaults = restart();
     EXPECT_EQ(defaults->objectForKey("largest").toULongLong(), largest);
     EXPECT_FALSE(defaults->objectForKey("beyond").isValid());
@@ -200,8 +204,8 @@ TEST_F(UserDefaultsTest, UnsupportedValuesAreRefusedAndNothingIsWritten) {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     defaults->setObjectForKey("kept", "key");
     const QByteArray before = file();
-    for (const QVariant &bad : {QVariant(), QVariant(QPoint(1, 2)), QVariant(QVariantList{1, QPoint()}),
-                                QVariant(QDateTime())}) {
+    for (const QVariant &bad :
+         {QVariant(), QVariant(QPoint(1, 2)), QVariant(QVariantList{1, QPoint()}), QVariant(QDateTime())}) {
         try {
             defaults->setObjectForKey(bad, "key");
             ADD_FAILURE() << "accepted a " << bad.typeName();
@@ -230,8 +234,8 @@ TEST_F(UserDefaultsTest, AnUnparseableFileIsMovedAsideNotOverwritten) {
     defaults->setBoolForKey(true, "Sort Users");
     Log::setCapture(nullptr);
 
-    const QStringList aside =
-        QDir(QFileInfo(path).absolutePath()).entryList({"com.quillmere.porthold.plist.unreadable-*"}, QDir::Files);
+    const QStringList aside = QDir(QFileInfo(path).absolutePath())
+                                  .entryList({"com.quillmere.porthold.plist.unreadable-*"}, QDir::Files);
     ASSERT_EQ(aside.size(), 1);
     QFile moved(QFileInfo(path).absolutePath() + "/" + aside.first());
     ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
@@ -239,6 +243,42 @@ TEST_F(UserDefaultsTest, AnUnparseableFileIsMovedAsideNotOverwritten) {
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log.first().contains("could not be parsed")) << log.first().toStdString();
     EXPECT_TRUE(restart()->boolForKey("Sort Users"));
+}
+
+} // namespace
+
+namespace {
+
+/// What another process's store does: a whole new file renamed into place.
+void writeAsAnotherProcess(const QString &path, const QByteArray &dict) {
+    const QString temporary = path + ".other";
+    QFile f(temporary);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + dict +
+            "</dict></plist>\n");
+    f.close();
+    ASSERT_TRUE(QFile::remove(path) || !QFile::exists(path));
+    ASSERT_TRUE(QFile::rename(temporary, path));
+}
+
+TEST_F(UserDefaultsTest, AnotherProcessesKeysSurviveAChangeAndItsChangesAreRead) {
+    PHUserDefaults *defaults = restart();
+    defaults->setBoolForKey(true, "Sort Users");
+    const QString path = PHUserDefaults::storagePath(kPanel);
+
+    writeAsAnotherProcess(path, "<key>Sort Users</key><true/>"
+                                "<key>Address Array</key><array><string>10.0.0.1</string></array>");
+    // Read again without a restart.
+    EXPECT_EQ(defaults->arrayForKey("Address Array").value_or(QVariantList()), QVariantList{"10.0.0.1"});
+
+    writeAsAnotherProcess(path, "<key>Sort Users</key><true/><key>Sort Groups</key><true/>"
+                                "<key>Address Array</key><array><string>10.0.0.2</string></array>");
+    // This process changes one key: the others stay as the other process left them.
+    defaults->setBoolForKey(false, "Sort Users");
+    PHUserDefaults *fresh = restart();
+    EXPECT_FALSE(fresh->boolForKey("Sort Users"));
+    EXPECT_TRUE(fresh->boolForKey("Sort Groups"));
+    EXPECT_EQ(fresh->arrayForKey("Address Array").value_or(QVariantList()), QVariantList{"10.0.0.2"});
 }
 
 } // namespace

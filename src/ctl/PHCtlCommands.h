@@ -1,0 +1,138 @@
+#pragma once
+
+#include "ctl/PHCtlArguments.h"
+#include "ctl/PHPasswordReader.h"
+#include "model/PHAccessGrants.h"
+#include "model/PHUsersDataSource.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class PHFSItem;
+class PHGroupsDataSource;
+class PHHeadlessContext;
+class PHUserItem;
+class PHUsersDataSource;
+class QTextStream;
+
+/// Where portholdctl's commands get passwords: standard input unless told otherwise.
+struct PHCtlPasswords {
+    /// Asks for a new password and its confirmation (prompt, confirmation
+    /// prompt); absent when nothing could be read.
+    using PasswordSource =
+        std::function<std::optional<PHPasswordReader::Entry>(const QString &, const QString &)>;
+    /// Asks once for a password to check (prompt); absent when nothing could be read.
+    using CheckPasswordSource = std::function<std::optional<QString>(const QString &)>;
+
+    PasswordSource twice = PHPasswordReader::read;
+    CheckPasswordSource once = PHPasswordReader::readOnce;
+};
+
+/// The commands of portholdctl on a loaded context: each acts on the model as
+/// the panel's matching control does and prints its answer to `out`, warnings
+/// to `err`. A command the panel would not accept throws `Refusal` with the
+/// panel's reason; one whose file could not be read or written throws
+/// `Failure`; one that ends with a status of its own throws `Outcome`.
+class PHCtlCommands {
+public:
+    /// Input the panel would not accept; the message is the panel's where it has one.
+    struct Refusal {
+        QString message;
+    };
+    /// A file that could not be read or written, one message per problem.
+    struct Failure {
+        QStringList messages;
+    };
+    /// A command that ends with a status of its own (verify), one of
+    /// `PHCtl::Status`; what it found is printed already.
+    struct Outcome {
+        int status;
+    };
+    using PasswordSource = PHCtlPasswords::PasswordSource;
+    using CheckPasswordSource = PHCtlPasswords::CheckPasswordSource;
+    using Passwords = PHCtlPasswords;
+
+    /// `context` is loaded; answers go to `out`, warnings to `err`. With
+    /// `userFile`, a password change works on those bytes in one pass (the
+    /// context then holds no user records).
+    PHCtlCommands(PHHeadlessContext &context, QTextStream &out, QTextStream &err, Passwords passwords = {},
+                  std::optional<PHUserFileBytes> userFile = std::nullopt);
+    ~PHCtlCommands();
+    PHCtlCommands(const PHCtlCommands &) = delete;
+    PHCtlCommands &operator=(const PHCtlCommands &) = delete;
+
+    /// Runs one command (not Help or Version, which need no context).
+    void execute(const PHCtlInvocation &invocation);
+
+private:
+    /// Turns the errors the model reported into a failure naming the file.
+    void checkReportedErrors(const QString &file);
+    PHFSItem *rootItem();
+    /// The node of a folder given relative to the web root, selected as the
+    /// panel's folder so the model's edits act on it.
+    PHFSItem *folder(const QString &relative);
+    /// A folder whose access file the panel may rewrite.
+    PHFSItem *editableFolder(const QString &relative);
+    /// After a write: the model's errors, then a warning when the folder now
+    /// refuses the computer this program (and a browser here) is seen as.
+    void written(PHFSItem *node);
+    void tree();
+    void printTree(PHFSItem *node, const QString &name, int depth, QSet<QString> &ancestors);
+    void show();
+    /// Asks the running server whether it does what the folder's access says.
+    void verify();
+    void mode();
+    void require(bool add);
+    void address();
+    void clear();
+    static QStringList trimmedAll(const QStringList &names);
+    PHUsersDataSource &users();
+    PHGroupsDataSource &groups();
+    /// The record position of a user, or -1.
+    qint32 userIndex(const QString &name);
+    void usersWritten();
+    void groupsWritten();
+    void setPassword(bool isNew);
+    /// The same file the records would give, made from the bytes: a large
+    /// user file is never held as records.
+    void replacePasswordInOnePass(const QString &name, const QString &hash);
+    void deleteUser();
+    void listUsers();
+    QString storedHash(qint32 index);
+    /// As the server checks a password.
+    void checkPassword();
+    /// One line per user whose hash should be replaced; refused when there is any.
+    void auditUsers();
+    /// The folders whose access files let `name` in.
+    QList<PHAccessGrants::Folder> grantingFolders(const QString &name, PHAccessGrants::Kind kind);
+    /// Takes the name out of the folders' access files, printing each folder
+    /// changed; hand-managed files are named on `err` and left alone.
+    /// Returns a message for each file that still lets the name in.
+    QStringList removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name,
+                             PHAccessGrants::Kind kind);
+    /// Before a new user or group takes a name some access file still requires.
+    void warnIfStillRequired(const QString &name, PHAccessGrants::Kind kind);
+    PHUserItem *group(const QString &name);
+    PHUserItem *member(PHUserItem *group, const QString &user);
+    /// A user who can join a group: one of the user file.
+    QString knownUser(const QString &user);
+    void addGroup();
+    void deleteGroup();
+    void addMember();
+    void removeMember();
+    void listGroups();
+
+    PHHeadlessContext &m_context;
+    QTextStream &m_out;
+    QTextStream &m_err;
+    Passwords m_passwords;
+    std::optional<PHUserFileBytes> m_userFile;
+    PHCtlInvocation m_invocation;
+    std::unique_ptr<PHFSItem> m_root;
+    qsizetype m_reportedSoFar = 0;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <utility>
+
+/// Three-way merge of a file of named entries (users with their password
+/// hashes, groups with their members) that this process changed while another
+/// one changed the file on disk.
+namespace PHFileMerge {
+
+/// A name and its whole value; a name appears once.
+using Entries = QList<std::pair<QString, QString>>;
+
+struct Result {
+    Entries merged;
+    /// Names both sides changed differently: the version on disk was kept.
+    QStringList conflicts;
+};
+
+/// `base` is the file as this process last read or wrote it, `mine` what it
+/// holds now, `theirs` the file as it is on disk. Each name takes the side
+/// that changed it (an entry added, removed or given a new value); when both
+/// changed it differently, the disk's version wins and the name is reported.
+/// The order is the disk's, then names only this process added, in its order.
+Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs);
+
+} // namespace PHFileMerge
