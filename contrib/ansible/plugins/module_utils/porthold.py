@@ -1,0 +1,149 @@
+# -*- coding: utf-8 -*-
+# Copyright (C) 2026 Quillmere Software
+# No licence has been granted yet: see COPYRIGHT at the top of the collection.
+"""Runs portholdctl on the managed host and reads its JSON answers.
+
+Every module of the collection goes through this one door, so the way a
+password reaches portholdctl (standard input only), the global options and
+the reading of exit statuses live in one place.
+"""
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+import json
+
+# portholdctl's exit statuses.
+EXIT_OK = 0
+EXIT_USAGE = 1
+EXIT_REFUSED = 2
+EXIT_IO = 3
+
+COMMON_ARGUMENT_SPEC = dict(
+    web_root=dict(type="path", required=False),
+    portholdctl=dict(type="path", required=False, default=None),
+)
+
+
+class PortholdError(Exception):
+    """portholdctl refused or failed; the message is its own words."""
+
+    def __init__(self, message, rc=None, stdout="", stderr=""):
+        super(PortholdError, self).__init__(message)
+        self.rc = rc
+        self.stdout = stdout
+        self.stderr = stderr
+
+
+class Portholdctl(object):
+    """A handle on portholdctl for one module run."""
+
+    def __init__(self, module):
+        self.module = module
+        executable = module.params.get("portholdctl")
+        if executable:
+            self.executable = executable
+        else:
+            self.executable = module.get_bin_path("portholdctl", required=True)
+        self.web_root = module.params.get("web_root")
+
+    def _command(self, arguments, check=False, diff=False):
+        command = [self.executable, "--json"]
+        if self.web_root:
+            command += ["--root", self.web_root]
+        if check:
+            command.append("--check")
+        if diff:
+            command.append("--diff")
+        return command + list(arguments)
+
+    def run(self, arguments, check=False, diff=False, password=None):
+        """Runs one command; answers its JSON document.
+
+        A password goes on standard input as one line, never on the command
+        line, so it shows in no process list and no log.
+        """
+        data = None
+        if password is not None:
+            # portholdctl reads one line: a line break would cut the password.
+            if "\n" in password or "\r" in password:
+                raise PortholdError("a password cannot contain a line break")
+            if not password:
+                raise PortholdError("the password is empty")
+            data = password
+        rc, out, err = self.module.run_command(
+            self._command(arguments, check, diff),
+            data=data,
+            binary_data=False,  # run_command ends the data with a line feed
+            check_rc=False,
+            # Names are passed as they are: "~" and "$" are no shell's to expand.
+            expand_user_and_vars=False,
+            environ_update={"LC_ALL": "C.UTF-8"},
+        )
+        document = None
+        text = out.strip()
+        if text:
+            try:
+                document = json.loads(text)
+            except ValueError:
+                document = None
+        if rc != EXIT_OK:
+            message = ""
+            if isinstance(document, dict):
+                message = document.get("error") or ""
+            if not message:
+                message = err.strip() or out.strip() or "portholdctl exited with status %d" % rc
+            raise PortholdError(message, rc=rc, stdout=out, stderr=err)
+        if not isinstance(document, dict):
+            raise PortholdError(
+                "portholdctl printed no JSON document (is Porthold on the managed host too old?)",
+                rc=rc,
+                stdout=out,
+                stderr=err,
+            )
+        return document
+
+    def read(self, arguments):
+        return self.run(arguments)
+
+    def change(self, arguments, password=None):
+        """A changing command, in the module's check and diff modes."""
+        return self.run(
+            arguments,
+            check=self.module.check_mode,
+            diff=self.module._diff,
+            password=password,
+        )
+
+
+def ansible_diff(answers):
+    """Turns portholdctl's per-file diffs into Ansible's diff list."""
+    result = []
+    for answer in answers:
+        for entry in answer.get("diff") or []:
+            path = entry.get("path", "")
+            result.append(
+                dict(
+                    before_header=path,
+                    after_header=path,
+                    before=entry.get("before", ""),
+                    after=entry.get("after", ""),
+                )
+            )
+    return result
+
+
+def report(module, answer, **extra):
+    """Ends the module with portholdctl's answer to a changing command."""
+    for warning in answer.get("warnings") or []:
+        module.warn(warning)
+    result = dict(changed=bool(answer.get("changed")), files=answer.get("files", []))
+    result.update(extra)
+    if module._diff:
+        result["diff"] = ansible_diff([answer])
+    module.exit_json(**result)
+
+
+def fail(module, error, **extra):
+    module.fail_json(msg=str(error), rc=error.rc, stderr=error.stderr, **extra)

@@ -1,0 +1,199 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright (C) 2026 Quillmere Software
+# No licence has been granted yet: see COPYRIGHT at the top of the collection.
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: porthold_folder
+short_description: Protect a folder of the Apache web tree with Porthold
+version_added: "1.0.0"
+description:
+  - Sets the protection of one folder below the web root, the way the Porthold
+    panel does it, by running C(portholdctl) on the managed host.
+  - The folder's C(.htaccess) is written only when the wanted protection does not
+    already hold, so a second run reports no change.
+  - Folders whose access file has rules of their own (containers, other C(Require)
+    forms) are never rewritten; the module fails with Porthold's reason.
+options:
+  path:
+    description: The folder, relative to the web root (C(.) is the web root itself).
+    type: str
+    required: true
+  web_root:
+    description: The web root. Defaults to the one chosen in the Porthold panel.
+    type: path
+  state:
+    description:
+      - C(present) applies the protection described by the other options.
+      - C(absent) takes the folder's protection away (mode C(none)); its own lines stay.
+    type: str
+    choices: [present, absent]
+    default: present
+  mode:
+    description: How visitors are checked.
+    type: str
+    choices: [none, password, address, either, both]
+  users:
+    description: Users (of the web root's C(.htusers)) let in with their password.
+    type: list
+    elements: str
+  groups:
+    description: Groups (of the web root's C(.htgroups)) let in with their password.
+    type: list
+    elements: str
+  any_valid_user:
+    description: Let in every user of C(.htusers) ("Any Valid User"). Excludes named users.
+    type: bool
+  addresses:
+    description:
+      - Client addresses, networks or host names for the address check.
+      - They join Porthold's list of known addresses.
+    type: list
+    elements: str
+  address_mode:
+    description:
+      - C(allow) lets only I(addresses) in; C(deny) keeps I(addresses) out.
+      - When I(addresses) are given without it, C(allow).
+    type: str
+    choices: [allow, deny]
+  exact:
+    description:
+      - Each of I(users), I(groups) and I(addresses) that is given is set to exactly
+        what it lists; those not given are left as they are.
+      - Without it, what is listed is added and nothing is removed.
+    type: bool
+    default: false
+  portholdctl:
+    description: Path of C(portholdctl) on the managed host, when it is not on the search path.
+    type: path
+notes:
+  - Supports check mode and diff mode.
+  - I(users), I(groups) and I(any_valid_user) need a password mode (C(password), C(either)
+    or C(both)), and I(addresses) an address mode (C(address), C(either) or C(both)),
+    given as I(mode) or already set on the folder.
+requirements:
+  - Porthold (C(portholdctl)) on the managed host.
+author:
+  - Quillmere Software
+"""
+
+EXAMPLES = r"""
+- name: Only the staff group gets into private
+  quillmere.porthold.porthold_folder:
+    web_root: /var/www/html
+    path: private
+    mode: password
+    users: []
+    groups: [staff]
+    exact: true
+
+- name: The intranet folder answers only the office network
+  quillmere.porthold.porthold_folder:
+    web_root: /var/www/html
+    path: intranet
+    mode: address
+    addresses: [192.168.1.0/24]
+
+- name: Take the protection off old
+  quillmere.porthold.porthold_folder:
+    web_root: /var/www/html
+    path: old
+    state: absent
+"""
+
+RETURN = r"""
+changed:
+  description: Whether the folder's access file changed (or would, in check mode).
+  type: bool
+  returned: always
+folder:
+  description:
+    - The folder's protection after the run (in check mode, what it would be), as
+      C(portholdctl show --json) reports it.
+  type: dict
+  returned: success
+  sample:
+    folder: private
+    mode: password
+    users: []
+    groups: [staff]
+    any_valid_user: false
+    address_mode: allow
+    addresses: []
+    hand_managed: false
+files:
+  description: The files that changed (or would change).
+  type: list
+  elements: str
+  returned: success
+"""
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.quillmere.porthold.plugins.module_utils.porthold import (
+    COMMON_ARGUMENT_SPEC,
+    Portholdctl,
+    PortholdError,
+    fail,
+    report,
+)
+
+
+def apply_arguments(params):
+    """portholdctl's declarative form: one call, one write at most."""
+    arguments = ["apply", params["path"]]
+    if params["state"] == "absent":
+        return arguments + ["--mode", "none"]
+    if params["mode"] is not None:
+        arguments += ["--mode", params["mode"]]
+    if params["users"] is not None:
+        arguments += ["--users", ",".join(params["users"])]
+    if params["groups"] is not None:
+        arguments += ["--groups", ",".join(params["groups"])]
+    if params["any_valid_user"] is not None:
+        arguments.append("--any-user" if params["any_valid_user"] else "--no-any-user")
+    if params["addresses"] is not None or params["address_mode"] is not None:
+        option = "--deny" if params["address_mode"] == "deny" else "--allow"
+        arguments += [option, ",".join(params["addresses"] or [])]
+    if params["exact"]:
+        arguments.append("--exact")
+    return arguments
+
+
+def main():
+    argument_spec = dict(
+        path=dict(type="str", required=True),
+        state=dict(type="str", choices=["present", "absent"], default="present"),
+        mode=dict(type="str", choices=["none", "password", "address", "either", "both"]),
+        users=dict(type="list", elements="str"),
+        groups=dict(type="list", elements="str"),
+        any_valid_user=dict(type="bool"),
+        addresses=dict(type="list", elements="str"),
+        address_mode=dict(type="str", choices=["allow", "deny"]),
+        exact=dict(type="bool", default=False),
+    )
+    argument_spec.update(COMMON_ARGUMENT_SPEC)
+    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    params = module.params
+    # "Any Valid User" and named users exclude each other.
+    if params["any_valid_user"] and params["users"]:
+        module.fail_json(msg="any_valid_user and users exclude each other")
+    for name in ("users", "groups", "addresses"):
+        for value in params[name] or []:
+            if "," in value or not value.strip():
+                module.fail_json(msg="%s: %r is not a name" % (name, value))
+
+    ctl = Portholdctl(module)
+    try:
+        answer = ctl.change(apply_arguments(params))
+    except PortholdError as error:
+        fail(module, error)
+    report(module, answer, folder=answer.get("folder", {}))
+
+
+if __name__ == "__main__":
+    main()
