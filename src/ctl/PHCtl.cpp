@@ -2,6 +2,7 @@
 
 #include "ctl/PHCtlArguments.h"
 #include "ctl/PHCtlCommands.h"
+#include "ctl/PHCtlOutput.h"
 #include "ctl/PHHeadlessContext.h"
 #include "model/PHGroupsDataSource.h"
 #include "model/PHSettings.h"
@@ -9,6 +10,7 @@
 #include "platform/Log.h"
 #include "platform/PHException.h"
 #include "support/PHUserDefaults.h"
+#include "support/PHWriteJournal.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -37,8 +39,14 @@ QString quoted(const QString &text) {
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-int usageError(QTextStream &err, const QString &message) {
+int usageError(QTextStream &out, QTextStream &err, const QString &message, bool json) {
     err << "portholdctl: " << message << "\n\n" << PHCtlArguments::usage();
+    if (json) {
+        PHCtlOutput output(out, err, {true, false, false});
+        output.set(QStringLiteral("error"), message);
+        output.set(QStringLiteral("exit"), PHCtl::UsageError);
+        output.flush();
+    }
     err.flush();
     return PHCtl::UsageError;
 }
@@ -57,7 +65,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
     try {
         invocation = PHCtlArguments::parse(arguments);
     } catch (const PHCtlUsageError &error) {
-        return usageError(err, error.message());
+        return usageError(out, err, error.message(), arguments.contains(QStringLiteral("--json")));
     }
     if (invocation.command == Command::Help) {
         out << PHCtlArguments::usage();
@@ -67,29 +75,31 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
     if (invocation.command == Command::Version) {
         PHHeadlessContext::registerDefaults();
         PHHeadlessContext context(QStringLiteral("/"));
-        out << "portholdctl " << context.bundleInfo().value(QStringLiteral("CFBundleVersion")).toString()
-            << '\n';
+        const QString version = context.bundleInfo().value(QStringLiteral("CFBundleVersion")).toString();
+        if (invocation.json)
+            out << "{\"version\":\"" << version << "\"}\n";
+        else
+            out << "portholdctl " << version << '\n';
         out.flush();
         return Success;
     }
 
+    PHCtlOutput output(out, err, {invocation.json, invocation.check, invocation.diff});
+    const auto refuse = [&output](const QString &message) {
+        output.fail({message}, Refused);
+        output.flush();
+        return Refused;
+    };
     PHHeadlessContext::registerDefaults();
     QString root = invocation.root.isEmpty() ? PHHeadlessContext::configuredWebRoot() : invocation.root;
     const QFileInfo rootInfo(root);
-    if (root.isEmpty() || !rootInfo.isDir()) {
-        err << "portholdctl: "
-            << (root.isEmpty() ? QStringLiteral("No web root is configured")
-                               : QStringLiteral("The web root %1 is not a folder").arg(quoted(root)))
-            << '\n';
-        err.flush();
-        return Refused;
-    }
+    if (root.isEmpty() || !rootInfo.isDir())
+        return refuse(root.isEmpty() ? QStringLiteral("No web root is configured")
+                                     : QStringLiteral("The web root %1 is not a folder").arg(quoted(root)));
     root = rootInfo.absoluteFilePath();
-    if (root.contains(QLatin1Char('\n')) || root.contains(QLatin1Char('\r'))) {
-        err << "portholdctl: A web root whose path contains a line break cannot be named in an access file\n";
-        err.flush();
-        return Refused;
-    }
+    if (root.contains(QLatin1Char('\n')) || root.contains(QLatin1Char('\r')))
+        return refuse(
+            QStringLiteral("A web root whose path contains a line break cannot be named in an access file"));
 
     int status = Success;
     try {
@@ -117,23 +127,30 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
             }
             throw failure;
         }
-        PHCtlCommands commands(context, out, err, passwords, std::move(userFile));
+        // A changing command keeps a journal of its writes: it writes nothing
+        // a file already holds, nothing at all with --check, and says what
+        // it changed.
+        std::optional<PHWriteJournal::Scope> journal;
+        if (PHCtlArguments::isChanging(invocation.command))
+            journal.emplace(invocation.check);
+        PHCtlCommands commands(context, output, passwords, std::move(userFile));
         commands.execute(invocation);
+        if (journal)
+            output.finishChange(journal->changes(), PHUsersDataSource::userfilePath());
     } catch (const Refusal &refusal) {
-        err << "portholdctl: " << refusal.message << '\n';
+        output.fail({refusal.message}, Refused);
         status = Refused;
     } catch (const Failure &failure) {
-        for (const QString &message : failure.messages)
-            err << "portholdctl: " << message << '\n';
+        output.fail(failure.messages, Failed);
         status = Failed;
     } catch (const PHCtlCommands::Outcome &outcome) {
         status = outcome.status;
+        output.set(QStringLiteral("exit"), status);
     } catch (const PHException &exception) {
-        err << "portholdctl: " << exception.reason() << '\n';
+        output.fail({exception.reason()}, Failed);
         status = Failed;
     }
-    out.flush();
-    err.flush();
+    output.flush();
     return status;
 }
 

@@ -1,6 +1,7 @@
 #include "ctl/PHCtlArguments.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace {
 
@@ -47,8 +48,9 @@ private:
     qsizetype m_next = 0;
 };
 
-/// Removes --root DIR (or --root=DIR) wherever it stands; finds --help and
-/// --version anywhere, so "portholdctl user add --help" shows the usage.
+/// Removes --root DIR (or --root=DIR), --json, --check and --diff wherever
+/// they stand; finds --help and --version anywhere, so "portholdctl user add
+/// --help" shows the usage.
 QStringList takeGlobalOptions(const QStringList &arguments, PHCtlInvocation &invocation, bool &help,
                               bool &version) {
     QStringList rest;
@@ -67,6 +69,15 @@ QStringList takeGlobalOptions(const QStringList &arguments, PHCtlInvocation &inv
             continue;
         } else if (argument == QLatin1String("--version")) {
             version = true;
+            continue;
+        } else if (argument == QLatin1String("--json")) {
+            invocation.json = true;
+            continue;
+        } else if (argument == QLatin1String("--check")) {
+            invocation.check = true;
+            continue;
+        } else if (argument == QLatin1String("--diff")) {
+            invocation.diff = true;
             continue;
         } else {
             rest.append(argument);
@@ -121,6 +132,59 @@ void parseAddress(Reader &reader, PHCtlInvocation &invocation) {
         throw PHCtlUsageError(QStringLiteral("name --allow, --deny, --add or --remove"));
 }
 
+/// "a,b,c" with blanks around the names dropped; "" is the empty list.
+QStringList commaList(const QString &value) {
+    QStringList names;
+    for (const QString &name : value.split(QLatin1Char(','))) {
+        const QString trimmed = name.trimmed();
+        if (!trimmed.isEmpty())
+            names.append(trimmed);
+    }
+    return names;
+}
+
+qint32 modeIndex(const QString &word) {
+    const auto index = static_cast<qint32>(kModeWords.indexOf(word.toLower()));
+    if (index < 0)
+        throw PHCtlUsageError(
+            QStringLiteral("unknown mode \"%1\" (none, password, address, either, both)").arg(word));
+    return index;
+}
+
+void parseApply(Reader &reader, PHCtlInvocation &invocation) {
+    invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
+    QSet<QString> seen;
+    while (!reader.atEnd()) {
+        const QString option = reader.take(QStringLiteral("option"));
+        // --allow and --deny set one thing (the address mode): one of them, once.
+        const QString key = option == QLatin1String("--deny") ? QStringLiteral("--allow") : option;
+        if (seen.contains(key))
+            throw PHCtlUsageError(QStringLiteral("%1 given twice").arg(option == key ? option : QStringLiteral("--allow or --deny")));
+        seen.insert(key);
+        const QString list = QStringLiteral("a comma-separated list after %1 (\"\" for none)").arg(option);
+        if (option == QLatin1String("--mode"))
+            invocation.applyMode = modeIndex(reader.takeValue(QStringLiteral("a mode after --mode")));
+        else if (option == QLatin1String("--users"))
+            invocation.applyUsers = commaList(reader.takeValue(list));
+        else if (option == QLatin1String("--groups"))
+            invocation.applyGroups = commaList(reader.takeValue(list));
+        else if (option == QLatin1String("--any-user") || option == QLatin1String("--no-any-user")) {
+            if (seen.contains(option == QLatin1String("--any-user") ? QStringLiteral("--no-any-user")
+                                                                     : QStringLiteral("--any-user")))
+                throw PHCtlUsageError(QStringLiteral("--any-user and --no-any-user exclude each other"));
+            invocation.applyAnyUser = option == QLatin1String("--any-user");
+        } else if (option == QLatin1String("--allow") || option == QLatin1String("--deny")) {
+            invocation.applyAllow = option == QLatin1String("--allow");
+            invocation.applyAddresses = commaList(reader.takeValue(list));
+        } else if (option == QLatin1String("--exact"))
+            invocation.exact = true;
+        else
+            throw PHCtlUsageError(QStringLiteral("unknown option \"%1\" for apply").arg(option));
+    }
+    if (invocation.applyAnyUser.value_or(false) && invocation.applyUsers && !invocation.applyUsers->isEmpty())
+        throw PHCtlUsageError(QStringLiteral("--any-user and named --users exclude each other"));
+}
+
 void parseUser(Reader &reader, PHCtlInvocation &invocation) {
     const QString verb =
         reader.takeValue(QStringLiteral("user command (add, passwd, del, list, check, audit)"));
@@ -138,6 +202,29 @@ void parseUser(Reader &reader, PHCtlInvocation &invocation) {
         invocation.command = verbs.value(verb);
         invocation.name = reader.takeValue(QStringLiteral("user NAME"));
     }
+    const bool setsPassword =
+        invocation.command == Command::UserAdd || invocation.command == Command::UserPasswd;
+    while (setsPassword && !reader.atEnd()) {
+        const QString option = reader.take(QStringLiteral("option"));
+        if (option == QLatin1String("--hash")) {
+            static const QHash<QString, PHCtlInvocation::Hash> schemes{
+                {"bcrypt", PHCtlInvocation::Hash::Bcrypt},
+                {"sha512", PHCtlInvocation::Hash::Sha512},
+                {"des", PHCtlInvocation::Hash::Des}};
+            const QString scheme = reader.takeValue(QStringLiteral("a scheme after --hash (bcrypt, sha512, des)"));
+            if (!schemes.contains(scheme.toLower()))
+                throw PHCtlUsageError(QStringLiteral("unknown hash \"%1\" (bcrypt, sha512, des)").arg(scheme));
+            invocation.hash = schemes.value(scheme.toLower());
+        } else if (option == QLatin1String("--update-password") && invocation.command == Command::UserAdd) {
+            invocation.updatePassword = true;
+        } else if (option == QLatin1String("--keep-password") && invocation.command == Command::UserAdd) {
+            invocation.keepPassword = true;
+        } else {
+            throw PHCtlUsageError(QStringLiteral("unknown option \"%1\"").arg(option));
+        }
+    }
+    if (invocation.updatePassword && invocation.keepPassword)
+        throw PHCtlUsageError(QStringLiteral("--update-password and --keep-password exclude each other"));
     reader.expectEnd();
 }
 
@@ -151,9 +238,12 @@ void parseGroup(Reader &reader, PHCtlInvocation &invocation) {
         invocation.name = reader.takeValue(QStringLiteral("group NAME"));
         while (!reader.atEnd()) {
             const QString option = reader.take(QStringLiteral("option"));
-            if (option != QLatin1String("--member"))
+            if (option == QLatin1String("--member"))
+                invocation.members += reader.takeValues(option);
+            else if (option == QLatin1String("--exact"))
+                invocation.exact = true;
+            else
                 throw PHCtlUsageError(QStringLiteral("unknown option \"%1\"").arg(option));
-            invocation.members += reader.takeValues(option);
         }
     } else if (verb == QLatin1String("del")) {
         invocation.command = Command::GroupDel;
@@ -202,11 +292,8 @@ PHCtlInvocation parse(const QStringList &arguments) {
     } else if (command == QLatin1String("mode")) {
         invocation.command = Command::Mode;
         invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
-        const QString word = reader.takeValue(QStringLiteral("mode (none, password, address, either, both)"));
-        invocation.modeIndex = static_cast<qint32>(kModeWords.indexOf(word.toLower()));
-        if (invocation.modeIndex < 0)
-            throw PHCtlUsageError(
-                QStringLiteral("unknown mode \"%1\" (none, password, address, either, both)").arg(word));
+        invocation.modeIndex =
+            modeIndex(reader.takeValue(QStringLiteral("mode (none, password, address, either, both)")));
         reader.expectEnd();
     } else if (command == QLatin1String("require") || command == QLatin1String("unrequire")) {
         invocation.command = command == QLatin1String("require") ? Command::Require : Command::Unrequire;
@@ -214,6 +301,9 @@ PHCtlInvocation parse(const QStringList &arguments) {
     } else if (command == QLatin1String("address")) {
         invocation.command = Command::Address;
         parseAddress(reader, invocation);
+    } else if (command == QLatin1String("apply")) {
+        invocation.command = Command::Apply;
+        parseApply(reader, invocation);
     } else if (command == QLatin1String("verify")) {
         invocation.command = Command::Verify;
         invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
@@ -242,6 +332,40 @@ QString modeName(qint32 modeIndex) {
     static const QStringList names{"None", "Password", "Address", "Password or Address",
                                    "Password and Address"};
     return modeIndex >= 0 && modeIndex < names.size() ? names.at(modeIndex) : QString();
+}
+
+QString modeWord(qint32 modeIndex) {
+    return modeIndex >= 0 && modeIndex < kModeWords.size() ? kModeWords.at(modeIndex) : QString();
+}
+
+bool isChanging(Command command) {
+    switch (command) {
+    case Command::Mode:
+    case Command::Require:
+    case Command::Unrequire:
+    case Command::Address:
+    case Command::Clear:
+    case Command::Apply:
+    case Command::UserAdd:
+    case Command::UserPasswd:
+    case Command::UserDel:
+    case Command::GroupAdd:
+    case Command::GroupDel:
+    case Command::GroupAddMember:
+    case Command::GroupRemoveMember:
+        return true;
+    case Command::Help:
+    case Command::Version:
+    case Command::Tree:
+    case Command::Show:
+    case Command::UserList:
+    case Command::UserCheck:
+    case Command::UserAudit:
+    case Command::GroupList:
+    case Command::Verify:
+        return false;
+    }
+    return false;
 }
 
 QString usage() {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <stdexcept>
 
 /// What one run of portholdctl was asked to do, parsed from its arguments.
@@ -29,10 +30,17 @@ struct PHCtlInvocation {
         GroupRemoveMember,
         GroupList,
         Verify,
+        Apply,
     };
+
+    /// A new password's hash scheme given on the command line.
+    enum class Hash { Configured, Bcrypt, Sha512, Des };
 
     Command command = Command::Help;
     QString root;         // --root, empty for the panel's configured web root
+    bool json = false;    // --json: one JSON document on standard output
+    bool check = false;   // --check: everything but the writes
+    bool diff = false;    // --diff: a unified diff of each file changed
     QString folder;       // relative to the web root, "." for the root itself
     QString name;         // user or group the command is about
     QString member;       // add-member / remove-member
@@ -51,6 +59,20 @@ struct PHCtlInvocation {
 
     // group add
     QStringList members;
+    bool exact = false; // group add, apply: what is not listed goes
+
+    // user add, user passwd
+    Hash hash = Hash::Configured;
+    bool updatePassword = false; // user add: an existing user takes the new password
+    bool keepPassword = false;   // user add: an existing user keeps its password
+
+    // apply: what is not given stays as it is
+    std::optional<qint32> applyMode;
+    std::optional<QStringList> applyUsers;
+    std::optional<QStringList> applyGroups;
+    std::optional<bool> applyAnyUser;
+    std::optional<bool> applyAllow; // --allow or --deny
+    QStringList applyAddresses;
 
     // verify: the web root's address and the server's error log
     QString url;
@@ -75,4 +97,8 @@ PHCtlInvocation parse(const QStringList &arguments);
 QString usage();
 /// The mode names as the folder outline shows them, by mode index.
 QString modeName(qint32 modeIndex);
+/// The mode words of the command line (none, password, ...), by mode index.
+QString modeWord(qint32 modeIndex);
+/// Whether the command changes files (and answers with what it changed).
+bool isChanging(PHCtlInvocation::Command command);
 } // namespace PHCtlArguments

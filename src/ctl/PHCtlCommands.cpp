@@ -1,6 +1,7 @@
 #include "ctl/PHCtlCommands.h"
 
 #include "ctl/PHCtl.h"
+#include "ctl/PHCtlOutput.h"
 #include "ctl/PHHeadlessContext.h"
 #include "model/PHAccessCheck.h"
 #include "model/PHAccessGrants.h"
@@ -20,6 +21,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <algorithm>
@@ -36,11 +39,51 @@ QString trimmed(const QString &name) {
     return PHString::stringByRemovingSurroundingWhitespace(name);
 }
 
+QJsonArray jsonList(const QStringList &list) {
+    return QJsonArray::fromStringList(list);
+}
+
+/// A folder argument as one path relative to the web root ("." for the root).
+QString normalizedFolder(const QString &relative) {
+    QStringList parts = relative.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    parts.removeAll(QStringLiteral("."));
+    return parts.isEmpty() ? QStringLiteral(".") : parts.join(QLatin1Char('/'));
+}
+
+/// The name a stored hash of the scheme goes by (as PHPasswordHash names
+/// stored hashes).
+QString storedName(PHPasswordHash::Scheme scheme) {
+    switch (scheme) {
+    case PHPasswordHash::Scheme::Bcrypt:
+        return QStringLiteral("bcrypt");
+    case PHPasswordHash::Scheme::Sha512:
+        return QStringLiteral("SHA-512 crypt");
+    case PHPasswordHash::Scheme::Des:
+        return QStringLiteral("DES crypt");
+    }
+    return {};
+}
+
+/// `list` with the names of `more` it lacks appended.
+QStringList merged(QStringList list, const QStringList &more) {
+    for (const QString &name : more)
+        if (!list.contains(name))
+            list.append(name);
+    return list;
+}
+
+QStringList memberNames(const PHUserItem *group) {
+    QStringList names;
+    for (const PHUserItem::Ptr &item : group->children())
+        names.append(item->value());
+    return names;
+}
+
 } // namespace
 
-PHCtlCommands::PHCtlCommands(PHHeadlessContext &context, QTextStream &out, QTextStream &err,
-                             Passwords passwords, std::optional<PHUserFileBytes> userFile)
-    : m_context(context), m_out(out), m_err(err), m_passwords(std::move(passwords)),
+PHCtlCommands::PHCtlCommands(PHHeadlessContext &context, PHCtlOutput &output, Passwords passwords,
+                             std::optional<PHUserFileBytes> userFile)
+    : m_context(context), m_output(output), m_out(output.text()), m_passwords(std::move(passwords)),
       m_userFile(std::move(userFile)) {
 }
 
@@ -85,6 +128,8 @@ void PHCtlCommands::execute(const PHCtlInvocation &invocation) {
         return listGroups();
     case Command::Verify:
         return verify();
+    case Command::Apply:
+        return apply();
     case Command::Help:
     case Command::Version:
         return;
@@ -157,13 +202,65 @@ PHFSItem *PHCtlCommands::editableFolder(const QString &relative) {
 void PHCtlCommands::written(PHFSItem *node) {
     checkReportedErrors(node->accessPath());
     if (const QString warning = node->effectiveAccess().thisComputerWarning(); !warning.isEmpty())
-        m_err << "portholdctl: warning: " << warning << '\n';
+        m_output.warn(warning);
 }
 
 void PHCtlCommands::tree() {
     PHFSItem *root = rootItem();
     QSet<QString> ancestors;
-    printTree(root, QStringLiteral("."), 0, ancestors);
+    if (!m_output.isJson()) {
+        printTree(root, QStringLiteral("."), 0, ancestors);
+        return;
+    }
+    QJsonArray folders;
+    collectTree(root, QStringLiteral("."), ancestors, folders);
+    m_output.set(QStringLiteral("root"), m_context.webRoot());
+    m_output.set(QStringLiteral("folders"), folders);
+}
+
+void PHCtlCommands::collectTree(PHFSItem *node, const QString &path, QSet<QString> &ancestors,
+                                QJsonArray &folders) {
+    const QString inherited = node->effectiveAccess().inheritedNote();
+    folders.append(QJsonObject{{"folder", path},
+                               {"mode", PHCtlArguments::modeWord(node->modeIndex())},
+                               {"inherited", inherited.isEmpty() ? QJsonValue() : QJsonValue(inherited)},
+                               {"hand_managed", node->isHandManaged()}});
+    // A link to a folder above would make the list endless.
+    const QString canonical = QFileInfo(node->fullPath()).canonicalFilePath();
+    if (ancestors.contains(canonical))
+        return;
+    ancestors.insert(canonical);
+    for (PHFSItem *child : node->children())
+        collectTree(child,
+                    path == QLatin1String(".") ? child->relativePath()
+                                               : path + QLatin1Char('/') + child->relativePath(),
+                    ancestors, folders);
+    ancestors.remove(canonical);
+}
+
+QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relative) {
+    QStringList users = node->listForKey(PHFSItem::RequireUserKey);
+    const bool anyUser = users.contains(PHFSItem::anyUserRealName);
+    users.removeAll(PHFSItem::anyUserRealName);
+    const bool hasFile = node->hasAccessFile();
+    return QJsonObject{
+        {"folder", normalizedFolder(relative)},
+        {"path", node->fullPath()},
+        {"mode", PHCtlArguments::modeWord(node->modeIndex())},
+        {"disabled", node->isAuthenticationDisabled()},
+        {"address_mode", node->isAllowSet() ? "allow" : "deny"},
+        {"users", jsonList(users)},
+        {"groups", jsonList(node->listForKey(PHFSItem::RequireGroupKey))},
+        {"any_valid_user", anyUser},
+        {"addresses", jsonList(node->addressArray())},
+        {"allow_from", jsonList(node->listForKey(PHFSItem::AllowFromKey))},
+        {"deny_from", jsonList(node->listForKey(PHFSItem::DenyFromKey))},
+        {"hand_managed", node->isHandManaged()},
+        {"hand_managed_reasons", jsonList(node->handManagedReasons())},
+        {"effective", jsonList(node->effectiveAccess().lines())},
+        {"access_file", hasFile ? QJsonValue(node->accessPath()) : QJsonValue()},
+        {"text", hasFile ? QJsonValue(node->stringValue()) : QJsonValue()},
+    };
 }
 
 void PHCtlCommands::printTree(PHFSItem *node, const QString &name, int depth, QSet<QString> &ancestors) {
@@ -187,6 +284,12 @@ void PHCtlCommands::printTree(PHFSItem *node, const QString &name, int depth, QS
 
 void PHCtlCommands::show() {
     PHFSItem *node = folder(m_invocation.folder);
+    if (m_output.isJson()) {
+        const QJsonObject document = folderDocument(node, m_invocation.folder);
+        for (auto it = document.begin(); it != document.end(); ++it)
+            m_output.set(it.key(), it.value());
+        return;
+    }
     const auto list = [node](const QString &key) { return node->listForKey(key).join(QLatin1Char(' ')); };
     m_out << "Folder: " << node->fullPath() << '\n'
           << "Mode: " << PHFSItem::modeName(node->modeIndex()) << '\n'
@@ -241,20 +344,42 @@ void PHCtlCommands::verify() {
     }
     QString errorLog = m_invocation.errorLog;
     if (errorLog.isEmpty() && QFileInfo(QStringLiteral("/var/log/apache2/error.log")).isReadable())
-        errorLog = QStringLiteral("/var/log/apache2/error.log");
-
-    m_out << "Folder: " << node->fullPath() << '\n' << "Effective:\n";
-    for (const QString &line : node->effectiveAccess().lines())
-        m_out << "  " << line << '\n';
-    const PHAccessCheck::Report report =
-        PHAccessCheck::run(node, base, m_invocation.name, password, errorLog);
-    for (const QString &line : report.lines())
-        m_out << line << '\n';
-    throw Outcome{!report.reachable ? PHCtl::Unreachable : report.agrees() ? PHCtl::Success : PHCtl::Differs};
+        errorLog = QStringLiteral("/var/log/apache2/error.log");    if (!m_output.isJson()) {
+        m_out << "Folder: " << node->fullPath() << '\n' << "Effective:\n";
+        for (const QString &line : node->effectiveAccess().lines())
+            m_out << "  " << line << '\n';
+        m_out.flush();
+    }
+    const PHAccessCheck::Report report = PHAccessCheck::run(node, base, m_invocation.name, password, errorLog);
+    if (m_output.isJson()) {
+        QJsonArray probes;
+        for (const PHAccessCheck::Probe &probe : report.probes)
+            probes.append(
+                QJsonObject{{"client", probe.client},
+                            {"user", probe.user.isEmpty() ? QJsonValue() : QJsonValue(probe.user)},
+                            {"predicted", probe.predicted < 0 ? QJsonValue() : QJsonValue(probe.predicted)},
+                            {"predicted_why", probe.predictedWhy},
+                            {"answered", probe.answered < 0 ? QJsonValue() : QJsonValue(probe.answered)}});
+        m_output.set(QStringLiteral("folder"), normalizedFolder(m_invocation.folder));
+        m_output.set(QStringLiteral("path"), node->fullPath());
+        m_output.set(QStringLiteral("effective"), jsonList(node->effectiveAccess().lines()));
+        m_output.set(QStringLiteral("url"), report.url);
+        m_output.set(QStringLiteral("reachable"), report.reachable);
+        m_output.set(QStringLiteral("unreachable_why"), report.unreachableWhy);
+        m_output.set(QStringLiteral("agrees"), report.reachable && report.agrees());
+        m_output.set(QStringLiteral("probes"), probes);
+        m_output.set(QStringLiteral("log_lines"), jsonList(report.logLines));
+    } else {
+        for (const QString &line : report.lines())
+            m_out << line << '\n';
+    }
+throw Outcome{!report.reachable ? PHCtl::Unreachable : report.agrees() ? PHCtl::Success : PHCtl::Differs};
 }
 
 void PHCtlCommands::mode() {
     PHFSItem *node = editableFolder(m_invocation.folder);
+    if (node->modeIndex() == m_invocation.modeIndex)
+        return;
     node->setModeIndex(m_invocation.modeIndex);
     written(node);
 }
@@ -266,27 +391,8 @@ void PHCtlCommands::require(bool add) {
         throw Refusal{QStringLiteral("%1 is not protected by password; choose the mode password, either or "
                                      "both first")
                           .arg(quoted(m_invocation.folder))};
-    const QStringList known = m_context.userArray();
     const QStringList users = trimmedAll(m_invocation.users);
-    for (const QString &user : users) {
-        if (!known.contains(user))
-            throw Refusal{QStringLiteral("No user %1").arg(quoted(user))};
-        // Names the server would misread are kept in the user file but never required.
-        const QString why = PHNameRule::refusal(user, PHNameRule::Kind::User);
-        if (add && !why.isEmpty())
-            throw Refusal{QStringLiteral("%1 cannot be let into a folder. %2.").arg(quoted(user), why)};
-    }
-    const QStringList groups = m_context.groupArray();
-    for (const QString &group : m_invocation.groups) {
-        if (!groups.contains(group))
-            throw Refusal{QStringLiteral("No group %1").arg(quoted(group))};
-        // "Require group Group 1" names two groups to the server.
-        const QString why = PHNameRule::refusal(group, PHNameRule::Kind::Group);
-        if (add && !why.isEmpty())
-            throw Refusal{
-                QStringLiteral("The group %1 cannot be let into a folder. %2; give it a new name first.")
-                    .arg(quoted(group), why)};
-    }
+    checkGrantable(users, m_invocation.groups, add);
 
     const QString anyUser = PHFSItem::anyUserRealName;
     QStringList required = node->listForKey(PHFSItem::RequireUserKey);
@@ -308,6 +414,9 @@ void PHCtlCommands::require(bool add) {
         for (const QString &group : m_invocation.groups)
             requiredGroups.removeAll(group);
     }
+    if (required == node->listForKey(PHFSItem::RequireUserKey) &&
+        requiredGroups == node->listForKey(PHFSItem::RequireGroupKey))
+        return;
     node->setListForKey(PHFSItem::RequireUserKey, required);
     node->setListForKey(PHFSItem::RequireGroupKey, requiredGroups);
     node->writeAccessFile();
@@ -338,27 +447,116 @@ void PHCtlCommands::address() {
         removals.append(lowerCased);
     }
 
-    const bool listChanges = !additions.isEmpty() || !removals.isEmpty();
-    if (m_invocation.setAllow || m_invocation.setDeny) {
-        node->setAllow(m_invocation.setAllow);
-        if (listChanges)
-            checkReportedErrors(node->accessPath());
-        else
-            written(node);
-    }
-    if (!listChanges)
-        return;
-    for (const QString &address : additions)
+    const bool allow = m_invocation.setAllow || m_invocation.setDeny ? m_invocation.setAllow : node->isAllowSet();
+    const QString key = allow ? PHFSItem::AllowFromKey : PHFSItem::DenyFromKey;
+    QStringList listed = node->listForKey(key);
+    for (const QString &address : additions) {
         m_context.addKnownAddress(address);
-    QStringList listed = node->addressArray();
-    for (const QString &address : additions)
         if (!listed.contains(address))
             listed.append(address);
+    }
     for (const QString &address : removals)
         listed.removeAll(address);
-    node->setAddressArray(listed);
+    writeAddresses(node, allow, listed);
+}
+
+void PHCtlCommands::writeAddresses(PHFSItem *node, bool allow, const QStringList &listed) {
+    const QString key = allow ? PHFSItem::AllowFromKey : PHFSItem::DenyFromKey;
+    if (allow == node->isAllowSet() && listed == node->listForKey(key))
+        return;
+    node->setAllowUnsaved(allow);
+    node->setListForKey(key, listed);
     node->writeAccessFile();
     written(node);
+}
+
+void PHCtlCommands::apply() {
+    PHFSItem *node = editableFolder(m_invocation.folder);
+    const qint32 mode = m_invocation.applyMode.value_or(node->modeIndex());
+    const bool password = mode == 1 || mode == 3 || mode == 4;
+    const bool address = mode == 2 || mode == 3 || mode == 4;
+    const QStringList users = trimmedAll(m_invocation.applyUsers.value_or(QStringList()));
+    const QStringList groups = m_invocation.applyGroups.value_or(QStringList());
+    const bool grants = !users.isEmpty() || !groups.isEmpty() || m_invocation.applyAnyUser.value_or(false);
+    if (grants && !password)
+        throw Refusal{QStringLiteral("%1 would not be protected by password; give --mode password, either or "
+                                     "both to let users or groups in")
+                          .arg(quoted(m_invocation.folder))};
+    if (m_invocation.applyAllow && !address)
+        throw Refusal{QStringLiteral("%1 would not be protected by address; give --mode address, either or both "
+                                     "for --allow or --deny")
+                          .arg(quoted(m_invocation.folder))};
+    checkGrantable(users, groups, true);
+    QStringList addresses;
+    for (const QString &typed : m_invocation.applyAddresses) {
+        const QString lowerCased = typed.toLower();
+        if (const QString refusal = PHEditRules::addressRefusal(lowerCased); !refusal.isEmpty())
+            throw Refusal{refusal};
+        if (!addresses.contains(lowerCased))
+            addresses.append(lowerCased);
+    }
+
+    // What is not given stays; a list given grows, or with --exact is replaced.
+    const bool exact = m_invocation.exact;
+    const QString anyUser = PHFSItem::anyUserRealName;
+    QStringList required = node->listForKey(PHFSItem::RequireUserKey);
+    if (m_invocation.applyUsers && exact)
+        required = required.contains(anyUser) && users.isEmpty() ? QStringList{anyUser} : QStringList();
+    // Named users and "Any Valid User" exclude each other.
+    for (const QString &user : users)
+        required = PHEditRules::requireUser(required, user);
+    if (m_invocation.applyAnyUser == false)
+        required.removeAll(anyUser);
+    if (m_invocation.applyAnyUser.value_or(false))
+        required = PHEditRules::requireUser(required, anyUser);
+    QStringList requiredGroups = node->listForKey(PHFSItem::RequireGroupKey);
+    if (m_invocation.applyGroups)
+        requiredGroups = exact ? groups : merged(requiredGroups, groups);
+    const bool allow = m_invocation.applyAllow.value_or(node->isAllowSet());
+    const QString addressKey = allow ? PHFSItem::AllowFromKey : PHFSItem::DenyFromKey;
+    QStringList listed = node->listForKey(addressKey);
+    if (m_invocation.applyAllow)
+        listed = exact ? addresses : merged(listed, addresses);
+
+    const bool unchanged = mode == node->modeIndex() && allow == node->isAllowSet() &&
+                           required == node->listForKey(PHFSItem::RequireUserKey) &&
+                           requiredGroups == node->listForKey(PHFSItem::RequireGroupKey) &&
+                           listed == node->listForKey(addressKey);
+    if (!unchanged) {
+        for (const QString &known : addresses)
+            m_context.addKnownAddress(known);
+        node->setListForKey(PHFSItem::RequireUserKey, required);
+        node->setListForKey(PHFSItem::RequireGroupKey, requiredGroups);
+        node->setListForKey(addressKey, listed);
+        node->setAllowUnsaved(allow);
+        // Choosing a mode writes the file; otherwise it is written as it is now.
+        if (mode != node->modeIndex())
+            node->setModeIndex(mode);
+        else
+            node->writeAccessFile();
+        written(node);
+    }
+    m_output.set(QStringLiteral("folder"), folderDocument(node, m_invocation.folder));
+}
+
+void PHCtlCommands::checkGrantable(const QStringList &users, const QStringList &groups, bool letIn) {
+    const QStringList known = m_context.userArray();
+    for (const QString &user : users) {
+        if (!known.contains(user))
+            throw Refusal{QStringLiteral("No user %1").arg(quoted(user))};
+        // Names the server would misread are kept in the user file but never required.
+        if (const QString why = PHNameRule::refusal(user, PHNameRule::Kind::User); letIn && !why.isEmpty())
+            throw Refusal{QStringLiteral("%1 cannot be let into a folder. %2.").arg(quoted(user), why)};
+    }
+    const QStringList knownGroups = m_context.groupArray();
+    for (const QString &group : groups) {
+        if (!knownGroups.contains(group))
+            throw Refusal{QStringLiteral("No group %1").arg(quoted(group))};
+        // "Require group Group 1" names two groups to the server.
+        if (const QString why = PHNameRule::refusal(group, PHNameRule::Kind::Group); letIn && !why.isEmpty())
+            throw Refusal{QStringLiteral("The group %1 cannot be let into a folder. %2; give it a new name first.")
+                              .arg(quoted(group), why)};
+    }
 }
 
 void PHCtlCommands::clear() {
@@ -407,27 +605,45 @@ void PHCtlCommands::setPassword(bool isNew) {
         throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
     // Only a new name can be taken (and with the user file's bytes there are no records).
     const bool taken = isNew && users().containsItem(name);
-    if (const QString refusal = PHEditRules::userNameRefusal(name, isNew, taken); !refusal.isEmpty())
+    // "user add" of a user that exists keeps its password, or replaces it
+    // only when asked to; either way the name needs no checks.
+    const bool existing = taken && exists;
+    if (existing && m_invocation.keepPassword) {
+        m_output.note(QStringLiteral("%1 exists; its password is kept").arg(quoted(name)));
+        return;
+    }
+    if (const QString refusal = PHEditRules::userNameRefusal(name, isNew && !existing, taken && !existing);
+        !refusal.isEmpty())
         throw Refusal{refusal};
 
     // Only now, so that a bad name is not answered after typing a password twice.
     const auto entry =
         m_passwords.twice(QStringLiteral("Password for %1: ").arg(name), QStringLiteral("Again: "));
     if (!entry)
-        throw Failure{{QStringLiteral("The password could not be read from standard input")}};
-    if (const QString refusal =
-            PHEditRules::userRefusal(name, isNew, taken, entry->password, entry->confirmation);
+        throw Failure{{QStringLiteral("The password could not be read from standard input")}};    if (const QString refusal = PHEditRules::userRefusal(name, isNew && !existing, taken && !existing,
+                                                         entry->password, entry->confirmation);
         !refusal.isEmpty())
         throw Refusal{refusal};
-    const PHPasswordHash::Scheme scheme = PHPasswordHash::configuredScheme();
+    const PHPasswordHash::Scheme scheme = wantedScheme();
+    if (exists) {
+        // The password already holds, stored as asked: nothing to write.
+        const std::optional<QString> stored =
+            m_userFile ? m_userFile->hashOf(name) : std::optional<QString>(storedHash(userIndex(name)));
+        if (stored && PHPasswordHash::verify(entry->password, *stored) &&
+            PHPasswordHash::storedSchemeName(*stored) == storedName(scheme)) {
+            m_output.note(QStringLiteral("%1 already has this password").arg(quoted(name)));
+            return;
+        }
+        if (isNew && !m_invocation.updatePassword)
+            throw Refusal{PHEditRules::uniqueUserNameText};
+        isNew = false;
+    }
     const QString hash = PHPasswordHash::hash(entry->password, scheme);
     if (hash.isNull())
         throw Refusal{PHEditRules::unusablePasswordText()};
-    if (const QString warning = PHPasswordHash::truncationWarning(entry->password, scheme);
-        !warning.isEmpty())
-        m_err << "portholdctl: warning: " << warning << '\n';
-
-    if (isNew)
+    if (const QString warning = PHPasswordHash::truncationWarning(entry->password, scheme); !warning.isEmpty())
+        m_output.warn(warning);
+if (isNew)
         warnIfStillRequired(name, PHAccessGrants::Kind::User);
     if (m_userFile) {
         replacePasswordInOnePass(name, hash);
@@ -446,6 +662,20 @@ void PHCtlCommands::setPassword(bool isNew) {
     usersWritten();
 }
 
+PHPasswordHash::Scheme PHCtlCommands::wantedScheme() const {
+    switch (m_invocation.hash) {
+    case PHCtlInvocation::Hash::Bcrypt:
+        return PHPasswordHash::Scheme::Bcrypt;
+    case PHCtlInvocation::Hash::Sha512:
+        return PHPasswordHash::Scheme::Sha512;
+    case PHCtlInvocation::Hash::Des:
+        return PHPasswordHash::Scheme::Des;
+    case PHCtlInvocation::Hash::Configured:
+        break;
+    }
+    return PHPasswordHash::configuredScheme();
+}
+
 void PHCtlCommands::replacePasswordInOnePass(const QString &name, const QString &hash) {
     const QString path = PHUsersDataSource::userfilePath();
     const std::optional<QByteArray> text = m_userFile->replacingPassword(name, hash);
@@ -460,8 +690,12 @@ void PHCtlCommands::replacePasswordInOnePass(const QString &name, const QString 
 void PHCtlCommands::deleteUser() {
     const QString name = trimmed(m_invocation.name);
     const qint32 index = userIndex(name);
-    if (index < 0)
-        throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+    m_output.set(QStringLiteral("folders"), QJsonArray());
+    // Deleting a user that is not there leaves things as wanted.
+    if (index < 0) {
+        m_output.note(QStringLiteral("No user %1; nothing to delete").arg(quoted(name)));
+        return;
+    }
     // Found while the name is still a user; taken out once it is gone, so
     // a failed save of the user file leaves every folder as it was.
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::User);
@@ -488,10 +722,12 @@ QStringList PHCtlCommands::removeGrants(const QList<PHAccessGrants::Folder> &fol
     const PHAccessGrants::Removal removal = PHAccessGrants::removeName(folders, name, kind);
     m_reportedSoFar = m_context.reportedErrors().size();
     for (const QString &folder : removal.changed)
-        m_out << "Removed " << quoted(name) << " from the access file of " << folder << '\n';
+        m_output.note(QStringLiteral("Removed %1 from the access file of %2").arg(quoted(name), folder));
+    m_output.set(QStringLiteral("folders"), jsonList(removal.changed));
     for (const QString &folder : removal.leftAlone)
-        m_err << "portholdctl: warning: the access file of " << folder << " is edited by hand and still lets "
-              << quoted(name) << " in; it was left alone\n";
+        m_output.warn(
+            QStringLiteral("the access file of %1 is edited by hand and still lets %2 in; it was left alone")
+                .arg(folder, quoted(name)));
     QStringList failed;
     for (const QString &message : removal.failed)
         failed.append(
@@ -503,14 +739,26 @@ void PHCtlCommands::warnIfStillRequired(const QString &name, PHAccessGrants::Kin
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, kind);
     if (folders.isEmpty())
         return;
-    m_err << "portholdctl: warning: " << quoted(name) << " is still required by the access files of "
-          << PHAccessGrants::joinedFolderNames(folders) << "; the new "
-          << (kind == PHAccessGrants::Kind::User ? "user" : "group") << " is let in there\n";
+    m_output.warn(QStringLiteral("%1 is still required by the access files of %2; the new %3 is let in there")
+                      .arg(quoted(name), PHAccessGrants::joinedFolderNames(folders),
+                           kind == PHAccessGrants::Kind::User ? QStringLiteral("user") : QStringLiteral("group")));
 }
 
 void PHCtlCommands::listUsers() {
-    for (const QString &name : users().userNames())
-        m_out << name << '\n';
+    const QStringList names = users().userNames();
+    if (!m_output.isJson()) {
+        for (const QString &name : names)
+            m_out << name << '\n';
+        return;
+    }
+    QJsonArray list;
+    for (qint32 i = 0; i < names.size(); ++i) {
+        const QString hash = storedHash(i);
+        list.append(QJsonObject{{"name", names.at(i)},
+                                {"hash", PHPasswordHash::storedSchemeName(hash)},
+                                {"weak", PHPasswordHash::isWeak(hash)}});
+    }
+    m_output.set(QStringLiteral("users"), list);
 }
 
 QString PHCtlCommands::storedHash(qint32 index) {
@@ -527,19 +775,30 @@ void PHCtlCommands::checkPassword() {
         throw Failure{{QStringLiteral("The password could not be read from standard input")}};
     if (!PHPasswordHash::verify(*password, storedHash(index)))
         throw Refusal{QStringLiteral("The password of %1 does not match").arg(quoted(name))};
+    if (m_output.isJson()) {
+        m_output.set(QStringLiteral("user"), name);
+        m_output.set(QStringLiteral("matches"), true);
+        return;
+    }
     m_out << "The password of " << quoted(name) << " matches\n";
 }
 
 void PHCtlCommands::auditUsers() {
     const QStringList names = users().userNames();
     qsizetype weak = 0;
+    QJsonArray weakUsers;
     for (qint32 i = 0; i < names.size(); ++i) {
         const QString hash = storedHash(i);
         if (!PHPasswordHash::isWeak(hash))
             continue;
-        m_out << names.at(i) << ": " << PHPasswordHash::storedSchemeName(hash) << '\n';
+        if (m_output.isJson())
+            weakUsers.append(QJsonObject{{"name", names.at(i)}, {"hash", PHPasswordHash::storedSchemeName(hash)}});
+        else
+            m_out << names.at(i) << ": " << PHPasswordHash::storedSchemeName(hash) << '\n';
         ++weak;
     }
+    m_output.set(QStringLiteral("users"), static_cast<qint64>(names.size()));
+    m_output.set(QStringLiteral("weak"), weakUsers);
     if (weak > 0)
         throw Refusal{QStringLiteral("%1 of %2 users have a weak password hash; give them new passwords with "
                                      "\"portholdctl user passwd NAME\"")
@@ -549,10 +808,16 @@ void PHCtlCommands::auditUsers() {
 
 // ------------------------------------------------------------ groups
 
-PHUserItem *PHCtlCommands::group(const QString &name) {
+PHUserItem::Ptr PHCtlCommands::existingGroup(const QString &name) {
     for (const PHUserItem::Ptr &item : groups().rootArray())
         if (item->value() == name)
-            return item.get();
+            return item;
+    return nullptr;
+}
+
+PHUserItem *PHCtlCommands::group(const QString &name) {
+    if (const PHUserItem::Ptr item = existingGroup(name))
+        return item.get();
     throw Refusal{QStringLiteral("No group %1").arg(quoted(name))};
 }
 
@@ -574,16 +839,22 @@ QString PHCtlCommands::knownUser(const QString &user) {
 void PHCtlCommands::addGroup() {
     // The outline's name check on the typed text, then its clean-up.
     const QString typed = m_invocation.name;
+    const QString name = PHEditRules::cleanGroupName(typed);
+    // A group of this very name is no taken name: the members it lacks join it.
+    const PHUserItem::Ptr existing = existingGroup(name);
     if (const QString refusal = PHEditRules::groupNameRefusal(
-            typed, [this](const QString &name) { return groups().containsItem(name); });
+            typed, [this, &existing](const QString &taken) { return !existing && groups().containsItem(taken); });
         !refusal.isEmpty())
         throw Refusal{refusal};
-    const QString name = PHEditRules::cleanGroupName(typed);
     QStringList members;
     for (const QString &user : m_invocation.members) {
         const QString known = knownUser(user);
         if (!members.contains(known))
             members.append(known);
+    }
+    if (existing) {
+        setMembers(existing, members);
+        return;
     }
 
     warnIfStillRequired(name, PHAccessGrants::Kind::Group);
@@ -592,9 +863,41 @@ void PHCtlCommands::addGroup() {
         item->children().append(PHUserItem::itemWithValueParentChildren(user, item, std::nullopt));
     groups().writeGroupfile();
     groupsWritten();
+    m_output.set(QStringLiteral("members"), jsonList(members));
+}
+
+void PHCtlCommands::setMembers(const PHUserItem::Ptr &item, const QStringList &members) {
+    const QStringList current = memberNames(item.get());
+    QList<PHUserItem::Ptr> kept;
+    for (const PHUserItem::Ptr &child : item->children())
+        if (!m_invocation.exact || members.contains(child->value()))
+            kept.append(child);
+    QStringList wanted;
+    for (const PHUserItem::Ptr &child : kept)
+        wanted.append(child->value());
+    for (const QString &user : members) {
+        if (wanted.contains(user))
+            continue;
+        wanted.append(user);
+        kept.append(PHUserItem::itemWithValueParentChildren(user, item, std::nullopt));
+    }
+    m_output.set(QStringLiteral("members"), jsonList(wanted));
+    if (wanted == current) {
+        m_output.note(QStringLiteral("The group %1 already has these members").arg(quoted(item->value())));
+        return;
+    }
+    item->children() = kept;
+    groups().writeGroupfile();
+    groupsWritten();
 }
 
 void PHCtlCommands::deleteGroup() {
+    m_output.set(QStringLiteral("folders"), QJsonArray());
+    // Deleting a group that is not there leaves things as wanted.
+    if (!existingGroup(m_invocation.name)) {
+        m_output.note(QStringLiteral("No group %1; nothing to delete").arg(quoted(m_invocation.name)));
+        return;
+    }
     PHUserItem *item = group(m_invocation.name);
     const QString name = item->value();
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::Group);
@@ -608,10 +911,11 @@ void PHCtlCommands::deleteGroup() {
 void PHCtlCommands::addMember() {
     PHUserItem *item = group(m_invocation.name);
     const QString user = knownUser(m_invocation.member);
-    // As a drop onto the group: refused when the user is a member already.
-    if (member(item, user))
-        throw Refusal{
-            QStringLiteral("%1 is already a member of %2").arg(quoted(user), quoted(item->value()))};
+    // A member already: nothing to do.
+    if (member(item, user)) {
+        m_output.note(QStringLiteral("%1 is already a member of %2").arg(quoted(user), quoted(item->value())));
+        return;
+    }
     PHUserItem::Ptr self;
     for (const PHUserItem::Ptr &candidate : groups().rootArray())
         if (candidate.get() == item)
@@ -625,13 +929,22 @@ void PHCtlCommands::removeMember() {
     PHUserItem *item = group(m_invocation.name);
     const QString user = trimmed(m_invocation.member);
     PHUserItem *found = member(item, user);
-    if (!found)
-        throw Refusal{QStringLiteral("%1 is not a member of %2").arg(quoted(user), quoted(item->value()))};
+    if (!found) {
+        m_output.note(QStringLiteral("%1 is not a member of %2").arg(quoted(user), quoted(item->value())));
+        return;
+    }
     groups().outlineViewDeleteRowForItem(nullptr, found);
     groupsWritten();
 }
 
 void PHCtlCommands::listGroups() {
+    if (m_output.isJson()) {
+        QJsonArray list;
+        for (const PHUserItem::Ptr &item : groups().rootArray())
+            list.append(QJsonObject{{"name", item->value()}, {"members", jsonList(memberNames(item.get()))}});
+        m_output.set(QStringLiteral("groups"), list);
+        return;
+    }
     for (const PHUserItem::Ptr &item : groups().rootArray()) {
         QStringList members;
         for (const PHUserItem::Ptr &m : item->children())

@@ -3,6 +3,8 @@
 #include "ctl/PHCtlArguments.h"
 #include "ctl/PHPasswordReader.h"
 #include "model/PHAccessGrants.h"
+#include "model/PHPasswordHash.h"
+#include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
 
 #include <QSet>
@@ -13,11 +15,13 @@
 #include <memory>
 #include <optional>
 
+class PHCtlOutput;
 class PHFSItem;
 class PHGroupsDataSource;
 class PHHeadlessContext;
-class PHUserItem;
 class PHUsersDataSource;
+class QJsonArray;
+class QJsonObject;
 class QTextStream;
 
 /// Where portholdctl's commands get passwords: standard input unless told otherwise.
@@ -34,8 +38,8 @@ struct PHCtlPasswords {
 };
 
 /// The commands of portholdctl on a loaded context: each acts on the model as
-/// the panel's matching control does and prints its answer to `out`, warnings
-/// to `err`. A command the panel would not accept throws `Refusal` with the
+/// the panel's matching control does and gives its answer to `output` (text,
+/// or the fields of the JSON document), warnings too. A command the panel would not accept throws `Refusal` with the
 /// panel's reason; one whose file could not be read or written throws
 /// `Failure`; one that ends with a status of its own throws `Outcome`.
 class PHCtlCommands {
@@ -57,10 +61,11 @@ public:
     using CheckPasswordSource = PHCtlPasswords::CheckPasswordSource;
     using Passwords = PHCtlPasswords;
 
-    /// `context` is loaded; answers go to `out`, warnings to `err`. With
+    /// `context` is loaded; answers and warnings go to `output`. With
     /// `userFile`, a password change works on those bytes in one pass (the
-    /// context then holds no user records).
-    PHCtlCommands(PHHeadlessContext &context, QTextStream &out, QTextStream &err, Passwords passwords = {},
+    /// context then holds no user records). A changing command whose result
+    /// already holds writes nothing.
+    PHCtlCommands(PHHeadlessContext &context, PHCtlOutput &output, Passwords passwords = {},
                   std::optional<PHUserFileBytes> userFile = std::nullopt);
     ~PHCtlCommands();
     PHCtlCommands(const PHCtlCommands &) = delete;
@@ -83,12 +88,24 @@ private:
     void written(PHFSItem *node);
     void tree();
     void printTree(PHFSItem *node, const QString &name, int depth, QSet<QString> &ancestors);
+    /// The tree as a flat list, each folder by its path below the root.
+    void collectTree(PHFSItem *node, const QString &path, QSet<QString> &ancestors, QJsonArray &folders);
+    /// What show --json answers for a folder.
+    static QJsonObject folderDocument(PHFSItem *node, const QString &relative);
     void show();
     /// Asks the running server whether it does what the folder's access says.
     void verify();
     void mode();
     void require(bool add);
     void address();
+    /// The address mode and the list it uses, in one write, when they change.
+    void writeAddresses(PHFSItem *node, bool allow, const QStringList &listed);
+    /// The declarative form: the folder's mode, users, groups and addresses as
+    /// given (what is not given stays), in one write when anything changes.
+    void apply();
+    /// Refuses users and groups that do not exist or, when they are to be let
+    /// in, whose names the server would misread.
+    void checkGrantable(const QStringList &users, const QStringList &groups, bool letIn);
     void clear();
     static QStringList trimmedAll(const QStringList &names);
     PHUsersDataSource &users();
@@ -98,6 +115,8 @@ private:
     void usersWritten();
     void groupsWritten();
     void setPassword(bool isNew);
+    /// The scheme of a new hash: --hash, else the settings'.
+    PHPasswordHash::Scheme wantedScheme() const;
     /// The same file the records would give, made from the bytes: a large
     /// user file is never held as records.
     void replacePasswordInOnePass(const QString &name, const QString &hash);
@@ -117,19 +136,23 @@ private:
                              PHAccessGrants::Kind kind);
     /// Before a new user or group takes a name some access file still requires.
     void warnIfStillRequired(const QString &name, PHAccessGrants::Kind kind);
+    PHUserItem::Ptr existingGroup(const QString &name);
     PHUserItem *group(const QString &name);
     PHUserItem *member(PHUserItem *group, const QString &user);
     /// A user who can join a group: one of the user file.
     QString knownUser(const QString &user);
     void addGroup();
+    /// An existing group named in "group add": the members it lacks join and,
+    /// with --exact, the others leave; written only when that changes it.
+    void setMembers(const PHUserItem::Ptr &item, const QStringList &members);
     void deleteGroup();
     void addMember();
     void removeMember();
     void listGroups();
 
     PHHeadlessContext &m_context;
+    PHCtlOutput &m_output;
     QTextStream &m_out;
-    QTextStream &m_err;
     Passwords m_passwords;
     std::optional<PHUserFileBytes> m_userFile;
     PHCtlInvocation m_invocation;

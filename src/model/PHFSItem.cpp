@@ -370,9 +370,13 @@ bool PHFSItem::isAllowSet() const {
 }
 
 void PHFSItem::setAllow(bool allow) {
+    setAllowUnsaved(allow);
+    writeAccessFile();
+}
+
+void PHFSItem::setAllowUnsaved(bool allow) {
     loadAccess();
     m_auth.insert(AllowOrDenyKey, allow);
-    writeAccessFile();
 }
 
 qint32 PHFSItem::modeIndex() const {
@@ -807,8 +811,7 @@ bool PHFSItem::deleteAccessFile() {
     loadAccess();
     m_auth.clear();
     m_accessText.clear();
-    if (::unlink(PHFileName::encode(m_accessPath).constData()) != 0 && errno != ENOENT) {
-        const int error = errno;
+    if (int error = 0; !PHAtomicFile::remove(m_accessPath, &error)) {
         Log::write(QStringLiteral("Could not delete %1: %2")
                        .arg(m_accessPath, QString::fromLocal8Bit(std::strerror(error))));
         readFromDisk();

@@ -136,6 +136,8 @@ public:
     bool isAllowSet() const;
     /// Switches allow/deny mode, then writes the file.
     void setAllow(bool allow);
+    /// The same without writing: the next write saves it with the other changes.
+    void setAllowUnsaved(bool allow);
 
     /// 0 "None" (disabled), 1 "Password", 2 "Address", 3 "Password or
     /// Address", 4 "Password and Address".

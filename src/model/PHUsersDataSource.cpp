@@ -397,6 +397,18 @@ bool PHUserFileBytes::hasUser(const QString &name) const {
     return found;
 }
 
+std::optional<QString> PHUserFileBytes::hashOf(const QString &name) const {
+    const QByteArray wanted = name.toLatin1();
+    std::optional<QString> hash;
+    forEachRecord([&](QByteArrayView recordName, QByteArrayView recordHash, qsizetype, qsizetype) {
+        if (trimmedAscii(recordName) != wanted)
+            return true;
+        hash = QString::fromLatin1(recordHash);
+        return false;
+    });
+    return hash;
+}
+
 std::optional<QByteArray> PHUserFileBytes::replacingPassword(const QString &name, const QString &hash) const {
     const QByteArray newName = name.toLatin1();
     const QByteArray newHash = hash.toLatin1();

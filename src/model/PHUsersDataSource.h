@@ -35,6 +35,8 @@ public:
 
     /// Whether a record's name, less surrounding blanks, is `name`.
     bool hasUser(const QString &name) const;
+    /// The stored hash of the first record named `name`, or none.
+    std::optional<QString> hashOf(const QString &name) const;
     /// The file as PHUsersDataSource writes it after the panel's password
     /// change: the first record named `name` (less surrounding blanks) gone,
     /// `name:hash` appended, every other record rewritten in place. None when

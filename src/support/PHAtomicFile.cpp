@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "support/PHFileName.h"
+#include "support/PHWriteJournal.h"
 
 #include <QFile>
 
@@ -142,6 +143,13 @@ bool linkStaysWithOwner(const QByteArray &link, const QByteArray &target, QStrin
 namespace PHAtomicFile {
 
 bool write(const QString &path, const QByteArray &data, QString *error, LinkPolicy links) {
+    // A command-line run that keeps a journal writes nothing already there,
+    // and nothing at all in a dry run.
+    if (!PHWriteJournal::recordWrite(path, data)) {
+        if (error)
+            error->clear();
+        return true;
+    }
     Writer writer;
     if (!writer.open(path, error, links) || !writer.append(data.constData(), data.size(), error) ||
         !writer.commit(error))
@@ -149,6 +157,16 @@ bool write(const QString &path, const QByteArray &data, QString *error, LinkPoli
     if (error)
         error->clear();
     return true;
+}
+
+bool remove(const QString &path, int *error) {
+    if (!PHWriteJournal::recordRemoval(path))
+        return true;
+    if (::unlink(PHFileName::encode(path).constData()) == 0 || errno == ENOENT)
+        return true;
+    if (error)
+        *error = errno;
+    return false;
 }
 
 Writer::~Writer() {

@@ -28,6 +28,11 @@ enum class LinkPolicy {
 bool write(const QString &path, const QByteArray &data, QString *error = nullptr,
            LinkPolicy links = LinkPolicy::ReplaceTarget);
 
+/// Removes the file at `path` (a link itself, not what it leads to). A file
+/// that is not there counts as removed; otherwise false with `*error` (an
+/// errno value).
+bool remove(const QString &path, int *error = nullptr);
+
 /// The same replacement for data that arrives in pieces (a download): the
 /// pieces go straight to the temporary file, and only commit() puts it in
 /// place. A writer destroyed, or abandoned, before a successful commit removes

@@ -1,6 +1,7 @@
 #include "support/PHTextFile.h"
 
 #include "support/PHFileName.h"
+#include "support/PHWriteJournal.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
@@ -165,6 +166,12 @@ PHTextFile PHTextFile::read(const QString &path) {
         return result;
     };
     if (path.isEmpty())
+        return failed(Status::Missing, ENOENT);
+    // A dry run reads back what it would have written.
+    bool removed = false;
+    if (const std::optional<QByteArray> pending = PHWriteJournal::pendingBytes(path, &removed))
+        return decode(*pending);
+    if (removed)
         return failed(Status::Missing, ENOENT);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
