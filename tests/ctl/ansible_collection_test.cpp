@@ -1,0 +1,335 @@
+// The Ansible collection in contrib/ansible, applied with ansible-playbook to
+// this machine (-i localhost, -c local): the example playbook protects a
+// folder of a web root that a private Apache serves, and the server answers
+// as the playbook says. A second run changes nothing, a --check run after an
+// edit changes no file but reports the change, --diff shows it, and the
+// passwords appear in no log and no process's command line or environment
+// while the playbook runs.
+
+#include "ctl/CtlFixture.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using apache_harness::ApacheServer;
+using apache_harness::Credentials;
+using ctl_test::CtlEnvironment;
+using ctl_test::readFile;
+using ctl_test::writeFile;
+
+// Unlikely to occur anywhere by chance, so any sighting is a leak.
+const std::string kAlicePassword = "Qx7-alice-Wonder-38fd";
+const std::string kBobPassword = "Zr2-bob-Builder-91ce";
+
+std::string findProgram(const std::string &name) {
+    for (const char *folder : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+        const fs::path candidate = fs::path(folder) / name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate.string();
+    }
+    return {};
+}
+
+struct PlaybookRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    /// Where a password was seen while the run went on ("pid 12 cmdline").
+    std::set<std::string> sightings;
+};
+
+/// The file of every process (cmdline or environ) that holds one of the secrets.
+void scanProcesses(const std::vector<std::string> &secrets, std::set<std::string> &sightings) {
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return;
+    const std::string self = std::to_string(::getpid());
+    while (dirent *entry = ::readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
+            continue;
+        for (const char *what : {"cmdline", "environ"}) {
+            const std::string text = readFile(fs::path("/proc") / pid / what);
+            for (const std::string &secret : secrets)
+                if (text.find(secret) != std::string::npos)
+                    sightings.insert("pid " + pid + " " + what + ": " + readFile(fs::path("/proc") / pid / "comm"));
+        }
+    }
+    ::closedir(proc);
+}
+
+/// A playbook run: output to files (no pipe to fill), the process table
+/// watched for the secrets until it ends, three minutes at most.
+PlaybookRun runPlaybook(const std::vector<std::string> &arguments, const std::vector<std::string> &environment,
+                const fs::path &work, const std::vector<std::string> &secrets) {
+    static int count = 0;
+    const fs::path outPath = work / ("run" + std::to_string(++count) + ".out");
+    const fs::path errPath = work / ("run" + std::to_string(count) + ".err");
+    std::vector<std::string> argvStrings = arguments;
+    std::vector<char *> argv;
+    for (auto &a : argvStrings)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings = environment;
+    std::vector<char *> envp;
+    for (auto &e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::chdir(work.c_str());
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    PlaybookRun run;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    int status = 0;
+    for (;;) {
+        scanProcesses(secrets, run.sightings);
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    return run;
+}
+
+/// "changed=N" of the play recap for localhost, or -1.
+int changedCount(const std::string &output) {
+    std::smatch match;
+    static const std::regex recap(R"(localhost\s*:\s*ok=\d+\s+changed=(\d+))");
+    if (!std::regex_search(output, match, recap))
+        return -1;
+    return std::stoi(match[1]);
+}
+
+/// Every file below `folder` with its bytes and modification time.
+std::map<std::string, std::string> snapshot(const fs::path &folder) {
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file())
+            continue;
+        struct stat info {};
+        ::stat(entry.path().c_str(), &info);
+        files[entry.path().string()] = std::to_string(info.st_mtim.tv_sec) + "." +
+                                       std::to_string(info.st_mtim.tv_nsec) + "\n" + readFile(entry.path());
+    }
+    return files;
+}
+
+std::string describe(const PlaybookRun &run) {
+    return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" + run.err;
+}
+
+class AnsibleCollection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_playbook = findProgram("ansible-playbook");
+        if (m_playbook.empty())
+            GTEST_SKIP() << "ansible-playbook is not installed (Debian's ansible-core; scripts/test installs it "
+                            "where the system's package sources have it)";
+        const std::string reason = apache_harness::unavailableReason();
+        if (!reason.empty())
+            GTEST_SKIP() << "no private Apache: " << reason;
+        m_env = std::make_unique<CtlEnvironment>();
+        const auto probe = m_env->run({"--json", "tree"});
+        if (probe.exitCode != 0 || probe.out.find("\"folders\"") == std::string::npos)
+            GTEST_SKIP() << "this portholdctl answers no JSON, which the modules need: " << ctl_test::describe(probe);
+        m_env->makeFolder("open");
+        m_env->makeFolder("private");
+        m_env->makeFolder("office");
+        m_server = std::make_unique<ApacheServer>(m_env->root());
+
+        m_work = apache_harness::makeReadableTempFolder("porthold-ansible");
+        // The collection from the source tree, where Ansible looks for it.
+        fs::create_directories(m_work / "collections" / "ansible_collections" / "quillmere");
+        fs::create_directory_symlink(fs::path(PORTHOLD_SOURCE_DIR) / "contrib" / "ansible",
+                                     m_work / "collections" / "ansible_collections" / "quillmere" / "porthold");
+        // The secrets reach ansible-playbook in a file, as from a vault: on
+        // its command line they would be in the process list.
+        writeFile(m_work / "secrets.yml", "alice_password: " + kAlicePassword + "\nbob_password: " + kBobPassword +
+                                              "\nweb_root: " + m_env->root().string() + "\n");
+        ::chmod((m_work / "secrets.yml").c_str(), 0600);
+        writePlaybook("site.yml", "deny", "[127.0.0.1]");
+    }
+
+    void TearDown() override {
+        if (HasFailure() && m_server)
+            std::cerr << "--- apache error log\n" << m_server->errorLogText();
+        m_server.reset();
+        m_env.reset();
+        std::error_code ignored;
+        if (!m_work.empty())
+            fs::remove_all(m_work, ignored);
+    }
+
+    /// The example playbook, then a play of the test's own: a second user
+    /// outside the group, and an address rule for the office folder.
+    void writePlaybook(const std::string &name, const std::string &addressMode, const std::string &addresses) {
+        writeFile(m_work / name,
+                  "- import_playbook: " + (fs::path(PORTHOLD_SOURCE_DIR) / "contrib/ansible/examples/protect.yml").string() +
+                      "\n"
+                      "- name: More of the site\n"
+                      "  hosts: all\n"
+                      "  gather_facts: false\n"
+                      "  tasks:\n"
+                      "    - name: Bob is a web user outside staff\n"
+                      "      quillmere.porthold.porthold_user:\n"
+                      "        web_root: \"{{ web_root }}\"\n"
+                      "        name: bob\n"
+                      "        password: \"{{ bob_password }}\"\n"
+                      "    - name: The office folder by address\n"
+                      "      quillmere.porthold.porthold_folder:\n"
+                      "        web_root: \"{{ web_root }}\"\n"
+                      "        path: office\n"
+                      "        mode: address\n"
+                      "        address_mode: " + addressMode + "\n"
+                      "        addresses: " + addresses + "\n"
+                      "        exact: true\n");
+    }
+
+    PlaybookRun play(const std::string &playbook, const std::vector<std::string> &options = {}) {
+        std::vector<std::string> arguments{m_playbook, "-i", "localhost,", "-c", "local", "-e", "@secrets.yml",
+                                           "-e", "ansible_python_interpreter=/usr/bin/python3"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.push_back(playbook);
+        const std::string bin = fs::path(PORTHOLDCTL_PATH).parent_path().string();
+        const std::vector<std::string> environment{
+            "PATH=" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin",
+            "HOME=" + m_env->config().string(),
+            "XDG_CONFIG_HOME=" + m_env->config().string(),
+            "LC_ALL=C.UTF-8",
+            "ANSIBLE_COLLECTIONS_PATH=" + (m_work / "collections").string(),
+            "ANSIBLE_LOCAL_TEMP=" + (m_work / "tmp").string(),
+            "ANSIBLE_REMOTE_TEMP=" + (m_work / "tmp").string(),
+            "ANSIBLE_LOG_PATH=" + (m_work / "ansible.log").string(),
+            // The module reaches the managed host on standard input, never as a file.
+            "ANSIBLE_PIPELINING=True",
+            "ANSIBLE_NOCOLOR=1",
+            "ANSIBLE_RETRY_FILES_ENABLED=0",
+            "ANSIBLE_DEPRECATION_WARNINGS=0",
+        };
+        return runPlaybook(arguments, environment, m_work, {kAlicePassword, kBobPassword});
+    }
+
+    int get(const std::string &url, const Credentials &credentials = {}) { return m_server->get(url, credentials); }
+
+    std::map<std::string, std::string> files() {
+        auto all = snapshot(m_env->root());
+        for (auto &[path, text] : snapshot(m_env->config()))
+            all[path] = text;
+        return all;
+    }
+
+    std::string m_playbook;
+    std::unique_ptr<CtlEnvironment> m_env;
+    std::unique_ptr<ApacheServer> m_server;
+    fs::path m_work;
+};
+
+TEST_F(AnsibleCollection, ThePlaybookProtectsOnceAndThenHolds) {
+    // The first run makes everything, verbosely, so that every argument a
+    // module gets would be logged if it were not kept out.
+    const PlaybookRun first = play("site.yml", {"-vvv"});
+    ASSERT_EQ(first.exitCode, 0) << describe(first);
+    EXPECT_EQ(changedCount(first.out), 5) << "user, group, folder, user, folder\n" << first.out;
+    EXPECT_TRUE(first.sightings.empty()) << "a password in the process table: " << *first.sightings.begin();
+
+    EXPECT_EQ(get("/open/index.html"), 200) << "a folder the playbook leaves alone is served";
+    EXPECT_EQ(get("/private/index.html"), 401) << "no password";
+    EXPECT_EQ(get("/private/index.html", {"alice", kAlicePassword}), 200) << "alice is in staff";
+    EXPECT_EQ(get("/private/index.html", {"alice", "not-her-password"}), 401);
+    EXPECT_EQ(get("/private/index.html", {"bob", kBobPassword}), 401) << "bob is no member of staff";
+    EXPECT_EQ(get("/office/index.html"), 403) << "this computer is denied";
+
+    // The second run finds everything as wanted: nothing changes on disk.
+    const auto before = files();
+    const PlaybookRun second = play("site.yml");
+    ASSERT_EQ(second.exitCode, 0) << describe(second);
+    EXPECT_EQ(changedCount(second.out), 0) << second.out;
+    EXPECT_EQ(files(), before) << "a run that changes nothing rewrites nothing";
+
+    // Edited: the office lets in only a network this computer is not in.
+    writePlaybook("edited.yml", "allow", "[10.0.0.0/8]");
+    const PlaybookRun check = play("edited.yml", {"--check"});
+    ASSERT_EQ(check.exitCode, 0) << describe(check);
+    EXPECT_EQ(changedCount(check.out), 1) << check.out;
+    EXPECT_EQ(files(), before) << "--check writes nothing";
+    EXPECT_EQ(get("/office/index.html"), 403);
+
+    const PlaybookRun diff = play("edited.yml", {"--check", "--diff"});
+    ASSERT_EQ(diff.exitCode, 0) << describe(diff);
+    EXPECT_NE(diff.out.find("-Deny from 127.0.0.1"), std::string::npos) << diff.out;
+    EXPECT_NE(diff.out.find("+Allow from 10.0.0.0/8"), std::string::npos) << diff.out;
+    EXPECT_EQ(files(), before) << "--check --diff writes nothing";
+
+    // Applied for real, the server follows.
+    const PlaybookRun edited = play("edited.yml");
+    ASSERT_EQ(edited.exitCode, 0) << describe(edited);
+    EXPECT_EQ(changedCount(edited.out), 1) << edited.out;
+    EXPECT_EQ(get("/office/index.html"), 403) << "only 10.0.0.0/8 gets in";
+    EXPECT_EQ(get("/private/index.html", {"alice", kAlicePassword}), 200);
+
+    // Nothing written along the way holds a password: the playbooks'
+    // output, Ansible's log, the server's log, the web root and the settings.
+    std::vector<std::pair<std::string, std::string>> texts{
+        {"first run", first.out + first.err},      {"second run", second.out + second.err},
+        {"check run", check.out + check.err},      {"diff run", diff.out + diff.err},
+        {"edited run", edited.out + edited.err},   {"ansible.log", readFile(m_work / "ansible.log")},
+        {"apache error log", m_server->errorLogText()}};
+    for (const auto &[path, text] : files())
+        texts.emplace_back(path, text);
+    for (const auto &[where, text] : texts)
+        for (const std::string &secret : {kAlicePassword, kBobPassword})
+            EXPECT_EQ(text.find(secret), std::string::npos) << "a password in " << where;
+    EXPECT_FALSE(readFile(m_work / "ansible.log").empty()) << "Ansible's log was written";
+    for (const PlaybookRun *run : {&second, &check, &diff, &edited})
+        EXPECT_TRUE(run->sightings.empty()) << "a password in the process table: " << *run->sightings.begin();
+}
+
+TEST_F(AnsibleCollection, AModuleReportsPortholdctlsRefusal) {
+    // A folder that does not exist: the task fails with portholdctl's words.
+    writeFile(m_work / "missing.yml", "- hosts: all\n"
+                                      "  gather_facts: false\n"
+                                      "  tasks:\n"
+                                      "    - quillmere.porthold.porthold_folder:\n"
+                                      "        web_root: \"{{ web_root }}\"\n"
+                                      "        path: nowhere\n"
+                                      "        mode: password\n");
+    const PlaybookRun run = play("missing.yml");
+    EXPECT_EQ(run.exitCode, 2) << describe(run);
+    EXPECT_NE(run.out.find("No folder \\\"nowhere\\\" below the web root"), std::string::npos) << run.out;
+}
+
+} // namespace
