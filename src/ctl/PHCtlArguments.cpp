@@ -159,7 +159,8 @@ void parseApply(Reader &reader, PHCtlInvocation &invocation) {
         // --allow and --deny set one thing (the address mode): one of them, once.
         const QString key = option == QLatin1String("--deny") ? QStringLiteral("--allow") : option;
         if (seen.contains(key))
-            throw PHCtlUsageError(QStringLiteral("%1 given twice").arg(option == key ? option : QStringLiteral("--allow or --deny")));
+            throw PHCtlUsageError(QStringLiteral("%1 given twice")
+                                      .arg(option == key ? option : QStringLiteral("--allow or --deny")));
         seen.insert(key);
         const QString list = QStringLiteral("a comma-separated list after %1 (\"\" for none)").arg(option);
         if (option == QLatin1String("--mode"))
@@ -170,7 +171,7 @@ void parseApply(Reader &reader, PHCtlInvocation &invocation) {
             invocation.applyGroups = commaList(reader.takeValue(list));
         else if (option == QLatin1String("--any-user") || option == QLatin1String("--no-any-user")) {
             if (seen.contains(option == QLatin1String("--any-user") ? QStringLiteral("--no-any-user")
-                                                                     : QStringLiteral("--any-user")))
+                                                                    : QStringLiteral("--any-user")))
                 throw PHCtlUsageError(QStringLiteral("--any-user and --no-any-user exclude each other"));
             invocation.applyAnyUser = option == QLatin1String("--any-user");
         } else if (option == QLatin1String("--allow") || option == QLatin1String("--deny")) {
@@ -211,9 +212,11 @@ void parseUser(Reader &reader, PHCtlInvocation &invocation) {
                 {"bcrypt", PHCtlInvocation::Hash::Bcrypt},
                 {"sha512", PHCtlInvocation::Hash::Sha512},
                 {"des", PHCtlInvocation::Hash::Des}};
-            const QString scheme = reader.takeValue(QStringLiteral("a scheme after --hash (bcrypt, sha512, des)"));
+            const QString scheme =
+                reader.takeValue(QStringLiteral("a scheme after --hash (bcrypt, sha512, des)"));
             if (!schemes.contains(scheme.toLower()))
-                throw PHCtlUsageError(QStringLiteral("unknown hash \"%1\" (bcrypt, sha512, des)").arg(scheme));
+                throw PHCtlUsageError(
+                    QStringLiteral("unknown hash \"%1\" (bcrypt, sha512, des)").arg(scheme));
             invocation.hash = schemes.value(scheme.toLower());
         } else if (option == QLatin1String("--update-password") && invocation.command == Command::UserAdd) {
             invocation.updatePassword = true;

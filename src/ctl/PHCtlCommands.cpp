@@ -447,7 +447,8 @@ void PHCtlCommands::address() {
         removals.append(lowerCased);
     }
 
-    const bool allow = m_invocation.setAllow || m_invocation.setDeny ? m_invocation.setAllow : node->isAllowSet();
+    const bool allow =
+        m_invocation.setAllow || m_invocation.setDeny ? m_invocation.setAllow : node->isAllowSet();
     const QString key = allow ? PHFSItem::AllowFromKey : PHFSItem::DenyFromKey;
     QStringList listed = node->listForKey(key);
     for (const QString &address : additions) {
@@ -483,9 +484,10 @@ void PHCtlCommands::apply() {
                                      "both to let users or groups in")
                           .arg(quoted(m_invocation.folder))};
     if (m_invocation.applyAllow && !address)
-        throw Refusal{QStringLiteral("%1 would not be protected by address; give --mode address, either or both "
-                                     "for --allow or --deny")
-                          .arg(quoted(m_invocation.folder))};
+        throw Refusal{
+            QStringLiteral("%1 would not be protected by address; give --mode address, either or both "
+                           "for --allow or --deny")
+                .arg(quoted(m_invocation.folder))};
     checkGrantable(users, groups, true);
     QStringList addresses;
     for (const QString &typed : m_invocation.applyAddresses) {
@@ -554,8 +556,9 @@ void PHCtlCommands::checkGrantable(const QStringList &users, const QStringList &
             throw Refusal{QStringLiteral("No group %1").arg(quoted(group))};
         // "Require group Group 1" names two groups to the server.
         if (const QString why = PHNameRule::refusal(group, PHNameRule::Kind::Group); letIn && !why.isEmpty())
-            throw Refusal{QStringLiteral("The group %1 cannot be let into a folder. %2; give it a new name first.")
-                              .arg(quoted(group), why)};
+            throw Refusal{
+                QStringLiteral("The group %1 cannot be let into a folder. %2; give it a new name first.")
+                    .arg(quoted(group), why)};
     }
 }
 
@@ -739,9 +742,10 @@ void PHCtlCommands::warnIfStillRequired(const QString &name, PHAccessGrants::Kin
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, kind);
     if (folders.isEmpty())
         return;
-    m_output.warn(QStringLiteral("%1 is still required by the access files of %2; the new %3 is let in there")
-                      .arg(quoted(name), PHAccessGrants::joinedFolderNames(folders),
-                           kind == PHAccessGrants::Kind::User ? QStringLiteral("user") : QStringLiteral("group")));
+    m_output.warn(
+        QStringLiteral("%1 is still required by the access files of %2; the new %3 is let in there")
+            .arg(quoted(name), PHAccessGrants::joinedFolderNames(folders),
+                 kind == PHAccessGrants::Kind::User ? QStringLiteral("user") : QStringLiteral("group")));
 }
 
 void PHCtlCommands::listUsers() {
@@ -792,7 +796,8 @@ void PHCtlCommands::auditUsers() {
         if (!PHPasswordHash::isWeak(hash))
             continue;
         if (m_output.isJson())
-            weakUsers.append(QJsonObject{{"name", names.at(i)}, {"hash", PHPasswordHash::storedSchemeName(hash)}});
+            weakUsers.append(
+                QJsonObject{{"name", names.at(i)}, {"hash", PHPasswordHash::storedSchemeName(hash)}});
         else
             m_out << names.at(i) << ": " << PHPasswordHash::storedSchemeName(hash) << '\n';
         ++weak;
@@ -843,7 +848,8 @@ void PHCtlCommands::addGroup() {
     // A group of this very name is no taken name: the members it lacks join it.
     const PHUserItem::Ptr existing = existingGroup(name);
     if (const QString refusal = PHEditRules::groupNameRefusal(
-            typed, [this, &existing](const QString &taken) { return !existing && groups().containsItem(taken); });
+            typed,
+            [this, &existing](const QString &taken) { return !existing && groups().containsItem(taken); });
         !refusal.isEmpty())
         throw Refusal{refusal};
     QStringList members;
@@ -913,7 +919,8 @@ void PHCtlCommands::addMember() {
     const QString user = knownUser(m_invocation.member);
     // A member already: nothing to do.
     if (member(item, user)) {
-        m_output.note(QStringLiteral("%1 is already a member of %2").arg(quoted(user), quoted(item->value())));
+        m_output.note(
+            QStringLiteral("%1 is already a member of %2").arg(quoted(user), quoted(item->value())));
         return;
     }
     PHUserItem::Ptr self;

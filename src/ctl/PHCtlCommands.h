@@ -39,9 +39,9 @@ struct PHCtlPasswords {
 
 /// The commands of portholdctl on a loaded context: each acts on the model as
 /// the panel's matching control does and gives its answer to `output` (text,
-/// or the fields of the JSON document), warnings too. A command the panel would not accept throws `Refusal` with the
-/// panel's reason; one whose file could not be read or written throws
-/// `Failure`; one that ends with a status of its own throws `Outcome`.
+/// or the fields of the JSON document), warnings too. A command the panel would not accept throws `Refusal`
+/// with the panel's reason; one whose file could not be read or written throws `Failure`; one that ends with
+/// a status of its own throws `Outcome`.
 class PHCtlCommands {
 public:
     /// Input the panel would not accept; the message is the panel's where it has one.

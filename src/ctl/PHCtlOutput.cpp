@@ -25,7 +25,9 @@ QString withoutHashes(const QString &text) {
         if (colon <= 0)
             continue;
         const QByteArray fingerprint =
-            QCryptographicHash::hash(line.mid(colon + 1).toUtf8(), QCryptographicHash::Sha256).toHex().left(8);
+            QCryptographicHash::hash(line.mid(colon + 1).toUtf8(), QCryptographicHash::Sha256)
+                .toHex()
+                .left(8);
         line = line.left(colon + 1) + QStringLiteral("[hash %1]").arg(QString::fromLatin1(fingerprint));
     }
     return lines.join(QLatin1Char('\n'));
@@ -41,7 +43,8 @@ std::optional<QString> shown(const std::optional<QByteArray> &bytes, bool hideHa
 } // namespace
 
 PHCtlOutput::PHCtlOutput(QTextStream &out, QTextStream &err, Options options)
-    : m_out(out), m_err(err), m_options(options) {}
+    : m_out(out), m_err(err), m_options(options) {
+}
 
 void PHCtlOutput::note(const QString &line) {
     if (m_options.json)
@@ -69,7 +72,9 @@ void PHCtlOutput::finishChange(const QList<PHWriteJournal::Entry> &changes, cons
             QJsonObject entry{{"path", change.path},
                               {"before", before.value_or(QString())},
                               {"after", after.value_or(QString())},
-                              {"state", !before ? "created" : !after ? "removed" : "changed"}};
+                              {"state", !before  ? "created"
+                                        : !after ? "removed"
+                                                 : "changed"}};
             diffs.append(entry);
         } else {
             m_out << PHUnifiedDiff::diff(change.path, before, after);

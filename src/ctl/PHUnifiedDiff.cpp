@@ -154,7 +154,7 @@ QString diff(const QString &path, const std::optional<QString> &before, const st
         const bool old = edit.op != Op::Added;
         const QStringList &lines = old ? a.lines : b.lines;
         const qsizetype index = old ? edit.oldLine : edit.newLine;
-        const QChar mark = edit.op == Op::Same ? QLatin1Char(' ')
+        const QChar mark = edit.op == Op::Same      ? QLatin1Char(' ')
                            : edit.op == Op::Removed ? QLatin1Char('-')
                                                     : QLatin1Char('+');
         QString line = mark + lines.at(index) + QLatin1Char('\n');
@@ -212,7 +212,8 @@ QString diff(const QString &path, const std::optional<QString> &before, const st
             newCount += script2[size_t(j)].op != Op::Removed;
         }
         const Edit &first = script2[size_t(start)];
-        text += QStringLiteral("@@ -%1 +%2 @@\n").arg(range(first.oldLine, oldCount), range(first.newLine, newCount));
+        text += QStringLiteral("@@ -%1 +%2 @@\n")
+                    .arg(range(first.oldLine, oldCount), range(first.newLine, newCount));
         for (qsizetype j = start; j < end; ++j)
             text += lineOf(script2[size_t(j)]);
         i = end;

@@ -2,7 +2,6 @@
 
 #include "support/PHFileName.h"
 
-
 #include <cerrno>
 
 #include <fcntl.h>
@@ -55,8 +54,7 @@ PHWriteJournal::Entry *entryFor(const QString &path) {
 bool record(const QString &path, const std::optional<QByteArray> &after) {
     PHWriteJournal::Entry *entry = entryFor(path);
     // What the file holds now: on disk, or as held by this dry run.
-    const std::optional<QByteArray> current =
-        entry && g_journal->dryRun ? entry->after : bytesOnDisk(path);
+    const std::optional<QByteArray> current = entry && g_journal->dryRun ? entry->after : bytesOnDisk(path);
     if (current == after)
         return false;
     if (!entry) {

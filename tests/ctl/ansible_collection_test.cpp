@@ -69,7 +69,8 @@ void scanProcesses(const std::vector<std::string> &secrets, std::set<std::string
             const std::string text = readFile(fs::path("/proc") / pid / what);
             for (const std::string &secret : secrets)
                 if (text.find(secret) != std::string::npos)
-                    sightings.insert("pid " + pid + " " + what + ": " + readFile(fs::path("/proc") / pid / "comm"));
+                    sightings.insert("pid " + pid + " " + what + ": " +
+                                     readFile(fs::path("/proc") / pid / "comm"));
         }
     }
     ::closedir(proc);
@@ -77,8 +78,9 @@ void scanProcesses(const std::vector<std::string> &secrets, std::set<std::string
 
 /// A playbook run: output to files (no pipe to fill), the process table
 /// watched for the secrets until it ends, three minutes at most.
-PlaybookRun runPlaybook(const std::vector<std::string> &arguments, const std::vector<std::string> &environment,
-                const fs::path &work, const std::vector<std::string> &secrets) {
+PlaybookRun runPlaybook(const std::vector<std::string> &arguments,
+                        const std::vector<std::string> &environment, const fs::path &work,
+                        const std::vector<std::string> &secrets) {
     static int count = 0;
     const fs::path outPath = work / ("run" + std::to_string(++count) + ".out");
     const fs::path errPath = work / ("run" + std::to_string(count) + ".err");
@@ -157,15 +159,17 @@ protected:
     void SetUp() override {
         m_playbook = findProgram("ansible-playbook");
         if (m_playbook.empty())
-            GTEST_SKIP() << "ansible-playbook is not installed (Debian's ansible-core; scripts/test installs it "
-                            "where the system's package sources have it)";
+            GTEST_SKIP()
+                << "ansible-playbook is not installed (Debian's ansible-core; scripts/test installs it "
+                   "where the system's package sources have it)";
         const std::string reason = apache_harness::unavailableReason();
         if (!reason.empty())
             GTEST_SKIP() << "no private Apache: " << reason;
         m_env = std::make_unique<CtlEnvironment>();
         const auto probe = m_env->run({"--json", "tree"});
         if (probe.exitCode != 0 || probe.out.find("\"folders\"") == std::string::npos)
-            GTEST_SKIP() << "this portholdctl answers no JSON, which the modules need: " << ctl_test::describe(probe);
+            GTEST_SKIP() << "this portholdctl answers no JSON, which the modules need: "
+                         << ctl_test::describe(probe);
         m_env->makeFolder("open");
         m_env->makeFolder("private");
         m_env->makeFolder("office");
@@ -175,11 +179,12 @@ protected:
         // The collection from the source tree, where Ansible looks for it.
         fs::create_directories(m_work / "collections" / "ansible_collections" / "quillmere");
         fs::create_directory_symlink(fs::path(PORTHOLD_SOURCE_DIR) / "contrib" / "ansible",
-                                     m_work / "collections" / "ansible_collections" / "quillmere" / "porthold");
+                                     m_work / "collections" / "ansible_collections" / "quillmere" /
+                                         "porthold");
         // The secrets reach ansible-playbook in a file, as from a vault: on
         // its command line they would be in the process list.
-        writeFile(m_work / "secrets.yml", "alice_password: " + kAlicePassword + "\nbob_password: " + kBobPassword +
-                                              "\nweb_root: " + m_env->root().string() + "\n");
+        writeFile(m_work / "secrets.yml", "alice_password: " + kAlicePassword + "\nbob_password: " +
+                                              kBobPassword + "\nweb_root: " + m_env->root().string() + "\n");
         ::chmod((m_work / "secrets.yml").c_str(), 0600);
         writePlaybook("site.yml", "deny", "[127.0.0.1]");
     }
@@ -196,9 +201,11 @@ protected:
 
     /// The example playbook, then a play of the test's own: a second user
     /// outside the group, and an address rule for the office folder.
-    void writePlaybook(const std::string &name, const std::string &addressMode, const std::string &addresses) {
+    void writePlaybook(const std::string &name, const std::string &addressMode,
+                       const std::string &addresses) {
         writeFile(m_work / name,
-                  "- import_playbook: " + (fs::path(PORTHOLD_SOURCE_DIR) / "contrib/ansible/examples/protect.yml").string() +
+                  "- import_playbook: " +
+                      (fs::path(PORTHOLD_SOURCE_DIR) / "contrib/ansible/examples/protect.yml").string() +
                       "\n"
                       "- name: More of the site\n"
                       "  hosts: all\n"
@@ -214,14 +221,20 @@ protected:
                       "        web_root: \"{{ web_root }}\"\n"
                       "        path: office\n"
                       "        mode: address\n"
-                      "        address_mode: " + addressMode + "\n"
-                      "        addresses: " + addresses + "\n"
+                      "        address_mode: " +
+                      addressMode +
+                      "\n"
+                      "        addresses: " +
+                      addresses +
+                      "\n"
                       "        exact: true\n");
     }
 
     PlaybookRun play(const std::string &playbook, const std::vector<std::string> &options = {}) {
-        std::vector<std::string> arguments{m_playbook, "-i", "localhost,", "-c", "local", "-e", "@secrets.yml",
-                                           "-e", "ansible_python_interpreter=/usr/bin/python3"};
+        std::vector<std::string> arguments{
+            m_playbook,     "-i",    "localhost,",
+            "-c",           "local", "-e",
+            "@secrets.yml", "-e",    "ansible_python_interpreter=/usr/bin/python3"};
         arguments.insert(arguments.end(), options.begin(), options.end());
         arguments.push_back(playbook);
         const std::string bin = fs::path(PORTHOLDCTL_PATH).parent_path().string();
@@ -243,7 +256,9 @@ protected:
         return runPlaybook(arguments, environment, m_work, {kAlicePassword, kBobPassword});
     }
 
-    int get(const std::string &url, const Credentials &credentials = {}) { return m_server->get(url, credentials); }
+    int get(const std::string &url, const Credentials &credentials = {}) {
+        return m_server->get(url, credentials);
+    }
 
     std::map<std::string, std::string> files() {
         auto all = snapshot(m_env->root());
@@ -304,9 +319,9 @@ TEST_F(AnsibleCollection, ThePlaybookProtectsOnceAndThenHolds) {
     // Nothing written along the way holds a password: the playbooks'
     // output, Ansible's log, the server's log, the web root and the settings.
     std::vector<std::pair<std::string, std::string>> texts{
-        {"first run", first.out + first.err},      {"second run", second.out + second.err},
-        {"check run", check.out + check.err},      {"diff run", diff.out + diff.err},
-        {"edited run", edited.out + edited.err},   {"ansible.log", readFile(m_work / "ansible.log")},
+        {"first run", first.out + first.err},          {"second run", second.out + second.err},
+        {"check run", check.out + check.err},          {"diff run", diff.out + diff.err},
+        {"edited run", edited.out + edited.err},       {"ansible.log", readFile(m_work / "ansible.log")},
         {"apache error log", m_server->errorLogText()}};
     for (const auto &[path, text] : files())
         texts.emplace_back(path, text);

@@ -51,7 +51,8 @@ std::map<std::string, std::string> snapshot(const CtlEnvironment &env) {
             struct stat info {};
             ::stat(entry.path().c_str(), &info);
             files[entry.path().string()] = std::to_string(info.st_mtim.tv_nsec) + "/" +
-                                           std::to_string(info.st_mtim.tv_sec) + "\n" + readFile(entry.path());
+                                           std::to_string(info.st_mtim.tv_sec) + "\n" +
+                                           readFile(entry.path());
         }
     return files;
 }
@@ -135,7 +136,8 @@ TEST_F(PortholdctlJson, CheckWritesNothingAndForeseesTheRealRun) {
     CTL_OK(env, {"user", "add", "alice"}, "wonder\n");
     CTL_OK(env, {"group", "add", "staff", "--member", "alice"});
     const std::vector<std::vector<std::string>> commands{
-        {"apply", "private", "--mode", "either", "--users", "alice", "--groups", "staff", "--allow", "10.1.0.0/16"},
+        {"apply", "private", "--mode", "either", "--users", "alice", "--groups", "staff", "--allow",
+         "10.1.0.0/16"},
         {"group", "del", "staff"},
         {"user", "del", "alice"},
     };
@@ -181,7 +183,8 @@ TEST_F(PortholdctlJson, ReadingCommandsAnswerWithStableFields) {
     std::map<std::string, std::string> modes;
     for (const QJsonValue &folder : tree.value("folders").toArray())
         modes[folder["folder"].toString().toStdString()] = folder["mode"].toString().toStdString();
-    EXPECT_EQ(modes, (std::map<std::string, std::string>{{".", "none"}, {"office", "none"}, {"private", "both"}}));
+    EXPECT_EQ(modes,
+              (std::map<std::string, std::string>{{".", "none"}, {"office", "none"}, {"private", "both"}}));
 
     const QJsonObject show = document(json({"show", "./private/"}));
     EXPECT_EQ(show.value("folder").toString(), "private");
@@ -251,7 +254,8 @@ TEST_F(PortholdctlJson, PasswordsOfExistingUsersChangeOnlyWhenAsked) {
     const auto des = json({"user", "passwd", "alice", "--hash", "des"}, "other\n");
     EXPECT_TRUE(document(des).value("changed").toBool()) << describe(des);
     EXPECT_EQ(document(json({"user", "list"})).value("users")[0]["hash"].toString(), "DES crypt");
-    EXPECT_FALSE(document(json({"user", "passwd", "alice", "--hash", "des"}, "other\n")).value("changed").toBool());
+    EXPECT_FALSE(
+        document(json({"user", "passwd", "alice", "--hash", "des"}, "other\n")).value("changed").toBool());
 }
 
 TEST_F(PortholdctlJson, TextModeShowsDiffsAndWhatACheckWouldDo) {
@@ -308,7 +312,8 @@ TEST_F(PortholdctlJson, ApplyRefusesWhatTheFolderWouldNotUse) {
     EXPECT_EQ(strings(document(json({"show", "office"})).value("addresses")),
               (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
     CTL_OK(env, {"apply", "office", "--allow", "10.0.0.2", "--exact"});
-    EXPECT_EQ(strings(document(json({"show", "office"})).value("addresses")), std::vector<std::string>{"10.0.0.2"});
+    EXPECT_EQ(strings(document(json({"show", "office"})).value("addresses")),
+              std::vector<std::string>{"10.0.0.2"});
 
     // A hand-managed file is refused, as by every other edit.
     writeFile(env.root() / "private" / ".htaccess", "<Files x>\nRequire all denied\n</Files>\n");
