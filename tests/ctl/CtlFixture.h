@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <initializer_list>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,6 +33,26 @@ inline void writeFile(const fs::path &path, const std::string &text) {
     out << text;
     out.close();
     ::chmod(path.c_str(), 0644);
+}
+
+inline bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+/// Every file below the folders with its bytes and modification time, so
+/// that comparing two snapshots also shows a rewrite with equal bytes.
+inline std::map<std::string, std::string> snapshot(std::initializer_list<fs::path> folders) {
+    std::map<std::string, std::string> files;
+    for (const fs::path &folder : folders)
+        for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+            if (!entry.is_regular_file())
+                continue;
+            struct stat info {};
+            ::stat(entry.path().c_str(), &info);
+            files[entry.path().string()] = std::to_string(info.st_mtim.tv_sec) + "." +
+                                           std::to_string(info.st_mtim.tv_nsec) + "\n" + readFile(entry.path());
+        }
+    return files;
 }
 
 inline std::string describe(const ctl_runner::Result &result) {

@@ -136,20 +136,6 @@ int changedCount(const std::string &output) {
     return std::stoi(match[1]);
 }
 
-/// Every file below `folder` with its bytes and modification time.
-std::map<std::string, std::string> snapshot(const fs::path &folder) {
-    std::map<std::string, std::string> files;
-    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
-        if (!entry.is_regular_file())
-            continue;
-        struct stat info {};
-        ::stat(entry.path().c_str(), &info);
-        files[entry.path().string()] = std::to_string(info.st_mtim.tv_sec) + "." +
-                                       std::to_string(info.st_mtim.tv_nsec) + "\n" + readFile(entry.path());
-    }
-    return files;
-}
-
 std::string describe(const PlaybookRun &run) {
     return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" + run.err;
 }
@@ -261,10 +247,7 @@ protected:
     }
 
     std::map<std::string, std::string> files() {
-        auto all = snapshot(m_env->root());
-        for (auto &[path, text] : snapshot(m_env->config()))
-            all[path] = text;
-        return all;
+        return ctl_test::snapshot({m_env->root(), m_env->config()});
     }
 
     std::string m_playbook;

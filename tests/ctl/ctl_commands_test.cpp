@@ -11,14 +11,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ctl_test::contains;
 using ctl_test::CtlEnvironment;
 using ctl_test::describe;
 using ctl_test::readFile;
 using ctl_test::writeFile;
-
-bool contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 TEST(PortholdctlUsage, HelpDocumentsEveryCommandAndMistakesExitOne) {
     CtlEnvironment env;

@@ -15,14 +15,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ctl_test::contains;
 using ctl_test::CtlEnvironment;
 using ctl_test::describe;
 using ctl_test::readFile;
 using ctl_test::writeFile;
-
-bool contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 /// The one JSON document a --json run prints; a failed test when it is not one.
 QJsonObject document(const ctl_runner::Result &result) {
@@ -40,21 +37,9 @@ std::vector<std::string> strings(const QJsonValue &value) {
     return list;
 }
 
-/// Every file of the web root and the settings, with its bytes and
-/// modification time, so that a rewrite with equal bytes shows too.
+/// Every file of the web root and the settings.
 std::map<std::string, std::string> snapshot(const CtlEnvironment &env) {
-    std::map<std::string, std::string> files;
-    for (const fs::path &folder : {env.root(), env.config()})
-        for (const auto &entry : fs::recursive_directory_iterator(folder)) {
-            if (!entry.is_regular_file())
-                continue;
-            struct stat info {};
-            ::stat(entry.path().c_str(), &info);
-            files[entry.path().string()] = std::to_string(info.st_mtim.tv_nsec) + "/" +
-                                           std::to_string(info.st_mtim.tv_sec) + "\n" +
-                                           readFile(entry.path());
-        }
-    return files;
+    return ctl_test::snapshot({env.root(), env.config()});
 }
 
 /// An access file without its generation date, which changes on every write.

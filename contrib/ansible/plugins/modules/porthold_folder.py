@@ -24,9 +24,6 @@ options:
     description: The folder, relative to the web root (C(.) is the web root itself).
     type: str
     required: true
-  web_root:
-    description: The web root. Defaults to the one chosen in the Porthold panel.
-    type: path
   state:
     description:
       - C(present) applies the protection described by the other options.
@@ -68,18 +65,12 @@ options:
       - Without it, what is listed is added and nothing is removed.
     type: bool
     default: false
-  portholdctl:
-    description: Path of C(portholdctl) on the managed host, when it is not on the search path.
-    type: path
+extends_documentation_fragment:
+  - quillmere.porthold.porthold
 notes:
-  - Supports check mode and diff mode.
   - I(users), I(groups) and I(any_valid_user) need a password mode (C(password), C(either)
     or C(both)), and I(addresses) an address mode (C(address), C(either) or C(both)),
     given as I(mode) or already set on the folder.
-requirements:
-  - Porthold (C(portholdctl)) on the managed host.
-author:
-  - Quillmere Software
 """
 
 EXAMPLES = r"""

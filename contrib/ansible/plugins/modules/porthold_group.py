@@ -36,19 +36,10 @@ options:
     type: str
     choices: [present, absent]
     default: present
-  web_root:
-    description: The web root. Defaults to the one chosen in the Porthold panel.
-    type: path
-  portholdctl:
-    description: Path of C(portholdctl) on the managed host, when it is not on the search path.
-    type: path
+extends_documentation_fragment:
+  - quillmere.porthold.porthold
 notes:
-  - Supports check mode and diff mode.
   - Members must be users of the web root's C(.htusers).
-requirements:
-  - Porthold (C(portholdctl)) on the managed host.
-author:
-  - Quillmere Software
 """
 
 EXAMPLES = r"""

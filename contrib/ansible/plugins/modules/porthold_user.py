@@ -48,18 +48,8 @@ options:
     type: str
     choices: [present, absent]
     default: present
-  web_root:
-    description: The web root. Defaults to the one chosen in the Porthold panel.
-    type: path
-  portholdctl:
-    description: Path of C(portholdctl) on the managed host, when it is not on the search path.
-    type: path
-notes:
-  - Supports check mode and diff mode.
-requirements:
-  - Porthold (C(portholdctl)) on the managed host.
-author:
-  - Quillmere Software
+extends_documentation_fragment:
+  - quillmere.porthold.porthold
 """
 
 EXAMPLES = r"""
