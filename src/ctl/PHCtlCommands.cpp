@@ -344,13 +344,15 @@ void PHCtlCommands::verify() {
     }
     QString errorLog = m_invocation.errorLog;
     if (errorLog.isEmpty() && QFileInfo(QStringLiteral("/var/log/apache2/error.log")).isReadable())
-        errorLog = QStringLiteral("/var/log/apache2/error.log");    if (!m_output.isJson()) {
+        errorLog = QStringLiteral("/var/log/apache2/error.log");
+    if (!m_output.isJson()) {
         m_out << "Folder: " << node->fullPath() << '\n' << "Effective:\n";
         for (const QString &line : node->effectiveAccess().lines())
             m_out << "  " << line << '\n';
         m_out.flush();
     }
-    const PHAccessCheck::Report report = PHAccessCheck::run(node, base, m_invocation.name, password, errorLog);
+    const PHAccessCheck::Report report =
+        PHAccessCheck::run(node, base, m_invocation.name, password, errorLog);
     if (m_output.isJson()) {
         QJsonArray probes;
         for (const PHAccessCheck::Probe &probe : report.probes)
@@ -373,7 +375,7 @@ void PHCtlCommands::verify() {
         for (const QString &line : report.lines())
             m_out << line << '\n';
     }
-throw Outcome{!report.reachable ? PHCtl::Unreachable : report.agrees() ? PHCtl::Success : PHCtl::Differs};
+    throw Outcome{!report.reachable ? PHCtl::Unreachable : report.agrees() ? PHCtl::Success : PHCtl::Differs};
 }
 
 void PHCtlCommands::mode() {
@@ -623,7 +625,8 @@ void PHCtlCommands::setPassword(bool isNew) {
     const auto entry =
         m_passwords.twice(QStringLiteral("Password for %1: ").arg(name), QStringLiteral("Again: "));
     if (!entry)
-        throw Failure{{QStringLiteral("The password could not be read from standard input")}};    if (const QString refusal = PHEditRules::userRefusal(name, isNew && !existing, taken && !existing,
+        throw Failure{{QStringLiteral("The password could not be read from standard input")}};
+    if (const QString refusal = PHEditRules::userRefusal(name, isNew && !existing, taken && !existing,
                                                          entry->password, entry->confirmation);
         !refusal.isEmpty())
         throw Refusal{refusal};
@@ -644,9 +647,10 @@ void PHCtlCommands::setPassword(bool isNew) {
     const QString hash = PHPasswordHash::hash(entry->password, scheme);
     if (hash.isNull())
         throw Refusal{PHEditRules::unusablePasswordText()};
-    if (const QString warning = PHPasswordHash::truncationWarning(entry->password, scheme); !warning.isEmpty())
+    if (const QString warning = PHPasswordHash::truncationWarning(entry->password, scheme);
+        !warning.isEmpty())
         m_output.warn(warning);
-if (isNew)
+    if (isNew)
         warnIfStillRequired(name, PHAccessGrants::Kind::User);
     if (m_userFile) {
         replacePasswordInOnePass(name, hash);

@@ -50,7 +50,8 @@ inline std::map<std::string, std::string> snapshot(std::initializer_list<fs::pat
             struct stat info {};
             ::stat(entry.path().c_str(), &info);
             files[entry.path().string()] = std::to_string(info.st_mtim.tv_sec) + "." +
-                                           std::to_string(info.st_mtim.tv_nsec) + "\n" + readFile(entry.path());
+                                           std::to_string(info.st_mtim.tv_nsec) + "\n" +
+                                           readFile(entry.path());
         }
     return files;
 }
