@@ -307,4 +307,39 @@ TEST_F(PortholdctlJson, ApplyRefusesWhatTheFolderWouldNotUse) {
     EXPECT_EQ(readFile(env.root() / "private" / ".htaccess"), "<Files x>\nRequire all denied\n</Files>\n");
 }
 
+TEST_F(PortholdctlJson, VerifyAnswersWithWhatTheServerSaid) {
+    const std::string reason = apache_harness::unavailableReason();
+    if (!reason.empty())
+        GTEST_SKIP() << "no private Apache: " << reason;
+    apache_harness::ApacheServer server(env.root());
+    CTL_OK(env, {"user", "add", "alice"}, "wonder\n");
+    CTL_OK(env, {"apply", "private", "--mode", "password", "--users", "alice"});
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
+    const auto result = json({"verify", "./private", "--user", "alice", "--url", base}, "wonder\n");
+    ASSERT_EQ(result.exitCode, 0) << describe(result);
+    const QJsonObject answer = document(result);
+    EXPECT_EQ(answer.value("folder").toString(), "private");
+    EXPECT_TRUE(answer.value("reachable").toBool()) << describe(result);
+    EXPECT_TRUE(answer.value("agrees").toBool()) << describe(result);
+    bool nobody = false;
+    bool alice = false;
+    for (const QJsonValue &probe : answer.value("probes").toArray()) {
+        if (probe["client"].toString() != "127.0.0.1")
+            continue;
+        if (probe["user"].isNull()) {
+            nobody = true;
+            EXPECT_EQ(probe["answered"].toInt(), 401) << describe(result);
+        } else {
+            alice = true;
+            EXPECT_EQ(probe["user"].toString(), "alice");
+            // Past the access rules the private server has no index page: any
+            // answer but 401 and 403 lets her in.
+            EXPECT_NE(probe["answered"].toInt(), 401) << describe(result);
+            EXPECT_NE(probe["answered"].toInt(), 403) << describe(result);
+        }
+    }
+    EXPECT_TRUE(nobody && alice) << describe(result);
+    EXPECT_FALSE(contains(result.out, "wonder")) << "the password is no part of the answer";
+}
+
 } // namespace
