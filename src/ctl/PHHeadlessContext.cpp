@@ -107,7 +107,7 @@ void PHHeadlessContext::presentManualEditingErrorWithInvocation(const DeferredAc
         action.perform();
 }
 
-void PHHeadlessContext::displayError(qint32 code) {
+void PHHeadlessContext::displayError(qint32 code, const QString &) {
     if (code != 0)
         m_errors.append(code);
 }

@@ -64,7 +64,7 @@ public:
     QString addressAtIndex(qint32 index) override;
     bool hasBeenManuallyEdited() override { return false; }
     void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
-    void displayError(qint32 code) override;
+    void displayError(qint32 code, const QString &detail = QString()) override;
     PHFSItem *selectedItem() override { return m_selected; }
     QString portholdLocation(qint32 kind) override;
     QString adjustedPortholdLocation(qint32 kind) override;

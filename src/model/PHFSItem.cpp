@@ -69,9 +69,9 @@ QString contextLocation(qint32 kind) {
     return context ? context->adjustedPortholdLocation(kind) : QString();
 }
 
-void contextDisplayError(qint32 code) {
+void contextDisplayError(qint32 code, const QString &detail) {
     if (PanelContext *context = PanelContext::sharedInstance())
-        context->displayError(code);
+        context->displayError(code, detail);
 }
 
 // ----- Reading -----
@@ -708,7 +708,7 @@ void PHFSItem::failWrite(qint32 code, const QString &why) {
     Log::write(QStringLiteral("Could not write %1: %2").arg(m_accessPath, why));
     // Show what is in force, not what we failed to write.
     readFromDisk();
-    contextDisplayError(code);
+    contextDisplayError(code, QStringLiteral("%1: %2").arg(m_accessPath, why));
 }
 
 QString PHFSItem::accessFileText() const {
@@ -812,10 +812,10 @@ bool PHFSItem::deleteAccessFile() {
     m_auth.clear();
     m_accessText.clear();
     if (int error = 0; !PHAtomicFile::remove(m_accessPath, &error)) {
-        Log::write(QStringLiteral("Could not delete %1: %2")
-                       .arg(m_accessPath, QString::fromLocal8Bit(std::strerror(error))));
+        const QString why = QString::fromLocal8Bit(std::strerror(error));
+        Log::write(QStringLiteral("Could not delete %1: %2").arg(m_accessPath, why));
         readFromDisk();
-        contextDisplayError(ErrorAccessFileDelete);
+        contextDisplayError(ErrorAccessFileDelete, QStringLiteral("%1: %2").arg(m_accessPath, why));
         return false;
     }
     m_handManaged = false;

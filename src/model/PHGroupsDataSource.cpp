@@ -148,7 +148,7 @@ PHUserItem::Ptr PHGroupsDataSource::readGroupfile(const QStringList &users, Repo
     Log::write(QStringLiteral("Porthold: could not read the group file %1: %2").arg(path, file.error));
     if (report == Report::Loudly) {
         if (PanelContext *context = PanelContext::sharedInstance())
-            context->displayError(kGroupFileReadError);
+            context->displayError(kGroupFileReadError, QStringLiteral("%1: %2").arg(path, file.error));
     }
     return emptyRoot();
 }
@@ -195,7 +195,7 @@ void PHGroupsDataSource::failWrite(const QString &path, const QString &why) {
     m_rootItem = readGroupfile(currentUsers(), Report::Quietly);
     emit reloadRequested(m_associatedView);
     if (PanelContext *context = PanelContext::sharedInstance())
-        context->displayError(kGroupFileWriteError);
+        context->displayError(kGroupFileWriteError, QStringLiteral("%1: %2").arg(path, why));
 }
 
 bool PHGroupsDataSource::writeGroupfile() {

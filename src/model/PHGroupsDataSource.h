@@ -153,6 +153,9 @@ public:
     /// Makes the dragged user a member at the child index, unless it is one already.
     bool outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item,
                                qint32 childIndex) override;
+    /// Makes a user of the panel's user file a member of `group` at the child
+    /// index (clamped) and saves the group file; what a drop does, for menus.
+    bool addMember(QObject *outline, const QString &user, PHUserItem *group, qint32 childIndex);
 
     /// The name a typed group name is stored under.
     static QString cleanGroupName(const QString &typed);

@@ -53,7 +53,8 @@ qint32 PHGroupsDataSource::outlineViewNumberOfChildrenOfItem(QObject *, void *it
 }
 
 bool PHGroupsDataSource::outlineViewIsItemExpandable(QObject *, void *item) {
-    return item && nodeOf(item)->hasChildren();
+    // A group without members has nothing to show under an arrow.
+    return item && nodeOf(item)->hasChildren() && !nodeOf(item)->children().isEmpty();
 }
 
 void *PHGroupsDataSource::outlineViewChildOfItem(QObject *, qint32 index, void *item) {
@@ -255,12 +256,15 @@ bool PHGroupsDataSource::outlineViewAcceptDrop(QObject *outline, const QMimeData
                                                qint32 childIndex) {
     if (!drag || !item)
         return false;
-    PHUserItem *group = nodeOf(item);
-    if (!group->hasChildren() || group == m_rootItem.get() || !belongsToTree(group))
-        return false;
     const QString text = QString::fromUtf8(drag->data(PHUsersDataSource::pasteboardType));
     const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    const QString name = colon < 0 ? text : text.left(colon);
+    return addMember(outline, colon < 0 ? text : text.left(colon), nodeOf(item), childIndex);
+}
+
+bool PHGroupsDataSource::addMember(QObject *outline, const QString &name, PHUserItem *group,
+                                   qint32 childIndex) {
+    if (!group || !group->hasChildren() || group == m_rootItem.get() || !belongsToTree(group))
+        return false;
     // Only a user of this panel's file can be a member: a drag from elsewhere
     // could carry any text into the group file.
     if (!currentUsers().contains(name)) {

@@ -112,7 +112,7 @@ QVariantList PHUsersDataSource::readUserfile(const QString &path, Report report,
     Log::write(QStringLiteral("Porthold: could not read the user file %1: %2").arg(path, file.error));
     if (report == Report::Loudly) {
         if (PanelContext *context = PanelContext::sharedInstance())
-            context->displayError(kUserFileReadError);
+            context->displayError(kUserFileReadError, QStringLiteral("%1: %2").arg(path, file.error));
     }
     return {};
 }
@@ -166,7 +166,7 @@ void PHUsersDataSource::failWrite(const QString &path, const QString &why) {
     m_dataArray = readUserfile(path, Report::Quietly, &m_loadFailed);
     reloadView(nullptr);
     if (PanelContext *context = PanelContext::sharedInstance())
-        context->displayError(kUserFileWriteError);
+        context->displayError(kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
 }
 
 bool PHUsersDataSource::writeUserfile() {

@@ -34,6 +34,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -41,6 +42,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QSet>
 #include <QSplitter>
 #include <QStyle>
@@ -242,7 +245,7 @@ void PortholdPref::awakeFromNib() {
     loadHelpAndCredits();
     // 5.
     if (m_nameVersionText)
-        m_nameVersionText->setText(PHApplication::applicationVersion());
+        m_nameVersionText->setText(QStringLiteral("Porthold %1").arg(PHApplication::applicationVersion()));
     // 6.-8.
     if (m_addressDiscoverSwitch)
         m_addressDiscoverSwitch->setChecked(defaults->boolForKey(PHSettings::Key::ShouldDiscoverAddresses));
@@ -287,6 +290,8 @@ void PortholdPref::loadHelpAndCredits() {
         m_helpWebView->setObjectName(QStringLiteral("helpWebView"));
         m_helpWebView->setOpenExternalLinks(true);
         layout->addWidget(m_helpWebView);
+        auto *close = new QShortcut(QKeySequence(Qt::Key_Escape), m_helpWindow);
+        connect(close, &QShortcut::activated, m_helpWindow, &QWidget::close);
     }
     QString help = m_bundle.pathForResource(QStringLiteral("help/help"), QStringLiteral("html"));
     if (help.isEmpty())
@@ -518,6 +523,7 @@ void PortholdPref::wireActions() {
         connect(m_groupOutline, &PHOutlineView::action, this,
                 [this] { PHAction::run("groupClick:", [&] { groupClick(m_groupOutline); }); });
     wireUsersAndGroups();
+    setUpContextMenus();
 }
 
 // ----- Lifecycle -----
@@ -669,7 +675,7 @@ PHFSItem *PortholdPref::selectedItem() {
 
 // ----- Error display -----
 
-void PortholdPref::displayError(qint32 code) {
+void PortholdPref::displayError(qint32 code, const QString &detail) {
     if (code == 0)
         return;
     // Widened first: the negative of the smallest code does not fit in 32 bits.
@@ -683,6 +689,10 @@ void PortholdPref::displayError(qint32 code) {
     request.defaultButton = QStringLiteral("OK");
     request.context = QStringLiteral("displayError:");
     request.message = PHErrorTexts::message(m_errors, code);
+    // Which file, and what the system said: without them the text above
+    // cannot tell a full disk from a missing permission.
+    if (!detail.isEmpty())
+        request.message += QStringLiteral("\n\n") + detail;
     PHAlertSheet::begin(m_window, request, [](int) {});
 }
 
@@ -771,17 +781,33 @@ void PortholdPref::toggleAddressDiscovery(QObject *sender) {
 void PortholdPref::help() {
     if (!m_helpWindow)
         return;
+    // Whole on the panel's screen, however small that is.
+    QScreen *screen = m_window ? m_window->screen() : QGuiApplication::primaryScreen();
+    if (screen && !m_helpWindow->isVisible()) {
+        const QRect room = screen->availableGeometry().adjusted(20, 20, -20, -20);
+        m_helpWindow->resize(m_helpWindow->size().boundedTo(room.size()));
+        QRect frame = m_helpWindow->frameGeometry();
+        frame.moveCenter(room.center());
+        m_helpWindow->move(frame.topLeft());
+    }
     m_helpWindow->show();
     m_helpWindow->raise();
     m_helpWindow->activateWindow();
 }
 
 void PortholdPref::loadWebsite() {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.quillmere.com/porthold/")));
+    openWebPage(QUrl(QStringLiteral("https://www.quillmere.com/porthold/")));
 }
 
 void PortholdPref::donate() {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.quillmere.com/porthold/donate/")));
+    openWebPage(QUrl(QStringLiteral("https://www.quillmere.com/porthold/donate/")));
+}
+
+void PortholdPref::openWebPage(const QUrl &address) {
+    if (!QDesktopServices::openUrl(address))
+        showMessage(PHThemeColors::Meaning::Negative,
+                    QStringLiteral("Could not open %1: no web browser was found (xdg-open could not be started).")
+                        .arg(address.toString()));
 }
 
 // ----- Users and groups: button state -----

@@ -97,7 +97,7 @@ public:
     QString addressAtIndex(qint32 index) override;
     bool hasBeenManuallyEdited() override { return m_manuallyEdited; }
     void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
-    void displayError(qint32 code) override;
+    void displayError(qint32 code, const QString &detail = QString()) override;
     PHFSItem *selectedItem() override;
     QString portholdLocation(qint32 kind) override;
     QString adjustedPortholdLocation(qint32 kind) override;
@@ -124,6 +124,8 @@ public:
     void help();
     void loadWebsite();
     void donate();
+    /// Opens a page in the desktop's browser, or says on the message line why not.
+    void openWebPage(const QUrl &address);
     /// The split view's divider limits for a proposed range.
     static int splitViewConstrainMaxCoordinate(int proposedMax) { return proposedMax - 140; }
     static int splitViewConstrainMinCoordinate(int proposedMin) { return proposedMin + 70; }
@@ -147,6 +149,12 @@ public:
     /// Options: the server's program and folders, typed or detected.
     void setServerLocation(QLineEdit *field);
     void detectServer();
+    /// Opens a folder in the desktop's file manager, or says on the message
+    /// line why it could not.
+    void openFolder(const QString &path);
+    /// Why folders, users and groups cannot be changed now (the web folder is
+    /// missing or cannot be written), or empty.
+    QString whyFoldersCannotChange();
     /// The web address `viewSelectionOnWeb` opens for a folder.
     QUrl webAddressForItem(PHFSItem *item) const;
 
@@ -195,6 +203,8 @@ private:
     /// `retry` (the operation held back, as `name`) unless the answer was Cancel.
     void retryAfterManualEditPrompt(const QString &name, const std::function<void()> &retry);
     void explainWebRoot();
+    /// Disables what cannot work in the current web folder, with the reason.
+    void applyFolderAvailability();
     /// The selected folder's effective access in words, and the warning when
     /// it refuses this computer (for the manual editor's unsaved text, what
     /// saving it would do).
@@ -218,6 +228,18 @@ private:
     void removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name,
                       PHAccessGrants::Kind kind);
     void explainRefusedName(const QString &message);
+    /// Context menus of the folder outline, the users table and the groups outline.
+    void setUpContextMenus();
+    void showFolderMenu(const QPoint &at);
+    void showUserMenu(const QPoint &at);
+    void showGroupMenu(const QPoint &at);
+    void addMemberToGroup(const QString &user, const PHUserItem::Ptr &group);
+    /// Asks the server whether it can read a folder's access file just saved
+    /// by hand; when it cannot, says why and offers to put `previous` back.
+    void checkManualSave(PHFSItem *item, const std::optional<QString> &previous);
+    void revertManualSave(PHFSItem *item, const std::optional<QString> &previous);
+    /// The server's error log, when one can be read.
+    QString serverErrorLog() const;
 
     PHBundle m_bundle;
     QStringList m_errors;

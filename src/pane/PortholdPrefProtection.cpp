@@ -3,12 +3,14 @@
 
 #include "pane/PortholdPref.h"
 
+#include "model/PHAccessCheck.h"
 #include "model/PHFSItem.h"
 #include "model/PHSettings.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHException.h"
+#include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHOutlineView.h"
@@ -17,6 +19,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QDir>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTimer>
@@ -113,9 +117,10 @@ void PortholdPref::replaceAddressAtIndexWithAddress(qint32 index, const QString 
     else if (shown.isEmpty())
         showMessage(PHThemeColors::Meaning::Negative, QStringLiteral("An address cannot be empty"));
     else
-        showMessage(PHThemeColors::Meaning::Negative,
-                    QStringLiteral("\"%1\" is not an address: addresses contain no spaces, line breaks or quotes")
-                        .arg(shown));
+        showMessage(
+            PHThemeColors::Meaning::Negative,
+            QStringLiteral("\"%1\" is not an address: addresses contain no spaces, line breaks or quotes")
+                .arg(shown));
     QPointer<PortholdPref> self(this);
     QTimer::singleShot(0, this, [self, index] {
         PHAction::run("reeditAddressAfterDelay:", [&] {
@@ -253,6 +258,9 @@ bool PortholdPref::saveCustomEdit(QObject *) {
     PHFSItem *item = m_fsItem;
     if (!item || !m_customViewText)
         return false;
+    // What was on disk, for Revert when the server cannot read the new text.
+    const PHTextFile before = PHTextFile::read(item->accessPath());
+    const std::optional<QString> previous = before.ok() ? std::optional<QString>(before.text) : std::nullopt;
     // The edits stay flagged until they are on disk, so the re-read that
     // follows a refused or failed write cannot replace the typed text.
     item->setStringValue(m_customViewText->toPlainText());
@@ -264,7 +272,80 @@ bool PortholdPref::saveCustomEdit(QObject *) {
     if (m_webDirOutline && m_fsItem)
         m_webDirOutline->reloadItem(m_fsItem);
     webOutlineClick(nullptr);
+    checkManualSave(item, previous);
     return true;
+}
+
+QString PortholdPref::serverErrorLog() const {
+    QStringList candidates;
+    if (m_apache)
+        for (const QString &log : m_apache->logs())
+            if (QFileInfo(log).fileName().contains(QStringLiteral("error")))
+                candidates << log;
+    const QString folder =
+        defaults()->stringForKey(QStringLiteral("Apache Log Directory")).value_or(QString());
+    if (!folder.isEmpty())
+        candidates << QDir(folder).filePath(QStringLiteral("error.log"))
+                   << QDir(folder).filePath(QStringLiteral("error_log"));
+    candidates << QStringLiteral("/var/log/apache2/error.log") << QStringLiteral("/var/log/httpd/error_log");
+    for (const QString &candidate : candidates)
+        if (QFileInfo(candidate).isReadable())
+            return candidate;
+    return {};
+}
+
+void PortholdPref::checkManualSave(PHFSItem *item, const std::optional<QString> &previous) {
+    if (!item || !m_files)
+        return;
+    // Apache reads an access file on each request: a word it does not know
+    // turns the whole folder into "500 Internal Server Error". Ask it now.
+    const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
+    const PHAccessCheck::Report report =
+        PHAccessCheck::run(item, base, QString(), QString(), serverErrorLog());
+    const bool broken = std::any_of(report.probes.cbegin(), report.probes.cend(),
+                                    [](const PHAccessCheck::Probe &probe) { return probe.answered == 500; });
+    if (!broken)
+        return;
+    // "[time] [core:alert] [pid 1] [client ::1:2] /x/.htaccess: Invalid command 'Bogus', ..."
+    QString reason;
+    for (const QString &line : report.logLines) {
+        const qsizetype end = line.lastIndexOf(QStringLiteral("] "));
+        reason = end >= 0 ? line.mid(end + 2) : line;
+        if (reason.contains(QStringLiteral(".htaccess")))
+            break;
+    }
+    const QString folder =
+        item->relativePath().isEmpty() ? QStringLiteral("the web folder") : item->relativePath();
+    QString text = QStringLiteral("The web server cannot read the saved .htaccess in %1: it answers "
+                                  "500 Internal Server Error")
+                       .arg(folder);
+    if (!reason.isEmpty())
+        text += QStringLiteral(" (%1)").arg(reason);
+    showMessage(PHThemeColors::Meaning::Negative, text);
+    if (PHMessageLine *line = messageLine()) {
+        QPointer<PortholdPref> self(this);
+        QPointer<PHFSItem> target(item);
+        line->addButton(QStringLiteral("Revert"), [self, target, previous] {
+            PHAction::run("revertManualSave", [&] {
+                if (self && target)
+                    self->revertManualSave(target, previous);
+            });
+        });
+    }
+}
+
+void PortholdPref::revertManualSave(PHFSItem *item, const std::optional<QString> &previous) {
+    if (m_manuallyEdited)
+        return; // newer typing is not thrown away
+    const bool reverted = previous
+                              ? (item->setStringValue(*previous), item->writeAccessFileEvenWhenUnprotected())
+                              : item->deleteAccessFile();
+    if (m_webDirOutline)
+        m_webDirOutline->reloadItem(item);
+    webOutlineClick(nullptr);
+    if (reverted)
+        showMessage(PHThemeColors::Meaning::Normal,
+                    QStringLiteral("Put back the earlier .htaccess in %1").arg(item->relativePath()));
 }
 
 void PortholdPref::revertCustomEdit(QObject *) {

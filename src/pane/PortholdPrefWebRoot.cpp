@@ -34,6 +34,8 @@
 
 #include <thread>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,7 +215,17 @@ void PortholdPref::webRefresh(QObject *sender) {
 }
 
 void PortholdPref::revealWebDir(QObject *) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(portholdLocation(PHWebRoot::Root)));
+    openFolder(portholdLocation(PHWebRoot::Root));
+}
+
+void PortholdPref::openFolder(const QString &path) {
+    if (path.isEmpty())
+        return;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        showMessage(
+            PHThemeColors::Meaning::Negative,
+            QStringLiteral("Could not open %1: no file manager was found (xdg-open could not be started).")
+                .arg(path));
 }
 
 // ----- Selection -----
@@ -263,7 +275,12 @@ void PortholdPref::viewSelectionOnWeb(QObject *) {
     auto *item = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
     if (!item)
         return;
-    QDesktopServices::openUrl(webAddressForItem(item));
+    const QUrl address = webAddressForItem(item);
+    if (!QDesktopServices::openUrl(address))
+        showMessage(
+            PHThemeColors::Meaning::Negative,
+            QStringLiteral("Could not open %1: no web browser was found (xdg-open could not be started).")
+                .arg(address.toString()));
 }
 
 void PortholdPref::showEffectiveAccess() {
@@ -304,11 +321,10 @@ void PortholdPref::checkSelectionAccess(QObject *) {
     if (!item || !m_files || m_checkingAccess)
         return;
     const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
-    const QString errorLog = QStringLiteral("/var/log/apache2/error.log");
     // What the folder says is read here; the server is asked on a worker
     // thread (each request may wait up to 10 s), so the panel stays usable.
-    const PHAccessCheck::Plan plan = PHAccessCheck::prepare(
-        item, base, QString(), QString(), QFileInfo(errorLog).isReadable() ? errorLog : QString());
+    const PHAccessCheck::Plan plan =
+        PHAccessCheck::prepare(item, base, QString(), QString(), serverErrorLog());
     const QString folder = item->treePath();
     const QStringList effective = plan.access.lines();
     showAccessCheckRunning(true);
@@ -377,7 +393,37 @@ void PortholdPref::setUsesRemoteApache(QObject *sender) {
 
 // ----- What Linux needs explained about a web root -----
 
+QString PortholdPref::whyFoldersCannotChange() {
+    const QString root = portholdLocation(PHWebRoot::Root);
+    if (root.isEmpty())
+        return QStringLiteral("No web folder is chosen.");
+    if (!QFileInfo(root).isDir())
+        return QStringLiteral("%1 does not exist.").arg(root);
+    if (access(QFile::encodeName(root).constData(), W_OK) != 0)
+        return QStringLiteral("You cannot write to %1 (%2).")
+            .arg(root, QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
+void PortholdPref::applyFolderAvailability() {
+    const QString refusal = whyFoldersCannotChange();
+    if (m_files && m_files->changeRefusal() != refusal) {
+        m_files->setChangeRefusal(refusal);
+        if (m_webDirOutline)
+            m_webDirOutline->viewport()->update();
+    }
+    if (!m_mainView)
+        return;
+    for (const char *name : {"userAddButton", "groupAddButton"}) {
+        if (auto *button = m_mainView->findChild<QAbstractButton *>(QLatin1String(name))) {
+            button->setEnabled(refusal.isEmpty());
+            button->setToolTip(refusal);
+        }
+    }
+}
+
 void PortholdPref::explainWebRoot() {
+    applyFolderAvailability();
     if (!m_webRootStatus)
         return;
     const QString root = portholdLocation(PHWebRoot::Root);

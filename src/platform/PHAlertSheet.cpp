@@ -29,7 +29,7 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
     auto *box = new QMessageBox(window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
-    box->setIcon(QMessageBox::Warning);
+    box->setIcon(request.informational ? QMessageBox::Information : QMessageBox::Warning);
     box->setText(request.title);
     box->setInformativeText(request.message);
     QPushButton *defaultButton = box->addButton(

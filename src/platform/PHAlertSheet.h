@@ -27,6 +27,7 @@ struct Request {
     QString alternateButton; // empty: none
     QString otherButton;     // empty: none
     QString context;         // a tag the caller may use (for tests and logs)
+    bool informational = false; // news, not a problem: the information icon
 };
 
 using EndCallback = std::function<void(int returnCode)>;

@@ -40,8 +40,10 @@ public:
     virtual bool hasBeenManuallyEdited() = 0;
     virtual void presentManualEditingErrorWithInvocation(const DeferredAction &action) = 0;
 
-    /// Shows the text of an error code (0 shows nothing).
-    virtual void displayError(qint32 code) = 0;
+    /// Shows the text of an error code (0 shows nothing); `detail` names the
+    /// file and the system's reason ("/var/www/html/.htusers: Permission
+    /// denied") and is shown after the text.
+    virtual void displayError(qint32 code, const QString &detail = QString()) = 0;
 
     // Web root and selection.
     virtual PHFSItem *selectedItem() = 0;

@@ -2,10 +2,12 @@
 
 #include "platform/Log.h"
 #include "platform/PHAction.h"
+#include "platform/PanelContext.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -26,6 +28,21 @@ SFAuthorizationView::CredentialsProvider credentialsProvider;
 QString currentUserName() {
     const passwd *account = ::getpwuid(::getuid());
     return account ? QString::fromLocal8Bit(account->pw_name) : QString();
+}
+
+/// The desktop theme's padlock, or the one shipped in the bundle when the
+/// theme has none.
+QIcon padlockIcon(bool locked) {
+    QIcon shipped;
+    if (PanelContext *context = PanelContext::sharedInstance(); context && !context->bundlePath().isEmpty()) {
+        const QDir resources(QDir(context->bundlePath()).filePath(QStringLiteral("Resources")));
+        const QString name = locked ? QStringLiteral("padlock-locked") : QStringLiteral("padlock-unlocked");
+        for (const QString &file : {name + QStringLiteral(".png"), name + QStringLiteral("@2x.png")})
+            if (resources.exists(file))
+                shipped.addFile(resources.filePath(file));
+    }
+    return QIcon::fromTheme(locked ? QStringLiteral("object-locked") : QStringLiteral("object-unlocked"),
+                            shipped);
 }
 
 /// The text, then the bytes it was held in, wiped.
@@ -174,7 +191,7 @@ void SFAuthorizationView::askInDialog() {
     auto *dialog = new QDialog(window());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
-    dialog->setWindowTitle(tr("Authenticate"));
+    dialog->setWindowTitle(tr("Authenticate to Make Changes"));
     auto *form = new QFormLayout(dialog);
     auto *explanation = new QLabel(requestDescription() + QLatin1Char(' ') +
                                    tr("Type an administrator's name and password to allow this."));
@@ -196,6 +213,16 @@ void SFAuthorizationView::askInDialog() {
     form->addRow(problem);
     form->addRow(buttons);
     (name->text().isEmpty() ? name : password)->setFocus();
+    // Root is asked for no password (none is ever passed on for root).
+    if (::getuid() == 0) {
+        form->setRowVisible(password, false);
+        name->setReadOnly(true);
+        explanation->setText(requestDescription() + QLatin1Char(' ') +
+                             tr("You are root, so no password is needed: choose Unlock to allow this."));
+        buttons->button(QDialogButtonBox::Ok)->setFocus();
+    }
+    // The title stays whole in the title bar.
+    dialog->setMinimumWidth(qMax(420, dialog->fontMetrics().horizontalAdvance(dialog->windowTitle()) * 3));
 
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, dialog, [this, dialog, name, password, problem] {
@@ -276,19 +303,19 @@ void SFAuthorizationView::becomeUnlocked(AuthorizationRef authorization) {
 void SFAuthorizationView::showState() {
     switch (m_state) {
     case LockedState:
-        m_padlock->setIcon(QIcon::fromTheme(QStringLiteral("object-locked")));
+        m_padlock->setIcon(padlockIcon(true));
         m_padlock->setText(tr("Locked"));
         m_padlock->setEnabled(true);
         m_label->setText(tr("Click the padlock to make changes."));
         break;
     case UnlockedState:
-        m_padlock->setIcon(QIcon::fromTheme(QStringLiteral("object-unlocked")));
+        m_padlock->setIcon(padlockIcon(false));
         m_padlock->setText(tr("Unlocked"));
         m_padlock->setEnabled(true);
         m_label->setText(tr("Click the padlock to prevent further changes."));
         break;
     case UnavailableState:
-        m_padlock->setIcon(QIcon::fromTheme(QStringLiteral("object-locked")));
+        m_padlock->setIcon(padlockIcon(true));
         m_padlock->setText(tr("Locked"));
         m_padlock->setEnabled(false);
         m_label->setText(m_unavailableReason);

@@ -203,7 +203,7 @@ void PHApacheController::awakeFromNib() {
     wire(m_gracefulSwitch, &PHApacheController::toggleGraceful, "toggleGraceful");
     wire(m_configCheckButton, &PHApacheController::checkApacheConfig, "checkApacheConfig");
     wire(m_logDisplayButton, &PHApacheController::displayLog, "displayLog");
-    wire(m_sentrelButton, &PHApacheController::sentrel, "sentrel");
+    wire(m_sentrelButton, &PHApacheController::confirmRepair, "confirmRepair");
 }
 
 QWidget *PHApacheController::tabViewItem() const {

@@ -79,8 +79,24 @@ public:
     /// changed. Unchanged lines keep their bytes; changed ones are encoded as
     /// the file was. `*error` gets 0, 9 (unreadable or undecodable: nothing
     /// written) or 15 (a write failed).
-    bool grepFileWriteTo(const QString &path, QIODevice &handle, qint32 *error = nullptr);
+    /// One line a repair changes: its number, the block it is in, and the
+    /// line before and after.
+    struct RepairChange {
+        qint32 line = 0;
+        QString block;
+        QString before;
+        QString after;
+    };
+    /// `*changes`, when given, gets every line changed.
+    bool grepFileWriteTo(const QString &path, QIODevice &handle, qint32 *error = nullptr,
+                         QList<RepairChange> *changes = nullptr);
+    /// What a repair would change in the main and the per-user configuration,
+    /// file by file (files with nothing to change are left out).
+    QList<std::pair<QString, QList<RepairChange>>> repairPreview();
     qint32 repairConfFile(const QString &path);
+    /// The repair button: lists the blocks a repair changes and where the
+    /// backups go, and repairs once that is confirmed.
+    void confirmRepair(QObject *sender = nullptr);
     void sentrel(QObject *sender = nullptr);
     void sentrelCheck(QObject *sender = nullptr);
 

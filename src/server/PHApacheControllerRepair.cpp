@@ -4,6 +4,7 @@
 #include "server/PHApacheController.h"
 
 #include "platform/Log.h"
+#include "platform/PHAlertSheet.h"
 #include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
 #include "server/PHServerLayout.h"
@@ -12,6 +13,7 @@
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
 
+#include <QBuffer>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -248,7 +250,8 @@ void PHApacheController::findLogs() {
         const QStringList entries = QDir(folder).entryList(
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &name : entries) {
-            if (name.endsWith(QLatin1String("gz")) || !QFileInfo::exists(appendingPathComponent(folder, name)))
+            if (name.endsWith(QLatin1String("gz")) ||
+                !QFileInfo::exists(appendingPathComponent(folder, name)))
                 continue;
             addLog(appendingPathComponent(folder, name), name);
         }
@@ -264,8 +267,9 @@ void PHApacheController::findLogs() {
     if (!m_findLogFiles) {
         if (m_logProblem) {
             m_logProblem->setText(
-                main.isEmpty() ? QStringLiteral("The server's configuration is not known: choose Detect in Options.")
-                               : QStringLiteral("The logs are named in %1, which cannot be read.").arg(main));
+                main.isEmpty()
+                    ? QStringLiteral("The server's configuration is not known: choose Detect in Options.")
+                    : QStringLiteral("The logs are named in %1, which cannot be read.").arg(main));
             m_logProblem->show();
         }
         return;
@@ -317,7 +321,8 @@ void PHApacheController::parserParsedTokenInLineAtLineNumberOfFile(PHConfParser 
 
 // ---- Repair
 
-bool PHApacheController::grepFileWriteTo(const QString &path, QIODevice &handle, qint32 *error) {
+bool PHApacheController::grepFileWriteTo(const QString &path, QIODevice &handle, qint32 *error,
+                                         QList<RepairChange> *changes) {
     auto fail = [error](qint32 code) {
         if (error)
             *error = code;
@@ -355,12 +360,14 @@ bool PHApacheController::grepFileWriteTo(const QString &path, QIODevice &handle,
 
     bool inBlock = false;
     bool changed = false;
+    QString block;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QString line = lines.at(i);
         bool lineChanged = false;
         for (const RepairRule &rule : repairRules()) {
             if (PHRegex::isMatchedByRegex(line, rule.beginMatch)) {
                 inBlock = true;
+                block = line.trimmed();
                 break;
             }
             if (inBlock &&
@@ -373,6 +380,8 @@ bool PHApacheController::grepFileWriteTo(const QString &path, QIODevice &handle,
                 break;
             }
         }
+        if (lineChanged && changes)
+            changes->append({qint32(i + 1), block, lines.at(i).trimmed(), line.trimmed()});
         QByteArray out;
         if (lineChanged || !keepBytes) {
             const std::optional<QByteArray> encoded = PHTextFile::encode(line, decoded.encoding);
@@ -427,21 +436,97 @@ qint32 PHApacheController::repairConfFile(const QString &path) {
     return result;
 }
 
-void PHApacheController::sentrel(QObject *) {
-    PanelContext *context = PanelContext::sharedInstance();
-    auto show = [context](qint32 code) {
-        if (context)
-            context->displayError(code);
-    };
+QList<std::pair<QString, QList<PHApacheController::RepairChange>>> PHApacheController::repairPreview() {
+    QList<std::pair<QString, QList<RepairChange>>> preview;
+    for (const QString &path : {httpdConfFile(), userConfFile()}) {
+        if (path.isEmpty() || PHFileManager::isFileAcceptable(path) != 0)
+            continue;
+        QBuffer discarded;
+        discarded.open(QIODevice::WriteOnly);
+        QList<RepairChange> changes;
+        grepFileWriteTo(path, discarded, nullptr, &changes);
+        if (!changes.isEmpty())
+            preview.append({path, changes});
+    }
+    return preview;
+}
+
+void PHApacheController::confirmRepair(QObject *sender) {
+    // Without the tool nothing can be repaired: the repair itself says so.
     if (m_helperPath.isEmpty()) {
-        show(kToolMissing);
+        sentrel(sender);
         return;
     }
-    if (const qint32 result = repairConfFile(httpdConfFile()); result != 0)
-        show(result);
+    const auto preview = repairPreview();
+    if (preview.isEmpty()) {
+        showMessage(PHThemeColors::Meaning::Positive,
+                    QStringLiteral("Nothing to repair: %1 already lets Apache read .htaccess files")
+                        .arg(httpdConfFile()));
+        return;
+    }
+    QStringList lines{QStringLiteral("Repair changes these lines so that Apache reads .htaccess files:")};
+    QStringList backups;
+    bool wholeDisk = false;
+    for (const auto &[path, changes] : preview) {
+        lines << QString() << path + QLatin1Char(':');
+        for (const RepairChange &change : changes) {
+            lines << QStringLiteral("  line %1, in %2: %3 \u2192 %4")
+                         .arg(change.line)
+                         .arg(change.block, change.before, change.after);
+            wholeDisk = wholeDisk ||
+                        PHRegex::isMatchedByRegex(change.block, QStringLiteral(R"(^<Directory\s+/\s*>)"));
+        }
+        backups << path + QStringLiteral(".preporthold");
+    }
+    if (wholeDisk)
+        lines << QString()
+              << QStringLiteral("<Directory /> is the whole disk: with AllowOverride All there, Apache reads "
+                                ".htaccess files in every folder it serves.");
+    lines << QString()
+          << QStringLiteral("A backup of each file is kept beside it, made before its first repair: %1. "
+                            "A running Apache is restarted gracefully afterwards.")
+                 .arg(backups.join(QStringLiteral(", ")));
+    PHAlertSheet::Request request;
+    request.title = QStringLiteral("Repair the Apache Configuration?");
+    request.message = lines.join(QLatin1Char('\n'));
+    request.defaultButton = QStringLiteral("Repair");
+    request.otherButton = QStringLiteral("Cancel");
+    request.context = QStringLiteral("confirmRepair");
+    QPointer<PHApacheController> self(this);
+    QWidget *window = m_apacheTab ? m_apacheTab->window() : nullptr;
+    PHAlertSheet::begin(window, request, [self](int returnCode) {
+        if (self && returnCode == PHAlertSheet::Default)
+            self->sentrel();
+    });
+}
+
+void PHApacheController::sentrel(QObject *) {
+    PanelContext *context = PanelContext::sharedInstance();
+    QStringList repaired;
+    auto show = [context](qint32 code, const QString &path) {
+        if (context)
+            context->displayError(code, path.isEmpty() ? QString() : QStringLiteral("File: %1").arg(path));
+    };
+    if (m_helperPath.isEmpty()) {
+        show(kToolMissing, QString());
+        return;
+    }
+    const QString main = httpdConfFile();
+    if (const qint32 result = repairConfFile(main); result != 0)
+        show(result, main);
+    else
+        repaired << main;
     // Most systems have no per-user configuration file: its absence is no failure.
-    if (const qint32 result = repairConfFile(userConfFile()); result != 0 && result != kFileMissing)
-        show(result);
+    const QString user = userConfFile();
+    if (const qint32 result = repairConfFile(user); result != 0 && result != kFileMissing)
+        show(result, user);
+    else if (result == 0)
+        repaired << user;
+    QStringList done;
+    for (const QString &path : repaired)
+        done << QStringLiteral("Repaired %1; backup at %1.preporthold").arg(path);
+    if (!done.isEmpty())
+        showMessage(PHThemeColors::Meaning::Positive, done.join(QStringLiteral(". ")));
     checkApacheStatus();
     if (m_isApacheRunning)
         apachectl(QStringLiteral("graceful"));

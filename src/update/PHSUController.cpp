@@ -535,6 +535,10 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
             return;
         }
         m_ds->setDataArray({product});
+        // The table asks again: it still counts the rows of the last offer.
+        if (auto *adapter = qobject_cast<PHItemModelAdapter *>(m_newVersion->model()))
+            adapter->reloadData();
+        m_newVersion->resizeColumnsToContents();
         setProgressMaximum(product.value(QStringLiteral("version byte size")).toLongLong());
         setProgressBytes(0);
         setPIHidden(true);
@@ -549,18 +553,22 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
         showSWUPanel();
         return;
     }
-    showOutcomeSheet(QStringLiteral("Up to Date"),
-                     QStringLiteral("This version of Porthold is up to date.%1")
-                         .arg(quote.isEmpty() ? QString() : QStringLiteral("\n\nPHS Notes: ") + quote),
-                     QStringLiteral("up to date"));
+    // Whose notes these are, said beside the quoted label.
+    QString message = QStringLiteral("This version of Porthold is up to date.%1")
+                          .arg(quote.isEmpty() ? QString() : QStringLiteral("\n\nPHS Notes: ") + quote);
+    if (!quote.isEmpty())
+        message += QStringLiteral("\n\n(PHS Notes are news from Quillmere Software, the maker of Porthold.)");
+    showOutcomeSheet(QStringLiteral("Up to Date"), message, QStringLiteral("up to date"), true);
 }
 
-void PHSUController::showOutcomeSheet(const QString &title, const QString &message, const QString &context) {
+void PHSUController::showOutcomeSheet(const QString &title, const QString &message, const QString &context,
+                                      bool informational) {
     PHAlertSheet::Request request;
     request.title = title;
     request.message = message;
     request.defaultButton = QStringLiteral("OK");
     request.context = context;
+    request.informational = informational;
     // The sheets only inform: their end does nothing.
     PHAlertSheet::begin(m_window, request, [](int) {});
 }
@@ -748,5 +756,28 @@ void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, 
         return;
     }
     hideSWUPanel(nullptr);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(download->savePath));
+    showSavedSheet(download->savePath, QDesktopServices::openUrl(QUrl::fromLocalFile(download->savePath)));
+}
+
+void PHSUController::showSavedSheet(const QString &path, bool opened) {
+    PHAlertSheet::Request request;
+    request.title = QStringLiteral("New Version Saved");
+    request.message = QStringLiteral("The new version of Porthold was saved as %1.").arg(path);
+    if (!opened)
+        request.message += QStringLiteral(" It could not be opened: no program for it was found.");
+    request.defaultButton = QStringLiteral("OK");
+    request.alternateButton = QStringLiteral("Show in Folder");
+    request.context = QStringLiteral("version saved");
+    request.informational = true;
+    QPointer<PHSUController> self(this);
+    PHAlertSheet::begin(m_window, request, [self, path](int returnCode) {
+        if (!self || returnCode != PHAlertSheet::Alternate)
+            return;
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+            self->showOutcomeSheet(
+                QStringLiteral("Could not show the folder"),
+                QStringLiteral("%1 could not be opened: no file manager was found.").arg(folder),
+                QStringLiteral("version folder"));
+    });
 }

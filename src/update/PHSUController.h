@@ -154,7 +154,10 @@ private:
     void showSWUPanel();
     void setPIHidden(bool hidden);
     void setSUDefaultFolder(const QString &folder);
-    void showOutcomeSheet(const QString &title, const QString &message, const QString &context);
+    void showOutcomeSheet(const QString &title, const QString &message, const QString &context,
+                          bool informational = false);
+    /// Says where a download was saved and offers to show it in its folder.
+    void showSavedSheet(const QString &path, bool opened);
     void showConnectionSheet();
     void setProgressMaximum(qint64 maximum);
     void setProgressBytes(qint64 bytes);

@@ -244,6 +244,10 @@ void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHC
         // folder's own mode and named in the tooltip.
         const QString inherited = node->effectiveAccess().inheritedNote();
         QStringList tips;
+        if (!m_changeRefusal.isEmpty()) {
+            cell.enabled = false;
+            tips.append(m_changeRefusal);
+        }
         if (!inherited.isEmpty()) {
             cell.mark = inheritedMark;
             tips.append(inherited);
@@ -254,7 +258,7 @@ void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHC
     } else if (node->hasAccessFile()) {
         cell.image = m_deleteIdle;
         cell.pressedImage = m_deletePressed;
-        cell.enabled = true;
+        cell.enabled = m_changeRefusal.isEmpty();
         cell.toolTip = QStringLiteral("Remove protection");
     } else {
         cell.image = QIcon();

@@ -39,6 +39,11 @@ public:
     QString rootPath() const;
     PHFSItem *rootItem() const { return m_rootItem.get(); }
     void setMenu(QMenu *menu) { m_popup = menu; }
+    /// Why no folder's protection can be changed now (a web folder that is
+    /// missing or cannot be written), or empty. While set, the pop-ups and
+    /// delete buttons are disabled and the pop-ups' tooltips say why.
+    void setChangeRefusal(const QString &reason) { m_changeRefusal = reason; }
+    const QString &changeRefusal() const { return m_changeRefusal; }
     QMenu *menu() const { return m_popup; }
     /// Redraws the outline.
     void refresh(QObject *view);
@@ -87,4 +92,5 @@ private:
     QHash<QString, QIcon> m_icons;
     QSet<PHFSItem *> m_pendingExpansions;
     QFileSystemWatcher *m_watcher;
+    QString m_changeRefusal;
 };

@@ -28,6 +28,7 @@ public:
     QString bundle;
 
     QList<qint32> errors;                // every displayError code, in order
+    QStringList errorDetails;            // the file and reason given with each
     QList<DeferredAction> deferred;      // every action the guard was handed
     QStringList deletedUsers;            // userWasDeleted names
     int outlineClicks = 0;
@@ -43,9 +44,11 @@ public:
     void presentManualEditingErrorWithInvocation(const DeferredAction &action) override {
         deferred.append(action);
     }
-    void displayError(qint32 code) override {
-        if (code != 0)
+    void displayError(qint32 code, const QString &detail = QString()) override {
+        if (code != 0) {
             errors.append(code);
+            errorDetails.append(detail);
+        }
     }
     PHFSItem *selectedItem() override { return selected; }
     QString portholdLocation(qint32 kind) override { return locationIn(webRoot, kind); }

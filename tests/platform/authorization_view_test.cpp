@@ -5,12 +5,15 @@
 #include "common/PrivilegedTestSupport.h"
 #include "platform/SFAuthorizationView.h"
 
+#include "common/TestPanelContext.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -175,12 +178,16 @@ TEST_F(AuthorizationView, TheDialogAsksForNameAndPasswordOnTheWindow) {
     ASSERT_TRUE(name && password);
     EXPECT_EQ(name->text(), "root");
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(password->isVisibleTo(dialog)) << "root is asked for no password";
+    EXPECT_GE(dialog->minimumWidth(), dialog->fontMetrics().horizontalAdvance(dialog->windowTitle()) + 120)
+        << "the title fits";
     // It names what it asks for.
     auto *explanation = dialog->findChild<QLabel *>("explanation");
     ASSERT_NE(explanation, nullptr);
     EXPECT_TRUE(explanation->text().startsWith("Porthold wants to run the Apache control script and replace "
                                                "Apache's configuration files as root."))
         << explanation->text().toStdString();
+    EXPECT_TRUE(explanation->text().contains("no password is needed")) << explanation->text().toStdString();
 
     password->setText("anything: root needs none");
     dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
@@ -189,4 +196,35 @@ TEST_F(AuthorizationView, TheDialogAsksForNameAndPasswordOnTheWindow) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(window.findChild<QDialog *>(), nullptr);
     EXPECT_TRUE(view->deauthorize());
+}
+
+TEST(AuthorizationViewIcon, ThePadlockIsDrawnWithoutAThemeFromTheBundle) {
+    if (!QApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "authorization_view_test";
+        static char *argv[] = {name, nullptr};
+        new QApplication(argc, argv);
+    }
+    QTemporaryDir bundle;
+    ASSERT_TRUE(bundle.isValid());
+    QDir().mkpath(bundle.filePath("Resources"));
+    for (const char *file : {"padlock-locked.png", "padlock-locked@2x.png"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/images/") + file,
+                                bundle.filePath("Resources/") + file));
+    TestPanelContext context;
+    context.bundle = bundle.path();
+    // A desktop without an icon theme.
+    QIcon::setThemeSearchPaths({bundle.filePath("no-themes")});
+    QIcon::setThemeName(QStringLiteral("none"));
+
+    SFAuthorizationView view;
+    view.updateStatus();
+    auto *padlock = view.findChild<QToolButton *>("padlock");
+    ASSERT_NE(padlock, nullptr);
+    ASSERT_FALSE(padlock->icon().isNull()) << "the padlock has no picture";
+    const QImage image = padlock->icon().pixmap(32, 32).toImage();
+    ASSERT_FALSE(image.isNull());
+    // The body of the lock is opaque below the middle; the corners stay clear.
+    EXPECT_EQ(image.pixelColor(16, 24).alpha(), 255);
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
 }

@@ -5,6 +5,8 @@
 #include "ServerTestSupport.h"
 #include "common/TestPanelContext.h"
 #include "platform/Log.h"
+#include "platform/PHAlertSheet.h"
+#include "platform/PHMessageLine.h"
 #include "support/PHTextFile.h"
 
 #include <QBuffer>
@@ -411,6 +413,87 @@ TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {
             EXPECT_FALSE(QFileInfo::exists(marker));
         }
     }
+}
+
+TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) {
+    const QString bundle = dir.filePath("Porthold.panel");
+    const QString marker = dir.filePath("tool-ran");
+    servertest::writeFile(bundle + "/Sentrel", QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+    QFile::setPermissions(bundle + "/Sentrel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir().mkpath(bundle + "/Resources");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui"),
+                            bundle + "/Resources/ApacheControl.ui"));
+    context.bundle = bundle;
+    const QString conf = dir.filePath("conf");
+    const QByteArray text = "<Directory />\n    AllowOverride None\n</Directory>\n"
+                            "<Directory /srv/other>\n    AllowOverride None\n</Directory>\n"
+                            "<Directory \"/var/www/html\">\n    Options Indexes\n    AllowOverride None\n"
+                            "</Directory>\n";
+    servertest::writeFile(conf + "/httpd.conf", text);
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
+    defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
+
+    PHApacheController controller(nullptr);
+    const auto preview = controller.repairPreview();
+    ASSERT_EQ(preview.size(), 1);
+    EXPECT_EQ(preview.at(0).first, conf + "/httpd.conf");
+    const QList<PHApacheController::RepairChange> &changes = preview.at(0).second;
+    // Every block whose path starts at "/" is one the rules change: the list shows them all.
+    ASSERT_EQ(changes.size(), 3);
+    EXPECT_EQ(changes.at(0).line, 2);
+    EXPECT_EQ(changes.at(0).block, "<Directory />");
+    EXPECT_EQ(changes.at(1).line, 5);
+    EXPECT_EQ(changes.at(1).block, "<Directory /srv/other>");
+    EXPECT_EQ(changes.at(2).line, 9);
+    EXPECT_EQ(changes.at(2).block, "<Directory \"/var/www/html\">");
+    EXPECT_EQ(changes.at(2).before, "AllowOverride None");
+    EXPECT_EQ(changes.at(2).after, "AllowOverride All");
+
+    // The question lists them and the backup; Cancel runs nothing.
+    QList<PHAlertSheet::Request> asked;
+    int answer = PHAlertSheet::Other;
+    PHAlertSheet::setAnswerer([&](const PHAlertSheet::Request &request) {
+        asked.append(request);
+        return answer;
+    });
+    const auto answerSheets = [] {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    };
+    controller.confirmRepair();
+    answerSheets();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked.at(0).title, "Repair the Apache Configuration?");
+    EXPECT_EQ(asked.at(0).defaultButton, "Repair");
+    const QString message = asked.at(0).message;
+    EXPECT_TRUE(message.contains(QStringLiteral("line 2, in <Directory />: AllowOverride None \u2192 AllowOverride All")))
+        << qPrintable(message);
+    EXPECT_TRUE(message.contains(QStringLiteral("line 9, in <Directory \"/var/www/html\">"))) << qPrintable(message);
+    EXPECT_TRUE(message.contains("<Directory /> is the whole disk")) << qPrintable(message);
+    EXPECT_TRUE(message.contains(conf + "/httpd.conf.preporthold")) << qPrintable(message);
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    EXPECT_TRUE(context.errors.isEmpty());
+
+    // Confirmed: the repair runs (here the tool is refused its rights, and the
+    // error names the file).
+    answer = PHAlertSheet::Default;
+    controller.confirmRepair();
+    answerSheets();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(context.errors, QList<qint32>{7});
+    ASSERT_EQ(context.errorDetails.size(), 1);
+    EXPECT_TRUE(context.errorDetails.at(0).contains(conf + "/httpd.conf")) << qPrintable(context.errorDetails.at(0));
+    EXPECT_EQ(servertest::readFile(conf + "/httpd.conf"), text);
+
+    // Nothing left to change: said, and nothing asked.
+    servertest::writeFile(conf + "/httpd.conf", "<Directory />\n    AllowOverride All\n</Directory>\n");
+    controller.confirmRepair();
+    answerSheets();
+    EXPECT_EQ(asked.size(), 2);
+    ASSERT_NE(controller.messageLine(), nullptr);
+    EXPECT_TRUE(controller.messageLine()->text().startsWith("Nothing to repair")) << qPrintable(controller.messageLine()->text());
+    PHAlertSheet::setAnswerer({});
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "update/UpdateTestSupport.h"
 #include "views/PHXDataSource.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTableView>
@@ -29,9 +30,11 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
     server.setReply("/PHSVersions.php",
                     TestHttpServer::ok(versionReply(QStringLiteral("1.2"), QStringLiteral("Be well"))));
     EXPECT_EQ(runCheck(), QStringList({"PHSWUStarted", "PHSWUEnded", "PHSWUUpdated"}));
-    EXPECT_EQ(takeSheet(),
-              QStringLiteral(
-                  "Up to Date | This version of Porthold is up to date.\n\nPHS Notes: Be well | up to date"));
+    EXPECT_TRUE(PHAlertSheet::recorded().size() == 1 && PHAlertSheet::recorded().first().informational)
+        << "being up to date is news, not a warning";
+    EXPECT_EQ(takeSheet(), QStringLiteral("Up to Date | This version of Porthold is up to date.\n\nPHS Notes: Be well"
+                                          "\n\n(PHS Notes are news from Quillmere Software, the maker of "
+                                          "Porthold.) | up to date"));
     EXPECT_GE(updatedSeconds, before);
     EXPECT_LT(updatedSeconds, before + 60);
     EXPECT_FALSE(controller.suSheet()->isVisible());
@@ -79,6 +82,9 @@ TEST_F(UpdateCheck, ANewerVersionFillsTheUpdatePanel) {
     ASSERT_EQ(model->rowCount(), 1);
     EXPECT_EQ(model->index(0, 0).data().toString(), QStringLiteral("1.3"));
     EXPECT_EQ(model->index(0, 1).data().toString(), QStringLiteral("123456"));
+    // And the view shows that row (it had counted none before the offer).
+    EXPECT_EQ(controller.newVersion()->verticalHeader()->count(), 1);
+    EXPECT_FALSE(controller.newVersion()->visualRect(model->index(0, 0)).isEmpty());
 }
 
 TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {

@@ -108,7 +108,39 @@ TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensIt) {
     EXPECT_EQ(controller.suProgress()->maximum(), body.size());
     EXPECT_EQ(controller.suProgress()->value(), body.size());
     EXPECT_FALSE(controller.suSheet()->isVisible());
-    EXPECT_TRUE(PHAlertSheet::recorded().isEmpty());
+    // Where it went is said, with a way to its folder.
+    ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
+    const PHAlertSheet::Request told = PHAlertSheet::recorded().first();
+    EXPECT_EQ(told.title, "New Version Saved");
+    EXPECT_EQ(told.message, QStringLiteral("The new version of Porthold was saved as %1.").arg(target));
+    EXPECT_EQ(told.alternateButton, "Show in Folder");
+    EXPECT_TRUE(told.informational);
+}
+
+TEST_F(UpdateDownload, ShowInFolderOpensTheFolderAndAFileNothingOpensIsSaid) {
+    const QByteArray body = payload(3000);
+    offerNewVersion(body.size());
+    server.setReply("/files/Porthold%201.3.tar.gz", TestHttpServer::ok(body, "Server: test\r\n"));
+    PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Alternate); });
+    download();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.opened.size() == 2; }, 5000));
+    EXPECT_EQ(recorder.opened.last(), QUrl::fromLocalFile(saveFolder.path()));
+
+    // No program to open the file (and none for folders): both are said.
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    const QByteArray path = qgetenv("PATH");
+    QTemporaryDir empty;
+    qputenv("PATH", QFile::encodeName(empty.path()));
+    PHAlertSheet::clearRecorded();
+    offerNewVersion(body.size());
+    PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Alternate); });
+    controller.downloadNewVersion();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PHAlertSheet::recorded().size() >= 2; }, 10000));
+    qputenv("PATH", path);
+    ASSERT_GE(PHAlertSheet::recorded().size(), 2);
+    EXPECT_TRUE(PHAlertSheet::recorded().at(0).message.endsWith("It could not be opened: no program for it was found."))
+        << qPrintable(PHAlertSheet::recorded().at(0).message);
+    EXPECT_EQ(PHAlertSheet::recorded().at(1).title, "Could not show the folder");
 }
 
 TEST_F(UpdateDownload, CancellingTheSavePanelStartsNothing) {
