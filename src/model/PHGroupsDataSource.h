@@ -1,8 +1,8 @@
 #pragma once
 
 #include "model/PHUserItem.h"
+#include "model/PHViewProtocols.h"
 #include "support/posix/PHErrorCode.h"
-#include "views/PHViewProtocols.h"
 
 #include <QObject>
 #include <QPointer>
@@ -176,6 +176,14 @@ signals:
     /// A new group name is still required by some access files: said once
     /// before the name is taken.
     void nameStillRequired(const QString &name, const QString &message);
+    /// The outline `view` should select `item` alone.
+    void selectionRequested(QObject *view, void *item);
+    /// The outline `view` should show `item`'s children.
+    void expansionRequested(QObject *view, void *item);
+    /// The outline `view` should send its action, as after a click.
+    void actionRequested(QObject *view);
+    /// An edit was refused without words: the view beeps.
+    void beepRequested();
 
 private:
     enum class Report { Quietly, Loudly };

@@ -13,9 +13,7 @@
 #include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
-#include "views/PHOutlineView.h"
 
-#include <QApplication>
 #include <QMimeData>
 #include <QPointer>
 
@@ -25,11 +23,6 @@ namespace {
 
 const QString kGroupColumn = QStringLiteral("group");
 const QString kActiveColumn = QStringLiteral("active");
-
-void beep() {
-    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-        QApplication::beep();
-}
 
 PHUserItem *nodeOf(void *item) {
     return static_cast<PHUserItem *>(item);
@@ -112,9 +105,9 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
         // has already refused blanks and colons with its own message.)
         const QString why = PHNameRule::refusal(name, PHNameRule::Kind::Group);
         if (!why.isEmpty() || taken) {
-            Log::write(QStringLiteral("The group \"%1\" cannot be renamed to \"%2\"")
-                           .arg(node->value(), name));
-            beep();
+            Log::write(
+                QStringLiteral("The group \"%1\" cannot be renamed to \"%2\"").arg(node->value(), name));
+            emit beepRequested();
             return;
         }
         // A failed write replaces the tree, and with it this node: hold it first.
@@ -126,13 +119,13 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
             return; // the tree now shows the file on disk, and the outline was reloaded
         emit reloadRequested(outline ? outline : m_associatedView.data());
         // The reload forgets the selection: keep the renamed group selected.
-        if (auto *view = qobject_cast<PHOutlineView *>(outline ? outline : m_associatedView.data())) {
-            QPointer<PHOutlineView> guarded(view);
+        if (QObject *view = outline ? outline : m_associatedView.data()) {
+            QPointer<QObject> guarded(view);
             QMetaObject::invokeMethod(
-                view,
-                [guarded, kept] {
+                this,
+                [this, guarded, kept] {
                     if (guarded)
-                        guarded->selectItem(kept.get());
+                        emit selectionRequested(guarded, kept.get());
                 },
                 Qt::QueuedConnection);
         }
@@ -153,9 +146,8 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
         // would misread are shown as the file has them, but never required.
         const QString why = PHNameRule::refusal(name, PHNameRule::Kind::Group);
         if (!why.isEmpty()) {
-            Log::write(
-                QStringLiteral("The group \"%1\" cannot be named in an access file").arg(name));
-            beep();
+            Log::write(QStringLiteral("The group \"%1\" cannot be named in an access file").arg(name));
+            emit beepRequested();
             emit nameRefused(
                 QStringLiteral("The group \"%1\" cannot be let into a folder. %2; give it a new name first.")
                     .arg(name, why));
@@ -194,16 +186,15 @@ void PHGroupsDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *,
 }
 
 void PHGroupsDataSource::outlineViewSelectionDidChange(QObject *outline) {
-    if (auto *view = qobject_cast<PHOutlineView *>(outline))
-        view->sendAction();
+    if (outline)
+        emit actionRequested(outline);
 }
 
 void PHGroupsDataSource::outlineViewItemWillCollapse(QObject *outline, void *item) {
-    auto *view = qobject_cast<PHOutlineView *>(outline);
-    if (!view || !item)
+    if (!outline || !item)
         return;
-    view->selectItem(item, false);
-    view->sendAction();
+    emit selectionRequested(outline, item);
+    emit actionRequested(outline);
 }
 
 bool PHGroupsDataSource::outlineViewValidateText(QObject *, const QString &text) {
@@ -275,7 +266,7 @@ bool PHGroupsDataSource::addMember(QObject *outline, const QString &name, PHUser
     // A member Apache would misread in the group file.
     if (const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User); !why.isEmpty()) {
         Log::write(QStringLiteral("Porthold: \"%1\" cannot join \"%2\": %3").arg(name, group->value(), why));
-        beep();
+        emit beepRequested();
         emit nameRefused(QStringLiteral("\"%1\" cannot join a group. %2.").arg(name, why));
         return false;
     }
@@ -290,13 +281,13 @@ bool PHGroupsDataSource::addMember(QObject *outline, const QString &name, PHUser
     emit reloadRequested(view);
     const bool written = writeGroupfile();
     // Show the new member in its group.
-    if (auto *outlineView = qobject_cast<PHOutlineView *>(view); outlineView && written) {
-        QPointer<PHOutlineView> guarded(outlineView);
+    if (view && written) {
+        QPointer<QObject> guarded(view);
         QMetaObject::invokeMethod(
-            outlineView,
-            [guarded, groupPtr] {
+            this,
+            [this, guarded, groupPtr] {
                 if (guarded)
-                    guarded->expandItem(groupPtr.get());
+                    emit expansionRequested(guarded, groupPtr.get());
             },
             Qt::QueuedConnection);
     }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "model/PHEditRules.h"
+#include "model/PHViewProtocols.h"
+#include "model/PHXDataSource.h"
 #include "support/posix/PHErrorCode.h"
-#include "views/PHViewProtocols.h"
-#include "views/PHXDataSource.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -177,6 +177,8 @@ signals:
     /// A name could not be used as asked (ticked into a folder); the message
     /// says why, for the person who asked.
     void nameRefused(const QString &message);
+    /// An edit was refused without words: the view beeps.
+    void beepRequested();
 
 private:
     enum class Report { Quietly, Loudly };

@@ -28,12 +28,6 @@ QIcon weakHashIcon() {
     return QIcon::fromTheme(QStringLiteral("dialog-warning"), fallback);
 }
 
-void beep() {
-    // Only a widget application can beep; a headless caller just gets the refusal.
-    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-        QApplication::beep();
-}
-
 } // namespace
 
 qint32 PHUsersDataSource::numberOfRows() const {
@@ -83,9 +77,8 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
             // them, but never required.
             const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User);
             if (!why.isEmpty()) {
-                Log::write(
-                    QStringLiteral("The user \"%1\" cannot be named in an access file").arg(name));
-                beep();
+                Log::write(QStringLiteral("The user \"%1\" cannot be named in an access file").arg(name));
+                emit beepRequested();
                 emit nameRefused(QStringLiteral("\"%1\" cannot be let into a folder. %2.").arg(name, why));
                 return;
             }

@@ -1,5 +1,6 @@
 #include "update/PHSUController.h"
 
+#include "model/PHXDataSource.h"
 #include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
@@ -11,7 +12,6 @@
 #include "support/PHVersionNumber.h"
 #include "update/Socket.h"
 #include "views/PHItemModelAdapter.h"
-#include "views/PHXDataSource.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

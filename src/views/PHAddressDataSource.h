@@ -1,7 +1,7 @@
 #pragma once
 
-#include "views/PHViewProtocols.h"
-#include "views/PHXDataSource.h"
+#include "model/PHViewProtocols.h"
+#include "model/PHXDataSource.h"
 
 /// The address table: the panel's known-address list (read through the panel
 /// context, never copied) with a check column that says whether the selected

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/PHViewProtocols.h"
+#include "model/PHViewProtocols.h"
 
 #include <QHash>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "views/PHItemModelAdapter.h"
 
-#include "views/PHXDataSource.h"
+#include "model/PHXDataSource.h"
 
 #include <QMimeData>
 
@@ -253,7 +253,8 @@ QString PHItemModelAdapter::accessibleText(const QModelIndex &index) const {
     switch (kind) {
     case ColumnKind::Text: {
         const QVariant value = objectValue(index);
-        return value.typeId() == QMetaType::QString ? value.toString() : PHXDataSource::descriptionOfValue(value);
+        return value.typeId() == QMetaType::QString ? value.toString()
+                                                    : PHXDataSource::descriptionOfValue(value);
     }
     case ColumnKind::Check:
         text = objectValue(index).toBool() ? QStringLiteral("checked") : QStringLiteral("not checked");

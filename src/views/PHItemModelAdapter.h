@@ -1,13 +1,13 @@
 #pragma once
 
-#include "views/PHViewProtocols.h"
+#include "model/PHViewProtocols.h"
 
 #include <QAbstractItemModel>
 #include <QHash>
 #include <QMenu>
 #include <QPointer>
 
-#include "views/PHXDataSource.h"
+#include "model/PHXDataSource.h"
 
 /// The one item model behind every table and outline of the panel. It keeps
 /// no data of its own: each question the view asks is forwarded to the data

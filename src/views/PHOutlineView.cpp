@@ -1,13 +1,14 @@
 #include "views/PHOutlineView.h"
 
+#include "model/PHGroupsDataSource.h"
 #include "model/PHSettings.h"
 #include "platform/PHAction.h"
-#include "views/PHPopUpButtonCell.h"
 #include "platform/PanelContext.h"
 #include "support/PHUserDefaults.h"
 #include "views/PHColumnCells.h"
 #include "views/PHDeleteKey.h"
 #include "views/PHImageButtonCell.h"
+#include "views/PHPopUpButtonCell.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -79,6 +80,30 @@ PHOutlineView::PHOutlineView(QWidget *parent)
 void PHOutlineView::setDataSource(PHOutlineViewDataSource *dataSource, PHOutlineViewDelegate *delegate) {
     m_adapter->setOutlineDataSource(dataSource, delegate);
     m_lastSelected = QPersistentModelIndex();
+    for (const QMetaObject::Connection &connection : std::as_const(m_sourceRequests))
+        disconnect(connection);
+    m_sourceRequests.clear();
+    auto *groups = dynamic_cast<PHGroupsDataSource *>(dataSource);
+    if (!groups)
+        return;
+    m_sourceRequests = {
+        connect(groups, &PHGroupsDataSource::selectionRequested, this,
+                [this](QObject *view, void *item) {
+                    if (view == this)
+                        selectItem(item);
+                }),
+        connect(groups, &PHGroupsDataSource::expansionRequested, this,
+                [this](QObject *view, void *item) {
+                    if (view == this)
+                        expandItem(item);
+                }),
+        connect(groups, &PHGroupsDataSource::actionRequested, this,
+                [this](QObject *view) {
+                    if (view == this)
+                        sendAction();
+                }),
+        connect(groups, &PHGroupsDataSource::beepRequested, this, [] { QApplication::beep(); }),
+    };
 }
 
 void PHOutlineView::setColumns(const QList<PHItemModelAdapter::Column> &columns) {

@@ -16,6 +16,8 @@ class PHOutlineView : public QTreeView {
 public:
     explicit PHOutlineView(QWidget *parent = nullptr);
 
+    /// A data source that asks for selection, expansion, the action or a
+    /// beep through signals (the groups) is answered when it names this outline.
     void setDataSource(PHOutlineViewDataSource *dataSource, PHOutlineViewDelegate *delegate);
     PHOutlineViewDataSource *dataSource() const { return m_adapter->outlineDataSource(); }
     PHOutlineViewDelegate *delegate() const { return m_adapter->outlineDelegate(); }
@@ -66,5 +68,6 @@ private:
 
     PHItemModelAdapter *m_adapter;
     QPersistentModelIndex m_lastSelected;
-    QWidget *m_refusedEditor = nullptr; // an editor whose text the delegate refused
+    QWidget *m_refusedEditor = nullptr;              // an editor whose text the delegate refused
+    QList<QMetaObject::Connection> m_sourceRequests; // what the data source asks of this outline
 };

@@ -1,12 +1,14 @@
 #include "views/PHTableView.h"
 
+#include "model/PHUsersDataSource.h"
+#include "model/PHXDataSource.h"
 #include "platform/PHAction.h"
-#include "views/PHPopUpButtonCell.h"
 #include "platform/PanelContext.h"
 #include "views/PHColumnCells.h"
 #include "views/PHDeleteKey.h"
-#include "views/PHXDataSource.h"
+#include "views/PHPopUpButtonCell.h"
 
+#include <QApplication>
 #include <QDrag>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -48,6 +50,9 @@ PHTableView::PHTableView(QWidget *parent)
 void PHTableView::setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *delegate) {
     m_adapter->setTableDataSource(dataSource, delegate);
     m_lastSelected = QPersistentModelIndex();
+    disconnect(m_beepRequest);
+    if (auto *users = dynamic_cast<PHUsersDataSource *>(dataSource))
+        m_beepRequest = connect(users, &PHUsersDataSource::beepRequested, this, [] { QApplication::beep(); });
 }
 
 PHXDataSource *PHTableView::dataSource() const {

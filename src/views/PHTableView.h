@@ -17,6 +17,7 @@ class PHTableView : public QTableView {
 public:
     explicit PHTableView(QWidget *parent = nullptr);
 
+    /// A data source that asks for a beep through a signal (the users) is answered.
     void setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *delegate = nullptr);
     PHXDataSource *dataSource() const;
     PHItemModelAdapter *adapter() const { return m_adapter; }
@@ -51,6 +52,7 @@ protected:
 private:
     PHItemModelAdapter *m_adapter;
     QPersistentModelIndex m_lastSelected;
+    QMetaObject::Connection m_beepRequest; // the data source's beeps
 };
 
 /// The drag picture of a row: its summary text in the 12-point system font, on

@@ -1,8 +1,8 @@
 #include "update/PHSUController.h"
 
+#include "model/PHXDataSource.h"
 #include "platform/NotificationCenter.h"
 #include "update/UpdateTestSupport.h"
-#include "views/PHXDataSource.h"
 
 #include <QHeaderView>
 #include <QLabel>

@@ -52,7 +52,8 @@ public:
 
     // The table's questions.
     virtual qint32 numberOfRowsInTableView(QObject *tableView);
-    virtual QVariant tableViewObjectValueForTableColumnRow(QObject *tableView, const QString &column, qint32 row);
+    virtual QVariant tableViewObjectValueForTableColumnRow(QObject *tableView, const QString &column,
+                                                           qint32 row);
     virtual void tableViewSetObjectValueForTableColumnRow(QObject *tableView, const QVariant &value,
                                                           const QString &column, qint32 row);
     /// Removes element row − 1: deletion counts rows from 1, because the table

@@ -1,29 +1,37 @@
-#include "views/PHXDataSource.h"
+#include "model/PHXDataSource.h"
 
 #include <QMetaType>
 #include <QStringList>
 #include <QVariantMap>
 
-PHXDataSource::PHXDataSource(QObject *parent) : QObject(parent) {}
+PHXDataSource::PHXDataSource(QObject *parent) : QObject(parent) {
+}
 
 PHXDataSource::PHXDataSource(QVariantList dataArray, QObject *parent)
-    : QObject(parent), m_dataArray(std::move(dataArray)) {}
+    : QObject(parent), m_dataArray(std::move(dataArray)) {
+}
 
 PHXDataSource::~PHXDataSource() = default;
 
-std::unique_ptr<PHXDataSource> PHXDataSource::dataSource() { return std::make_unique<PHXDataSource>(); }
+std::unique_ptr<PHXDataSource> PHXDataSource::dataSource() {
+    return std::make_unique<PHXDataSource>();
+}
 
 std::unique_ptr<PHXDataSource> PHXDataSource::dataSourceWithDataArray(QVariantList dataArray) {
     return std::make_unique<PHXDataSource>(std::move(dataArray));
 }
 
-void PHXDataSource::setDataArray(QVariantList dataArray) { m_dataArray = std::move(dataArray); }
+void PHXDataSource::setDataArray(QVariantList dataArray) {
+    m_dataArray = std::move(dataArray);
+}
 
 bool PHXDataSource::hasRecordRows() const {
     return !m_dataArray.isEmpty() && m_dataArray.first().typeId() == QMetaType::QVariantMap;
 }
 
-qint32 PHXDataSource::numberOfRows() const { return qint32(m_dataArray.size()); }
+qint32 PHXDataSource::numberOfRows() const {
+    return qint32(m_dataArray.size());
+}
 
 qint32 PHXDataSource::numberOfColumns() const {
     return hasRecordRows() ? qint32(m_dataArray.first().toMap().size()) : 1;
@@ -85,14 +93,16 @@ QString PHXDataSource::summaryTextForRow(qint32 row) const {
     return text;
 }
 
-qint32 PHXDataSource::numberOfRowsInTableView(QObject *) { return numberOfRows(); }
+qint32 PHXDataSource::numberOfRowsInTableView(QObject *) {
+    return numberOfRows();
+}
 
 QVariant PHXDataSource::tableViewObjectValueForTableColumnRow(QObject *, const QString &column, qint32 row) {
     return objectAtRowColumn(row, column);
 }
 
-void PHXDataSource::tableViewSetObjectValueForTableColumnRow(QObject *, const QVariant &value, const QString &column,
-                                                              qint32 row) {
+void PHXDataSource::tableViewSetObjectValueForTableColumnRow(QObject *, const QVariant &value,
+                                                             const QString &column, qint32 row) {
     setObjectForRowColumn(value, row, column);
 }
 

@@ -1,8 +1,8 @@
 // The generic table data source: the shape of its rows, what a row reads and
 // stores, its summaries, and deletion counted from 1. And the boxed sender.
 
+#include "model/PHXDataSource.h"
 #include "views/PHState.h"
-#include "views/PHXDataSource.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +13,15 @@ QVariantMap record(const QString &user, const QString &password) {
 } // namespace
 
 TEST(XDataSourceTest, PlainValuesFormOneColumn) {
-    const auto source = PHXDataSource::dataSourceWithDataArray({QStringLiteral("10.0.0.1"), QStringLiteral("example.org")});
+    const auto source =
+        PHXDataSource::dataSourceWithDataArray({QStringLiteral("10.0.0.1"), QStringLiteral("example.org")});
     EXPECT_EQ(source->numberOfRows(), 2);
     EXPECT_EQ(source->numberOfColumns(), 1);
     EXPECT_EQ(source->tableViewObjectValueForTableColumnRow(nullptr, QStringLiteral("address"), 1).toString(),
               QStringLiteral("example.org"));
     EXPECT_EQ(source->summaryTextForRow(0), QStringLiteral("10.0.0.1"));
-    source->tableViewSetObjectValueForTableColumnRow(nullptr, QStringLiteral("10.0.0.2"), QStringLiteral("any"), 0);
+    source->tableViewSetObjectValueForTableColumnRow(nullptr, QStringLiteral("10.0.0.2"),
+                                                     QStringLiteral("any"), 0);
     EXPECT_EQ(source->dataArray().first().toString(), QStringLiteral("10.0.0.2"));
     // Rows outside the list read as nothing and store nothing.
     EXPECT_FALSE(source->objectAtRowColumn(2, QStringLiteral("address")).isValid());
