@@ -17,6 +17,7 @@
 #include "platform/Log.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
+#include "support/PHFileName.h"
 #include "support/PHUserDefaults.h"
 
 #include <QDir>
@@ -26,6 +27,8 @@
 #include <QTextStream>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -207,35 +210,54 @@ void PHCtlCommands::written(PHFSItem *node) {
 
 void PHCtlCommands::tree() {
     PHFSItem *root = rootItem();
-    QSet<QString> ancestors;
+    QSet<FolderIdentity> ancestors;
     if (!m_output.isJson()) {
-        printTree(root, QStringLiteral("."), 0, ancestors);
+        walkTree(root, QStringLiteral("."), 0, ancestors,
+                 [this](PHFSItem *node, const QString &path, int depth) {
+                     const QString name = depth == 0 ? path : node->relativePath();
+                     m_out << QString(depth * 2, QLatin1Char(' ')) << name << '\t'
+                           << PHFSItem::modeName(node->modeIndex());
+                     // Protection that comes from a folder above shows beside the folder's own mode.
+                     const QString inherited = node->effectiveAccess().inheritedNote();
+                     if (!inherited.isEmpty())
+                         m_out << "\t[" << inherited << ']';
+                     if (node->isHandManaged())
+                         m_out << "\t[hand-managed]";
+                     m_out << '\n';
+                 });
         return;
     }
     QJsonArray folders;
-    collectTree(root, QStringLiteral("."), ancestors, folders);
+    walkTree(root, QStringLiteral("."), 0, ancestors, [&folders](PHFSItem *node, const QString &path, int) {
+        const QString inherited = node->effectiveAccess().inheritedNote();
+        folders.append(QJsonObject{{"folder", path},
+                                   {"mode", PHCtlArguments::modeWord(node->modeIndex())},
+                                   {"inherited", inherited.isEmpty() ? QJsonValue() : QJsonValue(inherited)},
+                                   {"hand_managed", node->isHandManaged()}});
+    });
     m_output.set(QStringLiteral("root"), m_context.webRoot());
     m_output.set(QStringLiteral("folders"), folders);
 }
 
-void PHCtlCommands::collectTree(PHFSItem *node, const QString &path, QSet<QString> &ancestors,
-                                QJsonArray &folders) {
-    const QString inherited = node->effectiveAccess().inheritedNote();
-    folders.append(QJsonObject{{"folder", path},
-                               {"mode", PHCtlArguments::modeWord(node->modeIndex())},
-                               {"inherited", inherited.isEmpty() ? QJsonValue() : QJsonValue(inherited)},
-                               {"hand_managed", node->isHandManaged()}});
-    // A link to a folder above would make the list endless.
-    const QString canonical = QFileInfo(node->fullPath()).canonicalFilePath();
-    if (ancestors.contains(canonical))
+void PHCtlCommands::walkTree(PHFSItem *node, const QString &path, int depth, QSet<FolderIdentity> &ancestors,
+                             const std::function<void(PHFSItem *, const QString &, int)> &visit) {
+    visit(node, path, depth);
+    // A link to a folder above would make the walk endless. Folders are told
+    // apart by device and inode: one stat each, where resolving the whole
+    // path read every link on the way for each of them.
+    struct stat info {};
+    if (::stat(PHFileName::encode(node->fullPath()).constData(), &info) != 0)
         return;
-    ancestors.insert(canonical);
+    const FolderIdentity identity{quint64(info.st_dev), quint64(info.st_ino)};
+    if (ancestors.contains(identity))
+        return;
+    ancestors.insert(identity);
     for (PHFSItem *child : node->children())
-        collectTree(child,
-                    path == QLatin1String(".") ? child->relativePath()
-                                               : path + QLatin1Char('/') + child->relativePath(),
-                    ancestors, folders);
-    ancestors.remove(canonical);
+        walkTree(child,
+                 path == QLatin1String(".") ? child->relativePath()
+                                            : path + QLatin1Char('/') + child->relativePath(),
+                 depth + 1, ancestors, visit);
+    ancestors.remove(identity);
 }
 
 QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relative) {
@@ -261,25 +283,6 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
         {"access_file", hasFile ? QJsonValue(node->accessPath()) : QJsonValue()},
         {"text", hasFile ? QJsonValue(node->stringValue()) : QJsonValue()},
     };
-}
-
-void PHCtlCommands::printTree(PHFSItem *node, const QString &name, int depth, QSet<QString> &ancestors) {
-    m_out << QString(depth * 2, QLatin1Char(' ')) << name << '\t' << PHFSItem::modeName(node->modeIndex());
-    // Protection that comes from a folder above shows beside the folder's own mode.
-    const QString inherited = node->effectiveAccess().inheritedNote();
-    if (!inherited.isEmpty())
-        m_out << "\t[" << inherited << ']';
-    if (node->isHandManaged())
-        m_out << "\t[hand-managed]";
-    m_out << '\n';
-    // A link to a folder above would make the tree endless.
-    const QString canonical = QFileInfo(node->fullPath()).canonicalFilePath();
-    if (ancestors.contains(canonical))
-        return;
-    ancestors.insert(canonical);
-    for (PHFSItem *child : node->children())
-        printTree(child, child->relativePath(), depth + 1, ancestors);
-    ancestors.remove(canonical);
 }
 
 void PHCtlCommands::show() {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class PHCtlOutput;
 class PHFSItem;
@@ -87,9 +88,13 @@ private:
     /// refuses the computer this program (and a browser here) is seen as.
     void written(PHFSItem *node);
     void tree();
-    void printTree(PHFSItem *node, const QString &name, int depth, QSet<QString> &ancestors);
     /// The tree as a flat list, each folder by its path below the root.
-    void collectTree(PHFSItem *node, const QString &path, QSet<QString> &ancestors, QJsonArray &folders);
+    /// A folder on disk, whatever path leads to it: device and inode.
+    using FolderIdentity = std::pair<quint64, quint64>;
+    /// Calls `visit` for `node` and every folder below it, depth first, with
+    /// its path from the root and its depth; a link back up is not followed.
+    void walkTree(PHFSItem *node, const QString &path, int depth, QSet<FolderIdentity> &ancestors,
+                  const std::function<void(PHFSItem *, const QString &, int)> &visit);
     /// What show --json answers for a folder.
     static QJsonObject folderDocument(PHFSItem *node, const QString &relative);
     void show();
