@@ -48,11 +48,10 @@ std::optional<bool> loadedByServer(const QString &binary, const QString &confFil
                              "APACHE_PID_FILE=\"$2/apache2.pid\" && export APACHE_RUN_DIR APACHE_LOCK_DIR "
                              "APACHE_PID_FILE && exec \"$3\" -M -f \"$4\"")
             : QStringLiteral("exec \"$3\" -M -f \"$4\"");
-    const PHProcess::Result result =
-        PHProcess::run(QStringLiteral("/bin/sh"),
-                       {QStringLiteral("-c"), script, QStringLiteral("sh"), envvars, runFolder.path(), binary,
-                        confFile},
-                       PHProcess::Stream::Pipe, PHProcess::Stream::Null);
+    const PHProcess::Result result = PHProcess::run(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), script, QStringLiteral("sh"), envvars, runFolder.path(), binary, confFile},
+        PHProcess::Stream::Pipe, PHProcess::Stream::Null);
     const QString output = QString::fromUtf8(result.output);
     if (!result.launched || result.status != 0 || !output.contains(QLatin1String("Loaded Modules")))
         return std::nullopt;

@@ -43,8 +43,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QSet>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
@@ -108,20 +108,21 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
                                                       reloadKnownAddresses();
                                               });
     // Every write of an access file is said, so a change never passes unseen.
-    m_savedObserver = ObserverRegistration(PHFSItem::AccessFileDidSaveNotification, nullptr,
-                                           [this](const Notification &notification) {
-                                               const auto *item = static_cast<const PHFSItem *>(notification.sender);
-                                               if (!item)
-                                                   return;
-                                               const QString folder = item->relativePath();
-                                               showMessage(PHThemeColors::Meaning::Positive,
-                                                           folder.isEmpty()
-                                                               ? QStringLiteral("Saved .htaccess in the web folder")
-                                                               : QStringLiteral("Saved .htaccess in %1").arg(folder));
-                                           });
-    m_refusalObserver = ObserverRegistration(PHActionRefusedNotification, nullptr, [this](const Notification &n) {
-        showMessage(PHThemeColors::Meaning::Negative, n.userInfo.value(QStringLiteral("reason")).toString());
-    });
+    m_savedObserver = ObserverRegistration(
+        PHFSItem::AccessFileDidSaveNotification, nullptr, [this](const Notification &notification) {
+            const auto *item = static_cast<const PHFSItem *>(notification.sender);
+            if (!item)
+                return;
+            const QString folder = item->relativePath();
+            showMessage(PHThemeColors::Meaning::Positive,
+                        folder.isEmpty() ? QStringLiteral("Saved .htaccess in the web folder")
+                                         : QStringLiteral("Saved .htaccess in %1").arg(folder));
+        });
+    m_refusalObserver =
+        ObserverRegistration(PHActionRefusedNotification, nullptr, [this](const Notification &n) {
+            showMessage(PHThemeColors::Meaning::Negative,
+                        n.userInfo.value(QStringLiteral("reason")).toString());
+        });
     Log::format("Created %s", "PortholdPref");
 }
 
@@ -805,9 +806,10 @@ void PortholdPref::donate() {
 
 void PortholdPref::openWebPage(const QUrl &address) {
     if (!QDesktopServices::openUrl(address))
-        showMessage(PHThemeColors::Meaning::Negative,
-                    QStringLiteral("Could not open %1: no web browser was found (xdg-open could not be started).")
-                        .arg(address.toString()));
+        showMessage(
+            PHThemeColors::Meaning::Negative,
+            QStringLiteral("Could not open %1: no web browser was found (xdg-open could not be started).")
+                .arg(address.toString()));
 }
 
 // ----- Users and groups: button state -----
@@ -852,8 +854,7 @@ bool PortholdPref::tableViewDeleteRow(QObject *tableView, qint32) {
         if (!item || !item->hasAccessFile())
             return false;
         clearAccessPrompt(tableView);
-    }
-    else
+    } else
         return false;
     return true;
 }

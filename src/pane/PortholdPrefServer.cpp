@@ -63,9 +63,8 @@ void PortholdPref::setUpServerOptions() {
     for (QLineEdit *field : {m_binaryField.data(), m_confDirField.data(), m_logDirField.data()}) {
         if (!field)
             continue;
-        connect(field, &QLineEdit::editingFinished, this, [this, field] {
-            PHAction::run("setServerLocation:", [&] { setServerLocation(field); });
-        });
+        connect(field, &QLineEdit::editingFinished, this,
+                [this, field] { PHAction::run("setServerLocation:", [&] { setServerLocation(field); }); });
     }
     if (detect)
         connect(detect, &QPushButton::clicked, this,
@@ -79,12 +78,14 @@ void PortholdPref::readServerOptions() {
     if (m_confDirField) {
         // Without an override the program itself names its configuration.
         const bool override = defaults->boolForKey(kOverrideConf);
-        m_confDirField->setText(override ? defaults->stringForKey(kConfDirectory).value_or(QString()) : QString());
+        m_confDirField->setText(override ? defaults->stringForKey(kConfDirectory).value_or(QString())
+                                         : QString());
         m_confDirField->setPlaceholderText(QStringLiteral("as the server program says"));
     }
     if (m_logDirField) {
         const bool override = defaults->boolForKey(kOverrideLog);
-        m_logDirField->setText(override ? defaults->stringForKey(kLogDirectory).value_or(QString()) : QString());
+        m_logDirField->setText(override ? defaults->stringForKey(kLogDirectory).value_or(QString())
+                                        : QString());
         m_logDirField->setPlaceholderText(QStringLiteral("as the configuration says"));
     }
 }

@@ -54,7 +54,9 @@ public:
     ObserverRegistration() = default;
     ObserverRegistration(const QString &name, const void *sender, NotificationCenter::Handler handler)
         : m_token(NotificationCenter::defaultCenter().addObserver(name, sender, std::move(handler))) {}
-    ObserverRegistration(ObserverRegistration &&other) noexcept : m_token(other.m_token) { other.m_token = 0; }
+    ObserverRegistration(ObserverRegistration &&other) noexcept : m_token(other.m_token) {
+        other.m_token = 0;
+    }
     ObserverRegistration &operator=(ObserverRegistration &&other) noexcept {
         if (this != &other) {
             reset();

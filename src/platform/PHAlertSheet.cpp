@@ -21,7 +21,13 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
         const int code = g_answerer(request);
         QObject *target = QCoreApplication::instance();
         QMetaObject::invokeMethod(
-            target, [onEnd, code] { PHAction::run("alert sheet end", [&] { if (onEnd) onEnd(code); }); },
+            target,
+            [onEnd, code] {
+                PHAction::run("alert sheet end", [&] {
+                    if (onEnd)
+                        onEnd(code);
+                });
+            },
             Qt::QueuedConnection);
         return;
     }
@@ -32,41 +38,54 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
     box->setIcon(request.informational ? QMessageBox::Information : QMessageBox::Warning);
     box->setText(request.title);
     box->setInformativeText(request.message);
-    QPushButton *defaultButton = box->addButton(
-        request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton, QMessageBox::AcceptRole);
-    QPushButton *alternateButton = request.alternateButton.isEmpty()
-                                       ? nullptr
-                                       : box->addButton(request.alternateButton, QMessageBox::DestructiveRole);
-    QPushButton *otherButton =
-        request.otherButton.isEmpty() ? nullptr : box->addButton(request.otherButton, QMessageBox::RejectRole);
+    QPushButton *defaultButton =
+        box->addButton(request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
+                       QMessageBox::AcceptRole);
+    QPushButton *alternateButton =
+        request.alternateButton.isEmpty()
+            ? nullptr
+            : box->addButton(request.alternateButton, QMessageBox::DestructiveRole);
+    QPushButton *otherButton = request.otherButton.isEmpty()
+                                   ? nullptr
+                                   : box->addButton(request.otherButton, QMessageBox::RejectRole);
     box->setDefaultButton(defaultButton);
     if (otherButton)
         box->setEscapeButton(otherButton);
-    QObject::connect(box, &QMessageBox::finished, box, [box, defaultButton, alternateButton, otherButton, onEnd] {
-        QAbstractButton *clicked = box->clickedButton();
-        int code = Error;
-        if (clicked == defaultButton)
-            code = Default;
-        else if (alternateButton && clicked == alternateButton)
-            code = Alternate;
-        else if (otherButton && clicked == otherButton)
-            code = Other;
-        else if (!clicked && otherButton)
-            code = Other; // closed with Escape
-        PHAction::run("alert sheet end", [&] { if (onEnd) onEnd(code); });
-    });
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [box, defaultButton, alternateButton, otherButton, onEnd] {
+                         QAbstractButton *clicked = box->clickedButton();
+                         int code = Error;
+                         if (clicked == defaultButton)
+                             code = Default;
+                         else if (alternateButton && clicked == alternateButton)
+                             code = Alternate;
+                         else if (otherButton && clicked == otherButton)
+                             code = Other;
+                         else if (!clicked && otherButton)
+                             code = Other; // closed with Escape
+                         PHAction::run("alert sheet end", [&] {
+                             if (onEnd)
+                                 onEnd(code);
+                         });
+                     });
     g_current = box;
     box->open();
 }
 
-QMessageBox *current() { return g_current.data(); }
+QMessageBox *current() {
+    return g_current.data();
+}
 
 void setAnswerer(Answerer answerer) {
     g_answerer = std::move(answerer);
 }
 
-const QList<Request> &recorded() { return g_recorded; }
+const QList<Request> &recorded() {
+    return g_recorded;
+}
 
-void clearRecorded() { g_recorded.clear(); }
+void clearRecorded() {
+    g_recorded.clear();
+}
 
 } // namespace PHAlertSheet

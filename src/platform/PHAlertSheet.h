@@ -23,10 +23,10 @@ enum ReturnCode { Default = 1, Alternate = 0, Other = -1, Error = -2 };
 struct Request {
     QString title;
     QString message;
-    QString defaultButton;   // empty: "OK"
-    QString alternateButton; // empty: none
-    QString otherButton;     // empty: none
-    QString context;         // a tag the caller may use (for tests and logs)
+    QString defaultButton;      // empty: "OK"
+    QString alternateButton;    // empty: none
+    QString otherButton;        // empty: none
+    QString context;            // a tag the caller may use (for tests and logs)
     bool informational = false; // news, not a problem: the information icon
 };
 

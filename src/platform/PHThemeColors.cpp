@@ -14,7 +14,8 @@ double channel(double value) {
 }
 
 double luminance(const QColor &color) {
-    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+           0.0722 * channel(color.blueF());
 }
 
 int hueOf(Meaning meaning) {

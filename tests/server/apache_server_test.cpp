@@ -28,31 +28,6 @@ namespace {
 const char *const kApache = "/usr/sbin/apache2";
 const char *const kModules = "/usr/lib/apache2/modules";
 
-quint16 freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
-}
-
-bool answers(quint16 port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
-}
-
 class ApacheServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -89,7 +64,7 @@ protected:
                 return SFAuthorizationView::Credentials{QStringLiteral("root"), QString()};
             });
 
-        port = freeLoopbackPort();
+        port = servertest::freeLoopbackPort();
         ASSERT_NE(port, 0);
         for (const char *folder : {"run", "logs", "www"})
             QDir().mkpath(dir.filePath(folder));
@@ -177,7 +152,7 @@ TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
     toggle->click();
     EXPECT_EQ(statusLine.text(), "Apache status: Running");
     EXPECT_TRUE(controller.isHelperSetUID()) << "the tool repaired itself";
-    ASSERT_TRUE(servertest::waitFor([&] { return running() && answers(port); }, 15000));
+    ASSERT_TRUE(servertest::waitFor([&] { return running() && servertest::answers(port); }, 15000));
     // The check two seconds after the command finds the server.
     statusLine.clear();
     EXPECT_TRUE(servertest::waitFor([&] { return !statusLine.text().isEmpty(); }, 5000));
@@ -194,7 +169,7 @@ TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
         },
         15000))
         << servertest::readFile(dir.filePath("logs/error_log")).toStdString();
-    EXPECT_TRUE(servertest::waitFor([&] { return answers(port); }, 15000));
+    EXPECT_TRUE(servertest::waitFor([&] { return servertest::answers(port); }, 15000));
 
     // Stop.
     toggle->click();

@@ -57,31 +57,6 @@ bool installProbe() {
 }
 const bool probeInstalled = installProbe();
 
-quint16 freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
-}
-
-bool answers(quint16 port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
-}
-
 class DemoSandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -100,7 +75,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         chmod(QFile::encodeName(dir.path()).constData(), 0755);
         demo = dir.filePath("demo");
-        port = freeLoopbackPort();
+        port = servertest::freeLoopbackPort();
         ASSERT_NE(port, 0);
 
         QProcess run;
@@ -146,7 +121,7 @@ protected:
             QString::fromLatin1(servertest::readFile(demo + "/apache/run/httpd.pid")).trimmed().toInt(&ok);
         if (ok && pid > 1)
             kill(pid, SIGTERM);
-        servertest::waitFor([&] { return !answers(port); }, 10000);
+        servertest::waitFor([&] { return !servertest::answers(port); }, 10000);
         SFAuthorizationView::setCredentialsProvider(nullptr);
         AuthorizationSetHelperPath("");
         PHConfParser::waitForAllParses();
@@ -182,7 +157,7 @@ TEST_F(DemoSandboxTest, EveryServerControlActsOnThePrivateServerOnly) {
 
     toggle->click();
     EXPECT_EQ(controller.messageLine()->text(), "Apache started");
-    ASSERT_TRUE(servertest::waitFor([&] { return answers(port); }, 15000))
+    ASSERT_TRUE(servertest::waitFor([&] { return servertest::answers(port); }, 15000))
         << servertest::readFile(demo + "/apache/logs/error_log").toStdString();
     controller.checkApacheStatus();
     EXPECT_EQ(statusLine.text(), "Apache status: Running");
@@ -204,7 +179,7 @@ TEST_F(DemoSandboxTest, EveryServerControlActsOnThePrivateServerOnly) {
 
     toggle->click();
     EXPECT_EQ(controller.messageLine()->text(), "Apache stopped");
-    EXPECT_TRUE(servertest::waitFor([&] { return !answers(port); }, 15000));
+    EXPECT_TRUE(servertest::waitFor([&] { return !servertest::answers(port); }, 15000));
     EXPECT_TRUE(servertest::waitFor(
         [&] {
             controller.checkApacheStatus();
@@ -217,10 +192,11 @@ TEST_F(DemoSandboxTest, EveryServerControlActsOnThePrivateServerOnly) {
     toggle->click();
     EXPECT_TRUE(controller.messageLine()->isVisibleTo(controller.tabViewItem()));
     EXPECT_EQ(controller.messageLine()->meaning(), PHThemeColors::Meaning::Negative);
-    EXPECT_TRUE(controller.messageLine()->text().startsWith("Apache did not start: AH00526: Syntax error on line"))
+    EXPECT_TRUE(
+        controller.messageLine()->text().startsWith("Apache did not start: AH00526: Syntax error on line"))
         << controller.messageLine()->text().toStdString();
     EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
-    EXPECT_FALSE(answers(port));
+    EXPECT_FALSE(servertest::answers(port));
 
     EXPECT_FALSE(QFileInfo::exists(kProbeCalls))
         << "the system's control script was run: " << servertest::readFile(kProbeCalls).toStdString();

@@ -73,9 +73,9 @@ int main(int argc, char **argv) {
         QStringLiteral("Render the window after start-up into the PNG file and exit."),
         QStringLiteral("file"));
     parser.addOption(screenshotOption);
-    const QCommandLineOption tabOption(QStringLiteral("tab"),
-                                       QStringLiteral("Show the panel's tab with this title first (e.g. Apache)."),
-                                       QStringLiteral("title"));
+    const QCommandLineOption tabOption(
+        QStringLiteral("tab"), QStringLiteral("Show the panel's tab with this title first (e.g. Apache)."),
+        QStringLiteral("title"));
     parser.addOption(tabOption);
     parser.addPositionalArgument(
         QStringLiteral("bundle"),
