@@ -17,7 +17,7 @@ porthold_package_packages=(dpkg-dev)
 
 # Running the tests, the fuzz targets and the package checks.
 porthold_test_packages=(
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   util-linux procps passwd file fonts-dejavu-core binutils
   libpam-modules libpam-runtime
   lintian

@@ -10,9 +10,11 @@ bool run(const char *what, const std::function<void()> &action) {
         action();
         return true;
     } catch (const PHException &e) {
-        Log::write(QStringLiteral("*** %1 abandoned: %2: %3").arg(QString::fromUtf8(what), e.name(), e.reason()));
+        Log::write(
+            QStringLiteral("*** %1 abandoned: %2: %3").arg(QString::fromUtf8(what), e.name(), e.reason()));
     } catch (const std::exception &e) {
-        Log::write(QStringLiteral("*** %1 abandoned: %2").arg(QString::fromUtf8(what), QString::fromUtf8(e.what())));
+        Log::write(
+            QStringLiteral("*** %1 abandoned: %2").arg(QString::fromUtf8(what), QString::fromUtf8(e.what())));
     }
     return false;
 }

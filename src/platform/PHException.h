@@ -34,8 +34,8 @@ private:
 };
 
 /// Raises the assertion failure when the condition does not hold.
-#define PH_PARAMETER_ASSERT(condition)                                                                  \
-    do {                                                                                                \
-        if (!(condition))                                                                               \
-            throw PHException::invalidParameter(QStringLiteral(#condition));                           \
+#define PH_PARAMETER_ASSERT(condition)                                                                       \
+    do {                                                                                                     \
+        if (!(condition))                                                                                    \
+            throw PHException::invalidParameter(QStringLiteral(#condition));                                 \
     } while (0)

@@ -6,6 +6,10 @@ namespace {
 std::atomic<PanelContext *> g_shared{nullptr};
 }
 
-PanelContext *PanelContext::sharedInstance() { return g_shared.load(); }
+PanelContext *PanelContext::sharedInstance() {
+    return g_shared.load();
+}
 
-void PanelContext::setSharedInstance(PanelContext *context) { g_shared.store(context); }
+void PanelContext::setSharedInstance(PanelContext *context) {
+    g_shared.store(context);
+}

@@ -17,13 +17,13 @@
 #include "support/PHUserDefaults.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QPlainTextEdit>
@@ -222,7 +222,8 @@ void PHApacheController::enable() {
     // process table is read all the time; over an hour the timer would not fit.
     const double interval = !(stored > 0) ? 2.0 : std::clamp(stored, 0.5, 3600.0);
     if (interval != stored)
-        Log::write(QStringLiteral("Porthold: ApacheCheckInterval %1 is out of range; the status is checked every %2 s")
+        Log::write(QStringLiteral(
+                       "Porthold: ApacheCheckInterval %1 is out of range; the status is checked every %2 s")
                        .arg(stored)
                        .arg(interval));
     m_apacheT = new QTimer(this);
@@ -313,7 +314,8 @@ void PHApacheController::apachectl(const QString &command) {
         if (status != 0) {
             if (m_configCheckStatus) {
                 m_configCheckStatus->setText(QStringLiteral("Syntax Errors Encountered!"));
-                PHThemeColors::setTextMeaning(m_configCheckStatus, m_colors.value(QStringLiteral("config error")));
+                PHThemeColors::setTextMeaning(m_configCheckStatus,
+                                              m_colors.value(QStringLiteral("config error")));
             }
             if (m_configErrorView)
                 m_configErrorView->setPlainText(PHString::chop(errors));
@@ -321,15 +323,16 @@ void PHApacheController::apachectl(const QString &command) {
         } else {
             if (m_configCheckStatus) {
                 m_configCheckStatus->setText(QStringLiteral("Syntax OK"));
-                PHThemeColors::setTextMeaning(m_configCheckStatus, m_colors.value(QStringLiteral("config success")));
+                PHThemeColors::setTextMeaning(m_configCheckStatus,
+                                              m_colors.value(QStringLiteral("config success")));
             }
             showErrorPanel(false);
         }
         return;
     }
     m_toolRan = false;
-    const qint32 result =
-        sentrelWithArgs({QStringLiteral("-operation"), QStringLiteral("ctl"), QStringLiteral("-data"), command});
+    const qint32 result = sentrelWithArgs(
+        {QStringLiteral("-operation"), QStringLiteral("ctl"), QStringLiteral("-data"), command});
     reportCommandResult(command, result);
     if (result != 0) {
         // A command that failed changed nothing: show the server as it is.
@@ -365,8 +368,9 @@ void PHApacheController::reportCommandResult(const QString &command, qint32 resu
             reason = QStringLiteral("the helper tool could not be given root rights");
             break;
         default:
-            reason = m_helperPath.isEmpty() ? QStringLiteral("the helper tool Sentrel is missing from the bundle")
-                                            : QStringLiteral("the helper tool Sentrel could not be run");
+            reason = m_helperPath.isEmpty()
+                         ? QStringLiteral("the helper tool Sentrel is missing from the bundle")
+                         : QStringLiteral("the helper tool Sentrel could not be run");
         }
     } else {
         // The tool keeps the server's words to itself; a broken configuration
@@ -374,7 +378,8 @@ void PHApacheController::reportCommandResult(const QString &command, qint32 resu
         const auto [status, errors] = runConfigTest();
         reason = status != 0 ? firstLine(errors) : QString();
         if (reason.isEmpty())
-            reason = QStringLiteral("the control script ended with status %1; see the server's error log").arg(result);
+            reason = QStringLiteral("the control script ended with status %1; see the server's error log")
+                         .arg(result);
     }
     showMessage(PHThemeColors::Meaning::Negative, QStringLiteral("%1: %2").arg(words.second, reason));
 }

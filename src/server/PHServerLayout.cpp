@@ -22,11 +22,11 @@ struct KnownLayout {
 
 // In the order they are tried: a system with several takes the distribution's own.
 const KnownLayout kKnownLayouts[] = {
-    {"usr/sbin/apache2", "etc/apache2/", "apache2.conf", "var/log/apache2/"},          // Debian, Ubuntu
-    {"usr/sbin/httpd", "etc/httpd/conf/", "httpd.conf", "var/log/httpd/"},             // Red Hat, Fedora
-    {"usr/sbin/httpd", "etc/httpd/", "httpd.conf", "var/log/httpd/"},                  // older Red Hat
-    {"usr/sbin/httpd-prefork", "etc/apache2/", "httpd.conf", "var/log/apache2/"},      // SUSE
-    {"usr/sbin/httpd", "etc/apache2/", "httpd.conf", "var/log/apache2/"},              // SUSE, Arch
+    {"usr/sbin/apache2", "etc/apache2/", "apache2.conf", "var/log/apache2/"},     // Debian, Ubuntu
+    {"usr/sbin/httpd", "etc/httpd/conf/", "httpd.conf", "var/log/httpd/"},        // Red Hat, Fedora
+    {"usr/sbin/httpd", "etc/httpd/", "httpd.conf", "var/log/httpd/"},             // older Red Hat
+    {"usr/sbin/httpd-prefork", "etc/apache2/", "httpd.conf", "var/log/apache2/"}, // SUSE
+    {"usr/sbin/httpd", "etc/apache2/", "httpd.conf", "var/log/apache2/"},         // SUSE, Arch
     {"usr/local/apache2/bin/httpd", "usr/local/apache2/conf/", "httpd.conf", "usr/local/apache2/logs/"},
 };
 
@@ -99,7 +99,8 @@ QString PHServerLayout::binaryProblem(const QString &binary) {
         return QStringLiteral("No server program is set: choose Detect in Options.");
     const QFileInfo program(binary);
     if (!program.exists())
-        return QStringLiteral("%1 is not installed: choose Detect in Options, or install Apache.").arg(binary);
+        return QStringLiteral("%1 is not installed: choose Detect in Options, or install Apache.")
+            .arg(binary);
     if (!program.isFile() || !program.isExecutable())
         return QStringLiteral("%1 is not a program this user can run.").arg(binary);
     return {};
@@ -117,6 +118,7 @@ QString PHServerLayout::logFolderProblem(const QString &folder) {
         return {};
     // Debian's logs are root:adm 0750: say which group opens them.
     if ((info.st_mode & S_IRGRP) && (info.st_mode & S_IXGRP) && !isMemberOf(info.st_gid))
-        return QStringLiteral("Logs are readable by the %1 group; you are not in it.").arg(groupName(info.st_gid));
+        return QStringLiteral("Logs are readable by the %1 group; you are not in it.")
+            .arg(groupName(info.st_gid));
     return QStringLiteral("You may not read the log folder %1.").arg(folder);
 }

@@ -185,8 +185,9 @@ QVariantList flattenedArrayWithKey(const QVariantList &records, const QString &k
     values.reserve(records.size());
     for (const QVariant &element : records) {
         if (element.typeId() != QMetaType::QVariantMap)
-            throw PHException(QStringLiteral("Invalid Array Component"),
-                              QStringLiteral("-flattenedArrayWithKey: requires all components to be NSDictionaries"));
+            throw PHException(
+                QStringLiteral("Invalid Array Component"),
+                QStringLiteral("-flattenedArrayWithKey: requires all components to be NSDictionaries"));
         values.append(element.toMap().value(key));
     }
     return values;
@@ -236,14 +237,16 @@ QSet<QString> unionWithSet(const QSet<QString> &set, const QSet<QString> &other)
 
 namespace PHFileManager {
 
-std::optional<PHFileAttributes> attributesOfItemAtPathTraverseLinkError(const QString &path, bool traverseLink,
-                                                                        int *error) {
-    return ::attributesOfItemAtPathTraverseLinkError(QFile::encodeName(path).toStdString(), traverseLink, error);
+std::optional<PHFileAttributes> attributesOfItemAtPathTraverseLinkError(const QString &path,
+                                                                        bool traverseLink, int *error) {
+    return ::attributesOfItemAtPathTraverseLinkError(QFile::encodeName(path).toStdString(), traverseLink,
+                                                     error);
 }
 
 qint32 isFileAcceptable(const QString &path) {
     int error = 0;
-    if (!attributesOfItemAtPathTraverseLinkError(path, false, &error) && (error == ENOENT || error == ENOTDIR))
+    if (!attributesOfItemAtPathTraverseLinkError(path, false, &error) &&
+        (error == ENOENT || error == ENOTDIR))
         return kFileMissing;
     const std::optional<PHFileAttributes> attributes = attributesOfItemAtPathTraverseLinkError(path, true);
     return attributes && attributes->size > 0 ? kFileAcceptable : kFileUnacceptable;
@@ -336,7 +339,8 @@ QIcon imageForFileTypeWidthHeight(const QString &type, int width, int height) {
     if (!guiRuns())
         return {};
     const QFileIconProvider provider;
-    const QMimeType mime = QMimeDatabase().mimeTypeForFile(QStringLiteral("file.") + type, QMimeDatabase::MatchExtension);
+    const QMimeType mime =
+        QMimeDatabase().mimeTypeForFile(QStringLiteral("file.") + type, QMimeDatabase::MatchExtension);
     QIcon icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));
     if (icon.isNull())
         icon = provider.icon(QAbstractFileIconProvider::File);

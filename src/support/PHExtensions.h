@@ -105,8 +105,8 @@ inline constexpr qint32 kFileMissing = 4;
 inline constexpr qint32 kFileUnacceptable = 9;
 
 /// The Qt-side spelling of attributesOfItemAtPathTraverseLinkError (path as UTF-8).
-std::optional<PHFileAttributes> attributesOfItemAtPathTraverseLinkError(const QString &path, bool traverseLink,
-                                                                        int *error = nullptr);
+std::optional<PHFileAttributes>
+attributesOfItemAtPathTraverseLinkError(const QString &path, bool traverseLink, int *error = nullptr);
 /// 4 when nothing exists at the path; 0 when the item (links followed) is
 /// larger than zero bytes; 9 when it is empty or its attributes cannot be read
 /// (a broken link, for one).

@@ -139,7 +139,8 @@ Line *lookup(const QString &pattern, std::uint32_t options, CompileFailure *fail
     const int sideIndex = sideIndexOf(pattern, options);
     if (Line *line = c.side[sideIndex]; line && samePattern(*line, pattern, options)) {
         const auto offset = line - &c.lines[0][0];
-        return remember(c, line, static_cast<int>(offset / kWays), static_cast<int>(offset % kWays), pattern, options);
+        return remember(c, line, static_cast<int>(offset / kWays), static_cast<int>(offset % kWays), pattern,
+                        options);
     }
 
     const quint32 hash = hashOf(pattern);
@@ -159,8 +160,9 @@ Line *lookup(const QString &pattern, std::uint32_t options, CompileFailure *fail
     line.hash = hash;
     line.options = options;
     ++c.compiles;
-    line.regex = uregex_open(reinterpret_cast<const UChar *>(line.pattern.utf16()),
-                             static_cast<int32_t>(line.pattern.size()), options, &failure->parse, &failure->status);
+    line.regex =
+        uregex_open(reinterpret_cast<const UChar *>(line.pattern.utf16()),
+                    static_cast<int32_t>(line.pattern.size()), options, &failure->parse, &failure->status);
     if (U_SUCCESS(failure->status))
         line.groups = uregex_groupCount(line.regex, &failure->status);
     if (U_FAILURE(failure->status)) {
@@ -200,7 +202,9 @@ struct Call {
     }
     [[noreturn]] void raiseICU(UErrorCode status) const {
         raise("PHICURegexException",
-              QStringLiteral("ICU regular expression error #%1, %2.").arg(status).arg(QLatin1String(u_errorName(status))),
+              QStringLiteral("ICU regular expression error #%1, %2.")
+                  .arg(status)
+                  .arg(QLatin1String(u_errorName(status))),
               {{kErrorCode, static_cast<int>(status)}, {kErrorName, QLatin1String(u_errorName(status))}});
     }
 };
@@ -217,11 +221,12 @@ Error compileError(const Call &call, const CompileFailure &failure) {
     const QString name = QLatin1String(u_errorName(failure.status));
     // ICU counts lines from 1; line 0 (what the record was set to) means it gave no position.
     if (failure.parse.offset >= 0 && failure.parse.line > 0)
-        error.localizedFailureReason = QStringLiteral("The error %1 occurred at line %2, column %3: %4<<HERE>>%5")
-                                           .arg(name)
-                                           .arg(failure.parse.line)
-                                           .arg(failure.parse.offset)
-                                           .arg(uchars(failure.parse.preContext), uchars(failure.parse.postContext));
+        error.localizedFailureReason =
+            QStringLiteral("The error %1 occurred at line %2, column %3: %4<<HERE>>%5")
+                .arg(name)
+                .arg(failure.parse.line)
+                .arg(failure.parse.offset)
+                .arg(uchars(failure.parse.preContext), uchars(failure.parse.postContext));
     else
         error.localizedFailureReason = QStringLiteral("The error %1 occurred.").arg(name);
     error.userInfo = call.details();
@@ -257,8 +262,8 @@ URegularExpression *prepare(const Call &call, Error *error, Line **found = nullp
     if (!line) {
         const Error record = compileError(call, failure);
         if (!error)
-            throw PHException(QStringLiteral("PHICURegexException"), call.reason(record.localizedFailureReason),
-                              record.userInfo);
+            throw PHException(QStringLiteral("PHICURegexException"),
+                              call.reason(record.localizedFailureReason), record.userInfo);
         *error = record;
         return nullptr;
     }
@@ -266,7 +271,8 @@ URegularExpression *prepare(const Call &call, Error *error, Line **found = nullp
     UErrorCode status = U_ZERO_ERROR;
     uregex_setText(line->regex, reinterpret_cast<const UChar *>(line->subject.utf16()),
                    static_cast<int32_t>(line->subject.size()), &status);
-    uregex_setRegion64(line->regex, static_cast<int64_t>(call.range.location), static_cast<int64_t>(limit), &status);
+    uregex_setRegion64(line->regex, static_cast<int64_t>(call.range.location), static_cast<int64_t>(limit),
+                       &status);
     if (U_FAILURE(status))
         call.raiseICU(status);
     if (found)
@@ -280,8 +286,8 @@ bool isMatchedByRegex(const QString &subject, const QString &pattern) {
     return isMatchedByRegexOptionsInRangeError(subject, pattern, NoOptions, kWholeText, nullptr);
 }
 
-bool isMatchedByRegexOptionsInRangeError(const QString &subject, const QString &pattern, std::uint32_t options,
-                                         Range range, Error *error) {
+bool isMatchedByRegexOptionsInRangeError(const QString &subject, const QString &pattern,
+                                         std::uint32_t options, Range range, Error *error) {
     const Call call{"isMatchedByRegex:options:inRange:error:", subject, pattern, options, range};
     SpinLocker locker;
     URegularExpression *regex = prepare(call, error);
@@ -299,7 +305,8 @@ QStringList captureComponentsMatchedByRegex(const QString &subject, const QStrin
 }
 
 QStringList captureComponentsMatchedByRegexOptionsRangeError(const QString &subject, const QString &pattern,
-                                                             std::uint32_t options, Range range, Error *error) {
+                                                             std::uint32_t options, Range range,
+                                                             Error *error) {
     const Call call{"captureComponentsMatchedByRegex:options:range:error:", subject, pattern, options, range};
     SpinLocker locker;
     Line *line = nullptr;
@@ -323,7 +330,8 @@ QStringList captureComponentsMatchedByRegexOptionsRangeError(const QString &subj
     return components;
 }
 
-qint64 replaceOccurrencesOfRegexWithString(QString &subject, const QString &pattern, const QString &replacement) {
+qint64 replaceOccurrencesOfRegexWithString(QString &subject, const QString &pattern,
+                                           const QString &replacement) {
     const Call call{"replaceOccurrencesOfRegex:withString:", subject, pattern, NoOptions, kWholeText};
     auto failed = [](UErrorCode status) {
         Log::write(QStringLiteral("ICU regular expression error #%1, %2.")
@@ -355,7 +363,8 @@ qint64 replaceOccurrencesOfRegexWithString(QString &subject, const QString &patt
             return failed(status);
         replaced = QString(needed, Qt::Uninitialized);
         status = U_ZERO_ERROR;
-        uregex_replaceAll(regex, text, textLength, reinterpret_cast<UChar *>(replaced.data()), needed, &status);
+        uregex_replaceAll(regex, text, textLength, reinterpret_cast<UChar *>(replaced.data()), needed,
+                          &status);
         if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING)
             return failed(status);
         subject = replaced;

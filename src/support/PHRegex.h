@@ -66,21 +66,23 @@ bool isMatchedByRegex(const QString &subject, const QString &pattern);
 /// The same with options inside `range`. A pattern that does not compile gives
 /// false and fills `error` when given; without `error` it raises
 /// PHICURegexException.
-bool isMatchedByRegexOptionsInRangeError(const QString &subject, const QString &pattern, std::uint32_t options,
-                                         Range range, Error *error);
+bool isMatchedByRegexOptionsInRangeError(const QString &subject, const QString &pattern,
+                                         std::uint32_t options, Range range, Error *error);
 
 /// For the first match: the whole match then each group's text (a group that
 /// took no part gives ""). No match gives an empty list.
 QStringList captureComponentsMatchedByRegex(const QString &subject, const QString &pattern);
 QStringList captureComponentsMatchedByRegexOptionsRangeError(const QString &subject, const QString &pattern,
-                                                             std::uint32_t options, Range range, Error *error);
+                                                             std::uint32_t options, Range range,
+                                                             Error *error);
 
 /// Replaces every match, left to right without overlap, by `replacement` in
 /// ICU's syntax ("$1" inserts group 1, "\" takes the next character literally).
 /// Returns the number of replacements: 0 when nothing matched, -1 when the
 /// pattern or the replacement failed (logged); in both cases `subject` is
 /// unchanged.
-qint64 replaceOccurrencesOfRegexWithString(QString &subject, const QString &pattern, const QString &replacement);
+qint64 replaceOccurrencesOfRegexWithString(QString &subject, const QString &pattern,
+                                           const QString &replacement);
 
 namespace Testing {
 /// How many patterns the cache has compiled since the process started.

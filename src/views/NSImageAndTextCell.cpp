@@ -37,7 +37,7 @@ QIcon NSImageAndTextCell::iconFor(const QModelIndex &index) const {
 }
 
 QStyleOptionViewItem NSImageAndTextCell::textOnlyOption(const QStyleOptionViewItem &option,
-                                                       const QModelIndex &index) const {
+                                                        const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     opt.icon = QIcon();

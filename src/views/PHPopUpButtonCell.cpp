@@ -4,8 +4,8 @@
 #include "views/PHItemModelAdapter.h"
 
 #include <QAbstractItemView>
-#include <QKeyEvent>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>

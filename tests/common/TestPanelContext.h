@@ -19,18 +19,18 @@ public:
     bool discover = true;
     bool manuallyEdited = false;
     PHFSItem *selected = nullptr;
-    QString webRoot;          // kind 4; the user and group files live here
-    QString serverWebRoot;    // the same folder as the server sees it (defaults to webRoot)
+    QString webRoot;       // kind 4; the user and group files live here
+    QString serverWebRoot; // the same folder as the server sees it (defaults to webRoot)
     QVariantMap info{{"CFBundleName", "Porthold"},
                      {"CFBundleVersion", "1.0"},
                      {"CFBundleCompany", "Quillmere Software"},
                      {"CFBundleIdentifier", "com.quillmere.porthold"}};
     QString bundle;
 
-    QList<qint32> errors;                // every displayError code, in order
-    QStringList errorDetails;            // the file and reason given with each
-    QList<DeferredAction> deferred;      // every action the guard was handed
-    QStringList deletedUsers;            // userWasDeleted names
+    QList<qint32> errors;           // every displayError code, in order
+    QStringList errorDetails;       // the file and reason given with each
+    QList<DeferredAction> deferred; // every action the guard was handed
+    QStringList deletedUsers;       // userWasDeleted names
     int outlineClicks = 0;
 
     QStringList userArray() override { return users; }
@@ -70,10 +70,14 @@ private:
         if (root.isEmpty())
             return {};
         switch (kind) {
-        case 1: return QDir(root).filePath(".htusers");
-        case 3: return QDir(root).filePath(".htgroups");
-        case 4: return root;
-        default: return {};
+        case 1:
+            return QDir(root).filePath(".htusers");
+        case 3:
+            return QDir(root).filePath(".htgroups");
+        case 4:
+            return root;
+        default:
+            return {};
         }
     }
     PanelContext *m_previous;

@@ -57,7 +57,8 @@ inline std::map<std::string, std::string> snapshot(std::initializer_list<fs::pat
 }
 
 inline std::string describe(const ctl_runner::Result &result) {
-    return "exit " + std::to_string(result.exitCode) + "\n--- stdout\n" + result.out + "--- stderr\n" + result.err;
+    return "exit " + std::to_string(result.exitCode) + "\n--- stdout\n" + result.out + "--- stderr\n" +
+           result.err;
 }
 
 /// A web root and a settings folder of its own for each test program.
@@ -111,8 +112,8 @@ private:
 } // namespace ctl_test
 
 /// Runs portholdctl and expects success, showing both outputs otherwise.
-#define CTL_OK(env, ...)                                                                                 \
-    do {                                                                                                 \
-        const auto ctlResult_ = (env).run(__VA_ARGS__);                                                  \
-        ASSERT_EQ(ctlResult_.exitCode, 0) << ctl_test::describe(ctlResult_);                             \
+#define CTL_OK(env, ...)                                                                                     \
+    do {                                                                                                     \
+        const auto ctlResult_ = (env).run(__VA_ARGS__);                                                      \
+        ASSERT_EQ(ctlResult_.exitCode, 0) << ctl_test::describe(ctlResult_);                                 \
     } while (0)

@@ -20,7 +20,8 @@ QStringList shape(const PHUserItem &root) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const PHTextFile file = PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const PHTextFile file =
+        PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (!file.ok())
         return 0;
     // Users drawn from the input itself, so members are found as well as

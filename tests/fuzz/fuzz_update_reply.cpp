@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const PHPropertyList::Node written(PHPropertyList::fromVariant(*record));
         if (!written)
             std::abort();
-        const PHPropertyList::Node again(PHPropertyList::fromVariant(PHPropertyList::toVariant(written.get())));
+        const PHPropertyList::Node again(
+            PHPropertyList::fromVariant(PHPropertyList::toVariant(written.get())));
         if (!again || xmlOf(written.get()) != xmlOf(again.get()))
             std::abort();
     }

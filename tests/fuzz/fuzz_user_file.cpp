@@ -8,7 +8,8 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const PHTextFile file = PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const PHTextFile file =
+        PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (!file.ok())
         return 0;
     const QVariantList records = PHUsersDataSource::recordsFromText(file.text);

@@ -203,14 +203,16 @@ TEST_F(FSItemTreeTest, NamesThatAreNotUtf8AreListedAndOpenTheirOwnFolder) {
     EXPECT_TRUE(latin->hasAccessFile());
     struct stat info {};
     EXPECT_EQ(::stat((web + "/caf\xe9/.htaccess").constData(), &info), 0);
-    EXPECT_EQ(readFile(QString::fromUtf8(web + "/caf\xc3\xa9/.htaccess")), QByteArray("Require user alice\n"));
+    EXPECT_EQ(readFile(QString::fromUtf8(web + "/caf\xc3\xa9/.htaccess")),
+              QByteArray("Require user alice\n"));
 }
 
 TEST_F(FSItemTreeTest, NamesWithLineBreaksCannotForgeLogLines) {
     folder(QStringLiteral("evil\nsentrel: granted root\r"));
     auto top = node(root());
     ASSERT_EQ(top->numberOfChildren(), 1);
-    EXPECT_EQ(log.last(), QStringLiteral("Created evil sentrel: granted root ")) << log.join('|').toStdString();
+    EXPECT_EQ(log.last(), QStringLiteral("Created evil sentrel: granted root "))
+        << log.join('|').toStdString();
     top.reset();
     EXPECT_TRUE(log.contains(QStringLiteral("Dealloced evil sentrel: granted root ")));
     for (const QString &line : std::as_const(log))

@@ -28,18 +28,19 @@ using GroupsFileTest = UsersGroupsTest;
 TEST_F(GroupsFileTest, ReadsGroupsWithKnownMembersOnly) {
     const QStringList users{"ann", "bob", "cid"};
     const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(
-        QStringLiteral("staff: ann stranger bob \n"       // a member that is not a user is dropped
-                       "empty:\n"                          // no members, and no other line's members
+        QStringLiteral("staff: ann stranger bob \n" // a member that is not a user is dropped
+                       "empty:\n"                   // no members, and no other line's members
                        "spaced: \n"
-                       "  padded : cid\n"                  // the name keeps its blanks
-                       "tabbed: ann\tbob\n"                // one piece, nobody's name
-                       "doubled: ann  bob ann\n"           // empty pieces dropped, repeats kept
-                       "Ann: ANN ann\n"                    // members match case-sensitively
-                       "windows: bob cid\r\n"              // the "\r" goes before the split
-                       "last: cid"),                       // no final line feed
+                       "  padded : cid\n"        // the name keeps its blanks
+                       "tabbed: ann\tbob\n"      // one piece, nobody's name
+                       "doubled: ann  bob ann\n" // empty pieces dropped, repeats kept
+                       "Ann: ANN ann\n"          // members match case-sensitively
+                       "windows: bob cid\r\n"    // the "\r" goes before the split
+                       "last: cid"),             // no final line feed
         users);
-    EXPECT_EQ(shape(*root), (QStringList{"[staff]: ann,bob", "[empty]: ", "[spaced]: ", "[  padded ]: cid", "[tabbed]: ",
-                                         "[doubled]: ann,bob,ann", "[Ann]: ann", "[windows]: bob,cid", "[last]: cid"}));
+    EXPECT_EQ(shape(*root), (QStringList{"[staff]: ann,bob", "[empty]: ", "[spaced]: ", "[  padded ]: cid",
+                                         "[tabbed]: ", "[doubled]: ann,bob,ann", "[Ann]: ann",
+                                         "[windows]: bob,cid", "[last]: cid"}));
     // Every node knows its place: a group has a (possibly empty) list, a member none.
     for (const PHUserItem::Ptr &group : root->children()) {
         EXPECT_TRUE(group->hasChildren());
@@ -53,9 +54,10 @@ TEST_F(GroupsFileTest, ReadsGroupsWithKnownMembersOnly) {
 
 TEST_F(GroupsFileTest, SkipsMalformedLinesAndTerminates) {
     const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(
-        QStringLiteral("no colon at all\n\n:orphan ann\n \t : ann\nreal: ann\n\r\n\n:\n:::\nalso:ann"), {"ann"});
+        QStringLiteral("no colon at all\n\n:orphan ann\n \t : ann\nreal: ann\n\r\n\n:\n:::\nalso:ann"),
+        {"ann"});
     EXPECT_EQ(shape(*root), (QStringList{"[real]: ann", "[also]: ann"}));
-    EXPECT_TRUE(PHGroupsDataSource::rootFromText(QString(), {}) ->children().isEmpty());
+    EXPECT_TRUE(PHGroupsDataSource::rootFromText(QString(), {})->children().isEmpty());
 }
 
 TEST_F(GroupsFileTest, WritesEmptyGroupsAndMembersInTheFileFormat) {
@@ -70,7 +72,8 @@ TEST_F(GroupsFileTest, WritesEmptyGroupsAndMembersInTheFileFormat) {
 
 TEST_F(GroupsFileTest, GeneratedTreesSurviveAWriteAndARead) {
     std::mt19937 random(77);
-    const QString nameCharacters = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-@!#$%&*+/=?^~ \t");
+    const QString nameCharacters =
+        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-@!#$%&*+/=?^~ \t");
     auto pick = [&random](const QString &alphabet, int length) {
         QString text;
         for (int i = 0; i < length; ++i)
@@ -80,17 +83,19 @@ TEST_F(GroupsFileTest, GeneratedTreesSurviveAWriteAndARead) {
     for (int round = 0; round < 60; ++round) {
         QStringList users;
         for (int i = 0; i < 8; ++i)
-            users.append(pick(nameCharacters.left(nameCharacters.size() - 2), 1 + i % 6) + QString::number(i));
+            users.append(pick(nameCharacters.left(nameCharacters.size() - 2), 1 + i % 6) +
+                         QString::number(i));
         PHGroupsDataSource groups;
         const int count = std::uniform_int_distribution<int>(0, 12)(random);
         for (int i = 0; i < count; ++i) {
             QString name = pick(nameCharacters, std::uniform_int_distribution<int>(0, 10)(random));
-            name.insert(name.size() / 2, QLatin1Char('g'));  // never blank
+            name.insert(name.size() / 2, QLatin1Char('g')); // never blank
             const PHUserItem::Ptr group = groups.addNewGroup(name);
             const int members = std::uniform_int_distribution<int>(0, 5)(random);
             for (int m = 0; m < members; ++m) {
                 const QString member = users.at(std::uniform_int_distribution<int>(0, 7)(random));
-                group->children().append(PHUserItem::itemWithValueParentChildren(member, group, std::nullopt));
+                group->children().append(
+                    PHUserItem::itemWithValueParentChildren(member, group, std::nullopt));
             }
         }
         ASSERT_TRUE(groups.writeGroupfile()) << "round " << round;
@@ -104,10 +109,10 @@ TEST_F(GroupsFileTest, NewGroupsAreNamedWithTheFirstFreeNumberAndSortedWhenAsked
     PHGroupsDataSource groups;
     EXPECT_EQ(groups.newGroupName(), QStringLiteral("Group 1"));
     groups.addNewGroup(QStringLiteral("Group 1"));
-    groups.addNewGroup(QStringLiteral("group 2"));  // taken in any letter case
+    groups.addNewGroup(QStringLiteral("group 2")); // taken in any letter case
     groups.addNewGroup(QStringLiteral("Group 4"));
     EXPECT_EQ(groups.newGroupName(), QStringLiteral("Group 3"));
-    EXPECT_EQ(groups.list(), (QStringList{"Group 1", "group 2", "Group 4"}));  // appended, not sorted
+    EXPECT_EQ(groups.list(), (QStringList{"Group 1", "group 2", "Group 4"})); // appended, not sorted
 
     PHGroupsDataSource sorted;
     setSetting("Sort Groups", true);
@@ -155,7 +160,8 @@ TEST_F(GroupsFileTest, DeletingAGroupOrAMembershipWritesTheFile) {
     PHGroupsDataSource groups(QStringList{"ann", "bob"});
     QObject outline;
     QList<QObject *> reloaded;
-    QObject::connect(&groups, &PHGroupsDataSource::reloadRequested, [&reloaded](QObject *view) { reloaded.append(view); });
+    QObject::connect(&groups, &PHGroupsDataSource::reloadRequested,
+                     [&reloaded](QObject *view) { reloaded.append(view); });
 
     const PHUserItem::Ptr first = groups.rootArray().at(0);
     EXPECT_TRUE(groups.outlineViewDeleteRowForItem(&outline, first->children().at(0).get()));
@@ -165,7 +171,8 @@ TEST_F(GroupsFileTest, DeletingAGroupOrAMembershipWritesTheFile) {
     EXPECT_EQ(reloaded, (QList<QObject *>{&outline, &outline}));
 
     // Nodes that are not in the tree change nothing and write nothing.
-    const PHUserItem::Ptr stranger = PHUserItem::itemWithValueParentChildren("x", nullptr, PHUserItem::Children());
+    const PHUserItem::Ptr stranger =
+        PHUserItem::itemWithValueParentChildren("x", nullptr, PHUserItem::Children());
     EXPECT_FALSE(groups.outlineViewDeleteRowForItem(&outline, stranger.get()));
     EXPECT_FALSE(groups.outlineViewDeleteRowForItem(&outline, nullptr));
     EXPECT_FALSE(groups.outlineViewDeleteRowForItem(&outline, groups.rootItem()));
@@ -177,7 +184,8 @@ TEST_F(GroupsFileTest, ANameThatBreaksTheFileLeavesItWholeAndTheTreeEqualToTheDi
     writeFile(groupsPath(), "staff: ann\n");
     context.users = {"ann"};
     PHGroupsDataSource groups(context.users);
-    for (const QString &name : {QStringLiteral("caf\u00e9"), QStringLiteral("a:b"), QStringLiteral("two\nlines"), QStringLiteral(" \t")}) {
+    for (const QString &name : {QStringLiteral("caf\u00e9"), QStringLiteral("a:b"),
+                                QStringLiteral("two\nlines"), QStringLiteral(" \t")}) {
         groups.addNewGroup(name);
         EXPECT_FALSE(groups.writeGroupfile());
         EXPECT_EQ(readFile(groupsPath()), QByteArray("staff: ann\n"));
@@ -250,10 +258,13 @@ TEST_F(GroupsFileTest, NodesDescribeTheirPlace) {
     group->children().append(member);
     EXPECT_EQ(member->indexInParent(), 0);
     EXPECT_EQ(groups.rootArray().at(1)->indexInParent(), 1);
-    EXPECT_EQ(member->description(), QStringLiteral("I am ann at index 0 in I am g at index 0 in I am (null) at index -1 in (null)"));
+    EXPECT_EQ(
+        member->description(),
+        QStringLiteral("I am ann at index 0 in I am g at index 0 in I am (null) at index -1 in (null)"));
     // Names that look like placeholders are printed as they are.
     const PHUserItem::Ptr odd = groups.addNewGroup(QStringLiteral("%2%1"));
-    EXPECT_EQ(odd->description(), QStringLiteral("I am %2%1 at index 2 in I am (null) at index -1 in (null)"));
+    EXPECT_EQ(odd->description(),
+              QStringLiteral("I am %2%1 at index 2 in I am (null) at index -1 in (null)"));
 }
 
 // A link at the user or group file is followed only into a file of the web
@@ -275,7 +286,8 @@ TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesLeadOnlyToTheWebOwnersFiles) {
 
     {
         PHUsersDataSource users;
-        users.dataArray().append(PHUsersDataSource::userRecord(QStringLiteral("ann"), QStringLiteral("hash")));
+        users.dataArray().append(
+            PHUsersDataSource::userRecord(QStringLiteral("ann"), QStringLiteral("hash")));
         EXPECT_FALSE(users.writeUserfile());
         PHGroupsDataSource groups(QStringList{"ann"});
         groups.addNewGroup(QStringLiteral("extra"));
@@ -286,7 +298,8 @@ TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesLeadOnlyToTheWebOwnersFiles) {
     EXPECT_TRUE(QFileInfo(groupsPath()).isSymLink());
     EXPECT_EQ(context.errors, QList<qint32>({PHUsersDataSource::kUserFileWriteError,
                                              PHGroupsDataSource::kGroupFileWriteError}));
-    EXPECT_EQ(log.filter(QStringLiteral("symbolic link ") + usersPath()).size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter(QStringLiteral("symbolic link ") + usersPath()).size(), 1)
+        << log.join('\n').toStdString();
     EXPECT_EQ(log.filter(QStringLiteral("symbolic link ") + groupsPath()).size(), 1);
 
     // The owner's own file in the owner's own folder: the link stays and its

@@ -23,7 +23,8 @@ protected:
         ASSERT_TRUE(m_config.isValid() && m_root.isValid());
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         PHUserDefaults::resetStandardUserDefaultsForTesting();
-        PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(QStringLiteral("com.quillmere.porthold.tests"));
+        PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(
+            QStringLiteral("com.quillmere.porthold.tests"));
         context.webRoot = m_root.path();
         Log::setCapture(&log);
     }

@@ -16,11 +16,12 @@ const char *const kApache = "/usr/sbin/apache2";
 const QString kModules = QStringLiteral("/usr/lib/apache2/modules");
 
 QString writeConf(const QTemporaryDir &dir, const QString &name, bool withGroups) {
-    QString text = QStringLiteral("ServerRoot \"%1\"\nServerName 127.0.0.1\nListen 127.0.0.1:1\n"
-                                  "PidFile \"%1/httpd.pid\"\nDefaultRuntimeDir \"%1\"\nErrorLog \"%1/error_log\"\n"
-                                  "LoadModule mpm_prefork_module %2/mod_mpm_prefork.so\n"
-                                  "LoadModule authz_core_module %2/mod_authz_core.so\n")
-                       .arg(dir.path(), kModules);
+    QString text =
+        QStringLiteral("ServerRoot \"%1\"\nServerName 127.0.0.1\nListen 127.0.0.1:1\n"
+                       "PidFile \"%1/httpd.pid\"\nDefaultRuntimeDir \"%1\"\nErrorLog \"%1/error_log\"\n"
+                       "LoadModule mpm_prefork_module %2/mod_mpm_prefork.so\n"
+                       "LoadModule authz_core_module %2/mod_authz_core.so\n")
+            .arg(dir.path(), kModules);
     if (withGroups)
         text += QStringLiteral("LoadModule authz_groupfile_module %1/mod_authz_groupfile.so\n").arg(kModules);
     const QString path = dir.filePath(name);
@@ -35,12 +36,14 @@ TEST(GroupFileModule, TheManagedServerSaysWhetherItLoadsTheModule) {
         GTEST_SKIP() << "Debian's apache2 is not installed";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    EXPECT_EQ(PHGroupFileModule::loadedByServer(kApache, writeConf(dir, "with.conf", true)), std::optional(true));
+    EXPECT_EQ(PHGroupFileModule::loadedByServer(kApache, writeConf(dir, "with.conf", true)),
+              std::optional(true));
     EXPECT_EQ(PHGroupFileModule::loadedByServer(kApache, writeConf(dir, "without.conf", false)),
               std::optional(false));
 
     // A server that cannot be asked gives no answer, never a guess.
-    EXPECT_EQ(PHGroupFileModule::loadedByServer(dir.filePath("no-apache"), dir.filePath("with.conf")), std::nullopt);
+    EXPECT_EQ(PHGroupFileModule::loadedByServer(dir.filePath("no-apache"), dir.filePath("with.conf")),
+              std::nullopt);
     EXPECT_EQ(PHGroupFileModule::loadedByServer(kApache, dir.filePath("missing.conf")), std::nullopt);
     QFile broken(dir.filePath("broken.conf"));
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));

@@ -79,9 +79,9 @@ TEST_F(PaneContextMenu, FolderMenuSetsProtectionAndSaysWhenNothingCanOpenTheFold
     QMenu *menu = openMenu(outline());
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->objectName(), "folderContextMenu");
-    EXPECT_EQ(titles(menu), QStringList({"None", "Password", "Address", "Password or Address",
-                                         "Password and Address", "Remove Protection…", "Check Access",
-                                         "View on Web", "Open Folder"}));
+    EXPECT_EQ(titles(menu),
+              QStringList({"None", "Password", "Address", "Password or Address", "Password and Address",
+                           "Remove Protection…", "Check Access", "View on Web", "Open Folder"}));
     EXPECT_TRUE(entry(menu, "None")->isChecked());
     EXPECT_FALSE(entry(menu, "Remove Protection…")->isEnabled()) << "nothing to remove yet";
     // The arrows start on the current folder's first choice; Down, Return picks Password.

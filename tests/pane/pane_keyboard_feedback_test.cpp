@@ -31,9 +31,11 @@ TEST_F(PaneKeyboard, ProtectionPopUpOpensFromEveryUsualKeyAndChoosesByArrows) {
     QMenu *menu = directoryMenu();
     ASSERT_NE(menu, nullptr);
 
-    const QList<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys = {
-        {Qt::Key_Space, Qt::NoModifier}, {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier},
-        {Qt::Key_F2, Qt::NoModifier}, {Qt::Key_Down, Qt::AltModifier}};
+    const QList<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys = {{Qt::Key_Space, Qt::NoModifier},
+                                                                   {Qt::Key_Return, Qt::NoModifier},
+                                                                   {Qt::Key_Enter, Qt::KeypadModifier},
+                                                                   {Qt::Key_F2, Qt::NoModifier},
+                                                                   {Qt::Key_Down, Qt::AltModifier}};
     for (const auto &[key, modifiers] : keys) {
         QTest::keyClick(outline(), key, modifiers);
         settle();

@@ -61,8 +61,8 @@ TEST_F(PaneServerOptions, FreshStartFindsDebiansApacheAndDetectRestoresIt) {
     QTest::keyClick(binary, Qt::Key_Return);
     settle();
     EXPECT_EQ(defaults->stringForKey("ApacheBinaryLocation"), QDir(temp()).filePath("no-httpd"));
-    EXPECT_EQ(problem->text(),
-              QDir(temp()).filePath("no-httpd") + " is not installed: choose Detect in Options, or install Apache.");
+    EXPECT_EQ(problem->text(), QDir(temp()).filePath("no-httpd") +
+                                   " is not installed: choose Detect in Options, or install Apache.");
 
     // Logs somewhere empty: the log box says so instead of an empty list.
     logs->setFocus();
@@ -74,7 +74,8 @@ TEST_F(PaneServerOptions, FreshStartFindsDebiansApacheAndDetectRestoresIt) {
     EXPECT_EQ(defaults->stringForKey("Apache Log Directory"), QDir(temp()).filePath("nologs") + "/");
     auto *logProblem = pref->apache()->tabViewItem()->findChild<QLabel *>("logProblem");
     ASSERT_NE(logProblem, nullptr);
-    EXPECT_EQ(logProblem->text(), "The log folder " + QDir(temp()).filePath("nologs") + "/ holds no logs yet.");
+    EXPECT_EQ(logProblem->text(),
+              "The log folder " + QDir(temp()).filePath("nologs") + "/ holds no logs yet.");
 
     detect->click();
     settle();
@@ -83,8 +84,8 @@ TEST_F(PaneServerOptions, FreshStartFindsDebiansApacheAndDetectRestoresIt) {
     EXPECT_TRUE(problem->text().isEmpty());
     ASSERT_NE(pref->messageLine(), nullptr);
     EXPECT_TRUE(pref->messageLine()->isVisible());
-    EXPECT_EQ(pref->messageLine()->text(),
-              "Found Apache: /usr/sbin/apache2, configuration /etc/apache2/apache2.conf, logs in /var/log/apache2/");
+    EXPECT_EQ(pref->messageLine()->text(), "Found Apache: /usr/sbin/apache2, configuration "
+                                           "/etc/apache2/apache2.conf, logs in /var/log/apache2/");
 }
 
 } // namespace

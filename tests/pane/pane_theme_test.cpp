@@ -78,8 +78,8 @@ protected:
 
 TEST_P(PaneTheme, StatusTextAndAnUntickedCheckBoxStandOut) {
     writeFile(web + "/.htusers", "alice:xyz\nbob:xyz\n");
-    writeFile(web + "/private/.htaccess", "AuthType Basic\nAuthName \"P\"\nAuthUserFile \"" + web +
-                                              "/.htusers\"\nRequire user alice\n");
+    writeFile(web + "/private/.htaccess",
+              "AuthType Basic\nAuthName \"P\"\nAuthUserFile \"" + web + "/.htusers\"\nRequire user alice\n");
     start();
     clickFolder(folder("private"));
     window->grab(); // lays out and paints once
@@ -94,7 +94,8 @@ TEST_P(PaneTheme, StatusTextAndAnUntickedCheckBoxStandOut) {
         const QImage text = status->grab().toImage();
         // Inactive text is meant to recede, yet stay readable.
         const double wanted = meaning == PHThemeColors::Meaning::Inactive ? 2.5 : 4.0;
-        EXPECT_GE(strongestContrast(text), wanted) << "meaning " << int(meaning) << (GetParam() ? " dark" : " light");
+        EXPECT_GE(strongestContrast(text), wanted)
+            << "meaning " << int(meaning) << (GetParam() ? " dark" : " light");
     }
 
     // bob is not ticked for "private": his check box must still show.
@@ -109,7 +110,8 @@ TEST_P(PaneTheme, StatusTextAndAnUntickedCheckBoxStandOut) {
     ASSERT_EQ(check.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
     users->clearSelection();
     const QImage cell = users->viewport()->grab(users->visualRect(check)).toImage();
-    EXPECT_GE(strongestContrast(cell), 3.0) << "an unticked box disappears" << (GetParam() ? " in dark" : " in light");
+    EXPECT_GE(strongestContrast(cell), 3.0)
+        << "an unticked box disappears" << (GetParam() ? " in dark" : " in light");
 }
 
 INSTANTIATE_TEST_SUITE_P(LightAndDark, PaneTheme, ::testing::Values(false, true),

@@ -207,7 +207,8 @@ TEST_F(UpdateDisplay, AMissingLayoutIsReportedAndStartsNothing) {
 }
 
 TEST_F(UpdateDisplay, OnlyTheFirstSelectionInTheProcessChecks) {
-    server.setReply("/PHSVersions.php", {TestHttpServer::ok(versionReply(QStringLiteral("1.2"))).bytes, 0, 0, 0});
+    server.setReply("/PHSVersions.php",
+                    {TestHttpServer::ok(versionReply(QStringLiteral("1.2"))).bytes, 0, 0, 0});
     PHSUController *controller = prepared();
     display->didSelect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isChecking(); }, 5000));

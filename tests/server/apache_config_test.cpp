@@ -418,7 +418,8 @@ TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {
 TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) {
     const QString bundle = dir.filePath("Porthold.panel");
     const QString marker = dir.filePath("tool-ran");
-    servertest::writeFile(bundle + "/Sentrel", QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+    servertest::writeFile(bundle + "/Sentrel",
+                          QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
     QFile::setPermissions(bundle + "/Sentrel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir().mkpath(bundle + "/Resources");
     ASSERT_TRUE(QFile::copy(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui"),
@@ -467,9 +468,11 @@ TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) 
     EXPECT_EQ(asked.at(0).title, "Repair the Apache Configuration?");
     EXPECT_EQ(asked.at(0).defaultButton, "Repair");
     const QString message = asked.at(0).message;
-    EXPECT_TRUE(message.contains(QStringLiteral("line 2, in <Directory />: AllowOverride None \u2192 AllowOverride All")))
+    EXPECT_TRUE(message.contains(
+        QStringLiteral("line 2, in <Directory />: AllowOverride None \u2192 AllowOverride All")))
         << qPrintable(message);
-    EXPECT_TRUE(message.contains(QStringLiteral("line 9, in <Directory \"/var/www/html\">"))) << qPrintable(message);
+    EXPECT_TRUE(message.contains(QStringLiteral("line 9, in <Directory \"/var/www/html\">")))
+        << qPrintable(message);
     EXPECT_TRUE(message.contains("<Directory /> is the whole disk")) << qPrintable(message);
     EXPECT_TRUE(message.contains(conf + "/httpd.conf.preporthold")) << qPrintable(message);
     EXPECT_FALSE(QFileInfo::exists(marker));
@@ -483,7 +486,8 @@ TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) 
     ASSERT_EQ(asked.size(), 2);
     EXPECT_EQ(context.errors, QList<qint32>{7});
     ASSERT_EQ(context.errorDetails.size(), 1);
-    EXPECT_TRUE(context.errorDetails.at(0).contains(conf + "/httpd.conf")) << qPrintable(context.errorDetails.at(0));
+    EXPECT_TRUE(context.errorDetails.at(0).contains(conf + "/httpd.conf"))
+        << qPrintable(context.errorDetails.at(0));
     EXPECT_EQ(servertest::readFile(conf + "/httpd.conf"), text);
 
     // Nothing left to change: said, and nothing asked.
@@ -492,7 +496,8 @@ TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) 
     answerSheets();
     EXPECT_EQ(asked.size(), 2);
     ASSERT_NE(controller.messageLine(), nullptr);
-    EXPECT_TRUE(controller.messageLine()->text().startsWith("Nothing to repair")) << qPrintable(controller.messageLine()->text());
+    EXPECT_TRUE(controller.messageLine()->text().startsWith("Nothing to repair"))
+        << qPrintable(controller.messageLine()->text());
     PHAlertSheet::setAnswerer({});
 }
 

@@ -287,8 +287,8 @@ TEST_F(ApacheTabTest, StatusIntervalsOutsideHalfASecondToAnHourAreCorrected) {
     Log::setCapture(&lines);
     // Below a millisecond the timer would fire on every pass of the event
     // loop; above about 25 days Qt refuses it and nothing is ever checked.
-    const QList<std::pair<double, int>> cases{{0.0004, 500}, {0.2, 500}, {3e6, 3600000}, {1e300, 3600000},
-                                              {-1.0, 2000}, {7.5, 7500}};
+    const QList<std::pair<double, int>> cases{{0.0004, 500},    {0.2, 500},   {3e6, 3600000},
+                                              {1e300, 3600000}, {-1.0, 2000}, {7.5, 7500}};
     for (const auto &[seconds, milliseconds] : cases) {
         PHUserDefaults::standardUserDefaults()->setDoubleForKey(seconds, "ApacheCheckInterval");
         PHApacheController controller(nullptr);

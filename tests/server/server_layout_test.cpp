@@ -89,7 +89,8 @@ TEST(ServerLayout, ReasonsNameWhatIsMissing) {
               dir.filePath("httpd") + " is not installed: choose Detect in Options, or install Apache.");
     servertest::writeFile(dir.filePath("plain"), "not a program");
     chmod(QFile::encodeName(dir.filePath("plain")).constData(), 0644);
-    EXPECT_TRUE(PHServerLayout::binaryProblem(dir.filePath("plain")).contains("not a program this user can run"));
+    EXPECT_TRUE(
+        PHServerLayout::binaryProblem(dir.filePath("plain")).contains("not a program this user can run"));
     EXPECT_EQ(PHServerLayout::binaryProblem("/bin/sh"), "");
     EXPECT_EQ(PHServerLayout::logFolderProblem(dir.filePath("none")),
               "The log folder " + dir.filePath("none") + " does not exist.");

@@ -37,7 +37,8 @@ struct stat statOf(const QString &path) {
 
 // Every file in the folder: a failed write must leave no temporary behind.
 QStringList entries(const QString &folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
 }
 
 // Runs `body` in a child process (so a resource limit or a change of user

@@ -58,8 +58,10 @@ TEST(StringHelpers, LooseSpacePatternsMatchAnyRunOfWhitespace) {
     EXPECT_EQ(PHString::regexWithLooseSpaces("AuthUserFile"), "\\s*AuthUserFile");
     EXPECT_EQ(PHString::regexWithLooseSpaces("Require valid-user"), "\\s*Require\\s+valid-user");
     EXPECT_EQ(PHString::regexWithLooseSpaces("a  b"), "\\s*a\\s+\\s+b");
-    EXPECT_TRUE(PHRegex::isMatchedByRegex("\t Require \t valid-user", PHString::regexWithLooseSpaces("Require valid-user")));
-    EXPECT_FALSE(PHRegex::isMatchedByRegex("Requirevalid-user", PHString::regexWithLooseSpaces("Require valid-user")));
+    EXPECT_TRUE(PHRegex::isMatchedByRegex("\t Require \t valid-user",
+                                          PHString::regexWithLooseSpaces("Require valid-user")));
+    EXPECT_FALSE(
+        PHRegex::isMatchedByRegex("Requirevalid-user", PHString::regexWithLooseSpaces("Require valid-user")));
 }
 
 TEST(StringHelpers, GlobNeedsAnAbsolutePatternOrAFolder) {
@@ -73,7 +75,8 @@ TEST(StringHelpers, GlobNeedsAnAbsolutePatternOrAFolder) {
     const std::optional<QStringList> relative = PHString::globRelativeTo("conf/*.conf", dir.path());
     ASSERT_TRUE(relative);
     EXPECT_EQ(QSet<QString>(relative->begin(), relative->end()),
-              QSet<QString>({dir.filePath("conf/a.conf"), dir.filePath(QString::fromUtf8("conf/\xC3\xA9t\xC3\xA9.conf"))}));
+              QSet<QString>({dir.filePath("conf/a.conf"),
+                             dir.filePath(QString::fromUtf8("conf/\xC3\xA9t\xC3\xA9.conf"))}));
     EXPECT_EQ(PHString::glob(dir.filePath("conf/notes.txt")), QStringList{dir.filePath("conf/notes.txt")});
     // No match is an empty list, never the pattern itself.
     EXPECT_EQ(PHString::glob(dir.filePath("conf/*.missing")), QStringList());
@@ -111,8 +114,8 @@ TEST(ByteBuffers, StripHeadersOnlyWithinTheFirst511Bytes) {
 }
 
 TEST(Records, BooleansAndFlattening) {
-    const QVariantMap record{{"text yes", "yes"}, {"text YES", "YES"}, {"two", 2}, {"zero", 0.0},
-                             {"list", QVariantList{1}}, {"bool", true}};
+    const QVariantMap record{{"text yes", "yes"}, {"text YES", "YES"},       {"two", 2},
+                             {"zero", 0.0},       {"list", QVariantList{1}}, {"bool", true}};
     EXPECT_FALSE(PHDictionary::boolForKeyDefaultValue(record, "text yes", true));
     EXPECT_TRUE(PHDictionary::boolForKeyDefaultValue(record, "text YES", false));
     EXPECT_TRUE(PHDictionary::boolForKeyDefaultValue(record, "two", false));
@@ -125,8 +128,8 @@ TEST(Records, BooleansAndFlattening) {
     EXPECT_TRUE(PHDictionary::boolForKey(changed, "Allow or Deny"));
 
     EXPECT_EQ(PHArray::flattenedArrayWithKey(QVariantList(), "user"), QVariantList());
-    const QVariantList users{QVariantMap{{"user", "ann"}, {"basic password", "x"}}, QVariantMap{{"user", "bob"}},
-                             QVariantMap{}};
+    const QVariantList users{QVariantMap{{"user", "ann"}, {"basic password", "x"}},
+                             QVariantMap{{"user", "bob"}}, QVariantMap{}};
     const QVariantList names = PHArray::flattenedArrayWithKey(users, "user");
     ASSERT_EQ(names.size(), 3);
     EXPECT_EQ(names[0], "ann");
@@ -161,7 +164,8 @@ TEST(Files, AttributesFollowLinksFromTheLinksOwnFolder) {
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     int error = -1;
-    const auto followed = PHFileManager::attributesOfItemAtPathTraverseLinkError(dir.filePath("sub/relative"), true, &error);
+    const auto followed =
+        PHFileManager::attributesOfItemAtPathTraverseLinkError(dir.filePath("sub/relative"), true, &error);
     QDir::setCurrent(previous);
     ASSERT_TRUE(followed);
     EXPECT_EQ(error, 0);
@@ -170,15 +174,18 @@ TEST(Files, AttributesFollowLinksFromTheLinksOwnFolder) {
     EXPECT_EQ(followed->permissions, 0640u);
     EXPECT_EQ(followed->ownerID, ::geteuid());
 
-    const auto itself = PHFileManager::attributesOfItemAtPathTraverseLinkError(dir.filePath("sub/relative"), false);
+    const auto itself =
+        PHFileManager::attributesOfItemAtPathTraverseLinkError(dir.filePath("sub/relative"), false);
     ASSERT_TRUE(itself);
     EXPECT_EQ(itself->type, PHFileAttributes::Type::SymbolicLink);
 
     link("loop-b", dir.filePath("loop-a"));
     link("loop-a", dir.filePath("loop-b"));
-    EXPECT_FALSE(PHFileManager::attributesOfItemAtPathTraverseLinkError(dir.filePath("loop-a"), true, &error));
+    EXPECT_FALSE(
+        PHFileManager::attributesOfItemAtPathTraverseLinkError(dir.filePath("loop-a"), true, &error));
     EXPECT_EQ(error, ELOOP);
-    EXPECT_FALSE(attributesOfItemAtPathTraverseLinkError(encoded(dir.filePath("missing")).toStdString(), true, &error));
+    EXPECT_FALSE(attributesOfItemAtPathTraverseLinkError(encoded(dir.filePath("missing")).toStdString(), true,
+                                                         &error));
     EXPECT_EQ(error, ENOENT);
 }
 
@@ -247,7 +254,8 @@ TEST(Files, TempFileIsPrivateUniqueAndOpen) {
         ASSERT_EQ(::stat(encoded(first->path).constData(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0600u);
 
-        EXPECT_TRUE(PHFileHandle::writeString(*first->handle, QString::fromUtf8("AllowOverride All \xE2\x9C\x93\n")));
+        EXPECT_TRUE(
+            PHFileHandle::writeString(*first->handle, QString::fromUtf8("AllowOverride All \xE2\x9C\x93\n")));
         first->handle->flush();
         QFile check(first->path);
         ASSERT_TRUE(check.open(QIODevice::ReadOnly));

@@ -29,7 +29,8 @@ TEST(Regex, MatchesSearchAnywhereAndHonourOptions) {
     EXPECT_TRUE(isMatchedByRegex("", "^$"));
 
     const QString satisfy = "\\s*Satisfy\\s+(.*)";
-    EXPECT_TRUE(isMatchedByRegexOptionsInRangeError("satisfy any", satisfy, CaseInsensitive, kWholeText, nullptr));
+    EXPECT_TRUE(
+        isMatchedByRegexOptionsInRangeError("satisfy any", satisfy, CaseInsensitive, kWholeText, nullptr));
     EXPECT_FALSE(isMatchedByRegexOptionsInRangeError("satisfy any", satisfy, NoOptions, kWholeText, nullptr));
 
     // The range limits the search; anchors hold at its ends.
@@ -47,7 +48,8 @@ TEST(Regex, CapturesGiveTheFirstMatchWithEveryGroup) {
     // Positions count UTF-16 units: text after a surrogate pair comes out whole.
     EXPECT_EQ(captureComponentsMatchedByRegex(QString::fromUtf8("\xF0\x9F\x94\x92 caf\xC3\xA9!"), "(\\w+)!"),
               QStringList({QString::fromUtf8("caf\xC3\xA9!"), QString::fromUtf8("caf\xC3\xA9")}));
-    EXPECT_EQ(captureComponentsMatchedByRegexOptionsRangeError("x=1 y=2", "(\\w)=(\\d)", NoOptions, {2, 5}, nullptr),
+    EXPECT_EQ(captureComponentsMatchedByRegexOptionsRangeError("x=1 y=2", "(\\w)=(\\d)", NoOptions, {2, 5},
+                                                               nullptr),
               QStringList({"y=2", "y", "2"}));
 }
 
@@ -64,11 +66,12 @@ TEST(Regex, ReplacementCountsAndLeavesTheTextAloneOnFailure) {
     EXPECT_EQ(text, "1$a 2$b 3$c");
 
     text = "aaa";
-    EXPECT_EQ(replaceOccurrencesOfRegexWithString(text, "a*", "-"), 2); // "aaa" then the empty match at the end
+    EXPECT_EQ(replaceOccurrencesOfRegexWithString(text, "a*", "-"),
+              2); // "aaa" then the empty match at the end
     EXPECT_EQ(text, "--");
 
     text = "keep me";
-    EXPECT_EQ(replaceOccurrencesOfRegexWithString(text, "(keep", "x"), -1); // does not compile
+    EXPECT_EQ(replaceOccurrencesOfRegexWithString(text, "(keep", "x"), -1);   // does not compile
     EXPECT_EQ(replaceOccurrencesOfRegexWithString(text, "(keep)", "$7"), -1); // no group 7
     EXPECT_EQ(text, "keep me");
 }
@@ -76,16 +79,21 @@ TEST(Regex, ReplacementCountsAndLeavesTheTextAloneOnFailure) {
 TEST(Regex, FailuresAreNamedWithTheirReasonAndDetails) {
     const PHException nullPattern = raised([] { isMatchedByRegex("text", QString()); });
     EXPECT_EQ(nullPattern.name(), "NSInvalidArgumentException");
-    EXPECT_EQ(nullPattern.reason(),
-              "*** -[QString isMatchedByRegex:options:inRange:error:]: The regular expression argument is NULL.");
+    EXPECT_EQ(
+        nullPattern.reason(),
+        "*** -[QString isMatchedByRegex:options:inRange:error:]: The regular expression argument is NULL.");
 
-    const PHException outside = raised(
-        [] { captureComponentsMatchedByRegexOptionsRangeError("short", "s", NoOptions, {3, 3}, nullptr); });
+    const PHException outside = raised([] {
+        captureComponentsMatchedByRegexOptionsRangeError("short", "s", NoOptions, {3, 3}, nullptr);
+    });
     EXPECT_EQ(outside.name(), "NSRangeException");
-    EXPECT_EQ(outside.reason(), "*** -[QString captureComponentsMatchedByRegex:options:range:error:]: Range or index "
-                                "out of bounds.");
+    EXPECT_EQ(outside.reason(),
+              "*** -[QString captureComponentsMatchedByRegex:options:range:error:]: Range or index "
+              "out of bounds.");
     EXPECT_EQ(outside.userInfo().value(kSubjectString).toString(), "short");
-    EXPECT_EQ(raised([] { isMatchedByRegexOptionsInRangeError("ab", "a", NoOptions, {3, 0}, nullptr); }).name(),
+    EXPECT_EQ(raised([] {
+                  isMatchedByRegexOptionsInRangeError("ab", "a", NoOptions, {3, 0}, nullptr);
+              }).name(),
               "NSRangeException");
 
     // A pattern that does not compile fills the error record when one is given...
@@ -93,11 +101,13 @@ TEST(Regex, FailuresAreNamedWithTheirReasonAndDetails) {
     EXPECT_FALSE(isMatchedByRegexOptionsInRangeError("abc", "ab(c", NoOptions, kWholeText, &error));
     EXPECT_EQ(error.domain, "PHICURegexErrorDomain");
     EXPECT_EQ(error.localizedDescription, "There was an error compiling the regular expression.");
-    EXPECT_EQ(error.localizedFailureReason, "The error U_REGEX_MISMATCHED_PAREN occurred at line 1, column 4: ab(c<<HERE>>");
+    EXPECT_EQ(error.localizedFailureReason,
+              "The error U_REGEX_MISMATCHED_PAREN occurred at line 1, column 4: ab(c<<HERE>>");
     EXPECT_EQ(error.userInfo.value(kErrorName).toString(), "U_REGEX_MISMATCHED_PAREN");
     EXPECT_EQ(error.userInfo.value(kRegex).toString(), "ab(c");
     EXPECT_EQ(error.userInfo.value(kPreContext).toString(), "ab(c");
-    EXPECT_TRUE(captureComponentsMatchedByRegexOptionsRangeError("abc", "[", NoOptions, kWholeText, &error).isEmpty());
+    EXPECT_TRUE(captureComponentsMatchedByRegexOptionsRangeError("abc", "[", NoOptions, kWholeText, &error)
+                    .isEmpty());
 
     // Without a position from ICU (here: an option bit it does not know) the
     // reason names the error alone.
@@ -107,14 +117,17 @@ TEST(Regex, FailuresAreNamedWithTheirReasonAndDetails) {
     // Absent texts are refused like an absent pattern, not taken as empty ones.
     const PHException nullSubject = raised([] { isMatchedByRegex(QString(), "x*"); });
     EXPECT_EQ(nullSubject.name(), "NSInvalidArgumentException");
-    EXPECT_TRUE(nullSubject.reason().endsWith("]: The match string argument is NULL.")) << nullSubject.reason().toStdString();
-    EXPECT_EQ(raised([] { captureComponentsMatchedByRegex(QString(), "(x*)"); }).name(), "NSInvalidArgumentException");
+    EXPECT_TRUE(nullSubject.reason().endsWith("]: The match string argument is NULL."))
+        << nullSubject.reason().toStdString();
+    EXPECT_EQ(raised([] { captureComponentsMatchedByRegex(QString(), "(x*)"); }).name(),
+              "NSInvalidArgumentException");
     QString absent;
     EXPECT_TRUE(raised([&] { replaceOccurrencesOfRegexWithString(absent, "x*", "y"); })
                     .reason()
                     .endsWith("]: The match string argument is NULL."));
     QString kept = "keep me";
-    const PHException nullReplacement = raised([&] { replaceOccurrencesOfRegexWithString(kept, "me", QString()); });
+    const PHException nullReplacement =
+        raised([&] { replaceOccurrencesOfRegexWithString(kept, "me", QString()); });
     EXPECT_EQ(nullReplacement.name(), "NSInvalidArgumentException");
     EXPECT_TRUE(nullReplacement.reason().endsWith("]: The replacement string argument is NULL."))
         << nullReplacement.reason().toStdString();

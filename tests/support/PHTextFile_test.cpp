@@ -10,7 +10,8 @@
 
 namespace {
 
-const QString kSample = QStringLiteral("AuthName \"Zugang f\u00fcr Caf\u00e9 \u00e0 la carte\"\nRequire valid-user\n");
+const QString kSample =
+    QStringLiteral("AuthName \"Zugang f\u00fcr Caf\u00e9 \u00e0 la carte\"\nRequire valid-user\n");
 
 QString save(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes) {
     QFile file(dir.filePath(name));
@@ -47,7 +48,8 @@ TEST(TextFile, EveryAcceptedEncodingReadsTheSameText) {
     for (const Case &c : cases) {
         const PHTextFile file = PHTextFile::read(save(dir, c.name, c.bytes));
         ASSERT_EQ(file.status, PHTextFile::Status::Read) << c.name << ": " << file.error.toStdString();
-        EXPECT_EQ(file.text, c.name == std::string("ascii") ? QString("Order deny,allow\n") : kSample) << c.name;
+        EXPECT_EQ(file.text, c.name == std::string("ascii") ? QString("Order deny,allow\n") : kSample)
+            << c.name;
         EXPECT_EQ(file.encoding, c.encoding) << c.name;
         EXPECT_EQ(file.byteOrderMark, c.mark) << c.name;
         // What the writer re-encodes in the detected encoding reads back the same.
@@ -59,7 +61,8 @@ TEST(TextFile, EveryAcceptedEncodingReadsTheSameText) {
     EXPECT_EQ(PHTextFile::decode("# Caf\xE9\n").text, QString("# Caf\u00e9\n"));
     EXPECT_EQ(PHTextFile::decode(QByteArray()).status, PHTextFile::Status::Read);
     // UTF-16 without a mark is recognised by its zero bytes.
-    const PHTextFile unmarked = PHTextFile::decode(utf16(QStringLiteral("Options +Indexes\nAllowOverride All\n"), false));
+    const PHTextFile unmarked =
+        PHTextFile::decode(utf16(QStringLiteral("Options +Indexes\nAllowOverride All\n"), false));
     EXPECT_EQ(unmarked.encoding, "UTF-16LE");
     EXPECT_EQ(unmarked.text, QStringLiteral("Options +Indexes\nAllowOverride All\n"));
 }
@@ -77,17 +80,28 @@ TEST(TextFile, MissingUnreadableAndUndecodableAreTold) {
     }
     // Binary data, a UTF-16 text cut in the middle of a unit, and a false
     // UTF-8 mark are not text: a reader must not guess and rewrite them.
-    const QByteArray binary("\x7F" "ELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00>\x00", 20);
+    const QByteArray binary("\x7F"
+                            "ELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00>\x00",
+                            20);
     EXPECT_EQ(PHTextFile::decode(binary).status, PHTextFile::Status::Undecodable);
-    EXPECT_EQ(PHTextFile::decode("\xFF\xFE" "A\x00" "B").status, PHTextFile::Status::Undecodable);
-    EXPECT_EQ(PHTextFile::decode("\xEF\xBB\xBF" "caf\xE9").status, PHTextFile::Status::Undecodable);
+    EXPECT_EQ(PHTextFile::decode("\xFF\xFE"
+                                 "A\x00"
+                                 "B")
+                  .status,
+              PHTextFile::Status::Undecodable);
+    EXPECT_EQ(PHTextFile::decode("\xEF\xBB\xBF"
+                                 "caf\xE9")
+                  .status,
+              PHTextFile::Status::Undecodable);
 }
 
 TEST(TextFile, EncodingRefusesWhatTheTargetCannotHold) {
     EXPECT_EQ(PHTextFile::encode(QString("caf\u00e9"), "ISO-8859-1"), QByteArray("caf\xE9"));
     EXPECT_FALSE(PHTextFile::encode(QString("\u20ac"), "ISO-8859-1"));
     EXPECT_FALSE(PHTextFile::encode(QString("x"), "no-such-encoding"));
-    EXPECT_EQ(PHTextFile::encode(QString("A"), "UTF-16BE"), QByteArray("\x00" "A", 2));
+    EXPECT_EQ(PHTextFile::encode(QString("A"), "UTF-16BE"), QByteArray("\x00"
+                                                                       "A",
+                                                                       2));
 }
 
 } // namespace

@@ -32,9 +32,10 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
     EXPECT_EQ(runCheck(), QStringList({"PHSWUStarted", "PHSWUEnded", "PHSWUUpdated"}));
     EXPECT_TRUE(PHAlertSheet::recorded().size() == 1 && PHAlertSheet::recorded().first().informational)
         << "being up to date is news, not a warning";
-    EXPECT_EQ(takeSheet(), QStringLiteral("Up to Date | This version of Porthold is up to date.\n\nPHS Notes: Be well"
-                                          "\n\n(PHS Notes are news from Quillmere Software, the maker of "
-                                          "Porthold.) | up to date"));
+    EXPECT_EQ(takeSheet(),
+              QStringLiteral("Up to Date | This version of Porthold is up to date.\n\nPHS Notes: Be well"
+                             "\n\n(PHS Notes are news from Quillmere Software, the maker of "
+                             "Porthold.) | up to date"));
     EXPECT_GE(updatedSeconds, before);
     EXPECT_LT(updatedSeconds, before + 60);
     EXPECT_FALSE(controller.suSheet()->isVisible());

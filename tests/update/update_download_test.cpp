@@ -138,7 +138,8 @@ TEST_F(UpdateDownload, ShowInFolderOpensTheFolderAndAFileNothingOpensIsSaid) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return PHAlertSheet::recorded().size() >= 2; }, 10000));
     qputenv("PATH", path);
     ASSERT_GE(PHAlertSheet::recorded().size(), 2);
-    EXPECT_TRUE(PHAlertSheet::recorded().at(0).message.endsWith("It could not be opened: no program for it was found."))
+    EXPECT_TRUE(PHAlertSheet::recorded().at(0).message.endsWith(
+        "It could not be opened: no program for it was found."))
         << qPrintable(PHAlertSheet::recorded().at(0).message);
     EXPECT_EQ(PHAlertSheet::recorded().at(1).title, "Could not show the folder");
 }

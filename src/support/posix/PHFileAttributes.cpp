@@ -8,21 +8,29 @@ namespace {
 
 PHFileAttributes::Type typeOf(mode_t mode) {
     switch (mode & S_IFMT) {
-    case S_IFREG: return PHFileAttributes::Type::Regular;
-    case S_IFDIR: return PHFileAttributes::Type::Directory;
-    case S_IFLNK: return PHFileAttributes::Type::SymbolicLink;
-    case S_IFCHR: return PHFileAttributes::Type::CharacterSpecial;
-    case S_IFBLK: return PHFileAttributes::Type::BlockSpecial;
-    case S_IFSOCK: return PHFileAttributes::Type::Socket;
-    case S_IFIFO: return PHFileAttributes::Type::FIFO;
-    default: return PHFileAttributes::Type::Unknown;
+    case S_IFREG:
+        return PHFileAttributes::Type::Regular;
+    case S_IFDIR:
+        return PHFileAttributes::Type::Directory;
+    case S_IFLNK:
+        return PHFileAttributes::Type::SymbolicLink;
+    case S_IFCHR:
+        return PHFileAttributes::Type::CharacterSpecial;
+    case S_IFBLK:
+        return PHFileAttributes::Type::BlockSpecial;
+    case S_IFSOCK:
+        return PHFileAttributes::Type::Socket;
+    case S_IFIFO:
+        return PHFileAttributes::Type::FIFO;
+    default:
+        return PHFileAttributes::Type::Unknown;
     }
 }
 
 } // namespace
 
-std::optional<PHFileAttributes> attributesOfItemAtPathTraverseLinkError(const std::string &path, bool traverseLink,
-                                                                        int *error) {
+std::optional<PHFileAttributes> attributesOfItemAtPathTraverseLinkError(const std::string &path,
+                                                                        bool traverseLink, int *error) {
     if (error)
         *error = 0;
     if (path.empty()) {

@@ -11,7 +11,16 @@
 
 /// What the file system says about one item.
 struct PHFileAttributes {
-    enum class Type { Regular, Directory, SymbolicLink, CharacterSpecial, BlockSpecial, Socket, FIFO, Unknown };
+    enum class Type {
+        Regular,
+        Directory,
+        SymbolicLink,
+        CharacterSpecial,
+        BlockSpecial,
+        Socket,
+        FIFO,
+        Unknown
+    };
 
     Type type = Type::Unknown;
     std::uint64_t size = 0;
@@ -32,5 +41,5 @@ struct PHFileAttributes {
 /// record describes the first item that is not a link. Absent when any step
 /// fails; `*error` (when given) then holds the errno of that step, and 0 on
 /// success.
-std::optional<PHFileAttributes> attributesOfItemAtPathTraverseLinkError(const std::string &path, bool traverseLink,
-                                                                        int *error = nullptr);
+std::optional<PHFileAttributes>
+attributesOfItemAtPathTraverseLinkError(const std::string &path, bool traverseLink, int *error = nullptr);
