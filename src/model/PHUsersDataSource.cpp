@@ -28,25 +28,9 @@ bool isAscii(const QString &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
-QImage loadUserIcon() {
-    PanelContext *context = PanelContext::sharedInstance();
-    const QString bundle = context ? context->bundlePath() : QString();
-    if (bundle.isEmpty())
-        return {};
-    for (const char *folder : {"Resources", "Contents/Resources", "."}) {
-        for (const char *type : {"png", "tiff"}) {
-            const QString path = QDir(bundle).filePath(
-                QStringLiteral("%1/genericuser.%2").arg(QLatin1String(folder), QLatin1String(type)));
-            if (QFileInfo::exists(path))
-                return QImage(path);
-        }
-    }
-    return {};
-}
-
 } // namespace
 
-PHUsersDataSource::PHUsersDataSource(QObject *parent) : PHXDataSource(parent), m_userIcon(loadUserIcon()) {
+PHUsersDataSource::PHUsersDataSource(QObject *parent) : PHXDataSource(parent) {
     m_dataArray = parseUserfile(false);
 }
 

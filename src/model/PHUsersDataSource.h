@@ -6,9 +6,9 @@
 #include "support/posix/PHErrorCode.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -138,9 +138,10 @@ public:
     bool loadFailed() const { return m_loadFailed; }
     /// The user file's path, or empty when the panel names no web folder.
     static QString userfilePath();
-    /// The icon shown beside user names ("genericuser" from the panel's
-    /// resources; null when the bundle has none).
-    const QImage &userIcon() const { return m_userIcon; }
+    /// The icons the users' table shows beside names: one for every user and
+    /// the warning sign for a user whose password hash is weak. The view hands
+    /// them in (a QIcon each, or nothing): the model draws nothing itself.
+    void setIcons(const QVariant &userIcon, const QVariant &weakHashIcon);
 
     /// The records a user-file text holds: one "name:hash" per line. Blank
     /// lines, lines without a colon or beginning with one are skipped, and so
@@ -191,5 +192,6 @@ private:
     bool m_loadFailed = false;
     /// The records as the file held them when last read or written here.
     QVariantList m_savedRecords;
-    QImage m_userIcon;
+    QVariant m_userIcon;
+    QVariant m_weakHashIcon;
 };

@@ -10,23 +10,12 @@
 #include "platform/Log.h"
 #include "support/PHExtensions.h"
 
-#include <QApplication>
-#include <QIcon>
 #include <QMimeData>
-#include <QPixmap>
-#include <QStyle>
 
 namespace {
 
 const QString kUserColumn = QStringLiteral("user");
 const QString kActiveColumn = QStringLiteral("active");
-
-QIcon weakHashIcon() {
-    QIcon fallback;
-    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-        fallback = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
-    return QIcon::fromTheme(QStringLiteral("dialog-warning"), fallback);
-}
 
 } // namespace
 
@@ -101,6 +90,11 @@ bool PHUsersDataSource::tableViewShouldEditTableColumnRow(QObject *, const QStri
     return row != 0 || column != kUserColumn;
 }
 
+void PHUsersDataSource::setIcons(const QVariant &userIcon, const QVariant &weakHashIcon) {
+    m_userIcon = userIcon;
+    m_weakHashIcon = weakHashIcon;
+}
+
 void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell,
                                                                   const QString &column, qint32 row) {
     if (column == kActiveColumn) {
@@ -110,11 +104,11 @@ void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHC
         if (folder && folder->isHandManaged())
             cell.toolTip = PHFSItem::handManagedMessage;
     } else if (column == kUserColumn) {
-        cell.image = row == 0 || m_userIcon.isNull() ? QIcon() : QIcon(QPixmap::fromImage(m_userIcon));
+        cell.image = row == 0 ? QVariant() : m_userIcon;
         if (row >= 1 && row <= m_dataArray.size() &&
             PHPasswordHash::isWeak(m_dataArray.at(row - 1).toMap().value(passwordKey).toString())) {
             // The theme's warning sign in place of the user icon.
-            cell.image = weakHashIcon();
+            cell.image = m_weakHashIcon;
             cell.toolTip = PHPasswordHash::weakHashToolTip;
         }
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -13,8 +12,10 @@ class QMenu;
 struct PHCell {
     bool enabled = true;      // check boxes, pop-ups and buttons act only when enabled
     bool transparent = false; // nothing drawn, nothing clickable (a member row's check box)
-    QIcon image;              // icon of an icon-and-text cell, image of a button cell
-    QIcon pressedImage;       // a button cell's image while pressed
+    // Images are QIcons held in a QVariant: the view draws them, and the model passes on
+    // only icons its view handed it, so the model needs no GUI library.
+    QVariant image;           // icon of an icon-and-text cell, image of a button cell
+    QVariant pressedImage;    // a button cell's image while pressed
     QMenu *menu = nullptr;    // a pop-up cell's menu
     qint32 selectedItem = -1; // a pop-up cell's selected item, when the delegate sets it
     QString mark;             // a short sign drawn after a pop-up cell's title

@@ -11,6 +11,7 @@
 #include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
+#include "platform/PHImage.h"
 #include "server/PHApacheController.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"

@@ -5,6 +5,7 @@
 
 #include "platform/Log.h"
 #include "platform/PHAlertSheet.h"
+#include "platform/PHImage.h"
 #include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
 #include "server/PHServerLayout.h"

@@ -6,11 +6,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileIconProvider>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QIcon>
-#include <QMimeDatabase>
 
 #include <cerrno>
 #include <cstdlib>
@@ -51,10 +47,6 @@ QString infoValue(const char *key) {
     if (!context)
         return {};
     return context->bundleInfo().value(QString::fromLatin1(key)).toString();
-}
-
-bool guiRuns() {
-    return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
 }
 
 } // namespace
@@ -325,26 +317,3 @@ QString applicationCompany() {
 }
 
 } // namespace PHApplication
-
-namespace PHImage {
-
-QIcon imageForFileWidthHeight(const QString &path, int width, int height) {
-    if (!guiRuns())
-        return {};
-    const QFileIconProvider provider;
-    return QIcon(provider.icon(QFileInfo(path)).pixmap(width, height));
-}
-
-QIcon imageForFileTypeWidthHeight(const QString &type, int width, int height) {
-    if (!guiRuns())
-        return {};
-    const QFileIconProvider provider;
-    const QMimeType mime =
-        QMimeDatabase().mimeTypeForFile(QStringLiteral("file.") + type, QMimeDatabase::MatchExtension);
-    QIcon icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));
-    if (icon.isNull())
-        icon = provider.icon(QAbstractFileIconProvider::File);
-    return QIcon(icon.pixmap(width, height));
-}
-
-} // namespace PHImage

@@ -3,7 +3,6 @@
 #include "support/posix/PHFileAttributes.h"
 
 #include <QByteArray>
-#include <QIcon>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -141,14 +140,3 @@ QString applicationVersion();
 QString applicationCompany();
 
 } // namespace PHApplication
-
-namespace PHImage {
-
-/// The desktop's icon for the item at `path`, drawn at `width` x `height`
-/// pixels (the icon holds that one size); a null icon when no GUI application
-/// runs (pixmaps cannot exist without one).
-QIcon imageForFileWidthHeight(const QString &path, int width, int height);
-/// The desktop's icon for files with the name extension `type` ("log", "conf").
-QIcon imageForFileTypeWidthHeight(const QString &type, int width, int height);
-
-} // namespace PHImage

@@ -1,6 +1,7 @@
 #include "views/PHFSDataSource.h"
 
 #include "model/PHFSItem.h"
+#include "platform/PHImage.h"
 #include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QIcon>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -30,8 +31,9 @@ void PHImageButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &opt
     const PHCell cell = cellOf(index);
     if (!cell.enabled || cell.transparent)
         return;
-    const bool pressed = m_pressed.isValid() && m_pressed == index && !cell.pressedImage.isNull();
-    const QIcon &image = pressed ? cell.pressedImage : cell.image;
+    const QIcon pressedImage = cell.pressedImage.value<QIcon>();
+    const bool pressed = m_pressed.isValid() && m_pressed == index && !pressedImage.isNull();
+    const QIcon image = pressed ? pressedImage : cell.image.value<QIcon>();
     image.paint(painter, imageFrame(option, kImageSize));
 }
 

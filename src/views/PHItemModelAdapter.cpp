@@ -2,6 +2,7 @@
 
 #include "model/PHXDataSource.h"
 
+#include <QIcon>
 #include <QMimeData>
 
 PHItemModelAdapter::PHItemModelAdapter(QObject *view, PHXDataSource *dataSource,
@@ -229,7 +230,7 @@ QVariant PHItemModelAdapter::data(const QModelIndex &index, int role) const {
     }
     case Qt::DecorationRole:
         if (kind == ColumnKind::Text)
-            return cellForIndex(index).image;
+            return cellForIndex(index).image.value<QIcon>();
         return {};
     case Qt::AccessibleTextRole:
         return accessibleText(index);

@@ -9,13 +9,48 @@
 #include "views/PHPopUpButtonCell.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDrag>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
+#include <QStyle>
+
+namespace {
+
+// The icon beside every user name: "genericuser" from the panel's resources;
+// none when the bundle has none.
+QIcon userIcon() {
+    PanelContext *context = PanelContext::sharedInstance();
+    const QString bundle = context ? context->bundlePath() : QString();
+    if (bundle.isEmpty())
+        return {};
+    for (const char *folder : {"Resources", "Contents/Resources", "."}) {
+        for (const char *type : {"png", "tiff"}) {
+            const QString path = QDir(bundle).filePath(
+                QStringLiteral("%1/genericuser.%2").arg(QLatin1String(folder), QLatin1String(type)));
+            if (QFileInfo::exists(path)) {
+                const QImage image(path);
+                return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+            }
+        }
+    }
+    return {};
+}
+
+// The theme's warning sign, or the style's where the theme has none.
+QIcon weakHashIcon() {
+    return QIcon::fromTheme(QStringLiteral("dialog-warning"),
+                            QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning));
+}
+
+} // namespace
 
 QPixmap PHDragImageForText(const QString &text) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
@@ -51,8 +86,10 @@ void PHTableView::setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *
     m_adapter->setTableDataSource(dataSource, delegate);
     m_lastSelected = QPersistentModelIndex();
     disconnect(m_beepRequest);
-    if (auto *users = dynamic_cast<PHUsersDataSource *>(dataSource))
+    if (auto *users = dynamic_cast<PHUsersDataSource *>(dataSource)) {
         m_beepRequest = connect(users, &PHUsersDataSource::beepRequested, this, [] { QApplication::beep(); });
+        users->setIcons(userIcon(), weakHashIcon());
+    }
 }
 
 PHXDataSource *PHTableView::dataSource() const {

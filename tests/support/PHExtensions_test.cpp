@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -298,20 +297,6 @@ TEST(Application, InformationComesFromThePanelContext) {
     EXPECT_EQ(PHApplication::applicationName(), "Porthold");
     EXPECT_EQ(PHApplication::applicationVersion(), "1.2b3");
     EXPECT_EQ(PHApplication::applicationCompany(), "Quillmere Software");
-}
-
-TEST(Images, IconsAreSixteenPixelsSquare) {
-    EXPECT_TRUE(PHImage::imageForFileWidthHeight("/", 16, 16).isNull()); // no GUI yet
-    int argc = 1;
-    char name[] = "support_test";
-    char *argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    const QIcon folder = PHImage::imageForFileWidthHeight(QDir::tempPath(), 16, 16);
-    ASSERT_FALSE(folder.isNull());
-    EXPECT_EQ(folder.availableSizes(), QList<QSize>{QSize(16, 16)});
-    const QIcon log = PHImage::imageForFileTypeWidthHeight("log", 16, 16);
-    ASSERT_FALSE(log.isNull());
-    EXPECT_EQ(log.availableSizes(), QList<QSize>{QSize(16, 16)});
 }
 
 } // namespace
