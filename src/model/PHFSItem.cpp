@@ -224,9 +224,7 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_p
         m_rootPath = path;
 
     m_isDisabled = true;
-    m_accessPath = joinPath(fullPath(), QStringLiteral(".htaccess"));
     m_authStatus = 0;
-    m_auth.insert(AllowOrDenyKey, true);
     Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
 }
 
@@ -238,6 +236,10 @@ PHFSItem::~PHFSItem() {
 
 QString PHFSItem::fullPath() const {
     return m_parent ? joinPath(m_parent->fullPath(), m_relativePath) : m_rootPath;
+}
+
+QString PHFSItem::accessPath() const {
+    return joinPath(fullPath(), QStringLiteral(".htaccess"));
 }
 
 PHFSItem *PHFSItem::parent() const {
@@ -460,7 +462,7 @@ bool PHFSItem::isAcceptableAddress(const QString &address) {
 QString PHFSItem::description() const {
     loadAccess();
     return QStringLiteral("Path: %1\nEnabled? %2\nExpanded? %3\nAuth Mode: %4")
-        .arg(m_accessPath, m_isDisabled ? QStringLiteral("NO") : QStringLiteral("YES"),
+        .arg(accessPath(), m_isDisabled ? QStringLiteral("NO") : QStringLiteral("YES"),
              expansionStateForItem(this) ? QStringLiteral("YES") : QStringLiteral("NO"),
              modeName(modeIndex()));
 }
@@ -633,6 +635,7 @@ void PHFSItem::parseAccessString() {
 
 void PHFSItem::readAccessFirstTime() {
     m_accessLoaded = true;
+    m_auth.insert(AllowOrDenyKey, true);
     // The first reading is the node's initial state, not a change to announce.
     if (hasAccessFile())
         readFromDisk(false);
@@ -640,11 +643,11 @@ void PHFSItem::readAccessFirstTime() {
 
 void PHFSItem::readFromDisk(bool announce) {
     m_accessLoaded = true;
-    const PHTextFile file = PHTextFile::read(m_accessPath);
+    const PHTextFile file = PHTextFile::read(accessPath());
     m_unreadable =
         file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
     if (m_unreadable)
-        Log::write(QStringLiteral("Could not read %1: %2").arg(m_accessPath, file.error));
+        Log::write(QStringLiteral("Could not read %1: %2").arg(accessPath(), file.error));
     if (announce) {
         setStringValue(file.ok() ? file.text : QString());
     } else {
@@ -665,7 +668,7 @@ bool PHFSItem::writeAccessFileEvenWhenUnprotected() {
 
 bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     loadAccess();
-    if (m_accessPath.isEmpty())
+    if (accessPath().isEmpty())
         return false;
     // Rebuilding a file whose rules we cannot represent would change who gets
     // in. Only the manual editor writes it, and then exactly as typed.
@@ -678,7 +681,7 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
         return true;
 
     // Replacing a file we could not read would lose what is in it.
-    const PHTextFile current = PHTextFile::read(m_accessPath);
+    const PHTextFile current = PHTextFile::read(accessPath());
     if (current.status == PHTextFile::Status::Unreadable ||
         current.status == PHTextFile::Status::Undecodable) {
         failWrite(ErrorAccessFileUnreadable, current.error);
@@ -695,7 +698,7 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     // A link at the access file becomes a regular file carrying its former
     // target's attributes; the file it led to (perhaps another folder's) stays.
     const QString text = verbatim ? m_accessText : accessFileText();
-    if (!PHAtomicFile::write(m_accessPath, text.toUtf8(), &why, PHAtomicFile::LinkPolicy::ReplaceLink)) {
+    if (!PHAtomicFile::write(accessPath(), text.toUtf8(), &why, PHAtomicFile::LinkPolicy::ReplaceLink)) {
         failWrite(ErrorAccessFileWrite, why);
         return false;
     }
@@ -705,10 +708,10 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
 }
 
 void PHFSItem::failWrite(qint32 code, const QString &why) {
-    Log::write(QStringLiteral("Could not write %1: %2").arg(m_accessPath, why));
+    Log::write(QStringLiteral("Could not write %1: %2").arg(accessPath(), why));
     // Show what is in force, not what we failed to write.
     readFromDisk();
-    contextDisplayError(code, QStringLiteral("%1: %2").arg(m_accessPath, why));
+    contextDisplayError(code, QStringLiteral("%1: %2").arg(accessPath(), why));
 }
 
 QString PHFSItem::accessFileText() const {
@@ -802,20 +805,21 @@ QString PHFSItem::accessFileText() const {
 
 bool PHFSItem::hasAccessFile() const {
     struct stat info {};
-    return !m_accessPath.isEmpty() && ::lstat(PHFileName::encode(m_accessPath).constData(), &info) == 0;
+    const QString path = accessPath();
+    return !path.isEmpty() && ::lstat(PHFileName::encode(path).constData(), &info) == 0;
 }
 
 bool PHFSItem::deleteAccessFile() {
-    if (m_accessPath.isEmpty())
+    if (accessPath().isEmpty())
         return false;
     loadAccess();
     m_auth.clear();
     m_accessText.clear();
-    if (int error = 0; !PHAtomicFile::remove(m_accessPath, &error)) {
+    if (int error = 0; !PHAtomicFile::remove(accessPath(), &error)) {
         const QString why = QString::fromLocal8Bit(std::strerror(error));
-        Log::write(QStringLiteral("Could not delete %1: %2").arg(m_accessPath, why));
+        Log::write(QStringLiteral("Could not delete %1: %2").arg(accessPath(), why));
         readFromDisk();
-        contextDisplayError(ErrorAccessFileDelete, QStringLiteral("%1: %2").arg(m_accessPath, why));
+        contextDisplayError(ErrorAccessFileDelete, QStringLiteral("%1: %2").arg(accessPath(), why));
         return false;
     }
     m_handManaged = false;

@@ -102,6 +102,8 @@ public:
     PHFSItem *childAtIndex(qint32 index);
     /// The number of subfolders, or -1 for a leaf. Lists the folder if needed.
     qint32 numberOfChildren();
+    /// Whether the folder has been listed yet (asking for its children lists it).
+    bool isListed() const { return m_childrenState != ChildrenState::NotLoaded; }
     /// Lists the folder again: subfolders (links followed, hidden ones too),
     /// sorted by name ignoring case, then exactly. Old children are deleted.
     void loadChildren();
@@ -112,7 +114,8 @@ public:
 
     // ----- Access -----
 
-    QString accessPath() const { return m_accessPath; }
+    /// The folder's ".htaccess" (worked out when asked: not kept per node).
+    QString accessPath() const;
 
     /// Normalised status: 0, 1, 2, 3 or 7 (the all-required bit only counts
     /// when both password and address bits are set).
@@ -263,8 +266,7 @@ private:
     QList<PHFSItem *> m_children;
     ChildrenState m_childrenState = ChildrenState::NotLoaded;
 
-    // Access fields.
-    QString m_accessPath;
+    // Access fields (the directive table is filled on the first reading).
     QVariantMap m_auth;
     QStringList m_userText;
     QString m_accessText;

@@ -117,15 +117,40 @@ qint32 PHFSDataSource::modeIndexForItem(const PHFSItem *item) {
     return status > 3 ? 4 : status;
 }
 
-qint32 PHFSDataSource::outlineViewNumberOfChildrenOfItem(QObject *, void *item) {
+qint32 PHFSDataSource::outlineViewNumberOfChildrenOfItem(QObject *outline, void *item) {
     if (!item)
         return m_rootItem ? 1 : 0;
-    return static_cast<PHFSItem *>(item)->numberOfChildren();
+    auto *node = static_cast<PHFSItem *>(item);
+    const bool wasListed = node->isListed();
+    const qint32 count = node->numberOfChildren();
+    if (!wasListed && count == -1) {
+        // Opened and found empty: its arrow goes, once the view has finished
+        // the question it is asking now.
+        QPointer<PHOutlineView> view(qobject_cast<PHOutlineView *>(outline));
+        QPointer<PHFSItem> target(node);
+        if (view)
+            QMetaObject::invokeMethod(
+                view,
+                [view, target] {
+                    if (view && target)
+                        view->reloadItem(target);
+                },
+                Qt::QueuedConnection);
+    }
+    return count;
 }
 
 bool PHFSDataSource::outlineViewIsItemExpandable(QObject *, void *item) {
     PHFSItem *node = nodeFor(item);
-    return node && node->numberOfChildren() != -1;
+    if (!node)
+        return false;
+    // A folder below the top row is taken to open until it is listed, when
+    // it is first expanded (an empty one then loses its arrow): the view asks
+    // every row of an open folder, and listing each of thousands of folders
+    // only to draw its arrow would cost a directory read per row.
+    if (node != m_rootItem.get() && !node->isListed())
+        return true;
+    return node->numberOfChildren() != -1;
 }
 
 void *PHFSDataSource::outlineViewChildOfItem(QObject *, qint32 index, void *item) {

@@ -16,11 +16,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -117,9 +120,41 @@ TEST_F(OutlineFixture, OneTopRowLazyChildrenAndLeaves) {
     EXPECT_TRUE(model->hasChildren(top));
     EXPECT_EQ(model->rowCount(top), 2);
     PHFSItem *leafy = childNamed(source->rootItem(), "leafy");
-    ASSERT_NE(leafy, nullptr);
-    EXPECT_FALSE(model->hasChildren(model->indexForItem(leafy))) << "a folder of files is a leaf";
-    EXPECT_EQ(model->rowCount(model->indexForItem(leafy)), 0);
+    PHFSItem *a = childNamed(source->rootItem(), "a");
+    ASSERT_TRUE(leafy && a);
+    // The rows of an open folder are not listed to draw their arrows: each
+    // is taken to open until it is expanded.
+    EXPECT_FALSE(leafy->isListed());
+    EXPECT_FALSE(a->isListed());
+    EXPECT_TRUE(model->hasChildren(model->indexForItem(leafy)));
+    EXPECT_FALSE(leafy->isListed()) << "asking for the arrow lists nothing";
+
+    // Expanded from the keyboard, a folder of files turns out a leaf and
+    // its row is shown again, so the view drops the arrow.
+    viewPtr->expandItem(source->rootItem());
+    settle();
+    const QModelIndex leafyRow = model->indexForItem(leafy);
+    viewPtr->setCurrentIndex(leafyRow);
+    QSignalSpy shown(model, &QAbstractItemModel::dataChanged);
+    QTest::keyClick(viewPtr, Qt::Key_Right);
+    settle();
+    EXPECT_TRUE(leafy->isListed());
+    EXPECT_FALSE(model->hasChildren(leafyRow)) << "a folder of files is a leaf";
+    EXPECT_EQ(model->rowCount(leafyRow), 0);
+    const bool rowShownAgain = std::any_of(shown.cbegin(), shown.cend(), [&](const QList<QVariant> &args) {
+        const QModelIndex first = args.at(0).value<QModelIndex>();
+        return first == leafyRow && first.column() == 0 &&
+               args.at(1).value<QModelIndex>().row() == leafyRow.row();
+    });
+    EXPECT_TRUE(rowShownAgain);
+    EXPECT_FALSE(a->isListed()) << "its sibling stays unlisted";
+    // A folder with subfolders opens from the keyboard as before.
+    viewPtr->setCurrentIndex(model->indexForItem(a));
+    QTest::keyClick(viewPtr, Qt::Key_Right);
+    settle();
+    EXPECT_TRUE(viewPtr->isItemExpanded(a));
+    EXPECT_TRUE(model->hasChildren(model->indexForItem(a)));
+    EXPECT_EQ(model->rowCount(model->indexForItem(a)), 1);
 
     // A web folder without subfolders: one row, not expandable.
     PHFSDataSource bare(dir.filePath("web/leafy"));
