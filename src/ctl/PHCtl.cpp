@@ -39,8 +39,16 @@ QString quoted(const QString &text) {
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-int usageError(QTextStream &out, QTextStream &err, const QString &message, bool json) {
-    err << "portholdctl: " << message << "\n\n" << PHCtlArguments::usage();
+/// One line for the mistake, then where to look: the synopsis of the command
+/// that was meant, if any, and the pointer to the full text. The whole usage
+/// would bury the one line that matters.
+int usageError(QTextStream &out, QTextStream &err, const QString &message, const QStringList &arguments) {
+    const bool json = arguments.contains(QStringLiteral("--json"));
+    err << "portholdctl: " << message << '\n';
+    const QString synopsis = PHCtlArguments::commandUsage(arguments);
+    if (!synopsis.isEmpty())
+        err << "Usage: " << synopsis << '\n';
+    err << "Try 'portholdctl --help' for more information.\n";
     if (json) {
         PHCtlOutput output(out, err, {true, false, false});
         output.set(QStringLiteral("error"), message);
@@ -65,7 +73,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
     try {
         invocation = PHCtlArguments::parse(arguments);
     } catch (const PHCtlUsageError &error) {
-        return usageError(out, err, error.message(), arguments.contains(QStringLiteral("--json")));
+        return usageError(out, err, error.message(), arguments);
     }
     if (invocation.command == Command::Help) {
         out << PHCtlArguments::usage();

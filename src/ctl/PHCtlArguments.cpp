@@ -1,6 +1,7 @@
 #include "ctl/PHCtlArguments.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 
 namespace {
@@ -369,6 +370,55 @@ bool isChanging(Command command) {
         return false;
     }
     return false;
+}
+
+QString commandUsage(const QStringList &arguments) {
+    QStringList words;
+    try {
+        PHCtlInvocation ignored;
+        bool help = false;
+        bool version = false;
+        words = takeGlobalOptions(arguments, ignored, help, version);
+    } catch (const PHCtlUsageError &) {
+        return QString();
+    }
+    if (words.isEmpty() || Reader::isOption(words.first()))
+        return QString();
+    QString key = words.first();
+    if (key == QLatin1String("user") || key == QLatin1String("group")) {
+        if (words.size() < 2 || Reader::isOption(words.at(1)))
+            return QString();
+        key += QLatin1Char(' ') + words.at(1);
+    }
+
+    // The synopsis is the command's own entry in the full text: the line
+    // that starts with it, up to the description column, and the lines that
+    // continue it (indented less deeply than the description).
+    const QStringList lines = usage().split(QLatin1Char('\n'));
+    const QString indent = QStringLiteral("  ");
+    const QString continuation = QStringLiteral("        ");
+    static const QRegularExpression descriptionGap(QStringLiteral("\\s{2,}"));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString &line = lines.at(i);
+        if (!line.startsWith(indent + key))
+            continue;
+        const QString rest = line.mid(indent.size() + key.size());
+        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(' ')))
+            continue;
+        QString synopsis = line.mid(indent.size());
+        const auto gap = descriptionGap.match(synopsis);
+        if (gap.hasMatch())
+            synopsis.truncate(gap.capturedStart());
+        for (qsizetype next = i + 1; next < lines.size(); ++next) {
+            const QString &following = lines.at(next);
+            if (!following.startsWith(continuation) || following.size() == continuation.size() ||
+                following.at(continuation.size()) == QLatin1Char(' '))
+                break;
+            synopsis += QLatin1Char(' ') + following.trimmed();
+        }
+        return QStringLiteral("portholdctl [OPTION]... ") + synopsis;
+    }
+    return QString();
 }
 
 QString usage() {

@@ -79,7 +79,7 @@ struct PHCtlInvocation {
     QString errorLog;
 };
 
-/// A malformed command line; the message is shown above the usage text.
+/// A malformed command line; the message is shown with a hint where help is.
 class PHCtlUsageError : public std::runtime_error {
 public:
     explicit PHCtlUsageError(const QString &message)
@@ -95,6 +95,9 @@ namespace PHCtlArguments {
 PHCtlInvocation parse(const QStringList &arguments);
 /// The full usage text, every command documented.
 QString usage();
+/// The synopsis of the command the arguments name ("portholdctl [OPTION]...
+/// mode FOLDER MODE"), taken from the full text; empty when they name none.
+QString commandUsage(const QStringList &arguments);
 /// The mode names as the folder outline shows them, by mode index.
 QString modeName(qint32 modeIndex);
 /// The mode words of the command line (none, password, ...), by mode index.

@@ -27,31 +27,46 @@ TEST(PortholdctlUsage, HelpDocumentsEveryCommandAndMistakesExitOne) {
           "group add-member", "group remove-member", "group list", "--root DIR", "--any-user", "--member"})
         EXPECT_TRUE(contains(help.out, command)) << "help does not mention " << command;
 
-    // Each mistake exits 1 with a reason and the usage text on standard error.
-    const std::vector<std::vector<std::string>> mistakes{
-        {},
-        {"frobnicate"},
-        {"mode", "."},
-        {"mode", ".", "sometimes"},
-        {"require", "."},
-        {"require", ".", "--user"},
-        {"require", ".", "--everyone"},
-        {"address", ".", "--allow", "--deny"},
-        {"address", "."},
-        {"user", "add"},
-        {"user", "rename", "a"},
-        {"user", "list", "extra"},
-        {"group", "add-member", "staff"},
-        {"group", "add", "staff", "--owner", "x"},
-        {"tree", "extra"},
+    // Each mistake exits 1 with a one-line reason and a pointer to the help on
+    // standard error; the whole text would bury the reason. A command that was
+    // named shows its own synopsis.
+    struct Mistake {
+        std::vector<std::string> arguments;
+        std::string synopsis;
     };
-    for (const auto &arguments : mistakes) {
+    const std::vector<Mistake> mistakes{
+        {{}, ""},
+        {{"frobnicate"}, ""},
+        {{"mode", "."}, "Usage: portholdctl [OPTION]... mode FOLDER MODE\n"},
+        {{"mode", ".", "sometimes"}, "Usage: portholdctl [OPTION]... mode FOLDER MODE\n"},
+        {{"require", "."}, "require FOLDER [--user NAME...] [--group NAME...] [--any-user]\n"},
+        {{"require", ".", "--user"}, "require FOLDER"},
+        {{"require", ".", "--everyone"}, "require FOLDER"},
+        {{"address", ".", "--allow", "--deny"}, "address FOLDER [--allow | --deny]"},
+        {{"address", "."}, "address FOLDER"},
+        {{"user", "add"}, "user add NAME [--hash SCHEME] [--update-password | --keep-password]\n"},
+        {{"user", "rename", "a"}, ""},
+        {{"user", "list", "extra"}, "Usage: portholdctl [OPTION]... user list\n"},
+        {{"group", "add-member", "staff"}, "group add-member GROUP USER\n"},
+        {{"group", "add", "staff", "--owner", "x"}, "group add NAME [--member USER...] [--exact]\n"},
+        {{"tree", "extra"}, "Usage: portholdctl [OPTION]... tree\n"},
+        {{"apply", ".", "--bogus"},
+         "--any-user | --no-any-user] [--allow ADDR,... | --deny ADDR,...] [--exact]\n"},
+    };
+    const std::string hint = "Try 'portholdctl --help' for more information.\n";
+    for (const auto &[arguments, synopsis] : mistakes) {
         const auto result = env.run(arguments);
         std::string line;
         for (const auto &a : arguments)
             line += a + " ";
         EXPECT_EQ(result.exitCode, 1) << line << describe(result);
-        EXPECT_TRUE(contains(result.err, "Usage: portholdctl")) << line << describe(result);
+        EXPECT_EQ(result.err.rfind("portholdctl: ", 0), 0u) << line << describe(result);
+        EXPECT_TRUE(result.err.ends_with(hint)) << line << describe(result);
+        EXPECT_FALSE(contains(result.err, "Exit status:")) << "the whole usage after " << line;
+        if (synopsis.empty())
+            EXPECT_FALSE(contains(result.err, "Usage:")) << line << describe(result);
+        else
+            EXPECT_TRUE(contains(result.err, synopsis)) << line << describe(result);
         EXPECT_TRUE(result.out.empty()) << line;
     }
     const auto missingRoot = ctl_runner::run({"tree", "--root"}, env.config().string());

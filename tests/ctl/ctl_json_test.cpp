@@ -206,7 +206,8 @@ TEST_F(PortholdctlJson, ReadingCommandsAnswerWithStableFields) {
     const auto usage = json({"frobnicate"});
     EXPECT_EQ(usage.exitCode, 1);
     EXPECT_TRUE(contains(document(usage).value("error").toString().toStdString(), "frobnicate"));
-    EXPECT_TRUE(contains(usage.err, "Usage: portholdctl")) << "the usage text stays on standard error";
+    EXPECT_TRUE(contains(usage.err, "portholdctl: unknown command \"frobnicate\"\nTry 'portholdctl --help'"))
+        << "the reason and the hint stay on standard error";
 }
 
 TEST_F(PortholdctlJson, PasswordsOfExistingUsersChangeOnlyWhenAsked) {
