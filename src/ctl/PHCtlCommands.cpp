@@ -691,7 +691,7 @@ void PHCtlCommands::replacePasswordInOnePass(const QString &name, const QString 
     const std::optional<QByteArray> text = m_userFile->replacingPassword(name, hash);
     QString why = QStringLiteral("the new record would not read back");
     if (!text || !PHAtomicFile::write(path, *text, &why)) {
-        Log::write(QStringLiteral("Porthold: could not save the user file %1: %2").arg(path, why));
+        Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
         m_context.displayError(PHUsersDataSource::kUserFileWriteError);
     }
     usersWritten();

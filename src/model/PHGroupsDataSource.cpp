@@ -145,7 +145,7 @@ PHUserItem::Ptr PHGroupsDataSource::readGroupfile(const QStringList &users, Repo
         break;
     }
     m_loadFailed = true;
-    Log::write(QStringLiteral("Porthold: could not read the group file %1: %2").arg(path, file.error));
+    Log::write(QStringLiteral("could not read the group file %1: %2").arg(path, file.error));
     if (report == Report::Loudly) {
         if (PanelContext *context = PanelContext::sharedInstance())
             context->displayError(kGroupFileReadError, QStringLiteral("%1: %2").arg(path, file.error));
@@ -190,7 +190,7 @@ std::optional<QString> PHGroupsDataSource::textFromRoot(const PHUserItem &root, 
 }
 
 void PHGroupsDataSource::failWrite(const QString &path, const QString &why) {
-    Log::write(QStringLiteral("Porthold: could not save the group file %1: %2").arg(path, why));
+    Log::write(QStringLiteral("could not save the group file %1: %2").arg(path, why));
     // Show what is in force rather than what failed to be saved.
     m_rootItem = readGroupfile(currentUsers(), Report::Quietly);
     emit reloadRequested(m_associatedView);
@@ -267,8 +267,7 @@ bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
     m_rootItem = root;
     emit reloadRequested(m_associatedView);
     if (!merge.conflicts.isEmpty()) {
-        Log::write(QStringLiteral(
-                       "Porthold: the group file %1 was changed by another program; kept its version of %2")
+        Log::write(QStringLiteral("the group file %1 was changed by another program; kept its version of %2")
                        .arg(path, merge.conflicts.join(QStringLiteral(", "))));
         if (PanelContext *context = PanelContext::sharedInstance())
             context->displayError(kGroupFileConflictError);

@@ -259,13 +259,12 @@ bool PHGroupsDataSource::addMember(QObject *outline, const QString &name, PHUser
     // Only a user of this panel's file can be a member: a drag from elsewhere
     // could carry any text into the group file.
     if (!currentUsers().contains(name)) {
-        Log::write(QStringLiteral("Porthold: \"%1\" is not a user and cannot join \"%2\"")
-                       .arg(name, group->value()));
+        Log::write(QStringLiteral("\"%1\" is not a user and cannot join \"%2\"").arg(name, group->value()));
         return false;
     }
     // A member Apache would misread in the group file.
     if (const QString why = PHNameRule::refusal(name, PHNameRule::Kind::User); !why.isEmpty()) {
-        Log::write(QStringLiteral("Porthold: \"%1\" cannot join \"%2\": %3").arg(name, group->value(), why));
+        Log::write(QStringLiteral("\"%1\" cannot join \"%2\": %3").arg(name, group->value(), why));
         emit beepRequested();
         emit nameRefused(QStringLiteral("\"%1\" cannot join a group. %2.").arg(name, why));
         return false;

@@ -110,8 +110,8 @@ PHPasswordHash::Scheme PHPasswordHash::configuredScheme() {
     if (const std::optional<Scheme> scheme = schemeForSettingValue(*value))
         return *scheme;
     // A value written by hand or by a later version: the strongest choice, not the weakest.
-    Log::write(QStringLiteral("Porthold: unknown \"%1\" setting \"%2\"; new passwords use bcrypt")
-                   .arg(settingKey, *value));
+    Log::write(
+        QStringLiteral("unknown \"%1\" setting \"%2\"; new passwords use bcrypt").arg(settingKey, *value));
     return Scheme::Bcrypt;
 }
 
@@ -137,7 +137,7 @@ QString PHPasswordHash::hash(const QString &password, Scheme scheme) {
     // No random bytes passed: libcrypt draws the salt from the system's source.
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
     if (!crypt_gensalt_rn(prefix, cost, nullptr, 0, setting, int(sizeof setting))) {
-        Log::write(QStringLiteral("Porthold: no salt could be made for a new password"));
+        Log::write(QStringLiteral("no salt could be made for a new password"));
         return {};
     }
     const std::optional<QByteArray> hashed = cryptHash(password.toUtf8(), QByteArray(setting));

@@ -93,7 +93,7 @@ QVariantList PHUsersDataSource::readUserfile(const QString &path, Report report,
         break;
     }
     *failed = true;
-    Log::write(QStringLiteral("Porthold: could not read the user file %1: %2").arg(path, file.error));
+    Log::write(QStringLiteral("could not read the user file %1: %2").arg(path, file.error));
     if (report == Report::Loudly) {
         if (PanelContext *context = PanelContext::sharedInstance())
             context->displayError(kUserFileReadError, QStringLiteral("%1: %2").arg(path, file.error));
@@ -145,7 +145,7 @@ std::optional<QString> PHUsersDataSource::textFromRecords(const QVariantList &re
 }
 
 void PHUsersDataSource::failWrite(const QString &path, const QString &why) {
-    Log::write(QStringLiteral("Porthold: could not save the user file %1: %2").arg(path, why));
+    Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
     // Show what is in force rather than what failed to be saved.
     m_dataArray = readUserfile(path, Report::Quietly, &m_loadFailed);
     reloadView(nullptr);
@@ -206,8 +206,7 @@ bool PHUsersDataSource::mergeChangesOnDisk(const QString &path) {
         m_dataArray.append(userRecord(name, hash));
     reloadView(nullptr);
     if (!merge.conflicts.isEmpty()) {
-        Log::write(QStringLiteral(
-                       "Porthold: the user file %1 was changed by another program; kept its version of %2")
+        Log::write(QStringLiteral("the user file %1 was changed by another program; kept its version of %2")
                        .arg(path, merge.conflicts.join(QStringLiteral(", "))));
         if (PanelContext *context = PanelContext::sharedInstance())
             context->displayError(kUserFileConflictError);

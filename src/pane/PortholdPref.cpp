@@ -48,6 +48,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -60,6 +61,31 @@ const QString kManualEditorTitle = QStringLiteral("Do you want to save manual ed
 const QString kManualEditorMessage = QStringLiteral(
     "If you do not save your manual editor changes, they will be lost when performing this action");
 const QString kReplyToShouldUnselect = QStringLiteral("replyToShouldUnselect:");
+
+/// The folder outline at its smallest: the protection pop-up as wide as its
+/// longest choice and no wider, and room left for a usual name two levels
+/// down. A longer name loses its middle, so its start and end stay readable.
+void fitFolderColumns(PHOutlineView *outline, const QFont &nameFont) {
+    const QFontMetrics metrics(outline->font());
+    int widest = 0;
+    for (qint32 mode = 0; mode <= 4; ++mode)
+        widest = qMax(widest, metrics.horizontalAdvance(PHFSItem::modeName(mode)));
+    QStyleOptionComboBox combo;
+    combo.initFrom(outline);
+    QStyle *style = outline->style();
+    const int protection =
+        style->sizeFromContents(QStyle::CT_ComboBox, &combo, QSize(widest, metrics.height()), outline)
+            .width() +
+        8;
+    QHeaderView *header = outline->header();
+    header->resizeSection(1, protection);
+    const int name = 2 * outline->indentation() + 16 + 8 + QFontMetrics(nameFont).averageCharWidth() * 16;
+    const int chrome =
+        2 * outline->frameWidth() + style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, outline);
+    outline->setMinimumWidth(
+        qMax(outline->minimumWidth(), name + protection + header->sectionSize(2) + chrome));
+    outline->setTextElideMode(Qt::ElideMiddle);
+}
 
 } // namespace
 
@@ -400,8 +426,10 @@ void PortholdPref::setTables() {
                 view ? qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(column)) : nullptr)
             cell->setFont(labelFont);
     };
-    if (m_webDirOutline)
+    if (m_webDirOutline) {
         useLabelFont(m_webDirOutline, m_webDirOutline->columnForIdentifier(QStringLiteral("dir")));
+        fitFolderColumns(m_webDirOutline, labelFont);
+    }
     if (m_userTable)
         useLabelFont(m_userTable, m_userTable->columnForIdentifier(QStringLiteral("user")));
     if (m_addressTable) {
@@ -598,8 +626,7 @@ void PortholdPref::retryAfterManualEditPrompt(const QString &name, const std::fu
 void PortholdPref::presentManualEditingErrorWithInvocation(const DeferredAction &action) {
     if (m_promptOpen) {
         // One question at a time: the prompt on screen already holds an action.
-        Log::write(
-            QStringLiteral("Porthold: %1 held back while the manual editor prompt is open").arg(action.name));
+        Log::write(QStringLiteral("%1 held back while the manual editor prompt is open").arg(action.name));
         return;
     }
     m_promptOpen = true;

@@ -145,6 +145,8 @@ public:
     void checkSelectionAccess(QObject *sender);
     /// True while "Check Access" waits for the server (its button is disabled).
     bool isCheckingAccess() const { return m_checkingAccess; }
+    /// True while the server is asked about a file saved by hand (Save waits).
+    bool isCheckingManualSave() const { return m_checkingManualSave; }
     void setUsesRemoteApache(QObject *sender);
     /// Options: the server's program and folders, typed or detected.
     void setServerLocation(QLineEdit *field);
@@ -234,9 +236,13 @@ private:
     void showUserMenu(const QPoint &at);
     void showGroupMenu(const QPoint &at);
     void addMemberToGroup(const QString &user, const PHUserItem::Ptr &group);
-    /// Asks the server whether it can read a folder's access file just saved
-    /// by hand; when it cannot, says why and offers to put `previous` back.
+    /// Asks the server, on a worker, whether it can read a folder's access
+    /// file just saved by hand; when it cannot, says why and offers to put
+    /// `previous` back.
     void checkManualSave(PHFSItem *item, const std::optional<QString> &previous);
+    void manualSaveCheckDidEnd(const PHAccessCheck::Report &report, PHFSItem *item, const QString &folder,
+                               const std::optional<QString> &previous);
+    void showManualSaveCheckRunning(bool running);
     void revertManualSave(PHFSItem *item, const std::optional<QString> &previous);
     /// The server's error log, when one can be read.
     QString serverErrorLog() const;
@@ -306,9 +312,11 @@ private:
     QPointer<QLabel> m_passwordWarningField;
     /// A new user's name the sheet has already said is still required somewhere.
     QString m_acknowledgedRequiredName;
-    QVariantMap m_editedUser; // the record whose password the sheet replaces
+    QVariantMap m_editedUser;             // the record whose password the sheet replaces
+    QPointer<QWidget> m_focusBeforeSheet; // given the keyboard back when the user sheet closes
     bool m_groupModuleWarned = false;
     bool m_checkingAccess = false;
+    bool m_checkingManualSave = false;
 
     // Owned parts (children of this object).
     QPointer<PHApacheController> m_apache;

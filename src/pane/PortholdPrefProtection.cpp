@@ -25,6 +25,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <thread>
+
 using namespace PortholdPrefSupport;
 
 namespace {
@@ -248,7 +250,7 @@ void PortholdPref::showCustomEditor(QObject *) {
 void PortholdPref::textDidChange() {
     m_manuallyEdited = true;
     if (m_customSaveButton)
-        m_customSaveButton->setEnabled(true);
+        m_customSaveButton->setEnabled(!m_checkingManualSave);
     if (m_customRevertButton)
         m_customRevertButton->setEnabled(true);
     showEffectiveAccess(); // says before saving whether the text would shut this computer out
@@ -295,13 +297,49 @@ QString PortholdPref::serverErrorLog() const {
 }
 
 void PortholdPref::checkManualSave(PHFSItem *item, const std::optional<QString> &previous) {
-    if (!item || !m_files)
+    if (!item || !m_files || m_checkingManualSave)
         return;
     // Apache reads an access file on each request: a word it does not know
-    // turns the whole folder into "500 Internal Server Error". Ask it now.
+    // turns the whole folder into "500 Internal Server Error". Ask it now, on
+    // a worker thread (each request may wait up to 10 s), so the panel stays
+    // usable; the file is read here, the answer comes back queued.
     const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
-    const PHAccessCheck::Report report =
-        PHAccessCheck::run(item, base, QString(), QString(), serverErrorLog());
+    const PHAccessCheck::Plan plan =
+        PHAccessCheck::prepare(item, base, QString(), QString(), serverErrorLog());
+    const QString folder =
+        item->relativePath().isEmpty() ? QStringLiteral("the web folder") : item->relativePath();
+    showManualSaveCheckRunning(true);
+    QPointer<PortholdPref> self(this);
+    QPointer<PHFSItem> target(item);
+    std::thread([plan, folder, previous, self, target] {
+        const PHAccessCheck::Report report = PHAccessCheck::execute(plan);
+        QObject *application = QCoreApplication::instance();
+        if (!application)
+            return;
+        QMetaObject::invokeMethod(
+            application,
+            [self, target, report, folder, previous] {
+                if (self)
+                    PHAction::run("checkManualSave", [&] {
+                        self->manualSaveCheckDidEnd(report, target.data(), folder, previous);
+                    });
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void PortholdPref::showManualSaveCheckRunning(bool running) {
+    m_checkingManualSave = running;
+    if (m_customSaveButton)
+        m_customSaveButton->setEnabled(!running && m_manuallyEdited);
+    if (m_window)
+        if (auto *progress = m_window->findChild<QWidget *>(QStringLiteral("customCheckProgress")))
+            progress->setVisible(running);
+}
+
+void PortholdPref::manualSaveCheckDidEnd(const PHAccessCheck::Report &report, PHFSItem *item,
+                                         const QString &folder, const std::optional<QString> &previous) {
+    showManualSaveCheckRunning(false);
     const bool broken = std::any_of(report.probes.cbegin(), report.probes.cend(),
                                     [](const PHAccessCheck::Probe &probe) { return probe.answered == 500; });
     if (!broken)
@@ -314,24 +352,24 @@ void PortholdPref::checkManualSave(PHFSItem *item, const std::optional<QString> 
         if (reason.contains(QStringLiteral(".htaccess")))
             break;
     }
-    const QString folder =
-        item->relativePath().isEmpty() ? QStringLiteral("the web folder") : item->relativePath();
     QString text = QStringLiteral("The web server cannot read the saved .htaccess in %1: it answers "
                                   "500 Internal Server Error")
                        .arg(folder);
     if (!reason.isEmpty())
         text += QStringLiteral(" (%1)").arg(reason);
     showMessage(PHThemeColors::Meaning::Negative, text);
-    if (PHMessageLine *line = messageLine()) {
-        QPointer<PortholdPref> self(this);
-        QPointer<PHFSItem> target(item);
-        line->addButton(QStringLiteral("Revert"), [self, target, previous] {
-            PHAction::run("revertManualSave", [&] {
-                if (self && target)
-                    self->revertManualSave(target, previous);
-            });
+    // A folder that left the tree meanwhile (a re-listing) has nothing to revert.
+    PHMessageLine *line = item ? messageLine() : nullptr;
+    if (!line)
+        return;
+    QPointer<PortholdPref> self(this);
+    QPointer<PHFSItem> target(item);
+    line->addButton(QStringLiteral("Revert"), [self, target, previous] {
+        PHAction::run("revertManualSave", [&] {
+            if (self && target)
+                self->revertManualSave(target, previous);
         });
-    }
+    });
 }
 
 void PortholdPref::revertManualSave(PHFSItem *item, const std::optional<QString> &previous) {

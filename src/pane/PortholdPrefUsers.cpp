@@ -22,6 +22,7 @@
 #include "views/PHUiLoader.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
@@ -180,8 +181,8 @@ void PortholdPref::warnIfGroupsUnavailable() {
     if (loaded.value_or(!PHGroupFileModule::isDisabled()))
         return;
     m_groupModuleWarned = true;
-    Log::write(QStringLiteral(
-        "Porthold: a folder requires a group, but Apache's authz_groupfile module is not enabled"));
+    Log::write(
+        QStringLiteral("a folder requires a group, but Apache's authz_groupfile module is not enabled"));
     PHAlertSheet::Request request;
     request.title = QStringLiteral("Apache Cannot Check Groups Yet");
     request.message =
@@ -253,6 +254,7 @@ void PortholdPref::showPasswordWarning() {
 void PortholdPref::addUser(QObject *) {
     if (!m_users || !loadUserAddPanel())
         return;
+    m_focusBeforeSheet = QApplication::focusWidget();
     m_editedUser.clear();
     m_userField->setEnabled(true);
     m_userField->clear();
@@ -269,6 +271,7 @@ void PortholdPref::editUser(QObject *) {
     const qint32 row = m_userTable->selectedRow();
     if (row < 1 || row > m_users->dataArray().size() || !loadUserAddPanel())
         return;
+    m_focusBeforeSheet = QApplication::focusWidget();
     m_editedUser = m_users->dataArray().at(row - 1).toMap();
     const QString name = PHString::stringByRemovingSurroundingWhitespace(
         m_editedUser.value(PHUsersDataSource::userKey).toString());
@@ -324,8 +327,17 @@ void PortholdPref::endNewUser(QObject *sender) {
         m_users->tableViewDeleteRowReplace(m_userTable, qint32(old) + 1, true);
     else
         m_users->writeUserfile();
-    if (m_userTable)
+    if (m_userTable) {
         m_userTable->reloadData();
+        // The user whose password changed stays selected, wherever the sort put it.
+        if (!isNew)
+            for (qsizetype index = 0; index < records.size(); ++index)
+                if (PHString::stringByRemovingSurroundingWhitespace(
+                        records.at(index).toMap().value(PHUsersDataSource::userKey).toString()) == name) {
+                    m_userTable->selectRowByExtendingSelection(qint32(index) + 1, false);
+                    break;
+                }
+    }
     closeNewUser(sender);
     m_errorField->clear();
     userClick(m_userTable);
@@ -340,6 +352,11 @@ void PortholdPref::closeNewUser(QObject *) {
     m_passField->clear();
     m_confirmField->clear();
     m_userAddPanel->hide();
+    // The keyboard goes back where it was before the sheet, not to whatever
+    // the window offers next.
+    if (m_focusBeforeSheet && m_focusBeforeSheet->isVisible() && m_focusBeforeSheet->isEnabled())
+        m_focusBeforeSheet->setFocus(Qt::OtherFocusReason);
+    m_focusBeforeSheet.clear();
 }
 
 // ----- Groups -----
@@ -418,7 +435,7 @@ void PortholdPref::removeGrants(const QList<PHAccessGrants::Folder> &folders, co
         return;
     const PHAccessGrants::Removal removal = PHAccessGrants::removeName(folders, name, kind);
     if (!removal.changed.isEmpty())
-        Log::write(QStringLiteral("Porthold: \"%1\" was removed from the access files of %2")
+        Log::write(QStringLiteral("\"%1\" was removed from the access files of %2")
                        .arg(name, removal.changed.join(QStringLiteral(", "))));
     // The folder shown may be one of them.
     webOutlineClick(m_webDirOutline);

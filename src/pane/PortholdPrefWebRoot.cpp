@@ -455,4 +455,6 @@ void PortholdPref::explainWebRoot() {
     }
     m_webRootStatus->setText(notes.join(QLatin1Char(' ')));
     m_webRootStatus->setToolTip(notes.join(QLatin1Char('\n')));
+    // A row of its own across the panel: none at all when there is nothing to say.
+    m_webRootStatus->setVisible(!notes.isEmpty());
 }

@@ -282,7 +282,7 @@ bool SFAuthorizationView::tryCredentials(const QString &name, QString password, 
                 .arg(status);
         break;
     }
-    Log::format("[Porthold] Authorization failed: %d", static_cast<int>(status));
+    Log::format("Authorization failed: error %d", static_cast<int>(status));
     return false;
 }
 

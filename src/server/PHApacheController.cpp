@@ -222,8 +222,7 @@ void PHApacheController::enable() {
     // process table is read all the time; over an hour the timer would not fit.
     const double interval = !(stored > 0) ? 2.0 : std::clamp(stored, 0.5, 3600.0);
     if (interval != stored)
-        Log::write(QStringLiteral(
-                       "Porthold: ApacheCheckInterval %1 is out of range; the status is checked every %2 s")
+        Log::write(QStringLiteral("ApacheCheckInterval %1 is out of range; the status is checked every %2 s")
                        .arg(stored)
                        .arg(interval));
     m_apacheT = new QTimer(this);

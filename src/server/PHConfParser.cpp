@@ -107,7 +107,7 @@ bool PHConfParser::parse() {
             g_runningChanged.notify_all();
         }
         m_isParsing.store(false);
-        Log::write(QStringLiteral("Porthold: could not start reading %1: %2")
+        Log::write(QStringLiteral("could not start reading %1: %2")
                        .arg(m_path.isEmpty() ? QStringLiteral("the configuration") : m_path,
                             QString::fromLocal8Bit(error.what())));
         return false;

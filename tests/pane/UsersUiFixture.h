@@ -32,6 +32,9 @@ protected:
     void TearDown() override {
         PaneFixture::TearDown();
         Log::setCapture(nullptr);
+        // The system log names the program on each line already.
+        for (const QString &line : log)
+            EXPECT_FALSE(line.startsWith(QLatin1String("Porthold: "))) << qPrintable(line);
         PHGroupFileModule::setServerRoot(QStringLiteral("/etc/apache2"));
     }
 

@@ -8,7 +8,9 @@
 #include "platform/PHMessageLine.h"
 
 #include <QAbstractButton>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include <sys/stat.h>
 
@@ -24,9 +26,22 @@ protected:
             ::chmod(QFile::encodeName(folder).constData(), 0755);
     }
     QString message() const { return pref->messageLine() ? pref->messageLine()->text() : QString(); }
+    /// Saves, sees the server asked on a worker while the panel goes on, and
+    /// waits for its answer.
     void save() {
-        child<QAbstractButton>("customSaveButton")->click();
+        // On the editor's tab, as a user who clicks Save is.
+        child<QTabWidget>("userAddressTabs")->setCurrentWidget(child<QWidget>("custom"));
+        auto *button = child<QAbstractButton>("customSaveButton");
+        auto *progress = child<QProgressBar>("customCheckProgress");
+        button->click();
+        // The click has returned before the server answered: the answer
+        // comes back through the event loop, which has not run yet.
+        EXPECT_TRUE(pref->isCheckingManualSave());
+        EXPECT_FALSE(button->isEnabled()) << "no second save while the first is checked";
+        EXPECT_TRUE(progress->isVisible());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !pref->isCheckingManualSave(); }, 30000));
         settle();
+        EXPECT_FALSE(progress->isVisible());
     }
 };
 
@@ -70,6 +85,29 @@ TEST_F(PaneManualSave, AnUnknownDirectiveIsCaughtAndRevertPutsTheEarlierFileBack
     EXPECT_NE(server.get("/private/"), 500);
     EXPECT_EQ(message(), "Saved .htaccess in private");
     EXPECT_TRUE(pref->messageLine()->buttons().isEmpty());
+
+    // Typing while the server is asked: Save stays off until the answer is
+    // in, then offers the new text.
+    typeIntoEditor("Bogusdirective again\n");
+    child<QAbstractButton>("customSaveButton")->click();
+    // Typed without letting the event loop run, so the answer cannot come first.
+    QTest::keyClicks(child<QPlainTextEdit>("customViewText"), "# typed meanwhile");
+    ASSERT_TRUE(pref->isCheckingManualSave());
+    EXPECT_FALSE(child<QAbstractButton>("customSaveButton")->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !pref->isCheckingManualSave(); }, 30000));
+    EXPECT_TRUE(child<QAbstractButton>("customSaveButton")->isEnabled());
+    EXPECT_TRUE(message().startsWith("The web server cannot read the saved .htaccess in private"))
+        << qPrintable(message());
+
+    // A panel closed before the answer arrives hears nothing of it.
+    child<QAbstractButton>("customSaveButton")->click();
+    ASSERT_TRUE(pref->isCheckingManualSave());
+    pref.reset();
+    window.reset();
+    QTest::qWait(1500);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(readFile(web + "/private/.htaccess").contains("# typed meanwhile"))
+        << "the save itself stands";
 }
 
 } // namespace

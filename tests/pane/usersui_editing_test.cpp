@@ -125,8 +125,10 @@ TEST_F(UsersUiEditing, ANewPasswordReplacesTheRecordAndKeepsItsGroups) {
 
     clickUserRow(2); // alice, as the file lists her
     ASSERT_EQ(userCell(2, "user").data().toString(), "alice");
+    EXPECT_EQ(QApplication::focusWidget(), userTable());
     EXPECT_TRUE(button("userEditButton")->isEnabled());
-    button("userEditButton")->click();
+    // Clicked as a mouse does, which gives the button the keyboard.
+    QTest::mouseClick(button("userEditButton"), Qt::LeftButton);
     settle();
     ASSERT_TRUE(sheet() && sheet()->isVisible());
     EXPECT_FALSE(sheetField("userField")->isEnabled());
@@ -143,6 +145,14 @@ TEST_F(UsersUiEditing, ANewPasswordReplacesTheRecordAndKeepsItsGroups) {
     EXPECT_TRUE(userLines().first().startsWith("alice:"));
     EXPECT_EQ(readFile(groupsFile()), "staff: alice bob \nteam: alice \n");
     EXPECT_EQ(members("staff"), QStringList({"alice", "bob"}));
+    // She stays selected, where the sort puts her now, and the keyboard
+    // stays in the table it was in.
+    EXPECT_EQ(userTable()->selectedRow(), 1);
+    EXPECT_EQ(userCell(1, "user").data().toString(), "alice");
+    EXPECT_TRUE(button("userEditButton")->isEnabled());
+    window->activateWindow();
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), button("userEditButton"));
 
     // A double click on a user opens the same sheet.
     QTest::mouseDClick(userTable()->viewport(), Qt::LeftButton, {},
