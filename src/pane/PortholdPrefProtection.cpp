@@ -25,8 +25,6 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include <thread>
-
 using namespace PortholdPrefSupport;
 
 namespace {
@@ -309,23 +307,11 @@ void PortholdPref::checkManualSave(PHFSItem *item, const std::optional<QString> 
     const QString folder =
         item->relativePath().isEmpty() ? QStringLiteral("the web folder") : item->relativePath();
     showManualSaveCheckRunning(true);
-    QPointer<PortholdPref> self(this);
     QPointer<PHFSItem> target(item);
-    std::thread([plan, folder, previous, self, target] {
-        const PHAccessCheck::Report report = PHAccessCheck::execute(plan);
-        QObject *application = QCoreApplication::instance();
-        if (!application)
-            return;
-        QMetaObject::invokeMethod(
-            application,
-            [self, target, report, folder, previous] {
-                if (self)
-                    PHAction::run("checkManualSave", [&] {
-                        self->manualSaveCheckDidEnd(report, target.data(), folder, previous);
-                    });
-            },
-            Qt::QueuedConnection);
-    }).detach();
+    askServerInBackground(this, plan, "checkManualSave",
+                          [this, target, folder, previous](const PHAccessCheck::Report &report) {
+                              manualSaveCheckDidEnd(report, target.data(), folder, previous);
+                          });
 }
 
 void PortholdPref::showManualSaveCheckRunning(bool running) {

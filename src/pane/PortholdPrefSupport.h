@@ -1,11 +1,14 @@
 #pragma once
 
+#include "model/PHAccessCheck.h"
 #include "views/PHState.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QString>
+
+#include <functional>
 
 /// Small helpers the panel controller's files share.
 namespace PortholdPrefSupport {
@@ -29,5 +32,12 @@ inline qint32 selectionOf(QObject *sender) {
         return matrix->checkedId();
     return -1;
 }
+
+/// Runs an access check's requests on a worker thread (each may wait up to
+/// 10 s, so the panel stays usable) and hands the report to `done` on the
+/// main thread through a queued call, run as `action`; dropped when `owner`
+/// is gone by then.
+void askServerInBackground(QObject *owner, const PHAccessCheck::Plan &plan, const char *action,
+                           std::function<void(const PHAccessCheck::Report &)> done);
 
 } // namespace PortholdPrefSupport

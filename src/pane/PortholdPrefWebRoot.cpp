@@ -329,18 +329,26 @@ void PortholdPref::checkSelectionAccess(QObject *) {
     const QString folder = item->treePath();
     const QStringList effective = plan.access.lines();
     showAccessCheckRunning(true);
-    QPointer<PortholdPref> self(this);
-    std::thread([plan, folder, effective, self] {
+    askServerInBackground(
+        this, plan, "checkSelectionAccess:", [this, folder, effective](const PHAccessCheck::Report &report) {
+            accessCheckDidEnd(report, folder, effective);
+        });
+}
+
+void PortholdPrefSupport::askServerInBackground(QObject *owner, const PHAccessCheck::Plan &plan,
+                                                const char *action,
+                                                std::function<void(const PHAccessCheck::Report &)> done) {
+    QPointer<QObject> guard(owner);
+    std::thread([plan, action, guard, done = std::move(done)] {
         const PHAccessCheck::Report report = PHAccessCheck::execute(plan);
         QObject *application = QCoreApplication::instance();
         if (!application)
             return;
         QMetaObject::invokeMethod(
             application,
-            [self, report, folder, effective] {
-                if (self)
-                    PHAction::run("checkSelectionAccess:",
-                                  [&] { self->accessCheckDidEnd(report, folder, effective); });
+            [guard, action, done, report] {
+                if (guard)
+                    PHAction::run(action, [&] { done(report); });
             },
             Qt::QueuedConnection);
     }).detach();
