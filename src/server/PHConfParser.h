@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/posix/PHConfLineScanner.h"
+
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -27,7 +29,9 @@ public:
 
 /// Scans a configuration text line by line on a thread of its own, removes
 /// comments, and reports every line that begins with one of a set of
-/// directive words. It knows nothing about what the directives mean.
+/// directive words. It knows nothing about what the directives mean. The
+/// lines are scanned as UTF-8 bytes (PHConfLineScanner): a UTF-8 file as it
+/// is read, any other text once decoded.
 ///
 /// Parsers are shared: a running parse keeps its parser alive, and so does
 /// every callback still waiting on the main thread. A callback whose delegate
@@ -36,14 +40,18 @@ class PHConfParser : public std::enable_shared_from_this<PHConfParser> {
 public:
     /// Comment forms (bits of commentType).
     enum CommentType : qint32 {
-        HashComment = 0x0001,    // "#"
-        DashSemicolon = 0x0002,  // "--" and ";"
-        SlashSlash = 0x0004,     // "//"
-        SlashStarBlock = 0x1000, // "/* ... */"
-        ParenStarBlock = 0x2000, // "(* ... *)"
+        HashComment = PHConfLineScanner::HashComment,       // "#"
+        DashSemicolon = PHConfLineScanner::DashSemicolon,   // "--" and ";"
+        SlashSlash = PHConfLineScanner::SlashSlash,         // "//"
+        SlashStarBlock = PHConfLineScanner::SlashStarBlock, // "/* ... */"
+        ParenStarBlock = PHConfLineScanner::ParenStarBlock, // "(* ... *)"
     };
     /// Quote characters (bits of quoteType).
-    enum QuoteType : qint32 { SingleQuote = 1, DoubleQuote = 2, BackQuote = 4 };
+    enum QuoteType : qint32 {
+        SingleQuote = PHConfLineScanner::SingleQuote,
+        DoubleQuote = PHConfLineScanner::DoubleQuote,
+        BackQuote = PHConfLineScanner::BackQuote
+    };
 
     static const QString PHConfParserNotification;
 
@@ -84,14 +92,10 @@ public:
     bool parse();
 
     /// Removes the comments from one line, carrying the block-comment state
-    /// from the previous line. The parse uses it for every line; exposed for
+    /// from the previous line, as the parse does for every line; exposed for
     /// tests and tools.
     QString removeComments(const QString &line);
-    /// The same without copying: the stripped line as a view into `line`
-    /// when it is one piece of it, otherwise into `joined`, which receives
-    /// the pieces.
-    QStringView removeComments(QStringView line, QString &joined);
-    QChar currentCommentMarker() const { return m_currentCommentMarker; }
+    QChar currentCommentMarker() const { return QChar(QLatin1Char(m_commentMarker)); }
     /// The parse's line loop, run on the calling thread: every token found,
     /// with the stripped line and its number. The parse runs it on its thread.
     using FoundToken = std::function<void(const QString &token, const QString &line, qint32 lineNumber)>;
@@ -104,11 +108,8 @@ public:
 
 private:
     PHConfParser() = default;
+    PHConfLineScanner::Settings scannerSettings();
     void run(QPointer<QObject> delegate, bool delegateListens);
-    /// Reports the lines of `text` from `position` on; unless `atEnd`, a last
-    /// line without its line break is left for the next piece. Returns where
-    /// the unscanned text starts.
-    qsizetype scanPiece(QStringView text, bool atEnd, const FoundToken &found);
 
     QPointer<QObject> m_delegate;
     QString m_path;
@@ -119,7 +120,7 @@ private:
     std::atomic<qint32> m_quoteType{SingleQuote | DoubleQuote};
     std::atomic<bool> m_caseSensitive{false};
     std::atomic<bool> m_isParsing{false};
-    QChar m_currentCommentMarker; // touched only by the parse (or by a caller while idle)
+    char m_commentMarker =
+        0; // the open block comment's; touched only by the parse (or by a caller while idle)
     std::atomic<qint32> m_lineNumber{0};
-    QString m_lineBuffer;
 };

@@ -1,6 +1,8 @@
 #include "server/PHConfParser.h"
 
 #include "ServerTestSupport.h"
+#include "support/PHTextFile.h"
+#include "support/posix/PHConfLineScanner.h"
 
 #include <QObject>
 #include <QTemporaryDir>
@@ -246,6 +248,70 @@ TEST(ConfParser, AFileIsScannedInPiecesAsItsWholeTextWouldBe) {
     EXPECT_EQ(scanned(*mixed, tokens, PHConfParser::HashComment),
               QStringList(
                   {QStringLiteral("2|ErrorLog|ErrorLog caf\ufffd"), QStringLiteral("3|Include|Include x")}));
+}
+
+TEST(ConfParser, SpacesAndCaseAreUnicodesThoughLinesAreScannedAsBytes) {
+    // What the scan skips before a line and what it folds to ASCII ignoring
+    // case is what QChar says, for every character.
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF)
+            continue;
+        ASSERT_EQ(PHConfLineScanner::isSpace(c), QChar::isSpace(c)) << "U+" << std::hex << unsigned(c);
+        const char32_t folded = QChar::toCaseFolded(c);
+        ASSERT_EQ(PHConfLineScanner::asciiFolding(c), folded < 0x80 ? char(folded) : char(0))
+            << "U+" << std::hex << unsigned(c);
+    }
+
+    const QString text = QStringLiteral("\u2028\u3000ErrorLog a\n"
+                                        "\u0085include b\n"
+                                        "\u212Aeep c\n"
+                                        "\u017Fet d # note\n"
+                                        "\U0001F600ErrorLog e\n"
+                                        "Stra\u00DFe f\n"
+                                        "STRASSE g\n"
+                                        "\u00E9rrorLog h\n");
+    const QStringList tokens{"ErrorLog", "Include", "Keep", "Set", QStringLiteral("stra\u00DFe")};
+    QStringList lines;
+    for (const Found &found : parse(text, tokens))
+        lines.append(QStringLiteral("%1|%2|%3").arg(found.number).arg(found.token, found.line));
+    EXPECT_EQ(lines,
+              QStringList({QStringLiteral("1|ErrorLog|ErrorLog a"), QStringLiteral("2|Include|include b"),
+                           QStringLiteral("3|Keep|\u212Aeep c"), QStringLiteral("4|Set|\u017Fet d "),
+                           QStringLiteral("6|stra\u00DFe|Stra\u00DFe f")}));
+    // Compared exactly, the look-alikes are other letters.
+    lines.clear();
+    for (const Found &found : parse(text, tokens, true))
+        lines.append(QStringLiteral("%1|%2").arg(found.number).arg(found.token));
+    EXPECT_EQ(lines, QStringList({"1|ErrorLog"}));
+}
+
+TEST(ConfParser, AUtf8FileEndsAndBeginsAsItsDecoderReadsIt) {
+    servertest::application();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("httpd.conf"));
+    const QStringList tokens{"ErrorLog", QStringLiteral("\u00C9rrorLog")};
+    // A large file: a second byte order mark is passed over as the decoder
+    // does, and a character cut at the very end is dropped.
+    QByteArray bytes = "\xEF\xBB\xBF\xEF\xBB\xBF"
+                       "ErrorLog a\n";
+    for (int i = 0; i < 5000; ++i)
+        bytes += "# filler line of the configuration\n";
+    bytes += "\xC3\xA9rrorlog b\n"
+             "ErrorLog z\xE2\x82";
+    servertest::writeFile(path, bytes);
+    auto parser = PHConfParser::initWithFile(path);
+    ASSERT_NE(parser, nullptr);
+    EXPECT_EQ(scanned(*parser, tokens, PHConfParser::HashComment),
+              QStringList({QStringLiteral("1|ErrorLog|ErrorLog a"),
+                           QStringLiteral("5002|\u00C9rrorLog|\u00E9rrorlog b"),
+                           QStringLiteral("5003|ErrorLog|ErrorLog z")}));
+    // A small file is decoded whole: with the cut character it is not UTF-8.
+    servertest::writeFile(path, "ErrorLog z\xE2\x82");
+    parser = PHConfParser::initWithFile(path);
+    ASSERT_NE(parser, nullptr);
+    const PHTextFile whole = PHTextFile::read(path);
+    ASSERT_NE(whole.encoding, "UTF-8");
+    EXPECT_EQ(scanned(*parser, tokens, PHConfParser::HashComment), QStringList({"1|ErrorLog|" + whole.text}));
 }
 
 TEST(ConfParser, NothingHappensWithoutDelegateTokensOrText) {
