@@ -1,5 +1,6 @@
 #include "pane/PHUpdateDisplay.h"
 
+#include "model/PHSettings.h"
 #include "platform/PHAction.h"
 #include "platform/PHException.h"
 #include "platform/PanelContext.h"
@@ -17,8 +18,6 @@
 
 namespace {
 
-const QString kCheckForUpdates = QStringLiteral("Check for Updates");
-const QString kLastVersionCheck = QStringLiteral("Last Version Check");
 constexpr qint64 kReferenceDateOffset = 978307200; // 2001-01-01 00:00:00 UTC in Unix seconds
 
 // The check at launch runs once per process, however often the panel is loaded.
@@ -81,7 +80,7 @@ void PHUpdateDisplay::beginSWUCheck(QObject *) {
 void PHUpdateDisplay::didSelect() {
     const bool first = g_firstSelection;
     g_firstSelection = false;
-    if (first && PHUserDefaults::standardUserDefaults()->boolForKey(kCheckForUpdates))
+    if (first && PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CheckForUpdates))
         beginSWUCheck(nullptr);
 }
 
@@ -146,10 +145,10 @@ void PHUpdateDisplay::setSecondsSinceCheck(double seconds) {
     if (m_lastCheckText)
         m_lastCheckText->setProperty("text", lastCheckLine(seconds, m_clock()));
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    if (defaults->doubleForKey(kLastVersionCheck) != seconds)
-        defaults->setDoubleForKey(seconds, kLastVersionCheck);
+    if (defaults->doubleForKey(PHSettings::Key::LastVersionCheck) != seconds)
+        defaults->setDoubleForKey(seconds, PHSettings::Key::LastVersionCheck);
 }
 
 void PHUpdateDisplay::setShouldCheckAtLaunch(bool shouldCheck) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(shouldCheck, kCheckForUpdates);
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(shouldCheck, PHSettings::Key::CheckForUpdates);
 }

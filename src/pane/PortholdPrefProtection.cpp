@@ -79,15 +79,20 @@ void PortholdPref::storeAddresses() {
 }
 
 void PortholdPref::addAddressesFromArray(const QStringList &list) {
+    bool added = false;
     for (const QString &entry : list) {
         const QString address = entry.toLower();
         if (m_addresses.contains(address) || !PHFSItem::isAcceptableAddress(address))
             continue;
         m_addresses.append(address);
-        if (m_addressTable)
-            m_addressTable->reloadData();
-        storeAddresses();
+        added = true;
     }
+    if (!added)
+        return;
+    if (m_addressTable)
+        m_addressTable->reloadData();
+    // Stored once, the whole list, rather than once per address.
+    storeAddresses();
 }
 
 void PortholdPref::addAddress(QObject *) {
@@ -282,8 +287,7 @@ QString PortholdPref::serverErrorLog() const {
         for (const QString &log : m_apache->logs())
             if (QFileInfo(log).fileName().contains(QStringLiteral("error")))
                 candidates << log;
-    const QString folder =
-        defaults()->stringForKey(QStringLiteral("Apache Log Directory")).value_or(QString());
+    const QString folder = defaults()->stringForKey(PHSettings::Key::ApacheLogDirectory).value_or(QString());
     if (!folder.isEmpty())
         candidates << QDir(folder).filePath(QStringLiteral("error.log"))
                    << QDir(folder).filePath(QStringLiteral("error_log"));

@@ -4,6 +4,7 @@
 
 #include "pane/PortholdPref.h"
 
+#include "model/PHSettings.h"
 #include "platform/PHAction.h"
 #include "platform/PHMessageLine.h"
 #include "server/PHApacheController.h"
@@ -16,13 +17,6 @@
 #include <QPushButton>
 
 namespace {
-
-const QString kBinaryLocation = QStringLiteral("ApacheBinaryLocation");
-const QString kOverrideConf = QStringLiteral("Override Conf Directory Location");
-const QString kConfDirectory = QStringLiteral("Apache Conf Directory");
-const QString kConfFile = QStringLiteral("Apache Conf File");
-const QString kOverrideLog = QStringLiteral("Override Log Directory");
-const QString kLogDirectory = QStringLiteral("Apache Log Directory");
 
 QString withSlash(const QString &folder) {
     return folder.isEmpty() || folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
@@ -74,18 +68,21 @@ void PortholdPref::setUpServerOptions() {
 void PortholdPref::readServerOptions() {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     if (m_binaryField)
-        m_binaryField->setText(defaults->stringForKey(kBinaryLocation).value_or(QString()));
+        m_binaryField->setText(
+            defaults->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString()));
     if (m_confDirField) {
         // Without an override the program itself names its configuration.
-        const bool override = defaults->boolForKey(kOverrideConf);
-        m_confDirField->setText(override ? defaults->stringForKey(kConfDirectory).value_or(QString())
-                                         : QString());
+        const bool override = defaults->boolForKey(PHSettings::Key::OverrideConfDirectory);
+        m_confDirField->setText(
+            override ? defaults->stringForKey(PHSettings::Key::ApacheConfDirectory).value_or(QString())
+                     : QString());
         m_confDirField->setPlaceholderText(QStringLiteral("as the server program says"));
     }
     if (m_logDirField) {
-        const bool override = defaults->boolForKey(kOverrideLog);
-        m_logDirField->setText(override ? defaults->stringForKey(kLogDirectory).value_or(QString())
-                                        : QString());
+        const bool override = defaults->boolForKey(PHSettings::Key::OverrideLogDirectory);
+        m_logDirField->setText(
+            override ? defaults->stringForKey(PHSettings::Key::ApacheLogDirectory).value_or(QString())
+                     : QString());
         m_logDirField->setPlaceholderText(QStringLiteral("as the configuration says"));
     }
 }
@@ -97,16 +94,16 @@ void PortholdPref::setServerLocation(QLineEdit *field) {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     const QString text = field->text().trimmed();
     if (field == m_binaryField) {
-        defaults->setObjectForKey(text, kBinaryLocation);
+        defaults->setObjectForKey(text, PHSettings::Key::ApacheBinaryLocation);
     } else if (field == m_confDirField) {
         // An empty folder hands the question back to the server program.
-        defaults->setBoolForKey(!text.isEmpty(), kOverrideConf);
+        defaults->setBoolForKey(!text.isEmpty(), PHSettings::Key::OverrideConfDirectory);
         if (!text.isEmpty())
-            defaults->setObjectForKey(withSlash(text), kConfDirectory);
+            defaults->setObjectForKey(withSlash(text), PHSettings::Key::ApacheConfDirectory);
     } else if (field == m_logDirField) {
-        defaults->setBoolForKey(!text.isEmpty(), kOverrideLog);
+        defaults->setBoolForKey(!text.isEmpty(), PHSettings::Key::OverrideLogDirectory);
         if (!text.isEmpty())
-            defaults->setObjectForKey(withSlash(text), kLogDirectory);
+            defaults->setObjectForKey(withSlash(text), PHSettings::Key::ApacheLogDirectory);
     }
     if (m_apache)
         m_apache->reloadServerSettings();

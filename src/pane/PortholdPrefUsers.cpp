@@ -174,7 +174,7 @@ void PortholdPref::warnIfGroupsUnavailable() {
     std::optional<bool> loaded;
     if (m_apache) {
         const QString binary = PHUserDefaults::standardUserDefaults()
-                                   ->stringForKey(QStringLiteral("ApacheBinaryLocation"))
+                                   ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
                                    .value_or(QString());
         loaded = PHGroupFileModule::loadedByServer(binary, m_apache->httpdConfFile());
     }

@@ -4,6 +4,7 @@
 
 #include "server/PHApacheController.h"
 
+#include "model/PHSettings.h"
 #include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHException.h"
@@ -42,10 +43,6 @@ const QStringList PHApacheController::validCommands = {QStringLiteral("start"), 
                                                        QStringLiteral("configtest")};
 
 namespace {
-
-const QString kGracefulRestart = QStringLiteral("Graceful Restart");
-const QString kCheckInterval = QStringLiteral("ApacheCheckInterval");
-const QString kBinaryLocation = QStringLiteral("ApacheBinaryLocation");
 
 /// How far the configuration-error view pushes the boxes below it.
 constexpr int kErrorPanelHeight = 78;
@@ -187,7 +184,7 @@ void PHApacheController::awakeFromNib() {
         m_apachectlBox->setFixedHeight(m_apachectlBoxHeight);
     }
 
-    m_isGraceful = PHUserDefaults::standardUserDefaults()->boolForKey(kGracefulRestart);
+    m_isGraceful = PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::GracefulRestart);
     if (m_gracefulSwitch)
         m_gracefulSwitch->setChecked(m_isGraceful);
 
@@ -217,7 +214,8 @@ void PHApacheController::setStatusDisplay(QLabel *field) {
 void PHApacheController::enable() {
     if (m_apacheT)
         return;
-    const double stored = PHUserDefaults::standardUserDefaults()->doubleForKey(kCheckInterval);
+    const double stored =
+        PHUserDefaults::standardUserDefaults()->doubleForKey(PHSettings::Key::ApacheCheckInterval);
     // A zero or negative interval means the default. Under half a second the
     // process table is read all the time; over an hour the timer would not fit.
     const double interval = !(stored > 0) ? 2.0 : std::clamp(stored, 0.5, 3600.0);
@@ -260,7 +258,7 @@ void PHApacheController::resetApache(QObject *) {
 void PHApacheController::toggleGraceful(QObject *sender) {
     auto *box = qobject_cast<QAbstractButton *>(sender);
     m_isGraceful = box && box->isChecked();
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(m_isGraceful, kGracefulRestart);
+    PHUserDefaults::standardUserDefaults()->setBoolForKey(m_isGraceful, PHSettings::Key::GracefulRestart);
 }
 
 void PHApacheController::checkApacheConfig(QObject *) {
@@ -285,8 +283,9 @@ std::pair<int, QString> PHApacheController::runConfigTest() {
     if (result.status != 0 && geteuid() != 0 && QFileInfo::exists(envvars) &&
         errors.contains(QLatin1String("Permission denied")) &&
         (errors.contains(QLatin1String("/run/apache2")) || errors.contains(QLatin1String("/lock/apache2")))) {
-        QString binary =
-            PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
+        QString binary = PHUserDefaults::standardUserDefaults()
+                             ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
+                             .value_or(QString());
         if (!QFileInfo(binary).isExecutable())
             binary = QStringLiteral("/usr/sbin/apache2");
         QTemporaryDir runFolder;
@@ -417,8 +416,9 @@ QStringList PHApacheController::allProcessNames() {
 
 void PHApacheController::checkApacheStatus(QObject *) {
     // The kernel keeps 15 bytes of a process's name.
-    const QString binary =
-        PHUserDefaults::standardUserDefaults()->stringForKey(kBinaryLocation).value_or(QString());
+    const QString binary = PHUserDefaults::standardUserDefaults()
+                               ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
+                               .value_or(QString());
     showProblem(m_serverProblem, PHServerLayout::binaryProblem(binary));
     const QString wanted = QString::fromUtf8(lastPathComponent(binary).toUtf8().left(15));
     const QStringList names = allProcessNames();

@@ -3,6 +3,7 @@
 
 #include "server/PHApacheController.h"
 
+#include "model/PHSettings.h"
 #include "platform/Log.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHImage.h"
@@ -27,14 +28,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QString kOverrideConfLocation = QStringLiteral("Override Conf Directory Location");
-const QString kConfDirectory = QStringLiteral("Apache Conf Directory");
-const QString kConfFile = QStringLiteral("Apache Conf File");
-const QString kBinaryLocation = QStringLiteral("ApacheBinaryLocation");
-const QString kUserConfDirectory = QStringLiteral("Apache User Conf Directory");
-const QString kOverrideLogDirectory = QStringLiteral("Override Log Directory");
-const QString kLogDirectory = QStringLiteral("Apache Log Directory");
 
 const QStringList kLogTokens = {QStringLiteral("CustomLog"), QStringLiteral("ErrorLog"),
                                 QStringLiteral("Include")};
@@ -158,12 +151,12 @@ QList<QByteArray> splitEncodedLines(const QByteArray &body, const QByteArray &li
 
 void PHApacheController::getApacheConfFile(QObject *) {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    if (defaults->boolForKey(kOverrideConfLocation)) {
-        m_confFileDir = defaults->stringForKey(kConfDirectory).value_or(QString());
-        m_confFileName = defaults->stringForKey(kConfFile).value_or(QString());
+    if (defaults->boolForKey(PHSettings::Key::OverrideConfDirectory)) {
+        m_confFileDir = defaults->stringForKey(PHSettings::Key::ApacheConfDirectory).value_or(QString());
+        m_confFileName = defaults->stringForKey(PHSettings::Key::ApacheConfFile).value_or(QString());
         return;
     }
-    const QString binary = defaults->stringForKey(kBinaryLocation).value_or(QString());
+    const QString binary = defaults->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString());
     if (binary.isEmpty())
         return;
     PHProcess server(binary, {QStringLiteral("-V")});
@@ -193,8 +186,9 @@ QString PHApacheController::httpdConfFile() const {
 }
 
 QString PHApacheController::userConfFile() const {
-    const QString folder =
-        PHUserDefaults::standardUserDefaults()->stringForKey(kUserConfDirectory).value_or(QString());
+    const QString folder = PHUserDefaults::standardUserDefaults()
+                               ->stringForKey(PHSettings::Key::ApacheUserConfDirectory)
+                               .value_or(QString());
     const QString login = loginName();
     if (login.isEmpty())
         return {};
@@ -237,8 +231,9 @@ void PHApacheController::findLogs() {
         m_logProblem->clear();
         m_logProblem->hide();
     }
-    if (defaults->boolForKey(kOverrideLogDirectory)) {
-        const QString folder = defaults->stringForKey(kLogDirectory).value_or(QString());
+    if (defaults->boolForKey(PHSettings::Key::OverrideLogDirectory)) {
+        const QString folder =
+            defaults->stringForKey(PHSettings::Key::ApacheLogDirectory).value_or(QString());
         // An empty list says why, where the logs would be.
         if (const QString problem = PHServerLayout::logFolderProblem(folder); !problem.isEmpty()) {
             if (m_logProblem) {

@@ -1,5 +1,6 @@
 #include "server/PHServerLayout.h"
 
+#include "model/PHSettings.h"
 #include "support/PHUserDefaults.h"
 
 #include <QDir>
@@ -29,8 +30,6 @@ const KnownLayout kKnownLayouts[] = {
     {"usr/sbin/httpd", "etc/apache2/", "httpd.conf", "var/log/apache2/"},         // SUSE, Arch
     {"usr/local/apache2/bin/httpd", "usr/local/apache2/conf/", "httpd.conf", "usr/local/apache2/logs/"},
 };
-
-const QString kBinaryLocation = QStringLiteral("ApacheBinaryLocation");
 
 QString underRoot(const QString &root, const char *path) {
     QString base = root.isEmpty() ? QStringLiteral("/") : root;
@@ -76,16 +75,16 @@ std::optional<PHServerLayout> PHServerLayout::detect(const QString &root) {
 }
 
 void PHServerLayout::store(PHUserDefaults *defaults) const {
-    defaults->setObjectForKey(binary, kBinaryLocation);
-    defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
-    defaults->setObjectForKey(confDirectory, QStringLiteral("Apache Conf Directory"));
-    defaults->setObjectForKey(confFile, QStringLiteral("Apache Conf File"));
-    defaults->setBoolForKey(true, QStringLiteral("Override Log Directory"));
-    defaults->setObjectForKey(logDirectory, QStringLiteral("Apache Log Directory"));
+    defaults->setObjectForKey(binary, PHSettings::Key::ApacheBinaryLocation);
+    defaults->setBoolForKey(true, PHSettings::Key::OverrideConfDirectory);
+    defaults->setObjectForKey(confDirectory, PHSettings::Key::ApacheConfDirectory);
+    defaults->setObjectForKey(confFile, PHSettings::Key::ApacheConfFile);
+    defaults->setBoolForKey(true, PHSettings::Key::OverrideLogDirectory);
+    defaults->setObjectForKey(logDirectory, PHSettings::Key::ApacheLogDirectory);
 }
 
 bool PHServerLayout::detectIfUnset(PHUserDefaults *defaults, const QString &root) {
-    if (defaults->hasStoredValueForKey(kBinaryLocation))
+    if (defaults->hasStoredValueForKey(PHSettings::Key::ApacheBinaryLocation))
         return false;
     const std::optional<PHServerLayout> layout = detect(root);
     if (!layout)

@@ -71,6 +71,12 @@ QVariant normalised(const QVariant &value) {
     return node ? fromPlist(node.get()) : QVariant();
 }
 
+/// Equal values of the same type: true and 1 differ, so that a change of type
+/// is written.
+bool sameValue(const QVariant &stored, const QVariant &wanted) {
+    return stored.typeId() == wanted.typeId() && stored == wanted;
+}
+
 // Text to numbers as the platform reads them: leading blanks skipped, the
 // longest number at the front taken, nothing else required.
 qsizetype skipBlanks(const QString &text) {
@@ -310,14 +316,23 @@ void PHUserDefaults::setCFObjectForKey(const QVariant &value, const QString &key
     PH_PARAMETER_ASSERT(!value.isValid() || isPropertyListValue(value));
     // Another process may have changed other keys since this one read the
     // file: read it again under the lock and change only this key.
-    const FolderLock lock(QFileInfo(storagePath(m_appID)).absolutePath());
-    if (stampOf(storagePath(m_appID)).exists)
+    const QString path = storagePath(m_appID);
+    const FolderLock lock(QFileInfo(path).absolutePath());
+    const bool onDisk = stampOf(path).exists;
+    if (onDisk)
         m_stamps.remove(m_appID);
     QVariantMap &stored = storedValues(m_appID);
-    if (!value.isValid())
+    const QVariant wanted = value.isValid() ? normalised(value) : QVariant();
+    // What the file already says is not written again (a file that went away
+    // is, with every value read from it).
+    const auto found = stored.constFind(key);
+    const bool unchanged = found == stored.constEnd() ? !wanted.isValid() : sameValue(*found, wanted);
+    if (onDisk && unchanged)
+        return;
+    if (!wanted.isValid())
         stored.remove(key);
     else
-        stored.insert(key, normalised(value));
+        stored.insert(key, wanted);
     synchronize(m_appID);
 }
 

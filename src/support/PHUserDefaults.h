@@ -17,6 +17,8 @@
 /// written through at once to $XDG_CONFIG_HOME/porthold/<identifier>.plist
 /// (~/.config when unset), an XML property list replaced atomically.
 ///
+/// Setting the value a key already holds in the file writes nothing.
+///
 /// Several processes share the file (the panel and portholdctl): a change
 /// re-reads the file under a lock and writes only its own key, so the last
 /// writer wins per key, never per file; a read notices a file replaced by

@@ -1,5 +1,6 @@
 #include "update/PHSUController.h"
 
+#include "model/PHSettings.h"
 #include "model/PHXDataSource.h"
 #include "platform/Log.h"
 #include "platform/PHAction.h"
@@ -40,7 +41,6 @@
 
 namespace {
 
-const QString kSUDefaultFolder = QStringLiteral("SU Default Folder");
 const QString kVersionPath = QStringLiteral("/PHSVersions.php");
 const QString kSegmentDownloaded = QStringLiteral("PHFileSegmentDownloaded");
 constexpr qint64 kReferenceDateOffset = 978307200; // 2001-01-01 00:00:00 UTC in Unix seconds
@@ -615,7 +615,7 @@ void PHSUController::setPIHidden(bool hidden) {
 }
 
 void PHSUController::setSUDefaultFolder(const QString &folder) {
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(folder, kSUDefaultFolder);
+    PHUserDefaults::standardUserDefaults()->setObjectForKey(folder, PHSettings::Key::UpdateDefaultFolder);
 }
 
 // QProgressBar counts in int: sizes beyond its range are shown scaled.
@@ -648,8 +648,9 @@ void PHSUController::downloadNewVersion(QObject *) {
         Log::write(QStringLiteral("A download is already running"));
         return;
     }
-    QString folder =
-        PHUserDefaults::standardUserDefaults()->stringForKey(kSUDefaultFolder).value_or(QString());
+    QString folder = PHUserDefaults::standardUserDefaults()
+                         ->stringForKey(PHSettings::Key::UpdateDefaultFolder)
+                         .value_or(QString());
     if (folder.isEmpty())
         folder = QDir(QDir::homePath()).filePath(QStringLiteral("Desktop"));
     const QString name = m_downloadURL.fileName();

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QString kPanel = QStringLiteral("com.quillmere.porthold");
@@ -279,6 +281,61 @@ TEST_F(UserDefaultsTest, AnotherProcessesKeysSurviveAChangeAndItsChangesAreRead)
     EXPECT_FALSE(fresh->boolForKey("Sort Users"));
     EXPECT_TRUE(fresh->boolForKey("Sort Groups"));
     EXPECT_EQ(fresh->arrayForKey("Address Array").value_or(QVariantList()), QVariantList{"10.0.0.2"});
+}
+
+/// The settings file's inode: every write replaces the file, so a new inode
+/// means it was written.
+ino_t inodeOf(const QString &path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+TEST_F(UserDefaultsTest, SettingTheValueAKeyHoldsWritesNothing) {
+    PHUserDefaults *defaults = restart();
+    const QString path = PHUserDefaults::storagePath(kPanel);
+    const QVariantList addresses{"10.0.0.1", "lan.example"};
+    const QVariantMap record{{"a", 1}, {"b", QVariantList{"x"}}};
+    defaults->setBoolForKey(true, "Sort Users");
+    defaults->setIntegerForKey(2, "Porthold Protected Folder");
+    defaults->setDoubleForKey(2.5, "ApacheCheckInterval");
+    defaults->setObjectForKey(QStringLiteral("/srv/www"), "Web Dir");
+    defaults->setObjectForKey(QStringList{"10.0.0.1", "lan.example"}, "Address Array");
+    defaults->setObjectForKey(record, "Record");
+    const ino_t written = inodeOf(path);
+    ASSERT_NE(written, ino_t(0));
+
+    // The same values again, in this process and in the next, and removing a
+    // key that holds nothing: the file stays as it is.
+    const auto setAgain = [&](PHUserDefaults *store) {
+        store->setBoolForKey(true, "Sort Users");
+        store->setIntegerForKey(2, "Porthold Protected Folder");
+        store->setDoubleForKey(2.5, "ApacheCheckInterval");
+        store->setObjectForKey(QStringLiteral("/srv/www"), "Web Dir");
+        store->setObjectForKey(addresses, "Address Array");
+        store->setObjectForKey(record, "Record");
+        store->removeDefaultForKey("Never Set");
+    };
+    setAgain(defaults);
+    EXPECT_EQ(inodeOf(path), written);
+    setAgain(restart());
+    EXPECT_EQ(inodeOf(path), written);
+
+    // A different value, or the same number as another type, is written.
+    defaults = restart();
+    defaults->setObjectForKey(QVariantList{"10.0.0.1"}, "Address Array");
+    const ino_t shorter = inodeOf(path);
+    EXPECT_NE(shorter, written);
+    defaults->setIntegerForKey(1, "Sort Users");
+    EXPECT_NE(inodeOf(path), shorter);
+    EXPECT_EQ(restart()->objectForKey("Sort Users").typeId(), QMetaType::Int);
+
+    // A file that went away is written again, with every value, even by a set
+    // of a value it held.
+    ASSERT_TRUE(QFile::remove(path));
+    defaults = PHUserDefaults::standardUserDefaults();
+    defaults->setDoubleForKey(2.5, "ApacheCheckInterval");
+    ASSERT_TRUE(QFile::exists(path));
+    EXPECT_EQ(restart()->stringForKey("Web Dir").value_or(QString()), "/srv/www");
 }
 
 } // namespace
