@@ -4,6 +4,7 @@
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
 #include "platform/Log.h"
+#include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
@@ -228,6 +229,8 @@ bool PHGroupsDataSource::writeGroupfile() {
         return false;
     }
     m_savedEntries = rawEntries(*text);
+    NotificationCenter::defaultCenter().post(GroupFileDidSaveNotification, this,
+                                             {{QStringLiteral("path"), path}});
     return true;
 }
 

@@ -39,6 +39,8 @@ public:
     static constexpr qint32 kGroupFileWriteError = PHError::GroupFileWrite;
     /// The group file exists but could not be read; it is left alone.
     static constexpr qint32 kGroupFileReadError = PHError::GroupFileRead;
+    /// Posted after the group file was written; userInfo "path" names it.
+    static inline const QString GroupFileDidSaveNotification = QStringLiteral("PHGroupFileDidSave");
     /// Another program changed some of the groups this tree changed; its
     /// version was kept.
     static constexpr qint32 kGroupFileConflictError = PHError::GroupFileConflict;

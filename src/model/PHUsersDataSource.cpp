@@ -5,6 +5,7 @@
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
 #include "platform/Log.h"
+#include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHTextFile.h"
@@ -178,6 +179,8 @@ bool PHUsersDataSource::writeUserfile() {
         return false;
     }
     m_savedRecords = m_dataArray;
+    NotificationCenter::defaultCenter().post(UserFileDidSaveNotification, this,
+                                             {{QStringLiteral("path"), path}});
     return true;
 }
 

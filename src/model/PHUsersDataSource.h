@@ -73,6 +73,8 @@ public:
     static constexpr qint32 kUserFileWriteError = PHError::UserFileWrite;
     /// The user file exists but could not be read; it is left alone.
     static constexpr qint32 kUserFileReadError = PHError::UserFileRead;
+    /// Posted after the user file was written; userInfo "path" names it.
+    static inline const QString UserFileDidSaveNotification = QStringLiteral("PHUserFileDidSave");
     /// Another program changed some of the users this list changed; its
     /// version was kept.
     static constexpr qint32 kUserFileConflictError = PHError::UserFileConflict;

@@ -145,6 +145,16 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
                         folder.isEmpty() ? QStringLiteral("Saved .htaccess in the web folder")
                                          : QStringLiteral("Saved .htaccess in %1").arg(folder));
         });
+    // The user and group files are written after every edit; each write is said.
+    const auto saidOnSave = [this](const Notification &notification) {
+        const QString name =
+            QFileInfo(notification.userInfo.value(QStringLiteral("path")).toString()).fileName();
+        showMessage(PHThemeColors::Meaning::Positive, QStringLiteral("Saved %1").arg(name));
+    };
+    m_userFileObserver =
+        ObserverRegistration(PHUsersDataSource::UserFileDidSaveNotification, nullptr, saidOnSave);
+    m_groupFileObserver =
+        ObserverRegistration(PHGroupsDataSource::GroupFileDidSaveNotification, nullptr, saidOnSave);
     m_refusalObserver =
         ObserverRegistration(PHActionRefusedNotification, nullptr, [this](const Notification &n) {
             showMessage(PHThemeColors::Meaning::Negative,
@@ -157,6 +167,8 @@ PortholdPref::~PortholdPref() {
     m_accessObserver.reset();
     m_settingsObserver.reset();
     m_savedObserver.reset();
+    m_userFileObserver.reset();
+    m_groupFileObserver.reset();
     m_refusalObserver.reset();
     // The views go first: they ask the data sources (children of this object) until they are gone.
     delete m_mainView;

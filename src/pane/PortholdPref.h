@@ -257,6 +257,8 @@ private:
     ObserverRegistration m_accessObserver;
     ObserverRegistration m_settingsObserver;
     ObserverRegistration m_savedObserver;
+    ObserverRegistration m_userFileObserver;
+    ObserverRegistration m_groupFileObserver;
     ObserverRegistration m_refusalObserver;
 
     QPointer<QWidget> m_window;

@@ -122,6 +122,7 @@ TEST_F(PaneContextMenu, UserAndGroupMenusEditMembershipWithoutDragging) {
     writeUsers({"alice", "bob"});
     writeGroups("staff: bob \n");
     preset("Group Delete Dialog", true);
+    preset("User Delete Dialog", true);
     start();
     clickFolder(folder("private"));
 
@@ -184,6 +185,17 @@ TEST_F(PaneContextMenu, UserAndGroupMenusEditMembershipWithoutDragging) {
     choose(menu, "Remove from Group");
     EXPECT_TRUE(answers.empty());
     EXPECT_EQ(members("staff"), QStringList{"bob"});
+    EXPECT_EQ(message(), "Saved .htgroups");
+
+    // A user deleted from its menu: the write of the user file is said too.
+    clickUserRow(1);
+    menu = openMenu(userTable());
+    ASSERT_NE(menu, nullptr);
+    answers.push_back(PHAlertSheet::Default);
+    choose(menu, "Delete");
+    EXPECT_TRUE(answers.empty());
+    EXPECT_FALSE(readFile(usersFile()).contains("alice:"));
+    EXPECT_EQ(message(), "Saved .htusers");
 }
 
 TEST_F(PaneContextMenu, HelpAboutAndAnEmptyGroup) {
