@@ -11,7 +11,7 @@
 // after measuring, 1 when the measurement failed, 77 when there is no Apache
 // to measure.
 
-#include "ctl/ApacheHarness.h"
+#include "common/ApacheHarness.h"
 #include "model/PHPasswordHash.h"
 
 #include <crypt.h>

@@ -3,7 +3,7 @@
 // Shared set-up of the portholdctl tests: a world-readable web root, a private
 // settings folder, and helpers that run portholdctl on them.
 
-#include "ctl/ApacheHarness.h"
+#include "common/ApacheHarness.h"
 #include "ctl/CtlRunner.h"
 
 #include <gtest/gtest.h>

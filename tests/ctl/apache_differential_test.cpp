@@ -3,8 +3,8 @@
 // enforces must be what the server answers: from 127.0.0.1 and ::1, without
 // credentials, with each user's password and with a wrong one.
 
+#include "common/ApacheHarness.h"
 #include "common/TestPanelContext.h"
-#include "ctl/ApacheHarness.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
 #include "platform/Log.h"

@@ -10,12 +10,7 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using ctl_test::contains;
-using ctl_test::CtlEnvironment;
-using ctl_test::describe;
-using ctl_test::readFile;
-using ctl_test::writeFile;
+using namespace ctl_test; // its fixture, file helpers and `fs`
 
 TEST(PortholdctlUsage, HelpDocumentsEveryCommandAndMistakesExitOne) {
     CtlEnvironment env;

@@ -14,12 +14,7 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using ctl_test::contains;
-using ctl_test::CtlEnvironment;
-using ctl_test::describe;
-using ctl_test::readFile;
-using ctl_test::writeFile;
+using namespace ctl_test; // its fixture, file helpers and `fs`
 
 /// The one JSON document a --json run prints; a failed test when it is not one.
 QJsonObject document(const ctl_runner::Result &result) {

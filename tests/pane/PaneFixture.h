@@ -3,10 +3,12 @@
 // A real panel on real widgets (offscreen) over a web tree in a temporary
 // folder, with its own settings folder and sheets answered by the test.
 
+#include "common/ModelTester.h"
 #include "model/PHFSItem.h"
 #include "pane/PortholdPref.h"
 #include "platform/PHAlertSheet.h"
 #include "support/PHUserDefaults.h"
+#include "views/PHItemModelAdapter.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
 
@@ -95,6 +97,9 @@ protected:
     void TearDown() override {
         pref.reset();
         window.reset();
+        models.reset();
+        EXPECT_EQ(ModelTester::failures(), QStringList()) << "the views' models broke a rule";
+        ModelTester::clear();
         PHAlertSheet::setAnswerer({});
         PHUserDefaults::resetStandardUserDefaultsForTesting();
     }
@@ -120,6 +125,10 @@ protected:
         pref = std::make_unique<PortholdPref>(m_bundle);
         QWidget *view = pref->loadMainView(window.get());
         ASSERT_NE(view, nullptr);
+        // Every table and outline of the panel under Qt's model checker.
+        models = std::make_unique<ModelTester>();
+        for (PHItemModelAdapter *model : view->findChildren<PHItemModelAdapter *>())
+            models->watch(model);
         window->resize(900, 600);
         view->resize(900, 600);
         window->show();
@@ -180,6 +189,7 @@ protected:
     std::deque<int> answers;
     std::unique_ptr<QWidget> window;
     std::unique_ptr<PortholdPref> pref;
+    std::unique_ptr<ModelTester> models;
 
 private:
     QTemporaryDir m_temp;

@@ -4,7 +4,7 @@
 
 #include "PaneFixture.h"
 
-#include "ctl/ApacheHarness.h"
+#include "common/ApacheHarness.h"
 #include "platform/PHMessageLine.h"
 
 #include <QAbstractButton>

@@ -3,7 +3,7 @@
 
 #include "PaneFixture.h"
 
-#include "ctl/ApacheHarness.h"
+#include "common/ApacheHarness.h"
 #include "model/PHPasswordHash.h"
 #include "views/PHAddressDataSource.h"
 

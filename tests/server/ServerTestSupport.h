@@ -3,6 +3,9 @@
 // Shared set-up of the server tests: one offscreen application, a private
 // settings folder, and the defaults the panel registers for the server tab.
 
+#include "common/LoopbackPort.h"
+#include "platform/SFAuthorizationView.h"
+#include "platform/authorization/Authorization.h"
 #include "support/PHUserDefaults.h"
 
 #include <QApplication>
@@ -17,12 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <sys/stat.h>
 
-#include <arpa/inet.h>
 #include <functional>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace servertest {
 
@@ -86,31 +87,36 @@ inline QByteArray readFile(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-/// A loopback port nobody listens on at the moment it is asked.
-inline quint16 freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
+/// A panel bundle at `bundle` holding the server tab's layout and the given
+/// copy of the tool, with the padlock answered as root (no password asked)
+/// through the test authority program. `removeToolBundleAnswers` undoes the
+/// process-wide part.
+inline void installToolBundle(const QString &bundle, const QString &tool, const std::string &authority) {
+    QDir().mkpath(bundle + "/Resources");
+    ASSERT_TRUE(QFile::copy(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui",
+                            bundle + "/Resources/ApacheControl.ui"));
+    ASSERT_TRUE(QFile::copy(tool, bundle + "/Sentrel"));
+    ::chmod(QFile::encodeName(bundle + "/Sentrel").constData(), 0755);
+    AuthorizationSetHelperPath(authority);
+    SFAuthorizationView::setCredentialsProvider(
+        [](SFAuthorizationView *, const QString &,
+           const QString &problem) -> std::optional<SFAuthorizationView::Credentials> {
+            if (!problem.isEmpty())
+                return std::nullopt;
+            return SFAuthorizationView::Credentials{QStringLiteral("root"), QString()};
+        });
 }
 
-/// Whether something accepts connections on the loopback port.
-inline bool answers(quint16 port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
+inline void removeToolBundleAnswers() {
+    SFAuthorizationView::setCredentialsProvider(nullptr);
+    AuthorizationSetHelperPath("");
+}
+
+using loopback::answers;
+
+/// A loopback port nobody listens on at the moment it is asked (0: none).
+inline quint16 freeLoopbackPort() {
+    return loopback::freePort();
 }
 
 } // namespace servertest

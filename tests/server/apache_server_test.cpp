@@ -49,20 +49,9 @@ protected:
         qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
 
         bundle = dir.filePath("Porthold.panel");
-        QDir().mkpath(bundle + "/Resources");
-        ASSERT_TRUE(QFile::copy(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui",
-                                bundle + "/Resources/ApacheControl.ui"));
-        ASSERT_TRUE(QFile::copy(SENTREL_SERVER_TEST_PROGRAM, bundle + "/Sentrel"));
-        chmod(QFile::encodeName(bundle + "/Sentrel").constData(), 0755);
+        ASSERT_NO_FATAL_FAILURE(
+            servertest::installToolBundle(bundle, SENTREL_SERVER_TEST_PROGRAM, AUTHORITY_TEST_PROGRAM));
         context.bundle = bundle;
-        AuthorizationSetHelperPath(AUTHORITY_TEST_PROGRAM);
-        SFAuthorizationView::setCredentialsProvider(
-            [](SFAuthorizationView *, const QString &,
-               const QString &problem) -> std::optional<SFAuthorizationView::Credentials> {
-                if (!problem.isEmpty())
-                    return std::nullopt;
-                return SFAuthorizationView::Credentials{QStringLiteral("root"), QString()};
-            });
 
         port = servertest::freeLoopbackPort();
         ASSERT_NE(port, 0);
@@ -110,8 +99,7 @@ protected:
             kill(pid, SIGTERM);
         servertest::waitFor([&] { return !PHApacheController::allProcessNames().contains(name); }, 10000);
         QFile::remove(SERVER_TEST_APACHECTL);
-        SFAuthorizationView::setCredentialsProvider(nullptr);
-        AuthorizationSetHelperPath("");
+        servertest::removeToolBundleAnswers();
         PHConfParser::waitForAllParses();
     }
 

@@ -96,20 +96,9 @@ protected:
         qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
 
         const QString bundle = dir.filePath("Porthold.panel");
-        QDir().mkpath(bundle + "/Resources");
-        ASSERT_TRUE(QFile::copy(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui",
-                                bundle + "/Resources/ApacheControl.ui"));
-        ASSERT_TRUE(QFile::copy(SENTREL_DEMO_TEST_PROGRAM, bundle + "/Sentrel"));
-        chmod(QFile::encodeName(bundle + "/Sentrel").constData(), 0755);
+        ASSERT_NO_FATAL_FAILURE(
+            servertest::installToolBundle(bundle, SENTREL_DEMO_TEST_PROGRAM, AUTHORITY_TEST_PROGRAM));
         context.bundle = bundle;
-        AuthorizationSetHelperPath(AUTHORITY_TEST_PROGRAM);
-        SFAuthorizationView::setCredentialsProvider(
-            [](SFAuthorizationView *, const QString &,
-               const QString &problem) -> std::optional<SFAuthorizationView::Credentials> {
-                if (!problem.isEmpty())
-                    return std::nullopt;
-                return SFAuthorizationView::Credentials{QStringLiteral("root"), QString()};
-            });
         prepared = true;
     }
 
@@ -122,8 +111,7 @@ protected:
         if (ok && pid > 1)
             kill(pid, SIGTERM);
         servertest::waitFor([&] { return !servertest::answers(port); }, 10000);
-        SFAuthorizationView::setCredentialsProvider(nullptr);
-        AuthorizationSetHelperPath("");
+        servertest::removeToolBundleAnswers();
         PHConfParser::waitForAllParses();
     }
 

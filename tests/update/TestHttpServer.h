@@ -4,6 +4,8 @@
 // listens on 127.0.0.1, records every request's exact bytes and answers from a
 // table of canned replies by request path. Nothing here leaves the loopback.
 
+#include "common/LoopbackPort.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -79,17 +81,7 @@ public:
     }
 
     /// A port on 127.0.0.1 that nothing listens on.
-    static quint16 closedPort() {
-        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-        ::close(probe);
-        return ntohs(address.sin_port);
-    }
+    static quint16 closedPort() { return loopback::freePort(); }
 
 private:
     void serve() {

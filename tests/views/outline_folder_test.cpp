@@ -2,6 +2,7 @@
 // modes, the delete column, expansion kept across rebuilds, the delete key,
 // Return ending an edit, and the icon-and-text cell's geometry.
 
+#include "common/ModelTester.h"
 #include "common/TestPanelContext.h"
 #include "model/PHFSItem.h"
 #include "views/NSImageAndTextCell.h"
@@ -80,9 +81,14 @@ protected:
         viewPtr->setColumns({{"dir", "Folder", PHItemModelAdapter::ColumnKind::Text},
                              {"protect", "Protection", PHItemModelAdapter::ColumnKind::PopUp},
                              {"delete", "", PHItemModelAdapter::ColumnKind::Button}});
+        models.watch(viewPtr->adapter());
         viewPtr->resize(500, 300);
         viewPtr->show();
         settle();
+    }
+    void TearDown() override {
+        EXPECT_EQ(ModelTester::failures(), QStringList()) << "the outline's model broke a rule";
+        ModelTester::clear();
     }
     /// Picks a mode from a folder's pop-up like a user does.
     void chooseMode(PHFSItem *item, int mode) {
@@ -95,6 +101,13 @@ protected:
         menuPtr->hide();
         settle();
     }
+    /// Shows the web root, read afresh, with its top level open.
+    void showRoot() {
+        source->setRootPath(web);
+        viewPtr->reloadData();
+        viewPtr->expandItem(source->rootItem());
+        settle();
+    }
     PHFSItem *childNamed(PHFSItem *parent, const QString &name) {
         for (PHFSItem *child : parent->children())
             if (child->relativePath() == name)
@@ -102,6 +115,7 @@ protected:
         return nullptr;
     }
 
+    ModelTester models; // first in, last out: it outlives the view
     QTemporaryDir dir;
     QString web;
     RecordingContext context;
@@ -171,10 +185,7 @@ TEST_F(OutlineFixture, InheritedProtectionIsMarkedAndHandManagedFoldersRefuseMod
     const QByteArray handWritten =
         "<RequireAll>\n  Require valid-user\n  Require ip 10.0.0.1\n</RequireAll>\n";
     write(web + "/leafy/.htaccess", handWritten);
-    source->setRootPath(web);
-    viewPtr->reloadData();
-    viewPtr->expandItem(source->rootItem());
-    settle();
+    showRoot();
     PHItemModelAdapter *model = viewPtr->adapter();
     PHFSItem *a = childNamed(source->rootItem(), "a");
     ASSERT_NE(a, nullptr);
@@ -209,10 +220,7 @@ TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
           "AuthType Basic\nRequire valid-user\nDeny from all\nAllow from 127.0.0.1\nSatisfy all\n");
     write(web + "/leafy/.htaccess", "#AuthType Basic\n#Require valid-user\n");
     context.knownAddresses = {"127.0.0.1"};
-    source->setRootPath(web);
-    viewPtr->reloadData();
-    viewPtr->expandItem(source->rootItem());
-    settle();
+    showRoot();
     PHItemModelAdapter *model = viewPtr->adapter();
     PHFSItem *a = childNamed(source->rootItem(), "a");
     PHFSItem *leafy = childNamed(source->rootItem(), "leafy");

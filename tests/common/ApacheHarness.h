@@ -6,6 +6,8 @@
 // whole suite. It is stopped when the harness goes away, and the kernel stops
 // it when the test program dies (parent-death signal).
 
+#include "common/LoopbackPort.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -140,20 +142,10 @@ inline int httpStatus(int port, const std::string &path, const Credentials &cred
 
 /// A port on 127.0.0.1 that nothing listens on right now.
 inline int freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        ::close(fd);
-        throw std::runtime_error("bind: " + std::string(std::strerror(errno)));
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
+    const int port = loopback::freePort();
+    if (port == 0)
+        throw std::runtime_error("no free loopback port: " + std::string(std::strerror(errno)));
+    return port;
 }
 
 inline bool everyAncestorSearchable(const fs::path &path) {
