@@ -116,7 +116,9 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
     m_accessObserver = ObserverRegistration(PHFSItem::AccessFileDidChangeNotification, nullptr,
                                             [this](const Notification &) {
                                                 // An edit in progress is the user's: a re-read never replaces
-                                                // it.
+                                                // it. Nothing to show before the layout is there.
+                                                if (!m_mainView)
+                                                    return;
                                                 if (!m_manuallyEdited)
                                                     showCustomEditor();
                                                 else
@@ -171,6 +173,13 @@ PortholdPref::~PortholdPref() {
     m_groupFileObserver.reset();
     m_refusalObserver.reset();
     // The views go first: they ask the data sources (children of this object) until they are gone.
+    // What the widgets signal while they are taken down no longer reaches this object, whose
+    // handlers count on every widget of the layout being there.
+    if (m_mainView) {
+        QObject::disconnect(m_mainView, nullptr, this, nullptr);
+        for (QObject *child : m_mainView->findChildren<QObject *>())
+            QObject::disconnect(child, nullptr, this, nullptr);
+    }
     delete m_mainView;
     if (m_apache)
         m_apache->disable();
@@ -195,46 +204,88 @@ QWidget *PortholdPref::loadMainView(QWidget *window) {
         Log::write(QStringLiteral("An error occurred loading Porthold.ui: %1").arg(loader.errorString()));
         return nullptr;
     }
+    // Every widget the panel works with is there, or the panel does not load:
+    // the code below relies on them.
+    if (!findLayoutWidgets()) {
+        delete m_mainView;
+        return nullptr;
+    }
     awakeFromNib();
     return m_mainView;
 }
 
 // ----- Start-up -----
 
+namespace {
+
+/// Finds the layout's widgets by name and remembers the names it did not find.
+class LayoutWidgets {
+public:
+    explicit LayoutWidgets(QWidget *view) : m_view(view) {}
+    template <class T> T *find(const char *name) {
+        T *found = m_view->findChild<T *>(QLatin1String(name));
+        if (!found)
+            m_missing.append(QLatin1String(name));
+        return found;
+    }
+    template <class T> void find(QPointer<T> &member, const char *name) { member = find<T>(name); }
+    const QStringList &missing() const { return m_missing; }
+
+private:
+    QWidget *m_view;
+    QStringList m_missing;
+};
+
+} // namespace
+
+bool PortholdPref::findLayoutWidgets() {
+    LayoutWidgets layout(m_mainView);
+    layout.find(m_tabs, "tabs");
+    layout.find(m_portholdStatus, "portholdStatus");
+    layout.find(m_webRootStatus, "webRootStatus");
+    layout.find(m_webDirOutline, "webDirOutline");
+    layout.find(m_userAddressTabs, "userAddressTabs");
+    layout.find(m_userTable, "userTable");
+    layout.find(m_userEditButton, "userEditButton");
+    layout.find(m_userDeleteButton, "userDeleteButton");
+    layout.find(m_groupOutline, "groupOutline");
+    layout.find(m_groupDeleteButton, "groupDeleteButton");
+    layout.find(m_addressTable, "addressTable");
+    layout.find(m_addressDeleteButton, "addressDeleteButton");
+    layout.find(m_addressDiscoverSwitch, "addressDiscoverSwitch");
+    layout.find(m_manualEditTabViewItem, "custom");
+    layout.find(m_customViewText, "customViewText");
+    layout.find(m_customSaveButton, "customSaveButton");
+    layout.find(m_customRevertButton, "customRevertButton");
+    layout.find(m_userSortCheck, "userSortCheck");
+    layout.find(m_groupSortCheck, "groupSortCheck");
+    layout.find(m_accessFileDeleteCheck, "accessFileDeleteCheck");
+    layout.find(m_userDeleteCheck, "userDeleteCheck");
+    layout.find(m_groupDeleteCheck, "groupDeleteCheck");
+    layout.find(m_webDirFolder, "webDirFolder");
+    layout.find(m_manualEditCheck, "manualEditCheck");
+    layout.find(m_customDirCheck, "customDirCheck");
+    layout.find(m_remoteApacheCheck, "remoteApacheCheck");
+    layout.find(m_nameVersionText, "nameVersionText");
+    layout.find(m_creditsText, "creditsText");
+    layout.find(m_launchVersionCheck, "launchVersionCheck");
+    layout.find(m_splitView, "splitView");
+    // Looked up where they are used, and required all the same.
+    layout.find<QRadioButton>("addressModeAllow");
+    layout.find<QRadioButton>("addressModeDeny");
+    layout.find<QAbstractButton>("versionCheckButton");
+    layout.find<QWidget>("versionCheckProgress");
+    layout.find<QWidget>("lastCheckText");
+    if (layout.missing().isEmpty())
+        return true;
+    Log::write(QStringLiteral("An error occurred loading Porthold.ui: it has no %1")
+                   .arg(layout.missing().join(QStringLiteral(", "))));
+    return false;
+}
+
 void PortholdPref::awakeFromNib() {
     QWidget *view = m_mainView;
     setUpMessageLine();
-    m_tabs = view->findChild<QTabWidget *>(QStringLiteral("tabs"));
-    m_portholdStatus = view->findChild<QLabel *>(QStringLiteral("portholdStatus"));
-    m_webRootStatus = view->findChild<QLabel *>(QStringLiteral("webRootStatus"));
-    m_webDirOutline = view->findChild<PHOutlineView *>(QStringLiteral("webDirOutline"));
-    m_userAddressTabs = view->findChild<QTabWidget *>(QStringLiteral("userAddressTabs"));
-    m_userTable = view->findChild<PHTableView *>(QStringLiteral("userTable"));
-    m_userEditButton = view->findChild<QAbstractButton *>(QStringLiteral("userEditButton"));
-    m_userDeleteButton = view->findChild<QAbstractButton *>(QStringLiteral("userDeleteButton"));
-    m_groupOutline = view->findChild<PHOutlineView *>(QStringLiteral("groupOutline"));
-    m_groupDeleteButton = view->findChild<QAbstractButton *>(QStringLiteral("groupDeleteButton"));
-    m_addressTable = view->findChild<PHTableView *>(QStringLiteral("addressTable"));
-    m_addressDeleteButton = view->findChild<QAbstractButton *>(QStringLiteral("addressDeleteButton"));
-    m_addressDiscoverSwitch = view->findChild<QAbstractButton *>(QStringLiteral("addressDiscoverSwitch"));
-    m_manualEditTabViewItem = view->findChild<QWidget *>(QStringLiteral("custom"));
-    m_customViewText = view->findChild<QPlainTextEdit *>(QStringLiteral("customViewText"));
-    m_customSaveButton = view->findChild<QAbstractButton *>(QStringLiteral("customSaveButton"));
-    m_customRevertButton = view->findChild<QAbstractButton *>(QStringLiteral("customRevertButton"));
-    m_userSortCheck = view->findChild<QAbstractButton *>(QStringLiteral("userSortCheck"));
-    m_groupSortCheck = view->findChild<QAbstractButton *>(QStringLiteral("groupSortCheck"));
-    m_accessFileDeleteCheck = view->findChild<QAbstractButton *>(QStringLiteral("accessFileDeleteCheck"));
-    m_userDeleteCheck = view->findChild<QAbstractButton *>(QStringLiteral("userDeleteCheck"));
-    m_groupDeleteCheck = view->findChild<QAbstractButton *>(QStringLiteral("groupDeleteCheck"));
-    m_webDirFolder = view->findChild<QComboBox *>(QStringLiteral("webDirFolder"));
-    m_manualEditCheck = view->findChild<QAbstractButton *>(QStringLiteral("manualEditCheck"));
-    m_customDirCheck = view->findChild<QAbstractButton *>(QStringLiteral("customDirCheck"));
-    m_remoteApacheCheck = view->findChild<QAbstractButton *>(QStringLiteral("remoteApacheCheck"));
-    m_nameVersionText = view->findChild<QLabel *>(QStringLiteral("nameVersionText"));
-    m_creditsText = view->findChild<QTextBrowser *>(QStringLiteral("creditsText"));
-    m_launchVersionCheck = view->findChild<QAbstractButton *>(QStringLiteral("launchVersionCheck"));
-    m_splitView = view->findChild<QSplitter *>(QStringLiteral("splitView"));
-
     // The two-row address matrix: row 0 allows the listed addresses, row 1 denies them.
     m_addressMode = new QButtonGroup(view);
     m_addressMode->setObjectName(QStringLiteral("addressMode"));
@@ -249,20 +300,16 @@ void PortholdPref::awakeFromNib() {
     for (qint32 mode = 0; mode <= 4; ++mode)
         m_directoryMenu->addAction(PHFSItem::modeName(mode));
 
-    if (m_userAddressTabs && m_manualEditTabViewItem)
-        m_manualEditTabTitle =
-            m_userAddressTabs->tabText(m_userAddressTabs->indexOf(m_manualEditTabViewItem));
-    if (m_splitView) {
-        m_splitView->setStretchFactor(0, 3);
-        m_splitView->setStretchFactor(1, 2);
-        // The divider stays 70 points from the left edge and 140 from the
-        // right one: each side keeps at least that much.
-        if (m_splitView->count() == 2) {
-            QWidget *left = m_splitView->widget(0);
-            QWidget *right = m_splitView->widget(1);
-            left->setMinimumWidth(qMax(left->minimumWidth(), splitViewConstrainMinCoordinate(0)));
-            right->setMinimumWidth(qMax(right->minimumWidth(), -splitViewConstrainMaxCoordinate(0)));
-        }
+    m_manualEditTabTitle = m_userAddressTabs->tabText(m_userAddressTabs->indexOf(m_manualEditTabViewItem));
+    m_splitView->setStretchFactor(0, 3);
+    m_splitView->setStretchFactor(1, 2);
+    // The divider stays 70 points from the left edge and 140 from the
+    // right one: each side keeps at least that much.
+    if (m_splitView->count() == 2) {
+        QWidget *left = m_splitView->widget(0);
+        QWidget *right = m_splitView->widget(1);
+        left->setMinimumWidth(qMax(left->minimumWidth(), splitViewConstrainMinCoordinate(0)));
+        right->setMinimumWidth(qMax(right->minimumWidth(), -splitViewConstrainMaxCoordinate(0)));
     }
 
     // The update display owns its button, spinner and last-check line.
@@ -277,26 +324,18 @@ void PortholdPref::awakeFromNib() {
     m_updateDisplay->setInterfacePath(m_bundle.pathForResource(QStringLiteral("SWU"), QStringLiteral("ui")));
 
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    // 1. The host system version does not exist here: the window keeps the layout's size.
-    // 2. The server tab's controller.
+    // The window keeps the layout's size. The server tab's controller first.
     loadApache(!defaults->boolForKey(PHSettings::Key::UsesRemoteApache));
     setUpServerOptions();
-    // 3.-4. Help page and credits.
     loadHelpAndCredits();
-    // 5.
-    if (m_nameVersionText)
-        m_nameVersionText->setText(QStringLiteral("Porthold %1").arg(PHApplication::applicationVersion()));
-    // 6.-8.
-    if (m_addressDiscoverSwitch)
-        m_addressDiscoverSwitch->setChecked(defaults->boolForKey(PHSettings::Key::ShouldDiscoverAddresses));
+    m_nameVersionText->setText(QStringLiteral("Porthold %1").arg(PHApplication::applicationVersion()));
+    m_addressDiscoverSwitch->setChecked(defaults->boolForKey(PHSettings::Key::ShouldDiscoverAddresses));
     setShouldShowDeleteDialog(defaults->boolForKey(PHSettings::Key::ShowDeleteDialog));
     m_updateDisplay->setSecondsSinceCheck(defaults->doubleForKey(PHSettings::Key::LastVersionCheck));
-    // 9. The pop-up mirrors the stored root before the options act on it, so
+    // The pop-up mirrors the stored root before the options act on it, so
     // that turning custom roots off cannot move a stored system root to item 0.
-    if (m_webDirFolder) {
-        const qint32 stored = defaults->integerForKey(PHSettings::Key::ProtectedFolder);
-        m_webDirFolder->setCurrentIndex(stored == 1 ? 1 : 0);
-    }
+    const qint32 stored = defaults->integerForKey(PHSettings::Key::ProtectedFolder);
+    m_webDirFolder->setCurrentIndex(stored == 1 ? 1 : 0);
     {
         PHState allowCustom(defaults->boolForKey(PHSettings::Key::AllowCustomWebDir) ? 1 : 0);
         setCustomWebDirAllowed(&allowCustom);
@@ -305,11 +344,10 @@ void PortholdPref::awakeFromNib() {
         PHState remote(defaults->boolForKey(PHSettings::Key::UsesRemoteApache) ? 1 : 0);
         setUsesRemoteApache(&remote);
     }
-    // 10.-11.
     readOptions();
     fillWebDirFolderIcons();
-    // 12. The delete images are loaded by the folder data source from the bundle.
-    // 13. setTables reads the user and group files, once.
+    // The folder data source loads the delete images from the bundle;
+    // setTables reads the user and group files, once.
     setTables();
     wireActions();
     userClick(nullptr);
@@ -343,14 +381,14 @@ void PortholdPref::loadHelpAndCredits() {
     const QString credits =
         m_bundle.pathForResource(QStringLiteral("Porthold Credits"), QStringLiteral("html"));
     QFile file(credits);
-    if (m_creditsText && !credits.isEmpty() && file.open(QIODevice::ReadOnly)) {
+    if (!credits.isEmpty() && file.open(QIODevice::ReadOnly)) {
         m_creditsText->setSearchPaths({QFileInfo(credits).absolutePath()});
         m_creditsText->setHtml(QString::fromUtf8(file.readAll()));
     }
 }
 
 void PortholdPref::fillWebDirFolderIcons() {
-    if (!m_webDirFolder || m_webDirFolder->count() < 2)
+    if (m_webDirFolder->count() < 2)
         return;
     const auto folderIcon = [](const QString &path) {
         QIcon icon(PHImage::imageForFileWidthHeight(path, 16, 16));
@@ -368,8 +406,7 @@ void PortholdPref::reloadKnownAddresses() {
     for (const QVariant &address : stored.value_or(QVariantList()))
         storedAddresses.append(address.toString());
     addAddressesFromArray(storedAddresses);
-    if (m_addressTable)
-        m_addressTable->reloadData();
+    m_addressTable->reloadData();
 }
 
 void PortholdPref::setTables() {
@@ -379,105 +416,88 @@ void PortholdPref::setTables() {
     reloadUsersAndGroups();
     reloadKnownAddresses();
     // The folder outline.
-    if (m_webDirOutline) {
-        delete m_files;
-        m_files = new PHFSDataSource(portholdLocation(PHWebRoot::Root), this);
-        m_files->setMenu(m_directoryMenu);
-        connect(m_files, &PHFSDataSource::accessFileChangedOnDisk, this, [this](PHFSItem *item) {
-            // Another program edited a folder's access file: show what it says now.
-            if (m_webDirOutline)
-                m_webDirOutline->reloadItem(item, false);
-            if (item == m_fsItem)
-                webOutlineClick(nullptr);
-        });
-        m_webDirOutline->setDataSource(m_files, m_files);
-        m_webDirOutline->setColumns(
-            {{QStringLiteral("dir"), QStringLiteral("Folder"), PHItemModelAdapter::ColumnKind::Text},
-             {QStringLiteral("protect"), QStringLiteral("Protection"), PHItemModelAdapter::ColumnKind::PopUp},
-             {QStringLiteral("delete"), QString(), PHItemModelAdapter::ColumnKind::Button}});
-        m_webDirOutline->setOutlineColumn(QStringLiteral("dir"));
-        QHeaderView *header = m_webDirOutline->header();
-        header->setStretchLastSection(false);
-        header->setSectionResizeMode(0, QHeaderView::Stretch);
-        header->setSectionResizeMode(1, QHeaderView::Interactive);
-        header->resizeSection(1, 190);
-        header->setSectionResizeMode(2, QHeaderView::Fixed);
-        header->resizeSection(2, 28);
-        m_webDirOutline->setStyleSheet(
-            QStringLiteral("PHOutlineView::item { padding-top: 2px; padding-bottom: 2px; }"));
-        m_webDirOutline->expandToDepth(0);
-    }
+    delete m_files;
+    m_files = new PHFSDataSource(portholdLocation(PHWebRoot::Root), this);
+    m_files->setMenu(m_directoryMenu);
+    connect(m_files, &PHFSDataSource::accessFileChangedOnDisk, this, [this](PHFSItem *item) {
+        // Another program edited a folder's access file: show what it says now.
+        m_webDirOutline->reloadItem(item, false);
+        if (item == m_fsItem)
+            webOutlineClick(nullptr);
+    });
+    m_webDirOutline->setDataSource(m_files, m_files);
+    m_webDirOutline->setColumns(
+        {{QStringLiteral("dir"), QStringLiteral("Folder"), PHItemModelAdapter::ColumnKind::Text},
+         {QStringLiteral("protect"), QStringLiteral("Protection"), PHItemModelAdapter::ColumnKind::PopUp},
+         {QStringLiteral("delete"), QString(), PHItemModelAdapter::ColumnKind::Button}});
+    m_webDirOutline->setOutlineColumn(QStringLiteral("dir"));
+    QHeaderView *header = m_webDirOutline->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setSectionResizeMode(1, QHeaderView::Interactive);
+    header->resizeSection(1, 190);
+    header->setSectionResizeMode(2, QHeaderView::Fixed);
+    header->resizeSection(2, 28);
+    m_webDirOutline->setStyleSheet(
+        QStringLiteral("PHOutlineView::item { padding-top: 2px; padding-bottom: 2px; }"));
+    m_webDirOutline->expandToDepth(0);
     // The user table and the group outline get their columns here and their
     // data sources from reloadUsersAndGroups.
-    if (m_userTable) {
-        m_userTable->setColumns(
-            {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-             {QStringLiteral("user"), QStringLiteral("User"), PHItemModelAdapter::ColumnKind::Text}});
-        m_userTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
-        m_userTable->horizontalHeader()->resizeSection(0, 28);
-        m_userTable->horizontalHeader()->setStretchLastSection(true);
-        m_userTable->setSelectionMode(QAbstractItemView::SingleSelection);
-        m_userTable->setDragEnabled(true);
-    }
-    if (m_groupOutline) {
-        m_groupOutline->setColumns(
-            {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-             {QStringLiteral("group"), QStringLiteral("Group"), PHItemModelAdapter::ColumnKind::Text}});
-        m_groupOutline->setOutlineColumn(QStringLiteral("group"));
-        m_groupOutline->header()->setStretchLastSection(true);
-        m_groupOutline->header()->setSectionResizeMode(0, QHeaderView::Fixed);
-        m_groupOutline->header()->resizeSection(0, 28);
-        m_groupOutline->setAcceptDrops(true);
-        m_groupOutline->setDropIndicatorShown(true);
-    }
+    m_userTable->setColumns(
+        {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+         {QStringLiteral("user"), QStringLiteral("User"), PHItemModelAdapter::ColumnKind::Text}});
+    m_userTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
+    m_userTable->horizontalHeader()->resizeSection(0, 28);
+    m_userTable->horizontalHeader()->setStretchLastSection(true);
+    m_userTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_userTable->setDragEnabled(true);
+    m_groupOutline->setColumns(
+        {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+         {QStringLiteral("group"), QStringLiteral("Group"), PHItemModelAdapter::ColumnKind::Text}});
+    m_groupOutline->setOutlineColumn(QStringLiteral("group"));
+    m_groupOutline->header()->setStretchLastSection(true);
+    m_groupOutline->header()->setSectionResizeMode(0, QHeaderView::Fixed);
+    m_groupOutline->header()->resizeSection(0, 28);
+    m_groupOutline->setAcceptDrops(true);
+    m_groupOutline->setDropIndicatorShown(true);
     // Folder and user names are set in the label font at 11 points.
     QFont labelFont = QApplication::font("QLabel");
     labelFont.setPointSize(11);
     const auto useLabelFont = [&labelFont](QAbstractItemView *view, int column) {
-        if (auto *cell =
-                view ? qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(column)) : nullptr)
+        if (auto *cell = qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(column)))
             cell->setFont(labelFont);
     };
-    if (m_webDirOutline) {
-        useLabelFont(m_webDirOutline, m_webDirOutline->columnForIdentifier(QStringLiteral("dir")));
-        fitFolderColumns(m_webDirOutline, labelFont);
-    }
-    if (m_userTable)
-        useLabelFont(m_userTable, m_userTable->columnForIdentifier(QStringLiteral("user")));
-    if (m_addressTable) {
-        delete m_addressSource;
-        m_addressSource = new PHAddressDataSource(this);
-        m_addressTable->setDataSource(m_addressSource, m_addressSource);
-        m_addressTable->setColumns(
-            {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-             {QStringLiteral("address"), QStringLiteral("Address"), PHItemModelAdapter::ColumnKind::Text}});
-        m_addressTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
-        m_addressTable->horizontalHeader()->resizeSection(0, 28);
-        m_addressTable->horizontalHeader()->setStretchLastSection(true);
-        m_addressTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    }
+    useLabelFont(m_webDirOutline, m_webDirOutline->columnForIdentifier(QStringLiteral("dir")));
+    fitFolderColumns(m_webDirOutline, labelFont);
+    useLabelFont(m_userTable, m_userTable->columnForIdentifier(QStringLiteral("user")));
+    delete m_addressSource;
+    m_addressSource = new PHAddressDataSource(this);
+    m_addressTable->setDataSource(m_addressSource, m_addressSource);
+    m_addressTable->setColumns(
+        {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+         {QStringLiteral("address"), QStringLiteral("Address"), PHItemModelAdapter::ColumnKind::Text}});
+    m_addressTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
+    m_addressTable->horizontalHeader()->resizeSection(0, 28);
+    m_addressTable->horizontalHeader()->setStretchLastSection(true);
+    m_addressTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
 }
 
 void PortholdPref::reloadUsersAndGroups() {
     delete m_users;
     m_users = new PHUsersDataSource(this);
-    if (m_userTable) {
-        m_userTable->setDataSource(m_users, m_users);
-        m_userTable->reloadData();
-    }
+    m_userTable->setDataSource(m_users, m_users);
+    m_userTable->reloadData();
     delete m_groups;
     m_groups = new PHGroupsDataSource(userArray(), this);
     m_groups->setUserFileLoadFailed(m_users->loadFailed());
-    if (m_groupOutline) {
-        m_groups->setOutlineView(m_groupOutline);
-        m_groupOutline->setDataSource(m_groups, m_groups);
-        QPointer<PHOutlineView> outline(m_groupOutline);
-        connect(m_groups, &PHGroupsDataSource::reloadRequested, m_groupOutline, [outline](QObject *view) {
-            if (outline && (!view || view == outline))
-                outline->reloadData();
-        });
-        m_groupOutline->reloadData();
-    }
+    m_groups->setOutlineView(m_groupOutline);
+    m_groupOutline->setDataSource(m_groups, m_groups);
+    QPointer<PHOutlineView> outline(m_groupOutline);
+    connect(m_groups, &PHGroupsDataSource::reloadRequested, m_groupOutline, [outline](QObject *view) {
+        if (outline && (!view || view == outline))
+            outline->reloadData();
+    });
+    m_groupOutline->reloadData();
     wireGroupsDataSource();
 }
 
@@ -519,51 +539,39 @@ void PortholdPref::wireActions() {
         connect(donateButton, &QAbstractButton::clicked, this,
                 [this] { PHAction::run("donate:", [&] { donate(); }); });
 
-    if (m_addressMode)
-        connect(m_addressMode, &QButtonGroup::idClicked, this,
-                [this] { PHAction::run("changeAddressMode:", [&] { changeAddressMode(m_addressMode); }); });
-    if (m_webDirFolder)
-        connect(m_webDirFolder, &QComboBox::activated, this,
-                [this] { PHAction::run("setWebDirRoot:", [&] { setWebDirRoot(m_webDirFolder); }); });
-    if (m_customViewText)
-        connect(m_customViewText, &QPlainTextEdit::textChanged, this, [this] {
-            if (!m_customViewText->property("settingText").toBool())
-                PHAction::run("textDidChange:", [&] { textDidChange(); });
+    connect(m_addressMode, &QButtonGroup::idClicked, this,
+            [this] { PHAction::run("changeAddressMode:", [&] { changeAddressMode(m_addressMode); }); });
+    connect(m_webDirFolder, &QComboBox::activated, this,
+            [this] { PHAction::run("setWebDirRoot:", [&] { setWebDirRoot(m_webDirFolder); }); });
+    connect(m_customViewText, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_customViewText->property("settingText").toBool())
+            PHAction::run("textDidChange:", [&] { textDidChange(); });
+    });
+    connect(m_webDirOutline, &PHOutlineView::action, this,
+            [this] { PHAction::run("webOutlineClick:", [&] { webOutlineClick(m_webDirOutline); }); });
+    connect(m_webDirOutline, &PHOutlineView::doubleAction, this,
+            [this] { PHAction::run("viewSelectionOnWeb:", [&] { viewSelectionOnWeb(m_webDirOutline); }); });
+    connect(m_webDirOutline, &PHOutlineView::buttonClicked, this, [this](const QString &, void *item) {
+        PHAction::run("clearAccessPrompt:", [&] {
+            // The button acts on its own row; when the guard keeps the
+            // selection elsewhere, it does nothing.
+            if (m_webDirOutline->selectItem(item, false) && m_webDirOutline->selectedItem() == item)
+                clearAccessPrompt(m_webDirOutline);
         });
-    if (m_webDirOutline) {
-        connect(m_webDirOutline, &PHOutlineView::action, this,
-                [this] { PHAction::run("webOutlineClick:", [&] { webOutlineClick(m_webDirOutline); }); });
-        connect(m_webDirOutline, &PHOutlineView::doubleAction, this, [this] {
-            PHAction::run("viewSelectionOnWeb:", [&] { viewSelectionOnWeb(m_webDirOutline); });
-        });
-        connect(m_webDirOutline, &PHOutlineView::buttonClicked, this, [this](const QString &, void *item) {
-            PHAction::run("clearAccessPrompt:", [&] {
-                // The button acts on its own row; when the guard keeps the
-                // selection elsewhere, it does nothing.
-                if (m_webDirOutline->selectItem(item, false) && m_webDirOutline->selectedItem() == item)
-                    clearAccessPrompt(m_webDirOutline);
-            });
-        });
-    }
-    if (m_addressTable)
-        connect(m_addressTable, &PHTableView::action, this,
-                [this] { PHAction::run("addressClick:", [&] { addressClick(m_addressTable); }); });
+    });
+    connect(m_addressTable, &PHTableView::action, this,
+            [this] { PHAction::run("addressClick:", [&] { addressClick(m_addressTable); }); });
     // A reload forgets the selection: the buttons that act on it follow.
-    if (m_addressTable)
-        connect(m_addressTable->adapter(), &QAbstractItemModel::modelReset, this,
-                [this] { addressClick(m_addressTable); });
-    if (m_userTable)
-        connect(m_userTable->adapter(), &QAbstractItemModel::modelReset, this,
-                [this] { userClick(m_userTable); });
-    if (m_groupOutline)
-        connect(m_groupOutline->adapter(), &QAbstractItemModel::modelReset, this,
-                [this] { groupClick(m_groupOutline); });
-    if (m_userTable)
-        connect(m_userTable, &PHTableView::action, this,
-                [this] { PHAction::run("userClick:", [&] { userClick(m_userTable); }); });
-    if (m_groupOutline)
-        connect(m_groupOutline, &PHOutlineView::action, this,
-                [this] { PHAction::run("groupClick:", [&] { groupClick(m_groupOutline); }); });
+    connect(m_addressTable->adapter(), &QAbstractItemModel::modelReset, this,
+            [this] { addressClick(m_addressTable); });
+    connect(m_userTable->adapter(), &QAbstractItemModel::modelReset, this,
+            [this] { userClick(m_userTable); });
+    connect(m_groupOutline->adapter(), &QAbstractItemModel::modelReset, this,
+            [this] { groupClick(m_groupOutline); });
+    connect(m_userTable, &PHTableView::action, this,
+            [this] { PHAction::run("userClick:", [&] { userClick(m_userTable); }); });
+    connect(m_groupOutline, &PHOutlineView::action, this,
+            [this] { PHAction::run("groupClick:", [&] { groupClick(m_groupOutline); }); });
     wireUsersAndGroups();
     setUpContextMenus();
 }
@@ -583,7 +591,7 @@ PHPreferencePane::UnselectReply PortholdPref::shouldUnselect() {
         return UnselectNow;
     if (m_promptOpen)
         return UnselectCancel; // the prompt on screen must be answered first
-    retryAfterManualEditPrompt(kReplyToShouldUnselect, [this] { replyToShouldUnselect(true); });
+    holdBackForManualEdits(kReplyToShouldUnselect, this, [this] { replyToShouldUnselect(true); });
     return UnselectLater;
 }
 
@@ -618,22 +626,11 @@ void PortholdPref::loadApache(bool create) {
     }
     if (m_apache)
         m_apache->disable();
-    if (m_portholdStatus) {
-        PHThemeColors::setTextMeaning(m_portholdStatus, PHThemeColors::Meaning::Inactive);
-        m_portholdStatus->setText(QStringLiteral("Apache status not available"));
-    }
+    PHThemeColors::setTextMeaning(m_portholdStatus, PHThemeColors::Meaning::Inactive);
+    m_portholdStatus->setText(QStringLiteral("Apache status not available"));
 }
 
 // ----- Guard for unsaved manual edits -----
-
-void PortholdPref::retryAfterManualEditPrompt(const QString &name, const std::function<void()> &retry) {
-    // The panel may be gone by the time the prompt is answered.
-    QPointer<PortholdPref> self(this);
-    presentManualEditingErrorWithInvocation(DeferredAction{name, [self, retry] {
-                                                               if (self)
-                                                                   retry();
-                                                           }});
-}
 
 void PortholdPref::presentManualEditingErrorWithInvocation(const DeferredAction &action) {
     if (m_promptOpen) {
@@ -754,7 +751,7 @@ void PortholdPref::readOptions() {
     set(m_customDirCheck, PHSettings::Key::AllowCustomWebDir);
     set(m_remoteApacheCheck, PHSettings::Key::UsesRemoteApache);
     set(m_launchVersionCheck, PHSettings::Key::CheckForUpdates);
-    if (m_webDirFolder && m_webDirFolder->count() > 0) {
+    if (m_webDirFolder->count() > 0) {
         qint32 index = defaults->integerForKey(PHSettings::Key::ProtectedFolder);
         const qint32 last = qint32(m_webDirFolder->count()) - 1;
         if (index >= last)
@@ -855,17 +852,13 @@ void PortholdPref::openWebPage(const QUrl &address) {
 // ----- Users and groups: button state -----
 
 void PortholdPref::userClick(QObject *) {
-    const bool realUser = m_userTable && m_userTable->selectedRow() > 0;
-    if (m_userEditButton)
-        m_userEditButton->setEnabled(realUser);
-    if (m_userDeleteButton)
-        m_userDeleteButton->setEnabled(realUser);
+    const bool realUser = m_userTable->selectedRow() > 0;
+    m_userEditButton->setEnabled(realUser);
+    m_userDeleteButton->setEnabled(realUser);
 }
 
 void PortholdPref::groupClick(QObject *) {
-    if (!m_groupDeleteButton)
-        return;
-    auto *item = m_groupOutline ? static_cast<PHUserItem *>(m_groupOutline->selectedItem()) : nullptr;
+    auto *item = static_cast<PHUserItem *>(m_groupOutline->selectedItem());
     if (!item) {
         m_groupDeleteButton->setEnabled(false);
         m_groupDeleteButton->setToolTip(QString());
@@ -890,7 +883,7 @@ bool PortholdPref::tableViewDeleteRow(QObject *tableView, qint32) {
     else if (tableView == m_addressTable)
         removeAddress(tableView);
     else if (tableView == m_webDirOutline) {
-        auto *item = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
+        auto *item = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
         if (!item || !item->hasAccessFile())
             return false;
         clearAccessPrompt(tableView);

@@ -84,6 +84,9 @@ public:
     void replyToShouldUnselect(bool mayUnselect);
 
     // Start-up and wiring.
+    /// Finds the layout's widgets; false (and the missing names logged) when
+    /// one is not there.
+    bool findLayoutWidgets();
     void awakeFromNib();
     void setTables();
     void reloadUsersAndGroups();
@@ -201,9 +204,6 @@ private:
     void setUpServerOptions();
     void readServerOptions();
     void manualEditorSheetDidEnd(int returnCode, const DeferredAction &action);
-    /// Asks whether to save the manual editor's unsaved edits, then runs
-    /// `retry` (the operation held back, as `name`) unless the answer was Cancel.
-    void retryAfterManualEditPrompt(const QString &name, const std::function<void()> &retry);
     void explainWebRoot();
     /// Disables what cannot work in the current web folder, with the reason.
     void applyFolderAvailability();

@@ -65,7 +65,7 @@ void PortholdPref::setUpContextMenus() {
 // ----- Folders -----
 
 void PortholdPref::showFolderMenu(const QPoint &at) {
-    if (!m_webDirOutline || m_manuallyEdited)
+    if (m_manuallyEdited)
         return;
     // A right click has already selected its row (or raised the save
     // prompt, and then the menu would name the wrong folder).
@@ -116,7 +116,7 @@ void PortholdPref::showFolderMenu(const QPoint &at) {
 // ----- Users -----
 
 void PortholdPref::showUserMenu(const QPoint &at) {
-    if (!m_userTable || !m_users)
+    if (!m_users)
         return;
     const qint32 row = m_userTable->selectedRow();
     // Row 0 is "Any Valid User", nobody in particular.
@@ -157,7 +157,7 @@ void PortholdPref::showUserMenu(const QPoint &at) {
 // ----- Groups -----
 
 void PortholdPref::showGroupMenu(const QPoint &at) {
-    if (!m_groupOutline || !m_groups)
+    if (!m_groups)
         return;
     auto *selected = static_cast<PHUserItem *>(m_groupOutline->selectedItem());
     if (!selected)

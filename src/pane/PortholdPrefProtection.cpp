@@ -37,27 +37,24 @@ PHUserDefaults *defaults() {
 // ----- Addresses -----
 
 void PortholdPref::setAddressViewsForItem(PHFSItem *item) {
-    if (m_addressMode) {
-        const int row = item && !item->isAllowSet() ? 1 : 0;
-        if (QAbstractButton *button = m_addressMode->button(row))
-            button->setChecked(true);
-        // A hand-managed file is shown as it is, read-only.
-        for (QAbstractButton *button : m_addressMode->buttons())
-            button->setEnabled(item && item->isAddressProtected() && !item->isHandManaged());
-    }
-    if (m_addressTable)
-        m_addressTable->reloadData();
+    const int row = item && !item->isAllowSet() ? 1 : 0;
+    m_addressMode->button(row)->setChecked(true);
+    // A hand-managed file is shown as it is, read-only.
+    for (QAbstractButton *button : m_addressMode->buttons())
+        button->setEnabled(item && item->isAddressProtected() && !item->isHandManaged());
+    m_addressTable->reloadData();
 }
 
 void PortholdPref::changeAddressMode(QObject *sender) {
     const qint32 row = selectionOf(sender);
-    if (m_manuallyEdited) {
-        setAddressViewsForItem(m_fsItem); // back to what the folder says
-        return retryAfterManualEditPrompt(QStringLiteral("changeAddressMode:"), [this, row] {
-            PHState state(row);
-            changeAddressMode(&state);
-        });
-    }
+    if (holdBackForManualEdits(
+            QStringLiteral("changeAddressMode:"), this,
+            [this, row] {
+                PHState state(row);
+                changeAddressMode(&state);
+            },
+            [this] { setAddressViewsForItem(m_fsItem); })) // back to what the folder says
+        return;
     if (!m_fsItem)
         return;
     m_fsItem->setAllow(row == 0);
@@ -65,8 +62,7 @@ void PortholdPref::changeAddressMode(QObject *sender) {
 }
 
 void PortholdPref::addressClick(QObject *) {
-    if (m_addressDeleteButton)
-        m_addressDeleteButton->setEnabled(m_addressTable && m_addressTable->selectedRow() >= 0);
+    m_addressDeleteButton->setEnabled(m_addressTable->selectedRow() >= 0);
 }
 
 void PortholdPref::storeAddresses() {
@@ -89,16 +85,13 @@ void PortholdPref::addAddressesFromArray(const QStringList &list) {
     }
     if (!added)
         return;
-    if (m_addressTable)
-        m_addressTable->reloadData();
+    m_addressTable->reloadData();
     // Stored once, the whole list, rather than once per address.
     storeAddresses();
 }
 
 void PortholdPref::addAddress(QObject *) {
     m_addresses.append(kPlaceholderAddress);
-    if (!m_addressTable)
-        return;
     m_addressTable->reloadData();
     const qint32 row = indexOfAddress(kPlaceholderAddress);
     m_addressTable->selectRowByExtendingSelection(row, false);
@@ -136,15 +129,13 @@ void PortholdPref::replaceAddressAtIndexWithAddress(qint32 index, const QString 
 }
 
 void PortholdPref::reeditAddressAfterDelay(qint32 index) {
-    if (!m_addressTable || index < 0 || index >= m_addresses.size())
+    if (index < 0 || index >= m_addresses.size())
         return;
     m_addressTable->selectRowByExtendingSelection(index, false);
     m_addressTable->editColumnRow(QStringLiteral("address"), index);
 }
 
 void PortholdPref::removeAddress(QObject *) {
-    if (!m_addressTable)
-        return;
     QStringList chosen;
     for (qint32 row : m_addressTable->selectedRows())
         chosen.append(addressAtIndex(row));
@@ -161,15 +152,14 @@ void PortholdPref::deleteAddress(const QString &address) {
     if (!m_addresses.contains(address))
         return;
     m_addresses.removeAll(address);
-    if (m_addressTable)
-        m_addressTable->reloadData();
+    m_addressTable->reloadData();
     storeAddresses();
 }
 
 // ----- Clearing a folder -----
 
 void PortholdPref::clearAccessPrompt(QObject *) {
-    m_fsItem = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
+    m_fsItem = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
     PHFSItem *item = m_fsItem;
     if (!item)
         return;
@@ -209,20 +199,17 @@ void PortholdPref::clearAccessReturnCode(int returnCode, PHFSItem *item) {
 // ----- Manual editor -----
 
 void PortholdPref::setManualEditVisible(QObject *sender) {
-    if (m_manuallyEdited) {
-        if (m_manualEditCheck)
-            m_manualEditCheck->setChecked(true);
-        return retryAfterManualEditPrompt(QStringLiteral("setManualEditVisible:"), [this] {
-            PHState off(0);
-            setManualEditVisible(&off);
-        });
-    }
-    const bool visible = stateOf(sender) != 0;
-    if (m_manualEditCheck)
-        m_manualEditCheck->setChecked(visible);
-    defaults()->setBoolForKey(visible, PHSettings::Key::ShowManualEditor);
-    if (!m_userAddressTabs || !m_manualEditTabViewItem)
+    if (holdBackForManualEdits(
+            QStringLiteral("setManualEditVisible:"), this,
+            [this] {
+                PHState off(0);
+                setManualEditVisible(&off);
+            },
+            [this] { m_manualEditCheck->setChecked(true); }))
         return;
+    const bool visible = stateOf(sender) != 0;
+    m_manualEditCheck->setChecked(visible);
+    defaults()->setBoolForKey(visible, PHSettings::Key::ShowManualEditor);
     const int index = m_userAddressTabs->indexOf(m_manualEditTabViewItem);
     if (visible && index < 0) {
         showCustomEditor();
@@ -233,7 +220,7 @@ void PortholdPref::setManualEditVisible(QObject *sender) {
 }
 
 void PortholdPref::showCustomEditor(QObject *) {
-    if (m_customViewText && !m_manuallyEdited) {
+    if (!m_manuallyEdited) {
         const QString text = m_fsItem ? m_fsItem->stringValue() : QString();
         m_customViewText->setProperty("settingText", true);
         m_customViewText->setPlainText(text);
@@ -243,25 +230,21 @@ void PortholdPref::showCustomEditor(QObject *) {
         m_customViewText->setTextCursor(cursor);
     }
     m_manuallyEdited = false;
-    if (m_customSaveButton)
-        m_customSaveButton->setEnabled(false);
-    if (m_customRevertButton)
-        m_customRevertButton->setEnabled(false);
+    m_customSaveButton->setEnabled(false);
+    m_customRevertButton->setEnabled(false);
     showEffectiveAccess();
 }
 
 void PortholdPref::textDidChange() {
     m_manuallyEdited = true;
-    if (m_customSaveButton)
-        m_customSaveButton->setEnabled(!m_checkingManualSave);
-    if (m_customRevertButton)
-        m_customRevertButton->setEnabled(true);
+    m_customSaveButton->setEnabled(!m_checkingManualSave);
+    m_customRevertButton->setEnabled(true);
     showEffectiveAccess(); // says before saving whether the text would shut this computer out
 }
 
 bool PortholdPref::saveCustomEdit(QObject *) {
     PHFSItem *item = m_fsItem;
-    if (!item || !m_customViewText)
+    if (!item)
         return false;
     // What was on disk, for Revert when the server cannot read the new text.
     const PHTextFile before = PHTextFile::read(item->accessPath());
@@ -274,7 +257,7 @@ bool PortholdPref::saveCustomEdit(QObject *) {
     if (!item->writeAccessFileEvenWhenUnprotected())
         return false;
     m_manuallyEdited = false;
-    if (m_webDirOutline && m_fsItem)
+    if (m_fsItem)
         m_webDirOutline->reloadItem(m_fsItem);
     webOutlineClick(nullptr);
     checkManualSave(item, previous);
@@ -368,8 +351,7 @@ void PortholdPref::revertManualSave(PHFSItem *item, const std::optional<QString>
     const bool reverted = previous
                               ? (item->setStringValue(*previous), item->writeAccessFileEvenWhenUnprotected())
                               : item->deleteAccessFile();
-    if (m_webDirOutline)
-        m_webDirOutline->reloadItem(item);
+    m_webDirOutline->reloadItem(item);
     webOutlineClick(nullptr);
     if (reverted)
         showMessage(PHThemeColors::Meaning::Normal,

@@ -102,12 +102,10 @@ void PortholdPref::wireUsersAndGroups() {
             });
         });
     }
-    if (m_userTable) {
-        // A double click opens the password sheet; names are never typed into the table.
-        m_userTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        connect(m_userTable, &PHTableView::doubleAction, this,
-                [this] { PHAction::run("editUser:", [&] { editUser(m_userTable); }); });
-    }
+    // A double click opens the password sheet; names are never typed into the table.
+    m_userTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(m_userTable, &PHTableView::doubleAction, this,
+            [this] { PHAction::run("editUser:", [&] { editUser(m_userTable); }); });
 }
 
 void PortholdPref::wireGroupsDataSource() {
@@ -125,12 +123,10 @@ void PortholdPref::wireGroupsDataSource() {
             return nullptr;
         return static_cast<PHUserItem *>(outline->adapter()->itemForIndex(outline->currentIndex()));
     });
-    if (m_groupOutline) {
-        PHItemModelAdapter *adapter = m_groupOutline->adapter();
-        connect(m_groups, &PHGroupsDataSource::groupsAboutToBeReordered, adapter,
-                &PHItemModelAdapter::beginReorder);
-        connect(m_groups, &PHGroupsDataSource::groupsReordered, adapter, &PHItemModelAdapter::endReorder);
-    }
+    PHItemModelAdapter *adapter = m_groupOutline->adapter();
+    connect(m_groups, &PHGroupsDataSource::groupsAboutToBeReordered, adapter,
+            &PHItemModelAdapter::beginReorder);
+    connect(m_groups, &PHGroupsDataSource::groupsReordered, adapter, &PHItemModelAdapter::endReorder);
     connect(m_groups, &PHGroupsDataSource::groupRequired, this,
             [this] { PHAction::run("groupRequired", [&] { warnIfGroupsUnavailable(); }); });
     connect(m_groups, &PHGroupsDataSource::nameRefused, this, [this](const QString &message) {
@@ -266,7 +262,7 @@ void PortholdPref::addUser(QObject *) {
 }
 
 void PortholdPref::editUser(QObject *) {
-    if (!m_users || !m_userTable)
+    if (!m_users)
         return;
     const qint32 row = m_userTable->selectedRow();
     if (row < 1 || row > m_users->dataArray().size() || !loadUserAddPanel())
@@ -327,17 +323,15 @@ void PortholdPref::endNewUser(QObject *sender) {
         m_users->tableViewDeleteRowReplace(m_userTable, qint32(old) + 1, true);
     else
         m_users->writeUserfile();
-    if (m_userTable) {
-        m_userTable->reloadData();
-        // The user whose password changed stays selected, wherever the sort put it.
-        if (!isNew)
-            for (qsizetype index = 0; index < records.size(); ++index)
-                if (PHString::stringByRemovingSurroundingWhitespace(
-                        records.at(index).toMap().value(PHUsersDataSource::userKey).toString()) == name) {
-                    m_userTable->selectRowByExtendingSelection(qint32(index) + 1, false);
-                    break;
-                }
-    }
+    m_userTable->reloadData();
+    // The user whose password changed stays selected, wherever the sort put it.
+    if (!isNew)
+        for (qsizetype index = 0; index < records.size(); ++index)
+            if (PHString::stringByRemovingSurroundingWhitespace(
+                    records.at(index).toMap().value(PHUsersDataSource::userKey).toString()) == name) {
+                m_userTable->selectRowByExtendingSelection(qint32(index) + 1, false);
+                break;
+            }
     closeNewUser(sender);
     m_errorField->clear();
     userClick(m_userTable);
@@ -365,8 +359,6 @@ void PortholdPref::addGroup(QObject *) {
     if (!m_groups)
         return;
     const PHUserItem::Ptr group = m_groups->addNewGroup(m_groups->newGroupName());
-    if (!m_groupOutline)
-        return;
     m_groupOutline->reloadData();
     // Selected alone and opened for typing, so it can be named at once.
     if (m_groupOutline->selectItem(group.get(), false))
@@ -377,7 +369,7 @@ void PortholdPref::addGroup(QObject *) {
 // ----- Deleting -----
 
 void PortholdPref::deleteUser(QObject *) {
-    if (!m_users || !m_userTable)
+    if (!m_users)
         return;
     const qint32 row = m_userTable->selectedRow();
     if (row < 1 || row > m_users->dataArray().size())
@@ -403,8 +395,7 @@ void PortholdPref::deleteUser(QObject *) {
 void PortholdPref::deleteUserReturnCodeContextInfo(int returnCode, const QVariantMap &user) {
     if (returnCode == PHAlertSheet::Alternate) {
         setShouldShowUserDeleteDialog(false);
-        if (m_userDeleteCheck)
-            m_userDeleteCheck->setChecked(false);
+        m_userDeleteCheck->setChecked(false);
     } else if (returnCode != PHAlertSheet::Default) {
         return;
     }
@@ -458,7 +449,7 @@ void PortholdPref::removeGrants(const QList<PHAccessGrants::Folder> &folders, co
 }
 
 void PortholdPref::deleteGroup(QObject *) {
-    if (!m_groups || !m_groupOutline)
+    if (!m_groups)
         return;
     auto *selected = static_cast<PHUserItem *>(m_groupOutline->selectedItem());
     if (!selected)
@@ -490,8 +481,7 @@ void PortholdPref::deleteGroup(QObject *) {
 void PortholdPref::deleteGroupReturnCodeContextInfo(int returnCode, const PHUserItem::Ptr &item) {
     if (returnCode == PHAlertSheet::Alternate) {
         setShouldShowGroupDeleteDialog(false);
-        if (m_groupDeleteCheck)
-            m_groupDeleteCheck->setChecked(false);
+        m_groupDeleteCheck->setChecked(false);
     } else if (returnCode != PHAlertSheet::Default) {
         return;
     }

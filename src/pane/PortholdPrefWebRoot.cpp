@@ -65,21 +65,20 @@ QString PortholdPref::adjustedPortholdLocation(qint32 kind) {
 // ----- The pop-up and the chooser -----
 
 int PortholdPref::customEntryIndex() const {
-    return m_webDirFolder ? m_webDirFolder->count() - 1 : -1;
+    return m_webDirFolder->count() - 1;
 }
 
 void PortholdPref::setWebDirRoot(QObject *sender) {
-    if (!m_webDirFolder)
-        return;
     const qint32 chosen = selectionOf(sender);
     const qint32 stored = defaults()->integerForKey(PHSettings::Key::ProtectedFolder);
-    if (m_manuallyEdited && chosen != stored) {
-        m_webDirFolder->setCurrentIndex(stored);
-        return retryAfterManualEditPrompt(QStringLiteral("setWebDirRoot:"), [this, chosen] {
-            PHState state(chosen);
-            setWebDirRoot(&state);
-        });
-    }
+    if (chosen != stored && holdBackForManualEdits(
+                                QStringLiteral("setWebDirRoot:"), this,
+                                [this, chosen] {
+                                    PHState state(chosen);
+                                    setWebDirRoot(&state);
+                                },
+                                [this, stored] { m_webDirFolder->setCurrentIndex(stored); }))
+        return;
     m_webDirFolder->setCurrentIndex(chosen);
     if (chosen == customEntryIndex() && defaults()->boolForKey(PHSettings::Key::AllowCustomWebDir)) {
         auto *chooser = new QFileDialog(m_window, QStringLiteral("Choose a Web Folder"));
@@ -108,8 +107,6 @@ void PortholdPref::setWebDirRoot(QObject *sender) {
 }
 
 void PortholdPref::chooseWebDirReturnCode(const QString &path, int returnCode) {
-    if (!m_webDirFolder)
-        return;
     if (returnCode != 1) {
         m_webDirFolder->setCurrentIndex(defaults()->integerForKey(PHSettings::Key::ProtectedFolder));
         return;
@@ -124,7 +121,7 @@ void PortholdPref::chooseWebDirReturnCode(const QString &path, int returnCode) {
 }
 
 bool PortholdPref::setCustomWebDir(const QString &path) {
-    if (!m_webDirFolder || path.isEmpty() || !QFileInfo(path).isDir())
+    if (path.isEmpty() || !QFileInfo(path).isDir())
         return false;
     if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))) {
         // Apache could not be told where the user and group files are.
@@ -145,22 +142,19 @@ bool PortholdPref::setCustomWebDir(const QString &path) {
 }
 
 void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
-    if (m_manuallyEdited && defaults()->integerForKey(PHSettings::Key::ProtectedFolder) > 1) {
-        if (m_customDirCheck)
-            m_customDirCheck->setChecked(true);
-        return retryAfterManualEditPrompt(QStringLiteral("setCustomWebDirAllowed:"), [this] {
-            PHState off(0);
-            setCustomWebDirAllowed(&off);
-        });
-    }
-    const bool allowed = stateOf(sender) != 0;
-    if (m_customDirCheck)
-        m_customDirCheck->setChecked(allowed);
-    defaults()->setBoolForKey(allowed, PHSettings::Key::AllowCustomWebDir);
-    if (m_remoteApacheCheck)
-        m_remoteApacheCheck->setEnabled(allowed);
-    if (!m_webDirFolder)
+    if (defaults()->integerForKey(PHSettings::Key::ProtectedFolder) > 1 &&
+        holdBackForManualEdits(
+            QStringLiteral("setCustomWebDirAllowed:"), this,
+            [this] {
+                PHState off(0);
+                setCustomWebDirAllowed(&off);
+            },
+            [this] { m_customDirCheck->setChecked(true); }))
         return;
+    const bool allowed = stateOf(sender) != 0;
+    m_customDirCheck->setChecked(allowed);
+    defaults()->setBoolForKey(allowed, PHSettings::Key::AllowCustomWebDir);
+    m_remoteApacheCheck->setEnabled(allowed);
     const int count = m_webDirFolder->count();
     if (allowed) {
         if (count > 2)
@@ -170,10 +164,8 @@ void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
         setCustomWebDir(defaults()->stringForKey(PHSettings::Key::WebDir).value_or(QString()));
         return;
     }
-    if (m_remoteApacheCheck) {
-        m_remoteApacheCheck->setChecked(false);
-        setUsesRemoteApache(m_remoteApacheCheck);
-    }
+    m_remoteApacheCheck->setChecked(false);
+    setUsesRemoteApache(m_remoteApacheCheck);
     for (int i = m_webDirFolder->count() - 1; i >= 2; --i)
         m_webDirFolder->removeItem(i);
     setWebDirRoot(m_webDirFolder);
@@ -185,27 +177,25 @@ void PortholdPref::setStartDirectory(qint32 index) {
     // Before the tables are set up nothing is read yet (they read the files once).
     if (m_users)
         reloadUsersAndGroups();
-    if (m_files && m_webDirOutline) {
+    if (m_files) {
         m_files->setRootPath(portholdLocation(PHWebRoot::Root));
         m_webDirOutline->reloadData();
         m_webDirOutline->expandToDepth(0);
     }
     // The old tree is gone: nothing of it may stay selected.
-    if (m_webDirOutline)
-        m_webDirOutline->clearSelection();
+    m_webDirOutline->clearSelection();
     webOutlineClick(nullptr);
     explainWebRoot();
 }
 
 void PortholdPref::webRefresh(QObject *sender) {
-    if (m_manuallyEdited) {
-        QPointer<QObject> keep(sender);
-        return retryAfterManualEditPrompt(QStringLiteral("webRefresh:"), [this, keep] { webRefresh(keep); });
-    }
+    const QPointer<QObject> keep(sender);
+    if (holdBackForManualEdits(QStringLiteral("webRefresh:"), this, [this, keep] { webRefresh(keep); }))
+        return;
     // Refresh is what the read errors of these files tell people to choose;
     // read first, as the folders are read against them.
     reloadUsersAndGroups();
-    if (m_files && m_webDirOutline) {
+    if (m_files) {
         m_files->setRootPath(portholdLocation(PHWebRoot::Root));
         m_webDirOutline->reloadData();
         m_webDirOutline->expandToDepth(0);
@@ -234,20 +224,15 @@ void PortholdPref::openFolder(const QString &path) {
 void PortholdPref::webOutlineClick(QObject *) {
     if (m_manuallyEdited)
         return;
-    m_fsItem = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
-    if (m_fsItem && m_webDirOutline)
+    m_fsItem = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
+    if (m_fsItem)
         m_webDirOutline->reloadItem(m_fsItem, true);
-    if (m_customViewText) {
-        const bool hasFile = m_fsItem && m_fsItem->hasAccessFile();
-        m_customViewText->setReadOnly(!hasFile);
-        m_customViewText->setTextInteractionFlags(hasFile ? Qt::TextEditorInteraction
-                                                          : Qt::NoTextInteraction);
-    }
+    const bool hasFile = m_fsItem && m_fsItem->hasAccessFile();
+    m_customViewText->setReadOnly(!hasFile);
+    m_customViewText->setTextInteractionFlags(hasFile ? Qt::TextEditorInteraction : Qt::NoTextInteraction);
     setAddressViewsForItem(m_fsItem);
-    if (m_userTable)
-        m_userTable->reloadData();
-    if (m_groupOutline)
-        m_groupOutline->viewport()->update();
+    m_userTable->reloadData();
+    m_groupOutline->viewport()->update();
     showCustomEditor();
     userClick(nullptr);
 }
@@ -260,7 +245,7 @@ QUrl PortholdPref::webAddressForItem(PHFSItem *item) const {
     QStringList names;
     for (PHFSItem *node = item; node && node->parent(); node = node->parent())
         names.prepend(QString::fromLatin1(PHFileName::encode(node->relativePath()).toPercentEncoding()));
-    if (m_webDirFolder && m_webDirFolder->currentIndex() == 0)
+    if (m_webDirFolder->currentIndex() == 0)
         base +=
             QStringLiteral("/~%1/").arg(QString::fromLatin1(QUrl::toPercentEncoding(PHPath::loginName())));
     QString address = base;
@@ -273,7 +258,7 @@ QUrl PortholdPref::webAddressForItem(PHFSItem *item) const {
 }
 
 void PortholdPref::viewSelectionOnWeb(QObject *) {
-    auto *item = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
+    auto *item = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
     if (!item)
         return;
     const QUrl address = webAddressForItem(item);
@@ -296,7 +281,7 @@ void PortholdPref::showEffectiveAccess() {
             lines.prepend(PHFSItem::handManagedMessage + QLatin1Char('.'));
         refusal = access.thisComputerWarning();
         // An unsaved text in the manual editor: what saving it would do.
-        if (m_manuallyEdited && m_customViewText) {
+        if (m_manuallyEdited) {
             const QString pending =
                 m_fsItem->effectiveAccessWithText(m_customViewText->toPlainText()).thisComputerWarning();
             refusal = pending.isEmpty() ? QString() : QStringLiteral("Once saved: ") + pending;
@@ -318,7 +303,7 @@ void PortholdPref::showEffectiveAccess() {
 }
 
 void PortholdPref::checkSelectionAccess(QObject *) {
-    auto *item = m_webDirOutline ? static_cast<PHFSItem *>(m_webDirOutline->selectedItem()) : nullptr;
+    auto *item = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
     if (!item || !m_files || m_checkingAccess)
         return;
     const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
@@ -385,10 +370,8 @@ void PortholdPref::accessCheckDidEnd(const PHAccessCheck::Report &report, const 
 void PortholdPref::setUsesRemoteApache(QObject *sender) {
     const bool remote = stateOf(sender) != 0;
     defaults()->setBoolForKey(remote, PHSettings::Key::UsesRemoteApache);
-    if (m_remoteApacheCheck && m_remoteApacheCheck != sender)
+    if (m_remoteApacheCheck != sender)
         m_remoteApacheCheck->setChecked(remote);
-    if (!m_tabs)
-        return;
     const bool present = m_apacheTabViewItem && m_tabs->indexOf(m_apacheTabViewItem) >= 0;
     if (!remote && !present) {
         loadApache(true);
@@ -418,11 +401,8 @@ void PortholdPref::applyFolderAvailability() {
     const QString refusal = whyFoldersCannotChange();
     if (m_files && m_files->changeRefusal() != refusal) {
         m_files->setChangeRefusal(refusal);
-        if (m_webDirOutline)
-            m_webDirOutline->viewport()->update();
+        m_webDirOutline->viewport()->update();
     }
-    if (!m_mainView)
-        return;
     for (const char *name : {"userAddButton", "groupAddButton"}) {
         if (auto *button = m_mainView->findChild<QAbstractButton *>(QLatin1String(name))) {
             button->setEnabled(refusal.isEmpty());
@@ -433,8 +413,6 @@ void PortholdPref::applyFolderAvailability() {
 
 void PortholdPref::explainWebRoot() {
     applyFolderAvailability();
-    if (!m_webRootStatus)
-        return;
     const QString root = portholdLocation(PHWebRoot::Root);
     const qint32 index = defaults()->integerForKey(PHSettings::Key::ProtectedFolder);
     QStringList notes;

@@ -1,5 +1,8 @@
 #include "platform/PanelContext.h"
 
+#include <QObject>
+#include <QPointer>
+
 #include <atomic>
 
 namespace {
@@ -12,4 +15,21 @@ PanelContext *PanelContext::sharedInstance() {
 
 void PanelContext::setSharedInstance(PanelContext *context) {
     g_shared.store(context);
+}
+
+bool PanelContext::holdBackForManualEdits(const QString &name, const QObject *owner,
+                                          const std::function<void()> &retry,
+                                          const std::function<void()> &putBack) {
+    if (!hasBeenManuallyEdited())
+        return false;
+    if (putBack)
+        putBack();
+    // The prompt is answered later; what asked may be gone by then.
+    const QPointer<const QObject> alive(owner);
+    const bool owned = owner != nullptr;
+    presentManualEditingErrorWithInvocation(DeferredAction{name, [alive, owned, retry] {
+                                                               if (!owned || alive)
+                                                                   retry();
+                                                           }});
+    return true;
 }

@@ -39,6 +39,14 @@ public:
     // Manual-edit guard.
     virtual bool hasBeenManuallyEdited() = 0;
     virtual void presentManualEditingErrorWithInvocation(const DeferredAction &action) = 0;
+    /// The one guard in front of every operation that would lose the manual
+    /// editor's unsaved text. Without unsaved text it returns false and the
+    /// caller goes on. Otherwise it runs `putBack` (a control shows its old
+    /// value again), asks Save / Don't Save / Cancel, runs `retry` after Save
+    /// or Don't Save while `owner` (when given) still exists, and returns true:
+    /// the caller stops here.
+    bool holdBackForManualEdits(const QString &name, const QObject *owner, const std::function<void()> &retry,
+                                const std::function<void()> &putBack = {});
 
     /// Shows the text of an error code (0 shows nothing); `detail` names the
     /// file and the system's reason ("/var/www/html/.htusers: Permission

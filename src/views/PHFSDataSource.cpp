@@ -205,18 +205,15 @@ void PHFSDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outl
         return;
     PanelContext *context = PanelContext::sharedInstance();
     auto *node = static_cast<PHFSItem *>(item);
-    if (context && context->hasBeenManuallyEdited()) {
-        QPointer<PHFSDataSource> self(this);
-        QPointer<QObject> view(outline);
-        QPointer<PHFSItem> target(node);
-        context->presentManualEditingErrorWithInvocation(DeferredAction{
-            QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"),
-            [self, view, target, value, column] {
-                if (self && target)
-                    self->outlineViewSetObjectValueForTableColumnByItem(view, value, column, target);
-            }});
+    const QPointer<QObject> view(outline);
+    const QPointer<PHFSItem> target(node);
+    if (context && context->holdBackForManualEdits(
+                       QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"), this,
+                       [this, view, target, value, column] {
+                           if (target)
+                               outlineViewSetObjectValueForTableColumnByItem(view, value, column, target);
+                       }))
         return;
-    }
     const qint32 mode = value.toInt();
     if (mode == 4)
         node->setAuthStatusDisable(7, false);
@@ -295,18 +292,17 @@ void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHC
 
 bool PHFSDataSource::outlineViewShouldSelectItem(QObject *outline, void *item) {
     PanelContext *context = PanelContext::sharedInstance();
-    if (!context || !context->hasBeenManuallyEdited())
+    if (!context)
         return true;
     // Held back: the confirmed prompt selects this folder (not a row number,
     // which the intervening actions may have moved).
     QPointer<PHOutlineView> view(qobject_cast<PHOutlineView *>(outline));
     QPointer<PHFSItem> target(nodeFor(item));
-    context->presentManualEditingErrorWithInvocation(
-        DeferredAction{QStringLiteral("selectRowIndexes:byExtendingSelection:"), [view, target] {
-                           if (view && target)
-                               view->selectItem(target, false);
-                       }});
-    return false;
+    return !context->holdBackForManualEdits(QStringLiteral("selectRowIndexes:byExtendingSelection:"), outline,
+                                            [view, target] {
+                                                if (view && target)
+                                                    view->selectItem(target, false);
+                                            });
 }
 
 void PHFSDataSource::outlineViewSelectionDidChange(QObject *outline) {

@@ -1,5 +1,10 @@
 // The settings host with the bundle of the build tree: it loads the plug-in,
-// starts the panel and renders it; a missing bundle is refused with a message.
+// starts the panel and renders it; a missing bundle is refused with a message,
+// and so is a layout that lacks a widget the panel works with.
+
+#include "PaneFixture.h"
+
+#include "platform/Log.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -75,6 +80,25 @@ TEST(SettingsHost, RefusesWhatIsNotABundleAndExplainsAMissingDisplay) {
     ASSERT_TRUE(host.waitForFinished(30000));
     EXPECT_EQ(host.exitCode(), 1);
     EXPECT_TRUE(host.readAllStandardError().contains("--screenshot"));
+}
+
+TEST_F(PaneFixture, ALayoutWithoutARequiredWidgetIsRefusedNamingIt) {
+    // The bundle's layout with the users' delete button renamed away.
+    const QString bundle = makeBundle(web);
+    const QString layout = bundle + "/Resources/Porthold.ui";
+    QString text = readFile(layout);
+    ASSERT_TRUE(text.contains(R"(name="userDeleteButton")"));
+    text.replace(R"(name="userDeleteButton")", R"(name="somethingElse")");
+    writeFile(layout, text);
+    QStringList log;
+    Log::setCapture(&log);
+    window = std::make_unique<QWidget>();
+    pref = std::make_unique<PortholdPref>(bundle);
+    EXPECT_EQ(pref->loadMainView(window.get()), nullptr);
+    Log::setCapture(nullptr);
+    EXPECT_TRUE(log.join('\n').contains("Porthold.ui: it has no userDeleteButton"))
+        << log.join('\n').toStdString();
+    EXPECT_TRUE(window->findChildren<QTabWidget *>().isEmpty()) << "the half-made view is gone";
 }
 
 } // namespace
