@@ -81,7 +81,8 @@ protected:
         viewPtr->setColumns({{"dir", "Folder", PHItemModelAdapter::ColumnKind::Text},
                              {"protect", "Protection", PHItemModelAdapter::ColumnKind::PopUp},
                              {"delete", "", PHItemModelAdapter::ColumnKind::Button}});
-        models.watch(viewPtr->adapter());
+        if (checkModel)
+            models.watch(viewPtr->adapter());
         viewPtr->resize(500, 300);
         viewPtr->show();
         settle();
@@ -115,7 +116,8 @@ protected:
         return nullptr;
     }
 
-    ModelTester models; // first in, last out: it outlives the view
+    bool checkModel = true; // Qt's model checker over the outline
+    ModelTester models;     // first in, last out: it outlives the view
     QTemporaryDir dir;
     QString web;
     RecordingContext context;
@@ -126,7 +128,14 @@ protected:
     PHOutlineView *viewPtr = nullptr;
 };
 
-TEST_F(OutlineFixture, OneTopRowLazyChildrenAndLeaves) {
+/// Qt's model checker reads every row, so where a test counts on rows left
+/// unread it does not run.
+class LazyOutlineFixture : public OutlineFixture {
+protected:
+    LazyOutlineFixture() { checkModel = false; }
+};
+
+TEST_F(LazyOutlineFixture, OneTopRowLazyChildrenAndLeaves) {
     PHItemModelAdapter *model = viewPtr->adapter();
     EXPECT_EQ(model->rowCount(), 1) << "the top level is the web folder itself";
     const QModelIndex top = model->index(0, 0);
