@@ -24,6 +24,9 @@ porthold_test_packages=(
   ansible-core
 )
 
+# The static checks of scripts/check-tidy.
+porthold_tidy_packages=(clang-tidy)
+
 # Packages of the lists above that the tests can do without: where the
 # distribution has none (ansible-core is in Debian from 12 on), they are left
 # out with a message and the tests that need them say they skip.

@@ -6,8 +6,9 @@
 #include <algorithm>
 
 PHUserItem::PHUserItem(const QString &value, const Ptr &parent, std::optional<Children> children)
-    : m_myParent(parent), m_myChildren(children.value_or(Children())), m_myValue(value),
-      m_hasChildren(children.has_value()) {
+    : m_myParent(parent), m_myValue(value), m_hasChildren(children.has_value()) {
+    if (children)
+        m_myChildren = std::move(*children);
 }
 
 PHUserItem::Ptr PHUserItem::itemWithValueParentChildren(const QString &value, const Ptr &parent,

@@ -71,7 +71,7 @@ QString lastPathComponent(const QString &path) {
 /// The first line of a program's error output that says something.
 QString firstLine(const QString &text) {
     for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QString trimmed = line.trimmed();
+        QString trimmed = line.trimmed();
         if (!trimmed.isEmpty())
             return trimmed;
     }

@@ -65,6 +65,7 @@ qint32 PHApacheController::selfRepairHelper() {
         m_helperCPath.isEmpty() ? QFile::encodeName(m_helperPath).toStdString() : m_helperCPath.toStdString();
     std::vector<std::string> arguments{"-selfRepair", "YES", "-mypath", tool};
     std::vector<char *> argv;
+    argv.reserve(arguments.size() + 1);
     for (std::string &argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);

@@ -43,7 +43,7 @@ QString homeFolder() {
 }
 
 QString configFolder() {
-    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
     // XDG_CONFIG_HOME must be absolute; a relative value counts as unset.
     if (configured.startsWith(u'/'))
         return configured;
@@ -451,7 +451,8 @@ void PHUserDefaults::folderChanged() const {
     const auto found = m_stored.constFind(m_appID);
     if (found == m_stored.constEnd() || m_stamps.value(m_appID) == stampOf(storagePath(m_appID)))
         return; // nothing read yet, or this process's own write
-    const QVariantMap before = *found;
+    // A copy: reading the file below replaces the map `found` points into.
+    const QVariantMap before = *found; // NOLINT(performance-unnecessary-copy-initialization)
     const QVariantMap &after = storedValues(m_appID);
     QStringList keys;
     for (auto it = before.constBegin(); it != before.constEnd(); ++it)

@@ -457,7 +457,7 @@ void PHSUController::cancelCheck() {
         m_stopFlag->store(true);
 }
 
-void PHSUController::checkForNewVersion2(std::shared_ptr<Exchange> exchange,
+void PHSUController::checkForNewVersion2(const std::shared_ptr<Exchange> &exchange,
                                          QPointer<PHSUController> receiver) {
     WorkerScope scope;
     CheckResult result;

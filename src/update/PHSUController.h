@@ -141,7 +141,9 @@ private:
                              quint32 readSize, const PieceTaker &take, QString *errorText);
     /// `saveError` (when given) says why the file could not be written, when that is what failed.
     static bool receiveDownload(const Download &download, QString *errorText, QString *saveError = nullptr);
-    static void checkForNewVersion2(std::shared_ptr<Exchange> exchange, QPointer<PHSUController> receiver);
+    /// Runs on its own thread, which holds the exchange until it returns.
+    static void checkForNewVersion2(const std::shared_ptr<Exchange> &exchange,
+                                    QPointer<PHSUController> receiver);
     void checkForNewVersion3(const CheckResult &result);
     static void cancelVersionCheck(QPointer<PHSUController> receiver);
     void versionCheckCancelled();

@@ -29,7 +29,7 @@ QRect NSImageAndTextCell::textFrameForCellFrame(const QRect &frame, const QSize 
 QIcon NSImageAndTextCell::iconFor(const QModelIndex &index) const {
     const QVariant decoration = index.data(Qt::DecorationRole);
     if (decoration.canConvert<QIcon>()) {
-        const QIcon icon = decoration.value<QIcon>();
+        QIcon icon = decoration.value<QIcon>();
         if (!icon.isNull())
             return icon;
     }
