@@ -720,7 +720,7 @@ void PHCtlCommands::deleteUser() {
 // ------------------------------------------------------------ access granted by name
 
 QList<PHAccessGrants::Folder> PHCtlCommands::grantingFolders(const QString &name, PHAccessGrants::Kind kind) {
-    const QList<PHAccessGrants::Folder> folders = PHAccessGrants::foldersRequiring(rootItem(), name, kind);
+    QList<PHAccessGrants::Folder> folders = PHAccessGrants::foldersRequiring(rootItem(), name, kind);
     // Reading the whole tree reports files that cannot be read; they are
     // not the ones this command is about.
     m_reportedSoFar = m_context.reportedErrors().size();
@@ -842,7 +842,7 @@ PHUserItem *PHCtlCommands::member(PHUserItem *group, const QString &user) {
 
 /// A user who can join a group: one of the user file.
 QString PHCtlCommands::knownUser(const QString &user) {
-    const QString name = trimmed(user);
+    QString name = trimmed(user);
     if (!m_context.userArray().contains(name))
         throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
     return name;

@@ -128,7 +128,9 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
     std::vector<Frame> stack;
 
     auto currentRules = [&]() -> std::vector<Rule> & {
-        for (auto it = stack.rbegin(); it != stack.rend(); ++it)
+        // Innermost first. (std::views::reverse would do, but clang 14 cannot
+        // compile GCC 12's ranges, and the checks run on clang.)
+        for (auto it = stack.rbegin(); it != stack.rend(); ++it) // NOLINT(modernize-loop-convert)
             if (it->container)
                 return it->container->children;
         return section.requires_;
@@ -276,7 +278,7 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
                 const qsizetype first =
                     arguments.value(0).compare(QLatin1String("from"), Qt::CaseInsensitive) == 0 ? 1 : 0;
                 for (qsizetype i = first; i < arguments.size(); ++i) {
-                    const QString entry = arguments.at(i);
+                    const QString &entry = arguments.at(i);
                     list.push_back(AddressEntry{entry, appliesToGet});
                     if (entry.startsWith(QLatin1String("env="), Qt::CaseInsensitive) ||
                         entry.startsWith(QLatin1String("env!"), Qt::CaseInsensitive)) {
@@ -619,12 +621,9 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
         };
         const bool allowed = matches(m_compat.allow);
         const bool denied = matches(m_compat.deny);
-        if (m_compat.order == QLatin1String("deny,allow"))
-            addressPasses = allowed || !denied;
-        else if (m_compat.order == QLatin1String("allow,deny"))
-            addressPasses = allowed && !denied;
-        else
-            addressPasses = allowed && !denied;
+        // "allow,deny", and any other order, as before.
+        addressPasses =
+            m_compat.order == QLatin1String("deny,allow") ? allowed || !denied : allowed && !denied;
     }
     const bool satisfyAny = m_compat.hasCompat && m_compat.satisfyAny.value_or(false);
     if (satisfyAny && addressPasses)

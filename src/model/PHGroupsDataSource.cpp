@@ -314,7 +314,7 @@ PHUserItem::Ptr PHGroupsDataSource::addNewGroup(const QString &name) {
 QString PHGroupsDataSource::newGroupName() const {
     // At most one name per group is taken, so this ends within groups + 1 tries.
     for (qint32 number = 1;; ++number) {
-        const QString name = QStringLiteral("Group %1").arg(number);
+        QString name = QStringLiteral("Group %1").arg(number);
         if (!containsItem(name))
             return name;
     }

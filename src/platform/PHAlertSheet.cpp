@@ -59,10 +59,8 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
                              code = Default;
                          else if (alternateButton && clicked == alternateButton)
                              code = Alternate;
-                         else if (otherButton && clicked == otherButton)
-                             code = Other;
-                         else if (!clicked && otherButton)
-                             code = Other; // closed with Escape
+                         else if (otherButton && (clicked == otherButton || !clicked))
+                             code = Other; // its button, or closed with Escape
                          PHAction::run("alert sheet end", [&] {
                              if (onEnd)
                                  onEnd(code);

@@ -137,6 +137,7 @@ bool PHProcess::launch() {
     for (const QString &argument : m_arguments)
         argumentBytes.push_back(argument.toLocal8Bit());
     std::vector<char *> argv;
+    argv.reserve(argumentBytes.size() + 1);
     for (QByteArray &argument : argumentBytes)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -157,6 +158,7 @@ bool PHProcess::launch() {
     for (const QString &extra : m_environment)
         environmentBytes.push_back(extra.toLocal8Bit());
     std::vector<char *> envp;
+    envp.reserve(environmentBytes.size() + 1);
     for (QByteArray &variable : environmentBytes)
         envp.push_back(variable.data());
     envp.push_back(nullptr);
@@ -253,14 +255,11 @@ int PHProcess::waitUntilExit() {
         result = waitpid(m_pid, &status, 0);
     } while (result < 0 && errno == EINTR);
     m_reaped = true;
-    if (result < 0)
-        m_status = -1;
-    else if (WIFEXITED(status))
+    m_status = -1; // not reaped, or neither exited nor killed
+    if (result >= 0 && WIFEXITED(status))
         m_status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
+    else if (result >= 0 && WIFSIGNALED(status))
         m_status = 128 + WTERMSIG(status);
-    else
-        m_status = -1;
     return m_status;
 }
 

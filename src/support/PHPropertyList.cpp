@@ -116,7 +116,7 @@ QVariant read(plist_t node, const ReadOptions &options, int depth) {
                 break;
             }
             if (QVariant converted = read(value, options, depth + 1); converted.isValid())
-                map.insert(QString::fromUtf8(key), std::move(converted));
+                map.insert(QString::fromUtf8(key), converted);
             std::free(key);
         }
         std::free(iter);

@@ -195,7 +195,7 @@ struct Call {
                 {kSubjectString, subject},
                 {kSubjectRange, rangeRecord(range)}};
     }
-    [[noreturn]] void raise(const char *name, const QString &message, QVariantMap extra = {}) const {
+    [[noreturn]] void raise(const char *name, const QString &message, const QVariantMap &extra = {}) const {
         QVariantMap info = details();
         info.insert(extra);
         throw PHException(QLatin1String(name), reason(message), info);
