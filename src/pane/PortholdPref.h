@@ -235,6 +235,8 @@ private:
     void showFolderMenu(const QPoint &at);
     void showUserMenu(const QPoint &at);
     void showGroupMenu(const QPoint &at);
+    /// The group or member selected in the groups outline, if any.
+    PHUserItem::Ptr selectedGroupItem() const;
     void addMemberToGroup(const QString &user, const PHUserItem::Ptr &group);
     /// Asks the server, on a worker, whether it can read a folder's access
     /// file just saved by hand; when it cannot, says why and offers to put

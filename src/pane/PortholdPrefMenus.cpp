@@ -157,12 +157,9 @@ void PortholdPref::showUserMenu(const QPoint &at) {
 // ----- Groups -----
 
 void PortholdPref::showGroupMenu(const QPoint &at) {
-    if (!m_groups)
+    const PHUserItem::Ptr item = selectedGroupItem();
+    if (!item)
         return;
-    auto *selected = static_cast<PHUserItem *>(m_groupOutline->selectedItem());
-    if (!selected)
-        return;
-    const PHUserItem::Ptr item = selected->shared_from_this();
     const bool isGroup = item->hasChildren();
     const QString refusal = whyFoldersCannotChange();
     auto *menu = new QMenu(m_groupOutline);

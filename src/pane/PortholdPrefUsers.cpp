@@ -448,13 +448,17 @@ void PortholdPref::removeGrants(const QList<PHAccessGrants::Folder> &folders, co
     PHAlertSheet::begin(m_window, request, [](int) {});
 }
 
-void PortholdPref::deleteGroup(QObject *) {
+PHUserItem::Ptr PortholdPref::selectedGroupItem() const {
     if (!m_groups)
-        return;
+        return nullptr;
     auto *selected = static_cast<PHUserItem *>(m_groupOutline->selectedItem());
-    if (!selected)
+    return selected ? selected->shared_from_this() : nullptr;
+}
+
+void PortholdPref::deleteGroup(QObject *) {
+    const PHUserItem::Ptr item = selectedGroupItem();
+    if (!item)
         return;
-    const PHUserItem::Ptr item = selected->shared_from_this();
     if (!PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::GroupDeleteDialog)) {
         deleteGroupReturnCodeContextInfo(PHAlertSheet::Default, item);
         return;
