@@ -1,23 +1,27 @@
 #include "platform/PHProcess.h"
 
+#include "support/posix/PHSpawn.h"
+#include "support/posix/PHWriteAll.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 extern char **environ;
 
 namespace {
 
-// A pipe end below 3 would be dup2'ed onto itself in the child and keep its
-// close-on-exec flag; keep every pipe end clear of the standard descriptors.
+// The panel's own pipe ends stay clear of the standard descriptors: a panel
+// started with one of those closed would otherwise hold a pipe end there, and
+// hand it to every later child that inherits that stream.
 bool makePipe(int fds[2]) {
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
@@ -50,11 +54,8 @@ PHProcess::~PHProcess() {
     closeFd(m_inputFd);
     closeFd(m_outputFds[0]);
     closeFd(m_outputFds[1]);
-    if (m_pid > 0 && !m_reaped) {
-        int status = 0;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
+    if (m_pid > 0 && !m_reaped)
+        PHWaitForChild(m_pid, nullptr);
 }
 
 void PHProcess::setEnvironment(QStringList variables, bool replace) {
@@ -103,46 +104,28 @@ bool PHProcess::launch() {
         }
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    // The child reads its input from a pipe's read end and writes its output to a write end.
+    PHSpawn spawn;
+    spawn.program = m_program.toLocal8Bit().toStdString();
+    // A program named by a setting may be relative to the working folder, as it always was.
+    spawn.allowRelativeProgram = true;
+    for (const QString &argument : m_arguments)
+        spawn.arguments.push_back(argument.toLocal8Bit().toStdString());
     for (int i = 0; i < 3; ++i) {
         switch (m_streams[i]) {
         case Stream::Inherit:
+            spawn.streams[i] = PHSpawn::kInherit;
             break;
         case Stream::Pipe:
-            // The child reads its input from the read end and writes output to the write end.
-            posix_spawn_file_actions_adddup2(&actions, i == 0 ? pipes[i][0] : pipes[i][1], i);
+            spawn.streams[i] = i == 0 ? pipes[i][0] : pipes[i][1];
             break;
         case Stream::Null:
-            posix_spawn_file_actions_addopen(&actions, i, "/dev/null", i == 0 ? O_RDONLY : O_WRONLY, 0);
+            spawn.streams[i] = PHSpawn::kNullDevice;
             break;
         }
     }
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    sigset_t emptyMask;
-    sigemptyset(&emptyMask);
-    posix_spawnattr_setsigmask(&attributes, &emptyMask);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-    const QByteArray program = m_program.toLocal8Bit();
-    std::vector<QByteArray> argumentBytes;
-    argumentBytes.push_back(program);
-    for (const QString &argument : m_arguments)
-        argumentBytes.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    argv.reserve(argumentBytes.size() + 1);
-    for (QByteArray &argument : argumentBytes)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    std::vector<QByteArray> environmentBytes;
+    std::vector<std::string> environment;
     if (!m_replaceEnvironment) {
         for (char **entry = environ; entry && *entry; ++entry) {
             const QByteArray variable(*entry);
@@ -152,24 +135,15 @@ bool PHProcess::launch() {
                 if (extra.section(QLatin1Char('='), 0, 0).toLocal8Bit() == name)
                     overridden = true;
             if (!overridden)
-                environmentBytes.push_back(variable);
+                environment.push_back(variable.toStdString());
         }
     }
     for (const QString &extra : m_environment)
-        environmentBytes.push_back(extra.toLocal8Bit());
-    std::vector<char *> envp;
-    envp.reserve(environmentBytes.size() + 1);
-    for (QByteArray &variable : environmentBytes)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
+        environment.push_back(extra.toLocal8Bit().toStdString());
+    spawn.environment = std::move(environment);
 
     pid_t pid = -1;
-    const int spawnError =
-        posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-
-    if (spawnError != 0) {
+    if (const int spawnError = spawn.start(&pid); spawnError != 0) {
         m_error = errnoText(spawnError);
         closeAllPipes();
         return false;
@@ -193,17 +167,8 @@ bool PHProcess::launch() {
 bool PHProcess::writeInput(const QByteArray &bytes) {
     if (m_inputFd < 0)
         return false;
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = write(m_inputFd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false; // EPIPE: the child has ended
-        }
-        written += n;
-    }
-    return true;
+    // EPIPE: the child has ended.
+    return PHWriteAll(m_inputFd, bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 void PHProcess::closeInput() {
@@ -250,15 +215,12 @@ int PHProcess::waitUntilExit() {
     closeInput();
     readToEnd();
     int status = 0;
-    pid_t result;
-    do {
-        result = waitpid(m_pid, &status, 0);
-    } while (result < 0 && errno == EINTR);
+    const bool waited = PHWaitForChild(m_pid, &status);
     m_reaped = true;
     m_status = -1; // not reaped, or neither exited nor killed
-    if (result >= 0 && WIFEXITED(status))
+    if (waited && WIFEXITED(status))
         m_status = WEXITSTATUS(status);
-    else if (result >= 0 && WIFSIGNALED(status))
+    else if (waited && WIFSIGNALED(status))
         m_status = 128 + WTERMSIG(status);
     return m_status;
 }

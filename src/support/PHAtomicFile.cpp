@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "support/PHFileName.h"
 #include "support/PHWriteJournal.h"
+#include "support/posix/PHWriteAll.h"
 
 #include <QFile>
 
@@ -93,25 +94,6 @@ mode_t currentUmask() {
         }
     }
     return 022;
-}
-
-bool writeAll(int fd, const char *cursor, qsizetype left, int *error) {
-    while (left > 0) {
-        const ssize_t written = ::write(fd, cursor, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            return false;
-        }
-        if (written == 0) {
-            *error = EIO;
-            return false;
-        }
-        cursor += written;
-        left -= written;
-    }
-    return true;
 }
 
 // Whether a link at `link`, leading to `target`, stays within the files of
@@ -265,7 +247,7 @@ bool Writer::append(const char *data, qsizetype size, QString *error) {
         return false;
     }
     int err = 0;
-    if (!writeAll(m_fd, data, size, &err)) {
+    if (size > 0 && !PHWriteAll(m_fd, data, static_cast<std::size_t>(size), &err)) {
         if (error)
             *error = describe(QStringLiteral("cannot write"), m_temporary, err);
         abandon();

@@ -2,6 +2,7 @@
 
 #include "platform/authorization/PosixLog.h"
 #include "platform/authorization/PrivilegedProcess.h"
+#include "support/posix/PHWriteAll.h"
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -156,7 +157,7 @@ bool copyContent(int from, int to) {
             return false;
         if (n == 0)
             break;
-        if (!PrivilegedProcess::writeAll(to, buffer, static_cast<std::size_t>(n)))
+        if (!PHWriteAll(to, buffer, static_cast<std::size_t>(n)))
             return false;
     }
     return ::fsync(to) == 0;

@@ -7,6 +7,7 @@
 #include "platform/authorization/PresentedAuthorization.h"
 #include "platform/authorization/PrivilegedProcess.h"
 #include "support/posix/PHErrorCode.h"
+#include "support/posix/PHSpawn.h"
 #include "tool/FileReplacement.h"
 #include "tool/SentrelOptions.h"
 
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -99,39 +99,26 @@ int control(const SentrelOptions &options) {
     PosixLog::write("Porthold executing %s %s", script.substr(script.rfind('/') + 1).c_str(),
                     orNull(command));
 
-    char *arguments[] = {const_cast<char *>(script.c_str()),
-                         command ? const_cast<char *>(command->c_str()) : nullptr, nullptr};
-    char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-    char language[] = "LANG=C";
-    char *environment[] = {path, language, nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd = 0; fd <= 2; ++fd)
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    PHSpawn spawn;
+    spawn.program = script;
+    if (command)
+        spawn.arguments.push_back(*command);
+    spawn.environment = std::vector<std::string>{PrivilegedProcess::kCleanPath, "LANG=C"};
+    for (int &stream : spawn.streams)
+        stream = PHSpawn::kNullDevice;
     // The script starts with every signal unblocked and at its default.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    spawn.signalDefaults = PHSpawn::SignalDefaults::All;
     const mode_t mask = ::umask(022);
     pid_t child = -1;
-    const int spawned = ::posix_spawn(&child, script.c_str(), &actions, &attributes, arguments, environment);
+    const int spawned = spawn.start(&child);
     ::umask(mask);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         PosixLog::write("Sentrel cannot run %s: %s", script.c_str(), std::strerror(spawned));
         return ScriptNotStarted;
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
-            return ScriptNotStarted;
-    }
+    if (!PHWaitForChild(child, &status))
+        return ScriptNotStarted;
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);

@@ -1,6 +1,7 @@
 #include "platform/authorization/AuthenticationThrottle.h"
 
 #include "platform/authorization/PrivilegedProcess.h"
+#include "support/posix/PHWriteAll.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -84,8 +85,7 @@ bool AuthenticationThrottle::save() const {
     char text[128];
     const int length = std::snprintf(text, sizeof text, "%s\ncount %lld\nlast %lld\n", kMagic,
                                      static_cast<long long>(m_failures), static_cast<long long>(m_last));
-    const bool written =
-        PrivilegedProcess::writeAll(fd, text, static_cast<std::size_t>(length)) && ::fsync(fd) == 0;
+    const bool written = PHWriteAll(fd, text, static_cast<std::size_t>(length)) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (written && closed && ::renameat(m_folder, temporary.c_str(), m_folder, m_name.c_str()) == 0)
         return true;

@@ -2,6 +2,8 @@
 
 #include "platform/authorization/AuthorizationRecordStore.h"
 #include "platform/authorization/PrivilegedProcess.h"
+#include "support/posix/PHSpawn.h"
+#include "support/posix/PHWriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,14 +12,11 @@
 #include <fcntl.h>
 #include <optional>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 /// What a reference knows of its authorization: the rights it asked for.
 struct AuthorizationData {
@@ -61,6 +60,16 @@ const AuthorizationItem *findItem(const AuthorizationEnvironment *environment, c
     return nullptr;
 }
 
+/// How the helper starts: its input and output on our descriptors, its error
+/// output ours, this process's environment (the helper clears it itself).
+PHSpawn helperSpawn(const std::string &helper, int input, int output) {
+    PHSpawn spawn;
+    spawn.program = helper;
+    spawn.streams[0] = input;
+    spawn.streams[1] = output;
+    return spawn;
+}
+
 /// Runs the helper with `arguments`, sends `input` and then the end of input,
 /// and collects up to `outputLimit` bytes of its output. The exit status, or
 /// -1 when it could not be started or did not end normally.
@@ -83,19 +92,10 @@ int runHelper(const std::vector<std::string> &arguments, const std::string &inpu
         ::close(outputPipe[1]);
         return -1;
     }
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(helper.c_str()));
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inputPair[1], 0);
-    posix_spawn_file_actions_adddup2(&actions, outputPipe[1], 1);
+    PHSpawn spawn = helperSpawn(helper, inputPair[1], outputPipe[1]);
+    spawn.arguments = arguments;
     pid_t child = -1;
-    const int spawned = ::posix_spawn(&child, helper.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int spawned = spawn.start(&child);
     ::close(inputPair[1]);
     ::close(outputPipe[1]);
     if (spawned != 0) {
@@ -105,15 +105,7 @@ int runHelper(const std::vector<std::string> &arguments, const std::string &inpu
     }
 
     // A helper that refuses early leaves the input unread; that is its answer.
-    std::size_t sent = 0;
-    while (sent < input.size()) {
-        const ssize_t n = ::send(inputPair[0], input.data() + sent, input.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        sent += static_cast<std::size_t>(n);
-    }
+    PHSendAll(inputPair[0], input.data(), input.size());
     ::shutdown(inputPair[0], SHUT_WR);
 
     char buffer[256];
@@ -131,9 +123,8 @@ int runHelper(const std::vector<std::string> &arguments, const std::string &inpu
     ::close(inputPair[0]);
 
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
+    if (!PHWaitForChild(child, &status))
+        return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -304,31 +295,21 @@ OSStatus AuthorizationExecuteWithPrivilegesPid(const AuthorizationRef &authoriza
         ::close(pair[1]);
         return errAuthorizationToolExecuteFailure;
     }
-    std::vector<char *> argv{const_cast<char *>(helper.c_str()), const_cast<char *>("exec"),
-                             const_cast<char *>(pathToTool)};
+    PHSpawn spawn = helperSpawn(helper, pair[1], pair[1]);
+    spawn.arguments = {"exec", pathToTool};
     for (char *const *argument = arguments; argument && *argument; ++argument)
-        argv.push_back(*argument);
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
+        spawn.arguments.emplace_back(*argument);
     pid_t child = -1;
-    const int spawned = ::posix_spawn(&child, helper.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int spawned = spawn.start(&child);
     ::close(pair[1]);
     if (spawned != 0) {
         ::close(pair[0]);
         return errAuthorizationToolExecuteFailure;
     }
     const AuthorizationExternalForm &form = authorization->form;
-    if (::send(pair[0], form.bytes, sizeof form.bytes, MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(sizeof form.bytes)) {
+    if (!PHSendAll(pair[0], form.bytes, sizeof form.bytes)) {
         ::close(pair[0]);
-        int status;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        PHWaitForChild(child, nullptr);
         return errAuthorizationToolExecuteFailure;
     }
     if (communicationsPipe) {

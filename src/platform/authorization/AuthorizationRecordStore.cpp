@@ -1,6 +1,7 @@
 #include "platform/authorization/AuthorizationRecordStore.h"
 
 #include "platform/authorization/PrivilegedProcess.h"
+#include "support/posix/PHWriteAll.h"
 
 #include <cerrno>
 #include <cstring>
@@ -278,7 +279,7 @@ bool AuthorizationRecordStore::write(const AuthorizationRecord &record, std::str
     if (fd < 0)
         return fail(std::string("cannot create a record: ") + std::strerror(errno));
     const std::string text = record.serialized();
-    const bool written = PrivilegedProcess::writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+    const bool written = PHWriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::renameat(m_folder, temporary.c_str(), m_folder, name.c_str()) != 0) {
         const int saved = errno;

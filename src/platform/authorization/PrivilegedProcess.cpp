@@ -153,19 +153,6 @@ std::size_t PrivilegedProcess::readUpTo(int fd, void *buffer, std::size_t length
     return done;
 }
 
-bool PrivilegedProcess::writeAll(int fd, const void *buffer, std::size_t length) {
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::write(fd, static_cast<const char *>(buffer) + done, length - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::int64_t PrivilegedProcess::now() {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);

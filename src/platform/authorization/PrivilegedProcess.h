@@ -48,7 +48,6 @@ void blockSignals();
 
 /// Reads until `length` bytes arrived or the input ended; the count read.
 std::size_t readUpTo(int fd, void *buffer, std::size_t length);
-bool writeAll(int fd, const void *buffer, std::size_t length);
 
 /// Seconds since the epoch.
 std::int64_t now();

@@ -31,6 +31,7 @@
 #include "platform/authorization/AuthorizationRequest.h"
 #include "platform/authorization/PosixLog.h"
 #include "platform/authorization/PrivilegedProcess.h"
+#include "support/posix/PHWriteAll.h"
 
 #include <security/pam_appl.h>
 
@@ -243,7 +244,7 @@ int create() {
     AuthorizationExternalForm form;
     std::memcpy(form.bytes, record.identifier.data(), record.identifier.size());
     std::memcpy(form.bytes + record.identifier.size(), record.secret.data(), record.secret.size());
-    if (!PrivilegedProcess::writeAll(1, form.bytes, sizeof form.bytes)) {
+    if (!PHWriteAll(1, form.bytes, sizeof form.bytes)) {
         store.remove(record.identifier);
         return Internal;
     }
