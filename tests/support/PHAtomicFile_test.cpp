@@ -1,5 +1,7 @@
 #include "support/PHAtomicFile.h"
 
+#include "common/InChild.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -39,17 +41,6 @@ struct stat statOf(const QString &path) {
 QStringList entries(const QString &folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                   QDir::Name);
-}
-
-// Runs `body` in a child process (so a resource limit or a change of user
-// stays there) and returns its exit status.
-template <typename Body> int inChild(Body body) {
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
 class AtomicFileTest : public ::testing::Test {

@@ -1,6 +1,8 @@
 #include "support/posix/PHSpawn.h"
 #include "support/posix/PHWriteAll.h"
 
+#include "common/InChild.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -110,17 +112,6 @@ public:
 private:
     struct sigaction m_previous {};
 };
-
-// Runs `body` in a child process, where it may rearrange descriptors 0 to 2,
-// and returns its exit status.
-template <typename Body> int inChild(Body body) {
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
 
 } // namespace
 
