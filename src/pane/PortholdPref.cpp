@@ -392,7 +392,7 @@ void PortholdPref::fillWebDirFolderIcons() {
         return;
     const auto folderIcon = [](const QString &path) {
         QIcon icon(PHImage::imageForFileWidthHeight(path, 16, 16));
-        return icon.isNull() ? QApplication::style()->standardIcon(QStyle::SP_DirIcon) : icon;
+        return icon.isNull() ? PHImage::folderImage() : icon;
     };
     m_webDirFolder->setItemIcon(0, folderIcon(PHWebRoot::userWebFolder()));
     m_webDirFolder->setItemIcon(1, folderIcon(PHWebRoot::systemWebFolder()));

@@ -8,6 +8,7 @@
 #include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHException.h"
+#include "platform/PHLayoutLoader.h"
 #include "platform/PHMessageLine.h"
 #include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
@@ -31,7 +32,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUiLoader>
 
 #include <algorithm>
 #include <cmath>
@@ -48,16 +48,16 @@ namespace {
 constexpr int kErrorPanelHeight = 78;
 
 /// Makes the padlock for the layout's placeholder of class SFAuthorizationView.
-class ApacheControlLoader : public QUiLoader {
+class ApacheControlLoader : public PHLayoutLoader {
 public:
-    using QUiLoader::QUiLoader;
+    using PHLayoutLoader::PHLayoutLoader;
     QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
         if (className == QLatin1String("SFAuthorizationView")) {
             auto *view = new SFAuthorizationView(parent);
             view->setObjectName(name);
             return view;
         }
-        return QUiLoader::createWidget(className, parent, name);
+        return PHLayoutLoader::createWidget(className, parent, name);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHException.h"
+#include "platform/PHLayoutLoader.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHPropertyList.h"
@@ -29,7 +30,6 @@
 #include <QStringDecoder>
 #include <QTableView>
 #include <QTextEdit>
-#include <QUiLoader>
 
 #include <plist/plist.h>
 
@@ -143,7 +143,7 @@ bool PHSUController::loadInterface(const QString &uiPath) {
             QStringLiteral("Cannot open the update panel layout %1: %2").arg(uiPath, file.errorString()));
         return false;
     }
-    QUiLoader loader;
+    PHLayoutLoader loader;
     std::unique_ptr<QWidget, WidgetDeleter> sheet(loader.load(&file));
     if (!sheet) {
         Log::write(

@@ -8,12 +8,10 @@
 #include "support/PHTextFile.h"
 #include "views/PHOutlineView.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QMenu>
-#include <QStyle>
 
 namespace {
 const QString kDir = QStringLiteral("dir");
@@ -247,7 +245,7 @@ QIcon PHFSDataSource::iconForPath(const QString &path) {
         return *found;
     QIcon icon(PHImage::imageForFileWidthHeight(path, 16, 16));
     if (icon.isNull()) // no icon theme: the style's folder
-        icon = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+        icon = PHImage::folderImage();
     m_icons.insert(path, icon);
     return icon;
 }

@@ -10,7 +10,7 @@ QWidget *PHUiLoader::createWidget(const QString &className, QWidget *parent, con
     else if (className == QLatin1String("PHOutlineView"))
         widget = new PHOutlineView(parent);
     else
-        return QUiLoader::createWidget(className, parent, name);
+        return PHLayoutLoader::createWidget(className, parent, name);
     widget->setObjectName(name);
     return widget;
 }

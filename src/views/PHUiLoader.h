@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QUiLoader>
+#include "platform/PHLayoutLoader.h"
 
 /// Loads layout files that use the panel's own table and outline views.
-class PHUiLoader : public QUiLoader {
+class PHUiLoader : public PHLayoutLoader {
     Q_OBJECT
 public:
-    using QUiLoader::QUiLoader;
+    using PHLayoutLoader::PHLayoutLoader;
     QWidget *createWidget(const QString &className, QWidget *parent = nullptr,
                           const QString &name = QString()) override;
 };

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QStyle>
 
 namespace {
 
@@ -20,6 +21,13 @@ TEST(FileIcons, AreNullWithoutAGuiAndSixteenPixelsSquareWithOne) {
     const QIcon log = PHImage::imageForFileTypeWidthHeight("log", 16, 16);
     ASSERT_FALSE(log.isNull());
     EXPECT_EQ(log.availableSizes(), QList<QSize>{QSize(16, 16)});
+
+    // The general folder icon is the style's, made once and then shared.
+    const QIcon general = PHImage::folderImage();
+    ASSERT_FALSE(general.isNull());
+    EXPECT_EQ(general.cacheKey(), PHImage::folderImage().cacheKey());
+    EXPECT_EQ(general.pixmap(16, 16).toImage(),
+              QApplication::style()->standardIcon(QStyle::SP_DirIcon).pixmap(16, 16).toImage());
 }
 
 } // namespace
