@@ -1,10 +1,16 @@
 #include "support/posix/PHConfLineScanner.h"
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -112,6 +118,54 @@ struct Piece {
     std::size_t length;
 };
 
+// The bytes classified at once when lines are passed over in bulk.
+constexpr std::size_t kBlock = 64;
+
+// A bit per byte of a block, the first byte in the lowest bit.
+struct BlockBits {
+    std::uint64_t newline = 0; // '\n'
+    std::uint64_t blank = 0;   // the other ASCII spaces: ' ', '\t', '\v', '\f', '\r'
+};
+
+// The bits of a 64-bit word that are set.
+int countBits(std::uint64_t bits) {
+    // Spelled out: without the POPCNT instruction (not in the x86-64
+    // baseline) std::popcount is a library call.
+    bits -= (bits >> 1) & 0x5555555555555555u;
+    bits = (bits & 0x3333333333333333u) + ((bits >> 2) & 0x3333333333333333u);
+    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return int((bits * 0x0101010101010101u) >> 56);
+}
+
+#if defined(__SSE2__)
+constexpr bool kCanClassify = true;
+
+BlockBits classify(const unsigned char *block) {
+    BlockBits bits;
+#pragma GCC unroll 4
+    for (std::size_t lane = 0; lane < kBlock / 16; ++lane) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * lane));
+        const __m128i newline = _mm_cmpeq_epi8(c, _mm_set1_epi8('\n'));
+        // '\t' to '\r' are 0 to 4 after subtracting '\t' (unsigned).
+        const __m128i control = _mm_sub_epi8(c, _mm_set1_epi8('\t'));
+        const __m128i blank = _mm_andnot_si128(
+            newline, _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(' ')),
+                                  _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control)));
+        const std::size_t shift = 16 * lane;
+        bits.newline |= std::uint64_t(unsigned(_mm_movemask_epi8(newline))) << shift;
+        bits.blank |= std::uint64_t(unsigned(_mm_movemask_epi8(blank))) << shift;
+    }
+    return bits;
+}
+#else
+// Without SSE2 every line goes through the line-by-line loop.
+constexpr bool kCanClassify = false;
+
+BlockBits classify(const unsigned char *) {
+    return {};
+}
+#endif
+
 } // namespace
 
 bool PHConfLineScanner::isSpace(char32_t c) {
@@ -154,6 +208,21 @@ PHConfLineScanner::PHConfLineScanner(std::vector<std::string> tokens, Settings s
     : m_tokens(std::move(tokens)), m_settings(settings), m_otherMatch(std::move(otherMatch)) {
     for (const std::string &token : m_tokens) {
         m_asciiToken.push_back(isAscii(token));
+        std::vector<FoldedWord> &words = m_foldedTokens.emplace_back();
+        for (std::size_t at = 0; m_asciiToken.back() && at < token.size(); at += 8) {
+            unsigned char folded[8] = {}, letters[8] = {}, kept[8] = {};
+            for (std::size_t i = 0; i < 8 && at + i < token.size(); ++i) {
+                const auto c = static_cast<unsigned char>(lower(static_cast<unsigned char>(token[at + i])));
+                folded[i] = c;
+                letters[i] = c >= 'a' && c <= 'z' ? 0x20 : 0;
+                kept[i] = 0xFF;
+            }
+            FoldedWord &word = words.emplace_back();
+            word.at = at;
+            std::memcpy(&word.folded, folded, 8);
+            std::memcpy(&word.letters, letters, 8);
+            std::memcpy(&word.kept, kept, 8);
+        }
         if (token.empty())
             continue;
         if (!m_asciiToken.back()) {
@@ -174,6 +243,25 @@ bool PHConfLineScanner::startsWithToken(std::string_view line, std::size_t index
         return m_otherMatch && m_otherMatch(line, index);
     if (caseSensitive)
         return line.substr(0, token.size()) == token;
+    // Eight bytes at a time while they are ASCII: a letter of the token
+    // matches its two cases (the byte with 0x20 set), anything else itself.
+    // A byte past ASCII may be a character that folds to ASCII: the loop below.
+    if (m_fast && line.size() >= token.size() + 8) {
+        bool ascii = true;
+        for (const FoldedWord &word : m_foldedTokens[index]) {
+            std::uint64_t bytes;
+            std::memcpy(&bytes, line.data() + word.at, sizeof bytes);
+            bytes &= word.kept;
+            if (bytes & 0x8080808080808080u) {
+                ascii = false;
+                break;
+            }
+            if ((bytes | word.letters) != word.folded)
+                return false;
+        }
+        if (ascii)
+            return true;
+    }
     const auto *bytes = reinterpret_cast<const unsigned char *>(line.data());
     std::size_t at = 0;
     for (const char wanted : token) {
@@ -198,60 +286,147 @@ bool PHConfLineScanner::startsWithToken(std::string_view line, std::size_t index
 }
 
 std::size_t PHConfLineScanner::scanPiece(std::string_view text, bool atEnd, const Found &found) {
+    std::size_t position = 0;
+    std::int32_t number = m_settings.lineNumber->load(std::memory_order_relaxed);
+    bool more = true;
+    // The complete lines first, passed over in bulk where they cannot hold a token.
+    if (bulkAllowed())
+        if (const void *lastBreak = ::memrchr(text.data(), '\n', text.size()))
+            more = passLines(text, std::size_t(static_cast<const char *>(lastBreak) - text.data()) + 1, atEnd,
+                             position, number, found);
+    while (more)
+        more = scanLine(text, atEnd, position, number, found);
+    m_settings.lineNumber->store(number, std::memory_order_release);
+    return position;
+}
+
+bool PHConfLineScanner::bulkAllowed() const {
+    // Block comments make every line matter: one may open in any of them.
+    return kCanClassify && m_fast && m_filter && m_marker == 0 &&
+           !(m_settings.commentType->load(std::memory_order_relaxed) & (SlashStarBlock | ParenStarBlock));
+}
+
+bool PHConfLineScanner::scanLine(std::string_view text, bool atEnd, std::size_t &position,
+                                 std::int32_t &number, const Found &found) {
     const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
     const std::size_t length = text.size();
-    std::size_t position = 0;
-    // Counted here and published with a plain store (others only read it).
-    std::atomic<std::int32_t> &lineNumber = *m_settings.lineNumber;
-    std::int32_t number = lineNumber.load(std::memory_order_relaxed);
-    const auto nextLine = [&] { lineNumber.store(++number, std::memory_order_release); };
-    for (;;) {
-        // Blank lines are never handled; a line starts at its first non-blank character.
-        while (position < length) {
-            char32_t character = bytes[position];
-            if (character == ' ' || (character >= '\t' && character <= '\r')) {
-                ++position;
-                continue;
-            }
-            int size = 1;
-            if (character >= 0x80) {
-                size = decodeAt(bytes + position, length - position, &character);
-                if (size == 0 && !atEnd)
-                    return position; // the character ends in the next piece
-            }
-            if (size <= 0 || !isSpace(character))
-                break;
-            position += std::size_t(size);
-        }
-        if (position >= length)
-            return length;
-        const void *newline = std::memchr(bytes + position, '\n', length - position);
-        std::size_t end = length;
-        if (newline)
-            end = std::size_t(static_cast<const unsigned char *>(newline) - bytes);
-        else if (!atEnd)
-            return position;
-        // Without block comments, a line whose first character begins no
-        // token cannot hold one, and its comments need not be looked at.
-        const unsigned char first = bytes[position];
-        if (m_filter && first < 0x80 && !m_asciiFirst[first] && m_marker == 0 &&
-            !(m_settings.commentType->load() & (SlashStarBlock | ParenStarBlock))) {
-            position = end + 1;
-            nextLine();
+    // Counted by the caller and published with a plain store (others only read it).
+    const auto nextLine = [&] { m_settings.lineNumber->store(++number, std::memory_order_release); };
+    // Blank lines are never handled; a line starts at its first non-blank character.
+    while (position < length) {
+        char32_t character = bytes[position];
+        if (character == ' ' || (character >= '\t' && character <= '\r')) {
+            ++position;
             continue;
         }
-        const std::string_view line = removeComments(text.substr(position, end - position), m_joined);
-        if (!line.empty()) {
-            const bool caseSensitive = m_settings.caseSensitive->load();
-            for (std::size_t token = 0; token < m_tokens.size(); ++token) {
-                // An empty token never occurs; the others count only at the start of the line.
-                if (!m_tokens[token].empty() && startsWithToken(line, token, caseSensitive))
-                    found(token, line, number);
-            }
+        int size = 1;
+        if (character >= 0x80) {
+            size = decodeAt(bytes + position, length - position, &character);
+            if (size == 0 && !atEnd)
+                return false; // the character ends in the next piece
         }
+        if (size <= 0 || !isSpace(character))
+            break;
+        position += std::size_t(size);
+    }
+    if (position >= length) {
+        position = length;
+        return false;
+    }
+    const void *newline = std::memchr(bytes + position, '\n', length - position);
+    std::size_t end = length;
+    if (newline)
+        end = std::size_t(static_cast<const unsigned char *>(newline) - bytes);
+    else if (!atEnd)
+        return false;
+    // Without block comments, a line whose first character begins no
+    // token cannot hold one, and its comments need not be looked at.
+    const unsigned char first = bytes[position];
+    if (m_filter && first < 0x80 && !m_asciiFirst[first] && m_marker == 0 &&
+        !(m_settings.commentType->load() & (SlashStarBlock | ParenStarBlock))) {
         position = end + 1;
         nextLine();
+        return true;
     }
+    const std::string_view line = removeComments(text.substr(position, end - position), m_joined);
+    if (!line.empty()) {
+        const bool caseSensitive = m_settings.caseSensitive->load();
+        for (std::size_t token = 0; token < m_tokens.size(); ++token) {
+            // An empty token never occurs; the others count only at the start of the line.
+            if (!m_tokens[token].empty() && startsWithToken(line, token, caseSensitive))
+                found(token, line, number);
+        }
+    }
+    position = end + 1;
+    nextLine();
+    return true;
+}
+
+// Passing lines over in bulk. Each 64 bytes are classified at once (a bit per
+// byte), and the first character of every line is found with one addition:
+// a line begins right after a line break and its blanks run on from there,
+// so adding the "after a break" bits to the blank bits carries each of them
+// across its run of blanks onto the line's first character. Lines whose first
+// character can begin no token are only counted; the others, and those that
+// begin with a character that is not ASCII (it may be a Unicode space), go
+// through scanLine exactly as before.
+bool PHConfLineScanner::passLines(std::string_view text, std::size_t limit, bool atEnd, std::size_t &position,
+                                  std::int32_t &number, const Found &found) {
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    bool lead = true; // at a line's start or in the blanks before it
+    while (position < limit) {
+        // Another thread (or a report) may turn block comments on: from the
+        // next line that begins here on, the line loop takes over.
+        if (lead && !bulkAllowed())
+            return true;
+        // The last bytes are copied with line breaks after them, which add nothing.
+        const std::size_t base = position;
+        const std::size_t count = std::min<std::size_t>(limit - base, kBlock);
+        unsigned char padded[kBlock];
+        const unsigned char *block = bytes + base;
+        if (count < kBlock) {
+            std::memcpy(padded, block, count);
+            std::memset(padded + count, '\n', kBlock - count);
+            block = padded;
+        }
+        const BlockBits bits = classify(block);
+        std::size_t offset = 0; // where in the block the scan stands
+        for (;;) {
+            const std::uint64_t live = ~std::uint64_t(0) << offset;
+            const std::uint64_t after =
+                ((bits.newline << 1) | (lead ? std::uint64_t(1) << offset : 0)) & live;
+            const std::uint64_t sum = after + (bits.blank & live);
+            const std::uint64_t firsts = sum & ~bits.blank & ~bits.newline & live;
+            // A line whose first character may begin a token, or is not
+            // ASCII, goes through scanLine; the others are only counted.
+            int at = -1;
+            for (std::uint64_t rest = firsts; rest != 0; rest &= rest - 1) {
+                const int bit = std::countr_zero(rest);
+                if (block[bit] >= 0x80 || m_asciiFirst[block[bit]]) {
+                    at = bit;
+                    break;
+                }
+            }
+            if (at < 0) {
+                number += countBits(firsts);
+                lead = sum < after || (bits.newline >> (kBlock - 1)) != 0;
+                position = base + count;
+                break;
+            }
+            number += countBits(firsts & ((std::uint64_t(1) << at) - 1));
+            position = base + std::size_t(at);
+            m_settings.lineNumber->store(number, std::memory_order_release);
+            if (!scanLine(text, atEnd, position, number, found))
+                return false;
+            lead = true;
+            if (position >= base + count)
+                break;
+            if (!bulkAllowed())
+                return true;
+            offset = position - base;
+        }
+    }
+    return true;
 }
 
 std::string_view PHConfLineScanner::removeComments(std::string_view line, std::string &joined) {

@@ -68,6 +68,12 @@ public:
     /// used. Lines are counted from the settings' line number on.
     std::size_t scanPiece(std::string_view text, bool atEnd, const Found &found);
 
+    /// On by default: lines whose first character can begin no token are
+    /// passed over many at a time, and tokens compared eight bytes at a time.
+    /// Off, every line goes through the line loop and every token is compared
+    /// character by character; the results are the same (the tests compare them).
+    void setFastPaths(bool on) { m_fast = on; }
+
     /// The block comment open at the end of the last line: '/', '(' or 0.
     char commentMarker() const { return m_marker; }
     void setCommentMarker(char marker) { m_marker = marker; }
@@ -78,14 +84,33 @@ public:
     std::string_view removeComments(std::string_view line, std::string &joined);
 
 private:
+    bool bulkAllowed() const;
+    /// One line from `position` (the blanks before it first): reported when
+    /// it begins with a token, `position` moved past it and `number` counted.
+    /// False when the piece ends first; `position` is then what it used.
+    bool scanLine(std::string_view text, bool atEnd, std::size_t &position, std::int32_t &number,
+                  const Found &found);
+    /// The complete lines before `limit` (which follows a line break), as
+    /// scanLine would go through them; true when the line loop is to go on
+    /// from `position`.
+    bool passLines(std::string_view text, std::size_t limit, bool atEnd, std::size_t &position,
+                   std::int32_t &number, const Found &found);
     bool startsWithToken(std::string_view line, std::size_t index, bool caseSensitive) const;
 
     std::vector<std::string> m_tokens;
     Settings m_settings;
     OtherMatch m_otherMatch;
     std::vector<bool> m_asciiToken; ///< per token: compared in bytes
-    bool m_filter = true;           ///< lines may be passed over by their first character
-    bool m_asciiFirst[128] = {};    ///< the characters a token may begin with
+    /// Eight bytes of an ASCII token from `at`, lower case; `letters` has
+    /// 0x20 where it has a letter, `kept` 0xFF where it has a byte at all.
+    struct FoldedWord {
+        std::size_t at;
+        std::uint64_t folded, letters, kept;
+    };
+    std::vector<std::vector<FoldedWord>> m_foldedTokens; ///< per token
+    bool m_filter = true;        ///< lines may be passed over by their first character
+    bool m_asciiFirst[128] = {}; ///< the characters a token may begin with
+    bool m_fast = true;
     char m_marker = 0;
     std::string m_joined;
 };
