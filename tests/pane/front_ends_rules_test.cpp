@@ -1,9 +1,12 @@
 // The panel and portholdctl answer the same input with the same refusal: one
 // table of typed user names and passwords, given to the panel's user sheet and
-// to "portholdctl user add" on the same web folder.
+// to "portholdctl user add" on the same web folder, and one of group names,
+// given to the panel's group editor and to "portholdctl group add".
 
 #include "UsersUiFixture.h"
 #include "ctl/CtlRunner.h"
+
+#include "platform/PHAlertSheet.h"
 
 #include <QLineEdit>
 
@@ -45,6 +48,41 @@ TEST_F(FrontEndsRulesTest, UserSheetAndPortholdctlRefuseAlike) {
     }
     // Nothing refused reached the user file.
     EXPECT_EQ(userLines().size(), 1);
+}
+
+// The group editor says why only when the server would misread a name (a
+// taken or blank name is simply not accepted there), so the table holds those.
+TEST_F(FrontEndsRulesTest, GroupEditorAndPortholdctlRefuseAlike) {
+    writeUsers({"alice"});
+    writeGroups("staff: alice\n");
+    start();
+    PHGroupsDataSource *groups = pref->groups();
+    const std::vector<QString> names = {
+        "#staff",                         // a comment in the group file
+        "o'band",                         // apostrophes
+        "back\\slash",                    // backslashes
+        "a\"b",                           // quotation marks
+        QString::fromUtf8("b\xc3\xa4nd"), // not ASCII
+        "bell\x07",                       // a control character
+    };
+    const QString config = QDir(web).filePath("../ctl-config");
+    QDir().mkpath(config);
+    for (const QString &name : names) {
+        PHAlertSheet::clearRecorded();
+        answers = {PHAlertSheet::Default};
+        EXPECT_FALSE(groups->outlineViewValidateText(groupOutline(), name)) << qPrintable(name);
+        settle();
+        ASSERT_EQ(PHAlertSheet::recorded().size(), 1) << qPrintable(name);
+        const QString panel = PHAlertSheet::recorded().first().message;
+
+        const auto ctl = ctl_runner::run({"--root", web.toStdString(), "group", "add", name.toStdString()},
+                                         config.toStdString());
+        EXPECT_EQ(ctl.exitCode, 2) << qPrintable(name) << ": " << ctl.err;
+        EXPECT_FALSE(panel.isEmpty()) << qPrintable(name);
+        EXPECT_EQ("portholdctl: " + panel.toStdString() + "\n", ctl.err) << qPrintable(name);
+    }
+    // Nothing refused reached the group file.
+    EXPECT_EQ(readFile(groupsFile()).trimmed(), QString("staff: alice"));
 }
 
 } // namespace
