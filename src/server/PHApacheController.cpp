@@ -16,6 +16,7 @@
 #include "server/PHLogWindow.h"
 #include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
+#include "support/PHPath.h"
 #include "support/PHUserDefaults.h"
 
 #include <QApplication>
@@ -60,13 +61,6 @@ public:
         return PHLayoutLoader::createWidget(className, parent, name);
     }
 };
-
-QString lastPathComponent(const QString &path) {
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
-        trimmed.chop(1);
-    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
 
 /// The first line of a program's error output that says something.
 QString firstLine(const QString &text) {
@@ -420,7 +414,7 @@ void PHApacheController::checkApacheStatus(QObject *) {
                                ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
                                .value_or(QString());
     showProblem(m_serverProblem, PHServerLayout::binaryProblem(binary));
-    const QString wanted = QString::fromUtf8(lastPathComponent(binary).toUtf8().left(15));
+    const QString wanted = QString::fromUtf8(PHPath::lastPathComponent(binary).toUtf8().left(15));
     const QStringList names = allProcessNames();
     setApacheState(!wanted.isEmpty() && names.contains(wanted) ? 1 : 0);
 }

@@ -11,6 +11,7 @@
 #include "platform/PanelContext.h"
 #include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
+#include "support/PHPath.h"
 #include "support/PHRegex.h"
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
@@ -24,7 +25,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -103,11 +103,6 @@ QString compiledSetting(const QString &output, const QString &name) {
     if (end < 0)
         end = output.size();
     return output.mid(position, end - position);
-}
-
-QString loginName() {
-    const passwd *entry = getpwuid(getuid());
-    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
 }
 
 /// The byte-order mark at the start of `bytes`, if any.
@@ -189,7 +184,7 @@ QString PHApacheController::userConfFile() const {
     const QString folder = PHUserDefaults::standardUserDefaults()
                                ->stringForKey(PHSettings::Key::ApacheUserConfDirectory)
                                .value_or(QString());
-    const QString login = loginName();
+    const QString login = PHPath::loginName();
     if (login.isEmpty())
         return {};
     return appendingPathComponent(appendingPathComponent(m_confFileDir, folder),

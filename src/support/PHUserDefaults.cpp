@@ -4,6 +4,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/PHException.h"
 #include "support/PHAtomicFile.h"
+#include "support/PHPath.h"
 #include "support/PHPropertyList.h"
 
 #include <QCoreApplication>
@@ -21,7 +22,6 @@
 #include <memory>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,20 +34,12 @@ using PHPropertyList::isIntegerType;
 using PHPropertyList::isRealType;
 using Plist = PHPropertyList::Node;
 
-QString homeFolder() {
-    // The password entry, not $HOME or the login name: what the system says
-    // this user is.
-    if (const passwd *entry = ::getpwuid(::getuid()); entry && entry->pw_dir && *entry->pw_dir)
-        return QFile::decodeName(entry->pw_dir);
-    return QDir::homePath();
-}
-
 QString configFolder() {
     QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
     // XDG_CONFIG_HOME must be absolute; a relative value counts as unset.
     if (configured.startsWith(u'/'))
         return configured;
-    return homeFolder() + QStringLiteral("/.config");
+    return PHPath::homeFolder() + QStringLiteral("/.config");
 }
 
 QString hostIdentifier() {
