@@ -103,7 +103,8 @@ int control(const SentrelOptions &options) {
     spawn.program = script;
     if (command)
         spawn.arguments.push_back(*command);
-    spawn.environment = std::vector<std::string>{PrivilegedProcess::kCleanPath, "LANG=C"};
+    spawn.environment =
+        std::vector<std::string>{PrivilegedProcess::kCleanPath, PrivilegedProcess::kCleanLanguage};
     for (int &stream : spawn.streams)
         stream = PHSpawn::kNullDevice;
     // The script starts with every signal unblocked and at its default.

@@ -139,6 +139,23 @@ TEST_F(AuthorizationService, CreatesAnAuthorizationForAnAdministratorsPasswordOn
     EXPECT_EQ(helperAs(*admin, {"frobnicate"}, "").exitStatus, 2);
 }
 
+// Nothing of the caller's environment reaches the tool: only the clean search
+// path and the C locale.
+TEST_F(AuthorizationService, ExecGivesTheToolOnlyACleanEnvironment) {
+    const AuthorizationRecord record =
+        storeRecord(kStore, plain->uid(), {{kAuthorizationRightExecute, "/usr/bin/env", 0}});
+    Launch launch;
+    launch.arguments = {helper, "exec", "/usr/bin/env"};
+    launch.input = externalFormBytes(record);
+    launch.uid = plain->uid();
+    launch.gid = plain->gid();
+    launch.environment.push_back("PORTHOLD_CALLER_MARK=from the caller");
+    launch.environment.push_back("LANG=de_DE.UTF-8");
+    const Result result = run(launch);
+    EXPECT_EQ(result.exitStatus, 0) << result.error;
+    EXPECT_EQ(result.output, "PATH=/usr/sbin:/usr/bin:/sbin:/bin\nLANG=C\n");
+}
+
 TEST_F(AuthorizationService, ExecRunsOnlyTheGrantedToolForTheUserWhoAsked) {
     const AuthorizationRecord record = storeRecord(
         kStore, plain->uid(), {{kAuthorizationRightExecute, "/usr/bin/id", 0}, {kReplaceRight, "", 0}});

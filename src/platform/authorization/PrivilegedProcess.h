@@ -8,8 +8,10 @@
 
 namespace PrivilegedProcess {
 
-/// The search path of every program a root program starts.
+/// The whole environment of every program a root program starts: the search
+/// path and the C locale.
 inline constexpr const char *kCleanPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+inline constexpr const char *kCleanLanguage = "LANG=C";
 
 /// Start-up of a program that may run set-user-ID: descriptors 0 to 2 exist
 /// (the null device stands in for a closed one, so nothing opened later lands

@@ -302,9 +302,9 @@ int execute(int argc, char **argv) {
     for (int i = 3; i < argc; ++i)
         arguments.push_back(argv[i]);
     arguments.push_back(nullptr);
-    char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-    char language[] = "LANG=C";
-    char *environment[] = {path, language, nullptr};
+    // execve reads these and never writes them.
+    char *const environment[] = {const_cast<char *>(PrivilegedProcess::kCleanPath),
+                                 const_cast<char *>(PrivilegedProcess::kCleanLanguage), nullptr};
     ::closelog();
     ::execve(tool.c_str(), arguments.data(), environment);
     PosixLog::write("porthold-authority: cannot run %s: %s", tool.c_str(), std::strerror(errno));
