@@ -5,14 +5,19 @@
 #include "PaneFixture.h"
 
 #include "platform/Log.h"
+#include "platform/PHEventLoopIdle.h"
 
 #include <QByteArray>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +85,43 @@ TEST(SettingsHost, RefusesWhatIsNotABundleAndExplainsAMissingDisplay) {
     ASSERT_TRUE(host.waitForFinished(30000));
     EXPECT_EQ(host.exitCode(), 1);
     EXPECT_TRUE(host.readAllStandardError().contains("--screenshot"));
+}
+
+TEST_F(PaneFixture, TheScreenshotMomentFindsTheStatusLineLaidOutForItsText) {
+    // Started as the host starts it, with the server managed: the status line
+    // gets its text from the first status check, queued when the panel is
+    // selected, and the layout follows only after that.
+    preset("Allow Custom Web Dir", true);
+    preset("Porthold Protected Folder", 2);
+    preset("Web Dir", web);
+    preset("Uses Remote Apache", false);
+    preset("Check for Updates", false);
+    window = std::make_unique<QWidget>();
+    auto *layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    pref = std::make_unique<PortholdPref>(makeBundle(QFileInfo(web).absolutePath())); // the fixture's
+    QWidget *view = pref->loadMainView(window.get());
+    ASSERT_NE(view, nullptr);
+    layout->addWidget(view);
+    window->show();
+    pref->didSelect();
+
+    auto *status = child<QLabel>("portholdStatus");
+    bool grabbed = false;
+    QString text;
+    int width = 0;
+    QEventLoop loop;
+    PHEventLoopIdle::whenIdle(window.get(), [&] {
+        grabbed = true;
+        text = status->text();
+        width = status->contentsRect().width();
+        loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_TRUE(grabbed);
+    EXPECT_TRUE(text.startsWith("Apache status")) << text.toStdString();
+    EXPECT_GE(width, status->fontMetrics().horizontalAdvance(text)) << "the status line is cut";
 }
 
 TEST_F(PaneFixture, ALayoutWithoutARequiredWidgetIsRefusedNamingIt) {

@@ -1,21 +1,19 @@
 // porthold: the settings host. Opens a window, loads a panel bundle (by
 // default the Porthold panel next to this program) and drives its lifecycle.
 
+#include "platform/PHEventLoopIdle.h"
 #include "platform/host/PHSettingsHost.h"
 #include "support/PHBundleLocation.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTabWidget>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 namespace {
 
@@ -131,15 +129,11 @@ int main(int argc, char **argv) {
             }
             QApplication::exit(status);
         };
-        // Grab once start-up work has settled: the first time the event loop
-        // runs out of queued work (expansion, the first server status check)
-        // and is about to wait.
-        auto *dispatcher = QAbstractEventDispatcher::instance();
-        auto settled = std::make_shared<QMetaObject::Connection>();
-        *settled = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &host, [&, settled] {
-            QObject::disconnect(*settled);
-            QTimer::singleShot(0, &host, grab);
-        });
+        // Grab once start-up work has settled: the queued work of start-up
+        // (expansion, the first server status check) has run, and the layout
+        // and repaints it caused with it, so the picture shows the window laid
+        // out for what that work showed.
+        PHEventLoopIdle::whenIdle(&host, grab);
         return QApplication::exec();
     }
 
