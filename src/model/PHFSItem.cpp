@@ -225,11 +225,13 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_p
 
     m_isDisabled = true;
     m_authStatus = 0;
-    Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
+    if (Log::isRecorded()) // ten thousand folders make ten thousand lines
+        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
 }
 
 PHFSItem::~PHFSItem() {
-    Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(m_relativePath)));
+    if (Log::isRecorded())
+        Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(m_relativePath)));
     const QList<PHFSItem *> children = std::exchange(m_children, {});
     qDeleteAll(children);
 }

@@ -33,6 +33,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -53,6 +54,8 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include <functional>
+
 using namespace PortholdPrefSupport;
 
 namespace {
@@ -61,6 +64,31 @@ const QString kManualEditorTitle = QStringLiteral("Do you want to save manual ed
 const QString kManualEditorMessage = QStringLiteral(
     "If you do not save your manual editor changes, they will be lost when performing this action");
 const QString kReplyToShouldUnselect = QStringLiteral("replyToShouldUnselect:");
+
+/// Runs `action` once, when `widget` is first shown (its tab chosen, its
+/// window opened); gone with the widget.
+class FirstShow : public QObject {
+public:
+    FirstShow(QWidget *widget, std::function<void()> action) : QObject(widget), m_action(std::move(action)) {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Show && watched == parent()) {
+            watched->removeEventFilter(this);
+            const std::function<void()> action = std::move(m_action);
+            deleteLater();
+            PHAction::run("first show", [&] { action(); });
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
+void whenFirstShown(QWidget *widget, std::function<void()> action) {
+    new FirstShow(widget, std::move(action)); // owned by the widget
+}
 
 /// The folder outline at its smallest: the protection pop-up as wide as its
 /// longest choice and no wider, and room left for a usual name two levels
@@ -327,7 +355,8 @@ void PortholdPref::awakeFromNib() {
     // The window keeps the layout's size. The server tab's controller first.
     loadApache(!defaults->boolForKey(PHSettings::Key::UsesRemoteApache));
     setUpServerOptions();
-    loadHelpAndCredits();
+    // The credits are laid out when their tab first shows them, not at every start.
+    whenFirstShown(m_creditsText, [this] { loadCredits(); });
     m_nameVersionText->setText(QStringLiteral("Porthold %1").arg(PHApplication::applicationVersion()));
     m_addressDiscoverSwitch->setChecked(defaults->boolForKey(PHSettings::Key::ShouldDiscoverAddresses));
     setShouldShowDeleteDialog(defaults->boolForKey(PHSettings::Key::ShowDeleteDialog));
@@ -356,21 +385,21 @@ void PortholdPref::awakeFromNib() {
     explainWebRoot();
 }
 
-void PortholdPref::loadHelpAndCredits() {
-    if (!m_helpWindow) {
-        m_helpWindow = new QWidget(nullptr, Qt::Window);
-        m_helpWindow->setObjectName(QStringLiteral("helpWindow"));
-        m_helpWindow->setWindowTitle(QStringLiteral("Porthold Help"));
-        m_helpWindow->resize(720, 640);
-        auto *layout = new QVBoxLayout(m_helpWindow);
-        layout->setContentsMargins(0, 0, 0, 0);
-        m_helpWebView = new QTextBrowser(m_helpWindow);
-        m_helpWebView->setObjectName(QStringLiteral("helpWebView"));
-        m_helpWebView->setOpenExternalLinks(true);
-        layout->addWidget(m_helpWebView);
-        auto *close = new QShortcut(QKeySequence(Qt::Key_Escape), m_helpWindow);
-        connect(close, &QShortcut::activated, m_helpWindow, &QWidget::close);
-    }
+void PortholdPref::loadHelp() {
+    if (m_helpWindow)
+        return;
+    m_helpWindow = new QWidget(nullptr, Qt::Window);
+    m_helpWindow->setObjectName(QStringLiteral("helpWindow"));
+    m_helpWindow->setWindowTitle(QStringLiteral("Porthold Help"));
+    m_helpWindow->resize(720, 640);
+    auto *layout = new QVBoxLayout(m_helpWindow);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_helpWebView = new QTextBrowser(m_helpWindow);
+    m_helpWebView->setObjectName(QStringLiteral("helpWebView"));
+    m_helpWebView->setOpenExternalLinks(true);
+    layout->addWidget(m_helpWebView);
+    auto *close = new QShortcut(QKeySequence(Qt::Key_Escape), m_helpWindow);
+    connect(close, &QShortcut::activated, m_helpWindow, &QWidget::close);
     QString help = m_bundle.pathForResource(QStringLiteral("help/help"), QStringLiteral("html"));
     if (help.isEmpty())
         help = m_bundle.pathForResource(QStringLiteral("help"), QStringLiteral("html"));
@@ -378,6 +407,9 @@ void PortholdPref::loadHelpAndCredits() {
         m_helpWebView->setSearchPaths({QFileInfo(help).absolutePath()});
         m_helpWebView->setSource(QUrl::fromLocalFile(help));
     }
+}
+
+void PortholdPref::loadCredits() {
     const QString credits =
         m_bundle.pathForResource(QStringLiteral("Porthold Credits"), QStringLiteral("html"));
     QFile file(credits);
@@ -817,8 +849,7 @@ void PortholdPref::toggleAddressDiscovery(QObject *sender) {
 }
 
 void PortholdPref::help() {
-    if (!m_helpWindow)
-        return;
+    loadHelp();
     // Whole on the panel's screen, however small that is.
     QScreen *screen = m_window ? m_window->screen() : QGuiApplication::primaryScreen();
     if (screen && !m_helpWindow->isVisible()) {

@@ -64,6 +64,7 @@ public:
     const PHBundle &bundle() const { return m_bundle; }
     QWidget *mainView() const { return m_mainView; }
     QWidget *window() const { return m_window; }
+    /// The help window, once help has been asked for.
     QWidget *helpWindow() const { return m_helpWindow; }
     PHFSDataSource *files() const { return m_files; }
     PHUsersDataSource *users() const { return m_users; }
@@ -216,7 +217,10 @@ private:
     void showAccessCheckRunning(bool running);
     void wireActions();
     void fillWebDirFolderIcons();
-    void loadHelpAndCredits();
+    /// The help window and its page, made when help is first asked for.
+    void loadHelp();
+    /// The credits document, read when the About tab first shows it.
+    void loadCredits();
     void storeAddresses();
     /// The known-address list as stored.
     void reloadKnownAddresses();

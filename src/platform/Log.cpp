@@ -62,6 +62,13 @@ void write(const QString &message) {
         g_capture->append(line);
 }
 
+bool isRecorded() {
+    if (loggerListening() || copyToStderr())
+        return true;
+    QMutexLocker lock(&g_mutex);
+    return g_capture != nullptr;
+}
+
 void format(const char *fmt, ...) {
     va_list args;
     va_start(args, fmt);

@@ -62,7 +62,13 @@ QString decode(const QByteArray &bytes) {
             ++at;
             continue;
         }
-        text.append(QString::fromUcs4(&codePoint, 1));
+        // Appended as UTF-16 units: a string per character cost an allocation each.
+        if (QChar::requiresSurrogates(codePoint)) {
+            text.append(QChar(QChar::highSurrogate(codePoint)));
+            text.append(QChar(QChar::lowSurrogate(codePoint)));
+        } else {
+            text.append(QChar(char16_t(codePoint)));
+        }
         at += length;
     }
     return text;

@@ -9,6 +9,8 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QScreen>
+#include <QTabWidget>
+#include <QTextBrowser>
 
 namespace {
 
@@ -208,7 +210,15 @@ TEST_F(PaneContextMenu, HelpAboutAndAnEmptyGroup) {
     EXPECT_FALSE(groups->hasChildren(groups->indexForItem(group("empty"), 0)));
     EXPECT_TRUE(groups->hasChildren(groups->indexForItem(group("staff"), 0)));
 
-    // About names the program beside its version, and its buttons say when no browser opens.
+    // About names the program beside its version and shows the credits, read
+    // when the tab is first opened; its buttons say when no browser opens.
+    auto *credits = child<QTextBrowser>("creditsText");
+    EXPECT_TRUE(credits->toPlainText().isEmpty()) << "not read at start-up";
+    auto *tabs = child<QTabWidget>("tabs");
+    tabs->setCurrentIndex(tabs->indexOf(child<QWidget>("about")));
+    settle();
+    EXPECT_TRUE(credits->toPlainText().contains("Folder protection for the Apache web server"))
+        << credits->toPlainText().toStdString();
     EXPECT_EQ(child<QLabel>("nameVersionText")->text(), "Porthold 1.0.0");
     child<QAbstractButton>("websiteButton")->click();
     settle();

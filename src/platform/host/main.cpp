@@ -100,6 +100,10 @@ int main(int argc, char **argv) {
             QMessageBox::critical(nullptr, QStringLiteral("Porthold"), error);
         return 1;
     }
+    // A picture is drawn once, when it is taken: not also into a window
+    // that no screen shows.
+    if (parser.isSet(screenshotOption))
+        host.setUpdatesEnabled(false);
     host.select();
     if (parser.isSet(tabOption)) {
         const QString wanted = parser.value(tabOption);
@@ -119,6 +123,7 @@ int main(int argc, char **argv) {
         int status = 0;
         const auto grab = [&] {
             host.activateWindow();
+            host.setUpdatesEnabled(true);
             const QPixmap picture = host.grab();
             if (picture.isNull() || !picture.save(file, "PNG")) {
                 std::fprintf(stderr, "porthold: could not write the screenshot to %s\n", qPrintable(file));
