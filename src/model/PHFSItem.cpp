@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -208,6 +209,47 @@ QString quotedDirectiveLine(bool active, const QString &keyword, const QString &
         .arg(active ? QString() : QStringLiteral("#"), keyword, quoted(value));
 }
 
+// The order a person expects in a folder list, and the same on every file
+// system: by name ignoring case, ties broken exactly, as QString compares.
+// Names in ASCII (nearly all) are compared on their bytes folded once, which
+// is the same order: for ASCII, ignoring case is folding A-Z to a-z.
+void sortFolderNames(QStringList &names) {
+    struct Entry {
+        QString name;
+        QByteArray folded; // empty unless the name is ASCII
+        bool ascii = false;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(names.size());
+    for (QString &name : names) {
+        Entry entry{std::move(name), {}, false};
+        QStringView view(entry.name);
+        entry.ascii = std::all_of(view.begin(), view.end(), [](QChar c) { return c.unicode() < 0x80; });
+        if (entry.ascii) {
+            entry.folded = entry.name.toLatin1();
+            for (char &c : entry.folded)
+                if (c >= 'A' && c <= 'Z')
+                    c = char(c - 'A' + 'a');
+        }
+        entries.push_back(std::move(entry));
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        int folded = 0;
+        if (a.ascii && b.ascii) {
+            const qsizetype common = std::min(a.folded.size(), b.folded.size());
+            folded = std::memcmp(a.folded.constData(), b.folded.constData(), size_t(common));
+            if (folded == 0)
+                folded = a.folded.size() < b.folded.size() ? -1 : (a.folded.size() > b.folded.size() ? 1 : 0);
+        } else {
+            folded = a.name.compare(b.name, Qt::CaseInsensitive);
+        }
+        return folded != 0 ? folded < 0 : a.name.compare(b.name, Qt::CaseSensitive) < 0;
+    });
+    names.clear();
+    for (Entry &entry : entries)
+        names.append(std::move(entry.name));
+}
+
 } // namespace
 
 // ===== Tree =====
@@ -302,12 +344,7 @@ void PHFSItem::loadChildren() {
         } else {
             ::close(opened);
         }
-        // The order a person expects in a folder list, and the same on every
-        // file system: by name ignoring case, ties broken exactly.
-        std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-            const int folded = a.compare(b, Qt::CaseInsensitive);
-            return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
-        });
+        sortFolderNames(names);
         m_children.reserve(names.size());
         for (const QString &name : std::as_const(names))
             m_children.append(new PHFSItem(name, this));

@@ -54,6 +54,30 @@ TEST_F(FSItemTreeTest, NamesAndPathsJoinWithOneSlash) {
     EXPECT_FALSE(nowhere.writeAccessFile() && nowhere.hasAccessFile());
 }
 
+TEST_F(FSItemTreeTest, ListingOrdersNamesIgnoringCaseThenExactlyAsQtComparesThem) {
+    // ASCII names beside each other and beside names that are not: signs
+    // between the capitals and the small letters, prefixes, digits, letters
+    // that fold to ASCII (Kelvin sign, long s), accents, and a byte that is
+    // not UTF-8.
+    const QStringList made =
+        QStringLiteral(u"b B _a Ab ab AB a a_ a-b A[ a{ 10 9 Z z~ \u212Aelvin kelvin \u017Fun Sun sun "
+                       u"\u00E9t\u00E9 Ete \u00C9T\u00C9")
+            .split(QLatin1Char(' '));
+    QStringList expected;
+    for (const QString &name : made) {
+        folder(name);
+        expected.append(name);
+    }
+    ASSERT_EQ(::mkdir(QFile::encodeName(root()).append("/caf\xe9").constData(), 0755), 0);
+    expected.append(PHFileName::decode("caf\xe9"));
+    std::sort(expected.begin(), expected.end(), [](const QString &a, const QString &b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
+    });
+    auto top = node(root());
+    EXPECT_EQ(names(*top), expected) << names(*top).join(' ').toStdString();
+}
+
 TEST_F(FSItemTreeTest, ListingIsSortedAndFollowsLinksToFolders) {
     const QDir web(root());
     for (const char *name : {"b", "A", "a", ".hidden", "C", "Zeta", "toA-target/deep"})
