@@ -7,7 +7,9 @@
 #include "server/PHApacheController.h"
 
 #include "ServerTestSupport.h"
+#include "common/ApacheHarness.h"
 #include "common/TestPanelContext.h"
+#include "model/PHPasswordHash.h"
 #include "platform/PHMessageLine.h"
 #include "platform/PHProcess.h"
 
@@ -149,6 +151,24 @@ TEST_F(DemoSandboxTest, EveryServerControlActsOnThePrivateServerOnly) {
         << servertest::readFile(demo + "/apache/logs/error_log").toStdString();
     controller.checkApacheStatus();
     EXPECT_EQ(statusLine.text(), "Apache status: Running");
+
+    // The demo's users are stored as the panel stores new passwords (none
+    // would show the weak-hash mark), and get into the protected folder with
+    // the passwords its page names.
+    const QList<QByteArray> users = servertest::readFile(demo + "/www/.htusers").split('\n');
+    int stored = 0;
+    for (const QByteArray &line : users) {
+        if (line.isEmpty())
+            continue;
+        ++stored;
+        const QString hash = QString::fromUtf8(line.mid(line.indexOf(':') + 1));
+        EXPECT_FALSE(PHPasswordHash::isWeak(hash)) << line.toStdString();
+    }
+    EXPECT_EQ(stored, 3);
+    EXPECT_EQ(apache_harness::httpStatus(port, "/private/", {"alice", "wonder"}), 200);
+    EXPECT_EQ(apache_harness::httpStatus(port, "/private/", {"bob", "builder"}), 200);
+    EXPECT_EQ(apache_harness::httpStatus(port, "/private/", {"alice", "builder"}), 401);
+    EXPECT_EQ(apache_harness::httpStatus(port, "/private/"), 401);
 
     restart->click();
     EXPECT_TRUE(servertest::waitFor(
