@@ -54,6 +54,7 @@ void PHHeadlessContext::load(bool userRecords) {
 
     // As the panel fills its list at start-up: lower-cased, each once, and
     // never a reserved word or a text that would break an access file.
+    m_discoversAddresses.reset();
     m_addresses.clear();
     const QVariantList stored =
         settings().arrayForKey(PHSettings::Key::AddressArray).value_or(QVariantList());
@@ -94,7 +95,9 @@ QStringList PHHeadlessContext::groupArray() {
 }
 
 bool PHHeadlessContext::shouldDiscoverAddresses() {
-    return settings().boolForKey(PHSettings::Key::ShouldDiscoverAddresses);
+    if (!m_discoversAddresses)
+        m_discoversAddresses = settings().boolForKey(PHSettings::Key::ShouldDiscoverAddresses);
+    return *m_discoversAddresses;
 }
 
 QString PHHeadlessContext::addressAtIndex(qint32 index) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class PHFSItem;
 class PHUsersDataSource;
@@ -79,6 +80,9 @@ private:
     QString m_webRoot;
     QString m_bundlePath;
     QStringList m_addresses;
+    // Read once a command, as the known addresses are: every access file
+    // parsed asks for it.
+    std::optional<bool> m_discoversAddresses;
     std::unique_ptr<PHUsersDataSource> m_users;
     std::unique_ptr<PHGroupsDataSource> m_groups;
     PHFSItem *m_selected = nullptr;

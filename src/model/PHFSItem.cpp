@@ -318,32 +318,28 @@ void PHFSItem::loadChildren() {
 
     // Opened as a folder or not at all: one call answers both questions, which
     // counts when the outline asks each of ten thousand rows for children.
-    const int opened = path.isEmpty() ? -1
-                                      : ::open(PHFileName::encode(path).constData(),
-                                               O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-    if (opened >= 0) {
+    // (opendir opens with O_DIRECTORY and close-on-exec, and with fewer calls
+    // than open and fdopendir.)
+    DIR *folder = path.isEmpty() ? nullptr : ::opendir(PHFileName::encode(path).constData());
+    if (folder) {
         QStringList names;
-        if (DIR *folder = ::fdopendir(opened)) {
-            const int descriptor = ::dirfd(folder);
-            while (const dirent *entry = ::readdir(folder)) {
-                const char *name = entry->d_name;
-                if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-                    continue;
-                // The entry's type answers for most file systems; a link (followed)
-                // or a file system that leaves the type unknown needs a stat.
-                bool isFolder = entry->d_type == DT_DIR;
-                if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-                    struct stat info {};
-                    isFolder = ::fstatat(descriptor, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
-                }
-                // Kept byte for byte: a name that is not UTF-8 must still open.
-                if (isFolder)
-                    names.append(PHFileName::decode(QByteArray(name)));
+        const int descriptor = ::dirfd(folder);
+        while (const dirent *entry = ::readdir(folder)) {
+            const char *name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            // The entry's type answers for most file systems; a link (followed)
+            // or a file system that leaves the type unknown needs a stat.
+            bool isFolder = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+                struct stat info {};
+                isFolder = ::fstatat(descriptor, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
             }
-            ::closedir(folder);
-        } else {
-            ::close(opened);
+            // Kept byte for byte: a name that is not UTF-8 must still open.
+            if (isFolder)
+                names.append(PHFileName::decode(QByteArray(name)));
         }
+        ::closedir(folder);
         sortFolderNames(names);
         m_children.reserve(names.size());
         for (const QString &name : std::as_const(names))
