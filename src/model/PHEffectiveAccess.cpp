@@ -786,13 +786,13 @@ PHEffectiveAccess::Directory PHEffectiveAccess::filesOnDisk() {
     };
     directory.groupsOf = [lines](const QString &groupFile, const QString &user) {
         QStringList groups;
+        static const QRegularExpression blanks(QStringLiteral("[ \\t]+"));
         for (QString line : lines(groupFile)) {
             line.remove(QLatin1Char('\r'));
             const qsizetype colon = line.indexOf(QLatin1Char(':'));
             if (colon <= 0)
                 continue;
-            const QStringList members =
-                line.mid(colon + 1).split(QRegularExpression(QStringLiteral("[ \\t]+")), Qt::SkipEmptyParts);
+            const QStringList members = line.mid(colon + 1).split(blanks, Qt::SkipEmptyParts);
             if (members.contains(user))
                 groups.append(line.left(colon).trimmed());
         }
