@@ -29,6 +29,9 @@ QString joinPath(const QString &left, const QString &right) {
 }
 
 QString lastPathComponent(const QString &path) {
+    // A bare name, as every folder of a listing is, is its own last component.
+    if (!path.contains(QLatin1Char('/')))
+        return path;
     QString trimmed = path;
     while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
         trimmed.chop(1);
