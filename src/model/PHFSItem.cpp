@@ -214,16 +214,14 @@ QString quotedDirectiveLine(bool active, const QString &keyword, const QString &
 void sortFolderNames(QStringList &names) {
     struct Entry {
         QString name;
-        QByteArray folded; // empty unless the name is ASCII
-        bool ascii = false;
+        QByteArray folded; // empty unless the name is ASCII (names are never empty)
     };
     std::vector<Entry> entries;
     entries.reserve(names.size());
     for (QString &name : names) {
-        Entry entry{std::move(name), {}, false};
+        Entry entry{std::move(name), {}};
         QStringView view(entry.name);
-        entry.ascii = std::all_of(view.begin(), view.end(), [](QChar c) { return c.unicode() < 0x80; });
-        if (entry.ascii) {
+        if (std::all_of(view.begin(), view.end(), [](QChar c) { return c.unicode() < 0x80; })) {
             entry.folded = entry.name.toLatin1();
             for (char &c : entry.folded)
                 if (c >= 'A' && c <= 'Z')
@@ -233,7 +231,7 @@ void sortFolderNames(QStringList &names) {
     }
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
         int folded = 0;
-        if (a.ascii && b.ascii) {
+        if (!a.folded.isEmpty() && !b.folded.isEmpty()) {
             const qsizetype common = std::min(a.folded.size(), b.folded.size());
             folded = std::memcmp(a.folded.constData(), b.folded.constData(), size_t(common));
             if (folded == 0)

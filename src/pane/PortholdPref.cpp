@@ -90,6 +90,18 @@ void whenFirstShown(QWidget *widget, std::function<void()> action) {
     new FirstShow(widget, std::move(action)); // owned by the widget
 }
 
+/// The users', groups' and addresses' columns: a check box, and the name
+/// taking the rest of the width.
+template <typename View>
+void checkAndNameColumns(const View &view, QHeaderView *header, const QString &identifier,
+                         const QString &title) {
+    view->setColumns({{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
+                      {identifier, title, PHItemModelAdapter::ColumnKind::Text}});
+    header->setSectionResizeMode(0, QHeaderView::Fixed);
+    header->resizeSection(0, 28);
+    header->setStretchLastSection(true);
+}
+
 /// The folder outline at its smallest: the protection pop-up as wide as its
 /// longest choice and no wider, and room left for a usual name two levels
 /// down. A longer name loses its middle, so its start and end stay readable.
@@ -385,6 +397,20 @@ void PortholdPref::awakeFromNib() {
     explainWebRoot();
 }
 
+bool PortholdPref::holdBackTurningOff(const QString &action, QAbstractButton *box,
+                                      void (PortholdPref::*turnOff)(QObject *)) {
+    return holdBackForManualEdits(
+        action, this,
+        [this, turnOff] {
+            PHState off(0);
+            (this->*turnOff)(&off);
+        },
+        [box = QPointer<QAbstractButton>(box)] {
+            if (box)
+                box->setChecked(true);
+        });
+}
+
 void PortholdPref::loadHelp() {
     if (m_helpWindow)
         return;
@@ -475,21 +501,13 @@ void PortholdPref::setTables() {
     m_webDirOutline->expandToDepth(0);
     // The user table and the group outline get their columns here and their
     // data sources from reloadUsersAndGroups.
-    m_userTable->setColumns(
-        {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-         {QStringLiteral("user"), QStringLiteral("User"), PHItemModelAdapter::ColumnKind::Text}});
-    m_userTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
-    m_userTable->horizontalHeader()->resizeSection(0, 28);
-    m_userTable->horizontalHeader()->setStretchLastSection(true);
+    checkAndNameColumns(m_userTable, m_userTable->horizontalHeader(), QStringLiteral("user"),
+                        QStringLiteral("User"));
     m_userTable->setSelectionMode(QAbstractItemView::SingleSelection);
     m_userTable->setDragEnabled(true);
-    m_groupOutline->setColumns(
-        {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-         {QStringLiteral("group"), QStringLiteral("Group"), PHItemModelAdapter::ColumnKind::Text}});
+    checkAndNameColumns(m_groupOutline, m_groupOutline->header(), QStringLiteral("group"),
+                        QStringLiteral("Group"));
     m_groupOutline->setOutlineColumn(QStringLiteral("group"));
-    m_groupOutline->header()->setStretchLastSection(true);
-    m_groupOutline->header()->setSectionResizeMode(0, QHeaderView::Fixed);
-    m_groupOutline->header()->resizeSection(0, 28);
     m_groupOutline->setAcceptDrops(true);
     m_groupOutline->setDropIndicatorShown(true);
     // Folder and user names are set in the label font at 11 points.
@@ -505,12 +523,8 @@ void PortholdPref::setTables() {
     delete m_addressSource;
     m_addressSource = new PHAddressDataSource(this);
     m_addressTable->setDataSource(m_addressSource, m_addressSource);
-    m_addressTable->setColumns(
-        {{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-         {QStringLiteral("address"), QStringLiteral("Address"), PHItemModelAdapter::ColumnKind::Text}});
-    m_addressTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
-    m_addressTable->horizontalHeader()->resizeSection(0, 28);
-    m_addressTable->horizontalHeader()->setStretchLastSection(true);
+    checkAndNameColumns(m_addressTable, m_addressTable->horizontalHeader(), QStringLiteral("address"),
+                        QStringLiteral("Address"));
     m_addressTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
 }
 

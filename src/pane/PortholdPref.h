@@ -200,6 +200,10 @@ public:
     QWidget *userAddPanel() const { return m_userAddPanel; }
 
 private:
+    /// The unsaved-edit guard in front of turning `box` off through `turnOff`:
+    /// "Save" turns it off again once saved, "Cancel" leaves it on.
+    bool holdBackTurningOff(const QString &action, QAbstractButton *box,
+                            void (PortholdPref::*turnOff)(QObject *));
     void setUpMessageLine();
     void detectServerOnFirstStart();
     void setUpServerOptions();

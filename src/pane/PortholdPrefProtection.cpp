@@ -199,13 +199,8 @@ void PortholdPref::clearAccessReturnCode(int returnCode, PHFSItem *item) {
 // ----- Manual editor -----
 
 void PortholdPref::setManualEditVisible(QObject *sender) {
-    if (holdBackForManualEdits(
-            QStringLiteral("setManualEditVisible:"), this,
-            [this] {
-                PHState off(0);
-                setManualEditVisible(&off);
-            },
-            [this] { m_manualEditCheck->setChecked(true); }))
+    if (holdBackTurningOff(QStringLiteral("setManualEditVisible:"), m_manualEditCheck,
+                           &PortholdPref::setManualEditVisible))
         return;
     const bool visible = stateOf(sender) != 0;
     m_manualEditCheck->setChecked(visible);

@@ -143,13 +143,8 @@ bool PortholdPref::setCustomWebDir(const QString &path) {
 
 void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
     if (defaults()->integerForKey(PHSettings::Key::ProtectedFolder) > 1 &&
-        holdBackForManualEdits(
-            QStringLiteral("setCustomWebDirAllowed:"), this,
-            [this] {
-                PHState off(0);
-                setCustomWebDirAllowed(&off);
-            },
-            [this] { m_customDirCheck->setChecked(true); }))
+        holdBackTurningOff(QStringLiteral("setCustomWebDirAllowed:"), m_customDirCheck,
+                           &PortholdPref::setCustomWebDirAllowed))
         return;
     const bool allowed = stateOf(sender) != 0;
     m_customDirCheck->setChecked(allowed);
