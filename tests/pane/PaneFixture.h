@@ -4,6 +4,7 @@
 // folder, with its own settings folder and sheets answered by the test.
 
 #include "common/ModelTester.h"
+#include "common/TestApplication.h"
 #include "model/PHFSItem.h"
 #include "pane/PortholdPref.h"
 #include "platform/PHAlertSheet.h"
@@ -27,11 +28,7 @@
 #include <memory>
 
 inline QApplication &paneApplication() {
-    static int argc = 1;
-    static char name[] = "pane_test";
-    static char *argv[] = {name, nullptr};
-    static QApplication *app = new QApplication(argc, argv);
-    return *app;
+    return testApplication("pane_test");
 }
 
 inline void writeFile(const QString &path, const QString &text) {

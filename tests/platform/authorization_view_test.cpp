@@ -3,6 +3,7 @@
 // set-user-ID.
 
 #include "common/PrivilegedTestSupport.h"
+#include "common/TestApplication.h"
 #include "platform/SFAuthorizationView.h"
 
 #include "common/TestPanelContext.h"
@@ -45,13 +46,7 @@ bool recordExists(const AuthorizationRef &authorization) {
 
 class AuthorizationView : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "authorization_view_test";
-        static char *argv[] = {name, nullptr};
-        if (!QApplication::instance())
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { testApplication("authorization_view_test"); }
     void SetUp() override {
         if (!isRoot())
             GTEST_SKIP() << "needs root: the helper of the build tree is not set-user-ID";
@@ -199,12 +194,7 @@ TEST_F(AuthorizationView, TheDialogAsksForNameAndPasswordOnTheWindow) {
 }
 
 TEST(AuthorizationViewIcon, ThePadlockIsDrawnWithoutAThemeFromTheBundle) {
-    if (!QApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "authorization_view_test";
-        static char *argv[] = {name, nullptr};
-        new QApplication(argc, argv);
-    }
+    testApplication("authorization_view_test");
     QTemporaryDir bundle;
     ASSERT_TRUE(bundle.isValid());
     QDir().mkpath(bundle.filePath("Resources"));

@@ -1,6 +1,7 @@
 // The idle moment the screenshot waits for: after every piece of queued work
 // and the layout it caused, once, and never for a context that is gone.
 
+#include "common/TestApplication.h"
 #include "platform/Log.h"
 #include "platform/PHEventLoopIdle.h"
 
@@ -18,11 +19,7 @@
 namespace {
 
 QApplication &application() {
-    static int argc = 1;
-    static char name[] = "event_loop_idle_test";
-    static char *argv[] = {name, nullptr};
-    static QApplication *app = new QApplication(argc, argv);
-    return *app;
+    return testApplication("event_loop_idle_test");
 }
 
 // Runs the event loop until `done` is true (or non-zero) or 20 s have passed.

@@ -4,6 +4,7 @@
 // settings folder, and the defaults the panel registers for the server tab.
 
 #include "common/LoopbackPort.h"
+#include "common/TestApplication.h"
 #include "platform/SFAuthorizationView.h"
 #include "platform/authorization/Authorization.h"
 #include "support/PHUserDefaults.h"
@@ -28,13 +29,10 @@
 namespace servertest {
 
 inline QApplication *application() {
-    static int argc = 1;
-    static char name[] = "server_test";
-    static char *argv[] = {name, nullptr};
     static QApplication *app = [] {
         qputenv("QT_QPA_PLATFORM",
                 qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-        return new QApplication(argc, argv);
+        return &testApplication("server_test");
     }();
     return app;
 }

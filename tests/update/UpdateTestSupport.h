@@ -4,6 +4,7 @@
 // private folder, a panel context with a known product and version, and
 // alert sheets answered "OK" and recorded.
 
+#include "common/TestApplication.h"
 #include "common/TestPanelContext.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PHAlertSheet.h"
@@ -29,12 +30,7 @@ inline QApplication &updateTestApplication() {
         return dir;
     }();
     (void)config;
-    static int argc = 1;
-    static char name[] = "porthold-update-test";
-    static char *argv[] = {name, nullptr};
-    // Never destroyed: at exit Qt's own statics may already be gone.
-    static QApplication *app = new QApplication(argc, argv);
-    return *app;
+    return testApplication("porthold-update-test");
 }
 
 /// Installs the context and the sheet answerer for one test.

@@ -3,6 +3,7 @@
 // Return ending an edit, and the icon-and-text cell's geometry.
 
 #include "common/ModelTester.h"
+#include "common/TestApplication.h"
 #include "common/TestPanelContext.h"
 #include "model/PHFSItem.h"
 #include "views/NSImageAndTextCell.h"
@@ -29,11 +30,7 @@
 namespace {
 
 QApplication &application() {
-    static int argc = 1;
-    static char name[] = "outline_test";
-    static char *argv[] = {name, nullptr};
-    static QApplication *app = new QApplication(argc, argv);
-    return *app;
+    return testApplication("outline_test");
 }
 
 void settle() {
