@@ -125,6 +125,8 @@ int main(int argc, char **argv) {
             host.activateWindow();
             host.setUpdatesEnabled(true);
             const QPixmap picture = host.grab();
+            // Drawn once, into the picture: not again into a window no screen shows.
+            host.setUpdatesEnabled(false);
             if (picture.isNull() || !picture.save(file, "PNG")) {
                 std::fprintf(stderr, "porthold: could not write the screenshot to %s\n", qPrintable(file));
                 status = 1;
