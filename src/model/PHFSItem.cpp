@@ -207,43 +207,38 @@ QString quotedDirectiveLine(bool active, const QString &keyword, const QString &
         .arg(active ? QString() : QStringLiteral("#"), keyword, quoted(value));
 }
 
+// QString::compare ignoring case, with ASCII (nearly every name) compared in
+// place: for ASCII, ignoring case is folding A-Z to a-z. Where a unit that is
+// not ASCII differs, Qt's own comparison of the whole names decides (a
+// surrogate folds together with the unit before it).
+int compareIgnoringCase(const QString &a, const QString &b) {
+    const char16_t *x = QStringView(a).utf16();
+    const char16_t *y = QStringView(b).utf16();
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        char16_t p = x[i];
+        char16_t q = y[i];
+        if (p == q)
+            continue;
+        if (p >= 0x80 || q >= 0x80)
+            return a.compare(b, Qt::CaseInsensitive);
+        if (p >= u'A' && p <= u'Z')
+            p += u'a' - u'A';
+        if (q >= u'A' && q <= u'Z')
+            q += u'a' - u'A';
+        if (p != q)
+            return p < q ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 // The order a person expects in a folder list, and the same on every file
 // system: by name ignoring case, ties broken exactly, as QString compares.
-// Names in ASCII (nearly all) are compared on their bytes folded once, which
-// is the same order: for ASCII, ignoring case is folding A-Z to a-z.
 void sortFolderNames(QStringList &names) {
-    struct Entry {
-        QString name;
-        QByteArray folded; // empty unless the name is ASCII (names are never empty)
-    };
-    std::vector<Entry> entries;
-    entries.reserve(names.size());
-    for (QString &name : names) {
-        Entry entry{std::move(name), {}};
-        QStringView view(entry.name);
-        if (std::all_of(view.begin(), view.end(), [](QChar c) { return c.unicode() < 0x80; })) {
-            entry.folded = entry.name.toLatin1();
-            for (char &c : entry.folded)
-                if (c >= 'A' && c <= 'Z')
-                    c = char(c - 'A' + 'a');
-        }
-        entries.push_back(std::move(entry));
-    }
-    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-        int folded = 0;
-        if (!a.folded.isEmpty() && !b.folded.isEmpty()) {
-            const qsizetype common = std::min(a.folded.size(), b.folded.size());
-            folded = std::memcmp(a.folded.constData(), b.folded.constData(), size_t(common));
-            if (folded == 0)
-                folded = a.folded.size() < b.folded.size() ? -1 : (a.folded.size() > b.folded.size() ? 1 : 0);
-        } else {
-            folded = a.name.compare(b.name, Qt::CaseInsensitive);
-        }
-        return folded != 0 ? folded < 0 : a.name.compare(b.name, Qt::CaseSensitive) < 0;
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int folded = compareIgnoringCase(a, b);
+        return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
     });
-    names.clear();
-    for (Entry &entry : entries)
-        names.append(std::move(entry.name));
 }
 
 } // namespace
@@ -260,18 +255,28 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_p
         m_relativePath = QStringLiteral("/");
     if (!parent)
         m_rootPath = path;
+    if (Log::isRecorded())
+        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
+}
 
-    m_isDisabled = true;
-    m_authStatus = 0;
-    if (Log::isRecorded()) // ten thousand folders make ten thousand lines
+PHFSItem::PHFSItem(QString name, PHFSItem *parent, bool recorded)
+    : QObject(parent), m_relativePath(std::move(name)), m_parent(parent) {
+    if (recorded) // ten thousand folders would make ten thousand lines
         Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
 }
 
 PHFSItem::~PHFSItem() {
-    if (Log::isRecorded())
+    const bool recorded = m_deletionRecorded < 0 ? Log::isRecorded() : m_deletionRecorded > 0;
+    if (recorded)
         Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(m_relativePath)));
-    const QList<PHFSItem *> children = std::exchange(m_children, {});
-    qDeleteAll(children);
+    deleteNodes(std::exchange(m_children, {}), recorded);
+}
+
+void PHFSItem::deleteNodes(const QList<PHFSItem *> &nodes, bool recorded) {
+    for (PHFSItem *node : nodes) {
+        node->m_deletionRecorded = recorded ? 1 : 0;
+        delete node;
+    }
 }
 
 QString PHFSItem::fullPath() const {
@@ -309,8 +314,8 @@ qint32 PHFSItem::numberOfChildren() {
 
 void PHFSItem::loadChildren() {
     const QString path = fullPath();
-    const QList<PHFSItem *> old = std::exchange(m_children, {});
-    qDeleteAll(old);
+    const bool recorded = Log::isRecorded(); // asked once for every node made or deleted here
+    deleteNodes(std::exchange(m_children, {}), recorded);
 
     // Opened as a folder or not at all: one call answers both questions, which
     // counts when the outline asks each of ten thousand rows for children.
@@ -333,13 +338,13 @@ void PHFSItem::loadChildren() {
             }
             // Kept byte for byte: a name that is not UTF-8 must still open.
             if (isFolder)
-                names.append(PHFileName::decode(QByteArray(name)));
+                names.append(PHFileName::decode(QByteArrayView(name)));
         }
         ::closedir(folder);
         sortFolderNames(names);
         m_children.reserve(names.size());
-        for (const QString &name : std::as_const(names))
-            m_children.append(new PHFSItem(name, this));
+        for (QString &name : names)
+            m_children.append(new PHFSItem(std::move(name), this, recorded));
     }
     m_childrenState = m_children.isEmpty() ? ChildrenState::Leaf : ChildrenState::Loaded;
 }

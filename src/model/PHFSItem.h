@@ -247,6 +247,12 @@ public:
 private:
     enum class ChildrenState { NotLoaded, Loaded, Leaf };
 
+    /// A listed subfolder: `name` is bare; `recorded` says whether the log
+    /// takes its lines (asked once per listing, not once per folder).
+    PHFSItem(QString name, PHFSItem *parent, bool recorded);
+    /// Deletes `nodes` and their subtrees, logging as `recorded` says.
+    static void deleteNodes(const QList<PHFSItem *> &nodes, bool recorded);
+
     bool writeAccessFileFrom(bool evenWhenUnprotected);
     /// Reads the access file the first time the state is needed. Every
     /// accessor of the access side calls it, so a node asked about by another
@@ -265,6 +271,9 @@ private:
     PHFSItem *m_parent = nullptr;
     QList<PHFSItem *> m_children;
     ChildrenState m_childrenState = ChildrenState::NotLoaded;
+    // Whether deleting this node is logged: -1 asks the log, 0 or 1 is the
+    // answer its deleting parent already had.
+    qint8 m_deletionRecorded = -1;
 
     // Access fields (the directive table is filled on the first reading).
     QVariantMap m_auth;

@@ -1,5 +1,7 @@
 #include "support/PHFileName.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
@@ -14,7 +16,7 @@ bool isContinuation(unsigned char byte) {
 
 // The length of the well-formed UTF-8 sequence at `at` (no overlong forms,
 // no surrogates, nothing above U+10FFFF), or 0 when there is none.
-int sequenceLength(const QByteArray &bytes, qsizetype at, char32_t *codePoint) {
+int sequenceLength(QByteArrayView bytes, qsizetype at, char32_t *codePoint) {
     const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes.at(i)); };
     const unsigned char lead = byte(at);
     const qsizetype left = bytes.size() - at;
@@ -51,7 +53,11 @@ int sequenceLength(const QByteArray &bytes, qsizetype at, char32_t *codePoint) {
 
 namespace PHFileName {
 
-QString decode(const QByteArray &bytes) {
+QString decode(QByteArrayView bytes) {
+    // Nearly every name is ASCII: one conversion, one allocation.
+    if (std::all_of(bytes.begin(), bytes.end(),
+                    [](char byte) { return static_cast<unsigned char>(byte) < 0x80; }))
+        return QString::fromLatin1(bytes);
     QString text;
     text.reserve(bytes.size());
     for (qsizetype at = 0; at < bytes.size();) {

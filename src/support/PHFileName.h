@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 /// File names as the kernel keeps them: bytes, usually but not always UTF-8.
@@ -11,7 +12,7 @@
 namespace PHFileName {
 
 /// The text of a file name or path, every byte kept.
-QString decode(const QByteArray &bytes);
+QString decode(QByteArrayView bytes);
 /// The bytes of a text made by `decode` (or any text: it is UTF-8 encoded).
 QByteArray encode(const QString &text);
 /// The name for people: each byte that is not UTF-8 shows as U+FFFD.
