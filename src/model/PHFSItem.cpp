@@ -260,7 +260,7 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_p
 }
 
 PHFSItem::PHFSItem(QString name, PHFSItem *parent, bool recorded)
-    : QObject(parent), m_relativePath(std::move(name)), m_parent(parent) {
+    : m_relativePath(std::move(name)), m_parent(parent) {
     if (recorded) // ten thousand folders would make ten thousand lines
         Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
 }

@@ -14,9 +14,10 @@
 /// One folder of the web tree and the protection its ".htaccess" gives it.
 ///
 /// Tree side: a node knows its name, its parent and, once asked, its
-/// subfolders (listed lazily, sorted by name). Parents own their children
-/// (QObject parenting); hold nodes through QPointer when they may outlive a
-/// re-rooted tree.
+/// subfolders (listed lazily, sorted by name). Parents own and delete their
+/// children themselves (a listed folder is no QObject child: ten thousand of
+/// them would each cost the parent a child event and a list entry); hold
+/// nodes through QPointer when they may outlive a re-rooted tree.
 ///
 /// Access side: the node keeps the protection state read from the folder's
 /// access file (read on first demand: the first question about the state, or
