@@ -67,12 +67,17 @@ PHItemModelAdapter::ColumnKind PHItemModelAdapter::kindOfColumn(int column) cons
     return column >= 0 && column < m_columns.size() ? m_columns.at(column).kind : ColumnKind::Text;
 }
 
-void *PHItemModelAdapter::childOf(void *parentItem, int row) const {
+void *PHItemModelAdapter::childOf(void *parentItem, int row, int rows) const {
     if (!m_outlineSource || row < 0)
         return nullptr;
     void *child = m_outlineSource->outlineViewChildOfItem(m_view, row, parentItem);
-    if (child)
-        m_places.insert(child, Place{parentItem, row});
+    if (!child)
+        return nullptr;
+    // The view asks for every row of a folder it opens, in order: the first
+    // new one makes room for all, rather than the table growing step by step.
+    if (row == 0 && rows > 1 && !m_places.contains(child))
+        m_places.reserve(m_places.size() + rows);
+    m_places.insert(child, Place{parentItem, row});
     return child;
 }
 
@@ -95,7 +100,7 @@ QModelIndex PHItemModelAdapter::indexForItem(void *item, int column) const {
             return {};
         const int rows = rowCount(parentIndex);
         for (int row = 0; row < rows; ++row)
-            if (childOf(parentItem, row) == item)
+            if (childOf(parentItem, row, rows) == item)
                 break;
         place = m_places.constFind(item);
         if (place == m_places.constEnd())
@@ -115,9 +120,10 @@ QModelIndex PHItemModelAdapter::index(int row, int column, const QModelIndex &pa
         return createIndex(row, column);
     }
     void *parentItem = itemForIndex(parent);
-    if (row >= rowCount(parent))
+    const int rows = rowCount(parent);
+    if (row >= rows)
         return {};
-    void *child = childOf(parentItem, row);
+    void *child = childOf(parentItem, row, rows);
     return child ? createIndex(row, column, child) : QModelIndex();
 }
 

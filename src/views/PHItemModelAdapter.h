@@ -94,7 +94,8 @@ private:
         void *parent;
         int row;
     };
-    void *childOf(void *parentItem, int row) const;
+    /// The item at `row` of the `rows` below `parentItem`, its place noted.
+    void *childOf(void *parentItem, int row, int rows) const;
 
     QPointer<QObject> m_view;
     bool m_outline;
