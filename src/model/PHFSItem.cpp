@@ -250,25 +250,24 @@ PHFSItem::PHFSItem() : PHFSItem(QStringLiteral("/"), nullptr) {
 }
 
 PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_parent(parent) {
-    m_relativePath = lastPathComponent(path);
-    if (m_relativePath.isEmpty())
-        m_relativePath = QStringLiteral("/");
-    if (!parent)
-        m_rootPath = path;
+    // A root keeps its whole path, a folder below another its bare name.
+    m_name = parent ? lastPathComponent(path) : path;
+    if (parent && m_name.isEmpty())
+        m_name = QStringLiteral("/");
     if (Log::isRecorded())
-        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
+        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(relativePath())));
 }
 
 PHFSItem::PHFSItem(QString name, PHFSItem *parent, bool recorded)
-    : m_relativePath(std::move(name)), m_parent(parent) {
+    : m_name(std::move(name)), m_parent(parent) {
     if (recorded) // ten thousand folders would make ten thousand lines
-        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_relativePath)));
+        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_name)));
 }
 
 PHFSItem::~PHFSItem() {
     const bool recorded = m_deletionRecorded < 0 ? Log::isRecorded() : m_deletionRecorded > 0;
     if (recorded)
-        Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(m_relativePath)));
+        Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(relativePath())));
     deleteNodes(std::exchange(m_children, {}), recorded);
 }
 
@@ -279,8 +278,15 @@ void PHFSItem::deleteNodes(const QList<PHFSItem *> &nodes, bool recorded) {
     }
 }
 
+QString PHFSItem::relativePath() const {
+    if (m_parent)
+        return m_name;
+    const QString name = lastPathComponent(m_name);
+    return name.isEmpty() ? QStringLiteral("/") : name;
+}
+
 QString PHFSItem::fullPath() const {
-    return m_parent ? joinPath(m_parent->fullPath(), m_relativePath) : m_rootPath;
+    return m_parent ? joinPath(m_parent->fullPath(), m_name) : m_name;
 }
 
 QString PHFSItem::accessPath() const {
@@ -362,7 +368,7 @@ bool PHFSItem::expansionStateForItem(const PHFSItem *item) {
 
 qint32 PHFSItem::authStatus() const {
     loadAccess();
-    qint32 status = m_authStatus;
+    qint32 status = access().authStatus;
     if ((status & AllRequiredBit) && !((status & PasswordBit) && (status & AddressBit)))
         status &= ~AllRequiredBit;
     return status;
@@ -370,41 +376,42 @@ qint32 PHFSItem::authStatus() const {
 
 void PHFSItem::setAuthStatusDisable(qint32 status, bool disable) {
     loadAccess();
-    m_authStatus = status;
-    m_isDisabled = disable;
+    AccessState &state = access();
+    state.authStatus = status;
+    state.isDisabled = disable;
     if (status & PasswordBit) {
-        if (!m_auth.contains(RequireUserKey))
-            m_auth.insert(RequireUserKey, QStringList());
-        if (!m_auth.contains(RequireGroupKey))
-            m_auth.insert(RequireGroupKey, QStringList());
+        if (!state.auth.contains(RequireUserKey))
+            state.auth.insert(RequireUserKey, QStringList());
+        if (!state.auth.contains(RequireGroupKey))
+            state.auth.insert(RequireGroupKey, QStringList());
     }
     if (status & AddressBit) {
-        if (!m_auth.contains(AllowFromKey))
-            m_auth.insert(AllowFromKey, QStringList());
-        if (!m_auth.contains(DenyFromKey))
-            m_auth.insert(DenyFromKey, QStringList());
+        if (!state.auth.contains(AllowFromKey))
+            state.auth.insert(AllowFromKey, QStringList());
+        if (!state.auth.contains(DenyFromKey))
+            state.auth.insert(DenyFromKey, QStringList());
     }
     writeAccessFile();
 }
 
 bool PHFSItem::isPasswordProtected() const {
     loadAccess();
-    return (m_authStatus & PasswordBit) && !m_isDisabled;
+    return (access().authStatus & PasswordBit) && !access().isDisabled;
 }
 
 bool PHFSItem::isAddressProtected() const {
     loadAccess();
-    return (m_authStatus & AddressBit) && !m_isDisabled;
+    return (access().authStatus & AddressBit) && !access().isDisabled;
 }
 
 bool PHFSItem::requiresAll() const {
     loadAccess();
-    return (m_authStatus & AllRequiredBit) && !m_isDisabled;
+    return (access().authStatus & AllRequiredBit) && !access().isDisabled;
 }
 
 bool PHFSItem::isAllowSet() const {
     loadAccess();
-    return m_auth.value(AllowOrDenyKey).toBool();
+    return access().auth.value(AllowOrDenyKey).toBool();
 }
 
 void PHFSItem::setAllow(bool allow) {
@@ -414,12 +421,12 @@ void PHFSItem::setAllow(bool allow) {
 
 void PHFSItem::setAllowUnsaved(bool allow) {
     loadAccess();
-    m_auth.insert(AllowOrDenyKey, allow);
+    access().auth.insert(AllowOrDenyKey, allow);
 }
 
 qint32 PHFSItem::modeIndex() const {
     loadAccess();
-    if (m_isDisabled)
+    if (access().isDisabled)
         return 0;
     const qint32 status = authStatus();
     return status > 3 ? 4 : status;
@@ -462,17 +469,17 @@ void PHFSItem::setModeIndex(qint32 modeIndex) {
 
 QStringList PHFSItem::listForKey(const QString &key) const {
     loadAccess();
-    return m_auth.value(key).toStringList();
+    return access().auth.value(key).toStringList();
 }
 
 bool PHFSItem::hasListForKey(const QString &key) const {
     loadAccess();
-    return m_auth.contains(key);
+    return access().auth.contains(key);
 }
 
 void PHFSItem::setListForKey(const QString &key, const QStringList &list) {
     loadAccess();
-    m_auth.insert(key, list);
+    access().auth.insert(key, list);
 }
 
 QString PHFSItem::addressKey() const {
@@ -498,7 +505,7 @@ bool PHFSItem::isAcceptableAddress(const QString &address) {
 QString PHFSItem::description() const {
     loadAccess();
     return QStringLiteral("Path: %1\nEnabled? %2\nExpanded? %3\nAuth Mode: %4")
-        .arg(accessPath(), m_isDisabled ? QStringLiteral("NO") : QStringLiteral("YES"),
+        .arg(accessPath(), access().isDisabled ? QStringLiteral("NO") : QStringLiteral("YES"),
              expansionStateForItem(this) ? QStringLiteral("YES") : QStringLiteral("NO"),
              modeName(modeIndex()));
 }
@@ -507,19 +514,20 @@ QString PHFSItem::description() const {
 
 void PHFSItem::setStringValue(const QString &text) {
     m_accessLoaded = true;
-    m_accessText = text;
+    access().accessText = text;
     parseAccessString();
     NotificationCenter::defaultCenter().post(AccessFileDidChangeNotification, this);
 }
 
 void PHFSItem::parseAccessString() {
     m_accessLoaded = true;
-    m_userText.clear();
-    m_auth.clear();
-    m_authStatus = AllRequiredBit;
-    m_isDisabled = true;
-    m_handManaged = false;
-    m_handManagedReasons.clear();
+    AccessState &state = access();
+    state.userText.clear();
+    state.auth.clear();
+    state.authStatus = AllRequiredBit;
+    state.isDisabled = true;
+    state.handManaged = false;
+    state.handManagedReasons.clear();
 
     const QStringList users = contextUsers();
     const QStringList groups = contextGroups();
@@ -546,17 +554,17 @@ void PHFSItem::parseAccessString() {
         }
         if (key == RequireUserKey && list.contains(anyUserRealName))
             list = QStringList{anyUserRealName};
-        m_auth.insert(key, list);
+        state.auth.insert(key, list);
     };
     std::optional<bool> satisfyAnyInForce, satisfyAnyCommented;
     auto enable = [&](qint32 bit, bool commented) {
         if (commented)
             return;
-        m_authStatus |= bit;
-        m_isDisabled = false;
+        state.authStatus |= bit;
+        state.isDisabled = false;
     };
 
-    const QStringList lines = m_accessText.split(QLatin1Char('\n'));
+    const QStringList lines = state.accessText.split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         if (PHRegex::isMatchedByRegex(line, QStringLiteral("^\\s*$")))
             continue;
@@ -578,7 +586,7 @@ void PHFSItem::parseAccessString() {
             if (!commented && regenerated.at(1).compare(QLatin1String("Order"), Qt::CaseInsensitive) == 0 &&
                 PHString::stringByRemovingSurroundingWhitespace(regenerated.at(2))
                         .compare(QLatin1String("deny,allow"), Qt::CaseInsensitive) != 0)
-                m_handManaged = true;
+                state.handManaged = true;
             continue;
         }
 
@@ -626,7 +634,7 @@ void PHFSItem::parseAccessString() {
                 if (known && known->contains(piece) && isAcceptableAddress(piece)) {
                     listed.append(piece);
                 } else if (piece == QLatin1String("all") && isDeny) {
-                    m_auth.insert(AllowOrDenyKey, true);
+                    state.auth.insert(AllowOrDenyKey, true);
                 } else if (known && isAcceptableAddress(piece) &&
                            (!commented || (discover && PHRegex::isMatchedByRegexOptionsInRangeError(
                                                            piece, QStringLiteral("[a-z0-9]"), 0,
@@ -653,25 +661,26 @@ void PHFSItem::parseAccessString() {
             continue;
         }
 
-        m_userText.append(commented ? QLatin1Char('#') + work : work);
+        state.userText.append(commented ? QLatin1Char('#') + work : work);
     }
 
     // A Satisfy line in force decides; a commented one only speaks for a
     // folder that has none in force (a disabled folder remembers its mode).
     if (satisfyAnyInForce ? *satisfyAnyInForce : satisfyAnyCommented.value_or(false))
-        m_authStatus &= ~AllRequiredBit;
+        state.authStatus &= ~AllRequiredBit;
 
     // Rules the panel cannot represent make the file hand-managed.
-    const PHEffectiveAccess::Section section = PHEffectiveAccess::parse(m_accessText);
-    m_handManagedReasons = section.handManagedReasons;
-    if (m_handManaged && m_handManagedReasons.isEmpty())
-        m_handManagedReasons.append(QStringLiteral("its address rules use an order other than deny,allow"));
-    m_handManaged = !m_handManagedReasons.isEmpty();
+    const PHEffectiveAccess::Section section = PHEffectiveAccess::parse(state.accessText);
+    state.handManagedReasons = section.handManagedReasons;
+    if (state.handManaged && state.handManagedReasons.isEmpty())
+        state.handManagedReasons.append(
+            QStringLiteral("its address rules use an order other than deny,allow"));
+    state.handManaged = !state.handManagedReasons.isEmpty();
 }
 
 void PHFSItem::readAccessFirstTime() {
     m_accessLoaded = true;
-    m_auth.insert(AllowOrDenyKey, true);
+    access().auth.insert(AllowOrDenyKey, true);
     // The first reading is the node's initial state, not a change to announce.
     if (hasAccessFile())
         readFromDisk(false);
@@ -680,14 +689,14 @@ void PHFSItem::readAccessFirstTime() {
 void PHFSItem::readFromDisk(bool announce) {
     m_accessLoaded = true;
     const PHTextFile file = PHTextFile::read(accessPath());
-    m_unreadable =
+    access().unreadable =
         file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
-    if (m_unreadable)
+    if (access().unreadable)
         Log::write(QStringLiteral("Could not read %1: %2").arg(accessPath(), file.error));
     if (announce) {
         setStringValue(file.ok() ? file.text : QString());
     } else {
-        m_accessText = file.ok() ? file.text : QString();
+        access().accessText = file.ok() ? file.text : QString();
         parseAccessString();
     }
 }
@@ -704,13 +713,14 @@ bool PHFSItem::writeAccessFileEvenWhenUnprotected() {
 
 bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     loadAccess();
+    AccessState &state = access();
     if (accessPath().isEmpty())
         return false;
     // Rebuilding a file whose rules we cannot represent would change who gets
     // in. Only the manual editor writes it, and then exactly as typed.
-    const bool verbatim = m_handManaged && evenWhenUnprotected;
-    if (m_handManaged && !evenWhenUnprotected) {
-        failWrite(ErrorAccessFileHandManaged, m_handManagedReasons.join(QStringLiteral("; ")));
+    const bool verbatim = state.handManaged && evenWhenUnprotected;
+    if (state.handManaged && !evenWhenUnprotected) {
+        failWrite(ErrorAccessFileHandManaged, state.handManagedReasons.join(QStringLiteral("; ")));
         return false;
     }
     if (authStatus() == 0 && !evenWhenUnprotected)
@@ -733,7 +743,7 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     QString why;
     // A link at the access file becomes a regular file carrying its former
     // target's attributes; the file it led to (perhaps another folder's) stays.
-    const QString text = verbatim ? m_accessText : accessFileText();
+    const QString text = verbatim ? state.accessText : accessFileText();
     if (!PHAtomicFile::write(accessPath(), text.toUtf8(), &why, PHAtomicFile::LinkPolicy::ReplaceLink)) {
         failWrite(ErrorAccessFileWrite, why);
         return false;
@@ -752,8 +762,9 @@ void PHFSItem::failWrite(qint32 code, const QString &why) {
 
 QString PHFSItem::accessFileText() const {
     loadAccess();
-    const bool passwordActive = !m_isDisabled && (m_authStatus & PasswordBit);
-    const bool addressActive = !m_isDisabled && (m_authStatus & AddressBit);
+    AccessState &state = access();
+    const bool passwordActive = !state.isDisabled && (state.authStatus & PasswordBit);
+    const bool addressActive = !state.isDisabled && (state.authStatus & AddressBit);
     const QStringList users = writableNames(listForKey(RequireUserKey));
     const QStringList groups = writableNames(listForKey(RequireGroupKey));
     const bool allowMode = isAllowSet();
@@ -801,7 +812,7 @@ QString PHFSItem::accessFileText() const {
                                        ? QStringLiteral("Require")
                                        : QStringLiteral("Require user");
     const QStringList requireValue =
-        nothingListed && (m_authStatus & PasswordBit) ? QStringList{placeholderName} : users;
+        nothingListed && (state.authStatus & PasswordBit) ? QStringList{placeholderName} : users;
     text += listDirectiveLines(passwordActive && (nothingListed || !users.isEmpty()), requireKeyword,
                                requireValue);
 
@@ -824,14 +835,14 @@ QString PHFSItem::accessFileText() const {
     // and "Satisfy any" of a folder above are then not inherited, so only
     // "Password or Address" lets either one suffice.
     text += QStringLiteral("\n## Applies to all of the above\n");
-    const bool eitherSuffices =
-        (m_authStatus & PasswordBit) && (m_authStatus & AddressBit) && !(m_authStatus & AllRequiredBit);
+    const bool eitherSuffices = (state.authStatus & PasswordBit) && (state.authStatus & AddressBit) &&
+                                !(state.authStatus & AllRequiredBit);
     text += directiveLine(passwordActive || addressActive, QStringLiteral("Satisfy"),
                           eitherSuffices ? QStringLiteral("any") : QStringLiteral("all"));
 
-    if (!m_userText.isEmpty()) {
+    if (!state.userText.isEmpty()) {
         text += QLatin1Char('\n');
-        for (const QString &line : m_userText)
+        for (const QString &line : state.userText)
             text += line + QLatin1Char('\n');
     }
     return text;
@@ -849,8 +860,9 @@ bool PHFSItem::deleteAccessFile() {
     if (accessPath().isEmpty())
         return false;
     loadAccess();
-    m_auth.clear();
-    m_accessText.clear();
+    AccessState &state = access();
+    state.auth.clear();
+    state.accessText.clear();
     if (int error = 0; !PHAtomicFile::remove(accessPath(), &error)) {
         const QString why = QString::fromLocal8Bit(std::strerror(error));
         Log::write(QStringLiteral("Could not delete %1: %2").arg(accessPath(), why));
@@ -858,9 +870,9 @@ bool PHFSItem::deleteAccessFile() {
         contextDisplayError(ErrorAccessFileDelete, QStringLiteral("%1: %2").arg(accessPath(), why));
         return false;
     }
-    m_handManaged = false;
-    m_handManagedReasons.clear();
-    m_unreadable = false;
+    state.handManaged = false;
+    state.handManagedReasons.clear();
+    state.unreadable = false;
     setAuthStatusDisable(0, true);
     return true;
 }
@@ -871,7 +883,7 @@ QString PHFSItem::treePath() const {
     if (!m_parent)
         return QStringLiteral(".");
     const QString above = m_parent->treePath();
-    return above == QLatin1String(".") ? m_relativePath : above + QLatin1Char('/') + m_relativePath;
+    return above == QLatin1String(".") ? m_name : above + QLatin1Char('/') + m_name;
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccess() const {

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <memory>
+
 #include "model/PHEffectiveAccess.h"
 
 /// One folder of the web tree and the protection its ".htaccess" gives it.
@@ -90,7 +92,8 @@ public:
     PHFSItem &operator=(const PHFSItem &) = delete;
 
     QString fullPath() const;
-    QString relativePath() const { return m_relativePath; }
+    /// The folder's name ("/" for the root of the file system).
+    QString relativePath() const;
     /// The containing folder's node; nullptr for the root. (Hides
     /// QObject::parent(): the root may be given any QObject owner.)
     PHFSItem *parent() const;
@@ -124,7 +127,7 @@ public:
     /// The status bits exactly as stored.
     qint32 storedAuthStatus() const {
         loadAccess();
-        return m_authStatus;
+        return access().authStatus;
     }
     /// Stores both, creates the lists the status needs, then writes the file.
     void setAuthStatusDisable(qint32 status, bool disable);
@@ -134,7 +137,7 @@ public:
     bool requiresAll() const;
     bool isAuthenticationDisabled() const {
         loadAccess();
-        return m_isDisabled;
+        return access().isDisabled;
     }
     /// True in allow mode (everyone denied but the allow list).
     bool isAllowSet() const;
@@ -155,11 +158,11 @@ public:
     /// Lists are QStringList values; "Allow or Deny" is a bool.
     QVariantMap &authDict() {
         loadAccess();
-        return m_auth;
+        return access().auth;
     }
     const QVariantMap &authDict() const {
         loadAccess();
-        return m_auth;
+        return access().auth;
     }
     /// The list under `key`, empty when absent.
     QStringList listForKey(const QString &key) const;
@@ -177,12 +180,12 @@ public:
     /// Lines of the file the node does not own, in file order.
     QStringList userText() const {
         loadAccess();
-        return m_userText;
+        return access().userText;
     }
 
     QString stringValue() const {
         loadAccess();
-        return m_accessText;
+        return access().accessText;
     }
     /// Replaces the access text, parses it and posts "PHAccessFileDidChange".
     void setStringValue(const QString &text);
@@ -213,12 +216,12 @@ public:
     /// it but its edits never rewrite it; the manual editor writes it as typed.
     bool isHandManaged() const {
         loadAccess();
-        return m_handManaged;
+        return access().handManaged;
     }
     /// Why the file is hand-managed, one reason per rule.
     QStringList handManagedReasons() const {
         loadAccess();
-        return m_handManagedReasons;
+        return access().handManagedReasons;
     }
     /// What the web server enforces here, from this file and the access files
     /// of the folders above up to the root of the tree. Worked out on demand.
@@ -231,7 +234,7 @@ public:
     /// True when the file on disk could not be read or decoded: not rewritten.
     bool isUnreadable() const {
         loadAccess();
-        return m_unreadable;
+        return access().unreadable;
     }
     /// Whether the access file has been read yet (for tests and measurements).
     bool isAccessLoaded() const { return m_accessLoaded; }
@@ -246,7 +249,7 @@ public:
     static bool isAcceptableAddress(const QString &address);
 
 private:
-    enum class ChildrenState { NotLoaded, Loaded, Leaf };
+    enum class ChildrenState : quint8 { NotLoaded, Loaded, Leaf };
 
     /// A listed subfolder: `name` is bare; `recorded` says whether the log
     /// takes its lines (asked once per listing, not once per folder).
@@ -266,24 +269,35 @@ private:
     void readFromDisk(bool announce = true);
     void failWrite(qint32 code, const QString &why);
 
-    // Tree fields.
-    QString m_relativePath;
-    QString m_rootPath;
+    // Tree fields. A node is kept small: a folder with ten thousand
+    // subfolders makes ten thousand of them when it is first shown.
+    // The bare name, or for a root its whole path.
+    QString m_name;
     PHFSItem *m_parent = nullptr;
     QList<PHFSItem *> m_children;
     ChildrenState m_childrenState = ChildrenState::NotLoaded;
     // Whether deleting this node is logged: -1 asks the log, 0 or 1 is the
     // answer its deleting parent already had.
     qint8 m_deletionRecorded = -1;
-
-    // Access fields (the directive table is filled on the first reading).
-    QVariantMap m_auth;
-    QStringList m_userText;
-    QString m_accessText;
-    qint32 m_authStatus = 0;
-    bool m_isDisabled = true;
-    bool m_handManaged = false;
-    QStringList m_handManagedReasons;
-    bool m_unreadable = false;
     bool m_accessLoaded = false;
+
+    // Access fields: made on the first question about them (the directive
+    // table is filled on the first reading). A folder that is only listed
+    // never needs them.
+    struct AccessState {
+        QVariantMap auth;
+        QStringList userText;
+        QString accessText;
+        QStringList handManagedReasons;
+        qint32 authStatus = 0;
+        bool isDisabled = true;
+        bool handManaged = false;
+        bool unreadable = false;
+    };
+    AccessState &access() const {
+        if (!m_access)
+            m_access = std::make_unique<AccessState>();
+        return *m_access;
+    }
+    mutable std::unique_ptr<AccessState> m_access;
 };
