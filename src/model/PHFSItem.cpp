@@ -232,15 +232,6 @@ int compareIgnoringCase(const QString &a, const QString &b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// The order a person expects in a folder list, and the same on every file
-// system: by name ignoring case, ties broken exactly, as QString compares.
-void sortFolderNames(QStringList &names) {
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int folded = compareIgnoringCase(a, b);
-        return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
-    });
-}
-
 } // namespace
 
 // ===== Tree =====
@@ -258,10 +249,7 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_p
         Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(relativePath())));
 }
 
-PHFSItem::PHFSItem(QString name, PHFSItem *parent, bool recorded)
-    : m_name(std::move(name)), m_parent(parent) {
-    if (recorded) // ten thousand folders would make ten thousand lines
-        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(m_name)));
+PHFSItem::PHFSItem(Listed, QString name, PHFSItem *parent) : m_name(std::move(name)), m_parent(parent) {
 }
 
 PHFSItem::~PHFSItem() {
@@ -329,8 +317,12 @@ void PHFSItem::loadChildren() {
     // than open and fdopendir.)
     DIR *folder = path.isEmpty() ? nullptr : ::opendir(PHFileName::encode(path).constData());
     if (folder) {
-        QStringList names;
         const int descriptor = ::dirfd(folder);
+        // A folder's link count is two more than its subfolders on most file
+        // systems: room for them all at once (a hint only; links to folders
+        // are not counted, some file systems count nothing).
+        if (struct stat info{}; ::fstat(descriptor, &info) == 0 && info.st_nlink > 2)
+            m_children.reserve(qsizetype(std::min<nlink_t>(info.st_nlink - 2, 1 << 16)));
         while (const dirent *entry = ::readdir(folder)) {
             const char *name = entry->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
@@ -344,13 +336,19 @@ void PHFSItem::loadChildren() {
             }
             // Kept byte for byte: a name that is not UTF-8 must still open.
             if (isFolder)
-                names.append(PHFileName::decode(QByteArrayView(name)));
+                m_children.append(new PHFSItem(Listed{}, PHFileName::decode(QByteArrayView(name)), this));
         }
         ::closedir(folder);
-        sortFolderNames(names);
-        m_children.reserve(names.size());
-        for (QString &name : names)
-            m_children.append(new PHFSItem(std::move(name), this, recorded));
+        // The order a person expects in a folder list, and the same on every
+        // file system: by name ignoring case, ties broken exactly, as QString
+        // compares.
+        std::sort(m_children.begin(), m_children.end(), [](const PHFSItem *a, const PHFSItem *b) {
+            const int folded = compareIgnoringCase(a->m_name, b->m_name);
+            return folded != 0 ? folded < 0 : a->m_name.compare(b->m_name, Qt::CaseSensitive) < 0;
+        });
+        if (recorded) // ten thousand folders would make ten thousand lines
+            for (const PHFSItem *child : std::as_const(m_children))
+                Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(child->m_name)));
     }
     m_childrenState = m_children.isEmpty() ? ChildrenState::Leaf : ChildrenState::Loaded;
 }

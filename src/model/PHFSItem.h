@@ -251,9 +251,9 @@ public:
 private:
     enum class ChildrenState : quint8 { NotLoaded, Loaded, Leaf };
 
-    /// A listed subfolder: `name` is bare; `recorded` says whether the log
-    /// takes its lines (asked once per listing, not once per folder).
-    PHFSItem(QString name, PHFSItem *parent, bool recorded);
+    /// A listed subfolder `name` (bare) of `parent`; its listing logs it.
+    struct Listed {};
+    PHFSItem(Listed, QString name, PHFSItem *parent);
     /// Deletes `nodes` and their subtrees, logging as `recorded` says.
     static void deleteNodes(const QList<PHFSItem *> &nodes, bool recorded);
 
