@@ -232,6 +232,31 @@ int compareIgnoringCase(const QString &a, const QString &b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// The order a person expects in a folder list, and the same on every file
+// system: by name ignoring case, ties broken exactly, as QString compares.
+bool inListingOrder(const QString &a, const QString &b) {
+    const int folded = compareIgnoringCase(a, b);
+    return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
+}
+
+// The first nine units of a name folded as compareIgnoringCase folds ASCII,
+// seven bits each, so that two keys that differ compare as the names do; 0
+// (no key: no name is empty) when one of those units is not ASCII.
+quint64 foldedPrefix(const QString &name) {
+    const char16_t *units = QStringView(name).utf16();
+    const qsizetype size = name.size();
+    quint64 key = 0;
+    for (qsizetype i = 0; i < 9; ++i) {
+        char16_t unit = i < size ? units[i] : 0;
+        if (unit >= 0x80)
+            return 0;
+        if (unit >= u'A' && unit <= u'Z')
+            unit += u'a' - u'A';
+        key = key << 7 | unit;
+    }
+    return key;
+}
+
 } // namespace
 
 // ===== Tree =====
@@ -339,13 +364,23 @@ void PHFSItem::loadChildren() {
                 m_children.append(new PHFSItem(Listed{}, PHFileName::decode(QByteArrayView(name)), this));
         }
         ::closedir(folder);
-        // The order a person expects in a folder list, and the same on every
-        // file system: by name ignoring case, ties broken exactly, as QString
-        // compares.
-        std::sort(m_children.begin(), m_children.end(), [](const PHFSItem *a, const PHFSItem *b) {
-            const int folded = compareIgnoringCase(a->m_name, b->m_name);
-            return folded != 0 ? folded < 0 : a->m_name.compare(b->m_name, Qt::CaseSensitive) < 0;
+        // Sorted on keys of the names' starts, which settle most comparisons
+        // without reaching the names.
+        struct Keyed {
+            quint64 key;
+            PHFSItem *node;
+        };
+        std::vector<Keyed> keyed;
+        keyed.reserve(size_t(m_children.size()));
+        for (PHFSItem *child : std::as_const(m_children))
+            keyed.push_back(Keyed{foldedPrefix(child->m_name), child});
+        std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+            if (a.key != b.key && a.key != 0 && b.key != 0)
+                return a.key < b.key;
+            return inListingOrder(a.node->m_name, b.node->m_name);
         });
+        for (qsizetype i = 0; i < m_children.size(); ++i)
+            m_children[i] = keyed[size_t(i)].node;
         if (recorded) // ten thousand folders would make ten thousand lines
             for (const PHFSItem *child : std::as_const(m_children))
                 Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(child->m_name)));

@@ -58,10 +58,13 @@ TEST_F(FSItemTreeTest, ListingOrdersNamesIgnoringCaseThenExactlyAsQtComparesThem
     // ASCII names beside each other and beside names that are not: signs
     // between the capitals and the small letters, prefixes, digits, letters
     // that fold to ASCII (Kelvin sign, long s), accents, and a byte that is
-    // not UTF-8.
+    // not UTF-8. Long names alike in their first nine letters (or in all but
+    // letter case) differ only further on, in ASCII or not.
     const QStringList made =
         QStringLiteral(u"b B _a Ab ab AB a a_ a-b A[ a{ 10 9 Z z~ \u212Aelvin kelvin \u017Fun Sun sun "
-                       u"\u00E9t\u00E9 Ete \u00C9T\u00C9")
+                       u"\u00E9t\u00E9 Ete \u00C9T\u00C9 site00001 SITE00001 site000010 Site00001_ "
+                       u"site00001[ site00001\u00E9 site0000\u00E9 site0000\u212A site00001Z site00001a "
+                       u"site00001~ site0000 site0000_ site1")
             .split(QLatin1Char(' '));
     QStringList expected;
     for (const QString &name : made) {
