@@ -32,7 +32,7 @@ QString currentUserName() {
 
 /// The desktop theme's padlock, or the one shipped in the bundle when the
 /// theme has none.
-QIcon padlockIcon(bool locked) {
+QIcon makePadlockIcon(bool locked) {
     QIcon shipped;
     if (PanelContext *context = PanelContext::sharedInstance(); context && !context->bundlePath().isEmpty()) {
         const QDir resources(QDir(context->bundlePath()).filePath(QStringLiteral("Resources")));
@@ -298,6 +298,13 @@ void SFAuthorizationView::becomeUnlocked(AuthorizationRef authorization) {
         m_delegate->authorizationViewCreatedAuthorization(this);
     if (m_delegate)
         m_delegate->authorizationViewDidAuthorize(this);
+}
+
+const QIcon &SFAuthorizationView::padlockIcon(bool locked) {
+    std::optional<QIcon> &icon = m_padlockIcons[locked ? 1 : 0];
+    if (!icon)
+        icon = makePadlockIcon(locked);
+    return *icon;
 }
 
 void SFAuthorizationView::showState() {

@@ -2,9 +2,11 @@
 
 #include "platform/authorization/Authorization.h"
 
+#include <QIcon>
 #include <QPointer>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -85,6 +87,9 @@ private:
     bool tryCredentials(const QString &name, QString password, QString *problem);
     void becomeUnlocked(AuthorizationRef authorization);
     void showState();
+    /// The padlock's picture for the state, made at its first use: the
+    /// bundle's pictures are read once per view, not at every change of state.
+    const QIcon &padlockIcon(bool locked);
 
     AuthorizationRights m_rights;
     SFAuthorizationViewDelegate *m_delegate = nullptr;
@@ -95,4 +100,5 @@ private:
     QLabel *m_label = nullptr;
     QTimer *m_expiry = nullptr;
     QPointer<QWidget> m_dialog;
+    std::array<std::optional<QIcon>, 2> m_padlockIcons; // unlocked, locked
 };

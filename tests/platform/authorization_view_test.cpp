@@ -153,6 +153,54 @@ TEST_F(AuthorizationView, CancellingOrAFailingHelperLeavesItLocked) {
     EXPECT_TRUE(padlock->isEnabled());
 }
 
+TEST_F(AuthorizationView, ThePadlocksPictureFollowsTheLockEveryTime) {
+    QTemporaryDir bundle;
+    ASSERT_TRUE(bundle.isValid());
+    QDir().mkpath(bundle.filePath("Resources"));
+    const QString images = QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/images/");
+    for (const char *file :
+         {"padlock-locked.png", "padlock-locked@2x.png", "padlock-unlocked.png", "padlock-unlocked@2x.png"})
+        ASSERT_TRUE(QFile::copy(images + file, bundle.filePath("Resources/") + file));
+    TestPanelContext context;
+    context.bundle = bundle.path();
+    QIcon::setThemeSearchPaths({bundle.filePath("no-themes")});
+    QIcon::setThemeName(QStringLiteral("none"));
+    const auto shipped = [&](const QString &name) {
+        QIcon icon;
+        icon.addFile(images + name + ".png");
+        icon.addFile(images + name + "@2x.png");
+        return icon.pixmap(32, 32).toImage();
+    };
+    const QImage locked = shipped("padlock-locked");
+    const QImage unlocked = shipped("padlock-unlocked");
+    ASSERT_FALSE(locked.isNull());
+    ASSERT_NE(locked, unlocked);
+
+    SFAuthorizationView second(&window);
+    second.setAuthorizationRights({{"com.quillmere.porthold.sentrel", "", 0}});
+    SFAuthorizationView::setCredentialsProvider(
+        [](SFAuthorizationView *, const QString &name, const QString &) {
+            return std::optional<SFAuthorizationView::Credentials>({name, QString()});
+        });
+    auto *button = second.findChild<QToolButton *>("padlock");
+    ASSERT_NE(button, nullptr);
+    const auto shown = [&] { return button->icon().pixmap(32, 32).toImage(); };
+    EXPECT_EQ(shown(), locked);
+    // Each picture is made once and then reused: both states, in both orders, twice.
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(second.authorize());
+        EXPECT_EQ(shown(), unlocked) << "round " << round;
+        ASSERT_TRUE(second.deauthorize());
+        EXPECT_EQ(shown(), locked) << "round " << round;
+    }
+    // No helper: the padlock shows locked, greyed.
+    AuthorizationSetHelperPath("/nonexistent/porthold-authority");
+    EXPECT_FALSE(second.updateStatus());
+    EXPECT_EQ(second.authorizationState(), SFAuthorizationView::UnavailableState);
+    EXPECT_EQ(shown(), locked);
+    AuthorizationSetHelperPath(kHelper);
+}
+
 TEST_F(AuthorizationView, TheRequestNamesTheRightsAndTheProgram) {
     view->setAuthorizationRights({{"com.quillmere.porthold.sentrel", "", 0},
                                   {"com.quillmere.porthold.apachectl", "", 0},
