@@ -35,8 +35,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <string>
+#include <string_view>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 const QStringList PHApacheController::validCommands = {QStringLiteral("start"), QStringLiteral("stop"),
@@ -389,22 +394,40 @@ PHMessageLine *PHApacheController::messageLine() const {
 // ---- Status
 
 QStringList PHApacheController::allProcessNames() {
+    // Read at start-up and then every few seconds: plain system calls, one
+    // open and one read of each process's name (a QFile and a QDir listing
+    // stat every entry and file and read each file twice).
     QStringList names;
-    const QDir proc(QStringLiteral("/proc"));
-    const QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        entry.toLongLong(&numeric);
-        if (!numeric)
-            continue;
-        QFile comm(proc.filePath(entry + QStringLiteral("/comm")));
-        if (!comm.open(QIODevice::ReadOnly))
-            continue; // the process ended meanwhile
-        QByteArray name = comm.readAll();
-        if (name.endsWith('\n'))
-            name.chop(1);
-        names.append(QString::fromUtf8(name));
+    const int proc = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (proc < 0)
+        return names;
+    DIR *listing = ::fdopendir(proc);
+    if (!listing) {
+        ::close(proc);
+        return names;
     }
+    while (const dirent *entry = ::readdir(listing)) {
+        const std::string_view pid(entry->d_name);
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const std::string path = std::string(pid) + "/comm";
+        const int comm = ::openat(proc, path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (comm < 0)
+            continue; // the process ended meanwhile
+        // The kernel keeps 15 bytes and a newline.
+        char name[64];
+        ssize_t length;
+        do
+            length = ::read(comm, name, sizeof name);
+        while (length < 0 && errno == EINTR);
+        ::close(comm);
+        if (length < 0)
+            continue;
+        if (length > 0 && name[length - 1] == '\n')
+            --length;
+        names.append(QString::fromUtf8(name, length));
+    }
+    ::closedir(listing);
     return names;
 }
 
