@@ -281,7 +281,8 @@ PHFSItem::~PHFSItem() {
     const bool recorded = m_deletionRecorded < 0 ? Log::isRecorded() : m_deletionRecorded > 0;
     if (recorded)
         Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(relativePath())));
-    deleteNodes(std::exchange(m_children, {}), recorded);
+    if (const std::unique_ptr<QList<PHFSItem *>> children = std::move(m_children))
+        deleteNodes(*children, recorded);
 }
 
 void PHFSItem::deleteNodes(const QList<PHFSItem *> &nodes, bool recorded) {
@@ -313,7 +314,8 @@ PHFSItem *PHFSItem::parent() const {
 const QList<PHFSItem *> &PHFSItem::children() {
     if (m_childrenState == ChildrenState::NotLoaded)
         loadChildren();
-    return m_children;
+    static const QList<PHFSItem *> none;
+    return m_children ? *m_children : none;
 }
 
 bool PHFSItem::isLeaf() {
@@ -334,7 +336,9 @@ qint32 PHFSItem::numberOfChildren() {
 void PHFSItem::loadChildren() {
     const QString path = fullPath();
     const bool recorded = Log::isRecorded(); // asked once for every node made or deleted here
-    deleteNodes(std::exchange(m_children, {}), recorded);
+    if (const std::unique_ptr<QList<PHFSItem *>> old = std::move(m_children))
+        deleteNodes(*old, recorded);
+    QList<PHFSItem *> children;
 
     // Opened as a folder or not at all: one call answers both questions, which
     // counts when the outline asks each of ten thousand rows for children.
@@ -347,7 +351,7 @@ void PHFSItem::loadChildren() {
         // systems: room for them all at once (a hint only; links to folders
         // are not counted, some file systems count nothing).
         if (struct stat info{}; ::fstat(descriptor, &info) == 0 && info.st_nlink > 2)
-            m_children.reserve(qsizetype(std::min<nlink_t>(info.st_nlink - 2, 1 << 16)));
+            children.reserve(qsizetype(std::min<nlink_t>(info.st_nlink - 2, 1 << 16)));
         while (const dirent *entry = ::readdir(folder)) {
             const char *name = entry->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
@@ -361,7 +365,7 @@ void PHFSItem::loadChildren() {
             }
             // Kept byte for byte: a name that is not UTF-8 must still open.
             if (isFolder)
-                m_children.append(new PHFSItem(Listed{}, PHFileName::decode(QByteArrayView(name)), this));
+                children.append(new PHFSItem(Listed{}, PHFileName::decode(QByteArrayView(name)), this));
         }
         ::closedir(folder);
         // Sorted on keys of the names' starts, which settle most comparisons
@@ -371,21 +375,23 @@ void PHFSItem::loadChildren() {
             PHFSItem *node;
         };
         std::vector<Keyed> keyed;
-        keyed.reserve(size_t(m_children.size()));
-        for (PHFSItem *child : std::as_const(m_children))
+        keyed.reserve(size_t(children.size()));
+        for (PHFSItem *child : std::as_const(children))
             keyed.push_back(Keyed{foldedPrefix(child->m_name), child});
         std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
             if (a.key != b.key && a.key != 0 && b.key != 0)
                 return a.key < b.key;
             return inListingOrder(a.node->m_name, b.node->m_name);
         });
-        for (qsizetype i = 0; i < m_children.size(); ++i)
-            m_children[i] = keyed[size_t(i)].node;
+        for (qsizetype i = 0; i < children.size(); ++i)
+            children[i] = keyed[size_t(i)].node;
         if (recorded) // ten thousand folders would make ten thousand lines
-            for (const PHFSItem *child : std::as_const(m_children))
+            for (const PHFSItem *child : std::as_const(children))
                 Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(child->m_name)));
     }
-    m_childrenState = m_children.isEmpty() ? ChildrenState::Leaf : ChildrenState::Loaded;
+    m_childrenState = children.isEmpty() ? ChildrenState::Leaf : ChildrenState::Loaded;
+    if (!children.isEmpty())
+        m_children = std::make_unique<QList<PHFSItem *>>(std::move(children));
 }
 
 void PHFSItem::saveStateForItem(bool expanded, const PHFSItem *item) {

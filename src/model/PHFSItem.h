@@ -274,7 +274,9 @@ private:
     // The bare name, or for a root its whole path.
     QString m_name;
     PHFSItem *m_parent = nullptr;
-    QList<PHFSItem *> m_children;
+    // Made only for a folder found to have subfolders (most nodes are never
+    // listed, and a pointer is a third of an empty list).
+    std::unique_ptr<QList<PHFSItem *>> m_children;
     ChildrenState m_childrenState = ChildrenState::NotLoaded;
     // Whether deleting this node is logged: -1 asks the log, 0 or 1 is the
     // answer its deleting parent already had.
