@@ -57,6 +57,10 @@ public:
         *known = false;
         return nullptr;
     }
+    /// True when `outlineViewParentOfItem` answers for every item the view has
+    /// been given, for as long as the view may hold it: the view then keeps no
+    /// note of where each row it is given sits, only of the items it looks up.
+    virtual bool outlineViewKnowsParents(QObject *) { return false; }
 };
 
 /// Delegate answers of an outline (`PHOutlineView`), all optional.

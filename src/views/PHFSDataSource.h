@@ -64,6 +64,9 @@ public:
     void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
                                                        const QString &column, void *item) override;
     void *outlineViewParentOfItem(QObject *outline, void *item, bool *known) override;
+    /// Every node knows its parent, and a tree is replaced only together
+    /// with a reload of the outline.
+    bool outlineViewKnowsParents(QObject *) override { return true; }
     // Delegate.
     bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;
     void outlineViewWillDisplayCellForTableColumnItem(QObject *outline, PHCell &cell, const QString &column,

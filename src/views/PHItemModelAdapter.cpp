@@ -41,6 +41,7 @@ void PHItemModelAdapter::setOutlineDataSource(PHOutlineViewDataSource *dataSourc
     m_outline = true;
     m_outlineSource = dataSource;
     m_outlineDelegate = delegate;
+    m_sourceKnowsParents = dataSource && dataSource->outlineViewKnowsParents(m_view);
     m_places.clear();
     endResetModel();
 }
@@ -71,8 +72,10 @@ void *PHItemModelAdapter::childOf(void *parentItem, int row, int rows) const {
     if (!m_outlineSource || row < 0)
         return nullptr;
     void *child = m_outlineSource->outlineViewChildOfItem(m_view, row, parentItem);
-    if (!child)
-        return nullptr;
+    // A data source that knows each item's parent is asked for it instead:
+    // ten thousand rows need no ten thousand notes.
+    if (!child || m_sourceKnowsParents)
+        return child;
     // The view asks for every row of a folder it opens, in order: the first
     // new one makes room for all, rather than the table growing step by step.
     if (row == 0 && rows > 1 && !m_places.contains(child))
@@ -100,8 +103,10 @@ QModelIndex PHItemModelAdapter::indexForItem(void *item, int column) const {
             return {};
         const int rows = rowCount(parentIndex);
         for (int row = 0; row < rows; ++row)
-            if (childOf(parentItem, row, rows) == item)
+            if (childOf(parentItem, row, rows) == item) {
+                m_places.insert(item, Place{parentItem, row});
                 break;
+            }
         place = m_places.constFind(item);
         if (place == m_places.constEnd())
             return {};
@@ -130,10 +135,14 @@ QModelIndex PHItemModelAdapter::index(int row, int column, const QModelIndex &pa
 QModelIndex PHItemModelAdapter::parent(const QModelIndex &child) const {
     if (!m_outline || !child.isValid())
         return {};
-    const auto place = m_places.constFind(child.internalPointer());
-    if (place == m_places.constEnd() || !place->parent)
+    void *item = child.internalPointer();
+    if (const auto place = m_places.constFind(item); place != m_places.constEnd())
+        return place->parent ? indexForItem(place->parent, 0) : QModelIndex();
+    if (!m_sourceKnowsParents || !m_outlineSource)
         return {};
-    return indexForItem(place->parent, 0);
+    bool known = false;
+    void *parentItem = m_outlineSource->outlineViewParentOfItem(m_view, item, &known);
+    return known && parentItem ? indexForItem(parentItem, 0) : QModelIndex();
 }
 
 int PHItemModelAdapter::rowCount(const QModelIndex &parent) const {

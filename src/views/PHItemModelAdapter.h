@@ -103,12 +103,15 @@ private:
     PHTableViewDelegate *m_tableDelegate = nullptr;
     PHOutlineViewDataSource *m_outlineSource = nullptr;
     PHOutlineViewDelegate *m_outlineDelegate = nullptr;
+    // The outline's data source answers for every item's parent.
+    bool m_sourceKnowsParents = false;
     QList<Column> m_columns;
     QString accessibleText(const QModelIndex &index) const;
     QMetaObject::Connection m_reloadConnection;
     // Between beginReorder and endReorder: the view's indexes and their items.
     QModelIndexList m_reorderedIndexes;
     QList<void *> m_reorderedItems;
-    // Where each item the view has been given sits: its parent and row.
+    // Where each item the view has been given sits, its parent and row (with
+    // a data source that knows parents: each item looked up).
     mutable QHash<void *, Place> m_places;
 };
