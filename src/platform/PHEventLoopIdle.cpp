@@ -1,10 +1,12 @@
 #include "platform/PHEventLoopIdle.h"
 
 #include "platform/Log.h"
+#include "platform/PHPendingWork.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTimer>
 
 namespace {
 
@@ -26,6 +28,13 @@ PHEventLoopIdle::PHEventLoopIdle(QObject *context, std::function<void()> action,
             &PHEventLoopIdle::aboutToBlock);
 }
 
+void PHEventLoopIdle::postProbe() {
+    m_eventsSinceProbe = 0;
+    m_probeDelivered = false;
+    m_probePending = true;
+    QCoreApplication::postEvent(this, new QEvent(kProbe));
+}
+
 bool PHEventLoopIdle::eventFilter(QObject *watched, QEvent *event) {
     if (watched != this || event->type() != kProbe)
         ++m_eventsSinceProbe;
@@ -43,14 +52,27 @@ bool PHEventLoopIdle::event(QEvent *event) {
 void PHEventLoopIdle::aboutToBlock() {
     if (m_done || m_probePending)
         return;
+    if (PHPendingWork::count() > 0 && !m_waitedLongEnough) {
+        // Nothing to probe for: the loop sleeps until the work's outcome is
+        // posted back, and the passes that outcome causes are counted afresh.
+        if (!m_waitingForWork) {
+            m_waitingForWork = true;
+            QTimer::singleShot(PHPendingWork::longestWait, this, [this] {
+                m_waitedLongEnough = true;
+                if (!m_done && !m_probePending) {
+                    Log::write(QStringLiteral("Background work still pending; acting anyway"));
+                    postProbe();
+                }
+            });
+        }
+        m_probeDelivered = false;
+        return;
+    }
     // The pass that delivered the probe delivered nothing else: idle. (Work
     // that event caused in that pass was posted for the next one.)
     const bool idle = m_probeDelivered && m_eventsSinceProbe == 0;
     if (!idle && --m_busyPassesLeft > 0) {
-        m_eventsSinceProbe = 0;
-        m_probeDelivered = false;
-        m_probePending = true;
-        QCoreApplication::postEvent(this, new QEvent(kProbe));
+        postProbe();
         return;
     }
     if (!idle)

@@ -9,7 +9,9 @@
 /// probe. By then the work queued at start-up has run (queued calls, zero
 /// timers, the layout requests and repaints they caused), so a window is laid
 /// out for what that work showed. A timer that is not due yet does not count
-/// as work; a worker thread's result that arrives later is not waited for.
+/// as work. Background work registered as pending (PHPendingWork) is waited
+/// for, up to PHPendingWork::longestWait: its outcome is part of what the
+/// window shows once started.
 class PHEventLoopIdle : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +27,7 @@ protected:
 private:
     PHEventLoopIdle(QObject *context, std::function<void()> action, int maximumBusyPasses);
     void aboutToBlock();
+    void postProbe();
 
     std::function<void()> m_action;
     int m_busyPassesLeft;
@@ -32,4 +35,6 @@ private:
     bool m_probeDelivered = false;
     bool m_probePending = false;
     bool m_done = false;
+    bool m_waitingForWork = false;
+    bool m_waitedLongEnough = false;
 };

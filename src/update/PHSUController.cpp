@@ -7,6 +7,7 @@
 #include "platform/PHAlertSheet.h"
 #include "platform/PHException.h"
 #include "platform/PHLayoutLoader.h"
+#include "platform/PHPendingWork.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHPropertyList.h"
@@ -448,6 +449,9 @@ void PHSUController::checkForNewVersion(QObject *) {
     auto exchange = std::make_shared<Exchange>(makeExchange());
     exchange->stopFlag = m_stopFlag;
     m_checking = true;
+    // Its outcome (an offer, "up to date" or a failure sheet) is still to be
+    // shown: ended on the main thread once it has been.
+    PHPendingWork::begin();
     std::thread(&PHSUController::checkForNewVersion2, exchange, QPointer<PHSUController>(this)).detach();
     NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUStarted"), this);
 }
@@ -477,6 +481,7 @@ void PHSUController::checkForNewVersion2(const std::shared_ptr<Exchange> &exchan
     onMainThread([receiver, result] {
         if (receiver)
             PHAction::run("version check outcome", [&] { receiver->checkForNewVersion3(result); });
+        PHPendingWork::end();
     });
 }
 
@@ -484,6 +489,7 @@ void PHSUController::cancelVersionCheck(QPointer<PHSUController> receiver) {
     onMainThread([receiver] {
         if (receiver)
             PHAction::run("version check cancelled", [&] { receiver->versionCheckCancelled(); });
+        PHPendingWork::end();
     });
 }
 

@@ -4,6 +4,7 @@
 #include "common/TestApplication.h"
 #include "platform/Log.h"
 #include "platform/PHEventLoopIdle.h"
+#include "platform/PHPendingWork.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -71,6 +74,37 @@ TEST(EventLoopIdle, ActsOnceAfterQueuedWorkAndTheLayoutItCaused) {
     EXPECT_EQ(stepsThen, 20);
     EXPECT_GE(widthThen, status->fontMetrics().horizontalAdvance(text)) << "laid out for its text";
     EXPECT_TRUE(window.findChildren<PHEventLoopIdle *>().isEmpty()) << "gone once it has acted";
+}
+
+TEST(EventLoopIdle, WaitsForPendingBackgroundWorkAndWhatItsOutcomeQueued) {
+    application();
+    QObject context;
+    // A worker whose answer comes back long after the loop first runs dry;
+    // showing the answer queues one more step.
+    PHPendingWork::begin();
+    bool shown = false;
+    std::thread worker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [&] {
+                QMetaObject::invokeMethod(
+                    &context, [&] { shown = true; }, Qt::QueuedConnection);
+                PHPendingWork::end();
+            },
+            Qt::QueuedConnection);
+    });
+    bool acted = false;
+    bool shownThen = false;
+    PHEventLoopIdle::whenIdle(&context, [&] {
+        acted = true;
+        shownThen = shown;
+    });
+    runUntil(acted);
+    worker.join();
+    EXPECT_TRUE(acted);
+    EXPECT_TRUE(shownThen) << "acted before the background work's outcome was shown";
+    EXPECT_EQ(PHPendingWork::count(), 0);
 }
 
 TEST(EventLoopIdle, DoesNothingForAContextThatIsGone) {
