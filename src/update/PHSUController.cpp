@@ -28,9 +28,11 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSet>
 #include <QStringDecoder>
 #include <QTableView>
 #include <QTextEdit>
+#include <QXmlStreamReader>
 
 #include <plist/plist.h>
 
@@ -72,6 +74,52 @@ bool hasLineBreakOrControl(const QString &text) {
 
 // Nesting deeper than any sensible reply is cut off rather than followed.
 constexpr int kMaxReplyDepth = 64;
+
+struct LayoutCheck {
+    QString problem; // not a layout file: why
+    bool hasParts = false;
+};
+
+/// Reads a layout file without building it: is it one the update panel can be
+/// built from, a layout with the four parts, each a widget of its kind?
+LayoutCheck checkUpdatePanelLayout(QIODevice *device) {
+    const QHash<QString, QStringList> kinds{
+        {QStringLiteral("newVersion"), {QStringLiteral("QTableView"), QStringLiteral("QTableWidget")}},
+        {QStringLiteral("releaseNotes"), {QStringLiteral("QTextEdit"), QStringLiteral("QTextBrowser")}},
+        {QStringLiteral("phsNotes"), {QStringLiteral("QLabel")}},
+        {QStringLiteral("suProgress"), {QStringLiteral("QProgressBar")}}};
+    LayoutCheck check;
+    QSet<QString> found;
+    bool isLayout = false;
+    bool hasWidget = false;
+    QXmlStreamReader xml(device);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (!isLayout) {
+            if (xml.name() != QLatin1String("ui")) {
+                check.problem = QStringLiteral("it is not a Qt Designer layout");
+                return check;
+            }
+            isLayout = true;
+            continue;
+        }
+        if (xml.name() != QLatin1String("widget"))
+            continue;
+        hasWidget = true;
+        const QXmlStreamAttributes attributes = xml.attributes();
+        const QString name = attributes.value(QLatin1String("name")).toString();
+        const auto kind = kinds.constFind(name);
+        if (kind != kinds.constEnd() && kind->contains(attributes.value(QLatin1String("class")).toString()))
+            found.insert(name);
+    }
+    if (xml.hasError())
+        check.problem = xml.errorString();
+    else if (!isLayout || !hasWidget)
+        check.problem = QStringLiteral("it holds no widget");
+    check.hasParts = found.size() == kinds.size();
+    return check;
+}
 
 } // namespace
 
@@ -116,16 +164,24 @@ PHSUController::PHSUController(QObject *parent)
 // dropped on arrival.
 PHSUController::~PHSUController() = default;
 
+QWidget *PHSUController::suSheet() const {
+    const_cast<PHSUController *>(this)->ensureSheet();
+    return m_suSheet.get();
+}
 QTableView *PHSUController::newVersion() const {
+    const_cast<PHSUController *>(this)->ensureSheet();
     return m_newVersion;
 }
 QTextEdit *PHSUController::releaseNotes() const {
+    const_cast<PHSUController *>(this)->ensureSheet();
     return m_releaseNotes;
 }
 QLabel *PHSUController::phsNotes() const {
+    const_cast<PHSUController *>(this)->ensureSheet();
     return m_phsNotes;
 }
 QProgressBar *PHSUController::suProgress() const {
+    const_cast<PHSUController *>(this)->ensureSheet();
     return m_suProgress;
 }
 
@@ -138,6 +194,36 @@ void PHSUController::setSavePanelAnswerer(SavePanelAnswerer answerer) {
 }
 
 bool PHSUController::loadInterface(const QString &uiPath) {
+    QFile file(uiPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Log::write(
+            QStringLiteral("Cannot open the update panel layout %1: %2").arg(uiPath, file.errorString()));
+        return false;
+    }
+    const LayoutCheck check = checkUpdatePanelLayout(&file);
+    if (!check.problem.isEmpty()) {
+        Log::write(QStringLiteral("Cannot load the update panel layout %1: %2").arg(uiPath, check.problem));
+        return false;
+    }
+    if (!check.hasParts) {
+        Log::write(QStringLiteral(
+                       "The update panel layout %1 lacks newVersion, releaseNotes, phsNotes or suProgress")
+                       .arg(uiPath));
+        return false;
+    }
+    m_interfacePath = uiPath;
+    m_sheetTried = false;
+    m_suSheet.reset();
+    return true;
+}
+
+bool PHSUController::ensureSheet() {
+    if (m_suSheet)
+        return true;
+    if (m_sheetTried || m_interfacePath.isEmpty())
+        return false;
+    m_sheetTried = true; // a layout that failed is not tried again
+    const QString &uiPath = m_interfacePath;
     QFile file(uiPath);
     if (!file.open(QIODevice::ReadOnly)) {
         Log::write(
@@ -186,8 +272,13 @@ bool PHSUController::loadInterface(const QString &uiPath) {
     connectButton("infoButton", &PHSUController::viewInfoPage);
     connectButton("laterButton", &PHSUController::hideSWUPanel);
 
-    // Once connected: the progress bar shows only while a download runs.
-    setPIHidden(true);
+    // What was set on the progress bar while there was none; at first it is
+    // hidden: it shows only while a download runs.
+    if (m_progressRangeSet)
+        setProgressMaximum(m_progressMaximum);
+    if (m_progressValueSet)
+        setProgressBytes(m_progressBytes);
+    setPIHidden(m_progressHidden);
     return true;
 }
 
@@ -536,7 +627,7 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
     const QString quote = textOf(result.reply->value(QStringLiteral("QOTD")));
 
     if (running && offered && running->compare(*offered) == -1) {
-        if (!m_suSheet) {
+        if (!ensureSheet()) {
             Log::write(QStringLiteral("A newer version is offered but the update panel is not loaded"));
             return;
         }
@@ -591,7 +682,7 @@ void PHSUController::showConnectionSheet() {
 // ---- the update panel
 
 void PHSUController::showSWUPanel() {
-    if (!m_suSheet)
+    if (!ensureSheet())
         return;
     m_suSheet->adjustSize();
     QScreen *screen = m_window ? m_window->screen() : QGuiApplication::primaryScreen();
@@ -616,6 +707,7 @@ void PHSUController::viewInfoPage(QObject *) {
 }
 
 void PHSUController::setPIHidden(bool hidden) {
+    m_progressHidden = hidden;
     if (m_suProgress)
         m_suProgress->setVisible(!hidden);
 }
@@ -627,6 +719,7 @@ void PHSUController::setSUDefaultFolder(const QString &folder) {
 // QProgressBar counts in int: sizes beyond its range are shown scaled.
 void PHSUController::setProgressMaximum(qint64 maximum) {
     m_progressMaximum = std::max<qint64>(maximum, 0);
+    m_progressRangeSet = true;
     if (!m_suProgress)
         return;
     const qint64 scale = m_progressMaximum / INT_MAX + 1;
@@ -637,6 +730,7 @@ void PHSUController::setProgressBytes(qint64 bytes) {
     // The header block is counted too, so the count may pass the maximum: the
     // bar stops at full.
     m_progressBytes = bytes;
+    m_progressValueSet = true;
     if (!m_suProgress || m_progressMaximum <= 0)
         return;
     const qint64 scale = m_progressMaximum / INT_MAX + 1;
@@ -675,7 +769,7 @@ void PHSUController::downloadNewVersion(QObject *) {
             Qt::QueuedConnection);
         return;
     }
-    auto *panel = new QFileDialog(m_suSheet.get(), QStringLiteral("Save the New Version"), folder);
+    auto *panel = new QFileDialog(suSheet(), QStringLiteral("Save the New Version"), folder);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);

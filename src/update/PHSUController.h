@@ -53,8 +53,10 @@ public:
     explicit PHSUController(QObject *parent = nullptr);
     ~PHSUController() override;
 
-    /// Loads the update panel from a layout file and connects its named parts.
-    /// False (logged) when the layout cannot be loaded or lacks a part.
+    /// Takes the update panel's layout file: false (logged) when it cannot be
+    /// read, is not a layout or lacks a part. The panel itself is built when
+    /// it is first needed (a newer version is offered, or a part is asked
+    /// for): most checks find nothing newer and never show it.
     bool loadInterface(const QString &uiPath);
 
     void setWindow(QWidget *window);
@@ -91,8 +93,9 @@ public:
     /// The save panel's end: code 1 with the chosen path starts the download.
     void savePanelDidEndReturnCode(int returnCode, const QString &path);
 
-    // Parts of the update panel (null until the layout is loaded).
-    QWidget *suSheet() const { return m_suSheet.get(); }
+    // Parts of the update panel (null until the layout is loaded; asking
+    // for one builds the panel).
+    QWidget *suSheet() const;
     QTableView *newVersion() const;
     QTextEdit *releaseNotes() const;
     QLabel *phsNotes() const;
@@ -164,10 +167,16 @@ private:
     void setProgressMaximum(qint64 maximum);
     void setProgressBytes(qint64 bytes);
 
-    // The update panel and its parts.
+    /// Builds the update panel from the layout file taken by loadInterface,
+    /// once; false (logged) when there is none or it cannot be built.
+    bool ensureSheet();
+
+    // The update panel and its parts, built at the first need.
     struct WidgetDeleter {
         void operator()(QWidget *widget) const;
     };
+    QString m_interfacePath;
+    bool m_sheetTried = false;
     std::unique_ptr<QWidget, WidgetDeleter> m_suSheet;
     QPointer<QTableView> m_newVersion;
     QPointer<QTextEdit> m_releaseNotes;
@@ -189,6 +198,10 @@ private:
 
     qint64 m_progressMaximum = 0;
     qint64 m_progressBytes = 0;
+    // What was set on the progress bar before the panel was built.
+    bool m_progressHidden = true;
+    bool m_progressRangeSet = false;
+    bool m_progressValueSet = false;
     std::shared_ptr<Download> m_download;
     ObserverRegistration m_progressObserver;
 };

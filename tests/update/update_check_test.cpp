@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 
@@ -196,6 +197,49 @@ TEST(UpdateServerName, AcceptsHostAndOptionalPort) {
     qputenv("PORTHOLD_UPDATE_SERVER", "bad host");
     EXPECT_EQ(PHSUController().updateServer(), QStringLiteral("updates.quillmere.com"));
     qunsetenv("PORTHOLD_UPDATE_SERVER");
+}
+
+TEST(UpdatePanelLayout, IsCheckedWhenTakenAndBuiltOnlyWhenNeeded) {
+    updateTestApplication();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile shipped(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/SWU.ui"));
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    const QString layout = QString::fromUtf8(shipped.readAll());
+    const auto write = [&](const char *name, const QString &text) {
+        QFile file(folder.filePath(QLatin1String(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        return file.fileName();
+    };
+    QString wrongKind = layout;
+    wrongKind.replace(QStringLiteral("class=\"QProgressBar\""), QStringLiteral("class=\"QSlider\""));
+    QString noPart = layout;
+    noPart.replace(QStringLiteral("name=\"phsNotes\""), QStringLiteral("name=\"notes\""));
+    // Not a layout, cut short, a part missing or of the wrong kind: refused
+    // when taken, as a layout that cannot be built was.
+    for (const QString &path :
+         {write("empty.ui", QString()), write("text.ui", QStringLiteral("not a layout")),
+          write("other.ui", QStringLiteral("<plist><dict/></plist>")),
+          write("short.ui", layout.left(layout.size() / 2)), write("kind.ui", wrongKind),
+          write("part.ui", noPart)}) {
+        PHSUController controller;
+        EXPECT_FALSE(controller.loadInterface(path)) << path.toStdString();
+        EXPECT_EQ(controller.suSheet(), nullptr) << path.toStdString();
+    }
+    // The shipped layout is taken; its panel is built at the first question,
+    // once, with its parts connected and the progress bar hidden.
+    PHSUController controller;
+    const qsizetype widgets = QApplication::allWidgets().size();
+    ASSERT_TRUE(controller.loadInterface(write("SWU.ui", layout)));
+    EXPECT_EQ(QApplication::allWidgets().size(), widgets);
+    QWidget *sheet = controller.suSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(controller.suSheet(), sheet);
+    ASSERT_NE(controller.newVersion(), nullptr);
+    EXPECT_NE(controller.newVersion()->model(), nullptr);
+    ASSERT_NE(controller.suProgress(), nullptr);
+    EXPECT_TRUE(controller.suProgress()->isHidden());
 }
 
 } // namespace
