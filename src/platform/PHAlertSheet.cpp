@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
@@ -36,8 +37,13 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     box->setIcon(request.informational ? QMessageBox::Information : QMessageBox::Warning);
+    // The texts quote names from files and from users ("<b>eve</b>" is a
+    // possible user name): shown as they are, never read as markup or links.
+    box->setTextFormat(Qt::PlainText);
     box->setText(request.title);
     box->setInformativeText(request.message);
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     QPushButton *defaultButton =
         box->addButton(request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
                        QMessageBox::AcceptRole);
