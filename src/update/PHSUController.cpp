@@ -75,6 +75,22 @@ bool hasLineBreakOrControl(const QString &text) {
 // Nesting deeper than any sensible reply is cut off rather than followed.
 constexpr int kMaxReplyDepth = 64;
 
+/// Opens the update panel's layout file for reading; says why in the log when
+/// it cannot.
+bool openLayout(QFile &file) {
+    if (file.open(QIODevice::ReadOnly))
+        return true;
+    Log::write(QStringLiteral("Cannot open the update panel layout %1: %2")
+                   .arg(file.fileName(), file.errorString()));
+    return false;
+}
+
+void logMissingParts(const QString &uiPath) {
+    Log::write(
+        QStringLiteral("The update panel layout %1 lacks newVersion, releaseNotes, phsNotes or suProgress")
+            .arg(uiPath));
+}
+
 struct LayoutCheck {
     QString problem; // not a layout file: why
     bool hasParts = false;
@@ -195,24 +211,18 @@ void PHSUController::setSavePanelAnswerer(SavePanelAnswerer answerer) {
 
 bool PHSUController::loadInterface(const QString &uiPath) {
     QFile file(uiPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        Log::write(
-            QStringLiteral("Cannot open the update panel layout %1: %2").arg(uiPath, file.errorString()));
+    if (!openLayout(file))
         return false;
-    }
     const LayoutCheck check = checkUpdatePanelLayout(&file);
     if (!check.problem.isEmpty()) {
         Log::write(QStringLiteral("Cannot load the update panel layout %1: %2").arg(uiPath, check.problem));
         return false;
     }
     if (!check.hasParts) {
-        Log::write(QStringLiteral(
-                       "The update panel layout %1 lacks newVersion, releaseNotes, phsNotes or suProgress")
-                       .arg(uiPath));
+        logMissingParts(uiPath);
         return false;
     }
     m_interfacePath = uiPath;
-    m_sheetTried = false;
     m_suSheet.reset();
     return true;
 }
@@ -220,16 +230,13 @@ bool PHSUController::loadInterface(const QString &uiPath) {
 bool PHSUController::ensureSheet() {
     if (m_suSheet)
         return true;
-    if (m_sheetTried || m_interfacePath.isEmpty())
+    // Taken once: a layout that failed to build is not tried again.
+    const QString uiPath = std::exchange(m_interfacePath, QString());
+    if (uiPath.isEmpty())
         return false;
-    m_sheetTried = true; // a layout that failed is not tried again
-    const QString &uiPath = m_interfacePath;
     QFile file(uiPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        Log::write(
-            QStringLiteral("Cannot open the update panel layout %1: %2").arg(uiPath, file.errorString()));
+    if (!openLayout(file))
         return false;
-    }
     PHLayoutLoader loader;
     std::unique_ptr<QWidget, WidgetDeleter> sheet(loader.load(&file));
     if (!sheet) {
@@ -242,9 +249,7 @@ bool PHSUController::ensureSheet() {
     auto *quote = sheet->findChild<QLabel *>(QStringLiteral("phsNotes"));
     auto *progress = sheet->findChild<QProgressBar *>(QStringLiteral("suProgress"));
     if (!table || !notes || !quote || !progress) {
-        Log::write(QStringLiteral(
-                       "The update panel layout %1 lacks newVersion, releaseNotes, phsNotes or suProgress")
-                       .arg(uiPath));
+        logMissingParts(uiPath);
         return false;
     }
     m_suSheet = std::move(sheet);

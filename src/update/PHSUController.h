@@ -175,8 +175,7 @@ private:
     struct WidgetDeleter {
         void operator()(QWidget *widget) const;
     };
-    QString m_interfacePath;
-    bool m_sheetTried = false;
+    QString m_interfacePath; // taken, not built yet
     std::unique_ptr<QWidget, WidgetDeleter> m_suSheet;
     QPointer<QTableView> m_newVersion;
     QPointer<QTextEdit> m_releaseNotes;
