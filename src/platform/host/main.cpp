@@ -2,6 +2,7 @@
 // default the Porthold panel next to this program) and drives its lifecycle.
 
 #include "platform/PHEventLoopIdle.h"
+#include "platform/PHStartupHeap.h"
 #include "platform/host/PHSettingsHost.h"
 #include "support/PHBundleLocation.h"
 
@@ -42,6 +43,8 @@ QString screenshotArgument(int argc, char **argv) {
 int main(int argc, char **argv) {
     // A child that ends early must not take the panel down with it.
     std::signal(SIGPIPE, SIG_IGN);
+    // Before anything sizeable is allocated; undone once start-up has settled.
+    PHStartupHeap::begin();
 
     const bool screenshot = !screenshotArgument(argc, argv).isEmpty();
     if (!haveDisplay()) {
@@ -144,6 +147,7 @@ int main(int argc, char **argv) {
         return QApplication::exec();
     }
 
+    PHEventLoopIdle::whenIdle(&host, [] { PHStartupHeap::end(); });
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     return QApplication::exec();
 }
