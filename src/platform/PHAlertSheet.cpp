@@ -14,6 +14,27 @@ namespace {
 Answerer g_answerer;
 QList<Request> g_recorded;
 QPointer<QMessageBox> g_current;
+
+// The box sizes itself to its texts when shown, and that is where most of
+// its cost goes: its labels are selectable, so each measure lays the text
+// out again. Two things made it measure more than it needs to:
+//  - its new widgets' polish requests were still queued. Delivered after
+//    the box was shown, the buttons asked for a new layout and the box
+//    measured its texts a second time, to the same size. Delivered now,
+//    before it is shown, they are part of its one sizing.
+//  - the box measures the message first with the message's size policy
+//    ignored, then for the width it settles on. A label measures again
+//    whenever its size policy differs from the one it last measured for:
+//    set to ignored here, the measure taken for the box's first layout
+//    (before it is shown) serves the first step too. The box sets the
+//    policy the message ends with itself.
+void settleBeforeShowing(QMessageBox *box, QLabel *informative) {
+    for (QWidget *widget : box->findChildren<QWidget *>())
+        QCoreApplication::sendPostedEvents(widget, QEvent::PolishRequest);
+    if (informative)
+        informative->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+}
+
 } // namespace
 
 void begin(QWidget *window, const Request &request, EndCallback onEnd) {
@@ -42,7 +63,8 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
     box->setTextFormat(Qt::PlainText);
     box->setText(request.title);
     box->setInformativeText(request.message);
-    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+    auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (informative)
         informative->setTextFormat(Qt::PlainText);
     QPushButton *defaultButton =
         box->addButton(request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
@@ -73,6 +95,7 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
                          });
                      });
     g_current = box;
+    settleBeforeShowing(box, informative);
     box->open();
 }
 
