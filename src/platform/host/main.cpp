@@ -2,6 +2,7 @@
 // default the Porthold panel next to this program) and drives its lifecycle.
 
 #include "platform/PHEventLoopIdle.h"
+#include "platform/PHOtherWindowsUndrawn.h"
 #include "platform/PHStartupHeap.h"
 #include "platform/host/PHSettingsHost.h"
 #include "support/PHBundleLocation.h"
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -91,6 +93,11 @@ int main(int argc, char **argv) {
         positional.isEmpty() ? PHBundleLocation::locateForThisProgram() : positional.first();
 
     PHSettingsHost host;
+    // Only the window itself goes into the picture: a sheet start-up opens
+    // over it is not drawn for nothing.
+    std::optional<PHOtherWindowsUndrawn> otherWindowsUndrawn;
+    if (parser.isSet(screenshotOption))
+        otherWindowsUndrawn.emplace(&host);
     QString error;
     if (bundle.isEmpty()) {
         error = QStringLiteral("The Porthold panel bundle was not found in %1.")
