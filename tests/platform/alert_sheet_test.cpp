@@ -58,18 +58,24 @@ protected:
     }
 };
 
-TEST(AlertSheet, IsSizedOnceWhenShown) {
-    testApplication("alert_sheet_test");
-    QWidget window;
-    window.resize(820, 620);
-    window.show();
-
+// The sheet the launch update check shows on a machine without network.
+PHAlertSheet::Request connectionRequest() {
     PHAlertSheet::Request request;
     request.title = QStringLiteral("Could not connect to server");
     request.message =
         QStringLiteral("Porthold encountered an error while checking for new versions. Please check "
                        "your internet connection or try again later.\n\n'updates.example.org' could "
                        "not be found");
+    return request;
+}
+
+TEST(AlertSheet, IsSizedOnceWhenShown) {
+    testApplication("alert_sheet_test");
+    QWidget window;
+    window.resize(820, 620);
+    window.show();
+
+    const PHAlertSheet::Request request = connectionRequest();
     PHAlertSheet::begin(&window, request, [](int) {});
     QMessageBox *box = PHAlertSheet::current();
     ASSERT_NE(box, nullptr);
@@ -154,15 +160,7 @@ TEST(AlertSheet, LooksAsAPlainMessageBoxDoes) {
     window.show();
 
     QList<PHAlertSheet::Request> requests;
-    {
-        PHAlertSheet::Request request;
-        request.title = QStringLiteral("Could not connect to server");
-        request.message =
-            QStringLiteral("Porthold encountered an error while checking for new versions. Please "
-                           "check your internet connection or try again later.\n\n"
-                           "'updates.example.org' could not be found");
-        requests.append(request);
-    }
+    requests.append(connectionRequest());
     {
         // A title wider than the box likes to be, three buttons, news.
         PHAlertSheet::Request request;
