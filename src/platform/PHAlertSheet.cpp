@@ -28,10 +28,10 @@ QPointer<QMessageBox> g_current;
 //    set to ignored here, the measure taken for the box's first layout
 //    (before it is shown) serves the first step too. The box sets the
 //    policy the message ends with itself.
-void settleBeforeShowing(QMessageBox *box, QLabel *informative) {
+void settleBeforeShowing(QMessageBox *box) {
     for (QWidget *widget : box->findChildren<QWidget *>())
         QCoreApplication::sendPostedEvents(widget, QEvent::PolishRequest);
-    if (informative)
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
 }
 
@@ -54,6 +54,27 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
         return;
     }
 
+    QMessageBox *box = makeBox(window, request);
+    QObject::connect(box, &QMessageBox::finished, box, [box, onEnd] {
+        QAbstractButton *clicked = box->clickedButton();
+        int code = Error;
+        if (clicked && clicked == box->defaultButton())
+            code = Default;
+        else if (clicked && box->buttonRole(clicked) == QMessageBox::DestructiveRole)
+            code = Alternate;
+        else if (box->escapeButton() && (clicked == box->escapeButton() || !clicked))
+            code = Other; // its button, or closed with Escape
+        PHAction::run("alert sheet end", [&] {
+            if (onEnd)
+                onEnd(code);
+        });
+    });
+    g_current = box;
+    settleBeforeShowing(box);
+    box->open();
+}
+
+QMessageBox *makeBox(QWidget *window, const Request &request) {
     auto *box = new QMessageBox(window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
@@ -63,40 +84,16 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
     box->setTextFormat(Qt::PlainText);
     box->setText(request.title);
     box->setInformativeText(request.message);
-    auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
-    if (informative)
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
-    QPushButton *defaultButton =
+    box->setDefaultButton(
         box->addButton(request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
-                       QMessageBox::AcceptRole);
-    QPushButton *alternateButton =
-        request.alternateButton.isEmpty()
-            ? nullptr
-            : box->addButton(request.alternateButton, QMessageBox::DestructiveRole);
-    QPushButton *otherButton = request.otherButton.isEmpty()
-                                   ? nullptr
-                                   : box->addButton(request.otherButton, QMessageBox::RejectRole);
-    box->setDefaultButton(defaultButton);
-    if (otherButton)
-        box->setEscapeButton(otherButton);
-    QObject::connect(box, &QMessageBox::finished, box,
-                     [box, defaultButton, alternateButton, otherButton, onEnd] {
-                         QAbstractButton *clicked = box->clickedButton();
-                         int code = Error;
-                         if (clicked == defaultButton)
-                             code = Default;
-                         else if (alternateButton && clicked == alternateButton)
-                             code = Alternate;
-                         else if (otherButton && (clicked == otherButton || !clicked))
-                             code = Other; // its button, or closed with Escape
-                         PHAction::run("alert sheet end", [&] {
-                             if (onEnd)
-                                 onEnd(code);
-                         });
-                     });
-    g_current = box;
-    settleBeforeShowing(box, informative);
-    box->open();
+                       QMessageBox::AcceptRole));
+    if (!request.alternateButton.isEmpty())
+        box->addButton(request.alternateButton, QMessageBox::DestructiveRole);
+    if (!request.otherButton.isEmpty())
+        box->setEscapeButton(box->addButton(request.otherButton, QMessageBox::RejectRole));
+    return box;
 }
 
 QMessageBox *current() {

@@ -39,6 +39,11 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd);
 /// The box currently shown for a window, or nullptr.
 QMessageBox *current();
 
+/// The message box a sheet for `request` is, made and not shown: icon,
+/// texts (plain) and buttons, the default and escape buttons set. begin()
+/// shows it; on its own it sizes itself as any message box does.
+QMessageBox *makeBox(QWidget *window, const Request &request);
+
 // Test hook.
 using Answerer = std::function<int(const Request &)>;
 void setAnswerer(Answerer answerer);

@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <functional>
+
 namespace {
 
 TEST(AlertSheet, ShowsTitleAndMessageAsTheyAre) {
@@ -126,29 +128,9 @@ Look lookOf(QMessageBox *box) {
     return look;
 }
 
-// The same box as the sheet's, set up in the same order, left to size
-// itself as a message box does on its own.
+// The sheet's box left to size itself, as a message box does on its own.
 QMessageBox *plainBox(QWidget *window, const PHAlertSheet::Request &request) {
-    auto *box = new QMessageBox(window);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(request.informational ? QMessageBox::Information : QMessageBox::Warning);
-    box->setTextFormat(Qt::PlainText);
-    box->setText(request.title);
-    box->setInformativeText(request.message);
-    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-        informative->setTextFormat(Qt::PlainText);
-    QPushButton *defaultButton =
-        box->addButton(request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
-                       QMessageBox::AcceptRole);
-    if (!request.alternateButton.isEmpty())
-        box->addButton(request.alternateButton, QMessageBox::DestructiveRole);
-    QPushButton *otherButton = request.otherButton.isEmpty()
-                                   ? nullptr
-                                   : box->addButton(request.otherButton, QMessageBox::RejectRole);
-    box->setDefaultButton(defaultButton);
-    if (otherButton)
-        box->setEscapeButton(otherButton);
+    QMessageBox *box = PHAlertSheet::makeBox(window, request);
     box->open();
     return box;
 }
@@ -210,6 +192,52 @@ TEST(AlertSheet, LooksAsAPlainMessageBoxDoes) {
         EXPECT_TRUE(ours.selectable) << "the texts can be selected and copied";
         EXPECT_TRUE(ours.picture == theirs.picture) << "the sheet is drawn differently";
     }
+}
+
+// The code the callback gets is the button's part in the sheet: the
+// default, the alternate ("Don't Save") and the other one, which Escape
+// also answers; a single button answers Escape too.
+TEST(AlertSheet, AnswersWithTheButtonsPart) {
+    testApplication("alert_sheet_test");
+    QWidget window;
+    window.resize(400, 300);
+    window.show();
+
+    PHAlertSheet::Request three;
+    three.title = QStringLiteral("Save changes?");
+    three.defaultButton = QStringLiteral("Save");
+    three.alternateButton = QStringLiteral("Don't Save");
+    three.otherButton = QStringLiteral("Cancel");
+    PHAlertSheet::Request one;
+    one.title = QStringLiteral("Done");
+
+    const auto answer = [&window](const PHAlertSheet::Request &request,
+                                  const std::function<void(QMessageBox *)> &act) {
+        int code = 99;
+        PHAlertSheet::begin(&window, request, [&code](int answered) { code = answered; });
+        QMessageBox *box = PHAlertSheet::current();
+        if (!box)
+            return 98;
+        QTest::qWait(10);
+        act(box);
+        QTest::qWait(10);
+        return code;
+    };
+    const auto click = [](const char *text) {
+        return [text](QMessageBox *box) {
+            for (QAbstractButton *button : box->buttons())
+                if (button->text() == QLatin1String(text))
+                    button->click();
+        };
+    };
+    const auto escape = [](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); };
+
+    EXPECT_EQ(answer(three, click("Save")), PHAlertSheet::Default);
+    EXPECT_EQ(answer(three, click("Don't Save")), PHAlertSheet::Alternate);
+    EXPECT_EQ(answer(three, click("Cancel")), PHAlertSheet::Other);
+    EXPECT_EQ(answer(three, escape), PHAlertSheet::Other);
+    EXPECT_EQ(answer(one, click("OK")), PHAlertSheet::Default);
+    EXPECT_EQ(answer(one, escape), PHAlertSheet::Default);
 }
 
 } // namespace
