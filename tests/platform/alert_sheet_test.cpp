@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,12 +21,18 @@
 
 namespace {
 
-TEST(AlertSheet, ShowsTitleAndMessageAsTheyAre) {
-    testApplication("alert_sheet_test");
+// Sheets open over a shown window the size of the panel's.
+class AlertSheet : public ::testing::Test {
+protected:
+    AlertSheet() {
+        window.resize(820, 620);
+        window.show();
+    }
+    QApplication &application = testApplication("alert_sheet_test"); // before any widget
     QWidget window;
-    window.resize(400, 300);
-    window.show();
+};
 
+TEST_F(AlertSheet, ShowsTitleAndMessageAsTheyAre) {
     PHAlertSheet::Request request;
     request.title = QStringLiteral("\"<b>eve</b>\" Is Still Allowed in Some Folders");
     request.message = QStringLiteral("<a href=\"https://example.org/\">here</a> &lt;tag&gt; stays as typed");
@@ -71,12 +78,7 @@ PHAlertSheet::Request connectionRequest() {
     return request;
 }
 
-TEST(AlertSheet, IsSizedOnceWhenShown) {
-    testApplication("alert_sheet_test");
-    QWidget window;
-    window.resize(820, 620);
-    window.show();
-
+TEST_F(AlertSheet, IsSizedOnceWhenShown) {
     const PHAlertSheet::Request request = connectionRequest();
     PHAlertSheet::begin(&window, request, [](int) {});
     QMessageBox *box = PHAlertSheet::current();
@@ -135,12 +137,7 @@ QMessageBox *plainBox(QWidget *window, const PHAlertSheet::Request &request) {
     return box;
 }
 
-TEST(AlertSheet, LooksAsAPlainMessageBoxDoes) {
-    testApplication("alert_sheet_test");
-    QWidget window;
-    window.resize(820, 620);
-    window.show();
-
+TEST_F(AlertSheet, LooksAsAPlainMessageBoxDoes) {
     QList<PHAlertSheet::Request> requests;
     requests.append(connectionRequest());
     {
@@ -197,12 +194,7 @@ TEST(AlertSheet, LooksAsAPlainMessageBoxDoes) {
 // The code the callback gets is the button's part in the sheet: the
 // default, the alternate ("Don't Save") and the other one, which Escape
 // also answers; a single button answers Escape too.
-TEST(AlertSheet, AnswersWithTheButtonsPart) {
-    testApplication("alert_sheet_test");
-    QWidget window;
-    window.resize(400, 300);
-    window.show();
-
+TEST_F(AlertSheet, AnswersWithTheButtonsPart) {
     PHAlertSheet::Request three;
     three.title = QStringLiteral("Save changes?");
     three.defaultButton = QStringLiteral("Save");
@@ -211,8 +203,8 @@ TEST(AlertSheet, AnswersWithTheButtonsPart) {
     PHAlertSheet::Request one;
     one.title = QStringLiteral("Done");
 
-    const auto answer = [&window](const PHAlertSheet::Request &request,
-                                  const std::function<void(QMessageBox *)> &act) {
+    const auto answer = [this](const PHAlertSheet::Request &request,
+                               const std::function<void(QMessageBox *)> &act) {
         int code = 99;
         PHAlertSheet::begin(&window, request, [&code](int answered) { code = answered; });
         QMessageBox *box = PHAlertSheet::current();
