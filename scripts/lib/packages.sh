@@ -9,6 +9,7 @@ porthold_build_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev libqt6uitools6 qt6-qpa-plugins
   libicu-dev libplist-dev libpam0g-dev libcrypt-dev libgtest-dev
+  libssl-dev ca-certificates
   apache2 apache2-utils
 )
 
@@ -22,6 +23,7 @@ porthold_test_packages=(
   libpam-modules libpam-runtime
   lintian
   ansible-core
+  openssl
 )
 
 # The static checks of scripts/check-tidy.

@@ -4,6 +4,11 @@
 
 #include "platform/PHException.h"
 
+#include <QSslConfiguration>
+#include <QSslSocket>
+
+#include <mutex>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -23,8 +28,28 @@ QString errorText(int error) {
 }
 
 constexpr std::chrono::milliseconds PollSlice{100};
+// What the TLS socket decrypts ahead of the reader: bounded, so a server that
+// sends faster than the reader takes cannot fill memory.
+constexpr qint64 kTLSReadAhead = 256 * 1024;
+
+std::mutex g_authoritiesMutex;
+QList<QSslCertificate> g_authorities;
+
+/// Why the server's certificate was refused, in the TLS library's words.
+QString certificateProblems(const QList<QSslError> &errors) {
+    QStringList texts;
+    for (const QSslError &error : errors)
+        if (!texts.contains(error.errorString()))
+            texts.append(error.errorString());
+    return texts.join(QStringLiteral("; "));
+}
 
 } // namespace
+
+void AbstractSocket::setTrustedAuthorities(const QList<QSslCertificate> &authorities) {
+    std::lock_guard lock(g_authoritiesMutex);
+    g_authorities = authorities;
+}
 
 AbstractSocket::AbstractSocket() {
     m_socketfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -71,6 +96,12 @@ void AbstractSocket::allocReadBuffer() {
 }
 
 void AbstractSocket::close() {
+    if (m_tls) {
+        // It owns the descriptor and closes it.
+        m_tls->abort();
+        m_tls.reset();
+        m_socketfd = -1;
+    }
     if (m_socketfd != -1) {
         ::close(m_socketfd);
         m_socketfd = -1;
@@ -149,9 +180,68 @@ void AbstractSocket::connectToHostNamePort(const QString &hostName, quint16 port
         if (error != 0)
             raise("Socket: Connect failed", error);
     }
+    startTLS(hostName);
     m_remoteHostName = hostName;
     m_remotePort = port;
     m_connected = true;
+}
+
+template <typename Step, typename Done>
+AbstractSocket::Wait AbstractSocket::waitForTLS(Step step, Done done) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline = Clock::now() + m_timeout;
+    for (;;) {
+        if (done() || m_tls->state() != QAbstractSocket::ConnectedState)
+            return Wait::Ready; // the caller tells success from failure
+        if (m_abort && m_abort->load())
+            return Wait::Aborted;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return Wait::TimedOut;
+        // A slice that ends without progress only times out the slice.
+        if (step(static_cast<int>(std::min(left, PollSlice).count())))
+            deadline = Clock::now() + m_timeout;
+    }
+}
+
+void AbstractSocket::startTLS(const QString &hostName) {
+    if (!QSslSocket::supportsSsl())
+        raise("Socket: TLS handshake failed",
+              QStringLiteral("Socket: TLS handshake failed: no TLS library (OpenSSL 3) was found"));
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    {
+        std::lock_guard lock(g_authoritiesMutex);
+        if (!g_authorities.isEmpty())
+            configuration.setCaCertificates(g_authorities);
+    }
+    m_tls = std::make_unique<QSslSocket>();
+    m_tls->setSslConfiguration(configuration);
+    m_tls->setPeerVerifyName(hostName);
+    m_tls->setReadBufferSize(kTLSReadAhead);
+    if (!m_tls->setSocketDescriptor(m_socketfd)) {
+        const QString why = m_tls->errorString();
+        m_tls.reset();
+        raise("Socket: Connect failed", QStringLiteral("Socket: Connect failed: %1").arg(why));
+    }
+    m_tls->startClientEncryption();
+    const Wait wait = waitForTLS([this](int slice) { return m_tls->waitForEncrypted(slice); },
+                                 [this] { return m_tls->isEncrypted(); });
+    if (wait == Wait::Ready && m_tls->isEncrypted())
+        return;
+    const QString refused = certificateProblems(m_tls->sslHandshakeErrors());
+    QString why;
+    if (wait == Wait::TimedOut)
+        why = errorText(ETIMEDOUT);
+    else if (wait == Wait::Aborted)
+        why = errorText(ECANCELED);
+    else if (!refused.isEmpty())
+        why = QStringLiteral("the server's certificate was refused: %1").arg(refused);
+    else
+        why = QStringLiteral("the server did not answer in TLS (%1)").arg(m_tls->errorString());
+    close();
+    raise("Socket: TLS handshake failed", QStringLiteral("Socket: TLS handshake failed: %1").arg(why));
 }
 
 qint64 AbstractSocket::readData(QByteArray *buffer) {
@@ -164,20 +254,22 @@ qint64 AbstractSocket::readData(QByteArray *buffer) {
     allocReadBuffer();
 
     for (;;) {
-        const ssize_t received = ::recv(m_socketfd, m_readBuffer.get(), m_readBufferSize, 0);
-        if (received > 0) {
-            buffer->append(m_readBuffer.get(), static_cast<qsizetype>(received));
-            return received;
+        if (m_tls->bytesAvailable() > 0) {
+            const qint64 received = m_tls->read(m_readBuffer.get(), m_readBufferSize);
+            if (received > 0) {
+                buffer->append(m_readBuffer.get(), static_cast<qsizetype>(received));
+                return received;
+            }
         }
-        if (received == 0) {
+        if (m_tls->state() != QAbstractSocket::ConnectedState) {
+            if (m_tls->error() != QAbstractSocket::RemoteHostClosedError)
+                raise("Socket: Recv failed",
+                      QStringLiteral("Socket: Recv failed: %1").arg(m_tls->errorString()));
             close();
             return 0;
         }
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            raise("Socket: Recv failed", errno);
-        switch (waitFor(POLLIN)) {
+        switch (waitForTLS([this](int slice) { return m_tls->waitForReadyRead(slice); },
+                           [this] { return m_tls->bytesAvailable() > 0; })) {
         case Wait::TimedOut:
             raise("Socket: Recv failed", ETIMEDOUT);
         case Wait::Aborted:
@@ -194,29 +286,23 @@ void AbstractSocket::writeData(const QByteArray &data) {
     if (!m_connected)
         raise("Socket: Not connected", QStringLiteral("Socket: Not connected"));
 
-    const char *next = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        // MSG_NOSIGNAL: a peer that went away is an error here, not a SIGPIPE.
-        const ssize_t sent = ::send(m_socketfd, next, static_cast<size_t>(left), MSG_NOSIGNAL);
-        if (sent >= 0) {
-            next += sent;
-            left -= sent;
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            raise("Socket: Send failed", errno);
-        switch (waitFor(POLLOUT)) {
-        case Wait::TimedOut:
-            raise("Socket: Send failed", ETIMEDOUT);
-        case Wait::Aborted:
-            raise("Socket: Send failed", ECANCELED);
-        case Wait::Ready:
-            break;
-        }
+    if (data.isEmpty())
+        return;
+    if (m_tls->write(data) != data.size())
+        raise("Socket: Send failed", QStringLiteral("Socket: Send failed: %1").arg(m_tls->errorString()));
+    switch (
+        waitForTLS([this](int slice) { return m_tls->waitForBytesWritten(slice); },
+                   [this] { return m_tls->encryptedBytesToWrite() == 0 && m_tls->bytesToWrite() == 0; })) {
+    case Wait::TimedOut:
+        raise("Socket: Send failed", ETIMEDOUT);
+    case Wait::Aborted:
+        raise("Socket: Send failed", ECANCELED);
+    case Wait::Ready:
+        break;
     }
+    // A peer may close once it has all it wanted; only bytes left unsent fail.
+    if (m_tls->bytesToWrite() > 0 || m_tls->encryptedBytesToWrite() > 0)
+        raise("Socket: Send failed", QStringLiteral("Socket: Send failed: %1").arg(m_tls->errorString()));
 }
 
 void AbstractSocket::writeString(const QString &text) {

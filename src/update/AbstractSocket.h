@@ -1,16 +1,25 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QSslCertificate>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 
-/// One IPv4 TCP stream socket: connect by host name and port, send bytes or
-/// text, receive into a caller's growable buffer. Every call blocks; every
-/// failure raises a PHException named after the failing step ("Socket:
-/// Connect failed", ...) whose reason carries the system's error text.
+class QSslSocket;
+
+/// One TLS connection over an IPv4 TCP stream socket: connect by host name
+/// and port, send bytes or text, receive into a caller's growable buffer.
+/// Every call blocks; every failure raises a PHException named after the
+/// failing step ("Socket: Connect failed", "Socket: TLS handshake failed",
+/// ...) whose reason carries the system's or the TLS library's error text.
+///
+/// There is no plain mode: a connection is usable only once the server has
+/// proved, with a certificate chain to one of the system's certificate
+/// authorities, that it is the host that was named.
 ///
 /// A socket belongs to one thread at a time. Connects and receives give up
 /// after `timeout()` without progress (raised as a connect or receive failure
@@ -27,7 +36,8 @@ public:
     AbstractSocket(const AbstractSocket &) = delete;
     AbstractSocket &operator=(const AbstractSocket &) = delete;
 
-    /// Resolves the name to its first IPv4 address and connects on the port.
+    /// Resolves the name to its first IPv4 address, connects on the port and
+    /// makes the TLS handshake, checking the server's certificate for the name.
     void connectToHostNamePort(const QString &hostName, quint16 port);
     /// One receive of at most `readBufferSize()` bytes, appended to `buffer`.
     /// Returns the count, or 0 after the peer closed (the socket is then closed).
@@ -55,9 +65,17 @@ public:
     /// A flag watched while the socket waits; setting it ends the wait.
     void setAbortFlag(std::shared_ptr<const std::atomic<bool>> flag) { m_abort = std::move(flag); }
 
+    /// Test hook: the certificate authorities that every later connection
+    /// trusts instead of the system's (an empty list: the system's again).
+    static void setTrustedAuthorities(const QList<QSslCertificate> &authorities);
+
 private:
     enum class Wait { Ready, TimedOut, Aborted };
     Wait waitFor(short events);
+    void startTLS(const QString &hostName);
+    /// Runs `step` (one bounded wait of the TLS socket) until `done`, the
+    /// timeout without progress, the abort flag or the connection's end.
+    template <typename Step, typename Done> Wait waitForTLS(Step step, Done done);
     [[noreturn]] static void raise(const char *name, int error);
     [[noreturn]] static void raise(const char *name, const QString &reason);
 
@@ -67,6 +85,8 @@ private:
     QString m_remoteHostName;
     quint16 m_remotePort = 0;
     int m_socketfd = -1;
+    // Owns the descriptor once the handshake starts.
+    std::unique_ptr<QSslSocket> m_tls;
 
     std::chrono::milliseconds m_timeout = DefaultTimeout;
     std::shared_ptr<const std::atomic<bool>> m_abort;

@@ -143,7 +143,7 @@ LayoutCheck checkUpdatePanelLayout(QIODevice *device) {
 /// owns it.
 struct PHSUController::Exchange {
     QString host;
-    quint16 port = 80;
+    quint16 port = PHSUController::DefaultPort;
     QString product;
     QString version;
     std::chrono::milliseconds timeout{AbstractSocket::DefaultTimeout};
@@ -297,7 +297,7 @@ QWidget *PHSUController::window() const {
 
 bool PHSUController::setUpdateServer(const QString &hostAndPort) {
     QString host = hostAndPort.trimmed();
-    quint16 port = 80;
+    quint16 port = DefaultPort;
     const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
     if (colon >= 0) {
         bool ok = false;
@@ -316,7 +316,8 @@ bool PHSUController::setUpdateServer(const QString &hostAndPort) {
 }
 
 QString PHSUController::updateServer() const {
-    return m_serverPort == 80 ? m_serverHost : QStringLiteral("%1:%2").arg(m_serverHost).arg(m_serverPort);
+    return m_serverPort == DefaultPort ? m_serverHost
+                                       : QStringLiteral("%1:%2").arg(m_serverHost).arg(m_serverPort);
 }
 
 PHSUController::Exchange PHSUController::makeExchange() const {
@@ -329,7 +330,7 @@ PHSUController::Exchange PHSUController::makeExchange() const {
     return exchange;
 }
 
-// One HTTP/1.0 exchange with the update server, on the calling worker thread.
+// One HTTP/1.0 exchange inside TLS with the update server, on the calling worker thread.
 // Every piece of the reply, header block included, goes to `take` as it arrives.
 bool PHSUController::exchangeHTTP(const Exchange &exchange, const QString &path, const void *progressSender,
                                   quint32 readSize, const PieceTaker &take, QString *errorText) {
@@ -340,8 +341,9 @@ bool PHSUController::exchangeHTTP(const Exchange &exchange, const QString &path,
         Log::write(QStringLiteral("Update request for %1 refused: a field holds a line break").arg(path));
         return false;
     }
-    const QString hostField =
-        exchange.port == 80 ? exchange.host : QStringLiteral("%1:%2").arg(exchange.host).arg(exchange.port);
+    const QString hostField = exchange.port == DefaultPort
+                                  ? exchange.host
+                                  : QStringLiteral("%1:%2").arg(exchange.host).arg(exchange.port);
     const QString request = QStringLiteral("GET %1 HTTP/1.0\nHOST: %2\nUser-Agent: %3/%4\n\n")
                                 .arg(path, hostField, exchange.product, exchange.version);
     try {
@@ -364,6 +366,14 @@ bool PHSUController::exchangeHTTP(const Exchange &exchange, const QString &path,
         Log::write(QStringLiteral("Update exchange for %1 failed: %2").arg(path, e.reason()));
         if (e.name().contains(QStringLiteral("Host not found")) && errorText)
             *errorText = QStringLiteral("'%1' could not be found").arg(exchange.host);
+        // A server that cannot prove who it is may be anyone on the way: said
+        // so, with the reason, rather than as a network failure.
+        static const QString tlsPrefix = QStringLiteral("Socket: TLS handshake failed: ");
+        if (e.name().contains(QStringLiteral("TLS handshake failed")) && errorText)
+            *errorText =
+                QStringLiteral("No secure connection to '%1' could be made: %2")
+                    .arg(exchange.host,
+                         e.reason().startsWith(tlsPrefix) ? e.reason().mid(tlsPrefix.size()) : e.reason());
         return false;
     }
     return true;

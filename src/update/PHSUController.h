@@ -41,8 +41,10 @@ class PHSUController : public QObject {
     Q_OBJECT
 
 public:
-    /// The maker's update server; "host" or "host:port" (port 80 by default).
+    /// The maker's update server; "host" or "host:port" (port 443 by default).
+    /// Only TLS is spoken, with the server's certificate checked for the host.
     static constexpr const char *DefaultUpdateServer = "updates.quillmere.com";
+    static constexpr quint16 DefaultPort = 443;
     /// The largest version-check reply that is read.
     static constexpr qint64 MaxVersionReplySize = 1 << 20;
     /// The largest download body taken when neither the version record nor
@@ -192,7 +194,7 @@ private:
     bool m_checking = false;
 
     QString m_serverHost;
-    quint16 m_serverPort = 80;
+    quint16 m_serverPort = DefaultPort;
     std::chrono::milliseconds m_timeout;
 
     qint64 m_progressMaximum = 0;

@@ -2,7 +2,7 @@
 
 // Shared set-up of the update tests: an offscreen application, settings in a
 // private folder, a panel context with a known product and version, and
-// alert sheets answered "OK" and recorded.
+// alert sheets answered "OK" and recorded, and the test authority trusted.
 
 #include "common/TestApplication.h"
 #include "common/TestPanelContext.h"
@@ -43,10 +43,12 @@ public:
             QStringLiteral("com.quillmere.porthold"));
         PHAlertSheet::clearRecorded();
         PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Default); });
+        trustTestAuthority();
     }
     ~UpdateTestScope() {
         PHAlertSheet::setAnswerer({});
         PHAlertSheet::clearRecorded();
+        AbstractSocket::setTrustedAuthorities({});
     }
     TestPanelContext context;
 };

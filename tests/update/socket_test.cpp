@@ -1,5 +1,6 @@
 #include "update/Socket.h"
 
+#include "common/TestApplication.h"
 #include "platform/PHException.h"
 #include "update/TestHttpServer.h"
 
@@ -8,6 +9,13 @@
 #include <thread>
 
 namespace {
+
+// Every test trusts the test authority and nothing else.
+const bool kTrusted = [] {
+    testApplication("porthold-socket-test"); // the TLS sockets expect one
+    trustTestAuthority();
+    return true;
+}();
 
 // Runs the call and answers the name of the failure it raised, or "" when none.
 template <typename Call> QString failureOf(Call call) {
@@ -20,6 +28,7 @@ template <typename Call> QString failureOf(Call call) {
 }
 
 TEST(Socket, ExchangesBytesAndClosesWhenThePeerDoes) {
+    ASSERT_TRUE(kTrusted);
     TestHttpServer server;
     server.setReply("/x", {"HTTP/1.0 200 OK\r\n\r\n" + QByteArray(10000, 'z')});
 
@@ -117,10 +126,13 @@ TEST(Socket, AStalledPeerTimesOutAndAnAbortEndsTheWait) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_TRUE(buffer.isEmpty());
 
+    // The server serves one connection at a time: the second is another's.
+    TestHttpServer other;
+    other.setReply("/slow", {"HTTP/1.0 200 OK\r\n\r\nlate", 0, 0, 3000});
     auto flag = std::make_shared<std::atomic<bool>>(false);
     Socket second;
     second.setAbortFlag(flag);
-    second.connectToHostNamePort(QStringLiteral("127.0.0.1"), server.port());
+    second.connectToHostNamePort(QStringLiteral("127.0.0.1"), other.port());
     second.writeString(QStringLiteral("GET /slow HTTP/1.0\n\n"));
     std::thread setter([flag] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -129,6 +141,69 @@ TEST(Socket, AStalledPeerTimesOutAndAnAbortEndsTheWait) {
     EXPECT_EQ(failureOf([&] { second.readData(&buffer); }),
               QStringLiteral("Socket: Recv failed | Socket: Recv failed: Operation canceled"));
     setter.join();
+}
+
+} // namespace
+
+namespace {
+
+/// Connects to a server and says why it was refused ("" when it was not).
+QString refusalOf(TestHttpServer::Transport transport, const QString &host = QStringLiteral("127.0.0.1")) {
+    TestHttpServer server(transport);
+    Socket socket;
+    socket.setTimeout(std::chrono::seconds(5));
+    return failureOf([&] { socket.connectToHostNamePort(host, server.port()); });
+}
+
+TEST(Socket, OnlyAServerThatProvesItsNameIsTalkedTo) {
+    ASSERT_TRUE(kTrusted);
+    ASSERT_EQ(TestAuthority::shared().problem(), QString());
+    // The good certificate names both localhost and 127.0.0.1.
+    EXPECT_EQ(refusalOf(TestHttpServer::Transport::TLS), QString());
+    EXPECT_EQ(refusalOf(TestHttpServer::Transport::TLS, QStringLiteral("localhost")), QString());
+
+    const QString prefix = QStringLiteral("Socket: TLS handshake failed | Socket: TLS handshake failed: ");
+    const QString wrongName = refusalOf(TestHttpServer::Transport::WrongName);
+    EXPECT_TRUE(wrongName.startsWith(prefix + "the server's certificate was refused: "))
+        << qPrintable(wrongName);
+    EXPECT_TRUE(wrongName.contains(QStringLiteral("host name did not match"))) << qPrintable(wrongName);
+
+    const QString expired = refusalOf(TestHttpServer::Transport::Expired);
+    EXPECT_TRUE(expired.contains(QStringLiteral("certificate has expired"))) << qPrintable(expired);
+
+    const QString unknown = refusalOf(TestHttpServer::Transport::UnknownAuthority);
+    EXPECT_TRUE(unknown.startsWith(prefix + "the server's certificate was refused: ")) << qPrintable(unknown);
+    EXPECT_TRUE(unknown.contains(QStringLiteral("untrusted"))) << qPrintable(unknown);
+
+    // The system's authorities do not know the test authority either.
+    AbstractSocket::setTrustedAuthorities({});
+    const QString untrusted = refusalOf(TestHttpServer::Transport::TLS);
+    trustTestAuthority();
+    EXPECT_TRUE(untrusted.startsWith(prefix + "the server's certificate was refused: "))
+        << qPrintable(untrusted);
+
+    // A plain HTTP server is not talked to in clear instead.
+    const QString plain = refusalOf(TestHttpServer::Transport::Plain);
+    EXPECT_TRUE(plain.startsWith(prefix + "the server did not answer in TLS")) << qPrintable(plain);
+}
+
+TEST(Socket, NothingIsSentInClear) {
+    ASSERT_TRUE(kTrusted);
+    // A listener that does not speak TLS sees the handshake, never the request.
+    TestHttpServer listener(TestHttpServer::Transport::Plain);
+    Socket socket;
+    socket.setTimeout(std::chrono::seconds(5));
+    const QString failure = failureOf([&] {
+        socket.connectToHostNamePort(QStringLiteral("127.0.0.1"), listener.port());
+        socket.writeString(QStringLiteral("GET /secret HTTP/1.0\n\n"));
+    });
+    EXPECT_TRUE(failure.startsWith(QStringLiteral("Socket: TLS handshake failed"))) << qPrintable(failure);
+    ASSERT_TRUE(listener.waitForServed(1));
+    ASSERT_EQ(listener.requests().size(), 1);
+    const QByteArray seen = listener.requests().first();
+    ASSERT_GE(seen.size(), 3);
+    EXPECT_EQ(seen.left(3), QByteArray("\x16\x03\x01")) << "a TLS handshake record";
+    EXPECT_FALSE(seen.contains("GET "));
 }
 
 } // namespace

@@ -144,6 +144,30 @@ TEST_F(UpdateCheck, ConnectionFailuresAndTheRememberedLookupError) {
     EXPECT_EQ(takeSheet(), lookupText);
 }
 
+TEST_F(UpdateCheck, AServerThatCannotProveItsNameIsNotAsked) {
+    const QString start = QStringLiteral("Could not connect to server | ") + kConnectionText +
+                          QStringLiteral(".\n\nNo secure connection to '127.0.0.1' could be made: ");
+    const auto check = [&](TestHttpServer::Transport transport) {
+        TestHttpServer impostor(transport);
+        impostor.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("9.9"))));
+        EXPECT_TRUE(controller.setUpdateServer(QString::fromLatin1(impostor.hostPort())));
+        runCheck();
+        EXPECT_TRUE(impostor.requests().isEmpty() || !impostor.requests().first().contains("GET "));
+        return takeSheet();
+    };
+    for (const auto &[transport, reason] :
+         {std::pair(TestHttpServer::Transport::WrongName, "host name did not match"),
+          std::pair(TestHttpServer::Transport::Expired, "certificate has expired"),
+          std::pair(TestHttpServer::Transport::UnknownAuthority, "self-signed, and untrusted"),
+          std::pair(TestHttpServer::Transport::Plain, "the server did not answer in TLS")}) {
+        const QString sheet = check(transport);
+        EXPECT_TRUE(sheet.startsWith(start) && sheet.contains(QLatin1String(reason)) &&
+                    sheet.endsWith(QStringLiteral(" | version net access")))
+            << qPrintable(sheet);
+    }
+    EXPECT_FALSE(controller.suSheet()->isVisible()) << "nothing an impostor says is offered";
+}
+
 TEST_F(UpdateCheck, CancellingEndsTheCheckWithoutASheet) {
     server.setReply("/PHSVersions.php",
                     {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
@@ -184,7 +208,7 @@ TEST(UpdateServerName, AcceptsHostAndOptionalPort) {
     EXPECT_EQ(controller.updateServer(), QStringLiteral("updates.quillmere.com"));
     EXPECT_TRUE(controller.setUpdateServer(QStringLiteral("example.test:8080")));
     EXPECT_EQ(controller.updateServer(), QStringLiteral("example.test:8080"));
-    EXPECT_TRUE(controller.setUpdateServer(QStringLiteral("example.test:80")));
+    EXPECT_TRUE(controller.setUpdateServer(QStringLiteral("example.test:443")));
     EXPECT_EQ(controller.updateServer(), QStringLiteral("example.test"));
     for (const QString &bad : {QStringLiteral(""), QStringLiteral("host:0"), QStringLiteral("host:70000"),
                                QStringLiteral("host:x"), QStringLiteral("a b"),
