@@ -18,6 +18,15 @@ function(porthold_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LINK})
 endfunction()
 
+# What a sanitizer build's tests run with (harmless elsewhere): the first
+# fault ends the program, with its stack, and leaks are reported but for those
+# of system libraries listed in tests/lsan.supp. Programs the tests start
+# inherit it.
+set(PORTHOLD_SANITIZER_TEST_ENVIRONMENT
+  "ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1:check_initialization_order=1"
+  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
+  "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+
 # porthold_tests(PREFIX LINK libs...): one test program per *_test.cpp in the
 # current folder, each registered with ctest under PREFIX.name.
 function(porthold_tests prefix)
@@ -34,7 +43,7 @@ function(porthold_tests prefix)
       PORTHOLD_BINARY_DIR="${PROJECT_BINARY_DIR}")
     add_test(NAME ${prefix}.${stem} COMMAND ${target})
     set_tests_properties(${prefix}.${stem} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PORTHOLD_SOURCE_DIR=${PROJECT_SOURCE_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PORTHOLD_SOURCE_DIR=${PROJECT_SOURCE_DIR};${PORTHOLD_SANITIZER_TEST_ENVIRONMENT}"
       TIMEOUT 600)
     if(ARG_LABELS)
       set_tests_properties(${prefix}.${stem} PROPERTIES LABELS "${ARG_LABELS}")
