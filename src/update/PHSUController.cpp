@@ -661,7 +661,7 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
         if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("downloadButton")))
             button->setEnabled(!m_downloadURL.isEmpty());
         if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("infoButton")))
-            button->setEnabled(!m_infoURL.isEmpty());
+            button->setEnabled(isFollowable(m_infoURL));
         showSWUPanel();
         return;
     }
@@ -716,9 +716,19 @@ void PHSUController::hideSWUPanel(QObject *) {
         m_suSheet->hide();
 }
 
+bool PHSUController::isFollowable(const QUrl &url) {
+    return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
+}
+
 void PHSUController::viewInfoPage(QObject *) {
-    if (m_infoURL.isValid() && !m_infoURL.isEmpty())
-        QDesktopServices::openUrl(m_infoURL);
+    // Only a secure web page: another scheme could start any program.
+    if (!isFollowable(m_infoURL)) {
+        if (!m_infoURL.isEmpty())
+            Log::write(QStringLiteral("The info page %1 is not an https address; not opened")
+                           .arg(m_infoURL.toString()));
+        return;
+    }
+    QDesktopServices::openUrl(m_infoURL);
 }
 
 void PHSUController::setPIHidden(bool hidden) {
@@ -872,22 +882,33 @@ void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, 
         return;
     }
     hideSWUPanel(nullptr);
-    showSavedSheet(download->savePath, QDesktopServices::openUrl(QUrl::fromLocalFile(download->savePath)));
+    // Never opened by itself: what runs is the user's choice.
+    showSavedSheet(download->savePath);
 }
 
-void PHSUController::showSavedSheet(const QString &path, bool opened) {
+void PHSUController::showSavedSheet(const QString &path) {
     PHAlertSheet::Request request;
     request.title = QStringLiteral("New Version Saved");
-    request.message = QStringLiteral("The new version of Porthold was saved as %1.").arg(path);
-    if (!opened)
-        request.message += QStringLiteral(" It could not be opened: no program for it was found.");
+    request.message =
+        QStringLiteral("The new version of Porthold was saved as %1. It has not been opened.").arg(path);
     request.defaultButton = QStringLiteral("OK");
     request.alternateButton = QStringLiteral("Show in Folder");
+    request.otherButton = QStringLiteral("Open");
     request.context = QStringLiteral("version saved");
     request.informational = true;
     QPointer<PHSUController> self(this);
     PHAlertSheet::begin(m_window, request, [self, path](int returnCode) {
-        if (!self || returnCode != PHAlertSheet::Alternate)
+        if (!self)
+            return;
+        if (returnCode == PHAlertSheet::Other) {
+            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+                self->showOutcomeSheet(
+                    QStringLiteral("Could not open the new version"),
+                    QStringLiteral("%1 could not be opened: no program for it was found.").arg(path),
+                    QStringLiteral("version open"));
+            return;
+        }
+        if (returnCode != PHAlertSheet::Alternate)
             return;
         const QString folder = QFileInfo(path).absolutePath();
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))

@@ -25,8 +25,9 @@ class QWidget;
 
 /// Asks the update server whether a newer version of the panel exists, tells
 /// the user the outcome in a sheet on the panel's window, and for a newer
-/// version shows the update panel ("SWU" layout) with its release notes, saves
-/// the new version's file with a progress bar and opens it.
+/// version shows the update panel ("SWU" layout) with its release notes and
+/// saves the new version's file with a progress bar. The saved file is shown
+/// or opened only when the user asks.
 ///
 /// Network work runs on detached worker threads that own what they use; each
 /// hands its result to the main thread through a queued call that is dropped
@@ -90,7 +91,10 @@ public:
     /// Opens the save panel on the update panel, in "SU Default Folder",
     /// proposing the download's file name.
     void downloadNewVersion(QObject *sender = nullptr);
+    /// Opens the info page in the browser, only when it is an https address.
     void viewInfoPage(QObject *sender = nullptr);
+    /// An address the panel follows: https with a host, nothing else.
+    static bool isFollowable(const QUrl &url);
     void hideSWUPanel(QObject *sender = nullptr);
     /// The save panel's end: code 1 with the chosen path starts the download.
     void savePanelDidEndReturnCode(int returnCode, const QString &path);
@@ -163,8 +167,9 @@ private:
     void setSUDefaultFolder(const QString &folder);
     void showOutcomeSheet(const QString &title, const QString &message, const QString &context,
                           bool informational = false);
-    /// Says where a download was saved and offers to show it in its folder.
-    void showSavedSheet(const QString &path, bool opened);
+    /// Says where a download was saved and offers to show it in its folder
+    /// or to open it; it is never opened otherwise.
+    void showSavedSheet(const QString &path);
     void showConnectionSheet();
     void setProgressMaximum(qint64 maximum);
     void setProgressBytes(qint64 bytes);

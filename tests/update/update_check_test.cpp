@@ -4,6 +4,8 @@
 #include "platform/NotificationCenter.h"
 #include "update/UpdateTestSupport.h"
 
+#include <QAbstractButton>
+#include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -87,6 +89,41 @@ TEST_F(UpdateCheck, ANewerVersionFillsTheUpdatePanel) {
     // And the view shows that row (it had counted none before the offer).
     EXPECT_EQ(controller.newVersion()->verticalHeader()->count(), 1);
     EXPECT_FALSE(controller.newVersion()->visualRect(model->index(0, 0)).isEmpty());
+}
+
+/// Stands in for the browser: records the addresses it is asked to open.
+class BrowserRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+TEST_F(UpdateCheck, TheInfoPageIsFollowedOnlyWhenHttps) {
+    BrowserRecorder browser;
+    const QStringList schemes{"http", "https", "file", "ftp", "javascript"};
+    for (const QString &scheme : schemes)
+        QDesktopServices::setUrlHandler(scheme, &browser, "open");
+    for (const QString &page :
+         {QStringLiteral("http://www.quillmere.com/porthold/"), QStringLiteral("file:///etc/passwd"),
+          QStringLiteral("ftp://example.test/x"), QStringLiteral("https:relative"),
+          QStringLiteral("https://www.quillmere.com/porthold/")}) {
+        server.setReply("/PHSVersions.php",
+                        TestHttpServer::ok(
+                            versionReply(QStringLiteral("1.3"), {},
+                                         "<key>info page</key><string>" + xmlString(page) + "</string>\n")));
+        runCheck();
+        auto *info = controller.suSheet()->findChild<QAbstractButton *>(QStringLiteral("infoButton"));
+        ASSERT_NE(info, nullptr);
+        const bool secure = page.startsWith(QStringLiteral("https://"));
+        EXPECT_EQ(info->isEnabled(), secure) << page.toStdString();
+        controller.viewInfoPage();
+        EXPECT_EQ(browser.opened, secure ? QList<QUrl>{QUrl(page)} : QList<QUrl>{}) << page.toStdString();
+        browser.opened.clear();
+    }
+    for (const QString &scheme : schemes)
+        QDesktopServices::unsetUrlHandler(scheme);
 }
 
 TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {
@@ -267,3 +304,5 @@ TEST(UpdatePanelLayout, IsCheckedWhenTakenAndBuiltOnlyWhenNeeded) {
 }
 
 } // namespace
+
+#include "update_check_test.moc"

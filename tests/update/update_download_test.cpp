@@ -84,7 +84,7 @@ protected:
     QStringList asked;
 };
 
-TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensIt) {
+TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensNothingByItself) {
     const QByteArray body = payload(24000);
     offerNewVersion(body.size());
     server.setReply("/files/Porthold%201.3.tar.gz",
@@ -92,7 +92,7 @@ TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensIt) {
     QSignalSpy progress(controller.suProgress(), &QProgressBar::valueChanged);
     download();
 
-    ASSERT_EQ(recorder.opened, QList<QUrl>({QUrl::fromLocalFile(target)}));
+    EXPECT_TRUE(recorder.opened.isEmpty()) << "what was downloaded is not run";
     QFile saved(target);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_TRUE(saved.readAll() == body) << "the file holds the body only";
@@ -112,36 +112,48 @@ TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensIt) {
     ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
     const PHAlertSheet::Request told = PHAlertSheet::recorded().first();
     EXPECT_EQ(told.title, "New Version Saved");
-    EXPECT_EQ(told.message, QStringLiteral("The new version of Porthold was saved as %1.").arg(target));
+    EXPECT_EQ(
+        told.message,
+        QStringLiteral("The new version of Porthold was saved as %1. It has not been opened.").arg(target));
     EXPECT_EQ(told.alternateButton, "Show in Folder");
+    EXPECT_EQ(told.otherButton, "Open");
     EXPECT_TRUE(told.informational);
 }
 
-TEST_F(UpdateDownload, ShowInFolderOpensTheFolderAndAFileNothingOpensIsSaid) {
+TEST_F(UpdateDownload, ShowInFolderAndOpenAreTheUsersChoice) {
     const QByteArray body = payload(3000);
     offerNewVersion(body.size());
     server.setReply("/files/Porthold%201.3.tar.gz", TestHttpServer::ok(body, "Server: test\r\n"));
     PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Alternate); });
     download();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.opened.size() == 2; }, 5000));
-    EXPECT_EQ(recorder.opened.last(), QUrl::fromLocalFile(saveFolder.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.opened.size() == 1; }, 5000));
+    EXPECT_EQ(recorder.opened.last(), QUrl::fromLocalFile(saveFolder.path())) << "the folder, not the file";
+
+    // "Open" opens the file, and only then.
+    PHAlertSheet::clearRecorded();
+    offerNewVersion(body.size());
+    PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Other); });
+    controller.downloadNewVersion();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.opened.size() == 2; }, 10000));
+    EXPECT_EQ(recorder.opened.last(), QUrl::fromLocalFile(target));
 
     // No program to open the file (and none for folders): both are said.
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     const QByteArray path = qgetenv("PATH");
     QTemporaryDir empty;
     qputenv("PATH", QFile::encodeName(empty.path()));
-    PHAlertSheet::clearRecorded();
-    offerNewVersion(body.size());
-    PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Alternate); });
-    controller.downloadNewVersion();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return PHAlertSheet::recorded().size() >= 2; }, 10000));
+    for (const int answer : {int(PHAlertSheet::Other), int(PHAlertSheet::Alternate)}) {
+        PHAlertSheet::clearRecorded();
+        offerNewVersion(body.size());
+        PHAlertSheet::setAnswerer([answer](const PHAlertSheet::Request &) { return answer; });
+        controller.downloadNewVersion();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return PHAlertSheet::recorded().size() >= 2; }, 10000));
+        ASSERT_GE(PHAlertSheet::recorded().size(), 2);
+        EXPECT_EQ(PHAlertSheet::recorded().at(1).title, answer == PHAlertSheet::Other
+                                                            ? "Could not open the new version"
+                                                            : "Could not show the folder");
+    }
     qputenv("PATH", path);
-    ASSERT_GE(PHAlertSheet::recorded().size(), 2);
-    EXPECT_TRUE(PHAlertSheet::recorded().at(0).message.endsWith(
-        "It could not be opened: no program for it was found."))
-        << qPrintable(PHAlertSheet::recorded().at(0).message);
-    EXPECT_EQ(PHAlertSheet::recorded().at(1).title, "Could not show the folder");
 }
 
 TEST_F(UpdateDownload, CancellingTheSavePanelStartsNothing) {
