@@ -1,5 +1,6 @@
 #include "model/PHAccessCheck.h"
 
+#include "model/PHAuthFiles.h"
 #include "model/PHFSItem.h"
 
 #include <QFile>
@@ -95,16 +96,14 @@ bool passwordMatches(const QString &userFile, const QString &user, const QString
     QFile file(userFile);
     if (userFile.isEmpty() || !file.open(QIODevice::ReadOnly))
         return false;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0 || QString::fromUtf8(line.left(colon)) != user)
-            continue;
-        const QByteArray hash = line.mid(colon + 1).trimmed();
-        crypt_data data{};
-        const char *computed = ::crypt_r(password.toUtf8().constData(), hash.constData(), &data);
-        return computed && computed[0] != '*' && hash == computed;
-    }
-    return false;
+    // The hash as the server takes it: up to a second colon, if any.
+    const std::optional<QString> stored = PHUserFile::hashOf(QString::fromUtf8(file.readAll()), user);
+    if (!stored)
+        return false;
+    const QByteArray hash = stored->toUtf8();
+    crypt_data data{};
+    const char *computed = ::crypt_r(password.toUtf8().constData(), hash.constData(), &data);
+    return computed && computed[0] != '*' && hash == computed;
 }
 
 qint64 sizeOf(const QString &path) {
@@ -243,9 +242,9 @@ PHAccessCheck::Report PHAccessCheck::execute(const Plan &plan) {
                 continue;
             }
             report.reachable = true;
-            probe.predicted = plan.access.predict(
-                PHEffectiveAccess::Client{client, QStringLiteral("localhost")},
-                PHEffectiveAccess::Credentials{probe.user, rightPassword}, directory, &probe.predictedWhy);
+            probe.predicted = plan.access.predict(PHEffectiveAccess::clientAt(client),
+                                                  PHEffectiveAccess::Credentials{probe.user, rightPassword},
+                                                  directory, &probe.predictedWhy);
             report.probes.append(probe);
         }
     }

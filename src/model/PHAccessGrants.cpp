@@ -1,11 +1,14 @@
 #include "model/PHAccessGrants.h"
 
+#include "model/PHAuthFiles.h"
+#include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -32,27 +35,32 @@ void collect(PHFSItem *node, const QString &rootPath, const QString &name, PHAcc
 
 } // namespace
 
+namespace {
+
+// Whether a rule, or one inside it, lets the name in by name.
+bool ruleRequires(const PHEffectiveAccess::Rule &rule, const QString &name, PHAccessGrants::Kind kind) {
+    using RuleKind = PHEffectiveAccess::Rule::Kind;
+    if (rule.isContainer())
+        return std::any_of(
+            rule.children.cbegin(), rule.children.cend(),
+            [&](const PHEffectiveAccess::Rule &child) { return ruleRequires(child, name, kind); });
+    if (rule.negated)
+        return false;
+    if (kind == PHAccessGrants::Kind::User)
+        return rule.kind == RuleKind::User && rule.arguments.contains(name);
+    // The server compares group names without regard to case.
+    return rule.kind == RuleKind::Group &&
+           std::any_of(rule.arguments.cbegin(), rule.arguments.cend(),
+                       [&](const QString &group) { return PHGroupFile::sameGroup(group, name); });
+}
+
+} // namespace
+
 bool PHAccessGrants::textRequires(const QString &accessText, const QString &name, Kind kind) {
-    static const QRegularExpression userLine(QStringLiteral("^\\s*Require\\s+user\\s+(.*)$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression groupLine(QStringLiteral("^\\s*Require\\s+group\\s+(.*)$"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    const QRegularExpression &pattern = kind == Kind::User ? userLine : groupLine;
-    for (const QString &line : accessText.split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch match = pattern.match(line);
-        if (!match.hasMatch())
-            continue;
-        // The server compares names exactly; the names may be quoted.
-        for (QString word : match.captured(1).split(blanks, Qt::SkipEmptyParts)) {
-            if (word.size() >= 2 && (word.front() == QLatin1Char('"') || word.front() == QLatin1Char('\'')) &&
-                word.back() == word.front())
-                word = word.mid(1, word.size() - 2);
-            if (word == name)
-                return true;
-        }
-    }
-    return false;
+    // Read as the server reads it: words, quotes, continued lines, containers.
+    const PHEffectiveAccess::Section section = PHEffectiveAccess::parse(accessText);
+    return std::any_of(section.requires_.cbegin(), section.requires_.cend(),
+                       [&](const PHEffectiveAccess::Rule &rule) { return ruleRequires(rule, name, kind); });
 }
 
 QList<PHAccessGrants::Folder> PHAccessGrants::foldersRequiring(PHFSItem *root, const QString &name,

@@ -1,5 +1,6 @@
 #include "model/PHEditRules.h"
 
+#include "model/PHAddressSyntax.h"
 #include "model/PHNameRule.h"
 #include "support/PHExtensions.h"
 
@@ -72,7 +73,12 @@ QString addressRefusal(const QString &lowerCased) {
         return QStringLiteral("\"%1\" is not an address: addresses cannot contain spaces, tabs, line returns "
                               "or quotation marks")
             .arg(lowerCased);
-    return {};
+    if (lowerCased.contains(QLatin1String("${")) || lowerCased.endsWith(QLatin1Char('\\')))
+        return QStringLiteral("\"%1\" is not an address: the web server would read \"${\" or a final "
+                              "backslash as something else")
+            .arg(lowerCased);
+    // What the server refuses when it reads the access file.
+    return PHAddressSyntax::allowDenyRefusal(lowerCased);
 }
 
 QStringList requireUser(QStringList required, const QString &user) {

@@ -1,10 +1,18 @@
 #include "model/PHEffectiveAccess.h"
 
+#include "model/PHAddressSyntax.h"
+#include "model/PHAuthFiles.h"
+#include "model/PHConfigText.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
 #include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -12,35 +20,7 @@ namespace {
 using Rule = PHEffectiveAccess::Rule;
 using Kind = PHEffectiveAccess::Rule::Kind;
 
-/// The server's words: blanks or tabs between them, double or single quotes
-/// around one that holds blanks.
-QStringList words(const QString &text) {
-    QStringList result;
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n) {
-        while (i < n && text.at(i).isSpace())
-            ++i;
-        if (i >= n)
-            break;
-        const QChar quote = text.at(i);
-        QString word;
-        if (quote == QLatin1Char('"') || quote == QLatin1Char('\'')) {
-            ++i;
-            while (i < n && text.at(i) != quote) {
-                if (text.at(i) == QLatin1Char('\\') && i + 1 < n && text.at(i + 1) == quote)
-                    ++i;
-                word += text.at(i++);
-            }
-            ++i;
-        } else {
-            while (i < n && !text.at(i).isSpace())
-                word += text.at(i++);
-        }
-        result.append(word);
-    }
-    return result;
-}
+using PHConfigText::words;
 
 bool isAccessDirective(const QString &name) {
     static const QStringList names{QStringLiteral("require"),       QStringLiteral("order"),
@@ -53,12 +33,57 @@ bool isAccessDirective(const QString &name) {
 
 enum class Result { Granted, Denied, NoUser, Neutral, Error };
 
+// A negated rule that is not met proves nothing: it is neutral, never granted.
 Result negate(Result result) {
     if (result == Result::Granted)
         return Result::Denied;
-    if (result == Result::Denied)
-        return Result::Granted;
+    if (result == Result::Denied || result == Result::NoUser)
+        return Result::Neutral;
     return result;
+}
+
+// The methods a method container may name in an access file, as the server
+// spells them (HEAD is GET to it). Any other name there is an error.
+bool isKnownMethod(const QString &method) {
+    static const QStringList methods{QStringLiteral("GET"),
+                                     QStringLiteral("HEAD"),
+                                     QStringLiteral("PUT"),
+                                     QStringLiteral("POST"),
+                                     QStringLiteral("DELETE"),
+                                     QStringLiteral("CONNECT"),
+                                     QStringLiteral("OPTIONS"),
+                                     QStringLiteral("TRACE"),
+                                     QStringLiteral("PATCH"),
+                                     QStringLiteral("PROPFIND"),
+                                     QStringLiteral("PROPPATCH"),
+                                     QStringLiteral("MKCOL"),
+                                     QStringLiteral("COPY"),
+                                     QStringLiteral("MOVE"),
+                                     QStringLiteral("LOCK"),
+                                     QStringLiteral("UNLOCK"),
+                                     QStringLiteral("VERSION-CONTROL"),
+                                     QStringLiteral("CHECKOUT"),
+                                     QStringLiteral("UNCHECKOUT"),
+                                     QStringLiteral("CHECKIN"),
+                                     QStringLiteral("UPDATE"),
+                                     QStringLiteral("LABEL"),
+                                     QStringLiteral("REPORT"),
+                                     QStringLiteral("MKWORKSPACE"),
+                                     QStringLiteral("MKACTIVITY"),
+                                     QStringLiteral("BASELINE-CONTROL"),
+                                     QStringLiteral("MERGE")};
+    return methods.contains(method); // the server compares them exactly
+}
+
+// The authorization providers the server's modules register, by the name a
+// "Require" line gives (compared exactly).
+bool isKnownProvider(const QString &name) {
+    static const QStringList providers{
+        QStringLiteral("user"),        QStringLiteral("valid-user"), QStringLiteral("group"),
+        QStringLiteral("file-group"),  QStringLiteral("ip"),         QStringLiteral("host"),
+        QStringLiteral("forward-dns"), QStringLiteral("local"),      QStringLiteral("all"),
+        QStringLiteral("env"),         QStringLiteral("expr"),       QStringLiteral("method")};
+    return providers.contains(name);
 }
 
 QString placeName(const QString &folder) {
@@ -97,30 +122,19 @@ QString render(const Rule &rule) {
 PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const QString &folder) {
     Section section;
     section.folder = folder;
-
-    // Lines ending in a backslash go on with the next one, as the server reads them.
-    QStringList lines;
-    QList<bool> continued;
-    QString pending;
-    for (QString line : text.split(QLatin1Char('\n'))) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        if (line.endsWith(QLatin1Char('\\'))) {
-            pending += line.left(line.size() - 1);
-            continue;
-        }
-        continued.append(!pending.isEmpty());
-        lines.append(pending + line);
-        pending.clear();
-    }
-    if (!pending.isEmpty()) {
-        continued.append(true);
-        lines.append(pending);
-    }
+    auto refuse = [&section](int line, const QString &why) {
+        section.errors.append(QStringLiteral("line %1: %2").arg(line).arg(why));
+    };
+    // The server reads a byte-order mark as part of the first directive's name.
+    if (text.startsWith(QChar(0xFEFF)))
+        refuse(1, QStringLiteral("the file begins with a byte-order mark, which the server reads as part of "
+                                 "the first directive"));
 
     struct Frame {
         QString name;
+        int line = 0;
         bool appliesToGet = true;
+        bool isMethodLimit = false;
         bool opaque = false;
         Rule *container = nullptr;
         bool reported = false;
@@ -135,29 +149,66 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
                 return it->container->children;
         return section.requires_;
     };
+    // The logic a rule is added to: the innermost container's, or "any of"
+    // for the file's own list.
+    auto currentLogic = [&]() {
+        for (auto it = stack.rbegin(); it != stack.rend(); ++it) // NOLINT(modernize-loop-convert)
+            if (it->container)
+                return it->container->kind;
+        return Kind::Any;
+    };
+    auto insideContainer = [&]() {
+        return std::any_of(stack.cbegin(), stack.cend(), [](const Frame &frame) { return frame.container; });
+    };
+    auto insideMethodLimit = [&]() {
+        return std::any_of(stack.cbegin(), stack.cend(),
+                           [](const Frame &frame) { return frame.isMethodLimit; });
+    };
+    // A rule added to "any of" may not be negative, nor one to "none of".
+    auto checkNegation = [&](int line, bool negative, const QString &what) {
+        const Kind logic = currentLogic();
+        if (negative && logic == Kind::Any)
+            refuse(line, QStringLiteral("%1 has no effect in <RequireAny> directive").arg(what));
+        else if (negative && logic == Kind::None)
+            refuse(line, QStringLiteral("%1 has no effect in <RequireNone> directive").arg(what));
+    };
 
-    for (qsizetype index = 0; index < lines.size(); ++index) {
-        const QString line = lines.at(index).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+    for (const PHConfigText::Line &physical : PHConfigText::lines(text)) {
+        if (physical.isSkipped())
             continue;
+        const QString &line = physical.text;
+        const int number = physical.number;
+        // Values the server fills in from its environment when it reads the line.
+        if (line.contains(QLatin1String("${")))
+            section.unpredictable.append(line);
+        // The server fails the request on such a line (no answer at all).
+        if (line.endsWith(QLatin1Char('\\')))
+            section.unpredictable.append(line);
 
         if (line.startsWith(QLatin1String("</"))) {
-            if (!stack.empty())
-                stack.pop_back();
+            if (stack.empty()) {
+                refuse(number, QStringLiteral("%1 without matching section").arg(line));
+                continue;
+            }
+            const Frame frame = stack.back();
+            stack.pop_back();
+            if (frame.container && frame.container->children.empty())
+                refuse(frame.line,
+                       QStringLiteral("<%1> directive contains no authorization directives").arg(frame.name));
             continue;
         }
         if (line.startsWith(QLatin1Char('<'))) {
+            if (!line.endsWith(QLatin1Char('>')))
+                refuse(number, QStringLiteral("%1 directive missing closing '>'")
+                                   .arg(line.section(QLatin1Char(' '), 0, 0)));
             QString inside = line.mid(1);
             if (inside.endsWith(QLatin1Char('>')))
                 inside.chop(1);
             const QStringList parts = words(inside);
             Frame frame;
+            frame.line = number;
             frame.name = parts.value(0);
             const QString name = frame.name.toLower();
-            bool getListed = false;
-            for (qsizetype i = 1; i < parts.size(); ++i)
-                if (parts.at(i).compare(QLatin1String("GET"), Qt::CaseInsensitive) == 0)
-                    getListed = true;
             if (name == QLatin1String("requireall") || name == QLatin1String("requireany") ||
                 name == QLatin1String("requirenone")) {
                 Rule rule;
@@ -166,15 +217,38 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
                                                                    : Kind::Any;
                 rule.line = line;
                 rule.folder = folder;
+                if (rule.kind == Kind::None)
+                    checkNegation(number, true, QStringLiteral("<RequireNone> directive"));
+                // How a container and a method limit combine is not worked out here.
+                if (insideMethodLimit())
+                    section.unpredictable.append(line);
                 section.hasRequire = true;
                 std::vector<Rule> &into = currentRules();
                 into.push_back(rule);
                 frame.container = &into.back();
                 section.handManagedReasons.append(QStringLiteral("rules grouped in %1").arg(line));
-            } else if (name == QLatin1String("limit")) {
-                frame.appliesToGet = getListed;
-            } else if (name == QLatin1String("limitexcept")) {
-                frame.appliesToGet = !getListed;
+            } else if (name == QLatin1String("limit") || name == QLatin1String("limitexcept")) {
+                frame.isMethodLimit = true;
+                const bool except = name == QLatin1String("limitexcept");
+                if (parts.size() < 2)
+                    refuse(number,
+                           QStringLiteral("<%1> directive requires additional arguments").arg(frame.name));
+                if (insideContainer())
+                    section.unpredictable.append(line);
+                bool getListed = false;
+                for (qsizetype i = 1; i < parts.size(); ++i) {
+                    const QString &method = parts.at(i);
+                    if (method == QLatin1String("TRACE") && !except)
+                        refuse(number, QStringLiteral("TRACE cannot be controlled by <Limit>"));
+                    else if (!isKnownMethod(method))
+                        refuse(number, QStringLiteral("Could not register method '%1' for <%2 from .htaccess "
+                                                      "configuration")
+                                           .arg(method, frame.name));
+                    // The server answers HEAD as a GET, and limits them as one.
+                    getListed =
+                        getListed || method == QLatin1String("GET") || method == QLatin1String("HEAD");
+                }
+                frame.appliesToGet = except ? !getListed : getListed;
             } else {
                 frame.opaque = true;
             }
@@ -190,7 +264,7 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
             continue;
         const QStringList arguments = parts.mid(1);
         // The panel reads and writes one line per rule.
-        if (continued.at(index) && !line.startsWith(QLatin1Char('#')))
+        if (physical.continued())
             section.handManagedReasons.append(
                 QStringLiteral("the rule \"%1\" goes on over several lines").arg(line));
 
@@ -214,22 +288,26 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
 
         if (directive == QLatin1String("require")) {
             section.hasRequire = true;
-            if (!appliesToGet) {
-                // Rules for other methods leave a GET to the rest of the section;
-                // how that combines is not worked out here.
-                section.unpredictable.append(line);
-                continue;
-            }
             Rule rule;
             rule.line = line;
             rule.folder = folder;
+            rule.appliesToGet = appliesToGet;
             QStringList args = arguments;
             if (!args.isEmpty() && args.first().compare(QLatin1String("not"), Qt::CaseInsensitive) == 0) {
                 rule.negated = true;
                 args.removeFirst();
             }
-            const QString what = args.value(0).toLower();
+            const QString what = args.value(0);
             rule.arguments = args.mid(1);
+            if (args.isEmpty()) {
+                refuse(number, QStringLiteral("Require directive requires an authorization provider"));
+                continue;
+            }
+            if (!isKnownProvider(what)) {
+                refuse(number, QStringLiteral("Unknown Authz provider: %1").arg(what));
+                continue;
+            }
+            checkNegation(number, rule.negated, QStringLiteral("negative Require directive"));
             if (what == QLatin1String("user"))
                 rule.kind = Kind::User;
             else if (what == QLatin1String("group"))
@@ -242,14 +320,24 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
                 rule.kind = Kind::Host;
             else if (what == QLatin1String("local"))
                 rule.kind = Kind::Local;
-            else if (what == QLatin1String("all") &&
-                     args.value(1).compare(QLatin1String("granted"), Qt::CaseInsensitive) == 0)
+            else if (what == QLatin1String("all") && rule.arguments.size() == 1 &&
+                     rule.arguments.first().compare(QLatin1String("granted"), Qt::CaseInsensitive) == 0)
                 rule.kind = Kind::Granted;
-            else if (what == QLatin1String("all") &&
-                     args.value(1).compare(QLatin1String("denied"), Qt::CaseInsensitive) == 0)
+            else if (what == QLatin1String("all") && rule.arguments.size() == 1 &&
+                     rule.arguments.first().compare(QLatin1String("denied"), Qt::CaseInsensitive) == 0)
                 rule.kind = Kind::Denied;
-            else
+            else if (what == QLatin1String("all")) {
+                refuse(number, QStringLiteral("Require all takes one argument: granted or denied"));
+                continue;
+            } else
                 rule.kind = Kind::Other;
+            if (rule.kind == Kind::Ip) {
+                if (rule.arguments.isEmpty())
+                    refuse(number, QStringLiteral("'require ip' requires an argument"));
+                for (const QString &entry : std::as_const(rule.arguments))
+                    if (const QString why = PHAddressSyntax::requireIpRefusal(entry); !why.isEmpty())
+                        refuse(number, why);
+            }
             if (rule.kind == Kind::Other)
                 section.unpredictable.append(line);
             if (!isPasswordLeaf(rule) && !limited && stack.empty())
@@ -261,28 +349,60 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
         if (directive == QLatin1String("order") || directive == QLatin1String("allow") ||
             directive == QLatin1String("deny") || directive == QLatin1String("satisfy")) {
             section.hasCompat = true;
-            // These rules are kept per method: one limited to other methods
-            // still starts the section afresh, but says nothing about a GET.
-            if (!appliesToGet && directive != QLatin1String("allow") && directive != QLatin1String("deny"))
-                continue;
+            if (insideContainer())
+                section.unpredictable.append(line);
             if (directive == QLatin1String("order")) {
-                section.order = arguments.join(QString()).toLower();
+                const QString order = arguments.value(0).toLower();
+                if (arguments.size() != 1 ||
+                    (order != QLatin1String("deny,allow") && order != QLatin1String("allow,deny") &&
+                     order != QLatin1String("mutual-failure"))) {
+                    refuse(number, QStringLiteral("order takes one argument, 'allow,deny', 'deny,allow', or "
+                                                  "'mutual-failure'"));
+                    continue;
+                }
+                // Kept per method: one limited to other methods says nothing about a GET.
+                if (!appliesToGet)
+                    continue;
+                section.order = order;
                 if (section.order != QLatin1String("deny,allow"))
                     section.handManagedReasons.append(QStringLiteral("the order \"%1\"").arg(line));
             } else if (directive == QLatin1String("satisfy")) {
-                section.satisfyAny =
-                    arguments.value(0).compare(QLatin1String("any"), Qt::CaseInsensitive) == 0;
+                const QString policy = arguments.value(0).toLower();
+                if (arguments.size() != 1) {
+                    refuse(number, QStringLiteral("Satisfy takes one argument, access policy if both allow "
+                                                  "and require used ('all' or 'any')"));
+                    continue;
+                }
+                if (policy != QLatin1String("any") && policy != QLatin1String("all")) {
+                    refuse(number, QStringLiteral("Satisfy either 'any' or 'all'."));
+                    continue;
+                }
+                if (appliesToGet)
+                    section.satisfyAny = policy == QLatin1String("any");
             } else {
                 const bool isAllow = directive == QLatin1String("allow");
+                if (arguments.size() < 2) {
+                    refuse(number, QStringLiteral("%1 requires at least two arguments, 'from' followed by "
+                                                  "hostnames or IP-address wildcards")
+                                       .arg(directive));
+                    continue;
+                }
+                if (arguments.first().compare(QLatin1String("from"), Qt::CaseInsensitive) != 0) {
+                    refuse(number, QStringLiteral("allow and deny must be followed by 'from'"));
+                    continue;
+                }
                 std::vector<AddressEntry> &list = isAllow ? section.allow : section.deny;
-                const qsizetype first =
-                    arguments.value(0).compare(QLatin1String("from"), Qt::CaseInsensitive) == 0 ? 1 : 0;
-                for (qsizetype i = first; i < arguments.size(); ++i) {
+                for (qsizetype i = 1; i < arguments.size(); ++i) {
                     const QString &entry = arguments.at(i);
+                    if (const QString why = PHAddressSyntax::allowDenyRefusal(entry);
+                        !why.isEmpty() && !entry.startsWith(QLatin1String("env="), Qt::CaseInsensitive)) {
+                        refuse(number, why);
+                        continue;
+                    }
                     list.push_back(AddressEntry{entry, appliesToGet});
-                    if (entry.startsWith(QLatin1String("env="), Qt::CaseInsensitive) ||
-                        entry.startsWith(QLatin1String("env!"), Qt::CaseInsensitive)) {
-                        section.unpredictable.append(line);
+                    if (entry.startsWith(QLatin1String("env="), Qt::CaseInsensitive)) {
+                        if (appliesToGet)
+                            section.unpredictable.append(line);
                         section.handManagedReasons.append(QStringLiteral("the rule \"%1\"").arg(line));
                     } else if (isAllow && entry.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
                         section.handManagedReasons.append(QStringLiteral("the rule \"%1\"").arg(line));
@@ -307,6 +427,11 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
             section.handManagedReasons.append(QStringLiteral("the rule \"%1\"").arg(line));
         }
     }
+    for (const Frame &frame : stack)
+        refuse(frame.line, QStringLiteral("<%1> was not closed").arg(frame.name));
+    if (!section.errors.isEmpty())
+        section.handManagedReasons.append(
+            QStringLiteral("the server refuses it (%1)").arg(section.errors.join(QStringLiteral("; "))));
     return section;
 }
 
@@ -330,6 +455,9 @@ PHEffectiveAccess PHEffectiveAccess::merge(const QList<Layer> &layers) {
             mine.kind = Kind::Any;
             mine.folder = section.folder;
             mine.children = section.requires_;
+            // The file's own list applies to the methods any of its rules applies to.
+            mine.appliesToGet = std::any_of(mine.children.cbegin(), mine.children.cend(),
+                                            [](const Rule &rule) { return rule.appliesToGet; });
             const QString merging = section.merging.value_or(QStringLiteral("off"));
             if (merging == QLatin1String("and") || merging == QLatin1String("or")) {
                 Rule combined;
@@ -354,6 +482,8 @@ PHEffectiveAccess PHEffectiveAccess::merge(const QList<Layer> &layers) {
             access.m_authName = section.authName;
         for (const QString &line : section.unpredictable)
             access.m_unpredictable.append(QStringLiteral("%1 (in %2)").arg(line, placeName(section.folder)));
+        for (const QString &error : section.errors)
+            access.m_errors.append(QStringLiteral("%1, %2").arg(placeName(section.folder), error));
     }
     access.describe();
     return access;
@@ -594,6 +724,61 @@ bool PHEffectiveAccess::addressCovers(const QString &entry, const Client &client
     return inDomain(entry, client.hostName);
 }
 
+PHEffectiveAccess::Client PHEffectiveAccess::clientAt(const QString &address) {
+    Client client{address, QString()};
+    const QByteArray text = address.toLatin1();
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (auto *six = reinterpret_cast<sockaddr_in6 *>(&storage);
+        ::inet_pton(AF_INET6, text.constData(), &six->sin6_addr) == 1) {
+        six->sin6_family = AF_INET6;
+        length = sizeof(sockaddr_in6);
+    } else if (auto *four = reinterpret_cast<sockaddr_in *>(&storage);
+               ::inet_pton(AF_INET, text.constData(), &four->sin_addr) == 1) {
+        four->sin_family = AF_INET;
+        length = sizeof(sockaddr_in);
+    } else {
+        return client;
+    }
+    char host[NI_MAXHOST] = {};
+    const int named = ::getnameinfo(reinterpret_cast<sockaddr *>(&storage), length, host, sizeof host,
+                                    nullptr, 0, NI_NAMEREQD);
+    if (named == EAI_NONAME)
+        return client;
+    if (named != 0) {
+        client.resolverFailed = true;
+        return client;
+    }
+    // The name counts only when it leads back to the address.
+    addrinfo hints{};
+    hints.ai_family = storage.ss_family;
+    addrinfo *found = nullptr;
+    const int forward = ::getaddrinfo(host, nullptr, &hints, &found);
+    if (forward == EAI_AGAIN || forward == EAI_FAIL) {
+        client.resolverFailed = true;
+        return client;
+    }
+    for (const addrinfo *entry = found; forward == 0 && entry; entry = entry->ai_next) {
+        char back[NI_MAXHOST] = {};
+        if (::getnameinfo(entry->ai_addr, entry->ai_addrlen, back, sizeof back, nullptr, 0, NI_NUMERICHOST) ==
+            0) {
+            in6_addr a{}, b{};
+            const bool same = storage.ss_family == AF_INET6
+                                  ? ::inet_pton(AF_INET6, back, &a) == 1 &&
+                                        ::inet_pton(AF_INET6, text.constData(), &b) == 1 &&
+                                        std::memcmp(&a, &b, sizeof a) == 0
+                                  : QLatin1String(back) == address;
+            if (same) {
+                client.hostName = QString::fromLatin1(host);
+                break;
+            }
+        }
+    }
+    if (found)
+        ::freeaddrinfo(found);
+    return client;
+}
+
 bool PHEffectiveAccess::isLoopback(const QString &address) {
     return address == QLatin1String("::1") || address.startsWith(QLatin1String("127."));
 }
@@ -605,9 +790,16 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
             *reason = why;
         return status;
     };
+    if (!m_errors.isEmpty())
+        return answer(500, QStringLiteral("the server refuses the access file: %1")
+                               .arg(m_errors.join(QStringLiteral("; "))));
     if (!m_unpredictable.isEmpty())
         return answer(-1, QStringLiteral("rules in force cannot be worked out here: %1")
                               .arg(m_unpredictable.join(QStringLiteral("; "))));
+
+    if (client.resolverFailed && usesHostNames())
+        return answer(-1, QStringLiteral("rules in force name hosts, and the resolver does not answer for %1")
+                              .arg(client.address));
 
     // The address rules (mod_access_compat).
     bool addressPasses = true;
@@ -632,8 +824,12 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
         return answer(403, QStringLiteral("refused by address"));
 
     // The authorization logic (mod_authz_core and its providers).
-    std::function<Result(const Rule &, const QString *)> evaluate = [&](const Rule &rule,
-                                                                        const QString *user) -> Result {
+    // `within` is the logic of the container the rule is in.
+    std::function<Result(const Rule &, const QString *, Kind)> evaluate =
+        [&](const Rule &rule, const QString *user, Kind within) -> Result {
+        // A rule for other methods only: no objection within "all of", no say within "any of".
+        if (!rule.appliesToGet)
+            return within == Kind::Any ? Result::Neutral : Result::Granted;
         Result result = Result::Neutral;
         switch (rule.kind) {
         case Kind::Any:
@@ -641,11 +837,10 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
         case Kind::None: {
             const bool conjunction = rule.kind != Kind::Any;
             for (const Rule &child : rule.children) {
-                Result childResult = evaluate(child, user);
+                const Result childResult =
+                    evaluate(child, user, rule.kind == Kind::Any ? Kind::Any : Kind::All);
                 if (childResult == Result::Error)
                     return Result::Error;
-                if (rule.kind == Kind::None)
-                    childResult = negate(childResult);
                 if (childResult == Result::Neutral)
                     continue;
                 if (conjunction) {
@@ -689,8 +884,9 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
                 directory.groupsOf ? directory.groupsOf(*m_authGroupFile, *user) : QStringList();
             result = Result::Denied;
             for (const QString &group : rule.arguments)
-                if (groups.contains(group))
-                    result = Result::Granted;
+                for (const QString &held : groups)
+                    if (PHGroupFile::sameGroup(group, held))
+                        result = Result::Granted;
             break;
         }
         case Kind::Ip:
@@ -719,10 +915,11 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
             result = Result::Error;
             break;
         }
-        return rule.negated ? negate(result) : result;
+        // "None of" is "all of", negated.
+        return rule.negated || rule.kind == Kind::None ? negate(result) : result;
     };
 
-    const Result userless = evaluate(m_require, nullptr);
+    const Result userless = evaluate(m_require, nullptr, Kind::All);
     if (userless == Result::Granted)
         return answer(200,
                       satisfyAny ? QStringLiteral("allowed without a password") : QStringLiteral("allowed"));
@@ -744,7 +941,7 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
         return answer(401, QStringLiteral("%1 is not in the user file").arg(credentials.user));
     if (!credentials.passwordRight)
         return answer(401, QStringLiteral("wrong password for %1").arg(credentials.user));
-    const Result withUser = evaluate(m_require, &credentials.user);
+    const Result withUser = evaluate(m_require, &credentials.user, Kind::All);
     if (withUser == Result::Granted)
         return answer(200, QStringLiteral("allowed as %1").arg(credentials.user));
     if (withUser == Result::Error)
@@ -752,10 +949,28 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
     return answer(401, QStringLiteral("%1 is not among those allowed").arg(credentials.user));
 }
 
+bool PHEffectiveAccess::usesHostNames() const {
+    const auto isHost = [](const QString &entry) {
+        return entry.compare(QLatin1String("all"), Qt::CaseInsensitive) != 0 &&
+               !entry.startsWith(QLatin1String("env="), Qt::CaseInsensitive) &&
+               PHAddressSyntax::isHostName(entry);
+    };
+    for (const auto *list : {&m_compat.allow, &m_compat.deny})
+        for (const AddressEntry &entry : *list)
+            if (entry.forGet && isHost(entry.text))
+                return true;
+    std::function<bool(const Rule &)> hostRule = [&](const Rule &rule) {
+        if (rule.kind == Kind::Host)
+            return true;
+        return std::any_of(rule.children.cbegin(), rule.children.cend(), hostRule);
+    };
+    return hostRule(m_require);
+}
+
 QStringList PHEffectiveAccess::refusedLoopbackClients() const {
     QStringList refused;
     for (const QString &address : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")})
-        if (predict(Client{address, QStringLiteral("localhost")}, Credentials{}, Directory{}) == 403)
+        if (predict(clientAt(address), Credentials{}, Directory{}) == 403)
             refused.append(address);
     return refused;
 }
@@ -771,32 +986,18 @@ QString PHEffectiveAccess::thisComputerWarning() const {
 }
 
 PHEffectiveAccess::Directory PHEffectiveAccess::filesOnDisk() {
-    const auto lines = [](const QString &path) {
+    const auto text = [](const QString &path) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
-            return QStringList();
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+            return QString();
+        return QString::fromUtf8(file.readAll());
     };
     Directory directory;
-    directory.hasUser = [lines](const QString &userFile, const QString &user) {
-        for (const QString &line : lines(userFile))
-            if (line.section(QLatin1Char(':'), 0, 0) == user && line.contains(QLatin1Char(':')))
-                return true;
-        return false;
+    directory.hasUser = [text](const QString &userFile, const QString &user) {
+        return PHUserFile::hashOf(text(userFile), user).has_value();
     };
-    directory.groupsOf = [lines](const QString &groupFile, const QString &user) {
-        QStringList groups;
-        static const QRegularExpression blanks(QStringLiteral("[ \\t]+"));
-        for (QString line : lines(groupFile)) {
-            line.remove(QLatin1Char('\r'));
-            const qsizetype colon = line.indexOf(QLatin1Char(':'));
-            if (colon <= 0)
-                continue;
-            const QStringList members = line.mid(colon + 1).split(blanks, Qt::SkipEmptyParts);
-            if (members.contains(user))
-                groups.append(line.left(colon).trimmed());
-        }
-        return groups;
+    directory.groupsOf = [text](const QString &groupFile, const QString &user) {
+        return PHGroupFile::groupsOf(text(groupFile), user);
     };
     return directory;
 }

@@ -39,6 +39,8 @@ public:
         enum class Kind { Any, All, None, User, Group, ValidUser, Ip, Host, Local, Granted, Denied, Other };
         Kind kind = Kind::Any;
         bool negated = false;
+        /// False when a method container leaves GET out of the rule.
+        bool appliesToGet = true;
         QStringList arguments;
         QString line;   ///< as written, for people
         QString folder; ///< where it is written ("" for the server's own configuration)
@@ -68,6 +70,9 @@ public:
         /// Lines in force whose effect cannot be worked out here (another
         /// method, a Files section, an expression...).
         QStringList unpredictable;
+        /// Why the server refuses the file (it answers 500 for the folder and
+        /// every folder below it), one "line N: reason" each.
+        QStringList errors;
         /// Why the panel cannot represent this file (empty: it can).
         QStringList handManagedReasons;
     };
@@ -104,6 +109,16 @@ public:
     /// the folder they come from ("Require ip 10.0.0.1 (in team)").
     QStringList otherRules() const { return m_otherRules; }
 
+    /// Why the server refuses an access file along the way, each naming the
+    /// folder and line; empty when it reads them all.
+    QStringList errors() const { return m_errors; }
+    /// True when something in force cannot be worked out here (an expression,
+    /// the server's environment, a section of another kind): only asking the
+    /// server tells.
+    bool cannotTell() const { return m_errors.isEmpty() && !m_unpredictable.isEmpty(); }
+    /// What the panel and portholdctl show in place of a prediction then.
+    static inline const QString cannotTellText = QStringLiteral("cannot tell here: use Check Access");
+
     /// The user file in force, or empty.
     QString authUserFile() const { return m_authUserFile.value_or(QString()); }
 
@@ -120,7 +135,14 @@ public:
     struct Client {
         QString address;  ///< "127.0.0.1", "::1"
         QString hostName; ///< the name the address resolves to both ways, or empty
+        /// The resolver gave no answer either way (not "no such name"): rules
+        /// naming hosts cannot be worked out for this client.
+        bool resolverFailed = false;
     };
+    /// The client at `address` as the server sees it: its host name is the one
+    /// the resolver gives for the address, and only when that name resolves
+    /// back to the address (a name the resolver does not give is no name).
+    static Client clientAt(const QString &address);
     struct Credentials {
         QString user;               ///< empty: none sent
         bool passwordRight = false; ///< the password matches the user file
@@ -156,12 +178,15 @@ public:
 
 private:
     void describe();
+    /// Whether a rule in force for a GET names a host or domain.
+    bool usesHostNames() const;
 
     QString m_folder;
     Rule m_require;
     std::optional<QString> m_authType, m_authName, m_authUserFile, m_authGroupFile;
     Section m_compat;
     QStringList m_unpredictable;
+    QStringList m_errors;
 
     bool m_passwordRequired = false;
     QStringList m_users, m_groups;

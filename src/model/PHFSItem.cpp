@@ -1,5 +1,7 @@
 #include "model/PHFSItem.h"
 
+#include "model/PHAuthFiles.h"
+#include "model/PHConfigText.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHWebRoot.h"
 #include "platform/Log.h"
@@ -16,7 +18,6 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -77,62 +78,12 @@ void contextDisplayError(qint32 code, const QString &detail) {
 
 // ----- Reading -----
 
-// Case as the server ignores it; "." also takes a stray carriage return so a
-// directive is recognised however its line ends.
-constexpr std::uint32_t kIgnoreCase = PHRegex::CaseInsensitive | PHRegex::DotAll;
-
 // Directives the writer regenerates from the state; the reader drops them.
-const QString &regeneratedDirectivePattern() {
-    static const QString pattern =
-        QStringLiteral("^\\s*(AuthType|AuthName|AuthUserFile|AuthGroupFile|Order)(?:\\s+(.*))?$");
-    return pattern;
-}
-
-// Each directive the reader owns must be the first word of the line (after an
-// optional "#"), so a custom line that merely mentions one is left alone.
-QString directivePattern(const QString &phrase) {
-    return QLatin1Char('^') + PHString::regexWithLooseSpaces(phrase) + QStringLiteral("(?:\\s+(.*))?$");
-}
-
-const QString &validUserPattern() {
-    static const QString pattern = QLatin1Char('^') +
-                                   PHString::regexWithLooseSpaces(QStringLiteral("Require valid-user")) +
-                                   QStringLiteral("(?:\\s|$)");
-    return pattern;
-}
-
-const QString &requireUserPattern() {
-    static const QString pattern = directivePattern(QStringLiteral("Require user"));
-    return pattern;
-}
-
-const QString &requireGroupPattern() {
-    static const QString pattern = directivePattern(QStringLiteral("Require group"));
-    return pattern;
-}
-
-const QString &addressPattern() {
-    static const QString pattern = QLatin1Char('^') +
-                                   PHString::regexWithLooseSpaces(QStringLiteral("(Allow from|Deny from)")) +
-                                   QStringLiteral("(?:\\s+(.*))?$");
-    return pattern;
-}
-
-const QString &satisfyPattern() {
-    static const QString pattern = directivePattern(QStringLiteral("Satisfy"));
-    return pattern;
-}
-
-QStringList captures(const QString &line, const QString &pattern, std::uint32_t options = kIgnoreCase) {
-    return PHRegex::captureComponentsMatchedByRegexOptionsRangeError(line, pattern, options,
-                                                                     PHRegex::kWholeText, nullptr);
-}
-
-// Entries of a list line as the server splits them: blanks or tabs.
-QStringList addressPieces(const QString &value) {
-    // Compiled once: this runs for every Require and Allow line read.
-    static const QRegularExpression blanks(QStringLiteral("[ \\t\\r]+"));
-    return value.split(blanks, Qt::SkipEmptyParts);
+const QStringList &regeneratedDirectives() {
+    static const QStringList names{QStringLiteral("authtype"), QStringLiteral("authname"),
+                                   QStringLiteral("authuserfile"), QStringLiteral("authgroupfile"),
+                                   QStringLiteral("order")};
+    return names;
 }
 
 // The address that stands for this computer, and the loopback form it also
@@ -603,70 +554,72 @@ void PHFSItem::parseAccessString() {
         state.isDisabled = false;
     };
 
-    const QStringList lines = state.accessText.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        if (PHRegex::isMatchedByRegex(line, QStringLiteral("^\\s*$")))
+    for (const PHConfigText::Line &line : PHConfigText::lines(state.accessText)) {
+        if (line.text.isEmpty())
             continue;
 
-        // A line is a comment only when "#" is its first non-blank character;
-        // a "#" further in is part of the line, as the server reads it.
-        qsizetype first = 0;
-        while (first < line.size() && QStringView(u" \t\r\v\f").contains(line.at(first)))
-            ++first;
-        const bool commented = first < line.size() && line.at(first) == QLatin1Char('#');
-        const QString work = commented ? line.mid(first + 1) : line;
+        // A line is a comment only when "#" is its first non-blank character
+        // once continued lines are joined, as the server reads it; a "#"
+        // further in is part of the line.
+        const bool commented = line.text.startsWith(QLatin1Char('#'));
+        const QStringView work = commented ? QStringView(line.text).sliced(1) : QStringView(line.text);
         previousCommentedKey = std::exchange(lastCommentedKey, QString());
+        // A line that is not ours is kept as written; a comment from its "#".
+        const auto keep = [&] {
+            state.userText.append(
+                commented && !line.continued() ? line.raw.mid(line.raw.indexOf(QLatin1Char('#'))) : line.raw);
+        };
 
         // The writer's own "##" lines and the directives it regenerates.
         if (commented && work.startsWith(QLatin1Char('#')))
             continue;
-        const QStringList regenerated = captures(work, regeneratedDirectivePattern());
-        if (!regenerated.isEmpty()) {
-            if (!commented && regenerated.at(1).compare(QLatin1String("Order"), Qt::CaseInsensitive) == 0 &&
-                PHString::stringByRemovingSurroundingWhitespace(regenerated.at(2))
-                        .compare(QLatin1String("deny,allow"), Qt::CaseInsensitive) != 0)
+        const QStringList words = PHConfigText::words(work);
+        const QString directive = words.value(0).toLower();
+        if (regeneratedDirectives().contains(directive)) {
+            if (!commented && directive == QLatin1String("order") &&
+                words.value(1).compare(QLatin1String("deny,allow"), Qt::CaseInsensitive) != 0)
                 state.handManaged = true;
             continue;
         }
 
-        if (PHRegex::isMatchedByRegexOptionsInRangeError(work, validUserPattern(), kIgnoreCase,
-                                                         PHRegex::kWholeText, nullptr)) {
+        // Provider names are compared exactly by the server.
+        const QString provider = words.value(1);
+        if (directive == QLatin1String("require") && provider == anyUserRealName) {
             store(RequireUserKey, QStringList{anyUserRealName}, commented);
             enable(PasswordBit, commented);
             continue;
         }
-
-        QStringList found = captures(work, requireUserPattern());
-        if (!found.isEmpty()) {
+        if (directive == QLatin1String("require") &&
+            (provider == QLatin1String("user") || provider == QLatin1String("group"))) {
+            const bool isUser = provider == QLatin1String("user");
             QStringList kept;
-            for (const QString &name : addressPieces(found.at(1)))
-                if (users.contains(name))
+            for (const QString &name : words.mid(2)) {
+                if (isUser && users.contains(name)) {
                     kept.append(name);
-            store(RequireUserKey, kept, commented);
+                } else if (!isUser) {
+                    // The server compares group names without regard to case;
+                    // the panel's spelling is the one kept.
+                    for (const QString &group : groups)
+                        if (PHGroupFile::sameGroup(group, name) && !kept.contains(group))
+                            kept.append(group);
+                }
+            }
+            store(isUser ? RequireUserKey : RequireGroupKey, kept, commented);
             enable(PasswordBit, commented);
             continue;
         }
 
-        found = captures(work, requireGroupPattern());
-        if (!found.isEmpty()) {
-            QStringList kept;
-            for (const QString &name : addressPieces(found.at(1)))
-                if (groups.contains(name))
-                    kept.append(name);
-            store(RequireGroupKey, kept, commented);
-            enable(PasswordBit, commented);
-            continue;
-        }
-
-        found = captures(work, addressPattern());
-        if (!found.isEmpty()) {
+        if ((directive == QLatin1String("allow") || directive == QLatin1String("deny")) &&
+            words.value(1).compare(QLatin1String("from"), Qt::CaseInsensitive) == 0) {
             // Filed under the canonical key whatever letter case the line uses.
-            const bool isDeny = found.at(1).startsWith(QLatin1String("deny"), Qt::CaseInsensitive);
+            const bool isDeny = directive == QLatin1String("deny");
             QStringList listed;
             // The server compares "all" and host names ignoring case; the
             // known addresses are kept in lower case.
-            const QStringList entries = addressPieces(found.at(2).toLower());
-            for (const QString &piece : entries) {
+            QStringList entries;
+            for (const QString &entry : words.mid(2))
+                entries.append(entry.toLower());
+            for (const QString &piece : std::as_const(entries)) {
                 // This computer's address covers its IPv6 loopback too.
                 if (listed.contains(piece) || (piece == kThisComputerV6 && entries.contains(kThisComputer)))
                     continue;
@@ -690,9 +643,8 @@ void PHFSItem::parseAccessString() {
             continue;
         }
 
-        found = captures(work, satisfyPattern());
-        if (!found.isEmpty()) {
-            const bool any = found.at(1).contains(QLatin1String("any"), Qt::CaseInsensitive);
+        if (directive == QLatin1String("satisfy")) {
+            const bool any = words.value(1).compare(QLatin1String("any"), Qt::CaseInsensitive) == 0;
             if (commented)
                 satisfyAnyCommented = any;
             else
@@ -700,7 +652,7 @@ void PHFSItem::parseAccessString() {
             continue;
         }
 
-        state.userText.append(commented ? QLatin1Char('#') + work : work);
+        keep();
     }
 
     // A Satisfy line in force decides; a commented one only speaks for a
@@ -732,10 +684,15 @@ void PHFSItem::readFromDisk(bool announce) {
         file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
     if (access().unreadable)
         Log::write(QStringLiteral("Could not read %1: %2").arg(accessPath(), file.error));
+    // The server reads a byte-order mark as part of the first line, and
+    // refuses the file: the text keeps it, so the reader sees what the server does.
+    QString text = file.ok() ? file.text : QString();
+    if (file.ok() && file.byteOrderMark)
+        text.prepend(QChar(0xFEFF));
     if (announce) {
-        setStringValue(file.ok() ? file.text : QString());
+        setStringValue(text);
     } else {
-        access().accessText = file.ok() ? file.text : QString();
+        access().accessText = text;
         parseAccessString();
     }
 }

@@ -1,5 +1,7 @@
 #include "model/PHGroupsDataSource.h"
 
+#include "model/PHAuthFiles.h"
+#include "model/PHConfigText.h"
 #include "model/PHFileMerge.h"
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
@@ -34,11 +36,8 @@ bool breaksLine(const QString &name) {
 /// Each group of a group-file text with every member listed, known or not.
 PHFileMerge::Entries rawEntries(const QString &text) {
     QStringList words;
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const qsizetype colon = line.indexOf(QLatin1Char(':'));
-        if (colon >= 0)
-            words += line.mid(colon + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    }
+    for (const PHGroupFile::Group &group : PHGroupFile::read(text))
+        words += group.members;
     PHFileMerge::Entries entries;
     const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(text, words);
     for (const PHUserItem::Ptr &group : root->children()) {
@@ -94,34 +93,17 @@ QString PHGroupsDataSource::groupfilePath() {
 PHUserItem::Ptr PHGroupsDataSource::rootFromText(const QString &text, const QStringList &users) {
     PHUserItem::Ptr root = emptyRoot();
     const QSet<QString> known(users.cbegin(), users.cend());
-    const qsizetype length = text.size();
-    qsizetype position = 0;
-    while (position < length) {
-        qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), position);
-        if (lineEnd < 0)
-            lineEnd = length;
-        QStringView line = QStringView(text).mid(position, lineEnd - position);
-        position = lineEnd + 1;
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-
-        // A line without a colon, or whose name is blank, makes no group.
-        const qsizetype colon = line.indexOf(QLatin1Char(':'));
-        if (colon < 0)
+    // A line whose name is blank makes no group.
+    for (const PHGroupFile::Group &read : PHGroupFile::read(text)) {
+        if (read.name.isEmpty())
             continue;
-        const QString name = line.left(colon).toString();
-        if (PHString::stringByRemovingSurroundingWhitespace(name).isEmpty())
-            continue;
-
-        PHUserItem::Ptr group = PHUserItem::itemWithValueParentChildren(name, root, PHUserItem::Children());
+        PHUserItem::Ptr group =
+            PHUserItem::itemWithValueParentChildren(read.name, root, PHUserItem::Children());
         root->children().append(group);
-        const QString members = line.mid(colon + 1).toString();
-        if (PHString::stringByRemovingSurroundingWhitespace(members).isEmpty())
-            continue;
-        for (const QString &piece : members.split(QLatin1Char(' '))) {
-            if (known.contains(piece))
-                group->children().append(PHUserItem::itemWithValueParentChildren(piece, group, std::nullopt));
-        }
+        for (const QString &member : read.members)
+            if (known.contains(member))
+                group->children().append(
+                    PHUserItem::itemWithValueParentChildren(member, group, std::nullopt));
     }
     return root;
 }
@@ -183,9 +165,27 @@ std::optional<QString> PHGroupsDataSource::textFromRoot(const PHUserItem &root, 
             if (breaksLine(member->value()))
                 return refuse(QStringLiteral("the member \"%1\" of \"%2\" cannot be stored in a group file")
                                   .arg(member->value(), name));
-            text += member->value() + QLatin1Char(' ');
+            // A member the server would read as a quoted word is written as one.
+            const QString word = PHConfigText::quotedWord(member->value());
+            if (word.isEmpty())
+                return refuse(QStringLiteral("the member \"%1\" of \"%2\" cannot be stored in a group file")
+                                  .arg(member->value(), name));
+            text += word + QLatin1Char(' ');
         }
         text += QLatin1Char('\n');
+    }
+    // What is written must read back, as the server reads it, as these groups.
+    const QList<PHGroupFile::Group> readBack = PHGroupFile::read(text);
+    if (readBack.size() != root.children().size())
+        return refuse(QStringLiteral("a group name would not read back as itself from the group file"));
+    for (qsizetype i = 0; i < readBack.size(); ++i) {
+        const PHUserItem &group = *root.children().at(i);
+        QStringList members;
+        for (const PHUserItem::Ptr &member : group.children())
+            members.append(member->value());
+        if (readBack.at(i).name != group.value() || readBack.at(i).members != members)
+            return refuse(QStringLiteral("the group \"%1\" would not read back as itself from the group file")
+                              .arg(group.value()));
     }
     return text;
 }

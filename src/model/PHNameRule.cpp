@@ -28,5 +28,9 @@ QString PHNameRule::refusal(const QString &name, Kind kind) {
                QStringLiteral(
                    " cannot contain quotation marks, apostrophes or backslashes: Apache reads them as "
                    "quoting, and the names after them in a \"Require\" line would be misread");
+    if (name.contains(QLatin1String("${")))
+        return (user ? QStringLiteral("Usernames") : QStringLiteral("Group names")) +
+               QStringLiteral(" cannot contain \"${\": Apache replaces it and the name after it with the "
+                              "value of a variable");
     return {};
 }

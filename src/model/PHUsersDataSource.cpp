@@ -1,5 +1,6 @@
 #include "model/PHUsersDataSource.h"
 
+#include "model/PHAuthFiles.h"
 #include "model/PHFileMerge.h"
 #include "model/PHPasswordHash.h"
 #include "model/PHSettings.h"
@@ -20,10 +21,6 @@
 #include <cstring>
 
 namespace {
-
-bool isBlank(QChar c) {
-    return c.isSpace();
-}
 
 bool isAscii(const QString &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
@@ -46,31 +43,14 @@ QString PHUsersDataSource::userfilePath() {
 
 QVariantList PHUsersDataSource::recordsFromText(const QString &text) {
     QVariantList records;
-    const qsizetype length = text.size();
-    qsizetype position = 0;
-    while (position < length) {
-        // Whitespace and line ends before a record are skipped, blank lines with them.
-        while (position < length && isBlank(text.at(position)))
-            ++position;
-        if (position >= length)
-            break;
-        qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), position);
-        if (lineEnd < 0)
-            lineEnd = length;
-        const QStringView line = QStringView(text).mid(position, lineEnd - position);
-        position = lineEnd + 1;
-
-        // A line without a colon, or with nothing before it, names nobody.
-        const qsizetype colon = line.indexOf(QLatin1Char(':'));
-        if (colon <= 0)
+    // Lines the server reads as no one's are not the panel's users either; what
+    // follows the hash (a second colon and a full name) is kept with it, so a
+    // rewrite leaves it in place.
+    for (const PHUserFile::Record &record : PHUserFile::read(text)) {
+        if (!record.hasColon || record.name.isEmpty() ||
+            record.name.compare(placeholderName, Qt::CaseInsensitive) == 0)
             continue;
-        const QString name = line.left(colon).toString();
-        QStringView hash = line.mid(colon + 1);
-        while (!hash.isEmpty() && isBlank(hash.front()))
-            hash = hash.mid(1);
-        if (name.compare(placeholderName, Qt::CaseInsensitive) == 0)
-            continue;
-        records.append(userRecord(name, hash.toString()));
+        records.append(userRecord(record.name, record.hash + record.rest));
     }
     return records;
 }
@@ -142,6 +122,14 @@ std::optional<QString> PHUsersDataSource::textFromRecords(const QVariantList &re
             return refuse(QStringLiteral("the password of \"%1\" spans several lines").arg(name));
         text += QStringLiteral("%1:%2\n").arg(name, hash);
     }
+    // What is written must read back, as the server reads it, as these users.
+    const QVariantList readBack = recordsFromText(text);
+    if (readBack.size() != records.size())
+        return refuse(QStringLiteral("a user name would not read back as itself from the user file"));
+    for (qsizetype i = 0; i < readBack.size(); ++i)
+        if (readBack.at(i) != records.at(i))
+            return refuse(QStringLiteral("the user \"%1\" would not read back as itself from the user file")
+                              .arg(records.at(i).toMap().value(userKey).toString()));
     return text;
 }
 
@@ -298,27 +286,6 @@ bool PHUsersDataSource::tableViewDeleteRowReplace(QObject *tableView, qint32 row
 
 // ---------------------------------------------------------------- one pass over the bytes
 
-namespace {
-
-bool isAsciiBlank(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// The blanks a front end trims from a typed user name.
-bool isNameBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-QByteArrayView trimmedAscii(QByteArrayView text) {
-    while (!text.isEmpty() && isNameBlank(text.front()))
-        text = text.sliced(1);
-    while (!text.isEmpty() && isNameBlank(text.back()))
-        text.chop(1);
-    return text;
-}
-
-} // namespace
-
 PHUserFileBytes PHUserFileBytes::read(const QString &path) {
     PHUserFileBytes file;
     QFile input(path);
@@ -345,39 +312,21 @@ PHUserFileBytes PHUserFileBytes::read(const QString &path) {
 }
 
 template <typename Record> void PHUserFileBytes::forEachRecord(Record record) const {
-    const char *const data = bytes.constData();
-    const qsizetype length = bytes.size();
-    qsizetype position = 0;
-    while (position < length) {
-        while (position < length && isAsciiBlank(data[position]))
-            ++position;
-        if (position >= length)
-            break;
-        const char *found = static_cast<const char *>(std::memchr(data + position, '\n', length - position));
-        const qsizetype lineEnd = found ? found - data : length;
-        const QByteArrayView line(data + position, lineEnd - position);
-        const qsizetype start = position;
-        position = lineEnd + 1;
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArrayView name = line.first(colon);
-        QByteArrayView hash = line.sliced(colon + 1);
-        while (!hash.isEmpty() && isAsciiBlank(hash.front()))
-            hash = hash.sliced(1);
-        if (QLatin1String(name.data(), name.size())
-                .compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0)
-            continue;
-        if (!record(name, hash, start, lineEnd))
-            return;
-    }
+    PHUserFile::forEachRecord<QByteArrayView, QByteArray>(
+        QByteArrayView(bytes), [&](const PHUserFile::Split<QByteArrayView> &line) {
+            if (!line.hasColon || line.name.isEmpty() ||
+                QLatin1String(line.name.data(), line.name.size())
+                        .compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0)
+                return true;
+            return record(line);
+        });
 }
 
 bool PHUserFileBytes::hasUser(const QString &name) const {
     const QByteArray wanted = name.toLatin1();
     bool found = false;
-    forEachRecord([&](QByteArrayView recordName, QByteArrayView, qsizetype, qsizetype) {
-        found = trimmedAscii(recordName) == wanted;
+    forEachRecord([&](const PHUserFile::Split<QByteArrayView> &record) {
+        found = record.name == QByteArrayView(wanted);
         return !found;
     });
     return found;
@@ -386,10 +335,10 @@ bool PHUserFileBytes::hasUser(const QString &name) const {
 std::optional<QString> PHUserFileBytes::hashOf(const QString &name) const {
     const QByteArray wanted = name.toLatin1();
     std::optional<QString> hash;
-    forEachRecord([&](QByteArrayView recordName, QByteArrayView recordHash, qsizetype, qsizetype) {
-        if (trimmedAscii(recordName) != wanted)
+    forEachRecord([&](const PHUserFile::Split<QByteArrayView> &record) {
+        if (record.name != QByteArrayView(wanted))
             return true;
-        hash = QString::fromLatin1(recordHash);
+        hash = QString::fromLatin1(record.hash);
         return false;
     });
     return hash;
@@ -410,12 +359,12 @@ std::optional<QByteArray> PHUserFileBytes::replacingPassword(const QString &name
     QByteArray text;
     text.reserve(bytes.size() + newName.size() + newHash.size() + 2);
     bool replaced = false;
-    forEachRecord([&](QByteArrayView recordName, QByteArrayView recordHash, qsizetype, qsizetype) {
-        if (!replaced && trimmedAscii(recordName) == newName) {
+    forEachRecord([&](const PHUserFile::Split<QByteArrayView> &record) {
+        if (!replaced && record.name == QByteArrayView(newName)) {
             replaced = true;
             return true;
         }
-        text.append(recordName).append(':').append(recordHash).append('\n');
+        text.append(record.name).append(':').append(record.hash).append(record.rest).append('\n');
         return true;
     });
     if (!replaced)

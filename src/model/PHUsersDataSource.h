@@ -33,7 +33,7 @@ public:
     State state = State::Missing;
     QByteArray bytes;
 
-    /// Whether a record's name, less surrounding blanks, is `name`.
+    /// Whether a record's name is `name`, as the server compares them.
     bool hasUser(const QString &name) const;
     /// The stored hash of the first record named `name`, or none.
     std::optional<QString> hashOf(const QString &name) const;
@@ -44,8 +44,8 @@ public:
     std::optional<QByteArray> replacingPassword(const QString &name, const QString &hash) const;
 
 private:
-    /// Calls `record(name, hash, start, end)` for each record in file order
-    /// (`start`/`end`: the record's line in `bytes`); stops when it returns false.
+    /// Calls `record(split)` (a PHUserFile::Split of the bytes) for each of the
+    /// panel's records in file order; stops when it returns false.
     template <typename Record> void forEachRecord(Record record) const;
 };
 

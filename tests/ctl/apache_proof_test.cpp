@@ -158,6 +158,21 @@ TEST_F(ApacheProof, AddressModeAllowingTheClient) {
     EXPECT_EQ(get(url), 200) << "127.0.0.1 is on the allow list";
 }
 
+TEST_F(ApacheProof, AnAddressTheServerWouldRefuseIsNeverWritten) {
+    const std::string url = folder("addr-refused");
+    CTL_OK(env(), {"mode", "addr-refused", "address"});
+    const fs::path file = env().root() / "addr-refused" / ".htaccess";
+    const std::string before = ctl_test::readFile(file);
+    for (const char *entry : {"999.1.1.1", "10.0.0.0/33", "1.2.3.4/", "fe80::zz", "10.0.0.0/8/8"}) {
+        const auto result = env().run({"address", "addr-refused", "--allow", "--add", entry});
+        EXPECT_EQ(result.exitCode, 2) << ctl_test::describe(result);
+        EXPECT_NE(result.err.find(entry), std::string::npos) << ctl_test::describe(result);
+        EXPECT_NE(result.err.find("refuse"), std::string::npos) << ctl_test::describe(result);
+        EXPECT_EQ(ctl_test::readFile(file), before) << "nothing is written for " << entry;
+    }
+    EXPECT_NE(get(url), 500) << "the folder still works";
+}
+
 TEST_F(ApacheProof, AddressModeAllowingOthersOnly) {
     const std::string url = folder("addr-others");
     CTL_OK(env(), {"mode", "addr-others", "address"});

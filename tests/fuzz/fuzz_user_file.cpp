@@ -4,6 +4,7 @@
 #include "model/PHUsersDataSource.h"
 #include "support/PHTextFile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -14,9 +15,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     const QVariantList records = PHUsersDataSource::recordsFromText(file.text);
     const std::optional<QString> text = PHUsersDataSource::textFromRecords(records);
-    // Everything read has a name without ":" or line breaks and a one-line hash.
-    if (!text)
-        std::abort();
+    // Everything read has a name without ":" or line breaks and a one-line
+    // hash; only a last line without a line end whose hash ends in a backslash
+    // cannot be written back (written with a line end, the backslash would
+    // join the lines), and the writer refuses it.
+    if (!text) {
+        const bool backslashAtEnd = std::any_of(records.cbegin(), records.cend(), [](const QVariant &record) {
+            return record.toMap()
+                .value(PHUsersDataSource::passwordKey)
+                .toString()
+                .endsWith(QLatin1Char('\\'));
+        });
+        if (!backslashAtEnd)
+            std::abort();
+        return 0;
+    }
     if (PHUsersDataSource::recordsFromText(*text) != records)
         std::abort();
     return 0;

@@ -52,12 +52,20 @@ TEST_F(AccessReaderTest, DirectivesAreOwnedOnlyAsTheFirstWord) {
     // A line that merely mentions a directive is the user's own.
     auto item = parsed(QStringLiteral("SetEnvIf User-Agent \"Deny from all\" bad\n"
                                       "Header set X-Note \"Require user alice\"\n"
-                                      "  require   USER  bob\n"
+                                      "  REQUIRE   user  bob\n"
                                       "satisfy Any\n"));
     EXPECT_EQ(item->userText().size(), 2) << item->userText();
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"bob"}));
     EXPECT_FALSE(item->isAllowSet());
     EXPECT_EQ(item->storedAuthStatus(), 1) << "Satisfy any cleared bit 4";
+
+    // Directive names are the server's without regard to case, provider names
+    // are not: "Require USER" is no user list (the server refuses the file).
+    auto refused = parsed(QStringLiteral("Require USER bob\n"));
+    EXPECT_TRUE(refused->listForKey(PHFSItem::RequireUserKey).isEmpty());
+    EXPECT_TRUE(refused->isHandManaged());
+    EXPECT_EQ(refused->effectiveAccess().errors(),
+              QStringList({"the web root, line 1: Unknown Authz provider: USER"}));
 }
 
 TEST_F(AccessReaderTest, UsersGroupsAndAddressesAreFiltered) {

@@ -63,8 +63,7 @@ const QStringList kCustomLines = {
     QStringLiteral("ErrorDocument 403 \"Desk #4\""),
     QStringLiteral("Header set X-Colour \"#f00\""),
     QStringLiteral("SetEnvIf Referer border.example allowed_ref"),
-    QStringLiteral("<Files \"secret.html\">"),
-    QStringLiteral("</Files>"),
+    // (No section lines: one drawn alone is unbalanced, which the server refuses.)
     QStringLiteral("#AddType text/plain .authtype"),
     QStringLiteral("DirectoryIndex index.html \"Require user x\""),
     QStringLiteral("RewriteRule ^old$ /new [R=301,L]"),

@@ -61,6 +61,25 @@ TEST(EditRules, AddressesThatWouldBreakAnAccessLineAreRefused) {
     for (const char *bad : {"10.0.0.1 10.0.0.2", "a\"b", "a\nb", "a\x01z"})
         EXPECT_FALSE(PHEditRules::addressRefusal(QString::fromLatin1(bad)).isEmpty()) << bad;
     EXPECT_EQ(PHEditRules::addressRefusal("192.168.1.0/24"), QString());
+
+    // As the real server reads "Allow from" entries: each of these made it
+    // answer 500 for the folder, each of the accepted ones did not.
+    for (const char *refused :
+         {"999.1.1.1", "10.0.0.0/33", "1.2.3.4/", "fe80::zz", "10.0.0.0/8/8", "10.0.0.0/0", "1.2.3.4.5",
+          "::ffff:1.2.3.4", "::1/129", "256", "10/8", "${home}"})
+        EXPECT_FALSE(PHEditRules::addressRefusal(QString::fromLatin1(refused)).isEmpty()) << refused;
+    for (const char *accepted : {"10.1", "10.", "010.1.1.1", "1.2.3.4/255.255.0.0", "10.0.0.0/255.0.0.1",
+                                 "a_b.example", "12a", "::1/128", "1.2.3.4/24", "2001:db8::/32"})
+        EXPECT_EQ(PHEditRules::addressRefusal(QString::fromLatin1(accepted)), QString()) << accepted;
+    EXPECT_EQ(
+        PHEditRules::addressRefusal("999.1.1.1"),
+        "\"999.1.1.1\" is not a valid IP address (the web server would refuse the folder's access file)");
+}
+
+TEST(EditRules, NamesTheServerWouldExpandAreRefused) {
+    EXPECT_FALSE(PHNameRule::isAcceptable(QStringLiteral("${HOME}"), PHNameRule::Kind::User));
+    EXPECT_FALSE(PHNameRule::isAcceptable(QStringLiteral("a${X}"), PHNameRule::Kind::Group));
+    EXPECT_TRUE(PHNameRule::isAcceptable(QStringLiteral("a$b"), PHNameRule::Kind::User));
 }
 
 TEST(EditRules, AnyValidUserAndNamedUsersExcludeEachOther) {

@@ -41,13 +41,15 @@ bool htpasswdAvailable() {
 using UsersFileTest = UsersGroupsTest;
 
 TEST_F(UsersFileTest, ReadsRecordsTheWayTheScannerTakesThem) {
-    // Final line without a line feed, a blank line between records, a colon
-    // inside a hash, leading blanks before a name and a hash, trailing blanks
-    // kept in a name, and a CRLF line whose "\r" stays with the hash.
+    // As the server reads them: final line without a line feed, a blank line
+    // between records, a colon inside a hash (what follows it is kept with the
+    // record but is no part of the hash), leading blanks before a name dropped
+    // but kept before a hash, trailing blanks kept in a name, and a CRLF line
+    // trimmed of its "\r".
     const QVariantList records = PHUsersDataSource::recordsFromText(
         QStringLiteral("alice:abCDefGHijKL.\n\n  \n  bob:  $apr1$x:y$z\ncarol :hash\r\ndave:last"));
-    EXPECT_EQ(records, (QVariantList{user("alice", "abCDefGHijKL."), user("bob", "$apr1$x:y$z"),
-                                     user("carol ", "hash\r"), user("dave", "last")}));
+    EXPECT_EQ(records, (QVariantList{user("alice", "abCDefGHijKL."), user("bob", "  $apr1$x:y$z"),
+                                     user("carol ", "hash"), user("dave", "last")}));
 }
 
 TEST_F(UsersFileTest, DropsThePlaceholderUserInAnyCaseAndRemovesItAtTheNextWrite) {
@@ -101,10 +103,13 @@ TEST_F(UsersFileTest, GeneratedListsSurviveAWriteAndARead) {
         const int count = std::uniform_int_distribution<int>(0, 25)(random);
         for (int i = 0; i < count; ++i) {
             QString hash = pick(hashCharacters, std::uniform_int_distribution<int>(0, 60)(random));
-            while (hash.startsWith(QLatin1Char(' '))) // blanks before a hash are not kept
-                hash.remove(0, 1);
-            records.append(
-                user(pick(nameCharacters, std::uniform_int_distribution<int>(1, 12)(random)), hash));
+            // The server trims a line's end, and a final backslash joins the next line on.
+            while (hash.endsWith(QLatin1Char(' ')) || hash.endsWith(QLatin1Char('\\')))
+                hash.chop(1);
+            QString name = pick(nameCharacters, std::uniform_int_distribution<int>(1, 12)(random));
+            if (name.startsWith(QLatin1Char('#'))) // a comment to the server
+                name.replace(0, 1, QLatin1Char('x'));
+            records.append(user(name, hash));
         }
         PHUsersDataSource users;
         users.setDataArray(records);
@@ -300,7 +305,7 @@ TEST_F(UsersFileTest, OnePassPasswordChangeWritesWhatTheRecordsWould) {
         QVariantList records = PHUsersDataSource::recordsFromText(QString::fromLatin1(file));
         qsizetype first = -1;
         for (qsizetype i = 0; i < records.size() && first < 0; ++i)
-            if (records.at(i).toMap().value(QStringLiteral("user")).toString().trimmed() == name)
+            if (records.at(i).toMap().value(QStringLiteral("user")).toString() == name)
                 first = i;
         ASSERT_GE(first, 0) << name.toStdString();
         records.removeAt(first);

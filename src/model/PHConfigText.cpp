@@ -1,0 +1,67 @@
+#include "model/PHConfigText.h"
+
+#include <algorithm>
+
+namespace PHConfigText {
+
+bool isSpace(QChar c) {
+    const char16_t code = c.unicode();
+    return code == u' ' || (code >= u'\t' && code <= u'\r');
+}
+
+std::vector<Line> lines(const QString &text) {
+    std::vector<Line> result;
+    forEachLine<QStringView, QString>(
+        QStringView(text), [&](QStringView line, qsizetype rawStart, qsizetype rawEnd, int first, int last) {
+            result.push_back(Line{line.toString(), text.mid(rawStart, rawEnd - rawStart), first, last});
+            return true;
+        });
+    return result;
+}
+
+QStringList words(QStringView text) {
+    QStringList result;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (true) {
+        while (i < n && isSpace(text.at(i)))
+            ++i;
+        if (i >= n)
+            break;
+        const QChar quote = text.at(i);
+        QString word;
+        if (quote == QLatin1Char('"') || quote == QLatin1Char('\'')) {
+            ++i;
+            while (i < n && text.at(i) != quote) {
+                if (text.at(i) == QLatin1Char('\\') && i + 1 < n && text.at(i + 1) == quote)
+                    ++i;
+                word += text.at(i++);
+            }
+            if (i < n)
+                ++i; // the closing quote; the next word may follow at once
+        } else {
+            while (i < n && !isSpace(text.at(i)))
+                word += text.at(i++);
+        }
+        result.append(word);
+    }
+    return result;
+}
+
+QString quotedWord(const QString &word) {
+    if (word.contains(QLatin1Char('\n')) || word.contains(QLatin1Char('\r')))
+        return {};
+    const bool plain = !word.isEmpty() && !word.startsWith(QLatin1Char('"')) &&
+                       !word.startsWith(QLatin1Char('\'')) &&
+                       std::none_of(word.cbegin(), word.cend(), [](QChar c) { return isSpace(c); });
+    if (plain)
+        return word;
+    // Inside double quotes only a backslash before a double quote is special.
+    if (word.endsWith(QLatin1Char('\\')))
+        return {};
+    QString escaped = word;
+    escaped.replace(QLatin1String("\""), QLatin1String("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+} // namespace PHConfigText

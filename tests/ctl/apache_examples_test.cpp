@@ -1,0 +1,356 @@
+// Hand-written access, user and group files that the real Apache reads its
+// own way. For each, the answers Apache gives are the ones written down here
+// (so the case is what it claims to be on this server), and the model's
+// prediction for every probe is Apache's answer. Where the panel reads the
+// file into its lists, what it shows and what its next edit writes are
+// checked against the server too.
+
+#include "common/ApacheHarness.h"
+#include "common/TestPanelContext.h"
+#include "model/PHAccessCheck.h"
+#include "model/PHEffectiveAccess.h"
+#include "model/PHFSItem.h"
+#include "model/PHGroupsDataSource.h"
+#include "platform/Log.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using apache_harness::ApacheServer;
+using apache_harness::Credentials;
+
+// Probes, in order: from 127.0.0.1 then ::1, each with no credentials,
+// alice's password, a wrong password for alice, and bob's password.
+using Answers = std::array<int, 8>;
+
+const QString kAuth = QStringLiteral("AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\n"
+                                     "AuthGroupFile \"GROUPS\"\n");
+
+class ApacheExamples : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string reason = apache_harness::unavailableReason();
+        if (!reason.empty())
+            GTEST_SKIP() << "no private Apache: " << reason;
+        if (::access("/usr/bin/htpasswd", X_OK) != 0)
+            GTEST_SKIP() << "no htpasswd";
+        ::umask(022);
+        m_root = apache_harness::makeReadableTempFolder("porthold-examples");
+        m_server = std::make_unique<ApacheServer>(m_root);
+        root = QString::fromStdString(m_root.string());
+        // Bcrypt, which both the server and the C library check.
+        for (const auto &[name, password, create] :
+             {std::tuple{"alice", "wonder-land", true}, std::tuple{"bob", "builder-7", false}}) {
+            const std::string command = std::string("/usr/bin/htpasswd -bB ") + (create ? "-c " : "") + "'" +
+                                        (m_root / ".htusers").string() + "' " + name + " '" + password +
+                                        "' 2>/dev/null";
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        }
+        ::chmod((m_root / ".htusers").c_str(), 0644);
+        writeText(root + QStringLiteral("/.htgroups"), QStringLiteral("staff: alice\ncrew: bob\n"));
+        context.webRoot = root;
+        context.users = {QStringLiteral("alice"), QStringLiteral("bob")};
+        context.groups = {QStringLiteral("staff"), QStringLiteral("crew")};
+        context.discover = false;
+        Log::setCapture(&m_log);
+        m_tree = std::make_unique<PHFSItem>(root, nullptr);
+    }
+
+    void TearDown() override {
+        Log::setCapture(nullptr);
+        m_tree.reset();
+        m_server.reset();
+        std::error_code ignored;
+        if (!m_root.empty())
+            fs::remove_all(m_root, ignored);
+    }
+
+    static QString readText(const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    static void writeText(const QString &path, const QString &text) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.toUtf8());
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+
+    QString expand(QString text) const {
+        text.replace(QStringLiteral("USERS"), root + QStringLiteral("/.htusers"));
+        text.replace(QStringLiteral("GROUPS"), root + QStringLiteral("/.htgroups"));
+        return text;
+    }
+
+    /// A folder `name` below the web root holding `text` as its access file.
+    std::unique_ptr<PHFSItem> folder(const QString &name, const QString &text) {
+        const QString path = root + QLatin1Char('/') + name;
+        QDir(root).mkpath(name);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                        QFile::ExeOther);
+        writeText(path + QStringLiteral("/index.html"), name);
+        if (!text.isNull())
+            writeText(path + QStringLiteral("/.htaccess"), expand(text));
+        // Below the tree's root, which outlives it (and never lists it).
+        return std::make_unique<PHFSItem>(name, m_tree.get());
+    }
+
+    /// What Apache answers for the folder, probe by probe.
+    Answers ask(const QString &name) {
+        Answers answers{};
+        const std::string url = "/" + name.toStdString() + "/index.html";
+        int i = 0;
+        for (bool ipv6 : {false, true})
+            for (const Credentials &sent : probes()) {
+                answers[size_t(i++)] =
+                    ipv6 ? (server().servesIpv6() ? server().get6(url, sent) : -1) : server().get(url, sent);
+            }
+        return answers;
+    }
+
+    /// The model's prediction for the same probes.
+    Answers predict(const PHFSItem &node) {
+        const PHEffectiveAccess access = node.effectiveAccess();
+        const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
+        Answers answers{};
+        int i = 0;
+        for (bool ipv6 : {false, true}) {
+            const PHEffectiveAccess::Client client =
+                PHEffectiveAccess::clientAt(ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"));
+            for (const Credentials &sent : probes()) {
+                const PHEffectiveAccess::Credentials credentials{QString::fromStdString(sent.user),
+                                                                 !sent.user.empty() &&
+                                                                     sent.password != "not-the-password"};
+                answers[size_t(i++)] =
+                    ipv6 && !server().servesIpv6() ? -1 : access.predict(client, credentials, directory);
+            }
+        }
+        return answers;
+    }
+
+    /// The folder answers `expected` from Apache, and the model predicts it.
+    void expectAgreement(const QString &name, const QString &text, const Answers &expected) {
+        std::unique_ptr<PHFSItem> node = folder(name, text);
+        ASSERT_TRUE(node);
+        Answers apache = ask(name);
+        Answers wanted = expected;
+        if (!server().servesIpv6())
+            for (size_t i = 4; i < 8; ++i)
+                wanted[i] = apache[i] = -1;
+        EXPECT_EQ(apache, wanted) << "Apache itself, for:\n" << expand(text).toStdString();
+        EXPECT_EQ(predict(*node), apache)
+            << "the model, for:\n"
+            << expand(text).toStdString() << "\nit says:\n  "
+            << node->effectiveAccess().lines().join(QStringLiteral("\n  ")).toStdString();
+    }
+
+    static const QList<Credentials> &probes() {
+        static const QList<Credentials> list{
+            {}, {"alice", "wonder-land"}, {"alice", "not-the-password"}, {"bob", "builder-7"}};
+        return list;
+    }
+
+    ApacheServer &server() { return *m_server; }
+
+    QString root;
+    TestPanelContext context;
+
+private:
+    fs::path m_root;
+    std::unique_ptr<ApacheServer> m_server;
+    std::unique_ptr<PHFSItem> m_tree;
+    QStringList m_log;
+};
+
+constexpr Answers kOpen{200, 200, 200, 200, 200, 200, 200, 200};
+constexpr Answers kRefusedEverywhere{500, 500, 500, 500, 500, 500, 500, 500};
+
+TEST_F(ApacheExamples, ANegatedRuleThatFailsIsNeutralNotGranted) {
+    // From 127.0.0.1 the address rule grants and "not user bob" is neutral
+    // for everyone (no one is asked for a password); from ::1 the address
+    // rule refuses.
+    expectAgreement(QStringLiteral("negation"),
+                    kAuth + QStringLiteral("<RequireAll>\n  Require ip 127.0.0.1\n  Require not user bob\n"
+                                           "</RequireAll>\n"),
+                    {200, 200, 200, 200, 403, 403, 403, 403});
+    // Negation alone: neutral, which refuses; directly in the file's own
+    // list (any of) or in a <RequireAny>, the server refuses the file.
+    expectAgreement(QStringLiteral("negation-only"),
+                    kAuth + QStringLiteral("<RequireAll>\n  Require not user bob\n</RequireAll>\n"),
+                    {403, 403, 403, 403, 403, 403, 403, 403});
+    expectAgreement(QStringLiteral("negation-top"), kAuth + QStringLiteral("Require not user bob\n"),
+                    kRefusedEverywhere);
+    expectAgreement(QStringLiteral("negation-any"),
+                    kAuth + QStringLiteral("<RequireAny>\n  Require user alice\n  Require not user bob\n"
+                                           "</RequireAny>\n"),
+                    kRefusedEverywhere);
+    expectAgreement(QStringLiteral("none-in-any"),
+                    kAuth + QStringLiteral("<RequireNone>\n  Require user bob\n</RequireNone>\n"),
+                    kRefusedEverywhere);
+    expectAgreement(QStringLiteral("valid-but-not-bob"),
+                    kAuth + QStringLiteral("<RequireAll>\n  Require valid-user\n  <RequireNone>\n"
+                                           "    Require user bob\n  </RequireNone>\n</RequireAll>\n"),
+                    {401, 200, 401, 401, 401, 200, 401, 401});
+    expectAgreement(QStringLiteral("empty-container"),
+                    kAuth + QStringLiteral("<RequireAll>\n</RequireAll>\n"), kRefusedEverywhere);
+}
+
+TEST_F(ApacheExamples, MethodContainersTreatHeadAsGet) {
+    expectAgreement(
+        QStringLiteral("except-head-post"),
+        QStringLiteral("Order deny,allow\n<LimitExcept HEAD POST>\n  Deny from all\n</LimitExcept>\n"),
+        kOpen);
+    expectAgreement(QStringLiteral("except-head"),
+                    kAuth + QStringLiteral("<LimitExcept HEAD>\n  Require valid-user\n</LimitExcept>\n"),
+                    kOpen);
+    expectAgreement(QStringLiteral("limit-post"),
+                    QStringLiteral("<Limit POST>\n  Require all denied\n</Limit>\n"), kOpen);
+    expectAgreement(QStringLiteral("limit-post-and-more"),
+                    QStringLiteral("<Limit POST>\n  Require all denied\n</Limit>\nRequire all denied\n"),
+                    {403, 403, 403, 403, 403, 403, 403, 403});
+    // Method names are compared exactly; one the server does not know is an error.
+    expectAgreement(QStringLiteral("limit-lower"), QStringLiteral("<Limit get>\n  Deny from all\n</Limit>\n"),
+                    kRefusedEverywhere);
+    expectAgreement(QStringLiteral("limit-bare"), QStringLiteral("<Limit>\n  Require all denied\n</Limit>\n"),
+                    kRefusedEverywhere);
+}
+
+TEST_F(ApacheExamples, SatisfyAnyWithoutAnAddressRuleLetsEveryoneIn) {
+    expectAgreement(QStringLiteral("satisfy-any"),
+                    kAuth + QStringLiteral("Require user alice\nSatisfy any\n"), kOpen);
+}
+
+TEST_F(ApacheExamples, AContinuedCommentSwallowsTheNextLine) {
+    const QString text = kAuth + QStringLiteral("# staff only, see ticket \\\nRequire user alice\n");
+    expectAgreement(QStringLiteral("continued-comment"), text, kOpen);
+    // The panel shows what is in force: no password is asked for.
+    std::unique_ptr<PHFSItem> node = folder(QStringLiteral("continued-comment"), text);
+    EXPECT_FALSE(node->isPasswordProtected());
+    EXPECT_TRUE(node->listForKey(PHFSItem::RequireUserKey).isEmpty());
+    // A continued rule and CRLF line ends, read as the server joins them.
+    expectAgreement(QStringLiteral("continued-rule"),
+                    QString(kAuth).replace(QLatin1Char('\n'), QStringLiteral("\r\n")) +
+                        QStringLiteral("Require user alice \\\r\n bob\r\n"),
+                    {401, 200, 401, 200, 401, 200, 401, 200});
+}
+
+TEST_F(ApacheExamples, GroupFilesAndGroupNamesAreReadAsTheServerReadsThem) {
+    // Group names are compared without regard to case.
+    expectAgreement(QStringLiteral("group-case"), kAuth + QStringLiteral("Require group STAFF\n"),
+                    {401, 200, 401, 401, 401, 200, 401, 401});
+    // A tab separates members, and a quoted member is one word.
+    writeText(root + QStringLiteral("/.htgroups"), QStringLiteral("team:\talice\ncrew: \"bob\"\n"));
+    expectAgreement(QStringLiteral("group-tab"), kAuth + QStringLiteral("Require group team crew\n"),
+                    {401, 200, 401, 200, 401, 200, 401, 200});
+    // The panel reads alice as a member, and its next edit of the group keeps her.
+    PHGroupsDataSource groups(context.users);
+    ASSERT_EQ(groups.list(), (QStringList{"team", "crew"}));
+    const PHUserItem::Ptr team = groups.rootItem()->children().at(0);
+    ASSERT_EQ(team->children().size(), 1);
+    EXPECT_EQ(team->children().at(0)->value(), QStringLiteral("alice"));
+    team->children().append(
+        PHUserItem::itemWithValueParentChildren(QStringLiteral("bob"), team, std::nullopt));
+    ASSERT_TRUE(groups.writeGroupfile());
+    expectAgreement(QStringLiteral("group-tab-after-edit"), kAuth + QStringLiteral("Require group team\n"),
+                    {401, 200, 401, 200, 401, 200, 401, 200});
+}
+
+TEST_F(ApacheExamples, AQuotedUserIsShownAndKeptByTheNextEdit) {
+    const QString text = kAuth + QStringLiteral("Require user \"alice\"\n");
+    expectAgreement(QStringLiteral("quoted-user"), text, {401, 200, 401, 401, 401, 200, 401, 401});
+    std::unique_ptr<PHFSItem> node = folder(QStringLiteral("quoted-user"), text);
+    EXPECT_EQ(node->listForKey(PHFSItem::RequireUserKey), QStringList{"alice"});
+    node->setListForKey(PHFSItem::RequireUserKey, {QStringLiteral("alice"), QStringLiteral("bob")});
+    ASSERT_TRUE(node->writeAccessFile());
+    EXPECT_EQ(ask(QStringLiteral("quoted-user"))[1], 200) << readText(node->accessPath()).toStdString();
+    EXPECT_EQ(ask(QStringLiteral("quoted-user"))[3], 200) << readText(node->accessPath()).toStdString();
+}
+
+TEST_F(ApacheExamples, LocalhostIsTheNameTheResolverGives) {
+    // Whether ::1 has the name "localhost" is the resolver's to say; the
+    // model asks it as the server does.
+    const PHEffectiveAccess::Client v6 = PHEffectiveAccess::clientAt(QStringLiteral("::1"));
+    const int v6Answer =
+        v6.hostName.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ? 403 : 200;
+    const PHEffectiveAccess::Client v4 = PHEffectiveAccess::clientAt(QStringLiteral("127.0.0.1"));
+    const int v4Answer =
+        v4.hostName.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ? 403 : 200;
+    expectAgreement(QStringLiteral("deny-localhost"),
+                    QStringLiteral("Order deny,allow\nDeny from localhost\n"),
+                    {v4Answer, v4Answer, v4Answer, v4Answer, v6Answer, v6Answer, v6Answer, v6Answer});
+}
+
+TEST_F(ApacheExamples, WhatFollowsAUsersHashIsNoPartOfIt) {
+    // "name:hash:comment": the server checks the password against the hash alone.
+    const QString users = readText(root + QStringLiteral("/.htusers"));
+    QStringList lines = users.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (QString &line : lines)
+        if (line.startsWith(QLatin1String("alice:")))
+            line += QStringLiteral(":Alice in accounting");
+    writeText(root + QStringLiteral("/.htusers"), lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    const QString text =
+        QStringLiteral("AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\nRequire valid-user\n");
+    expectAgreement(QStringLiteral("user-comment"), text, {401, 200, 401, 200, 401, 200, 401, 200});
+    // Check Access, which checks the password itself, agrees with the server.
+    std::unique_ptr<PHFSItem> node = folder(QStringLiteral("user-comment"), text);
+    const PHAccessCheck::Report report =
+        PHAccessCheck::run(node.get(), QStringLiteral("http://127.0.0.1:%1/").arg(server().port()),
+                           QStringLiteral("alice"), QStringLiteral("wonder-land"), QString());
+    EXPECT_TRUE(report.agrees()) << report.lines().join(QStringLiteral("\n")).toStdString();
+}
+
+TEST_F(ApacheExamples, FormsTheServerRefusesAreShownAsRefused) {
+    for (const auto &[name, text] : std::initializer_list<std::pair<const char *, QString>>{
+             {"require-all-please", QStringLiteral("Require all granted please\n")},
+             {"require-All", QStringLiteral("Require All granted\n")},
+             {"require-User", kAuth + QStringLiteral("Require User alice\n")},
+             {"order-split", QStringLiteral("Order deny, allow\n")},
+             {"satisfy-comment", QStringLiteral("Satisfy any # x\n")},
+             {"allow-bare", QStringLiteral("Allow from\n")},
+             {"byte-order-mark", QString(QChar(0xFEFF)) + kAuth + QStringLiteral("Require user alice\n")},
+             {"bad-octet", QStringLiteral("Allow from 999.1.1.1\n")},
+             {"bad-prefix", QStringLiteral("Allow from 10.0.0.0/33\n")},
+             {"empty-prefix", QStringLiteral("Allow from 1.2.3.4/\n")},
+             {"bad-ipv6", QStringLiteral("Allow from fe80::zz\n")},
+             {"two-masks", QStringLiteral("Deny from 10.0.0.0/8/8\n")},
+             {"zero-prefix", QStringLiteral("Deny from 10.0.0.0/0\n")},
+             {"mapped", QStringLiteral("Deny from ::ffff:1.2.3.4\n")},
+             {"require-bad-ip", QStringLiteral("Require ip 999.1.1.1\n")},
+             {"require-ip-bare", QStringLiteral("Require ip\n")},
+         }) {
+        SCOPED_TRACE(name);
+        expectAgreement(QString::fromLatin1(name), text, kRefusedEverywhere);
+        std::unique_ptr<PHFSItem> node = folder(QString::fromLatin1(name), text);
+        EXPECT_FALSE(node->effectiveAccess().errors().isEmpty());
+        EXPECT_TRUE(node->isHandManaged()) << "the panel never rewrites a file the server refuses";
+    }
+    // Forms that look odd but that the server accepts.
+    expectAgreement(
+        QStringLiteral("odd-but-fine"),
+        QStringLiteral("ALLOW FROM 10.1\nallow from 10. 010.1.1.1 10.0.0.0/255.0.0.1 a_b.example 12a\n"
+                       "Require all Granted\n"),
+        kOpen);
+}
+
+TEST_F(ApacheExamples, WhatTheServerFillsInIsNotGuessed) {
+    std::unique_ptr<PHFSItem> node =
+        folder(QStringLiteral("variable"), kAuth + QStringLiteral("Require user ${PORTHOLD_NO_SUCH}\n"));
+    EXPECT_TRUE(node->effectiveAccess().cannotTell());
+    EXPECT_EQ(node->effectiveAccess().predict(PHEffectiveAccess::clientAt(QStringLiteral("127.0.0.1")), {},
+                                              PHEffectiveAccess::filesOnDisk()),
+              -1);
+}
+
+} // namespace
