@@ -216,6 +216,15 @@ TEST_F(AccessReaderTest, EncodingsAreDetected) {
             folder(QString::fromLatin1(file.name).replace(QLatin1Char(' '), QLatin1Char('-')));
         writeFile(accessPathIn(path), file.bytes);
         auto item = node(path);
+        if (QByteArray(file.name).contains("mark")) {
+            // The server reads the mark as part of the first directive and
+            // refuses the file: shown as refused, never rewritten.
+            EXPECT_FALSE(item->effectiveAccess().errors().isEmpty());
+            EXPECT_TRUE(item->isHandManaged());
+            EXPECT_FALSE(item->writeAccessFile());
+            EXPECT_EQ(readFile(accessPathIn(path)), file.bytes);
+            continue;
+        }
         EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"jürgen", "zoë"}));
         EXPECT_EQ(item->userText(), QStringList({"# Zugang für Gäste\r"}));
         EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey), QStringList());
