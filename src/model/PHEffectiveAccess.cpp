@@ -607,6 +607,13 @@ QStringList PHEffectiveAccess::lines() const {
         result.append(QStringLiteral("Rule: %1").arg(rule));
     for (const QString &line : m_unpredictable)
         result.append(QStringLiteral("Not worked out here: %1").arg(line));
+    // What decides comes first: a refused file answers 500 whatever else it
+    // says, and rules that cannot be worked out here make the rest no answer.
+    if (cannotTell())
+        result.prepend(QStringLiteral("Access: %1").arg(cannotTellText));
+    for (qsizetype i = m_errors.size() - 1; i >= 0; --i)
+        result.prepend(
+            QStringLiteral("Refused by the server (500 Internal Server Error): %1").arg(m_errors.at(i)));
     if (result.isEmpty())
         result.append(QStringLiteral("Open: no password or address is asked for"));
     return result;

@@ -334,6 +334,9 @@ TEST_F(ApacheExamples, FormsTheServerRefusesAreShownAsRefused) {
         expectAgreement(QString::fromLatin1(name), text, kRefusedEverywhere);
         std::unique_ptr<PHFSItem> node = folder(QString::fromLatin1(name), text);
         EXPECT_FALSE(node->effectiveAccess().errors().isEmpty());
+        EXPECT_TRUE(node->effectiveAccess().lines().value(0).startsWith(
+            QStringLiteral("Refused by the server (500 Internal Server Error): ")))
+            << node->effectiveAccess().lines().join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(node->isHandManaged()) << "the panel never rewrites a file the server refuses";
     }
     // Forms that look odd but that the server accepts.
@@ -348,6 +351,8 @@ TEST_F(ApacheExamples, WhatTheServerFillsInIsNotGuessed) {
     std::unique_ptr<PHFSItem> node =
         folder(QStringLiteral("variable"), kAuth + QStringLiteral("Require user ${PORTHOLD_NO_SUCH}\n"));
     EXPECT_TRUE(node->effectiveAccess().cannotTell());
+    EXPECT_EQ(node->effectiveAccess().lines().value(0),
+              QStringLiteral("Access: cannot tell here: use Check Access"));
     EXPECT_EQ(node->effectiveAccess().predict(PHEffectiveAccess::clientAt(QStringLiteral("127.0.0.1")), {},
                                               PHEffectiveAccess::filesOnDisk()),
               -1);
