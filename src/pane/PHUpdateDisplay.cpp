@@ -3,6 +3,7 @@
 #include "model/PHSettings.h"
 #include "platform/PHAction.h"
 #include "platform/PHException.h"
+#include "platform/PHMessageLine.h"
 #include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
@@ -28,7 +29,7 @@ bool g_firstSelection = true;
 PHUpdateDisplay::PHUpdateDisplay(const Widgets &widgets, QObject *parent)
     : QObject(parent), m_versionCheckButton(widgets.versionCheckButton),
       m_versionCheckProgress(widgets.versionCheckProgress), m_launchVersionCheck(widgets.launchVersionCheck),
-      m_lastCheckText(widgets.lastCheckText), m_window(widgets.window),
+      m_lastCheckText(widgets.lastCheckText), m_window(widgets.window), m_messageLine(widgets.messageLine),
       m_clock([] { return QDateTime::currentDateTime(); }) {
     if (m_versionCheckButton)
         connect(m_versionCheckButton, &QAbstractButton::clicked, this,
@@ -72,16 +73,21 @@ void PHUpdateDisplay::prepSWU() {
                                       [this](const Notification &note) { receiveSWUNotification(note); });
 }
 
-void PHUpdateDisplay::beginSWUCheck(QObject *) {
+void PHUpdateDisplay::beginSWUCheck(QObject *sender) {
+    beginSWUCheck(sender, false);
+}
+
+void PHUpdateDisplay::beginSWUCheck(QObject *, bool atLaunch) {
     prepSWU();
-    m_controller->checkForNewVersion(nullptr);
+    m_controller->checkForNewVersion(nullptr, atLaunch ? PHSUController::Origin::Launch
+                                                       : PHSUController::Origin::User);
 }
 
 void PHUpdateDisplay::didSelect() {
     const bool first = g_firstSelection;
     g_firstSelection = false;
     if (first && PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CheckForUpdates))
-        beginSWUCheck(nullptr);
+        beginSWUCheck(nullptr, true);
 }
 
 void PHUpdateDisplay::resetFirstSelectionForTesting() {
@@ -113,6 +119,11 @@ void PHUpdateDisplay::receiveSWUNotification(const Notification &notification) {
         setCheckRunning(false);
     else if (notification.name == QLatin1String("PHSWUUpdated"))
         setSecondsSinceCheck(notification.userInfo.value(QStringLiteral("PHSWUSeconds")).toDouble());
+    else if (notification.name == QLatin1String("PHSWUFailed") && m_messageLine)
+        m_messageLine->showMessage(
+            PHThemeColors::Meaning::Warning,
+            QStringLiteral("Could not check for updates: %1. Use \u201cCheck Now\u201d to try again.")
+                .arg(notification.userInfo.value(QStringLiteral("PHSWUReason")).toString()));
 }
 
 QString PHUpdateDisplay::lastCheckLine(double seconds, const QDateTime &now) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+class PHMessageLine;
 class PHSUController;
 class QAbstractButton;
 class QWidget;
@@ -36,6 +37,8 @@ public:
         QWidget *lastCheckText = nullptr;
         /// The panel's window: parent of the outcome sheets.
         QWidget *window = nullptr;
+        /// Where a failed check at launch is noted instead of a sheet.
+        PHMessageLine *messageLine = nullptr;
     };
 
     explicit PHUpdateDisplay(const Widgets &widgets, QObject *parent = nullptr);
@@ -53,8 +56,9 @@ public:
     /// notifications. Raises "Bundle 'SWU' could not be loaded. Software Update
     /// unavailable" when the layout cannot be loaded (the controller stays).
     void prepSWU();
-    /// `prepSWU`, then a check.
+    /// `prepSWU`, then a check (one the user asked for unless said otherwise).
     void beginSWUCheck(QObject *sender = nullptr);
+    void beginSWUCheck(QObject *sender, bool atLaunch);
     /// On the panel's first selection, a check when "Check for Updates" is set;
     /// the first-selection flag is cleared whatever the setting.
     void didSelect();
@@ -84,6 +88,7 @@ private:
     QPointer<QAbstractButton> m_launchVersionCheck;
     QPointer<QWidget> m_lastCheckText;
     QPointer<QWidget> m_window;
+    QPointer<PHMessageLine> m_messageLine;
 
     std::unique_ptr<PHSUController> m_controller;
     ObserverRegistration m_observer;

@@ -360,6 +360,7 @@ void PortholdPref::awakeFromNib() {
     updateWidgets.launchVersionCheck = m_launchVersionCheck;
     updateWidgets.lastCheckText = view->findChild<QWidget *>(QStringLiteral("lastCheckText"));
     updateWidgets.window = m_window;
+    updateWidgets.messageLine = m_messageLine;
     m_updateDisplay = new PHUpdateDisplay(updateWidgets, this);
     m_updateDisplay->setInterfacePath(m_bundle.pathForResource(QStringLiteral("SWU"), QStringLiteral("ui")));
 

@@ -548,7 +548,8 @@ std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, 
 
 // ---- the version check
 
-void PHSUController::checkForNewVersion(QObject *) {
+void PHSUController::checkForNewVersion(QObject *, Origin origin) {
+    m_checkOrigin = origin;
     // A fresh flag per check: a cancelled check stays cancelled even when a
     // new one starts before it has noticed.
     m_stopFlag = std::make_shared<std::atomic<bool>>(false);
@@ -612,6 +613,16 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
     NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUEnded"), this);
 
     if (!result.reply) {
+        // A start without network is no reason to stop the user with a sheet.
+        if (m_checkOrigin == Origin::Launch) {
+            const QString reason = result.errorText.isEmpty()
+                                       ? QStringLiteral("the update server could not be reached")
+                                       : result.errorText;
+            Log::write(QStringLiteral("The update check at launch failed: %1").arg(reason));
+            NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUFailed"), this,
+                                                     {{QStringLiteral("PHSWUReason"), reason}});
+            return;
+        }
         showConnectionSheet();
         return;
     }

@@ -35,7 +35,8 @@ class QWidget;
 ///
 /// Notifications (sender: the controller): "PHSWUStarted", "PHSWUEnded",
 /// "PHSWUCancelled", "PHSWUUpdated" (user info "PHSWUSeconds": seconds since
-/// 2001-01-01 UTC), all delivered on the main thread. Every received chunk
+/// 2001-01-01 UTC), "PHSWUFailed" (a launch check that got no reply; user
+/// info "PHSWUReason"), all delivered on the main thread. Every received chunk
 /// posts "PHFileSegmentDownloaded" (user info "bytes", "path") to the main
 /// thread; its sender identifies the exchange that received it.
 class PHSUController : public QObject {
@@ -81,8 +82,12 @@ public:
     void setNetworkTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
     // Checks.
+    /// Who asked for a check: a failed check the user asked for shows the
+    /// connection sheet; one the panel started by itself fails quietly,
+    /// logged and posted as "PHSWUFailed" (user info "PHSWUReason").
+    enum class Origin { User, Launch };
     /// Starts a check on a worker thread and posts "PHSWUStarted".
-    void checkForNewVersion(QObject *sender = nullptr);
+    void checkForNewVersion(QObject *sender = nullptr, Origin origin = Origin::User);
     /// Asks the running check to stop: it ends with "PHSWUCancelled".
     void cancelCheck();
     bool isChecking() const { return m_checking; }
@@ -197,6 +202,7 @@ private:
     QString m_errMsg;
     std::shared_ptr<std::atomic<bool>> m_stopFlag;
     bool m_checking = false;
+    Origin m_checkOrigin = Origin::User;
 
     QString m_serverHost;
     quint16 m_serverPort = DefaultPort;

@@ -1,6 +1,7 @@
 #include "pane/PHUpdateDisplay.h"
 
 #include "platform/PHException.h"
+#include "platform/PHMessageLine.h"
 #include "update/PHSUController.h"
 #include "update/UpdateTestSupport.h"
 
@@ -69,6 +70,7 @@ protected:
         widgets.launchVersionCheck = &launchCheck;
         widgets.lastCheckText = &lastCheck;
         widgets.window = &window;
+        widgets.messageLine = &messageLine;
         button.setText(QStringLiteral("Check Now"));
         auto *layout = new QVBoxLayout(&window);
         for (QWidget *widget : {static_cast<QWidget *>(&button), static_cast<QWidget *>(&spinner),
@@ -104,6 +106,7 @@ protected:
     QProgressBar spinner{&window};
     QCheckBox launchCheck{&window};
     QLabel lastCheck{&window};
+    PHMessageLine messageLine{&window};
     PHUpdateDisplay::Widgets widgets;
     std::unique_ptr<PHUpdateDisplay> display;
 };
@@ -138,6 +141,27 @@ TEST_F(UpdateDisplay, TheFirstSelectionChecksAndTheControlsFollow) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isChecking(); }, 5000));
     EXPECT_EQ(server.requests().size(), 2);
     EXPECT_EQ(button.text(), QStringLiteral("Check Now"));
+}
+
+TEST_F(UpdateDisplay, AStartWithoutNetworkFailsQuietlyAndCheckNowSaysWhy) {
+    PHSUController *controller = prepared();
+    ASSERT_TRUE(controller->setUpdateServer(QStringLiteral("porthold-test.invalid")));
+    display->didSelect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isChecking(); }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(PHAlertSheet::recorded().isEmpty()) << "no sheet as the first thing a user sees";
+    EXPECT_EQ(messageLine.meaning(), PHMessageLine::Meaning::Warning);
+    EXPECT_EQ(messageLine.text(),
+              QStringLiteral("Could not check for updates: 'porthold-test.invalid' could not be found. Use "
+                             "\u201cCheck Now\u201d to try again."));
+    EXPECT_EQ(button.text(), QStringLiteral("Check Now"));
+
+    // Asked for, the same failure shows the sheet with the reason.
+    QTest::mouseClick(&button, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !PHAlertSheet::recorded().isEmpty(); }, 10000));
+    EXPECT_EQ(PHAlertSheet::recorded().first().title, QStringLiteral("Could not connect to server"));
+    EXPECT_TRUE(PHAlertSheet::recorded().first().message.endsWith(
+        QStringLiteral("'porthold-test.invalid' could not be found")));
 }
 
 TEST_F(UpdateDisplay, NoCheckAtLaunchWhenTurnedOffAndTheBoxWritesTheSetting) {
