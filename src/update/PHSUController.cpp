@@ -50,6 +50,7 @@ constexpr qint64 kReferenceDateOffset = 978307200; // 2001-01-01 00:00:00 UTC in
 constexpr qsizetype kDownloadHeaderWindow = 64 * 1024;
 
 std::atomic<int> g_runningWorkers{0};
+QString g_packageFileList = QStringLiteral("/var/lib/dpkg/info/porthold.list");
 PHSUController::SavePanelAnswerer g_savePanelAnswerer;
 
 /// Counts a worker from its start to its end.
@@ -199,6 +200,25 @@ QLabel *PHSUController::phsNotes() const {
 QProgressBar *PHSUController::suProgress() const {
     const_cast<PHSUController *>(this)->ensureSheet();
     return m_suProgress;
+}
+
+void PHSUController::setPackageFileListForTesting(const QString &path) {
+    g_packageFileList = path.isEmpty() ? QStringLiteral("/var/lib/dpkg/info/porthold.list") : path;
+}
+
+bool PHSUController::installedFromPackage() {
+    QFile list(g_packageFileList);
+    if (!list.open(QIODevice::ReadOnly))
+        return false;
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    if (program.isEmpty())
+        return false;
+    while (!list.atEnd()) {
+        const QString entry = QString::fromLocal8Bit(list.readLine()).trimmed();
+        if (!entry.isEmpty() && QFileInfo(entry).canonicalFilePath() == program)
+            return true;
+    }
+    return false;
 }
 
 int PHSUController::runningWorkers() {
@@ -669,8 +689,19 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
         m_phsNotes->setText(quote);
         m_infoURL = QUrl(textOf(product.value(QStringLiteral("info page"))));
         m_downloadURL = QUrl(textOf(product.value(QStringLiteral("download URL"))));
+        // A packaged copy is updated by the package manager: only the
+        // package itself is offered, and the panel says so.
+        const bool packaged = installedFromPackage();
+        if (auto *headline = m_suSheet->findChild<QLabel *>(QStringLiteral("headline")))
+            headline->setText(
+                packaged ? QStringLiteral("<b>A new version of Porthold is available.</b><br>Porthold was "
+                                          "installed from its Debian package: updates come through the "
+                                          "package manager (for example \u201csudo apt upgrade\u201d).")
+                         : QStringLiteral("<b>A new version of Porthold is available.</b>"));
+        const bool offered = !m_downloadURL.isEmpty() &&
+                             (!packaged || m_downloadURL.fileName().endsWith(QLatin1String(".deb")));
         if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("downloadButton")))
-            button->setEnabled(!m_downloadURL.isEmpty());
+            button->setEnabled(offered);
         if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("infoButton")))
             button->setEnabled(isFollowable(m_infoURL));
         showSWUPanel();

@@ -129,6 +129,13 @@ public:
     static std::optional<qint64> downloadBodyLength(const QByteArray &header, qint64 expectedSize,
                                                     QString *why = nullptr);
 
+    /// Whether the running program was installed by the Debian package
+    /// "porthold" (dpkg's list of its files names the program). Updates then
+    /// come through the package manager, and only a .deb is offered.
+    static bool installedFromPackage();
+    /// Test hook: the dpkg file list read instead of the package's own.
+    static void setPackageFileListForTesting(const QString &path);
+
     /// Worker threads still running (the plug-in must not unload under them).
     static int runningWorkers();
 

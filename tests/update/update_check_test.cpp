@@ -126,6 +126,44 @@ TEST_F(UpdateCheck, TheInfoPageIsFollowedOnlyWhenHttps) {
         QDesktopServices::unsetUrlHandler(scheme);
 }
 
+TEST_F(UpdateCheck, APackagedCopyIsUpdatedByThePackageManager) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString listPath = folder.filePath(QStringLiteral("porthold.list"));
+    QFile list(listPath);
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("/.\n/usr\n" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\n");
+    list.close();
+    const auto offer = [&](const char *file) {
+        server.setReply("/PHSVersions.php",
+                        TestHttpServer::ok(versionReply(QStringLiteral("1.3"), {},
+                                                        QByteArray("<key>download URL</key><string>https://"
+                                                                   "www.quillmere.com/files/") +
+                                                            file + "</string>\n")));
+        runCheck();
+        auto *button = controller.suSheet()->findChild<QAbstractButton *>(QStringLiteral("downloadButton"));
+        auto *headline = controller.suSheet()->findChild<QLabel *>(QStringLiteral("headline"));
+        return std::pair(button && button->isEnabled(), headline ? headline->text() : QString());
+    };
+
+    // Not from the package: any file is offered, nothing about the package said.
+    EXPECT_FALSE(PHSUController::installedFromPackage());
+    auto [enabled, text] = offer("Porthold-1.3.tar.gz");
+    EXPECT_TRUE(enabled);
+    EXPECT_FALSE(text.contains(QStringLiteral("package manager")));
+
+    PHSUController::setPackageFileListForTesting(listPath);
+    EXPECT_TRUE(PHSUController::installedFromPackage());
+    std::tie(enabled, text) = offer("Porthold-1.3.tar.gz");
+    EXPECT_FALSE(enabled) << "only the package itself is offered";
+    EXPECT_TRUE(text.contains(QStringLiteral("updates come through the package manager")))
+        << qPrintable(text);
+    std::tie(enabled, text) = offer("porthold_1.3_amd64.deb");
+    EXPECT_TRUE(enabled);
+    PHSUController::setPackageFileListForTesting({});
+    EXPECT_FALSE(PHSUController::installedFromPackage());
+}
+
 TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {
     server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(std::nullopt)));
     runCheck();
