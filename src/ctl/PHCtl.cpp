@@ -10,7 +10,9 @@
 #include "platform/Log.h"
 #include "platform/PHException.h"
 #include "support/PHUserDefaults.h"
+#include "support/PHWebTreeFile.h"
 #include "support/PHWriteJournal.h"
+#include "support/PHWriteLock.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -37,6 +39,25 @@ QTextStream &standardError() {
 
 QString quoted(const QString &text) {
     return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+/// The file a changing command rewrites, for "waiting for …" messages.
+QString writtenFile(const PHCtlInvocation &invocation) {
+    switch (invocation.command) {
+    case Command::UserAdd:
+    case Command::UserPasswd:
+    case Command::UserDel:
+        return QStringLiteral(".htusers");
+    case Command::GroupAdd:
+    case Command::GroupDel:
+    case Command::GroupAddMember:
+    case Command::GroupRemoveMember:
+        return QStringLiteral(".htgroups");
+    default:
+        return invocation.folder == QLatin1String(".") || invocation.folder.isEmpty()
+                   ? QStringLiteral(".htaccess")
+                   : invocation.folder + QStringLiteral("/.htaccess");
+    }
 }
 
 /// One line for the mistake, then where to look: the synopsis of the command
@@ -109,8 +130,24 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         return refuse(
             QStringLiteral("A web root whose path contains a line break cannot be named in an access file"));
 
+    PHWebTreeFile::setAttributes({invocation.fileOwner, invocation.fileGroup,
+                                  invocation.fileMode ? std::optional<mode_t>(*invocation.fileMode)
+                                                      : std::optional<mode_t>()});
+    PHWriteLock::setWaitingReporter([&err](const QString &message) {
+        err << "portholdctl: " << message << '\n';
+        err.flush();
+    });
     int status = Success;
     try {
+        // A changing command holds the web root's lock from its first reading
+        // to its last write: other Porthold writers wait, and none loses
+        // another's change.
+        std::optional<PHWriteLock> lock;
+        if (PHCtlArguments::isChanging(invocation.command)) {
+            lock.emplace(root, writtenFile(invocation));
+            if (lock->timedOut())
+                throw Failure{{lock->error()}};
+        }
         PHHeadlessContext context(root);
         // A password change in a plain user file keeps the file in the order
         // it has, so it need not become records: it is rewritten in one pass.
@@ -126,12 +163,13 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         // and without it every name would look unknown: stop here.
         if (!context.reportedErrors().isEmpty()) {
             Failure failure;
-            for (qint32 code : context.reportedErrors()) {
+            for (qsizetype i = 0; i < context.reportedErrors().size(); ++i) {
+                const qint32 code = context.reportedErrors().at(i);
                 const bool users = code == PHUsersDataSource::kUserFileReadError ||
                                    code == PHUsersDataSource::kUserFileWriteError;
                 const QString file =
                     users ? PHUsersDataSource::userfilePath() : PHGroupsDataSource::groupfilePath();
-                failure.messages.append(QStringLiteral("%1: %2").arg(file, context.errorMessage(code)));
+                failure.messages.append(context.reportedMessage(i, file));
             }
             throw failure;
         }
@@ -159,6 +197,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         status = Failed;
     }
     output.flush();
+    PHWriteLock::setWaitingReporter(nullptr);
+    PHWebTreeFile::setAttributes({});
     return status;
 }
 

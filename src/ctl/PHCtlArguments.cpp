@@ -4,6 +4,10 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
 namespace {
 
 using Command = PHCtlInvocation::Command;
@@ -13,7 +17,10 @@ const QStringList kModeWords{"none", "password", "address", "either", "both"};
 /// Takes the arguments one by one; every error names what was expected.
 class Reader {
 public:
-    explicit Reader(QStringList arguments) : m_arguments(std::move(arguments)) {}
+    /// Arguments from `operandsFrom` on came after "--": never options.
+    explicit Reader(QStringList arguments, qsizetype operandsFrom = -1)
+        : m_arguments(std::move(arguments)),
+          m_operandsFrom(operandsFrom < 0 ? m_arguments.size() : operandsFrom) {}
 
     bool atEnd() const { return m_next >= m_arguments.size(); }
     QString peek() const { return atEnd() ? QString() : m_arguments.at(m_next); }
@@ -24,14 +31,14 @@ public:
     }
     /// A positional value: anything but an option.
     QString takeValue(const QString &what) {
-        if (!atEnd() && isOption(peek()))
+        if (!atEnd() && nextIsOption())
             throw PHCtlUsageError(QStringLiteral("missing %1 before \"%2\"").arg(what, peek()));
         return take(what);
     }
     /// Every value up to the next option; at least one.
     QStringList takeValues(const QString &option) {
         QStringList values;
-        while (!atEnd() && !isOption(peek()))
+        while (!atEnd() && !nextIsOption())
             values.append(m_arguments.at(m_next++));
         if (values.isEmpty())
             throw PHCtlUsageError(QStringLiteral("%1 needs at least one name").arg(option));
@@ -42,22 +49,69 @@ public:
             throw PHCtlUsageError(QStringLiteral("unexpected argument \"%1\"").arg(peek()));
     }
 
+    /// An option where one may stand: after "--" there is none.
+    QString takeOption() {
+        if (!atEnd() && !nextIsOption())
+            throw PHCtlUsageError(QStringLiteral("unexpected argument \"%1\"").arg(peek()));
+        return take(QStringLiteral("option"));
+    }
+    bool nextIsOption() const { return m_next < m_operandsFrom && isOption(peek()); }
+
     static bool isOption(const QString &argument) { return argument.startsWith(QLatin1String("--")); }
 
 private:
     QStringList m_arguments;
+    qsizetype m_operandsFrom;
     qsizetype m_next = 0;
 };
 
+/// The value of a numeric or named owner or group given before the command.
+uint idOf(const QString &option, const QString &value) {
+    bool numeric = false;
+    const uint number = value.toUInt(&numeric);
+    if (numeric)
+        return number;
+    const QByteArray name = value.toLocal8Bit();
+    if (option == QLatin1String("--owner")) {
+        if (const passwd *entry = ::getpwnam(name.constData()))
+            return entry->pw_uid;
+        throw PHCtlUsageError(QStringLiteral("--owner: no user \"%1\"").arg(value));
+    }
+    if (const group *entry = ::getgrnam(name.constData()))
+        return entry->gr_gid;
+    throw PHCtlUsageError(QStringLiteral("--group: no group \"%1\"").arg(value));
+}
+
+mode_t fileMode(const QString &value) {
+    static const QRegularExpression octal(QStringLiteral("^0?[0-7]{3}$"));
+    if (!octal.match(value).hasMatch())
+        throw PHCtlUsageError(QStringLiteral("--mode needs an octal mode such as 0644, not \"%1\"").arg(value));
+    const auto mode = static_cast<mode_t>(value.toUInt(nullptr, 8));
+    if (mode & S_IWOTH)
+        throw PHCtlUsageError(
+            QStringLiteral("--mode %1 would let every user of the machine rewrite the files").arg(value));
+    return mode;
+}
+
 /// Removes --root DIR (or --root=DIR), --json, --check and --diff wherever
-/// they stand; finds --help and --version anywhere, so "portholdctl user add
-/// --help" shows the usage.
+/// they stand, and --owner, --group and --mode before the command (after it
+/// they are some commands' own options); finds --help and --version
+/// anywhere, so "portholdctl user add --help" shows the usage. "--" ends the
+/// options: what follows is kept as it stands, and `*operandsFrom` says
+/// where it begins in the result (its size when there is no "--").
 QStringList takeGlobalOptions(const QStringList &arguments, PHCtlInvocation &invocation, bool &help,
-                              bool &version) {
+                              bool &version, qsizetype *operandsFrom = nullptr) {
     QStringList rest;
     bool rootSeen = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--")) {
+            if (operandsFrom)
+                *operandsFrom = rest.size();
+            rest += arguments.mid(i + 1);
+            return rest;
+        }
+        const bool beforeCommand = rest.isEmpty();
         QString value;
         if (argument == QLatin1String("--root")) {
             if (i + 1 >= arguments.size())
@@ -80,6 +134,18 @@ QStringList takeGlobalOptions(const QStringList &arguments, PHCtlInvocation &inv
         } else if (argument == QLatin1String("--diff")) {
             invocation.diff = true;
             continue;
+        } else if (beforeCommand && (argument == QLatin1String("--owner") || argument == QLatin1String("--group") ||
+                                     argument == QLatin1String("--mode"))) {
+            if (i + 1 >= arguments.size())
+                throw PHCtlUsageError(QStringLiteral("%1 needs a value").arg(argument));
+            const QString given = arguments.at(++i);
+            if (argument == QLatin1String("--mode"))
+                invocation.fileMode = fileMode(given);
+            else if (argument == QLatin1String("--owner"))
+                invocation.fileOwner = idOf(argument, given);
+            else
+                invocation.fileGroup = idOf(argument, given);
+            continue;
         } else {
             rest.append(argument);
             continue;
@@ -91,13 +157,15 @@ QStringList takeGlobalOptions(const QStringList &arguments, PHCtlInvocation &inv
         rootSeen = true;
         invocation.root = value;
     }
+    if (operandsFrom)
+        *operandsFrom = rest.size();
     return rest;
 }
 
 void parseRequire(Reader &reader, PHCtlInvocation &invocation) {
     invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
     while (!reader.atEnd()) {
-        const QString option = reader.take(QStringLiteral("option"));
+        const QString option = reader.takeOption();
         if (option == QLatin1String("--user"))
             invocation.users += reader.takeValues(option);
         else if (option == QLatin1String("--group"))
@@ -114,7 +182,7 @@ void parseRequire(Reader &reader, PHCtlInvocation &invocation) {
 void parseAddress(Reader &reader, PHCtlInvocation &invocation) {
     invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
     while (!reader.atEnd()) {
-        const QString option = reader.take(QStringLiteral("option"));
+        const QString option = reader.takeOption();
         if (option == QLatin1String("--allow"))
             invocation.setAllow = true;
         else if (option == QLatin1String("--deny"))
@@ -156,7 +224,7 @@ void parseApply(Reader &reader, PHCtlInvocation &invocation) {
     invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
     QSet<QString> seen;
     while (!reader.atEnd()) {
-        const QString option = reader.take(QStringLiteral("option"));
+        const QString option = reader.takeOption();
         // --allow and --deny set one thing (the address mode): one of them, once.
         const QString key = option == QLatin1String("--deny") ? QStringLiteral("--allow") : option;
         if (seen.contains(key))
@@ -207,7 +275,7 @@ void parseUser(Reader &reader, PHCtlInvocation &invocation) {
     const bool setsPassword =
         invocation.command == Command::UserAdd || invocation.command == Command::UserPasswd;
     while (setsPassword && !reader.atEnd()) {
-        const QString option = reader.take(QStringLiteral("option"));
+        const QString option = reader.takeOption();
         if (option == QLatin1String("--hash")) {
             static const QHash<QString, PHCtlInvocation::Hash> schemes{
                 {"bcrypt", PHCtlInvocation::Hash::Bcrypt},
@@ -241,7 +309,7 @@ void parseGroup(Reader &reader, PHCtlInvocation &invocation) {
         invocation.command = Command::GroupAdd;
         invocation.name = reader.takeValue(QStringLiteral("group NAME"));
         while (!reader.atEnd()) {
-            const QString option = reader.take(QStringLiteral("option"));
+            const QString option = reader.takeOption();
             if (option == QLatin1String("--member"))
                 invocation.members += reader.takeValues(option);
             else if (option == QLatin1String("--exact"))
@@ -271,7 +339,9 @@ PHCtlInvocation parse(const QStringList &arguments) {
     PHCtlInvocation invocation;
     bool help = false;
     bool version = false;
-    Reader reader(takeGlobalOptions(arguments, invocation, help, version));
+    qsizetype operandsFrom = -1;
+    const QStringList words = takeGlobalOptions(arguments, invocation, help, version, &operandsFrom);
+    Reader reader(words, operandsFrom);
     if (help) {
         invocation.command = Command::Help;
         return invocation;
@@ -312,7 +382,7 @@ PHCtlInvocation parse(const QStringList &arguments) {
         invocation.command = Command::Verify;
         invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
         while (!reader.atEnd()) {
-            const QString option = reader.take(QStringLiteral("option"));
+            const QString option = reader.takeOption();
             if (option == QLatin1String("--user"))
                 invocation.name = reader.takeValue(QStringLiteral("a user name after --user"));
             else if (option == QLatin1String("--url"))
@@ -423,7 +493,7 @@ QString commandUsage(const QStringList &arguments) {
 
 QString usage() {
     return QStringLiteral(
-        "Usage: portholdctl [--root DIR] [--json] [--check] [--diff] COMMAND [ARGUMENTS]\n"
+        "Usage: portholdctl [--root DIR] [--json] [--check] [--diff] [--] COMMAND [ARGUMENTS]\n"
         "\n"
         "Protects folders of the Apache web tree from the command line, with the same\n"
         "files, settings and checks as the Porthold panel. FOLDER is relative to the\n"
@@ -436,7 +506,16 @@ QString usage() {
         "  --diff          show a unified diff of each file that changes (or would)\n"
         "  -h, --help      show this text\n"
         "  --version       show the version\n"
-        "The options may stand before or after the command.\n"
+        "  --owner USER, --group GROUP, --mode MODE\n"
+        "                  what every file written carries (a name or number; an octal\n"
+        "                  mode without write for others); before the command only.\n"
+        "                  Without them an existing file keeps its owner, group and\n"
+        "                  mode, and a new one is 0644 (or follows the web root's own\n"
+        "                  .htaccess, .htusers or .htgroups when that is stricter)\n"
+        "  --              end of the options: every argument after it is a folder,\n"
+        "                  name or value, however it begins\n"
+        "The other options may stand before or after the command. Names beginning\n"
+        "with \"-\" are refused as user and group names.\n"
         "\n"
         "Folders:\n"
         "  tree                       every folder below the root, indented, with its mode\n"
@@ -527,7 +606,7 @@ QString usage() {
         "JSON (--json): one document on standard output, also for errors, which add\n"
         "\"error\" (the message) and \"exit\" (the exit status); messages still go to\n"
         "standard error. Field names are stable:\n"
-        "  tree        {\"root\", \"folders\": [{\"folder\", \"mode\", \"inherited\",\n"
+        "  tree        {\"root\", \"folders\": [{\"folder\", \"link\", \"mode\", \"inherited\",\n"
         "              \"hand_managed\"}]}  (\"folder\" relative to the root, \".\" for it)\n"
         "  show        {\"folder\", \"path\", \"mode\", \"disabled\", \"address_mode\",\n"
         "              \"users\", \"groups\", \"any_valid_user\", \"addresses\",\n"

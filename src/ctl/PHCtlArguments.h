@@ -41,6 +41,10 @@ struct PHCtlInvocation {
     bool json = false;    // --json: one JSON document on standard output
     bool check = false;   // --check: everything but the writes
     bool diff = false;    // --diff: a unified diff of each file changed
+    // --owner, --group, --mode (before the command): what the files written carry
+    std::optional<uint> fileOwner;
+    std::optional<uint> fileGroup;
+    std::optional<uint> fileMode;
     QString folder;       // relative to the web root, "." for the root itself
     QString name;         // user or group the command is about
     QString member;       // add-member / remove-member

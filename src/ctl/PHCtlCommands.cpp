@@ -15,7 +15,8 @@
 #include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
 #include "platform/Log.h"
-#include "support/PHAtomicFile.h"
+#include "support/PHTextFile.h"
+#include "support/PHWebTreeFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
 #include "support/PHUserDefaults.h"
@@ -29,6 +30,7 @@
 #include <algorithm>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -75,6 +77,20 @@ QStringList merged(QStringList list, const QStringList &more) {
     return list;
 }
 
+/// Where a folder that is a symbolic link leads; empty for any other folder.
+/// Such a folder is listed, but nothing is written through it.
+QString linkTarget(const PHFSItem *node) {
+    if (!node->parent())
+        return {};
+    const QByteArray path = PHFileName::encode(node->fullPath());
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return {};
+    QByteArray target(4096, Qt::Uninitialized);
+    const ssize_t length = ::readlink(path.constData(), target.data(), size_t(target.size()));
+    return length > 0 ? PHFileName::decode(QByteArrayView(target.constData(), length)) : QStringLiteral("?");
+}
+
 QStringList memberNames(const PHUserItem *group) {
     QStringList names;
     for (const PHUserItem::Ptr &item : group->children())
@@ -94,6 +110,21 @@ PHCtlCommands::~PHCtlCommands() = default;
 
 void PHCtlCommands::execute(const PHCtlInvocation &invocation) {
     m_invocation = invocation;
+    // A name that begins with "-" would be read as an option by the next
+    // tool given it (and was, before "--" ended the options): never a name.
+    const bool groupCommand = invocation.command == Command::GroupAdd || invocation.command == Command::GroupDel ||
+                              invocation.command == Command::GroupAddMember ||
+                              invocation.command == Command::GroupRemoveMember;
+    const auto refuseDash = [](const QString &name, PHNameRule::Kind kind) {
+        if (name.startsWith(QLatin1Char('-')))
+            throw Refusal{PHNameRule::refusal(name, kind)};
+    };
+    refuseDash(invocation.name, groupCommand ? PHNameRule::Kind::Group : PHNameRule::Kind::User);
+    refuseDash(invocation.member, PHNameRule::Kind::User);
+    for (const QString &name : invocation.members + invocation.users)
+        refuseDash(name, PHNameRule::Kind::User);
+    for (const QString &name : invocation.groups)
+        refuseDash(name, PHNameRule::Kind::Group);
     switch (m_invocation.command) {
     case Command::Tree:
         return tree();
@@ -148,7 +179,7 @@ void PHCtlCommands::checkReportedErrors(const QString &file) {
         return;
     Failure failure;
     for (qsizetype i = m_reportedSoFar; i < codes.size(); ++i)
-        failure.messages.append(QStringLiteral("%1: %2").arg(file, m_context.errorMessage(codes.at(i))));
+        failure.messages.append(m_context.reportedMessage(i, file));
     m_reportedSoFar = codes.size();
     throw failure;
 }
@@ -186,9 +217,11 @@ PHFSItem *PHCtlCommands::folder(const QString &relative) {
     // Listing reads the access files of every folder on the way; only the
     // one asked about matters here.
     m_reportedSoFar = m_context.reportedErrors().size();
-    if (node->isUnreadable())
-        throw Failure{
-            {QStringLiteral("%1: the access file cannot be read; it is left alone").arg(node->accessPath())}};
+    if (node->isUnreadable()) {
+        const PHTextFile file = PHTextFile::readBelow(m_context.webRoot(), node->accessPath());
+        throw Failure{{QStringLiteral("%1: the access file cannot be read; it is left alone (%2)")
+                           .arg(node->accessPath(), file.error)}};
+    }
     return node;
 }
 
@@ -214,7 +247,9 @@ void PHCtlCommands::tree() {
     if (!m_output.isJson()) {
         walkTree(root, QStringLiteral("."), 0, ancestors,
                  [this](PHFSItem *node, const QString &path, int depth) {
-                     const QString name = depth == 0 ? path : node->relativePath();
+                     QString name = depth == 0 ? path : node->relativePath();
+                     if (const QString target = linkTarget(node); !target.isEmpty())
+                         name += QStringLiteral(" -> ") + target;
                      m_out << QString(depth * 2, QLatin1Char(' ')) << name << '\t'
                            << PHFSItem::modeName(node->modeIndex());
                      // Protection that comes from a folder above shows beside the folder's own mode.
@@ -230,7 +265,9 @@ void PHCtlCommands::tree() {
     QJsonArray folders;
     walkTree(root, QStringLiteral("."), 0, ancestors, [&folders](PHFSItem *node, const QString &path, int) {
         const QString inherited = node->effectiveAccess().inheritedNote();
+        const QString target = linkTarget(node);
         folders.append(QJsonObject{{"folder", path},
+                                   {"link", target.isEmpty() ? QJsonValue() : QJsonValue(target)},
                                    {"mode", PHCtlArguments::modeWord(node->modeIndex())},
                                    {"inherited", inherited.isEmpty() ? QJsonValue() : QJsonValue(inherited)},
                                    {"hand_managed", node->isHandManaged()}});
@@ -690,9 +727,9 @@ void PHCtlCommands::replacePasswordInOnePass(const QString &name, const QString 
     const QString path = PHUsersDataSource::userfilePath();
     const std::optional<QByteArray> text = m_userFile->replacingPassword(name, hash);
     QString why = QStringLiteral("the new record would not read back");
-    if (!text || !PHAtomicFile::write(path, *text, &why)) {
+    if (!text || !PHWebTreeFile::write(m_context.webRoot(), path, *text, &why)) {
         Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
-        m_context.displayError(PHUsersDataSource::kUserFileWriteError);
+        m_context.displayError(PHUsersDataSource::kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
     }
     usersWritten();
 }

@@ -110,9 +110,22 @@ void PHHeadlessContext::presentManualEditingErrorWithInvocation(const DeferredAc
         action.perform();
 }
 
-void PHHeadlessContext::displayError(qint32 code, const QString &) {
-    if (code != 0)
-        m_errors.append(code);
+void PHHeadlessContext::displayError(qint32 code, const QString &detail) {
+    if (code == 0)
+        return;
+    m_errors.append(code);
+    m_errorDetails.append(detail);
+}
+
+QString PHHeadlessContext::reportedMessage(qsizetype index, const QString &file) const {
+    QString message = QStringLiteral("%1: %2").arg(file, errorMessage(m_errors.at(index)));
+    // The detail names the file first; its reason is what adds to the text.
+    QString reason = m_errorDetails.value(index);
+    if (reason.startsWith(file + QStringLiteral(": ")))
+        reason = reason.mid(file.size() + 2);
+    if (!reason.isEmpty())
+        message += QStringLiteral(" (%1)").arg(reason);
+    return message;
 }
 
 QString PHHeadlessContext::portholdLocation(qint32 kind) {

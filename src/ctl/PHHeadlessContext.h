@@ -56,6 +56,9 @@ public:
     const QList<qint32> &reportedErrors() const { return m_errors; }
     /// The panel's wording of an error code.
     QString errorMessage(qint32 code) const;
+    /// The error reported `index`th, as "FILE: the panel's wording", with the
+    /// reason the model gave (a link refused, a file too large) after it.
+    QString reportedMessage(qsizetype index, const QString &file) const;
 
     // PanelContext
     QStringList userArray() override;
@@ -87,6 +90,7 @@ private:
     std::unique_ptr<PHGroupsDataSource> m_groups;
     PHFSItem *m_selected = nullptr;
     QList<qint32> m_errors;
+    QStringList m_errorDetails;
     QStringList m_errorTexts;
     PanelContext *m_previous;
 };

@@ -7,12 +7,13 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
-#include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
 #include "support/PHPath.h"
 #include "support/PHRegex.h"
 #include "support/PHTextFile.h"
+#include "support/PHWebTreeFile.h"
+#include "support/PHWriteLock.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -252,6 +253,13 @@ QString PHFSItem::relativePath() const {
 
 QString PHFSItem::fullPath() const {
     return m_parent ? joinPath(m_parent->fullPath(), m_name) : m_name;
+}
+
+QString PHFSItem::treeRootPath() const {
+    const PHFSItem *node = this;
+    while (node->m_parent)
+        node = node->m_parent;
+    return node->m_name;
 }
 
 QString PHFSItem::accessPath() const {
@@ -679,7 +687,7 @@ void PHFSItem::readAccessFirstTime() {
 
 void PHFSItem::readFromDisk(bool announce) {
     m_accessLoaded = true;
-    const PHTextFile file = PHTextFile::read(accessPath());
+    const PHTextFile file = PHTextFile::readBelow(treeRootPath(), accessPath());
     access().unreadable =
         file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
     if (access().unreadable)
@@ -722,8 +730,15 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     if (authStatus() == 0 && !evenWhenUnprotected)
         return true;
 
+    // Held from the last reading to the rename, so that another Porthold
+    // writing the same tree waits for this one.
+    const PHWriteLock lock(treeRootPath(), QStringLiteral(".htaccess"));
+    if (lock.timedOut()) {
+        failWrite(ErrorAccessFileWrite, lock.error());
+        return false;
+    }
     // Replacing a file we could not read would lose what is in it.
-    const PHTextFile current = PHTextFile::read(accessPath());
+    const PHTextFile current = PHTextFile::readBelow(treeRootPath(), accessPath());
     if (current.status == PHTextFile::Status::Unreadable ||
         current.status == PHTextFile::Status::Undecodable) {
         failWrite(ErrorAccessFileUnreadable, current.error);
@@ -737,10 +752,10 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     }
 
     QString why;
-    // A link at the access file becomes a regular file carrying its former
-    // target's attributes; the file it led to (perhaps another folder's) stays.
+    // Reached from the web root without following links: a link at the
+    // access file, or a folder on the way that is one, is refused.
     const QString text = verbatim ? state.accessText : accessFileText();
-    if (!PHAtomicFile::write(accessPath(), text.toUtf8(), &why, PHAtomicFile::LinkPolicy::ReplaceLink)) {
+    if (!PHWebTreeFile::write(treeRootPath(), accessPath(), text.toUtf8(), &why)) {
         failWrite(ErrorAccessFileWrite, why);
         return false;
     }
@@ -857,15 +872,16 @@ bool PHFSItem::deleteAccessFile() {
         return false;
     loadAccess();
     AccessState &state = access();
-    state.auth.clear();
-    state.accessText.clear();
-    if (int error = 0; !PHAtomicFile::remove(accessPath(), &error)) {
-        const QString why = QString::fromLocal8Bit(std::strerror(error));
+    const PHWriteLock lock(treeRootPath(), QStringLiteral(".htaccess"));
+    QString why = lock.timedOut() ? lock.error() : QString();
+    if (!why.isEmpty() || !PHWebTreeFile::remove(treeRootPath(), accessPath(), &why)) {
         Log::write(QStringLiteral("Could not delete %1: %2").arg(accessPath(), why));
         readFromDisk();
         contextDisplayError(ErrorAccessFileDelete, QStringLiteral("%1: %2").arg(accessPath(), why));
         return false;
     }
+    state.auth.clear();
+    state.accessText.clear();
     state.handManaged = false;
     state.handManagedReasons.clear();
     state.unreadable = false;

@@ -120,6 +120,9 @@ public:
 
     /// The folder's ".htaccess" (worked out when asked: not kept per node).
     QString accessPath() const;
+    /// The path of the tree's root (the web root): access files are reached
+    /// from it without following links.
+    QString treeRootPath() const;
 
     /// Normalised status: 0, 1, 2, 3 or 7 (the all-required bit only counts
     /// when both password and address bits are set).

@@ -22,7 +22,7 @@ std::optional<QString> lookup(const QHash<QString, QString> &table, const QStrin
 
 } // namespace
 
-Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs) {
+Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs, const ValueMerge &mergeValues) {
     const QHash<QString, QString> baseTable = byName(base);
     const QHash<QString, QString> mineTable = byName(mine);
     const QHash<QString, QString> theirsTable = byName(theirs);
@@ -42,6 +42,8 @@ Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs)
             chosen = t; // unchanged here, or both made the same change
         } else if (t == b) {
             chosen = m; // changed only here
+        } else if (std::optional<QString> both = m && t && mergeValues ? mergeValues(b, *m, *t) : std::nullopt) {
+            chosen = both;
         } else {
             chosen = t;
             result.conflicts.append(name);
@@ -50,6 +52,20 @@ Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs)
             result.merged.append({name, *chosen});
     }
     return result;
+}
+
+std::optional<QString> mergeNameLists(const std::optional<QString> &base, const QString &mine,
+                                      const QString &theirs) {
+    const QStringList before = base ? base->split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList();
+    const QStringList mineList = mine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList merged = theirs.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString &name : before)
+        if (!mineList.contains(name))
+            merged.removeAll(name);
+    for (const QString &name : mineList)
+        if (!before.contains(name) && !merged.contains(name))
+            merged.append(name);
+    return merged.join(QLatin1Char(' '));
 }
 
 } // namespace PHFileMerge

@@ -8,9 +8,10 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
-#include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
+#include "support/PHWebTreeFile.h"
+#include "support/PHWriteLock.h"
 #include "support/PHUserDefaults.h"
 
 #include <QFileInfo>
@@ -70,6 +71,13 @@ PHFileMerge::Entries knownMembersOnly(const PHFileMerge::Entries &entries, const
     return known;
 }
 
+/// The folder the file is reached from: the web root, whose own path is
+/// taken as configured; nothing below it is followed.
+QString webRootPath() {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->portholdLocation(PHWebRoot::Root) : QString();
+}
+
 } // namespace
 
 PHGroupsDataSource::PHGroupsDataSource(QObject *parent)
@@ -114,7 +122,7 @@ PHUserItem::Ptr PHGroupsDataSource::readGroupfile(const QStringList &users, Repo
     const QString path = groupfilePath();
     if (path.isEmpty())
         return emptyRoot();
-    const PHTextFile file = PHTextFile::read(path);
+    const PHTextFile file = PHTextFile::readBelow(webRootPath(), path);
     switch (file.status) {
     case PHTextFile::Status::Read: {
         m_savedEntries = rawEntries(file.text);
@@ -212,6 +220,13 @@ bool PHGroupsDataSource::writeGroupfile() {
                   QStringLiteral("the user file could not be read, and saving would drop every member"));
         return false;
     }
+    // Held from the reading that merges another program's changes to the
+    // rename, so that writers at once keep each other's groups and members.
+    const PHWriteLock lock(webRootPath(), QStringLiteral(".htgroups"));
+    if (lock.timedOut()) {
+        failWrite(path, lock.error());
+        return false;
+    }
     if (!mergeChangesOnDisk(path))
         return false;
     QString why;
@@ -224,7 +239,7 @@ bool PHGroupsDataSource::writeGroupfile() {
         failWrite(path, QStringLiteral("a group or member name is not plain ASCII"));
         return false;
     }
-    if (!PHAtomicFile::write(path, text->toLatin1(), &why, PHAtomicFile::LinkPolicy::ReplaceOwnersTarget)) {
+    if (!PHWebTreeFile::write(webRootPath(), path, text->toLatin1(), &why)) {
         failWrite(path, why);
         return false;
     }
@@ -246,7 +261,7 @@ QList<std::pair<QString, QString>> PHGroupsDataSource::entriesOf(const PHUserIte
 }
 
 bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
-    const PHTextFile file = PHTextFile::read(path);
+    const PHTextFile file = PHTextFile::readBelow(webRootPath(), path);
     if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable) {
         failWrite(path, QStringLiteral("it could not be read again before saving: %1").arg(file.error));
         return false;
@@ -259,7 +274,8 @@ bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
     // users are left out alike, so only real changes count.
     const QStringList users = currentUsers();
     const PHFileMerge::Result merge = PHFileMerge::threeWay(
-        knownMembersOnly(m_savedEntries, users), entriesOf(*m_rootItem), knownMembersOnly(onDisk, users));
+        knownMembersOnly(m_savedEntries, users), entriesOf(*m_rootItem), knownMembersOnly(onDisk, users),
+        PHFileMerge::mergeNameLists);
     PHUserItem::Ptr root = emptyRoot();
     for (const auto &[name, members] : merge.merged) {
         PHUserItem::Ptr group = PHUserItem::itemWithValueParentChildren(name, root, PHUserItem::Children());

@@ -21,6 +21,10 @@ QString PHNameRule::refusal(const QString &name, Kind kind) {
                    : QStringLiteral(
                          "Group names cannot begin with \"#\": Apache reads such a line of the group "
                          "file as a comment, so the group would have no members");
+    if (name.startsWith(QLatin1Char('-')))
+        return (user ? QStringLiteral("Usernames") : QStringLiteral("Group names")) +
+               QStringLiteral(" cannot begin with \"-\": command-line tools, portholdctl among them, "
+                              "would read the name as an option");
     if (std::any_of(name.cbegin(), name.cend(), [](QChar c) {
             return c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('\\');
         }))

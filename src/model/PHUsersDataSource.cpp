@@ -8,8 +8,9 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
-#include "support/PHAtomicFile.h"
 #include "support/PHTextFile.h"
+#include "support/PHWebTreeFile.h"
+#include "support/PHWriteLock.h"
 #include "support/PHUserDefaults.h"
 
 #include <QByteArrayView>
@@ -24,6 +25,13 @@ namespace {
 
 bool isAscii(const QString &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+/// The folder the file is reached from: the web root, whose own path is
+/// taken as configured; nothing below it is followed.
+QString webRootPath() {
+    PanelContext *context = PanelContext::sharedInstance();
+    return context ? context->portholdLocation(PHWebRoot::Root) : QString();
 }
 
 } // namespace
@@ -59,7 +67,7 @@ QVariantList PHUsersDataSource::readUserfile(const QString &path, Report report,
     *failed = false;
     if (path.isEmpty())
         return {};
-    const PHTextFile file = PHTextFile::read(path);
+    const PHTextFile file = PHTextFile::readBelow(webRootPath(), path);
     switch (file.status) {
     case PHTextFile::Status::Read:
         if (path == userfilePath())
@@ -150,6 +158,13 @@ bool PHUsersDataSource::writeUserfile() {
         failWrite(path, QStringLiteral("it could not be read, and saving over it would lose its users"));
         return false;
     }
+    // Held from the reading that merges another program's changes to the
+    // rename, so that writers at once keep each other's users.
+    const PHWriteLock lock(webRootPath(), QStringLiteral(".htusers"));
+    if (lock.timedOut()) {
+        failWrite(path, lock.error());
+        return false;
+    }
     if (!mergeChangesOnDisk(path))
         return false;
     QString why;
@@ -162,7 +177,7 @@ bool PHUsersDataSource::writeUserfile() {
         failWrite(path, QStringLiteral("a user name or password is not plain ASCII"));
         return false;
     }
-    if (!PHAtomicFile::write(path, text->toLatin1(), &why, PHAtomicFile::LinkPolicy::ReplaceOwnersTarget)) {
+    if (!PHWebTreeFile::write(webRootPath(), path, text->toLatin1(), &why)) {
         failWrite(path, why);
         return false;
     }
@@ -173,7 +188,7 @@ bool PHUsersDataSource::writeUserfile() {
 }
 
 bool PHUsersDataSource::mergeChangesOnDisk(const QString &path) {
-    const PHTextFile file = PHTextFile::read(path);
+    const PHTextFile file = PHTextFile::readBelow(webRootPath(), path);
     if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable) {
         failWrite(path, QStringLiteral("it could not be read again before saving: %1").arg(file.error));
         return false;
@@ -288,21 +303,12 @@ bool PHUsersDataSource::tableViewDeleteRowReplace(QObject *tableView, qint32 row
 
 PHUserFileBytes PHUserFileBytes::read(const QString &path) {
     PHUserFileBytes file;
-    QFile input(path);
-    if (!input.exists()) {
-        file.state = State::Missing;
+    PHWebTreeFile::Bytes bytes = PHWebTreeFile::read(webRootPath(), path);
+    if (bytes.status != PHWebTreeFile::Bytes::Status::Read) {
+        file.state = bytes.status == PHWebTreeFile::Bytes::Status::Missing ? State::Missing : State::Unreadable;
         return file;
     }
-    if (!input.open(QIODevice::ReadOnly)) {
-        file.state = State::Unreadable;
-        return file;
-    }
-    file.bytes = input.readAll();
-    if (input.error() != QFileDevice::NoError) {
-        file.bytes.clear();
-        file.state = State::Unreadable;
-        return file;
-    }
+    file.bytes = std::move(bytes.bytes);
     const bool plain = std::all_of(file.bytes.cbegin(), file.bytes.cend(),
                                    [](char c) { return c != '\0' && static_cast<unsigned char>(c) < 0x80; });
     file.state = plain ? State::Plain : State::NotPlain;

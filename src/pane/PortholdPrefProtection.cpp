@@ -242,7 +242,7 @@ bool PortholdPref::saveCustomEdit(QObject *) {
     if (!item)
         return false;
     // What was on disk, for Revert when the server cannot read the new text.
-    const PHTextFile before = PHTextFile::read(item->accessPath());
+    const PHTextFile before = PHTextFile::readBelow(item->treeRootPath(), item->accessPath());
     const std::optional<QString> previous = before.ok() ? std::optional<QString>(before.text) : std::nullopt;
     // The edits stay flagged until they are on disk, so the re-read that
     // follows a refused or failed write cannot replace the typed text.

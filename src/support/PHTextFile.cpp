@@ -1,6 +1,7 @@
 #include "support/PHTextFile.h"
 
 #include "support/PHFileName.h"
+#include "support/PHWebTreeFile.h"
 #include "support/PHWriteJournal.h"
 
 #include <unicode/ucnv.h>
@@ -199,6 +200,35 @@ PHTextFile PHTextFile::read(const QString &path) {
     }
     ::close(fd);
     return decode(bytes);
+}
+
+PHTextFile PHTextFile::readBelow(const QString &root, const QString &path) {
+    PHTextFile result;
+    if (path.isEmpty()) {
+        result.error = QString::fromLocal8Bit(std::strerror(ENOENT));
+        return result;
+    }
+    // A dry run reads back what it would have written.
+    bool removed = false;
+    if (const std::optional<QByteArray> pending = PHWriteJournal::pendingBytes(path, &removed))
+        return decode(*pending);
+    if (removed) {
+        result.error = QString::fromLocal8Bit(std::strerror(ENOENT));
+        return result;
+    }
+    PHWebTreeFile::Bytes file = PHWebTreeFile::read(root, path);
+    switch (file.status) {
+    case PHWebTreeFile::Bytes::Status::Read:
+        return decode(file.bytes);
+    case PHWebTreeFile::Bytes::Status::Missing:
+        result.status = Status::Missing;
+        break;
+    case PHWebTreeFile::Bytes::Status::Unreadable:
+        result.status = Status::Unreadable;
+        break;
+    }
+    result.error = file.error;
+    return result;
 }
 
 std::optional<QByteArray> PHTextFile::encode(const QString &text, const QByteArray &encoding) {

@@ -34,6 +34,10 @@ struct PHTextFile {
 
     /// Reads and decodes the file at `path` (symbolic links followed).
     static PHTextFile read(const QString &path);
+    /// Reads and decodes the file at `path` below the web root `root` as
+    /// PHWebTreeFile reads it: no link followed on the way or at the file
+    /// (a link is Unreadable, saying so), nothing larger than its limit.
+    static PHTextFile readBelow(const QString &root, const QString &path);
     /// Decodes bytes already in memory; never Missing or Unreadable.
     static PHTextFile decode(const QByteArray &bytes);
     /// The text in the named encoding, without a byte-order mark; absent when a

@@ -21,7 +21,7 @@ std::optional<Journal> g_journal;
 /// (a missing file; anything unreadable is left to the writer to report).
 std::optional<QByteArray> bytesOnDisk(const QString &path) {
     const QByteArray name = PHFileName::encode(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0)
         return std::nullopt;
     struct stat info {};

@@ -85,7 +85,7 @@ void PHFSDataSource::folderChangedOnDisk(const QString &path) {
     PanelContext *context = PanelContext::sharedInstance();
     if (context && context->hasBeenManuallyEdited() && context->selectedItem() == node)
         return;
-    const PHTextFile file = PHTextFile::read(node->accessPath());
+    const PHTextFile file = PHTextFile::readBelow(node->treeRootPath(), node->accessPath());
     if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable)
         return; // the node says what it knows; writing over it stays refused by the model
     const QString text = file.ok() ? file.text : QString();

@@ -20,6 +20,8 @@ inline const std::vector<Case> &cases() {
         {"j.doe-1", true, ""},
         {"Mixed_Case+ok", true, ""},
         {"#hash", false, "begin with \"#\""},
+        {"--check", false, "begin with \"-\""},
+        {"-h", false, "begin with \"-\""},
         {"a\"b", false, "quotation marks"},
         {"'quoted", false, "apostrophes"},
         {"o'brien", false, "apostrophes"},
