@@ -17,10 +17,23 @@ const QStringList kModeWords{"none", "password", "address", "either", "both"};
 /// Takes the arguments one by one; every error names what was expected.
 class Reader {
 public:
-    /// Arguments from `operandsFrom` on came after "--": never options.
-    explicit Reader(QStringList arguments, qsizetype operandsFrom = -1)
-        : m_arguments(std::move(arguments)),
-          m_operandsFrom(operandsFrom < 0 ? m_arguments.size() : operandsFrom) {}
+    /// Arguments from `operandsFrom` on came after "--": never options. They
+    /// are read where the command's operands stand, right after the command
+    /// words, so "group add --member=bob -- NAME" reads as "group add NAME
+    /// --member=bob" with NAME never taken for an option.
+    explicit Reader(const QStringList &arguments, qsizetype operandsFrom = -1) {
+        if (operandsFrom < 0 || operandsFrom > arguments.size())
+            operandsFrom = arguments.size();
+        qsizetype words = 0;
+        while (words < operandsFrom && !isOption(arguments.at(words)))
+            ++words;
+        for (qsizetype i = 0; i < words; ++i)
+            append(arguments.at(i), false);
+        for (qsizetype i = operandsFrom; i < arguments.size(); ++i)
+            append(arguments.at(i), true);
+        for (qsizetype i = words; i < operandsFrom; ++i)
+            append(arguments.at(i), false);
+    }
 
     bool atEnd() const { return m_next >= m_arguments.size(); }
     QString peek() const { return atEnd() ? QString() : m_arguments.at(m_next); }
@@ -49,19 +62,31 @@ public:
             throw PHCtlUsageError(QStringLiteral("unexpected argument \"%1\"").arg(peek()));
     }
 
-    /// An option where one may stand: after "--" there is none.
+    /// An option where one may stand. "--option=VALUE" gives the option, and
+    /// VALUE is the next value whatever it begins with.
     QString takeOption() {
         if (!atEnd() && !nextIsOption())
             throw PHCtlUsageError(QStringLiteral("unexpected argument \"%1\"").arg(peek()));
-        return take(QStringLiteral("option"));
+        QString option = take(QStringLiteral("option"));
+        if (const qsizetype equals = option.indexOf(QLatin1Char('=')); equals > 2) {
+            m_arguments.insert(m_next, option.mid(equals + 1));
+            m_operand.insert(m_next, true);
+            option.truncate(equals);
+        }
+        return option;
     }
-    bool nextIsOption() const { return m_next < m_operandsFrom && isOption(peek()); }
+    bool nextIsOption() const { return !atEnd() && !m_operand.at(m_next) && isOption(peek()); }
 
     static bool isOption(const QString &argument) { return argument.startsWith(QLatin1String("--")); }
 
 private:
+    void append(const QString &argument, bool operand) {
+        m_arguments.append(argument);
+        m_operand.append(operand);
+    }
+
     QStringList m_arguments;
-    qsizetype m_operandsFrom;
+    QList<bool> m_operand; ///< given after "--" (or after "="): never an option
     qsizetype m_next = 0;
 };
 

@@ -363,4 +363,22 @@ TEST_F(AnsibleCollection, AModuleReportsPortholdctlsRefusal) {
     EXPECT_NE(run.out.find("No folder \\\"nowhere\\\" below the web root"), std::string::npos) << run.out;
 }
 
+TEST_F(AnsibleCollection, NamesThatLookLikeOptionsStayNames) {
+    // A member "--check" once made the run a dry run reporting a change, and
+    // "--root=..." sent the write elsewhere: each is now a name, refused.
+    const fs::path elsewhere = m_work / "elsewhere";
+    writeFile(m_work / "dashes.yml", "- hosts: all\n"
+                                     "  gather_facts: false\n"
+                                     "  tasks:\n"
+                                     "    - quillmere.porthold.porthold_group:\n"
+                                     "        web_root: \"{{ web_root }}\"\n"
+                                     "        name: staff\n"
+                                     "        members: [\"--check\", \"--root=" +
+                                         elsewhere.string() + "\"]\n");
+    const PlaybookRun run = play("dashes.yml");
+    EXPECT_EQ(run.exitCode, 2) << describe(run);
+    EXPECT_NE(run.out.find("cannot begin with \\\"-\\\""), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(elsewhere));
+}
+
 } // namespace

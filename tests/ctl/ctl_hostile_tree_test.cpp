@@ -137,7 +137,7 @@ TEST_F(HostileTreeTest, AFolderThatIsALinkIsListedWithItsTargetAndNeverWrittenOr
         EXPECT_TRUE(contains(result.err, (env.root() / "private").string() + " " + kLinkRefusal)) << describe(result);
     }
     EXPECT_EQ(ctl_test::snapshot({other.parent_path()}), before);
-    CTL_OK(env, {"mode", "public", "password"}) << "folders that are no links are written as before";
+    CTL_OK(env, {"mode", "public", "password"}); // folders that are no links are written as before
 }
 
 // The panel's model, in a process of its own, adding a user or a member as

@@ -135,24 +135,28 @@ from ansible_collections.quillmere.porthold.plugins.module_utils.porthold import
 
 
 def apply_arguments(params):
-    """portholdctl's declarative form: one call, one write at most."""
-    arguments = ["apply", params["path"]]
+    """portholdctl's declarative form: one call, one write at most.
+
+    Values go as "--option=VALUE" and the folder after "--", so that no
+    name, list or folder is ever read as an option.
+    """
+    arguments = ["apply"]
     if params["state"] == "absent":
-        return arguments + ["--mode", "none"]
+        return arguments + ["--mode=none", "--", params["path"]]
     if params["mode"] is not None:
-        arguments += ["--mode", params["mode"]]
+        arguments.append("--mode=" + params["mode"])
     if params["users"] is not None:
-        arguments += ["--users", ",".join(params["users"])]
+        arguments.append("--users=" + ",".join(params["users"]))
     if params["groups"] is not None:
-        arguments += ["--groups", ",".join(params["groups"])]
+        arguments.append("--groups=" + ",".join(params["groups"]))
     if params["any_valid_user"] is not None:
         arguments.append("--any-user" if params["any_valid_user"] else "--no-any-user")
     if params["addresses"] is not None or params["address_mode"] is not None:
         option = "--deny" if params["address_mode"] == "deny" else "--allow"
-        arguments += [option, ",".join(params["addresses"] or [])]
+        arguments.append(option + "=" + ",".join(params["addresses"] or []))
     if params["exact"]:
         arguments.append("--exact")
-    return arguments
+    return arguments + ["--", params["path"]]
 
 
 def main():

@@ -102,15 +102,18 @@ def main():
     try:
         if params["state"] == "absent":
             # Deleting a group that is not there changes nothing.
-            answer = ctl.change(["group", "del", params["name"]])
+            answer = ctl.change(["group", "del", "--", params["name"]])
             report(module, answer, folders=answer.get("folders", []))
         # One call: the group is made when missing, the members it lacks
         # join, and (unless appending) the others leave; one write at most.
-        arguments = ["group", "add", params["name"]]
-        if params["members"]:
-            arguments += ["--member"] + list(params["members"])
+        # Each member as "--member=NAME" and the group after "--": no name
+        # is ever read as an option.
+        arguments = ["group", "add"]
+        for member in params["members"] or []:
+            arguments.append("--member=" + member)
         if params["members"] is not None and not params["append"]:
             arguments.append("--exact")
+        arguments += ["--", params["name"]]
         answer = ctl.change(arguments)
     except PortholdError as error:
         fail(module, error)

@@ -119,17 +119,20 @@ def main():
     try:
         if params["state"] == "absent":
             # Deleting a user that is not there changes nothing.
-            answer = ctl.change(["user", "del", params["name"]])
+            answer = ctl.change(["user", "del", "--", params["name"]])
             report(module, answer, folders=answer.get("folders", []))
 
-        arguments = ["user", "add", params["name"]]
+        # Options first, then "--" and the name: a name that looks like an
+        # option ("--check") is read as a name, and refused as one.
+        arguments = ["user", "add"]
         if params["update_password"] == "always":
             arguments.append("--update-password")
         else:
             # An existing user keeps its password, whatever it is.
             arguments.append("--keep-password")
         if params["hash"]:
-            arguments += ["--hash", params["hash"]]
+            arguments.append("--hash=" + params["hash"])
+        arguments += ["--", params["name"]]
         answer = ctl.change(arguments, password=params["password"])
     except PortholdError as error:
         fail(module, error)
