@@ -288,8 +288,9 @@ TEST(PortholdctlPasswords, NamesTheServerWouldMisreadAreRefusedEverywhere) {
     CtlEnvironment env;
     CTL_OK(env, {"user", "add", "known"}, "pw\n");
     for (const name_cases::Case &c : name_cases::cases()) {
-        const auto user = env.run({"user", "add", c.name}, "pw\n");
-        const auto group = env.run({"group", "add", c.name});
+        // After "--", so that a name beginning with "-" reaches the name rule.
+        const auto user = env.run({"user", "add", "--", c.name}, "pw\n");
+        const auto group = env.run({"group", "add", "--", c.name});
         if (c.accepted) {
             EXPECT_EQ(user.exitCode, 0) << c.name << describe(user);
             EXPECT_EQ(group.exitCode, 0) << c.name << describe(group);

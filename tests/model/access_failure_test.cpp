@@ -82,39 +82,44 @@ TEST_F(AccessFailureTest, WriteCutShortByTheFileSizeLimit) {
     EXPECT_TRUE(readFile(accessPathIn(path)).contains("\nSatisfy all\n"));
 }
 
-TEST_F(AccessFailureTest, SymbolicLinkIsReplacedByARegularFileWithItsTargetsAttributes) {
+TEST_F(AccessFailureTest, AnAccessFileOrFolderThatIsALinkIsNeverWrittenThrough) {
     const QString shared = folder(QStringLiteral("shared"));
     const QString site = folder(QStringLiteral("site"));
     const QString target = QDir(shared).filePath(QStringLiteral("site-access"));
     writeFile(target, kOriginal);
-    ::chmod(QFile::encodeName(target).constData(), 0664);
     ASSERT_TRUE(QFile::link(QStringLiteral("../shared/site-access"), accessPathIn(site)));
 
+    // Neither read nor replaced: the link may lead anywhere (another site,
+    // a system file), and the program may run as root.
     auto item = node(site);
-    EXPECT_TRUE(showsOriginal(*item));
-
-    // Where the link's own folder cannot take a new file, nothing changes.
-    ::chmod(QFile::encodeName(site).constData(), 0555);
-    EXPECT_TRUE(unprivileged([&] {
-        auto again = node(site);
-        again->setModeIndex(1);
-        EXPECT_EQ(readFile(target), kOriginal);
-        EXPECT_TRUE(QFileInfo(accessPathIn(site)).isSymLink());
-        EXPECT_TRUE(showsOriginal(*again));
-        EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileWrite}));
-        return !::testing::Test::HasFailure();
-    }));
-    ::chmod(QFile::encodeName(site).constData(), 0755);
-
+    EXPECT_TRUE(item->isUnreadable());
     changeState(*item);
-    EXPECT_TRUE(context.errors.isEmpty());
-    EXPECT_FALSE(QFileInfo(accessPathIn(site)).isSymLink()) << "the link itself is replaced";
-    EXPECT_EQ(readFile(target), kOriginal) << "the file the link led to is left alone";
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(accessPathIn(site)).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0664u) << "the new file carries the former target's permissions";
-    EXPECT_EQ(item->stringValue(), QString::fromUtf8(readFile(accessPathIn(site))));
-    EXPECT_EQ(item->authStatus(), 7);
+    EXPECT_EQ(readFile(target), kOriginal);
+    EXPECT_TRUE(QFileInfo(accessPathIn(site)).isSymLink()) << "the link stays as it was";
+    EXPECT_EQ(context.errors, QList<qint32>({PHFSItem::ErrorAccessFileUnreadable}));
+    ASSERT_EQ(context.errorDetails.size(), 1);
+    EXPECT_TRUE(context.errorDetails.at(0).contains(
+        QStringLiteral("is a symbolic link; Porthold does not write through links")))
+        << qPrintable(context.errorDetails.at(0));
+    context.errors.clear();
+    context.errorDetails.clear();
+    EXPECT_FALSE(item->deleteAccessFile());
+    EXPECT_TRUE(QFileInfo(accessPathIn(site)).isSymLink());
+
+    // A folder that is a link: nothing is written or deleted inside it.
+    const QString linked = QDir(site).filePath(QStringLiteral("linked"));
+    ASSERT_TRUE(QFile::link(shared, linked));
+    writeFile(accessPathIn(shared), kOriginal);
+    auto tree = node(site);
+    PHFSItem *inside = nullptr;
+    for (PHFSItem *child : tree->children())
+        if (child->relativePath() == QLatin1String("linked"))
+            inside = child;
+    ASSERT_NE(inside, nullptr) << "a folder that is a link is listed";
+    EXPECT_TRUE(inside->isUnreadable());
+    changeState(*inside);
+    EXPECT_FALSE(inside->deleteAccessFile());
+    EXPECT_EQ(readFile(accessPathIn(shared)), kOriginal);
 }
 
 TEST_F(AccessFailureTest, FilesThatCannotBeReadAreNeverReplaced) {
