@@ -130,9 +130,9 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         return refuse(
             QStringLiteral("A web root whose path contains a line break cannot be named in an access file"));
 
-    PHWebTreeFile::setAttributes({invocation.fileOwner, invocation.fileGroup,
-                                  invocation.fileMode ? std::optional<mode_t>(*invocation.fileMode)
-                                                      : std::optional<mode_t>()});
+    PHWebTreeFile::setAttributes(
+        {invocation.fileOwner, invocation.fileGroup,
+         invocation.fileMode ? std::optional<mode_t>(*invocation.fileMode) : std::optional<mode_t>()});
     PHWriteLock::setWaitingReporter([&err](const QString &message) {
         err << "portholdctl: " << message << '\n';
         err.flush();

@@ -110,7 +110,8 @@ uint idOf(const QString &option, const QString &value) {
 mode_t fileMode(const QString &value) {
     static const QRegularExpression octal(QStringLiteral("^0?[0-7]{3}$"));
     if (!octal.match(value).hasMatch())
-        throw PHCtlUsageError(QStringLiteral("--mode needs an octal mode such as 0644, not \"%1\"").arg(value));
+        throw PHCtlUsageError(
+            QStringLiteral("--mode needs an octal mode such as 0644, not \"%1\"").arg(value));
     const auto mode = static_cast<mode_t>(value.toUInt(nullptr, 8));
     if (mode & S_IWOTH)
         throw PHCtlUsageError(
@@ -159,8 +160,9 @@ QStringList takeGlobalOptions(const QStringList &arguments, PHCtlInvocation &inv
         } else if (argument == QLatin1String("--diff")) {
             invocation.diff = true;
             continue;
-        } else if (beforeCommand && (argument == QLatin1String("--owner") || argument == QLatin1String("--group") ||
-                                     argument == QLatin1String("--mode"))) {
+        } else if (beforeCommand &&
+                   (argument == QLatin1String("--owner") || argument == QLatin1String("--group") ||
+                    argument == QLatin1String("--mode"))) {
             if (i + 1 >= arguments.size())
                 throw PHCtlUsageError(QStringLiteral("%1 needs a value").arg(argument));
             const QString given = arguments.at(++i);

@@ -37,10 +37,10 @@ struct PHCtlInvocation {
     enum class Hash { Configured, Bcrypt, Sha512, Des };
 
     Command command = Command::Help;
-    QString root;         // --root, empty for the panel's configured web root
-    bool json = false;    // --json: one JSON document on standard output
-    bool check = false;   // --check: everything but the writes
-    bool diff = false;    // --diff: a unified diff of each file changed
+    QString root;       // --root, empty for the panel's configured web root
+    bool json = false;  // --json: one JSON document on standard output
+    bool check = false; // --check: everything but the writes
+    bool diff = false;  // --diff: a unified diff of each file changed
     // --owner, --group, --mode (before the command): what the files written carry
     std::optional<uint> fileOwner;
     std::optional<uint> fileGroup;

@@ -15,11 +15,11 @@
 #include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
 #include "platform/Log.h"
-#include "support/PHTextFile.h"
-#include "support/PHWebTreeFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
+#include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
+#include "support/PHWebTreeFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -112,9 +112,9 @@ void PHCtlCommands::execute(const PHCtlInvocation &invocation) {
     m_invocation = invocation;
     // A name that begins with "-" would be read as an option by the next
     // tool given it (and was, before "--" ended the options): never a name.
-    const bool groupCommand = invocation.command == Command::GroupAdd || invocation.command == Command::GroupDel ||
-                              invocation.command == Command::GroupAddMember ||
-                              invocation.command == Command::GroupRemoveMember;
+    const bool groupCommand =
+        invocation.command == Command::GroupAdd || invocation.command == Command::GroupDel ||
+        invocation.command == Command::GroupAddMember || invocation.command == Command::GroupRemoveMember;
     const auto refuseDash = [](const QString &name, PHNameRule::Kind kind) {
         if (name.startsWith(QLatin1Char('-')))
             throw Refusal{PHNameRule::refusal(name, kind)};
@@ -729,7 +729,8 @@ void PHCtlCommands::replacePasswordInOnePass(const QString &name, const QString 
     QString why = QStringLiteral("the new record would not read back");
     if (!text || !PHWebTreeFile::write(m_context.webRoot(), path, *text, &why)) {
         Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
-        m_context.displayError(PHUsersDataSource::kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
+        m_context.displayError(PHUsersDataSource::kUserFileWriteError,
+                               QStringLiteral("%1: %2").arg(path, why));
     }
     usersWritten();
 }

@@ -22,7 +22,8 @@ std::optional<QString> lookup(const QHash<QString, QString> &table, const QStrin
 
 } // namespace
 
-Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs, const ValueMerge &mergeValues) {
+Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs,
+                const ValueMerge &mergeValues) {
     const QHash<QString, QString> baseTable = byName(base);
     const QHash<QString, QString> mineTable = byName(mine);
     const QHash<QString, QString> theirsTable = byName(theirs);
@@ -42,7 +43,8 @@ Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs,
             chosen = t; // unchanged here, or both made the same change
         } else if (t == b) {
             chosen = m; // changed only here
-        } else if (std::optional<QString> both = m && t && mergeValues ? mergeValues(b, *m, *t) : std::nullopt) {
+        } else if (std::optional<QString> both =
+                       m && t && mergeValues ? mergeValues(b, *m, *t) : std::nullopt) {
             chosen = both;
         } else {
             chosen = t;

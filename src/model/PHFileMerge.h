@@ -30,8 +30,8 @@ struct Result {
 /// `mergeValues`, when given, is asked about a name both sides kept but
 /// changed differently (base absent when both added it): a value it returns
 /// is taken without a conflict.
-using ValueMerge = std::function<std::optional<QString>(const std::optional<QString> &base, const QString &mine,
-                                                        const QString &theirs)>;
+using ValueMerge = std::function<std::optional<QString>(const std::optional<QString> &base,
+                                                        const QString &mine, const QString &theirs)>;
 Result threeWay(const Entries &base, const Entries &mine, const Entries &theirs,
                 const ValueMerge &mergeValues = {});
 

@@ -10,9 +10,9 @@
 #include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
+#include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
 #include "support/PHWriteLock.h"
-#include "support/PHUserDefaults.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -273,9 +273,9 @@ bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
     // Both versions of the file as this tree reads them: members who are no
     // users are left out alike, so only real changes count.
     const QStringList users = currentUsers();
-    const PHFileMerge::Result merge = PHFileMerge::threeWay(
-        knownMembersOnly(m_savedEntries, users), entriesOf(*m_rootItem), knownMembersOnly(onDisk, users),
-        PHFileMerge::mergeNameLists);
+    const PHFileMerge::Result merge =
+        PHFileMerge::threeWay(knownMembersOnly(m_savedEntries, users), entriesOf(*m_rootItem),
+                              knownMembersOnly(onDisk, users), PHFileMerge::mergeNameLists);
     PHUserItem::Ptr root = emptyRoot();
     for (const auto &[name, members] : merge.merged) {
         PHUserItem::Ptr group = PHUserItem::itemWithValueParentChildren(name, root, PHUserItem::Children());

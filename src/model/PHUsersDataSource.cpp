@@ -9,9 +9,9 @@
 #include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
 #include "support/PHTextFile.h"
+#include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
 #include "support/PHWriteLock.h"
-#include "support/PHUserDefaults.h"
 
 #include <QByteArrayView>
 #include <QDir>
@@ -305,7 +305,8 @@ PHUserFileBytes PHUserFileBytes::read(const QString &path) {
     PHUserFileBytes file;
     PHWebTreeFile::Bytes bytes = PHWebTreeFile::read(webRootPath(), path);
     if (bytes.status != PHWebTreeFile::Bytes::Status::Read) {
-        file.state = bytes.status == PHWebTreeFile::Bytes::Status::Missing ? State::Missing : State::Unreadable;
+        file.state =
+            bytes.status == PHWebTreeFile::Bytes::Status::Missing ? State::Missing : State::Unreadable;
         return file;
     }
     file.bytes = std::move(bytes.bytes);

@@ -87,7 +87,8 @@ Place placeOf(const QString &root, const QString &path) {
     } else {
         // Not below the root: only the last component is protected.
         const qsizetype slash = full.lastIndexOf('/');
-        place.start = slash < 0 ? QByteArrayLiteral(".") : (slash == 0 ? QByteArrayLiteral("/") : full.left(slash));
+        place.start =
+            slash < 0 ? QByteArrayLiteral(".") : (slash == 0 ? QByteArrayLiteral("/") : full.left(slash));
         relative = full.mid(slash + 1);
     }
     for (const QByteArray &component : relative.split('/')) {
@@ -274,7 +275,8 @@ Bytes read(const QString &root, const QString &path, qint64 limit) {
         return failed(Bytes::Status::Unreadable, place.problem);
     const Descriptor start = openStart(place);
     if (!start.valid())
-        return failed(errno == ENOENT || errno == ENOTDIR ? Bytes::Status::Missing : Bytes::Status::Unreadable,
+        return failed(errno == ENOENT || errno == ENOTDIR ? Bytes::Status::Missing
+                                                          : Bytes::Status::Unreadable,
                       errorText(errno));
     const Descriptor folder(openFolder(start.get(), place));
     if (!folder.valid()) {
@@ -286,8 +288,8 @@ Bytes read(const QString &root, const QString &path, qint64 limit) {
             return failed(Bytes::Status::Missing, errorText(error));
         return failed(Bytes::Status::Unreadable, why);
     }
-    const Descriptor file(
-        ::openat(folder.get(), place.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const Descriptor file(::openat(folder.get(), place.name.constData(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.valid()) {
         const int error = errno;
         if (error == ENOENT)
@@ -318,7 +320,8 @@ Bytes read(const QString &root, const QString &path, qint64 limit) {
                 return tooLarge();
             result.bytes.resize(std::min<qsizetype>(filled * 2 + 4096, qsizetype(limit) + 1));
         }
-        const ssize_t got = ::read(file.get(), result.bytes.data() + filled, size_t(result.bytes.size() - filled));
+        const ssize_t got =
+            ::read(file.get(), result.bytes.data() + filled, size_t(result.bytes.size() - filled));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -341,15 +344,17 @@ bool write(const QString &root, const QString &path, const QByteArray &data, QSt
         return fail(error, place.problem);
     const Descriptor start = openStart(place);
     if (!start.valid())
-        return fail(error, QStringLiteral("cannot open %1: %2")
-                               .arg(PHFileName::decode(place.start), errorText(errno)));
+        return fail(
+            error,
+            QStringLiteral("cannot open %1: %2").arg(PHFileName::decode(place.start), errorText(errno)));
     const Descriptor folder(openFolder(start.get(), place));
     if (!folder.valid())
         return fail(error, folderProblem(start.get(), place, errno, path));
     struct stat old {};
     const bool existed = ::fstatat(folder.get(), place.name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (!existed && errno != ENOENT)
-        return fail(error, QStringLiteral("cannot read the attributes of %1: %2").arg(path, errorText(errno)));
+        return fail(error,
+                    QStringLiteral("cannot read the attributes of %1: %2").arg(path, errorText(errno)));
     if (existed && S_ISLNK(old.st_mode))
         return fail(error, linkRefusal(path));
     if (existed && !S_ISREG(old.st_mode))
@@ -384,8 +389,8 @@ bool write(const QString &root, const QString &path, const QByteArray &data, QSt
     QByteArray temporary;
     Descriptor out;
     for (int attempt = 0; attempt < 100 && !out.valid(); ++attempt) {
-        temporary = place.name.left(200) + '.' +
-                    QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        temporary =
+            place.name.left(200) + '.' + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
         if (!temporary.startsWith('.'))
             temporary.prepend('.');
         out = Descriptor(::openat(folder.get(), temporary.constData(),
@@ -394,7 +399,9 @@ bool write(const QString &root, const QString &path, const QByteArray &data, QSt
             break;
     }
     if (!out.valid())
-        return fail(error, QStringLiteral("cannot create a temporary file beside %1: %2").arg(path, errorText(errno)));
+        return fail(
+            error,
+            QStringLiteral("cannot create a temporary file beside %1: %2").arg(path, errorText(errno)));
     auto abandon = [&](const QString &why) {
         out.reset();
         ::unlinkat(folder.get(), temporary.constData(), 0);
@@ -402,7 +409,8 @@ bool write(const QString &root, const QString &path, const QByteArray &data, QSt
     };
     struct stat mine {};
     if (::fstat(out.get(), &mine) != 0)
-        return abandon(QStringLiteral("cannot read the attributes of a temporary file: %1").arg(errorText(errno)));
+        return abandon(
+            QStringLiteral("cannot read the attributes of a temporary file: %1").arg(errorText(errno)));
     if (mine.st_uid != owner || mine.st_gid != group) {
         if (::fchown(out.get(), owner, group) != 0) {
             const int refused = errno;

@@ -64,7 +64,8 @@ PHWriteLock::PHWriteLock(const QString &folder, const QString &what) {
         ::close(fd);
         return;
     }
-    const QByteArray key = QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino));
+    const QByteArray key =
+        QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino));
     if (auto found = heldLocks().find(key); found != heldLocks().end()) {
         ::close(fd);
         ++found->depth;
@@ -78,15 +79,17 @@ PHWriteLock::PHWriteLock(const QString &folder, const QString &what) {
         if (errno == EINTR)
             continue;
         if (errno != EWOULDBLOCK) {
-            m_error = QStringLiteral("cannot lock %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+            m_error = QStringLiteral("cannot lock %1: %2")
+                          .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
             Log::write(m_error);
             ::close(fd);
             return;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            m_error = QStringLiteral("another Porthold has been writing %1 for %2 seconds; nothing was written")
-                          .arg(what)
-                          .arg(std::chrono::duration_cast<std::chrono::seconds>(g_timeout).count());
+            m_error =
+                QStringLiteral("another Porthold has been writing %1 for %2 seconds; nothing was written")
+                    .arg(what)
+                    .arg(std::chrono::duration_cast<std::chrono::seconds>(g_timeout).count());
             m_timedOut = true;
             ::close(fd);
             return;
@@ -94,7 +97,8 @@ PHWriteLock::PHWriteLock(const QString &folder, const QString &what) {
         if (!said) {
             said = true;
             if (reporter())
-                reporter()(QStringLiteral("waiting for another Porthold to finish writing %1\u2026").arg(what));
+                reporter()(
+                    QStringLiteral("waiting for another Porthold to finish writing %1\u2026").arg(what));
         }
         // Staggered, so that many waiters do not all try at once.
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + QRandomGenerator::global()->bounded(20)));

@@ -130,11 +130,14 @@ TEST_F(HostileTreeTest, AFolderThatIsALinkIsListedWithItsTargetAndNeverWrittenOr
     EXPECT_TRUE(contains(json.out, "\"link\":\"" + other.string() + "\"")) << json.out;
 
     const auto before = ctl_test::snapshot({other.parent_path()});
-    for (const auto &arguments : std::vector<std::vector<std::string>>{
-             {"clear", "private"}, {"mode", "private", "password"}, {"apply", "private", "--mode", "address"}}) {
+    for (const auto &arguments :
+         std::vector<std::vector<std::string>>{{"clear", "private"},
+                                               {"mode", "private", "password"},
+                                               {"apply", "private", "--mode", "address"}}) {
         const auto result = env.run(arguments);
         EXPECT_NE(result.exitCode, 0) << describe(result);
-        EXPECT_TRUE(contains(result.err, (env.root() / "private").string() + " " + kLinkRefusal)) << describe(result);
+        EXPECT_TRUE(contains(result.err, (env.root() / "private").string() + " " + kLinkRefusal))
+            << describe(result);
     }
     EXPECT_EQ(ctl_test::snapshot({other.parent_path()}), before);
     CTL_OK(env, {"mode", "public", "password"}); // folders that are no links are written as before
@@ -150,7 +153,8 @@ int panelAddsUser(const fs::path &root, const std::string &name) {
     TestPanelContext context;
     context.webRoot = QString::fromStdString(root.string());
     PHUsersDataSource users;
-    users.dataArray().append(PHUsersDataSource::userRecord(QString::fromStdString(name), QStringLiteral("xyHASHxyHASHx")));
+    users.dataArray().append(
+        PHUsersDataSource::userRecord(QString::fromStdString(name), QStringLiteral("xyHASHxyHASHx")));
     return users.writeUserfile() && context.errors.isEmpty() ? 0 : 1;
 }
 
@@ -233,8 +237,9 @@ TEST_F(HostileTreeTest, WritersAtOnceKeepEveryChangeAndOnlyChangersSayChanged) {
     runs.clear();
     for (int i = 0; i < 12; i += 2) {
         const std::string user = "u" + std::to_string(i);
-        runs.push_back(std::async(std::launch::async,
-                                  [this, user] { return env.run({"group", "add-member", "team", user}); }));
+        runs.push_back(std::async(std::launch::async, [this, user] {
+            return env.run({"group", "add-member", "team", user});
+        }));
     }
     for (int i = 0; i < 10; i += 2) {
         const std::string user = "p" + std::to_string(i);
@@ -248,7 +253,8 @@ TEST_F(HostileTreeTest, WritersAtOnceKeepEveryChangeAndOnlyChangersSayChanged) {
     }
     for (const pid_t pid : panels)
         EXPECT_EQ(waitFor(pid), 0);
-    EXPECT_EQ(membersOf(readFile(env.root() / ".htgroups"), "team").size(), 12u) << readFile(env.root() / ".htgroups");
+    EXPECT_EQ(membersOf(readFile(env.root() / ".htgroups"), "team").size(), 12u)
+        << readFile(env.root() / ".htgroups");
     EXPECT_EQ(lineNames(readFile(env.root() / ".htusers"), ':').size(), 31u);
 }
 
@@ -274,8 +280,10 @@ TEST_F(HostileTreeTest, FilesAreServerReadableAndNotWorldWritableWhateverTheUmas
     EXPECT_EQ(modeOf(env.root() / ".htusers"), 0604u);
     const group *server = ::getgrnam("www-data");
     ASSERT_NE(server, nullptr);
-    CTL_OK(env, {"--owner", "65534", "--group", "www-data", "--mode", "0640", "user", "add", "erin", "--hash", "des"},
-           "pw\n");
+    CTL_OK(
+        env,
+        {"--owner", "65534", "--group", "www-data", "--mode", "0640", "user", "add", "erin", "--hash", "des"},
+        "pw\n");
     struct stat info {};
     ASSERT_EQ(::stat((env.root() / ".htusers").c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 65534u);

@@ -297,13 +297,14 @@ TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesAreNeverFollowed) {
     EXPECT_EQ(readFile(systemUsers), QByteArray("root:x:0:0::/root:/bin/bash\n"));
     EXPECT_TRUE(QFileInfo(groupsPath()).isSymLink());
     EXPECT_TRUE(QFileInfo(usersPath()).isSymLink());
-    EXPECT_EQ(context.errors, QList<qint32>({PHUsersDataSource::kUserFileReadError,
-                                             PHUsersDataSource::kUserFileWriteError,
-                                             PHGroupsDataSource::kGroupFileReadError,
-                                             PHGroupsDataSource::kGroupFileWriteError}));
-    EXPECT_EQ(log.filter(usersPath() + QStringLiteral(" is a symbolic link; Porthold does not write through links"))
-                  .size(),
-              2)
+    EXPECT_EQ(
+        context.errors,
+        QList<qint32>({PHUsersDataSource::kUserFileReadError, PHUsersDataSource::kUserFileWriteError,
+                       PHGroupsDataSource::kGroupFileReadError, PHGroupsDataSource::kGroupFileWriteError}));
+    EXPECT_EQ(
+        log.filter(usersPath() + QStringLiteral(" is a symbolic link; Porthold does not write through links"))
+            .size(),
+        2)
         << log.join('\n').toStdString();
     EXPECT_EQ(log.filter(groupsPath() + QStringLiteral(" is a symbolic link")).size(), 2);
 

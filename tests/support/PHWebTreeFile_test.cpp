@@ -86,13 +86,15 @@ TEST_P(WebTreeFileTest, ReadsAndReplacesFilesBelowTheRoot) {
     const PHWebTreeFile::Bytes read = PHWebTreeFile::read(root, in("a/b/.htaccess"));
     EXPECT_EQ(read.status, PHWebTreeFile::Bytes::Status::Read);
     EXPECT_EQ(read.bytes, "second\n");
-    EXPECT_EQ(PHWebTreeFile::read(root, in("a/missing/.htaccess")).status, PHWebTreeFile::Bytes::Status::Missing);
+    EXPECT_EQ(PHWebTreeFile::read(root, in("a/missing/.htaccess")).status,
+              PHWebTreeFile::Bytes::Status::Missing);
     EXPECT_EQ(PHWebTreeFile::read(root, in("a/.htaccess")).status, PHWebTreeFile::Bytes::Status::Missing);
 
     EXPECT_TRUE(PHWebTreeFile::exists(root, in("a/b/.htaccess")));
     ASSERT_TRUE(PHWebTreeFile::remove(root, in("a/b/.htaccess"), &error)) << error.toStdString();
     EXPECT_FALSE(PHWebTreeFile::exists(root, in("a/b/.htaccess")));
-    EXPECT_TRUE(PHWebTreeFile::remove(root, in("a/b/.htaccess"), &error)) << "a missing file counts as removed";
+    EXPECT_TRUE(PHWebTreeFile::remove(root, in("a/b/.htaccess"), &error))
+        << "a missing file counts as removed";
 
     EXPECT_FALSE(PHWebTreeFile::write(root, in("a/../../x"), "x", &error));
     EXPECT_TRUE(error.contains(QLatin1String("\"..\""))) << error.toStdString();
@@ -105,7 +107,8 @@ TEST_P(WebTreeFileTest, LinksAtTheFileOrOnTheWayAreRefusedAndNothingIsWritten) {
 
     QString error;
     EXPECT_FALSE(PHWebTreeFile::write(root, in(".htusers"), "alice:hash\n", &error));
-    EXPECT_EQ(error, in(".htusers") + QStringLiteral(" is a symbolic link; Porthold does not write through links"));
+    EXPECT_EQ(error,
+              in(".htusers") + QStringLiteral(" is a symbolic link; Porthold does not write through links"));
     EXPECT_FALSE(PHWebTreeFile::remove(root, in(".htusers"), &error));
     EXPECT_TRUE(error.contains(QLatin1String("is a symbolic link")));
     const PHWebTreeFile::Bytes read = PHWebTreeFile::read(root, in(".htusers"));
@@ -125,7 +128,8 @@ TEST_P(WebTreeFileTest, LinksAtTheFileOrOnTheWayAreRefusedAndNothingIsWritten) {
     for (const QString &folder : {QStringLiteral("private"), QStringLiteral("deep/inner")}) {
         const QString file = in(folder + QStringLiteral("/.htaccess"));
         EXPECT_FALSE(PHWebTreeFile::write(root, file, "Require user eve\n", &error));
-        EXPECT_EQ(error, in(folder) + QStringLiteral(" is a symbolic link; Porthold does not write through links"));
+        EXPECT_EQ(error,
+                  in(folder) + QStringLiteral(" is a symbolic link; Porthold does not write through links"));
         EXPECT_FALSE(PHWebTreeFile::remove(root, file, &error));
         EXPECT_EQ(PHWebTreeFile::read(root, file).status, PHWebTreeFile::Bytes::Status::Unreadable);
     }
@@ -183,13 +187,13 @@ TEST_P(WebTreeFileTest, AFileOverTheLimitIsRefusedQuicklyWithoutBeingRead) {
         ASSERT_TRUE(big.open(QIODevice::WriteOnly));
         ASSERT_TRUE(big.resize(300LL << 20)); // sparse: costs the disk nothing
     }
-    rusage before {};
+    rusage before{};
     ::getrusage(RUSAGE_SELF, &before);
     QElapsedTimer timer;
     timer.start();
     const PHTextFile text = PHTextFile::readBelow(root, file);
     EXPECT_LT(timer.elapsed(), 1000);
-    rusage after {};
+    rusage after{};
     ::getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "kilobytes more at the peak";
     EXPECT_EQ(text.status, PHTextFile::Status::Unreadable);
@@ -236,7 +240,8 @@ TEST(WriteLockTest, WaitsForAnotherHolderSaysSoAndGivesUpInTime) {
         EXPECT_TRUE(lock.timedOut());
         EXPECT_TRUE(lock.error().contains(QLatin1String("another Porthold has been writing .htusers")));
     }
-    EXPECT_EQ(said, QStringList{QStringLiteral("waiting for another Porthold to finish writing .htusers\u2026")});
+    EXPECT_EQ(said,
+              QStringList{QStringLiteral("waiting for another Porthold to finish writing .htusers\u2026")});
 
     PHWriteLock::setTimeout(std::chrono::seconds(10));
     {
