@@ -25,14 +25,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <QHash>
-#include <QRegularExpression>
-#include <QSet>
-
-#include <algorithm>
-#include <optional>
-
-#include <fnmatch.h>
 #include <unistd.h>
 
 namespace {
@@ -44,257 +36,27 @@ const QStringList kLogTokens = {QStringLiteral("CustomLog"), QStringLiteral("Err
 /// words and quoted words at its start.
 const QString kArgumentPattern = QStringLiteral(R"re(((([-.*/\w]+)|"([-.*/\w\s]+)")\s*)*)re");
 
-// ---- Which section governs the web folder
-
-/// One <Directory> section of the server's configuration.
-struct DirectorySection {
-    QString file;  ///< the file it is in (links resolved: that file is the one rewritten)
-    qint32 open = 0; ///< line of "<Directory ...>", from 1
-    QString header;  ///< that line, trimmed
-    QStringList components; ///< of its path; empty for "/"
-    qint32 overrideLine = 0; ///< its last AllowOverride line, 0 when it has none
-    QString overrideText;    ///< that line, untouched
-    QStringList overrides;   ///< its arguments
-    QString indent;          ///< of the first line inside, for a line added there
-    qsizetype order = 0;     ///< position in the whole configuration
+struct RepairRule {
+    QString beginMatch;
+    QString search;
+    QString replace;
+    QString endMatch;
 };
 
-QStringList pathComponents(const QString &path) {
-    return path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-}
-
-/// Reads the configuration from its main file through every Include, in the
-/// order the server does, keeping the <Directory> sections outside comments.
-class ConfigurationScan {
-public:
-    explicit ConfigurationScan(const QString &serverRoot) : m_serverRoot(serverRoot) {}
-
-    void scan(const QString &path) {
-        const QString canonical = QFileInfo(path).canonicalFilePath();
-        const QString file = canonical.isEmpty() ? path : canonical;
-        if (m_seen.contains(file) || m_seen.size() > 512)
-            return;
-        m_seen.insert(file);
-        const PHTextFile text = PHTextFile::read(file);
-        if (!text.ok())
-            return;
-        m_lineCounts.insert(file, qint32(text.text.count(QLatin1Char('\n')) + 1));
-        static const QRegularExpression open(QStringLiteral(R"re(^<Directory\s+(?:"([^"]*)"|([^\s>]+))\s*>)re"),
-                                             QRegularExpression::CaseInsensitiveOption);
-        static const QRegularExpression close(QStringLiteral(R"(^</Directory\s*>)"),
-                                              QRegularExpression::CaseInsensitiveOption);
-        static const QRegularExpression allowOverride(QStringLiteral(R"(^AllowOverride\s+(.*)$)"),
-                                                      QRegularExpression::CaseInsensitiveOption);
-        static const QRegularExpression include(
-            QStringLiteral(R"re(^Include(?:Optional)?\s+(?:"([^"]*)"|(\S+)))re"), QRegularExpression::CaseInsensitiveOption);
-        static const QRegularExpression serverRoot(QStringLiteral(R"re(^ServerRoot\s+(?:"([^"]*)"|(\S+)))re"),
-                                                   QRegularExpression::CaseInsensitiveOption);
-        const QStringList lines = text.text.split(QLatin1Char('\n'));
-        std::optional<DirectorySection> current;
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            QString line = lines.at(i);
-            if (line.endsWith(QLatin1Char('\r')))
-                line.chop(1);
-            const QString trimmed = line.trimmed();
-            // A commented line is no part of the configuration.
-            if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#')))
-                continue;
-            if (const auto match = open.match(trimmed); match.hasMatch()) {
-                const QString path = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-                current = DirectorySection{};
-                current->file = file;
-                current->open = qint32(i + 1);
-                current->header = trimmed;
-                // "<Directory ~ regex>" is matched apart: never a section repaired.
-                current->components = path == QLatin1String("~") ? QStringList{QStringLiteral("~")} : pathComponents(path);
-                m_pendingIndent = true; // the indent is the next line's
-                continue;
-            }
-            if (current && m_pendingIndent) {
-                current->indent = line.left(std::max<qsizetype>(line.indexOf(trimmed.at(0)), 0));
-                m_pendingIndent = false;
-            }
-            if (close.match(trimmed).hasMatch()) {
-                if (current) {
-                    current->order = m_sections.size();
-                    if (current->components != QStringList{QStringLiteral("~")})
-                        m_sections.append(*current);
-                }
-                current.reset();
-                continue;
-            }
-            if (current) {
-                if (const auto match = allowOverride.match(trimmed); match.hasMatch()) {
-                    current->overrideLine = qint32(i + 1);
-                    current->overrideText = line;
-                    current->overrides = match.captured(1).split(QRegularExpression(QStringLiteral("\\s+")),
-                                                                 Qt::SkipEmptyParts);
-                }
-                continue;
-            }
-            if (const auto match = serverRoot.match(trimmed); match.hasMatch()) {
-                m_serverRoot = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-                continue;
-            }
-            if (const auto match = include.match(trimmed); match.hasMatch()) {
-                QString pattern = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-                if (!pattern.startsWith(QLatin1Char('/')))
-                    pattern = m_serverRoot + QLatin1Char('/') + pattern;
-                if (QFileInfo(pattern).isDir())
-                    pattern += QStringLiteral("/*");
-                QStringList matches = PHString::glob(pattern).value_or(QStringList());
-                matches.sort(); // as the server includes them
-                for (const QString &included : std::as_const(matches))
-                    if (QFileInfo(included).isFile())
-                        scan(included);
-            }
-        }
-    }
-
-    const QList<DirectorySection> &sections() const { return m_sections; }
-    qint32 lineCount(const QString &file) const { return m_lineCounts.value(file); }
-
-private:
-    QString m_serverRoot;
-    QSet<QString> m_seen;
-    QHash<QString, qint32> m_lineCounts;
-    QList<DirectorySection> m_sections;
-    bool m_pendingIndent = false;
-};
-
-/// Whether a section of `pattern` applies to `folder` (and the folders below
-/// it): component by component, with the shell wildcards the server allows.
-bool applies(const QStringList &pattern, const QStringList &folder) {
-    if (pattern.size() > folder.size())
-        return false;
-    for (qsizetype i = 0; i < pattern.size(); ++i) {
-        const QByteArray want = pattern.at(i).toUtf8();
-        const QByteArray have = folder.at(i).toUtf8();
-        if (::fnmatch(want.constData(), have.constData(), FNM_PATHNAME) != 0)
-            return false;
-    }
-    return true;
-}
-
-/// Whether the overrides let the server read what Porthold writes: the
-/// password directives (AuthConfig) and the address ones (Limit).
-bool honoursAccessFiles(const QStringList &overrides) {
-    QSet<QString> kinds;
-    for (const QString &kind : overrides)
-        kinds.insert(kind.toLower());
-    if (kinds.contains(QStringLiteral("none")))
-        return false;
-    return kinds.contains(QStringLiteral("all")) ||
-           (kinds.contains(QStringLiteral("authconfig")) && kinds.contains(QStringLiteral("limit")));
-}
-
-/// One line a repair replaces or adds.
-struct RepairEdit {
-    enum class Kind { Replace, InsertAfter, Append };
-    Kind kind = Kind::Replace;
-    qint32 line = 0; ///< the line replaced, or the one the new line follows
-    QString text;
-    PHApacheController::RepairChange change;
-};
-
-QString repairedOverride(const QString &original) {
-    const qsizetype start = original.indexOf(QRegularExpression(QStringLiteral("\\S")));
-    return original.left(std::max<qsizetype>(start, 0)) + QStringLiteral("AllowOverride All");
-}
-
-using RepairPlan = QList<std::pair<QString, QList<RepairEdit>>>;
-
-QList<RepairEdit> &editsOf(RepairPlan &plan, const QString &file) {
-    for (auto &[path, edits] : plan)
-        if (path == file)
-            return edits;
-    plan.append({file, {}});
-    return plan.last().second;
-}
-
-/// What makes the server read the web folder's access files, touching only
-/// the section that governs the folder: the most specific <Directory> that
-/// applies to it (never "<Directory />", which is the whole disk), or one
-/// added for the folder at the end of the main file when no other applies.
-/// Empty when the folder's access files are honoured already.
-RepairPlan planRepair(const QString &mainFile, const QString &serverRoot, const QString &webFolder) {
-    RepairPlan plan;
-    if (mainFile.isEmpty() || webFolder.isEmpty())
-        return plan;
-    ConfigurationScan scan(serverRoot);
-    scan.scan(mainFile);
-    QList<QStringList> folders{pathComponents(webFolder)};
-    if (const QString canonical = QFileInfo(webFolder).canonicalFilePath();
-        !canonical.isEmpty() && pathComponents(canonical) != folders.first())
-        folders.append(pathComponents(canonical));
-    const auto appliesHere = [&folders](const DirectorySection &section) {
-        return std::any_of(folders.cbegin(), folders.cend(),
-                           [&section](const QStringList &folder) { return applies(section.components, folder); });
-    };
-    // The server merges sections from the shortest path to the longest, a
-    // later one of the same length after an earlier one.
-    const auto moreSpecific = [](const DirectorySection *a, const DirectorySection &b) {
-        return !a || b.components.size() > a->components.size() ||
-               (b.components.size() == a->components.size() && b.order > a->order);
-    };
-    const DirectorySection *governing = nullptr; // whose AllowOverride is in force
-    const DirectorySection *target = nullptr;    // the most specific one but "/"
-    for (const DirectorySection &section : scan.sections()) {
-        if (!appliesHere(section))
-            continue;
-        if (section.overrideLine > 0 && moreSpecific(governing, section))
-            governing = &section;
-        if (!section.components.isEmpty() && moreSpecific(target, section))
-            target = &section;
-    }
-    if (governing && honoursAccessFiles(governing->overrides))
-        return plan;
-    if (target) {
-        RepairEdit edit;
-        edit.change.block = target->header;
-        edit.change.after = QStringLiteral("AllowOverride All");
-        if (target->overrideLine > 0) {
-            edit.kind = RepairEdit::Kind::Replace;
-            edit.line = target->overrideLine;
-            edit.text = repairedOverride(target->overrideText);
-            edit.change.line = target->overrideLine;
-            edit.change.before = target->overrideText.trimmed();
-        } else {
-            edit.kind = RepairEdit::Kind::InsertAfter;
-            edit.line = target->open;
-            edit.text = (target->indent.isEmpty() ? QStringLiteral("    ") : target->indent) +
-                        QStringLiteral("AllowOverride All");
-            edit.change.line = target->open + 1;
-        }
-        editsOf(plan, target->file).append(edit);
-        return plan;
-    }
-    // Only "<Directory />" applies: the web folder gets a section of its own.
-    const QString canonical = QFileInfo(mainFile).canonicalFilePath();
-    const QString file = canonical.isEmpty() ? mainFile : canonical;
-    QString folder = webFolder;
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    QString quoted = folder;
-    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
-    const QString header = QStringLiteral("<Directory \"%1\">").arg(quoted);
-    const qint32 last = scan.lineCount(file) + 1; // the repair ends the file with a line feed
-    const QStringList added{header, QStringLiteral("    AllowOverride All"), QStringLiteral("</Directory>")};
-    QList<RepairEdit> &edits = editsOf(plan, file);
-    for (qsizetype i = 0; i < added.size(); ++i) {
-        RepairEdit edit;
-        edit.kind = RepairEdit::Kind::Append;
-        edit.text = added.at(i);
-        edit.change = {qint32(last + i + 1), header, QString(), added.at(i).trimmed()};
-        edits.append(edit);
-    }
-    return plan;
-}
-
-/// The web folder whose access files the repair is for.
-QString webFolder() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->portholdLocation(4) : QString();
+// Inside the directory blocks of the document roots, "AllowOverride None"
+// becomes "AllowOverride All". Case-sensitive, searched anywhere in a line.
+const QList<RepairRule> &repairRules() {
+    static const QList<RepairRule> rules = [] {
+        const QString search = QStringLiteral(R"(AllowOverride\s+None)");
+        const QString replace = QStringLiteral("AllowOverride All");
+        const QString end = QStringLiteral("</Directory>");
+        return QList<RepairRule>{
+            {QStringLiteral(R"(<Directory\s+/\s*)"), search, replace, end},
+            {QStringLiteral(R"(<Directory\s+"/var/www/html"\s*)"), search, replace, end},
+            {QStringLiteral(R"(<Directory\s+"/home/.+/public_html/?"\s*)"), search, replace, end},
+        };
+    }();
+    return rules;
 }
 
 QString appendingPathComponent(const QString &path, const QString &component) {
@@ -587,64 +349,42 @@ bool PHApacheController::grepFileWriteTo(const QString &path, QIODevice &handle,
     if (bom > 0 && !write(bytes.left(bom)))
         return fail(kTempFileWriteFailed);
 
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    const QString resolved = canonical.isEmpty() ? path : canonical;
-    QList<RepairEdit> edits;
-    for (const auto &[planned, fileEdits] : planRepair(httpdConfFile(), httpdConfRoot(), webFolder()))
-        if (planned == resolved)
-            edits = fileEdits;
-    const auto encodedLine = [&](const QString &text) -> std::optional<QByteArray> {
-        std::optional<QByteArray> encoded = PHTextFile::encode(text, decoded.encoding);
-        if (encoded)
-            *encoded += *lineFeed;
-        return encoded;
-    };
+    bool inBlock = false;
     bool changed = false;
+    QString block;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const qint32 number = qint32(i + 1);
+        QString line = lines.at(i);
+        bool lineChanged = false;
+        for (const RepairRule &rule : repairRules()) {
+            if (PHRegex::isMatchedByRegex(line, rule.beginMatch)) {
+                inBlock = true;
+                block = line.trimmed();
+                break;
+            }
+            if (inBlock &&
+                PHRegex::replaceOccurrencesOfRegexWithString(line, rule.search, rule.replace) > 0) {
+                changed = lineChanged = true;
+                break;
+            }
+            if (PHRegex::isMatchedByRegex(line, rule.endMatch)) {
+                inBlock = false;
+                break;
+            }
+        }
+        if (lineChanged && changes)
+            changes->append({qint32(i + 1), block, lines.at(i).trimmed(), line.trimmed()});
         QByteArray out;
-        const auto replaced = std::find_if(edits.cbegin(), edits.cend(), [number](const RepairEdit &edit) {
-            return edit.kind == RepairEdit::Kind::Replace && edit.line == number;
-        });
-        if (replaced != edits.cend() || !keepBytes) {
-            const std::optional<QByteArray> encoded =
-                encodedLine(replaced != edits.cend() ? replaced->text : lines.at(i));
+        if (lineChanged || !keepBytes) {
+            const std::optional<QByteArray> encoded = PHTextFile::encode(line, decoded.encoding);
             if (!encoded)
                 return fail(kFileUnacceptable);
             out = *encoded;
         } else {
-            out = byteLines.at(i) + *lineFeed;
+            out = byteLines.at(i);
         }
-        if (replaced != edits.cend()) {
-            changed = true;
-            if (changes)
-                changes->append(replaced->change);
-        }
-        for (const RepairEdit &edit : std::as_const(edits)) {
-            if (edit.kind != RepairEdit::Kind::InsertAfter || edit.line != number)
-                continue;
-            const std::optional<QByteArray> encoded = encodedLine(edit.text);
-            if (!encoded)
-                return fail(kFileUnacceptable);
-            out += *encoded;
-            changed = true;
-            if (changes)
-                changes->append(edit.change);
-        }
+        out += *lineFeed;
         if (!write(out))
             return fail(kTempFileWriteFailed);
-    }
-    for (const RepairEdit &edit : std::as_const(edits)) {
-        if (edit.kind != RepairEdit::Kind::Append)
-            continue;
-        const std::optional<QByteArray> encoded = encodedLine(edit.text);
-        if (!encoded)
-            return fail(kFileUnacceptable);
-        if (!write(*encoded))
-            return fail(kTempFileWriteFailed);
-        changed = true;
-        if (changes)
-            changes->append(edit.change);
     }
     return changed;
 }
@@ -689,8 +429,8 @@ qint32 PHApacheController::repairConfFile(const QString &path) {
 
 QList<std::pair<QString, QList<PHApacheController::RepairChange>>> PHApacheController::repairPreview() {
     QList<std::pair<QString, QList<RepairChange>>> preview;
-    for (const auto &[path, edits] : planRepair(httpdConfFile(), httpdConfRoot(), webFolder())) {
-        if (PHFileManager::isFileAcceptable(path) != 0)
+    for (const QString &path : {httpdConfFile(), userConfFile()}) {
+        if (path.isEmpty() || PHFileManager::isFileAcceptable(path) != 0)
             continue;
         QBuffer discarded;
         discarded.open(QIODevice::WriteOnly);
@@ -710,30 +450,29 @@ void PHApacheController::confirmRepair(QObject *sender) {
     }
     const auto preview = repairPreview();
     if (preview.isEmpty()) {
-        if (const qint32 acceptable = PHFileManager::isFileAcceptable(httpdConfFile()); acceptable != 0) {
-            sentrel(sender); // says what is wrong with the configuration
-            return;
-        }
         showMessage(PHThemeColors::Meaning::Positive,
-                    QStringLiteral("Nothing to repair: %1 already lets Apache read the .htaccess files of %2")
-                        .arg(httpdConfFile(), webFolder()));
+                    QStringLiteral("Nothing to repair: %1 already lets Apache read .htaccess files")
+                        .arg(httpdConfFile()));
         return;
     }
-    QStringList lines{QStringLiteral("Repair changes these lines so that Apache reads the .htaccess files of %1:")
-                          .arg(webFolder())};
+    QStringList lines{QStringLiteral("Repair changes these lines so that Apache reads .htaccess files:")};
     QStringList backups;
+    bool wholeDisk = false;
     for (const auto &[path, changes] : preview) {
         lines << QString() << path + QLatin1Char(':');
         for (const RepairChange &change : changes) {
-            if (change.before.isEmpty())
-                lines << QStringLiteral("  line %1, new: %2").arg(change.line).arg(change.after);
-            else
-                lines << QStringLiteral("  line %1, in %2: %3 \u2192 %4")
-                             .arg(change.line)
-                             .arg(change.block, change.before, change.after);
+            lines << QStringLiteral("  line %1, in %2: %3 \u2192 %4")
+                         .arg(change.line)
+                         .arg(change.block, change.before, change.after);
+            wholeDisk = wholeDisk ||
+                        PHRegex::isMatchedByRegex(change.block, QStringLiteral(R"(^<Directory\s+/\s*>)"));
         }
         backups << path + QStringLiteral(".preporthold");
     }
+    if (wholeDisk)
+        lines << QString()
+              << QStringLiteral("<Directory /> is the whole disk: with AllowOverride All there, Apache reads "
+                                ".htaccess files in every folder it serves.");
     lines << QString()
           << QStringLiteral("A backup of each file is kept beside it, made before its first repair: %1. "
                             "A running Apache is restarted gracefully afterwards.")
@@ -763,24 +502,17 @@ void PHApacheController::sentrel(QObject *) {
         show(kToolMissing, QString());
         return;
     }
-    // Only the files of the section that governs the web folder change.
     const QString main = httpdConfFile();
-    const RepairPlan plan = planRepair(main, httpdConfRoot(), webFolder());
-    if (plan.isEmpty()) {
-        if (const qint32 acceptable = PHFileManager::isFileAcceptable(main); acceptable != 0)
-            show(acceptable, main);
-        else
-            showMessage(PHThemeColors::Meaning::Positive,
-                        QStringLiteral("Nothing to repair: %1 already lets Apache read the .htaccess files of %2")
-                            .arg(main, webFolder()));
-        return;
-    }
-    for (const auto &[path, edits] : plan) {
-        if (const qint32 result = repairConfFile(path); result != 0)
-            show(result, path);
-        else
-            repaired << path;
-    }
+    if (const qint32 result = repairConfFile(main); result != 0)
+        show(result, main);
+    else
+        repaired << main;
+    // Most systems have no per-user configuration file: its absence is no failure.
+    const QString user = userConfFile();
+    if (const qint32 result = repairConfFile(user); result != 0 && result != kFileMissing)
+        show(result, user);
+    else if (result == 0)
+        repaired << user;
     QStringList done;
     for (const QString &path : repaired)
         done << QStringLiteral("Repaired %1; backup at %1.preporthold").arg(path);
@@ -795,6 +527,6 @@ void PHApacheController::sentrelCheck(QObject *) {
     QFile null(QStringLiteral("/dev/null"));
     if (!null.open(QIODevice::WriteOnly))
         return;
-    for (const auto &[path, edits] : planRepair(httpdConfFile(), httpdConfRoot(), webFolder()))
-        grepFileWriteTo(path, null);
+    grepFileWriteTo(httpdConfFile(), null);
+    grepFileWriteTo(userConfFile(), null);
 }
