@@ -13,11 +13,13 @@
 #include "support/PHPropertyList.h"
 #include "support/PHUserDefaults.h"
 #include "support/PHVersionNumber.h"
+#include "update/PHUpdateSignature.h"
 #include "update/Socket.h"
 #include "views/PHItemModelAdapter.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -154,6 +156,7 @@ struct PHSUController::Exchange {
 struct PHSUController::CheckResult {
     std::optional<QVariantMap> reply;
     QString errorText;
+    QString ignored; // why a reply that came was not read
 };
 
 struct PHSUController::Download {
@@ -161,6 +164,7 @@ struct PHSUController::Download {
     QString urlPath;
     QString savePath;
     qint64 expectedSize = 0;
+    QByteArray expectedSHA256; // 32 bytes, from the signed version record
 };
 
 void PHSUController::WidgetDeleter::operator()(QWidget *widget) const {
@@ -425,8 +429,12 @@ std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, 
 // A download reply straight into a temporary file beside the chosen path:
 // the header block is held (up to 64 KiB), the body never is. The file takes
 // the chosen name only when the body arrived whole at its advertised length.
-bool PHSUController::receiveDownload(const Download &download, QString *errorText, QString *saveError) {
+bool PHSUController::receiveDownload(const Download &download, QString *errorText, QString *saveError,
+                                     QString *refusal) {
     QByteArray header;
+    // The body is not what the signed record describes: said apart too.
+    bool refused = false;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
     // The file, not the transfer, failed: said apart from connection failures.
     bool fileFailed = false;
     bool inBody = false;
@@ -440,8 +448,10 @@ bool PHSUController::receiveDownload(const Download &download, QString *errorTex
             why = expected >= 0
                       ? QStringLiteral("the server sent more than the %1 bytes advertised").arg(expected)
                       : QStringLiteral("the server sent more than %1 bytes").arg(limit);
+            refused = true;
             return false;
         }
+        hash.addData(QByteArrayView(data, size));
         fileFailed = !file.append(data, size, &why);
         return !fileFailed;
     };
@@ -477,17 +487,28 @@ bool PHSUController::receiveDownload(const Download &download, QString *errorTex
         },
         errorText);
 
-    if (received && !inBody)
+    if (received && !inBody) {
         why = QStringLiteral("no header block in the reply");
-    else if (received && expected >= 0 && file.written() != expected)
+    } else if (received && expected >= 0 && file.written() != expected) {
+        // Cut short: the connection failed, not the file.
         why = QStringLiteral("received %1 bytes of %2").arg(file.written()).arg(expected);
-    else if (received && file.commit(&why))
+    } else if (received && hash.result() != download.expectedSHA256) {
+        // Checked before the file takes its name: a file that is not the
+        // signed one is never kept.
+        why = QStringLiteral("its SHA-256 is %1, not the %2 the signed version record names")
+                  .arg(QString::fromLatin1(hash.result().toHex()),
+                       QString::fromLatin1(download.expectedSHA256.toHex()));
+        refused = true;
+    } else if (received && file.commit(&why)) {
         return true;
-    else if (received)
+    } else if (received) {
         fileFailed = true;
+    }
     file.abandon();
     if (fileFailed && saveError)
         *saveError = why;
+    if (refused && refusal)
+        *refusal = why;
     if (!why.isEmpty())
         Log::write(QStringLiteral("Download of %1 failed: %2; nothing saved").arg(download.urlPath, why));
     return false;
@@ -495,6 +516,10 @@ bool PHSUController::receiveDownload(const Download &download, QString *errorTex
 
 std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
     PHData::stripHeaders(reply);
+    return parseVersionRecord(std::move(reply));
+}
+
+std::optional<QVariantMap> PHSUController::parseVersionRecord(QByteArray reply) {
     QStringDecoder decoder(QStringDecoder::Utf8);
     // Decoding is lazy: only the conversion to text finds the errors.
     if (const QString text = decoder.decode(reply); decoder.hasError())
@@ -594,9 +619,18 @@ void PHSUController::checkForNewVersion2(const std::shared_ptr<Exchange> &exchan
     CheckResult result;
     // Nothing may leave a worker thread: running out of memory is a failed check.
     try {
-        if (std::optional<QByteArray> reply =
-                getHTTPFile(*exchange, kVersionPath, exchange.get(), MaxVersionReplySize, &result.errorText))
-            result.reply = parseVersionReply(std::move(*reply));
+        if (std::optional<QByteArray> reply = getHTTPFile(*exchange, kVersionPath, exchange.get(),
+                                                          MaxVersionReplySize, &result.errorText)) {
+            // Only what the maker signed is read at all.
+            QString why;
+            if (std::optional<QByteArray> body =
+                    PHUpdateSignature::signedBody(*reply, PHUpdateSignature::trustedKey(), &why)) {
+                result.reply = parseVersionRecord(std::move(*body));
+            } else {
+                Log::write(QStringLiteral("Version reply ignored: %1").arg(why));
+                result.ignored = QStringLiteral("the update server's reply was ignored: %1").arg(why);
+            }
+        }
     } catch (const std::exception &e) {
         result.reply.reset();
         Log::write(QStringLiteral("Version check failed: %1").arg(QString::fromLocal8Bit(e.what())));
@@ -635,9 +669,10 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
     if (!result.reply) {
         // A start without network is no reason to stop the user with a sheet.
         if (m_checkOrigin == Origin::Launch) {
-            const QString reason = result.errorText.isEmpty()
-                                       ? QStringLiteral("the update server could not be reached")
-                                       : result.errorText;
+            const QString reason = !result.ignored.isEmpty() ? result.ignored
+                                   : !result.errorText.isEmpty()
+                                       ? result.errorText
+                                       : QStringLiteral("the update server could not be reached");
             Log::write(QStringLiteral("The update check at launch failed: %1").arg(reason));
             NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUFailed"), this,
                                                      {{QStringLiteral("PHSWUReason"), reason}});
@@ -689,6 +724,15 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
         m_phsNotes->setText(quote);
         m_infoURL = QUrl(textOf(product.value(QStringLiteral("info page"))));
         m_downloadURL = QUrl(textOf(product.value(QStringLiteral("download URL"))));
+        m_downloadSHA256 =
+            PHUpdateSignature::sha256FromHex(textOf(product.value(QStringLiteral("version sha256"))))
+                .value_or(QByteArray());
+        // Only a download the signed record describes can be checked, and
+        // only a checked one is kept.
+        const bool describable = !m_downloadSHA256.isEmpty() && m_progressMaximum > 0;
+        if (!m_downloadURL.isEmpty() && !describable)
+            Log::write(QStringLiteral("The version record names no size or SHA-256 for %1; not offered")
+                           .arg(m_downloadURL.toString()));
         // A packaged copy is updated by the package manager: only the
         // package itself is offered, and the panel says so.
         const bool packaged = installedFromPackage();
@@ -698,7 +742,7 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
                                           "installed from its Debian package: updates come through the "
                                           "package manager (for example \u201csudo apt upgrade\u201d).")
                          : QStringLiteral("<b>A new version of Porthold is available.</b>"));
-        const bool offered = !m_downloadURL.isEmpty() &&
+        const bool offered = !m_downloadURL.isEmpty() && describable &&
                              (!packaged || m_downloadURL.fileName().endsWith(QLatin1String(".deb")));
         if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("downloadButton")))
             button->setEnabled(offered);
@@ -867,6 +911,7 @@ void PHSUController::savePanelDidEndReturnCode(int returnCode, const QString &pa
         download->urlPath = QStringLiteral("/");
     download->savePath = path;
     download->expectedSize = m_progressMaximum;
+    download->expectedSHA256 = m_downloadSHA256;
     m_download = download;
     // Registered before the worker starts and removed when its result is
     // handled: every chunk's notification arrives before that result.
@@ -882,25 +927,27 @@ void PHSUController::downloadInBackground(std::shared_ptr<Download> download,
     WorkerScope scope;
     QString errorText;
     QString saveError;
+    QString refusal;
     bool saved = false;
     // Nothing may leave a worker thread: running out of memory is a failed
     // download (the temporary file is gone with the writer).
     try {
-        saved = receiveDownload(*download, &errorText, &saveError);
+        saved = receiveDownload(*download, &errorText, &saveError, &refusal);
     } catch (const std::exception &e) {
         saved = false;
         Log::write(QStringLiteral("Download of %1 failed: %2; nothing saved")
                        .arg(download->urlPath, QString::fromLocal8Bit(e.what())));
     }
-    onMainThread([download, receiver, saved, errorText, saveError] {
+    onMainThread([download, receiver, saved, errorText, saveError, refusal] {
         if (receiver)
             PHAction::run("download end",
-                          [&] { receiver->cleanupDownload(download, saved, errorText, saveError); });
+                          [&] { receiver->cleanupDownload(download, saved, errorText, saveError, refusal); });
     });
 }
 
 void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, bool saved,
-                                     const QString &errorText, const QString &saveError) {
+                                     const QString &errorText, const QString &saveError,
+                                     const QString &refusal) {
     if (m_download == download) {
         m_download.reset();
         m_progressObserver.reset();
@@ -910,6 +957,14 @@ void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, 
     if (!saved) {
         // Nothing was written: keep the update panel for another try.
         setPIHidden(true);
+        if (!refusal.isEmpty()) {
+            showOutcomeSheet(QStringLiteral("The new version was not saved"),
+                             QStringLiteral("The file the update server sent is not the one its signed "
+                                            "reply describes (%1), so it was deleted. Try again later.")
+                                 .arg(refusal),
+                             QStringLiteral("version refused"));
+            return;
+        }
         if (!saveError.isEmpty()) {
             // The file failed, not the connection.
             showOutcomeSheet(QStringLiteral("Could not save the new version"),

@@ -26,8 +26,10 @@ class QWidget;
 /// Asks the update server whether a newer version of the panel exists, tells
 /// the user the outcome in a sheet on the panel's window, and for a newer
 /// version shows the update panel ("SWU" layout) with its release notes and
-/// saves the new version's file with a progress bar. The saved file is shown
-/// or opened only when the user asks.
+/// saves the new version's file with a progress bar. Only a reply signed with
+/// the maker's key is read (PHUpdateSignature), and a download is kept only
+/// when its size and SHA-256 are those the signed record names. The saved file
+/// is shown or opened only when the user asks.
 ///
 /// Network work runs on detached worker threads that own what they use; each
 /// hands its result to the main thread through a queued call that is dropped
@@ -117,6 +119,8 @@ public:
     /// The version record of a reply: header block removed, the rest read as
     /// UTF-8 and parsed as an XML property list whose top level is a record.
     static std::optional<QVariantMap> parseVersionReply(QByteArray reply);
+    /// The same, of a body alone (the signed part of a reply).
+    static std::optional<QVariantMap> parseVersionRecord(QByteArray body);
     /// The body of a download reply, only when it succeeded: status 200, the
     /// header block within the first 64 KiB, and the length equal to the
     /// expected size (when above 0) and to Content-Length (when sent).
@@ -161,7 +165,10 @@ private:
     static bool exchangeHTTP(const Exchange &exchange, const QString &path, const void *progressSender,
                              quint32 readSize, const PieceTaker &take, QString *errorText);
     /// `saveError` (when given) says why the file could not be written, when that is what failed.
-    static bool receiveDownload(const Download &download, QString *errorText, QString *saveError = nullptr);
+    /// `refusal` (when given) says why a received body is not the one the
+    /// signed version record describes (its size or SHA-256).
+    static bool receiveDownload(const Download &download, QString *errorText, QString *saveError = nullptr,
+                                QString *refusal = nullptr);
     /// Runs on its own thread, which holds the exchange until it returns.
     static void checkForNewVersion2(const std::shared_ptr<Exchange> &exchange,
                                     QPointer<PHSUController> receiver);
@@ -172,7 +179,7 @@ private:
     /// `saveError` says why a complete download could not be saved (empty
     /// when it was, or when the download itself failed).
     void cleanupDownload(const std::shared_ptr<Download> &download, bool saved, const QString &errorText,
-                         const QString &saveError = {});
+                         const QString &saveError = {}, const QString &refusal = {});
     void updateSUProgress(const Notification &notification);
     void showSWUPanel();
     void setPIHidden(bool hidden);
@@ -205,6 +212,7 @@ private:
 
     QUrl m_infoURL;
     QUrl m_downloadURL;
+    QByteArray m_downloadSHA256; // from the signed record; empty: none named
     QString m_fileSaveName;
     QString m_errMsg;
     std::shared_ptr<std::atomic<bool>> m_stopFlag;

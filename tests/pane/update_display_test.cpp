@@ -114,7 +114,7 @@ protected:
 TEST_F(UpdateDisplay, TheFirstSelectionChecksAndTheControlsFollow) {
     server.setReply(
         "/PHSVersions.php",
-        {TestHttpServer::ok(versionReply(QStringLiteral("1.2"), QStringLiteral("hello"))).bytes, 0, 0, 150});
+        {signedReply(versionReply(QStringLiteral("1.2"), QStringLiteral("hello"))).bytes, 0, 0, 150});
     PHSUController *controller = prepared();
     EXPECT_FALSE(spinner.isVisible());
 
@@ -181,8 +181,7 @@ TEST_F(UpdateDisplay, NoCheckAtLaunchWhenTurnedOffAndTheBoxWritesTheSetting) {
 }
 
 TEST_F(UpdateDisplay, TheCancelButtonStopsTheRunningCheck) {
-    server.setReply("/PHSVersions.php",
-                    {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
+    server.setReply("/PHSVersions.php", {signedReply(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
     PHSUController *controller = prepared();
     QTest::mouseClick(&button, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.requests().isEmpty(); }, 5000));
@@ -231,8 +230,7 @@ TEST_F(UpdateDisplay, AMissingLayoutIsReportedAndStartsNothing) {
 }
 
 TEST_F(UpdateDisplay, OnlyTheFirstSelectionInTheProcessChecks) {
-    server.setReply("/PHSVersions.php",
-                    {TestHttpServer::ok(versionReply(QStringLiteral("1.2"))).bytes, 0, 0, 0});
+    server.setReply("/PHSVersions.php", {signedReply(versionReply(QStringLiteral("1.2"))).bytes, 0, 0, 0});
     PHSUController *controller = prepared();
     display->didSelect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isChecking(); }, 5000));

@@ -17,8 +17,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +81,49 @@ inline QByteArray versionReply(const std::optional<QString> &version, const QStr
     }
     body += "<key>QOTD</key><string>" + xmlString(quote) + "</string>\n</dict></plist>\n";
     return body;
+}
+
+/// The tests' update signing key, whose public half the update tests trust.
+inline EVP_PKEY *testSigningKey() {
+    static EVP_PKEY *key = [] {
+        FILE *file = std::fopen(PORTHOLD_SOURCE_DIR "/tests/update/keys/test-update-signing-key.pem", "r");
+        EVP_PKEY *read = file ? PEM_read_PrivateKey(file, nullptr, nullptr, nullptr) : nullptr;
+        if (file)
+            std::fclose(file);
+        return read;
+    }();
+    return key;
+}
+
+/// A key nobody trusts.
+inline EVP_PKEY *strangerSigningKey() {
+    static EVP_PKEY *key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+    return key;
+}
+
+inline QByteArray ed25519Signature(EVP_PKEY *key, const QByteArray &message) {
+    QByteArray signature(64, '\0');
+    size_t length = static_cast<size_t>(signature.size());
+    EVP_MD_CTX *context = EVP_MD_CTX_new();
+    const bool signedIt =
+        key && context && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1 &&
+        EVP_DigestSign(context, reinterpret_cast<unsigned char *>(signature.data()), &length,
+                       reinterpret_cast<const unsigned char *>(message.constData()),
+                       static_cast<size_t>(message.size())) == 1;
+    EVP_MD_CTX_free(context);
+    if (!signedIt)
+        ADD_FAILURE() << "could not sign with the test key";
+    return signature;
+}
+
+inline QByteArray signatureHeader(const QByteArray &body, EVP_PKEY *key = testSigningKey()) {
+    return "Porthold-Signature: ed25519 " + ed25519Signature(key, body).toBase64() + "\r\n";
+}
+
+/// A 200 reply whose body is signed as the maker's server signs it.
+inline TestHttpServer::Reply signedReply(const QByteArray &body, const QByteArray &extraHeaders = {},
+                                         EVP_PKEY *key = testSigningKey()) {
+    return TestHttpServer::ok(body, signatureHeader(body, key) + extraHeaders);
 }
 
 class UpdateFixture : public ::testing::Test {

@@ -2,6 +2,7 @@
 
 #include "model/PHXDataSource.h"
 #include "platform/NotificationCenter.h"
+#include "update/PHUpdateSignature.h"
 #include "update/UpdateTestSupport.h"
 
 #include <QAbstractButton>
@@ -21,7 +22,7 @@ namespace {
 using UpdateCheck = UpdateFixture;
 
 TEST_F(UpdateCheck, SendsTheRequestByteForByte) {
-    server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("1.2"))));
+    server.setReply("/PHSVersions.php", signedReply(versionReply(QStringLiteral("1.2"))));
     runCheck();
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests().first(),
@@ -31,7 +32,7 @@ TEST_F(UpdateCheck, SendsTheRequestByteForByte) {
 TEST_F(UpdateCheck, DecidesByVersionOrder) {
     const double before = QDateTime::currentMSecsSinceEpoch() / 1000.0 - 978307200;
     server.setReply("/PHSVersions.php",
-                    TestHttpServer::ok(versionReply(QStringLiteral("1.2"), QStringLiteral("Be well"))));
+                    signedReply(versionReply(QStringLiteral("1.2"), QStringLiteral("Be well"))));
     EXPECT_EQ(runCheck(), QStringList({"PHSWUStarted", "PHSWUEnded", "PHSWUUpdated"}));
     EXPECT_TRUE(PHAlertSheet::recorded().size() == 1 && PHAlertSheet::recorded().first().informational)
         << "being up to date is news, not a warning";
@@ -44,14 +45,14 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
     EXPECT_FALSE(controller.suSheet()->isVisible());
 
     // A pre-release of the running version is older than it.
-    server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("1.2b1"))));
+    server.setReply("/PHSVersions.php", signedReply(versionReply(QStringLiteral("1.2b1"))));
     runCheck();
     EXPECT_EQ(takeSheet(),
               QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
 
     for (const QString &offered : {QStringLiteral("1.2.1"), QStringLiteral("1.3")}) {
         controller.hideSWUPanel();
-        server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(offered)));
+        server.setReply("/PHSVersions.php", signedReply(versionReply(offered)));
         runCheck();
         EXPECT_EQ(takeSheet(), QStringLiteral("0 sheets")) << offered.toStdString();
         EXPECT_TRUE(controller.suSheet()->isVisible()) << offered.toStdString();
@@ -63,7 +64,7 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
 TEST_F(UpdateCheck, ANewerVersionFillsTheUpdatePanel) {
     server.setReply(
         "/PHSVersions.php",
-        TestHttpServer::ok(versionReply(
+        signedReply(versionReply(
             QStringLiteral("1.3"), QStringLiteral("Spring is here"),
             "<key>version byte size</key><integer>123456</integer>\n"
             "<key>release notes</key><string>Faster &amp; smaller.</string>\n"
@@ -109,10 +110,9 @@ TEST_F(UpdateCheck, TheInfoPageIsFollowedOnlyWhenHttps) {
          {QStringLiteral("http://www.quillmere.com/porthold/"), QStringLiteral("file:///etc/passwd"),
           QStringLiteral("ftp://example.test/x"), QStringLiteral("https:relative"),
           QStringLiteral("https://www.quillmere.com/porthold/")}) {
-        server.setReply("/PHSVersions.php",
-                        TestHttpServer::ok(
-                            versionReply(QStringLiteral("1.3"), {},
-                                         "<key>info page</key><string>" + xmlString(page) + "</string>\n")));
+        server.setReply("/PHSVersions.php", signedReply(versionReply(QStringLiteral("1.3"), {},
+                                                                     "<key>info page</key><string>" +
+                                                                         xmlString(page) + "</string>\n")));
         runCheck();
         auto *info = controller.suSheet()->findChild<QAbstractButton *>(QStringLiteral("infoButton"));
         ASSERT_NE(info, nullptr);
@@ -136,10 +136,13 @@ TEST_F(UpdateCheck, APackagedCopyIsUpdatedByThePackageManager) {
     list.close();
     const auto offer = [&](const char *file) {
         server.setReply("/PHSVersions.php",
-                        TestHttpServer::ok(versionReply(QStringLiteral("1.3"), {},
-                                                        QByteArray("<key>download URL</key><string>https://"
-                                                                   "www.quillmere.com/files/") +
-                                                            file + "</string>\n")));
+                        signedReply(versionReply(QStringLiteral("1.3"), {},
+                                                 QByteArray("<key>version byte size</key><integer>9"
+                                                            "</integer><key>version sha256</key><string>") +
+                                                     QByteArray(64, 'c') +
+                                                     "</string><key>download URL</key><string>https://"
+                                                     "www.quillmere.com/files/" +
+                                                     file + "</string>\n")));
         runCheck();
         auto *button = controller.suSheet()->findChild<QAbstractButton *>(QStringLiteral("downloadButton"));
         auto *headline = controller.suSheet()->findChild<QLabel *>(QStringLiteral("headline"));
@@ -165,7 +168,7 @@ TEST_F(UpdateCheck, APackagedCopyIsUpdatedByThePackageManager) {
 }
 
 TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {
-    server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(std::nullopt)));
+    server.setReply("/PHSVersions.php", signedReply(versionReply(std::nullopt)));
     runCheck();
     EXPECT_EQ(takeSheet(),
               QStringLiteral("Product Not Found | This application is not currently listed in Quillmere "
@@ -173,18 +176,18 @@ TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {
                              "information | product not found"));
 
     // No offered version, or one that does not parse, is nothing newer.
-    server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QString())));
+    server.setReply("/PHSVersions.php", signedReply(versionReply(QString())));
     runCheck();
     EXPECT_EQ(takeSheet(),
               QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
-    server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("2.0-beta"))));
+    server.setReply("/PHSVersions.php", signedReply(versionReply(QStringLiteral("2.0-beta"))));
     runCheck();
     EXPECT_EQ(takeSheet(),
               QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
 
     // A header block that ends after byte 511 stays in front of the body.
-    server.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("1.3")),
-                                                           "X-Padding: " + QByteArray(520, 'p') + "\r\n"));
+    server.setReply("/PHSVersions.php", signedReply(versionReply(QStringLiteral("1.3")),
+                                                    "X-Padding: " + QByteArray(520, 'p') + "\r\n"));
     runCheck();
     EXPECT_EQ(takeSheet(), QStringLiteral("Could not connect to server | ") + kConnectionText +
                                QStringLiteral(" | version net access"));
@@ -192,11 +195,75 @@ TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {
     // A body that is not UTF-8 is no reply.
     QByteArray latin1 = versionReply(QStringLiteral("1.3"), QStringLiteral("caf"));
     latin1.replace("caf<", "caf\xE9<");
-    server.setReply("/PHSVersions.php", TestHttpServer::ok(latin1));
+    server.setReply("/PHSVersions.php", signedReply(latin1));
     runCheck();
     EXPECT_EQ(takeSheet(), QStringLiteral("Could not connect to server | ") + kConnectionText +
                                QStringLiteral(" | version net access"));
     EXPECT_FALSE(controller.suSheet()->isVisible());
+}
+
+TEST_F(UpdateCheck, OnlyRepliesSignedWithTheMakersKeyAreRead) {
+    const QString connectionSheet = QStringLiteral("Could not connect to server | ") + kConnectionText +
+                                    QStringLiteral(" | version net access");
+    const QByteArray offer = versionReply(QStringLiteral("9.9"));
+    const auto refused = [&](const TestHttpServer::Reply &reply, const char *what) {
+        controller.hideSWUPanel();
+        server.setReply("/PHSVersions.php", reply);
+        runCheck();
+        EXPECT_EQ(takeSheet(), connectionSheet) << what;
+        EXPECT_FALSE(controller.suSheet()->isVisible()) << what;
+        EXPECT_EQ(controller.ds()->numberOfRows(), 0) << what << ": nothing of the reply was taken";
+    };
+
+    refused(TestHttpServer::ok(offer), "unsigned");
+    refused(signedReply(offer, {}, strangerSigningKey()), "signed by another key");
+    // The maker's signature, but over another body.
+    refused(TestHttpServer::ok(offer, signatureHeader(versionReply(QStringLiteral("1.0")))),
+            "signature of another body");
+    // A body longer than what was signed: a record appended after the signature.
+    QByteArray longer = offer;
+    longer.insert(longer.indexOf("<key>QOTD"), "<key>Porthold</key><dict><key>current version</key>"
+                                               "<string>9.9</string></dict>\n");
+    refused(TestHttpServer::ok(longer, signatureHeader(offer)), "longer than signed");
+    refused(TestHttpServer::ok(offer + " ", signatureHeader(offer)), "one byte past the signed body");
+    // Two signatures, one of them good: neither is taken.
+    refused(TestHttpServer::ok(offer, signatureHeader(offer, strangerSigningKey()) + signatureHeader(offer)),
+            "two signatures");
+    // Signatures that are not Ed25519 signatures at all.
+    refused(TestHttpServer::ok(offer, "Porthold-Signature: rsa " +
+                                          ed25519Signature(testSigningKey(), offer).toBase64() + "\r\n"),
+            "another algorithm");
+    refused(TestHttpServer::ok(offer, "Porthold-Signature: ed25519 !!notbase64!!\r\n"), "not base64");
+    refused(TestHttpServer::ok(offer, "Porthold-Signature: ed25519 " +
+                                          ed25519Signature(testSigningKey(), offer).left(63).toBase64() +
+                                          "\r\n"),
+            "a short signature");
+
+    // The maker's signature over exactly the body: the offer is shown.
+    server.setReply("/PHSVersions.php", signedReply(offer, "X-Other: header\r\n"));
+    runCheck();
+    EXPECT_EQ(takeSheet(), QStringLiteral("0 sheets"));
+    EXPECT_TRUE(controller.suSheet()->isVisible());
+    EXPECT_EQ(controller.ds()->objectAtRowColumn(0, QStringLiteral("current version")).toString(), "9.9");
+}
+
+TEST(UpdateSignature, ChecksEd25519AgainstTheKeyGiven) {
+    const QByteArray message = "any bytes\r\n\r\nat all\0";
+    const QByteArray signature = ed25519Signature(testSigningKey(), message);
+    const QByteArray key = PHUpdateSignature::trustedKey();
+    ASSERT_EQ(key.size(), 32);
+    EXPECT_TRUE(PHUpdateSignature::verify(message, signature, key));
+    QByteArray flipped = signature;
+    flipped[10] = char(flipped[10] ^ 1);
+    EXPECT_FALSE(PHUpdateSignature::verify(message, flipped, key));
+    EXPECT_FALSE(PHUpdateSignature::verify(message + "x", signature, key));
+    EXPECT_FALSE(PHUpdateSignature::verify(message, signature, key.left(31)));
+    EXPECT_FALSE(PHUpdateSignature::verify(message, signature.left(63), key));
+    EXPECT_FALSE(PHUpdateSignature::verify(message, signature, QByteArray(32, '\0')));
+
+    EXPECT_EQ(PHUpdateSignature::sha256FromHex(QString(64, u'A')), QByteArray(32, '\xAA'));
+    EXPECT_FALSE(PHUpdateSignature::sha256FromHex(QString(63, u'a')));
+    EXPECT_FALSE(PHUpdateSignature::sha256FromHex(QString(62, u'a') + QStringLiteral("g0")));
 }
 
 TEST_F(UpdateCheck, ConnectionFailuresAndTheRememberedLookupError) {
@@ -224,7 +291,7 @@ TEST_F(UpdateCheck, AServerThatCannotProveItsNameIsNotAsked) {
                           QStringLiteral(".\n\nNo secure connection to '127.0.0.1' could be made: ");
     const auto check = [&](TestHttpServer::Transport transport) {
         TestHttpServer impostor(transport);
-        impostor.setReply("/PHSVersions.php", TestHttpServer::ok(versionReply(QStringLiteral("9.9"))));
+        impostor.setReply("/PHSVersions.php", signedReply(versionReply(QStringLiteral("9.9"))));
         EXPECT_TRUE(controller.setUpdateServer(QString::fromLatin1(impostor.hostPort())));
         runCheck();
         EXPECT_TRUE(impostor.requests().isEmpty() || !impostor.requests().first().contains("GET "));
@@ -244,8 +311,7 @@ TEST_F(UpdateCheck, AServerThatCannotProveItsNameIsNotAsked) {
 }
 
 TEST_F(UpdateCheck, CancellingEndsTheCheckWithoutASheet) {
-    server.setReply("/PHSVersions.php",
-                    {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
+    server.setReply("/PHSVersions.php", {signedReply(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
     QStringList seen;
     ObserverRegistration observer(QString(), &controller,
                                   [&](const Notification &note) { seen.append(note.name); });
@@ -265,8 +331,7 @@ TEST_F(UpdateCheck, CancellingEndsTheCheckWithoutASheet) {
 }
 
 TEST_F(UpdateCheck, AResultForAControllerThatIsGoneIsDropped) {
-    server.setReply("/PHSVersions.php",
-                    {TestHttpServer::ok(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 200});
+    server.setReply("/PHSVersions.php", {signedReply(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 200});
     {
         PHSUController shortLived;
         ASSERT_TRUE(shortLived.setUpdateServer(QString::fromLatin1(server.hostPort())));

@@ -2,6 +2,8 @@
 
 #include "update/UpdateTestSupport.h"
 
+#include <QAbstractButton>
+#include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -49,18 +51,24 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([] { return PHSUController::runningWorkers() == 0; }, 5000));
     }
 
-    /// A check that offers 1.3 of `size` bytes at an address on another host.
-    void offerNewVersion(qint64 size) {
+    /// A check that offers 1.3 of `size` bytes with the SHA-256 `sha256Hex`,
+    /// at an address on another host.
+    void offerNewVersion(qint64 size, const QByteArray &sha256Hex = QByteArray(64, 'a')) {
         server.setReply(
             "/PHSVersions.php",
-            TestHttpServer::ok(versionReply(
+            signedReply(versionReply(
                 QStringLiteral("1.3"), {},
                 "<key>version byte size</key><integer>" + QByteArray::number(size) +
-                    "</integer>\n<key>download URL</key><string>"
+                    "</integer>\n<key>version sha256</key><string>" + sha256Hex +
+                    "</string>\n<key>download URL</key><string>"
                     "http://elsewhere.example/files/Porthold%201.3.tar.gz?from=panel#top</string>\n")));
         runCheck();
         ASSERT_TRUE(controller.suSheet()->isVisible());
         PHAlertSheet::clearRecorded();
+    }
+    /// The same, for exactly this file.
+    void offerNewVersion(const QByteArray &body) {
+        offerNewVersion(body.size(), QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex());
     }
     QString storedFolder() const {
         return PHUserDefaults::standardUserDefaults()
@@ -86,7 +94,7 @@ protected:
 
 TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensNothingByItself) {
     const QByteArray body = payload(24000);
-    offerNewVersion(body.size());
+    offerNewVersion(body);
     server.setReply("/files/Porthold%201.3.tar.gz",
                     {TestHttpServer::ok(body, "Server: test\r\n").bytes, 1500, 5, 0});
     QSignalSpy progress(controller.suProgress(), &QProgressBar::valueChanged);
@@ -120,9 +128,58 @@ TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensNothingByItself) {
     EXPECT_TRUE(told.informational);
 }
 
+TEST_F(UpdateDownload, AFileThatIsNotTheSignedOneIsDeletedAndSaid) {
+    const QByteArray body = payload(6000);
+    offerNewVersion(body);
+    QFile previous(target);
+    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+    previous.write("previous contents");
+    previous.close();
+    // The same size, one byte changed.
+    QByteArray other = body;
+    other[5000] = char(other[5000] ^ 0x20);
+    server.setReply("/files/Porthold%201.3.tar.gz", TestHttpServer::ok(other));
+    download();
+
+    const QList<PHAlertSheet::Request> sheets = PHAlertSheet::recorded();
+    ASSERT_EQ(sheets.size(), 1);
+    EXPECT_EQ(sheets.first().title, "The new version was not saved");
+    EXPECT_TRUE(sheets.first().message.contains(
+        QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex())))
+        << qPrintable(sheets.first().message);
+    EXPECT_TRUE(sheets.first().message.contains("so it was deleted"));
+    // Nothing kept beside the earlier file, which is untouched, and nothing opened.
+    EXPECT_EQ(QDir(saveFolder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({QStringLiteral("Porthold 1.3.tar.gz")}));
+    QFile kept(target);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "previous contents");
+    EXPECT_TRUE(recorder.opened.isEmpty());
+}
+
+TEST_F(UpdateDownload, OnlyADownloadTheSignedRecordDescribesIsOffered) {
+    const auto downloadOffered = [&](const QByteArray &moreKeys) {
+        server.setReply("/PHSVersions.php",
+                        signedReply(versionReply(QStringLiteral("1.3"), {},
+                                                 moreKeys + "<key>download URL</key><string>"
+                                                            "https://x.example/files/P.tar.gz</string>\n")));
+        controller.hideSWUPanel();
+        runCheck();
+        auto *button = controller.suSheet()->findChild<QAbstractButton *>(QStringLiteral("downloadButton"));
+        return button && button->isEnabled();
+    };
+    const QByteArray size = "<key>version byte size</key><integer>10</integer>\n";
+    const QByteArray hash = "<key>version sha256</key><string>" + QByteArray(64, 'b') + "</string>\n";
+    EXPECT_TRUE(downloadOffered(size + hash));
+    EXPECT_FALSE(downloadOffered(size)) << "no SHA-256";
+    EXPECT_FALSE(downloadOffered(hash)) << "no size";
+    EXPECT_FALSE(downloadOffered(size + "<key>version sha256</key><string>abc</string>\n"))
+        << "not a SHA-256";
+}
+
 TEST_F(UpdateDownload, ShowInFolderAndOpenAreTheUsersChoice) {
     const QByteArray body = payload(3000);
-    offerNewVersion(body.size());
+    offerNewVersion(body);
     server.setReply("/files/Porthold%201.3.tar.gz", TestHttpServer::ok(body, "Server: test\r\n"));
     PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Alternate); });
     download();
@@ -131,7 +188,7 @@ TEST_F(UpdateDownload, ShowInFolderAndOpenAreTheUsersChoice) {
 
     // "Open" opens the file, and only then.
     PHAlertSheet::clearRecorded();
-    offerNewVersion(body.size());
+    offerNewVersion(body);
     PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Other); });
     controller.downloadNewVersion();
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.opened.size() == 2; }, 10000));
@@ -144,7 +201,7 @@ TEST_F(UpdateDownload, ShowInFolderAndOpenAreTheUsersChoice) {
     qputenv("PATH", QFile::encodeName(empty.path()));
     for (const int answer : {int(PHAlertSheet::Other), int(PHAlertSheet::Alternate)}) {
         PHAlertSheet::clearRecorded();
-        offerNewVersion(body.size());
+        offerNewVersion(body);
         PHAlertSheet::setAnswerer([answer](const PHAlertSheet::Request &) { return answer; });
         controller.downloadNewVersion();
         EXPECT_TRUE(QTest::qWaitFor([&] { return PHAlertSheet::recorded().size() >= 2; }, 10000));
@@ -172,7 +229,7 @@ TEST_F(UpdateDownload, CancellingTheSavePanelStartsNothing) {
 
 TEST_F(UpdateDownload, AFailedDownloadWritesAndOpensNothing) {
     const QByteArray body = payload(5000);
-    offerNewVersion(body.size());
+    offerNewVersion(body);
     QFile previous(target);
     ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
     previous.write("previous contents");
@@ -222,8 +279,10 @@ long peakKilobytes() {
 }
 
 TEST_F(UpdateDownload, ABodyPastItsAdvertisedSizeIsDroppedAsItArrives) {
-    const QString connectionSheet = QStringLiteral("Could not connect to server | ") + kConnectionText +
-                                    QStringLiteral(" | version net access");
+    const QString refusedSheet =
+        QStringLiteral("The new version was not saved | The file the update server sent is not the one its "
+                       "signed reply describes (the server sent more than the 1048576 bytes advertised), so "
+                       "it was deleted. Try again later. | version refused");
     const long before = peakKilobytes();
     ASSERT_GT(before, 0);
     const auto nothingSaved = [&] {
@@ -237,7 +296,7 @@ TEST_F(UpdateDownload, ABodyPastItsAdvertisedSizeIsDroppedAsItArrives) {
     offerNewVersion(1 << 20);
     server.setReply("/files/Porthold%201.3.tar.gz", {"HTTP/1.0 200 OK\r\n\r\n", 0, 0, 0, -1});
     download();
-    EXPECT_EQ(takeSheet(), connectionSheet);
+    EXPECT_EQ(takeSheet(), refusedSheet);
     EXPECT_TRUE(nothingSaved());
     EXPECT_TRUE(recorder.opened.isEmpty());
 
@@ -246,7 +305,7 @@ TEST_F(UpdateDownload, ABodyPastItsAdvertisedSizeIsDroppedAsItArrives) {
     server.setReply("/files/Porthold%201.3.tar.gz",
                     {"HTTP/1.0 200 OK\r\nContent-Length: 1048576\r\n\r\n", 0, 0, 0, (65 << 20)});
     download();
-    EXPECT_EQ(takeSheet(), connectionSheet);
+    EXPECT_EQ(takeSheet(), refusedSheet);
     EXPECT_TRUE(nothingSaved());
     EXPECT_TRUE(recorder.opened.isEmpty());
 
@@ -261,7 +320,7 @@ TEST_F(UpdateDownload, ABodyPastItsAdvertisedSizeIsDroppedAsItArrives) {
 
 TEST_F(UpdateDownload, ADownloadThatCannotBeSavedSaysWhere) {
     const QByteArray body = payload(3000);
-    offerNewVersion(body.size());
+    offerNewVersion(body);
     server.setReply("/files/Porthold%201.3.tar.gz", TestHttpServer::ok(body));
     // The chosen folder is gone by the time the file arrives.
     target = QDir(saveFolder.path()).filePath(QStringLiteral("removed/Porthold 1.3.tar.gz"));
