@@ -327,10 +327,14 @@ void PHApacheController::apachectl(const QString &command) {
         }
         return;
     }
+    // What the command did depends on what ran before it: a restart of a
+    // stopped server starts it.
+    m_server.reset();
+    const bool wasRunning = isServerRunningNow();
     m_toolRan = false;
     const qint32 result = sentrelWithArgs(
         {QStringLiteral("-operation"), QStringLiteral("ctl"), QStringLiteral("-data"), command});
-    reportCommandResult(command, result);
+    reportCommandResult(command, result, wasRunning);
     if (result != 0) {
         // A command that failed changed nothing: show the server as it is.
         checkApacheStatus();
@@ -341,7 +345,7 @@ void PHApacheController::apachectl(const QString &command) {
                        [this] { PHAction::run("checkApacheStatus", [this] { checkApacheStatus(); }); });
 }
 
-void PHApacheController::reportCommandResult(const QString &command, qint32 result) {
+void PHApacheController::reportCommandResult(const QString &command, qint32 result, bool wasRunning) {
     static const QHash<QString, std::pair<QString, QString>> kWords = {
         {QStringLiteral("start"), {QStringLiteral("Apache started"), QStringLiteral("Apache did not start")}},
         {QStringLiteral("stop"), {QStringLiteral("Apache stopped"), QStringLiteral("Apache did not stop")}},
@@ -350,7 +354,12 @@ void PHApacheController::reportCommandResult(const QString &command, qint32 resu
         {QStringLiteral("graceful"),
          {QStringLiteral("Apache restarted gracefully"), QStringLiteral("Apache did not restart")}},
     };
-    const auto words = kWords.value(command);
+    // A server that was not running is started by a restart; one that ran
+    // already is left as it was by a start.
+    const bool restart = command == QLatin1String("restart") || command == QLatin1String("graceful");
+    auto words = kWords.value(restart && !wasRunning ? QStringLiteral("start") : command);
+    if (command == QLatin1String("start") && wasRunning)
+        words.first = QStringLiteral("Apache was already running");
     if (result == 0) {
         showMessage(PHThemeColors::Meaning::Positive, words.first);
         return;
@@ -431,15 +440,27 @@ QStringList PHApacheController::allProcessNames() {
     return names;
 }
 
+const PHServerProcess &PHApacheController::server() {
+    const QString binary = PHUserDefaults::standardUserDefaults()
+                               ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
+                               .value_or(QString());
+    if (!m_server || m_server->binary != binary || m_server->confFile != httpdConfFile())
+        m_server = PHServerProcess::locate(binary, httpdConfFile());
+    return *m_server;
+}
+
+bool PHApacheController::isServerRunningNow() {
+    return server().runningProcess() > 0;
+}
+
 void PHApacheController::checkApacheStatus(QObject *) {
-    // The kernel keeps 15 bytes of a process's name.
     const QString binary = PHUserDefaults::standardUserDefaults()
                                ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
                                .value_or(QString());
     showProblem(m_serverProblem, PHServerLayout::binaryProblem(binary));
-    const QString wanted = QString::fromUtf8(PHPath::lastPathComponent(binary).toUtf8().left(15));
-    const QStringList names = allProcessNames();
-    setApacheState(!wanted.isEmpty() && names.contains(wanted) ? 1 : 0);
+    // The server this tab controls, not any process of the same name: the
+    // one in its own PidFile, if that is still this server.
+    setApacheState(isServerRunningNow() ? 1 : 0);
 }
 
 bool PHApacheController::isAuthorized() const {

@@ -4,6 +4,7 @@
 #include "platform/SFAuthorizationView.h"
 #include "platform/authorization/Authorization.h"
 #include "server/PHConfParser.h"
+#include "server/PHServerProcess.h"
 #include "support/posix/PHErrorCode.h"
 
 #include <QColor>
@@ -15,6 +16,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -112,6 +114,11 @@ public:
     void showErrorPanel(bool show);
     /// The names of all running processes (the kernel's short names).
     static QStringList allProcessNames();
+    /// The server this tab controls: its program, configuration and PidFile
+    /// (found again when the settings change and before every command).
+    const PHServerProcess &server();
+    /// Whether that server runs now, from its PidFile and the process behind it.
+    bool isServerRunningNow();
     /// The meaning (and so the theme's colour) of a status ("no apache", "config success", ...).
     PHThemeColors::Meaning meaningForStatus(const QString &key) const { return m_colors.value(key); }
     /// The tab's line of news: results of the server commands and the repair.
@@ -162,7 +169,7 @@ private:
     /// Runs the configuration test; the exit status and the error text.
     std::pair<int, QString> runConfigTest();
     bool isAuthorized() const;
-    void reportCommandResult(const QString &command, qint32 result);
+    void reportCommandResult(const QString &command, qint32 result, bool wasRunning);
     void showMessage(PHThemeColors::Meaning meaning, const QString &text);
     qint32 selfRepairHelper();
 
@@ -176,6 +183,7 @@ private:
 
     QString m_confFileDir;
     QString m_confFileName;
+    std::optional<PHServerProcess> m_server;
     QStringList m_logs;
     std::shared_ptr<PHConfParser> m_findLogFiles;
     QSet<QString> m_parsedConfFiles; // canonical paths handed to a parser this discovery run

@@ -205,6 +205,7 @@ void PHApacheController::addLog(const QString &path, const QString &title) {
 
 void PHApacheController::reloadServerSettings() {
     getApacheConfFile();
+    m_server.reset();
     relistLogs();
     checkApacheStatus();
 }

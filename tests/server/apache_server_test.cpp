@@ -7,11 +7,13 @@
 
 #include "ServerTestSupport.h"
 #include "common/TestPanelContext.h"
+#include "platform/PHMessageLine.h"
 #include "platform/PHProcess.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -41,10 +43,13 @@ protected:
         // The server's children run as nobody and must reach the document root.
         chmod(QFile::encodeName(dir.path()).constData(), 0755);
 
-        name = QStringLiteral("phsrv%1").arg(getpid() % 1000000);
-        binary = dir.filePath(name);
-        ASSERT_TRUE(QFile::link(kApache, binary));
-        servertest::freshDefaults(dir.filePath("config"), {{"ApacheBinaryLocation", binary}});
+        // The machine's own program, as a Debian system runs it: only the
+        // PidFile and the configuration tell this server from another.
+        binary = kApache;
+        servertest::freshDefaults(dir.filePath("config"), {{"ApacheBinaryLocation", binary},
+                                                           {"Override Conf Directory Location", true},
+                                                           {"Apache Conf Directory", dir.path() + "/"},
+                                                           {"Apache Conf File", "httpd.conf"}});
         QDir().mkpath(dir.filePath("tmp"));
         qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
 
@@ -59,23 +64,7 @@ protected:
             QDir().mkpath(dir.filePath(folder));
         servertest::writeFile(dir.filePath("www/index.html"), "<p>Porthold test</p>\n");
         conf = dir.filePath("httpd.conf");
-        servertest::writeFile(conf,
-                              QStringLiteral("ServerRoot \"%1\"\n"
-                                             "Listen 127.0.0.1:%2\n"
-                                             "ServerName 127.0.0.1\n"
-                                             "PidFile \"%1/run/httpd.pid\"\n"
-                                             "DefaultRuntimeDir \"%1/run\"\n"
-                                             "ErrorLog \"%1/logs/error_log\"\n"
-                                             "LogLevel notice\n"
-                                             "LoadModule mpm_prefork_module %3/mod_mpm_prefork.so\n"
-                                             "LoadModule authz_core_module %3/mod_authz_core.so\n"
-                                             "User nobody\nGroup nogroup\n"
-                                             "DocumentRoot \"%1/www\"\n"
-                                             "<Directory \"%1/www\">\n  Require all granted\n</Directory>\n")
-                                  .arg(dir.path())
-                                  .arg(port)
-                                  .arg(kModules)
-                                  .toUtf8());
+        servertest::writeFile(conf, configuration(dir.path(), port));
         // The test copy of the tool runs this script as its control script.
         servertest::writeFile(SERVER_TEST_APACHECTL, QStringLiteral("#!/bin/sh\n"
                                                                     "case \"$1\" in\n"
@@ -91,23 +80,54 @@ protected:
     void TearDown() override {
         if (!prepared)
             return;
-        // Leave no server behind, whatever happened.
-        bool ok = false;
-        const int pid =
-            QString::fromLatin1(servertest::readFile(dir.filePath("run/httpd.pid"))).trimmed().toInt(&ok);
-        if (ok && pid > 1)
-            kill(pid, SIGTERM);
-        servertest::waitFor([&] { return !PHApacheController::allProcessNames().contains(name); }, 10000);
+        // Leave no server behind, whatever happened: each stopped by its own number.
+        for (const QString &root : {dir.path(), dir.filePath("foreign")}) {
+            const pid_t pid = pidIn(root);
+            if (pid > 1)
+                kill(pid, SIGTERM);
+            servertest::waitFor([&] { return pid <= 1 || kill(pid, 0) != 0; }, 10000);
+        }
         QFile::remove(SERVER_TEST_APACHECTL);
         servertest::removeToolBundleAnswers();
         PHConfParser::waitForAllParses();
     }
 
-    bool running() const { return PHApacheController::allProcessNames().contains(name); }
+    /// A private server's configuration: its files below `root`, on `listen`.
+    static QByteArray configuration(const QString &root, quint16 listen) {
+        return QStringLiteral("ServerRoot \"%1\"\n"
+                              "Listen 127.0.0.1:%2\n"
+                              "ServerName 127.0.0.1\n"
+                              "PidFile \"%1/run/httpd.pid\"\n"
+                              "DefaultRuntimeDir \"%1/run\"\n"
+                              "ErrorLog \"%1/logs/error_log\"\n"
+                              "LogLevel notice\n"
+                              "LoadModule mpm_prefork_module %3/mod_mpm_prefork.so\n"
+                              "LoadModule authz_core_module %3/mod_authz_core.so\n"
+                              "User nobody\nGroup nogroup\n"
+                              "DocumentRoot \"%1/www\"\n"
+                              "<Directory \"%1/www\">\n  Require all granted\n</Directory>\n")
+            .arg(root)
+            .arg(listen)
+            .arg(kModules)
+            .toUtf8();
+    }
+
+    /// The number in the pid file of the server below `root`, 0 when none.
+    static pid_t pidIn(const QString &root) {
+        bool ok = false;
+        const int pid =
+            QString::fromLatin1(servertest::readFile(root + "/run/httpd.pid")).trimmed().toInt(&ok);
+        return ok ? pid : 0;
+    }
+
+    bool running() const {
+        const pid_t pid = pidIn(dir.path());
+        return pid > 1 && kill(pid, 0) == 0;
+    }
 
     QTemporaryDir dir;
     TestPanelContext context;
-    QString name, binary, bundle, conf;
+    QString binary, bundle, conf;
     quint16 port = 0;
     bool prepared = false;
 };
@@ -183,6 +203,94 @@ TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
         << errors->toPlainText().toStdString();
     EXPECT_FALSE(errors->toPlainText().endsWith('\n'));
     EXPECT_TRUE(controller.errorPanelIsVisible());
+}
+
+TEST_F(ApacheServerTest, TheTabShowsItsOwnServerWhileAForeignOneRuns) {
+    // Another private apache2 on loopback, the same program with its own
+    // configuration, started here and stopped by its number in TearDown.
+    const QString foreign = dir.filePath("foreign");
+    for (const char *folder : {"run", "logs", "www"})
+        QDir().mkpath(foreign + "/" + folder);
+    const quint16 foreignPort = servertest::freeLoopbackPort();
+    ASSERT_NE(foreignPort, 0);
+    ASSERT_NE(foreignPort, port);
+    servertest::writeFile(foreign + "/httpd.conf", configuration(foreign, foreignPort));
+    ASSERT_EQ(QProcess::execute(kApache, {"-f", foreign + "/httpd.conf", "-k", "start"}), 0);
+    ASSERT_TRUE(
+        servertest::waitFor([&] { return pidIn(foreign) > 1 && servertest::answers(foreignPort); }, 15000))
+        << servertest::readFile(foreign + "/logs/error_log").toStdString();
+
+    PHApacheController controller(nullptr);
+    QLabel statusLine;
+    controller.setStatusDisplay(&statusLine);
+    controller.setControlScriptPath(SERVER_TEST_APACHECTL);
+    auto *toggle = controller.tabViewItem()->findChild<QPushButton *>("toggleButton");
+    auto *restart = controller.tabViewItem()->findChild<QPushButton *>("restartButton");
+    auto *graceful = controller.tabViewItem()->findChild<QCheckBox *>("gracefulSwitch");
+    ASSERT_TRUE(toggle && restart && graceful);
+    EXPECT_EQ(controller.server().pidFile, dir.filePath("run/httpd.pid"));
+    ASSERT_TRUE(controller.authView()->authorize());
+
+    // Another apache2 runs; this tab's server does not.
+    controller.checkApacheStatus();
+    EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
+    EXPECT_EQ(toggle->text(), "Start Apache");
+    EXPECT_FALSE(restart->isEnabled());
+    // A stale pid file that names the other server is not this one running.
+    servertest::writeFile(dir.filePath("run/httpd.pid"), QByteArray::number(pidIn(foreign)) + "\n");
+    controller.checkApacheStatus();
+    EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
+    QFile::remove(dir.filePath("run/httpd.pid"));
+
+    // A restart of a stopped server starts it, and says so.
+    controller.resetApache();
+    EXPECT_EQ(controller.messageLine()->text(), "Apache started");
+    ASSERT_TRUE(servertest::waitFor([&] { return running() && servertest::answers(port); }, 15000))
+        << servertest::readFile(dir.filePath("logs/error_log")).toStdString();
+    controller.checkApacheStatus();
+    EXPECT_EQ(statusLine.text(), "Apache status: Running");
+    EXPECT_EQ(controller.server().runningProcess(), pidIn(dir.path()));
+
+    // Restarts of a running one say which.
+    restart->click();
+    EXPECT_EQ(controller.messageLine()->text(), "Apache restarted gracefully");
+    ASSERT_TRUE(servertest::waitFor([&] { return running() && servertest::answers(port); }, 15000));
+    graceful->click();
+    ASSERT_FALSE(controller.isGraceful());
+    ASSERT_TRUE(servertest::waitFor(
+        [&] {
+            controller.checkApacheStatus();
+            return restart->isEnabled();
+        },
+        15000));
+    restart->click();
+    EXPECT_EQ(controller.messageLine()->text(), "Apache restarted");
+    ASSERT_TRUE(servertest::waitFor([&] { return running() && servertest::answers(port); }, 15000));
+
+    // Stopped by the tab: shown stopped, with a Start button, while the other runs on.
+    ASSERT_TRUE(servertest::waitFor(
+        [&] {
+            controller.checkApacheStatus();
+            return controller.isApacheRunning();
+        },
+        15000));
+    toggle->click();
+    EXPECT_EQ(controller.messageLine()->text(), "Apache stopped");
+    ASSERT_TRUE(servertest::waitFor([&] { return !servertest::answers(port); }, 15000));
+    EXPECT_TRUE(servertest::waitFor(
+        [&] {
+            controller.checkApacheStatus();
+            return statusLine.text() == "Apache status: Stopped";
+        },
+        15000));
+    EXPECT_EQ(toggle->text(), "Start Apache");
+    EXPECT_FALSE(restart->isEnabled());
+    EXPECT_TRUE(servertest::answers(foreignPort));
+
+    // Started from the tab: "started".
+    toggle->click();
+    EXPECT_EQ(controller.messageLine()->text(), "Apache started");
+    ASSERT_TRUE(servertest::waitFor([&] { return running() && servertest::answers(port); }, 15000));
 }
 
 TEST_F(ApacheServerTest, RepairInstallsThroughTheToolAndKeepsABackup) {

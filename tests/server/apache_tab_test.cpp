@@ -218,54 +218,158 @@ TEST_F(ApacheTabTest, UnknownCommandIsAProgrammingError) {
     }
 }
 
-TEST_F(ApacheTabTest, StatusComesFromProcessNamesExactlyAndTruncated) {
-    // Processes named by symbolic links to sleep: the kernel names a process
-    // after the file it was started from.
-    // Processes are named by symbolic links to sleep: the kernel names a
-    // process after the file it was started from.
+TEST_F(ApacheTabTest, StatusComesFromTheServersOwnPidFileAndTheProcessBehindIt) {
+    // The "server" is a shell under a link of its own name: its program is
+    // the shell, its command line names a configuration with -f, as the
+    // server's does.
     const QString name = QStringLiteral("phsrvtst%1").arg(getpid() % 100000);
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(dir.filePath(name), "ApacheBinaryLocation");
+    const QString binary = dir.filePath(name);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/bin/sh"), binary));
+    const QString conf = dir.filePath("conf/httpd.conf");
+    servertest::writeFile(conf, QStringLiteral("ServerRoot \"%1\"\nDefine RUN run\n"
+                                               "# PidFile /nowhere/else.pid\n"
+                                               "PidFile ${RUN}/httpd.pid\n")
+                                    .arg(dir.path())
+                                    .toUtf8());
+    const QString other = dir.filePath("conf/other.conf");
+    servertest::writeFile(other, "PidFile /tmp/other.pid\n");
+    QDir().mkpath(dir.filePath("run"));
+    const QString pidFile = dir.filePath("run/httpd.pid");
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(binary, "ApacheBinaryLocation");
+    defaults->setBoolForKey(true, "Override Conf Directory Location");
+    defaults->setObjectForKey(dir.filePath("conf/"), "Apache Conf Directory");
+    defaults->setObjectForKey(QStringLiteral("httpd.conf"), "Apache Conf File");
+
     PHApacheController controller(nullptr);
     QLabel statusLine;
     controller.setStatusDisplay(&statusLine);
+    EXPECT_EQ(controller.server().pidFile, pidFile);
 
     std::vector<std::unique_ptr<PHProcess>> running;
-    auto spawn = [&](const QString &processName) {
-        const QString link = dir.filePath(processName);
-        QFile::link(QStringLiteral("/bin/sleep"), link);
-        auto process = std::make_unique<PHProcess>(link, QStringList{QStringLiteral("30")});
+    auto spawn = [&](const QString &program, const QString &configuration) {
+        auto process = std::make_unique<PHProcess>(
+            program, QStringList{"-c", "sleep 30; :", "httpd", "-k", "start", "-f", configuration});
+        // The shell's sleep outlives a killed shell: it keeps no output of the test's open.
         process->setStandardInput(PHProcess::Stream::Null);
+        process->setStandardOutput(PHProcess::Stream::Null);
+        process->setStandardError(PHProcess::Stream::Null);
         EXPECT_TRUE(process->launch());
+        const pid_t pid = process->processIdentifier();
         running.push_back(std::move(process));
+        return pid;
     };
-    spawn(name + "2");
-    spawn(name.toUpper());
-    ASSERT_TRUE(
-        servertest::waitFor([&] { return PHApacheController::allProcessNames().contains(name + "2"); }));
-    controller.checkApacheStatus();
-    EXPECT_FALSE(controller.isApacheRunning());
-    EXPECT_EQ(statusLine.text(), "Apache status: Stopped");
+    auto pointAt = [&](pid_t pid) { servertest::writeFile(pidFile, QByteArray::number(pid) + "\n"); };
+    auto check = [&] {
+        controller.checkApacheStatus();
+        return statusLine.text();
+    };
 
-    spawn(name);
+    // A process of that name with that very configuration, but no pid file:
+    // names say nothing.
+    const pid_t ours = spawn(binary, conf);
     ASSERT_TRUE(servertest::waitFor([&] { return PHApacheController::allProcessNames().contains(name); }));
-    controller.checkApacheStatus();
-    EXPECT_TRUE(controller.isApacheRunning());
-    EXPECT_EQ(statusLine.text(), "Apache status: Running");
-
-    // A binary whose name is longer than the kernel keeps still counts.
-    const QString longName = QStringLiteral("phsrvtestlonger%1").arg(getpid() % 100000);
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(dir.filePath(longName), "ApacheBinaryLocation");
-    controller.checkApacheStatus();
+    EXPECT_EQ(check(), "Apache status: Stopped");
     EXPECT_FALSE(controller.isApacheRunning());
-    spawn(longName);
-    ASSERT_TRUE(servertest::waitFor(
-        [&] { return PHApacheController::allProcessNames().contains(longName.left(15)); }));
-    controller.checkApacheStatus();
+
+    // The pid file names another server: the same program, another configuration.
+    const pid_t foreign = spawn(binary, other);
+    pointAt(foreign);
+    EXPECT_EQ(check(), "Apache status: Stopped");
+    // ... or another program that took a stale number over.
+    auto sleeper = std::make_unique<PHProcess>(QStringLiteral("/bin/sleep"), QStringList{"30"});
+    ASSERT_TRUE(sleeper->launch());
+    pointAt(sleeper->processIdentifier());
+    EXPECT_EQ(check(), "Apache status: Stopped");
+    // ... or nothing a server would write.
+    servertest::writeFile(pidFile, QByteArray::number(ours) + "x\n");
+    EXPECT_EQ(check(), "Apache status: Stopped");
+    servertest::writeFile(pidFile, "-1\n");
+    EXPECT_EQ(check(), "Apache status: Stopped");
+
+    // Its own pid file and its own process: running.
+    pointAt(ours);
+    EXPECT_EQ(check(), "Apache status: Running");
     EXPECT_TRUE(controller.isApacheRunning());
+    EXPECT_EQ(controller.server().runningProcess(), ours);
+
+    // A link in the pid file's place is not the server's file.
+    const QString elsewhere = dir.filePath("elsewhere.pid");
+    servertest::writeFile(elsewhere, QByteArray::number(ours) + "\n");
+    QFile::remove(pidFile);
+    ASSERT_TRUE(QFile::link(elsewhere, pidFile));
+    EXPECT_EQ(check(), "Apache status: Stopped");
+    QFile::remove(pidFile);
+    pointAt(ours);
+    EXPECT_EQ(check(), "Apache status: Running");
+
+    // Ended but not yet reaped, then gone with the pid file left behind.
+    kill(ours, SIGKILL);
+    EXPECT_TRUE(servertest::waitFor([&] { return check() == "Apache status: Stopped"; }));
+    running.front().reset();
+    EXPECT_EQ(check(), "Apache status: Stopped");
+
+    // Another program's name in the settings: the same process is not it.
+    const pid_t again = spawn(binary, conf);
+    pointAt(again);
+    EXPECT_EQ(check(), "Apache status: Running");
+    defaults->setObjectForKey(QStringLiteral("/bin/sleep"), "ApacheBinaryLocation");
+    EXPECT_EQ(check(), "Apache status: Stopped");
+    QString why;
+    EXPECT_EQ(controller.server().runningProcess(&why), 0);
+    EXPECT_TRUE(why.contains("runs")) << why.toStdString();
 
     for (auto &process : running)
-        kill(process->processIdentifier(), SIGTERM);
+        if (process)
+            kill(process->processIdentifier(), SIGTERM);
+    kill(sleeper->processIdentifier(), SIGTERM);
     running.clear(); // each reaps its child
+}
+
+TEST_F(ApacheTabTest, PidFileFollowsIncludesDefinesAndDebiansEnvvars) {
+    // Debian's layout: the PidFile comes from envvars, which the control
+    // script reads, through an included file.
+    const QString etc = dir.filePath("etc/apache2");
+    servertest::writeFile(etc + "/envvars",
+                          "if [ \"${APACHE_CONFDIR##/etc/apache2-}\" != \"${APACHE_CONFDIR}\" ]"
+                          " ; then SUFFIX=x; fi\n"
+                          "export APACHE_RUN_DIR=/var/run/phtest$SUFFIX\n"
+                          "export APACHE_PID_FILE=$APACHE_RUN_DIR/apache2.pid\n");
+    servertest::writeFile(etc + "/apache2.conf", "DefaultRuntimeDir ${APACHE_RUN_DIR}\n"
+                                                 "IncludeOptional conf-enabled/*.conf\n"
+                                                 "IncludeOptional nowhere/*.conf\n");
+    servertest::writeFile(etc + "/conf-enabled/a.conf", "PidFile /var/run/early.pid\n");
+    servertest::writeFile(etc + "/conf-enabled/b.conf",
+                          "<IfModule x>\n  PidFile ${APACHE_PID_FILE}\n</IfModule>\n");
+    const PHServerProcess server = PHServerProcess::locate(QString(), etc + "/apache2.conf");
+    EXPECT_EQ(server.pidFile, "/var/run/phtest/apache2.pid");
+
+    // Relative to ServerRoot (as the server puts it, whatever
+    // DefaultRuntimeDir says); the compiled-in file when none is named; a
+    // name nobody defines stays.
+    servertest::writeFile(dir.filePath("r.conf"),
+                          "ServerRoot /srv/web\nDefaultRuntimeDir state\nPidFile a.pid\n");
+    EXPECT_EQ(PHServerProcess::pidFileOf(dir.filePath("r.conf"), "/etc", {}, "/run/x.pid"), "/srv/web/a.pid");
+    servertest::writeFile(dir.filePath("d.conf"), "ServerRoot /srv/web\n");
+    EXPECT_EQ(PHServerProcess::pidFileOf(dir.filePath("d.conf"), "/etc", {}, "/run/x.pid"), "/run/x.pid");
+    EXPECT_EQ(PHServerProcess::pidFileOf(dir.filePath("d.conf"), "/etc", {}, "logs/h.pid"),
+              "/srv/web/logs/h.pid");
+    servertest::writeFile(dir.filePath("u.conf"), "PidFile /run/${NOBODY}.pid\n");
+    EXPECT_EQ(PHServerProcess::pidFileOf(dir.filePath("u.conf"), "/etc", {}, {}), "/run/${NOBODY}.pid");
+    // A file that includes itself ends.
+    servertest::writeFile(
+        dir.filePath("loop.conf"),
+        QStringLiteral("Include %1\nPidFile /run/l.pid\n").arg(dir.filePath("loop.conf")).toUtf8());
+    EXPECT_EQ(PHServerProcess::pidFileOf(dir.filePath("loop.conf"), "/etc", {}, {}), "/run/l.pid");
+
+    // The machine's own Debian server, when installed.
+    if (QFileInfo("/usr/sbin/apache2").isExecutable() && QFileInfo("/etc/apache2/envvars").isFile()) {
+        const PHServerProcess stock =
+            PHServerProcess::locate("/usr/sbin/apache2", "/etc/apache2/apache2.conf");
+        EXPECT_EQ(stock.pidFile, "/var/run/apache2/apache2.pid");
+        EXPECT_EQ(stock.httpdRoot, "/etc/apache2");
+        EXPECT_EQ(stock.defaultConfFile, "apache2.conf");
+    }
 }
 
 TEST_F(ApacheTabTest, StatusTimerRunsWhileEnabled) {

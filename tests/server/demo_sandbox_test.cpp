@@ -149,8 +149,13 @@ TEST_F(DemoSandboxTest, EveryServerControlActsOnThePrivateServerOnly) {
     EXPECT_EQ(controller.messageLine()->text(), "Apache started");
     ASSERT_TRUE(servertest::waitFor([&] { return servertest::answers(port); }, 15000))
         << servertest::readFile(demo + "/apache/logs/error_log").toStdString();
-    controller.checkApacheStatus();
-    EXPECT_EQ(statusLine.text(), "Apache status: Running");
+    // The server answers as soon as it listens, a moment before its pid file is written.
+    EXPECT_TRUE(servertest::waitFor(
+        [&] {
+            controller.checkApacheStatus();
+            return statusLine.text() == "Apache status: Running";
+        },
+        15000));
 
     // The demo's users are stored as the panel stores new passwords (none
     // would show the weak-hash mark), and get into the protected folder with

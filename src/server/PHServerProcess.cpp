@@ -1,0 +1,325 @@
+#include "server/PHServerProcess.h"
+
+#include "model/PHConfigText.h"
+#include "platform/PHProcess.h"
+#include "support/PHExtensions.h"
+#include "support/PHTextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/// Files read for one answer at most, and how deep Includes nest.
+constexpr int kMaxFiles = 256;
+constexpr int kMaxIncludeDepth = 16;
+
+QString absoluteBelow(const QString &base, const QString &path) {
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || base.isEmpty())
+        return path;
+    QString folder = base;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return QDir::cleanPath(folder + path);
+}
+
+/// "-D NAME="value"" of the program's "-V" output.
+QString compiledSetting(const QString &output, const QString &name) {
+    const QString key = QStringLiteral("-D %1=\"").arg(name);
+    const qsizetype start = output.indexOf(key);
+    if (start < 0)
+        return {};
+    const qsizetype from = start + key.size();
+    const qsizetype end = output.indexOf(QLatin1Char('"'), from);
+    return end < 0 ? QString() : output.mid(from, end - from);
+}
+
+/// What Debian's control script exports after reading envvars beside the
+/// configuration: the names the configuration refers to as ${NAME}.
+QHash<QString, QString> debianEnvironment(const QString &confDirectory) {
+    QHash<QString, QString> environment;
+    QString folder = confDirectory;
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    const QFileInfo envvars(folder + QStringLiteral("/envvars"));
+    if (folder.isEmpty() || !envvars.isFile())
+        return environment;
+    environment.insert(QStringLiteral("APACHE_CONFDIR"), folder);
+    const PHProcess::Result result = PHProcess::run(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), QStringLiteral(". \"$1/envvars\" </dev/null >/dev/null 2>&1; exec env -0"),
+         QStringLiteral("sh"), folder},
+        PHProcess::Stream::Pipe, PHProcess::Stream::Null,
+        {QStringLiteral("PATH=/usr/sbin:/usr/bin:/sbin:/bin"), QStringLiteral("LANG=C"),
+         QStringLiteral("APACHE_CONFDIR=") + folder});
+    if (!result.launched || result.status != 0)
+        return environment;
+    for (const QByteArray &entry : result.output.split('\0')) {
+        const qsizetype equals = entry.indexOf('=');
+        if (equals > 0)
+            environment.insert(QString::fromUtf8(entry.left(equals)),
+                               QString::fromUtf8(entry.mid(equals + 1)));
+    }
+    return environment;
+}
+
+/// Reads configuration files as the server does for the few directives that
+/// say where its process number goes.
+class PidFileScan {
+public:
+    PidFileScan(const QString &serverRoot, const QHash<QString, QString> &environment)
+        : m_serverRoot(serverRoot), m_environment(environment) {}
+
+    void scan(const QString &path, int depth) {
+        if (depth > kMaxIncludeDepth || m_files >= kMaxFiles)
+            return;
+        ++m_files;
+        const PHTextFile file = PHTextFile::read(path);
+        if (!file.ok())
+            return;
+        for (const PHConfigText::Line &line : PHConfigText::lines(file.text)) {
+            if (line.isSkipped())
+                continue;
+            const QStringList words = PHConfigText::words(expanded(line.text));
+            if (words.size() < 2)
+                continue;
+            const QString directive = words.first().toLower();
+            const QString &value = words.at(1);
+            if (directive == QLatin1String("serverroot"))
+                m_serverRoot = value;
+            else if (directive == QLatin1String("pidfile"))
+                m_pidFile = value;
+            else if (directive == QLatin1String("define"))
+                m_defines.insert(value, words.size() > 2 ? words.at(2) : QString());
+            else if (directive == QLatin1String("include") || directive == QLatin1String("includeoptional"))
+                include(value, depth);
+        }
+    }
+
+    QString serverRoot() const { return m_serverRoot; }
+    QString pidFile() const { return m_pidFile; }
+
+private:
+    /// ${NAME} filled from Define first, then from the environment; a name
+    /// known to neither stays as written, as the server leaves it.
+    QString expanded(const QString &text) const {
+        QString result;
+        qsizetype position = 0;
+        while (true) {
+            const qsizetype start = text.indexOf(QStringLiteral("${"), position);
+            const qsizetype end = start < 0 ? -1 : text.indexOf(QLatin1Char('}'), start + 2);
+            if (end < 0) {
+                result += text.mid(position);
+                return result;
+            }
+            const QString name = text.mid(start + 2, end - start - 2);
+            result += text.mid(position, start - position);
+            if (m_defines.contains(name))
+                result += m_defines.value(name);
+            else if (m_environment.contains(name))
+                result += m_environment.value(name);
+            else
+                result += text.mid(start, end - start + 1);
+            position = end + 1;
+        }
+    }
+
+    void include(const QString &value, int depth) {
+        QString pattern = absoluteBelow(m_serverRoot, value);
+        if (QFileInfo(pattern).isDir())
+            pattern += QStringLiteral("/*");
+        QStringList matches = PHString::glob(pattern).value_or(QStringList());
+        matches.sort(); // the server reads them in this order
+        for (const QString &match : std::as_const(matches))
+            if (QFileInfo(match).isFile())
+                scan(match, depth + 1);
+    }
+
+    QString m_serverRoot;
+    QHash<QString, QString> m_environment;
+    QHash<QString, QString> m_defines;
+    QString m_pidFile;
+    int m_files = 0;
+};
+
+/// A small file of the kernel's or the server's, read whole up to `limit`.
+std::optional<QByteArray> readSmall(const QString &path, qsizetype limit, int flags = 0) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray bytes;
+    char buffer[4096];
+    while (bytes.size() < limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    ::close(fd);
+    return bytes.left(limit);
+}
+
+QString canonical(const QString &path) {
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return resolved.isEmpty() ? QDir::cleanPath(path) : resolved;
+}
+
+} // namespace
+
+QString PHServerProcess::pidFileOf(const QString &confFile, const QString &serverRoot,
+                                   const QHash<QString, QString> &environment,
+                                   const QString &defaultPidFile) {
+    PidFileScan scan(serverRoot, environment);
+    scan.scan(confFile, 0);
+    const QString pidFile = scan.pidFile().isEmpty() ? defaultPidFile : scan.pidFile();
+    if (pidFile.isEmpty())
+        return {};
+    // Relative to ServerRoot, whatever DefaultRuntimeDir says.
+    return absoluteBelow(scan.serverRoot(), pidFile);
+}
+
+PHServerProcess PHServerProcess::locate(const QString &binary, const QString &confFile) {
+    PHServerProcess server;
+    server.binary = binary;
+    server.confFile = confFile;
+    QString defaultPidFile = QStringLiteral("logs/httpd.pid");
+    if (!binary.isEmpty() && QFileInfo(binary).isExecutable()) {
+        const PHProcess::Result result =
+            PHProcess::run(binary, {QStringLiteral("-V")}, PHProcess::Stream::Pipe, PHProcess::Stream::Null);
+        const QString output = result.launched ? QString::fromUtf8(result.output) : QString();
+        server.httpdRoot = compiledSetting(output, QStringLiteral("HTTPD_ROOT"));
+        server.defaultConfFile = compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
+        if (const QString compiled = compiledSetting(output, QStringLiteral("DEFAULT_PIDLOG"));
+            !compiled.isEmpty())
+            defaultPidFile = compiled;
+    }
+    if (confFile.isEmpty())
+        return server;
+    const QString confDirectory = QFileInfo(confFile).absolutePath();
+    const QString root = server.httpdRoot.isEmpty() ? confDirectory : server.httpdRoot;
+    server.pidFile = pidFileOf(confFile, root, debianEnvironment(confDirectory), defaultPidFile);
+    return server;
+}
+
+pid_t PHServerProcess::runningProcess(QString *why) const {
+    auto no = [why](const QString &reason) {
+        if (why)
+            *why = reason;
+        return pid_t(0);
+    };
+    if (pidFile.isEmpty())
+        return no(QStringLiteral("the configuration names no PidFile"));
+    // The server writes its number and a line feed; anything else is not its file.
+    const std::optional<QByteArray> bytes = readSmall(pidFile, 32, O_NOFOLLOW);
+    if (!bytes)
+        return no(QStringLiteral("%1 does not exist").arg(pidFile));
+    const QByteArray text = bytes->trimmed();
+    bool numeric =
+        !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const long number = numeric ? text.toLong(&numeric) : 0;
+    if (!numeric || number <= 0 || number > 0x3fffffff)
+        return no(QStringLiteral("%1 holds no process number").arg(pidFile));
+    const pid_t pid = pid_t(number);
+    if (!isThisServer(pid, why))
+        return 0;
+    return pid;
+}
+
+bool PHServerProcess::isThisServer(pid_t pid, QString *why) const {
+    auto no = [why](const QString &reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    const QString proc = QStringLiteral("/proc/%1").arg(pid);
+    const std::optional<QByteArray> stat = readSmall(proc + QStringLiteral("/stat"), 4096);
+    if (!stat || stat->isEmpty()) {
+        // Where the process table hides other users' processes, the server's
+        // own file is all there is to go by.
+        if (::kill(pid, 0) == 0 || errno == EPERM)
+            return !QFileInfo::exists(proc) || no(QStringLiteral("process %1 cannot be inspected").arg(pid));
+        return no(QStringLiteral("process %1 has ended").arg(pid));
+    }
+    // "pid (name) S ...": the name may hold blanks and parentheses.
+    const qsizetype close = stat->lastIndexOf(')');
+    const qsizetype open = stat->indexOf('(');
+    if (close < 0 || open < 0 || close + 2 >= stat->size())
+        return no(QStringLiteral("process %1 cannot be read").arg(pid));
+    const char state = stat->at(close + 2);
+    if (state == 'Z' || state == 'X')
+        return no(QStringLiteral("process %1 has ended").arg(pid));
+    const QString name = QString::fromUtf8(stat->mid(open + 1, close - open - 1));
+
+    // The program: the file behind the configured name, links resolved.
+    const QString program = canonical(binary);
+    char target[4096];
+    const ssize_t length =
+        ::readlink(QFile::encodeName(proc + QStringLiteral("/exe")).constData(), target, sizeof target - 1);
+    if (length > 0) {
+        QString exe = QFile::decodeName(QByteArray(target, length));
+        // A program replaced by an upgrade while it runs.
+        if (exe.endsWith(QLatin1String(" (deleted)")))
+            exe.chop(10);
+        if (exe != program)
+            return no(QStringLiteral("process %1 runs %2, not %3").arg(pid).arg(exe, program));
+    } else {
+        // Another user's process (root's server, for a panel run by a user):
+        // its program is hidden, its name is not. The kernel keeps 15 bytes.
+        const auto shortName = [](const QString &path) {
+            return QString::fromUtf8(QFile::encodeName(QFileInfo(path).fileName()).left(15));
+        };
+        if (name != shortName(binary) && name != shortName(program))
+            return no(
+                QStringLiteral("process %1 is %2, not %3").arg(pid).arg(name, QFileInfo(binary).fileName()));
+    }
+
+    // The configuration it was started with: "-f file" (relative to "-d
+    // root" or the compiled-in root), or the compiled-in file.
+    const std::optional<QByteArray> commandLine = readSmall(proc + QStringLiteral("/cmdline"), 65536);
+    if (!commandLine || commandLine->isEmpty())
+        return no(QStringLiteral("process %1 has no command line").arg(pid));
+    QStringList arguments;
+    for (const QByteArray &argument : commandLine->split('\0'))
+        arguments.append(QFile::decodeName(argument));
+    if (!arguments.isEmpty() && arguments.last().isEmpty())
+        arguments.removeLast();
+    QString file, root;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument.size() < 2 || argument.at(0) != QLatin1Char('-'))
+            continue;
+        const QChar option = argument.at(1);
+        // The options of the server that take a value.
+        if (!QStringLiteral("CcDdEefk").contains(option))
+            continue;
+        const QString value = argument.size() > 2 ? argument.mid(2) : arguments.value(i + 1);
+        if (argument.size() == 2)
+            ++i;
+        if (option == QLatin1Char('f'))
+            file = value;
+        else if (option == QLatin1Char('d'))
+            root = value;
+    }
+    if (file.isEmpty())
+        file = defaultConfFile;
+    if (file.isEmpty())
+        return true; // the program does not say what it reads by itself: its file is enough
+    if (root.isEmpty())
+        root = httpdRoot;
+    const QString started = absoluteBelow(root, file);
+    if (!started.startsWith(QLatin1Char('/')) || canonical(started) != canonical(confFile))
+        return no(QStringLiteral("process %1 serves %2, not %3").arg(pid).arg(started, confFile));
+    return true;
+}
