@@ -312,7 +312,7 @@ TEST_F(ApacheTabTest, StatusComesFromTheServersOwnPidFileAndTheProcessBehindIt) 
     // Another program's name in the settings: the same process is not it.
     const pid_t again = spawn(binary, conf);
     pointAt(again);
-    EXPECT_EQ(check(), "Apache status: Running");
+    EXPECT_TRUE(servertest::waitFor([&] { return check() == "Apache status: Running"; }));
     defaults->setObjectForKey(QStringLiteral("/bin/sleep"), "ApacheBinaryLocation");
     EXPECT_EQ(check(), "Apache status: Stopped");
     QString why;
