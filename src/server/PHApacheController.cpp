@@ -332,8 +332,8 @@ void PHApacheController::apachectl(const QString &command) {
     m_server.reset();
     const bool wasRunning = isServerRunningNow();
     m_toolRan = false;
-    const qint32 result = sentrelWithArgs(
-        {QStringLiteral("-operation"), QStringLiteral("ctl"), QStringLiteral("-data"), command});
+    const qint32 result =
+        sentrelWithArgs({QStringLiteral("control-server"), QStringLiteral("-data"), command});
     reportCommandResult(command, result, wasRunning);
     if (result != 0) {
         // A command that failed changed nothing: show the server as it is.
@@ -371,7 +371,7 @@ void PHApacheController::reportCommandResult(const QString &command, qint32 resu
             reason = QStringLiteral("no authorization: click the padlock first");
             break;
         case kAuthorizationFailed:
-            reason = QStringLiteral("the helper tool could not be given root rights");
+            reason = QStringLiteral("polkit did not allow it, or the authentication was dismissed");
             break;
         default:
             reason = m_helperPath.isEmpty()

@@ -44,11 +44,11 @@ class PHApacheController : public QObject, public PHConfParserDelegate, public S
 public:
     /// Result codes of the panel's own, beyond those of the tool.
     enum ResultCode : qint32 {
-        kToolMissing = PHError::ToolMissing,      ///< the bundle holds no "Sentrel"
-        kNoExternalForm = PHError::NotPrivileged, ///< no authorization to hand the tool
-        kFileMissing = PHError::ConfFileMissing,  ///< nothing at the configuration path
-        kAuthorizationFailed =
-            PHError::NotAuthorized, ///< the privileged launch for the tool's self-repair failed
+        kToolMissing = PHError::ToolMissing,           ///< the bundle holds no "Sentrel"
+        kNoExternalForm = PHError::NotPrivileged,      ///< no authorization to hand the tool
+        kFileMissing = PHError::ConfFileMissing,       ///< nothing at the configuration path
+        kAuthorizationFailed = PHError::NotAuthorized, ///< pkexec did not run the tool as root (polkit said
+                                                       ///< no, or the authentication was dismissed)
         kFileUnacceptable =
             PHError::ConfFileUnacceptable, ///< the configuration is empty, unreadable or not decodable
         kTempFileWriteFailed =
@@ -136,13 +136,11 @@ public:
 
     // Privileged execution.
     QString helperPath() const { return m_helperPath; }
-    bool isHelperSetUID() const;
     qint32 sentrelWithArgs(const QStringList &arguments);
     void authorizationViewDidAuthorize(SFAuthorizationView *view) override;
     void authorizationViewDidDeauthorize(SFAuthorizationView *view) override;
     void authorizationViewCreatedAuthorization(SFAuthorizationView *view) override;
-    /// The rights the padlock asks for: the tool's two, and the right to run
-    /// the tool as root while it is not yet set-user-ID.
+    /// The rights the padlock asks for: the tool's two.
     AuthorizationRights authorizationRights() const;
     /// Seconds after an authorization at which the padlock locks again.
     static constexpr int kDeauthorizeSeconds = 270;
@@ -171,7 +169,6 @@ private:
     bool isAuthorized() const;
     void reportCommandResult(const QString &command, qint32 result, bool wasRunning);
     void showMessage(PHThemeColors::Meaning meaning, const QString &text);
-    qint32 selfRepairHelper();
 
     QPointer<QWidget> m_window;
     QStringList m_validCommands;
@@ -189,7 +186,6 @@ private:
     QSet<QString> m_parsedConfFiles; // canonical paths handed to a parser this discovery run
 
     QString m_helperPath;
-    QByteArray m_helperCPath;
     AuthorizationRef m_auth;
 
     QTimer *m_apacheT = nullptr;

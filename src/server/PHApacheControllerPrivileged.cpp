@@ -1,5 +1,5 @@
-// The server tab's privileged side: the padlock's rights and news, the tool's
-// one-time self-repair, and running the tool with the user's authorization.
+// The server tab's privileged side: the padlock's rights and news, and running
+// the tool as root through pkexec.
 
 #include "server/PHApacheController.h"
 
@@ -28,7 +28,6 @@ const char *const kApachectlRight = "com.quillmere.porthold.apachectl";
 } // namespace
 
 void PHApacheController::setUpAuthorization() {
-    m_helperCPath = QFile::encodeName(m_helperPath);
     if (!m_authView)
         return;
     m_authView->setAuthorizationRights(authorizationRights());
@@ -37,97 +36,37 @@ void PHApacheController::setUpAuthorization() {
 }
 
 AuthorizationRights PHApacheController::authorizationRights() const {
-    AuthorizationRights rights{{kSentrelRight, {}, 0}, {kApachectlRight, {}, 0}};
-    // Without a tool there is nothing to run as root: an empty value would ask
-    // for the administrator right without naming the program.
-    const QByteArray tool = m_helperCPath.isEmpty() ? QFile::encodeName(m_helperPath) : m_helperCPath;
-    if (!tool.isEmpty() && !isHelperSetUID())
-        rights.push_back({kAuthorizationRightExecute, tool.toStdString(), 0});
-    return rights;
-}
-
-bool PHApacheController::isHelperSetUID() const {
-    if (m_helperPath.isEmpty())
-        return false;
-    const std::optional<PHFileAttributes> attributes =
-        PHFileManager::attributesOfItemAtPathTraverseLinkError(m_helperPath, true);
-    if (!attributes || attributes->ownerID != 0 || !(attributes->permissions & 04000))
-        return false;
-    // On a file system mounted nosuid the bit does nothing.
-    struct statvfs volume {};
-    if (statvfs(QFile::encodeName(m_helperPath).constData(), &volume) == 0 && (volume.f_flag & ST_NOSUID))
-        return false;
-    return true;
-}
-
-qint32 PHApacheController::selfRepairHelper() {
-    const std::string tool =
-        m_helperCPath.isEmpty() ? QFile::encodeName(m_helperPath).toStdString() : m_helperCPath.toStdString();
-    std::vector<std::string> arguments{"-selfRepair", "YES", "-mypath", tool};
-    std::vector<char *> argv;
-    argv.reserve(arguments.size() + 1);
-    for (std::string &argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    FILE *pipe = nullptr;
-    pid_t child = -1;
-    const OSStatus status = AuthorizationExecuteWithPrivilegesPid(
-        m_auth, tool.c_str(), kAuthorizationFlagDefaults, argv.data(), &pipe, &child);
-    if (status != errAuthorizationSuccess) {
-        Log::format("Error %d: Authorization failed", int(status));
-        return kAuthorizationFailed;
-    }
-    // The tool answers with its process identifier and ends; it reads nothing.
-    QByteArray answer;
-    if (pipe) {
-        shutdown(fileno(pipe), SHUT_WR);
-        char buffer[64];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            answer.append(buffer, qsizetype(n));
-        fclose(pipe);
-    }
-    // The helper became the tool, so the tool is this panel's own child.
-    bool numeric = false;
-    const long reported = answer.trimmed().toLong(&numeric);
-    if (!numeric || (child > 0 && reported != child))
-        Log::write(QStringLiteral("Sentrel self-repair answered \"%1\"").arg(QString::fromLatin1(answer)));
-    if (child > 0) {
-        int ignored = 0;
-        while (waitpid(child, &ignored, 0) < 0 && errno == EINTR) {
-        }
-    }
-    // Whether it worked shows in the tool's file, read by the next step.
-    return 0;
+    return {{kSentrelRight, {}, 0}, {kApachectlRight, {}, 0}};
 }
 
 qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
     if (m_helperPath.isEmpty())
         return kToolMissing;
-    if (!isHelperSetUID()) {
-        if (const qint32 result = selfRepairHelper(); result != 0)
-            return result;
-    }
-    const QStringList toolArguments = QStringList{QStringLiteral("-mypath"), m_helperPath} + arguments;
+    // An ordinary user's panel starts the tool through pkexec, which runs it as
+    // root only when polkit says yes for this user and the action that its
+    // first argument names; a panel that already runs as root needs no one's
+    // leave.
+    const bool throughPkexec = ::geteuid() != 0;
+    const QString program = throughPkexec ? QStringLiteral(PORTHOLD_PKEXEC) : m_helperPath;
+    const QStringList toolArguments = throughPkexec ? QStringList{m_helperPath} + arguments : arguments;
 
-    AuthorizationExternalForm externalForm{};
-    if (AuthorizationMakeExternalForm(m_auth, &externalForm) != errAuthorizationSuccess)
-        return kNoExternalForm;
-
-    PHProcess tool(m_helperPath, toolArguments);
-    tool.setStandardInput(PHProcess::Stream::Pipe);
+    PHProcess tool(program, toolArguments);
+    tool.setStandardInput(PHProcess::Stream::Null);
     if (!tool.launch()) {
-        Log::write(QStringLiteral("%1 could not be started: %2").arg(m_helperPath, tool.errorString()));
+        Log::write(QStringLiteral("%1 could not be started: %2").arg(program, tool.errorString()));
         return kToolMissing;
     }
-    // The tool reads exactly 32 bytes; closing the pipe after them means a tool
-    // that wants more sees the end instead of waiting for ever.
-    tool.writeInput(
-        QByteArray(reinterpret_cast<const char *>(externalForm.bytes), sizeof externalForm.bytes));
-    tool.closeInput();
+    const qint32 status = tool.waitUntilExit();
+    // pkexec's own answers: 126, the authentication was dismissed; 127, polkit
+    // said no or could not be asked. The tool itself never ends with 126, and
+    // with 127 only when the control script would not start, which pkexec's
+    // refusal cannot be told apart from: both are reported as a refusal.
+    if (throughPkexec && (status == 126 || status == 127)) {
+        Log::write(QStringLiteral("pkexec did not run %1 as root (status %2)").arg(m_helperPath).arg(status));
+        return kAuthorizationFailed;
+    }
     m_toolRan = true;
-    return tool.waitUntilExit();
+    return status;
 }
 
 void PHApacheController::authorizationViewDidAuthorize(SFAuthorizationView *view) {

@@ -395,8 +395,7 @@ qint32 PHApacheController::repairConfFile(const QString &path) {
     if (acceptable != 0)
         return acceptable;
 
-    QStringList arguments{QStringLiteral("-operation"), QStringLiteral("sentrel"), QStringLiteral("-file"),
-                          path};
+    QStringList arguments{QStringLiteral("replace-configuration"), QStringLiteral("-file"), path};
     QString temporaryPath;
     if (std::optional<PHTempFile> temporary = PHFileManager::tempFile()) {
         temporaryPath = temporary->path;

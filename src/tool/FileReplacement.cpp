@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <linux/openat2.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -122,7 +123,12 @@ FolderCheck openTrustedFolder(const std::string &path, int *opened, std::string 
             break;
         walked += "/" + components[i];
         Descriptor next(openComponent(folder.get(), components[i]));
-        if (!next && errno == ELOOP) {
+        // Without openat2 a link opened with O_NOFOLLOW | O_DIRECTORY fails
+        // with ENOTDIR, not ELOOP: whatever the error, a link is a link.
+        struct stat entry {};
+        if (!next && (errno == ELOOP ||
+                      (::fstatat(folder.get(), components[i].c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISLNK(entry.st_mode)))) {
             *problem = "the path passes through the symbolic link " + walked;
             return FolderCheck::Unsafe;
         }
@@ -147,8 +153,11 @@ int openRegularFile(int folder, const std::string &name, int extraFlags, struct 
     return fd;
 }
 
-bool copyContent(int from, int to) {
+/// Copies at most `limit` bytes; a source that holds more (it may have grown
+/// since it was measured) fails the copy.
+bool copyContent(int from, int to, off_t limit) {
     char buffer[65536];
+    off_t copied = 0;
     for (;;) {
         const ssize_t n = ::read(from, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
@@ -157,6 +166,11 @@ bool copyContent(int from, int to) {
             return false;
         if (n == 0)
             break;
+        copied += n;
+        if (copied > limit) {
+            errno = EFBIG;
+            return false;
+        }
         if (!PHWriteAll(to, buffer, static_cast<std::size_t>(n)))
             return false;
     }
@@ -196,7 +210,7 @@ bool giveAttributes(int fd, const struct stat &from) {
 /// of `attributes` and closes it; the name of the whole file, or empty (with
 /// nothing left behind) when any step failed.
 std::string writeTemporaryCopy(int folder, const std::string &name, int source, const struct stat &attributes,
-                               bool *attributesFailed) {
+                               off_t limit, bool *attributesFailed) {
     std::string temporaryName;
     Descriptor temporary(createTemporary(folder, name, &temporaryName));
     if (!temporary)
@@ -204,7 +218,7 @@ std::string writeTemporaryCopy(int folder, const std::string &name, int source, 
     bool whole = giveAttributes(temporary.get(), attributes);
     if (!whole && attributesFailed)
         *attributesFailed = true;
-    whole = whole && copyContent(source, temporary.get());
+    whole = whole && copyContent(source, temporary.get(), limit);
     whole = temporary.reset() && whole;
     if (whole)
         return temporaryName;
@@ -225,7 +239,9 @@ bool makeBackupOnce(int folder, const std::string &name, int original, const str
     if (errno != ENOENT)
         return false;
 
-    const std::string copy = writeTemporaryCopy(folder, backup, original, st, nullptr);
+    // The whole of the file as it is now, however large root made it.
+    const std::string copy =
+        writeTemporaryCopy(folder, backup, original, st, std::numeric_limits<off_t>::max(), nullptr);
     if (copy.empty())
         return false;
     if (::renameat2(folder, copy.c_str(), folder, backup.c_str(), RENAME_NOREPLACE) == 0)
@@ -272,11 +288,6 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
         PosixLog::write("Sentrel cannot read %s: %s", target.c_str(), std::strerror(errno));
         return ReplacementNoBackup;
     }
-    if (!makeBackupOnce(targetFolder.get(), targetName, original.get(), st)) {
-        PosixLog::write("Sentrel cannot back up %s: %s", target.c_str(), std::strerror(errno));
-        return ReplacementNoBackup;
-    }
-
     // The data file: the caller's own regular file, never reached through a link.
     Descriptor dataFolder(openFolder(dataFolderPath));
     struct stat dataStat {};
@@ -289,10 +300,20 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
         PosixLog::write("Sentrel refuses the data file %s: it does not belong to the caller", data.c_str());
         return ReplacementNotMoved;
     }
+    if (dataStat.st_size > kMaximumDataSize) {
+        PosixLog::write(
+            "Sentrel refuses the data file %s: %lld bytes, more than the %lld a server file may have",
+            data.c_str(), static_cast<long long>(dataStat.st_size), static_cast<long long>(kMaximumDataSize));
+        return ReplacementNotMoved;
+    }
+    if (!makeBackupOnce(targetFolder.get(), targetName, original.get(), st)) {
+        PosixLog::write("Sentrel cannot back up %s: %s", target.c_str(), std::strerror(errno));
+        return ReplacementNoBackup;
+    }
 
     bool attributesFailed = false;
-    const std::string temporaryName =
-        writeTemporaryCopy(targetFolder.get(), targetName, dataFile.get(), st, &attributesFailed);
+    const std::string temporaryName = writeTemporaryCopy(targetFolder.get(), targetName, dataFile.get(), st,
+                                                         kMaximumDataSize, &attributesFailed);
     if (temporaryName.empty()) {
         PosixLog::write(attributesFailed ? "Sentrel cannot give %s its owner, group and mode: %s"
                                          : "Sentrel cannot copy the data for %s: %s",
@@ -315,4 +336,43 @@ ReplacementResult replaceFile(const std::string &target, const std::string &data
         PosixLog::write("Sentrel replaced %s but could not remove the data file %s", target.c_str(),
                         data.c_str());
     return ReplacementDone;
+}
+
+bool readRootFile(const std::string &path, std::size_t limit, std::string *content, std::string *problem) {
+    std::string folderPath, name;
+    if (!splitPath(path, &folderPath, &name)) {
+        *problem = path + " is not an absolute path of a file";
+        return false;
+    }
+    int opened = -1;
+    std::string unsafe;
+    switch (openTrustedFolder(folderPath, &opened, &unsafe)) {
+    case FolderCheck::Trusted:
+        break;
+    case FolderCheck::Unsafe:
+        *problem = path + " is not root's alone: " + unsafe;
+        return false;
+    case FolderCheck::Failed:
+        *problem = "cannot open the folder of " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    Descriptor folder(opened);
+    struct stat st {};
+    Descriptor file(openRegularFile(folder.get(), name, O_NOFOLLOW, &st));
+    if (!file) {
+        *problem = "cannot read " + path + " (a regular file, not a link): " + std::strerror(errno);
+        return false;
+    }
+    if (st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+        *problem = path + " may be changed by someone other than root";
+        return false;
+    }
+    if (st.st_size < 0 || static_cast<std::size_t>(st.st_size) > limit) {
+        *problem = path + " is larger than " + std::to_string(limit) + " bytes";
+        return false;
+    }
+    content->assign(static_cast<std::size_t>(st.st_size), '\0');
+    const std::size_t read = PrivilegedProcess::readUpTo(file.get(), content->data(), content->size());
+    content->resize(read);
+    return true;
 }

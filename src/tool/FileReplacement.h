@@ -22,6 +22,10 @@ enum ReplacementResult {
         PHError::ReplacementNoAttributes ///< owner, group or mode could not be given; target untouched
 };
 
+/// The largest data file a replacement copies: server configuration files are
+/// small, and a larger one is refused before anything is copied.
+inline constexpr off_t kMaximumDataSize = 1024 * 1024;
+
 /// Replaces the file at `target` with the content of the file at `data`.
 ///
 /// The target's folder is opened once, one component at a time, and every
@@ -40,6 +44,13 @@ enum ReplacementResult {
 /// missing, and the data file may sit on any file system. Set-user-ID and
 /// set-group-ID bits are never copied. The data file must be a regular file
 /// (never reached through a symbolic link) owned by `caller` unless the caller
-/// is root; it is removed once the target is replaced. No temporary file
-/// outlives a failure.
+/// is root, and at most kMaximumDataSize bytes (checked before the backup is
+/// made, and again while copying); it is removed once the target is replaced.
+/// No temporary file outlives a failure.
 ReplacementResult replaceFile(const std::string &target, const std::string &data, uid_t caller);
+
+/// Reads a file of root's configuration: every folder on the way root's and
+/// changed by nobody else (see above), the file a regular file owned by root
+/// that neither group nor others may write, at most `limit` bytes. False, with
+/// `problem` set, when any of that fails.
+bool readRootFile(const std::string &path, std::size_t limit, std::string *content, std::string *problem);

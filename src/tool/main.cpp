@@ -1,38 +1,39 @@
-// sentrel: the panel's set-user-ID helper. It replaces a protected file with a
-// prepared one, or runs the server control script, after checking that the
-// caller's authorization grants the right for that operation. One request a
+// sentrel: the panel's root helper. pkexec starts it as root once polkit has
+// said yes to the calling user for the action that names its first argument;
+// it has no set-user-ID bit and reads nothing from its caller but its command
+// line. It replaces one of the server files that root's list of managed files
+// names with a prepared file, or runs the server control script. One request a
 // run; the answer is the exit status.
+// The command line is described in tool/SentrelRequest.h.
 
 #include "platform/authorization/PosixLog.h"
-#include "platform/authorization/PresentedAuthorization.h"
 #include "platform/authorization/PrivilegedProcess.h"
 #include "support/posix/PHErrorCode.h"
 #include "support/posix/PHSpawn.h"
 #include "tool/FileReplacement.h"
-#include "tool/SentrelOptions.h"
+#include "tool/ManagedFiles.h"
+#include "tool/SentrelRequest.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <signal.h>
+#include <grp.h>
+#include <optional>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#ifndef PORTHOLD_AUTH_STORE
-#error "PORTHOLD_AUTH_STORE must be fixed at build time"
-#endif
 #ifndef PORTHOLD_APACHECTL
 #error "PORTHOLD_APACHECTL must be fixed at build time"
 #endif
+#ifndef PORTHOLD_MANAGED_FILES
+#error "PORTHOLD_MANAGED_FILES must be fixed at build time"
+#endif
 
 namespace {
-
-constexpr const char *kReplaceRight = "com.quillmere.porthold.sentrel";
-constexpr const char *kControlRight = "com.quillmere.porthold.apachectl";
 
 enum Exit {
     Success = PHError::None,
@@ -42,54 +43,36 @@ enum Exit {
     ScriptNotStarted = 127
 };
 
-/// How long the caller has to hand over the authorization.
-constexpr int kInputSeconds = 5;
-
-/// Makes the running program root's and set-user-ID. Only a start with real
-/// user root (the privileged-execution service) may do this, and it acts on the
-/// program file itself, never on a path that could be swapped meanwhile.
-int selfRepair(uid_t caller) {
-    std::printf("%d", static_cast<int>(::getpid()));
-    std::fflush(stdout);
-    PosixLog::write("Sentrel started in selfrepair mode");
-    if (caller != 0 || ::geteuid() != 0) {
-        PosixLog::write("Sentrel refused to selfrepair: it was not started with administrator rights");
-        return NotRoot;
-    }
-    const int self = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (self < 0 || ::fstat(self, &st) != 0 || !S_ISREG(st.st_mode)) {
-        PosixLog::write("Sentrel cannot open its own program file: %s", std::strerror(errno));
-        return NotRoot;
-    }
-    const mode_t repaired = static_cast<mode_t>(((st.st_mode & 07777) & ~mode_t{022}) | 04000);
-    // Owner first: changing the owner clears the set-user-ID bit.
-    const bool done = ::fchown(self, 0, static_cast<gid_t>(-1)) == 0 && ::fchmod(self, repaired) == 0;
-    if (!done)
-        PosixLog::write("Sentrel cannot make itself root's: %s", std::strerror(errno));
-    ::close(self);
-    return done ? Success : NotRoot;
-}
-
-const char *orNull(const std::string *value) {
-    return value ? value->c_str() : "(null)";
-}
-
-int replace(const SentrelOptions &options, uid_t caller) {
-    const std::string *file = sentrelOption(options, "file");
-    const std::string *data = sentrelOption(options, "data");
-    PosixLog::write("Porthold executing Sentrel to modify %s", orNull(file));
-    if (!file || !data)
+int replace(const SentrelRequest &request, uid_t caller) {
+    if (!request.file || !request.data) {
+        PosixLog::write("Sentrel needs -file and -data to replace a file");
         return BadArguments;
-    return replaceFile(*file, *data, caller);
+    }
+    std::string problem;
+    const std::optional<ManagedFiles> managed = ManagedFiles::load(PORTHOLD_MANAGED_FILES, &problem);
+    if (!managed) {
+        PosixLog::write("Sentrel refuses every replacement: %s", problem.c_str());
+        return NotAuthorized;
+    }
+    if (!managed->lists(*request.file)) {
+        PosixLog::write("Sentrel refuses to replace %s: it is not one of the files listed in %s",
+                        request.file->c_str(), PORTHOLD_MANAGED_FILES);
+        return NotAuthorized;
+    }
+    PosixLog::write("Porthold executing Sentrel to modify %s", request.file->c_str());
+    return replaceFile(*request.file, *request.data, caller);
 }
 
 /// Runs the control script with at most one of the server commands, in a clean
 /// environment, with the file mode mask 022 and root's default limits (what
 /// the server creates must be readable as usual, and the caller's limits are
 /// not the server's), its output and error output discarded.
-int control(const SentrelOptions &options) {
-    const std::string *command = sentrelOption(options, "data");
+int control(const SentrelRequest &request) {
+    if (request.file) {
+        PosixLog::write("Sentrel takes no file to control the server");
+        return BadArguments;
+    }
+    const std::optional<std::string> &command = request.data;
     if (command && *command != "start" && *command != "stop" && *command != "restart" &&
         *command != "graceful") {
         PosixLog::write("Sentrel refused to run apachectl with %s", command->c_str());
@@ -97,7 +80,7 @@ int control(const SentrelOptions &options) {
     }
     const std::string script = PORTHOLD_APACHECTL;
     PosixLog::write("Porthold executing %s %s", script.substr(script.rfind('/') + 1).c_str(),
-                    orNull(command));
+                    command ? command->c_str() : "(null)");
 
     PHSpawn spawn;
     spawn.program = script;
@@ -128,64 +111,42 @@ int control(const SentrelOptions &options) {
 } // namespace
 
 int main(int argc, char **argv) {
-    // Whoever started us, saved before anything can change it: the authorization
-    // must have been asked for by this user.
-    const uid_t caller = ::getuid();
     PosixLog::open("sentrel");
+    // Read before the environment is cleared; only trusted once the process is
+    // known to be root's through and through (pkexec's child, or root's own start).
+    const char *pkexecUid = ::getenv("PKEXEC_UID");
+    const std::optional<std::string> pkexecUidCopy =
+        pkexecUid ? std::optional<std::string>(pkexecUid) : std::nullopt;
     PrivilegedProcess::sanitize();
 
-    const SentrelOptions options = parseSentrelOptions(argc, argv);
-    const std::string *selfRepairSetting = sentrelOption(options, "selfRepair");
-    if (selfRepairSetting && *selfRepairSetting == "YES")
-        return selfRepair(caller);
-
-    if (::geteuid() != 0) {
-        PosixLog::write("Sentrel must be selfrepaired before use");
+    // No set-user-ID start is honoured: an ordinary user who starts this
+    // program (even a copy someone made set-user-ID) gets nothing done.
+    if (::getuid() != 0 || ::geteuid() != 0 || ::getgid() != 0 || ::getegid() != 0) {
+        PosixLog::write("Sentrel runs only as root, through pkexec");
         return NotRoot;
     }
     ::prctl(PR_SET_DUMPABLE, 0);
-
-    // Until the authorization is checked this process stays the caller's: it
-    // waits for the input with the caller's rights, the caller may signal it,
-    // and it counts against the caller's limits. Input that never comes ends
-    // the wait after a few seconds.
-    if (!PrivilegedProcess::actAsCaller()) {
-        PosixLog::write("Sentrel cannot take its caller's identity");
-        return NotRoot;
+    const std::optional<uid_t> caller = sentrelCallerOf(pkexecUidCopy ? pkexecUidCopy->c_str() : nullptr);
+    if (!caller) {
+        PosixLog::write("Sentrel was started with an invalid PKEXEC_UID");
+        return BadArguments;
     }
-    AuthorizationExternalForm form{};
-    const bool complete =
-        PrivilegedProcess::readWithin(0, form.bytes, sizeof form.bytes, kInputSeconds) == sizeof form.bytes;
 
-    const std::string *operation = sentrelOption(options, "operation");
-    const char *right = !operation                ? nullptr
-                        : *operation == "sentrel" ? kReplaceRight
-                        : *operation == "ctl"     ? kControlRight
-                                                  : nullptr;
-    if (!right) {
-        ::explicit_bzero(&form, sizeof form);
+    const std::optional<SentrelRequest> request = parseSentrelRequest(argc, argv);
+    const bool replacing = request && request->operation == "replace-configuration";
+    const bool controlling = request && request->operation == "control-server";
+    if (!replacing && !controlling) {
         PosixLog::write("No valid command specified");
-        return Success;
+        return BadArguments;
     }
-    if (!PrivilegedProcess::actAsRoot())
-        return NotRoot;
-    PresentedAuthorization authorization(PORTHOLD_AUTH_STORE, caller);
-    const bool granted = complete && authorization.accept(form) == AuthorizationLookup::Granted &&
-                         authorization.grants({{right, {}, 0}});
-    ::explicit_bzero(&form, sizeof form);
-    if (!granted)
-        return NotAuthorized;
 
-    // Root for the operation alone, beyond the caller's reach: no signal of
-    // the caller's or a terminal's, and none of the caller's limits, cuts it short.
-    if (!PrivilegedProcess::becomeRootEntirely()) {
-        PosixLog::write("Sentrel must be selfrepaired before use");
-        return NotRoot;
-    }
+    // Beyond the caller's reach: no signal of a terminal's, and none of the
+    // caller's limits, cuts the operation short.
+    ::setgroups(0, nullptr);
     PrivilegedProcess::blockSignals();
     PrivilegedProcess::resetLimits();
     const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
     ::setrlimit(RLIMIT_FSIZE, &unlimited);
     ::setrlimit(RLIMIT_CPU, &unlimited);
-    return right == kReplaceRight ? replace(options, caller) : control(options);
+    return replacing ? replace(*request, *caller) : control(*request);
 }

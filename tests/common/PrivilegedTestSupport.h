@@ -84,6 +84,18 @@ private:
     std::string m_path;
 };
 
+/// Writes root's list of the files a test copy of the tool may replace, one a
+/// line: replaced whole (never seen half written), root's, mode 0644.
+inline void writeManagedFiles(const std::string &list, const std::vector<std::string> &files) {
+    std::string text = "# written by the test\n";
+    for (const std::string &file : files)
+        text += file + "\n";
+    const std::string partial = list + ".partial";
+    writeFile(partial, text, 0644);
+    ::chown(partial.c_str(), 0, 0);
+    ::rename(partial.c_str(), list.c_str());
+}
+
 /// Whether this process may raise a hard resource limit (CAP_SYS_RESOURCE,
 /// which containers often withhold even from root).
 inline bool mayRaiseHardLimits() {

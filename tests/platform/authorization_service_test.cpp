@@ -18,12 +18,10 @@ namespace {
 const std::string kBuild = PORTHOLD_BINARY_DIR;
 const std::string kStore = kBuild + "/test-authorizations";
 const std::string kHelperBuilt = kBuild + "/src/platform/authorization/porthold-authority-test";
-const std::string kToolBuilt = kBuild + "/src/tool/sentrel-test";
 const std::string kPamService = "/etc/pam.d/porthold";
 const std::string kAdminPassword = "Adm1n-secret";
 const std::string kPlainPassword = "Pla1n-secret";
 const std::string kReplaceRight = "com.quillmere.porthold.sentrel";
-const std::string kControlRight = "com.quillmere.porthold.apachectl";
 
 /// Forgets the failed password attempts counted for these accounts.
 void forgetFailures(const std::vector<std::string> &names) {
@@ -194,146 +192,6 @@ TEST_F(AuthorizationService, ExecRunsOnlyTheGrantedToolForTheUserWhoAsked) {
 /// The panel's side, run as the administrator in a child process: create with
 /// a password, self-repair the tool through the privileged execution, then
 /// use the authorization with the repaired tool, and destroy it.
-TEST_F(AuthorizationService, ThePanelLibraryAuthorizesRepairsAndRunsTheTool) {
-    // The tool as the bundle holds it before its first repair: the user's own file.
-    const std::string tool = *folder / "Sentrel";
-    std::filesystem::copy_file(kToolBuilt, tool, std::filesystem::copy_options::overwrite_existing);
-    ASSERT_EQ(::chown(tool.c_str(), admin->uid(), admin->gid()), 0);
-    ASSERT_EQ(::chmod(tool.c_str(), 0777), 0);
-    const std::string target = *folder / "server.conf";
-    writeFile(target, "AllowOverride None\n", 0644);
-    const std::string data = *folder / "prepared";
-    writeFile(data, "AllowOverride All\n", 0600);
-    ASSERT_EQ(::chown(data.c_str(), admin->uid(), admin->gid()), 0);
-
-    int toParent[2], toChild[2];
-    ASSERT_EQ(::pipe(toParent), 0);
-    ASSERT_EQ(::pipe(toChild), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(toParent[0]);
-        ::close(toChild[1]);
-        if (::setgroups(0, nullptr) || ::setgid(admin->gid()) || ::setuid(admin->uid()))
-            ::_exit(120);
-        AuthorizationSetHelperPath(helper);
-        std::string report;
-        auto note = [&](const std::string &key, long value) {
-            report += key + " " + std::to_string(value) + "\n";
-        };
-
-        const AuthorizationRights rights{
-            {kReplaceRight, "", 0}, {kControlRight, "", 0}, {kAuthorizationRightExecute, tool, 0}};
-        AuthorizationRef none;
-        note("create-without-password",
-             AuthorizationCreate(&rights, nullptr, kAuthorizationFlagExtendRights, &none));
-        const AuthorizationEnvironment wrong{{kAuthorizationEnvironmentUsername, admin->name(), 0},
-                                             {kAuthorizationEnvironmentPassword, "not it", 0}};
-        note("create-wrong-password",
-             AuthorizationCreate(&rights, &wrong, kAuthorizationFlagExtendRights, &none));
-
-        const AuthorizationEnvironment credentials{{kAuthorizationEnvironmentUsername, admin->name(), 0},
-                                                   {kAuthorizationEnvironmentPassword, kAdminPassword, 0}};
-        AuthorizationRef authorization;
-        note("create",
-             AuthorizationCreate(&rights, &credentials,
-                                 kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights,
-                                 &authorization));
-        const AuthorizationRights asked{{kControlRight, "", 0}};
-        note("copy-granted", AuthorizationCopyRights(authorization, &asked, nullptr, 0, nullptr));
-        const AuthorizationRights other{{"com.example.other", "", 0}};
-        note("copy-not-granted", AuthorizationCopyRights(authorization, &other, nullptr, 0, nullptr));
-        note("execute-other-tool",
-             AuthorizationExecuteWithPrivileges(authorization, "/bin/sh", 0, nullptr, nullptr));
-
-        // Self-repair: the tool prints its process identifier, which is the child's own.
-        char selfRepair[] = "-selfRepair", yes[] = "YES", mypath[] = "-mypath";
-        char *arguments[] = {selfRepair, yes, mypath, const_cast<char *>(tool.c_str()), nullptr};
-        FILE *pipe = nullptr;
-        pid_t started = -1;
-        note("execute", AuthorizationExecuteWithPrivilegesPid(authorization, tool.c_str(), 0, arguments,
-                                                              &pipe, &started));
-        std::string printed;
-        if (pipe) {
-            ::shutdown(::fileno(pipe), SHUT_WR);
-            char buffer[64];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-                printed.append(buffer, n);
-            std::fclose(pipe);
-        }
-        int status = -1;
-        ::waitpid(started, &status, 0);
-        note("printed-is-child", printed == std::to_string(started));
-        note("repair-status", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-
-        AuthorizationExternalForm form{};
-        note("external-form", AuthorizationMakeExternalForm(authorization, &form));
-        report += "form " + hexEncoded(form.bytes, sizeof form.bytes) + "\n";
-        (void)!::write(toParent[1], report.data(), report.size());
-        ::close(toParent[1]);
-
-        // The parent uses the form, then says when to destroy it.
-        char go;
-        (void)!::read(toChild[0], &go, 1);
-        AuthorizationFree(authorization, kAuthorizationFlagDestroyRights);
-        AuthorizationExternalForm after{};
-        ::_exit(AuthorizationMakeExternalForm(authorization, &after) == errAuthorizationExternalizeNotAllowed
-                    ? 0
-                    : 1);
-    }
-    ::close(toParent[1]);
-    ::close(toChild[0]);
-    std::map<std::string, std::string> report;
-    {
-        std::istringstream lines(drain(toParent[0]));
-        std::string key, value;
-        while (lines >> key >> value)
-            report[key] = value;
-    }
-    ::close(toParent[0]);
-
-    EXPECT_EQ(report["create-without-password"], std::to_string(errAuthorizationInteractionNotAllowed));
-    EXPECT_EQ(report["create-wrong-password"], std::to_string(errAuthorizationDenied));
-    EXPECT_EQ(report["create"], "0");
-    EXPECT_EQ(report["copy-granted"], "0");
-    EXPECT_EQ(report["copy-not-granted"], std::to_string(errAuthorizationDenied));
-    EXPECT_EQ(report["execute-other-tool"], std::to_string(errAuthorizationDenied));
-    EXPECT_EQ(report["execute"], "0");
-    EXPECT_EQ(report["printed-is-child"], "1");
-    EXPECT_EQ(report["repair-status"], "0");
-    EXPECT_EQ(report["external-form"], "0");
-    const struct stat repaired = lstatOf(tool);
-    EXPECT_EQ(repaired.st_uid, 0u);
-    EXPECT_EQ(repaired.st_mode & 07777, 04755u);
-
-    // The repaired tool, started by the administrator as an ordinary child, replaces root's file.
-    std::string form;
-    ASSERT_TRUE(hexDecoded(report["form"], &form));
-    ASSERT_EQ(form.size(), 32u);
-    AuthorizationIdentifier identifier;
-    std::memcpy(identifier.data(), form.data(), identifier.size());
-    storedRecords().push_back(identifier);
-    Launch launch;
-    launch.arguments = {tool, "-mypath", tool, "-operation", "sentrel", "-file", target, "-data", data};
-    launch.input = form;
-    launch.uid = admin->uid();
-    launch.gid = admin->gid();
-    EXPECT_EQ(run(launch).exitStatus, 0);
-    EXPECT_EQ(readFile(target), "AllowOverride All\n");
-    EXPECT_EQ(lstatOf(target).st_uid, 0u);
-
-    // Destroyed by the panel: the tool refuses it.
-    ASSERT_EQ(::write(toChild[1], "g", 1), 1);
-    ::close(toChild[1]);
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    writeFile(data, "again\n", 0600);
-    ASSERT_EQ(::chown(data.c_str(), admin->uid(), admin->gid()), 0);
-    EXPECT_EQ(run(launch).exitStatus, 7);
-    EXPECT_EQ(readFile(target), "AllowOverride All\n");
-}
-
 /// A child running the helper as `user` with `input`, its output discarded.
 pid_t startHelperAs(const std::string &helper, const TestUser &user, const std::string &input) {
     int in[2];

@@ -105,6 +105,16 @@ inline void installToolBundle(const QString &bundle, const QString &tool, const 
         });
 }
 
+/// Writes root's list of the files a test copy of the tool may replace (root
+/// only: the tool reads a list nobody else may change). Replaced whole, never
+/// seen half written.
+inline void writeManagedFiles(const QString &list, const QStringList &files) {
+    const QString partial = list + QStringLiteral(".partial");
+    writeFile(partial, (files.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    ::chmod(QFile::encodeName(partial).constData(), 0644);
+    ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(list).constData());
+}
+
 inline void removeToolBundleAnswers() {
     SFAuthorizationView::setCredentialsProvider(nullptr);
     AuthorizationSetHelperPath("");

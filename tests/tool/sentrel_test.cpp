@@ -1,9 +1,9 @@
-// The helper tool, run as the real program: its command line, its refusals and
-// exit codes, the file replacement, the control script, and the set-user-ID
-// behaviour when ordinary users start it.
+// The root helper, run as the real program: its command line, its refusals and
+// exit codes, root's list of managed files, the file replacement and its size
+// limit, the control script, and what happens when anyone but root starts it.
 
 #include "common/PrivilegedTestSupport.h"
-#include "tool/SentrelOptions.h"
+#include "tool/SentrelRequest.h"
 
 #include <gtest/gtest.h>
 
@@ -13,70 +13,78 @@ using namespace privileged_test;
 
 namespace {
 
-const std::string kReplaceRight = "com.quillmere.porthold.sentrel";
-const std::string kControlRight = "com.quillmere.porthold.apachectl";
 const std::string kProbeReport = std::string(PORTHOLD_TEST_APACHECTL) + ".out";
+const std::string kManagedFiles = SENTREL_TEST_MANAGED_FILES;
 
-/// Runs the test copy of the tool as root with the options and standard input.
-Result sentrel(const std::vector<std::string> &options, const std::string &input, bool leak = false) {
+/// Runs the test copy of the tool as root, as pkexec would for the user
+/// `caller` (none: root's own start, without PKEXEC_UID).
+Result sentrel(const std::vector<std::string> &arguments, std::optional<uid_t> caller = std::nullopt,
+               bool leak = false) {
     Launch launch;
     launch.arguments = {SENTREL_TEST_PROGRAM};
-    launch.arguments.insert(launch.arguments.end(), options.begin(), options.end());
-    launch.input = input;
+    launch.arguments.insert(launch.arguments.end(), arguments.begin(), arguments.end());
+    if (caller)
+        launch.environment.push_back("PKEXEC_UID=" + std::to_string(*caller));
     launch.leakDescriptor = leak;
     return run(launch);
 }
 
-std::string form(const AuthorizationRecord &record) {
-    return externalFormBytes(record);
+std::size_t entryCount(const std::string &folder) {
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(folder))
+        ++entries;
+    return entries;
 }
 
 } // namespace
 
-TEST(SentrelOptions, PairsKeysWithTheNextArgumentWhateverItIs) {
-    // A value may begin with "-"; a stray word is skipped; the last key has no value.
-    SentrelOptions options = parseSentrelOptions(
-        std::vector<std::string>{"stray", "-operation", "ctl", "-data", "-start", "-file"});
-    EXPECT_EQ(options, (SentrelOptions{{"operation", "ctl"}, {"data", "-start"}}));
+TEST(SentrelRequest, TakesTheOperationFirstAndEachKeyOnceWithAValue) {
+    EXPECT_EQ(parseSentrelRequest({"control-server", "-data", "-start"}),
+              (SentrelRequest{"control-server", std::nullopt, "-start"}));
+    EXPECT_EQ(parseSentrelRequest({"replace-configuration", "-data", "/d", "-file", "/f"}),
+              (SentrelRequest{"replace-configuration", "/f", "/d"}));
+    EXPECT_EQ(parseSentrelRequest({"x"}), (SentrelRequest{"x", std::nullopt, std::nullopt}));
+    // No operation, a key without value, a key twice, an unknown key, a stray word.
+    for (const std::vector<std::string> &refused :
+         std::vector<std::vector<std::string>>{{},
+                                               {"replace-configuration", "-file"},
+                                               {"replace-configuration", "-file", "/a", "-file", "/b"},
+                                               {"control-server", "-operation", "ctl"},
+                                               {"control-server", "stray", "-data", "start"},
+                                               {"control-server", "--data", "start"}})
+        EXPECT_FALSE(parseSentrelRequest(refused).has_value()) << refused.size();
 
-    // Only one dash goes; a later pair replaces an earlier one; "Sentrel" is not "sentrel".
-    options = parseSentrelOptions(
-        std::vector<std::string>{"--x", "1", "-operation", "sentrel", "-operation", "Sentrel", "-", "empty"});
-    EXPECT_EQ(options, (SentrelOptions{{"-x", "1"}, {"operation", "Sentrel"}, {"", "empty"}}));
-
-    const char *argv[] = {"/path/Sentrel", "-selfRepair", "YES", "-mypath", "/path/Sentrel"};
-    options = parseSentrelOptions(5, argv);
-    ASSERT_NE(sentrelOption(options, "selfRepair"), nullptr);
-    EXPECT_EQ(*sentrelOption(options, "selfRepair"), "YES");
-    EXPECT_EQ(sentrelOption(options, "data"), nullptr);
+    EXPECT_EQ(sentrelCallerOf(nullptr), std::optional<uid_t>(0));
+    EXPECT_EQ(sentrelCallerOf("1000"), std::optional<uid_t>(1000));
+    for (const char *bad : {"", "-1", "+5", "10 ", "0x10", "4294967295", "99999999999"})
+        EXPECT_FALSE(sentrelCallerOf(bad).has_value()) << bad;
 }
 
 class SentrelAsRoot : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!isRoot())
-            GTEST_SKIP() << "needs root: replaces root's files and writes authorization records";
+            GTEST_SKIP() << "needs root: replaces root's files";
         ::unlink(kProbeReport.c_str());
     }
     void TearDown() override {
-        removeStoredRecords(PORTHOLD_TEST_AUTH_STORE);
         ::unlink(kProbeReport.c_str());
+        ::unlink(kManagedFiles.c_str());
     }
     TemporaryFolder folder;
 };
 
-TEST_F(SentrelAsRoot, ReplacesAFileKeepingItsAttributesWithABackupMadeOnce) {
+TEST_F(SentrelAsRoot, ReplacesAListedFileKeepingItsAttributesWithABackupMadeOnce) {
     const std::string target = folder / "httpd.conf";
     writeFile(target, "original\n", 0640);
     ASSERT_EQ(::chown(target.c_str(), 1, 2), 0);
+    writeManagedFiles(kManagedFiles, {target});
     // The data file lives on another file system, where a rename cannot reach.
     const std::string data = "/dev/shm/porthold-sentrel-data-" + std::to_string(::getpid());
     writeFile(data, "first replacement\n", 0600);
     ASSERT_NE(lstatOf(data).st_dev, lstatOf(folder.path()).st_dev) << "the test needs two file systems";
 
-    const AuthorizationRecord record = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
-    Result result =
-        sentrel({"-mypath", "/x", "-operation", "sentrel", "-file", target, "-data", data}, form(record));
+    Result result = sentrel({"replace-configuration", "-file", target, "-data", data});
     EXPECT_EQ(result.exitStatus, 0) << result.error;
     EXPECT_NE(result.error.find("Porthold executing Sentrel to modify " + target), std::string::npos);
     EXPECT_EQ(readFile(target), "first replacement\n");
@@ -93,14 +101,11 @@ TEST_F(SentrelAsRoot, ReplacesAFileKeepingItsAttributesWithABackupMadeOnce) {
 
     // A second replacement keeps the first backup, and leaves nothing else behind.
     writeFile(data, "second replacement\n", 0600);
-    result = sentrel({"-operation", "sentrel", "-file", target, "-data", data}, form(record));
+    result = sentrel({"replace-configuration", "-data", data, "-file", target});
     EXPECT_EQ(result.exitStatus, 0) << result.error;
     EXPECT_EQ(readFile(target), "second replacement\n");
     EXPECT_EQ(readFile(target + ".preporthold"), "original\n");
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(folder.path()))
-        ++entries;
-    EXPECT_EQ(entries, 2u);
+    EXPECT_EQ(entryCount(folder.path()), 2u);
 }
 
 TEST_F(SentrelAsRoot, ASymbolicLinkTargetBecomesAFileWithItsDestinationsAttributes) {
@@ -111,9 +116,9 @@ TEST_F(SentrelAsRoot, ASymbolicLinkTargetBecomesAFileWithItsDestinationsAttribut
     ASSERT_EQ(::symlink("real.conf", link.c_str()), 0);
     const std::string data = folder / "data";
     writeFile(data, "new text\n", 0600);
+    writeManagedFiles(kManagedFiles, {link});
 
-    const AuthorizationRecord record = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
-    const Result result = sentrel({"-operation", "sentrel", "-file", link, "-data", data}, form(record));
+    const Result result = sentrel({"replace-configuration", "-file", link, "-data", data});
     EXPECT_EQ(result.exitStatus, 0) << result.error;
     const struct stat st = lstatOf(link);
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -125,72 +130,162 @@ TEST_F(SentrelAsRoot, ASymbolicLinkTargetBecomesAFileWithItsDestinationsAttribut
     EXPECT_EQ(readFile(link + ".preporthold"), "behind the link\n");
 }
 
-TEST_F(SentrelAsRoot, RefusesBadRequestsWithTheirExitCodes) {
+TEST_F(SentrelAsRoot, UnknownOrMissingOperationsAndBadCommandLinesFail) {
     const std::string target = folder / "target";
     const std::string data = folder / "data";
     writeFile(target, "keep\n", 0644);
     writeFile(data, "new\n", 0600);
-    const std::vector<std::string> replace{"-operation", "sentrel", "-file", target, "-data", data};
-    const AuthorizationRecord good = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
-
-    // Forged secret, short input, another user's record, a right not granted,
-    // an expired record, a destroyed one: 7, and nothing touched.
-    std::string forged = form(good);
-    forged[31] = static_cast<char>(forged[31] ^ 1);
-    const AuthorizationRecord otherUser =
-        storeRecord(PORTHOLD_TEST_AUTH_STORE, 12345, {{kReplaceRight, "", 0}});
-    const AuthorizationRecord controlOnly =
-        storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kControlRight, "", 0}});
-    const AuthorizationRecord expired =
-        storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}}, -1);
-    const AuthorizationRecord destroyed = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
-    AuthorizationRecordStore store;
-    ASSERT_TRUE(store.open(PORTHOLD_TEST_AUTH_STORE, false, nullptr));
-    ASSERT_TRUE(store.remove(destroyed.identifier));
-    for (const std::string &input :
-         std::vector<std::string>{forged, form(good).substr(0, 31), std::string(), form(otherUser),
-                                  form(controlOnly), form(expired), form(destroyed)}) {
-        const Result result = sentrel(replace, input);
-        EXPECT_EQ(result.exitStatus, 7) << input.size() << " bytes: " << result.error;
-        EXPECT_EQ(result.error.find("Porthold executing"), std::string::npos);
+    writeManagedFiles(kManagedFiles, {target});
+    for (const std::vector<std::string> &arguments : std::vector<std::vector<std::string>>{
+             {},
+             {"bogus"},
+             {"Replace-Configuration", "-file", target, "-data", data},
+             {"-operation", "sentrel", "-file", target, "-data", data},
+             {"replace-configuration", "-file", target, "-data", data, "-file", target},
+             {"replace-configuration", "-file", target, "-data", data, "stray"},
+             {"replace-configuration", "-file", target},
+             {"replace-configuration", "-data", data},
+             {"control-server", "-file", target, "-data", "start"}}) {
+        const Result result = sentrel(arguments);
+        EXPECT_EQ(result.exitStatus, 3) << arguments.size() << ": " << result.error;
+        EXPECT_EQ(result.error.find("Porthold executing"), std::string::npos) << result.error;
     }
+    // A caller's number that pkexec would never give: refused before anything else.
+    Launch launch;
+    launch.arguments = {SENTREL_TEST_PROGRAM, "replace-configuration", "-file", target, "-data", data};
+    launch.environment.push_back("PKEXEC_UID=12x");
+    EXPECT_EQ(run(launch).exitStatus, 3);
     EXPECT_EQ(readFile(target), "keep\n");
-    EXPECT_EQ(lstatOf(target + ".preporthold").st_mode, 0u);
     EXPECT_EQ(readFile(data), "new\n");
+    EXPECT_EQ(entryCount(folder.path()), 2u);
+}
 
-    // A key with no value: no data, exit 3 once the right is granted.
-    Result result = sentrel({"-operation", "sentrel", "-file", target, "-data"}, form(good));
-    EXPECT_EQ(result.exitStatus, 3);
-    EXPECT_NE(result.error.find("Porthold executing Sentrel to modify " + target), std::string::npos);
-    result = sentrel({"-operation", "sentrel", "-file", "relative/path", "-data", data}, form(good));
-    EXPECT_EQ(result.exitStatus, 3);
+TEST_F(SentrelAsRoot, ReplacesOnlyWhatRootsListNamesAndOnlyFromAListNobodyElseMayChange) {
+    const std::string conf = folder / "conf";
+    ASSERT_EQ(::mkdir(conf.c_str(), 0755), 0);
+    const std::string listed = conf + "/httpd.conf";
+    const std::string other = conf + "/other.conf";
+    const std::string users = folder / "users";
+    ASSERT_EQ(::mkdir(users.c_str(), 0755), 0);
+    writeFile(listed, "listed\n", 0644);
+    writeFile(other, "other\n", 0644);
+    writeFile(users + "/alice.conf", "alice\n", 0644);
+    writeFile(users + "/.hidden.conf", "hidden\n", 0644);
+    writeFile(users + "/alice.txt", "text\n", 0644);
+    const std::string data = folder / "data";
+    auto replaceWith = [&](const std::string &target) {
+        writeFile(data, "replaced\n", 0600);
+        return sentrel({"replace-configuration", "-file", target, "-data", data}).exitStatus;
+    };
 
-    // A target that does not exist and has no backup: 13, the data file untouched.
-    result = sentrel({"-operation", "sentrel", "-file", folder / "missing", "-data", data}, form(good));
+    // No list at all: every replacement is refused.
+    ::unlink(kManagedFiles.c_str());
+    EXPECT_EQ(replaceWith(listed), 7);
+
+    writeManagedFiles(kManagedFiles, {listed, users + "/*.conf", "relative/path", conf + "/../escape.conf"});
+    // Not listed, or listed only by another spelling of the path: 7, nothing touched.
+    for (const std::string &target :
+         {other, conf + "/./httpd.conf", folder / "conf//httpd.conf", conf + "/x/../httpd.conf",
+          users + "/.hidden.conf", users + "/alice.txt", std::string("relative/path"), users + "/sub/a.conf",
+          folder / "escape.conf", std::string("/etc/shadow")}) {
+        EXPECT_EQ(replaceWith(target), 7) << target;
+    }
+    EXPECT_EQ(readFile(other), "other\n");
+    EXPECT_EQ(readFile(users + "/.hidden.conf"), "hidden\n");
+    EXPECT_EQ(lstatOf(other + ".preporthold").st_mode, 0u);
+    EXPECT_EQ(readFile(data), "replaced\n") << "a refused data file stays the caller's";
+
+    // Listed, by name or by the folder's ending.
+    EXPECT_EQ(replaceWith(listed), 0);
+    EXPECT_EQ(readFile(listed), "replaced\n");
+    EXPECT_EQ(replaceWith(users + "/alice.conf"), 0);
+    EXPECT_EQ(readFile(users + "/alice.conf"), "replaced\n");
+
+    // A list someone other than root may change is no list: group-writable,
+    // another owner, a link to root's list, a folder of another user's.
+    const std::string good = readFile(kManagedFiles);
+    ASSERT_EQ(::chmod(kManagedFiles.c_str(), 0664), 0);
+    EXPECT_EQ(replaceWith(listed), 7);
+    ASSERT_EQ(::chmod(kManagedFiles.c_str(), 0644), 0);
+    ASSERT_EQ(::chown(kManagedFiles.c_str(), 1, 0), 0);
+    EXPECT_EQ(replaceWith(listed), 7);
+    ASSERT_EQ(::chown(kManagedFiles.c_str(), 0, 0), 0);
+    const std::string elsewhere = folder / "list";
+    writeFile(elsewhere, good, 0644);
+    ASSERT_EQ(::unlink(kManagedFiles.c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), kManagedFiles.c_str()), 0);
+    EXPECT_EQ(replaceWith(listed), 7);
+    ASSERT_EQ(::unlink(kManagedFiles.c_str()), 0);
+    // Larger than a list of server files can be.
+    writeFile(kManagedFiles, good + std::string(70 * 1024, '#'), 0644);
+    EXPECT_EQ(replaceWith(listed), 7);
+    writeFile(kManagedFiles, good, 0644);
+    EXPECT_EQ(replaceWith(listed), 0);
+}
+
+TEST_F(SentrelAsRoot, RefusesBadFilesWithTheirExitCodes) {
+    const std::string target = folder / "target";
+    const std::string data = folder / "data";
+    writeFile(target, "keep\n", 0644);
+    writeFile(data, "new\n", 0600);
+    const std::string missing = folder / "missing";
+    const std::string linkedFolder = folder / "linked";
+    ASSERT_EQ(::symlink(folder.path().c_str(), linkedFolder.c_str()), 0);
+    writeManagedFiles(kManagedFiles, {target, missing, linkedFolder + "/target"});
+
+    // A listed target that does not exist: 13, the data file untouched.
+    Result result = sentrel({"replace-configuration", "-file", missing, "-data", data});
     EXPECT_EQ(result.exitStatus, 13);
     EXPECT_EQ(readFile(data), "new\n");
 
+    // A listed path through a symbolic link: 11, whatever the kernel's way of opening it.
+    result = sentrel({"replace-configuration", "-file", linkedFolder + "/target", "-data", data});
+    EXPECT_EQ(result.exitStatus, 11) << result.error;
+    EXPECT_NE(result.error.find("symbolic link"), std::string::npos) << result.error;
+
     // Data that is not a regular file, or reached through a link: 12, target untouched.
     ASSERT_EQ(::symlink(data.c_str(), (folder / "data-link").c_str()), 0);
-    result = sentrel({"-operation", "sentrel", "-file", target, "-data", folder / "data-link"}, form(good));
+    result = sentrel({"replace-configuration", "-file", target, "-data", folder / "data-link"});
     EXPECT_EQ(result.exitStatus, 12);
-    result = sentrel({"-operation", "sentrel", "-file", target, "-data", folder.path()}, form(good));
+    result = sentrel({"replace-configuration", "-file", target, "-data", folder.path()});
     EXPECT_EQ(result.exitStatus, 12);
     EXPECT_EQ(readFile(target), "keep\n");
+    EXPECT_EQ(lstatOf(target + ".preporthold").st_mode, 0u) << "no backup for a refused request";
+}
 
-    // An unknown operation (the case matters) checks nothing and succeeds.
-    result = sentrel({"-operation", "Sentrel", "-file", target, "-data", data}, form(good));
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_NE(result.error.find("No valid command specified"), std::string::npos);
-    EXPECT_EQ(result.inputLeft, 0u);
+TEST_F(SentrelAsRoot, DataOverTheLimitIsRefusedBeforeAnythingIsCopied) {
+    const std::string target = folder / "httpd.conf";
+    writeFile(target, "keep\n", 0644);
+    writeManagedFiles(kManagedFiles, {target});
+    const std::string data = folder / "data";
+
+    // A sparse terabyte: refused at once, no backup, no temporary file.
+    writeFile(data, "", 0600);
+    ASSERT_EQ(::truncate(data.c_str(), off_t{1} << 40), 0);
+    const auto began = std::chrono::steady_clock::now();
+    Result result = sentrel({"replace-configuration", "-file", target, "-data", data});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    std::printf("a 1 TiB data file was refused in %.3f s\n", seconds);
+    EXPECT_EQ(result.exitStatus, 12) << result.error;
+    EXPECT_NE(result.error.find("more than the 1048576"), std::string::npos) << result.error;
+    EXPECT_LT(seconds, 2.0);
     EXPECT_EQ(readFile(target), "keep\n");
+    EXPECT_EQ(entryCount(folder.path()), 2u) << "only the target and the data file";
+
+    // One byte over, refused; exactly the limit, accepted.
+    ASSERT_EQ(::truncate(data.c_str(), 1024 * 1024 + 1), 0);
+    EXPECT_EQ(sentrel({"replace-configuration", "-file", target, "-data", data}).exitStatus, 12);
+    EXPECT_EQ(entryCount(folder.path()), 2u);
+    ASSERT_EQ(::truncate(data.c_str(), 1024 * 1024), 0);
+    result = sentrel({"replace-configuration", "-file", target, "-data", data});
+    EXPECT_EQ(result.exitStatus, 0) << result.error;
+    EXPECT_EQ(lstatOf(target).st_size, 1024 * 1024);
+    EXPECT_EQ(readFile(target + ".preporthold"), "keep\n");
 }
 
 TEST_F(SentrelAsRoot, RunsOnlyTheServerCommandsInACleanEnvironment) {
-    const AuthorizationRecord record = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kControlRight, "", 0}});
-
     // The script's status is the tool's; it sees only PATH and LANG, and no descriptor beyond 2.
-    Result result = sentrel({"-mypath", "/x", "-operation", "ctl", "-data", "graceful"}, form(record), true);
+    Result result = sentrel({"control-server", "-data", "graceful"}, std::nullopt, true);
     EXPECT_EQ(result.exitStatus, 42) << result.error;
     EXPECT_NE(result.error.find("Porthold executing apachectl-probe graceful"), std::string::npos);
     const std::string report = readFile(kProbeReport);
@@ -202,14 +297,14 @@ TEST_F(SentrelAsRoot, RunsOnlyTheServerCommandsInACleanEnvironment) {
 
     // No data: the script runs with no argument.
     ::unlink(kProbeReport.c_str());
-    result = sentrel({"-operation", "ctl"}, form(record));
+    result = sentrel({"control-server"});
     EXPECT_EQ(result.exitStatus, 42);
     EXPECT_EQ(readFile(kProbeReport).find("arg "), std::string::npos);
 
     // Any other word, one that looks like an option included, runs nothing.
     ::unlink(kProbeReport.c_str());
     for (const std::string word : {"-start", "configtest", "start; id", "Start", ""}) {
-        result = sentrel({"-operation", "ctl", "-data", word}, form(record));
+        result = sentrel({"control-server", "-data", word});
         EXPECT_EQ(result.exitStatus, 3) << word;
         EXPECT_EQ(lstatOf(kProbeReport).st_mode, 0u) << word;
     }
@@ -217,19 +312,12 @@ TEST_F(SentrelAsRoot, RunsOnlyTheServerCommandsInACleanEnvironment) {
     // A script that cannot be started is a failure, never success.
     const std::string hidden = std::string(PORTHOLD_TEST_APACHECTL) + ".hidden";
     ASSERT_EQ(::rename(PORTHOLD_TEST_APACHECTL, hidden.c_str()), 0);
-    result = sentrel({"-operation", "ctl", "-data", "stop"}, form(record));
+    result = sentrel({"control-server", "-data", "stop"});
     ASSERT_EQ(::rename(hidden.c_str(), PORTHOLD_TEST_APACHECTL), 0);
     EXPECT_EQ(result.exitStatus, 127);
-
-    // Without the control right: 7, nothing run.
-    const AuthorizationRecord replaceOnly =
-        storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
-    result = sentrel({"-operation", "ctl", "-data", "start"}, form(replaceOnly));
-    EXPECT_EQ(result.exitStatus, 7);
-    EXPECT_EQ(lstatOf(kProbeReport).st_mode, 0u);
 }
 
-class SentrelAsUser : public SentrelAsRoot {
+class SentrelForAUser : public SentrelAsRoot {
 protected:
     void SetUp() override {
         SentrelAsRoot::SetUp();
@@ -237,46 +325,26 @@ protected:
             return;
         user = std::make_unique<TestUser>("phsentrel", "unused-Passw0rd", false);
         ASSERT_TRUE(user->valid());
-        tool = installProgram(SENTREL_TEST_PROGRAM, folder / "Sentrel");
-    }
-    Result asUser(const std::vector<std::string> &options, const std::string &input,
-                  const std::string &program = {}, const std::string &argv0 = {}) {
-        Launch launch;
-        launch.arguments = {program.empty() ? tool : program};
-        launch.arguments.insert(launch.arguments.end(), options.begin(), options.end());
-        launch.argv0 = argv0;
-        launch.input = input;
-        launch.uid = user->uid();
-        launch.gid = user->gid();
-        return run(launch);
     }
     std::unique_ptr<TestUser> user;
-    std::string tool;
 };
 
-TEST_F(SentrelAsUser, ReplacesARootFileWithTheUsersOwnAuthorizationOnly) {
+TEST_F(SentrelForAUser, TakesOnlyTheAuthorizedUsersOwnDataFile) {
     const std::string target = folder / "root.conf";
     writeFile(target, "root's\n", 0600);
+    writeManagedFiles(kManagedFiles, {target});
     const std::string data = folder / "data";
     writeFile(data, "from the panel\n", 0600);
     ASSERT_EQ(::chown(data.c_str(), user->uid(), user->gid()), 0);
-    const std::vector<std::string> replace{"-mypath", tool,   "-operation", "sentrel",
-                                           "-file",   target, "-data",      data};
-
-    // A record asked for by root is not this user's.
-    const AuthorizationRecord roots = storeRecord(PORTHOLD_TEST_AUTH_STORE, 0, {{kReplaceRight, "", 0}});
-    EXPECT_EQ(asUser(replace, form(roots)).exitStatus, 7);
-
-    const AuthorizationRecord own =
-        storeRecord(PORTHOLD_TEST_AUTH_STORE, user->uid(), {{kReplaceRight, "", 0}});
     // Data that is not the caller's own is refused: root would read it for them.
     writeFile(folder / "secret", "root only\n", 0600);
-    EXPECT_EQ(
-        asUser({"-operation", "sentrel", "-file", target, "-data", folder / "secret"}, form(own)).exitStatus,
-        12);
+    EXPECT_EQ(sentrel({"replace-configuration", "-file", target, "-data", folder / "secret"}, user->uid())
+                  .exitStatus,
+              12);
+    EXPECT_EQ(readFile(target), "root's\n");
 
-    const Result result = asUser(replace, form(own));
-    EXPECT_EQ(result.exitStatus, 0);
+    const Result result = sentrel({"replace-configuration", "-file", target, "-data", data}, user->uid());
+    EXPECT_EQ(result.exitStatus, 0) << result.error;
     EXPECT_EQ(readFile(target), "from the panel\n");
     const struct stat st = lstatOf(target);
     EXPECT_EQ(st.st_uid, 0u);
@@ -284,97 +352,44 @@ TEST_F(SentrelAsUser, ReplacesARootFileWithTheUsersOwnAuthorizationOnly) {
     EXPECT_EQ(readFile(target + ".preporthold"), "root's\n");
 }
 
-TEST_F(SentrelAsUser, AToolNotYetRepairedStopsBeforeReadingItsInput) {
+TEST_F(SentrelForAUser, StartedByAnyoneButRootItDoesNothingWhateverItsBits) {
+    const std::string target = folder / "root.conf";
+    writeFile(target, "root's\n", 0644);
+    writeManagedFiles(kManagedFiles, {target});
+    const std::string data = folder / "data";
+    writeFile(data, "the user's\n", 0600);
+    ASSERT_EQ(::chown(data.c_str(), user->uid(), user->gid()), 0);
+
+    // A plain copy, and one someone made root's and set-user-ID: both refuse (2)
+    // at once, reading nothing, whatever PKEXEC_UID the user sets.
     const std::string plain = installProgram(SENTREL_TEST_PROGRAM, folder / "Plain", false);
-    const AuthorizationRecord own =
-        storeRecord(PORTHOLD_TEST_AUTH_STORE, user->uid(), {{kControlRight, "", 0}});
-    const Result result = asUser({"-operation", "ctl", "-data", "start"}, form(own), plain);
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(result.inputLeft, 32u);
+    const std::string setuid = installProgram(SENTREL_TEST_PROGRAM, folder / "SetUID", true);
+    for (const std::string &program : {plain, setuid}) {
+        for (const std::vector<std::string> &arguments :
+             std::vector<std::vector<std::string>>{{"replace-configuration", "-file", target, "-data", data},
+                                                   {"control-server", "-data", "start"}}) {
+            Launch launch;
+            launch.arguments = {program};
+            launch.arguments.insert(launch.arguments.end(), arguments.begin(), arguments.end());
+            launch.environment.push_back("PKEXEC_UID=0");
+            launch.input = std::string(32, 'x');
+            launch.uid = user->uid();
+            launch.gid = user->gid();
+            const Result result = run(launch);
+            EXPECT_EQ(result.exitStatus, 2) << program << ": " << result.error;
+            EXPECT_EQ(result.inputLeft, 32u);
+        }
+    }
+    EXPECT_EQ(readFile(target), "root's\n");
+    EXPECT_EQ(lstatOf(target + ".preporthold").st_mode, 0u);
     EXPECT_EQ(lstatOf(kProbeReport).st_mode, 0u);
 }
 
-TEST_F(SentrelAsUser, SelfRepairIsHonouredOnlyForRoot) {
-    // Started by root, a user's 0777 copy becomes root's 04755, group unchanged.
-    const std::string copy = folder / "Repairable";
-    std::filesystem::copy_file(SENTREL_TEST_PROGRAM, copy);
-    ASSERT_EQ(::chown(copy.c_str(), user->uid(), user->gid()), 0);
-    ASSERT_EQ(::chmod(copy.c_str(), 0777), 0);
+TEST_F(SentrelForAUser, TheControlScriptGetsUmask022AndRootsLimitsNotTheCallers) {
+    // pkexec hands on the caller's mask and limits: the tool does not.
     Launch launch;
-    launch.arguments = {copy, "-selfRepair", "YES", "-mypath", copy};
-    const Result repaired = run(launch);
-    EXPECT_EQ(repaired.exitStatus, 0) << repaired.error;
-    EXPECT_FALSE(repaired.output.empty());
-    EXPECT_EQ(repaired.output.find_first_not_of("0123456789"), std::string::npos) << repaired.output;
-    struct stat st = lstatOf(copy);
-    EXPECT_EQ(st.st_uid, 0u);
-    EXPECT_EQ(st.st_gid, user->gid());
-    EXPECT_EQ(st.st_mode & 07777, 04755u);
-
-    // Only group and other write go; set-group-ID and sticky stay.
-    const std::string other = folder / "Other";
-    std::filesystem::copy_file(SENTREL_TEST_PROGRAM, other);
-    ASSERT_EQ(::chmod(other.c_str(), 03770), 0);
-    launch.arguments = {other, "-selfRepair", "YES"};
-    EXPECT_EQ(run(launch).exitStatus, 0);
-    EXPECT_EQ(lstatOf(other).st_mode & 07777, 07750u);
-
-    // Started set-user-ID by the user, whatever it is told or called, it changes nothing.
-    const std::string bait = folder / "bait";
-    writeFile(bait, "#!/bin/sh\n", 0777);
-    ASSERT_EQ(::chown(bait.c_str(), user->uid(), user->gid()), 0);
-    ASSERT_EQ(::chmod(bait.c_str(), 0777), 0);
-    for (const std::string &argv0 : std::vector<std::string>{bait, "/proc/self/exe", tool}) {
-        const Result refused = asUser({"-selfRepair", "YES", "-mypath", bait}, "", tool, argv0);
-        EXPECT_EQ(refused.exitStatus, 2) << argv0;
-        st = lstatOf(bait);
-        EXPECT_EQ(st.st_uid, user->uid());
-        EXPECT_EQ(st.st_mode & 07777, 0777u);
-        st = lstatOf(tool);
-        EXPECT_EQ(st.st_uid, 0u);
-        EXPECT_EQ(st.st_mode & 07777, 04755u);
-    }
-}
-
-TEST(SetUserIDPrograms, DependOnSystemLibrariesOnly) {
-    for (const std::string program : {SENTREL_PROGRAM, AUTHORITY_PROGRAM}) {
-        Launch launch;
-        launch.arguments = {"/usr/bin/ldd", program};
-        const Result result = run(launch);
-        ASSERT_EQ(result.exitStatus, 0) << result.error;
-        std::istringstream lines(result.output);
-        std::string line;
-        int libraries = 0;
-        while (std::getline(lines, line)) {
-            EXPECT_EQ(line.find("not found"), std::string::npos) << line;
-            const std::size_t arrow = line.find("=> ");
-            if (arrow == std::string::npos)
-                continue;
-            const std::string path = line.substr(arrow + 3);
-            EXPECT_TRUE(path.rfind("/lib/", 0) == 0 || path.rfind("/lib64/", 0) == 0 ||
-                        path.rfind("/usr/lib", 0) == 0)
-                << program << ": " << line;
-            ++libraries;
-        }
-        EXPECT_GT(libraries, 0);
-        // No library path of its own either.
-        launch.arguments = {"/usr/bin/readelf", "-d", program};
-        const Result dynamic = run(launch);
-        if (dynamic.exitStatus == 0) {
-            EXPECT_EQ(dynamic.output.find("RPATH"), std::string::npos);
-            EXPECT_EQ(dynamic.output.find("RUNPATH"), std::string::npos);
-        }
-    }
-}
-
-TEST_F(SentrelAsUser, TheControlScriptGetsUmask022AndRootsLimitsNotTheCallers) {
-    const AuthorizationRecord own =
-        storeRecord(PORTHOLD_TEST_AUTH_STORE, user->uid(), {{kControlRight, "", 0}});
-    Launch launch;
-    launch.arguments = {tool, "-operation", "ctl", "-data", "start"};
-    launch.input = form(own);
-    launch.uid = user->uid();
-    launch.gid = user->gid();
+    launch.arguments = {SENTREL_TEST_PROGRAM, "control-server", "-data", "start"};
+    launch.environment.push_back("PKEXEC_UID=" + std::to_string(user->uid()));
     launch.umask = 077;
     // The hard limits too, where root may raise them again; elsewhere the
     // soft limits rise as far as the caller's hard ones allow.
@@ -406,18 +421,38 @@ TEST_F(SentrelAsUser, TheControlScriptGetsUmask022AndRootsLimitsNotTheCallers) {
         << report;
 }
 
-TEST(SetUserIDPrograms, LinkOnlyTheToolHalfOfTheAuthorizationService) {
-    // The client half creates authorizations and starts programs on the
-    // panel's behalf: none of it belongs in a program that runs as root.
-    for (const std::string program : {SENTREL_PROGRAM, AUTHORITY_PROGRAM}) {
-        Launch launch;
-        launch.arguments = {"/usr/bin/nm", "-C", program};
-        const Result result = run(launch);
-        ASSERT_EQ(result.exitStatus, 0) << result.error;
-        EXPECT_NE(result.output.find("AuthorizationRecordStore"), std::string::npos) << program;
-        for (const char *client :
-             {"AuthorizationCreate", "AuthorizationCopyRights", "AuthorizationExecuteWithPrivileges",
-              "AuthorizationHelperPath", "AuthorizationFree"})
-            EXPECT_EQ(result.output.find(client), std::string::npos) << program << " holds " << client;
+TEST(RootHelper, DependsOnSystemLibrariesOnlyAndHoldsNoAuthorizationCode) {
+    const std::string program = SENTREL_PROGRAM;
+    Launch launch;
+    launch.arguments = {"/usr/bin/ldd", program};
+    const Result result = run(launch);
+    ASSERT_EQ(result.exitStatus, 0) << result.error;
+    std::istringstream lines(result.output);
+    std::string line;
+    int libraries = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(line.find("not found"), std::string::npos) << line;
+        const std::size_t arrow = line.find("=> ");
+        if (arrow == std::string::npos)
+            continue;
+        const std::string path = line.substr(arrow + 3);
+        EXPECT_TRUE(path.rfind("/lib/", 0) == 0 || path.rfind("/lib64/", 0) == 0 ||
+                    path.rfind("/usr/lib", 0) == 0)
+            << program << ": " << line;
+        ++libraries;
     }
+    EXPECT_GT(libraries, 0);
+    // No library path of its own either.
+    launch.arguments = {"/usr/bin/readelf", "-d", program};
+    const Result dynamic = run(launch);
+    if (dynamic.exitStatus == 0) {
+        EXPECT_EQ(dynamic.output.find("RPATH"), std::string::npos);
+        EXPECT_EQ(dynamic.output.find("RUNPATH"), std::string::npos);
+    }
+    // polkit decides: nothing of an authorization store of its own is left in it.
+    launch.arguments = {"/usr/bin/nm", "-C", program};
+    const Result symbols = run(launch);
+    ASSERT_EQ(symbols.exitStatus, 0) << symbols.error;
+    for (const char *gone : {"AuthorizationRecordStore", "PresentedAuthorization", "Authorization"})
+        EXPECT_EQ(symbols.output.find(gone), std::string::npos) << program << " holds " << gone;
 }
