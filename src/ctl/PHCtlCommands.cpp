@@ -241,6 +241,16 @@ void PHCtlCommands::written(PHFSItem *node) {
         m_output.warn(warning);
 }
 
+namespace {
+
+/// The folder's mode note for JSON: null when there is none.
+QJsonValue noteValue(const PHFSItem *node) {
+    const QString note = node->modeNote();
+    return note.isEmpty() ? QJsonValue() : QJsonValue(note);
+}
+
+} // namespace
+
 void PHCtlCommands::tree() {
     PHFSItem *root = rootItem();
     QSet<FolderIdentity> ancestors;
@@ -258,6 +268,8 @@ void PHCtlCommands::tree() {
                          m_out << "\t[" << inherited << ']';
                      if (node->isHandManaged())
                          m_out << "\t[hand-managed]";
+                     if (const QString note = node->modeNote(); !note.isEmpty())
+                         m_out << "\t[" << note << ']';
                      m_out << '\n';
                  });
         return;
@@ -270,7 +282,8 @@ void PHCtlCommands::tree() {
                                    {"link", target.isEmpty() ? QJsonValue() : QJsonValue(target)},
                                    {"mode", PHCtlArguments::modeWord(node->modeIndex())},
                                    {"inherited", inherited.isEmpty() ? QJsonValue() : QJsonValue(inherited)},
-                                   {"hand_managed", node->isHandManaged()}});
+                                   {"hand_managed", node->isHandManaged()},
+                                   {"note", noteValue(node)}});
     });
     m_output.set(QStringLiteral("root"), m_context.webRoot());
     m_output.set(QStringLiteral("folders"), folders);
@@ -316,6 +329,7 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
         {"deny_from", jsonList(node->listForKey(PHFSItem::DenyFromKey))},
         {"hand_managed", node->isHandManaged()},
         {"hand_managed_reasons", jsonList(node->handManagedReasons())},
+        {"note", noteValue(node)},
         {"effective", jsonList(node->effectiveAccess().lines())},
         {"access_file", hasFile ? QJsonValue(node->accessPath()) : QJsonValue()},
         {"text", hasFile ? QJsonValue(node->stringValue()) : QJsonValue()},
@@ -348,6 +362,8 @@ void PHCtlCommands::show() {
         m_out << "  " << line << '\n';
     if (const QString warning = effective.thisComputerWarning(); !warning.isEmpty())
         m_out << "Warning: " << warning << '\n';
+    if (const QString note = node->modeNote(); !note.isEmpty())
+        m_out << "Note: the mode shown is not what the server does: " << note << '\n';
     if (!node->hasAccessFile()) {
         m_out << "Access file: none\n";
         return;

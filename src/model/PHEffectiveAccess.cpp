@@ -992,6 +992,26 @@ QString PHEffectiveAccess::thisComputerWarning() const {
         .arg(refused.join(QStringLiteral(" and ")), placeName(m_folder));
 }
 
+QString PHEffectiveAccess::shownModeNote(bool passwordShown) const {
+    if (!m_errors.isEmpty())
+        return QStringLiteral("refused by the server (500): %1").arg(m_errors.first());
+    if (cannotTell())
+        return cannotTellText;
+    if (!passwordShown)
+        return {};
+    // A mode that asks for a password, where a visitor here without one gets
+    // in: the mode shown is not what the server does. No names are looked up
+    // (a rule that needs them gives no prediction, and no note).
+    const Directory nobody{[](const QString &, const QString &) { return false; },
+                           [](const QString &, const QString &) { return QStringList(); }};
+    for (const QString &address : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
+        QString why;
+        if (predict(Client{address, QString(), false}, Credentials{}, nobody, &why) == 200)
+            return QStringLiteral("open to everyone: the server asks no password here (%1)").arg(why);
+    }
+    return {};
+}
+
 PHEffectiveAccess::Directory PHEffectiveAccess::filesOnDisk() {
     const auto text = [](const QString &path) {
         QFile file(path);

@@ -169,6 +169,11 @@ public:
     QStringList refusedLoopbackClients() const;
     /// The warning for `refusedLoopbackClients`, or empty.
     QString thisComputerWarning() const;
+    /// What a folder's row says beside its mode when the mode is not what
+    /// the server does: the server refuses the file, the answer cannot be
+    /// worked out here, or (when the mode shown asks for a password,
+    /// `passwordShown`) a visitor here gets in without one. Empty otherwise.
+    QString shownModeNote(bool passwordShown) const;
 
     /// True when `entry` (an Allow/Deny entry or the argument of
     /// `Require ip`) covers `client`.

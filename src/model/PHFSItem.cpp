@@ -16,6 +16,7 @@
 #include "support/PHWriteLock.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QLocale>
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -80,6 +82,21 @@ void contextDisplayError(qint32 code, const QString &detail) {
 // ----- Reading -----
 
 // Directives the writer regenerates from the state; the reader drops them.
+// Whether the user or group file an access file names is another file than
+// the panel's: one that exists and is not the same file. A path that names
+// nothing gives the server nothing to check either, and the panel's own
+// replaces it.
+bool isOtherExistingFile(const QString &named, const QString &ours) {
+    if (named == ours || (QDir::isAbsolutePath(named) && QDir::cleanPath(named) == QDir::cleanPath(ours)))
+        return false;
+    struct stat theirs {
+    }, mine{};
+    if (::stat(PHFileName::encode(named).constData(), &theirs) != 0)
+        return false;
+    return ::stat(PHFileName::encode(ours).constData(), &mine) != 0 || theirs.st_dev != mine.st_dev ||
+           theirs.st_ino != mine.st_ino;
+}
+
 const QStringList &regeneratedDirectives() {
     static const QStringList names{QStringLiteral("authtype"), QStringLiteral("authname"),
                                    QStringLiteral("authuserfile"), QStringLiteral("authgroupfile"),
@@ -478,6 +495,9 @@ bool PHFSItem::hasListForKey(const QString &key) const {
 void PHFSItem::setListForKey(const QString &key, const QStringList &list) {
     loadAccess();
     access().auth.insert(key, list);
+    // This computer chosen again is both loopback addresses again.
+    if (!list.contains(kThisComputer))
+        access().loopbackAlone.remove(key);
 }
 
 QString PHFSItem::addressKey() const {
@@ -526,6 +546,14 @@ void PHFSItem::parseAccessString() {
     state.isDisabled = true;
     state.handManaged = false;
     state.handManagedReasons.clear();
+    state.authName.clear();
+    state.loopbackAlone.clear();
+    state.addressesInForce.clear();
+    // Lines the writer would replace by its own, with another meaning.
+    QStringList notOurs;
+    std::optional<QString> authNameInForce, authNameCommented;
+    // The address entries each list was read from, as the lines gave them.
+    QHash<QString, QStringList> addressEntries;
 
     const QStringList users = contextUsers();
     const QStringList groups = contextGroups();
@@ -538,21 +566,27 @@ void PHFSItem::parseAccessString() {
     // A list the writer split over several commented lines reads back whole:
     // a commented line adds to the commented line of the same key just above.
     QString lastCommentedKey, previousCommentedKey;
+    // Returns whether the list was replaced (false: added to, or not taken).
     auto store = [&](const QString &key, QStringList list, bool commented) {
+        bool replaced = true;
         if (commented) {
             if (inForce.contains(key))
-                return;
-            if (key == previousCommentedKey)
+                return std::optional<bool>();
+            if (key == previousCommentedKey) {
                 list = listForKey(key) + list;
+                replaced = false;
+            }
             lastCommentedKey = key;
         } else if (inForce.contains(key)) {
             list = listForKey(key) + list;
+            replaced = false;
         } else {
             inForce.insert(key);
         }
         if (key == RequireUserKey && list.contains(anyUserRealName))
             list = QStringList{anyUserRealName};
         state.auth.insert(key, list);
+        return std::optional<bool>(replaced);
     };
     std::optional<bool> satisfyAnyInForce, satisfyAnyCommented;
     auto enable = [&](qint32 bit, bool commented) {
@@ -587,6 +621,25 @@ void PHFSItem::parseAccessString() {
             if (!commented && directive == QLatin1String("order") &&
                 words.value(1).compare(QLatin1String("deny,allow"), Qt::CaseInsensitive) != 0)
                 state.handManaged = true;
+            // The realm is the file's own: the next write keeps it.
+            if (directive == QLatin1String("authname") && words.size() >= 2)
+                (commented ? authNameCommented : authNameInForce) = words.at(1);
+            if (!commented && directive == QLatin1String("authtype") &&
+                words.value(1).compare(QLatin1String("basic"), Qt::CaseInsensitive) != 0)
+                notOurs.append(
+                    QStringLiteral("it asks for %1 authentication, not Basic").arg(words.value(1)));
+            // Another user or group file decides who the names are: the
+            // panel's would let in other passwords than the server does now.
+            if (!commented &&
+                (directive == QLatin1String("authuserfile") || directive == QLatin1String("authgroupfile"))) {
+                const bool userFile = directive == QLatin1String("authuserfile");
+                const QString ours = contextLocation(userFile ? PHWebRoot::UserFile : PHWebRoot::GroupFile);
+                const QString named = words.value(1);
+                if (isOtherExistingFile(named, ours))
+                    notOurs.append(
+                        QStringLiteral("its %1 file is %2, not %3")
+                            .arg(userFile ? QStringLiteral("user") : QStringLiteral("group"), named, ours));
+            }
             continue;
         }
 
@@ -646,7 +699,16 @@ void PHFSItem::parseAccessString() {
                 }
             }
 
-            store(isDeny ? DenyFromKey : AllowFromKey, listed, commented);
+            const QString key = isDeny ? DenyFromKey : AllowFromKey;
+            if (!commented)
+                for (const QString &entry : std::as_const(listed))
+                    state.addressesInForce.insert(entry);
+            if (const std::optional<bool> replaced = store(key, listed, commented)) {
+                if (*replaced)
+                    addressEntries[key] = entries;
+                else
+                    addressEntries[key] += entries;
+            }
             enable(AddressBit, commented);
             continue;
         }
@@ -667,6 +729,12 @@ void PHFSItem::parseAccessString() {
     // folder that has none in force (a disabled folder remembers its mode).
     if (satisfyAnyInForce ? *satisfyAnyInForce : satisfyAnyCommented.value_or(false))
         state.authStatus &= ~AllRequiredBit;
+    state.authName = authNameInForce.value_or(authNameCommented.value_or(QString()));
+    // An IPv4 loopback listed without the IPv6 one stays alone: the file did
+    // not let ::1 in, and an edit of something else must not either.
+    for (auto entries = addressEntries.cbegin(); entries != addressEntries.cend(); ++entries)
+        if (entries->contains(kThisComputer) && !entries->contains(kThisComputerV6))
+            state.loopbackAlone.insert(entries.key());
 
     // Rules the panel cannot represent make the file hand-managed.
     const PHEffectiveAccess::Section section = PHEffectiveAccess::parse(state.accessText);
@@ -674,6 +742,7 @@ void PHFSItem::parseAccessString() {
     if (state.handManaged && state.handManagedReasons.isEmpty())
         state.handManagedReasons.append(
             QStringLiteral("its address rules use an order other than deny,allow"));
+    state.handManagedReasons += notOurs;
     state.handManaged = !state.handManagedReasons.isEmpty();
 }
 
@@ -780,18 +849,19 @@ QString PHFSItem::accessFileText() const {
     const QStringList groups = writableNames(listForKey(RequireGroupKey));
     const bool allowMode = isAllowSet();
 
-    // Only addresses the panel still knows are written.
+    // Addresses the panel knows, and those the file had in force when it was
+    // read (taken off the Addresses list meanwhile, they stay on the folder
+    // until they are taken off it).
     const QStringList *known = contextAddresses();
     auto knownAddresses = [&](const QString &key) {
         QStringList result;
-        if (!known)
-            return result;
-        for (const QString &address : PHArray::intersectionWith(listForKey(key), *known))
-            if (isAcceptableAddress(address))
+        for (const QString &address : listForKey(key))
+            if (((known && known->contains(address)) || state.addressesInForce.contains(address)) &&
+                isAcceptableAddress(address) && !result.contains(address))
                 result.append(address);
         // This computer is reached over IPv4 and IPv6 loopback alike; the two
-        // stay on one line.
-        if (result.contains(kThisComputer)) {
+        // stay on one line, unless the file this came from listed IPv4 alone.
+        if (result.contains(kThisComputer) && !state.loopbackAlone.contains(key)) {
             result.removeAll(kThisComputerV6);
             result.replace(result.indexOf(kThisComputer), kThisComputer + QLatin1Char(' ') + kThisComputerV6);
         }
@@ -813,7 +883,8 @@ QString PHFSItem::accessFileText() const {
 
     text += QStringLiteral("\n## General Password Settings\n");
     text += directiveLine(passwordActive, QStringLiteral("AuthType"), QStringLiteral("Basic"));
-    text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthName"), QStringLiteral("Protected"));
+    text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthName"),
+                                state.authName.isEmpty() ? QStringLiteral("Protected") : state.authName);
 
     text += QStringLiteral("\n## User file location and authorized users\n");
     text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthUserFile"),
@@ -900,6 +971,11 @@ QString PHFSItem::treePath() const {
 
 PHEffectiveAccess PHFSItem::effectiveAccess() const {
     return effectiveAccessWithText(stringValue());
+}
+
+QString PHFSItem::modeNote() const {
+    const qint32 mode = modeIndex();
+    return effectiveAccess().shownModeNote(mode == 1 || mode == 4);
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) const {

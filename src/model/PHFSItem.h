@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -232,6 +233,9 @@ public:
     /// The same, were this folder's access file to hold `ownText` (the manual
     /// editor's text before it is saved).
     PHEffectiveAccess effectiveAccessWithText(const QString &ownText) const;
+    /// The note beside the folder's mode where the server does otherwise
+    /// than the mode says (PHEffectiveAccess::shownModeNote); empty otherwise.
+    QString modeNote() const;
     /// The folder as named relative to the root of the tree ("." for the root).
     QString treePath() const;
     /// True when the file on disk could not be read or decoded: not rewritten.
@@ -294,6 +298,12 @@ private:
         QStringList userText;
         QString accessText;
         QStringList handManagedReasons;
+        // The realm the file names (empty: the writer's own).
+        QString authName;
+        // Address keys whose list had 127.0.0.1 without ::1 in the file.
+        QSet<QString> loopbackAlone;
+        // Address entries the file had in force when it was last read.
+        QSet<QString> addressesInForce;
         qint32 authStatus = 0;
         bool isDisabled = true;
         bool handManaged = false;

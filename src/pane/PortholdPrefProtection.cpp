@@ -144,8 +144,22 @@ void PortholdPref::removeAddress(QObject *) {
     m_addressTable->clearSelection();
     m_addressTable->reloadData();
     addressClick(m_addressTable);
-    if (m_fsItem)
-        m_fsItem->writeAccessFile();
+    if (!m_fsItem)
+        return;
+    m_fsItem->writeAccessFile();
+    // An address in force on the folder stays on it, and so in the list,
+    // until it is unticked there: removing it from the list is no edit of
+    // the folder's rules.
+    QStringList kept;
+    for (const QString &address : std::as_const(chosen))
+        if (m_addresses.contains(address))
+            kept.append(address);
+    if (!kept.isEmpty()) {
+        m_addressTable->reloadData();
+        showMessage(PHThemeColors::Meaning::Warning,
+                    QStringLiteral("%1 stays in the list: in force on %2; untick it there first")
+                        .arg(kept.join(QStringLiteral(", ")), m_fsItem->relativePath()));
+    }
 }
 
 void PortholdPref::deleteAddress(const QString &address) {

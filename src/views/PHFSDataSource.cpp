@@ -275,6 +275,11 @@ void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHC
         }
         if (node->isHandManaged())
             tips.append(PHFSItem::handManagedMessage);
+        // Where the server does otherwise than the mode says, the row says so.
+        if (const QString note = node->modeNote(); !note.isEmpty()) {
+            cell.mark = noteMark;
+            tips.append(QStringLiteral("Not what the server does: %1").arg(note));
+        }
         cell.toolTip = tips.join(QLatin1Char('\n'));
     } else if (node->hasAccessFile()) {
         cell.image = m_deleteIdle;

@@ -29,6 +29,9 @@ public:
     /// Drawn after the mode of a folder whose protection also comes from a
     /// folder above (its tooltip says which).
     static inline const QString inheritedMark = QStringLiteral("\u2191");
+    /// Beside a mode that is not what the server does (refused, cannot tell,
+    /// open without the password the mode asks for).
+    static inline const QString noteMark = QStringLiteral("\u26A0");
     /// Rooted at "/".
     explicit PHFSDataSource(QObject *parent = nullptr);
     PHFSDataSource(const QString &rootPath, QObject *parent = nullptr);

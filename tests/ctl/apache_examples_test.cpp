@@ -228,8 +228,17 @@ TEST_F(ApacheExamples, MethodContainersTreatHeadAsGet) {
 }
 
 TEST_F(ApacheExamples, SatisfyAnyWithoutAnAddressRuleLetsEveryoneIn) {
-    expectAgreement(QStringLiteral("satisfy-any"),
-                    kAuth + QStringLiteral("Require user alice\nSatisfy any\n"), kOpen);
+    const QString text = kAuth + QStringLiteral("Require user alice\nSatisfy any\n");
+    expectAgreement(QStringLiteral("satisfy-any"), text, kOpen);
+    // The mode it reads as asks for a password; the row says that the server does not.
+    std::unique_ptr<PHFSItem> node = folder(QStringLiteral("satisfy-any"), text);
+    EXPECT_EQ(node->modeIndex(), 1);
+    EXPECT_TRUE(node->modeNote().startsWith(QStringLiteral("open to everyone")))
+        << node->modeNote().toStdString();
+    // Without Satisfy any the same mode is what the server does: no note.
+    std::unique_ptr<PHFSItem> asked =
+        folder(QStringLiteral("password"), kAuth + QStringLiteral("Require user alice\n"));
+    EXPECT_EQ(asked->modeNote(), QString());
 }
 
 TEST_F(ApacheExamples, AContinuedCommentSwallowsTheNextLine) {
@@ -276,6 +285,89 @@ TEST_F(ApacheExamples, AQuotedUserIsShownAndKeptByTheNextEdit) {
     ASSERT_TRUE(node->writeAccessFile());
     EXPECT_EQ(ask(QStringLiteral("quoted-user"))[1], 200) << readText(node->accessPath()).toStdString();
     EXPECT_EQ(ask(QStringLiteral("quoted-user"))[3], 200) << readText(node->accessPath()).toStdString();
+}
+
+TEST_F(ApacheExamples, AnEditKeepsWhatItWasNotAskedToChange) {
+    // IPv4 loopback allowed alone: adding an address lets ::1 in no more than before.
+    context.knownAddresses = {QStringLiteral("127.0.0.1"), QStringLiteral("10.9.9.9")};
+    const QString v4Only = QStringLiteral("Order deny,allow\nDeny from all\nAllow from 127.0.0.1\n");
+    const Answers v4Answers{200, 200, 200, 200, 403, 403, 403, 403};
+    expectAgreement(QStringLiteral("v4-only"), v4Only, v4Answers);
+    {
+        std::unique_ptr<PHFSItem> node = folder(QStringLiteral("v4-only"), v4Only);
+        ASSERT_FALSE(node->isHandManaged());
+        node->setAddressArray(node->addressArray() + QStringList{QStringLiteral("10.9.9.9")});
+        ASSERT_TRUE(node->writeAccessFile());
+        const QString written = readText(node->accessPath());
+        EXPECT_TRUE(written.contains(QStringLiteral("Allow from 127.0.0.1 10.9.9.9\n")))
+            << written.toStdString();
+        Answers after = ask(QStringLiteral("v4-only"));
+        if (!server().servesIpv6())
+            for (size_t i = 4; i < 8; ++i)
+                after[i] = -1;
+        Answers wanted = v4Answers;
+        if (!server().servesIpv6())
+            for (size_t i = 4; i < 8; ++i)
+                wanted[i] = -1;
+        EXPECT_EQ(after, wanted) << written.toStdString();
+        // Chosen again as "This computer", it is both loopback addresses.
+        node->setAddressArray({QStringLiteral("10.9.9.9")});
+        node->setAddressArray({QStringLiteral("10.9.9.9"), QStringLiteral("127.0.0.1")});
+        ASSERT_TRUE(node->writeAccessFile());
+        EXPECT_TRUE(
+            readText(node->accessPath()).contains(QStringLiteral("Allow from 10.9.9.9 127.0.0.1 ::1\n")));
+    }
+
+    // An address taken off the Addresses list stays on a folder that has it in force.
+    context.knownAddresses = {QStringLiteral("10.9.9.9"), QStringLiteral("127.0.0.1")};
+    {
+        std::unique_ptr<PHFSItem> node = folder(
+            QStringLiteral("kept-address"), QStringLiteral("Order deny,allow\nDeny from 127.0.0.1 ::1\n"));
+        EXPECT_EQ(node->addressArray(), QStringList{QStringLiteral("127.0.0.1")});
+        context.knownAddresses = {QStringLiteral("10.9.9.9")};
+        node->setListForKey(PHFSItem::RequireUserKey, {QStringLiteral("alice")});
+        node->setModeIndex(3);
+        EXPECT_TRUE(readText(node->accessPath()).contains(QStringLiteral("Deny from 127.0.0.1 ::1\n")))
+            << readText(node->accessPath()).toStdString();
+    }
+
+    // The realm typed in the manual editor is the one saved.
+    {
+        std::unique_ptr<PHFSItem> node =
+            folder(QStringLiteral("realm"), kAuth + QStringLiteral("Require user alice\n"));
+        node->setListForKey(PHFSItem::RequireUserKey, {QStringLiteral("alice"), QStringLiteral("bob")});
+        ASSERT_TRUE(node->writeAccessFile());
+        EXPECT_TRUE(readText(node->accessPath()).contains(QStringLiteral("AuthName \"h\"\n")));
+        node->setStringValue(readText(node->accessPath())
+                                 .replace(QStringLiteral("AuthName \"h\""),
+                                          QStringLiteral("AuthName \"Staff \\\"only\\\"\"")));
+        ASSERT_TRUE(node->writeAccessFile());
+        EXPECT_TRUE(
+            readText(node->accessPath()).contains(QStringLiteral("AuthName \"Staff \\\"only\\\"\"\n")))
+            << readText(node->accessPath()).toStdString();
+        EXPECT_EQ(ask(QStringLiteral("realm"))[3], 200);
+    }
+
+    // Another user file: the panel does not swap it for its own (which would
+    // lock out alice's real password and let in her panel one).
+    const QString otherUsers = root + QStringLiteral("/other.users");
+    const std::string command =
+        "/usr/bin/htpasswd -cbB '" + otherUsers.toStdString() + "' alice other-pass 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ::chmod(otherUsers.toLocal8Bit().constData(), 0644);
+    const QString foreign =
+        QStringLiteral("AuthType Basic\nAuthName \"h\"\nAuthUserFile \"%1\"\nRequire user alice\n")
+            .arg(otherUsers);
+    std::unique_ptr<PHFSItem> node = folder(QStringLiteral("other-users"), foreign);
+    EXPECT_TRUE(node->isHandManaged());
+    EXPECT_TRUE(node->handManagedReasons().join(QLatin1Char(' ')).contains(otherUsers));
+    const qsizetype errorsBefore = context.errors.size();
+    node->setListForKey(PHFSItem::RequireUserKey, {QStringLiteral("alice"), QStringLiteral("bob")});
+    EXPECT_FALSE(node->writeAccessFile());
+    EXPECT_EQ(context.errors.mid(errorsBefore), QList<qint32>{PHFSItem::ErrorAccessFileHandManaged});
+    EXPECT_EQ(readText(node->accessPath()), expand(foreign));
+    EXPECT_EQ(server().get("/other-users/index.html", {"alice", "other-pass"}), 200);
+    EXPECT_EQ(server().get("/other-users/index.html", {"alice", "wonder-land"}), 401);
 }
 
 TEST_F(ApacheExamples, LocalhostIsTheNameTheResolverGives) {

@@ -205,6 +205,35 @@ TEST_F(PortholdctlJson, ReadingCommandsAnswerWithStableFields) {
         << "the reason and the hint stay on standard error";
 }
 
+TEST_F(PortholdctlJson, AModeThatIsNotWhatTheServerDoesCarriesANote) {
+    CTL_OK(env, {"user", "add", "alice"}, "wonder\n");
+    env.makeFolder("open");
+    env.makeFolder("refused");
+    env.makeFolder("unknown");
+    const std::string users = (env.root() / ".htusers").string();
+    // A password mode that Satisfy any with no address rule opens to all.
+    writeFile(env.root() / "open" / ".htaccess", "AuthType Basic\nAuthName \"x\"\nAuthUserFile \"" + users +
+                                                     "\"\nRequire user alice\nSatisfy any\n");
+    writeFile(env.root() / "refused" / ".htaccess", "Require all granted please\n");
+    writeFile(env.root() / "unknown" / ".htaccess", "Require env PORTHOLD_SOMETHING\n");
+    std::map<std::string, QJsonValue> notes;
+    for (const QJsonValue &folder : document(json({"tree"})).value("folders").toArray())
+        notes[folder["folder"].toString().toStdString()] = folder["note"];
+    EXPECT_TRUE(notes.at("private").isNull());
+    EXPECT_TRUE(notes.at("open").toString().startsWith("open to everyone"))
+        << notes.at("open").toString().toStdString();
+    EXPECT_TRUE(notes.at("refused").toString().startsWith("refused by the server (500)"));
+    EXPECT_EQ(notes.at("unknown").toString(), "cannot tell here: use Check Access");
+    EXPECT_EQ(document(json({"show", "open"})).value("note"), notes.at("open"));
+
+    const auto text = env.run({"tree"});
+    EXPECT_TRUE(contains(text.out, "open\tPassword\t[open to everyone")) << text.out;
+    EXPECT_TRUE(contains(text.out, "unknown\tNone\t[hand-managed]\t[cannot tell here: use Check Access]"))
+        << text.out;
+    EXPECT_TRUE(contains(env.run({"show", "open"}).out,
+                         "Note: the mode shown is not what the server does: open to everyone"));
+}
+
 TEST_F(PortholdctlJson, PasswordsOfExistingUsersChangeOnlyWhenAsked) {
     CTL_OK(env, {"user", "add", "alice"}, "wonder\n");
     const std::string users = readFile(env.root() / ".htusers");

@@ -162,16 +162,25 @@ TEST_F(PaneProtection, KnownAddressesAreCheckedTypedAndRefused) {
     EXPECT_TRUE(model->setData(check, Qt::Checked, Qt::CheckStateRole));
     EXPECT_TRUE(readFile(web + "/lan/.htaccess").contains("\nDeny from all\nAllow from a.b\n"));
 
-    // Removing three selected rows removes exactly those, and rewrites the folder.
+    // Removing three selected rows removes exactly those; one in force on
+    // the folder stays on it, and so in the list, and the panel says so.
     pref->addAddressesFromArray({"c.d", "e.f"});
     addressTable()->selectRowByExtendingSelection(0, false);
     addressTable()->selectRowByExtendingSelection(2, true);
     addressTable()->selectRowByExtendingSelection(4, true);
     QTest::keyClick(addressTable(), Qt::Key_Delete);
     settle();
-    EXPECT_EQ(pref->addresses(), (QStringList{"office.example.com", "c.d"}));
+    EXPECT_EQ(pref->addresses(), (QStringList{"office.example.com", "c.d", "a.b"}));
     EXPECT_EQ(storedAddresses(), (QStringList{"office.example.com", "c.d"}));
+    EXPECT_TRUE(readFile(web + "/lan/.htaccess").contains("\nAllow from a.b\n"));
+    // Unticked on the folder, it goes from the folder, and then from the list.
+    const QModelIndex kept = model->index(2, addressTable()->columnForIdentifier("active"));
+    EXPECT_TRUE(model->setData(kept, Qt::Unchecked, Qt::CheckStateRole));
     EXPECT_TRUE(readFile(web + "/lan/.htaccess").contains("\nAllow from portholded\n"));
+    addressTable()->selectRowByExtendingSelection(2, false);
+    QTest::keyClick(addressTable(), Qt::Key_Delete);
+    settle();
+    EXPECT_EQ(pref->addresses(), (QStringList{"office.example.com", "c.d"}));
 }
 
 TEST_F(PaneProtection, ClearingWithAndWithoutConfirmation) {
