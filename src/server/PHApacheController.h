@@ -4,6 +4,7 @@
 #include "platform/SFAuthorizationView.h"
 #include "platform/authorization/Authorization.h"
 #include "server/PHConfParser.h"
+#include "server/PHRepairPlan.h"
 #include "server/PHServerProcess.h"
 #include "support/posix/PHErrorCode.h"
 
@@ -76,24 +77,24 @@ public:
     void parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *parser, const QString &token,
                                                    const QString &line, qint32 lineNumber,
                                                    const QString &path) override;
-    /// Writes the configuration at `path` with "AllowOverride None" made
-    /// "AllowOverride All" inside the document-root blocks; true when a line
-    /// changed. Unchanged lines keep their bytes; changed ones are encoded as
-    /// the file was. `*error` gets 0, 9 (unreadable or undecodable: nothing
-    /// written) or 15 (a write failed).
     /// One line a repair changes: its number, the block it is in, and the
     /// line before and after.
-    struct RepairChange {
-        qint32 line = 0;
-        QString block;
-        QString before;
-        QString after;
-    };
+    using RepairChange = PHRepairChange;
+    /// What a repair changes so that the server reads the access files of
+    /// the web folder (PHRepairPlan: only the section that governs it).
+    PHRepairPlan repairPlan() const;
+    /// The web folder the repair is for: as the server names it, and with
+    /// links resolved.
+    QStringList repairWebFolders() const;
+    /// Writes the configuration at `path` with the plan's edits for that file
+    /// applied; true when a line changed. Unchanged lines keep their bytes;
+    /// changed ones are encoded as the file was. `*error` gets 0, 9
+    /// (unreadable or undecodable: nothing written) or 15 (a write failed).
     /// `*changes`, when given, gets every line changed.
     bool grepFileWriteTo(const QString &path, QIODevice &handle, qint32 *error = nullptr,
                          QList<RepairChange> *changes = nullptr);
-    /// What a repair would change in the main and the per-user configuration,
-    /// file by file (files with nothing to change are left out).
+    /// What a repair would change, file by file (files with nothing to
+    /// change are left out).
     QList<std::pair<QString, QList<RepairChange>>> repairPreview();
     qint32 repairConfFile(const QString &path);
     /// The repair button: lists the blocks a repair changes and where the

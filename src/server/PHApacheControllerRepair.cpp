@@ -9,6 +9,7 @@
 #include "platform/PHImage.h"
 #include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
+#include "server/PHServerConfig.h"
 #include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
 #include "support/PHPath.h"
@@ -25,6 +26,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+#include <optional>
+
 #include <unistd.h>
 
 namespace {
@@ -35,29 +39,6 @@ const QStringList kLogTokens = {QStringLiteral("CustomLog"), QStringLiteral("Err
 /// The last double-quoted argument of a directive line, within the stretch of
 /// words and quoted words at its start.
 const QString kArgumentPattern = QStringLiteral(R"re(((([-.*/\w]+)|"([-.*/\w\s]+)")\s*)*)re");
-
-struct RepairRule {
-    QString beginMatch;
-    QString search;
-    QString replace;
-    QString endMatch;
-};
-
-// Inside the directory blocks of the document roots, "AllowOverride None"
-// becomes "AllowOverride All". Case-sensitive, searched anywhere in a line.
-const QList<RepairRule> &repairRules() {
-    static const QList<RepairRule> rules = [] {
-        const QString search = QStringLiteral(R"(AllowOverride\s+None)");
-        const QString replace = QStringLiteral("AllowOverride All");
-        const QString end = QStringLiteral("</Directory>");
-        return QList<RepairRule>{
-            {QStringLiteral(R"(<Directory\s+/\s*)"), search, replace, end},
-            {QStringLiteral(R"(<Directory\s+"/var/www/html"\s*)"), search, replace, end},
-            {QStringLiteral(R"(<Directory\s+"/home/.+/public_html/?"\s*)"), search, replace, end},
-        };
-    }();
-    return rules;
-}
 
 QString appendingPathComponent(const QString &path, const QString &component) {
     if (path.isNull() || component.isNull())
@@ -350,42 +331,72 @@ bool PHApacheController::grepFileWriteTo(const QString &path, QIODevice &handle,
     if (bom > 0 && !write(bytes.left(bom)))
         return fail(kTempFileWriteFailed);
 
-    bool inBlock = false;
+    const QList<PHRepairPlan::Edit> edits = repairPlan().editsFor(path);
+    // A line the repair writes ends as the line it replaces or follows does
+    // (CRLF files stay CRLF).
+    const auto endingOf = [&lines](qsizetype index) {
+        return index >= 0 && index < lines.size() && lines.at(index).endsWith(QLatin1Char('\r'))
+                   ? QStringLiteral("\r")
+                   : QString();
+    };
+    const auto encodedLine = [&](const QString &text) -> std::optional<QByteArray> {
+        std::optional<QByteArray> encoded = PHTextFile::encode(text, decoded.encoding);
+        if (encoded)
+            *encoded += *lineFeed;
+        return encoded;
+    };
     bool changed = false;
-    QString block;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        QString line = lines.at(i);
-        bool lineChanged = false;
-        for (const RepairRule &rule : repairRules()) {
-            if (PHRegex::isMatchedByRegex(line, rule.beginMatch)) {
-                inBlock = true;
-                block = line.trimmed();
-                break;
-            }
-            if (inBlock &&
-                PHRegex::replaceOccurrencesOfRegexWithString(line, rule.search, rule.replace) > 0) {
-                changed = lineChanged = true;
-                break;
-            }
-            if (PHRegex::isMatchedByRegex(line, rule.endMatch)) {
-                inBlock = false;
-                break;
-            }
-        }
-        if (lineChanged && changes)
-            changes->append({qint32(i + 1), block, lines.at(i).trimmed(), line.trimmed()});
+        const qint32 number = qint32(i + 1);
+        const auto replaced =
+            std::find_if(edits.cbegin(), edits.cend(), [number](const PHRepairPlan::Edit &edit) {
+                return edit.kind == PHRepairPlan::Edit::Kind::Replace && edit.line == number;
+            });
         QByteArray out;
-        if (lineChanged || !keepBytes) {
-            const std::optional<QByteArray> encoded = PHTextFile::encode(line, decoded.encoding);
+        if (replaced != edits.cend() || !keepBytes) {
+            const std::optional<QByteArray> encoded =
+                encodedLine(replaced != edits.cend() ? replaced->text + endingOf(i) : lines.at(i));
             if (!encoded)
                 return fail(kFileUnacceptable);
             out = *encoded;
         } else {
-            out = byteLines.at(i);
+            out = byteLines.at(i) + *lineFeed;
         }
-        out += *lineFeed;
+        if (replaced != edits.cend()) {
+            changed = true;
+            if (changes)
+                changes->append(replaced->change);
+        }
+        for (const PHRepairPlan::Edit &edit : edits) {
+            if (edit.kind != PHRepairPlan::Edit::Kind::InsertAfter || edit.line != number)
+                continue;
+            const std::optional<QByteArray> encoded = encodedLine(edit.text + endingOf(i));
+            if (!encoded)
+                return fail(kFileUnacceptable);
+            out += *encoded;
+            changed = true;
+            if (changes)
+                changes->append(edit.change);
+        }
         if (!write(out))
             return fail(kTempFileWriteFailed);
+    }
+    // Added sections go at the end, after what the file's lines became.
+    qint32 appended = qint32(lines.size());
+    for (const PHRepairPlan::Edit &edit : edits) {
+        if (edit.kind != PHRepairPlan::Edit::Kind::Append)
+            continue;
+        const std::optional<QByteArray> encoded = encodedLine(edit.text + endingOf(0));
+        if (!encoded)
+            return fail(kFileUnacceptable);
+        if (!write(*encoded))
+            return fail(kTempFileWriteFailed);
+        changed = true;
+        if (changes) {
+            PHRepairChange change = edit.change;
+            change.line = ++appended;
+            changes->append(change);
+        }
     }
     return changed;
 }
@@ -427,10 +438,29 @@ qint32 PHApacheController::repairConfFile(const QString &path) {
     return result;
 }
 
+QStringList PHApacheController::repairWebFolders() const {
+    PanelContext *context = PanelContext::sharedInstance();
+    if (!context)
+        return {};
+    QStringList folders;
+    const QString served = context->adjustedPortholdLocation(4);
+    const QString local = context->portholdLocation(4);
+    const QString resolved = QFileInfo(local).canonicalFilePath();
+    for (const QString &folder : {served, local, resolved})
+        if (!folder.isEmpty() && !folders.contains(folder))
+            folders.append(folder);
+    return folders;
+}
+
+PHRepairPlan PHApacheController::repairPlan() const {
+    return PHRepairPlan::make(httpdConfFile(), m_confFileDir,
+                              PHServerConfig::debianEnvironment(m_confFileDir), repairWebFolders());
+}
+
 QList<std::pair<QString, QList<PHApacheController::RepairChange>>> PHApacheController::repairPreview() {
     QList<std::pair<QString, QList<RepairChange>>> preview;
-    for (const QString &path : {httpdConfFile(), userConfFile()}) {
-        if (path.isEmpty() || PHFileManager::isFileAcceptable(path) != 0)
+    for (const auto &[path, edits] : repairPlan().files) {
+        if (PHFileManager::isFileAcceptable(path) != 0)
             continue;
         QBuffer discarded;
         discarded.open(QIODevice::WriteOnly);
@@ -448,31 +478,46 @@ void PHApacheController::confirmRepair(QObject *sender) {
         sentrel(sender);
         return;
     }
-    const auto preview = repairPreview();
-    if (preview.isEmpty()) {
-        showMessage(PHThemeColors::Meaning::Positive,
-                    QStringLiteral("Nothing to repair: %1 already lets Apache read .htaccess files")
-                        .arg(httpdConfFile()));
+    const QStringList folders = repairWebFolders();
+    if (folders.isEmpty()) {
+        showMessage(PHThemeColors::Meaning::Negative,
+                    QStringLiteral("Choose a web folder first: the repair is for its .htaccess files"));
         return;
     }
-    QStringList lines{QStringLiteral("Repair changes these lines so that Apache reads .htaccess files:")};
+    const PHRepairPlan plan = repairPlan();
+    const auto preview = repairPreview();
+    if (preview.isEmpty()) {
+        if (!plan.files.isEmpty() || PHFileManager::isFileAcceptable(httpdConfFile()) != 0) {
+            sentrel(sender); // says what is wrong with the configuration
+            return;
+        }
+        QString text = QStringLiteral("Nothing to repair: Apache already reads the .htaccess files of %1")
+                           .arg(folders.first());
+        if (!plan.governing.isEmpty())
+            text += QStringLiteral(" (%1)").arg(plan.governing);
+        if (!plan.note.isEmpty())
+            text += QStringLiteral(". ") + plan.note;
+        showMessage(PHThemeColors::Meaning::Positive, text);
+        return;
+    }
+    QStringList lines{
+        QStringLiteral("Repair changes these lines so that Apache reads the .htaccess files of %1:")
+            .arg(folders.first())};
     QStringList backups;
-    bool wholeDisk = false;
     for (const auto &[path, changes] : preview) {
         lines << QString() << path + QLatin1Char(':');
         for (const RepairChange &change : changes) {
-            lines << QStringLiteral("  line %1, in %2: %3 \u2192 %4")
-                         .arg(change.line)
-                         .arg(change.block, change.before, change.after);
-            wholeDisk = wholeDisk ||
-                        PHRegex::isMatchedByRegex(change.block, QStringLiteral(R"(^<Directory\s+/\s*>)"));
+            if (change.before.isEmpty())
+                lines << QStringLiteral("  line %1, new: %2").arg(change.line).arg(change.after);
+            else
+                lines << QStringLiteral("  line %1, in %2: %3 \u2192 %4")
+                             .arg(change.line)
+                             .arg(change.block, change.before, change.after);
         }
         backups << path + QStringLiteral(".preporthold");
     }
-    if (wholeDisk)
-        lines << QString()
-              << QStringLiteral("<Directory /> is the whole disk: with AllowOverride All there, Apache reads "
-                                ".htaccess files in every folder it serves.");
+    if (!plan.note.isEmpty())
+        lines << QString() << plan.note;
     lines << QString()
           << QStringLiteral("A backup of each file is kept beside it, made before its first repair: %1. "
                             "A running Apache is restarted gracefully afterwards.")
@@ -502,24 +547,34 @@ void PHApacheController::sentrel(QObject *) {
         show(kToolMissing, QString());
         return;
     }
+    // Only the files of the section that governs the web folder change.
     const QString main = httpdConfFile();
-    if (const qint32 result = repairConfFile(main); result != 0)
-        show(result, main);
-    else
-        repaired << main;
-    // Most systems have no per-user configuration file: its absence is no failure.
-    const QString user = userConfFile();
-    if (const qint32 result = repairConfFile(user); result != 0 && result != kFileMissing)
-        show(result, user);
-    else if (result == 0)
-        repaired << user;
+    const PHRepairPlan plan = repairPlan();
+    if (plan.files.isEmpty()) {
+        if (const qint32 acceptable = PHFileManager::isFileAcceptable(main); acceptable != 0)
+            show(acceptable, main);
+        else if (plan.honoured)
+            showMessage(PHThemeColors::Meaning::Positive,
+                        QStringLiteral("Nothing to repair: Apache already reads the .htaccess files of %1")
+                            .arg(repairWebFolders().value(0)));
+        else
+            showMessage(PHThemeColors::Meaning::Negative,
+                        QStringLiteral("Choose a web folder first: the repair is for its .htaccess files"));
+        return;
+    }
+    for (const auto &[path, edits] : plan.files) {
+        if (const qint32 result = repairConfFile(path); result != 0)
+            show(result, path);
+        else
+            repaired << path;
+    }
     QStringList done;
     for (const QString &path : repaired)
         done << QStringLiteral("Repaired %1; backup at %1.preporthold").arg(path);
     if (!done.isEmpty())
         showMessage(PHThemeColors::Meaning::Positive, done.join(QStringLiteral(". ")));
     checkApacheStatus();
-    if (m_isApacheRunning)
+    if (m_isApacheRunning && !repaired.isEmpty())
         apachectl(QStringLiteral("graceful"));
 }
 
@@ -527,6 +582,6 @@ void PHApacheController::sentrelCheck(QObject *) {
     QFile null(QStringLiteral("/dev/null"));
     if (!null.open(QIODevice::WriteOnly))
         return;
-    grepFileWriteTo(httpdConfFile(), null);
-    grepFileWriteTo(userConfFile(), null);
+    for (const auto &[path, edits] : repairPlan().files)
+        grepFileWriteTo(path, null);
 }

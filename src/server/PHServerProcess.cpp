@@ -1,7 +1,7 @@
 #include "server/PHServerProcess.h"
 
-#include "model/PHConfigText.h"
 #include "platform/PHProcess.h"
+#include "server/PHServerConfig.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
 
@@ -20,19 +20,6 @@
 
 namespace {
 
-/// Files read for one answer at most, and how deep Includes nest.
-constexpr int kMaxFiles = 256;
-constexpr int kMaxIncludeDepth = 16;
-
-QString absoluteBelow(const QString &base, const QString &path) {
-    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || base.isEmpty())
-        return path;
-    QString folder = base;
-    if (!folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
-    return QDir::cleanPath(folder + path);
-}
-
 /// "-D NAME="value"" of the program's "-V" output.
 QString compiledSetting(const QString &output, const QString &name) {
     const QString key = QStringLiteral("-D %1=\"").arg(name);
@@ -43,114 +30,6 @@ QString compiledSetting(const QString &output, const QString &name) {
     const qsizetype end = output.indexOf(QLatin1Char('"'), from);
     return end < 0 ? QString() : output.mid(from, end - from);
 }
-
-/// What Debian's control script exports after reading envvars beside the
-/// configuration: the names the configuration refers to as ${NAME}.
-QHash<QString, QString> debianEnvironment(const QString &confDirectory) {
-    QHash<QString, QString> environment;
-    QString folder = confDirectory;
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    const QFileInfo envvars(folder + QStringLiteral("/envvars"));
-    if (folder.isEmpty() || !envvars.isFile())
-        return environment;
-    environment.insert(QStringLiteral("APACHE_CONFDIR"), folder);
-    const PHProcess::Result result = PHProcess::run(
-        QStringLiteral("/bin/sh"),
-        {QStringLiteral("-c"), QStringLiteral(". \"$1/envvars\" </dev/null >/dev/null 2>&1; exec env -0"),
-         QStringLiteral("sh"), folder},
-        PHProcess::Stream::Pipe, PHProcess::Stream::Null,
-        {QStringLiteral("PATH=/usr/sbin:/usr/bin:/sbin:/bin"), QStringLiteral("LANG=C"),
-         QStringLiteral("APACHE_CONFDIR=") + folder});
-    if (!result.launched || result.status != 0)
-        return environment;
-    for (const QByteArray &entry : result.output.split('\0')) {
-        const qsizetype equals = entry.indexOf('=');
-        if (equals > 0)
-            environment.insert(QString::fromUtf8(entry.left(equals)),
-                               QString::fromUtf8(entry.mid(equals + 1)));
-    }
-    return environment;
-}
-
-/// Reads configuration files as the server does for the few directives that
-/// say where its process number goes.
-class PidFileScan {
-public:
-    PidFileScan(const QString &serverRoot, const QHash<QString, QString> &environment)
-        : m_serverRoot(serverRoot), m_environment(environment) {}
-
-    void scan(const QString &path, int depth) {
-        if (depth > kMaxIncludeDepth || m_files >= kMaxFiles)
-            return;
-        ++m_files;
-        const PHTextFile file = PHTextFile::read(path);
-        if (!file.ok())
-            return;
-        for (const PHConfigText::Line &line : PHConfigText::lines(file.text)) {
-            if (line.isSkipped())
-                continue;
-            const QStringList words = PHConfigText::words(expanded(line.text));
-            if (words.size() < 2)
-                continue;
-            const QString directive = words.first().toLower();
-            const QString &value = words.at(1);
-            if (directive == QLatin1String("serverroot"))
-                m_serverRoot = value;
-            else if (directive == QLatin1String("pidfile"))
-                m_pidFile = value;
-            else if (directive == QLatin1String("define"))
-                m_defines.insert(value, words.size() > 2 ? words.at(2) : QString());
-            else if (directive == QLatin1String("include") || directive == QLatin1String("includeoptional"))
-                include(value, depth);
-        }
-    }
-
-    QString serverRoot() const { return m_serverRoot; }
-    QString pidFile() const { return m_pidFile; }
-
-private:
-    /// ${NAME} filled from Define first, then from the environment; a name
-    /// known to neither stays as written, as the server leaves it.
-    QString expanded(const QString &text) const {
-        QString result;
-        qsizetype position = 0;
-        while (true) {
-            const qsizetype start = text.indexOf(QStringLiteral("${"), position);
-            const qsizetype end = start < 0 ? -1 : text.indexOf(QLatin1Char('}'), start + 2);
-            if (end < 0) {
-                result += text.mid(position);
-                return result;
-            }
-            const QString name = text.mid(start + 2, end - start - 2);
-            result += text.mid(position, start - position);
-            if (m_defines.contains(name))
-                result += m_defines.value(name);
-            else if (m_environment.contains(name))
-                result += m_environment.value(name);
-            else
-                result += text.mid(start, end - start + 1);
-            position = end + 1;
-        }
-    }
-
-    void include(const QString &value, int depth) {
-        QString pattern = absoluteBelow(m_serverRoot, value);
-        if (QFileInfo(pattern).isDir())
-            pattern += QStringLiteral("/*");
-        QStringList matches = PHString::glob(pattern).value_or(QStringList());
-        matches.sort(); // the server reads them in this order
-        for (const QString &match : std::as_const(matches))
-            if (QFileInfo(match).isFile())
-                scan(match, depth + 1);
-    }
-
-    QString m_serverRoot;
-    QHash<QString, QString> m_environment;
-    QHash<QString, QString> m_defines;
-    QString m_pidFile;
-    int m_files = 0;
-};
 
 /// A small file of the kernel's or the server's, read whole up to `limit`.
 std::optional<QByteArray> readSmall(const QString &path, qsizetype limit, int flags = 0) {
@@ -181,13 +60,20 @@ QString canonical(const QString &path) {
 QString PHServerProcess::pidFileOf(const QString &confFile, const QString &serverRoot,
                                    const QHash<QString, QString> &environment,
                                    const QString &defaultPidFile) {
-    PidFileScan scan(serverRoot, environment);
-    scan.scan(confFile, 0);
-    const QString pidFile = scan.pidFile().isEmpty() ? defaultPidFile : scan.pidFile();
+    PHServerConfig configuration(serverRoot, environment);
+    configuration.read(confFile);
+    // The last one in force; relative to ServerRoot, whatever DefaultRuntimeDir says.
+    QString pidFile = defaultPidFile;
+    QString root = serverRoot;
+    for (const PHServerConfig::Line &line : configuration.lines()) {
+        if (line.directive() == QLatin1String("serverroot") && line.words.size() > 1)
+            root = line.words.at(1);
+        else if (line.directive() == QLatin1String("pidfile") && line.words.size() > 1)
+            pidFile = line.words.at(1);
+    }
     if (pidFile.isEmpty())
         return {};
-    // Relative to ServerRoot, whatever DefaultRuntimeDir says.
-    return absoluteBelow(scan.serverRoot(), pidFile);
+    return PHServerConfig::absoluteBelow(root, pidFile);
 }
 
 PHServerProcess PHServerProcess::locate(const QString &binary, const QString &confFile) {
@@ -209,7 +95,8 @@ PHServerProcess PHServerProcess::locate(const QString &binary, const QString &co
         return server;
     const QString confDirectory = QFileInfo(confFile).absolutePath();
     const QString root = server.httpdRoot.isEmpty() ? confDirectory : server.httpdRoot;
-    server.pidFile = pidFileOf(confFile, root, debianEnvironment(confDirectory), defaultPidFile);
+    server.pidFile =
+        pidFileOf(confFile, root, PHServerConfig::debianEnvironment(confDirectory), defaultPidFile);
     return server;
 }
 
@@ -318,7 +205,7 @@ bool PHServerProcess::isThisServer(pid_t pid, QString *why) const {
         return true; // the program does not say what it reads by itself: its file is enough
     if (root.isEmpty())
         root = httpdRoot;
-    const QString started = absoluteBelow(root, file);
+    const QString started = PHServerConfig::absoluteBelow(root, file);
     if (!started.startsWith(QLatin1Char('/')) || canonical(started) != canonical(confFile))
         return no(QStringLiteral("process %1 serves %2, not %3").arg(pid).arg(started, confFile));
     return true;

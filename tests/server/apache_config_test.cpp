@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -59,13 +60,36 @@ protected:
         PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
         defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
         defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
+        context.webRoot = dir.filePath("www");
+    }
+
+    /// Makes `text` the server's main configuration and `folder` the web
+    /// folder; the repair's changes, file by file.
+    QList<std::pair<QString, QList<PHApacheController::RepairChange>>> planFor(const QByteArray &text,
+                                                                               const QString &folder) {
+        const QString conf = dir.filePath("plan");
+        servertest::writeFile(conf + "/httpd.conf", text);
+        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
+        defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
+        context.webRoot = folder;
+        PHApacheController controller(nullptr);
+        return controller.repairPreview();
     }
 
     /// Runs the rewrite over bytes; the written bytes and whether a line changed.
+    /// The file is the server's main configuration, `folder` (when given) the web folder.
     std::pair<QByteArray, bool> rewrite(PHApacheController &controller, const QByteArray &input,
-                                        qint32 *error = nullptr) {
+                                        qint32 *error = nullptr, const QString &folder = {}) {
         const QString path = dir.filePath("rewrite.conf");
         servertest::writeFile(path, input);
+        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
+        defaults->setObjectForKey(dir.path(), QStringLiteral("Apache Conf Directory"));
+        defaults->setObjectForKey(QStringLiteral("rewrite.conf"), QStringLiteral("Apache Conf File"));
+        controller.getApacheConfFile();
+        if (!folder.isEmpty())
+            context.webRoot = folder;
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         const bool changed = controller.grepFileWriteTo(path, out, error);
@@ -76,87 +100,140 @@ protected:
     TestPanelContext context; // no bundle: no tab and no tool
 };
 
-TEST_F(ApacheConfigTest, RepairRulesRewriteOnlyDocumentRootBlocks) {
-    PHApacheController controller(nullptr);
-    const QByteArray input = "AllowOverride None\n"
-                             "<Directory \"/var/www/html\">\n"
-                             "    AllowOverride None   # keep this comment\n"
-                             "</Directory>\n"
-                             "AllowOverride None\n"
-                             "<Directory />\n"
-                             "\tAllowOverride   None\n"
-                             "</Directory>\n"
-                             "<Directory /usr/share/doc>\n"
-                             "    allowoverride none\n"
-                             "    AllowOverride None\n"
-                             "</Directory>\n"
-                             "<Directory \"/usr/share/doc\">\n"
-                             "    AllowOverride None\n"
-                             "</Directory>\n"
-                             "<Directory \"/home/user1/public_html/\">\n"
-                             "    AllowOverride None\n"
-                             "</Directory>\n"
-                             "<Directory \"/home/user1/public_html\">\n"
-                             "    AllowOverride None\n"
-                             "</Directory>\n"
-                             "<Directory \"/home/user1/www\">\n"
-                             "    AllowOverride None\n"
-                             "</Directory>";
-    const QByteArray expected = "AllowOverride None\n"
-                                "<Directory \"/var/www/html\">\n"
-                                "    AllowOverride All   # keep this comment\n"
-                                "</Directory>\n"
-                                "AllowOverride None\n"
-                                "<Directory />\n"
-                                "\tAllowOverride All\n"
-                                "</Directory>\n"
-                                "<Directory /usr/share/doc>\n"
-                                "    allowoverride none\n"
-                                "    AllowOverride All\n"
-                                "</Directory>\n"
-                                "<Directory \"/usr/share/doc\">\n"
-                                "    AllowOverride None\n"
-                                "</Directory>\n"
-                                "<Directory \"/home/user1/public_html/\">\n"
-                                "    AllowOverride All\n"
-                                "</Directory>\n"
-                                "<Directory \"/home/user1/public_html\">\n"
-                                "    AllowOverride All\n"
-                                "</Directory>\n"
-                                "<Directory \"/home/user1/www\">\n"
-                                "    AllowOverride None\n"
-                                "</Directory>\n"; // a file without a final line feed gains one
-    const auto [output, changed] = rewrite(controller, input);
-    EXPECT_EQ(output.toStdString(), expected.toStdString());
-    EXPECT_TRUE(changed);
+TEST_F(ApacheConfigTest, RepairChangesOnlyTheSectionThatGovernsTheWebFolder) {
+    const QByteArray conf = "<Directory />\n"                       // 1
+                            "    AllowOverride None\n"              // 2
+                            "</Directory>\n"                        // 3
+                            "<Directory /usr/share>\n"              // 4
+                            "    AllowOverride None\n"              // 5
+                            "</Directory>\n"                        // 6
+                            "<Directory /srv/www/>\n"               // 7
+                            "\tOptions Indexes\n"                   // 8
+                            "\tAllowOverride   None\n"              // 9
+                            "</Directory>\n"                        // 10
+                            "#<Directory /srv/www/site>\n"          // 11
+                            "#\tAllowOverride None\n"               // 12
+                            "#</Directory>\n"                       // 13
+                            "<Directory \"/srv/www/site\">\n"       // 14
+                            "  Require all granted\n"               // 15
+                            "</Directory>\n"                        // 16
+                            "<DirectoryMatch \"^/srv/www/site\">\n" // 17
+                            "  AllowOverride None\n"                // 18
+                            "</DirectoryMatch>\n"                   // 19
+                            "<Directory /home/*/public_html>\n"     // 20
+                            "  AllowOverride FileInfo AuthConfig\n" // 21
+                            "</Directory>\n";                       // 22
+    const QString file = dir.filePath("plan/httpd.conf");
 
-    const auto [same, unchanged] =
-        rewrite(controller, "<Directory \"/srv\">\nAllowOverride None\n</Directory>");
-    EXPECT_FALSE(unchanged);
+    // Below /srv/www/ in general: that section's own line, nothing else.
+    auto changes = planFor(conf, "/srv/www/other");
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_EQ(changes.at(0).first, file);
+    ASSERT_EQ(changes.at(0).second.size(), 1);
+    EXPECT_EQ(changes.at(0).second.at(0).line, 9);
+    EXPECT_EQ(changes.at(0).second.at(0).block, "<Directory /srv/www/>");
+    EXPECT_EQ(changes.at(0).second.at(0).before, "AllowOverride   None");
+    EXPECT_EQ(changes.at(0).second.at(0).after, "AllowOverride All");
+
+    // A folder with a section of its own (the commented-out one and the
+    // regular-expression one are not it): a line added in it.
+    changes = planFor(conf, "/srv/www/site");
+    ASSERT_EQ(changes.size(), 1);
+    ASSERT_EQ(changes.at(0).second.size(), 1);
+    EXPECT_EQ(changes.at(0).second.at(0).line, 15);
+    EXPECT_EQ(changes.at(0).second.at(0).block, "<Directory \"/srv/www/site\">");
+    EXPECT_TRUE(changes.at(0).second.at(0).before.isEmpty());
+
+    // The user folders' section by its wildcard: AuthConfig alone does not
+    // let the address rules in.
+    changes = planFor(conf, "/home/alice/public_html/");
+    ASSERT_EQ(changes.size(), 1);
+    ASSERT_EQ(changes.at(0).second.size(), 1);
+    EXPECT_EQ(changes.at(0).second.at(0).line, 21);
+    EXPECT_EQ(changes.at(0).second.at(0).before, "AllowOverride FileInfo AuthConfig");
+
+    // Only "<Directory />" applies: a section of the folder's own, at the end.
+    changes = planFor(conf, "/opt/site \"one\"");
+    ASSERT_EQ(changes.size(), 1);
+    ASSERT_EQ(changes.at(0).second.size(), 3);
+    EXPECT_EQ(changes.at(0).second.at(0).line, 24); // after the empty line every rewrite adds
+    EXPECT_EQ(changes.at(0).second.at(0).after, "<Directory \"/opt/site \\\"one\\\"\">");
+    EXPECT_EQ(changes.at(0).second.at(1).after, "AllowOverride All");
+    EXPECT_EQ(changes.at(0).second.at(2).after, "</Directory>");
+
+    // The written file: exactly those lines differ.
+    PHApacheController controller(nullptr);
+    context.webRoot = "/srv/www/other";
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(controller.grepFileWriteTo(file, out));
+    EXPECT_EQ(out.data(), QByteArray(conf).replace("\tAllowOverride   None", "\tAllowOverride All") + "\n");
+
+    // Honoured already, by "All" or by AuthConfig with Limit: nothing.
+    EXPECT_TRUE(planFor(QByteArray(conf).replace("FileInfo AuthConfig", "AuthConfig Limit"),
+                        "/home/alice/public_html")
+                    .isEmpty());
+    EXPECT_TRUE(planFor("<Directory />\n  AllowOverride None\n</Directory>\n"
+                        "<Directory /srv>\n  AllowOverride All\n</Directory>\n",
+                        "/srv/site")
+                    .isEmpty());
+    // ... but not by a section that is not in force.
+    EXPECT_FALSE(planFor("<Directory />\n  AllowOverride None\n</Directory>\n"
+                         "#<Directory /srv>\n#  AllowOverride All\n#</Directory>\n",
+                         "/srv/site")
+                     .isEmpty());
+}
+
+TEST_F(ApacheConfigTest, RepairFollowsIncludesAndRewritesTheFileBehindALink) {
+    const QString conf = dir.filePath("plan");
+    servertest::writeFile(conf + "/sites-available/site.conf",
+                          "<VirtualHost *:80>\n  <Directory /srv/site>\n    AllowOverride None\n"
+                          "  </Directory>\n</VirtualHost>\n");
+    QDir().mkpath(conf + "/sites-enabled");
+    ASSERT_TRUE(QFile::link("../sites-available/site.conf", conf + "/sites-enabled/site.conf"));
+    const auto changes = planFor("<Directory />\n  AllowOverride None\n</Directory>\n"
+                                 "Define SITES sites-enabled\nIncludeOptional ${SITES}/*.conf\n",
+                                 "/srv/site/blog");
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_EQ(changes.at(0).first, conf + "/sites-available/site.conf");
+    ASSERT_EQ(changes.at(0).second.size(), 1);
+    EXPECT_EQ(changes.at(0).second.at(0).line, 3);
+    EXPECT_EQ(changes.at(0).second.at(0).block, "<Directory /srv/site>");
 }
 
 TEST_F(ApacheConfigTest, RewriteKeepsLineEndsAndGrowsTheFinalLine) {
     PHApacheController controller(nullptr);
-    const auto [crlf, changed] =
-        rewrite(controller, "<Directory />\r\n  AllowOverride None\r\n</Directory>\r\n");
+    const auto [crlf, changed] = rewrite(
+        controller, "<Directory /srv>\r\n  AllowOverride None\r\n</Directory>\r\n", nullptr, "/srv/a");
     EXPECT_TRUE(changed);
-    EXPECT_EQ(crlf.toStdString(), "<Directory />\r\n  AllowOverride All\r\n</Directory>\r\n\n");
+    EXPECT_EQ(crlf.toStdString(), "<Directory /srv>\r\n  AllowOverride All\r\n</Directory>\r\n\n");
+    const auto [added, grown] = rewrite(controller, "<Directory /srv>\r\n  Options None\r\n</Directory>\r\n");
+    EXPECT_TRUE(grown);
+    EXPECT_EQ(added.toStdString(),
+              "<Directory /srv>\r\n  AllowOverride All\r\n  Options None\r\n</Directory>\r\n\n");
 
     // Every pass adds one more empty line at the end.
-    const auto [once, c1] = rewrite(controller, "ServerName x\n");
-    EXPECT_EQ(once, "ServerName x\n\n");
+    const QByteArray honoured = "<Directory /srv>\nAllowOverride All\n</Directory>\n";
+    const auto [once, c1] = rewrite(controller, honoured);
+    EXPECT_FALSE(c1);
+    EXPECT_EQ(once, honoured + "\n");
     const auto [twice, c2] = rewrite(controller, once);
-    EXPECT_EQ(twice, "ServerName x\n\n\n");
+    EXPECT_EQ(twice, honoured + "\n\n");
+
+    // With no section but the server's default (None), the folder gets one.
+    const auto [bare, c3] = rewrite(controller, "ServerName x\n");
+    EXPECT_TRUE(c3);
+    EXPECT_EQ(bare, "ServerName x\n\n<Directory \"/srv/a\">\n    AllowOverride All\n</Directory>\n");
 }
 
 TEST_F(ApacheConfigTest, RewriteKeepsTheFilesEncoding) {
     PHApacheController controller(nullptr);
     // Latin-1: the unchanged comment keeps its byte, not a UTF-8 pair.
     const QByteArray latin1 =
-        "# Serveur de d\xe9veloppement pour l'\xe9quipe\n<Directory />\nAllowOverride None\n</Directory>";
-    const auto [latinOut, c1] = rewrite(controller, latin1);
+        "# Serveur de d\xe9veloppement pour l'\xe9quipe\n<Directory /srv>\nAllowOverride None\n</Directory>";
+    const auto [latinOut, c1] = rewrite(controller, latin1, nullptr, "/srv/www");
     EXPECT_EQ(latinOut.toStdString(), QByteArray("# Serveur de d\xe9veloppement pour l'\xe9quipe\n<Directory "
-                                                 "/>\nAllowOverride All\n</Directory>\n")
+                                                 "/srv>\nAllowOverride All\n</Directory>\n")
                                           .toStdString());
 
     // UTF-16 with a byte-order mark stays UTF-16, mark included.
@@ -164,7 +241,7 @@ TEST_F(ApacheConfigTest, RewriteKeepsTheFilesEncoding) {
         QStringLiteral("# caf\u00e9\n<Directory \"/var/www/html\">\nAllowOverride None\n</Directory>\n");
     QByteArray utf16("\xff\xfe", 2);
     utf16.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
-    const auto [utf16Out, c2] = rewrite(controller, utf16);
+    const auto [utf16Out, c2] = rewrite(controller, utf16, nullptr, "/var/www/html");
     ASSERT_TRUE(c2);
     const PHTextFile decoded = PHTextFile::decode(utf16Out);
     ASSERT_TRUE(decoded.ok());
@@ -214,32 +291,93 @@ TEST_F(ApacheConfigTest, DebiansConfigurationIsFoundAndRepairedInACopy) {
     ASSERT_NE(user, nullptr);
     EXPECT_EQ(controller.userConfFile(), QStringLiteral("/etc/apache2/users/%1.conf").arg(user->pw_name));
 
-    // Every directory block of Debian's file is written unquoted, so all open up,
-    // the commented-out example included (the rules do not read comments).
+    // The real file is untouched by discovery and by the repair's plan; its
+    // logs are all named through variables (unquoted), so none is listed.
     const QByteArray original = servertest::readFile("/etc/apache2/apache2.conf");
-    const auto [repaired, changed] = rewrite(controller, original);
-    EXPECT_TRUE(changed);
-    const QList<QByteArray> before = original.split('\n');
-    const QList<QByteArray> after = repaired.split('\n');
-    ASSERT_EQ(after.size(), before.size() + 1);
-    int rewritten = 0;
-    for (qsizetype i = 0; i < before.size(); ++i) {
-        if (before[i] == after[i])
-            continue;
-        ++rewritten;
-        EXPECT_EQ(QByteArray(before[i]).replace("AllowOverride None", "AllowOverride All"), after[i]);
-    }
-    EXPECT_EQ(rewritten, std::count_if(before.begin(), before.end(), [](const QByteArray &line) {
-                  return line.contains("AllowOverride None");
-              }));
-    EXPECT_GE(rewritten, 1);
-
-    // The real file is untouched by discovery; its logs are all named through
-    // variables (unquoted), so none is listed.
+    context.webRoot = "/var/www/html";
+    EXPECT_EQ(controller.repairPreview().size(), 1);
     controller.findLogs();
     PHConfParser::waitForAllParses();
     QCoreApplication::processEvents();
     EXPECT_TRUE(controller.logs().isEmpty());
+    EXPECT_EQ(servertest::readFile("/etc/apache2/apache2.conf"), original);
+}
+
+TEST_F(ApacheConfigTest, OnACopyOfDebiansStockConfigurationOnlyTheWebFoldersSectionChanges) {
+    if (!QFileInfo::exists("/etc/apache2/apache2.conf") || !QFileInfo::exists("/etc/apache2/envvars"))
+        GTEST_SKIP() << "Debian's apache2 is not installed";
+    const QString copy = dir.filePath("apache2");
+    ASSERT_EQ(QProcess::execute("/bin/cp", {"-a", "/etc/apache2", copy}), 0);
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
+    defaults->setObjectForKey(copy + "/", QStringLiteral("Apache Conf Directory"));
+    defaults->setObjectForKey(QStringLiteral("apache2.conf"), QStringLiteral("Apache Conf File"));
+    PHApacheController controller(nullptr);
+    const QByteArray stock = servertest::readFile(copy + "/apache2.conf");
+    const QList<QByteArray> stockLines = stock.split('\n');
+    const auto lineOf = [&](const QByteArray &text, int from = 0) {
+        for (int i = from; i < stockLines.size(); ++i)
+            if (stockLines.at(i) == text)
+                return i + 1;
+        return 0;
+    };
+    const int varWww = lineOf("<Directory /var/www/>");
+    ASSERT_GT(varWww, 0);
+    const int varWwwOverride = lineOf("\tAllowOverride None", varWww);
+
+    // /var/www/html: only the AllowOverride of <Directory /var/www/>; not
+    // <Directory />, not /usr/share, not the commented-out /srv/ example.
+    context.webRoot = "/var/www/html";
+    auto preview = controller.repairPreview();
+    ASSERT_EQ(preview.size(), 1);
+    EXPECT_EQ(preview.at(0).first, copy + "/apache2.conf");
+    ASSERT_EQ(preview.at(0).second.size(), 1);
+    EXPECT_EQ(preview.at(0).second.at(0).line, varWwwOverride);
+    EXPECT_EQ(preview.at(0).second.at(0).block, "<Directory /var/www/>");
+    EXPECT_EQ(preview.at(0).second.at(0).before, "AllowOverride None");
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(controller.grepFileWriteTo(copy + "/apache2.conf", out));
+    const QList<QByteArray> written = out.data().split('\n');
+    ASSERT_EQ(written.size(), stockLines.size() + 1);
+    for (int i = 0; i < stockLines.size(); ++i)
+        EXPECT_EQ(written.at(i), i + 1 == varWwwOverride ? "\tAllowOverride All" : stockLines.at(i)) << i + 1;
+
+    // ~/public_html with userdir off (Debian's default): the folder gets a
+    // section of its own, and the note says what serves it.
+    context.webRoot = "/home/phuser/public_html";
+    preview = controller.repairPreview();
+    ASSERT_EQ(preview.size(), 1);
+    EXPECT_EQ(preview.at(0).first, copy + "/apache2.conf");
+    ASSERT_EQ(preview.at(0).second.size(), 3);
+    EXPECT_EQ(preview.at(0).second.at(0).after, "<Directory \"/home/phuser/public_html\">");
+    EXPECT_TRUE(controller.repairPlan().note.contains("a2enmod userdir"));
+
+    // With userdir enabled, as a2enmod enables it: userdir.conf governs the
+    // folder and already lets AuthConfig and Limit in.
+    for (const char *name : {"userdir.conf", "userdir.load"})
+        ASSERT_TRUE(
+            QFile::link(QStringLiteral("../mods-available/%1").arg(name), copy + "/mods-enabled/" + name));
+    EXPECT_TRUE(controller.repairPreview().isEmpty());
+    EXPECT_TRUE(controller.repairPlan().honoured);
+    EXPECT_EQ(controller.repairPlan().governing, "<Directory /home/*/public_html>");
+    EXPECT_TRUE(controller.repairPlan().note.isEmpty());
+    // ... and when it does not, its line is the one that changes, in the file behind the link.
+    const QString userdir = copy + "/mods-available/userdir.conf";
+    servertest::writeFile(
+        userdir, servertest::readFile(userdir).replace("AllowOverride FileInfo AuthConfig Limit Indexes",
+                                                       "AllowOverride None"));
+    preview = controller.repairPreview();
+    ASSERT_EQ(preview.size(), 1);
+    EXPECT_EQ(preview.at(0).first, userdir);
+    ASSERT_EQ(preview.at(0).second.size(), 1);
+    EXPECT_EQ(preview.at(0).second.at(0).block, "<Directory /home/*/public_html>");
+    EXPECT_EQ(preview.at(0).second.at(0).before, "AllowOverride None");
+    // /var/www/html is still governed by apache2.conf alone.
+    context.webRoot = "/var/www/html";
+    preview = controller.repairPreview();
+    ASSERT_EQ(preview.size(), 1);
+    EXPECT_EQ(preview.at(0).first, copy + "/apache2.conf");
 }
 
 TEST_F(ApacheConfigTest, LocationFromSettingsOrFromTheBinarysAbsolutePath) {
@@ -435,21 +573,18 @@ TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) 
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
 
+    context.webRoot = "/var/www/html";
     PHApacheController controller(nullptr);
     const auto preview = controller.repairPreview();
     ASSERT_EQ(preview.size(), 1);
     EXPECT_EQ(preview.at(0).first, conf + "/httpd.conf");
     const QList<PHApacheController::RepairChange> &changes = preview.at(0).second;
-    // Every block whose path starts at "/" is one the rules change: the list shows them all.
-    ASSERT_EQ(changes.size(), 3);
-    EXPECT_EQ(changes.at(0).line, 2);
-    EXPECT_EQ(changes.at(0).block, "<Directory />");
-    EXPECT_EQ(changes.at(1).line, 5);
-    EXPECT_EQ(changes.at(1).block, "<Directory /srv/other>");
-    EXPECT_EQ(changes.at(2).line, 9);
-    EXPECT_EQ(changes.at(2).block, "<Directory \"/var/www/html\">");
-    EXPECT_EQ(changes.at(2).before, "AllowOverride None");
-    EXPECT_EQ(changes.at(2).after, "AllowOverride All");
+    // Only the web folder's own section: not "/" and not /srv/other.
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_EQ(changes.at(0).line, 9);
+    EXPECT_EQ(changes.at(0).block, "<Directory \"/var/www/html\">");
+    EXPECT_EQ(changes.at(0).before, "AllowOverride None");
+    EXPECT_EQ(changes.at(0).after, "AllowOverride All");
 
     // The question lists them and the backup; Cancel runs nothing.
     QList<PHAlertSheet::Request> asked;
@@ -468,12 +603,11 @@ TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) 
     EXPECT_EQ(asked.at(0).title, "Repair the Apache Configuration?");
     EXPECT_EQ(asked.at(0).defaultButton, "Repair");
     const QString message = asked.at(0).message;
-    EXPECT_TRUE(message.contains(
-        QStringLiteral("line 2, in <Directory />: AllowOverride None \u2192 AllowOverride All")))
+    EXPECT_TRUE(message.contains(QStringLiteral(
+        "line 9, in <Directory \"/var/www/html\">: AllowOverride None \u2192 AllowOverride All")))
         << qPrintable(message);
-    EXPECT_TRUE(message.contains(QStringLiteral("line 9, in <Directory \"/var/www/html\">")))
-        << qPrintable(message);
-    EXPECT_TRUE(message.contains("<Directory /> is the whole disk")) << qPrintable(message);
+    EXPECT_TRUE(message.contains("/var/www/html:")) << qPrintable(message);
+    EXPECT_FALSE(message.contains("line 2")) << qPrintable(message);
     EXPECT_TRUE(message.contains(conf + "/httpd.conf.preporthold")) << qPrintable(message);
     EXPECT_FALSE(QFileInfo::exists(marker));
     EXPECT_TRUE(context.errors.isEmpty());
@@ -496,8 +630,10 @@ TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) 
     }
     EXPECT_EQ(servertest::readFile(conf + "/httpd.conf"), text);
 
-    // Nothing left to change: said, and nothing asked.
-    servertest::writeFile(conf + "/httpd.conf", "<Directory />\n    AllowOverride All\n</Directory>\n");
+    // The web folder's own section says All (as the demo's does): nothing
+    // left to change, said, and nothing asked, whatever "/" says.
+    servertest::writeFile(conf + "/httpd.conf", QByteArray(text).replace("Indexes\n    AllowOverride None",
+                                                                         "Indexes\n    AllowOverride All"));
     controller.confirmRepair();
     answerSheets();
     EXPECT_EQ(asked.size(), 2);

@@ -6,6 +6,7 @@
 #include "server/PHApacheController.h"
 
 #include "ServerTestSupport.h"
+#include "common/ApacheHarness.h"
 #include "common/TestPanelContext.h"
 #include "platform/PHMessageLine.h"
 #include "platform/PHProcess.h"
@@ -289,7 +290,50 @@ TEST_F(ApacheServerTest, TheTabShowsItsOwnServerWhileAForeignOneRuns) {
     ASSERT_TRUE(servertest::waitFor([&] { return running() && servertest::answers(port); }, 15000));
 }
 
+TEST_F(ApacheServerTest, RepairMakesTheServerReadTheWebFoldersAccessFiles) {
+    // The whole disk says None, the document root's section sets no
+    // AllowOverride: the access file is ignored.
+    servertest::writeFile(conf,
+                          "<Directory />\n  AllowOverride None\n</Directory>\n" + servertest::readFile(conf));
+    servertest::writeFile(dir.filePath("www/.htaccess"), "Require all denied\n");
+    context.webRoot = dir.filePath("www");
+    PHApacheController controller(nullptr);
+    controller.setControlScriptPath(SERVER_TEST_APACHECTL);
+    ASSERT_TRUE(controller.authView()->authorize());
+    controller.apachectl("start");
+    ASSERT_TRUE(servertest::waitFor([&] { return running() && servertest::answers(port); }, 15000));
+    ASSERT_TRUE(servertest::waitFor(
+        [&] {
+            controller.checkApacheStatus();
+            return controller.isApacheRunning();
+        },
+        15000));
+    EXPECT_EQ(apache_harness::httpStatus(port, "/index.html"), 200)
+        << servertest::readFile(dir.filePath("logs/error_log")).toStdString();
+
+    const auto preview = controller.repairPreview();
+    ASSERT_EQ(preview.size(), 1);
+    EXPECT_EQ(preview.at(0).first, conf);
+    ASSERT_EQ(preview.at(0).second.size(), 1);
+    EXPECT_EQ(preview.at(0).second.at(0).block,
+              QStringLiteral("<Directory \"%1\">").arg(dir.filePath("www")));
+    const QByteArray before = servertest::readFile(conf);
+
+    // Repaired through the tool, then restarted gracefully: the access file counts.
+    controller.sentrel();
+    EXPECT_EQ(servertest::readFile(conf + ".preporthold"), before);
+    const QList<QByteArray> lines = servertest::readFile(conf).split('\n');
+    ASSERT_GT(lines.size(), preview.at(0).second.at(0).line);
+    EXPECT_EQ(lines.at(preview.at(0).second.at(0).line - 1), "  AllowOverride All");
+    EXPECT_TRUE(
+        servertest::waitFor([&] { return apache_harness::httpStatus(port, "/index.html") == 403; }, 15000))
+        << servertest::readFile(dir.filePath("logs/error_log")).toStdString();
+    EXPECT_TRUE(controller.repairPreview().isEmpty());
+}
+
 TEST_F(ApacheServerTest, RepairInstallsThroughTheToolAndKeepsABackup) {
+    PHUserDefaults::standardUserDefaults()->setObjectForKey(dir.filePath("etc/"), "Apache Conf Directory");
+    context.webRoot = "/var/www/html";
     PHApacheController controller(nullptr);
     ASSERT_TRUE(controller.authView()->authorize());
     const QString target = dir.filePath("etc/httpd.conf");

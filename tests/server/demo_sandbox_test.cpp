@@ -139,6 +139,12 @@ TEST_F(DemoSandboxTest, EveryServerControlActsOnThePrivateServerOnly) {
 
     // The configuration is the demo's, found through the demo's settings.
     EXPECT_EQ(controller.httpdConfFile(), demo + "/apache/apache2.conf");
+    // Its web folder's own section lets the access files in, whatever "/"
+    // says: nothing to repair.
+    context.webRoot = demo + "/www";
+    EXPECT_TRUE(controller.repairPreview().isEmpty());
+    EXPECT_TRUE(controller.repairPlan().honoured);
+    EXPECT_EQ(controller.repairPlan().governing, QStringLiteral("<Directory \"%1/www\">").arg(demo));
 
     // Whatever the machine's own server does, the demo's is stopped.
     controller.checkApacheStatus();

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "model/PHConfigText.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+/// The server's configuration as the server reads it: the main file, and in
+/// place of every Include and IncludeOptional the files it names (a folder's
+/// files, or a pattern's matches, sorted), with ServerRoot as it stands at
+/// that line for relative names, and ${NAME} filled from Define and then from
+/// the environment (a name neither knows stays as written). Comments and
+/// blank lines are left out.
+class PHServerConfig {
+public:
+    /// One line in force.
+    struct Line {
+        QString file;            ///< the file it is in, links resolved (the file a repair rewrites)
+        PHConfigText::Line line; ///< as read, before ${NAME}s are filled
+        QString text;            ///< joined, trimmed and filled
+        QStringList words;       ///< of `text`
+        /// The directive, lower-case: "allowoverride", "<directory", "</directory"...
+        QString directive() const { return words.isEmpty() ? QString() : words.first().toLower(); }
+    };
+
+    PHServerConfig(const QString &serverRoot, const QHash<QString, QString> &environment);
+
+    /// Reads `confFile` and what it includes. Files beyond a few hundred, and
+    /// Includes nested deeper than the server allows, are not read.
+    void read(const QString &confFile);
+
+    const QList<Line> &lines() const { return m_lines; }
+    QString serverRoot() const { return m_serverRoot; }
+    /// Lines of a file read, its last line ending included (0 when not read).
+    int lineCount(const QString &file) const { return m_lineCounts.value(file); }
+
+    /// What Debian's control script exports after reading envvars in
+    /// `confDirectory` (empty without one): the names the configuration
+    /// refers to as ${NAME}.
+    static QHash<QString, QString> debianEnvironment(const QString &confDirectory);
+    /// `path` below `base` unless it is absolute.
+    static QString absoluteBelow(const QString &base, const QString &path);
+
+private:
+    void readFile(const QString &path, int depth);
+    void include(const QString &value, int depth);
+    QString expanded(const QString &text) const;
+
+    QString m_serverRoot;
+    QHash<QString, QString> m_environment;
+    QHash<QString, QString> m_defines;
+    QHash<QString, int> m_lineCounts;
+    QList<Line> m_lines;
+    int m_files = 0;
+};
