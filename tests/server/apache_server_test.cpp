@@ -318,6 +318,7 @@ TEST_F(ApacheServerTest, RepairMakesTheServerReadTheWebFoldersAccessFiles) {
     EXPECT_EQ(preview.at(0).second.at(0).block,
               QStringLiteral("<Directory \"%1\">").arg(dir.filePath("www")));
     const QByteArray before = servertest::readFile(conf);
+    servertest::writeManagedFiles(SENTREL_SERVER_TEST_PROGRAM_MANAGED_FILES, {conf});
 
     // Repaired through the tool, then restarted gracefully: the access file counts.
     controller.sentrel();
