@@ -1,7 +1,7 @@
 # The Debian package (cpack -G DEB, run by scripts/package): the installed
-# tree, its shared-library dependencies worked out by dpkg-shlibdeps, the PAM
-# service file as a configuration file, and the two helpers root's and
-# set-user-ID inside the archive itself, not by a script after unpacking.
+# tree, its shared-library dependencies worked out by dpkg-shlibdeps, root's
+# list of managed files as a configuration file, and polkit's actions. No file
+# of it is set-user-ID or set-group-ID: pkexec starts the helper as root.
 
 set(PORTHOLD_PACKAGE_MAINTAINER "Quillmere Software <porthold@quillmere.com>"
     CACHE STRING "The Maintainer of the Debian package")
@@ -27,19 +27,8 @@ add_custom_target(porthold_documentation ALL DEPENDS ${compressed})
 # Named by the package, not by the project.
 install(FILES ${debian}/copyright ${staging}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/porthold)
 install(FILES ${staging}/porthold.1.gz ${staging}/portholdctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# The helpers' set-user-ID bits are the point of them; say so to lintian,
-# which names files by their path without the leading "/".
-file(RELATIVE_PATH PORTHOLD_AUTHORITY_PATH / ${CMAKE_INSTALL_FULL_LIBEXECDIR}/porthold-authority)
-file(RELATIVE_PATH PORTHOLD_SENTREL_PATH / ${CMAKE_INSTALL_PREFIX}/${PORTHOLD_BUNDLE_INSTALL_DIR}/Sentrel)
-configure_file(${debian}/lintian-overrides.in ${staging}/lintian-overrides @ONLY)
-install(FILES ${staging}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME porthold)
-
 # Control files.
 configure_file(${debian}/conffiles.in ${staging}/control/conffiles @ONLY)
-configure_file(${debian}/postrm.in ${staging}/control/postrm @ONLY
-               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME porthold)
@@ -58,16 +47,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, so dpkg-shlibdeps cannot see them: the display plug-ins
-# (libqt6gui6 only recommends them) and the PAM stacks the service file
-# includes.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libpam-runtime")
+# Used at run time, so dpkg-shlibdeps cannot see them: the display plug-ins
+# (libqt6gui6 only recommends them), pkexec, which starts the helper as root,
+# and polkitd, which decides whether it may.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, pkexec, polkitd")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "apache2")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${staging}/control/conffiles ${staging}/control/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${staging}/control/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 # Staged with DESTDIR under the configured prefix, which is where the programs
-# look for each other (the authority helper's path is fixed at build time).
+# look for each other (the helper's path in polkit's actions is fixed at build time).
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)

@@ -8,7 +8,7 @@
 porthold_build_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev libqt6uitools6 qt6-qpa-plugins
-  libicu-dev libplist-dev libpam0g-dev libcrypt-dev libgtest-dev
+  libicu-dev libplist-dev libcrypt-dev libgtest-dev
   libssl-dev ca-certificates
   apache2 apache2-utils
 )
@@ -16,11 +16,15 @@ porthold_build_packages=(
 # Making the Debian package (dpkg-shlibdeps works out its dependencies).
 porthold_package_packages=(dpkg-dev)
 
-# Running the tests, the fuzz targets and the package checks.
+# Running the tests, the fuzz targets and the package checks. The privileged
+# path is tested through the real pkexec with a system bus (dbus) and polkitd
+# of the tests' own; polkitd also brings pkttyagent, the tests' authentication
+# agent, and libglib2.0-bin has gdbus.
 porthold_test_packages=(
   clang libclang-rt-14-dev clang-format
   util-linux procps passwd file fonts-dejavu-core binutils
   libpam-modules libpam-runtime
+  dbus polkitd pkexec libglib2.0-bin
   lintian
   ansible-core
   openssl

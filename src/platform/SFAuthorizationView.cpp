@@ -5,29 +5,97 @@
 #include "platform/PanelContext.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDir>
 #include <QFile>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 
-#include <pwd.h>
 #include <unistd.h>
 
 namespace {
 
-SFAuthorizationView::CredentialsProvider credentialsProvider;
+const QString kPolkitService = QStringLiteral("org.freedesktop.PolicyKit1");
+const QString kPolkitPath = QStringLiteral("/org/freedesktop/PolicyKit1/Authority");
+const QString kPolkitInterface = QStringLiteral("org.freedesktop.PolicyKit1.Authority");
+/// CheckAuthorization's flag that lets the agent ask for a password.
+constexpr quint32 kAllowUserInteraction = 1;
 
-QString currentUserName() {
-    const passwd *account = ::getpwuid(::getuid());
-    return account ? QString::fromLocal8Bit(account->pw_name) : QString();
+/// polkit's subject: this process ("unix-process", its id and start time).
+struct PolkitSubject {
+    QString kind;
+    QVariantMap details;
+};
+
+QDBusArgument &operator<<(QDBusArgument &argument, const PolkitSubject &subject) {
+    argument.beginStructure();
+    argument << subject.kind << subject.details;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, PolkitSubject &subject) {
+    argument.beginStructure();
+    argument >> subject.kind >> subject.details;
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(PolkitSubject)
+
+namespace {
+
+/// The kernel's start time of this process (field 22 of /proc/self/stat, after
+/// the command name, which may hold anything but ends at the last ")"); 0 when
+/// it cannot be read, which lets polkit look it up itself.
+quint64 ownStartTime() {
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const qsizetype end = text.lastIndexOf(')');
+    if (end < 0)
+        return 0;
+    const QList<QByteArray> fields = text.mid(end + 2).split(' ');
+    // Fields after the name start at 3 (the state): 22 is the 20th of them.
+    return fields.size() > 19 ? fields.at(19).toULongLong() : 0;
+}
+
+PolkitSubject ownSubject() {
+    static const quint64 startTime = ownStartTime();
+    return {QStringLiteral("unix-process"),
+            {{QStringLiteral("pid"), QVariant::fromValue(quint32(::getpid()))},
+             {QStringLiteral("start-time"), QVariant::fromValue(startTime)},
+             {QStringLiteral("uid"), QVariant::fromValue(qint32(::getuid()))}}};
+}
+
+/// The padlock's own connection to the system bus, made again when it is lost
+/// (a bus that was not there yet, or restarted).
+QDBusConnection systemBus() {
+    static const QString name = QStringLiteral("porthold-padlock");
+    QDBusConnection existing(name);
+    if (existing.isConnected())
+        return existing;
+    QDBusConnection::disconnectFromBus(name);
+    // The address as the bus library finds it, read again at every
+    // connection (the library itself reads it once a process).
+    const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS",
+                                                 QStringLiteral("unix:path=/run/dbus/system_bus_socket"));
+    return QDBusConnection::connectToBus(address, name);
+}
+
+QDBusMessage polkitCall(const QString &method) {
+    return QDBusMessage::createMethodCall(kPolkitService, kPolkitPath, kPolkitInterface, method);
 }
 
 /// The desktop theme's padlock, or the one shipped in the bundle when the
@@ -45,15 +113,17 @@ QIcon makePadlockIcon(bool locked) {
                             shipped);
 }
 
-/// The text, then the bytes it was held in, wiped.
-void wipe(QString &text) {
-    text.fill(QChar(0));
-    text.clear();
+bool rootAsksPolkit = false;
+
+bool runsAsRoot() {
+    return ::geteuid() == 0 && !rootAsksPolkit;
 }
 
 } // namespace
 
 SFAuthorizationView::SFAuthorizationView(QWidget *parent) : QWidget(parent) {
+    qDBusRegisterMetaType<PolkitSubject>();
+    qDBusRegisterMetaType<QMap<QString, QString>>();
     m_padlock = new QToolButton(this);
     m_padlock->setObjectName(QStringLiteral("padlock"));
     m_padlock->setAutoRaise(true);
@@ -73,41 +143,130 @@ SFAuthorizationView::SFAuthorizationView(QWidget *parent) : QWidget(parent) {
     connect(m_padlock, &QToolButton::clicked, this,
             [this] { PHAction::run("padlock", [this] { clicked(); }); });
     showState();
-    updateStatus();
 }
 
 SFAuthorizationView::~SFAuthorizationView() {
-    if (m_authorization)
-        AuthorizationFree(m_authorization, kAuthorizationFlagDestroyRights);
+    ++m_generation;
+    if (!m_interactiveCancellationId.isEmpty()) {
+        QDBusMessage cancel = polkitCall(QStringLiteral("CancelCheckAuthorization"));
+        cancel << m_interactiveCancellationId;
+        systemBus().call(cancel, QDBus::NoBlock);
+    }
+    revokeKept();
 }
 
-void SFAuthorizationView::setAuthorizationRights(const AuthorizationRights &rights) {
-    m_rights = rights;
+void SFAuthorizationView::setRootAsksPolkit(bool asks) {
+    rootAsksPolkit = asks;
 }
 
-void SFAuthorizationView::setCredentialsProvider(CredentialsProvider provider) {
-    credentialsProvider = std::move(provider);
+void SFAuthorizationView::setPolkitActions(const QString &unlockAction, const QStringList &actions) {
+    m_unlockAction = unlockAction;
+    m_actions = actions;
 }
 
 QString SFAuthorizationView::statusText() const {
     return m_label->text();
 }
 
-bool SFAuthorizationView::updateStatus(QObject *) {
-    std::string reason;
-    if (!AuthorizationHelperIsUsable(&reason)) {
-        if (m_state == UnlockedState)
-            deauthorize();
-        m_state = UnavailableState;
-        m_unavailableReason = QString::fromStdString(reason);
-        showState();
-        return false;
+void SFAuthorizationView::check(
+    const QString &action, bool interactive,
+    std::function<void(bool, bool, const QMap<QString, QString> &, const QString &)> reply) {
+    QDBusConnection bus = systemBus();
+    if (!bus.isConnected()) {
+        reply(false, false, {},
+              QStringLiteral("org.freedesktop.DBus.Error.NoServer\n") + bus.lastError().message());
+        return;
     }
-    if (m_state == UnlockedState && !AuthorizationIsLive(m_authorization)) {
-        deauthorize();
-    } else if (m_state == UnavailableState) {
-        m_state = LockedState;
-        showState();
+    QDBusMessage call = polkitCall(QStringLiteral("CheckAuthorization"));
+    static int questions = 0;
+    const QString cancellationId =
+        interactive ? QStringLiteral("porthold-%1-%2").arg(::getpid()).arg(++questions) : QString();
+    if (interactive)
+        m_interactiveCancellationId = cancellationId;
+    call << QVariant::fromValue(ownSubject()) << action << QVariant::fromValue(QMap<QString, QString>())
+         << quint32(interactive ? kAllowUserInteraction : 0) << cancellationId;
+    // Interaction allows the agent to bring up its dialog on the desktop.
+    call.setInteractiveAuthorizationAllowed(interactive);
+    beginWaiting();
+    auto *watcher = new QDBusPendingCallWatcher(
+        bus.asyncCall(call, interactive ? kInteractiveTimeoutMs : kCheckTimeoutMs), this);
+    const int generation = m_generation;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, generation, interactive, reply = std::move(reply)] {
+                watcher->deleteLater();
+                if (interactive)
+                    m_interactiveCancellationId.clear();
+                endWaiting();
+                if (generation != m_generation)
+                    return;
+                const QDBusMessage answer = watcher->reply();
+                if (answer.type() == QDBusMessage::ErrorMessage) {
+                    reply(false, false, {}, answer.errorName() + QLatin1Char('\n') + answer.errorMessage());
+                    return;
+                }
+                bool authorized = false, challenge = false;
+                QMap<QString, QString> details;
+                if (answer.arguments().size() == 1) {
+                    const QDBusArgument result = answer.arguments().at(0).value<QDBusArgument>();
+                    result.beginStructure();
+                    result >> authorized >> challenge >> details;
+                    result.endStructure();
+                }
+                const QString kept = details.value(QStringLiteral("polkit.temporary_authorization_id"));
+                if (!kept.isEmpty() && !m_keptIds.contains(kept))
+                    m_keptIds.append(kept);
+                PHAction::run("polkit answer", [&] { reply(authorized, challenge, details, QString()); });
+            });
+}
+
+QString SFAuthorizationView::unavailableReason(const QString &errorName, const QString &message) {
+    if (errorName == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
+        errorName == QLatin1String("org.freedesktop.DBus.Error.FileNotFound") ||
+        errorName == QLatin1String("org.freedesktop.DBus.Error.Disconnected"))
+        return tr("No system message bus is running, so polkit cannot be asked for administrator rights. "
+                  "Install and start dbus and polkitd.");
+    if (errorName == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        errorName == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+        return tr("polkit is not running, so administrator rights cannot be asked for. Install polkitd "
+                  "and pkexec (sudo apt install polkitd pkexec) and start polkitd.");
+    if (message.contains(QLatin1String("is not registered")))
+        return tr("Porthold's polkit actions are not installed in /usr/share/polkit-1/actions. "
+                  "Reinstall Porthold.");
+    return {};
+}
+
+bool SFAuthorizationView::updateStatus(QObject *) {
+    if (runsAsRoot() || m_unlockAction.isEmpty() || m_checking)
+        return m_state == UnlockedState;
+    m_checking = true;
+    const QStringList wanted = actions();
+    auto answers = std::make_shared<int>(0);
+    auto allAuthorized = std::make_shared<bool>(true);
+    auto unavailable = std::make_shared<QString>();
+    for (const QString &action : wanted) {
+        check(action, false,
+              [this, answers, allAuthorized, unavailable, total = int(wanted.size())](
+                  bool authorized, bool, const QMap<QString, QString> &, const QString &error) {
+                  if (!error.isEmpty()) {
+                      const QString name = error.section(QLatin1Char('\n'), 0, 0);
+                      const QString why = unavailableReason(name, error.section(QLatin1Char('\n'), 1));
+                      *unavailable =
+                          why.isEmpty()
+                              ? tr("polkit could not be asked: %1").arg(error.section(QLatin1Char('\n'), 1))
+                              : why;
+                      Log::write(QStringLiteral("polkit check failed: %1").arg(error.simplified()));
+                  }
+                  *allAuthorized = *allAuthorized && authorized && error.isEmpty();
+                  if (++*answers < total)
+                      return;
+                  m_checking = false;
+                  if (!unavailable->isEmpty())
+                      becomeUnavailable(*unavailable);
+                  else if (*allAuthorized && !m_lockedByUser)
+                      becomeUnlocked();
+                  else
+                      becomeLocked();
+              });
     }
     return m_state == UnlockedState;
 }
@@ -115,189 +274,152 @@ bool SFAuthorizationView::updateStatus(QObject *) {
 bool SFAuthorizationView::authorize(QObject *) {
     if (m_state == UnlockedState)
         return true;
-    if (!updateStatus() && m_state == UnavailableState) {
+    if (runsAsRoot()) {
+        becomeUnlocked();
+        return true;
+    }
+    if (isWaiting() || m_unlockAction.isEmpty()) {
         QApplication::beep();
         return false;
     }
-    const QString defaultName = currentUserName();
-    if (!credentialsProvider) {
-        askInDialog();
-        return m_state == UnlockedState;
-    }
-    std::optional<Credentials> credentials = credentialsProvider(this, defaultName, QString());
-    if (!credentials)
-        return false;
-    QString problem;
-    const bool done = tryCredentials(credentials->name, std::move(credentials->password), &problem);
-    if (!done) {
-        m_label->setText(problem);
-        QApplication::beep();
-    }
-    return done;
+    m_lockedByUser = false;
+    m_message.clear();
+    check(
+        m_unlockAction, true,
+        [this](bool authorized, bool challenge, const QMap<QString, QString> &details, const QString &error) {
+            if (!error.isEmpty()) {
+                const QString name = error.section(QLatin1Char('\n'), 0, 0);
+                const QString why = unavailableReason(name, error.section(QLatin1Char('\n'), 1));
+                Log::write(QStringLiteral("polkit unlock failed: %1").arg(error.simplified()));
+                if (!why.isEmpty()) {
+                    becomeUnavailable(why);
+                    return;
+                }
+                becomeLocked(tr("polkit could not be asked: %1").arg(error.section(QLatin1Char('\n'), 1)));
+                QApplication::beep();
+                return;
+            }
+            if (authorized) {
+                // What the padlock stands for is the actions the unlock
+                // implies: they decide.
+                updateStatus();
+                return;
+            }
+            if (details.value(QStringLiteral("polkit.dismissed")) == QLatin1String("true")) {
+                becomeLocked();
+                return;
+            }
+            if (challenge) {
+                becomeLocked(tr("No authentication agent is running, so nobody can be asked for an "
+                                "administrator's password. Start your desktop's polkit agent, or install "
+                                "one (for example: sudo apt install policykit-1-gnome) and log in again."));
+            } else {
+                becomeLocked(tr("polkit's rules do not allow this account to make these changes. Ask an "
+                                "administrator."));
+            }
+            QApplication::beep();
+        });
+    return false;
 }
 
 bool SFAuthorizationView::deauthorize(QObject *) {
     m_expiry->stop();
-    if (m_authorization) {
-        const OSStatus status = AuthorizationFree(m_authorization, kAuthorizationFlagDestroyRights);
-        if (status != errAuthorizationSuccess)
-            Log::format("Authorization could not be destroyed (%d); it expires by itself",
-                        static_cast<int>(status));
+    // A question under way is withdrawn: the agent closes its dialog.
+    if (!m_interactiveCancellationId.isEmpty()) {
+        QDBusMessage cancel = polkitCall(QStringLiteral("CancelCheckAuthorization"));
+        cancel << m_interactiveCancellationId;
+        systemBus().call(cancel, QDBus::NoBlock);
     }
+    ++m_generation;
+    m_checking = false;
+    revokeKept();
     if (m_state != UnlockedState)
         return false;
-    m_state = LockedState;
-    showState();
-    if (m_delegate)
-        m_delegate->authorizationViewDidDeauthorize(this);
+    // polkit may not be able to forget (a process outside any login
+    // session): the padlock stays locked until it is clicked again.
+    m_lockedByUser = !runsAsRoot();
+    becomeLocked();
     return true;
 }
 
+void SFAuthorizationView::revokeKept() {
+    if (m_keptIds.isEmpty())
+        return;
+    QDBusConnection bus = systemBus();
+    for (const QString &id : std::as_const(m_keptIds)) {
+        QDBusMessage revoke = polkitCall(QStringLiteral("RevokeTemporaryAuthorizationById"));
+        revoke << id;
+        if (!bus.isConnected())
+            break;
+        // Answered later; a failure only means polkit keeps it until it expires.
+        auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(revoke));
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, id] {
+            if (watcher->isError())
+                Log::write(
+                    QStringLiteral("polkit kept authorization %1 could not be revoked: %2; it expires by "
+                                   "itself")
+                        .arg(id, watcher->error().message()));
+            watcher->deleteLater();
+        });
+    }
+    m_keptIds.clear();
+}
+
 void SFAuthorizationView::clicked() {
+    if (isWaiting())
+        return;
     if (m_state == UnlockedState)
         deauthorize();
     else
         authorize();
 }
 
-QString SFAuthorizationView::requestDescription() const {
-    QStringList wanted;
-    QStringList others;
-    for (const AuthorizationItem &right : m_rights) {
-        if (right.name == "com.quillmere.porthold.apachectl")
-            wanted.prepend(tr("run the Apache control script"));
-        else if (right.name == "com.quillmere.porthold.sentrel")
-            wanted.append(tr("replace Apache's configuration files"));
-        else if (right.name == kAuthorizationRightExecute && !right.value.empty())
-            others.append(tr("set up its helper tool %1")
-                              .arg(QFile::decodeName(QByteArray::fromStdString(right.value))));
-        else
-            others.append(tr("use the right \u201c%1\u201d").arg(QString::fromStdString(right.name)));
-    }
-    wanted += others;
-    if (wanted.isEmpty())
-        return tr("Porthold wants to make changes as root.");
-    QString actions = wanted.takeLast();
-    if (!wanted.isEmpty())
-        actions = wanted.join(QStringLiteral(", ")) + tr(" and ") + actions;
-    return tr("Porthold wants to %1 as root.").arg(actions);
-}
-
-void SFAuthorizationView::askInDialog() {
-    if (m_dialog) {
-        m_dialog->raise();
+void SFAuthorizationView::becomeUnlocked() {
+    m_message.clear();
+    if (m_state == UnlockedState)
         return;
-    }
-    auto *dialog = new QDialog(window());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::WindowModal);
-    dialog->setWindowTitle(tr("Authenticate to Make Changes"));
-    auto *form = new QFormLayout(dialog);
-    auto *explanation = new QLabel(requestDescription() + QLatin1Char(' ') +
-                                   tr("Type an administrator's name and password to allow this."));
-    explanation->setObjectName(QStringLiteral("explanation"));
-    explanation->setWordWrap(true);
-    auto *name = new QLineEdit(currentUserName());
-    name->setObjectName(QStringLiteral("name"));
-    auto *password = new QLineEdit;
-    password->setObjectName(QStringLiteral("password"));
-    password->setEchoMode(QLineEdit::Password);
-    auto *problem = new QLabel;
-    problem->setObjectName(QStringLiteral("problem"));
-    problem->setWordWrap(true);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    buttons->button(QDialogButtonBox::Ok)->setText(tr("Unlock"));
-    form->addRow(explanation);
-    form->addRow(tr("Name:"), name);
-    form->addRow(tr("Password:"), password);
-    form->addRow(problem);
-    form->addRow(buttons);
-    (name->text().isEmpty() ? name : password)->setFocus();
-    // Root is asked for no password (none is ever passed on for root).
-    if (::getuid() == 0) {
-        form->setRowVisible(password, false);
-        name->setReadOnly(true);
-        explanation->setText(requestDescription() + QLatin1Char(' ') +
-                             tr("You are root, so no password is needed: choose Unlock to allow this."));
-        buttons->button(QDialogButtonBox::Ok)->setFocus();
-    }
-    // The title stays whole in the title bar.
-    dialog->setMinimumWidth(qMax(420, dialog->fontMetrics().horizontalAdvance(dialog->windowTitle()) * 3));
-
-    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::accepted, dialog, [this, dialog, name, password, problem] {
-        PHAction::run("authenticate", [&] {
-            QString why;
-            QString typed = password->text();
-            password->clear();
-            if (tryCredentials(name->text(), std::move(typed), &why)) {
-                dialog->accept();
-                return;
-            }
-            problem->setText(why);
-            password->setFocus();
-            QApplication::beep();
-        });
-    });
-    m_dialog = dialog;
-    dialog->open();
-}
-
-bool SFAuthorizationView::tryCredentials(const QString &name, QString password, QString *problem) {
-    QByteArray secret = password.toUtf8();
-    wipe(password);
-    const AuthorizationEnvironment environment{
-        {kAuthorizationEnvironmentUsername, name.trimmed().toStdString(), 0},
-        {kAuthorizationEnvironmentPassword,
-         std::string(secret.constData(), static_cast<std::size_t>(secret.size())), 0}};
-    secret.fill('\0');
-
-    AuthorizationRef created;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const OSStatus status =
-        AuthorizationCreate(&m_rights, &environment,
-                            kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights |
-                                kAuthorizationFlagPreAuthorize,
-                            &created);
-    QApplication::restoreOverrideCursor();
-    for (const AuthorizationItem &item : environment)
-        ::explicit_bzero(const_cast<char *>(item.value.data()), item.value.size());
-
-    if (status == errAuthorizationSuccess) {
-        becomeUnlocked(std::move(created));
-        return true;
-    }
-    switch (status) {
-    case errAuthorizationDenied:
-        *problem = tr("The name or password is wrong, or the account is not an administrator's. Try again. "
-                      "After several wrong passwords Porthold waits longer before it checks the next one "
-                      "(up to five minutes).");
-        break;
-    case errAuthorizationInvalidSet:
-        *problem = tr("That name cannot be an administrator's. Type the name of an administrator account.");
-        break;
-    default:
-        *problem =
-            tr("The authorization helper failed (error %1). Check that Porthold is installed correctly.")
-                .arg(status);
-        break;
-    }
-    Log::format("Authorization failed: error %d", static_cast<int>(status));
-    return false;
-}
-
-void SFAuthorizationView::becomeUnlocked(AuthorizationRef authorization) {
-    if (m_authorization && m_authorization != authorization)
-        AuthorizationFree(m_authorization, kAuthorizationFlagDestroyRights);
-    m_authorization = std::move(authorization);
     m_state = UnlockedState;
-    // The record dies on its own after its lifetime; the padlock locks with it.
-    m_expiry->start(kAuthorizationLifetimeSeconds * 1000);
+    // polkit's kept answer ends after its lifetime; the padlock locks with it.
+    m_expiry->start(kKeptSeconds * 1000);
     showState();
     if (m_delegate)
         m_delegate->authorizationViewCreatedAuthorization(this);
     if (m_delegate)
         m_delegate->authorizationViewDidAuthorize(this);
+}
+
+void SFAuthorizationView::becomeLocked(const QString &why) {
+    m_message = why;
+    const bool wasUnlocked = m_state == UnlockedState;
+    m_state = LockedState;
+    m_expiry->stop();
+    showState();
+    if (wasUnlocked && m_delegate)
+        m_delegate->authorizationViewDidDeauthorize(this);
+}
+
+void SFAuthorizationView::becomeUnavailable(const QString &why) {
+    const bool wasUnlocked = m_state == UnlockedState;
+    m_state = UnavailableState;
+    m_message = why;
+    m_expiry->stop();
+    showState();
+    if (wasUnlocked && m_delegate)
+        m_delegate->authorizationViewDidDeauthorize(this);
+}
+
+void SFAuthorizationView::beginWaiting() {
+    if (m_pending++ == 0) {
+        showState();
+        emit waitingChanged(true);
+    }
+}
+
+void SFAuthorizationView::endWaiting() {
+    if (--m_pending == 0) {
+        showState();
+        emit waitingChanged(false);
+    }
 }
 
 const QIcon &SFAuthorizationView::padlockIcon(bool locked) {
@@ -313,7 +435,7 @@ void SFAuthorizationView::showState() {
         m_padlock->setIcon(padlockIcon(true));
         m_padlock->setText(tr("Locked"));
         m_padlock->setEnabled(true);
-        m_label->setText(tr("Click the padlock to make changes."));
+        m_label->setText(m_message.isEmpty() ? tr("Click the padlock to make changes.") : m_message);
         break;
     case UnlockedState:
         m_padlock->setIcon(padlockIcon(false));
@@ -325,8 +447,16 @@ void SFAuthorizationView::showState() {
         m_padlock->setIcon(padlockIcon(true));
         m_padlock->setText(tr("Locked"));
         m_padlock->setEnabled(false);
-        m_label->setText(m_unavailableReason);
+        m_label->setText(m_message);
         break;
+    }
+    // While polkit is asked, the padlock takes no click and shows that it waits.
+    if (isWaiting()) {
+        m_padlock->setEnabled(false);
+        setCursor(Qt::BusyCursor);
+        m_label->setText(tr("Waiting for polkit\u2026"));
+    } else {
+        unsetCursor();
     }
     emit authorizationStateChanged();
 }

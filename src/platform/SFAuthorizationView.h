@@ -1,10 +1,11 @@
 #pragma once
 
-#include "platform/authorization/Authorization.h"
-
 #include <QIcon>
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
+
+#include <QMap>
 
 #include <array>
 #include <functional>
@@ -25,80 +26,109 @@ public:
     virtual void authorizationViewCreatedAuthorization(SFAuthorizationView *view) { (void)view; }
 };
 
-/// The padlock. Locked, a click asks (in a dialog on the view's window) for an
-/// administrator's name and password, creates an authorization with the
-/// view's rights and reports authorizationViewDidAuthorize. Unlocked, a click,
-/// deauthorize() or the authorization's expiry destroys it and reports
-/// authorizationViewDidDeauthorize. When the authorization helper cannot work
-/// for this process (not installed set-user-ID root), the view says so and
-/// the padlock stays locked.
+/// The padlock, answered by polkit over the system bus
+/// (org.freedesktop.PolicyKit1.Authority), never by a program of ours.
+///
+/// Unlocked means that polkit authorizes this process for every one of the
+/// view's actions now, without asking anyone (a check without interaction).
+/// A click on the locked padlock asks polkit for the unlock action with user
+/// interaction allowed: the session's authentication agent shows the desktop's
+/// own password dialog, and with the action's auth_admin_keep polkit keeps the
+/// answer for a few minutes. Locking (a click, deauthorize(), the view's
+/// expiry, its destruction) revokes what polkit kept for this process.
+///
+/// Every question to polkit is asynchronous: while one runs, the padlock shows
+/// that it waits and takes no click; the window never blocks on it. Without a
+/// system bus or polkit, the view says so and stays locked; when no
+/// authentication agent is running, a click says that plainly and what to
+/// install.
+///
+/// A panel that runs as root needs nobody's leave: its padlock asks nothing and
+/// unlocks at the first click.
 class SFAuthorizationView : public QWidget {
     Q_OBJECT
 public:
     enum AuthorizationViewState { LockedState, UnlockedState, UnavailableState };
 
     explicit SFAuthorizationView(QWidget *parent = nullptr);
-    /// Destroys a live authorization: it never outlives the padlock that shows it.
+    /// Revokes a kept authorization: it never outlives the padlock that shows it.
     ~SFAuthorizationView() override;
 
-    void setAuthorizationRights(const AuthorizationRights &rights);
-    const AuthorizationRights &authorizationRights() const { return m_rights; }
+    /// The polkit actions: `unlockAction` is asked for with interaction when
+    /// the padlock is clicked; the padlock is unlocked while every one of
+    /// `actions` (the unlock action itself when empty) is authorized.
+    void setPolkitActions(const QString &unlockAction, const QStringList &actions);
+    QString unlockAction() const { return m_unlockAction; }
+    QStringList actions() const { return m_actions.isEmpty() ? QStringList{m_unlockAction} : m_actions; }
     void setDelegate(SFAuthorizationViewDelegate *delegate) { m_delegate = delegate; }
     SFAuthorizationViewDelegate *delegate() const { return m_delegate; }
 
-    /// The authorization the padlock holds (empty before the first one; a
-    /// destroyed one stays empty, its external form refused).
-    AuthorizationRef authorization() const { return m_authorization; }
     AuthorizationViewState authorizationState() const { return m_state; }
+    /// Whether a question to polkit is under way.
+    bool isWaiting() const { return m_pending > 0; }
     /// The sentence beside the padlock.
     QString statusText() const;
-    /// What the dialog says it asks for: the view's rights in words ("Porthold
-    /// wants to run the Apache control script and replace Apache's
-    /// configuration files as root.").
-    QString requestDescription() const;
 
-    /// Brings the padlock up to date: the helper's state, and the expiry of the
-    /// authorization (an expired one is deauthorized). True when unlocked.
+    /// Asks polkit (without interaction) whether the padlock is unlocked; the
+    /// answer arrives later. True when it is unlocked now.
     bool updateStatus(QObject *sender = nullptr);
-    /// What a click on the locked padlock does. True when an authorization was made.
+    /// What a click on the locked padlock does: asks polkit with interaction
+    /// (the answer arrives later; false until then), or unlocks at once for
+    /// root (true).
     bool authorize(QObject *sender = nullptr);
-    /// Destroys the authorization and locks. True when it was unlocked.
+    /// Locks and revokes what polkit kept. True when it was unlocked.
     bool deauthorize(QObject *sender = nullptr);
 
-    /// What the dialog collects.
-    struct Credentials {
-        QString name;
-        QString password;
-    };
-    /// Test and headless hook: with a provider installed, it answers the
-    /// question instead of the dialog (no value: the user cancelled). `problem`
-    /// says why the previous attempt failed, empty at first.
-    using CredentialsProvider = std::function<std::optional<Credentials>(
-        SFAuthorizationView *view, const QString &defaultName, const QString &problem)>;
-    static void setCredentialsProvider(CredentialsProvider provider);
+    /// Seconds polkit keeps an administrator's answer (auth_admin_keep); the
+    /// padlock locks itself after them.
+    static constexpr int kKeptSeconds = 300;
+    /// Milliseconds the interactive question may take (someone is typing).
+    static constexpr int kInteractiveTimeoutMs = 10 * 60 * 1000;
+    /// Milliseconds a question without interaction may take.
+    static constexpr int kCheckTimeoutMs = 15 * 1000;
+
+    /// Tests: a padlock of a root process asks polkit like anyone's (polkit
+    /// says yes to root) instead of unlocking at once.
+    static void setRootAsksPolkit(bool asks);
 
 signals:
     void authorizationStateChanged();
+    /// A question to polkit began (true) or every one ended (false).
+    void waitingChanged(bool waiting);
 
 private:
     void clicked();
-    void askInDialog();
-    /// Creates the authorization; on failure `problem` says why for the user.
-    bool tryCredentials(const QString &name, QString password, QString *problem);
-    void becomeUnlocked(AuthorizationRef authorization);
+    /// Sends CheckAuthorization for `action`; `reply` receives the answer.
+    void check(const QString &action, bool interactive,
+               std::function<void(bool authorized, bool challenge, const QMap<QString, QString> &details,
+                                  const QString &error)>
+                   reply);
+    void checksDone();
+    void becomeUnlocked();
+    void becomeLocked(const QString &why = QString());
+    void becomeUnavailable(const QString &why);
+    void revokeKept();
+    void beginWaiting();
+    void endWaiting();
     void showState();
-    /// The padlock's picture for the state, made at its first use: the
-    /// bundle's pictures are read once per view, not at every change of state.
+    /// Why polkit could not be asked, in words for the user; empty when the
+    /// error is none of the "not there" kind.
+    static QString unavailableReason(const QString &errorName, const QString &message);
     const QIcon &padlockIcon(bool locked);
 
-    AuthorizationRights m_rights;
+    QString m_unlockAction;
+    QStringList m_actions;
     SFAuthorizationViewDelegate *m_delegate = nullptr;
-    AuthorizationRef m_authorization;
     AuthorizationViewState m_state = LockedState;
-    QString m_unavailableReason;
+    QString m_message;                   ///< shown instead of the state's sentence, until the next change
+    QStringList m_keptIds;               ///< polkit's temporary authorizations seen for this process
+    bool m_lockedByUser = false;         ///< locked here although polkit could not forget
+    int m_pending = 0;                   ///< questions under way
+    bool m_checking = false;             ///< a check of the state is under way
+    int m_generation = 0;                ///< answers to older questions are dropped
+    QString m_interactiveCancellationId; ///< of the interactive question under way
     QToolButton *m_padlock = nullptr;
     QLabel *m_label = nullptr;
     QTimer *m_expiry = nullptr;
-    QPointer<QWidget> m_dialog;
     std::array<std::optional<QIcon>, 2> m_padlockIcons; // unlocked, locked
 };

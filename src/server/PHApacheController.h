@@ -2,7 +2,6 @@
 
 #include "platform/PHThemeColors.h"
 #include "platform/SFAuthorizationView.h"
-#include "platform/authorization/Authorization.h"
 #include "server/PHConfParser.h"
 #include "server/PHRepairPlan.h"
 #include "server/PHServerProcess.h"
@@ -141,8 +140,6 @@ public:
     void authorizationViewDidAuthorize(SFAuthorizationView *view) override;
     void authorizationViewDidDeauthorize(SFAuthorizationView *view) override;
     void authorizationViewCreatedAuthorization(SFAuthorizationView *view) override;
-    /// The rights the padlock asks for: the tool's two.
-    AuthorizationRights authorizationRights() const;
     /// Seconds after an authorization at which the padlock locks again.
     static constexpr int kDeauthorizeSeconds = 270;
     SFAuthorizationView *authView() const { return m_authView; }
@@ -187,7 +184,6 @@ private:
     QSet<QString> m_parsedConfFiles; // canonical paths handed to a parser this discovery run
 
     QString m_helperPath;
-    AuthorizationRef m_auth;
 
     QTimer *m_apacheT = nullptr;
     QTimer *m_authTimer = nullptr;

@@ -22,21 +22,16 @@
 #include <string>
 #include <vector>
 
-namespace {
-const char *const kSentrelRight = "com.quillmere.porthold.sentrel";
-const char *const kApachectlRight = "com.quillmere.porthold.apachectl";
-} // namespace
-
 void PHApacheController::setUpAuthorization() {
     if (!m_authView)
         return;
-    m_authView->setAuthorizationRights(authorizationRights());
+    // One password for what the padlock shows: the unlock action implies the
+    // two that pkexec asks about when it starts the tool.
+    m_authView->setPolkitActions(QStringLiteral(PORTHOLD_POLKIT_PREFIX ".unlock"),
+                                 {QStringLiteral(PORTHOLD_POLKIT_PREFIX ".replace-configuration"),
+                                  QStringLiteral(PORTHOLD_POLKIT_PREFIX ".control-server")});
     m_authView->setDelegate(this);
     m_authView->updateStatus(nullptr);
-}
-
-AuthorizationRights PHApacheController::authorizationRights() const {
-    return {{kSentrelRight, {}, 0}, {kApachectlRight, {}, 0}};
 }
 
 qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
@@ -69,9 +64,7 @@ qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
     return status;
 }
 
-void PHApacheController::authorizationViewDidAuthorize(SFAuthorizationView *view) {
-    if (view)
-        m_auth = view->authorization();
+void PHApacheController::authorizationViewDidAuthorize(SFAuthorizationView *) {
     if (m_toggleButton)
         m_toggleButton->setEnabled(true);
     if (m_sentrelButton)

@@ -1,10 +1,8 @@
 #pragma once
 
-// Tests of the set-user-ID programs: temporary folders that test users can
-// reach, test users with passwords, set-user-ID copies of programs, and child
-// processes run as a given user with a given standard input.
-
-#include "platform/authorization/AuthorizationRecordStore.h"
+// Tests of the root helper: temporary folders that test users can reach, test
+// users with passwords, copies of programs, root's list of managed files, and
+// child processes run as a given user with a given standard input.
 
 #include <gtest/gtest.h>
 
@@ -36,7 +34,7 @@ inline bool isRoot() {
 #define SKIP_UNLESS_ROOT()                                                                                   \
     do {                                                                                                     \
         if (!privileged_test::isRoot())                                                                      \
-            GTEST_SKIP() << "needs root: creates users and installs set-user-ID programs";                   \
+            GTEST_SKIP() << "needs root: creates users and runs programs as root";                           \
     } while (0)
 
 inline std::string readFile(const std::string &path) {
@@ -257,44 +255,6 @@ inline Result run(const Launch &launch) {
     result.inputLeft = drain(in[0]).size();
     ::close(in[0]);
     return result;
-}
-
-inline std::string externalFormBytes(const AuthorizationRecord &record) {
-    return std::string(reinterpret_cast<const char *>(record.identifier.data()), record.identifier.size()) +
-           std::string(reinterpret_cast<const char *>(record.secret.data()), record.secret.size());
-}
-
-/// The records this test program wrote, so that it can remove them.
-inline std::vector<AuthorizationIdentifier> &storedRecords() {
-    static std::vector<AuthorizationIdentifier> records;
-    return records;
-}
-
-inline void removeStoredRecords(const std::string &store) {
-    AuthorizationRecordStore folder;
-    if (folder.open(store, false, nullptr))
-        for (const AuthorizationIdentifier &identifier : storedRecords())
-            folder.remove(identifier);
-    storedRecords().clear();
-}
-
-/// Writes a record straight into a store (as root), as the helper would.
-inline AuthorizationRecord storeRecord(const std::string &store, uid_t user,
-                                       const AuthorizationRights &rights,
-                                       std::int64_t lifetime = kAuthorizationLifetimeSeconds) {
-    AuthorizationRecord record;
-    EXPECT_EQ(::getrandom(record.identifier.data(), record.identifier.size(), 0), 16);
-    EXPECT_EQ(::getrandom(record.secret.data(), record.secret.size(), 0), 16);
-    record.user = user;
-    record.administrator = "root";
-    record.expires = static_cast<std::int64_t>(::time(nullptr)) + lifetime;
-    record.rights = rights;
-    AuthorizationRecordStore folder;
-    std::string error;
-    EXPECT_TRUE(folder.open(store, true, &error)) << error;
-    EXPECT_TRUE(folder.write(record, &error)) << error;
-    storedRecords().push_back(record.identifier);
-    return record;
 }
 
 } // namespace privileged_test

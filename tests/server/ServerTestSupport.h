@@ -6,7 +6,6 @@
 #include "common/LoopbackPort.h"
 #include "common/TestApplication.h"
 #include "platform/SFAuthorizationView.h"
-#include "platform/authorization/Authorization.h"
 #include "support/PHUserDefaults.h"
 
 #include <QApplication>
@@ -86,23 +85,14 @@ inline QByteArray readFile(const QString &path) {
 }
 
 /// A panel bundle at `bundle` holding the server tab's layout and the given
-/// copy of the tool, with the padlock answered as root (no password asked)
-/// through the test authority program. `removeToolBundleAnswers` undoes the
-/// process-wide part.
-inline void installToolBundle(const QString &bundle, const QString &tool, const std::string &authority) {
+/// copy of the tool. The tests run as root, whose panel starts the tool itself
+/// and whose padlock unlocks without asking.
+inline void installToolBundle(const QString &bundle, const QString &tool) {
     QDir().mkpath(bundle + "/Resources");
     ASSERT_TRUE(QFile::copy(PORTHOLD_SOURCE_DIR "/resources/ApacheControl.ui",
                             bundle + "/Resources/ApacheControl.ui"));
     ASSERT_TRUE(QFile::copy(tool, bundle + "/Sentrel"));
     ::chmod(QFile::encodeName(bundle + "/Sentrel").constData(), 0755);
-    AuthorizationSetHelperPath(authority);
-    SFAuthorizationView::setCredentialsProvider(
-        [](SFAuthorizationView *, const QString &,
-           const QString &problem) -> std::optional<SFAuthorizationView::Credentials> {
-            if (!problem.isEmpty())
-                return std::nullopt;
-            return SFAuthorizationView::Credentials{QStringLiteral("root"), QString()};
-        });
 }
 
 /// Writes root's list of the files a test copy of the tool may replace (root
@@ -113,11 +103,6 @@ inline void writeManagedFiles(const QString &list, const QStringList &files) {
     writeFile(partial, (files.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
     ::chmod(QFile::encodeName(partial).constData(), 0644);
     ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(list).constData());
-}
-
-inline void removeToolBundleAnswers() {
-    SFAuthorizationView::setCredentialsProvider(nullptr);
-    AuthorizationSetHelperPath("");
 }
 
 using loopback::answers;

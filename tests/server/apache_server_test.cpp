@@ -1,5 +1,5 @@
-// The real server through the real tool, as root: the padlock authorizes, the
-// tool repairs itself and runs the control script, which drives apache2 with
+// The real server through the real tool, as root: the padlock unlocks, the
+// tool runs the control script, which drives apache2 with
 // this test's own configuration on 127.0.0.1. The machine's Apache
 // configuration is not touched.
 
@@ -55,8 +55,7 @@ protected:
         qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
 
         bundle = dir.filePath("Porthold.panel");
-        ASSERT_NO_FATAL_FAILURE(
-            servertest::installToolBundle(bundle, SENTREL_SERVER_TEST_PROGRAM, AUTHORITY_TEST_PROGRAM));
+        ASSERT_NO_FATAL_FAILURE(servertest::installToolBundle(bundle, SENTREL_SERVER_TEST_PROGRAM));
         context.bundle = bundle;
 
         port = servertest::freeLoopbackPort();
@@ -89,7 +88,6 @@ protected:
             servertest::waitFor([&] { return pid <= 1 || kill(pid, 0) != 0; }, 10000);
         }
         QFile::remove(SERVER_TEST_APACHECTL);
-        servertest::removeToolBundleAnswers();
         PHConfParser::waitForAllParses();
     }
 
@@ -144,8 +142,10 @@ TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
     auto *repair = controller.tabViewItem()->findChild<QPushButton *>("sentrelButton");
     ASSERT_TRUE(toggle && restart && repair);
 
-    // The padlock asks for the tool's two rights, never to run a program as root.
-    ASSERT_EQ(controller.authorizationRights().size(), 2u);
+    // The padlock stands for polkit's two actions, unlocked by a third that implies them.
+    EXPECT_EQ(controller.authView()->unlockAction(), "com.quillmere.porthold.unlock");
+    EXPECT_EQ(controller.authView()->actions(), QStringList({"com.quillmere.porthold.replace-configuration",
+                                                             "com.quillmere.porthold.control-server"}));
 
     controller.checkApacheStatus();
     EXPECT_EQ(statusLine.text(), "Apache status: Stopped");

@@ -98,8 +98,7 @@ protected:
         qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
 
         const QString bundle = dir.filePath("Porthold.panel");
-        ASSERT_NO_FATAL_FAILURE(
-            servertest::installToolBundle(bundle, SENTREL_DEMO_TEST_PROGRAM, AUTHORITY_TEST_PROGRAM));
+        ASSERT_NO_FATAL_FAILURE(servertest::installToolBundle(bundle, SENTREL_DEMO_TEST_PROGRAM));
         context.bundle = bundle;
         prepared = true;
     }
@@ -113,7 +112,6 @@ protected:
         if (ok && pid > 1)
             kill(pid, SIGTERM);
         servertest::waitFor([&] { return !servertest::answers(port); }, 10000);
-        servertest::removeToolBundleAnswers();
         PHConfParser::waitForAllParses();
     }
 

@@ -4,12 +4,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 void PrivilegedProcess::sanitize() {
@@ -33,63 +30,6 @@ void PrivilegedProcess::sanitize() {
     ::umask(077);
     if (::chdir("/") != 0)
         std::_Exit(3);
-}
-
-bool PrivilegedProcess::becomeRootEntirely() {
-    // Each call may fail when the program is not set-user-ID root; the check
-    // below is what decides.
-    (void)::setgroups(0, nullptr);
-    (void)::setgid(0);
-    (void)::setuid(0);
-    return ::getuid() == 0 && ::geteuid() == 0 && ::getgid() == 0 && ::getegid() == 0;
-}
-
-bool PrivilegedProcess::actAsCaller() {
-    return ::setegid(::getgid()) == 0 && ::seteuid(::getuid()) == 0;
-}
-
-bool PrivilegedProcess::actAsRoot() {
-    return ::seteuid(0) == 0 && ::geteuid() == 0;
-}
-
-namespace {
-void wakeUp(int) {
-}
-} // namespace
-
-std::size_t PrivilegedProcess::readWithin(int fd, void *buffer, std::size_t length, int seconds) {
-    // A repeating timer interrupts a read that would block, however it came
-    // to block; the deadline decides when to stop trying.
-    struct sigaction wake {
-    }, previous{};
-    wake.sa_handler = wakeUp;
-    sigemptyset(&wake.sa_mask);
-    ::sigaction(SIGALRM, &wake, &previous);
-    const itimerval every{{0, 200 * 1000}, {0, 200 * 1000}};
-    ::setitimer(ITIMER_REAL, &every, nullptr);
-    timespec start{};
-    ::clock_gettime(CLOCK_MONOTONIC, &start);
-
-    std::size_t done = 0;
-    while (done < length) {
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec - start.tv_sec >= seconds)
-            break;
-        const ssize_t n = ::read(fd, static_cast<char *>(buffer) + done, length - done);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            if (errno == EAGAIN)
-                ::usleep(50 * 1000);
-            continue;
-        }
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    const itimerval off{};
-    ::setitimer(ITIMER_REAL, &off, nullptr);
-    ::sigaction(SIGALRM, &previous, nullptr);
-    return done;
 }
 
 void PrivilegedProcess::resetLimits() {
@@ -151,10 +91,4 @@ std::size_t PrivilegedProcess::readUpTo(int fd, void *buffer, std::size_t length
         done += static_cast<std::size_t>(n);
     }
     return done;
-}
-
-std::int64_t PrivilegedProcess::now() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    return ts.tv_sec;
 }
