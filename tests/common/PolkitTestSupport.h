@@ -160,6 +160,13 @@ public:
 
     void stopPolkitd() { stop(m_polkitd); }
 
+    /// Waits until polkitd knows the action (it reads new action files on notice).
+    bool waitForAction(const std::string &action, int milliseconds = 10000) const {
+        const std::string query =
+            "DBUS_SYSTEM_BUS_ADDRESS=" + address() + " pkaction --action-id " + action + " >/dev/null 2>&1";
+        return waitUntil([&] { return std::system(query.c_str()) == 0; }, milliseconds);
+    }
+
     void shutDown() {
         stop(m_polkitd);
         stop(m_bus);

@@ -123,8 +123,7 @@ TEST_F(AuthorizationView, AnswersComeFromPolkitWhileTheWindowKeepsWorking) {
     const polkit_test::PolkitFile actions(
         "/usr/share/polkit-1/actions/" + kPrefix.toStdString() + ".policy",
         polkit_test::actionFile(kPrefix.toStdString(), "/nonexistent/Sentrel"));
-    // Its actions are read again once they change.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(bus.waitForAction(kPrefix.toStdString() + ".unlock")) << bus.log("polkitd.log");
 
     // Every question is asynchronous: the padlock waits (and says so) while
     // timers of the window keep firing.
