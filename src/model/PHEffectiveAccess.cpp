@@ -842,10 +842,10 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
         case Kind::Any:
         case Kind::All:
         case Kind::None: {
-            const bool conjunction = rule.kind != Kind::Any;
+            // "None of" is "any of", negated as a whole.
+            const bool conjunction = rule.kind == Kind::All;
             for (const Rule &child : rule.children) {
-                const Result childResult =
-                    evaluate(child, user, rule.kind == Kind::Any ? Kind::Any : Kind::All);
+                const Result childResult = evaluate(child, user, conjunction ? Kind::All : Kind::Any);
                 if (childResult == Result::Error)
                     return Result::Error;
                 if (childResult == Result::Neutral)
@@ -922,7 +922,6 @@ int PHEffectiveAccess::predict(const Client &client, const Credentials &credenti
             result = Result::Error;
             break;
         }
-        // "None of" is "all of", negated.
         return rule.negated || rule.kind == Kind::None ? negate(result) : result;
     };
 

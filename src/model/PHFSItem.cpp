@@ -549,6 +549,7 @@ void PHFSItem::parseAccessString() {
     state.authName.clear();
     state.loopbackAlone.clear();
     state.addressesInForce.clear();
+    state.authTypeInForce = false;
     // Lines the writer would replace by its own, with another meaning.
     QStringList notOurs;
     std::optional<QString> authNameInForce, authNameCommented;
@@ -624,6 +625,8 @@ void PHFSItem::parseAccessString() {
             // The realm is the file's own: the next write keeps it.
             if (directive == QLatin1String("authname") && words.size() >= 2)
                 (commented ? authNameCommented : authNameInForce) = words.at(1);
+            if (!commented && directive == QLatin1String("authtype"))
+                state.authTypeInForce = true;
             if (!commented && directive == QLatin1String("authtype") &&
                 words.value(1).compare(QLatin1String("basic"), Qt::CaseInsensitive) != 0)
                 notOurs.append(
@@ -743,6 +746,20 @@ void PHFSItem::parseAccessString() {
         state.handManagedReasons.append(
             QStringLiteral("its address rules use an order other than deny,allow"));
     state.handManagedReasons += notOurs;
+    // Names asked for with no way to ask for a password: the server answers
+    // 500 to whoever it would ask. The panel's rewrite would change that
+    // answer too, which is not what an edit of the names is for.
+    if ((state.authStatus & PasswordBit) && !state.isDisabled && !state.authTypeInForce) {
+        bool inherited = false;
+        for (const PHFSItem *above = m_parent; above && !inherited; above = above->m_parent) {
+            above->loadAccess();
+            inherited = above->access().authTypeInForce;
+        }
+        if (!inherited)
+            state.handManagedReasons.append(QStringLiteral(
+                "it names users or groups without an AuthType in force, so the server answers 500 "
+                "Internal Server Error to them"));
+    }
     state.handManaged = !state.handManagedReasons.isEmpty();
 }
 

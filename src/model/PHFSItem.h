@@ -304,6 +304,8 @@ private:
         QSet<QString> loopbackAlone;
         // Address entries the file had in force when it was last read.
         QSet<QString> addressesInForce;
+        // An AuthType line in force in this file.
+        bool authTypeInForce = false;
         qint32 authStatus = 0;
         bool isDisabled = true;
         bool handManaged = false;

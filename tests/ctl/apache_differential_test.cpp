@@ -79,6 +79,151 @@ const QStringList kHandWritten{
         "AuthType Basic\nAuthName \"h\"\nAuthUserFile \"USERS\"\nRequire user \\\n  carol alice\n"),
 };
 
+/// Access files as people write them by hand, from a small grammar: auth
+/// lines, Require in its forms (negations, containers nested two levels),
+/// method containers, Order/Allow/Deny/Satisfy, comments (one continued into
+/// the next line), quotes, letter cases, continued lines and CRLF.
+class HandWrittenGrammar {
+public:
+    explicit HandWrittenGrammar(std::mt19937 &random) : m_random(random) {}
+
+    QString file() {
+        QStringList lines;
+        m_needsGroups = false;
+        const bool auth = chance(75);
+        const int statements = 1 + below(3);
+        QStringList body;
+        for (int i = 0; i < statements; ++i)
+            body += topLevel();
+        if (auth) {
+            lines << cased("AuthType") + (chance(90) ? QStringLiteral(" Basic") : QStringLiteral(" basic"));
+            lines << cased("AuthName") + QStringLiteral(" \"Hand made\"");
+            lines << cased("AuthUserFile") +
+                         (chance(50) ? QStringLiteral(" \"USERS\"") : QStringLiteral(" USERS"));
+            if (m_needsGroups || chance(20))
+                lines << cased("AuthGroupFile") + QStringLiteral(" GROUPS");
+        }
+        lines += body;
+        QString text = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+        if (chance(15))
+            text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        return text;
+    }
+
+private:
+    int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_random); }
+    bool chance(int percent) { return below(100) < percent; }
+    template <typename T> const T &pick(const QList<T> &from) { return from.at(below(int(from.size()))); }
+
+    /// A directive name as written: mostly as documented, sometimes in other cases.
+    QString cased(const char *name) {
+        const QString text = QString::fromLatin1(name);
+        const int how = below(10);
+        return how == 0 ? text.toUpper() : how == 1 ? text.toLower() : text;
+    }
+    QString address() {
+        static const QStringList list{"127.0.0.1",           "::1",     "10.0.0.1", "127.0.0.0/8",
+                                      "127.0.0.1/255.0.0.0", "::1/128", "127.0"};
+        return pick(list);
+    }
+    QString userNames() {
+        static const QStringList names{"alice", "bob", "carol"};
+        QStringList chosen{pick(names)};
+        if (chance(40))
+            chosen << pick(names);
+        if (chance(15))
+            chosen.first() = QLatin1Char('"') + chosen.first() + QLatin1Char('"');
+        // A list continued on the next line.
+        if (chosen.size() > 1 && chance(25))
+            return chosen.first() + QStringLiteral(" \\\n  ") + chosen.mid(1).join(QLatin1Char(' '));
+        return chosen.join(QLatin1Char(' '));
+    }
+    /// What follows "Require" (or "Require not").
+    QString requirement(bool negatable) {
+        switch (below(negatable ? 5 : 7)) {
+        case 0:
+            return QStringLiteral("user ") + userNames();
+        case 1:
+            m_needsGroups = true;
+            return QStringLiteral("group ") + pick(QStringList{"staff", "STAFF", "crew"});
+        case 2:
+            return QStringLiteral("ip ") + address() +
+                   (chance(20) ? QLatin1Char(' ') + address() : QString());
+        case 3:
+            return QStringLiteral("local");
+        case 4:
+            return QStringLiteral("valid-user");
+        case 5:
+            return QStringLiteral("all ") +
+                   (chance(50) ? QStringLiteral("granted") : QStringLiteral("denied"));
+        default:
+            return chance(80) ? QStringLiteral("valid-user") : QStringLiteral("User alice");
+        }
+    }
+    QStringList requireLines(int depth, const QString &indent) {
+        // A container of rules, nested at most two levels.
+        if (depth < 2 && chance(depth == 0 ? 35 : 20)) {
+            const QString kind = pick(QStringList{"RequireAll", "RequireAny", "RequireNone"});
+            QStringList lines{indent + QLatin1Char('<') + kind + QLatin1Char('>')};
+            for (int i = 0, n = 1 + below(3); i < n; ++i)
+                lines += requireLines(depth + 1, indent + QStringLiteral("  "));
+            lines << indent + QStringLiteral("</") + kind + QLatin1Char('>');
+            return lines;
+        }
+        // A negation anywhere (Apache refuses one that cannot have an effect).
+        if (depth > 0 && chance(30))
+            return {indent + cased("Require") + QStringLiteral(" not ") + requirement(true)};
+        if (depth == 0 && chance(3))
+            return {indent + cased("Require") + QStringLiteral(" not ") + requirement(true)};
+        return {indent + cased("Require") + QLatin1Char(' ') + requirement(false)};
+    }
+    QStringList compatLines() {
+        QStringList lines;
+        if (chance(70))
+            lines << cased("Order") + QLatin1Char(' ') +
+                         pick(QStringList{"deny,allow", "allow,deny", "Deny,Allow", "mutual-failure"});
+        for (int i = 0, n = below(3); i < n; ++i)
+            lines << (chance(50) ? cased("Allow") : cased("Deny")) + QStringLiteral(" from ") +
+                         (chance(20) ? QStringLiteral("all") : address());
+        if (chance(40))
+            lines << cased("Satisfy") + QLatin1Char(' ') +
+                         (chance(50) ? QStringLiteral("any") : QStringLiteral("All"));
+        return lines;
+    }
+    QStringList topLevel() {
+        const int kind = below(10);
+        if (kind < 5)
+            return requireLines(0, QString());
+        if (kind < 7)
+            return compatLines();
+        if (kind < 9) {
+            // A method container around a rule or two.
+            const bool except = chance(50);
+            QStringList methods;
+            for (const QString &method : {QStringLiteral("GET"), QStringLiteral("POST"),
+                                          QStringLiteral("HEAD"), QStringLiteral("PUT")})
+                if (chance(40))
+                    methods << method;
+            if (methods.isEmpty())
+                methods << QStringLiteral("POST");
+            const QString name = except ? QStringLiteral("LimitExcept") : QStringLiteral("Limit");
+            QStringList lines{QLatin1Char('<') + name + QLatin1Char(' ') + methods.join(QLatin1Char(' ')) +
+                              QLatin1Char('>')};
+            for (const QString &line : chance(50) ? requireLines(1, QStringLiteral("  ")) : compatLines())
+                lines << QStringLiteral("  ") + line.trimmed();
+            lines << QStringLiteral("</") + name + QLatin1Char('>');
+            return lines;
+        }
+        // A comment; one ending in a backslash takes the next line with it.
+        if (chance(50))
+            return {QStringLiteral("# kept for the auditors")};
+        return {QStringLiteral("# see ticket 42 \\"), cased("Require") + QStringLiteral(" user alice")};
+    }
+
+    std::mt19937 &m_random;
+    bool m_needsGroups = false;
+};
+
 QString readText(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -205,6 +350,49 @@ protected:
               << readText(file).toStdString() << "\n";
     }
 
+    struct Probe {
+        bool ipv6;
+        int user; // -1: no credentials
+        bool rightPassword;
+    };
+    /// Every probe this server can answer: from 127.0.0.1 and ::1, without
+    /// credentials, with each user's password and with a wrong one.
+    QList<Probe> probes() {
+        QList<Probe> list;
+        for (bool ipv6 : {false, true}) {
+            if (ipv6 && !server().servesIpv6())
+                continue;
+            list.append({ipv6, -1, false});
+            for (int user = 0; user < kUsers.size(); ++user)
+                list.append({ipv6, user, true});
+            list.append({ipv6, 0, false});
+        }
+        return list;
+    }
+    static PHEffectiveAccess::Client clientOf(const Probe &probe) {
+        return {probe.ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"),
+                QStringLiteral("localhost")};
+    }
+    static PHEffectiveAccess::Credentials credentialsOf(const Probe &probe) {
+        if (probe.user < 0)
+            return {};
+        return {kUsers.at(probe.user).name, probe.rightPassword};
+    }
+    int askServer(const std::string &url, const Probe &probe) {
+        Credentials sent;
+        if (probe.user >= 0) {
+            const User &user = kUsers.at(probe.user);
+            sent = {user.name.toStdString(),
+                    probe.rightPassword ? user.password.toStdString() : std::string("not-the-password")};
+        }
+        return probe.ipv6 ? server().get6(url, sent) : server().get(url, sent);
+    }
+    static std::string describeProbe(const std::string &url, const Probe &probe) {
+        return "GET " + url + " from " + (probe.ipv6 ? "::1" : "127.0.0.1") + " as " +
+               (probe.user < 0 ? std::string("nobody") : kUsers.at(probe.user).name.toStdString()) + " (" +
+               (probe.rightPassword ? "right" : "wrong") + " password)";
+    }
+
     QString root;
     TestPanelContext context;
     int handManagedRefusals = 0;
@@ -217,25 +405,13 @@ private:
 
 protected:
     ApacheServer &server() { return *m_server; }
+    std::mt19937 &randomEngine() { return m_random; }
 };
 
 TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
     context.knownAddresses = kAddresses;
     const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
-    struct Probe {
-        bool ipv6;
-        int user; // -1: no credentials
-        bool rightPassword;
-    };
-    QList<Probe> probes;
-    for (bool ipv6 : {false, true}) {
-        if (ipv6 && !server().servesIpv6())
-            continue;
-        probes.append({ipv6, -1, false});
-        for (int user = 0; user < kUsers.size(); ++user)
-            probes.append({ipv6, user, true});
-        probes.append({ipv6, 0, false});
-    }
+    const QList<Probe> probes = this->probes();
 
     int asked = 0, agreed = 0, unpredictable = 0, folders = 0, thisComputerRefused = 0;
     std::map<int, int> answers;
@@ -274,24 +450,14 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
             const QStringList refusedHere = access.refusedLoopbackClients();
             const std::string url = "/" + node->treePath().toStdString() + "/index.html";
             for (const Probe &probe : probes) {
-                PHEffectiveAccess::Client client{probe.ipv6 ? QStringLiteral("::1")
-                                                            : QStringLiteral("127.0.0.1"),
-                                                 QStringLiteral("localhost")};
-                PHEffectiveAccess::Credentials credentials;
-                Credentials sent;
-                if (probe.user >= 0) {
-                    const User &user = kUsers.at(probe.user);
-                    credentials = {user.name, probe.rightPassword};
-                    sent = {user.name.toStdString(), probe.rightPassword ? user.password.toStdString()
-                                                                         : std::string("not-the-password")};
-                }
+                const PHEffectiveAccess::Client client = clientOf(probe);
                 QString why;
-                const int predicted = access.predict(client, credentials, directory, &why);
+                const int predicted = access.predict(client, credentialsOf(probe), directory, &why);
                 if (predicted < 0) {
                     ++unpredictable;
                     continue;
                 }
-                const int answered = probe.ipv6 ? server().get6(url, sent) : server().get(url, sent);
+                const int answered = askServer(url, probe);
                 ++asked;
                 ++answers[answered];
                 // The warning that this computer is refused holds exactly when
@@ -308,10 +474,8 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
                     ++agreed;
                     continue;
                 }
-                ADD_FAILURE() << "GET " << url << " from " << client.address.toStdString() << " as "
-                              << (sent.user.empty() ? std::string("nobody") : sent.user) << " ("
-                              << (probe.rightPassword ? "right" : "wrong") << " password): predicted "
-                              << predicted << " (" << why.toStdString() << "), Apache answered " << answered
+                ADD_FAILURE() << describeProbe(url, probe) << ": predicted " << predicted << " ("
+                              << why.toStdString() << "), Apache answered " << answered
                               << "\nthe model says:\n  "
                               << access.lines().join(QStringLiteral("\n  ")).toStdString() << "\n--- tree\n"
                               << story.str();
@@ -334,6 +498,114 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
     EXPECT_GE(asked, 1000);
     EXPECT_EQ(unpredictable, 0) << "every generated rule is one the model works out";
     EXPECT_GT(thisComputerRefused, 0) << "the warning was put to the test";
+}
+
+TEST_F(ApacheDifferential, HandWrittenFilesAndEditsOfThem) {
+    context.knownAddresses = kAddresses;
+    const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
+    const QList<Probe> probes = this->probes();
+    HandWrittenGrammar grammar(randomEngine());
+    int asked = 0, agreed = 0, cannotTell = 0, folders = 0, edits = 0, editsKept = 0;
+    std::map<int, int> answers;
+    PHFSItem tree(root, nullptr);
+    for (int round = 0; asked < 3900 && round < 1200; ++round) {
+        const QString name = QStringLiteral("h%1").arg(round);
+        const QString path = root + QLatin1Char('/') + name;
+        QDir(root).mkpath(name);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                        QFile::ExeOther);
+        writeText(path + QStringLiteral("/index.html"), name);
+        QString text = grammar.file();
+        text.replace(QStringLiteral("USERS"), root + QStringLiteral("/.htusers"));
+        text.replace(QStringLiteral("GROUPS"), root + QStringLiteral("/.htgroups"));
+        writeText(path + QStringLiteral("/.htaccess"), text);
+        auto node = std::make_unique<PHFSItem>(name, &tree);
+        const std::string url = "/" + name.toStdString() + "/index.html";
+        ++folders;
+
+        // Compares the model with the server for every probe; the answers.
+        const auto compare = [&](const std::string &what) {
+            const PHEffectiveAccess access = node->effectiveAccess();
+            QList<int> given;
+            for (const Probe &probe : probes) {
+                QString why;
+                const int predicted = access.predict(clientOf(probe), credentialsOf(probe), directory, &why);
+                const int answered = askServer(url, probe);
+                given.append(answered);
+                if (predicted < 0) {
+                    ++cannotTell;
+                    continue;
+                }
+                ++asked;
+                ++answers[answered];
+                if (predicted == answered) {
+                    ++agreed;
+                    continue;
+                }
+                ADD_FAILURE() << describeProbe(url, probe) << ": predicted " << predicted << " ("
+                              << why.toStdString() << "), Apache answered " << answered << "\n"
+                              << what << "\nthe model says:\n  "
+                              << access.lines().join(QStringLiteral("\n  ")).toStdString()
+                              << "\n--- .htaccess\n"
+                              << readText(node->accessPath()).toStdString();
+            }
+            return given;
+        };
+        const QList<int> before = compare("as written by hand");
+        if (HasFailure())
+            break;
+
+        // An edit the panel allows changes only what it aims at: an address
+        // that is not this computer's changes no answer here; a user added to
+        // the list changes only that user's answers.
+        if (node->isHandManaged() || node->isUnreadable())
+            continue;
+        ++edits;
+        const bool addUser = node->isPasswordProtected() && chance(50);
+        const int added = 1 + below(int(kUsers.size()) - 1); // bob or carol
+        if (addUser) {
+            QStringList users = node->listForKey(PHFSItem::RequireUserKey);
+            if (!users.contains(kUsers.at(added).name) && !users.contains(PHFSItem::anyUserRealName))
+                users.append(kUsers.at(added).name);
+            node->setListForKey(PHFSItem::RequireUserKey, users);
+        } else {
+            node->setAddressArray(node->addressArray() + QStringList{QStringLiteral("10.1.2.3")});
+        }
+        const QString handWritten = readText(node->accessPath());
+        ASSERT_TRUE(node->writeAccessFile()) << handWritten.toStdString();
+        const std::string what = std::string(addUser ? "after adding " + kUsers.at(added).name.toStdString()
+                                                     : std::string("after adding the address 10.1.2.3")) +
+                                 "\n--- written by hand\n" + handWritten.toStdString();
+        const QList<int> after = compare(what);
+        bool kept = true;
+        for (qsizetype i = 0; i < probes.size(); ++i) {
+            const bool aimedAt = addUser && probes.at(i).user == added && probes.at(i).rightPassword;
+            if (!aimedAt && after.at(i) != before.at(i)) {
+                kept = false;
+                ADD_FAILURE() << describeProbe(url, probes.at(i)) << ": " << before.at(i) << " before, "
+                              << after.at(i) << " " << what << "\n--- written by the panel\n"
+                              << readText(node->accessPath()).toStdString();
+            }
+        }
+        editsKept += kept ? 1 : 0;
+        if (HasFailure())
+            break;
+    }
+    std::cout << "hand-written: " << folders << " folders, " << asked << " probes, " << agreed
+              << " agreements, " << cannotTell << " answered \"cannot tell\" ("
+              << (asked + cannotTell ? 100.0 * cannotTell / (asked + cannotTell) : 0.0) << "%), " << edits
+              << " edits, " << edits - editsKept << " that changed an answer they did not aim at; answers:";
+    for (const auto &[status, count] : answers)
+        std::cout << ' ' << status << " x" << count;
+    std::cout << '\n';
+    for (const int status : {200, 401, 403, 500})
+        EXPECT_GT(answers[status], 0) << status;
+    EXPECT_EQ(agreed, asked);
+    EXPECT_GE(asked, 3800);
+    EXPECT_GT(edits, 50);
+    EXPECT_EQ(editsKept, edits);
+    EXPECT_LT(cannotTell * 20, asked + cannotTell) << "under 5% answered \"cannot tell\"";
 }
 
 } // namespace

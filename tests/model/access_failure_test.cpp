@@ -10,7 +10,7 @@
 
 namespace {
 
-const QByteArray kOriginal = "Require user alice\nOptions -Indexes\n";
+const QByteArray kOriginal = "AuthType Basic\nRequire user alice\nOptions -Indexes\n";
 
 class AccessFailureTest : public AccessTest {
 protected:

@@ -192,8 +192,8 @@ TEST_F(AccessReaderTest, DeleteKeepsCustomLinesAndPostsNothing) {
 
 TEST_F(AccessReaderTest, EncodingsAreDetected) {
     context.users << QStringLiteral("jürgen") << QStringLiteral("zoë");
-    const QString text =
-        QStringLiteral("Require user jürgen zoë\r\n# Zugang für Gäste\r\nAllow from 127.0.0.1");
+    const QString text = QStringLiteral(
+        "AuthType Basic\r\nRequire user jürgen zoë\r\n# Zugang für Gäste\r\nAllow from 127.0.0.1");
     const QByteArray utf8 = text.toUtf8();
     QByteArray utf16le("\xff\xfe", 2), utf16be("\xfe\xff", 2);
     for (const QChar c : text) {

@@ -196,8 +196,8 @@ TEST_F(AccessWriterTest, OnlyKnownWellFormedAddressesAndNamesAreWritten) {
 
 TEST_F(AccessWriterTest, CustomLinesFollowTheGeneratedOnes) {
     const QString path = folder(QStringLiteral("c"));
-    writeFile(accessPathIn(path),
-              "Options -Indexes\n  # keep this note\nErrorDocument 403 \"Desk #4\"\nRequire user alice\n");
+    writeFile(accessPathIn(path), "AuthType Basic\nOptions -Indexes\n  # keep this note\nErrorDocument 403 "
+                                  "\"Desk #4\"\nRequire user alice\n");
     auto item = node(path);
     EXPECT_EQ(item->userText(),
               QStringList({"Options -Indexes", "# keep this note", "ErrorDocument 403 \"Desk #4\""}));
