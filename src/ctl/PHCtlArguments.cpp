@@ -252,12 +252,20 @@ void parseApply(Reader &reader, PHCtlInvocation &invocation) {
     QSet<QString> seen;
     while (!reader.atEnd()) {
         const QString option = reader.takeOption();
-        // --allow and --deny set one thing (the address mode): one of them, once.
-        const QString key = option == QLatin1String("--deny") ? QStringLiteral("--allow") : option;
-        if (seen.contains(key))
-            throw PHCtlUsageError(QStringLiteral("%1 given twice")
-                                      .arg(option == key ? option : QStringLiteral("--allow or --deny")));
-        seen.insert(key);
+        // --allow and --deny set the address mode and the list, --address-mode
+        // the mode alone, --addresses the list alone: each thing once.
+        const bool both = option == QLatin1String("--allow") || option == QLatin1String("--deny");
+        QStringList keys{option};
+        if (both)
+            keys = QStringList{QStringLiteral("--address-mode"), QStringLiteral("--addresses")};
+        for (const QString &key : keys)
+            if (seen.contains(key))
+                throw PHCtlUsageError(QStringLiteral("%1 given twice")
+                                          .arg(key.startsWith(QLatin1String("--address"))
+                                                   ? key + QStringLiteral(" (or --allow, --deny)")
+                                                   : key));
+        for (const QString &key : keys)
+            seen.insert(key);
         const QString list = QStringLiteral("a comma-separated list after %1 (\"\" for none)").arg(option);
         if (option == QLatin1String("--mode"))
             invocation.applyMode = modeIndex(reader.takeValue(QStringLiteral("a mode after --mode")));
@@ -270,8 +278,16 @@ void parseApply(Reader &reader, PHCtlInvocation &invocation) {
                                                                     : QStringLiteral("--any-user")))
                 throw PHCtlUsageError(QStringLiteral("--any-user and --no-any-user exclude each other"));
             invocation.applyAnyUser = option == QLatin1String("--any-user");
-        } else if (option == QLatin1String("--allow") || option == QLatin1String("--deny")) {
+        } else if (both) {
             invocation.applyAllow = option == QLatin1String("--allow");
+            invocation.applyAddresses = commaList(reader.takeValue(list));
+        } else if (option == QLatin1String("--address-mode")) {
+            const QString word =
+                reader.takeValue(QStringLiteral("allow or deny after --address-mode")).toLower();
+            if (word != QLatin1String("allow") && word != QLatin1String("deny"))
+                throw PHCtlUsageError(QStringLiteral("unknown address mode \"%1\" (allow, deny)").arg(word));
+            invocation.applyAllow = word == QLatin1String("allow");
+        } else if (option == QLatin1String("--addresses")) {
             invocation.applyAddresses = commaList(reader.takeValue(list));
         } else if (option == QLatin1String("--exact"))
             invocation.exact = true;
@@ -568,13 +584,18 @@ QString usage() {
         "                             --remove unlists them (they stay known)\n"
         "  clear FOLDER               delete the folder's .htaccess\n"
         "  apply FOLDER [--mode MODE] [--users A,B] [--groups G,H] [--any-user |\n"
-        "        --no-any-user] [--allow ADDR,... | --deny ADDR,...] [--exact]\n"
+        "        --no-any-user] [--address-mode allow|deny] [--addresses ADDR,...]\n"
+        "        [--allow ADDR,... | --deny ADDR,...] [--exact]\n"
         "                             the folder's whole protection in one call and at\n"
         "                             most one write; what is not given stays as it is.\n"
         "                             The lists add what is missing; with --exact each\n"
         "                             list given becomes exactly what it names (\"\" for\n"
-        "                             none). --allow/--deny also set the address mode\n"
-        "                             and add the addresses to the known ones. Users and\n"
+        "                             none), and the lists not given stay. --address-mode\n"
+        "                             alone switches the mode and keeps the addresses;\n"
+        "                             --addresses alone keeps the mode (allow for a folder\n"
+        "                             not yet checked by address); --allow L and --deny L\n"
+        "                             are the mode and the list in one. Addresses join\n"
+        "                             the known ones. Users and\n"
         "                             groups need a password mode, addresses an address\n"
         "                             mode (given with --mode or already set)\n"
         "  verify FOLDER [--user NAME] [--url BASE] [--error-log FILE]\n"

@@ -75,8 +75,8 @@ struct PHCtlInvocation {
     std::optional<QStringList> applyUsers;
     std::optional<QStringList> applyGroups;
     std::optional<bool> applyAnyUser;
-    std::optional<bool> applyAllow; // --allow or --deny
-    QStringList applyAddresses;
+    std::optional<bool> applyAllow;            // --address-mode, --allow or --deny
+    std::optional<QStringList> applyAddresses; // --addresses, --allow or --deny
 
     // verify: the web root's address and the server's error log
     QString url;

@@ -541,14 +541,14 @@ void PHCtlCommands::apply() {
         throw Refusal{QStringLiteral("%1 would not be protected by password; give --mode password, either or "
                                      "both to let users or groups in")
                           .arg(quoted(m_invocation.folder))};
-    if (m_invocation.applyAllow && !address)
+    if ((m_invocation.applyAllow || m_invocation.applyAddresses) && !address)
         throw Refusal{
             QStringLiteral("%1 would not be protected by address; give --mode address, either or both "
-                           "for --allow or --deny")
+                           "for an address mode or addresses")
                 .arg(quoted(m_invocation.folder))};
     checkGrantable(users, groups, true);
     QStringList addresses;
-    for (const QString &typed : m_invocation.applyAddresses) {
+    for (const QString &typed : m_invocation.applyAddresses.value_or(QStringList())) {
         const QString lowerCased = typed.toLower();
         if (const QString refusal = PHEditRules::addressRefusal(lowerCased); !refusal.isEmpty())
             throw Refusal{refusal};
@@ -572,11 +572,19 @@ void PHCtlCommands::apply() {
     QStringList requiredGroups = node->listForKey(PHFSItem::RequireGroupKey);
     if (m_invocation.applyGroups)
         requiredGroups = exact ? groups : merged(requiredGroups, groups);
-    const bool allow = m_invocation.applyAllow.value_or(node->isAllowSet());
+    // The address mode stays as it is; addresses given to a folder that has
+    // never had an address check let only them in.
+    const bool hadAddressMode = node->authStatus() & PHFSItem::AddressBit;
+    const bool allow = m_invocation.applyAllow.value_or(
+        hadAddressMode || !m_invocation.applyAddresses ? node->isAllowSet() : true);
     const QString addressKey = allow ? PHFSItem::AllowFromKey : PHFSItem::DenyFromKey;
-    QStringList listed = node->listForKey(addressKey);
-    if (m_invocation.applyAllow)
-        listed = exact ? addresses : merged(listed, addresses);
+    // An address mode alone keeps the addresses listed now, in the new mode:
+    // it never empties the list. Addresses given join the new mode's own
+    // list (a denied address never becomes an allowed one unasked), or with
+    // --exact replace it.
+    QStringList listed = node->addressArray();
+    if (m_invocation.applyAddresses)
+        listed = exact ? addresses : merged(node->listForKey(addressKey), addresses);
 
     const bool unchanged = mode == node->modeIndex() && allow == node->isAllowSet() &&
                            required == node->listForKey(PHFSItem::RequireUserKey) &&

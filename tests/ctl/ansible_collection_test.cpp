@@ -363,6 +363,43 @@ TEST_F(AnsibleCollection, AModuleReportsPortholdctlsRefusal) {
     EXPECT_NE(run.out.find("No folder \\\"nowhere\\\" below the web root"), std::string::npos) << run.out;
 }
 
+TEST_F(AnsibleCollection, OptionsNotGivenAreLeftAsTheyAre) {
+    // The office lets only 10.0.0.0/8 in. An address mode alone once went
+    // out with an empty list, and with exact the folder was open to all.
+    ASSERT_EQ(m_env->run({"apply", "office", "--mode", "address", "--allow", "10.0.0.0/8"}).exitCode, 0);
+    ASSERT_EQ(get("/office/index.html"), 403);
+    writeFile(m_work / "partial.yml", "- hosts: all\n"
+                                      "  gather_facts: false\n"
+                                      "  tasks:\n"
+                                      "    - quillmere.porthold.porthold_folder:\n"
+                                      "        web_root: \"{{ web_root }}\"\n"
+                                      "        path: office\n"
+                                      "        address_mode: deny\n"
+                                      "        exact: true\n"
+                                      "      register: switched\n"
+                                      "    - ansible.builtin.assert:\n"
+                                      "        that:\n"
+                                      "          - switched is changed\n"
+                                      "          - switched.folder.address_mode == 'deny'\n"
+                                      "          - switched.folder.addresses == ['10.0.0.0/8']\n"
+                                      "    - quillmere.porthold.porthold_folder:\n"
+                                      "        web_root: \"{{ web_root }}\"\n"
+                                      "        path: office\n"
+                                      "        addresses: [127.0.0.1]\n"
+                                      "      register: listed\n"
+                                      "    - ansible.builtin.assert:\n"
+                                      "        that:\n"
+                                      "          - listed.folder.address_mode == 'deny'\n"
+                                      "          - listed.folder.mode == 'address'\n");
+    const PlaybookRun run = play("partial.yml");
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    EXPECT_EQ(changedCount(run.out), 2) << run.out;
+    // This computer is now denied by name, 10.0.0.0/8 still listed.
+    EXPECT_EQ(get("/office/index.html"), 403);
+    const std::string text = readFile(m_env->root() / "office" / ".htaccess");
+    EXPECT_NE(text.find("\nDeny from 10.0.0.0/8 127.0.0.1"), std::string::npos) << text;
+}
+
 TEST_F(AnsibleCollection, NamesThatLookLikeOptionsStayNames) {
     // A member "--check" once made the run a dry run reporting a change, and
     // "--root=..." sent the write elsewhere: each is now a name, refused.

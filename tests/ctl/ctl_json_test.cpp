@@ -332,6 +332,51 @@ TEST_F(PortholdctlJson, ApplyRefusesWhatTheFolderWouldNotUse) {
     EXPECT_EQ(readFile(env.root() / "private" / ".htaccess"), "<Files x>\nRequire all denied\n</Files>\n");
 }
 
+TEST_F(PortholdctlJson, ApplyLeavesWhatItIsNotGiven) {
+    // An address mode alone once sent an empty list along, and --exact then
+    // emptied the folder's addresses: allowed only from 10.0.0.0/8, it was
+    // open to everyone. The mode switches; the list stays.
+    CTL_OK(env, {"apply", "office", "--mode", "address", "--allow", "10.0.0.0/8,10.1.0.0/16"});
+    CTL_OK(env, {"apply", "office", "--address-mode", "deny", "--exact"});
+    QJsonObject office = document(json({"show", "office"}));
+    EXPECT_EQ(office.value("address_mode").toString(), "deny");
+    EXPECT_EQ(strings(office.value("addresses")), (std::vector<std::string>{"10.0.0.0/8", "10.1.0.0/16"}));
+    EXPECT_NE(readFile(env.root() / "office" / ".htaccess").find("\nDeny from 10.0.0.0/8 10.1.0.0/16\n"),
+              std::string::npos)
+        << readFile(env.root() / "office" / ".htaccess");
+
+    // A list alone keeps the mode (deny); --exact replaces only that list.
+    CTL_OK(env, {"apply", "office", "--addresses", "10.2.0.0/16", "--exact"});
+    office = document(json({"show", "office"}));
+    EXPECT_EQ(office.value("address_mode").toString(), "deny");
+    EXPECT_EQ(strings(office.value("addresses")), std::vector<std::string>{"10.2.0.0/16"});
+
+    // Users given with --exact leave the groups and the addresses alone.
+    CTL_OK(env, {"user", "add", "alice"}, "wonder\n");
+    CTL_OK(env, {"user", "add", "bob"}, "builder\n");
+    CTL_OK(env, {"group", "add", "staff", "--member", "bob"});
+    CTL_OK(env, {"apply", "office", "--mode", "both", "--users", "bob", "--groups", "staff"});
+    CTL_OK(env, {"apply", "office", "--users", "alice", "--exact"});
+    office = document(json({"show", "office"}));
+    EXPECT_EQ(office.value("mode").toString(), "both");
+    EXPECT_EQ(strings(office.value("users")), std::vector<std::string>{"alice"});
+    EXPECT_EQ(strings(office.value("groups")), std::vector<std::string>{"staff"});
+    EXPECT_EQ(strings(office.value("addresses")), std::vector<std::string>{"10.2.0.0/16"});
+
+    // Nothing given but the mode word it already has: nothing written.
+    const auto before = snapshot(env);
+    const auto same = json({"apply", "office", "--address-mode", "deny", "--exact"});
+    EXPECT_FALSE(document(same).value("changed").toBool()) << describe(same);
+    EXPECT_EQ(snapshot(env), before);
+
+    // A list given for a folder without an address check yet lets only it in.
+    CTL_OK(env, {"apply", "private", "--mode", "address", "--addresses", "10.3.0.0/16"});
+    EXPECT_EQ(document(json({"show", "private"})).value("address_mode").toString(), "allow");
+    const auto twice = json({"apply", "office", "--deny", "10.0.0.1", "--address-mode", "allow"});
+    EXPECT_EQ(twice.exitCode, 1) << describe(twice);
+    EXPECT_TRUE(contains(twice.err, "given twice")) << describe(twice);
+}
+
 TEST_F(PortholdctlJson, VerifyAnswersWithWhatTheServerSaid) {
     const std::string reason = apache_harness::unavailableReason();
     if (!reason.empty())

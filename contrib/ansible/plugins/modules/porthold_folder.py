@@ -54,8 +54,10 @@ options:
     elements: str
   address_mode:
     description:
-      - C(allow) lets only I(addresses) in; C(deny) keeps I(addresses) out.
-      - When I(addresses) are given without it, C(allow).
+      - C(allow) lets only the folder's addresses in; C(deny) keeps them out.
+      - Given alone it switches the mode and keeps the addresses the folder lists.
+      - Left out, the folder keeps its address mode; a folder that had no address
+        check yet gets C(allow) when I(addresses) are given.
     type: str
     choices: [allow, deny]
   exact:
@@ -63,6 +65,7 @@ options:
       - Each of I(users), I(groups) and I(addresses) that is given is set to exactly
         what it lists; those not given are left as they are.
       - Without it, what is listed is added and nothing is removed.
+      - Every option that is not given is left as it is, with or without I(exact).
     type: bool
     default: false
 extends_documentation_fragment:
@@ -151,9 +154,12 @@ def apply_arguments(params):
         arguments.append("--groups=" + ",".join(params["groups"]))
     if params["any_valid_user"] is not None:
         arguments.append("--any-user" if params["any_valid_user"] else "--no-any-user")
-    if params["addresses"] is not None or params["address_mode"] is not None:
-        option = "--deny" if params["address_mode"] == "deny" else "--allow"
-        arguments.append(option + "=" + ",".join(params["addresses"] or []))
+    # The address mode and the list travel apart: a mode alone keeps the
+    # folder's addresses, a list alone keeps its mode.
+    if params["address_mode"] is not None:
+        arguments.append("--address-mode=" + params["address_mode"])
+    if params["addresses"] is not None:
+        arguments.append("--addresses=" + ",".join(params["addresses"]))
     if params["exact"]:
         arguments.append("--exact")
     return arguments + ["--", params["path"]]
