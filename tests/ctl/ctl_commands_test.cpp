@@ -46,7 +46,7 @@ TEST(PortholdctlUsage, HelpDocumentsEveryCommandAndMistakesExitOne) {
         {{"group", "add", "staff", "--owner", "x"}, "group add NAME [--member USER...] [--exact]\n"},
         {{"tree", "extra"}, "Usage: portholdctl [OPTION]... tree\n"},
         {{"apply", ".", "--bogus"},
-         "--any-user | --no-any-user] [--allow ADDR,... | --deny ADDR,...] [--exact]\n"},
+         "[--addresses ADDR,...] [--allow ADDR,... | --deny ADDR,...] [--exact]\n"},
     };
     const std::string hint = "Try 'portholdctl --help' for more information.\n";
     for (const auto &[arguments, synopsis] : mistakes) {
