@@ -387,6 +387,15 @@ protected:
         }
         return probe.ipv6 ? server().get6(url, sent) : server().get(url, sent);
     }
+    /// Ends the summary line with the count of each answer; every kind
+    /// turns up, so agreement is not agreement on one.
+    static void expectEveryKindOfAnswer(std::map<int, int> &answers) {
+        for (const auto &[status, count] : answers)
+            std::cout << ' ' << status << " x" << count;
+        std::cout << '\n';
+        for (const int status : {200, 401, 403, 500})
+            EXPECT_GT(answers[status], 0) << status;
+    }
     static std::string describeProbe(const std::string &url, const Probe &probe) {
         return "GET " + url + " from " + (probe.ipv6 ? "::1" : "127.0.0.1") + " as " +
                (probe.user < 0 ? std::string("nobody") : kUsers.at(probe.user).name.toStdString()) + " (" +
@@ -488,12 +497,7 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
               << " agreements, " << unpredictable << " not predicted, " << handManagedRefusals
               << " refused edits of hand-managed files, " << thisComputerRefused
               << " probes where this computer is refused (and warned); answers:";
-    for (const auto &[status, count] : answers)
-        std::cout << ' ' << status << " x" << count;
-    std::cout << '\n';
-    // Every kind of answer turns up, so agreement is not agreement on one.
-    for (const int status : {200, 401, 403, 500})
-        EXPECT_GT(answers[status], 0) << status;
+    expectEveryKindOfAnswer(answers);
     EXPECT_EQ(agreed, asked);
     EXPECT_GE(asked, 1000);
     EXPECT_EQ(unpredictable, 0) << "every generated rule is one the model works out";
@@ -596,11 +600,7 @@ TEST_F(ApacheDifferential, HandWrittenFilesAndEditsOfThem) {
               << " agreements, " << cannotTell << " answered \"cannot tell\" ("
               << (asked + cannotTell ? 100.0 * cannotTell / (asked + cannotTell) : 0.0) << "%), " << edits
               << " edits, " << edits - editsKept << " that changed an answer they did not aim at; answers:";
-    for (const auto &[status, count] : answers)
-        std::cout << ' ' << status << " x" << count;
-    std::cout << '\n';
-    for (const int status : {200, 401, 403, 500})
-        EXPECT_GT(answers[status], 0) << status;
+    expectEveryKindOfAnswer(answers);
     EXPECT_EQ(agreed, asked);
     EXPECT_GE(asked, 3800);
     EXPECT_GT(edits, 50);
