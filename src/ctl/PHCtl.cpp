@@ -14,9 +14,11 @@
 #include "support/PHWriteJournal.h"
 #include "support/PHWriteLock.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -57,6 +59,23 @@ QString writtenFile(const PHCtlInvocation &invocation) {
         return invocation.folder == QLatin1String(".") || invocation.folder.isEmpty()
                    ? QStringLiteral(".htaccess")
                    : invocation.folder + QStringLiteral("/.htaccess");
+    }
+}
+
+/// The file a changing command is about, as its journal names it.
+QString targetPath(const PHCtlInvocation &invocation, const QString &root) {
+    switch (invocation.command) {
+    case Command::UserAdd:
+    case Command::UserPasswd:
+    case Command::UserDel:
+        return PHUsersDataSource::userfilePath();
+    case Command::GroupAdd:
+    case Command::GroupDel:
+    case Command::GroupAddMember:
+    case Command::GroupRemoveMember:
+        return PHGroupsDataSource::groupfilePath();
+    default:
+        return QDir::cleanPath(root + QLatin1Char('/') + writtenFile(invocation));
     }
 }
 
@@ -181,8 +200,23 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
             journal.emplace(invocation.check);
         PHCtlCommands commands(context, output, passwords, std::move(userFile));
         commands.execute(invocation);
-        if (journal)
-            output.finishChange(journal->changes(), PHUsersDataSource::userfilePath());
+        if (journal) {
+            const QList<PHWriteJournal::Entry> changes = journal->changes();
+            // --owner, --group and --mode hold for the command's file even
+            // when its bytes needed no change; a file written has them already.
+            QStringList attributed;
+            const QString target = targetPath(invocation, root);
+            const bool written =
+                std::any_of(changes.begin(), changes.end(),
+                            [&](const PHWriteJournal::Entry &e) { return e.path == target; });
+            bool changed = false;
+            QString why;
+            if (!written && !PHWebTreeFile::applyAttributes(root, target, invocation.check, &changed, &why))
+                throw Failure{{why}};
+            if (changed)
+                attributed.append(target);
+            output.finishChange(changes, PHUsersDataSource::userfilePath(), attributed);
+        }
     } catch (const Refusal &refusal) {
         output.fail({refusal.message}, Refused);
         status = Refused;

@@ -58,7 +58,8 @@ void PHCtlOutput::warn(const QString &message) {
     m_warnings.append(message);
 }
 
-void PHCtlOutput::finishChange(const QList<PHWriteJournal::Entry> &changes, const QString &userFile) {
+void PHCtlOutput::finishChange(const QList<PHWriteJournal::Entry> &changes, const QString &userFile,
+                               const QStringList &attributed) {
     QJsonArray files;
     QJsonArray diffs;
     for (const PHWriteJournal::Entry &change : changes) {
@@ -83,10 +84,14 @@ void PHCtlOutput::finishChange(const QList<PHWriteJournal::Entry> &changes, cons
     if (!m_options.json && m_options.check) {
         for (const PHWriteJournal::Entry &change : changes)
             m_out << (change.after ? "Would write " : "Would remove ") << change.path << '\n';
-        if (changes.isEmpty())
+        for (const QString &path : attributed)
+            m_out << "Would set the owner, group or mode of " << path << '\n';
+        if (changes.isEmpty() && attributed.isEmpty())
             m_out << "Nothing would change\n";
     }
-    m_document.insert(QStringLiteral("changed"), !changes.isEmpty());
+    for (const QString &path : attributed)
+        files.append(path);
+    m_document.insert(QStringLiteral("changed"), !changes.isEmpty() || !attributed.isEmpty());
     m_document.insert(QStringLiteral("check"), m_options.check);
     m_document.insert(QStringLiteral("files"), files);
     if (m_options.diff)

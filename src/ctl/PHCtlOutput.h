@@ -37,8 +37,10 @@ public:
     /// Ends a changing command: what the journal recorded becomes "changed",
     /// "files" and (with --diff) "diff"; in text mode the diffs are printed,
     /// and with --check what would change. `userFile` is the user file, whose
-    /// password hashes a diff never shows.
-    void finishChange(const QList<PHWriteJournal::Entry> &changes, const QString &userFile);
+    /// password hashes a diff never shows. `attributed` are files whose bytes
+    /// stay but whose owner, group or mode changed (or would).
+    void finishChange(const QList<PHWriteJournal::Entry> &changes, const QString &userFile,
+                      const QStringList &attributed = {});
     /// Ends a run that failed: the document becomes {"error", "exit"} (with
     /// any warnings); the messages go to standard error as well.
     void fail(const QStringList &messages, int status);

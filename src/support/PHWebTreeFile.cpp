@@ -258,6 +258,51 @@ void setAttributes(const Attributes &attributes) {
     g_attributes = attributes;
 }
 
+bool applyAttributes(const QString &root, const QString &path, bool dryRun, bool *changed, QString *error) {
+    *changed = false;
+    if (!g_attributes.owner && !g_attributes.group && !g_attributes.mode)
+        return true;
+    const Place place = placeOf(root, path);
+    if (!place.problem.isEmpty())
+        return fail(error, place.problem);
+    const Descriptor start = openStart(place);
+    if (!start.valid())
+        return errno == ENOENT ? true : fail(error, errorText(errno));
+    const Descriptor folder(openFolder(start.get(), place));
+    if (!folder.valid()) {
+        if (errno == ENOENT)
+            return true;
+        return fail(error, folderProblem(start.get(), place, errno, path));
+    }
+    const Descriptor file(::openat(folder.get(), place.name.constData(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.valid()) {
+        if (errno == ENOENT)
+            return true;
+        return fail(error, errno == ELOOP ? linkRefusal(path) : errorText(errno));
+    }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0)
+        return fail(error, errorText(errno));
+    if (!S_ISREG(info.st_mode))
+        return fail(error, QStringLiteral("%1 is not a regular file").arg(path));
+    const uid_t owner = g_attributes.owner.value_or(info.st_uid);
+    const gid_t group = g_attributes.group.value_or(info.st_gid);
+    const mode_t mode = g_attributes.mode.value_or(info.st_mode & 07777);
+    *changed = owner != info.st_uid || group != info.st_gid || mode != (info.st_mode & 07777);
+    if (!*changed || dryRun)
+        return true;
+    if ((owner != info.st_uid || group != info.st_gid) && ::fchown(file.get(), owner, group) != 0)
+        return fail(
+            error,
+            QStringLiteral("cannot give %1 the owner and group asked for: %2").arg(path, errorText(errno)));
+    // After fchown, which may clear the set-ID bits.
+    if (::fchmod(file.get(), mode) != 0)
+        return fail(error,
+                    QStringLiteral("cannot set the permissions of %1: %2").arg(path, errorText(errno)));
+    return true;
+}
+
 void setOpenat2Enabled(bool enabled) {
     g_openat2 = enabled;
 }

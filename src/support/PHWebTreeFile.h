@@ -60,6 +60,14 @@ struct Attributes {
 /// For every later write of this process (empty: the defaults).
 void setAttributes(const Attributes &attributes);
 
+/// Gives the existing regular file at `path` below `root` the owner, group
+/// and mode set with setAttributes(), where it lacks them, on the opened file
+/// itself (never through a link). `*changed` says whether it lacked them;
+/// with `dryRun` nothing is changed. A missing file is no error. False with
+/// `*error` when the file cannot be opened or changed.
+bool applyAttributes(const QString &root, const QString &path, bool dryRun, bool *changed,
+                     QString *error = nullptr);
+
 /// Replaces (or creates) the file at `path` below `root` with `data`. An
 /// existing file keeps its owner, group and mode; a new one is made 0644
 /// whatever the umask, or with the mode and group of the web root's access,

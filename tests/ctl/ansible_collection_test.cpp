@@ -10,12 +10,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -398,6 +400,95 @@ TEST_F(AnsibleCollection, OptionsNotGivenAreLeftAsTheyAre) {
     EXPECT_EQ(get("/office/index.html"), 403);
     const std::string text = readFile(m_env->root() / "office" / ".htaccess");
     EXPECT_NE(text.find("\nDeny from 10.0.0.0/8 127.0.0.1"), std::string::npos) << text;
+}
+
+/// "0640 0:33" for a file: its permission bits, owner and group.
+std::string attributesOf(const fs::path &path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return "missing";
+    char text[64];
+    std::snprintf(text, sizeof text, "%04o %u:%u", unsigned(info.st_mode & 07777), unsigned(info.st_uid),
+                  unsigned(info.st_gid));
+    return text;
+}
+
+TEST_F(AnsibleCollection, OwnerGroupAndModeAreAppliedAndKept) {
+    const struct group *webGroup = ::getgrnam("www-data");
+    if (!webGroup || ::geteuid() != 0)
+        GTEST_SKIP() << "needs root and the group www-data";
+    const std::string gid = std::to_string(webGroup->gr_gid);
+    writeFile(m_work / "attributes.yml", "- hosts: all\n"
+                                         "  gather_facts: false\n"
+                                         "  tasks:\n"
+                                         "    - quillmere.porthold.porthold_user:\n"
+                                         "        web_root: \"{{ web_root }}\"\n"
+                                         "        name: alice\n"
+                                         "        password: \"{{ alice_password }}\"\n"
+                                         "        owner: root\n"
+                                         "        group: www-data\n"
+                                         "        mode: \"0640\"\n"
+                                         "    - quillmere.porthold.porthold_group:\n"
+                                         "        web_root: \"{{ web_root }}\"\n"
+                                         "        name: staff\n"
+                                         "        members: [alice]\n"
+                                         "        group: www-data\n"
+                                         "        mode: 0640\n"
+                                         "    - quillmere.porthold.porthold_folder:\n"
+                                         "        web_root: \"{{ web_root }}\"\n"
+                                         "        path: private\n"
+                                         "        mode: password\n"
+                                         "        groups: [staff]\n"
+                                         "        group: www-data\n"
+                                         "        file_mode: u=rw,g=r,o=\n"
+                                         "    - quillmere.porthold.porthold_folder:\n"
+                                         "        web_root: \"{{ web_root }}\"\n"
+                                         "        path: office\n"
+                                         "        mode: password\n"
+                                         "        any_valid_user: true\n");
+    // Under umask 077 new files were once 0600 root, and the server answered 403.
+    const mode_t umask = ::umask(077);
+    const PlaybookRun first = play("attributes.yml");
+    ::umask(umask);
+    ASSERT_EQ(first.exitCode, 0) << describe(first);
+    EXPECT_EQ(changedCount(first.out), 4) << first.out;
+    const fs::path root = m_env->root();
+    EXPECT_EQ(attributesOf(root / ".htusers"), "0640 0:" + gid);
+    EXPECT_EQ(attributesOf(root / ".htgroups"), "0640 0:" + gid);
+    EXPECT_EQ(attributesOf(root / "private" / ".htaccess"), "0640 0:" + gid);
+    EXPECT_EQ(attributesOf(root / "office" / ".htaccess"), "0640 0:" + gid)
+        << "a new file without a mode follows the web root's own files, not the umask";
+    EXPECT_EQ(get("/private/index.html", {"alice", kAlicePassword}), 200);
+
+    const PlaybookRun second = play("attributes.yml");
+    ASSERT_EQ(second.exitCode, 0) << describe(second);
+    EXPECT_EQ(changedCount(second.out), 0) << second.out;
+
+    // Drift in the attributes alone is repaired (and predicted by --check).
+    ::chmod((root / ".htgroups").c_str(), 0600);
+    ::chown((root / "private" / ".htaccess").c_str(), 0, 0);
+    const PlaybookRun check = play("attributes.yml", {"--check"});
+    ASSERT_EQ(check.exitCode, 0) << describe(check);
+    EXPECT_EQ(changedCount(check.out), 2) << check.out;
+    EXPECT_EQ(attributesOf(root / ".htgroups"), "0600 0:" + gid) << "--check changes nothing";
+    const PlaybookRun repair = play("attributes.yml");
+    ASSERT_EQ(repair.exitCode, 0) << describe(repair);
+    EXPECT_EQ(changedCount(repair.out), 2) << repair.out;
+    EXPECT_EQ(attributesOf(root / ".htgroups"), "0640 0:" + gid);
+    EXPECT_EQ(attributesOf(root / "private" / ".htaccess"), "0640 0:" + gid);
+
+    // A mode others could write is refused, and nothing changes.
+    writeFile(m_work / "loose.yml", "- hosts: all\n"
+                                    "  gather_facts: false\n"
+                                    "  tasks:\n"
+                                    "    - quillmere.porthold.porthold_group:\n"
+                                    "        web_root: \"{{ web_root }}\"\n"
+                                    "        name: staff\n"
+                                    "        mode: \"0666\"\n");
+    const PlaybookRun loose = play("loose.yml");
+    EXPECT_EQ(loose.exitCode, 2) << describe(loose);
+    EXPECT_NE(loose.out.find("every user of the machine"), std::string::npos) << loose.out;
+    EXPECT_EQ(attributesOf(root / ".htgroups"), "0640 0:" + gid);
 }
 
 TEST_F(AnsibleCollection, NamesThatLookLikeOptionsStayNames) {

@@ -377,6 +377,36 @@ TEST_F(PortholdctlJson, ApplyLeavesWhatItIsNotGiven) {
     EXPECT_TRUE(contains(twice.err, "given twice")) << describe(twice);
 }
 
+TEST_F(PortholdctlJson, FileAttributesHoldForAFileThatNeedsNoOtherChange) {
+    CTL_OK(env, {"mode", "private", "password"});
+    const fs::path access = env.root() / "private" / ".htaccess";
+    ::chmod(access.c_str(), 0600);
+    const auto before = snapshot(env);
+    const auto check = json({"--mode", "0640", "--check", "mode", "private", "password"});
+    EXPECT_TRUE(document(check).value("changed").toBool()) << describe(check);
+    EXPECT_EQ(strings(document(check).value("files")), std::vector<std::string>{access.string()});
+    struct stat info {};
+    ASSERT_EQ(::stat(access.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u) << "--check changes no mode";
+    const auto run = json({"--mode", "0640", "mode", "private", "password"});
+    EXPECT_TRUE(document(run).value("changed").toBool()) << describe(run);
+    ASSERT_EQ(::stat(access.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(snapshot(env), before) << "the bytes stay";
+    EXPECT_FALSE(document(json({"--mode", "0640", "mode", "private", "password"})).value("changed").toBool());
+
+    // A link in the file's place is never followed to what it points at.
+    const fs::path outside = env.config() / "outside";
+    writeFile(outside, "not Porthold's\n");
+    ::chmod(outside.c_str(), 0600);
+    fs::remove(access);
+    fs::create_symlink(outside, access);
+    const auto linked = json({"--mode", "0644", "mode", "private", "password"});
+    EXPECT_NE(linked.exitCode, 0) << describe(linked);
+    ASSERT_EQ(::stat(outside.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
 TEST_F(PortholdctlJson, VerifyAnswersWithWhatTheServerSaid) {
     const std::string reason = apache_harness::unavailableReason();
     if (!reason.empty())

@@ -13,6 +13,7 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import json
+import re
 
 # portholdctl's exit statuses.
 EXIT_OK = 0
@@ -23,7 +24,41 @@ EXIT_IO = 3
 COMMON_ARGUMENT_SPEC = dict(
     web_root=dict(type="path", required=False),
     portholdctl=dict(type="path", required=False, default=None),
+    owner=dict(type="str", required=False),
+    group=dict(type="str", required=False),
 )
+
+# The file mode, as the file modules of Ansible take it: folders already use
+# "mode" for their protection, so there it is "file_mode" alone.
+MODE_ARGUMENT_SPEC = dict(mode=dict(type="raw", required=False, aliases=["file_mode"]))
+FILE_MODE_ARGUMENT_SPEC = dict(file_mode=dict(type="raw", required=False))
+
+
+class _NoPermissions(object):
+    """A file without any permission bits: symbolic modes start from it."""
+
+    st_mode = 0o100000
+
+
+def octal_mode(module, value):
+    """The file mode as portholdctl takes it ("0640"), from Ansible's forms.
+
+    A number is the mode itself (YAML reads 0640 as 416); a string is octal
+    ("0640", "640") or symbolic ("u=rw,g=r,o="), taken from no permissions.
+    """
+    if value is None:
+        return None
+    if isinstance(value, bool):
+        raise PortholdError("mode: %r is not a file mode" % (value,))
+    if isinstance(value, int):
+        return "%04o" % value
+    text = str(value).strip()
+    if re.match(r"^[0-7]{1,4}$", text):
+        return "%04o" % int(text, 8)
+    try:
+        return "%04o" % module._symbolic_mode_to_octal(_NoPermissions(), text)
+    except Exception:
+        raise PortholdError("mode: %r is neither an octal nor a symbolic file mode" % (value,))
 
 
 class PortholdError(Exception):
@@ -47,11 +82,25 @@ class Portholdctl(object):
         else:
             self.executable = module.get_bin_path("portholdctl", required=True)
         self.web_root = module.params.get("web_root")
+        params = module.params
+        mode = params.get("mode") if "file_mode" not in params else params.get("file_mode")
+        self.attributes = []
+        if params.get("owner") is not None:
+            self.attributes += ["--owner", params["owner"]]
+        if params.get("group") is not None:
+            self.attributes += ["--group", params["group"]]
+        if mode is not None:
+            try:
+                self.attributes += ["--mode", octal_mode(module, mode)]
+            except PortholdError as error:
+                module.fail_json(msg=str(error))
 
     def _command(self, arguments, check=False, diff=False):
         command = [self.executable, "--json"]
         if self.web_root:
             command += ["--root", self.web_root]
+        # Before the command: after it, these are some commands' own options.
+        command += self.attributes
         if check:
             command.append("--check")
         if diff:
@@ -105,7 +154,12 @@ class Portholdctl(object):
         return document
 
     def read(self, arguments):
-        return self.run(arguments)
+        # What is only read is written nowhere: no file attributes.
+        attributes, self.attributes = self.attributes, []
+        try:
+            return self.run(arguments)
+        finally:
+            self.attributes = attributes
 
     def change(self, arguments, password=None):
         """A changing command, in the module's check and diff modes."""

@@ -68,6 +68,18 @@ options:
       - Every option that is not given is left as it is, with or without I(exact).
     type: bool
     default: false
+  file_mode:
+    description:
+      - The permissions the folder's C(.htaccess) should have, as the I(mode) of
+        M(ansible.builtin.file) (I(mode) is the folder's protection here).
+      - An octal string such as C("0640"), a number written with a leading zero, or a
+        symbolic mode such as C(u=rw,g=r,o=), taken from no permissions. Write for others
+        is refused.
+      - Applied when the file is written and to an existing file that lacks it.
+      - Left out, an existing file keeps its mode and a new one is C(0644) whatever the
+        umask, or stricter like the web root's own C(.htaccess) when the web server can
+        still read it.
+    type: raw
 extends_documentation_fragment:
   - quillmere.porthold.porthold
 notes:
@@ -130,6 +142,7 @@ files:
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillmere.porthold.plugins.module_utils.porthold import (
     COMMON_ARGUMENT_SPEC,
+    FILE_MODE_ARGUMENT_SPEC,
     Portholdctl,
     PortholdError,
     fail,
@@ -178,6 +191,7 @@ def main():
         exact=dict(type="bool", default=False),
     )
     argument_spec.update(COMMON_ARGUMENT_SPEC)
+    argument_spec.update(FILE_MODE_ARGUMENT_SPEC)
     module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
     params = module.params
     # "Any Valid User" and named users exclude each other.

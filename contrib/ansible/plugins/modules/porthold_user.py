@@ -50,6 +50,7 @@ options:
     default: present
 extends_documentation_fragment:
   - quillmere.porthold.porthold
+  - quillmere.porthold.porthold.mode
 """
 
 EXAMPLES = r"""
@@ -93,6 +94,7 @@ files:
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillmere.porthold.plugins.module_utils.porthold import (
     COMMON_ARGUMENT_SPEC,
+    MODE_ARGUMENT_SPEC,
     Portholdctl,
     PortholdError,
     fail,
@@ -109,6 +111,7 @@ def main():
         state=dict(type="str", choices=["present", "absent"], default="present"),
     )
     argument_spec.update(COMMON_ARGUMENT_SPEC)
+    argument_spec.update(MODE_ARGUMENT_SPEC)
     module = AnsibleModule(
         argument_spec=argument_spec,
         supports_check_mode=True,
