@@ -125,6 +125,31 @@ void PHCtlCommands::execute(const PHCtlInvocation &invocation) {
         refuseDash(name, PHNameRule::Kind::User);
     for (const QString &name : invocation.groups)
         refuseDash(name, PHNameRule::Kind::Group);
+    dispatch();
+    // A dry run of one step of many may name users and groups that an earlier
+    // step would have made: it predicts, and says what it took on trust.
+    if (!m_unknownUsers.isEmpty() || !m_unknownGroups.isEmpty()) {
+        m_output.set(QStringLiteral("unknown_users"), jsonList(m_unknownUsers));
+        m_output.set(QStringLiteral("unknown_groups"), jsonList(m_unknownGroups));
+        for (const QString &name : m_unknownUsers)
+            m_output.warn(QStringLiteral("No user %1 yet; --check takes it as made by an earlier step")
+                              .arg(quoted(name)));
+        for (const QString &name : m_unknownGroups)
+            m_output.warn(QStringLiteral("No group %1 yet; --check takes it as made by an earlier step")
+                              .arg(quoted(name)));
+    }
+}
+
+bool PHCtlCommands::assumedInCheck(const QString &name, bool group) {
+    if (!m_invocation.check)
+        return false;
+    QStringList &list = group ? m_unknownGroups : m_unknownUsers;
+    if (!list.contains(name))
+        list.append(name);
+    return true;
+}
+
+void PHCtlCommands::dispatch() {
     switch (m_invocation.command) {
     case Command::Tree:
         return tree();
@@ -610,7 +635,7 @@ void PHCtlCommands::apply() {
 void PHCtlCommands::checkGrantable(const QStringList &users, const QStringList &groups, bool letIn) {
     const QStringList known = m_context.userArray();
     for (const QString &user : users) {
-        if (!known.contains(user))
+        if (!known.contains(user) && !assumedInCheck(user, false))
             throw Refusal{QStringLiteral("No user %1").arg(quoted(user))};
         // Names the server would misread are kept in the user file but never required.
         if (const QString why = PHNameRule::refusal(user, PHNameRule::Kind::User); letIn && !why.isEmpty())
@@ -618,7 +643,7 @@ void PHCtlCommands::checkGrantable(const QStringList &users, const QStringList &
     }
     const QStringList knownGroups = m_context.groupArray();
     for (const QString &group : groups) {
-        if (!knownGroups.contains(group))
+        if (!knownGroups.contains(group) && !assumedInCheck(group, true))
             throw Refusal{QStringLiteral("No group %1").arg(quoted(group))};
         // "Require group Group 1" names two groups to the server.
         if (const QString why = PHNameRule::refusal(group, PHNameRule::Kind::Group); letIn && !why.isEmpty())
@@ -905,7 +930,7 @@ PHUserItem *PHCtlCommands::member(PHUserItem *group, const QString &user) {
 /// A user who can join a group: one of the user file.
 QString PHCtlCommands::knownUser(const QString &user) {
     QString name = trimmed(user);
-    if (!m_context.userArray().contains(name))
+    if (!m_context.userArray().contains(name) && !assumedInCheck(name, false))
         throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
     return name;
 }

@@ -160,6 +160,12 @@ private:
     QTextStream &m_out;
     Passwords m_passwords;
     std::optional<PHUserFileBytes> m_userFile;
+    // --check: names not (yet) users or groups, taken as made by an earlier step
+    QStringList m_unknownUsers;
+    QStringList m_unknownGroups;
+    /// In --check, notes an unknown name and answers true; otherwise false.
+    bool assumedInCheck(const QString &name, bool group);
+    void dispatch();
     PHCtlInvocation m_invocation;
     std::unique_ptr<PHFSItem> m_root;
     qsizetype m_reportedSoFar = 0;

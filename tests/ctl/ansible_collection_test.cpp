@@ -292,6 +292,16 @@ protected:
 };
 
 TEST_F(AnsibleCollection, ThePlaybookProtectsOnceAndThenHolds) {
+    // Check mode on a host where nothing is made yet predicts every task's
+    // change; the group and folder tasks once failed: the user did not exist.
+    const auto empty = files();
+    const PlaybookRun predicted = play("site.yml", {"--check"});
+    ASSERT_EQ(predicted.exitCode, 0) << describe(predicted);
+    EXPECT_EQ(changedCount(predicted.out), 5) << predicted.out;
+    EXPECT_NE((predicted.out + predicted.err).find("No user \"alice\" yet"), std::string::npos)
+        << describe(predicted);
+    EXPECT_EQ(files(), empty) << "--check writes nothing";
+
     // The first run makes everything, verbosely, so that every argument a
     // module gets would be logged if it were not kept out.
     const PlaybookRun first = play("site.yml", {"-vvv"});

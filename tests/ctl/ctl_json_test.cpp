@@ -407,6 +407,34 @@ TEST_F(PortholdctlJson, FileAttributesHoldForAFileThatNeedsNoOtherChange) {
     EXPECT_EQ(info.st_mode & 07777, 0600u);
 }
 
+TEST_F(PortholdctlJson, CheckTakesNamesNotYetMadeOnTrust) {
+    // A dry run of one step may name what an earlier step would make.
+    const auto before = snapshot(env);
+    const auto group = json({"--check", "group", "add", "staff", "--member", "alice"});
+    EXPECT_EQ(group.exitCode, 0) << describe(group);
+    QJsonObject answer = document(group);
+    EXPECT_TRUE(answer.value("changed").toBool());
+    EXPECT_EQ(strings(answer.value("unknown_users")), std::vector<std::string>{"alice"});
+    EXPECT_EQ(strings(answer.value("members")), std::vector<std::string>{"alice"});
+    EXPECT_TRUE(contains(group.err, "No user \"alice\" yet")) << describe(group);
+
+    const auto folder =
+        json({"--check", "apply", "private", "--mode", "password", "--users", "bob", "--groups", "staff"});
+    EXPECT_EQ(folder.exitCode, 0) << describe(folder);
+    answer = document(folder);
+    EXPECT_TRUE(answer.value("changed").toBool());
+    EXPECT_EQ(strings(answer.value("unknown_users")), std::vector<std::string>{"bob"});
+    EXPECT_EQ(strings(answer.value("unknown_groups")), std::vector<std::string>{"staff"});
+    EXPECT_EQ(snapshot(env), before) << "--check writes nothing";
+
+    // Without --check the same names are refused, and names the server would
+    // misread are refused even in a dry run.
+    EXPECT_EQ(json({"group", "add", "staff", "--member", "alice"}).exitCode, 2);
+    EXPECT_EQ(json({"apply", "private", "--mode", "password", "--users", "bob"}).exitCode, 2);
+    EXPECT_EQ(json({"--check", "apply", "private", "--mode", "password", "--users", "a b"}).exitCode, 2);
+    EXPECT_EQ(snapshot(env), before);
+}
+
 TEST_F(PortholdctlJson, VerifyAnswersWithWhatTheServerSaid) {
     const std::string reason = apache_harness::unavailableReason();
     if (!reason.empty())

@@ -193,6 +193,10 @@ def report(module, answer, **extra):
     for warning in answer.get("warnings") or []:
         module.warn(warning)
     result = dict(changed=bool(answer.get("changed")), files=answer.get("files", []))
+    # In check mode, the names an earlier task would have made.
+    for key in ("unknown_users", "unknown_groups"):
+        if key in answer:
+            result[key] = answer[key]
     result.update(extra)
     if module._diff:
         result["diff"] = ansible_diff([answer])
