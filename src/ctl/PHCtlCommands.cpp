@@ -333,6 +333,16 @@ void PHCtlCommands::walkTree(PHFSItem *node, const QString &path, int depth, QSe
                                             : path + QLatin1Char('/') + child->relativePath(),
                  depth + 1, ancestors, visit);
     ancestors.remove(identity);
+    // Folders deeper than every walk goes are said once, with the first of them.
+    if (node->isBeyondDepthLimit() && !m_depthLimitSaid) {
+        m_depthLimitSaid = true;
+        const QString shown =
+            path.size() > 120 ? path.left(58) + QStringLiteral("\u2026") + path.right(58) : path;
+        m_output.warn(QStringLiteral("folders more than %1 levels below the web root are not listed: "
+                                     "those below %2 are left out")
+                          .arg(PHFSItem::kMaxDepth)
+                          .arg(shown));
+    }
 }
 
 QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relative) {

@@ -169,4 +169,5 @@ private:
     PHCtlInvocation m_invocation;
     std::unique_ptr<PHFSItem> m_root;
     qsizetype m_reportedSoFar = 0;
+    bool m_depthLimitSaid = false; // a walk reached PHFSItem::kMaxDepth and said so
 };

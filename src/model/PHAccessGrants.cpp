@@ -3,12 +3,15 @@
 #include "model/PHAuthFiles.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
+#include "support/PHFileName.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -18,11 +21,16 @@ QString keyFor(PHAccessGrants::Kind kind) {
 
 void collect(PHFSItem *node, const QString &rootPath, const QString &name, PHAccessGrants::Kind kind,
              QSet<QString> &visited, QList<PHAccessGrants::Folder> &found) {
-    // A link back up the tree, or a second way to the same folder, is walked once.
-    const QString canonical = QFileInfo(node->fullPath()).canonicalFilePath();
-    if (canonical.isEmpty() || visited.contains(canonical))
+    // A link back up the tree, or a second way to the same folder, is walked
+    // once. Told apart by device and inode: one stat, where resolving the
+    // path read every link on the way, level by level, for each folder.
+    struct stat info {};
+    if (::stat(PHFileName::encode(node->fullPath()).constData(), &info) != 0)
         return;
-    visited.insert(canonical);
+    const QString identity = QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino));
+    if (visited.contains(identity))
+        return;
+    visited.insert(identity);
     if (PHAccessGrants::textRequires(node->stringValue(), name, kind)) {
         QString relative = QDir(rootPath).relativeFilePath(node->fullPath());
         if (relative.isEmpty())

@@ -21,6 +21,7 @@
 #include <QHash>
 #include <QLocale>
 #include <QSet>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cerrno>
@@ -269,7 +270,42 @@ QString PHFSItem::relativePath() const {
 }
 
 QString PHFSItem::fullPath() const {
-    return m_parent ? joinPath(m_parent->fullPath(), m_name) : m_name;
+    if (!m_parent)
+        return m_name;
+    // Built once from the top, in place: a deep folder's path is not made
+    // again for every level above it.
+    const PHFSItem *root = this;
+    qsizetype length = 0;
+    int levels = 0;
+    for (; root->m_parent; root = root->m_parent) {
+        length += root->m_name.size() + 1;
+        ++levels;
+    }
+    if (root->m_name.isEmpty())
+        return {};
+    QVarLengthArray<const QString *, 64> names(levels);
+    int i = levels;
+    for (const PHFSItem *node = this; node->m_parent; node = node->m_parent)
+        names[--i] = &node->m_name;
+    // As joinPath joins each level: one "/" between, none doubled.
+    QString path;
+    path.reserve(root->m_name.size() + length);
+    path += root->m_name;
+    for (const QString *name : names) {
+        if (name->isEmpty())
+            continue;
+        if (!path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        path += name->startsWith(QLatin1Char('/')) ? QStringView(*name).mid(1) : QStringView(*name);
+    }
+    return path;
+}
+
+int PHFSItem::depth() const {
+    int levels = 0;
+    for (const PHFSItem *node = m_parent; node; node = node->m_parent)
+        ++levels;
+    return levels;
 }
 
 QString PHFSItem::treeRootPath() const {
@@ -364,6 +400,12 @@ void PHFSItem::loadChildren() {
         if (recorded) // ten thousand folders would make ten thousand lines
             for (const PHFSItem *child : std::as_const(children))
                 Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(child->m_name)));
+    }
+    // The depth limit: the subfolders are known, and said, but not listed.
+    m_beyondDepthLimit = !children.isEmpty() && depth() >= kMaxDepth;
+    if (m_beyondDepthLimit) {
+        deleteNodes(children, false);
+        children.clear();
     }
     m_childrenState = children.isEmpty() ? ChildrenState::Leaf : ChildrenState::Loaded;
     if (!children.isEmpty())
@@ -982,8 +1024,24 @@ bool PHFSItem::deleteAccessFile() {
 QString PHFSItem::treePath() const {
     if (!m_parent)
         return QStringLiteral(".");
-    const QString above = m_parent->treePath();
-    return above == QLatin1String(".") ? m_name : above + QLatin1Char('/') + m_name;
+    qsizetype length = 0;
+    int levels = 0;
+    for (const PHFSItem *node = this; node->m_parent; node = node->m_parent) {
+        length += node->m_name.size() + 1;
+        ++levels;
+    }
+    QVarLengthArray<const QString *, 64> names(levels);
+    int i = levels;
+    for (const PHFSItem *node = this; node->m_parent; node = node->m_parent)
+        names[--i] = &node->m_name;
+    QString path;
+    path.reserve(length);
+    for (const QString *name : names) {
+        if (!path.isEmpty())
+            path += QLatin1Char('/');
+        path += *name;
+    }
+    return path;
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccess() const {
@@ -996,8 +1054,17 @@ QString PHFSItem::modeNote() const {
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) const {
-    QList<PHEffectiveAccess::Layer> layers{PHEffectiveAccess::Layer{treePath(), ownText}};
+    // A folder above without an access file adds nothing to the merge: only
+    // those with one are layers, so a deep folder costs its depth in steps
+    // up, not its depth in paths built and files parsed.
+    std::vector<const PHFSItem *> above;
     for (const PHFSItem *node = m_parent; node; node = node->m_parent)
-        layers.prepend(PHEffectiveAccess::Layer{node->treePath(), node->stringValue()});
+        if (!node->stringValue().isEmpty())
+            above.push_back(node);
+    QList<PHEffectiveAccess::Layer> layers;
+    layers.reserve(qsizetype(above.size()) + 1);
+    for (auto it = above.rbegin(); it != above.rend(); ++it)
+        layers.append(PHEffectiveAccess::Layer{(*it)->treePath(), (*it)->stringValue()});
+    layers.append(PHEffectiveAccess::Layer{treePath(), ownText});
     return PHEffectiveAccess::merge(layers);
 }

@@ -111,7 +111,18 @@ public:
     bool isListed() const { return m_childrenState != ChildrenState::NotLoaded; }
     /// Lists the folder again: subfolders (links followed, hidden ones too),
     /// sorted by name ignoring case, then exactly. Old children are deleted.
+    /// A folder kMaxDepth levels below the root lists none
+    /// (isBeyondDepthLimit tells whether it has some).
     void loadChildren();
+    /// How deep below the root of its tree folders are listed: paths longer
+    /// than the system's path limit could not be opened anyway, and every
+    /// walk of the tree ends here.
+    static constexpr int kMaxDepth = 1000;
+    /// Levels below the root of the tree (0 for the root).
+    int depth() const;
+    /// True when the folder has subfolders that are not listed because it is
+    /// kMaxDepth levels deep.
+    bool isBeyondDepthLimit() const { return m_beyondDepthLimit; }
 
     /// The process-wide expansion-state table, keyed by full path.
     static void saveStateForItem(bool expanded, const PHFSItem *item);
@@ -285,6 +296,7 @@ private:
     // listed, and a pointer is a third of an empty list).
     std::unique_ptr<QList<PHFSItem *>> m_children;
     ChildrenState m_childrenState = ChildrenState::NotLoaded;
+    bool m_beyondDepthLimit = false;
     // Whether deleting this node is logged: -1 asks the log, 0 or 1 is the
     // answer its deleting parent already had.
     qint8 m_deletionRecorded = -1;

@@ -3,6 +3,7 @@
 
 #include "ctl/CtlFixture.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -327,6 +328,51 @@ TEST(PortholdctlFolders, TreeShowAndClear) {
     EXPECT_TRUE(contains(cleared.out, "Mode: None")) << cleared.out;
     const auto missing = env.run({"show", "nowhere"});
     EXPECT_EQ(missing.exitCode, 2) << describe(missing);
+}
+
+TEST(PortholdctlFolders, DeepTreesAreWalkedToTheDepthLimitAndTheLimitIsSaid) {
+    CtlEnvironment env;
+    // 1005 levels of "d": the walk lists the root and 1000 levels below it.
+    // (Made level by level: one path that long is more than some calls take.)
+    std::string chain;
+    int folder = ::open(env.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < 1005 && folder >= 0; ++i) {
+        chain += i ? "/d" : "d";
+        ASSERT_EQ(::mkdirat(folder, "d", 0755), 0) << i;
+        const int next = ::openat(folder, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = next;
+    }
+    ASSERT_GE(folder, 0);
+    ::close(folder);
+    // Protection from the top still reaches a folder far down: only folders
+    // with an access file are merged, the ones between add nothing.
+    CTL_OK(env, {"user", "add", "amy"}, "pw\n");
+    CTL_OK(env, {"mode", ".", "password"});
+    const std::string deep = chain.substr(0, 2 * 900 - 1);
+    CTL_OK(env, {"mode", deep, "address"});
+
+    const auto tree = env.run({"tree"});
+    ASSERT_EQ(tree.exitCode, 0) << describe(tree);
+    std::vector<std::string> lines;
+    std::istringstream text(tree.out);
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 1001u) << tree.err;
+    EXPECT_EQ(lines.back().find_first_not_of(' '), 2000u) << "the deepest listed is 1000 levels down";
+    EXPECT_TRUE(contains(tree.err, "folders more than 1000 levels below the web root are not listed"))
+        << tree.err;
+    // Below the protected root every folder inherits; the deep one's own mode
+    // is combined with it, and what is below it inherits both.
+    EXPECT_TRUE(contains(lines.at(500), "\tNone\t[")) << lines.at(500);
+    EXPECT_TRUE(contains(lines.at(900), "\tAddress\t[")) << lines.at(900);
+    EXPECT_TRUE(contains(lines.at(950), "\tNone\t[")) << lines.at(950);
+
+    // The limit is said in JSON too, as a warning.
+    const auto json = env.run({"--json", "tree"});
+    ASSERT_EQ(json.exitCode, 0) << describe(json);
+    EXPECT_TRUE(contains(json.out, "\"warnings\":[\"folders more than 1000 levels below"))
+        << json.out.substr(0, 400);
 }
 
 TEST(PortholdctlFolders, AHandManagedFileIsNeverRewritten) {
