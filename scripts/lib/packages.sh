@@ -16,7 +16,9 @@ porthold_build_packages=(
 # Making the Debian package (dpkg-shlibdeps works out its dependencies).
 porthold_package_packages=(dpkg-dev)
 
-# Running the tests, the fuzz targets and the package checks. The privileged
+# Running the tests, the fuzz targets and the package checks. ansible-test
+# sanity runs offline on Debian's pylint, pycodestyle, yamllint and voluptuous
+# (scripts/ansible-sanity). The privileged
 # path is tested through the real pkexec with a system bus (dbus) and polkitd
 # of the tests' own; polkitd also brings pkttyagent, the tests' authentication
 # agent, and libglib2.0-bin has gdbus.
@@ -27,6 +29,7 @@ porthold_test_packages=(
   dbus polkitd pkexec libglib2.0-bin
   lintian
   ansible-core
+  pylint pycodestyle yamllint python3-voluptuous python3-venv
   openssl
 )
 

@@ -38,7 +38,7 @@ notes:
 requirements:
   - Porthold (C(portholdctl)) on the managed host.
 author:
-  - Quillmere Software
+  - Quillmere Software (!UNKNOWN)
 """
 
     # The file mode of porthold_user and porthold_group ("mode"); porthold_folder
