@@ -5,6 +5,7 @@
 #include "ctl/PHHeadlessContext.h"
 #include "model/PHAccessCheck.h"
 #include "model/PHAccessGrants.h"
+#include "model/PHAuthFiles.h"
 #include "model/PHEditRules.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
@@ -345,6 +346,58 @@ void PHCtlCommands::walkTree(PHFSItem *node, const QString &path, int depth, QSe
     }
 }
 
+namespace {
+
+/// The names of the user (or group) rules in force, as the server reads them.
+void namesRequired(const PHEffectiveAccess::Rule &rule, bool groups, QStringList &names) {
+    using Kind = PHEffectiveAccess::Rule::Kind;
+    if (rule.isContainer()) {
+        for (const PHEffectiveAccess::Rule &child : rule.children)
+            namesRequired(child, groups, names);
+        return;
+    }
+    if (rule.negated || rule.kind != (groups ? Kind::Group : Kind::User))
+        return;
+    for (const QString &name : rule.arguments)
+        if (!names.contains(name))
+            names.append(name);
+}
+
+} // namespace
+
+QStringList PHCtlCommands::unknownInForce(const PHFSItem *node, bool groups) {
+    QStringList named;
+    for (const PHEffectiveAccess::Rule &rule : PHEffectiveAccess::parse(node->stringValue()).requires_)
+        namesRequired(rule, groups, named);
+    const QStringList known = groups ? m_context.groupArray() : m_context.userArray();
+    QStringList unknown;
+    for (const QString &name : named) {
+        // The server compares group names without regard to case.
+        const bool isKnown =
+            groups ? std::any_of(known.cbegin(), known.cend(),
+                                 [&](const QString &g) { return PHGroupFile::sameGroup(g, name); })
+                   : known.contains(name);
+        if (!isKnown)
+            unknown.append(name);
+    }
+    return unknown;
+}
+
+QStringList PHCtlCommands::unknownMembers(const QString &group) {
+    const QString path = PHGroupsDataSource::groupfilePath();
+    const PHTextFile file = PHTextFile::readBelow(m_context.webRoot(), path);
+    if (file.status != PHTextFile::Status::Read)
+        return {};
+    const QStringList users = m_context.userArray();
+    QStringList unknown;
+    for (const PHGroupFile::Group &read : PHGroupFile::read(file.text))
+        if (read.name == group)
+            for (const QString &member : read.members)
+                if (!users.contains(member) && !unknown.contains(member))
+                    unknown.append(member);
+    return unknown;
+}
+
 QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relative) {
     QStringList users = node->listForKey(PHFSItem::RequireUserKey);
     const bool anyUser = users.contains(PHFSItem::anyUserRealName);
@@ -358,6 +411,8 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
         {"address_mode", node->isAllowSet() ? "allow" : "deny"},
         {"users", jsonList(users)},
         {"groups", jsonList(node->listForKey(PHFSItem::RequireGroupKey))},
+        {"unknown_users", jsonList(unknownInForce(node, false))},
+        {"unknown_groups", jsonList(unknownInForce(node, true))},
         {"any_valid_user", anyUser},
         {"addresses", jsonList(node->addressArray())},
         {"allow_from", jsonList(node->listForKey(PHFSItem::AllowFromKey))},
@@ -385,8 +440,14 @@ void PHCtlCommands::show() {
           << "Disabled: " << (node->isAuthenticationDisabled() ? "yes" : "no") << '\n'
           << "Address mode: " << (node->isAllowSet() ? "allow" : "deny") << '\n'
           << "Required users: " << list(PHFSItem::RequireUserKey) << '\n'
-          << "Required groups: " << list(PHFSItem::RequireGroupKey) << '\n'
-          << "Allow from: " << list(PHFSItem::AllowFromKey) << '\n'
+          << "Required groups: " << list(PHFSItem::RequireGroupKey) << '\n';
+    // Let in by the server, unknown to the user and group files: a user or
+    // group made later of one of these names gets in.
+    if (const QStringList unknown = unknownInForce(node, false); !unknown.isEmpty())
+        m_out << "Required users that are no users (unknown): " << unknown.join(QLatin1Char(' ')) << '\n';
+    if (const QStringList unknown = unknownInForce(node, true); !unknown.isEmpty())
+        m_out << "Required groups that are no groups (unknown): " << unknown.join(QLatin1Char(' ')) << '\n';
+    m_out << "Allow from: " << list(PHFSItem::AllowFromKey) << '\n'
           << "Deny from: " << list(PHFSItem::DenyFromKey) << '\n';
     if (node->isHandManaged())
         m_out << "Hand-managed: yes: " << PHFSItem::handManagedMessage << " ("
@@ -621,7 +682,11 @@ void PHCtlCommands::apply() {
     if (m_invocation.applyAddresses)
         listed = exact ? addresses : merged(node->listForKey(addressKey), addresses);
 
-    const bool unchanged = mode == node->modeIndex() && allow == node->isAllowSet() &&
+    // --exact means exact: names in force that are no users or groups (the
+    // lists above never hold them) go too, so the file is written.
+    const bool unknownStay = !(exact && m_invocation.applyUsers && !unknownInForce(node, false).isEmpty()) &&
+                             !(exact && m_invocation.applyGroups && !unknownInForce(node, true).isEmpty());
+    const bool unchanged = unknownStay && mode == node->modeIndex() && allow == node->isAllowSet() &&
                            required == node->listForKey(PHFSItem::RequireUserKey) &&
                            requiredGroups == node->listForKey(PHFSItem::RequireGroupKey) &&
                            listed == node->listForKey(addressKey);
@@ -992,7 +1057,8 @@ void PHCtlCommands::setMembers(const PHUserItem::Ptr &item, const QStringList &m
         kept.append(PHUserItem::itemWithValueParentChildren(user, item, std::nullopt));
     }
     m_output.set(QStringLiteral("members"), jsonList(wanted));
-    if (wanted == current) {
+    // --exact also takes out members the group file names who are no users.
+    if (wanted == current && !(m_invocation.exact && !unknownMembers(item->value()).isEmpty())) {
         m_output.note(QStringLiteral("The group %1 already has these members").arg(quoted(item->value())));
         return;
     }
@@ -1052,7 +1118,9 @@ void PHCtlCommands::listGroups() {
     if (m_output.isJson()) {
         QJsonArray list;
         for (const PHUserItem::Ptr &item : groups().rootArray())
-            list.append(QJsonObject{{"name", item->value()}, {"members", jsonList(memberNames(item.get()))}});
+            list.append(QJsonObject{{"name", item->value()},
+                                    {"members", jsonList(memberNames(item.get()))},
+                                    {"unknown_members", jsonList(unknownMembers(item->value()))}});
         m_output.set(QStringLiteral("groups"), list);
         return;
     }
@@ -1061,6 +1129,10 @@ void PHCtlCommands::listGroups() {
         for (const PHUserItem::Ptr &m : item->children())
             members.append(m->value());
         m_out << item->value() << ':'
-              << (members.isEmpty() ? QString() : QLatin1Char(' ') + members.join(' ')) << '\n';
+              << (members.isEmpty() ? QString() : QLatin1Char(' ') + members.join(' '));
+        // Named in the file, no users: shown apart, so no script takes them as members.
+        if (const QStringList unknown = unknownMembers(item->value()); !unknown.isEmpty())
+            m_out << " (unknown: " << unknown.join(' ') << ')';
+        m_out << '\n';
     }
 }

@@ -96,7 +96,13 @@ private:
     void walkTree(PHFSItem *node, const QString &path, int depth, QSet<FolderIdentity> &ancestors,
                   const std::function<void(PHFSItem *, const QString &, int)> &visit);
     /// What show --json answers for a folder.
-    static QJsonObject folderDocument(PHFSItem *node, const QString &relative);
+    QJsonObject folderDocument(PHFSItem *node, const QString &relative);
+    /// Names a line in force of the folder's access file lets in (by name)
+    /// that are no users, or no groups, of the web root: the panel's lists
+    /// leave them out, the server does not, and a user made later gets in.
+    QStringList unknownInForce(const PHFSItem *node, bool groups);
+    /// Members of the group in the group file who are no users.
+    QStringList unknownMembers(const QString &group);
     void show();
     /// Asks the running server whether it does what the folder's access says.
     void verify();

@@ -435,6 +435,54 @@ TEST_F(PortholdctlJson, CheckTakesNamesNotYetMadeOnTrust) {
     EXPECT_EQ(snapshot(env), before);
 }
 
+TEST_F(PortholdctlJson, ExactTakesOutNamesThatAreNoUsersAndShowTellsOfThem) {
+    CTL_OK(env, {"user", "add", "alice"}, "wonder\n");
+    CTL_OK(env, {"group", "add", "staff", "--member", "alice"});
+    CTL_OK(env, {"apply", "private", "--mode", "password", "--users", "alice", "--groups", "staff"});
+    // Added by hand: names the user and group files do not know (yet).
+    const fs::path access = env.root() / "private" / ".htaccess";
+    std::string text = readFile(access);
+    text.replace(text.find("Require user alice\n"), 19, "Require user alice mallory\n");
+    text.replace(text.find("Require group staff\n"), 20, "Require group staff ghosts\n");
+    writeFile(access, text);
+    std::string groups = readFile(env.root() / ".htgroups");
+    groups.replace(groups.find("staff: alice"), 12, "staff: alice mallory");
+    writeFile(env.root() / ".htgroups", groups);
+
+    QJsonObject shown = document(json({"show", "private"}));
+    EXPECT_EQ(strings(shown.value("users")), std::vector<std::string>{"alice"});
+    EXPECT_EQ(strings(shown.value("unknown_users")), std::vector<std::string>{"mallory"});
+    EXPECT_EQ(strings(shown.value("unknown_groups")), std::vector<std::string>{"ghosts"});
+    EXPECT_TRUE(contains(env.run({"show", "private"}).out, "(unknown): mallory\n"));
+    const QJsonArray listed = document(json({"group", "list"})).value("groups").toArray();
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_EQ(strings(listed.at(0).toObject().value("unknown_members")), std::vector<std::string>{"mallory"});
+    EXPECT_EQ(env.run({"group", "list"}).out, "staff: alice (unknown: mallory)\n");
+
+    // Without --exact nothing is taken out and nothing written; with it the
+    // file once stayed as it was, reporting no change.
+    EXPECT_FALSE(document(json({"apply", "private", "--users", "alice"})).value("changed").toBool());
+    const auto exact = json({"apply", "private", "--users", "alice", "--exact"});
+    EXPECT_TRUE(document(exact).value("changed").toBool()) << describe(exact);
+    EXPECT_FALSE(contains(readFile(access), "mallory"));
+    EXPECT_TRUE(strings(document(exact).value("folder").toObject().value("unknown_users")).empty());
+    EXPECT_FALSE(
+        document(json({"apply", "private", "--users", "alice", "--exact"})).value("changed").toBool());
+
+    const auto members = json({"group", "add", "staff", "--member", "alice", "--exact"});
+    EXPECT_TRUE(document(members).value("changed").toBool()) << describe(members);
+    EXPECT_FALSE(contains(readFile(env.root() / ".htgroups"), "mallory"));
+
+    // mallory, made now, is let in nowhere.
+    CTL_OK(env, {"user", "add", "mallory"}, "evil\n");
+    const std::string reason = apache_harness::unavailableReason();
+    if (!reason.empty())
+        GTEST_SKIP() << "no private Apache: " << reason;
+    apache_harness::ApacheServer server(env.root());
+    EXPECT_NE(apache_harness::httpStatus(server.port(), "/private/", {"alice", "wonder"}), 401);
+    EXPECT_EQ(apache_harness::httpStatus(server.port(), "/private/", {"mallory", "evil"}), 401);
+}
+
 TEST_F(PortholdctlJson, VerifyAnswersWithWhatTheServerSaid) {
     const std::string reason = apache_harness::unavailableReason();
     if (!reason.empty())

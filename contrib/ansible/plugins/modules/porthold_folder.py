@@ -65,6 +65,8 @@ options:
       - Each of I(users), I(groups) and I(addresses) that is given is set to exactly
         what it lists; those not given are left as they are.
       - Without it, what is listed is added and nothing is removed.
+      - Exact means exact, so names the access file lets in that are no users or groups
+        (C(unknown_users), C(unknown_groups) in I(folder)) go too when their list is given.
       - Every option that is not given is left as it is, with or without I(exact).
     type: bool
     default: false
@@ -128,6 +130,8 @@ folder:
     mode: password
     users: []
     groups: [staff]
+    unknown_users: []
+    unknown_groups: []
     any_valid_user: false
     address_mode: allow
     addresses: []

@@ -23,7 +23,8 @@ options:
     required: true
   members:
     description:
-      - Users of the group. Users not listed leave the group unless I(append) is true.
+      - Users of the group. Users not listed leave the group unless I(append) is true;
+        so do names in the group file that are no users.
       - C([]) empties the group; leaving it out keeps the members as they are.
     type: list
     elements: str
