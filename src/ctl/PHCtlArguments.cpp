@@ -1,5 +1,6 @@
 #include "ctl/PHCtlArguments.h"
 
+#include <QDir>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
@@ -441,6 +442,14 @@ PHCtlInvocation parse(const QStringList &arguments) {
         parseGroup(reader, invocation);
     } else {
         throw PHCtlUsageError(QStringLiteral("unknown command \"%1\"").arg(command));
+    }
+    // "pw/sub/.." is the folder pw, as the tree names it (never a walk of the
+    // disk through a link); a path that climbs above the web root is left for
+    // the refusal.
+    if (!invocation.folder.isEmpty() && !QDir::isAbsolutePath(invocation.folder)) {
+        const QString clean = QDir::cleanPath(invocation.folder);
+        if (clean != QLatin1String("..") && !clean.startsWith(QLatin1String("../")))
+            invocation.folder = clean;
     }
     return invocation;
 }

@@ -21,6 +21,7 @@
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
+#include "support/PHWriteJournal.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -402,7 +403,10 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
     QStringList users = node->listForKey(PHFSItem::RequireUserKey);
     const bool anyUser = users.contains(PHFSItem::anyUserRealName);
     users.removeAll(PHFSItem::anyUserRealName);
-    const bool hasFile = node->hasAccessFile();
+    // In a dry run, the file as it would be: written, or gone.
+    bool removed = false;
+    const bool pending = PHWriteJournal::pendingBytes(node->accessPath(), &removed).has_value();
+    const bool hasFile = pending || (!removed && node->hasAccessFile());
     return QJsonObject{
         {"folder", normalizedFolder(relative)},
         {"path", node->fullPath()},
@@ -820,16 +824,16 @@ void PHCtlCommands::setPassword(bool isNew) {
         replacePasswordInOnePass(name, hash);
         return;
     }
-    users().dataArray().append(PHUsersDataSource::userRecord(name, hash));
-    if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortUsers))
-        users().sortByUsername();
-    if (isNew) {
-        users().writeUserfile();
+    if (const qint32 index = userIndex(name); index >= 0) {
+        // The record is replaced where it stands: the user keeps its place in
+        // the file (no noisy diff) and its groups.
+        users().dataArray()[index] = PHUsersDataSource::userRecord(name, hash);
     } else {
-        // The old record goes as a replacement, so the user keeps its
-        // groups. A stable sort keeps it before the new one.
-        users().tableViewDeleteRowReplace(nullptr, userIndex(name) + 1, true);
+        users().dataArray().append(PHUsersDataSource::userRecord(name, hash));
+        if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortUsers))
+            users().sortByUsername();
     }
+    users().writeUserfile();
     usersWritten();
 }
 

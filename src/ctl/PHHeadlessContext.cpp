@@ -11,6 +11,8 @@
 #include "support/PHBundleLocation.h"
 #include "support/PHUserDefaults.h"
 
+#include <unistd.h>
+
 #ifndef PORTHOLD_VERSION
 #define PORTHOLD_VERSION "1.0.0"
 #endif
@@ -28,6 +30,11 @@ void PHHeadlessContext::registerDefaults() {
 }
 
 QString PHHeadlessContext::configuredWebRoot() {
+    // Root has no web folder of its own (the server's user folders leave
+    // root out): until a web root is chosen, root's is the server's.
+    if (::geteuid() == 0 &&
+        !PHUserDefaults::standardUserDefaults()->hasStoredValueForKey(PHSettings::Key::ProtectedFolder))
+        return PHWebRoot::systemWebFolder();
     return PHWebRoot::configured();
 }
 

@@ -373,6 +373,18 @@ TEST_F(AnsibleCollection, AModuleReportsPortholdctlsRefusal) {
     const PlaybookRun run = play("missing.yml");
     EXPECT_EQ(run.exitCode, 2) << describe(run);
     EXPECT_NE(run.out.find("No folder \\\"nowhere\\\" below the web root"), std::string::npos) << run.out;
+
+    // Absent from a folder that is not there holds already.
+    writeFile(m_work / "absent.yml", "- hosts: all\n"
+                                     "  gather_facts: false\n"
+                                     "  tasks:\n"
+                                     "    - quillmere.porthold.porthold_folder:\n"
+                                     "        web_root: \"{{ web_root }}\"\n"
+                                     "        path: nowhere\n"
+                                     "        state: absent\n");
+    const PlaybookRun absent = play("absent.yml");
+    EXPECT_EQ(absent.exitCode, 0) << describe(absent);
+    EXPECT_EQ(changedCount(absent.out), 0) << absent.out;
 }
 
 TEST_F(AnsibleCollection, OptionsNotGivenAreLeftAsTheyAre) {

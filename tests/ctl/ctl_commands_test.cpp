@@ -414,6 +414,17 @@ TEST(PortholdctlSettings, TheWebRootComesFromThePanelsSettings) {
     EXPECT_EQ(badRoot.exitCode, 2) << "a web root that does not exist: " << describe(badRoot);
 }
 
+TEST(PortholdctlSettings, RootWithoutAChosenWebRootWorksOnTheServers) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    // Root's own public_html was once the default: the server serves no such folder.
+    CtlEnvironment env;
+    const auto tree = env.runWithoutRoot({"--json", "tree"});
+    EXPECT_TRUE(contains(tree.out, "\"root\":\"/var/www/html/\"") || contains(tree.err, "/var/www/html/"))
+        << describe(tree);
+    EXPECT_FALSE(contains(tree.out + tree.err, "public_html")) << describe(tree);
+}
+
 } // namespace
 
 namespace {

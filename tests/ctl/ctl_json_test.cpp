@@ -483,6 +483,36 @@ TEST_F(PortholdctlJson, ExactTakesOutNamesThatAreNoUsersAndShowTellsOfThem) {
     EXPECT_EQ(apache_harness::httpStatus(server.port(), "/private/", {"mallory", "evil"}), 401);
 }
 
+TEST_F(PortholdctlJson, SmallThingsAnOperatorMeets) {
+    // A new password once moved its user to the end of the file.
+    for (const char *name : {"alice", "bob", "carol"})
+        CTL_OK(env, {"user", "add", name}, std::string("pw-") + name + "\n");
+    CTL_OK(env, {"group", "add", "staff", "--member", "alice"});
+    CTL_OK(env, {"user", "add", "alice", "--update-password"}, "a new one\n");
+    const std::string users = readFile(env.root() / ".htusers");
+    EXPECT_LT(users.find("alice:"), users.find("bob:")) << users;
+    EXPECT_EQ(env.run({"user", "check", "alice"}, "a new one\n").exitCode, 0);
+    EXPECT_EQ(readFile(env.root() / ".htgroups"), "staff: alice \n") << "alice keeps her group";
+
+    // --check names the access file it would create.
+    const auto check = json({"--check", "apply", "private", "--mode", "password", "--users", "bob"});
+    EXPECT_EQ(document(check).value("folder").toObject().value("access_file").toString().toStdString(),
+              (env.root() / "private" / ".htaccess").string())
+        << describe(check);
+    EXPECT_FALSE(fs::exists(env.root() / "private" / ".htaccess"));
+
+    // "private/sub/.." is private; above the web root stays refused.
+    env.makeFolder("private/sub");
+    const auto dotted = json({"apply", "private/sub/..", "--mode", "password", "--users", "bob"});
+    EXPECT_EQ(dotted.exitCode, 0) << describe(dotted);
+    EXPECT_EQ(document(dotted).value("folder").toObject().value("folder").toString(), "private");
+    EXPECT_TRUE(fs::exists(env.root() / "private" / ".htaccess"));
+    EXPECT_FALSE(fs::exists(env.root() / "private" / "sub" / ".htaccess"));
+    const auto above = json({"apply", "private/../..", "--mode", "password"});
+    EXPECT_EQ(above.exitCode, 2) << describe(above);
+    EXPECT_TRUE(contains(above.err, "not below the web root")) << describe(above);
+}
+
 TEST_F(PortholdctlJson, VerifyAnswersWithWhatTheServerSaid) {
     const std::string reason = apache_harness::unavailableReason();
     if (!reason.empty())

@@ -13,7 +13,9 @@ class ModuleDocFragment(object):
     DOCUMENTATION = r"""
 options:
   web_root:
-    description: The web root. Defaults to the one chosen in the Porthold panel.
+    description:
+      - The web root. Defaults to the one chosen in the Porthold panel; for root, until one
+        is chosen, the server's C(/var/www/html).
     type: path
   portholdctl:
     description: Path of C(portholdctl) on the managed host, when it is not on the search path.

@@ -28,6 +28,7 @@ options:
     description:
       - C(present) applies the protection described by the other options.
       - C(absent) takes the folder's protection away (mode C(none)); its own lines stay.
+        A folder that does not exist is left as it is (no change).
     type: str
     choices: [present, absent]
     default: present
@@ -146,6 +147,7 @@ files:
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillmere.porthold.plugins.module_utils.porthold import (
     COMMON_ARGUMENT_SPEC,
+    EXIT_REFUSED,
     FILE_MODE_ARGUMENT_SPEC,
     Portholdctl,
     PortholdError,
@@ -210,6 +212,9 @@ def main():
     try:
         answer = ctl.change(apply_arguments(params))
     except PortholdError as error:
+        # A folder that is not there is not protected either: as wanted.
+        if params["state"] == "absent" and error.rc == EXIT_REFUSED and str(error).startswith("No folder "):
+            module.exit_json(changed=False, folder={}, files=[])
         fail(module, error)
     report(module, answer, folder=answer.get("folder", {}))
 
