@@ -513,6 +513,52 @@ TEST_F(AnsibleCollection, OwnerGroupAndModeAreAppliedAndKept) {
     EXPECT_EQ(attributesOf(root / ".htgroups"), "0640 0:" + gid);
 }
 
+TEST_F(AnsibleCollection, InfoReportsEveryFolderAndChangesNothing) {
+    const PlaybookRun site = play("site.yml");
+    ASSERT_EQ(site.exitCode, 0) << describe(site);
+    const auto before = files();
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_server->port()) + "/";
+    writeFile(m_work / "info.yml",
+              "- hosts: all\n"
+              "  gather_facts: false\n"
+              "  tasks:\n"
+              "    - quillmere.porthold.porthold_info:\n"
+              "        web_root: \"{{ web_root }}\"\n"
+              "      register: all\n"
+              "    - quillmere.porthold.porthold_info:\n"
+              "        web_root: \"{{ web_root }}\"\n"
+              "        folders: [private, office]\n"
+              "        verify: true\n"
+              "        verify_url: " +
+                  url +
+                  "\n"
+                  "      register: checked\n"
+                  "    - ansible.builtin.assert:\n"
+                  "        that:\n"
+                  "          - all is not changed\n"
+                  "          - all.folders | map(attribute='folder') | sort == ['.', 'office', 'open', "
+                  "'private']\n"
+                  "          - (all.folders | selectattr('folder', 'eq', 'private') | first).groups == "
+                  "['staff']\n"
+                  "          - (all.folders | selectattr('folder', 'eq', 'private') | first).mode == "
+                  "'password'\n"
+                  "          - (all.folders | selectattr('folder', 'eq', 'office') | first).address_mode == "
+                  "'deny'\n"
+                  "          - all.users | map(attribute='name') | sort == ['alice', 'bob']\n"
+                  "          - all.weak_users == []\n"
+                  "          - all.groups | map(attribute='name') | list == ['staff']\n"
+                  "          - (all.groups | first).members == ['alice']\n"
+                  "          - (all.groups | first).unknown_members == []\n"
+                  "          - checked.folders | map(attribute='verify') | map(attribute='agrees') | list == "
+                  "[true, true]\n");
+    for (const std::vector<std::string> &options : {std::vector<std::string>{}, {"--check"}}) {
+        const PlaybookRun info = play("info.yml", options);
+        ASSERT_EQ(info.exitCode, 0) << describe(info);
+        EXPECT_EQ(changedCount(info.out), 0) << info.out;
+    }
+    EXPECT_EQ(files(), before) << "reporting writes nothing";
+}
+
 TEST_F(AnsibleCollection, NamesThatLookLikeOptionsStayNames) {
     // A member "--check" once made the run a dry run reporting a change, and
     // "--root=..." sent the write elsewhere: each is now a name, refused.

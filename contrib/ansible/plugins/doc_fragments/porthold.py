@@ -61,3 +61,22 @@ options:
     type: raw
     aliases: [file_mode]
 """
+
+    # porthold_info: where portholdctl is and which web root it reads.
+    INFO = r"""
+options:
+  web_root:
+    description:
+      - The web root. Defaults to the one chosen in the Porthold panel; for root, until one
+        is chosen, the server's C(/var/www/html).
+    type: path
+  portholdctl:
+    description: Path of C(portholdctl) on the managed host, when it is not on the search path.
+    type: path
+notes:
+  - Changes nothing, and so runs in check mode as it does otherwise.
+requirements:
+  - Porthold (C(portholdctl)) on the managed host.
+author:
+  - Quillmere Software (!UNKNOWN)
+"""
