@@ -449,7 +449,7 @@ TEST_F(AnsibleCollection, OwnerGroupAndModeAreAppliedAndKept) {
                                          "        password: \"{{ alice_password }}\"\n"
                                          "        owner: root\n"
                                          "        group: www-data\n"
-                                         "        mode: \"0640\"\n"
+                                         "        file_mode: \"0640\"\n"
                                          "    - quillmere.porthold.porthold_group:\n"
                                          "        web_root: \"{{ web_root }}\"\n"
                                          "        name: staff\n"

@@ -75,7 +75,8 @@ class PortholdError(Exception):
 class Portholdctl(object):
     """A handle on portholdctl for one module run."""
 
-    def __init__(self, module):
+    def __init__(self, module, mode_option="mode"):
+        """`mode_option` names the module's file mode option (folders: "file_mode")."""
         self.module = module
         executable = module.params.get("portholdctl")
         if executable:
@@ -84,7 +85,7 @@ class Portholdctl(object):
             self.executable = module.get_bin_path("portholdctl", required=True)
         self.web_root = module.params.get("web_root")
         params = module.params
-        mode = params.get("mode") if "file_mode" not in params else params.get("file_mode")
+        mode = params.get(mode_option) if mode_option in ("mode", "file_mode") else None
         self.attributes = []
         if params.get("owner") is not None:
             self.attributes += ["--owner", params["owner"]]

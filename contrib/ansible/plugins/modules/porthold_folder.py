@@ -208,7 +208,7 @@ def main():
             if "," in value or not value.strip():
                 module.fail_json(msg="%s: %r is not a name" % (name, value))
 
-    ctl = Portholdctl(module)
+    ctl = Portholdctl(module, mode_option="file_mode")
     try:
         answer = ctl.change(apply_arguments(params))
     except PortholdError as error:

@@ -143,7 +143,7 @@ def main():
         supports_check_mode=True,
     )
     params = module.params
-    ctl = Portholdctl(module)
+    ctl = Portholdctl(module, mode_option=None)
     try:
         tree = ctl.read(["tree"])
         names = params["folders"]
