@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -245,4 +246,160 @@ TEST(AuthorizationViewIcon, ThePadlockIsDrawnWithoutAThemeFromTheBundle) {
     // The body of the lock is opaque below the middle; the corners stay clear.
     EXPECT_EQ(image.pixelColor(16, 24).alpha(), 255);
     EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+}
+
+// ---- The padlock of an ordinary user: this program again, run as test users
+// against polkitd with rules for them, one role each.
+
+namespace {
+
+const char *const kChildRole = "PORTHOLD_VIEW_CHILD_ROLE";
+const std::string kViewAdminPassword = "View-Adm1n-30";
+
+bool waitFor(const std::function<bool()> &condition, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < milliseconds)
+        QTest::qWait(20);
+    return condition();
+}
+
+} // namespace
+
+TEST(AuthorizationViewChild, PlaysItsRoleAsTheUser) {
+    const QByteArray role = qgetenv(kChildRole);
+    if (role.isEmpty())
+        GTEST_SKIP() << "run by AuthorizationViewAsAUser as a test user";
+    testApplication("authorization_view_test");
+    QWidget window;
+    SFAuthorizationView view(&window);
+    view.setPolkitActions(kPrefix + ".unlock",
+                          {kPrefix + ".replace-configuration", kPrefix + ".control-server"});
+    window.show();
+    auto *padlock = view.findChild<QToolButton *>("padlock");
+    ASSERT_NE(padlock, nullptr);
+    // Not authorized without a password: locked.
+    view.updateStatus();
+    ASSERT_TRUE(waitFor([&] { return !view.isWaiting(); }, 15000));
+    EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState) << view.statusText().toStdString();
+
+    QProcess agent;
+    if (role == "ask") {
+        // The session's agent: a textual one for this process, typing the
+        // administrator's password a moment after it is asked.
+        agent.start("script",
+                    {"-qfc",
+                     QStringLiteral("pkttyagent --process %1").arg(QCoreApplication::applicationPid()),
+                     "/dev/null"});
+        ASSERT_TRUE(agent.waitForStarted());
+        QTest::qWait(1000);
+        QTimer::singleShot(1500, [&] { agent.write(QByteArray::fromStdString(kViewAdminPassword + "\n")); });
+    }
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    QElapsedTimer asked;
+    asked.start();
+    padlock->click();
+    EXPECT_TRUE(view.isWaiting());
+    EXPECT_EQ(view.statusText(), QString::fromUtf8("Waiting for polkit\u2026"));
+    ASSERT_TRUE(waitFor([&] { return !view.isWaiting(); }, 30000));
+    ticker.stop();
+    const qint64 took = asked.elapsed();
+    std::printf("role %s: answered after %lld ms, the window's 10 ms timer ran %d times meanwhile\n",
+                role.constData(), static_cast<long long>(took), ticks);
+    EXPECT_GE(ticks, took / 10 / 4) << "the window did not keep running while polkit was asked";
+
+    if (role == "ask") {
+        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::UnlockedState)
+            << view.statusText().toStdString() << "\nagent: " << agent.readAll().toStdString();
+        EXPECT_GT(took, 1000) << "unlocked before the agent typed the password";
+        // Kept: asked again without interaction, still unlocked.
+        view.updateStatus();
+        ASSERT_TRUE(waitFor([&] { return !view.isWaiting(); }, 15000));
+        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::UnlockedState);
+        // Locked by the user: stays locked, whatever polkit still keeps.
+        padlock->click();
+        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState);
+        view.updateStatus();
+        ASSERT_TRUE(waitFor([&] { return !view.isWaiting(); }, 15000));
+        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState);
+        agent.kill();
+        agent.waitForFinished();
+    } else if (role == "no") {
+        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState);
+        EXPECT_TRUE(view.statusText().contains("rules do not allow")) << view.statusText().toStdString();
+    } else if (role == "noagent") {
+        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState);
+        EXPECT_TRUE(view.statusText().contains("No authentication agent is running"))
+            << view.statusText().toStdString();
+        EXPECT_TRUE(view.statusText().contains("apt install")) << view.statusText().toStdString();
+    }
+}
+
+TEST(AuthorizationViewAsAUser, AnswersForEachRuleAndTheAgentsDialogNeverBlocksTheWindow) {
+    if (!isRoot() || !qgetenv(kChildRole).isEmpty())
+        GTEST_SKIP() << "starts polkitd and creates users";
+    if (::access("/usr/bin/pkttyagent", X_OK) != 0)
+        GTEST_SKIP() << "polkitd is not installed";
+    // The agent's helper (polkit-agent-helper-1) is set-user-ID like pkexec and
+    // reports to polkitd on the bus at the standard socket only.
+    TemporaryFolder folder;
+    polkit_test::PrivateSystemBus bus(folder.path(), polkit_test::PrivateSystemBus::Placement::Standard);
+    const std::string why = bus.start();
+    if (why.find("already runs") != std::string::npos)
+        GTEST_SKIP() << why << ": the agent's helper always reports there, so the test cannot use its own";
+    ASSERT_EQ(why, "");
+    const std::string prefix = kPrefix.toStdString();
+    const polkit_test::PolkitFile actions("/usr/share/polkit-1/actions/" + prefix + ".policy",
+                                          polkit_test::actionFile(prefix, "/nonexistent/Sentrel"));
+    const polkit_test::PolkitFile rules(
+        "/etc/polkit-1/rules.d/10-porthold-viewtest.rules",
+        "polkit.addAdminRule(function(action, subject) {\n"
+        "    if (action.id.indexOf(\"" +
+            prefix +
+            ".\") == 0) return [\"unix-user:phviewadm\"];\n"
+            "});\n"
+            "polkit.addRule(function(action, subject) {\n"
+            "    if (action.id.indexOf(\"" +
+            prefix +
+            ".\") != 0) return polkit.Result.NOT_HANDLED;\n"
+            "    if (subject.user == \"phviewask\") return polkit.Result.AUTH_ADMIN_KEEP;\n"
+            "    if (subject.user == \"phviewno\") return polkit.Result.NO;\n"
+            "    return polkit.Result.NOT_HANDLED;\n"
+            "});\n");
+    ASSERT_TRUE(bus.waitForAction(prefix + ".unlock")) << bus.log("polkitd.log");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const TestUser asker("phviewask", "unused-Passw0rd", false);
+    const TestUser refused("phviewno", "unused-Passw0rd", false);
+    const TestUser admin("phviewadm", kViewAdminPassword, false);
+    ASSERT_TRUE(asker.valid() && refused.valid() && admin.valid());
+
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    for (const auto &[role, user] : std::vector<std::pair<std::string, const TestUser *>>{
+             {"ask", &asker}, {"no", &refused}, {"noagent", &asker}}) {
+        Launch launch;
+        launch.arguments = {self, "--gtest_filter=AuthorizationViewChild.*"};
+        launch.environment = {"PATH=/usr/bin:/bin",
+                              std::string(kChildRole) + "=" + role,
+                              "DBUS_SYSTEM_BUS_ADDRESS=" + bus.address(),
+                              "QT_QPA_PLATFORM=offscreen",
+                              "HOME=" + folder.path(),
+                              "XDG_RUNTIME_DIR=" + folder.path(),
+                              "PORTHOLD_SOURCE_DIR=" PORTHOLD_SOURCE_DIR};
+        if (const char *options = std::getenv("ASAN_OPTIONS"))
+            launch.environment.push_back(std::string("ASAN_OPTIONS=") + options);
+        if (const char *options = std::getenv("LSAN_OPTIONS"))
+            launch.environment.push_back(std::string("LSAN_OPTIONS=") + options);
+        launch.uid = user->uid();
+        launch.gid = user->gid();
+        const Result result = run(launch);
+        EXPECT_EQ(result.exitStatus, 0) << role << ":\n" << result.output << result.error;
+        EXPECT_NE(result.output.find("[  PASSED  ] 1 test"), std::string::npos) << role << ":\n"
+                                                                                << result.output;
+        const std::size_t line = result.output.find("role " + role);
+        if (line != std::string::npos)
+            std::printf("%s", result.output.substr(line, result.output.find('\n', line) - line + 1).c_str());
+    }
 }
