@@ -49,8 +49,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Used at run time, so dpkg-shlibdeps cannot see them: the display plug-ins
 # (libqt6gui6 only recommends them), pkexec, which starts the helper as root,
-# and polkitd, which decides whether it may.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, pkexec, polkitd")
+# polkitd, which decides whether it may, and the certificate authorities
+# that the update check's TLS connection is checked against.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, pkexec, polkitd, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "apache2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${staging}/control/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
