@@ -152,7 +152,9 @@ SFAuthorizationView::~SFAuthorizationView() {
         cancel << m_interactiveCancellationId;
         systemBus().call(cancel, QDBus::NoBlock);
     }
-    revokeKept();
+    // Nothing is left waiting for the answers: the view, and maybe the
+    // process, is going.
+    revokeKept(false);
 }
 
 void SFAuthorizationView::setRootAsksPolkit(bool asks) {
@@ -342,7 +344,7 @@ bool SFAuthorizationView::deauthorize(QObject *) {
     return true;
 }
 
-void SFAuthorizationView::revokeKept() {
+void SFAuthorizationView::revokeKept(bool logFailures) {
     if (m_keptIds.isEmpty())
         return;
     QDBusConnection bus = systemBus();
@@ -351,6 +353,10 @@ void SFAuthorizationView::revokeKept() {
         revoke << id;
         if (!bus.isConnected())
             break;
+        if (!logFailures) {
+            bus.call(revoke, QDBus::NoBlock);
+            continue;
+        }
         // Answered later; a failure only means polkit keeps it until it expires.
         auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(revoke));
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, id] {

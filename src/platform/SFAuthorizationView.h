@@ -107,7 +107,9 @@ private:
     void becomeUnlocked();
     void becomeLocked(const QString &why = QString());
     void becomeUnavailable(const QString &why);
-    void revokeKept();
+    /// Asks polkit to forget what it kept for us; with `logFailures`, its
+    /// answers are awaited and a refusal is logged (not while the view goes).
+    void revokeKept(bool logFailures = true);
     void beginWaiting();
     void endWaiting();
     void showState();
