@@ -271,8 +271,7 @@ void PHCtlCommands::written(PHFSItem *node) {
 namespace {
 
 /// The folder's mode note for JSON: null when there is none.
-QJsonValue noteValue(const PHFSItem *node) {
-    const QString note = node->modeNote();
+QJsonValue noteValue(const QString &note) {
     return note.isEmpty() ? QJsonValue() : QJsonValue(note);
 }
 
@@ -290,12 +289,13 @@ void PHCtlCommands::tree() {
                      m_out << QString(depth * 2, QLatin1Char(' ')) << name << '\t'
                            << PHFSItem::modeName(node->modeIndex());
                      // Protection that comes from a folder above shows beside the folder's own mode.
-                     const QString inherited = node->effectiveAccess().inheritedNote();
+                     const PHEffectiveAccess access = node->effectiveAccess();
+                     const QString inherited = access.inheritedNote();
                      if (!inherited.isEmpty())
                          m_out << "\t[" << inherited << ']';
                      if (node->isHandManaged())
                          m_out << "\t[hand-managed]";
-                     if (const QString note = node->modeNote(); !note.isEmpty())
+                     if (const QString note = node->modeNote(access); !note.isEmpty())
                          m_out << "\t[" << note << ']';
                      m_out << '\n';
                  });
@@ -303,14 +303,15 @@ void PHCtlCommands::tree() {
     }
     QJsonArray folders;
     walkTree(root, QStringLiteral("."), 0, ancestors, [&folders](PHFSItem *node, const QString &path, int) {
-        const QString inherited = node->effectiveAccess().inheritedNote();
+        const PHEffectiveAccess access = node->effectiveAccess();
+        const QString inherited = access.inheritedNote();
         const QString target = linkTarget(node);
         folders.append(QJsonObject{{"folder", path},
                                    {"link", target.isEmpty() ? QJsonValue() : QJsonValue(target)},
                                    {"mode", PHCtlArguments::modeWord(node->modeIndex())},
                                    {"inherited", inherited.isEmpty() ? QJsonValue() : QJsonValue(inherited)},
                                    {"hand_managed", node->isHandManaged()},
-                                   {"note", noteValue(node)}});
+                                   {"note", noteValue(node->modeNote(access))}});
     });
     m_output.set(QStringLiteral("root"), m_context.webRoot());
     m_output.set(QStringLiteral("folders"), folders);
@@ -423,7 +424,7 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
         {"deny_from", jsonList(node->listForKey(PHFSItem::DenyFromKey))},
         {"hand_managed", node->isHandManaged()},
         {"hand_managed_reasons", jsonList(node->handManagedReasons())},
-        {"note", noteValue(node)},
+        {"note", noteValue(node->modeNote())},
         {"effective", jsonList(node->effectiveAccess().lines())},
         {"access_file", hasFile ? QJsonValue(node->accessPath()) : QJsonValue()},
         {"text", hasFile ? QJsonValue(node->stringValue()) : QJsonValue()},

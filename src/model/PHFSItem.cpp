@@ -1049,8 +1049,12 @@ PHEffectiveAccess PHFSItem::effectiveAccess() const {
 }
 
 QString PHFSItem::modeNote() const {
+    return modeNote(effectiveAccess());
+}
+
+QString PHFSItem::modeNote(const PHEffectiveAccess &access) const {
     const qint32 mode = modeIndex();
-    return effectiveAccess().shownModeNote(mode == 1 || mode == 4);
+    return access.shownModeNote(mode == 1 || mode == 4);
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) const {

@@ -247,6 +247,8 @@ public:
     /// The note beside the folder's mode where the server does otherwise
     /// than the mode says (PHEffectiveAccess::shownModeNote); empty otherwise.
     QString modeNote() const;
+    /// The same, given this folder's effectiveAccess() already worked out.
+    QString modeNote(const PHEffectiveAccess &access) const;
     /// The folder as named relative to the root of the tree ("." for the root).
     QString treePath() const;
     /// True when the file on disk could not be read or decoded: not rewritten.

@@ -263,7 +263,8 @@ void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHC
         cell.selectedItem = status > 3 ? 4 : status;
         // Protection that comes from a folder above is marked beside the
         // folder's own mode and named in the tooltip.
-        const QString inherited = node->effectiveAccess().inheritedNote();
+        const PHEffectiveAccess access = node->effectiveAccess();
+        const QString inherited = access.inheritedNote();
         QStringList tips;
         if (!m_changeRefusal.isEmpty()) {
             cell.enabled = false;
@@ -276,7 +277,7 @@ void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHC
         if (node->isHandManaged())
             tips.append(PHFSItem::handManagedMessage);
         // Where the server does otherwise than the mode says, the row says so.
-        if (const QString note = node->modeNote(); !note.isEmpty()) {
+        if (const QString note = node->modeNote(access); !note.isEmpty()) {
             cell.mark = noteMark;
             tips.append(QStringLiteral("Not what the server does: %1").arg(note));
         }
