@@ -401,6 +401,7 @@ QStringList PHCtlCommands::unknownMembers(const QString &group) {
 }
 
 QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relative) {
+    const PHEffectiveAccess effective = node->effectiveAccess();
     QStringList users = node->listForKey(PHFSItem::RequireUserKey);
     const bool anyUser = users.contains(PHFSItem::anyUserRealName);
     users.removeAll(PHFSItem::anyUserRealName);
@@ -424,8 +425,8 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
         {"deny_from", jsonList(node->listForKey(PHFSItem::DenyFromKey))},
         {"hand_managed", node->isHandManaged()},
         {"hand_managed_reasons", jsonList(node->handManagedReasons())},
-        {"note", noteValue(node->modeNote())},
-        {"effective", jsonList(node->effectiveAccess().lines())},
+        {"note", noteValue(node->modeNote(effective))},
+        {"effective", jsonList(effective.lines())},
         {"access_file", hasFile ? QJsonValue(node->accessPath()) : QJsonValue()},
         {"text", hasFile ? QJsonValue(node->stringValue()) : QJsonValue()},
     };
@@ -463,7 +464,7 @@ void PHCtlCommands::show() {
         m_out << "  " << line << '\n';
     if (const QString warning = effective.thisComputerWarning(); !warning.isEmpty())
         m_out << "Warning: " << warning << '\n';
-    if (const QString note = node->modeNote(); !note.isEmpty())
+    if (const QString note = node->modeNote(effective); !note.isEmpty())
         m_out << "Note: the mode shown is not what the server does: " << note << '\n';
     if (!node->hasAccessFile()) {
         m_out << "Access file: none\n";

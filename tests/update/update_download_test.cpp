@@ -75,6 +75,16 @@ protected:
             ->stringForKey(QStringLiteral("SU Default Folder"))
             .value_or(QString());
     }
+    /// An earlier file where the new version is to be saved.
+    void writePrevious() {
+        QFile previous(target);
+        ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+        previous.write("previous contents");
+    }
+    bool previousIsIntact() const {
+        QFile file(target);
+        return file.open(QIODevice::ReadOnly) && file.readAll() == "previous contents";
+    }
     /// Starts the download and waits until it has been handled on this side.
     void download() {
         const int before = int(server.requests().size());
@@ -131,10 +141,7 @@ TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensNothingByItself) {
 TEST_F(UpdateDownload, AFileThatIsNotTheSignedOneIsDeletedAndSaid) {
     const QByteArray body = payload(6000);
     offerNewVersion(body);
-    QFile previous(target);
-    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
-    previous.write("previous contents");
-    previous.close();
+    writePrevious();
     // The same size, one byte changed.
     QByteArray other = body;
     other[5000] = char(other[5000] ^ 0x20);
@@ -151,9 +158,7 @@ TEST_F(UpdateDownload, AFileThatIsNotTheSignedOneIsDeletedAndSaid) {
     // Nothing kept beside the earlier file, which is untouched, and nothing opened.
     EXPECT_EQ(QDir(saveFolder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({QStringLiteral("Porthold 1.3.tar.gz")}));
-    QFile kept(target);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), "previous contents");
+    EXPECT_TRUE(previousIsIntact());
     EXPECT_TRUE(recorder.opened.isEmpty());
 }
 
@@ -230,14 +235,7 @@ TEST_F(UpdateDownload, CancellingTheSavePanelStartsNothing) {
 TEST_F(UpdateDownload, AFailedDownloadWritesAndOpensNothing) {
     const QByteArray body = payload(5000);
     offerNewVersion(body);
-    QFile previous(target);
-    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
-    previous.write("previous contents");
-    previous.close();
-    const auto previousIsIntact = [&] {
-        QFile file(target);
-        return file.open(QIODevice::ReadOnly) && file.readAll() == "previous contents";
-    };
+    writePrevious();
     const QString connectionSheet = QStringLiteral("Could not connect to server | ") + kConnectionText +
                                     QStringLiteral(" | version net access");
 
