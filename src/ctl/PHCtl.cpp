@@ -9,6 +9,7 @@
 #include "model/PHUsersDataSource.h"
 #include "platform/Log.h"
 #include "platform/PHException.h"
+#include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
 #include "support/PHWriteJournal.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -168,14 +170,19 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
                 throw Failure{{lock->error()}};
         }
         PHHeadlessContext context(root);
-        // A password change in a plain user file keeps the file in the order
-        // it has, so it need not become records: it is rewritten in one pass.
-        std::optional<PHUserFileBytes> userFile;
-        if (invocation.command == Command::UserPasswd &&
-            !PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortUsers)) {
-            PHUserFileBytes bytes = PHUserFileBytes::read(PHUsersDataSource::userfilePath());
-            if (bytes.state == PHUserFileBytes::State::Plain)
-                userFile = std::move(bytes);
+        // A password change, a new user and the user list work on a plain
+        // user file in pieces, as it stands: it is never held whole, as
+        // records or as bytes, whatever its size. A sorted file gets a new
+        // user in its place through the records.
+        std::unique_ptr<PHUserFileStream> userFile;
+        const bool sorted = PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortUsers);
+        if (invocation.command == Command::UserList || invocation.command == Command::UserPasswd ||
+            (invocation.command == Command::UserAdd && !sorted)) {
+            auto file = std::make_unique<PHUserFileStream>(
+                PHUsersDataSource::userfilePath(),
+                PHString::stringByRemovingSurroundingWhitespace(invocation.name));
+            if (file->state() == PHUserFileStream::State::Plain)
+                userFile = std::move(file);
         }
         context.load(!userFile);
         // A user or group file that could not be read is never written over,
@@ -197,7 +204,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         // it changed.
         std::optional<PHWriteJournal::Scope> journal;
         if (PHCtlArguments::isChanging(invocation.command))
-            journal.emplace(invocation.check);
+            journal.emplace(invocation.check, invocation.diff);
         PHCtlCommands commands(context, output, passwords, std::move(userFile));
         commands.execute(invocation);
         if (journal) {
@@ -230,7 +237,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         output.fail({exception.reason()}, Failed);
         status = Failed;
     }
-    output.flush();
+    if (!output.flush())
+        status = Failed;
     PHWriteLock::setWaitingReporter(nullptr);
     PHWebTreeFile::setAttributes({});
     return status;

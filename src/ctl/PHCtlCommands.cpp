@@ -30,6 +30,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,7 +104,7 @@ QStringList memberNames(const PHUserItem *group) {
 } // namespace
 
 PHCtlCommands::PHCtlCommands(PHHeadlessContext &context, PHCtlOutput &output, Passwords passwords,
-                             std::optional<PHUserFileBytes> userFile)
+                             std::unique_ptr<PHUserFileStream> userFile)
     : m_context(context), m_output(output), m_out(output.text()), m_passwords(std::move(passwords)),
       m_userFile(std::move(userFile)) {
 }
@@ -775,11 +776,11 @@ void PHCtlCommands::groupsWritten() {
 /// The add-user sheet, and the sheet for a new password, in their order.
 void PHCtlCommands::setPassword(bool isNew) {
     const QString name = trimmed(m_invocation.name);
-    const bool exists = m_userFile ? m_userFile->hasUser(name) : userIndex(name) >= 0;
+    const bool exists = m_userFile ? m_userFile->hasUser() : userIndex(name) >= 0;
     if (!isNew && !exists)
         throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
-    // Only a new name can be taken (and with the user file's bytes there are no records).
-    const bool taken = isNew && users().containsItem(name);
+    // Only a new name can be taken.
+    const bool taken = isNew && (m_userFile ? m_userFile->nameTaken() : users().containsItem(name));
     // "user add" of a user that exists keeps its password, or replaces it
     // only when asked to; either way the name needs no checks.
     const bool existing = taken && exists;
@@ -804,7 +805,7 @@ void PHCtlCommands::setPassword(bool isNew) {
     if (exists) {
         // The password already holds, stored as asked: nothing to write.
         const std::optional<QString> stored =
-            m_userFile ? m_userFile->hashOf(name) : std::optional<QString>(storedHash(userIndex(name)));
+            m_userFile ? m_userFile->hash() : std::optional<QString>(storedHash(userIndex(name)));
         if (stored && PHPasswordHash::verify(entry->password, *stored) &&
             PHPasswordHash::storedSchemeName(*stored) == storedName(scheme)) {
             m_output.note(QStringLiteral("%1 already has this password").arg(quoted(name)));
@@ -823,7 +824,7 @@ void PHCtlCommands::setPassword(bool isNew) {
     if (isNew)
         warnIfStillRequired(name, PHAccessGrants::Kind::User);
     if (m_userFile) {
-        replacePasswordInOnePass(name, hash);
+        setPasswordInPieces(hash, isNew);
         return;
     }
     if (const qint32 index = userIndex(name); index >= 0) {
@@ -853,11 +854,10 @@ PHPasswordHash::Scheme PHCtlCommands::wantedScheme() const {
     return PHPasswordHash::configuredScheme();
 }
 
-void PHCtlCommands::replacePasswordInOnePass(const QString &name, const QString &hash) {
+void PHCtlCommands::setPasswordInPieces(const QString &hash, bool append) {
     const QString path = PHUsersDataSource::userfilePath();
-    const std::optional<QByteArray> text = m_userFile->replacingPassword(name, hash);
-    QString why = QStringLiteral("the new record would not read back");
-    if (!text || !PHWebTreeFile::write(m_context.webRoot(), path, *text, &why)) {
+    QString why;
+    if (!m_userFile->setPassword(hash, append, &why)) {
         Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
         m_context.displayError(PHUsersDataSource::kUserFileWriteError,
                                QStringLiteral("%1: %2").arg(path, why));
@@ -924,6 +924,33 @@ void PHCtlCommands::warnIfStillRequired(const QString &name, PHAccessGrants::Kin
 }
 
 void PHCtlCommands::listUsers() {
+    if (m_userFile) {
+        // Read in pieces and said as read: a long list is never held.
+        std::shared_ptr<PHUserFileStream> file(std::move(m_userFile));
+        if (!m_output.isJson()) {
+            if (!file->forEachUser([this](QByteArrayView name, QByteArrayView) {
+                    m_out << QLatin1String(name.data(), name.size()) << '\n';
+                }))
+                throw Failure{
+                    {QStringLiteral("%1: %2").arg(PHUsersDataSource::userfilePath(), file->error())}};
+            return;
+        }
+        m_output.setStreamedList(
+            QStringLiteral("users"),
+            [file, path = PHUsersDataSource::userfilePath()](const auto &add, QString *error) {
+                const bool read = file->forEachUser([&](QByteArrayView name, QByteArrayView password) {
+                    const QString hash = QString::fromLatin1(password);
+                    add(QJsonObject{{"name", QString::fromLatin1(name)},
+                                    {"hash", PHPasswordHash::storedSchemeName(hash)},
+                                    {"weak", PHPasswordHash::isWeak(hash)}});
+                });
+                if (!read)
+                    *error = QStringLiteral("%1: %2").arg(path, file->error());
+                return read;
+            },
+            PHCtl::Failed);
+        return;
+    }
     const QStringList names = users().userNames();
     if (!m_output.isJson()) {
         for (const QString &name : names)
@@ -952,7 +979,9 @@ void PHCtlCommands::checkPassword() {
     const std::optional<QString> password = m_passwords.once(QStringLiteral("Password for %1: ").arg(name));
     if (!password)
         throw Failure{{QStringLiteral("The password could not be read from standard input")}};
-    if (!PHPasswordHash::verify(*password, storedHash(index)))
+    // The server checks the hash alone, not a full name after a second colon.
+    const QString stored = storedHash(index);
+    if (!PHPasswordHash::verify(*password, stored.left(stored.indexOf(QLatin1Char(':')))))
         throw Refusal{QStringLiteral("The password of %1 does not match").arg(quoted(name))};
     if (m_output.isJson()) {
         m_output.set(QStringLiteral("user"), name);

@@ -63,11 +63,12 @@ public:
     using Passwords = PHCtlPasswords;
 
     /// `context` is loaded; answers and warnings go to `output`. With
-    /// `userFile`, a password change works on those bytes in one pass (the
-    /// context then holds no user records). A changing command whose result
-    /// already holds writes nothing.
+    /// `userFile` (opened for the command's user, read through once), a
+    /// password change, a new user and the user list work on the file in
+    /// pieces (the context then holds no user records). A changing command
+    /// whose result already holds writes nothing.
     PHCtlCommands(PHHeadlessContext &context, PHCtlOutput &output, Passwords passwords = {},
-                  std::optional<PHUserFileBytes> userFile = std::nullopt);
+                  std::unique_ptr<PHUserFileStream> userFile = nullptr);
     ~PHCtlCommands();
     PHCtlCommands(const PHCtlCommands &) = delete;
     PHCtlCommands &operator=(const PHCtlCommands &) = delete;
@@ -128,9 +129,10 @@ private:
     void setPassword(bool isNew);
     /// The scheme of a new hash: --hash, else the settings'.
     PHPasswordHash::Scheme wantedScheme() const;
-    /// The same file the records would give, made from the bytes: a large
-    /// user file is never held as records.
-    void replacePasswordInOnePass(const QString &name, const QString &hash);
+    /// The user file rewritten in pieces with the user's new hash in its
+    /// record's place (or a new record at the end): a large user file is
+    /// never held, as records or as bytes.
+    void setPasswordInPieces(const QString &hash, bool append);
     void deleteUser();
     void listUsers();
     QString storedHash(qint32 index);
@@ -165,7 +167,7 @@ private:
     PHCtlOutput &m_output;
     QTextStream &m_out;
     Passwords m_passwords;
-    std::optional<PHUserFileBytes> m_userFile;
+    std::unique_ptr<PHUserFileStream> m_userFile;
     // --check: names not (yet) users or groups, taken as made by an earlier step
     QStringList m_unknownUsers;
     QStringList m_unknownGroups;

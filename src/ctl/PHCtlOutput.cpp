@@ -108,14 +108,52 @@ void PHCtlOutput::fail(const QStringList &messages, int status) {
     m_document.insert(QStringLiteral("exit"), status);
 }
 
-void PHCtlOutput::flush() {
+void PHCtlOutput::setStreamedList(const QString &key, ListMaker make, int failure) {
+    m_streamedKey = key;
+    m_streamedFailure = failure;
+    m_streamedList = std::move(make);
+}
+
+bool PHCtlOutput::flush() {
+    bool made = true;
     if (m_options.json) {
         if (!m_warnings.isEmpty() || m_document.contains(QStringLiteral("warnings")))
             m_document.insert(QStringLiteral("warnings"), m_warnings);
         if (!m_messages.isEmpty() || m_document.contains(QStringLiteral("messages")))
             m_document.insert(QStringLiteral("messages"), m_messages);
-        m_out << QJsonDocument(m_document).toJson(QJsonDocument::Compact) << '\n';
+        if (!m_streamedList || m_document.contains(QStringLiteral("error"))) {
+            m_out << QJsonDocument(m_document).toJson(QJsonDocument::Compact) << '\n';
+        } else {
+            // The other fields, then the list as it is made: "{…,"key":[…]}".
+            QByteArray head = QJsonDocument(m_document).toJson(QJsonDocument::Compact);
+            head.chop(1);
+            if (head.size() > 1)
+                head += ',';
+            m_out << head
+                  << QJsonDocument(QJsonObject{{m_streamedKey, QJsonArray()}})
+                         .toJson(QJsonDocument::Compact)
+                         .sliced(1)
+                         .chopped(2);
+            bool first = true;
+            QString error;
+            made = m_streamedList(
+                [&](const QJsonObject &element) {
+                    m_out << (first ? "" : ",") << QJsonDocument(element).toJson(QJsonDocument::Compact);
+                    first = false;
+                },
+                &error);
+            m_out << ']';
+            if (!made) {
+                m_err << "portholdctl: " << error << '\n';
+                const QByteArray tail =
+                    QJsonDocument(QJsonObject{{"error", error}, {"exit", m_streamedFailure}})
+                        .toJson(QJsonDocument::Compact);
+                m_out << ',' << tail.sliced(1).chopped(1);
+            }
+            m_out << "}\n";
+        }
     }
     m_out.flush();
     m_err.flush();
+    return made;
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QTextStream;
 
 /// What one run of portholdctl tells its caller: text for people, or with
@@ -33,6 +35,16 @@ public:
     void warn(const QString &message);
     /// A field of the JSON document.
     void set(const QString &key, const QJsonValue &value) { m_document.insert(key, value); }
+    /// Makes the elements of a list, one call of `add` each; false with
+    /// `*error` when it could not go on.
+    using ListMaker =
+        std::function<bool(const std::function<void(const QJsonObject &)> &add, QString *error)>;
+    /// A list field of the JSON document, written element by element as
+    /// `make` makes them when the document is printed (last, after the other
+    /// fields), so that a long list is never held. A list that fails midway
+    /// ends there and the document gets the "error" and "exit" (`failure`) of
+    /// a failure.
+    void setStreamedList(const QString &key, ListMaker make, int failure);
 
     /// Ends a changing command: what the journal recorded becomes "changed",
     /// "files" and (with --diff) "diff"; in text mode the diffs are printed,
@@ -44,8 +56,9 @@ public:
     /// Ends a run that failed: the document becomes {"error", "exit"} (with
     /// any warnings); the messages go to standard error as well.
     void fail(const QStringList &messages, int status);
-    /// Prints the JSON document (in JSON mode) and flushes both streams.
-    void flush();
+    /// Prints the JSON document (in JSON mode) and flushes both streams;
+    /// false when a streamed list failed (its error is printed).
+    bool flush();
 
 private:
     QTextStream &m_out;
@@ -54,4 +67,7 @@ private:
     QJsonObject m_document;
     QJsonArray m_warnings;
     QJsonArray m_messages;
+    QString m_streamedKey;
+    ListMaker m_streamedList;
+    int m_streamedFailure = 1;
 };

@@ -2,11 +2,15 @@
 
 #include "model/PHConfigText.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 /// The user file as the server reads it: lines read as configuration lines
 /// are (joined, trimmed, "#" and blank ones skipped); a record's name runs to
@@ -53,6 +57,77 @@ template <typename View, typename Owned, typename Visit> void forEachRecord(View
         return !record || visit(*record);
     });
 }
+
+/// The user file handed over in pieces, read as forEachRecord reads it
+/// whole: between pieces at most the last line begun (with the lines joined
+/// to it) is held, never more than `maxLine` bytes of it.
+class Pieces {
+public:
+    explicit Pieces(qsizetype maxLine) : m_maxLine(maxLine) {}
+
+    /// Calls `visit(raw, record)` for each line that `piece` completes, in
+    /// file order: `raw` its bytes as in the file (the lines joined to it and
+    /// its line end included), `record` its Split<QByteArrayView>, or none for
+    /// a skipped line. False when `visit` returned false or a line grew longer
+    /// than `maxLine` (tooLong()).
+    template <typename Visit> bool feed(QByteArrayView piece, Visit visit) {
+        if (m_pending.isEmpty()) {
+            const qsizetype cut = completeLines(piece);
+            if (!lines(piece.first(cut), visit))
+                return false;
+            m_pending = piece.sliced(cut).toByteArray();
+        } else {
+            m_pending.append(piece);
+            const qsizetype cut = completeLines(m_pending);
+            if (!lines(QByteArrayView(m_pending).first(cut), visit))
+                return false;
+            m_pending.remove(0, cut);
+        }
+        m_tooLong = m_pending.size() > m_maxLine;
+        return !m_tooLong;
+    }
+    /// The same for the last line, once the file has ended.
+    template <typename Visit> bool finish(Visit visit) {
+        const QByteArray rest = std::exchange(m_pending, QByteArray());
+        return lines(QByteArrayView(rest), visit);
+    }
+    bool tooLong() const { return m_tooLong; }
+
+private:
+    /// The length of the lines of `text` that are complete: up to the last
+    /// line end that no backslash carries on to the next line.
+    static qsizetype completeLines(QByteArrayView text) {
+        qsizetype end = text.size();
+        while (end > 0) {
+            const qsizetype lineEnd = text.lastIndexOf('\n', end - 1);
+            if (lineEnd < 0)
+                return 0;
+            qsizetype last = lineEnd - 1;
+            if (last >= 0 && text.at(last) == '\r')
+                --last;
+            if (last < 0 || text.at(last) != '\\')
+                return lineEnd + 1;
+            end = lineEnd;
+        }
+        return 0;
+    }
+    template <typename Visit> bool lines(QByteArrayView text, Visit &visit) {
+        bool going = true;
+        PHConfigText::forEachLine<QByteArrayView, QByteArray>(
+            text, [&](QByteArrayView line, qsizetype rawStart, qsizetype rawEnd, int, int) {
+                const QByteArrayView raw =
+                    text.sliced(rawStart, std::min(rawEnd + 1, text.size()) - rawStart);
+                m_tooLong = raw.size() > m_maxLine;
+                going = !m_tooLong && visit(raw, split(line));
+                return going;
+            });
+        return going;
+    }
+
+    QByteArray m_pending;
+    qsizetype m_maxLine;
+    bool m_tooLong = false;
+};
 
 struct Record {
     QString name;

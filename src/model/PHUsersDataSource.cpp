@@ -11,6 +11,7 @@
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
+#include "support/PHWriteJournal.h"
 #include "support/PHWriteLock.h"
 
 #include <QByteArrayView>
@@ -299,83 +300,211 @@ bool PHUsersDataSource::tableViewDeleteRowReplace(QObject *tableView, qint32 row
     return true;
 }
 
-// ---------------------------------------------------------------- one pass over the bytes
+// ---------------------------------------------------------------- one pass in pieces
 
-PHUserFileBytes PHUserFileBytes::read(const QString &path) {
-    PHUserFileBytes file;
-    PHWebTreeFile::Bytes bytes = PHWebTreeFile::read(webRootPath(), path);
-    if (bytes.status != PHWebTreeFile::Bytes::Status::Read) {
-        file.state =
-            bytes.status == PHWebTreeFile::Bytes::Status::Missing ? State::Missing : State::Unreadable;
-        return file;
-    }
-    file.bytes = std::move(bytes.bytes);
-    const bool plain = std::all_of(file.bytes.cbegin(), file.bytes.cend(),
-                                   [](char c) { return c != '\0' && static_cast<unsigned char>(c) < 0x80; });
-    file.state = plain ? State::Plain : State::NotPlain;
-    if (!plain)
-        file.bytes.clear();
-    return file;
+namespace {
+
+/// The longest line a user file read in pieces may have: the server itself
+/// stops reading a user file at a line longer than 8 KiB.
+constexpr qsizetype kMaxStreamedLine = 64 * 1024;
+
+bool isPlain(QByteArrayView bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return c != '\0' && static_cast<unsigned char>(c) < 0x80; });
 }
 
-template <typename Record> void PHUserFileBytes::forEachRecord(Record record) const {
-    PHUserFile::forEachRecord<QByteArrayView, QByteArray>(
-        QByteArrayView(bytes), [&](const PHUserFile::Split<QByteArrayView> &line) {
-            if (!line.hasColon || line.name.isEmpty() ||
-                QLatin1String(line.name.data(), line.name.size())
-                        .compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0)
-                return true;
-            return record(line);
-        });
+using Split = PHUserFile::Split<QByteArrayView>;
+
+/// Whether a line read is one of the panel's users, as recordsFromText has it.
+bool isUserRecord(const std::optional<Split> &record) {
+    return record && record->hasColon && !record->name.isEmpty() &&
+           QLatin1String(record->name.data(), record->name.size())
+                   .compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) != 0;
 }
 
-bool PHUserFileBytes::hasUser(const QString &name) const {
-    const QByteArray wanted = name.toLatin1();
-    bool found = false;
-    forEachRecord([&](const PHUserFile::Split<QByteArrayView> &record) {
-        found = record.name == QByteArrayView(wanted);
-        return !found;
-    });
-    return found;
+QString longLineText(const QString &path) {
+    return QStringLiteral("%1 has a line longer than %2 KiB, which the web server does not read")
+        .arg(path)
+        .arg(kMaxStreamedLine >> 10);
 }
 
-std::optional<QString> PHUserFileBytes::hashOf(const QString &name) const {
-    const QByteArray wanted = name.toLatin1();
-    std::optional<QString> hash;
-    forEachRecord([&](const PHUserFile::Split<QByteArrayView> &record) {
-        if (record.name != QByteArrayView(wanted))
-            return true;
-        hash = QString::fromLatin1(record.hash);
+/// Whether `bytes` end a line that a backslash carries on to what follows.
+bool carriesOn(QByteArrayView bytes) {
+    if (!bytes.endsWith('\n'))
         return false;
-    });
-    return hash;
+    bytes.chop(1);
+    if (bytes.endsWith('\r'))
+        bytes.chop(1);
+    return bytes.endsWith('\\');
 }
 
-std::optional<QByteArray> PHUserFileBytes::replacingPassword(const QString &name, const QString &hash) const {
-    const QByteArray newName = name.toLatin1();
-    const QByteArray newHash = hash.toLatin1();
-    // What textFromRecords would refuse, and what would not be plain ASCII.
-    const auto plain = [](const QString &text) {
-        return std::all_of(text.cbegin(), text.cend(),
-                           [](QChar c) { return c.unicode() > 0 && c.unicode() < 0x80; });
-    };
-    if (name.isEmpty() || !plain(name) || !plain(hash) || newName.contains(':') || newName.contains('\n') ||
-        newHash.contains('\n'))
-        return std::nullopt;
+} // namespace
 
-    QByteArray text;
-    text.reserve(bytes.size() + newName.size() + newHash.size() + 2);
-    bool replaced = false;
-    forEachRecord([&](const PHUserFile::Split<QByteArrayView> &record) {
-        if (!replaced && record.name == QByteArrayView(newName)) {
-            replaced = true;
+PHUserFileStream::PHUserFileStream(const QString &path, const QString &name)
+    : m_path(path), m_source(std::make_unique<PHWebTreeFile::Source>(webRootPath(), path)) {
+    switch (m_source->status()) {
+    case PHWebTreeFile::Bytes::Status::Missing:
+        m_state = State::Missing;
+        return;
+    case PHWebTreeFile::Bytes::Status::Unreadable:
+        m_state = State::Unreadable;
+        m_error = m_source->error();
+        return;
+    case PHWebTreeFile::Bytes::Status::Read:
+        break;
+    }
+    // The file is ASCII: only an ASCII name can be a record's.
+    const bool asciiName = !name.isEmpty() && isAscii(name);
+    if (asciiName)
+        m_name = name.toLatin1();
+    m_taken = name.isEmpty() || name.compare(PHUsersDataSource::anyUserRealName, Qt::CaseInsensitive) == 0 ||
+              name.compare(PHUsersDataSource::anyUserDisplayName, Qt::CaseInsensitive) == 0;
+    const auto visit = [&](QByteArrayView, const std::optional<Split> &record) {
+        if (name.isEmpty() || !isUserRecord(record))
             return true;
-        }
-        text.append(record.name).append(':').append(record.hash).append(record.rest).append('\n');
+        if (asciiName && !m_hash && record->name == QByteArrayView(m_name))
+            m_hash = QString::fromLatin1(record->hash);
+        // As containsItem compares: ignoring case, which keeps the length.
+        if (!m_taken && record->name.size() == name.size() &&
+            QLatin1String(record->name.data(), record->name.size()).compare(name, Qt::CaseInsensitive) == 0)
+            m_taken = true;
         return true;
+    };
+    bool plain = true;
+    PHUserFile::Pieces pieces(kMaxStreamedLine);
+    const bool read = m_source->readThrough([&](QByteArrayView piece) {
+        plain = isPlain(piece);
+        return plain && pieces.feed(piece, visit);
     });
-    if (!replaced)
-        return std::nullopt;
-    text.append(newName).append(':').append(newHash).append('\n');
-    return text;
+    const bool finished = read && pieces.finish(visit);
+    if (!plain || pieces.tooLong() || !finished) {
+        m_hash.reset();
+        m_taken = false;
+        m_state = plain ? State::Unreadable : State::NotPlain;
+        if (plain)
+            m_error = pieces.tooLong() ? longLineText(path) : m_source->error();
+        return;
+    }
+    m_state = State::Plain;
+}
+
+PHUserFileStream::~PHUserFileStream() = default;
+
+bool PHUserFileStream::forEachUser(const std::function<void(QByteArrayView, QByteArrayView)> &visit) {
+    if (m_state != State::Plain)
+        return false;
+    const auto each = [&](QByteArrayView, const std::optional<Split> &record) {
+        if (isUserRecord(record))
+            // The hash and what follows it lie side by side in the line.
+            visit(record->name,
+                  QByteArrayView(record->hash.data(), record->hash.size() + record->rest.size()));
+        return true;
+    };
+    PHUserFile::Pieces pieces(kMaxStreamedLine);
+    if (m_source->readThrough([&](QByteArrayView piece) { return pieces.feed(piece, each); }) &&
+        pieces.finish(each))
+        return true;
+    m_error = pieces.tooLong() ? longLineText(m_path) : m_source->error();
+    return false;
+}
+
+bool PHUserFileStream::rewrite(const QByteArray &record, bool append, const Sink &sink, bool *changed,
+                               QString *why) {
+    *changed = false;
+    bool replaced = false;
+    bool sinkFailed = false;
+    // The end of what was handed on: whether a line must be ended before another is added.
+    char tail[3] = {'\n', '\n', '\n'};
+    const auto hand = [&](QByteArrayView bytes) {
+        if (!sink(bytes)) {
+            sinkFailed = true;
+            return false;
+        }
+        for (const char c : bytes.last(std::min<qsizetype>(bytes.size(), 3))) {
+            tail[0] = tail[1];
+            tail[1] = tail[2];
+            tail[2] = c;
+        }
+        return true;
+    };
+    const auto line = [&](QByteArrayView raw, const std::optional<Split> &split) {
+        if (replaced || !isUserRecord(split) || split->name != QByteArrayView(m_name))
+            return hand(raw);
+        replaced = true;
+        // What follows the hash (a full name) stays, unless its final
+        // backslash would carry the line on to the next.
+        const QByteArrayView rest = split->rest.endsWith('\\') ? QByteArrayView() : split->rest;
+        const QByteArrayView end = raw.endsWith("\r\n") ? QByteArrayView("\r\n")
+                                   : raw.endsWith('\n') ? QByteArrayView("\n")
+                                                        : QByteArrayView();
+        QByteArray rewritten = record;
+        rewritten.append(rest).append(end);
+        if (QByteArrayView(rewritten) != raw)
+            *changed = true;
+        return hand(rewritten);
+    };
+    PHUserFile::Pieces pieces(kMaxStreamedLine);
+    if (!m_source->readThrough([&](QByteArrayView piece) { return pieces.feed(piece, line); }) ||
+        !pieces.finish(line)) {
+        if (!sinkFailed)
+            *why = pieces.tooLong() ? longLineText(m_path) : m_source->error();
+        return false;
+    }
+    if (replaced)
+        return true;
+    if (!append) {
+        *why = QStringLiteral("%1 no longer has a user \"%2\"").arg(m_path, QString::fromLatin1(m_name));
+        return false;
+    }
+    const QByteArrayView last(tail, 3);
+    if ((tail[2] != '\n' || carriesOn(last)) && !hand("\n"))
+        return false;
+    *changed = true;
+    return hand(record + '\n');
+}
+
+bool PHUserFileStream::setPassword(const QString &hash, bool append, QString *why) {
+    if (m_state != State::Plain || m_name.isEmpty()) {
+        *why = QStringLiteral("%1 is not open to be rewritten").arg(m_path);
+        return false;
+    }
+    // What textFromRecords would refuse, and what would not be plain ASCII:
+    // the new line must read back as this user with this hash.
+    const QByteArray hashBytes = hash.toLatin1();
+    const QByteArray record = m_name + ':' + hashBytes;
+    const std::optional<Split> back =
+        PHUserFile::split(PHConfigText::detail::trimmed(QByteArrayView(record)));
+    if (!isAscii(hash) || !isPlain(record) || record.contains('\n') || record.endsWith('\\') ||
+        !isUserRecord(back) || back->name != QByteArrayView(m_name) ||
+        back->hash != QByteArrayView(hashBytes)) {
+        *why =
+            QStringLiteral("the new record of \"%1\" would not read back").arg(QString::fromLatin1(m_name));
+        return false;
+    }
+    // A dry run, or a run that shows its changes, keeps the bytes.
+    if (PHWriteJournal::keepsBytes()) {
+        QByteArray text;
+        bool changed = false;
+        if (!rewrite(
+                record, append,
+                [&](QByteArrayView bytes) {
+                    text.append(bytes);
+                    return true;
+                },
+                &changed, why))
+            return false;
+        return PHWebTreeFile::write(webRootPath(), m_path, text, why);
+    }
+    bool changed = false;
+    return m_source->replace(
+        [&](PHWebTreeFile::Source::Sink &sink, QString *reason) {
+            bool differs = false;
+            if (!rewrite(
+                    record, append, [&](QByteArrayView bytes) { return sink.append(bytes); }, &differs,
+                    reason))
+                return PHWebTreeFile::Source::Produced::Failed;
+            return differs ? PHWebTreeFile::Source::Produced::Changed
+                           : PHWebTreeFile::Source::Produced::Unchanged;
+        },
+        &changed, why);
 }

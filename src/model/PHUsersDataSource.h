@@ -6,47 +6,82 @@
 #include "support/posix/PHErrorCode.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 class PHFSItem;
 
-/// A user file held as its bytes alone, for changing one password in a file
-/// too large to hold as records. Only a plain file qualifies: ASCII text
-/// without NUL bytes (any other file goes through PHUsersDataSource). Reads
-/// the records exactly as PHUsersDataSource::recordsFromText does.
-class PHUserFileBytes {
+namespace PHWebTreeFile {
+class Source;
+}
+
+/// The user file read through in pieces, for changing one password or adding
+/// one user in a file of any size (up to PHWebTreeFile::kMaxStreamedFileSize)
+/// at a memory cost that does not grow with it. Only a plain file qualifies:
+/// ASCII text without NUL bytes (any other file goes through
+/// PHUsersDataSource). Reads the records exactly as
+/// PHUsersDataSource::recordsFromText does. The file stays open from the
+/// first reading to the rewrite; the caller holds the user file's lock.
+class PHUserFileStream {
 public:
     enum class State {
-        Plain,    ///< read; `bytes` hold the file
+        Plain,    ///< read through once; plain
         Missing,  ///< no file at the path
-        NotPlain, ///< read, but not plain ASCII
+        NotPlain, ///< not plain ASCII
         Unreadable,
     };
-    static PHUserFileBytes read(const QString &path);
+    /// Opens the user file at `path` and reads it through once, noting what it
+    /// holds of `name` (with an empty one, nothing).
+    explicit PHUserFileStream(const QString &path, const QString &name = QString());
+    ~PHUserFileStream();
+    PHUserFileStream(const PHUserFileStream &) = delete;
+    PHUserFileStream &operator=(const PHUserFileStream &) = delete;
 
-    State state = State::Missing;
-    QByteArray bytes;
+    State state() const { return m_state; }
+    /// Why the file could not be read (Unreadable).
+    const QString &error() const { return m_error; }
 
-    /// Whether a record's name is `name`, as the server compares them.
-    bool hasUser(const QString &name) const;
+    /// Whether a record is named `name`, as the server compares them.
+    bool hasUser() const { return m_hash.has_value(); }
     /// The stored hash of the first record named `name`, or none.
-    std::optional<QString> hashOf(const QString &name) const;
-    /// The file as PHUsersDataSource writes it after the panel's password
-    /// change: the first record named `name` (less surrounding blanks) gone,
-    /// `name:hash` appended, every other record rewritten in place. None when
-    /// no record has that name or the new record would not read back.
-    std::optional<QByteArray> replacingPassword(const QString &name, const QString &hash) const;
+    const std::optional<QString> &hash() const { return m_hash; }
+    /// Whether `name` is taken as PHUsersDataSource::containsItem says.
+    bool nameTaken() const { return m_taken; }
+
+    /// Calls `visit(name, password)` for each record, in file order, reading
+    /// the file again: `password` as the records hold it (the hash and what
+    /// follows it). False with error() when it could not be read through.
+    bool forEachUser(const std::function<void(QByteArrayView name, QByteArrayView password)> &visit);
+
+    /// Gives the first record named `name` the hash `hash` where it stands
+    /// (what follows the hash and the line's end kept), or with `append` and
+    /// no such record adds `name:hash` at the end. Every other byte stays as
+    /// it is. Streamed through a temporary file unless the command-line
+    /// journal keeps whole bytes (a dry run, a diff): then the new bytes are
+    /// made whole and written with PHWebTreeFile::write. False with `*why`
+    /// when nothing was written.
+    bool setPassword(const QString &hash, bool append, QString *why);
 
 private:
-    /// Calls `record(split)` (a PHUserFile::Split of the bytes) for each of the
-    /// panel's records in file order; stops when it returns false.
-    template <typename Record> void forEachRecord(Record record) const;
+    using Sink = std::function<bool(QByteArrayView bytes)>;
+    /// Hands the rewritten file to `sink`; false with `*why` when it cannot be made.
+    bool rewrite(const QByteArray &record, bool append, const Sink &sink, bool *changed, QString *why);
+
+    QString m_path;
+    QByteArray m_name;
+    std::unique_ptr<PHWebTreeFile::Source> m_source;
+    State m_state = State::Missing;
+    QString m_error;
+    std::optional<QString> m_hash;
+    bool m_taken = false;
 };
 
 /// The web users: the records of the user file `.htusers` ("user" and "basic

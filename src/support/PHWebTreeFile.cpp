@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <utility>
 
 #include <fcntl.h>
@@ -242,6 +244,201 @@ bool fail(QString *error, const QString &why) {
     return false;
 }
 
+QString tooLargeText(const QString &path, qint64 limit) {
+    return QStringLiteral("%1 is larger than %2; Porthold does not read files that large")
+        .arg(path, QStringLiteral("%1 MiB").arg(limit >> 20));
+}
+
+/// A regular file below a web root opened for reading, with its folder.
+struct Opened {
+    PHWebTreeFile::Bytes::Status status = PHWebTreeFile::Bytes::Status::Missing;
+    QString error;
+    Place place;
+    Descriptor start;
+    Descriptor folder;
+    Descriptor file;
+    struct stat info {};
+};
+
+Opened openRegular(const QString &root, const QString &path, qint64 limit) {
+    using Status = PHWebTreeFile::Bytes::Status;
+    Opened opened;
+    auto failed = [&](Status status, const QString &why) {
+        opened.status = status;
+        opened.error = why;
+        opened.file.reset();
+        return std::move(opened);
+    };
+    opened.place = placeOf(root, path);
+    const Place &place = opened.place;
+    if (!place.problem.isEmpty())
+        return failed(Status::Unreadable, place.problem);
+    opened.start = openStart(place);
+    if (!opened.start.valid())
+        return failed(errno == ENOENT || errno == ENOTDIR ? Status::Missing : Status::Unreadable,
+                      errorText(errno));
+    opened.folder = Descriptor(openFolder(opened.start.get(), place));
+    if (!opened.folder.valid()) {
+        const int error = errno;
+        if (error == ENOENT)
+            return failed(Status::Missing, errorText(error));
+        const QString why = folderProblem(opened.start.get(), place, error, path);
+        if (error == ENOTDIR && !why.contains(QLatin1String("symbolic link")))
+            return failed(Status::Missing, errorText(error));
+        return failed(Status::Unreadable, why);
+    }
+    opened.file = Descriptor(::openat(opened.folder.get(), place.name.constData(),
+                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!opened.file.valid()) {
+        const int error = errno;
+        if (error == ENOENT)
+            return failed(Status::Missing, errorText(error));
+        if (error == ELOOP)
+            return failed(Status::Unreadable, PHWebTreeFile::linkRefusal(path));
+        return failed(Status::Unreadable, errorText(error));
+    }
+    if (::fstat(opened.file.get(), &opened.info) != 0)
+        return failed(Status::Unreadable, errorText(errno));
+    if (!S_ISREG(opened.info.st_mode))
+        return failed(Status::Unreadable, S_ISDIR(opened.info.st_mode)
+                                              ? errorText(EISDIR)
+                                              : QStringLiteral("not a regular file"));
+    if (opened.info.st_size > limit)
+        return failed(Status::Unreadable, tooLargeText(path, limit));
+    opened.status = Status::Read;
+    return opened;
+}
+
+/// A replacement of `name` in `folder` being written: a temporary file beside
+/// it with the target's owner, group and mode, renamed over it on commit.
+class Replacement {
+public:
+    /// `old` is the target's state when it `existed`; `start` the web root's descriptor.
+    Replacement(int start, int folder, const QByteArray &name, const QString &path, bool existed,
+                const struct stat &old)
+        : m_folder(folder), m_path(path), m_name(name) {
+        uid_t owner = existed ? old.st_uid : ::geteuid();
+        gid_t group = existed ? old.st_gid : ::getegid();
+        mode_t mode = existed ? (old.st_mode & 07777) : 0644;
+        if (!existed) {
+            const NewFileAttributes attributes = newFileAttributes(start);
+            mode = attributes.mode;
+            if (attributes.group)
+                group = *attributes.group;
+        }
+        if (g_attributes.owner)
+            owner = *g_attributes.owner;
+        if (g_attributes.group)
+            group = *g_attributes.group;
+        if (g_attributes.mode)
+            mode = *g_attributes.mode;
+
+        // Hidden beside the target, with the target's own prefix, so the
+        // server's rule against serving ".ht*" covers it too.
+        for (int attempt = 0; attempt < 100 && !m_out.valid(); ++attempt) {
+            m_temporary =
+                name.left(200) + '.' + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+            if (!m_temporary.startsWith('.'))
+                m_temporary.prepend('.');
+            m_out = Descriptor(::openat(folder, m_temporary.constData(),
+                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (!m_out.valid() && errno != EEXIST)
+                break;
+        }
+        if (!m_out.valid()) {
+            m_temporary.clear();
+            m_problem =
+                QStringLiteral("cannot create a temporary file beside %1: %2").arg(path, errorText(errno));
+            return;
+        }
+        struct stat mine {};
+        if (::fstat(m_out.get(), &mine) != 0) {
+            abandon(
+                QStringLiteral("cannot read the attributes of a temporary file: %1").arg(errorText(errno)));
+            return;
+        }
+        if (mine.st_uid != owner || mine.st_gid != group) {
+            if (::fchown(m_out.get(), owner, group) != 0) {
+                const int refused = errno;
+                if (g_attributes.owner || g_attributes.group) {
+                    abandon(QStringLiteral("cannot give %1 the owner and group asked for: %2")
+                                .arg(path, errorText(refused)));
+                    return;
+                }
+                // A member of the file's group may still give it back its group.
+                if (mine.st_gid != group)
+                    (void)::fchown(m_out.get(), static_cast<uid_t>(-1), group);
+                Log::write(QStringLiteral("Could not give %1 its owner %2 and group %3: %4")
+                               .arg(path)
+                               .arg(owner)
+                               .arg(group)
+                               .arg(errorText(refused)));
+            }
+        }
+        // After fchown, which may clear the set-ID bits.
+        if (::fchmod(m_out.get(), mode) != 0)
+            abandon(QStringLiteral("cannot set the permissions of %1: %2").arg(path, errorText(errno)));
+    }
+    ~Replacement() {
+        if (!m_temporary.isEmpty())
+            abandon(QString());
+    }
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    /// Why the replacement cannot go on; empty while it can.
+    const QString &problem() const { return m_problem; }
+
+    bool write(const char *data, size_t length) {
+        int err = 0;
+        if (!m_problem.isEmpty())
+            return false;
+        if (length > 0 && !PHWriteAll(m_out.get(), data, length, &err))
+            return abandon(QStringLiteral("cannot write %1: %2").arg(m_path, errorText(err)));
+        return true;
+    }
+
+    /// Makes the written bytes the target's; false with problem() otherwise.
+    /// `check`, when given, is asked last, just before the rename.
+    bool commit(const std::function<QString()> &check = {}) {
+        if (!m_problem.isEmpty())
+            return false;
+        if (::fsync(m_out.get()) != 0)
+            return abandon(QStringLiteral("cannot flush %1: %2").arg(m_path, errorText(errno)));
+        if (::close(m_out.release()) != 0)
+            return abandon(QStringLiteral("cannot close %1: %2").arg(m_path, errorText(errno)));
+        if (check) {
+            if (const QString why = check(); !why.isEmpty())
+                return abandon(why);
+        }
+        if (::renameat(m_folder, m_temporary.constData(), m_folder, m_name.constData()) != 0)
+            return abandon(QStringLiteral("cannot replace %1: %2").arg(m_path, errorText(errno)));
+        m_temporary.clear();
+        // Make the rename itself durable; the data is already safe.
+        (void)::fsync(m_folder);
+        return true;
+    }
+
+    /// Removes the temporary file; false with problem() `why` (kept when empty).
+    bool abandon(const QString &why) {
+        m_out.reset();
+        if (!m_temporary.isEmpty())
+            ::unlinkat(m_folder, m_temporary.constData(), 0);
+        m_temporary.clear();
+        if (!why.isEmpty())
+            m_problem = why;
+        return false;
+    }
+
+private:
+    int m_folder;
+    QString m_path;
+    QByteArray m_name;
+    QByteArray m_temporary;
+    Descriptor m_out;
+    QString m_problem;
+};
+
 } // namespace
 
 namespace PHWebTreeFile {
@@ -309,55 +506,18 @@ void setOpenat2Enabled(bool enabled) {
 
 Bytes read(const QString &root, const QString &path, qint64 limit) {
     Bytes result;
+    Opened opened = openRegular(root, path, limit);
     auto failed = [&](Bytes::Status status, const QString &why) {
         result.status = status;
         result.error = why;
         result.bytes.clear();
         return result;
     };
-    const Place place = placeOf(root, path);
-    if (!place.problem.isEmpty())
-        return failed(Bytes::Status::Unreadable, place.problem);
-    const Descriptor start = openStart(place);
-    if (!start.valid())
-        return failed(errno == ENOENT || errno == ENOTDIR ? Bytes::Status::Missing
-                                                          : Bytes::Status::Unreadable,
-                      errorText(errno));
-    const Descriptor folder(openFolder(start.get(), place));
-    if (!folder.valid()) {
-        const int error = errno;
-        if (error == ENOENT)
-            return failed(Bytes::Status::Missing, errorText(error));
-        const QString why = folderProblem(start.get(), place, error, path);
-        if (error == ENOTDIR && !why.contains(QLatin1String("symbolic link")))
-            return failed(Bytes::Status::Missing, errorText(error));
-        return failed(Bytes::Status::Unreadable, why);
-    }
-    const Descriptor file(::openat(folder.get(), place.name.constData(),
-                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!file.valid()) {
-        const int error = errno;
-        if (error == ENOENT)
-            return failed(Bytes::Status::Missing, errorText(error));
-        if (error == ELOOP)
-            return failed(Bytes::Status::Unreadable, linkRefusal(path));
-        return failed(Bytes::Status::Unreadable, errorText(error));
-    }
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0)
-        return failed(Bytes::Status::Unreadable, errorText(errno));
-    if (!S_ISREG(info.st_mode))
-        return failed(Bytes::Status::Unreadable,
-                      S_ISDIR(info.st_mode) ? errorText(EISDIR) : QStringLiteral("not a regular file"));
-    const auto tooLarge = [&] {
-        return failed(Bytes::Status::Unreadable,
-                      QStringLiteral("%1 is larger than %2; Porthold does not read files that large")
-                          .arg(path, QStringLiteral("%1 MiB").arg(limit >> 20)));
-    };
-    if (info.st_size > limit)
-        return tooLarge();
+    if (opened.status != Bytes::Status::Read)
+        return failed(opened.status, opened.error);
+    const auto tooLarge = [&] { return failed(Bytes::Status::Unreadable, tooLargeText(path, limit)); };
     // The size may change while it is read: never more than the limit.
-    result.bytes.resize(qsizetype(info.st_size) + 1);
+    result.bytes.resize(qsizetype(opened.info.st_size) + 1);
     qsizetype filled = 0;
     for (;;) {
         if (filled == result.bytes.size()) {
@@ -366,7 +526,7 @@ Bytes read(const QString &root, const QString &path, qint64 limit) {
             result.bytes.resize(std::min<qsizetype>(filled * 2 + 4096, qsizetype(limit) + 1));
         }
         const ssize_t got =
-            ::read(file.get(), result.bytes.data() + filled, size_t(result.bytes.size() - filled));
+            ::read(opened.file.get(), result.bytes.data() + filled, size_t(result.bytes.size() - filled));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -413,79 +573,153 @@ bool write(const QString &root, const QString &path, const QByteArray &data, QSt
         return true;
     }
 
-    uid_t owner = existed ? old.st_uid : ::geteuid();
-    gid_t group = existed ? old.st_gid : ::getegid();
-    mode_t mode = existed ? (old.st_mode & 07777) : 0644;
-    if (!existed) {
-        const NewFileAttributes attributes = newFileAttributes(start.get());
-        mode = attributes.mode;
-        if (attributes.group)
-            group = *attributes.group;
-    }
-    if (g_attributes.owner)
-        owner = *g_attributes.owner;
-    if (g_attributes.group)
-        group = *g_attributes.group;
-    if (g_attributes.mode)
-        mode = *g_attributes.mode;
+    Replacement replacement(start.get(), folder.get(), place.name, path, existed, old);
+    if (!replacement.write(data.constData(), size_t(data.size())) || !replacement.commit())
+        return fail(error, replacement.problem());
+    if (error)
+        error->clear();
+    return true;
+}
 
-    // Hidden beside the target, with the target's own prefix, so the
-    // server's rule against serving ".ht*" covers it too.
-    QByteArray temporary;
-    Descriptor out;
-    for (int attempt = 0; attempt < 100 && !out.valid(); ++attempt) {
-        temporary =
-            place.name.left(200) + '.' + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
-        if (!temporary.startsWith('.'))
-            temporary.prepend('.');
-        out = Descriptor(::openat(folder.get(), temporary.constData(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!out.valid() && errno != EEXIST)
-            break;
-    }
-    if (!out.valid())
-        return fail(
-            error,
-            QStringLiteral("cannot create a temporary file beside %1: %2").arg(path, errorText(errno)));
-    auto abandon = [&](const QString &why) {
-        out.reset();
-        ::unlinkat(folder.get(), temporary.constData(), 0);
-        return fail(error, why);
-    };
-    struct stat mine {};
-    if (::fstat(out.get(), &mine) != 0)
-        return abandon(
-            QStringLiteral("cannot read the attributes of a temporary file: %1").arg(errorText(errno)));
-    if (mine.st_uid != owner || mine.st_gid != group) {
-        if (::fchown(out.get(), owner, group) != 0) {
-            const int refused = errno;
-            if (g_attributes.owner || g_attributes.group)
-                return abandon(QStringLiteral("cannot give %1 the owner and group asked for: %2")
-                                   .arg(path, errorText(refused)));
-            // A member of the file's group may still give it back its group.
-            if (mine.st_gid != group)
-                (void)::fchown(out.get(), static_cast<uid_t>(-1), group);
-            Log::write(QStringLiteral("Could not give %1 its owner %2 and group %3: %4")
-                           .arg(path)
-                           .arg(owner)
-                           .arg(group)
-                           .arg(errorText(refused)));
+// ---------------------------------------------------------------- Source
+
+struct Source::Private {
+    QString path;
+    qint64 limit = 0;
+    Opened opened;
+};
+
+Source::Source(const QString &root, const QString &path, qint64 limit) : d(std::make_unique<Private>()) {
+    d->path = path;
+    d->limit = limit;
+    d->opened = openRegular(root, path, limit);
+}
+
+Source::~Source() = default;
+
+Bytes::Status Source::status() const {
+    return d->opened.status;
+}
+
+const QString &Source::error() const {
+    return d->opened.error;
+}
+
+namespace {
+constexpr size_t kPiece = 64 * 1024;
+}
+
+bool Source::readThrough(const std::function<bool(QByteArrayView piece)> &piece) {
+    if (d->opened.status != Bytes::Status::Read)
+        return false;
+    d->opened.error.clear();
+    std::unique_ptr<char[]> buffer(new char[kPiece]);
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t got = ::pread(d->opened.file.get(), buffer.get(), kPiece, offset);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            d->opened.error = errorText(errno);
+            return false;
         }
+        if (got == 0)
+            return true;
+        offset += got;
+        // It may grow while it is read: never more than the limit.
+        if (offset > d->limit) {
+            d->opened.error = tooLargeText(d->path, d->limit);
+            return false;
+        }
+        if (!piece(QByteArrayView(buffer.get(), got)))
+            return false;
     }
-    // After fchown, which may clear the set-ID bits.
-    if (::fchmod(out.get(), mode) != 0)
-        return abandon(QStringLiteral("cannot set the permissions of %1: %2").arg(path, errorText(errno)));
-    int err = 0;
-    if (!data.isEmpty() && !PHWriteAll(out.get(), data.constData(), size_t(data.size()), &err))
-        return abandon(QStringLiteral("cannot write %1: %2").arg(path, errorText(err)));
-    if (::fsync(out.get()) != 0)
-        return abandon(QStringLiteral("cannot flush %1: %2").arg(path, errorText(errno)));
-    if (::close(out.release()) != 0)
-        return abandon(QStringLiteral("cannot close %1: %2").arg(path, errorText(errno)));
-    if (::renameat(folder.get(), temporary.constData(), folder.get(), place.name.constData()) != 0)
-        return abandon(QStringLiteral("cannot replace %1: %2").arg(path, errorText(errno)));
-    // Make the rename itself durable; the data is already safe.
-    (void)::fsync(folder.get());
+}
+
+namespace {
+
+/// Gathers the bytes and writes them 64 KiB at a time.
+class BufferedSink : public Source::Sink {
+public:
+    explicit BufferedSink(Replacement &replacement) : m_replacement(replacement) { m_buffer.reserve(kPiece); }
+    bool append(QByteArrayView bytes) override {
+        if (m_failed)
+            return false;
+        if (m_buffer.size() + bytes.size() > qsizetype(kPiece) && !flush())
+            return false;
+        if (bytes.size() >= qsizetype(kPiece)) {
+            m_failed = !m_replacement.write(bytes.data(), size_t(bytes.size()));
+            return !m_failed;
+        }
+        m_buffer.append(bytes);
+        return true;
+    }
+    bool flush() {
+        if (!m_buffer.isEmpty() && !m_replacement.write(m_buffer.constData(), size_t(m_buffer.size())))
+            m_failed = true;
+        m_buffer.clear();
+        return !m_failed;
+    }
+
+private:
+    Replacement &m_replacement;
+    QByteArray m_buffer;
+    bool m_failed = false;
+};
+
+bool sameTime(const struct timespec &a, const struct timespec &b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+} // namespace
+
+bool Source::replace(const std::function<Produced(Sink &sink, QString *why)> &produce, bool *changed,
+                     QString *error) {
+    *changed = false;
+    Opened &opened = d->opened;
+    if (opened.status != Bytes::Status::Read)
+        return fail(error,
+                    opened.error.isEmpty() ? QStringLiteral("%1 is not open").arg(d->path) : opened.error);
+    const struct stat old = opened.info;
+    Replacement replacement(opened.start.get(), opened.folder.get(), opened.place.name, d->path, true, old);
+    if (!replacement.problem().isEmpty())
+        return fail(error, replacement.problem());
+    BufferedSink sink(replacement);
+    QString why;
+    const Produced produced = produce(sink, &why);
+    if (produced == Produced::Failed)
+        return fail(error, !why.isEmpty() ? why : replacement.problem());
+    if (!sink.flush())
+        return fail(error, replacement.problem());
+    // A dry run writes nothing (its callers hand whole bytes to write() instead).
+    if (produced == Produced::Unchanged || PHWriteJournal::isDryRun()) {
+        replacement.abandon(QString());
+        if (error)
+            error->clear();
+        return true;
+    }
+    // Another program that wrote the file meanwhile (in place, or by putting
+    // another file in its place) would lose its change to this one.
+    const auto unchangedMeanwhile = [&]() -> QString {
+        const QString changedText =
+            QStringLiteral("%1 was changed by another program while Porthold rewrote it; nothing was "
+                           "written, try again")
+                .arg(d->path);
+        struct stat now {};
+        if (::fstat(opened.file.get(), &now) != 0 || now.st_size != old.st_size ||
+            !sameTime(now.st_mtim, old.st_mtim))
+            return changedText;
+        struct stat named {};
+        if (::fstatat(opened.folder.get(), opened.place.name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            named.st_dev != old.st_dev || named.st_ino != old.st_ino)
+            return changedText;
+        return QString();
+    };
+    if (!replacement.commit(unchangedMeanwhile))
+        return fail(error, replacement.problem());
+    *changed = true;
+    // A command-line run says what it changed.
+    PHWriteJournal::recordStreamedWrite(d->path);
     if (error)
         error->clear();
     return true;

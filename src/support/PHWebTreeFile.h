@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include <sys/types.h>
@@ -26,10 +29,14 @@
 namespace PHWebTreeFile {
 
 /// Access, user and group files larger than this are refused without being
-/// read: a hostile tree must not cost the reader its memory.
+/// read whole: a hostile tree must not cost the reader its memory.
 constexpr qint64 kMaxFileSize = qint64(8) << 20;
 /// The same limit as people read it.
 QString maxFileSizeText();
+/// A file read and rewritten in pieces (the user file, by portholdctl) costs
+/// no memory for its size, only time and a copy's room on disk: it is refused
+/// above this larger limit.
+constexpr qint64 kMaxStreamedFileSize = qint64(256) << 20;
 
 /// "PATH is a symbolic link; Porthold does not write through links".
 QString linkRefusal(const QString &path);
@@ -74,6 +81,52 @@ bool applyAttributes(const QString &root, const QString &path, bool dryRun, bool
 /// user or group file when that is stricter and the web server can still
 /// read it. False with `*error` when nothing was written.
 bool write(const QString &root, const QString &path, const QByteArray &data, QString *error = nullptr);
+
+/// A regular file below a web root opened once (no link followed) to be read
+/// through in pieces any number of times and then replaced from the same
+/// folder descriptor, as write() replaces a file: for a file whose size must
+/// not decide the reader's memory. The caller holds the file's write lock.
+class Source {
+public:
+    /// Opens `path` below `root`; a file larger than `limit` is refused after
+    /// one fstat.
+    Source(const QString &root, const QString &path, qint64 limit = kMaxStreamedFileSize);
+    ~Source();
+    Source(const Source &) = delete;
+    Source &operator=(const Source &) = delete;
+
+    /// Read: open. Missing and Unreadable as for read(), with error().
+    Bytes::Status status() const;
+    const QString &error() const;
+
+    /// Hands the file's bytes from its start to `piece`, in order, at most
+    /// 64 KiB at a time. False when `piece` returns false (error() empty), or
+    /// with error() when a read fails or the file grew past the limit.
+    bool readThrough(const std::function<bool(QByteArrayView piece)> &piece);
+
+    /// Takes the replacement's bytes in order; they reach the disk 64 KiB at a time.
+    class Sink {
+    public:
+        virtual ~Sink() = default;
+        /// False once a write failed: the replacement is then abandoned.
+        virtual bool append(QByteArrayView bytes) = 0;
+    };
+    enum class Produced { Changed, Unchanged, Failed };
+    /// Replaces the file with what `produce` hands its sink: a temporary file
+    /// created exclusively beside it, with its owner, group and mode, renamed
+    /// over it. Unchanged leaves the file alone, Failed too (with `*error`
+    /// from the producer's `*why`). Refused when the file was changed or
+    /// replaced by another program since it was opened. A command-line
+    /// journal records the change without the file's bytes. False with
+    /// `*error` when nothing was written; `*changed` says whether the file
+    /// was replaced.
+    bool replace(const std::function<Produced(Sink &sink, QString *why)> &produce, bool *changed,
+                 QString *error = nullptr);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
 
 /// Removes the file at `path` below `root`; a file that is not there counts
 /// as removed. A link is refused, as for a write.

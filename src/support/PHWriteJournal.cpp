@@ -12,6 +12,7 @@ namespace {
 
 struct Journal {
     bool dryRun = false;
+    bool keepBytes = true;
     QList<PHWriteJournal::Entry> entries;
 };
 
@@ -69,8 +70,8 @@ bool record(const QString &path, const std::optional<QByteArray> &after) {
 
 namespace PHWriteJournal {
 
-Scope::Scope(bool dryRun) {
-    g_journal = Journal{dryRun, {}};
+Scope::Scope(bool dryRun, bool keepBytes) {
+    g_journal = Journal{dryRun, keepBytes || dryRun, {}};
 }
 
 Scope::~Scope() {
@@ -80,7 +81,7 @@ Scope::~Scope() {
 QList<Entry> Scope::changes() const {
     QList<Entry> changed;
     for (const Entry &entry : g_journal->entries)
-        if (entry.before != entry.after)
+        if (!entry.bytesKept || entry.before != entry.after)
             changed.append(entry);
     return changed;
 }
@@ -91,6 +92,21 @@ bool isOpen() {
 
 bool isDryRun() {
     return g_journal && g_journal->dryRun;
+}
+
+bool keepsBytes() {
+    return g_journal && g_journal->keepBytes;
+}
+
+void recordStreamedWrite(const QString &path) {
+    if (!g_journal)
+        return;
+    if (PHWriteJournal::Entry *entry = entryFor(path)) {
+        entry->bytesKept = false;
+        entry->after = QByteArray();
+        return;
+    }
+    g_journal->entries.append(PHWriteJournal::Entry{path, QByteArray(), QByteArray(), false});
 }
 
 bool recordWrite(const QString &path, const QByteArray &data) {

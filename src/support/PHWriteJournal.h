@@ -21,12 +21,16 @@ struct Entry {
     QString path;
     std::optional<QByteArray> before; ///< none: the file did not exist
     std::optional<QByteArray> after;  ///< none: the file was removed
+    /// False for a file rewritten in pieces: changed, its bytes not kept.
+    bool bytesKept = true;
 };
 
 /// Opens the journal until destroyed (one at a time, on the main thread).
 class Scope {
 public:
-    explicit Scope(bool dryRun);
+    /// Without `keepBytes` a file may be rewritten in pieces and its change
+    /// recorded without its bytes (a dry run always keeps them).
+    explicit Scope(bool dryRun, bool keepBytes = true);
     ~Scope();
     Scope(const Scope &) = delete;
     Scope &operator=(const Scope &) = delete;
@@ -38,11 +42,16 @@ public:
 
 bool isOpen();
 bool isDryRun();
+/// Whether a writer must hand the journal whole bytes (a dry run, or a run
+/// that shows its changes): true while a journal that keeps them is open.
+bool keepsBytes();
 
 /// Called by the writers before they replace `path` with `data`. False when
 /// the write must not happen: the file already holds `data`, or this is a
 /// dry run (the new bytes are then held here).
 bool recordWrite(const QString &path, const QByteArray &data);
+/// Called after `path` was rewritten in pieces: a change, without its bytes.
+void recordStreamedWrite(const QString &path);
 /// The same before `path` is removed.
 bool recordRemoval(const QString &path);
 

@@ -284,6 +284,94 @@ TEST(PortholdctlPasswords, AuditListsTheWeakHashesOfAFileWrittenByHtpasswd) {
     EXPECT_TRUE(contains(groups.out, "team: des sha")) << describe(groups);
 }
 
+/// The first line of `text` naming `name`, with its line end; empty when none.
+std::string lineOf(const std::string &text, const std::string &name) {
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        if (text.compare(start, name.size() + 1, name + ":") == 0)
+            return text.substr(start, end - start);
+        start = end;
+    }
+    return {};
+}
+
+/// `text` with its first line naming `name` made `line`.
+std::string withLine(std::string text, const std::string &name, const std::string &line) {
+    const std::string old = lineOf(text, name);
+    return old.empty() ? text : text.replace(text.find(old), old.size(), line);
+}
+
+// A file htpasswd wrote, with the lines people add by hand, is changed where
+// the user stands: htpasswd accepts the new password and every other byte
+// stays, however large the file (it is rewritten in pieces).
+TEST(PortholdctlPasswords, ChangesAFileHtpasswdWroteInPlaceKeepingEveryOtherByte) {
+    if (!htpasswdAvailable())
+        GTEST_SKIP() << "htpasswd (apache2-utils) is not installed";
+    CtlEnvironment env;
+    const fs::path path = env.root() / ".htusers";
+    const std::string file = path.string();
+    ASSERT_EQ(htpasswd({"-cbB", file, "ann", "pw-ann"}), 0);
+    ASSERT_EQ(htpasswd({"-bm", file, "bob", "pw-bob"}), 0);
+    ASSERT_EQ(htpasswd({"-bd", file, "cy", "pw-cy"}), 0);
+    // A comment, a blank line, a line ending CRLF, a full name after the
+    // hash, and no final newline.
+    ctl_test::writeFile(path, "# web users\n" + readFile(path) +
+                                  "\n"
+                                  "dee:" +
+                                  hashOf(path, "cy") +
+                                  "\r\n"
+                                  "eve:" +
+                                  hashOf(path, "cy") +
+                                  ":Eve Example\n"
+                                  "fay:" +
+                                  hashOf(path, "cy"));
+    const auto mode = fs::status(path).permissions();
+
+    std::string expected = readFile(path);
+    // htpasswd -v takes a full name after the hash for part of it; the
+    // server does not, nor does "user check".
+    const auto change = [&](const std::vector<std::string> &arguments, const std::string &name,
+                            const std::string &password, const std::string &after) {
+        const auto run = env.run(arguments, password + "\n" + password + "\n");
+        EXPECT_EQ(run.exitCode, 0) << describe(run);
+        const std::string line = lineOf(readFile(path), name);
+        EXPECT_EQ(line.substr(line.find(':') + 1).rfind("$2y$", 0), 0u) << line;
+        EXPECT_TRUE(line.size() >= after.size() &&
+                    line.compare(line.size() - after.size(), after.size(), after) == 0)
+            << line;
+        expected = withLine(expected, name, line);
+        EXPECT_EQ(readFile(path), expected) << name;
+        if (after.find(':') == std::string::npos) {
+            EXPECT_EQ(htpasswd({"-vb", file, name, password}), 0) << name;
+            EXPECT_NE(htpasswd({"-vb", file, name, "pw-" + name}), 0) << name;
+        } else {
+            EXPECT_EQ(env.run({"user", "check", name}, password + "\n").exitCode, 0) << name;
+        }
+    };
+    change({"user", "passwd", "bob"}, "bob", "new-bob", "\n");
+    change({"user", "passwd", "dee"}, "dee", "new-dee", "\r\n");
+    change({"user", "add", "eve", "--update-password"}, "eve", "new-eve", ":Eve Example\n");
+    change({"user", "passwd", "fay"}, "fay", "new-fay", "");
+    EXPECT_NE(readFile(path).back(), '\n') << "the last line still has no line end";
+    EXPECT_EQ(fs::status(path).permissions(), mode);
+
+    // A new user goes on a line of its own after the last one.
+    const auto added = env.run({"--json", "user", "add", "gus"}, "pw-gus\npw-gus\n");
+    EXPECT_EQ(added.exitCode, 0) << describe(added);
+    EXPECT_TRUE(contains(added.out, "\"changed\":true")) << describe(added);
+    const std::string grown = readFile(path);
+    EXPECT_EQ(grown.substr(0, expected.size() + 1), expected + "\n");
+    EXPECT_EQ(htpasswd({"-vb", file, "gus", "pw-gus"}), 0);
+    EXPECT_EQ(htpasswd({"-vb", file, "fay", "new-fay"}), 0);
+    // The same password again changes nothing, and says so.
+    const auto again = env.run({"--json", "user", "passwd", "gus"}, "pw-gus\npw-gus\n");
+    EXPECT_TRUE(contains(again.out, "\"changed\":false")) << describe(again);
+    EXPECT_EQ(readFile(path), grown);
+
+    // The list, in file order, once each.
+    EXPECT_EQ(env.run({"user", "list"}).out, "ann\nbob\ncy\ndee\neve\nfay\ngus\n");
+}
+
 TEST(PortholdctlPasswords, NamesTheServerWouldMisreadAreRefusedEverywhere) {
     CtlEnvironment env;
     CTL_OK(env, {"user", "add", "known"}, "pw\n");

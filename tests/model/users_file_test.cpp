@@ -1,6 +1,7 @@
 // The user file: reading what people and Apache's tools write, writing what
 // Apache accepts, and never losing the file when a write cannot be made.
 
+#include "model/PHAuthFiles.h"
 #include "model/PHUsersDataSource.h"
 #include "users_groups_fixture.h"
 
@@ -8,6 +9,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -280,58 +282,135 @@ TEST_F(UsersFileTest, ReadsTheFileWithItsEncodingDetected) {
     EXPECT_EQ(namesIn(users.parseUserfile(true)), QStringList{"fresh"});
 }
 
-// The password change made on the bytes gives the file the records would give:
-// the first record of the name (blanks around it ignored) goes, the new one
-// comes last, every other record is rewritten as the writer writes it.
-TEST_F(UsersFileTest, OnePassPasswordChangeWritesWhatTheRecordsWould) {
+// The password change made in pieces finds the records the records would
+// give (the first of the name, compared exactly) and changes that one's hash
+// where it stands: every other byte of the file stays, odd lines too.
+TEST_F(UsersFileTest, OnePassPasswordChangeKeepsEveryByteButTheHash) {
     const QByteArray file = "alice:$apr1$x$abc\n"
                             "\n"
                             "  bob :  AbCdEfGhIjKlM\r\n"
+                            "# a comment:with colons\n"
                             "no colon here\n"
                             ":nameless\n"
                             "PortHolded:xyz\n"
                             "carol:has:colons\n"
                             "bob:second-bob\n"
+                            "erin:crlf\r\n"
                             "dave:\n"
                             "\tlast:zz";
     const QString path = QDir(root()).filePath(QStringLiteral("bytes.htusers"));
-    writeFile(path, file);
-    const PHUserFileBytes bytes = PHUserFileBytes::read(path);
-    ASSERT_EQ(bytes.state, PHUserFileBytes::State::Plain);
-
-    for (const QString &name :
-         {QStringLiteral("bob"), QStringLiteral("alice"), QStringLiteral("last"), QStringLiteral("dave")}) {
-        // The records' way, as the panel's password sheet does it.
-        QVariantList records = PHUsersDataSource::recordsFromText(QString::fromLatin1(file));
-        qsizetype first = -1;
-        for (qsizetype i = 0; i < records.size() && first < 0; ++i)
-            if (records.at(i).toMap().value(QStringLiteral("user")).toString() == name)
-                first = i;
-        ASSERT_GE(first, 0) << name.toStdString();
-        records.removeAt(first);
-        records.append(user(name, QStringLiteral("NEWHASH")));
-        const std::optional<QString> expected = PHUsersDataSource::textFromRecords(records);
-        ASSERT_TRUE(expected);
-
-        EXPECT_TRUE(bytes.hasUser(name)) << name.toStdString();
-        const std::optional<QByteArray> rewritten = bytes.replacingPassword(name, QStringLiteral("NEWHASH"));
-        ASSERT_TRUE(rewritten) << name.toStdString();
-        EXPECT_EQ(QString::fromLatin1(*rewritten), *expected) << name.toStdString();
+    const QList<std::pair<QString, QByteArray>> changes{
+        {"bob", "bob:NEWHASH\n"},   {"alice", "alice:NEWHASH\n"},        {"last", "last:NEWHASH"},
+        {"dave", "dave:NEWHASH\n"}, {"carol", "carol:NEWHASH:colons\n"}, {"erin", "erin:NEWHASH\r\n"}};
+    for (const auto &[name, line] : changes) {
+        writeFile(path, file);
+        PHUserFileStream stream(path, name);
+        ASSERT_EQ(stream.state(), PHUserFileStream::State::Plain);
+        EXPECT_TRUE(stream.hasUser()) << name.toStdString();
+        // The hash of the record the records' way finds first.
+        const QVariantList records = PHUsersDataSource::recordsFromText(QString::fromLatin1(file));
+        const auto first = std::find_if(records.cbegin(), records.cend(), [&](const QVariant &record) {
+            return record.toMap().value(QStringLiteral("user")).toString() == name;
+        });
+        ASSERT_NE(first, records.cend());
+        ASSERT_TRUE(stream.hash());
+        EXPECT_TRUE(
+            first->toMap().value(QStringLiteral("basic password")).toString().startsWith(*stream.hash()));
+        QString why;
+        ASSERT_TRUE(stream.setPassword(QStringLiteral("NEWHASH"), false, &why)) << why.toStdString();
+        QByteArray expected = file;
+        const qsizetype at =
+            name == QLatin1String("bob") ? file.indexOf("bob:second") : file.indexOf(name.toLatin1() + ':');
+        const qsizetype end = file.indexOf('\n', at);
+        expected.replace(at - (name == QLatin1String("last") ? 1 : 0),
+                         (end < 0 ? file.size() : end + 1) - at + (name == QLatin1String("last") ? 1 : 0),
+                         line);
+        EXPECT_EQ(readFile(path), expected) << name.toStdString();
     }
 
-    // Nobody by that name, the placeholder, a line that names nobody.
-    for (const QString &name : {QStringLiteral("erin"), QStringLiteral("portholded"),
-                                QStringLiteral("no colon here"), QStringLiteral("")}) {
-        EXPECT_FALSE(bytes.hasUser(name)) << name.toStdString();
-        EXPECT_FALSE(bytes.replacingPassword(name, QStringLiteral("h"))) << name.toStdString();
+    // Nobody by that name, the placeholder, a line that names nobody: nothing written.
+    for (const QString &name : {QStringLiteral("fred"), QStringLiteral("portholded"),
+                                QStringLiteral("no colon here"), QStringLiteral("# a comment")}) {
+        writeFile(path, file);
+        PHUserFileStream stream(path, name);
+        EXPECT_FALSE(stream.hasUser()) << name.toStdString();
+        QString why;
+        EXPECT_FALSE(stream.setPassword(QStringLiteral("h"), false, &why)) << name.toStdString();
+        EXPECT_EQ(readFile(path), file);
     }
     // A hash that would not read back is refused rather than written.
-    EXPECT_FALSE(bytes.replacingPassword(QStringLiteral("bob"), QStringLiteral("two\nlines")));
+    PHUserFileStream bob(path, QStringLiteral("bob"));
+    QString why;
+    EXPECT_FALSE(bob.setPassword(QStringLiteral("two\nlines"), false, &why));
+    EXPECT_FALSE(bob.setPassword(QStringLiteral("h:colon"), false, &why));
+    EXPECT_EQ(readFile(path), file);
+    // Taken as containsItem takes names: any case, and the reserved words.
+    EXPECT_TRUE(PHUserFileStream(path, QStringLiteral("ALICE")).nameTaken());
+    EXPECT_FALSE(PHUserFileStream(path, QStringLiteral("ALICE")).hasUser());
+    EXPECT_TRUE(PHUserFileStream(path, QStringLiteral("Valid-User")).nameTaken());
+    EXPECT_FALSE(PHUserFileStream(path, QStringLiteral("fred")).nameTaken());
+
+    // A new user comes last, on a line of its own: after a last line without
+    // a line end, and after one a backslash would carry on to it.
+    for (const QByteArray &ending : {QByteArray("a:b"), QByteArray("a:b\n"), QByteArray("a:b\\\n"),
+                                     QByteArray("a:b\\\r\n"), QByteArray()}) {
+        writeFile(path, ending);
+        PHUserFileStream stream(path, QStringLiteral("new"));
+        ASSERT_TRUE(stream.setPassword(QStringLiteral("NEWHASH"), true, &why)) << why.toStdString();
+        const QByteArray written = readFile(path);
+        EXPECT_TRUE(written.startsWith(ending)) << ending.toStdString();
+        EXPECT_EQ(namesIn(PHUsersDataSource::recordsFromText(QString::fromLatin1(written))),
+                  ending.isEmpty() ? QStringList{"new"} : (QStringList{"a", "new"}))
+            << ending.toStdString();
+        EXPECT_TRUE(written.endsWith("new:NEWHASH\n")) << ending.toStdString();
+    }
 
     // Only plain ASCII qualifies; the rest goes through the records.
     writeFile(path, "j\xc3\xb6rg:abc\n");
-    EXPECT_EQ(PHUserFileBytes::read(path).state, PHUserFileBytes::State::NotPlain);
+    EXPECT_EQ(PHUserFileStream(path).state(), PHUserFileStream::State::NotPlain);
     writeFile(path, QByteArray("a:b\n\0c:d\n", 9));
-    EXPECT_EQ(PHUserFileBytes::read(path).state, PHUserFileBytes::State::NotPlain);
-    EXPECT_EQ(PHUserFileBytes::read(path + QStringLiteral(".none")).state, PHUserFileBytes::State::Missing);
+    EXPECT_EQ(PHUserFileStream(path).state(), PHUserFileStream::State::NotPlain);
+    EXPECT_EQ(PHUserFileStream(path + QStringLiteral(".none")).state(), PHUserFileStream::State::Missing);
+    // A line longer than the server reads is refused, not copied in part.
+    writeFile(path, "a:b\n" + QByteArray(100000, 'x') + "\nc:d\n");
+    PHUserFileStream longLine(path, QStringLiteral("c"));
+    EXPECT_EQ(longLine.state(), PHUserFileStream::State::Unreadable);
+    EXPECT_TRUE(longLine.error().contains(QLatin1String("longer than"))) << longLine.error().toStdString();
+}
+
+// Pieces of any size give the lines and records of the whole file, and the
+// lines' bytes are the file's.
+TEST_F(UsersFileTest, UserFileInPiecesReadsAsTheWholeFile) {
+    QByteArray file;
+    for (int i = 0; i < 3000; ++i)
+        file += QByteArray("user") + QByteArray::number(i) + ":h" + QByteArray::number(i * 7) +
+                (i % 5 == 0    ? "\r\n"
+                 : i % 7 == 0  ? "\\\n  more\n"
+                 : i % 11 == 0 ? "\n# c\n\n"
+                               : "\n");
+    file += "tail:\\";
+    const QList<PHUserFile::Record> whole = PHUserFile::read(QString::fromLatin1(file));
+    for (const qsizetype size : {1, 2, 7, 4096, 65536}) {
+        PHUserFile::Pieces pieces(1 << 16);
+        QByteArray raw;
+        QList<PHUserFile::Record> read;
+        const auto visit = [&](QByteArrayView bytes, const auto &record) {
+            raw += bytes;
+            if (record)
+                read.append(PHUserFile::Record{QString::fromLatin1(record->name),
+                                               QString::fromLatin1(record->hash),
+                                               QString::fromLatin1(record->rest), record->hasColon});
+            return true;
+        };
+        for (qsizetype at = 0; at < file.size(); at += size)
+            ASSERT_TRUE(
+                pieces.feed(QByteArrayView(file).sliced(at, std::min(size, file.size() - at)), visit));
+        ASSERT_TRUE(pieces.finish(visit));
+        EXPECT_EQ(raw, file) << size;
+        ASSERT_EQ(read.size(), whole.size()) << size;
+        for (qsizetype i = 0; i < read.size(); ++i)
+            EXPECT_TRUE(read.at(i).name == whole.at(i).name && read.at(i).hash == whole.at(i).hash &&
+                        read.at(i).rest == whole.at(i).rest)
+                << size << " " << i;
+    }
 }
