@@ -123,12 +123,18 @@ TEST(PortholdctlUsers, ANewPasswordRewritesTheFileAroundTheUser) {
               "amy:AAAAAAAAAAAAA\n\n bob:BBBBBBBBBBBBB\r\nnot a record\nkim: KKKKKKKKKKKKK\n");
     CTL_OK(env, {"user", "passwd", "bob"}, "s3cret\n");
     const std::string users = readFile(env.root() / ".htusers");
-    // The others as the writer writes them (kim's hash keeps the blank the
-    // server reads as part of it); the user last, with the new hash.
-    ASSERT_EQ(users.rfind("amy:AAAAAAAAAAAAA\nkim: KKKKKKKKKKKKK\nbob:", 0), 0u) << users;
-    ASSERT_EQ(users.back(), '\n');
-    const std::string command =
-        "htpasswd -vb '" + (env.root() / ".htusers").string() + "' bob s3cret >/dev/null 2>&1";
+    // Every other byte as it was (the blank line, the line that is no
+    // record, kim's hash with the blank the server reads as part of it); the
+    // user where it stood, with the new hash and its CRLF line end.
+    ASSERT_EQ(users.rfind("amy:AAAAAAAAAAAAA\n\nbob:", 0), 0u) << users;
+    const size_t crlf = users.find("\r\n");
+    ASSERT_NE(crlf, std::string::npos) << users;
+    EXPECT_EQ(users.substr(crlf), "\r\nnot a record\nkim: KKKKKKKKKKKKK\n") << users;
+    // htpasswd gives up on a file with a line without a colon (the server
+    // skips it): it checks a copy without that line.
+    const fs::path copy = env.root() / "copy.htusers";
+    writeFile(copy, users.substr(0, crlf + 2) + users.substr(users.find("kim:")));
+    const std::string command = "htpasswd -vb '" + copy.string() + "' bob s3cret >/dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << "htpasswd accepts the new password: " << users;
 
     // A group file that cannot be read stops the change, as for every command.
