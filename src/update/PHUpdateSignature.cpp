@@ -55,8 +55,11 @@ std::optional<QByteArray> signedBody(const QByteArray &reply, QByteArrayView pub
     QByteArray signatureLine;
     int found = 0;
     for (const QByteArray &line : header.split('\n')) {
+        // A field name is taken as it stands: HTTP allows no white space
+        // before the colon, and a line that starts with some continues the
+        // field above it.
         const qsizetype colon = line.indexOf(':');
-        if (colon < 0 || line.left(colon).trimmed().toLower() != name)
+        if (colon < 0 || line.left(colon).toLower() != name)
             continue;
         signatureLine = line.mid(colon + 1).trimmed();
         ++found;

@@ -238,6 +238,11 @@ TEST_F(UpdateCheck, OnlyRepliesSignedWithTheMakersKeyAreRead) {
                                           ed25519Signature(testSigningKey(), offer).left(63).toBase64() +
                                           "\r\n"),
             "a short signature");
+    // Not the signature field as HTTP spells it: white space before the
+    // colon, or a line that continues the field above it.
+    const QByteArray good = signatureHeader(offer);
+    refused(TestHttpServer::ok(offer, QByteArray(good).replace(":", " :")), "space before the colon");
+    refused(TestHttpServer::ok(offer, "X-Other: header\r\n " + good), "a continued field");
 
     // The maker's signature over exactly the body: the offer is shown.
     server.setReply("/PHSVersions.php", signedReply(offer, "X-Other: header\r\n"));
