@@ -86,9 +86,24 @@ bool isKnownProvider(const QString &name) {
     return providers.contains(name);
 }
 
+// A section of the server's configuration is named by where it is written,
+// "/etc/apache2/apache2.conf:172"; a folder above the web root by its path.
+bool isServerPlace(const QString &folder) {
+    if (!folder.startsWith(QLatin1Char('/')))
+        return false;
+    const qsizetype colon = folder.lastIndexOf(QLatin1Char(':'));
+    if (colon < 0 || colon + 1 == folder.size())
+        return false;
+    return std::all_of(folder.cbegin() + colon + 1, folder.cend(), [](QChar c) { return c.isDigit(); });
+}
+
 QString placeName(const QString &folder) {
     if (folder.isEmpty())
         return QStringLiteral("the server's configuration");
+    if (isServerPlace(folder))
+        return QStringLiteral("the server's configuration (%1)").arg(folder);
+    if (folder.startsWith(QLatin1Char('/')))
+        return QStringLiteral("%1 (above the web root)").arg(folder);
     if (folder == QLatin1String("."))
         return QStringLiteral("the web root");
     return folder;
@@ -119,11 +134,48 @@ QString render(const Rule &rule) {
 
 // ===== Reading one file =====
 
+QString PHEffectiveAccess::Reading::ignoredNote() const {
+    if (serverSection || readsFiles())
+        return {};
+    return QStringLiteral("The server ignores access files here (AllowOverride None in %1)")
+        .arg(overrideOrigin.isEmpty() ? QStringLiteral("the server's default") : overrideOrigin);
+}
+
 PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const QString &folder) {
+    return parse(text, folder, Reading());
+}
+
+PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const QString &folder,
+                                                    const Reading &reading) {
     Section section;
     section.folder = folder;
+    if (!reading.serverSection && !reading.readsFiles()) {
+        section.ignoredNote = reading.ignoredNote();
+        return section;
+    }
     auto refuse = [&section](int line, const QString &why) {
         section.errors.append(QStringLiteral("line %1: %2").arg(line).arg(why));
+    };
+    // What AllowOverride (and AllowOverrideList) let an access file set: the
+    // address directives are of the Limit class, the others of AuthConfig;
+    // method sections are allowed with either.
+    const auto allowedHere = [&reading](const QString &name) {
+        if (reading.serverSection || reading.overrideList.contains(name))
+            return true;
+        if (name == QLatin1String("order") || name == QLatin1String("allow") || name == QLatin1String("deny"))
+            return reading.limit;
+        if (name == QLatin1String("limit") || name == QLatin1String("limitexcept"))
+            return reading.limit || reading.authConfig;
+        return reading.authConfig;
+    };
+    const auto missing = [&reading](const char *module) {
+        return !reading.serverSection && reading.missingModules.contains(QLatin1String(module));
+    };
+    const auto invalidCommand = [](const QString &name) {
+        return QStringLiteral(
+                   "Invalid command '%1', perhaps misspelled or defined by a module not included in "
+                   "the server configuration")
+            .arg(name);
     };
     // The server reads a byte-order mark as part of the first directive's name.
     if (text.startsWith(QChar(0xFEFF)))
@@ -209,8 +261,14 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
             frame.line = number;
             frame.name = parts.value(0);
             const QString name = frame.name.toLower();
-            if (name == QLatin1String("requireall") || name == QLatin1String("requireany") ||
-                name == QLatin1String("requirenone")) {
+            const bool isRequireContainer = name == QLatin1String("requireall") ||
+                                            name == QLatin1String("requireany") ||
+                                            name == QLatin1String("requirenone");
+            if ((isRequireContainer || name == QLatin1String("limit") ||
+                 name == QLatin1String("limitexcept")) &&
+                !allowedHere(name))
+                refuse(number, QStringLiteral("<%1 not allowed here").arg(frame.name));
+            if (isRequireContainer) {
                 Rule rule;
                 rule.kind = name == QLatin1String("requireall")    ? Kind::All
                             : name == QLatin1String("requirenone") ? Kind::None
@@ -260,8 +318,29 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
 
         const QStringList parts = words(line);
         const QString directive = parts.value(0).toLower();
-        if (!isAccessDirective(directive))
+        if (!isAccessDirective(directive)) {
+            // Whether the AllowOverride in force lets other directives be set
+            // is not worked out here, one class at a time.
+            if (!reading.serverSection && !reading.otherOverrides &&
+                !reading.overrideList.contains(directive))
+                section.unpredictable.append(line);
             continue;
+        }
+        if (!allowedHere(directive)) {
+            refuse(number, QStringLiteral("%1 not allowed here").arg(parts.value(0)));
+            continue;
+        }
+        if ((directive == QLatin1String("order") || directive == QLatin1String("allow") ||
+             directive == QLatin1String("deny")) &&
+            missing("access_compat")) {
+            refuse(number, invalidCommand(parts.value(0)));
+            continue;
+        }
+        if ((directive == QLatin1String("authuserfile") && missing("authn_file")) ||
+            (directive == QLatin1String("authgroupfile") && missing("authz_groupfile"))) {
+            refuse(number, invalidCommand(parts.value(0)));
+            continue;
+        }
         const QStringList arguments = parts.mid(1);
         // The panel reads and writes one line per rule.
         if (physical.continued())
@@ -303,7 +382,14 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
                 refuse(number, QStringLiteral("Require directive requires an authorization provider"));
                 continue;
             }
-            if (!isKnownProvider(what)) {
+            const bool providerMissing =
+                (what == QLatin1String("group") && missing("authz_groupfile")) ||
+                ((what == QLatin1String("user") || what == QLatin1String("valid-user")) &&
+                 missing("authz_user")) ||
+                ((what == QLatin1String("ip") || what == QLatin1String("host") ||
+                  what == QLatin1String("local")) &&
+                 missing("authz_host"));
+            if (!isKnownProvider(what) || providerMissing) {
                 refuse(number, QStringLiteral("Unknown Authz provider: %1").arg(what));
                 continue;
             }
@@ -439,7 +525,13 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
 
 PHEffectiveAccess PHEffectiveAccess::merge(const QList<Layer> &layers) {
     PHEffectiveAccess access;
-    access.m_folder = layers.isEmpty() ? QString() : layers.last().folder;
+    // The folder asked about: the last access file's (server sections may
+    // come after it).
+    for (auto it = layers.crbegin(); it != layers.crend(); ++it)
+        if (!it->reading.serverSection) {
+            access.m_folder = it->folder;
+            break;
+        }
 
     // What the server's own configuration grants the web root.
     Rule granted;
@@ -449,7 +541,16 @@ PHEffectiveAccess PHEffectiveAccess::merge(const QList<Layer> &layers) {
     access.m_require.children.push_back(granted);
 
     for (const Layer &layer : layers) {
-        const Section section = parse(layer.text, layer.folder);
+        if (layer.reading.someFilesOnly) {
+            access.m_unpredictable.append(
+                QStringLiteral("%1 applies to some of the folder's files only (in %2)")
+                    .arg(layer.text, placeName(layer.folder)));
+            continue;
+        }
+        const Section section = parse(layer.text, layer.folder, layer.reading);
+        if (!section.ignoredNote.isEmpty() && layer.folder == access.m_folder &&
+            !layer.text.trimmed().isEmpty())
+            access.m_ignoredNote = section.ignoredNote;
         if (section.hasRequire) {
             Rule mine;
             mine.kind = Kind::Any;
@@ -482,8 +583,11 @@ PHEffectiveAccess PHEffectiveAccess::merge(const QList<Layer> &layers) {
             access.m_authName = section.authName;
         for (const QString &line : section.unpredictable)
             access.m_unpredictable.append(QStringLiteral("%1 (in %2)").arg(line, placeName(section.folder)));
+        // The server would not start on a section it refuses: what it does
+        // instead is not worked out here.
         for (const QString &error : section.errors)
-            access.m_errors.append(QStringLiteral("%1, %2").arg(placeName(section.folder), error));
+            (layer.reading.serverSection ? access.m_unpredictable : access.m_errors)
+                .append(QStringLiteral("%1, %2").arg(placeName(section.folder), error));
     }
     access.describe();
     return access;
@@ -509,7 +613,8 @@ void PHEffectiveAccess::describe() {
                 if (rule->kind != Kind::ValidUser && !list.contains(name) && !isPlaceholder(name))
                     list.append(name);
             }
-        } else if (!(rule->kind == Kind::Granted && rule->folder.isEmpty())) {
+        } else if (!(rule->kind == Kind::Granted &&
+                     (rule->folder.isEmpty() || isServerPlace(rule->folder)))) {
             m_otherRules.append(QStringLiteral("%1 (in %2)").arg(render(*rule), placeName(rule->folder)));
         }
     }
@@ -611,6 +716,8 @@ QStringList PHEffectiveAccess::lines() const {
     // says, and rules that cannot be worked out here make the rest no answer.
     if (cannotTell())
         result.prepend(QStringLiteral("Access: %1").arg(cannotTellText));
+    if (!m_ignoredNote.isEmpty())
+        result.prepend(m_ignoredNote);
     for (qsizetype i = m_errors.size() - 1; i >= 0; --i)
         result.prepend(
             QStringLiteral("Refused by the server (500 Internal Server Error): %1").arg(m_errors.at(i)));
@@ -992,6 +1099,8 @@ QString PHEffectiveAccess::thisComputerWarning() const {
 }
 
 QString PHEffectiveAccess::shownModeNote(bool passwordShown) const {
+    if (!m_ignoredNote.isEmpty())
+        return m_ignoredNote;
     if (!m_errors.isEmpty())
         return QStringLiteral("refused by the server (500): %1").arg(m_errors.first());
     if (cannotTell())

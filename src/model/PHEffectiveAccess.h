@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 /// What the web server enforces for one folder: the folder's own access file
@@ -29,9 +30,36 @@ public:
     /// One access file along the way, the web root's first: the folder as the
     /// panel names it ("." for the web root) and the file's text (empty when
     /// there is none).
+    /// How the server reads one layer: an access file, as far as the
+    /// AllowOverride in force where it lies lets it, or a section of the
+    /// server's own configuration. The default reads an access file whole.
+    struct Reading {
+        bool serverSection = false;
+        bool authConfig = true;     ///< AllowOverride AuthConfig (or All)
+        bool limit = true;          ///< AllowOverride Limit (or All)
+        bool otherOverrides = true; ///< every other AllowOverride class
+        QStringList overrideList;   ///< AllowOverrideList, lower-case
+        /// Where the AllowOverride in force is written, "file:line" (empty:
+        /// the server's default, None).
+        QString overrideOrigin;
+        /// Modules the access files' directives need that are not loaded
+        /// ("authz_groupfile").
+        QStringList missingModules;
+        /// A server section that applies to some of the folder's files and
+        /// not to others (the layer's text is its header).
+        bool someFilesOnly = false;
+        bool readsFiles() const { return authConfig || limit || otherOverrides || !overrideList.isEmpty(); }
+        /// "The server ignores access files here (...)", or empty.
+        QString ignoredNote() const;
+    };
     struct Layer {
+        Layer() = default;
+        Layer(QString folder_, QString text_) : folder(std::move(folder_)), text(std::move(text_)) {}
+        Layer(QString folder_, QString text_, Reading reading_)
+            : folder(std::move(folder_)), text(std::move(text_)), reading(std::move(reading_)) {}
         QString folder;
         QString text;
+        Reading reading;
     };
 
     /// One node of the authorization logic: a container or a `Require` line.
@@ -75,9 +103,13 @@ public:
         QStringList errors;
         /// Why the panel cannot represent this file (empty: it can).
         QStringList handManagedReasons;
+        /// Set when the server does not read the file at all.
+        QString ignoredNote;
     };
 
-    /// Reads one file's text (continuation lines joined, comments skipped).
+    /// Reads one file's text (continuation lines joined, comments skipped),
+    /// as the server reads it where `reading` says.
+    static Section parse(const QString &text, const QString &folder, const Reading &reading);
     static Section parse(const QString &text, const QString &folder = QString());
 
     /// Merges the layers, the web root's first.
@@ -118,6 +150,10 @@ public:
     bool cannotTell() const { return m_errors.isEmpty() && !m_unpredictable.isEmpty(); }
     /// What the panel and portholdctl show in place of a prediction then.
     static inline const QString cannotTellText = QStringLiteral("cannot tell here: use Check Access");
+
+    /// Set when the server does not read the folder's own access file:
+    /// "The server ignores access files here (AllowOverride None in ...)".
+    QString ignoredNote() const { return m_ignoredNote; }
 
     /// The user file in force, or empty.
     QString authUserFile() const { return m_authUserFile.value_or(QString()); }
@@ -192,6 +228,7 @@ private:
     Section m_compat;
     QStringList m_unpredictable;
     QStringList m_errors;
+    QString m_ignoredNote;
 
     bool m_passwordRequired = false;
     QStringList m_users, m_groups;

@@ -3,6 +3,7 @@
 #include "model/PHAuthFiles.h"
 #include "model/PHConfigText.h"
 #include "model/PHEffectiveAccess.h"
+#include "model/PHServerRules.h"
 #include "model/PHWebRoot.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
@@ -883,6 +884,10 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     // Reached from the web root without following links: a link at the
     // access file, or a folder on the way that is one, is refused.
     const QString text = verbatim ? state.accessText : accessFileText();
+    if (const QString refusal = serverRefusal(text, verbatim); !refusal.isEmpty()) {
+        failWrite(ErrorAccessFileWrite, refusal);
+        return false;
+    }
     if (!PHWebTreeFile::write(treeRootPath(), accessPath(), text.toUtf8(), &why)) {
         failWrite(ErrorAccessFileWrite, why);
         return false;
@@ -890,6 +895,33 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     readFromDisk();
     NotificationCenter::defaultCenter().post(AccessFileDidSaveNotification, this);
     return true;
+}
+
+QString PHFSItem::serverRefusal(const QString &text, bool verbatim) const {
+    if (text.trimmed().isEmpty())
+        return {};
+    const std::shared_ptr<const PHServerRules> server = PHServerRules::fromSettings();
+    const bool serverRead = server && server->isRead();
+    // Typed by hand with no configuration to judge it by, the text is the
+    // person's own to save.
+    if (verbatim && !serverRead)
+        return {};
+    PHEffectiveAccess::Reading reading;
+    if (serverRead) {
+        const QString root = PHServerRules::canonicalPath(treeRootPath());
+        reading =
+            server->readingAt(treePath() == QLatin1String(".") ? root : root + QLatin1Char('/') + treePath());
+    }
+    const PHEffectiveAccess::Section section = PHEffectiveAccess::parse(text, treePath(), reading);
+    if (!section.ignoredNote.isEmpty())
+        return section.ignoredNote;
+    if (section.errors.isEmpty())
+        return {};
+    QString why =
+        QStringLiteral("the server would refuse it (%1)").arg(section.errors.join(QStringLiteral("; ")));
+    if (!reading.overrideOrigin.isEmpty() && why.contains(QLatin1String("not allowed here")))
+        why += QStringLiteral(": see AllowOverride in %1").arg(reading.overrideOrigin);
+    return why;
 }
 
 void PHFSItem::failWrite(qint32 code, const QString &why) {
@@ -1070,5 +1102,27 @@ PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) cons
     for (auto it = above.rbegin(); it != above.rend(); ++it)
         layers.append(PHEffectiveAccess::Layer{(*it)->treePath(), (*it)->stringValue()});
     layers.append(PHEffectiveAccess::Layer{treePath(), ownText});
-    return PHEffectiveAccess::merge(layers);
+    const std::shared_ptr<const PHServerRules> server = PHServerRules::fromSettings();
+    if (!server || !server->isRead())
+        return PHEffectiveAccess::merge(layers);
+    // With the server's configuration read, its sections and what its
+    // AllowOverride lets each access file say come in where the server
+    // merges them.
+    const QString root = PHServerRules::canonicalPath(treeRootPath());
+    const auto absolute = [&root](const QString &folder) {
+        return folder == QLatin1String(".") ? root : root + QLatin1Char('/') + folder;
+    };
+    QHash<QString, PHEffectiveAccess::Layer> byDirectory;
+    for (const PHEffectiveAccess::Layer &layer : std::as_const(layers))
+        byDirectory.insert(absolute(layer.folder), layer);
+    const auto accessFile = [&](const QString &directory) -> std::optional<PHEffectiveAccess::Layer> {
+        if (const auto found = byDirectory.constFind(directory); found != byDirectory.constEnd())
+            return *found;
+        // Below the web root, a folder without a file adds nothing; above
+        // it, the server's own files are read.
+        if (directory == root || directory.startsWith(root + QLatin1Char('/')))
+            return PHEffectiveAccess::Layer{QString(), QString()};
+        return std::nullopt;
+    };
+    return PHEffectiveAccess::merge(server->layersFor(absolute(treePath()), accessFile));
 }

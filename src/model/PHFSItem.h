@@ -287,6 +287,9 @@ private:
     }
     void readAccessFirstTime();
     void readFromDisk(bool announce = true);
+    /// Why the server would not take `text` as this folder's access file (it
+    /// ignores the file here, or answers 500 for it), or empty.
+    QString serverRefusal(const QString &text, bool verbatim) const;
     void failWrite(qint32 code, const QString &why);
 
     // Tree fields. A node is kept small: a folder with ten thousand

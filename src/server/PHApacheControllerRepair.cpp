@@ -3,13 +3,14 @@
 
 #include "server/PHApacheController.h"
 
+#include "model/PHServerConfig.h"
+#include "model/PHServerRules.h"
 #include "model/PHSettings.h"
 #include "platform/Log.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHImage.h"
 #include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
-#include "server/PHServerConfig.h"
 #include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
 #include "support/PHPath.h"
@@ -69,23 +70,6 @@ QString lastPathComponent(const QString &path) {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-/// The value of a "-D NAME="value"" line of the server's "-V" output: after the
-/// name, blanks, "=" and quotes are skipped and the text runs to the next quote.
-QString compiledSetting(const QString &output, const QString &name) {
-    qsizetype position = output.indexOf(name);
-    if (position < 0)
-        return {};
-    position += name.size();
-    while (position < output.size() &&
-           (output.at(position).isSpace() || output.at(position) == QLatin1Char('=') ||
-            output.at(position) == QLatin1Char('"')))
-        ++position;
-    qsizetype end = output.indexOf(QLatin1Char('"'), position);
-    if (end < 0)
-        end = output.size();
-    return output.mid(position, end - position);
-}
-
 /// The byte-order mark at the start of `bytes`, if any.
 qsizetype byteOrderMarkLength(const QByteArray &bytes, const QByteArray &encoding) {
     const QByteArray name = encoding.toUpper();
@@ -126,6 +110,8 @@ QList<QByteArray> splitEncodedLines(const QByteArray &body, const QByteArray &li
 // ---- Configuration location
 
 void PHApacheController::getApacheConfFile(QObject *) {
+    // What the folders show is worked out under the configuration found here.
+    PHServerRules::forgetSettings();
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     if (defaults->boolForKey(PHSettings::Key::OverrideConfDirectory)) {
         m_confFileDir = defaults->stringForKey(PHSettings::Key::ApacheConfDirectory).value_or(QString());
@@ -135,23 +121,10 @@ void PHApacheController::getApacheConfFile(QObject *) {
     const QString binary = defaults->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString());
     if (binary.isEmpty())
         return;
-    PHProcess server(binary, {QStringLiteral("-V")});
-    server.setStandardInput(PHProcess::Stream::Null);
-    server.setStandardOutput(PHProcess::Stream::Pipe);
-    if (!server.launch()) {
-        Log::write(QStringLiteral("%1 could not be run: %2").arg(binary, server.errorString()));
+    const QString path = PHServerConfig::compiledConfigFile(binary);
+    if (path.isEmpty()) {
+        Log::write(QStringLiteral("%1 -V did not name the configuration it reads").arg(binary));
         return;
-    }
-    server.waitUntilExit();
-    const QString output = QString::fromUtf8(server.standardOutput());
-    if (!output.contains(QLatin1String("SERVER_CONFIG_FILE")))
-        return;
-    QString path = compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
-    // Debian's server names its configuration relative to its root folder.
-    if (!path.startsWith(QLatin1Char('/'))) {
-        const QString root = compiledSetting(output, QStringLiteral("HTTPD_ROOT"));
-        if (!root.isEmpty())
-            path = appendingPathComponent(root, path);
     }
     m_confFileDir = deletingLastPathComponent(path);
     m_confFileName = lastPathComponent(path);

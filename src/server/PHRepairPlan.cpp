@@ -1,7 +1,8 @@
 #include "server/PHRepairPlan.h"
 
 #include "model/PHConfigText.h"
-#include "server/PHServerConfig.h"
+#include "model/PHServerConfig.h"
+#include "model/PHServerRules.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <optional>
 
-#include <fnmatch.h>
 
 namespace {
 
@@ -52,20 +52,6 @@ std::optional<QString> headerPath(const QString &text, bool *regex) {
     *regex = words.first().compare(QLatin1String("DirectoryMatch"), Qt::CaseInsensitive) == 0 ||
              words.at(1) == QLatin1String("~");
     return words.at(1);
-}
-
-/// Whether a section of `pattern` applies to `folder` and what is below it:
-/// component by component, with the shell wildcards the server allows.
-bool applies(const QStringList &pattern, const QStringList &folder) {
-    if (pattern.size() > folder.size())
-        return false;
-    for (qsizetype i = 0; i < pattern.size(); ++i) {
-        const QByteArray want = QFile::encodeName(pattern.at(i));
-        const QByteArray have = QFile::encodeName(folder.at(i));
-        if (::fnmatch(want.constData(), have.constData(), FNM_PATHNAME) != 0)
-            return false;
-    }
-    return true;
 }
 
 /// The server merges sections from the shortest path to the longest, a later
@@ -153,7 +139,7 @@ PHRepairPlan PHRepairPlan::make(const QString &mainFile, const QString &serverRo
     const auto appliesHere = [&folders](const Section &section) {
         return !section.regex &&
                std::any_of(folders.cbegin(), folders.cend(),
-                           [&](const QStringList &folder) { return applies(section.components, folder); });
+                           [&](const QStringList &folder) { return PHServerRules::directoryApplies(section.components, folder); });
     };
     const Section *governing = nullptr; // whose AllowOverride is in force
     const Section *target = nullptr;    // the most specific one but "/"

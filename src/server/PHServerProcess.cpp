@@ -1,7 +1,7 @@
 #include "server/PHServerProcess.h"
 
+#include "model/PHServerConfig.h"
 #include "platform/PHProcess.h"
-#include "server/PHServerConfig.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
 
@@ -19,17 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-/// "-D NAME="value"" of the program's "-V" output.
-QString compiledSetting(const QString &output, const QString &name) {
-    const QString key = QStringLiteral("-D %1=\"").arg(name);
-    const qsizetype start = output.indexOf(key);
-    if (start < 0)
-        return {};
-    const qsizetype from = start + key.size();
-    const qsizetype end = output.indexOf(QLatin1Char('"'), from);
-    return end < 0 ? QString() : output.mid(from, end - from);
-}
 
 /// A small file of the kernel's or the server's, read whole up to `limit`.
 std::optional<QByteArray> readSmall(const QString &path, qsizetype limit, int flags = 0) {
@@ -85,9 +74,11 @@ PHServerProcess PHServerProcess::locate(const QString &binary, const QString &co
         const PHProcess::Result result =
             PHProcess::run(binary, {QStringLiteral("-V")}, PHProcess::Stream::Pipe, PHProcess::Stream::Null);
         const QString output = result.launched ? QString::fromUtf8(result.output) : QString();
-        server.httpdRoot = compiledSetting(output, QStringLiteral("HTTPD_ROOT"));
-        server.defaultConfFile = compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
-        if (const QString compiled = compiledSetting(output, QStringLiteral("DEFAULT_PIDLOG"));
+        server.httpdRoot = PHServerConfig::compiledSetting(output, QStringLiteral("HTTPD_ROOT"));
+        server.defaultConfFile =
+            PHServerConfig::compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
+        if (const QString compiled =
+                PHServerConfig::compiledSetting(output, QStringLiteral("DEFAULT_PIDLOG"));
             !compiled.isEmpty())
             defaultPidFile = compiled;
     }

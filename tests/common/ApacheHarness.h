@@ -215,7 +215,10 @@ public:
     /// Serves `documentRoot` (which must exist and be readable by the worker
     /// user) until destroyed. Throws with the server's error log when it does
     /// not come up.
-    explicit ApacheServer(const fs::path &documentRoot) : m_documentRoot(documentRoot) {
+    /// `extra` is added at the end of the server's configuration, with
+    /// "ROOT" standing for the document root.
+    explicit ApacheServer(const fs::path &documentRoot, std::string extra = {})
+        : m_documentRoot(documentRoot), m_extra(std::move(extra)) {
         const std::string reason = unavailableReason();
         if (!reason.empty())
             throw std::runtime_error(reason);
@@ -246,6 +249,7 @@ public:
     int port() const { return m_port; }
     const fs::path &serverRoot() const { return m_serverRoot; }
     fs::path errorLog() const { return m_serverRoot / "error.log"; }
+    fs::path configuration() const { return m_serverRoot / "httpd.conf"; }
 
     int get(const std::string &path, const Credentials &credentials = {}) const {
         return httpStatus(m_port, path, credentials);
@@ -295,6 +299,10 @@ private:
              << "<Directory \"" << m_documentRoot.string() << "\">\n"
              << "  AllowOverride All\n  Require all granted\n</Directory>\n"
              << "<Files \".ht*\">\n  Require all denied\n</Files>\n";
+        std::string extra = m_extra;
+        for (size_t at = extra.find("ROOT"); at != std::string::npos; at = extra.find("ROOT", at))
+            extra.replace(at, 4, m_documentRoot.string());
+        conf << extra;
     }
 
     static std::string moduleSymbol(const std::string &name) {
@@ -376,6 +384,7 @@ private:
     }
 
     fs::path m_documentRoot;
+    std::string m_extra;
     fs::path m_serverRoot;
     int m_port = 0;
     bool m_ipv6 = false;

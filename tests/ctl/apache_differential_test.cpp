@@ -7,7 +7,10 @@
 #include "common/TestPanelContext.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
+#include "model/PHServerRules.h"
+#include "model/PHSettings.h"
 #include "platform/Log.h"
+#include "support/PHUserDefaults.h"
 
 #include <QDir>
 #include <QFile>
@@ -272,6 +275,13 @@ protected:
     void TearDown() override {
         Log::setCapture(nullptr);
         m_server.reset();
+        if (!m_settings.empty()) {
+            PHUserDefaults::resetStandardUserDefaultsForTesting();
+            ::unsetenv("XDG_CONFIG_HOME");
+            PHServerRules::forgetSettings();
+            std::error_code ignored;
+            fs::remove_all(m_settings, ignored);
+        }
         std::error_code ignored;
         if (!m_root.empty())
             fs::remove_all(m_root, ignored);
@@ -414,6 +424,22 @@ private:
 
 protected:
     ApacheServer &server() { return *m_server; }
+    /// Starts the server again with `extra` added to its configuration, and
+    /// has the model read that configuration.
+    void restartServer(const std::string &extra) {
+        m_server.reset();
+        m_server = std::make_unique<ApacheServer>(m_root, extra);
+        m_settings = apache_harness::makeReadableTempFolder("porthold-diff-settings");
+        ::setenv("XDG_CONFIG_HOME", m_settings.c_str(), 1);
+        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        defaults->setBoolForKey(true, PHSettings::Key::OverrideConfDirectory);
+        defaults->setObjectForKey(QString::fromStdString(m_server->serverRoot().string()),
+                                  PHSettings::Key::ApacheConfDirectory);
+        defaults->setObjectForKey(QStringLiteral("httpd.conf"), PHSettings::Key::ApacheConfFile);
+        PHServerRules::forgetSettings();
+    }
+    fs::path m_settings;
     std::mt19937 &randomEngine() { return m_random; }
 };
 
@@ -606,6 +632,107 @@ TEST_F(ApacheDifferential, HandWrittenFilesAndEditsOfThem) {
     EXPECT_GT(edits, 50);
     EXPECT_EQ(editsKept, edits);
     EXPECT_LT(cannotTell * 20, asked + cannotTell) << "under 5% answered \"cannot tell\"";
+}
+
+// Folders under sections of the server's own configuration: what
+// AllowOverride and AllowOverrideList let their access files say, and
+// <Directory>, <DirectoryMatch>, <Location> and <LocationMatch> rules merged
+// before and after them, some inside <IfModule>.
+TEST_F(ApacheDifferential, UnderTheServersOwnSections) {
+    const QStringList variants{
+        QString(),
+        QStringLiteral("<Directory \"ROOT/F\">\n  AllowOverride None\n</Directory>\n"),
+        QStringLiteral("<Directory \"ROOT/F\">\n  AllowOverride AuthConfig\n</Directory>\n"),
+        QStringLiteral("<Directory \"ROOT/F\">\n  AllowOverride Limit\n</Directory>\n"),
+        QStringLiteral("<Directory \"ROOT/F\">\n  AllowOverride AuthConfig Limit\n</Directory>\n"),
+        QStringLiteral("<Directory \"ROOT/F\">\n  AllowOverride None\n  AllowOverrideList Require AuthType "
+                       "AuthName AuthUserFile AuthGroupFile\n</Directory>\n"),
+        QStringLiteral("<Directory \"ROOT/F\">\n  Require all denied\n</Directory>\n"),
+        QStringLiteral("<Directory \"ROOT/F\">\n  Require ip 10.0.0.1\n</Directory>\n"),
+        QStringLiteral("<Directory \"ROOT/F*\">\n  AuthType Basic\n  AuthName \"server\"\n  AuthUserFile "
+                       "\"ROOT/.htusers\"\n  Require user carol\n</Directory>\n"),
+        QStringLiteral("<Location \"/F\">\n  Require all granted\n</Location>\n"),
+        QStringLiteral("<Location \"/F/\">\n  Require all denied\n</Location>\n"),
+        QStringLiteral("<LocationMatch \"^/F/\">\n  Require local\n</LocationMatch>\n"),
+        QStringLiteral("<DirectoryMatch \"/F\">\n  Require all denied\n</DirectoryMatch>\n"),
+        QStringLiteral("<IfModule authz_groupfile_module>\n<Directory \"ROOT/F\">\n  Require all denied\n"
+                       "</Directory>\n</IfModule>\n"),
+        QStringLiteral("<IfModule !mod_authz_core.c>\n<Location \"/F\">\n  Require all denied\n</Location>\n"
+                       "</IfModule>\n"),
+    };
+    const QStringList panelFiles{
+        QStringLiteral(
+            "AuthType Basic\nAuthName \"Protected\"\nAuthUserFile \"USERS\"\nRequire valid-user\n"),
+        QStringLiteral("Order deny,allow\nDeny from all\nAllow from 127.0.0.1 ::1\n"),
+        QStringLiteral("AuthType Basic\nAuthName \"Protected\"\nAuthUserFile \"USERS\"\nRequire user alice\n"
+                       "Order deny,allow\nDeny from all\nAllow from ::1\nSatisfy any\n"),
+    };
+    HandWrittenGrammar grammar(randomEngine());
+    constexpr int kFolders = 150;
+    std::string extra;
+    QStringList texts;
+    for (int i = 0; i < kFolders; ++i) {
+        const QString name = QStringLiteral("s%1x").arg(i);
+        QString section = variants.at(i % variants.size());
+        section.replace(QStringLiteral("/F"), QLatin1Char('/') + name);
+        extra += section.toStdString();
+        QString text = chance(40) ? panelFiles.at(below(int(panelFiles.size()))) : grammar.file();
+        text.replace(QStringLiteral("USERS"), root + QStringLiteral("/.htusers"));
+        text.replace(QStringLiteral("GROUPS"), root + QStringLiteral("/.htgroups"));
+        texts.append(chance(10) ? QString() : text);
+    }
+    for (int i = 0; i < kFolders; ++i) {
+        const QString name = QStringLiteral("s%1x").arg(i);
+        const QString path = root + QLatin1Char('/') + name;
+        QDir(root).mkpath(name);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                        QFile::ExeOther);
+        writeText(path + QStringLiteral("/index.html"), name);
+        if (!texts.at(i).isEmpty())
+            writeText(path + QStringLiteral("/.htaccess"), texts.at(i));
+    }
+    restartServer(extra);
+
+    const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
+    const QList<Probe> probes = this->probes();
+    int asked = 0, agreed = 0, cannotTell = 0;
+    std::map<int, int> answers;
+    PHFSItem tree(root, nullptr);
+    for (int i = 0; i < kFolders && !HasFailure(); ++i) {
+        const QString name = QStringLiteral("s%1x").arg(i);
+        auto node = std::make_unique<PHFSItem>(name, &tree);
+        const std::string url = "/" + name.toStdString() + "/index.html";
+        const PHEffectiveAccess access = node->effectiveAccess();
+        for (const Probe &probe : probes) {
+            QString why;
+            const int predicted = access.predict(clientOf(probe), credentialsOf(probe), directory, &why);
+            const int answered = askServer(url, probe);
+            if (predicted < 0) {
+                ++cannotTell;
+                continue;
+            }
+            ++asked;
+            ++answers[answered];
+            if (predicted == answered) {
+                ++agreed;
+                continue;
+            }
+            ADD_FAILURE() << describeProbe(url, probe) << ": predicted " << predicted << " ("
+                          << why.toStdString() << "), Apache answered " << answered
+                          << "\n--- the server's section\n"
+                          << variants.at(i % variants.size()).toStdString() << "--- .htaccess\n"
+                          << texts.at(i).toStdString() << "\nthe model says:\n  "
+                          << access.lines().join(QStringLiteral("\n  ")).toStdString();
+            break;
+        }
+    }
+    std::cout << "server sections: " << kFolders << " folders, " << asked << " probes, " << agreed
+              << " agreements, " << cannotTell << " answered \"cannot tell\"; answers:";
+    expectEveryKindOfAnswer(answers);
+    EXPECT_EQ(agreed, asked);
+    EXPECT_GE(asked, 1000);
+    EXPECT_LT(cannotTell * 10, asked + cannotTell) << "under 10% answered \"cannot tell\"";
 }
 
 } // namespace

@@ -11,7 +11,10 @@
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
+#include "model/PHServerRules.h"
+#include "model/PHSettings.h"
 #include "platform/Log.h"
+#include "support/PHUserDefaults.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,7 +48,7 @@ protected:
             GTEST_SKIP() << "no htpasswd";
         ::umask(022);
         m_root = apache_harness::makeReadableTempFolder("porthold-examples");
-        m_server = std::make_unique<ApacheServer>(m_root);
+        m_server = std::make_unique<ApacheServer>(m_root, serverConfiguration());
         root = QString::fromStdString(m_root.string());
         // Bcrypt, which both the server and the C library check.
         for (const auto &[name, password, create] :
@@ -64,6 +67,9 @@ protected:
         Log::setCapture(&m_log);
         m_tree = std::make_unique<PHFSItem>(root, nullptr);
     }
+
+    /// Lines added to the server's configuration ("ROOT" for the web root).
+    virtual std::string serverConfiguration() const { return {}; }
 
     void TearDown() override {
         Log::setCapture(nullptr);
@@ -451,3 +457,77 @@ TEST_F(ApacheExamples, WhatTheServerFillsInIsNotGuessed) {
 }
 
 } // namespace
+
+// The server's own configuration: sections for the folders, and what
+// AllowOverride lets their access files say. The model reads the same
+// configuration the server was started with.
+class ApacheServerConfiguration : public ApacheExamples {
+protected:
+    void SetUp() override {
+        m_settings = apache_harness::makeReadableTempFolder("porthold-examples-settings");
+        ::setenv("XDG_CONFIG_HOME", m_settings.c_str(), 1);
+        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        ApacheExamples::SetUp();
+        if (IsSkipped())
+            return;
+        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        defaults->setBoolForKey(true, PHSettings::Key::OverrideConfDirectory);
+        defaults->setObjectForKey(QString::fromStdString(server().serverRoot().string()),
+                                  PHSettings::Key::ApacheConfDirectory);
+        defaults->setObjectForKey(QStringLiteral("httpd.conf"), PHSettings::Key::ApacheConfFile);
+        PHServerRules::forgetSettings();
+    }
+    void TearDown() override {
+        ApacheExamples::TearDown();
+        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        ::unsetenv("XDG_CONFIG_HOME");
+        PHServerRules::forgetSettings();
+        std::error_code ignored;
+        fs::remove_all(m_settings, ignored);
+    }
+    std::string serverConfiguration() const override {
+        return "<Directory \"ROOT/ignored\">\n  AllowOverride None\n</Directory>\n"
+               "<Directory \"ROOT/authonly*\">\n  AllowOverride AuthConfig\n</Directory>\n"
+               "<Directory \"ROOT/closed\">\n  Require all denied\n</Directory>\n"
+               "<IfModule !authz_core_module>\n<Directory \"ROOT/closed\">\n  Require all granted\n"
+               "</Directory>\n</IfModule>\n"
+               "<Location \"/opened\">\n  Require all granted\n</Location>\n"
+               "<Location \"/open\">\n  Require all denied\n</Location>\n";
+    }
+
+private:
+    fs::path m_settings;
+};
+
+TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
+    const QString password = kAuth + QStringLiteral("Require valid-user\n");
+    constexpr Answers kPassword{401, 200, 401, 200, 401, 200, 401, 200};
+    // Not read at all: the folder is open, and says why.
+    expectAgreement(QStringLiteral("ignored"), password, kOpen);
+    EXPECT_TRUE(
+        folder(QStringLiteral("ignored"), password)
+            ->modeNote()
+            .startsWith(QStringLiteral("The server ignores access files here (AllowOverride None in ")));
+    // A <Location> is merged after the access file, and a prefix ends at a
+    // slash ("/open" is not "/opened").
+    expectAgreement(QStringLiteral("opened"), password, kOpen);
+    constexpr Answers kForbidden{403, 403, 403, 403, 403, 403, 403, 403};
+    expectAgreement(QStringLiteral("closed"), QString(), kForbidden);
+    // AuthConfig without Limit: passwords are honoured, address rules are 500.
+    expectAgreement(QStringLiteral("authonly"), password, kPassword);
+    expectAgreement(QStringLiteral("authonly-address"),
+                    QStringLiteral("Order deny,allow\nDeny from all\nAllow from 127.0.0.1\n"),
+                    kRefusedEverywhere);
+    // So an address mode is not written there: the file stays as it was.
+    std::unique_ptr<PHFSItem> node = folder(QStringLiteral("authonly"), password);
+    const QString before = readText(node->accessPath());
+    context.knownAddresses = {QStringLiteral("127.0.0.1")};
+    node->setAddressArray({QStringLiteral("127.0.0.1")});
+    node->setModeIndex(4);
+    EXPECT_EQ(readText(node->accessPath()), before);
+    ASSERT_FALSE(context.errorDetails.isEmpty());
+    EXPECT_TRUE(context.errorDetails.last().contains(QLatin1String("not allowed here")) &&
+                context.errorDetails.last().contains(QLatin1String("httpd.conf:")))
+        << context.errorDetails.last().toStdString();
+    EXPECT_EQ(ask(QStringLiteral("authonly")), kPassword);
+}

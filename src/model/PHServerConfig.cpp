@@ -1,4 +1,4 @@
-#include "server/PHServerConfig.h"
+#include "model/PHServerConfig.h"
 
 #include "platform/PHProcess.h"
 #include "support/PHExtensions.h"
@@ -27,6 +27,31 @@ QString PHServerConfig::absoluteBelow(const QString &base, const QString &path) 
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return QDir::cleanPath(folder + path);
+}
+
+QString PHServerConfig::compiledSetting(const QString &output, const QString &name) {
+    const QString key = QStringLiteral("-D %1=\"").arg(name);
+    const qsizetype start = output.indexOf(key);
+    if (start < 0)
+        return {};
+    const qsizetype from = start + key.size();
+    const qsizetype end = output.indexOf(QLatin1Char('"'), from);
+    return end < 0 ? QString() : output.mid(from, end - from);
+}
+
+QString PHServerConfig::compiledConfigFile(const QString &binary) {
+    if (binary.isEmpty() || !QFileInfo(binary).isExecutable())
+        return {};
+    const PHProcess::Result result =
+        PHProcess::run(binary, {QStringLiteral("-V")}, PHProcess::Stream::Pipe, PHProcess::Stream::Null);
+    // Debian's apache2 run without its control script's environment prints
+    // its settings and then fails on the configuration: the settings count.
+    if (!result.launched)
+        return {};
+    const QString output = QString::fromUtf8(result.output);
+    const QString path = compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
+    // Debian's server names its configuration relative to its root folder.
+    return path.isEmpty() ? path : absoluteBelow(compiledSetting(output, QStringLiteral("HTTPD_ROOT")), path);
 }
 
 QHash<QString, QString> PHServerConfig::debianEnvironment(const QString &confDirectory) {

@@ -42,6 +42,13 @@ public:
     static QHash<QString, QString> debianEnvironment(const QString &confDirectory);
     /// `path` below `base` unless it is absolute.
     static QString absoluteBelow(const QString &base, const QString &path);
+    /// The value of a "-D NAME="value"" line of the server program's "-V"
+    /// output, or empty.
+    static QString compiledSetting(const QString &output, const QString &name);
+    /// The configuration file the server program reads when it is given
+    /// none (its SERVER_CONFIG_FILE, below HTTPD_ROOT when relative), or
+    /// empty when the program cannot tell.
+    static QString compiledConfigFile(const QString &binary);
 
 private:
     void readFile(const QString &path, int depth);

@@ -1,0 +1,586 @@
+#include "model/PHServerRules.h"
+
+#include "model/PHConfigText.h"
+#include "model/PHServerConfig.h"
+#include "model/PHSettings.h"
+#include "platform/PHProcess.h"
+#include "support/PHTextFile.h"
+#include "support/PHUserDefaults.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <fnmatch.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
+namespace {
+
+using Layer = PHEffectiveAccess::Layer;
+using Reading = PHEffectiveAccess::Reading;
+
+/// Compiled into Debian's apache2 (`apache2 -l`).
+const QStringList &builtInModules() {
+    static const QStringList names{QStringLiteral("core"),       QStringLiteral("so"),
+                                   QStringLiteral("watchdog"),   QStringLiteral("http_core"),
+                                   QStringLiteral("log_config"), QStringLiteral("logio"),
+                                   QStringLiteral("version"),    QStringLiteral("unixd")};
+    return names;
+}
+
+/// The modules the directives of access files need.
+const QStringList &accessModules() {
+    static const QStringList names{QStringLiteral("access_compat"), QStringLiteral("authn_file"),
+                                   QStringLiteral("authz_groupfile"), QStringLiteral("authz_user"),
+                                   QStringLiteral("authz_host")};
+    return names;
+}
+
+/// "mod_userdir.c" and "userdir_module" both name "userdir".
+QString moduleName(QString name) {
+    if (name.startsWith(QLatin1String("mod_")) && name.endsWith(QLatin1String(".c")))
+        return name.mid(4, name.size() - 6);
+    if (name.endsWith(QLatin1String("_module")))
+        name.chop(7);
+    return name;
+}
+
+QStringList components(const QString &path) {
+    return path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+}
+
+QString withoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+bool isBelow(const QString &folder, const QString &base) {
+    const QString b = withoutTrailingSlash(base);
+    return folder == b || folder.startsWith(b == QLatin1String("/") ? b : b + QLatin1Char('/'));
+}
+
+/// The argument of a section header, "<Directory "/var/www">" -> ["/var/www"],
+/// "<Files ~ "\.x$">" -> ["~", "\.x$"].
+QStringList headerArguments(const QString &text) {
+    QString inside = text.mid(1);
+    if (inside.endsWith(QLatin1Char('>')))
+        inside.chop(1);
+    return PHConfigText::words(inside).mid(1);
+}
+
+/// Names a request for a page of a folder may ask for: a section that takes
+/// some of them and not others applies to some files only.
+const QStringList &sampleNames() {
+    static const QStringList names{QStringLiteral("index.html"), QStringLiteral("index.php"),
+                                   QStringLiteral("notes.txt")};
+    return names;
+}
+
+bool wildcardMatches(const QString &pattern, const QString &text, int flags) {
+    return ::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(text).constData(), flags) == 0;
+}
+
+bool regexMatches(const QString &pattern, const QString &text) {
+    const QRegularExpression expression(pattern);
+    return expression.isValid() && expression.match(text).hasMatch();
+}
+
+/// How a <Location> path that is not a pattern matches a request's path:
+/// as a prefix that ends at a slash (or ends the path).
+bool locationMatches(const QString &location, const QString &path) {
+    if (!path.startsWith(location))
+        return false;
+    return location.endsWith(QLatin1Char('/')) || path.size() == location.size() ||
+           path.at(location.size()) == QLatin1Char('/');
+}
+
+bool hasWildcard(const QString &text) {
+    return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?')) ||
+           text.contains(QLatin1Char('['));
+}
+
+bool isAccessLine(const QString &directive) {
+    static const QStringList names{
+        QStringLiteral("require"),      QStringLiteral("order"),        QStringLiteral("allow"),
+        QStringLiteral("deny"),         QStringLiteral("satisfy"),      QStringLiteral("authtype"),
+        QStringLiteral("authname"),     QStringLiteral("authuserfile"), QStringLiteral("authgroupfile"),
+        QStringLiteral("authmerging"),  QStringLiteral("<requireall"),  QStringLiteral("<requireany"),
+        QStringLiteral("<requirenone"), QStringLiteral("<if"),          QStringLiteral("<elseif"),
+        QStringLiteral("<else")};
+    return names.contains(directive);
+}
+
+} // namespace
+
+bool PHServerRules::directoryApplies(const QStringList &pattern, const QStringList &folder) {
+    if (pattern.size() > folder.size())
+        return false;
+    for (qsizetype i = 0; i < pattern.size(); ++i)
+        if (!wildcardMatches(pattern.at(i), folder.at(i), FNM_PATHNAME))
+            return false;
+    return true;
+}
+
+std::shared_ptr<const PHServerRules> PHServerRules::read(const QString &mainFile, const QString &serverRoot,
+                                                         const QHash<QString, QString> &environment) {
+    PHServerConfig config(serverRoot, environment);
+    config.read(mainFile);
+    auto rules = std::make_shared<PHServerRules>(config);
+    rules->m_mainFile = mainFile;
+    rules->m_read = config.lineCount(QFileInfo(mainFile).canonicalFilePath()) > 0;
+    return rules;
+}
+
+PHServerRules::PHServerRules(const PHServerConfig &config) {
+    for (const QString &name : builtInModules())
+        m_modules.insert(name);
+    QHash<QString, bool> defines;
+
+    struct Frame {
+        QString directive; ///< "<directory"
+        bool active = true;
+        bool isSection = false;
+    };
+    std::vector<Frame> stack;
+    std::optional<Section> open;
+    int host = -1;
+    const auto active = [&stack]() {
+        return std::all_of(stack.cbegin(), stack.cend(), [](const Frame &frame) { return frame.active; });
+    };
+    const auto hostOf = [this, &host]() -> Host & { return host < 0 ? m_main : m_hosts[host]; };
+    Section server; // the lines outside every section
+    const auto addServerLine = [&server](const QString &text, const QString &origin, bool access) {
+        if (server.origin.isEmpty())
+            server.origin = origin;
+        server.text += text + QLatin1Char('\n');
+        server.hasAccessLines = server.hasAccessLines || access;
+    };
+
+    for (const PHServerConfig::Line &line : config.lines()) {
+        const QString directive = line.directive();
+        const QString origin = QStringLiteral("%1:%2").arg(line.file).arg(line.line.number);
+        if (directive.startsWith(QLatin1String("</"))) {
+            if (stack.empty())
+                continue;
+            const Frame frame = stack.back();
+            stack.pop_back();
+            const bool conditional = frame.directive == QLatin1String("<ifmodule") ||
+                                     frame.directive == QLatin1String("<ifdefine");
+            if (!frame.active || conditional || !active())
+                continue;
+            if (frame.isSection && open) {
+                open->host = host;
+                m_sections.append(*open);
+                open.reset();
+            } else if (frame.directive == QLatin1String("<virtualhost")) {
+                host = -1;
+            } else if (open) {
+                open->text += line.text + QLatin1Char('\n');
+            } else if (host < 0) {
+                addServerLine(line.text, origin, false);
+            }
+            continue;
+        }
+        if (directive.startsWith(QLatin1Char('<'))) {
+            Frame frame;
+            frame.directive = directive;
+            const QStringList arguments = headerArguments(line.text);
+            if (directive == QLatin1String("<ifmodule") || directive == QLatin1String("<ifdefine")) {
+                QString name = arguments.value(0);
+                const bool negated = name.startsWith(QLatin1Char('!'));
+                if (negated)
+                    name.remove(0, 1);
+                const bool holds = directive == QLatin1String("<ifmodule")
+                                       ? m_modules.contains(moduleName(name))
+                                       : defines.value(name);
+                frame.active = holds != negated;
+                stack.push_back(frame);
+                continue;
+            }
+            if (!active()) {
+                stack.push_back(frame);
+                continue;
+            }
+            if (directive == QLatin1String("<virtualhost") && !open) {
+                m_hosts.append(Host{});
+                host = int(m_hosts.size()) - 1;
+                stack.push_back(frame);
+                continue;
+            }
+            if (!open) {
+                Section section;
+                section.origin = origin;
+                section.header = line.text;
+                const bool tilde = arguments.value(0) == QLatin1String("~");
+                section.pattern = tilde ? arguments.value(1) : arguments.value(0);
+                using Kind = Section::Kind;
+                if (directive == QLatin1String("<directory"))
+                    section.kind = tilde ? Kind::DirectoryMatch : Kind::Directory;
+                else if (directive == QLatin1String("<directorymatch"))
+                    section.kind = Kind::DirectoryMatch;
+                else if (directive == QLatin1String("<files"))
+                    section.kind = tilde ? Kind::FilesMatch : Kind::Files;
+                else if (directive == QLatin1String("<filesmatch"))
+                    section.kind = Kind::FilesMatch;
+                else if (directive == QLatin1String("<location"))
+                    section.kind = tilde ? Kind::LocationMatch : Kind::Location;
+                else if (directive == QLatin1String("<locationmatch"))
+                    section.kind = Kind::LocationMatch;
+                else
+                    section.kind = Kind::Other;
+                if (section.kind == Kind::Directory)
+                    section.components = components(section.pattern);
+                // Rules of their own at the server's level (<If>, <RequireAll>...)
+                // are read as part of the server's lines.
+                if (isAccessLine(directive) || directive == QLatin1String("<limit") ||
+                    directive == QLatin1String("<limitexcept")) {
+                    if (host < 0)
+                        addServerLine(line.text, origin, true);
+                    stack.push_back(frame);
+                    continue;
+                }
+                frame.isSection = true;
+                open = section;
+                stack.push_back(frame);
+                continue;
+            }
+            open->text += line.text + QLatin1Char('\n');
+            open->hasAccessLines = open->hasAccessLines || isAccessLine(directive);
+            stack.push_back(frame);
+            continue;
+        }
+        if (!active())
+            continue;
+
+        const QString value = line.words.value(1);
+        if (directive == QLatin1String("loadmodule") && !value.isEmpty())
+            m_modules.insert(moduleName(value));
+        else if (directive == QLatin1String("define") && !value.isEmpty())
+            defines.insert(value, true);
+        else if (directive == QLatin1String("userdir") && !open && !value.isEmpty() &&
+                 value.compare(QLatin1String("disabled"), Qt::CaseInsensitive) != 0 &&
+                 value.compare(QLatin1String("enabled"), Qt::CaseInsensitive) != 0)
+            m_userDir = value;
+        else if (directive == QLatin1String("documentroot") && !open && !value.isEmpty())
+            hostOf().documentRoot =
+                withoutTrailingSlash(PHServerConfig::absoluteBelow(config.serverRoot(), value));
+        else if (directive == QLatin1String("alias") && !open && line.words.size() >= 3)
+            hostOf().aliases.append({line.words.at(1), withoutTrailingSlash(line.words.at(2))});
+
+        if (!open) {
+            // Access lines at the server's level, and what a container of
+            // them at that level holds.
+            const bool inContainer = std::any_of(stack.cbegin(), stack.cend(), [](const Frame &frame) {
+                return isAccessLine(frame.directive) || frame.directive == QLatin1String("<limit") ||
+                       frame.directive == QLatin1String("<limitexcept");
+            });
+            if (host < 0 && (isAccessLine(directive) || inContainer))
+                addServerLine(line.text, origin, isAccessLine(directive));
+            continue;
+        }
+        if (directive == QLatin1String("allowoverride") && open->kind == Section::Kind::Directory) {
+            QStringList classes;
+            for (const QString &word : line.words.mid(1))
+                classes.append(word.toLower());
+            open->allowOverride = classes;
+            open->overrideOrigin = origin;
+            continue;
+        }
+        if (directive == QLatin1String("allowoverridelist") && open->kind == Section::Kind::Directory) {
+            QStringList names;
+            for (const QString &word : line.words.mid(1))
+                names.append(word.toLower());
+            open->allowOverrideList = names;
+            open->overrideListOrigin = origin;
+            continue;
+        }
+        open->text += line.text + QLatin1Char('\n');
+        open->hasAccessLines = open->hasAccessLines || isAccessLine(directive);
+    }
+    if (server.hasAccessLines)
+        m_sections.prepend(server);
+}
+
+Reading PHServerRules::readingAt(const QString &directory) const {
+    Reading reading;
+    // The server's default is AllowOverride None, AllowOverrideList None.
+    reading.authConfig = reading.limit = reading.otherOverrides = false;
+    const QStringList folder = components(directory);
+    const Section *overrides = nullptr, *list = nullptr;
+    const auto later = [](const Section *a, const Section &b) {
+        return !a || b.components.size() >= a->components.size();
+    };
+    for (const Section &section : m_sections) {
+        if (section.kind != Section::Kind::Directory || !directoryApplies(section.components, folder))
+            continue;
+        if (section.allowOverride && later(overrides, section))
+            overrides = &section;
+        if (section.allowOverrideList && later(list, section))
+            list = &section;
+    }
+    if (overrides) {
+        reading.overrideOrigin = overrides->overrideOrigin;
+        for (const QString &kind : *overrides->allowOverride) {
+            const QString name = kind.section(QLatin1Char('='), 0, 0);
+            if (name == QLatin1String("all")) {
+                reading.authConfig = reading.limit = reading.otherOverrides = true;
+            } else if (name == QLatin1String("authconfig")) {
+                reading.authConfig = true;
+            } else if (name == QLatin1String("limit")) {
+                reading.limit = true;
+            } else if (name == QLatin1String("none")) {
+                reading.authConfig = reading.limit = reading.otherOverrides = false;
+            } else {
+                reading.otherOverrides = true;
+            }
+        }
+    }
+    if (list)
+        for (const QString &name : *list->allowOverrideList)
+            if (name != QLatin1String("none"))
+                reading.overrideList.append(name);
+    for (const QString &module : accessModules())
+        if (!m_modules.contains(module))
+            reading.missingModules.append(module);
+    return reading;
+}
+
+QString PHServerRules::urlPathOf(const QString &folder) const {
+    const auto relative = [&folder](const QString &base) {
+        const QString b = withoutTrailingSlash(base);
+        return folder.mid(b == QLatin1String("/") ? 1 : b.size() + 1);
+    };
+    QList<const Host *> hosts{&m_main};
+    for (const Host &host : m_hosts)
+        hosts.prepend(&host);
+    for (const Host *host : hosts)
+        for (const auto &[url, path] : host->aliases)
+            if (isBelow(folder, path)) {
+                QString result = withoutTrailingSlash(url);
+                const QString rest = relative(path);
+                if (!rest.isEmpty())
+                    result += QLatin1Char('/') + rest;
+                return result + QLatin1Char('/');
+            }
+    for (const Host *host : hosts)
+        if (!host->documentRoot.isEmpty() && isBelow(folder, host->documentRoot)) {
+            const QString rest = relative(host->documentRoot);
+            return QLatin1Char('/') + rest + (rest.isEmpty() ? QString() : QStringLiteral("/"));
+        }
+    if (!m_userDir.isEmpty() && !m_userDir.startsWith(QLatin1Char('/'))) {
+        struct stat info {};
+        if (::stat(QFile::encodeName(folder).constData(), &info) == 0)
+            if (const passwd *owner = ::getpwuid(info.st_uid); owner && owner->pw_dir) {
+                const QString base = QFile::decodeName(owner->pw_dir) + QLatin1Char('/') + m_userDir;
+                if (isBelow(folder, base)) {
+                    const QString rest = relative(base);
+                    return QStringLiteral("/~%1/").arg(QFile::decodeName(owner->pw_name)) + rest +
+                           (rest.isEmpty() ? QString() : QStringLiteral("/"));
+                }
+            }
+    }
+    return {};
+}
+
+std::optional<bool> PHServerRules::appliesToFilesOf(const Section &section, const QString &folder) const {
+    using Kind = Section::Kind;
+    QStringList paths;
+    if (section.kind == Kind::Location || section.kind == Kind::LocationMatch) {
+        const QString url = urlPathOf(folder);
+        if (url.isEmpty())
+            return std::nullopt;
+        for (const QString &name : sampleNames())
+            paths.append(url + name);
+    } else {
+        paths = sampleNames();
+    }
+    int taken = 0;
+    for (const QString &path : std::as_const(paths)) {
+        bool matches = false;
+        switch (section.kind) {
+        case Kind::Files:
+            matches = wildcardMatches(section.pattern, path, 0);
+            break;
+        case Kind::FilesMatch:
+        case Kind::LocationMatch:
+            matches = regexMatches(section.pattern, path);
+            break;
+        case Kind::Location:
+            matches = hasWildcard(section.pattern) ? wildcardMatches(section.pattern, path, FNM_PATHNAME)
+                                                   : locationMatches(section.pattern, path);
+            break;
+        default:
+            break;
+        }
+        taken += matches ? 1 : 0;
+    }
+    if (taken == 0)
+        return false;
+    if (taken == paths.size())
+        return true;
+    return std::nullopt;
+}
+
+std::optional<QString> PHServerRules::aboveRootText(const QString &directory) const {
+    const std::lock_guard<std::mutex> lock(m_cacheMutex);
+    if (const auto found = m_aboveRoot.constFind(directory); found != m_aboveRoot.constEnd())
+        return *found;
+    std::optional<QString> text;
+    const QString path = directory == QLatin1String("/") ? QStringLiteral("/.htaccess")
+                                                         : directory + QStringLiteral("/.htaccess");
+    const PHTextFile file = PHTextFile::read(path);
+    if (file.ok())
+        text = file.text;
+    m_aboveRoot.insert(directory, text);
+    return text;
+}
+
+QList<Layer>
+PHServerRules::layersFor(const QString &folder,
+                         const std::function<std::optional<Layer>(const QString &)> &accessFile) const {
+    QList<Layer> layers;
+    // The virtual host whose sections count: the one that serves the folder.
+    int host = -1;
+    for (qsizetype i = 0; i < m_hosts.size() && host < 0; ++i)
+        if (!m_hosts.at(i).documentRoot.isEmpty() && isBelow(folder, m_hosts.at(i).documentRoot))
+            host = int(i);
+    if (host < 0 && !m_hosts.isEmpty())
+        host = 0;
+    const auto counts = [host](const Section &section) { return section.host < 0 || section.host == host; };
+    Reading server;
+    server.serverSection = true;
+    const auto add = [&](const Section &section) {
+        if (section.hasAccessLines)
+            layers.append(Layer{section.origin, section.text, server});
+    };
+    const auto unsure = [&](const Section &section) {
+        Reading some = server;
+        some.someFilesOnly = true;
+        layers.append(Layer{section.origin, section.header, some});
+    };
+
+    for (const Section &section : m_sections)
+        if (section.kind == Section::Kind::Server)
+            add(section);
+
+    const QStringList parts = components(folder);
+    for (qsizetype depth = 0; depth <= parts.size(); ++depth) {
+        const QString directory = QLatin1Char('/') + parts.mid(0, depth).join(QLatin1Char('/'));
+        const QStringList here = parts.mid(0, depth);
+        for (int pass = 0; pass < 2; ++pass)
+            for (const Section &section : m_sections)
+                if (section.kind == Section::Kind::Directory && (pass == 0) == (section.host < 0) &&
+                    counts(section) && section.components.size() == depth &&
+                    directoryApplies(section.components, here))
+                    add(section);
+        const Reading reading = readingAt(directory);
+        if (std::optional<Layer> layer = accessFile(directory)) {
+            layer->reading = reading;
+            layers.append(*layer);
+        } else if (reading.readsFiles() && depth < parts.size()) {
+            if (const std::optional<QString> text = aboveRootText(directory))
+                layers.append(Layer{directory, *text, reading});
+        }
+    }
+    using Kind = Section::Kind;
+    for (const Kind kind : {Kind::DirectoryMatch, Kind::Files, Kind::Location}) {
+        for (int pass = 0; pass < 2; ++pass)
+            for (const Section &section : m_sections) {
+                if (!counts(section) || (pass == 0) != (section.host < 0) || !section.hasAccessLines)
+                    continue;
+                if (kind == Kind::DirectoryMatch && section.kind == Kind::DirectoryMatch) {
+                    const bool bare = regexMatches(section.pattern, folder);
+                    const bool slashed = regexMatches(section.pattern, folder + QLatin1Char('/'));
+                    if (bare && slashed)
+                        add(section);
+                    else if (bare || slashed)
+                        unsure(section);
+                } else if ((kind == Kind::Files &&
+                            (section.kind == Kind::Files || section.kind == Kind::FilesMatch)) ||
+                           (kind == Kind::Location &&
+                            (section.kind == Kind::Location || section.kind == Kind::LocationMatch))) {
+                    const std::optional<bool> applies = appliesToFilesOf(section, folder);
+                    if (!applies)
+                        unsure(section);
+                    else if (*applies)
+                        add(section);
+                } else if (kind == Kind::Location && section.kind == Kind::Other) {
+                    unsure(section);
+                }
+            }
+    }
+    return layers;
+}
+
+namespace {
+std::mutex g_settingsMutex;
+QElapsedTimer g_sinceLook;
+} // namespace
+
+void PHServerRules::forgetSettings() {
+    const std::lock_guard<std::mutex> lock(g_settingsMutex);
+    g_sinceLook.invalidate();
+}
+
+std::shared_ptr<const PHServerRules> PHServerRules::fromSettings() {
+    static std::shared_ptr<const PHServerRules> cached;
+    static QString cachedFile;
+    static QDateTime cachedTime;
+    QElapsedTimer &sinceLook = g_sinceLook;
+    const std::lock_guard<std::mutex> lock(g_settingsMutex);
+    // A tree of many folders asks once per folder: the settings and the file
+    // are looked at again only every few seconds.
+    if (sinceLook.isValid() && sinceLook.elapsed() < 3000)
+        return cached;
+    sinceLook.start();
+    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    QString file;
+    if (defaults->boolForKey(PHSettings::Key::OverrideConfDirectory)) {
+        const QString folder =
+            defaults->stringForKey(PHSettings::Key::ApacheConfDirectory).value_or(QString());
+        const QString name = defaults->stringForKey(PHSettings::Key::ApacheConfFile).value_or(QString());
+        if (!folder.isEmpty() && !name.isEmpty())
+            file = withoutTrailingSlash(folder) + QLatin1Char('/') + name;
+    } else {
+        const QString binary =
+            defaults->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString());
+        static QString knownBinary, knownFile;
+        if (binary != knownBinary) {
+            knownBinary = binary;
+            knownFile = PHServerConfig::compiledConfigFile(binary);
+        }
+        file = knownFile;
+    }
+    if (file.isEmpty()) {
+        cached.reset();
+        cachedFile.clear();
+        return cached;
+    }
+    const QDateTime modified = QFileInfo(file).lastModified();
+    if (cached && cachedFile == file && cachedTime == modified)
+        return cached;
+    const QString folder = QFileInfo(file).absolutePath();
+    cached = read(file, folder, PHServerConfig::debianEnvironment(folder));
+    cachedFile = file;
+    cachedTime = modified;
+    return cached;
+}
+
+QString PHServerRules::canonicalPath(const QString &path) {
+    static std::mutex mutex;
+    static QHash<QString, QString> known;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (const auto found = known.constFind(path); found != known.constEnd())
+        return *found;
+    QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = path;
+    if (known.size() > 64)
+        known.clear();
+    known.insert(path, canonical);
+    return canonical;
+}
