@@ -16,11 +16,12 @@
 #include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
+#include "platform/PHEnabling.h"
 #include "platform/PHImage.h"
+#include "platform/PHWindowKeys.h"
 #include "server/PHApacheController.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
-#include "views/NSImageAndTextCell.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHFSDataSource.h"
 #include "views/PHOutlineView.h"
@@ -39,6 +40,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -49,6 +51,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -90,6 +93,33 @@ void whenFirstShown(QWidget *widget, std::function<void()> action) {
     new FirstShow(widget, std::move(action)); // owned by the widget
 }
 
+/// The help page's colours from the palette, so that code and headings read
+/// as well in a dark theme as in a light one; a theme change recolours them.
+class HelpColours : public QObject {
+public:
+    explicit HelpColours(QTextBrowser *page) : QObject(page), m_page(page) {
+        apply();
+        page->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == m_page && event->type() == QEvent::PaletteChange) {
+            apply();
+            if (!m_page->source().isEmpty())
+                m_page->reload();
+        }
+        return false;
+    }
+
+private:
+    void apply() {
+        const QPalette palette = m_page->palette();
+        m_page->document()->setDefaultStyleSheet(
+            QStringLiteral("code, pre { background-color: %1; color: %2; }")
+                .arg(palette.color(QPalette::AlternateBase).name(), palette.color(QPalette::Text).name()));
+    }
+    QTextBrowser *m_page;
+};
+
 /// The users', groups' and addresses' columns: a check box, and the name
 /// taking the rest of the width.
 template <typename View>
@@ -100,6 +130,38 @@ void checkAndNameColumns(const View &view, QHeaderView *header, const QString &i
     header->setSectionResizeMode(0, QHeaderView::Fixed);
     header->resizeSection(0, 28);
     header->setStretchLastSection(true);
+}
+
+/// Buttons that may be narrower than the style's usual least width (80 px in
+/// Fusion) when the window is small: as narrow as their text, which stays whole.
+void letButtonsShrinkToTheirText(QWidget *root) {
+    for (QPushButton *button : root->findChildren<QPushButton *>()) {
+        if (button->text().isEmpty() || !button->icon().isNull())
+            continue;
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QStyle *style = button->style();
+        const int text =
+            button->fontMetrics().horizontalAdvance(QString(button->text()).remove(QLatin1Char('&')));
+        const int chrome = 2 * (style->pixelMetric(QStyle::PM_ButtonMargin, &option, button) +
+                                style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button));
+        button->setMinimumWidth(qMin(button->minimumSizeHint().width(), text + chrome));
+    }
+    // Not shown yet, the layouts are not told: they measure again.
+    for (QLayout *layout : root->findChildren<QLayout *>())
+        layout->invalidate();
+}
+
+/// The web-folder pop-up gives up its full width (it names the folders'
+/// paths) before anything else: at least its first words show.
+void letPopUpShrink(QComboBox *popUp) {
+    const int words = popUp->fontMetrics().averageCharWidth() * 12;
+    QStyleOptionComboBox option;
+    option.initFrom(popUp);
+    const QSize least = popUp->style()->sizeFromContents(
+        QStyle::CT_ComboBox, &option,
+        QSize(words + popUp->iconSize().width() + 4, popUp->fontMetrics().height()), popUp);
+    popUp->setMinimumWidth(qMin(least.width(), popUp->minimumSizeHint().width()));
 }
 
 /// The folder outline at its smallest: the protection pop-up as wide as its
@@ -116,10 +178,10 @@ void fitFolderColumns(PHOutlineView *outline, const QFont &nameFont) {
     const int protection =
         style->sizeFromContents(QStyle::CT_ComboBox, &combo, QSize(widest, metrics.height()), outline)
             .width() +
-        8;
+        4;
     QHeaderView *header = outline->header();
     header->resizeSection(1, protection);
-    const int name = 2 * outline->indentation() + 16 + 8 + QFontMetrics(nameFont).averageCharWidth() * 16;
+    const int name = 2 * outline->indentation() + 16 + 8 + QFontMetrics(nameFont).averageCharWidth() * 15;
     const int chrome =
         2 * outline->frameWidth() + style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, outline);
     outline->setMinimumWidth(
@@ -326,6 +388,9 @@ bool PortholdPref::findLayoutWidgets() {
 void PortholdPref::awakeFromNib() {
     QWidget *view = m_mainView;
     setUpMessageLine();
+    // The window fits a small screen (a 1366x768 laptop with its panels).
+    letButtonsShrinkToTheirText(view);
+    letPopUpShrink(m_webDirFolder);
     // The two-row address matrix: row 0 allows the listed addresses, row 1 denies them.
     m_addressMode = new QButtonGroup(view);
     m_addressMode->setObjectName(QStringLiteral("addressMode"));
@@ -349,7 +414,8 @@ void PortholdPref::awakeFromNib() {
         QWidget *left = m_splitView->widget(0);
         QWidget *right = m_splitView->widget(1);
         left->setMinimumWidth(qMax(left->minimumWidth(), splitViewConstrainMinCoordinate(0)));
-        right->setMinimumWidth(qMax(right->minimumWidth(), -splitViewConstrainMaxCoordinate(0)));
+        // And never less than its buttons need.
+        right->setMinimumWidth(qMax(right->minimumSizeHint().width(), -splitViewConstrainMaxCoordinate(0)));
     }
 
     // The update display owns its button, spinner and last-check line.
@@ -425,8 +491,10 @@ void PortholdPref::loadHelp() {
     m_helpWebView->setObjectName(QStringLiteral("helpWebView"));
     m_helpWebView->setOpenExternalLinks(true);
     layout->addWidget(m_helpWebView);
-    auto *close = new QShortcut(QKeySequence(Qt::Key_Escape), m_helpWindow);
-    connect(close, &QShortcut::activated, m_helpWindow, &QWidget::close);
+    new HelpColours(m_helpWebView); // owned by the page
+    QList<QKeySequence> closeKeys = PHWindowKeys::closeKeys();
+    closeKeys.append(QKeySequence(Qt::Key_Escape));
+    connect(PHWindowKeys::add(m_helpWindow, closeKeys), &QShortcut::activated, m_helpWindow, &QWidget::close);
     QString help = m_bundle.pathForResource(QStringLiteral("help/help"), QStringLiteral("html"));
     if (help.isEmpty())
         help = m_bundle.pathForResource(QStringLiteral("help"), QStringLiteral("html"));
@@ -511,16 +579,11 @@ void PortholdPref::setTables() {
     m_groupOutline->setOutlineColumn(QStringLiteral("group"));
     m_groupOutline->setAcceptDrops(true);
     m_groupOutline->setDropIndicatorShown(true);
-    // Folder and user names are set in the label font at 11 points.
-    QFont labelFont = QApplication::font("QLabel");
-    labelFont.setPointSize(11);
-    const auto useLabelFont = [&labelFont](QAbstractItemView *view, int column) {
-        if (auto *cell = qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(column)))
-            cell->setFont(labelFont);
-    };
-    useLabelFont(m_webDirOutline, m_webDirOutline->columnForIdentifier(QStringLiteral("dir")));
-    fitFolderColumns(m_webDirOutline, labelFont);
-    useLabelFont(m_userTable, m_userTable->columnForIdentifier(QStringLiteral("user")));
+    // Folder and user names are in the views' own font, the desktop's, like
+    // the group names beside them.
+    // A step per level as wide as the folder icon: deep names keep their room.
+    m_webDirOutline->setIndentation(16);
+    fitFolderColumns(m_webDirOutline, m_webDirOutline->font());
     delete m_addressSource;
     m_addressSource = new PHAddressDataSource(this);
     m_addressTable->setDataSource(m_addressSource, m_addressSource);
@@ -621,6 +684,22 @@ void PortholdPref::wireActions() {
             [this] { PHAction::run("groupClick:", [&] { groupClick(m_groupOutline); }); });
     wireUsersAndGroups();
     setUpContextMenus();
+
+    // News is about the tab it was made on.
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
+        if (m_messageLine)
+            m_messageLine->dismiss();
+        if (m_apache && m_apache->messageLine())
+            m_apache->messageLine()->dismiss();
+    });
+    // The window's keys: closing asks about unsaved edits as the title bar's
+    // button does; quitting closes every window of the program.
+    connect(PHWindowKeys::add(m_mainView, PHWindowKeys::closeKeys()), &QShortcut::activated, this, [this] {
+        if (m_window)
+            m_window->close();
+    });
+    connect(PHWindowKeys::add(m_mainView, PHWindowKeys::quitKeys()), &QShortcut::activated, this,
+            [] { QApplication::closeAllWindows(); });
 }
 
 // ----- Lifecycle -----
@@ -770,7 +849,7 @@ void PortholdPref::displayError(qint32 code, const QString &detail) {
                    .arg(code)
                    .arg(text.isNull() ? QStringLiteral("(null)") : text));
     PHAlertSheet::Request request;
-    request.title = QStringLiteral("An Error Occured");
+    request.title = QStringLiteral("An Error Occurred");
     request.defaultButton = QStringLiteral("OK");
     request.context = QStringLiteral("displayError:");
     request.message = PHErrorTexts::message(m_errors, code);
@@ -898,9 +977,12 @@ void PortholdPref::openWebPage(const QUrl &address) {
 // ----- Users and groups: button state -----
 
 void PortholdPref::userClick(QObject *) {
-    const bool realUser = m_userTable->selectedRow() > 0;
-    m_userEditButton->setEnabled(realUser);
-    m_userDeleteButton->setEnabled(realUser);
+    const qint32 row = m_userTable->selectedRow();
+    const QString whyNot = row == 0
+                               ? QStringLiteral("\"Any Valid User\" stands for every user: select one user")
+                               : QStringLiteral("Select a user first");
+    PHEnabling::setEnabled(m_userEditButton, row > 0, whyNot);
+    PHEnabling::setEnabled(m_userDeleteButton, row > 0, whyNot);
 }
 
 void PortholdPref::groupClick(QObject *) {
@@ -908,9 +990,11 @@ void PortholdPref::groupClick(QObject *) {
     if (!item) {
         m_groupDeleteButton->setEnabled(false);
         m_groupDeleteButton->setToolTip(QString());
+        m_groupDeleteButton->setAccessibleDescription(QStringLiteral("Select a group or a member first"));
         return;
     }
     m_groupDeleteButton->setEnabled(true);
+    m_groupDeleteButton->setAccessibleDescription(QString());
     if (item->hasChildren() || !item->parent())
         m_groupDeleteButton->setToolTip(QStringLiteral("Delete \"%1\"").arg(item->value()));
     else

@@ -234,6 +234,8 @@ private:
     void wireGroupsDataSource();
     void warnIfGroupsUnavailable();
     void showPasswordWarning();
+    /// Below a refusal in the user sheet, why (empty: nothing more to say).
+    void showRefusalReason(const QString &reason);
     QList<PHAccessGrants::Folder> grantingFolders(const QString &name, PHAccessGrants::Kind kind);
     void removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name,
                       PHAccessGrants::Kind kind);

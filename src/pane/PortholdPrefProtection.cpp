@@ -9,6 +9,7 @@
 #include "pane/PortholdPrefSupport.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
+#include "platform/PHEnabling.h"
 #include "platform/PHException.h"
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
@@ -40,8 +41,13 @@ void PortholdPref::setAddressViewsForItem(PHFSItem *item) {
     const int row = item && !item->isAllowSet() ? 1 : 0;
     m_addressMode->button(row)->setChecked(true);
     // A hand-managed file is shown as it is, read-only.
+    const QString whyNot = !item ? QStringLiteral("Select a folder first")
+                           : item->isHandManaged()
+                               ? PHFSItem::handManagedMessage
+                               : QStringLiteral("The folder's protection uses no addresses: choose Address, "
+                                                "Password or Address, or Password and Address first");
     for (QAbstractButton *button : m_addressMode->buttons())
-        button->setEnabled(item && item->isAddressProtected() && !item->isHandManaged());
+        PHEnabling::setEnabled(button, item && item->isAddressProtected() && !item->isHandManaged(), whyNot);
     m_addressTable->reloadData();
 }
 
@@ -62,7 +68,8 @@ void PortholdPref::changeAddressMode(QObject *sender) {
 }
 
 void PortholdPref::addressClick(QObject *) {
-    m_addressDeleteButton->setEnabled(m_addressTable->selectedRow() >= 0);
+    PHEnabling::setEnabled(m_addressDeleteButton, m_addressTable->selectedRow() >= 0,
+                           QStringLiteral("Select the addresses to remove first"));
 }
 
 void PortholdPref::storeAddresses() {
@@ -239,15 +246,18 @@ void PortholdPref::showCustomEditor(QObject *) {
         m_customViewText->setTextCursor(cursor);
     }
     m_manuallyEdited = false;
-    m_customSaveButton->setEnabled(false);
-    m_customRevertButton->setEnabled(false);
+    PHEnabling::setEnabled(m_customSaveButton, false,
+                           QStringLiteral("The text is as saved: there is nothing to save or revert"));
+    PHEnabling::setEnabled(m_customRevertButton, false,
+                           QStringLiteral("The text is as saved: there is nothing to save or revert"));
     showEffectiveAccess();
 }
 
 void PortholdPref::textDidChange() {
     m_manuallyEdited = true;
-    m_customSaveButton->setEnabled(!m_checkingManualSave);
-    m_customRevertButton->setEnabled(true);
+    PHEnabling::setEnabled(m_customSaveButton, !m_checkingManualSave,
+                           QStringLiteral("Waiting for the web server's answer about the last save"));
+    PHEnabling::setEnabled(m_customRevertButton, true, QString());
     showEffectiveAccess(); // says before saving whether the text would shut this computer out
 }
 
@@ -313,7 +323,10 @@ void PortholdPref::checkManualSave(PHFSItem *item, const std::optional<QString> 
 void PortholdPref::showManualSaveCheckRunning(bool running) {
     m_checkingManualSave = running;
     if (m_customSaveButton)
-        m_customSaveButton->setEnabled(!running && m_manuallyEdited);
+        PHEnabling::setEnabled(
+            m_customSaveButton, !running && m_manuallyEdited,
+            running ? QStringLiteral("Waiting for the web server's answer about the last save")
+                    : QStringLiteral("The text is as saved: there is nothing to save or revert"));
     if (m_window)
         if (auto *progress = m_window->findChild<QWidget *>(QStringLiteral("customCheckProgress")))
             progress->setVisible(running);

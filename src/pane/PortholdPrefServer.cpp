@@ -29,7 +29,7 @@ void PortholdPref::setUpMessageLine() {
         return;
     m_messageLine = new PHMessageLine(m_mainView);
     if (auto *layout = qobject_cast<QBoxLayout *>(m_mainView->layout()))
-        layout->insertWidget(0, m_messageLine);
+        m_messageLine->placeIn(layout, 0);
 }
 
 void PortholdPref::showMessage(PHThemeColors::Meaning meaning, const QString &text) {

@@ -66,6 +66,8 @@ PHAlertSheet::Request deletePrompt(const QString &title, const QString &action, 
     request.defaultButton = QStringLiteral("Yes");
     request.alternateButton = QStringLiteral("Don't Ask");
     request.otherButton = QStringLiteral("No");
+    // Return keeps what is there: deleting takes a deliberate Yes.
+    request.otherIsSafe = true;
     return request;
 }
 
@@ -247,6 +249,15 @@ void PortholdPref::showPasswordWarning() {
     m_passwordWarningField->setVisible(!warning.isEmpty());
 }
 
+void PortholdPref::showRefusalReason(const QString &reason) {
+    auto *field =
+        m_userAddPanel ? m_userAddPanel->findChild<QLabel *>(QStringLiteral("errorReasonField")) : nullptr;
+    if (!field)
+        return;
+    field->setText(reason);
+    field->setVisible(!reason.isEmpty());
+}
+
 void PortholdPref::addUser(QObject *) {
     if (!m_users || !loadUserAddPanel())
         return;
@@ -257,6 +268,7 @@ void PortholdPref::addUser(QObject *) {
     m_passField->clear();
     m_confirmField->clear();
     m_errorField->clear();
+    showRefusalReason(QString());
     static_cast<QDialog *>(m_userAddPanel.data())->open();
     m_userField->setFocus(Qt::OtherFocusReason);
 }
@@ -277,6 +289,7 @@ void PortholdPref::editUser(QObject *) {
     m_confirmField->clear();
     PHThemeColors::setTextMeaning(m_errorField, PHThemeColors::Meaning::Normal);
     m_errorField->setText(QStringLiteral("Please enter a new password for %1").arg(name));
+    showRefusalReason(QString());
     static_cast<QDialog *>(m_userAddPanel.data())->open();
     m_passField->setFocus(Qt::OtherFocusReason);
 }
@@ -287,9 +300,17 @@ void PortholdPref::endNewUser(QObject *sender) {
     const QString name = PHString::stringByRemovingSurroundingWhitespace(m_userField->text());
     const bool isNew = m_userField->isEnabled();
     const QString password = m_passField->text();
-    const auto refuse = [this](const QString &message) {
+    const auto refuse = [this, &name](const QString &message) {
         PHThemeColors::setTextMeaning(m_errorField, PHThemeColors::Meaning::Negative);
         m_errorField->setText(message);
+        // The reserved name's refusal does not say what is wrong with it.
+        const bool reserved = name.compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0 &&
+                              message.startsWith(QLatin1String("Invalid username"));
+        showRefusalReason(reserved ? QStringLiteral("\"%1\" is reserved: Porthold requires it in the access "
+                                                    "files of folders that nobody may open yet, so a user of "
+                                                    "that name would get into them.")
+                                         .arg(PHUsersDataSource::placeholderName)
+                                   : QString());
     };
 
     // The name first, so nobody types a password twice for a name that cannot be.

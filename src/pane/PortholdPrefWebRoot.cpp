@@ -201,7 +201,8 @@ void PortholdPref::webRefresh(QObject *sender) {
 }
 
 void PortholdPref::revealWebDir(QObject *) {
-    openFolder(portholdLocation(PHWebRoot::Root));
+    // The folder the user is looking at; the web folder when none is selected.
+    openFolder(m_fsItem ? m_fsItem->fullPath() : portholdLocation(PHWebRoot::Root));
 }
 
 void PortholdPref::openFolder(const QString &path) {
@@ -357,6 +358,8 @@ void PortholdPref::accessCheckDidEnd(const PHAccessCheck::Report &report, const 
     lines.append(report.lines());
     request.message = lines.join(QLatin1Char('\n'));
     request.context = QStringLiteral("checkSelectionAccess:");
+    // Agreement is good news, not a warning.
+    request.informational = report.reachable && report.agrees();
     PHAlertSheet::begin(m_window, request, [](int) {});
 }
 

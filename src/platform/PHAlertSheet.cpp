@@ -14,6 +14,9 @@ namespace {
 Answerer g_answerer;
 QList<Request> g_recorded;
 QPointer<QMessageBox> g_current;
+/// The box's property holding the button that answers Default (not always
+/// the box's default button, which Return presses).
+const char *const kDefaultAnswer = "defaultAnswer";
 
 // The box sizes itself to its texts when shown, and that is where most of
 // its cost goes: its labels are selectable, so each measure lays the text
@@ -58,7 +61,7 @@ void begin(QWidget *window, const Request &request, EndCallback onEnd) {
     QObject::connect(box, &QMessageBox::finished, box, [box, onEnd] {
         QAbstractButton *clicked = box->clickedButton();
         int code = Error;
-        if (clicked && clicked == box->defaultButton())
+        if (clicked && clicked == box->property(kDefaultAnswer).value<QObject *>())
             code = Default;
         else if (clicked && box->buttonRole(clicked) == QMessageBox::DestructiveRole)
             code = Alternate;
@@ -86,13 +89,19 @@ QMessageBox *makeBox(QWidget *window, const Request &request) {
     box->setInformativeText(request.message);
     if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
-    box->setDefaultButton(
+    QPushButton *answer =
         box->addButton(request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
-                       QMessageBox::AcceptRole));
+                       QMessageBox::AcceptRole);
+    box->setProperty(kDefaultAnswer, QVariant::fromValue<QObject *>(answer));
+    box->setDefaultButton(answer);
     if (!request.alternateButton.isEmpty())
         box->addButton(request.alternateButton, QMessageBox::DestructiveRole);
-    if (!request.otherButton.isEmpty())
-        box->setEscapeButton(box->addButton(request.otherButton, QMessageBox::RejectRole));
+    if (!request.otherButton.isEmpty()) {
+        QPushButton *other = box->addButton(request.otherButton, QMessageBox::RejectRole);
+        box->setEscapeButton(other);
+        if (request.otherIsSafe)
+            box->setDefaultButton(other);
+    }
     return box;
 }
 

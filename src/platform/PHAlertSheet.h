@@ -28,6 +28,9 @@ struct Request {
     QString otherButton;        // empty: none
     QString context;            // a tag the caller may use (for tests and logs)
     bool informational = false; // news, not a problem: the information icon
+    /// Return answers the other button (a "No" that keeps everything), not
+    /// the default one: for questions whose default destroys something.
+    bool otherIsSafe = false;
 };
 
 using EndCallback = std::function<void(int returnCode)>;

@@ -7,6 +7,7 @@
 #include "model/PHSettings.h"
 #include "platform/Log.h"
 #include "platform/PHAction.h"
+#include "platform/PHEnabling.h"
 #include "platform/PHException.h"
 #include "platform/PHLayoutLoader.h"
 #include "platform/PHMessageLine.h"
@@ -162,11 +163,18 @@ void PHApacheController::loadInterface() {
     // Results of the tab's commands are said at its top, without a dialog.
     m_messageLine = new PHMessageLine(tab);
     if (auto *layout = qobject_cast<QBoxLayout *>(tab->layout()))
-        layout->insertWidget(0, m_messageLine);
+        m_messageLine->placeIn(layout, 0);
     awakeFromNib();
 }
 
 void PHApacheController::awakeFromNib() {
+    // The server's commands start off, until the padlock is open.
+    for (QAbstractButton *control : {static_cast<QAbstractButton *>(m_toggleButton.data()),
+                                     static_cast<QAbstractButton *>(m_restartButton.data()),
+                                     static_cast<QAbstractButton *>(m_gracefulSwitch.data()),
+                                     static_cast<QAbstractButton *>(m_sentrelButton.data())})
+        if (control && !control->isEnabled())
+            PHEnabling::setEnabled(control, false, lockedReason());
     setUpAuthorization();
     relistLogs();
 
@@ -476,10 +484,8 @@ void PHApacheController::setApacheState(qint32 state) {
         if (m_toggleButton)
             m_toggleButton->setText(QStringLiteral("Stop Apache"));
         const bool authorized = isAuthorized();
-        if (m_restartButton)
-            m_restartButton->setEnabled(authorized);
-        if (m_gracefulSwitch)
-            m_gracefulSwitch->setEnabled(authorized);
+        PHEnabling::setEnabled(m_restartButton, authorized, lockedReason());
+        PHEnabling::setEnabled(m_gracefulSwitch, authorized, lockedReason());
         if (m_apacheStatus) {
             m_apacheStatus->setText(QStringLiteral("Apache status: Running"));
             PHThemeColors::setTextMeaning(m_apacheStatus, m_colors.value(QStringLiteral("normal")));
@@ -487,10 +493,8 @@ void PHApacheController::setApacheState(qint32 state) {
     } else if (state == 0) {
         if (m_toggleButton)
             m_toggleButton->setText(QStringLiteral("Start Apache"));
-        if (m_restartButton)
-            m_restartButton->setEnabled(false);
-        if (m_gracefulSwitch)
-            m_gracefulSwitch->setEnabled(false);
+        PHEnabling::setEnabled(m_restartButton, false, notRunningReason());
+        PHEnabling::setEnabled(m_gracefulSwitch, false, notRunningReason());
         if (m_apacheStatus) {
             m_apacheStatus->setText(QStringLiteral("Apache status: Stopped"));
             PHThemeColors::setTextMeaning(m_apacheStatus, m_colors.value(QStringLiteral("no apache")));
@@ -535,6 +539,9 @@ void PHApacheController::showErrorPanel(bool show) {
         m_errorPanelIsVisible = false;
     }
     if (m_apacheTab) {
+        // The boxes move now, in the layout of the scrolled content and of the tab.
+        if (m_apachectlBox && m_apachectlBox->parentWidget() && m_apachectlBox->parentWidget()->layout())
+            m_apachectlBox->parentWidget()->layout()->activate();
         if (QLayout *layout = m_apacheTab->layout())
             layout->activate();
         m_apacheTab->update();

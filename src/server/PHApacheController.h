@@ -155,6 +155,9 @@ public:
     QList<PHLogWindow *> logWindows() const;
 
 private:
+    /// Why the server's commands are off: the padlock is locked, or the server stopped.
+    static QString lockedReason();
+    static QString notRunningReason();
     void loadInterface();
     void awakeFromNib();
     void setUpAuthorization();

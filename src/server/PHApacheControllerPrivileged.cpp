@@ -5,6 +5,7 @@
 
 #include "platform/Log.h"
 #include "platform/PHAction.h"
+#include "platform/PHEnabling.h"
 #include "platform/PHProcess.h"
 #include "support/PHExtensions.h"
 
@@ -65,14 +66,10 @@ qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
 }
 
 void PHApacheController::authorizationViewDidAuthorize(SFAuthorizationView *) {
-    if (m_toggleButton)
-        m_toggleButton->setEnabled(true);
-    if (m_sentrelButton)
-        m_sentrelButton->setEnabled(true);
-    if (m_restartButton)
-        m_restartButton->setEnabled(m_isApacheRunning);
-    if (m_gracefulSwitch)
-        m_gracefulSwitch->setEnabled(m_isApacheRunning);
+    PHEnabling::setEnabled(m_toggleButton, true, QString());
+    PHEnabling::setEnabled(m_sentrelButton, true, QString());
+    PHEnabling::setEnabled(m_restartButton, m_isApacheRunning, notRunningReason());
+    PHEnabling::setEnabled(m_gracefulSwitch, m_isApacheRunning, notRunningReason());
 
     // A new authorization restarts the countdown of the one before.
     if (!m_authTimer) {
@@ -95,8 +92,15 @@ void PHApacheController::authorizationViewDidDeauthorize(SFAuthorizationView *) 
                                      static_cast<QAbstractButton *>(m_restartButton.data()),
                                      static_cast<QAbstractButton *>(m_gracefulSwitch.data()),
                                      static_cast<QAbstractButton *>(m_sentrelButton.data())})
-        if (control)
-            control->setEnabled(false);
+        PHEnabling::setEnabled(control, false, lockedReason());
+}
+
+QString PHApacheController::lockedReason() {
+    return QStringLiteral("Click the padlock at the bottom of this tab to make changes");
+}
+
+QString PHApacheController::notRunningReason() {
+    return QStringLiteral("Apache is not running");
 }
 
 void PHApacheController::authorizationViewCreatedAuthorization(SFAuthorizationView *) {

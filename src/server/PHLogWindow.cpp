@@ -1,14 +1,18 @@
 #include "server/PHLogWindow.h"
 
 #include "platform/PHAction.h"
+#include "platform/PHWindowKeys.h"
 
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -63,9 +67,20 @@ PHLogWindow::PHLogWindow(const QString &path, QWidget *parent)
     m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_note->setText(path);
     m_note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_view->setAccessibleName(QStringLiteral("Log"));
+    m_view->setAccessibleDescription(path);
+    m_note->setAccessibleName(QStringLiteral("Log file"));
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->setObjectName(QStringLiteral("logButtons"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_note);
     layout->addWidget(m_view);
+    layout->addWidget(buttons);
+    // A viewer window closes the way dialogs do: Escape, or the desktop's Close keys.
+    QList<QKeySequence> closeKeys = PHWindowKeys::closeKeys();
+    closeKeys.append(QKeySequence(Qt::Key_Escape));
+    connect(PHWindowKeys::add(this, closeKeys), &QShortcut::activated, this, &QWidget::close);
 
     m_watcher->addPath(path);
     connect(m_watcher, &QFileSystemWatcher::fileChanged, this, [this] {

@@ -203,6 +203,10 @@ void PHFSDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outl
         return;
     PanelContext *context = PanelContext::sharedInstance();
     auto *node = static_cast<PHFSItem *>(item);
+    const qint32 mode = value.toInt();
+    // The mode the folder has already: its file stays as it is.
+    if (mode == 4 ? node->authStatus() == 7 : mode == node->authStatus())
+        return;
     const QPointer<QObject> view(outline);
     const QPointer<PHFSItem> target(node);
     if (context && context->holdBackForManualEdits(
@@ -212,7 +216,6 @@ void PHFSDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outl
                                outlineViewSetObjectValueForTableColumnByItem(view, value, column, target);
                        }))
         return;
-    const qint32 mode = value.toInt();
     if (mode == 4)
         node->setAuthStatusDisable(7, false);
     else if (mode >= 1 && mode <= 3)

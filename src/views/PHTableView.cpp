@@ -53,8 +53,7 @@ QIcon weakHashIcon() {
 } // namespace
 
 QPixmap PHDragImageForText(const QString &text) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(12);
+    const QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     const QFontMetrics metrics(font);
     const QSize size(qMax(1, metrics.horizontalAdvance(text)), qMax(1, metrics.height()));
     QPixmap image(size);
@@ -80,6 +79,16 @@ PHTableView::PHTableView(QWidget *parent)
     horizontalHeader()->setHighlightSections(false);
     connect(this, &QAbstractItemView::clicked, this,
             [this] { PHAction::run("table action", [&] { emit action(); }); });
+    // After the view's own reset, which forgets the current cell.
+    connect(m_adapter, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        const QModelIndex current = currentIndex();
+        m_currentBeforeReset = current.isValid() ? QPoint(current.column(), current.row()) : QPoint(-1, -1);
+    });
+    connect(m_adapter, &QAbstractItemModel::modelReset, this, [this] {
+        const QModelIndex current = m_adapter->index(m_currentBeforeReset.y(), m_currentBeforeReset.x());
+        if (current.isValid())
+            selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    });
 }
 
 void PHTableView::setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *delegate) {

@@ -11,7 +11,9 @@ class PHXDataSource;
 /// adapter. The delete key asks the panel to delete the selected row; Return
 /// ends an edit without moving to the next row; a drag shows the row's
 /// summary text. `action` follows every click and selection change,
-/// `doubleAction` a double click outside an edit.
+/// `doubleAction` a double click outside an edit. A reload forgets the
+/// selection but keeps the keyboard's place (the current cell), so ticking
+/// row after row with Space does not start over at the top.
 class PHTableView : public QTableView {
     Q_OBJECT
 public:
@@ -53,8 +55,9 @@ private:
     PHItemModelAdapter *m_adapter;
     QPersistentModelIndex m_lastSelected;
     QMetaObject::Connection m_beepRequest; // the data source's beeps
+    QPoint m_currentBeforeReset{-1, -1};   // column, row of the keyboard's place
 };
 
-/// The drag picture of a row: its summary text in the 12-point system font, on
-/// an image exactly the size of that text.
+/// The drag picture of a row: its summary text in the desktop's font, on an
+/// image exactly the size of that text.
 QPixmap PHDragImageForText(const QString &text);

@@ -93,7 +93,7 @@ TEST_F(PaneOptions, ErrorDisplayShowsKnownCodesAndUnknownOnes) {
     settle();
     Log::setCapture(nullptr);
     ASSERT_EQ(PHAlertSheet::recorded().size(), 3);
-    EXPECT_EQ(PHAlertSheet::recorded().at(0).title, "An Error Occured");
+    EXPECT_EQ(PHAlertSheet::recorded().at(0).title, "An Error Occurred");
     EXPECT_EQ(PHAlertSheet::recorded().at(0).message, "An unknown error occured");
     EXPECT_EQ(PHAlertSheet::recorded().at(1).message,
               "An error was encountered by Porthold in phase 1: " + pref->errors().at(20));
@@ -117,12 +117,13 @@ TEST_F(PaneOptions, TheDividerLimitsTheTextCellFontAndAnyErrorCode) {
     settle();
     EXPECT_GE(split->sizes().value(0), 70);
 
-    // The folder names and user names use the label font at 11 points.
+    // The folder names and user names are in the desktop's font, as the group names are.
     for (const char *name : {"webDirOutline", "userTable"}) {
         auto *view = child<QAbstractItemView>(name);
         auto *cell = qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(name[0] == 'w' ? 0 : 1));
         ASSERT_NE(cell, nullptr) << name;
-        EXPECT_EQ(cell->font().pointSize(), 11) << name;
+        EXPECT_EQ(cell->font().pointSizeF(), view->font().pointSizeF()) << name;
+        EXPECT_EQ(cell->font().pointSizeF(), QApplication::font().pointSizeF()) << name;
     }
 
     // Codes at the edges of the range are unknown errors, not arithmetic faults.
