@@ -269,7 +269,10 @@ void PHOutlineView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditH
         return;
     }
     m_refusedEditor = nullptr;
-    QTreeView::closeEditor(editor, hint);
+    // A rename that reloads the outline (the groups re-sort) has taken the
+    // editor down with the old rows already: hidden, it has nothing left to close.
+    if (!editor || !editor->isHidden())
+        QTreeView::closeEditor(editor, hint);
     if (hint != QAbstractItemDelegate::EditNextItem && hint != QAbstractItemDelegate::EditPreviousItem)
         setFocus(Qt::OtherFocusReason);
 }

@@ -194,8 +194,10 @@ void PHTableView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHin
         setFocus(Qt::OtherFocusReason);
         return;
     }
-    // Return ends the edit where it is and leaves the table focused.
-    QTableView::closeEditor(editor, hint);
+    // Return ends the edit where it is and leaves the table focused. An
+    // editor a reload has taken down already (hidden) has nothing left to close.
+    if (!editor || !editor->isHidden())
+        QTableView::closeEditor(editor, hint);
     setFocus(Qt::OtherFocusReason);
 }
 

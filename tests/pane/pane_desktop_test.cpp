@@ -313,6 +313,34 @@ TEST_F(PaneDesktop, SmallThingsSayWhatTheyDo) {
     settle();
 }
 
+QStringList g_warnings;
+void keepWarnings(QtMsgType type, const QMessageLogContext &, const QString &text) {
+    if (type == QtWarningMsg)
+        g_warnings << text;
+}
+
+TEST_F(PaneDesktop, NamingAGroupInPlaceWarnsOfNothing) {
+    writeUsers({"alice"});
+    writeGroups("staff: alice \n");
+    preset("Sort Groups", true);
+    start();
+    button("groupAddButton")->click();
+    settle();
+    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr) << "the new group's name is open for typing";
+    g_warnings.clear();
+    const QtMessageHandler before = qInstallMessageHandler(keepWarnings);
+    // The name sorts first: the outline is laid out again under the editor.
+    editor->setText("admins");
+    QTest::keyClick(editor, Qt::Key_Return);
+    settle();
+    qInstallMessageHandler(before);
+    ASSERT_NE(group("admins"), nullptr);
+    EXPECT_EQ(pref->groups()->list(), QStringList({"admins", "staff"}));
+    EXPECT_TRUE(g_warnings.isEmpty()) << qPrintable(g_warnings.join("\n"));
+    EXPECT_EQ(QApplication::focusWidget(), groupOutline()) << "the keyboard is back in the outline";
+}
+
 /// Every interface below `root` that the user operates, with what it is called.
 void collectControls(QAccessibleInterface *root, QList<QAccessibleInterface *> &controls, int depth = 0) {
     if (!root || depth > 40)
