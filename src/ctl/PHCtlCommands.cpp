@@ -206,9 +206,16 @@ void PHCtlCommands::checkReportedErrors(const QString &file) {
     if (codes.size() == m_reportedSoFar)
         return;
     Failure failure;
-    for (qsizetype i = m_reportedSoFar; i < codes.size(); ++i)
+    bool refused = true;
+    for (qsizetype i = m_reportedSoFar; i < codes.size(); ++i) {
         failure.messages.append(m_context.reportedMessage(i, file));
+        // A protection the server would not honour is refused input, not a
+        // failed write.
+        refused = refused && codes.at(i) == PHFSItem::ErrorAccessFileServerRefuses;
+    }
     m_reportedSoFar = codes.size();
+    if (refused)
+        throw Refusal{failure.messages.join(QLatin1Char('\n'))};
     throw failure;
 }
 

@@ -885,7 +885,7 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
     // access file, or a folder on the way that is one, is refused.
     const QString text = verbatim ? state.accessText : accessFileText();
     if (const QString refusal = serverRefusal(text, verbatim); !refusal.isEmpty()) {
-        failWrite(ErrorAccessFileWrite, refusal);
+        failWrite(ErrorAccessFileServerRefuses, refusal);
         return false;
     }
     if (!PHWebTreeFile::write(treeRootPath(), accessPath(), text.toUtf8(), &why)) {

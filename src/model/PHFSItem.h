@@ -54,6 +54,8 @@ public:
     /// The existing access file could not be read or decoded; it is not
     /// replaced, so nothing in it is lost.
     static constexpr qint32 ErrorAccessFileUnreadable = PHError::AccessFileUnreadable;
+    /// The server's configuration would ignore the file or answer 500 for it.
+    static constexpr qint32 ErrorAccessFileServerRefuses = PHError::AccessFileServerRefuses;
 
     // Keys of the directive table.
     static inline const QString RequireUserKey = QStringLiteral("Require user");

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <optional>
 
-
 namespace {
 
 /// One <Directory> section in force.
@@ -138,8 +137,9 @@ PHRepairPlan PHRepairPlan::make(const QString &mainFile, const QString &serverRo
 
     const auto appliesHere = [&folders](const Section &section) {
         return !section.regex &&
-               std::any_of(folders.cbegin(), folders.cend(),
-                           [&](const QStringList &folder) { return PHServerRules::directoryApplies(section.components, folder); });
+               std::any_of(folders.cbegin(), folders.cend(), [&](const QStringList &folder) {
+                   return PHServerRules::directoryApplies(section.components, folder);
+               });
     };
     const Section *governing = nullptr; // whose AllowOverride is in force
     const Section *target = nullptr;    // the most specific one but "/"

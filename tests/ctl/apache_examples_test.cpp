@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -495,7 +496,6 @@ protected:
                "<Location \"/open\">\n  Require all denied\n</Location>\n";
     }
 
-private:
     fs::path m_settings;
 };
 
@@ -530,4 +530,19 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
                 context.errorDetails.last().contains(QLatin1String("httpd.conf:")))
         << context.errorDetails.last().toStdString();
     EXPECT_EQ(ask(QStringLiteral("authonly")), kPassword);
+
+    // portholdctl refuses it too, as refused input.
+    const std::string settings = m_settings.string() + "/porthold";
+    fs::create_directories(settings);
+    std::ofstream(settings + "/com.quillmere.porthold.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        << "<key>Override Conf Directory Location</key><true/><key>Apache Conf Directory</key><string>"
+        << server().serverRoot().string() << "</string><key>Apache Conf File</key><string>httpd.conf</string>"
+        << "</dict></plist>\n";
+    const std::string command = "XDG_CONFIG_HOME='" + m_settings.string() +
+                                "' '" PORTHOLDCTL_PATH "' --root '" + root.toStdString() +
+                                "' mode authonly address >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << command;
+    EXPECT_EQ(readText(node->accessPath()), before);
 }

@@ -24,6 +24,7 @@ enum Code : int {
     AccessFileHandManaged = 22,   ///< an access file has rules of its own: left to the manual editor
     AccessFileBadPath = 23,       ///< the user or group file path cannot be named in an access file
     AccessFileUnreadable = 24,    ///< an access file could not be read; it is left alone
+    AccessFileServerRefuses = 25, ///< the server's configuration would ignore or refuse the access file
     UserFileWrite = 30,           ///< the user file could not be saved
     UserFileRead = 31,            ///< the user file exists but could not be read
     GroupFileWrite = 32,          ///< the group file could not be saved
