@@ -306,6 +306,21 @@ PHServerRules::PHServerRules(const PHServerConfig &config) {
 }
 
 Reading PHServerRules::readingAt(const QString &directory) const {
+    // A tree asks for the same folders above its folders again and again.
+    {
+        const std::lock_guard<std::mutex> lock(m_cacheMutex);
+        if (const auto found = m_readings.constFind(directory); found != m_readings.constEnd())
+            return *found;
+    }
+    Reading reading = readingFromSections(directory);
+    const std::lock_guard<std::mutex> lock(m_cacheMutex);
+    if (m_readings.size() > 4096)
+        m_readings.clear();
+    m_readings.insert(directory, reading);
+    return reading;
+}
+
+Reading PHServerRules::readingFromSections(const QString &directory) const {
     Reading reading;
     // The server's default is AllowOverride None, AllowOverrideList None.
     reading.authConfig = reading.limit = reading.otherOverrides = false;
@@ -426,16 +441,24 @@ std::optional<bool> PHServerRules::appliesToFilesOf(const Section &section, cons
 }
 
 std::optional<QString> PHServerRules::aboveRootText(const QString &directory) const {
-    const std::lock_guard<std::mutex> lock(m_cacheMutex);
-    if (const auto found = m_aboveRoot.constFind(directory); found != m_aboveRoot.constEnd())
-        return *found;
-    std::optional<QString> text;
     const QString path = directory == QLatin1String("/") ? QStringLiteral("/.htaccess")
                                                          : directory + QStringLiteral("/.htaccess");
-    const PHTextFile file = PHTextFile::read(path);
-    if (file.ok())
-        text = file.text;
-    m_aboveRoot.insert(directory, text);
+    // Looked at each time (a stat), read again only when it changed.
+    struct stat info {};
+    const bool exists = ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+    const QString stamp =
+        exists
+            ? QStringLiteral("%1.%2:%3").arg(info.st_mtim.tv_sec).arg(info.st_mtim.tv_nsec).arg(info.st_size)
+            : QString();
+    const std::lock_guard<std::mutex> lock(m_cacheMutex);
+    if (const auto found = m_aboveRoot.constFind(directory);
+        found != m_aboveRoot.constEnd() && found->first == stamp)
+        return found->second;
+    std::optional<QString> text;
+    if (exists)
+        if (const PHTextFile file = PHTextFile::read(path); file.ok())
+            text = file.text;
+    m_aboveRoot.insert(directory, {stamp, text});
     return text;
 }
 

@@ -102,6 +102,7 @@ private:
     /// (true), to none (false), or to some (nothing).
     std::optional<bool> appliesToFilesOf(const Section &section, const QString &folder) const;
     std::optional<QString> aboveRootText(const QString &directory) const;
+    PHEffectiveAccess::Reading readingFromSections(const QString &directory) const;
 
     bool m_read = false;
     QString m_mainFile;
@@ -115,5 +116,7 @@ private:
     Host m_main;
     QString m_userDir;
     mutable std::mutex m_cacheMutex;
-    mutable QHash<QString, std::optional<QString>> m_aboveRoot;
+    mutable QHash<QString, PHEffectiveAccess::Reading> m_readings;
+    /// Access files above the web root: when last read, and their text.
+    mutable QHash<QString, std::pair<QString, std::optional<QString>>> m_aboveRoot;
 };

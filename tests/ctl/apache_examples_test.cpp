@@ -531,6 +531,25 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
         << context.errorDetails.last().toStdString();
     EXPECT_EQ(ask(QStringLiteral("authonly")), kPassword);
 
+    // An access file above the web root the panel was given is the server's too.
+    writeText(root + QStringLiteral("/.htaccess"), expand(kAuth + QStringLiteral("Require user bob\n")));
+    QDir(root).mkpath(QStringLiteral("site/x"));
+    writeText(root + QStringLiteral("/site/x/index.html"), QStringLiteral("x"));
+    for (const QString &folder : {QStringLiteral("/site"), QStringLiteral("/site/x")})
+        QFile::setPermissions(root + folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                 QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                 QFile::ExeOther);
+    PHFSItem site(root + QStringLiteral("/site"), nullptr);
+    PHFSItem below(QStringLiteral("x"), &site);
+    const Answers bobOnly{401, 401, 401, 200, 401, 401, 401, 200};
+    Answers apache = ask(QStringLiteral("site/x")), model = predict(below), wanted = bobOnly;
+    if (!server().servesIpv6())
+        for (size_t i = 4; i < 8; ++i)
+            wanted[i] = apache[i] = model[i] = -1;
+    EXPECT_EQ(apache, wanted);
+    EXPECT_EQ(model, apache);
+    QFile::remove(root + QStringLiteral("/.htaccess"));
+
     // portholdctl refuses it too, as refused input.
     const std::string settings = m_settings.string() + "/porthold";
     fs::create_directories(settings);
