@@ -716,13 +716,13 @@ QStringList PHEffectiveAccess::lines() const {
     // says, and rules that cannot be worked out here make the rest no answer.
     if (cannotTell())
         result.prepend(QStringLiteral("Access: %1").arg(cannotTellText));
-    if (!m_ignoredNote.isEmpty())
-        result.prepend(m_ignoredNote);
     for (qsizetype i = m_errors.size() - 1; i >= 0; --i)
         result.prepend(
             QStringLiteral("Refused by the server (500 Internal Server Error): %1").arg(m_errors.at(i)));
     if (result.isEmpty())
         result.append(QStringLiteral("Open: no password or address is asked for"));
+    if (!m_ignoredNote.isEmpty())
+        result.prepend(m_ignoredNote);
     return result;
 }
 
