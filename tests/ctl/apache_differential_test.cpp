@@ -412,6 +412,40 @@ protected:
                (probe.rightPassword ? "right" : "wrong") + " password)";
     }
 
+    /// What a run of comparisons found.
+    struct Tally {
+        int asked = 0, agreed = 0, cannotTell = 0;
+        std::map<int, int> answers;
+    };
+    /// Compares the model with the server for every probe of `url`, each
+    /// disagreement a failure that shows `what`; the server's answers.
+    QList<int> compareWithServer(const PHEffectiveAccess &access, const std::string &url,
+                                 const QList<Probe> &probes, Tally &tally, const std::string &what) {
+        const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
+        QList<int> given;
+        for (const Probe &probe : probes) {
+            QString why;
+            const int predicted = access.predict(clientOf(probe), credentialsOf(probe), directory, &why);
+            const int answered = askServer(url, probe);
+            given.append(answered);
+            if (predicted < 0) {
+                ++tally.cannotTell;
+                continue;
+            }
+            ++tally.asked;
+            ++tally.answers[answered];
+            if (predicted == answered) {
+                ++tally.agreed;
+                continue;
+            }
+            ADD_FAILURE() << describeProbe(url, probe) << ": predicted " << predicted << " ("
+                          << why.toStdString() << "), Apache answered " << answered << "\n"
+                          << what << "\nthe model says:\n  "
+                          << access.lines().join(QStringLiteral("\n  ")).toStdString();
+        }
+        return given;
+    }
+
     QString root;
     TestPanelContext context;
     int handManagedRefusals = 0;
@@ -532,13 +566,12 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
 
 TEST_F(ApacheDifferential, HandWrittenFilesAndEditsOfThem) {
     context.knownAddresses = kAddresses;
-    const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
     const QList<Probe> probes = this->probes();
     HandWrittenGrammar grammar(randomEngine());
-    int asked = 0, agreed = 0, cannotTell = 0, folders = 0, edits = 0, editsKept = 0;
-    std::map<int, int> answers;
+    Tally tally;
+    int folders = 0, edits = 0, editsKept = 0;
     PHFSItem tree(root, nullptr);
-    for (int round = 0; asked < 3900 && round < 1200; ++round) {
+    for (int round = 0; tally.asked < 3900 && round < 1200; ++round) {
         const QString name = QStringLiteral("h%1").arg(round);
         const QString path = root + QLatin1Char('/') + name;
         QDir(root).mkpath(name);
@@ -556,31 +589,8 @@ TEST_F(ApacheDifferential, HandWrittenFilesAndEditsOfThem) {
 
         // Compares the model with the server for every probe; the answers.
         const auto compare = [&](const std::string &what) {
-            const PHEffectiveAccess access = node->effectiveAccess();
-            QList<int> given;
-            for (const Probe &probe : probes) {
-                QString why;
-                const int predicted = access.predict(clientOf(probe), credentialsOf(probe), directory, &why);
-                const int answered = askServer(url, probe);
-                given.append(answered);
-                if (predicted < 0) {
-                    ++cannotTell;
-                    continue;
-                }
-                ++asked;
-                ++answers[answered];
-                if (predicted == answered) {
-                    ++agreed;
-                    continue;
-                }
-                ADD_FAILURE() << describeProbe(url, probe) << ": predicted " << predicted << " ("
-                              << why.toStdString() << "), Apache answered " << answered << "\n"
-                              << what << "\nthe model says:\n  "
-                              << access.lines().join(QStringLiteral("\n  ")).toStdString()
-                              << "\n--- .htaccess\n"
-                              << readText(node->accessPath()).toStdString();
-            }
-            return given;
+            return compareWithServer(node->effectiveAccess(), url, probes, tally,
+                                     what + "\n--- .htaccess\n" + readText(node->accessPath()).toStdString());
         };
         const QList<int> before = compare("as written by hand");
         if (HasFailure())
@@ -622,16 +632,18 @@ TEST_F(ApacheDifferential, HandWrittenFilesAndEditsOfThem) {
         if (HasFailure())
             break;
     }
-    std::cout << "hand-written: " << folders << " folders, " << asked << " probes, " << agreed
-              << " agreements, " << cannotTell << " answered \"cannot tell\" ("
-              << (asked + cannotTell ? 100.0 * cannotTell / (asked + cannotTell) : 0.0) << "%), " << edits
-              << " edits, " << edits - editsKept << " that changed an answer they did not aim at; answers:";
-    expectEveryKindOfAnswer(answers);
-    EXPECT_EQ(agreed, asked);
-    EXPECT_GE(asked, 3800);
+    std::cout << "hand-written: " << folders << " folders, " << tally.asked << " probes, " << tally.agreed
+              << " agreements, " << tally.cannotTell << " answered \"cannot tell\" ("
+              << (tally.asked + tally.cannotTell ? 100.0 * tally.cannotTell / (tally.asked + tally.cannotTell)
+                                                 : 0.0)
+              << "%), " << edits << " edits, " << edits - editsKept
+              << " that changed an answer they did not aim at; answers:";
+    expectEveryKindOfAnswer(tally.answers);
+    EXPECT_EQ(tally.agreed, tally.asked);
+    EXPECT_GE(tally.asked, 3800);
     EXPECT_GT(edits, 50);
     EXPECT_EQ(editsKept, edits);
-    EXPECT_LT(cannotTell * 20, asked + cannotTell) << "under 5% answered \"cannot tell\"";
+    EXPECT_LT(tally.cannotTell * 20, tally.asked + tally.cannotTell) << "under 5% answered \"cannot tell\"";
 }
 
 // Folders under sections of the server's own configuration: what
@@ -694,45 +706,22 @@ TEST_F(ApacheDifferential, UnderTheServersOwnSections) {
     }
     restartServer(extra);
 
-    const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
     const QList<Probe> probes = this->probes();
-    int asked = 0, agreed = 0, cannotTell = 0;
-    std::map<int, int> answers;
+    Tally tally;
     PHFSItem tree(root, nullptr);
     for (int i = 0; i < kFolders && !HasFailure(); ++i) {
         const QString name = QStringLiteral("s%1x").arg(i);
         auto node = std::make_unique<PHFSItem>(name, &tree);
-        const std::string url = "/" + name.toStdString() + "/index.html";
-        const PHEffectiveAccess access = node->effectiveAccess();
-        for (const Probe &probe : probes) {
-            QString why;
-            const int predicted = access.predict(clientOf(probe), credentialsOf(probe), directory, &why);
-            const int answered = askServer(url, probe);
-            if (predicted < 0) {
-                ++cannotTell;
-                continue;
-            }
-            ++asked;
-            ++answers[answered];
-            if (predicted == answered) {
-                ++agreed;
-                continue;
-            }
-            ADD_FAILURE() << describeProbe(url, probe) << ": predicted " << predicted << " ("
-                          << why.toStdString() << "), Apache answered " << answered
-                          << "\n--- the server's section\n"
-                          << variants.at(i % variants.size()).toStdString() << "--- .htaccess\n"
-                          << texts.at(i).toStdString() << "\nthe model says:\n  "
-                          << access.lines().join(QStringLiteral("\n  ")).toStdString();
-            break;
-        }
+        compareWithServer(node->effectiveAccess(), "/" + name.toStdString() + "/index.html", probes, tally,
+                          "--- the server's section\n" + variants.at(i % variants.size()).toStdString() +
+                              "--- .htaccess\n" + texts.at(i).toStdString());
     }
-    std::cout << "server sections: " << kFolders << " folders, " << asked << " probes, " << agreed
-              << " agreements, " << cannotTell << " answered \"cannot tell\"; answers:";
-    expectEveryKindOfAnswer(answers);
-    EXPECT_EQ(agreed, asked);
-    EXPECT_GE(asked, 1000);
-    EXPECT_LT(cannotTell * 10, asked + cannotTell) << "under 10% answered \"cannot tell\"";
+    std::cout << "server sections: " << kFolders << " folders, " << tally.asked << " probes, " << tally.agreed
+              << " agreements, " << tally.cannotTell << " answered \"cannot tell\"; answers:";
+    expectEveryKindOfAnswer(tally.answers);
+    EXPECT_EQ(tally.agreed, tally.asked);
+    EXPECT_GE(tally.asked, 1000);
+    EXPECT_LT(tally.cannotTell * 10, tally.asked + tally.cannotTell) << "under 10% answered \"cannot tell\"";
 }
 
 } // namespace
