@@ -85,13 +85,7 @@ QStringList merged(QStringList list, const QStringList &more) {
 QString linkTarget(const PHFSItem *node) {
     if (!node->parent())
         return {};
-    const QByteArray path = PHFileName::encode(node->fullPath());
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return {};
-    QByteArray target(4096, Qt::Uninitialized);
-    const ssize_t length = ::readlink(path.constData(), target.data(), size_t(target.size()));
-    return length > 0 ? PHFileName::decode(QByteArrayView(target.constData(), length)) : QStringLiteral("?");
+    return PHWebTreeFile::linkTarget(node->treeRootPath(), node->fullPath());
 }
 
 QStringList memberNames(const PHUserItem *group) {
@@ -128,7 +122,12 @@ void PHCtlCommands::execute(const PHCtlInvocation &invocation) {
         refuseDash(name, PHNameRule::Kind::User);
     for (const QString &name : invocation.groups)
         refuseDash(name, PHNameRule::Kind::Group);
-    dispatch();
+    {
+        // One command is one walk: each folder is opened from its parent's
+        // descriptor, whatever it does with the tree.
+        const PHWebTreeFile::Walk walk;
+        dispatch();
+    }
     // A dry run of one step of many may name users and groups that an earlier
     // step would have made: it predicts, and says what it took on trust.
     if (!m_unknownUsers.isEmpty() || !m_unknownGroups.isEmpty()) {
@@ -329,12 +328,12 @@ void PHCtlCommands::walkTree(PHFSItem *node, const QString &path, int depth, QSe
                              const std::function<void(PHFSItem *, const QString &, int)> &visit) {
     visit(node, path, depth);
     // A link to a folder above would make the walk endless. Folders are told
-    // apart by device and inode: one stat each, where resolving the whole
-    // path read every link on the way for each of them.
-    struct stat info {};
-    if (::stat(PHFileName::encode(node->fullPath()).constData(), &info) != 0)
+    // apart by device and inode, from the descriptor the walk opened.
+    dev_t device = 0;
+    ino_t inode = 0;
+    if (!PHWebTreeFile::folderIdentity(node->treeRootPath(), node->fullPath(), &device, &inode))
         return;
-    const FolderIdentity identity{quint64(info.st_dev), quint64(info.st_ino)};
+    const FolderIdentity identity{quint64(device), quint64(inode)};
     if (ancestors.contains(identity))
         return;
     ancestors.insert(identity);
@@ -345,15 +344,20 @@ void PHCtlCommands::walkTree(PHFSItem *node, const QString &path, int depth, QSe
                  depth + 1, ancestors, visit);
     ancestors.remove(identity);
     // Folders deeper than every walk goes are said once, with the first of them.
-    if (node->isBeyondDepthLimit() && !m_depthLimitSaid) {
-        m_depthLimitSaid = true;
-        const QString shown =
-            path.size() > 120 ? path.left(58) + QStringLiteral("\u2026") + path.right(58) : path;
-        m_output.warn(QStringLiteral("folders more than %1 levels below the web root are not listed: "
-                                     "those below %2 are left out")
-                          .arg(PHFSItem::kMaxDepth)
-                          .arg(shown));
-    }
+    if (node->isBeyondDepthLimit())
+        depthLimitReached(QStringLiteral("listed"), path);
+}
+
+void PHCtlCommands::depthLimitReached(const QString &what, const QString &path) {
+    if (m_depthLimitSaid)
+        return;
+    m_depthLimitSaid = true;
+    const QString shown =
+        path.size() > 120 ? path.left(58) + QStringLiteral("\u2026") + path.right(58) : path;
+    m_output.warn(QStringLiteral("folders more than %1 levels below the web root are not %2: "
+                                 "those below %3 are left out")
+                      .arg(PHFSItem::kMaxDepth)
+                      .arg(what, shown));
 }
 
 namespace {
@@ -895,7 +899,11 @@ void PHCtlCommands::deleteUser() {
 // ------------------------------------------------------------ access granted by name
 
 QList<PHAccessGrants::Folder> PHCtlCommands::grantingFolders(const QString &name, PHAccessGrants::Kind kind) {
-    QList<PHAccessGrants::Folder> folders = PHAccessGrants::foldersRequiring(rootItem(), name, kind);
+    QString notWalked;
+    QList<PHAccessGrants::Folder> folders =
+        PHAccessGrants::foldersRequiring(rootItem(), name, kind, &notWalked);
+    if (!notWalked.isEmpty())
+        depthLimitReached(QStringLiteral("searched for access files naming %1").arg(quoted(name)), notWalked);
     // Reading the whole tree reports files that cannot be read; they are
     // not the ones this command is about.
     m_reportedSoFar = m_context.reportedErrors().size();

@@ -94,6 +94,9 @@ private:
     using FolderIdentity = std::pair<quint64, quint64>;
     /// Calls `visit` for `node` and every folder below it, depth first, with
     /// its path from the root and its depth; a link back up is not followed.
+    /// Says once that folders below `path` (relative to the web root) were
+    /// not `what` ("listed") because of the depth limit.
+    void depthLimitReached(const QString &what, const QString &path);
     void walkTree(PHFSItem *node, const QString &path, int depth, QSet<FolderIdentity> &ancestors,
                   const std::function<void(PHFSItem *, const QString &, int)> &visit);
     /// What show --json answers for a folder.

@@ -4,6 +4,7 @@
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
 #include "support/PHFileName.h"
+#include "support/PHWebTreeFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,25 +21,30 @@ QString keyFor(PHAccessGrants::Kind kind) {
 }
 
 void collect(PHFSItem *node, const QString &rootPath, const QString &name, PHAccessGrants::Kind kind,
-             QSet<QString> &visited, QList<PHAccessGrants::Folder> &found) {
+             QSet<QString> &visited, QList<PHAccessGrants::Folder> &found, QString *notWalked) {
     // A link back up the tree, or a second way to the same folder, is walked
-    // once. Told apart by device and inode: one stat, where resolving the
-    // path read every link on the way, level by level, for each folder.
-    struct stat info {};
-    if (::stat(PHFileName::encode(node->fullPath()).constData(), &info) != 0)
+    // once. Told apart by device and inode, from the descriptor the walk
+    // opened from the parent's.
+    dev_t device = 0;
+    ino_t inode = 0;
+    if (!PHWebTreeFile::folderIdentity(rootPath, node->fullPath(), &device, &inode))
         return;
-    const QString identity = QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino));
+    const QString identity = QStringLiteral("%1:%2").arg(quint64(device)).arg(quint64(inode));
     if (visited.contains(identity))
         return;
     visited.insert(identity);
-    if (PHAccessGrants::textRequires(node->stringValue(), name, kind)) {
-        QString relative = QDir(rootPath).relativeFilePath(node->fullPath());
-        if (relative.isEmpty())
-            relative = QStringLiteral(".");
-        found.append({node, relative, node->isHandManaged()});
-    }
+    const auto relative = [&] {
+        const QString path = QDir(rootPath).relativeFilePath(node->fullPath());
+        return path.isEmpty() ? QStringLiteral(".") : path;
+    };
+    if (PHAccessGrants::textRequires(node->stringValue(), name, kind))
+        found.append({node, relative(), node->isHandManaged()});
     for (PHFSItem *child : node->children())
-        collect(child, rootPath, name, kind, visited, found);
+        collect(child, rootPath, name, kind, visited, found, notWalked);
+    // The walk ends at the depth limit: said, so that folders below it are
+    // not taken for searched.
+    if (node->isBeyondDepthLimit() && notWalked && notWalked->isEmpty())
+        *notWalked = relative();
 }
 
 } // namespace
@@ -71,19 +77,23 @@ bool PHAccessGrants::textRequires(const QString &accessText, const QString &name
                        [&](const PHEffectiveAccess::Rule &rule) { return ruleRequires(rule, name, kind); });
 }
 
-QList<PHAccessGrants::Folder> PHAccessGrants::foldersRequiring(PHFSItem *root, const QString &name,
-                                                               Kind kind) {
+QList<PHAccessGrants::Folder> PHAccessGrants::foldersRequiring(PHFSItem *root, const QString &name, Kind kind,
+                                                               QString *notWalked) {
+    if (notWalked)
+        notWalked->clear();
     QList<Folder> found;
     if (!root || name.isEmpty())
         return found;
+    const PHWebTreeFile::Walk walk;
     QSet<QString> visited;
-    collect(root, root->fullPath(), name, kind, visited, found);
+    collect(root, root->fullPath(), name, kind, visited, found, notWalked);
     return found;
 }
 
 PHAccessGrants::Removal PHAccessGrants::removeName(const QList<Folder> &folders, const QString &name,
                                                    Kind kind) {
     Removal removal;
+    const PHWebTreeFile::Walk walk;
     for (const Folder &folder : folders) {
         PHFSItem *node = folder.node;
         if (!node) {

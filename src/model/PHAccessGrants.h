@@ -40,7 +40,11 @@ public:
 
     /// Every folder at or below `root` (subfolders listed as needed, each
     /// folder once however many links lead to it) that lets the name in.
-    static QList<Folder> foldersRequiring(PHFSItem *root, const QString &name, Kind kind);
+    /// Folders more than PHFSItem::kMaxDepth levels down are not walked;
+    /// `*notWalked` gets the first folder whose subfolders were left out
+    /// (relative to `root`), or is emptied when none were.
+    static QList<Folder> foldersRequiring(PHFSItem *root, const QString &name, Kind kind,
+                                          QString *notWalked = nullptr);
     /// Whether an access text has a line in force requiring the name.
     static bool textRequires(const QString &accessText, const QString &name, Kind kind);
     /// Rewrites each folder's access file without the name (each file

@@ -524,71 +524,82 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
 // ===== Merging =====
 
 PHEffectiveAccess PHEffectiveAccess::merge(const QList<Layer> &layers) {
-    PHEffectiveAccess access;
     // The folder asked about: the last access file's (server sections may
     // come after it).
+    QString folder;
     for (auto it = layers.crbegin(); it != layers.crend(); ++it)
         if (!it->reading.serverSection) {
-            access.m_folder = it->folder;
+            folder = it->folder;
             break;
         }
+    PHEffectiveAccess access = start();
+    for (const Layer &layer : layers)
+        access.add(layer, layer.folder == folder);
+    return access.finished(folder);
+}
 
+PHEffectiveAccess PHEffectiveAccess::start() {
+    PHEffectiveAccess access;
     // What the server's own configuration grants the web root.
     Rule granted;
     granted.kind = Kind::Granted;
     granted.line = QStringLiteral("Require all granted");
     access.m_require.kind = Kind::Any;
     access.m_require.children.push_back(granted);
+    return access;
+}
 
-    for (const Layer &layer : layers) {
-        if (layer.reading.someFilesOnly) {
-            access.m_unpredictable.append(
-                QStringLiteral("%1 applies to some of the folder's files only (in %2)")
-                    .arg(layer.text, placeName(layer.folder)));
-            continue;
-        }
-        const Section section = parse(layer.text, layer.folder, layer.reading);
-        if (!section.ignoredNote.isEmpty() && layer.folder == access.m_folder &&
-            !layer.text.trimmed().isEmpty())
-            access.m_ignoredNote = section.ignoredNote;
-        if (section.hasRequire) {
-            Rule mine;
-            mine.kind = Kind::Any;
-            mine.folder = section.folder;
-            mine.children = section.requires_;
-            // The file's own list applies to the methods any of its rules applies to.
-            mine.appliesToGet = std::any_of(mine.children.cbegin(), mine.children.cend(),
-                                            [](const Rule &rule) { return rule.appliesToGet; });
-            const QString merging = section.merging.value_or(QStringLiteral("off"));
-            if (merging == QLatin1String("and") || merging == QLatin1String("or")) {
-                Rule combined;
-                combined.kind = merging == QLatin1String("and") ? Kind::All : Kind::Any;
-                combined.folder = section.folder;
-                combined.children.push_back(access.m_require);
-                combined.children.push_back(mine);
-                access.m_require = combined;
-            } else {
-                access.m_require = mine;
-            }
-        }
-        if (section.hasCompat)
-            access.m_compat = section;
-        if (section.authType)
-            access.m_authType = section.authType;
-        if (section.authUserFile)
-            access.m_authUserFile = section.authUserFile;
-        if (section.authGroupFile)
-            access.m_authGroupFile = section.authGroupFile;
-        if (section.authName)
-            access.m_authName = section.authName;
-        for (const QString &line : section.unpredictable)
-            access.m_unpredictable.append(QStringLiteral("%1 (in %2)").arg(line, placeName(section.folder)));
-        // The server would not start on a section it refuses: what it does
-        // instead is not worked out here.
-        for (const QString &error : section.errors)
-            (layer.reading.serverSection ? access.m_unpredictable : access.m_errors)
-                .append(QStringLiteral("%1, %2").arg(placeName(section.folder), error));
+void PHEffectiveAccess::add(const Layer &layer, bool asked) {
+    if (layer.reading.someFilesOnly) {
+        m_unpredictable.append(QStringLiteral("%1 applies to some of the folder's files only (in %2)")
+                                   .arg(layer.text, placeName(layer.folder)));
+        return;
     }
+    const Section section = parse(layer.text, layer.folder, layer.reading);
+    if (!section.ignoredNote.isEmpty() && asked && !layer.text.trimmed().isEmpty())
+        m_ignoredNote = section.ignoredNote;
+    if (section.hasRequire) {
+        Rule mine;
+        mine.kind = Kind::Any;
+        mine.folder = section.folder;
+        mine.children = section.requires_;
+        // The file's own list applies to the methods any of its rules applies to.
+        mine.appliesToGet = std::any_of(mine.children.cbegin(), mine.children.cend(),
+                                        [](const Rule &rule) { return rule.appliesToGet; });
+        const QString merging = section.merging.value_or(QStringLiteral("off"));
+        if (merging == QLatin1String("and") || merging == QLatin1String("or")) {
+            Rule combined;
+            combined.kind = merging == QLatin1String("and") ? Kind::All : Kind::Any;
+            combined.folder = section.folder;
+            combined.children.push_back(std::move(m_require));
+            combined.children.push_back(std::move(mine));
+            m_require = std::move(combined);
+        } else {
+            m_require = std::move(mine);
+        }
+    }
+    if (section.hasCompat)
+        m_compat = section;
+    if (section.authType)
+        m_authType = section.authType;
+    if (section.authUserFile)
+        m_authUserFile = section.authUserFile;
+    if (section.authGroupFile)
+        m_authGroupFile = section.authGroupFile;
+    if (section.authName)
+        m_authName = section.authName;
+    for (const QString &line : section.unpredictable)
+        m_unpredictable.append(QStringLiteral("%1 (in %2)").arg(line, placeName(section.folder)));
+    // The server would not start on a section it refuses: what it does
+    // instead is not worked out here.
+    for (const QString &error : section.errors)
+        (layer.reading.serverSection ? m_unpredictable : m_errors)
+            .append(QStringLiteral("%1, %2").arg(placeName(section.folder), error));
+}
+
+PHEffectiveAccess PHEffectiveAccess::finished(const QString &folder) const {
+    PHEffectiveAccess access = *this;
+    access.m_folder = folder;
     access.describe();
     return access;
 }

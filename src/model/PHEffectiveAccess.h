@@ -114,6 +114,17 @@ public:
 
     /// Merges the layers, the web root's first.
     static PHEffectiveAccess merge(const QList<Layer> &layers);
+    /// A merge built one layer at a time, so that a folder's children start
+    /// from what their parent's merge holds instead of merging every layer
+    /// above them again: start() is the server's own grant, add() merges the
+    /// next layer below those already added (`asked`: the layer is the
+    /// folder's own, whose ignored lines are noted), and finished() gives the
+    /// value for `folder` (as the panel names it). merge() is start(), add()
+    /// of each layer, then finished(); what add() builds is only to be added
+    /// to or finished.
+    static PHEffectiveAccess start();
+    void add(const Layer &layer, bool asked);
+    PHEffectiveAccess finished(const QString &folder) const;
 
     // ----- The readable value -----
 

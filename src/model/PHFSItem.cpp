@@ -230,13 +230,43 @@ quint64 foldedPrefix(const QString &name) {
 
 } // namespace
 
+namespace {
+
+// The path asked for last: a walk asks for a folder's path right after its
+// parent's, and a child's path is its parent's and one name more.
+struct LastPath {
+    const PHFSItem *node = nullptr;
+    QString path;
+};
+LastPath g_lastPath;
+
+// The same for the root of the tree, which a node does not keep (a listed
+// folder is kept small).
+struct LastRoot {
+    const PHFSItem *node = nullptr;
+    const PHFSItem *root = nullptr;
+};
+LastRoot g_lastRoot;
+
+// As fullPath joins each level: one "/" between, none doubled.
+void appendLevel(QString &path, const QString &name) {
+    if (name.isEmpty())
+        return;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    path += name.startsWith(QLatin1Char('/')) ? QStringView(name).mid(1) : QStringView(name);
+}
+
+} // namespace
+
 // ===== Tree =====
 
 PHFSItem::PHFSItem() : PHFSItem(QStringLiteral("/"), nullptr) {
     Log::write(QStringLiteral("Created /"));
 }
 
-PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_parent(parent) {
+PHFSItem::PHFSItem(const QString &path, PHFSItem *parent)
+    : QObject(parent), m_parent(parent), m_depth(parent ? quint16(parent->m_depth + 1) : 0) {
     // A root keeps its whole path, a folder below another its bare name.
     m_name = parent ? lastPathComponent(path) : path;
     if (parent && m_name.isEmpty())
@@ -245,10 +275,16 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent) : QObject(parent), m_p
         Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(relativePath())));
 }
 
-PHFSItem::PHFSItem(Listed, QString name, PHFSItem *parent) : m_name(std::move(name)), m_parent(parent) {
+PHFSItem::PHFSItem(Listed, QString name, PHFSItem *parent)
+    : m_name(std::move(name)), m_parent(parent), m_depth(quint16(parent->m_depth + 1)) {
 }
 
 PHFSItem::~PHFSItem() {
+    accessTextChanged();
+    if (g_lastPath.node == this)
+        g_lastPath = LastPath{};
+    if (g_lastRoot.node == this || g_lastRoot.root == this)
+        g_lastRoot = LastRoot{};
     const bool recorded = m_deletionRecorded < 0 ? Log::isRecorded() : m_deletionRecorded > 0;
     if (recorded)
         Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(relativePath())));
@@ -273,6 +309,14 @@ QString PHFSItem::relativePath() const {
 QString PHFSItem::fullPath() const {
     if (!m_parent)
         return m_name;
+    if (g_lastPath.node == this)
+        return g_lastPath.path;
+    if (g_lastPath.node == m_parent && !g_lastPath.path.isEmpty()) {
+        QString path = g_lastPath.path;
+        appendLevel(path, m_name);
+        g_lastPath = LastPath{this, path};
+        return path;
+    }
     // Built once from the top, in place: a deep folder's path is not made
     // again for every level above it.
     const PHFSItem *root = this;
@@ -292,28 +336,27 @@ QString PHFSItem::fullPath() const {
     QString path;
     path.reserve(root->m_name.size() + length);
     path += root->m_name;
-    for (const QString *name : names) {
-        if (name->isEmpty())
-            continue;
-        if (!path.endsWith(QLatin1Char('/')))
-            path += QLatin1Char('/');
-        path += name->startsWith(QLatin1Char('/')) ? QStringView(*name).mid(1) : QStringView(*name);
-    }
+    for (const QString *name : names)
+        appendLevel(path, *name);
+    g_lastPath = LastPath{this, path};
     return path;
 }
 
 int PHFSItem::depth() const {
-    int levels = 0;
-    for (const PHFSItem *node = m_parent; node; node = node->m_parent)
-        ++levels;
-    return levels;
+    return m_depth;
 }
 
 QString PHFSItem::treeRootPath() const {
-    const PHFSItem *node = this;
-    while (node->m_parent)
-        node = node->m_parent;
-    return node->m_name;
+    if (!m_parent)
+        return m_name;
+    const PHFSItem *root = nullptr;
+    if (g_lastRoot.node == this || g_lastRoot.node == m_parent)
+        root = g_lastRoot.root;
+    else
+        for (root = this; root->m_parent;)
+            root = root->m_parent;
+    g_lastRoot = LastRoot{this, root};
+    return root->m_name;
 }
 
 QString PHFSItem::accessPath() const {
@@ -353,34 +396,35 @@ void PHFSItem::loadChildren() {
         deleteNodes(*old, recorded);
     QList<PHFSItem *> children;
 
-    // Opened as a folder or not at all: one call answers both questions, which
-    // counts when the outline asks each of ten thousand rows for children.
-    // (opendir opens with O_DIRECTORY and close-on-exec, and with fewer calls
-    // than open and fdopendir.)
-    DIR *folder = path.isEmpty() ? nullptr : ::opendir(PHFileName::encode(path).constData());
-    if (folder) {
-        const int descriptor = ::dirfd(folder);
-        // A folder's link count is two more than its subfolders on most file
-        // systems: room for them all at once (a hint only; links to folders
-        // are not counted, some file systems count nothing).
-        if (struct stat info{}; ::fstat(descriptor, &info) == 0 && info.st_nlink > 2)
-            children.reserve(qsizetype(std::min<nlink_t>(info.st_nlink - 2, 1 << 16)));
-        while (const dirent *entry = ::readdir(folder)) {
-            const char *name = entry->d_name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-                continue;
-            // The entry's type answers for most file systems; a link (followed)
-            // or a file system that leaves the type unknown needs a stat.
-            bool isFolder = entry->d_type == DT_DIR;
-            if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-                struct stat info {};
-                isFolder = ::fstatat(descriptor, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
-            }
-            // Kept byte for byte: a name that is not UTF-8 must still open.
-            if (isFolder)
-                children.append(new PHFSItem(Listed{}, PHFileName::decode(QByteArrayView(name)), this));
-        }
-        ::closedir(folder);
+    // Opened as a folder or not at all, from the parent's descriptor during a
+    // walk: a folder deep down costs one open, not one per level above it.
+    struct stat info {};
+    const bool listed =
+        !path.isEmpty() &&
+        PHWebTreeFile::listFolder(
+            treeRootPath(), path,
+            [&](int descriptor, const char *name, unsigned char type) {
+                // The entry's type answers for most file systems; a link (followed)
+                // or a file system that leaves the type unknown needs a stat.
+                bool isFolder = type == DT_DIR;
+                if (type == DT_LNK || type == DT_UNKNOWN) {
+                    struct stat entry {};
+                    isFolder = ::fstatat(descriptor, name, &entry, 0) == 0 && S_ISDIR(entry.st_mode);
+                }
+                // Kept byte for byte: a name that is not UTF-8 must still open.
+                if (isFolder) {
+                    // A folder's link count is two more than its subfolders on most
+                    // file systems: room for them all at once (a hint only).
+                    if (children.isEmpty() && info.st_nlink > 2)
+                        children.reserve(qsizetype(std::min<nlink_t>(info.st_nlink - 2, 1 << 16)));
+                    children.append(new PHFSItem(Listed{}, PHFileName::decode(QByteArrayView(name)), this));
+                }
+            },
+            &info);
+    if (!listed) {
+        deleteNodes(children, false);
+        children.clear();
+    } else {
         // Sorted on keys of the names' starts, which settle most comparisons
         // without reaching the names.
         struct Keyed {
@@ -576,6 +620,7 @@ QString PHFSItem::description() const {
 void PHFSItem::setStringValue(const QString &text) {
     m_accessLoaded = true;
     access().accessText = text;
+    accessTextChanged();
     parseAccessString();
     NotificationCenter::defaultCenter().post(AccessFileDidChangeNotification, this);
 }
@@ -1024,9 +1069,8 @@ QString PHFSItem::accessFileText() const {
 // ===== Deleting =====
 
 bool PHFSItem::hasAccessFile() const {
-    struct stat info {};
     const QString path = accessPath();
-    return !path.isEmpty() && ::lstat(PHFileName::encode(path).constData(), &info) == 0;
+    return !path.isEmpty() && PHWebTreeFile::existsFollowingFolders(treeRootPath(), path);
 }
 
 bool PHFSItem::deleteAccessFile() {
@@ -1044,6 +1088,7 @@ bool PHFSItem::deleteAccessFile() {
     }
     state.auth.clear();
     state.accessText.clear();
+    accessTextChanged();
     state.handManaged = false;
     state.handManagedReasons.clear();
     state.unreadable = false;
@@ -1089,10 +1134,84 @@ QString PHFSItem::modeNote(const PHEffectiveAccess &access) const {
     return access.shownModeNote(mode == 1 || mode == 4);
 }
 
+namespace {
+
+// What a folder's children inherit: the merge of the access files from the
+// root of the tree down to the folder, kept for the folders of the chain last
+// asked about (the root's first), so that a walk adds one layer per folder
+// instead of merging every layer above each folder again. Any change to an
+// access text, and any node deleted, starts it afresh.
+struct MergedFolder {
+    const PHFSItem *node;
+    QString treePath; // as PHFSItem::treePath names it, made from the parent's
+    PHEffectiveAccess merged;
+};
+std::vector<MergedFolder> &mergedChain() {
+    static std::vector<MergedFolder> chain;
+    return chain;
+}
+quint64 g_accessGeneration = 0;
+quint64 g_chainGeneration = 0;
+
+QString childTreePath(const QString &parentPath, const PHFSItem *child) {
+    return parentPath == QLatin1String(".") ? child->relativePath()
+                                            : parentPath + QLatin1Char('/') + child->relativePath();
+}
+
+const MergedFolder &mergedThrough(const PHFSItem *node) {
+    std::vector<MergedFolder> &chain = mergedChain();
+    if (g_chainGeneration != g_accessGeneration) {
+        chain.clear();
+        g_chainGeneration = g_accessGeneration;
+    }
+    // The chain holds each folder at its depth: the deepest one it holds on
+    // the way up is where the merge goes on from (a folder's ancestors are
+    // fixed, so the chain agrees with the way above it too).
+    const auto held = [&chain](const PHFSItem *folder) {
+        const size_t level = size_t(folder->depth());
+        return level < chain.size() && chain[level].node == folder;
+    };
+    QVarLengthArray<const PHFSItem *, 16> missing;
+    const PHFSItem *above = node;
+    for (; above && !held(above); above = above->parent())
+        missing.append(above);
+    chain.resize(above ? size_t(above->depth()) + 1 : 0);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        const PHFSItem *folder = *it;
+        MergedFolder next{folder,
+                          chain.empty() ? QStringLiteral(".") : childTreePath(chain.back().treePath, folder),
+                          chain.empty() ? PHEffectiveAccess::start() : chain.back().merged};
+        const QString text = folder->stringValue();
+        next.merged.add(PHEffectiveAccess::Layer{text.isEmpty() ? QString() : next.treePath, text}, false);
+        chain.push_back(std::move(next));
+    }
+    return chain.back();
+}
+
+} // namespace
+
+void PHFSItem::accessTextChanged() {
+    ++g_accessGeneration;
+}
+
 PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) const {
+    const std::shared_ptr<const PHServerRules> server = PHServerRules::fromSettings();
+    if (!server || !server->isRead()) {
+        // Only this folder's own layer is merged here: what is above comes
+        // from its parent's merge.
+        if (!m_parent) {
+            PHEffectiveAccess access = PHEffectiveAccess::start();
+            access.add(PHEffectiveAccess::Layer{treePath(), ownText}, true);
+            return access.finished(treePath());
+        }
+        const MergedFolder &above = mergedThrough(m_parent);
+        PHEffectiveAccess access = above.merged;
+        const QString folder = childTreePath(above.treePath, this);
+        access.add(PHEffectiveAccess::Layer{folder, ownText}, true);
+        return access.finished(folder);
+    }
     // A folder above without an access file adds nothing to the merge: only
-    // those with one are layers, so a deep folder costs its depth in steps
-    // up, not its depth in paths built and files parsed.
+    // those with one are layers.
     std::vector<const PHFSItem *> above;
     for (const PHFSItem *node = m_parent; node; node = node->m_parent)
         if (!node->stringValue().isEmpty())
@@ -1102,9 +1221,6 @@ PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) cons
     for (auto it = above.rbegin(); it != above.rend(); ++it)
         layers.append(PHEffectiveAccess::Layer{(*it)->treePath(), (*it)->stringValue()});
     layers.append(PHEffectiveAccess::Layer{treePath(), ownText});
-    const std::shared_ptr<const PHServerRules> server = PHServerRules::fromSettings();
-    if (!server || !server->isRead())
-        return PHEffectiveAccess::merge(layers);
     // With the server's configuration read, its sections and what its
     // AllowOverride lets each access file say come in where the server
     // merges them.

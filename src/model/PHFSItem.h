@@ -293,6 +293,9 @@ private:
     /// ignores the file here, or answers 500 for it), or empty.
     QString serverRefusal(const QString &text, bool verbatim) const;
     void failWrite(qint32 code, const QString &why);
+    /// What folders below inherit may have changed: merges kept for a walk
+    /// are worked out again.
+    static void accessTextChanged();
 
     // Tree fields. A node is kept small: a folder with ten thousand
     // subfolders makes ten thousand of them when it is first shown.
@@ -308,6 +311,7 @@ private:
     // answer its deleting parent already had.
     qint8 m_deletionRecorded = -1;
     bool m_accessLoaded = false;
+    quint16 m_depth = 0; // levels below the root; listing stops at kMaxDepth
 
     // Access fields: made on the first question about them (the directive
     // table is filled on the first reading). A folder that is only listed

@@ -13,7 +13,9 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/openat2.h>
@@ -25,6 +27,8 @@
 namespace {
 
 bool g_openat2 = true;
+// Folders opened (each open of a folder's descriptor), for foldersOpened().
+thread_local quint64 t_foldersOpened = 0;
 PHWebTreeFile::Attributes g_attributes;
 
 /// A descriptor closed when it goes.
@@ -61,12 +65,14 @@ QString errorText(int error) {
 }
 
 /// A path split into the folder it is resolved from (taken as it stands),
-/// the folders below that one, and the file's own name.
+/// the folders below that one (joined with "/", none empty, "." or ".."),
+/// and the file's own name.
 struct Place {
     QByteArray start;
-    QByteArrayList folders;
+    QByteArray folders;
     QByteArray name;
-    QString problem; ///< why the path cannot be used; empty when it can
+    bool belowRoot = false; ///< `start` is the web root itself
+    QString problem;        ///< why the path cannot be used; empty when it can
 };
 
 QByteArray withoutTrailingSlashes(QByteArray path) {
@@ -75,55 +81,133 @@ QByteArray withoutTrailingSlashes(QByteArray path) {
     return path;
 }
 
-Place placeOf(const QString &root, const QString &path) {
-    Place place;
-    const QByteArray start = withoutTrailingSlashes(PHFileName::encode(root));
-    const QByteArray full = PHFileName::encode(path);
-    QByteArray relative;
-    if (!start.isEmpty() && start == "/" && full.startsWith('/')) {
-        place.start = start;
-        relative = full.mid(1);
-    } else if (!start.isEmpty() && full.startsWith(start + '/')) {
-        place.start = start;
-        relative = full.mid(start.size() + 1);
-    } else {
-        // Not below the root: only the last component is protected.
-        const qsizetype slash = full.lastIndexOf('/');
-        place.start =
-            slash < 0 ? QByteArrayLiteral(".") : (slash == 0 ? QByteArrayLiteral("/") : full.left(slash));
-        relative = full.mid(slash + 1);
-    }
-    for (const QByteArray &component : relative.split('/')) {
+/// `path` split below `root`; with `folder` the path names a folder (and
+/// the place has no name), otherwise a file.
+/// Appends the components of `relative` to `components` (joined with "/"),
+/// leaving out empty ones and "."; false at "..". `*last` gets where the
+/// last one appended starts.
+bool appendComponents(QByteArray &components, QByteArrayView relative, qsizetype *last) {
+    for (qsizetype i = 0; i <= relative.size();) {
+        const void *found = i < relative.size()
+                                ? std::memchr(relative.data() + i, '/', size_t(relative.size() - i))
+                                : nullptr;
+        const qsizetype end = found ? static_cast<const char *>(found) - relative.data() : relative.size();
+        const QByteArrayView component = relative.sliced(i, end - i);
+        i = end + 1;
         if (component.isEmpty() || component == ".")
             continue;
-        if (component == "..") {
+        if (component == "..")
+            return false;
+        if (!components.isEmpty())
+            components += '/';
+        *last = components.size();
+        components += component;
+    }
+    return true;
+}
+
+/// The folder below a web root whose path was taken apart last: a walk asks
+/// about a folder, then its files, then its subfolders, whose paths all
+/// begin with it, so only what follows it is taken apart again.
+struct ParsedFolder {
+    QString root;
+    QString path;
+    QByteArray start;
+    QByteArray folders;
+};
+thread_local ParsedFolder t_parsed;
+
+/// `path` split below `root`; with `folder` the path names a folder (and
+/// the place has no name), otherwise a file.
+Place placeOf(const QString &root, const QString &path, bool folder = false) {
+    Place place;
+    QByteArray components;
+    qsizetype lastStart = -1;
+    const ParsedFolder &parsed = t_parsed;
+    if (!parsed.path.isEmpty() && root == parsed.root && path.startsWith(parsed.path) &&
+        (path.size() == parsed.path.size() || path.at(parsed.path.size()) == QLatin1Char('/'))) {
+        place.start = parsed.start;
+        place.belowRoot = true;
+        components = parsed.folders;
+        if (!components.isEmpty())
+            lastStart = components.lastIndexOf('/') + 1;
+        if (!appendComponents(components, PHFileName::encode(path.mid(parsed.path.size())), &lastStart)) {
             place.problem = QStringLiteral("%1 leads out of its folder with \"..\"").arg(path);
             return place;
         }
-        place.folders.append(component);
+    } else {
+        const QByteArray start = withoutTrailingSlashes(PHFileName::encode(root));
+        const QByteArray full = PHFileName::encode(path);
+        QByteArrayView relative;
+        if (!start.isEmpty() && start == "/" && full.startsWith('/')) {
+            place.start = start;
+            place.belowRoot = true;
+            relative = QByteArrayView(full).sliced(1);
+        } else if (!start.isEmpty() && full.startsWith(start) &&
+                   (full.size() == start.size() || full.at(start.size()) == '/')) {
+            place.start = start;
+            place.belowRoot = true;
+            relative = QByteArrayView(full).sliced(start.size());
+        } else {
+            // Not below the root: only the last component is protected.
+            const qsizetype slash = full.lastIndexOf('/');
+            place.start =
+                slash < 0 ? QByteArrayLiteral(".") : (slash == 0 ? QByteArrayLiteral("/") : full.left(slash));
+            relative = QByteArrayView(full).sliced(slash + 1);
+        }
+        components.reserve(relative.size());
+        if (!appendComponents(components, relative, &lastStart)) {
+            place.problem = QStringLiteral("%1 leads out of its folder with \"..\"").arg(path);
+            return place;
+        }
     }
-    if (place.folders.isEmpty()) {
+    if (folder) {
+        place.folders = std::move(components);
+        if (place.belowRoot)
+            t_parsed = ParsedFolder{root, path, place.start, place.folders};
+        return place;
+    }
+    if (lastStart < 0) {
         place.problem = QStringLiteral("%1 names no file").arg(path);
         return place;
     }
-    place.name = place.folders.takeLast();
+    place.name = components.mid(lastStart);
+    components.truncate(lastStart > 0 ? lastStart - 1 : 0);
+    place.folders = std::move(components);
+    // The file's folder is kept when the name is the path's last part as
+    // written (so the rest of the path names exactly those folders).
+    if (place.belowRoot) {
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        if (slash > 0 && slash >= root.size() && PHFileName::encode(path.mid(slash + 1)) == place.name)
+            t_parsed = ParsedFolder{root, path.left(slash), place.start, place.folders};
+    }
     return place;
 }
 
-QByteArray joined(const QByteArray &start, const QByteArrayList &components) {
-    QByteArray path = start;
-    for (const QByteArray &component : components) {
-        if (!path.endsWith('/'))
-            path += '/';
-        path += component;
+/// Calls `use` with each component of the joined `folders`.
+template <typename Use> bool forEachComponent(const QByteArray &folders, Use use) {
+    for (qsizetype i = 0; i < folders.size();) {
+        qsizetype slash = folders.indexOf('/', i);
+        if (slash < 0)
+            slash = folders.size();
+        if (!use(folders.mid(i, slash - i), slash))
+            return false;
+        i = slash + 1;
     }
-    return path;
+    return true;
+}
+
+QByteArray joined(const QByteArray &start, const QByteArray &relative) {
+    if (relative.isEmpty() || start.isEmpty())
+        return relative.isEmpty() ? start : relative;
+    return start.endsWith('/') ? start + relative : start + '/' + relative;
 }
 
 int openat2Beneath(int root, const QByteArray &relative) {
     open_how how{};
     how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    ++t_foldersOpened;
     for (;;) {
         const long fd = ::syscall(SYS_openat2, root, relative.constData(), &how, sizeof how);
         if (fd >= 0 || errno != EAGAIN)
@@ -137,7 +221,7 @@ int openFolder(int start, const Place &place) {
     if (place.folders.isEmpty())
         return ::fcntl(start, F_DUPFD_CLOEXEC, 0);
     if (g_openat2) {
-        const int fd = openat2Beneath(start, place.folders.join('/'));
+        const int fd = openat2Beneath(start, place.folders);
         // Kernels before 5.6 (and some sandboxes) lack openat2: walk instead.
         if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != E2BIG))
             return fd;
@@ -145,32 +229,240 @@ int openFolder(int start, const Place &place) {
     Descriptor current(::fcntl(start, F_DUPFD_CLOEXEC, 0));
     if (!current.valid())
         return -1;
-    for (const QByteArray &component : place.folders) {
+    const bool walked = forEachComponent(place.folders, [&](const QByteArray &component, qsizetype) {
+        ++t_foldersOpened;
         Descriptor next(
             ::openat(current.get(), component.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.valid())
-            return -1;
+            return false;
         current = std::move(next);
-    }
-    return current.release();
+        return true;
+    });
+    return walked ? current.release() : -1;
 }
 
 /// The first component of `place` (folders, then the name) that is a link,
 /// as a path; empty when none is (any more).
 QByteArray firstLink(int start, const Place &place) {
-    QByteArrayList components = place.folders;
-    components.append(place.name);
-    QByteArrayList prefix;
-    for (const QByteArray &component : components) {
-        prefix.append(component);
+    QByteArray components = place.folders;
+    if (!place.name.isEmpty())
+        components += (components.isEmpty() ? QByteArray() : QByteArrayLiteral("/")) + place.name;
+    QByteArray link;
+    forEachComponent(components, [&](const QByteArray &, qsizetype end) {
         struct stat info {};
-        const QByteArray relative = prefix.join('/');
+        const QByteArray relative = components.left(end);
         if (::fstatat(start, relative.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            return {};
-        if (S_ISLNK(info.st_mode))
-            return joined(place.start, prefix);
+            return false;
+        if (S_ISLNK(info.st_mode)) {
+            link = joined(place.start, relative);
+            return false;
+        }
+        return true;
+    });
+    return link;
+}
+
+/// The folders of one walk of the tree, kept open as a chain from the web
+/// root down to the folder opened last, so that the next folder opens from
+/// its parent's descriptor (one openat) instead of from the root again. Of a
+/// deep chain only every kCheckpoint-th level and the last kCheckpoint levels
+/// stay open (a chain of a thousand levels keeps about eighty descriptors);
+/// a level closed meanwhile is opened again from the nearest one still open.
+/// Each level is opened with O_NOFOLLOW; a level that is a link to a folder
+/// is opened through it only for listing, and is marked so that nothing is
+/// ever read or written below it.
+class Chain {
+public:
+    static constexpr size_t kCheckpoint = 16;
+
+    int walks = 0;
+
+    void clear() {
+        m_levels.clear();
+        m_firstLink = kNoLink;
+        m_path.clear();
+        m_start.reset();
+        m_startPath.clear();
     }
-    return {};
+
+    /// Whether `place` is reached through the chain.
+    bool serves(const Place &place) const { return walks > 0 && place.belowRoot; }
+
+    /// The web root's descriptor (borrowed); -1 with errno.
+    int start(const Place &place) {
+        if (!m_start.valid() || m_startPath != place.start) {
+            clear();
+            ++t_foldersOpened;
+            m_start = Descriptor(::open(place.start.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!m_start.valid())
+                return -1;
+            m_startPath = place.start;
+        }
+        return m_start.get();
+    }
+
+    /// The descriptor of `place`'s folder (borrowed: valid until the next
+    /// call), -1 with errno. With `follow` a folder on the way that is a link
+    /// is opened through (as a listing does); without, it is ELOOP.
+    int folder(const Place &place, bool follow, struct stat *info = nullptr) {
+        if (start(place) < 0)
+            return -1;
+        const QByteArray &want = place.folders;
+        // The levels the chain shares with the path: one comparison of the
+        // two strings, then the level ends.
+        const qsizetype common = std::min(want.size(), m_path.size());
+        qsizetype same = 0;
+        if (std::memcmp(want.constData(), m_path.constData(), size_t(common)) == 0)
+            same = common; // a walk goes down from the folder it opened last
+        else
+            while (same < common && want.at(same) == m_path.at(same))
+                ++same;
+        size_t kept = 0;
+        if (same == m_path.size() && (want.size() == same || want.at(same) == '/'))
+            kept = m_levels.size();
+        else
+            while (kept < m_levels.size()) {
+                const qsizetype end = m_levels[kept].end;
+                if (end > same || (end < want.size() && want.at(end) != '/'))
+                    break;
+                ++kept;
+            }
+        truncate(kept);
+        // Opened again from the deepest level still open.
+        while (!m_levels.empty() && !m_levels.back().fd.valid())
+            truncate(m_levels.size() - 1);
+        if (!follow && m_firstLink < m_levels.size()) {
+            errno = ELOOP;
+            return -1;
+        }
+        const qsizetype from = m_levels.empty() ? 0 : m_levels.back().end + 1;
+        if (from < want.size()) {
+            const QByteArray rest = want.mid(from);
+            const bool opened = forEachComponent(rest, [&](const QByteArray &component, qsizetype end) {
+                const int parent = m_levels.empty() ? m_start.get() : m_levels.back().fd.get();
+                Level level;
+                ++t_foldersOpened;
+                level.fd = Descriptor(
+                    ::openat(parent, component.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                if (!level.fd.valid() && follow && (errno == ELOOP || errno == ENOTDIR)) {
+                    ++t_foldersOpened;
+                    level.fd = Descriptor(
+                        ::openat(parent, component.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                    level.throughLink = true;
+                }
+                if (!level.fd.valid())
+                    return false;
+                if (::fstat(level.fd.get(), &level.info) != 0)
+                    return false;
+                level.end = from + end;
+                push(std::move(level), component);
+                return true;
+            });
+            if (!opened)
+                return -1;
+        }
+        if (m_levels.empty()) {
+            if (info && ::fstat(m_start.get(), info) != 0)
+                return -1;
+            return m_start.get();
+        }
+        if (info)
+            *info = m_levels.back().info;
+        return m_levels.back().fd.get();
+    }
+
+private:
+    struct Level {
+        Descriptor fd;     ///< closed for a level between checkpoints left behind
+        qsizetype end = 0; ///< where the level's name ends in m_path
+        bool throughLink = false;
+        struct stat info {};
+    };
+
+    void truncate(size_t levels) {
+        if (levels >= m_levels.size())
+            return;
+        m_levels.resize(levels);
+        if (m_firstLink >= levels)
+            m_firstLink = kNoLink;
+        m_path.truncate(m_levels.empty() ? 0 : m_levels.back().end);
+    }
+
+    void push(Level level, const QByteArray &component) {
+        if (!m_path.isEmpty())
+            m_path += '/';
+        m_path += component;
+        if (level.throughLink && m_firstLink == kNoLink)
+            m_firstLink = m_levels.size();
+        m_levels.push_back(std::move(level));
+        const size_t behind = m_levels.size();
+        if (behind > kCheckpoint) {
+            const size_t index = behind - 1 - kCheckpoint;
+            if ((index + 1) % kCheckpoint != 0)
+                m_levels[index].fd.reset();
+        }
+    }
+
+    QByteArray m_startPath;
+    Descriptor m_start;
+    QByteArray m_path; ///< the folders of the deepest level, joined
+    std::vector<Level> m_levels;
+    static constexpr size_t kNoLink = size_t(-1);
+    size_t m_firstLink = kNoLink; ///< the first level opened through a link
+};
+
+Chain &chain() {
+    thread_local Chain instance;
+    return instance;
+}
+
+/// The start and folder of a place, from the chain during a walk or opened
+/// afresh; `start` or `folder` is -1 with `error` when it cannot be opened.
+struct Reached {
+    Descriptor ownedStart;
+    Descriptor ownedFolder;
+    int start = -1;
+    int folder = -1;
+    int error = 0;
+};
+
+Reached openPlace(const Place &place, bool follow = false, struct stat *info = nullptr) {
+    Reached opened;
+    if (chain().serves(place)) {
+        opened.start = chain().start(place);
+        if (opened.start < 0) {
+            opened.error = errno;
+            return opened;
+        }
+        // The chain keeps its root whatever becomes of the folder.
+        opened.folder = chain().folder(place, follow, info);
+        if (opened.folder < 0)
+            opened.error = errno;
+        return opened;
+    }
+    if (follow) {
+        // As a listing opens it: by its path, links followed (no start needed).
+        ++t_foldersOpened;
+        opened.ownedFolder = Descriptor(
+            ::open(joined(place.start, place.folders).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    } else {
+        ++t_foldersOpened;
+        opened.ownedStart = Descriptor(::open(place.start.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        opened.start = opened.ownedStart.get();
+        if (opened.start < 0) {
+            opened.error = errno;
+            return opened;
+        }
+        opened.ownedFolder = Descriptor(openFolder(opened.start, place));
+    }
+    opened.folder = opened.ownedFolder.get();
+    if (opened.folder < 0) {
+        opened.error = errno;
+    } else if (info && ::fstat(opened.folder, info) != 0) {
+        opened.error = errno;
+        opened.folder = -1;
+    }
+    return opened;
 }
 
 /// Why the folder of `place` could not be opened (errno `error`).
@@ -234,10 +526,6 @@ NewFileAttributes newFileAttributes(int root) {
     return attributes;
 }
 
-Descriptor openStart(const Place &place) {
-    return Descriptor(::open(place.start.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
 bool fail(QString *error, const QString &why) {
     if (error)
         *error = why;
@@ -260,7 +548,9 @@ struct Opened {
     struct stat info {};
 };
 
-Opened openRegular(const QString &root, const QString &path, qint64 limit) {
+/// With `keep` the descriptors are the opened file's own (a walk's are only
+/// lent until its next step): for a Source, which writes beside the file later.
+Opened openRegular(const QString &root, const QString &path, qint64 limit, bool keep = false) {
     using Status = PHWebTreeFile::Bytes::Status;
     Opened opened;
     auto failed = [&](Status status, const QString &why) {
@@ -273,21 +563,30 @@ Opened openRegular(const QString &root, const QString &path, qint64 limit) {
     const Place &place = opened.place;
     if (!place.problem.isEmpty())
         return failed(Status::Unreadable, place.problem);
-    opened.start = openStart(place);
-    if (!opened.start.valid())
-        return failed(errno == ENOENT || errno == ENOTDIR ? Status::Missing : Status::Unreadable,
-                      errorText(errno));
-    opened.folder = Descriptor(openFolder(opened.start.get(), place));
-    if (!opened.folder.valid()) {
-        const int error = errno;
+    Reached reached = openPlace(place);
+    if (reached.start < 0)
+        return failed(reached.error == ENOENT || reached.error == ENOTDIR ? Status::Missing
+                                                                          : Status::Unreadable,
+                      errorText(reached.error));
+    if (reached.folder < 0) {
+        const int error = reached.error;
         if (error == ENOENT)
             return failed(Status::Missing, errorText(error));
-        const QString why = folderProblem(opened.start.get(), place, error, path);
+        const QString why = folderProblem(reached.start, place, error, path);
         if (error == ENOTDIR && !why.contains(QLatin1String("symbolic link")))
             return failed(Status::Missing, errorText(error));
         return failed(Status::Unreadable, why);
     }
-    opened.file = Descriptor(::openat(opened.folder.get(), place.name.constData(),
+    if (reached.ownedStart.valid()) {
+        opened.start = std::move(reached.ownedStart);
+        opened.folder = std::move(reached.ownedFolder);
+    } else if (keep) {
+        opened.start = Descriptor(::fcntl(reached.start, F_DUPFD_CLOEXEC, 0));
+        opened.folder = Descriptor(::fcntl(reached.folder, F_DUPFD_CLOEXEC, 0));
+        if (!opened.start.valid() || !opened.folder.valid())
+            return failed(Status::Unreadable, errorText(errno));
+    }
+    opened.file = Descriptor(::openat(reached.folder, place.name.constData(),
                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!opened.file.valid()) {
         const int error = errno;
@@ -462,16 +761,15 @@ bool applyAttributes(const QString &root, const QString &path, bool dryRun, bool
     const Place place = placeOf(root, path);
     if (!place.problem.isEmpty())
         return fail(error, place.problem);
-    const Descriptor start = openStart(place);
-    if (!start.valid())
-        return errno == ENOENT ? true : fail(error, errorText(errno));
-    const Descriptor folder(openFolder(start.get(), place));
-    if (!folder.valid()) {
-        if (errno == ENOENT)
+    const Reached opened = openPlace(place);
+    if (opened.start < 0)
+        return opened.error == ENOENT ? true : fail(error, errorText(opened.error));
+    if (opened.folder < 0) {
+        if (opened.error == ENOENT)
             return true;
-        return fail(error, folderProblem(start.get(), place, errno, path));
+        return fail(error, folderProblem(opened.start, place, opened.error, path));
     }
-    const Descriptor file(::openat(folder.get(), place.name.constData(),
+    const Descriptor file(::openat(opened.folder, place.name.constData(),
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.valid()) {
         if (errno == ENOENT)
@@ -547,16 +845,14 @@ bool write(const QString &root, const QString &path, const QByteArray &data, QSt
     const Place place = placeOf(root, path);
     if (!place.problem.isEmpty())
         return fail(error, place.problem);
-    const Descriptor start = openStart(place);
-    if (!start.valid())
-        return fail(
-            error,
-            QStringLiteral("cannot open %1: %2").arg(PHFileName::decode(place.start), errorText(errno)));
-    const Descriptor folder(openFolder(start.get(), place));
-    if (!folder.valid())
-        return fail(error, folderProblem(start.get(), place, errno, path));
+    const Reached opened = openPlace(place);
+    if (opened.start < 0)
+        return fail(error, QStringLiteral("cannot open %1: %2")
+                               .arg(PHFileName::decode(place.start), errorText(opened.error)));
+    if (opened.folder < 0)
+        return fail(error, folderProblem(opened.start, place, opened.error, path));
     struct stat old {};
-    const bool existed = ::fstatat(folder.get(), place.name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool existed = ::fstatat(opened.folder, place.name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (!existed && errno != ENOENT)
         return fail(error,
                     QStringLiteral("cannot read the attributes of %1: %2").arg(path, errorText(errno)));
@@ -573,7 +869,7 @@ bool write(const QString &root, const QString &path, const QByteArray &data, QSt
         return true;
     }
 
-    Replacement replacement(start.get(), folder.get(), place.name, path, existed, old);
+    Replacement replacement(opened.start, opened.folder, place.name, path, existed, old);
     if (!replacement.write(data.constData(), size_t(data.size())) || !replacement.commit())
         return fail(error, replacement.problem());
     if (error)
@@ -592,7 +888,7 @@ struct Source::Private {
 Source::Source(const QString &root, const QString &path, qint64 limit) : d(std::make_unique<Private>()) {
     d->path = path;
     d->limit = limit;
-    d->opened = openRegular(root, path, limit);
+    d->opened = openRegular(root, path, limit, true);
 }
 
 Source::~Source() = default;
@@ -729,25 +1025,25 @@ bool remove(const QString &root, const QString &path, QString *error) {
     const Place place = placeOf(root, path);
     if (!place.problem.isEmpty())
         return fail(error, place.problem);
-    const Descriptor start = openStart(place);
-    if (!start.valid())
-        return errno == ENOENT ? true : fail(error, errorText(errno));
-    const Descriptor folder(openFolder(start.get(), place));
-    if (!folder.valid()) {
-        const int code = errno;
-        const QString why = folderProblem(start.get(), place, code, path);
+    const Reached opened = openPlace(place);
+    if (opened.start < 0)
+        return opened.error == ENOENT ? true : fail(error, errorText(opened.error));
+    const int folder = opened.folder;
+    if (folder < 0) {
+        const int code = opened.error;
+        const QString why = folderProblem(opened.start, place, code, path);
         if (code == ENOENT || (code == ENOTDIR && !why.contains(QLatin1String("symbolic link"))))
             return true;
         return fail(error, why);
     }
     struct stat info {};
-    if (::fstatat(folder.get(), place.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(folder, place.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? true : fail(error, errorText(errno));
     if (S_ISLNK(info.st_mode))
         return fail(error, linkRefusal(path));
     if (!PHWriteJournal::recordRemoval(path))
         return true;
-    if (::unlinkat(folder.get(), place.name.constData(), 0) == 0 || errno == ENOENT)
+    if (::unlinkat(folder, place.name.constData(), 0) == 0 || errno == ENOENT)
         return true;
     return fail(error, errorText(errno));
 }
@@ -756,12 +1052,105 @@ bool exists(const QString &root, const QString &path) {
     const Place place = placeOf(root, path);
     if (!place.problem.isEmpty())
         return false;
-    const Descriptor start = openStart(place);
-    if (!start.valid())
-        return false;
-    const Descriptor folder(openFolder(start.get(), place));
+    const Reached opened = openPlace(place);
     struct stat info {};
-    return folder.valid() && ::fstatat(folder.get(), place.name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    return opened.folder >= 0 &&
+           ::fstatat(opened.folder, place.name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool existsFollowingFolders(const QString &root, const QString &path) {
+    const Place place = placeOf(root, path);
+    if (!place.problem.isEmpty())
+        return false;
+    struct stat info {};
+    // Outside a walk one lstat of the path does the same, in one call.
+    if (!chain().serves(place))
+        return ::lstat(joined(place.start, joined(place.folders, place.name)).constData(), &info) == 0;
+    const Reached opened = openPlace(place, true);
+    return opened.folder >= 0 &&
+           ::fstatat(opened.folder, place.name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+QString linkTarget(const QString &root, const QString &path) {
+    const Place place = placeOf(root, path);
+    if (!place.problem.isEmpty())
+        return {};
+    QByteArray target(4096, Qt::Uninitialized);
+    ssize_t length = -1;
+    if (!chain().serves(place)) {
+        length = ::readlink(joined(place.start, joined(place.folders, place.name)).constData(), target.data(),
+                            size_t(target.size()));
+    } else {
+        const Reached opened = openPlace(place, true);
+        if (opened.folder < 0)
+            return {};
+        length = ::readlinkat(opened.folder, place.name.constData(), target.data(), size_t(target.size()));
+    }
+    if (length < 0)
+        return {};
+    return length > 0 ? PHFileName::decode(QByteArrayView(target.constData(), length)) : QStringLiteral("?");
+}
+
+bool listFolder(const QString &root, const QString &path, const FolderEntries &entries, struct stat *info) {
+    const Place place = placeOf(root, path, true);
+    if (!place.problem.isEmpty())
+        return false;
+    struct stat own {};
+    const Reached opened = openPlace(place, true, &own);
+    if (opened.folder < 0)
+        return false;
+    if (info)
+        *info = own;
+    // The chain's descriptor is read from the start, whoever read it before.
+    if (!opened.ownedFolder.valid() && ::lseek(opened.folder, 0, SEEK_SET) != 0)
+        return false;
+    // As much as readdir reads at once; not on the stack of a deep walk.
+    constexpr size_t kBuffer = 32768;
+    const std::unique_ptr<char[]> buffer(new char[kBuffer]);
+    for (;;) {
+        const ssize_t got = ::getdents64(opened.folder, buffer.get(), kBuffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0;
+        for (ssize_t at = 0; at < got;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(buffer.get() + at);
+            at += entry->d_reclen;
+            const char *name = entry->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                continue;
+            entries(opened.folder, name, entry->d_type);
+        }
+    }
+}
+
+bool folderIdentity(const QString &root, const QString &path, dev_t *device, ino_t *inode) {
+    const Place place = placeOf(root, path, true);
+    if (!place.problem.isEmpty())
+        return false;
+    struct stat info {};
+    if (!chain().serves(place)) {
+        if (::stat(joined(place.start, place.folders).constData(), &info) != 0)
+            return false;
+    } else if (openPlace(place, true, &info).folder < 0) {
+        return false;
+    }
+    *device = info.st_dev;
+    *inode = info.st_ino;
+    return true;
+}
+
+quint64 foldersOpened() {
+    return t_foldersOpened;
+}
+
+Walk::Walk() {
+    ++chain().walks;
+}
+
+Walk::~Walk() {
+    if (--chain().walks == 0)
+        chain().clear();
 }
 
 } // namespace PHWebTreeFile

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 /// Files below a web root, reached from the root's own descriptor without
@@ -134,6 +135,49 @@ bool remove(const QString &root, const QString &path, QString *error = nullptr);
 
 /// Whether something (a link too) is at `path` below `root`, links on the way not followed.
 bool exists(const QString &root, const QString &path);
+
+/// Whether something is at `path` below `root`, the last component not
+/// followed but folders on the way that are links followed, as the folder
+/// list follows them (it shows what is there, reads and writes still refuse).
+bool existsFollowingFolders(const QString &root, const QString &path);
+
+/// What the link at `path` below `root` points to, as written in it ("?"
+/// when empty); empty when `path` is no link.
+QString linkTarget(const QString &root, const QString &path);
+
+/// Called with the folder's descriptor, an entry's name and its type
+/// (DT_DIR, DT_LNK, DT_UNKNOWN...) for each entry but "." and "..".
+using FolderEntries = std::function<void(int folder, const char *name, unsigned char type)>;
+/// Lists the folder at `path` below `root` (links to folders on the way
+/// followed, as a listing shows what they hold); `*info` gets the folder's
+/// attributes. False when it cannot be opened as a folder.
+bool listFolder(const QString &root, const QString &path, const FolderEntries &entries,
+                struct stat *info = nullptr);
+
+/// The device and inode of the folder at `path` below `root` (links followed,
+/// as for listFolder), to tell folders apart in a walk.
+bool folderIdentity(const QString &root, const QString &path, dev_t *device, ino_t *inode);
+
+/// A walk of the tree: while one lives, the folders opened below a web root
+/// are kept as one chain of descriptors from the root down to the folder
+/// opened last, so that each folder is opened from its parent's descriptor
+/// (one openat, O_NOFOLLOW) instead of from the root again, and a walk costs
+/// in proportion to the folders it visits, not to their depth. Of a deep
+/// chain only some levels stay open (every 16th and the last 16). The chain
+/// is what the folders were when opened: for one command or one walk, not
+/// for a panel that stays open while the tree changes. Main thread only;
+/// walks nest.
+class Walk {
+public:
+    Walk();
+    ~Walk();
+    Walk(const Walk &) = delete;
+    Walk &operator=(const Walk &) = delete;
+};
+
+/// How many times this thread opened a folder's descriptor (for tests and
+/// measurements: a walk opens each folder about once).
+quint64 foldersOpened();
 
 /// Forces the folder-by-folder walk instead of openat2 (for tests).
 void setOpenat2Enabled(bool enabled);

@@ -379,6 +379,14 @@ TEST(PortholdctlFolders, DeepTreesAreWalkedToTheDepthLimitAndTheLimitIsSaid) {
     ASSERT_EQ(json.exitCode, 0) << describe(json);
     EXPECT_TRUE(contains(json.out, "\"warnings\":[\"folders more than 1000 levels below"))
         << json.out.substr(0, 400);
+    // Removing a user walks the tree for the access files that name it: the
+    // folders it could not search are said, and the removal still succeeds.
+    const auto removed = env.run({"user", "del", "amy"});
+    EXPECT_EQ(removed.exitCode, 0) << describe(removed);
+    EXPECT_TRUE(contains(removed.err,
+                         "folders more than 1000 levels below the web root are not searched for access files "
+                         "naming"))
+        << removed.err.substr(0, 400);
 }
 
 TEST(PortholdctlFolders, AHandManagedFileIsNeverRewritten) {

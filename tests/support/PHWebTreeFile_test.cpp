@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -18,7 +19,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <optional>
 
 namespace {
 
@@ -50,18 +54,24 @@ void link(const QString &target, const QString &at) {
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
 }
 
-// Every case runs with openat2 and with the folder-by-folder walk that
-// replaces it on older kernels.
-class WebTreeFileTest : public ::testing::TestWithParam<bool> {
+enum class Resolution { Openat2, Walk, Chain };
+
+// Every case runs with openat2, with the folder-by-folder walk that
+// replaces it on older kernels, and inside a walk of the tree, where each
+// folder is opened from the chain of its parents' descriptors.
+class WebTreeFileTest : public ::testing::TestWithParam<Resolution> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(web.isValid());
         ASSERT_TRUE(elsewhere.isValid());
         previousUmask = ::umask(022);
-        PHWebTreeFile::setOpenat2Enabled(GetParam());
+        PHWebTreeFile::setOpenat2Enabled(GetParam() == Resolution::Openat2);
+        if (GetParam() == Resolution::Chain)
+            walk.emplace();
         root = web.path();
     }
     void TearDown() override {
+        walk.reset();
         ::umask(previousUmask);
         PHWebTreeFile::setOpenat2Enabled(true);
         PHWebTreeFile::setAttributes({});
@@ -72,7 +82,12 @@ protected:
     QTemporaryDir elsewhere;
     QString root;
     mode_t previousUmask = 0;
+    std::optional<PHWebTreeFile::Walk> walk;
 };
+
+int openDescriptors() {
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
 
 TEST_P(WebTreeFileTest, ReadsAndReplacesFilesBelowTheRoot) {
     ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("a/b")));
@@ -210,8 +225,106 @@ TEST_P(WebTreeFileTest, AFileOverTheLimitIsRefusedQuicklyWithoutBeingRead) {
     EXPECT_EQ(read.bytes.size(), PHWebTreeFile::kMaxFileSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(Resolution, WebTreeFileTest, ::testing::Values(true, false),
-                         [](const auto &info) { return info.param ? "openat2" : "walk"; });
+TEST_P(WebTreeFileTest, ADeepChainCostsOneOpenPerFolderAndALinkDeepDownIsStillRefused) {
+    // 400 levels of "d", made level by level, with an access file every 50
+    // levels and, 300 levels down, a link to another site's folder.
+    constexpr int kLevels = 400;
+    QStringList paths{root};
+    int folder = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 1; i <= kLevels && folder >= 0; ++i) {
+        ASSERT_EQ(::mkdirat(folder, "d", 0755), 0) << i;
+        const int next = ::openat(folder, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = next;
+        paths.append(paths.last() + QStringLiteral("/d"));
+        if (i % 50 == 0) {
+            const int file = ::openat(folder, ".htaccess", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            ASSERT_EQ(::write(file, "Require valid-user\n", 19), 19);
+            ::close(file);
+        }
+    }
+    ASSERT_GE(folder, 0);
+    ::close(folder);
+    ASSERT_TRUE(QDir(elsewhere.path()).mkpath(QStringLiteral("admin")));
+    put(elsewhere.filePath(QStringLiteral("admin/.htaccess")), "Require user boss\n");
+    const QString linked = paths.at(300) + QStringLiteral("/lnk");
+    ASSERT_EQ(::symlinkat(QFile::encodeName(elsewhere.filePath(QStringLiteral("admin"))).constData(),
+                          AT_FDCWD, QFile::encodeName(linked).constData()),
+              0);
+
+    // What a walk asks of every folder: its entries, its identity, whether
+    // it has an access file, and the file.
+    const quint64 before = PHWebTreeFile::foldersOpened();
+    const int descriptorsBefore = openDescriptors();
+    int mostDescriptors = 0;
+    int accessFiles = 0;
+    for (const QString &path : std::as_const(paths)) {
+        int subfolders = 0;
+        ASSERT_TRUE(PHWebTreeFile::listFolder(root, path, [&](int, const char *name, unsigned char) {
+            subfolders += std::strcmp(name, "d") == 0;
+        })) << path.size();
+        EXPECT_EQ(subfolders, path == paths.last() ? 0 : 1);
+        dev_t device = 0;
+        ino_t inode = 0;
+        EXPECT_TRUE(PHWebTreeFile::folderIdentity(root, path, &device, &inode));
+        const QString file = path + QStringLiteral("/.htaccess");
+        if (PHWebTreeFile::existsFollowingFolders(root, file)) {
+            EXPECT_EQ(PHWebTreeFile::read(root, file).bytes, "Require valid-user\n");
+            ++accessFiles;
+        }
+        mostDescriptors = std::max(mostDescriptors, openDescriptors() - descriptorsBefore);
+    }
+    EXPECT_EQ(accessFiles, kLevels / 50);
+    const quint64 opened = PHWebTreeFile::foldersOpened() - before;
+    if (GetParam() == Resolution::Chain) {
+        // One open per folder (and the root's), however deep, and never a
+        // descriptor per level of the chain.
+        EXPECT_LE(opened, quint64(kLevels + 2));
+        EXPECT_LE(mostDescriptors, 2 * 16 + kLevels / 16 + 2);
+    } else {
+        // Each folder from the root again, by path or level by level: no
+        // descriptor is kept.
+        EXPECT_LE(mostDescriptors, 4);
+    }
+
+    // The link folder is listed with what it points to, never written,
+    // removed or read through, however deep; the folder beside it still is.
+    QStringList names;
+    EXPECT_TRUE(PHWebTreeFile::listFolder(
+        root, linked, [&](int, const char *name, unsigned char) { names.append(QString::fromUtf8(name)); }));
+    EXPECT_EQ(names, QStringList{QStringLiteral(".htaccess")});
+    EXPECT_EQ(PHWebTreeFile::linkTarget(root, linked), elsewhere.filePath(QStringLiteral("admin")));
+    EXPECT_TRUE(PHWebTreeFile::linkTarget(root, paths.at(300)).isEmpty());
+    QString error;
+    const QString through = linked + QStringLiteral("/.htaccess");
+    EXPECT_TRUE(PHWebTreeFile::existsFollowingFolders(root, through));
+    EXPECT_FALSE(PHWebTreeFile::exists(root, through));
+    EXPECT_FALSE(PHWebTreeFile::write(root, through, "Require user eve\n", &error));
+    EXPECT_EQ(error, PHWebTreeFile::linkRefusal(linked));
+    EXPECT_FALSE(PHWebTreeFile::remove(root, through, &error));
+    EXPECT_EQ(PHWebTreeFile::read(root, through).status, PHWebTreeFile::Bytes::Status::Unreadable);
+    EXPECT_FALSE(PHWebTreeFile::write(root, linked + QStringLiteral("/d/.htaccess"), "x\n", &error));
+    EXPECT_EQ(contents(elsewhere.filePath(QStringLiteral("admin/.htaccess"))), "Require user boss\n");
+    EXPECT_EQ(entries(elsewhere.filePath(QStringLiteral("admin"))), QStringList{QStringLiteral(".htaccess")});
+    ASSERT_TRUE(PHWebTreeFile::write(root, paths.at(300) + QStringLiteral("/.htaccess"), "Require user amy\n",
+                                     &error))
+        << error.toStdString();
+    EXPECT_EQ(contents(paths.at(300) + QStringLiteral("/.htaccess")), "Require user amy\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Resolution, WebTreeFileTest,
+                         ::testing::Values(Resolution::Openat2, Resolution::Walk, Resolution::Chain),
+                         [](const auto &info) {
+                             switch (info.param) {
+                             case Resolution::Openat2:
+                                 return "openat2";
+                             case Resolution::Walk:
+                                 return "walk";
+                             case Resolution::Chain:
+                                 return "chain";
+                             }
+                             return "";
+                         });
 
 TEST(WriteLockTest, WaitsForAnotherHolderSaysSoAndGivesUpInTime) {
     QTemporaryDir web;
