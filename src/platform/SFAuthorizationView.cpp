@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
 
@@ -135,6 +136,16 @@ SFAuthorizationView::SFAuthorizationView(QWidget *parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_padlock);
     layout->addWidget(m_label, 1);
+    // A question with the password dialog open may take minutes: the padlock
+    // shows it is still working.
+    m_busy = new QProgressBar(this);
+    m_busy->setObjectName(QStringLiteral("padlockBusy"));
+    m_busy->setRange(0, 0);
+    m_busy->setTextVisible(false);
+    m_busy->setMaximumWidth(80);
+    m_busy->setAccessibleName(tr("Waiting for polkit"));
+    m_busy->hide();
+    layout->addWidget(m_busy);
 
     m_expiry = new QTimer(this);
     m_expiry->setSingleShot(true);
@@ -457,6 +468,7 @@ void SFAuthorizationView::showState() {
         break;
     }
     // While polkit is asked, the padlock takes no click and shows that it waits.
+    m_busy->setVisible(isWaiting());
     if (isWaiting()) {
         m_padlock->setEnabled(false);
         setCursor(Qt::BusyCursor);

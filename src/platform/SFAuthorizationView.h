@@ -12,6 +12,7 @@
 #include <optional>
 
 class QLabel;
+class QProgressBar;
 class QTimer;
 class QToolButton;
 class SFAuthorizationView;
@@ -130,6 +131,7 @@ private:
     int m_generation = 0;                ///< answers to older questions are dropped
     QString m_interactiveCancellationId; ///< of the interactive question under way
     QToolButton *m_padlock = nullptr;
+    QProgressBar *m_busy = nullptr; ///< moves while polkit is asked
     QLabel *m_label = nullptr;
     QTimer *m_expiry = nullptr;
     std::array<std::optional<QIcon>, 2> m_padlockIcons; // unlocked, locked

@@ -75,6 +75,15 @@ TEST_F(PaneDesktop, TheWindowFitsASmallScreenWithEveryTab) {
     ASSERT_NE(startInLayout(), nullptr);
     showServerTab();
     ASSERT_GE(tabs()->count(), 4) << "the server tab is there";
+    // Controls that are off say why.
+    for (const char *name : {"toggleButton", "sentrelButton"}) {
+        auto *control = window->findChild<QPushButton *>(name);
+        ASSERT_NE(control, nullptr) << name;
+        EXPECT_FALSE(control->isEnabled()) << name;
+        EXPECT_TRUE(control->toolTip().contains("padlock")) << name << ": " << qPrintable(control->toolTip());
+    }
+    EXPECT_TRUE(button("userDeleteButton")->toolTip().contains("Select a user"))
+        << qPrintable(button("userDeleteButton")->toolTip());
     const QSize smallest = window->minimumSizeHint().expandedTo(window->minimumSize());
     EXPECT_LE(smallest.width(), 640) << smallest.width() << "x" << smallest.height();
     EXPECT_LE(smallest.height(), 480) << smallest.width() << "x" << smallest.height();

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -137,7 +138,11 @@ TEST_F(AuthorizationView, AnswersComeFromPolkitWhileTheWindowKeepsWorking) {
     EXPECT_TRUE(view->isWaiting());
     EXPECT_FALSE(padlock->isEnabled());
     EXPECT_EQ(label->text(), QString::fromUtf8("Waiting for polkit\u2026"));
+    auto *busy = view->findChild<QProgressBar *>("padlockBusy");
+    ASSERT_NE(busy, nullptr);
+    EXPECT_TRUE(busy->isVisibleTo(view)) << "nothing shows that the padlock is working";
     ASSERT_TRUE(settled());
+    EXPECT_FALSE(busy->isVisibleTo(view));
     EXPECT_GE(waiting.count(), 2);
     // Root is authorized for everything: unlocked without a click.
     EXPECT_EQ(view->authorizationState(), SFAuthorizationView::UnlockedState) << label->text().toStdString();
