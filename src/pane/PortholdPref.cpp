@@ -47,6 +47,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSet>
 #include <QShortcut>
 #include <QSplitter>
@@ -162,6 +163,16 @@ void letPopUpShrink(QComboBox *popUp) {
         QStyle::CT_ComboBox, &option,
         QSize(words + popUp->iconSize().width() + 4, popUp->fontMetrics().height()), popUp);
     popUp->setMinimumWidth(qMin(least.width(), popUp->minimumSizeHint().width()));
+}
+
+/// A scrolled page shows the page's own background, as it did unscrolled
+/// (a scroll area paints its content in the window colour).
+void seeThroughScrollAreas(QWidget *root) {
+    for (QScrollArea *area : root->findChildren<QScrollArea *>()) {
+        area->viewport()->setAutoFillBackground(false);
+        if (QWidget *content = area->widget())
+            content->setAutoFillBackground(false);
+    }
 }
 
 /// The folder outline at its smallest: the protection pop-up as wide as its
@@ -391,6 +402,7 @@ void PortholdPref::awakeFromNib() {
     // The window fits a small screen (a 1366x768 laptop with its panels).
     letButtonsShrinkToTheirText(view);
     letPopUpShrink(m_webDirFolder);
+    seeThroughScrollAreas(view);
     // The two-row address matrix: row 0 allows the listed addresses, row 1 denies them.
     m_addressMode = new QButtonGroup(view);
     m_addressMode->setObjectName(QStringLiteral("addressMode"));

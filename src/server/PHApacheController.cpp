@@ -32,6 +32,7 @@
 #include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -160,6 +161,12 @@ void PHApacheController::loadInterface() {
     m_logProblem = tab->findChild<QLabel *>(QStringLiteral("logProblem"));
     showProblem(m_serverProblem, QString());
     showProblem(m_logProblem, QString());
+    // The scrolled page shows the tab's own background, as it did unscrolled.
+    for (QScrollArea *area : tab->findChildren<QScrollArea *>()) {
+        area->viewport()->setAutoFillBackground(false);
+        if (QWidget *content = area->widget())
+            content->setAutoFillBackground(false);
+    }
     // Results of the tab's commands are said at its top, without a dialog.
     m_messageLine = new PHMessageLine(tab);
     if (auto *layout = qobject_cast<QBoxLayout *>(tab->layout()))
