@@ -1158,11 +1158,20 @@ QString childTreePath(const QString &parentPath, const PHFSItem *child) {
                                             : parentPath + QLatin1Char('/') + child->relativePath();
 }
 
-const MergedFolder &mergedThrough(const PHFSItem *node) {
+/// With the server's configuration read (`server`, and the web root `root`
+/// as the server sees it), its sections and what its AllowOverride lets each
+/// access file say come in where the server merges them.
+QString absoluteFolder(const QString &root, const QString &treePath) {
+    return treePath == QLatin1String(".") ? root : root + QLatin1Char('/') + treePath;
+}
+
+const MergedFolder &mergedThrough(const PHFSItem *node, const PHServerRules *server, const QString &root) {
     std::vector<MergedFolder> &chain = mergedChain();
-    if (g_chainGeneration != g_accessGeneration) {
+    static const PHServerRules *chainServer = nullptr;
+    if (g_chainGeneration != g_accessGeneration || chainServer != server) {
         chain.clear();
         g_chainGeneration = g_accessGeneration;
+        chainServer = server;
     }
     // The chain holds each folder at its depth: the deepest one it holds on
     // the way up is where the merge goes on from (a folder's ancestors are
@@ -1182,7 +1191,15 @@ const MergedFolder &mergedThrough(const PHFSItem *node) {
                           chain.empty() ? QStringLiteral(".") : childTreePath(chain.back().treePath, folder),
                           chain.empty() ? PHEffectiveAccess::start() : chain.back().merged};
         const QString text = folder->stringValue();
-        next.merged.add(PHEffectiveAccess::Layer{text.isEmpty() ? QString() : next.treePath, text}, false);
+        PHEffectiveAccess::Layer layer{text.isEmpty() ? QString() : next.treePath, text};
+        if (server) {
+            const QString absolute = absoluteFolder(root, next.treePath);
+            for (const PHEffectiveAccess::Layer &section :
+                 chain.empty() ? server->layersDownTo(root) : server->directoryLayers(absolute))
+                next.merged.add(section, false);
+            layer.reading = server->readingAt(absolute);
+        }
+        next.merged.add(layer, false);
         chain.push_back(std::move(next));
     }
     return chain.back();
@@ -1195,50 +1212,34 @@ void PHFSItem::accessTextChanged() {
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) const {
-    const std::shared_ptr<const PHServerRules> server = PHServerRules::fromSettings();
-    if (!server || !server->isRead()) {
-        // Only this folder's own layer is merged here: what is above comes
-        // from its parent's merge.
-        if (!m_parent) {
-            PHEffectiveAccess access = PHEffectiveAccess::start();
-            access.add(PHEffectiveAccess::Layer{treePath(), ownText}, true);
-            return access.finished(treePath());
-        }
-        const MergedFolder &above = mergedThrough(m_parent);
-        PHEffectiveAccess access = above.merged;
-        const QString folder = childTreePath(above.treePath, this);
-        access.add(PHEffectiveAccess::Layer{folder, ownText}, true);
-        return access.finished(folder);
+    const std::shared_ptr<const PHServerRules> rules = PHServerRules::fromSettings();
+    const PHServerRules *server = rules && rules->isRead() ? rules.get() : nullptr;
+    const QString root = server ? PHServerRules::canonicalPath(treeRootPath()) : QString();
+    // Only this folder's own layer is merged here: what is above comes from
+    // its parent's merge.
+    PHEffectiveAccess access;
+    QString folder;
+    if (!m_parent) {
+        access = PHEffectiveAccess::start();
+        folder = treePath();
+        if (server)
+            for (const PHEffectiveAccess::Layer &section : server->layersDownTo(root))
+                access.add(section, false);
+    } else {
+        const MergedFolder &above = mergedThrough(m_parent, server, root);
+        access = above.merged;
+        folder = childTreePath(above.treePath, this);
+        if (server)
+            for (const PHEffectiveAccess::Layer &section :
+                 server->directoryLayers(absoluteFolder(root, folder)))
+                access.add(section, false);
     }
-    // A folder above without an access file adds nothing to the merge: only
-    // those with one are layers.
-    std::vector<const PHFSItem *> above;
-    for (const PHFSItem *node = m_parent; node; node = node->m_parent)
-        if (!node->stringValue().isEmpty())
-            above.push_back(node);
-    QList<PHEffectiveAccess::Layer> layers;
-    layers.reserve(qsizetype(above.size()) + 1);
-    for (auto it = above.rbegin(); it != above.rend(); ++it)
-        layers.append(PHEffectiveAccess::Layer{(*it)->treePath(), (*it)->stringValue()});
-    layers.append(PHEffectiveAccess::Layer{treePath(), ownText});
-    // With the server's configuration read, its sections and what its
-    // AllowOverride lets each access file say come in where the server
-    // merges them.
-    const QString root = PHServerRules::canonicalPath(treeRootPath());
-    const auto absolute = [&root](const QString &folder) {
-        return folder == QLatin1String(".") ? root : root + QLatin1Char('/') + folder;
-    };
-    QHash<QString, PHEffectiveAccess::Layer> byDirectory;
-    for (const PHEffectiveAccess::Layer &layer : std::as_const(layers))
-        byDirectory.insert(absolute(layer.folder), layer);
-    const auto accessFile = [&](const QString &directory) -> std::optional<PHEffectiveAccess::Layer> {
-        if (const auto found = byDirectory.constFind(directory); found != byDirectory.constEnd())
-            return *found;
-        // Below the web root, a folder without a file adds nothing; above
-        // it, the server's own files are read.
-        if (directory == root || directory.startsWith(root + QLatin1Char('/')))
-            return PHEffectiveAccess::Layer{QString(), QString()};
-        return std::nullopt;
-    };
-    return PHEffectiveAccess::merge(server->layersFor(absolute(treePath()), accessFile));
+    PHEffectiveAccess::Layer own{folder, ownText};
+    if (server)
+        own.reading = server->readingAt(absoluteFolder(root, folder));
+    access.add(own, true);
+    if (server)
+        for (const PHEffectiveAccess::Layer &section : server->finalLayers(absoluteFolder(root, folder)))
+            access.add(section, false);
+    return access.finished(folder);
 }

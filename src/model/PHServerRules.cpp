@@ -462,58 +462,77 @@ std::optional<QString> PHServerRules::aboveRootText(const QString &directory) co
     return text;
 }
 
-QList<Layer>
-PHServerRules::layersFor(const QString &folder,
-                         const std::function<std::optional<Layer>(const QString &)> &accessFile) const {
-    QList<Layer> layers;
+int PHServerRules::hostFor(const QString &folder) const {
     // The virtual host whose sections count: the one that serves the folder.
-    int host = -1;
-    for (qsizetype i = 0; i < m_hosts.size() && host < 0; ++i)
+    for (qsizetype i = 0; i < m_hosts.size(); ++i)
         if (!m_hosts.at(i).documentRoot.isEmpty() && isBelow(folder, m_hosts.at(i).documentRoot))
-            host = int(i);
-    if (host < 0 && !m_hosts.isEmpty())
-        host = 0;
-    const auto counts = [host](const Section &section) { return section.host < 0 || section.host == host; };
-    Reading server;
-    server.serverSection = true;
+            return int(i);
+    return m_hosts.isEmpty() ? -1 : 0;
+}
+
+namespace {
+Reading serverSection() {
+    Reading reading;
+    reading.serverSection = true;
+    return reading;
+}
+} // namespace
+
+void PHServerRules::appendDirectorySections(QList<Layer> &layers, const QString &directory, int host) const {
+    const QStringList here = components(directory);
+    // The main server's sections first, then the virtual host's.
+    for (int pass = 0; pass < 2; ++pass)
+        for (const Section &section : m_sections)
+            if (section.kind == Section::Kind::Directory && (pass == 0) == (section.host < 0) &&
+                (section.host < 0 || section.host == host) && section.components.size() == here.size() &&
+                section.hasAccessLines && directoryApplies(section.components, here))
+                layers.append(Layer{section.origin, section.text, serverSection()});
+}
+
+QList<Layer> PHServerRules::layersDownTo(const QString &root) const {
+    QList<Layer> layers;
+    for (const Section &section : m_sections)
+        if (section.kind == Section::Kind::Server && section.hasAccessLines)
+            layers.append(Layer{section.origin, section.text, serverSection()});
+    const int host = hostFor(root);
+    const QStringList parts = components(root);
+    for (qsizetype depth = 0; depth <= parts.size(); ++depth) {
+        const QString directory = QLatin1Char('/') + parts.mid(0, depth).join(QLatin1Char('/'));
+        appendDirectorySections(layers, directory, host);
+        if (depth == parts.size())
+            break;
+        // Above the web root, the access files the server reads there.
+        const Reading reading = readingAt(directory);
+        if (reading.readsFiles())
+            if (const std::optional<QString> text = aboveRootText(directory))
+                layers.append(Layer{directory, *text, reading});
+    }
+    return layers;
+}
+
+QList<Layer> PHServerRules::directoryLayers(const QString &directory) const {
+    QList<Layer> layers;
+    appendDirectorySections(layers, directory, hostFor(directory));
+    return layers;
+}
+
+QList<Layer> PHServerRules::finalLayers(const QString &folder) const {
+    QList<Layer> layers;
+    const int host = hostFor(folder);
     const auto add = [&](const Section &section) {
-        if (section.hasAccessLines)
-            layers.append(Layer{section.origin, section.text, server});
+        layers.append(Layer{section.origin, section.text, serverSection()});
     };
     const auto unsure = [&](const Section &section) {
-        Reading some = server;
+        Reading some = serverSection();
         some.someFilesOnly = true;
         layers.append(Layer{section.origin, section.header, some});
     };
-
-    for (const Section &section : m_sections)
-        if (section.kind == Section::Kind::Server)
-            add(section);
-
-    const QStringList parts = components(folder);
-    for (qsizetype depth = 0; depth <= parts.size(); ++depth) {
-        const QString directory = QLatin1Char('/') + parts.mid(0, depth).join(QLatin1Char('/'));
-        const QStringList here = parts.mid(0, depth);
-        for (int pass = 0; pass < 2; ++pass)
-            for (const Section &section : m_sections)
-                if (section.kind == Section::Kind::Directory && (pass == 0) == (section.host < 0) &&
-                    counts(section) && section.components.size() == depth &&
-                    directoryApplies(section.components, here))
-                    add(section);
-        const Reading reading = readingAt(directory);
-        if (std::optional<Layer> layer = accessFile(directory)) {
-            layer->reading = reading;
-            layers.append(*layer);
-        } else if (reading.readsFiles() && depth < parts.size()) {
-            if (const std::optional<QString> text = aboveRootText(directory))
-                layers.append(Layer{directory, *text, reading});
-        }
-    }
     using Kind = Section::Kind;
     for (const Kind kind : {Kind::DirectoryMatch, Kind::Files, Kind::Location}) {
         for (int pass = 0; pass < 2; ++pass)
             for (const Section &section : m_sections) {
-                if (!counts(section) || (pass == 0) != (section.host < 0) || !section.hasAccessLines)
+                if ((section.host >= 0 && section.host != host) || (pass == 0) != (section.host < 0) ||
+                    !section.hasAccessLines)
                     continue;
                 if (kind == Kind::DirectoryMatch && section.kind == Kind::DirectoryMatch) {
                     const bool bare = regexMatches(section.pattern, folder);

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,15 +51,17 @@ public:
     /// missing for what it may say.
     PHEffectiveAccess::Reading readingAt(const QString &directory) const;
 
-    /// Every layer in force for a file of `folder` (absolute, links resolved),
-    /// in the order the server merges them. `accessFile(directory)` gives a
-    /// directory's access file as a layer (folder named as the panel names
-    /// it), or nothing; for directories above the web root, where the caller
-    /// has none, the file on disk is read.
-    QList<PHEffectiveAccess::Layer>
-    layersFor(const QString &folder,
-              const std::function<std::optional<PHEffectiveAccess::Layer>(const QString &directory)>
-                  &accessFile) const;
+    /// What the server merges for a folder, in its order: layersDownTo()
+    /// the web root (the server-wide lines, and for every folder from "/"
+    /// down to the root its <Directory> sections and, above the root, the
+    /// access file the server reads there); then, for each folder below,
+    /// directoryLayers() and the folder's own access file, read as
+    /// readingAt() says; and for the folder asked about, finalLayers()
+    /// (<DirectoryMatch>, <Files*>, <Location*>). Paths are absolute, links
+    /// resolved.
+    QList<PHEffectiveAccess::Layer> layersDownTo(const QString &root) const;
+    QList<PHEffectiveAccess::Layer> directoryLayers(const QString &directory) const;
+    QList<PHEffectiveAccess::Layer> finalLayers(const QString &folder) const;
 
     /// The path of `folder` in the server's address space ("/team/"), or
     /// empty when no DocumentRoot, Alias or UserDir serves it.
@@ -102,6 +103,9 @@ private:
     /// (true), to none (false), or to some (nothing).
     std::optional<bool> appliesToFilesOf(const Section &section, const QString &folder) const;
     std::optional<QString> aboveRootText(const QString &directory) const;
+    int hostFor(const QString &folder) const;
+    void appendDirectorySections(QList<PHEffectiveAccess::Layer> &layers, const QString &directory,
+                                 int host) const;
     PHEffectiveAccess::Reading readingFromSections(const QString &directory) const;
 
     bool m_read = false;
