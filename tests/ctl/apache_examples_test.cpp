@@ -492,6 +492,8 @@ protected:
                "<Directory \"ROOT/closed\">\n  Require all denied\n</Directory>\n"
                "<IfModule !authz_core_module>\n<Directory \"ROOT/closed\">\n  Require all granted\n"
                "</Directory>\n</IfModule>\n"
+               "<Directory \"ROOT/files\">\n<FilesMatch \"\\.html$\">\n  Require all granted\n</FilesMatch>\n"
+               "</Directory>\n"
                "<Location \"/opened\">\n  Require all granted\n</Location>\n"
                "<Location \"/open\">\n  Require all denied\n</Location>\n";
     }
@@ -513,6 +515,10 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
     expectAgreement(QStringLiteral("opened"), password, kOpen);
     constexpr Answers kForbidden{403, 403, 403, 403, 403, 403, 403, 403};
     expectAgreement(QStringLiteral("closed"), QString(), kForbidden);
+    // A section for some of the folder's files only: "cannot tell here",
+    // never the "Password" its file claims (its pages are open).
+    EXPECT_EQ(folder(QStringLiteral("files"), password)->modeNote(), PHEffectiveAccess::cannotTellText);
+    EXPECT_EQ(ask(QStringLiteral("files")), kOpen);
     // AuthConfig without Limit: passwords are honoured, address rules are 500.
     expectAgreement(QStringLiteral("authonly"), password, kPassword);
     expectAgreement(QStringLiteral("authonly-address"),
