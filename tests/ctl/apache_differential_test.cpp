@@ -4,6 +4,7 @@
 // credentials, with each user's password and with a wrong one.
 
 #include "common/ApacheHarness.h"
+#include "common/ServedFolder.h"
 #include "common/TestPanelContext.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
@@ -573,16 +574,10 @@ TEST_F(ApacheDifferential, HandWrittenFilesAndEditsOfThem) {
     PHFSItem tree(root, nullptr);
     for (int round = 0; tally.asked < 3900 && round < 1200; ++round) {
         const QString name = QStringLiteral("h%1").arg(round);
-        const QString path = root + QLatin1Char('/') + name;
-        QDir(root).mkpath(name);
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                        QFile::ExeOther);
-        writeText(path + QStringLiteral("/index.html"), name);
         QString text = grammar.file();
         text.replace(QStringLiteral("USERS"), root + QStringLiteral("/.htusers"));
         text.replace(QStringLiteral("GROUPS"), root + QStringLiteral("/.htgroups"));
-        writeText(path + QStringLiteral("/.htaccess"), text);
+        ASSERT_TRUE(makeServedFolder(root, name, text));
         auto node = std::make_unique<PHFSItem>(name, &tree);
         const std::string url = "/" + name.toStdString() + "/index.html";
         ++folders;
@@ -693,17 +688,9 @@ TEST_F(ApacheDifferential, UnderTheServersOwnSections) {
         text.replace(QStringLiteral("GROUPS"), root + QStringLiteral("/.htgroups"));
         texts.append(chance(10) ? QString() : text);
     }
-    for (int i = 0; i < kFolders; ++i) {
-        const QString name = QStringLiteral("s%1x").arg(i);
-        const QString path = root + QLatin1Char('/') + name;
-        QDir(root).mkpath(name);
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                        QFile::ExeOther);
-        writeText(path + QStringLiteral("/index.html"), name);
-        if (!texts.at(i).isEmpty())
-            writeText(path + QStringLiteral("/.htaccess"), texts.at(i));
-    }
+    for (int i = 0; i < kFolders; ++i)
+        ASSERT_TRUE(makeServedFolder(root, QStringLiteral("s%1x").arg(i),
+                                     texts.at(i).isEmpty() ? QString() : texts.at(i)));
     restartServer(extra);
 
     const QList<Probe> probes = this->probes();

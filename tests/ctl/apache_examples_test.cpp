@@ -6,6 +6,7 @@
 // checked against the server too.
 
 #include "common/ApacheHarness.h"
+#include "common/ServedFolder.h"
 #include "common/TestPanelContext.h"
 #include "model/PHAccessCheck.h"
 #include "model/PHEffectiveAccess.h"
@@ -102,14 +103,10 @@ protected:
 
     /// A folder `name` below the web root holding `text` as its access file.
     std::unique_ptr<PHFSItem> folder(const QString &name, const QString &text) {
-        const QString path = root + QLatin1Char('/') + name;
-        QDir(root).mkpath(name);
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                        QFile::ExeOther);
-        writeText(path + QStringLiteral("/index.html"), name);
-        if (!text.isNull())
-            writeText(path + QStringLiteral("/.htaccess"), expand(text));
+        if (!makeServedFolder(root, name, text.isNull() ? QString() : expand(text))) {
+            ADD_FAILURE() << "could not make the folder " << name.toStdString();
+            return nullptr;
+        }
         // Below the tree's root, which outlives it (and never lists it).
         return std::make_unique<PHFSItem>(name, m_tree.get());
     }
