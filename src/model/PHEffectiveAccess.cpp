@@ -550,6 +550,11 @@ PHEffectiveAccess PHEffectiveAccess::start() {
 }
 
 void PHEffectiveAccess::add(const Layer &layer, bool asked) {
+    if (layer.reading.unread) {
+        m_unpredictable.append(QStringLiteral("the access file of %1 is %2, not read here")
+                                   .arg(placeName(layer.folder), layer.text));
+        return;
+    }
     if (layer.reading.someFilesOnly) {
         m_unpredictable.append(QStringLiteral("%1 applies to some of the folder's files only (in %2)")
                                    .arg(layer.text, placeName(layer.folder)));

@@ -48,6 +48,9 @@ public:
         /// A server section that applies to some of the folder's files and
         /// not to others (the layer's text is its header).
         bool someFilesOnly = false;
+        /// An access file the server reads that Porthold does not (a link);
+        /// the layer's text says why.
+        bool unread = false;
         bool readsFiles() const { return authConfig || limit || otherOverrides || !overrideList.isEmpty(); }
         /// "The server ignores access files here (...)", or empty.
         QString ignoredNote() const;

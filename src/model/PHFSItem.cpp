@@ -1168,10 +1168,17 @@ QString absoluteFolder(const QString &root, const QString &treePath) {
 const MergedFolder &mergedThrough(const PHFSItem *node, const PHServerRules *server, const QString &root) {
     std::vector<MergedFolder> &chain = mergedChain();
     static const PHServerRules *chainServer = nullptr;
-    if (g_chainGeneration != g_accessGeneration || chainServer != server) {
+    static QString chainRoot, chainStamp;
+    // The access files above the web root are the server's, not the tree's:
+    // a change to them is seen by looking (an lstat of each the server reads).
+    const QString stamp = server ? server->aboveRootStamp(root) : QString();
+    if (g_chainGeneration != g_accessGeneration || chainServer != server || chainRoot != root ||
+        chainStamp != stamp) {
         chain.clear();
         g_chainGeneration = g_accessGeneration;
         chainServer = server;
+        chainRoot = root;
+        chainStamp = stamp;
     }
     // The chain holds each folder at its depth: the deepest one it holds on
     // the way up is where the merge goes on from (a folder's ancestors are

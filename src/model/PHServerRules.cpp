@@ -20,6 +20,9 @@
 namespace {
 
 using Layer = PHEffectiveAccess::Layer;
+/// What aboveRootText() gives for an access file that is a link (a text no
+/// file can hold: it has a NUL).
+const QString kLinkText = QStringLiteral("\0link");
 using Reading = PHEffectiveAccess::Reading;
 
 /// Compiled into Debian's apache2 (`apache2 -l`).
@@ -440,12 +443,36 @@ std::optional<bool> PHServerRules::appliesToFilesOf(const Section &section, cons
     return std::nullopt;
 }
 
+QString PHServerRules::aboveRootStamp(const QString &root) const {
+    QString stamp;
+    const QStringList parts = components(root);
+    for (qsizetype depth = 0; depth < parts.size(); ++depth) {
+        const QString directory = QLatin1Char('/') + parts.mid(0, depth).join(QLatin1Char('/'));
+        if (!readingAt(directory).readsFiles())
+            continue;
+        const QString path = directory == QLatin1String("/") ? QStringLiteral("/.htaccess")
+                                                             : directory + QStringLiteral("/.htaccess");
+        struct stat info {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) == 0)
+            stamp += QStringLiteral("%1:%2.%3:%4:%5;")
+                         .arg(path)
+                         .arg(info.st_mtim.tv_sec)
+                         .arg(info.st_mtim.tv_nsec)
+                         .arg(info.st_size)
+                         .arg(info.st_ino);
+    }
+    return stamp;
+}
+
 std::optional<QString> PHServerRules::aboveRootText(const QString &directory) const {
     const QString path = directory == QLatin1String("/") ? QStringLiteral("/.htaccess")
                                                          : directory + QStringLiteral("/.htaccess");
     // Looked at each time (a stat), read again only when it changed.
     struct stat info {};
-    const bool exists = ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+    const bool found = ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+    if (found && S_ISLNK(info.st_mode))
+        return kLinkText;
+    const bool exists = found && S_ISREG(info.st_mode);
     const QString stamp =
         exists
             ? QStringLiteral("%1.%2:%3").arg(info.st_mtim.tv_sec).arg(info.st_mtim.tv_nsec).arg(info.st_size)
@@ -455,8 +482,10 @@ std::optional<QString> PHServerRules::aboveRootText(const QString &directory) co
         found != m_aboveRoot.constEnd() && found->first == stamp)
         return found->second;
     std::optional<QString> text;
+    // Never through a link, and not larger than any access file is read:
+    // as root, this reads in folders other people may write.
     if (exists)
-        if (const PHTextFile file = PHTextFile::read(path); file.ok())
+        if (const PHTextFile file = PHTextFile::readBelow(directory, path); file.ok())
             text = file.text;
     m_aboveRoot.insert(directory, {stamp, text});
     return text;
@@ -504,8 +533,13 @@ QList<Layer> PHServerRules::layersDownTo(const QString &root) const {
         // Above the web root, the access files the server reads there.
         const Reading reading = readingAt(directory);
         if (reading.readsFiles())
-            if (const std::optional<QString> text = aboveRootText(directory))
-                layers.append(Layer{directory, *text, reading});
+            if (const std::optional<QString> text = aboveRootText(directory)) {
+                Reading read = reading;
+                // The server reads through a link; Porthold does not.
+                read.unread = text == kLinkText;
+                layers.append(
+                    Layer{directory, read.unread ? QStringLiteral("a symbolic link") : *text, read});
+            }
     }
     return layers;
 }

@@ -62,6 +62,9 @@ public:
     QList<PHEffectiveAccess::Layer> layersDownTo(const QString &root) const;
     QList<PHEffectiveAccess::Layer> directoryLayers(const QString &directory) const;
     QList<PHEffectiveAccess::Layer> finalLayers(const QString &folder) const;
+    /// Changes whenever an access file above `root` that the server reads
+    /// changes (each is looked at with an lstat).
+    QString aboveRootStamp(const QString &root) const;
 
     /// The path of `folder` in the server's address space ("/team/"), or
     /// empty when no DocumentRoot, Alias or UserDir serves it.

@@ -551,6 +551,12 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
             wanted[i] = apache[i] = model[i] = -1;
     EXPECT_EQ(apache, wanted);
     EXPECT_EQ(model, apache);
+    // Through a link the server reads it; Porthold does not, and says it cannot tell.
+    const QString target = root + QStringLiteral("/site/elsewhere");
+    ASSERT_TRUE(QFile::rename(root + QStringLiteral("/.htaccess"), target));
+    ASSERT_TRUE(QFile::link(target, root + QStringLiteral("/.htaccess")));
+    EXPECT_TRUE(below.effectiveAccess().cannotTell())
+        << below.effectiveAccess().lines().join(u'\n').toStdString();
     QFile::remove(root + QStringLiteral("/.htaccess"));
 
     // portholdctl refuses it too, as refused input.
