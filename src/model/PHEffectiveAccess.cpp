@@ -22,15 +22,6 @@ using Kind = PHEffectiveAccess::Rule::Kind;
 
 using PHConfigText::words;
 
-bool isAccessDirective(const QString &name) {
-    static const QStringList names{QStringLiteral("require"),       QStringLiteral("order"),
-                                   QStringLiteral("allow"),         QStringLiteral("deny"),
-                                   QStringLiteral("satisfy"),       QStringLiteral("authtype"),
-                                   QStringLiteral("authname"),      QStringLiteral("authuserfile"),
-                                   QStringLiteral("authgroupfile"), QStringLiteral("authmerging")};
-    return names.contains(name.toLower());
-}
-
 enum class Result { Granted, Denied, NoUser, Neutral, Error };
 
 // A negated rule that is not met proves nothing: it is neutral, never granted.
@@ -133,6 +124,15 @@ QString render(const Rule &rule) {
 } // namespace
 
 // ===== Reading one file =====
+
+bool PHEffectiveAccess::isAccessDirective(const QString &name) {
+    static const QStringList names{QStringLiteral("require"),       QStringLiteral("order"),
+                                   QStringLiteral("allow"),         QStringLiteral("deny"),
+                                   QStringLiteral("satisfy"),       QStringLiteral("authtype"),
+                                   QStringLiteral("authname"),      QStringLiteral("authuserfile"),
+                                   QStringLiteral("authgroupfile"), QStringLiteral("authmerging")};
+    return names.contains(name.toLower());
+}
 
 QString PHEffectiveAccess::Reading::ignoredNote() const {
     if (serverSection || readsFiles())

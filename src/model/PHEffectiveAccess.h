@@ -110,6 +110,10 @@ public:
         QString ignoredNote;
     };
 
+    /// Whether a directive (any letter case) bears on access: Require, the
+    /// address directives, Satisfy and the Auth* ones.
+    static bool isAccessDirective(const QString &name);
+
     /// Reads one file's text (continuation lines joined, comments skipped),
     /// as the server reads it where `reading` says.
     static Section parse(const QString &text, const QString &folder, const Reading &reading);

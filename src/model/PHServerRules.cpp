@@ -3,7 +3,6 @@
 #include "model/PHConfigText.h"
 #include "model/PHServerConfig.h"
 #include "model/PHSettings.h"
-#include "platform/PHProcess.h"
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
 
@@ -106,15 +105,12 @@ bool hasWildcard(const QString &text) {
            text.contains(QLatin1Char('['));
 }
 
+/// A directive, or a container's header ("<requireall"), that bears on access.
 bool isAccessLine(const QString &directive) {
-    static const QStringList names{
-        QStringLiteral("require"),      QStringLiteral("order"),        QStringLiteral("allow"),
-        QStringLiteral("deny"),         QStringLiteral("satisfy"),      QStringLiteral("authtype"),
-        QStringLiteral("authname"),     QStringLiteral("authuserfile"), QStringLiteral("authgroupfile"),
-        QStringLiteral("authmerging"),  QStringLiteral("<requireall"),  QStringLiteral("<requireany"),
-        QStringLiteral("<requirenone"), QStringLiteral("<if"),          QStringLiteral("<elseif"),
-        QStringLiteral("<else")};
-    return names.contains(directive);
+    static const QStringList containers{QStringLiteral("<requireall"),  QStringLiteral("<requireany"),
+                                        QStringLiteral("<requirenone"), QStringLiteral("<if"),
+                                        QStringLiteral("<elseif"),      QStringLiteral("<else")};
+    return PHEffectiveAccess::isAccessDirective(directive) || containers.contains(directive);
 }
 
 } // namespace
@@ -133,7 +129,6 @@ std::shared_ptr<const PHServerRules> PHServerRules::read(const QString &mainFile
     PHServerConfig config(serverRoot, environment);
     config.read(mainFile);
     auto rules = std::make_shared<PHServerRules>(config);
-    rules->m_mainFile = mainFile;
     rules->m_read = config.lineCount(QFileInfo(mainFile).canonicalFilePath()) > 0;
     return rules;
 }
@@ -285,20 +280,15 @@ PHServerRules::PHServerRules(const PHServerConfig &config) {
                 addServerLine(line.text, origin, isAccessLine(directive));
             continue;
         }
-        if (directive == QLatin1String("allowoverride") && open->kind == Section::Kind::Directory) {
-            QStringList classes;
+        const bool isOverride = directive == QLatin1String("allowoverride");
+        if ((isOverride || directive == QLatin1String("allowoverridelist")) &&
+            open->kind == Section::Kind::Directory) {
+            QStringList words;
             for (const QString &word : line.words.mid(1))
-                classes.append(word.toLower());
-            open->allowOverride = classes;
-            open->overrideOrigin = origin;
-            continue;
-        }
-        if (directive == QLatin1String("allowoverridelist") && open->kind == Section::Kind::Directory) {
-            QStringList names;
-            for (const QString &word : line.words.mid(1))
-                names.append(word.toLower());
-            open->allowOverrideList = names;
-            open->overrideListOrigin = origin;
+                words.append(word.toLower());
+            (isOverride ? open->allowOverride : open->allowOverrideList) = words;
+            if (isOverride)
+                open->overrideOrigin = origin;
             continue;
         }
         open->text += line.text + QLatin1Char('\n');

@@ -44,7 +44,6 @@ public:
     explicit PHServerRules(const PHServerConfig &config);
 
     bool isRead() const { return m_read; }
-    QString mainFile() const { return m_mainFile; }
 
     /// How the server reads the access file of `directory` (absolute, links
     /// resolved): what AllowOverride in force lets it set, and the modules
@@ -98,7 +97,7 @@ private:
         QString text;           ///< the lines inside, as the access-file reader reads them
         bool hasAccessLines = false;
         std::optional<QStringList> allowOverride, allowOverrideList;
-        QString overrideOrigin, overrideListOrigin;
+        QString overrideOrigin;
         int host = -1; ///< the virtual host it is in, -1 for the main server
     };
 
@@ -112,7 +111,6 @@ private:
     PHEffectiveAccess::Reading readingFromSections(const QString &directory) const;
 
     bool m_read = false;
-    QString m_mainFile;
     QList<Section> m_sections;
     QSet<QString> m_modules; ///< loaded, as "authz_groupfile"
     struct Host {

@@ -9,7 +9,6 @@
 #include "platform/Log.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHImage.h"
-#include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
 #include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
