@@ -711,4 +711,131 @@ TEST_F(ApacheDifferential, UnderTheServersOwnSections) {
     EXPECT_LT(tally.cannotTell * 10, tally.asked + tally.cannotTell) << "under 10% answered \"cannot tell\"";
 }
 
+// Users and groups with names people really have: letters in other cases,
+// dots, dashes, a space, letters outside ASCII; group files written by hand
+// with tabs, quotes, CRLF, repeated groups and names that differ only in
+// case; Require lines naming them in other cases and quoted.
+TEST_F(ApacheDifferential, OddUserAndGroupNames) {
+    const QList<User> users{{QStringLiteral("alice"), QStringLiteral("lower-case")},
+                            {QStringLiteral("Alice"), QStringLiteral("Upper-Case")},
+                            {QStringLiteral("o.brien"), QStringLiteral("dotted")},
+                            {QStringLiteral("dash-ed"), QStringLiteral("dashed")},
+                            {QStringLiteral("a b"), QStringLiteral("spaced")},
+                            {QStringLiteral("\u00fcn\u00efcode"), QStringLiteral("umlaut")},
+                            {QStringLiteral("x@y.example"), QStringLiteral("at-sign")}};
+    const QString userFile = root + QStringLiteral("/.oddusers");
+    bool first = true;
+    for (const User &user : users) {
+        const std::string command = "/usr/bin/htpasswd -b " + std::string(first ? "-c " : "") + "'" +
+                                    userFile.toStdString() + "' '" + user.name.toStdString() + "' '" +
+                                    user.password.toStdString() + "' 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        first = false;
+    }
+    ::chmod(userFile.toLocal8Bit().constData(), 0644);
+    const QString groupFile = root + QStringLiteral("/.oddgroups");
+    writeText(groupFile, QStringLiteral("staff: alice\n"
+                                        "Staff: Alice o.brien\n"
+                                        "team:\to.brien\t dash-ed\r\n"
+                                        "quoted: \"a b\" \"\u00fcn\u00efcode\"\n"
+                                        "crew: dash-ed\n"
+                                        "crew: x@y.example\n"
+                                        "  lead: alice\n"
+                                        "#hidden: alice\n"
+                                        "empty:\n"));
+    const QStringList groupNames{"staff", "Staff", "STAFF",  "team", "quoted",
+                                 "crew",  "lead",  "hidden", "empty"};
+    const QStringList nameForms{
+        "alice",           "Alice",  "ALICE", "o.brien", "\"a b\"", "dash-ed", "\u00fcn\u00efcode",
+        "\"x@y.example\"", "O.Brien"};
+    const auto pick = [&](const QStringList &from) { return from.at(below(int(from.size()))); };
+
+    // Every user with the right and a wrong password, one name in another
+    // case with its twin's password, and nobody.
+    struct OddProbe {
+        QString user;
+        QString password;
+        bool right;
+    };
+    QList<OddProbe> probes{{QString(), QString(), false}};
+    for (const User &user : users) {
+        probes.append({user.name, user.password, true});
+        probes.append({user.name, QStringLiteral("not-it"), false});
+    }
+    probes.append({QStringLiteral("ALICE"), QStringLiteral("lower-case"), false});
+    probes.append({QStringLiteral("Dash-ed"), QStringLiteral("dashed"), false});
+
+    Tally tally;
+    PHFSItem tree(root, nullptr);
+    const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
+    for (int round = 0; round < 60 && !HasFailure(); ++round) {
+        QStringList lines{QStringLiteral("AuthType Basic"), QStringLiteral("AuthName \"odd\""),
+                          QStringLiteral("AuthUserFile \"") + userFile + QLatin1Char('"'),
+                          QStringLiteral("AuthGroupFile ") + groupFile};
+        const int statements = 1 + below(2);
+        QStringList body;
+        for (int i = 0; i < statements; ++i) {
+            switch (below(4)) {
+            case 0:
+                body << QStringLiteral("Require user ") + pick(nameForms) +
+                            (chance(50) ? QLatin1Char(' ') + pick(nameForms) : QString());
+                break;
+            case 1:
+                body << QStringLiteral("Require group ") + pick(groupNames) +
+                            (chance(40) ? QLatin1Char(' ') + pick(groupNames) : QString());
+                break;
+            case 2:
+                body << QStringLiteral("Require valid-user");
+                break;
+            default:
+                body << QStringLiteral("<RequireAll>") << QStringLiteral("  Require valid-user")
+                     << QStringLiteral("  Require not ") + (chance(50)
+                                                                ? QStringLiteral("user ") + pick(nameForms)
+                                                                : QStringLiteral("group ") + pick(groupNames))
+                     << QStringLiteral("</RequireAll>");
+            }
+        }
+        const QString name = QStringLiteral("n%1").arg(round);
+        const QString text = (lines + body).join(QLatin1Char('\n')) + QLatin1Char('\n');
+        ASSERT_TRUE(makeServedFolder(root, name, text));
+        auto node = std::make_unique<PHFSItem>(name, &tree);
+        const PHEffectiveAccess access = node->effectiveAccess();
+        const std::string url = "/" + name.toStdString() + "/index.html";
+        for (const OddProbe &probe : probes) {
+            QString why;
+            const PHEffectiveAccess::Credentials credentials{probe.user, probe.right};
+            const int predicted = access.predict({QStringLiteral("127.0.0.1"), QStringLiteral("localhost")},
+                                                 credentials, directory, &why);
+            const int answered =
+                probe.user.isEmpty()
+                    ? server().get(url)
+                    : server().get(url, {probe.user.toStdString(), probe.password.toStdString()});
+            if (predicted < 0) {
+                ++tally.cannotTell;
+                continue;
+            }
+            ++tally.asked;
+            ++tally.answers[answered];
+            if (predicted == answered) {
+                ++tally.agreed;
+                continue;
+            }
+            ADD_FAILURE() << "GET " << url << " as \"" << probe.user.toStdString() << "\" ("
+                          << (probe.right ? "right" : "wrong") << " password): predicted " << predicted
+                          << " (" << why.toStdString() << "), Apache answered " << answered
+                          << "\n--- .htaccess\n"
+                          << text.toStdString();
+        }
+    }
+    std::cout << "odd names: " << tally.asked << " probes, " << tally.agreed << " agreements, "
+              << tally.cannotTell << " answered \"cannot tell\"; answers:";
+    for (const auto &[status, count] : tally.answers)
+        std::cout << ' ' << status << " x" << count;
+    std::cout << '\n';
+    EXPECT_EQ(tally.agreed, tally.asked);
+    EXPECT_GE(tally.asked, 900);
+    EXPECT_GT(tally.answers[200], 0);
+    EXPECT_GT(tally.answers[401], 0);
+}
+
 } // namespace
