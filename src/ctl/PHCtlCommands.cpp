@@ -12,6 +12,7 @@
 #include "model/PHGroupsDataSource.h"
 #include "model/PHNameRule.h"
 #include "model/PHPasswordHash.h"
+#include "model/PHServerRules.h"
 #include "model/PHSettings.h"
 #include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
@@ -287,7 +288,10 @@ QJsonValue noteValue(const QString &note) {
 void PHCtlCommands::tree() {
     PHFSItem *root = rootItem();
     QSet<FolderIdentity> ancestors;
+    const QString unread = PHServerRules::unreadNote();
     if (!m_output.isJson()) {
+        if (!unread.isEmpty())
+            m_output.warn(unread);
         walkTree(root, QStringLiteral("."), 0, ancestors,
                  [this](PHFSItem *node, const QString &path, int depth) {
                      QString name = depth == 0 ? path : node->relativePath();
@@ -321,6 +325,7 @@ void PHCtlCommands::tree() {
                                    {"note", noteValue(node->modeNote(access))}});
     });
     m_output.set(QStringLiteral("root"), m_context.webRoot());
+    m_output.set(QStringLiteral("prediction_note"), noteValue(unread));
     m_output.set(QStringLiteral("folders"), folders);
 }
 
@@ -439,6 +444,7 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
         {"hand_managed_reasons", jsonList(node->handManagedReasons())},
         {"note", noteValue(node->modeNote(effective))},
         {"effective", jsonList(effective.lines())},
+        {"prediction_note", noteValue(PHServerRules::unreadNote())},
         {"access_file", hasFile ? QJsonValue(node->accessPath()) : QJsonValue()},
         {"text", hasFile ? QJsonValue(node->stringValue()) : QJsonValue()},
     };
@@ -474,6 +480,8 @@ void PHCtlCommands::show() {
     m_out << "Effective:\n";
     for (const QString &line : effective.lines())
         m_out << "  " << line << '\n';
+    if (const QString unread = PHServerRules::unreadNote(); !unread.isEmpty())
+        m_out << unread << '\n';
     if (const QString warning = effective.thisComputerWarning(); !warning.isEmpty())
         m_out << "Warning: " << warning << '\n';
     if (const QString note = node->modeNote(effective); !note.isEmpty())
@@ -519,6 +527,8 @@ void PHCtlCommands::verify() {
         m_out << "Folder: " << node->fullPath() << '\n' << "Effective:\n";
         for (const QString &line : node->effectiveAccess().lines())
             m_out << "  " << line << '\n';
+        if (const QString unread = PHServerRules::unreadNote(); !unread.isEmpty())
+            m_out << unread << '\n';
         m_out.flush();
     }
     const PHAccessCheck::Report report =

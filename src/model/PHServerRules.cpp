@@ -592,6 +592,33 @@ void PHServerRules::forgetSettings() {
     g_sinceLook.invalidate();
 }
 
+namespace {
+// The main file fromSettings() last tried, and the server program it asked
+// for it, for unreadNote().
+QString g_triedFile, g_triedBinary;
+} // namespace
+
+QString PHServerRules::unreadNote() {
+    const std::shared_ptr<const PHServerRules> rules = fromSettings();
+    if (rules && rules->isRead())
+        return {};
+    QString file, binary;
+    {
+        const std::lock_guard<std::mutex> lock(g_settingsMutex);
+        file = g_triedFile;
+        binary = g_triedBinary;
+    }
+    if (file.isEmpty() && !binary.isEmpty())
+        return QStringLiteral("Predicted from the access files alone: no server configuration was found "
+                              "(%1 does not name it)")
+            .arg(binary);
+    return file.isEmpty()
+               ? QStringLiteral("Predicted from the access files alone: no server configuration was found")
+               : QStringLiteral("Predicted from the access files alone: the server configuration %1 could "
+                                "not be read")
+                     .arg(file);
+}
+
 std::shared_ptr<const PHServerRules> PHServerRules::fromSettings() {
     static std::shared_ptr<const PHServerRules> cached;
     static QString cachedFile;
@@ -605,6 +632,7 @@ std::shared_ptr<const PHServerRules> PHServerRules::fromSettings() {
     sinceLook.start();
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     QString file;
+    g_triedBinary.clear();
     if (defaults->boolForKey(PHSettings::Key::OverrideConfDirectory)) {
         const QString folder =
             defaults->stringForKey(PHSettings::Key::ApacheConfDirectory).value_or(QString());
@@ -620,7 +648,9 @@ std::shared_ptr<const PHServerRules> PHServerRules::fromSettings() {
             knownFile = PHServerConfig::compiledConfigFile(binary);
         }
         file = knownFile;
+        g_triedBinary = binary;
     }
+    g_triedFile = file;
     if (file.isEmpty()) {
         cached.reset();
         cachedFile.clear();

@@ -40,6 +40,10 @@ public:
     /// Makes the next fromSettings() look at the settings and the file again
     /// (after the configuration's place was changed).
     static void forgetSettings();
+    /// Empty when fromSettings() has a configuration it could read; otherwise
+    /// what the front ends show beside their predictions, which then come
+    /// from the access files alone.
+    static QString unreadNote();
 
     explicit PHServerRules(const PHServerConfig &config);
 

@@ -5,6 +5,7 @@
 
 #include "model/PHAccessCheck.h"
 #include "model/PHFSItem.h"
+#include "model/PHServerRules.h"
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
 #include "pane/PortholdPrefSupport.h"
@@ -275,6 +276,8 @@ void PortholdPref::showEffectiveAccess() {
         lines = access.lines();
         if (m_fsItem->isHandManaged())
             lines.prepend(PHFSItem::handManagedMessage + QLatin1Char('.'));
+        if (const QString unread = PHServerRules::unreadNote(); !unread.isEmpty())
+            lines.append(unread);
         refusal = access.thisComputerWarning();
         // An unsaved text in the manual editor: what saving it would do.
         if (m_manuallyEdited) {

@@ -19,6 +19,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -573,4 +575,51 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
     const int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << command;
     EXPECT_EQ(readText(node->accessPath()), before);
+}
+
+// Without a configuration to read, predictions are the access files' alone,
+// and both front ends say so, naming the file they could not read.
+TEST_F(ApacheServerConfiguration, PredictionsWithoutTheConfigurationSaySo) {
+    EXPECT_EQ(PHServerRules::unreadNote(), QString());
+    const auto writeSettings = [this](const std::string &file) {
+        const std::string settings = m_settings.string() + "/porthold";
+        fs::create_directories(settings);
+        std::ofstream(settings + "/com.quillmere.porthold.plist")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+            << "<key>Override Conf Directory Location</key><true/><key>Apache Conf Directory</key><string>"
+            << server().serverRoot().string() << "</string><key>Apache Conf File</key><string>" << file
+            << "</string></dict></plist>\n";
+    };
+    const auto showJson = [this]() {
+        const std::string command = "XDG_CONFIG_HOME='" + m_settings.string() +
+                                    "' '" PORTHOLDCTL_PATH "' --json --root '" + root.toStdString() +
+                                    "' show ignored 2>/dev/null";
+        std::string out;
+        if (FILE *pipe = ::popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                out.append(buffer, n);
+            ::pclose(pipe);
+        }
+        return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+    };
+    ASSERT_TRUE(makeServedFolder(root, QStringLiteral("ignored"), QStringLiteral("Require all denied\n")));
+    writeSettings("httpd.conf");
+    QJsonObject shown = showJson();
+    ASSERT_TRUE(shown.contains(QLatin1String("prediction_note")));
+    EXPECT_TRUE(shown.value(QLatin1String("prediction_note")).isNull());
+    EXPECT_FALSE(shown.value(QLatin1String("note")).isNull()) << "the server's AllowOverride None counts";
+
+    writeSettings("missing.conf");
+    shown = showJson();
+    const QString note = shown.value(QLatin1String("prediction_note")).toString();
+    EXPECT_TRUE(note.startsWith(QLatin1String("Predicted from the access files alone")) &&
+                note.contains(QLatin1String("missing.conf")))
+        << note.toStdString();
+    EXPECT_TRUE(shown.value(QLatin1String("note")).isNull()) << "the access file alone closes the folder";
+
+    PHUserDefaults::standardUserDefaults()->setObjectForKey(QStringLiteral("missing.conf"),
+                                                            PHSettings::Key::ApacheConfFile);
+    PHServerRules::forgetSettings();
+    EXPECT_TRUE(PHServerRules::unreadNote().contains(QLatin1String("missing.conf")));
 }
