@@ -206,7 +206,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         if (PHCtlArguments::isChanging(invocation.command))
             journal.emplace(invocation.check, invocation.diff);
         PHCtlCommands commands(context, output, passwords, std::move(userFile));
-        commands.execute(invocation);
+        if (const std::optional<int> own = commands.execute(invocation)) {
+            status = *own;
+            output.set(QStringLiteral("exit"), status);
+        }
         if (journal) {
             const QList<PHWriteJournal::Entry> changes = journal->changes();
             // --owner, --group and --mode hold for the command's file even
@@ -230,9 +233,6 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
     } catch (const Failure &failure) {
         output.fail(failure.messages, Failed);
         status = Failed;
-    } catch (const PHCtlCommands::Outcome &outcome) {
-        status = outcome.status;
-        output.set(QStringLiteral("exit"), status);
     } catch (const PHException &exception) {
         output.fail({exception.reason()}, Failed);
         status = Failed;

@@ -240,12 +240,12 @@ QStringList commaList(const QString &value) {
     return names;
 }
 
-qint32 modeIndex(const QString &word) {
-    const auto index = static_cast<qint32>(kModeWords.indexOf(word.toLower()));
-    if (index < 0)
+PHMode modeOfWord(const QString &word) {
+    const std::optional<PHMode> mode = PHProtection::modeAt(qint32(kModeWords.indexOf(word.toLower())));
+    if (!mode)
         throw PHCtlUsageError(
             QStringLiteral("unknown mode \"%1\" (none, password, address, either, both)").arg(word));
-    return index;
+    return *mode;
 }
 
 void parseApply(Reader &reader, PHCtlInvocation &invocation) {
@@ -269,7 +269,7 @@ void parseApply(Reader &reader, PHCtlInvocation &invocation) {
             seen.insert(key);
         const QString list = QStringLiteral("a comma-separated list after %1 (\"\" for none)").arg(option);
         if (option == QLatin1String("--mode"))
-            invocation.applyMode = modeIndex(reader.takeValue(QStringLiteral("a mode after --mode")));
+            invocation.applyMode = modeOfWord(reader.takeValue(QStringLiteral("a mode after --mode")));
         else if (option == QLatin1String("--users"))
             invocation.applyUsers = commaList(reader.takeValue(list));
         else if (option == QLatin1String("--groups"))
@@ -410,8 +410,8 @@ PHCtlInvocation parse(const QStringList &arguments) {
     } else if (command == QLatin1String("mode")) {
         invocation.command = Command::Mode;
         invocation.folder = reader.takeValue(QStringLiteral("FOLDER"));
-        invocation.modeIndex =
-            modeIndex(reader.takeValue(QStringLiteral("mode (none, password, address, either, both)")));
+        invocation.mode =
+            modeOfWord(reader.takeValue(QStringLiteral("mode (none, password, address, either, both)")));
         reader.expectEnd();
     } else if (command == QLatin1String("require") || command == QLatin1String("unrequire")) {
         invocation.command = command == QLatin1String("require") ? Command::Require : Command::Unrequire;
@@ -454,14 +454,8 @@ PHCtlInvocation parse(const QStringList &arguments) {
     return invocation;
 }
 
-QString modeName(qint32 modeIndex) {
-    static const QStringList names{"None", "Password", "Address", "Password or Address",
-                                   "Password and Address"};
-    return modeIndex >= 0 && modeIndex < names.size() ? names.at(modeIndex) : QString();
-}
-
-QString modeWord(qint32 modeIndex) {
-    return modeIndex >= 0 && modeIndex < kModeWords.size() ? kModeWords.at(modeIndex) : QString();
+QString modeWord(PHMode mode) {
+    return kModeWords.value(PHProtection::indexOf(mode));
 }
 
 bool isChanging(Command command) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/PHProtection.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -45,10 +47,10 @@ struct PHCtlInvocation {
     std::optional<uint> fileOwner;
     std::optional<uint> fileGroup;
     std::optional<uint> fileMode;
-    QString folder;       // relative to the web root, "." for the root itself
-    QString name;         // user or group the command is about
-    QString member;       // add-member / remove-member
-    qint32 modeIndex = 0; // mode: 0 none .. 4 both
+    QString folder;             // relative to the web root, "." for the root itself
+    QString name;               // user or group the command is about
+    QString member;             // add-member / remove-member
+    PHMode mode = PHMode::None; // mode
 
     // require / unrequire
     QStringList users;
@@ -71,7 +73,7 @@ struct PHCtlInvocation {
     bool keepPassword = false;   // user add: an existing user keeps its password
 
     // apply: what is not given stays as it is
-    std::optional<qint32> applyMode;
+    std::optional<PHMode> applyMode;
     std::optional<QStringList> applyUsers;
     std::optional<QStringList> applyGroups;
     std::optional<bool> applyAnyUser;
@@ -102,10 +104,8 @@ QString usage();
 /// The synopsis of the command the arguments name ("portholdctl [OPTION]...
 /// mode FOLDER MODE"), taken from the full text; empty when they name none.
 QString commandUsage(const QStringList &arguments);
-/// The mode names as the folder outline shows them, by mode index.
-QString modeName(qint32 modeIndex);
-/// The mode words of the command line (none, password, ...), by mode index.
-QString modeWord(qint32 modeIndex);
+/// The mode's word on the command line (none, password, ...).
+QString modeWord(PHMode mode);
 /// Whether the command changes files (and answers with what it changed).
 bool isChanging(PHCtlInvocation::Command command);
 } // namespace PHCtlArguments

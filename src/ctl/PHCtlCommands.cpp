@@ -90,10 +90,7 @@ QString linkTarget(const PHFSItem *node) {
 }
 
 QStringList memberNames(const PHUserItem *group) {
-    QStringList names;
-    for (const PHUserItem::Ptr &item : group->children())
-        names.append(item->value());
-    return names;
+    return PHGroupsDataSource::memberNames(*group);
 }
 
 } // namespace
@@ -106,8 +103,9 @@ PHCtlCommands::PHCtlCommands(PHHeadlessContext &context, PHCtlOutput &output, Pa
 
 PHCtlCommands::~PHCtlCommands() = default;
 
-void PHCtlCommands::execute(const PHCtlInvocation &invocation) {
+std::optional<int> PHCtlCommands::execute(const PHCtlInvocation &invocation) {
     m_invocation = invocation;
+    m_status.reset();
     // A name that begins with "-" would be read as an option by the next
     // tool given it (and was, before "--" ended the options): never a name.
     const bool groupCommand =
@@ -141,6 +139,7 @@ void PHCtlCommands::execute(const PHCtlInvocation &invocation) {
             m_output.warn(QStringLiteral("No group %1 yet; --check takes it as made by an earlier step")
                               .arg(quoted(name)));
     }
+    return m_status;
 }
 
 bool PHCtlCommands::assumedInCheck(const QString &name, bool group) {
@@ -227,8 +226,7 @@ PHFSItem *PHCtlCommands::rootItem() {
     return m_root.get();
 }
 
-/// The node of a folder given relative to the web root, selected as the
-/// panel's folder so the model's edits act on it.
+/// The node of a folder given relative to the web root.
 PHFSItem *PHCtlCommands::folder(const QString &relative) {
     if (QDir::isAbsolutePath(relative))
         throw Refusal{QStringLiteral("Folders are given relative to the web root %1: %2")
@@ -241,14 +239,13 @@ PHFSItem *PHCtlCommands::folder(const QString &relative) {
             throw Refusal{QStringLiteral("%1 is not below the web root").arg(quoted(relative))};
         PHFSItem *next = nullptr;
         for (PHFSItem *child : node->children())
-            if (child->relativePath() == part)
+            if (child->name() == part)
                 next = child;
         if (!next)
             throw Refusal{QStringLiteral("No folder %1 below the web root %2")
                               .arg(quoted(relative), m_context.webRoot())};
         node = next;
     }
-    m_context.select(node);
     // Listing reads the access files of every folder on the way; only the
     // one asked about matters here.
     m_reportedSoFar = m_context.reportedErrors().size();
@@ -294,11 +291,11 @@ void PHCtlCommands::tree() {
             m_output.warn(unread);
         walkTree(root, QStringLiteral("."), 0, ancestors,
                  [this](PHFSItem *node, const QString &path, int depth) {
-                     QString name = depth == 0 ? path : node->relativePath();
+                     QString name = depth == 0 ? path : node->name();
                      if (const QString target = linkTarget(node); !target.isEmpty())
                          name += QStringLiteral(" -> ") + target;
                      m_out << QString(depth * 2, QLatin1Char(' ')) << name << '\t'
-                           << PHFSItem::modeName(node->modeIndex());
+                           << PHProtection::name(node->mode());
                      // Protection that comes from a folder above shows beside the folder's own mode.
                      const PHEffectiveAccess access = node->effectiveAccess();
                      const QString inherited = access.inheritedNote();
@@ -319,7 +316,7 @@ void PHCtlCommands::tree() {
         const QString target = linkTarget(node);
         folders.append(QJsonObject{{"folder", path},
                                    {"link", target.isEmpty() ? QJsonValue() : QJsonValue(target)},
-                                   {"mode", PHCtlArguments::modeWord(node->modeIndex())},
+                                   {"mode", PHCtlArguments::modeWord(node->mode())},
                                    {"inherited", inherited.isEmpty() ? QJsonValue() : QJsonValue(inherited)},
                                    {"hand_managed", node->isHandManaged()},
                                    {"note", noteValue(node->modeNote(access))}});
@@ -343,9 +340,7 @@ void PHCtlCommands::walkTree(PHFSItem *node, const QString &path, int depth, QSe
         return;
     ancestors.insert(identity);
     for (PHFSItem *child : node->children())
-        walkTree(child,
-                 path == QLatin1String(".") ? child->relativePath()
-                                            : path + QLatin1Char('/') + child->relativePath(),
+        walkTree(child, path == QLatin1String(".") ? child->name() : path + QLatin1Char('/') + child->name(),
                  depth + 1, ancestors, visit);
     ancestors.remove(identity);
     // Folders deeper than every walk goes are said once, with the first of them.
@@ -429,7 +424,7 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
     return QJsonObject{
         {"folder", normalizedFolder(relative)},
         {"path", node->fullPath()},
-        {"mode", PHCtlArguments::modeWord(node->modeIndex())},
+        {"mode", PHCtlArguments::modeWord(node->mode())},
         {"disabled", node->isAuthenticationDisabled()},
         {"address_mode", node->isAllowSet() ? "allow" : "deny"},
         {"users", jsonList(users)},
@@ -460,7 +455,7 @@ void PHCtlCommands::show() {
     }
     const auto list = [node](const QString &key) { return node->listForKey(key).join(QLatin1Char(' ')); };
     m_out << "Folder: " << node->fullPath() << '\n'
-          << "Mode: " << PHFSItem::modeName(node->modeIndex()) << '\n'
+          << "Mode: " << PHProtection::name(node->mode()) << '\n'
           << "Disabled: " << (node->isAuthenticationDisabled() ? "yes" : "no") << '\n'
           << "Address mode: " << (node->isAllowSet() ? "allow" : "deny") << '\n'
           << "Required users: " << list(PHFSItem::RequireUserKey) << '\n'
@@ -555,14 +550,14 @@ void PHCtlCommands::verify() {
         for (const QString &line : report.lines())
             m_out << line << '\n';
     }
-    throw Outcome{!report.reachable ? PHCtl::Unreachable : report.agrees() ? PHCtl::Success : PHCtl::Differs};
+    m_status = !report.reachable ? PHCtl::Unreachable : report.agrees() ? PHCtl::Success : PHCtl::Differs;
 }
 
 void PHCtlCommands::mode() {
     PHFSItem *node = editableFolder(m_invocation.folder);
-    if (node->modeIndex() == m_invocation.modeIndex)
+    if (node->mode() == m_invocation.mode)
         return;
-    node->setModeIndex(m_invocation.modeIndex);
+    node->setMode(m_invocation.mode);
     written(node);
 }
 
@@ -655,9 +650,9 @@ void PHCtlCommands::writeAddresses(PHFSItem *node, bool allow, const QStringList
 
 void PHCtlCommands::apply() {
     PHFSItem *node = editableFolder(m_invocation.folder);
-    const qint32 mode = m_invocation.applyMode.value_or(node->modeIndex());
-    const bool password = mode == 1 || mode == 3 || mode == 4;
-    const bool address = mode == 2 || mode == 3 || mode == 4;
+    const PHMode mode = m_invocation.applyMode.value_or(node->mode());
+    const bool password = PHProtection::asksPassword(mode);
+    const bool address = PHProtection::asksAddress(mode);
     const QStringList users = trimmedAll(m_invocation.applyUsers.value_or(QStringList()));
     const QStringList groups = m_invocation.applyGroups.value_or(QStringList());
     const bool grants = !users.isEmpty() || !groups.isEmpty() || m_invocation.applyAnyUser.value_or(false);
@@ -714,7 +709,7 @@ void PHCtlCommands::apply() {
     // lists above never hold them) go too, so the file is written.
     const bool unknownStay = !(exact && m_invocation.applyUsers && !unknownInForce(node, false).isEmpty()) &&
                              !(exact && m_invocation.applyGroups && !unknownInForce(node, true).isEmpty());
-    const bool unchanged = unknownStay && mode == node->modeIndex() && allow == node->isAllowSet() &&
+    const bool unchanged = unknownStay && mode == node->mode() && allow == node->isAllowSet() &&
                            required == node->listForKey(PHFSItem::RequireUserKey) &&
                            requiredGroups == node->listForKey(PHFSItem::RequireGroupKey) &&
                            listed == node->listForKey(addressKey);
@@ -726,8 +721,8 @@ void PHCtlCommands::apply() {
         node->setListForKey(addressKey, listed);
         node->setAllowUnsaved(allow);
         // Choosing a mode writes the file; otherwise it is written as it is now.
-        if (mode != node->modeIndex())
-            node->setModeIndex(mode);
+        if (mode != node->mode())
+            node->setMode(mode);
         else
             node->writeAccessFile();
         written(node);
@@ -780,11 +775,7 @@ PHGroupsDataSource &PHCtlCommands::groups() {
 
 /// The record position of a user, or -1.
 qint32 PHCtlCommands::userIndex(const QString &name) {
-    const QStringList names = users().userNames();
-    for (qint32 i = 0; i < names.size(); ++i)
-        if (trimmed(names.at(i)) == name)
-            return i;
-    return -1;
+    return qint32(users().indexOfUser(name));
 }
 
 void PHCtlCommands::usersWritten() {
@@ -888,17 +879,16 @@ void PHCtlCommands::setPasswordInPieces(const QString &hash, bool append) {
 
 void PHCtlCommands::deleteUser() {
     const QString name = trimmed(m_invocation.name);
-    const qint32 index = userIndex(name);
     m_output.set(QStringLiteral("folders"), QJsonArray());
     // Deleting a user that is not there leaves things as wanted.
-    if (index < 0) {
+    if (userIndex(name) < 0) {
         m_output.note(QStringLiteral("No user %1; nothing to delete").arg(quoted(name)));
         return;
     }
     // Found while the name is still a user; taken out once it is gone, so
     // a failed save of the user file leaves every folder as it was.
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::User);
-    users().tableViewDeleteRowReplace(nullptr, index + 1, false);
+    users().deleteUser(name);
     usersWritten();
     const QStringList failed = removeGrants(folders, name, PHAccessGrants::Kind::User);
     groupsWritten();
@@ -1043,10 +1033,7 @@ void PHCtlCommands::auditUsers() {
 // ------------------------------------------------------------ groups
 
 PHUserItem::Ptr PHCtlCommands::existingGroup(const QString &name) {
-    for (const PHUserItem::Ptr &item : groups().rootArray())
-        if (item->value() == name)
-            return item;
-    return nullptr;
+    return groups().groupNamed(name);
 }
 
 PHUserItem *PHCtlCommands::group(const QString &name) {
@@ -1093,37 +1080,28 @@ void PHCtlCommands::addGroup() {
     }
 
     warnIfStillRequired(name, PHAccessGrants::Kind::Group);
-    PHUserItem::Ptr item = groups().addNewGroup(name);
-    for (const QString &user : members)
-        item->children().append(PHUserItem::itemWithValueParentChildren(user, item, std::nullopt));
-    groups().writeGroupfile();
+    groups().addNewGroup(name);
+    groups().setMembers(name, members);
     groupsWritten();
     m_output.set(QStringLiteral("members"), jsonList(members));
 }
 
 void PHCtlCommands::setMembers(const PHUserItem::Ptr &item, const QStringList &members) {
     const QStringList current = memberNames(item.get());
-    QList<PHUserItem::Ptr> kept;
-    for (const PHUserItem::Ptr &child : item->children())
-        if (!m_invocation.exact || members.contains(child->value()))
-            kept.append(child);
     QStringList wanted;
-    for (const PHUserItem::Ptr &child : kept)
-        wanted.append(child->value());
-    for (const QString &user : members) {
-        if (wanted.contains(user))
-            continue;
-        wanted.append(user);
-        kept.append(PHUserItem::itemWithValueParentChildren(user, item, std::nullopt));
-    }
+    for (const QString &member : current)
+        if (!m_invocation.exact || members.contains(member))
+            wanted.append(member);
+    for (const QString &user : members)
+        if (!wanted.contains(user))
+            wanted.append(user);
     m_output.set(QStringLiteral("members"), jsonList(wanted));
     // --exact also takes out members the group file names who are no users.
     if (wanted == current && !(m_invocation.exact && !unknownMembers(item->value()).isEmpty())) {
         m_output.note(QStringLiteral("The group %1 already has these members").arg(quoted(item->value())));
         return;
     }
-    item->children() = kept;
-    groups().writeGroupfile();
+    groups().setMembers(item->value(), wanted);
     groupsWritten();
 }
 
@@ -1134,10 +1112,9 @@ void PHCtlCommands::deleteGroup() {
         m_output.note(QStringLiteral("No group %1; nothing to delete").arg(quoted(m_invocation.name)));
         return;
     }
-    PHUserItem *item = group(m_invocation.name);
-    const QString name = item->value();
+    const QString name = m_invocation.name;
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::Group);
-    groups().outlineViewDeleteRowForItem(nullptr, item);
+    groups().deleteGroup(name);
     groupsWritten();
     const QStringList failed = removeGrants(folders, name, PHAccessGrants::Kind::Group);
     if (!failed.isEmpty())
@@ -1153,24 +1130,18 @@ void PHCtlCommands::addMember() {
             QStringLiteral("%1 is already a member of %2").arg(quoted(user), quoted(item->value())));
         return;
     }
-    PHUserItem::Ptr self;
-    for (const PHUserItem::Ptr &candidate : groups().rootArray())
-        if (candidate.get() == item)
-            self = candidate;
-    item->children().append(PHUserItem::itemWithValueParentChildren(user, self, std::nullopt));
-    groups().writeGroupfile();
+    groups().setMembers(item->value(), memberNames(item) << user);
     groupsWritten();
 }
 
 void PHCtlCommands::removeMember() {
     PHUserItem *item = group(m_invocation.name);
     const QString user = trimmed(m_invocation.member);
-    PHUserItem *found = member(item, user);
-    if (!found) {
+    if (!member(item, user)) {
         m_output.note(QStringLiteral("%1 is not a member of %2").arg(quoted(user), quoted(item->value())));
         return;
     }
-    groups().outlineViewDeleteRowForItem(nullptr, found);
+    groups().removeMember(item->value(), user);
     groupsWritten();
 }
 

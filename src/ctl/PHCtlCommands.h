@@ -41,8 +41,7 @@ struct PHCtlPasswords {
 /// The commands of portholdctl on a loaded context: each acts on the model as
 /// the panel's matching control does and gives its answer to `output` (text,
 /// or the fields of the JSON document), warnings too. A command the panel would not accept throws `Refusal`
-/// with the panel's reason; one whose file could not be read or written throws `Failure`; one that ends with
-/// a status of its own throws `Outcome`.
+/// with the panel's reason; one whose file could not be read or written throws `Failure`.
 class PHCtlCommands {
 public:
     /// Input the panel would not accept; the message is the panel's where it has one.
@@ -52,11 +51,6 @@ public:
     /// A file that could not be read or written, one message per problem.
     struct Failure {
         QStringList messages;
-    };
-    /// A command that ends with a status of its own (verify), one of
-    /// `PHCtl::Status`; what it found is printed already.
-    struct Outcome {
-        int status;
     };
     using PasswordSource = PHCtlPasswords::PasswordSource;
     using CheckPasswordSource = PHCtlPasswords::CheckPasswordSource;
@@ -73,15 +67,16 @@ public:
     PHCtlCommands(const PHCtlCommands &) = delete;
     PHCtlCommands &operator=(const PHCtlCommands &) = delete;
 
-    /// Runs one command (not Help or Version, which need no context).
-    void execute(const PHCtlInvocation &invocation);
+    /// Runs one command (not Help or Version, which need no context). A
+    /// command that ends with a status of its own (verify) answers it, one of
+    /// `PHCtl::Status`; what it found is printed already.
+    std::optional<int> execute(const PHCtlInvocation &invocation);
 
 private:
     /// Turns the errors the model reported into a failure naming the file.
     void checkReportedErrors(const QString &file);
     PHFSItem *rootItem();
-    /// The node of a folder given relative to the web root, selected as the
-    /// panel's folder so the model's edits act on it.
+    /// The node of a folder given relative to the web root.
     PHFSItem *folder(const QString &relative);
     /// A folder whose access file the panel may rewrite.
     PHFSItem *editableFolder(const QString &relative);
@@ -180,5 +175,6 @@ private:
     PHCtlInvocation m_invocation;
     std::unique_ptr<PHFSItem> m_root;
     qsizetype m_reportedSoFar = 0;
+    std::optional<int> m_status;   // verify's own exit status
     bool m_depthLimitSaid = false; // a walk reached PHFSItem::kMaxDepth and said so
 };

@@ -14,8 +14,8 @@ class PHUsersDataSource;
 class PHGroupsDataSource;
 
 /// The panel context of a front end without a window: the panel's settings
-/// store, web root, known-address list, users and groups, and one selected
-/// folder. Questions are answered as the panel answers them; errors the model
+/// store, web root, known-address list, users and groups; no folder is ever
+/// selected. Questions are answered as the panel answers them; errors the model
 /// reports are collected for the caller to print. Installs itself as the
 /// shared context for its lifetime.
 class PHHeadlessContext : public PanelContext {
@@ -43,9 +43,6 @@ public:
     PHUsersDataSource *users() const { return m_users.get(); }
     PHGroupsDataSource *groups() const { return m_groups.get(); }
 
-    /// The folder the data sources act on (the panel's selection).
-    void select(PHFSItem *item) { m_selected = item; }
-
     /// Appends the lower-cased address unless it is already known, and stores
     /// the list. The caller has checked it with `PHEditRules::addressRefusal`.
     void addKnownAddress(const QString &address);
@@ -69,7 +66,7 @@ public:
     bool hasBeenManuallyEdited() override { return false; }
     void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
     void displayError(qint32 code, const QString &detail = QString()) override;
-    PHFSItem *selectedItem() override { return m_selected; }
+    PHFSItem *selectedItem() override { return nullptr; }
     QString portholdLocation(qint32 kind) override;
     QString adjustedPortholdLocation(qint32 kind) override;
     void webOutlineClick(QObject *) override {}
@@ -88,7 +85,6 @@ private:
     std::optional<bool> m_discoversAddresses;
     std::unique_ptr<PHUsersDataSource> m_users;
     std::unique_ptr<PHGroupsDataSource> m_groups;
-    PHFSItem *m_selected = nullptr;
     QList<qint32> m_errors;
     QStringList m_errorDetails;
     QStringList m_errorTexts;

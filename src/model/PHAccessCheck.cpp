@@ -196,7 +196,7 @@ PHAccessCheck::Plan PHAccessCheck::prepare(const PHFSItem *folder, const QString
         basePath += QLatin1Char('/');
     QStringList names;
     for (const PHFSItem *node = folder; node && node->parent(); node = node->parent())
-        names.prepend(QString::fromLatin1(QUrl::toPercentEncoding(node->relativePath())));
+        names.prepend(QString::fromLatin1(QUrl::toPercentEncoding(node->name())));
     plan.path = (basePath + names.join(QLatin1Char('/')) + (names.isEmpty() ? "" : "/")).toUtf8();
     plan.port = url.port(80);
     plan.host = url.host().toUtf8() + (url.port() > 0 ? ":" + QByteArray::number(plan.port) : QByteArray());

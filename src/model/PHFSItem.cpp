@@ -272,7 +272,7 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent)
     if (parent && m_name.isEmpty())
         m_name = QStringLiteral("/");
     if (Log::isRecorded())
-        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(relativePath())));
+        Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(name())));
 }
 
 PHFSItem::PHFSItem(Listed, QString name, PHFSItem *parent)
@@ -287,7 +287,7 @@ PHFSItem::~PHFSItem() {
         g_lastRoot = LastRoot{};
     const bool recorded = m_deletionRecorded < 0 ? Log::isRecorded() : m_deletionRecorded > 0;
     if (recorded)
-        Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(relativePath())));
+        Log::write(QStringLiteral("Dealloced %1").arg(PHFileName::readable(name())));
     if (const std::unique_ptr<QList<PHFSItem *>> children = std::move(m_children))
         deleteNodes(*children, recorded);
 }
@@ -299,7 +299,7 @@ void PHFSItem::deleteNodes(const QList<PHFSItem *> &nodes, bool recorded) {
     }
 }
 
-QString PHFSItem::relativePath() const {
+QString PHFSItem::name() const {
     if (m_parent)
         return m_name;
     const QString name = lastPathComponent(m_name);
@@ -526,47 +526,42 @@ void PHFSItem::setAllowUnsaved(bool allow) {
     access().auth.insert(AllowOrDenyKey, allow);
 }
 
-qint32 PHFSItem::modeIndex() const {
+PHMode PHFSItem::mode() const {
     loadAccess();
     if (access().isDisabled)
-        return 0;
+        return PHMode::None;
     const qint32 status = authStatus();
-    return status > 3 ? 4 : status;
+    return status > 3 ? PHMode::Both : static_cast<PHMode>(status);
 }
 
 QString PHFSItem::modeName(qint32 modeIndex) {
-    switch (modeIndex) {
-    case 0:
-        return QStringLiteral("None");
-    case 1:
-        return QStringLiteral("Password");
-    case 2:
-        return QStringLiteral("Address");
-    case 3:
-        return QStringLiteral("Password or Address");
-    case 4:
-        return QStringLiteral("Password and Address");
-    default:
-        return {};
+    const std::optional<PHMode> mode = PHProtection::modeAt(modeIndex);
+    return mode ? PHProtection::name(*mode) : QString();
+}
+
+void PHFSItem::setMode(PHMode mode) {
+    switch (mode) {
+    case PHMode::None:
+        setAuthStatusDisable(authStatus(), true);
+        break;
+    case PHMode::Password:
+        setAuthStatusDisable(PasswordBit, false);
+        break;
+    case PHMode::Address:
+        setAuthStatusDisable(AddressBit, false);
+        break;
+    case PHMode::Either:
+        setAuthStatusDisable(PasswordBit | AddressBit, false);
+        break;
+    case PHMode::Both:
+        setAuthStatusDisable(PasswordBit | AddressBit | AllRequiredBit, false);
+        break;
     }
 }
 
 void PHFSItem::setModeIndex(qint32 modeIndex) {
-    switch (modeIndex) {
-    case 0:
-        setAuthStatusDisable(authStatus(), true);
-        break;
-    case 1:
-    case 2:
-    case 3:
-        setAuthStatusDisable(modeIndex, false);
-        break;
-    case 4:
-        setAuthStatusDisable(7, false);
-        break;
-    default:
-        break;
-    }
+    if (const std::optional<PHMode> mode = PHProtection::modeAt(modeIndex))
+        setMode(*mode);
 }
 
 QStringList PHFSItem::listForKey(const QString &key) const {
@@ -628,7 +623,7 @@ void PHFSItem::setStringValue(const QString &text) {
 void PHFSItem::parseAccessString() {
     m_accessLoaded = true;
     AccessState &state = access();
-    state.userText.clear();
+    state.customLines.clear();
     state.auth.clear();
     state.authStatus = AllRequiredBit;
     state.isDisabled = true;
@@ -697,7 +692,7 @@ void PHFSItem::parseAccessString() {
         previousCommentedKey = std::exchange(lastCommentedKey, QString());
         // A line that is not ours is kept as written; a comment from its "#".
         const auto keep = [&] {
-            state.userText.append(
+            state.customLines.append(
                 commented && !line.continued() ? line.raw.mid(line.raw.indexOf(QLatin1Char('#'))) : line.raw);
         };
 
@@ -1058,9 +1053,9 @@ QString PHFSItem::accessFileText() const {
     text += directiveLine(passwordActive || addressActive, QStringLiteral("Satisfy"),
                           eitherSuffices ? QStringLiteral("any") : QStringLiteral("all"));
 
-    if (!state.userText.isEmpty()) {
+    if (!state.customLines.isEmpty()) {
         text += QLatin1Char('\n');
-        for (const QString &line : state.userText)
+        for (const QString &line : state.customLines)
             text += line + QLatin1Char('\n');
     }
     return text;
@@ -1154,8 +1149,7 @@ quint64 g_accessGeneration = 0;
 quint64 g_chainGeneration = 0;
 
 QString childTreePath(const QString &parentPath, const PHFSItem *child) {
-    return parentPath == QLatin1String(".") ? child->relativePath()
-                                            : parentPath + QLatin1Char('/') + child->relativePath();
+    return parentPath == QLatin1String(".") ? child->name() : parentPath + QLatin1Char('/') + child->name();
 }
 
 /// With the server's configuration read (`server`, and the web root `root`

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/PHEditRules.h"
+#include "model/PHProtection.h"
 #include "support/posix/PHErrorCode.h"
 
 #include <QList>
@@ -96,7 +97,7 @@ public:
 
     QString fullPath() const;
     /// The folder's name ("/" for the root of the file system).
-    QString relativePath() const;
+    QString name() const;
     /// The containing folder's node; nullptr for the root. (Hides
     /// QObject::parent(): the root may be given any QObject owner.)
     PHFSItem *parent() const;
@@ -163,12 +164,22 @@ public:
     /// The same without writing: the next write saves it with the other changes.
     void setAllowUnsaved(bool allow);
 
-    /// 0 "None" (disabled), 1 "Password", 2 "Address", 3 "Password or
-    /// Address", 4 "Password and Address".
-    qint32 modeIndex() const;
+    /// The address rule isAllowSet() tells, and setAllow() as a rule.
+    PHAddressRule addressRule() const {
+        return isAllowSet() ? PHAddressRule::AllowListed : PHAddressRule::DenyListed;
+    }
+    void setAddressRule(PHAddressRule rule) { setAllow(rule == PHAddressRule::AllowListed); }
+    void setAddressRuleUnsaved(PHAddressRule rule) { setAllowUnsaved(rule == PHAddressRule::AllowListed); }
+
+    /// The folder's mode: None while the directives are disabled, Both for
+    /// a status above 3, else the status.
+    PHMode mode() const;
+    /// Password, Address and Either enable that status, Both enables 7,
+    /// None disables keeping the current status. Writes the file.
+    void setMode(PHMode mode);
+    /// The same as the pop-up's positions (0-4; others are ignored).
+    qint32 modeIndex() const { return PHProtection::indexOf(mode()); }
     static QString modeName(qint32 modeIndex);
-    /// The outline's mode change: 1-3 enable that status, 4 enables 7, 0
-    /// disables keeping the current status. Writes the file.
     void setModeIndex(qint32 modeIndex);
 
     /// The directive table, for in-place edits followed by writeAccessFile().
@@ -194,10 +205,11 @@ public:
     /// Replaces the list addressArray() reads. Does not write.
     void setAddressArray(const QStringList &addresses);
 
-    /// Lines of the file the node does not own, in file order.
-    QStringList userText() const {
+    /// The file's lines the panel keeps as written but does not manage
+    /// (comments, other directives), in file order; every write puts them back.
+    QStringList customLines() const {
         loadAccess();
-        return access().userText;
+        return access().customLines;
     }
 
     QString stringValue() const {
@@ -318,7 +330,7 @@ private:
     // never needs them.
     struct AccessState {
         QVariantMap auth;
-        QStringList userText;
+        QStringList customLines;
         QString accessText;
         QStringList handManagedReasons;
         // The realm the file names (empty: the writer's own).

@@ -373,7 +373,7 @@ bool PHGroupsDataSource::belongsToTree(const PHUserItem *item) const {
     return false;
 }
 
-bool PHGroupsDataSource::outlineViewDeleteRowForItem(QObject *outlineView, PHUserItem *item) {
+bool PHGroupsDataSource::removeItem(PHUserItem *item) {
     if (!item || !belongsToTree(item))
         return false;
     const PHUserItem::Ptr parent = item->parent();
@@ -382,7 +382,56 @@ bool PHGroupsDataSource::outlineViewDeleteRowForItem(QObject *outlineView, PHUse
         return false;
     parent->children().removeAt(index);
     const bool written = writeGroupfile();
-    emit reloadRequested(outlineView ? outlineView : m_associatedView.data());
+    emit reloadRequested(m_associatedView.data());
+    return written;
+}
+
+PHUserItem::Ptr PHGroupsDataSource::groupNamed(const QString &name) const {
+    for (const PHUserItem::Ptr &group : m_rootItem->children())
+        if (group->value() == name)
+            return group;
+    return nullptr;
+}
+
+QStringList PHGroupsDataSource::memberNames(const PHUserItem &group) {
+    QStringList names;
+    for (const PHUserItem::Ptr &member : group.children())
+        names.append(member->value());
+    return names;
+}
+
+bool PHGroupsDataSource::deleteGroup(const QString &name) {
+    const PHUserItem::Ptr group = groupNamed(name);
+    return group && removeItem(group.get());
+}
+
+bool PHGroupsDataSource::removeMember(const QString &group, const QString &user) {
+    const PHUserItem::Ptr item = groupNamed(group);
+    if (!item)
+        return false;
+    for (const PHUserItem::Ptr &member : item->children())
+        if (member->value() == user)
+            return removeItem(member.get());
+    return false;
+}
+
+bool PHGroupsDataSource::setMembers(const QString &group, const QStringList &names) {
+    const PHUserItem::Ptr item = groupNamed(group);
+    if (!item)
+        return false;
+    PHUserItem::Children members;
+    for (const QString &name : names) {
+        const PHUserItem::Children &current = item->children();
+        const auto kept =
+            std::find_if(current.cbegin(), current.cend(),
+                         [&name](const PHUserItem::Ptr &member) { return member->value() == name; });
+        members.append(kept != current.cend()
+                           ? *kept
+                           : PHUserItem::itemWithValueParentChildren(name, item, std::nullopt));
+    }
+    item->children() = members;
+    const bool written = writeGroupfile();
+    emit reloadRequested(m_associatedView.data());
     return written;
 }
 

@@ -86,7 +86,20 @@ public:
     /// Removes a group or a membership, writes the file and reloads the
     /// outline. False for a node that is not in this tree (nothing is written)
     /// or when the removal could not be saved.
-    bool outlineViewDeleteRowForItem(QObject *outlineView, PHUserItem *item);
+    bool removeItem(PHUserItem *item);
+    /// The group named exactly `name`, or null.
+    PHUserItem::Ptr groupNamed(const QString &name) const;
+    /// The members of a group, in file order.
+    static QStringList memberNames(const PHUserItem &group);
+    /// Removes the group named exactly `name`, as removeItem does.
+    bool deleteGroup(const QString &name);
+    /// Takes `user` out of the group named `group`, as removeItem does.
+    bool removeMember(const QString &group, const QString &user);
+    /// Makes `names` the members of the group named `group`, in that order
+    /// (members that stay keep their nodes), and writes the file. The caller
+    /// has checked the names. False when there is no such group or the file
+    /// could not be saved.
+    bool setMembers(const QString &group, const QStringList &names);
     /// The folder selected in the panel, whose "Require group" list the outline edits.
     PHFSItem *activeDirectory() const;
 

@@ -8,6 +8,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PanelContext.h"
+#include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
@@ -282,18 +283,30 @@ void PHUsersDataSource::sortByUsername() {
 
 // ---------------------------------------------------------------- removing
 
-bool PHUsersDataSource::tableViewDeleteRowReplace(QObject *tableView, qint32 row, bool replace) {
-    if (row < 1 || row > m_dataArray.size())
+qsizetype PHUsersDataSource::indexOfUser(const QString &name) const {
+    for (qsizetype i = 0; i < m_dataArray.size(); ++i)
+        if (PHString::stringByRemovingSurroundingWhitespace(
+                m_dataArray.at(i).toMap().value(userKey).toString()) == name)
+            return i;
+    return -1;
+}
+
+bool PHUsersDataSource::deleteUser(const QString &name) {
+    const qsizetype index = indexOfUser(name);
+    return index >= 0 && removeRecord(index, Removal::Deleted);
+}
+
+bool PHUsersDataSource::removeRecord(qsizetype index, Removal removal) {
+    if (index < 0 || index >= m_dataArray.size())
         return false;
-    const QString name = m_dataArray.at(row - 1).toMap().value(userKey).toString();
-    if (!tableViewDeleteRow(tableView, row))
-        return false;
+    const QString name = m_dataArray.at(index).toMap().value(userKey).toString();
+    removeElement(index);
     // The file is saved before the groups hear of it: a user whose removal
     // could not be saved comes back with the file, and must keep its groups.
     if (!writeUserfile())
         return false;
     // A user another program changed meanwhile is kept (a conflict): it keeps its groups too.
-    if (!replace && !userNames().contains(name)) {
+    if (removal == Removal::Deleted && !userNames().contains(name)) {
         if (PanelContext *context = PanelContext::sharedInstance())
             context->userWasDeleted(name);
     }

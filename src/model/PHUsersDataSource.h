@@ -155,12 +155,21 @@ public:
     bool containsItem(const QString &name) const;
     /// The folder selected in the panel, whose "Require user" list the table edits.
     PHFSItem *activeDirectory() const;
-    /// Removes the user of table row `row` (≥ 1) and writes the file. Unless
-    /// `replace` (a password change that already added the new record), the
-    /// panel is told `userWasDeleted` once the file holds the removal, so the
-    /// user leaves every group. False when nothing was removed or the removal
-    /// could not be saved (the list then shows the file again).
-    bool tableViewDeleteRowReplace(QObject *tableView, qint32 row, bool replace);
+    /// Removes the first user named `name` (blanks around names ignored) and
+    /// writes the file; once the file no longer holds the user, the panel is
+    /// told `userWasDeleted`, so the user leaves every group. False when there
+    /// is no such user or the removal could not be saved (the list then shows
+    /// the file again).
+    bool deleteUser(const QString &name);
+    /// What removing a record stands for.
+    enum class Removal {
+        Deleted,  ///< the user goes, and leaves its groups
+        Replaced, ///< a new password whose record was already added: the groups stay
+    };
+    /// Removes record `index` (from 0) and writes the file, as deleteUser does.
+    bool removeRecord(qsizetype index, Removal removal);
+    /// The position of the first record named `name` (blanks ignored), or -1.
+    qsizetype indexOfUser(const QString &name) const;
 
     /// The order of two user records by name, ascending: case-sensitive when
     /// "Case Sensitive Compare" is on, otherwise ignoring case. Negative, zero

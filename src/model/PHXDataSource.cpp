@@ -106,10 +106,10 @@ void PHXDataSource::tableViewSetObjectValueForTableColumnRow(QObject *, const QV
     setObjectForRowColumn(value, row, column);
 }
 
-bool PHXDataSource::tableViewDeleteRow(QObject *tableView, qint32 row) {
-    if (row < 1 || row > m_dataArray.size())
+bool PHXDataSource::removeElement(qsizetype index) {
+    if (index < 0 || index >= m_dataArray.size())
         return false;
-    m_dataArray.removeAt(row - 1);
-    reloadView(tableView);
+    m_dataArray.removeAt(index);
+    reloadView(nullptr);
     return true;
 }

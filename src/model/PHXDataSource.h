@@ -56,10 +56,8 @@ public:
                                                            qint32 row);
     virtual void tableViewSetObjectValueForTableColumnRow(QObject *tableView, const QVariant &value,
                                                           const QString &column, qint32 row);
-    /// Removes element row − 1: deletion counts rows from 1, because the table
-    /// that deletes through here shows a fixed row in front of its records.
-    /// Answers false, changing nothing, unless 1 ≤ row ≤ the number of elements.
-    virtual bool tableViewDeleteRow(QObject *tableView, qint32 row);
+    /// Removes element `index` (from 0); false, changing nothing, outside the list.
+    bool removeElement(qsizetype index);
 
     /// The text a value shows as in summaries: booleans as 1 or 0, lists
     /// joined with ", ", anything without a text form as its type name.

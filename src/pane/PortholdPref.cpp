@@ -255,7 +255,7 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
             const auto *item = static_cast<const PHFSItem *>(notification.sender);
             if (!item)
                 return;
-            const QString folder = item->relativePath();
+            const QString folder = item->name();
             showMessage(PHThemeColors::Meaning::Positive,
                         folder.isEmpty() ? QStringLiteral("Saved .htaccess in the web folder")
                                          : QStringLiteral("Saved .htaccess in %1").arg(folder));

@@ -75,7 +75,7 @@ void PortholdPref::showFolderMenu(const QPoint &at) {
         return;
     auto *menu = new QMenu(m_webDirOutline);
     menu->setObjectName(QStringLiteral("folderContextMenu"));
-    menu->setAccessibleName(QStringLiteral("Folder %1").arg(item->relativePath()));
+    menu->setAccessibleName(QStringLiteral("Folder %1").arg(item->name()));
 
     menu->addSection(QStringLiteral("Protection"));
     const QString refusal = whyFoldersCannotChange();

@@ -165,7 +165,7 @@ void PortholdPref::removeAddress(QObject *) {
         m_addressTable->reloadData();
         showMessage(PHThemeColors::Meaning::Warning,
                     QStringLiteral("%1 stays in the list: in force on %2; untick it there first")
-                        .arg(kept.join(QStringLiteral(", ")), m_fsItem->relativePath()));
+                        .arg(kept.join(QStringLiteral(", ")), m_fsItem->name()));
     }
 }
 
@@ -193,7 +193,7 @@ void PortholdPref::clearAccessPrompt(QObject *) {
     request.message =
         QStringLiteral("Are you sure you want to permanently delete all access restrictions for \"%1\"?"
                        "\n\nThis action cannot be undone.")
-            .arg(item->relativePath());
+            .arg(item->name());
     request.defaultButton = QStringLiteral("Delete");
     request.otherButton = QStringLiteral("Cancel");
     request.context = QStringLiteral("clearAccess:returnCode:contextInfo:");
@@ -310,8 +310,7 @@ void PortholdPref::checkManualSave(PHFSItem *item, const std::optional<QString> 
     const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
     const PHAccessCheck::Plan plan =
         PHAccessCheck::prepare(item, base, QString(), QString(), serverErrorLog());
-    const QString folder =
-        item->relativePath().isEmpty() ? QStringLiteral("the web folder") : item->relativePath();
+    const QString folder = item->name().isEmpty() ? QStringLiteral("the web folder") : item->name();
     showManualSaveCheckRunning(true);
     QPointer<PHFSItem> target(item);
     askServerInBackground(this, plan, "checkManualSave",
@@ -377,7 +376,7 @@ void PortholdPref::revertManualSave(PHFSItem *item, const std::optional<QString>
     webOutlineClick(nullptr);
     if (reverted)
         showMessage(PHThemeColors::Meaning::Normal,
-                    QStringLiteral("Put back the earlier .htaccess in %1").arg(item->relativePath()));
+                    QStringLiteral("Put back the earlier .htaccess in %1").arg(item->name()));
 }
 
 void PortholdPref::revertCustomEdit(QObject *) {

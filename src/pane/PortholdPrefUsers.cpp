@@ -341,7 +341,7 @@ void PortholdPref::endNewUser(QObject *sender) {
     // front of the new one. As a replacement it keeps the user's groups.
     const qsizetype old = isNew ? -1 : records.indexOf(QVariant(m_editedUser));
     if (old >= 0)
-        m_users->tableViewDeleteRowReplace(m_userTable, qint32(old) + 1, true);
+        m_users->removeRecord(old, PHUsersDataSource::Removal::Replaced);
     else
         m_users->writeUserfile();
     m_userTable->reloadData();
@@ -431,7 +431,7 @@ void PortholdPref::deleteUserReturnCodeContextInfo(int returnCode, const QVarian
     const QString name =
         PHString::stringByRemovingSurroundingWhitespace(user.value(PHUsersDataSource::userKey).toString());
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::User);
-    if (m_users->tableViewDeleteRowReplace(m_userTable, qint32(index) + 1, false))
+    if (m_users->removeRecord(index, PHUsersDataSource::Removal::Deleted))
         removeGrants(folders, name, PHAccessGrants::Kind::User);
     userClick(m_userTable);
 }
@@ -517,7 +517,7 @@ void PortholdPref::deleteGroupReturnCodeContextInfo(int returnCode, const PHUser
         const QString name = item->value();
         const QList<PHAccessGrants::Folder> folders =
             isGroup ? grantingFolders(name, PHAccessGrants::Kind::Group) : QList<PHAccessGrants::Folder>();
-        if (m_groups->outlineViewDeleteRowForItem(m_groupOutline, item.get()))
+        if (m_groups->removeItem(item.get()))
             removeGrants(folders, name, PHAccessGrants::Kind::Group);
     }
     groupClick(m_groupOutline);

@@ -241,7 +241,7 @@ QUrl PortholdPref::webAddressForItem(PHFSItem *item) const {
     // Folder names from the top down, below the outline's root.
     QStringList names;
     for (PHFSItem *node = item; node && node->parent(); node = node->parent())
-        names.prepend(QString::fromLatin1(PHFileName::encode(node->relativePath()).toPercentEncoding()));
+        names.prepend(QString::fromLatin1(PHFileName::encode(node->name()).toPercentEncoding()));
     if (m_webDirFolder->currentIndex() == 0)
         base +=
             QStringLiteral("/~%1/").arg(QString::fromLatin1(QUrl::toPercentEncoding(PHPath::loginName())));
@@ -288,7 +288,7 @@ void PortholdPref::showEffectiveAccess() {
     }
     if (label)
         label->setText(lines.isEmpty() ? QString()
-                                       : QStringLiteral("%1: %2").arg(m_fsItem->relativePath(),
+                                       : QStringLiteral("%1: %2").arg(m_fsItem->name(),
                                                                       lines.join(QStringLiteral("; "))));
     if (warning) {
         warning->setText(refusal);

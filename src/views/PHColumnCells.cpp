@@ -1,14 +1,14 @@
 #include "views/PHColumnCells.h"
 
-#include "views/NSImageAndTextCell.h"
 #include "views/PHCheckBoxCell.h"
+#include "views/PHIconTextDelegate.h"
 #include "views/PHImageButtonCell.h"
 #include "views/PHPopUpButtonCell.h"
 
 QAbstractItemDelegate *PHNewCellForColumnKind(PHItemModelAdapter::ColumnKind kind, QAbstractItemView *view) {
     switch (kind) {
     case PHItemModelAdapter::ColumnKind::Text:
-        return new NSImageAndTextCell(view);
+        return new PHIconTextDelegate(view);
     case PHItemModelAdapter::ColumnKind::Check:
         return new PHCheckBoxCell(view);
     case PHItemModelAdapter::ColumnKind::PopUp:

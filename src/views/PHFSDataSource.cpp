@@ -68,7 +68,7 @@ PHFSItem *PHFSDataSource::loadedNodeForPath(const QString &path) const {
     for (const QString &part : wanted.mid(root.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         PHFSItem *next = nullptr;
         for (PHFSItem *child : node->children())
-            if (child->relativePath() == part)
+            if (child->name() == part)
                 next = child;
         if (!next)
             return nullptr;
@@ -164,7 +164,7 @@ QVariant PHFSDataSource::outlineViewObjectValueForTableColumnByItem(QObject *out
         return QString();
     watch(node); // a row in view: its access file is followed
     if (column == kDir)
-        return PHFileName::readable(node->relativePath());
+        return PHFileName::readable(node->name());
     if (column == kProtect)
         return modeIndexForItem(node);
     // The other column is asked as rows come into view: the moment to reopen

@@ -300,7 +300,7 @@ protected:
 
     PHFSItem *child(PHFSItem *node, const QString &name) {
         for (PHFSItem *candidate : node->children())
-            if (candidate->relativePath() == name)
+            if (candidate->name() == name)
                 return candidate;
         return nullptr;
     }

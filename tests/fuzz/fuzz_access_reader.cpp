@@ -91,6 +91,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!item.isAllowSet())
         check(back.listForKey(PHFSItem::DenyFromKey) ==
               thisComputer(distinct(item.listForKey(PHFSItem::DenyFromKey))));
-    check(back.userText() == item.userText());
+    check(back.customLines() == item.customLines());
     return 0;
 }

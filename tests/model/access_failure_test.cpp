@@ -17,7 +17,7 @@ protected:
     /// The state a node shows for kOriginal.
     static bool showsOriginal(const PHFSItem &item) {
         EXPECT_EQ(item.listForKey(PHFSItem::RequireUserKey), QStringList({"alice"}));
-        EXPECT_EQ(item.userText(), QStringList({"Options -Indexes"}));
+        EXPECT_EQ(item.customLines(), QStringList({"Options -Indexes"}));
         EXPECT_EQ(item.authStatus(), 1);
         EXPECT_FALSE(item.isAuthenticationDisabled());
         EXPECT_EQ(item.stringValue(), QString::fromUtf8(kOriginal));
@@ -113,7 +113,7 @@ TEST_F(AccessFailureTest, AnAccessFileOrFolderThatIsALinkIsNeverWrittenThrough) 
     auto tree = node(site);
     PHFSItem *inside = nullptr;
     for (PHFSItem *child : tree->children())
-        if (child->relativePath() == QLatin1String("linked"))
+        if (child->name() == QLatin1String("linked"))
             inside = child;
     ASSERT_NE(inside, nullptr) << "a folder that is a link is listed";
     EXPECT_TRUE(inside->isUnreadable());

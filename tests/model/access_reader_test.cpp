@@ -21,8 +21,8 @@ TEST_F(AccessReaderTest, CommentsNeedHashFirstAndTextAroundHashIsKept) {
                                       "Header set X-Colour \"#f00\"\n"
                                       "\t\n"
                                       "#Require user alice\n"));
-    EXPECT_EQ(item->userText(), QStringList({"# indented note", "ErrorDocument 403 \"Desk #4\"",
-                                             "Header set X-Colour \"#f00\""}));
+    EXPECT_EQ(item->customLines(), QStringList({"# indented note", "ErrorDocument 403 \"Desk #4\"",
+                                                "Header set X-Colour \"#f00\""}));
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"alice"}));
     EXPECT_TRUE(item->isAuthenticationDisabled());
     EXPECT_EQ(item->authStatus(), 0);
@@ -41,8 +41,8 @@ TEST_F(AccessReaderTest, OnlyRegeneratedDirectivesAreDropped) {
                                       "# the order of rules matters\n"
                                       "AuthTypeless stays\n"
                                       "Require user border alice\n"));
-    EXPECT_EQ(item->userText(), QStringList({"SetEnvIf Referer border.example ok_ref",
-                                             "# the order of rules matters", "AuthTypeless stays"}));
+    EXPECT_EQ(item->customLines(), QStringList({"SetEnvIf Referer border.example ok_ref",
+                                                "# the order of rules matters", "AuthTypeless stays"}));
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"border", "alice"}));
     EXPECT_EQ(item->authStatus(), 1);
     EXPECT_FALSE(item->isHandManaged());
@@ -54,7 +54,7 @@ TEST_F(AccessReaderTest, DirectivesAreOwnedOnlyAsTheFirstWord) {
                                       "Header set X-Note \"Require user alice\"\n"
                                       "  REQUIRE   user  bob\n"
                                       "satisfy Any\n"));
-    EXPECT_EQ(item->userText().size(), 2) << item->userText();
+    EXPECT_EQ(item->customLines().size(), 2) << item->customLines();
     EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"bob"}));
     EXPECT_FALSE(item->isAllowSet());
     EXPECT_EQ(item->storedAuthStatus(), 1) << "Satisfy any cleared bit 4";
@@ -180,7 +180,7 @@ TEST_F(AccessReaderTest, DeleteKeepsCustomLinesAndPostsNothing) {
     EXPECT_FALSE(item->isAllowSet());
     EXPECT_TRUE(item->isAuthenticationDisabled());
     EXPECT_EQ(item->authStatus(), 0);
-    EXPECT_EQ(item->userText(), QStringList({"Options -Indexes"}));
+    EXPECT_EQ(item->customLines(), QStringList({"Options -Indexes"}));
 
     EXPECT_TRUE(item->deleteAccessFile()) << "a missing file is no error";
     EXPECT_TRUE(context.errors.isEmpty());
@@ -227,7 +227,7 @@ TEST_F(AccessReaderTest, EncodingsAreDetected) {
             continue;
         }
         EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), QStringList({"jürgen", "zoë"}));
-        EXPECT_EQ(item->userText(), QStringList({"# Zugang für Gäste\r"}));
+        EXPECT_EQ(item->customLines(), QStringList({"# Zugang für Gäste\r"}));
         EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey), QStringList());
         EXPECT_EQ(item->listForKey(PHFSItem::AllowFromKey), QStringList({"127.0.0.1"}));
         EXPECT_EQ(item->authStatus(), 7);

@@ -95,7 +95,7 @@ TEST_F(AccessRoundTripTest, GeneratedStatesSurviveWriteAndRead) {
         const QString path = folder(QStringLiteral("r%1").arg(round));
         auto item = node(path);
         item->setStringValue(custom.join(QLatin1Char('\n')));
-        ASSERT_EQ(item->userText(), custom);
+        ASSERT_EQ(item->customLines(), custom);
 
         const bool anyUser = below(5) == 0;
         const QStringList users =
@@ -140,7 +140,7 @@ TEST_F(AccessRoundTripTest, GeneratedStatesSurviveWriteAndRead) {
         // In allow mode the server is told "Deny from all"; the deny list waits.
         EXPECT_EQ(item->listForKey(PHFSItem::DenyFromKey),
                   allowMode ? QStringList() : keepKnown(denyList, knownBefore));
-        EXPECT_EQ(item->userText(), custom);
+        EXPECT_EQ(item->customLines(), custom);
         EXPECT_EQ(context.knownAddresses, knownBefore) << "the writer writes only known addresses";
         EXPECT_FALSE(item->isHandManaged());
 
@@ -161,7 +161,7 @@ TEST_F(AccessRoundTripTest, GeneratedStatesSurviveWriteAndRead) {
             EXPECT_EQ(item->listForKey(PHFSItem::RequireUserKey), wantUsers);
             EXPECT_EQ(item->listForKey(PHFSItem::RequireGroupKey), wantGroups);
             EXPECT_EQ(item->listForKey(PHFSItem::AllowFromKey), wantAllow);
-            EXPECT_EQ(item->userText(), custom);
+            EXPECT_EQ(item->customLines(), custom);
         }
         if (HasFailure())
             FAIL() << "file:\n" << first;

@@ -199,7 +199,7 @@ TEST_F(AccessWriterTest, CustomLinesFollowTheGeneratedOnes) {
     writeFile(accessPathIn(path), "AuthType Basic\nOptions -Indexes\n  # keep this note\nErrorDocument 403 "
                                   "\"Desk #4\"\nRequire user alice\n");
     auto item = node(path);
-    EXPECT_EQ(item->userText(),
+    EXPECT_EQ(item->customLines(),
               QStringList({"Options -Indexes", "# keep this note", "ErrorDocument 403 \"Desk #4\""}));
     EXPECT_EQ(item->authStatus(), 1);
     item->writeAccessFile();
@@ -208,7 +208,7 @@ TEST_F(AccessWriterTest, CustomLinesFollowTheGeneratedOnes) {
         QStringLiteral("\n## Applies to all of the above\nSatisfy all\n"
                        "\nOptions -Indexes\n# keep this note\nErrorDocument 403 \"Desk #4\"\n")))
         << text;
-    EXPECT_EQ(item->userText().size(), 3);
+    EXPECT_EQ(item->customLines().size(), 3);
 }
 
 TEST_F(AccessWriterTest, QuotedPathsAreEscapedAndLineBreaksRefused) {

@@ -16,26 +16,26 @@ protected:
     static QStringList names(PHFSItem &item) {
         QStringList result;
         for (PHFSItem *child : item.children())
-            result.append(child->relativePath());
+            result.append(child->name());
         return result;
     }
 };
 
 TEST_F(FSItemTreeTest, NamesAndPathsJoinWithOneSlash) {
     PHFSItem system;
-    EXPECT_EQ(system.relativePath(), QStringLiteral("/"));
+    EXPECT_EQ(system.name(), QStringLiteral("/"));
     EXPECT_EQ(system.fullPath(), QStringLiteral("/"));
     EXPECT_EQ(system.accessPath(), QStringLiteral("/.htaccess"));
     EXPECT_EQ(log.filter(QStringLiteral("Created /")).size(), 2) << log;
     ASSERT_GT(system.numberOfChildren(), 0);
     PHFSItem *first = system.childAtIndex(0);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->fullPath(), QLatin1Char('/') + first->relativePath());
+    EXPECT_EQ(first->fullPath(), QLatin1Char('/') + first->name());
     EXPECT_EQ(first->parent(), &system);
 
     folder(QStringLiteral("Documents/inner"));
     auto documents = node(QDir(root()).filePath(QStringLiteral("Documents/")));
-    EXPECT_EQ(documents->relativePath(), QStringLiteral("Documents"));
+    EXPECT_EQ(documents->name(), QStringLiteral("Documents"));
     EXPECT_EQ(documents->fullPath(), QDir(root()).filePath(QStringLiteral("Documents/")));
     ASSERT_EQ(documents->numberOfChildren(), 1);
     EXPECT_EQ(documents->childAtIndex(0)->fullPath(),
@@ -47,7 +47,7 @@ TEST_F(FSItemTreeTest, NamesAndPathsJoinWithOneSlash) {
 
     // A root without a path is nothing there: no listing, no file.
     PHFSItem nowhere(QString(), nullptr);
-    EXPECT_EQ(nowhere.relativePath(), QStringLiteral("/"));
+    EXPECT_EQ(nowhere.name(), QStringLiteral("/"));
     EXPECT_TRUE(nowhere.fullPath().isEmpty());
     EXPECT_EQ(nowhere.numberOfChildren(), -1);
     EXPECT_FALSE(nowhere.hasAccessFile());
@@ -100,7 +100,7 @@ TEST_F(FSItemTreeTest, ListingIsSortedAndFollowsLinksToFolders) {
     // announce.
     PHFSItem *upperA = top->childAtIndex(1);
     for (PHFSItem *child : top->children())
-        EXPECT_FALSE(child->isAccessLoaded()) << child->relativePath().toStdString();
+        EXPECT_FALSE(child->isAccessLoaded()) << child->name().toStdString();
     EXPECT_TRUE(upperA->isPasswordProtected());
     EXPECT_TRUE(upperA->isAccessLoaded());
     EXPECT_FALSE(top->childAtIndex(2)->isAccessLoaded());
@@ -216,7 +216,7 @@ TEST_F(FSItemTreeTest, NamesThatAreNotUtf8AreListedAndOpenTheirOwnFolder) {
     ASSERT_EQ(top->numberOfChildren(), 3) << names(*top).join(',').toStdString();
     QStringList shown;
     for (PHFSItem *child : top->children())
-        shown.append(PHFileName::readable(child->relativePath()));
+        shown.append(PHFileName::readable(child->name()));
     EXPECT_EQ(shown, QStringList({"caf\u00e9", "caf\uFFFD", "x\uFFFDy"}));
 
     // Each name leads back to its own bytes: the Latin-1 folder lists its

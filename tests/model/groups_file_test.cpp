@@ -160,26 +160,30 @@ TEST_F(GroupsFileTest, RemovingAUserTakesEveryMembershipAndWritesOnce) {
 TEST_F(GroupsFileTest, DeletingAGroupOrAMembershipWritesTheFile) {
     writeFile(groupsPath(), "a: ann bob\nb: bob\n");
     PHGroupsDataSource groups(QStringList{"ann", "bob"});
-    QObject outline;
-    QList<QObject *> reloaded;
-    QObject::connect(&groups, &PHGroupsDataSource::reloadRequested,
-                     [&reloaded](QObject *view) { reloaded.append(view); });
+    int reloads = 0;
+    QObject::connect(&groups, &PHGroupsDataSource::reloadRequested, [&reloads] { ++reloads; });
 
-    const PHUserItem::Ptr first = groups.rootArray().at(0);
-    EXPECT_TRUE(groups.outlineViewDeleteRowForItem(&outline, first->children().at(0).get()));
+    EXPECT_TRUE(groups.removeMember(QStringLiteral("a"), QStringLiteral("ann")));
     EXPECT_EQ(readFile(groupsPath()), QByteArray("a: bob \nb: bob \n"));
-    EXPECT_TRUE(groups.outlineViewDeleteRowForItem(&outline, groups.rootArray().at(1).get()));
+    EXPECT_TRUE(groups.deleteGroup(QStringLiteral("b")));
     EXPECT_EQ(readFile(groupsPath()), QByteArray("a: bob \n"));
-    EXPECT_EQ(reloaded, (QList<QObject *>{&outline, &outline}));
+    EXPECT_EQ(reloads, 2);
 
     // Nodes that are not in the tree change nothing and write nothing.
     const PHUserItem::Ptr stranger =
         PHUserItem::itemWithValueParentChildren("x", nullptr, PHUserItem::Children());
-    EXPECT_FALSE(groups.outlineViewDeleteRowForItem(&outline, stranger.get()));
-    EXPECT_FALSE(groups.outlineViewDeleteRowForItem(&outline, nullptr));
-    EXPECT_FALSE(groups.outlineViewDeleteRowForItem(&outline, groups.rootItem()));
+    EXPECT_FALSE(groups.removeItem(stranger.get()));
+    EXPECT_FALSE(groups.removeItem(nullptr));
+    EXPECT_FALSE(groups.removeItem(groups.rootItem()));
+    EXPECT_FALSE(groups.deleteGroup(QStringLiteral("b")));
+    EXPECT_FALSE(groups.removeMember(QStringLiteral("a"), QStringLiteral("ann")));
     EXPECT_EQ(readFile(groupsPath()), QByteArray("a: bob \n"));
-    EXPECT_EQ(reloaded.size(), 2);
+    EXPECT_EQ(reloads, 2);
+
+    // The members set as given, in that order.
+    EXPECT_TRUE(groups.setMembers(QStringLiteral("a"), {QStringLiteral("ann"), QStringLiteral("bob")}));
+    EXPECT_EQ(readFile(groupsPath()), QByteArray("a: ann bob \n"));
+    EXPECT_FALSE(groups.setMembers(QStringLiteral("b"), {QStringLiteral("ann")}));
 }
 
 TEST_F(GroupsFileTest, ANameThatBreaksTheFileLeavesItWholeAndTheTreeEqualToTheDisk) {

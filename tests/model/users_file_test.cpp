@@ -84,7 +84,7 @@ TEST_F(UsersFileTest, AMissingFileIsAnEmptyListAndAnEmptyListWritesAnEmptyFile) 
     writeFile(usersPath(), "gone:h\n");
     PHUsersDataSource reread;
     ASSERT_EQ(reread.dataArray().size(), 1);
-    ASSERT_TRUE(reread.tableViewDeleteRowReplace(nullptr, 1, false));
+    ASSERT_TRUE(reread.deleteUser(QStringLiteral("gone")));
     EXPECT_EQ(readFile(usersPath()), QByteArray());
     EXPECT_TRUE(context.errors.isEmpty());
 }
@@ -163,18 +163,19 @@ TEST_F(UsersFileTest, DeletingAUserSavesTheFileAndTellsThePanelUnlessReplacing) 
     int reloads = 0;
     QObject::connect(&users, &PHXDataSource::reloadRequested, [&reloads] { ++reloads; });
 
-    EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 0, false)); // the "Any Valid User" row
-    EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 4, false));
-    EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, -1, false));
+    EXPECT_FALSE(users.deleteUser(PHUsersDataSource::anyUserDisplayName));
+    EXPECT_FALSE(users.deleteUser(QStringLiteral("nobody")));
+    EXPECT_FALSE(users.removeRecord(3, PHUsersDataSource::Removal::Deleted));
+    EXPECT_FALSE(users.removeRecord(-1, PHUsersDataSource::Removal::Deleted));
     EXPECT_EQ(reloads, 0);
 
-    EXPECT_TRUE(users.tableViewDeleteRowReplace(nullptr, 2, false));
+    EXPECT_TRUE(users.deleteUser(QStringLiteral("bob")));
     EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\ncid:h3\n"));
     EXPECT_EQ(context.deletedUsers, QStringList{"bob"});
 
     // A password change: the new record is already there; groups stay.
     users.dataArray().append(user("ann", "newhash"));
-    EXPECT_TRUE(users.tableViewDeleteRowReplace(nullptr, 1, true));
+    EXPECT_TRUE(users.removeRecord(0, PHUsersDataSource::Removal::Replaced));
     EXPECT_EQ(readFile(usersPath()), QByteArray("cid:h3\nann:newhash\n"));
     EXPECT_EQ(context.deletedUsers, QStringList{"bob"});
     EXPECT_EQ(reloads, 2);
@@ -224,7 +225,7 @@ TEST_F(UsersFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheListEqualToTheDi
         EXPECT_FALSE(users.writeUserfile());
         EXPECT_EQ(users.dataArray(), QVariantList{user("ann", "h1")});
         // A deletion that cannot be saved is undone, and the groups keep the user.
-        EXPECT_FALSE(users.tableViewDeleteRowReplace(nullptr, 1, false));
+        EXPECT_FALSE(users.deleteUser(QStringLiteral("ann")));
         EXPECT_EQ(users.dataArray(), QVariantList{user("ann", "h1")});
         EXPECT_TRUE(context.deletedUsers.isEmpty());
         EXPECT_EQ(context.errors, QList<qint32>(2, PHUsersDataSource::kUserFileWriteError));

@@ -152,7 +152,7 @@ protected:
     PHFSItem *root() const { return pref->files()->rootItem(); }
     PHFSItem *folder(const QString &name) const {
         for (PHFSItem *item : root()->children())
-            if (item->relativePath() == name)
+            if (item->name() == name)
                 return item;
         return nullptr;
     }

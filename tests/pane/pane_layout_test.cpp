@@ -67,7 +67,7 @@ TEST_F(PaneLayout, FolderNamesStayReadableAtTheSmallestSize) {
         for (const QString &name : path.split('/')) {
             PHFSItem *next = nullptr;
             for (PHFSItem *child : item->children())
-                if (QFileInfo(child->relativePath()).fileName() == name)
+                if (QFileInfo(child->name()).fileName() == name)
                     next = child;
             if (!next)
                 return QModelIndex();

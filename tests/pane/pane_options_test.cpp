@@ -5,7 +5,7 @@
 #include "PaneFixture.h"
 
 #include "platform/Log.h"
-#include "views/NSImageAndTextCell.h"
+#include "views/PHIconTextDelegate.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -120,7 +120,7 @@ TEST_F(PaneOptions, TheDividerLimitsTheTextCellFontAndAnyErrorCode) {
     // The folder names and user names are in the desktop's font, as the group names are.
     for (const char *name : {"webDirOutline", "userTable"}) {
         auto *view = child<QAbstractItemView>(name);
-        auto *cell = qobject_cast<NSImageAndTextCell *>(view->itemDelegateForColumn(name[0] == 'w' ? 0 : 1));
+        auto *cell = qobject_cast<PHIconTextDelegate *>(view->itemDelegateForColumn(name[0] == 'w' ? 0 : 1));
         ASSERT_NE(cell, nullptr) << name;
         EXPECT_EQ(cell->font().pointSizeF(), view->font().pointSizeF()) << name;
         EXPECT_EQ(cell->font().pointSizeF(), QApplication::font().pointSizeF()) << name;
@@ -263,7 +263,7 @@ TEST_F(PaneOptions, PathsAndWebAddresses) {
     settle();
     PHFSItem *spaced = nullptr;
     for (PHFSItem *child : open->children())
-        if (child->relativePath() == "a b")
+        if (child->name() == "a b")
             spaced = child;
     ASSERT_NE(spaced, nullptr);
     ASSERT_TRUE(outline()->selectItem(spaced));

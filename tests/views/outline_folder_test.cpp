@@ -6,9 +6,9 @@
 #include "common/TestApplication.h"
 #include "common/TestPanelContext.h"
 #include "model/PHFSItem.h"
-#include "views/NSImageAndTextCell.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHFSDataSource.h"
+#include "views/PHIconTextDelegate.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
 
@@ -110,7 +110,7 @@ protected:
     }
     PHFSItem *childNamed(PHFSItem *parent, const QString &name) {
         for (PHFSItem *child : parent->children())
-            if (child->relativePath() == name)
+            if (child->name() == name)
                 return child;
         return nullptr;
     }
@@ -385,12 +385,12 @@ TEST(TableViews, ReturnEndsAnEditWhereItIsAndTabMovesOn) {
 
 TEST(ImageAndTextCell, IconSitsThreeFromTheLeftAndCentredVertically) {
     application();
-    EXPECT_EQ(NSImageAndTextCell::imageFrameForCellFrame(QRect(10, 40, 200, 20), QSize(16, 16)),
+    EXPECT_EQ(PHIconTextDelegate::imageFrameForCellFrame(QRect(10, 40, 200, 20), QSize(16, 16)),
               QRect(13, 42, 16, 16));
-    EXPECT_EQ(NSImageAndTextCell::imageFrameForCellFrame(QRect(0, 0, 100, 21), QSize(16, 16)).top(), 3)
+    EXPECT_EQ(PHIconTextDelegate::imageFrameForCellFrame(QRect(0, 0, 100, 21), QSize(16, 16)).top(), 3)
         << "odd space rounds up";
-    EXPECT_TRUE(NSImageAndTextCell::imageFrameForCellFrame(QRect(0, 0, 100, 20), QSize()).isEmpty());
-    EXPECT_EQ(NSImageAndTextCell::textFrameForCellFrame(QRect(0, 0, 100, 20), QSize(16, 16)).left(), 19);
+    EXPECT_TRUE(PHIconTextDelegate::imageFrameForCellFrame(QRect(0, 0, 100, 20), QSize()).isEmpty());
+    EXPECT_EQ(PHIconTextDelegate::textFrameForCellFrame(QRect(0, 0, 100, 20), QSize(16, 16)).left(), 19);
 
     // Drawn where the geometry says: a red icon in a 20-point row.
     QStandardItemModel model(1, 1);
@@ -398,7 +398,7 @@ TEST(ImageAndTextCell, IconSitsThreeFromTheLeftAndCentredVertically) {
     red.fill(Qt::red);
     model.setData(model.index(0, 0), "name");
     model.setData(model.index(0, 0), QIcon(red), Qt::DecorationRole);
-    NSImageAndTextCell cell;
+    PHIconTextDelegate cell;
     QImage canvas(120, 20, QImage::Format_ARGB32);
     canvas.fill(Qt::white);
     QPainter painter(&canvas);

@@ -10,12 +10,12 @@
 /// `kMargin` from the left edge and is centred vertically; the text, and the
 /// editor while typing, take the rest of the cell. The icon comes from the
 /// row's decoration (what the delegate set on the cell), else `image`.
-class NSImageAndTextCell : public QStyledItemDelegate {
+class PHIconTextDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     static constexpr int kMargin = 3;
 
-    explicit NSImageAndTextCell(QObject *parent = nullptr);
+    explicit PHIconTextDelegate(QObject *parent = nullptr);
 
     QIcon image() const { return m_image; }
     void setImage(const QIcon &image);

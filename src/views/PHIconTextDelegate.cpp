@@ -1,32 +1,32 @@
-#include "views/NSImageAndTextCell.h"
+#include "views/PHIconTextDelegate.h"
 
 #include <QApplication>
 #include <QPainter>
 
 #include <cmath>
 
-NSImageAndTextCell::NSImageAndTextCell(QObject *parent) : QStyledItemDelegate(parent) {
+PHIconTextDelegate::PHIconTextDelegate(QObject *parent) : QStyledItemDelegate(parent) {
 }
 
-void NSImageAndTextCell::setImage(const QIcon &image) {
+void PHIconTextDelegate::setImage(const QIcon &image) {
     if (image.cacheKey() == m_image.cacheKey())
         return;
     m_image = image;
 }
 
-QRect NSImageAndTextCell::imageFrameForCellFrame(const QRect &frame, const QSize &imageSize) {
+QRect PHIconTextDelegate::imageFrameForCellFrame(const QRect &frame, const QSize &imageSize) {
     if (imageSize.isEmpty())
         return {};
     const int top = int(std::ceil((frame.height() - imageSize.height()) / 2.0));
     return QRect(QPoint(frame.x() + kMargin, frame.y() + top), imageSize);
 }
 
-QRect NSImageAndTextCell::textFrameForCellFrame(const QRect &frame, const QSize &imageSize) {
+QRect PHIconTextDelegate::textFrameForCellFrame(const QRect &frame, const QSize &imageSize) {
     const int strip = kMargin + (imageSize.isEmpty() ? 0 : imageSize.width());
     return frame.adjusted(strip, 0, 0, 0);
 }
 
-QIcon NSImageAndTextCell::iconFor(const QModelIndex &index) const {
+QIcon PHIconTextDelegate::iconFor(const QModelIndex &index) const {
     const QVariant decoration = index.data(Qt::DecorationRole);
     if (decoration.canConvert<QIcon>()) {
         QIcon icon = decoration.value<QIcon>();
@@ -36,7 +36,7 @@ QIcon NSImageAndTextCell::iconFor(const QModelIndex &index) const {
     return m_image;
 }
 
-QStyleOptionViewItem NSImageAndTextCell::textOnlyOption(const QStyleOptionViewItem &option,
+QStyleOptionViewItem PHIconTextDelegate::textOnlyOption(const QStyleOptionViewItem &option,
                                                         const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
@@ -49,7 +49,7 @@ QStyleOptionViewItem NSImageAndTextCell::textOnlyOption(const QStyleOptionViewIt
     return opt;
 }
 
-void NSImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
+void PHIconTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                                const QModelIndex &index) const {
     QStyleOptionViewItem opt = textOnlyOption(option, index);
     const QWidget *widget = option.widget;
@@ -71,7 +71,7 @@ void NSImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &op
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
 }
 
-QSize NSImageAndTextCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const {
+QSize PHIconTextDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const {
     QStyleOptionViewItem opt = textOnlyOption(option, index);
     const QWidget *widget = option.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();
@@ -83,7 +83,7 @@ QSize NSImageAndTextCell::sizeHint(const QStyleOptionViewItem &option, const QMo
     return size;
 }
 
-void NSImageAndTextCell::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+void PHIconTextDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
                                               const QModelIndex &index) const {
     const QSize iconSize = iconFor(index).isNull() ? QSize() : m_imageSize;
     editor->setGeometry(textFrameForCellFrame(option.rect, iconSize));
