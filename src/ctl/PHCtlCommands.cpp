@@ -514,6 +514,8 @@ void PHCtlCommands::verify() {
         const QString home = QDir::homePath();
         if (QDir(m_context.webRoot()) == QDir(QDir(home).filePath(QStringLiteral("public_html"))))
             base += QStringLiteral("~%1/").arg(QFileInfo(home).fileName());
+        // Where the server's configuration serves the web root, if it says.
+        base = PHAccessCheck::serverAddress(base, m_context.webRoot());
     }
     QString errorLog = m_invocation.errorLog;
     if (errorLog.isEmpty() && QFileInfo(QStringLiteral("/var/log/apache2/error.log")).isReadable())

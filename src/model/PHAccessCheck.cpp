@@ -2,6 +2,7 @@
 
 #include "model/PHAuthFiles.h"
 #include "model/PHFSItem.h"
+#include "model/PHServerRules.h"
 
 #include <QFile>
 #include <QUrl>
@@ -260,6 +261,18 @@ PHAccessCheck::Report PHAccessCheck::execute(const Plan &plan) {
         }
     }
     return report;
+}
+
+QString PHAccessCheck::serverAddress(const QString &siteBase, const QString &webRoot) {
+    const std::shared_ptr<const PHServerRules> rules = PHServerRules::fromSettings();
+    if (!rules || !rules->isRead())
+        return siteBase;
+    const QString path = rules->urlPathOf(PHServerRules::canonicalPath(webRoot));
+    if (path.isEmpty())
+        return siteBase;
+    QUrl url(siteBase);
+    url.setPath(path);
+    return url.toString(QUrl::FullyEncoded);
 }
 
 PHAccessCheck::Report PHAccessCheck::run(const PHFSItem *folder, const QString &base, const QString &user,

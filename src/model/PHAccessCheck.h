@@ -62,6 +62,11 @@ public:
     static Report run(const PHFSItem *folder, const QString &base, const QString &user,
                       const QString &password, const QString &errorLog);
 
+    /// `siteBase` ("http://localhost/") with the path under which the server's
+    /// configuration serves `webRoot` (a DocumentRoot, an Alias or a UserDir),
+    /// or `siteBase` as it is when no configuration read serves it.
+    static QString serverAddress(const QString &siteBase, const QString &webRoot);
+
     /// What a status code means to a visitor.
     static QString wordsFor(int status);
 };

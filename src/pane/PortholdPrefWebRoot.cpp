@@ -305,7 +305,8 @@ void PortholdPref::checkSelectionAccess(QObject *) {
     auto *item = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
     if (!item || !m_files || m_checkingAccess)
         return;
-    const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
+    const QString base = PHAccessCheck::serverAddress(
+        webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded), m_files->rootItem()->fullPath());
     // What the folder says is read here; the server is asked on a worker
     // thread (each request may wait up to 10 s), so the panel stays usable.
     const PHAccessCheck::Plan plan =

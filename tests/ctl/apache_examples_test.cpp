@@ -623,3 +623,38 @@ TEST_F(ApacheServerConfiguration, PredictionsWithoutTheConfigurationSaySo) {
     PHServerRules::forgetSettings();
     EXPECT_TRUE(PHServerRules::unreadNote().contains(QLatin1String("missing.conf")));
 }
+
+// verify asks for the folder where the server's configuration serves it: a
+// web root below the DocumentRoot is asked for under its own path.
+TEST_F(ApacheServerConfiguration, VerifyAsksWhereTheServerServesTheRoot) {
+    const std::string site = "http://127.0.0.1:" + std::to_string(server().port()) + "/";
+    EXPECT_EQ(PHAccessCheck::serverAddress(QString::fromStdString(site), root + QStringLiteral("/team")),
+              QString::fromStdString(site + "team/"));
+    ASSERT_TRUE(makeServedFolder(root, QStringLiteral("team")));
+    ASSERT_TRUE(makeServedFolder(root + QStringLiteral("/team"), QStringLiteral("private"),
+                                 expand(kAuth + QStringLiteral("Require user bob\n"))));
+    // At the top of the DocumentRoot, "private" is another folder, open.
+    ASSERT_TRUE(makeServedFolder(root, QStringLiteral("private")));
+
+    const std::string settings = m_settings.string() + "/porthold";
+    fs::create_directories(settings);
+    std::ofstream(settings + "/com.quillmere.porthold.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        << "<key>Override Conf Directory Location</key><true/><key>Apache Conf Directory</key><string>"
+        << server().serverRoot().string() << "</string><key>Apache Conf File</key><string>httpd.conf</string>"
+        << "<key>Apache Site Address</key><string>127.0.0.1:" << server().port() << "</string>"
+        << "</dict></plist>\n";
+    const std::string command = "XDG_CONFIG_HOME='" + m_settings.string() +
+                                "' '" PORTHOLDCTL_PATH "' --json --root '" + root.toStdString() +
+                                "/team' verify private 2>/dev/null";
+    std::string out;
+    if (FILE *pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.append(buffer, n);
+        ::pclose(pipe);
+    }
+    const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+    EXPECT_EQ(report.value(QLatin1String("url")).toString().toStdString(), site + "team/private/") << out;
+    EXPECT_TRUE(report.value(QLatin1String("agrees")).toBool()) << out;
+}
