@@ -285,7 +285,7 @@ QJsonValue noteValue(const QString &note) {
 void PHCtlCommands::tree() {
     PHFSItem *root = rootItem();
     QSet<FolderIdentity> ancestors;
-    const QString unread = PHServerRules::unreadNote();
+    const QString unread = PHServerRules::unreadNote(m_context.webRoot());
     if (!m_output.isJson()) {
         if (!unread.isEmpty())
             m_output.warn(unread);
@@ -439,7 +439,7 @@ QJsonObject PHCtlCommands::folderDocument(PHFSItem *node, const QString &relativ
         {"hand_managed_reasons", jsonList(node->handManagedReasons())},
         {"note", noteValue(node->modeNote(effective))},
         {"effective", jsonList(effective.lines())},
-        {"prediction_note", noteValue(PHServerRules::unreadNote())},
+        {"prediction_note", noteValue(PHServerRules::unreadNote(m_context.webRoot()))},
         {"access_file", hasFile ? QJsonValue(node->accessPath()) : QJsonValue()},
         {"text", hasFile ? QJsonValue(node->stringValue()) : QJsonValue()},
     };
@@ -475,7 +475,7 @@ void PHCtlCommands::show() {
     m_out << "Effective:\n";
     for (const QString &line : effective.lines())
         m_out << "  " << line << '\n';
-    if (const QString unread = PHServerRules::unreadNote(); !unread.isEmpty())
+    if (const QString unread = PHServerRules::unreadNote(m_context.webRoot()); !unread.isEmpty())
         m_out << unread << '\n';
     if (const QString warning = effective.thisComputerWarning(); !warning.isEmpty())
         m_out << "Warning: " << warning << '\n';
@@ -524,7 +524,7 @@ void PHCtlCommands::verify() {
         m_out << "Folder: " << node->fullPath() << '\n' << "Effective:\n";
         for (const QString &line : node->effectiveAccess().lines())
             m_out << "  " << line << '\n';
-        if (const QString unread = PHServerRules::unreadNote(); !unread.isEmpty())
+        if (const QString unread = PHServerRules::unreadNote(m_context.webRoot()); !unread.isEmpty())
             m_out << unread << '\n';
         m_out.flush();
     }

@@ -264,8 +264,8 @@ PHAccessCheck::Report PHAccessCheck::execute(const Plan &plan) {
 }
 
 QString PHAccessCheck::serverAddress(const QString &siteBase, const QString &webRoot) {
-    const std::shared_ptr<const PHServerRules> rules = PHServerRules::fromSettings();
-    if (!rules || !rules->isRead())
+    const std::shared_ptr<const PHServerRules> rules = PHServerRules::servingRoot(webRoot);
+    if (!rules)
         return siteBase;
     const QString path = rules->urlPathOf(PHServerRules::canonicalPath(webRoot));
     if (path.isEmpty())

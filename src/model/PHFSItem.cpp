@@ -940,8 +940,8 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
 QString PHFSItem::serverRefusal(const QString &text, bool verbatim) const {
     if (text.trimmed().isEmpty())
         return {};
-    const std::shared_ptr<const PHServerRules> server = PHServerRules::fromSettings();
-    const bool serverRead = server && server->isRead();
+    const std::shared_ptr<const PHServerRules> server = PHServerRules::servingRoot(treeRootPath());
+    const bool serverRead = server != nullptr;
     // Typed by hand with no configuration to judge it by, the text is the
     // person's own to save.
     if (verbatim && !serverRead)
@@ -1213,8 +1213,8 @@ void PHFSItem::accessTextChanged() {
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) const {
-    const std::shared_ptr<const PHServerRules> rules = PHServerRules::fromSettings();
-    const PHServerRules *server = rules && rules->isRead() ? rules.get() : nullptr;
+    const std::shared_ptr<const PHServerRules> rules = PHServerRules::servingRoot(treeRootPath());
+    const PHServerRules *server = rules.get();
     const QString root = server ? PHServerRules::canonicalPath(treeRootPath()) : QString();
     // Only this folder's own layer is merged here: what is above comes from
     // its parent's merge.

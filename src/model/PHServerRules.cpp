@@ -598,25 +598,40 @@ namespace {
 QString g_triedFile, g_triedBinary;
 } // namespace
 
-QString PHServerRules::unreadNote() {
+std::shared_ptr<const PHServerRules> PHServerRules::servingRoot(const QString &root) {
+    std::shared_ptr<const PHServerRules> rules = fromSettings();
+    if (!rules || !rules->isRead())
+        return nullptr;
+    const QString canonical = canonicalPath(root);
+    {
+        const std::lock_guard<std::mutex> lock(rules->m_cacheMutex);
+        if (const auto found = rules->m_serves.constFind(canonical); found != rules->m_serves.constEnd())
+            return *found ? rules : nullptr;
+    }
+    const bool serves = !rules->urlPathOf(canonical).isEmpty();
+    const std::lock_guard<std::mutex> lock(rules->m_cacheMutex);
+    rules->m_serves.insert(canonical, serves);
+    return serves ? rules : nullptr;
+}
+
+QString PHServerRules::unreadNote(const QString &root) {
+    const QString alone = QStringLiteral("Predicted from the access files alone: ");
     const std::shared_ptr<const PHServerRules> rules = fromSettings();
-    if (rules && rules->isRead())
-        return {};
     QString file, binary;
     {
         const std::lock_guard<std::mutex> lock(g_settingsMutex);
         file = g_triedFile;
         binary = g_triedBinary;
     }
+    if (rules && rules->isRead())
+        return servingRoot(root)
+                   ? QString()
+                   : alone + QStringLiteral("the server configuration %1 does not serve %2").arg(file, root);
     if (file.isEmpty() && !binary.isEmpty())
-        return QStringLiteral("Predicted from the access files alone: no server configuration was found "
-                              "(%1 does not name it)")
-            .arg(binary);
-    return file.isEmpty()
-               ? QStringLiteral("Predicted from the access files alone: no server configuration was found")
-               : QStringLiteral("Predicted from the access files alone: the server configuration %1 could "
-                                "not be read")
-                     .arg(file);
+        return alone + QStringLiteral("no server configuration was found (%1 does not name it)").arg(binary);
+    return alone + (file.isEmpty()
+                        ? QStringLiteral("no server configuration was found")
+                        : QStringLiteral("the server configuration %1 could not be read").arg(file));
 }
 
 std::shared_ptr<const PHServerRules> PHServerRules::fromSettings() {
@@ -640,8 +655,13 @@ std::shared_ptr<const PHServerRules> PHServerRules::fromSettings() {
         if (!folder.isEmpty() && !name.isEmpty())
             file = withoutTrailingSlash(folder) + QLatin1Char('/') + name;
     } else {
-        const QString binary =
-            defaults->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString());
+        QString binary = defaults->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString());
+        // Until a server program is chosen (the panel detects one on its first
+        // start), Debian's is the one this machine serves with.
+        if (!defaults->hasStoredValueForKey(PHSettings::Key::ApacheBinaryLocation) &&
+            !QFileInfo(binary).isExecutable() &&
+            QFileInfo(QStringLiteral("/usr/sbin/apache2")).isExecutable())
+            binary = QStringLiteral("/usr/sbin/apache2");
         static QString knownBinary, knownFile;
         if (binary != knownBinary) {
             knownBinary = binary;

@@ -40,10 +40,13 @@ public:
     /// Makes the next fromSettings() look at the settings and the file again
     /// (after the configuration's place was changed).
     static void forgetSettings();
-    /// Empty when fromSettings() has a configuration it could read; otherwise
-    /// what the front ends show beside their predictions, which then come
-    /// from the access files alone.
-    static QString unreadNote();
+    /// The rules of fromSettings() when they were read and serve `root` (a
+    /// DocumentRoot, an Alias or a UserDir holds it), or null: the tree's
+    /// answers then come from its access files alone.
+    static std::shared_ptr<const PHServerRules> servingRoot(const QString &root);
+    /// Empty when servingRoot(root) has rules; otherwise what the front ends
+    /// show beside their predictions for the tree.
+    static QString unreadNote(const QString &root);
 
     explicit PHServerRules(const PHServerConfig &config);
 
@@ -126,6 +129,7 @@ private:
     QString m_userDir;
     mutable std::mutex m_cacheMutex;
     mutable QHash<QString, PHEffectiveAccess::Reading> m_readings;
+    mutable QHash<QString, bool> m_serves; ///< web roots asked about, by servingRoot()
     /// Access files above the web root: when last read, and their text.
     mutable QHash<QString, std::pair<QString, std::optional<QString>>> m_aboveRoot;
 };

@@ -276,7 +276,7 @@ void PortholdPref::showEffectiveAccess() {
         lines = access.lines();
         if (m_fsItem->isHandManaged())
             lines.prepend(PHFSItem::handManagedMessage + QLatin1Char('.'));
-        if (const QString unread = PHServerRules::unreadNote(); !unread.isEmpty())
+        if (const QString unread = PHServerRules::unreadNote(m_fsItem->treeRootPath()); !unread.isEmpty())
             lines.append(unread);
         refusal = access.thisComputerWarning();
         // An unsaved text in the manual editor: what saving it would do.

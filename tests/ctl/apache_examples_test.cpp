@@ -580,7 +580,7 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
 // Without a configuration to read, predictions are the access files' alone,
 // and both front ends say so, naming the file they could not read.
 TEST_F(ApacheServerConfiguration, PredictionsWithoutTheConfigurationSaySo) {
-    EXPECT_EQ(PHServerRules::unreadNote(), QString());
+    EXPECT_EQ(PHServerRules::unreadNote(root), QString());
     const auto writeSettings = [this](const std::string &file) {
         const std::string settings = m_settings.string() + "/porthold";
         fs::create_directories(settings);
@@ -621,7 +621,7 @@ TEST_F(ApacheServerConfiguration, PredictionsWithoutTheConfigurationSaySo) {
     PHUserDefaults::standardUserDefaults()->setObjectForKey(QStringLiteral("missing.conf"),
                                                             PHSettings::Key::ApacheConfFile);
     PHServerRules::forgetSettings();
-    EXPECT_TRUE(PHServerRules::unreadNote().contains(QLatin1String("missing.conf")));
+    EXPECT_TRUE(PHServerRules::unreadNote(root).contains(QLatin1String("missing.conf")));
 }
 
 // verify asks for the folder where the server's configuration serves it: a
