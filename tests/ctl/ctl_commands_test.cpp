@@ -474,3 +474,19 @@ TEST(PortholdctlFailures, AFileThatCannotBeWrittenIsNeverReportedAsSuccess) {
 }
 
 } // namespace
+
+// With no server program chosen, the configuration Debian's apache2 reads
+// counts; it says nothing about a web root it does not serve, and the
+// answers say they come from the access files alone.
+TEST(PortholdctlServerConfiguration, DebiansServerIsReadUntilOneIsChosen) {
+    if (::access("/usr/sbin/apache2", X_OK) != 0 || ::access("/etc/apache2/apache2.conf", R_OK) != 0)
+        GTEST_SKIP() << "no Debian apache2 here";
+    CtlEnvironment env;
+    const auto result = env.run({"tree"});
+    ASSERT_EQ(result.exitCode, 0) << describe(result);
+    EXPECT_NE(result.err.find("Predicted from the access files alone: the server configuration "
+                              "/etc/apache2/apache2.conf does not serve " +
+                              env.root().string()),
+              std::string::npos)
+        << result.err;
+}
