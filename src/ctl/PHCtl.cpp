@@ -1,5 +1,7 @@
 #include "ctl/PHCtl.h"
 
+#include "core/Log.h"
+#include "core/PHException.h"
 #include "ctl/PHCtlArguments.h"
 #include "ctl/PHCtlCommands.h"
 #include "ctl/PHCtlOutput.h"
@@ -7,8 +9,6 @@
 #include "model/PHGroupsDataSource.h"
 #include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
-#include "platform/Log.h"
-#include "platform/PHException.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"

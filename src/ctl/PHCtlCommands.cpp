@@ -1,5 +1,6 @@
 #include "ctl/PHCtlCommands.h"
 
+#include "core/Log.h"
 #include "ctl/PHCtl.h"
 #include "ctl/PHCtlOutput.h"
 #include "ctl/PHHeadlessContext.h"
@@ -16,7 +17,6 @@
 #include "model/PHSettings.h"
 #include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
-#include "platform/Log.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
 #include "support/PHTextFile.h"

@@ -1,5 +1,6 @@
 #include "ctl/PHHeadlessContext.h"
 
+#include "core/PHException.h"
 #include "model/PHEditRules.h"
 #include "model/PHErrorTexts.h"
 #include "model/PHFSItem.h"
@@ -7,7 +8,6 @@
 #include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
 #include "model/PHWebRoot.h"
-#include "platform/PHException.h"
 #include "support/PHBundleLocation.h"
 #include "support/PHUserDefaults.h"
 

@@ -4,12 +4,12 @@
 
 #include "model/PHGroupsDataSource.h"
 
+#include "core/Log.h"
 #include "model/PHEditRules.h"
 #include "model/PHFSItem.h"
 #include "model/PHNameRule.h"
 #include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
-#include "platform/Log.h"
 #include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"

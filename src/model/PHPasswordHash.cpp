@@ -1,6 +1,6 @@
 #include "model/PHPasswordHash.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "support/PHUserDefaults.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 #include "model/PHServerConfig.h"
 
-#include "platform/PHProcess.h"
+#include "core/PHProcess.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
 

@@ -4,10 +4,10 @@
 
 #include "model/PHUsersDataSource.h"
 
+#include "core/Log.h"
 #include "model/PHFSItem.h"
 #include "model/PHNameRule.h"
 #include "model/PHPasswordHash.h"
-#include "platform/Log.h"
 #include "support/PHExtensions.h"
 
 #include <QMimeData>

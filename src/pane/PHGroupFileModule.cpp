@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "platform/PHProcess.h"
+#include "core/PHProcess.h"
 
 namespace {
 QString &root() {

@@ -1,8 +1,8 @@
 #include "pane/PHUpdateDisplay.h"
 
+#include "core/PHException.h"
 #include "model/PHSettings.h"
 #include "platform/PHAction.h"
-#include "platform/PHException.h"
 #include "platform/PHMessageLine.h"
 #include "platform/PanelContext.h"
 #include "support/PHExtensions.h"

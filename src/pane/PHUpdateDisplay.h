@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/NotificationCenter.h"
+#include "core/NotificationCenter.h"
 
 #include <QDateTime>
 #include <QObject>

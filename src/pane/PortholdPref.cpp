@@ -4,6 +4,7 @@
 
 #include "pane/PortholdPref.h"
 
+#include "core/Log.h"
 #include "model/PHEditRules.h"
 #include "model/PHErrorTexts.h"
 #include "model/PHFSItem.h"
@@ -13,7 +14,6 @@
 #include "model/PHWebRoot.h"
 #include "pane/PHUpdateDisplay.h"
 #include "pane/PortholdPrefSupport.h"
-#include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHEnabling.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/NotificationCenter.h"
 #include "pane/PHBundle.h"
-#include "platform/NotificationCenter.h"
 #include "platform/PHMessageLine.h"
 #include "platform/PHPanelPlugin.h"
 #include "platform/PanelContext.h"

@@ -3,6 +3,7 @@
 
 #include "pane/PortholdPref.h"
 
+#include "core/PHException.h"
 #include "model/PHAccessCheck.h"
 #include "model/PHFSItem.h"
 #include "model/PHSettings.h"
@@ -10,7 +11,6 @@
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHEnabling.h"
-#include "platform/PHException.h"
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
 #include "views/PHAddressDataSource.h"

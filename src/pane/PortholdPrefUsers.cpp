@@ -4,6 +4,7 @@
 
 #include "pane/PortholdPref.h"
 
+#include "core/Log.h"
 #include "model/PHAccessGrants.h"
 #include "model/PHEditRules.h"
 #include "model/PHGroupsDataSource.h"
@@ -11,7 +12,6 @@
 #include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
 #include "pane/PHGroupFileModule.h"
-#include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
 #include "support/PHExtensions.h"

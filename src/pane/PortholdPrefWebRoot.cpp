@@ -3,13 +3,13 @@
 
 #include "pane/PortholdPref.h"
 
+#include "core/Log.h"
 #include "model/PHAccessCheck.h"
 #include "model/PHFSItem.h"
 #include "model/PHServerRules.h"
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
 #include "pane/PortholdPrefSupport.h"
-#include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHImage.h"

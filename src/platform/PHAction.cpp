@@ -1,7 +1,7 @@
 #include "platform/PHAction.h"
 
-#include "platform/Log.h"
-#include "platform/PHException.h"
+#include "core/Log.h"
+#include "core/PHException.h"
 
 namespace PHAction {
 

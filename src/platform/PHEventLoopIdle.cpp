@@ -1,6 +1,6 @@
 #include "platform/PHEventLoopIdle.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "platform/PHPendingWork.h"
 
 #include <QAbstractEventDispatcher>

@@ -1,6 +1,6 @@
 #include "platform/SFAuthorizationView.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PanelContext.h"
 

@@ -4,14 +4,14 @@
 
 #include "server/PHApacheController.h"
 
+#include "core/Log.h"
+#include "core/PHException.h"
+#include "core/PHProcess.h"
 #include "model/PHSettings.h"
-#include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHEnabling.h"
-#include "platform/PHException.h"
 #include "platform/PHLayoutLoader.h"
 #include "platform/PHMessageLine.h"
-#include "platform/PHProcess.h"
 #include "platform/PanelContext.h"
 #include "platform/SFAuthorizationView.h"
 #include "server/PHLogWindow.h"

@@ -3,10 +3,10 @@
 
 #include "server/PHApacheController.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
+#include "core/PHProcess.h"
 #include "platform/PHAction.h"
 #include "platform/PHEnabling.h"
-#include "platform/PHProcess.h"
 #include "support/PHExtensions.h"
 
 #include <QCheckBox>

@@ -3,10 +3,10 @@
 
 #include "server/PHApacheController.h"
 
+#include "core/Log.h"
 #include "model/PHServerConfig.h"
 #include "model/PHServerRules.h"
 #include "model/PHSettings.h"
-#include "platform/Log.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHImage.h"
 #include "platform/PanelContext.h"

@@ -1,6 +1,6 @@
 #include "server/PHConfParser.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "platform/PHAction.h"
 #include "support/PHTextFile.h"
 

@@ -1,7 +1,7 @@
 #include "server/PHServerProcess.h"
 
+#include "core/PHProcess.h"
 #include "model/PHServerConfig.h"
-#include "platform/PHProcess.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
 

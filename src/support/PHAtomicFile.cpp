@@ -1,6 +1,6 @@
 #include "support/PHAtomicFile.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "support/PHFileName.h"
 #include "support/PHWriteJournal.h"
 #include "support/posix/PHWriteAll.h"

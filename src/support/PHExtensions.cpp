@@ -1,6 +1,6 @@
 #include "support/PHExtensions.h"
 
-#include "platform/PHException.h"
+#include "core/PHException.h"
 #include "platform/PanelContext.h"
 #include "support/PHPropertyList.h"
 

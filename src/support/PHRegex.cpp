@@ -1,7 +1,7 @@
 #include "support/PHRegex.h"
 
-#include "platform/Log.h"
-#include "platform/PHException.h"
+#include "core/Log.h"
+#include "core/PHException.h"
 
 #include <unicode/uregex.h>
 #include <unicode/utypes.h>

@@ -1,8 +1,8 @@
 #include "support/PHUserDefaults.h"
 
-#include "platform/Log.h"
-#include "platform/NotificationCenter.h"
-#include "platform/PHException.h"
+#include "core/Log.h"
+#include "core/NotificationCenter.h"
+#include "core/PHException.h"
 #include "support/PHAtomicFile.h"
 #include "support/PHPath.h"
 #include "support/PHPropertyList.h"

@@ -1,6 +1,6 @@
 #include "support/PHVersionNumber.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 
 #include <climits>
 

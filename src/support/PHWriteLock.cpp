@@ -1,6 +1,6 @@
 #include "support/PHWriteLock.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "support/PHFileName.h"
 
 #include <QHash>

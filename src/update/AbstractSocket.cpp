@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/PHException.h"
+#include "core/PHException.h"
 
 #include <QSslConfiguration>
 #include <QSslSocket>

@@ -1,11 +1,11 @@
 #include "update/PHSUController.h"
 
+#include "core/Log.h"
+#include "core/PHException.h"
 #include "model/PHSettings.h"
 #include "model/PHXDataSource.h"
-#include "platform/Log.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
-#include "platform/PHException.h"
 #include "platform/PHLayoutLoader.h"
 #include "platform/PHPendingWork.h"
 #include "support/PHAtomicFile.h"

@@ -6,11 +6,11 @@
 #include "common/ApacheHarness.h"
 #include "common/ServedFolder.h"
 #include "common/TestPanelContext.h"
+#include "core/Log.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
 #include "model/PHServerRules.h"
 #include "model/PHSettings.h"
-#include "platform/Log.h"
 #include "support/PHUserDefaults.h"
 
 #include <QDir>

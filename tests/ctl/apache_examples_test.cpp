@@ -8,13 +8,13 @@
 #include "common/ApacheHarness.h"
 #include "common/ServedFolder.h"
 #include "common/TestPanelContext.h"
+#include "core/Log.h"
 #include "model/PHAccessCheck.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
 #include "model/PHServerRules.h"
 #include "model/PHSettings.h"
-#include "platform/Log.h"
 #include "support/PHUserDefaults.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "common/TestPanelContext.h"
+#include "core/Log.h"
+#include "core/NotificationCenter.h"
 #include "model/PHFSItem.h"
-#include "platform/Log.h"
-#include "platform/NotificationCenter.h"
 
 #include <QDir>
 #include <QFile>

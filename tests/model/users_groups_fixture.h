@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/TestPanelContext.h"
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "support/PHUserDefaults.h"
 
 #include <QDir>

@@ -5,11 +5,11 @@
 
 #include "PaneFixture.h"
 
+#include "core/Log.h"
 #include "model/PHGroupsDataSource.h"
 #include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
 #include "pane/PHGroupFileModule.h"
-#include "platform/Log.h"
 
 #include <QAbstractButton>
 #include <QLabel>

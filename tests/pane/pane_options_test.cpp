@@ -4,7 +4,7 @@
 
 #include "PaneFixture.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "views/PHIconTextDelegate.h"
 
 #include <QCheckBox>

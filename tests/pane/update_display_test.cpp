@@ -1,6 +1,6 @@
 #include "pane/PHUpdateDisplay.h"
 
-#include "platform/PHException.h"
+#include "core/PHException.h"
 #include "platform/PHMessageLine.h"
 #include "update/PHSUController.h"
 #include "update/UpdateTestSupport.h"

@@ -2,7 +2,7 @@
 // and the layout it caused, once, and never for a context that is gone.
 
 #include "common/TestApplication.h"
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "platform/PHEventLoopIdle.h"
 #include "platform/PHPendingWork.h"
 

@@ -4,7 +4,7 @@
 
 #include "ServerTestSupport.h"
 #include "common/TestPanelContext.h"
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHMessageLine.h"
 #include "support/PHTextFile.h"

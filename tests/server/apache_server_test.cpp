@@ -8,8 +8,8 @@
 #include "ServerTestSupport.h"
 #include "common/ApacheHarness.h"
 #include "common/TestPanelContext.h"
+#include "core/PHProcess.h"
 #include "platform/PHMessageLine.h"
-#include "platform/PHProcess.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -5,9 +5,9 @@
 
 #include "ServerTestSupport.h"
 #include "common/TestPanelContext.h"
-#include "platform/Log.h"
-#include "platform/PHException.h"
-#include "platform/PHProcess.h"
+#include "core/Log.h"
+#include "core/PHException.h"
+#include "core/PHProcess.h"
 #include "server/PHLogWindow.h"
 
 #include <QCheckBox>

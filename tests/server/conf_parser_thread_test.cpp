@@ -7,7 +7,7 @@
 
 #include "ServerTestSupport.h"
 #include "common/TestPanelContext.h"
-#include "platform/Log.h"
+#include "core/Log.h"
 
 #include <gtest/gtest.h>
 

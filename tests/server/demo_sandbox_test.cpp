@@ -9,9 +9,9 @@
 #include "ServerTestSupport.h"
 #include "common/ApacheHarness.h"
 #include "common/TestPanelContext.h"
+#include "core/PHProcess.h"
 #include "model/PHPasswordHash.h"
 #include "platform/PHMessageLine.h"
-#include "platform/PHProcess.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

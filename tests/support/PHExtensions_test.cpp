@@ -1,7 +1,7 @@
 #include "support/PHExtensions.h"
 
 #include "common/TestPanelContext.h"
-#include "platform/PHException.h"
+#include "core/PHException.h"
 #include "support/PHRegex.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "support/PHRegex.h"
 
-#include "platform/PHException.h"
+#include "core/PHException.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "support/PHUserDefaults.h"
 
-#include "platform/Log.h"
-#include "platform/PHException.h"
+#include "core/Log.h"
+#include "core/PHException.h"
 #include "support/PHPropertyList.h"
 
 #include <gtest/gtest.h>

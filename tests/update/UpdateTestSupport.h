@@ -6,7 +6,7 @@
 
 #include "common/TestApplication.h"
 #include "common/TestPanelContext.h"
-#include "platform/NotificationCenter.h"
+#include "core/NotificationCenter.h"
 #include "platform/PHAlertSheet.h"
 #include "support/PHUserDefaults.h"
 #include "update/PHSUController.h"

@@ -1,7 +1,7 @@
 #include "update/Socket.h"
 
 #include "common/TestApplication.h"
-#include "platform/PHException.h"
+#include "core/PHException.h"
 #include "update/TestHttpServer.h"
 
 #include <gtest/gtest.h>

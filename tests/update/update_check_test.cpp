@@ -1,7 +1,7 @@
 #include "update/PHSUController.h"
 
+#include "core/NotificationCenter.h"
 #include "model/PHXDataSource.h"
-#include "platform/NotificationCenter.h"
 #include "update/PHUpdateSignature.h"
 #include "update/UpdateTestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "platform/host/PHSettingsHost.h"
 
-#include "platform/Log.h"
+#include "core/Log.h"
 #include "platform/PHAction.h"
 
 #include <QCloseEvent>

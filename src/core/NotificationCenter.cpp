@@ -1,4 +1,4 @@
-#include "platform/NotificationCenter.h"
+#include "core/NotificationCenter.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,4 +1,4 @@
-#include "platform/PHProcess.h"
+#include "core/PHProcess.h"
 
 #include "support/posix/PHSpawn.h"
 #include "support/posix/PHWriteAll.h"

@@ -1,6 +1,6 @@
 // The panel's process launcher: streams, statuses, descriptors, signals.
 
-#include "platform/PHProcess.h"
+#include "core/PHProcess.h"
 
 #include <gtest/gtest.h>
 
