@@ -36,7 +36,7 @@ PHUpdateDisplay::PHUpdateDisplay(const Widgets &widgets, QObject *parent)
                 [this] { PHAction::run("version check button", [&] { versionCheckButtonClicked(); }); });
     if (m_launchVersionCheck)
         connect(m_launchVersionCheck, &QAbstractButton::clicked, this, [this](bool checked) {
-            PHAction::run("check at launch", [&] { changeCheckAtLaunch(checked ? 1 : 0); });
+            PHAction::run("check at launch", [&] { setShouldCheckAtLaunch(checked); });
         });
     if (m_versionCheckProgress)
         m_versionCheckProgress->setVisible(false);
@@ -73,11 +73,7 @@ void PHUpdateDisplay::prepSWU() {
                                       [this](const Notification &note) { receiveSWUNotification(note); });
 }
 
-void PHUpdateDisplay::beginSWUCheck(QObject *sender) {
-    beginSWUCheck(sender, false);
-}
-
-void PHUpdateDisplay::beginSWUCheck(QObject *, bool atLaunch) {
+void PHUpdateDisplay::beginSWUCheck(bool atLaunch) {
     prepSWU();
     m_controller->checkForNewVersion(nullptr, atLaunch ? PHSUController::Origin::Launch
                                                        : PHSUController::Origin::User);
@@ -87,7 +83,7 @@ void PHUpdateDisplay::didSelect() {
     const bool first = g_firstSelection;
     g_firstSelection = false;
     if (first && PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CheckForUpdates))
-        beginSWUCheck(nullptr, true);
+        beginSWUCheck(true);
 }
 
 void PHUpdateDisplay::resetFirstSelectionForTesting() {
@@ -98,7 +94,7 @@ void PHUpdateDisplay::versionCheckButtonClicked() {
     if (m_controller && m_controller->isChecking())
         m_controller->cancelCheck();
     else
-        beginSWUCheck(nullptr);
+        beginSWUCheck();
 }
 
 void PHUpdateDisplay::setCheckRunning(bool running) {

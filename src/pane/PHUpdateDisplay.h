@@ -20,9 +20,9 @@ class QWidget;
 /// selection), follows the controller's notifications with the spinner and the
 /// button title ("Check Now" / "Cancel"), and shows when the last check was.
 ///
-/// The panel controller constructs one with its widgets and forwards to it.
-/// It connects the version-check button (a check while idle, a cancel while a
-/// check runs) and the check-at-launch box itself.
+/// The About tab constructs one with its widgets. It connects the
+/// version-check button (a check while idle, a cancel while a check runs)
+/// and the check-at-launch box itself.
 class PHUpdateDisplay : public QObject {
     Q_OBJECT
 
@@ -57,8 +57,7 @@ public:
     /// unavailable" when the layout cannot be loaded (the controller stays).
     void prepSWU();
     /// `prepSWU`, then a check (one the user asked for unless said otherwise).
-    void beginSWUCheck(QObject *sender = nullptr);
-    void beginSWUCheck(QObject *sender, bool atLaunch);
+    void beginSWUCheck(bool atLaunch = false);
     /// On the panel's first selection, a check when "Check for Updates" is set;
     /// the first-selection flag is cleared whatever the setting.
     void didSelect();
@@ -75,7 +74,6 @@ public:
     static void resetFirstSelectionForTesting();
 
     void setShouldCheckAtLaunch(bool shouldCheck);
-    void changeCheckAtLaunch(qint32 value) { setShouldCheckAtLaunch(value != 0); }
 
     /// Test hook: the clock that "today" is taken from.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }

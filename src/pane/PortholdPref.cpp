@@ -12,7 +12,9 @@
 #include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
 #include "model/PHWebRoot.h"
-#include "pane/PHUpdateDisplay.h"
+#include "pane/PHAboutTab.h"
+#include "pane/PHOptionsTab.h"
+#include "pane/PHServerTab.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
@@ -30,6 +32,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -69,57 +72,12 @@ const QString kManualEditorMessage = QStringLiteral(
     "If you do not save your manual editor changes, they will be lost when performing this action");
 const QString kReplyToShouldUnselect = QStringLiteral("replyToShouldUnselect:");
 
-/// Runs `action` once, when `widget` is first shown (its tab chosen, its
-/// window opened); gone with the widget.
-class FirstShow : public QObject {
-public:
-    FirstShow(QWidget *widget, std::function<void()> action) : QObject(widget), m_action(std::move(action)) {
-        widget->installEventFilter(this);
-    }
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Show && watched == parent()) {
-            watched->removeEventFilter(this);
-            const std::function<void()> action = std::move(m_action);
-            deleteLater();
-            PHAction::run("first show", [&] { action(); });
-        }
-        return false;
-    }
-
-private:
-    std::function<void()> m_action;
-};
-
-void whenFirstShown(QWidget *widget, std::function<void()> action) {
-    new FirstShow(widget, std::move(action)); // owned by the widget
+/// The controllers that widgets' signals reach: this object and the tabs.
+QList<QObject *> receiversOf(QObject *panel) {
+    QList<QObject *> receivers{panel};
+    receivers += panel->findChildren<QObject *>(Qt::FindDirectChildrenOnly);
+    return receivers;
 }
-
-/// The help page's colours from the palette, so that code and headings read
-/// as well in a dark theme as in a light one; a theme change recolours them.
-class HelpColours : public QObject {
-public:
-    explicit HelpColours(QTextBrowser *page) : QObject(page), m_page(page) {
-        apply();
-        page->installEventFilter(this);
-    }
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (watched == m_page && event->type() == QEvent::PaletteChange) {
-            apply();
-            if (!m_page->source().isEmpty())
-                m_page->reload();
-        }
-        return false;
-    }
-
-private:
-    void apply() {
-        const QPalette palette = m_page->palette();
-        m_page->document()->setDefaultStyleSheet(
-            QStringLiteral("code, pre { background-color: %1; color: %2; }")
-                .arg(palette.color(QPalette::AlternateBase).name(), palette.color(QPalette::Text).name()));
-    }
-    QTextBrowser *m_page;
-};
 
 /// The users', groups' and addresses' columns: a check box, and the name
 /// taking the rest of the width.
@@ -243,7 +201,7 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
                                                   // stored now.
                                                   if (!m_mainView)
                                                       return;
-                                                  readOptions();
+                                                  load();
                                                   if (note.userInfo.value(QStringLiteral("keys"))
                                                           .toStringList()
                                                           .contains(PHSettings::Key::AddressArray))
@@ -289,14 +247,14 @@ PortholdPref::~PortholdPref() {
     // What the widgets signal while they are taken down no longer reaches this object, whose
     // handlers count on every widget of the layout being there.
     if (m_mainView) {
-        QObject::disconnect(m_mainView, nullptr, this, nullptr);
-        for (QObject *child : m_mainView->findChildren<QObject *>())
-            QObject::disconnect(child, nullptr, this, nullptr);
+        const QList<QObject *> receivers = receiversOf(this);
+        QList<QObject *> senders = m_mainView->findChildren<QObject *>();
+        senders.prepend(m_mainView);
+        for (QObject *sender : std::as_const(senders))
+            for (QObject *receiver : receivers)
+                QObject::disconnect(sender, nullptr, receiver, nullptr);
     }
     delete m_mainView;
-    if (m_apache)
-        m_apache->disable();
-    delete m_helpWindow;
     if (PanelContext::sharedInstance() == this)
         PanelContext::setSharedInstance(nullptr);
 }
@@ -370,20 +328,15 @@ bool PortholdPref::findLayoutWidgets() {
     layout.find(m_customViewText, "customViewText");
     layout.find(m_customSaveButton, "customSaveButton");
     layout.find(m_customRevertButton, "customRevertButton");
-    layout.find(m_userSortCheck, "userSortCheck");
-    layout.find(m_groupSortCheck, "groupSortCheck");
-    layout.find(m_accessFileDeleteCheck, "accessFileDeleteCheck");
-    layout.find(m_userDeleteCheck, "userDeleteCheck");
-    layout.find(m_groupDeleteCheck, "groupDeleteCheck");
     layout.find(m_webDirFolder, "webDirFolder");
-    layout.find(m_manualEditCheck, "manualEditCheck");
-    layout.find(m_customDirCheck, "customDirCheck");
-    layout.find(m_remoteApacheCheck, "remoteApacheCheck");
-    layout.find(m_nameVersionText, "nameVersionText");
-    layout.find(m_creditsText, "creditsText");
-    layout.find(m_launchVersionCheck, "launchVersionCheck");
     layout.find(m_splitView, "splitView");
     // Looked up where they are used, and required all the same.
+    for (const char *name :
+         {"userSortCheck", "groupSortCheck", "accessFileDeleteCheck", "userDeleteCheck", "groupDeleteCheck",
+          "manualEditCheck", "customDirCheck", "remoteApacheCheck", "launchVersionCheck"})
+        layout.find<QAbstractButton>(name);
+    layout.find<QLabel>("nameVersionText");
+    layout.find<QTextBrowser>("creditsText");
     layout.find<QRadioButton>("addressModeAllow");
     layout.find<QRadioButton>("addressModeDeny");
     layout.find<QAbstractButton>("versionCheckButton");
@@ -430,41 +383,15 @@ void PortholdPref::awakeFromNib() {
         right->setMinimumWidth(qMax(right->minimumSizeHint().width(), -splitViewConstrainMaxCoordinate(0)));
     }
 
-    // The update display owns its button, spinner and last-check line.
-    PHUpdateDisplay::Widgets updateWidgets;
-    updateWidgets.versionCheckButton =
-        view->findChild<QAbstractButton *>(QStringLiteral("versionCheckButton"));
-    updateWidgets.versionCheckProgress = view->findChild<QWidget *>(QStringLiteral("versionCheckProgress"));
-    updateWidgets.launchVersionCheck = m_launchVersionCheck;
-    updateWidgets.lastCheckText = view->findChild<QWidget *>(QStringLiteral("lastCheckText"));
-    updateWidgets.window = m_window;
-    updateWidgets.messageLine = m_messageLine;
-    m_updateDisplay = new PHUpdateDisplay(updateWidgets, this);
-    m_updateDisplay->setInterfacePath(m_bundle.pathForResource(QStringLiteral("SWU"), QStringLiteral("ui")));
-
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    // The window keeps the layout's size. The server tab's controller first.
-    loadApache(!defaults->boolForKey(PHSettings::Key::UsesRemoteApache));
-    setUpServerOptions();
-    // The credits are laid out when their tab first shows them, not at every start.
-    whenFirstShown(m_creditsText, [this] { loadCredits(); });
-    m_nameVersionText->setText(QStringLiteral("Porthold %1").arg(PHApplication::applicationVersion()));
+    setUpTabs();
     m_addressDiscoverSwitch->setChecked(defaults->boolForKey(PHSettings::Key::ShouldDiscoverAddresses));
-    setShouldShowDeleteDialog(defaults->boolForKey(PHSettings::Key::ShowDeleteDialog));
-    m_updateDisplay->setSecondsSinceCheck(defaults->doubleForKey(PHSettings::Key::LastVersionCheck));
     // The pop-up mirrors the stored root before the options act on it, so
     // that turning custom roots off cannot move a stored system root to item 0.
     const qint32 stored = defaults->integerForKey(PHSettings::Key::ProtectedFolder);
     m_webDirFolder->setCurrentIndex(stored == 1 ? 1 : 0);
-    {
-        PHState allowCustom(defaults->boolForKey(PHSettings::Key::AllowCustomWebDir) ? 1 : 0);
-        setCustomWebDirAllowed(&allowCustom);
-        PHState manualEditor(defaults->boolForKey(PHSettings::Key::ShowManualEditor) ? 1 : 0);
-        setManualEditVisible(&manualEditor);
-        PHState remote(defaults->boolForKey(PHSettings::Key::UsesRemoteApache) ? 1 : 0);
-        setUsesRemoteApache(&remote);
-    }
-    readOptions();
+    m_options->applyStored();
+    load();
     fillWebDirFolderIcons();
     // The folder data source loads the delete images from the bundle;
     // setTables reads the user and group files, once.
@@ -476,53 +403,77 @@ void PortholdPref::awakeFromNib() {
     explainWebRoot();
 }
 
-bool PortholdPref::holdBackTurningOff(const QString &action, QAbstractButton *box,
-                                      void (PortholdPref::*turnOff)(QObject *)) {
-    return holdBackForManualEdits(
-        action, this,
-        [this, turnOff] {
-            PHState off(0);
-            (this->*turnOff)(&off);
-        },
-        [box = QPointer<QAbstractButton>(box)] {
-            if (box)
-                box->setChecked(true);
-        });
+void PortholdPref::setUpTabs() {
+    QWidget *view = m_mainView;
+    const auto find = [view](auto *&widget, const char *name) {
+        widget = view->findChild<std::remove_reference_t<decltype(*widget)> *>(QLatin1String(name));
+    };
+    const auto say = [this](PHThemeColors::Meaning meaning, const QString &text) {
+        showMessage(meaning, text);
+    };
+
+    PHAboutTab::Widgets about;
+    about.window = m_window;
+    about.messageLine = m_messageLine;
+    find(about.nameVersion, "nameVersionText");
+    find(about.credits, "creditsText");
+    find(about.website, "websiteButton");
+    find(about.donate, "donateButton");
+    find(about.help, "helpButton");
+    find(about.versionCheck, "versionCheckButton");
+    find(about.versionCheckProgress, "versionCheckProgress");
+    find(about.checkAtLaunch, "launchVersionCheck");
+    find(about.lastCheck, "lastCheckText");
+    m_about = new PHAboutTab(about, m_bundle, this);
+    connect(m_about, &PHAboutTab::messageShown, this, say);
+
+    // The window keeps the layout's size. The server tab's controller first.
+    PHServerTab::Widgets server;
+    server.window = m_window;
+    server.tabs = m_tabs;
+    server.status = m_portholdStatus;
+    find(server.binaryField, "binaryField");
+    find(server.confDirField, "confDirField");
+    find(server.logDirField, "logDirField");
+    find(server.detectButton, "detectServerButton");
+    m_server = new PHServerTab(server, this);
+    connect(m_server, &PHServerTab::messageShown, this, say);
+
+    PHOptionsTab::Widgets options;
+    find(options.sortUsers, "userSortCheck");
+    find(options.sortGroups, "groupSortCheck");
+    find(options.askBeforeClearing, "accessFileDeleteCheck");
+    find(options.askBeforeDeletingUsers, "userDeleteCheck");
+    find(options.askBeforeDeletingGroups, "groupDeleteCheck");
+    find(options.manualEditor, "manualEditCheck");
+    find(options.customRoots, "customDirCheck");
+    find(options.remoteServer, "remoteApacheCheck");
+    find(options.passwordHash, "passwordHashMenu");
+    m_options = new PHOptionsTab(options, this, this);
+    connect(m_options, &PHOptionsTab::sortUsersChanged, this, [this](bool sorted) {
+        if (sorted && m_users)
+            m_users->sortByUsername(); // the view shows it at its next reload
+    });
+    connect(m_options, &PHOptionsTab::sortGroupsChanged, this, [this](bool sorted) {
+        if (sorted && m_groups)
+            m_groups->sortGroups();
+    });
+    connect(m_options, &PHOptionsTab::manualEditorShownChanged, this, &PortholdPref::showManualEditorTab);
+    connect(m_options, &PHOptionsTab::customRootsAllowedChanged, this, &PortholdPref::allowCustomRoots);
+    connect(m_options, &PHOptionsTab::remoteServerChanged, m_server, &PHServerTab::setRemote);
+    connect(m_options, &PHOptionsTab::passwordHashChanged, this, &PortholdPref::showPasswordWarning);
 }
 
-void PortholdPref::loadHelp() {
-    if (m_helpWindow)
-        return;
-    m_helpWindow = new QWidget(nullptr, Qt::Window);
-    m_helpWindow->setObjectName(QStringLiteral("helpWindow"));
-    m_helpWindow->setWindowTitle(QStringLiteral("Porthold Help"));
-    m_helpWindow->resize(720, 640);
-    auto *layout = new QVBoxLayout(m_helpWindow);
-    layout->setContentsMargins(0, 0, 0, 0);
-    m_helpWebView = new QTextBrowser(m_helpWindow);
-    m_helpWebView->setObjectName(QStringLiteral("helpWebView"));
-    m_helpWebView->setOpenExternalLinks(true);
-    layout->addWidget(m_helpWebView);
-    new HelpColours(m_helpWebView); // owned by the page
-    QList<QKeySequence> closeKeys = PHWindowKeys::closeKeys();
-    closeKeys.append(QKeySequence(Qt::Key_Escape));
-    connect(PHWindowKeys::add(m_helpWindow, closeKeys), &QShortcut::activated, m_helpWindow, &QWidget::close);
-    QString help = m_bundle.pathForResource(QStringLiteral("help/help"), QStringLiteral("html"));
-    if (help.isEmpty())
-        help = m_bundle.pathForResource(QStringLiteral("help"), QStringLiteral("html"));
-    if (!help.isEmpty()) {
-        m_helpWebView->setSearchPaths({QFileInfo(help).absolutePath()});
-        m_helpWebView->setSource(QUrl::fromLocalFile(help));
-    }
-}
-
-void PortholdPref::loadCredits() {
-    const QString credits =
-        m_bundle.pathForResource(QStringLiteral("Porthold Credits"), QStringLiteral("html"));
-    QFile file(credits);
-    if (!credits.isEmpty() && file.open(QIODevice::ReadOnly)) {
-        m_creditsText->setSearchPaths({QFileInfo(credits).absolutePath()});
-        m_creditsText->setHtml(QString::fromUtf8(file.readAll()));
+void PortholdPref::load() {
+    m_options->load();
+    m_about->load();
+    if (m_webDirFolder->count() > 0) {
+        qint32 index =
+            PHUserDefaults::standardUserDefaults()->integerForKey(PHSettings::Key::ProtectedFolder);
+        const qint32 last = qint32(m_webDirFolder->count()) - 1;
+        if (index >= last)
+            index = last;
+        m_webDirFolder->setCurrentIndex(qMax(0, index));
     }
 }
 
@@ -635,14 +586,7 @@ void PortholdPref::wireActions() {
         return view->findChild<QAbstractButton *>(QLatin1String(name));
     };
 
-    for (QAbstractButton *check :
-         {m_userSortCheck.data(), m_groupSortCheck.data(), m_accessFileDeleteCheck.data(),
-          m_userDeleteCheck.data(), m_groupDeleteCheck.data()})
-        wire(check, "writeOption:", &PortholdPref::writeOption);
     wire(m_addressDiscoverSwitch, "toggleAddressDiscovery:", &PortholdPref::toggleAddressDiscovery);
-    wire(m_customDirCheck, "setCustomWebDirAllowed:", &PortholdPref::setCustomWebDirAllowed);
-    wire(m_manualEditCheck, "setManualEditVisible:", &PortholdPref::setManualEditVisible);
-    wire(m_remoteApacheCheck, "setUsesRemoteApache:", &PortholdPref::setUsesRemoteApache);
     wire(m_customSaveButton, "saveCustomEdit:", &PortholdPref::saveCustomEdit);
     wire(m_customRevertButton, "revertCustomEdit:", &PortholdPref::revertCustomEdit);
     wire(button("addressAddButton"), "addAddress:", &PortholdPref::addAddress);
@@ -651,15 +595,6 @@ void PortholdPref::wireActions() {
     wire(button("revealWebDirButton"), "revealWebDir:", &PortholdPref::revealWebDir);
     wire(button("viewOnWebButton"), "viewSelectionOnWeb:", &PortholdPref::viewSelectionOnWeb);
     wire(button("checkAccessButton"), "checkSelectionAccess:", &PortholdPref::checkSelectionAccess);
-    if (QAbstractButton *helpButton = button("helpButton"))
-        connect(helpButton, &QAbstractButton::clicked, this,
-                [this] { PHAction::run("help:", [&] { help(); }); });
-    if (QAbstractButton *website = button("websiteButton"))
-        connect(website, &QAbstractButton::clicked, this,
-                [this] { PHAction::run("loadWebsite:", [&] { loadWebsite(); }); });
-    if (QAbstractButton *donateButton = button("donateButton"))
-        connect(donateButton, &QAbstractButton::clicked, this,
-                [this] { PHAction::run("donate:", [&] { donate(); }); });
 
     connect(m_addressMode, &QButtonGroup::idClicked, this,
             [this] { PHAction::run("changeAddressMode:", [&] { changeAddressMode(m_addressMode); }); });
@@ -701,8 +636,7 @@ void PortholdPref::wireActions() {
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
         if (m_messageLine)
             m_messageLine->dismiss();
-        if (m_apache && m_apache->messageLine())
-            m_apache->messageLine()->dismiss();
+        m_server->dismissMessages();
     });
     // The window's keys: closing asks about unsaved edits as the title bar's
     // button does; quitting closes every window of the program.
@@ -714,13 +648,30 @@ void PortholdPref::wireActions() {
             [] { QApplication::closeAllWindows(); });
 }
 
+// ----- The line of news -----
+
+void PortholdPref::setUpMessageLine() {
+    m_messageLine = new PHMessageLine(m_mainView);
+    if (auto *layout = qobject_cast<QBoxLayout *>(m_mainView->layout()))
+        m_messageLine->placeIn(layout, 0);
+}
+
+void PortholdPref::showMessage(PHThemeColors::Meaning meaning, const QString &text) {
+    if (m_messageLine)
+        m_messageLine->showMessage(meaning, text);
+}
+
+PHMessageLine *PortholdPref::messageLine() const {
+    return m_messageLine.data();
+}
+
 // ----- Lifecycle -----
 
 void PortholdPref::didSelect() {
-    if (m_updateDisplay)
-        m_updateDisplay->didSelect(); // the first selection may start an update check
-    if (m_apache)
-        m_apache->enable();
+    if (!m_mainView)
+        return;
+    m_about->didSelect();
+    m_server->didSelect();
     showCustomEditor();
 }
 
@@ -739,36 +690,23 @@ void PortholdPref::replyToShouldUnselect(bool mayUnselect) {
 }
 
 void PortholdPref::didUnselect() {
-    if (m_helpWindow)
-        m_helpWindow->hide();
+    if (m_about)
+        m_about->didUnselect();
     // Leaving writes the lists back, but never creates files for empty lists.
     if (m_users)
         m_users->writeUserfileUnlessEmptyAndMissing();
     if (m_groups)
         m_groups->writeGroupfileUnlessEmptyAndMissing();
-    if (m_apache)
-        m_apache->disable();
-}
-
-void PortholdPref::loadApache(bool create) {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    if (!m_apache && create) {
-        detectServerOnFirstStart();
-        m_apache = new PHApacheController(m_window, this);
-        m_apacheTabViewItem = m_apache->tabViewItem();
-        m_apache->setStatusDisplay(m_portholdStatus);
-    }
-    if (m_apache && !defaults->boolForKey(PHSettings::Key::UsesRemoteApache)) {
-        m_apache->enable();
-        return;
-    }
-    if (m_apache)
-        m_apache->disable();
-    PHThemeColors::setTextMeaning(m_portholdStatus, PHThemeColors::Meaning::Inactive);
-    m_portholdStatus->setText(QStringLiteral("Apache status not available"));
+    if (m_server)
+        m_server->didUnselect();
 }
 
 // ----- Guard for unsaved manual edits -----
+
+bool PortholdPref::holdBack(const QString &name, const QObject *owner, const std::function<void()> &retry,
+                            const std::function<void()> &putBack) {
+    return holdBackForManualEdits(name, owner, retry, putBack);
+}
 
 void PortholdPref::presentManualEditingErrorWithInvocation(const DeferredAction &action) {
     if (m_promptOpen) {
@@ -874,116 +812,12 @@ void PortholdPref::displayError(qint32 code, const QString &detail) {
 
 // ----- Options -----
 
-void PortholdPref::readOptions() {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    const auto set = [defaults](QAbstractButton *check, const QString &key) {
-        if (check)
-            check->setChecked(defaults->boolForKey(key));
-    };
-    set(m_userSortCheck, PHSettings::Key::SortUsers);
-    set(m_groupSortCheck, PHSettings::Key::SortGroups);
-    set(m_accessFileDeleteCheck, PHSettings::Key::ShowDeleteDialog);
-    set(m_userDeleteCheck, PHSettings::Key::UserDeleteDialog);
-    set(m_groupDeleteCheck, PHSettings::Key::GroupDeleteDialog);
-    set(m_manualEditCheck, PHSettings::Key::ShowManualEditor);
-    set(m_customDirCheck, PHSettings::Key::AllowCustomWebDir);
-    set(m_remoteApacheCheck, PHSettings::Key::UsesRemoteApache);
-    set(m_launchVersionCheck, PHSettings::Key::CheckForUpdates);
-    if (m_webDirFolder->count() > 0) {
-        qint32 index = defaults->integerForKey(PHSettings::Key::ProtectedFolder);
-        const qint32 last = qint32(m_webDirFolder->count()) - 1;
-        if (index >= last)
-            index = last;
-        m_webDirFolder->setCurrentIndex(qMax(0, index));
-    }
-}
-
-void PortholdPref::writeOption(QObject *sender) {
-    auto *check = qobject_cast<QAbstractButton *>(sender);
-    if (!check)
-        return;
-    const bool on = check->isChecked();
-    if (check == m_userSortCheck)
-        setShouldSortUsers(on);
-    else if (check == m_groupSortCheck)
-        setShouldSortGroups(on);
-    else if (check == m_accessFileDeleteCheck)
-        setShouldShowDeleteDialog(on);
-    else if (check == m_userDeleteCheck)
-        setShouldShowUserDeleteDialog(on);
-    else if (check == m_groupDeleteCheck)
-        setShouldShowGroupDeleteDialog(on);
-}
-
-void PortholdPref::setShouldSortUsers(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::SortUsers);
-    if (value && m_users)
-        m_users->sortByUsername(); // the view shows it at its next reload
-}
-
-void PortholdPref::setShouldSortGroups(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::SortGroups);
-    if (value && m_groups)
-        m_groups->sortGroups();
-}
-
-void PortholdPref::setShouldShowDeleteDialog(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::ShowDeleteDialog);
-}
-
-void PortholdPref::setShouldShowUserDeleteDialog(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::UserDeleteDialog);
-}
-
-void PortholdPref::setShouldShowGroupDeleteDialog(bool value) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::GroupDeleteDialog);
-}
-
-void PortholdPref::setShouldCheckAtLaunch(bool value) {
-    if (m_updateDisplay)
-        m_updateDisplay->setShouldCheckAtLaunch(value);
-    else
-        PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::CheckForUpdates);
-}
-
 void PortholdPref::setShouldDiscoverAddresses(bool value) {
     PHUserDefaults::standardUserDefaults()->setBoolForKey(value, PHSettings::Key::ShouldDiscoverAddresses);
 }
 
 void PortholdPref::toggleAddressDiscovery(QObject *sender) {
     setShouldDiscoverAddresses(stateOf(sender) != 0);
-}
-
-void PortholdPref::help() {
-    loadHelp();
-    // Whole on the panel's screen, however small that is.
-    QScreen *screen = m_window ? m_window->screen() : QGuiApplication::primaryScreen();
-    if (screen && !m_helpWindow->isVisible()) {
-        const QRect room = screen->availableGeometry().adjusted(20, 20, -20, -20);
-        m_helpWindow->resize(m_helpWindow->size().boundedTo(room.size()));
-        QRect frame = m_helpWindow->frameGeometry();
-        frame.moveCenter(room.center());
-        m_helpWindow->move(frame.topLeft());
-    }
-    m_helpWindow->show();
-    m_helpWindow->raise();
-    m_helpWindow->activateWindow();
-}
-
-void PortholdPref::loadWebsite() {
-    openWebPage(QUrl(QStringLiteral("https://www.quillmere.com/porthold/")));
-}
-
-void PortholdPref::donate() {
-    openWebPage(QUrl(QStringLiteral("https://www.quillmere.com/porthold/donate/")));
-}
-
-void PortholdPref::openWebPage(const QUrl &address) {
-    if (!QDesktopServices::openUrl(address))
-        showMessage(
-            PHThemeColors::Meaning::Negative,
-            QStringLiteral("Could not open %1: no web browser was found (xdg-open could not be started).")
-                .arg(address.toString()));
 }
 
 // ----- Users and groups: button state -----

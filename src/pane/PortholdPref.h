@@ -1,7 +1,11 @@
 #pragma once
 
 #include "core/NotificationCenter.h"
+#include "pane/PHAboutTab.h"
 #include "pane/PHBundle.h"
+#include "pane/PHEditGuard.h"
+#include "pane/PHOptionsTab.h"
+#include "pane/PHServerTab.h"
 #include "platform/PHMessageLine.h"
 #include "platform/PHPanelPlugin.h"
 #include "platform/PanelContext.h"
@@ -11,8 +15,6 @@
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
 #include "model/PHUsersDataSource.h"
-#include "pane/PHUpdateDisplay.h"
-#include "server/PHApacheController.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHFSDataSource.h"
 #include "views/PHOutlineView.h"
@@ -46,7 +48,7 @@
 /// Operations that would replace the folder tree, the selected folder or its
 /// access state wait behind a save prompt while the manual editor holds
 /// unsaved edits (`presentManualEditingErrorWithInvocation`).
-class PortholdPref : public QObject, public PanelContext, public PHPreferencePane {
+class PortholdPref : public QObject, public PanelContext, public PHPreferencePane, public PHEditGuard {
     Q_OBJECT
 public:
     /// The settings the panel registers, in registration order.
@@ -64,16 +66,15 @@ public:
     const PHBundle &bundle() const { return m_bundle; }
     QWidget *mainView() const { return m_mainView; }
     QWidget *window() const { return m_window; }
-    /// The help window, once help has been asked for.
-    QWidget *helpWindow() const { return m_helpWindow; }
+    PHOptionsTab *options() const { return m_options; }
+    PHServerTab *server() const { return m_server; }
+    PHAboutTab *about() const { return m_about; }
     PHFSDataSource *files() const { return m_files; }
     PHUsersDataSource *users() const { return m_users; }
     PHGroupsDataSource *groups() const { return m_groups; }
-    PHApacheController *apache() const { return m_apache; }
     /// The panel's line of news (results of edits and refusals).
     PHMessageLine *messageLine() const;
     void showMessage(PHThemeColors::Meaning meaning, const QString &text);
-    PHUpdateDisplay *updateDisplay() const { return m_updateDisplay; }
     const QStringList &errors() const { return m_errors; }
 
     // Host lifecycle.
@@ -91,7 +92,8 @@ public:
     void awakeFromNib();
     void setTables();
     void reloadUsersAndGroups();
-    void loadApache(bool create);
+    /// Shows what is stored in every tab.
+    void load();
 
     // Panel context.
     QStringList userArray() override;
@@ -102,6 +104,8 @@ public:
     bool hasBeenManuallyEdited() override { return m_manuallyEdited; }
     void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
     void displayError(qint32 code, const QString &detail = QString()) override;
+    bool holdBack(const QString &name, const QObject *owner, const std::function<void()> &retry,
+                  const std::function<void()> &putBack = {}) override;
     PHFSItem *selectedItem() override;
     QString portholdLocation(qint32 kind) override;
     QString adjustedPortholdLocation(qint32 kind) override;
@@ -115,21 +119,8 @@ public:
     // Options.
     qint32 indexOfAddress(const QString &address) const;
     bool shouldShowDeleteDialog() const;
-    void readOptions();
-    void writeOption(QObject *sender);
-    void setShouldSortUsers(bool value);
-    void setShouldSortGroups(bool value);
-    void setShouldShowDeleteDialog(bool value);
-    void setShouldShowUserDeleteDialog(bool value);
-    void setShouldShowGroupDeleteDialog(bool value);
-    void setShouldCheckAtLaunch(bool value);
     void setShouldDiscoverAddresses(bool value);
     void toggleAddressDiscovery(QObject *sender);
-    void help();
-    void loadWebsite();
-    void donate();
-    /// Opens a page in the desktop's browser, or says on the message line why not.
-    void openWebPage(const QUrl &address);
     /// The split view's divider limits for a proposed range.
     static int splitViewConstrainMaxCoordinate(int proposedMax) { return proposedMax - 140; }
     static int splitViewConstrainMinCoordinate(int proposedMin) { return proposedMin + 70; }
@@ -139,7 +130,9 @@ public:
     void chooseWebDirReturnCode(const QString &path, int returnCode);
     /// False (and nothing changed) when the folder is missing or refused.
     bool setCustomWebDir(const QString &path);
-    void setCustomWebDirAllowed(QObject *sender);
+    /// Adds the custom entries to the web-folder pop-up, or takes them away
+    /// and roots the panel in the folder the pop-up now shows.
+    void allowCustomRoots(bool allowed);
     void setStartDirectory(qint32 index);
     void webRefresh(QObject *sender);
     void revealWebDir(QObject *sender);
@@ -151,10 +144,6 @@ public:
     bool isCheckingAccess() const { return m_checkingAccess; }
     /// True while the server is asked about a file saved by hand (Save waits).
     bool isCheckingManualSave() const { return m_checkingManualSave; }
-    void setUsesRemoteApache(QObject *sender);
-    /// Options: the server's program and folders, typed or detected.
-    void setServerLocation(QLineEdit *field);
-    void detectServer();
     /// Opens a folder in the desktop's file manager, or says on the message
     /// line why it could not.
     void openFolder(const QString &path);
@@ -175,7 +164,7 @@ public:
     void reeditAddressAfterDelay(qint32 index);
     void clearAccessPrompt(QObject *sender);
     void clearAccessReturnCode(int returnCode, PHFSItem *item);
-    void setManualEditVisible(QObject *sender);
+    void showManualEditorTab(bool shown);
     void showCustomEditor(QObject *sender = nullptr);
     void textDidChange();
     /// True when the editor's text is now the folder's file; on failure the
@@ -200,14 +189,8 @@ public:
     QWidget *userAddPanel() const { return m_userAddPanel; }
 
 private:
-    /// The unsaved-edit guard in front of turning `box` off through `turnOff`:
-    /// "Save" turns it off again once saved, "Cancel" leaves it on.
-    bool holdBackTurningOff(const QString &action, QAbstractButton *box,
-                            void (PortholdPref::*turnOff)(QObject *));
     void setUpMessageLine();
-    void detectServerOnFirstStart();
-    void setUpServerOptions();
-    void readServerOptions();
+    void setUpTabs();
     void manualEditorSheetDidEnd(int returnCode, const DeferredAction &action);
     void explainWebRoot();
     /// Disables what cannot work in the current web folder, with the reason.
@@ -221,10 +204,6 @@ private:
     void showAccessCheckRunning(bool running);
     void wireActions();
     void fillWebDirFolderIcons();
-    /// The help window and its page, made when help is first asked for.
-    void loadHelp();
-    /// The credits document, read when the About tab first shows it.
-    void loadCredits();
     void storeAddresses();
     /// The known-address list as stored.
     void reloadKnownAddresses();
@@ -256,8 +235,6 @@ private:
                                const std::optional<QString> &previous);
     void showManualSaveCheckRunning(bool running);
     void revertManualSave(PHFSItem *item, const std::optional<QString> &previous);
-    /// The server's error log, when one can be read.
-    QString serverErrorLog() const;
 
     PHBundle m_bundle;
     QStringList m_errors;
@@ -275,8 +252,6 @@ private:
 
     QPointer<QWidget> m_window;
     QPointer<QWidget> m_mainView;
-    QPointer<QWidget> m_helpWindow;
-    QPointer<QTextBrowser> m_helpWebView;
 
     // Layout elements, by the names in the layout file.
     QPointer<QTabWidget> m_tabs;
@@ -299,27 +274,12 @@ private:
     QPointer<QPlainTextEdit> m_customViewText;
     QPointer<QAbstractButton> m_customSaveButton;
     QPointer<QAbstractButton> m_customRevertButton;
-    QPointer<QWidget> m_apacheTabViewItem;
-    QPointer<QAbstractButton> m_userSortCheck;
-    QPointer<QAbstractButton> m_groupSortCheck;
-    QPointer<QAbstractButton> m_accessFileDeleteCheck;
-    QPointer<QAbstractButton> m_userDeleteCheck;
-    QPointer<QAbstractButton> m_groupDeleteCheck;
     QPointer<QComboBox> m_webDirFolder;
-    QPointer<QAbstractButton> m_manualEditCheck;
-    QPointer<QAbstractButton> m_customDirCheck;
-    QPointer<QAbstractButton> m_remoteApacheCheck;
-    QPointer<QLabel> m_nameVersionText;
-    QPointer<QTextBrowser> m_creditsText;
-    QPointer<QAbstractButton> m_launchVersionCheck;
     QPointer<QSplitter> m_splitView;
     // The user sheet.
     QPointer<QWidget> m_userAddPanel;
     QPointer<QLineEdit> m_userField;
     QPointer<PHMessageLine> m_messageLine;
-    QPointer<QLineEdit> m_binaryField;
-    QPointer<QLineEdit> m_confDirField;
-    QPointer<QLineEdit> m_logDirField;
     QPointer<QLineEdit> m_passField;
     QPointer<QLineEdit> m_confirmField;
     QPointer<QLabel> m_errorField;
@@ -333,8 +293,9 @@ private:
     bool m_checkingManualSave = false;
 
     // Owned parts (children of this object).
-    QPointer<PHApacheController> m_apache;
-    QPointer<PHUpdateDisplay> m_updateDisplay;
+    QPointer<PHOptionsTab> m_options;
+    QPointer<PHServerTab> m_server;
+    QPointer<PHAboutTab> m_about;
     QPointer<PHFSDataSource> m_files;
     QPointer<PHUsersDataSource> m_users;
     QPointer<PHGroupsDataSource> m_groups;

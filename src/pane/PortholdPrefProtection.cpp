@@ -7,6 +7,8 @@
 #include "model/PHAccessCheck.h"
 #include "model/PHFSItem.h"
 #include "model/PHSettings.h"
+#include "pane/PHOptionsTab.h"
+#include "pane/PHServerTab.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
@@ -207,7 +209,7 @@ void PortholdPref::clearAccessPrompt(QObject *) {
 
 void PortholdPref::clearAccessReturnCode(int returnCode, PHFSItem *item) {
     if (returnCode == PHAlertSheet::Alternate)
-        setShouldShowDeleteDialog(false);
+        m_options->setAskBeforeClearing(false);
     else if (returnCode != PHAlertSheet::Default)
         return;
     if (!item)
@@ -219,13 +221,7 @@ void PortholdPref::clearAccessReturnCode(int returnCode, PHFSItem *item) {
 
 // ----- Manual editor -----
 
-void PortholdPref::setManualEditVisible(QObject *sender) {
-    if (holdBackTurningOff(QStringLiteral("setManualEditVisible:"), m_manualEditCheck,
-                           &PortholdPref::setManualEditVisible))
-        return;
-    const bool visible = stateOf(sender) != 0;
-    m_manualEditCheck->setChecked(visible);
-    defaults()->setBoolForKey(visible, PHSettings::Key::ShowManualEditor);
+void PortholdPref::showManualEditorTab(bool visible) {
     const int index = m_userAddressTabs->indexOf(m_manualEditTabViewItem);
     if (visible && index < 0) {
         showCustomEditor();
@@ -283,23 +279,6 @@ bool PortholdPref::saveCustomEdit(QObject *) {
     return true;
 }
 
-QString PortholdPref::serverErrorLog() const {
-    QStringList candidates;
-    if (m_apache)
-        for (const QString &log : m_apache->logs())
-            if (QFileInfo(log).fileName().contains(QStringLiteral("error")))
-                candidates << log;
-    const QString folder = defaults()->stringForKey(PHSettings::Key::ApacheLogDirectory).value_or(QString());
-    if (!folder.isEmpty())
-        candidates << QDir(folder).filePath(QStringLiteral("error.log"))
-                   << QDir(folder).filePath(QStringLiteral("error_log"));
-    candidates << QStringLiteral("/var/log/apache2/error.log") << QStringLiteral("/var/log/httpd/error_log");
-    for (const QString &candidate : candidates)
-        if (QFileInfo(candidate).isReadable())
-            return candidate;
-    return {};
-}
-
 void PortholdPref::checkManualSave(PHFSItem *item, const std::optional<QString> &previous) {
     if (!item || !m_files || m_checkingManualSave)
         return;
@@ -309,7 +288,7 @@ void PortholdPref::checkManualSave(PHFSItem *item, const std::optional<QString> 
     // usable; the file is read here, the answer comes back queued.
     const QString base = webAddressForItem(m_files->rootItem()).toString(QUrl::FullyEncoded);
     const PHAccessCheck::Plan plan =
-        PHAccessCheck::prepare(item, base, QString(), QString(), serverErrorLog());
+        PHAccessCheck::prepare(item, base, QString(), QString(), m_server->errorLog());
     const QString folder = item->name().isEmpty() ? QStringLiteral("the web folder") : item->name();
     showManualSaveCheckRunning(true);
     QPointer<PHFSItem> target(item);

@@ -12,8 +12,11 @@
 #include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
 #include "pane/PHGroupFileModule.h"
+#include "pane/PHOptionsTab.h"
+#include "pane/PHServerTab.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
+#include "server/PHApacheController.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
 #include "views/PHFSDataSource.h"
@@ -90,20 +93,6 @@ void PortholdPref::wireUsersAndGroups() {
     wire("userDeleteButton", "deleteUser:", &PortholdPref::deleteUser);
     wire("groupAddButton", "addGroup:", &PortholdPref::addGroup);
     wire("groupDeleteButton", "deleteGroup:", &PortholdPref::deleteGroup);
-    if (auto *menu = view->findChild<QComboBox *>(QStringLiteral("passwordHashMenu"))) {
-        menu->clear();
-        for (PHPasswordHash::Scheme scheme : PHPasswordHash::schemes())
-            menu->addItem(PHPasswordHash::label(scheme), PHPasswordHash::settingValue(scheme));
-        menu->setCurrentIndex(
-            menu->findData(PHPasswordHash::settingValue(PHPasswordHash::configuredScheme())));
-        connect(menu, &QComboBox::activated, this, [this, menu](int index) {
-            PHAction::run("setPasswordHash:", [&] {
-                PHUserDefaults::standardUserDefaults()->setObjectForKey(menu->itemData(index),
-                                                                        PHPasswordHash::settingKey);
-                showPasswordWarning();
-            });
-        });
-    }
     // A double click opens the password sheet; names are never typed into the table.
     m_userTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(m_userTable, &PHTableView::doubleAction, this,
@@ -170,11 +159,11 @@ void PortholdPref::warnIfGroupsUnavailable() {
     // The server this panel manages says best what it loads; the module
     // folders are the answer only when it cannot be asked.
     std::optional<bool> loaded;
-    if (m_apache) {
+    if (PHApacheController *apache = m_server->apache()) {
         const QString binary = PHUserDefaults::standardUserDefaults()
                                    ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
                                    .value_or(QString());
-        loaded = PHGroupFileModule::loadedByServer(binary, m_apache->httpdConfFile());
+        loaded = PHGroupFileModule::loadedByServer(binary, apache->httpdConfFile());
     }
     if (loaded.value_or(!PHGroupFileModule::isDisabled()))
         return;
@@ -415,8 +404,7 @@ void PortholdPref::deleteUser(QObject *) {
 
 void PortholdPref::deleteUserReturnCodeContextInfo(int returnCode, const QVariantMap &user) {
     if (returnCode == PHAlertSheet::Alternate) {
-        setShouldShowUserDeleteDialog(false);
-        m_userDeleteCheck->setChecked(false);
+        m_options->setAskBeforeDeletingUsers(false);
     } else if (returnCode != PHAlertSheet::Default) {
         return;
     }
@@ -505,8 +493,7 @@ void PortholdPref::deleteGroup(QObject *) {
 
 void PortholdPref::deleteGroupReturnCodeContextInfo(int returnCode, const PHUserItem::Ptr &item) {
     if (returnCode == PHAlertSheet::Alternate) {
-        setShouldShowGroupDeleteDialog(false);
-        m_groupDeleteCheck->setChecked(false);
+        m_options->setAskBeforeDeletingGroups(false);
     } else if (returnCode != PHAlertSheet::Default) {
         return;
     }

@@ -9,6 +9,7 @@
 #include "model/PHServerRules.h"
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
+#include "pane/PHServerTab.h"
 #include "pane/PortholdPrefSupport.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
@@ -142,15 +143,7 @@ bool PortholdPref::setCustomWebDir(const QString &path) {
     return true;
 }
 
-void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
-    if (defaults()->integerForKey(PHSettings::Key::ProtectedFolder) > 1 &&
-        holdBackTurningOff(QStringLiteral("setCustomWebDirAllowed:"), m_customDirCheck,
-                           &PortholdPref::setCustomWebDirAllowed))
-        return;
-    const bool allowed = stateOf(sender) != 0;
-    m_customDirCheck->setChecked(allowed);
-    defaults()->setBoolForKey(allowed, PHSettings::Key::AllowCustomWebDir);
-    m_remoteApacheCheck->setEnabled(allowed);
+void PortholdPref::allowCustomRoots(bool allowed) {
     const int count = m_webDirFolder->count();
     if (allowed) {
         if (count > 2)
@@ -160,8 +153,6 @@ void PortholdPref::setCustomWebDirAllowed(QObject *sender) {
         setCustomWebDir(defaults()->stringForKey(PHSettings::Key::WebDir).value_or(QString()));
         return;
     }
-    m_remoteApacheCheck->setChecked(false);
-    setUsesRemoteApache(m_remoteApacheCheck);
     for (int i = m_webDirFolder->count() - 1; i >= 2; --i)
         m_webDirFolder->removeItem(i);
     setWebDirRoot(m_webDirFolder);
@@ -310,7 +301,7 @@ void PortholdPref::checkSelectionAccess(QObject *) {
     // What the folder says is read here; the server is asked on a worker
     // thread (each request may wait up to 10 s), so the panel stays usable.
     const PHAccessCheck::Plan plan =
-        PHAccessCheck::prepare(item, base, QString(), QString(), serverErrorLog());
+        PHAccessCheck::prepare(item, base, QString(), QString(), m_server->errorLog());
     const QString folder = item->treePath();
     const QStringList effective = plan.access.lines();
     showAccessCheckRunning(true);
@@ -365,24 +356,6 @@ void PortholdPref::accessCheckDidEnd(const PHAccessCheck::Report &report, const 
     // Agreement is good news, not a warning.
     request.informational = report.reachable && report.agrees();
     PHAlertSheet::begin(m_window, request, [](int) {});
-}
-
-// ----- The server tab -----
-
-void PortholdPref::setUsesRemoteApache(QObject *sender) {
-    const bool remote = stateOf(sender) != 0;
-    defaults()->setBoolForKey(remote, PHSettings::Key::UsesRemoteApache);
-    if (m_remoteApacheCheck != sender)
-        m_remoteApacheCheck->setChecked(remote);
-    const bool present = m_apacheTabViewItem && m_tabs->indexOf(m_apacheTabViewItem) >= 0;
-    if (!remote && !present) {
-        loadApache(true);
-        if (m_apacheTabViewItem)
-            m_tabs->insertTab(qMin(2, m_tabs->count()), m_apacheTabViewItem, QStringLiteral("Apache"));
-    } else if (remote && present) {
-        loadApache(false);
-        m_tabs->removeTab(m_tabs->indexOf(m_apacheTabViewItem));
-    }
 }
 
 // ----- What Linux needs explained about a web root -----

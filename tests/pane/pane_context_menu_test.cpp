@@ -226,9 +226,9 @@ TEST_F(PaneContextMenu, HelpAboutAndAnEmptyGroup) {
         << qPrintable(message());
 
     // Help opens whole on the screen and closes with Escape.
-    pref->help();
+    pref->about()->help();
     settle();
-    QWidget *help = pref->helpWindow();
+    QWidget *help = pref->about()->helpWindow();
     ASSERT_NE(help, nullptr);
     ASSERT_TRUE(help->isVisible());
     ASSERT_NE(help->screen(), nullptr);

@@ -232,9 +232,9 @@ TEST_F(PaneDesktop, TheHelpPageIsReadableInADarkPalette) {
     const QString resources = pref->bundle().bundlePath() + "/Resources/help";
     QDir().mkpath(resources);
     ASSERT_TRUE(QFile::copy(PORTHOLD_SOURCE_DIR "/resources/help/help.html", resources + "/help.html"));
-    pref->help();
+    pref->about()->help();
     settle();
-    auto *page = pref->helpWindow()->findChild<QTextBrowser *>("helpWebView");
+    auto *page = pref->about()->helpWindow()->findChild<QTextBrowser *>("helpWebView");
     ASSERT_NE(page, nullptr);
     page->setPalette(dark);
     settle();
@@ -257,7 +257,7 @@ TEST_F(PaneDesktop, TheHelpPageIsReadableInADarkPalette) {
     }
     EXPECT_GT(pieces, 10) << "the page has inline code";
     EXPECT_FALSE(page->toPlainText().contains("red button")) << "the delete button is grey";
-    pref->helpWindow()->close();
+    pref->about()->helpWindow()->close();
 }
 
 TEST_F(PaneDesktop, SmallThingsSayWhatTheyDo) {

@@ -147,11 +147,10 @@ TEST_F(PaneOptions, OptionsFollowTheirCheckBoxesAndThePopUpIsClamped) {
     EXPECT_FALSE(defaults->boolForKey("Group Delete Dialog"));
     child<QCheckBox>("userSortCheck")->click();
     EXPECT_FALSE(defaults->boolForKey("Sort Users"));
-    // Any other sender changes nothing.
-    QCheckBox stranger;
-    stranger.setChecked(true);
-    pref->writeOption(&stranger);
-    pref->writeOption(nullptr);
+    // A check box outside the panel changes nothing.
+    QCheckBox stranger(pref->mainView());
+    stranger.setObjectName("userSortCheck");
+    stranger.click();
     EXPECT_FALSE(defaults->boolForKey("Sort Users"));
     EXPECT_FALSE(defaults->boolForKey("Group Delete Dialog"));
 
@@ -159,7 +158,7 @@ TEST_F(PaneOptions, OptionsFollowTheirCheckBoxesAndThePopUpIsClamped) {
     auto *popup = child<QComboBox>("webDirFolder");
     const int items = popup->count();
     defaults->setIntegerForKey(items + 3, "Porthold Protected Folder");
-    pref->readOptions();
+    pref->load();
     EXPECT_EQ(popup->currentIndex(), items - 1);
 }
 

@@ -208,7 +208,7 @@ TEST_F(PaneProtection, ClearingWithAndWithoutConfirmation) {
     EXPECT_EQ(child<QPlainTextEdit>("customViewText")->toPlainText(), QString());
 
     // Without confirmation the button on another row selects it and deletes at once.
-    pref->setShouldShowDeleteDialog(false);
+    pref->options()->setAskBeforeClearing(false);
     const int sheets = int(PHAlertSheet::recorded().size());
     emit view->buttonClicked("delete", folder("lan"));
     settle();

@@ -49,10 +49,10 @@ TEST_F(PaneServerOptions, FreshStartFindsDebiansApacheAndDetectRestoresIt) {
     EXPECT_EQ(binary->text(), "/usr/sbin/apache2");
     EXPECT_EQ(conf->text(), "/etc/apache2/");
     EXPECT_EQ(logs->text(), "/var/log/apache2/");
-    EXPECT_EQ(pref->apache()->httpdConfFile(), "/etc/apache2/apache2.conf");
+    EXPECT_EQ(pref->server()->apache()->httpdConfFile(), "/etc/apache2/apache2.conf");
 
     // A program that is not there: said on the server tab, where the status is.
-    auto *problem = pref->apache()->tabViewItem()->findChild<QLabel *>("serverProblem");
+    auto *problem = pref->server()->apache()->tabViewItem()->findChild<QLabel *>("serverProblem");
     ASSERT_NE(problem, nullptr);
     EXPECT_TRUE(problem->text().isEmpty());
     binary->setFocus();
@@ -72,7 +72,7 @@ TEST_F(PaneServerOptions, FreshStartFindsDebiansApacheAndDetectRestoresIt) {
     QTest::keyClick(logs, Qt::Key_Return);
     settle();
     EXPECT_EQ(defaults->stringForKey("Apache Log Directory"), QDir(temp()).filePath("nologs") + "/");
-    auto *logProblem = pref->apache()->tabViewItem()->findChild<QLabel *>("logProblem");
+    auto *logProblem = pref->server()->apache()->tabViewItem()->findChild<QLabel *>("logProblem");
     ASSERT_NE(logProblem, nullptr);
     EXPECT_EQ(logProblem->text(),
               "The log folder " + QDir(temp()).filePath("nologs") + "/ holds no logs yet.");

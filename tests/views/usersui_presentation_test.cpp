@@ -4,6 +4,7 @@
 
 #include "pane/UsersUiFixture.h"
 
+#include <QAbstractButton>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -296,7 +297,10 @@ TEST_F(UsersUiPresentation, SortingGroupsMovesTheRowsTheOutlineShows) {
     outline->expandItem(group("zeta"));
     ASSERT_TRUE(outline->selectItem(group("alpha")));
     settle();
-    pref->setShouldSortGroups(true);
+    auto *sortGroups = pref->mainView()->findChild<QAbstractButton *>("groupSortCheck");
+    ASSERT_NE(sortGroups, nullptr);
+    ASSERT_FALSE(sortGroups->isChecked());
+    sortGroups->click();
     settle();
     ASSERT_EQ(pref->groups()->list(), QStringList({"alpha", "mid", "zeta"}));
     // The rows the view walks are the rows the model answers for.
