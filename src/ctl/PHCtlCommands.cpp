@@ -84,7 +84,7 @@ QStringList merged(QStringList list, const QStringList &more) {
 /// Where a folder that is a symbolic link leads; empty for any other folder.
 /// Such a folder is listed, but nothing is written through it.
 QString linkTarget(const PHFSItem *node) {
-    if (!node->parent())
+    if (!node->parent() || node->isListedAsFolder())
         return {};
     return PHWebTreeFile::linkTarget(node->treeRootPath(), node->fullPath());
 }

@@ -29,9 +29,15 @@ QStringList words(QStringView text) {
         if (i >= n)
             break;
         const QChar quote = text.at(i);
-        QString word;
         if (quote == QLatin1Char('"') || quote == QLatin1Char('\'')) {
             ++i;
+            // Taken whole up to the closing quote; built unit by unit only
+            // from an escaped quote on.
+            const qsizetype start = i;
+            while (i < n && text.at(i) != quote &&
+                   !(text.at(i) == QLatin1Char('\\') && i + 1 < n && text.at(i + 1) == quote))
+                ++i;
+            QString word = text.sliced(start, i - start).toString();
             while (i < n && text.at(i) != quote) {
                 if (text.at(i) == QLatin1Char('\\') && i + 1 < n && text.at(i + 1) == quote)
                     ++i;
@@ -39,13 +45,30 @@ QStringList words(QStringView text) {
             }
             if (i < n)
                 ++i; // the closing quote; the next word may follow at once
+            result.append(std::move(word));
         } else {
+            const qsizetype start = i;
             while (i < n && !isSpace(text.at(i)))
-                word += text.at(i++);
+                ++i;
+            result.append(text.sliced(start, i - start).toString());
         }
-        result.append(word);
     }
     return result;
+}
+
+QString lowerCase(QStringView word) {
+    QString lowered(word.size(), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(lowered.data());
+    const char16_t *in = word.utf16();
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        char16_t unit = in[i];
+        if (unit >= 0x80)
+            return word.toString().toLower();
+        if (unit >= u'A' && unit <= u'Z')
+            unit += u'a' - u'A';
+        out[i] = unit;
+    }
+    return lowered;
 }
 
 QString quotedWord(const QString &word) {

@@ -47,6 +47,10 @@ std::vector<Line> lines(const QString &text);
 /// The words of one line, quotes removed.
 QStringList words(QStringView text);
 
+/// `word` in lower case, as QString::toLower gives it (ASCII, nearly every
+/// directive name, is folded in place).
+QString lowerCase(QStringView word);
+
 /// The characters the server trims around lines and between words
 /// (blank, tab, line feed, vertical tab, form feed, carriage return).
 bool isSpace(QChar c);

@@ -131,7 +131,7 @@ bool PHEffectiveAccess::isAccessDirective(const QString &name) {
                                    QStringLiteral("satisfy"),       QStringLiteral("authtype"),
                                    QStringLiteral("authname"),      QStringLiteral("authuserfile"),
                                    QStringLiteral("authgroupfile"), QStringLiteral("authmerging")};
-    return names.contains(name.toLower());
+    return names.contains(PHConfigText::lowerCase(name));
 }
 
 QString PHEffectiveAccess::Reading::ignoredNote() const {
@@ -145,8 +145,64 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
     return parse(text, folder, Reading());
 }
 
+namespace {
+
+bool sameReading(const PHEffectiveAccess::Reading &a, const PHEffectiveAccess::Reading &b) {
+    return a.serverSection == b.serverSection && a.authConfig == b.authConfig && a.limit == b.limit &&
+           a.otherOverrides == b.otherOverrides && a.someFilesOnly == b.someFilesOnly &&
+           a.unread == b.unread && a.overrideList == b.overrideList && a.overrideOrigin == b.overrideOrigin &&
+           a.missingModules == b.missingModules;
+}
+
+void nameFolder(std::vector<PHEffectiveAccess::Rule> &rules, const QString &folder) {
+    for (PHEffectiveAccess::Rule &rule : rules) {
+        rule.folder = folder;
+        nameFolder(rule.children, folder);
+    }
+}
+
+} // namespace
+
 PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const QString &folder,
                                                     const Reading &reading) {
+    // The texts read last, with what they said: a walk reads each folder's
+    // text for its state and then again for its merge.
+    struct Parsed {
+        QString text;
+        Reading reading;
+        Section section;
+    };
+    constexpr size_t kKept = 4;
+    thread_local std::vector<Parsed> kept;
+    thread_local size_t next = 0;
+    for (const Parsed &parsed : kept)
+        if (parsed.text == text && sameReading(parsed.reading, reading)) {
+            Section section = parsed.section;
+            section.folder = folder;
+            nameFolder(section.requires_, folder);
+            return section;
+        }
+    Section section = parseText(text, QString(), reading);
+    // A large file is not kept (nor worth keeping: its reading dwarfs a copy).
+    constexpr qsizetype kLargestKept = 64 * 1024;
+    if (text.size() > kLargestKept) {
+        section.folder = folder;
+        nameFolder(section.requires_, folder);
+        return section;
+    }
+    Parsed parsed{text, reading, section};
+    if (kept.size() < kKept)
+        kept.push_back(std::move(parsed));
+    else
+        kept[next] = std::move(parsed);
+    next = (next + 1) % kKept;
+    section.folder = folder;
+    nameFolder(section.requires_, folder);
+    return section;
+}
+
+PHEffectiveAccess::Section PHEffectiveAccess::parseText(const QString &text, const QString &folder,
+                                                        const Reading &reading) {
     Section section;
     section.folder = folder;
     if (!reading.serverSection && !reading.readsFiles()) {
@@ -260,7 +316,7 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
             Frame frame;
             frame.line = number;
             frame.name = parts.value(0);
-            const QString name = frame.name.toLower();
+            const QString name = PHConfigText::lowerCase(frame.name);
             const bool isRequireContainer = name == QLatin1String("requireall") ||
                                             name == QLatin1String("requireany") ||
                                             name == QLatin1String("requirenone");
@@ -317,7 +373,7 @@ PHEffectiveAccess::Section PHEffectiveAccess::parse(const QString &text, const Q
         }
 
         const QStringList parts = words(line);
-        const QString directive = parts.value(0).toLower();
+        const QString directive = PHConfigText::lowerCase(parts.value(0));
         if (!isAccessDirective(directive)) {
             // Whether the AllowOverride in force lets other directives be set
             // is not worked out here, one class at a time.

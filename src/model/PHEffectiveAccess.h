@@ -119,6 +119,13 @@ public:
     static Section parse(const QString &text, const QString &folder, const Reading &reading);
     static Section parse(const QString &text, const QString &folder = QString());
 
+private:
+    /// parse() for a folder's text, the folder named only afterwards: the
+    /// folder's own reading and the merge of its effective access read the
+    /// same text one after the other, and the second is taken from the first.
+    static Section parseText(const QString &text, const QString &folder, const Reading &reading);
+
+public:
     /// Merges the layers, the web root's first.
     static PHEffectiveAccess merge(const QList<Layer> &layers);
     /// A merge built one layer at a time, so that a folder's children start

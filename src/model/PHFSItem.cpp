@@ -14,6 +14,7 @@
 #include "support/PHRegex.h"
 #include "support/PHTextFile.h"
 #include "support/PHWebTreeFile.h"
+#include "support/PHWriteJournal.h"
 #include "support/PHWriteLock.h"
 
 #include <QDateTime>
@@ -73,7 +74,24 @@ bool contextDiscovers() {
 
 QString contextLocation(qint32 kind) {
     PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->adjustedPortholdLocation(kind) : QString();
+    if (!context)
+        return {};
+    // Taken once for a walk: it reads two settings, and every folder of a
+    // tree with a password names the user file.
+    struct Taken {
+        quint64 walk = 0;
+        const PanelContext *context = nullptr;
+        QString location;
+    };
+    static Taken taken[2];
+    const quint64 walk = PHWebTreeFile::walkNumber();
+    Taken *kept =
+        kind == PHWebRoot::UserFile ? &taken[0] : (kind == PHWebRoot::GroupFile ? &taken[1] : nullptr);
+    if (walk == 0 || !kept)
+        return context->adjustedPortholdLocation(kind);
+    if (kept->walk != walk || kept->context != context)
+        *kept = Taken{walk, context, context->adjustedPortholdLocation(kind)};
+    return kept->location;
 }
 
 void contextDisplayError(qint32 code, const QString &detail) {
@@ -275,8 +293,9 @@ PHFSItem::PHFSItem(const QString &path, PHFSItem *parent)
         Log::write(QStringLiteral("Created %1").arg(PHFileName::readable(name())));
 }
 
-PHFSItem::PHFSItem(Listed, QString name, PHFSItem *parent)
-    : m_name(std::move(name)), m_parent(parent), m_depth(quint16(parent->m_depth + 1)) {
+PHFSItem::PHFSItem(Listed, QString name, PHFSItem *parent, bool folder)
+    : m_name(std::move(name)), m_parent(parent), m_listedAsFolder(folder),
+      m_depth(quint16(parent->m_depth + 1)) {
 }
 
 PHFSItem::~PHFSItem() {
@@ -417,7 +436,8 @@ void PHFSItem::loadChildren() {
                     // file systems: room for them all at once (a hint only).
                     if (children.isEmpty() && info.st_nlink > 2)
                         children.reserve(qsizetype(std::min<nlink_t>(info.st_nlink - 2, 1 << 16)));
-                    children.append(new PHFSItem(Listed{}, PHFileName::decode(QByteArrayView(name)), this));
+                    children.append(new PHFSItem(Listed{}, PHFileName::decode(QByteArrayView(name)), this,
+                                                 type == DT_DIR));
                 }
             },
             &info);
@@ -700,7 +720,7 @@ void PHFSItem::parseAccessString() {
         if (commented && work.startsWith(QLatin1Char('#')))
             continue;
         const QStringList words = PHConfigText::words(work);
-        const QString directive = words.value(0).toLower();
+        const QString directive = PHConfigText::lowerCase(words.value(0));
         if (regeneratedDirectives().contains(directive)) {
             if (!commented && directive == QLatin1String("order") &&
                 words.value(1).compare(QLatin1String("deny,allow"), Qt::CaseInsensitive) != 0)
@@ -765,7 +785,7 @@ void PHFSItem::parseAccessString() {
             // known addresses are kept in lower case.
             QStringList entries;
             for (const QString &entry : words.mid(2))
-                entries.append(entry.toLower());
+                entries.append(PHConfigText::lowerCase(entry));
             for (const QString &piece : std::as_const(entries)) {
                 // This computer's address covers its IPv6 loopback too.
                 if (listed.contains(piece) || (piece == kThisComputerV6 && entries.contains(kThisComputer)))
@@ -850,13 +870,25 @@ void PHFSItem::readAccessFirstTime() {
     m_accessLoaded = true;
     access().auth.insert(AllowOrDenyKey, true);
     // The first reading is the node's initial state, not a change to announce.
-    if (hasAccessFile())
-        readFromDisk(false);
+    // A dry run's pending files are not on disk: the file is looked for first.
+    if (PHWriteJournal::isDryRun()) {
+        if (hasAccessFile())
+            readFromDisk(false);
+        return;
+    }
+    // Read at once (most folders of a walk have one, and a missing file is
+    // one failed open): only a file that could not be read is looked for, as
+    // a folder reached through a link can have none and still not be read.
+    PHTextFile file = PHTextFile::readBelow(treeRootPath(), accessPath());
+    if (file.status == PHTextFile::Status::Missing ||
+        ((file.status == PHTextFile::Status::Unreadable) && !hasAccessFile()))
+        return;
+    readFromDisk(false, &file);
 }
 
-void PHFSItem::readFromDisk(bool announce) {
+void PHFSItem::readFromDisk(bool announce, PHTextFile *read) {
     m_accessLoaded = true;
-    const PHTextFile file = PHTextFile::readBelow(treeRootPath(), accessPath());
+    const PHTextFile file = read ? std::move(*read) : PHTextFile::readBelow(treeRootPath(), accessPath());
     access().unreadable =
         file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable;
     if (access().unreadable)
@@ -1116,10 +1148,6 @@ QString PHFSItem::treePath() const {
     return path;
 }
 
-PHEffectiveAccess PHFSItem::effectiveAccess() const {
-    return effectiveAccessWithText(stringValue());
-}
-
 QString PHFSItem::modeNote() const {
     return modeNote(effectiveAccess());
 }
@@ -1210,6 +1238,34 @@ const MergedFolder &mergedThrough(const PHFSItem *node, const PHServerRules *ser
 
 void PHFSItem::accessTextChanged() {
     ++g_accessGeneration;
+}
+
+namespace {
+quint64 g_effectiveMerges = 0;
+} // namespace
+
+quint64 PHFSItem::effectiveAccessMerges() {
+    return g_effectiveMerges;
+}
+
+PHEffectiveAccess PHFSItem::effectiveAccess() const {
+    loadAccess();
+    AccessState &state = access();
+    const std::shared_ptr<const PHServerRules> rules = PHServerRules::fromSettings();
+    const PHServerRules *server = rules && rules->isRead() ? rules.get() : nullptr;
+    QString stamp = server ? server->aboveRootStamp(PHServerRules::canonicalPath(treeRootPath())) : QString();
+    if (!state.effective || state.effectiveGeneration != g_accessGeneration ||
+        state.effectiveRules.lock() != rules || state.effectiveStamp != stamp) {
+        ++g_effectiveMerges;
+        // Taken before the merge: reading a folder above for the first time
+        // is no change, but a change made meanwhile must not be kept as seen.
+        const quint64 generation = g_accessGeneration;
+        state.effective = effectiveAccessWithText(state.accessText);
+        state.effectiveGeneration = generation;
+        state.effectiveRules = rules;
+        state.effectiveStamp = std::move(stamp);
+    }
+    return *state.effective;
 }
 
 PHEffectiveAccess PHFSItem::effectiveAccessWithText(const QString &ownText) const {

@@ -12,8 +12,12 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 #include "model/PHEffectiveAccess.h"
+
+class PHServerRules;
+struct PHTextFile;
 
 /// One folder of the web tree and the protection its ".htaccess" gives it.
 ///
@@ -123,6 +127,9 @@ public:
     static constexpr int kMaxDepth = 1000;
     /// Levels below the root of the tree (0 for the root).
     int depth() const;
+    /// True when the parent's listing gave the folder as a folder itself, not
+    /// a link to one (a link's target is then not worth asking for).
+    bool isListedAsFolder() const { return m_listedAsFolder; }
     /// True when the folder has subfolders that are not listed because it is
     /// kMaxDepth levels deep.
     bool isBeyondDepthLimit() const { return m_beyondDepthLimit; }
@@ -253,8 +260,14 @@ public:
         return access().handManagedReasons;
     }
     /// What the web server enforces here, from this file and the access files
-    /// of the folders above up to the root of the tree. Worked out on demand.
+    /// of the folders above up to the root of the tree. Worked out on demand
+    /// and kept until an access file of the tree changes (or a node goes), or
+    /// the server's configuration, or an access file above the web root it
+    /// reads: painting a row or typing in the editor costs no merge.
     PHEffectiveAccess effectiveAccess() const;
+    /// How many times effectiveAccess() was worked out in this process (for
+    /// tests and measurements).
+    static quint64 effectiveAccessMerges();
     /// The same, were this folder's access file to hold `ownText` (the manual
     /// editor's text before it is saved).
     PHEffectiveAccess effectiveAccessWithText(const QString &ownText) const;
@@ -287,7 +300,7 @@ private:
 
     /// A listed subfolder `name` (bare) of `parent`; its listing logs it.
     struct Listed {};
-    PHFSItem(Listed, QString name, PHFSItem *parent);
+    PHFSItem(Listed, QString name, PHFSItem *parent, bool folder);
     /// Deletes `nodes` and their subtrees, logging as `recorded` says.
     static void deleteNodes(const QList<PHFSItem *> &nodes, bool recorded);
 
@@ -300,7 +313,8 @@ private:
             const_cast<PHFSItem *>(this)->readAccessFirstTime();
     }
     void readAccessFirstTime();
-    void readFromDisk(bool announce = true);
+    /// Reads the access file again (or takes `read`, the file just read).
+    void readFromDisk(bool announce = true, PHTextFile *read = nullptr);
     /// Why the server would not take `text` as this folder's access file (it
     /// ignores the file here, or answers 500 for it), or empty.
     QString serverRefusal(const QString &text, bool verbatim) const;
@@ -323,6 +337,7 @@ private:
     // answer its deleting parent already had.
     qint8 m_deletionRecorded = -1;
     bool m_accessLoaded = false;
+    bool m_listedAsFolder = false;
     quint16 m_depth = 0; // levels below the root; listing stops at kMaxDepth
 
     // Access fields: made on the first question about them (the directive
@@ -341,6 +356,13 @@ private:
         QSet<QString> addressesInForce;
         // An AuthType line in force in this file.
         bool authTypeInForce = false;
+        // effectiveAccess() as last worked out, and what it was worked out
+        // from: the tree's access texts, the server's rules and the access
+        // files above the web root.
+        std::optional<PHEffectiveAccess> effective;
+        quint64 effectiveGeneration = 0;
+        std::weak_ptr<const PHServerRules> effectiveRules;
+        QString effectiveStamp;
         qint32 authStatus = 0;
         bool isDisabled = true;
         bool handManaged = false;

@@ -7,6 +7,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -119,6 +120,14 @@ PHTextFile PHTextFile::decode(const QByteArray &bytes) {
     // Valid UTF-8 (plain ASCII included) is taken as such before any guessing:
     // the detector is unreliable on short, mostly-ASCII files. Zero bytes are
     // valid UTF-8 but no text file holds them: they mean UTF-16 or binary data.
+    // Plain ASCII without zero bytes (nearly every access file) reads the same
+    // in UTF-8 as byte for byte, without a converter.
+    if (std::all_of(bytes.cbegin(), bytes.cend(),
+                    [](char c) { return c != '\0' && static_cast<unsigned char>(c) < 0x80; })) {
+        result.text = QString::fromLatin1(bytes);
+        result.encoding = "UTF-8";
+        return result;
+    }
     const bool hasZeroBytes = bytes.contains('\0');
     if (!hasZeroBytes) {
         if (std::optional<QString> text = decodeStrict("UTF-8", bytes.constData(), bytes.size()); text) {

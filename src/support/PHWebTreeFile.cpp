@@ -282,7 +282,21 @@ public:
         m_firstLink = kNoLink;
         m_path.clear();
         m_start.reset();
+        m_startRead = false;
         m_startPath.clear();
+    }
+
+    /// Whether the folder descriptor `fd` the chain lent is read for the
+    /// first time (its position is then still at its start); marks it read.
+    bool firstReading(int fd) {
+        bool *read = nullptr;
+        if (!m_levels.empty() && m_levels.back().fd.get() == fd)
+            read = &m_levels.back().read;
+        else if (m_levels.empty() && m_start.get() == fd)
+            read = &m_startRead;
+        if (!read)
+            return false;
+        return !std::exchange(*read, true);
     }
 
     /// Whether `place` is reached through the chain.
@@ -376,6 +390,7 @@ private:
         Descriptor fd;     ///< closed for a level between checkpoints left behind
         qsizetype end = 0; ///< where the level's name ends in m_path
         bool throughLink = false;
+        bool read = false; ///< listed: its position is no longer at its start
         struct stat info {};
     };
 
@@ -405,6 +420,7 @@ private:
 
     QByteArray m_startPath;
     Descriptor m_start;
+    bool m_startRead = false;
     QByteArray m_path; ///< the folders of the deepest level, joined
     std::vector<Level> m_levels;
     static constexpr size_t kNoLink = size_t(-1);
@@ -833,6 +849,11 @@ Bytes read(const QString &root, const QString &path, qint64 limit) {
         if (got == 0)
             break;
         filled += got;
+        // A regular file reads short only at its end: no second call to be
+        // told so (a file that grew since its fstat fills the room and is
+        // read on).
+        if (filled < result.bytes.size())
+            break;
     }
     if (filled > limit)
         return tooLarge();
@@ -1102,7 +1123,8 @@ bool listFolder(const QString &root, const QString &path, const FolderEntries &e
     if (info)
         *info = own;
     // The chain's descriptor is read from the start, whoever read it before.
-    if (!opened.ownedFolder.valid() && ::lseek(opened.folder, 0, SEEK_SET) != 0)
+    if (!opened.ownedFolder.valid() && !chain().firstReading(opened.folder) &&
+        ::lseek(opened.folder, 0, SEEK_SET) != 0)
         return false;
     // As much as readdir reads at once; not on the stack of a deep walk.
     constexpr size_t kBuffer = 32768;
@@ -1144,8 +1166,18 @@ quint64 foldersOpened() {
     return t_foldersOpened;
 }
 
+namespace {
+thread_local quint64 t_walks = 0;
+thread_local quint64 t_walkNumber = 0;
+} // namespace
+
+quint64 walkNumber() {
+    return chain().walks > 0 ? t_walkNumber : 0;
+}
+
 Walk::Walk() {
-    ++chain().walks;
+    if (chain().walks++ == 0)
+        t_walkNumber = ++t_walks;
 }
 
 Walk::~Walk() {

@@ -175,6 +175,10 @@ public:
     Walk &operator=(const Walk &) = delete;
 };
 
+/// A number for the outermost walk under way on this thread, new for each
+/// (0 when none is): what a caller takes once for a walk is kept under it.
+quint64 walkNumber();
+
 /// How many times this thread opened a folder's descriptor (for tests and
 /// measurements: a walk opens each folder about once).
 quint64 foldersOpened();

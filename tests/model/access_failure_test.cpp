@@ -120,6 +120,28 @@ TEST_F(AccessFailureTest, AnAccessFileOrFolderThatIsALinkIsNeverWrittenThrough) 
     changeState(*inside);
     EXPECT_FALSE(inside->deleteAccessFile());
     EXPECT_EQ(readFile(accessPathIn(shared)), kOriginal);
+
+    // A folder that is a link and holds no access file has nothing to refuse.
+    ASSERT_TRUE(
+        QFile::link(folder(QStringLiteral("bare")), QDir(site).filePath(QStringLiteral("bare-link"))));
+    folder(QStringLiteral("site/plain"));
+    auto listed = node(site);
+    PHFSItem *bare = nullptr;
+    PHFSItem *plain = nullptr;
+    for (PHFSItem *child : listed->children()) {
+        if (child->name() == QLatin1String("bare-link"))
+            bare = child;
+        else if (child->name() == QLatin1String("plain"))
+            plain = child;
+    }
+    ASSERT_NE(bare, nullptr);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_FALSE(bare->isUnreadable());
+    EXPECT_FALSE(bare->hasAccessFile());
+    EXPECT_EQ(bare->storedAuthStatus(), 0);
+    // Only a folder listed as one is known to be no link.
+    EXPECT_FALSE(bare->isListedAsFolder());
+    EXPECT_TRUE(plain->isListedAsFolder());
 }
 
 TEST_F(AccessFailureTest, FilesThatCannotBeReadAreNeverReplaced) {

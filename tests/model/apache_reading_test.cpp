@@ -20,6 +20,11 @@ TEST(ApacheReading, WordsAreSplitAndUnquotedAsTheServerDoes) {
                                 QStringLiteral("a\"b"), QStringLiteral("'s")})
         EXPECT_EQ(words(PHConfigText::quotedWord(word)), QStringList{word}) << word.toStdString();
     EXPECT_TRUE(PHConfigText::quotedWord(QStringLiteral("a\nb")).isEmpty());
+    // Escapes after the first, and a backslash before another character.
+    EXPECT_EQ(words(u"'it\\'s \\'x' \"a\\b\\\"c\\\"\""), (QStringList{"it's 'x", "a\\b\"c\""}));
+    // Directive names fold as QString does, beyond ASCII too.
+    EXPECT_EQ(PHConfigText::lowerCase(u"AuthUserFile"), QStringLiteral("authuserfile"));
+    EXPECT_EQ(PHConfigText::lowerCase(u"ÄuthTYPE"), QStringLiteral("ÄuthTYPE").toLower());
 }
 
 TEST(ApacheReading, ContinuedLinesAreJoinedBeforeCommentsAreSeen) {
@@ -73,6 +78,31 @@ TEST(ApacheReading, AccessFileErrorsNameTheLine) {
                      "line 5: Unknown Authz provider: All"}));
     EXPECT_TRUE(
         PHEffectiveAccess::parse(QStringLiteral("order DENY,ALLOW\nallow FROM 10.1\n")).errors.isEmpty());
+}
+
+TEST(ApacheReading, OneTextReadForTwoFoldersAndTwoOverridesAnswersEach) {
+    // A text read again is taken from the reading before: it must still name
+    // the folder asked about, and follow the AllowOverride given.
+    const QString text =
+        QStringLiteral("<RequireAll>\nRequire user alice\n</RequireAll>\nOrder deny,allow\n");
+    const PHEffectiveAccess::Section first = PHEffectiveAccess::parse(text, QStringLiteral("a"));
+    const PHEffectiveAccess::Section second = PHEffectiveAccess::parse(text, QStringLiteral("b/c"));
+    ASSERT_EQ(first.requires_.size(), 1u);
+    ASSERT_EQ(second.requires_.size(), 1u);
+    ASSERT_EQ(second.requires_[0].children.size(), 1u);
+    EXPECT_EQ(first.folder, QStringLiteral("a"));
+    EXPECT_EQ(first.requires_[0].folder, QStringLiteral("a"));
+    EXPECT_EQ(second.folder, QStringLiteral("b/c"));
+    EXPECT_EQ(second.requires_[0].folder, QStringLiteral("b/c"));
+    EXPECT_EQ(second.requires_[0].children[0].folder, QStringLiteral("b/c"));
+    EXPECT_TRUE(second.errors.isEmpty());
+    PHEffectiveAccess::Reading noLimit;
+    noLimit.limit = false;
+    const PHEffectiveAccess::Section refused = PHEffectiveAccess::parse(text, QStringLiteral("a"), noLimit);
+    ASSERT_EQ(refused.errors.size(), 1);
+    EXPECT_TRUE(refused.errors.at(0).contains(QLatin1String("not allowed here")))
+        << qPrintable(refused.errors.at(0));
+    EXPECT_TRUE(PHEffectiveAccess::parse(text, QStringLiteral("a")).errors.isEmpty());
 }
 
 } // namespace

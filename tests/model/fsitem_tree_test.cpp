@@ -161,6 +161,39 @@ TEST_F(FSItemTreeTest, AccessFilesAreReadOnFirstDemandFromAnyNode) {
     EXPECT_TRUE(text.contains("\nAuthType Basic\n")) << text.toStdString();
 }
 
+TEST_F(FSItemTreeTest, EffectiveAccessIsWorkedOutOncePerChangeAndFollowsEveryChangeAbove) {
+    writeFile(accessPathIn(folder(QStringLiteral("site"))), "AuthType Basic\nRequire valid-user\n");
+    folder(QStringLiteral("site/inner/deep"));
+    auto top = node(QDir(root()).filePath(QStringLiteral("site")));
+    PHFSItem *inner = top->childAtIndex(0);
+    ASSERT_NE(inner, nullptr);
+    PHFSItem *deep = inner->childAtIndex(0);
+    ASSERT_NE(deep, nullptr);
+
+    EXPECT_TRUE(deep->effectiveAccess().anyValidUser());
+    // Painting the row again, or asking for its note, merges nothing again.
+    const quint64 merges = PHFSItem::effectiveAccessMerges();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(deep->effectiveAccess().anyValidUser());
+    deep->modeNote();
+    EXPECT_EQ(PHFSItem::effectiveAccessMerges(), merges);
+
+    // A change of a folder above, however it is made, is seen below.
+    top->setStringValue(QStringLiteral("AuthType Basic\nRequire user alice\n"));
+    EXPECT_FALSE(deep->effectiveAccess().anyValidUser());
+    EXPECT_EQ(deep->effectiveAccess().users(), QStringList{QStringLiteral("alice")});
+    inner->setStringValue(QStringLiteral("Require all denied\n"));
+    EXPECT_TRUE(deep->effectiveAccess().users().isEmpty());
+    EXPECT_FALSE(deep->effectiveAccess().passwordRequired());
+    ASSERT_TRUE(inner->deleteAccessFile());
+    EXPECT_EQ(deep->effectiveAccess().users(), QStringList{QStringLiteral("alice")});
+    // The folder's own text too.
+    deep->setStringValue(QStringLiteral("Require user bob\n"));
+    EXPECT_EQ(deep->effectiveAccess().users(), QStringList{QStringLiteral("bob")});
+    deep->setStringValue(QString());
+    EXPECT_EQ(deep->effectiveAccess().users(), QStringList{QStringLiteral("alice")});
+}
+
 TEST_F(FSItemTreeTest, ExpansionStateOutlivesTheTree) {
     folder(QStringLiteral("x/y"));
     auto first = node(root());

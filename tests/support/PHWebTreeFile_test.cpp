@@ -115,6 +115,41 @@ TEST_P(WebTreeFileTest, ReadsAndReplacesFilesBelowTheRoot) {
     EXPECT_TRUE(error.contains(QLatin1String("\"..\""))) << error.toStdString();
 }
 
+TEST_P(WebTreeFileTest, AFolderListedAgainListsEverythingAndAReadIsWholeWhateverItsSize) {
+    ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("a/x")));
+    ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("a/y")));
+    ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("b")));
+    const auto listed = [&](const QString &path) {
+        QStringList names;
+        EXPECT_TRUE(PHWebTreeFile::listFolder(root, path, [&](int, const char *name, unsigned char) {
+            names.append(QString::fromUtf8(name));
+        }));
+        names.sort();
+        return names;
+    };
+    // Again at once, after a folder below it, and after one beside it: the
+    // chain's descriptor has been read through each time.
+    const QStringList both{QStringLiteral("x"), QStringLiteral("y")};
+    EXPECT_EQ(listed(in("a")), both);
+    EXPECT_EQ(listed(in("a")), both);
+    EXPECT_TRUE(listed(in("a/x")).isEmpty());
+    EXPECT_EQ(listed(in("a")), both);
+    EXPECT_TRUE(listed(in("b")).isEmpty());
+    EXPECT_EQ(listed(in("a")), both);
+    EXPECT_EQ(listed(root), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_EQ(listed(root), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+
+    // Read whole at every size around the room first asked for.
+    QString error;
+    for (const int size : {0, 1, 4095, 4096, 4097, 70000}) {
+        const QByteArray bytes(size, 'r');
+        ASSERT_TRUE(PHWebTreeFile::write(root, in("a/x/.htaccess"), bytes, &error)) << error.toStdString();
+        const PHWebTreeFile::Bytes read = PHWebTreeFile::read(root, in("a/x/.htaccess"));
+        EXPECT_EQ(read.status, PHWebTreeFile::Bytes::Status::Read);
+        EXPECT_EQ(read.bytes, bytes) << size;
+    }
+}
+
 TEST_P(WebTreeFileTest, LinksAtTheFileOrOnTheWayAreRefusedAndNothingIsWritten) {
     const QString secret = elsewhere.filePath(QStringLiteral("shadow"));
     put(secret, "root:$6$hash:19000:0:99999:7:::\n", 0600);
