@@ -43,13 +43,19 @@ void PHFSDataSource::setRootPath(const QString &path) {
     m_pendingExpansions.clear();
     if (const QStringList watched = m_watcher->directories(); !watched.isEmpty())
         m_watcher->removePaths(watched);
+    m_watched.clear();
     m_rootItem = std::make_unique<PHFSItem>(path, nullptr);
     watch(m_rootItem.get());
 }
 
 void PHFSDataSource::watch(PHFSItem *node) {
+    // Asked for every cell drawn: the folders asked for are kept in a set (the
+    // watcher's own list is copied and searched through on every call).
     const QString path = node->fullPath();
-    if (!path.isEmpty() && !m_watcher->directories().contains(path) && QFileInfo(path).isDir())
+    if (path.isEmpty() || m_watched.contains(path))
+        return;
+    m_watched.insert(path);
+    if (QFileInfo(path).isDir())
         m_watcher->addPath(path);
 }
 
@@ -78,6 +84,9 @@ PHFSItem *PHFSDataSource::loadedNodeForPath(const QString &path) const {
 }
 
 void PHFSDataSource::folderChangedOnDisk(const QString &path) {
+    // A folder that went is no longer watched: watched again should it return.
+    if (!m_watcher->directories().contains(path))
+        m_watched.remove(path);
     PHFSItem *node = loadedNodeForPath(path);
     if (!node)
         return;

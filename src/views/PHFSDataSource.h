@@ -98,5 +98,6 @@ private:
     QHash<QString, QIcon> m_icons;
     QSet<PHFSItem *> m_pendingExpansions;
     QFileSystemWatcher *m_watcher;
+    QSet<QString> m_watched; // the paths watch() was asked for, watched or not a folder
     QString m_changeRefusal;
 };
