@@ -4,12 +4,17 @@
 // result for file providers, so the hash's cost is paid per request.
 //
 //   build/bench/password_cost [--rounds N] [--max-cost C] [--ratio R]
+//   build/bench/password_cost --request des|bcrypt [--rounds N]
 //
 // Prints one line per scheme and cost with the median time per request, its
 // ratio to the DES request, and the highest bcrypt cost within R (default 3)
 // times the DES request, next to the cost new passwords use now. Exits 0
 // after measuring, 1 when the measurement failed, 77 when there is no Apache
 // to measure.
+//
+// With --request, only DES or only bcrypt at the cost new passwords use is
+// set up, and the median seconds per request are written into the file
+// PHBENCH_REPORT names (for a row of scripts/bench: bcrypt against DES).
 
 #include "common/ApacheHarness.h"
 #include "model/PHPasswordHash.h"
@@ -20,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -65,8 +71,12 @@ double median(std::vector<double> values) {
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// Ends a --request run once its figure is written.
+struct Reported {};
+
 int usage() {
-    std::cerr << "usage: password_cost [--rounds N] [--max-cost C] [--ratio R]\n";
+    std::cerr << "usage: password_cost [--rounds N] [--max-cost C] [--ratio R]\n"
+                 "       password_cost --request des|bcrypt [--rounds N]\n";
     return 1;
 }
 
@@ -76,6 +86,7 @@ int main(int argc, char **argv) {
     int rounds = 25;
     int maxCost = 12;
     double allowedRatio = 3.0;
+    std::string request;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc)
@@ -86,6 +97,9 @@ int main(int argc, char **argv) {
             maxCost = std::clamp(std::atoi(argv[++i]), 4, 16);
         else if (option == "--ratio")
             allowedRatio = std::atof(argv[++i]);
+        else if (option == "--request" &&
+                 (std::string(argv[i + 1]) == "des" || std::string(argv[i + 1]) == "bcrypt"))
+            request = argv[++i];
         else
             return usage();
     }
@@ -98,7 +112,16 @@ int main(int argc, char **argv) {
     std::vector<Variant> variants;
     variants.push_back({"DES crypt", "des", "", 0, true, 0, {}});
     variants.push_back({"SHA-512 crypt (5000 rounds)", "sha512", "$6$", 0, false, 0, {}});
-    for (int cost = 4; cost <= maxCost; ++cost)
+    const int firstCost = request == "bcrypt" ? PHPasswordHash::bcryptCost : 4;
+    if (request == "bcrypt") {
+        variants.clear();
+        maxCost = firstCost;
+    } else if (request == "des") {
+        maxCost = 0;
+    }
+    if (request == "des")
+        variants.resize(1);
+    for (int cost = firstCost; cost <= maxCost; ++cost)
         variants.push_back({"bcrypt cost " + std::to_string(cost),
                             "bcrypt" + std::to_string(cost),
                             "$2y$",
@@ -142,6 +165,15 @@ int main(int argc, char **argv) {
             }
         }
 
+        if (!request.empty()) {
+            const char *report = std::getenv("PHBENCH_REPORT");
+            std::FILE *out = report ? std::fopen(report, "w") : nullptr;
+            if (out) {
+                std::fprintf(out, "%.9f\n", median(variants.front().samples) / 1000);
+                std::fclose(out);
+            }
+            throw Reported{};
+        }
         const double des = median(variants.front().samples);
         std::printf("Apache per-request time with Basic authentication, median of %d requests\n\n", rounds);
         std::printf("%-30s %12s %10s\n", "scheme", "ms/request", "x DES");
@@ -167,6 +199,8 @@ int main(int argc, char **argv) {
             std::printf("no bcrypt cost stays within %.1fx the DES request\n", allowedRatio);
         std::printf("bcrypt cost of new passwords now: %d (%.2fx DES)\n", PHPasswordHash::bcryptCost,
                     defaultRatio);
+    } catch (const Reported &) {
+        // Written for the row; nothing to print.
     } catch (const std::exception &error) {
         std::cerr << "password_cost: " << error.what() << '\n';
         status = 1;

@@ -1,26 +1,36 @@
 # The panel's start-up, rendered offscreen into a picture, against an empty
-# window of the same size, and against itself on a small web root.
+# window of the same size, and against itself on a small web root; and on a
+# web tree as sites have them (make-inputs webtree: every mode the panel
+# writes, files written by hand, folders inside folders).
 many=$(size 10000 300)
 few=100
-# The panel's own settings, pointing it at the generated web root.
-for n in "$many" "$few"; do
-  mkdir -p "$work/config$n/porthold"
-  "$root/bench/make-inputs" webroot "$work/www$n" "$n"
-  cat > "$work/config$n/porthold/com.quillmere.porthold.plist" <<PLIST
+# The panel's own settings, pointing it at a generated web root.
+settings() {
+  mkdir -p "$work/config$1/porthold"
+  cat > "$work/config$1/porthold/com.quillmere.porthold.plist" <<PLIST
 <?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict>
 <key>Allow Custom Web Dir</key><true/>
 <key>Porthold Protected Folder</key><integer>2</integer>
-<key>Web Dir</key><string>$work/www$n</string>
+<key>Web Dir</key><string>$work/www$1</string>
 </dict></plist>
 PLIST
+}
+for n in "$many" "$few"; do
+  "$root/bench/make-inputs" webroot "$work/www$n" "$n"
+  settings "$n"
 done
+"$root/bench/make-inputs" webtree "$work/wwwtree" "$many"
+settings tree
 panel() {
   echo "cd '$work' && XDG_CONFIG_HOME='$work/config$1' '$build/porthold' --screenshot '$work/panel$1.png'"
 }
 row "Panel start-up, $many folders" --cpu 2 --memory 2 \
   --ours "$(panel "$many")" \
+  --peer "'$build/bench/phbench-window' '$work/window.png'"
+row "Panel start-up, $many folders of a mixed web tree" --cpu 2 --memory 2 \
+  --ours "$(panel tree)" \
   --peer "'$build/bench/phbench-window' '$work/window.png'"
 row "Panel start-up, $many vs $few folders" --cpu 1.2 --memory 1.2 \
   --ours "$(panel "$many")" \
