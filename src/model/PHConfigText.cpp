@@ -13,7 +13,10 @@ std::vector<Line> lines(const QString &text) {
     std::vector<Line> result;
     forEachLine<QStringView, QString>(
         QStringView(text), [&](QStringView line, qsizetype rawStart, qsizetype rawEnd, int first, int last) {
-            result.push_back(Line{line.toString(), text.mid(rawStart, rawEnd - rawStart), first, last});
+            // Most lines are their own trimmed text: one string serves as both.
+            QString raw = text.mid(rawStart, rawEnd - rawStart);
+            const bool same = line.data() == text.constData() + rawStart && line.size() == raw.size();
+            result.push_back(Line{same ? raw : line.toString(), std::move(raw), first, last});
             return true;
         });
     return result;

@@ -1251,8 +1251,10 @@ quint64 PHFSItem::effectiveAccessMerges() {
 PHEffectiveAccess PHFSItem::effectiveAccess() const {
     loadAccess();
     AccessState &state = access();
-    const std::shared_ptr<const PHServerRules> rules = PHServerRules::fromSettings();
-    const PHServerRules *server = rules && rules->isRead() ? rules.get() : nullptr;
+    // As the merge takes them: the server's rules only where they serve the
+    // web root (the same rules always give the same answer for it).
+    const std::shared_ptr<const PHServerRules> rules = PHServerRules::servingRoot(treeRootPath());
+    const PHServerRules *server = rules.get();
     QString stamp = server ? server->aboveRootStamp(PHServerRules::canonicalPath(treeRootPath())) : QString();
     if (!state.effective || state.effectiveGeneration != g_accessGeneration ||
         state.effectiveRules.lock() != rules || state.effectiveStamp != stamp) {
