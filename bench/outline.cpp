@@ -99,17 +99,17 @@ int main(int argc, char **argv) {
         source = std::make_unique<PHFSDataSource>(root);
         for (int mode = 0; mode <= 4; ++mode)
             menu.addAction(PHFSItem::modeName(mode));
-        source->setMenu(&menu);
         auto outline = std::make_unique<PHOutlineView>();
-        outline->setDataSource(source.get(), source.get());
-        outline->setColumns({{"dir", "Folder", PHItemModelAdapter::ColumnKind::Text},
-                             {"protect", "Protection", PHItemModelAdapter::ColumnKind::PopUp},
-                             {"delete", "", PHItemModelAdapter::ColumnKind::Button}});
+        outline->setModel(source.get());
+        outline->setColumns({{"dir", "Folder", PHItemModel::ColumnKind::Text},
+                             {"protect", "Protection", PHItemModel::ColumnKind::PopUp},
+                             {"delete", "", PHItemModel::ColumnKind::Button}});
+        outline->setPopUpMenu(QStringLiteral("protect"), &menu);
         // Every row open, from the top down, as a person opening each folder.
         std::function<void(PHFSItem *)> open = [&](PHFSItem *node) {
             if (node->isLeaf())
                 return;
-            outline->expandItem(node);
+            outline->expand(source->indexForFolder(node));
             for (PHFSItem *child : node->children())
                 open(child);
         };

@@ -18,6 +18,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -81,11 +82,11 @@ QString webRootPath() {
 } // namespace
 
 PHGroupsDataSource::PHGroupsDataSource(QObject *parent)
-    : QObject(parent), m_rootItem(emptyRoot()), m_savedEntries(neverRead()) {
+    : PHItemModel(parent), m_rootItem(emptyRoot()), m_savedEntries(neverRead()) {
 }
 
 PHGroupsDataSource::PHGroupsDataSource(const QStringList &users, QObject *parent)
-    : QObject(parent), m_rootItem(emptyRoot()) {
+    : PHItemModel(parent), m_rootItem(emptyRoot()) {
     m_rootItem = parseGroupfileWithUsers(users);
 }
 
@@ -201,8 +202,7 @@ std::optional<QString> PHGroupsDataSource::textFromRoot(const PHUserItem &root, 
 void PHGroupsDataSource::failWrite(const QString &path, const QString &why) {
     Log::write(QStringLiteral("could not save the group file %1: %2").arg(path, why));
     // Show what is in force rather than what failed to be saved.
-    m_rootItem = readGroupfile(currentUsers(), Report::Quietly);
-    emit reloadRequested(m_associatedView);
+    replaceTree(readGroupfile(currentUsers(), Report::Quietly));
     if (PanelContext *context = PanelContext::sharedInstance())
         context->displayError(kGroupFileWriteError, QStringLiteral("%1: %2").arg(path, why));
 }
@@ -283,8 +283,7 @@ bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
         for (const QString &member : members.split(QLatin1Char(' '), Qt::SkipEmptyParts))
             group->children().append(PHUserItem::itemWithValueParentChildren(member, group, std::nullopt));
     }
-    m_rootItem = root;
-    emit reloadRequested(m_associatedView);
+    replaceTree(root);
     if (!merge.conflicts.isEmpty()) {
         Log::write(QStringLiteral("the group file %1 was changed by another program; kept its version of %2")
                        .arg(path, merge.conflicts.join(QStringLiteral(", "))));
@@ -337,9 +336,25 @@ QString PHGroupsDataSource::newGroupName() const {
 }
 
 void PHGroupsDataSource::sortGroups() {
-    emit groupsAboutToBeReordered();
+    // The groups change places, none added or removed: the view's rows,
+    // selection and expansion move with them.
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    QList<PHUserItem *> nodes;
+    for (const QModelIndex &index : before)
+        nodes.append(nodeForIndex(index));
     PHUserItem::sortItems(m_rootItem->children());
-    emit groupsReordered();
+    QModelIndexList after;
+    for (qsizetype i = 0; i < before.size(); ++i)
+        after.append(nodes.at(i) ? indexForNode(nodes.at(i), before.at(i).column()) : QModelIndex());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void PHGroupsDataSource::replaceTree(PHUserItem::Ptr root) {
+    // The old nodes live until the view has let go of them.
+    const PHUserItem::Ptr old = std::exchange(m_rootItem, std::move(root));
+    reload();
 }
 
 bool PHGroupsDataSource::containsItem(const QString &name) const {
@@ -352,17 +367,20 @@ bool PHGroupsDataSource::containsItem(const QString &name) const {
 
 void PHGroupsDataSource::removeUserFromGroups(const QString &user) {
     const QString name = PHString::stringByRemovingSurroundingWhitespace(user);
-    bool removed = false;
+    PHUserItem::Children removed; // kept until the view has let go of them
     for (const PHUserItem::Ptr &group : m_rootItem->children()) {
         // Members only: a group's own children list holds no groups.
-        removed |= group->children().removeIf([&name](const PHUserItem::Ptr &member) {
-            return !member->hasChildren() && member->value() == name;
-        }) > 0;
+        group->children().removeIf([&name, &removed](const PHUserItem::Ptr &member) {
+            const bool match = !member->hasChildren() && member->value() == name;
+            if (match)
+                removed.append(member);
+            return match;
+        });
     }
-    if (!removed)
+    if (removed.isEmpty())
         return;
     writeGroupfile();
-    emit reloadRequested(m_associatedView);
+    reload();
 }
 
 bool PHGroupsDataSource::belongsToTree(const PHUserItem *item) const {
@@ -380,9 +398,10 @@ bool PHGroupsDataSource::removeItem(PHUserItem *item) {
     const qint32 index = item->indexInParent();
     if (index < 0)
         return false;
-    parent->children().removeAt(index);
+    // Kept until the view has let go of it.
+    const PHUserItem::Ptr removed = parent->children().takeAt(index);
     const bool written = writeGroupfile();
-    emit reloadRequested(m_associatedView.data());
+    reload();
     return written;
 }
 
@@ -429,9 +448,9 @@ bool PHGroupsDataSource::setMembers(const QString &group, const QStringList &nam
                            ? *kept
                            : PHUserItem::itemWithValueParentChildren(name, item, std::nullopt));
     }
-    item->children() = members;
+    const PHUserItem::Children old = std::exchange(item->children(), members);
     const bool written = writeGroupfile();
-    emit reloadRequested(m_associatedView.data());
+    reload();
     return written;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "model/PHItemModel.h"
 #include "model/PHUserItem.h"
-#include "model/PHViewProtocols.h"
 #include "support/posix/PHErrorCode.h"
 
 #include <QObject>
@@ -19,10 +19,10 @@ class PHFSItem;
 /// every change. Members are kept only when they are known users; group names
 /// are kept exactly as written, surrounding blanks included.
 ///
-/// The outline's questions (`outlineViewChildOfItem`, ...) take the outline as
-/// a plain `QObject *` and nodes as `PHUserItem *`; the outline's item-model
-/// adapter forwards to them. Rows changes are announced with
-/// `reloadRequested`, never by touching a view.
+/// As an item model: groups at the top, their members below (each index's
+/// internal pointer is its node); column "group" names them, a check column
+/// says whether the selected folder requires the group. Users dropped onto a
+/// group join it.
 ///
 /// Failures: a write that cannot be made (unwritable folder, a name that is
 /// not ASCII or would break the line format) leaves the old file whole, reads
@@ -31,7 +31,7 @@ class PHFSItem;
 /// reported with `kGroupFileReadError`, and is not written over until a later
 /// read succeeds; nor is it while the user file could not be read (every
 /// member would look unknown and be lost).
-class PHGroupsDataSource : public QObject, public PHOutlineViewDataSource, public PHOutlineViewDelegate {
+class PHGroupsDataSource : public PHItemModel {
     Q_OBJECT
 
 public:
@@ -103,10 +103,6 @@ public:
     /// The folder selected in the panel, whose "Require group" list the outline edits.
     PHFSItem *activeDirectory() const;
 
-    /// The groups outline, used for reloads and to learn which group is being
-    /// renamed.
-    void setOutlineView(QObject *outlineView) { m_associatedView = outlineView; }
-    QObject *associatedView() const { return m_associatedView; }
     /// Asks the outline which node's name is being edited right now (null
     /// when none). Without one, no edit is ever in progress.
     void setEditedItemProvider(std::function<PHUserItem *()> provider) { m_editedItem = std::move(provider); }
@@ -137,52 +133,46 @@ public:
     /// (`*why` says which).
     static std::optional<QString> textFromRoot(const PHUserItem &root, QString *why = nullptr);
 
-    // ----- The groups outline: groups at the top, their members below.
+    // ----- The item model.
 
-    qint32 outlineViewNumberOfChildrenOfItem(QObject *outline, void *item) override;
-    bool outlineViewIsItemExpandable(QObject *outline, void *item) override;
-    void *outlineViewChildOfItem(QObject *outline, qint32 index, void *item) override;
-    void *outlineViewParentOfItem(QObject *outline, void *item, bool *known) override;
-    /// "group": the name. Any other column: whether the selected folder
-    /// requires the group (false for a member).
-    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
-                                                        void *item) override;
+    /// The index of a node of this tree (invalid for the root or a stranger).
+    QModelIndex indexForNode(const PHUserItem *node, int column = 0) const;
+    /// The node behind an index, or null.
+    PHUserItem *nodeForIndex(const QModelIndex &index) const;
+
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    int rowCount(const QModelIndex &parent = {}) const override;
+    /// A group without members has nothing to show under an arrow.
+    bool hasChildren(const QModelIndex &parent = {}) const override;
+    /// "group": the name (a group's may be typed into). Any other column: a
+    /// check box, whether the selected folder requires the group (none for a
+    /// member).
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     /// "group" renames a group (blanks, colons, tabs and line ends removed);
     /// any other column ticks or clears it for the selected folder. Members
     /// ignore both.
-    void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
-                                                       const QString &column, void *item) override;
-    bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;
-    void outlineViewWillDisplayCellForTableColumnItem(QObject *outline, PHCell &cell, const QString &column,
-                                                      void *item) override;
-    void outlineViewSelectionDidChange(QObject *outline) override;
-    /// Selects the collapsing node, so the selection never hides in a closed group.
-    void outlineViewItemWillCollapse(QObject *outline, void *item) override;
-    bool validatesText() const override { return true; }
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     /// The in-place editor's check of a new group name.
-    bool outlineViewValidateText(QObject *outline, const QString &text) override;
-    QStringList outlineViewPasteboardTypes(QObject *outline) override;
-    /// Users may be dropped onto a group (a negative child index becomes 0).
-    bool outlineViewValidateDrop(QObject *outline, const QMimeData *drag, void *&item,
-                                 qint32 &childIndex) override;
-    /// Makes the dragged user a member at the child index, unless it is one already.
-    bool outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item,
-                               qint32 childIndex) override;
+    bool acceptsEditedText(const QModelIndex &index, const QString &text) override;
+    /// A closing group is selected, so the selection never hides in it.
+    void expansionChanged(const QModelIndex &index, bool expanded) override;
+    QStringList mimeTypes() const override;
+    /// Users may be dropped onto a group.
+    bool canDropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                         const QModelIndex &parent) const override;
+    /// Makes the dragged user a member at the row, unless it is one already.
+    bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                      const QModelIndex &parent) override;
     /// Makes a user of the panel's user file a member of `group` at the child
     /// index (clamped) and saves the group file; what a drop does, for menus.
-    bool addMember(QObject *outline, const QString &user, PHUserItem *group, qint32 childIndex);
+    bool addMember(const QString &user, PHUserItem *group, qint32 childIndex);
 
     /// The name a typed group name is stored under.
     static QString cleanGroupName(const QString &typed);
 
 signals:
-    /// The tree changed; the outline (the view passed, or any when null) must
-    /// be reloaded.
-    void reloadRequested(QObject *view);
-    /// The groups are about to change places (none added or removed), and
-    /// have: the outline moves its rows, selection and expansion with them.
-    void groupsAboutToBeReordered();
-    void groupsReordered();
     /// A folder now requires this group (the panel checks that Apache can use groups).
     void groupRequired(const QString &name);
     /// A name could not be used as asked (typed, ticked or dropped); the
@@ -191,14 +181,6 @@ signals:
     /// A new group name is still required by some access files: said once
     /// before the name is taken.
     void nameStillRequired(const QString &name, const QString &message);
-    /// The outline `view` should select `item` alone.
-    void selectionRequested(QObject *view, void *item);
-    /// The outline `view` should show `item`'s children.
-    void expansionRequested(QObject *view, void *item);
-    /// The outline `view` should send its action, as after a click.
-    void actionRequested(QObject *view);
-    /// An edit was refused without words: the view beeps.
-    void beepRequested();
 
 private:
     enum class Report { Quietly, Loudly };
@@ -211,9 +193,12 @@ private:
     /// write; false when the file cannot be read now.
     bool mergeChangesOnDisk(const QString &path);
     bool belongsToTree(const PHUserItem *item) const;
+    /// Puts `root` in place of the tree and shows it.
+    void replaceTree(PHUserItem::Ptr root);
+    bool renameGroup(PHUserItem *node, const QString &typed);
+    bool setRequired(PHUserItem *node, bool required);
 
     PHUserItem::Ptr m_rootItem;
-    QPointer<QObject> m_associatedView;
     std::function<PHUserItem *()> m_editedItem;
     std::function<QString(const QString &)> m_requiredElsewhere;
     QString m_warnedRequiredName;       // a required name being warned about

@@ -24,14 +24,6 @@ namespace {
 const QString kGroupColumn = QStringLiteral("group");
 const QString kActiveColumn = QStringLiteral("active");
 
-PHUserItem *nodeOf(void *item) {
-    return static_cast<PHUserItem *>(item);
-}
-
-void logInvalidStructure() {
-    Log::write(QStringLiteral("Porthold Error: Invalid Group Structure"));
-}
-
 } // namespace
 
 QString PHGroupsDataSource::cleanGroupName(const QString &typed) {
@@ -40,104 +32,164 @@ QString PHGroupsDataSource::cleanGroupName(const QString &typed) {
 
 // ---------------------------------------------------------------- shape
 
-qint32 PHGroupsDataSource::outlineViewNumberOfChildrenOfItem(QObject *, void *item) {
-    const PHUserItem *node = item ? nodeOf(item) : m_rootItem.get();
-    return node->hasChildren() ? qint32(node->children().size()) : 0;
+QModelIndex PHGroupsDataSource::indexForNode(const PHUserItem *node, int column) const {
+    if (!node || node == m_rootItem.get() || !belongsToTree(node) || column < 0 || column >= columnCount())
+        return {};
+    return createIndex(node->indexInParent(), column, const_cast<PHUserItem *>(node));
 }
 
-bool PHGroupsDataSource::outlineViewIsItemExpandable(QObject *, void *item) {
-    // A group without members has nothing to show under an arrow.
-    return item && nodeOf(item)->hasChildren() && !nodeOf(item)->children().isEmpty();
+PHUserItem *PHGroupsDataSource::nodeForIndex(const QModelIndex &index) const {
+    return index.isValid() && index.model() == this ? static_cast<PHUserItem *>(index.internalPointer())
+                                                    : nullptr;
 }
 
-void *PHGroupsDataSource::outlineViewChildOfItem(QObject *, qint32 index, void *item) {
-    const PHUserItem *node = item ? nodeOf(item) : m_rootItem.get();
-    if (index < 0 || index >= node->children().size())
-        return nullptr;
-    return node->children().at(index).get();
+QModelIndex PHGroupsDataSource::index(int row, int column, const QModelIndex &parent) const {
+    if (row < 0 || column < 0 || column >= columnCount() || (parent.isValid() && parent.column() != 0))
+        return {};
+    const PHUserItem *node = parent.isValid() ? nodeForIndex(parent) : m_rootItem.get();
+    if (!node || !node->hasChildren() || row >= node->children().size())
+        return {};
+    return createIndex(row, column, node->children().at(row).get());
 }
 
-void *PHGroupsDataSource::outlineViewParentOfItem(QObject *, void *item, bool *known) {
-    *known = item && belongsToTree(nodeOf(item));
-    if (!*known)
-        return nullptr;
-    PHUserItem *parent = nodeOf(item)->parent().get();
-    return parent == m_rootItem.get() ? nullptr : parent;
+QModelIndex PHGroupsDataSource::parent(const QModelIndex &child) const {
+    const PHUserItem *node = nodeForIndex(child);
+    if (!node)
+        return {};
+    const PHUserItem::Ptr above = node->parent();
+    return above && above != m_rootItem ? indexForNode(above.get(), 0) : QModelIndex();
+}
+
+int PHGroupsDataSource::rowCount(const QModelIndex &parent) const {
+    if (parent.isValid() && parent.column() != 0)
+        return 0;
+    const PHUserItem *node = parent.isValid() ? nodeForIndex(parent) : m_rootItem.get();
+    return node && node->hasChildren() ? int(node->children().size()) : 0;
+}
+
+bool PHGroupsDataSource::hasChildren(const QModelIndex &parent) const {
+    return rowCount(parent) > 0;
 }
 
 // ---------------------------------------------------------------- values
 
-QVariant PHGroupsDataSource::outlineViewObjectValueForTableColumnByItem(QObject *, const QString &column,
-                                                                        void *item) {
-    if (!item) {
-        logInvalidStructure();
-        return QString();
+QVariant PHGroupsDataSource::data(const QModelIndex &index, int role) const {
+    const PHUserItem *node = nodeForIndex(index);
+    if (!node)
+        return {};
+    const QString column = identifierForColumn(index.column());
+    const ColumnKind kind = kindOfColumn(index.column());
+    if (column == kGroupColumn) {
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            return node->value();
+        return PHItemModel::data(index, role);
     }
-    const PHUserItem *node = nodeOf(item);
-    if (column == kGroupColumn)
-        return node->value();
-    if (!node->hasChildren())
-        return false;
+    if (kind != ColumnKind::Check)
+        return PHItemModel::data(index, role);
     const PHFSItem *folder = activeDirectory();
-    return folder && folder->listForKey(PHFSItem::RequireGroupKey).contains(node->value());
+    switch (role) {
+    case Qt::CheckStateRole:
+        if (!node->hasChildren())
+            return {};
+        return folder && folder->listForKey(PHFSItem::RequireGroupKey).contains(node->value())
+                   ? Qt::Checked
+                   : Qt::Unchecked;
+    case EnabledRole:
+        return node->hasChildren() && folder && folder->isPasswordProtected() && !folder->isHandManaged();
+    case HiddenRole:
+        return !node->hasChildren();
+    case Qt::ToolTipRole:
+        return node->hasChildren() && folder && folder->isHandManaged()
+                   ? QVariant(PHFSItem::handManagedMessage)
+                   : QVariant();
+    default:
+        return PHItemModel::data(index, role);
+    }
 }
 
-void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outline,
-                                                                       const QVariant &value,
-                                                                       const QString &column, void *item) {
-    if (!item) {
-        logInvalidStructure();
-        return;
+Qt::ItemFlags PHGroupsDataSource::flags(const QModelIndex &index) const {
+    const PHUserItem *node = nodeForIndex(index);
+    if (!node)
+        return Qt::ItemIsDropEnabled;
+    Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDropEnabled;
+    switch (kindOfColumn(index.column())) {
+    case ColumnKind::Text:
+        if (identifierForColumn(index.column()) != kGroupColumn || node->hasChildren())
+            flags |= Qt::ItemIsEditable;
+        break;
+    case ColumnKind::Check:
+        if (isEnabled(index) && !isHidden(index))
+            flags |= Qt::ItemIsUserCheckable;
+        break;
+    default:
+        break;
     }
-    PHUserItem *node = nodeOf(item);
+    return flags;
+}
+
+bool PHGroupsDataSource::setData(const QModelIndex &index, const QVariant &value, int role) {
+    PHUserItem *node = nodeForIndex(index);
+    if (!node)
+        return false;
+    const ColumnKind kind = kindOfColumn(index.column());
+    if (kind == ColumnKind::Check && role == Qt::CheckStateRole) {
+        if (!isEnabled(index) || isHidden(index))
+            return false;
+    } else if (role != Qt::EditRole || (kind == ColumnKind::Text && !(flags(index) & Qt::ItemIsEditable))) {
+        return false;
+    }
     if (!node->hasChildren() || !belongsToTree(node))
-        return; // members have neither a name to edit nor a check box
+        return true; // members have neither a name to edit nor a check box
+    const QPersistentModelIndex kept(index);
+    if (identifierForColumn(index.column()) == kGroupColumn)
+        renameGroup(node, value.toString());
+    else
+        setRequired(node, kind == ColumnKind::Check ? value.toInt() == Qt::Checked : value.toBool());
+    rowChanged(kept);
+    return true;
+}
 
-    if (column == kGroupColumn) {
-        const QString name = cleanGroupName(value.toString());
-        if (name == node->value())
-            return;
-        const PHUserItem::Children &groups = m_rootItem->children();
-        const bool taken = std::any_of(groups.cbegin(), groups.cend(), [&](const PHUserItem::Ptr &group) {
-            return group.get() != node && group->value().compare(name, Qt::CaseInsensitive) == 0;
-        });
-        // What is left must still read back as this one group. (The editor
-        // has already refused blanks and colons with its own message.)
-        const QString why = PHNameRule::refusal(name, PHNameRule::Kind::Group);
-        if (!why.isEmpty() || taken) {
-            Log::write(
-                QStringLiteral("The group \"%1\" cannot be renamed to \"%2\"").arg(node->value(), name));
-            emit beepRequested();
-            return;
-        }
-        // A failed write replaces the tree, and with it this node: hold it first.
-        const PHUserItem::Ptr kept = node->shared_from_this();
-        node->setValue(name);
-        if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortGroups))
-            sortGroups();
-        if (!writeGroupfile())
-            return; // the tree now shows the file on disk, and the outline was reloaded
-        emit reloadRequested(outline ? outline : m_associatedView.data());
-        // The reload forgets the selection: keep the renamed group selected.
-        if (QObject *view = outline ? outline : m_associatedView.data()) {
-            QPointer<QObject> guarded(view);
-            QMetaObject::invokeMethod(
-                this,
-                [this, guarded, kept] {
-                    if (guarded)
-                        emit selectionRequested(guarded, kept.get());
-                },
-                Qt::QueuedConnection);
-        }
-        return;
+bool PHGroupsDataSource::renameGroup(PHUserItem *node, const QString &typed) {
+    const QString name = cleanGroupName(typed);
+    if (name == node->value())
+        return false;
+    const PHUserItem::Children &groups = m_rootItem->children();
+    const bool taken = std::any_of(groups.cbegin(), groups.cend(), [&](const PHUserItem::Ptr &group) {
+        return group.get() != node && group->value().compare(name, Qt::CaseInsensitive) == 0;
+    });
+    // What is left must still read back as this one group. (The editor
+    // has already refused blanks and colons with its own message.)
+    const QString why = PHNameRule::refusal(name, PHNameRule::Kind::Group);
+    if (!why.isEmpty() || taken) {
+        Log::write(QStringLiteral("The group \"%1\" cannot be renamed to \"%2\"").arg(node->value(), name));
+        emit beepRequested();
+        return false;
     }
+    // A failed write replaces the tree, and with it this node: hold it first.
+    const PHUserItem::Ptr kept = node->shared_from_this();
+    node->setValue(name);
+    if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortGroups))
+        sortGroups();
+    if (!writeGroupfile())
+        return false; // the tree now shows the file on disk, and the outline was reloaded
+    reload();
+    // The reload forgets the selection: keep the renamed group selected.
+    QMetaObject::invokeMethod(
+        this,
+        [this, kept] {
+            if (const QModelIndex index = indexForNode(kept.get()); index.isValid())
+                emit selectionRequested(index);
+        },
+        Qt::QueuedConnection);
+    return true;
+}
 
+bool PHGroupsDataSource::setRequired(PHUserItem *node, bool ticked) {
     PHFSItem *folder = activeDirectory();
     if (!folder || !folder->isPasswordProtected())
-        return; // the check box is disabled
+        return false; // the check box is disabled
     const QString name = node->value();
     QStringList list = folder->listForKey(PHFSItem::RequireGroupKey);
-    const bool ticked = value.toBool();
     bool added = false;
     if (!ticked && list.contains(name)) {
         list.removeAll(name);
@@ -151,53 +203,28 @@ void PHGroupsDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *
             emit nameRefused(
                 QStringLiteral("The group \"%1\" cannot be let into a folder. %2; give it a new name first.")
                     .arg(name, why));
-            return;
+            return false;
         }
         list.append(name);
         added = true;
     }
     folder->setListForKey(PHFSItem::RequireGroupKey, list);
-    if (folder->writeAccessFile() && added)
+    const bool written = folder->writeAccessFile();
+    if (written && added)
         emit groupRequired(name);
+    return written;
 }
 
-// ---------------------------------------------------------------- cells and editing
+// ---------------------------------------------------------------- editing
 
-bool PHGroupsDataSource::outlineViewShouldEditTableColumnItem(QObject *, const QString &column, void *item) {
-    if (column != kGroupColumn)
-        return true;
-    return item && nodeOf(item)->hasChildren();
-}
-
-void PHGroupsDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell,
-                                                                      const QString &column, void *item) {
-    if (column != kActiveColumn || !item)
+void PHGroupsDataSource::expansionChanged(const QModelIndex &index, bool expanded) {
+    if (expanded || !index.isValid())
         return;
-    if (nodeOf(item)->hasChildren()) {
-        const PHFSItem *folder = activeDirectory();
-        cell.enabled = folder && folder->isPasswordProtected() && !folder->isHandManaged();
-        cell.transparent = false;
-        if (folder && folder->isHandManaged())
-            cell.toolTip = PHFSItem::handManagedMessage;
-    } else {
-        cell.enabled = false;
-        cell.transparent = true;
-    }
+    emit selectionRequested(index);
+    emit actionRequested();
 }
 
-void PHGroupsDataSource::outlineViewSelectionDidChange(QObject *outline) {
-    if (outline)
-        emit actionRequested(outline);
-}
-
-void PHGroupsDataSource::outlineViewItemWillCollapse(QObject *outline, void *item) {
-    if (!outline || !item)
-        return;
-    emit selectionRequested(outline, item);
-    emit actionRequested(outline);
-}
-
-bool PHGroupsDataSource::outlineViewValidateText(QObject *, const QString &text) {
+bool PHGroupsDataSource::acceptsEditedText(const QModelIndex &, const QString &text) {
     if (PHString::stringByRemovingSurroundingWhitespace(text).isEmpty() || containsItem(text))
         return false;
     // Checked as typed and as it will be stored: a name the server would
@@ -229,31 +256,28 @@ bool PHGroupsDataSource::outlineViewValidateText(QObject *, const QString &text)
 
 // ---------------------------------------------------------------- drag and drop
 
-QStringList PHGroupsDataSource::outlineViewPasteboardTypes(QObject *) {
+QStringList PHGroupsDataSource::mimeTypes() const {
     return {PHUsersDataSource::pasteboardType};
 }
 
-bool PHGroupsDataSource::outlineViewValidateDrop(QObject *, const QMimeData *drag, void *&item,
-                                                 qint32 &childIndex) {
-    if (childIndex < 0)
-        childIndex = 0;
-    if (!drag || !drag->hasFormat(PHUsersDataSource::pasteboardType) || !item)
+bool PHGroupsDataSource::canDropMimeData(const QMimeData *drag, Qt::DropAction, int, int,
+                                         const QModelIndex &parent) const {
+    const PHUserItem *node = nodeForIndex(parent);
+    if (!drag || !drag->hasFormat(PHUsersDataSource::pasteboardType) || !node)
         return false;
-    const PHUserItem *node = nodeOf(item);
-    return node->hasChildren() && node != m_rootItem.get() && belongsToTree(node);
+    return node->hasChildren() && belongsToTree(node);
 }
 
-bool PHGroupsDataSource::outlineViewAcceptDrop(QObject *outline, const QMimeData *drag, void *item,
-                                               qint32 childIndex) {
-    if (!drag || !item)
+bool PHGroupsDataSource::dropMimeData(const QMimeData *drag, Qt::DropAction action, int row, int column,
+                                      const QModelIndex &parent) {
+    if (!canDropMimeData(drag, action, row, column, parent))
         return false;
     const QString text = QString::fromUtf8(drag->data(PHUsersDataSource::pasteboardType));
     const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    return addMember(outline, colon < 0 ? text : text.left(colon), nodeOf(item), childIndex);
+    return addMember(colon < 0 ? text : text.left(colon), nodeForIndex(parent), qMax(row, 0));
 }
 
-bool PHGroupsDataSource::addMember(QObject *outline, const QString &name, PHUserItem *group,
-                                   qint32 childIndex) {
+bool PHGroupsDataSource::addMember(const QString &name, PHUserItem *group, qint32 childIndex) {
     if (!group || !group->hasChildren() || group == m_rootItem.get() || !belongsToTree(group))
         return false;
     // Only a user of this panel's file can be a member: a drag from elsewhere
@@ -276,19 +300,16 @@ bool PHGroupsDataSource::addMember(QObject *outline, const QString &name, PHUser
     const qsizetype at = std::clamp<qsizetype>(childIndex, 0, members.size());
     const PHUserItem::Ptr groupPtr = group->shared_from_this();
     members.insert(at, PHUserItem::itemWithValueParentChildren(name, groupPtr, std::nullopt));
-    QObject *view = outline ? outline : m_associatedView.data();
-    emit reloadRequested(view);
     const bool written = writeGroupfile();
+    reload();
     // Show the new member in its group.
-    if (view && written) {
-        QPointer<QObject> guarded(view);
+    if (written)
         QMetaObject::invokeMethod(
             this,
-            [this, guarded, groupPtr] {
-                if (guarded)
-                    emit expansionRequested(guarded, groupPtr.get());
+            [this, groupPtr] {
+                if (const QModelIndex index = indexForNode(groupPtr.get()); index.isValid())
+                    emit expansionRequested(index);
             },
             Qt::QueuedConnection);
-    }
     return written;
 }

@@ -147,7 +147,7 @@ void PHUsersDataSource::failWrite(const QString &path, const QString &why) {
     Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
     // Show what is in force rather than what failed to be saved.
     m_dataArray = readUserfile(path, Report::Quietly, &m_loadFailed);
-    reloadView(nullptr);
+    reload();
     if (PanelContext *context = PanelContext::sharedInstance())
         context->displayError(kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
 }
@@ -212,7 +212,7 @@ bool PHUsersDataSource::mergeChangesOnDisk(const QString &path) {
     m_dataArray.clear();
     for (const auto &[name, hash] : merge.merged)
         m_dataArray.append(userRecord(name, hash));
-    reloadView(nullptr);
+    reload();
     if (!merge.conflicts.isEmpty()) {
         Log::write(QStringLiteral("the user file %1 was changed by another program; kept its version of %2")
                        .arg(path, merge.conflicts.join(QStringLiteral(", "))));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "model/PHEditRules.h"
-#include "model/PHViewProtocols.h"
 #include "model/PHXDataSource.h"
 #include "support/posix/PHErrorCode.h"
 
@@ -89,8 +88,9 @@ private:
 /// writes it back whole after every change, hashes new passwords, tells
 /// whether a name is taken and removes users.
 ///
-/// The users table shows one row in front of the records ("Any Valid User"),
-/// so table row r is record r − 1 wherever a row is passed.
+/// The users table shows one row in front of the records ("Any Valid User"):
+/// table row r is record r − 1. The operations by name or record never count
+/// that row.
 ///
 /// A write never half-succeeds: the file is replaced atomically or left whole.
 /// When it cannot be written (unwritable folder, a name that is not ASCII or
@@ -99,7 +99,7 @@ private:
 /// the panel's error display. A file that exists but cannot be read or decoded
 /// is logged and reported with `kUserFileReadError`, and is never written over
 /// until a later read succeeds.
-class PHUsersDataSource : public PHXDataSource, public PHTableViewDelegate {
+class PHUsersDataSource : public PHXDataSource {
     Q_OBJECT
 
 public:
@@ -212,20 +212,20 @@ public:
     /// Whatever the column, the value is the row's check-box state.
     void setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) override;
     QString summaryTextForRow(qint32 row) const override;
-    bool tableViewShouldEditTableColumnRow(QObject *tableView, const QString &column, qint32 row) override;
-    void tableViewWillDisplayCellForTableColumnRow(QObject *tableView, PHCell &cell, const QString &column,
-                                                   qint32 row) override;
-    /// Drag source: the first row's "name:hash" as both types; false for row 0.
-    bool tableViewWriteRowsToPasteboard(QObject *tableView, const QList<qint32> &rows,
-                                        QMimeData *pasteboard) override;
-    QStringList tableViewPasteboardTypes(QObject *tableView) override;
+    /// Every cell but the first row's name.
+    bool isEditable(qint32 row, const QString &column) const override;
+    /// Beside the names the user icon (the warning sign and why for a weak
+    /// hash); the check boxes act on a password-protected folder the panel may
+    /// rewrite.
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QStringList mimeTypes() const override;
+    /// A dragged user: the first row's "name:hash" as both types; none for row 0.
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
 
 signals:
     /// A name could not be used as asked (ticked into a folder); the message
     /// says why, for the person who asked.
     void nameRefused(const QString &message);
-    /// An edit was refused without words: the view beeps.
-    void beepRequested();
 
 private:
     enum class Report { Quietly, Loudly };

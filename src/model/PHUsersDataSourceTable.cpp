@@ -52,7 +52,7 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
             list.removeAll(anyUserRealName);
         folder->setListForKey(PHFSItem::RequireUserKey, list);
         if (ticked)
-            reloadView(nullptr);
+            reload();
         folder->writeAccessFile();
         return;
     }
@@ -73,7 +73,7 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
             }
             list = PHEditRules::requireUser(list, name);
             folder->setListForKey(PHFSItem::RequireUserKey, list);
-            reloadView(nullptr);
+            reload();
         }
     } else {
         list.removeAll(name);
@@ -86,7 +86,7 @@ QString PHUsersDataSource::summaryTextForRow(qint32 row) const {
     return objectAtRowColumn(row, kUserColumn).toString();
 }
 
-bool PHUsersDataSource::tableViewShouldEditTableColumnRow(QObject *, const QString &column, qint32 row) {
+bool PHUsersDataSource::isEditable(qint32 row, const QString &column) const {
     return row != 0 || column != kUserColumn;
 }
 
@@ -95,32 +95,37 @@ void PHUsersDataSource::setIcons(const QVariant &userIcon, const QVariant &weakH
     m_weakHashIcon = weakHashIcon;
 }
 
-void PHUsersDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell,
-                                                                  const QString &column, qint32 row) {
+QVariant PHUsersDataSource::data(const QModelIndex &index, int role) const {
+    if (!index.isValid())
+        return {};
+    const QString column = identifierForColumn(index.column());
+    const qint32 row = index.row();
+    const bool weak = row >= 1 && row <= m_dataArray.size() &&
+                      PHPasswordHash::isWeak(m_dataArray.at(row - 1).toMap().value(passwordKey).toString());
     if (column == kActiveColumn) {
         // A hand-managed file is shown as it is, read-only, with the reason.
         const PHFSItem *folder = activeDirectory();
-        cell.enabled = folder && folder->isPasswordProtected() && !folder->isHandManaged();
-        if (folder && folder->isHandManaged())
-            cell.toolTip = PHFSItem::handManagedMessage;
+        if (role == EnabledRole)
+            return folder && folder->isPasswordProtected() && !folder->isHandManaged();
+        if (role == Qt::ToolTipRole)
+            return folder && folder->isHandManaged() ? QVariant(PHFSItem::handManagedMessage) : QVariant();
     } else if (column == kUserColumn) {
-        cell.image = row == 0 ? QVariant() : m_userIcon;
-        if (row >= 1 && row <= m_dataArray.size() &&
-            PHPasswordHash::isWeak(m_dataArray.at(row - 1).toMap().value(passwordKey).toString())) {
-            // The theme's warning sign in place of the user icon.
-            cell.image = m_weakHashIcon;
-            cell.toolTip = PHPasswordHash::weakHashToolTip;
-        }
+        // The theme's warning sign in place of the user icon.
+        if (role == Qt::DecorationRole)
+            return row == 0 ? QVariant() : weak ? m_weakHashIcon : m_userIcon;
+        if (role == Qt::ToolTipRole)
+            return weak ? QVariant(PHPasswordHash::weakHashToolTip) : QVariant();
     }
+    return PHXDataSource::data(index, role);
 }
 
-bool PHUsersDataSource::tableViewWriteRowsToPasteboard(QObject *, const QList<qint32> &rows,
-                                                       QMimeData *pasteboard) {
-    if (rows.isEmpty() || !pasteboard)
-        return false;
-    const qint32 row = rows.first();
+QMimeData *PHUsersDataSource::mimeData(const QModelIndexList &indexes) const {
+    qint32 row = -1;
+    for (const QModelIndex &index : indexes)
+        if (row < 0 || index.row() < row)
+            row = index.row();
     if (row < 1 || row > m_dataArray.size())
-        return false; // "Any Valid User" is nobody in particular
+        return nullptr; // "Any Valid User" is nobody in particular
     const QVariant &element = m_dataArray.at(row - 1);
     QString text;
     if (element.typeId() == QMetaType::QVariantMap) {
@@ -131,12 +136,13 @@ bool PHUsersDataSource::tableViewWriteRowsToPasteboard(QObject *, const QList<qi
         text = element.toString();
     }
     if (text.isEmpty())
-        return false;
+        return nullptr;
+    auto *pasteboard = new QMimeData;
     pasteboard->setData(pasteboardType, text.toUtf8());
     pasteboard->setText(text);
-    return true;
+    return pasteboard;
 }
 
-QStringList PHUsersDataSource::tableViewPasteboardTypes(QObject *) {
+QStringList PHUsersDataSource::mimeTypes() const {
     return {pasteboardType, QStringLiteral("text/plain")};
 }

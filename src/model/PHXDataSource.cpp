@@ -4,11 +4,11 @@
 #include <QStringList>
 #include <QVariantMap>
 
-PHXDataSource::PHXDataSource(QObject *parent) : QObject(parent) {
+PHXDataSource::PHXDataSource(QObject *parent) : PHItemModel(parent) {
 }
 
 PHXDataSource::PHXDataSource(QVariantList dataArray, QObject *parent)
-    : QObject(parent), m_dataArray(std::move(dataArray)) {
+    : PHItemModel(parent), m_dataArray(std::move(dataArray)) {
 }
 
 PHXDataSource::~PHXDataSource() = default;
@@ -22,7 +22,9 @@ std::unique_ptr<PHXDataSource> PHXDataSource::dataSourceWithDataArray(QVariantLi
 }
 
 void PHXDataSource::setDataArray(QVariantList dataArray) {
+    beginResetModel();
     m_dataArray = std::move(dataArray);
+    endResetModel();
 }
 
 bool PHXDataSource::hasRecordRows() const {
@@ -93,23 +95,97 @@ QString PHXDataSource::summaryTextForRow(qint32 row) const {
     return text;
 }
 
-qint32 PHXDataSource::numberOfRowsInTableView(QObject *) {
-    return numberOfRows();
-}
-
-QVariant PHXDataSource::tableViewObjectValueForTableColumnRow(QObject *, const QString &column, qint32 row) {
-    return objectAtRowColumn(row, column);
-}
-
-void PHXDataSource::tableViewSetObjectValueForTableColumnRow(QObject *, const QVariant &value,
-                                                             const QString &column, qint32 row) {
-    setObjectForRowColumn(value, row, column);
+bool PHXDataSource::isEditable(qint32, const QString &) const {
+    return false;
 }
 
 bool PHXDataSource::removeElement(qsizetype index) {
     if (index < 0 || index >= m_dataArray.size())
         return false;
     m_dataArray.removeAt(index);
-    reloadView(nullptr);
+    reload();
     return true;
+}
+
+QModelIndex PHXDataSource::index(int row, int column, const QModelIndex &parent) const {
+    if (parent.isValid() || row < 0 || column < 0 || row >= rowCount() || column >= columnCount())
+        return {};
+    return createIndex(row, column);
+}
+
+QModelIndex PHXDataSource::parent(const QModelIndex &) const {
+    return {};
+}
+
+int PHXDataSource::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : qMax(0, int(numberOfRows()));
+}
+
+bool PHXDataSource::hasChildren(const QModelIndex &parent) const {
+    return !parent.isValid() && rowCount() > 0;
+}
+
+QVariant PHXDataSource::data(const QModelIndex &index, int role) const {
+    if (!index.isValid())
+        return {};
+    const ColumnKind kind = kindOfColumn(index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole: {
+        if (kind != ColumnKind::Text)
+            return {};
+        const QVariant value = objectAtRowColumn(index.row(), identifierForColumn(index.column()));
+        return value.typeId() == QMetaType::QString ? value : QVariant(descriptionOfValue(value));
+    }
+    case Qt::CheckStateRole:
+        if (kind != ColumnKind::Check || isHidden(index))
+            return {};
+        return objectAtRowColumn(index.row(), identifierForColumn(index.column())).toBool() ? Qt::Checked
+                                                                                            : Qt::Unchecked;
+    default:
+        return PHItemModel::data(index, role);
+    }
+}
+
+bool PHXDataSource::setData(const QModelIndex &index, const QVariant &value, int role) {
+    if (!index.isValid())
+        return false;
+    const ColumnKind kind = kindOfColumn(index.column());
+    QVariant stored;
+    if (kind == ColumnKind::Check && role == Qt::CheckStateRole) {
+        if (!isEnabled(index) || isHidden(index))
+            return false;
+        stored = value.toInt() == Qt::Checked;
+    } else if (role == Qt::EditRole && (kind != ColumnKind::Text || (flags(index) & Qt::ItemIsEditable))) {
+        stored = value;
+    } else {
+        return false;
+    }
+    // The subclass may reload the table, and so end this index.
+    const QPersistentModelIndex kept(index);
+    setObjectForRowColumn(stored, index.row(), identifierForColumn(index.column()));
+    rowChanged(kept);
+    return true;
+}
+
+Qt::ItemFlags PHXDataSource::flags(const QModelIndex &index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    switch (kindOfColumn(index.column())) {
+    case ColumnKind::Text:
+        if (isEditable(index.row(), identifierForColumn(index.column())))
+            flags |= Qt::ItemIsEditable;
+        break;
+    case ColumnKind::Check:
+        if (isEnabled(index) && !isHidden(index))
+            flags |= Qt::ItemIsUserCheckable;
+        break;
+    case ColumnKind::PopUp:
+    case ColumnKind::Button:
+        break;
+    }
+    if (!mimeTypes().isEmpty())
+        flags |= Qt::ItemIsDragEnabled;
+    return flags;
 }

@@ -1,26 +1,22 @@
 #pragma once
 
-#include <QObject>
+#include "model/PHItemModel.h"
+
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
 
 #include <memory>
 
-/// A table data source over a list. Each element is either a key/value record
-/// (a row whose columns are its keys) or any other value (a one-column row);
-/// the first element decides the shape of every row.
+/// A table over a list. Each element is either a key/value record (a row
+/// whose columns are its keys) or any other value (a one-column row); the
+/// first element decides the shape of every row. Columns are named by their
+/// identifiers: a record's keys.
 ///
-/// The operations named after the view's questions (`numberOfRowsInTableView`,
-/// `tableViewObjectValueForTableColumnRow`, ...) take the asking view as a plain
-/// `QObject *` and a column by its identifier: the item-model adapter of the
-/// table forwards its questions here, so no view type is needed to build,
-/// test or subclass a data source.
-///
-/// A data source never touches a view directly. When its rows change it emits
-/// `reloadRequested` with the view it was asked about (possibly null); the
-/// adapter listening to it resets the table.
-class PHXDataSource : public QObject {
+/// Subclasses that show other rows (a fixed row in front, rows from
+/// elsewhere) override the row operations; those that show icons, tooltips
+/// or disabled cells override data() for those roles.
+class PHXDataSource : public PHItemModel {
     Q_OBJECT
 
 public:
@@ -33,7 +29,7 @@ public:
 
     const QVariantList &dataArray() const { return m_dataArray; }
     QVariantList &dataArray() { return m_dataArray; }
-    /// Takes the list; an empty list stands for "none".
+    /// Takes the list (an empty list stands for "none") and shows it.
     void setDataArray(QVariantList dataArray);
 
     // Shape and contents. Rows count from 0 here; subclasses that show extra
@@ -49,13 +45,9 @@ public:
     /// A record row: the text of every value, each followed by one space, in
     /// the record's own order. A plain row: the element's text.
     virtual QString summaryTextForRow(qint32 row) const;
+    /// Whether typing into a text cell may start (never, unless a subclass says so).
+    virtual bool isEditable(qint32 row, const QString &column) const;
 
-    // The table's questions.
-    virtual qint32 numberOfRowsInTableView(QObject *tableView);
-    virtual QVariant tableViewObjectValueForTableColumnRow(QObject *tableView, const QString &column,
-                                                           qint32 row);
-    virtual void tableViewSetObjectValueForTableColumnRow(QObject *tableView, const QVariant &value,
-                                                          const QString &column, qint32 row);
     /// Removes element `index` (from 0); false, changing nothing, outside the list.
     bool removeElement(qsizetype index);
 
@@ -63,14 +55,18 @@ public:
     /// joined with ", ", anything without a text form as its type name.
     static QString descriptionOfValue(const QVariant &value);
 
-signals:
-    /// The rows changed; the table showing them (the view passed, or any
-    /// view of this data source when it is null) must be reloaded.
-    void reloadRequested(QObject *view);
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    int rowCount(const QModelIndex &parent = {}) const override;
+    bool hasChildren(const QModelIndex &parent = {}) const override;
+    /// Text columns show the value's text, check columns its truth.
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    /// A ticked or cleared check box (unless disabled), or typed text.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
 
 protected:
     bool hasRecordRows() const;
-    void reloadView(QObject *view) { emit reloadRequested(view); }
 
     QVariantList m_dataArray;
 };

@@ -84,8 +84,8 @@ QList<QObject *> receiversOf(QObject *panel) {
 template <typename View>
 void checkAndNameColumns(const View &view, QHeaderView *header, const QString &identifier,
                          const QString &title) {
-    view->setColumns({{QStringLiteral("active"), QString(), PHItemModelAdapter::ColumnKind::Check},
-                      {identifier, title, PHItemModelAdapter::ColumnKind::Text}});
+    view->setColumns({{QStringLiteral("active"), QString(), PHItemModel::ColumnKind::Check},
+                      {identifier, title, PHItemModel::ColumnKind::Text}});
     header->setSectionResizeMode(0, QHeaderView::Fixed);
     header->resizeSection(0, 28);
     header->setStretchLastSection(true);
@@ -508,18 +508,18 @@ void PortholdPref::setTables() {
     // The folder outline.
     delete m_files;
     m_files = new PHFSDataSource(portholdLocation(PHWebRoot::Root), this);
-    m_files->setMenu(m_directoryMenu);
     connect(m_files, &PHFSDataSource::accessFileChangedOnDisk, this, [this](PHFSItem *item) {
         // Another program edited a folder's access file: show what it says now.
-        m_webDirOutline->reloadItem(item, false);
+        m_files->refreshFolder(item);
         if (item == m_fsItem)
             webOutlineClick(nullptr);
     });
-    m_webDirOutline->setDataSource(m_files, m_files);
+    m_webDirOutline->setModel(m_files);
     m_webDirOutline->setColumns(
-        {{QStringLiteral("dir"), QStringLiteral("Folder"), PHItemModelAdapter::ColumnKind::Text},
-         {QStringLiteral("protect"), QStringLiteral("Protection"), PHItemModelAdapter::ColumnKind::PopUp},
-         {QStringLiteral("delete"), QString(), PHItemModelAdapter::ColumnKind::Button}});
+        {{QStringLiteral("dir"), QStringLiteral("Folder"), PHItemModel::ColumnKind::Text},
+         {QStringLiteral("protect"), QStringLiteral("Protection"), PHItemModel::ColumnKind::PopUp},
+         {QStringLiteral("delete"), QString(), PHItemModel::ColumnKind::Button}});
+    m_webDirOutline->setPopUpMenu(QStringLiteral("protect"), m_directoryMenu);
     m_webDirOutline->setOutlineColumn(QStringLiteral("dir"));
     QHeaderView *header = m_webDirOutline->header();
     header->setStretchLastSection(false);
@@ -549,7 +549,7 @@ void PortholdPref::setTables() {
     fitFolderColumns(m_webDirOutline, m_webDirOutline->font());
     delete m_addressSource;
     m_addressSource = new PHAddressDataSource(this);
-    m_addressTable->setDataSource(m_addressSource, m_addressSource);
+    m_addressTable->setModel(m_addressSource);
     checkAndNameColumns(m_addressTable, m_addressTable->horizontalHeader(), QStringLiteral("address"),
                         QStringLiteral("Address"));
     m_addressTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -558,18 +558,12 @@ void PortholdPref::setTables() {
 void PortholdPref::reloadUsersAndGroups() {
     delete m_users;
     m_users = new PHUsersDataSource(this);
-    m_userTable->setDataSource(m_users, m_users);
+    m_userTable->setModel(m_users);
     m_userTable->reloadData();
     delete m_groups;
     m_groups = new PHGroupsDataSource(userArray(), this);
     m_groups->setUserFileLoadFailed(m_users->loadFailed());
-    m_groups->setOutlineView(m_groupOutline);
-    m_groupOutline->setDataSource(m_groups, m_groups);
-    QPointer<PHOutlineView> outline(m_groupOutline);
-    connect(m_groups, &PHGroupsDataSource::reloadRequested, m_groupOutline, [outline](QObject *view) {
-        if (outline && (!view || view == outline))
-            outline->reloadData();
-    });
+    m_groupOutline->setModel(m_groups);
     m_groupOutline->reloadData();
     wireGroupsDataSource();
 }
@@ -608,23 +602,22 @@ void PortholdPref::wireActions() {
             [this] { PHAction::run("webOutlineClick:", [&] { webOutlineClick(m_webDirOutline); }); });
     connect(m_webDirOutline, &PHOutlineView::doubleAction, this,
             [this] { PHAction::run("viewSelectionOnWeb:", [&] { viewSelectionOnWeb(m_webDirOutline); }); });
-    connect(m_webDirOutline, &PHOutlineView::buttonClicked, this, [this](const QString &, void *item) {
-        PHAction::run("clearAccessPrompt:", [&] {
-            // The button acts on its own row; when the guard keeps the
-            // selection elsewhere, it does nothing.
-            if (m_webDirOutline->selectItem(item, false) && m_webDirOutline->selectedItem() == item)
-                clearAccessPrompt(m_webDirOutline);
-        });
-    });
+    connect(m_webDirOutline, &PHOutlineView::buttonClicked, this,
+            [this](const QString &, const QModelIndex &index) {
+                PHAction::run("clearAccessPrompt:", [&] {
+                    // The button acts on its own row; when the guard keeps the
+                    // selection elsewhere, it does nothing.
+                    if (m_webDirOutline->selectIndex(index, false) &&
+                        m_webDirOutline->selectedIndex() == index)
+                        clearAccessPrompt(m_webDirOutline);
+                });
+            });
     connect(m_addressTable, &PHTableView::action, this,
             [this] { PHAction::run("addressClick:", [&] { addressClick(m_addressTable); }); });
     // A reload forgets the selection: the buttons that act on it follow.
-    connect(m_addressTable->adapter(), &QAbstractItemModel::modelReset, this,
-            [this] { addressClick(m_addressTable); });
-    connect(m_userTable->adapter(), &QAbstractItemModel::modelReset, this,
-            [this] { userClick(m_userTable); });
-    connect(m_groupOutline->adapter(), &QAbstractItemModel::modelReset, this,
-            [this] { groupClick(m_groupOutline); });
+    connect(m_addressTable, &PHTableView::rowsReloaded, this, [this] { addressClick(m_addressTable); });
+    connect(m_userTable, &PHTableView::rowsReloaded, this, [this] { userClick(m_userTable); });
+    connect(m_groupOutline, &PHOutlineView::rowsReloaded, this, [this] { groupClick(m_groupOutline); });
     connect(m_userTable, &PHTableView::action, this,
             [this] { PHAction::run("userClick:", [&] { userClick(m_userTable); }); });
     connect(m_groupOutline, &PHOutlineView::action, this,
@@ -787,6 +780,10 @@ PHFSItem *PortholdPref::selectedItem() {
     return m_fsItem;
 }
 
+PHFSItem *PortholdPref::selectedFolder() const {
+    return m_files ? m_files->folderForIndex(m_webDirOutline->selectedIndex()) : nullptr;
+}
+
 // ----- Error display -----
 
 void PortholdPref::displayError(qint32 code, const QString &detail) {
@@ -832,7 +829,7 @@ void PortholdPref::userClick(QObject *) {
 }
 
 void PortholdPref::groupClick(QObject *) {
-    auto *item = static_cast<PHUserItem *>(m_groupOutline->selectedItem());
+    PHUserItem *item = m_groups ? m_groups->nodeForIndex(m_groupOutline->selectedIndex()) : nullptr;
     if (!item) {
         m_groupDeleteButton->setEnabled(false);
         m_groupDeleteButton->setToolTip(QString());
@@ -859,7 +856,7 @@ bool PortholdPref::tableViewDeleteRow(QObject *tableView, qint32) {
     else if (tableView == m_addressTable)
         removeAddress(tableView);
     else if (tableView == m_webDirOutline) {
-        auto *item = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
+        PHFSItem *item = selectedFolder();
         if (!item || !item->hasAccessFile())
             return false;
         clearAccessPrompt(tableView);

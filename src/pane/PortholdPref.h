@@ -226,6 +226,8 @@ private:
     void showGroupMenu(const QPoint &at);
     /// The group or member selected in the groups outline, if any.
     PHUserItem::Ptr selectedGroupItem() const;
+    /// The folder of the outline's selected row, or null.
+    PHFSItem *selectedFolder() const;
     void addMemberToGroup(const QString &user, const PHUserItem::Ptr &group);
     /// Asks the server, on a worker, whether it can read a folder's access
     /// file just saved by hand; when it cannot, says why and offers to put

@@ -8,7 +8,6 @@
 #include "model/PHUserItem.h"
 #include "platform/PHAction.h"
 #include "support/PHExtensions.h"
-#include "views/PHItemModelAdapter.h"
 
 #include <QAction>
 #include <QMenu>
@@ -69,9 +68,9 @@ void PortholdPref::showFolderMenu(const QPoint &at) {
         return;
     // A right click has already selected its row (or raised the save
     // prompt, and then the menu would name the wrong folder).
-    auto *item = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
+    PHFSItem *item = selectedFolder();
     const QModelIndex pointed = m_webDirOutline->indexAt(at);
-    if (!item || (pointed.isValid() && m_webDirOutline->adapter()->itemForIndex(pointed) != item))
+    if (!item || (pointed.isValid() && m_files->folderForIndex(pointed) != item))
         return;
     auto *menu = new QMenu(m_webDirOutline);
     menu->setObjectName(QStringLiteral("folderContextMenu"));
@@ -81,15 +80,14 @@ void PortholdPref::showFolderMenu(const QPoint &at) {
     const QString refusal = whyFoldersCannotChange();
     const qint32 current = qMin(item->authStatus(), 4);
     QPointer<PHFSItem> target(item);
-    QPointer<PHOutlineView> outline(m_webDirOutline);
+    QPointer<PHFSDataSource> files(m_files);
+    const int protect = m_webDirOutline->columnForIdentifier(kProtectColumn);
     for (qint32 mode = 0; mode <= 4; ++mode) {
-        QAction *entry = addEntry(menu, PHFSItem::modeName(mode), "folderMenu:mode", [outline, target, mode] {
-            if (!outline || !target)
-                return;
-            PHItemModelAdapter *adapter = outline->adapter();
-            adapter->setData(adapter->indexForItem(target, outline->columnForIdentifier(kProtectColumn)),
-                             mode, Qt::EditRole);
-        });
+        QAction *entry =
+            addEntry(menu, PHFSItem::modeName(mode), "folderMenu:mode", [files, target, mode, protect] {
+                if (files && target)
+                    files->setData(files->indexForFolder(target, protect), mode, Qt::EditRole);
+            });
         entry->setCheckable(true);
         entry->setChecked(mode == current);
         entry->setEnabled(refusal.isEmpty() && !item->isHandManaged());
@@ -169,9 +167,11 @@ void PortholdPref::showGroupMenu(const QPoint &at) {
     menu->setToolTipsVisible(true);
     if (isGroup) {
         QPointer<PHOutlineView> outline(m_groupOutline);
-        addEntry(menu, QStringLiteral("Rename"), "groupMenu:rename", [outline, item] {
-            if (outline)
-                outline->editColumnItem(kGroupColumn, item.get());
+        QPointer<PHGroupsDataSource> groups(m_groups);
+        addEntry(menu, QStringLiteral("Rename"), "groupMenu:rename", [outline, groups, item] {
+            if (outline && groups)
+                outline->editCell(
+                    groups->indexForNode(item.get(), outline->columnForIdentifier(kGroupColumn)));
         });
         addEntry(menu, QStringLiteral("Delete"), "groupMenu:delete", [this] { deleteGroup(m_groupOutline); });
         QMenu *members = menu->addMenu(QStringLiteral("Add Member"));
@@ -201,7 +201,7 @@ void PortholdPref::showGroupMenu(const QPoint &at) {
 void PortholdPref::addMemberToGroup(const QString &user, const PHUserItem::Ptr &group) {
     if (!m_groups || !group)
         return;
-    if (m_groups->addMember(m_groupOutline, user, group.get(), qint32(group->children().size())))
+    if (m_groups->addMember(user, group.get(), qint32(group->children().size())))
         showMessage(PHThemeColors::Meaning::Positive,
                     QStringLiteral("Added %1 to the group %2").arg(user, group->value()));
 }

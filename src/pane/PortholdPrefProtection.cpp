@@ -182,7 +182,7 @@ void PortholdPref::deleteAddress(const QString &address) {
 // ----- Clearing a folder -----
 
 void PortholdPref::clearAccessPrompt(QObject *) {
-    m_fsItem = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
+    m_fsItem = selectedFolder();
     PHFSItem *item = m_fsItem;
     if (!item)
         return;
@@ -273,7 +273,7 @@ bool PortholdPref::saveCustomEdit(QObject *) {
         return false;
     m_manuallyEdited = false;
     if (m_fsItem)
-        m_webDirOutline->reloadItem(m_fsItem);
+        m_files->refreshFolder(m_fsItem);
     webOutlineClick(nullptr);
     checkManualSave(item, previous);
     return true;
@@ -351,7 +351,7 @@ void PortholdPref::revertManualSave(PHFSItem *item, const std::optional<QString>
     const bool reverted = previous
                               ? (item->setStringValue(*previous), item->writeAccessFileEvenWhenUnprotected())
                               : item->deleteAccessFile();
-    m_webDirOutline->reloadItem(item);
+    m_files->refreshFolder(item);
     webOutlineClick(nullptr);
     if (reverted)
         showMessage(PHThemeColors::Meaning::Normal,

@@ -109,15 +109,12 @@ void PortholdPref::wireGroupsDataSource() {
         return;
     // The group being renamed does not count as taking its own name.
     QPointer<PHOutlineView> outline(m_groupOutline);
-    m_groups->setEditedItemProvider([outline]() -> PHUserItem * {
-        if (!outline || !outline->isEditing())
+    QPointer<PHGroupsDataSource> groups(m_groups);
+    m_groups->setEditedItemProvider([outline, groups]() -> PHUserItem * {
+        if (!outline || !groups || !outline->isEditing())
             return nullptr;
-        return static_cast<PHUserItem *>(outline->adapter()->itemForIndex(outline->currentIndex()));
+        return groups->nodeForIndex(outline->currentIndex());
     });
-    PHItemModelAdapter *adapter = m_groupOutline->adapter();
-    connect(m_groups, &PHGroupsDataSource::groupsAboutToBeReordered, adapter,
-            &PHItemModelAdapter::beginReorder);
-    connect(m_groups, &PHGroupsDataSource::groupsReordered, adapter, &PHItemModelAdapter::endReorder);
     connect(m_groups, &PHGroupsDataSource::groupRequired, this,
             [this] { PHAction::run("groupRequired", [&] { warnIfGroupsUnavailable(); }); });
     connect(m_groups, &PHGroupsDataSource::nameRefused, this, [this](const QString &message) {
@@ -371,8 +368,9 @@ void PortholdPref::addGroup(QObject *) {
     const PHUserItem::Ptr group = m_groups->addNewGroup(m_groups->newGroupName());
     m_groupOutline->reloadData();
     // Selected alone and opened for typing, so it can be named at once.
-    if (m_groupOutline->selectItem(group.get(), false))
-        m_groupOutline->editColumnItem(kGroupColumn, group.get());
+    if (m_groupOutline->selectIndex(m_groups->indexForNode(group.get()), false))
+        m_groupOutline->editCell(
+            m_groups->indexForNode(group.get(), m_groupOutline->columnForIdentifier(kGroupColumn)));
     groupClick(m_groupOutline);
 }
 
@@ -460,7 +458,7 @@ void PortholdPref::removeGrants(const QList<PHAccessGrants::Folder> &folders, co
 PHUserItem::Ptr PortholdPref::selectedGroupItem() const {
     if (!m_groups)
         return nullptr;
-    auto *selected = static_cast<PHUserItem *>(m_groupOutline->selectedItem());
+    PHUserItem *selected = m_groups->nodeForIndex(m_groupOutline->selectedIndex());
     return selected ? selected->shared_from_this() : nullptr;
 }
 

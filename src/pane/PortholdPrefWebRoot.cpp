@@ -212,9 +212,9 @@ void PortholdPref::openFolder(const QString &path) {
 void PortholdPref::webOutlineClick(QObject *) {
     if (m_manuallyEdited)
         return;
-    m_fsItem = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
+    m_fsItem = selectedFolder();
     if (m_fsItem)
-        m_webDirOutline->reloadItem(m_fsItem, true);
+        m_files->refreshFolder(m_fsItem, true);
     const bool hasFile = m_fsItem && m_fsItem->hasAccessFile();
     m_customViewText->setReadOnly(!hasFile);
     m_customViewText->setTextInteractionFlags(hasFile ? Qt::TextEditorInteraction : Qt::NoTextInteraction);
@@ -246,7 +246,7 @@ QUrl PortholdPref::webAddressForItem(PHFSItem *item) const {
 }
 
 void PortholdPref::viewSelectionOnWeb(QObject *) {
-    auto *item = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
+    auto *item = selectedFolder();
     if (!item)
         return;
     const QUrl address = webAddressForItem(item);
@@ -293,7 +293,7 @@ void PortholdPref::showEffectiveAccess() {
 }
 
 void PortholdPref::checkSelectionAccess(QObject *) {
-    auto *item = static_cast<PHFSItem *>(m_webDirOutline->selectedItem());
+    auto *item = selectedFolder();
     if (!item || !m_files || m_checkingAccess)
         return;
     const QString base = PHAccessCheck::serverAddress(

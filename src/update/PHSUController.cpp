@@ -15,7 +15,6 @@
 #include "support/PHVersionNumber.h"
 #include "update/PHUpdateSignature.h"
 #include "update/Socket.h"
-#include "views/PHItemModelAdapter.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -283,14 +282,13 @@ bool PHSUController::ensureSheet() {
     m_suProgress = progress;
     // The layout names the table's columns by record key ("columns") and
     // titles them ("columnTitles").
-    auto *adapter = new PHItemModelAdapter(m_newVersion, m_ds, nullptr, m_newVersion);
     const QStringList keys = m_newVersion->property("columns").toStringList();
     const QStringList titles = m_newVersion->property("columnTitles").toStringList();
-    QList<PHItemModelAdapter::Column> columns;
+    QList<PHItemModel::Column> columns;
     for (qsizetype i = 0; i < keys.size(); ++i)
-        columns.append({keys[i], titles.value(i, keys[i]), PHItemModelAdapter::ColumnKind::Text});
-    adapter->setColumns(columns);
-    m_newVersion->setModel(adapter);
+        columns.append({keys[i], titles.value(i, keys[i]), PHItemModel::ColumnKind::Text});
+    m_ds->setColumns(columns);
+    m_newVersion->setModel(m_ds);
 
     const auto connectButton = [this](const char *name, void (PHSUController::*action)(QObject *)) {
         if (auto *button = m_suSheet->findChild<QAbstractButton *>(QLatin1String(name)))
@@ -713,9 +711,6 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
             return;
         }
         m_ds->setDataArray({product});
-        // The table asks again: it still counts the rows of the last offer.
-        if (auto *adapter = qobject_cast<PHItemModelAdapter *>(m_newVersion->model()))
-            adapter->reloadData();
         m_newVersion->resizeColumnsToContents();
         setProgressMaximum(product.value(QStringLiteral("version byte size")).toLongLong());
         setProgressBytes(0);

@@ -57,28 +57,32 @@ QString PHAddressDataSource::summaryTextForRow(qint32 row) const {
     return objectAtRowColumn(row, kAddress).toString();
 }
 
-bool PHAddressDataSource::tableViewShouldEditTableColumnRow(QObject *, const QString &column, qint32) {
+bool PHAddressDataSource::isEditable(qint32, const QString &column) const {
     return column == kAddress;
 }
 
-void PHAddressDataSource::tableViewWillDisplayCellForTableColumnRow(QObject *, PHCell &cell,
-                                                                    const QString &column, qint32 row) {
+QVariant PHAddressDataSource::data(const QModelIndex &index, int role) const {
+    if (!index.isValid())
+        return {};
     PanelContext *context = PanelContext::sharedInstance();
-    if (column == kAddress) {
+    const QString column = identifierForColumn(index.column());
+    const qint32 row = index.row();
+    if (column == kAddress && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
         // 127.0.0.1 is written with ::1 beside it: it stands for this computer
         // whichever way a browser here reaches the server.
-        if (context && row >= 0 && row < numberOfRows() &&
-            context->addressAtIndex(row) == PHFSItem::thisComputerAddress) {
-            cell.title = thisComputerTitle;
-            cell.toolTip =
-                QStringLiteral("Clients on this computer: 127.0.0.1 and ::1 (IPv4 and IPv6 loopback)");
-        }
-        return;
+        const bool thisComputer = context && row >= 0 && row < numberOfRows() &&
+                                  context->addressAtIndex(row) == PHFSItem::thisComputerAddress;
+        if (role == Qt::ToolTipRole)
+            return thisComputer ? QVariant(QStringLiteral(
+                                      "Clients on this computer: 127.0.0.1 and ::1 (IPv4 and IPv6 loopback)"))
+                                : QVariant();
+        if (thisComputer)
+            return thisComputerTitle;
+    } else if (column == kActive && (role == EnabledRole || role == Qt::ToolTipRole)) {
+        PHFSItem *item = context ? context->selectedItem() : nullptr;
+        if (role == EnabledRole)
+            return item && item->isAddressProtected() && !item->isHandManaged();
+        return item && item->isHandManaged() ? QVariant(PHFSItem::handManagedMessage) : QVariant();
     }
-    if (column != kActive)
-        return;
-    PHFSItem *item = context ? context->selectedItem() : nullptr;
-    cell.enabled = item && item->isAddressProtected() && !item->isHandManaged();
-    if (item && item->isHandManaged())
-        cell.toolTip = PHFSItem::handManagedMessage;
+    return PHXDataSource::data(index, role);
 }

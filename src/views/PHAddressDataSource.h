@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/PHViewProtocols.h"
 #include "model/PHXDataSource.h"
 
 /// The address table: the panel's known-address list (read through the panel
@@ -8,7 +7,7 @@
 /// folder lists each address in its current mode. Ticking edits that folder's
 /// list and rewrites its access file; typing into an address hands the new
 /// text, lower-cased, to the panel.
-class PHAddressDataSource : public PHXDataSource, public PHTableViewDelegate {
+class PHAddressDataSource : public PHXDataSource {
     Q_OBJECT
 public:
     /// What the address table shows for 127.0.0.1 (typing still edits the address).
@@ -21,7 +20,9 @@ public:
     void setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) override;
     QString summaryTextForRow(qint32 row) const override;
 
-    bool tableViewShouldEditTableColumnRow(QObject *tableView, const QString &column, qint32 row) override;
-    void tableViewWillDisplayCellForTableColumnRow(QObject *tableView, PHCell &cell, const QString &column,
-                                                   qint32 row) override;
+    /// The addresses only.
+    bool isEditable(qint32 row, const QString &column) const override;
+    /// 127.0.0.1 shows as this computer; the check boxes act on an
+    /// address-protected folder the panel may rewrite.
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 };

@@ -1,7 +1,7 @@
 #include "views/PHCheckBoxCell.h"
 
+#include "model/PHItemModel.h"
 #include "platform/PHThemeColors.h"
-#include "views/PHItemModelAdapter.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -9,10 +9,6 @@
 #include <QPainter>
 
 namespace {
-PHCell cellOf(const QModelIndex &index) {
-    const auto *adapter = qobject_cast<const PHItemModelAdapter *>(index.model());
-    return adapter ? adapter->cellForIndex(index) : PHCell();
-}
 QStyle *styleOf(const QStyleOptionViewItem &option) {
     return option.widget ? option.widget->style() : QApplication::style();
 }
@@ -31,15 +27,14 @@ void PHCheckBoxCell::paint(QPainter *painter, const QStyleOptionViewItem &option
     initStyleOption(&opt, index);
     QStyle *style = styleOf(option);
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, option.widget);
-    const PHCell cell = cellOf(index);
     const QVariant state = index.data(Qt::CheckStateRole);
-    if (cell.transparent || !state.isValid())
+    if (PHItemModel::isHidden(index) || !state.isValid())
         return;
     QStyleOptionViewItem check = opt;
     check.rect = checkFrame(option);
     check.state &= ~(QStyle::State_On | QStyle::State_Off | QStyle::State_NoChange | QStyle::State_HasFocus);
     check.state |= state.toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
-    if (!cell.enabled)
+    if (!PHItemModel::isEnabled(index))
         check.state &= ~QStyle::State_Enabled;
     style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &check, painter, option.widget);
     // Some styles outline the box in a shade of the window colour, which

@@ -2,9 +2,9 @@
 
 #include <QStyledItemDelegate>
 
-/// A small check box centred in its cell. Drawn disabled when the data
-/// source's delegate disabled the cell, not drawn at all when it made it
-/// transparent; a click or Space toggles it only when it is enabled.
+/// A small check box centred in its cell. Drawn disabled when the model
+/// says the cell is not enabled, not drawn at all when it is hidden; a click
+/// or Space toggles it only when it is enabled.
 class PHCheckBoxCell : public QStyledItemDelegate {
     Q_OBJECT
 public:

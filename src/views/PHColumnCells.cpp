@@ -5,23 +5,21 @@
 #include "views/PHImageButtonCell.h"
 #include "views/PHPopUpButtonCell.h"
 
-QAbstractItemDelegate *PHNewCellForColumnKind(PHItemModelAdapter::ColumnKind kind, QAbstractItemView *view) {
+QAbstractItemDelegate *PHNewCellForColumnKind(PHItemModel::ColumnKind kind, QAbstractItemView *view) {
     switch (kind) {
-    case PHItemModelAdapter::ColumnKind::Text:
+    case PHItemModel::ColumnKind::Text:
         return new PHIconTextDelegate(view);
-    case PHItemModelAdapter::ColumnKind::Check:
+    case PHItemModel::ColumnKind::Check:
         return new PHCheckBoxCell(view);
-    case PHItemModelAdapter::ColumnKind::PopUp:
+    case PHItemModel::ColumnKind::PopUp:
         return new PHPopUpButtonCell(view);
-    case PHItemModelAdapter::ColumnKind::Button:
+    case PHItemModel::ColumnKind::Button:
         return new PHImageButtonCell(view);
     }
     return nullptr;
 }
 
-void PHSetCellForColumn(QAbstractItemView *view, const PHItemModelAdapter *adapter, const QString &identifier,
-                        QAbstractItemDelegate *cell) {
-    const int column = adapter->columnForIdentifier(identifier);
+void PHSetCellForColumn(QAbstractItemView *view, int column, QAbstractItemDelegate *cell) {
     if (column < 0)
         return;
     cell->setParent(view);

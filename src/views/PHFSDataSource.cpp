@@ -6,12 +6,13 @@
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
 #include "support/PHTextFile.h"
-#include "views/PHOutlineView.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QMenu>
+#include <QPointer>
+
+#include <utility>
 
 namespace {
 const QString kDir = QStringLiteral("dir");
@@ -30,25 +31,34 @@ PHFSDataSource::PHFSDataSource(QObject *parent) : PHFSDataSource(QStringLiteral(
 }
 
 PHFSDataSource::PHFSDataSource(const QString &rootPath, QObject *parent)
-    : QObject(parent), m_deleteIdle(bundleImage(QStringLiteral("delete_idle"))),
+    : PHItemModel(parent), m_deleteIdle(bundleImage(QStringLiteral("delete_idle"))),
       m_deletePressed(bundleImage(QStringLiteral("delete_pressed"))),
       m_watcher(new QFileSystemWatcher(this)) {
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &PHFSDataSource::folderChangedOnDisk);
+    // A reset closes every row, and the rows may be other nodes afterwards.
+    connect(this, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_parentRows.clear();
+        m_expanded.clear();
+    });
     setRootPath(rootPath);
 }
 
 PHFSDataSource::~PHFSDataSource() = default;
 
 void PHFSDataSource::setRootPath(const QString &path) {
+    beginResetModel();
     m_pendingExpansions.clear();
     if (const QStringList watched = m_watcher->directories(); !watched.isEmpty())
         m_watcher->removePaths(watched);
     m_watched.clear();
-    m_rootItem = std::make_unique<PHFSItem>(path, nullptr);
+    // The old tree lives until the view has let go of it.
+    const std::unique_ptr<PHFSItem> old =
+        std::exchange(m_rootItem, std::make_unique<PHFSItem>(path, nullptr));
     watch(m_rootItem.get());
+    endReset();
 }
 
-void PHFSDataSource::watch(PHFSItem *node) {
+void PHFSDataSource::watch(PHFSItem *node) const {
     // Asked for every cell drawn: the folders asked for are kept in a set (the
     // watcher's own list is copied and searched through on every call).
     const QString path = node->fullPath();
@@ -108,15 +118,6 @@ QString PHFSDataSource::rootPath() const {
     return m_rootItem ? m_rootItem->fullPath() : QString();
 }
 
-void PHFSDataSource::refresh(QObject *view) {
-    if (auto *outline = qobject_cast<PHOutlineView *>(view))
-        outline->viewport()->update();
-}
-
-PHFSItem *PHFSDataSource::nodeFor(void *item) const {
-    return item ? static_cast<PHFSItem *>(item) : m_rootItem.get();
-}
-
 qint32 PHFSDataSource::modeIndexForItem(const PHFSItem *item) {
     if (!item || item->isAuthenticationDisabled())
         return 0;
@@ -124,32 +125,72 @@ qint32 PHFSDataSource::modeIndexForItem(const PHFSItem *item) {
     return status > 3 ? 4 : status;
 }
 
-qint32 PHFSDataSource::outlineViewNumberOfChildrenOfItem(QObject *outline, void *item) {
-    if (!item)
-        return m_rootItem ? 1 : 0;
-    auto *node = static_cast<PHFSItem *>(item);
-    const bool wasListed = node->isListed();
-    const qint32 count = node->numberOfChildren();
-    if (!wasListed && count == -1) {
-        // Opened and found empty: its arrow goes, once the view has finished
-        // the question it is asking now.
-        QPointer<PHOutlineView> view(qobject_cast<PHOutlineView *>(outline));
-        QPointer<PHFSItem> target(node);
-        if (view)
-            QMetaObject::invokeMethod(
-                view,
-                [view, target] {
-                    if (view && target)
-                        view->reloadItem(target);
-                },
-                Qt::QueuedConnection);
-    }
-    return count;
+// ---------------------------------------------------------------- shape
+
+PHFSItem *PHFSDataSource::folderForIndex(const QModelIndex &index) const {
+    return index.isValid() && index.model() == this ? static_cast<PHFSItem *>(index.internalPointer())
+                                                    : nullptr;
 }
 
-bool PHFSDataSource::outlineViewIsItemExpandable(QObject *, void *item) {
-    PHFSItem *node = nodeFor(item);
-    if (!node)
+QModelIndex PHFSDataSource::indexForFolder(const PHFSItem *folder, int column) const {
+    if (!folder || column < 0 || column >= columnCount())
+        return {};
+    if (folder == m_rootItem.get())
+        return createIndex(0, column, m_rootItem.get());
+    PHFSItem *above = folder->parent();
+    if (!above || !above->isListed() || above == m_listing)
+        return {};
+    // Only a folder's parent is ever asked where it sits, and the folders
+    // that have children shown are few: the places are noted for those.
+    const qsizetype row = above->children().indexOf(const_cast<PHFSItem *>(folder));
+    return row < 0 ? QModelIndex() : createIndex(int(row), column, const_cast<PHFSItem *>(folder));
+}
+
+QModelIndex PHFSDataSource::index(int row, int column, const QModelIndex &parent) const {
+    if (row < 0 || column < 0 || column >= columnCount() || (parent.isValid() && parent.column() != 0))
+        return {};
+    if (!parent.isValid())
+        return row == 0 && m_rootItem ? createIndex(0, column, m_rootItem.get()) : QModelIndex();
+    PHFSItem *node = folderForIndex(parent);
+    if (!node || row >= rowCount(parent))
+        return {};
+    PHFSItem *child = node->childAtIndex(row);
+    return child ? createIndex(row, column, child) : QModelIndex();
+}
+
+QModelIndex PHFSDataSource::parent(const QModelIndex &child) const {
+    const PHFSItem *node = folderForIndex(child);
+    if (!node || node == m_rootItem.get())
+        return {};
+    PHFSItem *above = node->parent();
+    if (!above)
+        return {};
+    if (above == m_rootItem.get())
+        return createIndex(0, 0, above);
+    auto place = m_parentRows.constFind(above);
+    if (place == m_parentRows.constEnd()) {
+        const QModelIndex found = indexForFolder(above, 0);
+        if (!found.isValid())
+            return {};
+        place = m_parentRows.insert(above, found.row());
+    }
+    return createIndex(*place, 0, above);
+}
+
+int PHFSDataSource::rowCount(const QModelIndex &parent) const {
+    if (!parent.isValid())
+        return m_rootItem ? 1 : 0;
+    PHFSItem *node = folderForIndex(parent);
+    if (!node || parent.column() != 0 || !node->isListed() || node == m_listing)
+        return 0;
+    return qMax(0, int(node->numberOfChildren()));
+}
+
+bool PHFSDataSource::hasChildren(const QModelIndex &parent) const {
+    if (!parent.isValid())
+        return bool(m_rootItem);
+    PHFSItem *node = folderForIndex(parent);
+    if (!node || parent.column() != 0)
         return false;
     // A folder below the top row is taken to open until it is listed, when
     // it is first expanded (an empty one then loses its arrow): the view asks
@@ -160,98 +201,56 @@ bool PHFSDataSource::outlineViewIsItemExpandable(QObject *, void *item) {
     return node->numberOfChildren() != -1;
 }
 
-void *PHFSDataSource::outlineViewChildOfItem(QObject *, qint32 index, void *item) {
-    if (!item)
-        return m_rootItem.get();
-    return static_cast<PHFSItem *>(item)->childAtIndex(index);
+bool PHFSDataSource::canFetchMore(const QModelIndex &parent) const {
+    const PHFSItem *node = folderForIndex(parent);
+    return node && parent.column() == 0 && !node->isListed();
 }
 
-QVariant PHFSDataSource::outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
-                                                                    void *item) {
-    PHFSItem *node = nodeFor(item);
-    if (!node)
-        return QString();
-    watch(node); // a row in view: its access file is followed
-    if (column == kDir)
-        return PHFileName::readable(node->name());
-    if (column == kProtect)
-        return modeIndexForItem(node);
-    // The other column is asked as rows come into view: the moment to reopen
-    // a folder that was open before the tree was rebuilt.
-    if (item)
-        restoreExpansion(qobject_cast<PHOutlineView *>(outline), node);
-    return QString();
-}
-
-void PHFSDataSource::restoreExpansion(PHOutlineView *outline, PHFSItem *node) {
-    if (!outline || !PHFSItem::expansionStateForItem(node) || outline->isItemExpanded(node) ||
-        m_pendingExpansions.contains(node))
+void PHFSDataSource::fetchMore(const QModelIndex &parent) {
+    PHFSItem *node = folderForIndex(parent);
+    if (!node || parent.column() != 0 || node->isListed())
         return;
-    // Never expand inside the view's own question: queue it.
-    m_pendingExpansions.insert(node);
-    QPointer<PHOutlineView> view(outline);
-    QPointer<PHFSItem> target(node);
-    QPointer<PHFSDataSource> self(this);
+    if (isAnnouncingReset()) {
+        node->numberOfChildren(); // its rows come with the reset
+        return;
+    }
+    // The rows are announced before they count: until then the folder shows none.
+    m_listing = node;
+    const qint32 count = node->numberOfChildren();
+    if (count > 0) {
+        beginInsertRows(parent, 0, count - 1);
+        m_listing = nullptr;
+        endInsertRows();
+        return;
+    }
+    m_listing = nullptr;
+    // Opened and found empty: its arrow goes, once the view has finished
+    // what it is doing now.
+    const QPersistentModelIndex target(parent);
     QMetaObject::invokeMethod(
-        outline,
-        [self, view, target, node] {
-            if (!self)
-                return;
-            self->m_pendingExpansions.remove(node);
-            if (!view || !target || !PHFSItem::expansionStateForItem(target))
-                return;
-            view->expandItem(target);
-            self->refresh(view);
+        this,
+        [this, target] {
+            if (target.isValid())
+                rowChanged(target);
         },
         Qt::QueuedConnection);
 }
 
-void PHFSDataSource::outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
-                                                                   const QString &column, void *item) {
-    if (column != kProtect || !item)
+void PHFSDataSource::refreshFolder(const PHFSItem *folder, bool children) {
+    const QModelIndex first = indexForFolder(folder, 0);
+    if (!first.isValid())
         return;
-    PanelContext *context = PanelContext::sharedInstance();
-    auto *node = static_cast<PHFSItem *>(item);
-    const qint32 mode = value.toInt();
-    // The mode the folder has already: its file stays as it is.
-    if (mode == 4 ? node->authStatus() == 7 : mode == node->authStatus())
-        return;
-    const QPointer<QObject> view(outline);
-    const QPointer<PHFSItem> target(node);
-    if (context && context->holdBackForManualEdits(
-                       QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"), this,
-                       [this, view, target, value, column] {
-                           if (target)
-                               outlineViewSetObjectValueForTableColumnByItem(view, value, column, target);
-                       }))
-        return;
-    if (mode == 4)
-        node->setAuthStatusDisable(7, false);
-    else if (mode >= 1 && mode <= 3)
-        node->setAuthStatusDisable(mode, false);
-    else if (mode == 0)
-        node->setAuthStatusDisable(node->authStatus(), true);
-    else
-        return;
-    if (auto *view = qobject_cast<PHOutlineView *>(outline))
-        view->reloadItem(node);
-    if (context)
-        context->webOutlineClick(nullptr);
+    rowChanged(first);
+    if (children) {
+        const int rows = rowCount(first);
+        if (rows > 0)
+            emit dataChanged(index(0, 0, first), index(rows - 1, columnCount() - 1, first));
+    }
 }
 
-void *PHFSDataSource::outlineViewParentOfItem(QObject *, void *item, bool *known) {
-    *known = item != nullptr;
-    return item ? static_cast<PHFSItem *>(item)->parent() : nullptr;
-}
+// ---------------------------------------------------------------- values
 
-bool PHFSDataSource::outlineViewShouldEditTableColumnItem(QObject *, const QString &column, void *item) {
-    if (column == kDir)
-        return false;
-    PHFSItem *node = nodeFor(item);
-    return node && node->isAuthenticationDisabled();
-}
-
-QIcon PHFSDataSource::iconForPath(const QString &path) {
+QIcon PHFSDataSource::iconForPath(const QString &path) const {
     auto found = m_icons.constFind(path);
     if (found != m_icons.constEnd())
         return *found;
@@ -262,76 +261,155 @@ QIcon PHFSDataSource::iconForPath(const QString &path) {
     return icon;
 }
 
-void PHFSDataSource::outlineViewWillDisplayCellForTableColumnItem(QObject *, PHCell &cell,
-                                                                  const QString &column, void *item) {
-    PHFSItem *node = nodeFor(item);
+QVariant PHFSDataSource::data(const QModelIndex &index, int role) const {
+    PHFSItem *node = folderForIndex(index);
     if (!node)
-        return;
+        return {};
+    watch(node); // a row in view: its access file is followed
+    const QString column = identifierForColumn(index.column());
     if (column == kDir) {
-        cell.image = iconForPath(node->fullPath());
-    } else if (column == kProtect) {
-        cell.menu = m_popup;
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return PHFileName::readable(node->name());
+        case Qt::DecorationRole:
+            return iconForPath(node->fullPath());
+        default:
+            return PHItemModel::data(index, role);
+        }
+    }
+    if (column == kProtect) {
         const qint32 status = node->authStatus();
-        cell.selectedItem = status > 3 ? 4 : status;
-        // Protection that comes from a folder above is marked beside the
-        // folder's own mode and named in the tooltip.
-        const PHEffectiveAccess access = node->effectiveAccess();
-        const QString inherited = access.inheritedNote();
-        QStringList tips;
-        if (!m_changeRefusal.isEmpty()) {
-            cell.enabled = false;
-            tips.append(m_changeRefusal);
+        const qint32 shown = status > 3 ? 4 : status;
+        switch (role) {
+        case Qt::EditRole:
+            return shown;
+        case Qt::DisplayRole:
+            return PHFSItem::modeName(shown);
+        case EnabledRole:
+            return m_changeRefusal.isEmpty();
+        case MarkRole:
+        case Qt::ToolTipRole: {
+            // Protection that comes from a folder above is marked beside the
+            // folder's own mode and named in the tooltip.
+            const PHEffectiveAccess access = node->effectiveAccess();
+            const QString inherited = access.inheritedNote();
+            const QString note = node->modeNote(access);
+            if (role == MarkRole)
+                return !note.isEmpty() ? noteMark : !inherited.isEmpty() ? inheritedMark : QString();
+            QStringList tips;
+            if (!m_changeRefusal.isEmpty())
+                tips.append(m_changeRefusal);
+            if (!inherited.isEmpty())
+                tips.append(inherited);
+            if (node->isHandManaged())
+                tips.append(PHFSItem::handManagedMessage);
+            // Where the server does otherwise than the mode says, the row says so.
+            if (!note.isEmpty())
+                tips.append(QStringLiteral("Not what the server does: %1").arg(note));
+            return tips.isEmpty() ? QVariant() : QVariant(tips.join(QLatin1Char('\n')));
         }
-        if (!inherited.isEmpty()) {
-            cell.mark = inheritedMark;
-            tips.append(inherited);
+        default:
+            return PHItemModel::data(index, role);
         }
-        if (node->isHandManaged())
-            tips.append(PHFSItem::handManagedMessage);
-        // Where the server does otherwise than the mode says, the row says so.
-        if (const QString note = node->modeNote(access); !note.isEmpty()) {
-            cell.mark = noteMark;
-            tips.append(QStringLiteral("Not what the server does: %1").arg(note));
-        }
-        cell.toolTip = tips.join(QLatin1Char('\n'));
-    } else if (node->hasAccessFile()) {
-        cell.image = m_deleteIdle;
-        cell.pressedImage = m_deletePressed;
-        cell.enabled = m_changeRefusal.isEmpty();
-        cell.toolTip = QStringLiteral("Remove protection");
-    } else {
-        cell.image = QIcon();
-        cell.pressedImage = QIcon();
-        cell.enabled = false;
+    }
+    // The other column is asked as rows come into view: the moment to reopen
+    // a folder that was open before the tree was rebuilt.
+    if (role == Qt::DisplayRole)
+        restoreExpansion(node);
+    const bool hasFile = node->hasAccessFile();
+    switch (role) {
+    case Qt::DecorationRole:
+        return hasFile ? m_deleteIdle : QIcon();
+    case PressedDecorationRole:
+        return hasFile ? m_deletePressed : QIcon();
+    case EnabledRole:
+        return hasFile && m_changeRefusal.isEmpty();
+    case Qt::ToolTipRole:
+        return hasFile ? QVariant(QStringLiteral("Remove protection")) : QVariant();
+    default:
+        return PHItemModel::data(index, role);
     }
 }
 
-bool PHFSDataSource::outlineViewShouldSelectItem(QObject *outline, void *item) {
+void PHFSDataSource::restoreExpansion(PHFSItem *node) const {
+    if (node == m_rootItem.get() || !PHFSItem::expansionStateForItem(node) || m_expanded.contains(node) ||
+        m_pendingExpansions.contains(node))
+        return;
+    // Never expand inside the view's own question: queue it.
+    m_pendingExpansions.insert(node);
+    QPointer<PHFSItem> target(node);
+    auto *self = const_cast<PHFSDataSource *>(this);
+    QMetaObject::invokeMethod(
+        self,
+        [self, target, node] {
+            self->m_pendingExpansions.remove(node);
+            if (!target || !PHFSItem::expansionStateForItem(target) || self->m_expanded.contains(node))
+                return;
+            if (const QModelIndex index = self->indexForFolder(target); index.isValid())
+                emit self->expansionRequested(index);
+        },
+        Qt::QueuedConnection);
+}
+
+bool PHFSDataSource::setData(const QModelIndex &index, const QVariant &value, int role) {
+    PHFSItem *node = folderForIndex(index);
+    if (!node || role != Qt::EditRole || identifierForColumn(index.column()) != kProtect)
+        return false;
+    chooseMode(node, value.toInt());
+    return true;
+}
+
+void PHFSDataSource::chooseMode(PHFSItem *node, qint32 mode) {
+    PanelContext *context = PanelContext::sharedInstance();
+    // The mode the folder has already: its file stays as it is.
+    if (mode == 4 ? node->authStatus() == 7 : mode == node->authStatus())
+        return;
+    const QPointer<PHFSItem> target(node);
+    if (context &&
+        context->holdBackForManualEdits(QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"),
+                                        this, [this, target, mode] {
+                                            if (target)
+                                                chooseMode(target, mode);
+                                        }))
+        return;
+    const std::optional<PHMode> chosen = PHProtection::modeAt(mode);
+    if (!chosen)
+        return;
+    node->setMode(*chosen);
+    refreshFolder(node);
+    if (context)
+        context->webOutlineClick(nullptr);
+}
+
+Qt::ItemFlags PHFSDataSource::flags(const QModelIndex &index) const {
+    const PHFSItem *node = folderForIndex(index);
+    if (!node)
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+}
+
+bool PHFSDataSource::maySelect(const QModelIndex &index) {
     PanelContext *context = PanelContext::sharedInstance();
     if (!context)
         return true;
     // Held back: the confirmed prompt selects this folder (not a row number,
     // which the intervening actions may have moved).
-    QPointer<PHOutlineView> view(qobject_cast<PHOutlineView *>(outline));
-    QPointer<PHFSItem> target(nodeFor(item));
-    return !context->holdBackForManualEdits(QStringLiteral("selectRowIndexes:byExtendingSelection:"), outline,
-                                            [view, target] {
-                                                if (view && target)
-                                                    view->selectItem(target, false);
-                                            });
+    QPointer<PHFSItem> target(folderForIndex(index));
+    return !context->holdBackForManualEdits(
+        QStringLiteral("selectRowIndexes:byExtendingSelection:"), this, [this, target] {
+            if (const QModelIndex again = indexForFolder(target); target && again.isValid())
+                emit selectionRequested(again);
+        });
 }
 
-void PHFSDataSource::outlineViewSelectionDidChange(QObject *outline) {
-    if (auto *view = qobject_cast<PHOutlineView *>(outline))
-        view->sendAction();
-}
-
-void PHFSDataSource::outlineViewItemWillExpand(QObject *, void *item) {
-    if (PHFSItem *node = nodeFor(item))
-        PHFSItem::saveStateForItem(true, node);
-}
-
-void PHFSDataSource::outlineViewItemWillCollapse(QObject *, void *item) {
-    if (PHFSItem *node = nodeFor(item))
-        PHFSItem::saveStateForItem(false, node);
+void PHFSDataSource::expansionChanged(const QModelIndex &index, bool expanded) {
+    PHFSItem *node = folderForIndex(index);
+    if (!node)
+        return;
+    if (expanded)
+        m_expanded.insert(node);
+    else
+        m_expanded.remove(node);
+    PHFSItem::saveStateForItem(expanded, node);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/PHViewProtocols.h"
+#include "model/PHItemModel.h"
 
 #include <QHash>
 #include <QIcon>
@@ -11,19 +11,18 @@
 #include <memory>
 
 class PHFSItem;
-class PHOutlineView;
 class QFileSystemWatcher;
-class QMenu;
 
-/// Data source and delegate of the folder outline: one top row (the web
-/// folder itself), subfolders listed as rows are expanded, a mode pop-up per
-/// row, a delete button where an access file exists. Mode changes and new
+/// The folder outline's model: one top row (the web folder itself), each
+/// folder's subfolders listed when the view first opens it (fetchMore), a
+/// mode pop-up per row, a delete button where an access file exists. Each
+/// index's internal pointer is its folder's node. Mode changes and new
 /// selections wait for the panel's unsaved-manual-edits prompt, and folders
 /// reopen as they were when rows come into view, also after a rebuild. The
 /// folders of the rows shown are watched: an access file another program
 /// changed is read again (unless it is the one being edited by hand) and
 /// `accessFileChangedOnDisk` names its folder.
-class PHFSDataSource : public QObject, public PHOutlineViewDataSource, public PHOutlineViewDelegate {
+class PHFSDataSource : public PHItemModel {
     Q_OBJECT
 public:
     /// Drawn after the mode of a folder whose protection also comes from a
@@ -41,15 +40,11 @@ public:
     void setRootPath(const QString &path);
     QString rootPath() const;
     PHFSItem *rootItem() const { return m_rootItem.get(); }
-    void setMenu(QMenu *menu) { m_popup = menu; }
     /// Why no folder's protection can be changed now (a web folder that is
     /// missing or cannot be written), or empty. While set, the pop-ups and
     /// delete buttons are disabled and the pop-ups' tooltips say why.
     void setChangeRefusal(const QString &reason) { m_changeRefusal = reason; }
     const QString &changeRefusal() const { return m_changeRefusal; }
-    QMenu *menu() const { return m_popup; }
-    /// Redraws the outline.
-    void refresh(QObject *view);
 
     /// Reads again the access files of the watched folders that changed on
     /// disk; the watcher calls it when a folder changes.
@@ -58,46 +53,60 @@ public:
     /// The mode a folder shows: 0 when disabled, 4 above status 3, else its status.
     static qint32 modeIndexForItem(const PHFSItem *item);
 
-    // Data source.
-    qint32 outlineViewNumberOfChildrenOfItem(QObject *outline, void *item) override;
-    bool outlineViewIsItemExpandable(QObject *outline, void *item) override;
-    void *outlineViewChildOfItem(QObject *outline, qint32 index, void *item) override;
-    QVariant outlineViewObjectValueForTableColumnByItem(QObject *outline, const QString &column,
-                                                        void *item) override;
-    void outlineViewSetObjectValueForTableColumnByItem(QObject *outline, const QVariant &value,
-                                                       const QString &column, void *item) override;
-    void *outlineViewParentOfItem(QObject *outline, void *item, bool *known) override;
-    /// Every node knows its parent, and a tree is replaced only together
-    /// with a reload of the outline.
-    bool outlineViewKnowsParents(QObject *) override { return true; }
-    // Delegate.
-    bool outlineViewShouldEditTableColumnItem(QObject *outline, const QString &column, void *item) override;
-    void outlineViewWillDisplayCellForTableColumnItem(QObject *outline, PHCell &cell, const QString &column,
-                                                      void *item) override;
-    bool outlineViewShouldSelectItem(QObject *outline, void *item) override;
-    void outlineViewSelectionDidChange(QObject *outline) override;
-    void outlineViewItemWillExpand(QObject *outline, void *item) override;
-    void outlineViewItemWillCollapse(QObject *outline, void *item) override;
+    /// The index of a folder of this tree whose row the view has been given
+    /// (its folder listed); invalid otherwise.
+    QModelIndex indexForFolder(const PHFSItem *folder, int column = 0) const;
+    /// The folder behind an index, or null.
+    PHFSItem *folderForIndex(const QModelIndex &index) const;
+    /// Shows a folder's row again, and with `children` those of its listed subfolders.
+    void refreshFolder(const PHFSItem *folder, bool children = false);
+
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    /// The subfolders of a listed folder; none until it is listed.
+    int rowCount(const QModelIndex &parent = {}) const override;
+    /// A folder below the top row is taken to have subfolders until it is listed.
+    bool hasChildren(const QModelIndex &parent = {}) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    /// Lists the folder; one found empty loses its arrow.
+    void fetchMore(const QModelIndex &parent) override;
+    /// "dir": the folder's name and icon. "protect": the mode pop-up
+    /// (EditRole its item, DisplayRole the mode's name), its mark and why.
+    /// Any other column: the delete button, where there is an access file.
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    /// A mode chosen in the pop-up, once no unsaved manual edit is in the way.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    /// Held back while the manual editor has unsaved text.
+    bool maySelect(const QModelIndex &index) override;
+    /// Remembered by path, so a rebuilt tree opens the same folders.
+    void expansionChanged(const QModelIndex &index, bool expanded) override;
 
 signals:
     /// The access file of `item` was changed by another program and read again.
     void accessFileChangedOnDisk(PHFSItem *item);
 
 private:
-    PHFSItem *nodeFor(void *item) const;
     /// The loaded node of a folder path, or nullptr.
     PHFSItem *loadedNodeForPath(const QString &path) const;
-    void watch(PHFSItem *node);
-    QIcon iconForPath(const QString &path);
-    void restoreExpansion(PHOutlineView *outline, PHFSItem *node);
+    void watch(PHFSItem *node) const;
+    QIcon iconForPath(const QString &path) const;
+    /// Opens a folder that was open before the tree was rebuilt, as its row comes into view.
+    void restoreExpansion(PHFSItem *node) const;
+    void chooseMode(PHFSItem *node, qint32 mode);
 
     std::unique_ptr<PHFSItem> m_rootItem;
-    QPointer<QMenu> m_popup;
     QIcon m_deleteIdle;
     QIcon m_deletePressed;
-    QHash<QString, QIcon> m_icons;
-    QSet<PHFSItem *> m_pendingExpansions;
+    mutable QHash<QString, QIcon> m_icons;
+    // Folders waiting for a queued reopening, and those the view has open.
+    mutable QSet<const PHFSItem *> m_pendingExpansions;
+    QSet<const PHFSItem *> m_expanded;
+    // Where the folders that have rows shown below them sit.
+    mutable QHash<const PHFSItem *, int> m_parentRows;
+    // The folder being listed, whose rows are not announced yet.
+    PHFSItem *m_listing = nullptr;
     QFileSystemWatcher *m_watcher;
-    QSet<QString> m_watched; // the paths watch() was asked for, watched or not a folder
+    mutable QSet<QString> m_watched; // the paths watch() was asked for, watched or not a folder
     QString m_changeRefusal;
 };

@@ -1,6 +1,6 @@
 #include "views/PHImageButtonCell.h"
 
-#include "views/PHItemModelAdapter.h"
+#include "model/PHItemModel.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -10,9 +10,8 @@
 
 namespace {
 constexpr QSize kImageSize(16, 16);
-PHCell cellOf(const QModelIndex &index) {
-    const auto *adapter = qobject_cast<const PHItemModelAdapter *>(index.model());
-    return adapter ? adapter->cellForIndex(index) : PHCell();
+bool acts(const QModelIndex &index) {
+    return PHItemModel::isEnabled(index) && !PHItemModel::isHidden(index);
 }
 } // namespace
 
@@ -28,12 +27,11 @@ void PHImageButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &opt
     opt.icon = QIcon();
     QStyle *style = option.widget ? option.widget->style() : QApplication::style();
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, option.widget);
-    const PHCell cell = cellOf(index);
-    if (!cell.enabled || cell.transparent)
+    if (!acts(index))
         return;
-    const QIcon pressedImage = cell.pressedImage.value<QIcon>();
+    const QIcon pressedImage = index.data(PHItemModel::PressedDecorationRole).value<QIcon>();
     const bool pressed = m_pressed.isValid() && m_pressed == index && !pressedImage.isNull();
-    const QIcon image = pressed ? pressedImage : cell.image.value<QIcon>();
+    const QIcon image = pressed ? pressedImage : index.data(Qt::DecorationRole).value<QIcon>();
     image.paint(painter, imageFrame(option, kImageSize));
 }
 
@@ -48,9 +46,8 @@ bool PHImageButtonCell::editorEvent(QEvent *event, QAbstractItemModel *, const Q
         type != QEvent::MouseButtonDblClick)
         return false;
     const auto *mouse = static_cast<QMouseEvent *>(event);
-    const PHCell cell = cellOf(index);
     const bool inside = imageFrame(option, kImageSize).contains(mouse->position().toPoint());
-    if (mouse->button() != Qt::LeftButton || !cell.enabled || cell.transparent)
+    if (mouse->button() != Qt::LeftButton || !acts(index))
         return false;
     auto *view = qobject_cast<QAbstractItemView *>(const_cast<QWidget *>(option.widget));
     if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {

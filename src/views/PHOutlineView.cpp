@@ -1,10 +1,7 @@
 #include "views/PHOutlineView.h"
 
-#include "model/PHGroupsDataSource.h"
-#include "model/PHSettings.h"
 #include "platform/PHAction.h"
 #include "platform/PanelContext.h"
-#include "support/PHUserDefaults.h"
 #include "views/PHColumnCells.h"
 #include "views/PHDeleteKey.h"
 #include "views/PHImageButtonCell.h"
@@ -16,7 +13,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
-/// Holds a new selection back when the outline's delegate says so.
+/// Holds a new selection back when the outline's model says so.
 class PHGuardedSelectionModel : public QItemSelectionModel {
 public:
     PHGuardedSelectionModel(PHOutlineView *view, QAbstractItemModel *model)
@@ -49,13 +46,7 @@ private:
     PHOutlineView *m_view;
 };
 
-PHOutlineView::PHOutlineView(QWidget *parent)
-    : QTreeView(parent), m_adapter(new PHItemModelAdapter(
-                             this, static_cast<PHOutlineViewDataSource *>(nullptr), nullptr, this)) {
-    setModel(m_adapter);
-    auto *oldSelection = selectionModel();
-    setSelectionModel(new PHGuardedSelectionModel(this, m_adapter));
-    delete oldSelection;
+PHOutlineView::PHOutlineView(QWidget *parent) : QTreeView(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
@@ -65,56 +56,65 @@ PHOutlineView::PHOutlineView(QWidget *parent)
     setExpandsOnDoubleClick(false);
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex &index) {
         PHAction::run("outline expand", [&] {
-            if (delegate())
-                delegate()->outlineViewItemWillExpand(this, m_adapter->itemForIndex(index));
+            if (PHItemModel *model = itemModel())
+                model->expansionChanged(index, true);
         });
     });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex &index) {
         PHAction::run("outline collapse", [&] {
-            if (delegate())
-                delegate()->outlineViewItemWillCollapse(this, m_adapter->itemForIndex(index));
+            if (PHItemModel *model = itemModel())
+                model->expansionChanged(index, false);
         });
     });
 }
 
-void PHOutlineView::setDataSource(PHOutlineViewDataSource *dataSource, PHOutlineViewDelegate *delegate) {
-    m_adapter->setOutlineDataSource(dataSource, delegate);
-    m_lastSelected = QPersistentModelIndex();
-    for (const QMetaObject::Connection &connection : std::as_const(m_sourceRequests))
+void PHOutlineView::setModel(QAbstractItemModel *model) {
+    for (const QMetaObject::Connection &connection : std::as_const(m_modelRequests))
         disconnect(connection);
-    m_sourceRequests.clear();
-    auto *groups = dynamic_cast<PHGroupsDataSource *>(dataSource);
-    if (!groups)
+    m_modelRequests.clear();
+    m_lastSelected = QPersistentModelIndex();
+    auto *itemModel = qobject_cast<PHItemModel *>(model);
+    if (itemModel && !m_columns.isEmpty())
+        itemModel->setColumns(m_columns);
+    if (model != this->model()) {
+        QItemSelectionModel *previous = selectionModel();
+        QTreeView::setModel(model);
+        if (previous)
+            previous->deleteLater();
+        if (!model)
+            return;
+        QItemSelectionModel *made = selectionModel();
+        setSelectionModel(new PHGuardedSelectionModel(this, model));
+        delete made;
+    }
+    if (!itemModel)
         return;
-    m_sourceRequests = {
-        connect(groups, &PHGroupsDataSource::selectionRequested, this,
-                [this](QObject *view, void *item) {
-                    if (view == this)
-                        selectItem(item);
-                }),
-        connect(groups, &PHGroupsDataSource::expansionRequested, this,
-                [this](QObject *view, void *item) {
-                    if (view == this)
-                        expandItem(item);
-                }),
-        connect(groups, &PHGroupsDataSource::actionRequested, this,
-                [this](QObject *view) {
-                    if (view == this)
-                        sendAction();
-                }),
-        connect(groups, &PHGroupsDataSource::beepRequested, this, [] { QApplication::beep(); }),
+    m_modelRequests = {
+        connect(itemModel, &PHItemModel::selectionRequested, this,
+                [this](const QModelIndex &index) { selectIndex(index); }),
+        connect(itemModel, &PHItemModel::expansionRequested, this,
+                [this](const QModelIndex &index) { expand(index); }),
+        connect(itemModel, &PHItemModel::actionRequested, this, [this] { sendAction(); }),
+        connect(itemModel, &PHItemModel::beepRequested, this, [] { QApplication::beep(); }),
+        connect(itemModel, &QAbstractItemModel::modelReset, this, &PHOutlineView::rowsReloaded),
     };
 }
 
-void PHOutlineView::setColumns(const QList<PHItemModelAdapter::Column> &columns) {
-    m_adapter->setColumns(columns);
+PHItemModel *PHOutlineView::itemModel() const {
+    return qobject_cast<PHItemModel *>(model());
+}
+
+void PHOutlineView::setColumns(const QList<PHItemModel::Column> &columns) {
+    m_columns = columns;
+    if (PHItemModel *model = itemModel())
+        model->setColumns(columns);
     for (int i = 0; i < columns.size(); ++i) {
         QAbstractItemDelegate *cell = PHNewCellForColumnKind(columns.at(i).kind, this);
         if (auto *button = qobject_cast<PHImageButtonCell *>(cell)) {
             const QString identifier = columns.at(i).identifier;
             connect(button, &PHImageButtonCell::clicked, this, [this, identifier](const QModelIndex &index) {
-                void *item = m_adapter->itemForIndex(index);
-                PHAction::run("outline button", [&] { emit buttonClicked(identifier, item); });
+                const QPersistentModelIndex row(index.siblingAtColumn(0));
+                PHAction::run("outline button", [&] { emit buttonClicked(identifier, row); });
             });
         }
         setItemDelegateForColumn(i, cell);
@@ -122,64 +122,74 @@ void PHOutlineView::setColumns(const QList<PHItemModelAdapter::Column> &columns)
 }
 
 void PHOutlineView::setCellForColumn(const QString &identifier, QAbstractItemDelegate *cell) {
-    PHSetCellForColumn(this, m_adapter, identifier, cell);
+    PHSetCellForColumn(this, columnForIdentifier(identifier), cell);
+}
+
+void PHOutlineView::setPopUpMenu(const QString &identifier, QMenu *menu) {
+    if (auto *cell =
+            qobject_cast<PHPopUpButtonCell *>(itemDelegateForColumn(columnForIdentifier(identifier))))
+        cell->setMenu(menu);
 }
 
 void PHOutlineView::setOutlineColumn(const QString &identifier) {
-    const int column = m_adapter->columnForIdentifier(identifier);
+    const int column = columnForIdentifier(identifier);
     if (column >= 0)
         setTreePosition(column);
 }
 
 int PHOutlineView::columnForIdentifier(const QString &identifier) const {
-    return m_adapter->columnForIdentifier(identifier);
-}
-
-bool PHOutlineView::mayBecomeSelected(const QModelIndex &index) {
-    PHOutlineViewDelegate *outlineDelegate = delegate();
-    if (!outlineDelegate)
-        return true;
-    bool allowed = true;
-    PHAction::run("outline should select", [&] {
-        allowed = outlineDelegate->outlineViewShouldSelectItem(this, m_adapter->itemForIndex(index));
-    });
-    return allowed;
-}
-
-void *PHOutlineView::itemAtRow(qint32 row) const {
-    if (row < 0)
-        return nullptr;
-    QModelIndex index = m_adapter->index(0, 0);
-    for (qint32 i = 0; index.isValid(); ++i, index = indexBelow(index))
-        if (i == row)
-            return m_adapter->itemForIndex(index);
-    return nullptr;
-}
-
-qint32 PHOutlineView::rowForItem(void *item) const {
-    if (!item)
-        return -1;
-    QModelIndex index = m_adapter->index(0, 0);
-    for (qint32 i = 0; index.isValid(); ++i, index = indexBelow(index))
-        if (m_adapter->itemForIndex(index) == item)
+    for (int i = 0; i < m_columns.size(); ++i)
+        if (m_columns.at(i).identifier == identifier)
             return i;
     return -1;
 }
 
-void *PHOutlineView::selectedItem() const {
+bool PHOutlineView::mayBecomeSelected(const QModelIndex &index) {
+    PHItemModel *model = itemModel();
+    if (!model)
+        return true;
+    bool allowed = true;
+    PHAction::run("outline should select", [&] { allowed = model->maySelect(index); });
+    return allowed;
+}
+
+QModelIndex PHOutlineView::indexAtRow(qint32 row) const {
+    if (row < 0 || !model())
+        return {};
+    QModelIndex index = model()->index(0, 0);
+    for (qint32 i = 0; index.isValid(); ++i, index = indexBelow(index))
+        if (i == row)
+            return index;
+    return {};
+}
+
+qint32 PHOutlineView::rowForIndex(const QModelIndex &wanted) const {
+    if (!wanted.isValid() || !model())
+        return -1;
+    const QModelIndex first = wanted.siblingAtColumn(0);
+    QModelIndex index = model()->index(0, 0);
+    for (qint32 i = 0; index.isValid(); ++i, index = indexBelow(index))
+        if (index == first)
+            return i;
+    return -1;
+}
+
+QModelIndex PHOutlineView::selectedIndex() const {
+    if (!selectionModel())
+        return {};
     if (m_lastSelected.isValid() && selectionModel()->isSelected(m_lastSelected))
-        return m_adapter->itemForIndex(m_lastSelected);
+        return m_lastSelected;
     const QModelIndexList rows = selectionModel()->selectedRows();
-    return rows.isEmpty() ? nullptr : m_adapter->itemForIndex(rows.last());
+    return rows.isEmpty() ? QModelIndex() : rows.last();
 }
 
 qint32 PHOutlineView::selectedRow() const {
-    return rowForItem(selectedItem());
+    return rowForIndex(selectedIndex());
 }
 
-bool PHOutlineView::selectItem(void *item, bool extend) {
-    const QModelIndex index = m_adapter->indexForItem(item, 0);
-    if (!index.isValid())
+bool PHOutlineView::selectIndex(const QModelIndex &wanted, bool extend) {
+    const QModelIndex index = wanted.siblingAtColumn(0);
+    if (!index.isValid() || !selectionModel())
         return false;
     auto flags = QItemSelectionModel::Select | QItemSelectionModel::Rows;
     if (!extend)
@@ -192,19 +202,7 @@ bool PHOutlineView::selectItem(void *item, bool extend) {
     return true;
 }
 
-bool PHOutlineView::isItemExpanded(void *item) const {
-    const QModelIndex index = m_adapter->indexForItem(item, 0);
-    return index.isValid() && isExpanded(index);
-}
-
-void PHOutlineView::expandItem(void *item) {
-    const QModelIndex index = m_adapter->indexForItem(item, 0);
-    if (index.isValid())
-        expand(index);
-}
-
-void PHOutlineView::editColumnItem(const QString &identifier, void *item) {
-    const QModelIndex index = m_adapter->indexForItem(item, m_adapter->columnForIdentifier(identifier));
+void PHOutlineView::editCell(const QModelIndex &index) {
     if (!index.isValid())
         return;
     scrollTo(index);
@@ -212,12 +210,9 @@ void PHOutlineView::editColumnItem(const QString &identifier, void *item) {
 }
 
 void PHOutlineView::reloadData() {
-    m_adapter->reloadData();
+    if (PHItemModel *model = itemModel())
+        model->reload();
     m_lastSelected = QPersistentModelIndex();
-}
-
-void PHOutlineView::reloadItem(void *item, bool reloadChildren) {
-    m_adapter->reloadItem(item, reloadChildren);
 }
 
 void PHOutlineView::sendAction() {
@@ -240,12 +235,12 @@ void PHOutlineView::keyPressEvent(QKeyEvent *event) {
 }
 
 void PHOutlineView::commitData(QWidget *editor) {
-    PHOutlineViewDelegate *outlineDelegate = delegate();
+    PHItemModel *model = itemModel();
     auto *line = qobject_cast<QLineEdit *>(editor);
-    if (outlineDelegate && line && outlineDelegate->validatesText()) {
+    if (model && line) {
         bool valid = true;
         PHAction::run("outline validate text",
-                      [&] { valid = outlineDelegate->outlineViewValidateText(this, line->text()); });
+                      [&] { valid = model->acceptsEditedText(currentIndex(), line->text()); });
         if (!valid) {
             // Refused: the edit stays open for the user to correct.
             m_refusedEditor = editor;
@@ -255,11 +250,6 @@ void PHOutlineView::commitData(QWidget *editor) {
     }
     m_refusedEditor = nullptr;
     QTreeView::commitData(editor);
-    // An accepted name takes its place in a sorted list (sorted after the
-    // rename, so the new name is the one that counts).
-    if (outlineDelegate && line && outlineDelegate->validatesText() &&
-        PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortGroups))
-        PHAction::run("outline sort", [&] { outlineDelegate->outlineViewSortTopLevelItems(this); });
 }
 
 void PHOutlineView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) {
@@ -282,12 +272,7 @@ void PHOutlineView::selectionChanged(const QItemSelection &selected, const QItem
     const QModelIndexList added = selected.indexes();
     if (!added.isEmpty())
         m_lastSelected = added.first().siblingAtColumn(0);
-    PHAction::run("outline selection changed", [&] {
-        if (delegate())
-            delegate()->outlineViewSelectionDidChange(this);
-        else
-            emit action();
-    });
+    PHAction::run("outline selection changed", [&] { emit action(); });
 }
 
 void PHOutlineView::mouseDoubleClickEvent(QMouseEvent *event) {
@@ -295,6 +280,6 @@ void PHOutlineView::mouseDoubleClickEvent(QMouseEvent *event) {
     QTreeView::mouseDoubleClickEvent(event);
     // Only the name opens: the pop-up and the buttons have their own clicks.
     if (state() != QAbstractItemView::EditingState && index.isValid() &&
-        m_adapter->kindOfColumn(index.column()) == PHItemModelAdapter::ColumnKind::Text)
+        (!itemModel() || itemModel()->kindOfColumn(index.column()) == PHItemModel::ColumnKind::Text))
         PHAction::run("outline double action", [&] { emit doubleAction(); });
 }

@@ -1,7 +1,7 @@
 #include "views/PHPopUpButtonCell.h"
 
+#include "model/PHItemModel.h"
 #include "platform/PHAction.h"
-#include "views/PHItemModelAdapter.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -11,22 +11,27 @@
 #include <QPainter>
 
 namespace {
-PHCell cellOf(const QModelIndex &index) {
-    const auto *adapter = qobject_cast<const PHItemModelAdapter *>(index.model());
-    return adapter ? adapter->cellForIndex(index) : PHCell();
-}
-int selectedItemOf(const PHCell &cell, const QModelIndex &index) {
-    if (cell.selectedItem >= 0)
-        return cell.selectedItem;
-    const QVariant value = index.data(Qt::DisplayRole);
+int selectedItemOf(const QModelIndex &index) {
+    const QVariant value = index.data(Qt::EditRole);
     return value.isValid() ? value.toInt() : -1;
 }
-QString titleOf(const PHCell &cell, int item) {
-    if (!cell.menu || item < 0 || item >= cell.menu->actions().size())
+QString titleOf(const QMenu *menu, int item) {
+    if (!menu || item < 0 || item >= menu->actions().size())
         return {};
-    return cell.menu->actions().at(item)->text();
+    return menu->actions().at(item)->text();
+}
+bool acts(const QModelIndex &index) {
+    return PHItemModel::isEnabled(index) && !PHItemModel::isHidden(index);
 }
 } // namespace
+
+void PHPopUpButtonCell::setMenu(QMenu *menu) {
+    m_menu = menu;
+}
+
+QMenu *PHPopUpButtonCell::menu() const {
+    return m_menu;
+}
 
 void PHPopUpButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
                               const QModelIndex &index) const {
@@ -36,28 +41,26 @@ void PHPopUpButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &opt
     QStyle *style = option.widget ? option.widget->style() : QApplication::style();
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, option.widget);
 
-    const PHCell cell = cellOf(index);
-    if (cell.transparent)
+    if (PHItemModel::isHidden(index))
         return;
     QStyleOptionComboBox combo;
     combo.initFrom(option.widget);
     combo.rect = option.rect.adjusted(2, 1, -2, -1);
-    combo.currentText = titleOf(cell, selectedItemOf(cell, index));
-    if (!cell.mark.isEmpty())
-        combo.currentText += QStringLiteral("  ") + cell.mark;
+    combo.currentText = titleOf(m_menu, selectedItemOf(index));
+    if (const QString mark = index.data(PHItemModel::MarkRole).toString(); !mark.isEmpty())
+        combo.currentText += QStringLiteral("  ") + mark;
     combo.state = option.state & ~(QStyle::State_Selected | QStyle::State_HasFocus);
-    if (!cell.enabled)
+    if (!PHItemModel::isEnabled(index))
         combo.state &= ~QStyle::State_Enabled;
     combo.frame = true;
     style->drawComplexControl(QStyle::CC_ComboBox, &combo, painter, option.widget);
     style->drawControl(QStyle::CE_ComboBoxLabel, &combo, painter, option.widget);
 }
 
-QSize PHPopUpButtonCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const {
-    const PHCell cell = cellOf(index);
+QSize PHPopUpButtonCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const {
     int widest = 0;
-    if (cell.menu)
-        for (const QAction *action : cell.menu->actions())
+    if (m_menu)
+        for (const QAction *action : m_menu->actions())
             widest = qMax(widest, option.fontMetrics.horizontalAdvance(action->text()));
     QStyleOptionComboBox combo;
     combo.initFrom(option.widget);
@@ -72,8 +75,7 @@ bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model,
         event->type() != QEvent::MouseButtonDblClick)
         return false;
     const auto *mouse = static_cast<QMouseEvent *>(event);
-    const PHCell cell = cellOf(index);
-    if (mouse->button() != Qt::LeftButton || !cell.enabled || cell.transparent || !cell.menu)
+    if (mouse->button() != Qt::LeftButton || !acts(index) || !m_menu)
         return false;
     if (event->type() != QEvent::MouseButtonRelease)
         return true; // the click belongs to the pop-up, not to the row selection
@@ -110,11 +112,10 @@ bool PHPopUpButtonCell::popUpInRow(QAbstractItemView *view, const QModelIndex &i
 }
 
 bool PHPopUpButtonCell::popUp(QAbstractItemModel *model, const QModelIndex &index, QAbstractItemView *view) {
-    const PHCell cell = cellOf(index);
-    if (!model || !cell.enabled || cell.transparent || !cell.menu)
+    if (!model || !acts(index) || !m_menu)
         return false;
-    QMenu *menu = cell.menu;
-    const int current = selectedItemOf(cell, index);
+    QMenu *menu = m_menu;
+    const int current = selectedItemOf(index);
     const QList<QAction *> actions = menu->actions();
     for (int i = 0; i < actions.size(); ++i) {
         actions[i]->setCheckable(true);

@@ -1,15 +1,15 @@
 #pragma once
 
+#include <QMenu>
 #include <QPointer>
 #include <QStyledItemDelegate>
 
 class QAbstractItemView;
 class QKeyEvent;
-class QMenu;
 
-/// A pop-up button in a cell. It shows the title of the menu item the row's
-/// value selects; a click opens the cell's menu at the cell, and choosing an
-/// item hands its index to the data source as the row's new value.
+/// A pop-up button in a cell. It shows the title of the menu item the cell's
+/// EditRole selects and the model's mark after it; a click opens the menu at
+/// the cell, and choosing an item hands its index to the model (EditRole).
 class PHPopUpButtonCell : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -29,10 +29,14 @@ public:
     /// when the row has none or it is disabled.
     static bool popUpInRow(QAbstractItemView *view, const QModelIndex &index);
 
+    /// The menu of the column's choices.
+    void setMenu(QMenu *menu);
+    QMenu *menu() const;
     /// The menu shown for the last click, while it is open.
     QMenu *openMenu() const { return m_openMenu; }
 
 private:
+    QPointer<QMenu> m_menu;
     QPointer<QMenu> m_openMenu;
     QMetaObject::Connection m_chosen;
 };

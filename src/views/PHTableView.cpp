@@ -65,10 +65,7 @@ QPixmap PHDragImageForText(const QString &text) {
     return image;
 }
 
-PHTableView::PHTableView(QWidget *parent)
-    : QTableView(parent),
-      m_adapter(new PHItemModelAdapter(this, static_cast<PHXDataSource *>(nullptr), nullptr, this)) {
-    setModel(m_adapter);
+PHTableView::PHTableView(QWidget *parent) : QTableView(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
                     QAbstractItemView::EditKeyPressed);
@@ -79,47 +76,72 @@ PHTableView::PHTableView(QWidget *parent)
     horizontalHeader()->setHighlightSections(false);
     connect(this, &QAbstractItemView::clicked, this,
             [this] { PHAction::run("table action", [&] { emit action(); }); });
-    // After the view's own reset, which forgets the current cell.
-    connect(m_adapter, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
-        const QModelIndex current = currentIndex();
-        m_currentBeforeReset = current.isValid() ? QPoint(current.column(), current.row()) : QPoint(-1, -1);
-    });
-    connect(m_adapter, &QAbstractItemModel::modelReset, this, [this] {
-        const QModelIndex current = m_adapter->index(m_currentBeforeReset.y(), m_currentBeforeReset.x());
-        if (current.isValid())
-            selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
-    });
 }
 
-void PHTableView::setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *delegate) {
-    m_adapter->setTableDataSource(dataSource, delegate);
+void PHTableView::setModel(QAbstractItemModel *model) {
+    for (const QMetaObject::Connection &connection : std::as_const(m_modelRequests))
+        disconnect(connection);
+    m_modelRequests.clear();
     m_lastSelected = QPersistentModelIndex();
-    disconnect(m_beepRequest);
-    if (auto *users = dynamic_cast<PHUsersDataSource *>(dataSource)) {
-        m_beepRequest = connect(users, &PHUsersDataSource::beepRequested, this, [] { QApplication::beep(); });
-        users->setIcons(userIcon(), weakHashIcon());
+    auto *itemModel = qobject_cast<PHItemModel *>(model);
+    if (itemModel && !m_columns.isEmpty())
+        itemModel->setColumns(m_columns);
+    if (model != this->model()) {
+        QItemSelectionModel *previous = selectionModel();
+        QTableView::setModel(model);
+        if (previous)
+            previous->deleteLater();
     }
+    if (!itemModel)
+        return;
+    if (auto *users = qobject_cast<PHUsersDataSource *>(itemModel))
+        users->setIcons(userIcon(), weakHashIcon());
+    m_modelRequests = {
+        connect(itemModel, &PHItemModel::beepRequested, this, [] { QApplication::beep(); }),
+        // After the view's own reset, which forgets the current cell.
+        connect(itemModel, &QAbstractItemModel::modelAboutToBeReset, this,
+                [this] {
+                    const QModelIndex current = currentIndex();
+                    m_currentBeforeReset =
+                        current.isValid() ? QPoint(current.column(), current.row()) : QPoint(-1, -1);
+                }),
+        connect(itemModel, &QAbstractItemModel::modelReset, this,
+                [this] {
+                    const QModelIndex current =
+                        this->model()->index(m_currentBeforeReset.y(), m_currentBeforeReset.x());
+                    if (current.isValid())
+                        selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+                    emit rowsReloaded();
+                }),
+    };
 }
 
-PHXDataSource *PHTableView::dataSource() const {
-    return m_adapter->tableDataSource();
+PHXDataSource *PHTableView::tableModel() const {
+    return qobject_cast<PHXDataSource *>(model());
 }
 
-void PHTableView::setColumns(const QList<PHItemModelAdapter::Column> &columns) {
-    m_adapter->setColumns(columns);
+void PHTableView::setColumns(const QList<PHItemModel::Column> &columns) {
+    m_columns = columns;
+    if (auto *itemModel = qobject_cast<PHItemModel *>(model()))
+        itemModel->setColumns(columns);
     for (int i = 0; i < columns.size(); ++i)
         setItemDelegateForColumn(i, PHNewCellForColumnKind(columns.at(i).kind, this));
 }
 
 void PHTableView::setCellForColumn(const QString &identifier, QAbstractItemDelegate *cell) {
-    PHSetCellForColumn(this, m_adapter, identifier, cell);
+    PHSetCellForColumn(this, columnForIdentifier(identifier), cell);
 }
 
 int PHTableView::columnForIdentifier(const QString &identifier) const {
-    return m_adapter->columnForIdentifier(identifier);
+    for (int i = 0; i < m_columns.size(); ++i)
+        if (m_columns.at(i).identifier == identifier)
+            return i;
+    return -1;
 }
 
 qint32 PHTableView::selectedRow() const {
+    if (!selectionModel())
+        return -1;
     if (m_lastSelected.isValid() && selectionModel()->isRowSelected(m_lastSelected.row(), QModelIndex()))
         return m_lastSelected.row();
     const QList<qint32> rows = selectedRows();
@@ -128,6 +150,8 @@ qint32 PHTableView::selectedRow() const {
 
 QList<qint32> PHTableView::selectedRows() const {
     QList<qint32> rows;
+    if (!selectionModel())
+        return rows;
     for (const QModelIndex &index : selectionModel()->selectedRows())
         rows.append(index.row());
     std::sort(rows.begin(), rows.end());
@@ -135,7 +159,7 @@ QList<qint32> PHTableView::selectedRows() const {
 }
 
 void PHTableView::selectRowByExtendingSelection(qint32 row, bool extend) {
-    const QModelIndex index = m_adapter->index(row, 0);
+    const QModelIndex index = model() ? model()->index(row, 0) : QModelIndex();
     if (!index.isValid())
         return;
     auto flags = QItemSelectionModel::Select | QItemSelectionModel::Rows;
@@ -146,7 +170,7 @@ void PHTableView::selectRowByExtendingSelection(qint32 row, bool extend) {
 }
 
 void PHTableView::editColumnRow(const QString &identifier, qint32 row) {
-    const QModelIndex index = m_adapter->index(row, m_adapter->columnForIdentifier(identifier));
+    const QModelIndex index = model() ? model()->index(row, columnForIdentifier(identifier)) : QModelIndex();
     if (!index.isValid())
         return;
     scrollTo(index);
@@ -155,7 +179,8 @@ void PHTableView::editColumnRow(const QString &identifier, qint32 row) {
 }
 
 void PHTableView::reloadData() {
-    m_adapter->reloadData();
+    if (auto *itemModel = qobject_cast<PHItemModel *>(model()))
+        itemModel->reload();
 }
 
 void PHTableView::keyPressEvent(QKeyEvent *event) {
@@ -179,13 +204,13 @@ void PHTableView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHin
         // boxes and buttons.
         const QModelIndex from = currentIndex();
         QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
-        const int columns = m_adapter->columnCount();
-        const int cells = m_adapter->rowCount() * columns;
+        const int columns = model()->columnCount();
+        const int cells = model()->rowCount() * columns;
         const int step = hint == QAbstractItemDelegate::EditNextItem ? 1 : -1;
         for (int cell = from.row() * columns + from.column() + step; cells > 0 && cell >= 0 && cell < cells;
              cell += step) {
-            const QModelIndex next = m_adapter->index(cell / columns, cell % columns);
-            if (m_adapter->flags(next) & Qt::ItemIsEditable) {
+            const QModelIndex next = model()->index(cell / columns, cell % columns);
+            if (model()->flags(next) & Qt::ItemIsEditable) {
                 setCurrentIndex(next);
                 edit(next);
                 return;
@@ -222,13 +247,13 @@ void PHTableView::startDrag(Qt::DropActions supportedActions) {
         return;
     QModelIndexList indexes;
     for (qint32 row : rows)
-        indexes.append(m_adapter->index(row, 0));
-    QMimeData *data = m_adapter->mimeData(indexes);
+        indexes.append(model()->index(row, 0));
+    QMimeData *data = model()->mimeData(indexes);
     if (!data)
         return;
     auto *drag = new QDrag(this);
     drag->setMimeData(data);
-    if (PHXDataSource *source = dataSource())
+    if (PHXDataSource *source = tableModel())
         drag->setPixmap(PHDragImageForText(source->summaryTextForRow(rows.first())));
     drag->exec(supportedActions, Qt::CopyAction);
 }

@@ -1,14 +1,13 @@
 #pragma once
 
-#include "views/PHItemModelAdapter.h"
+#include "model/PHItemModel.h"
 
 #include <QPersistentModelIndex>
 #include <QTableView>
 
 class PHXDataSource;
 
-/// The panel's table: rows come from a `PHXDataSource` through the item-model
-/// adapter. The delete key asks the panel to delete the selected row; Return
+/// The panel's table over a `PHXDataSource`. The delete key asks the panel to delete the selected row; Return
 /// ends an edit without moving to the next row; a drag shows the row's
 /// summary text. `action` follows every click and selection change,
 /// `doubleAction` a double click outside an edit. A reload forgets the
@@ -19,12 +18,13 @@ class PHTableView : public QTableView {
 public:
     explicit PHTableView(QWidget *parent = nullptr);
 
-    /// A data source that asks for a beep through a signal (the users) is answered.
-    void setDataSource(PHXDataSource *dataSource, PHTableViewDelegate *delegate = nullptr);
-    PHXDataSource *dataSource() const;
-    PHItemModelAdapter *adapter() const { return m_adapter; }
-    /// Sets the columns and gives each the cell of its kind.
-    void setColumns(const QList<PHItemModelAdapter::Column> &columns);
+    /// Shows the model with this table's columns; a user list gets the
+    /// icons beside its names, and its beeps are answered.
+    void setModel(QAbstractItemModel *model) override;
+    /// The model as the panel's table model, or null.
+    PHXDataSource *tableModel() const;
+    /// Sets the columns (on the model, now and later ones) and gives each the cell of its kind.
+    void setColumns(const QList<PHItemModel::Column> &columns);
     /// Replaces the cell (delegate) of a column; the view owns it.
     void setCellForColumn(const QString &identifier, QAbstractItemDelegate *cell);
     int columnForIdentifier(const QString &identifier) const;
@@ -41,6 +41,8 @@ public:
     bool isEditing() const { return state() == QAbstractItemView::EditingState; }
 
 signals:
+    /// The model showed every row again (a reset forgets the selection).
+    void rowsReloaded();
     void action();
     void doubleAction();
 
@@ -52,10 +54,10 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
-    PHItemModelAdapter *m_adapter;
+    QList<PHItemModel::Column> m_columns;
     QPersistentModelIndex m_lastSelected;
-    QMetaObject::Connection m_beepRequest; // the data source's beeps
-    QPoint m_currentBeforeReset{-1, -1};   // column, row of the keyboard's place
+    QList<QMetaObject::Connection> m_modelRequests; // the model's beeps and resets
+    QPoint m_currentBeforeReset{-1, -1};            // column, row of the keyboard's place
 };
 
 /// The drag picture of a row: its summary text in the desktop's font, on an

@@ -1,5 +1,5 @@
-// The generic table data source: the shape of its rows, what a row reads and
-// stores, its summaries, and deletion counted from 1. And the boxed sender.
+// The generic table model: the shape of its rows, what a row reads and
+// stores, its summaries, and removal. And the boxed sender.
 
 #include "model/PHXDataSource.h"
 #include "views/PHState.h"
@@ -17,11 +17,10 @@ TEST(XDataSourceTest, PlainValuesFormOneColumn) {
         PHXDataSource::dataSourceWithDataArray({QStringLiteral("10.0.0.1"), QStringLiteral("example.org")});
     EXPECT_EQ(source->numberOfRows(), 2);
     EXPECT_EQ(source->numberOfColumns(), 1);
-    EXPECT_EQ(source->tableViewObjectValueForTableColumnRow(nullptr, QStringLiteral("address"), 1).toString(),
+    EXPECT_EQ(source->objectAtRowColumn(1, QStringLiteral("address")).toString(),
               QStringLiteral("example.org"));
     EXPECT_EQ(source->summaryTextForRow(0), QStringLiteral("10.0.0.1"));
-    source->tableViewSetObjectValueForTableColumnRow(nullptr, QStringLiteral("10.0.0.2"),
-                                                     QStringLiteral("any"), 0);
+    source->setObjectForRowColumn(QStringLiteral("10.0.0.2"), 0, QStringLiteral("any"));
     EXPECT_EQ(source->dataArray().first().toString(), QStringLiteral("10.0.0.2"));
     // Rows outside the list read as nothing and store nothing.
     EXPECT_FALSE(source->objectAtRowColumn(2, QStringLiteral("address")).isValid());
@@ -33,7 +32,7 @@ TEST(XDataSourceTest, PlainValuesFormOneColumn) {
 TEST(XDataSourceTest, RecordsFormAColumnPerKey) {
     PHXDataSource source({record("bob", "h1"), record("ann", "h2")});
     EXPECT_EQ(source.numberOfColumns(), 2);
-    EXPECT_EQ(source.numberOfRowsInTableView(nullptr), 2);
+    EXPECT_EQ(source.rowCount(), 2);
     EXPECT_EQ(source.objectAtRowColumn(1, QStringLiteral("user")).toString(), QStringLiteral("ann"));
     EXPECT_FALSE(source.objectAtRowColumn(1, QStringLiteral("missing")).isValid());
     source.setObjectForRowColumn(QStringLiteral("h3"), 0, QStringLiteral("basic password"));
@@ -48,7 +47,7 @@ TEST(XDataSourceTest, RecordsFormAColumnPerKey) {
 TEST(XDataSourceTest, RemovalRefusesPlacesOutsideTheList) {
     PHXDataSource source({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
     int reloads = 0;
-    QObject::connect(&source, &PHXDataSource::reloadRequested, [&reloads] { ++reloads; });
+    QObject::connect(&source, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
 
     for (const qsizetype index : {-1, 3})
         EXPECT_FALSE(source.removeElement(index)) << index;

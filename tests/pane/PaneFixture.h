@@ -5,11 +5,11 @@
 
 #include "common/ModelTester.h"
 #include "common/TestApplication.h"
+#include "common/ViewItems.h"
 #include "model/PHFSItem.h"
 #include "pane/PortholdPref.h"
 #include "platform/PHAlertSheet.h"
 #include "support/PHUserDefaults.h"
-#include "views/PHItemModelAdapter.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
 
@@ -124,8 +124,9 @@ protected:
         ASSERT_NE(view, nullptr);
         // Every table and outline of the panel under Qt's model checker.
         models = std::make_unique<ModelTester>();
-        for (PHItemModelAdapter *model : view->findChildren<PHItemModelAdapter *>())
-            models->watch(model);
+        for (QAbstractItemView *list : view->findChildren<QAbstractItemView *>())
+            if (qobject_cast<PHItemModel *>(list->model()))
+                models->watch(list->model());
         window->resize(900, 600);
         view->resize(900, 600);
         window->show();
@@ -159,9 +160,9 @@ protected:
     /// Clicks a folder's row in the outline like a user does.
     void clickFolder(PHFSItem *item) {
         PHOutlineView *view = outline();
-        view->expandItem(root());
+        expandItem(view, root());
         settle();
-        const QModelIndex index = view->adapter()->indexForItem(item, 0);
+        const QModelIndex index = indexOf(view, item, 0);
         ASSERT_TRUE(index.isValid());
         const QRect rect = view->visualRect(index);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());

@@ -79,7 +79,7 @@ protected:
 
     QModelIndex userCell(int row, const char *column) const {
         PHTableView *table = userTable();
-        return table->adapter()->index(row, table->columnForIdentifier(column));
+        return table->model()->index(row, table->columnForIdentifier(column));
     }
     void clickUserRow(int row) {
         PHTableView *table = userTable();
@@ -113,7 +113,7 @@ protected:
     }
     QModelIndex groupCell(PHUserItem *item, const char *column) const {
         PHOutlineView *outline = groupOutline();
-        return outline->adapter()->indexForItem(item, outline->columnForIdentifier(column));
+        return indexOf(outline, item, outline->columnForIdentifier(column));
     }
 
     // The user sheet.

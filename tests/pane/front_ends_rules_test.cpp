@@ -70,7 +70,7 @@ TEST_F(FrontEndsRulesTest, GroupEditorAndPortholdctlRefuseAlike) {
     for (const QString &name : names) {
         PHAlertSheet::clearRecorded();
         answers = {PHAlertSheet::Default};
-        EXPECT_FALSE(groups->outlineViewValidateText(groupOutline(), name)) << qPrintable(name);
+        EXPECT_FALSE(groups->acceptsEditedText({}, name)) << qPrintable(name);
         settle();
         ASSERT_EQ(PHAlertSheet::recorded().size(), 1) << qPrintable(name);
         const QString panel = PHAlertSheet::recorded().first().message;

@@ -156,7 +156,7 @@ TEST_F(PaneContextMenu, UserAndGroupMenusEditMembershipWithoutDragging) {
     // A group: Rename starts typing its name; Add Member offers only non-members.
     PHUserItem *staff = group("staff");
     ASSERT_NE(staff, nullptr);
-    ASSERT_TRUE(groupOutline()->selectItem(staff));
+    ASSERT_TRUE(selectItem(groupOutline(), staff));
     groupOutline()->setCurrentIndex(groupCell(staff, "group"));
     settle();
     menu = openMenu(groupOutline());
@@ -172,12 +172,12 @@ TEST_F(PaneContextMenu, UserAndGroupMenusEditMembershipWithoutDragging) {
     settle();
 
     // A member: Remove from Group asks, then removes.
-    groupOutline()->expandItem(staff);
+    expandItem(groupOutline(), staff);
     settle();
     ASSERT_FALSE(staff->children().isEmpty());
     PHUserItem *alice = staff->children().last().get();
     ASSERT_EQ(alice->value(), "alice");
-    ASSERT_TRUE(groupOutline()->selectItem(alice));
+    ASSERT_TRUE(selectItem(groupOutline(), alice));
     groupOutline()->setCurrentIndex(groupCell(alice, "group"));
     settle();
     menu = openMenu(groupOutline());
@@ -205,10 +205,10 @@ TEST_F(PaneContextMenu, HelpAboutAndAnEmptyGroup) {
     writeGroups("empty: \nstaff: alice \n");
     start();
     // A group without members has no arrow to open.
-    PHItemModelAdapter *groups = groupOutline()->adapter();
+    QAbstractItemModel *groups = groupOutline()->model();
     ASSERT_NE(group("empty"), nullptr);
-    EXPECT_FALSE(groups->hasChildren(groups->indexForItem(group("empty"), 0)));
-    EXPECT_TRUE(groups->hasChildren(groups->indexForItem(group("staff"), 0)));
+    EXPECT_FALSE(groups->hasChildren(indexOf(groupOutline(), group("empty"), 0)));
+    EXPECT_TRUE(groups->hasChildren(indexOf(groupOutline(), group("staff"), 0)));
 
     // About names the program beside its version and shows the credits, read
     // when the tab is first opened; its buttons say when no browser opens.

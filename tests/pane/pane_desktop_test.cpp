@@ -52,7 +52,7 @@ protected:
     QTabWidget *tabs() const { return child<QTabWidget>("tabs"); }
     /// Chooses "Password" in a folder's protection pop-up.
     void protectWithPassword(PHFSItem *item) {
-        outline()->adapter()->setData(outline()->adapter()->indexForItem(item, 1), 1, Qt::EditRole);
+        outline()->model()->setData(indexOf(outline(), item, 1), 1, Qt::EditRole);
         settle();
         ASSERT_EQ(item->authStatus(), 1);
     }
@@ -279,8 +279,8 @@ TEST_F(PaneDesktop, SmallThingsSayWhatTheyDo) {
         << qPrintable(message());
 
     // Choosing the mode a folder has already leaves its file alone.
-    PHItemModelAdapter *adapter = outline()->adapter();
-    const QModelIndex protection = adapter->indexForItem(privateFolder, 1);
+    QAbstractItemModel *adapter = outline()->model();
+    const QModelIndex protection = indexOf(outline(), privateFolder, 1);
     ASSERT_TRUE(adapter->setData(protection, 1, Qt::EditRole));
     settle();
     ASSERT_EQ(privateFolder->authStatus(), 1);

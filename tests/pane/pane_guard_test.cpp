@@ -22,7 +22,7 @@ protected:
 
     void chooseMode(PHFSItem *item, int mode) {
         PHOutlineView *view = outline();
-        const QModelIndex index = view->adapter()->indexForItem(item, view->columnForIdentifier("protect"));
+        const QModelIndex index = indexOf(view, item, view->columnForIdentifier("protect"));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
         settle();
         auto *menu = pref->mainView()->findChild<QMenu *>("directoryMenu");
@@ -162,12 +162,12 @@ TEST_F(PaneGuard, FolderClickKeepsTheOldSelectionUntilConfirmed) {
 
     answers = {PHAlertSheet::Other};
     clickFolder(other);
-    EXPECT_EQ(outline()->selectedItem(), folder("private"));
+    EXPECT_EQ(selectedFolder(outline()), folder("private"));
     EXPECT_EQ(pref->selectedItem(), folder("private"));
 
     answers = {PHAlertSheet::Alternate};
     clickFolder(other);
-    EXPECT_EQ(outline()->selectedItem(), other) << "the confirmed action selects the clicked row";
+    EXPECT_EQ(selectedFolder(outline()), other) << "the confirmed action selects the clicked row";
     EXPECT_EQ(pref->selectedItem(), other);
     EXPECT_EQ(child<QPlainTextEdit>("customViewText")->toPlainText(), QString());
 
@@ -178,7 +178,7 @@ TEST_F(PaneGuard, FolderClickKeepsTheOldSelectionUntilConfirmed) {
     PHOutlineView *view = outline();
     writeFile(web + "/lan/.htaccess", "Deny from all\n");
     pref->webOutlineClick(nullptr); // ignored while edits are unsaved
-    emit view->buttonClicked("delete", other);
+    emit view->buttonClicked("delete", indexOf(view, other));
     settle();
     EXPECT_TRUE(QFile::exists(web + "/lan/.htaccess"));
     EXPECT_EQ(pref->selectedItem(), folder("private"));

@@ -67,14 +67,13 @@ TEST_F(PaneKeyboard, ProtectionPopUpOpensFromEveryUsualKeyAndChoosesByArrows) {
     EXPECT_EQ(pref->messageLine()->meaning(), PHThemeColors::Meaning::Positive);
 
     // What a screen reader hears for the painted cells.
-    PHItemModelAdapter *adapter = outline()->adapter();
-    const QModelIndex mode = adapter->indexForItem(privateFolder, outline()->columnForIdentifier("protect"));
-    const QModelIndex remove = adapter->indexForItem(privateFolder, outline()->columnForIdentifier("delete"));
+    const QModelIndex mode = indexOf(outline(), privateFolder, outline()->columnForIdentifier("protect"));
+    const QModelIndex remove = indexOf(outline(), privateFolder, outline()->columnForIdentifier("delete"));
     EXPECT_EQ(mode.data(Qt::AccessibleTextRole).toString(), "Protection: Password");
     EXPECT_EQ(remove.data(Qt::AccessibleTextRole).toString(), "Remove protection");
     EXPECT_EQ(remove.data(Qt::ToolTipRole).toString(), "Remove protection");
     const QModelIndex openRemove =
-        adapter->indexForItem(folder("open"), outline()->columnForIdentifier("delete"));
+        indexOf(outline(), folder("open"), outline()->columnForIdentifier("delete"));
     EXPECT_EQ(openRemove.data(Qt::AccessibleTextRole).toString(), "button (unavailable)");
 
     // Delete asks to remove the protection; the answer removes it.
@@ -94,15 +93,15 @@ TEST_F(PaneKeyboard, TabLeavesTheUsersTableAndCheckCellsSpeakForTheirRow) {
     clickFolder(folder("private"));
     auto *users = child<PHTableView>("userTable");
     ASSERT_NE(users, nullptr);
-    ASSERT_GE(users->adapter()->rowCount(), 2);
+    ASSERT_GE(users->model()->rowCount(), 2);
     users->setFocus(Qt::TabFocusReason);
-    users->setCurrentIndex(users->adapter()->index(1, 1));
+    users->setCurrentIndex(users->model()->index(1, 1));
     settle();
     QTest::keyClick(users, Qt::Key_Tab);
     settle();
     EXPECT_NE(QApplication::focusWidget(), users) << "Tab stayed inside the table";
 
-    const QModelIndex check = users->adapter()->index(1, 0);
+    const QModelIndex check = users->model()->index(1, 0);
     EXPECT_EQ(check.data(Qt::AccessibleTextRole).toString(), "alice: not checked (unavailable)")
         << "the folder is not password-protected, so the box cannot be ticked";
 }

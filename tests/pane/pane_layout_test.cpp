@@ -73,7 +73,7 @@ TEST_F(PaneLayout, FolderNamesStayReadableAtTheSmallestSize) {
                 return QModelIndex();
             item = next;
         }
-        return tree->adapter()->indexForItem(item, 0);
+        return indexOf(tree, item, 0);
     };
     for (const QString path :
          {"photographs", "photographs/holiday-2026", "downloads", "open/inner", "private"}) {

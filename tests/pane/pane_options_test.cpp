@@ -256,16 +256,16 @@ TEST_F(PaneOptions, PathsAndWebAddresses) {
     QDesktopServices::setUrlHandler("http", &catcher, "open");
     defaults->setObjectForKey("127.0.0.1:8080", "Apache Site Address");
     PHFSItem *open = folder("open");
-    outline()->expandItem(root());
+    expandItem(outline(), root());
     settle();
-    outline()->expandItem(open);
+    expandItem(outline(), open);
     settle();
     PHFSItem *spaced = nullptr;
     for (PHFSItem *child : open->children())
         if (child->name() == "a b")
             spaced = child;
     ASSERT_NE(spaced, nullptr);
-    ASSERT_TRUE(outline()->selectItem(spaced));
+    ASSERT_TRUE(selectItem(outline(), spaced));
     pref->viewSelectionOnWeb(nullptr);
     // The custom root is served at the site's top; the user's own folder under ~name.
     EXPECT_EQ(pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded),

@@ -4,6 +4,7 @@
 #include "PaneFixture.h"
 
 #include "common/ApacheHarness.h"
+#include "common/ViewItems.h"
 #include "model/PHPasswordHash.h"
 #include "views/PHAddressDataSource.h"
 
@@ -30,7 +31,7 @@ protected:
     }
     void chooseMode(PHFSItem *item, int mode) {
         PHOutlineView *view = outline();
-        const QModelIndex index = view->adapter()->indexForItem(item, view->columnForIdentifier("protect"));
+        const QModelIndex index = indexOf(view, item, view->columnForIdentifier("protect"));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
         settle();
         auto *menu = pref->mainView()->findChild<QMenu *>("directoryMenu");
@@ -153,7 +154,7 @@ TEST_F(PaneProtection, KnownAddressesAreCheckedTypedAndRefused) {
     // Ticking lists the address for the selected folder, only when it is address-protected.
     PHFSItem *item = folder("lan");
     clickFolder(item);
-    PHItemModelAdapter *model = addressTable()->adapter();
+    QAbstractItemModel *model = addressTable()->model();
     const QModelIndex check = model->index(2, addressTable()->columnForIdentifier("active"));
     EXPECT_FALSE(model->flags(check) & Qt::ItemIsUserCheckable) << "not address-protected yet";
     EXPECT_FALSE(model->setData(check, Qt::Checked, Qt::CheckStateRole));
@@ -192,7 +193,7 @@ TEST_F(PaneProtection, ClearingWithAndWithoutConfirmation) {
     // Cancel keeps the file; Delete removes it and shows the cleared state.
     clickFolder(folder("private"));
     answers = {PHAlertSheet::Other};
-    emit view->buttonClicked("delete", folder("private"));
+    emit view->buttonClicked("delete", indexOf(view, folder("private")));
     settle();
     EXPECT_TRUE(QFile::exists(web + "/private/.htaccess"));
     const auto &asked = PHAlertSheet::recorded().last();
@@ -201,7 +202,7 @@ TEST_F(PaneProtection, ClearingWithAndWithoutConfirmation) {
               "Are you sure you want to permanently delete all access restrictions for \"private\"?"
               "\n\nThis action cannot be undone.");
     answers = {PHAlertSheet::Default};
-    emit view->buttonClicked("delete", folder("private"));
+    emit view->buttonClicked("delete", indexOf(view, folder("private")));
     settle();
     EXPECT_FALSE(QFile::exists(web + "/private/.htaccess"));
     EXPECT_EQ(folder("private")->modeIndex(), 0);
@@ -210,7 +211,7 @@ TEST_F(PaneProtection, ClearingWithAndWithoutConfirmation) {
     // Without confirmation the button on another row selects it and deletes at once.
     pref->options()->setAskBeforeClearing(false);
     const int sheets = int(PHAlertSheet::recorded().size());
-    emit view->buttonClicked("delete", folder("lan"));
+    emit view->buttonClicked("delete", indexOf(view, folder("lan")));
     settle();
     EXPECT_EQ(PHAlertSheet::recorded().size(), sheets);
     EXPECT_EQ(pref->selectedItem(), folder("lan"));
@@ -262,7 +263,7 @@ TEST_F(PaneProtection, ThisComputerIsNamedAndAWarningSaysWhenTheRulesRefuseIt) {
     start();
     // 127.0.0.1 stands for this computer, IPv4 and IPv6 alike; typing still
     // edits the address itself.
-    PHItemModelAdapter *model = addressTable()->adapter();
+    QAbstractItemModel *model = addressTable()->model();
     const QModelIndex address = model->index(0, addressTable()->columnForIdentifier("address"));
     EXPECT_EQ(address.data(Qt::DisplayRole).toString(), PHAddressDataSource::thisComputerTitle);
     EXPECT_EQ(address.data(Qt::EditRole).toString(), "127.0.0.1");
@@ -388,10 +389,10 @@ TEST_F(PaneProtection, AHandManagedFolderIsShownReadOnlyWithTheReason) {
         << qPrintable(child<QLabel>("effectiveAccessLabel")->text());
     // Users, groups and addresses cannot be ticked, and say why.
     auto *users = child<PHTableView>("userTable");
-    const QModelIndex anyUser = users->adapter()->index(0, users->columnForIdentifier("active"));
-    EXPECT_FALSE(users->adapter()->flags(anyUser) & Qt::ItemIsUserCheckable);
+    const QModelIndex anyUser = users->model()->index(0, users->columnForIdentifier("active"));
+    EXPECT_FALSE(users->model()->flags(anyUser) & Qt::ItemIsUserCheckable);
     EXPECT_EQ(anyUser.data(Qt::ToolTipRole).toString(), PHFSItem::handManagedMessage);
-    PHItemModelAdapter *addresses = addressTable()->adapter();
+    QAbstractItemModel *addresses = addressTable()->model();
     const QModelIndex address = addresses->index(0, addressTable()->columnForIdentifier("active"));
     EXPECT_FALSE(addresses->flags(address) & Qt::ItemIsUserCheckable);
     EXPECT_FALSE(addresses->setData(address, Qt::Checked, Qt::CheckStateRole));

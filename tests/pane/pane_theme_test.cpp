@@ -102,11 +102,11 @@ TEST_P(PaneTheme, StatusTextAndAnUntickedCheckBoxStandOut) {
     auto *users = child<PHTableView>("userTable");
     ASSERT_NE(users, nullptr);
     int bobRow = -1;
-    for (int row = 0; row < users->adapter()->rowCount(); ++row)
-        if (users->adapter()->index(row, 1).data().toString() == "bob")
+    for (int row = 0; row < users->model()->rowCount(); ++row)
+        if (users->model()->index(row, 1).data().toString() == "bob")
             bobRow = row;
     ASSERT_GE(bobRow, 0);
-    const QModelIndex check = users->adapter()->index(bobRow, 0);
+    const QModelIndex check = users->model()->index(bobRow, 0);
     ASSERT_EQ(check.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
     users->clearSelection();
     const QImage cell = users->viewport()->grab(users->visualRect(check)).toImage();

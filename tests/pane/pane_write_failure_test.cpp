@@ -59,13 +59,13 @@ protected:
         return shown.isEmpty() ? QString() : shown.constLast().message;
     }
     void chooseMode(PHFSItem *item, int mode) {
-        PHItemModelAdapter *adapter = outline()->adapter();
-        adapter->setData(adapter->indexForItem(item, outline()->columnForIdentifier("protect")), mode,
+        QAbstractItemModel *adapter = outline()->model();
+        adapter->setData(indexOf(outline(), item, outline()->columnForIdentifier("protect")), mode,
                          Qt::EditRole);
         settle();
     }
     QModelIndex protectCell(PHFSItem *item) const {
-        return outline()->adapter()->indexForItem(item, outline()->columnForIdentifier("protect"));
+        return indexOf(outline(), item, outline()->columnForIdentifier("protect"));
     }
 };
 

@@ -15,7 +15,7 @@ class PasswordsUi : public UsersUiFixture {
 protected:
     QLabel *warningField() const { return sheet()->findChild<QLabel *>("passwordWarningField"); }
     int rowOf(const QString &name) const {
-        for (int row = 1; row < userTable()->adapter()->rowCount(); ++row)
+        for (int row = 1; row < userTable()->model()->rowCount(); ++row)
             if (userCell(row, "user").data().toString() == name)
                 return row;
         return -1;
@@ -108,14 +108,14 @@ TEST_F(PasswordsUi, NamesTheServerWouldMisreadAreRefusedInTheSheetAndTheGroupEdi
         PHAlertSheet::clearRecorded();
         if (c.accepted) {
             EXPECT_FALSE(sheet()->isVisible()) << c.name;
-            EXPECT_TRUE(groups->outlineViewValidateText(groupOutline(), name)) << c.name;
+            EXPECT_TRUE(groups->acceptsEditedText({}, name)) << c.name;
             continue;
         }
         EXPECT_TRUE(message.contains(reason)) << c.name << ": " << qPrintable(message);
         EXPECT_TRUE(sheet()->isVisible());
         sheet()->findChild<QAbstractButton *>("userCancelButton")->click();
         answers = {PHAlertSheet::Default};
-        EXPECT_FALSE(groups->outlineViewValidateText(groupOutline(), name)) << c.name;
+        EXPECT_FALSE(groups->acceptsEditedText({}, name)) << c.name;
         settle();
         ASSERT_EQ(PHAlertSheet::recorded().size(), 1) << c.name;
         EXPECT_TRUE(PHAlertSheet::recorded().first().message.contains(reason)) << c.name;

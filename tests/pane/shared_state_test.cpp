@@ -124,8 +124,7 @@ TEST_F(SharedStateTest, AnAccessFileEditedOnDiskShowsInTheOutline) {
 
     ASSERT_EQ(ctl({"mode", "lan", "address"}).exitCode, 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return lan->modeIndex() == 2; }, 3000));
-    EXPECT_EQ(pref->files()->outlineViewObjectValueForTableColumnByItem(outline(), "protect", lan).toInt(),
-              2);
+    EXPECT_EQ(PHFSDataSource::modeIndexForItem(lan), 2);
     // The selected folder's editor shows the new text.
     EXPECT_EQ(child<QPlainTextEdit>("customViewText")->toPlainText(), readFile(web + "/lan/.htaccess"));
 }

@@ -87,7 +87,7 @@ TEST_F(UsersUiEditing, TheSheetChecksTheNameBeforeThePasswordAndTheReservedNameL
     EXPECT_FALSE(sheet()->isVisible());
     EXPECT_TRUE(passwordMatches("newbie", "s3cret")) << qPrintable(readFile(usersFile()));
     EXPECT_TRUE(passwordMatches("alice", "pw-alice"));
-    EXPECT_EQ(userTable()->adapter()->rowCount(), 3);
+    EXPECT_EQ(userTable()->model()->rowCount(), 3);
     EXPECT_EQ(userCell(2, "user").data().toString(), "newbie");
     EXPECT_TRUE(sheetField("passField")->text().isEmpty()) << "passwords do not stay in the closed sheet";
 
@@ -209,10 +209,10 @@ TEST_F(UsersUiEditing, DeletingGroupsAndMemberships) {
     start();
     PHOutlineView *outline = groupOutline();
     EXPECT_FALSE(button("groupDeleteButton")->isEnabled());
-    outline->expandItem(group("staff"));
+    expandItem(outline, group("staff"));
     settle();
     PHUserItem *alice = group("staff")->children().first().get();
-    ASSERT_TRUE(outline->selectItem(alice));
+    ASSERT_TRUE(selectItem(outline, alice));
     settle();
     EXPECT_TRUE(button("groupDeleteButton")->isEnabled());
     EXPECT_EQ(button("groupDeleteButton")->toolTip(), "Remove \"alice\" from \"staff\"");
@@ -226,7 +226,7 @@ TEST_F(UsersUiEditing, DeletingGroupsAndMemberships) {
     EXPECT_EQ(readFile(groupsFile()), "staff: bob \nteam: \n");
     EXPECT_EQ(userLines().size(), 2) << "leaving a group deletes no user";
 
-    ASSERT_TRUE(outline->selectItem(group("team")));
+    ASSERT_TRUE(selectItem(outline, group("team")));
     settle();
     EXPECT_EQ(button("groupDeleteButton")->toolTip(), "Delete \"team\"");
     answers = {PHAlertSheet::Error};
@@ -243,7 +243,7 @@ TEST_F(UsersUiEditing, DeletingGroupsAndMemberships) {
     EXPECT_FALSE(child<QAbstractButton>("groupDeleteCheck")->isChecked());
 
     // Without the question, at once; then nothing is selected.
-    ASSERT_TRUE(outline->selectItem(group("staff")));
+    ASSERT_TRUE(selectItem(outline, group("staff")));
     settle();
     pressDelete(outline);
     EXPECT_EQ(PHAlertSheet::recorded().size(), 3);
@@ -259,7 +259,7 @@ TEST_F(UsersUiEditing, ANewGroupTakesTheFirstFreeNumberAndIsNamedInPlace) {
     button("groupAddButton")->click();
     settle();
     ASSERT_NE(group("Group 3"), nullptr);
-    EXPECT_EQ(groupOutline()->selectedItem(), group("Group 3"));
+    EXPECT_EQ(selectedNode(groupOutline()), group("Group 3"));
     EXPECT_EQ(readFile(groupsFile()), "Group 1: \ngroup 2: \nGroup 4: \n") << "adding alone writes nothing";
 
     auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
@@ -285,7 +285,7 @@ TEST_F(UsersUiEditing, ANewGroupTakesTheFirstFreeNumberAndIsNamedInPlace) {
     EXPECT_EQ(group("Group 3"), nullptr);
     ASSERT_NE(group("web-team"), nullptr);
     EXPECT_EQ(readFile(groupsFile()), "Group 1: \ngroup 2: \nGroup 4: \nweb-team: \n");
-    EXPECT_EQ(groupOutline()->selectedItem(), group("web-team")) << "the renamed group stays selected";
+    EXPECT_EQ(selectedNode(groupOutline()), group("web-team")) << "the renamed group stays selected";
 
     // The next one is Group 3 again.
     button("groupAddButton")->click();

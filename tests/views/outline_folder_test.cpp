@@ -5,6 +5,7 @@
 #include "common/ModelTester.h"
 #include "common/TestApplication.h"
 #include "common/TestPanelContext.h"
+#include "common/ViewItems.h"
 #include "model/PHFSItem.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHFSDataSource.h"
@@ -75,25 +76,25 @@ protected:
         menuPtr->setObjectName("directoryMenu");
         for (int mode = 0; mode <= 4; ++mode)
             menuPtr->addAction(PHFSItem::modeName(mode));
-        source->setMenu(menuPtr);
-        viewPtr->setDataSource(source.get(), source.get());
-        viewPtr->setColumns({{"dir", "Folder", PHItemModelAdapter::ColumnKind::Text},
-                             {"protect", "Protection", PHItemModelAdapter::ColumnKind::PopUp},
-                             {"delete", "", PHItemModelAdapter::ColumnKind::Button}});
+        viewPtr->setModel(source.get());
+        viewPtr->setColumns({{"dir", "Folder", PHItemModel::ColumnKind::Text},
+                             {"protect", "Protection", PHItemModel::ColumnKind::PopUp},
+                             {"delete", "", PHItemModel::ColumnKind::Button}});
+        viewPtr->setPopUpMenu("protect", menuPtr);
         if (checkModel)
-            models.watch(viewPtr->adapter());
+            models.watch(viewPtr->model());
         viewPtr->resize(500, 300);
         viewPtr->show();
         settle();
     }
     void TearDown() override {
-        EXPECT_EQ(ModelTester::failures(), QStringList()) << "the outline's model broke a rule";
+        EXPECT_EQ(ModelTester::failures(), QStringList())
+            << ModelTester::failures().join(QLatin1Char('\n')).toStdString();
         ModelTester::clear();
     }
     /// Picks a mode from a folder's pop-up like a user does.
     void chooseMode(PHFSItem *item, int mode) {
-        const QModelIndex index =
-            viewPtr->adapter()->indexForItem(item, viewPtr->columnForIdentifier("protect"));
+        const QModelIndex index = indexOf(viewPtr, item, viewPtr->columnForIdentifier("protect"));
         QTest::mouseClick(viewPtr->viewport(), Qt::LeftButton, {}, viewPtr->visualRect(index).center());
         settle();
         ASSERT_TRUE(menuPtr->isVisible());
@@ -105,7 +106,7 @@ protected:
     void showRoot() {
         source->setRootPath(web);
         viewPtr->reloadData();
-        viewPtr->expandItem(source->rootItem());
+        expandItem(viewPtr, source->rootItem());
         settle();
     }
     PHFSItem *childNamed(PHFSItem *parent, const QString &name) {
@@ -135,7 +136,7 @@ protected:
 };
 
 TEST_F(LazyOutlineFixture, OneTopRowLazyChildrenAndLeaves) {
-    PHItemModelAdapter *model = viewPtr->adapter();
+    QAbstractItemModel *model = viewPtr->model();
     EXPECT_EQ(model->rowCount(), 1) << "the top level is the web folder itself";
     const QModelIndex top = model->index(0, 0);
     EXPECT_EQ(top.data().toString(), "web");
@@ -148,14 +149,14 @@ TEST_F(LazyOutlineFixture, OneTopRowLazyChildrenAndLeaves) {
     // is taken to open until it is expanded.
     EXPECT_FALSE(leafy->isListed());
     EXPECT_FALSE(a->isListed());
-    EXPECT_TRUE(model->hasChildren(model->indexForItem(leafy)));
+    EXPECT_TRUE(model->hasChildren(indexOf(viewPtr, leafy)));
     EXPECT_FALSE(leafy->isListed()) << "asking for the arrow lists nothing";
 
     // Expanded from the keyboard, a folder of files turns out a leaf and
     // its row is shown again, so the view drops the arrow.
-    viewPtr->expandItem(source->rootItem());
+    expandItem(viewPtr, source->rootItem());
     settle();
-    const QModelIndex leafyRow = model->indexForItem(leafy);
+    const QModelIndex leafyRow = indexOf(viewPtr, leafy);
     viewPtr->setCurrentIndex(leafyRow);
     QSignalSpy shown(model, &QAbstractItemModel::dataChanged);
     QTest::keyClick(viewPtr, Qt::Key_Right);
@@ -171,20 +172,20 @@ TEST_F(LazyOutlineFixture, OneTopRowLazyChildrenAndLeaves) {
     EXPECT_TRUE(rowShownAgain);
     EXPECT_FALSE(a->isListed()) << "its sibling stays unlisted";
     // A folder with subfolders opens from the keyboard as before.
-    viewPtr->setCurrentIndex(model->indexForItem(a));
+    viewPtr->setCurrentIndex(indexOf(viewPtr, a));
     QTest::keyClick(viewPtr, Qt::Key_Right);
     settle();
-    EXPECT_TRUE(viewPtr->isItemExpanded(a));
-    EXPECT_TRUE(model->hasChildren(model->indexForItem(a)));
-    EXPECT_EQ(model->rowCount(model->indexForItem(a)), 1);
+    EXPECT_TRUE(isItemExpanded(viewPtr, a));
+    EXPECT_TRUE(model->hasChildren(indexOf(viewPtr, a)));
+    EXPECT_EQ(model->rowCount(indexOf(viewPtr, a)), 1);
 
     // A web folder without subfolders: one row, not expandable.
     PHFSDataSource bare(dir.filePath("web/leafy"));
     PHOutlineView other;
-    other.setDataSource(&bare, &bare);
-    other.setColumns({{"dir", "Folder", PHItemModelAdapter::ColumnKind::Text}});
-    EXPECT_EQ(other.adapter()->rowCount(), 1);
-    EXPECT_FALSE(other.adapter()->hasChildren(other.adapter()->index(0, 0)));
+    other.setModel(&bare);
+    other.setColumns({{"dir", "Folder", PHItemModel::ColumnKind::Text}});
+    EXPECT_EQ(bare.rowCount(), 1);
+    EXPECT_FALSE(bare.hasChildren(bare.index(0, 0)));
 }
 
 TEST_F(OutlineFixture, InheritedProtectionIsMarkedAndHandManagedFoldersRefuseModes) {
@@ -194,26 +195,25 @@ TEST_F(OutlineFixture, InheritedProtectionIsMarkedAndHandManagedFoldersRefuseMod
         "<RequireAll>\n  Require valid-user\n  Require ip 10.0.0.1\n</RequireAll>\n";
     write(web + "/leafy/.htaccess", handWritten);
     showRoot();
-    PHItemModelAdapter *model = viewPtr->adapter();
     PHFSItem *a = childNamed(source->rootItem(), "a");
     ASSERT_NE(a, nullptr);
-    viewPtr->expandItem(a);
+    expandItem(viewPtr, a);
     settle();
     PHFSItem *b = childNamed(a, "b");
     PHFSItem *leafy = childNamed(source->rootItem(), "leafy");
     ASSERT_TRUE(b && leafy);
     const int protect = viewPtr->columnForIdentifier("protect");
 
-    const QModelIndex bCell = model->indexForItem(b, protect);
-    EXPECT_EQ(model->cellForIndex(bCell).mark, PHFSDataSource::inheritedMark);
+    const QModelIndex bCell = indexOf(viewPtr, b, protect);
+    EXPECT_EQ(bCell.data(PHItemModel::MarkRole).toString(), PHFSDataSource::inheritedMark);
     EXPECT_EQ(bCell.data(Qt::ToolTipRole).toString(), "Password required: inherited from a");
-    const QModelIndex aCell = model->indexForItem(a, protect);
-    EXPECT_TRUE(model->cellForIndex(aCell).mark.isEmpty()) << "its own protection is not marked";
+    const QModelIndex aCell = indexOf(viewPtr, a, protect);
+    EXPECT_TRUE(aCell.data(PHItemModel::MarkRole).toString().isEmpty()) << "its own protection is not marked";
     EXPECT_FALSE(aCell.data(Qt::ToolTipRole).isValid());
     // A hand-managed folder: the pop-up's choice is refused with error 22
     // and the file stays byte for byte.
     EXPECT_TRUE(leafy->isHandManaged());
-    EXPECT_EQ(model->indexForItem(leafy, protect).data(Qt::ToolTipRole).toString(),
+    EXPECT_EQ(indexOf(viewPtr, leafy, protect).data(Qt::ToolTipRole).toString(),
               PHFSItem::handManagedMessage);
     chooseMode(leafy, 3);
     EXPECT_EQ(context.errors, QList<qint32>{PHFSItem::ErrorAccessFileHandManaged});
@@ -229,22 +229,23 @@ TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
     write(web + "/leafy/.htaccess", "#AuthType Basic\n#Require valid-user\n");
     context.knownAddresses = {"127.0.0.1"};
     showRoot();
-    PHItemModelAdapter *model = viewPtr->adapter();
+    QAbstractItemModel *model = viewPtr->model();
     PHFSItem *a = childNamed(source->rootItem(), "a");
     PHFSItem *leafy = childNamed(source->rootItem(), "leafy");
     ASSERT_TRUE(a && leafy);
     const int protect = viewPtr->columnForIdentifier("protect");
     const int del = viewPtr->columnForIdentifier("delete");
-    EXPECT_EQ(model->indexForItem(a, protect).data().toInt(), 4) << "Password and Address: fifth item";
-    EXPECT_EQ(model->cellForIndex(model->indexForItem(a, protect)).selectedItem, 4);
+    EXPECT_EQ(indexOf(viewPtr, a, protect).data(Qt::EditRole).toInt(), 4)
+        << "Password and Address: fifth item";
+    EXPECT_EQ(indexOf(viewPtr, a, protect).data(Qt::EditRole).toInt(), 4);
     // Every directive commented out: mode None, but the file exists so it can be deleted.
-    EXPECT_EQ(model->indexForItem(leafy, protect).data().toInt(), 0);
-    EXPECT_TRUE(model->cellForIndex(model->indexForItem(leafy, del)).enabled);
-    EXPECT_FALSE(model->cellForIndex(model->indexForItem(source->rootItem(), del)).enabled);
-    EXPECT_FALSE(model->flags(model->indexForItem(a, 0)) & Qt::ItemIsEditable) << "names are not typed into";
+    EXPECT_EQ(indexOf(viewPtr, leafy, protect).data(Qt::EditRole).toInt(), 0);
+    EXPECT_TRUE(PHItemModel::isEnabled(indexOf(viewPtr, leafy, del)));
+    EXPECT_FALSE(PHItemModel::isEnabled(indexOf(viewPtr, source->rootItem(), del)));
+    EXPECT_FALSE(model->flags(indexOf(viewPtr, a, 0)) & Qt::ItemIsEditable) << "names are not typed into";
 
     // The pop-up changes a protected folder's mode and rewrites its file.
-    const QRect cell = viewPtr->visualRect(model->indexForItem(a, protect));
+    const QRect cell = viewPtr->visualRect(indexOf(viewPtr, a, protect));
     chooseMode(a, 1);
     EXPECT_EQ(a->modeIndex(), 1);
     QFile file(web + "/a/.htaccess");
@@ -269,43 +270,42 @@ TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
 }
 
 TEST_F(OutlineFixture, OnlyADoubleClickOnTheNameIsTheDoubleAction) {
-    viewPtr->expandItem(source->rootItem());
+    expandItem(viewPtr, source->rootItem());
     settle();
     int doubles = 0;
     QObject::connect(viewPtr, &PHOutlineView::doubleAction, [&doubles] { ++doubles; });
     PHFSItem *a = childNamed(source->rootItem(), "a");
     ASSERT_NE(a, nullptr);
-    PHItemModelAdapter *model = viewPtr->adapter();
     for (const char *column : {"protect", "delete"}) {
-        const QRect cell = viewPtr->visualRect(model->indexForItem(a, viewPtr->columnForIdentifier(column)));
+        const QRect cell = viewPtr->visualRect(indexOf(viewPtr, a, viewPtr->columnForIdentifier(column)));
         ASSERT_TRUE(cell.isValid()) << column;
         QTest::mouseDClick(viewPtr->viewport(), Qt::LeftButton, {}, cell.center());
         menuPtr->hide();
         settle();
         EXPECT_EQ(doubles, 0) << column;
     }
-    const QRect name = viewPtr->visualRect(model->indexForItem(a, 0));
+    const QRect name = viewPtr->visualRect(indexOf(viewPtr, a, 0));
     QTest::mouseDClick(viewPtr->viewport(), Qt::LeftButton, {}, name.center());
     settle();
     EXPECT_EQ(doubles, 1);
 }
 
 TEST_F(OutlineFixture, SelectionHeldBackAndExpansionKeptAcrossRebuilds) {
-    viewPtr->expandItem(source->rootItem());
+    expandItem(viewPtr, source->rootItem());
     settle();
     PHFSItem *a = childNamed(source->rootItem(), "a");
     PHFSItem *leafy = childNamed(source->rootItem(), "leafy");
-    ASSERT_TRUE(viewPtr->selectItem(a));
+    ASSERT_TRUE(selectItem(viewPtr, a));
     context.manuallyEdited = true;
-    EXPECT_FALSE(viewPtr->selectItem(leafy));
-    EXPECT_EQ(viewPtr->selectedItem(), a);
+    EXPECT_FALSE(selectItem(viewPtr, leafy));
+    EXPECT_EQ(selectedFolder(viewPtr), a);
     ASSERT_EQ(context.deferred.size(), 1);
     context.manuallyEdited = false;
     context.deferred.first().perform();
-    EXPECT_EQ(viewPtr->selectedItem(), leafy);
+    EXPECT_EQ(selectedFolder(viewPtr), leafy);
 
     // Expanded folders reopen after the tree is rebuilt; collapsed ones stay shut.
-    viewPtr->expandItem(a);
+    expandItem(viewPtr, a);
     settle();
     // Whether the old node went, not its address: a new node may be given
     // the address of the one deleted.
@@ -313,7 +313,7 @@ TEST_F(OutlineFixture, SelectionHeldBackAndExpansionKeptAcrossRebuilds) {
     source->setRootPath(web);
     viewPtr->reloadData();
     settle();
-    viewPtr->expandItem(source->rootItem());
+    expandItem(viewPtr, source->rootItem());
     for (int i = 0; i < 5; ++i) {
         viewPtr->viewport()->repaint();
         settle();
@@ -321,17 +321,17 @@ TEST_F(OutlineFixture, SelectionHeldBackAndExpansionKeptAcrossRebuilds) {
     PHFSItem *again = childNamed(source->rootItem(), "a");
     ASSERT_TRUE(old.isNull()) << "the tree was rebuilt";
     ASSERT_NE(again, nullptr);
-    EXPECT_TRUE(viewPtr->isItemExpanded(again));
-    viewPtr->collapse(viewPtr->adapter()->indexForItem(again));
+    EXPECT_TRUE(isItemExpanded(viewPtr, again));
+    viewPtr->collapse(indexOf(viewPtr, again));
     settle();
     source->setRootPath(web);
     viewPtr->reloadData();
-    viewPtr->expandItem(source->rootItem());
+    expandItem(viewPtr, source->rootItem());
     for (int i = 0; i < 3; ++i) {
         viewPtr->viewport()->repaint();
         settle();
     }
-    EXPECT_FALSE(viewPtr->isItemExpanded(childNamed(source->rootItem(), "a")));
+    EXPECT_FALSE(isItemExpanded(viewPtr, childNamed(source->rootItem(), "a")));
 }
 
 TEST_F(OutlineFixture, DeleteKeyReachesThePanelWithTheSelectedRow) {
@@ -340,9 +340,9 @@ TEST_F(OutlineFixture, DeleteKeyReachesThePanelWithTheSelectedRow) {
     ASSERT_EQ(context.deletes.size(), 1);
     EXPECT_EQ(context.deletes.last().first, viewPtr);
     EXPECT_EQ(context.deletes.last().second, -1) << "no selection: row -1";
-    viewPtr->expandItem(source->rootItem());
+    expandItem(viewPtr, source->rootItem());
     settle();
-    viewPtr->selectItem(childNamed(source->rootItem(), "leafy"));
+    selectItem(viewPtr, childNamed(source->rootItem(), "leafy"));
     QTest::keyClick(viewPtr, Qt::Key_Delete);
     ASSERT_EQ(context.deletes.size(), 2);
     EXPECT_EQ(context.deletes.last().second, 2);
@@ -354,13 +354,13 @@ TEST(TableViews, ReturnEndsAnEditWhereItIsAndTabMovesOn) {
     context.knownAddresses = {"a.example", "b.example", "c.example"};
     PHAddressDataSource source;
     PHTableView table;
-    table.setDataSource(&source, &source);
-    table.setColumns({{"active", "", PHItemModelAdapter::ColumnKind::Check},
-                      {"address", "Address", PHItemModelAdapter::ColumnKind::Text}});
+    table.setModel(&source);
+    table.setColumns({{"active", "", PHItemModel::ColumnKind::Check},
+                      {"address", "Address", PHItemModel::ColumnKind::Text}});
     table.resize(300, 200);
     table.show();
     settle();
-    EXPECT_FALSE(table.adapter()->flags(table.adapter()->index(0, 0)) & Qt::ItemIsUserCheckable)
+    EXPECT_FALSE(source.flags(source.index(0, 0)) & Qt::ItemIsUserCheckable)
         << "no folder selected: check boxes are disabled";
 
     table.editColumnRow("address", 0);

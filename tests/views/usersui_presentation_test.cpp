@@ -32,7 +32,7 @@ protected:
         return Qt::CheckState(index.data(Qt::CheckStateRole).toInt());
     }
     std::unique_ptr<QMimeData> dragUser(int row) const {
-        PHItemModelAdapter *adapter = userTable()->adapter();
+        QAbstractItemModel *adapter = userTable()->model();
         return std::unique_ptr<QMimeData>(adapter->mimeData({adapter->index(row, 1)}));
     }
     /// Drags the data over a point of the outline and drops it there, as the
@@ -61,7 +61,7 @@ protected:
 TEST_F(UsersUiPresentation, TheTableStartsWithAnyValidUserAndCellsFollowTheFolder) {
     start();
     // No user file: one row, the pseudo-user, without an icon and not renamable.
-    ASSERT_EQ(userTable()->adapter()->rowCount(), 1);
+    ASSERT_EQ(userTable()->model()->rowCount(), 1);
     EXPECT_EQ(userCell(0, "user").data().toString(), "Any Valid User");
     EXPECT_TRUE(userCell(0, "user").data(Qt::DecorationRole).value<QIcon>().isNull());
     EXPECT_FALSE(userCell(0, "user").flags() & Qt::ItemIsEditable);
@@ -71,12 +71,12 @@ TEST_F(UsersUiPresentation, TheTableStartsWithAnyValidUserAndCellsFollowTheFolde
     writeUsers({"alice"});
     writeGroups("staff: alice \n");
     start();
-    ASSERT_EQ(userTable()->adapter()->rowCount(), 2);
+    ASSERT_EQ(userTable()->model()->rowCount(), 2);
     EXPECT_FALSE(userCell(1, "user").data(Qt::DecorationRole).value<QIcon>().isNull())
         << "users show their icon";
     PHFSItem *item = folder("private");
     clickFolder(item);
-    groupOutline()->expandItem(group("staff"));
+    expandItem(groupOutline(), group("staff"));
     settle();
     PHUserItem *member = group("staff")->children().first().get();
     // Not password protected: nothing can be ticked in either view.
@@ -96,8 +96,8 @@ TEST_F(UsersUiPresentation, TheTableStartsWithAnyValidUserAndCellsFollowTheFolde
     EXPECT_FALSE(checkable(groupCell(member, "active")));
     EXPECT_FALSE(groupCell(member, "group").flags() & Qt::ItemIsEditable);
     EXPECT_TRUE(groupCell(group("staff"), "group").flags() & Qt::ItemIsEditable);
-    pref->groups()->outlineViewSetObjectValueForTableColumnByItem(groupOutline(), true, "active", member);
-    pref->groups()->outlineViewSetObjectValueForTableColumnByItem(groupOutline(), "x", "group", member);
+    pref->groups()->setData(groupCell(member, "active"), true, Qt::EditRole);
+    pref->groups()->setData(groupCell(member, "group"), "x", Qt::EditRole);
     EXPECT_EQ(member->value(), "alice");
     EXPECT_TRUE(item->listForKey(PHFSItem::RequireGroupKey).isEmpty());
 }
@@ -181,7 +181,7 @@ TEST_F(UsersUiPresentation, UsersDropOntoGroupsOnly) {
     EXPECT_EQ(bob->text(), line);
 
     PHOutlineView *outline = groupOutline();
-    outline->expandItem(group("staff"));
+    expandItem(outline, group("staff"));
     settle();
     PHUserItem *alice = group("staff")->children().first().get();
     // Onto a member row, or between groups: refused.
@@ -194,7 +194,7 @@ TEST_F(UsersUiPresentation, UsersDropOntoGroupsOnly) {
     EXPECT_TRUE(dropAt(bob.get(), centreOf(group("staff"))));
     EXPECT_EQ(members("staff"), QStringList({"bob", "alice"}));
     EXPECT_EQ(readFile(groupsFile()), "staff: bob alice \nteam: \n");
-    EXPECT_TRUE(outline->isItemExpanded(group("staff"))) << "the new member is shown";
+    EXPECT_TRUE(isItemExpanded(outline, group("staff"))) << "the new member is shown";
     // Already a member: refused.
     EXPECT_FALSE(dropAt(bob.get(), centreOf(group("staff"))));
     EXPECT_EQ(members("staff"), QStringList({"bob", "alice"}));
@@ -227,35 +227,35 @@ TEST_F(UsersUiPresentation, RenamingAGroupCleansTheNameAndKeepsTheOrder) {
     PHOutlineView *outline = groupOutline();
     // The in-place editor's check; a name the server would misread is
     // explained in a sheet.
-    EXPECT_FALSE(groups->outlineViewValidateText(outline, "  "));
-    EXPECT_FALSE(groups->outlineViewValidateText(outline, "TEAM"));
+    EXPECT_FALSE(groups->acceptsEditedText({}, "  "));
+    EXPECT_FALSE(groups->acceptsEditedText({}, "TEAM"));
     answers = {PHAlertSheet::Default, PHAlertSheet::Default, PHAlertSheet::Default};
-    EXPECT_FALSE(groups->outlineViewValidateText(outline, "new team"));
-    EXPECT_FALSE(groups->outlineViewValidateText(outline, ":"));
-    EXPECT_FALSE(groups->outlineViewValidateText(outline, "te:am"));
+    EXPECT_FALSE(groups->acceptsEditedText({}, "new team"));
+    EXPECT_FALSE(groups->acceptsEditedText({}, ":"));
+    EXPECT_FALSE(groups->acceptsEditedText({}, "te:am"));
     settle();
     ASSERT_EQ(PHAlertSheet::recorded().size(), 3);
     EXPECT_EQ(PHAlertSheet::recorded().at(0).message,
               "Group names cannot contain spaces, tabs, or line returns");
     EXPECT_TRUE(PHAlertSheet::recorded().at(2).message.contains("no \":\""));
-    EXPECT_TRUE(groups->outlineViewValidateText(outline, "admins"));
+    EXPECT_TRUE(groups->acceptsEditedText({}, "admins"));
 
     // Blanks and colons go; the groups are sorted again, and the file written.
-    groups->outlineViewSetObjectValueForTableColumnByItem(outline, " web : crew\t", "group", group("team"));
+    groups->setData(groupCell(group("team"), "group"), " web : crew\t", Qt::EditRole);
     settle();
     EXPECT_EQ(groups->list(), QStringList({"staff", "webcrew"}));
-    groups->outlineViewSetObjectValueForTableColumnByItem(outline, "Alpha", "group", group("webcrew"));
+    groups->setData(groupCell(group("webcrew"), "group"), "Alpha", Qt::EditRole);
     settle();
     EXPECT_EQ(groups->list(), QStringList({"Alpha", "staff"}));
     EXPECT_EQ(readFile(groupsFile()), "Alpha: \nstaff: alice \n");
     // Nothing left after cleaning, or another group's name: the old name stays.
-    groups->outlineViewSetObjectValueForTableColumnByItem(outline, " : ", "group", group("Alpha"));
-    groups->outlineViewSetObjectValueForTableColumnByItem(outline, "STAFF", "group", group("Alpha"));
+    groups->setData(groupCell(group("Alpha"), "group"), " : ", Qt::EditRole);
+    groups->setData(groupCell(group("Alpha"), "group"), "STAFF", Qt::EditRole);
     EXPECT_EQ(readFile(groupsFile()), "Alpha: \nstaff: alice \n");
 
     // In the editor a group may change the case of its own name.
-    ASSERT_TRUE(outline->selectItem(group("staff")));
-    outline->editColumnItem("group", group("staff"));
+    ASSERT_TRUE(selectItem(outline, group("staff")));
+    outline->editCell(groupCell(group("staff"), "group"));
     settle();
     auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
     ASSERT_NE(editor, nullptr);
@@ -272,12 +272,12 @@ TEST_F(UsersUiPresentation, ARenameThatCannotBeSavedShowsTheFileOnDisk) {
     start();
     PHGroupsDataSource *groups = pref->groups();
     PHOutlineView *outline = groupOutline();
-    ASSERT_TRUE(outline->selectItem(group("team")));
+    ASSERT_TRUE(selectItem(outline, group("team")));
     // Writing is refused, so the failed write replaces the tree the renamed
     // node belonged to; nothing may touch that node afterwards.
     groups->setUserFileLoadFailed(true);
     answers.push_back(PHAlertSheet::Default);
-    groups->outlineViewSetObjectValueForTableColumnByItem(outline, "crew", "group", group("team"));
+    groups->setData(groupCell(group("team"), "group"), "crew", Qt::EditRole);
     settle();
     EXPECT_EQ(groups->list(), QStringList({"staff", "team"}));
     EXPECT_EQ(readFile(groupsFile()), "staff: alice \nteam: \n");
@@ -285,7 +285,7 @@ TEST_F(UsersUiPresentation, ARenameThatCannotBeSavedShowsTheFileOnDisk) {
     EXPECT_TRUE(PHAlertSheet::recorded().first().message.contains(".htgroups"));
     EXPECT_EQ(log.filter("could not save the group file " + groupsFile()).size(), 1);
     // The selection never holds a node of the discarded tree.
-    PHUserItem *selected = static_cast<PHUserItem *>(outline->selectedItem());
+    PHUserItem *selected = selectedNode(outline);
     EXPECT_TRUE(selected == nullptr || selected == group("staff") || selected == group("team"));
 }
 
@@ -294,8 +294,8 @@ TEST_F(UsersUiPresentation, SortingGroupsMovesTheRowsTheOutlineShows) {
     writeGroups("zeta: alice \nmid: \nalpha: \n");
     start();
     PHOutlineView *outline = groupOutline();
-    outline->expandItem(group("zeta"));
-    ASSERT_TRUE(outline->selectItem(group("alpha")));
+    expandItem(outline, group("zeta"));
+    ASSERT_TRUE(selectItem(outline, group("alpha")));
     settle();
     auto *sortGroups = pref->mainView()->findChild<QAbstractButton *>("groupSortCheck");
     ASSERT_NE(sortGroups, nullptr);
@@ -309,7 +309,7 @@ TEST_F(UsersUiPresentation, SortingGroupsMovesTheRowsTheOutlineShows) {
          row = outline->indexBelow(row))
         shown << row.siblingAtColumn(outline->columnForIdentifier("group")).data().toString();
     EXPECT_EQ(shown, QStringList({"alpha", "mid", "zeta", "alice"}));
-    EXPECT_EQ(outline->selectedItem(), group("alpha"));
+    EXPECT_EQ(selectedNode(outline), group("alpha"));
     EXPECT_EQ(outline->selectionModel()->selectedRows().value(0).row(), 0);
     EXPECT_TRUE(outline->isExpanded(groupCell(group("zeta"), "group").siblingAtColumn(0)));
 }
@@ -319,12 +319,12 @@ TEST_F(UsersUiPresentation, DeleteButtonsFollowTheSelectionAfterReloads) {
     writeGroups("staff: alice \n");
     start();
     // A group selected, then the root switched: nothing of the old root stays deletable.
-    ASSERT_TRUE(groupOutline()->selectItem(group("staff")));
+    ASSERT_TRUE(selectItem(groupOutline(), group("staff")));
     settle();
     EXPECT_TRUE(button("groupDeleteButton")->isEnabled());
     pref->webRefresh(nullptr);
     settle();
-    EXPECT_EQ(groupOutline()->selectedItem(), nullptr);
+    EXPECT_EQ(selectedNode(groupOutline()), nullptr);
     EXPECT_FALSE(button("groupDeleteButton")->isEnabled());
     EXPECT_EQ(button("groupDeleteButton")->toolTip(), QString());
 
@@ -346,20 +346,18 @@ TEST_F(UsersUiPresentation, CollapsingAGroupSelectsIt) {
     writeGroups("staff: alice \n");
     start();
     PHOutlineView *outline = groupOutline();
-    outline->expandItem(group("staff"));
+    expandItem(outline, group("staff"));
     settle();
-    ASSERT_TRUE(outline->selectItem(group("staff")->children().first().get()));
+    ASSERT_TRUE(selectItem(outline, group("staff")->children().first().get()));
     settle();
     EXPECT_EQ(button("groupDeleteButton")->toolTip(), "Remove \"alice\" from \"staff\"");
     outline->collapse(groupCell(group("staff"), "group").siblingAtColumn(0));
     settle();
-    EXPECT_EQ(outline->selectedItem(), group("staff"));
+    EXPECT_EQ(selectedNode(outline), group("staff"));
     EXPECT_EQ(button("groupDeleteButton")->toolTip(), "Delete \"staff\"");
 
-    // Asked about no node at all, the outline's data source says so in the log.
-    EXPECT_EQ(
-        pref->groups()->outlineViewObjectValueForTableColumnByItem(outline, "group", nullptr).toString(), "");
-    EXPECT_TRUE(log.contains("Porthold Error: Invalid Group Structure"));
+    // Asked about no row at all, the outline's model has nothing to say.
+    EXPECT_FALSE(pref->groups()->data(QModelIndex()).isValid());
 }
 
 } // namespace
