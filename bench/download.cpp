@@ -80,7 +80,7 @@ int main(int argc, char **argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     testApplication("phbench-download");
     TestPanelContext context;
-    context.info.insert(QStringLiteral("CFBundleVersion"), QStringLiteral("1.2"));
+    context.setInfo(QStringLiteral("CFBundleVersion"), QStringLiteral("1.2"));
     PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(
         QStringLiteral("com.quillmere.porthold"));
     PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Default); });

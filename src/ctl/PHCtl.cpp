@@ -9,6 +9,7 @@
 #include "model/PHGroupsDataSource.h"
 #include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
+#include "model/PHWebRoot.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
@@ -70,12 +71,12 @@ QString targetPath(const PHCtlInvocation &invocation, const QString &root) {
     case Command::UserAdd:
     case Command::UserPasswd:
     case Command::UserDel:
-        return PHUsersDataSource::userfilePath();
+        return PHWebRoot::location(root, PHWebRoot::UserFile);
     case Command::GroupAdd:
     case Command::GroupDel:
     case Command::GroupAddMember:
     case Command::GroupRemoveMember:
-        return PHGroupsDataSource::groupfilePath();
+        return PHWebRoot::location(root, PHWebRoot::GroupFile);
     default:
         return QDir::cleanPath(root + QLatin1Char('/') + writtenFile(invocation));
     }
@@ -179,7 +180,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         if (invocation.command == Command::UserList || invocation.command == Command::UserPasswd ||
             (invocation.command == Command::UserAdd && !sorted)) {
             auto file = std::make_unique<PHUserFileStream>(
-                PHUsersDataSource::userfilePath(),
+                context.location(PHWebRoot::Root), context.location(PHWebRoot::UserFile),
                 PHString::stringByRemovingSurroundingWhitespace(invocation.name));
             if (file->state() == PHUserFileStream::State::Plain)
                 userFile = std::move(file);
@@ -193,8 +194,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
                 const qint32 code = context.reportedErrors().at(i);
                 const bool users = code == PHUsersDataSource::kUserFileReadError ||
                                    code == PHUsersDataSource::kUserFileWriteError;
-                const QString file =
-                    users ? PHUsersDataSource::userfilePath() : PHGroupsDataSource::groupfilePath();
+                const QString file = context.location(users ? PHWebRoot::UserFile : PHWebRoot::GroupFile);
                 failure.messages.append(context.reportedMessage(i, file));
             }
             throw failure;
@@ -225,7 +225,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
                 throw Failure{{why}};
             if (changed)
                 attributed.append(target);
-            output.finishChange(changes, PHUsersDataSource::userfilePath(), attributed);
+            output.finishChange(changes, context.location(PHWebRoot::UserFile), attributed);
         }
     } catch (const Refusal &refusal) {
         output.fail({refusal.message}, Refused);

@@ -17,6 +17,7 @@
 #include "model/PHSettings.h"
 #include "model/PHUserItem.h"
 #include "model/PHUsersDataSource.h"
+#include "model/PHWebRoot.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
 #include "support/PHTextFile.h"
@@ -221,8 +222,10 @@ void PHCtlCommands::checkReportedErrors(const QString &file) {
 // ------------------------------------------------------------ folders
 
 PHFSItem *PHCtlCommands::rootItem() {
-    if (!m_root)
+    if (!m_root) {
         m_root = std::make_unique<PHFSItem>(m_context.webRoot(), nullptr);
+        m_root->setContext(m_context.modelContext());
+    }
     return m_root.get();
 }
 
@@ -383,7 +386,7 @@ QStringList PHCtlCommands::unknownInForce(const PHFSItem *node, bool groups) {
     QStringList named;
     for (const PHEffectiveAccess::Rule &rule : PHEffectiveAccess::parse(node->stringValue()).requires_)
         namesRequired(rule, groups, named);
-    const QStringList known = groups ? m_context.groupArray() : m_context.userArray();
+    const QStringList known = groups ? m_context.groupNames() : m_context.userNames();
     QStringList unknown;
     for (const QString &name : named) {
         // The server compares group names without regard to case.
@@ -398,11 +401,11 @@ QStringList PHCtlCommands::unknownInForce(const PHFSItem *node, bool groups) {
 }
 
 QStringList PHCtlCommands::unknownMembers(const QString &group) {
-    const QString path = PHGroupsDataSource::groupfilePath();
+    const QString path = m_context.location(PHWebRoot::GroupFile);
     const PHTextFile file = PHTextFile::readBelow(m_context.webRoot(), path);
     if (file.status != PHTextFile::Status::Read)
         return {};
-    const QStringList users = m_context.userArray();
+    const QStringList users = m_context.userNames();
     QStringList unknown;
     for (const PHGroupFile::Group &read : PHGroupFile::read(file.text))
         if (read.name == group)
@@ -494,7 +497,7 @@ void PHCtlCommands::verify() {
     PHFSItem *node = folder(m_invocation.folder);
     QString password;
     if (!m_invocation.name.isEmpty()) {
-        if (!m_context.userArray().contains(m_invocation.name))
+        if (!m_context.userNames().contains(m_invocation.name))
             throw Refusal{QStringLiteral("No user %1").arg(quoted(m_invocation.name))};
         const auto entry = m_passwords.twice(QStringLiteral("Password for %1: ").arg(m_invocation.name),
                                              QStringLiteral("Again: "));
@@ -733,7 +736,7 @@ void PHCtlCommands::apply() {
 }
 
 void PHCtlCommands::checkGrantable(const QStringList &users, const QStringList &groups, bool letIn) {
-    const QStringList known = m_context.userArray();
+    const QStringList known = m_context.userNames();
     for (const QString &user : users) {
         if (!known.contains(user) && !assumedInCheck(user, false))
             throw Refusal{QStringLiteral("No user %1").arg(quoted(user))};
@@ -741,7 +744,7 @@ void PHCtlCommands::checkGrantable(const QStringList &users, const QStringList &
         if (const QString why = PHNameRule::refusal(user, PHNameRule::Kind::User); letIn && !why.isEmpty())
             throw Refusal{QStringLiteral("%1 cannot be let into a folder. %2.").arg(quoted(user), why)};
     }
-    const QStringList knownGroups = m_context.groupArray();
+    const QStringList knownGroups = m_context.groupNames();
     for (const QString &group : groups) {
         if (!knownGroups.contains(group) && !assumedInCheck(group, true))
             throw Refusal{QStringLiteral("No group %1").arg(quoted(group))};
@@ -781,10 +784,10 @@ qint32 PHCtlCommands::userIndex(const QString &name) {
 }
 
 void PHCtlCommands::usersWritten() {
-    checkReportedErrors(PHUsersDataSource::userfilePath());
+    checkReportedErrors(m_context.location(PHWebRoot::UserFile));
 }
 void PHCtlCommands::groupsWritten() {
-    checkReportedErrors(PHGroupsDataSource::groupfilePath());
+    checkReportedErrors(m_context.location(PHWebRoot::GroupFile));
 }
 
 /// The add-user sheet, and the sheet for a new password, in their order.
@@ -869,7 +872,7 @@ PHPasswordHash::Scheme PHCtlCommands::wantedScheme() const {
 }
 
 void PHCtlCommands::setPasswordInPieces(const QString &hash, bool append) {
-    const QString path = PHUsersDataSource::userfilePath();
+    const QString path = m_context.location(PHWebRoot::UserFile);
     QString why;
     if (!m_userFile->setPassword(hash, append, &why)) {
         Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
@@ -949,12 +952,12 @@ void PHCtlCommands::listUsers() {
                     m_out << QLatin1String(name.data(), name.size()) << '\n';
                 }))
                 throw Failure{
-                    {QStringLiteral("%1: %2").arg(PHUsersDataSource::userfilePath(), file->error())}};
+                    {QStringLiteral("%1: %2").arg(m_context.location(PHWebRoot::UserFile), file->error())}};
             return;
         }
         m_output.setStreamedList(
             QStringLiteral("users"),
-            [file, path = PHUsersDataSource::userfilePath()](const auto &add, QString *error) {
+            [file, path = m_context.location(PHWebRoot::UserFile)](const auto &add, QString *error) {
                 const bool read = file->forEachUser([&](QByteArrayView name, QByteArrayView password) {
                     const QString hash = QString::fromLatin1(password);
                     add(QJsonObject{{"name", QString::fromLatin1(name)},
@@ -1054,7 +1057,7 @@ PHUserItem *PHCtlCommands::member(PHUserItem *group, const QString &user) {
 /// A user who can join a group: one of the user file.
 QString PHCtlCommands::knownUser(const QString &user) {
     QString name = trimmed(user);
-    if (!m_context.userArray().contains(name) && !assumedInCheck(name, false))
+    if (!m_context.userNames().contains(name) && !assumedInCheck(name, false))
         throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
     return name;
 }

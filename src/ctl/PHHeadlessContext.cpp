@@ -40,22 +40,33 @@ QString PHHeadlessContext::configuredWebRoot() {
 
 PHHeadlessContext::PHHeadlessContext(const QString &webRoot)
     : m_webRoot(webRoot.isEmpty() ? configuredWebRoot() : webRoot),
-      m_bundlePath(PHBundleLocation::locateForThisProgram()), m_previous(PanelContext::sharedInstance()) {
+      m_bundlePath(PHBundleLocation::locateForThisProgram()) {
     m_errorTexts = PHErrorTexts::read(m_bundlePath);
-    PanelContext::setSharedInstance(this);
+    const QVariantMap info = bundleInfo();
+    m_previousInformation =
+        PHApplication::setInformation({info.value(QStringLiteral("CFBundleName")).toString(),
+                                       info.value(QStringLiteral("CFBundleVersion")).toString(),
+                                       info.value(QStringLiteral("CFBundleCompany")).toString()});
 }
 
 PHHeadlessContext::~PHHeadlessContext() {
     // The data sources may still ask the context while they go.
     m_groups.reset();
     m_users.reset();
-    PanelContext::setSharedInstance(m_previous);
+    PHApplication::setInformation(m_previousInformation);
 }
 
 void PHHeadlessContext::load(bool userRecords) {
-    if (userRecords)
-        m_users = std::make_unique<PHUsersDataSource>();
-    m_groups = std::make_unique<PHGroupsDataSource>(userArray());
+    if (userRecords) {
+        m_users = std::make_unique<PHUsersDataSource>(modelContext());
+        // A deleted user leaves every group.
+        QObject::connect(m_users.get(), &PHUsersDataSource::userDeleted, m_users.get(),
+                         [this](const QString &name) {
+                             if (m_groups)
+                                 m_groups->removeUserFromGroups(name);
+                         });
+    }
+    m_groups = std::make_unique<PHGroupsDataSource>(modelContext(), userNames());
     // Without the user file every member would look unknown and be dropped.
     m_groups->setUserFileLoadFailed(!m_users || m_users->loadFailed());
 
@@ -93,28 +104,18 @@ QString PHHeadlessContext::errorMessage(qint32 code) const {
     return QStringLiteral("%1 (code %2)").arg(PHErrorTexts::message(m_errorTexts, code)).arg(code);
 }
 
-QStringList PHHeadlessContext::userArray() {
+QStringList PHHeadlessContext::userNames() {
     return m_users ? m_users->userNames() : QStringList();
 }
 
-QStringList PHHeadlessContext::groupArray() {
+QStringList PHHeadlessContext::groupNames() {
     return m_groups ? m_groups->list() : QStringList();
 }
 
-bool PHHeadlessContext::shouldDiscoverAddresses() {
+bool PHHeadlessContext::discoversAddresses() {
     if (!m_discoversAddresses)
         m_discoversAddresses = settings().boolForKey(PHSettings::Key::ShouldDiscoverAddresses);
     return *m_discoversAddresses;
-}
-
-QString PHHeadlessContext::addressAtIndex(qint32 index) {
-    return index >= 0 && index < m_addresses.size() ? m_addresses.at(index) : QString();
-}
-
-void PHHeadlessContext::presentManualEditingErrorWithInvocation(const DeferredAction &action) {
-    // There is no manual editor here, so nothing unsaved can be lost.
-    if (action.perform)
-        action.perform();
 }
 
 void PHHeadlessContext::displayError(qint32 code, const QString &detail) {
@@ -135,24 +136,19 @@ QString PHHeadlessContext::reportedMessage(qsizetype index, const QString &file)
     return message;
 }
 
-QString PHHeadlessContext::portholdLocation(qint32 kind) {
+QString PHHeadlessContext::location(PHWebRoot::PathKind kind) {
     return PHWebRoot::location(m_webRoot, kind);
 }
 
-QString PHHeadlessContext::adjustedPortholdLocation(qint32 kind) {
-    return PHWebRoot::adjusted(portholdLocation(kind));
+QString PHHeadlessContext::serverLocation(PHWebRoot::PathKind kind) {
+    return PHWebRoot::adjusted(location(kind));
 }
 
-void PHHeadlessContext::replaceAddressAtIndexWithAddress(qint32 index, const QString &address) {
+void PHHeadlessContext::replaceKnownAddress(qint32 index, const QString &address) {
     PH_PARAMETER_ASSERT(index >= 0 && index < m_addresses.size());
     m_addresses[index] = address;
     if (PHEditRules::addressRefusal(address).isEmpty())
         storeAddresses();
-}
-
-void PHHeadlessContext::userWasDeleted(const QString &name) {
-    if (m_groups)
-        m_groups->removeUserFromGroups(name);
 }
 
 QVariantMap PHHeadlessContext::bundleInfo() {

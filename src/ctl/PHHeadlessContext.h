@@ -1,6 +1,8 @@
 #pragma once
 
-#include "platform/PanelContext.h"
+#include "core/PHErrorReporter.h"
+#include "model/PHModelContext.h"
+#include "support/PHExtensions.h"
 
 #include <QList>
 #include <QString>
@@ -13,12 +15,12 @@ class PHFSItem;
 class PHUsersDataSource;
 class PHGroupsDataSource;
 
-/// The panel context of a front end without a window: the panel's settings
+/// What the model asks of a front end without a window: the panel's settings
 /// store, web root, known-address list, users and groups; no folder is ever
 /// selected. Questions are answered as the panel answers them; errors the model
-/// reports are collected for the caller to print. Installs itself as the
-/// shared context for its lifetime.
-class PHHeadlessContext : public PanelContext {
+/// reports are collected for the caller to print. The program names itself
+/// as the panel does while it exists.
+class PHHeadlessContext : public PHKnownNames, public PHLocations, public PHErrorReporter {
 public:
     /// Points the settings store at the panel's identifier and registers the
     /// panel's defaults for every key this front end reads.
@@ -40,6 +42,10 @@ public:
     /// the users): for a command that changes the user file in one pass.
     void load(bool userRecords = true);
 
+    /// What the model and the data sources are handed: this context, without
+    /// a selected folder or a manual editor to guard.
+    PHModelContext modelContext() { return {this, this, this, nullptr, nullptr}; }
+
     PHUsersDataSource *users() const { return m_users.get(); }
     PHGroupsDataSource *groups() const { return m_groups.get(); }
 
@@ -57,24 +63,19 @@ public:
     /// reason the model gave (a link refused, a file too large) after it.
     QString reportedMessage(qsizetype index, const QString &file) const;
 
-    // PanelContext
-    QStringList userArray() override;
-    QStringList groupArray() override;
+    QStringList userNames() override;
+    QStringList groupNames() override;
     QStringList &addresses() override { return m_addresses; }
-    bool shouldDiscoverAddresses() override;
-    QString addressAtIndex(qint32 index) override;
-    bool hasBeenManuallyEdited() override { return false; }
-    void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
+    bool discoversAddresses() override;
+    void replaceKnownAddress(qint32 index, const QString &address) override;
+    QString location(PHWebRoot::PathKind kind) override;
+    QString serverLocation(PHWebRoot::PathKind kind) override;
     void displayError(qint32 code, const QString &detail = QString()) override;
-    PHFSItem *selectedItem() override { return nullptr; }
-    QString portholdLocation(qint32 kind) override;
-    QString adjustedPortholdLocation(qint32 kind) override;
-    void webOutlineClick(QObject *) override {}
-    void replaceAddressAtIndexWithAddress(qint32 index, const QString &address) override;
-    bool tableViewDeleteRow(QObject *, qint32) override { return false; }
-    void userWasDeleted(const QString &name) override;
-    QVariantMap bundleInfo() override;
-    QString bundlePath() override { return m_bundlePath; }
+
+    /// The panel's information record: name, version, company, identifier.
+    static QVariantMap bundleInfo();
+    /// The panel's bundle beside this program, or empty when there is none.
+    const QString &bundlePath() const { return m_bundlePath; }
 
 private:
     QString m_webRoot;
@@ -88,5 +89,5 @@ private:
     QList<qint32> m_errors;
     QStringList m_errorDetails;
     QStringList m_errorTexts;
-    PanelContext *m_previous;
+    PHApplication::Information m_previousInformation;
 };

@@ -5,9 +5,9 @@
 #include "model/PHAuthFiles.h"
 #include "model/PHConfigText.h"
 #include "model/PHEffectiveAccess.h"
+#include "model/PHModelContext.h"
 #include "model/PHServerRules.h"
 #include "model/PHWebRoot.h"
-#include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
 #include "support/PHPath.h"
@@ -50,37 +50,17 @@ QHash<QString, bool> &expansionStates() {
     return table;
 }
 
-// ----- Panel context -----
+// ----- The front end's answers -----
 
-QStringList contextUsers() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->userArray() : QStringList();
-}
-
-QStringList contextGroups() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->groupArray() : QStringList();
-}
-
-QStringList *contextAddresses() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? &context->addresses() : nullptr;
-}
-
-bool contextDiscovers() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context && context->shouldDiscoverAddresses();
-}
-
-QString contextLocation(qint32 kind) {
-    PanelContext *context = PanelContext::sharedInstance();
-    if (!context)
+// The user or group file as the server names it, taken once for a walk: it
+// reads two settings, and every folder of a tree with a password names the
+// user file.
+QString serverLocation(const PHModelContext &context, PHWebRoot::PathKind kind) {
+    if (!context.locations)
         return {};
-    // Taken once for a walk: it reads two settings, and every folder of a
-    // tree with a password names the user file.
     struct Taken {
         quint64 walk = 0;
-        const PanelContext *context = nullptr;
+        const PHLocations *locations = nullptr;
         QString location;
     };
     static Taken taken[2];
@@ -88,15 +68,10 @@ QString contextLocation(qint32 kind) {
     Taken *kept =
         kind == PHWebRoot::UserFile ? &taken[0] : (kind == PHWebRoot::GroupFile ? &taken[1] : nullptr);
     if (walk == 0 || !kept)
-        return context->adjustedPortholdLocation(kind);
-    if (kept->walk != walk || kept->context != context)
-        *kept = Taken{walk, context, context->adjustedPortholdLocation(kind)};
+        return context.serverLocation(kind);
+    if (kept->walk != walk || kept->locations != context.locations)
+        *kept = Taken{walk, context.locations, context.serverLocation(kind)};
     return kept->location;
-}
-
-void contextDisplayError(qint32 code, const QString &detail) {
-    if (PanelContext *context = PanelContext::sharedInstance())
-        context->displayError(code, detail);
 }
 
 // ----- Reading -----
@@ -359,6 +334,18 @@ QString PHFSItem::fullPath() const {
         appendLevel(path, *name);
     g_lastPath = LastPath{this, path};
     return path;
+}
+
+void PHFSItem::setContext(const PHModelContext &context) {
+    m_context = std::make_unique<PHModelContext>(context);
+}
+
+const PHModelContext &PHFSItem::context() const {
+    static const PHModelContext none;
+    const PHFSItem *root = this;
+    while (root->m_parent)
+        root = root->m_parent;
+    return root->m_context ? *root->m_context : none;
 }
 
 int PHFSItem::depth() const {
@@ -659,10 +646,11 @@ void PHFSItem::parseAccessString() {
     // The address entries each list was read from, as the lines gave them.
     QHash<QString, QStringList> addressEntries;
 
-    const QStringList users = contextUsers();
-    const QStringList groups = contextGroups();
-    QStringList *known = contextAddresses();
-    const bool discover = contextDiscovers();
+    const PHModelContext &front = context();
+    const QStringList users = front.userNames();
+    const QStringList groups = front.groupNames();
+    QStringList *known = front.names ? &front.names->addresses() : nullptr;
+    const bool discover = front.names && front.names->discoversAddresses();
 
     // Keys whose list came from a line in force. Further lines in force add to
     // it (the server applies them all); a commented line never replaces it.
@@ -739,7 +727,8 @@ void PHFSItem::parseAccessString() {
             if (!commented &&
                 (directive == QLatin1String("authuserfile") || directive == QLatin1String("authgroupfile"))) {
                 const bool userFile = directive == QLatin1String("authuserfile");
-                const QString ours = contextLocation(userFile ? PHWebRoot::UserFile : PHWebRoot::GroupFile);
+                const QString ours =
+                    serverLocation(context(), userFile ? PHWebRoot::UserFile : PHWebRoot::GroupFile);
                 const QString named = words.value(1);
                 if (isOtherExistingFile(named, ours))
                     notOurs.append(
@@ -945,8 +934,8 @@ bool PHFSItem::writeAccessFileFrom(bool evenWhenUnprotected) {
         failWrite(ErrorAccessFileUnreadable, current.error);
         return false;
     }
-    if (hasLineBreak(contextLocation(PHWebRoot::UserFile)) ||
-        hasLineBreak(contextLocation(PHWebRoot::GroupFile))) {
+    if (hasLineBreak(serverLocation(context(), PHWebRoot::UserFile)) ||
+        hasLineBreak(serverLocation(context(), PHWebRoot::GroupFile))) {
         failWrite(ErrorAccessFileBadPath,
                   QStringLiteral("the user or group file's path contains a line break"));
         return false;
@@ -1000,7 +989,7 @@ void PHFSItem::failWrite(qint32 code, const QString &why) {
     Log::write(QStringLiteral("Could not write %1: %2").arg(accessPath(), why));
     // Show what is in force, not what we failed to write.
     readFromDisk();
-    contextDisplayError(code, QStringLiteral("%1: %2").arg(accessPath(), why));
+    context().displayError(code, QStringLiteral("%1: %2").arg(accessPath(), why));
 }
 
 QString PHFSItem::accessFileText() const {
@@ -1015,7 +1004,8 @@ QString PHFSItem::accessFileText() const {
     // Addresses the panel knows, and those the file had in force when it was
     // read (taken off the Addresses list meanwhile, they stay on the folder
     // until they are taken off it).
-    const QStringList *known = contextAddresses();
+    const PHModelContext &front = context();
+    const QStringList *known = front.names ? &front.names->addresses() : nullptr;
     auto knownAddresses = [&](const QString &key) {
         QStringList result;
         for (const QString &address : listForKey(key))
@@ -1051,7 +1041,7 @@ QString PHFSItem::accessFileText() const {
 
     text += QStringLiteral("\n## User file location and authorized users\n");
     text += quotedDirectiveLine(passwordActive, QStringLiteral("AuthUserFile"),
-                                contextLocation(PHWebRoot::UserFile));
+                                serverLocation(context(), PHWebRoot::UserFile));
     const bool nothingListed = users.isEmpty() && groups.isEmpty();
     const QString requireKeyword = !users.isEmpty() && users.first() == anyUserRealName
                                        ? QStringLiteral("Require")
@@ -1063,7 +1053,7 @@ QString PHFSItem::accessFileText() const {
 
     text += QStringLiteral("\n## Group file location and authorized groups\n");
     text += quotedDirectiveLine(passwordActive && !groups.isEmpty(), QStringLiteral("AuthGroupFile"),
-                                contextLocation(PHWebRoot::GroupFile));
+                                serverLocation(context(), PHWebRoot::GroupFile));
     text += listDirectiveLines(passwordActive && !groups.isEmpty(), QStringLiteral("Require group"), groups);
 
     text += QStringLiteral("\n## Address Settings\n");
@@ -1110,7 +1100,7 @@ bool PHFSItem::deleteAccessFile() {
     if (!why.isEmpty() || !PHWebTreeFile::remove(treeRootPath(), accessPath(), &why)) {
         Log::write(QStringLiteral("Could not delete %1: %2").arg(accessPath(), why));
         readFromDisk();
-        contextDisplayError(ErrorAccessFileDelete, QStringLiteral("%1: %2").arg(accessPath(), why));
+        context().displayError(ErrorAccessFileDelete, QStringLiteral("%1: %2").arg(accessPath(), why));
         return false;
     }
     state.auth.clear();

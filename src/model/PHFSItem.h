@@ -18,6 +18,7 @@
 
 class PHServerRules;
 struct PHTextFile;
+struct PHModelContext;
 
 /// One folder of the web tree and the protection its ".htaccess" gives it.
 ///
@@ -32,7 +33,7 @@ struct PHTextFile;
 /// the first change, reads it; a node that is only listed never opens it) (status bits, disabled flag,
 /// directive table, the lines it does not own) and rebuilds the whole file from that state on every change,
 /// then reads it back, so the state always equals what is on disk. When a write fails the node re-reads the
-/// file, logs the failure and reports an error code through the panel context.
+/// file, logs the failure and reports an error code to the tree's error reporter.
 ///
 /// Main thread only.
 class PHFSItem : public QObject {
@@ -44,7 +45,7 @@ public:
     static constexpr qint32 AddressBit = 2;
     static constexpr qint32 AllRequiredBit = 4;
 
-    // Error codes reported through PanelContext::displayError (texts in the
+    // Error codes reported through PHErrorReporter::displayError (texts in the
     // bundle's "errors" list). Each text names the folder's ".htaccess".
     /// The access file could not be written; the old file is unchanged.
     static constexpr qint32 ErrorAccessFileWrite = PHError::AccessFileWrite;
@@ -98,6 +99,11 @@ public:
 
     PHFSItem(const PHFSItem &) = delete;
     PHFSItem &operator=(const PHFSItem &) = delete;
+
+    /// What the tree's access files are read against and where its errors go:
+    /// set on the root, used by every node below it.
+    void setContext(const PHModelContext &context);
+    const PHModelContext &context() const;
 
     QString fullPath() const;
     /// The folder's name ("/" for the root of the file system).
@@ -331,6 +337,8 @@ private:
     // Made only for a folder found to have subfolders (most nodes are never
     // listed, and a pointer is a third of an empty list).
     std::unique_ptr<QList<PHFSItem *>> m_children;
+    // The root's only.
+    std::unique_ptr<PHModelContext> m_context;
     ChildrenState m_childrenState = ChildrenState::NotLoaded;
     bool m_beyondDepthLimit = false;
     // Whether deleting this node is logged: -1 asks the log, 0 or 1 is the

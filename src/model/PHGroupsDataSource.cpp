@@ -7,7 +7,6 @@
 #include "model/PHFileMerge.h"
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
-#include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
@@ -72,29 +71,26 @@ PHFileMerge::Entries knownMembersOnly(const PHFileMerge::Entries &entries, const
     return known;
 }
 
-/// The folder the file is reached from: the web root, whose own path is
-/// taken as configured; nothing below it is followed.
-QString webRootPath() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->portholdLocation(PHWebRoot::Root) : QString();
-}
-
 } // namespace
 
-PHGroupsDataSource::PHGroupsDataSource(QObject *parent)
-    : PHItemModel(parent), m_rootItem(emptyRoot()), m_savedEntries(neverRead()) {
+PHGroupsDataSource::PHGroupsDataSource(const PHModelContext &context, QObject *parent)
+    : PHItemModel(parent), m_context(context), m_rootItem(emptyRoot()), m_savedEntries(neverRead()) {
 }
 
-PHGroupsDataSource::PHGroupsDataSource(const QStringList &users, QObject *parent)
-    : PHItemModel(parent), m_rootItem(emptyRoot()) {
+PHGroupsDataSource::PHGroupsDataSource(const PHModelContext &context, const QStringList &users,
+                                       QObject *parent)
+    : PHItemModel(parent), m_context(context), m_rootItem(emptyRoot()) {
     m_rootItem = parseGroupfileWithUsers(users);
 }
 
 PHGroupsDataSource::~PHGroupsDataSource() = default;
 
-QString PHGroupsDataSource::groupfilePath() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->portholdLocation(PHWebRoot::GroupFile) : QString();
+QString PHGroupsDataSource::groupfilePath() const {
+    return m_context.location(PHWebRoot::GroupFile);
+}
+
+QString PHGroupsDataSource::webRootPath() const {
+    return m_context.location(PHWebRoot::Root);
 }
 
 // ---------------------------------------------------------------- reading
@@ -139,8 +135,7 @@ PHUserItem::Ptr PHGroupsDataSource::readGroupfile(const QStringList &users, Repo
     m_loadFailed = true;
     Log::write(QStringLiteral("could not read the group file %1: %2").arg(path, file.error));
     if (report == Report::Loudly) {
-        if (PanelContext *context = PanelContext::sharedInstance())
-            context->displayError(kGroupFileReadError, QStringLiteral("%1: %2").arg(path, file.error));
+        m_context.displayError(kGroupFileReadError, QStringLiteral("%1: %2").arg(path, file.error));
     }
     return emptyRoot();
 }
@@ -152,8 +147,7 @@ PHUserItem::Ptr PHGroupsDataSource::parseGroupfileWithUsers(const QStringList &u
 QStringList PHGroupsDataSource::currentUsers() const {
     // The panel's list is the current one; the list given when the tree was
     // read misses users added since.
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->userArray() : m_users;
+    return m_context.names ? m_context.names->userNames() : m_users;
 }
 
 // ---------------------------------------------------------------- writing
@@ -203,8 +197,7 @@ void PHGroupsDataSource::failWrite(const QString &path, const QString &why) {
     Log::write(QStringLiteral("could not save the group file %1: %2").arg(path, why));
     // Show what is in force rather than what failed to be saved.
     replaceTree(readGroupfile(currentUsers(), Report::Quietly));
-    if (PanelContext *context = PanelContext::sharedInstance())
-        context->displayError(kGroupFileWriteError, QStringLiteral("%1: %2").arg(path, why));
+    m_context.displayError(kGroupFileWriteError, QStringLiteral("%1: %2").arg(path, why));
 }
 
 bool PHGroupsDataSource::writeGroupfile() {
@@ -287,8 +280,7 @@ bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
     if (!merge.conflicts.isEmpty()) {
         Log::write(QStringLiteral("the group file %1 was changed by another program; kept its version of %2")
                        .arg(path, merge.conflicts.join(QStringLiteral(", "))));
-        if (PanelContext *context = PanelContext::sharedInstance())
-            context->displayError(kGroupFileConflictError);
+        m_context.displayError(kGroupFileConflictError);
     }
     return true;
 }
@@ -455,6 +447,5 @@ bool PHGroupsDataSource::setMembers(const QString &group, const QStringList &nam
 }
 
 PHFSItem *PHGroupsDataSource::activeDirectory() const {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->selectedItem() : nullptr;
+    return m_context.selectedItem();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/PHItemModel.h"
+#include "model/PHModelContext.h"
 #include "model/PHUserItem.h"
 #include "support/posix/PHErrorCode.h"
 
@@ -46,10 +47,10 @@ public:
     static constexpr qint32 kGroupFileConflictError = PHError::GroupFileConflict;
 
     /// An empty tree.
-    explicit PHGroupsDataSource(QObject *parent = nullptr);
-    /// The tree of the group file at the panel's group-file location, members
-    /// filtered against `users`.
-    explicit PHGroupsDataSource(const QStringList &users, QObject *parent = nullptr);
+    explicit PHGroupsDataSource(const PHModelContext &context, QObject *parent = nullptr);
+    /// The tree of the group file at the front end's group-file location,
+    /// members filtered against `users`.
+    PHGroupsDataSource(const PHModelContext &context, const QStringList &users, QObject *parent = nullptr);
     ~PHGroupsDataSource() override;
 
     /// Reads the group file (see the class comment for failures) and returns
@@ -121,8 +122,8 @@ public:
     /// The panel tells the groups when the user file could not be read: the
     /// members then cannot be told from strangers, so nothing is written.
     void setUserFileLoadFailed(bool failed) { m_userFileLoadFailed = failed; }
-    /// The group file's path, or empty when the panel names no web folder.
-    static QString groupfilePath();
+    /// The group file's path, or empty when the front end names no web folder.
+    QString groupfilePath() const;
 
     /// The tree a group-file text holds. One group per line, "name: member
     /// member ..."; a "\r" before the line feed is dropped; lines without a
@@ -186,6 +187,7 @@ private:
     enum class Report { Quietly, Loudly };
     PHUserItem::Ptr readGroupfile(const QStringList &users, Report report);
     QStringList currentUsers() const;
+    QString webRootPath() const;
     void failWrite(const QString &path, const QString &why);
     /// Each group with its members as one line's worth of text.
     static QList<std::pair<QString, QString>> entriesOf(const PHUserItem &root);
@@ -198,6 +200,7 @@ private:
     bool renameGroup(PHUserItem *node, const QString &typed);
     bool setRequired(PHUserItem *node, bool required);
 
+    PHModelContext m_context;
     PHUserItem::Ptr m_rootItem;
     std::function<PHUserItem *()> m_editedItem;
     std::function<QString(const QString &)> m_requiredElsewhere;

@@ -10,7 +10,6 @@
 #include "model/PHNameRule.h"
 #include "model/PHSettings.h"
 #include "model/PHUsersDataSource.h"
-#include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
 

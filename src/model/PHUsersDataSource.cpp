@@ -4,10 +4,10 @@
 #include "core/NotificationCenter.h"
 #include "model/PHAuthFiles.h"
 #include "model/PHFileMerge.h"
+#include "model/PHModelContext.h"
 #include "model/PHPasswordHash.h"
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
-#include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
 #include "support/PHUserDefaults.h"
@@ -29,24 +29,21 @@ bool isAscii(const QString &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
-/// The folder the file is reached from: the web root, whose own path is
-/// taken as configured; nothing below it is followed.
-QString webRootPath() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->portholdLocation(PHWebRoot::Root) : QString();
-}
-
 } // namespace
 
-PHUsersDataSource::PHUsersDataSource(QObject *parent) : PHXDataSource(parent) {
+PHUsersDataSource::PHUsersDataSource(const PHModelContext &context, QObject *parent)
+    : PHXDataSource(parent), m_context(context) {
     m_dataArray = parseUserfile(false);
 }
 
 PHUsersDataSource::~PHUsersDataSource() = default;
 
-QString PHUsersDataSource::userfilePath() {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->portholdLocation(PHWebRoot::UserFile) : QString();
+QString PHUsersDataSource::userfilePath() const {
+    return m_context.location(PHWebRoot::UserFile);
+}
+
+QString PHUsersDataSource::webRootPath() const {
+    return m_context.location(PHWebRoot::Root);
 }
 
 // ---------------------------------------------------------------- reading
@@ -86,8 +83,7 @@ QVariantList PHUsersDataSource::readUserfile(const QString &path, Report report,
     *failed = true;
     Log::write(QStringLiteral("could not read the user file %1: %2").arg(path, file.error));
     if (report == Report::Loudly) {
-        if (PanelContext *context = PanelContext::sharedInstance())
-            context->displayError(kUserFileReadError, QStringLiteral("%1: %2").arg(path, file.error));
+        m_context.displayError(kUserFileReadError, QStringLiteral("%1: %2").arg(path, file.error));
     }
     return {};
 }
@@ -148,8 +144,7 @@ void PHUsersDataSource::failWrite(const QString &path, const QString &why) {
     // Show what is in force rather than what failed to be saved.
     m_dataArray = readUserfile(path, Report::Quietly, &m_loadFailed);
     reload();
-    if (PanelContext *context = PanelContext::sharedInstance())
-        context->displayError(kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
+    m_context.displayError(kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
 }
 
 bool PHUsersDataSource::writeUserfile() {
@@ -216,8 +211,7 @@ bool PHUsersDataSource::mergeChangesOnDisk(const QString &path) {
     if (!merge.conflicts.isEmpty()) {
         Log::write(QStringLiteral("the user file %1 was changed by another program; kept its version of %2")
                        .arg(path, merge.conflicts.join(QStringLiteral(", "))));
-        if (PanelContext *context = PanelContext::sharedInstance())
-            context->displayError(kUserFileConflictError);
+        m_context.displayError(kUserFileConflictError);
     }
     return true;
 }
@@ -261,8 +255,7 @@ QStringList PHUsersDataSource::userNames() const {
 }
 
 PHFSItem *PHUsersDataSource::activeDirectory() const {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? context->selectedItem() : nullptr;
+    return m_context.selectedItem();
 }
 
 int PHUsersDataSource::compareOnUsername(const QVariantMap &record, const QVariantMap &other) {
@@ -306,10 +299,8 @@ bool PHUsersDataSource::removeRecord(qsizetype index, Removal removal) {
     if (!writeUserfile())
         return false;
     // A user another program changed meanwhile is kept (a conflict): it keeps its groups too.
-    if (removal == Removal::Deleted && !userNames().contains(name)) {
-        if (PanelContext *context = PanelContext::sharedInstance())
-            context->userWasDeleted(name);
-    }
+    if (removal == Removal::Deleted && !userNames().contains(name))
+        emit userDeleted(name);
     return true;
 }
 
@@ -353,8 +344,8 @@ bool carriesOn(QByteArrayView bytes) {
 
 } // namespace
 
-PHUserFileStream::PHUserFileStream(const QString &path, const QString &name)
-    : m_path(path), m_source(std::make_unique<PHWebTreeFile::Source>(webRootPath(), path)) {
+PHUserFileStream::PHUserFileStream(const QString &webRoot, const QString &path, const QString &name)
+    : m_webRoot(webRoot), m_path(path), m_source(std::make_unique<PHWebTreeFile::Source>(webRoot, path)) {
     switch (m_source->status()) {
     case PHWebTreeFile::Bytes::Status::Missing:
         m_state = State::Missing;
@@ -506,7 +497,7 @@ bool PHUserFileStream::setPassword(const QString &hash, bool append, QString *wh
                 },
                 &changed, why))
             return false;
-        return PHWebTreeFile::write(webRootPath(), m_path, text, why);
+        return PHWebTreeFile::write(m_webRoot, m_path, text, why);
     }
     bool changed = false;
     return m_source->replace(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/PHEditRules.h"
+#include "model/PHModelContext.h"
 #include "model/PHXDataSource.h"
 #include "support/posix/PHErrorCode.h"
 
@@ -37,9 +38,10 @@ public:
         NotPlain, ///< not plain ASCII
         Unreadable,
     };
-    /// Opens the user file at `path` and reads it through once, noting what it
-    /// holds of `name` (with an empty one, nothing).
-    explicit PHUserFileStream(const QString &path, const QString &name = QString());
+    /// Opens the user file at `path`, reached from the web root `webRoot`
+    /// without following links below it, and reads it through once, noting
+    /// what it holds of `name` (with an empty one, nothing).
+    PHUserFileStream(const QString &webRoot, const QString &path, const QString &name = QString());
     ~PHUserFileStream();
     PHUserFileStream(const PHUserFileStream &) = delete;
     PHUserFileStream &operator=(const PHUserFileStream &) = delete;
@@ -74,6 +76,7 @@ private:
     /// Hands the rewritten file to `sink`; false with `*why` when it cannot be made.
     bool rewrite(const QByteArray &record, bool append, const Sink &sink, bool *changed, QString *why);
 
+    QString m_webRoot;
     QString m_path;
     QByteArray m_name;
     std::unique_ptr<PHWebTreeFile::Source> m_source;
@@ -122,8 +125,8 @@ public:
     /// Written where a list would be empty; never a user.
     static inline const QString &placeholderName = PHEditRules::placeholderName;
 
-    /// Reads the user file at the panel's user-file location.
-    explicit PHUsersDataSource(QObject *parent = nullptr);
+    /// Reads the user file at the front end's user-file location.
+    explicit PHUsersDataSource(const PHModelContext &context, QObject *parent = nullptr);
     ~PHUsersDataSource() override;
 
     /// The records of the user file (with `useNewExtension`, of the file whose
@@ -156,8 +159,8 @@ public:
     /// The folder selected in the panel, whose "Require user" list the table edits.
     PHFSItem *activeDirectory() const;
     /// Removes the first user named `name` (blanks around names ignored) and
-    /// writes the file; once the file no longer holds the user, the panel is
-    /// told `userWasDeleted`, so the user leaves every group. False when there
+    /// writes the file; once the file no longer holds the user, `userDeleted`
+    /// is emitted, so the user leaves every group. False when there
     /// is no such user or the removal could not be saved (the list then shows
     /// the file again).
     bool deleteUser(const QString &name);
@@ -182,8 +185,8 @@ public:
     QStringList userNames() const;
     /// Whether the last read of the user file failed (writing is suspended).
     bool loadFailed() const { return m_loadFailed; }
-    /// The user file's path, or empty when the panel names no web folder.
-    static QString userfilePath();
+    /// The user file's path, or empty when the front end names no web folder.
+    QString userfilePath() const;
     /// The icons the users' table shows beside names: one for every user and
     /// the warning sign for a user whose password hash is weak. The view hands
     /// them in (a QIcon each, or nothing): the model draws nothing itself.
@@ -226,8 +229,11 @@ signals:
     /// A name could not be used as asked (ticked into a folder); the message
     /// says why, for the person who asked.
     void nameRefused(const QString &message);
+    /// The user is gone from the file: it leaves every group.
+    void userDeleted(const QString &name);
 
 private:
+    QString webRootPath() const;
     enum class Report { Quietly, Loudly };
     QVariantList readUserfile(const QString &path, Report report, bool *failed);
     void failWrite(const QString &path, const QString &why);
@@ -235,6 +241,7 @@ private:
     /// write; false when the file cannot be read now.
     bool mergeChangesOnDisk(const QString &path);
 
+    PHModelContext m_context;
     bool m_loadFailed = false;
     /// The records as the file held them when last read or written here.
     QVariantList m_savedRecords;

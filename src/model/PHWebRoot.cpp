@@ -28,7 +28,7 @@ QString configured() {
     }
 }
 
-QString location(const QString &root, qint32 kind) {
+QString location(const QString &root, PathKind kind) {
     // No folder chosen yet: there is no user or group file either, rather
     // than one in whatever folder the program was started from.
     if (root.isEmpty())
@@ -40,9 +40,8 @@ QString location(const QString &root, qint32 kind) {
         return PHPath::joinPath(root, QStringLiteral(".htgroups"));
     case Root:
         return root;
-    default:
-        return {};
     }
+    return {};
 }
 
 QString adjusted(const QString &path) {

@@ -4,14 +4,14 @@
 
 /// The web root and the paths derived from it: where the user and group files
 /// are, and how the server names them (the adjusted paths written into access
-/// files). Both front ends answer the panel-context path questions with these.
+/// files). Both front ends answer their locations with these.
 namespace PHWebRoot {
 
-/// What `PanelContext::portholdLocation` is asked for.
-enum PathKind : qint32 {
-    UserFile = 1,  ///< the user file, ".htusers" in the web root
-    GroupFile = 3, ///< the group file, ".htgroups" in the web root
-    Root = 4,      ///< the web root itself
+/// The paths a front end's locations (PHLocations) answer for.
+enum PathKind {
+    UserFile,  ///< the user file, ".htusers" in the web root
+    GroupFile, ///< the group file, ".htgroups" in the web root
+    Root,      ///< the web root itself
 };
 
 /// What Apache's mod_userdir serves as /~name/.
@@ -22,9 +22,8 @@ QString systemWebFolder();
 /// empty when a custom root is chosen but none is stored.
 QString configured();
 
-/// The path of `kind` for the web root `root`; empty for an unknown kind or
-/// an empty root.
-QString location(const QString &root, qint32 kind);
+/// The path of `kind` for the web root `root`; empty for an empty root.
+QString location(const QString &root, PathKind kind);
 
 /// The path as the server sees it: "/Volumes" dropped from its front when
 /// "stripVolumesFromPortholdFolder" is set, then put below

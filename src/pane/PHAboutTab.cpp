@@ -86,6 +86,7 @@ PHAboutTab::PHAboutTab(const Widgets &widgets, const PHBundle &bundle, QObject *
     updateWidgets.window = widgets.window;
     updateWidgets.messageLine = widgets.messageLine;
     m_updateDisplay = new PHUpdateDisplay(updateWidgets, this);
+    m_updateDisplay->setBundlePath(m_bundle.bundlePath());
     m_updateDisplay->setInterfacePath(m_bundle.pathForResource(QStringLiteral("SWU"), QStringLiteral("ui")));
 
     // The credits are laid out when their tab first shows them, not at every start.

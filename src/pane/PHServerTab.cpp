@@ -36,10 +36,11 @@ bool takeEdit(QLineEdit *field, QString &text) {
 
 } // namespace
 
-PHServerTab::PHServerTab(const Widgets &widgets, QObject *parent)
-    : QObject(parent), m_window(widgets.window), m_tabs(widgets.tabs), m_status(widgets.status),
-      m_binaryField(widgets.binaryField), m_confDirField(widgets.confDirField),
-      m_logDirField(widgets.logDirField) {
+PHServerTab::PHServerTab(const Widgets &widgets, const PHModelContext &context, const QString &bundlePath,
+                         QObject *parent)
+    : QObject(parent), m_context(context), m_bundlePath(bundlePath), m_window(widgets.window),
+      m_tabs(widgets.tabs), m_status(widgets.status), m_binaryField(widgets.binaryField),
+      m_confDirField(widgets.confDirField), m_logDirField(widgets.logDirField) {
     startController(!defaults()->boolForKey(PHSettings::Key::UsesRemoteApache));
     load();
     const auto onEdit = [this](QLineEdit *field, void (PHServerTab::*save)()) {
@@ -63,7 +64,7 @@ PHServerTab::~PHServerTab() {
 void PHServerTab::startController(bool create) {
     if (!m_apache && create) {
         PHServerLayout::detectIfUnset(defaults());
-        m_apache = new PHApacheController(m_window, this);
+        m_apache = new PHApacheController(m_window, m_context, m_bundlePath, this);
         m_apacheTab = m_apache->tabViewItem();
         m_apache->setStatusDisplay(m_status);
     }

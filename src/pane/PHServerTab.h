@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/PHModelContext.h"
 #include "platform/PHThemeColors.h"
 #include "server/PHApacheController.h"
 
@@ -33,7 +34,9 @@ public:
 
     /// Detects the server on the first start, makes its controller unless
     /// the stored setting says the server is remote, and reads the fields.
-    explicit PHServerTab(const Widgets &widgets, QObject *parent = nullptr);
+    /// The controller is handed `context` and the bundle at `bundlePath`.
+    PHServerTab(const Widgets &widgets, const PHModelContext &context, const QString &bundlePath,
+                QObject *parent = nullptr);
     ~PHServerTab() override;
 
     /// The Apache tab's controller, or null while the server was never managed here.
@@ -66,6 +69,8 @@ private:
     void saveLogDirectory();
     void serverSettingsChanged();
 
+    PHModelContext m_context;
+    QString m_bundlePath;
     QPointer<QWidget> m_window;
     QPointer<QTabWidget> m_tabs;
     QPointer<QLabel> m_status;

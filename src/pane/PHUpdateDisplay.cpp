@@ -4,7 +4,6 @@
 #include "model/PHSettings.h"
 #include "platform/PHAction.h"
 #include "platform/PHMessageLine.h"
-#include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHUserDefaults.h"
 #include "update/PHSUController.h"
@@ -47,8 +46,7 @@ PHUpdateDisplay::~PHUpdateDisplay() = default;
 QString PHUpdateDisplay::interfacePath() const {
     if (!m_interfacePath.isEmpty())
         return m_interfacePath;
-    PanelContext *context = PanelContext::sharedInstance();
-    const QString bundle = context ? context->bundlePath() : QString();
+    const QString &bundle = m_bundlePath;
     if (bundle.isEmpty())
         return {};
     const QString inResources = QDir(bundle).filePath(QStringLiteral("Resources/SWU.ui"));

@@ -44,9 +44,10 @@ public:
     explicit PHUpdateDisplay(const Widgets &widgets, QObject *parent = nullptr);
     ~PHUpdateDisplay() override;
 
-    /// The update panel's layout file; by default "SWU.ui" in the bundle's
-    /// "Resources" folder (or the bundle folder itself).
+    /// The update panel's layout file; by default "SWU.ui" in the "Resources"
+    /// folder of the bundle (or the bundle folder itself).
     QString interfacePath() const;
+    void setBundlePath(const QString &path) { m_bundlePath = path; }
     void setInterfacePath(const QString &path) { m_interfacePath = path; }
 
     /// The update controller, or null before the first `prepSWU`.
@@ -91,5 +92,6 @@ private:
     std::unique_ptr<PHSUController> m_controller;
     ObserverRegistration m_observer;
     QString m_interfacePath;
+    QString m_bundlePath;
     std::function<QDateTime()> m_clock;
 };

@@ -170,10 +170,6 @@ void PortholdPref::initialize(const QString &bundleIdentifier) {
     PHSettings::registerDefaults(bundleIdentifier);
 }
 
-PortholdPref *PortholdPref::sharedInstance() {
-    return dynamic_cast<PortholdPref *>(PanelContext::sharedInstance());
-}
-
 // ----- Creation -----
 
 PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
@@ -182,7 +178,11 @@ PortholdPref::PortholdPref(const QString &bundlePath, QObject *parent)
     if (identifier.isEmpty())
         identifier = PHSettings::defaultIdentifier;
     initialize(identifier);
-    PanelContext::setSharedInstance(this);
+    const QVariantMap info = m_bundle.infoDictionary();
+    m_previousInformation =
+        PHApplication::setInformation({info.value(QStringLiteral("CFBundleName")).toString(),
+                                       info.value(QStringLiteral("CFBundleVersion")).toString(),
+                                       info.value(QStringLiteral("CFBundleCompany")).toString()});
     m_errors = PHErrorTexts::read(m_bundle.bundlePath());
     m_accessObserver = ObserverRegistration(PHFSItem::AccessFileDidChangeNotification, nullptr,
                                             [this](const Notification &) {
@@ -255,8 +255,7 @@ PortholdPref::~PortholdPref() {
                 QObject::disconnect(sender, nullptr, receiver, nullptr);
     }
     delete m_mainView;
-    if (PanelContext::sharedInstance() == this)
-        PanelContext::setSharedInstance(nullptr);
+    PHApplication::setInformation(m_previousInformation);
 }
 
 QWidget *PortholdPref::loadMainView(QWidget *window) {
@@ -436,7 +435,7 @@ void PortholdPref::setUpTabs() {
     find(server.confDirField, "confDirField");
     find(server.logDirField, "logDirField");
     find(server.detectButton, "detectServerButton");
-    m_server = new PHServerTab(server, this);
+    m_server = new PHServerTab(server, modelContext(), m_bundle.bundlePath(), this);
     connect(m_server, &PHServerTab::messageShown, this, say);
 
     PHOptionsTab::Widgets options;
@@ -507,7 +506,11 @@ void PortholdPref::setTables() {
     reloadKnownAddresses();
     // The folder outline.
     delete m_files;
-    m_files = new PHFSDataSource(portholdLocation(PHWebRoot::Root), this);
+    m_files = new PHFSDataSource(location(PHWebRoot::Root), this);
+    m_files->setContext(modelContext());
+    m_files->setBundlePath(m_bundle.bundlePath());
+    // A mode chosen from a folder's pop-up: the views beside it follow.
+    connect(m_files, &PHFSDataSource::modeChanged, this, [this] { webOutlineClick(nullptr); });
     connect(m_files, &PHFSDataSource::accessFileChangedOnDisk, this, [this](PHFSItem *item) {
         // Another program edited a folder's access file: show what it says now.
         m_files->refreshFolder(item);
@@ -548,7 +551,7 @@ void PortholdPref::setTables() {
     m_webDirOutline->setIndentation(16);
     fitFolderColumns(m_webDirOutline, m_webDirOutline->font());
     delete m_addressSource;
-    m_addressSource = new PHAddressDataSource(this);
+    m_addressSource = new PHAddressDataSource(modelContext(), this);
     m_addressTable->setModel(m_addressSource);
     checkAndNameColumns(m_addressTable, m_addressTable->horizontalHeader(), QStringLiteral("address"),
                         QStringLiteral("Address"));
@@ -557,11 +560,17 @@ void PortholdPref::setTables() {
 
 void PortholdPref::reloadUsersAndGroups() {
     delete m_users;
-    m_users = new PHUsersDataSource(this);
+    m_users = new PHUsersDataSource(modelContext(), this);
+    // A deleted user leaves every group.
+    connect(m_users, &PHUsersDataSource::userDeleted, this, [this](const QString &name) {
+        if (m_groups)
+            m_groups->removeUserFromGroups(name);
+    });
+    m_userTable->setBundlePath(m_bundle.bundlePath());
     m_userTable->setModel(m_users);
     m_userTable->reloadData();
     delete m_groups;
-    m_groups = new PHGroupsDataSource(userArray(), this);
+    m_groups = new PHGroupsDataSource(modelContext(), userNames(), this);
     m_groups->setUserFileLoadFailed(m_users->loadFailed());
     m_groupOutline->setModel(m_groups);
     m_groupOutline->reloadData();
@@ -614,6 +623,15 @@ void PortholdPref::wireActions() {
             });
     connect(m_addressTable, &PHTableView::action, this,
             [this] { PHAction::run("addressClick:", [&] { addressClick(m_addressTable); }); });
+    // The delete key works on each view's own selection.
+    connect(m_userTable, &PHTableView::deleteKeyPressed, this, [this] { deleteUser(m_userTable); });
+    connect(m_groupOutline, &PHOutlineView::deleteKeyPressed, this, [this] { deleteGroup(m_groupOutline); });
+    connect(m_addressTable, &PHTableView::deleteKeyPressed, this, [this] { removeAddress(m_addressTable); });
+    connect(m_webDirOutline, &PHOutlineView::deleteKeyPressed, this, [this] {
+        PHFSItem *item = selectedFolder();
+        if (item && item->hasAccessFile())
+            clearAccessPrompt(m_webDirOutline);
+    });
     // A reload forgets the selection: the buttons that act on it follow.
     connect(m_addressTable, &PHTableView::rowsReloaded, this, [this] { addressClick(m_addressTable); });
     connect(m_userTable, &PHTableView::rowsReloaded, this, [this] { userClick(m_userTable); });
@@ -752,15 +770,19 @@ void PortholdPref::manualEditorSheetDidEnd(int returnCode, const DeferredAction 
 
 // ----- Queries -----
 
-QStringList PortholdPref::userArray() {
+PHModelContext PortholdPref::modelContext() {
+    return {this, this, this, this, this};
+}
+
+QStringList PortholdPref::userNames() {
     return m_users ? m_users->userNames() : QStringList();
 }
 
-QStringList PortholdPref::groupArray() {
+QStringList PortholdPref::groupNames() {
     return m_groups ? m_groups->list() : QStringList();
 }
 
-bool PortholdPref::shouldDiscoverAddresses() {
+bool PortholdPref::discoversAddresses() {
     return PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::ShouldDiscoverAddresses);
 }
 
@@ -774,10 +796,6 @@ qint32 PortholdPref::indexOfAddress(const QString &address) const {
 
 bool PortholdPref::shouldShowDeleteDialog() const {
     return PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::ShowDeleteDialog);
-}
-
-PHFSItem *PortholdPref::selectedItem() {
-    return m_fsItem;
 }
 
 PHFSItem *PortholdPref::selectedFolder() const {
@@ -843,29 +861,4 @@ void PortholdPref::groupClick(QObject *) {
     else
         m_groupDeleteButton->setToolTip(
             QStringLiteral("Remove \"%1\" from \"%2\"").arg(item->value(), item->parent()->value()));
-}
-
-bool PortholdPref::tableViewDeleteRow(QObject *tableView, qint32) {
-    // Each view's delete works on its current selection, not on the row passed.
-    if (!tableView)
-        return false;
-    if (tableView == m_userTable)
-        deleteUser(tableView);
-    else if (tableView == m_groupOutline)
-        deleteGroup(tableView);
-    else if (tableView == m_addressTable)
-        removeAddress(tableView);
-    else if (tableView == m_webDirOutline) {
-        PHFSItem *item = selectedFolder();
-        if (!item || !item->hasAccessFile())
-            return false;
-        clearAccessPrompt(tableView);
-    } else
-        return false;
-    return true;
-}
-
-void PortholdPref::userWasDeleted(const QString &name) {
-    if (m_groups)
-        m_groups->removeUserFromGroups(name);
 }

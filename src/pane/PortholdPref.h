@@ -8,13 +8,15 @@
 #include "pane/PHServerTab.h"
 #include "platform/PHMessageLine.h"
 #include "platform/PHPanelPlugin.h"
-#include "platform/PanelContext.h"
 
+#include "core/PHErrorReporter.h"
 #include "model/PHAccessCheck.h"
 #include "model/PHAccessGrants.h"
 #include "model/PHFSItem.h"
 #include "model/PHGroupsDataSource.h"
+#include "model/PHModelContext.h"
 #include "model/PHUsersDataSource.h"
+#include "support/PHExtensions.h"
 #include "views/PHAddressDataSource.h"
 #include "views/PHFSDataSource.h"
 #include "views/PHOutlineView.h"
@@ -42,13 +44,21 @@
 /// The settings panel's controller. It loads the panel's layout, owns the
 /// folder, user and group data sources, the server tab and the update
 /// display, keeps the selected folder and the unsaved-manual-edit flag, maps
-/// the option check boxes onto settings, and is the panel context through
-/// which the model and the views reach the panel.
+/// the option check boxes onto settings, and answers what the model and the
+/// views ask of the panel (known names, locations, errors, the selected
+/// folder, the manual editor's guard), handed to each as a PHModelContext.
 ///
 /// Operations that would replace the folder tree, the selected folder or its
 /// access state wait behind a save prompt while the manual editor holds
 /// unsaved edits (`presentManualEditingErrorWithInvocation`).
-class PortholdPref : public QObject, public PanelContext, public PHPreferencePane, public PHEditGuard {
+class PortholdPref : public QObject,
+                     public PHPreferencePane,
+                     public PHKnownNames,
+                     public PHLocations,
+                     public PHErrorReporter,
+                     public PHFolderSelection,
+                     public PHManualEditGuard,
+                     public PHEditGuard {
     Q_OBJECT
 public:
     /// The settings the panel registers, in registration order.
@@ -56,10 +66,8 @@ public:
     /// Sets the settings store's identifier to the bundle's and registers the
     /// settings table (once per identifier and process).
     static void initialize(const QString &bundleIdentifier);
-    /// The installed controller, or nullptr.
-    static PortholdPref *sharedInstance();
 
-    /// Made with its bundle folder; installs itself as the shared instance.
+    /// Made with its bundle folder, whose information record names the program.
     explicit PortholdPref(const QString &bundlePath, QObject *parent = nullptr);
     ~PortholdPref() override;
 
@@ -95,26 +103,25 @@ public:
     /// Shows what is stored in every tab.
     void load();
 
-    // Panel context.
-    QStringList userArray() override;
-    QStringList groupArray() override;
+    // What the model and the views ask of the panel.
+    PHModelContext modelContext();
+    QStringList userNames() override;
+    QStringList groupNames() override;
     QStringList &addresses() override { return m_addresses; }
-    bool shouldDiscoverAddresses() override;
-    QString addressAtIndex(qint32 index) override;
+    bool discoversAddresses() override;
+    void replaceKnownAddress(qint32 index, const QString &address) override;
+    QString location(PHWebRoot::PathKind kind) override;
+    QString serverLocation(PHWebRoot::PathKind kind) override;
+    void displayError(qint32 code, const QString &detail = QString()) override;
+    PHFSItem *selectedItem() override { return m_fsItem; }
     bool hasBeenManuallyEdited() override { return m_manuallyEdited; }
     void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
-    void displayError(qint32 code, const QString &detail = QString()) override;
     bool holdBack(const QString &name, const QObject *owner, const std::function<void()> &retry,
                   const std::function<void()> &putBack = {}) override;
-    PHFSItem *selectedItem() override;
-    QString portholdLocation(qint32 kind) override;
-    QString adjustedPortholdLocation(qint32 kind) override;
-    void webOutlineClick(QObject *sender) override;
-    void replaceAddressAtIndexWithAddress(qint32 index, const QString &address) override;
-    bool tableViewDeleteRow(QObject *tableView, qint32 row) override;
-    void userWasDeleted(const QString &name) override;
-    QVariantMap bundleInfo() override { return m_bundle.infoDictionary(); }
-    QString bundlePath() override { return m_bundle.bundlePath(); }
+    QString addressAtIndex(qint32 index);
+    /// Shows the folder selected in the outline: its file, modes, addresses,
+    /// users and groups.
+    void webOutlineClick(QObject *sender);
 
     // Options.
     qint32 indexOfAddress(const QString &address) const;
@@ -303,4 +310,5 @@ private:
     QPointer<PHGroupsDataSource> m_groups;
     QPointer<PHAddressDataSource> m_addressSource;
     QPointer<PHFSItem> m_fsItem;
+    PHApplication::Information m_previousInformation;
 };

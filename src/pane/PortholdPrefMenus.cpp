@@ -176,7 +176,7 @@ void PortholdPref::showGroupMenu(const QPoint &at) {
         addEntry(menu, QStringLiteral("Delete"), "groupMenu:delete", [this] { deleteGroup(m_groupOutline); });
         QMenu *members = menu->addMenu(QStringLiteral("Add Member"));
         members->setObjectName(QStringLiteral("addMemberMenu"));
-        for (const QString &user : userArray()) {
+        for (const QString &user : userNames()) {
             const bool member = std::any_of(item->children().cbegin(), item->children().cend(),
                                             [&](const PHUserItem::Ptr &m) { return m->value() == user; });
             if (!member)

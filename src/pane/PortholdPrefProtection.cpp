@@ -107,7 +107,7 @@ void PortholdPref::addAddress(QObject *) {
     m_addressTable->editColumnRow(QStringLiteral("address"), row);
 }
 
-void PortholdPref::replaceAddressAtIndexWithAddress(qint32 index, const QString &address) {
+void PortholdPref::replaceKnownAddress(qint32 index, const QString &address) {
     if (!(index >= 0 && index < m_addresses.size()))
         throw PHException::invalidParameter(QStringLiteral("old >= 0 && old < [addresses count]"));
     m_addresses[index] = address;

@@ -56,12 +56,12 @@ PHUserDefaults *defaults() {
 
 // ----- Paths -----
 
-QString PortholdPref::portholdLocation(qint32 kind) {
+QString PortholdPref::location(PHWebRoot::PathKind kind) {
     return PHWebRoot::location(PHWebRoot::configured(), kind);
 }
 
-QString PortholdPref::adjustedPortholdLocation(qint32 kind) {
-    return PHWebRoot::adjusted(portholdLocation(kind));
+QString PortholdPref::serverLocation(PHWebRoot::PathKind kind) {
+    return PHWebRoot::adjusted(location(kind));
 }
 
 // ----- The pop-up and the chooser -----
@@ -165,7 +165,7 @@ void PortholdPref::setStartDirectory(qint32 index) {
     if (m_users)
         reloadUsersAndGroups();
     if (m_files) {
-        m_files->setRootPath(portholdLocation(PHWebRoot::Root));
+        m_files->setRootPath(location(PHWebRoot::Root));
         m_webDirOutline->reloadData();
         m_webDirOutline->expandToDepth(0);
     }
@@ -183,7 +183,7 @@ void PortholdPref::webRefresh(QObject *sender) {
     // read first, as the folders are read against them.
     reloadUsersAndGroups();
     if (m_files) {
-        m_files->setRootPath(portholdLocation(PHWebRoot::Root));
+        m_files->setRootPath(location(PHWebRoot::Root));
         m_webDirOutline->reloadData();
         m_webDirOutline->expandToDepth(0);
         m_webDirOutline->clearSelection();
@@ -194,7 +194,7 @@ void PortholdPref::webRefresh(QObject *sender) {
 
 void PortholdPref::revealWebDir(QObject *) {
     // The folder the user is looking at; the web folder when none is selected.
-    openFolder(m_fsItem ? m_fsItem->fullPath() : portholdLocation(PHWebRoot::Root));
+    openFolder(m_fsItem ? m_fsItem->fullPath() : location(PHWebRoot::Root));
 }
 
 void PortholdPref::openFolder(const QString &path) {
@@ -361,7 +361,7 @@ void PortholdPref::accessCheckDidEnd(const PHAccessCheck::Report &report, const 
 // ----- What Linux needs explained about a web root -----
 
 QString PortholdPref::whyFoldersCannotChange() {
-    const QString root = portholdLocation(PHWebRoot::Root);
+    const QString root = location(PHWebRoot::Root);
     if (root.isEmpty())
         return QStringLiteral("No web folder is chosen.");
     if (!QFileInfo(root).isDir())
@@ -388,7 +388,7 @@ void PortholdPref::applyFolderAvailability() {
 
 void PortholdPref::explainWebRoot() {
     applyFolderAvailability();
-    const QString root = portholdLocation(PHWebRoot::Root);
+    const QString root = location(PHWebRoot::Root);
     const qint32 index = defaults()->integerForKey(PHSettings::Key::ProtectedFolder);
     QStringList notes;
     const QFileInfo info(root);

@@ -2,7 +2,6 @@
 
 #include "core/Log.h"
 #include "platform/PHAction.h"
-#include "platform/PanelContext.h"
 
 #include <QApplication>
 #include <QDBusArgument>
@@ -101,10 +100,10 @@ QDBusMessage polkitCall(const QString &method) {
 
 /// The desktop theme's padlock, or the one shipped in the bundle when the
 /// theme has none.
-QIcon makePadlockIcon(bool locked) {
+QIcon makePadlockIcon(const QString &bundlePath, bool locked) {
     QIcon shipped;
-    if (PanelContext *context = PanelContext::sharedInstance(); context && !context->bundlePath().isEmpty()) {
-        const QDir resources(QDir(context->bundlePath()).filePath(QStringLiteral("Resources")));
+    if (!bundlePath.isEmpty()) {
+        const QDir resources(QDir(bundlePath).filePath(QStringLiteral("Resources")));
         const QString name = locked ? QStringLiteral("padlock-locked") : QStringLiteral("padlock-unlocked");
         for (const QString &file : {name + QStringLiteral(".png"), name + QStringLiteral("@2x.png")})
             if (resources.exists(file))
@@ -442,8 +441,14 @@ void SFAuthorizationView::endWaiting() {
 const QIcon &SFAuthorizationView::padlockIcon(bool locked) {
     std::optional<QIcon> &icon = m_padlockIcons[locked ? 1 : 0];
     if (!icon)
-        icon = makePadlockIcon(locked);
+        icon = makePadlockIcon(m_bundlePath, locked);
     return *icon;
+}
+
+void SFAuthorizationView::setBundlePath(const QString &bundlePath) {
+    m_bundlePath = bundlePath;
+    m_padlockIcons = {};
+    showState();
 }
 
 void SFAuthorizationView::showState() {

@@ -62,6 +62,9 @@ public:
     QString unlockAction() const { return m_unlockAction; }
     QStringList actions() const { return m_actions.isEmpty() ? QStringList{m_unlockAction} : m_actions; }
     void setDelegate(SFAuthorizationViewDelegate *delegate) { m_delegate = delegate; }
+    /// The panel's bundle, whose padlock images stand in where the desktop
+    /// theme has none.
+    void setBundlePath(const QString &bundlePath);
     SFAuthorizationViewDelegate *delegate() const { return m_delegate; }
 
     AuthorizationViewState authorizationState() const { return m_state; }
@@ -121,6 +124,7 @@ private:
 
     QString m_unlockAction;
     QStringList m_actions;
+    QString m_bundlePath;
     SFAuthorizationViewDelegate *m_delegate = nullptr;
     AuthorizationViewState m_state = LockedState;
     QString m_message;                   ///< shown instead of the state's sentence, until the next change

@@ -12,7 +12,6 @@
 #include "platform/PHEnabling.h"
 #include "platform/PHLayoutLoader.h"
 #include "platform/PHMessageLine.h"
-#include "platform/PanelContext.h"
 #include "platform/SFAuthorizationView.h"
 #include "server/PHLogWindow.h"
 #include "server/PHServerLayout.h"
@@ -88,9 +87,10 @@ void showProblem(QLabel *label, const QString &problem) {
 
 } // namespace
 
-PHApacheController::PHApacheController(QWidget *window, QObject *parent)
-    : QObject(parent), m_window(window), m_validCommands(validCommands),
-      m_controlScript(QStringLiteral(PORTHOLD_APACHECTL)) {
+PHApacheController::PHApacheController(QWidget *window, const PHModelContext &context,
+                                       const QString &bundlePath, QObject *parent)
+    : QObject(parent), m_context(context), m_bundlePath(bundlePath), m_window(window),
+      m_validCommands(validCommands), m_controlScript(QStringLiteral(PORTHOLD_APACHECTL)) {
     // Meanings, not colours: the theme decides how each one looks.
     using Meaning = PHThemeColors::Meaning;
     m_colors = {
@@ -102,8 +102,8 @@ PHApacheController::PHApacheController(QWidget *window, QObject *parent)
         {QStringLiteral("config error"), Meaning::Warning},
     };
     // The tool: the bundle's auxiliary executable "Sentrel".
-    if (PanelContext *context = PanelContext::sharedInstance(); context && !context->bundlePath().isEmpty()) {
-        const QFileInfo tool(QDir(context->bundlePath()).filePath(QStringLiteral("Sentrel")));
+    if (!m_bundlePath.isEmpty()) {
+        const QFileInfo tool(QDir(m_bundlePath).filePath(QStringLiteral("Sentrel")));
         if (tool.exists() && tool.isFile())
             m_helperPath = tool.absoluteFilePath();
     }
@@ -129,8 +129,7 @@ PHApacheController::~PHApacheController() {
 }
 
 void PHApacheController::loadInterface() {
-    PanelContext *context = PanelContext::sharedInstance();
-    const QString bundle = context ? context->bundlePath() : QString();
+    const QString &bundle = m_bundlePath;
     QFile file(QDir(bundle).filePath(QStringLiteral("Resources/ApacheControl.ui")));
     QWidget *tab = nullptr;
     if (qobject_cast<QApplication *>(QCoreApplication::instance()) && !bundle.isEmpty() &&

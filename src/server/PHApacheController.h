@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/PHModelContext.h"
 #include "platform/PHThemeColors.h"
 #include "platform/SFAuthorizationView.h"
 #include "server/PHConfParser.h"
@@ -55,9 +56,13 @@ public:
             PHError::TempFileWriteFailed, ///< the repaired text could not be written out completely
     };
 
-    /// Loads the tab layout "ApacheControl" from the bundle's resources.
-    /// Without it the controller works but has no tab (`tabViewItem()` is null).
-    explicit PHApacheController(QWidget *window, QObject *parent = nullptr);
+    /// Loads the tab layout "ApacheControl" from the resources of the bundle
+    /// at `bundlePath`, whose "Sentrel" is the tool. Without the layout the
+    /// controller works but has no tab (`tabViewItem()` is null). The
+    /// context's locations name the web root that repairs open up; errors go
+    /// to its reporter.
+    PHApacheController(QWidget *window, const PHModelContext &context, const QString &bundlePath,
+                       QObject *parent = nullptr);
     ~PHApacheController() override;
 
     // The panel's side.
@@ -171,6 +176,8 @@ private:
     void reportCommandResult(const QString &command, qint32 result, bool wasRunning);
     void showMessage(PHThemeColors::Meaning meaning, const QString &text);
 
+    PHModelContext m_context;
+    QString m_bundlePath;
     QPointer<QWidget> m_window;
     QStringList m_validCommands;
     QHash<QString, PHThemeColors::Meaning> m_colors;

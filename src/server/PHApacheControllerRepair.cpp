@@ -9,7 +9,6 @@
 #include "model/PHSettings.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHImage.h"
-#include "platform/PanelContext.h"
 #include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
 #include "support/PHPath.h"
@@ -411,12 +410,9 @@ qint32 PHApacheController::repairConfFile(const QString &path) {
 }
 
 QStringList PHApacheController::repairWebFolders() const {
-    PanelContext *context = PanelContext::sharedInstance();
-    if (!context)
-        return {};
     QStringList folders;
-    const QString served = context->adjustedPortholdLocation(4);
-    const QString local = context->portholdLocation(4);
+    const QString served = m_context.serverLocation(PHWebRoot::Root);
+    const QString local = m_context.location(PHWebRoot::Root);
     const QString resolved = QFileInfo(local).canonicalFilePath();
     for (const QString &folder : {served, local, resolved})
         if (!folder.isEmpty() && !folders.contains(folder))
@@ -509,11 +505,9 @@ void PHApacheController::confirmRepair(QObject *sender) {
 }
 
 void PHApacheController::sentrel(QObject *) {
-    PanelContext *context = PanelContext::sharedInstance();
     QStringList repaired;
-    auto show = [context](qint32 code, const QString &path) {
-        if (context)
-            context->displayError(code, path.isEmpty() ? QString() : QStringLiteral("File: %1").arg(path));
+    auto show = [this](qint32 code, const QString &path) {
+        m_context.displayError(code, path.isEmpty() ? QString() : QStringLiteral("File: %1").arg(path));
     };
     if (m_helperPath.isEmpty()) {
         show(kToolMissing, QString());

@@ -1,16 +1,17 @@
 #include "support/PHExtensions.h"
 
 #include "core/PHException.h"
-#include "platform/PanelContext.h"
 #include "support/PHPropertyList.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <glob.h>
@@ -42,11 +43,12 @@ template <typename List> List distinctUnion(const List &list, const List &other)
     return result;
 }
 
-QString infoValue(const char *key) {
-    PanelContext *context = PanelContext::sharedInstance();
-    if (!context)
-        return {};
-    return context->bundleInfo().value(QString::fromLatin1(key)).toString();
+QMutex g_informationLock;
+PHApplication::Information g_information;
+
+PHApplication::Information information() {
+    const QMutexLocker locker(&g_informationLock);
+    return g_information;
 }
 
 } // namespace
@@ -304,16 +306,21 @@ bool writeString(QFile &handle, const QString &text) {
 
 namespace PHApplication {
 
+Information setInformation(const Information &replacement) {
+    const QMutexLocker locker(&g_informationLock);
+    return std::exchange(g_information, replacement);
+}
+
 QString applicationName() {
-    return infoValue("CFBundleName");
+    return information().name;
 }
 
 QString applicationVersion() {
-    return infoValue("CFBundleVersion");
+    return information().version;
 }
 
 QString applicationCompany() {
-    return infoValue("CFBundleCompany");
+    return information().company;
 }
 
 } // namespace PHApplication

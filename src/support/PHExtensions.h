@@ -133,8 +133,16 @@ bool writeString(QFile &handle, const QString &text);
 
 namespace PHApplication {
 
-/// "CFBundleName", "CFBundleVersion" and "CFBundleCompany" of the panel's
-/// information record (through the panel context); empty without a context.
+/// What the program names itself by: the panel's bundle record
+/// ("CFBundleName", "CFBundleVersion", "CFBundleCompany"), or portholdctl's
+/// own. Empty until a front end sets it.
+struct Information {
+    QString name;
+    QString version;
+    QString company;
+};
+/// Sets the information and returns what it replaces. Any thread.
+Information setInformation(const Information &information);
 QString applicationName();
 QString applicationVersion();
 QString applicationCompany();

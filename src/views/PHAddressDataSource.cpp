@@ -1,44 +1,45 @@
 #include "views/PHAddressDataSource.h"
 
 #include "model/PHFSItem.h"
-#include "platform/PanelContext.h"
 
 namespace {
 const QString kAddress = QStringLiteral("address");
 const QString kActive = QStringLiteral("active");
 } // namespace
 
-PHAddressDataSource::PHAddressDataSource(QObject *parent) : PHXDataSource(parent) {
+PHAddressDataSource::PHAddressDataSource(const PHModelContext &context, QObject *parent)
+    : PHXDataSource(parent), m_context(context) {
 }
 
 qint32 PHAddressDataSource::numberOfRows() const {
-    PanelContext *context = PanelContext::sharedInstance();
-    return context ? qint32(context->addresses().size()) : 0;
+    return m_context.names ? qint32(m_context.names->addresses().size()) : 0;
+}
+
+QString PHAddressDataSource::addressAtIndex(qint32 row) const {
+    return m_context.names ? m_context.names->addresses().value(row) : QString();
 }
 
 QVariant PHAddressDataSource::objectAtRowColumn(qint32 row, const QString &column) const {
-    PanelContext *context = PanelContext::sharedInstance();
-    if (!context || row < 0 || row >= numberOfRows())
+    if (row < 0 || row >= numberOfRows())
         return {};
-    const QString address = context->addressAtIndex(row);
+    const QString address = addressAtIndex(row);
     if (column == kAddress)
         return address;
-    PHFSItem *item = context->selectedItem();
+    PHFSItem *item = m_context.selectedItem();
     return item ? item->addressArray().contains(address) : false;
 }
 
 void PHAddressDataSource::setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) {
-    PanelContext *context = PanelContext::sharedInstance();
-    if (!context || row < 0 || row >= numberOfRows())
+    if (row < 0 || row >= numberOfRows())
         return;
     if (column == kAddress) {
-        context->replaceAddressAtIndexWithAddress(row, value.toString().toLower());
+        m_context.names->replaceKnownAddress(row, value.toString().toLower());
         return;
     }
-    PHFSItem *item = context->selectedItem();
+    PHFSItem *item = m_context.selectedItem();
     if (!item || !item->isAddressProtected())
         return; // a disabled check box cannot be ticked
-    const QString address = context->addressAtIndex(row);
+    const QString address = addressAtIndex(row);
     if (!PHFSItem::isAcceptableAddress(address))
         return; // a reserved word or a refused text in a row is never an address of a folder
     QStringList list = item->addressArray();
@@ -64,14 +65,13 @@ bool PHAddressDataSource::isEditable(qint32, const QString &column) const {
 QVariant PHAddressDataSource::data(const QModelIndex &index, int role) const {
     if (!index.isValid())
         return {};
-    PanelContext *context = PanelContext::sharedInstance();
     const QString column = identifierForColumn(index.column());
     const qint32 row = index.row();
     if (column == kAddress && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
         // 127.0.0.1 is written with ::1 beside it: it stands for this computer
         // whichever way a browser here reaches the server.
-        const bool thisComputer = context && row >= 0 && row < numberOfRows() &&
-                                  context->addressAtIndex(row) == PHFSItem::thisComputerAddress;
+        const bool thisComputer =
+            row >= 0 && row < numberOfRows() && addressAtIndex(row) == PHFSItem::thisComputerAddress;
         if (role == Qt::ToolTipRole)
             return thisComputer ? QVariant(QStringLiteral(
                                       "Clients on this computer: 127.0.0.1 and ::1 (IPv4 and IPv6 loopback)"))
@@ -79,7 +79,7 @@ QVariant PHAddressDataSource::data(const QModelIndex &index, int role) const {
         if (thisComputer)
             return thisComputerTitle;
     } else if (column == kActive && (role == EnabledRole || role == Qt::ToolTipRole)) {
-        PHFSItem *item = context ? context->selectedItem() : nullptr;
+        PHFSItem *item = m_context.selectedItem();
         if (role == EnabledRole)
             return item && item->isAddressProtected() && !item->isHandManaged();
         return item && item->isHandManaged() ? QVariant(PHFSItem::handManagedMessage) : QVariant();

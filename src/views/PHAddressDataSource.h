@@ -1,9 +1,10 @@
 #pragma once
 
+#include "model/PHModelContext.h"
 #include "model/PHXDataSource.h"
 
-/// The address table: the panel's known-address list (read through the panel
-/// context, never copied) with a check column that says whether the selected
+/// The address table: the front end's known-address list (read through its
+/// known names, never copied) with a check column that says whether the selected
 /// folder lists each address in its current mode. Ticking edits that folder's
 /// list and rewrites its access file; typing into an address hands the new
 /// text, lower-cased, to the panel.
@@ -13,7 +14,7 @@ public:
     /// What the address table shows for 127.0.0.1 (typing still edits the address).
     static inline const QString thisComputerTitle = QStringLiteral("This computer (127.0.0.1, ::1)");
 
-    explicit PHAddressDataSource(QObject *parent = nullptr);
+    explicit PHAddressDataSource(const PHModelContext &context, QObject *parent = nullptr);
 
     qint32 numberOfRows() const override;
     QVariant objectAtRowColumn(qint32 row, const QString &column) const override;
@@ -25,4 +26,9 @@ public:
     /// 127.0.0.1 shows as this computer; the check boxes act on an
     /// address-protected folder the panel may rewrite.
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+private:
+    QString addressAtIndex(qint32 row) const;
+
+    PHModelContext m_context;
 };

@@ -2,7 +2,6 @@
 
 #include "model/PHFSItem.h"
 #include "platform/PHImage.h"
-#include "platform/PanelContext.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
 #include "support/PHTextFile.h"
@@ -18,11 +17,10 @@ namespace {
 const QString kDir = QStringLiteral("dir");
 const QString kProtect = QStringLiteral("protect");
 
-QIcon bundleImage(const QString &name) {
-    PanelContext *context = PanelContext::sharedInstance();
-    if (!context || context->bundlePath().isEmpty())
+QIcon bundleImage(const QString &bundlePath, const QString &name) {
+    if (bundlePath.isEmpty())
         return {};
-    const QString path = QDir(context->bundlePath()).filePath(QStringLiteral("Resources/%1.png").arg(name));
+    const QString path = QDir(bundlePath).filePath(QStringLiteral("Resources/%1.png").arg(name));
     return QFileInfo::exists(path) ? QIcon(path) : QIcon();
 }
 } // namespace
@@ -31,9 +29,7 @@ PHFSDataSource::PHFSDataSource(QObject *parent) : PHFSDataSource(QStringLiteral(
 }
 
 PHFSDataSource::PHFSDataSource(const QString &rootPath, QObject *parent)
-    : PHItemModel(parent), m_deleteIdle(bundleImage(QStringLiteral("delete_idle"))),
-      m_deletePressed(bundleImage(QStringLiteral("delete_pressed"))),
-      m_watcher(new QFileSystemWatcher(this)) {
+    : PHItemModel(parent), m_watcher(new QFileSystemWatcher(this)) {
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &PHFSDataSource::folderChangedOnDisk);
     // A reset closes every row, and the rows may be other nodes afterwards.
     connect(this, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
@@ -45,6 +41,17 @@ PHFSDataSource::PHFSDataSource(const QString &rootPath, QObject *parent)
 
 PHFSDataSource::~PHFSDataSource() = default;
 
+void PHFSDataSource::setContext(const PHModelContext &context) {
+    m_context = context;
+    if (m_rootItem)
+        m_rootItem->setContext(m_context);
+}
+
+void PHFSDataSource::setBundlePath(const QString &bundlePath) {
+    m_deleteIdle = bundleImage(bundlePath, QStringLiteral("delete_idle"));
+    m_deletePressed = bundleImage(bundlePath, QStringLiteral("delete_pressed"));
+}
+
 void PHFSDataSource::setRootPath(const QString &path) {
     beginResetModel();
     m_pendingExpansions.clear();
@@ -54,6 +61,7 @@ void PHFSDataSource::setRootPath(const QString &path) {
     // The old tree lives until the view has let go of it.
     const std::unique_ptr<PHFSItem> old =
         std::exchange(m_rootItem, std::make_unique<PHFSItem>(path, nullptr));
+    m_rootItem->setContext(m_context);
     watch(m_rootItem.get());
     endReset();
 }
@@ -101,8 +109,7 @@ void PHFSDataSource::folderChangedOnDisk(const QString &path) {
     if (!node)
         return;
     // An edit in progress is the user's: it is not replaced behind their back.
-    PanelContext *context = PanelContext::sharedInstance();
-    if (context && context->hasBeenManuallyEdited() && context->selectedItem() == node)
+    if (m_context.hasBeenManuallyEdited() && m_context.selectedItem() == node)
         return;
     const PHTextFile file = PHTextFile::readBelow(node->treeRootPath(), node->accessPath());
     if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable)
@@ -361,25 +368,22 @@ bool PHFSDataSource::setData(const QModelIndex &index, const QVariant &value, in
 }
 
 void PHFSDataSource::chooseMode(PHFSItem *node, qint32 mode) {
-    PanelContext *context = PanelContext::sharedInstance();
     // The mode the folder has already: its file stays as it is.
     if (mode == 4 ? node->authStatus() == 7 : mode == node->authStatus())
         return;
     const QPointer<PHFSItem> target(node);
-    if (context &&
-        context->holdBackForManualEdits(QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"),
-                                        this, [this, target, mode] {
-                                            if (target)
-                                                chooseMode(target, mode);
-                                        }))
+    if (m_context.holdBackForManualEdits(QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"),
+                                         this, [this, target, mode] {
+                                             if (target)
+                                                 chooseMode(target, mode);
+                                         }))
         return;
     const std::optional<PHMode> chosen = PHProtection::modeAt(mode);
     if (!chosen)
         return;
     node->setMode(*chosen);
     refreshFolder(node);
-    if (context)
-        context->webOutlineClick(nullptr);
+    emit modeChanged(node);
 }
 
 Qt::ItemFlags PHFSDataSource::flags(const QModelIndex &index) const {
@@ -390,13 +394,10 @@ Qt::ItemFlags PHFSDataSource::flags(const QModelIndex &index) const {
 }
 
 bool PHFSDataSource::maySelect(const QModelIndex &index) {
-    PanelContext *context = PanelContext::sharedInstance();
-    if (!context)
-        return true;
     // Held back: the confirmed prompt selects this folder (not a row number,
     // which the intervening actions may have moved).
     QPointer<PHFSItem> target(folderForIndex(index));
-    return !context->holdBackForManualEdits(
+    return !m_context.holdBackForManualEdits(
         QStringLiteral("selectRowIndexes:byExtendingSelection:"), this, [this, target] {
             if (const QModelIndex again = indexForFolder(target); target && again.isValid())
                 emit selectionRequested(again);

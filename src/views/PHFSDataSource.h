@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/PHItemModel.h"
+#include "model/PHModelContext.h"
 
 #include <QHash>
 #include <QIcon>
@@ -36,6 +37,11 @@ public:
     PHFSDataSource(const QString &rootPath, QObject *parent = nullptr);
     ~PHFSDataSource() override;
 
+    /// What the trees' access files are read against, and the guard of the
+    /// manual editor's unsaved text; handed to the tree now and to each new one.
+    void setContext(const PHModelContext &context);
+    /// The panel's bundle, whose Resources hold the delete button's images.
+    void setBundlePath(const QString &bundlePath);
     /// Replaces the tree with a new one for the path; the old tree goes.
     void setRootPath(const QString &path);
     QString rootPath() const;
@@ -85,6 +91,8 @@ public:
 signals:
     /// The access file of `item` was changed by another program and read again.
     void accessFileChangedOnDisk(PHFSItem *item);
+    /// A folder's mode was chosen from its pop-up and its file rewritten.
+    void modeChanged(PHFSItem *item);
 
 private:
     /// The loaded node of a folder path, or nullptr.
@@ -95,6 +103,7 @@ private:
     void restoreExpansion(PHFSItem *node) const;
     void chooseMode(PHFSItem *node, qint32 mode);
 
+    PHModelContext m_context;
     std::unique_ptr<PHFSItem> m_rootItem;
     QIcon m_deleteIdle;
     QIcon m_deletePressed;

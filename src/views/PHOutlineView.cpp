@@ -1,7 +1,6 @@
 #include "views/PHOutlineView.h"
 
 #include "platform/PHAction.h"
-#include "platform/PanelContext.h"
 #include "views/PHColumnCells.h"
 #include "views/PHDeleteKey.h"
 #include "views/PHImageButtonCell.h"
@@ -221,10 +220,7 @@ void PHOutlineView::sendAction() {
 
 void PHOutlineView::keyPressEvent(QKeyEvent *event) {
     if (state() != QAbstractItemView::EditingState && PHIsDeleteKey(event)) {
-        PHAction::run("outline delete key", [&] {
-            if (PanelContext *context = PanelContext::sharedInstance())
-                context->tableViewDeleteRow(this, selectedRow());
-        });
+        PHAction::run("outline delete key", [&] { emit deleteKeyPressed(selectedRow()); });
         return;
     }
     // A row's pop-up opens from the keyboard as from a click.

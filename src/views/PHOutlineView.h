@@ -11,8 +11,8 @@ class QMenu;
 /// selection back (the veto lives in the selection model, so clicks, keys and
 /// programmatic selection all pass it), hears of rows opened and closed, and
 /// may refuse the text of an in-place edit. Its requests to select or open a
-/// row, send the action or beep are answered. The delete key asks the panel
-/// to delete the selected row; Return ends an edit without moving on.
+/// row, send the action or beep are answered. The delete key says which row
+/// is selected (`deleteKeyPressed`); Return ends an edit without moving on.
 class PHOutlineView : public QTreeView {
     Q_OBJECT
 public:
@@ -53,6 +53,8 @@ public:
 signals:
     void action();
     void doubleAction();
+    /// Delete or Backspace outside an edit, with the selected row (-1 for none).
+    void deleteKeyPressed(qint32 row);
     /// The model showed every row again (a reset forgets the selection).
     void rowsReloaded();
     /// A click completed on the button of a button column.

@@ -3,7 +3,6 @@
 #include "model/PHUsersDataSource.h"
 #include "model/PHXDataSource.h"
 #include "platform/PHAction.h"
-#include "platform/PanelContext.h"
 #include "views/PHColumnCells.h"
 #include "views/PHDeleteKey.h"
 #include "views/PHPopUpButtonCell.h"
@@ -26,9 +25,7 @@ namespace {
 
 // The icon beside every user name: "genericuser" from the panel's resources;
 // none when the bundle has none.
-QIcon userIcon() {
-    PanelContext *context = PanelContext::sharedInstance();
-    const QString bundle = context ? context->bundlePath() : QString();
+QIcon userIcon(const QString &bundle) {
     if (bundle.isEmpty())
         return {};
     for (const char *folder : {"Resources", "Contents/Resources", "."}) {
@@ -95,7 +92,7 @@ void PHTableView::setModel(QAbstractItemModel *model) {
     if (!itemModel)
         return;
     if (auto *users = qobject_cast<PHUsersDataSource *>(itemModel))
-        users->setIcons(userIcon(), weakHashIcon());
+        users->setIcons(userIcon(m_bundlePath), weakHashIcon());
     m_modelRequests = {
         connect(itemModel, &PHItemModel::beepRequested, this, [] { QApplication::beep(); }),
         // After the view's own reset, which forgets the current cell.
@@ -114,6 +111,12 @@ void PHTableView::setModel(QAbstractItemModel *model) {
                     emit rowsReloaded();
                 }),
     };
+}
+
+void PHTableView::setBundlePath(const QString &bundlePath) {
+    m_bundlePath = bundlePath;
+    if (auto *users = qobject_cast<PHUsersDataSource *>(model()))
+        users->setIcons(userIcon(m_bundlePath), weakHashIcon());
 }
 
 PHXDataSource *PHTableView::tableModel() const {
@@ -185,10 +188,7 @@ void PHTableView::reloadData() {
 
 void PHTableView::keyPressEvent(QKeyEvent *event) {
     if (state() != QAbstractItemView::EditingState && PHIsDeleteKey(event)) {
-        PHAction::run("table delete key", [&] {
-            if (PanelContext *context = PanelContext::sharedInstance())
-                context->tableViewDeleteRow(this, selectedRow());
-        });
+        PHAction::run("table delete key", [&] { emit deleteKeyPressed(selectedRow()); });
         return;
     }
     // A row's pop-up opens from the keyboard as from a click.

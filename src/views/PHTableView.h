@@ -7,10 +7,9 @@
 
 class PHXDataSource;
 
-/// The panel's table over a `PHXDataSource`. The delete key asks the panel to delete the selected row; Return
-/// ends an edit without moving to the next row; a drag shows the row's
-/// summary text. `action` follows every click and selection change,
-/// `doubleAction` a double click outside an edit. A reload forgets the
+/// The panel's table over a `PHXDataSource`. The delete key says which row is selected (`deleteKeyPressed`);
+/// Return ends an edit without moving to the next row; a drag shows the row's summary text. `action` follows
+/// every click and selection change, `doubleAction` a double click outside an edit. A reload forgets the
 /// selection but keeps the keyboard's place (the current cell), so ticking
 /// row after row with Space does not start over at the top.
 class PHTableView : public QTableView {
@@ -23,6 +22,8 @@ public:
     void setModel(QAbstractItemModel *model) override;
     /// The model as the panel's table model, or null.
     PHXDataSource *tableModel() const;
+    /// The panel's bundle, whose Resources hold the icon beside user names.
+    void setBundlePath(const QString &bundlePath);
     /// Sets the columns (on the model, now and later ones) and gives each the cell of its kind.
     void setColumns(const QList<PHItemModel::Column> &columns);
     /// Replaces the cell (delegate) of a column; the view owns it.
@@ -41,6 +42,8 @@ public:
     bool isEditing() const { return state() == QAbstractItemView::EditingState; }
 
 signals:
+    /// Delete or Backspace outside an edit, with the selected row (-1 for none).
+    void deleteKeyPressed(qint32 row);
     /// The model showed every row again (a reset forgets the selection).
     void rowsReloaded();
     void action();
@@ -55,6 +58,7 @@ protected:
 
 private:
     QList<PHItemModel::Column> m_columns;
+    QString m_bundlePath;
     QPersistentModelIndex m_lastSelected;
     QList<QMetaObject::Connection> m_modelRequests; // the model's beeps and resets
     QPoint m_currentBeforeReset{-1, -1};            // column, row of the keyboard's place

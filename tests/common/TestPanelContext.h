@@ -1,17 +1,28 @@
 #pragma once
 
-#include "platform/PanelContext.h"
+#include "core/PHErrorReporter.h"
+#include "model/PHModelContext.h"
+#include "model/PHUsersDataSource.h"
+#include "support/PHExtensions.h"
 
 #include <QDir>
 #include <QList>
+#include <QObject>
+#include <QVariantMap>
 
-/// A panel context for tests and headless runs: plain fields that a test sets,
-/// and a record of what the model asked for. Installs itself as the shared
-/// instance for its lifetime.
-class TestPanelContext : public PanelContext {
+/// What the model asks of a front end, for tests: plain fields that a test
+/// sets, and a record of what the model asked for. Hand `model()` to what a
+/// test makes. The program is named by `info` while it exists.
+class TestPanelContext : public PHKnownNames,
+                         public PHLocations,
+                         public PHErrorReporter,
+                         public PHFolderSelection,
+                         public PHManualEditGuard {
 public:
-    TestPanelContext() : m_previous(PanelContext::sharedInstance()) { PanelContext::setSharedInstance(this); }
-    ~TestPanelContext() override { PanelContext::setSharedInstance(m_previous); }
+    TestPanelContext() : m_previousInformation(PHApplication::setInformation(information())) {}
+    ~TestPanelContext() override { PHApplication::setInformation(m_previousInformation); }
+    TestPanelContext(const TestPanelContext &) = delete;
+    TestPanelContext &operator=(const TestPanelContext &) = delete;
 
     QStringList users;
     QStringList groups;
@@ -19,30 +30,41 @@ public:
     bool discover = true;
     bool manuallyEdited = false;
     PHFSItem *selected = nullptr;
-    QString webRoot;       // kind 4; the user and group files live here
+    QString webRoot;       // the user and group files live here
     QString serverWebRoot; // the same folder as the server sees it (defaults to webRoot)
-    QVariantMap info{{"CFBundleName", "Porthold"},
-                     {"CFBundleVersion", "1.0"},
-                     {"CFBundleCompany", "Quillmere Software"},
-                     {"CFBundleIdentifier", "com.quillmere.porthold"}};
     QString bundle;
 
     QList<qint32> errors;           // every displayError code, in order
     QStringList errorDetails;       // the file and reason given with each
     QList<DeferredAction> deferred; // every action the guard was handed
-    QStringList deletedUsers;       // userWasDeleted names
+    QStringList deletedUsers;       // the users `follow`ed data sources deleted
     int outlineClicks = 0;
 
-    QStringList userArray() override { return users; }
-    QStringList groupArray() override { return groups; }
-    QStringList &addresses() override { return knownAddresses; }
-    bool shouldDiscoverAddresses() override { return discover; }
-    QString addressAtIndex(qint32 index) override {
-        return index >= 0 && index < knownAddresses.size() ? knownAddresses.at(index) : QString();
+    PHModelContext model() { return {this, this, this, this, this}; }
+
+    /// The name, version and company the program names itself by.
+    void setInfo(const QString &key, const QString &value) {
+        m_info.insert(key, value);
+        PHApplication::setInformation(information());
     }
-    bool hasBeenManuallyEdited() override { return manuallyEdited; }
-    void presentManualEditingErrorWithInvocation(const DeferredAction &action) override {
-        deferred.append(action);
+
+    /// Records the users `users` deletes in `deletedUsers`.
+    void follow(PHUsersDataSource &users) {
+        QObject::connect(&users, &PHUsersDataSource::userDeleted, &users,
+                         [this](const QString &name) { deletedUsers.append(name); });
+    }
+
+    QStringList userNames() override { return users; }
+    QStringList groupNames() override { return groups; }
+    QStringList &addresses() override { return knownAddresses; }
+    bool discoversAddresses() override { return discover; }
+    void replaceKnownAddress(qint32 index, const QString &address) override {
+        if (index >= 0 && index < knownAddresses.size())
+            knownAddresses[index] = address;
+    }
+    QString location(PHWebRoot::PathKind kind) override { return PHWebRoot::location(webRoot, kind); }
+    QString serverLocation(PHWebRoot::PathKind kind) override {
+        return PHWebRoot::location(serverWebRoot.isEmpty() ? webRoot : serverWebRoot, kind);
     }
     void displayError(qint32 code, const QString &detail = QString()) override {
         if (code != 0) {
@@ -51,34 +73,18 @@ public:
         }
     }
     PHFSItem *selectedItem() override { return selected; }
-    QString portholdLocation(qint32 kind) override { return locationIn(webRoot, kind); }
-    QString adjustedPortholdLocation(qint32 kind) override {
-        return locationIn(serverWebRoot.isEmpty() ? webRoot : serverWebRoot, kind);
+    bool hasBeenManuallyEdited() override { return manuallyEdited; }
+    void presentManualEditingErrorWithInvocation(const DeferredAction &action) override {
+        deferred.append(action);
     }
-    void webOutlineClick(QObject *) override { ++outlineClicks; }
-    void replaceAddressAtIndexWithAddress(qint32 index, const QString &address) override {
-        if (index >= 0 && index < knownAddresses.size())
-            knownAddresses[index] = address;
-    }
-    bool tableViewDeleteRow(QObject *, qint32) override { return false; }
-    void userWasDeleted(const QString &name) override { deletedUsers.append(name); }
-    QVariantMap bundleInfo() override { return info; }
-    QString bundlePath() override { return bundle; }
 
 private:
-    static QString locationIn(const QString &root, qint32 kind) {
-        if (root.isEmpty())
-            return {};
-        switch (kind) {
-        case 1:
-            return QDir(root).filePath(".htusers");
-        case 3:
-            return QDir(root).filePath(".htgroups");
-        case 4:
-            return root;
-        default:
-            return {};
-        }
+    PHApplication::Information information() const {
+        return {m_info.value("CFBundleName"), m_info.value("CFBundleVersion"),
+                m_info.value("CFBundleCompany")};
     }
-    PanelContext *m_previous;
+
+    QHash<QString, QString> m_info{
+        {"CFBundleName", "Porthold"}, {"CFBundleVersion", "1.0"}, {"CFBundleCompany", "Quillmere Software"}};
+    PHApplication::Information m_previousInformation;
 };

@@ -503,6 +503,7 @@ TEST_F(ApacheDifferential, PredictionsEqualApachesAnswers) {
                                       QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
         }
         PHFSItem tree(root, nullptr);
+        tree.setContext(context.model());
         std::ostringstream story;
         QList<PHFSItem *> nodes;
         for (const QString &path : paths) {
@@ -572,6 +573,7 @@ TEST_F(ApacheDifferential, HandWrittenFilesAndEditsOfThem) {
     Tally tally;
     int folders = 0, edits = 0, editsKept = 0;
     PHFSItem tree(root, nullptr);
+    tree.setContext(context.model());
     for (int round = 0; tally.asked < 3900 && round < 1200; ++round) {
         const QString name = QStringLiteral("h%1").arg(round);
         QString text = grammar.file();
@@ -696,6 +698,7 @@ TEST_F(ApacheDifferential, UnderTheServersOwnSections) {
     const QList<Probe> probes = this->probes();
     Tally tally;
     PHFSItem tree(root, nullptr);
+    tree.setContext(context.model());
     for (int i = 0; i < kFolders && !HasFailure(); ++i) {
         const QString name = QStringLiteral("s%1x").arg(i);
         auto node = std::make_unique<PHFSItem>(name, &tree);
@@ -767,6 +770,7 @@ TEST_F(ApacheDifferential, OddUserAndGroupNames) {
 
     Tally tally;
     PHFSItem tree(root, nullptr);
+    tree.setContext(context.model());
     const PHEffectiveAccess::Directory directory = PHEffectiveAccess::filesOnDisk();
     for (int round = 0; round < 60 && !HasFailure(); ++round) {
         QStringList lines{QStringLiteral("AuthType Basic"), QStringLiteral("AuthName \"odd\""),

@@ -70,6 +70,7 @@ protected:
         context.discover = false;
         Log::setCapture(&m_log);
         m_tree = std::make_unique<PHFSItem>(root, nullptr);
+        m_tree->setContext(context.model());
     }
 
     /// Lines added to the server's configuration ("ROOT" for the web root).
@@ -270,7 +271,7 @@ TEST_F(ApacheExamples, GroupFilesAndGroupNamesAreReadAsTheServerReadsThem) {
     expectAgreement(QStringLiteral("group-tab"), kAuth + QStringLiteral("Require group team crew\n"),
                     {401, 200, 401, 200, 401, 200, 401, 200});
     // The panel reads alice as a member, and its next edit of the group keeps her.
-    PHGroupsDataSource groups(context.users);
+    PHGroupsDataSource groups(context.model(), context.users);
     ASSERT_EQ(groups.list(), (QStringList{"team", "crew"}));
     const PHUserItem::Ptr team = groups.rootItem()->children().at(0);
     ASSERT_EQ(team->children().size(), 1);
@@ -545,6 +546,7 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
                                                  QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
                                                  QFile::ExeOther);
     PHFSItem site(root + QStringLiteral("/site"), nullptr);
+    site.setContext(context.model());
     PHFSItem below(QStringLiteral("x"), &site);
     const Answers bobOnly{401, 401, 401, 200, 401, 401, 401, 200};
     Answers apache = ask(QStringLiteral("site/x")), model = predict(below), wanted = bobOnly;

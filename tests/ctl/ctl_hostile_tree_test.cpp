@@ -152,7 +152,7 @@ int panelAddsUser(const fs::path &root, const std::string &name) {
     QCoreApplication application(argc, argv);
     TestPanelContext context;
     context.webRoot = QString::fromStdString(root.string());
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     users.dataArray().append(
         PHUsersDataSource::userRecord(QString::fromStdString(name), QStringLiteral("xyHASHxyHASHx")));
     return users.writeUserfile() && context.errors.isEmpty() ? 0 : 1;
@@ -165,9 +165,9 @@ int panelAddsMember(const fs::path &root, const std::string &group, const std::s
     QCoreApplication application(argc, argv);
     TestPanelContext context;
     context.webRoot = QString::fromStdString(root.string());
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     context.users = users.userNames();
-    PHGroupsDataSource groups(context.users);
+    PHGroupsDataSource groups(context.model(), context.users);
     for (const PHUserItem::Ptr &item : groups.rootArray())
         if (item->value() == QString::fromStdString(group)) {
             item->children().append(

@@ -54,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // A node without a path: nothing on disk is read or written.
     PHFSItem item(QString(), nullptr);
+    item.setContext(panel.model());
     item.setStringValue(file.text);
 
     check(!item.isAuthenticationDisabled() || item.authStatus() == 0);
@@ -70,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0; // such a state is never written
 
     PHFSItem back(QString(), nullptr);
+    back.setContext(panel.model());
     back.setStringValue(item.accessFileText());
     check(!back.isHandManaged());
     // "Satisfy" is written in force for every protected folder, so only the

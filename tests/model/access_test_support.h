@@ -27,7 +27,7 @@ inline std::ostream &operator<<(std::ostream &out, const QStringList &list) {
     return out << '[' << list.join(QStringLiteral("|")).toStdString() << ']';
 }
 
-/// A web folder of its own with a panel context that knows some users,
+/// A web folder of its own with a model context that knows some users,
 /// groups and addresses, the log captured, and every "PHAccessFileDidChange"
 /// counted.
 class AccessTest : public ::testing::Test {
@@ -85,9 +85,11 @@ protected:
                                       QDir::Name);
     }
 
-    /// A root node for `path` (its access file read at once).
-    static std::unique_ptr<PHFSItem> node(const QString &path) {
-        return std::make_unique<PHFSItem>(path, nullptr);
+    /// A root node for `path`, read against the test's context.
+    std::unique_ptr<PHFSItem> node(const QString &path) {
+        auto made = std::make_unique<PHFSItem>(path, nullptr);
+        made->setContext(context.model());
+        return made;
     }
 
     /// Runs `check` without the right to write into the web root's folders:

@@ -62,7 +62,7 @@ TEST_F(GroupsFileTest, SkipsMalformedLinesAndTerminates) {
 
 TEST_F(GroupsFileTest, WritesEmptyGroupsAndMembersInTheFileFormat) {
     writeFile(groupsPath(), "staff: ann stranger bob\n  padded :\nempty:\n");
-    PHGroupsDataSource groups(QStringList{"ann", "bob"});
+    PHGroupsDataSource groups(context.model(), QStringList{"ann", "bob"});
     EXPECT_EQ(groups.list(), (QStringList{"staff", "padded", "empty"}));
     ASSERT_TRUE(groups.writeGroupfile());
     // The stranger is gone; members end with a blank; empty groups keep ": ".
@@ -85,7 +85,7 @@ TEST_F(GroupsFileTest, GeneratedTreesSurviveAWriteAndARead) {
         for (int i = 0; i < 8; ++i)
             users.append(pick(nameCharacters.left(nameCharacters.size() - 2), 1 + i % 6) +
                          QString::number(i));
-        PHGroupsDataSource groups;
+        PHGroupsDataSource groups(context.model());
         const int count = std::uniform_int_distribution<int>(0, 12)(random);
         for (int i = 0; i < count; ++i) {
             // Names the name rule lets through: no blanks, no "#" first.
@@ -101,14 +101,14 @@ TEST_F(GroupsFileTest, GeneratedTreesSurviveAWriteAndARead) {
             }
         }
         ASSERT_TRUE(groups.writeGroupfile()) << "round " << round;
-        PHGroupsDataSource reread(users);
+        PHGroupsDataSource reread(context.model(), users);
         ASSERT_EQ(shape(*reread.rootItem()), shape(*groups.rootItem())) << "round " << round;
     }
     EXPECT_TRUE(context.errors.isEmpty());
 }
 
 TEST_F(GroupsFileTest, NewGroupsAreNamedWithTheFirstFreeNumberAndSortedWhenAsked) {
-    PHGroupsDataSource groups;
+    PHGroupsDataSource groups(context.model());
     EXPECT_EQ(groups.newGroupName(), QStringLiteral("Group 1"));
     groups.addNewGroup(QStringLiteral("Group 1"));
     groups.addNewGroup(QStringLiteral("group 2")); // taken in any letter case
@@ -116,7 +116,7 @@ TEST_F(GroupsFileTest, NewGroupsAreNamedWithTheFirstFreeNumberAndSortedWhenAsked
     EXPECT_EQ(groups.newGroupName(), QStringLiteral("Group 3"));
     EXPECT_EQ(groups.list(), (QStringList{"Group 1", "group 2", "Group 4"})); // appended, not sorted
 
-    PHGroupsDataSource sorted;
+    PHGroupsDataSource sorted(context.model());
     setSetting("Sort Groups", true);
     for (const char *name : {"delta", "Bravo", "alpha", "Charlie", "bravo"})
         sorted.addNewGroup(QString::fromLatin1(name));
@@ -129,7 +129,7 @@ TEST_F(GroupsFileTest, NewGroupsAreNamedWithTheFirstFreeNumberAndSortedWhenAsked
 }
 
 TEST_F(GroupsFileTest, TheGroupBeingRenamedDoesNotTakeItsOwnName) {
-    PHGroupsDataSource groups;
+    PHGroupsDataSource groups(context.model());
     const PHUserItem::Ptr staff = groups.addNewGroup(QStringLiteral("Staff"));
     groups.addNewGroup(QStringLiteral("Other"));
     EXPECT_TRUE(groups.containsItem(QStringLiteral("staff")));
@@ -145,7 +145,7 @@ TEST_F(GroupsFileTest, TheGroupBeingRenamedDoesNotTakeItsOwnName) {
 TEST_F(GroupsFileTest, RemovingAUserTakesEveryMembershipAndWritesOnce) {
     writeFile(groupsPath(), "a: ann bob ann\nb: bob\nc: cid\n");
     context.users = {"ann", "bob", "cid"};
-    PHGroupsDataSource groups(context.users);
+    PHGroupsDataSource groups(context.model(), context.users);
     int reloads = 0;
     QObject::connect(&groups, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
 
@@ -159,7 +159,7 @@ TEST_F(GroupsFileTest, RemovingAUserTakesEveryMembershipAndWritesOnce) {
 
 TEST_F(GroupsFileTest, DeletingAGroupOrAMembershipWritesTheFile) {
     writeFile(groupsPath(), "a: ann bob\nb: bob\n");
-    PHGroupsDataSource groups(QStringList{"ann", "bob"});
+    PHGroupsDataSource groups(context.model(), QStringList{"ann", "bob"});
     int reloads = 0;
     QObject::connect(&groups, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
 
@@ -189,7 +189,7 @@ TEST_F(GroupsFileTest, DeletingAGroupOrAMembershipWritesTheFile) {
 TEST_F(GroupsFileTest, ANameThatBreaksTheFileLeavesItWholeAndTheTreeEqualToTheDisk) {
     writeFile(groupsPath(), "staff: ann\n");
     context.users = {"ann"};
-    PHGroupsDataSource groups(context.users);
+    PHGroupsDataSource groups(context.model(), context.users);
     for (const QString &name : {QStringLiteral("caf\u00e9"), QStringLiteral("a:b"),
                                 QStringLiteral("two\nlines"), QStringLiteral(" \t")}) {
         groups.addNewGroup(name);
@@ -206,7 +206,7 @@ TEST_F(GroupsFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheTreeEqualToTheD
     writeFile(groupsPath(), "staff: ann\n");
     context.users = {"ann"};
     const bool held = whereFolderIsUnwritable([this] {
-        PHGroupsDataSource groups(context.users);
+        PHGroupsDataSource groups(context.model(), context.users);
         groups.addNewGroup(QStringLiteral("extra"));
         EXPECT_FALSE(groups.writeGroupfile());
         EXPECT_EQ(shape(*groups.rootItem()), QStringList{"[staff]: ann"});
@@ -223,7 +223,7 @@ TEST_F(GroupsFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheTreeEqualToTheD
 TEST_F(GroupsFileTest, NothingIsWrittenOverWhileTheGroupOrUserFileCouldNotBeRead) {
     ASSERT_TRUE(QDir(root()).mkdir(QStringLiteral(".htgroups")));
     {
-        PHGroupsDataSource groups(QStringList{"ann"});
+        PHGroupsDataSource groups(context.model(), QStringList{"ann"});
         EXPECT_TRUE(groups.loadFailed());
         EXPECT_EQ(context.errors, QList<qint32>{PHGroupsDataSource::kGroupFileReadError});
         groups.addNewGroup(QStringLiteral("new"));
@@ -236,7 +236,7 @@ TEST_F(GroupsFileTest, NothingIsWrittenOverWhileTheGroupOrUserFileCouldNotBeRead
     // file is kept as it is until the users read again.
     writeFile(groupsPath(), "staff: ann\n");
     context.errors.clear();
-    PHGroupsDataSource groups(QStringList{});
+    PHGroupsDataSource groups(context.model(), QStringList{});
     groups.setUserFileLoadFailed(true);
     EXPECT_FALSE(groups.writeGroupfile());
     // Leaving reports nothing more: no change was left unsaved.
@@ -248,7 +248,7 @@ TEST_F(GroupsFileTest, NothingIsWrittenOverWhileTheGroupOrUserFileCouldNotBeRead
 }
 
 TEST_F(GroupsFileTest, LeavingWithNoGroupsCreatesNoFile) {
-    PHGroupsDataSource groups(QStringList{"ann"});
+    PHGroupsDataSource groups(context.model(), QStringList{"ann"});
     EXPECT_TRUE(groups.writeGroupfileUnlessEmptyAndMissing());
     EXPECT_FALSE(QFile::exists(groupsPath()));
     groups.addNewGroup(QStringLiteral("g"));
@@ -257,7 +257,7 @@ TEST_F(GroupsFileTest, LeavingWithNoGroupsCreatesNoFile) {
 }
 
 TEST_F(GroupsFileTest, NodesDescribeTheirPlace) {
-    PHGroupsDataSource groups;
+    PHGroupsDataSource groups(context.model());
     const PHUserItem::Ptr group = groups.addNewGroup(QStringLiteral("g"));
     groups.addNewGroup(QStringLiteral("h"));
     const PHUserItem::Ptr member = PHUserItem::itemWithValueParentChildren("ann", group, std::nullopt);
@@ -287,13 +287,13 @@ TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesAreNeverFollowed) {
     ASSERT_TRUE(QFile::link(systemUsers, usersPath()));
 
     {
-        PHUsersDataSource users;
+        PHUsersDataSource users(context.model());
         EXPECT_TRUE(users.loadFailed());
         EXPECT_TRUE(users.userNames().isEmpty()) << "nothing of the file the link leads to is shown";
         users.dataArray().append(
             PHUsersDataSource::userRecord(QStringLiteral("ann"), QStringLiteral("hash")));
         EXPECT_FALSE(users.writeUserfile());
-        PHGroupsDataSource groups(QStringList{"ann"});
+        PHGroupsDataSource groups(context.model(), QStringList{"ann"});
         groups.addNewGroup(QStringLiteral("extra"));
         EXPECT_FALSE(groups.writeGroupfile());
     }
@@ -320,7 +320,7 @@ TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesAreNeverFollowed) {
     ASSERT_TRUE(QFile::remove(groupsPath()));
     ASSERT_TRUE(QFile::link(ownGroups, groupsPath()));
     {
-        PHGroupsDataSource groups(QStringList{"ann"});
+        PHGroupsDataSource groups(context.model(), QStringList{"ann"});
         groups.addNewGroup(QStringLiteral("extra"));
         EXPECT_FALSE(groups.writeGroupfile());
     }

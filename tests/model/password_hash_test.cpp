@@ -51,7 +51,7 @@ TEST_F(PasswordHashTest, ApachesCheckerAcceptsEverySchemeAndOnlyDesCutsPasswords
     for (const Expected &expected :
          {Expected{Scheme::Bcrypt, QStringLiteral("$2y$05$"), false},
           Expected{Scheme::Sha512, QStringLiteral("$6$"), false}, Expected{Scheme::Des, QString(), true}}) {
-        PHUsersDataSource users;
+        PHUsersDataSource users(context.model());
         users.dataArray().clear();
         for (qsizetype i = 0; i < passwords.size(); ++i) {
             const QString hash = PHPasswordHash::hash(passwords.at(i), expected.scheme);

@@ -56,7 +56,7 @@ TEST_F(UsersFileTest, ReadsRecordsTheWayTheScannerTakesThem) {
 
 TEST_F(UsersFileTest, DropsThePlaceholderUserInAnyCaseAndRemovesItAtTheNextWrite) {
     writeFile(usersPath(), "Portholded:xx\nann:h1\nPORTHOLDED:yy\nportholded:zz\nportholded2:ok\n");
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"ann", "portholded2"}));
     ASSERT_TRUE(users.writeUserfile());
     EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\nportholded2:ok\n"));
@@ -74,7 +74,7 @@ TEST_F(UsersFileTest, SkipsMalformedLinesAndKeepsTheWellFormedOnesAroundThem) {
 }
 
 TEST_F(UsersFileTest, AMissingFileIsAnEmptyListAndAnEmptyListWritesAnEmptyFile) {
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     EXPECT_TRUE(users.dataArray().isEmpty());
     EXPECT_FALSE(users.loadFailed());
     // Leaving the panel with nothing to say creates nothing.
@@ -82,7 +82,7 @@ TEST_F(UsersFileTest, AMissingFileIsAnEmptyListAndAnEmptyListWritesAnEmptyFile) 
     EXPECT_FALSE(QFile::exists(usersPath()));
 
     writeFile(usersPath(), "gone:h\n");
-    PHUsersDataSource reread;
+    PHUsersDataSource reread(context.model());
     ASSERT_EQ(reread.dataArray().size(), 1);
     ASSERT_TRUE(reread.deleteUser(QStringLiteral("gone")));
     EXPECT_EQ(readFile(usersPath()), QByteArray());
@@ -113,10 +113,10 @@ TEST_F(UsersFileTest, GeneratedListsSurviveAWriteAndARead) {
                 name.replace(0, 1, QLatin1Char('x'));
             records.append(user(name, hash));
         }
-        PHUsersDataSource users;
+        PHUsersDataSource users(context.model());
         users.setDataArray(records);
         ASSERT_TRUE(users.writeUserfile()) << "round " << round;
-        PHUsersDataSource reread;
+        PHUsersDataSource reread(context.model());
         ASSERT_EQ(reread.dataArray(), records) << "round " << round;
     }
     EXPECT_TRUE(context.errors.isEmpty());
@@ -131,7 +131,7 @@ TEST_F(UsersFileTest, FilesWrittenByApachesToolReadWithoutLossAndWriteBackUnchan
     ASSERT_EQ(QProcess::execute(QStringLiteral("htpasswd"), {"-bm", path, "md5", "pw3"}), 0);
     const QByteArray before = readFile(path);
 
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"crypted", "blowfish", "md5"}));
     ASSERT_TRUE(users.writeUserfile());
     EXPECT_EQ(readFile(path), before);
@@ -147,7 +147,7 @@ TEST_F(UsersFileTest, RefusesPasswordsThatCannotBeHashedWhole) {
 
 TEST_F(UsersFileTest, NamesAreTakenIgnoringCaseAndReservedNamesAreAlwaysTaken) {
     writeFile(usersPath(), "Alice:h\n");
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     EXPECT_TRUE(users.containsItem(QStringLiteral("alice")));
     EXPECT_TRUE(users.containsItem(QStringLiteral("ALICE")));
     EXPECT_TRUE(users.containsItem(QString()));
@@ -159,7 +159,8 @@ TEST_F(UsersFileTest, NamesAreTakenIgnoringCaseAndReservedNamesAreAlwaysTaken) {
 
 TEST_F(UsersFileTest, DeletingAUserSavesTheFileAndTellsThePanelUnlessReplacing) {
     writeFile(usersPath(), "ann:h1\nbob:h2\ncid:h3\n");
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
+    context.follow(users);
     int reloads = 0;
     QObject::connect(&users, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
 
@@ -182,7 +183,7 @@ TEST_F(UsersFileTest, DeletingAUserSavesTheFileAndTellsThePanelUnlessReplacing) 
 }
 
 TEST_F(UsersFileTest, SortsByNameWithAndWithoutCaseSensitivity) {
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     users.setDataArray(
         {user("bob", "1"), user("Carol", "2"), user("alice", "3"), user("Bob", "4"), user("al", "5")});
     users.sortByUsername();
@@ -200,7 +201,7 @@ TEST_F(UsersFileTest, SortsByNameWithAndWithoutCaseSensitivity) {
 
 TEST_F(UsersFileTest, ANameThatIsNotAsciiLeavesTheFileWholeAndTheListEqualToTheDisk) {
     writeFile(usersPath(), "ann:h1\n");
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     int reloads = 0;
     QObject::connect(&users, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
     for (const QVariantMap &broken : {user(QStringLiteral("j\u00f6rg"), "h2"), user("a:b", "h2"),
@@ -220,7 +221,8 @@ TEST_F(UsersFileTest, ANameThatIsNotAsciiLeavesTheFileWholeAndTheListEqualToTheD
 TEST_F(UsersFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheListEqualToTheDisk) {
     writeFile(usersPath(), "ann:h1\n");
     const bool held = whereFolderIsUnwritable([this] {
-        PHUsersDataSource users;
+        PHUsersDataSource users(context.model());
+        context.follow(users);
         users.dataArray().append(user("bob", "h2"));
         EXPECT_FALSE(users.writeUserfile());
         EXPECT_EQ(users.dataArray(), QVariantList{user("ann", "h1")});
@@ -241,7 +243,7 @@ TEST_F(UsersFileTest, AFileThatCannotBeReadIsReportedAndNeverWrittenOver) {
     // A folder where the file should be cannot be read as text as root or not.
     ASSERT_TRUE(QDir(root()).mkdir(QStringLiteral(".htusers")));
     {
-        PHUsersDataSource users;
+        PHUsersDataSource users(context.model());
         EXPECT_TRUE(users.loadFailed());
         EXPECT_TRUE(users.dataArray().isEmpty());
         EXPECT_EQ(context.errors, QList<qint32>{PHUsersDataSource::kUserFileReadError});
@@ -255,7 +257,7 @@ TEST_F(UsersFileTest, AFileThatCannotBeReadIsReportedAndNeverWrittenOver) {
     // reads again, writing resumes.
     ASSERT_TRUE(QDir(root()).rmdir(QStringLiteral(".htusers")));
     writeFile(usersPath(), QByteArray("\xff\xfe\x00\xd8", 4));
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     EXPECT_TRUE(users.loadFailed());
     EXPECT_FALSE(users.writeUserfile());
     EXPECT_EQ(readFile(usersPath()), QByteArray("\xff\xfe\x00\xd8", 4));
@@ -275,7 +277,7 @@ TEST_F(UsersFileTest, ReadsTheFileWithItsEncodingDetected) {
         utf16.append('\0');
     }
     writeFile(usersPath(), utf16);
-    PHUsersDataSource users;
+    PHUsersDataSource users(context.model());
     EXPECT_EQ(users.dataArray(), (QVariantList{user("ann", "h1"), user("bob", "h2")}));
 
     // The file with the "New File Extension" appended, read on request only.
@@ -305,7 +307,7 @@ TEST_F(UsersFileTest, OnePassPasswordChangeKeepsEveryByteButTheHash) {
         {"dave", "dave:NEWHASH\n"}, {"carol", "carol:NEWHASH:colons\n"}, {"erin", "erin:NEWHASH\r\n"}};
     for (const auto &[name, line] : changes) {
         writeFile(path, file);
-        PHUserFileStream stream(path, name);
+        PHUserFileStream stream(root(), path, name);
         ASSERT_EQ(stream.state(), PHUserFileStream::State::Plain);
         EXPECT_TRUE(stream.hasUser()) << name.toStdString();
         // The hash of the record the records' way finds first.
@@ -333,30 +335,30 @@ TEST_F(UsersFileTest, OnePassPasswordChangeKeepsEveryByteButTheHash) {
     for (const QString &name : {QStringLiteral("fred"), QStringLiteral("portholded"),
                                 QStringLiteral("no colon here"), QStringLiteral("# a comment")}) {
         writeFile(path, file);
-        PHUserFileStream stream(path, name);
+        PHUserFileStream stream(root(), path, name);
         EXPECT_FALSE(stream.hasUser()) << name.toStdString();
         QString why;
         EXPECT_FALSE(stream.setPassword(QStringLiteral("h"), false, &why)) << name.toStdString();
         EXPECT_EQ(readFile(path), file);
     }
     // A hash that would not read back is refused rather than written.
-    PHUserFileStream bob(path, QStringLiteral("bob"));
+    PHUserFileStream bob(root(), path, QStringLiteral("bob"));
     QString why;
     EXPECT_FALSE(bob.setPassword(QStringLiteral("two\nlines"), false, &why));
     EXPECT_FALSE(bob.setPassword(QStringLiteral("h:colon"), false, &why));
     EXPECT_EQ(readFile(path), file);
     // Taken as containsItem takes names: any case, and the reserved words.
-    EXPECT_TRUE(PHUserFileStream(path, QStringLiteral("ALICE")).nameTaken());
-    EXPECT_FALSE(PHUserFileStream(path, QStringLiteral("ALICE")).hasUser());
-    EXPECT_TRUE(PHUserFileStream(path, QStringLiteral("Valid-User")).nameTaken());
-    EXPECT_FALSE(PHUserFileStream(path, QStringLiteral("fred")).nameTaken());
+    EXPECT_TRUE(PHUserFileStream(root(), path, QStringLiteral("ALICE")).nameTaken());
+    EXPECT_FALSE(PHUserFileStream(root(), path, QStringLiteral("ALICE")).hasUser());
+    EXPECT_TRUE(PHUserFileStream(root(), path, QStringLiteral("Valid-User")).nameTaken());
+    EXPECT_FALSE(PHUserFileStream(root(), path, QStringLiteral("fred")).nameTaken());
 
     // A new user comes last, on a line of its own: after a last line without
     // a line end, and after one a backslash would carry on to it.
     for (const QByteArray &ending : {QByteArray("a:b"), QByteArray("a:b\n"), QByteArray("a:b\\\n"),
                                      QByteArray("a:b\\\r\n"), QByteArray()}) {
         writeFile(path, ending);
-        PHUserFileStream stream(path, QStringLiteral("new"));
+        PHUserFileStream stream(root(), path, QStringLiteral("new"));
         ASSERT_TRUE(stream.setPassword(QStringLiteral("NEWHASH"), true, &why)) << why.toStdString();
         const QByteArray written = readFile(path);
         EXPECT_TRUE(written.startsWith(ending)) << ending.toStdString();
@@ -368,13 +370,14 @@ TEST_F(UsersFileTest, OnePassPasswordChangeKeepsEveryByteButTheHash) {
 
     // Only plain ASCII qualifies; the rest goes through the records.
     writeFile(path, "j\xc3\xb6rg:abc\n");
-    EXPECT_EQ(PHUserFileStream(path).state(), PHUserFileStream::State::NotPlain);
+    EXPECT_EQ(PHUserFileStream(root(), path).state(), PHUserFileStream::State::NotPlain);
     writeFile(path, QByteArray("a:b\n\0c:d\n", 9));
-    EXPECT_EQ(PHUserFileStream(path).state(), PHUserFileStream::State::NotPlain);
-    EXPECT_EQ(PHUserFileStream(path + QStringLiteral(".none")).state(), PHUserFileStream::State::Missing);
+    EXPECT_EQ(PHUserFileStream(root(), path).state(), PHUserFileStream::State::NotPlain);
+    EXPECT_EQ(PHUserFileStream(root(), path + QStringLiteral(".none")).state(),
+              PHUserFileStream::State::Missing);
     // A line longer than the server reads is refused, not copied in part.
     writeFile(path, "a:b\n" + QByteArray(100000, 'x') + "\nc:d\n");
-    PHUserFileStream longLine(path, QStringLiteral("c"));
+    PHUserFileStream longLine(root(), path, QStringLiteral("c"));
     EXPECT_EQ(longLine.state(), PHUserFileStream::State::Unreadable);
     EXPECT_TRUE(longLine.error().contains(QLatin1String("longer than"))) << longLine.error().toStdString();
 }

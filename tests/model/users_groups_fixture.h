@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-/// A web folder of its own, a panel context pointing at it, settings in a
+/// A web folder of its own, a model context pointing at it, settings in a
 /// private folder, and the log captured.
 class UsersGroupsTest : public ::testing::Test {
 protected:

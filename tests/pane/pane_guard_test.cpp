@@ -204,7 +204,7 @@ TEST_F(PaneGuard, RootSwitchWaitsWithThePopUpOnTheOldRoot) {
     pref->setWebDirRoot(popup);
     settle();
     EXPECT_EQ(PHUserDefaults::standardUserDefaults()->integerForKey("Porthold Protected Folder"), 1);
-    EXPECT_EQ(pref->files()->rootPath(), pref->portholdLocation(4));
+    EXPECT_EQ(pref->files()->rootPath(), pref->location(PHWebRoot::Root));
     EXPECT_EQ(pref->selectedItem(), nullptr) << "nothing of the old tree stays selected";
     (void)other;
 }

@@ -188,7 +188,7 @@ TEST_F(PaneOptions, CustomRootsAddAndRemoveTheirItems) {
     EXPECT_EQ(popup->currentIndex(), 2);
     EXPECT_EQ(defaults->stringForKey("Web Dir").value_or(""), web);
     EXPECT_EQ(pref->files()->rootPath(), web);
-    EXPECT_EQ(pref->portholdLocation(1), web + "/.htusers");
+    EXPECT_EQ(pref->location(PHWebRoot::UserFile), web + "/.htusers");
     // A second folder replaces the first custom item.
     pref->chooseWebDirReturnCode(web + "/open", 1);
     EXPECT_EQ(popup->count(), 5);
@@ -198,7 +198,7 @@ TEST_F(PaneOptions, CustomRootsAddAndRemoveTheirItems) {
     child<QCheckBox>("customDirCheck")->click();
     EXPECT_EQ(popup->count(), 2);
     EXPECT_LT(defaults->integerForKey("Porthold Protected Folder"), 2);
-    EXPECT_EQ(pref->files()->rootPath(), pref->portholdLocation(4));
+    EXPECT_EQ(pref->files()->rootPath(), pref->location(PHWebRoot::Root));
     EXPECT_FALSE(child<QCheckBox>("remoteApacheCheck")->isEnabled());
 }
 
@@ -228,23 +228,22 @@ TEST_F(PaneOptions, ARefusedOrVanishedChoiceKeepsThePreviousRoot) {
 
     // With no custom folder stored, the custom root names no user or group file.
     defaults->setIntegerForKey(2, "Porthold Protected Folder");
-    EXPECT_EQ(pref->portholdLocation(1), QString());
-    EXPECT_EQ(pref->portholdLocation(3), QString());
-    EXPECT_EQ(pref->adjustedPortholdLocation(1), QString());
+    EXPECT_EQ(pref->location(PHWebRoot::UserFile), QString());
+    EXPECT_EQ(pref->location(PHWebRoot::GroupFile), QString());
+    EXPECT_EQ(pref->serverLocation(PHWebRoot::UserFile), QString());
 }
 
 TEST_F(PaneOptions, PathsAndWebAddresses) {
     start();
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     defaults->setObjectForKey("/Volumes/Web", "Web Dir");
-    EXPECT_EQ(pref->adjustedPortholdLocation(1), "/Volumes/Web/.htusers");
+    EXPECT_EQ(pref->serverLocation(PHWebRoot::UserFile), "/Volumes/Web/.htusers");
     defaults->setIntegerForKey(1, "stripVolumesFromPortholdFolder");
     defaults->setObjectForKey("/srv", "portholdFolderPrefix");
-    EXPECT_EQ(pref->adjustedPortholdLocation(1), "/srv/Web/.htusers");
-    EXPECT_EQ(pref->adjustedPortholdLocation(3), "/srv/Web/.htgroups");
-    EXPECT_EQ(pref->portholdLocation(2), QString());
+    EXPECT_EQ(pref->serverLocation(PHWebRoot::UserFile), "/srv/Web/.htusers");
+    EXPECT_EQ(pref->serverLocation(PHWebRoot::GroupFile), "/srv/Web/.htgroups");
     defaults->setIntegerForKey(0, "Porthold Protected Folder");
-    EXPECT_EQ(pref->portholdLocation(1), QDir::homePath() + "/public_html/.htusers");
+    EXPECT_EQ(pref->location(PHWebRoot::UserFile), QDir::homePath() + "/public_html/.htusers");
 
     // Opening a folder on the web: the address as Apache serves it, names percent-encoded.
     defaults->setObjectForKey(web, "Web Dir");

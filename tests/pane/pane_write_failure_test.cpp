@@ -111,7 +111,7 @@ TEST_F(PaneWriteFailure, AFailedSaveNamesTheFileAndTheReasonAndIsNeverSaidToBeSa
     EXPECT_TRUE(userMessage.contains(usersFile() + ": ")) << qPrintable(userMessage);
     EXPECT_TRUE(userMessage.contains("Permission denied")) << qPrintable(userMessage);
     EXPECT_EQ(readFile(usersFile()), before);
-    EXPECT_FALSE(pref->userArray().contains("bob"));
+    EXPECT_FALSE(pref->userNames().contains("bob"));
 }
 
 TEST_F(PaneWriteFailure, ControlsThatCannotWorkAreDisabledWithTheReason) {

@@ -33,7 +33,7 @@ TEST_F(UsersUiEditing, UnreadableFilesAreReportedOnceAndRefreshReadsThemAgain) {
     writeGroups("staff: alice \n");
     pref->webRefresh(nullptr);
     settle();
-    EXPECT_EQ(pref->userArray(), QStringList{"alice"});
+    EXPECT_EQ(pref->userNames(), QStringList{"alice"});
     EXPECT_EQ(members("staff"), QStringList{"alice"});
     EXPECT_EQ(PHAlertSheet::recorded().size(), 2);
 }

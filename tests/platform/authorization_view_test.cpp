@@ -6,7 +6,6 @@
 #include "common/PolkitTestSupport.h"
 #include "common/PrivilegedTestSupport.h"
 #include "common/TestApplication.h"
-#include "common/TestPanelContext.h"
 #include "platform/SFAuthorizationView.h"
 
 #include <QApplication>
@@ -198,8 +197,6 @@ TEST_F(AuthorizationView, ThePadlocksPictureFollowsTheLockEveryTime) {
     for (const char *file :
          {"padlock-locked.png", "padlock-locked@2x.png", "padlock-unlocked.png", "padlock-unlocked@2x.png"})
         ASSERT_TRUE(QFile::copy(images + file, bundle.filePath("Resources/") + file));
-    TestPanelContext context;
-    context.bundle = bundle.path();
     QIcon::setThemeSearchPaths({bundle.filePath("no-themes")});
     QIcon::setThemeName(QStringLiteral("none"));
     const auto shipped = [&](const QString &name) {
@@ -214,6 +211,7 @@ TEST_F(AuthorizationView, ThePadlocksPictureFollowsTheLockEveryTime) {
     ASSERT_NE(locked, unlocked);
 
     SFAuthorizationView second(&window);
+    second.setBundlePath(bundle.path());
     second.setPolkitActions(kPrefix + ".unlock", {});
     auto *button = second.findChild<QToolButton *>("padlock");
     ASSERT_NE(button, nullptr);
@@ -236,13 +234,12 @@ TEST(AuthorizationViewIcon, ThePadlockIsDrawnWithoutAThemeFromTheBundle) {
     for (const char *file : {"padlock-locked.png", "padlock-locked@2x.png"})
         ASSERT_TRUE(QFile::copy(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/images/") + file,
                                 bundle.filePath("Resources/") + file));
-    TestPanelContext context;
-    context.bundle = bundle.path();
     // A desktop without an icon theme.
     QIcon::setThemeSearchPaths({bundle.filePath("no-themes")});
     QIcon::setThemeName(QStringLiteral("none"));
 
     SFAuthorizationView view;
+    view.setBundlePath(bundle.path());
     auto *padlock = view.findChild<QToolButton *>("padlock");
     ASSERT_NE(padlock, nullptr);
     ASSERT_FALSE(padlock->icon().isNull()) << "the padlock has no picture";

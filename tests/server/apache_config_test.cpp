@@ -73,7 +73,7 @@ protected:
         defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
         defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
         context.webRoot = folder;
-        PHApacheController controller(nullptr);
+        PHApacheController controller(nullptr, context.model(), context.bundle);
         return controller.repairPreview();
     }
 
@@ -162,7 +162,7 @@ TEST_F(ApacheConfigTest, RepairChangesOnlyTheSectionThatGovernsTheWebFolder) {
     EXPECT_EQ(changes.at(0).second.at(2).after, "</Directory>");
 
     // The written file: exactly those lines differ.
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     context.webRoot = "/srv/www/other";
     QBuffer out;
     out.open(QIODevice::WriteOnly);
@@ -202,7 +202,7 @@ TEST_F(ApacheConfigTest, RepairFollowsIncludesAndRewritesTheFileBehindALink) {
 }
 
 TEST_F(ApacheConfigTest, RewriteKeepsLineEndsAndGrowsTheFinalLine) {
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     const auto [crlf, changed] = rewrite(
         controller, "<Directory /srv>\r\n  AllowOverride None\r\n</Directory>\r\n", nullptr, "/srv/a");
     EXPECT_TRUE(changed);
@@ -227,7 +227,7 @@ TEST_F(ApacheConfigTest, RewriteKeepsLineEndsAndGrowsTheFinalLine) {
 }
 
 TEST_F(ApacheConfigTest, RewriteKeepsTheFilesEncoding) {
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     // Latin-1: the unchanged comment keeps its byte, not a UTF-8 pair.
     const QByteArray latin1 =
         "# Serveur de d\xe9veloppement pour l'\xe9quipe\n<Directory /srv>\nAllowOverride None\n</Directory>";
@@ -250,7 +250,7 @@ TEST_F(ApacheConfigTest, RewriteKeepsTheFilesEncoding) {
 }
 
 TEST_F(ApacheConfigTest, UndecodableOrUnwritableConfigurationIsNeverInstalled) {
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     const QString binary = dir.filePath("binary.conf");
     servertest::writeFile(binary, QByteArray("ServerRoot /x\n\0\0\x01\x02 binary", 25));
 
@@ -283,7 +283,7 @@ TEST_F(ApacheConfigTest, DebiansConfigurationIsFoundAndRepairedInACopy) {
         GTEST_SKIP() << "Debian's apache2 is not installed";
     PHUserDefaults::standardUserDefaults()->setObjectForKey(QStringLiteral("/usr/sbin/apache2"),
                                                             QStringLiteral("ApacheBinaryLocation"));
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     // "apache2 -V" names "apache2.conf" relative to HTTPD_ROOT "/etc/apache2".
     EXPECT_EQ(controller.httpdConfRoot(), "/etc/apache2");
     EXPECT_EQ(controller.httpdConfFile(), "/etc/apache2/apache2.conf");
@@ -312,7 +312,7 @@ TEST_F(ApacheConfigTest, OnACopyOfDebiansStockConfigurationOnlyTheWebFoldersSect
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(copy + "/", QStringLiteral("Apache Conf Directory"));
     defaults->setObjectForKey(QStringLiteral("apache2.conf"), QStringLiteral("Apache Conf File"));
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     const QByteArray stock = servertest::readFile(copy + "/apache2.conf");
     const QList<QByteArray> stockLines = stock.split('\n');
     const auto lineOf = [&](const QByteArray &text, int from = 0) {
@@ -390,13 +390,13 @@ TEST_F(ApacheConfigTest, LocationFromSettingsOrFromTheBinarysAbsolutePath) {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     defaults->setObjectForKey(fake, QStringLiteral("ApacheBinaryLocation"));
     {
-        PHApacheController controller(nullptr);
+        PHApacheController controller(nullptr, context.model(), context.bundle);
         EXPECT_EQ(controller.httpdConfRoot(), "/private/etc/apache2");
         EXPECT_EQ(controller.httpdConfFile(), "/private/etc/apache2/httpd.conf");
     }
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     {
-        PHApacheController controller(nullptr);
+        PHApacheController controller(nullptr, context.model(), context.bundle);
         EXPECT_EQ(controller.httpdConfFile(), "/etc/httpd/httpd.conf");
         const passwd *user = getpwuid(getuid());
         EXPECT_EQ(controller.userConfFile(), QStringLiteral("/etc/httpd/users/%1.conf").arg(user->pw_name));
@@ -404,7 +404,7 @@ TEST_F(ApacheConfigTest, LocationFromSettingsOrFromTheBinarysAbsolutePath) {
     // A binary that cannot run leaves the location absent: nothing to read or repair.
     defaults->setBoolForKey(false, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(dir.filePath("no-such-binary"), QStringLiteral("ApacheBinaryLocation"));
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     EXPECT_TRUE(controller.httpdConfFile().isEmpty());
     EXPECT_EQ(controller.repairConfFile(controller.httpdConfFile()), 4);
 }
@@ -440,7 +440,7 @@ TEST_F(ApacheConfigTest, LogsFromQuotedDirectivesAndNestedIncludes) {
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
 
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     controller.findLogs();
     ASSERT_TRUE(logsFound(controller, 5));
     QStringList found = controller.logs();
@@ -462,7 +462,7 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
     PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
     defaults->setBoolForKey(true, QStringLiteral("Override Log Directory"));
     defaults->setObjectForKey(logs + "/", QStringLiteral("Apache Log Directory"));
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     controller.findLogs();
     EXPECT_EQ(controller.logs(),
               (QStringList{logs + "/access_log", logs + "/error_log", logs + "/linked_log"}));
@@ -475,7 +475,7 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
     defaults->setBoolForKey(false, QStringLiteral("Override Log Directory"));
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
-    PHApacheController configured(nullptr);
+    PHApacheController configured(nullptr, context.model(), context.bundle);
     configured.findLogs();
     ASSERT_TRUE(logsFound(configured, 1));
     EXPECT_EQ(configured.logs(), QStringList{logs + "/linked_log"});
@@ -486,7 +486,7 @@ TEST_F(ApacheConfigTest, ARepairWithoutATemporaryFileSaysSoAndStartsNoTool) {
     prepareRepair(marker);
     qputenv("TMPDIR", QFile::encodeName(dir.filePath("no-such-folder")));
 
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     QStringList lines;
     Log::setCapture(&lines);
     controller.sentrel();
@@ -512,7 +512,7 @@ TEST_F(ApacheConfigTest, ARepairWithoutATemporaryFileSaysSoAndStartsNoTool) {
 TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {
     // Without a tool: code 1, nothing else tried.
     {
-        PHApacheController controller(nullptr);
+        PHApacheController controller(nullptr, context.model(), context.bundle);
         controller.sentrel();
         EXPECT_EQ(context.errors, QList<qint32>{1});
     }
@@ -528,7 +528,7 @@ TEST_F(ApacheConfigTest, RepairActionReportsFailuresButNotAMissingUserFile) {
     servertest::writeFile(bundle + "/Sentrel",
                           QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(marker).toUtf8());
 
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     EXPECT_EQ(controller.helperPath(), QFileInfo(bundle + "/Sentrel").absoluteFilePath());
     QStringList lines;
     Log::setCapture(&lines);
@@ -574,7 +574,7 @@ TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) 
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
 
     context.webRoot = "/var/www/html";
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     const auto preview = controller.repairPreview();
     ASSERT_EQ(preview.size(), 1);
     EXPECT_EQ(preview.at(0).first, conf + "/httpd.conf");

@@ -132,7 +132,7 @@ protected:
 };
 
 TEST_F(ApacheServerTest, StartGracefulStopAndConfigurationTest) {
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     ASSERT_NE(controller.tabViewItem(), nullptr);
     QLabel statusLine;
     controller.setStatusDisplay(&statusLine);
@@ -217,7 +217,7 @@ TEST_F(ApacheServerTest, TheTabShowsItsOwnServerWhileAForeignOneRuns) {
         servertest::waitFor([&] { return pidIn(foreign) > 1 && servertest::answers(foreignPort); }, 15000))
         << servertest::readFile(foreign + "/logs/error_log").toStdString();
 
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     QLabel statusLine;
     controller.setStatusDisplay(&statusLine);
     controller.setControlScriptPath(SERVER_TEST_APACHECTL);
@@ -297,7 +297,7 @@ TEST_F(ApacheServerTest, RepairMakesTheServerReadTheWebFoldersAccessFiles) {
                           "<Directory />\n  AllowOverride None\n</Directory>\n" + servertest::readFile(conf));
     servertest::writeFile(dir.filePath("www/.htaccess"), "Require all denied\n");
     context.webRoot = dir.filePath("www");
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     controller.setControlScriptPath(SERVER_TEST_APACHECTL);
     ASSERT_TRUE(controller.authView()->authorize());
     controller.apachectl("start");
@@ -335,7 +335,7 @@ TEST_F(ApacheServerTest, RepairMakesTheServerReadTheWebFoldersAccessFiles) {
 TEST_F(ApacheServerTest, RepairInstallsThroughTheToolAndKeepsABackup) {
     PHUserDefaults::standardUserDefaults()->setObjectForKey(dir.filePath("etc/"), "Apache Conf Directory");
     context.webRoot = "/var/www/html";
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     ASSERT_TRUE(controller.authView()->authorize());
     const QString target = dir.filePath("etc/httpd.conf");
     const QByteArray original = "<Directory \"/var/www/html\">\r\n    AllowOverride None\r\n</Directory>\r\n";

@@ -73,7 +73,7 @@ TEST_F(ApacheTabTest, MissingLayoutIsLoggedAndTheControllerGoesOn) {
     QFile::remove(bundle + "/Resources/ApacheControl.ui");
     QStringList lines;
     Log::setCapture(&lines);
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     Log::setCapture(nullptr);
     EXPECT_EQ(controller.tabViewItem(), nullptr);
     EXPECT_TRUE(lines.contains("An error occurred loading ApacheControl.nib"));
@@ -86,7 +86,7 @@ TEST_F(ApacheTabTest, MissingLayoutIsLoggedAndTheControllerGoesOn) {
 }
 
 TEST_F(ApacheTabTest, FailingTestsShowTheErrorsAndMoveTheBoxesOnce) {
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     QWidget *tab = controller.tabViewItem();
     ASSERT_NE(tab, nullptr);
     tab->resize(640, 700);
@@ -144,7 +144,7 @@ TEST_F(ApacheTabTest, FailingTestsShowTheErrorsAndMoveTheBoxesOnce) {
 }
 
 TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     ASSERT_NE(controller.tabViewItem(), nullptr);
     auto *toggle = child<QPushButton>(controller, "toggleButton");
     auto *restart = child<QPushButton>(controller, "restartButton");
@@ -209,7 +209,7 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
 }
 
 TEST_F(ApacheTabTest, UnknownCommandIsAProgrammingError) {
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     try {
         controller.apachectl(QStringLiteral("status"));
         FAIL() << "no failure raised";
@@ -241,7 +241,7 @@ TEST_F(ApacheTabTest, StatusComesFromTheServersOwnPidFileAndTheProcessBehindIt) 
     defaults->setObjectForKey(dir.filePath("conf/"), "Apache Conf Directory");
     defaults->setObjectForKey(QStringLiteral("httpd.conf"), "Apache Conf File");
 
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     QLabel statusLine;
     controller.setStatusDisplay(&statusLine);
     EXPECT_EQ(controller.server().pidFile, pidFile);
@@ -374,7 +374,7 @@ TEST_F(ApacheTabTest, PidFileFollowsIncludesDefinesAndDebiansEnvvars) {
 
 TEST_F(ApacheTabTest, StatusTimerRunsWhileEnabled) {
     PHUserDefaults::standardUserDefaults()->setDoubleForKey(0.5, "ApacheCheckInterval");
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     QLabel statusLine;
     controller.setStatusDisplay(&statusLine);
     controller.enable();
@@ -395,7 +395,7 @@ TEST_F(ApacheTabTest, StatusIntervalsOutsideHalfASecondToAnHourAreCorrected) {
                                               {1e300, 3600000}, {-1.0, 2000}, {7.5, 7500}};
     for (const auto &[seconds, milliseconds] : cases) {
         PHUserDefaults::standardUserDefaults()->setDoubleForKey(seconds, "ApacheCheckInterval");
-        PHApacheController controller(nullptr);
+        PHApacheController controller(nullptr, context.model(), context.bundle);
         controller.enable();
         ASSERT_NE(controller.statusTimer(), nullptr);
         EXPECT_EQ(controller.statusTimer()->interval(), milliseconds) << seconds;
@@ -412,7 +412,7 @@ TEST_F(ApacheTabTest, LogsOpenInAWindowThatFollowsTheFile) {
     servertest::writeFile(logs + "/access_log", "127.0.0.1 GET /\n");
     PHUserDefaults::standardUserDefaults()->setBoolForKey(true, "Override Log Directory");
     PHUserDefaults::standardUserDefaults()->setObjectForKey(logs, "Apache Log Directory");
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     auto *picker = child<QComboBox>(controller, "logPicker");
     auto *show = child<QPushButton>(controller, "logDisplayButton");
     ASSERT_TRUE(picker && show);
@@ -468,7 +468,7 @@ TEST_F(ApacheTabTest, ConfigTestWithoutRightsOnDebianReadsTheServersOwnCheck) {
     }
     PHUserDefaults::standardUserDefaults()->setObjectForKey(QStringLiteral("/usr/sbin/apache2"),
                                                             "ApacheBinaryLocation");
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     ASSERT_NE(controller.tabViewItem(), nullptr);
     controller.setControlScriptPath(QStringLiteral("/usr/sbin/apachectl"));
     controller.checkApacheConfig();

@@ -94,7 +94,7 @@ TEST(ConfParserWithoutThreads, TheControllerIsMadeWhenItsLogSearchCannotStart) {
     g_refuseThreads = true;
     bool made = false;
     try {
-        PHApacheController controller(nullptr);
+        PHApacheController controller(nullptr, context.model(), context.bundle);
         made = true;
     } catch (...) {
     }

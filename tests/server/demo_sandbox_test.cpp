@@ -123,7 +123,7 @@ protected:
 };
 
 TEST_F(DemoSandboxTest, EveryServerControlActsOnThePrivateServerOnly) {
-    PHApacheController controller(nullptr);
+    PHApacheController controller(nullptr, context.model(), context.bundle);
     ASSERT_NE(controller.tabViewItem(), nullptr);
     // The demo build has this script fixed in it, as the ordinary build has the system's.
     controller.setControlScriptPath(controlScript);

@@ -1,6 +1,5 @@
 #include "support/PHExtensions.h"
 
-#include "common/TestPanelContext.h"
 #include "core/PHException.h"
 #include "support/PHRegex.h"
 
@@ -16,6 +15,17 @@
 #include <unistd.h>
 
 namespace {
+
+/// The program named as given for a scope; the earlier name comes back after it.
+class ProgramNamed {
+public:
+    explicit ProgramNamed(const PHApplication::Information &information)
+        : m_previous(PHApplication::setInformation(information)) {}
+    ~ProgramNamed() { PHApplication::setInformation(m_previous); }
+
+private:
+    PHApplication::Information m_previous;
+};
 
 QByteArray encoded(const QString &path) {
     return QFile::encodeName(path);
@@ -241,7 +251,7 @@ TEST(Files, TempFileIsPrivateUniqueAndOpen) {
     const QByteArray previous = qgetenv("TMPDIR");
     qputenv("TMPDIR", encoded(dir.path()));
     {
-        TestPanelContext context;
+        const ProgramNamed named({"Porthold", "1.0", "Quillmere Software"});
         std::optional<PHTempFile> first = PHFileManager::tempFile();
         std::optional<PHTempFile> second = PHFileManager::tempFile();
         ASSERT_TRUE(first && second);
@@ -264,7 +274,7 @@ TEST(Files, TempFileIsPrivateUniqueAndOpen) {
         first.reset();
         EXPECT_TRUE(watched.expired());
     }
-    // Without a panel context the name has no product part.
+    // Without a program name the name has no product part.
     std::optional<PHTempFile> bare = PHFileManager::tempFile();
     ASSERT_TRUE(bare);
     EXPECT_EQ(QFileInfo(bare->path).fileName().size(), 7);
@@ -290,13 +300,15 @@ TEST(Files, TempFileIsPrivateUniqueAndOpen) {
         qputenv("TMPDIR", previous);
 }
 
-TEST(Application, InformationComesFromThePanelContext) {
+TEST(Application, InformationIsWhatTheFrontEndSet) {
     EXPECT_EQ(PHApplication::applicationName(), "");
-    TestPanelContext context;
-    context.info["CFBundleVersion"] = "1.2b3";
-    EXPECT_EQ(PHApplication::applicationName(), "Porthold");
-    EXPECT_EQ(PHApplication::applicationVersion(), "1.2b3");
-    EXPECT_EQ(PHApplication::applicationCompany(), "Quillmere Software");
+    {
+        const ProgramNamed named({"Porthold", "1.2b3", "Quillmere Software"});
+        EXPECT_EQ(PHApplication::applicationName(), "Porthold");
+        EXPECT_EQ(PHApplication::applicationVersion(), "1.2b3");
+        EXPECT_EQ(PHApplication::applicationCompany(), "Quillmere Software");
+    }
+    EXPECT_EQ(PHApplication::applicationName(), "") << "the earlier information is back";
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared set-up of the update tests: an offscreen application, settings in a
-// private folder, a panel context with a known product and version, and
+// private folder, a model context with a known product and version, and
 // alert sheets answered "OK" and recorded, and the test authority trusted.
 
 #include "common/TestApplication.h"
@@ -42,7 +42,7 @@ class UpdateTestScope {
 public:
     explicit UpdateTestScope(const QString &version = QStringLiteral("1.2")) {
         updateTestApplication();
-        context.info.insert(QStringLiteral("CFBundleVersion"), version);
+        context.setInfo(QStringLiteral("CFBundleVersion"), version);
         PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(
             QStringLiteral("com.quillmere.porthold"));
         PHAlertSheet::clearRecorded();

@@ -49,13 +49,16 @@ void write(const QString &path, const QByteArray &text) {
     file.write(text);
 }
 
-/// The panel context of these tests also records the delete key's calls.
+/// The context of these tests also records the delete key's rows and the
+/// mode changes of an outline.
 class RecordingContext : public TestPanelContext {
 public:
     QList<std::pair<QObject *, qint32>> deletes;
-    bool tableViewDeleteRow(QObject *view, qint32 row) override {
-        deletes.append({view, row});
-        return false;
+    void follow(PHOutlineView *view, PHFSDataSource *source) {
+        QObject::connect(view, &PHOutlineView::deleteKeyPressed, view, [this, view](qint32 row) {
+            deletes.append({view, row});
+        });
+        QObject::connect(source, &PHFSDataSource::modeChanged, source, [this] { ++outlineClicks; });
     }
 };
 
@@ -69,6 +72,7 @@ protected:
         write(web + "/leafy/index.html", "<p>hi</p>");
         context.webRoot = web;
         source = std::make_unique<PHFSDataSource>(web);
+        source->setContext(context.model());
         menuOwner = std::make_unique<QMenu>();
         viewOwner = std::make_unique<PHOutlineView>();
         menuPtr = menuOwner.get();
@@ -77,6 +81,7 @@ protected:
         for (int mode = 0; mode <= 4; ++mode)
             menuPtr->addAction(PHFSItem::modeName(mode));
         viewPtr->setModel(source.get());
+        context.follow(viewPtr, source.get());
         viewPtr->setColumns({{"dir", "Folder", PHItemModel::ColumnKind::Text},
                              {"protect", "Protection", PHItemModel::ColumnKind::PopUp},
                              {"delete", "", PHItemModel::ColumnKind::Button}});
@@ -352,7 +357,7 @@ TEST(TableViews, ReturnEndsAnEditWhereItIsAndTabMovesOn) {
     application();
     TestPanelContext context;
     context.knownAddresses = {"a.example", "b.example", "c.example"};
-    PHAddressDataSource source;
+    PHAddressDataSource source(context.model());
     PHTableView table;
     table.setModel(&source);
     table.setColumns({{"active", "", PHItemModel::ColumnKind::Check},
