@@ -728,10 +728,6 @@ void PHEffectiveAccess::describe() {
     }
 }
 
-bool PHEffectiveAccess::isInherited() const {
-    return !inheritedNote().isEmpty();
-}
-
 QString PHEffectiveAccess::inheritedNote() const {
     QStringList notes;
     if (m_passwordRequired && m_passwordFrom != m_folder)

@@ -149,22 +149,8 @@ public:
     QStringList users() const { return m_users; }
     QStringList groups() const { return m_groups; }
     bool anyValidUser() const { return m_anyValidUser; }
-    QString passwordFrom() const { return m_passwordFrom; }
-
-    /// Address rules in force: "only" (everyone refused but `addresses`),
-    /// "except" (the listed clients refused), "none" (everyone refused), or
-    /// empty for no address rule.
-    QString addressRule() const { return m_addressRule; }
+    /// The addresses of the address rule in force.
     QStringList addresses() const { return m_addresses; }
-    QString addressFrom() const { return m_addressFrom; }
-
-    /// Either an allowed address or a password is enough ("Satisfy any").
-    bool eitherIsEnough() const { return m_either; }
-    QString eitherFrom() const { return m_eitherFrom; }
-
-    /// Rules in force that are neither a user list nor an address list, with
-    /// the folder they come from ("Require ip 10.0.0.1 (in team)").
-    QStringList otherRules() const { return m_otherRules; }
 
     /// Why the server refuses an access file along the way, each naming the
     /// folder and line; empty when it reads them all.
@@ -183,8 +169,6 @@ public:
     /// The user file in force, or empty.
     QString authUserFile() const { return m_authUserFile.value_or(QString()); }
 
-    /// True when some part of the protection comes from a folder above.
-    bool isInherited() const;
     /// "Password required: inherited from private", or empty when nothing
     /// protecting this folder comes from above.
     QString inheritedNote() const;

@@ -576,11 +576,6 @@ QStringList PHFSItem::listForKey(const QString &key) const {
     return access().auth.value(key).toStringList();
 }
 
-bool PHFSItem::hasListForKey(const QString &key) const {
-    loadAccess();
-    return access().auth.contains(key);
-}
-
 void PHFSItem::setListForKey(const QString &key, const QStringList &list) {
     loadAccess();
     access().auth.insert(key, list);

@@ -207,7 +207,6 @@ public:
     }
     /// The list under `key`, empty when absent.
     QStringList listForKey(const QString &key) const;
-    bool hasListForKey(const QString &key) const;
     /// Stores `list` under `key` (creating it). Does not write.
     void setListForKey(const QString &key, const QStringList &list);
 

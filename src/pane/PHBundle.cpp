@@ -24,13 +24,6 @@ QString PHBundle::pathForResource(const QString &name, const QString &type) cons
     return QFileInfo::exists(path) ? path : QString();
 }
 
-QString PHBundle::pathForAuxiliaryExecutable(const QString &name) const {
-    if (m_path.isEmpty())
-        return {};
-    const QString path = QDir(m_path).filePath(name);
-    return QFileInfo(path).isFile() ? path : QString();
-}
-
 QVariant PHBundle::readPropertyList(const QString &path) {
     return PHPropertyList::readFile(path);
 }

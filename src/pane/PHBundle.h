@@ -17,7 +17,6 @@ public:
     /// "Resources/<name>.<type>" when it exists, else empty.
     QString pathForResource(const QString &name, const QString &type) const;
     /// The helper executable of that name inside the bundle, or empty.
-    QString pathForAuxiliaryExecutable(const QString &name) const;
     const QVariantMap &infoDictionary() const { return m_info; }
 
     /// A property-list file as a Qt value (dictionaries as QVariantMap, arrays

@@ -125,7 +125,6 @@ public:
     /// Whether that server runs now, from its PidFile and the process behind it.
     bool isServerRunningNow();
     /// The meaning (and so the theme's colour) of a status ("no apache", "config success", ...).
-    PHThemeColors::Meaning meaningForStatus(const QString &key) const { return m_colors.value(key); }
     /// The tab's line of news: results of the server commands and the repair.
     PHMessageLine *messageLine() const;
     /// Reads the server's program, configuration and log settings again (after

@@ -292,10 +292,6 @@ void PHUserDefaults::setBoolForKey(bool value, const QString &key) {
     setCFObjectForKey(QVariant(value), key);
 }
 
-void PHUserDefaults::setFloatForKey(float value, const QString &key) {
-    setCFObjectForKey(QVariant(static_cast<double>(value)), key);
-}
-
 void PHUserDefaults::setDoubleForKey(double value, const QString &key) {
     setCFObjectForKey(QVariant(value), key);
 }

@@ -67,7 +67,6 @@ public:
     void setObjectForKey(const QVariant &value, const QString &key);
     void setIntegerForKey(qint32 value, const QString &key);
     void setBoolForKey(bool value, const QString &key);
-    void setFloatForKey(float value, const QString &key);
     void setDoubleForKey(double value, const QString &key);
     /// Removes the stored value so that the registered default shows again.
     void removeDefaultForKey(const QString &key);

@@ -70,7 +70,6 @@ public:
     QUrl infoURL() const { return m_infoURL; }
     void setInfoURL(const QUrl &url) { m_infoURL = url; }
     QUrl downloadURL() const { return m_downloadURL; }
-    void setDownloadURL(const QUrl &url) { m_downloadURL = url; }
     QString error() const { return m_errMsg; }
     void setError(const QString &text) { m_errMsg = text; }
     QString fileSaveName() const { return m_fileSaveName; }
