@@ -9,10 +9,10 @@
 #include "core/PHProcess.h"
 #include "model/PHSettings.h"
 #include "platform/PHAction.h"
+#include "platform/PHAuthorizationLock.h"
 #include "platform/PHEnabling.h"
 #include "platform/PHLayoutLoader.h"
 #include "platform/PHMessageLine.h"
-#include "platform/SFAuthorizationView.h"
 #include "server/PHLogWindow.h"
 #include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
@@ -54,13 +54,13 @@ namespace {
 /// How far the configuration-error view pushes the boxes below it.
 constexpr int kErrorPanelHeight = 78;
 
-/// Makes the padlock for the layout's placeholder of class SFAuthorizationView.
+/// Makes the padlock for the layout's placeholder of class PHAuthorizationLock.
 class ApacheControlLoader : public PHLayoutLoader {
 public:
     using PHLayoutLoader::PHLayoutLoader;
     QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
-        if (className == QLatin1String("SFAuthorizationView")) {
-            auto *view = new SFAuthorizationView(parent);
+        if (className == QLatin1String("PHAuthorizationLock")) {
+            auto *view = new PHAuthorizationLock(parent);
             view->setObjectName(name);
             return view;
         }
@@ -154,7 +154,9 @@ void PHApacheController::loadInterface() {
     m_logPicker = tab->findChild<QComboBox *>(QStringLiteral("logPicker"));
     m_logDisplayButton = tab->findChild<QPushButton *>(QStringLiteral("logDisplayButton"));
     m_sentrelButton = tab->findChild<QPushButton *>(QStringLiteral("sentrelButton"));
-    m_authView = tab->findChild<SFAuthorizationView *>(QStringLiteral("authView"));
+    m_authView = tab->findChild<PHAuthorizationLock *>(QStringLiteral("authView"));
+    if (m_authView)
+        m_authView->setBundlePath(m_bundlePath);
     m_apacheStatus = tab->findChild<QLabel *>(QStringLiteral("apacheStatus"));
     m_serverProblem = tab->findChild<QLabel *>(QStringLiteral("serverProblem"));
     m_logProblem = tab->findChild<QLabel *>(QStringLiteral("logProblem"));
@@ -481,7 +483,7 @@ bool PHApacheController::isAuthorized() const {
     if (!m_authView)
         return false;
     m_authView->updateStatus(nullptr);
-    return m_authView->authorizationState() == SFAuthorizationView::UnlockedState;
+    return m_authView->authorizationState() == PHAuthorizationLock::UnlockedState;
 }
 
 void PHApacheController::setApacheState(qint32 state) {

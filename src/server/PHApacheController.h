@@ -1,8 +1,8 @@
 #pragma once
 
 #include "model/PHModelContext.h"
+#include "platform/PHAuthorizationLock.h"
 #include "platform/PHThemeColors.h"
-#include "platform/SFAuthorizationView.h"
 #include "server/PHConfParser.h"
 #include "server/PHRepairPlan.h"
 #include "server/PHServerProcess.h"
@@ -40,7 +40,7 @@ class PHMessageLine;
 /// The panel creates one with its window, adds `tabViewItem()` to its tabs
 /// (when it loaded), hands it the status line (`setStatusDisplay`), and calls
 /// `enable` when the panel is shown and `disable` when it is left.
-class PHApacheController : public QObject, public PHConfParserDelegate, public SFAuthorizationViewDelegate {
+class PHApacheController : public QObject, public PHConfParserDelegate, public PHAuthorizationLockDelegate {
     Q_OBJECT
 public:
     /// Result codes of the panel's own, beyond those of the tool.
@@ -141,12 +141,12 @@ public:
     // Privileged execution.
     QString helperPath() const { return m_helperPath; }
     qint32 sentrelWithArgs(const QStringList &arguments);
-    void authorizationViewDidAuthorize(SFAuthorizationView *view) override;
-    void authorizationViewDidDeauthorize(SFAuthorizationView *view) override;
-    void authorizationViewCreatedAuthorization(SFAuthorizationView *view) override;
+    void authorizationViewDidAuthorize(PHAuthorizationLock *view) override;
+    void authorizationViewDidDeauthorize(PHAuthorizationLock *view) override;
+    void authorizationViewCreatedAuthorization(PHAuthorizationLock *view) override;
     /// Seconds after an authorization at which the padlock locks again.
     static constexpr int kDeauthorizeSeconds = 270;
-    SFAuthorizationView *authView() const { return m_authView; }
+    PHAuthorizationLock *authView() const { return m_authView; }
 
     /// The control script the configuration test runs (the build's, by
     /// default; tests point it at a script of their own).
@@ -214,7 +214,7 @@ private:
     QPointer<QComboBox> m_logPicker;
     QPointer<QPushButton> m_logDisplayButton;
     QPointer<QPushButton> m_sentrelButton;
-    QPointer<SFAuthorizationView> m_authView;
+    QPointer<PHAuthorizationLock> m_authView;
     int m_apachectlBoxHeight = 0;
     QList<QPointer<PHLogWindow>> m_logWindows;
     QPointer<QLabel> m_serverProblem;

@@ -6,7 +6,7 @@
 #include "common/PolkitTestSupport.h"
 #include "common/PrivilegedTestSupport.h"
 #include "common/TestApplication.h"
-#include "platform/SFAuthorizationView.h"
+#include "platform/PHAuthorizationLock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,11 +25,11 @@ using namespace privileged_test;
 
 namespace {
 
-struct RecordingDelegate : SFAuthorizationViewDelegate {
+struct RecordingDelegate : PHAuthorizationLockDelegate {
     QStringList calls;
-    void authorizationViewDidAuthorize(SFAuthorizationView *) override { calls << "authorize"; }
-    void authorizationViewDidDeauthorize(SFAuthorizationView *) override { calls << "deauthorize"; }
-    void authorizationViewCreatedAuthorization(SFAuthorizationView *) override { calls << "created"; }
+    void authorizationViewDidAuthorize(PHAuthorizationLock *) override { calls << "authorize"; }
+    void authorizationViewDidDeauthorize(PHAuthorizationLock *) override { calls << "deauthorize"; }
+    void authorizationViewCreatedAuthorization(PHAuthorizationLock *) override { calls << "created"; }
 };
 
 const QString kPrefix = QStringLiteral("com.quillmere.porthold.viewtest");
@@ -39,7 +39,7 @@ protected:
     static void SetUpTestSuite() { testApplication("authorization_view_test"); }
     void SetUp() override {
         window.resize(400, 100);
-        view = new SFAuthorizationView(&window);
+        view = new PHAuthorizationLock(&window);
         view->setPolkitActions(kPrefix + ".unlock",
                                {kPrefix + ".replace-configuration", kPrefix + ".control-server"});
         view->setDelegate(&delegate);
@@ -49,7 +49,7 @@ protected:
         ASSERT_TRUE(padlock && label);
     }
     void TearDown() override {
-        SFAuthorizationView::setRootAsksPolkit(false);
+        PHAuthorizationLock::setRootAsksPolkit(false);
         qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
     /// Runs the event loop until the padlock waits for nothing (or the time is up).
@@ -62,7 +62,7 @@ protected:
     }
 
     QWidget window;
-    SFAuthorizationView *view = nullptr;
+    PHAuthorizationLock *view = nullptr;
     QToolButton *padlock = nullptr;
     QLabel *label = nullptr;
     RecordingDelegate delegate;
@@ -73,36 +73,36 @@ protected:
 TEST_F(AuthorizationView, ARootPanelsPadlockUnlocksAtOnceAndLocksAgain) {
     if (!isRoot())
         GTEST_SKIP() << "a root panel's padlock";
-    EXPECT_EQ(view->authorizationState(), SFAuthorizationView::LockedState);
+    EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::LockedState);
     EXPECT_EQ(padlock->text(), "Locked");
     EXPECT_EQ(label->text(), "Click the padlock to make changes.");
     padlock->click();
     EXPECT_FALSE(view->isWaiting());
-    EXPECT_EQ(view->authorizationState(), SFAuthorizationView::UnlockedState);
+    EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::UnlockedState);
     EXPECT_EQ(padlock->text(), "Unlocked");
     EXPECT_EQ(label->text(), "Click the padlock to prevent further changes.");
     EXPECT_EQ(delegate.calls, QStringList({"created", "authorize"}));
     padlock->click();
-    EXPECT_EQ(view->authorizationState(), SFAuthorizationView::LockedState);
+    EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::LockedState);
     EXPECT_EQ(delegate.calls, QStringList({"created", "authorize", "deauthorize"}));
     EXPECT_FALSE(view->deauthorize()) << "already locked";
 }
 
 TEST_F(AuthorizationView, WithoutABusOrPolkitItSaysWhatToInstallAndNeverBlocks) {
-    SFAuthorizationView::setRootAsksPolkit(true);
+    PHAuthorizationLock::setRootAsksPolkit(true);
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     // No bus at all: the connection fails at once.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", QFile::encodeName("unix:path=" + folder.filePath("nothing")));
     {
-        SFAuthorizationView alone;
+        PHAuthorizationLock alone;
         alone.setPolkitActions(kPrefix + ".unlock", {});
         alone.updateStatus();
         QElapsedTimer timer;
         timer.start();
         while (alone.isWaiting() && timer.elapsed() < 5000)
             QTest::qWait(20);
-        EXPECT_EQ(alone.authorizationState(), SFAuthorizationView::UnavailableState);
+        EXPECT_EQ(alone.authorizationState(), PHAuthorizationLock::UnavailableState);
         EXPECT_TRUE(alone.statusText().contains("No system message bus")) << alone.statusText().toStdString();
         EXPECT_FALSE(alone.findChild<QToolButton *>("padlock")->isEnabled());
     }
@@ -115,7 +115,7 @@ TEST_F(AuthorizationView, AnswersComeFromPolkitWhileTheWindowKeepsWorking) {
     ASSERT_TRUE(folder.isValid());
     polkit_test::PrivateSystemBus bus(folder.path().toStdString(),
                                       polkit_test::PrivateSystemBus::Placement::Private);
-    SFAuthorizationView::setRootAsksPolkit(true);
+    PHAuthorizationLock::setRootAsksPolkit(true);
     const std::string why = bus.start();
     if (why.find("not installed") != std::string::npos)
         GTEST_SKIP() << why;
@@ -132,7 +132,7 @@ TEST_F(AuthorizationView, AnswersComeFromPolkitWhileTheWindowKeepsWorking) {
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(10);
-    QSignalSpy waiting(view, &SFAuthorizationView::waitingChanged);
+    QSignalSpy waiting(view, &PHAuthorizationLock::waitingChanged);
     view->updateStatus();
     EXPECT_TRUE(view->isWaiting());
     EXPECT_FALSE(padlock->isEnabled());
@@ -144,45 +144,45 @@ TEST_F(AuthorizationView, AnswersComeFromPolkitWhileTheWindowKeepsWorking) {
     EXPECT_FALSE(busy->isVisibleTo(view));
     EXPECT_GE(waiting.count(), 2);
     // Root is authorized for everything: unlocked without a click.
-    EXPECT_EQ(view->authorizationState(), SFAuthorizationView::UnlockedState) << label->text().toStdString();
+    EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::UnlockedState) << label->text().toStdString();
     EXPECT_EQ(padlock->text(), "Unlocked");
     EXPECT_TRUE(padlock->isEnabled());
     EXPECT_EQ(delegate.calls, QStringList({"created", "authorize"}));
 
     // Locked by the user, it stays locked whatever polkit still keeps, until clicked.
     padlock->click();
-    EXPECT_EQ(view->authorizationState(), SFAuthorizationView::LockedState);
+    EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::LockedState);
     view->updateStatus();
     ASSERT_TRUE(settled());
-    EXPECT_EQ(view->authorizationState(), SFAuthorizationView::LockedState);
+    EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::LockedState);
     padlock->click();
     EXPECT_TRUE(view->isWaiting());
     ASSERT_TRUE(settled());
-    EXPECT_EQ(view->authorizationState(), SFAuthorizationView::UnlockedState) << label->text().toStdString();
+    EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::UnlockedState) << label->text().toStdString();
     ticker.stop();
     EXPECT_GT(ticks, 0) << "the window's own timers never ran while polkit was asked";
 
     // An action polkit does not know: the actions are said to be missing.
-    SFAuthorizationView unknown;
+    PHAuthorizationLock unknown;
     unknown.setPolkitActions(QStringLiteral("com.quillmere.porthold.nosuchaction"), {});
     unknown.updateStatus();
     QElapsedTimer timer;
     timer.start();
     while (unknown.isWaiting() && timer.elapsed() < 15000)
         QTest::qWait(20);
-    EXPECT_EQ(unknown.authorizationState(), SFAuthorizationView::UnavailableState);
+    EXPECT_EQ(unknown.authorizationState(), PHAuthorizationLock::UnavailableState);
     EXPECT_TRUE(unknown.statusText().contains("polkit actions are not installed"))
         << unknown.statusText().toStdString();
 
     // polkitd gone, the bus still there: polkit is named as what is missing.
     bus.stopPolkitd();
-    SFAuthorizationView orphan;
+    PHAuthorizationLock orphan;
     orphan.setPolkitActions(kPrefix + ".unlock", {});
     orphan.updateStatus();
     timer.restart();
     while (orphan.isWaiting() && timer.elapsed() < 15000)
         QTest::qWait(20);
-    EXPECT_EQ(orphan.authorizationState(), SFAuthorizationView::UnavailableState);
+    EXPECT_EQ(orphan.authorizationState(), PHAuthorizationLock::UnavailableState);
     EXPECT_TRUE(orphan.statusText().contains("polkit is not running")) << orphan.statusText().toStdString();
     EXPECT_TRUE(orphan.statusText().contains("polkitd")) << orphan.statusText().toStdString();
 }
@@ -210,7 +210,7 @@ TEST_F(AuthorizationView, ThePadlocksPictureFollowsTheLockEveryTime) {
     ASSERT_FALSE(locked.isNull());
     ASSERT_NE(locked, unlocked);
 
-    SFAuthorizationView second(&window);
+    PHAuthorizationLock second(&window);
     second.setBundlePath(bundle.path());
     second.setPolkitActions(kPrefix + ".unlock", {});
     auto *button = second.findChild<QToolButton *>("padlock");
@@ -238,7 +238,7 @@ TEST(AuthorizationViewIcon, ThePadlockIsDrawnWithoutAThemeFromTheBundle) {
     QIcon::setThemeSearchPaths({bundle.filePath("no-themes")});
     QIcon::setThemeName(QStringLiteral("none"));
 
-    SFAuthorizationView view;
+    PHAuthorizationLock view;
     view.setBundlePath(bundle.path());
     auto *padlock = view.findChild<QToolButton *>("padlock");
     ASSERT_NE(padlock, nullptr);
@@ -274,7 +274,7 @@ TEST(AuthorizationViewChild, PlaysItsRoleAsTheUser) {
         GTEST_SKIP() << "run by AuthorizationViewAsAUser as a test user";
     testApplication("authorization_view_test");
     QWidget window;
-    SFAuthorizationView view(&window);
+    PHAuthorizationLock view(&window);
     view.setPolkitActions(kPrefix + ".unlock",
                           {kPrefix + ".replace-configuration", kPrefix + ".control-server"});
     window.show();
@@ -283,7 +283,7 @@ TEST(AuthorizationViewChild, PlaysItsRoleAsTheUser) {
     // Not authorized without a password: locked.
     view.updateStatus();
     ASSERT_TRUE(waitFor([&] { return !view.isWaiting(); }, 15000));
-    EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState) << view.statusText().toStdString();
+    EXPECT_EQ(view.authorizationState(), PHAuthorizationLock::LockedState) << view.statusText().toStdString();
 
     QProcess agent;
     if (role == "ask") {
@@ -314,26 +314,26 @@ TEST(AuthorizationViewChild, PlaysItsRoleAsTheUser) {
     EXPECT_GE(ticks, took / 10 / 4) << "the window did not keep running while polkit was asked";
 
     if (role == "ask") {
-        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::UnlockedState)
+        EXPECT_EQ(view.authorizationState(), PHAuthorizationLock::UnlockedState)
             << view.statusText().toStdString() << "\nagent: " << agent.readAll().toStdString();
         EXPECT_GT(took, 1000) << "unlocked before the agent typed the password";
         // Kept: asked again without interaction, still unlocked.
         view.updateStatus();
         ASSERT_TRUE(waitFor([&] { return !view.isWaiting(); }, 15000));
-        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::UnlockedState);
+        EXPECT_EQ(view.authorizationState(), PHAuthorizationLock::UnlockedState);
         // Locked by the user: stays locked, whatever polkit still keeps.
         padlock->click();
-        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState);
+        EXPECT_EQ(view.authorizationState(), PHAuthorizationLock::LockedState);
         view.updateStatus();
         ASSERT_TRUE(waitFor([&] { return !view.isWaiting(); }, 15000));
-        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState);
+        EXPECT_EQ(view.authorizationState(), PHAuthorizationLock::LockedState);
         agent.kill();
         agent.waitForFinished();
     } else if (role == "no") {
-        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState);
+        EXPECT_EQ(view.authorizationState(), PHAuthorizationLock::LockedState);
         EXPECT_TRUE(view.statusText().contains("rules do not allow")) << view.statusText().toStdString();
     } else if (role == "noagent") {
-        EXPECT_EQ(view.authorizationState(), SFAuthorizationView::LockedState);
+        EXPECT_EQ(view.authorizationState(), PHAuthorizationLock::LockedState);
         EXPECT_TRUE(view.statusText().contains("No authentication agent is running"))
             << view.statusText().toStdString();
         EXPECT_TRUE(view.statusText().contains("apt install")) << view.statusText().toStdString();

@@ -5,7 +5,7 @@
 
 #include "common/LoopbackPort.h"
 #include "common/TestApplication.h"
-#include "platform/SFAuthorizationView.h"
+#include "platform/PHAuthorizationLock.h"
 #include "support/PHUserDefaults.h"
 
 #include <QApplication>

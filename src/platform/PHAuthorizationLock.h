@@ -15,16 +15,16 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 class QToolButton;
-class SFAuthorizationView;
+class PHAuthorizationLock;
 
 /// Receives the padlock's news. The delegate outlives the view or clears
 /// itself with setDelegate(nullptr).
-class SFAuthorizationViewDelegate {
+class PHAuthorizationLockDelegate {
 public:
-    virtual ~SFAuthorizationViewDelegate() = default;
-    virtual void authorizationViewDidAuthorize(SFAuthorizationView *view) = 0;
-    virtual void authorizationViewDidDeauthorize(SFAuthorizationView *view) = 0;
-    virtual void authorizationViewCreatedAuthorization(SFAuthorizationView *view) { (void)view; }
+    virtual ~PHAuthorizationLockDelegate() = default;
+    virtual void authorizationViewDidAuthorize(PHAuthorizationLock *view) = 0;
+    virtual void authorizationViewDidDeauthorize(PHAuthorizationLock *view) = 0;
+    virtual void authorizationViewCreatedAuthorization(PHAuthorizationLock *view) { (void)view; }
 };
 
 /// The padlock, answered by polkit over the system bus
@@ -46,14 +46,14 @@ public:
 ///
 /// A panel that runs as root needs nobody's leave: its padlock asks nothing and
 /// unlocks at the first click.
-class SFAuthorizationView : public QWidget {
+class PHAuthorizationLock : public QWidget {
     Q_OBJECT
 public:
     enum AuthorizationViewState { LockedState, UnlockedState, UnavailableState };
 
-    explicit SFAuthorizationView(QWidget *parent = nullptr);
+    explicit PHAuthorizationLock(QWidget *parent = nullptr);
     /// Revokes a kept authorization: it never outlives the padlock that shows it.
-    ~SFAuthorizationView() override;
+    ~PHAuthorizationLock() override;
 
     /// The polkit actions: `unlockAction` is asked for with interaction when
     /// the padlock is clicked; the padlock is unlocked while every one of
@@ -61,11 +61,11 @@ public:
     void setPolkitActions(const QString &unlockAction, const QStringList &actions);
     QString unlockAction() const { return m_unlockAction; }
     QStringList actions() const { return m_actions.isEmpty() ? QStringList{m_unlockAction} : m_actions; }
-    void setDelegate(SFAuthorizationViewDelegate *delegate) { m_delegate = delegate; }
+    void setDelegate(PHAuthorizationLockDelegate *delegate) { m_delegate = delegate; }
     /// The panel's bundle, whose padlock images stand in where the desktop
     /// theme has none.
     void setBundlePath(const QString &bundlePath);
-    SFAuthorizationViewDelegate *delegate() const { return m_delegate; }
+    PHAuthorizationLockDelegate *delegate() const { return m_delegate; }
 
     AuthorizationViewState authorizationState() const { return m_state; }
     /// Whether a question to polkit is under way.
@@ -125,7 +125,7 @@ private:
     QString m_unlockAction;
     QStringList m_actions;
     QString m_bundlePath;
-    SFAuthorizationViewDelegate *m_delegate = nullptr;
+    PHAuthorizationLockDelegate *m_delegate = nullptr;
     AuthorizationViewState m_state = LockedState;
     QString m_message;                   ///< shown instead of the state's sentence, until the next change
     QStringList m_keptIds;               ///< polkit's temporary authorizations seen for this process

@@ -1,4 +1,4 @@
-#include "platform/SFAuthorizationView.h"
+#include "platform/PHAuthorizationLock.h"
 
 #include "core/Log.h"
 #include "platform/PHAction.h"
@@ -121,7 +121,7 @@ bool runsAsRoot() {
 
 } // namespace
 
-SFAuthorizationView::SFAuthorizationView(QWidget *parent) : QWidget(parent) {
+PHAuthorizationLock::PHAuthorizationLock(QWidget *parent) : QWidget(parent) {
     qDBusRegisterMetaType<PolkitSubject>();
     qDBusRegisterMetaType<QMap<QString, QString>>();
     m_padlock = new QToolButton(this);
@@ -155,7 +155,7 @@ SFAuthorizationView::SFAuthorizationView(QWidget *parent) : QWidget(parent) {
     showState();
 }
 
-SFAuthorizationView::~SFAuthorizationView() {
+PHAuthorizationLock::~PHAuthorizationLock() {
     ++m_generation;
     if (!m_interactiveCancellationId.isEmpty()) {
         QDBusMessage cancel = polkitCall(QStringLiteral("CancelCheckAuthorization"));
@@ -167,20 +167,20 @@ SFAuthorizationView::~SFAuthorizationView() {
     revokeKept(false);
 }
 
-void SFAuthorizationView::setRootAsksPolkit(bool asks) {
+void PHAuthorizationLock::setRootAsksPolkit(bool asks) {
     rootAsksPolkit = asks;
 }
 
-void SFAuthorizationView::setPolkitActions(const QString &unlockAction, const QStringList &actions) {
+void PHAuthorizationLock::setPolkitActions(const QString &unlockAction, const QStringList &actions) {
     m_unlockAction = unlockAction;
     m_actions = actions;
 }
 
-QString SFAuthorizationView::statusText() const {
+QString PHAuthorizationLock::statusText() const {
     return m_label->text();
 }
 
-void SFAuthorizationView::check(
+void PHAuthorizationLock::check(
     const QString &action, bool interactive,
     std::function<void(bool, bool, const QMap<QString, QString> &, const QString &)> reply) {
     QDBusConnection bus = systemBus();
@@ -231,7 +231,7 @@ void SFAuthorizationView::check(
             });
 }
 
-QString SFAuthorizationView::unavailableReason(const QString &errorName, const QString &message) {
+QString PHAuthorizationLock::unavailableReason(const QString &errorName, const QString &message) {
     if (errorName == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
         errorName == QLatin1String("org.freedesktop.DBus.Error.FileNotFound") ||
         errorName == QLatin1String("org.freedesktop.DBus.Error.Disconnected"))
@@ -247,7 +247,7 @@ QString SFAuthorizationView::unavailableReason(const QString &errorName, const Q
     return {};
 }
 
-bool SFAuthorizationView::updateStatus(QObject *) {
+bool PHAuthorizationLock::updateStatus(QObject *) {
     if (runsAsRoot() || m_unlockAction.isEmpty() || m_checking)
         return m_state == UnlockedState;
     m_checking = true;
@@ -283,7 +283,7 @@ bool SFAuthorizationView::updateStatus(QObject *) {
     return m_state == UnlockedState;
 }
 
-bool SFAuthorizationView::authorize(QObject *) {
+bool PHAuthorizationLock::authorize(QObject *) {
     if (m_state == UnlockedState)
         return true;
     if (runsAsRoot()) {
@@ -334,7 +334,7 @@ bool SFAuthorizationView::authorize(QObject *) {
     return false;
 }
 
-bool SFAuthorizationView::deauthorize(QObject *) {
+bool PHAuthorizationLock::deauthorize(QObject *) {
     m_expiry->stop();
     // A question under way is withdrawn: the agent closes its dialog.
     if (!m_interactiveCancellationId.isEmpty()) {
@@ -354,7 +354,7 @@ bool SFAuthorizationView::deauthorize(QObject *) {
     return true;
 }
 
-void SFAuthorizationView::revokeKept(bool logFailures) {
+void PHAuthorizationLock::revokeKept(bool logFailures) {
     if (m_keptIds.isEmpty())
         return;
     QDBusConnection bus = systemBus();
@@ -381,7 +381,7 @@ void SFAuthorizationView::revokeKept(bool logFailures) {
     m_keptIds.clear();
 }
 
-void SFAuthorizationView::clicked() {
+void PHAuthorizationLock::clicked() {
     if (isWaiting())
         return;
     if (m_state == UnlockedState)
@@ -390,7 +390,7 @@ void SFAuthorizationView::clicked() {
         authorize();
 }
 
-void SFAuthorizationView::becomeUnlocked() {
+void PHAuthorizationLock::becomeUnlocked() {
     m_message.clear();
     if (m_state == UnlockedState)
         return;
@@ -404,7 +404,7 @@ void SFAuthorizationView::becomeUnlocked() {
         m_delegate->authorizationViewDidAuthorize(this);
 }
 
-void SFAuthorizationView::becomeLocked(const QString &why) {
+void PHAuthorizationLock::becomeLocked(const QString &why) {
     m_message = why;
     const bool wasUnlocked = m_state == UnlockedState;
     m_state = LockedState;
@@ -414,7 +414,7 @@ void SFAuthorizationView::becomeLocked(const QString &why) {
         m_delegate->authorizationViewDidDeauthorize(this);
 }
 
-void SFAuthorizationView::becomeUnavailable(const QString &why) {
+void PHAuthorizationLock::becomeUnavailable(const QString &why) {
     const bool wasUnlocked = m_state == UnlockedState;
     m_state = UnavailableState;
     m_message = why;
@@ -424,34 +424,34 @@ void SFAuthorizationView::becomeUnavailable(const QString &why) {
         m_delegate->authorizationViewDidDeauthorize(this);
 }
 
-void SFAuthorizationView::beginWaiting() {
+void PHAuthorizationLock::beginWaiting() {
     if (m_pending++ == 0) {
         showState();
         emit waitingChanged(true);
     }
 }
 
-void SFAuthorizationView::endWaiting() {
+void PHAuthorizationLock::endWaiting() {
     if (--m_pending == 0) {
         showState();
         emit waitingChanged(false);
     }
 }
 
-const QIcon &SFAuthorizationView::padlockIcon(bool locked) {
+const QIcon &PHAuthorizationLock::padlockIcon(bool locked) {
     std::optional<QIcon> &icon = m_padlockIcons[locked ? 1 : 0];
     if (!icon)
         icon = makePadlockIcon(m_bundlePath, locked);
     return *icon;
 }
 
-void SFAuthorizationView::setBundlePath(const QString &bundlePath) {
+void PHAuthorizationLock::setBundlePath(const QString &bundlePath) {
     m_bundlePath = bundlePath;
     m_padlockIcons = {};
     showState();
 }
 
-void SFAuthorizationView::showState() {
+void PHAuthorizationLock::showState() {
     switch (m_state) {
     case LockedState:
         m_padlock->setIcon(padlockIcon(true));
