@@ -117,7 +117,7 @@ protected:
     }
 
     // The user sheet.
-    QWidget *sheet() const { return pref->userAddPanel(); }
+    QWidget *sheet() const { return pref->folders()->usersAndGroups()->userSheet(); }
     QLineEdit *sheetField(const char *name) const {
         return sheet() ? sheet()->findChild<QLineEdit *>(QLatin1String(name)) : nullptr;
     }

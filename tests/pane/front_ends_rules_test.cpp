@@ -38,7 +38,7 @@ TEST_F(FrontEndsRulesTest, UserSheetAndPortholdctlRefuseAlike) {
         settle();
         ASSERT_NE(sheet(), nullptr);
         const QString panel = fillSheet(c.name, c.password, c.password);
-        pref->closeNewUser(nullptr);
+        pref->folders()->usersAndGroups()->closeUserSheet();
 
         const auto ctl = ctl_runner::run({"--root", web.toStdString(), "user", "add", c.name.toStdString()},
                                          config.toStdString(), (c.password + "\n").toStdString());

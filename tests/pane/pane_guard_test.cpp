@@ -113,7 +113,7 @@ TEST_F(PaneGuard, ASaveThatFailsKeepsTheTextAndStays) {
 
     // A refresh waits too, and the folder stays selected.
     answers = {PHAlertSheet::Default, PHAlertSheet::Default};
-    pref->webRefresh(nullptr);
+    pref->folders()->refresh();
     settle();
     EXPECT_EQ(pref->selectedItem(), folder("private"));
     EXPECT_EQ(editor->toPlainText(), typed);
@@ -177,7 +177,7 @@ TEST_F(PaneGuard, FolderClickKeepsTheOldSelectionUntilConfirmed) {
     answers = {PHAlertSheet::Other};
     PHOutlineView *view = outline();
     writeFile(web + "/lan/.htaccess", "Deny from all\n");
-    pref->webOutlineClick(nullptr); // ignored while edits are unsaved
+    pref->folders()->protection()->select(); // ignored while edits are unsaved
     emit view->buttonClicked("delete", indexOf(view, other));
     settle();
     EXPECT_TRUE(QFile::exists(web + "/lan/.htaccess"));
@@ -193,7 +193,7 @@ TEST_F(PaneGuard, RootSwitchWaitsWithThePopUpOnTheOldRoot) {
 
     answers = {PHAlertSheet::Other};
     popup->setCurrentIndex(1);
-    pref->setWebDirRoot(popup);
+    pref->folders()->webRoot()->choose(popup->currentIndex());
     settle();
     EXPECT_EQ(popup->currentIndex(), 2) << "the pop-up goes back to the old root";
     EXPECT_EQ(PHUserDefaults::standardUserDefaults()->integerForKey("Porthold Protected Folder"), 2);
@@ -201,7 +201,7 @@ TEST_F(PaneGuard, RootSwitchWaitsWithThePopUpOnTheOldRoot) {
 
     answers = {PHAlertSheet::Alternate};
     popup->setCurrentIndex(1);
-    pref->setWebDirRoot(popup);
+    pref->folders()->webRoot()->choose(popup->currentIndex());
     settle();
     EXPECT_EQ(PHUserDefaults::standardUserDefaults()->integerForKey("Porthold Protected Folder"), 1);
     EXPECT_EQ(pref->files()->rootPath(), pref->location(PHWebRoot::Root));
@@ -213,13 +213,13 @@ TEST_F(PaneGuard, OneQuestionAtATime) {
     typeIntoEditor("# note\n");
     // The first request shows the prompt; a second one while it is open is dropped.
     answers = {PHAlertSheet::Other};
-    pref->webRefresh(nullptr);
-    pref->webRefresh(nullptr);
+    pref->folders()->refresh();
+    pref->folders()->refresh();
     settle();
     EXPECT_EQ(promptsShown(), 1);
     // While a prompt is open the host is told to stay rather than wait forever.
     answers = {PHAlertSheet::Other};
-    pref->webRefresh(nullptr);
+    pref->folders()->refresh();
     EXPECT_EQ(pref->shouldUnselect(), PHPreferencePane::UnselectCancel);
     settle();
 }

@@ -36,10 +36,10 @@ protected:
         button->click();
         // The click has returned before the server answered: the answer
         // comes back through the event loop, which has not run yet.
-        EXPECT_TRUE(pref->isCheckingManualSave());
+        EXPECT_TRUE(pref->folders()->editor()->isCheckingSave());
         EXPECT_FALSE(button->isEnabled()) << "no second save while the first is checked";
         EXPECT_TRUE(progress->isVisible());
-        ASSERT_TRUE(QTest::qWaitFor([this] { return !pref->isCheckingManualSave(); }, 30000));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !pref->folders()->editor()->isCheckingSave(); }, 30000));
         settle();
         EXPECT_FALSE(progress->isVisible());
     }
@@ -92,16 +92,16 @@ TEST_F(PaneManualSave, AnUnknownDirectiveIsCaughtAndRevertPutsTheEarlierFileBack
     child<QAbstractButton>("customSaveButton")->click();
     // Typed without letting the event loop run, so the answer cannot come first.
     QTest::keyClicks(child<QPlainTextEdit>("customViewText"), "# typed meanwhile");
-    ASSERT_TRUE(pref->isCheckingManualSave());
+    ASSERT_TRUE(pref->folders()->editor()->isCheckingSave());
     EXPECT_FALSE(child<QAbstractButton>("customSaveButton")->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !pref->isCheckingManualSave(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !pref->folders()->editor()->isCheckingSave(); }, 30000));
     EXPECT_TRUE(child<QAbstractButton>("customSaveButton")->isEnabled());
     EXPECT_TRUE(message().startsWith("The web server cannot read the saved .htaccess in private"))
         << qPrintable(message());
 
     // A panel closed before the answer arrives hears nothing of it.
     child<QAbstractButton>("customSaveButton")->click();
-    ASSERT_TRUE(pref->isCheckingManualSave());
+    ASSERT_TRUE(pref->folders()->editor()->isCheckingSave());
     pref.reset();
     window.reset();
     QTest::qWait(1500);

@@ -176,13 +176,13 @@ TEST_F(PaneOptions, CustomRootsAddAndRemoveTheirItems) {
 
     // The chooser: cancelling restores the pop-up; choosing roots the panel there.
     popup->setCurrentIndex(3);
-    pref->setWebDirRoot(popup);
+    pref->folders()->webRoot()->choose(popup->currentIndex());
     auto *chooser = window->findChild<QFileDialog *>("webDirChooser");
     ASSERT_NE(chooser, nullptr);
     chooser->reject();
     settle();
     EXPECT_EQ(popup->currentIndex(), 0);
-    pref->chooseWebDirReturnCode(web, 1);
+    pref->folders()->webRoot()->chooserEnded(web, true);
     EXPECT_EQ(popup->count(), 5);
     EXPECT_EQ(popup->itemText(2), "web");
     EXPECT_EQ(popup->currentIndex(), 2);
@@ -190,7 +190,7 @@ TEST_F(PaneOptions, CustomRootsAddAndRemoveTheirItems) {
     EXPECT_EQ(pref->files()->rootPath(), web);
     EXPECT_EQ(pref->location(PHWebRoot::UserFile), web + "/.htusers");
     // A second folder replaces the first custom item.
-    pref->chooseWebDirReturnCode(web + "/open", 1);
+    pref->folders()->webRoot()->chooserEnded(web + "/open", true);
     EXPECT_EQ(popup->count(), 5);
     EXPECT_EQ(popup->itemText(2), "open");
 
@@ -217,7 +217,7 @@ TEST_F(PaneOptions, ARefusedOrVanishedChoiceKeepsThePreviousRoot) {
     answers.push_back(PHAlertSheet::Default);
     for (const QString &chosen : {web + "/gone", broken}) {
         popup->setCurrentIndex(3);
-        pref->chooseWebDirReturnCode(chosen, 1);
+        pref->folders()->webRoot()->chooserEnded(chosen, true);
         settle();
         EXPECT_EQ(popup->currentIndex(), 0) << qPrintable(chosen);
         EXPECT_EQ(popup->count(), 4);
@@ -249,7 +249,7 @@ TEST_F(PaneOptions, PathsAndWebAddresses) {
     defaults->setObjectForKey(web, "Web Dir");
     defaults->setIntegerForKey(2, "Porthold Protected Folder");
     QDir().mkpath(web + "/open/a b");
-    pref->webRefresh(nullptr);
+    pref->folders()->refresh();
     settle();
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("http", &catcher, "open");
@@ -265,14 +265,18 @@ TEST_F(PaneOptions, PathsAndWebAddresses) {
             spaced = child;
     ASSERT_NE(spaced, nullptr);
     ASSERT_TRUE(selectItem(outline(), spaced));
-    pref->viewSelectionOnWeb(nullptr);
+    pref->folders()->protection()->viewOnWeb();
     // The custom root is served at the site's top; the user's own folder under ~name.
-    EXPECT_EQ(pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded),
+    EXPECT_EQ(pref->folders()->webRoot()->webAddress(spaced).toString(QUrl::FullyEncoded),
               "http://127.0.0.1:8080/open/a%20b");
     child<QComboBox>("webDirFolder")->setCurrentIndex(0);
+    EXPECT_TRUE(pref->folders()
+                    ->webRoot()
+                    ->webAddress(spaced)
+                    .toString(QUrl::FullyEncoded)
+                    .startsWith("http://127.0.0.1:8080/~"));
     EXPECT_TRUE(
-        pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded).startsWith("http://127.0.0.1:8080/~"));
-    EXPECT_TRUE(pref->webAddressForItem(spaced).toString(QUrl::FullyEncoded).endsWith("/open/a%20b"));
+        pref->folders()->webRoot()->webAddress(spaced).toString(QUrl::FullyEncoded).endsWith("/open/a%20b"));
     QDesktopServices::unsetUrlHandler("http");
     ASSERT_EQ(catcher.urls.size(), 1);
     EXPECT_EQ(catcher.urls.first().toString(QUrl::FullyEncoded), "http://127.0.0.1:8080/open/a%20b");

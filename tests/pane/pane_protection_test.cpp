@@ -109,8 +109,8 @@ TEST_F(PaneProtection, AnotherWebRootIsReadAgainstItsOwnUsers) {
     if (unavailable.empty())
         server.emplace(other.toStdString());
     start();
-    pref->setCustomWebDir(other);
-    pref->setStartDirectory(2);
+    pref->folders()->webRoot()->setCustomFolder(other);
+    pref->folders()->webRoot()->setStartDirectory(2);
     settle();
     PHFSItem *club = folder("club");
     ASSERT_NE(club, nullptr);
@@ -148,7 +148,7 @@ TEST_F(PaneProtection, KnownAddressesAreCheckedTypedAndRefused) {
     EXPECT_FALSE(addressTable()->isEditing()) << "Return ends the edit";
 
     // A stored list joins lower-cased, without repeats or reserved words.
-    pref->addAddressesFromArray({"A.B", "a.b", "all", "two words"});
+    pref->folders()->addresses()->addFromList({"A.B", "a.b", "all", "two words"});
     EXPECT_EQ(pref->addresses(), (QStringList{"127.0.0.1", "office.example.com", "a.b"}));
 
     // Ticking lists the address for the selected folder, only when it is address-protected.
@@ -159,13 +159,13 @@ TEST_F(PaneProtection, KnownAddressesAreCheckedTypedAndRefused) {
     EXPECT_FALSE(model->flags(check) & Qt::ItemIsUserCheckable) << "not address-protected yet";
     EXPECT_FALSE(model->setData(check, Qt::Checked, Qt::CheckStateRole));
     item->setAuthStatusDisable(2, false);
-    pref->webOutlineClick(nullptr);
+    pref->folders()->protection()->select();
     EXPECT_TRUE(model->setData(check, Qt::Checked, Qt::CheckStateRole));
     EXPECT_TRUE(readFile(web + "/lan/.htaccess").contains("\nDeny from all\nAllow from a.b\n"));
 
     // Removing three selected rows removes exactly those; one in force on
     // the folder stays on it, and so in the list, and the panel says so.
-    pref->addAddressesFromArray({"c.d", "e.f"});
+    pref->folders()->addresses()->addFromList({"c.d", "e.f"});
     addressTable()->selectRowByExtendingSelection(0, false);
     addressTable()->selectRowByExtendingSelection(2, true);
     addressTable()->selectRowByExtendingSelection(4, true);
@@ -339,12 +339,12 @@ TEST_F(PaneProtection, CheckAccessAsksTheRunningServerWithoutHoldingThePanel) {
     QTest::mouseClick(button, Qt::LeftButton);
     // The click has returned: the server is being asked on a worker, the
     // button waits and the progress shows.
-    EXPECT_TRUE(pref->isCheckingAccess());
+    EXPECT_TRUE(pref->folders()->protection()->isCheckingAccess());
     EXPECT_FALSE(button->isEnabled());
     EXPECT_TRUE(progress->isVisible());
     EXPECT_TRUE(PHAlertSheet::recorded().isEmpty()) << "no answer before the event loop runs again";
     // A second click while it runs starts nothing.
-    pref->checkSelectionAccess(button);
+    pref->folders()->protection()->checkAccess();
     ASSERT_TRUE(QTest::qWaitFor([] { return !PHAlertSheet::recorded().isEmpty(); }, 30000));
     settle();
     EXPECT_EQ(PHAlertSheet::recorded().size(), 1);
@@ -355,7 +355,7 @@ TEST_F(PaneProtection, CheckAccessAsksTheRunningServerWithoutHoldingThePanel) {
         << qPrintable(sheet.message);
     EXPECT_TRUE(sheet.message.startsWith("Effective access of private:\nPassword: any valid user"))
         << qPrintable(sheet.message);
-    EXPECT_FALSE(pref->isCheckingAccess());
+    EXPECT_FALSE(pref->folders()->protection()->isCheckingAccess());
     EXPECT_TRUE(button->isEnabled());
     EXPECT_FALSE(progress->isVisible());
 

@@ -127,7 +127,7 @@ TEST_F(PaneWriteFailure, ControlsThatCannotWorkAreDisabledWithTheReason) {
 
     {
         WithoutWriteAccess denied(webFolders());
-        pref->webRefresh(nullptr);
+        pref->folders()->refresh();
         settle();
     }
     const QString reason = QStringLiteral("You cannot write to %1").arg(web);
@@ -151,7 +151,7 @@ TEST_F(PaneWriteFailure, ControlsThatCannotWorkAreDisabledWithTheReason) {
     EXPECT_FALSE(menu->isVisible());
 
     // Writable again: Refresh gives the controls back.
-    pref->webRefresh(nullptr);
+    pref->folders()->refresh();
     settle();
     EXPECT_TRUE(button("userAddButton")->isEnabled());
     EXPECT_TRUE(button("groupAddButton")->isEnabled());
@@ -160,7 +160,7 @@ TEST_F(PaneWriteFailure, ControlsThatCannotWorkAreDisabledWithTheReason) {
     // A web folder that is gone says so, and nothing can be added.
     const QString moved = web + "-moved";
     ASSERT_TRUE(QDir().rename(web, moved));
-    pref->webRefresh(nullptr);
+    pref->folders()->refresh();
     settle();
     EXPECT_TRUE(status->text().contains(QStringLiteral("%1 does not exist").arg(web)))
         << qPrintable(status->text());

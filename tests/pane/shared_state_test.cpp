@@ -106,7 +106,7 @@ TEST_F(SharedStateTest, AUserChangedOnBothSidesKeepsTheFileVersionAndIsReported)
     answers = {PHAlertSheet::Default, PHAlertSheet::Default};
     clickUserRow(1);
     ASSERT_EQ(pref->users()->userNames().value(0), "alice");
-    pref->deleteUser(nullptr);
+    pref->folders()->usersAndGroups()->deleteUser();
     settle();
     EXPECT_TRUE(passwordMatches("alice", "changed-elsewhere"));
     EXPECT_TRUE(passwordMatches("dave", "pw-dave"));

@@ -31,7 +31,7 @@ TEST_F(UsersUiEditing, UnreadableFilesAreReportedOnceAndRefreshReadsThemAgain) {
     ASSERT_TRUE(QDir().rmdir(groupsFile()));
     writeUsers({"alice"});
     writeGroups("staff: alice \n");
-    pref->webRefresh(nullptr);
+    pref->folders()->refresh();
     settle();
     EXPECT_EQ(pref->userNames(), QStringList{"alice"});
     EXPECT_EQ(members("staff"), QStringList{"alice"});

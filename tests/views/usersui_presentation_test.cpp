@@ -322,7 +322,7 @@ TEST_F(UsersUiPresentation, DeleteButtonsFollowTheSelectionAfterReloads) {
     ASSERT_TRUE(selectItem(groupOutline(), group("staff")));
     settle();
     EXPECT_TRUE(button("groupDeleteButton")->isEnabled());
-    pref->webRefresh(nullptr);
+    pref->folders()->refresh();
     settle();
     EXPECT_EQ(selectedNode(groupOutline()), nullptr);
     EXPECT_FALSE(button("groupDeleteButton")->isEnabled());
