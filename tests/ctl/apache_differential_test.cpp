@@ -417,6 +417,17 @@ protected:
     struct Tally {
         int asked = 0, agreed = 0, cannotTell = 0;
         std::map<int, int> answers;
+        /// Counts one answer; false when the model disagreed with the server.
+        bool count(int predicted, int answered) {
+            if (predicted < 0) {
+                ++cannotTell;
+                return true;
+            }
+            ++asked;
+            ++answers[answered];
+            agreed += predicted == answered ? 1 : 0;
+            return predicted == answered;
+        }
     };
     /// Compares the model with the server for every probe of `url`, each
     /// disagreement a failure that shows `what`; the server's answers.
@@ -429,16 +440,8 @@ protected:
             const int predicted = access.predict(clientOf(probe), credentialsOf(probe), directory, &why);
             const int answered = askServer(url, probe);
             given.append(answered);
-            if (predicted < 0) {
-                ++tally.cannotTell;
+            if (tally.count(predicted, answered))
                 continue;
-            }
-            ++tally.asked;
-            ++tally.answers[answered];
-            if (predicted == answered) {
-                ++tally.agreed;
-                continue;
-            }
             ADD_FAILURE() << describeProbe(url, probe) << ": predicted " << predicted << " ("
                           << why.toStdString() << "), Apache answered " << answered << "\n"
                           << what << "\nthe model says:\n  "
@@ -814,16 +817,8 @@ TEST_F(ApacheDifferential, OddUserAndGroupNames) {
                 probe.user.isEmpty()
                     ? server().get(url)
                     : server().get(url, {probe.user.toStdString(), probe.password.toStdString()});
-            if (predicted < 0) {
-                ++tally.cannotTell;
+            if (tally.count(predicted, answered))
                 continue;
-            }
-            ++tally.asked;
-            ++tally.answers[answered];
-            if (predicted == answered) {
-                ++tally.agreed;
-                continue;
-            }
             ADD_FAILURE() << "GET " << url << " as \"" << probe.user.toStdString() << "\" ("
                           << (probe.right ? "right" : "wrong") << " password): predicted " << predicted
                           << " (" << why.toStdString() << "), Apache answered " << answered

@@ -498,6 +498,32 @@ protected:
                "<Location \"/open\">\n  Require all denied\n</Location>\n";
     }
 
+    /// Settings for portholdctl naming the test server's configuration
+    /// directory with `confFile` in it, and `extra` plist entries.
+    void writeCtlSettings(const std::string &confFile, const std::string &extra = {}) {
+        const std::string settings = m_settings.string() + "/porthold";
+        fs::create_directories(settings);
+        std::ofstream(settings + "/com.quillmere.porthold.plist")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+            << "<key>Override Conf Directory Location</key><true/><key>Apache Conf Directory</key><string>"
+            << server().serverRoot().string() << "</string><key>Apache Conf File</key><string>" << confFile
+            << "</string>" << extra << "</dict></plist>\n";
+    }
+    /// portholdctl --json --root `webRoot` `arguments`: its JSON answer.
+    QJsonObject ctlJson(const std::string &webRoot, const std::string &arguments) const {
+        const std::string command = "XDG_CONFIG_HOME='" + m_settings.string() +
+                                    "' '" PORTHOLDCTL_PATH "' --json --root '" + webRoot + "' " + arguments +
+                                    " 2>/dev/null";
+        std::string out;
+        if (FILE *pipe = ::popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                out.append(buffer, n);
+            ::pclose(pipe);
+        }
+        return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+    }
+
     fs::path m_settings;
 };
 
@@ -564,13 +590,7 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
     QFile::remove(root + QStringLiteral("/.htaccess"));
 
     // portholdctl refuses it too, as refused input.
-    const std::string settings = m_settings.string() + "/porthold";
-    fs::create_directories(settings);
-    std::ofstream(settings + "/com.quillmere.porthold.plist")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        << "<key>Override Conf Directory Location</key><true/><key>Apache Conf Directory</key><string>"
-        << server().serverRoot().string() << "</string><key>Apache Conf File</key><string>httpd.conf</string>"
-        << "</dict></plist>\n";
+    writeCtlSettings("httpd.conf");
     const std::string command = "XDG_CONFIG_HOME='" + m_settings.string() +
                                 "' '" PORTHOLDCTL_PATH "' --root '" + root.toStdString() +
                                 "' mode authonly address >/dev/null 2>&1";
@@ -583,36 +603,15 @@ TEST_F(ApacheServerConfiguration, SectionsAndAllowOverrideDecide) {
 // and both front ends say so, naming the file they could not read.
 TEST_F(ApacheServerConfiguration, PredictionsWithoutTheConfigurationSaySo) {
     EXPECT_EQ(PHServerRules::unreadNote(root), QString());
-    const auto writeSettings = [this](const std::string &file) {
-        const std::string settings = m_settings.string() + "/porthold";
-        fs::create_directories(settings);
-        std::ofstream(settings + "/com.quillmere.porthold.plist")
-            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-            << "<key>Override Conf Directory Location</key><true/><key>Apache Conf Directory</key><string>"
-            << server().serverRoot().string() << "</string><key>Apache Conf File</key><string>" << file
-            << "</string></dict></plist>\n";
-    };
-    const auto showJson = [this]() {
-        const std::string command = "XDG_CONFIG_HOME='" + m_settings.string() +
-                                    "' '" PORTHOLDCTL_PATH "' --json --root '" + root.toStdString() +
-                                    "' show ignored 2>/dev/null";
-        std::string out;
-        if (FILE *pipe = ::popen(command.c_str(), "r")) {
-            char buffer[4096];
-            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-                out.append(buffer, n);
-            ::pclose(pipe);
-        }
-        return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
-    };
+    const auto showJson = [this]() { return ctlJson(root.toStdString(), "show ignored"); };
     ASSERT_TRUE(makeServedFolder(root, QStringLiteral("ignored"), QStringLiteral("Require all denied\n")));
-    writeSettings("httpd.conf");
+    writeCtlSettings("httpd.conf");
     QJsonObject shown = showJson();
     ASSERT_TRUE(shown.contains(QLatin1String("prediction_note")));
     EXPECT_TRUE(shown.value(QLatin1String("prediction_note")).isNull());
     EXPECT_FALSE(shown.value(QLatin1String("note")).isNull()) << "the server's AllowOverride None counts";
 
-    writeSettings("missing.conf");
+    writeCtlSettings("missing.conf");
     shown = showJson();
     const QString note = shown.value(QLatin1String("prediction_note")).toString();
     EXPECT_TRUE(note.startsWith(QLatin1String("Predicted from the access files alone")) &&
@@ -638,25 +637,9 @@ TEST_F(ApacheServerConfiguration, VerifyAsksWhereTheServerServesTheRoot) {
     // At the top of the DocumentRoot, "private" is another folder, open.
     ASSERT_TRUE(makeServedFolder(root, QStringLiteral("private")));
 
-    const std::string settings = m_settings.string() + "/porthold";
-    fs::create_directories(settings);
-    std::ofstream(settings + "/com.quillmere.porthold.plist")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        << "<key>Override Conf Directory Location</key><true/><key>Apache Conf Directory</key><string>"
-        << server().serverRoot().string() << "</string><key>Apache Conf File</key><string>httpd.conf</string>"
-        << "<key>Apache Site Address</key><string>127.0.0.1:" << server().port() << "</string>"
-        << "</dict></plist>\n";
-    const std::string command = "XDG_CONFIG_HOME='" + m_settings.string() +
-                                "' '" PORTHOLDCTL_PATH "' --json --root '" + root.toStdString() +
-                                "/team' verify private 2>/dev/null";
-    std::string out;
-    if (FILE *pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, n);
-        ::pclose(pipe);
-    }
-    const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
-    EXPECT_EQ(report.value(QLatin1String("url")).toString().toStdString(), site + "team/private/") << out;
-    EXPECT_TRUE(report.value(QLatin1String("agrees")).toBool()) << out;
+    writeCtlSettings("httpd.conf", "<key>Apache Site Address</key><string>127.0.0.1:" +
+                                       std::to_string(server().port()) + "</string>");
+    const QJsonObject report = ctlJson(root.toStdString() + "/team", "verify private");
+    EXPECT_EQ(report.value(QLatin1String("url")).toString().toStdString(), site + "team/private/");
+    EXPECT_TRUE(report.value(QLatin1String("agrees")).toBool());
 }
