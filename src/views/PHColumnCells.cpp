@@ -25,3 +25,16 @@ void PHSetCellForColumn(QAbstractItemView *view, int column, QAbstractItemDelega
     cell->setParent(view);
     view->setItemDelegateForColumn(column, cell);
 }
+
+PHItemModel *PHBeginModelChange(QAbstractItemModel *model, const QList<PHItemModel::Column> &columns,
+                                QList<QMetaObject::Connection> &requests,
+                                QPersistentModelIndex &lastSelected) {
+    for (const QMetaObject::Connection &connection : std::as_const(requests))
+        QObject::disconnect(connection);
+    requests.clear();
+    lastSelected = QPersistentModelIndex();
+    auto *itemModel = qobject_cast<PHItemModel *>(model);
+    if (itemModel && !columns.isEmpty())
+        itemModel->setColumns(columns);
+    return itemModel;
+}

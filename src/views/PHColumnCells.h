@@ -11,3 +11,10 @@ QAbstractItemDelegate *PHNewCellForColumnKind(PHItemModel::ColumnKind kind, QAbs
 /// Gives column `column` its own cell, owned by `view`; a negative column
 /// (an identifier not among the columns) changes nothing.
 void PHSetCellForColumn(QAbstractItemView *view, int column, QAbstractItemDelegate *cell);
+
+/// How both views begin setModel(): the connections made to the previous
+/// model are dropped, the last selection is forgotten, and an item model is
+/// given the view's columns. The new model as an item model, or null.
+PHItemModel *PHBeginModelChange(QAbstractItemModel *model, const QList<PHItemModel::Column> &columns,
+                                QList<QMetaObject::Connection> &requests,
+                                QPersistentModelIndex &lastSelected);

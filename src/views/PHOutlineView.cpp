@@ -68,13 +68,7 @@ PHOutlineView::PHOutlineView(QWidget *parent) : QTreeView(parent) {
 }
 
 void PHOutlineView::setModel(QAbstractItemModel *model) {
-    for (const QMetaObject::Connection &connection : std::as_const(m_modelRequests))
-        disconnect(connection);
-    m_modelRequests.clear();
-    m_lastSelected = QPersistentModelIndex();
-    auto *itemModel = qobject_cast<PHItemModel *>(model);
-    if (itemModel && !m_columns.isEmpty())
-        itemModel->setColumns(m_columns);
+    PHItemModel *itemModel = PHBeginModelChange(model, m_columns, m_modelRequests, m_lastSelected);
     if (model != this->model()) {
         QItemSelectionModel *previous = selectionModel();
         QTreeView::setModel(model);
