@@ -11,11 +11,11 @@
 // thread of this process that sends the body from one 64 KiB buffer.
 
 #include "common/TestApplication.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/NotificationCenter.h"
 #include "platform/PHAlertSheet.h"
-#include "support/PHUserDefaults.h"
-#include "update/PHSUController.h"
+#include "support/PHSettingsStore.h"
+#include "update/PHUpdateController.h"
 #include "update/TestHttpServer.h"
 
 #include <QCryptographicHash>
@@ -79,15 +79,14 @@ int main(int argc, char **argv) {
     ::setenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()).constData(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     testApplication("phbench-download");
-    TestPanelContext context;
+    TestModelContext context;
     context.setInfo(QStringLiteral("CFBundleVersion"), QStringLiteral("1.2"));
-    PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(
-        QStringLiteral("com.quillmere.porthold"));
+    PHSettingsStore::instance()->setApplicationIdentifier(QStringLiteral("com.quillmere.porthold"));
     PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Default); });
     trustTestAuthority();
 
     TestHttpServer server;
-    PHSUController controller;
+    PHUpdateController controller;
     if (!controller.loadInterface(QStringLiteral(PORTHOLD_SOURCE_DIR "/resources/SWU.ui")) ||
         !controller.setUpdateServer(QString::fromLatin1(server.hostPort()))) {
         std::fprintf(stderr, "phbench-download: the update panel could not be set up\n");
@@ -115,7 +114,7 @@ int main(int argc, char **argv) {
             ended || note.name == QLatin1String("PHSWUEnded") || note.name == QLatin1String("PHSWUCancelled");
     });
     controller.checkForNewVersion();
-    if (!QTest::qWaitFor([&] { return ended; }, 30000) || !controller.suSheet()->isVisible()) {
+    if (!QTest::qWaitFor([&] { return ended; }, 30000) || !controller.updateSheet()->isVisible()) {
         std::fprintf(stderr, "phbench-download: the check did not offer the new version\n");
         return 1;
     }
@@ -125,7 +124,7 @@ int main(int argc, char **argv) {
 
     QTemporaryDir saveFolder;
     const QString target = QDir(saveFolder.path()).filePath(QStringLiteral("Porthold 1.3.tar.gz"));
-    PHSUController::setSavePanelAnswerer(
+    PHUpdateController::setSavePanelAnswerer(
         [&](const QString &, const QString &) { return std::make_pair(1, target); });
     server.setReply(
         "/files/Porthold%201.3.tar.gz",
@@ -135,7 +134,7 @@ int main(int argc, char **argv) {
     const bool told = QTest::qWaitFor([] { return !PHAlertSheet::recorded().isEmpty(); }, 300000);
     const bool saved = told && QFileInfo(target).size() == size &&
                        PHAlertSheet::recorded().first().title == QLatin1String("New Version Saved");
-    (void)QTest::qWaitFor([] { return PHSUController::runningWorkers() == 0; }, 10000);
+    (void)QTest::qWaitFor([] { return PHUpdateController::runningWorkers() == 0; }, 10000);
     if (!saved) {
         std::fprintf(stderr, "phbench-download: the new version was not saved (%s)\n",
                      told ? qPrintable(PHAlertSheet::recorded().first().message) : "no answer");

@@ -12,7 +12,7 @@
 // Building the rows and opening them all is not timed; only the paging is.
 
 #include "model/PHFSItem.h"
-#include "views/PHFSDataSource.h"
+#include "views/PHFolderModel.h"
 #include "views/PHOutlineView.h"
 
 #include <QApplication>
@@ -84,7 +84,7 @@ int main(int argc, char **argv) {
     const QString root = QString::fromLocal8Bit(argv[argc - 1]);
 
     std::unique_ptr<QTreeView> view;
-    std::unique_ptr<PHFSDataSource> source;
+    std::unique_ptr<PHFolderModel> source;
     QStandardItemModel model;
     QMenu menu;
     if (peer) {
@@ -96,7 +96,7 @@ int main(int argc, char **argv) {
         view->setModel(&model);
         view->expandAll();
     } else {
-        source = std::make_unique<PHFSDataSource>(root);
+        source = std::make_unique<PHFolderModel>(root);
         for (int mode = 0; mode <= 4; ++mode)
             menu.addAction(PHFSItem::modeName(mode));
         auto outline = std::make_unique<PHOutlineView>();

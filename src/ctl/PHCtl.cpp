@@ -6,12 +6,12 @@
 #include "ctl/PHCtlCommands.h"
 #include "ctl/PHCtlOutput.h"
 #include "ctl/PHHeadlessContext.h"
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 #include "model/PHSettings.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "model/PHWebRoot.h"
 #include "support/PHExtensions.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 #include "support/PHWebTreeFile.h"
 #include "support/PHWriteJournal.h"
 #include "support/PHWriteLock.h"
@@ -176,7 +176,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         // records or as bytes, whatever its size. A sorted file gets a new
         // user in its place through the records.
         std::unique_ptr<PHUserFileStream> userFile;
-        const bool sorted = PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortUsers);
+        const bool sorted = PHSettingsStore::instance()->boolForKey(PHSettings::Key::SortUsers);
         if (invocation.command == Command::UserList || invocation.command == Command::UserPasswd ||
             (invocation.command == Command::UserAdd && !sorted)) {
             auto file = std::make_unique<PHUserFileStream>(
@@ -192,8 +192,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
             Failure failure;
             for (qsizetype i = 0; i < context.reportedErrors().size(); ++i) {
                 const qint32 code = context.reportedErrors().at(i);
-                const bool users = code == PHUsersDataSource::kUserFileReadError ||
-                                   code == PHUsersDataSource::kUserFileWriteError;
+                const bool users =
+                    code == PHUsersModel::kUserFileReadError || code == PHUsersModel::kUserFileWriteError;
                 const QString file = context.location(users ? PHWebRoot::UserFile : PHWebRoot::GroupFile);
                 failure.messages.append(context.reportedMessage(i, file));
             }

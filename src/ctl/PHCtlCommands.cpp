@@ -10,18 +10,18 @@
 #include "model/PHEditRules.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 #include "model/PHNameRule.h"
 #include "model/PHPasswordHash.h"
 #include "model/PHServerRules.h"
 #include "model/PHSettings.h"
 #include "model/PHUserItem.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "model/PHWebRoot.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
+#include "support/PHSettingsStore.h"
 #include "support/PHTextFile.h"
-#include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
 #include "support/PHWriteJournal.h"
 
@@ -91,7 +91,7 @@ QString linkTarget(const PHFSItem *node) {
 }
 
 QStringList memberNames(const PHUserItem *group) {
-    return PHGroupsDataSource::memberNames(*group);
+    return PHGroupsModel::memberNames(*group);
 }
 
 } // namespace
@@ -508,7 +508,7 @@ void PHCtlCommands::verify() {
     QString base = m_invocation.url;
     if (base.isEmpty()) {
         // The address "View on Web" opens.
-        PHUserDefaults *settings = PHUserDefaults::standardUserDefaults();
+        PHSettingsStore *settings = PHSettingsStore::instance();
         base =
             QStringLiteral("%1://%2/")
                 .arg(settings->stringForKey(PHSettings::Key::SiteProtocol).value_or(QStringLiteral("http")),
@@ -771,10 +771,10 @@ QStringList PHCtlCommands::trimmedAll(const QStringList &names) {
 
 // ------------------------------------------------------------ users
 
-PHUsersDataSource &PHCtlCommands::users() {
+PHUsersModel &PHCtlCommands::users() {
     return *m_context.users();
 }
-PHGroupsDataSource &PHCtlCommands::groups() {
+PHGroupsModel &PHCtlCommands::groups() {
     return *m_context.groups();
 }
 
@@ -847,10 +847,10 @@ void PHCtlCommands::setPassword(bool isNew) {
     if (const qint32 index = userIndex(name); index >= 0) {
         // The record is replaced where it stands: the user keeps its place in
         // the file (no noisy diff) and its groups.
-        users().dataArray()[index] = PHUsersDataSource::userRecord(name, hash);
+        users().dataArray()[index] = PHUsersModel::userRecord(name, hash);
     } else {
-        users().dataArray().append(PHUsersDataSource::userRecord(name, hash));
-        if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortUsers))
+        users().dataArray().append(PHUsersModel::userRecord(name, hash));
+        if (PHSettingsStore::instance()->boolForKey(PHSettings::Key::SortUsers))
             users().sortByUsername();
     }
     users().writeUserfile();
@@ -876,8 +876,7 @@ void PHCtlCommands::setPasswordInPieces(const QString &hash, bool append) {
     QString why;
     if (!m_userFile->setPassword(hash, append, &why)) {
         Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
-        m_context.displayError(PHUsersDataSource::kUserFileWriteError,
-                               QStringLiteral("%1: %2").arg(path, why));
+        m_context.displayError(PHUsersModel::kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
     }
     usersWritten();
 }
@@ -988,7 +987,7 @@ void PHCtlCommands::listUsers() {
 }
 
 QString PHCtlCommands::storedHash(qint32 index) {
-    return users().dataArray().at(index).toMap().value(PHUsersDataSource::passwordKey).toString();
+    return users().dataArray().at(index).toMap().value(PHUsersModel::passwordKey).toString();
 }
 
 void PHCtlCommands::checkPassword() {

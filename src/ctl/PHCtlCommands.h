@@ -5,7 +5,7 @@
 #include "model/PHAccessGrants.h"
 #include "model/PHPasswordHash.h"
 #include "model/PHUserItem.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 
 #include <QSet>
 #include <QString>
@@ -18,9 +18,9 @@
 
 class PHCtlOutput;
 class PHFSItem;
-class PHGroupsDataSource;
+class PHGroupsModel;
 class PHHeadlessContext;
-class PHUsersDataSource;
+class PHUsersModel;
 class QJsonArray;
 class QJsonObject;
 class QTextStream;
@@ -118,8 +118,8 @@ private:
     void checkGrantable(const QStringList &users, const QStringList &groups, bool letIn);
     void clear();
     static QStringList trimmedAll(const QStringList &names);
-    PHUsersDataSource &users();
-    PHGroupsDataSource &groups();
+    PHUsersModel &users();
+    PHGroupsModel &groups();
     /// The record position of a user, or -1.
     qint32 userIndex(const QString &name);
     void usersWritten();

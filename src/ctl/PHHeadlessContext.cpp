@@ -4,12 +4,12 @@
 #include "model/PHEditRules.h"
 #include "model/PHErrorTexts.h"
 #include "model/PHFSItem.h"
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 #include "model/PHSettings.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "model/PHWebRoot.h"
 #include "support/PHBundleLocation.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <unistd.h>
 
@@ -19,8 +19,8 @@
 
 namespace {
 
-PHUserDefaults &settings() {
-    return *PHUserDefaults::standardUserDefaults();
+PHSettingsStore &settings() {
+    return *PHSettingsStore::instance();
 }
 
 } // namespace
@@ -33,7 +33,7 @@ QString PHHeadlessContext::configuredWebRoot() {
     // Root has no web folder of its own (the server's user folders leave
     // root out): until a web root is chosen, root's is the server's.
     if (::geteuid() == 0 &&
-        !PHUserDefaults::standardUserDefaults()->hasStoredValueForKey(PHSettings::Key::ProtectedFolder))
+        !PHSettingsStore::instance()->hasStoredValueForKey(PHSettings::Key::ProtectedFolder))
         return PHWebRoot::systemWebFolder();
     return PHWebRoot::configured();
 }
@@ -50,7 +50,7 @@ PHHeadlessContext::PHHeadlessContext(const QString &webRoot)
 }
 
 PHHeadlessContext::~PHHeadlessContext() {
-    // The data sources may still ask the context while they go.
+    // The models may still ask the context while they go.
     m_groups.reset();
     m_users.reset();
     PHApplication::setInformation(m_previousInformation);
@@ -58,15 +58,15 @@ PHHeadlessContext::~PHHeadlessContext() {
 
 void PHHeadlessContext::load(bool userRecords) {
     if (userRecords) {
-        m_users = std::make_unique<PHUsersDataSource>(modelContext());
+        m_users = std::make_unique<PHUsersModel>(modelContext());
         // A deleted user leaves every group.
-        QObject::connect(m_users.get(), &PHUsersDataSource::userDeleted, m_users.get(),
+        QObject::connect(m_users.get(), &PHUsersModel::userDeleted, m_users.get(),
                          [this](const QString &name) {
                              if (m_groups)
                                  m_groups->removeUserFromGroups(name);
                          });
     }
-    m_groups = std::make_unique<PHGroupsDataSource>(modelContext(), userNames());
+    m_groups = std::make_unique<PHGroupsModel>(modelContext(), userNames());
     // Without the user file every member would look unknown and be dropped.
     m_groups->setUserFileLoadFailed(!m_users || m_users->loadFailed());
 

@@ -12,8 +12,8 @@
 #include <optional>
 
 class PHFSItem;
-class PHUsersDataSource;
-class PHGroupsDataSource;
+class PHUsersModel;
+class PHGroupsModel;
 
 /// What the model asks of a front end without a window: the panel's settings
 /// store, web root, known-address list, users and groups; no folder is ever
@@ -42,12 +42,12 @@ public:
     /// the users): for a command that changes the user file in one pass.
     void load(bool userRecords = true);
 
-    /// What the model and the data sources are handed: this context, without
+    /// What the model and its item models are handed: this context, without
     /// a selected folder or a manual editor to guard.
     PHModelContext modelContext() { return {this, this, this, nullptr, nullptr}; }
 
-    PHUsersDataSource *users() const { return m_users.get(); }
-    PHGroupsDataSource *groups() const { return m_groups.get(); }
+    PHUsersModel *users() const { return m_users.get(); }
+    PHGroupsModel *groups() const { return m_groups.get(); }
 
     /// Appends the lower-cased address unless it is already known, and stores
     /// the list. The caller has checked it with `PHEditRules::addressRefusal`.
@@ -84,8 +84,8 @@ private:
     // Read once a command, as the known addresses are: every access file
     // parsed asks for it.
     std::optional<bool> m_discoversAddresses;
-    std::unique_ptr<PHUsersDataSource> m_users;
-    std::unique_ptr<PHGroupsDataSource> m_groups;
+    std::unique_ptr<PHUsersModel> m_users;
+    std::unique_ptr<PHGroupsModel> m_groups;
     QList<qint32> m_errors;
     QStringList m_errorDetails;
     QStringList m_errorTexts;

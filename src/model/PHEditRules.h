@@ -24,7 +24,7 @@ inline const QString uniqueGroupNameText = QStringLiteral("Please choose a uniqu
 /// A name for a user. `isNew` is false when an existing user gets a new
 /// password (a user already in the file keeps its name, whatever it is);
 /// `taken` says whether the name is in use (see
-/// `PHUsersDataSource::containsItem`). The characters are checked by
+/// `PHUsersModel::containsItem`). The characters are checked by
 /// `PHNameRule`. The name is checked before any password is asked for.
 QString userNameRefusal(const QString &name, bool isNew, bool taken);
 /// The whole user sheet, in the order it is checked: the name, then the

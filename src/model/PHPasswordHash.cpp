@@ -1,7 +1,7 @@
 #include "model/PHPasswordHash.h"
 
 #include "core/Log.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QCryptographicHash>
 
@@ -104,7 +104,7 @@ std::optional<PHPasswordHash::Scheme> PHPasswordHash::schemeForSettingValue(cons
 }
 
 PHPasswordHash::Scheme PHPasswordHash::configuredScheme() {
-    const std::optional<QString> value = PHUserDefaults::standardUserDefaults()->stringForKey(settingKey);
+    const std::optional<QString> value = PHSettingsStore::instance()->stringForKey(settingKey);
     if (!value)
         return Scheme::Bcrypt;
     if (const std::optional<Scheme> scheme = schemeForSettingValue(*value))

@@ -3,8 +3,8 @@
 #include "model/PHConfigText.h"
 #include "model/PHServerConfig.h"
 #include "model/PHSettings.h"
+#include "support/PHSettingsStore.h"
 #include "support/PHTextFile.h"
-#include "support/PHUserDefaults.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -645,7 +645,7 @@ std::shared_ptr<const PHServerRules> PHServerRules::fromSettings() {
     if (sinceLook.isValid() && sinceLook.elapsed() < 3000)
         return cached;
     sinceLook.start();
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     QString file;
     g_triedBinary.clear();
     if (defaults->boolForKey(PHSettings::Key::OverrideConfDirectory)) {

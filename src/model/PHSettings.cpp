@@ -2,7 +2,7 @@
 
 #include "model/PHPasswordHash.h"
 #include "support/PHPath.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QSet>
 
@@ -45,10 +45,10 @@ QList<std::pair<QString, QVariant>> defaultsTable() {
 
 void registerDefaults(const QString &identifier) {
     static QSet<QString> registered;
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setApplicationIdentifier(identifier);
     // A store reset since (tests do) has lost its registrations.
-    if (registered.contains(identifier) && defaults->registrationObjectForKey(Key::AddressArray).isValid())
+    if (registered.contains(identifier) && defaults->registeredDefaultForKey(Key::AddressArray).isValid())
         return;
     QVariantMap table;
     for (const auto &[key, value] : defaultsTable())

@@ -1,7 +1,7 @@
 #include "model/PHUserItem.h"
 
 #include "model/PHSettings.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <algorithm>
 
@@ -30,7 +30,7 @@ qint32 PHUserItem::indexInParent() const {
 
 namespace {
 Qt::CaseSensitivity comparedCase() {
-    return PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CaseSensitiveCompare)
+    return PHSettingsStore::instance()->boolForKey(PHSettings::Key::CaseSensitiveCompare)
                ? Qt::CaseSensitive
                : Qt::CaseInsensitive;
 }

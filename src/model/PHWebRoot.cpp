@@ -2,7 +2,7 @@
 
 #include "model/PHSettings.h"
 #include "support/PHPath.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QStringList>
 
@@ -17,7 +17,7 @@ QString systemWebFolder() {
 }
 
 QString configured() {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     switch (defaults->integerForKey(PHSettings::Key::ProtectedFolder)) {
     case 1:
         return systemWebFolder();
@@ -47,7 +47,7 @@ QString location(const QString &root, PathKind kind) {
 QString adjusted(const QString &path) {
     if (path.isEmpty())
         return {};
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     // Components with "/" as the first one of an absolute path.
     QStringList components;
     if (path.startsWith(QLatin1Char('/')))

@@ -6,7 +6,7 @@
 #include "platform/PHAction.h"
 #include "platform/PHWindowKeys.h"
 #include "support/PHExtensions.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -95,7 +95,7 @@ PHAboutTab::PHAboutTab(const Widgets &widgets, const PHBundle &bundle, QObject *
     if (widgets.nameVersion)
         widgets.nameVersion->setText(QStringLiteral("Porthold %1").arg(PHApplication::applicationVersion()));
     m_updateDisplay->setSecondsSinceCheck(
-        PHUserDefaults::standardUserDefaults()->doubleForKey(PHSettings::Key::LastVersionCheck));
+        PHSettingsStore::instance()->doubleForKey(PHSettings::Key::LastVersionCheck));
 
     const auto onClick = [this](QAbstractButton *button, const char *what, std::function<void()> action) {
         if (button)
@@ -116,7 +116,7 @@ PHAboutTab::~PHAboutTab() {
 void PHAboutTab::load() {
     if (m_checkAtLaunch)
         m_checkAtLaunch->setChecked(
-            PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CheckForUpdates));
+            PHSettingsStore::instance()->boolForKey(PHSettings::Key::CheckForUpdates));
 }
 
 void PHAboutTab::didSelect() {

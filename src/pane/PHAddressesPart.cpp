@@ -6,7 +6,7 @@
 #include "pane/PHPaneSupport.h"
 #include "platform/PHAction.h"
 #include "platform/PHEnabling.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,8 +17,8 @@ namespace {
 
 const QString kPlaceholderAddress = QStringLiteral("host.domain.tld");
 
-PHUserDefaults *defaults() {
-    return PHUserDefaults::standardUserDefaults();
+PHSettingsStore *defaults() {
+    return PHSettingsStore::instance();
 }
 
 } // namespace
@@ -62,7 +62,7 @@ void PHAddressesPart::setDiscover(bool discover) {
 
 void PHAddressesPart::setUp() {
     delete m_source;
-    m_source = new PHAddressDataSource(m_context, this);
+    m_source = new PHAddressModel(m_context, this);
     m_table->setModel(m_source);
     PHPaneSupport::checkAndNameColumns(m_table.data(), m_table->horizontalHeader(), QStringLiteral("address"),
                                        QStringLiteral("Address"));

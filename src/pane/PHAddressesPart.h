@@ -3,7 +3,7 @@
 #include "model/PHFSItem.h"
 #include "model/PHModelContext.h"
 #include "platform/PHThemeColors.h"
-#include "views/PHAddressDataSource.h"
+#include "views/PHAddressModel.h"
 #include "views/PHTableView.h"
 
 #include <QObject>
@@ -37,7 +37,7 @@ public:
     qint32 indexOf(const QString &address) const { return qint32(m_addresses.indexOf(address)); }
     bool shouldDiscover() const;
 
-    /// The table, with its data source.
+    /// The table, with its model.
     void setUp();
     /// Reads the stored list again (empty first).
     void reloadKnown();
@@ -69,7 +69,7 @@ private:
     QPointer<QButtonGroup> m_mode;
     QPointer<PHTableView> m_table;
     QPointer<QAbstractButton> m_remove;
-    QPointer<PHAddressDataSource> m_source;
+    QPointer<PHAddressModel> m_source;
     QPointer<PHFSItem> m_folder;
     QStringList m_addresses;
 };

@@ -8,7 +8,7 @@
 #include "pane/PHWebRootPart.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -99,12 +99,12 @@ PHFSItem *PHFolderProtection::outlineFolder() const {
 
 void PHFolderProtection::setUp() {
     delete m_files;
-    m_files = new PHFSDataSource(PHWebRootPart::location(PHWebRoot::Root), this);
+    m_files = new PHFolderModel(PHWebRootPart::location(PHWebRoot::Root), this);
     m_files->setContext(m_context);
     m_files->setBundlePath(m_bundlePath);
     // A mode chosen from a folder's pop-up: the views beside it follow.
-    connect(m_files, &PHFSDataSource::modeChanged, this, &PHFolderProtection::select);
-    connect(m_files, &PHFSDataSource::accessFileChangedOnDisk, this, [this](PHFSItem *item) {
+    connect(m_files, &PHFolderModel::modeChanged, this, &PHFolderProtection::select);
+    connect(m_files, &PHFolderModel::accessFileChangedOnDisk, this, [this](PHFSItem *item) {
         // Another program edited a folder's access file: show what it says now.
         m_files->refreshFolder(item);
         if (item == m_folder)
@@ -263,7 +263,7 @@ void PHFolderProtection::askToClear() {
     PHFSItem *item = m_folder;
     if (!item)
         return;
-    if (!PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::ShowDeleteDialog)) {
+    if (!PHSettingsStore::instance()->boolForKey(PHSettings::Key::ShowDeleteDialog)) {
         clearAnswered(PHAlertSheet::Default, item);
         return;
     }
@@ -278,16 +278,16 @@ void PHFolderProtection::askToClear() {
     request.context = QStringLiteral("clear folder");
     QPointer<PHFolderProtection> self(this);
     QPointer<PHFSItem> target(item);
-    PHAlertSheet::begin(m_window, request, [self, target](int returnCode) {
+    PHAlertSheet::begin(m_window, request, [self, target](int answer) {
         if (self)
-            self->clearAnswered(returnCode, target);
+            self->clearAnswered(answer, target);
     });
 }
 
-void PHFolderProtection::clearAnswered(int returnCode, PHFSItem *item) {
-    if (returnCode == PHAlertSheet::Alternate)
+void PHFolderProtection::clearAnswered(int answer, PHFSItem *item) {
+    if (answer == PHAlertSheet::Alternate)
         emit stopAskingBeforeClearing();
-    else if (returnCode != PHAlertSheet::Default)
+    else if (answer != PHAlertSheet::Default)
         return;
     if (!item)
         return; // the folder went with a rebuilt tree
@@ -315,7 +315,7 @@ void PHFolderProtection::showMenu(const QPoint &at) {
     const QString refusal = PHWebRootPart::whyFoldersCannotChange();
     const qint32 current = qMin(item->authStatus(), 4);
     QPointer<PHFSItem> target(item);
-    QPointer<PHFSDataSource> files(m_files);
+    QPointer<PHFolderModel> files(m_files);
     const int protect = m_outline->columnForIdentifier(kProtectColumn);
     for (qint32 mode = 0; mode <= 4; ++mode) {
         QAction *entry =

@@ -4,7 +4,7 @@
 #include "model/PHFSItem.h"
 #include "model/PHModelContext.h"
 #include "platform/PHThemeColors.h"
-#include "views/PHFSDataSource.h"
+#include "views/PHFolderModel.h"
 #include "views/PHOutlineView.h"
 
 #include <QObject>
@@ -41,7 +41,7 @@ public:
                        PHWebRootPart *webRoot, PHManualEditor *editor,
                        std::function<QString()> serverErrorLog, QObject *parent = nullptr);
 
-    PHFSDataSource *files() const { return m_files; }
+    PHFolderModel *files() const { return m_files; }
     PHFSItem *selectedFolder() const { return m_folder; }
     /// True while "Check Access" waits for the server (its button is disabled).
     bool isCheckingAccess() const { return m_checkingAccess; }
@@ -78,7 +78,7 @@ signals:
 private:
     /// The folder of the outline's selected row, or null.
     PHFSItem *outlineFolder() const;
-    void clearAnswered(int returnCode, PHFSItem *item);
+    void clearAnswered(int answer, PHFSItem *item);
     void showAccessCheckRunning(bool running);
     void accessCheckEnded(const PHAccessCheck::Report &report, const QString &folder,
                           const QStringList &effective);
@@ -96,7 +96,7 @@ private:
     QPointer<QWidget> m_checkAccessProgress;
     QPointer<QLabel> m_effectiveAccess;
     QPointer<QLabel> m_thisComputerWarning;
-    QPointer<PHFSDataSource> m_files;
+    QPointer<PHFolderModel> m_files;
     QPointer<PHFSItem> m_folder;
     bool m_checkingAccess = false;
 };

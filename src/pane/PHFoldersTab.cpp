@@ -32,7 +32,7 @@ PHFoldersTab::PHFoldersTab(QWidget *view, const PHBundle &bundle, const Services
     find(editor.saveCheckProgress, "customCheckProgress");
     PHManualEditor::ServerQuestion question;
     question.baseAddress = [this]() -> QString {
-        PHFSDataSource *files = m_protection ? m_protection->files() : nullptr;
+        PHFolderModel *files = m_protection ? m_protection->files() : nullptr;
         return files ? m_webRoot->webAddress(files->rootItem()).toString(QUrl::FullyEncoded) : QString();
     };
     question.errorLog = services.serverErrorLog;
@@ -89,7 +89,7 @@ PHFoldersTab::PHFoldersTab(QWidget *view, const PHBundle &bundle, const Services
     find(users.groupDelete, "groupDeleteButton");
     PHUsersAndGroups::Services usersServices;
     usersServices.folderTree = [this]() -> PHFSItem * {
-        PHFSDataSource *files = m_protection->files();
+        PHFolderModel *files = m_protection->files();
         return files ? files->rootItem() : nullptr;
     };
     usersServices.groupModuleLoaded = services.groupModuleLoaded;

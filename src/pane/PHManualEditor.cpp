@@ -144,16 +144,16 @@ void PHManualEditor::ask(const DeferredAction &action) {
     request.alternateButton = QStringLiteral("Don't Save");
     request.otherButton = QStringLiteral("Cancel");
     request.context = action.name;
-    PHAlertSheet::begin(m_window, request, [self, action](int returnCode) {
+    PHAlertSheet::begin(m_window, request, [self, action](int answer) {
         if (!self)
             return;
         self->m_asking = false;
-        self->questionEnded(returnCode, action);
+        self->questionEnded(answer, action);
     });
 }
 
-void PHManualEditor::questionEnded(int returnCode, const DeferredAction &action) {
-    switch (returnCode) {
+void PHManualEditor::questionEnded(int answer, const DeferredAction &action) {
+    switch (answer) {
     case PHAlertSheet::Default:
         if (save()) {
             action.perform();
@@ -165,7 +165,7 @@ void PHManualEditor::questionEnded(int returnCode, const DeferredAction &action)
         action.perform();
         return;
     case PHAlertSheet::Error:
-        Log::write(QStringLiteral("An error occurred in 'manualEditorSheetDidEnd:returnCode:contextInfo:'"));
+        Log::write(QStringLiteral("An error occurred while answering the manual editor's question"));
         break;
     default:
         break;

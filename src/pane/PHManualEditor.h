@@ -82,7 +82,7 @@ signals:
 
 private:
     void textChanged();
-    void questionEnded(int returnCode, const DeferredAction &action);
+    void questionEnded(int answer, const DeferredAction &action);
     void checkSave(PHFSItem *item, const std::optional<QString> &previous);
     void showSaveCheckRunning(bool running);
     void saveCheckEnded(const PHAccessCheck::Report &report, PHFSItem *item, const QString &folder,

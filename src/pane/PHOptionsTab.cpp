@@ -4,15 +4,15 @@
 #include "model/PHSettings.h"
 #include "pane/PHEditGuard.h"
 #include "platform/PHAction.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 
 namespace {
 
-PHUserDefaults *defaults() {
-    return PHUserDefaults::standardUserDefaults();
+PHSettingsStore *defaults() {
+    return PHSettingsStore::instance();
 }
 
 void show(QAbstractButton *box, bool on) {

@@ -5,7 +5,7 @@
 #include "platform/PHMessageLine.h"
 #include "server/PHApacheController.h"
 #include "server/PHServerLayout.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -16,8 +16,8 @@
 
 namespace {
 
-PHUserDefaults *defaults() {
-    return PHUserDefaults::standardUserDefaults();
+PHSettingsStore *defaults() {
+    return PHSettingsStore::instance();
 }
 
 QString withSlash(const QString &folder) {

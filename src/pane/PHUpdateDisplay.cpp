@@ -5,8 +5,8 @@
 #include "platform/PHAction.h"
 #include "platform/PHMessageLine.h"
 #include "support/PHExtensions.h"
-#include "support/PHUserDefaults.h"
-#include "update/PHSUController.h"
+#include "support/PHSettingsStore.h"
+#include "update/PHUpdateController.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -57,7 +57,7 @@ QString PHUpdateDisplay::interfacePath() const {
 void PHUpdateDisplay::prepSWU() {
     if (m_controller)
         return;
-    m_controller = std::make_unique<PHSUController>();
+    m_controller = std::make_unique<PHUpdateController>();
     m_controller->setWindow(m_window);
     if (!m_controller->loadInterface(interfacePath())) {
         // Without its layout the controller could run a check that nothing
@@ -73,14 +73,14 @@ void PHUpdateDisplay::prepSWU() {
 
 void PHUpdateDisplay::beginSWUCheck(bool atLaunch) {
     prepSWU();
-    m_controller->checkForNewVersion(nullptr, atLaunch ? PHSUController::Origin::Launch
-                                                       : PHSUController::Origin::User);
+    m_controller->checkForNewVersion(nullptr, atLaunch ? PHUpdateController::Origin::Launch
+                                                       : PHUpdateController::Origin::User);
 }
 
 void PHUpdateDisplay::didSelect() {
     const bool first = g_firstSelection;
     g_firstSelection = false;
-    if (first && PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CheckForUpdates))
+    if (first && PHSettingsStore::instance()->boolForKey(PHSettings::Key::CheckForUpdates))
         beginSWUCheck(true);
 }
 
@@ -149,11 +149,11 @@ QString PHUpdateDisplay::lastCheckLine(double seconds, const QDateTime &now) {
 void PHUpdateDisplay::setSecondsSinceCheck(double seconds) {
     if (m_lastCheckText)
         m_lastCheckText->setProperty("text", lastCheckLine(seconds, m_clock()));
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     if (defaults->doubleForKey(PHSettings::Key::LastVersionCheck) != seconds)
         defaults->setDoubleForKey(seconds, PHSettings::Key::LastVersionCheck);
 }
 
 void PHUpdateDisplay::setShouldCheckAtLaunch(bool shouldCheck) {
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(shouldCheck, PHSettings::Key::CheckForUpdates);
+    PHSettingsStore::instance()->setBoolForKey(shouldCheck, PHSettings::Key::CheckForUpdates);
 }

@@ -11,7 +11,7 @@
 #include <memory>
 
 class PHMessageLine;
-class PHSUController;
+class PHUpdateController;
 class QAbstractButton;
 class QWidget;
 
@@ -51,7 +51,7 @@ public:
     void setInterfacePath(const QString &path) { m_interfacePath = path; }
 
     /// The update controller, or null before the first `prepSWU`.
-    PHSUController *SWUController() const { return m_controller.get(); }
+    PHUpdateController *SWUController() const { return m_controller.get(); }
 
     /// Creates the update controller once, loads its layout and follows its
     /// notifications. Raises "Bundle 'SWU' could not be loaded. Software Update
@@ -89,7 +89,7 @@ private:
     QPointer<QWidget> m_window;
     QPointer<PHMessageLine> m_messageLine;
 
-    std::unique_ptr<PHSUController> m_controller;
+    std::unique_ptr<PHUpdateController> m_controller;
     ObserverRegistration m_observer;
     QString m_interfacePath;
     QString m_bundlePath;

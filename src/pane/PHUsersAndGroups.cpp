@@ -12,7 +12,7 @@
 #include "platform/PHAlertSheet.h"
 #include "platform/PHEnabling.h"
 #include "support/PHExtensions.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 #include "views/PHUiLoader.h"
 
 #include <QAbstractButton>
@@ -33,12 +33,12 @@ const QString kConfirmation = QStringLiteral("Are you sure you wish to %1? This 
                                              "answer yes and not see this dialog in the future, "
                                              "click \"Don't Ask\"");
 
-PHUserDefaults *defaults() {
-    return PHUserDefaults::standardUserDefaults();
+PHSettingsStore *defaults() {
+    return PHSettingsStore::instance();
 }
 
 QString trimmedName(const QVariantMap &user) {
-    return PHString::stringByRemovingSurroundingWhitespace(user.value(PHUsersDataSource::userKey).toString());
+    return PHString::stringByRemovingSurroundingWhitespace(user.value(PHUsersModel::userKey).toString());
 }
 
 /// What deleting the name does to the folders that let it in, for the
@@ -139,14 +139,14 @@ void PHUsersAndGroups::setUp() {
 
 void PHUsersAndGroups::reload() {
     delete m_users;
-    m_users = new PHUsersDataSource(m_services.context, this);
+    m_users = new PHUsersModel(m_services.context, this);
     // A deleted user leaves every group.
-    connect(m_users, &PHUsersDataSource::userDeleted, this, &PHUsersAndGroups::userWasDeleted);
+    connect(m_users, &PHUsersModel::userDeleted, this, &PHUsersAndGroups::userWasDeleted);
     m_userTable->setBundlePath(m_bundle.bundlePath());
     m_userTable->setModel(m_users);
     m_userTable->reloadData();
     delete m_groups;
-    m_groups = new PHGroupsDataSource(m_services.context, userNames(), this);
+    m_groups = new PHGroupsModel(m_services.context, userNames(), this);
     m_groups->setUserFileLoadFailed(m_users->loadFailed());
     m_groupOutline->setModel(m_groups);
     m_groupOutline->reloadData();
@@ -223,30 +223,30 @@ void PHUsersAndGroups::groupSelectionChanged() {
             QStringLiteral("Remove \"%1\" from \"%2\"").arg(item->value(), item->parent()->value()));
 }
 
-// ----- The groups' data source -----
+// ----- The groups' model -----
 
 void PHUsersAndGroups::wireGroups() {
-    connect(m_users, &PHUsersDataSource::nameRefused, this, [this](const QString &message) {
+    connect(m_users, &PHUsersModel::nameRefused, this, [this](const QString &message) {
         PHAction::run("nameRefused", [&] { explainRefusedName(message); });
     });
     // The group being renamed does not count as taking its own name.
     QPointer<PHOutlineView> outline(m_groupOutline);
-    QPointer<PHGroupsDataSource> groups(m_groups);
+    QPointer<PHGroupsModel> groups(m_groups);
     m_groups->setEditedItemProvider([outline, groups]() -> PHUserItem * {
         if (!outline || !groups || !outline->isEditing())
             return nullptr;
         return groups->nodeForIndex(outline->currentIndex());
     });
-    connect(m_groups, &PHGroupsDataSource::groupRequired, this,
+    connect(m_groups, &PHGroupsModel::groupRequired, this,
             [this] { PHAction::run("groupRequired", [&] { warnIfGroupsUnavailable(); }); });
-    connect(m_groups, &PHGroupsDataSource::nameRefused, this, [this](const QString &message) {
+    connect(m_groups, &PHGroupsModel::nameRefused, this, [this](const QString &message) {
         PHAction::run("nameRefused", [&] { explainRefusedName(message); });
     });
     // A group renamed to a name some access file still requires.
     m_groups->setRequiredElsewhereProvider([this](const QString &name) {
         return PHAccessGrants::joinedFolderNames(grantingFolders(name, PHAccessGrants::Kind::Group));
     });
-    connect(m_groups, &PHGroupsDataSource::nameStillRequired, this,
+    connect(m_groups, &PHGroupsModel::nameStillRequired, this,
             [this](const QString &name, const QString &message) {
                 PHAction::run("nameStillRequired", [&] {
                     PHAlertSheet::Request request;
@@ -254,7 +254,7 @@ void PHUsersAndGroups::wireGroups() {
                     request.message = message;
                     request.defaultButton = QStringLiteral("OK");
                     request.context = QStringLiteral("nameStillRequired");
-                    QPointer<PHGroupsDataSource> groups(m_groups);
+                    QPointer<PHGroupsModel> groups(m_groups);
                     PHAlertSheet::begin(m_window, request, [groups, name](int) {
                         if (groups)
                             groups->acknowledgeRequiredName(name);
@@ -405,12 +405,12 @@ void PHUsersAndGroups::endUserSheet() {
         PHThemeColors::setTextMeaning(m_errorField, PHThemeColors::Meaning::Negative);
         m_errorField->setText(message);
         // The reserved name's refusal does not say what is wrong with it.
-        const bool reserved = name.compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) == 0 &&
+        const bool reserved = name.compare(PHUsersModel::placeholderName, Qt::CaseInsensitive) == 0 &&
                               message.startsWith(QLatin1String("Invalid username"));
         showRefusalReason(reserved ? QStringLiteral("\"%1\" is reserved: Porthold requires it in the access "
                                                     "files of folders that nobody may open yet, so a user of "
                                                     "that name would get into them.")
-                                         .arg(PHUsersDataSource::placeholderName)
+                                         .arg(PHUsersModel::placeholderName)
                                    : QString());
     };
 
@@ -430,19 +430,19 @@ void PHUsersAndGroups::endUserSheet() {
                               .arg(name, PHAccessGrants::joinedFolderNames(folders)));
         }
     }
-    const QString hash = PHUsersDataSource::encryptPassword(password);
+    const QString hash = PHUsersModel::encryptPassword(password);
     if (hash.isNull())
         return refuse(PHEditRules::unusablePasswordText());
 
     QVariantList &records = m_users->dataArray();
-    records.append(PHUsersDataSource::userRecord(name, hash));
+    records.append(PHUsersModel::userRecord(name, hash));
     if (defaults()->boolForKey(PHSettings::Key::SortUsers))
         m_users->sortByUsername();
     // A new password replaces the old record, which a stable sort keeps in
     // front of the new one. As a replacement it keeps the user's groups.
     const qsizetype old = isNew ? -1 : records.indexOf(QVariant(m_editedUser));
     if (old >= 0)
-        m_users->removeRecord(old, PHUsersDataSource::Removal::Replaced);
+        m_users->removeRecord(old, PHUsersModel::Removal::Replaced);
     else
         m_users->writeUserfile();
     m_userTable->reloadData();
@@ -522,16 +522,16 @@ void PHUsersAndGroups::deleteUser() {
                      grantsNotice(name, grantingFolders(name, PHAccessGrants::Kind::User)));
     request.context = QStringLiteral("delete user");
     QPointer<PHUsersAndGroups> self(this);
-    PHAlertSheet::begin(m_window, request, [self, user](int returnCode) {
+    PHAlertSheet::begin(m_window, request, [self, user](int answer) {
         if (self)
-            self->deleteUserAnswered(returnCode, user);
+            self->deleteUserAnswered(answer, user);
     });
 }
 
-void PHUsersAndGroups::deleteUserAnswered(int returnCode, const QVariantMap &user) {
-    if (returnCode == PHAlertSheet::Alternate)
+void PHUsersAndGroups::deleteUserAnswered(int answer, const QVariantMap &user) {
+    if (answer == PHAlertSheet::Alternate)
         emit stopAskingBeforeDeletingUsers();
-    else if (returnCode != PHAlertSheet::Default)
+    else if (answer != PHAlertSheet::Default)
         return;
     if (!m_users)
         return;
@@ -543,7 +543,7 @@ void PHUsersAndGroups::deleteUserAnswered(int returnCode, const QVariantMap &use
     // no longer holds it, so a failed save leaves every folder as it was.
     const QString name = trimmedName(user);
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::User);
-    if (m_users->removeRecord(index, PHUsersDataSource::Removal::Deleted))
+    if (m_users->removeRecord(index, PHUsersModel::Removal::Deleted))
         removeGrants(folders, name, PHAccessGrants::Kind::User);
     userSelectionChanged();
 }
@@ -569,19 +569,19 @@ void PHUsersAndGroups::deleteGroup() {
     PHAlertSheet::Request request = deletePrompt(QStringLiteral("Delete Group"), action, notice);
     request.context = QStringLiteral("delete group");
     QPointer<PHUsersAndGroups> self(this);
-    PHAlertSheet::begin(m_window, request, [self, item](int returnCode) {
+    PHAlertSheet::begin(m_window, request, [self, item](int answer) {
         if (self)
-            self->deleteGroupAnswered(returnCode, item);
+            self->deleteGroupAnswered(answer, item);
     });
 }
 
-void PHUsersAndGroups::deleteGroupAnswered(int returnCode, const PHUserItem::Ptr &item) {
-    if (returnCode == PHAlertSheet::Alternate)
+void PHUsersAndGroups::deleteGroupAnswered(int answer, const PHUserItem::Ptr &item) {
+    if (answer == PHAlertSheet::Alternate)
         emit stopAskingBeforeDeletingGroups();
-    else if (returnCode != PHAlertSheet::Default)
+    else if (answer != PHAlertSheet::Default)
         return;
     // A node of a tree read again since the question is not in this one: the
-    // data source refuses it.
+    // model refuses it.
     if (m_groups && item) {
         const bool isGroup = item->hasChildren() && item->parent() && !item->parent()->parent();
         const QString name = item->value();
@@ -680,7 +680,7 @@ void PHUsersAndGroups::showGroupMenu(const QPoint &at) {
     menu->setToolTipsVisible(true);
     if (isGroup) {
         QPointer<PHOutlineView> outline(m_groupOutline);
-        QPointer<PHGroupsDataSource> groups(m_groups);
+        QPointer<PHGroupsModel> groups(m_groups);
         addMenuEntry(menu, QStringLiteral("Rename"), "group menu rename", [outline, groups, item] {
             if (outline && groups)
                 outline->editCell(

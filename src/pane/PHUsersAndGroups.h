@@ -1,10 +1,10 @@
 #pragma once
 
 #include "model/PHAccessGrants.h"
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 #include "model/PHModelContext.h"
 #include "model/PHUserItem.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "platform/PHThemeColors.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
@@ -50,8 +50,8 @@ public:
     PHUsersAndGroups(const Widgets &widgets, const PHBundle &bundle, Services services,
                      QObject *parent = nullptr);
 
-    PHUsersDataSource *users() const { return m_users; }
-    PHGroupsDataSource *groups() const { return m_groups; }
+    PHUsersModel *users() const { return m_users; }
+    PHGroupsModel *groups() const { return m_groups; }
     QStringList userNames() const;
     QStringList groupNames() const;
     /// The add-user and new-password sheet (null until first shown).
@@ -100,8 +100,8 @@ private:
     void wireGroups();
     void warnIfGroupsUnavailable();
     void explainRefusedName(const QString &message);
-    void deleteUserAnswered(int returnCode, const QVariantMap &user);
-    void deleteGroupAnswered(int returnCode, const PHUserItem::Ptr &item);
+    void deleteUserAnswered(int answer, const QVariantMap &user);
+    void deleteGroupAnswered(int answer, const PHUserItem::Ptr &item);
     QList<PHAccessGrants::Folder> grantingFolders(const QString &name, PHAccessGrants::Kind kind) const;
     void removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name,
                       PHAccessGrants::Kind kind);
@@ -120,8 +120,8 @@ private:
     QPointer<PHOutlineView> m_groupOutline;
     QPointer<QAbstractButton> m_groupAdd;
     QPointer<QAbstractButton> m_groupDelete;
-    QPointer<PHUsersDataSource> m_users;
-    QPointer<PHGroupsDataSource> m_groups;
+    QPointer<PHUsersModel> m_users;
+    QPointer<PHGroupsModel> m_groups;
     // The user sheet.
     QPointer<QWidget> m_sheet;
     QPointer<QLineEdit> m_userField;

@@ -8,7 +8,7 @@
 #include "platform/PHImage.h"
 #include "support/PHFileName.h"
 #include "support/PHPath.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -25,8 +25,8 @@ namespace {
 const QString kCustomFolderRole = QStringLiteral("custom folder");
 constexpr int kItemKindRole = Qt::UserRole + 1;
 
-PHUserDefaults *defaults() {
-    return PHUserDefaults::standardUserDefaults();
+PHSettingsStore *defaults() {
+    return PHSettingsStore::instance();
 }
 
 qint32 storedIndex() {

@@ -11,7 +11,7 @@
 #include "platform/PHAlertSheet.h"
 #include "platform/PHWindowKeys.h"
 #include "support/PHExtensions.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 #include "views/PHUiLoader.h"
 
 #include <QAbstractButton>
@@ -146,7 +146,7 @@ void PortholdPref::observeChanges() {
                                                 if (m_folders)
                                                     m_folders->accessFileChanged();
                                             });
-    m_settingsObserver = ObserverRegistration(PHUserDefaults::DidChangeNotification, nullptr,
+    m_settingsObserver = ObserverRegistration(PHSettingsStore::DidChangeNotification, nullptr,
                                               [this](const Notification &note) {
                                                   // Another front end changed the settings: show what is
                                                   // stored now.
@@ -175,10 +175,9 @@ void PortholdPref::observeChanges() {
             QFileInfo(notification.userInfo.value(QStringLiteral("path")).toString()).fileName();
         showMessage(PHThemeColors::Meaning::Positive, QStringLiteral("Saved %1").arg(name));
     };
-    m_userFileObserver =
-        ObserverRegistration(PHUsersDataSource::UserFileDidSaveNotification, nullptr, saidOnSave);
+    m_userFileObserver = ObserverRegistration(PHUsersModel::UserFileDidSaveNotification, nullptr, saidOnSave);
     m_groupFileObserver =
-        ObserverRegistration(PHGroupsDataSource::GroupFileDidSaveNotification, nullptr, saidOnSave);
+        ObserverRegistration(PHGroupsModel::GroupFileDidSaveNotification, nullptr, saidOnSave);
     m_refusalObserver =
         ObserverRegistration(PHActionRefusedNotification, nullptr, [this](const Notification &n) {
             showMessage(PHThemeColors::Meaning::Negative,
@@ -193,7 +192,7 @@ PortholdPref::~PortholdPref() {
     m_userFileObserver.reset();
     m_groupFileObserver.reset();
     m_refusalObserver.reset();
-    // The views go first: they ask the data sources (kept by the tabs) until they are gone.
+    // The views go first: they ask the models (kept by the tabs) until they are gone.
     // What the widgets signal while they are taken down no longer reaches the tabs, whose
     // handlers count on every widget of the layout being there.
     if (m_mainView) {
@@ -336,7 +335,7 @@ void PortholdPref::setUpTabs() {
         PHApacheController *apache = m_server->apache();
         if (!apache)
             return std::nullopt;
-        const QString binary = PHUserDefaults::standardUserDefaults()
+        const QString binary = PHSettingsStore::instance()
                                    ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
                                    .value_or(QString());
         return PHGroupFileModule::loadedByServer(binary, apache->httpdConfFile());
@@ -470,7 +469,7 @@ QStringList &PortholdPref::addresses() {
 }
 
 bool PortholdPref::discoversAddresses() {
-    return PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::ShouldDiscoverAddresses);
+    return PHSettingsStore::instance()->boolForKey(PHSettings::Key::ShouldDiscoverAddresses);
 }
 
 void PortholdPref::replaceKnownAddress(qint32 index, const QString &address) {

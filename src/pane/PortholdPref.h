@@ -50,9 +50,9 @@ public:
     PHOptionsTab *options() const { return m_options; }
     PHServerTab *server() const { return m_server; }
     PHAboutTab *about() const { return m_about; }
-    PHFSDataSource *files() const { return m_folders ? m_folders->protection()->files() : nullptr; }
-    PHUsersDataSource *users() const { return m_folders ? m_folders->usersAndGroups()->users() : nullptr; }
-    PHGroupsDataSource *groups() const { return m_folders ? m_folders->usersAndGroups()->groups() : nullptr; }
+    PHFolderModel *files() const { return m_folders ? m_folders->protection()->files() : nullptr; }
+    PHUsersModel *users() const { return m_folders ? m_folders->usersAndGroups()->users() : nullptr; }
+    PHGroupsModel *groups() const { return m_folders ? m_folders->usersAndGroups()->groups() : nullptr; }
     /// The panel's line of news (results of edits and refusals).
     PHMessageLine *messageLine() const { return m_messageLine; }
     void showMessage(PHThemeColors::Meaning meaning, const QString &text);

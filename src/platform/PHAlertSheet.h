@@ -18,7 +18,7 @@ class QMessageBox;
 /// with the code the answerer returns, and no box is shown.
 namespace PHAlertSheet {
 
-enum ReturnCode { Default = 1, Alternate = 0, Other = -1, Error = -2 };
+enum Answer { Default = 1, Alternate = 0, Other = -1, Error = -2 };
 
 struct Request {
     QString title;
@@ -33,7 +33,7 @@ struct Request {
     bool otherIsSafe = false;
 };
 
-using EndCallback = std::function<void(int returnCode)>;
+using EndCallback = std::function<void(int answer)>;
 
 /// Shows the sheet on the window (or application-modal without a window) and
 /// returns at once; the callback runs when the user answers.

@@ -399,9 +399,9 @@ void PHAuthorizationLock::becomeUnlocked() {
     m_expiry->start(kKeptSeconds * 1000);
     showState();
     if (m_delegate)
-        m_delegate->authorizationViewCreatedAuthorization(this);
+        m_delegate->authorizationLockCreatedAuthorization(this);
     if (m_delegate)
-        m_delegate->authorizationViewDidAuthorize(this);
+        m_delegate->authorizationLockUnlocked(this);
 }
 
 void PHAuthorizationLock::becomeLocked(const QString &why) {
@@ -411,7 +411,7 @@ void PHAuthorizationLock::becomeLocked(const QString &why) {
     m_expiry->stop();
     showState();
     if (wasUnlocked && m_delegate)
-        m_delegate->authorizationViewDidDeauthorize(this);
+        m_delegate->authorizationLockLocked(this);
 }
 
 void PHAuthorizationLock::becomeUnavailable(const QString &why) {
@@ -421,7 +421,7 @@ void PHAuthorizationLock::becomeUnavailable(const QString &why) {
     m_expiry->stop();
     showState();
     if (wasUnlocked && m_delegate)
-        m_delegate->authorizationViewDidDeauthorize(this);
+        m_delegate->authorizationLockLocked(this);
 }
 
 void PHAuthorizationLock::beginWaiting() {

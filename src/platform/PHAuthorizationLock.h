@@ -22,9 +22,9 @@ class PHAuthorizationLock;
 class PHAuthorizationLockDelegate {
 public:
     virtual ~PHAuthorizationLockDelegate() = default;
-    virtual void authorizationViewDidAuthorize(PHAuthorizationLock *view) = 0;
-    virtual void authorizationViewDidDeauthorize(PHAuthorizationLock *view) = 0;
-    virtual void authorizationViewCreatedAuthorization(PHAuthorizationLock *view) { (void)view; }
+    virtual void authorizationLockUnlocked(PHAuthorizationLock *view) = 0;
+    virtual void authorizationLockLocked(PHAuthorizationLock *view) = 0;
+    virtual void authorizationLockCreatedAuthorization(PHAuthorizationLock *view) { (void)view; }
 };
 
 /// The padlock, answered by polkit over the system bus
@@ -49,7 +49,7 @@ public:
 class PHAuthorizationLock : public QWidget {
     Q_OBJECT
 public:
-    enum AuthorizationViewState { LockedState, UnlockedState, UnavailableState };
+    enum LockState { LockedState, UnlockedState, UnavailableState };
 
     explicit PHAuthorizationLock(QWidget *parent = nullptr);
     /// Revokes a kept authorization: it never outlives the padlock that shows it.
@@ -67,7 +67,7 @@ public:
     void setBundlePath(const QString &bundlePath);
     PHAuthorizationLockDelegate *delegate() const { return m_delegate; }
 
-    AuthorizationViewState authorizationState() const { return m_state; }
+    LockState authorizationState() const { return m_state; }
     /// Whether a question to polkit is under way.
     bool isWaiting() const { return m_pending > 0; }
     /// The sentence beside the padlock.
@@ -126,7 +126,7 @@ private:
     QStringList m_actions;
     QString m_bundlePath;
     PHAuthorizationLockDelegate *m_delegate = nullptr;
-    AuthorizationViewState m_state = LockedState;
+    LockState m_state = LockedState;
     QString m_message;                   ///< shown instead of the state's sentence, until the next change
     QStringList m_keptIds;               ///< polkit's temporary authorizations seen for this process
     bool m_lockedByUser = false;         ///< locked here although polkit could not forget

@@ -17,7 +17,7 @@
 #include "server/PHServerLayout.h"
 #include "support/PHExtensions.h"
 #include "support/PHPath.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -172,10 +172,10 @@ void PHApacheController::loadInterface() {
     m_messageLine = new PHMessageLine(tab);
     if (auto *layout = qobject_cast<QBoxLayout *>(tab->layout()))
         m_messageLine->placeIn(layout, 0);
-    awakeFromNib();
+    setUpControls();
 }
 
-void PHApacheController::awakeFromNib() {
+void PHApacheController::setUpControls() {
     // The server's commands start off, until the padlock is open.
     for (QAbstractButton *control : {static_cast<QAbstractButton *>(m_toggleButton.data()),
                                      static_cast<QAbstractButton *>(m_restartButton.data()),
@@ -199,7 +199,7 @@ void PHApacheController::awakeFromNib() {
         m_apachectlBox->setFixedHeight(m_apachectlBoxHeight);
     }
 
-    m_isGraceful = PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::GracefulRestart);
+    m_isGraceful = PHSettingsStore::instance()->boolForKey(PHSettings::Key::GracefulRestart);
     if (m_gracefulSwitch)
         m_gracefulSwitch->setChecked(m_isGraceful);
 
@@ -229,8 +229,7 @@ void PHApacheController::setStatusDisplay(QLabel *field) {
 void PHApacheController::enable() {
     if (m_apacheT)
         return;
-    const double stored =
-        PHUserDefaults::standardUserDefaults()->doubleForKey(PHSettings::Key::ApacheCheckInterval);
+    const double stored = PHSettingsStore::instance()->doubleForKey(PHSettings::Key::ApacheCheckInterval);
     // A zero or negative interval means the default. Under half a second the
     // process table is read all the time; over an hour the timer would not fit.
     const double interval = !(stored > 0) ? 2.0 : std::clamp(stored, 0.5, 3600.0);
@@ -273,7 +272,7 @@ void PHApacheController::resetApache(QObject *) {
 void PHApacheController::toggleGraceful(QObject *sender) {
     auto *box = qobject_cast<QAbstractButton *>(sender);
     m_isGraceful = box && box->isChecked();
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(m_isGraceful, PHSettings::Key::GracefulRestart);
+    PHSettingsStore::instance()->setBoolForKey(m_isGraceful, PHSettings::Key::GracefulRestart);
 }
 
 void PHApacheController::checkApacheConfig(QObject *) {
@@ -298,7 +297,7 @@ std::pair<int, QString> PHApacheController::runConfigTest() {
     if (result.status != 0 && geteuid() != 0 && QFileInfo::exists(envvars) &&
         errors.contains(QLatin1String("Permission denied")) &&
         (errors.contains(QLatin1String("/run/apache2")) || errors.contains(QLatin1String("/lock/apache2")))) {
-        QString binary = PHUserDefaults::standardUserDefaults()
+        QString binary = PHSettingsStore::instance()
                              ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
                              .value_or(QString());
         if (!QFileInfo(binary).isExecutable())
@@ -457,9 +456,8 @@ QStringList PHApacheController::allProcessNames() {
 }
 
 const PHServerProcess &PHApacheController::server() {
-    const QString binary = PHUserDefaults::standardUserDefaults()
-                               ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
-                               .value_or(QString());
+    const QString binary =
+        PHSettingsStore::instance()->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString());
     if (!m_server || m_server->binary != binary || m_server->confFile != httpdConfFile())
         m_server = PHServerProcess::locate(binary, httpdConfFile());
     return *m_server;
@@ -470,9 +468,8 @@ bool PHApacheController::isServerRunningNow() {
 }
 
 void PHApacheController::checkApacheStatus(QObject *) {
-    const QString binary = PHUserDefaults::standardUserDefaults()
-                               ->stringForKey(PHSettings::Key::ApacheBinaryLocation)
-                               .value_or(QString());
+    const QString binary =
+        PHSettingsStore::instance()->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString());
     showProblem(m_serverProblem, PHServerLayout::binaryProblem(binary));
     // The server this tab controls, not any process of the same name: the
     // one in its own PidFile, if that is still this server.

@@ -141,9 +141,9 @@ public:
     // Privileged execution.
     QString helperPath() const { return m_helperPath; }
     qint32 sentrelWithArgs(const QStringList &arguments);
-    void authorizationViewDidAuthorize(PHAuthorizationLock *view) override;
-    void authorizationViewDidDeauthorize(PHAuthorizationLock *view) override;
-    void authorizationViewCreatedAuthorization(PHAuthorizationLock *view) override;
+    void authorizationLockUnlocked(PHAuthorizationLock *view) override;
+    void authorizationLockLocked(PHAuthorizationLock *view) override;
+    void authorizationLockCreatedAuthorization(PHAuthorizationLock *view) override;
     /// Seconds after an authorization at which the padlock locks again.
     static constexpr int kDeauthorizeSeconds = 270;
     PHAuthorizationLock *authView() const { return m_authView; }
@@ -163,7 +163,7 @@ private:
     static QString lockedReason();
     static QString notRunningReason();
     void loadInterface();
-    void awakeFromNib();
+    void setUpControls();
     void setUpAuthorization();
     void addLog(const QString &path, const QString &title);
     void followInclude(const QString &pattern);

@@ -65,7 +65,7 @@ qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
     return status;
 }
 
-void PHApacheController::authorizationViewDidAuthorize(PHAuthorizationLock *) {
+void PHApacheController::authorizationLockUnlocked(PHAuthorizationLock *) {
     PHEnabling::setEnabled(m_toggleButton, true, QString());
     PHEnabling::setEnabled(m_sentrelButton, true, QString());
     PHEnabling::setEnabled(m_restartButton, m_isApacheRunning, notRunningReason());
@@ -85,7 +85,7 @@ void PHApacheController::authorizationViewDidAuthorize(PHAuthorizationLock *) {
     m_authTimer->start(kDeauthorizeSeconds * 1000);
 }
 
-void PHApacheController::authorizationViewDidDeauthorize(PHAuthorizationLock *) {
+void PHApacheController::authorizationLockLocked(PHAuthorizationLock *) {
     if (m_authTimer)
         m_authTimer->stop();
     for (QAbstractButton *control : {static_cast<QAbstractButton *>(m_toggleButton.data()),
@@ -103,5 +103,5 @@ QString PHApacheController::notRunningReason() {
     return QStringLiteral("Apache is not running");
 }
 
-void PHApacheController::authorizationViewCreatedAuthorization(PHAuthorizationLock *) {
+void PHApacheController::authorizationLockCreatedAuthorization(PHAuthorizationLock *) {
 }

@@ -13,8 +13,8 @@
 #include "support/PHExtensions.h"
 #include "support/PHPath.h"
 #include "support/PHRegex.h"
+#include "support/PHSettingsStore.h"
 #include "support/PHTextFile.h"
-#include "support/PHUserDefaults.h"
 
 #include <QBuffer>
 #include <QComboBox>
@@ -110,7 +110,7 @@ QList<QByteArray> splitEncodedLines(const QByteArray &body, const QByteArray &li
 void PHApacheController::getApacheConfFile(QObject *) {
     // What the folders show is worked out under the configuration found here.
     PHServerRules::forgetSettings();
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     if (defaults->boolForKey(PHSettings::Key::OverrideConfDirectory)) {
         m_confFileDir = defaults->stringForKey(PHSettings::Key::ApacheConfDirectory).value_or(QString());
         m_confFileName = defaults->stringForKey(PHSettings::Key::ApacheConfFile).value_or(QString());
@@ -133,7 +133,7 @@ QString PHApacheController::httpdConfFile() const {
 }
 
 QString PHApacheController::userConfFile() const {
-    const QString folder = PHUserDefaults::standardUserDefaults()
+    const QString folder = PHSettingsStore::instance()
                                ->stringForKey(PHSettings::Key::ApacheUserConfDirectory)
                                .value_or(QString());
     const QString login = PHPath::loginName();
@@ -174,7 +174,7 @@ void PHApacheController::relistLogs() {
 }
 
 void PHApacheController::findLogs() {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     if (m_logProblem) {
         m_logProblem->clear();
         m_logProblem->hide();
@@ -498,8 +498,8 @@ void PHApacheController::confirmRepair(QObject *sender) {
     request.context = QStringLiteral("confirmRepair");
     QPointer<PHApacheController> self(this);
     QWidget *window = m_apacheTab ? m_apacheTab->window() : nullptr;
-    PHAlertSheet::begin(window, request, [self](int returnCode) {
-        if (self && returnCode == PHAlertSheet::Default)
+    PHAlertSheet::begin(window, request, [self](int answer) {
+        if (self && answer == PHAlertSheet::Default)
             self->sentrel();
     });
 }

@@ -1,7 +1,7 @@
 #include "server/PHServerLayout.h"
 
 #include "model/PHSettings.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -74,7 +74,7 @@ std::optional<PHServerLayout> PHServerLayout::detect(const QString &root) {
     return std::nullopt;
 }
 
-void PHServerLayout::store(PHUserDefaults *defaults) const {
+void PHServerLayout::store(PHSettingsStore *defaults) const {
     defaults->setObjectForKey(binary, PHSettings::Key::ApacheBinaryLocation);
     defaults->setBoolForKey(true, PHSettings::Key::OverrideConfDirectory);
     defaults->setObjectForKey(confDirectory, PHSettings::Key::ApacheConfDirectory);
@@ -83,7 +83,7 @@ void PHServerLayout::store(PHUserDefaults *defaults) const {
     defaults->setObjectForKey(logDirectory, PHSettings::Key::ApacheLogDirectory);
 }
 
-bool PHServerLayout::detectIfUnset(PHUserDefaults *defaults, const QString &root) {
+bool PHServerLayout::detectIfUnset(PHSettingsStore *defaults, const QString &root) {
     if (defaults->hasStoredValueForKey(PHSettings::Key::ApacheBinaryLocation))
         return false;
     const std::optional<PHServerLayout> layout = detect(root);

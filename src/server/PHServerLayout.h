@@ -4,7 +4,7 @@
 
 #include <optional>
 
-class PHUserDefaults;
+class PHSettingsStore;
 
 /// Where the web server's program, configuration and logs live on this
 /// system: Debian's apache2 layout, Red Hat's and SUSE's httpd layouts, or
@@ -22,11 +22,11 @@ struct PHServerLayout {
 
     /// Writes the layout to the settings, with the overrides that make the
     /// panel use these folders rather than ask the program.
-    void store(PHUserDefaults *defaults) const;
+    void store(PHSettingsStore *defaults) const;
 
     /// On first start: when the settings do not name the server program yet,
     /// detects the layout and stores it. True when a layout was stored.
-    static bool detectIfUnset(PHUserDefaults *defaults, const QString &root = QStringLiteral("/"));
+    static bool detectIfUnset(PHSettingsStore *defaults, const QString &root = QStringLiteral("/"));
 
     /// Why the server program cannot be used, or an empty text.
     static QString binaryProblem(const QString &binary);

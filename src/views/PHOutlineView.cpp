@@ -1,10 +1,10 @@
 #include "views/PHOutlineView.h"
 
 #include "platform/PHAction.h"
-#include "views/PHColumnCells.h"
+#include "views/PHColumnDelegates.h"
 #include "views/PHDeleteKey.h"
-#include "views/PHImageButtonCell.h"
-#include "views/PHPopUpButtonCell.h"
+#include "views/PHImageButtonDelegate.h"
+#include "views/PHPopUpDelegate.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -102,25 +102,25 @@ void PHOutlineView::setColumns(const QList<PHItemModel::Column> &columns) {
     if (PHItemModel *model = itemModel())
         model->setColumns(columns);
     for (int i = 0; i < columns.size(); ++i) {
-        QAbstractItemDelegate *cell = PHNewCellForColumnKind(columns.at(i).kind, this);
-        if (auto *button = qobject_cast<PHImageButtonCell *>(cell)) {
+        QAbstractItemDelegate *cell = PHNewDelegateForColumnKind(columns.at(i).kind, this);
+        if (auto *button = qobject_cast<PHImageButtonDelegate *>(cell)) {
             const QString identifier = columns.at(i).identifier;
-            connect(button, &PHImageButtonCell::clicked, this, [this, identifier](const QModelIndex &index) {
-                const QPersistentModelIndex row(index.siblingAtColumn(0));
-                PHAction::run("outline button", [&] { emit buttonClicked(identifier, row); });
-            });
+            connect(button, &PHImageButtonDelegate::clicked, this,
+                    [this, identifier](const QModelIndex &index) {
+                        const QPersistentModelIndex row(index.siblingAtColumn(0));
+                        PHAction::run("outline button", [&] { emit buttonClicked(identifier, row); });
+                    });
         }
         setItemDelegateForColumn(i, cell);
     }
 }
 
 void PHOutlineView::setCellForColumn(const QString &identifier, QAbstractItemDelegate *cell) {
-    PHSetCellForColumn(this, columnForIdentifier(identifier), cell);
+    PHSetDelegateForColumn(this, columnForIdentifier(identifier), cell);
 }
 
 void PHOutlineView::setPopUpMenu(const QString &identifier, QMenu *menu) {
-    if (auto *cell =
-            qobject_cast<PHPopUpButtonCell *>(itemDelegateForColumn(columnForIdentifier(identifier))))
+    if (auto *cell = qobject_cast<PHPopUpDelegate *>(itemDelegateForColumn(columnForIdentifier(identifier))))
         cell->setMenu(menu);
 }
 
@@ -218,8 +218,8 @@ void PHOutlineView::keyPressEvent(QKeyEvent *event) {
         return;
     }
     // A row's pop-up opens from the keyboard as from a click.
-    if (state() != QAbstractItemView::EditingState && PHPopUpButtonCell::isPopUpKey(event) &&
-        PHPopUpButtonCell::popUpInRow(this, currentIndex()))
+    if (state() != QAbstractItemView::EditingState && PHPopUpDelegate::isPopUpKey(event) &&
+        PHPopUpDelegate::popUpInRow(this, currentIndex()))
         return;
     QTreeView::keyPressEvent(event);
 }

@@ -1,11 +1,11 @@
 #include "views/PHTableView.h"
 
-#include "model/PHUsersDataSource.h"
-#include "model/PHXDataSource.h"
+#include "model/PHListModel.h"
+#include "model/PHUsersModel.h"
 #include "platform/PHAction.h"
-#include "views/PHColumnCells.h"
+#include "views/PHColumnDelegates.h"
 #include "views/PHDeleteKey.h"
-#include "views/PHPopUpButtonCell.h"
+#include "views/PHPopUpDelegate.h"
 
 #include <QApplication>
 #include <QDir>
@@ -85,7 +85,7 @@ void PHTableView::setModel(QAbstractItemModel *model) {
     }
     if (!itemModel)
         return;
-    if (auto *users = qobject_cast<PHUsersDataSource *>(itemModel))
+    if (auto *users = qobject_cast<PHUsersModel *>(itemModel))
         users->setIcons(userIcon(m_bundlePath), weakHashIcon());
     m_modelRequests = {
         connect(itemModel, &PHItemModel::beepRequested, this, [] { QApplication::beep(); }),
@@ -109,12 +109,12 @@ void PHTableView::setModel(QAbstractItemModel *model) {
 
 void PHTableView::setBundlePath(const QString &bundlePath) {
     m_bundlePath = bundlePath;
-    if (auto *users = qobject_cast<PHUsersDataSource *>(model()))
+    if (auto *users = qobject_cast<PHUsersModel *>(model()))
         users->setIcons(userIcon(m_bundlePath), weakHashIcon());
 }
 
-PHXDataSource *PHTableView::tableModel() const {
-    return qobject_cast<PHXDataSource *>(model());
+PHListModel *PHTableView::tableModel() const {
+    return qobject_cast<PHListModel *>(model());
 }
 
 void PHTableView::setColumns(const QList<PHItemModel::Column> &columns) {
@@ -122,11 +122,11 @@ void PHTableView::setColumns(const QList<PHItemModel::Column> &columns) {
     if (auto *itemModel = qobject_cast<PHItemModel *>(model()))
         itemModel->setColumns(columns);
     for (int i = 0; i < columns.size(); ++i)
-        setItemDelegateForColumn(i, PHNewCellForColumnKind(columns.at(i).kind, this));
+        setItemDelegateForColumn(i, PHNewDelegateForColumnKind(columns.at(i).kind, this));
 }
 
 void PHTableView::setCellForColumn(const QString &identifier, QAbstractItemDelegate *cell) {
-    PHSetCellForColumn(this, columnForIdentifier(identifier), cell);
+    PHSetDelegateForColumn(this, columnForIdentifier(identifier), cell);
 }
 
 int PHTableView::columnForIdentifier(const QString &identifier) const {
@@ -186,8 +186,8 @@ void PHTableView::keyPressEvent(QKeyEvent *event) {
         return;
     }
     // A row's pop-up opens from the keyboard as from a click.
-    if (state() != QAbstractItemView::EditingState && PHPopUpButtonCell::isPopUpKey(event) &&
-        PHPopUpButtonCell::popUpInRow(this, currentIndex()))
+    if (state() != QAbstractItemView::EditingState && PHPopUpDelegate::isPopUpKey(event) &&
+        PHPopUpDelegate::popUpInRow(this, currentIndex()))
         return;
     QTableView::keyPressEvent(event);
 }
@@ -247,7 +247,7 @@ void PHTableView::startDrag(Qt::DropActions supportedActions) {
         return;
     auto *drag = new QDrag(this);
     drag->setMimeData(data);
-    if (PHXDataSource *source = tableModel())
+    if (PHListModel *source = tableModel())
         drag->setPixmap(PHDragImageForText(source->summaryTextForRow(rows.first())));
     drag->exec(supportedActions, Qt::CopyAction);
 }

@@ -5,9 +5,9 @@
 #include <QPersistentModelIndex>
 #include <QTableView>
 
-class PHXDataSource;
+class PHListModel;
 
-/// The panel's table over a `PHXDataSource`. The delete key says which row is selected (`deleteKeyPressed`);
+/// The panel's table over a `PHListModel`. The delete key says which row is selected (`deleteKeyPressed`);
 /// Return ends an edit without moving to the next row; a drag shows the row's summary text. `action` follows
 /// every click and selection change, `doubleAction` a double click outside an edit. A reload forgets the
 /// selection but keeps the keyboard's place (the current cell), so ticking
@@ -21,7 +21,7 @@ public:
     /// icons beside its names, and its beeps are answered.
     void setModel(QAbstractItemModel *model) override;
     /// The model as the panel's table model, or null.
-    PHXDataSource *tableModel() const;
+    PHListModel *tableModel() const;
     /// The panel's bundle, whose Resources hold the icon beside user names.
     void setBundlePath(const QString &bundlePath);
     /// Sets the columns (on the model, now and later ones) and gives each the cell of its kind.

@@ -4,19 +4,19 @@
 // test names them.
 
 #include "model/PHFSItem.h"
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 #include "model/PHUserItem.h"
-#include "views/PHFSDataSource.h"
+#include "views/PHFolderModel.h"
 #include "views/PHOutlineView.h"
 
 #include <memory>
 
 inline QModelIndex indexOf(const PHOutlineView *view, const PHFSItem *folder, int column = 0) {
-    const auto *files = qobject_cast<const PHFSDataSource *>(view->model());
+    const auto *files = qobject_cast<const PHFolderModel *>(view->model());
     return files ? files->indexForFolder(folder, column) : QModelIndex();
 }
 inline QModelIndex indexOf(const PHOutlineView *view, const PHUserItem *node, int column = 0) {
-    const auto *groups = qobject_cast<const PHGroupsDataSource *>(view->model());
+    const auto *groups = qobject_cast<const PHGroupsModel *>(view->model());
     return groups ? groups->indexForNode(node, column) : QModelIndex();
 }
 inline QModelIndex indexOf(const PHOutlineView *view, const PHUserItem::Ptr &node, int column = 0) {
@@ -34,11 +34,11 @@ template <class Item> bool isItemExpanded(const PHOutlineView *view, const Item 
 }
 /// The folder of the selected row, or null.
 inline PHFSItem *selectedFolder(const PHOutlineView *view) {
-    const auto *files = qobject_cast<const PHFSDataSource *>(view->model());
+    const auto *files = qobject_cast<const PHFolderModel *>(view->model());
     return files ? files->folderForIndex(view->selectedIndex()) : nullptr;
 }
 /// The group node of the selected row, or null.
 inline PHUserItem *selectedNode(const PHOutlineView *view) {
-    const auto *groups = qobject_cast<const PHGroupsDataSource *>(view->model());
+    const auto *groups = qobject_cast<const PHGroupsModel *>(view->model());
     return groups ? groups->nodeForIndex(view->selectedIndex()) : nullptr;
 }

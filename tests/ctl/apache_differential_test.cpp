@@ -5,13 +5,13 @@
 
 #include "common/ApacheHarness.h"
 #include "common/ServedFolder.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/Log.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
 #include "model/PHServerRules.h"
 #include "model/PHSettings.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -277,7 +277,7 @@ protected:
         Log::setCapture(nullptr);
         m_server.reset();
         if (!m_settings.empty()) {
-            PHUserDefaults::resetStandardUserDefaultsForTesting();
+            PHSettingsStore::resetInstanceForTesting();
             ::unsetenv("XDG_CONFIG_HOME");
             PHServerRules::forgetSettings();
             std::error_code ignored;
@@ -451,7 +451,7 @@ protected:
     }
 
     QString root;
-    TestPanelContext context;
+    TestModelContext context;
     int handManagedRefusals = 0;
 
 private:
@@ -469,8 +469,8 @@ protected:
         m_server = std::make_unique<ApacheServer>(m_root, extra);
         m_settings = apache_harness::makeReadableTempFolder("porthold-diff-settings");
         ::setenv("XDG_CONFIG_HOME", m_settings.c_str(), 1);
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
-        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        PHSettingsStore::resetInstanceForTesting();
+        PHSettingsStore *defaults = PHSettingsStore::instance();
         defaults->setBoolForKey(true, PHSettings::Key::OverrideConfDirectory);
         defaults->setObjectForKey(QString::fromStdString(m_server->serverRoot().string()),
                                   PHSettings::Key::ApacheConfDirectory);

@@ -7,15 +7,15 @@
 
 #include "common/ApacheHarness.h"
 #include "common/ServedFolder.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/Log.h"
 #include "model/PHAccessCheck.h"
 #include "model/PHEffectiveAccess.h"
 #include "model/PHFSItem.h"
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 #include "model/PHServerRules.h"
 #include "model/PHSettings.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -172,7 +172,7 @@ protected:
     ApacheServer &server() { return *m_server; }
 
     QString root;
-    TestPanelContext context;
+    TestModelContext context;
 
 private:
     fs::path m_root;
@@ -271,7 +271,7 @@ TEST_F(ApacheExamples, GroupFilesAndGroupNamesAreReadAsTheServerReadsThem) {
     expectAgreement(QStringLiteral("group-tab"), kAuth + QStringLiteral("Require group team crew\n"),
                     {401, 200, 401, 200, 401, 200, 401, 200});
     // The panel reads alice as a member, and its next edit of the group keeps her.
-    PHGroupsDataSource groups(context.model(), context.users);
+    PHGroupsModel groups(context.model(), context.users);
     ASSERT_EQ(groups.list(), (QStringList{"team", "crew"}));
     const PHUserItem::Ptr team = groups.rootItem()->children().at(0);
     ASSERT_EQ(team->children().size(), 1);
@@ -467,11 +467,11 @@ protected:
     void SetUp() override {
         m_settings = apache_harness::makeReadableTempFolder("porthold-examples-settings");
         ::setenv("XDG_CONFIG_HOME", m_settings.c_str(), 1);
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        PHSettingsStore::resetInstanceForTesting();
         ApacheExamples::SetUp();
         if (IsSkipped())
             return;
-        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        PHSettingsStore *defaults = PHSettingsStore::instance();
         defaults->setBoolForKey(true, PHSettings::Key::OverrideConfDirectory);
         defaults->setObjectForKey(QString::fromStdString(server().serverRoot().string()),
                                   PHSettings::Key::ApacheConfDirectory);
@@ -480,7 +480,7 @@ protected:
     }
     void TearDown() override {
         ApacheExamples::TearDown();
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        PHSettingsStore::resetInstanceForTesting();
         ::unsetenv("XDG_CONFIG_HOME");
         PHServerRules::forgetSettings();
         std::error_code ignored;
@@ -619,8 +619,8 @@ TEST_F(ApacheServerConfiguration, PredictionsWithoutTheConfigurationSaySo) {
         << note.toStdString();
     EXPECT_TRUE(shown.value(QLatin1String("note")).isNull()) << "the access file alone closes the folder";
 
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(QStringLiteral("missing.conf"),
-                                                            PHSettings::Key::ApacheConfFile);
+    PHSettingsStore::instance()->setObjectForKey(QStringLiteral("missing.conf"),
+                                                 PHSettings::Key::ApacheConfFile);
     PHServerRules::forgetSettings();
     EXPECT_TRUE(PHServerRules::unreadNote(root).contains(QLatin1String("missing.conf")));
 }

@@ -5,10 +5,10 @@
 #include "ctl/CtlFixture.h"
 
 #include "common/InChild.h"
-#include "common/TestPanelContext.h"
-#include "model/PHGroupsDataSource.h"
+#include "common/TestModelContext.h"
+#include "model/PHGroupsModel.h"
 #include "model/PHUserItem.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -150,11 +150,11 @@ int panelAddsUser(const fs::path &root, const std::string &name) {
     char program[] = "panel";
     char *argv[] = {program, nullptr};
     QCoreApplication application(argc, argv);
-    TestPanelContext context;
+    TestModelContext context;
     context.webRoot = QString::fromStdString(root.string());
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     users.dataArray().append(
-        PHUsersDataSource::userRecord(QString::fromStdString(name), QStringLiteral("xyHASHxyHASHx")));
+        PHUsersModel::userRecord(QString::fromStdString(name), QStringLiteral("xyHASHxyHASHx")));
     return users.writeUserfile() && context.errors.isEmpty() ? 0 : 1;
 }
 
@@ -163,11 +163,11 @@ int panelAddsMember(const fs::path &root, const std::string &group, const std::s
     char program[] = "panel";
     char *argv[] = {program, nullptr};
     QCoreApplication application(argc, argv);
-    TestPanelContext context;
+    TestModelContext context;
     context.webRoot = QString::fromStdString(root.string());
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     context.users = users.userNames();
-    PHGroupsDataSource groups(context.model(), context.users);
+    PHGroupsModel groups(context.model(), context.users);
     for (const PHUserItem::Ptr &item : groups.rootArray())
         if (item->value() == QString::fromStdString(group)) {
             item->children().append(

@@ -2,7 +2,7 @@
 // from the streams it is given, passwords handed in by the test.
 
 #include "ctl/PHCtl.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,11 +23,11 @@ protected:
             new QCoreApplication(argc, argv);
         ASSERT_TRUE(m_temp.isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_temp.filePath("config")));
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        PHSettingsStore::resetInstanceForTesting();
         root = m_temp.filePath("web");
         ASSERT_TRUE(QDir().mkpath(root + "/private"));
     }
-    void TearDown() override { PHUserDefaults::resetStandardUserDefaultsForTesting(); }
+    void TearDown() override { PHSettingsStore::resetInstanceForTesting(); }
 
     /// Runs a command; `password` answers both questions, absent when none can be read.
     int run(QStringList arguments, std::optional<QString> password = QStringLiteral("secret")) {

@@ -2,7 +2,7 @@
 // force must be consistent; and the text the writer makes from it must read
 // back as the same state.
 
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "model/PHFSItem.h"
 #include "support/PHTextFile.h"
 
@@ -11,9 +11,9 @@
 
 namespace {
 
-TestPanelContext &context() {
-    static TestPanelContext *shared = [] {
-        auto *made = new TestPanelContext;
+TestModelContext &context() {
+    static TestModelContext *shared = [] {
+        auto *made = new TestModelContext;
         made->users = {QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("Order"),
                        QStringLiteral("jürgen")};
         made->groups = {QStringLiteral("staff"), QStringLiteral("deny")};
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (!file.ok())
         return 0;
-    TestPanelContext &panel = context();
+    TestModelContext &panel = context();
     panel.knownAddresses = {QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.0/8"),
                             QStringLiteral("host.domain.tld")};
     panel.discover = size % 2 == 1;

@@ -1,7 +1,7 @@
 // Reads arbitrary bytes as a group file: the reader must end, and a tree it
 // reads must write out and read back the same.
 
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 #include "support/PHTextFile.h"
 
 #include <cstdint>
@@ -32,11 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return name.front().isSpace() || name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n'));
     });
     users << QStringLiteral("ann") << QStringLiteral("bob");
-    const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(file.text, users);
-    const std::optional<QString> text = PHGroupsDataSource::textFromRoot(*root);
+    const PHUserItem::Ptr root = PHGroupsModel::rootFromText(file.text, users);
+    const std::optional<QString> text = PHGroupsModel::textFromRoot(*root);
     if (!text)
         std::abort();
-    if (shape(*PHGroupsDataSource::rootFromText(*text, users)) != shape(*root))
+    if (shape(*PHGroupsModel::rootFromText(*text, users)) != shape(*root))
         std::abort();
     return 0;
 }

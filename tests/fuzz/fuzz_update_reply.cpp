@@ -2,7 +2,7 @@
 // version check strips the headers and parses the rest as a property list;
 // the download keeps the body of a complete success.
 #include "support/PHPropertyList.h"
-#include "update/PHSUController.h"
+#include "update/PHUpdateController.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -23,7 +23,7 @@ QByteArray xmlOf(plist_t node) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray reply(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
 
-    if (std::optional<QVariantMap> record = PHSUController::parseVersionReply(reply)) {
+    if (std::optional<QVariantMap> record = PHUpdateController::parseVersionReply(reply)) {
         // What the check reads from it must be readable whatever its types.
         const QVariant product = record->value(QStringLiteral("Porthold"));
         (void)product.toMap().value(QStringLiteral("current version")).toString();
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // A body is always the reply's tail, of the expected size when one is given.
     const qint64 expected = size > 0 ? data[0] : 0;
-    if (std::optional<QByteArray> body = PHSUController::downloadBody(reply, expected)) {
+    if (std::optional<QByteArray> body = PHUpdateController::downloadBody(reply, expected)) {
         if (!reply.endsWith(*body) || (expected > 0 && body->size() != expected))
             std::abort();
     }

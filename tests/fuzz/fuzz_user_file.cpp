@@ -1,7 +1,7 @@
 // Reads arbitrary bytes as a user file: the reader must end, and what it
 // reads must write out and read back as the same records.
 
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "support/PHTextFile.h"
 
 #include <algorithm>
@@ -13,24 +13,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         PHTextFile::decode(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (!file.ok())
         return 0;
-    const QVariantList records = PHUsersDataSource::recordsFromText(file.text);
-    const std::optional<QString> text = PHUsersDataSource::textFromRecords(records);
+    const QVariantList records = PHUsersModel::recordsFromText(file.text);
+    const std::optional<QString> text = PHUsersModel::textFromRecords(records);
     // Everything read has a name without ":" or line breaks and a one-line
     // hash; only a last line without a line end whose hash ends in a backslash
     // cannot be written back (written with a line end, the backslash would
     // join the lines), and the writer refuses it.
     if (!text) {
         const bool backslashAtEnd = std::any_of(records.cbegin(), records.cend(), [](const QVariant &record) {
-            return record.toMap()
-                .value(PHUsersDataSource::passwordKey)
-                .toString()
-                .endsWith(QLatin1Char('\\'));
+            return record.toMap().value(PHUsersModel::passwordKey).toString().endsWith(QLatin1Char('\\'));
         });
         if (!backslashAtEnd)
             std::abort();
         return 0;
     }
-    if (PHUsersDataSource::recordsFromText(*text) != records)
+    if (PHUsersModel::recordsFromText(*text) != records)
         std::abort();
     return 0;
 }

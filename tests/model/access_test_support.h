@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
 #include "model/PHFSItem.h"
@@ -113,7 +113,7 @@ protected:
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-    TestPanelContext context;
+    TestModelContext context;
     QStringList log;
     QList<const void *> notified;
 

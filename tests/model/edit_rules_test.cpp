@@ -6,7 +6,7 @@
 #include "model/PHNameRule.h"
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -99,9 +99,9 @@ TEST(WebRoot, PathsAreNeverMadeRelativeToTheWorkingFolder) {
     QTemporaryDir config;
     ASSERT_TRUE(config.isValid());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    PHUserDefaults::resetStandardUserDefaultsForTesting();
+    PHSettingsStore::resetInstanceForTesting();
     PHSettings::registerDefaults(QStringLiteral("com.quillmere.porthold.rules-test"));
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
 
     // A custom root chosen but never stored: no user file anywhere.
     defaults->setIntegerForKey(2, PHSettings::Key::ProtectedFolder);
@@ -119,7 +119,7 @@ TEST(WebRoot, PathsAreNeverMadeRelativeToTheWorkingFolder) {
     EXPECT_EQ(PHWebRoot::adjusted("/Volumes/Web/.htusers"), "/srv/Web/.htusers");
     defaults->setObjectForKey(QStringLiteral("/"), PHSettings::Key::FolderPrefix);
     EXPECT_EQ(PHWebRoot::adjusted("/home/a/public_html/.htusers"), "/home/a/public_html/.htusers");
-    PHUserDefaults::resetStandardUserDefaultsForTesting();
+    PHSettingsStore::resetInstanceForTesting();
 }
 
 } // namespace

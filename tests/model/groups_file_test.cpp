@@ -1,8 +1,8 @@
 // The group file: the tree read from it, the lines written back, group names
 // and sorting, removing users, and failures that must leave the file whole.
 
-#include "model/PHGroupsDataSource.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHGroupsModel.h"
+#include "model/PHUsersModel.h"
 #include "users_groups_fixture.h"
 
 #include <random>
@@ -27,7 +27,7 @@ using GroupsFileTest = UsersGroupsTest;
 
 TEST_F(GroupsFileTest, ReadsGroupsWithKnownMembersOnly) {
     const QStringList users{"ann", "bob", "cid"};
-    const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(
+    const PHUserItem::Ptr root = PHGroupsModel::rootFromText(
         QStringLiteral("staff: ann stranger bob \n" // a member that is not a user is dropped
                        "empty:\n"                   // no members, and no other line's members
                        "spaced: \n"
@@ -53,16 +53,16 @@ TEST_F(GroupsFileTest, ReadsGroupsWithKnownMembersOnly) {
 }
 
 TEST_F(GroupsFileTest, SkipsMalformedLinesAndTerminates) {
-    const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(
+    const PHUserItem::Ptr root = PHGroupsModel::rootFromText(
         QStringLiteral("no colon at all\n\n:orphan ann\n \t : ann\nreal: ann\n\r\n\n:\n:::\nalso:ann"),
         {"ann"});
     EXPECT_EQ(shape(*root), (QStringList{"[real]: ann", "[also]: ann"}));
-    EXPECT_TRUE(PHGroupsDataSource::rootFromText(QString(), {})->children().isEmpty());
+    EXPECT_TRUE(PHGroupsModel::rootFromText(QString(), {})->children().isEmpty());
 }
 
 TEST_F(GroupsFileTest, WritesEmptyGroupsAndMembersInTheFileFormat) {
     writeFile(groupsPath(), "staff: ann stranger bob\n  padded :\nempty:\n");
-    PHGroupsDataSource groups(context.model(), QStringList{"ann", "bob"});
+    PHGroupsModel groups(context.model(), QStringList{"ann", "bob"});
     EXPECT_EQ(groups.list(), (QStringList{"staff", "padded", "empty"}));
     ASSERT_TRUE(groups.writeGroupfile());
     // The stranger is gone; members end with a blank; empty groups keep ": ".
@@ -85,7 +85,7 @@ TEST_F(GroupsFileTest, GeneratedTreesSurviveAWriteAndARead) {
         for (int i = 0; i < 8; ++i)
             users.append(pick(nameCharacters.left(nameCharacters.size() - 2), 1 + i % 6) +
                          QString::number(i));
-        PHGroupsDataSource groups(context.model());
+        PHGroupsModel groups(context.model());
         const int count = std::uniform_int_distribution<int>(0, 12)(random);
         for (int i = 0; i < count; ++i) {
             // Names the name rule lets through: no blanks, no "#" first.
@@ -101,14 +101,14 @@ TEST_F(GroupsFileTest, GeneratedTreesSurviveAWriteAndARead) {
             }
         }
         ASSERT_TRUE(groups.writeGroupfile()) << "round " << round;
-        PHGroupsDataSource reread(context.model(), users);
+        PHGroupsModel reread(context.model(), users);
         ASSERT_EQ(shape(*reread.rootItem()), shape(*groups.rootItem())) << "round " << round;
     }
     EXPECT_TRUE(context.errors.isEmpty());
 }
 
 TEST_F(GroupsFileTest, NewGroupsAreNamedWithTheFirstFreeNumberAndSortedWhenAsked) {
-    PHGroupsDataSource groups(context.model());
+    PHGroupsModel groups(context.model());
     EXPECT_EQ(groups.newGroupName(), QStringLiteral("Group 1"));
     groups.addNewGroup(QStringLiteral("Group 1"));
     groups.addNewGroup(QStringLiteral("group 2")); // taken in any letter case
@@ -116,7 +116,7 @@ TEST_F(GroupsFileTest, NewGroupsAreNamedWithTheFirstFreeNumberAndSortedWhenAsked
     EXPECT_EQ(groups.newGroupName(), QStringLiteral("Group 3"));
     EXPECT_EQ(groups.list(), (QStringList{"Group 1", "group 2", "Group 4"})); // appended, not sorted
 
-    PHGroupsDataSource sorted(context.model());
+    PHGroupsModel sorted(context.model());
     setSetting("Sort Groups", true);
     for (const char *name : {"delta", "Bravo", "alpha", "Charlie", "bravo"})
         sorted.addNewGroup(QString::fromLatin1(name));
@@ -129,7 +129,7 @@ TEST_F(GroupsFileTest, NewGroupsAreNamedWithTheFirstFreeNumberAndSortedWhenAsked
 }
 
 TEST_F(GroupsFileTest, TheGroupBeingRenamedDoesNotTakeItsOwnName) {
-    PHGroupsDataSource groups(context.model());
+    PHGroupsModel groups(context.model());
     const PHUserItem::Ptr staff = groups.addNewGroup(QStringLiteral("Staff"));
     groups.addNewGroup(QStringLiteral("Other"));
     EXPECT_TRUE(groups.containsItem(QStringLiteral("staff")));
@@ -145,7 +145,7 @@ TEST_F(GroupsFileTest, TheGroupBeingRenamedDoesNotTakeItsOwnName) {
 TEST_F(GroupsFileTest, RemovingAUserTakesEveryMembershipAndWritesOnce) {
     writeFile(groupsPath(), "a: ann bob ann\nb: bob\nc: cid\n");
     context.users = {"ann", "bob", "cid"};
-    PHGroupsDataSource groups(context.model(), context.users);
+    PHGroupsModel groups(context.model(), context.users);
     int reloads = 0;
     QObject::connect(&groups, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
 
@@ -159,7 +159,7 @@ TEST_F(GroupsFileTest, RemovingAUserTakesEveryMembershipAndWritesOnce) {
 
 TEST_F(GroupsFileTest, DeletingAGroupOrAMembershipWritesTheFile) {
     writeFile(groupsPath(), "a: ann bob\nb: bob\n");
-    PHGroupsDataSource groups(context.model(), QStringList{"ann", "bob"});
+    PHGroupsModel groups(context.model(), QStringList{"ann", "bob"});
     int reloads = 0;
     QObject::connect(&groups, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
 
@@ -189,7 +189,7 @@ TEST_F(GroupsFileTest, DeletingAGroupOrAMembershipWritesTheFile) {
 TEST_F(GroupsFileTest, ANameThatBreaksTheFileLeavesItWholeAndTheTreeEqualToTheDisk) {
     writeFile(groupsPath(), "staff: ann\n");
     context.users = {"ann"};
-    PHGroupsDataSource groups(context.model(), context.users);
+    PHGroupsModel groups(context.model(), context.users);
     for (const QString &name : {QStringLiteral("caf\u00e9"), QStringLiteral("a:b"),
                                 QStringLiteral("two\nlines"), QStringLiteral(" \t")}) {
         groups.addNewGroup(name);
@@ -197,7 +197,7 @@ TEST_F(GroupsFileTest, ANameThatBreaksTheFileLeavesItWholeAndTheTreeEqualToTheDi
         EXPECT_EQ(readFile(groupsPath()), QByteArray("staff: ann\n"));
         EXPECT_EQ(shape(*groups.rootItem()), QStringList{"[staff]: ann"});
     }
-    EXPECT_EQ(context.errors, QList<qint32>(4, PHGroupsDataSource::kGroupFileWriteError));
+    EXPECT_EQ(context.errors, QList<qint32>(4, PHGroupsModel::kGroupFileWriteError));
     EXPECT_EQ(log.filter(QStringLiteral("could not save the group file ") + groupsPath()).size(), 4);
     EXPECT_EQ(folderEntries(), QStringList{".htgroups"});
 }
@@ -206,13 +206,13 @@ TEST_F(GroupsFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheTreeEqualToTheD
     writeFile(groupsPath(), "staff: ann\n");
     context.users = {"ann"};
     const bool held = whereFolderIsUnwritable([this] {
-        PHGroupsDataSource groups(context.model(), context.users);
+        PHGroupsModel groups(context.model(), context.users);
         groups.addNewGroup(QStringLiteral("extra"));
         EXPECT_FALSE(groups.writeGroupfile());
         EXPECT_EQ(shape(*groups.rootItem()), QStringList{"[staff]: ann"});
         groups.removeUserFromGroups(QStringLiteral("ann"));
         EXPECT_EQ(shape(*groups.rootItem()), QStringList{"[staff]: ann"});
-        EXPECT_EQ(context.errors, QList<qint32>(2, PHGroupsDataSource::kGroupFileWriteError));
+        EXPECT_EQ(context.errors, QList<qint32>(2, PHGroupsModel::kGroupFileWriteError));
         return !::testing::Test::HasFailure();
     });
     EXPECT_TRUE(held);
@@ -223,9 +223,9 @@ TEST_F(GroupsFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheTreeEqualToTheD
 TEST_F(GroupsFileTest, NothingIsWrittenOverWhileTheGroupOrUserFileCouldNotBeRead) {
     ASSERT_TRUE(QDir(root()).mkdir(QStringLiteral(".htgroups")));
     {
-        PHGroupsDataSource groups(context.model(), QStringList{"ann"});
+        PHGroupsModel groups(context.model(), QStringList{"ann"});
         EXPECT_TRUE(groups.loadFailed());
-        EXPECT_EQ(context.errors, QList<qint32>{PHGroupsDataSource::kGroupFileReadError});
+        EXPECT_EQ(context.errors, QList<qint32>{PHGroupsModel::kGroupFileReadError});
         groups.addNewGroup(QStringLiteral("new"));
         EXPECT_FALSE(groups.writeGroupfile());
         EXPECT_TRUE(QFileInfo(groupsPath()).isDir());
@@ -236,19 +236,19 @@ TEST_F(GroupsFileTest, NothingIsWrittenOverWhileTheGroupOrUserFileCouldNotBeRead
     // file is kept as it is until the users read again.
     writeFile(groupsPath(), "staff: ann\n");
     context.errors.clear();
-    PHGroupsDataSource groups(context.model(), QStringList{});
+    PHGroupsModel groups(context.model(), QStringList{});
     groups.setUserFileLoadFailed(true);
     EXPECT_FALSE(groups.writeGroupfile());
     // Leaving reports nothing more: no change was left unsaved.
     EXPECT_FALSE(groups.writeGroupfileUnlessEmptyAndMissing());
     EXPECT_EQ(readFile(groupsPath()), QByteArray("staff: ann\n"));
-    EXPECT_EQ(context.errors, QList<qint32>(1, PHGroupsDataSource::kGroupFileWriteError));
+    EXPECT_EQ(context.errors, QList<qint32>(1, PHGroupsModel::kGroupFileWriteError));
     groups.setUserFileLoadFailed(false);
     EXPECT_TRUE(groups.writeGroupfile());
 }
 
 TEST_F(GroupsFileTest, LeavingWithNoGroupsCreatesNoFile) {
-    PHGroupsDataSource groups(context.model(), QStringList{"ann"});
+    PHGroupsModel groups(context.model(), QStringList{"ann"});
     EXPECT_TRUE(groups.writeGroupfileUnlessEmptyAndMissing());
     EXPECT_FALSE(QFile::exists(groupsPath()));
     groups.addNewGroup(QStringLiteral("g"));
@@ -257,7 +257,7 @@ TEST_F(GroupsFileTest, LeavingWithNoGroupsCreatesNoFile) {
 }
 
 TEST_F(GroupsFileTest, NodesDescribeTheirPlace) {
-    PHGroupsDataSource groups(context.model());
+    PHGroupsModel groups(context.model());
     const PHUserItem::Ptr group = groups.addNewGroup(QStringLiteral("g"));
     groups.addNewGroup(QStringLiteral("h"));
     const PHUserItem::Ptr member = PHUserItem::itemWithValueParentChildren("ann", group, std::nullopt);
@@ -287,13 +287,12 @@ TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesAreNeverFollowed) {
     ASSERT_TRUE(QFile::link(systemUsers, usersPath()));
 
     {
-        PHUsersDataSource users(context.model());
+        PHUsersModel users(context.model());
         EXPECT_TRUE(users.loadFailed());
         EXPECT_TRUE(users.userNames().isEmpty()) << "nothing of the file the link leads to is shown";
-        users.dataArray().append(
-            PHUsersDataSource::userRecord(QStringLiteral("ann"), QStringLiteral("hash")));
+        users.dataArray().append(PHUsersModel::userRecord(QStringLiteral("ann"), QStringLiteral("hash")));
         EXPECT_FALSE(users.writeUserfile());
-        PHGroupsDataSource groups(context.model(), QStringList{"ann"});
+        PHGroupsModel groups(context.model(), QStringList{"ann"});
         groups.addNewGroup(QStringLiteral("extra"));
         EXPECT_FALSE(groups.writeGroupfile());
     }
@@ -301,10 +300,9 @@ TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesAreNeverFollowed) {
     EXPECT_EQ(readFile(systemUsers), QByteArray("root:x:0:0::/root:/bin/bash\n"));
     EXPECT_TRUE(QFileInfo(groupsPath()).isSymLink());
     EXPECT_TRUE(QFileInfo(usersPath()).isSymLink());
-    EXPECT_EQ(
-        context.errors,
-        QList<qint32>({PHUsersDataSource::kUserFileReadError, PHUsersDataSource::kUserFileWriteError,
-                       PHGroupsDataSource::kGroupFileReadError, PHGroupsDataSource::kGroupFileWriteError}));
+    EXPECT_EQ(context.errors,
+              QList<qint32>({PHUsersModel::kUserFileReadError, PHUsersModel::kUserFileWriteError,
+                             PHGroupsModel::kGroupFileReadError, PHGroupsModel::kGroupFileWriteError}));
     EXPECT_EQ(
         log.filter(usersPath() + QStringLiteral(" is a symbolic link; Porthold does not write through links"))
             .size(),
@@ -320,7 +318,7 @@ TEST_F(GroupsFileTest, LinksAtTheUserAndGroupFilesAreNeverFollowed) {
     ASSERT_TRUE(QFile::remove(groupsPath()));
     ASSERT_TRUE(QFile::link(ownGroups, groupsPath()));
     {
-        PHGroupsDataSource groups(context.model(), QStringList{"ann"});
+        PHGroupsModel groups(context.model(), QStringList{"ann"});
         groups.addNewGroup(QStringLiteral("extra"));
         EXPECT_FALSE(groups.writeGroupfile());
     }

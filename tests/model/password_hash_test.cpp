@@ -2,7 +2,7 @@
 // hashes other tools wrote, and checking a password the way the server does.
 
 #include "model/PHPasswordHash.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "users_groups_fixture.h"
 
 #include <QProcess>
@@ -51,14 +51,14 @@ TEST_F(PasswordHashTest, ApachesCheckerAcceptsEverySchemeAndOnlyDesCutsPasswords
     for (const Expected &expected :
          {Expected{Scheme::Bcrypt, QStringLiteral("$2y$05$"), false},
           Expected{Scheme::Sha512, QStringLiteral("$6$"), false}, Expected{Scheme::Des, QString(), true}}) {
-        PHUsersDataSource users(context.model());
+        PHUsersModel users(context.model());
         users.dataArray().clear();
         for (qsizetype i = 0; i < passwords.size(); ++i) {
             const QString hash = PHPasswordHash::hash(passwords.at(i), expected.scheme);
             ASSERT_FALSE(hash.isNull());
             EXPECT_TRUE(hash.startsWith(expected.prefix)) << hash.toStdString();
             EXPECT_EQ(PHPasswordHash::isWeak(hash), expected.scheme == Scheme::Des) << hash.toStdString();
-            users.dataArray().append(PHUsersDataSource::userRecord(QStringLiteral("u%1").arg(i), hash));
+            users.dataArray().append(PHUsersModel::userRecord(QStringLiteral("u%1").arg(i), hash));
         }
         ASSERT_TRUE(users.writeUserfile());
         const QString label = PHPasswordHash::settingValue(expected.scheme);
@@ -98,14 +98,14 @@ TEST_F(PasswordHashTest, HashesMadeTogetherHaveTheirOwnSalts) {
 }
 
 TEST_F(PasswordHashTest, TheSettingChoosesTheSchemeAndAnUnknownValueMeansBcrypt) {
-    PHUserDefaults *settings = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *settings = PHSettingsStore::instance();
     EXPECT_EQ(PHPasswordHash::configuredScheme(), Scheme::Bcrypt);
-    EXPECT_TRUE(PHUsersDataSource::encryptPassword(QStringLiteral("pw")).startsWith(QStringLiteral("$2y$")));
+    EXPECT_TRUE(PHUsersModel::encryptPassword(QStringLiteral("pw")).startsWith(QStringLiteral("$2y$")));
     settings->setObjectForKey(QStringLiteral("DES"), PHPasswordHash::settingKey);
     EXPECT_EQ(PHPasswordHash::configuredScheme(), Scheme::Des);
-    EXPECT_EQ(PHUsersDataSource::encryptPassword(QStringLiteral("pw")).size(), 13);
+    EXPECT_EQ(PHUsersModel::encryptPassword(QStringLiteral("pw")).size(), 13);
     settings->setObjectForKey(QStringLiteral("SHA-512"), PHPasswordHash::settingKey);
-    EXPECT_TRUE(PHUsersDataSource::encryptPassword(QStringLiteral("pw")).startsWith(QStringLiteral("$6$")));
+    EXPECT_TRUE(PHUsersModel::encryptPassword(QStringLiteral("pw")).startsWith(QStringLiteral("$6$")));
     settings->setObjectForKey(QStringLiteral("md4"), PHPasswordHash::settingKey);
     EXPECT_EQ(PHPasswordHash::configuredScheme(), Scheme::Bcrypt);
     settings->setObjectForKey(7, PHPasswordHash::settingKey);

@@ -2,7 +2,7 @@
 // Apache accepts, and never losing the file when a write cannot be made.
 
 #include "model/PHAuthFiles.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "users_groups_fixture.h"
 
 #include <QFileInfo>
@@ -15,7 +15,7 @@
 namespace {
 
 QVariantMap user(const QString &name, const QString &hash) {
-    return PHUsersDataSource::userRecord(name, hash);
+    return PHUsersModel::userRecord(name, hash);
 }
 
 QStringList namesIn(const QVariantList &records) {
@@ -48,7 +48,7 @@ TEST_F(UsersFileTest, ReadsRecordsTheWayTheScannerTakesThem) {
     // record but is no part of the hash), leading blanks before a name dropped
     // but kept before a hash, trailing blanks kept in a name, and a CRLF line
     // trimmed of its "\r".
-    const QVariantList records = PHUsersDataSource::recordsFromText(
+    const QVariantList records = PHUsersModel::recordsFromText(
         QStringLiteral("alice:abCDefGHijKL.\n\n  \n  bob:  $apr1$x:y$z\ncarol :hash\r\ndave:last"));
     EXPECT_EQ(records, (QVariantList{user("alice", "abCDefGHijKL."), user("bob", "  $apr1$x:y$z"),
                                      user("carol ", "hash"), user("dave", "last")}));
@@ -56,7 +56,7 @@ TEST_F(UsersFileTest, ReadsRecordsTheWayTheScannerTakesThem) {
 
 TEST_F(UsersFileTest, DropsThePlaceholderUserInAnyCaseAndRemovesItAtTheNextWrite) {
     writeFile(usersPath(), "Portholded:xx\nann:h1\nPORTHOLDED:yy\nportholded:zz\nportholded2:ok\n");
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"ann", "portholded2"}));
     ASSERT_TRUE(users.writeUserfile());
     EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\nportholded2:ok\n"));
@@ -66,15 +66,15 @@ TEST_F(UsersFileTest, SkipsMalformedLinesAndKeepsTheWellFormedOnesAroundThem) {
     // No colon, a colon first (also after blanks), a colon right before the
     // line feed (an empty hash, not the next line), and a last name with a
     // colon and nothing after it.
-    const QVariantList records = PHUsersDataSource::recordsFromText(
+    const QVariantList records = PHUsersModel::recordsFromText(
         QStringLiteral("first:h1\nno colon here\n:orphan\n   :orphan2\nempty:\nnext:h2\nlast:"));
     EXPECT_EQ(records,
               (QVariantList{user("first", "h1"), user("empty", ""), user("next", "h2"), user("last", "")}));
-    EXPECT_TRUE(PHUsersDataSource::recordsFromText(QStringLiteral(":::\n\n:\n \t \r\n")).isEmpty());
+    EXPECT_TRUE(PHUsersModel::recordsFromText(QStringLiteral(":::\n\n:\n \t \r\n")).isEmpty());
 }
 
 TEST_F(UsersFileTest, AMissingFileIsAnEmptyListAndAnEmptyListWritesAnEmptyFile) {
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     EXPECT_TRUE(users.dataArray().isEmpty());
     EXPECT_FALSE(users.loadFailed());
     // Leaving the panel with nothing to say creates nothing.
@@ -82,7 +82,7 @@ TEST_F(UsersFileTest, AMissingFileIsAnEmptyListAndAnEmptyListWritesAnEmptyFile) 
     EXPECT_FALSE(QFile::exists(usersPath()));
 
     writeFile(usersPath(), "gone:h\n");
-    PHUsersDataSource reread(context.model());
+    PHUsersModel reread(context.model());
     ASSERT_EQ(reread.dataArray().size(), 1);
     ASSERT_TRUE(reread.deleteUser(QStringLiteral("gone")));
     EXPECT_EQ(readFile(usersPath()), QByteArray());
@@ -113,10 +113,10 @@ TEST_F(UsersFileTest, GeneratedListsSurviveAWriteAndARead) {
                 name.replace(0, 1, QLatin1Char('x'));
             records.append(user(name, hash));
         }
-        PHUsersDataSource users(context.model());
+        PHUsersModel users(context.model());
         users.setDataArray(records);
         ASSERT_TRUE(users.writeUserfile()) << "round " << round;
-        PHUsersDataSource reread(context.model());
+        PHUsersModel reread(context.model());
         ASSERT_EQ(reread.dataArray(), records) << "round " << round;
     }
     EXPECT_TRUE(context.errors.isEmpty());
@@ -131,7 +131,7 @@ TEST_F(UsersFileTest, FilesWrittenByApachesToolReadWithoutLossAndWriteBackUnchan
     ASSERT_EQ(QProcess::execute(QStringLiteral("htpasswd"), {"-bm", path, "md5", "pw3"}), 0);
     const QByteArray before = readFile(path);
 
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"crypted", "blowfish", "md5"}));
     ASSERT_TRUE(users.writeUserfile());
     EXPECT_EQ(readFile(path), before);
@@ -141,13 +141,13 @@ TEST_F(UsersFileTest, FilesWrittenByApachesToolReadWithoutLossAndWriteBackUnchan
 
 TEST_F(UsersFileTest, RefusesPasswordsThatCannotBeHashedWhole) {
     EXPECT_TRUE(
-        PHUsersDataSource::encryptPassword(QStringLiteral("ab") + QChar(0) + QStringLiteral("cd")).isNull());
-    EXPECT_FALSE(PHUsersDataSource::encryptPassword(QString()).isNull()); // an empty password is a password
+        PHUsersModel::encryptPassword(QStringLiteral("ab") + QChar(0) + QStringLiteral("cd")).isNull());
+    EXPECT_FALSE(PHUsersModel::encryptPassword(QString()).isNull()); // an empty password is a password
 }
 
 TEST_F(UsersFileTest, NamesAreTakenIgnoringCaseAndReservedNamesAreAlwaysTaken) {
     writeFile(usersPath(), "Alice:h\n");
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     EXPECT_TRUE(users.containsItem(QStringLiteral("alice")));
     EXPECT_TRUE(users.containsItem(QStringLiteral("ALICE")));
     EXPECT_TRUE(users.containsItem(QString()));
@@ -159,15 +159,15 @@ TEST_F(UsersFileTest, NamesAreTakenIgnoringCaseAndReservedNamesAreAlwaysTaken) {
 
 TEST_F(UsersFileTest, DeletingAUserSavesTheFileAndTellsThePanelUnlessReplacing) {
     writeFile(usersPath(), "ann:h1\nbob:h2\ncid:h3\n");
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     context.follow(users);
     int reloads = 0;
     QObject::connect(&users, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
 
-    EXPECT_FALSE(users.deleteUser(PHUsersDataSource::anyUserDisplayName));
+    EXPECT_FALSE(users.deleteUser(PHUsersModel::anyUserDisplayName));
     EXPECT_FALSE(users.deleteUser(QStringLiteral("nobody")));
-    EXPECT_FALSE(users.removeRecord(3, PHUsersDataSource::Removal::Deleted));
-    EXPECT_FALSE(users.removeRecord(-1, PHUsersDataSource::Removal::Deleted));
+    EXPECT_FALSE(users.removeRecord(3, PHUsersModel::Removal::Deleted));
+    EXPECT_FALSE(users.removeRecord(-1, PHUsersModel::Removal::Deleted));
     EXPECT_EQ(reloads, 0);
 
     EXPECT_TRUE(users.deleteUser(QStringLiteral("bob")));
@@ -176,14 +176,14 @@ TEST_F(UsersFileTest, DeletingAUserSavesTheFileAndTellsThePanelUnlessReplacing) 
 
     // A password change: the new record is already there; groups stay.
     users.dataArray().append(user("ann", "newhash"));
-    EXPECT_TRUE(users.removeRecord(0, PHUsersDataSource::Removal::Replaced));
+    EXPECT_TRUE(users.removeRecord(0, PHUsersModel::Removal::Replaced));
     EXPECT_EQ(readFile(usersPath()), QByteArray("cid:h3\nann:newhash\n"));
     EXPECT_EQ(context.deletedUsers, QStringList{"bob"});
     EXPECT_EQ(reloads, 2);
 }
 
 TEST_F(UsersFileTest, SortsByNameWithAndWithoutCaseSensitivity) {
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     users.setDataArray(
         {user("bob", "1"), user("Carol", "2"), user("alice", "3"), user("Bob", "4"), user("al", "5")});
     users.sortByUsername();
@@ -193,15 +193,15 @@ TEST_F(UsersFileTest, SortsByNameWithAndWithoutCaseSensitivity) {
     setSetting("Case Sensitive Compare", true);
     users.sortByUsername();
     EXPECT_EQ(namesIn(users.dataArray()), (QStringList{"Bob", "Carol", "al", "alice", "bob"}));
-    EXPECT_LT(PHUsersDataSource::compareOnUsername(user("B", ""), user("a", "")), 0);
+    EXPECT_LT(PHUsersModel::compareOnUsername(user("B", ""), user("a", "")), 0);
     setSetting("Case Sensitive Compare", false);
-    EXPECT_GT(PHUsersDataSource::compareOnUsername(user("B", ""), user("a", "")), 0);
-    EXPECT_EQ(PHUsersDataSource::compareOnUsername(user("ann", ""), user("ANN", "")), 0);
+    EXPECT_GT(PHUsersModel::compareOnUsername(user("B", ""), user("a", "")), 0);
+    EXPECT_EQ(PHUsersModel::compareOnUsername(user("ann", ""), user("ANN", "")), 0);
 }
 
 TEST_F(UsersFileTest, ANameThatIsNotAsciiLeavesTheFileWholeAndTheListEqualToTheDisk) {
     writeFile(usersPath(), "ann:h1\n");
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     int reloads = 0;
     QObject::connect(&users, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
     for (const QVariantMap &broken : {user(QStringLiteral("j\u00f6rg"), "h2"), user("a:b", "h2"),
@@ -211,7 +211,7 @@ TEST_F(UsersFileTest, ANameThatIsNotAsciiLeavesTheFileWholeAndTheListEqualToTheD
         EXPECT_EQ(readFile(usersPath()), QByteArray("ann:h1\n"));
         EXPECT_EQ(users.dataArray(), QVariantList{user("ann", "h1")});
     }
-    EXPECT_EQ(context.errors, QList<qint32>(4, PHUsersDataSource::kUserFileWriteError));
+    EXPECT_EQ(context.errors, QList<qint32>(4, PHUsersModel::kUserFileWriteError));
     EXPECT_EQ(reloads, 4);
     EXPECT_TRUE(log.filter(QStringLiteral("could not save the user file ") + usersPath()).size() == 4)
         << log.join('\n').toStdString();
@@ -221,7 +221,7 @@ TEST_F(UsersFileTest, ANameThatIsNotAsciiLeavesTheFileWholeAndTheListEqualToTheD
 TEST_F(UsersFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheListEqualToTheDisk) {
     writeFile(usersPath(), "ann:h1\n");
     const bool held = whereFolderIsUnwritable([this] {
-        PHUsersDataSource users(context.model());
+        PHUsersModel users(context.model());
         context.follow(users);
         users.dataArray().append(user("bob", "h2"));
         EXPECT_FALSE(users.writeUserfile());
@@ -230,7 +230,7 @@ TEST_F(UsersFileTest, AnUnwritableFolderLeavesTheFileWholeAndTheListEqualToTheDi
         EXPECT_FALSE(users.deleteUser(QStringLiteral("ann")));
         EXPECT_EQ(users.dataArray(), QVariantList{user("ann", "h1")});
         EXPECT_TRUE(context.deletedUsers.isEmpty());
-        EXPECT_EQ(context.errors, QList<qint32>(2, PHUsersDataSource::kUserFileWriteError));
+        EXPECT_EQ(context.errors, QList<qint32>(2, PHUsersModel::kUserFileWriteError));
         EXPECT_FALSE(log.filter(QStringLiteral("could not save the user file")).isEmpty());
         return !::testing::Test::HasFailure();
     });
@@ -243,10 +243,10 @@ TEST_F(UsersFileTest, AFileThatCannotBeReadIsReportedAndNeverWrittenOver) {
     // A folder where the file should be cannot be read as text as root or not.
     ASSERT_TRUE(QDir(root()).mkdir(QStringLiteral(".htusers")));
     {
-        PHUsersDataSource users(context.model());
+        PHUsersModel users(context.model());
         EXPECT_TRUE(users.loadFailed());
         EXPECT_TRUE(users.dataArray().isEmpty());
-        EXPECT_EQ(context.errors, QList<qint32>{PHUsersDataSource::kUserFileReadError});
+        EXPECT_EQ(context.errors, QList<qint32>{PHUsersModel::kUserFileReadError});
         EXPECT_FALSE(log.filter(QStringLiteral("could not read the user file")).isEmpty());
         users.dataArray().append(user("new", "h"));
         EXPECT_FALSE(users.writeUserfile());
@@ -257,7 +257,7 @@ TEST_F(UsersFileTest, AFileThatCannotBeReadIsReportedAndNeverWrittenOver) {
     // reads again, writing resumes.
     ASSERT_TRUE(QDir(root()).rmdir(QStringLiteral(".htusers")));
     writeFile(usersPath(), QByteArray("\xff\xfe\x00\xd8", 4));
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     EXPECT_TRUE(users.loadFailed());
     EXPECT_FALSE(users.writeUserfile());
     EXPECT_EQ(readFile(usersPath()), QByteArray("\xff\xfe\x00\xd8", 4));
@@ -277,7 +277,7 @@ TEST_F(UsersFileTest, ReadsTheFileWithItsEncodingDetected) {
         utf16.append('\0');
     }
     writeFile(usersPath(), utf16);
-    PHUsersDataSource users(context.model());
+    PHUsersModel users(context.model());
     EXPECT_EQ(users.dataArray(), (QVariantList{user("ann", "h1"), user("bob", "h2")}));
 
     // The file with the "New File Extension" appended, read on request only.
@@ -311,7 +311,7 @@ TEST_F(UsersFileTest, OnePassPasswordChangeKeepsEveryByteButTheHash) {
         ASSERT_EQ(stream.state(), PHUserFileStream::State::Plain);
         EXPECT_TRUE(stream.hasUser()) << name.toStdString();
         // The hash of the record the records' way finds first.
-        const QVariantList records = PHUsersDataSource::recordsFromText(QString::fromLatin1(file));
+        const QVariantList records = PHUsersModel::recordsFromText(QString::fromLatin1(file));
         const auto first = std::find_if(records.cbegin(), records.cend(), [&](const QVariant &record) {
             return record.toMap().value(QStringLiteral("user")).toString() == name;
         });
@@ -362,7 +362,7 @@ TEST_F(UsersFileTest, OnePassPasswordChangeKeepsEveryByteButTheHash) {
         ASSERT_TRUE(stream.setPassword(QStringLiteral("NEWHASH"), true, &why)) << why.toStdString();
         const QByteArray written = readFile(path);
         EXPECT_TRUE(written.startsWith(ending)) << ending.toStdString();
-        EXPECT_EQ(namesIn(PHUsersDataSource::recordsFromText(QString::fromLatin1(written))),
+        EXPECT_EQ(namesIn(PHUsersModel::recordsFromText(QString::fromLatin1(written))),
                   ending.isEmpty() ? QStringList{"new"} : (QStringList{"a", "new"}))
             << ending.toStdString();
         EXPECT_TRUE(written.endsWith("new:NEWHASH\n")) << ending.toStdString();

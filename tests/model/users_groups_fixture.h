@@ -1,8 +1,8 @@
 #pragma once
 
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/Log.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,9 +22,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_config.isValid() && m_root.isValid());
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
-        PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(
-            QStringLiteral("com.quillmere.porthold.tests"));
+        PHSettingsStore::resetInstanceForTesting();
+        PHSettingsStore::instance()->setApplicationIdentifier(QStringLiteral("com.quillmere.porthold.tests"));
         context.webRoot = m_root.path();
         Log::setCapture(&log);
     }
@@ -51,7 +50,7 @@ protected:
         return QDir(root()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
     static void setSetting(const char *key, bool value) {
-        PHUserDefaults::standardUserDefaults()->setBoolForKey(value, QString::fromLatin1(key));
+        PHSettingsStore::instance()->setBoolForKey(value, QString::fromLatin1(key));
     }
 
     /// Runs `check` where the web folder cannot be written: as a plain user the
@@ -77,7 +76,7 @@ protected:
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-    TestPanelContext context;
+    TestModelContext context;
     QStringList log;
 
 private:

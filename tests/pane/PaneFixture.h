@@ -9,7 +9,7 @@
 #include "model/PHFSItem.h"
 #include "pane/PortholdPref.h"
 #include "platform/PHAlertSheet.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
 
@@ -74,7 +74,7 @@ protected:
         paneApplication();
         ASSERT_TRUE(m_temp.isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_temp.filePath("config")));
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        PHSettingsStore::resetInstanceForTesting();
         m_bundle = makeBundle(m_temp.path());
         web = m_temp.filePath("web");
         QDir().mkpath(web + "/open/inner");
@@ -99,12 +99,12 @@ protected:
         EXPECT_EQ(ModelTester::failures(), QStringList()) << "the views' models broke a rule";
         ModelTester::clear();
         PHAlertSheet::setAnswerer({});
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        PHSettingsStore::resetInstanceForTesting();
     }
 
     /// Settings written before the panel starts, under the bundle's identifier.
     void preset(const QString &key, const QVariant &value) {
-        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        PHSettingsStore *defaults = PHSettingsStore::instance();
         defaults->setApplicationIdentifier(QStringLiteral("com.quillmere.porthold.test"));
         defaults->setObjectForKey(value, key);
     }

@@ -6,9 +6,9 @@
 #include "PaneFixture.h"
 
 #include "core/Log.h"
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 #include "model/PHUserItem.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "pane/PHGroupFileModule.h"
 
 #include <QAbstractButton>
@@ -42,7 +42,7 @@ protected:
     void writeUsers(const QStringList &names) {
         QString text;
         for (const QString &name : names)
-            text += name + ':' + PHUsersDataSource::encryptPassword("pw-" + name) + '\n';
+            text += name + ':' + PHUsersModel::encryptPassword("pw-" + name) + '\n';
         writeFile(usersFile(), text);
     }
     void writeGroups(const QString &text) { writeFile(groupsFile(), text); }

@@ -56,7 +56,7 @@ TEST_F(FrontEndsRulesTest, GroupEditorAndPortholdctlRefuseAlike) {
     writeUsers({"alice"});
     writeGroups("staff: alice\n");
     start();
-    PHGroupsDataSource *groups = pref->groups();
+    PHGroupsModel *groups = pref->groups();
     const std::vector<QString> names = {
         "#staff",                         // a comment in the group file
         "o'band",                         // apostrophes

@@ -196,14 +196,14 @@ TEST_F(PaneGuard, RootSwitchWaitsWithThePopUpOnTheOldRoot) {
     pref->folders()->webRoot()->choose(popup->currentIndex());
     settle();
     EXPECT_EQ(popup->currentIndex(), 2) << "the pop-up goes back to the old root";
-    EXPECT_EQ(PHUserDefaults::standardUserDefaults()->integerForKey("Porthold Protected Folder"), 2);
+    EXPECT_EQ(PHSettingsStore::instance()->integerForKey("Porthold Protected Folder"), 2);
     EXPECT_EQ(pref->files()->rootPath(), web);
 
     answers = {PHAlertSheet::Alternate};
     popup->setCurrentIndex(1);
     pref->folders()->webRoot()->choose(popup->currentIndex());
     settle();
-    EXPECT_EQ(PHUserDefaults::standardUserDefaults()->integerForKey("Porthold Protected Folder"), 1);
+    EXPECT_EQ(PHSettingsStore::instance()->integerForKey("Porthold Protected Folder"), 1);
     EXPECT_EQ(pref->files()->rootPath(), pref->location(PHWebRoot::Root));
     EXPECT_EQ(pref->selectedItem(), nullptr) << "nothing of the old tree stays selected";
     (void)other;

@@ -123,7 +123,7 @@ TEST_F(PaneKeyboard, RefusedAddressesSayWhy) {
     // Addresses are kept in lower case, as host names are.
     EXPECT_EQ(pref->messageLine()->text(), "all is a reserved word, not an address");
     EXPECT_EQ(pref->messageLine()->meaning(), PHThemeColors::Meaning::Negative);
-    EXPECT_FALSE(PHUserDefaults::standardUserDefaults()
+    EXPECT_FALSE(PHSettingsStore::instance()
                      ->arrayForKey("Address Array")
                      .value_or(QVariantList())
                      .contains(QVariant("ALL")))

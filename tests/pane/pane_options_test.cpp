@@ -30,7 +30,7 @@ class PaneOptions : public PaneFixture {};
 TEST_F(PaneOptions, FreshSettingsYieldExactlyTheRegisteredDefaults) {
     paneApplication();
     PortholdPref::initialize("com.quillmere.porthold.fresh");
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     const QVariantMap expected{{"Address Array", QVariantList{"127.0.0.1"}},
                                {"Check for Updates", true},
                                {"Should Discover Addresses", true},
@@ -74,7 +74,7 @@ TEST_F(PaneOptions, FreshSettingsYieldExactlyTheRegisteredDefaults) {
     }
     EXPECT_EQ(defaults->doubleForKey("Last Version Check"), 0.0);
     EXPECT_FALSE(defaults->objectForKey("Custom Web Dir").isValid());
-    EXPECT_FALSE(QFile::exists(PHUserDefaults::storagePath("com.quillmere.porthold.fresh")))
+    EXPECT_FALSE(QFile::exists(PHSettingsStore::storagePath("com.quillmere.porthold.fresh")))
         << "registering writes nothing";
 }
 
@@ -139,7 +139,7 @@ TEST_F(PaneOptions, TheDividerLimitsTheTextCellFontAndAnyErrorCode) {
 TEST_F(PaneOptions, OptionsFollowTheirCheckBoxesAndThePopUpIsClamped) {
     preset("Sort Users", true);
     start();
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     EXPECT_TRUE(child<QCheckBox>("userSortCheck")->isChecked());
     EXPECT_TRUE(child<QCheckBox>("accessFileDeleteCheck")->isChecked());
 
@@ -165,7 +165,7 @@ TEST_F(PaneOptions, OptionsFollowTheirCheckBoxesAndThePopUpIsClamped) {
 TEST_F(PaneOptions, CustomRootsAddAndRemoveTheirItems) {
     start(false);
     auto *popup = child<QComboBox>("webDirFolder");
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     EXPECT_EQ(popup->count(), 2);
 
     // Allowed with no folder yet: only the separator and the custom entry.
@@ -205,7 +205,7 @@ TEST_F(PaneOptions, CustomRootsAddAndRemoveTheirItems) {
 TEST_F(PaneOptions, ARefusedOrVanishedChoiceKeepsThePreviousRoot) {
     start(false);
     auto *popup = child<QComboBox>("webDirFolder");
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     child<QCheckBox>("customDirCheck")->click();
     ASSERT_EQ(popup->count(), 4);
     const QString before = pref->files()->rootPath();
@@ -235,7 +235,7 @@ TEST_F(PaneOptions, ARefusedOrVanishedChoiceKeepsThePreviousRoot) {
 
 TEST_F(PaneOptions, PathsAndWebAddresses) {
     start();
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setObjectForKey("/Volumes/Web", "Web Dir");
     EXPECT_EQ(pref->serverLocation(PHWebRoot::UserFile), "/Volumes/Web/.htusers");
     defaults->setIntegerForKey(1, "stripVolumesFromPortholdFolder");

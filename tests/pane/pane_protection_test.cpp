@@ -6,7 +6,7 @@
 #include "common/ApacheHarness.h"
 #include "common/ViewItems.h"
 #include "model/PHPasswordHash.h"
-#include "views/PHAddressDataSource.h"
+#include "views/PHAddressModel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -25,7 +25,7 @@ protected:
     QStringList storedAddresses() const {
         QStringList list;
         for (const QVariant &value :
-             PHUserDefaults::standardUserDefaults()->arrayForKey("Address Array").value_or(QVariantList()))
+             PHSettingsStore::instance()->arrayForKey("Address Array").value_or(QVariantList()))
             list << value.toString();
         return list;
     }
@@ -265,7 +265,7 @@ TEST_F(PaneProtection, ThisComputerIsNamedAndAWarningSaysWhenTheRulesRefuseIt) {
     // edits the address itself.
     QAbstractItemModel *model = addressTable()->model();
     const QModelIndex address = model->index(0, addressTable()->columnForIdentifier("address"));
-    EXPECT_EQ(address.data(Qt::DisplayRole).toString(), PHAddressDataSource::thisComputerTitle);
+    EXPECT_EQ(address.data(Qt::DisplayRole).toString(), PHAddressModel::thisComputerTitle);
     EXPECT_EQ(address.data(Qt::EditRole).toString(), "127.0.0.1");
     EXPECT_TRUE(address.data(Qt::ToolTipRole).toString().contains("::1"));
 

@@ -36,7 +36,7 @@ TEST_F(PaneServerOptions, FreshStartFindsDebiansApacheAndDetectRestoresIt) {
     if (!QFileInfo("/usr/sbin/apache2").isExecutable() || !QFileInfo::exists("/etc/apache2/apache2.conf"))
         GTEST_SKIP() << "Debian's apache2 is not installed";
     startManaging();
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     EXPECT_EQ(defaults->stringForKey("ApacheBinaryLocation"), "/usr/sbin/apache2");
     EXPECT_EQ(defaults->stringForKey("Apache Conf Directory"), "/etc/apache2/");
     EXPECT_EQ(defaults->stringForKey("Apache Log Directory"), "/var/log/apache2/");

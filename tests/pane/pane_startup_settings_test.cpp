@@ -28,17 +28,17 @@ TEST_F(PaneStartupSettingsTest, AStartWithTheSettingsAlreadyStoredWritesNothing)
     start();
     pref.reset();
     window.reset();
-    const QString path = PHUserDefaults::storagePath(QStringLiteral("com.quillmere.porthold.test"));
+    const QString path = PHSettingsStore::storagePath(QStringLiteral("com.quillmere.porthold.test"));
     const FileVersion before = versionOf(path);
     ASSERT_NE(before.inode, ino_t(0));
 
     // A new start, as a new process would make it, over the same settings.
-    PHUserDefaults::resetStandardUserDefaultsForTesting();
+    PHSettingsStore::resetInstanceForTesting();
     start();
     EXPECT_EQ(versionOf(path), before) << "the settings file was written at start-up";
     // What was stored is what the panel shows and keeps.
-    PHUserDefaults::resetStandardUserDefaultsForTesting();
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore::resetInstanceForTesting();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setApplicationIdentifier(QStringLiteral("com.quillmere.porthold.test"));
     EXPECT_EQ(defaults->arrayForKey("Address Array").value_or(QVariantList()),
               (QVariantList{"10.0.0.1", "lan.example", "192.168.1.0/24"}));

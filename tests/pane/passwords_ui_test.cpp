@@ -66,9 +66,8 @@ TEST_F(PasswordsUi, TheOptionsMenuChoosesTheHashAndTheSheetWarnsWhereDesCutsShor
     menu->setFocus();
     QTest::keyClick(menu, Qt::Key_End); // the keyboard picks DES
     settle();
-    EXPECT_EQ(
-        PHUserDefaults::standardUserDefaults()->stringForKey(PHPasswordHash::settingKey).value_or(QString()),
-        "DES");
+    EXPECT_EQ(PHSettingsStore::instance()->stringForKey(PHPasswordHash::settingKey).value_or(QString()),
+              "DES");
 
     button("userAddButton")->click();
     settle();
@@ -98,7 +97,7 @@ TEST_F(PasswordsUi, TheOptionsMenuChoosesTheHashAndTheSheetWarnsWhereDesCutsShor
 TEST_F(PasswordsUi, NamesTheServerWouldMisreadAreRefusedInTheSheetAndTheGroupEditor) {
     writeUsers({"known"});
     start();
-    PHGroupsDataSource *groups = pref->groups();
+    PHGroupsModel *groups = pref->groups();
     for (const name_cases::Case &c : name_cases::cases()) {
         const QString name = QString::fromUtf8(c.name.c_str());
         const QString reason = QString::fromStdString(c.reason);

@@ -19,7 +19,7 @@ protected:
         QString info = readFile(bundle);
         info.replace("com.quillmere.porthold.test", PHSettings::defaultIdentifier);
         writeFile(bundle, info);
-        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        PHSettingsStore *defaults = PHSettingsStore::instance();
         defaults->setApplicationIdentifier(PHSettings::defaultIdentifier);
         defaults->setBoolForKey(true, PHSettings::Key::AllowCustomWebDir);
         defaults->setIntegerForKey(2, PHSettings::Key::ProtectedFolder);
@@ -38,7 +38,7 @@ protected:
     }
 
     QVariantMap storedSettings() const {
-        return PHPropertyList::readFile(PHUserDefaults::storagePath(PHSettings::defaultIdentifier)).toMap();
+        return PHPropertyList::readFile(PHSettingsStore::storagePath(PHSettings::defaultIdentifier)).toMap();
     }
 };
 
@@ -124,7 +124,7 @@ TEST_F(SharedStateTest, AnAccessFileEditedOnDiskShowsInTheOutline) {
 
     ASSERT_EQ(ctl({"mode", "lan", "address"}).exitCode, 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return lan->modeIndex() == 2; }, 3000));
-    EXPECT_EQ(PHFSDataSource::modeIndexForItem(lan), 2);
+    EXPECT_EQ(PHFolderModel::modeIndexForItem(lan), 2);
     // The selected folder's editor shows the new text.
     EXPECT_EQ(child<QPlainTextEdit>("customViewText")->toPlainText(), readFile(web + "/lan/.htaccess"));
 }

@@ -2,7 +2,7 @@
 
 #include "core/PHException.h"
 #include "platform/PHMessageLine.h"
-#include "update/PHSUController.h"
+#include "update/PHUpdateController.h"
 #include "update/UpdateTestSupport.h"
 
 #include <QCheckBox>
@@ -62,9 +62,8 @@ TEST(LastCheckLine, NamesTheDayAndTheTime) {
 class UpdateDisplay : public ::testing::Test {
 protected:
     void SetUp() override {
-        PHUserDefaults::standardUserDefaults()->registerDefaults(
-            {{QStringLiteral("Check for Updates"), true}});
-        PHUserDefaults::standardUserDefaults()->setBoolForKey(true, QStringLiteral("Check for Updates"));
+        PHSettingsStore::instance()->registerDefaults({{QStringLiteral("Check for Updates"), true}});
+        PHSettingsStore::instance()->setBoolForKey(true, QStringLiteral("Check for Updates"));
         widgets.versionCheckButton = &button;
         widgets.versionCheckProgress = &spinner;
         widgets.launchVersionCheck = &launchCheck;
@@ -84,19 +83,17 @@ protected:
     }
     void TearDown() override {
         display.reset();
-        ASSERT_TRUE(QTest::qWaitFor([] { return PHSUController::runningWorkers() == 0; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([] { return PHUpdateController::runningWorkers() == 0; }, 5000));
     }
     /// Loads the controller and points it at the test server.
-    PHSUController *prepared() {
+    PHUpdateController *prepared() {
         display->prepSWU();
-        PHSUController *controller = display->SWUController();
+        PHUpdateController *controller = display->SWUController();
         EXPECT_TRUE(controller->setUpdateServer(QString::fromLatin1(server.hostPort())));
         return controller;
     }
     QString storedLastCheck() const {
-        return PHUserDefaults::standardUserDefaults()
-            ->objectForKey(QStringLiteral("Last Version Check"))
-            .toString();
+        return PHSettingsStore::instance()->objectForKey(QStringLiteral("Last Version Check")).toString();
     }
 
     UpdateTestScope scope;
@@ -115,7 +112,7 @@ TEST_F(UpdateDisplay, TheFirstSelectionChecksAndTheControlsFollow) {
     server.setReply(
         "/PHSVersions.php",
         {signedReply(versionReply(QStringLiteral("1.2"), QStringLiteral("hello"))).bytes, 0, 0, 150});
-    PHSUController *controller = prepared();
+    PHUpdateController *controller = prepared();
     EXPECT_FALSE(spinner.isVisible());
 
     display->didSelect();
@@ -126,8 +123,7 @@ TEST_F(UpdateDisplay, TheFirstSelectionChecksAndTheControlsFollow) {
     EXPECT_FALSE(spinner.isVisible());
     EXPECT_TRUE(lastCheck.text().startsWith(QStringLiteral("Last Check: Today at ")))
         << lastCheck.text().toStdString();
-    EXPECT_NE(PHUserDefaults::standardUserDefaults()->doubleForKey(QStringLiteral("Last Version Check")),
-              0.0);
+    EXPECT_NE(PHSettingsStore::instance()->doubleForKey(QStringLiteral("Last Version Check")), 0.0);
     // A check started by the panel ends like one the user asked for.
     ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
     EXPECT_EQ(PHAlertSheet::recorded().first().title, QStringLiteral("Up to Date"));
@@ -144,7 +140,7 @@ TEST_F(UpdateDisplay, TheFirstSelectionChecksAndTheControlsFollow) {
 }
 
 TEST_F(UpdateDisplay, AStartWithoutNetworkFailsQuietlyAndCheckNowSaysWhy) {
-    PHSUController *controller = prepared();
+    PHUpdateController *controller = prepared();
     ASSERT_TRUE(controller->setUpdateServer(QStringLiteral("porthold-test.invalid")));
     display->didSelect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isChecking(); }, 10000));
@@ -167,14 +163,14 @@ TEST_F(UpdateDisplay, AStartWithoutNetworkFailsQuietlyAndCheckNowSaysWhy) {
 TEST_F(UpdateDisplay, NoCheckAtLaunchWhenTurnedOffAndTheBoxWritesTheSetting) {
     launchCheck.click(); // on
     launchCheck.click(); // off
-    EXPECT_FALSE(PHUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("Check for Updates")));
+    EXPECT_FALSE(PHSettingsStore::instance()->boolForKey(QStringLiteral("Check for Updates")));
     prepared();
     display->didSelect();
     QTest::qWait(50);
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_EQ(button.text(), QStringLiteral("Check Now"));
     // The first selection is used up even though it did not check.
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(true, QStringLiteral("Check for Updates"));
+    PHSettingsStore::instance()->setBoolForKey(true, QStringLiteral("Check for Updates"));
     display->didSelect();
     QTest::qWait(50);
     EXPECT_TRUE(server.requests().isEmpty());
@@ -182,7 +178,7 @@ TEST_F(UpdateDisplay, NoCheckAtLaunchWhenTurnedOffAndTheBoxWritesTheSetting) {
 
 TEST_F(UpdateDisplay, TheCancelButtonStopsTheRunningCheck) {
     server.setReply("/PHSVersions.php", {signedReply(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 5000});
-    PHSUController *controller = prepared();
+    PHUpdateController *controller = prepared();
     QTest::mouseClick(&button, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.requests().isEmpty(); }, 5000));
     EXPECT_EQ(button.text(), QStringLiteral("Cancel"));
@@ -191,7 +187,7 @@ TEST_F(UpdateDisplay, TheCancelButtonStopsTheRunningCheck) {
     EXPECT_FALSE(controller->isChecking());
     EXPECT_FALSE(spinner.isVisible());
     EXPECT_TRUE(PHAlertSheet::recorded().isEmpty());
-    EXPECT_FALSE(controller->suSheet()->isVisible());
+    EXPECT_FALSE(controller->updateSheet()->isVisible());
 }
 
 TEST_F(UpdateDisplay, OnlyTheControllersNotificationsCount) {
@@ -226,12 +222,12 @@ TEST_F(UpdateDisplay, AMissingLayoutIsReportedAndStartsNothing) {
         EXPECT_EQ(button.text(), QStringLiteral("Check Now"));
     }
     QTest::qWait(50);
-    EXPECT_EQ(PHSUController::runningWorkers(), 0);
+    EXPECT_EQ(PHUpdateController::runningWorkers(), 0);
 }
 
 TEST_F(UpdateDisplay, OnlyTheFirstSelectionInTheProcessChecks) {
     server.setReply("/PHSVersions.php", {signedReply(versionReply(QStringLiteral("1.2"))).bytes, 0, 0, 0});
-    PHSUController *controller = prepared();
+    PHUpdateController *controller = prepared();
     display->didSelect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isChecking(); }, 5000));
     ASSERT_EQ(server.requests().size(), 1);
@@ -252,11 +248,10 @@ TEST_F(UpdateDisplay, TheLastCheckIsShownAndStoredOnce) {
     const double seconds = referenceSeconds(QDate(2024, 6, 15), QTime(8, 0));
     display->setSecondsSinceCheck(seconds);
     EXPECT_EQ(lastCheck.text(), QStringLiteral("Last Check: Today at 8:00 AM"));
-    EXPECT_EQ(PHUserDefaults::standardUserDefaults()->doubleForKey(QStringLiteral("Last Version Check")),
-              seconds);
+    EXPECT_EQ(PHSettingsStore::instance()->doubleForKey(QStringLiteral("Last Version Check")), seconds);
 
     // The same value again leaves the settings file alone.
-    const QString file = PHUserDefaults::storagePath(QStringLiteral("com.quillmere.porthold"));
+    const QString file = PHSettingsStore::storagePath(QStringLiteral("com.quillmere.porthold"));
     ASSERT_TRUE(QFile::exists(file));
     ASSERT_TRUE(QFile::remove(file));
     display->setSecondsSinceCheck(seconds);

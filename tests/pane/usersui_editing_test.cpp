@@ -188,7 +188,7 @@ TEST_F(UsersUiEditing, DeletingAUserAsksUntilDontAsk) {
     EXPECT_EQ(userLines().size(), 1);
     EXPECT_TRUE(userLines().first().startsWith("alice:"));
     EXPECT_EQ(readFile(groupsFile()), "staff: alice \n") << "a deleted user leaves its groups";
-    EXPECT_FALSE(PHUserDefaults::standardUserDefaults()->boolForKey("User Delete Dialog"));
+    EXPECT_FALSE(PHSettingsStore::instance()->boolForKey("User Delete Dialog"));
     EXPECT_FALSE(child<QAbstractButton>("userDeleteCheck")->isChecked());
     EXPECT_FALSE(button("userDeleteButton")->isEnabled()) << "nothing is selected after the deletion";
 
@@ -239,7 +239,7 @@ TEST_F(UsersUiEditing, DeletingGroupsAndMemberships) {
     EXPECT_EQ(PHAlertSheet::recorded().last().message,
               "Are you sure you wish to delete the group \"team\"" + kConfirmTail);
     EXPECT_EQ(readFile(groupsFile()), "staff: bob \n");
-    EXPECT_FALSE(PHUserDefaults::standardUserDefaults()->boolForKey("Group Delete Dialog"));
+    EXPECT_FALSE(PHSettingsStore::instance()->boolForKey("Group Delete Dialog"));
     EXPECT_FALSE(child<QAbstractButton>("groupDeleteCheck")->isChecked());
 
     // Without the question, at once; then nothing is selected.

@@ -27,9 +27,9 @@ namespace {
 
 struct RecordingDelegate : PHAuthorizationLockDelegate {
     QStringList calls;
-    void authorizationViewDidAuthorize(PHAuthorizationLock *) override { calls << "authorize"; }
-    void authorizationViewDidDeauthorize(PHAuthorizationLock *) override { calls << "deauthorize"; }
-    void authorizationViewCreatedAuthorization(PHAuthorizationLock *) override { calls << "created"; }
+    void authorizationLockUnlocked(PHAuthorizationLock *) override { calls << "authorize"; }
+    void authorizationLockLocked(PHAuthorizationLock *) override { calls << "deauthorize"; }
+    void authorizationLockCreatedAuthorization(PHAuthorizationLock *) override { calls << "created"; }
 };
 
 const QString kPrefix = QStringLiteral("com.quillmere.porthold.viewtest");

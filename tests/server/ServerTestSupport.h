@@ -6,7 +6,7 @@
 #include "common/LoopbackPort.h"
 #include "common/TestApplication.h"
 #include "platform/PHAuthorizationLock.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -40,8 +40,8 @@ inline QApplication *application() {
 /// defaults registered as the panel registers them.
 inline void freshDefaults(const QString &configHome, const QVariantMap &overrides = {}) {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
-    PHUserDefaults::resetStandardUserDefaultsForTesting();
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore::resetInstanceForTesting();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setApplicationIdentifier(QStringLiteral("com.quillmere.porthold"));
     QVariantMap registered{
         {"Graceful Restart", true},

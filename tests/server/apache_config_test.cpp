@@ -3,7 +3,7 @@
 #include "server/PHApacheController.h"
 
 #include "ServerTestSupport.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/Log.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHMessageLine.h"
@@ -57,7 +57,7 @@ protected:
         context.bundle = bundle;
         const QString conf = dir.filePath("conf");
         servertest::writeFile(conf + "/httpd.conf", "<Directory />\nAllowOverride None\n</Directory>\n");
-        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        PHSettingsStore *defaults = PHSettingsStore::instance();
         defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
         defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
         context.webRoot = dir.filePath("www");
@@ -69,7 +69,7 @@ protected:
                                                                                const QString &folder) {
         const QString conf = dir.filePath("plan");
         servertest::writeFile(conf + "/httpd.conf", text);
-        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        PHSettingsStore *defaults = PHSettingsStore::instance();
         defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
         defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
         context.webRoot = folder;
@@ -83,7 +83,7 @@ protected:
                                         qint32 *error = nullptr, const QString &folder = {}) {
         const QString path = dir.filePath("rewrite.conf");
         servertest::writeFile(path, input);
-        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+        PHSettingsStore *defaults = PHSettingsStore::instance();
         defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
         defaults->setObjectForKey(dir.path(), QStringLiteral("Apache Conf Directory"));
         defaults->setObjectForKey(QStringLiteral("rewrite.conf"), QStringLiteral("Apache Conf File"));
@@ -97,7 +97,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    TestPanelContext context; // no bundle: no tab and no tool
+    TestModelContext context; // no bundle: no tab and no tool
 };
 
 TEST_F(ApacheConfigTest, RepairChangesOnlyTheSectionThatGovernsTheWebFolder) {
@@ -281,8 +281,8 @@ TEST_F(ApacheConfigTest, UndecodableOrUnwritableConfigurationIsNeverInstalled) {
 TEST_F(ApacheConfigTest, DebiansConfigurationIsFoundAndRepairedInACopy) {
     if (!QFileInfo::exists("/usr/sbin/apache2") || !QFileInfo::exists("/etc/apache2/apache2.conf"))
         GTEST_SKIP() << "Debian's apache2 is not installed";
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(QStringLiteral("/usr/sbin/apache2"),
-                                                            QStringLiteral("ApacheBinaryLocation"));
+    PHSettingsStore::instance()->setObjectForKey(QStringLiteral("/usr/sbin/apache2"),
+                                                 QStringLiteral("ApacheBinaryLocation"));
     PHApacheController controller(nullptr, context.model(), context.bundle);
     // "apache2 -V" names "apache2.conf" relative to HTTPD_ROOT "/etc/apache2".
     EXPECT_EQ(controller.httpdConfRoot(), "/etc/apache2");
@@ -308,7 +308,7 @@ TEST_F(ApacheConfigTest, OnACopyOfDebiansStockConfigurationOnlyTheWebFoldersSect
         GTEST_SKIP() << "Debian's apache2 is not installed";
     const QString copy = dir.filePath("apache2");
     ASSERT_EQ(QProcess::execute("/bin/cp", {"-a", "/etc/apache2", copy}), 0);
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(copy + "/", QStringLiteral("Apache Conf Directory"));
     defaults->setObjectForKey(QStringLiteral("apache2.conf"), QStringLiteral("Apache Conf File"));
@@ -387,7 +387,7 @@ TEST_F(ApacheConfigTest, LocationFromSettingsOrFromTheBinarysAbsolutePath) {
                                 "echo ' -D HTTPD_ROOT=\"/usr\"'\n"
                                 "echo ' -D SERVER_CONFIG_FILE=\"/private/etc/apache2/httpd.conf\"'\n");
     QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setObjectForKey(fake, QStringLiteral("ApacheBinaryLocation"));
     {
         PHApacheController controller(nullptr, context.model(), context.bundle);
@@ -436,7 +436,7 @@ TEST_F(ApacheConfigTest, LogsFromQuotedDirectivesAndNestedIncludes) {
                                          "Include \"%2/extra/*.conf\"\n")
                               .arg(logs, conf)
                               .toUtf8());
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
 
@@ -459,7 +459,7 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
     // A link to a log that is gone is nothing to show; one to a log is a log.
     ASSERT_TRUE(QFile::link(logs + "/rotated_away", logs + "/dangling_log"));
     ASSERT_TRUE(QFile::link(logs + "/error_log", logs + "/linked_log"));
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setBoolForKey(true, QStringLiteral("Override Log Directory"));
     defaults->setObjectForKey(logs + "/", QStringLiteral("Apache Log Directory"));
     PHApacheController controller(nullptr, context.model(), context.bundle);
@@ -569,7 +569,7 @@ TEST_F(ApacheConfigTest, RepairListsTheBlocksItChangesAndTheBackupBeforeItRuns) 
                             "<Directory \"/var/www/html\">\n    Options Indexes\n    AllowOverride None\n"
                             "</Directory>\n";
     servertest::writeFile(conf + "/httpd.conf", text);
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
 

@@ -7,7 +7,7 @@
 
 #include "ServerTestSupport.h"
 #include "common/ApacheHarness.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/PHProcess.h"
 #include "platform/PHMessageLine.h"
 
@@ -125,7 +125,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    TestPanelContext context;
+    TestModelContext context;
     QString binary, bundle, conf;
     quint16 port = 0;
     bool prepared = false;
@@ -333,7 +333,7 @@ TEST_F(ApacheServerTest, RepairMakesTheServerReadTheWebFoldersAccessFiles) {
 }
 
 TEST_F(ApacheServerTest, RepairInstallsThroughTheToolAndKeepsABackup) {
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(dir.filePath("etc/"), "Apache Conf Directory");
+    PHSettingsStore::instance()->setObjectForKey(dir.filePath("etc/"), "Apache Conf Directory");
     context.webRoot = "/var/www/html";
     PHApacheController controller(nullptr, context.model(), context.bundle);
     ASSERT_TRUE(controller.authView()->authorize());

@@ -4,7 +4,7 @@
 #include "server/PHApacheController.h"
 
 #include "ServerTestSupport.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/Log.h"
 #include "core/PHException.h"
 #include "core/PHProcess.h"
@@ -60,7 +60,7 @@ protected:
 
     QTemporaryDir dir;
     QString bundle;
-    TestPanelContext context;
+    TestModelContext context;
 };
 
 template <typename T> T *child(PHApacheController &controller, const char *name) {
@@ -166,7 +166,7 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
     EXPECT_GE(PHThemeColors::contrastRatio(stopped, statusLine.palette().color(QPalette::Window)), 4.5);
     EXPECT_EQ(toggle->text(), "Start Apache");
 
-    controller.authorizationViewDidAuthorize(controller.authView());
+    controller.authorizationLockUnlocked(controller.authView());
     EXPECT_TRUE(toggle->isEnabled());
     EXPECT_TRUE(repair->isEnabled());
     EXPECT_FALSE(restart->isEnabled());
@@ -176,7 +176,7 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
     EXPECT_TRUE(controller.authTimer()->isSingleShot());
     EXPECT_EQ(controller.authTimer()->interval(), 270 * 1000);
 
-    controller.authorizationViewDidDeauthorize(controller.authView());
+    controller.authorizationLockLocked(controller.authView());
     for (QWidget *control : {static_cast<QWidget *>(toggle), static_cast<QWidget *>(restart),
                              static_cast<QWidget *>(graceful), static_cast<QWidget *>(repair)})
         EXPECT_FALSE(control->isEnabled());
@@ -189,23 +189,23 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
     EXPECT_EQ(toggle->text(), "Stop Apache");
     // Not authorized (the padlock is locked): restart stays off while running.
     EXPECT_FALSE(restart->isEnabled());
-    controller.authorizationViewDidAuthorize(controller.authView());
+    controller.authorizationLockUnlocked(controller.authView());
     for (QWidget *control : {static_cast<QWidget *>(toggle), static_cast<QWidget *>(restart),
                              static_cast<QWidget *>(graceful), static_cast<QWidget *>(repair)})
         EXPECT_TRUE(control->isEnabled());
 
     // A later authorization restarts the countdown rather than keeping the old one.
     controller.authTimer()->start(5000);
-    controller.authorizationViewDidAuthorize(controller.authView());
+    controller.authorizationLockUnlocked(controller.authView());
     EXPECT_GT(controller.authTimer()->remainingTime(), 260 * 1000);
 
     // Unchecking graceful restart is stored at once.
     graceful->click();
     EXPECT_FALSE(controller.isGraceful());
-    EXPECT_FALSE(PHUserDefaults::standardUserDefaults()->boolForKey("Graceful Restart"));
+    EXPECT_FALSE(PHSettingsStore::instance()->boolForKey("Graceful Restart"));
     graceful->click();
     EXPECT_TRUE(controller.isGraceful());
-    EXPECT_TRUE(PHUserDefaults::standardUserDefaults()->boolForKey("Graceful Restart"));
+    EXPECT_TRUE(PHSettingsStore::instance()->boolForKey("Graceful Restart"));
 }
 
 TEST_F(ApacheTabTest, UnknownCommandIsAProgrammingError) {
@@ -235,7 +235,7 @@ TEST_F(ApacheTabTest, StatusComesFromTheServersOwnPidFileAndTheProcessBehindIt) 
     servertest::writeFile(other, "PidFile /tmp/other.pid\n");
     QDir().mkpath(dir.filePath("run"));
     const QString pidFile = dir.filePath("run/httpd.pid");
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setObjectForKey(binary, "ApacheBinaryLocation");
     defaults->setBoolForKey(true, "Override Conf Directory Location");
     defaults->setObjectForKey(dir.filePath("conf/"), "Apache Conf Directory");
@@ -373,7 +373,7 @@ TEST_F(ApacheTabTest, PidFileFollowsIncludesDefinesAndDebiansEnvvars) {
 }
 
 TEST_F(ApacheTabTest, StatusTimerRunsWhileEnabled) {
-    PHUserDefaults::standardUserDefaults()->setDoubleForKey(0.5, "ApacheCheckInterval");
+    PHSettingsStore::instance()->setDoubleForKey(0.5, "ApacheCheckInterval");
     PHApacheController controller(nullptr, context.model(), context.bundle);
     QLabel statusLine;
     controller.setStatusDisplay(&statusLine);
@@ -394,7 +394,7 @@ TEST_F(ApacheTabTest, StatusIntervalsOutsideHalfASecondToAnHourAreCorrected) {
     const QList<std::pair<double, int>> cases{{0.0004, 500},    {0.2, 500},   {3e6, 3600000},
                                               {1e300, 3600000}, {-1.0, 2000}, {7.5, 7500}};
     for (const auto &[seconds, milliseconds] : cases) {
-        PHUserDefaults::standardUserDefaults()->setDoubleForKey(seconds, "ApacheCheckInterval");
+        PHSettingsStore::instance()->setDoubleForKey(seconds, "ApacheCheckInterval");
         PHApacheController controller(nullptr, context.model(), context.bundle);
         controller.enable();
         ASSERT_NE(controller.statusTimer(), nullptr);
@@ -410,8 +410,8 @@ TEST_F(ApacheTabTest, LogsOpenInAWindowThatFollowsTheFile) {
     const QString logs = dir.filePath("logs");
     servertest::writeFile(logs + "/error_log", "[notice] started\n");
     servertest::writeFile(logs + "/access_log", "127.0.0.1 GET /\n");
-    PHUserDefaults::standardUserDefaults()->setBoolForKey(true, "Override Log Directory");
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(logs, "Apache Log Directory");
+    PHSettingsStore::instance()->setBoolForKey(true, "Override Log Directory");
+    PHSettingsStore::instance()->setObjectForKey(logs, "Apache Log Directory");
     PHApacheController controller(nullptr, context.model(), context.bundle);
     auto *picker = child<QComboBox>(controller, "logPicker");
     auto *show = child<QPushButton>(controller, "logDisplayButton");
@@ -466,8 +466,7 @@ TEST_F(ApacheTabTest, ConfigTestWithoutRightsOnDebianReadsTheServersOwnCheck) {
         EXPECT_TRUE(result.output.contains("[  PASSED  ] 1 test")) << result.output.toStdString();
         return;
     }
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(QStringLiteral("/usr/sbin/apache2"),
-                                                            "ApacheBinaryLocation");
+    PHSettingsStore::instance()->setObjectForKey(QStringLiteral("/usr/sbin/apache2"), "ApacheBinaryLocation");
     PHApacheController controller(nullptr, context.model(), context.bundle);
     ASSERT_NE(controller.tabViewItem(), nullptr);
     controller.setControlScriptPath(QStringLiteral("/usr/sbin/apachectl"));

@@ -6,7 +6,7 @@
 #include "server/PHConfParser.h"
 
 #include "ServerTestSupport.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/Log.h"
 
 #include <gtest/gtest.h>
@@ -83,7 +83,7 @@ TEST(ConfParserWithoutThreads, TheControllerIsMadeWhenItsLogSearchCannotStart) {
     servertest::freshDefaults(dir.filePath("config"), {{"ApacheBinaryLocation", dir.filePath("phsrvnone")},
                                                        {"Override Conf Directory Location", true},
                                                        {"Apache Conf Directory", conf}});
-    TestPanelContext context;
+    TestModelContext context;
     // The layout is loaded, so the controller starts its log search.
     context.bundle = dir.filePath("Porthold.panel");
     QDir().mkpath(context.bundle + "/Resources");

@@ -8,7 +8,7 @@
 
 #include "ServerTestSupport.h"
 #include "common/ApacheHarness.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/PHProcess.h"
 #include "model/PHPasswordHash.h"
 #include "platform/PHMessageLine.h"
@@ -116,7 +116,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    TestPanelContext context;
+    TestModelContext context;
     QString demo, controlScript;
     quint16 port = 0;
     bool prepared = false;

@@ -62,7 +62,7 @@ TEST(ServerLayout, FirstStartStoresTheLayoutOnceAndNeverOverridesTheUsersChoice)
     QTemporaryDir root, config;
     debianLayout(root.path());
     servertest::freshDefaults(config.path());
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     // The registered default is Red Hat's program; that does not count as named.
     EXPECT_EQ(defaults->stringForKey("ApacheBinaryLocation"), "/usr/sbin/httpd");
 
@@ -74,7 +74,7 @@ TEST(ServerLayout, FirstStartStoresTheLayoutOnceAndNeverOverridesTheUsersChoice)
     EXPECT_TRUE(defaults->boolForKey("Override Log Directory"));
     EXPECT_EQ(defaults->stringForKey("Apache Log Directory"), root.path() + "/var/log/apache2/");
     // Written to the settings file, so the next start reads it.
-    EXPECT_TRUE(servertest::readFile(PHUserDefaults::storagePath("com.quillmere.porthold"))
+    EXPECT_TRUE(servertest::readFile(PHSettingsStore::storagePath("com.quillmere.porthold"))
                     .contains(QFile::encodeName(root.path() + "/usr/sbin/apache2")));
 
     // A program the user named stays, even one that is not there.

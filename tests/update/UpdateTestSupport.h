@@ -5,11 +5,11 @@
 // alert sheets answered "OK" and recorded, and the test authority trusted.
 
 #include "common/TestApplication.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "core/NotificationCenter.h"
 #include "platform/PHAlertSheet.h"
-#include "support/PHUserDefaults.h"
-#include "update/PHSUController.h"
+#include "support/PHSettingsStore.h"
+#include "update/PHUpdateController.h"
 #include "update/TestHttpServer.h"
 
 #include <QApplication>
@@ -43,8 +43,7 @@ public:
     explicit UpdateTestScope(const QString &version = QStringLiteral("1.2")) {
         updateTestApplication();
         context.setInfo(QStringLiteral("CFBundleVersion"), version);
-        PHUserDefaults::standardUserDefaults()->setApplicationIdentifier(
-            QStringLiteral("com.quillmere.porthold"));
+        PHSettingsStore::instance()->setApplicationIdentifier(QStringLiteral("com.quillmere.porthold"));
         PHAlertSheet::clearRecorded();
         PHAlertSheet::setAnswerer([](const PHAlertSheet::Request &) { return int(PHAlertSheet::Default); });
         trustTestAuthority();
@@ -54,7 +53,7 @@ public:
         PHAlertSheet::clearRecorded();
         AbstractSocket::setTrustedAuthorities({});
     }
-    TestPanelContext context;
+    TestModelContext context;
 };
 
 inline const QString kConnectionText =
@@ -166,6 +165,6 @@ protected:
 
     UpdateTestScope scope;
     TestHttpServer server;
-    PHSUController controller;
+    PHUpdateController controller;
     double updatedSeconds = 0;
 };

@@ -1,7 +1,7 @@
-#include "update/PHSUController.h"
+#include "update/PHUpdateController.h"
 
 #include "core/NotificationCenter.h"
-#include "model/PHXDataSource.h"
+#include "model/PHListModel.h"
 #include "update/PHUpdateSignature.h"
 #include "update/UpdateTestSupport.h"
 
@@ -42,7 +42,7 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
                              "Porthold.) | up to date"));
     EXPECT_GE(updatedSeconds, before);
     EXPECT_LT(updatedSeconds, before + 60);
-    EXPECT_FALSE(controller.suSheet()->isVisible());
+    EXPECT_FALSE(controller.updateSheet()->isVisible());
 
     // A pre-release of the running version is older than it.
     server.setReply("/PHSVersions.php", signedReply(versionReply(QStringLiteral("1.2b1"))));
@@ -55,7 +55,7 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
         server.setReply("/PHSVersions.php", signedReply(versionReply(offered)));
         runCheck();
         EXPECT_EQ(takeSheet(), QStringLiteral("0 sheets")) << offered.toStdString();
-        EXPECT_TRUE(controller.suSheet()->isVisible()) << offered.toStdString();
+        EXPECT_TRUE(controller.updateSheet()->isVisible()) << offered.toStdString();
         EXPECT_EQ(controller.ds()->objectAtRowColumn(0, QStringLiteral("current version")).toString(),
                   offered);
     }
@@ -72,7 +72,7 @@ TEST_F(UpdateCheck, ANewerVersionFillsTheUpdatePanel) {
             "<key>download URL</key><string>http://www.quillmere.com/files/Porthold-1.3.tar.gz</string>\n")));
     runCheck();
     EXPECT_EQ(takeSheet(), QStringLiteral("0 sheets"));
-    ASSERT_TRUE(controller.suSheet()->isVisible());
+    ASSERT_TRUE(controller.updateSheet()->isVisible());
     EXPECT_EQ(controller.releaseNotes()->toPlainText(), QStringLiteral("Faster & smaller."));
     EXPECT_EQ(controller.phsNotes()->text(), QStringLiteral("Spring is here"));
     EXPECT_EQ(controller.infoURL(), QUrl(QStringLiteral("http://www.quillmere.com/porthold/")));
@@ -114,7 +114,7 @@ TEST_F(UpdateCheck, TheInfoPageIsFollowedOnlyWhenHttps) {
                                                                      "<key>info page</key><string>" +
                                                                          xmlString(page) + "</string>\n")));
         runCheck();
-        auto *info = controller.suSheet()->findChild<QAbstractButton *>(QStringLiteral("infoButton"));
+        auto *info = controller.updateSheet()->findChild<QAbstractButton *>(QStringLiteral("infoButton"));
         ASSERT_NE(info, nullptr);
         const bool secure = page.startsWith(QStringLiteral("https://"));
         EXPECT_EQ(info->isEnabled(), secure) << page.toStdString();
@@ -144,27 +144,28 @@ TEST_F(UpdateCheck, APackagedCopyIsUpdatedByThePackageManager) {
                                                      "www.quillmere.com/files/" +
                                                      file + "</string>\n")));
         runCheck();
-        auto *button = controller.suSheet()->findChild<QAbstractButton *>(QStringLiteral("downloadButton"));
-        auto *headline = controller.suSheet()->findChild<QLabel *>(QStringLiteral("headline"));
+        auto *button =
+            controller.updateSheet()->findChild<QAbstractButton *>(QStringLiteral("downloadButton"));
+        auto *headline = controller.updateSheet()->findChild<QLabel *>(QStringLiteral("headline"));
         return std::pair(button && button->isEnabled(), headline ? headline->text() : QString());
     };
 
     // Not from the package: any file is offered, nothing about the package said.
-    EXPECT_FALSE(PHSUController::installedFromPackage());
+    EXPECT_FALSE(PHUpdateController::installedFromPackage());
     auto [enabled, text] = offer("Porthold-1.3.tar.gz");
     EXPECT_TRUE(enabled);
     EXPECT_FALSE(text.contains(QStringLiteral("package manager")));
 
-    PHSUController::setPackageFileListForTesting(listPath);
-    EXPECT_TRUE(PHSUController::installedFromPackage());
+    PHUpdateController::setPackageFileListForTesting(listPath);
+    EXPECT_TRUE(PHUpdateController::installedFromPackage());
     std::tie(enabled, text) = offer("Porthold-1.3.tar.gz");
     EXPECT_FALSE(enabled) << "only the package itself is offered";
     EXPECT_TRUE(text.contains(QStringLiteral("updates come through the package manager")))
         << qPrintable(text);
     std::tie(enabled, text) = offer("porthold_1.3_amd64.deb");
     EXPECT_TRUE(enabled);
-    PHSUController::setPackageFileListForTesting({});
-    EXPECT_FALSE(PHSUController::installedFromPackage());
+    PHUpdateController::setPackageFileListForTesting({});
+    EXPECT_FALSE(PHUpdateController::installedFromPackage());
 }
 
 TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {
@@ -199,7 +200,7 @@ TEST_F(UpdateCheck, RepliesThatSayNothingUsable) {
     runCheck();
     EXPECT_EQ(takeSheet(), QStringLiteral("Could not connect to server | ") + kConnectionText +
                                QStringLiteral(" | version net access"));
-    EXPECT_FALSE(controller.suSheet()->isVisible());
+    EXPECT_FALSE(controller.updateSheet()->isVisible());
 }
 
 TEST_F(UpdateCheck, OnlyRepliesSignedWithTheMakersKeyAreRead) {
@@ -211,7 +212,7 @@ TEST_F(UpdateCheck, OnlyRepliesSignedWithTheMakersKeyAreRead) {
         server.setReply("/PHSVersions.php", reply);
         runCheck();
         EXPECT_EQ(takeSheet(), connectionSheet) << what;
-        EXPECT_FALSE(controller.suSheet()->isVisible()) << what;
+        EXPECT_FALSE(controller.updateSheet()->isVisible()) << what;
         EXPECT_EQ(controller.ds()->numberOfRows(), 0) << what << ": nothing of the reply was taken";
     };
 
@@ -248,7 +249,7 @@ TEST_F(UpdateCheck, OnlyRepliesSignedWithTheMakersKeyAreRead) {
     server.setReply("/PHSVersions.php", signedReply(offer, "X-Other: header\r\n"));
     runCheck();
     EXPECT_EQ(takeSheet(), QStringLiteral("0 sheets"));
-    EXPECT_TRUE(controller.suSheet()->isVisible());
+    EXPECT_TRUE(controller.updateSheet()->isVisible());
     EXPECT_EQ(controller.ds()->objectAtRowColumn(0, QStringLiteral("current version")).toString(), "9.9");
 }
 
@@ -312,7 +313,7 @@ TEST_F(UpdateCheck, AServerThatCannotProveItsNameIsNotAsked) {
                     sheet.endsWith(QStringLiteral(" | version net access")))
             << qPrintable(sheet);
     }
-    EXPECT_FALSE(controller.suSheet()->isVisible()) << "nothing an impostor says is offered";
+    EXPECT_FALSE(controller.updateSheet()->isVisible()) << "nothing an impostor says is offered";
 }
 
 TEST_F(UpdateCheck, CancellingEndsTheCheckWithoutASheet) {
@@ -338,18 +339,18 @@ TEST_F(UpdateCheck, CancellingEndsTheCheckWithoutASheet) {
 TEST_F(UpdateCheck, AResultForAControllerThatIsGoneIsDropped) {
     server.setReply("/PHSVersions.php", {signedReply(versionReply(QStringLiteral("1.3"))).bytes, 0, 0, 200});
     {
-        PHSUController shortLived;
+        PHUpdateController shortLived;
         ASSERT_TRUE(shortLived.setUpdateServer(QString::fromLatin1(server.hostPort())));
         shortLived.checkForNewVersion();
     }
-    ASSERT_TRUE(QTest::qWaitFor([] { return PHSUController::runningWorkers() == 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return PHUpdateController::runningWorkers() == 0; }, 5000));
     QTest::qWait(50);
     EXPECT_TRUE(PHAlertSheet::recorded().isEmpty());
 }
 
 TEST(UpdateServerName, AcceptsHostAndOptionalPort) {
     UpdateTestScope scope;
-    PHSUController controller;
+    PHUpdateController controller;
     EXPECT_EQ(controller.updateServer(), QStringLiteral("updates.quillmere.com"));
     EXPECT_TRUE(controller.setUpdateServer(QStringLiteral("example.test:8080")));
     EXPECT_EQ(controller.updateServer(), QStringLiteral("example.test:8080"));
@@ -362,9 +363,9 @@ TEST(UpdateServerName, AcceptsHostAndOptionalPort) {
     EXPECT_EQ(controller.updateServer(), QStringLiteral("example.test"));
 
     qputenv("PORTHOLD_UPDATE_SERVER", "127.0.0.1:8123");
-    EXPECT_EQ(PHSUController().updateServer(), QStringLiteral("127.0.0.1:8123"));
+    EXPECT_EQ(PHUpdateController().updateServer(), QStringLiteral("127.0.0.1:8123"));
     qputenv("PORTHOLD_UPDATE_SERVER", "bad host");
-    EXPECT_EQ(PHSUController().updateServer(), QStringLiteral("updates.quillmere.com"));
+    EXPECT_EQ(PHUpdateController().updateServer(), QStringLiteral("updates.quillmere.com"));
     qunsetenv("PORTHOLD_UPDATE_SERVER");
 }
 
@@ -392,19 +393,19 @@ TEST(UpdatePanelLayout, IsCheckedWhenTakenAndBuiltOnlyWhenNeeded) {
           write("other.ui", QStringLiteral("<plist><dict/></plist>")),
           write("short.ui", layout.left(layout.size() / 2)), write("kind.ui", wrongKind),
           write("part.ui", noPart)}) {
-        PHSUController controller;
+        PHUpdateController controller;
         EXPECT_FALSE(controller.loadInterface(path)) << path.toStdString();
-        EXPECT_EQ(controller.suSheet(), nullptr) << path.toStdString();
+        EXPECT_EQ(controller.updateSheet(), nullptr) << path.toStdString();
     }
     // The shipped layout is taken; its panel is built at the first question,
     // once, with its parts connected and the progress bar hidden.
-    PHSUController controller;
+    PHUpdateController controller;
     const qsizetype widgets = QApplication::allWidgets().size();
     ASSERT_TRUE(controller.loadInterface(write("SWU.ui", layout)));
     EXPECT_EQ(QApplication::allWidgets().size(), widgets);
-    QWidget *sheet = controller.suSheet();
+    QWidget *sheet = controller.updateSheet();
     ASSERT_NE(sheet, nullptr);
-    EXPECT_EQ(controller.suSheet(), sheet);
+    EXPECT_EQ(controller.updateSheet(), sheet);
     ASSERT_NE(controller.newVersion(), nullptr);
     EXPECT_NE(controller.newVersion()->model(), nullptr);
     ASSERT_NE(controller.suProgress(), nullptr);

@@ -1,4 +1,4 @@
-#include "update/PHSUController.h"
+#include "update/PHUpdateController.h"
 
 #include "update/UpdateTestSupport.h"
 
@@ -37,18 +37,17 @@ protected:
     void SetUp() override {
         UpdateFixture::SetUp();
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
-        PHUserDefaults::standardUserDefaults()->setObjectForKey(startFolder.path(),
-                                                                QStringLiteral("SU Default Folder"));
+        PHSettingsStore::instance()->setObjectForKey(startFolder.path(), QStringLiteral("SU Default Folder"));
         target = QDir(saveFolder.path()).filePath(QStringLiteral("Porthold 1.3.tar.gz"));
-        PHSUController::setSavePanelAnswerer([this](const QString &folder, const QString &name) {
+        PHUpdateController::setSavePanelAnswerer([this](const QString &folder, const QString &name) {
             asked.append(folder + QStringLiteral(" | ") + name);
             return std::make_pair(saveAnswer, target);
         });
     }
     void TearDown() override {
-        PHSUController::setSavePanelAnswerer({});
+        PHUpdateController::setSavePanelAnswerer({});
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        ASSERT_TRUE(QTest::qWaitFor([] { return PHSUController::runningWorkers() == 0; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([] { return PHUpdateController::runningWorkers() == 0; }, 5000));
     }
 
     /// A check that offers 1.3 of `size` bytes with the SHA-256 `sha256Hex`,
@@ -63,7 +62,7 @@ protected:
                     "</string>\n<key>download URL</key><string>"
                     "http://elsewhere.example/files/Porthold%201.3.tar.gz?from=panel#top</string>\n")));
         runCheck();
-        ASSERT_TRUE(controller.suSheet()->isVisible());
+        ASSERT_TRUE(controller.updateSheet()->isVisible());
         PHAlertSheet::clearRecorded();
     }
     /// The same, for exactly this file.
@@ -71,7 +70,7 @@ protected:
         offerNewVersion(body.size(), QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex());
     }
     QString storedFolder() const {
-        return PHUserDefaults::standardUserDefaults()
+        return PHSettingsStore::instance()
             ->stringForKey(QStringLiteral("SU Default Folder"))
             .value_or(QString());
     }
@@ -125,7 +124,7 @@ TEST_F(UpdateDownload, SavesTheBodyWithProgressAndOpensNothingByItself) {
     EXPECT_GE(progress.count(), 5);
     EXPECT_EQ(controller.suProgress()->maximum(), body.size());
     EXPECT_EQ(controller.suProgress()->value(), body.size());
-    EXPECT_FALSE(controller.suSheet()->isVisible());
+    EXPECT_FALSE(controller.updateSheet()->isVisible());
     // Where it went is said, with a way to its folder.
     ASSERT_EQ(PHAlertSheet::recorded().size(), 1);
     const PHAlertSheet::Request told = PHAlertSheet::recorded().first();
@@ -170,7 +169,8 @@ TEST_F(UpdateDownload, OnlyADownloadTheSignedRecordDescribesIsOffered) {
                                                             "https://x.example/files/P.tar.gz</string>\n")));
         controller.hideSWUPanel();
         runCheck();
-        auto *button = controller.suSheet()->findChild<QAbstractButton *>(QStringLiteral("downloadButton"));
+        auto *button =
+            controller.updateSheet()->findChild<QAbstractButton *>(QStringLiteral("downloadButton"));
         return button && button->isEnabled();
     };
     const QByteArray size = "<key>version byte size</key><integer>10</integer>\n";
@@ -261,7 +261,7 @@ TEST_F(UpdateDownload, AFailedDownloadWritesAndOpensNothing) {
 
     EXPECT_TRUE(recorder.opened.isEmpty());
     // The update panel stays for another try, its progress bar hidden.
-    EXPECT_TRUE(controller.suSheet()->isVisible());
+    EXPECT_TRUE(controller.updateSheet()->isVisible());
     EXPECT_FALSE(controller.suProgress()->isVisible());
 }
 
@@ -312,7 +312,7 @@ TEST_F(UpdateDownload, ABodyPastItsAdvertisedSizeIsDroppedAsItArrives) {
     EXPECT_LT(server.fillerSent(), qint64(40) << 20);
     EXPECT_LT(peakKilobytes() - before, 32 * 1024);
     // The panel is still there for another try.
-    EXPECT_TRUE(controller.suSheet()->isVisible());
+    EXPECT_TRUE(controller.updateSheet()->isVisible());
     EXPECT_FALSE(controller.suProgress()->isVisible());
 }
 
@@ -329,25 +329,25 @@ TEST_F(UpdateDownload, ADownloadThatCannotBeSavedSaysWhere) {
     EXPECT_FALSE(sheet.contains(QStringLiteral("internet connection"))) << sheet.toStdString();
     EXPECT_FALSE(QFile::exists(target));
     EXPECT_TRUE(recorder.opened.isEmpty());
-    EXPECT_TRUE(controller.suSheet()->isVisible());
+    EXPECT_TRUE(controller.updateSheet()->isVisible());
     EXPECT_FALSE(controller.suProgress()->isVisible());
 }
 
 TEST(DownloadReply, OnlyACompleteSuccessHasABody) {
     QString why;
     const QByteArray longHeader = "HTTP/1.1 200 OK\r\nX-Long: " + QByteArray(2000, 'h') + "\r\n\r\n";
-    EXPECT_EQ(PHSUController::downloadBody(longHeader + "data", 4, &why), QByteArray("data"));
-    EXPECT_EQ(PHSUController::downloadBody(longHeader + "data", 0), QByteArray("data"));
-    EXPECT_EQ(PHSUController::downloadBody("HTTP/1.0 200 OK\r\n\r\n", 0), QByteArray());
+    EXPECT_EQ(PHUpdateController::downloadBody(longHeader + "data", 4, &why), QByteArray("data"));
+    EXPECT_EQ(PHUpdateController::downloadBody(longHeader + "data", 0), QByteArray("data"));
+    EXPECT_EQ(PHUpdateController::downloadBody("HTTP/1.0 200 OK\r\n\r\n", 0), QByteArray());
 
-    EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 500 Oops\r\n\r\ndata", 0, &why));
+    EXPECT_FALSE(PHUpdateController::downloadBody("HTTP/1.0 500 Oops\r\n\r\ndata", 0, &why));
     EXPECT_EQ(why, QStringLiteral("server answered \"HTTP/1.0 500 Oops\""));
     EXPECT_FALSE(
-        PHSUController::downloadBody("HTTP/1.0 200 OK\r\nX: " + QByteArray(70000, 'h') + "\r\n\r\nd", 0));
-    EXPECT_FALSE(PHSUController::downloadBody("data without any header", 0));
-    EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 200 OK\r\nContent-Length: x\r\n\r\ndata", 0));
-    EXPECT_FALSE(PHSUController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 5\r\n\r\ndata", 0));
-    EXPECT_EQ(PHSUController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 4\r\n\r\ndata", 4),
+        PHUpdateController::downloadBody("HTTP/1.0 200 OK\r\nX: " + QByteArray(70000, 'h') + "\r\n\r\nd", 0));
+    EXPECT_FALSE(PHUpdateController::downloadBody("data without any header", 0));
+    EXPECT_FALSE(PHUpdateController::downloadBody("HTTP/1.0 200 OK\r\nContent-Length: x\r\n\r\ndata", 0));
+    EXPECT_FALSE(PHUpdateController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 5\r\n\r\ndata", 0));
+    EXPECT_EQ(PHUpdateController::downloadBody("HTTP/1.0 200 OK\r\ncontent-length: 4\r\n\r\ndata", 4),
               QByteArray("data"));
 }
 

@@ -4,11 +4,11 @@
 
 #include "common/ModelTester.h"
 #include "common/TestApplication.h"
-#include "common/TestPanelContext.h"
+#include "common/TestModelContext.h"
 #include "common/ViewItems.h"
 #include "model/PHFSItem.h"
-#include "views/PHAddressDataSource.h"
-#include "views/PHFSDataSource.h"
+#include "views/PHAddressModel.h"
+#include "views/PHFolderModel.h"
 #include "views/PHIconTextDelegate.h"
 #include "views/PHOutlineView.h"
 #include "views/PHTableView.h"
@@ -51,14 +51,14 @@ void write(const QString &path, const QByteArray &text) {
 
 /// The context of these tests also records the delete key's rows and the
 /// mode changes of an outline.
-class RecordingContext : public TestPanelContext {
+class RecordingContext : public TestModelContext {
 public:
     QList<std::pair<QObject *, qint32>> deletes;
-    void follow(PHOutlineView *view, PHFSDataSource *source) {
+    void follow(PHOutlineView *view, PHFolderModel *source) {
         QObject::connect(view, &PHOutlineView::deleteKeyPressed, view, [this, view](qint32 row) {
             deletes.append({view, row});
         });
-        QObject::connect(source, &PHFSDataSource::modeChanged, source, [this] { ++outlineClicks; });
+        QObject::connect(source, &PHFolderModel::modeChanged, source, [this] { ++outlineClicks; });
     }
 };
 
@@ -71,7 +71,7 @@ protected:
         QDir().mkpath(web + "/leafy");
         write(web + "/leafy/index.html", "<p>hi</p>");
         context.webRoot = web;
-        source = std::make_unique<PHFSDataSource>(web);
+        source = std::make_unique<PHFolderModel>(web);
         source->setContext(context.model());
         menuOwner = std::make_unique<QMenu>();
         viewOwner = std::make_unique<PHOutlineView>();
@@ -126,7 +126,7 @@ protected:
     QTemporaryDir dir;
     QString web;
     RecordingContext context;
-    std::unique_ptr<PHFSDataSource> source;
+    std::unique_ptr<PHFolderModel> source;
     std::unique_ptr<QMenu> menuOwner;
     std::unique_ptr<PHOutlineView> viewOwner;
     QMenu *menuPtr = nullptr;
@@ -185,7 +185,7 @@ TEST_F(LazyOutlineFixture, OneTopRowLazyChildrenAndLeaves) {
     EXPECT_EQ(model->rowCount(indexOf(viewPtr, a)), 1);
 
     // A web folder without subfolders: one row, not expandable.
-    PHFSDataSource bare(dir.filePath("web/leafy"));
+    PHFolderModel bare(dir.filePath("web/leafy"));
     PHOutlineView other;
     other.setModel(&bare);
     other.setColumns({{"dir", "Folder", PHItemModel::ColumnKind::Text}});
@@ -210,7 +210,7 @@ TEST_F(OutlineFixture, InheritedProtectionIsMarkedAndHandManagedFoldersRefuseMod
     const int protect = viewPtr->columnForIdentifier("protect");
 
     const QModelIndex bCell = indexOf(viewPtr, b, protect);
-    EXPECT_EQ(bCell.data(PHItemModel::MarkRole).toString(), PHFSDataSource::inheritedMark);
+    EXPECT_EQ(bCell.data(PHItemModel::MarkRole).toString(), PHFolderModel::inheritedMark);
     EXPECT_EQ(bCell.data(Qt::ToolTipRole).toString(), "Password required: inherited from a");
     const QModelIndex aCell = indexOf(viewPtr, a, protect);
     EXPECT_TRUE(aCell.data(PHItemModel::MarkRole).toString().isEmpty()) << "its own protection is not marked";
@@ -355,9 +355,9 @@ TEST_F(OutlineFixture, DeleteKeyReachesThePanelWithTheSelectedRow) {
 
 TEST(TableViews, ReturnEndsAnEditWhereItIsAndTabMovesOn) {
     application();
-    TestPanelContext context;
+    TestModelContext context;
     context.knownAddresses = {"a.example", "b.example", "c.example"};
-    PHAddressDataSource source(context.model());
+    PHAddressModel source(context.model());
     PHTableView table;
     table.setModel(&source);
     table.setColumns({{"active", "", PHItemModel::ColumnKind::Check},

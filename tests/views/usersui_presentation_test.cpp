@@ -223,7 +223,7 @@ TEST_F(UsersUiPresentation, RenamingAGroupCleansTheNameAndKeepsTheOrder) {
     writeGroups("staff: alice \nteam: \n");
     preset("Sort Groups", true);
     start();
-    PHGroupsDataSource *groups = pref->groups();
+    PHGroupsModel *groups = pref->groups();
     PHOutlineView *outline = groupOutline();
     // The in-place editor's check; a name the server would misread is
     // explained in a sheet.
@@ -270,7 +270,7 @@ TEST_F(UsersUiPresentation, ARenameThatCannotBeSavedShowsTheFileOnDisk) {
     writeUsers({"alice"});
     writeGroups("staff: alice \nteam: \n");
     start();
-    PHGroupsDataSource *groups = pref->groups();
+    PHGroupsModel *groups = pref->groups();
     PHOutlineView *outline = groupOutline();
     ASSERT_TRUE(selectItem(outline, group("team")));
     // Writing is refused, so the failed write replaces the tree the renamed

@@ -32,7 +32,7 @@ class PHFSItem;
 /// reported with `kGroupFileReadError`, and is not written over until a later
 /// read succeeds; nor is it while the user file could not be read (every
 /// member would look unknown and be lost).
-class PHGroupsDataSource : public PHItemModel {
+class PHGroupsModel : public PHItemModel {
     Q_OBJECT
 
 public:
@@ -47,14 +47,14 @@ public:
     static constexpr qint32 kGroupFileConflictError = PHError::GroupFileConflict;
 
     /// An empty tree.
-    explicit PHGroupsDataSource(const PHModelContext &context, QObject *parent = nullptr);
+    explicit PHGroupsModel(const PHModelContext &context, QObject *parent = nullptr);
     /// The tree of the group file at the front end's group-file location,
     /// members filtered against `users`.
-    PHGroupsDataSource(const PHModelContext &context, const QStringList &users, QObject *parent = nullptr);
-    ~PHGroupsDataSource() override;
+    PHGroupsModel(const PHModelContext &context, const QStringList &users, QObject *parent = nullptr);
+    ~PHGroupsModel() override;
 
     /// Reads the group file (see the class comment for failures) and returns
-    /// its root; the data source's own tree is not replaced.
+    /// its root; the model's own tree is not replaced.
     PHUserItem::Ptr parseGroupfileWithUsers(const QStringList &users);
     /// Writes the tree; true when the file on disk now holds it.
     bool writeGroupfile();

@@ -1,4 +1,4 @@
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
@@ -9,8 +9,8 @@
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
 #include "support/PHExtensions.h"
+#include "support/PHSettingsStore.h"
 #include "support/PHTextFile.h"
-#include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
 #include "support/PHWriteJournal.h"
 #include "support/PHWriteLock.h"
@@ -31,24 +31,24 @@ bool isAscii(const QString &text) {
 
 } // namespace
 
-PHUsersDataSource::PHUsersDataSource(const PHModelContext &context, QObject *parent)
-    : PHXDataSource(parent), m_context(context) {
+PHUsersModel::PHUsersModel(const PHModelContext &context, QObject *parent)
+    : PHListModel(parent), m_context(context) {
     m_dataArray = parseUserfile(false);
 }
 
-PHUsersDataSource::~PHUsersDataSource() = default;
+PHUsersModel::~PHUsersModel() = default;
 
-QString PHUsersDataSource::userfilePath() const {
+QString PHUsersModel::userfilePath() const {
     return m_context.location(PHWebRoot::UserFile);
 }
 
-QString PHUsersDataSource::webRootPath() const {
+QString PHUsersModel::webRootPath() const {
     return m_context.location(PHWebRoot::Root);
 }
 
 // ---------------------------------------------------------------- reading
 
-QVariantList PHUsersDataSource::recordsFromText(const QString &text) {
+QVariantList PHUsersModel::recordsFromText(const QString &text) {
     QVariantList records;
     // Lines the server reads as no one's are not the panel's users either; what
     // follows the hash (a second colon and a full name) is kept with it, so a
@@ -62,7 +62,7 @@ QVariantList PHUsersDataSource::recordsFromText(const QString &text) {
     return records;
 }
 
-QVariantList PHUsersDataSource::readUserfile(const QString &path, Report report, bool *failed) {
+QVariantList PHUsersModel::readUserfile(const QString &path, Report report, bool *failed) {
     *failed = false;
     if (path.isEmpty())
         return {};
@@ -88,12 +88,12 @@ QVariantList PHUsersDataSource::readUserfile(const QString &path, Report report,
     return {};
 }
 
-QVariantList PHUsersDataSource::parseUserfile(bool useNewExtension) {
+QVariantList PHUsersModel::parseUserfile(bool useNewExtension) {
     QString path = userfilePath();
     if (useNewExtension) {
         if (path.isEmpty())
             return {};
-        path += PHUserDefaults::standardUserDefaults()
+        path += PHSettingsStore::instance()
                     ->stringForKey(PHSettings::Key::NewFileExtension)
                     .value_or(QStringLiteral(".new"));
         bool failed = false;
@@ -104,11 +104,11 @@ QVariantList PHUsersDataSource::parseUserfile(bool useNewExtension) {
 
 // ---------------------------------------------------------------- writing
 
-QVariantMap PHUsersDataSource::userRecord(const QString &name, const QString &hash) {
+QVariantMap PHUsersModel::userRecord(const QString &name, const QString &hash) {
     return QVariantMap{{userKey, name}, {passwordKey, hash}};
 }
 
-std::optional<QString> PHUsersDataSource::textFromRecords(const QVariantList &records, QString *why) {
+std::optional<QString> PHUsersModel::textFromRecords(const QVariantList &records, QString *why) {
     auto refuse = [why](const QString &reason) -> std::optional<QString> {
         if (why)
             *why = reason;
@@ -139,7 +139,7 @@ std::optional<QString> PHUsersDataSource::textFromRecords(const QVariantList &re
     return text;
 }
 
-void PHUsersDataSource::failWrite(const QString &path, const QString &why) {
+void PHUsersModel::failWrite(const QString &path, const QString &why) {
     Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
     // Show what is in force rather than what failed to be saved.
     m_dataArray = readUserfile(path, Report::Quietly, &m_loadFailed);
@@ -147,7 +147,7 @@ void PHUsersDataSource::failWrite(const QString &path, const QString &why) {
     m_context.displayError(kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
 }
 
-bool PHUsersDataSource::writeUserfile() {
+bool PHUsersModel::writeUserfile() {
     const QString path = userfilePath();
     if (path.isEmpty())
         return false;
@@ -184,7 +184,7 @@ bool PHUsersDataSource::writeUserfile() {
     return true;
 }
 
-bool PHUsersDataSource::mergeChangesOnDisk(const QString &path) {
+bool PHUsersModel::mergeChangesOnDisk(const QString &path) {
     const PHTextFile file = PHTextFile::readBelow(webRootPath(), path);
     if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable) {
         failWrite(path, QStringLiteral("it could not be read again before saving: %1").arg(file.error));
@@ -216,7 +216,7 @@ bool PHUsersDataSource::mergeChangesOnDisk(const QString &path) {
     return true;
 }
 
-bool PHUsersDataSource::writeUserfileUnlessEmptyAndMissing() {
+bool PHUsersModel::writeUserfileUnlessEmptyAndMissing() {
     const QString path = userfilePath();
     if (m_dataArray.isEmpty() && (path.isEmpty() || !QFileInfo(path).exists()))
         return true;
@@ -231,13 +231,13 @@ bool PHUsersDataSource::writeUserfileUnlessEmptyAndMissing() {
 
 // ---------------------------------------------------------------- passwords
 
-QString PHUsersDataSource::encryptPassword(const QString &password) {
+QString PHUsersModel::encryptPassword(const QString &password) {
     return PHPasswordHash::hash(password);
 }
 
 // ---------------------------------------------------------------- names
 
-bool PHUsersDataSource::containsItem(const QString &name) const {
+bool PHUsersModel::containsItem(const QString &name) const {
     if (name.isEmpty() || name.compare(anyUserRealName, Qt::CaseInsensitive) == 0 ||
         name.compare(anyUserDisplayName, Qt::CaseInsensitive) == 0)
         return true;
@@ -246,7 +246,7 @@ bool PHUsersDataSource::containsItem(const QString &name) const {
     });
 }
 
-QStringList PHUsersDataSource::userNames() const {
+QStringList PHUsersModel::userNames() const {
     QStringList names;
     names.reserve(m_dataArray.size());
     for (const QVariant &element : m_dataArray)
@@ -254,21 +254,20 @@ QStringList PHUsersDataSource::userNames() const {
     return names;
 }
 
-PHFSItem *PHUsersDataSource::activeDirectory() const {
+PHFSItem *PHUsersModel::activeDirectory() const {
     return m_context.selectedItem();
 }
 
-int PHUsersDataSource::compareOnUsername(const QVariantMap &record, const QVariantMap &other) {
+int PHUsersModel::compareOnUsername(const QVariantMap &record, const QVariantMap &other) {
     const Qt::CaseSensitivity sensitivity =
-        PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::CaseSensitiveCompare)
-            ? Qt::CaseSensitive
-            : Qt::CaseInsensitive;
+        PHSettingsStore::instance()->boolForKey(PHSettings::Key::CaseSensitiveCompare) ? Qt::CaseSensitive
+                                                                                       : Qt::CaseInsensitive;
     const int order =
         QString::compare(record.value(userKey).toString(), other.value(userKey).toString(), sensitivity);
     return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
-void PHUsersDataSource::sortByUsername() {
+void PHUsersModel::sortByUsername() {
     std::stable_sort(m_dataArray.begin(), m_dataArray.end(), [](const QVariant &a, const QVariant &b) {
         return compareOnUsername(a.toMap(), b.toMap()) < 0;
     });
@@ -276,7 +275,7 @@ void PHUsersDataSource::sortByUsername() {
 
 // ---------------------------------------------------------------- removing
 
-qsizetype PHUsersDataSource::indexOfUser(const QString &name) const {
+qsizetype PHUsersModel::indexOfUser(const QString &name) const {
     for (qsizetype i = 0; i < m_dataArray.size(); ++i)
         if (PHString::stringByRemovingSurroundingWhitespace(
                 m_dataArray.at(i).toMap().value(userKey).toString()) == name)
@@ -284,12 +283,12 @@ qsizetype PHUsersDataSource::indexOfUser(const QString &name) const {
     return -1;
 }
 
-bool PHUsersDataSource::deleteUser(const QString &name) {
+bool PHUsersModel::deleteUser(const QString &name) {
     const qsizetype index = indexOfUser(name);
     return index >= 0 && removeRecord(index, Removal::Deleted);
 }
 
-bool PHUsersDataSource::removeRecord(qsizetype index, Removal removal) {
+bool PHUsersModel::removeRecord(qsizetype index, Removal removal) {
     if (index < 0 || index >= m_dataArray.size())
         return false;
     const QString name = m_dataArray.at(index).toMap().value(userKey).toString();
@@ -323,7 +322,7 @@ using Split = PHUserFile::Split<QByteArrayView>;
 bool isUserRecord(const std::optional<Split> &record) {
     return record && record->hasColon && !record->name.isEmpty() &&
            QLatin1String(record->name.data(), record->name.size())
-                   .compare(PHUsersDataSource::placeholderName, Qt::CaseInsensitive) != 0;
+                   .compare(PHUsersModel::placeholderName, Qt::CaseInsensitive) != 0;
 }
 
 QString longLineText(const QString &path) {
@@ -361,8 +360,8 @@ PHUserFileStream::PHUserFileStream(const QString &webRoot, const QString &path, 
     const bool asciiName = !name.isEmpty() && isAscii(name);
     if (asciiName)
         m_name = name.toLatin1();
-    m_taken = name.isEmpty() || name.compare(PHUsersDataSource::anyUserRealName, Qt::CaseInsensitive) == 0 ||
-              name.compare(PHUsersDataSource::anyUserDisplayName, Qt::CaseInsensitive) == 0;
+    m_taken = name.isEmpty() || name.compare(PHUsersModel::anyUserRealName, Qt::CaseInsensitive) == 0 ||
+              name.compare(PHUsersModel::anyUserDisplayName, Qt::CaseInsensitive) == 0;
     const auto visit = [&](QByteArrayView, const std::optional<Split> &record) {
         if (name.isEmpty() || !isUserRecord(record))
             return true;

@@ -1,4 +1,4 @@
-#include "views/PHAddressDataSource.h"
+#include "views/PHAddressModel.h"
 
 #include "model/PHFSItem.h"
 
@@ -7,19 +7,19 @@ const QString kAddress = QStringLiteral("address");
 const QString kActive = QStringLiteral("active");
 } // namespace
 
-PHAddressDataSource::PHAddressDataSource(const PHModelContext &context, QObject *parent)
-    : PHXDataSource(parent), m_context(context) {
+PHAddressModel::PHAddressModel(const PHModelContext &context, QObject *parent)
+    : PHListModel(parent), m_context(context) {
 }
 
-qint32 PHAddressDataSource::numberOfRows() const {
+qint32 PHAddressModel::numberOfRows() const {
     return m_context.names ? qint32(m_context.names->addresses().size()) : 0;
 }
 
-QString PHAddressDataSource::addressAtIndex(qint32 row) const {
+QString PHAddressModel::addressAtIndex(qint32 row) const {
     return m_context.names ? m_context.names->addresses().value(row) : QString();
 }
 
-QVariant PHAddressDataSource::objectAtRowColumn(qint32 row, const QString &column) const {
+QVariant PHAddressModel::objectAtRowColumn(qint32 row, const QString &column) const {
     if (row < 0 || row >= numberOfRows())
         return {};
     const QString address = addressAtIndex(row);
@@ -29,7 +29,7 @@ QVariant PHAddressDataSource::objectAtRowColumn(qint32 row, const QString &colum
     return item ? item->addressArray().contains(address) : false;
 }
 
-void PHAddressDataSource::setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) {
+void PHAddressModel::setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) {
     if (row < 0 || row >= numberOfRows())
         return;
     if (column == kAddress) {
@@ -54,15 +54,15 @@ void PHAddressDataSource::setObjectForRowColumn(const QVariant &value, qint32 ro
     item->writeAccessFile();
 }
 
-QString PHAddressDataSource::summaryTextForRow(qint32 row) const {
+QString PHAddressModel::summaryTextForRow(qint32 row) const {
     return objectAtRowColumn(row, kAddress).toString();
 }
 
-bool PHAddressDataSource::isEditable(qint32, const QString &column) const {
+bool PHAddressModel::isEditable(qint32, const QString &column) const {
     return column == kAddress;
 }
 
-QVariant PHAddressDataSource::data(const QModelIndex &index, int role) const {
+QVariant PHAddressModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid())
         return {};
     const QString column = identifierForColumn(index.column());
@@ -84,5 +84,5 @@ QVariant PHAddressDataSource::data(const QModelIndex &index, int role) const {
             return item && item->isAddressProtected() && !item->isHandManaged();
         return item && item->isHandManaged() ? QVariant(PHFSItem::handManagedMessage) : QVariant();
     }
-    return PHXDataSource::data(index, role);
+    return PHListModel::data(index, role);
 }

@@ -1,21 +1,27 @@
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
 
-/// A small check box centred in its cell. Drawn disabled when the model
-/// says the cell is not enabled, not drawn at all when it is hidden; a click
-/// or Space toggles it only when it is enabled.
-class PHCheckBoxCell : public QStyledItemDelegate {
+/// An image button in a cell: shows the cell's image (its pressed image while
+/// the mouse is held on it) only when the cell is enabled, and reports a
+/// completed click on it with `clicked`.
+class PHImageButtonDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    /// The check box's frame in a cell.
-    static QRect checkFrame(const QStyleOptionViewItem &option);
+    static QRect imageFrame(const QStyleOptionViewItem &option, const QSize &size);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
                      const QModelIndex &index) override;
+
+signals:
+    void clicked(const QModelIndex &index);
+
+private:
+    QPersistentModelIndex m_pressed;
 };

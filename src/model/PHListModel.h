@@ -16,16 +16,15 @@
 /// Subclasses that show other rows (a fixed row in front, rows from
 /// elsewhere) override the row operations; those that show icons, tooltips
 /// or disabled cells override data() for those roles.
-class PHXDataSource : public PHItemModel {
+class PHListModel : public PHItemModel {
     Q_OBJECT
 
 public:
-    explicit PHXDataSource(QObject *parent = nullptr);
-    explicit PHXDataSource(QVariantList dataArray, QObject *parent = nullptr);
-    ~PHXDataSource() override;
+    explicit PHListModel(QObject *parent = nullptr);
+    explicit PHListModel(QVariantList dataArray, QObject *parent = nullptr);
+    ~PHListModel() override;
 
-    static std::unique_ptr<PHXDataSource> dataSource();
-    static std::unique_ptr<PHXDataSource> dataSourceWithDataArray(QVariantList dataArray);
+    static std::unique_ptr<PHListModel> withRows(QVariantList dataArray);
 
     const QVariantList &dataArray() const { return m_dataArray; }
     QVariantList &dataArray() { return m_dataArray; }

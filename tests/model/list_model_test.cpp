@@ -1,7 +1,7 @@
 // The generic table model: the shape of its rows, what a row reads and
 // stores, its summaries, and removal. And the boxed sender.
 
-#include "model/PHXDataSource.h"
+#include "model/PHListModel.h"
 #include "views/PHState.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +12,8 @@ QVariantMap record(const QString &user, const QString &password) {
 }
 } // namespace
 
-TEST(XDataSourceTest, PlainValuesFormOneColumn) {
-    const auto source =
-        PHXDataSource::dataSourceWithDataArray({QStringLiteral("10.0.0.1"), QStringLiteral("example.org")});
+TEST(ListModelTest, PlainValuesFormOneColumn) {
+    const auto source = PHListModel::withRows({QStringLiteral("10.0.0.1"), QStringLiteral("example.org")});
     EXPECT_EQ(source->numberOfRows(), 2);
     EXPECT_EQ(source->numberOfColumns(), 1);
     EXPECT_EQ(source->objectAtRowColumn(1, QStringLiteral("address")).toString(),
@@ -29,8 +28,8 @@ TEST(XDataSourceTest, PlainValuesFormOneColumn) {
     EXPECT_EQ(source->numberOfRows(), 2);
 }
 
-TEST(XDataSourceTest, RecordsFormAColumnPerKey) {
-    PHXDataSource source({record("bob", "h1"), record("ann", "h2")});
+TEST(ListModelTest, RecordsFormAColumnPerKey) {
+    PHListModel source({record("bob", "h1"), record("ann", "h2")});
     EXPECT_EQ(source.numberOfColumns(), 2);
     EXPECT_EQ(source.rowCount(), 2);
     EXPECT_EQ(source.objectAtRowColumn(1, QStringLiteral("user")).toString(), QStringLiteral("ann"));
@@ -40,12 +39,12 @@ TEST(XDataSourceTest, RecordsFormAColumnPerKey) {
     // Every value followed by one space, in the record's own order.
     EXPECT_EQ(source.summaryTextForRow(0), QStringLiteral("h3 bob "));
 
-    PHXDataSource mixed({QVariantMap{{"on", true}, {"n", 3}}});
+    PHListModel mixed({QVariantMap{{"on", true}, {"n", 3}}});
     EXPECT_EQ(mixed.summaryTextForRow(0), QStringLiteral("3 1 "));
 }
 
-TEST(XDataSourceTest, RemovalRefusesPlacesOutsideTheList) {
-    PHXDataSource source({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+TEST(ListModelTest, RemovalRefusesPlacesOutsideTheList) {
+    PHListModel source({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
     int reloads = 0;
     QObject::connect(&source, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
 

@@ -10,7 +10,7 @@ class QKeyEvent;
 /// A pop-up button in a cell. It shows the title of the menu item the cell's
 /// EditRole selects and the model's mark after it; a click opens the menu at
 /// the cell, and choosing an item hands its index to the model (EditRole).
-class PHPopUpButtonCell : public QStyledItemDelegate {
+class PHPopUpDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     using QStyledItemDelegate::QStyledItemDelegate;

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "model/PHEditRules.h"
+#include "model/PHListModel.h"
 #include "model/PHModelContext.h"
-#include "model/PHXDataSource.h"
 #include "support/posix/PHErrorCode.h"
 
 #include <QByteArray>
@@ -27,8 +27,8 @@ class Source;
 /// one user in a file of any size (up to PHWebTreeFile::kMaxStreamedFileSize)
 /// at a memory cost that does not grow with it. Only a plain file qualifies:
 /// ASCII text without NUL bytes (any other file goes through
-/// PHUsersDataSource). Reads the records exactly as
-/// PHUsersDataSource::recordsFromText does. The file stays open from the
+/// PHUsersModel). Reads the records exactly as
+/// PHUsersModel::recordsFromText does. The file stays open from the
 /// first reading to the rewrite; the caller holds the user file's lock.
 class PHUserFileStream {
 public:
@@ -54,7 +54,7 @@ public:
     bool hasUser() const { return m_hash.has_value(); }
     /// The stored hash of the first record named `name`, or none.
     const std::optional<QString> &hash() const { return m_hash; }
-    /// Whether `name` is taken as PHUsersDataSource::containsItem says.
+    /// Whether `name` is taken as PHUsersModel::containsItem says.
     bool nameTaken() const { return m_taken; }
 
     /// Calls `visit(name, password)` for each record, in file order, reading
@@ -102,7 +102,7 @@ private:
 /// the panel's error display. A file that exists but cannot be read or decoded
 /// is logged and reported with `kUserFileReadError`, and is never written over
 /// until a later read succeeds.
-class PHUsersDataSource : public PHXDataSource {
+class PHUsersModel : public PHListModel {
     Q_OBJECT
 
 public:
@@ -126,8 +126,8 @@ public:
     static inline const QString &placeholderName = PHEditRules::placeholderName;
 
     /// Reads the user file at the front end's user-file location.
-    explicit PHUsersDataSource(const PHModelContext &context, QObject *parent = nullptr);
-    ~PHUsersDataSource() override;
+    explicit PHUsersModel(const PHModelContext &context, QObject *parent = nullptr);
+    ~PHUsersModel() override;
 
     /// The records of the user file (with `useNewExtension`, of the file whose
     /// path has the "New File Extension" setting appended). Missing file: an
@@ -205,8 +205,8 @@ public:
 
     // ----- The users table: row 0 is "Any Valid User", row r ≥ 1 record r − 1.
 
-    /// The pasteboard type of a dragged user; the plain-text type carries the same "name:hash".
-    static inline const QString pasteboardType = QStringLiteral("PHPortholdUser");
+    /// The MIME type of a dragged user; the plain-text type carries the same "name:hash".
+    static inline const QString userMimeType = QStringLiteral("PHPortholdUser");
 
     qint32 numberOfRows() const override;
     /// "user": the row's name ("Any Valid User" for row 0). Any other column:

@@ -1,45 +1,41 @@
-#include "model/PHXDataSource.h"
+#include "model/PHListModel.h"
 
 #include <QMetaType>
 #include <QStringList>
 #include <QVariantMap>
 
-PHXDataSource::PHXDataSource(QObject *parent) : PHItemModel(parent) {
+PHListModel::PHListModel(QObject *parent) : PHItemModel(parent) {
 }
 
-PHXDataSource::PHXDataSource(QVariantList dataArray, QObject *parent)
+PHListModel::PHListModel(QVariantList dataArray, QObject *parent)
     : PHItemModel(parent), m_dataArray(std::move(dataArray)) {
 }
 
-PHXDataSource::~PHXDataSource() = default;
+PHListModel::~PHListModel() = default;
 
-std::unique_ptr<PHXDataSource> PHXDataSource::dataSource() {
-    return std::make_unique<PHXDataSource>();
+std::unique_ptr<PHListModel> PHListModel::withRows(QVariantList dataArray) {
+    return std::make_unique<PHListModel>(std::move(dataArray));
 }
 
-std::unique_ptr<PHXDataSource> PHXDataSource::dataSourceWithDataArray(QVariantList dataArray) {
-    return std::make_unique<PHXDataSource>(std::move(dataArray));
-}
-
-void PHXDataSource::setDataArray(QVariantList dataArray) {
+void PHListModel::setDataArray(QVariantList dataArray) {
     beginResetModel();
     m_dataArray = std::move(dataArray);
     endResetModel();
 }
 
-bool PHXDataSource::hasRecordRows() const {
+bool PHListModel::hasRecordRows() const {
     return !m_dataArray.isEmpty() && m_dataArray.first().typeId() == QMetaType::QVariantMap;
 }
 
-qint32 PHXDataSource::numberOfRows() const {
+qint32 PHListModel::numberOfRows() const {
     return qint32(m_dataArray.size());
 }
 
-qint32 PHXDataSource::numberOfColumns() const {
+qint32 PHListModel::numberOfColumns() const {
     return hasRecordRows() ? qint32(m_dataArray.first().toMap().size()) : 1;
 }
 
-QVariant PHXDataSource::objectAtRowColumn(qint32 row, const QString &column) const {
+QVariant PHListModel::objectAtRowColumn(qint32 row, const QString &column) const {
     if (row < 0 || row >= m_dataArray.size())
         return {};
     const QVariant &element = m_dataArray.at(row);
@@ -49,7 +45,7 @@ QVariant PHXDataSource::objectAtRowColumn(qint32 row, const QString &column) con
     return element.typeId() == QMetaType::QVariantMap ? element.toMap().value(column) : QVariant();
 }
 
-void PHXDataSource::setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) {
+void PHListModel::setObjectForRowColumn(const QVariant &value, qint32 row, const QString &column) {
     if (row < 0 || row >= m_dataArray.size())
         return;
     QVariant &element = m_dataArray[row];
@@ -62,7 +58,7 @@ void PHXDataSource::setObjectForRowColumn(const QVariant &value, qint32 row, con
     element = record;
 }
 
-QString PHXDataSource::descriptionOfValue(const QVariant &value) {
+QString PHListModel::descriptionOfValue(const QVariant &value) {
     switch (value.typeId()) {
     case QMetaType::UnknownType:
         return QStringLiteral("(null)");
@@ -82,7 +78,7 @@ QString PHXDataSource::descriptionOfValue(const QVariant &value) {
     }
 }
 
-QString PHXDataSource::summaryTextForRow(qint32 row) const {
+QString PHListModel::summaryTextForRow(qint32 row) const {
     if (row < 0 || row >= m_dataArray.size())
         return {};
     const QVariant &element = m_dataArray.at(row);
@@ -95,11 +91,11 @@ QString PHXDataSource::summaryTextForRow(qint32 row) const {
     return text;
 }
 
-bool PHXDataSource::isEditable(qint32, const QString &) const {
+bool PHListModel::isEditable(qint32, const QString &) const {
     return false;
 }
 
-bool PHXDataSource::removeElement(qsizetype index) {
+bool PHListModel::removeElement(qsizetype index) {
     if (index < 0 || index >= m_dataArray.size())
         return false;
     m_dataArray.removeAt(index);
@@ -107,25 +103,25 @@ bool PHXDataSource::removeElement(qsizetype index) {
     return true;
 }
 
-QModelIndex PHXDataSource::index(int row, int column, const QModelIndex &parent) const {
+QModelIndex PHListModel::index(int row, int column, const QModelIndex &parent) const {
     if (parent.isValid() || row < 0 || column < 0 || row >= rowCount() || column >= columnCount())
         return {};
     return createIndex(row, column);
 }
 
-QModelIndex PHXDataSource::parent(const QModelIndex &) const {
+QModelIndex PHListModel::parent(const QModelIndex &) const {
     return {};
 }
 
-int PHXDataSource::rowCount(const QModelIndex &parent) const {
+int PHListModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : qMax(0, int(numberOfRows()));
 }
 
-bool PHXDataSource::hasChildren(const QModelIndex &parent) const {
+bool PHListModel::hasChildren(const QModelIndex &parent) const {
     return !parent.isValid() && rowCount() > 0;
 }
 
-QVariant PHXDataSource::data(const QModelIndex &index, int role) const {
+QVariant PHListModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid())
         return {};
     const ColumnKind kind = kindOfColumn(index.column());
@@ -147,7 +143,7 @@ QVariant PHXDataSource::data(const QModelIndex &index, int role) const {
     }
 }
 
-bool PHXDataSource::setData(const QModelIndex &index, const QVariant &value, int role) {
+bool PHListModel::setData(const QModelIndex &index, const QVariant &value, int role) {
     if (!index.isValid())
         return false;
     const ColumnKind kind = kindOfColumn(index.column());
@@ -168,7 +164,7 @@ bool PHXDataSource::setData(const QModelIndex &index, const QVariant &value, int
     return true;
 }
 
-Qt::ItemFlags PHXDataSource::flags(const QModelIndex &index) const {
+Qt::ItemFlags PHListModel::flags(const QModelIndex &index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;

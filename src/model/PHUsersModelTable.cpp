@@ -2,7 +2,7 @@
 // of the records, the check column that edits the selected folder's
 // "Require user" list, the user icon, and users dragged onto groups.
 
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 
 #include "core/Log.h"
 #include "model/PHFSItem.h"
@@ -19,11 +19,11 @@ const QString kActiveColumn = QStringLiteral("active");
 
 } // namespace
 
-qint32 PHUsersDataSource::numberOfRows() const {
+qint32 PHUsersModel::numberOfRows() const {
     return qint32(m_dataArray.size()) + 1;
 }
 
-QVariant PHUsersDataSource::objectAtRowColumn(qint32 row, const QString &column) const {
+QVariant PHUsersModel::objectAtRowColumn(qint32 row, const QString &column) const {
     if (row < 0 || row > m_dataArray.size())
         return {};
     const QString name =
@@ -37,7 +37,7 @@ QVariant PHUsersDataSource::objectAtRowColumn(qint32 row, const QString &column)
     return folder->listForKey(PHFSItem::RequireUserKey).contains(listed);
 }
 
-void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row, const QString &) {
+void PHUsersModel::setObjectForRowColumn(const QVariant &value, qint32 row, const QString &) {
     PHFSItem *folder = activeDirectory();
     if (!folder || !folder->isPasswordProtected() || row < 0 || row > m_dataArray.size())
         return; // the check box is disabled: nothing to tick
@@ -82,20 +82,20 @@ void PHUsersDataSource::setObjectForRowColumn(const QVariant &value, qint32 row,
     folder->writeAccessFile();
 }
 
-QString PHUsersDataSource::summaryTextForRow(qint32 row) const {
+QString PHUsersModel::summaryTextForRow(qint32 row) const {
     return objectAtRowColumn(row, kUserColumn).toString();
 }
 
-bool PHUsersDataSource::isEditable(qint32 row, const QString &column) const {
+bool PHUsersModel::isEditable(qint32 row, const QString &column) const {
     return row != 0 || column != kUserColumn;
 }
 
-void PHUsersDataSource::setIcons(const QVariant &userIcon, const QVariant &weakHashIcon) {
+void PHUsersModel::setIcons(const QVariant &userIcon, const QVariant &weakHashIcon) {
     m_userIcon = userIcon;
     m_weakHashIcon = weakHashIcon;
 }
 
-QVariant PHUsersDataSource::data(const QModelIndex &index, int role) const {
+QVariant PHUsersModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid())
         return {};
     const QString column = identifierForColumn(index.column());
@@ -116,10 +116,10 @@ QVariant PHUsersDataSource::data(const QModelIndex &index, int role) const {
         if (role == Qt::ToolTipRole)
             return weak ? QVariant(PHPasswordHash::weakHashToolTip) : QVariant();
     }
-    return PHXDataSource::data(index, role);
+    return PHListModel::data(index, role);
 }
 
-QMimeData *PHUsersDataSource::mimeData(const QModelIndexList &indexes) const {
+QMimeData *PHUsersModel::mimeData(const QModelIndexList &indexes) const {
     qint32 row = -1;
     for (const QModelIndex &index : indexes)
         if (row < 0 || index.row() < row)
@@ -137,12 +137,12 @@ QMimeData *PHUsersDataSource::mimeData(const QModelIndexList &indexes) const {
     }
     if (text.isEmpty())
         return nullptr;
-    auto *pasteboard = new QMimeData;
-    pasteboard->setData(pasteboardType, text.toUtf8());
-    pasteboard->setText(text);
-    return pasteboard;
+    auto *mime = new QMimeData;
+    mime->setData(userMimeType, text.toUtf8());
+    mime->setText(text);
+    return mime;
 }
 
-QStringList PHUsersDataSource::mimeTypes() const {
-    return {pasteboardType, QStringLiteral("text/plain")};
+QStringList PHUsersModel::mimeTypes() const {
+    return {userMimeType, QStringLiteral("text/plain")};
 }

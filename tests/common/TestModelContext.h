@@ -2,7 +2,7 @@
 
 #include "core/PHErrorReporter.h"
 #include "model/PHModelContext.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "support/PHExtensions.h"
 
 #include <QDir>
@@ -13,16 +13,16 @@
 /// What the model asks of a front end, for tests: plain fields that a test
 /// sets, and a record of what the model asked for. Hand `model()` to what a
 /// test makes. The program is named by `info` while it exists.
-class TestPanelContext : public PHKnownNames,
+class TestModelContext : public PHKnownNames,
                          public PHLocations,
                          public PHErrorReporter,
                          public PHFolderSelection,
                          public PHManualEditGuard {
 public:
-    TestPanelContext() : m_previousInformation(PHApplication::setInformation(information())) {}
-    ~TestPanelContext() override { PHApplication::setInformation(m_previousInformation); }
-    TestPanelContext(const TestPanelContext &) = delete;
-    TestPanelContext &operator=(const TestPanelContext &) = delete;
+    TestModelContext() : m_previousInformation(PHApplication::setInformation(information())) {}
+    ~TestModelContext() override { PHApplication::setInformation(m_previousInformation); }
+    TestModelContext(const TestModelContext &) = delete;
+    TestModelContext &operator=(const TestModelContext &) = delete;
 
     QStringList users;
     QStringList groups;
@@ -37,7 +37,7 @@ public:
     QList<qint32> errors;           // every displayError code, in order
     QStringList errorDetails;       // the file and reason given with each
     QList<DeferredAction> deferred; // every action the guard was handed
-    QStringList deletedUsers;       // the users `follow`ed data sources deleted
+    QStringList deletedUsers;       // the users `follow`ed models deleted
     int outlineClicks = 0;
 
     PHModelContext model() { return {this, this, this, this, this}; }
@@ -49,8 +49,8 @@ public:
     }
 
     /// Records the users `users` deletes in `deletedUsers`.
-    void follow(PHUsersDataSource &users) {
-        QObject::connect(&users, &PHUsersDataSource::userDeleted, &users,
+    void follow(PHUsersModel &users) {
+        QObject::connect(&users, &PHUsersModel::userDeleted, &users,
                          [this](const QString &name) { deletedUsers.append(name); });
     }
 

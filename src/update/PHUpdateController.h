@@ -15,7 +15,7 @@
 #include <memory>
 #include <optional>
 
-class PHXDataSource;
+class PHListModel;
 class QAbstractButton;
 class QLabel;
 class QProgressBar;
@@ -41,7 +41,7 @@ class QWidget;
 /// info "PHSWUReason"), all delivered on the main thread. Every received chunk
 /// posts "PHFileSegmentDownloaded" (user info "bytes", "path") to the main
 /// thread; its sender identifies the exchange that received it.
-class PHSUController : public QObject {
+class PHUpdateController : public QObject {
     Q_OBJECT
 
 public:
@@ -56,8 +56,8 @@ public:
     /// otherwise: a body that goes past it is dropped as it arrives.
     static constexpr qint64 MaxUnadvertisedDownloadSize = qint64(2) << 30;
 
-    explicit PHSUController(QObject *parent = nullptr);
-    ~PHSUController() override;
+    explicit PHUpdateController(QObject *parent = nullptr);
+    ~PHUpdateController() override;
 
     /// Takes the update panel's layout file: false (logged) when it cannot be
     /// read, is not a layout or lacks a part. The panel itself is built when
@@ -103,16 +103,16 @@ public:
     static bool isFollowable(const QUrl &url);
     void hideSWUPanel(QObject *sender = nullptr);
     /// The save panel's end: code 1 with the chosen path starts the download.
-    void savePanelDidEndReturnCode(int returnCode, const QString &path);
+    void saveDialogFinished(int answer, const QString &path);
 
     // Parts of the update panel (null until the layout is loaded; asking
     // for one builds the panel).
-    QWidget *suSheet() const;
+    QWidget *updateSheet() const;
     QTableView *newVersion() const;
     QTextEdit *releaseNotes() const;
     QLabel *phsNotes() const;
     QProgressBar *suProgress() const;
-    PHXDataSource *ds() const { return m_ds; }
+    PHListModel *ds() const { return m_ds; }
 
     // Reading what the server sent; used by the workers, public for fuzzing.
     /// The version record of a reply: header block removed, the rest read as
@@ -170,19 +170,20 @@ private:
                                 QString *refusal = nullptr);
     /// Runs on its own thread, which holds the exchange until it returns.
     static void checkForNewVersion2(const std::shared_ptr<Exchange> &exchange,
-                                    QPointer<PHSUController> receiver);
+                                    QPointer<PHUpdateController> receiver);
     void checkForNewVersion3(const CheckResult &result);
-    static void cancelVersionCheck(QPointer<PHSUController> receiver);
+    static void cancelVersionCheck(QPointer<PHUpdateController> receiver);
     void versionCheckCancelled();
-    static void downloadInBackground(std::shared_ptr<Download> download, QPointer<PHSUController> receiver);
+    static void downloadInBackground(std::shared_ptr<Download> download,
+                                     QPointer<PHUpdateController> receiver);
     /// `saveError` says why a complete download could not be saved (empty
     /// when it was, or when the download itself failed).
     void cleanupDownload(const std::shared_ptr<Download> &download, bool saved, const QString &errorText,
                          const QString &saveError = {}, const QString &refusal = {});
-    void updateSUProgress(const Notification &notification);
+    void updateDownloadProgress(const Notification &notification);
     void showSWUPanel();
     void setPIHidden(bool hidden);
-    void setSUDefaultFolder(const QString &folder);
+    void setUpdateDefaultFolder(const QString &folder);
     void showOutcomeSheet(const QString &title, const QString &message, const QString &context,
                           bool informational = false);
     /// Says where a download was saved and offers to show it in its folder
@@ -201,13 +202,13 @@ private:
         void operator()(QWidget *widget) const;
     };
     QString m_interfacePath; // taken, not built yet
-    std::unique_ptr<QWidget, WidgetDeleter> m_suSheet;
+    std::unique_ptr<QWidget, WidgetDeleter> m_updateSheet;
     QPointer<QTableView> m_newVersion;
     QPointer<QTextEdit> m_releaseNotes;
     QPointer<QLabel> m_phsNotes;
     QPointer<QProgressBar> m_suProgress;
     QPointer<QWidget> m_window;
-    PHXDataSource *m_ds = nullptr; // owned as a child
+    PHListModel *m_ds = nullptr; // owned as a child
 
     QUrl m_infoURL;
     QUrl m_downloadURL;

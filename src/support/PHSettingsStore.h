@@ -29,14 +29,14 @@
 /// as a number), QDateTime, QVariantList (QStringList accepted) and QVariantMap
 /// of these. A settings file that exists but cannot be parsed is moved aside
 /// (logged) and never overwritten. Main thread only.
-class PHUserDefaults {
+class PHSettingsStore {
 public:
     /// Posted (sender: the store) when another process changed the current
     /// identifier's file; userInfo "keys" lists the keys whose values changed.
-    static inline const QString DidChangeNotification = QStringLiteral("PHUserDefaultsDidChange");
+    static inline const QString DidChangeNotification = QStringLiteral("PHSettingsStoreDidChange");
 
     /// The one shared instance, created on first use.
-    static PHUserDefaults *standardUserDefaults();
+    static PHSettingsStore *instance();
 
     QString applicationIdentifier() const { return m_appID; }
     /// Values stored and defaults registered earlier stay under the old identifier.
@@ -45,7 +45,7 @@ public:
     /// Merges into the current identifier's registered defaults (same keys replaced).
     void registerDefaults(const QVariantMap &defaults);
     /// The registered default under the current identifier, or an invalid QVariant.
-    QVariant registrationObjectForKey(const QString &key) const;
+    QVariant registeredDefaultForKey(const QString &key) const;
 
     /// The stored value, else the registered default, else an invalid QVariant.
     QVariant objectForKey(const QString &key) const;
@@ -69,22 +69,22 @@ public:
     void setBoolForKey(bool value, const QString &key);
     void setDoubleForKey(double value, const QString &key);
     /// Removes the stored value so that the registered default shows again.
-    void removeDefaultForKey(const QString &key);
+    void removeValueForKey(const QString &key);
     /// The common write: sets the value (an invalid QVariant removes it) under
     /// the current identifier and writes that identifier's file.
-    void setCFObjectForKey(const QVariant &value, const QString &key);
+    void storeValueForKey(const QVariant &value, const QString &key);
 
     /// The file that holds an identifier's values.
     static QString storagePath(const QString &identifier);
 
     /// Test hook: forget the shared instance, so the next use starts afresh
     /// (re-reading the files, with nothing registered).
-    static void resetStandardUserDefaultsForTesting();
+    static void resetInstanceForTesting();
 
-    PHUserDefaults(const PHUserDefaults &) = delete;
-    PHUserDefaults &operator=(const PHUserDefaults &) = delete;
+    PHSettingsStore(const PHSettingsStore &) = delete;
+    PHSettingsStore &operator=(const PHSettingsStore &) = delete;
 
-    ~PHUserDefaults();
+    ~PHSettingsStore();
 
 private:
     /// What identifies one version of a file: replaced or rewritten, it differs.
@@ -98,7 +98,7 @@ private:
     };
     static FileStamp stampOf(const QString &path);
 
-    PHUserDefaults();
+    PHSettingsStore();
     /// The identifier's values, read again when its file changed since.
     QVariantMap &storedValues(const QString &identifier) const;
     QVariantMap readValues(const QString &identifier) const;

@@ -1,4 +1,4 @@
-#include "views/PHCheckBoxCell.h"
+#include "views/PHCheckBoxDelegate.h"
 
 #include "model/PHItemModel.h"
 #include "platform/PHThemeColors.h"
@@ -14,15 +14,15 @@ QStyle *styleOf(const QStyleOptionViewItem &option) {
 }
 } // namespace
 
-QRect PHCheckBoxCell::checkFrame(const QStyleOptionViewItem &option) {
+QRect PHCheckBoxDelegate::checkFrame(const QStyleOptionViewItem &option) {
     QStyle *style = styleOf(option);
     const QSize size(style->pixelMetric(QStyle::PM_IndicatorWidth, &option, option.widget),
                      style->pixelMetric(QStyle::PM_IndicatorHeight, &option, option.widget));
     return QStyle::alignedRect(option.direction, Qt::AlignCenter, size, option.rect);
 }
 
-void PHCheckBoxCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                           const QModelIndex &index) const {
+void PHCheckBoxDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                               const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     QStyle *style = styleOf(option);
@@ -48,14 +48,14 @@ void PHCheckBoxCell::paint(QPainter *painter, const QStyleOptionViewItem &option
     painter->restore();
 }
 
-QSize PHCheckBoxCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const {
+QSize PHCheckBoxDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const {
     QStyle *style = styleOf(option);
     return QSize(style->pixelMetric(QStyle::PM_IndicatorWidth, &option, option.widget) + 8,
                  style->pixelMetric(QStyle::PM_IndicatorHeight, &option, option.widget) + 2);
 }
 
-bool PHCheckBoxCell::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
-                                 const QModelIndex &index) {
+bool PHCheckBoxDelegate::editorEvent(QEvent *event, QAbstractItemModel *model,
+                                     const QStyleOptionViewItem &option, const QModelIndex &index) {
     const Qt::ItemFlags flags = model->flags(index);
     if (!(flags & Qt::ItemIsUserCheckable) || !(flags & Qt::ItemIsEnabled))
         return false;

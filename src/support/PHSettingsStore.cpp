@@ -1,4 +1,4 @@
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
@@ -28,7 +28,7 @@
 
 namespace {
 
-std::unique_ptr<PHUserDefaults> g_shared;
+std::unique_ptr<PHSettingsStore> g_shared;
 
 using PHPropertyList::isIntegerType;
 using PHPropertyList::isRealType;
@@ -168,28 +168,28 @@ private:
 
 } // namespace
 
-PHUserDefaults *PHUserDefaults::standardUserDefaults() {
+PHSettingsStore *PHSettingsStore::instance() {
     if (!g_shared)
-        g_shared.reset(new PHUserDefaults());
+        g_shared.reset(new PHSettingsStore());
     return g_shared.get();
 }
 
-void PHUserDefaults::resetStandardUserDefaultsForTesting() {
+void PHSettingsStore::resetInstanceForTesting() {
     g_shared.reset();
 }
 
-PHUserDefaults::PHUserDefaults() : m_appID(hostIdentifier()) {
+PHSettingsStore::PHSettingsStore() : m_appID(hostIdentifier()) {
 }
 
-PHUserDefaults::~PHUserDefaults() {
+PHSettingsStore::~PHSettingsStore() {
     delete m_watcher.data();
 }
 
-void PHUserDefaults::setApplicationIdentifier(const QString &identifier) {
+void PHSettingsStore::setApplicationIdentifier(const QString &identifier) {
     m_appID = identifier;
 }
 
-QString PHUserDefaults::storagePath(const QString &identifier) {
+QString PHSettingsStore::storagePath(const QString &identifier) {
     // An identifier is a reverse domain name; never let it name a file
     // outside the settings folder.
     QString name = identifier;
@@ -199,26 +199,26 @@ QString PHUserDefaults::storagePath(const QString &identifier) {
     return configFolder() + QStringLiteral("/porthold/") + name + QStringLiteral(".plist");
 }
 
-void PHUserDefaults::registerDefaults(const QVariantMap &defaults) {
+void PHSettingsStore::registerDefaults(const QVariantMap &defaults) {
     m_registration[m_appID].insert(defaults);
 }
 
-QVariant PHUserDefaults::registrationObjectForKey(const QString &key) const {
+QVariant PHSettingsStore::registeredDefaultForKey(const QString &key) const {
     return m_registration.value(m_appID).value(key);
 }
 
-QVariant PHUserDefaults::objectForKey(const QString &key) const {
+QVariant PHSettingsStore::objectForKey(const QString &key) const {
     const QVariantMap &stored = storedValues(m_appID);
     if (const auto found = stored.constFind(key); found != stored.constEnd())
         return *found;
-    return registrationObjectForKey(key);
+    return registeredDefaultForKey(key);
 }
 
-bool PHUserDefaults::hasStoredValueForKey(const QString &key) const {
+bool PHSettingsStore::hasStoredValueForKey(const QString &key) const {
     return storedValues(m_appID).contains(key);
 }
 
-qint32 PHUserDefaults::integerForKey(const QString &key) const {
+qint32 PHSettingsStore::integerForKey(const QString &key) const {
     const QVariant value = objectForKey(key);
     const int type = value.typeId();
     if (type == QMetaType::QString)
@@ -235,7 +235,7 @@ qint32 PHUserDefaults::integerForKey(const QString &key) const {
     return 0;
 }
 
-bool PHUserDefaults::boolForKey(const QString &key) const {
+bool PHSettingsStore::boolForKey(const QString &key) const {
     const QVariant value = objectForKey(key);
     const int type = value.typeId();
     if (type == QMetaType::QString)
@@ -249,7 +249,7 @@ bool PHUserDefaults::boolForKey(const QString &key) const {
     return false;
 }
 
-double PHUserDefaults::doubleForKey(const QString &key) const {
+double PHSettingsStore::doubleForKey(const QString &key) const {
     const QVariant value = objectForKey(key);
     const int type = value.typeId();
     if (type == QMetaType::QString)
@@ -261,46 +261,46 @@ double PHUserDefaults::doubleForKey(const QString &key) const {
     return 0;
 }
 
-float PHUserDefaults::floatForKey(const QString &key) const {
+float PHSettingsStore::floatForKey(const QString &key) const {
     return static_cast<float>(doubleForKey(key));
 }
 
-std::optional<QString> PHUserDefaults::stringForKey(const QString &key) const {
+std::optional<QString> PHSettingsStore::stringForKey(const QString &key) const {
     const QVariant value = objectForKey(key);
     if (value.typeId() != QMetaType::QString)
         return std::nullopt;
     return value.toString();
 }
 
-std::optional<QVariantList> PHUserDefaults::arrayForKey(const QString &key) const {
+std::optional<QVariantList> PHSettingsStore::arrayForKey(const QString &key) const {
     const QVariant value = objectForKey(key);
     if (value.typeId() != QMetaType::QVariantList && value.typeId() != QMetaType::QStringList)
         return std::nullopt;
     return value.toList();
 }
 
-void PHUserDefaults::setObjectForKey(const QVariant &value, const QString &key) {
+void PHSettingsStore::setObjectForKey(const QVariant &value, const QString &key) {
     PH_PARAMETER_ASSERT(isPropertyListValue(value));
-    setCFObjectForKey(value, key);
+    storeValueForKey(value, key);
 }
 
-void PHUserDefaults::setIntegerForKey(qint32 value, const QString &key) {
-    setCFObjectForKey(QVariant(value), key);
+void PHSettingsStore::setIntegerForKey(qint32 value, const QString &key) {
+    storeValueForKey(QVariant(value), key);
 }
 
-void PHUserDefaults::setBoolForKey(bool value, const QString &key) {
-    setCFObjectForKey(QVariant(value), key);
+void PHSettingsStore::setBoolForKey(bool value, const QString &key) {
+    storeValueForKey(QVariant(value), key);
 }
 
-void PHUserDefaults::setDoubleForKey(double value, const QString &key) {
-    setCFObjectForKey(QVariant(value), key);
+void PHSettingsStore::setDoubleForKey(double value, const QString &key) {
+    storeValueForKey(QVariant(value), key);
 }
 
-void PHUserDefaults::removeDefaultForKey(const QString &key) {
-    setCFObjectForKey(QVariant(), key);
+void PHSettingsStore::removeValueForKey(const QString &key) {
+    storeValueForKey(QVariant(), key);
 }
 
-void PHUserDefaults::setCFObjectForKey(const QVariant &value, const QString &key) {
+void PHSettingsStore::storeValueForKey(const QVariant &value, const QString &key) {
     PH_PARAMETER_ASSERT(!value.isValid() || isPropertyListValue(value));
     // Another process may have changed other keys since this one read the
     // file: read it again under the lock and change only this key.
@@ -324,7 +324,7 @@ void PHUserDefaults::setCFObjectForKey(const QVariant &value, const QString &key
     synchronize(m_appID);
 }
 
-PHUserDefaults::FileStamp PHUserDefaults::stampOf(const QString &path) {
+PHSettingsStore::FileStamp PHSettingsStore::stampOf(const QString &path) {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
@@ -332,7 +332,7 @@ PHUserDefaults::FileStamp PHUserDefaults::stampOf(const QString &path) {
             quint64(info.st_ino), qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
 }
 
-QVariantMap &PHUserDefaults::storedValues(const QString &identifier) const {
+QVariantMap &PHSettingsStore::storedValues(const QString &identifier) const {
     const QString path = storagePath(identifier);
     const FileStamp stamp = stampOf(path);
     const auto found = m_stored.find(identifier);
@@ -352,7 +352,7 @@ QVariantMap &PHUserDefaults::storedValues(const QString &identifier) const {
     return values;
 }
 
-QVariantMap PHUserDefaults::readValues(const QString &identifier) const {
+QVariantMap PHSettingsStore::readValues(const QString &identifier) const {
     QVariantMap values;
     m_unwritable.remove(identifier);
     const QString path = storagePath(identifier);
@@ -390,7 +390,7 @@ QVariantMap PHUserDefaults::readValues(const QString &identifier) const {
     return values;
 }
 
-void PHUserDefaults::synchronize(const QString &identifier) const {
+void PHSettingsStore::synchronize(const QString &identifier) const {
     if (m_unwritable.contains(identifier)) {
         Log::write(QStringLiteral("Settings of %1 not saved: its file could not be read").arg(identifier));
         return;
@@ -419,7 +419,7 @@ void PHUserDefaults::synchronize(const QString &identifier) const {
     m_stamps.insert(identifier, stampOf(path));
 }
 
-void PHUserDefaults::watch(const QString &path) const {
+void PHSettingsStore::watch(const QString &path) const {
     // Only where an event loop can deliver the changes: the main thread of an application.
     QCoreApplication *app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread())
@@ -435,7 +435,7 @@ void PHUserDefaults::watch(const QString &path) const {
         m_watcher->addPath(folder);
 }
 
-void PHUserDefaults::folderChanged() const {
+void PHSettingsStore::folderChanged() const {
     const auto found = m_stored.constFind(m_appID);
     if (found == m_stored.constEnd() || m_stamps.value(m_appID) == stampOf(storagePath(m_appID)))
         return; // nothing read yet, or this process's own write

@@ -1,25 +1,25 @@
-#include "views/PHColumnCells.h"
+#include "views/PHColumnDelegates.h"
 
-#include "views/PHCheckBoxCell.h"
+#include "views/PHCheckBoxDelegate.h"
 #include "views/PHIconTextDelegate.h"
-#include "views/PHImageButtonCell.h"
-#include "views/PHPopUpButtonCell.h"
+#include "views/PHImageButtonDelegate.h"
+#include "views/PHPopUpDelegate.h"
 
-QAbstractItemDelegate *PHNewCellForColumnKind(PHItemModel::ColumnKind kind, QAbstractItemView *view) {
+QAbstractItemDelegate *PHNewDelegateForColumnKind(PHItemModel::ColumnKind kind, QAbstractItemView *view) {
     switch (kind) {
     case PHItemModel::ColumnKind::Text:
         return new PHIconTextDelegate(view);
     case PHItemModel::ColumnKind::Check:
-        return new PHCheckBoxCell(view);
+        return new PHCheckBoxDelegate(view);
     case PHItemModel::ColumnKind::PopUp:
-        return new PHPopUpButtonCell(view);
+        return new PHPopUpDelegate(view);
     case PHItemModel::ColumnKind::Button:
-        return new PHImageButtonCell(view);
+        return new PHImageButtonDelegate(view);
     }
     return nullptr;
 }
 
-void PHSetCellForColumn(QAbstractItemView *view, int column, QAbstractItemDelegate *cell) {
+void PHSetDelegateForColumn(QAbstractItemView *view, int column, QAbstractItemDelegate *cell) {
     if (column < 0)
         return;
     cell->setParent(view);

@@ -1,4 +1,4 @@
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
@@ -8,8 +8,8 @@
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
 #include "support/PHExtensions.h"
+#include "support/PHSettingsStore.h"
 #include "support/PHTextFile.h"
-#include "support/PHUserDefaults.h"
 #include "support/PHWebTreeFile.h"
 #include "support/PHWriteLock.h"
 
@@ -40,7 +40,7 @@ PHFileMerge::Entries rawEntries(const QString &text) {
     for (const PHGroupFile::Group &group : PHGroupFile::read(text))
         words += group.members;
     PHFileMerge::Entries entries;
-    const PHUserItem::Ptr root = PHGroupsDataSource::rootFromText(text, words);
+    const PHUserItem::Ptr root = PHGroupsModel::rootFromText(text, words);
     for (const PHUserItem::Ptr &group : root->children()) {
         QStringList members;
         for (const PHUserItem::Ptr &member : group->children())
@@ -73,29 +73,28 @@ PHFileMerge::Entries knownMembersOnly(const PHFileMerge::Entries &entries, const
 
 } // namespace
 
-PHGroupsDataSource::PHGroupsDataSource(const PHModelContext &context, QObject *parent)
+PHGroupsModel::PHGroupsModel(const PHModelContext &context, QObject *parent)
     : PHItemModel(parent), m_context(context), m_rootItem(emptyRoot()), m_savedEntries(neverRead()) {
 }
 
-PHGroupsDataSource::PHGroupsDataSource(const PHModelContext &context, const QStringList &users,
-                                       QObject *parent)
+PHGroupsModel::PHGroupsModel(const PHModelContext &context, const QStringList &users, QObject *parent)
     : PHItemModel(parent), m_context(context), m_rootItem(emptyRoot()) {
     m_rootItem = parseGroupfileWithUsers(users);
 }
 
-PHGroupsDataSource::~PHGroupsDataSource() = default;
+PHGroupsModel::~PHGroupsModel() = default;
 
-QString PHGroupsDataSource::groupfilePath() const {
+QString PHGroupsModel::groupfilePath() const {
     return m_context.location(PHWebRoot::GroupFile);
 }
 
-QString PHGroupsDataSource::webRootPath() const {
+QString PHGroupsModel::webRootPath() const {
     return m_context.location(PHWebRoot::Root);
 }
 
 // ---------------------------------------------------------------- reading
 
-PHUserItem::Ptr PHGroupsDataSource::rootFromText(const QString &text, const QStringList &users) {
+PHUserItem::Ptr PHGroupsModel::rootFromText(const QString &text, const QStringList &users) {
     PHUserItem::Ptr root = emptyRoot();
     const QSet<QString> known(users.cbegin(), users.cend());
     // A line whose name is blank makes no group.
@@ -113,7 +112,7 @@ PHUserItem::Ptr PHGroupsDataSource::rootFromText(const QString &text, const QStr
     return root;
 }
 
-PHUserItem::Ptr PHGroupsDataSource::readGroupfile(const QStringList &users, Report report) {
+PHUserItem::Ptr PHGroupsModel::readGroupfile(const QStringList &users, Report report) {
     m_users = users;
     m_loadFailed = false;
     const QString path = groupfilePath();
@@ -140,11 +139,11 @@ PHUserItem::Ptr PHGroupsDataSource::readGroupfile(const QStringList &users, Repo
     return emptyRoot();
 }
 
-PHUserItem::Ptr PHGroupsDataSource::parseGroupfileWithUsers(const QStringList &users) {
+PHUserItem::Ptr PHGroupsModel::parseGroupfileWithUsers(const QStringList &users) {
     return readGroupfile(users, Report::Loudly);
 }
 
-QStringList PHGroupsDataSource::currentUsers() const {
+QStringList PHGroupsModel::currentUsers() const {
     // The panel's list is the current one; the list given when the tree was
     // read misses users added since.
     return m_context.names ? m_context.names->userNames() : m_users;
@@ -152,7 +151,7 @@ QStringList PHGroupsDataSource::currentUsers() const {
 
 // ---------------------------------------------------------------- writing
 
-std::optional<QString> PHGroupsDataSource::textFromRoot(const PHUserItem &root, QString *why) {
+std::optional<QString> PHGroupsModel::textFromRoot(const PHUserItem &root, QString *why) {
     auto refuse = [why](const QString &reason) -> std::optional<QString> {
         if (why)
             *why = reason;
@@ -193,14 +192,14 @@ std::optional<QString> PHGroupsDataSource::textFromRoot(const PHUserItem &root, 
     return text;
 }
 
-void PHGroupsDataSource::failWrite(const QString &path, const QString &why) {
+void PHGroupsModel::failWrite(const QString &path, const QString &why) {
     Log::write(QStringLiteral("could not save the group file %1: %2").arg(path, why));
     // Show what is in force rather than what failed to be saved.
     replaceTree(readGroupfile(currentUsers(), Report::Quietly));
     m_context.displayError(kGroupFileWriteError, QStringLiteral("%1: %2").arg(path, why));
 }
 
-bool PHGroupsDataSource::writeGroupfile() {
+bool PHGroupsModel::writeGroupfile() {
     const QString path = groupfilePath();
     if (path.isEmpty())
         return false;
@@ -242,7 +241,7 @@ bool PHGroupsDataSource::writeGroupfile() {
     return true;
 }
 
-QList<std::pair<QString, QString>> PHGroupsDataSource::entriesOf(const PHUserItem &root) {
+QList<std::pair<QString, QString>> PHGroupsModel::entriesOf(const PHUserItem &root) {
     QList<std::pair<QString, QString>> entries;
     for (const PHUserItem::Ptr &group : root.children()) {
         QStringList members;
@@ -253,7 +252,7 @@ QList<std::pair<QString, QString>> PHGroupsDataSource::entriesOf(const PHUserIte
     return entries;
 }
 
-bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
+bool PHGroupsModel::mergeChangesOnDisk(const QString &path) {
     const PHTextFile file = PHTextFile::readBelow(webRootPath(), path);
     if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable) {
         failWrite(path, QStringLiteral("it could not be read again before saving: %1").arg(file.error));
@@ -285,7 +284,7 @@ bool PHGroupsDataSource::mergeChangesOnDisk(const QString &path) {
     return true;
 }
 
-bool PHGroupsDataSource::writeGroupfileUnlessEmptyAndMissing() {
+bool PHGroupsModel::writeGroupfileUnlessEmptyAndMissing() {
     const QString path = groupfilePath();
     if (m_rootItem->children().isEmpty() && (path.isEmpty() || !QFileInfo(path).exists()))
         return true;
@@ -300,7 +299,7 @@ bool PHGroupsDataSource::writeGroupfileUnlessEmptyAndMissing() {
 
 // ---------------------------------------------------------------- editing
 
-QStringList PHGroupsDataSource::list() const {
+QStringList PHGroupsModel::list() const {
     QStringList names;
     names.reserve(m_rootItem->children().size());
     for (const PHUserItem::Ptr &group : m_rootItem->children())
@@ -308,17 +307,17 @@ QStringList PHGroupsDataSource::list() const {
     return names;
 }
 
-PHUserItem::Ptr PHGroupsDataSource::addNewGroup(const QString &name) {
+PHUserItem::Ptr PHGroupsModel::addNewGroup(const QString &name) {
     PHUserItem::Ptr group = PHUserItem::itemWithValueParentChildren(name, m_rootItem, PHUserItem::Children());
     m_rootItem->children().append(group);
     // Not a re-ordering the outline could follow (a row was added): the
     // caller reloads it.
-    if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortGroups))
+    if (PHSettingsStore::instance()->boolForKey(PHSettings::Key::SortGroups))
         PHUserItem::sortItems(m_rootItem->children());
     return group;
 }
 
-QString PHGroupsDataSource::newGroupName() const {
+QString PHGroupsModel::newGroupName() const {
     // At most one name per group is taken, so this ends within groups + 1 tries.
     for (qint32 number = 1;; ++number) {
         QString name = QStringLiteral("Group %1").arg(number);
@@ -327,7 +326,7 @@ QString PHGroupsDataSource::newGroupName() const {
     }
 }
 
-void PHGroupsDataSource::sortGroups() {
+void PHGroupsModel::sortGroups() {
     // The groups change places, none added or removed: the view's rows,
     // selection and expansion move with them.
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -343,13 +342,13 @@ void PHGroupsDataSource::sortGroups() {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void PHGroupsDataSource::replaceTree(PHUserItem::Ptr root) {
+void PHGroupsModel::replaceTree(PHUserItem::Ptr root) {
     // The old nodes live until the view has let go of them.
     const PHUserItem::Ptr old = std::exchange(m_rootItem, std::move(root));
     reload();
 }
 
-bool PHGroupsDataSource::containsItem(const QString &name) const {
+bool PHGroupsModel::containsItem(const QString &name) const {
     const PHUserItem *edited = editedItem();
     const PHUserItem::Children &groups = m_rootItem->children();
     return std::any_of(groups.cbegin(), groups.cend(), [&](const PHUserItem::Ptr &group) {
@@ -357,7 +356,7 @@ bool PHGroupsDataSource::containsItem(const QString &name) const {
     });
 }
 
-void PHGroupsDataSource::removeUserFromGroups(const QString &user) {
+void PHGroupsModel::removeUserFromGroups(const QString &user) {
     const QString name = PHString::stringByRemovingSurroundingWhitespace(user);
     PHUserItem::Children removed; // kept until the view has let go of them
     for (const PHUserItem::Ptr &group : m_rootItem->children()) {
@@ -375,7 +374,7 @@ void PHGroupsDataSource::removeUserFromGroups(const QString &user) {
     reload();
 }
 
-bool PHGroupsDataSource::belongsToTree(const PHUserItem *item) const {
+bool PHGroupsModel::belongsToTree(const PHUserItem *item) const {
     for (PHUserItem::Ptr above = item->parent(); above; above = above->parent()) {
         if (above == m_rootItem)
             return true;
@@ -383,7 +382,7 @@ bool PHGroupsDataSource::belongsToTree(const PHUserItem *item) const {
     return false;
 }
 
-bool PHGroupsDataSource::removeItem(PHUserItem *item) {
+bool PHGroupsModel::removeItem(PHUserItem *item) {
     if (!item || !belongsToTree(item))
         return false;
     const PHUserItem::Ptr parent = item->parent();
@@ -397,26 +396,26 @@ bool PHGroupsDataSource::removeItem(PHUserItem *item) {
     return written;
 }
 
-PHUserItem::Ptr PHGroupsDataSource::groupNamed(const QString &name) const {
+PHUserItem::Ptr PHGroupsModel::groupNamed(const QString &name) const {
     for (const PHUserItem::Ptr &group : m_rootItem->children())
         if (group->value() == name)
             return group;
     return nullptr;
 }
 
-QStringList PHGroupsDataSource::memberNames(const PHUserItem &group) {
+QStringList PHGroupsModel::memberNames(const PHUserItem &group) {
     QStringList names;
     for (const PHUserItem::Ptr &member : group.children())
         names.append(member->value());
     return names;
 }
 
-bool PHGroupsDataSource::deleteGroup(const QString &name) {
+bool PHGroupsModel::deleteGroup(const QString &name) {
     const PHUserItem::Ptr group = groupNamed(name);
     return group && removeItem(group.get());
 }
 
-bool PHGroupsDataSource::removeMember(const QString &group, const QString &user) {
+bool PHGroupsModel::removeMember(const QString &group, const QString &user) {
     const PHUserItem::Ptr item = groupNamed(group);
     if (!item)
         return false;
@@ -426,7 +425,7 @@ bool PHGroupsDataSource::removeMember(const QString &group, const QString &user)
     return false;
 }
 
-bool PHGroupsDataSource::setMembers(const QString &group, const QStringList &names) {
+bool PHGroupsModel::setMembers(const QString &group, const QStringList &names) {
     const PHUserItem::Ptr item = groupNamed(group);
     if (!item)
         return false;
@@ -446,6 +445,6 @@ bool PHGroupsDataSource::setMembers(const QString &group, const QStringList &nam
     return written;
 }
 
-PHFSItem *PHGroupsDataSource::activeDirectory() const {
+PHFSItem *PHGroupsModel::activeDirectory() const {
     return m_context.selectedItem();
 }

@@ -1,4 +1,4 @@
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include "core/Log.h"
 #include "core/PHException.h"
@@ -30,18 +30,18 @@ protected:
         restart();
     }
     void TearDown() override {
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
+        PHSettingsStore::resetInstanceForTesting();
         ::unsetenv("XDG_CONFIG_HOME");
     }
     /// A new process, as far as the store can tell: files re-read, nothing registered.
-    PHUserDefaults *restart() {
-        PHUserDefaults::resetStandardUserDefaultsForTesting();
-        PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *restart() {
+        PHSettingsStore::resetInstanceForTesting();
+        PHSettingsStore *defaults = PHSettingsStore::instance();
         defaults->setApplicationIdentifier(kPanel);
         return defaults;
     }
     QByteArray file(const QString &identifier = kPanel) {
-        QFile f(PHUserDefaults::storagePath(identifier));
+        QFile f(PHSettingsStore::storagePath(identifier));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
@@ -49,9 +49,9 @@ protected:
 };
 
 TEST_F(UserDefaultsTest, StoredValuesWinOverDefaultsAndPersistAcrossRuns) {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
-    EXPECT_EQ(defaults, PHUserDefaults::standardUserDefaults());
-    EXPECT_EQ(PHUserDefaults::storagePath(kPanel), config.path() + "/porthold/com.quillmere.porthold.plist");
+    PHSettingsStore *defaults = PHSettingsStore::instance();
+    EXPECT_EQ(defaults, PHSettingsStore::instance());
+    EXPECT_EQ(PHSettingsStore::storagePath(kPanel), config.path() + "/porthold/com.quillmere.porthold.plist");
 
     defaults->registerDefaults({{"ApacheCheckInterval", 2.0}, {"Sort Users", true}});
     EXPECT_EQ(defaults->doubleForKey("ApacheCheckInterval"), 2.0);
@@ -64,14 +64,14 @@ TEST_F(UserDefaultsTest, StoredValuesWinOverDefaultsAndPersistAcrossRuns) {
     EXPECT_EQ(defaults->doubleForKey("ApacheCheckInterval"), 5.5); // stored survives
     EXPECT_FALSE(defaults->objectForKey("Sort Users").isValid());  // registrations do not
     defaults->registerDefaults({{"ApacheCheckInterval", 2.0}});
-    defaults->removeDefaultForKey("ApacheCheckInterval");
+    defaults->removeValueForKey("ApacheCheckInterval");
     EXPECT_EQ(defaults->doubleForKey("ApacheCheckInterval"), 2.0);
     EXPECT_FALSE(restart()->objectForKey("ApacheCheckInterval").isValid());
     EXPECT_EQ(restart()->doubleForKey("Missing"), 0.0);
 }
 
 TEST_F(UserDefaultsTest, RegistrationsAndValuesBelongToTheirIdentifier) {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->registerDefaults({{"A", 1}, {"B", 2}});
     defaults->registerDefaults({{"B", 3}});
     EXPECT_EQ(defaults->integerForKey("A"), 1);
@@ -80,7 +80,7 @@ TEST_F(UserDefaultsTest, RegistrationsAndValuesBelongToTheirIdentifier) {
 
     defaults->setApplicationIdentifier("org.example.host");
     EXPECT_EQ(defaults->applicationIdentifier(), "org.example.host");
-    EXPECT_FALSE(defaults->registrationObjectForKey("A").isValid());
+    EXPECT_FALSE(defaults->registeredDefaultForKey("A").isValid());
     EXPECT_FALSE(defaults->objectForKey("Shared").isValid());
     defaults->setObjectForKey("host value", "Shared");
 
@@ -89,12 +89,12 @@ TEST_F(UserDefaultsTest, RegistrationsAndValuesBelongToTheirIdentifier) {
     EXPECT_EQ(defaults->integerForKey("A"), 1);
 
     // An identifier never names a file outside the settings folder.
-    EXPECT_TRUE(PHUserDefaults::storagePath("../../etc/x").startsWith(config.path() + "/porthold/"));
-    EXPECT_FALSE(PHUserDefaults::storagePath("../../etc/x").contains("/../"));
+    EXPECT_TRUE(PHSettingsStore::storagePath("../../etc/x").startsWith(config.path() + "/porthold/"));
+    EXPECT_FALSE(PHSettingsStore::storagePath("../../etc/x").contains("/../"));
 }
 
 TEST_F(UserDefaultsTest, TypedReadsConvertTextAndNumbers) {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setObjectForKey("YES", "yes");
     defaults->setObjectForKey("no", "no");
     defaults->setObjectForKey("  42abc", "number text");
@@ -141,7 +141,7 @@ TEST_F(UserDefaultsTest, EveryKindOfValueSurvivesARoundTrip) {
         {"list", QVariantList{"a", 2, false}},
         {"table", QVariantMap{{"inner", QVariantList{QVariantMap{{"x", 1}}}}}},
     };
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     for (auto it = values.constBegin(); it != values.constEnd(); ++it)
         defaults->setObjectForKey(it.value(), it.key());
     defaults->setObjectForKey(QStringList{"x", "y"}, "string list");
@@ -174,7 +174,7 @@ TEST_F(UserDefaultsTest, DatesOnEitherSideOf2001AndFarOffSurvive) {
             << date.toString(Qt::ISODateWithMs).toStdString();
     }
     // Beyond 32-bit seconds from 2001, to the second, in memory and in the file.
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     const QList<QDateTime> far{utc(2069, 6, 1, 28800000), utc(2150, 1, 1, 1000), utc(1901, 1, 1, 0)};
     for (const QDateTime &date : far) {
         const PHPropertyList::Node node(PHPropertyList::fromVariant(date));
@@ -190,7 +190,7 @@ TEST_F(UserDefaultsTest, DatesOnEitherSideOf2001AndFarOffSurvive) {
 }
 
 TEST_F(UserDefaultsTest, UnsignedNumbersBeyondTheSignedRangeAreRefusedNotTurnedNegative) {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     const quint64 largest = quint64(std::numeric_limits<qint64>::max());
     defaults->setObjectForKey(QVariant::fromValue(largest), "largest");
     EXPECT_THROW(defaults->setObjectForKey(QVariant::fromValue(largest + 1), "beyond"), PHException);
@@ -203,7 +203,7 @@ TEST_F(UserDefaultsTest, UnsignedNumbersBeyondTheSignedRangeAreRefusedNotTurnedN
 }
 
 TEST_F(UserDefaultsTest, UnsupportedValuesAreRefusedAndNothingIsWritten) {
-    PHUserDefaults *defaults = PHUserDefaults::standardUserDefaults();
+    PHSettingsStore *defaults = PHSettingsStore::instance();
     defaults->setObjectForKey("kept", "key");
     const QByteArray before = file();
     for (const QVariant &bad :
@@ -220,7 +220,7 @@ TEST_F(UserDefaultsTest, UnsupportedValuesAreRefusedAndNothingIsWritten) {
 }
 
 TEST_F(UserDefaultsTest, AnUnparseableFileIsMovedAsideNotOverwritten) {
-    const QString path = PHUserDefaults::storagePath(kPanel);
+    const QString path = PHSettingsStore::storagePath(kPanel);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
     const QByteArray garbage = "<?xml version=\"1.0\"?><plist><dict><key>Sort Users</key><tru";
     {
@@ -230,7 +230,7 @@ TEST_F(UserDefaultsTest, AnUnparseableFileIsMovedAsideNotOverwritten) {
     }
     QStringList log;
     Log::setCapture(&log);
-    PHUserDefaults *defaults = restart();
+    PHSettingsStore *defaults = restart();
     defaults->registerDefaults({{"Sort Users", false}});
     EXPECT_FALSE(defaults->boolForKey("Sort Users"));
     defaults->setBoolForKey(true, "Sort Users");
@@ -264,9 +264,9 @@ void writeAsAnotherProcess(const QString &path, const QByteArray &dict) {
 }
 
 TEST_F(UserDefaultsTest, AnotherProcessesKeysSurviveAChangeAndItsChangesAreRead) {
-    PHUserDefaults *defaults = restart();
+    PHSettingsStore *defaults = restart();
     defaults->setBoolForKey(true, "Sort Users");
-    const QString path = PHUserDefaults::storagePath(kPanel);
+    const QString path = PHSettingsStore::storagePath(kPanel);
 
     writeAsAnotherProcess(path, "<key>Sort Users</key><true/>"
                                 "<key>Address Array</key><array><string>10.0.0.1</string></array>");
@@ -277,7 +277,7 @@ TEST_F(UserDefaultsTest, AnotherProcessesKeysSurviveAChangeAndItsChangesAreRead)
                                 "<key>Address Array</key><array><string>10.0.0.2</string></array>");
     // This process changes one key: the others stay as the other process left them.
     defaults->setBoolForKey(false, "Sort Users");
-    PHUserDefaults *fresh = restart();
+    PHSettingsStore *fresh = restart();
     EXPECT_FALSE(fresh->boolForKey("Sort Users"));
     EXPECT_TRUE(fresh->boolForKey("Sort Groups"));
     EXPECT_EQ(fresh->arrayForKey("Address Array").value_or(QVariantList()), QVariantList{"10.0.0.2"});
@@ -291,8 +291,8 @@ ino_t inodeOf(const QString &path) {
 }
 
 TEST_F(UserDefaultsTest, SettingTheValueAKeyHoldsWritesNothing) {
-    PHUserDefaults *defaults = restart();
-    const QString path = PHUserDefaults::storagePath(kPanel);
+    PHSettingsStore *defaults = restart();
+    const QString path = PHSettingsStore::storagePath(kPanel);
     const QVariantList addresses{"10.0.0.1", "lan.example"};
     const QVariantMap record{{"a", 1}, {"b", QVariantList{"x"}}};
     defaults->setBoolForKey(true, "Sort Users");
@@ -306,14 +306,14 @@ TEST_F(UserDefaultsTest, SettingTheValueAKeyHoldsWritesNothing) {
 
     // The same values again, in this process and in the next, and removing a
     // key that holds nothing: the file stays as it is.
-    const auto setAgain = [&](PHUserDefaults *store) {
+    const auto setAgain = [&](PHSettingsStore *store) {
         store->setBoolForKey(true, "Sort Users");
         store->setIntegerForKey(2, "Porthold Protected Folder");
         store->setDoubleForKey(2.5, "ApacheCheckInterval");
         store->setObjectForKey(QStringLiteral("/srv/www"), "Web Dir");
         store->setObjectForKey(addresses, "Address Array");
         store->setObjectForKey(record, "Record");
-        store->removeDefaultForKey("Never Set");
+        store->removeValueForKey("Never Set");
     };
     setAgain(defaults);
     EXPECT_EQ(inodeOf(path), written);
@@ -332,7 +332,7 @@ TEST_F(UserDefaultsTest, SettingTheValueAKeyHoldsWritesNothing) {
     // A file that went away is written again, with every value, even by a set
     // of a value it held.
     ASSERT_TRUE(QFile::remove(path));
-    defaults = PHUserDefaults::standardUserDefaults();
+    defaults = PHSettingsStore::instance();
     defaults->setDoubleForKey(2.5, "ApacheCheckInterval");
     ASSERT_TRUE(QFile::exists(path));
     EXPECT_EQ(restart()->stringForKey("Web Dir").value_or(QString()), "/srv/www");

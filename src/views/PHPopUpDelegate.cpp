@@ -1,4 +1,4 @@
-#include "views/PHPopUpButtonCell.h"
+#include "views/PHPopUpDelegate.h"
 
 #include "model/PHItemModel.h"
 #include "platform/PHAction.h"
@@ -25,16 +25,16 @@ bool acts(const QModelIndex &index) {
 }
 } // namespace
 
-void PHPopUpButtonCell::setMenu(QMenu *menu) {
+void PHPopUpDelegate::setMenu(QMenu *menu) {
     m_menu = menu;
 }
 
-QMenu *PHPopUpButtonCell::menu() const {
+QMenu *PHPopUpDelegate::menu() const {
     return m_menu;
 }
 
-void PHPopUpButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                              const QModelIndex &index) const {
+void PHPopUpDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                            const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     opt.text.clear();
@@ -57,7 +57,7 @@ void PHPopUpButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &opt
     style->drawControl(QStyle::CE_ComboBoxLabel, &combo, painter, option.widget);
 }
 
-QSize PHPopUpButtonCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const {
+QSize PHPopUpDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const {
     int widest = 0;
     if (m_menu)
         for (const QAction *action : m_menu->actions())
@@ -69,8 +69,8 @@ QSize PHPopUpButtonCell::sizeHint(const QStyleOptionViewItem &option, const QMod
                                    option.widget);
 }
 
-bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model,
-                                    const QStyleOptionViewItem &option, const QModelIndex &index) {
+bool PHPopUpDelegate::editorEvent(QEvent *event, QAbstractItemModel *model,
+                                  const QStyleOptionViewItem &option, const QModelIndex &index) {
     if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease &&
         event->type() != QEvent::MouseButtonDblClick)
         return false;
@@ -82,7 +82,7 @@ bool PHPopUpButtonCell::editorEvent(QEvent *event, QAbstractItemModel *model,
     return popUp(model, index, qobject_cast<QAbstractItemView *>(const_cast<QWidget *>(option.widget)));
 }
 
-bool PHPopUpButtonCell::isPopUpKey(const QKeyEvent *event) {
+bool PHPopUpDelegate::isPopUpKey(const QKeyEvent *event) {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     switch (event->key()) {
     case Qt::Key_Space:
@@ -97,12 +97,12 @@ bool PHPopUpButtonCell::isPopUpKey(const QKeyEvent *event) {
     }
 }
 
-bool PHPopUpButtonCell::popUpInRow(QAbstractItemView *view, const QModelIndex &index) {
+bool PHPopUpDelegate::popUpInRow(QAbstractItemView *view, const QModelIndex &index) {
     if (!view || !index.isValid() || !view->model())
         return false;
     QAbstractItemModel *model = view->model();
     for (int column = 0; column < model->columnCount(index.parent()); ++column) {
-        auto *cell = qobject_cast<PHPopUpButtonCell *>(view->itemDelegateForColumn(column));
+        auto *cell = qobject_cast<PHPopUpDelegate *>(view->itemDelegateForColumn(column));
         if (!cell)
             continue;
         const QModelIndex target = model->index(index.row(), column, index.parent());
@@ -111,7 +111,7 @@ bool PHPopUpButtonCell::popUpInRow(QAbstractItemView *view, const QModelIndex &i
     return false;
 }
 
-bool PHPopUpButtonCell::popUp(QAbstractItemModel *model, const QModelIndex &index, QAbstractItemView *view) {
+bool PHPopUpDelegate::popUp(QAbstractItemModel *model, const QModelIndex &index, QAbstractItemView *view) {
     if (!model || !acts(index) || !m_menu)
         return false;
     QMenu *menu = m_menu;

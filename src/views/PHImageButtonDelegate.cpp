@@ -1,4 +1,4 @@
-#include "views/PHImageButtonCell.h"
+#include "views/PHImageButtonDelegate.h"
 
 #include "model/PHItemModel.h"
 
@@ -15,12 +15,12 @@ bool acts(const QModelIndex &index) {
 }
 } // namespace
 
-QRect PHImageButtonCell::imageFrame(const QStyleOptionViewItem &option, const QSize &size) {
+QRect PHImageButtonDelegate::imageFrame(const QStyleOptionViewItem &option, const QSize &size) {
     return QStyle::alignedRect(option.direction, Qt::AlignCenter, size, option.rect);
 }
 
-void PHImageButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                              const QModelIndex &index) const {
+void PHImageButtonDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                                  const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     opt.text.clear();
@@ -35,12 +35,12 @@ void PHImageButtonCell::paint(QPainter *painter, const QStyleOptionViewItem &opt
     image.paint(painter, imageFrame(option, kImageSize));
 }
 
-QSize PHImageButtonCell::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const {
+QSize PHImageButtonDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const {
     return kImageSize + QSize(8, 4);
 }
 
-bool PHImageButtonCell::editorEvent(QEvent *event, QAbstractItemModel *, const QStyleOptionViewItem &option,
-                                    const QModelIndex &index) {
+bool PHImageButtonDelegate::editorEvent(QEvent *event, QAbstractItemModel *,
+                                        const QStyleOptionViewItem &option, const QModelIndex &index) {
     const auto type = event->type();
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
         type != QEvent::MouseButtonDblClick)

@@ -1,9 +1,9 @@
-#include "update/PHSUController.h"
+#include "update/PHUpdateController.h"
 
 #include "core/Log.h"
 #include "core/PHException.h"
+#include "model/PHListModel.h"
 #include "model/PHSettings.h"
-#include "model/PHXDataSource.h"
 #include "platform/PHAction.h"
 #include "platform/PHAlertSheet.h"
 #include "platform/PHLayoutLoader.h"
@@ -11,7 +11,7 @@
 #include "support/PHAtomicFile.h"
 #include "support/PHExtensions.h"
 #include "support/PHPropertyList.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 #include "support/PHVersionNumber.h"
 #include "update/PHUpdateSignature.h"
 #include "update/Socket.h"
@@ -52,7 +52,7 @@ constexpr qsizetype kDownloadHeaderWindow = 64 * 1024;
 
 std::atomic<int> g_runningWorkers{0};
 QString g_packageFileList = QStringLiteral("/var/lib/dpkg/info/porthold.list");
-PHSUController::SavePanelAnswerer g_savePanelAnswerer;
+PHUpdateController::SavePanelAnswerer g_savePanelAnswerer;
 
 /// Counts a worker from its start to its end.
 struct WorkerScope {
@@ -143,22 +143,22 @@ LayoutCheck checkUpdatePanelLayout(QIODevice *device) {
 
 /// What one HTTP exchange needs, copied on the main thread so that the worker
 /// owns it.
-struct PHSUController::Exchange {
+struct PHUpdateController::Exchange {
     QString host;
-    quint16 port = PHSUController::DefaultPort;
+    quint16 port = PHUpdateController::DefaultPort;
     QString product;
     QString version;
     std::chrono::milliseconds timeout{AbstractSocket::DefaultTimeout};
     std::shared_ptr<std::atomic<bool>> stopFlag;
 };
 
-struct PHSUController::CheckResult {
+struct PHUpdateController::CheckResult {
     std::optional<QVariantMap> reply;
     QString errorText;
     QString ignored; // why a reply that came was not read
 };
 
-struct PHSUController::Download {
+struct PHUpdateController::Download {
     Exchange exchange;
     QString urlPath;
     QString savePath;
@@ -166,12 +166,12 @@ struct PHSUController::Download {
     QByteArray expectedSHA256; // 32 bytes, from the signed version record
 };
 
-void PHSUController::WidgetDeleter::operator()(QWidget *widget) const {
+void PHUpdateController::WidgetDeleter::operator()(QWidget *widget) const {
     delete widget;
 }
 
-PHSUController::PHSUController(QObject *parent)
-    : QObject(parent), m_ds(new PHXDataSource(this)), m_timeout(AbstractSocket::DefaultTimeout) {
+PHUpdateController::PHUpdateController(QObject *parent)
+    : QObject(parent), m_ds(new PHListModel(this)), m_timeout(AbstractSocket::DefaultTimeout) {
     setUpdateServer(QString::fromLatin1(DefaultUpdateServer));
     // A local server for trying the panel out: PORTHOLD_UPDATE_SERVER=host[:port].
     const QString override = qEnvironmentVariable("PORTHOLD_UPDATE_SERVER");
@@ -182,34 +182,34 @@ PHSUController::PHSUController(QObject *parent)
 
 // A running worker keeps its own copies and ends by itself; its result is
 // dropped on arrival.
-PHSUController::~PHSUController() = default;
+PHUpdateController::~PHUpdateController() = default;
 
-QWidget *PHSUController::suSheet() const {
-    const_cast<PHSUController *>(this)->ensureSheet();
-    return m_suSheet.get();
+QWidget *PHUpdateController::updateSheet() const {
+    const_cast<PHUpdateController *>(this)->ensureSheet();
+    return m_updateSheet.get();
 }
-QTableView *PHSUController::newVersion() const {
-    const_cast<PHSUController *>(this)->ensureSheet();
+QTableView *PHUpdateController::newVersion() const {
+    const_cast<PHUpdateController *>(this)->ensureSheet();
     return m_newVersion;
 }
-QTextEdit *PHSUController::releaseNotes() const {
-    const_cast<PHSUController *>(this)->ensureSheet();
+QTextEdit *PHUpdateController::releaseNotes() const {
+    const_cast<PHUpdateController *>(this)->ensureSheet();
     return m_releaseNotes;
 }
-QLabel *PHSUController::phsNotes() const {
-    const_cast<PHSUController *>(this)->ensureSheet();
+QLabel *PHUpdateController::phsNotes() const {
+    const_cast<PHUpdateController *>(this)->ensureSheet();
     return m_phsNotes;
 }
-QProgressBar *PHSUController::suProgress() const {
-    const_cast<PHSUController *>(this)->ensureSheet();
+QProgressBar *PHUpdateController::suProgress() const {
+    const_cast<PHUpdateController *>(this)->ensureSheet();
     return m_suProgress;
 }
 
-void PHSUController::setPackageFileListForTesting(const QString &path) {
+void PHUpdateController::setPackageFileListForTesting(const QString &path) {
     g_packageFileList = path.isEmpty() ? QStringLiteral("/var/lib/dpkg/info/porthold.list") : path;
 }
 
-bool PHSUController::installedFromPackage() {
+bool PHUpdateController::installedFromPackage() {
     QFile list(g_packageFileList);
     if (!list.open(QIODevice::ReadOnly))
         return false;
@@ -224,15 +224,15 @@ bool PHSUController::installedFromPackage() {
     return false;
 }
 
-int PHSUController::runningWorkers() {
+int PHUpdateController::runningWorkers() {
     return g_runningWorkers.load();
 }
 
-void PHSUController::setSavePanelAnswerer(SavePanelAnswerer answerer) {
+void PHUpdateController::setSavePanelAnswerer(SavePanelAnswerer answerer) {
     g_savePanelAnswerer = std::move(answerer);
 }
 
-bool PHSUController::loadInterface(const QString &uiPath) {
+bool PHUpdateController::loadInterface(const QString &uiPath) {
     QFile file(uiPath);
     if (!openLayout(file))
         return false;
@@ -246,12 +246,12 @@ bool PHSUController::loadInterface(const QString &uiPath) {
         return false;
     }
     m_interfacePath = uiPath;
-    m_suSheet.reset();
+    m_updateSheet.reset();
     return true;
 }
 
-bool PHSUController::ensureSheet() {
-    if (m_suSheet)
+bool PHUpdateController::ensureSheet() {
+    if (m_updateSheet)
         return true;
     // Taken once: a layout that failed to build is not tried again.
     const QString uiPath = std::exchange(m_interfacePath, QString());
@@ -275,7 +275,7 @@ bool PHSUController::ensureSheet() {
         logMissingParts(uiPath);
         return false;
     }
-    m_suSheet = std::move(sheet);
+    m_updateSheet = std::move(sheet);
     m_newVersion = table;
     m_releaseNotes = notes;
     m_phsNotes = quote;
@@ -290,14 +290,14 @@ bool PHSUController::ensureSheet() {
     m_ds->setColumns(columns);
     m_newVersion->setModel(m_ds);
 
-    const auto connectButton = [this](const char *name, void (PHSUController::*action)(QObject *)) {
-        if (auto *button = m_suSheet->findChild<QAbstractButton *>(QLatin1String(name)))
+    const auto connectButton = [this](const char *name, void (PHUpdateController::*action)(QObject *)) {
+        if (auto *button = m_updateSheet->findChild<QAbstractButton *>(QLatin1String(name)))
             connect(button, &QAbstractButton::clicked, this,
                     [this, action, name] { PHAction::run(name, [&] { (this->*action)(nullptr); }); });
     };
-    connectButton("downloadButton", &PHSUController::downloadNewVersion);
-    connectButton("infoButton", &PHSUController::viewInfoPage);
-    connectButton("laterButton", &PHSUController::hideSWUPanel);
+    connectButton("downloadButton", &PHUpdateController::downloadNewVersion);
+    connectButton("infoButton", &PHUpdateController::viewInfoPage);
+    connectButton("laterButton", &PHUpdateController::hideSWUPanel);
 
     // What was set on the progress bar while there was none; at first it is
     // hidden: it shows only while a download runs.
@@ -309,15 +309,15 @@ bool PHSUController::ensureSheet() {
     return true;
 }
 
-void PHSUController::setWindow(QWidget *window) {
+void PHUpdateController::setWindow(QWidget *window) {
     m_window = window;
 }
 
-QWidget *PHSUController::window() const {
+QWidget *PHUpdateController::window() const {
     return m_window;
 }
 
-bool PHSUController::setUpdateServer(const QString &hostAndPort) {
+bool PHUpdateController::setUpdateServer(const QString &hostAndPort) {
     QString host = hostAndPort.trimmed();
     quint16 port = DefaultPort;
     const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
@@ -337,12 +337,12 @@ bool PHSUController::setUpdateServer(const QString &hostAndPort) {
     return true;
 }
 
-QString PHSUController::updateServer() const {
+QString PHUpdateController::updateServer() const {
     return m_serverPort == DefaultPort ? m_serverHost
                                        : QStringLiteral("%1:%2").arg(m_serverHost).arg(m_serverPort);
 }
 
-PHSUController::Exchange PHSUController::makeExchange() const {
+PHUpdateController::Exchange PHUpdateController::makeExchange() const {
     Exchange exchange;
     exchange.host = m_serverHost;
     exchange.port = m_serverPort;
@@ -354,8 +354,9 @@ PHSUController::Exchange PHSUController::makeExchange() const {
 
 // One HTTP/1.0 exchange inside TLS with the update server, on the calling worker thread.
 // Every piece of the reply, header block included, goes to `take` as it arrives.
-bool PHSUController::exchangeHTTP(const Exchange &exchange, const QString &path, const void *progressSender,
-                                  quint32 readSize, const PieceTaker &take, QString *errorText) {
+bool PHUpdateController::exchangeHTTP(const Exchange &exchange, const QString &path,
+                                      const void *progressSender, quint32 readSize, const PieceTaker &take,
+                                      QString *errorText) {
     // The fields go into the request as they stand: one with a line break
     // would add header lines of its own.
     if (hasLineBreakOrControl(path) || path.contains(QLatin1Char(' ')) ||
@@ -403,9 +404,9 @@ bool PHSUController::exchangeHTTP(const Exchange &exchange, const QString &path,
 
 // The whole reply, header block included; nothing on any failure or when it
 // grows past `sizeLimit` (when above 0).
-std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, const QString &path,
-                                                      const void *progressSender, qint64 sizeLimit,
-                                                      QString *errorText) {
+std::optional<QByteArray> PHUpdateController::getHTTPFile(const Exchange &exchange, const QString &path,
+                                                          const void *progressSender, qint64 sizeLimit,
+                                                          QString *errorText) {
     QByteArray buffer;
     const bool received = exchangeHTTP(
         exchange, path, progressSender, AbstractSocket::DefaultReadBufferSize,
@@ -427,8 +428,8 @@ std::optional<QByteArray> PHSUController::getHTTPFile(const Exchange &exchange, 
 // A download reply straight into a temporary file beside the chosen path:
 // the header block is held (up to 64 KiB), the body never is. The file takes
 // the chosen name only when the body arrived whole at its advertised length.
-bool PHSUController::receiveDownload(const Download &download, QString *errorText, QString *saveError,
-                                     QString *refusal) {
+bool PHUpdateController::receiveDownload(const Download &download, QString *errorText, QString *saveError,
+                                         QString *refusal) {
     QByteArray header;
     // The body is not what the signed record describes: said apart too.
     bool refused = false;
@@ -512,12 +513,12 @@ bool PHSUController::receiveDownload(const Download &download, QString *errorTex
     return false;
 }
 
-std::optional<QVariantMap> PHSUController::parseVersionReply(QByteArray reply) {
+std::optional<QVariantMap> PHUpdateController::parseVersionReply(QByteArray reply) {
     PHData::stripHeaders(reply);
     return parseVersionRecord(std::move(reply));
 }
 
-std::optional<QVariantMap> PHSUController::parseVersionRecord(QByteArray reply) {
+std::optional<QVariantMap> PHUpdateController::parseVersionRecord(QByteArray reply) {
     QStringDecoder decoder(QStringDecoder::Utf8);
     // Decoding is lazy: only the conversion to text finds the errors.
     if (const QString text = decoder.decode(reply); decoder.hasError())
@@ -539,8 +540,8 @@ std::optional<QVariantMap> PHSUController::parseVersionRecord(QByteArray reply) 
     return value.toMap();
 }
 
-std::optional<qint64> PHSUController::downloadBodyLength(const QByteArray &header, qint64 expectedSize,
-                                                         QString *why) {
+std::optional<qint64> PHUpdateController::downloadBodyLength(const QByteArray &header, qint64 expectedSize,
+                                                             QString *why) {
     const auto refuse = [why](const QString &reason) -> std::optional<qint64> {
         if (why)
             *why = reason;
@@ -570,8 +571,8 @@ std::optional<qint64> PHSUController::downloadBodyLength(const QByteArray &heade
     return length;
 }
 
-std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, qint64 expectedSize,
-                                                       QString *why) {
+std::optional<QByteArray> PHUpdateController::downloadBody(const QByteArray &reply, qint64 expectedSize,
+                                                           QString *why) {
     const auto refuse = [why](const QString &reason) -> std::optional<QByteArray> {
         if (why)
             *why = reason;
@@ -591,7 +592,7 @@ std::optional<QByteArray> PHSUController::downloadBody(const QByteArray &reply, 
 
 // ---- the version check
 
-void PHSUController::checkForNewVersion(QObject *, Origin origin) {
+void PHUpdateController::checkForNewVersion(QObject *, Origin origin) {
     m_checkOrigin = origin;
     // A fresh flag per check: a cancelled check stays cancelled even when a
     // new one starts before it has noticed.
@@ -602,17 +603,18 @@ void PHSUController::checkForNewVersion(QObject *, Origin origin) {
     // Its outcome (an offer, "up to date" or a failure sheet) is still to be
     // shown: ended on the main thread once it has been.
     PHPendingWork::begin();
-    std::thread(&PHSUController::checkForNewVersion2, exchange, QPointer<PHSUController>(this)).detach();
+    std::thread(&PHUpdateController::checkForNewVersion2, exchange, QPointer<PHUpdateController>(this))
+        .detach();
     NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUStarted"), this);
 }
 
-void PHSUController::cancelCheck() {
+void PHUpdateController::cancelCheck() {
     if (m_checking && m_stopFlag)
         m_stopFlag->store(true);
 }
 
-void PHSUController::checkForNewVersion2(const std::shared_ptr<Exchange> &exchange,
-                                         QPointer<PHSUController> receiver) {
+void PHUpdateController::checkForNewVersion2(const std::shared_ptr<Exchange> &exchange,
+                                             QPointer<PHUpdateController> receiver) {
     WorkerScope scope;
     CheckResult result;
     // Nothing may leave a worker thread: running out of memory is a failed check.
@@ -644,7 +646,7 @@ void PHSUController::checkForNewVersion2(const std::shared_ptr<Exchange> &exchan
     });
 }
 
-void PHSUController::cancelVersionCheck(QPointer<PHSUController> receiver) {
+void PHUpdateController::cancelVersionCheck(QPointer<PHUpdateController> receiver) {
     onMainThread([receiver] {
         if (receiver)
             PHAction::run("version check cancelled", [&] { receiver->versionCheckCancelled(); });
@@ -652,12 +654,12 @@ void PHSUController::cancelVersionCheck(QPointer<PHSUController> receiver) {
     });
 }
 
-void PHSUController::versionCheckCancelled() {
+void PHUpdateController::versionCheckCancelled() {
     m_checking = false;
     NotificationCenter::defaultCenter().post(QStringLiteral("PHSWUCancelled"), this);
 }
 
-void PHSUController::checkForNewVersion3(const CheckResult &result) {
+void PHUpdateController::checkForNewVersion3(const CheckResult &result) {
     m_checking = false;
     // Only a failed name lookup sets the text, and nothing clears it.
     if (!result.errorText.isEmpty())
@@ -731,7 +733,7 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
         // A packaged copy is updated by the package manager: only the
         // package itself is offered, and the panel says so.
         const bool packaged = installedFromPackage();
-        if (auto *headline = m_suSheet->findChild<QLabel *>(QStringLiteral("headline")))
+        if (auto *headline = m_updateSheet->findChild<QLabel *>(QStringLiteral("headline")))
             headline->setText(
                 packaged ? QStringLiteral("<b>A new version of Porthold is available.</b><br>Porthold was "
                                           "installed from its Debian package: updates come through the "
@@ -739,9 +741,9 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
                          : QStringLiteral("<b>A new version of Porthold is available.</b>"));
         const bool offered = !m_downloadURL.isEmpty() && describable &&
                              (!packaged || m_downloadURL.fileName().endsWith(QLatin1String(".deb")));
-        if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("downloadButton")))
+        if (auto *button = m_updateSheet->findChild<QAbstractButton *>(QStringLiteral("downloadButton")))
             button->setEnabled(offered);
-        if (auto *button = m_suSheet->findChild<QAbstractButton *>(QStringLiteral("infoButton")))
+        if (auto *button = m_updateSheet->findChild<QAbstractButton *>(QStringLiteral("infoButton")))
             button->setEnabled(isFollowable(m_infoURL));
         showSWUPanel();
         return;
@@ -754,8 +756,8 @@ void PHSUController::checkForNewVersion3(const CheckResult &result) {
     showOutcomeSheet(QStringLiteral("Up to Date"), message, QStringLiteral("up to date"), true);
 }
 
-void PHSUController::showOutcomeSheet(const QString &title, const QString &message, const QString &context,
-                                      bool informational) {
+void PHUpdateController::showOutcomeSheet(const QString &title, const QString &message,
+                                          const QString &context, bool informational) {
     PHAlertSheet::Request request;
     request.title = title;
     request.message = message;
@@ -766,7 +768,7 @@ void PHSUController::showOutcomeSheet(const QString &title, const QString &messa
     PHAlertSheet::begin(m_window, request, [](int) {});
 }
 
-void PHSUController::showConnectionSheet() {
+void PHUpdateController::showConnectionSheet() {
     showOutcomeSheet(
         QStringLiteral("Could not connect to server"),
         QStringLiteral("Porthold encountered an error while checking for new versions. Please check your "
@@ -777,31 +779,31 @@ void PHSUController::showConnectionSheet() {
 
 // ---- the update panel
 
-void PHSUController::showSWUPanel() {
+void PHUpdateController::showSWUPanel() {
     if (!ensureSheet())
         return;
-    m_suSheet->adjustSize();
+    m_updateSheet->adjustSize();
     QScreen *screen = m_window ? m_window->screen() : QGuiApplication::primaryScreen();
     if (screen) {
-        QRect frame = m_suSheet->frameGeometry();
+        QRect frame = m_updateSheet->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
-        m_suSheet->move(frame.topLeft());
+        m_updateSheet->move(frame.topLeft());
     }
-    m_suSheet->show();
-    m_suSheet->raise();
-    m_suSheet->activateWindow();
+    m_updateSheet->show();
+    m_updateSheet->raise();
+    m_updateSheet->activateWindow();
 }
 
-void PHSUController::hideSWUPanel(QObject *) {
-    if (m_suSheet)
-        m_suSheet->hide();
+void PHUpdateController::hideSWUPanel(QObject *) {
+    if (m_updateSheet)
+        m_updateSheet->hide();
 }
 
-bool PHSUController::isFollowable(const QUrl &url) {
+bool PHUpdateController::isFollowable(const QUrl &url) {
     return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
 }
 
-void PHSUController::viewInfoPage(QObject *) {
+void PHUpdateController::viewInfoPage(QObject *) {
     // Only a secure web page: another scheme could start any program.
     if (!isFollowable(m_infoURL)) {
         if (!m_infoURL.isEmpty())
@@ -812,18 +814,18 @@ void PHSUController::viewInfoPage(QObject *) {
     QDesktopServices::openUrl(m_infoURL);
 }
 
-void PHSUController::setPIHidden(bool hidden) {
+void PHUpdateController::setPIHidden(bool hidden) {
     m_progressHidden = hidden;
     if (m_suProgress)
         m_suProgress->setVisible(!hidden);
 }
 
-void PHSUController::setSUDefaultFolder(const QString &folder) {
-    PHUserDefaults::standardUserDefaults()->setObjectForKey(folder, PHSettings::Key::UpdateDefaultFolder);
+void PHUpdateController::setUpdateDefaultFolder(const QString &folder) {
+    PHSettingsStore::instance()->setObjectForKey(folder, PHSettings::Key::UpdateDefaultFolder);
 }
 
 // QProgressBar counts in int: sizes beyond its range are shown scaled.
-void PHSUController::setProgressMaximum(qint64 maximum) {
+void PHUpdateController::setProgressMaximum(qint64 maximum) {
     m_progressMaximum = std::max<qint64>(maximum, 0);
     m_progressRangeSet = true;
     if (!m_suProgress)
@@ -832,7 +834,7 @@ void PHSUController::setProgressMaximum(qint64 maximum) {
     m_suProgress->setRange(0, static_cast<int>(m_progressMaximum / scale));
 }
 
-void PHSUController::setProgressBytes(qint64 bytes) {
+void PHUpdateController::setProgressBytes(qint64 bytes) {
     // The header block is counted too, so the count may pass the maximum: the
     // bar stops at full.
     m_progressBytes = bytes;
@@ -843,20 +845,19 @@ void PHSUController::setProgressBytes(qint64 bytes) {
     m_suProgress->setValue(static_cast<int>(std::min(bytes, m_progressMaximum) / scale));
 }
 
-void PHSUController::updateSUProgress(const Notification &notification) {
+void PHUpdateController::updateDownloadProgress(const Notification &notification) {
     setProgressBytes(m_progressBytes + notification.userInfo.value(QStringLiteral("bytes")).toLongLong());
 }
 
 // ---- downloading
 
-void PHSUController::downloadNewVersion(QObject *) {
+void PHUpdateController::downloadNewVersion(QObject *) {
     if (m_download) {
         Log::write(QStringLiteral("A download is already running"));
         return;
     }
-    QString folder = PHUserDefaults::standardUserDefaults()
-                         ->stringForKey(PHSettings::Key::UpdateDefaultFolder)
-                         .value_or(QString());
+    QString folder =
+        PHSettingsStore::instance()->stringForKey(PHSettings::Key::UpdateDefaultFolder).value_or(QString());
     if (folder.isEmpty())
         folder = QDir(QDir::homePath()).filePath(QStringLiteral("Desktop"));
     const QString name = m_downloadURL.fileName();
@@ -865,17 +866,17 @@ void PHSUController::downloadNewVersion(QObject *) {
         const std::pair<int, QString> answer = g_savePanelAnswerer(folder, name);
         const int code = answer.first;
         const QString path = answer.second;
-        QPointer<PHSUController> receiver(this);
+        QPointer<PHUpdateController> receiver(this);
         QMetaObject::invokeMethod(
             this,
             [receiver, code, path] {
                 if (receiver)
-                    PHAction::run("save panel end", [&] { receiver->savePanelDidEndReturnCode(code, path); });
+                    PHAction::run("save panel end", [&] { receiver->saveDialogFinished(code, path); });
             },
             Qt::QueuedConnection);
         return;
     }
-    auto *panel = new QFileDialog(suSheet(), QStringLiteral("Save the New Version"), folder);
+    auto *panel = new QFileDialog(updateSheet(), QStringLiteral("Save the New Version"), folder);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
@@ -885,16 +886,16 @@ void PHSUController::downloadNewVersion(QObject *) {
     connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
         const QString path = panel->selectedFiles().value(0);
         PHAction::run("save panel end",
-                      [&] { savePanelDidEndReturnCode(result == QDialog::Accepted ? 1 : 0, path); });
+                      [&] { saveDialogFinished(result == QDialog::Accepted ? 1 : 0, path); });
     });
     panel->open();
 }
 
-void PHSUController::savePanelDidEndReturnCode(int returnCode, const QString &path) {
-    if (returnCode != 1 || path.isEmpty())
+void PHUpdateController::saveDialogFinished(int answer, const QString &path) {
+    if (answer != 1 || path.isEmpty())
         return;
     m_fileSaveName = path;
-    setSUDefaultFolder(QFileInfo(path).absolutePath());
+    setUpdateDefaultFolder(QFileInfo(path).absolutePath());
     setProgressBytes(0);
     setPIHidden(false);
 
@@ -912,13 +913,14 @@ void PHSUController::savePanelDidEndReturnCode(int returnCode, const QString &pa
     // handled: every chunk's notification arrives before that result.
     m_progressObserver =
         ObserverRegistration(kSegmentDownloaded, download.get(), [this](const Notification &note) {
-            PHAction::run("download progress", [&] { updateSUProgress(note); });
+            PHAction::run("download progress", [&] { updateDownloadProgress(note); });
         });
-    std::thread(&PHSUController::downloadInBackground, download, QPointer<PHSUController>(this)).detach();
+    std::thread(&PHUpdateController::downloadInBackground, download, QPointer<PHUpdateController>(this))
+        .detach();
 }
 
-void PHSUController::downloadInBackground(std::shared_ptr<Download> download,
-                                          QPointer<PHSUController> receiver) {
+void PHUpdateController::downloadInBackground(std::shared_ptr<Download> download,
+                                              QPointer<PHUpdateController> receiver) {
     WorkerScope scope;
     QString errorText;
     QString saveError;
@@ -940,9 +942,9 @@ void PHSUController::downloadInBackground(std::shared_ptr<Download> download,
     });
 }
 
-void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, bool saved,
-                                     const QString &errorText, const QString &saveError,
-                                     const QString &refusal) {
+void PHUpdateController::cleanupDownload(const std::shared_ptr<Download> &download, bool saved,
+                                         const QString &errorText, const QString &saveError,
+                                         const QString &refusal) {
     if (m_download == download) {
         m_download.reset();
         m_progressObserver.reset();
@@ -978,7 +980,7 @@ void PHSUController::cleanupDownload(const std::shared_ptr<Download> &download, 
     showSavedSheet(download->savePath);
 }
 
-void PHSUController::showSavedSheet(const QString &path) {
+void PHUpdateController::showSavedSheet(const QString &path) {
     PHAlertSheet::Request request;
     request.title = QStringLiteral("New Version Saved");
     request.message =
@@ -988,11 +990,11 @@ void PHSUController::showSavedSheet(const QString &path) {
     request.otherButton = QStringLiteral("Open");
     request.context = QStringLiteral("version saved");
     request.informational = true;
-    QPointer<PHSUController> self(this);
-    PHAlertSheet::begin(m_window, request, [self, path](int returnCode) {
+    QPointer<PHUpdateController> self(this);
+    PHAlertSheet::begin(m_window, request, [self, path](int answer) {
         if (!self)
             return;
-        if (returnCode == PHAlertSheet::Other) {
+        if (answer == PHAlertSheet::Other) {
             if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
                 self->showOutcomeSheet(
                     QStringLiteral("Could not open the new version"),
@@ -1000,7 +1002,7 @@ void PHSUController::showSavedSheet(const QString &path) {
                     QStringLiteral("version open"));
             return;
         }
-        if (returnCode != PHAlertSheet::Alternate)
+        if (answer != PHAlertSheet::Alternate)
             return;
         const QString folder = QFileInfo(path).absolutePath();
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))

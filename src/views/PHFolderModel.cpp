@@ -1,4 +1,4 @@
-#include "views/PHFSDataSource.h"
+#include "views/PHFolderModel.h"
 
 #include "model/PHFSItem.h"
 #include "platform/PHImage.h"
@@ -25,12 +25,12 @@ QIcon bundleImage(const QString &bundlePath, const QString &name) {
 }
 } // namespace
 
-PHFSDataSource::PHFSDataSource(QObject *parent) : PHFSDataSource(QStringLiteral("/"), parent) {
+PHFolderModel::PHFolderModel(QObject *parent) : PHFolderModel(QStringLiteral("/"), parent) {
 }
 
-PHFSDataSource::PHFSDataSource(const QString &rootPath, QObject *parent)
+PHFolderModel::PHFolderModel(const QString &rootPath, QObject *parent)
     : PHItemModel(parent), m_watcher(new QFileSystemWatcher(this)) {
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &PHFSDataSource::folderChangedOnDisk);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &PHFolderModel::folderChangedOnDisk);
     // A reset closes every row, and the rows may be other nodes afterwards.
     connect(this, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
         m_parentRows.clear();
@@ -39,20 +39,20 @@ PHFSDataSource::PHFSDataSource(const QString &rootPath, QObject *parent)
     setRootPath(rootPath);
 }
 
-PHFSDataSource::~PHFSDataSource() = default;
+PHFolderModel::~PHFolderModel() = default;
 
-void PHFSDataSource::setContext(const PHModelContext &context) {
+void PHFolderModel::setContext(const PHModelContext &context) {
     m_context = context;
     if (m_rootItem)
         m_rootItem->setContext(m_context);
 }
 
-void PHFSDataSource::setBundlePath(const QString &bundlePath) {
+void PHFolderModel::setBundlePath(const QString &bundlePath) {
     m_deleteIdle = bundleImage(bundlePath, QStringLiteral("delete_idle"));
     m_deletePressed = bundleImage(bundlePath, QStringLiteral("delete_pressed"));
 }
 
-void PHFSDataSource::setRootPath(const QString &path) {
+void PHFolderModel::setRootPath(const QString &path) {
     beginResetModel();
     m_pendingExpansions.clear();
     if (const QStringList watched = m_watcher->directories(); !watched.isEmpty())
@@ -66,7 +66,7 @@ void PHFSDataSource::setRootPath(const QString &path) {
     endReset();
 }
 
-void PHFSDataSource::watch(PHFSItem *node) const {
+void PHFolderModel::watch(PHFSItem *node) const {
     // Asked for every cell drawn: the folders asked for are kept in a set (the
     // watcher's own list is copied and searched through on every call).
     const QString path = node->fullPath();
@@ -77,7 +77,7 @@ void PHFSDataSource::watch(PHFSItem *node) const {
         m_watcher->addPath(path);
 }
 
-PHFSItem *PHFSDataSource::loadedNodeForPath(const QString &path) const {
+PHFSItem *PHFolderModel::loadedNodeForPath(const QString &path) const {
     if (!m_rootItem)
         return nullptr;
     const QString root = QDir::cleanPath(m_rootItem->fullPath());
@@ -101,7 +101,7 @@ PHFSItem *PHFSDataSource::loadedNodeForPath(const QString &path) const {
     return node;
 }
 
-void PHFSDataSource::folderChangedOnDisk(const QString &path) {
+void PHFolderModel::folderChangedOnDisk(const QString &path) {
     // A folder that went is no longer watched: watched again should it return.
     if (!m_watcher->directories().contains(path))
         m_watched.remove(path);
@@ -121,11 +121,11 @@ void PHFSDataSource::folderChangedOnDisk(const QString &path) {
     emit accessFileChangedOnDisk(node);
 }
 
-QString PHFSDataSource::rootPath() const {
+QString PHFolderModel::rootPath() const {
     return m_rootItem ? m_rootItem->fullPath() : QString();
 }
 
-qint32 PHFSDataSource::modeIndexForItem(const PHFSItem *item) {
+qint32 PHFolderModel::modeIndexForItem(const PHFSItem *item) {
     if (!item || item->isAuthenticationDisabled())
         return 0;
     const qint32 status = item->authStatus();
@@ -134,12 +134,12 @@ qint32 PHFSDataSource::modeIndexForItem(const PHFSItem *item) {
 
 // ---------------------------------------------------------------- shape
 
-PHFSItem *PHFSDataSource::folderForIndex(const QModelIndex &index) const {
+PHFSItem *PHFolderModel::folderForIndex(const QModelIndex &index) const {
     return index.isValid() && index.model() == this ? static_cast<PHFSItem *>(index.internalPointer())
                                                     : nullptr;
 }
 
-QModelIndex PHFSDataSource::indexForFolder(const PHFSItem *folder, int column) const {
+QModelIndex PHFolderModel::indexForFolder(const PHFSItem *folder, int column) const {
     if (!folder || column < 0 || column >= columnCount())
         return {};
     if (folder == m_rootItem.get())
@@ -153,7 +153,7 @@ QModelIndex PHFSDataSource::indexForFolder(const PHFSItem *folder, int column) c
     return row < 0 ? QModelIndex() : createIndex(int(row), column, const_cast<PHFSItem *>(folder));
 }
 
-QModelIndex PHFSDataSource::index(int row, int column, const QModelIndex &parent) const {
+QModelIndex PHFolderModel::index(int row, int column, const QModelIndex &parent) const {
     if (row < 0 || column < 0 || column >= columnCount() || (parent.isValid() && parent.column() != 0))
         return {};
     if (!parent.isValid())
@@ -165,7 +165,7 @@ QModelIndex PHFSDataSource::index(int row, int column, const QModelIndex &parent
     return child ? createIndex(row, column, child) : QModelIndex();
 }
 
-QModelIndex PHFSDataSource::parent(const QModelIndex &child) const {
+QModelIndex PHFolderModel::parent(const QModelIndex &child) const {
     const PHFSItem *node = folderForIndex(child);
     if (!node || node == m_rootItem.get())
         return {};
@@ -184,7 +184,7 @@ QModelIndex PHFSDataSource::parent(const QModelIndex &child) const {
     return createIndex(*place, 0, above);
 }
 
-int PHFSDataSource::rowCount(const QModelIndex &parent) const {
+int PHFolderModel::rowCount(const QModelIndex &parent) const {
     if (!parent.isValid())
         return m_rootItem ? 1 : 0;
     PHFSItem *node = folderForIndex(parent);
@@ -193,7 +193,7 @@ int PHFSDataSource::rowCount(const QModelIndex &parent) const {
     return qMax(0, int(node->numberOfChildren()));
 }
 
-bool PHFSDataSource::hasChildren(const QModelIndex &parent) const {
+bool PHFolderModel::hasChildren(const QModelIndex &parent) const {
     if (!parent.isValid())
         return bool(m_rootItem);
     PHFSItem *node = folderForIndex(parent);
@@ -208,12 +208,12 @@ bool PHFSDataSource::hasChildren(const QModelIndex &parent) const {
     return node->numberOfChildren() != -1;
 }
 
-bool PHFSDataSource::canFetchMore(const QModelIndex &parent) const {
+bool PHFolderModel::canFetchMore(const QModelIndex &parent) const {
     const PHFSItem *node = folderForIndex(parent);
     return node && parent.column() == 0 && !node->isListed();
 }
 
-void PHFSDataSource::fetchMore(const QModelIndex &parent) {
+void PHFolderModel::fetchMore(const QModelIndex &parent) {
     PHFSItem *node = folderForIndex(parent);
     if (!node || parent.column() != 0 || node->isListed())
         return;
@@ -243,7 +243,7 @@ void PHFSDataSource::fetchMore(const QModelIndex &parent) {
         Qt::QueuedConnection);
 }
 
-void PHFSDataSource::refreshFolder(const PHFSItem *folder, bool children) {
+void PHFolderModel::refreshFolder(const PHFSItem *folder, bool children) {
     const QModelIndex first = indexForFolder(folder, 0);
     if (!first.isValid())
         return;
@@ -257,7 +257,7 @@ void PHFSDataSource::refreshFolder(const PHFSItem *folder, bool children) {
 
 // ---------------------------------------------------------------- values
 
-QIcon PHFSDataSource::iconForPath(const QString &path) const {
+QIcon PHFolderModel::iconForPath(const QString &path) const {
     auto found = m_icons.constFind(path);
     if (found != m_icons.constEnd())
         return *found;
@@ -268,7 +268,7 @@ QIcon PHFSDataSource::iconForPath(const QString &path) const {
     return icon;
 }
 
-QVariant PHFSDataSource::data(const QModelIndex &index, int role) const {
+QVariant PHFolderModel::data(const QModelIndex &index, int role) const {
     PHFSItem *node = folderForIndex(index);
     if (!node)
         return {};
@@ -339,14 +339,14 @@ QVariant PHFSDataSource::data(const QModelIndex &index, int role) const {
     }
 }
 
-void PHFSDataSource::restoreExpansion(PHFSItem *node) const {
+void PHFolderModel::restoreExpansion(PHFSItem *node) const {
     if (node == m_rootItem.get() || !PHFSItem::expansionStateForItem(node) || m_expanded.contains(node) ||
         m_pendingExpansions.contains(node))
         return;
     // Never expand inside the view's own question: queue it.
     m_pendingExpansions.insert(node);
     QPointer<PHFSItem> target(node);
-    auto *self = const_cast<PHFSDataSource *>(this);
+    auto *self = const_cast<PHFolderModel *>(this);
     QMetaObject::invokeMethod(
         self,
         [self, target, node] {
@@ -359,7 +359,7 @@ void PHFSDataSource::restoreExpansion(PHFSItem *node) const {
         Qt::QueuedConnection);
 }
 
-bool PHFSDataSource::setData(const QModelIndex &index, const QVariant &value, int role) {
+bool PHFolderModel::setData(const QModelIndex &index, const QVariant &value, int role) {
     PHFSItem *node = folderForIndex(index);
     if (!node || role != Qt::EditRole || identifierForColumn(index.column()) != kProtect)
         return false;
@@ -367,7 +367,7 @@ bool PHFSDataSource::setData(const QModelIndex &index, const QVariant &value, in
     return true;
 }
 
-void PHFSDataSource::chooseMode(PHFSItem *node, qint32 mode) {
+void PHFolderModel::chooseMode(PHFSItem *node, qint32 mode) {
     // The mode the folder has already: its file stays as it is.
     if (mode == 4 ? node->authStatus() == 7 : mode == node->authStatus())
         return;
@@ -386,14 +386,14 @@ void PHFSDataSource::chooseMode(PHFSItem *node, qint32 mode) {
     emit modeChanged(node);
 }
 
-Qt::ItemFlags PHFSDataSource::flags(const QModelIndex &index) const {
+Qt::ItemFlags PHFolderModel::flags(const QModelIndex &index) const {
     const PHFSItem *node = folderForIndex(index);
     if (!node)
         return Qt::NoItemFlags;
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
 }
 
-bool PHFSDataSource::maySelect(const QModelIndex &index) {
+bool PHFolderModel::maySelect(const QModelIndex &index) {
     // Held back: the confirmed prompt selects this folder (not a row number,
     // which the intervening actions may have moved).
     QPointer<PHFSItem> target(folderForIndex(index));
@@ -404,7 +404,7 @@ bool PHFSDataSource::maySelect(const QModelIndex &index) {
         });
 }
 
-void PHFSDataSource::expansionChanged(const QModelIndex &index, bool expanded) {
+void PHFolderModel::expansionChanged(const QModelIndex &index, bool expanded) {
     PHFSItem *node = folderForIndex(index);
     if (!node)
         return;

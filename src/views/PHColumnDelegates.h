@@ -5,12 +5,12 @@
 #include <QAbstractItemView>
 
 /// The cell that draws and edits a column of the given kind, owned by `view`.
-/// A Button column's cell is a PHImageButtonCell.
-QAbstractItemDelegate *PHNewCellForColumnKind(PHItemModel::ColumnKind kind, QAbstractItemView *view);
+/// A Button column's cell is a PHImageButtonDelegate.
+QAbstractItemDelegate *PHNewDelegateForColumnKind(PHItemModel::ColumnKind kind, QAbstractItemView *view);
 
 /// Gives column `column` its own cell, owned by `view`; a negative column
 /// (an identifier not among the columns) changes nothing.
-void PHSetCellForColumn(QAbstractItemView *view, int column, QAbstractItemDelegate *cell);
+void PHSetDelegateForColumn(QAbstractItemView *view, int column, QAbstractItemDelegate *cell);
 
 /// How both views begin setModel(): the connections made to the previous
 /// model are dropped, the last selection is forgotten, and an item model is

@@ -2,16 +2,16 @@
 // check column that edits the selected folder's "Require group" list, renaming
 // a group in place, and users dropped onto a group.
 
-#include "model/PHGroupsDataSource.h"
+#include "model/PHGroupsModel.h"
 
 #include "core/Log.h"
 #include "model/PHEditRules.h"
 #include "model/PHFSItem.h"
 #include "model/PHNameRule.h"
 #include "model/PHSettings.h"
-#include "model/PHUsersDataSource.h"
+#include "model/PHUsersModel.h"
 #include "support/PHExtensions.h"
-#include "support/PHUserDefaults.h"
+#include "support/PHSettingsStore.h"
 
 #include <QMimeData>
 #include <QPointer>
@@ -25,24 +25,24 @@ const QString kActiveColumn = QStringLiteral("active");
 
 } // namespace
 
-QString PHGroupsDataSource::cleanGroupName(const QString &typed) {
+QString PHGroupsModel::cleanGroupName(const QString &typed) {
     return PHEditRules::cleanGroupName(typed);
 }
 
 // ---------------------------------------------------------------- shape
 
-QModelIndex PHGroupsDataSource::indexForNode(const PHUserItem *node, int column) const {
+QModelIndex PHGroupsModel::indexForNode(const PHUserItem *node, int column) const {
     if (!node || node == m_rootItem.get() || !belongsToTree(node) || column < 0 || column >= columnCount())
         return {};
     return createIndex(node->indexInParent(), column, const_cast<PHUserItem *>(node));
 }
 
-PHUserItem *PHGroupsDataSource::nodeForIndex(const QModelIndex &index) const {
+PHUserItem *PHGroupsModel::nodeForIndex(const QModelIndex &index) const {
     return index.isValid() && index.model() == this ? static_cast<PHUserItem *>(index.internalPointer())
                                                     : nullptr;
 }
 
-QModelIndex PHGroupsDataSource::index(int row, int column, const QModelIndex &parent) const {
+QModelIndex PHGroupsModel::index(int row, int column, const QModelIndex &parent) const {
     if (row < 0 || column < 0 || column >= columnCount() || (parent.isValid() && parent.column() != 0))
         return {};
     const PHUserItem *node = parent.isValid() ? nodeForIndex(parent) : m_rootItem.get();
@@ -51,7 +51,7 @@ QModelIndex PHGroupsDataSource::index(int row, int column, const QModelIndex &pa
     return createIndex(row, column, node->children().at(row).get());
 }
 
-QModelIndex PHGroupsDataSource::parent(const QModelIndex &child) const {
+QModelIndex PHGroupsModel::parent(const QModelIndex &child) const {
     const PHUserItem *node = nodeForIndex(child);
     if (!node)
         return {};
@@ -59,20 +59,20 @@ QModelIndex PHGroupsDataSource::parent(const QModelIndex &child) const {
     return above && above != m_rootItem ? indexForNode(above.get(), 0) : QModelIndex();
 }
 
-int PHGroupsDataSource::rowCount(const QModelIndex &parent) const {
+int PHGroupsModel::rowCount(const QModelIndex &parent) const {
     if (parent.isValid() && parent.column() != 0)
         return 0;
     const PHUserItem *node = parent.isValid() ? nodeForIndex(parent) : m_rootItem.get();
     return node && node->hasChildren() ? int(node->children().size()) : 0;
 }
 
-bool PHGroupsDataSource::hasChildren(const QModelIndex &parent) const {
+bool PHGroupsModel::hasChildren(const QModelIndex &parent) const {
     return rowCount(parent) > 0;
 }
 
 // ---------------------------------------------------------------- values
 
-QVariant PHGroupsDataSource::data(const QModelIndex &index, int role) const {
+QVariant PHGroupsModel::data(const QModelIndex &index, int role) const {
     const PHUserItem *node = nodeForIndex(index);
     if (!node)
         return {};
@@ -106,7 +106,7 @@ QVariant PHGroupsDataSource::data(const QModelIndex &index, int role) const {
     }
 }
 
-Qt::ItemFlags PHGroupsDataSource::flags(const QModelIndex &index) const {
+Qt::ItemFlags PHGroupsModel::flags(const QModelIndex &index) const {
     const PHUserItem *node = nodeForIndex(index);
     if (!node)
         return Qt::ItemIsDropEnabled;
@@ -126,7 +126,7 @@ Qt::ItemFlags PHGroupsDataSource::flags(const QModelIndex &index) const {
     return flags;
 }
 
-bool PHGroupsDataSource::setData(const QModelIndex &index, const QVariant &value, int role) {
+bool PHGroupsModel::setData(const QModelIndex &index, const QVariant &value, int role) {
     PHUserItem *node = nodeForIndex(index);
     if (!node)
         return false;
@@ -148,7 +148,7 @@ bool PHGroupsDataSource::setData(const QModelIndex &index, const QVariant &value
     return true;
 }
 
-bool PHGroupsDataSource::renameGroup(PHUserItem *node, const QString &typed) {
+bool PHGroupsModel::renameGroup(PHUserItem *node, const QString &typed) {
     const QString name = cleanGroupName(typed);
     if (name == node->value())
         return false;
@@ -167,7 +167,7 @@ bool PHGroupsDataSource::renameGroup(PHUserItem *node, const QString &typed) {
     // A failed write replaces the tree, and with it this node: hold it first.
     const PHUserItem::Ptr kept = node->shared_from_this();
     node->setValue(name);
-    if (PHUserDefaults::standardUserDefaults()->boolForKey(PHSettings::Key::SortGroups))
+    if (PHSettingsStore::instance()->boolForKey(PHSettings::Key::SortGroups))
         sortGroups();
     if (!writeGroupfile())
         return false; // the tree now shows the file on disk, and the outline was reloaded
@@ -183,7 +183,7 @@ bool PHGroupsDataSource::renameGroup(PHUserItem *node, const QString &typed) {
     return true;
 }
 
-bool PHGroupsDataSource::setRequired(PHUserItem *node, bool ticked) {
+bool PHGroupsModel::setRequired(PHUserItem *node, bool ticked) {
     PHFSItem *folder = activeDirectory();
     if (!folder || !folder->isPasswordProtected())
         return false; // the check box is disabled
@@ -216,14 +216,14 @@ bool PHGroupsDataSource::setRequired(PHUserItem *node, bool ticked) {
 
 // ---------------------------------------------------------------- editing
 
-void PHGroupsDataSource::expansionChanged(const QModelIndex &index, bool expanded) {
+void PHGroupsModel::expansionChanged(const QModelIndex &index, bool expanded) {
     if (expanded || !index.isValid())
         return;
     emit selectionRequested(index);
     emit actionRequested();
 }
 
-bool PHGroupsDataSource::acceptsEditedText(const QModelIndex &, const QString &text) {
+bool PHGroupsModel::acceptsEditedText(const QModelIndex &, const QString &text) {
     if (PHString::stringByRemovingSurroundingWhitespace(text).isEmpty() || containsItem(text))
         return false;
     // Checked as typed and as it will be stored: a name the server would
@@ -255,28 +255,28 @@ bool PHGroupsDataSource::acceptsEditedText(const QModelIndex &, const QString &t
 
 // ---------------------------------------------------------------- drag and drop
 
-QStringList PHGroupsDataSource::mimeTypes() const {
-    return {PHUsersDataSource::pasteboardType};
+QStringList PHGroupsModel::mimeTypes() const {
+    return {PHUsersModel::userMimeType};
 }
 
-bool PHGroupsDataSource::canDropMimeData(const QMimeData *drag, Qt::DropAction, int, int,
-                                         const QModelIndex &parent) const {
+bool PHGroupsModel::canDropMimeData(const QMimeData *drag, Qt::DropAction, int, int,
+                                    const QModelIndex &parent) const {
     const PHUserItem *node = nodeForIndex(parent);
-    if (!drag || !drag->hasFormat(PHUsersDataSource::pasteboardType) || !node)
+    if (!drag || !drag->hasFormat(PHUsersModel::userMimeType) || !node)
         return false;
     return node->hasChildren() && belongsToTree(node);
 }
 
-bool PHGroupsDataSource::dropMimeData(const QMimeData *drag, Qt::DropAction action, int row, int column,
-                                      const QModelIndex &parent) {
+bool PHGroupsModel::dropMimeData(const QMimeData *drag, Qt::DropAction action, int row, int column,
+                                 const QModelIndex &parent) {
     if (!canDropMimeData(drag, action, row, column, parent))
         return false;
-    const QString text = QString::fromUtf8(drag->data(PHUsersDataSource::pasteboardType));
+    const QString text = QString::fromUtf8(drag->data(PHUsersModel::userMimeType));
     const qsizetype colon = text.indexOf(QLatin1Char(':'));
     return addMember(colon < 0 ? text : text.left(colon), nodeForIndex(parent), qMax(row, 0));
 }
 
-bool PHGroupsDataSource::addMember(const QString &name, PHUserItem *group, qint32 childIndex) {
+bool PHGroupsModel::addMember(const QString &name, PHUserItem *group, qint32 childIndex) {
     if (!group || !group->hasChildren() || group == m_rootItem.get() || !belongsToTree(group))
         return false;
     // Only a user of this panel's file can be a member: a drag from elsewhere

@@ -1,20 +1,20 @@
 #pragma once
 
+#include "model/PHListModel.h"
 #include "model/PHModelContext.h"
-#include "model/PHXDataSource.h"
 
 /// The address table: the front end's known-address list (read through its
 /// known names, never copied) with a check column that says whether the selected
 /// folder lists each address in its current mode. Ticking edits that folder's
 /// list and rewrites its access file; typing into an address hands the new
 /// text, lower-cased, to the panel.
-class PHAddressDataSource : public PHXDataSource {
+class PHAddressModel : public PHListModel {
     Q_OBJECT
 public:
     /// What the address table shows for 127.0.0.1 (typing still edits the address).
     static inline const QString thisComputerTitle = QStringLiteral("This computer (127.0.0.1, ::1)");
 
-    explicit PHAddressDataSource(const PHModelContext &context, QObject *parent = nullptr);
+    explicit PHAddressModel(const PHModelContext &context, QObject *parent = nullptr);
 
     qint32 numberOfRows() const override;
     QVariant objectAtRowColumn(qint32 row, const QString &column) const override;

@@ -23,7 +23,7 @@ class QFileSystemWatcher;
 /// folders of the rows shown are watched: an access file another program
 /// changed is read again (unless it is the one being edited by hand) and
 /// `accessFileChangedOnDisk` names its folder.
-class PHFSDataSource : public PHItemModel {
+class PHFolderModel : public PHItemModel {
     Q_OBJECT
 public:
     /// Drawn after the mode of a folder whose protection also comes from a
@@ -33,9 +33,9 @@ public:
     /// open without the password the mode asks for).
     static inline const QString noteMark = QStringLiteral("\u26A0");
     /// Rooted at "/".
-    explicit PHFSDataSource(QObject *parent = nullptr);
-    PHFSDataSource(const QString &rootPath, QObject *parent = nullptr);
-    ~PHFSDataSource() override;
+    explicit PHFolderModel(QObject *parent = nullptr);
+    PHFolderModel(const QString &rootPath, QObject *parent = nullptr);
+    ~PHFolderModel() override;
 
     /// What the trees' access files are read against, and the guard of the
     /// manual editor's unsaved text; handed to the tree now and to each new one.
