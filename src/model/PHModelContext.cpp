@@ -5,20 +5,20 @@
 #include <QObject>
 #include <QPointer>
 
-bool PHManualEditGuard::holdBackForManualEdits(const QString &name, const QObject *owner,
-                                               const std::function<void()> &retry,
-                                               const std::function<void()> &putBack) {
-    if (!hasBeenManuallyEdited())
+bool PHManualEditGuard::holdBackForUnsavedEdits(const QString &name, const QObject *owner,
+                                                const std::function<void()> &retry,
+                                                const std::function<void()> &putBack) {
+    if (!hasUnsavedEdits())
         return false;
     if (putBack)
         putBack();
     // The prompt is answered later; what asked may be gone by then.
     const QPointer<const QObject> alive(owner);
     const bool owned = owner != nullptr;
-    presentManualEditingErrorWithInvocation(DeferredAction{name, [alive, owned, retry] {
-                                                               if (!owned || alive)
-                                                                   retry();
-                                                           }});
+    askAboutUnsavedEdits(DeferredAction{name, [alive, owned, retry] {
+                                            if (!owned || alive)
+                                                retry();
+                                        }});
     return true;
 }
 
@@ -47,12 +47,12 @@ PHFSItem *PHModelContext::selectedItem() const {
     return selection ? selection->selectedItem() : nullptr;
 }
 
-bool PHModelContext::hasBeenManuallyEdited() const {
-    return manualEdits && manualEdits->hasBeenManuallyEdited();
+bool PHModelContext::hasUnsavedEdits() const {
+    return manualEdits && manualEdits->hasUnsavedEdits();
 }
 
-bool PHModelContext::holdBackForManualEdits(const QString &name, const QObject *owner,
-                                            const std::function<void()> &retry,
-                                            const std::function<void()> &putBack) const {
-    return manualEdits && manualEdits->holdBackForManualEdits(name, owner, retry, putBack);
+bool PHModelContext::holdBackForUnsavedEdits(const QString &name, const QObject *owner,
+                                             const std::function<void()> &retry,
+                                             const std::function<void()> &putBack) const {
+    return manualEdits && manualEdits->holdBackForUnsavedEdits(name, owner, retry, putBack);
 }

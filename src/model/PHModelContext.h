@@ -54,16 +54,17 @@ struct DeferredAction {
 class PHManualEditGuard {
 public:
     virtual ~PHManualEditGuard() = default;
-    virtual bool hasBeenManuallyEdited() = 0;
+    virtual bool hasUnsavedEdits() const = 0;
     /// Asks Save / Don't Save / Cancel and runs `action` after Save or Don't Save.
-    virtual void presentManualEditingErrorWithInvocation(const DeferredAction &action) = 0;
+    virtual void askAboutUnsavedEdits(const DeferredAction &action) = 0;
     /// The one guard in front of every operation that would lose the unsaved
     /// text. Without unsaved text it returns false and the caller goes on.
     /// Otherwise it runs `putBack` (a control shows its old value again), asks,
     /// runs `retry` after Save or Don't Save while `owner` (when given) still
     /// exists, and returns true: the caller stops here.
-    bool holdBackForManualEdits(const QString &name, const QObject *owner, const std::function<void()> &retry,
-                                const std::function<void()> &putBack = {});
+    bool holdBackForUnsavedEdits(const QString &name, const QObject *owner,
+                                 const std::function<void()> &retry,
+                                 const std::function<void()> &putBack = {});
 };
 
 /// What the model and the views ask of the front end they run in, handed in
@@ -82,8 +83,9 @@ struct PHModelContext {
     QString serverLocation(PHWebRoot::PathKind kind) const;
     void displayError(qint32 code, const QString &detail = QString()) const;
     PHFSItem *selectedItem() const;
-    bool hasBeenManuallyEdited() const;
-    /// PHManualEditGuard::holdBackForManualEdits; false without a guard.
-    bool holdBackForManualEdits(const QString &name, const QObject *owner, const std::function<void()> &retry,
-                                const std::function<void()> &putBack = {}) const;
+    bool hasUnsavedEdits() const;
+    /// PHManualEditGuard::holdBackForUnsavedEdits; false without a guard.
+    bool holdBackForUnsavedEdits(const QString &name, const QObject *owner,
+                                 const std::function<void()> &retry,
+                                 const std::function<void()> &putBack = {}) const;
 };

@@ -1,8 +1,8 @@
 #include "pane/PHAddressesPart.h"
 
 #include "core/PHException.h"
+#include "model/PHModelContext.h"
 #include "model/PHSettings.h"
-#include "pane/PHEditGuard.h"
 #include "pane/PHPaneSupport.h"
 #include "platform/PHAction.h"
 #include "platform/PHEnabling.h"
@@ -23,8 +23,8 @@ PHSettingsStore *defaults() {
 
 } // namespace
 
-PHAddressesPart::PHAddressesPart(const Widgets &widgets, const PHModelContext &context, PHEditGuard *guard,
-                                 QObject *parent)
+PHAddressesPart::PHAddressesPart(const Widgets &widgets, const PHModelContext &context,
+                                 PHManualEditGuard *guard, QObject *parent)
     : QObject(parent), m_context(context), m_guard(guard), m_mode(widgets.mode), m_table(widgets.table),
       m_remove(widgets.remove) {
     if (widgets.discover) {
@@ -96,7 +96,7 @@ void PHAddressesPart::setFolder(PHFSItem *item) {
 }
 
 void PHAddressesPart::setMode(int row) {
-    if (m_guard && m_guard->holdBack(
+    if (m_guard && m_guard->holdBackForUnsavedEdits(
                        QStringLiteral("address mode"), this, [this, row] { setMode(row); },
                        [this] { setFolder(m_folder); })) // back to what the folder says
         return;

@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QStringList>
 
-class PHEditGuard;
+class PHManualEditGuard;
 class QAbstractButton;
 class QButtonGroup;
 
@@ -28,7 +28,7 @@ public:
         QAbstractButton *discover = nullptr;
     };
 
-    PHAddressesPart(const Widgets &widgets, const PHModelContext &context, PHEditGuard *guard,
+    PHAddressesPart(const Widgets &widgets, const PHModelContext &context, PHManualEditGuard *guard,
                     QObject *parent = nullptr);
 
     /// The known addresses; the access-file reader appends discovered ones.
@@ -65,7 +65,7 @@ private:
     void setDiscover(bool discover);
 
     PHModelContext m_context;
-    PHEditGuard *m_guard;
+    PHManualEditGuard *m_guard;
     QPointer<QButtonGroup> m_mode;
     QPointer<PHTableView> m_table;
     QPointer<QAbstractButton> m_remove;

@@ -143,7 +143,7 @@ void PHFolderProtection::reroot() {
 }
 
 void PHFolderProtection::select() {
-    if (m_editor->isEdited())
+    if (m_editor->hasUnsavedEdits())
         return;
     m_folder = outlineFolder();
     if (m_folder)
@@ -188,7 +188,7 @@ void PHFolderProtection::showEffectiveAccess() {
             lines.append(unread);
         refusal = access.thisComputerWarning();
         // An unsaved text in the manual editor: what saving it would do.
-        if (m_editor->isEdited()) {
+        if (m_editor->hasUnsavedEdits()) {
             const QString pending = m_folder->effectiveAccessWithText(m_editor->text()).thisComputerWarning();
             refusal = pending.isEmpty() ? QString() : QStringLiteral("Once saved: ") + pending;
         }
@@ -299,7 +299,7 @@ void PHFolderProtection::clearAnswered(int answer, PHFSItem *item) {
 // ----- The context menu -----
 
 void PHFolderProtection::showMenu(const QPoint &at) {
-    if (m_editor->isEdited())
+    if (m_editor->hasUnsavedEdits())
         return;
     // A right click has already selected its row (or raised the save
     // prompt, and then the menu would name the wrong folder).

@@ -149,7 +149,7 @@ void PHFoldersTab::didUnselect() {
 
 void PHFoldersTab::accessFileChanged() {
     // An edit in progress is the user's: a re-read never replaces it.
-    if (!m_editor->isEdited())
+    if (!m_editor->hasUnsavedEdits())
         m_editor->show();
     else
         m_protection->showEffectiveAccess(); // a folder above changed
@@ -166,7 +166,7 @@ void PHFoldersTab::rootChanged() {
 }
 
 void PHFoldersTab::refresh() {
-    if (m_editor->holdBack(QStringLiteral("refresh"), this, [this] { refresh(); }))
+    if (m_editor->holdBackForUnsavedEdits(QStringLiteral("refresh"), this, [this] { refresh(); }))
         return;
     // Refresh is what the read errors of these files tell people to choose;
     // read first, as the folders are read against them.

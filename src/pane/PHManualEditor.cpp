@@ -113,23 +113,7 @@ void PHManualEditor::revert() {
 
 // ----- The question about unsaved edits -----
 
-bool PHManualEditor::holdBack(const QString &name, const QObject *owner, const std::function<void()> &retry,
-                              const std::function<void()> &putBack) {
-    if (!m_edited)
-        return false;
-    if (putBack)
-        putBack();
-    // The question is answered later; what asked may be gone by then.
-    const QPointer<const QObject> alive(owner);
-    const bool owned = owner != nullptr;
-    ask(DeferredAction{name, [alive, owned, retry] {
-                           if (!owned || alive)
-                               retry();
-                       }});
-    return true;
-}
-
-void PHManualEditor::ask(const DeferredAction &action) {
+void PHManualEditor::askAboutUnsavedEdits(const DeferredAction &action) {
     if (m_asking) {
         // One question at a time: the one on screen already holds an action.
         Log::write(QStringLiteral("%1 held back while the manual editor prompt is open").arg(action.name));

@@ -3,7 +3,6 @@
 #include "model/PHAccessCheck.h"
 #include "model/PHFSItem.h"
 #include "model/PHModelContext.h"
-#include "pane/PHEditGuard.h"
 #include "platform/PHThemeColors.h"
 
 #include <QObject>
@@ -24,7 +23,7 @@ class QWidget;
 /// would lose unsaved text (Save / Don't Save / Cancel). After a save the web
 /// server is asked, on a worker, whether it can read the file; when it
 /// cannot, the news says why and offers to put the earlier file back.
-class PHManualEditor : public QObject, public PHEditGuard {
+class PHManualEditor : public QObject, public PHManualEditGuard {
     Q_OBJECT
 public:
     struct Widgets {
@@ -47,7 +46,7 @@ public:
     PHManualEditor(const Widgets &widgets, ServerQuestion server, QObject *parent = nullptr);
 
     /// True while the text differs from the folder's file.
-    bool isEdited() const { return m_edited; }
+    bool hasUnsavedEdits() const override { return m_edited; }
     /// True while the server is asked about a file saved by hand (Save waits).
     bool isCheckingSave() const { return m_checkingSave; }
     QString text() const;
@@ -65,10 +64,8 @@ public:
     bool save();
     void revert();
 
-    bool holdBack(const QString &name, const QObject *owner, const std::function<void()> &retry,
-                  const std::function<void()> &putBack = {}) override;
     /// Asks about the unsaved edits before `action`; one question at a time.
-    void ask(const DeferredAction &action);
+    void askAboutUnsavedEdits(const DeferredAction &action) override;
     bool isAsking() const { return m_asking; }
 
 signals:

@@ -1,8 +1,8 @@
 #include "pane/PHOptionsTab.h"
 
+#include "model/PHModelContext.h"
 #include "model/PHPasswordHash.h"
 #include "model/PHSettings.h"
-#include "pane/PHEditGuard.h"
 #include "platform/PHAction.h"
 #include "support/PHSettingsStore.h"
 
@@ -22,7 +22,7 @@ void show(QAbstractButton *box, bool on) {
 
 } // namespace
 
-PHOptionsTab::PHOptionsTab(const Widgets &widgets, PHEditGuard *guard, QObject *parent)
+PHOptionsTab::PHOptionsTab(const Widgets &widgets, PHManualEditGuard *guard, QObject *parent)
     : QObject(parent), m_guard(guard), m_sortUsers(widgets.sortUsers), m_sortGroups(widgets.sortGroups),
       m_askBeforeClearing(widgets.askBeforeClearing),
       m_askBeforeDeletingUsers(widgets.askBeforeDeletingUsers),
@@ -100,7 +100,7 @@ void PHOptionsTab::setAskBeforeDeletingGroups(bool ask) {
 
 bool PHOptionsTab::holdBackTurningOff(const QString &action, QAbstractButton *box,
                                       void (PHOptionsTab::*turnOff)(bool)) {
-    return m_guard && m_guard->holdBack(
+    return m_guard && m_guard->holdBackForUnsavedEdits(
                           action, this, [this, turnOff] { (this->*turnOff)(false); },
                           [box = QPointer<QAbstractButton>(box)] {
                               if (box)

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QString>
 
-class PHEditGuard;
+class PHManualEditGuard;
 class QAbstractButton;
 class QComboBox;
 
@@ -28,7 +28,7 @@ public:
 
     /// `guard` keeps the manual editor's unsaved text from being lost when an
     /// option would hide it.
-    PHOptionsTab(const Widgets &widgets, PHEditGuard *guard, QObject *parent = nullptr);
+    PHOptionsTab(const Widgets &widgets, PHManualEditGuard *guard, QObject *parent = nullptr);
 
     /// Shows the stored settings in the boxes.
     void load();
@@ -63,7 +63,7 @@ private:
     void setSortGroups(bool sorted);
     void setPasswordHash(int index);
 
-    PHEditGuard *m_guard;
+    PHManualEditGuard *m_guard;
     QPointer<QAbstractButton> m_sortUsers;
     QPointer<QAbstractButton> m_sortGroups;
     QPointer<QAbstractButton> m_askBeforeClearing;

@@ -1,9 +1,9 @@
 #include "pane/PHWebRootPart.h"
 
 #include "model/PHErrorTexts.h"
+#include "model/PHModelContext.h"
 #include "model/PHSettings.h"
 #include "model/PHWebRoot.h"
-#include "pane/PHEditGuard.h"
 #include "platform/PHAction.h"
 #include "platform/PHImage.h"
 #include "support/PHFileName.h"
@@ -35,7 +35,7 @@ qint32 storedIndex() {
 
 } // namespace
 
-PHWebRootPart::PHWebRootPart(const Widgets &widgets, PHEditGuard *guard, QObject *parent)
+PHWebRootPart::PHWebRootPart(const Widgets &widgets, PHManualEditGuard *guard, QObject *parent)
     : QObject(parent), m_guard(guard), m_window(widgets.window), m_popUp(widgets.popUp),
       m_status(widgets.status) {
     // The pop-up mirrors the stored root before the options act on it, so
@@ -75,7 +75,7 @@ void PHWebRootPart::fillIcons() {
 void PHWebRootPart::choose(qint32 chosen) {
     const qint32 stored = storedIndex();
     if (chosen != stored && m_guard &&
-        m_guard->holdBack(
+        m_guard->holdBackForUnsavedEdits(
             QStringLiteral("choose web folder"), this, [this, chosen] { choose(chosen); },
             [this, stored] { m_popUp->setCurrentIndex(stored); }))
         return;

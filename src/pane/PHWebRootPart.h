@@ -11,7 +11,7 @@
 #include <QString>
 #include <QUrl>
 
-class PHEditGuard;
+class PHManualEditGuard;
 
 /// The web folder the panel protects: the pop-up of the user's, the
 /// system's and a custom folder with its chooser, the paths derived from
@@ -26,7 +26,7 @@ public:
         QLabel *status = nullptr; // the notes about the web folder
     };
 
-    PHWebRootPart(const Widgets &widgets, PHEditGuard *guard, QObject *parent = nullptr);
+    PHWebRootPart(const Widgets &widgets, PHManualEditGuard *guard, QObject *parent = nullptr);
 
     /// A path of the web folder's, here and as the server names it.
     static QString location(PHWebRoot::PathKind kind);
@@ -66,7 +66,7 @@ private:
     int customEntryIndex() const { return m_popUp->count() - 1; }
     void fillIcons();
 
-    PHEditGuard *m_guard;
+    PHManualEditGuard *m_guard;
     QPointer<QWidget> m_window;
     QPointer<QComboBox> m_popUp;
     QPointer<QLabel> m_status;

@@ -36,7 +36,7 @@
 
 namespace {
 
-const QString kReplyToShouldUnselect = QStringLiteral("replyToShouldUnselect:");
+const QString kReplyToShouldUnselect = QStringLiteral("leave the panel");
 
 /// The controllers that widgets' signals reach: this object, the tabs and
 /// their parts.
@@ -430,11 +430,11 @@ void PortholdPref::didSelect() {
 
 PHPreferencePane::UnselectReply PortholdPref::shouldUnselect() {
     PHManualEditor *editor = m_folders ? m_folders->editor() : nullptr;
-    if (!editor || !editor->isEdited())
+    if (!editor || !editor->hasUnsavedEdits())
         return UnselectNow;
     if (editor->isAsking())
         return UnselectCancel; // the question on screen must be answered first
-    editor->holdBack(kReplyToShouldUnselect, this, [this] {
+    editor->holdBackForUnsavedEdits(kReplyToShouldUnselect, this, [this] {
         if (m_unselectReply)
             m_unselectReply(true);
     });
@@ -477,13 +477,13 @@ void PortholdPref::replaceKnownAddress(qint32 index, const QString &address) {
         m_folders->addresses()->replace(index, address);
 }
 
-bool PortholdPref::hasBeenManuallyEdited() {
-    return m_folders && m_folders->editor()->isEdited();
+bool PortholdPref::hasUnsavedEdits() const {
+    return m_folders && m_folders->editor()->hasUnsavedEdits();
 }
 
-void PortholdPref::presentManualEditingErrorWithInvocation(const DeferredAction &action) {
+void PortholdPref::askAboutUnsavedEdits(const DeferredAction &action) {
     if (m_folders)
-        m_folders->editor()->ask(action);
+        m_folders->editor()->askAboutUnsavedEdits(action);
 }
 
 PHFSItem *PortholdPref::selectedItem() {
@@ -512,7 +512,7 @@ void PortholdPref::displayError(qint32 code, const QString &detail) {
     PHAlertSheet::Request request;
     request.title = QStringLiteral("An Error Occurred");
     request.defaultButton = QStringLiteral("OK");
-    request.context = QStringLiteral("displayError:");
+    request.context = QStringLiteral("error");
     request.message = PHErrorTexts::message(m_errors, code);
     // Which file, and what the system said: without them the text above
     // cannot tell a full disk from a missing permission.

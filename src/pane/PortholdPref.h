@@ -78,8 +78,8 @@ public:
     QString serverLocation(PHWebRoot::PathKind kind) override;
     void displayError(qint32 code, const QString &detail = QString()) override;
     PHFSItem *selectedItem() override;
-    bool hasBeenManuallyEdited() override;
-    void presentManualEditingErrorWithInvocation(const DeferredAction &action) override;
+    bool hasUnsavedEdits() const override;
+    void askAboutUnsavedEdits(const DeferredAction &action) override;
 
 private:
     /// Finds the layout's widgets; false (and the missing names logged) when

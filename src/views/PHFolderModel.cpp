@@ -109,7 +109,7 @@ void PHFolderModel::folderChangedOnDisk(const QString &path) {
     if (!node)
         return;
     // An edit in progress is the user's: it is not replaced behind their back.
-    if (m_context.hasBeenManuallyEdited() && m_context.selectedItem() == node)
+    if (m_context.hasUnsavedEdits() && m_context.selectedItem() == node)
         return;
     const PHTextFile file = PHTextFile::readBelow(node->treeRootPath(), node->accessPath());
     if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable)
@@ -372,11 +372,11 @@ void PHFolderModel::chooseMode(PHFSItem *node, qint32 mode) {
     if (mode == 4 ? node->authStatus() == 7 : mode == node->authStatus())
         return;
     const QPointer<PHFSItem> target(node);
-    if (m_context.holdBackForManualEdits(QStringLiteral("outlineView:setObjectValue:forTableColumn:byItem:"),
-                                         this, [this, target, mode] {
-                                             if (target)
-                                                 chooseMode(target, mode);
-                                         }))
+    if (m_context.holdBackForUnsavedEdits(QStringLiteral("change the folder's protection"), this,
+                                          [this, target, mode] {
+                                              if (target)
+                                                  chooseMode(target, mode);
+                                          }))
         return;
     const std::optional<PHMode> chosen = PHProtection::modeAt(mode);
     if (!chosen)
@@ -397,11 +397,10 @@ bool PHFolderModel::maySelect(const QModelIndex &index) {
     // Held back: the confirmed prompt selects this folder (not a row number,
     // which the intervening actions may have moved).
     QPointer<PHFSItem> target(folderForIndex(index));
-    return !m_context.holdBackForManualEdits(
-        QStringLiteral("selectRowIndexes:byExtendingSelection:"), this, [this, target] {
-            if (const QModelIndex again = indexForFolder(target); target && again.isValid())
-                emit selectionRequested(again);
-        });
+    return !m_context.holdBackForUnsavedEdits(QStringLiteral("select another folder"), this, [this, target] {
+        if (const QModelIndex again = indexForFolder(target); target && again.isValid())
+            emit selectionRequested(again);
+    });
 }
 
 void PHFolderModel::expansionChanged(const QModelIndex &index, bool expanded) {

@@ -73,10 +73,8 @@ public:
         }
     }
     PHFSItem *selectedItem() override { return selected; }
-    bool hasBeenManuallyEdited() override { return manuallyEdited; }
-    void presentManualEditingErrorWithInvocation(const DeferredAction &action) override {
-        deferred.append(action);
-    }
+    bool hasUnsavedEdits() const override { return manuallyEdited; }
+    void askAboutUnsavedEdits(const DeferredAction &action) override { deferred.append(action); }
 
 private:
     PHApplication::Information information() const {

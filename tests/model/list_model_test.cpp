@@ -2,7 +2,6 @@
 // stores, its summaries, and removal. And the boxed sender.
 
 #include "model/PHListModel.h"
-#include "views/PHState.h"
 
 #include <gtest/gtest.h>
 
@@ -62,16 +61,4 @@ TEST(ListModelTest, RemovalRefusesPlacesOutsideTheList) {
     source.setDataArray({});
     EXPECT_EQ(source.numberOfRows(), 0);
     EXPECT_FALSE(source.removeElement(0));
-}
-
-TEST(StateTest, AnswersEverySendersQuestionWithItsValue) {
-    const auto state = PHState::stateWithState(3);
-    EXPECT_EQ(state->state(), 3);
-    EXPECT_EQ(state->selectedRow(), 3);
-    EXPECT_EQ(state->indexOfSelectedItem(), 3);
-    state->setState(-1);
-    // Code that holds only a QObject sender reads the same value.
-    const QObject *sender = state.get();
-    EXPECT_EQ(sender->property("state").toInt(), -1);
-    EXPECT_EQ(PHState().state(), 0);
 }

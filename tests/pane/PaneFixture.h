@@ -181,7 +181,7 @@ protected:
                 QTest::keyClick(editor, Qt::Key_Return);
         }
         settle();
-        ASSERT_TRUE(pref->hasBeenManuallyEdited());
+        ASSERT_TRUE(pref->hasUnsavedEdits());
     }
 
     QString web;

@@ -53,7 +53,7 @@ TEST_F(PaneGuard, LeavingWithUnsavedEditsAsksAndFollowsTheAnswer) {
     settle();
     ASSERT_TRUE(reply.has_value());
     EXPECT_FALSE(*reply);
-    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+    EXPECT_TRUE(pref->hasUnsavedEdits());
     const auto &request = PHAlertSheet::recorded().last();
     EXPECT_EQ(request.defaultButton, "Save");
     EXPECT_EQ(request.alternateButton, "Don't Save");
@@ -69,7 +69,7 @@ TEST_F(PaneGuard, LeavingWithUnsavedEditsAsksAndFollowsTheAnswer) {
     settle();
     ASSERT_TRUE(reply.has_value());
     EXPECT_TRUE(*reply);
-    EXPECT_FALSE(pref->hasBeenManuallyEdited());
+    EXPECT_FALSE(pref->hasUnsavedEdits());
     EXPECT_EQ(privateFile(), before);
 
     // Save: the edit reaches the file, then the panel may go.
@@ -105,7 +105,7 @@ TEST_F(PaneGuard, ASaveThatFailsKeepsTheTextAndStays) {
     settle();
     ASSERT_TRUE(reply.has_value());
     EXPECT_FALSE(*reply) << "a failed save answers as Cancel";
-    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+    EXPECT_TRUE(pref->hasUnsavedEdits());
     EXPECT_EQ(editor->toPlainText(), typed);
     EXPECT_EQ(privateFile(), before);
     ASSERT_EQ(PHAlertSheet::recorded().size(), 2);
@@ -117,7 +117,7 @@ TEST_F(PaneGuard, ASaveThatFailsKeepsTheTextAndStays) {
     settle();
     EXPECT_EQ(pref->selectedItem(), folder("private"));
     EXPECT_EQ(editor->toPlainText(), typed);
-    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+    EXPECT_TRUE(pref->hasUnsavedEdits());
 
     // The Save button alone: same.
     auto *save = child<QAbstractButton>("customSaveButton");
@@ -125,7 +125,7 @@ TEST_F(PaneGuard, ASaveThatFailsKeepsTheTextAndStays) {
     save->click();
     settle();
     EXPECT_EQ(editor->toPlainText(), typed);
-    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+    EXPECT_TRUE(pref->hasUnsavedEdits());
     EXPECT_TRUE(save->isEnabled());
     EXPECT_EQ(privateFile(), before);
     EXPECT_TRUE(answers.empty());
@@ -139,14 +139,14 @@ TEST_F(PaneGuard, ModeChangeWaitsForTheAnswerThenApplies) {
     chooseMode(item, 2);
     EXPECT_EQ(item->modeIndex(), 1) << "Cancel changes nothing";
     EXPECT_FALSE(privateFile().contains("\nDeny from "));
-    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+    EXPECT_TRUE(pref->hasUnsavedEdits());
 
     answers = {PHAlertSheet::Alternate};
     chooseMode(item, 2);
     EXPECT_EQ(item->modeIndex(), 2) << "Don't Save applies the same choice";
     EXPECT_TRUE(privateFile().contains("\nDeny from portholded"));
     EXPECT_FALSE(privateFile().contains("# note"));
-    EXPECT_FALSE(pref->hasBeenManuallyEdited());
+    EXPECT_FALSE(pref->hasUnsavedEdits());
 
     typeIntoEditor("# saved first\n");
     answers = {PHAlertSheet::Default};

@@ -238,14 +238,14 @@ TEST_F(PaneProtection, ManualEditorSavesRevertsAndKeepsUnsavedText) {
     revert->click();
     settle();
     EXPECT_EQ(editor->toPlainText(), stored);
-    EXPECT_FALSE(pref->hasBeenManuallyEdited());
+    EXPECT_FALSE(pref->hasUnsavedEdits());
     EXPECT_FALSE(save->isEnabled() || revert->isEnabled());
 
     // A re-read of the file never replaces text the user is typing.
     typeIntoEditor("# mine\n");
     folder("private")->setStringValue(readFile(web + "/private/.htaccess"));
     EXPECT_TRUE(editor->toPlainText().startsWith("# mine"));
-    EXPECT_TRUE(pref->hasBeenManuallyEdited());
+    EXPECT_TRUE(pref->hasUnsavedEdits());
 
     // Save hands the whole text over and writes it; a text without any
     // directive in force is written in its disabled form.
@@ -256,7 +256,7 @@ TEST_F(PaneProtection, ManualEditorSavesRevertsAndKeepsUnsavedText) {
     EXPECT_TRUE(written.contains("\nOptions -Indexes")) << qPrintable(written);
     EXPECT_TRUE(written.contains("\n#AuthType Basic")) << qPrintable(written);
     EXPECT_EQ(editor->toPlainText(), written);
-    EXPECT_FALSE(pref->hasBeenManuallyEdited());
+    EXPECT_FALSE(pref->hasUnsavedEdits());
 }
 
 TEST_F(PaneProtection, ThisComputerIsNamedAndAWarningSaysWhenTheRulesRefuseIt) {
