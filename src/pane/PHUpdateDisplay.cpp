@@ -73,8 +73,8 @@ void PHUpdateDisplay::prepSWU() {
 
 void PHUpdateDisplay::beginSWUCheck(bool atLaunch) {
     prepSWU();
-    m_controller->checkForNewVersion(nullptr, atLaunch ? PHUpdateController::Origin::Launch
-                                                       : PHUpdateController::Origin::User);
+    m_controller->checkForNewVersion(atLaunch ? PHUpdateController::Origin::Launch
+                                              : PHUpdateController::Origin::User);
 }
 
 void PHUpdateDisplay::didSelect() {

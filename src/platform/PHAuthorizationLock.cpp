@@ -247,7 +247,7 @@ QString PHAuthorizationLock::unavailableReason(const QString &errorName, const Q
     return {};
 }
 
-bool PHAuthorizationLock::updateStatus(QObject *) {
+bool PHAuthorizationLock::updateStatus() {
     if (runsAsRoot() || m_unlockAction.isEmpty() || m_checking)
         return m_state == UnlockedState;
     m_checking = true;
@@ -283,7 +283,7 @@ bool PHAuthorizationLock::updateStatus(QObject *) {
     return m_state == UnlockedState;
 }
 
-bool PHAuthorizationLock::authorize(QObject *) {
+bool PHAuthorizationLock::authorize() {
     if (m_state == UnlockedState)
         return true;
     if (runsAsRoot()) {
@@ -334,7 +334,7 @@ bool PHAuthorizationLock::authorize(QObject *) {
     return false;
 }
 
-bool PHAuthorizationLock::deauthorize(QObject *) {
+bool PHAuthorizationLock::deauthorize() {
     m_expiry->stop();
     // A question under way is withdrawn: the agent closes its dialog.
     if (!m_interactiveCancellationId.isEmpty()) {
@@ -398,10 +398,7 @@ void PHAuthorizationLock::becomeUnlocked() {
     // polkit's kept answer ends after its lifetime; the padlock locks with it.
     m_expiry->start(kKeptSeconds * 1000);
     showState();
-    if (m_delegate)
-        m_delegate->authorizationLockCreatedAuthorization(this);
-    if (m_delegate)
-        m_delegate->authorizationLockUnlocked(this);
+    emit unlocked();
 }
 
 void PHAuthorizationLock::becomeLocked(const QString &why) {
@@ -410,8 +407,8 @@ void PHAuthorizationLock::becomeLocked(const QString &why) {
     m_state = LockedState;
     m_expiry->stop();
     showState();
-    if (wasUnlocked && m_delegate)
-        m_delegate->authorizationLockLocked(this);
+    if (wasUnlocked)
+        emit locked();
 }
 
 void PHAuthorizationLock::becomeUnavailable(const QString &why) {
@@ -420,8 +417,8 @@ void PHAuthorizationLock::becomeUnavailable(const QString &why) {
     m_message = why;
     m_expiry->stop();
     showState();
-    if (wasUnlocked && m_delegate)
-        m_delegate->authorizationLockLocked(this);
+    if (wasUnlocked)
+        emit locked();
 }
 
 void PHAuthorizationLock::beginWaiting() {

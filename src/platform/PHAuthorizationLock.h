@@ -15,17 +15,6 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 class QToolButton;
-class PHAuthorizationLock;
-
-/// Receives the padlock's news. The delegate outlives the view or clears
-/// itself with setDelegate(nullptr).
-class PHAuthorizationLockDelegate {
-public:
-    virtual ~PHAuthorizationLockDelegate() = default;
-    virtual void authorizationLockUnlocked(PHAuthorizationLock *view) = 0;
-    virtual void authorizationLockLocked(PHAuthorizationLock *view) = 0;
-    virtual void authorizationLockCreatedAuthorization(PHAuthorizationLock *view) { (void)view; }
-};
 
 /// The padlock, answered by polkit over the system bus
 /// (org.freedesktop.PolicyKit1.Authority), never by a program of ours.
@@ -61,11 +50,9 @@ public:
     void setPolkitActions(const QString &unlockAction, const QStringList &actions);
     QString unlockAction() const { return m_unlockAction; }
     QStringList actions() const { return m_actions.isEmpty() ? QStringList{m_unlockAction} : m_actions; }
-    void setDelegate(PHAuthorizationLockDelegate *delegate) { m_delegate = delegate; }
     /// The panel's bundle, whose padlock images stand in where the desktop
     /// theme has none.
     void setBundlePath(const QString &bundlePath);
-    PHAuthorizationLockDelegate *delegate() const { return m_delegate; }
 
     LockState authorizationState() const { return m_state; }
     /// Whether a question to polkit is under way.
@@ -75,13 +62,13 @@ public:
 
     /// Asks polkit (without interaction) whether the padlock is unlocked; the
     /// answer arrives later. True when it is unlocked now.
-    bool updateStatus(QObject *sender = nullptr);
+    bool updateStatus();
     /// What a click on the locked padlock does: asks polkit with interaction
     /// (the answer arrives later; false until then), or unlocks at once for
     /// root (true).
-    bool authorize(QObject *sender = nullptr);
+    bool authorize();
     /// Locks and revokes what polkit kept. True when it was unlocked.
-    bool deauthorize(QObject *sender = nullptr);
+    bool deauthorize();
 
     /// Seconds polkit keeps an administrator's answer (auth_admin_keep); the
     /// padlock locks itself after them.
@@ -97,6 +84,10 @@ public:
 
 signals:
     void authorizationStateChanged();
+    /// The padlock opened: every action is authorized now.
+    void unlocked();
+    /// The padlock closed again (or polkit went away while it was open).
+    void locked();
     /// A question to polkit began (true) or every one ended (false).
     void waitingChanged(bool waiting);
 
@@ -125,7 +116,6 @@ private:
     QString m_unlockAction;
     QStringList m_actions;
     QString m_bundlePath;
-    PHAuthorizationLockDelegate *m_delegate = nullptr;
     LockState m_state = LockedState;
     QString m_message;                   ///< shown instead of the state's sentence, until the next change
     QStringList m_keptIds;               ///< polkit's temporary authorizations seen for this process

@@ -119,7 +119,7 @@ PHApacheController::~PHApacheController() {
     // Parses of this discovery run code of the panel: let them end first.
     PHConfParser::waitForAllParses();
     if (m_authView)
-        m_authView->setDelegate(nullptr);
+        m_authView->disconnect(this);
     // Log windows belong to the panel's window; close them with their tab.
     for (const QPointer<PHLogWindow> &window : m_logWindows)
         if (window)
@@ -203,16 +203,17 @@ void PHApacheController::setUpControls() {
     if (m_gracefulSwitch)
         m_gracefulSwitch->setChecked(m_isGraceful);
 
-    auto wire = [this](QAbstractButton *button, void (PHApacheController::*action)(QObject *),
-                       const char *name) {
+    auto wire = [this](QAbstractButton *button, void (PHApacheController::*action)(), const char *name) {
         if (!button)
             return;
         connect(button, &QAbstractButton::clicked, this,
-                [this, button, action, name] { PHAction::run(name, [&] { (this->*action)(button); }); });
+                [this, action, name] { PHAction::run(name, [&] { (this->*action)(); }); });
     };
     wire(m_toggleButton, &PHApacheController::toggleApache, "toggleApache");
     wire(m_restartButton, &PHApacheController::resetApache, "resetApache");
-    wire(m_gracefulSwitch, &PHApacheController::toggleGraceful, "toggleGraceful");
+    if (m_gracefulSwitch)
+        connect(m_gracefulSwitch, &QAbstractButton::clicked, this,
+                [this](bool on) { PHAction::run("setGraceful", [&] { setGraceful(on); }); });
     wire(m_configCheckButton, &PHApacheController::checkApacheConfig, "checkApacheConfig");
     wire(m_logDisplayButton, &PHApacheController::displayLog, "displayLog");
     wire(m_sentrelButton, &PHApacheController::confirmRepair, "confirmRepair");
@@ -261,25 +262,24 @@ void PHApacheController::disable() {
 
 // ---- Server commands
 
-void PHApacheController::toggleApache(QObject *) {
+void PHApacheController::toggleApache() {
     apachectl(m_isApacheRunning ? QStringLiteral("stop") : QStringLiteral("start"));
 }
 
-void PHApacheController::resetApache(QObject *) {
+void PHApacheController::resetApache() {
     apachectl(m_isGraceful ? QStringLiteral("graceful") : QStringLiteral("restart"));
 }
 
-void PHApacheController::toggleGraceful(QObject *sender) {
-    auto *box = qobject_cast<QAbstractButton *>(sender);
-    m_isGraceful = box && box->isChecked();
+void PHApacheController::setGraceful(bool graceful) {
+    m_isGraceful = graceful;
     PHSettingsStore::instance()->setBoolForKey(m_isGraceful, PHSettings::Key::GracefulRestart);
 }
 
-void PHApacheController::checkApacheConfig(QObject *) {
+void PHApacheController::checkApacheConfig() {
     apachectl(QStringLiteral("configtest"));
 }
 
-void PHApacheController::displayLog(QObject *) {
+void PHApacheController::displayLog() {
     openLogAtIndex(m_logPicker ? m_logPicker->currentIndex() : -1);
 }
 
@@ -467,7 +467,7 @@ bool PHApacheController::isServerRunningNow() {
     return server().runningProcess() > 0;
 }
 
-void PHApacheController::checkApacheStatus(QObject *) {
+void PHApacheController::checkApacheStatus() {
     const QString binary =
         PHSettingsStore::instance()->stringForKey(PHSettings::Key::ApacheBinaryLocation).value_or(QString());
     showProblem(m_serverProblem, PHServerLayout::binaryProblem(binary));
@@ -479,7 +479,7 @@ void PHApacheController::checkApacheStatus(QObject *) {
 bool PHApacheController::isAuthorized() const {
     if (!m_authView)
         return false;
-    m_authView->updateStatus(nullptr);
+    m_authView->updateStatus();
     return m_authView->authorizationState() == PHAuthorizationLock::UnlockedState;
 }
 

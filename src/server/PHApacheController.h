@@ -40,7 +40,7 @@ class PHMessageLine;
 /// The panel creates one with its window, adds `tabViewItem()` to its tabs
 /// (when it loaded), hands it the status line (`setStatusDisplay`), and calls
 /// `enable` when the panel is shown and `disable` when it is left.
-class PHApacheController : public QObject, public PHConfParserDelegate, public PHAuthorizationLockDelegate {
+class PHApacheController : public QObject, public PHConfParserDelegate {
     Q_OBJECT
 public:
     /// Result codes of the panel's own, beyond those of the tool.
@@ -72,7 +72,7 @@ public:
     void disable();
 
     // Configuration location, logs and repair.
-    void getApacheConfFile(QObject *sender = nullptr);
+    void getApacheConfFile();
     QString httpdConfRoot() const { return m_confFileDir; }
     QString httpdConfFile() const;
     QString userConfFile() const;
@@ -103,14 +103,14 @@ public:
     qint32 repairConfFile(const QString &path);
     /// The repair button: lists the blocks a repair changes and where the
     /// backups go, and repairs once that is confirmed.
-    void confirmRepair(QObject *sender = nullptr);
-    void sentrel(QObject *sender = nullptr);
-    void sentrelCheck(QObject *sender = nullptr);
+    void confirmRepair();
+    void sentrel();
+    void sentrelCheck();
 
     // Server control and status.
     static const QStringList validCommands;
     void apachectl(const QString &command);
-    void checkApacheStatus(QObject *sender = nullptr);
+    void checkApacheStatus();
     void setApacheState(qint32 state);
     bool isApacheRunning() const { return m_isApacheRunning; }
     bool isGraceful() const { return m_isGraceful; }
@@ -132,18 +132,16 @@ public:
     void reloadServerSettings();
 
     // Actions of the tab's controls.
-    void toggleApache(QObject *sender = nullptr);
-    void resetApache(QObject *sender = nullptr);
-    void toggleGraceful(QObject *sender = nullptr);
-    void checkApacheConfig(QObject *sender = nullptr);
-    void displayLog(QObject *sender = nullptr);
+    void toggleApache();
+    void resetApache();
+    /// Restarts gracefully (the switch) or not, remembered in the settings.
+    void setGraceful(bool graceful);
+    void checkApacheConfig();
+    void displayLog();
 
     // Privileged execution.
     QString helperPath() const { return m_helperPath; }
     qint32 sentrelWithArgs(const QStringList &arguments);
-    void authorizationLockUnlocked(PHAuthorizationLock *view) override;
-    void authorizationLockLocked(PHAuthorizationLock *view) override;
-    void authorizationLockCreatedAuthorization(PHAuthorizationLock *view) override;
     /// Seconds after an authorization at which the padlock locks again.
     static constexpr int kDeauthorizeSeconds = 270;
     PHAuthorizationLock *authView() const { return m_authView; }
@@ -165,6 +163,9 @@ private:
     void loadInterface();
     void setUpControls();
     void setUpAuthorization();
+    /// The padlock opened: the commands are on, and it locks again after a while.
+    void padlockUnlocked();
+    void padlockLocked();
     void addLog(const QString &path, const QString &title);
     void followInclude(const QString &pattern);
     /// Empties the log list and finds the logs again.

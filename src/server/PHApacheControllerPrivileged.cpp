@@ -31,8 +31,9 @@ void PHApacheController::setUpAuthorization() {
     m_authView->setPolkitActions(QStringLiteral(PORTHOLD_POLKIT_PREFIX ".unlock"),
                                  {QStringLiteral(PORTHOLD_POLKIT_PREFIX ".replace-configuration"),
                                   QStringLiteral(PORTHOLD_POLKIT_PREFIX ".control-server")});
-    m_authView->setDelegate(this);
-    m_authView->updateStatus(nullptr);
+    connect(m_authView, &PHAuthorizationLock::unlocked, this, &PHApacheController::padlockUnlocked);
+    connect(m_authView, &PHAuthorizationLock::locked, this, &PHApacheController::padlockLocked);
+    m_authView->updateStatus();
 }
 
 qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
@@ -65,7 +66,7 @@ qint32 PHApacheController::sentrelWithArgs(const QStringList &arguments) {
     return status;
 }
 
-void PHApacheController::authorizationLockUnlocked(PHAuthorizationLock *) {
+void PHApacheController::padlockUnlocked() {
     PHEnabling::setEnabled(m_toggleButton, true, QString());
     PHEnabling::setEnabled(m_sentrelButton, true, QString());
     PHEnabling::setEnabled(m_restartButton, m_isApacheRunning, notRunningReason());
@@ -78,14 +79,14 @@ void PHApacheController::authorizationLockUnlocked(PHAuthorizationLock *) {
         connect(m_authTimer, &QTimer::timeout, this, [this] {
             PHAction::run("deauthorize", [this] {
                 if (m_authView)
-                    m_authView->deauthorize(nullptr);
+                    m_authView->deauthorize();
             });
         });
     }
     m_authTimer->start(kDeauthorizeSeconds * 1000);
 }
 
-void PHApacheController::authorizationLockLocked(PHAuthorizationLock *) {
+void PHApacheController::padlockLocked() {
     if (m_authTimer)
         m_authTimer->stop();
     for (QAbstractButton *control : {static_cast<QAbstractButton *>(m_toggleButton.data()),
@@ -101,7 +102,4 @@ QString PHApacheController::lockedReason() {
 
 QString PHApacheController::notRunningReason() {
     return QStringLiteral("Apache is not running");
-}
-
-void PHApacheController::authorizationLockCreatedAuthorization(PHAuthorizationLock *) {
 }

@@ -107,7 +107,7 @@ QList<QByteArray> splitEncodedLines(const QByteArray &body, const QByteArray &li
 
 // ---- Configuration location
 
-void PHApacheController::getApacheConfFile(QObject *) {
+void PHApacheController::getApacheConfFile() {
     // What the folders show is worked out under the configuration found here.
     PHServerRules::forgetSettings();
     PHSettingsStore *defaults = PHSettingsStore::instance();
@@ -440,10 +440,10 @@ QList<std::pair<QString, QList<PHApacheController::RepairChange>>> PHApacheContr
     return preview;
 }
 
-void PHApacheController::confirmRepair(QObject *sender) {
+void PHApacheController::confirmRepair() {
     // Without the tool nothing can be repaired: the repair itself says so.
     if (m_helperPath.isEmpty()) {
-        sentrel(sender);
+        sentrel();
         return;
     }
     const QStringList folders = repairWebFolders();
@@ -456,7 +456,7 @@ void PHApacheController::confirmRepair(QObject *sender) {
     const auto preview = repairPreview();
     if (preview.isEmpty()) {
         if (!plan.files.isEmpty() || PHFileManager::isFileAcceptable(httpdConfFile()) != 0) {
-            sentrel(sender); // says what is wrong with the configuration
+            sentrel(); // says what is wrong with the configuration
             return;
         }
         QString text = QStringLiteral("Nothing to repair: Apache already reads the .htaccess files of %1")
@@ -504,7 +504,7 @@ void PHApacheController::confirmRepair(QObject *sender) {
     });
 }
 
-void PHApacheController::sentrel(QObject *) {
+void PHApacheController::sentrel() {
     QStringList repaired;
     auto show = [this](qint32 code, const QString &path) {
         m_context.displayError(code, path.isEmpty() ? QString() : QStringLiteral("File: %1").arg(path));
@@ -544,7 +544,7 @@ void PHApacheController::sentrel(QObject *) {
         apachectl(QStringLiteral("graceful"));
 }
 
-void PHApacheController::sentrelCheck(QObject *) {
+void PHApacheController::sentrelCheck() {
     QFile null(QStringLiteral("/dev/null"));
     if (!null.open(QIODevice::WriteOnly))
         return;

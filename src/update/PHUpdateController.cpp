@@ -290,14 +290,14 @@ bool PHUpdateController::ensureSheet() {
     m_ds->setColumns(columns);
     m_newVersion->setModel(m_ds);
 
-    const auto connectButton = [this](const char *name, void (PHUpdateController::*action)(QObject *)) {
+    const auto connectButton = [this](const char *name, void (PHUpdateController::*action)()) {
         if (auto *button = m_updateSheet->findChild<QAbstractButton *>(QLatin1String(name)))
             connect(button, &QAbstractButton::clicked, this,
-                    [this, action, name] { PHAction::run(name, [&] { (this->*action)(nullptr); }); });
+                    [this, action, name] { PHAction::run(name, [&] { (this->*action)(); }); });
     };
     connectButton("downloadButton", &PHUpdateController::downloadNewVersion);
     connectButton("infoButton", &PHUpdateController::viewInfoPage);
-    connectButton("laterButton", &PHUpdateController::hideSWUPanel);
+    connectButton("laterButton", &PHUpdateController::hideUpdateSheet);
 
     // What was set on the progress bar while there was none; at first it is
     // hidden: it shows only while a download runs.
@@ -592,7 +592,7 @@ std::optional<QByteArray> PHUpdateController::downloadBody(const QByteArray &rep
 
 // ---- the version check
 
-void PHUpdateController::checkForNewVersion(QObject *, Origin origin) {
+void PHUpdateController::checkForNewVersion(Origin origin) {
     m_checkOrigin = origin;
     // A fresh flag per check: a cancelled check stays cancelled even when a
     // new one starts before it has noticed.
@@ -794,7 +794,7 @@ void PHUpdateController::showSWUPanel() {
     m_updateSheet->activateWindow();
 }
 
-void PHUpdateController::hideSWUPanel(QObject *) {
+void PHUpdateController::hideUpdateSheet() {
     if (m_updateSheet)
         m_updateSheet->hide();
 }
@@ -803,7 +803,7 @@ bool PHUpdateController::isFollowable(const QUrl &url) {
     return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
 }
 
-void PHUpdateController::viewInfoPage(QObject *) {
+void PHUpdateController::viewInfoPage() {
     // Only a secure web page: another scheme could start any program.
     if (!isFollowable(m_infoURL)) {
         if (!m_infoURL.isEmpty())
@@ -851,7 +851,7 @@ void PHUpdateController::updateDownloadProgress(const Notification &notification
 
 // ---- downloading
 
-void PHUpdateController::downloadNewVersion(QObject *) {
+void PHUpdateController::downloadNewVersion() {
     if (m_download) {
         Log::write(QStringLiteral("A download is already running"));
         return;
@@ -975,7 +975,7 @@ void PHUpdateController::cleanupDownload(const std::shared_ptr<Download> &downlo
         showConnectionSheet();
         return;
     }
-    hideSWUPanel(nullptr);
+    hideUpdateSheet();
     // Never opened by itself: what runs is the user's choice.
     showSavedSheet(download->savePath);
 }

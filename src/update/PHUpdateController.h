@@ -88,7 +88,7 @@ public:
     /// logged and posted as "PHSWUFailed" (user info "PHSWUReason").
     enum class Origin { User, Launch };
     /// Starts a check on a worker thread and posts "PHSWUStarted".
-    void checkForNewVersion(QObject *sender = nullptr, Origin origin = Origin::User);
+    void checkForNewVersion(Origin origin = Origin::User);
     /// Asks the running check to stop: it ends with "PHSWUCancelled".
     void cancelCheck();
     bool isChecking() const { return m_checking; }
@@ -96,12 +96,12 @@ public:
     // Actions of the update panel.
     /// Opens the save panel on the update panel, in "SU Default Folder",
     /// proposing the download's file name.
-    void downloadNewVersion(QObject *sender = nullptr);
+    void downloadNewVersion();
     /// Opens the info page in the browser, only when it is an https address.
-    void viewInfoPage(QObject *sender = nullptr);
+    void viewInfoPage();
     /// An address the panel follows: https with a host, nothing else.
     static bool isFollowable(const QUrl &url);
-    void hideSWUPanel(QObject *sender = nullptr);
+    void hideUpdateSheet();
     /// The save panel's end: code 1 with the chosen path starts the download.
     void saveDialogFinished(int answer, const QString &path);
 

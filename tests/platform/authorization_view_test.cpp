@@ -25,11 +25,13 @@ using namespace privileged_test;
 
 namespace {
 
-struct RecordingDelegate : PHAuthorizationLockDelegate {
+/// The padlock's news, in the order it was given.
+struct Recorder {
     QStringList calls;
-    void authorizationLockUnlocked(PHAuthorizationLock *) override { calls << "authorize"; }
-    void authorizationLockLocked(PHAuthorizationLock *) override { calls << "deauthorize"; }
-    void authorizationLockCreatedAuthorization(PHAuthorizationLock *) override { calls << "created"; }
+    void follow(PHAuthorizationLock *view) {
+        QObject::connect(view, &PHAuthorizationLock::unlocked, [this] { calls << "unlocked"; });
+        QObject::connect(view, &PHAuthorizationLock::locked, [this] { calls << "locked"; });
+    }
 };
 
 const QString kPrefix = QStringLiteral("com.quillmere.porthold.viewtest");
@@ -42,7 +44,7 @@ protected:
         view = new PHAuthorizationLock(&window);
         view->setPolkitActions(kPrefix + ".unlock",
                                {kPrefix + ".replace-configuration", kPrefix + ".control-server"});
-        view->setDelegate(&delegate);
+        delegate.follow(view);
         window.show();
         padlock = view->findChild<QToolButton *>("padlock");
         label = view->findChild<QLabel *>("padlockStatus");
@@ -65,7 +67,7 @@ protected:
     PHAuthorizationLock *view = nullptr;
     QToolButton *padlock = nullptr;
     QLabel *label = nullptr;
-    RecordingDelegate delegate;
+    Recorder delegate;
 };
 
 } // namespace
@@ -81,10 +83,10 @@ TEST_F(AuthorizationView, ARootPanelsPadlockUnlocksAtOnceAndLocksAgain) {
     EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::UnlockedState);
     EXPECT_EQ(padlock->text(), "Unlocked");
     EXPECT_EQ(label->text(), "Click the padlock to prevent further changes.");
-    EXPECT_EQ(delegate.calls, QStringList({"created", "authorize"}));
+    EXPECT_EQ(delegate.calls, QStringList({"unlocked"}));
     padlock->click();
     EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::LockedState);
-    EXPECT_EQ(delegate.calls, QStringList({"created", "authorize", "deauthorize"}));
+    EXPECT_EQ(delegate.calls, QStringList({"unlocked", "locked"}));
     EXPECT_FALSE(view->deauthorize()) << "already locked";
 }
 
@@ -147,7 +149,7 @@ TEST_F(AuthorizationView, AnswersComeFromPolkitWhileTheWindowKeepsWorking) {
     EXPECT_EQ(view->authorizationState(), PHAuthorizationLock::UnlockedState) << label->text().toStdString();
     EXPECT_EQ(padlock->text(), "Unlocked");
     EXPECT_TRUE(padlock->isEnabled());
-    EXPECT_EQ(delegate.calls, QStringList({"created", "authorize"}));
+    EXPECT_EQ(delegate.calls, QStringList({"unlocked"}));
 
     // Locked by the user, it stays locked whatever polkit still keeps, until clicked.
     padlock->click();

@@ -152,7 +152,6 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
     auto *repair = child<QPushButton>(controller, "sentrelButton");
     ASSERT_TRUE(toggle && restart && graceful && repair);
     ASSERT_NE(controller.authView(), nullptr);
-    EXPECT_EQ(controller.authView()->delegate(), &controller);
     for (QWidget *control : {static_cast<QWidget *>(toggle), static_cast<QWidget *>(restart),
                              static_cast<QWidget *>(graceful), static_cast<QWidget *>(repair)})
         EXPECT_FALSE(control->isEnabled());
@@ -166,7 +165,7 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
     EXPECT_GE(PHThemeColors::contrastRatio(stopped, statusLine.palette().color(QPalette::Window)), 4.5);
     EXPECT_EQ(toggle->text(), "Start Apache");
 
-    controller.authorizationLockUnlocked(controller.authView());
+    emit controller.authView()->unlocked();
     EXPECT_TRUE(toggle->isEnabled());
     EXPECT_TRUE(repair->isEnabled());
     EXPECT_FALSE(restart->isEnabled());
@@ -176,7 +175,7 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
     EXPECT_TRUE(controller.authTimer()->isSingleShot());
     EXPECT_EQ(controller.authTimer()->interval(), 270 * 1000);
 
-    controller.authorizationLockLocked(controller.authView());
+    emit controller.authView()->locked();
     for (QWidget *control : {static_cast<QWidget *>(toggle), static_cast<QWidget *>(restart),
                              static_cast<QWidget *>(graceful), static_cast<QWidget *>(repair)})
         EXPECT_FALSE(control->isEnabled());
@@ -189,14 +188,14 @@ TEST_F(ApacheTabTest, PadlockEnablesOnlyWhatTheServerStateAllows) {
     EXPECT_EQ(toggle->text(), "Stop Apache");
     // Not authorized (the padlock is locked): restart stays off while running.
     EXPECT_FALSE(restart->isEnabled());
-    controller.authorizationLockUnlocked(controller.authView());
+    emit controller.authView()->unlocked();
     for (QWidget *control : {static_cast<QWidget *>(toggle), static_cast<QWidget *>(restart),
                              static_cast<QWidget *>(graceful), static_cast<QWidget *>(repair)})
         EXPECT_TRUE(control->isEnabled());
 
     // A later authorization restarts the countdown rather than keeping the old one.
     controller.authTimer()->start(5000);
-    controller.authorizationLockUnlocked(controller.authView());
+    emit controller.authView()->unlocked();
     EXPECT_GT(controller.authTimer()->remainingTime(), 260 * 1000);
 
     // Unchecking graceful restart is stored at once.

@@ -51,7 +51,7 @@ TEST_F(UpdateCheck, DecidesByVersionOrder) {
               QStringLiteral("Up to Date | This version of Porthold is up to date. | up to date"));
 
     for (const QString &offered : {QStringLiteral("1.2.1"), QStringLiteral("1.3")}) {
-        controller.hideSWUPanel();
+        controller.hideUpdateSheet();
         server.setReply("/PHSVersions.php", signedReply(versionReply(offered)));
         runCheck();
         EXPECT_EQ(takeSheet(), QStringLiteral("0 sheets")) << offered.toStdString();
@@ -208,7 +208,7 @@ TEST_F(UpdateCheck, OnlyRepliesSignedWithTheMakersKeyAreRead) {
                                     QStringLiteral(" | version net access");
     const QByteArray offer = versionReply(QStringLiteral("9.9"));
     const auto refused = [&](const TestHttpServer::Reply &reply, const char *what) {
-        controller.hideSWUPanel();
+        controller.hideUpdateSheet();
         server.setReply("/PHSVersions.php", reply);
         runCheck();
         EXPECT_EQ(takeSheet(), connectionSheet) << what;

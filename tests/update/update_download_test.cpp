@@ -167,7 +167,7 @@ TEST_F(UpdateDownload, OnlyADownloadTheSignedRecordDescribesIsOffered) {
                         signedReply(versionReply(QStringLiteral("1.3"), {},
                                                  moreKeys + "<key>download URL</key><string>"
                                                             "https://x.example/files/P.tar.gz</string>\n")));
-        controller.hideSWUPanel();
+        controller.hideUpdateSheet();
         runCheck();
         auto *button =
             controller.updateSheet()->findChild<QAbstractButton *>(QStringLiteral("downloadButton"));
