@@ -313,7 +313,7 @@ void PHFolderProtection::showMenu(const QPoint &at) {
 
     menu->addSection(QStringLiteral("Protection"));
     const QString refusal = PHWebRootPart::whyFoldersCannotChange();
-    const qint32 current = qMin(item->authStatus(), 4);
+    const qint32 current = item->modeIndex();
     QPointer<PHFSItem> target(item);
     QPointer<PHFolderModel> files(m_files);
     const int protect = m_outline->columnForIdentifier(kProtectColumn);

@@ -126,10 +126,7 @@ QString PHFolderModel::rootPath() const {
 }
 
 qint32 PHFolderModel::modeIndexForItem(const PHFSItem *item) {
-    if (!item || item->isAuthenticationDisabled())
-        return 0;
-    const qint32 status = item->authStatus();
-    return status > 3 ? 4 : status;
+    return item ? item->modeIndex() : 0;
 }
 
 // ---------------------------------------------------------------- shape
@@ -286,8 +283,7 @@ QVariant PHFolderModel::data(const QModelIndex &index, int role) const {
         }
     }
     if (column == kProtect) {
-        const qint32 status = node->authStatus();
-        const qint32 shown = status > 3 ? 4 : status;
+        const qint32 shown = node->modeIndex();
         switch (role) {
         case Qt::EditRole:
             return shown;
@@ -368,8 +364,9 @@ bool PHFolderModel::setData(const QModelIndex &index, const QVariant &value, int
 }
 
 void PHFolderModel::chooseMode(PHFSItem *node, qint32 mode) {
+    const std::optional<PHMode> chosen = PHProtection::modeAt(mode);
     // The mode the folder has already: its file stays as it is.
-    if (mode == 4 ? node->authStatus() == 7 : mode == node->authStatus())
+    if (!chosen || *chosen == node->mode())
         return;
     const QPointer<PHFSItem> target(node);
     if (m_context.holdBackForUnsavedEdits(QStringLiteral("change the folder's protection"), this,
@@ -377,9 +374,6 @@ void PHFolderModel::chooseMode(PHFSItem *node, qint32 mode) {
                                               if (target)
                                                   chooseMode(target, mode);
                                           }))
-        return;
-    const std::optional<PHMode> chosen = PHProtection::modeAt(mode);
-    if (!chosen)
         return;
     node->setMode(*chosen);
     refreshFolder(node);

@@ -272,6 +272,18 @@ TEST_F(OutlineFixture, ModesDeleteButtonsAndEditAnswers) {
     context.manuallyEdited = false;
     context.deferred.first().perform();
     EXPECT_EQ(a->modeIndex(), 2) << "the same choice, applied once confirmed";
+
+    // Off and on again: the mode the folder had before None is taken again,
+    // and the pop-up shows what the file says.
+    chooseMode(a, 0);
+    EXPECT_EQ(a->modeIndex(), 0);
+    EXPECT_EQ(indexOf(viewPtr, a, protect).data(Qt::EditRole).toInt(), 0);
+    chooseMode(a, 2);
+    EXPECT_EQ(a->modeIndex(), 2);
+    EXPECT_EQ(indexOf(viewPtr, a, protect).data(Qt::EditRole).toInt(), 2);
+    QFile again(web + "/a/.htaccess");
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(again.readAll().contains("\nAllow from 127.0.0.1\n")) << "the directives are on again";
 }
 
 TEST_F(OutlineFixture, OnlyADoubleClickOnTheNameIsTheDoubleAction) {
