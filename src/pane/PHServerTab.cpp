@@ -185,7 +185,7 @@ void PHServerTab::detect() {
 QString PHServerTab::errorLog() const {
     QStringList candidates;
     if (m_apache)
-        for (const QString &log : m_apache->logs())
+        for (const QString &log : m_apache->logList()->logs())
             if (QFileInfo(log).fileName().contains(QStringLiteral("error")))
                 candidates << log;
     const QString folder = defaults()->stringForKey(PHSettings::Key::ApacheLogDirectory).value_or(QString());

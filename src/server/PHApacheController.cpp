@@ -15,6 +15,7 @@
 #include "platform/PHMessageLine.h"
 #include "server/PHLogWindow.h"
 #include "server/PHServerLayout.h"
+#include "server/PHServerLogs.h"
 #include "support/PHExtensions.h"
 #include "support/PHPath.h"
 #include "support/PHSettingsStore.h"
@@ -111,7 +112,6 @@ PHApacheController::PHApacheController(QWidget *window, const PHModelContext &co
     m_errorPanelIsVisible = false;
     PHProcess::ignoreSigpipe();
     getApacheConfFile();
-    m_logs.clear();
     loadInterface();
 }
 
@@ -120,10 +120,8 @@ PHApacheController::~PHApacheController() {
     PHConfParser::waitForAllParses();
     if (m_authView)
         m_authView->disconnect(this);
-    // Log windows belong to the panel's window; close them with their tab.
-    for (const QPointer<PHLogWindow> &window : m_logWindows)
-        if (window)
-            window->close();
+    // Log windows belong to the panel's window; they close with their tab.
+    delete m_logList;
     if (m_apacheTab && !m_apacheTab->parent())
         delete m_apacheTab.data();
 }
@@ -139,6 +137,7 @@ void PHApacheController::loadInterface() {
     }
     if (!tab) {
         Log::write(QStringLiteral("An error occurred loading ApacheControl.nib"));
+        m_logList = new PHServerLogs({}, this); // the logs are still found, for no picker
         return;
     }
     m_apacheTab = tab;
@@ -151,17 +150,17 @@ void PHApacheController::loadInterface() {
     m_configCheckButton = tab->findChild<QPushButton *>(QStringLiteral("configCheckButton"));
     m_configCheckStatus = tab->findChild<QLabel *>(QStringLiteral("configCheckStatus"));
     m_configErrorView = tab->findChild<QPlainTextEdit *>(QStringLiteral("configErrorView"));
-    m_logPicker = tab->findChild<QComboBox *>(QStringLiteral("logPicker"));
-    m_logDisplayButton = tab->findChild<QPushButton *>(QStringLiteral("logDisplayButton"));
+    m_logList = new PHServerLogs({m_window, tab->findChild<QComboBox *>(QStringLiteral("logPicker")),
+                                  tab->findChild<QPushButton *>(QStringLiteral("logDisplayButton")),
+                                  tab->findChild<QLabel *>(QStringLiteral("logProblem"))},
+                                 this);
     m_sentrelButton = tab->findChild<QPushButton *>(QStringLiteral("sentrelButton"));
     m_authView = tab->findChild<PHAuthorizationLock *>(QStringLiteral("authView"));
     if (m_authView)
         m_authView->setBundlePath(m_bundlePath);
     m_apacheStatus = tab->findChild<QLabel *>(QStringLiteral("apacheStatus"));
     m_serverProblem = tab->findChild<QLabel *>(QStringLiteral("serverProblem"));
-    m_logProblem = tab->findChild<QLabel *>(QStringLiteral("logProblem"));
     showProblem(m_serverProblem, QString());
-    showProblem(m_logProblem, QString());
     // The scrolled page shows the tab's own background, as it did unscrolled.
     for (QScrollArea *area : tab->findChildren<QScrollArea *>()) {
         area->viewport()->setAutoFillBackground(false);
@@ -215,7 +214,6 @@ void PHApacheController::setUpControls() {
         connect(m_gracefulSwitch, &QAbstractButton::clicked, this,
                 [this](bool on) { PHAction::run("setGraceful", [&] { setGraceful(on); }); });
     wire(m_configCheckButton, &PHApacheController::checkApacheConfig, "checkApacheConfig");
-    wire(m_logDisplayButton, &PHApacheController::displayLog, "displayLog");
     wire(m_sentrelButton, &PHApacheController::confirmRepair, "confirmRepair");
 }
 
@@ -277,10 +275,6 @@ void PHApacheController::setGraceful(bool graceful) {
 
 void PHApacheController::checkApacheConfig() {
     apachectl(QStringLiteral("configtest"));
-}
-
-void PHApacheController::displayLog() {
-    openLogAtIndex(m_logPicker ? m_logPicker->currentIndex() : -1);
 }
 
 std::pair<int, QString> PHApacheController::runConfigTest() {
@@ -507,27 +501,7 @@ void PHApacheController::setApacheState(qint32 state) {
     }
 }
 
-// ---- Logs and the error view
-
-QList<PHLogWindow *> PHApacheController::logWindows() const {
-    QList<PHLogWindow *> windows;
-    for (const QPointer<PHLogWindow> &window : m_logWindows)
-        if (window)
-            windows.append(window.data());
-    return windows;
-}
-
-void PHApacheController::openLogAtIndex(qint32 index) {
-    if (index < 0 || index >= m_logs.size())
-        return;
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
-        return;
-    auto *window = new PHLogWindow(m_logs.at(index), m_window);
-    m_logWindows.removeAll(nullptr);
-    m_logWindows.append(window);
-    window->show();
-    window->raise();
-}
+// ---- The error view
 
 void PHApacheController::showErrorPanel(bool show) {
     if (show && !m_errorPanelIsVisible) {

@@ -5,6 +5,7 @@
 #include "platform/PHThemeColors.h"
 #include "server/PHConfParser.h"
 #include "server/PHRepairPlan.h"
+#include "server/PHServerLogs.h"
 #include "server/PHServerProcess.h"
 #include "support/posix/PHErrorCode.h"
 
@@ -40,7 +41,7 @@ class PHMessageLine;
 /// The panel creates one with its window, adds `tabViewItem()` to its tabs
 /// (when it loaded), hands it the status line (`setStatusDisplay`), and calls
 /// `enable` when the panel is shown and `disable` when it is left.
-class PHApacheController : public QObject, public PHConfParserDelegate {
+class PHApacheController : public QObject {
     Q_OBJECT
 public:
     /// Result codes of the panel's own, beyond those of the tool.
@@ -76,11 +77,8 @@ public:
     QString httpdConfRoot() const { return m_confFileDir; }
     QString httpdConfFile() const;
     QString userConfFile() const;
-    void findLogs();
-    QStringList logs() const { return m_logs; }
-    void parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *parser, const QString &token,
-                                                   const QString &line, qint32 lineNumber,
-                                                   const QString &path) override;
+    /// The logs the configuration names, listed in the tab's picker.
+    PHServerLogs *logList() const { return m_logList; }
     /// One line a repair changes: its number, the block it is in, and the
     /// line before and after.
     using RepairChange = PHRepairChange;
@@ -115,7 +113,6 @@ public:
     bool isApacheRunning() const { return m_isApacheRunning; }
     bool isGraceful() const { return m_isGraceful; }
     bool errorPanelIsVisible() const { return m_errorPanelIsVisible; }
-    void openLogAtIndex(qint32 index);
     void showErrorPanel(bool show);
     /// The names of all running processes (the kernel's short names).
     static QStringList allProcessNames();
@@ -137,7 +134,6 @@ public:
     /// Restarts gracefully (the switch) or not, remembered in the settings.
     void setGraceful(bool graceful);
     void checkApacheConfig();
-    void displayLog();
 
     // Privileged execution.
     QString helperPath() const { return m_helperPath; }
@@ -153,8 +149,6 @@ public:
     /// The timers, for tests: the repeating status check and the deauthorization.
     QTimer *statusTimer() const { return m_apacheT; }
     QTimer *authTimer() const { return m_authTimer; }
-    /// The log windows opened so far (a closed one is gone).
-    QList<PHLogWindow *> logWindows() const;
 
 private:
     /// Why the server's commands are off: the padlock is locked, or the server stopped.
@@ -166,8 +160,6 @@ private:
     /// The padlock opened: the commands are on, and it locks again after a while.
     void padlockUnlocked();
     void padlockLocked();
-    void addLog(const QString &path, const QString &title);
-    void followInclude(const QString &pattern);
     /// Empties the log list and finds the logs again.
     void relistLogs();
     /// Runs the configuration test; the exit status and the error text.
@@ -189,9 +181,6 @@ private:
     QString m_confFileDir;
     QString m_confFileName;
     std::optional<PHServerProcess> m_server;
-    QStringList m_logs;
-    std::shared_ptr<PHConfParser> m_findLogFiles;
-    QSet<QString> m_parsedConfFiles; // canonical paths handed to a parser this discovery run
 
     QString m_helperPath;
 
@@ -212,14 +201,11 @@ private:
     QPointer<QLabel> m_configCheckStatus;
     QPointer<QPlainTextEdit> m_configErrorView;
     QPointer<QWidget> m_configScrollView;
-    QPointer<QComboBox> m_logPicker;
-    QPointer<QPushButton> m_logDisplayButton;
     QPointer<QPushButton> m_sentrelButton;
     QPointer<PHAuthorizationLock> m_authView;
     int m_apachectlBoxHeight = 0;
-    QList<QPointer<PHLogWindow>> m_logWindows;
     QPointer<QLabel> m_serverProblem;
-    QPointer<QLabel> m_logProblem;
+    QPointer<PHServerLogs> m_logList;
     QPointer<PHMessageLine> m_messageLine;
     bool m_toolRan = false; // whether the last sentrelWithArgs reached the tool
 };

@@ -32,13 +32,6 @@
 
 namespace {
 
-const QStringList kLogTokens = {QStringLiteral("CustomLog"), QStringLiteral("ErrorLog"),
-                                QStringLiteral("Include")};
-
-/// The last double-quoted argument of a directive line, within the stretch of
-/// words and quoted words at its start.
-const QString kArgumentPattern = QStringLiteral(R"re(((([-.*/\w]+)|"([-.*/\w\s]+)")\s*)*)re");
-
 QString appendingPathComponent(const QString &path, const QString &component) {
     if (path.isNull() || component.isNull())
         return {};
@@ -143,17 +136,7 @@ QString PHApacheController::userConfFile() const {
                                   login + QStringLiteral(".conf"));
 }
 
-// ---- Log discovery
-
-void PHApacheController::addLog(const QString &path, const QString &title) {
-    m_logs.append(path);
-    if (m_logPicker) {
-        m_logPicker->setEnabled(true);
-        m_logPicker->addItem(QIcon(PHImage::imageForFileWidthHeight(path, 16, 16)), title);
-    }
-    if (m_logDisplayButton)
-        m_logDisplayButton->setEnabled(true);
-}
+// ---- Settings
 
 void PHApacheController::reloadServerSettings() {
     getApacheConfFile();
@@ -163,104 +146,8 @@ void PHApacheController::reloadServerSettings() {
 }
 
 void PHApacheController::relistLogs() {
-    m_logs.clear();
-    if (m_logPicker) {
-        m_logPicker->clear();
-        m_logPicker->setEnabled(false);
-    }
-    if (m_logDisplayButton)
-        m_logDisplayButton->setEnabled(false);
-    findLogs();
-}
-
-void PHApacheController::findLogs() {
-    PHSettingsStore *defaults = PHSettingsStore::instance();
-    if (m_logProblem) {
-        m_logProblem->clear();
-        m_logProblem->hide();
-    }
-    if (defaults->boolForKey(PHSettings::Key::OverrideLogDirectory)) {
-        const QString folder =
-            defaults->stringForKey(PHSettings::Key::ApacheLogDirectory).value_or(QString());
-        // An empty list says why, where the logs would be.
-        if (const QString problem = PHServerLayout::logFolderProblem(folder); !problem.isEmpty()) {
-            if (m_logProblem) {
-                m_logProblem->setText(problem);
-                m_logProblem->show();
-            }
-            return;
-        }
-        // Listed by name, as people read a log folder.
-        const QStringList entries = QDir(folder).entryList(
-            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QString &name : entries) {
-            if (name.endsWith(QLatin1String("gz")) ||
-                !QFileInfo::exists(appendingPathComponent(folder, name)))
-                continue;
-            addLog(appendingPathComponent(folder, name), name);
-        }
-        if (m_logs.isEmpty() && m_logProblem) {
-            m_logProblem->setText(QStringLiteral("The log folder %1 holds no logs yet.").arg(folder));
-            m_logProblem->show();
-        }
-        return;
-    }
-    m_parsedConfFiles.clear();
-    const QString main = httpdConfFile();
-    m_findLogFiles = PHConfParser::initWithFile(main);
-    if (!m_findLogFiles) {
-        if (m_logProblem) {
-            m_logProblem->setText(
-                main.isEmpty()
-                    ? QStringLiteral("The server's configuration is not known: choose Detect in Options.")
-                    : QStringLiteral("The logs are named in %1, which cannot be read.").arg(main));
-            m_logProblem->show();
-        }
-        return;
-    }
-    const QString canonical = QFileInfo(main).canonicalFilePath();
-    m_parsedConfFiles.insert(canonical.isEmpty() ? main : canonical);
-    m_findLogFiles->setDelegate(this);
-    m_findLogFiles->setTokens(kLogTokens);
-    m_findLogFiles->parse();
-}
-
-void PHApacheController::followInclude(const QString &pattern) {
-    const std::optional<QStringList> matches = PHString::glob(pattern);
-    if (!matches)
-        return;
-    for (const QString &path : *matches) {
-        // Each file once per discovery: an Include that matches itself, or two
-        // files that include each other, would otherwise never end.
-        const QString canonical = QFileInfo(path).canonicalFilePath();
-        const QString key = canonical.isEmpty() ? path : canonical;
-        if (m_parsedConfFiles.contains(key))
-            continue;
-        m_parsedConfFiles.insert(key);
-        std::shared_ptr<PHConfParser> parser = PHConfParser::initWithFile(path);
-        if (!parser)
-            continue;
-        parser->setDelegate(this);
-        parser->setTokens(kLogTokens);
-        parser->parse();
-    }
-}
-
-void PHApacheController::parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *, const QString &token,
-                                                                   const QString &line, qint32,
-                                                                   const QString &) {
-    const QStringList components = PHRegex::captureComponentsMatchedByRegex(line, kArgumentPattern);
-    const QString argument = components.size() > 4 ? components.at(4) : QString();
-    if (token == QLatin1String("Include")) {
-        followInclude(argument);
-        return;
-    }
-    if (argument.isEmpty())
-        return;
-    // exists() follows links: a link to a log that is gone is no log.
-    if (!QFileInfo::exists(argument))
-        return;
-    addLog(argument, lastPathComponent(argument));
+    if (m_logList)
+        m_logList->relist(httpdConfFile());
 }
 
 // ---- Repair

@@ -43,7 +43,7 @@ protected:
             QCoreApplication::processEvents();
             PHConfParser::waitForAllParses();
             QCoreApplication::processEvents();
-            return controller.logs().size() >= count;
+            return controller.logList()->logs().size() >= count;
         });
     }
 
@@ -296,10 +296,10 @@ TEST_F(ApacheConfigTest, DebiansConfigurationIsFoundAndRepairedInACopy) {
     const QByteArray original = servertest::readFile("/etc/apache2/apache2.conf");
     context.webRoot = "/var/www/html";
     EXPECT_EQ(controller.repairPreview().size(), 1);
-    controller.findLogs();
+    controller.logList()->find(controller.httpdConfFile());
     PHConfParser::waitForAllParses();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(controller.logs().isEmpty());
+    EXPECT_TRUE(controller.logList()->logs().isEmpty());
     EXPECT_EQ(servertest::readFile("/etc/apache2/apache2.conf"), original);
 }
 
@@ -441,9 +441,9 @@ TEST_F(ApacheConfigTest, LogsFromQuotedDirectivesAndNestedIncludes) {
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
 
     PHApacheController controller(nullptr, context.model(), context.bundle);
-    controller.findLogs();
+    controller.logList()->find(controller.httpdConfFile());
     ASSERT_TRUE(logsFound(controller, 5));
-    QStringList found = controller.logs();
+    QStringList found = controller.logList()->logs();
     // The main file's own logs come in its order; included files' in any order.
     EXPECT_EQ(found.mid(0, 3),
               (QStringList{logs + "/error_log", logs + "/access_log", logs + "/format_log"}));
@@ -463,8 +463,8 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
     defaults->setBoolForKey(true, QStringLiteral("Override Log Directory"));
     defaults->setObjectForKey(logs + "/", QStringLiteral("Apache Log Directory"));
     PHApacheController controller(nullptr, context.model(), context.bundle);
-    controller.findLogs();
-    EXPECT_EQ(controller.logs(),
+    controller.logList()->find(controller.httpdConfFile());
+    EXPECT_EQ(controller.logList()->logs(),
               (QStringList{logs + "/access_log", logs + "/error_log", logs + "/linked_log"}));
 
     // Named by the configuration: the same.
@@ -476,9 +476,9 @@ TEST_F(ApacheConfigTest, LogFolderOverrideSkipsCompressedLogs) {
     defaults->setBoolForKey(true, QStringLiteral("Override Conf Directory Location"));
     defaults->setObjectForKey(conf, QStringLiteral("Apache Conf Directory"));
     PHApacheController configured(nullptr, context.model(), context.bundle);
-    configured.findLogs();
+    configured.logList()->find(configured.httpdConfFile());
     ASSERT_TRUE(logsFound(configured, 1));
-    EXPECT_EQ(configured.logs(), QStringList{logs + "/linked_log"});
+    EXPECT_EQ(configured.logList()->logs(), QStringList{logs + "/linked_log"});
 }
 
 TEST_F(ApacheConfigTest, ARepairWithoutATemporaryFileSaysSoAndStartsNoTool) {

@@ -9,6 +9,7 @@
 #include "core/PHException.h"
 #include "core/PHProcess.h"
 #include "server/PHLogWindow.h"
+#include "server/PHServerLogs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -420,14 +421,14 @@ TEST_F(ApacheTabTest, LogsOpenInAWindowThatFollowsTheFile) {
     EXPECT_TRUE(picker->isEnabled());
     EXPECT_TRUE(show->isEnabled());
 
-    controller.openLogAtIndex(-1);
-    controller.openLogAtIndex(2);
-    EXPECT_TRUE(controller.logWindows().isEmpty());
+    controller.logList()->open(-1);
+    controller.logList()->open(2);
+    EXPECT_TRUE(controller.logList()->windows().isEmpty());
 
     picker->setCurrentIndex(1);
     show->click();
-    ASSERT_EQ(controller.logWindows().size(), 1);
-    PHLogWindow *window = controller.logWindows().first();
+    ASSERT_EQ(controller.logList()->windows().size(), 1);
+    PHLogWindow *window = controller.logList()->windows().first();
     EXPECT_EQ(window->text(), "[notice] started");
     QFile log(logs + "/error_log");
     ASSERT_TRUE(log.open(QIODevice::Append));
