@@ -1225,6 +1225,18 @@ void PHFSItem::accessTextChanged() {
     ++g_accessGeneration;
 }
 
+bool PHFSItem::accessFileSeen() const {
+    // The generation's low bits: a node whose stamp matched after 2^32
+    // changes would only show a stale delete button until the next one.
+    const auto generation = quint32(g_accessGeneration);
+    if (!m_seenKnown || m_seenGeneration != generation) {
+        m_seen = hasAccessFile();
+        m_seenKnown = true;
+        m_seenGeneration = generation;
+    }
+    return m_seen;
+}
+
 namespace {
 quint64 g_effectiveMerges = 0;
 } // namespace

@@ -136,6 +136,10 @@ public:
     /// True when the parent's listing gave the folder as a folder itself, not
     /// a link to one (a link's target is then not worth asking for).
     bool isListedAsFolder() const { return m_listedAsFolder; }
+    /// Whether the outline follows the folder for changes on disk (kept on
+    /// the node, so that drawing its row again asks nothing else).
+    bool isFollowed() const { return m_followed; }
+    void setFollowed(bool followed) { m_followed = followed; }
     /// True when the folder has subfolders that are not listed because it is
     /// kMaxDepth levels deep.
     bool isBeyondDepthLimit() const { return m_beyondDepthLimit; }
@@ -250,6 +254,11 @@ public:
     /// re-read from disk and the error reported; returns false.
     bool deleteAccessFile();
     bool hasAccessFile() const;
+    /// hasAccessFile() as last found: looked for again once any access text
+    /// of the program has changed, or after forgetAccessFileSeen() (for rows
+    /// drawn over and over, which would otherwise look for it every time).
+    bool accessFileSeen() const;
+    void forgetAccessFileSeen() { m_seenKnown = false; }
 
     /// True when the file holds rules the panel cannot represent (rules inside
     /// a container, `Require` forms other than user, group and valid-user,
@@ -345,6 +354,10 @@ private:
     qint8 m_deletionRecorded = -1;
     bool m_accessLoaded = false;
     bool m_listedAsFolder = false;
+    bool m_followed = false;
+    mutable bool m_seenKnown = false;
+    mutable bool m_seen = false;
+    mutable quint32 m_seenGeneration = 0;
     quint16 m_depth = 0; // levels below the root; listing stops at kMaxDepth
 
     // Access fields: made on the first question about them (the directive

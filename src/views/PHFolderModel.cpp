@@ -1,6 +1,7 @@
 #include "views/PHFolderModel.h"
 
 #include "model/PHFSItem.h"
+#include "platform/PHFolderWatcher.h"
 #include "platform/PHImage.h"
 #include "support/PHExtensions.h"
 #include "support/PHFileName.h"
@@ -8,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QPointer>
 
 #include <utility>
@@ -29,8 +29,8 @@ PHFolderModel::PHFolderModel(QObject *parent) : PHFolderModel(QStringLiteral("/"
 }
 
 PHFolderModel::PHFolderModel(const QString &rootPath, QObject *parent)
-    : PHItemModel(parent), m_watcher(new QFileSystemWatcher(this)) {
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &PHFolderModel::folderChangedOnDisk);
+    : PHItemModel(parent), m_watcher(new PHFolderWatcher(this)) {
+    connect(m_watcher, &PHFolderWatcher::directoryChanged, this, &PHFolderModel::folderChangedOnDisk);
     // A reset closes every row, and the rows may be other nodes afterwards.
     connect(this, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
         m_parentRows.clear();
@@ -55,9 +55,8 @@ void PHFolderModel::setBundlePath(const QString &bundlePath) {
 void PHFolderModel::setRootPath(const QString &path) {
     beginResetModel();
     m_pendingExpansions.clear();
-    if (const QStringList watched = m_watcher->directories(); !watched.isEmpty())
-        m_watcher->removePaths(watched);
-    m_watched.clear();
+    m_watcher->removeAll();
+    m_lapsed.clear();
     // The old tree lives until the view has let go of it.
     const std::unique_ptr<PHFSItem> old =
         std::exchange(m_rootItem, std::make_unique<PHFSItem>(path, nullptr));
@@ -67,14 +66,44 @@ void PHFolderModel::setRootPath(const QString &path) {
 }
 
 void PHFolderModel::watch(PHFSItem *node) const {
-    // Asked for every cell drawn: the folders asked for are kept in a set (the
-    // watcher's own list is copied and searched through on every call).
-    const QString path = node->fullPath();
-    if (path.isEmpty() || m_watched.contains(path))
+    // Asked for every cell drawn: the node says whether it is followed.
+    if (node->isFollowed())
         return;
-    m_watched.insert(path);
-    if (QFileInfo(path).isDir())
-        m_watcher->addPath(path);
+    node->setFollowed(true);
+    const QString path = node->fullPath();
+    if (path.isEmpty())
+        return;
+    m_watcher->addPath(path); // or not a folder, or left to the watcher's refresh on activation
+    // Not followed while its row was hidden: what changed meanwhile is read
+    // now, outside the view's question.
+    if (m_lapsed.remove(path)) {
+        auto *self = const_cast<PHFolderModel *>(this);
+        QMetaObject::invokeMethod(
+            self, [self, path] { self->folderChangedOnDisk(path); }, Qt::QueuedConnection);
+    }
+}
+
+void PHFolderModel::unwatchBelow(PHFSItem *folder) {
+    // Rows a closed folder hides are not followed until they show again; the
+    // selected folder, whose editor may still show, stays followed.
+    const PHFSItem *selected = m_context.selectedItem();
+    QList<PHFSItem *> pending{folder};
+    while (!pending.isEmpty()) {
+        PHFSItem *node = pending.takeLast();
+        if (!node->isListed())
+            continue;
+        for (PHFSItem *child : node->children()) {
+            pending.append(child);
+            if (!child->isFollowed() || child == selected)
+                continue;
+            child->setFollowed(false);
+            const QString path = child->fullPath();
+            if (m_watcher->isWatched(path) || m_watcher->isUnwatched(path)) {
+                m_watcher->removePath(path);
+                m_lapsed.insert(path);
+            }
+        }
+    }
 }
 
 PHFSItem *PHFolderModel::loadedNodeForPath(const QString &path) const {
@@ -102,12 +131,15 @@ PHFSItem *PHFolderModel::loadedNodeForPath(const QString &path) const {
 }
 
 void PHFolderModel::folderChangedOnDisk(const QString &path) {
-    // A folder that went is no longer watched: watched again should it return.
-    if (!m_watcher->directories().contains(path))
-        m_watched.remove(path);
     PHFSItem *node = loadedNodeForPath(path);
     if (!node)
         return;
+    // A folder that went is no longer watched: watched again should it return.
+    if (!m_watcher->isWatched(path) && !m_watcher->isUnwatched(path))
+        node->setFollowed(false);
+    // Whether the file is there is looked for again, whatever else happens.
+    const bool hadFile = node->accessFileSeen();
+    node->forgetAccessFileSeen();
     // An edit in progress is the user's: it is not replaced behind their back.
     if (m_context.hasUnsavedEdits() && m_context.selectedItem() == node)
         return;
@@ -115,8 +147,13 @@ void PHFolderModel::folderChangedOnDisk(const QString &path) {
     if (file.status == PHTextFile::Status::Unreadable || file.status == PHTextFile::Status::Undecodable)
         return; // the node says what it knows; writing over it stays refused by the model
     const QString text = file.ok() ? file.text : QString();
-    if (text == node->stringValue())
-        return; // another file of the folder, or this panel's own write
+    if (text == node->stringValue()) {
+        // Another file of the folder, or this panel's own write; or an empty
+        // file made or removed, which only the delete button shows.
+        if (node->accessFileSeen() != hadFile)
+            refreshFolder(node);
+        return;
+    }
     node->setStringValue(text);
     emit accessFileChangedOnDisk(node);
 }
@@ -320,16 +357,16 @@ QVariant PHFolderModel::data(const QModelIndex &index, int role) const {
     // a folder that was open before the tree was rebuilt.
     if (role == Qt::DisplayRole)
         restoreExpansion(node);
-    const bool hasFile = node->hasAccessFile();
+    // Asked several times for every row drawn: the file is looked for once.
     switch (role) {
     case Qt::DecorationRole:
-        return hasFile ? m_deleteIdle : QIcon();
+        return node->accessFileSeen() ? m_deleteIdle : QIcon();
     case PressedDecorationRole:
-        return hasFile ? m_deletePressed : QIcon();
+        return node->accessFileSeen() ? m_deletePressed : QIcon();
     case EnabledRole:
-        return hasFile && m_changeRefusal.isEmpty();
+        return node->accessFileSeen() && m_changeRefusal.isEmpty();
     case Qt::ToolTipRole:
-        return hasFile ? QVariant(QStringLiteral("Remove protection")) : QVariant();
+        return node->accessFileSeen() ? QVariant(QStringLiteral("Remove protection")) : QVariant();
     default:
         return PHItemModel::data(index, role);
     }
@@ -401,9 +438,11 @@ void PHFolderModel::expansionChanged(const QModelIndex &index, bool expanded) {
     PHFSItem *node = folderForIndex(index);
     if (!node)
         return;
-    if (expanded)
+    if (expanded) {
         m_expanded.insert(node);
-    else
+    } else {
         m_expanded.remove(node);
+        unwatchBelow(node);
+    }
     PHFSItem::saveStateForItem(expanded, node);
 }

@@ -12,7 +12,7 @@
 #include <memory>
 
 class PHFSItem;
-class QFileSystemWatcher;
+class PHFolderWatcher;
 
 /// The folder outline's model: one top row (the web folder itself), each
 /// folder's subfolders listed when the view first opens it (fetchMore), a
@@ -22,7 +22,8 @@ class QFileSystemWatcher;
 /// reopen as they were when rows come into view, also after a rebuild. The
 /// folders of the rows shown are watched: an access file another program
 /// changed is read again (unless it is the one being edited by hand) and
-/// `accessFileChangedOnDisk` names its folder.
+/// `accessFileChangedOnDisk` names its folder. The rows a closed folder hides
+/// are not watched; their access files are read again when they show again.
 class PHFolderModel : public PHItemModel {
     Q_OBJECT
 public:
@@ -52,6 +53,8 @@ public:
     void setChangeRefusal(const QString &reason) { m_changeRefusal = reason; }
     const QString &changeRefusal() const { return m_changeRefusal; }
 
+    /// What follows the folders shown for changes.
+    PHFolderWatcher *watcher() const { return m_watcher; }
     /// Reads again the access files of the watched folders that changed on
     /// disk; the watcher calls it when a folder changes.
     void folderChangedOnDisk(const QString &path);
@@ -98,6 +101,7 @@ private:
     /// The loaded node of a folder path, or nullptr.
     PHFSItem *loadedNodeForPath(const QString &path) const;
     void watch(PHFSItem *node) const;
+    void unwatchBelow(PHFSItem *folder);
     QIcon iconForPath(const QString &path) const;
     /// Opens a folder that was open before the tree was rebuilt, as its row comes into view.
     void restoreExpansion(PHFSItem *node) const;
@@ -115,7 +119,9 @@ private:
     mutable QHash<const PHFSItem *, int> m_parentRows;
     // The folder being listed, whose rows are not announced yet.
     PHFSItem *m_listing = nullptr;
-    QFileSystemWatcher *m_watcher;
-    mutable QSet<QString> m_watched; // the paths watch() was asked for, watched or not a folder
+    PHFolderWatcher *m_watcher;
+    // Folders no longer followed since a folder above them was closed: read
+    // again when their rows show again.
+    mutable QSet<QString> m_lapsed;
     QString m_changeRefusal;
 };

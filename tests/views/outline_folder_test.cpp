@@ -7,6 +7,7 @@
 #include "common/TestModelContext.h"
 #include "common/ViewItems.h"
 #include "model/PHFSItem.h"
+#include "platform/PHFolderWatcher.h"
 #include "views/PHAddressModel.h"
 #include "views/PHFolderModel.h"
 #include "views/PHIconTextDelegate.h"
@@ -363,6 +364,79 @@ TEST_F(OutlineFixture, DeleteKeyReachesThePanelWithTheSelectedRow) {
     QTest::keyClick(viewPtr, Qt::Key_Delete);
     ASSERT_EQ(context.deletes.size(), 2);
     EXPECT_EQ(context.deletes.last().second, 2);
+}
+
+TEST_F(LazyOutlineFixture, FoldersShownFollowChangesOnDiskAndHiddenOnesAreReadWhenShownAgain) {
+    showRoot();
+    PHFSItem *a = childNamed(source->rootItem(), "a");
+    ASSERT_NE(a, nullptr);
+    expandItem(viewPtr, a);
+    settle();
+    PHFSItem *b = childNamed(a, "b");
+    ASSERT_NE(b, nullptr);
+    PHFolderWatcher *watcher = source->watcher();
+    ASSERT_TRUE(watcher->isWatched(web + "/a/b"));
+    const int deleteColumn = viewPtr->columnForIdentifier("delete");
+    const auto deletable = [&](PHFSItem *folder) {
+        return indexOf(viewPtr, folder, deleteColumn).data(PHItemModel::EnabledRole).toBool();
+    };
+    EXPECT_FALSE(deletable(b));
+
+    // Rewritten in place by another program (no new name in the folder).
+    QSignalSpy changed(source.get(), &PHFolderModel::accessFileChangedOnDisk);
+    const QByteArray text = "AuthType Basic\nAuthName \"b\"\nRequire valid-user\n";
+    write(web + "/a/b/.htaccess", text);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b->stringValue() == QString::fromUtf8(text); }, 3000));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_TRUE(deletable(b));
+    // An empty one made beside: nothing to read, but the row's delete button shows.
+    write(web + "/a/.htaccess", "");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return deletable(a); }, 3000));
+
+    // Closed, its rows are no longer followed; what changed meanwhile shows
+    // once they are in view again.
+    viewPtr->collapse(indexOf(viewPtr, a));
+    settle();
+    EXPECT_FALSE(watcher->isWatched(web + "/a/b"));
+    EXPECT_TRUE(watcher->isWatched(web + "/a"));
+    const QByteArray later = "AuthType Basic\nAuthName \"later\"\nRequire valid-user\n";
+    write(web + "/a/b/.htaccess", later);
+    settle();
+    expandItem(viewPtr, a);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return b->stringValue() == QString::fromUtf8(later); }, 3000));
+    EXPECT_TRUE(watcher->isWatched(web + "/a/b"));
+
+    // A folder removed is no longer watched; made again, it is once its row shows.
+    ASSERT_TRUE(QDir(web + "/a/b").removeRecursively());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !watcher->isWatched(web + "/a/b"); }, 3000));
+    QDir().mkpath(web + "/a/b");
+    b->setFollowed(false); // as a relisted node would be
+    viewPtr->viewport()->repaint();
+    settle();
+    EXPECT_TRUE(watcher->isWatched(web + "/a/b"));
+}
+
+TEST_F(LazyOutlineFixture, FoldersBeyondTheWatchesAreReadWhenThePanelIsActiveAgain) {
+    // As if the user's inotify watches were used up after the web folder's.
+    source->watcher()->setWatchLimit(1);
+    showRoot();
+    PHFSItem *a = childNamed(source->rootItem(), "a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_TRUE(source->watcher()->isWatched(web));
+    EXPECT_FALSE(source->watcher()->isWatched(web + "/a"));
+    EXPECT_TRUE(source->watcher()->isUnwatched(web + "/a"));
+
+    const QByteArray text = "AuthType Basic\nAuthName \"a\"\nRequire valid-user\n";
+    write(web + "/a/.htaccess", text);
+    settle();
+    EXPECT_EQ(a->stringValue(), QString()) << "not followed: nothing is noticed yet";
+    // The user comes back from another program (the offscreen platform has
+    // no other program's windows: the application says so itself).
+    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+    settle();
+    EXPECT_EQ(a->stringValue(), QString());
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a->stringValue() == QString::fromUtf8(text); }, 3000));
 }
 
 TEST(TableViews, ReturnEndsAnEditWhereItIsAndTabMovesOn) {
