@@ -1138,8 +1138,9 @@ QString PHFSItem::modeNote() const {
 }
 
 QString PHFSItem::modeNote(const PHEffectiveAccess &access) const {
-    const qint32 mode = modeIndex();
-    return access.shownModeNote(mode == 1 || mode == 4);
+    // Either lets a listed address in without a password: it does not promise one.
+    const PHMode shown = mode();
+    return access.shownModeNote(shown == PHMode::Password || shown == PHMode::Both);
 }
 
 namespace {
