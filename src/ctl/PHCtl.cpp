@@ -7,6 +7,7 @@
 #include "ctl/PHCtlOutput.h"
 #include "ctl/PHHeadlessContext.h"
 #include "model/PHGroupsModel.h"
+#include "model/PHServerConfigCache.h"
 #include "model/PHSettings.h"
 #include "model/PHUsersModel.h"
 #include "model/PHWebRoot.h"
@@ -135,6 +136,9 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
         return Success;
     }
 
+    // A dry run writes no file at all, not even the server's kept answers.
+    if (invocation.check)
+        PHServerConfigCache::setStoring(false);
     PHCtlOutput output(out, err, {invocation.json, invocation.check, invocation.diff});
     const auto refuse = [&output](const QString &message) {
         output.fail({message}, Refused);

@@ -1,11 +1,17 @@
 #include "model/PHServerConfig.h"
 
 #include "core/PHProcess.h"
+#include "model/PHServerConfigCache.h"
 #include "support/PHExtensions.h"
 #include "support/PHTextFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <optional>
+
+extern char **environ;
 
 namespace {
 
@@ -13,6 +19,95 @@ namespace {
 /// (the server's own limit is 128).
 constexpr int kMaxFiles = 512;
 constexpr int kMaxIncludeDepth = 128;
+
+/// Whether what reading `text` exports depends on nothing but the text and
+/// the environment: no command's output, no other file read, no folder
+/// changed or listed. Anything that could is taken as depending on more
+/// (Debian's own file passes).
+bool dependsOnTextAlone(const QByteArray &text) {
+    if (text.contains('`') || text.contains("$(") || text.contains('<') || text.contains('\0'))
+        return false;
+    for (const QByteArray &rawLine : text.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.startsWith('#'))
+            continue;
+        QByteArray word;
+        const auto refuses = [](const QByteArray &w) {
+            static const char *const reading[] = {".",     "source", "eval",    "read", "cd",
+                                                  "pushd", "popd",   "getopts", "exec", "command",
+                                                  "type",  "hash",   "trap"};
+            for (const char *name : reading)
+                if (w == name)
+                    return true;
+            // A pattern or a user's home folder: the file system's answer.
+            return w.startsWith('~') || w.contains('*') || w.contains('?') ||
+                   (w.contains('[') && w != "[" && w != "[[");
+        };
+        for (const char c : line + ' ') {
+            if (c == ' ' || c == '\t' || c == ';' || c == '&' || c == '|' || c == '(' || c == ')' ||
+                c == '{' || c == '}') {
+                if (refuses(word))
+                    return false;
+                word.clear();
+            } else {
+                word += c;
+            }
+        }
+    }
+    return true;
+}
+
+/// The variables `text` reads ($NAME, ${NAME...}), or none when it reads one
+/// the shell makes anew each time.
+std::optional<QByteArrayList> variablesRead(const QByteArray &text) {
+    static const QByteArrayList changing = {"RANDOM",  "SRANDOM",      "SECONDS",       "LINENO",   "PPID",
+                                            "BASHPID", "EPOCHSECONDS", "EPOCHREALTIME", "HOSTNAME", "UID",
+                                            "EUID",    "GROUPS",       "OPTIND",        "OPTARG"};
+    const auto isName = [](char c, bool first) {
+        return c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               (!first && c >= '0' && c <= '9');
+    };
+    QByteArrayList names;
+    for (qsizetype i = text.indexOf('$'); i >= 0; i = text.indexOf('$', i + 1)) {
+        qsizetype from = i + 1;
+        if (from < text.size() && text.at(from) == '{')
+            ++from;
+        if (from < text.size() && (text.at(from) == '$' || text.at(from) == '!'))
+            return std::nullopt;
+        qsizetype end = from;
+        while (end < text.size() && isName(text.at(end), end == from))
+            ++end;
+        const QByteArray name = text.mid(from, end - from);
+        if (name.isEmpty())
+            continue;
+        if (changing.contains(name))
+            return std::nullopt;
+        if (!names.contains(name))
+            names.append(name);
+    }
+    return names;
+}
+
+/// The environment a child started with `extra` gets, as PHProcess makes it.
+QHash<QString, QString> childEnvironment(const QStringList &extra) {
+    QHash<QString, QString> environment;
+    const auto insert = [&environment](const QString &entry) {
+        const qsizetype equals = entry.indexOf(QLatin1Char('='));
+        if (equals > 0)
+            environment.insert(entry.left(equals), entry.mid(equals + 1));
+    };
+    QStringList names;
+    for (const QString &entry : extra)
+        names.append(entry.section(QLatin1Char('='), 0, 0));
+    for (char **entry = environ; entry && *entry; ++entry) {
+        const QString text = QString::fromUtf8(*entry);
+        if (!names.contains(text.section(QLatin1Char('='), 0, 0)))
+            insert(text);
+    }
+    for (const QString &entry : extra)
+        insert(entry);
+    return environment;
+}
 
 } // namespace
 
@@ -42,6 +137,24 @@ QString PHServerConfig::compiledSetting(const QString &output, const QString &na
 QString PHServerConfig::compiledConfigFile(const QString &binary) {
     if (binary.isEmpty() || !QFileInfo(binary).isExecutable())
         return {};
+    static constexpr char question[] = "server-settings";
+    const auto keyNow = [&binary]() -> std::optional<QByteArray> {
+        PHServerConfigCache::Key key(question);
+        if (!key.addFile(binary))
+            return std::nullopt;
+        key.addUser();
+        // The settings are compiled in: only the loader's variables (and
+        // Apache's own, to be safe) could make the program answer otherwise.
+        key.addVariables("LD_");
+        key.addVariables("APACHE");
+        if (!binary.startsWith(QLatin1Char('/')))
+            key.addWorkingFolder();
+        return key.digest();
+    };
+    const std::optional<QByteArray> key = PHServerConfigCache::enabled() ? keyNow() : std::nullopt;
+    if (key)
+        if (const auto kept = PHServerConfigCache::load(question, *key); kept && kept->size() == 1)
+            return QString::fromUtf8(kept->first());
     const PHProcess::Result result =
         PHProcess::run(binary, {QStringLiteral("-V")}, PHProcess::Stream::Pipe, PHProcess::Stream::Null);
     // Debian's apache2 run without its control script's environment prints
@@ -49,9 +162,14 @@ QString PHServerConfig::compiledConfigFile(const QString &binary) {
     if (!result.launched)
         return {};
     const QString output = QString::fromUtf8(result.output);
-    const QString path = compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
+    QString path = compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
     // Debian's server names its configuration relative to its root folder.
-    return path.isEmpty() ? path : absoluteBelow(compiledSetting(output, QStringLiteral("HTTPD_ROOT")), path);
+    if (!path.isEmpty())
+        path = absoluteBelow(compiledSetting(output, QStringLiteral("HTTPD_ROOT")), path);
+    // Kept only for the program that answered: not one replaced meanwhile.
+    if (key && keyNow() == key)
+        PHServerConfigCache::store(question, *key, {path.toUtf8()});
+    return path;
 }
 
 QHash<QString, QString> PHServerConfig::debianEnvironment(const QString &confDirectory) {
@@ -62,21 +180,117 @@ QHash<QString, QString> PHServerConfig::debianEnvironment(const QString &confDir
     if (folder.isEmpty() || !QFileInfo(folder + QStringLiteral("/envvars")).isFile())
         return environment;
     environment.insert(QStringLiteral("APACHE_CONFDIR"), folder);
+    const QString shell = QStringLiteral("/bin/sh");
+    const QString envvars = folder + QStringLiteral("/envvars");
+    const QStringList extra = {QStringLiteral("PATH=/usr/sbin:/usr/bin:/sbin:/bin"), QStringLiteral("LANG=C"),
+                               QStringLiteral("APACHE_CONFDIR=") + folder};
+
+    // What the shell exports is kept as what it changed in the environment
+    // it was given (which is part of the key): no variable of the caller's
+    // own is written down.
+    static constexpr char question[] = "debian-envvars";
+    const auto keyNow = [&]() -> std::optional<QByteArray> {
+        PHServerConfigCache::Key key(question);
+        if (!key.addFile(envvars) || !key.addFile(shell))
+            return std::nullopt;
+        QFile file(envvars);
+        if (!file.open(QIODevice::ReadOnly) || file.size() > 65536)
+            return std::nullopt;
+        const QByteArray text = file.read(65537);
+        if (text.size() > 65536 || !dependsOnTextAlone(text))
+            return std::nullopt;
+        key.add(text);
+        for (const QString &entry : extra)
+            key.add(entry.toUtf8());
+        key.addUser();
+        // The shell passes on what it was given, but for what the file
+        // changes (kept), the variables it reads and those the shell itself
+        // keeps: the values of the others do not bear on the answer.
+        if (!key.addVariableNames())
+            return std::nullopt;
+        const std::optional<QByteArrayList> read = variablesRead(text);
+        if (!read)
+            return std::nullopt;
+        for (const QByteArray &name : *read)
+            key.addVariable(name);
+        for (const char *name : {"SHLVL", "IFS", "LC_ALL", "LC_CTYPE"})
+            key.addVariable(name);
+        key.addWorkingFolder();
+        return key.digest();
+    };
+    const std::optional<QByteArray> key = PHServerConfigCache::enabled() ? keyNow() : std::nullopt;
+    QHash<QString, QString> given;
+    if (key) {
+        given = childEnvironment(extra);
+        const auto kept = PHServerConfigCache::load(question, *key);
+        if (kept && !kept->isEmpty() && (kept->first() == "ok" || kept->first() == "failed")) {
+            if (kept->first() == "failed")
+                return environment;
+            QHash<QString, QString> exported = given;
+            bool whole = true;
+            for (qsizetype i = 1; i < kept->size() && whole; ++i) {
+                const QString change = QString::fromUtf8(kept->at(i));
+                const qsizetype equals = change.indexOf(QLatin1Char('='));
+                if (change == QLatin1String("=PWD"))
+                    exported.insert(QStringLiteral("PWD"), QDir::currentPath());
+                else if (change.startsWith(QLatin1Char('-')) && change.size() > 1 && equals < 0)
+                    exported.remove(change.mid(1));
+                else if (change.startsWith(QLatin1Char('+')) && equals > 1)
+                    exported.insert(change.mid(1, equals - 1), change.mid(equals + 1));
+                else
+                    whole = false;
+            }
+            if (whole) {
+                environment.insert(exported);
+                return environment;
+            }
+        }
+    }
+
     const PHProcess::Result result = PHProcess::run(
-        QStringLiteral("/bin/sh"),
+        shell,
         {QStringLiteral("-c"), QStringLiteral(". \"$1/envvars\" </dev/null >/dev/null 2>&1; exec env -0"),
          QStringLiteral("sh"), folder},
-        PHProcess::Stream::Pipe, PHProcess::Stream::Null,
-        {QStringLiteral("PATH=/usr/sbin:/usr/bin:/sbin:/bin"), QStringLiteral("LANG=C"),
-         QStringLiteral("APACHE_CONFDIR=") + folder});
-    if (!result.launched || result.status != 0)
+        PHProcess::Stream::Pipe, PHProcess::Stream::Null, extra);
+    if (!result.launched)
         return environment;
-    for (const QByteArray &entry : result.output.split('\0')) {
-        const qsizetype equals = entry.indexOf('=');
-        if (equals > 0)
-            environment.insert(QString::fromUtf8(entry.left(equals)),
-                               QString::fromUtf8(entry.mid(equals + 1)));
+    const bool failed = result.status != 0;
+    QHash<QString, QString> exported;
+    if (!failed)
+        for (const QByteArray &entry : result.output.split('\0')) {
+            const qsizetype equals = entry.indexOf('=');
+            if (equals > 0)
+                exported.insert(QString::fromUtf8(entry.left(equals)),
+                                QString::fromUtf8(entry.mid(equals + 1)));
+        }
+    if (key && keyNow() == key) {
+        QByteArrayList changes{failed ? "failed" : "ok"};
+        if (!failed) {
+            for (auto it = given.cbegin(); it != given.cend(); ++it)
+                if (!exported.contains(it.key()))
+                    changes.append("-" + it.key().toUtf8());
+            const QString here = QDir::currentPath();
+            for (auto it = exported.cbegin(); it != exported.cend(); ++it) {
+                const auto was = given.constFind(it.key());
+                if (was != given.cend() && *was == it.value())
+                    continue;
+                // The shell's own $PWD names the working folder (the key holds
+                // whether the given one did); any other is not kept.
+                if (it.key() == QLatin1String("PWD") && it.value() != here)
+                    changes.clear();
+                if (changes.isEmpty())
+                    break;
+                changes.append(it.key() == QLatin1String("PWD")
+                                   ? QByteArray("=PWD")
+                                   : "+" + it.key().toUtf8() + '=' + it.value().toUtf8());
+            }
+        }
+        if (!changes.isEmpty())
+            PHServerConfigCache::store(question, *key, changes);
     }
+    if (failed)
+        return environment;
+    environment.insert(exported);
     return environment;
 }
 
