@@ -175,13 +175,14 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
                 throw Failure{{lock->error()}};
         }
         PHHeadlessContext context(root);
-        // A password change, a new user and the user list work on a plain
-        // user file in pieces, as it stands: it is never held whole, as
-        // records or as bytes, whatever its size. A sorted file gets a new
-        // user in its place through the records.
+        // A password change, a new user, a password check, the audit and
+        // the user list work on a plain user file in pieces, as it stands:
+        // it is never held whole, as records or as bytes, whatever its size.
+        // A sorted file gets a new user in its place through the records.
         std::unique_ptr<PHUserFileStream> userFile;
         const bool sorted = PHSettingsStore::instance()->boolForKey(PHSettings::Key::SortUsers);
         if (invocation.command == Command::UserList || invocation.command == Command::UserPasswd ||
+            invocation.command == Command::UserCheck || invocation.command == Command::UserAudit ||
             (invocation.command == Command::UserAdd && !sorted)) {
             auto file = std::make_unique<PHUserFileStream>(
                 context.location(PHWebRoot::Root), context.location(PHWebRoot::UserFile),

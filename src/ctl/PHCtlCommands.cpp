@@ -992,15 +992,23 @@ QString PHCtlCommands::storedHash(qint32 index) {
 
 void PHCtlCommands::checkPassword() {
     const QString name = trimmed(m_invocation.name);
-    const qint32 index = userIndex(name);
-    if (index < 0)
-        throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+    // The server checks the hash alone, not a full name after a second colon.
+    QString stored;
+    if (m_userFile) {
+        if (!m_userFile->hasUser())
+            throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+        stored = *m_userFile->hash();
+    } else {
+        const qint32 index = userIndex(name);
+        if (index < 0)
+            throw Refusal{QStringLiteral("No user %1").arg(quoted(name))};
+        stored = storedHash(index);
+        stored.truncate(stored.indexOf(QLatin1Char(':')));
+    }
     const std::optional<QString> password = m_passwords.once(QStringLiteral("Password for %1: ").arg(name));
     if (!password)
         throw Failure{{QStringLiteral("The password could not be read from standard input")}};
-    // The server checks the hash alone, not a full name after a second colon.
-    const QString stored = storedHash(index);
-    if (!PHPasswordHash::verify(*password, stored.left(stored.indexOf(QLatin1Char(':')))))
+    if (!PHPasswordHash::verify(*password, stored))
         throw Refusal{QStringLiteral("The password of %1 does not match").arg(quoted(name))};
     if (m_output.isJson()) {
         m_output.set(QStringLiteral("user"), name);
@@ -1011,27 +1019,64 @@ void PHCtlCommands::checkPassword() {
 }
 
 void PHCtlCommands::auditUsers() {
-    const QStringList names = users().userNames();
     qsizetype weak = 0;
+    qsizetype count = 0;
     QJsonArray weakUsers;
-    for (qint32 i = 0; i < names.size(); ++i) {
-        const QString hash = storedHash(i);
+    const auto audit = [&](const QString &name, const QString &hash) {
+        ++count;
         if (!PHPasswordHash::isWeak(hash))
-            continue;
+            return;
         if (m_output.isJson())
-            weakUsers.append(
-                QJsonObject{{"name", names.at(i)}, {"hash", PHPasswordHash::storedSchemeName(hash)}});
+            weakUsers.append(QJsonObject{{"name", name}, {"hash", PHPasswordHash::storedSchemeName(hash)}});
         else
-            m_out << names.at(i) << ": " << PHPasswordHash::storedSchemeName(hash) << '\n';
+            m_out << name << ": " << PHPasswordHash::storedSchemeName(hash) << '\n';
         ++weak;
+    };
+    if (m_userFile) {
+        // Read in pieces and said as read; --json reads the file twice, to
+        // count and then to list the weak ones as the document is printed.
+        const bool json = m_output.isJson();
+        if (!m_userFile->forEachUser([&](QByteArrayView name, QByteArrayView password) {
+                const QString hash = QString::fromLatin1(password);
+                if (json) {
+                    ++count;
+                    weak += PHPasswordHash::isWeak(hash) ? 1 : 0;
+                } else {
+                    audit(QString::fromLatin1(name), hash);
+                }
+            }))
+            throw Failure{
+                {QStringLiteral("%1: %2").arg(m_context.location(PHWebRoot::UserFile), m_userFile->error())}};
+        if (json) {
+            std::shared_ptr<PHUserFileStream> file(std::move(m_userFile));
+            m_output.setStreamedList(
+                QStringLiteral("weak"),
+                [file, path = m_context.location(PHWebRoot::UserFile)](const auto &add, QString *error) {
+                    const bool read = file->forEachUser([&](QByteArrayView name, QByteArrayView password) {
+                        const QString hash = QString::fromLatin1(password);
+                        if (PHPasswordHash::isWeak(hash))
+                            add(QJsonObject{{"name", QString::fromLatin1(name)},
+                                            {"hash", PHPasswordHash::storedSchemeName(hash)}});
+                    });
+                    if (!read)
+                        *error = QStringLiteral("%1: %2").arg(path, file->error());
+                    return read;
+                },
+                PHCtl::Failed);
+        }
+    } else {
+        const QStringList names = users().userNames();
+        for (qint32 i = 0; i < names.size(); ++i)
+            audit(names.at(i), storedHash(i));
     }
-    m_output.set(QStringLiteral("users"), static_cast<qint64>(names.size()));
-    m_output.set(QStringLiteral("weak"), weakUsers);
+    m_output.set(QStringLiteral("users"), static_cast<qint64>(count));
+    if (!m_output.hasStreamedList())
+        m_output.set(QStringLiteral("weak"), weakUsers);
     if (weak > 0)
         throw Refusal{QStringLiteral("%1 of %2 users have a weak password hash; give them new passwords with "
                                      "\"portholdctl user passwd NAME\"")
                           .arg(weak)
-                          .arg(names.size())};
+                          .arg(count)};
 }
 
 // ------------------------------------------------------------ groups

@@ -58,9 +58,9 @@ public:
 
     /// `context` is loaded; answers and warnings go to `output`. With
     /// `userFile` (opened for the command's user, read through once), a
-    /// password change, a new user and the user list work on the file in
-    /// pieces (the context then holds no user records). A changing command
-    /// whose result already holds writes nothing.
+    /// password change, a new user, a password check, the audit and the user
+    /// list work on the file in pieces (the context then holds no user
+    /// records). A changing command whose result already holds writes nothing.
     PHCtlCommands(PHHeadlessContext &context, PHCtlOutput &output, Passwords passwords = {},
                   std::unique_ptr<PHUserFileStream> userFile = nullptr);
     ~PHCtlCommands();

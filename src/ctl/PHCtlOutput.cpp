@@ -1,5 +1,6 @@
 #include "ctl/PHCtlOutput.h"
 
+#include "ctl/PHCtl.h"
 #include "ctl/PHUnifiedDiff.h"
 
 #include <QCryptographicHash>
@@ -121,7 +122,10 @@ bool PHCtlOutput::flush() {
             m_document.insert(QStringLiteral("warnings"), m_warnings);
         if (!m_messages.isEmpty() || m_document.contains(QStringLiteral("messages")))
             m_document.insert(QStringLiteral("messages"), m_messages);
-        if (!m_streamedList || m_document.contains(QStringLiteral("error"))) {
+        // A refusal keeps the list (user audit names the weak hashes); a
+        // failure before it has none to give.
+        const bool refused = m_document.value(QStringLiteral("exit")).toInt() == PHCtl::Refused;
+        if (!m_streamedList || (m_document.contains(QStringLiteral("error")) && !refused)) {
             m_out << QJsonDocument(m_document).toJson(QJsonDocument::Compact) << '\n';
         } else {
             // The other fields, then the list as it is made: "{…,"key":[…]}".
@@ -145,9 +149,12 @@ bool PHCtlOutput::flush() {
             m_out << ']';
             if (!made) {
                 m_err << "portholdctl: " << error << '\n';
-                const QByteArray tail =
-                    QJsonDocument(QJsonObject{{"error", error}, {"exit", m_streamedFailure}})
-                        .toJson(QJsonDocument::Compact);
+                // The head holds a refusal's "error" and "exit" already: the
+                // list's own failure is named apart (the exit status is a failure's).
+                QJsonObject failure{{"error", error}, {"exit", m_streamedFailure}};
+                if (m_document.contains(QStringLiteral("error")))
+                    failure = QJsonObject{{"list_error", error}};
+                const QByteArray tail = QJsonDocument(failure).toJson(QJsonDocument::Compact);
                 m_out << ',' << tail.sliced(1).chopped(1);
             }
             m_out << "}\n";

@@ -41,10 +41,12 @@ public:
         std::function<bool(const std::function<void(const QJsonObject &)> &add, QString *error)>;
     /// A list field of the JSON document, written element by element as
     /// `make` makes them when the document is printed (last, after the other
-    /// fields), so that a long list is never held. A list that fails midway
+    /// fields, a refusal's "error" and "exit" too), so that a long list is
+    /// never held. A list that fails midway
     /// ends there and the document gets the "error" and "exit" (`failure`) of
     /// a failure.
     void setStreamedList(const QString &key, ListMaker make, int failure);
+    bool hasStreamedList() const { return bool(m_streamedList); }
 
     /// Ends a changing command: what the journal recorded becomes "changed",
     /// "files" and (with --diff) "diff"; in text mode the diffs are printed,

@@ -372,6 +372,34 @@ TEST(PortholdctlPasswords, ChangesAFileHtpasswdWroteInPlaceKeepingEveryOtherByte
     EXPECT_EQ(env.run({"user", "list"}).out, "ann\nbob\ncy\ndee\neve\nfay\ngus\n");
 }
 
+// A user file larger than the records are read whole for is checked and
+// audited in pieces, as the server reads it (these two used to refuse it).
+TEST(PortholdctlPasswords, ALargeUserFileIsCheckedAndAuditedInPieces) {
+    if (!htpasswdAvailable())
+        GTEST_SKIP() << "htpasswd (apache2-utils) is not installed";
+    CtlEnvironment env;
+    const fs::path path = env.root() / ".htusers";
+    ASSERT_EQ(htpasswd({"-cbB", path.string(), "ann", "pw-ann"}), 0);
+    std::string text = readFile(path);
+    constexpr int kUsers = 400000; // about 10 MB
+    for (int i = 0; i < kUsers; ++i)
+        text += "user" + std::to_string(i) + ":yTgp8vMlKL2hW\n";
+    text += "zed:" + hashOf(path, "ann") + ":Zed Example\n";
+    ctl_test::writeFile(path, text);
+    ASSERT_GT(fs::file_size(path), 9u << 20);
+
+    EXPECT_EQ(env.run({"user", "check", "zed"}, "pw-ann\n").exitCode, 0);
+    EXPECT_EQ(env.run({"user", "check", "zed"}, "pw-zed\n").exitCode, 2);
+    EXPECT_EQ(env.run({"user", "check", "nobody"}, "pw-ann\n").exitCode, 2);
+    const auto audit = env.run({"user", "audit"});
+    EXPECT_EQ(audit.exitCode, 2) << describe(audit);
+    EXPECT_TRUE(contains(audit.err, std::to_string(kUsers) + " of " + std::to_string(kUsers + 2) + " users"))
+        << audit.err.substr(0, 400);
+    EXPECT_TRUE(contains(audit.out, "user399999: ")) << audit.out.substr(audit.out.size() - 200);
+    EXPECT_FALSE(contains(audit.out, "zed")) << "a bcrypt hash is not weak";
+    EXPECT_EQ(readFile(path), text);
+}
+
 TEST(PortholdctlPasswords, NamesTheServerWouldMisreadAreRefusedEverywhere) {
     CtlEnvironment env;
     CTL_OK(env, {"user", "add", "known"}, "pw\n");
