@@ -13,7 +13,8 @@ namespace {
 // An address is written as one word of an "Allow from" line.
 bool isWritableAddress(const QString &address) {
     return !address.isEmpty() && std::none_of(address.cbegin(), address.cend(), [](QChar c) {
-        return c.isSpace() || c == QLatin1Char('"') || c.category() == QChar::Other_Control;
+        return c.isSpace() || c == QLatin1Char('"') || c == QLatin1Char('\'') ||
+               c.category() == QChar::Other_Control;
     });
 }
 

@@ -7,6 +7,7 @@
 #include "support/PHTextFile.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -23,10 +24,13 @@ TestModelContext &context() {
     return *shared;
 }
 
-void check(bool condition) {
-    if (!condition)
-        std::abort();
+void check(bool condition, int line) {
+    if (condition)
+        return;
+    std::fprintf(stderr, "fuzz_access_reader.cpp:%d: the check failed\n", line);
+    std::abort();
 }
+#define check(condition) check((condition), __LINE__)
 
 QStringList distinct(QStringList list) {
     list.removeDuplicates();

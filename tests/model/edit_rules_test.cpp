@@ -58,7 +58,7 @@ TEST(EditRules, AddressesThatWouldBreakAnAccessLineAreRefused) {
     EXPECT_EQ(PHEditRules::addressRefusal("all"),
               "\"all\" is a reserved word and cannot be used as an address");
     EXPECT_EQ(PHEditRules::addressRefusal(""), "An address cannot be empty");
-    for (const char *bad : {"10.0.0.1 10.0.0.2", "a\"b", "a\nb", "a\x01z"})
+    for (const char *bad : {"10.0.0.1 10.0.0.2", "a\"b", "'srv/", "a\nb", "a\x01z"})
         EXPECT_FALSE(PHEditRules::addressRefusal(QString::fromLatin1(bad)).isEmpty()) << bad;
     EXPECT_EQ(PHEditRules::addressRefusal("192.168.1.0/24"), QString());
 
