@@ -195,7 +195,9 @@ TEST_F(HostileTreeTest, WritersAtOnceKeepEveryChangeAndOnlyChangersSayChanged) {
     std::vector<std::future<ctl_runner::Result>> runs;
     for (int i = 0; i < 20; ++i)
         runs.push_back(std::async(std::launch::async, [this, i] {
-            return env.run({"--json", "user", "add", "u" + std::to_string(i), "--hash", "des"}, "pw\n");
+            std::string name = "u";
+            name += std::to_string(i); // not "u" + …: GCC 12 -O3 warns of a false overlap there
+            return env.run({"--json", "user", "add", name, "--hash", "des"}, "pw\n");
         }));
     int changed = 0;
     for (auto &run : runs) {
