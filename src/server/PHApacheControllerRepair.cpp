@@ -57,10 +57,6 @@ QString deletingLastPathComponent(const QString &path) {
     return path.left(slash);
 }
 
-QString lastPathComponent(const QString &path) {
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 /// The byte-order mark at the start of `bytes`, if any.
 qsizetype byteOrderMarkLength(const QByteArray &bytes, const QByteArray &encoding) {
     const QByteArray name = encoding.toUpper();
@@ -118,7 +114,7 @@ void PHApacheController::getApacheConfFile() {
         return;
     }
     m_confFileDir = deletingLastPathComponent(path);
-    m_confFileName = lastPathComponent(path);
+    m_confFileName = PHPath::lastPathComponent(path);
 }
 
 QString PHApacheController::httpdConfFile() const {

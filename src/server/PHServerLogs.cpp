@@ -28,11 +28,6 @@ const QStringList kLogTokens = {QStringLiteral("CustomLog"), QStringLiteral("Err
 /// words and quoted words at its start.
 const QString kArgumentPattern = QStringLiteral(R"re(((([-.*/\w]+)|"([-.*/\w\s]+)")\s*)*)re");
 
-/// The last component as the picker names a log: the text after the last "/".
-QString fileName(const QString &path) {
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 } // namespace
 
 PHServerLogs::PHServerLogs(const Widgets &widgets, QObject *parent)
@@ -151,7 +146,7 @@ void PHServerLogs::parserParsedTokenInLineAtLineNumberOfFile(PHConfParser *, con
     // exists() follows links: a link to a log that is gone is no log.
     if (!QFileInfo::exists(argument))
         return;
-    add(argument, fileName(argument));
+    add(argument, PHPath::lastPathComponent(argument));
 }
 
 QList<PHLogWindow *> PHServerLogs::windows() const {
