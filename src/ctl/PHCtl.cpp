@@ -66,6 +66,11 @@ QString writtenFile(const PHCtlInvocation &invocation) {
     }
 }
 
+bool isGroupCommand(Command command) {
+    return command == Command::GroupAdd || command == Command::GroupDel || command == Command::GroupAddMember ||
+           command == Command::GroupRemoveMember || command == Command::GroupList;
+}
+
 /// The file a changing command is about, as its journal names it.
 QString targetPath(const PHCtlInvocation &invocation, const QString &root) {
     switch (invocation.command) {
@@ -175,22 +180,43 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err,
                 throw Failure{{lock->error()}};
         }
         PHHeadlessContext context(root);
-        // A password change, a new user, a password check, the audit and
-        // the user list work on a plain user file in pieces, as it stands:
-        // it is never held whole, as records or as bytes, whatever its size.
-        // A sorted file gets a new user in its place through the records.
+        // A password change, a new user, a password check, the audit, the
+        // user list, deleting a user and the group commands work on a plain
+        // user file in pieces, as it stands: it is never held whole, as
+        // records or as bytes, whatever its size. A sorted file gets a new
+        // user in its place through the records.
         std::unique_ptr<PHUserFileStream> userFile;
         const bool sorted = PHSettingsStore::instance()->boolForKey(PHSettings::Key::SortUsers);
+        // The commands that write or show the groups need to know which of
+        // the names the group file and the command give are users: the
+        // group file drops members who are none.
+        const bool namesGroups = invocation.command == Command::UserDel || isGroupCommand(invocation.command);
         if (invocation.command == Command::UserList || invocation.command == Command::UserPasswd ||
             invocation.command == Command::UserCheck || invocation.command == Command::UserAudit ||
-            (invocation.command == Command::UserAdd && !sorted)) {
+            (invocation.command == Command::UserAdd && !sorted) || namesGroups) {
+            QStringList others;
+            if (namesGroups) {
+                others = context.groupFileMembers();
+                if (invocation.command == Command::UserDel)
+                    others.append(PHString::stringByRemovingSurroundingWhitespace(invocation.name));
+                others.append(PHString::stringByRemovingSurroundingWhitespace(invocation.member));
+                for (const QString &member : invocation.members)
+                    others.append(PHString::stringByRemovingSurroundingWhitespace(member));
+            }
+            const bool userNamed = !isGroupCommand(invocation.command);
             auto file = std::make_unique<PHUserFileStream>(
                 context.location(PHWebRoot::Root), context.location(PHWebRoot::UserFile),
-                PHString::stringByRemovingSurroundingWhitespace(invocation.name));
+                userNamed ? PHString::stringByRemovingSurroundingWhitespace(invocation.name) : QString(),
+                others);
             if (file->state() == PHUserFileStream::State::Plain)
                 userFile = std::move(file);
         }
-        context.load(!userFile);
+        if (!userFile)
+            context.load();
+        else if (namesGroups)
+            context.loadWithoutUserRecords(userFile->usersAmongOthers());
+        else
+            context.loadWithoutUserRecords();
         // A user or group file that could not be read is never written over,
         // and without it every name would look unknown: stop here.
         if (!context.reportedErrors().isEmpty()) {

@@ -405,7 +405,8 @@ QStringList PHCtlCommands::unknownMembers(const QString &group) {
     const PHTextFile file = PHTextFile::readBelow(m_context.webRoot(), path);
     if (file.status != PHTextFile::Status::Read)
         return {};
-    const QStringList users = m_context.userNames();
+    const QStringList names = m_context.userNames();
+    const QSet<QString> users(names.cbegin(), names.cend());
     QStringList unknown;
     for (const PHGroupFile::Group &read : PHGroupFile::read(file.text))
         if (read.name == group)
@@ -884,6 +885,10 @@ void PHCtlCommands::setPasswordInPieces(const QString &hash, bool append) {
 void PHCtlCommands::deleteUser() {
     const QString name = trimmed(m_invocation.name);
     m_output.set(QStringLiteral("folders"), QJsonArray());
+    if (m_userFile) {
+        deleteUserInPieces(name);
+        return;
+    }
     // Deleting a user that is not there leaves things as wanted.
     if (userIndex(name) < 0) {
         m_output.note(QStringLiteral("No user %1; nothing to delete").arg(quoted(name)));
@@ -900,7 +905,64 @@ void PHCtlCommands::deleteUser() {
         throw Failure{failed};
 }
 
+void PHCtlCommands::deleteUserInPieces(const QString &name) {
+    // The record deleteUser would remove: the first whose name, blanks
+    // around it ignored, is this one.
+    const std::optional<QString> record = m_userFile->recordName();
+    if (!record) {
+        m_output.note(QStringLiteral("No user %1; nothing to delete").arg(quoted(name)));
+        return;
+    }
+    // As for the records: the folders are found while the name is still a
+    // user, and the groups and folders lose it only once the user file no
+    // longer has it, so that a failed save leaves every one as it was.
+    const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::User);
+    learnUsersRequiredBy(folders);
+    const QString path = m_context.location(PHWebRoot::UserFile);
+    bool stillAUser = false;
+    QString why;
+    if (!m_userFile->removeUser(&stillAUser, &why)) {
+        Log::write(QStringLiteral("could not save the user file %1: %2").arg(path, why));
+        m_context.displayError(PHUsersModel::kUserFileWriteError, QStringLiteral("%1: %2").arg(path, why));
+    }
+    usersWritten();
+    // A later record of the same name is still the user: it keeps its groups.
+    if (!stillAUser) {
+        m_context.removeListedUser(*record);
+        groups().removeUserFromGroups(*record);
+        groupsWritten();
+    }
+    const QStringList failed = removeGrants(folders, name, PHAccessGrants::Kind::User);
+    groupsWritten();
+    if (!failed.isEmpty())
+        throw Failure{failed};
+}
+
 // ------------------------------------------------------------ access granted by name
+
+void PHCtlCommands::learnUsersRequiredBy(const QList<PHAccessGrants::Folder> &folders) {
+    if (!m_userFile)
+        return;
+    QStringList names;
+    const QStringList known = m_context.userNames();
+    for (const PHAccessGrants::Folder &folder : folders)
+        if (folder.node && !folder.handManaged)
+            for (const QString &name : PHFSItem::requiredUserNames(folder.node->stringValue()))
+                if (!known.contains(name) && !names.contains(name))
+                    names.append(name);
+    if (names.isEmpty())
+        return;
+    QStringList found;
+    if (!m_userFile->findUsers(names, &found))
+        throw Failure{
+            {QStringLiteral("%1: %2").arg(m_context.location(PHWebRoot::UserFile), m_userFile->error())}};
+    if (found.isEmpty())
+        return;
+    m_context.addListedUsers(found);
+    for (const PHAccessGrants::Folder &folder : folders)
+        if (folder.node && !folder.handManaged)
+            folder.node->parseAccessString();
+}
 
 QList<PHAccessGrants::Folder> PHCtlCommands::grantingFolders(const QString &name, PHAccessGrants::Kind kind) {
     QString notWalked;
@@ -1163,6 +1225,7 @@ void PHCtlCommands::deleteGroup() {
     }
     const QString name = m_invocation.name;
     const QList<PHAccessGrants::Folder> folders = grantingFolders(name, PHAccessGrants::Kind::Group);
+    learnUsersRequiredBy(folders);
     groups().deleteGroup(name);
     groupsWritten();
     const QStringList failed = removeGrants(folders, name, PHAccessGrants::Kind::Group);

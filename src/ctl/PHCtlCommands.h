@@ -58,9 +58,11 @@ public:
 
     /// `context` is loaded; answers and warnings go to `output`. With
     /// `userFile` (opened for the command's user, read through once), a
-    /// password change, a new user, a password check, the audit and the user
-    /// list work on the file in pieces (the context then holds no user
-    /// records). A changing command whose result already holds writes nothing.
+    /// password change, a new user, a password check, the audit, the user
+    /// list and deleting a user work on the file in pieces (the context then
+    /// holds no user records; for deleting a user and the group commands it
+    /// lists the users among the names the group file and the command give).
+    /// A changing command whose result already holds writes nothing.
     PHCtlCommands(PHHeadlessContext &context, PHCtlOutput &output, Passwords passwords = {},
                   std::unique_ptr<PHUserFileStream> userFile = nullptr);
     ~PHCtlCommands();
@@ -132,6 +134,10 @@ private:
     /// never held, as records or as bytes.
     void setPasswordInPieces(const QString &hash, bool append);
     void deleteUser();
+    /// The user's line taken out of the user file in one pass, then the
+    /// user out of its groups and folders, as deleteUser does it through the
+    /// records.
+    void deleteUserInPieces(const QString &name);
     void listUsers();
     QString storedHash(qint32 index);
     /// As the server checks a password.
@@ -145,6 +151,10 @@ private:
     /// Returns a message for each file that still lets the name in.
     QStringList removeGrants(const QList<PHAccessGrants::Folder> &folders, const QString &name,
                              PHAccessGrants::Kind kind);
+    /// Without the user records: looks up which of the names the folders'
+    /// "Require user" lines give are users, and reads the folders' access
+    /// files again with them, so that a rewrite keeps every user they let in.
+    void learnUsersRequiredBy(const QList<PHAccessGrants::Folder> &folders);
     /// Before a new user or group takes a name some access file still requires.
     void warnIfStillRequired(const QString &name, PHAccessGrants::Kind kind);
     PHUserItem::Ptr existingGroup(const QString &name);

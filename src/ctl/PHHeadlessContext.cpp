@@ -1,6 +1,7 @@
 #include "ctl/PHHeadlessContext.h"
 
 #include "core/PHException.h"
+#include "model/PHAuthFiles.h"
 #include "model/PHEditRules.h"
 #include "model/PHErrorTexts.h"
 #include "model/PHFSItem.h"
@@ -10,6 +11,9 @@
 #include "model/PHWebRoot.h"
 #include "support/PHBundleLocation.h"
 #include "support/PHSettingsStore.h"
+#include "support/PHTextFile.h"
+
+#include <QSet>
 
 #include <unistd.h>
 
@@ -56,19 +60,55 @@ PHHeadlessContext::~PHHeadlessContext() {
     PHApplication::setInformation(m_previousInformation);
 }
 
-void PHHeadlessContext::load(bool userRecords) {
-    if (userRecords) {
-        m_users = std::make_unique<PHUsersModel>(modelContext());
-        // A deleted user leaves every group.
-        QObject::connect(m_users.get(), &PHUsersModel::userDeleted, m_users.get(),
-                         [this](const QString &name) {
-                             if (m_groups)
-                                 m_groups->removeUserFromGroups(name);
-                         });
-    }
+void PHHeadlessContext::load() {
+    m_listedUsers.reset();
+    m_users = std::make_unique<PHUsersModel>(modelContext());
+    // A deleted user leaves every group.
+    QObject::connect(m_users.get(), &PHUsersModel::userDeleted, m_users.get(), [this](const QString &name) {
+        if (m_groups)
+            m_groups->removeUserFromGroups(name);
+    });
+    loadGroupsAndAddresses();
+}
+
+void PHHeadlessContext::loadWithoutUserRecords(std::optional<QStringList> listedUsers) {
+    m_users.reset();
+    m_listedUsers = std::move(listedUsers);
+    loadGroupsAndAddresses();
+}
+
+void PHHeadlessContext::addListedUsers(const QStringList &names) {
+    if (!m_listedUsers)
+        return;
+    for (const QString &name : names)
+        if (!m_listedUsers->contains(name))
+            m_listedUsers->append(name);
+}
+
+void PHHeadlessContext::removeListedUser(const QString &name) {
+    if (m_listedUsers)
+        m_listedUsers->removeAll(name);
+}
+
+QStringList PHHeadlessContext::groupFileMembers() {
+    const PHTextFile file = PHTextFile::readBelow(m_webRoot, location(PHWebRoot::GroupFile));
+    if (file.status != PHTextFile::Status::Read)
+        return {};
+    QStringList members;
+    QSet<QString> seen;
+    for (const PHGroupFile::Group &group : PHGroupFile::read(file.text))
+        for (const QString &member : group.members)
+            if (!seen.contains(member)) {
+                seen.insert(member);
+                members.append(member);
+            }
+    return members;
+}
+
+void PHHeadlessContext::loadGroupsAndAddresses() {
     m_groups = std::make_unique<PHGroupsModel>(modelContext(), userNames());
     // Without the user file every member would look unknown and be dropped.
-    m_groups->setUserFileLoadFailed(!m_users || m_users->loadFailed());
+    m_groups->setUserFileLoadFailed(m_users ? m_users->loadFailed() : !m_listedUsers);
 
     // As the panel fills its list at start-up: lower-cased, each once, and
     // never a reserved word or a text that would break an access file.
@@ -105,7 +145,9 @@ QString PHHeadlessContext::errorMessage(qint32 code) const {
 }
 
 QStringList PHHeadlessContext::userNames() {
-    return m_users ? m_users->userNames() : QStringList();
+    if (m_users)
+        return m_users->userNames();
+    return m_listedUsers.value_or(QStringList());
 }
 
 QStringList PHHeadlessContext::groupNames() {

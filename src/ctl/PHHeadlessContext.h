@@ -37,10 +37,22 @@ public:
     const QString &webRoot() const { return m_webRoot; }
 
     /// Reads the user and group files and the stored known addresses, as the
-    /// panel does at start-up. Without `userRecords` the user file is left to
-    /// the caller (users() stays null; group members are not checked against
-    /// the users): for a command that changes the user file in one pass.
-    void load(bool userRecords = true);
+    /// panel does at start-up.
+    void load();
+    /// The same with the user file left to the caller, which works on it in
+    /// pieces (users() stays null). `listedUsers` are the users the caller
+    /// found in the file among the names it asked about, every member the
+    /// group file names among them (groupFileMembers()): the group members
+    /// are checked against them, and userNames() answers with them. Without
+    /// them the members are not checked and the group file is not written.
+    void loadWithoutUserRecords(std::optional<QStringList> listedUsers = std::nullopt);
+    /// Users the caller found in the file since, among further names.
+    void addListedUsers(const QStringList &names);
+    /// A listed user that is gone from the file.
+    void removeListedUser(const QString &name);
+    /// Every name the group file lists as a member, each once; none when the
+    /// file is missing or cannot be read (loading then says why).
+    QStringList groupFileMembers();
 
     /// What the model and its item models are handed: this context, without
     /// a selected folder or a manual editor to guard.
@@ -78,6 +90,8 @@ public:
     const QString &bundlePath() const { return m_bundlePath; }
 
 private:
+    void loadGroupsAndAddresses();
+
     QString m_webRoot;
     QString m_bundlePath;
     QStringList m_addresses;
@@ -86,6 +100,7 @@ private:
     std::optional<bool> m_discoversAddresses;
     std::unique_ptr<PHUsersModel> m_users;
     std::unique_ptr<PHGroupsModel> m_groups;
+    std::optional<QStringList> m_listedUsers;
     QList<qint32> m_errors;
     QStringList m_errorDetails;
     QStringList m_errorTexts;

@@ -622,6 +622,25 @@ void PHFSItem::setStringValue(const QString &text) {
     NotificationCenter::defaultCenter().post(AccessFileDidChangeNotification, this);
 }
 
+QStringList PHFSItem::requiredUserNames(const QString &accessText) {
+    // The lines as parseAccessString reads them.
+    QStringList names;
+    for (const PHConfigText::Line &line : PHConfigText::lines(accessText)) {
+        const bool commented = line.text.startsWith(QLatin1Char('#'));
+        const QStringView work = commented ? QStringView(line.text).sliced(1) : QStringView(line.text);
+        if (commented && work.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList words = PHConfigText::words(work);
+        if (PHConfigText::lowerCase(words.value(0)) != QLatin1String("require") ||
+            words.value(1) != QLatin1String("user"))
+            continue;
+        for (const QString &name : words.mid(2))
+            if (!names.contains(name))
+                names.append(name);
+    }
+    return names;
+}
+
 void PHFSItem::parseAccessString() {
     m_accessLoaded = true;
     AccessState &state = access();

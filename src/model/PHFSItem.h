@@ -236,6 +236,10 @@ public:
     void setStringValue(const QString &text);
     /// Rebuilds the state from the access text.
     void parseAccessString();
+    /// Every name the "Require user" lines of an access text give, commented
+    /// lines too: the names the "Require user" list is read from (it keeps
+    /// those that are users).
+    static QStringList requiredUserNames(const QString &accessText);
 
     /// The text a write would put in the file now (the date line says now).
     QString accessFileText() const;

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cstring>
@@ -331,6 +332,37 @@ QString longLineText(const QString &path) {
         .arg(kMaxStreamedLine >> 10);
 }
 
+/// A record's name without the blanks around it, as
+/// PHString::stringByRemovingSurroundingWhitespace has it.
+QByteArrayView withoutBlanks(QByteArrayView name) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!name.isEmpty() && blank(name.front()))
+        name = name.sliced(1);
+    while (!name.isEmpty() && blank(name.back()))
+        name.chop(1);
+    return name;
+}
+
+/// Which of some names the records have, each found once, in file order.
+class NameSearch {
+public:
+    explicit NameSearch(const QStringList &names) {
+        // The file is ASCII: only an ASCII name can be a record's.
+        for (const QString &name : names)
+            if (!name.isEmpty() && isAscii(name))
+                m_wanted.insert(name.toLatin1());
+    }
+    void see(QByteArrayView name) {
+        if (!m_wanted.isEmpty() && m_wanted.remove(QByteArray::fromRawData(name.data(), name.size())))
+            m_found.append(QString::fromLatin1(name));
+    }
+    QStringList &found() { return m_found; }
+
+private:
+    QSet<QByteArray> m_wanted;
+    QStringList m_found;
+};
+
 /// Whether `bytes` end a line that a backslash carries on to what follows.
 bool carriesOn(QByteArrayView bytes) {
     if (!bytes.endsWith('\n'))
@@ -343,7 +375,8 @@ bool carriesOn(QByteArrayView bytes) {
 
 } // namespace
 
-PHUserFileStream::PHUserFileStream(const QString &webRoot, const QString &path, const QString &name)
+PHUserFileStream::PHUserFileStream(const QString &webRoot, const QString &path, const QString &name,
+                                   const QStringList &others)
     : m_webRoot(webRoot), m_path(path), m_source(std::make_unique<PHWebTreeFile::Source>(webRoot, path)) {
     switch (m_source->status()) {
     case PHWebTreeFile::Bytes::Status::Missing:
@@ -362,11 +395,17 @@ PHUserFileStream::PHUserFileStream(const QString &webRoot, const QString &path, 
         m_name = name.toLatin1();
     m_taken = name.isEmpty() || name.compare(PHUsersModel::anyUserRealName, Qt::CaseInsensitive) == 0 ||
               name.compare(PHUsersModel::anyUserDisplayName, Qt::CaseInsensitive) == 0;
+    NameSearch search(others);
     const auto visit = [&](QByteArrayView, const std::optional<Split> &record) {
-        if (name.isEmpty() || !isUserRecord(record))
+        if (!isUserRecord(record))
+            return true;
+        search.see(record->name);
+        if (name.isEmpty())
             return true;
         if (asciiName && !m_hash && record->name == QByteArrayView(m_name))
             m_hash = QString::fromLatin1(record->hash);
+        if (asciiName && !m_recordName && withoutBlanks(record->name) == QByteArrayView(m_name))
+            m_recordName = QString::fromLatin1(record->name);
         // As containsItem compares: ignoring case, which keeps the length.
         if (!m_taken && record->name.size() == name.size() &&
             QLatin1String(record->name.data(), record->name.size()).compare(name, Qt::CaseInsensitive) == 0)
@@ -382,12 +421,14 @@ PHUserFileStream::PHUserFileStream(const QString &webRoot, const QString &path, 
     const bool finished = read && pieces.finish(visit);
     if (!plain || pieces.tooLong() || !finished) {
         m_hash.reset();
+        m_recordName.reset();
         m_taken = false;
         m_state = plain ? State::Unreadable : State::NotPlain;
         if (plain)
             m_error = pieces.tooLong() ? longLineText(path) : m_source->error();
         return;
     }
+    m_others = std::move(search.found());
     m_state = State::Plain;
 }
 
@@ -411,10 +452,20 @@ bool PHUserFileStream::forEachUser(const std::function<void(QByteArrayView, QByt
     return false;
 }
 
-bool PHUserFileStream::rewrite(const QByteArray &record, bool append, const Sink &sink, bool *changed,
-                               QString *why) {
+bool PHUserFileStream::findUsers(const QStringList &names, QStringList *found) {
+    NameSearch search(names);
+    const bool read = forEachUser([&](QByteArrayView name, QByteArrayView) { search.see(name); });
+    *found = std::move(search.found());
+    return read;
+}
+
+bool PHUserFileStream::rewrite(const std::optional<QByteArray> &record, bool append, const Sink &sink,
+                               bool *changed, QString *why) {
     *changed = false;
-    bool replaced = false;
+    m_stillAUser = false;
+    bool edited = false;
+    // The name of the record taken out, as it stands.
+    QByteArray removed;
     bool sinkFailed = false;
     // The end of what was handed on: whether a line must be ended before another is added.
     char tail[3] = {'\n', '\n', '\n'};
@@ -431,16 +482,31 @@ bool PHUserFileStream::rewrite(const QByteArray &record, bool append, const Sink
         return true;
     };
     const auto line = [&](QByteArrayView raw, const std::optional<Split> &split) {
-        if (replaced || !isUserRecord(split) || split->name != QByteArrayView(m_name))
+        if (!isUserRecord(split))
             return hand(raw);
-        replaced = true;
+        if (edited) {
+            if (!record && split->name == QByteArrayView(removed))
+                m_stillAUser = true;
+            return hand(raw);
+        }
+        // A password goes to the record of exactly the name, a removal takes
+        // the record deleteUser would find.
+        if (record ? split->name != QByteArrayView(m_name)
+                   : withoutBlanks(split->name) != QByteArrayView(m_name))
+            return hand(raw);
+        edited = true;
+        if (!record) {
+            removed = split->name.toByteArray();
+            *changed = true;
+            return true;
+        }
         // What follows the hash (a full name) stays, unless its final
         // backslash would carry the line on to the next.
         const QByteArrayView rest = split->rest.endsWith('\\') ? QByteArrayView() : split->rest;
         const QByteArrayView end = raw.endsWith("\r\n") ? QByteArrayView("\r\n")
                                    : raw.endsWith('\n') ? QByteArrayView("\n")
                                                         : QByteArrayView();
-        QByteArray rewritten = record;
+        QByteArray rewritten = *record;
         rewritten.append(rest).append(end);
         if (QByteArrayView(rewritten) != raw)
             *changed = true;
@@ -453,7 +519,7 @@ bool PHUserFileStream::rewrite(const QByteArray &record, bool append, const Sink
             *why = pieces.tooLong() ? longLineText(m_path) : m_source->error();
         return false;
     }
-    if (replaced)
+    if (edited)
         return true;
     if (!append) {
         *why = QStringLiteral("%1 no longer has a user \"%2\"").arg(m_path, QString::fromLatin1(m_name));
@@ -463,7 +529,7 @@ bool PHUserFileStream::rewrite(const QByteArray &record, bool append, const Sink
     if ((tail[2] != '\n' || carriesOn(last)) && !hand("\n"))
         return false;
     *changed = true;
-    return hand(record + '\n');
+    return hand(*record + '\n');
 }
 
 bool PHUserFileStream::setPassword(const QString &hash, bool append, QString *why) {
@@ -484,6 +550,24 @@ bool PHUserFileStream::setPassword(const QString &hash, bool append, QString *wh
             QStringLiteral("the new record of \"%1\" would not read back").arg(QString::fromLatin1(m_name));
         return false;
     }
+    return write(record, append, why);
+}
+
+bool PHUserFileStream::removeUser(bool *stillAUser, QString *why) {
+    *stillAUser = false;
+    if (m_state != State::Plain || !m_recordName) {
+        *why = m_state != State::Plain
+                   ? QStringLiteral("%1 is not open to be rewritten").arg(m_path)
+                   : QStringLiteral("%1 has no user \"%2\"").arg(m_path, QString::fromLatin1(m_name));
+        return false;
+    }
+    if (!write(std::nullopt, false, why))
+        return false;
+    *stillAUser = m_stillAUser;
+    return true;
+}
+
+bool PHUserFileStream::write(const std::optional<QByteArray> &record, bool append, QString *why) {
     // A dry run, or a run that shows its changes, keeps the bytes.
     if (PHWriteJournal::keepsBytes()) {
         QByteArray text;

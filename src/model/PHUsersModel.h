@@ -23,9 +23,10 @@ namespace PHWebTreeFile {
 class Source;
 }
 
-/// The user file read through in pieces, for changing one password or adding
-/// one user in a file of any size (up to PHWebTreeFile::kMaxStreamedFileSize)
-/// at a memory cost that does not grow with it. Only a plain file qualifies:
+/// The user file read through in pieces, for changing one password, adding
+/// or removing one user, or telling which of some names are users, in a file
+/// of any size (up to PHWebTreeFile::kMaxStreamedFileSize) at a memory cost
+/// that does not grow with it. Only a plain file qualifies:
 /// ASCII text without NUL bytes (any other file goes through
 /// PHUsersModel). Reads the records exactly as
 /// PHUsersModel::recordsFromText does. The file stays open from the
@@ -40,8 +41,10 @@ public:
     };
     /// Opens the user file at `path`, reached from the web root `webRoot`
     /// without following links below it, and reads it through once, noting
-    /// what it holds of `name` (with an empty one, nothing).
-    PHUserFileStream(const QString &webRoot, const QString &path, const QString &name = QString());
+    /// what it holds of `name` (with an empty one, nothing) and which of
+    /// `others` are users.
+    PHUserFileStream(const QString &webRoot, const QString &path, const QString &name = QString(),
+                     const QStringList &others = {});
     ~PHUserFileStream();
     PHUserFileStream(const PHUserFileStream &) = delete;
     PHUserFileStream &operator=(const PHUserFileStream &) = delete;
@@ -56,6 +59,17 @@ public:
     const std::optional<QString> &hash() const { return m_hash; }
     /// Whether `name` is taken as PHUsersModel::containsItem says.
     bool nameTaken() const { return m_taken; }
+    /// The name of the first record that is `name` once the blanks around
+    /// it are ignored (as PHUsersModel::indexOfUser finds users): the one
+    /// removeUser() takes out. None when there is no such record.
+    const std::optional<QString> &recordName() const { return m_recordName; }
+    /// Those of `others` that a record is named exactly (as
+    /// PHUsersModel::userNames lists them), each once.
+    const QStringList &usersAmongOthers() const { return m_others; }
+    /// Reads the file again for those of `names` that a record is named
+    /// exactly, each once, into `*found`. False with error() when it could
+    /// not be read through.
+    bool findUsers(const QStringList &names, QStringList *found);
 
     /// Calls `visit(name, password)` for each record, in file order, reading
     /// the file again: `password` as the records hold it (the hash and what
@@ -70,11 +84,23 @@ public:
     /// made whole and written with PHWebTreeFile::write. False with `*why`
     /// when nothing was written.
     bool setPassword(const QString &hash, bool append, QString *why);
+    /// Takes out the line of the record recordName() names: its bytes, the
+    /// lines a backslash joins to it and its line end. Every other byte
+    /// stays, comments and blank lines too. Written as setPassword writes.
+    /// `*stillAUser` says whether a later record has the same name, so that
+    /// the user is still one. False with `*why` when nothing was written.
+    bool removeUser(bool *stillAUser, QString *why);
 
 private:
     using Sink = std::function<bool(QByteArrayView bytes)>;
-    /// Hands the rewritten file to `sink`; false with `*why` when it cannot be made.
-    bool rewrite(const QByteArray &record, bool append, const Sink &sink, bool *changed, QString *why);
+    /// Hands the rewritten file to `sink`: with `record`, the user's line
+    /// changed (or appended) as setPassword says; without, the user's line
+    /// taken out as removeUser says. False with `*why` when it cannot be made.
+    bool rewrite(const std::optional<QByteArray> &record, bool append, const Sink &sink, bool *changed,
+                 QString *why);
+    /// Writes what rewrite() makes over the file, in pieces unless the
+    /// command-line journal keeps whole bytes.
+    bool write(const std::optional<QByteArray> &record, bool append, QString *why);
 
     QString m_webRoot;
     QString m_path;
@@ -84,6 +110,10 @@ private:
     QString m_error;
     std::optional<QString> m_hash;
     bool m_taken = false;
+    std::optional<QString> m_recordName;
+    QStringList m_others;
+    /// Set by a rewrite that took a user out: a later record of its name.
+    bool m_stillAUser = false;
 };
 
 /// The web users: the records of the user file `.htusers` ("user" and "basic
