@@ -465,6 +465,22 @@ TEST(PortholdctlFailures, AFileThatCannotBeWrittenIsNeverReportedAsSuccess) {
                                                                      << describe(mode);
     EXPECT_FALSE(fs::exists(folder / ".htaccess"));
 
+    // A user whose removal from the user file cannot be saved keeps its
+    // groups and the folders that let it in.
+    CTL_OK(env, {"user", "add", "amy"}, "pw\n");
+    CTL_OK(env, {"user", "add", "bo"}, "pw\n");
+    CTL_OK(env, {"group", "add", "crew", "--member", "amy", "--member", "bo"});
+    env.makeFolder("shared");
+    CTL_OK(env, {"apply", "shared", "--mode", "password", "--users", "amy,bo"});
+    const auto files = snapshot({env.root()});
+    ASSERT_TRUE(makeUnwritable(env.root(), true));
+    const auto del = env.run({"user", "del", "amy"});
+    makeUnwritable(env.root(), false);
+    EXPECT_EQ(del.exitCode, 3) << describe(del);
+    EXPECT_TRUE(contains(del.err, (env.root() / ".htusers").string())) << describe(del);
+    EXPECT_EQ(snapshot({env.root()}), files) << "nothing changed";
+    fs::remove(env.root() / ".htusers");
+
     // An unreadable user file is a failure too, and is never written over.
     fs::create_directory(env.root() / ".htusers");
     const auto add = env.run({"user", "add", "amy"}, "pw\n");

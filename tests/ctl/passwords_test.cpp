@@ -372,8 +372,48 @@ TEST(PortholdctlPasswords, ChangesAFileHtpasswdWroteInPlaceKeepingEveryOtherByte
     EXPECT_EQ(env.run({"user", "list"}).out, "ann\nbob\ncy\ndee\neve\nfay\ngus\n");
 }
 
+// Deleting a user takes out its line as htpasswd -D does, every other byte
+// kept, and the user leaves its groups; --check --diff shows the removal and
+// writes nothing.
+TEST(PortholdctlPasswords, DeletesAUserAsHtpasswdDoes) {
+    if (!htpasswdAvailable())
+        GTEST_SKIP() << "htpasswd (apache2-utils) is not installed";
+    CtlEnvironment env;
+    const fs::path path = env.root() / ".htusers";
+    ASSERT_EQ(htpasswd({"-cbB", path.string(), "ann", "pw-ann"}), 0);
+    ASSERT_EQ(htpasswd({"-bm", path.string(), "bob", "pw-bob"}), 0);
+    ASSERT_EQ(htpasswd({"-bd", path.string(), "cy", "pw-cy"}), 0);
+    const std::string hash = hashOf(path, "cy");
+    ctl_test::writeFile(path, "# web users\n" + readFile(path) + "\ndee:" + hash + "\r\neve:" + hash +
+                                  ":Eve Example\nfay:" + hash);
+    ctl_test::writeFile(env.root() / ".htgroups", "one: ann bob fay\ntwo: bob\n");
+
+    for (const std::string name : {"bob", "fay", "dee"}) {
+        const std::string before = readFile(path);
+        const fs::path copy = env.root() / "copy.htusers";
+        ctl_test::writeFile(copy, before);
+        ASSERT_EQ(htpasswd({"-D", copy.string(), name}), 0) << name;
+        const std::string groups = readFile(env.root() / ".htgroups");
+
+        const auto check = env.run({"--check", "--diff", "user", "del", name});
+        EXPECT_EQ(check.exitCode, 0) << describe(check);
+        EXPECT_TRUE(contains(check.out, "\n-" + name + ":[hash ")) << describe(check);
+        EXPECT_EQ(readFile(path), before) << "a dry run writes nothing";
+        EXPECT_EQ(readFile(env.root() / ".htgroups"), groups);
+
+        CTL_OK(env, {"user", "del", name});
+        EXPECT_EQ(readFile(path), readFile(copy)) << name;
+    }
+    EXPECT_EQ(readFile(env.root() / ".htgroups"), "one: ann \ntwo: \n");
+    EXPECT_EQ(htpasswd({"-vb", path.string(), "cy", "pw-cy"}), 0);
+    EXPECT_EQ(env.run({"user", "check", "eve"}, "pw-cy\n").exitCode, 0);
+    EXPECT_EQ(env.run({"user", "list"}).out, "ann\ncy\neve\n");
+}
+
 // A user file larger than the records are read whole for is checked and
-// audited in pieces, as the server reads it (these two used to refuse it).
+// audited in pieces, as the server reads it (these two used to refuse it);
+// users are deleted from it and the group commands find its users, late
+// ones too, without holding it.
 TEST(PortholdctlPasswords, ALargeUserFileIsCheckedAndAuditedInPieces) {
     if (!htpasswdAvailable())
         GTEST_SKIP() << "htpasswd (apache2-utils) is not installed";
@@ -398,6 +438,22 @@ TEST(PortholdctlPasswords, ALargeUserFileIsCheckedAndAuditedInPieces) {
     EXPECT_TRUE(contains(audit.out, "user399999: ")) << audit.out.substr(audit.out.size() - 200);
     EXPECT_FALSE(contains(audit.out, "zed")) << "a bcrypt hash is not weak";
     EXPECT_EQ(readFile(path), text);
+
+    CTL_OK(env, {"group", "add", "staff", "--member", "user7"});
+    CTL_OK(env, {"group", "add-member", "staff", "zed"});
+    const auto ghost = env.run({"group", "add-member", "staff", "ghost"});
+    EXPECT_EQ(ghost.exitCode, 2) << describe(ghost);
+    EXPECT_TRUE(contains(ghost.err, "No user \"ghost\"")) << describe(ghost);
+    ctl_test::writeFile(env.root() / ".htgroups", readFile(env.root() / ".htgroups") + "crew: zed stranger\n");
+    EXPECT_EQ(env.run({"group", "list"}).out, "staff: user7 zed\ncrew: zed (unknown: stranger)\n");
+    CTL_OK(env, {"user", "del", "user7"});
+    CTL_OK(env, {"user", "del", "zed"});
+    std::string expected = text;
+    expected.erase(expected.find("\nuser7:") + 1, lineOf(text, "user7").size());
+    expected.erase(expected.find("\nzed:") + 1);
+    EXPECT_EQ(readFile(path), expected);
+    // A group file written keeps the members who are users, as always.
+    EXPECT_EQ(readFile(env.root() / ".htgroups"), "staff: \ncrew: \n");
 }
 
 TEST(PortholdctlPasswords, NamesTheServerWouldMisreadAreRefusedEverywhere) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -380,6 +381,71 @@ TEST_F(UsersFileTest, OnePassPasswordChangeKeepsEveryByteButTheHash) {
     PHUserFileStream longLine(root(), path, QStringLiteral("c"));
     EXPECT_EQ(longLine.state(), PHUserFileStream::State::Unreadable);
     EXPECT_TRUE(longLine.error().contains(QLatin1String("longer than"))) << longLine.error().toStdString();
+}
+
+// Removing in one pass takes out the line of the record the records' way
+// removes (the first whose name, blanks ignored, is the one asked for) and
+// nothing else: comments, blank lines and odd lines stay byte for byte.
+TEST_F(UsersFileTest, OnePassRemovalTakesOutTheUsersLineAlone) {
+    const QByteArray file = "alice:$apr1$x$abc\n"
+                            "# a comment:with colons\n"
+                            "\n"
+                            "  bob :  AbCdEfGhIjKlM\r\n"
+                            "no colon here\n"
+                            "PortHolded:xyz\n"
+                            "carol:has:colons\n"
+                            "bob:second-bob\n"
+                            "alice:second-alice\n"
+                            "\tlast:zz";
+    const QString path = QDir(root()).filePath(QStringLiteral("remove.htusers"));
+    const QList<std::tuple<QString, QByteArray, bool>> removals{
+        {"bob", "  bob :  AbCdEfGhIjKlM\r\n", false},
+        {"carol", "carol:has:colons\n", false},
+        {"alice", "alice:$apr1$x$abc\n", true},
+        {"last", "\tlast:zz", false}};
+    for (const auto &[name, line, stillAUser] : removals) {
+        writeFile(path, file);
+        PHUserFileStream stream(root(), path, name);
+        ASSERT_TRUE(stream.recordName()) << name.toStdString();
+        bool still = !stillAUser;
+        QString why;
+        ASSERT_TRUE(stream.removeUser(&still, &why)) << why.toStdString();
+        QByteArray expected = file;
+        expected.remove(file.indexOf(line), line.size());
+        EXPECT_EQ(readFile(path), expected) << name.toStdString();
+        EXPECT_EQ(still, stillAUser) << name.toStdString();
+        // The records that remain are those the records' way keeps.
+        QVariantList records = PHUsersModel::recordsFromText(QString::fromLatin1(file));
+        records.removeAt(std::find_if(records.cbegin(), records.cend(),
+                                      [&](const QVariant &record) {
+                                          return record.toMap().value(QStringLiteral("user")).toString().trimmed() ==
+                                                 name;
+                                      }) -
+                         records.cbegin());
+        EXPECT_EQ(PHUsersModel::recordsFromText(QString::fromLatin1(readFile(path))), records)
+            << name.toStdString();
+    }
+    // Nobody by the name, the placeholder, a line that names nobody: nothing to remove.
+    for (const QString &name : {QStringLiteral("fred"), QStringLiteral("portholded"),
+                                QStringLiteral("no colon here"), QStringLiteral("# a comment")}) {
+        writeFile(path, file);
+        PHUserFileStream stream(root(), path, name);
+        EXPECT_FALSE(stream.recordName()) << name.toStdString();
+        bool still = false;
+        QString why;
+        EXPECT_FALSE(stream.removeUser(&still, &why)) << name.toStdString();
+        EXPECT_EQ(readFile(path), file);
+    }
+
+    // Which names are users, compared exactly, each once in file order; the
+    // first reading and a later one agree.
+    writeFile(path, file);
+    const QStringList asked{"carol", "fred", "bob ", "portholded", "bob", "last", "Alice", "j\u00f6rg"};
+    PHUserFileStream stream(root(), path, QString(), asked);
+    EXPECT_EQ(stream.usersAmongOthers(), (QStringList{"bob ", "carol", "bob", "last"}));
+    QStringList found;
+    ASSERT_TRUE(stream.findUsers(asked, &found));
+    EXPECT_EQ(found, stream.usersAmongOthers());
 }
 
 // Pieces of any size give the lines and records of the whole file, and the
