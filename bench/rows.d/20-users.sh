@@ -22,3 +22,16 @@ row "Same, peak memory above a program that only links Qt Core" --memory-above 4
 row "Same, $many vs $users users" --memory 1.1 \
   --ours "$change '$work/many' user passwd $middle" \
   --peer "$change '$work/ours' user passwd $middle"
+# Removing a user, against htpasswd -D on the same file. Each run of either
+# side adds the user back at the end (one line the shell appends), so every
+# run removes it for real.
+gone=$(printf 'user%06d' $((users / 3)))
+remove="XDG_CONFIG_HOME='$work/config' '$build/portholdctl' --root"
+row "Remove one user (added back each run), $users users" --cpu 1.0 \
+  --ours "$remove '$work/ours' user del $gone && echo $gone:yTgp8vMlKL2hW >>'$work/ours/.htusers'" \
+  --peer "htpasswd -D '$work/peer/.htusers' $gone 2>/dev/null && echo $gone:yTgp8vMlKL2hW >>'$work/peer/.htusers'"
+# The line is taken out in one pass in pieces: memory that does not grow
+# with the file.
+row "User removed, $many vs $users users" --memory 1.1 \
+  --ours "$remove '$work/many' user del $gone && echo $gone:yTgp8vMlKL2hW >>'$work/many/.htusers'" \
+  --peer "$remove '$work/ours' user del $gone && echo $gone:yTgp8vMlKL2hW >>'$work/ours/.htusers'"
