@@ -67,8 +67,9 @@ QString writtenFile(const PHCtlInvocation &invocation) {
 }
 
 bool isGroupCommand(Command command) {
-    return command == Command::GroupAdd || command == Command::GroupDel || command == Command::GroupAddMember ||
-           command == Command::GroupRemoveMember || command == Command::GroupList;
+    return command == Command::GroupAdd || command == Command::GroupDel ||
+           command == Command::GroupAddMember || command == Command::GroupRemoveMember ||
+           command == Command::GroupList;
 }
 
 /// The file a changing command is about, as its journal names it.

@@ -444,7 +444,8 @@ TEST(PortholdctlPasswords, ALargeUserFileIsCheckedAndAuditedInPieces) {
     const auto ghost = env.run({"group", "add-member", "staff", "ghost"});
     EXPECT_EQ(ghost.exitCode, 2) << describe(ghost);
     EXPECT_TRUE(contains(ghost.err, "No user \"ghost\"")) << describe(ghost);
-    ctl_test::writeFile(env.root() / ".htgroups", readFile(env.root() / ".htgroups") + "crew: zed stranger\n");
+    ctl_test::writeFile(env.root() / ".htgroups",
+                        readFile(env.root() / ".htgroups") + "crew: zed stranger\n");
     EXPECT_EQ(env.run({"group", "list"}).out, "staff: user7 zed\ncrew: zed (unknown: stranger)\n");
     CTL_OK(env, {"user", "del", "user7"});
     CTL_OK(env, {"user", "del", "zed"});

@@ -398,11 +398,10 @@ TEST_F(UsersFileTest, OnePassRemovalTakesOutTheUsersLineAlone) {
                             "alice:second-alice\n"
                             "\tlast:zz";
     const QString path = QDir(root()).filePath(QStringLiteral("remove.htusers"));
-    const QList<std::tuple<QString, QByteArray, bool>> removals{
-        {"bob", "  bob :  AbCdEfGhIjKlM\r\n", false},
-        {"carol", "carol:has:colons\n", false},
-        {"alice", "alice:$apr1$x$abc\n", true},
-        {"last", "\tlast:zz", false}};
+    const QList<std::tuple<QString, QByteArray, bool>> removals{{"bob", "  bob :  AbCdEfGhIjKlM\r\n", false},
+                                                                {"carol", "carol:has:colons\n", false},
+                                                                {"alice", "alice:$apr1$x$abc\n", true},
+                                                                {"last", "\tlast:zz", false}};
     for (const auto &[name, line, stillAUser] : removals) {
         writeFile(path, file);
         PHUserFileStream stream(root(), path, name);
@@ -416,12 +415,12 @@ TEST_F(UsersFileTest, OnePassRemovalTakesOutTheUsersLineAlone) {
         EXPECT_EQ(still, stillAUser) << name.toStdString();
         // The records that remain are those the records' way keeps.
         QVariantList records = PHUsersModel::recordsFromText(QString::fromLatin1(file));
-        records.removeAt(std::find_if(records.cbegin(), records.cend(),
-                                      [&](const QVariant &record) {
-                                          return record.toMap().value(QStringLiteral("user")).toString().trimmed() ==
-                                                 name;
-                                      }) -
-                         records.cbegin());
+        records.removeAt(
+            std::find_if(records.cbegin(), records.cend(),
+                         [&](const QVariant &record) {
+                             return record.toMap().value(QStringLiteral("user")).toString().trimmed() == name;
+                         }) -
+            records.cbegin());
         EXPECT_EQ(PHUsersModel::recordsFromText(QString::fromLatin1(readFile(path))), records)
             << name.toStdString();
     }
