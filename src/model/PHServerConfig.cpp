@@ -134,7 +134,7 @@ QString PHServerConfig::compiledSetting(const QString &output, const QString &na
     return end < 0 ? QString() : output.mid(from, end - from);
 }
 
-QString PHServerConfig::compiledConfigFile(const QString &binary) {
+PHServerConfig::CompiledSettings PHServerConfig::compiledSettings(const QString &binary) {
     if (binary.isEmpty() || !QFileInfo(binary).isExecutable())
         return {};
     static constexpr char question[] = "server-settings";
@@ -153,8 +153,9 @@ QString PHServerConfig::compiledConfigFile(const QString &binary) {
     };
     const std::optional<QByteArray> key = PHServerConfigCache::enabled() ? keyNow() : std::nullopt;
     if (key)
-        if (const auto kept = PHServerConfigCache::load(question, *key); kept && kept->size() == 1)
-            return QString::fromUtf8(kept->first());
+        if (const auto kept = PHServerConfigCache::load(question, *key); kept && kept->size() == 3)
+            return {QString::fromUtf8(kept->at(0)), QString::fromUtf8(kept->at(1)),
+                    QString::fromUtf8(kept->at(2))};
     const PHProcess::Result result =
         PHProcess::run(binary, {QStringLiteral("-V")}, PHProcess::Stream::Pipe, PHProcess::Stream::Null);
     // Debian's apache2 run without its control script's environment prints
@@ -162,14 +163,23 @@ QString PHServerConfig::compiledConfigFile(const QString &binary) {
     if (!result.launched)
         return {};
     const QString output = QString::fromUtf8(result.output);
-    QString path = compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
-    // Debian's server names its configuration relative to its root folder.
-    if (!path.isEmpty())
-        path = absoluteBelow(compiledSetting(output, QStringLiteral("HTTPD_ROOT")), path);
+    const CompiledSettings settings{compiledSetting(output, QStringLiteral("HTTPD_ROOT")),
+                                    compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE")),
+                                    compiledSetting(output, QStringLiteral("DEFAULT_PIDLOG"))};
     // Kept only for the program that answered: not one replaced meanwhile.
     if (key && keyNow() == key)
-        PHServerConfigCache::store(question, *key, {path.toUtf8()});
-    return path;
+        PHServerConfigCache::store(question, *key,
+                                   {settings.httpdRoot.toUtf8(), settings.serverConfigFile.toUtf8(),
+                                    settings.defaultPidLog.toUtf8()});
+    return settings;
+}
+
+QString PHServerConfig::compiledConfigFile(const QString &binary) {
+    const CompiledSettings settings = compiledSettings(binary);
+    // Debian's server names its configuration relative to its root folder.
+    if (settings.serverConfigFile.isEmpty())
+        return {};
+    return absoluteBelow(settings.httpdRoot, settings.serverConfigFile);
 }
 
 QHash<QString, QString> PHServerConfig::debianEnvironment(const QString &confDirectory) {

@@ -45,6 +45,16 @@ public:
     /// The value of a "-D NAME="value"" line of the server program's "-V"
     /// output, or empty.
     static QString compiledSetting(const QString &output, const QString &name);
+    /// What the server program says of itself with "-V" (each empty when it
+    /// does not say).
+    struct CompiledSettings {
+        QString httpdRoot;        ///< HTTPD_ROOT
+        QString serverConfigFile; ///< SERVER_CONFIG_FILE, as written
+        QString defaultPidLog;    ///< DEFAULT_PIDLOG, as written
+    };
+    /// The program's answer, kept between runs while the program is the same
+    /// (see PHServerConfigCache); empty when it cannot be run.
+    static CompiledSettings compiledSettings(const QString &binary);
     /// The configuration file the server program reads when it is given
     /// none (its SERVER_CONFIG_FILE, below HTTPD_ROOT when relative), or
     /// empty when the program cannot tell.

@@ -70,18 +70,11 @@ PHServerProcess PHServerProcess::locate(const QString &binary, const QString &co
     server.binary = binary;
     server.confFile = confFile;
     QString defaultPidFile = QStringLiteral("logs/httpd.pid");
-    if (!binary.isEmpty() && QFileInfo(binary).isExecutable()) {
-        const PHProcess::Result result =
-            PHProcess::run(binary, {QStringLiteral("-V")}, PHProcess::Stream::Pipe, PHProcess::Stream::Null);
-        const QString output = result.launched ? QString::fromUtf8(result.output) : QString();
-        server.httpdRoot = PHServerConfig::compiledSetting(output, QStringLiteral("HTTPD_ROOT"));
-        server.defaultConfFile =
-            PHServerConfig::compiledSetting(output, QStringLiteral("SERVER_CONFIG_FILE"));
-        if (const QString compiled =
-                PHServerConfig::compiledSetting(output, QStringLiteral("DEFAULT_PIDLOG"));
-            !compiled.isEmpty())
-            defaultPidFile = compiled;
-    }
+    const PHServerConfig::CompiledSettings compiled = PHServerConfig::compiledSettings(binary);
+    server.httpdRoot = compiled.httpdRoot;
+    server.defaultConfFile = compiled.serverConfigFile;
+    if (!compiled.defaultPidLog.isEmpty())
+        defaultPidFile = compiled.defaultPidLog;
     if (confFile.isEmpty())
         return server;
     const QString confDirectory = QFileInfo(confFile).absolutePath();

@@ -68,6 +68,10 @@ TEST_F(ServerAnswersKept, ServerSettingsAskedOnceUntilTheProgramChanges) {
     const QString binary = path("apache2");
     EXPECT_EQ(PHServerConfig::compiledConfigFile(binary), QStringLiteral("/srv/server/conf/one.conf"));
     EXPECT_EQ(PHServerConfig::compiledConfigFile(binary), QStringLiteral("/srv/server/conf/one.conf"));
+    // The server's other settings (its root, its process file) come from the same answer.
+    const PHServerConfig::CompiledSettings settings = PHServerConfig::compiledSettings(binary);
+    EXPECT_EQ(settings.httpdRoot, QStringLiteral("/srv/server"));
+    EXPECT_EQ(settings.serverConfigFile, QStringLiteral("conf/one.conf"));
     EXPECT_EQ(runs(), 1);
     QFileInfo kept(keptFile("server-settings"));
     ASSERT_TRUE(kept.isFile());
@@ -93,7 +97,7 @@ TEST_F(ServerAnswersKept, ServerSettingsAskedOnceUntilTheProgramChanges) {
     qunsetenv("PORTHOLD_TEST_OTHER");
     EXPECT_EQ(runs(), 3);
 
-    // Off (the panel): always asked.
+    // Off: always asked.
     PHServerConfigCache::setEnabled(false);
     PHServerConfig::compiledConfigFile(binary);
     EXPECT_EQ(runs(), 4);
@@ -158,7 +162,7 @@ TEST_F(ServerAnswersKept, AKeptFileThatIsNotOursAloneOrNotWholeIsIgnored) {
     keptFile.close();
     // The same key with another answer, as someone else might plant it.
     QByteArray planted = genuine;
-    planted.replace(QByteArray("/srv/server/conf/real.conf").toBase64(),
+    planted.replace(QByteArray("conf/real.conf").toBase64(),
                     QByteArray("/planted.conf").toBase64());
     ASSERT_NE(planted, genuine);
     const QByteArray native = QFile::encodeName(file);
