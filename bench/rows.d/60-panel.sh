@@ -26,12 +26,20 @@ settings tree
 panel() {
   echo "cd '$work' && XDG_CONFIG_HOME='$work/config$1' '$build/porthold' --screenshot '$work/panel$1.png'"
 }
+# The empty window takes the size the panel's picture has (its width and
+# height are big-endian at bytes 16 to 23 of the PNG file).
+sh -c "$(panel "$few")" >/dev/null 2>&1
+read -r width height <<SIZE
+$(od -An -tu1 -j16 -N8 "$work/panel$few.png" |
+  awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4, $5 * 16777216 + $6 * 65536 + $7 * 256 + $8 }')
+SIZE
+window="'$build/bench/phbench-window' '$work/window.png' $width $height"
 row "Panel start-up, $many folders" --cpu 2 --memory 2 \
   --ours "$(panel "$many")" \
-  --peer "'$build/bench/phbench-window' '$work/window.png'"
+  --peer "$window"
 row "Panel start-up, $many folders of a mixed web tree" --cpu 2 --memory 2 \
   --ours "$(panel tree)" \
-  --peer "'$build/bench/phbench-window' '$work/window.png'"
+  --peer "$window"
 row "Panel start-up, $many vs $few folders" --cpu 1.2 --memory 1.2 \
   --ours "$(panel "$many")" \
   --peer "$(panel "$few")"
