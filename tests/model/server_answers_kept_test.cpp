@@ -162,8 +162,7 @@ TEST_F(ServerAnswersKept, AKeptFileThatIsNotOursAloneOrNotWholeIsIgnored) {
     keptFile.close();
     // The same key with another answer, as someone else might plant it.
     QByteArray planted = genuine;
-    planted.replace(QByteArray("conf/real.conf").toBase64(),
-                    QByteArray("/planted.conf").toBase64());
+    planted.replace(QByteArray("conf/real.conf").toBase64(), QByteArray("/planted.conf").toBase64());
     ASSERT_NE(planted, genuine);
     const QByteArray native = QFile::encodeName(file);
     const auto plant = [&](const QByteArray &text, mode_t mode) {
