@@ -1,11 +1,10 @@
 #pragma once
 
+#include "model/PHFSItem.h"
+
 #include <QList>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
-
-class PHFSItem;
 
 /// Where a user or group is let in: the folders of a web tree whose access
 /// files have a "Require user" or "Require group" line in force naming it, and
@@ -21,7 +20,7 @@ public:
 
     /// A folder whose access file lets the name in.
     struct Folder {
-        QPointer<PHFSItem> node;
+        PHFSItemPointer node;
         /// The folder relative to the root of the walk, "." for the root itself.
         QString relativePath;
         /// Its file is edited by hand only: reported, never rewritten.

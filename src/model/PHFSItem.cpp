@@ -259,7 +259,7 @@ PHFSItem::PHFSItem() : PHFSItem(QStringLiteral("/"), nullptr) {
 }
 
 PHFSItem::PHFSItem(const QString &path, PHFSItem *parent)
-    : QObject(parent), m_parent(parent), m_depth(parent ? quint16(parent->m_depth + 1) : 0) {
+    : m_parent(parent), m_depth(parent ? quint16(parent->m_depth + 1) : 0) {
     // A root keeps its whole path, a folder below another its bare name.
     m_name = parent ? lastPathComponent(path) : path;
     if (parent && m_name.isEmpty())
@@ -274,6 +274,8 @@ PHFSItem::PHFSItem(Listed, QString name, PHFSItem *parent, bool folder)
 }
 
 PHFSItem::~PHFSItem() {
+    if (m_alive)
+        *m_alive = false;
     accessTextChanged();
     if (g_lastPath.node == this)
         g_lastPath = LastPath{};

@@ -5,7 +5,6 @@
 #include "support/posix/PHErrorCode.h"
 
 #include <QList>
-#include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -24,9 +23,10 @@ struct PHModelContext;
 ///
 /// Tree side: a node knows its name, its parent and, once asked, its
 /// subfolders (listed lazily, sorted by name). Parents own and delete their
-/// children themselves (a listed folder is no QObject child: ten thousand of
-/// them would each cost the parent a child event and a list entry); hold
-/// nodes through QPointer when they may outlive a re-rooted tree.
+/// children; whoever makes a root owns it. A node is no QObject: a web root
+/// of ten thousand folders would pay for ten thousand private objects made
+/// and freed for nothing. Hold nodes through PHFSItemPointer when they may
+/// be deleted meanwhile (a re-rooted or re-listed tree).
 ///
 /// Access side: the node keeps the protection state read from the folder's
 /// access file (read on first demand: the first question about the state, or
@@ -36,9 +36,7 @@ struct PHModelContext;
 /// file, logs the failure and reports an error code to the tree's error reporter.
 ///
 /// Main thread only.
-class PHFSItem : public QObject {
-    Q_OBJECT
-
+class PHFSItem {
 public:
     // Status bits.
     static constexpr qint32 PasswordBit = 1;
@@ -95,7 +93,7 @@ public:
     /// a root (no parent). The folder's access file is read when the node's
     /// protection is first asked for or changed.
     PHFSItem(const QString &path, PHFSItem *parent);
-    ~PHFSItem() override;
+    ~PHFSItem();
 
     PHFSItem(const PHFSItem &) = delete;
     PHFSItem &operator=(const PHFSItem &) = delete;
@@ -108,8 +106,7 @@ public:
     QString fullPath() const;
     /// The folder's name ("/" for the root of the file system).
     QString name() const;
-    /// The containing folder's node; nullptr for the root. (Hides
-    /// QObject::parent(): the root may be given any QObject owner.)
+    /// The containing folder's node; nullptr for the root.
     PHFSItem *parent() const;
 
     /// The subfolder nodes, listed on first demand; empty for a leaf.
@@ -398,4 +395,36 @@ private:
         return *m_access;
     }
     mutable std::unique_ptr<AccessState> m_access;
+    // Made by the first PHFSItemPointer to the node, cleared when it goes.
+    mutable std::shared_ptr<bool> m_alive;
+    friend class PHFSItemPointer;
+};
+
+/// A node that may be deleted meanwhile: null once it is (as a QPointer is
+/// for a QObject). A node pays for this only once one points at it.
+class PHFSItemPointer {
+public:
+    PHFSItemPointer() = default;
+    PHFSItemPointer(PHFSItem *node) { *this = node; }
+    PHFSItemPointer &operator=(PHFSItem *node) {
+        m_node = node;
+        if (!node) {
+            m_alive.reset();
+            return *this;
+        }
+        if (!node->m_alive)
+            node->m_alive = std::make_shared<bool>(true);
+        m_alive = node->m_alive;
+        return *this;
+    }
+    PHFSItem *data() const { return m_alive && *m_alive ? m_node : nullptr; }
+    bool isNull() const { return !data(); }
+    void clear() { *this = nullptr; }
+    operator PHFSItem *() const { return data(); }
+    PHFSItem *operator->() const { return data(); }
+    PHFSItem &operator*() const { return *data(); }
+
+private:
+    PHFSItem *m_node = nullptr;
+    std::shared_ptr<const bool> m_alive;
 };

@@ -70,6 +70,6 @@ private:
     QPointer<PHTableView> m_table;
     QPointer<QAbstractButton> m_remove;
     QPointer<PHAddressModel> m_source;
-    QPointer<PHFSItem> m_folder;
+    PHFSItemPointer m_folder;
     QStringList m_addresses;
 };

@@ -277,7 +277,7 @@ void PHFolderProtection::askToClear() {
     request.otherButton = QStringLiteral("Cancel");
     request.context = QStringLiteral("clear folder");
     QPointer<PHFolderProtection> self(this);
-    QPointer<PHFSItem> target(item);
+    PHFSItemPointer target(item);
     PHAlertSheet::begin(m_window, request, [self, target](int answer) {
         if (self)
             self->clearAnswered(answer, target);
@@ -314,7 +314,7 @@ void PHFolderProtection::showMenu(const QPoint &at) {
     menu->addSection(QStringLiteral("Protection"));
     const QString refusal = PHWebRootPart::whyFoldersCannotChange();
     const qint32 current = item->modeIndex();
-    QPointer<PHFSItem> target(item);
+    PHFSItemPointer target(item);
     QPointer<PHFolderModel> files(m_files);
     const int protect = m_outline->columnForIdentifier(kProtectColumn);
     for (qint32 mode = 0; mode <= 4; ++mode) {

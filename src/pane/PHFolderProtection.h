@@ -97,6 +97,6 @@ private:
     QPointer<QLabel> m_effectiveAccess;
     QPointer<QLabel> m_thisComputerWarning;
     QPointer<PHFolderModel> m_files;
-    QPointer<PHFSItem> m_folder;
+    PHFSItemPointer m_folder;
     bool m_checkingAccess = false;
 };

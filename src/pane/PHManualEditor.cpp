@@ -173,7 +173,7 @@ void PHManualEditor::checkSave(PHFSItem *item, const std::optional<QString> &pre
         item, base, QString(), QString(), m_server.errorLog ? m_server.errorLog() : QString());
     const QString folder = item->name().isEmpty() ? QStringLiteral("the web folder") : item->name();
     showSaveCheckRunning(true);
-    QPointer<PHFSItem> target(item);
+    PHFSItemPointer target(item);
     PHPaneSupport::askServerInBackground(
         this, plan, "checkManualSave", [this, target, folder, previous](const PHAccessCheck::Report &report) {
             saveCheckEnded(report, target.data(), folder, previous);
@@ -213,7 +213,7 @@ void PHManualEditor::saveCheckEnded(const PHAccessCheck::Report &report, PHFSIte
     if (!item || !m_messageLine)
         return;
     QPointer<PHManualEditor> self(this);
-    QPointer<PHFSItem> target(item);
+    PHFSItemPointer target(item);
     m_messageLine->addButton(QStringLiteral("Revert"), [self, target, previous] {
         PHAction::run("revertManualSave", [&] {
             if (self && target)

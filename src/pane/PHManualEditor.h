@@ -96,7 +96,7 @@ private:
     QPointer<QWidget> m_saveCheckProgress;
     QPointer<PHMessageLine> m_messageLine;
     ServerQuestion m_server;
-    QPointer<PHFSItem> m_folder;
+    PHFSItemPointer m_folder;
     bool m_edited = false;
     bool m_asking = false;
     bool m_checkingSave = false;

@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 
 #include <utility>
 
@@ -378,7 +377,7 @@ void PHFolderModel::restoreExpansion(PHFSItem *node) const {
         return;
     // Never expand inside the view's own question: queue it.
     m_pendingExpansions.insert(node);
-    QPointer<PHFSItem> target(node);
+    PHFSItemPointer target(node);
     auto *self = const_cast<PHFolderModel *>(this);
     QMetaObject::invokeMethod(
         self,
@@ -405,7 +404,7 @@ void PHFolderModel::chooseMode(PHFSItem *node, qint32 mode) {
     // The mode the folder has already: its file stays as it is.
     if (!chosen || *chosen == node->mode())
         return;
-    const QPointer<PHFSItem> target(node);
+    const PHFSItemPointer target(node);
     if (m_context.holdBackForUnsavedEdits(QStringLiteral("change the folder's protection"), this,
                                           [this, target, mode] {
                                               if (target)
@@ -427,7 +426,7 @@ Qt::ItemFlags PHFolderModel::flags(const QModelIndex &index) const {
 bool PHFolderModel::maySelect(const QModelIndex &index) {
     // Held back: the confirmed prompt selects this folder (not a row number,
     // which the intervening actions may have moved).
-    QPointer<PHFSItem> target(folderForIndex(index));
+    PHFSItemPointer target(folderForIndex(index));
     return !m_context.holdBackForUnsavedEdits(QStringLiteral("select another folder"), this, [this, target] {
         if (const QModelIndex again = indexForFolder(target); target && again.isValid())
             emit selectionRequested(again);

@@ -221,12 +221,19 @@ TEST_F(FSItemTreeTest, ReleasingLogsParentThenChildren) {
     EXPECT_EQ(tree->numberOfChildren(), 2);
     EXPECT_EQ(log.mid(log.size() - 3), QStringList({"Created tree", "Created one", "Created two"}));
 
-    // An owner the tree is handed to does not become a folder's parent.
-    QObject owner;
-    tree.release()->setParent(&owner);
-    EXPECT_EQ(owner.findChild<PHFSItem *>()->parent(), nullptr);
+    // A folder held through a pointer is seen to go with its tree, and a
+    // pointer to a folder that stays is unchanged.
+    const PHFSItemPointer one = tree->childAtIndex(0);
+    const PHFSItemPointer top = tree.get();
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->parent(), tree.get());
+    PHFSItem other(QDir(root()).filePath(QStringLiteral("tree")), nullptr);
+    const PHFSItemPointer kept = &other;
     log.clear();
-    delete owner.findChild<PHFSItem *>();
+    tree.reset();
+    EXPECT_FALSE(one);
+    EXPECT_TRUE(top.isNull());
+    EXPECT_EQ(kept.data(), &other);
     EXPECT_EQ(log, QStringList({"Dealloced tree", "Dealloced one", "Dealloced two"}));
 }
 

@@ -327,7 +327,7 @@ TEST_F(OutlineFixture, SelectionHeldBackAndExpansionKeptAcrossRebuilds) {
     settle();
     // Whether the old node went, not its address: a new node may be given
     // the address of the one deleted.
-    const QPointer<PHFSItem> old = a;
+    const PHFSItemPointer old = a;
     source->setRootPath(web);
     viewPtr->reloadData();
     settle();
