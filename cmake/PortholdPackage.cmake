@@ -49,9 +49,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Used at run time, so dpkg-shlibdeps cannot see them: the display plug-ins
 # (libqt6gui6 only recommends them), pkexec, which starts the helper as root,
-# polkitd, which decides whether it may, and the certificate authorities
-# that the update check's TLS connection is checked against.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, pkexec, polkitd, ca-certificates")
+# polkitd, which decides whether it may, the certificate authorities that
+# the update check's TLS connection is checked against, and OpenSSL's
+# libcrypto, which the check of a reply's signature loads.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, pkexec, polkitd, ca-certificates, libssl3")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "apache2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${staging}/control/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -2,6 +2,8 @@
 
 #include "support/PHExtensions.h"
 
+#include <QLibrary>
+
 #include <openssl/evp.h>
 
 #include <memory>
@@ -13,11 +15,50 @@ namespace {
 constexpr qsizetype kKeySize = 32;
 constexpr qsizetype kSignatureSize = 64;
 
+/// OpenSSL's calls for a signature check, looked up in libcrypto when the
+/// first reply is checked: a start of the panel whose update check ends
+/// before a reply (or makes none) does not load the library, whose loading
+/// (its relocations, its pages) costs a start about as much as a tenth of
+/// the window's own.
+struct Crypto {
+    decltype(&EVP_PKEY_new_raw_public_key) newRawPublicKey = nullptr;
+    decltype(&EVP_PKEY_free) freeKey = nullptr;
+    decltype(&EVP_MD_CTX_new) newContext = nullptr;
+    decltype(&EVP_MD_CTX_free) freeContext = nullptr;
+    decltype(&EVP_DigestVerifyInit) verifyInit = nullptr;
+    decltype(&EVP_DigestVerify) digestVerify = nullptr;
+    bool loaded = false;
+};
+
+template <typename Function> bool resolve(QLibrary &library, const char *name, Function &function) {
+    function = reinterpret_cast<Function>(library.resolve(name));
+    return function != nullptr;
+}
+
+const Crypto &crypto() {
+    static const Crypto functions = [] {
+        Crypto found;
+        // The version the program was built against, by the loader's own
+        // search (as a linked library would be); never unloaded.
+        QLibrary library(QStringLiteral("crypto"), OPENSSL_VERSION_MAJOR);
+        if (!library.load())
+            return found;
+        found.loaded = resolve(library, "EVP_PKEY_new_raw_public_key", found.newRawPublicKey) &&
+                       resolve(library, "EVP_PKEY_free", found.freeKey) &&
+                       resolve(library, "EVP_MD_CTX_new", found.newContext) &&
+                       resolve(library, "EVP_MD_CTX_free", found.freeContext) &&
+                       resolve(library, "EVP_DigestVerifyInit", found.verifyInit) &&
+                       resolve(library, "EVP_DigestVerify", found.digestVerify);
+        return found;
+    }();
+    return functions;
+}
+
 struct KeyFree {
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
+    void operator()(EVP_PKEY *key) const { crypto().freeKey(key); }
 };
 struct ContextFree {
-    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+    void operator()(EVP_MD_CTX *context) const { crypto().freeContext(context); }
 };
 
 std::optional<QByteArray> refuse(QString *why, const QString &reason) {
@@ -31,15 +72,18 @@ std::optional<QByteArray> refuse(QString *why, const QString &reason) {
 bool verify(QByteArrayView message, QByteArrayView signature, QByteArrayView publicKey) {
     if (publicKey.size() != kKeySize || signature.size() != kSignatureSize)
         return false;
-    const std::unique_ptr<EVP_PKEY, KeyFree> key(EVP_PKEY_new_raw_public_key(
+    const Crypto &openssl = crypto();
+    if (!openssl.loaded)
+        return false;
+    const std::unique_ptr<EVP_PKEY, KeyFree> key(openssl.newRawPublicKey(
         EVP_PKEY_ED25519, nullptr, reinterpret_cast<const unsigned char *>(publicKey.data()), kKeySize));
-    const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-    if (!key || !context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1)
+    const std::unique_ptr<EVP_MD_CTX, ContextFree> context(openssl.newContext());
+    if (!key || !context || openssl.verifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1)
         return false;
     // Ed25519 signs the message itself, in one call.
-    return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char *>(signature.data()),
-                            kSignatureSize, reinterpret_cast<const unsigned char *>(message.data()),
-                            static_cast<size_t>(message.size())) == 1;
+    return openssl.digestVerify(context.get(), reinterpret_cast<const unsigned char *>(signature.data()),
+                                kSignatureSize, reinterpret_cast<const unsigned char *>(message.data()),
+                                static_cast<size_t>(message.size())) == 1;
 }
 
 std::optional<QByteArray> signedBody(const QByteArray &reply, QByteArrayView publicKey, QString *why) {
@@ -75,6 +119,10 @@ std::optional<QByteArray> signedBody(const QByteArray &reply, QByteArrayView pub
         QByteArray::fromBase64Encoding(words[1], QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.size() != kSignatureSize)
         return refuse(why, QStringLiteral("the reply's signature is not 64 bytes of base64"));
+    if (!crypto().loaded)
+        return refuse(
+            why, QStringLiteral("the signature cannot be checked: OpenSSL's libcrypto %1 could not be loaded")
+                     .arg(OPENSSL_VERSION_MAJOR));
     if (!verify(body, decoded.decoded, publicKey))
         return refuse(why, QStringLiteral("the reply's signature is not the maker's"));
     return body;
