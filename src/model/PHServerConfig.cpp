@@ -9,7 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <mutex>
 #include <optional>
+
+#include <sys/stat.h>
+#include <time.h>
 
 extern char **environ;
 
@@ -19,6 +23,36 @@ namespace {
 /// (the server's own limit is 128).
 constexpr int kMaxFiles = 512;
 constexpr int kMaxIncludeDepth = 128;
+
+/// What identifies a file and its content as the system keeps them (device,
+/// inode, size, change and modification times), links followed; empty for
+/// a path that names nothing.
+QByteArray fileState(const QString &path, qint64 *changed = nullptr) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    if (changed)
+        *changed = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    const qint64 fields[] = {qint64(info.st_dev),         qint64(info.st_ino),
+                             qint64(info.st_size),        qint64(info.st_mode),
+                             qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec),
+                             qint64(info.st_ctim.tv_sec), qint64(info.st_ctim.tv_nsec)};
+    return QByteArray(reinterpret_cast<const char *>(fields), sizeof fields);
+}
+
+/// The files an Include of the absolute `pattern` reads, in the server's
+/// order: a folder stands for everything in it.
+QStringList filesMatching(QString pattern) {
+    if (QFileInfo(pattern).isDir())
+        pattern += QStringLiteral("/*");
+    QStringList matches = PHString::glob(pattern).value_or(QStringList());
+    matches.sort(); // the server reads them in this order
+    QStringList files;
+    for (const QString &match : std::as_const(matches))
+        if (QFileInfo(match).isFile())
+            files.append(match);
+    return files;
+}
 
 /// Whether what reading `text` exports depends on nothing but the text and
 /// the environment: no command's output, no other file read, no folder
@@ -305,13 +339,57 @@ QHash<QString, QString> PHServerConfig::debianEnvironment(const QString &confDir
 }
 
 void PHServerConfig::read(const QString &confFile) {
+    // A change up to a few clock ticks before the reading started is too
+    // recent to tell apart from one in the same tick after it.
+    constexpr qint64 kRecent = 200 * 1000000LL; // 200 ms
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    m_readStart = qint64(now.tv_sec) * 1000000000 + now.tv_nsec - kRecent;
     readFile(confFile, 0);
+}
+
+std::shared_ptr<const PHServerConfig> PHServerConfig::readKept(const QString &confFile,
+                                                               const QString &serverRoot,
+                                                               const QHash<QString, QString> &environment) {
+    static std::mutex mutex;
+    static std::shared_ptr<const PHServerConfig> kept;
+    static QString keptFile, keptRoot;
+    static QHash<QString, QString> keptEnvironment;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (kept && keptFile == confFile && keptRoot == serverRoot && keptEnvironment == environment &&
+        kept->isCurrent())
+        return kept;
+    auto config = std::make_shared<PHServerConfig>(serverRoot, environment);
+    config->read(confFile);
+    kept = config;
+    keptFile = confFile;
+    keptRoot = serverRoot;
+    keptEnvironment = environment;
+    return config;
+}
+
+bool PHServerConfig::isCurrent() const {
+    if (m_racy)
+        return false;
+    for (const Source &source : m_sources)
+        if (fileState(source.path) != source.state)
+            return false;
+    for (const auto &[pattern, files] : m_includes)
+        if (filesMatching(pattern) != files)
+            return false;
+    return true;
 }
 
 void PHServerConfig::readFile(const QString &path, int depth) {
     if (depth > kMaxIncludeDepth || m_files >= kMaxFiles)
         return;
     ++m_files;
+    // Taken before the file is read: a change while it is read is seen
+    // the next time it is asked for.
+    qint64 changed = 0;
+    m_sources.push_back({path, fileState(path, &changed)});
+    if (changed >= m_readStart)
+        m_racy = true;
     const QString canonical = QFileInfo(path).canonicalFilePath();
     const QString file = canonical.isEmpty() ? path : canonical;
     const PHTextFile text = PHTextFile::read(file);
@@ -338,14 +416,11 @@ void PHServerConfig::readFile(const QString &path, int depth) {
 }
 
 void PHServerConfig::include(const QString &value, int depth) {
-    QString pattern = absoluteBelow(m_serverRoot, value);
-    if (QFileInfo(pattern).isDir())
-        pattern += QStringLiteral("/*");
-    QStringList matches = PHString::glob(pattern).value_or(QStringList());
-    matches.sort(); // the server reads them in this order
-    for (const QString &match : std::as_const(matches))
-        if (QFileInfo(match).isFile())
-            readFile(match, depth + 1);
+    const QString pattern = absoluteBelow(m_serverRoot, value);
+    const QStringList files = filesMatching(pattern);
+    m_includes.emplace_back(pattern, files);
+    for (const QString &file : files)
+        readFile(file, depth + 1);
 }
 
 QString PHServerConfig::expanded(const QString &text) const {

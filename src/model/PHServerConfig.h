@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <utility>
+#include <vector>
+
 /// The server's configuration as the server reads it: the main file, and in
 /// place of every Include and IncludeOptional the files it names (a folder's
 /// files, or a pattern's matches, sorted), with ServerRoot as it stands at
@@ -30,6 +34,13 @@ public:
     /// Reads `confFile` and what it includes. Files beyond a few hundred, and
     /// Includes nested deeper than the server allows, are not read.
     void read(const QString &confFile);
+    /// The configuration `confFile` gives, as read(): the one read last for
+    /// the same file, root and environment while none of the files it read
+    /// has changed and every Include still matches the same files (the
+    /// server's status check and the rules the outline shows read the same
+    /// configuration within moments of each other); read anew otherwise.
+    static std::shared_ptr<const PHServerConfig> readKept(const QString &confFile, const QString &serverRoot,
+                                                          const QHash<QString, QString> &environment);
 
     const QList<Line> &lines() const { return m_lines; }
     QString serverRoot() const { return m_serverRoot; }
@@ -71,4 +82,17 @@ private:
     QHash<QString, int> m_lineCounts;
     QList<Line> m_lines;
     int m_files = 0;
+    /// What the lines came from: each file read (its identity and state
+    /// when read) and each Include's matches.
+    struct Source {
+        QString path;
+        QByteArray state;
+    };
+    std::vector<Source> m_sources;
+    std::vector<std::pair<QString, QStringList>> m_includes;
+    /// A file changed just before it was read could change again within the
+    /// same tick of the file system's clock, and look the same: not kept.
+    bool m_racy = false;
+    qint64 m_readStart = 0;
+    bool isCurrent() const;
 };

@@ -126,10 +126,10 @@ bool PHServerRules::directoryApplies(const QStringList &pattern, const QStringLi
 
 std::shared_ptr<const PHServerRules> PHServerRules::read(const QString &mainFile, const QString &serverRoot,
                                                          const QHash<QString, QString> &environment) {
-    PHServerConfig config(serverRoot, environment);
-    config.read(mainFile);
-    auto rules = std::make_shared<PHServerRules>(config);
-    rules->m_read = config.lineCount(QFileInfo(mainFile).canonicalFilePath()) > 0;
+    const std::shared_ptr<const PHServerConfig> config =
+        PHServerConfig::readKept(mainFile, serverRoot, environment);
+    auto rules = std::make_shared<PHServerRules>(*config);
+    rules->m_read = config->lineCount(QFileInfo(mainFile).canonicalFilePath()) > 0;
     return rules;
 }
 

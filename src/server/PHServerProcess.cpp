@@ -49,12 +49,12 @@ QString canonical(const QString &path) {
 QString PHServerProcess::pidFileOf(const QString &confFile, const QString &serverRoot,
                                    const QHash<QString, QString> &environment,
                                    const QString &defaultPidFile) {
-    PHServerConfig configuration(serverRoot, environment);
-    configuration.read(confFile);
+    const std::shared_ptr<const PHServerConfig> configuration =
+        PHServerConfig::readKept(confFile, serverRoot, environment);
     // The last one in force; relative to ServerRoot, whatever DefaultRuntimeDir says.
     QString pidFile = defaultPidFile;
     QString root = serverRoot;
-    for (const PHServerConfig::Line &line : configuration.lines()) {
+    for (const PHServerConfig::Line &line : configuration->lines()) {
         if (line.directive() == QLatin1String("serverroot") && line.words.size() > 1)
             root = line.words.at(1);
         else if (line.directive() == QLatin1String("pidfile") && line.words.size() > 1)

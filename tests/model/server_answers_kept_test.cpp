@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -217,3 +218,47 @@ TEST_F(ServerAnswersKept, AKeptFileThatIsNotOursAloneOrNotWholeIsIgnored) {
 }
 
 } // namespace
+
+TEST_F(ServerAnswersKept, ConfigurationKeptOnlyWhileItsFilesAndIncludesAreUnchanged) {
+    ASSERT_TRUE(QDir().mkpath(path("conf/sites")));
+    ASSERT_TRUE(QDir().mkpath(path("conf/other")));
+    write("conf/main.conf", "PidFile run/one.pid\nInclude sites/*.conf\n");
+    write("conf/sites/a.conf", "Listen 8080\n");
+    write("conf/other/b.conf", "Listen 8081\n");
+    const QString main = path("conf/main.conf");
+    const QString root = path("conf");
+    const auto listens = [](const PHServerConfig &config) {
+        QStringList found;
+        for (const PHServerConfig::Line &line : config.lines())
+            if (line.directive() == QLatin1String("listen"))
+                found.append(line.words.value(1));
+        return found;
+    };
+
+    // A file changed a moment ago could change again unseen in the same tick
+    // of the clock: only a reading of files older than that is kept.
+    EXPECT_NE(PHServerConfig::readKept(main, root, {}), PHServerConfig::readKept(main, root, {}));
+    QThread::msleep(300);
+    const auto first = PHServerConfig::readKept(main, root, {});
+    EXPECT_EQ(listens(*first), QStringList{"8080"});
+    EXPECT_EQ(PHServerConfig::readKept(main, root, {}), first) << "nothing changed: the same reading";
+    EXPECT_NE(PHServerConfig::readKept(main, root, {{"X", "1"}}), first) << "another environment";
+
+    // An included file rewritten with a text of the same length.
+    const auto before = PHServerConfig::readKept(main, root, {});
+    write("conf/sites/a.conf", "Listen 9090\n");
+    const auto rewritten = PHServerConfig::readKept(main, root, {});
+    EXPECT_EQ(listens(*rewritten), QStringList{"9090"});
+    EXPECT_NE(rewritten, before);
+
+    // A new file the Include matches, then one of them replaced by a link to
+    // a file elsewhere.
+    write("conf/sites/c.conf", "Listen 7070\n");
+    EXPECT_EQ(listens(*PHServerConfig::readKept(main, root, {})), (QStringList{"9090", "7070"}));
+    ASSERT_TRUE(QFile::remove(path("conf/sites/c.conf")));
+    ASSERT_TRUE(QFile::link(path("conf/other/b.conf"), path("conf/sites/c.conf")));
+    EXPECT_EQ(listens(*PHServerConfig::readKept(main, root, {})), (QStringList{"9090", "8081"}));
+    // The linked file changed where it is.
+    write("conf/other/b.conf", "Listen 6060\n");
+    EXPECT_EQ(listens(*PHServerConfig::readKept(main, root, {})), (QStringList{"9090", "6060"}));
+}
