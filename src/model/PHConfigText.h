@@ -53,7 +53,10 @@ QString lowerCase(QStringView word);
 
 /// The characters the server trims around lines and between words
 /// (blank, tab, line feed, vertical tab, form feed, carriage return).
-bool isSpace(QChar c);
+inline bool isSpace(QChar c) {
+    const char16_t code = c.unicode();
+    return code == u' ' || (code >= u'\t' && code <= u'\r');
+}
 
 /// A word written so that `words` reads it back as `word`: as it is when it
 /// has no blank and no quote at its start, quoted otherwise. Empty when no
@@ -75,7 +78,7 @@ inline qsizetype lineFeedFrom(QByteArrayView text, qsizetype from) {
     return text.indexOf('\n', from);
 }
 inline qsizetype lineFeedFrom(QStringView text, qsizetype from) {
-    return text.indexOf(u'\n', from);
+    return text.indexOf(QChar(u'\n'), from);
 }
 inline bool space(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
