@@ -42,14 +42,17 @@ struct Goal {
 };
 
 [[noreturn]] void usage(const char *why) {
-    std::fprintf(stderr,
-                 "phbench: %s\n"
-                 "usage: phbench --work TEXT [--pairs N] [--quick] GOAL... --ours COMMAND --peer COMMAND\n"
-                 "  goals: --cpu X          our CPU at most X times the peer's\n"
-                 "         --memory X       our peak memory at most X times the peer's\n"
-                 "         --memory-above M our peak memory at most M MiB above the peer's\n"
-                 "         --speedup X      the peer's CPU at least X times ours\n",
-                 why);
+    std::fprintf(
+        stderr,
+        "phbench: %s\n"
+        "usage: phbench --work TEXT [--pairs N] [--quick] [--before COMMAND] GOAL... --ours COMMAND\n"
+        "               --peer COMMAND\n"
+        "  --before COMMAND runs untimed before every run of either side\n"
+        "  goals: --cpu X          our CPU at most X times the peer's\n"
+        "         --memory X       our peak memory at most X times the peer's\n"
+        "         --memory-above M our peak memory at most M MiB above the peer's\n"
+        "         --speedup X      the peer's CPU at least X times ours\n",
+        why);
     std::exit(2);
 }
 
@@ -147,6 +150,9 @@ int main(int argc, char **argv) {
     std::string work;
     std::string ours;
     std::string peer;
+    // Run untimed before every run of either side (a fresh copy of the
+    // input a run changes, say).
+    std::string before;
     int pairs = 5;
     bool quick = false;
     std::vector<Goal> goals;
@@ -164,6 +170,8 @@ int main(int argc, char **argv) {
             ours = value();
         else if (arg == "--peer")
             peer = value();
+        else if (arg == "--before")
+            before = value();
         else if (arg == "--pairs")
             pairs = static_cast<int>(number(value()));
         else if (arg == "--quick")
@@ -194,20 +202,25 @@ int main(int argc, char **argv) {
         return 1;
     }
     const std::string reportPath = std::string(folder) + "/report";
+    const auto timed = [&](const std::string &command) {
+        if (!before.empty())
+            run(before, reportPath);
+        return run(command, reportPath);
+    };
 
     // One untimed run of each fills the page cache for both alike.
-    run(ours, reportPath);
-    run(peer, reportPath);
+    timed(ours);
+    timed(peer);
 
     std::vector<double> oursCpu, peerCpu, oursMemory, peerMemory, cpuRatio, memoryRatio, memoryAbove;
     for (int pair = 0; pair < pairs; ++pair) {
         Sample a, b;
         if (pair % 2 == 0) {
-            a = run(ours, reportPath);
-            b = run(peer, reportPath);
+            a = timed(ours);
+            b = timed(peer);
         } else {
-            b = run(peer, reportPath);
-            a = run(ours, reportPath);
+            b = timed(peer);
+            a = timed(ours);
         }
         oursCpu.push_back(a.cpu);
         peerCpu.push_back(b.cpu);

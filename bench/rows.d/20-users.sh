@@ -27,7 +27,17 @@ row "Same, $many vs $users users" --memory 1.1 \
 # run removes it for real.
 gone=$(printf 'user%06d' $((users / 3)))
 remove="XDG_CONFIG_HOME='$work/config' '$build/portholdctl' --root"
-row "Remove one user (added back each run), $users users" --cpu 1.0 \
+# Every run removes the user a third of the way down a fresh copy of the
+# file, made before the timed part.
+mkdir -p "$work/fresh"
+"$root/bench/make-inputs" users "$work/fresh/.htusers" "$users"
+row "Remove one user, a third of the way down, $users users" --cpu 1.0 \
+  --before "cp '$work/fresh/.htusers' '$work/ours/.htusers' && cp '$work/fresh/.htusers' '$work/peer/.htusers'" \
+  --ours "$remove '$work/ours' user del $gone" \
+  --peer "htpasswd -D '$work/peer/.htusers' $gone 2>/dev/null"
+# The user added back at the end after each run: the last line, where
+# nothing is found before the whole file is read.
+row "Remove the last user (added back each run), $users users" --cpu 1.0 \
   --ours "$remove '$work/ours' user del $gone && echo $gone:yTgp8vMlKL2hW >>'$work/ours/.htusers'" \
   --peer "htpasswd -D '$work/peer/.htusers' $gone 2>/dev/null && echo $gone:yTgp8vMlKL2hW >>'$work/peer/.htusers'"
 # The line is taken out in one pass in pieces: memory that does not grow

@@ -92,8 +92,34 @@ public:
         return lines(QByteArrayView(rest), visit);
     }
     bool tooLong() const { return m_tooLong; }
+    /// From now on lines are only measured, not split nor visited: for a
+    /// reader that has learnt all it wanted and reads on to see the rest of
+    /// the file can be read (a line too long still ends the reading).
+    void measureOnly() { m_measuring = true; }
 
 private:
+    /// The longest line of `text` as lines() cuts it (the lines a backslash
+    /// joins to it and its line end included), found with memchr.
+    static qsizetype longestLine(QByteArrayView text) {
+        qsizetype longest = 0;
+        qsizetype start = 0;
+        qsizetype position = 0;
+        while (position < text.size()) {
+            const qsizetype lineEnd = text.indexOf('\n', position);
+            if (lineEnd < 0)
+                break;
+            qsizetype last = lineEnd - 1;
+            if (last >= position && text.at(last) == '\r')
+                --last;
+            const bool goesOn = last >= position && text.at(last) == '\\';
+            position = lineEnd + 1;
+            if (!goesOn) {
+                longest = std::max(longest, position - start);
+                start = position;
+            }
+        }
+        return std::max(longest, text.size() - start);
+    }
     /// The length of the lines of `text` that are complete: up to the last
     /// line end that no backslash carries on to the next line.
     static qsizetype completeLines(QByteArrayView text) {
@@ -112,6 +138,10 @@ private:
         return 0;
     }
     template <typename Visit> bool lines(QByteArrayView text, Visit &visit) {
+        if (m_measuring) {
+            m_tooLong = longestLine(text) > m_maxLine;
+            return !m_tooLong;
+        }
         bool going = true;
         PHConfigText::forEachLine<QByteArrayView, QByteArray>(
             text, [&](QByteArrayView line, qsizetype rawStart, qsizetype rawEnd, int, int) {
@@ -127,6 +157,7 @@ private:
     QByteArray m_pending;
     qsizetype m_maxLine;
     bool m_tooLong = false;
+    bool m_measuring = false;
 };
 
 struct Record {

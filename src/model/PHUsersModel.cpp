@@ -365,6 +365,7 @@ public:
             if (!name.isEmpty() && isAscii(name))
                 m_wanted.insert(name.toLatin1());
     }
+    bool isDone() const { return m_wanted.isEmpty(); }
     void see(QByteArrayView name) {
         if (m_wanted.isEmpty())
             return;
@@ -433,8 +434,17 @@ PHUserFileStream::PHUserFileStream(const QString &webRoot, const QString &path, 
     };
     bool plain = true;
     PHUserFile::Pieces pieces(kMaxStreamedLine);
+    // Every answer is the first record's that gives it: once the record of
+    // the name and every other name asked for are found, the rest of the
+    // file is only checked to be one that can be rewritten in pieces.
+    const auto settled = [&] { return asciiName && m_hash && m_recordName && m_taken && search.isDone(); };
+    bool measuring = false;
     const bool read = m_source->readThrough([&](QByteArrayView piece) {
         plain = isPlain(piece);
+        if (!measuring && settled()) {
+            pieces.measureOnly();
+            measuring = true;
+        }
         return plain && pieces.feed(piece, visit);
     });
     const bool finished = read && pieces.finish(visit);

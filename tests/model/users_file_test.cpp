@@ -381,6 +381,24 @@ TEST_F(UsersFileTest, OnePassPasswordChangeKeepsEveryByteButTheHash) {
     PHUserFileStream longLine(root(), path, QStringLiteral("c"));
     EXPECT_EQ(longLine.state(), PHUserFileStream::State::Unreadable);
     EXPECT_TRUE(longLine.error().contains(QLatin1String("longer than"))) << longLine.error().toStdString();
+
+    // Once the name is found the rest is only measured, and still checked:
+    // a file of many pieces whose line far past the name is too long, as
+    // one line or as short lines a backslash joins, or not ASCII, is refused.
+    QByteArray many;
+    for (int i = 0; i < 20000; ++i)
+        many += "user" + QByteArray::number(i) + ":hash\n";
+    const QByteArray joined = QByteArray("x\\\n").repeated(30000) + "end:h\n";
+    for (const QByteArray &late : {QByteArray(100000, 'x') + "\n", joined, QByteArray("j\xc3\xb6rg:abc\n")}) {
+        writeFile(path, "c:d\n" + many + late + "last:h\n");
+        PHUserFileStream early(root(), path, QStringLiteral("c"));
+        EXPECT_NE(early.state(), PHUserFileStream::State::Plain) << late.left(8).toStdString();
+    }
+    // A line just within the limit, joined from short ones, is read.
+    writeFile(path, "c:d\n" + many + QByteArray("x\\\n").repeated(20000) + "end:h\n");
+    PHUserFileStream within(root(), path, QStringLiteral("c"));
+    EXPECT_EQ(within.state(), PHUserFileStream::State::Plain);
+    EXPECT_TRUE(within.hasUser());
 }
 
 // Removing in one pass takes out the line of the record the records' way
